@@ -1,0 +1,47 @@
+#pragma once
+
+// The diagnostic log: off unless the registry value "Log" under
+// "HKEY_CURRENT_USER\Software\Corvane" is non-zero, read at every statement. On, it writes
+// UTF-16LE (with a byte-order mark) to the temporary folder's "<program file>.txt".
+// Statements chain insertions and end their lines with "\n" themselves:
+//     log() << "Document::stop ticks=" << ticks << "\n";
+// Any thread may log; each insertion is one locked write.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace foundation {
+
+class LogStream {
+public:
+    virtual ~LogStream() = default;
+    virtual void write(const char16_t* first, const char16_t* last) = 0;
+    virtual void flush() = 0;
+
+    LogStream& operator<<(const char16_t* text);
+    LogStream& operator<<(const char* text);
+    LogStream& operator<<(std::u16string_view text);
+    LogStream& operator<<(const std::u16string& text) { return *this << std::u16string_view(text); }
+    LogStream& operator<<(std::string_view text);
+    LogStream& operator<<(int32_t value);
+    LogStream& operator<<(uint32_t value);
+    LogStream& operator<<(long value);
+    LogStream& operator<<(unsigned long value);
+    LogStream& operator<<(long long value);
+    LogStream& operator<<(unsigned long long value);
+    LogStream& operator<<(double value);
+    LogStream& operator<<(bool value);
+    LogStream& operator<<(const void* pointer);
+};
+
+LogStream& log();
+
+// Writes "Gluck: " + message + " @ " + place, flushes the log and ends the process at once
+// (exit code 0, no destructors): the exit for a broken internal protocol.
+[[noreturn]] void fatal_error(std::u16string_view place, std::u16string_view message);
+
+// Test seam: where the log file goes (empty restores the default path).
+void set_log_path_for_testing(const std::u16string& path);
+
+} // namespace foundation

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace testing_support {
+
+// Fails the running test and ends the process if it is still alive after the given time,
+// so that an asynchronous test that would hang fails instead.
+class Watchdog {
+public:
+    explicit Watchdog(int seconds, std::string what = "test");
+    ~Watchdog();
+    Watchdog(const Watchdog&) = delete;
+    Watchdog& operator=(const Watchdog&) = delete;
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_done_changed;
+    bool m_done{false};
+    std::thread m_thread;
+};
+
+} // namespace testing_support
