@@ -1,0 +1,140 @@
+#include "audio/link.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace {
+
+using audio::AudioBlock;
+using audio::ByteSlice;
+
+AudioBlock block_of(std::vector<uint8_t> bytes, int channels = 1, int bits = 16, int rate = 8000) {
+    AudioBlock block;
+    block.bytes = ByteSlice::copy_of(bytes.size(), bytes.data());
+    block.channels = channels;
+    block.bits_per_sample = bits;
+    block.sample_rate = rate;
+    return block;
+}
+
+class Sink : public audio::Inlet {
+public:
+    void on_data(const AudioBlock& block) override { received.push_back(block); }
+    std::vector<AudioBlock> received;
+};
+
+class Source : public audio::Outlet {
+public:
+    void get_data(AudioBlock& out, int max_bytes) override {
+        out = block_of(std::vector<uint8_t>(size_t(max_bytes), 7));
+        ++calls;
+    }
+    int calls = 0;
+};
+
+// Adds one to every byte; writes through the slice so copy-on-write is exercised.
+class AddOne : public audio::Stage {
+protected:
+    void process(AudioBlock& out, const AudioBlock& in) override {
+        out = in;
+        uint8_t* bytes = out.bytes.writable_data();
+        for (size_t i = 0; i < out.size(); ++i)
+            bytes[i] = uint8_t(bytes[i] + 1);
+    }
+};
+
+TEST(ByteSlice, SharesUntilWrittenThenCopies) {
+    ByteSlice first = ByteSlice::copy_of(4, "abcd");
+    ByteSlice part = first.slice(1, 2);
+    EXPECT_EQ(first.use_count(), 2);
+    EXPECT_EQ(part.data(), first.data() + 1);
+    part.writable_data()[0] = 'X';
+    EXPECT_EQ(std::memcmp(first.data(), "abcd", 4), 0);
+    EXPECT_EQ(part.data()[0], 'X');
+    EXPECT_EQ(part.data()[1], 'c');
+    EXPECT_EQ(first.use_count(), 1);
+}
+
+TEST(ByteSlice, SliceIsClampedAndEmptyHoldsNothing) {
+    ByteSlice bytes = ByteSlice::copy_of(4, "abcd");
+    EXPECT_EQ(bytes.slice(3, 10).size(), 1u);
+    EXPECT_TRUE(bytes.slice(9, 1).empty());
+    ByteSlice empty;
+    EXPECT_EQ(empty.use_count(), 0);
+    EXPECT_EQ(empty.writable_data(), nullptr);
+}
+
+TEST(AudioBlock, FramesCountWholeFrames) {
+    AudioBlock block = block_of(std::vector<uint8_t>(10), 2, 16, 8000);
+    EXPECT_EQ(block.frames(), 2u);
+    EXPECT_EQ(AudioBlock{}.frames(), 0u);
+}
+
+TEST(Link, PushWithoutPeerDropsAndPullWithoutPeerIsEmpty) {
+    Source source;
+    audio::push(source, block_of({1, 2}));
+    Sink sink;
+    AudioBlock out = block_of({1});
+    audio::pull(sink, out, 100);
+    EXPECT_TRUE(out.empty());
+    EXPECT_EQ(out.channels, 0);
+    EXPECT_EQ(out.sample_rate, 0);
+}
+
+TEST(Link, StagePushesProcessedBlocksAndLeavesTheInputIntact) {
+    Source source;
+    AddOne stage;
+    Sink sink;
+    audio::connect(source, &stage);
+    audio::connect(stage.output(), &sink);
+    AudioBlock in = block_of({1, 2, 3});
+    audio::push(source, in);
+    ASSERT_EQ(sink.received.size(), 1u);
+    EXPECT_EQ(sink.received[0].bytes.data()[2], 4);
+    EXPECT_EQ(in.bytes.data()[2], 3);
+    EXPECT_EQ(sink.received[0].sample_rate, 8000);
+}
+
+TEST(Link, StagePullsFromUpstream) {
+    Source source;
+    AddOne stage;
+    Sink sink;
+    audio::connect(source, &stage);
+    audio::connect(stage.output(), &sink);
+    AudioBlock out;
+    audio::pull(sink, out, 5);
+    ASSERT_EQ(out.size(), 5u);
+    EXPECT_EQ(out.bytes.data()[0], 8);
+    EXPECT_EQ(source.calls, 1);
+}
+
+TEST(Link, ReconnectingMovesTheLinkAndDisconnectStopsDelivery) {
+    Source source;
+    Sink first, second;
+    audio::connect(source, &first);
+    audio::connect(source, &second);
+    EXPECT_EQ(first.peer(), nullptr);
+    audio::push(source, block_of({1}));
+    EXPECT_TRUE(first.received.empty());
+    EXPECT_EQ(second.received.size(), 1u);
+    audio::connect(source, nullptr);
+    audio::push(source, block_of({1}));
+    EXPECT_EQ(second.received.size(), 1u);
+    EXPECT_EQ(second.peer(), nullptr);
+}
+
+TEST(Link, DestroyingAStageUnlinksItsNeighbours) {
+    Source source;
+    Sink sink;
+    {
+        AddOne stage;
+        audio::connect(source, &stage);
+        audio::connect(stage.output(), &sink);
+    }
+    EXPECT_EQ(source.peer(), nullptr);
+    EXPECT_EQ(sink.peer(), nullptr);
+    audio::push(source, block_of({1}));
+}
+
+} // namespace
