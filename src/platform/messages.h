@@ -62,12 +62,15 @@ struct Message {
 using WindowProc = std::function<LResult(WindowHandle, uint32_t, WParam, LParam)>;
 
 // A window owned by the calling thread; its messages are taken from that thread's queue.
+// The procedure receives WM_CREATE before this returns.
 WindowHandle create_window(WindowProc procedure);
 // Removes the window, its timers and its queued messages. Same thread as the creator.
+// The procedure receives WM_DESTROY first. A thread's windows go when the thread ends.
 void destroy_window(WindowHandle window);
 bool is_window(WindowHandle window);
 
-// Any thread. False when the window does not exist.
+// Any thread. False when the window does not exist. Window 0 posts a thread message to the
+// calling thread's own queue.
 bool post_message(WindowHandle window, uint32_t message, WParam wparam, LParam lparam);
 // Same thread as the window: calls its procedure at once. Another thread: queues the call and
 // waits until the owning thread has dispatched it (while it gets or peeks messages).
