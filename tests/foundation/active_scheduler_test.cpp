@@ -1,0 +1,303 @@
+#include "foundation/active_scheduler.h"
+#include "foundation/timer.h"
+#include "platform/clock.h"
+#include "platform/messages.h"
+#include "support/watchdog.h"
+
+#include <atomic>
+#include <gtest/gtest.h>
+#include <thread>
+#include <vector>
+
+using namespace foundation;
+
+namespace {
+
+// Runs every message waiting now on this thread; returns how many were dispatched.
+int pump() {
+    int count = 0;
+    platform::Message message;
+    while (platform::peek_message(message)) {
+        platform::dispatch_message(message);
+        ++count;
+    }
+    return count;
+}
+
+int waiting_wakeups(uint32_t window) {
+    int count = 0;
+    platform::Message message;
+    while (platform::peek_message(message, window, CActiveScheduler::wake_message,
+                                  CActiveScheduler::wake_message)) {
+        ++count;
+    }
+    return count;
+}
+
+class Probe : public CActive {
+public:
+    explicit Probe(std::vector<int>& log, int tag) : m_log(log), m_tag(tag) {}
+    ~Probe() override { cancel(); }
+    std::thread::id ran_on;
+
+protected:
+    void RunL() override {
+        ran_on = std::this_thread::get_id();
+        m_log.push_back(m_tag);
+    }
+    void DoCancel() override { notify(); }
+
+private:
+    std::vector<int>& m_log;
+    int m_tag;
+};
+
+// Completes its request from another thread a little later, as a device would.
+class SlowCancel : public CActive {
+public:
+    ~SlowCancel() override {
+        cancel();
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    bool ran{false};
+
+protected:
+    void RunL() override { ran = true; }
+    void DoCancel() override {
+        if (m_thread.joinable())
+            return; // the completion is already on its way
+        m_thread = std::thread([this] {
+            platform::sleep_ms(30);
+            notify();
+        });
+    }
+
+private:
+    std::thread m_thread;
+};
+
+class Bare : public CActive {
+protected:
+    void RunL() override {}
+    void DoCancel() override {}
+};
+
+struct Counting : TimerListener {
+    int calls{0};
+    uint32_t at{0};
+    void on_timer(Timer&) override {
+        ++calls;
+        at = platform::tick_count();
+    }
+};
+
+class ActiveScheduler : public ::testing::Test {
+protected:
+    void SetUp() override { platform::use_fake_clock(true, 5000); }
+    void TearDown() override {
+        pump();
+        platform::use_fake_clock(false);
+    }
+    CActiveScheduler scheduler{u"ZuzivirClass_Test"};
+};
+
+} // namespace
+
+TEST_F(ActiveScheduler, RunsNotifiedObjectsInOrderFromOneWakeup) {
+    std::vector<int> log;
+    Probe first(log, 1), second(log, 2), third(log, 3);
+    first.set_active();
+    second.set_active();
+    third.set_active();
+    EXPECT_EQ(scheduler.active_count(), 3);
+    second.notify();
+    first.notify();
+    third.notify();
+    platform::Message message;
+    ASSERT_TRUE(platform::peek_message(message, scheduler.window()));
+    EXPECT_EQ(message.message, CActiveScheduler::wake_message);
+    platform::dispatch_message(message);
+    EXPECT_EQ(log, (std::vector<int>{2, 1, 3}));
+    EXPECT_EQ(scheduler.active_count(), 0);
+    EXPECT_FALSE(first.is_active());
+    log.clear();
+    pump(); // the two remaining wake-ups find the queue empty
+    EXPECT_TRUE(log.empty());
+    EXPECT_EQ(scheduler.window_name(), u"CActiveZuzivirClass_Test");
+}
+
+TEST_F(ActiveScheduler, CancelDropsQueuedObjectAndKeepsOthersRunning) {
+    std::vector<int> log;
+    Probe other(log, 1);
+    SlowCancel slow;
+    other.set_active();
+    slow.set_active();
+    other.notify();
+    // The cancel waits for the slow completion and swallows the other object's wake-up meanwhile;
+    // it must post one again.
+    testing_support::Watchdog watchdog(10);
+    slow.cancel();
+    EXPECT_FALSE(slow.is_active());
+    EXPECT_EQ(waiting_wakeups(scheduler.window()), 1);
+    scheduler.process_actives();
+    EXPECT_EQ(log, (std::vector<int>{1}));
+    EXPECT_FALSE(slow.ran);
+    EXPECT_EQ(scheduler.active_count(), 0);
+}
+
+TEST_F(ActiveScheduler, CancelledDueTimerNeverCallsItsListener) {
+    std::vector<int> log;
+    Counting listener;
+    Timer timer(listener);
+    Probe other(log, 7);
+    timer.after(0.1);
+    platform::advance_fake_clock(100);
+    // Deliver only the window timer: the timer is now queued to run, not yet run.
+    platform::Message message;
+    ASSERT_TRUE(platform::peek_message(message, scheduler.window(), platform::WM_TIMER,
+                                       platform::WM_TIMER));
+    platform::dispatch_message(message);
+    other.set_active();
+    other.notify();
+    timer.cancel();
+    EXPECT_FALSE(timer.is_active());
+    pump();
+    EXPECT_EQ(listener.calls, 0);
+    EXPECT_EQ(log, (std::vector<int>{7}));
+}
+
+TEST_F(ActiveScheduler, WindowTimerFollowsTheNearestDueTime) {
+    Counting slow, quick;
+    Timer half(slow), fifth(quick);
+    half.after(0.5);
+    fifth.after(0.2);
+    platform::advance_fake_clock(199);
+    pump();
+    EXPECT_EQ(quick.calls, 0);
+    platform::advance_fake_clock(1);
+    pump();
+    EXPECT_EQ(quick.calls, 1);
+    EXPECT_EQ(quick.at, 5200u);
+    EXPECT_EQ(slow.calls, 0);
+    platform::advance_fake_clock(299);
+    pump();
+    EXPECT_EQ(slow.calls, 0);
+    platform::advance_fake_clock(1);
+    pump();
+    EXPECT_EQ(slow.calls, 1);
+    EXPECT_EQ(slow.at, 5500u);
+    platform::advance_fake_clock(1000);
+    pump();
+    EXPECT_EQ(quick.calls + slow.calls, 2);
+}
+
+TEST_F(ActiveScheduler, RearmingReplacesTheDueTime) {
+    Counting listener;
+    Timer timer(&listener);
+    timer.after(0.5);
+    platform::advance_fake_clock(300);
+    pump();
+    timer.after(0.5);
+    platform::advance_fake_clock(300);
+    pump();
+    EXPECT_EQ(listener.calls, 0);
+    platform::advance_fake_clock(200);
+    pump();
+    EXPECT_EQ(listener.calls, 1);
+    EXPECT_EQ(listener.at, 5800u);
+    platform::advance_fake_clock(1000);
+    pump();
+    EXPECT_EQ(listener.calls, 1);
+}
+
+TEST_F(ActiveScheduler, ZeroOrNegativeDelayRunsFromTheLoopNotInsideAfter) {
+    struct Rearming : TimerListener {
+        int calls{0};
+        void on_timer(Timer& timer) override {
+            if (++calls < 3)
+                timer.after(0); // re-arming from on_timer is allowed
+        }
+    } rearming;
+    Counting negative;
+    Timer zero(rearming), before(negative);
+    zero.after(0);
+    before.after(-2.5);
+    EXPECT_EQ(rearming.calls, 0);
+    EXPECT_EQ(negative.calls, 0);
+    EXPECT_TRUE(zero.is_active());
+    pump();
+    EXPECT_EQ(rearming.calls, 3);
+    EXPECT_EQ(negative.calls, 1);
+    EXPECT_EQ(scheduler.active_count(), 0);
+}
+
+TEST_F(ActiveScheduler, NotifyFromAnotherThreadRunsOnTheLoopThread) {
+    testing_support::Watchdog watchdog(10);
+    platform::use_fake_clock(false);
+    std::vector<int> log;
+    Probe probe(log, 5);
+    probe.set_active();
+    std::thread worker([&probe] {
+        platform::sleep_ms(20);
+        probe.notify();
+    });
+    platform::Message message;
+    while (log.empty() && platform::get_message(message))
+        platform::dispatch_message(message);
+    worker.join();
+    EXPECT_EQ(probe.ran_on, std::this_thread::get_id());
+    EXPECT_EQ(log, (std::vector<int>{5}));
+}
+
+TEST_F(ActiveScheduler, CancelGivesBackAQuitItMeets) {
+    testing_support::Watchdog watchdog(10);
+    SlowCancel slow;
+    slow.set_active();
+    platform::post_quit_message(3);
+    slow.cancel();
+    platform::Message message;
+    EXPECT_FALSE(platform::get_message(message));
+    EXPECT_EQ(message.wparam, 3u);
+    EXPECT_TRUE(slow.is_active()); // still waiting for its completion; the destructor cancels
+}
+
+using ActiveSchedulerDeathTest = ActiveScheduler;
+
+TEST_F(ActiveSchedulerDeathTest, ProtocolViolationsEndTheProcessWithCodeZero) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    std::vector<int> log;
+    EXPECT_EXIT(
+        {
+            Probe probe(log, 1);
+            probe.notify();
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(
+        {
+            Probe probe(log, 1);
+            probe.set_active();
+            probe.set_active();
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(
+        {
+            Bare bare;
+            bare.set_active();
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT({ CActiveScheduler second; }, ::testing::ExitedWithCode(0), "");
+}
+
+TEST(ActiveSchedulerLifetimeDeathTest, DestroyingWithArmedObjectsIsFatal) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            std::vector<int> log;
+            auto* scheduler = new CActiveScheduler;
+            auto* probe = new Probe(log, 1);
+            probe->set_active();
+            delete scheduler;
+        },
+        ::testing::ExitedWithCode(0), "");
+}
