@@ -335,6 +335,18 @@ void wait_message(uint32_t timeout_ms) {
                     limit < 0 ? int64_t(timeout_ms) : std::min<int64_t>(limit, timeout_ms));
 }
 
+int32_t next_timer_ms() {
+    Queue& queue = own_queue();
+    std::lock_guard lock(queue.mutex);
+    if (queue.timers.empty())
+        return -1;
+    uint32_t now = tick_count();
+    int32_t nearest = INT32_MAX;
+    for (const auto& timer : queue.timers)
+        nearest = std::min(nearest, std::max<int32_t>(0, int32_t(timer.due - now)));
+    return nearest;
+}
+
 bool set_timer(WindowHandle window, uint32_t id, uint32_t milliseconds) {
     std::lock_guard windows_lock(g_windows_mutex);
     auto found = g_windows.find(window);

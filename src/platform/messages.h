@@ -88,6 +88,9 @@ LResult dispatch_message(const Message& message);
 void post_quit_message(int exit_code);
 // Waits until a message is queued or a timer falls due, at most the given milliseconds.
 void wait_message(uint32_t timeout_ms);
+// Milliseconds until the calling thread's nearest window timer falls due (0 when one is due),
+// or -1 when it has none: for loops that wait on another event source.
+int32_t next_timer_ms();
 
 // Window timers: one per window and id; setting an existing one re-aims it.
 bool set_timer(WindowHandle window, uint32_t id, uint32_t milliseconds);

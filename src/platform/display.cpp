@@ -1,0 +1,395 @@
+#include "platform/display.h"
+
+#include <SDL2/SDL.h>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+constexpr int32_t default_width = 480;
+constexpr int32_t default_height = 640;
+constexpr int32_t default_dpi = 192;
+
+bool env_flag(const char* name) {
+    const char* value = std::getenv(name);
+    return value && *value && std::strcmp(value, "0") != 0;
+}
+
+bool headless_driver() {
+    const char* driver = std::getenv("SDL_VIDEODRIVER");
+    return driver && (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0);
+}
+
+LParam point_lparam(int32_t x, int32_t y) {
+    return LParam((uint32_t(uint16_t(int16_t(y))) << 16) | uint16_t(int16_t(x)));
+}
+
+// Appends the UTF-16 units of a UTF-8 text; malformed bytes become U+FFFD.
+void utf8_to_units(const char* text, std::vector<char16_t>& out) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text);
+    while (*p) {
+        uint32_t c = *p;
+        int extra = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : -1;
+        if (extra < 0) {
+            out.push_back(0xFFFD);
+            ++p;
+            continue;
+        }
+        c = extra == 0 ? c : c & (0x3F >> extra);
+        ++p;
+        bool bad = false;
+        for (int i = 0; i < extra; ++i) {
+            if ((*p & 0xC0) != 0x80) {
+                bad = true;
+                break;
+            }
+            c = (c << 6) | (*p++ & 0x3F);
+        }
+        if (bad || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+            out.push_back(0xFFFD);
+        } else if (c >= 0x10000) {
+            c -= 0x10000;
+            out.push_back(char16_t(0xD800 + (c >> 10)));
+            out.push_back(char16_t(0xDC00 + (c & 0x3FF)));
+        } else {
+            out.push_back(char16_t(c));
+        }
+    }
+}
+
+class SdlDisplay final : public Display {
+public:
+    ~SdlDisplay() override {
+        if (m_attached)
+            set_queue_wake_hook(nullptr);
+        if (m_texture)
+            SDL_DestroyTexture(m_texture);
+        if (m_renderer)
+            SDL_DestroyRenderer(m_renderer);
+        if (m_window)
+            SDL_DestroyWindow(m_window);
+        SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
+    }
+
+    bool start(const std::string& title, std::string* error) {
+        if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0)
+            return fail(error);
+        m_wake_event = SDL_RegisterEvents(1);
+        int32_t width = default_width, height = default_height;
+        if (const char* size = std::getenv("QUILLORY_SCREEN")) {
+            int w = 0, h = 0;
+            if (std::sscanf(size, "%dx%d", &w, &h) == 2 && w > 0 && h > 0 && w <= 8192 &&
+                h <= 8192) {
+                width = w;
+                height = h;
+            }
+        }
+        if (const char* dpi = std::getenv("QUILLORY_DPI")) {
+            int value = std::atoi(dpi);
+            if (value > 0 && value < 2000)
+                m_dpi = value;
+        }
+        uint32_t flags = SDL_WINDOW_RESIZABLE;
+        if (env_flag("QUILLORY_FULLSCREEN"))
+            flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
+        m_window = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
+                                    width, height, flags);
+        if (!m_window)
+            return fail(error);
+        m_renderer = SDL_CreateRenderer(m_window, -1, 0);
+        if (!m_renderer)
+            m_renderer = SDL_CreateRenderer(m_window, -1, SDL_RENDERER_SOFTWARE);
+        if (!m_renderer)
+            return fail(error);
+        if (const char* path = std::getenv("QUILLORY_SCREENSHOT"))
+            m_screenshot_path = path;
+        int w = 0, h = 0;
+        SDL_GetWindowSize(m_window, &w, &h);
+        return resize(w, h) || fail(error);
+    }
+
+    void attach(WindowHandle window) override {
+        m_target = window;
+        m_attached = true;
+        uint32_t type = m_wake_event;
+        set_queue_wake_hook([type] {
+            SDL_Event event{};
+            event.type = type;
+            SDL_PushEvent(&event);
+        });
+    }
+
+    int32_t width() const override { return m_width; }
+    int32_t height() const override { return m_height; }
+    int32_t dots_per_inch() const override { return m_dpi; }
+    int32_t orientation() const override { return 0; }
+    bool is_ready() const override {
+        return m_texture && !(SDL_GetWindowFlags(m_window) & SDL_WINDOW_MINIMIZED);
+    }
+
+    PixelBuffer back_buffer() override {
+        return PixelBuffer{m_pixels.data(), m_width, m_height, m_width * 2};
+    }
+
+    void present() override {
+        if (!m_texture)
+            return;
+        SDL_UpdateTexture(m_texture, nullptr, m_pixels.data(), m_width * 2);
+        SDL_RenderClear(m_renderer);
+        SDL_RenderCopy(m_renderer, m_texture, nullptr, nullptr);
+        SDL_RenderPresent(m_renderer);
+        if (!m_screenshot_path.empty()) {
+            if (!save_screenshot(m_screenshot_path))
+                std::fprintf(stderr, "screenshot: cannot write %s\n", m_screenshot_path.c_str());
+            m_screenshot_path.clear();
+        }
+    }
+
+    bool save_screenshot(const std::string& path) override {
+        SDL_Surface* source = SDL_CreateRGBSurfaceWithFormatFrom(
+            m_pixels.data(), m_width, m_height, 16, m_width * 2, SDL_PIXELFORMAT_RGB565);
+        if (!source)
+            return false;
+        SDL_Surface* wide = SDL_ConvertSurfaceFormat(source, SDL_PIXELFORMAT_BGR24, 0);
+        SDL_FreeSurface(source);
+        if (!wide)
+            return false;
+        bool saved = SDL_SaveBMP(wide, path.c_str()) == 0;
+        SDL_FreeSurface(wide);
+        return saved;
+    }
+
+    void wait_events(uint32_t timeout_ms) override {
+        SDL_Event event;
+        bool any = false;
+        while (SDL_PollEvent(&event)) {
+            translate(event);
+            any = true;
+        }
+        if (any)
+            return;
+        Message waiting;
+        if (peek_message(waiting, 0, 0, 0, false))
+            return;
+        if (SDL_WaitEventTimeout(&event, int(std::min<uint32_t>(timeout_ms, INT32_MAX))))
+            translate(event);
+    }
+
+    void poll_events() override {
+        SDL_Event event;
+        while (SDL_PollEvent(&event))
+            translate(event);
+    }
+
+    void minimise() override { SDL_MinimizeWindow(m_window); }
+    void restore() override {
+        SDL_RestoreWindow(m_window);
+        SDL_RaiseWindow(m_window);
+    }
+    void set_full_screen(bool on) override {
+        SDL_SetWindowFullscreen(m_window, on ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+    }
+    void set_text_input(bool on) override {
+        if (on)
+            SDL_StartTextInput();
+        else
+            SDL_StopTextInput();
+    }
+
+private:
+    bool fail(std::string* error) {
+        if (error)
+            *error = SDL_GetError();
+        return false;
+    }
+
+    bool resize(int32_t width, int32_t height) {
+        if (width < 1 || height < 1)
+            return false;
+        SDL_Texture* texture = SDL_CreateTexture(m_renderer, SDL_PIXELFORMAT_RGB565,
+                                                 SDL_TEXTUREACCESS_STREAMING, width, height);
+        if (!texture)
+            return false;
+        if (m_texture)
+            SDL_DestroyTexture(m_texture);
+        m_texture = texture;
+        m_width = width;
+        m_height = height;
+        m_pixels.assign(size_t(width) * size_t(height), 0);
+        SDL_RenderSetLogicalSize(m_renderer, width, height);
+        return true;
+    }
+
+    void post(uint32_t message, WParam wparam, LParam lparam) {
+        if (m_target)
+            post_message(m_target, message, wparam, lparam);
+    }
+
+    void translate(const SDL_Event& event) {
+        switch (event.type) {
+        case SDL_MOUSEBUTTONDOWN:
+            if (event.button.button == SDL_BUTTON_LEFT)
+                post(WM_LBUTTONDOWN, 1, point_lparam(event.button.x, event.button.y));
+            break;
+        case SDL_MOUSEBUTTONUP:
+            if (event.button.button == SDL_BUTTON_LEFT)
+                post(WM_LBUTTONUP, 0, point_lparam(event.button.x, event.button.y));
+            break;
+        case SDL_MOUSEMOTION:
+            post(WM_MOUSEMOVE, (event.motion.state & SDL_BUTTON_LMASK) ? 1 : 0,
+                 point_lparam(event.motion.x, event.motion.y));
+            break;
+        case SDL_KEYDOWN:
+        case SDL_KEYUP: {
+            uint32_t key = virtual_key_for(event.key.keysym.sym);
+            if (key == 0)
+                break;
+            bool down = event.type == SDL_KEYDOWN;
+            uint32_t flags = 1; // repeat count
+            if (!down)
+                flags |= 0xC0000000u;
+            else if (event.key.repeat)
+                flags |= 0x40000000u;
+            post(down ? WM_KEYDOWN : WM_KEYUP, key, LParam(int32_t(flags)));
+            break;
+        }
+        case SDL_TEXTINPUT: {
+            std::vector<char16_t> units;
+            utf8_to_units(event.text.text, units);
+            for (char16_t unit : units)
+                post(WM_CHAR, unit, 1);
+            break;
+        }
+        case SDL_WINDOWEVENT:
+            switch (event.window.event) {
+            case SDL_WINDOWEVENT_FOCUS_GAINED:
+            case SDL_WINDOWEVENT_RESTORED:
+                post(WM_ACTIVATE, WA_ACTIVE, 0);
+                break;
+            case SDL_WINDOWEVENT_FOCUS_LOST:
+            case SDL_WINDOWEVENT_MINIMIZED:
+                post(WM_ACTIVATE, WA_INACTIVE, 0);
+                break;
+            case SDL_WINDOWEVENT_SIZE_CHANGED:
+                if ((event.window.data1 != m_width || event.window.data2 != m_height) &&
+                    resize(event.window.data1, event.window.data2)) {
+                    post(WM_SETTINGCHANGE, settingchange_reset, 0);
+                }
+                break;
+            case SDL_WINDOWEVENT_CLOSE:
+                post(WM_CLOSE, 0, 0);
+                break;
+            default:
+                break;
+            }
+            break;
+        case SDL_QUIT:
+            post(WM_CLOSE, 0, 0);
+            break;
+        default:
+            break; // the wake-up event only ends the wait
+        }
+    }
+
+    SDL_Window* m_window{nullptr};
+    SDL_Renderer* m_renderer{nullptr};
+    SDL_Texture* m_texture{nullptr};
+    std::vector<uint16_t> m_pixels;
+    int32_t m_width{0};
+    int32_t m_height{0};
+    int32_t m_dpi{default_dpi};
+    uint32_t m_wake_event{0};
+    WindowHandle m_target{0};
+    bool m_attached{false};
+    std::string m_screenshot_path;
+};
+
+} // namespace
+
+std::unique_ptr<Display> Display::open(const std::string& title, std::string* error) {
+    auto display = std::make_unique<SdlDisplay>();
+    if (!display->start(title, error))
+        return nullptr;
+    return display;
+}
+
+uint32_t virtual_key_for(int32_t key) {
+    if (key >= SDLK_0 && key <= SDLK_9)
+        return uint32_t('0' + (key - SDLK_0));
+    if (key >= SDLK_a && key <= SDLK_z)
+        return uint32_t('A' + (key - SDLK_a));
+    if (key >= SDLK_F1 && key <= SDLK_F12)
+        return VK_F1 + uint32_t(key - SDLK_F1);
+    switch (key) {
+    case SDLK_BACKSPACE:
+        return VK_BACK;
+    case SDLK_TAB:
+        return VK_TAB;
+    case SDLK_RETURN:
+    case SDLK_KP_ENTER:
+        return VK_RETURN;
+    case SDLK_LSHIFT:
+    case SDLK_RSHIFT:
+        return VK_SHIFT;
+    case SDLK_LCTRL:
+    case SDLK_RCTRL:
+        return VK_CONTROL;
+    case SDLK_LALT:
+    case SDLK_RALT:
+        return VK_MENU;
+    case SDLK_ESCAPE:
+    case SDLK_AC_BACK:
+        return VK_ESCAPE;
+    case SDLK_SPACE:
+        return VK_SPACE;
+    case SDLK_PAGEUP:
+        return VK_PRIOR;
+    case SDLK_PAGEDOWN:
+        return VK_NEXT;
+    case SDLK_END:
+        return VK_END;
+    case SDLK_HOME:
+        return VK_HOME;
+    case SDLK_LEFT:
+        return VK_LEFT;
+    case SDLK_UP:
+        return VK_UP;
+    case SDLK_RIGHT:
+        return VK_RIGHT;
+    case SDLK_DOWN:
+        return VK_DOWN;
+    case SDLK_INSERT:
+        return VK_INSERT;
+    case SDLK_DELETE:
+        return VK_DELETE;
+    case SDLK_APPLICATION:
+    case SDLK_MENU:
+        return VK_APPS;
+    // The phone's volume keys arrive as F6 and F7.
+    case SDLK_VOLUMEUP:
+        return VK_F1 + 5;
+    case SDLK_VOLUMEDOWN:
+        return VK_F1 + 6;
+    case SDLK_KP_MULTIPLY:
+    case SDLK_ASTERISK:
+        return VK_F1 + 7;
+    case SDLK_HASH:
+        return VK_F1 + 8;
+    default:
+        return 0;
+    }
+}
+
+void message_box(const std::string& title, const std::string& text) {
+    if (headless_driver() || SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_INFORMATION, title.c_str(),
+                                                      text.c_str(), nullptr) != 0) {
+        std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
+    }
+}
+
+} // namespace platform

@@ -1,0 +1,321 @@
+#include "platform/single_instance.h"
+
+#include "platform/clock.h"
+#include "platform/system_paths.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+constexpr char magic[4] = {'Q', 'V', 'C', 'L'};
+constexpr size_t header_size = 8;
+constexpr char acknowledgement = 'K';
+// How long the listener waits for a connected peer's message.
+constexpr uint32_t receive_timeout_ms = 2000;
+// How long a later start waits for the running instance to take its command line.
+constexpr uint32_t hand_over_timeout_ms = 10000;
+
+bool is_private_folder(const std::string& path) {
+    struct stat info {};
+    if (lstat(path.c_str(), &info) != 0)
+        return false;
+    return S_ISDIR(info.st_mode) && info.st_uid == geteuid() && (info.st_mode & 0777) == 0700;
+}
+
+void set_timeouts(int fd, uint32_t milliseconds) {
+    timeval tv{};
+    tv.tv_sec = milliseconds / 1000;
+    tv.tv_usec = suseconds_t(milliseconds % 1000) * 1000;
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+}
+
+bool read_fully(int fd, char* out, size_t size) {
+    while (size > 0) {
+        ssize_t got = recv(fd, out, size, 0);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        out += got;
+        size -= size_t(got);
+    }
+    return true;
+}
+
+bool write_fully(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        ssize_t sent = send(fd, data, size, MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR)
+            continue;
+        if (sent <= 0)
+            return false;
+        data += sent;
+        size -= size_t(sent);
+    }
+    return true;
+}
+
+bool make_address(const std::string& path, sockaddr_un& address) {
+    address = sockaddr_un{};
+    address.sun_family = AF_UNIX;
+    if (path.empty() || path.size() >= sizeof address.sun_path)
+        return false;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    return true;
+}
+
+enum class Connect { Connected, NoListener, Failed };
+
+Connect connect_to(const std::string& path, int& fd) {
+    sockaddr_un address;
+    if (!make_address(path, address))
+        return Connect::Failed;
+    fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return Connect::Failed;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        int error = errno;
+        close(fd);
+        fd = -1;
+        return error == ENOENT || error == ECONNREFUSED ? Connect::NoListener : Connect::Failed;
+    }
+    return Connect::Connected;
+}
+
+uint32_t read_le32(const char* p) {
+    return uint32_t(uint8_t(p[0])) | uint32_t(uint8_t(p[1])) << 8 | uint32_t(uint8_t(p[2])) << 16 |
+           uint32_t(uint8_t(p[3])) << 24;
+}
+
+} // namespace
+
+std::string private_runtime_directory() {
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR")) {
+        if (*runtime == '/' && is_private_folder(runtime))
+            return runtime;
+    }
+    std::string folder = temp_directory() + "/quillory-" + std::to_string(geteuid());
+    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+        return {};
+    return is_private_folder(folder) ? folder : std::string();
+}
+
+std::string file_name_for(const std::string& name) {
+    std::string safe;
+    for (char c : name) {
+        bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                    c == '.' || c == '-' || c == '_';
+        safe.push_back(keep ? c : '_');
+    }
+    if (safe.empty() || safe[0] == '.')
+        safe.insert(safe.begin(), '_');
+    return safe;
+}
+
+struct SingleInstance::State {
+    std::string socket_path;
+    std::string lock_path;
+    int lock_fd{-1};
+    int listen_fd{-1};
+    int stop_pipe[2]{-1, -1};
+    WindowHandle window{0};
+    std::thread listener;
+    std::atomic<bool> finished{false};
+
+    void serve(int fd) {
+        ucred peer{};
+        socklen_t length = sizeof peer;
+        if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 || peer.uid != geteuid())
+            return;
+        set_timeouts(fd, receive_timeout_ms);
+        char header[header_size];
+        if (!read_fully(fd, header, header_size) || std::memcmp(header, magic, 4) != 0)
+            return;
+        uint32_t size = read_le32(header + 4);
+        if (size > max_message_bytes || size % 2 != 0)
+            return;
+        std::vector<char> bytes(size);
+        if (!read_fully(fd, bytes.data(), size))
+            return;
+        CopyData copy{0, size, bytes.data()};
+        send_message(window, WM_COPYDATA, 0, LParam(reinterpret_cast<intptr_t>(&copy)));
+        write_fully(fd, &acknowledgement, 1);
+    }
+
+    void run() {
+        serve_until_stopped();
+        finished = true;
+    }
+
+    void serve_until_stopped() {
+        for (;;) {
+            pollfd waits[2] = {{listen_fd, POLLIN, 0}, {stop_pipe[0], POLLIN, 0}};
+            if (poll(waits, 2, -1) < 0) {
+                if (errno == EINTR)
+                    continue;
+                return;
+            }
+            if (waits[1].revents)
+                return;
+            if (!(waits[0].revents & POLLIN))
+                continue;
+            int fd = accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0)
+                continue;
+            serve(fd);
+            close(fd);
+        }
+    }
+};
+
+SingleInstance::SingleInstance(const std::string& class_name) : m_state(std::make_unique<State>()) {
+    std::string folder = private_runtime_directory();
+    if (folder.empty())
+        return;
+    std::string base = folder + "/" + file_name_for(class_name);
+    m_state->socket_path = base + ".socket";
+    m_state->lock_path = base + ".lock";
+}
+
+SingleInstance::~SingleInstance() {
+    if (m_state->listener.joinable()) {
+        char stop = 1;
+        [[maybe_unused]] ssize_t written = write(m_state->stop_pipe[1], &stop, 1);
+        // The listener may be waiting for this thread to take a command line: keep serving sent
+        // messages until it has stopped.
+        while (!m_state->finished) {
+            Message none;
+            peek_message(none, m_state->window, 0xFFFFFFFEu, 0xFFFFFFFEu);
+            sleep_ms(1);
+        }
+        m_state->listener.join();
+    }
+    if (m_state->listen_fd >= 0) {
+        close(m_state->listen_fd);
+        unlink(m_state->socket_path.c_str());
+    }
+    for (int fd : m_state->stop_pipe) {
+        if (fd >= 0)
+            close(fd);
+    }
+    release_lock();
+}
+
+SingleInstance::Claim SingleInstance::claim(const std::u16string& text) {
+    if (m_state->lock_path.empty())
+        return Claim::Unguarded;
+    mode_t old_mask = umask(077);
+    int fd = open(m_state->lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    umask(old_mask);
+    if (fd < 0)
+        return Claim::Unguarded;
+    while (flock(fd, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            close(fd);
+            return Claim::Unguarded;
+        }
+    }
+    int socket_fd = -1;
+    if (connect_to(m_state->socket_path, socket_fd) == Connect::Connected) {
+        set_timeouts(socket_fd, hand_over_timeout_ms);
+        std::string message = frame(text);
+        bool sent = write_fully(socket_fd, message.data(), message.size());
+        char answer = 0;
+        if (sent)
+            read_fully(socket_fd, &answer, 1);
+        close(socket_fd);
+        close(fd);
+        // Once the message has gone, the running instance owns it even if the answer is late.
+        if (sent)
+            return Claim::HandedOver;
+        return Claim::Unguarded;
+    }
+    m_state->lock_fd = fd;
+    return Claim::Primary;
+}
+
+bool SingleInstance::listen(WindowHandle window) {
+    if (m_state->listen_fd >= 0 || m_state->socket_path.empty())
+        return false;
+    sockaddr_un address;
+    if (!make_address(m_state->socket_path, address))
+        return false;
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    unlink(m_state->socket_path.c_str());
+    mode_t old_mask = umask(077);
+    bool bound = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    umask(old_mask);
+    if (!bound || chmod(m_state->socket_path.c_str(), 0600) != 0 || ::listen(fd, 8) != 0 ||
+        pipe2(m_state->stop_pipe, O_CLOEXEC) != 0) {
+        close(fd);
+        return false;
+    }
+    m_state->listen_fd = fd;
+    m_state->window = window;
+    m_state->listener = std::thread([state = m_state.get()] { state->run(); });
+    return true;
+}
+
+void SingleInstance::release_lock() {
+    if (m_state->lock_fd < 0)
+        return;
+    flock(m_state->lock_fd, LOCK_UN);
+    close(m_state->lock_fd);
+    m_state->lock_fd = -1;
+}
+
+bool SingleInstance::holds_lock() const {
+    return m_state->lock_fd >= 0;
+}
+
+const std::string& SingleInstance::socket_path() const {
+    return m_state->socket_path;
+}
+
+const std::string& SingleInstance::lock_path() const {
+    return m_state->lock_path;
+}
+
+std::string SingleInstance::frame(const std::u16string& text) {
+    std::string message(magic, 4);
+    uint32_t size = uint32_t(text.size() * 2);
+    for (int i = 0; i < 4; ++i)
+        message.push_back(char((size >> (8 * i)) & 0xFF));
+    for (char16_t unit : text) {
+        message.push_back(char(unit & 0xFF));
+        message.push_back(char(unit >> 8));
+    }
+    return message;
+}
+
+bool SingleInstance::send_raw(const std::string& path, const std::string& bytes,
+                              uint32_t timeout_ms) {
+    int fd = -1;
+    if (connect_to(path, fd) != Connect::Connected)
+        return false;
+    set_timeouts(fd, timeout_ms);
+    char answer = 0;
+    bool acknowledged = write_fully(fd, bytes.data(), bytes.size()) && read_fully(fd, &answer, 1) &&
+                        answer == acknowledgement;
+    close(fd);
+    return acknowledged;
+}
+
+} // namespace platform
