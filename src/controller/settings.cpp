@@ -1,0 +1,103 @@
+#include "controller/settings.h"
+
+#include "foundation/registry.h"
+#include "foundation/text.h"
+
+#include <algorithm>
+
+namespace controller {
+
+namespace {
+constexpr double fixed_point_one = 1048576.0;
+}
+
+std::u16string settings_key() {
+    return u"HKEY_CURRENT_USER\\Software\\Corvane\\" + std::u16string(application_name);
+}
+
+Quality quality_for(std::u16string_view format_name) {
+    if (format_name == u"Mp3Low")
+        return {22050, 32000};
+    if (format_name == u"Mp3High")
+        return {44100, 96000};
+    return {44100, 64000};
+}
+
+int boost_gain_for(std::u16string_view boost_name) {
+    if (boost_name == u"Boost1")
+        return 2;
+    if (boost_name == u"Boost2")
+        return 4;
+    if (boost_name == u"Boost3")
+        return 8;
+    return 1;
+}
+
+std::u16string format_label(int sample_rate, int bits_per_sample, int bit_rate) {
+    std::u16string label = foundation::to_text(int32_t(sample_rate / 1000)) + u"kHz " +
+                           foundation::to_text(int32_t(bits_per_sample)) + u"bit";
+    if (bit_rate != 0)
+        label += u" " + foundation::to_text(int32_t(bit_rate / 1000)) + u"kbps";
+    return label;
+}
+
+bool hardware_speaker_on() {
+    uint32_t value = 0;
+    if (!foundation::read_dword(u"HKEY_LOCAL_MACHINE\\System\\State\\Hardware", u"Speaker", value))
+        return false;
+    return value != 0;
+}
+
+uint32_t to_fixed_point(double value) {
+    if (!(value > 0.0))
+        return 0;
+    if (value > 1.0)
+        value = 1.0;
+    return uint32_t(value * fixed_point_one);
+}
+
+double from_fixed_point(uint32_t stored) {
+    return double(stored) * (1.0 / fixed_point_one);
+}
+
+void Settings::load_first() {
+    const std::u16string key = settings_key();
+    foundation::read_bool(key, u"Speaker", speaker);
+    foundation::read_string(key, u"Format", format);
+    foundation::read_string(key, u"Boost", boost);
+    uint32_t vas = to_fixed_point(vas_level);
+    if (foundation::read_dword(key, u"VasLevel", vas))
+        vas_level = std::min(1.0, from_fixed_point(vas));
+}
+
+void Settings::load_secondary() {
+    const std::u16string key = settings_key();
+    foundation::read_bool(key, u"AutoRecord", auto_record);
+    uint32_t stored = 1048576;
+    foundation::read_dword(key, u"Volume", stored);
+    volume = std::min(1.0, from_fixed_point(stored));
+}
+
+void Settings::save() const {
+    const std::u16string key = settings_key();
+    foundation::write_dword(key, u"AutoRecord", auto_record ? 1 : 0);
+    foundation::write_dword(key, u"Speaker", speaker ? 1 : 0);
+    foundation::write_string(key, u"Format", format);
+    foundation::write_string(key, u"Boost", boost);
+    foundation::write_dword(key, u"Volume", to_fixed_point(volume));
+    foundation::write_dword(key, u"VasLevel", to_fixed_point(vas_level));
+    foundation::flush();
+}
+
+std::u16string read_current_path() {
+    std::u16string path;
+    foundation::read_string(settings_key(), u"Path", path);
+    return path;
+}
+
+void write_current_path(const std::u16string& path) {
+    foundation::write_string(settings_key(), u"Path", path);
+    foundation::flush();
+}
+
+} // namespace controller

@@ -1,0 +1,62 @@
+#pragma once
+
+// The user's recording preferences, kept in the registry under settings_key(). The Document
+// holds one Settings and changes it only through its own operations; screens never write the
+// registry themselves. UI thread only.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace controller {
+
+inline constexpr std::u16string_view application_name = u"Quillory Vozir";
+
+// "HKEY_CURRENT_USER\Software\Corvane\Quillory Vozir".
+std::u16string settings_key();
+
+// The sample rate and bit rate a "Format" name selects (exact, case-sensitive; anything else
+// is the middle quality). Every recording is "mp3", mono, 16 bits.
+struct Quality {
+    int sample_rate;
+    int bit_rate;
+};
+Quality quality_for(std::u16string_view format_name);
+
+// The integer gain a "Boost" name selects (exact, case-sensitive; anything else is 1).
+int boost_gain_for(std::u16string_view boost_name);
+
+// "44kHz 16bit 64kbps": rate / 1000, bits, and bit rate / 1000 only when it is non-zero.
+std::u16string format_label(int sample_rate, int bits_per_sample, int bit_rate);
+
+// The DWORD "Speaker" under "HKEY_LOCAL_MACHINE\System\State\Hardware": true only when it reads
+// and is non-zero.
+bool hardware_speaker_on();
+
+// "Volume" and "VasLevel" are stored as value * 2^20, truncated; values outside [0, 1] are
+// clamped before storing.
+uint32_t to_fixed_point(double value);
+double from_fixed_point(uint32_t stored);
+
+struct Settings {
+    bool auto_record{false};
+    bool speaker{false};
+    std::u16string format{u"Mp3Middle"};
+    std::u16string boost{u"BoostOff"};
+    double volume{1.0};
+    double vas_level{0.0};
+
+    // "Speaker", "Format", "Boost" and "VasLevel"; a missing or unreadable value keeps the
+    // current one.
+    void load_first();
+    // "AutoRecord" and "Volume".
+    void load_secondary();
+    // The six values, then a flush. Write failures are ignored.
+    void save() const;
+};
+
+// The "Path" value: the record last recorded, appended to or renamed.
+std::u16string read_current_path();
+void write_current_path(const std::u16string& path);
+
+} // namespace controller

@@ -1,0 +1,63 @@
+#include "telephony/call_monitor.h"
+
+#include "foundation/log.h"
+#include "foundation/text.h"
+#include "platform/clock.h"
+#include "platform/registry_store.h"
+
+namespace telephony {
+
+namespace {
+constexpr double poll_seconds = 0.1;
+}
+
+CallMonitorImpl::CallMonitorImpl(CallListener* observer) : m_observer(observer), m_timer(*this) {
+    m_timer.after(poll_seconds);
+}
+
+CallMonitorImpl::~CallMonitorImpl() {
+    m_timer.cancel();
+}
+
+void CallMonitorImpl::on_timer(foundation::Timer&) {
+    if (m_observer) {
+        CallInfo call = query_phone_state();
+        const bool in_call_now = call.direction > 0;
+        if (in_call_now != m_in_call) {
+            m_in_call = in_call_now;
+            foundation::log() << "CallMonitorImpl call=" << int32_t(in_call_now ? 1 : 0) << " "
+                              << platform::tick_count() << "\n";
+            if (in_call_now)
+                m_observer->on_call_start(call.name, call.number, call.direction);
+            else
+                m_observer->on_call_stop();
+        }
+    }
+    m_timer.after(poll_seconds);
+}
+
+bool set_app_notification(const std::u16string& name, const std::u16string& command) {
+    foundation::log() << "set_app_notification fun good\n";
+    platform::RegistryNotification notification;
+    notification.name = foundation::to_utf8(name);
+    notification.root = platform::RegistryRoot::LocalMachine;
+    notification.key = "System\\State\\Phone";
+    notification.value_name = "Status";
+    notification.command = foundation::to_utf8(command);
+    notification.flags = platform::RNAF_NONAMEONCMDLINE;
+    notification.condition = platform::RegistryCondition::Equal;
+    notification.mask = status_active_call;
+    notification.target = status_active_call;
+    const uint32_t result = platform::registry_notify_app(notification);
+    foundation::log() << "set_app_notification result=" << result << "\n";
+    return result == platform::REG_NOTIFY_OK || result == platform::REG_NOTIFY_ALREADY_EXISTS;
+}
+
+bool stop_app_notification(const std::u16string& name) {
+    foundation::log() << "stop_app_notification fun good\n";
+    const uint32_t result = platform::registry_stop_notification(foundation::to_utf8(name));
+    foundation::log() << "stop_app_notification result=" << result << "\n";
+    return true;
+}
+
+} // namespace telephony

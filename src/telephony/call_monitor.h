@@ -1,0 +1,48 @@
+#pragma once
+
+// Watches the phone state every 0.1 s for as long as it lives and tells its listener when a
+// call begins and ends. Also adds and removes the start-on-call notification, which makes the
+// system start the program with a command line when the active-call bit of the phone's
+// "Status" is set. UI thread only; a CActiveScheduler must exist.
+
+#include "foundation/timer.h"
+#include "telephony/phone_state.h"
+
+#include <string>
+
+namespace telephony {
+
+class CallListener {
+public:
+    virtual ~CallListener() = default;
+    // direction: 1 incoming, 2 outgoing, 3 a call without telephony details.
+    virtual void on_call_start(const std::u16string& name, const std::u16string& number,
+                               int direction) = 0;
+    virtual void on_call_stop() = 0;
+};
+
+class CallMonitorImpl final : public foundation::TimerListener {
+public:
+    explicit CallMonitorImpl(CallListener* observer);
+    ~CallMonitorImpl() override;
+
+    void set_observer(CallListener* observer) { m_observer = observer; }
+    // The state seen at the last poll.
+    bool in_call() const { return m_in_call; }
+    // The phone-state query, asked now.
+    CallInfo current_call() const { return query_phone_state(); }
+
+    void on_timer(foundation::Timer& timer) override;
+
+private:
+    CallListener* m_observer;
+    bool m_in_call{false};
+    foundation::Timer m_timer;
+};
+
+// True when the notification was set up (or one of that name already exists).
+bool set_app_notification(const std::u16string& name, const std::u16string& command);
+// True once the system's notification service was reached.
+bool stop_app_notification(const std::u16string& name);
+
+} // namespace telephony

@@ -1,0 +1,150 @@
+#include "foundation/active_scheduler.h"
+#include "foundation/registry.h"
+#include "platform/messages.h"
+#include "platform/registry_store.h"
+#include "support/temp_dir.h"
+#include "support/watchdog.h"
+#include "telephony/call_monitor.h"
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
+#include <thread>
+
+using namespace telephony;
+using testing_support::ScopedEnv;
+using testing_support::TempDir;
+
+namespace {
+
+const std::u16string phone_key{phone_state_key};
+
+class PhoneTest : public ::testing::Test {
+protected:
+    PhoneTest() : m_config("QUILLORY_CONFIG_DIR", (m_dir / "config").string()) {
+        platform::registry_close();
+    }
+    ~PhoneTest() override { platform::registry_close(); }
+
+    TempDir m_dir;
+    ScopedEnv m_config;
+};
+
+// Runs the message loop until `done` holds or the time is up.
+bool pump_until(const std::function<bool()>& done, int milliseconds) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (std::chrono::steady_clock::now() < end) {
+        platform::Message message;
+        while (platform::peek_message(message))
+            platform::dispatch_message(message);
+        if (done())
+            return true;
+        platform::wait_message(5);
+    }
+    return done();
+}
+
+struct Calls : CallListener {
+    std::vector<std::string> seen;
+    void on_call_start(const std::u16string& name, const std::u16string& number,
+                       int direction) override {
+        seen.push_back("start " + std::string(name.begin(), name.end()) + " " +
+                       std::string(number.begin(), number.end()) + " " + std::to_string(direction));
+    }
+    void on_call_stop() override { seen.push_back("stop"); }
+};
+
+} // namespace
+
+TEST_F(PhoneTest, QueryNeedsCountAndActiveBit) {
+    EXPECT_EQ(query_phone_state().direction, NoCall);
+
+    foundation::write_dword(phone_key, u"Active Call Count", 1);
+    foundation::write_dword(phone_key, u"Status", status_incoming_call);
+    EXPECT_EQ(query_phone_state().direction, NoCall) << "bit 29 clear is no call";
+
+    foundation::write_dword(phone_key, u"Active Call Count", 0);
+    foundation::write_dword(phone_key, u"Status", status_active_call);
+    EXPECT_EQ(query_phone_state().direction, NoCall) << "no active call counted";
+}
+
+TEST_F(PhoneTest, RingingCallReportedActiveHasNoDetails) {
+    provide_call(Incoming, u"+44 20 7946 0958", u"Ada");
+    EXPECT_EQ(query_phone_state().direction, NoCall);
+    // The shell marks the call active before the telephony layer reports it connected.
+    foundation::write_dword(phone_key, u"Status", status_active_call);
+    CallInfo call = query_phone_state();
+    EXPECT_EQ(call.direction, UnknownDirection);
+    EXPECT_EQ(call.name, u"Ada");
+    EXPECT_EQ(call.number, u"+44 20 7946 0958");
+}
+
+TEST_F(PhoneTest, ConnectedCallsCarryDirectionAndDetails) {
+    provide_call(Incoming, u"0123456", u"Ada");
+    ASSERT_TRUE(provide_connect());
+    CallInfo call = query_phone_state();
+    EXPECT_EQ(call.direction, Incoming);
+    EXPECT_EQ(call.name, u"Ada");
+
+    provide_hang_up();
+    EXPECT_EQ(query_phone_state().direction, NoCall);
+    EXPECT_FALSE(provide_connect()) << "nothing to connect after hang-up";
+
+    // An outgoing call whose shell name is empty takes the called-ID name.
+    provide_call(Outgoing, u"555 0101", u"Bob");
+    foundation::write_string(phone_key, u"Caller Name", u"");
+    provide_connect();
+    call = query_phone_state();
+    EXPECT_EQ(call.direction, Outgoing);
+    EXPECT_EQ(call.name, u"Bob");
+    EXPECT_EQ(call.number, u"555 0101");
+}
+
+TEST_F(PhoneTest, MonitorReportsStartOnceAndStop) {
+    testing_support::Watchdog watchdog(30);
+    foundation::CActiveScheduler scheduler;
+    Calls calls;
+    {
+        CallMonitorImpl monitor(&calls);
+        pump_until([] { return false; }, 250);
+        EXPECT_TRUE(calls.seen.empty());
+
+        provide_call(Incoming, u"0123456", u"Ada");
+        provide_connect();
+        ASSERT_TRUE(pump_until([&] { return !calls.seen.empty(); }, 3000));
+        // Further polls during the same call raise nothing new.
+        pump_until([] { return false; }, 350);
+        EXPECT_TRUE(monitor.in_call());
+
+        provide_hang_up();
+        ASSERT_TRUE(pump_until([&] { return calls.seen.size() >= 2; }, 3000));
+        EXPECT_FALSE(monitor.in_call());
+    }
+    EXPECT_EQ(calls.seen, (std::vector<std::string>{"start Ada 0123456 1", "stop"}));
+}
+
+TEST_F(PhoneTest, NotificationStartsCommandWhenCallBecomesActive) {
+    testing_support::Watchdog watchdog(30);
+    const auto marker = m_dir / "started marker";
+    ASSERT_TRUE(set_app_notification(u"Quillory Vozir.Call",
+                                     u"\"/usr/bin/touch\" \"" + marker.u16string() + u"\""));
+    // Setting it up again is still success.
+    EXPECT_TRUE(set_app_notification(u"Quillory Vozir.Call", u"\"/usr/bin/true\""));
+
+    provide_call(Incoming, u"0123456", u"Ada");
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(std::filesystem::exists(marker)) << "ringing alone starts nothing";
+    provide_connect();
+    for (int i = 0; i < 100 && !std::filesystem::exists(marker); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(std::filesystem::exists(marker));
+
+    EXPECT_TRUE(stop_app_notification(u"Quillory Vozir.Call"));
+    std::filesystem::remove(marker);
+    provide_hang_up();
+    provide_call(Incoming, u"0123456", u"Ada");
+    provide_connect();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(std::filesystem::exists(marker));
+}

@@ -1,0 +1,210 @@
+#include "support/temp_dir.h"
+#include "telephony/contacts.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <map>
+
+using namespace telephony;
+using testing_support::TempDir;
+
+namespace {
+
+void write_file(const std::filesystem::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string base64(const std::vector<uint8_t>& bytes) {
+    static const char* alphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    std::size_t i = 0;
+    for (; i + 2 < bytes.size(); i += 3) {
+        uint32_t v = uint32_t(bytes[i]) << 16 | uint32_t(bytes[i + 1]) << 8 | bytes[i + 2];
+        for (int s = 18; s >= 0; s -= 6)
+            out += alphabet[(v >> s) & 63];
+    }
+    if (i < bytes.size()) {
+        uint32_t v = uint32_t(bytes[i]) << 16 | (i + 1 < bytes.size() ? bytes[i + 1] << 8 : 0);
+        out += alphabet[(v >> 18) & 63];
+        out += alphabet[(v >> 12) & 63];
+        out += i + 1 < bytes.size() ? alphabet[(v >> 6) & 63] : '=';
+        out += '=';
+    }
+    return out;
+}
+
+std::vector<uint8_t> png_bytes(std::size_t size) {
+    std::vector<uint8_t> bytes(size, 0x5A);
+    const uint8_t signature[] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    std::copy(std::begin(signature), std::end(signature), bytes.begin());
+    return bytes;
+}
+
+// Folds a long line at 75 characters as vCard writers do.
+std::string folded(const std::string& line) {
+    std::string out = line.substr(0, 75);
+    for (std::size_t i = 75; i < line.size(); i += 74)
+        out += "\r\n " + line.substr(i, 74);
+    return out + "\r\n";
+}
+
+} // namespace
+
+TEST(PhoneNumbers, MatchOnDigitsAllowingMissingCountryCode) {
+    EXPECT_TRUE(same_phone_number(u"+44 20 7946 0958", u"020 7946 0958"));
+    EXPECT_TRUE(same_phone_number(u"0044-20-7946-0958", u"(020) 7946 0958"));
+    EXPECT_TRUE(same_phone_number(u"+1 555 010 1234", u"555-010-1234"));
+    EXPECT_FALSE(same_phone_number(u"020 7946 0958", u"020 7946 0959"));
+    EXPECT_FALSE(same_phone_number(u"4958", u"020 7946 0958")) << "a short tail is not a match";
+    EXPECT_FALSE(same_phone_number(u"", u""));
+    EXPECT_FALSE(same_phone_number(u"private", u"unknown"));
+}
+
+TEST(VCard, NamesAndFieldsByIndex) {
+    ParsedCard card;
+    ASSERT_TRUE(parse_vcard("BEGIN:VCARD\r\nVERSION:3.0\r\nN:Lovelace;Ada;Augusta;;Countess\r\n"
+                            "FN:Ada Lovelace\r\nORG:Analytical Engines;Research\r\n"
+                            "TEL;TYPE=CELL:+44 7700 900123\r\nTEL;TYPE=WORK,VOICE:020 1\r\n"
+                            "TEL;TYPE=WORK:020 2\r\nTEL;TYPE=WORK:020 3\r\nTEL;TYPE=FAX:020 9\r\n"
+                            "item1.EMAIL;TYPE=INTERNET:ada@example.org\r\nURL:https://ex.org/\r\n"
+                            "NICKNAME:Enchantress\r\nTITLE:Analyst\r\nEND:VCARD\r\n",
+                            card));
+    EXPECT_EQ(card.details.names[0], u"Ada");
+    EXPECT_EQ(card.details.names[1], u"Lovelace");
+    EXPECT_EQ(card.details.names[2], u"Analytical Engines");
+    std::vector<std::pair<int, int>> kinds;
+    std::map<int, std::u16string> texts;
+    for (const auto& field : card.details.fields) {
+        kinds.emplace_back(field.index, field.kind);
+        texts[field.index] = field.text;
+    }
+    EXPECT_EQ(kinds, (std::vector<std::pair<int, int>>{{0, Telephone},
+                                                       {1, Telephone},
+                                                       {2, Telephone},
+                                                       {9, EMail},
+                                                       {12, WebPage},
+                                                       {13, Other},
+                                                       {14, Other},
+                                                       {15, Other},
+                                                       {16, Other},
+                                                       {17, Other}}));
+    EXPECT_EQ(texts[0], u"+44 7700 900123");
+    EXPECT_EQ(texts[16], u"Research");
+    EXPECT_EQ(card.phones.size(), 5u) << "a third work number and the fax still match calls";
+    EXPECT_EQ(field_name(0), u"Mobile");
+    EXPECT_EQ(field_name(18), u"AssistantName");
+}
+
+TEST(VCard, OnlyAMobileNumber) {
+    ParsedCard card;
+    ASSERT_TRUE(parse_vcard("BEGIN:VCARD\nVERSION:4.0\nTEL;VALUE=uri;TYPE=cell:tel:+15550101\n"
+                            "END:VCARD\n",
+                            card));
+    ASSERT_EQ(card.details.fields.size(), 1u);
+    EXPECT_EQ(card.details.fields[0].index, 0);
+    EXPECT_EQ(card.details.fields[0].text, u"+15550101");
+    EXPECT_TRUE(card.details.names[0].empty());
+}
+
+TEST(VCard, MalformedInputIsRejectedWithoutHarm) {
+    ParsedCard card;
+    EXPECT_FALSE(parse_vcard("", card));
+    EXPECT_FALSE(parse_vcard("BEGIN:VCARD\nFN:never ends\n", card));
+    EXPECT_FALSE(parse_vcard("no card here\n\n::;;\\", card));
+    static const char with_nul[] = "BEGIN:VCARD\nN:\\\0;\xff\xfe;\nEND:VCAR";
+    EXPECT_FALSE(parse_vcard(std::string(with_nul, sizeof with_nul - 1), card));
+    ASSERT_TRUE(parse_vcard("BEGIN:VCARD\nN:\\;;;\\\nFN;CHARSET=\"a:b\":x\nTEL\nEND:VCARD", card));
+    EXPECT_EQ(card.formatted_name, u"x");
+}
+
+TEST(ContactStore, FindsByNumberAndReadsPictures) {
+    TempDir dir;
+    const auto picture = png_bytes(3000);
+    write_file(dir / "ada.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ada Lovelace\r\n"
+                                "N:Lovelace;Ada;;;\r\nTEL;TYPE=CELL:+44 20 7946 0958\r\n" +
+                                    folded("PHOTO;ENCODING=b;TYPE=PNG:" + base64(picture)) +
+                                    "END:VCARD\r\n");
+    write_file(dir / "photo.png", std::string(picture.begin(), picture.end()));
+    write_file(dir / "bob.vcf", "BEGIN:VCARD\nVERSION:4.0\nFN:Bob\nTEL:555 0101\n"
+                                "PHOTO:file://" +
+                                    (dir / "photo.png").string() + "\nEND:VCARD\n");
+    const auto huge = png_bytes(max_picture_bytes + 1);
+    write_file(dir / "carl.vcf", "BEGIN:VCARD\nFN:Carl\nTEL:555 0202\n"
+                                 "PHOTO:data:image/png;base64," +
+                                     base64(huge) + "\nEND:VCARD\n");
+    const auto largest = png_bytes(max_picture_bytes);
+    write_file(dir / "dora.vcf", "BEGIN:VCARD\nFN:Dora\nTEL:555 0303\n"
+                                 "PHOTO:data:image/png;base64," +
+                                     base64(largest) + "\nEND:VCARD\n");
+    write_file(dir / "broken.vcf", "BEGIN:VCARD\nTEL:555 0404\nPHOTO;ENCODING=b:@@@@\n");
+    write_file(dir / "notes.txt", "BEGIN:VCARD\nFN:Not a contact\nTEL:555 0505\nEND:VCARD\n");
+
+    ContactStore store(dir.path().u16string());
+    ContactDetails ada;
+    ASSERT_TRUE(store.find_contact_by_phone(u"020 7946 0958", ada));
+    EXPECT_EQ(ada.display_name(), u"Ada Lovelace");
+    EXPECT_EQ(store.contact_picture(ada.item_id), picture);
+
+    ContactDetails bob;
+    ASSERT_TRUE(store.find_contact_by_phone(u"5550101", bob));
+    EXPECT_EQ(bob.display_name(), u"Bob") << "the formatted name when N is absent";
+    EXPECT_EQ(store.contact_picture(bob.item_id), picture);
+
+    ContactDetails carl;
+    ASSERT_TRUE(store.find_contact_by_phone(u"555 0202", carl));
+    EXPECT_TRUE(store.contact_picture(carl.item_id).empty()) << "over the picture limit";
+    ContactDetails dora;
+    ASSERT_TRUE(store.find_contact_by_phone(u"555 0303", dora));
+    EXPECT_EQ(store.contact_picture(dora.item_id).size(), max_picture_bytes);
+
+    ContactDetails none;
+    EXPECT_FALSE(store.find_contact_by_phone(u"555 0404", none)) << "an unfinished card";
+    EXPECT_FALSE(store.find_contact_by_phone(u"555 0505", none)) << "not a .vcf file";
+    EXPECT_FALSE(ContactStore(u"/nonexistent/contacts").find_contact_by_phone(u"5550101", none));
+    EXPECT_TRUE(store.contact_picture(12345).empty());
+}
+
+namespace {
+struct Changes : ContactListener {
+    std::vector<std::string> seen;
+    void on_contact_created(const ContactDetails& details) override {
+        seen.push_back("created " + foundation_name(details));
+    }
+    void on_contact_changed(uint32_t id) override {
+        seen.push_back("changed " + std::to_string(id));
+    }
+    void on_contact_deleted(uint32_t id) override {
+        seen.push_back("deleted " + std::to_string(id));
+    }
+    static std::string foundation_name(const ContactDetails& d) {
+        auto name = d.display_name();
+        return std::string(name.begin(), name.end());
+    }
+};
+} // namespace
+
+TEST(ContactStore, NotifiesCreatedChangedDeleted) {
+    TempDir dir;
+    ContactStore store(dir.path().u16string());
+    Changes changes;
+    store.set_listener(&changes);
+    ASSERT_TRUE(store.start_watching());
+    const std::string card = "BEGIN:VCARD\nFN:Eve\nTEL:555 0606\nEND:VCARD\n";
+    write_file(dir / "eve.vcf", card);
+    write_file(dir / "ignored.txt", card);
+    store.check_changes();
+    const std::string id = std::to_string(ContactStore::item_id_of(u"eve.vcf"));
+    ASSERT_GE(changes.seen.size(), 1u);
+    EXPECT_EQ(changes.seen[0], "created Eve");
+    changes.seen.clear();
+    write_file(dir / "eve.vcf", card);
+    store.check_changes();
+    EXPECT_EQ(changes.seen, std::vector<std::string>{"changed " + id});
+    changes.seen.clear();
+    std::filesystem::remove(dir / "eve.vcf");
+    store.check_changes();
+    EXPECT_EQ(changes.seen, std::vector<std::string>{"deleted " + id});
+    EXPECT_FALSE(ContactStore(u"/nonexistent/contacts").start_watching());
+}
