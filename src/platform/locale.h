@@ -1,6 +1,7 @@
 #pragma once
 
-// The user's locale: case mapping and date/time texts (ICU underneath).
+// The user's locale: case mapping and date/time texts (ICU underneath). The locale is the one
+// of LC_ALL, LC_TIME or LANG (first set), unless a test has chosen another.
 
 #include <cstdint>
 #include <string>
@@ -9,5 +10,26 @@
 namespace platform {
 
 std::u16string lower_case(std::u16string_view text);
+
+// Test seam: use this locale ("de_DE", "en_US"); empty returns to the environment's.
+void set_locale_for_testing(const std::string& locale);
+// The ICU locale id in use.
+std::string current_locale();
+
+// Calendar fields of a local time (no time-zone conversion is applied to them).
+struct LocalFields {
+    int year{0}, month{0}, day{0}, hour{0}, minute{0}, second{0}, milliseconds{0};
+};
+
+enum class DateStyle { Short, Long, YearMonth };
+// Texts in the current locale; empty on failure.
+std::u16string format_local_time(const LocalFields& time, bool with_seconds);
+std::u16string format_local_date(const LocalFields& time, DateStyle style);
+// With an ICU date pattern such as "dd MMM" or "MMMM dd".
+std::u16string format_local_pattern(const LocalFields& time, std::u16string_view pattern);
+
+// The local time now, and a moment (seconds since 1970 UTC) as local time.
+LocalFields local_now();
+LocalFields local_from_unix(int64_t seconds, uint32_t nanoseconds);
 
 } // namespace platform

@@ -1,0 +1,107 @@
+#include "platform/file_handle.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+std::unique_ptr<FileHandle> FileHandle::open(const std::string& path, Mode mode, bool no_follow) {
+    int flags = O_CLOEXEC;
+    switch (mode) {
+    case Read:
+        flags |= O_RDONLY;
+        break;
+    case WriteNew:
+        flags |= O_WRONLY | O_CREAT | O_TRUNC;
+        break;
+    case Append:
+        flags |= O_WRONLY | O_CREAT;
+        break;
+    case ReadWrite:
+        flags |= O_RDWR | O_CREAT;
+        break;
+    default:
+        return nullptr;
+    }
+    if (no_follow)
+        flags |= O_NOFOLLOW;
+    if (path.empty() || path.find('\0') != std::string::npos)
+        return nullptr;
+    int fd;
+    do {
+        fd = ::open(path.c_str(), flags, 0644);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return nullptr;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+        ::close(fd);
+        return nullptr;
+    }
+    std::unique_ptr<FileHandle> handle(new FileHandle(fd));
+    if (mode == Append && ::lseek(fd, 0, SEEK_END) < 0)
+        return nullptr;
+    return handle;
+}
+
+FileHandle::~FileHandle() {
+    ::close(m_fd);
+}
+
+uint32_t FileHandle::read(void* buffer, uint32_t count) {
+    uint32_t done = 0;
+    auto* bytes = static_cast<char*>(buffer);
+    while (done < count) {
+        ssize_t got = ::read(m_fd, bytes + done, count - done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        done += uint32_t(got);
+    }
+    return done;
+}
+
+bool FileHandle::write(const void* buffer, uint32_t count) {
+    uint32_t done = 0;
+    auto* bytes = static_cast<const char*>(buffer);
+    while (done < count) {
+        ssize_t put = ::write(m_fd, bytes + done, count - done);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return false;
+        done += uint32_t(put);
+    }
+    return true;
+}
+
+int64_t FileHandle::size() const {
+    struct stat info {};
+    if (::fstat(m_fd, &info) != 0)
+        return -1;
+    return int64_t(info.st_size);
+}
+
+bool FileHandle::seek(uint64_t position) {
+    if (position > uint64_t(INT64_MAX))
+        return false;
+    return ::lseek(m_fd, off_t(position), SEEK_SET) >= 0;
+}
+
+int64_t FileHandle::tell() const {
+    return int64_t(::lseek(m_fd, 0, SEEK_CUR));
+}
+
+bool FileHandle::flush() {
+    return ::fsync(m_fd) == 0 || errno == EINVAL;
+}
+
+bool FileHandle::truncate_here() {
+    off_t here = ::lseek(m_fd, 0, SEEK_CUR);
+    return here >= 0 && ::ftruncate(m_fd, here) == 0;
+}
+
+} // namespace platform

@@ -1,0 +1,45 @@
+#pragma once
+
+// An open file (POSIX descriptor). Paths are UTF-8. One object per thread.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+class FileHandle {
+public:
+    enum Mode {
+        Read = 0,      // existing file
+        WriteNew = 1,  // created or truncated
+        Append = 2,    // created if missing, positioned at the end
+        ReadWrite = 3, // created if missing, positioned at the start
+    };
+
+    // Nothing when the file cannot be opened. `no_follow` refuses a symbolic link as the last
+    // component (for files made in shared folders).
+    static std::unique_ptr<FileHandle> open(const std::string& path, Mode mode,
+                                            bool no_follow = false);
+    ~FileHandle();
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+
+    // Bytes read; stops early only at the end or on an error.
+    uint32_t read(void* buffer, uint32_t count);
+    // True only when every byte was written.
+    bool write(const void* buffer, uint32_t count);
+    // Size in bytes, or -1 on failure.
+    int64_t size() const;
+    bool seek(uint64_t position);
+    // Current position, or -1 on failure.
+    int64_t tell() const;
+    bool flush();
+    bool truncate_here();
+
+private:
+    explicit FileHandle(int descriptor) : m_fd(descriptor) {}
+    int m_fd;
+};
+
+} // namespace platform

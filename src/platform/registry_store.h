@@ -1,0 +1,125 @@
+#pragma once
+
+// The registry store: keys under four (five) roots holding 32-bit numbers and texts, kept in an
+// SQLite database "registry.sqlite" in the configuration folder ($QUILLORY_CONFIG_DIR, else
+// $XDG_CONFIG_HOME/quillory, else ~/.config/quillory). Several processes share it safely:
+// every write is its own committed transaction (WAL, synchronous=FULL) and concurrent writers
+// wait for each other. A connection is never carried across fork: a child process opens its
+// own. A database that cannot be read is renamed aside ("registry.sqlite.corrupt-<time>") and
+// a fresh one is used. All functions may be called from any thread.
+//
+// Names are UTF-8. Key paths are sub-key names joined by "\" (empty components are ignored, so
+// "Software\Corvane\" and "Software\Corvane" are the same key); key and value names compare
+// without regard to ASCII case, as the phone's registry did.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+enum class RegistryRoot {
+    None = 0, // no root: every operation fails
+    ClassesRoot,
+    CurrentUser,
+    LocalMachine,
+    Users,
+    CurrentConfig,
+};
+
+// The registry's own type codes.
+enum : uint32_t { REG_SZ = 1, REG_DWORD = 4 };
+
+struct RegistryValueInfo {
+    std::string name;
+    uint32_t type{0};
+    uint32_t dword{0}; // REG_DWORD
+    std::string text;  // REG_SZ
+};
+
+// Reads create the key when it is missing (as opening with create does). A value of another
+// type than the one asked for reads as absent. False leaves `out` untouched.
+bool registry_read_dword(RegistryRoot root, const std::string& key, const std::string& name,
+                         uint32_t& out);
+bool registry_read_string(RegistryRoot root, const std::string& key, const std::string& name,
+                          std::string& out);
+bool registry_write_dword(RegistryRoot root, const std::string& key, const std::string& name,
+                          uint32_t value);
+bool registry_write_string(RegistryRoot root, const std::string& key, const std::string& name,
+                           const std::string& text);
+// False when the value did not exist (or the store failed).
+bool registry_delete_value(RegistryRoot root, const std::string& key, const std::string& name);
+bool registry_create_key(RegistryRoot root, const std::string& key);
+bool registry_key_exists(RegistryRoot root, const std::string& key);
+// Direct sub-keys in name order; empty when the key does not exist. Does not create the key.
+std::vector<std::string> registry_subkeys(RegistryRoot root, const std::string& key);
+// Values of an existing key in name order. Does not create the key.
+std::vector<RegistryValueInfo> registry_values(RegistryRoot root, const std::string& key);
+// Every write is already durable when it returns; this checkpoints the write-ahead log.
+bool registry_flush();
+
+// Changes whenever the store's content may have changed, in this process or in another one:
+// a cheap way to keep a value cached and re-read it only when needed.
+struct RegistryStamp {
+    uint64_t connection{0};
+    uint64_t data_version{0};
+    uint64_t local_writes{0};
+    bool operator==(const RegistryStamp&) const = default;
+};
+RegistryStamp registry_stamp();
+
+// Closes this process's connection; the next call reopens it, finding the folder again from
+// the environment (tests point QUILLORY_CONFIG_DIR elsewhere and call this).
+void registry_close();
+// The database file the store uses (or would use).
+std::string registry_database_path();
+// Messages about recoveries (a corrupt database set aside), taken once each; also written to
+// standard error when they happen.
+std::vector<std::string> registry_take_diagnostics();
+
+// Change notifications that start a program. A write through the store that makes the
+// registered condition true (it did not hold before the write) launches the command line,
+// detached. The command line is split into words at blanks, double quotes grouping; it runs
+// directly (no shell). Without RNAF_NONAMEONCMDLINE in `flags` the notification's name is
+// appended as a last word. Registrations live in the store and outlive the process.
+enum class RegistryCondition : uint32_t {
+    AnyChange = 0, // the value changed (written with another content, or deleted)
+    Equal = 1,     // (value & mask) == target
+    NotEqual = 2,
+    Greater = 3,
+    GreaterOrEqual = 4,
+    Less = 5,
+    LessOrEqual = 6,
+};
+enum : uint32_t { RNAF_NONAMEONCMDLINE = 1 };
+
+struct RegistryNotification {
+    std::string name; // unique
+    RegistryRoot root{RegistryRoot::None};
+    std::string key;
+    std::string value_name;
+    std::string command;
+    uint32_t flags{0};
+    RegistryCondition condition{RegistryCondition::AnyChange};
+    uint32_t mask{0xFFFFFFFF}; // for number comparisons
+    uint32_t target{0};
+};
+
+// Result codes of the notification calls, as the phone's shell returned them.
+enum : uint32_t {
+    REG_NOTIFY_OK = 0,
+    REG_NOTIFY_ALREADY_EXISTS = 0x800704DA,
+    REG_NOTIFY_NOT_FOUND = 0x80070002,
+    REG_NOTIFY_INVALID = 0x80070057,
+    REG_NOTIFY_FAILED = 0x80004005,
+};
+
+uint32_t registry_notify_app(const RegistryNotification& notification);
+uint32_t registry_stop_notification(const std::string& name);
+std::vector<RegistryNotification> registry_notifications();
+
+// Splits a command line into words (blanks separate, double quotes group, "" inside quotes
+// is not special) as the notifications do.
+std::vector<std::string> split_command_line(const std::string& command);
+
+} // namespace platform

@@ -1,0 +1,105 @@
+#include "platform/system_paths.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace platform {
+
+std::string executable_path() {
+    std::vector<char> buffer(4096);
+    for (;;) {
+        ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+        if (length < 0)
+            return {};
+        if (size_t(length) < buffer.size())
+            return std::string(buffer.data(), size_t(length));
+        if (buffer.size() >= 1 << 20)
+            return {};
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+std::string home_directory() {
+    if (const char* home = std::getenv("HOME"); home && *home)
+        return home;
+    if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir)
+        return entry->pw_dir;
+    return "/";
+}
+
+namespace {
+std::string config_home() {
+    if (const char* dir = std::getenv("XDG_CONFIG_HOME"); dir && *dir == '/')
+        return dir;
+    return home_directory() + "/.config";
+}
+
+// The value of XDG_DOCUMENTS_DIR in user-dirs.dirs ("$HOME/..." or an absolute path).
+std::string documents_from_user_dirs() {
+    std::ifstream in(config_home() + "/user-dirs.dirs");
+    std::string line;
+    while (std::getline(in, line)) {
+        const std::string key = "XDG_DOCUMENTS_DIR=";
+        size_t start = line.find_first_not_of(" \t");
+        if (start == std::string::npos || line.compare(start, key.size(), key) != 0)
+            continue;
+        std::string value = line.substr(start + key.size());
+        if (value.size() >= 2 && value.front() == '"') {
+            size_t end = value.find('"', 1);
+            if (end == std::string::npos)
+                continue;
+            value = value.substr(1, end - 1);
+        }
+        if (value.rfind("$HOME", 0) == 0)
+            value = home_directory() + value.substr(5);
+        if (!value.empty() && value.front() == '/')
+            return value;
+    }
+    return {};
+}
+
+bool is_directory(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+} // namespace
+
+std::string documents_directory() {
+    if (const char* dir = std::getenv("XDG_DOCUMENTS_DIR"); dir && *dir == '/')
+        return dir;
+    std::string configured = documents_from_user_dirs();
+    if (!configured.empty())
+        return configured;
+    return home_directory() + "/Documents";
+}
+
+std::string temp_directory() {
+    if (const char* dir = std::getenv("TMPDIR"); dir && *dir == '/' && is_directory(dir)) {
+        std::string path = dir;
+        while (path.size() > 1 && path.back() == '/')
+            path.pop_back();
+        return path;
+    }
+    return "/tmp";
+}
+
+std::string special_directory(const std::string& which) {
+    if (which == "windows")
+        return "/usr/bin";
+    if (which == "startup")
+        return config_home() + "/autostart";
+    if (which == "programs" || which == "start_menu") {
+        const char* data = std::getenv("XDG_DATA_HOME");
+        std::string base = data && *data == '/' ? data : home_directory() + "/.local/share";
+        return base + "/applications";
+    }
+    if (which == "program_files")
+        return "/usr/lib";
+    return {};
+}
+
+} // namespace platform

@@ -1,0 +1,272 @@
+#include "platform/registry_store.h"
+#include "support/temp_dir.h"
+#include "support/watchdog.h"
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <set>
+#include <signal.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace platform;
+namespace fs = std::filesystem;
+
+namespace {
+
+class RegistryStoreTest : public ::testing::Test {
+protected:
+    RegistryStoreTest() : m_env("QUILLORY_CONFIG_DIR", m_dir.path().string()) { registry_close(); }
+    ~RegistryStoreTest() override { registry_close(); }
+
+    testing_support::TempDir m_dir;
+    testing_support::ScopedEnv m_env;
+};
+
+// Reads the text file written by a launched command, waiting for it to appear.
+std::string wait_for_file(const fs::path& path, int seconds) {
+    for (int i = 0; i < seconds * 50; ++i) {
+        std::ifstream in(path);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (!text.empty())
+            return text;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return {};
+}
+
+} // namespace
+
+TEST_F(RegistryStoreTest, ValuesKeepTheirTypesAndNamesIgnoreCase) {
+    ASSERT_TRUE(registry_write_dword(RegistryRoot::CurrentUser, "Software\\Corvane", "Log", 7));
+    ASSERT_TRUE(registry_write_string(RegistryRoot::CurrentUser, "Software\\Corvane", "Path", "x"));
+    uint32_t number = 0;
+    std::string text = "default";
+    EXPECT_TRUE(
+        registry_read_dword(RegistryRoot::CurrentUser, "software\\CORVANE\\", "log", number));
+    EXPECT_EQ(number, 7u);
+    // A value of another type reads as absent and leaves the output alone.
+    EXPECT_FALSE(registry_read_string(RegistryRoot::CurrentUser, "Software\\Corvane", "Log", text));
+    EXPECT_EQ(text, "default");
+    number = 99;
+    EXPECT_FALSE(
+        registry_read_dword(RegistryRoot::CurrentUser, "Software\\Corvane", "Path", number));
+    EXPECT_EQ(number, 99u);
+    // Roots are separate.
+    EXPECT_FALSE(
+        registry_read_dword(RegistryRoot::LocalMachine, "Software\\Corvane", "Log", number));
+    EXPECT_FALSE(registry_read_dword(RegistryRoot::None, "Software\\Corvane", "Log", number));
+    // Overwriting with another type replaces the value.
+    ASSERT_TRUE(registry_write_string(RegistryRoot::CurrentUser, "Software\\Corvane", "Log", ""));
+    EXPECT_TRUE(registry_read_string(RegistryRoot::CurrentUser, "Software\\Corvane", "Log", text));
+    EXPECT_EQ(text, "");
+    EXPECT_FALSE(
+        registry_read_dword(RegistryRoot::CurrentUser, "Software\\Corvane", "Log", number));
+}
+
+TEST_F(RegistryStoreTest, ReadsCreateKeysAndSubkeysListDirectChildren) {
+    uint32_t number = 5;
+    EXPECT_FALSE(registry_key_exists(RegistryRoot::CurrentUser, "A\\B\\C"));
+    EXPECT_FALSE(registry_read_dword(RegistryRoot::CurrentUser, "A\\B\\C", "missing", number));
+    EXPECT_EQ(number, 5u);
+    EXPECT_TRUE(registry_key_exists(RegistryRoot::CurrentUser, "A\\B\\C"));
+    EXPECT_TRUE(registry_key_exists(RegistryRoot::CurrentUser, "a\\b"));
+    ASSERT_TRUE(registry_write_dword(RegistryRoot::CurrentUser, "A\\Zeta", "v", 1));
+    ASSERT_TRUE(registry_create_key(RegistryRoot::CurrentUser, "A\\alpha"));
+    EXPECT_EQ(registry_subkeys(RegistryRoot::CurrentUser, "A"),
+              (std::vector<std::string>{"alpha", "B", "Zeta"}));
+    EXPECT_TRUE(registry_subkeys(RegistryRoot::CurrentUser, "Nowhere").empty());
+    EXPECT_FALSE(registry_key_exists(RegistryRoot::CurrentUser, "Nowhere"));
+}
+
+TEST_F(RegistryStoreTest, DeleteReportsWhetherTheValueExisted) {
+    ASSERT_TRUE(registry_write_dword(RegistryRoot::LocalMachine, "K", "v", 1));
+    EXPECT_TRUE(registry_delete_value(RegistryRoot::LocalMachine, "K", "v"));
+    EXPECT_FALSE(registry_delete_value(RegistryRoot::LocalMachine, "K", "v"));
+    uint32_t number = 0;
+    EXPECT_FALSE(registry_read_dword(RegistryRoot::LocalMachine, "K", "v", number));
+    auto values = registry_values(RegistryRoot::LocalMachine, "K");
+    EXPECT_TRUE(values.empty());
+}
+
+TEST_F(RegistryStoreTest, StampChangesWithWritesFromThisAndOtherProcesses) {
+    RegistryStamp first = registry_stamp();
+    EXPECT_EQ(first, registry_stamp());
+    ASSERT_TRUE(registry_write_dword(RegistryRoot::CurrentUser, "K", "v", 1));
+    RegistryStamp second = registry_stamp();
+    EXPECT_NE(first, second);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        bool ok = registry_write_dword(RegistryRoot::CurrentUser, "K", "v", 2);
+        _exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_NE(second, registry_stamp());
+    uint32_t number = 0;
+    EXPECT_TRUE(registry_read_dword(RegistryRoot::CurrentUser, "K", "v", number));
+    EXPECT_EQ(number, 2u);
+}
+
+TEST_F(RegistryStoreTest, TwoProcessesWritingAtOnceBothSucceed) {
+    testing_support::Watchdog watchdog(120, "two writers");
+    ASSERT_TRUE(registry_write_dword(RegistryRoot::CurrentUser, "Shared", "start", 1));
+    const int count = 150;
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        int failures = 0;
+        for (int i = 0; i < count; ++i)
+            failures += !registry_write_dword(RegistryRoot::CurrentUser, "Shared\\Child",
+                                              "v" + std::to_string(i), uint32_t(i));
+        _exit(failures == 0 ? 0 : 1);
+    }
+    int failures = 0;
+    for (int i = 0; i < count; ++i)
+        failures += !registry_write_string(RegistryRoot::CurrentUser, "Shared\\Parent",
+                                           "v" + std::to_string(i), std::to_string(i));
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(registry_values(RegistryRoot::CurrentUser, "Shared\\Child").size(), size_t(count));
+    EXPECT_EQ(registry_values(RegistryRoot::CurrentUser, "Shared\\Parent").size(), size_t(count));
+    uint32_t number = 0;
+    EXPECT_TRUE(registry_read_dword(RegistryRoot::CurrentUser, "Shared\\Child", "v149", number));
+    EXPECT_EQ(number, 149u);
+}
+
+TEST_F(RegistryStoreTest, KilledWriterLosesNoCommittedValue) {
+    testing_support::Watchdog watchdog(120, "killed writer");
+    ASSERT_TRUE(registry_create_key(RegistryRoot::CurrentUser, "Kill"));
+    int pipe_fds[2];
+    ASSERT_EQ(pipe(pipe_fds), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(pipe_fds[0]);
+        for (uint32_t i = 0;; ++i) {
+            if (!registry_write_dword(RegistryRoot::CurrentUser, "Kill", "v" + std::to_string(i),
+                                      i))
+                _exit(1);
+            if (write(pipe_fds[1], &i, sizeof i) != sizeof i)
+                _exit(1);
+        }
+    }
+    close(pipe_fds[1]);
+    uint32_t last = 0;
+    for (int received = 0; received < 40;) {
+        ssize_t got = read(pipe_fds[0], &last, sizeof last);
+        ASSERT_EQ(got, ssize_t(sizeof last));
+        ++received;
+    }
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    // Drain what the child reported before it died.
+    uint32_t value;
+    while (read(pipe_fds[0], &value, sizeof value) == ssize_t(sizeof value))
+        last = value;
+    close(pipe_fds[0]);
+    registry_close();
+    for (uint32_t i = 0; i <= last; ++i) {
+        uint32_t number = 0xFFFFFFFF;
+        ASSERT_TRUE(
+            registry_read_dword(RegistryRoot::CurrentUser, "Kill", "v" + std::to_string(i), number))
+            << i;
+        EXPECT_EQ(number, i);
+    }
+    // The store remains writable.
+    EXPECT_TRUE(registry_write_dword(RegistryRoot::CurrentUser, "Kill", "after", 1));
+}
+
+TEST_F(RegistryStoreTest, CorruptDatabaseIsSetAsideAndReplaced) {
+    registry_close();
+    {
+        std::ofstream out(registry_database_path(), std::ios::binary);
+        for (int i = 0; i < 512; ++i)
+            out << "this is not a database ";
+    }
+    registry_take_diagnostics();
+    uint32_t number = 3;
+    EXPECT_FALSE(registry_read_dword(RegistryRoot::CurrentUser, "K", "v", number));
+    EXPECT_EQ(number, 3u);
+    EXPECT_TRUE(registry_write_dword(RegistryRoot::CurrentUser, "K", "v", 4));
+    EXPECT_TRUE(registry_read_dword(RegistryRoot::CurrentUser, "K", "v", number));
+    EXPECT_EQ(number, 4u);
+    int aside = 0;
+    for (const auto& entry : fs::directory_iterator(m_dir.path())) {
+        if (entry.path().filename().string().find("registry.sqlite.corrupt-") == 0 &&
+            entry.path().extension() != ".sqlite-wal") {
+            std::ifstream in(entry.path());
+            std::string start(10, '\0');
+            in.read(start.data(), 10);
+            aside += start == "this is no";
+        }
+    }
+    EXPECT_EQ(aside, 1);
+    auto messages = registry_take_diagnostics();
+    ASSERT_FALSE(messages.empty());
+    EXPECT_NE(messages.front().find("set aside"), std::string::npos);
+}
+
+TEST_F(RegistryStoreTest, UnusableFolderFailsWithoutCrashing) {
+    testing_support::ScopedEnv env("QUILLORY_CONFIG_DIR", "/proc/no-such-place/quillory");
+    registry_close();
+    uint32_t number = 8;
+    EXPECT_FALSE(registry_write_dword(RegistryRoot::CurrentUser, "K", "v", 1));
+    EXPECT_FALSE(registry_read_dword(RegistryRoot::CurrentUser, "K", "v", number));
+    EXPECT_EQ(number, 8u);
+    registry_close();
+}
+
+TEST_F(RegistryStoreTest, NotificationLaunchesWhenItsConditionBecomesTrue) {
+    testing_support::Watchdog watchdog(60, "notification");
+    fs::path out = m_dir / "fired.txt";
+    RegistryNotification n;
+    n.name = "Quillory Vozir.Call";
+    n.root = RegistryRoot::LocalMachine;
+    n.key = "System\\State\\Phone";
+    n.value_name = "Status";
+    n.command = "/bin/sh -c \"echo fired >> '" + out.string() + "'\"";
+    n.flags = RNAF_NONAMEONCMDLINE;
+    n.condition = RegistryCondition::Equal;
+    n.mask = 0x20000000;
+    n.target = 0x20000000;
+    ASSERT_EQ(registry_notify_app(n), uint32_t(REG_NOTIFY_OK));
+    EXPECT_EQ(registry_notify_app(n), uint32_t(REG_NOTIFY_ALREADY_EXISTS));
+    ASSERT_EQ(registry_notifications().size(), 1u);
+    EXPECT_EQ(registry_notifications()[0].command, n.command);
+
+    ASSERT_TRUE(registry_write_dword(n.root, n.key, "Status", 0x1));        // condition false
+    ASSERT_TRUE(registry_write_dword(n.root, n.key, "Other", 0x20000000));  // another value
+    ASSERT_TRUE(registry_write_dword(n.root, n.key, "Status", 0x20000001)); // becomes true
+    EXPECT_EQ(wait_for_file(out, 10), "fired\n");
+    ASSERT_TRUE(registry_write_dword(n.root, n.key, "Status", 0x20000003)); // stays true
+    ASSERT_TRUE(registry_write_dword(n.root, n.key, "Status", 0));          // false again
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    {
+        std::ifstream in(out);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(text, "fired\n");
+    }
+    EXPECT_EQ(registry_stop_notification(n.name), uint32_t(REG_NOTIFY_OK));
+    EXPECT_EQ(registry_stop_notification(n.name), uint32_t(REG_NOTIFY_NOT_FOUND));
+    ASSERT_TRUE(registry_write_dword(n.root, n.key, "Status", 0x20000000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::ifstream in(out);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, "fired\n");
+}
+
+TEST(CommandLineSplit, QuotesGroupAndBlanksSeparate) {
+    EXPECT_EQ(split_command_line("\"/opt/my app/quillory\" call"),
+              (std::vector<std::string>{"/opt/my app/quillory", "call"}));
+    EXPECT_EQ(split_command_line("  a   \"\"  b "), (std::vector<std::string>{"a", "", "b"}));
+    EXPECT_TRUE(split_command_line("   ").empty());
+}
