@@ -1,0 +1,48 @@
+#include "formats/factory.h"
+
+#include "formats/mp3_reader.h"
+#include "formats/mp3_writer.h"
+#include "formats/mpc_reader.h"
+#include "formats/vorbis_reader.h"
+#include "formats/wav_reader.h"
+#include "formats/wav_writer.h"
+
+namespace formats {
+
+std::unique_ptr<audio::FileWriter> create_writer(const std::u16string& path,
+                                                 const std::u16string& codec, int, int, int,
+                                                 int bit_rate, bool append) {
+    if (codec == audio::kCodecPcm)
+        return std::make_unique<PcmWavWriter>(path, append);
+    if (codec == audio::kCodecMp3)
+        return std::make_unique<Mp3Writer>(path, bit_rate, append);
+    if (codec == audio::kCodecAdpcm)
+        return std::make_unique<AdpcmWavWriter>(path, append);
+    if (codec == audio::kCodecGsm)
+        return std::make_unique<GsmWavWriter>(path, append);
+    return nullptr;
+}
+
+namespace {
+template <typename Reader>
+std::unique_ptr<audio::FileReader> try_reader(const std::u16string& path) {
+    auto reader = std::make_unique<Reader>(path);
+    if (!reader->is_valid())
+        return nullptr;
+    return reader;
+}
+} // namespace
+
+std::unique_ptr<audio::FileReader> open_reader(const std::u16string& path) {
+    using Factory = std::unique_ptr<audio::FileReader> (*)(const std::u16string&);
+    static constexpr Factory kReaders[] = {
+        try_reader<PcmWavReader>, try_reader<AdpcmWavReader>, try_reader<GsmWavReader>,
+        try_reader<VorbisReader>, try_reader<MpcReader>,      try_reader<FileReaderMP3>,
+    };
+    for (Factory factory : kReaders)
+        if (auto reader = factory(path))
+            return reader;
+    return nullptr;
+}
+
+} // namespace formats

@@ -1,0 +1,67 @@
+#include "formats/mp3_header.h"
+
+namespace formats {
+
+namespace {
+
+// [version is MPEG-1 ? 0 : 1][layer - 1][index]
+constexpr int kBitRates[2][3][15] = {
+    {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
+     {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
+     {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
+    {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
+     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
+     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}},
+};
+
+constexpr int kSampleRates[3][3] = {
+    {44100, 48000, 32000},
+    {22050, 24000, 16000},
+    {11025, 12000, 8000},
+};
+
+} // namespace
+
+bool Mp3Header::agrees(const Mp3Header& other) const {
+    return version == other.version && layer == other.layer && sample_rate == other.sample_rate &&
+           channels() == other.channels();
+}
+
+bool parse_mp3_header(const uint8_t* p, Mp3Header& header) {
+    if (p[0] != 0xFF || (p[1] & 0xE0) != 0xE0)
+        return false;
+    int version_bits = (p[1] >> 3) & 3;
+    int layer_bits = (p[1] >> 1) & 3;
+    int bit_rate_index = p[2] >> 4;
+    int rate_index = (p[2] >> 2) & 3;
+    int emphasis = p[3] & 3;
+    if (version_bits == 1 || layer_bits == 0 || bit_rate_index == 0 || bit_rate_index == 15 ||
+        rate_index == 3 || emphasis == 2)
+        return false;
+    Mp3Header h;
+    h.version = version_bits == 3   ? Mp3Header::Mpeg1
+                : version_bits == 2 ? Mp3Header::Mpeg2
+                                    : Mp3Header::Mpeg25;
+    h.layer = 4 - layer_bits;
+    h.bit_rate = kBitRates[h.version == Mp3Header::Mpeg1 ? 0 : 1][h.layer - 1][bit_rate_index];
+    h.sample_rate = kSampleRates[h.version][rate_index];
+    h.padding = (p[2] >> 1) & 1;
+    h.channel_mode = p[3] >> 6;
+    if (h.layer == 1) {
+        h.samples = 384;
+        h.frame_length = (12 * h.bit_rate * 1000 / h.sample_rate + h.padding) * 4;
+    } else if (h.layer == 2) {
+        h.samples = 1152;
+        h.frame_length = 144 * h.bit_rate * 1000 / h.sample_rate + h.padding;
+    } else {
+        bool mpeg1 = h.version == Mp3Header::Mpeg1;
+        h.samples = mpeg1 ? 1152 : 576;
+        h.frame_length = (mpeg1 ? 144 : 72) * h.bit_rate * 1000 / h.sample_rate + h.padding;
+    }
+    if (h.frame_length < 4)
+        return false;
+    header = h;
+    return true;
+}
+
+} // namespace formats

@@ -1,0 +1,30 @@
+#pragma once
+
+// MPEG audio frame headers (MPEG-1, MPEG-2 and MPEG-2.5, layers I to III).
+
+#include <cstdint>
+
+namespace formats {
+
+struct Mp3Header {
+    enum Version { Mpeg1 = 0, Mpeg2 = 1, Mpeg25 = 2 };
+    int version{0};
+    int layer{0};       // 1..3
+    int bit_rate{0};    // kilobits per second
+    int sample_rate{0}; // Hz
+    int padding{0};
+    int channel_mode{0}; // 0 stereo, 1 joint stereo, 2 dual channel, 3 mono
+    int frame_length{0}; // bytes, header included
+    int samples{0};      // per channel in one frame
+
+    int channels() const { return channel_mode == 3 ? 1 : 2; }
+    // Same stream: version, layer, sample rate and channel count. Bit rate and padding may
+    // change from frame to frame.
+    bool agrees(const Mp3Header& other) const;
+};
+
+// Parses the 4 bytes at p. False for anything but a complete header with a known bit rate
+// (free format is refused), sample rate and layer.
+bool parse_mp3_header(const uint8_t* p, Mp3Header& header);
+
+} // namespace formats

@@ -1,0 +1,232 @@
+#include "formats/mp3_reader.h"
+
+#include "foundation/log.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mpg123.h>
+
+namespace formats {
+
+namespace {
+
+// The first frame must turn up this close to the start of the audio; a probe this close to
+// its seek position.
+constexpr uint64_t kFirstFrameLimit = 1 << 20;
+constexpr uint64_t kProbeLimit = 1 << 16;
+constexpr int kMaxProbes = 20;
+
+const long kRates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
+
+bool known_rate(int rate) {
+    return std::find(std::begin(kRates), std::end(kRates), rate) != std::end(kRates);
+}
+
+// Size of an ID3v2 tag at the start, header included; 0 without one.
+uint64_t id3_size(const uint8_t* p, size_t size) {
+    if (size < 10 || std::memcmp(p, "ID3", 3) != 0 || p[3] == 0xFF || p[4] == 0xFF)
+        return 0;
+    for (int i = 6; i < 10; ++i)
+        if (p[i] & 0x80)
+            return 0;
+    uint64_t tag = (uint64_t(p[6]) << 21) | (uint64_t(p[7]) << 14) | (uint64_t(p[8]) << 7) | p[9];
+    // A footer (version 4, flag bit 4) adds 10 bytes.
+    return tag + 10 + ((p[3] == 4 && (p[5] & 0x10)) ? 10 : 0);
+}
+
+} // namespace
+
+// Decoding stage
+
+Mp3FrameDecoder::Mp3FrameDecoder() {
+    static const bool initialised = [] {
+        mpg123_init();
+        return true;
+    }();
+    (void)initialised;
+    int error = 0;
+    m_handle = mpg123_new(nullptr, &error);
+    if (!m_handle)
+        return;
+    mpg123_param(m_handle, MPG123_FLAGS,
+                 MPG123_QUIET | MPG123_NO_READAHEAD | MPG123_IGNORE_INFOFRAME, 0);
+    mpg123_format_none(m_handle);
+    for (long rate : kRates)
+        mpg123_format(m_handle, rate, MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
+    if (mpg123_open_feed(m_handle) != MPG123_OK) {
+        mpg123_delete(m_handle);
+        m_handle = nullptr;
+    }
+}
+
+Mp3FrameDecoder::~Mp3FrameDecoder() {
+    if (m_handle)
+        mpg123_delete(m_handle);
+}
+
+void Mp3FrameDecoder::reset() {
+    if (!m_handle)
+        return;
+    mpg123_close(m_handle);
+    mpg123_open_feed(m_handle);
+}
+
+audio::AudioBlock Mp3FrameDecoder::decode(const uint8_t* frame, size_t size) {
+    audio::AudioBlock out;
+    Mp3Header header;
+    if (!m_handle || size < 4 || !parse_mp3_header(frame, header) ||
+        !known_rate(header.sample_rate))
+        return out;
+    size = std::min(size, size_t(header.frame_length));
+    if (mpg123_feed(m_handle, frame, size) != MPG123_OK)
+        return out;
+    size_t capacity = size_t(header.channels()) * size_t(header.samples) * 2;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        off_t number = 0;
+        unsigned char* audio = nullptr;
+        size_t bytes = 0;
+        int result = mpg123_decode_frame(m_handle, &number, &audio, &bytes);
+        if (result == MPG123_NEW_FORMAT)
+            continue;
+        if (result == MPG123_OK && bytes > 0) {
+            out.bytes = audio::ByteSlice::copy_of(std::min(bytes, capacity), audio);
+            out.channels = header.channels();
+            out.bits_per_sample = 16;
+            out.sample_rate = header.sample_rate;
+            return out;
+        }
+        if (result == MPG123_OK)
+            continue;
+        break;
+    }
+    // Whatever the library still holds of this frame would only confuse the next one.
+    reset();
+    return out;
+}
+
+// The reader
+
+FileReaderMP3::FileReaderMP3(const std::u16string& path) {
+    if (!m_file.open(path, foundation::File::Read))
+        return;
+    m_file_size = m_file.size();
+    if (m_file_size == 0)
+        return;
+    restart_at(0);
+    ensure(10);
+    m_audio_start = std::min(id3_size(m_buffer, m_fill), m_file_size);
+    if (m_audio_start > 0)
+        restart_at(m_audio_start);
+    if (!find_frame(nullptr, kFirstFrameLimit, m_first))
+        return;
+    m_audio_start = offset_of_position();
+
+    int probes = int(std::min<uint64_t>(m_file_size / 100000, kMaxProbes));
+    if (probes < 2) {
+        m_average_kbps = m_first.bit_rate;
+    } else {
+        long sum = m_first.bit_rate;
+        long count = 1;
+        for (int i = 1; i < probes; ++i) {
+            restart_at(m_file_size * uint64_t(i) / uint64_t(probes));
+            Mp3Header found;
+            if (find_frame(&m_first, kProbeLimit, found)) {
+                sum += found.bit_rate;
+                ++count;
+            }
+        }
+        m_average_kbps = int((sum + count / 2) / count);
+    }
+    restart_at(m_audio_start);
+
+    m_valid = true;
+    m_channels = m_first.channels();
+    m_bits = 16;
+    m_rate = m_first.sample_rate;
+    m_bit_rate = m_average_kbps * 1000;
+    m_duration = double(m_file_size - m_audio_start) * 8 / m_average_kbps * 0.001;
+}
+
+void FileReaderMP3::restart_at(uint64_t offset) {
+    offset = std::min(offset, m_file_size);
+    m_fill = 0;
+    m_position = 0;
+    m_file_position = offset;
+    m_more = m_file.seek(offset) && offset < m_file_size;
+}
+
+bool FileReaderMP3::ensure(size_t count) {
+    if (m_fill - m_position >= count)
+        return true;
+    if (!m_more)
+        return false;
+    size_t unread = m_fill - m_position;
+    std::memmove(m_buffer, m_buffer + m_position, unread);
+    m_fill = unread;
+    m_position = 0;
+    uint64_t left = m_file_size - m_file_position;
+    uint32_t want = uint32_t(std::min<uint64_t>(kBufferSize - unread, left));
+    uint32_t got = want ? m_file.read(m_buffer + m_fill, want) : 0;
+    if (got < want) {
+        foundation::log() << "FileReaderMP3::read_more error=" << got << "/" << want << "\n";
+        m_more = false;
+    }
+    if (got == 0)
+        m_more = false;
+    m_fill += got;
+    m_file_position += got;
+    if (m_file_position >= m_file_size)
+        m_more = false;
+    return m_fill - m_position >= count;
+}
+
+bool FileReaderMP3::find_frame(const Mp3Header* reference, uint64_t limit, Mp3Header& found) {
+    for (uint64_t searched = 0; searched <= limit; ++searched, ++m_position) {
+        if (!ensure(4))
+            return false;
+        Mp3Header header;
+        if (!parse_mp3_header(m_buffer + m_position, header))
+            continue;
+        if (reference) {
+            if (!header.agrees(*reference))
+                continue;
+        } else {
+            size_t next = size_t(header.frame_length);
+            if (!ensure(next + 4))
+                continue;
+            Mp3Header following;
+            if (!parse_mp3_header(m_buffer + m_position + next, following) ||
+                !following.agrees(header))
+                continue;
+        }
+        found = header;
+        return true;
+    }
+    return false;
+}
+
+void FileReaderMP3::read_block(audio::AudioBlock& out, int) {
+    Mp3Header header;
+    // A stream that went wrong midway is searched again, as far as the whole file if need be.
+    if (!find_frame(&m_first, m_file_size, header))
+        return;
+    size_t length = size_t(header.frame_length);
+    ensure(length);
+    size_t available = std::min(length, m_fill - m_position);
+    if (available < length) {
+        // The file ends inside this frame.
+        m_position = m_fill;
+        return;
+    }
+    out = m_decoder.decode(m_buffer + m_position, available);
+    m_position += length;
+}
+
+bool FileReaderMP3::seek_locked(double position) {
+    uint64_t bytes = uint64_t(position * m_average_kbps * 125);
+    restart_at(std::min(m_audio_start + bytes, m_file_size));
+    m_decoder.reset();
+    return true;
+}
+
+} // namespace formats

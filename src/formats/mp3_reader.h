@@ -1,0 +1,72 @@
+#pragma once
+
+// The MP3 reader: its own frame search over a 10000-byte window of the file, and a decoding
+// stage that turns one coded frame into one block of 16-bit PCM with libmpg123.
+
+#include "audio/audio_block.h"
+#include "formats/mp3_header.h"
+#include "formats/reader_base.h"
+#include "foundation/file.h"
+
+#include <cstdint>
+#include <string>
+
+struct mpg123_handle_struct;
+
+namespace formats {
+
+// Decodes whole frames, one per call, in stream order; reset() after a jump.
+class Mp3FrameDecoder {
+public:
+    Mp3FrameDecoder();
+    ~Mp3FrameDecoder();
+    Mp3FrameDecoder(const Mp3FrameDecoder&) = delete;
+    Mp3FrameDecoder& operator=(const Mp3FrameDecoder&) = delete;
+
+    // `frame` holds `size` bytes from a frame header on (the whole frame). An empty block for a
+    // sample rate outside 8000..48000 Hz's nine MPEG rates or a decoding error.
+    audio::AudioBlock decode(const uint8_t* frame, size_t size);
+    void reset();
+
+private:
+    mpg123_handle_struct* m_handle{nullptr};
+};
+
+class FileReaderMP3 : public ReaderBase {
+public:
+    static constexpr size_t kBufferSize = 10000;
+
+    explicit FileReaderMP3(const std::u16string& path);
+    std::u16string codec_name() const override { return u"mp3"; }
+
+    // File offset of the first confirmed frame (after any ID3 tag).
+    uint64_t audio_start() const { return m_audio_start; }
+
+protected:
+    void read_block(audio::AudioBlock& out, int max_bytes) override;
+    bool seek_locked(double position) override;
+
+private:
+    // Refills until at least `count` unread bytes are in the window, or the file has no more.
+    bool ensure(size_t count);
+    void restart_at(uint64_t offset);
+    // Advances to the next frame header: with `reference`, one that agrees with it; without,
+    // one confirmed by an agreeing header one frame length further on. Gives up after
+    // `limit` bytes. On success the window's read position is at the header.
+    bool find_frame(const Mp3Header* reference, uint64_t limit, Mp3Header& found);
+    uint64_t offset_of_position() const { return m_file_position - (m_fill - m_position); }
+
+    foundation::File m_file;
+    uint64_t m_file_size{0};
+    uint8_t m_buffer[kBufferSize];
+    size_t m_fill{0};
+    size_t m_position{0};
+    uint64_t m_file_position{0};
+    bool m_more{false};
+    Mp3Header m_first;
+    int m_average_kbps{0};
+    uint64_t m_audio_start{0};
+    Mp3FrameDecoder m_decoder;
+};
+
+} // namespace formats

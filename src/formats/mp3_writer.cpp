@@ -1,0 +1,238 @@
+#include "formats/mp3_writer.h"
+
+#include "foundation/log.h"
+#include "foundation/paths.h"
+
+#include <algorithm>
+#include <cstring>
+#include <lame/lame.h>
+#include <mutex>
+
+namespace formats {
+
+namespace {
+constexpr int kMaxFrameSize = 1152;
+// LAME's own bound for one call: 1.25 x samples + 7200 bytes.
+constexpr size_t kOutSize = kMaxFrameSize * 5 / 4 + 7200;
+} // namespace
+
+// Encoder stage
+
+Mp3EncoderStage::Mp3EncoderStage(int bit_rate)
+    : m_bit_rate(bit_rate), m_carry(kMaxFrameSize * 2 * 2), m_left(kMaxFrameSize),
+      m_right(kMaxFrameSize), m_out(kOutSize) {}
+
+Mp3EncoderStage::~Mp3EncoderStage() {
+    if (audio::Outlet* upstream = peer())
+        audio::connect(*upstream, nullptr);
+    std::lock_guard guard(lock());
+    close_encoder();
+}
+
+int Mp3EncoderStage::frame_size() const {
+    std::lock_guard guard(lock());
+    return m_frame_size;
+}
+
+void Mp3EncoderStage::process(audio::AudioBlock& out, const audio::AudioBlock&) {
+    out = audio::AudioBlock{};
+}
+
+bool Mp3EncoderStage::create_encoder(int channels, int rate) {
+    lame_global_flags* encoder = lame_init();
+    if (!encoder)
+        return false;
+    lame_set_in_samplerate(encoder, rate);
+    lame_set_num_channels(encoder, channels);
+    lame_set_brate(encoder, m_bit_rate / 1000);
+    if (lame_init_params(encoder) < 0) {
+        foundation::log() << "Mp3EncoderStage::create_encoder rate=" << rate
+                          << " channels=" << channels << " refused\n";
+        lame_close(encoder);
+        return false;
+    }
+    int frame_size = lame_get_framesize(encoder);
+    if (frame_size <= 0 || frame_size > kMaxFrameSize) {
+        lame_close(encoder);
+        return false;
+    }
+    m_encoder = encoder;
+    m_frame_size = frame_size;
+    m_carry_size = 0;
+    return true;
+}
+
+void Mp3EncoderStage::close_encoder() {
+    if (!m_encoder)
+        return;
+    int size = lame_encode_flush(m_encoder, m_out.data(), int(m_out.size()));
+    if (size >= 0) {
+        audio::AudioBlock coded;
+        coded.bytes = audio::ByteSlice::copy_of(size_t(size), m_out.data());
+        coded.channels = m_channels;
+        coded.bits_per_sample = 16;
+        coded.sample_rate = m_rate;
+        audio::push(output(), coded);
+    }
+    lame_close(m_encoder);
+    m_encoder = nullptr;
+    m_frame_size = 0;
+    m_carry_size = 0;
+}
+
+void Mp3EncoderStage::encode_frame(const uint8_t* frame) {
+    const int n = m_frame_size;
+    if (m_bits == 16) {
+        if (m_channels == 1) {
+            std::memcpy(m_left.data(), frame, size_t(n) * 2);
+            std::fill(m_right.begin(), m_right.begin() + n, int16_t(0));
+        } else {
+            for (int i = 0; i < n; ++i) {
+                std::memcpy(&m_left[size_t(i)], frame + 4 * i, 2);
+                std::memcpy(&m_right[size_t(i)], frame + 4 * i + 2, 2);
+            }
+        }
+    } else {
+        // 8-bit PCM is unsigned; widen it to 16 bits.
+        for (int i = 0; i < n; ++i) {
+            m_left[size_t(i)] = int16_t((frame[i * m_channels] - 128) * 256);
+            m_right[size_t(i)] =
+                m_channels == 2 ? int16_t((frame[i * 2 + 1] - 128) * 256) : int16_t(0);
+        }
+    }
+    int size = lame_encode_buffer(m_encoder, m_left.data(), m_right.data(), n, m_out.data(),
+                                  int(m_out.size()));
+    if (size < 0) {
+        foundation::log() << "Mp3EncoderStage::encode_frame error=" << size << "\n";
+        return;
+    }
+    audio::AudioBlock coded;
+    coded.bytes = audio::ByteSlice::copy_of(size_t(size), m_out.data());
+    coded.channels = m_channels;
+    coded.bits_per_sample = 16;
+    coded.sample_rate = m_rate;
+    audio::push(output(), coded);
+}
+
+void Mp3EncoderStage::on_data(const audio::AudioBlock& block) {
+    std::lock_guard guard(lock());
+    if (block.empty() || block.sample_rate <= 0 ||
+        (block.bits_per_sample != 16 && block.bits_per_sample != 8) ||
+        (block.channels != 1 && block.channels != 2))
+        return;
+    if (m_encoder && (block.channels != m_channels || block.sample_rate != m_rate ||
+                      block.bits_per_sample != m_bits))
+        close_encoder();
+    m_channels = block.channels;
+    m_rate = block.sample_rate;
+    m_bits = block.bits_per_sample;
+    if (!m_encoder && !create_encoder(m_channels, m_rate))
+        return;
+
+    const size_t frame_bytes = size_t(m_frame_size) * size_t(m_bits / 8) * size_t(m_channels);
+    const uint8_t* data = block.bytes.data();
+    size_t left = block.size();
+    while (m_carry_size + left >= frame_bytes) {
+        if (m_carry_size == 0) {
+            encode_frame(data);
+            data += frame_bytes;
+            left -= frame_bytes;
+        } else {
+            size_t take = frame_bytes - m_carry_size;
+            std::memcpy(m_carry.data() + m_carry_size, data, take);
+            data += take;
+            left -= take;
+            m_carry_size = 0;
+            encode_frame(m_carry.data());
+        }
+        if (!m_encoder)
+            return;
+    }
+    std::memcpy(m_carry.data() + m_carry_size, data, left);
+    m_carry_size += left;
+}
+
+// File sink
+
+FileWriterMP3::FileWriterMP3(const std::u16string& path, bool append)
+    : m_path(path), m_append(append), m_buffer(kBufferSize) {
+    if (append) {
+        if (m_file.open(path, foundation::File::Append))
+            m_total = m_file.size();
+    } else {
+        m_file.open(path, foundation::File::WriteNew);
+    }
+    m_written = m_total;
+    if (!m_file.is_open())
+        foundation::log() << "FileWriterMP3::FileWriterMP3 cannot open the file\n";
+}
+
+FileWriterMP3::~FileWriterMP3() {
+    if (audio::Outlet* upstream = peer())
+        audio::connect(*upstream, nullptr);
+    std::lock_guard guard(lock());
+    if (m_ok && m_buffered > 0)
+        write_out(m_buffer.data(), m_buffered, "FileWriterMP3::~FileWriterMP3 error=");
+    bool empty = !m_append && m_file.is_open() && m_file.size() == 0;
+    m_file.close();
+    if (empty)
+        foundation::delete_file(m_path);
+}
+
+bool FileWriterMP3::is_valid() const {
+    std::lock_guard guard(lock());
+    return m_ok && m_file.is_open();
+}
+
+uint64_t FileWriterMP3::total() const {
+    std::lock_guard guard(lock());
+    return m_total;
+}
+
+bool FileWriterMP3::write_out(const uint8_t* bytes, size_t size, const char* label) {
+    if (m_file.write(bytes, uint32_t(size))) {
+        m_written += size;
+        return true;
+    }
+    foundation::log() << label << "write failed\n";
+    m_ok = false;
+    // Keep the file as it was after the last complete write.
+    m_file.seek(m_written);
+    m_file.truncate();
+    return false;
+}
+
+void FileWriterMP3::on_data(const audio::AudioBlock& block) {
+    std::lock_guard guard(lock());
+    if (!m_ok || !m_file.is_open() || block.empty())
+        return;
+    size_t size = block.size();
+    m_total += size;
+    if (m_buffered + size > kBufferSize) {
+        if (!write_out(m_buffer.data(), m_buffered, "FileWriterMP3::on_data1 error="))
+            return;
+        m_buffered = 0;
+    }
+    if (size <= kBufferSize) {
+        std::memcpy(m_buffer.data() + m_buffered, block.bytes.data(), size);
+        m_buffered += size;
+    } else {
+        write_out(block.bytes.data(), size, "FileWriterMP3::on_data2 error=");
+    }
+}
+
+// The writer
+
+Mp3Writer::Mp3Writer(const std::u16string& path, int bit_rate, bool append)
+    : m_path(path), m_file_writer(std::make_unique<FileWriterMP3>(path, append)),
+      m_encoder(std::make_unique<Mp3EncoderStage>(bit_rate)) {
+    audio::connect(m_encoder->output(), m_file_writer.get());
+}
+
+Mp3Writer::~Mp3Writer() {
+    // The encoder flushes into the file writer before the file is closed.
+    m_encoder.reset();
+    m_file_writer.reset();
+}
+
+} // namespace formats

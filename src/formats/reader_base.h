@@ -1,0 +1,61 @@
+#pragma once
+
+// Common ground of the file readers: the outlet the player pulls from and the lock that keeps a
+// pull on the player's thread apart from a seek on the user-interface thread.
+
+#include "audio/file_io.h"
+
+#include <mutex>
+
+namespace formats {
+
+class ReaderBase : public audio::FileReader {
+public:
+    audio::Outlet& output() override { return m_output; }
+    bool is_valid() const override { return m_valid; }
+    int channels() const override { return m_channels; }
+    int bits_per_sample() const override { return m_bits; }
+    int sample_rate() const override { return m_rate; }
+    int bit_rate() const override { return m_bit_rate; }
+    double duration() const override { return m_duration; }
+    bool seek(double position) override {
+        std::lock_guard guard(m_lock);
+        return m_valid && seek_locked(position < 0 ? 0 : position);
+    }
+
+protected:
+    ReaderBase() : m_output(*this) {}
+
+    // Fills `out` with the next decoded PCM (about max_bytes at most); an empty block at the
+    // end of the stream. Called under the reader's lock.
+    virtual void read_block(audio::AudioBlock& out, int max_bytes) = 0;
+    virtual bool seek_locked(double position) = 0;
+
+    // Set by the constructors of the readers; fixed afterwards.
+    bool m_valid{false};
+    int m_channels{0};
+    int m_bits{0};
+    int m_rate{0};
+    int m_bit_rate{0};
+    double m_duration{0};
+
+private:
+    class Output : public audio::Outlet {
+    public:
+        explicit Output(ReaderBase& reader) : m_reader(reader) {}
+        void get_data(audio::AudioBlock& out, int max_bytes) override {
+            std::lock_guard guard(m_reader.m_lock);
+            out = audio::AudioBlock{};
+            if (m_reader.m_valid)
+                m_reader.read_block(out, max_bytes);
+        }
+
+    private:
+        ReaderBase& m_reader;
+    };
+
+    std::mutex m_lock;
+    Output m_output;
+};
+
+} // namespace formats
