@@ -2,14 +2,18 @@
 
 #include "platform/file_system.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <fcntl.h>
 #include <mutex>
 #include <optional>
+#include <pthread.h>
 #include <sqlite3.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -181,6 +185,23 @@ void launch_detached(const RegistryNotification& n) {
     spawn_detached(words);
 }
 
+// The process id, kept current across fork without a system call per use.
+std::atomic<pid_t> g_pid{0};
+
+void refresh_pid() {
+    g_pid.store(::getpid(), std::memory_order_relaxed);
+}
+
+pid_t current_pid() {
+    static const bool registered = [] {
+        refresh_pid();
+        ::pthread_atfork(nullptr, nullptr, refresh_pid);
+        return true;
+    }();
+    (void)registered;
+    return g_pid.load(std::memory_order_relaxed);
+}
+
 class Store {
 public:
     static Store& instance() {
@@ -206,7 +227,7 @@ public:
 
     void close() {
         std::lock_guard lock(m_mutex);
-        drop_connection(m_pid == ::getpid());
+        drop_connection(m_pid == current_pid());
         m_failure_reported = false;
     }
 
@@ -217,7 +238,9 @@ public:
             return result;
         result.connection = m_generation;
         result.local_writes = m_local_writes;
-        if (m_data_version) {
+        if (m_counter) {
+            result.data_version = __atomic_load_n(m_counter, __ATOMIC_ACQUIRE);
+        } else if (m_data_version) {
             if (sqlite3_step(m_data_version) == SQLITE_ROW)
                 result.data_version = uint64_t(sqlite3_column_int64(m_data_version, 0));
             sqlite3_reset(m_data_version);
@@ -225,7 +248,14 @@ public:
         return result;
     }
 
-    void count_write() { ++m_local_writes; }
+    // Called after every committed write: tells this process and, through the shared change
+    // counter, every other one.
+    void count_write() {
+        std::lock_guard lock(m_mutex);
+        ++m_local_writes;
+        if (m_counter && m_pid == current_pid())
+            __atomic_add_fetch(m_counter, 1, __ATOMIC_RELEASE);
+    }
 
     std::vector<std::string> take_diagnostics() {
         std::lock_guard lock(m_mutex);
@@ -245,6 +275,9 @@ private:
             sqlite3_finalize(m_data_version);
             sqlite3_close_v2(m_db);
         }
+        if (m_counter && close_it)
+            ::munmap(m_counter, sizeof(uint64_t));
+        m_counter = nullptr;
         // A connection inherited across fork is abandoned, never used or closed.
         m_db = nullptr;
         m_data_version = nullptr;
@@ -252,7 +285,7 @@ private:
     }
 
     bool ensure_open() {
-        if (m_db && m_pid == ::getpid())
+        if (m_db && m_pid == current_pid())
             return true;
         if (m_db)
             drop_connection(false);
@@ -286,7 +319,7 @@ private:
                                  nullptr);
         if (rc != SQLITE_OK)
             return rc;
-        m_pid = ::getpid();
+        m_pid = current_pid();
         ++m_generation;
         sqlite3_extended_result_codes(m_db, 0);
         sqlite3_busy_timeout(m_db, 15000);
@@ -320,8 +353,27 @@ private:
         rc = sqlite3_prepare_v2(m_db, "PRAGMA data_version", -1, &m_data_version, nullptr);
         if (rc != SQLITE_OK)
             return rc;
+        map_change_counter();
         m_failure_reported = false;
         return SQLITE_OK;
+    }
+
+    // A counter shared by every process using the store, raised after each committed write.
+    // Reading it costs no system call, unlike asking the database whether it changed.
+    void map_change_counter() {
+        std::string path = config_directory() + "/registry.stamp";
+        int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0)
+            return;
+        struct stat info {};
+        if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+            (info.st_size >= off_t(sizeof(uint64_t)) || ::ftruncate(fd, sizeof(uint64_t)) == 0)) {
+            void* mapped =
+                ::mmap(nullptr, sizeof(uint64_t), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+            if (mapped != MAP_FAILED)
+                m_counter = static_cast<uint64_t*>(mapped);
+        }
+        ::close(fd);
     }
 
     void set_aside() {
@@ -348,6 +400,7 @@ private:
     std::mutex m_mutex;
     sqlite3* m_db{nullptr};
     sqlite3_stmt* m_data_version{nullptr};
+    uint64_t* m_counter{nullptr};
     pid_t m_pid{0};
     uint64_t m_generation{0};
     uint64_t m_local_writes{0};

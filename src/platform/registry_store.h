@@ -58,8 +58,9 @@ std::vector<RegistryValueInfo> registry_values(RegistryRoot root, const std::str
 // Every write is already durable when it returns; this checkpoints the write-ahead log.
 bool registry_flush();
 
-// Changes whenever the store's content may have changed, in this process or in another one:
-// a cheap way to keep a value cached and re-read it only when needed.
+// Changes whenever the store's content may have changed, in this process or in another one
+// writing through this store (a change counter shared through "registry.stamp" beside the
+// database): a cheap way to keep a value cached and re-read it only when needed.
 struct RegistryStamp {
     uint64_t connection{0};
     uint64_t data_version{0};

@@ -1,0 +1,95 @@
+#include "foundation_fixture.h"
+
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using namespace foundation;
+
+TEST_F(FoundationTest, LogOffCreatesNoFile) {
+    set_logging(false);
+    log() << "nothing " << 1 << "\n";
+    EXPECT_FALSE(std::ifstream(log_path()).good());
+}
+
+TEST_F(FoundationTest, LogWritesUtf16WithByteOrderMark) {
+    set_logging(true);
+    log() << "Thread::resume() result=" << -5 << " " << true << " " << false << " " << 2.5 << " "
+          << u"\u00e9t\u00e9" << std::u16string(u" x") << "\n";
+    std::string bytes = log_bytes();
+    ASSERT_GE(bytes.size(), 4u);
+    EXPECT_EQ(uint8_t(bytes[0]), 0xFF);
+    EXPECT_EQ(uint8_t(bytes[1]), 0xFE);
+    EXPECT_EQ(bytes[2], 'T');
+    EXPECT_EQ(bytes[3], '\0');
+    EXPECT_EQ(log_text(), "Thread::resume() result=-5 true false 2.500000 \u00e9t\u00e9 x\n");
+}
+
+TEST_F(FoundationTest, SwitchingOffAndOnTruncatesTheFile) {
+    set_logging(true);
+    log() << "first\n";
+    set_logging(false);
+    log() << "lost\n";
+    EXPECT_EQ(log_text(), "first\n");
+    set_logging(true);
+    log() << "second\n";
+    EXPECT_EQ(log_text(), "second\n");
+}
+
+TEST_F(FoundationTest, SwitchChangedByAnotherProcessTakesEffectAtOnce) {
+    set_logging(false);
+    log() << "before\n";
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+        _exit(write_dword(u"HKEY_CURRENT_USER\\Software\\Corvane", u"Log", 1) ? 0 : 1);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    log() << "after\n";
+    EXPECT_EQ(log_text(), "after\n");
+}
+
+TEST_F(FoundationTest, ThreadsLoggingWhileTheSwitchFlipsWriteWholeLines) {
+    set_logging(true);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 3; ++t)
+        threads.emplace_back([] {
+            for (int i = 0; i < 300; ++i)
+                log() << "line\n";
+        });
+    for (int i = 0; i < 5; ++i) {
+        set_logging(i % 2 == 0 ? false : true);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    set_logging(true);
+    for (auto& thread : threads)
+        thread.join();
+    log() << "end\n";
+    std::string text = log_text();
+    // Whatever was written after the last truncation is whole lines.
+    ASSERT_GE(text.size(), 4u);
+    EXPECT_EQ(text.substr(text.size() - 4), "end\n");
+    for (size_t pos = 0; pos < text.size();) {
+        size_t end = text.find('\n', pos);
+        ASSERT_NE(end, std::string::npos);
+        std::string line = text.substr(pos, end - pos);
+        EXPECT_TRUE(line == "line" || line == "end") << line;
+        pos = end + 1;
+    }
+}
+
+TEST_F(FoundationTest, FatalErrorWritesGluckLineAndEndsWithCodeZero) {
+    set_logging(true);
+    EXPECT_EXIT(fatal_error(u"Singleton::Singleton()", u"Singleton is already instantiated"),
+                ::testing::ExitedWithCode(0),
+                "Gluck: Singleton is already instantiated @ Singleton::Singleton\\(\\)");
+    EXPECT_EQ(log_text(), "Gluck: Singleton is already instantiated @ Singleton::Singleton()\n");
+}
+
+TEST_F(FoundationTest, FatalErrorWithLoggingOffStillEnds) {
+    set_logging(false);
+    EXPECT_EXIT(fatal_error(u"place", u"message"), ::testing::ExitedWithCode(0), "Gluck");
+    EXPECT_FALSE(std::ifstream(log_path()).good());
+}
