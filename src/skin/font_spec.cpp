@@ -1,0 +1,67 @@
+#include "skin/font_spec.h"
+
+#include <limits>
+
+namespace skin {
+
+namespace {
+
+bool is_space(char16_t c) {
+    return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r' || c == u'\v' || c == u'\f';
+}
+
+void skip_space(std::u16string_view text, size_t& pos) {
+    while (pos < text.size() && is_space(text[pos]))
+        ++pos;
+}
+
+bool parse_integer(std::u16string_view text, size_t& pos, int32_t& out) {
+    size_t p = pos;
+    skip_space(text, p);
+    bool negative = false;
+    if (p < text.size() && (text[p] == u'+' || text[p] == u'-')) {
+        negative = text[p] == u'-';
+        ++p;
+    }
+    if (p >= text.size() || text[p] < u'0' || text[p] > u'9')
+        return false;
+    int64_t value = 0;
+    while (p < text.size() && text[p] >= u'0' && text[p] <= u'9') {
+        value = value * 10 + (text[p] - u'0');
+        if (value > std::numeric_limits<int32_t>::max())
+            value = std::numeric_limits<int32_t>::max();
+        ++p;
+    }
+    out = static_cast<int32_t>(negative ? -value : value);
+    pos = p;
+    return true;
+}
+
+} // namespace
+
+int32_t FontSpec::log_font_height() const {
+    int64_t points = static_cast<int64_t>(size) * scale * 96;
+    return static_cast<int32_t>(-(points / 72));
+}
+
+void apply_font_spec(std::u16string_view text, FontSpec& spec) {
+    size_t pos = 0;
+    int32_t value = 0;
+    if (!parse_integer(text, pos, value))
+        return;
+    spec.size = value;
+    if (!parse_integer(text, pos, value))
+        return;
+    spec.bold = value != 0;
+    if (!parse_integer(text, pos, value))
+        return;
+    spec.italic = value != 0;
+    if (!parse_integer(text, pos, value))
+        return;
+    spec.underline = value != 0;
+    skip_space(text, pos);
+    if (pos < text.size())
+        spec.face = std::u16string(text.substr(pos));
+}
+
+} // namespace skin

@@ -1,0 +1,77 @@
+// skinc: compiles readable skin sources into binary skins, and prints binary skins back.
+//
+//   skinc SOURCE.skn -o OUT.skin   compile; pictures go beside OUT.skin as NAME.bmp
+//   skinc --check SOURCE.skn       parse only
+//   skinc --dump FILE.skin         print a binary skin as source
+
+#include "skin_source.h"
+
+#include <fstream>
+#include <iostream>
+
+namespace {
+
+int usage() {
+    std::cerr
+        << "usage: skinc SOURCE -o OUT.skin | skinc --check SOURCE | skinc --dump FILE.skin\n";
+    return 2;
+}
+
+int dump(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        std::cerr << path << ": cannot open\n";
+        return 1;
+    }
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
+    std::string reason;
+    std::string text = skinc::dump_skin(bytes, &reason);
+    if (text.empty()) {
+        std::cerr << path << ": not a skin: " << reason << "\n";
+        return 1;
+    }
+    std::cout << text;
+    return 0;
+}
+
+int compile(const std::string& source, const std::string& output, bool check_only) {
+    try {
+        skinc::Skin skin = skinc::parse_skin_file(source);
+        std::vector<uint8_t> bytes = skinc::write_skin(skin, source);
+        if (check_only)
+            return 0;
+        std::filesystem::path out(output);
+        std::filesystem::path folder = out.parent_path();
+        if (!folder.empty())
+            std::filesystem::create_directories(folder);
+        skinc::write_pictures(skin, folder, source);
+        std::ofstream file(out, std::ios::binary | std::ios::trunc);
+        file.write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
+        if (!file.flush()) {
+            std::cerr << output << ": cannot write\n";
+            return 1;
+        }
+        return 0;
+    } catch (const skinc::SourceError& error) {
+        std::cerr << error.what() << "\n";
+        return 1;
+    } catch (const std::exception& error) {
+        std::cerr << source << ": " << error.what() << "\n";
+        return 1;
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 2 && args[0] == "--dump")
+        return dump(args[1]);
+    if (args.size() == 2 && args[0] == "--check")
+        return compile(args[1], "", true);
+    if (args.size() == 3 && args[1] == "-o")
+        return compile(args[0], args[2], false);
+    return usage();
+}
