@@ -1,0 +1,56 @@
+#pragma once
+
+// A cooperative folder scan on the active scheduler: every 1 ms step handles one folder entry,
+// and the message loop runs between steps. UI thread only; needs the process's scheduler.
+// Files are reported folder by folder, breadth-first; within a folder in name order (a folder's
+// entries are read, and sorted by name, when its first step comes).
+
+#include "foundation/timer.h"
+
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace foundation {
+
+class DirectorySink {
+public:
+    virtual ~DirectorySink() = default;
+    virtual void on_file(const std::u16string& path) = 0;
+    // The queue is empty; the scanner stops until the next start().
+    virtual void on_done() = 0;
+};
+
+class DirectoryScanner : private TimerListener {
+public:
+    explicit DirectoryScanner(DirectorySink& sink);
+    ~DirectoryScanner() override;
+    DirectoryScanner(const DirectoryScanner&) = delete;
+    DirectoryScanner& operator=(const DirectoryScanner&) = delete;
+
+    // Queues the folder (path macros allowed). The folder being read is dropped (its remaining
+    // entries are not reported); folders already queued stay queued, the new one after them.
+    // `recursive` applies to the whole scan from now on.
+    void start(const std::u16string& directory, bool recursive);
+    bool scanning() const;
+
+private:
+    struct Entry {
+        std::u16string name;
+        bool directory{false};
+    };
+
+    void on_timer(Timer& timer) override;
+    void close_search();
+
+    DirectorySink& m_sink;
+    Timer m_timer;
+    bool m_recursive{false};
+    std::deque<std::u16string> m_queue;
+    bool m_search_open{false};
+    std::u16string m_current;
+    std::vector<Entry> m_entries;
+    size_t m_next{0};
+};
+
+} // namespace foundation

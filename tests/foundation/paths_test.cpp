@@ -1,0 +1,281 @@
+#include "foundation/active_scheduler.h"
+#include "foundation/directory_scanner.h"
+#include "foundation/file.h"
+#include "foundation/paths.h"
+#include "foundation_fixture.h"
+#include "platform/messages.h"
+#include "support/watchdog.h"
+
+#include <filesystem>
+
+using namespace foundation;
+namespace fs = std::filesystem;
+
+namespace {
+
+class PathsTest : public FoundationTest {
+protected:
+    PathsTest() { set_program_file_for_testing(u"/opt/Program Files/X/X.exe"); }
+    ~PathsTest() override {
+        set_program_file_for_testing(u"");
+        set_free_space_for_testing(u"", -1);
+    }
+    std::u16string dir(const std::string& name = "") const {
+        return from_utf8((m_dir.path() / name).string());
+    }
+    void touch(const std::string& name, const std::string& content = "x") {
+        fs::create_directories((m_dir.path() / name).parent_path());
+        std::ofstream(m_dir.path() / name) << content;
+    }
+};
+
+struct Recorder : DriveSink, FileSink {
+    std::vector<std::u16string> seen;
+    int stop_after{-1};
+    bool on_drive(const std::u16string& path) override { return add(path); }
+    bool on_file(const std::u16string& path) override { return add(path); }
+    bool on_directory(const std::u16string& path) override { return add(u"dir " + path); }
+    bool add(const std::u16string& path) {
+        seen.push_back(path);
+        return stop_after < 0 || int(seen.size()) < stop_after;
+    }
+};
+
+struct ScanSink : DirectorySink {
+    std::vector<std::u16string> files;
+    int done{0};
+    std::function<void(const std::u16string&)> on_each;
+    void on_file(const std::u16string& path) override {
+        files.push_back(path);
+        if (on_each)
+            on_each(path);
+    }
+    void on_done() override { ++done; }
+};
+
+} // namespace
+
+TEST_F(PathsTest, MacrosExpandOnlyAtTheStart) {
+    EXPECT_EQ(expand(u"%app_path%/skins/bin/splash.skin"),
+              u"/opt/Program Files/X/skins/bin/splash.skin");
+    EXPECT_EQ(expand(u"%app_name%.txt"), u"X.exe.txt");
+    EXPECT_EQ(expand(u"%app_full_name%"), u"/opt/Program Files/X/X.exe");
+    EXPECT_EQ(expand(u"skins/%app_path%"), u"skins/%app_path%");
+    EXPECT_EQ(expand(u"a\\b\\c"), u"a/b/c");
+    EXPECT_EQ(expand(u"%windows%"), u"/usr/bin");
+    testing_support::ScopedEnv docs("XDG_DOCUMENTS_DIR", "/home/u/Dokumente");
+    EXPECT_EQ(expand(u"%my_documents%/My Quillory"), u"/home/u/Dokumente/My Quillory");
+}
+
+TEST_F(PathsTest, DocumentsFolderComesFromUserDirs) {
+    testing_support::ScopedEnv no_docs("XDG_DOCUMENTS_DIR", "");
+    testing_support::ScopedEnv home("HOME", "/home/tester");
+    testing_support::ScopedEnv config("XDG_CONFIG_HOME", m_dir.path().string());
+    EXPECT_EQ(expand(u"%my_documents%"), u"/home/tester/Documents");
+    touch("user-dirs.dirs", "# comment\nXDG_DESKTOP_DIR=\"$HOME/Desk\"\n"
+                            "XDG_DOCUMENTS_DIR=\"$HOME/Papiere\"\n");
+    EXPECT_EQ(expand(u"%my_documents%"), u"/home/tester/Papiere");
+}
+
+TEST_F(PathsTest, OverlongProgramPathIsFatal) {
+    set_program_file_for_testing(u"/" + std::u16string(1023, u'a'));
+    EXPECT_EXIT(expand(u"x"), ::testing::ExitedWithCode(0),
+                "path is more then MAX_PATH long @ get_app_path\\(\\)");
+    set_program_file_for_testing(u"/" + std::u16string(1022, u'a'));
+    EXPECT_EQ(expand(u"%app_name%"), std::u16string(1022, u'a'));
+}
+
+TEST_F(PathsTest, PathOperations) {
+    EXPECT_EQ(directory_of(u"a/b\\c.mp3"), u"a/b\\");
+    EXPECT_EQ(directory_of(u"c.mp3"), u"");
+    EXPECT_EQ(name_of(u"a/b\\c.mp3"), u"c.mp3");
+    EXPECT_EQ(name_of(u"c.mp3"), u"c.mp3");
+    EXPECT_EQ(without_trailing_separator(u"a/b/"), u"a/b");
+    EXPECT_EQ(join(u"", u"n"), u"n");
+    EXPECT_EQ(join(u"a/b/", u"n"), u"a/b/n");
+    EXPECT_EQ(parent_of(u"/a/b/"), u"/a/");
+    EXPECT_TRUE(same_path(u"/Media/Card/", u"/media/card"));
+    EXPECT_TRUE(same_path(u"%app_path%", u"/opt/program files/x/"));
+    EXPECT_FALSE(same_path(u"/media/card1", u"/media/card"));
+    EXPECT_TRUE(path_starts_with(u"/media/Card/My Quillory", u"/media/card"));
+    EXPECT_FALSE(path_starts_with(u"/media", u"/media/card"));
+}
+
+TEST_F(PathsTest, CreateDirectoryMakesParentsAndLogsEachAttempt) {
+    set_logging(true);
+    create_directory(dir("a/b"));
+    EXPECT_TRUE(fs::is_directory(m_dir.path() / "a" / "b"));
+    std::string root = m_dir.path().string();
+    std::string text = log_text();
+    EXPECT_NE(text.find("CreateDirectoryW {" + root + "} result=false\n"), std::string::npos);
+    EXPECT_NE(text.find("CreateDirectoryW {" + root + "/a} result=true\n"), std::string::npos);
+    EXPECT_NE(text.find("CreateDirectoryW {" + root + "/a/b} result=true\n"), std::string::npos);
+    touch("a/b/keep.txt");
+    create_directory(dir("a/b/"));
+    EXPECT_NE(log_text().find("CreateDirectoryW {" + root + "/a/b} result=false\n"),
+              std::string::npos);
+    EXPECT_TRUE(fs::exists(m_dir.path() / "a/b/keep.txt"));
+}
+
+TEST_F(PathsTest, FileModesAndBoundaries) {
+    File file;
+    EXPECT_FALSE(file.open(dir("missing"), File::Read));
+    EXPECT_EQ(file.read(nullptr, 0), 0u);
+    EXPECT_EQ(file.size(), 0u);
+    ASSERT_TRUE(file.open(dir("f.bin"), File::WriteNew));
+    EXPECT_TRUE(file.write("abcdef", 6));
+    file.close();
+    ASSERT_TRUE(file.open(dir("f.bin"), File::Append));
+    EXPECT_EQ(file.tell(), 6u);
+    EXPECT_TRUE(file.write("gh", 2));
+    file.close();
+    ASSERT_TRUE(file.open(dir("f.bin"), File::Read));
+    EXPECT_EQ(file.size(), 8u);
+    EXPECT_EQ(file.skip(3), 3u);
+    char buffer[16] = {};
+    EXPECT_EQ(file.read(buffer, 16), 5u);
+    EXPECT_EQ(std::string(buffer), "defgh");
+    EXPECT_EQ(file.skip(10), 0u);
+    EXPECT_FALSE(file.write("x", 1));
+    ASSERT_TRUE(file.open(dir("f.bin"), File::ReadWrite));
+    EXPECT_TRUE(file.seek(2));
+    EXPECT_TRUE(file.truncate());
+    EXPECT_EQ(file.size(), 2u);
+    EXPECT_FALSE(file.open(dir(""), File::Read)); // a folder is not a file
+}
+
+TEST_F(PathsTest, FileInfoAndMove) {
+    touch("one.mp3", "12345");
+    FileInfo info(dir("one.mp3"));
+    EXPECT_TRUE(info.exists());
+    EXPECT_FALSE(info.is_directory());
+    EXPECT_EQ(info.size(), 5u);
+    EXPECT_EQ(info.write_time().year(), DateTime::now().year());
+    EXPECT_TRUE(FileInfo(dir("")).is_directory());
+    FileInfo missing(dir("none"));
+    EXPECT_FALSE(missing.exists());
+    EXPECT_NE(missing.last_error(), 0);
+    touch("two.mp3");
+    EXPECT_FALSE(info.move_to(dir("two.mp3"))); // never replaces
+    EXPECT_TRUE(fs::exists(m_dir.path() / "one.mp3"));
+    EXPECT_TRUE(info.move_to(dir("three.mp3")));
+    EXPECT_TRUE(fs::exists(m_dir.path() / "three.mp3"));
+    EXPECT_TRUE(delete_file(dir("three.mp3")));
+    EXPECT_FALSE(delete_file(dir("three.mp3")));
+}
+
+TEST_F(PathsTest, FreeSpaceSeamAndRealVolume) {
+    EXPECT_GT(total_size(dir()), 0.0);
+    EXPECT_GT(free_space(dir()), 0.0);
+    EXPECT_EQ(free_space(dir("nowhere/at/all")), 0.0);
+    set_free_space_for_testing(dir("card"), 1000.0);
+    set_free_space_for_testing(dir("card/deeper"), 10.0, 20.0);
+    EXPECT_EQ(free_space(dir("card/My Quillory")), 1000.0);
+    EXPECT_EQ(free_space(dir("card/deeper/x")), 10.0);
+    EXPECT_EQ(total_size(dir("card/deeper/x")), 20.0);
+    set_free_space_for_testing(dir("card"), -1);
+    EXPECT_EQ(free_space(dir("card/x")), 0.0); // back to the real (missing) path
+}
+
+TEST_F(PathsTest, FindDrivesHonoursCardsListAndSkipRules) {
+    set_logging(true);
+    fs::create_directories(m_dir.path() / "small");
+    fs::create_directories(m_dir.path() / "exact");
+    fs::create_directories(m_dir.path() / "big");
+    fs::create_directories(m_dir.path() / "docs/Documents");
+    std::string base = m_dir.path().string();
+    testing_support::ScopedEnv cards("QUILLORY_CARDS", base + "/small:" + base + "/exact:" + base +
+                                                           "/docs:" + base + "/big/");
+    testing_support::ScopedEnv docs("XDG_DOCUMENTS_DIR", base + "/docs/Documents");
+    set_free_space_for_testing(dir("small"), 10, 999999);
+    set_free_space_for_testing(dir("exact"), 10, 1000000);
+    set_free_space_for_testing(dir("big"), 10, 1000001);
+    set_free_space_for_testing(dir("docs"), 10, 5e9);
+    Recorder sink;
+    find_drives(sink);
+    EXPECT_EQ(sink.seen, std::vector<std::u16string>{dir("big")});
+    std::string text = log_text();
+    EXPECT_NE(text.find("find_drives: mydoc={" + base + "/docs/Documents}\n"), std::string::npos);
+    EXPECT_NE(text.find("skipping result={" + base + "/exact}\n"), std::string::npos);
+    EXPECT_NE(text.find("skipping result={" + base + "/docs}\n"), std::string::npos);
+    EXPECT_NE(text.find("returning result={" + base + "/big}\n"), std::string::npos);
+}
+
+TEST_F(PathsTest, FindFilesIsDepthFirstAndStopsWhenAsked) {
+    touch("b.mp3");
+    touch("a.wav");
+    touch("notes.txt");
+    touch("Incoming/c.mp3");
+    touch("Incoming/deep/d.mp3");
+    touch("Outgoing/e.MP3");
+    Recorder all;
+    find_files(all, dir(""), u"*.mp3", u"*", true);
+    std::u16string root = without_trailing_separator(dir(""));
+    EXPECT_EQ(all.seen,
+              (std::vector<std::u16string>{
+                  root + u"/b.mp3", u"dir " + root + u"/Incoming", root + u"/Incoming/c.mp3",
+                  u"dir " + root + u"/Incoming/deep", root + u"/Incoming/deep/d.mp3",
+                  u"dir " + root + u"/Outgoing", root + u"/Outgoing/e.MP3"}));
+    Recorder flat;
+    find_files(flat, dir(""), u"*", u"do_not_search", false);
+    EXPECT_EQ(flat.seen.size(), 3u);
+    Recorder stopping;
+    stopping.stop_after = 2;
+    find_files(stopping, dir(""), u"*.mp3", u"*", true);
+    EXPECT_EQ(stopping.seen.size(), 2u);
+    EXPECT_TRUE(matches_pattern(u"Record 1.MP3", u"*.mp3"));
+    EXPECT_TRUE(matches_pattern(u"noext", u"*.*"));
+    EXPECT_TRUE(matches_pattern(u"ab", u"a?"));
+    EXPECT_FALSE(matches_pattern(u"abc", u"a?"));
+}
+
+TEST_F(PathsTest, DirectoryScannerIsBreadthFirstInNameOrder) {
+    testing_support::Watchdog watchdog(20, "directory scanner");
+    touch("z.mp3");
+    touch("A/deep/d.mp3");
+    touch("A/a.mp3");
+    touch("B/b.mp3");
+    fs::create_directories(m_dir.path() / "empty");
+    CActiveScheduler scheduler;
+    ScanSink sink;
+    DirectoryScanner scanner(sink);
+    scanner.start(dir(""), true);
+    platform::Message message;
+    while (sink.done == 0 && platform::get_message(message))
+        platform::dispatch_message(message);
+    std::u16string root = without_trailing_separator(dir(""));
+    EXPECT_EQ(sink.files,
+              (std::vector<std::u16string>{root + u"/z.mp3", root + u"/A/a.mp3", root + u"/B/b.mp3",
+                                           root + u"/A/deep/d.mp3"}));
+    EXPECT_EQ(sink.done, 1);
+}
+
+TEST_F(PathsTest, DirectoryScannerRestartDropsTheCurrentFolder) {
+    testing_support::Watchdog watchdog(20, "directory scanner restart");
+    touch("one/1.mp3");
+    touch("one/2.mp3");
+    touch("one/3.mp3");
+    touch("two/x.mp3");
+    touch("empty/.keep");
+    fs::remove(m_dir.path() / "empty/.keep");
+    CActiveScheduler scheduler;
+    ScanSink sink;
+    DirectoryScanner scanner(sink);
+    sink.on_each = [&](const std::u16string& path) {
+        if (name_of(path) == u"1.mp3")
+            scanner.start(dir("two"), false);
+    };
+    scanner.start(dir("one"), false);
+    platform::Message message;
+    while (sink.done == 0 && platform::get_message(message))
+        platform::dispatch_message(message);
+    EXPECT_EQ(sink.files, (std::vector<std::u16string>{dir("one/1.mp3"), dir("two/x.mp3")}));
+    // An empty folder ends the scan at once.
+    sink.files.clear();
+    sink.on_each = nullptr;
+    scanner.start(dir("empty"), true);
+    while (sink.done == 1 && platform::get_message(message))
+        platform::dispatch_message(message);
+    EXPECT_TRUE(sink.files.empty());
+    EXPECT_EQ(sink.done, 2);
+}
