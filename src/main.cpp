@@ -1,1 +1,55 @@
-int main() { return 0; }
+// The program: one instance per user. A later start hands its command line ("record", "call" or
+// nothing) to the running instance and ends at once.
+
+#include "foundation/log.h"
+#include "foundation/text.h"
+#include "platform/clock.h"
+#include "platform/display.h"
+#include "shell/application.h"
+#include "shell/instance_guard.h"
+
+#include <memory>
+#include <string>
+
+namespace {
+
+std::u16string command_line_of(int argc, char** argv) {
+    std::string line;
+    for (int i = 1; i < argc; ++i) {
+        if (i > 1)
+            line += ' ';
+        line += argv[i];
+    }
+    return foundation::from_utf8(line);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    foundation::log() << "WinMain:" << platform::tick_count() << "\n";
+    const std::u16string command_line = command_line_of(argc, argv);
+    const std::u16string application_name = u"Quillory Vozir";
+    if (shell::show_running_instance_open_bracket(command_line, application_name))
+        return 0;
+
+    foundation::log() << "WinMain1:" << platform::tick_count() << "\n";
+    auto application = std::make_unique<shell::Application>(application_name);
+    if (!application->game().display()) {
+        platform::message_box(foundation::to_utf8(application_name),
+                              "The display cannot be opened.");
+        application.reset();
+        shell::end_single_instance();
+        return 1;
+    }
+
+    foundation::log() << "WinMain2:" << platform::tick_count() << "\n";
+    // The recording controller (Document) is constructed here, then the start-up sequence
+    // (Starter) with `command_line`; the Starter becomes the application's delegate. Teardown
+    // deletes them in the reverse order, before the application.
+
+    application->run();
+
+    application.reset();
+    shell::end_single_instance();
+    return 0;
+}
