@@ -1,0 +1,93 @@
+#pragma once
+
+// Where records live and what is known about each: the storages ("My Quillory" in the
+// documents folder of main memory, then on each storage card), the choice of storage for a new
+// record, the file-name rules, and the sorted list of records. UI thread only.
+
+#include "foundation/date_time.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace controller {
+
+inline constexpr std::u16string_view records_folder_name = u"My Quillory";
+inline constexpr std::u16string_view incoming_folder = u"Incoming";
+inline constexpr std::u16string_view outgoing_folder = u"Outgoing";
+// A storage with less free space than this is not chosen for a new record.
+inline constexpr double min_free_bytes = 1000000.0;
+
+struct StorageInfo {
+    std::u16string folder; // the storage's record folder
+    // "Menu_MainMemory" (a language key) for main memory; the card's folder name otherwise.
+    std::u16string label;
+    double total_bytes{0}; // size of the volume, 0 when it cannot be read
+};
+
+// Main memory first, then the storage cards, smaller volumes before larger ones. A folder
+// already listed is not listed twice.
+std::vector<StorageInfo> storages();
+
+// The storage a new record goes to: the last entry (the largest card, or main memory), unless
+// its folder cannot be made or it has less than min_free_bytes free; then the first entry.
+const StorageInfo& choose_storage(const std::vector<StorageInfo>& list);
+
+// folder/name.extension, with the nine characters < > : " / \ | ? * and control characters
+// in the name turned into blanks, the name cut so that the path stays within 250 characters
+// and the file name within the system's limit, and "~1", "~2"... appended while the path is
+// taken. Empty when the folder leaves no room for a name.
+std::u16string unique_record_path(const std::u16string& name, const std::u16string& folder,
+                                  const std::u16string& extension);
+
+// Drops carriage returns, escapes and U+1B0A from a title typed by the user, and turns line
+// feeds into blanks.
+std::u16string clean_title(std::u16string_view title);
+
+struct RecordInfo {
+    std::u16string path;
+    std::u16string artist;
+    std::u16string title;
+    std::u16string album;
+    std::u16string size_text;
+    foundation::DateTime date; // the earlier of creation and last write
+};
+
+// "" for 0 bytes, "512B", "12K", "3.4M".
+std::u16string size_text(uint64_t bytes);
+// Names ending in ".mp3" or ".wav", any letter case.
+bool has_record_extension(std::u16string_view name);
+// Examines one file; the size text stays empty when the file cannot be examined or is empty.
+RecordInfo record_info(const std::u16string& path);
+// A file the record list shows: a record extension and a non-empty size text.
+bool is_record(const RecordInfo& info);
+
+// The records, newest first; one entry per path.
+class RecordList {
+public:
+    const std::vector<RecordInfo>& items() const { return m_items; }
+    std::size_t size() const { return m_items.size(); }
+    const RecordInfo& operator[](std::size_t index) const { return m_items[index]; }
+
+    void clear();
+    void reserve(std::size_t count) { m_items.reserve(count); }
+    // Inserts at the sorted place (after records of the same date) and returns the index; a
+    // path already listed is not inserted again and its index is returned.
+    int insert(RecordInfo info, bool* inserted = nullptr);
+    // Replaces the whole list by these records, sorted (for a full rebuild).
+    void assign(std::vector<RecordInfo> records);
+    int find(const std::u16string& path) const;
+    void erase(int index);
+    // Changes an entry's texts and path, keeping its place.
+    void update(int index, const RecordInfo& info);
+
+private:
+    void reindex(std::size_t from);
+
+    std::vector<RecordInfo> m_items;
+    std::unordered_map<std::u16string, std::size_t> m_index;
+};
+
+} // namespace controller

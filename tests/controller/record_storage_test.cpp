@@ -1,0 +1,148 @@
+#include "controller/record_storage.h"
+#include "controller_env.h"
+#include "formats/id3_tag.h"
+#include "foundation/file.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+
+using namespace controller;
+using controller_test::IsolatedWorld;
+namespace fs = std::filesystem;
+
+namespace {
+
+void write_bytes(const fs::path& path, std::size_t size) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << std::string(size, 'x');
+}
+
+void write_tagged(const fs::path& path, const std::u16string& artist, const std::u16string& title) {
+    fs::create_directories(path.parent_path());
+    foundation::File file(path.u16string(), foundation::File::WriteNew);
+    formats::Id3Tag tag;
+    tag.set_text(formats::kId3Artist, artist);
+    tag.set_text(formats::kId3Title, title);
+    tag.set_text(formats::kId3Album, u"Record");
+    ASSERT_TRUE(tag.write(file, 0));
+    ASSERT_TRUE(file.write("audio", 5));
+}
+
+} // namespace
+
+TEST(RecordStorage, SizeTexts) {
+    EXPECT_EQ(size_text(0), u"");
+    EXPECT_EQ(size_text(1), u"1B");
+    EXPECT_EQ(size_text(1023), u"1023B");
+    EXPECT_EQ(size_text(1024), u"1K");
+    EXPECT_EQ(size_text(1048575), u"1023K");
+    EXPECT_EQ(size_text(1048576), u"1.0M");
+    EXPECT_EQ(size_text(3 * 1048576 + 943719), u"3.9M");
+}
+
+TEST(RecordStorage, FileNameRules) {
+    IsolatedWorld world;
+    const std::u16string folder = world.root().u16string();
+    EXPECT_EQ(unique_record_path(u"Ada a/b?c", folder, u"mp3"), folder + u"/Ada a b c.mp3");
+    EXPECT_EQ(unique_record_path(u"<>:\"\\|*x\tz\n", folder, u"mp3"), folder + u"/       x z .mp3");
+
+    write_bytes(world.root() / "Ada 1.mp3", 1);
+    write_bytes(world.root() / "Ada 1~1.mp3", 1);
+    EXPECT_EQ(unique_record_path(u"Ada 1", folder, u"mp3"), folder + u"/Ada 1~2.mp3");
+
+    // A name is cut only by what the whole path has beyond 250 characters.
+    const std::u16string deep =
+        folder + u"/" + std::u16string(200 - folder.size() - 2 - 150 - 4, u'd');
+    const std::u16string name(150, u'n');
+    ASSERT_EQ((deep + u"/" + name + u".mp3").size(), 200u);
+    EXPECT_EQ(unique_record_path(name, deep, u"mp3"), deep + u"/" + name + u".mp3");
+    const std::u16string longer(210, u'n');
+    EXPECT_EQ(unique_record_path(longer, deep, u"mp3"),
+              deep + u"/" + std::u16string(200, u'n') + u".mp3");
+    // A folder that leaves no room for a name gives no path rather than a hidden ".mp3".
+    EXPECT_EQ(unique_record_path(u"x", folder + u"/" + std::u16string(260, u'd'), u"mp3"), u"");
+    // Non-ASCII names are kept within the system's byte limit for one file name.
+    std::u16string wide(240, u'\u00e9');
+    auto path = unique_record_path(wide, folder, u"mp3");
+    ASSERT_FALSE(path.empty());
+    EXPECT_LE(fs::path(path).filename().string().size(), 255u);
+}
+
+TEST(RecordStorage, TitleCleaning) {
+    EXPECT_EQ(clean_title(u"a\r\nb\x1b"
+                          u"c\u1b0a"),
+              u"a bc");
+}
+
+TEST(RecordStorage, RecordInfoFromTagOrName) {
+    IsolatedWorld world;
+    write_tagged(world.main_folder() / "x.mp3", u"Ada", u"Monday");
+    RecordInfo tagged = record_info((world.main_folder() / "x.mp3").u16string());
+    EXPECT_EQ(tagged.artist, u"Ada");
+    EXPECT_EQ(tagged.title, u"Monday");
+    EXPECT_EQ(tagged.album, u"Record");
+    EXPECT_TRUE(is_record(tagged));
+
+    write_bytes(world.main_folder() / "Incoming/Old Note.WAV", 2048);
+    RecordInfo plain = record_info((world.main_folder() / "Incoming/Old Note.WAV").u16string());
+    EXPECT_EQ(plain.title, u"Old Note");
+    EXPECT_EQ(plain.album, u"Incoming");
+    EXPECT_EQ(plain.size_text, u"2K");
+    EXPECT_TRUE(is_record(plain)) << "capital .WAV is a record";
+
+    write_bytes(world.main_folder() / "notes.txt", 20);
+    EXPECT_FALSE(is_record(record_info((world.main_folder() / "notes.txt").u16string())));
+    write_bytes(world.main_folder() / "empty.mp3", 0);
+    EXPECT_FALSE(is_record(record_info((world.main_folder() / "empty.mp3").u16string())));
+    EXPECT_FALSE(is_record(record_info((world.main_folder() / "gone.mp3").u16string())));
+}
+
+TEST(RecordStorage, ListIsSortedNewestFirstWithOnePathOnce) {
+    RecordList list;
+    auto at = [](std::u16string path, int day) {
+        RecordInfo info;
+        info.path = std::move(path);
+        info.date.set_date(2026, 5, day);
+        return info;
+    };
+    EXPECT_EQ(list.insert(at(u"/a", 3)), 0);
+    EXPECT_EQ(list.insert(at(u"/b", 5)), 0);
+    EXPECT_EQ(list.insert(at(u"/c", 4)), 1);
+    EXPECT_EQ(list.insert(at(u"/d", 4)), 2) << "after records of the same date";
+    bool inserted = true;
+    EXPECT_EQ(list.insert(at(u"/c", 9), &inserted), 1);
+    EXPECT_FALSE(inserted);
+    EXPECT_EQ(list.size(), 4u);
+    list.erase(0);
+    EXPECT_EQ(list.find(u"/a"), 2);
+    EXPECT_EQ(list.find(u"/b"), -1);
+    list.assign({at(u"/x", 1), at(u"/y", 2), at(u"/x", 3)});
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0].path, u"/y");
+}
+
+TEST(RecordStorage, StoragesAndChoice) {
+    IsolatedWorld world;
+    auto only = storages();
+    ASSERT_EQ(only.size(), 1u);
+    EXPECT_EQ(only[0].folder, world.main_folder().u16string());
+    EXPECT_EQ(only[0].label, u"Menu_MainMemory");
+    EXPECT_EQ(choose_storage(only).folder, world.main_folder().u16string());
+
+    auto media = world.add_cards({"CardA", "CardB"});
+    foundation::set_free_space_for_testing((media / "CardA").u16string(), 4e12);
+    auto list = storages();
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(list[0].label, u"Menu_MainMemory");
+    EXPECT_EQ(list[2].label, u"CardA") << "the larger card last";
+    EXPECT_EQ(choose_storage(list).folder, (media / "CardA/My Quillory").u16string());
+    EXPECT_TRUE(fs::is_directory(media / "CardA/My Quillory"));
+
+    foundation::set_free_space_for_testing((media / "CardA").u16string(), 999999);
+    foundation::set_free_space_for_testing((media / "CardB").u16string(), 2e12);
+    list = storages();
+    EXPECT_EQ(list[2].label, u"CardB");
+    foundation::set_free_space_for_testing((media / "CardB").u16string(), 999999);
+    EXPECT_EQ(choose_storage(storages()).folder, world.main_folder().u16string())
+        << "a nearly full card leaves the record in main memory";
+}
