@@ -1,0 +1,71 @@
+#pragma once
+
+#include "audio/link.h"
+#include "foundation/threads.h"
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+
+namespace audio {
+
+// Decouples capture from encoding and file output: blocks pushed in (on the capture thread) are
+// queued, and the buffer's own writer thread pushes them, in order, through output() into the
+// file writer. Guards memory: once more than 10000000 bytes are queued, or free physical
+// memory is below 1000000 bytes when a block arrives, the buffer turns invalid and drops
+// everything until reset().
+//
+// Threads: on_data() on the capture thread; the writer thread pushes with the lock released,
+// so capture never waits for encoding; has_pending(), is_valid(), queued_bytes() and reset()
+// from the user-interface thread. All state is under the inlet lock.
+class ActiveBuffer : public Inlet {
+public:
+    // Free physical memory in bytes; the platform's figure unless a test replaces it.
+    using MemoryProbe = std::function<uint64_t()>;
+
+    ActiveBuffer();
+    ~ActiveBuffer() override;
+
+    Outlet& output() { return m_output; }
+
+    void on_data(const AudioBlock& block) override;
+    // Blocks waiting for the writer thread or being delivered by it.
+    uint32_t has_pending() const;
+    bool is_valid() const;
+    int32_t queued_bytes() const;
+    // Valid again, queue emptied.
+    void reset();
+
+    // Test seam; set before blocks flow.
+    void set_memory_probe(MemoryProbe probe);
+
+    static constexpr int32_t kMaxQueuedBytes = 10000000;
+    static constexpr uint64_t kMinFreeMemory = 1000000;
+
+private:
+    class Output : public Outlet {
+    public:
+        void get_data(AudioBlock& out, int max_bytes) override;
+    };
+    class Writer : public foundation::Thread {
+    public:
+        explicit Writer(ActiveBuffer& owner) : m_owner(owner) {}
+
+    protected:
+        void run() override;
+
+    private:
+        ActiveBuffer& m_owner;
+    };
+
+    Output m_output;
+    std::deque<AudioBlock> m_queue;
+    uint32_t m_count{0};
+    bool m_valid{true};
+    int32_t m_queued_bytes{0};
+    foundation::Event m_wake{foundation::Event::Reset::Auto};
+    MemoryProbe m_probe;
+    Writer m_writer{*this};
+};
+
+} // namespace audio

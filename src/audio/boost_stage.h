@@ -1,0 +1,66 @@
+#pragma once
+
+#include "audio/link.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace audio {
+
+// Raises quiet speech without clipping loud peaks. Each half-wave whose peak dominates 100 ms
+// on both sides becomes an anchor whose gain maps the peak through a three-segment curve
+// (magnitudes below 750 are never raised; everything above the third point is compressed into
+// 30000..32768); gains move linearly from one anchor to the next. A sample is changed once, and
+// only when at least 100 ms of later input has arrived, so the stage holds back up to about
+// 100 ms (at most about a second) of audio in its carry.
+//
+// Works on 16-bit mono only; any other block, and every block at gain 1, passes unchanged
+// (after whatever the carry still held).
+//
+// Threads: blocks arrive on the capture thread under the stage's lock; set_gain() and reset()
+// are called from the user-interface thread and take the same lock.
+class BoostStage : public Stage {
+public:
+    BoostStage();
+
+    // 1, 2, 4 or 8; values below 2 mean 1. Callable at any time, also while recording.
+    void set_gain(int gain);
+    int gain() const;
+    // Empties the carry and forgets the last anchor.
+    void reset();
+
+    struct Point {
+        int32_t x;
+        int32_t y;
+    };
+    // The curve's three points for the current gain.
+    Point point(int index) const;
+    // The curve at magnitude a (0..32768), scaled by 16384.
+    int64_t curve(int32_t magnitude) const;
+
+    void on_data(const AudioBlock& in) override;
+
+protected:
+    void process(AudioBlock& out, const AudioBlock& in) override;
+
+private:
+    // Runs the gain pass over the working buffer; returns how many samples are final.
+    size_t gain_pass(int16_t* samples, size_t count, int rate);
+    // Gain for an anchor of the given magnitude, scaled by 2^24 (0 for magnitude 0).
+    int64_t anchor_gain(int32_t magnitude) const;
+    void apply(int16_t* samples, size_t from, size_t wave_start, size_t wave_end, int64_t new_gain);
+    // Joins the carry and the block, runs the pass and splits off what is final.
+    void boost(AudioBlock& out, const AudioBlock& in);
+
+    int32_t m_gain{1};
+    Point m_points[3]{{750, 750}, {2000, 2000}, {30000, 30000}};
+    AudioBlock m_carry;
+    int32_t m_last_peak{0};
+    // Scratch for the pass, kept to avoid allocating per block.
+    std::vector<int32_t> m_magnitude;
+    std::vector<int32_t> m_greater_left;
+    std::vector<int32_t> m_greater_right;
+    std::vector<int32_t> m_stack;
+};
+
+} // namespace audio

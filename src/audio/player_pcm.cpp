@@ -1,0 +1,391 @@
+#include "audio/player_pcm.h"
+
+#include "foundation/log.h"
+#include "foundation/threads.h"
+#include "platform/messages.h"
+#include "platform/wave_device.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+namespace audio {
+
+using namespace platform;
+
+namespace {
+
+constexpr int kBuffers = 6;
+constexpr int kPullBytes = 16384;
+
+enum State : int32_t { Idle = 0, Playing = 1, Draining = 2 };
+
+} // namespace
+
+class PlayerPCMImpl : public foundation::Thread {
+public:
+    explicit PlayerPCMImpl(PlayerPCM& owner) : m_owner(owner) { foundation::Thread::start(); }
+    ~PlayerPCMImpl() override {
+        request_stop();
+        m_ready.wait();
+        post_message(m_window, WM_USER, 0, 0);
+        join();
+    }
+
+    bool request(bool play, bool stop, bool pause) {
+        m_ready.wait();
+        std::lock_guard guard(m_owner.lock());
+        if (play) {
+            m_play_requested = true;
+            m_pause_requested = false;
+            m_finished = false;
+        }
+        if (stop) {
+            m_play_requested = false;
+            m_pause_requested = false;
+            m_finished = true;
+            m_stop_requested = true;
+        }
+        if (pause)
+            m_pause_requested = true;
+        return post_message(m_window, WM_USER, 0, 0);
+    }
+
+    bool is_finished() const {
+        std::lock_guard guard(m_owner.lock());
+        return m_finished;
+    }
+
+    void set_volume(double volume) {
+        std::lock_guard guard(m_owner.lock());
+        m_volume = std::clamp(volume, 0.0, 1.0);
+        apply_volume();
+    }
+    double volume() const {
+        std::lock_guard guard(m_owner.lock());
+        return m_volume;
+    }
+    double level(int channel) const {
+        std::lock_guard guard(m_owner.lock());
+        return m_levels[channel <= 0 ? 0 : 1];
+    }
+    int32_t frames_pulled() const {
+        std::lock_guard guard(m_owner.lock());
+        return m_frames_pulled;
+    }
+
+protected:
+    void run() override;
+
+private:
+    void handle_request();
+    void fill_or_close();
+    // False when the reader has no more data of the device's format.
+    bool fill_buffers();
+    void open_device();
+    void close_down();
+    void pull_pending();
+    void measure(const WaveHeader& header);
+    bool any_queued() const;
+    void apply_volume();
+
+    PlayerPCM& m_owner;
+    WaveOut m_device{nullptr};
+    WaveHeader m_headers[kBuffers];
+    std::vector<uint8_t> m_buffers[kBuffers];
+    double m_volume{1.0};
+    double m_levels[2]{0.0, 0.0};
+    int32_t m_channels{0}, m_bits{0}, m_rate{0};
+    int32_t m_buffer_size{0};
+    int32_t m_frames_pulled{0};
+    AudioBlock m_pending;
+    foundation::Event m_ready{foundation::Event::Reset::Manual};
+    WindowHandle m_window{0};
+    int32_t m_state{Idle};
+    bool m_device_paused{false};
+    bool m_play_requested{false};
+    bool m_pause_requested{false};
+    bool m_finished{true};
+    bool m_stop_requested{false};
+};
+
+void PlayerPCMImpl::run() {
+    set_priority(1);
+    m_window = create_window([](WindowHandle, uint32_t, WParam, LParam) -> LResult { return 0; });
+    m_ready.set();
+    Message message;
+    while (!stop_requested() && get_message(message)) {
+        if (stop_requested())
+            break;
+        std::lock_guard guard(m_owner.lock());
+        switch (message.message) {
+        case MM_WOM_OPEN:
+            if (WaveOut(message.wparam) == m_device)
+                fill_or_close();
+            break;
+        case MM_WOM_DONE: {
+            if (WaveOut(message.wparam) != m_device)
+                break;
+            auto* header = reinterpret_cast<WaveHeader*>(message.lparam);
+            if (header < m_headers || header >= m_headers + kBuffers || header->user == 0)
+                break;
+            header->user = 0;
+            wave_out_unprepare_header(m_device, header);
+            measure(*header);
+            fill_or_close();
+            break;
+        }
+        case MM_WOM_CLOSE:
+            if (m_state == Draining && m_device == nullptr) {
+                close_down();
+                m_finished = true;
+            }
+            break;
+        case WM_USER:
+            handle_request();
+            break;
+        default:
+            break;
+        }
+    }
+    std::lock_guard guard(m_owner.lock());
+    if (m_device) {
+        wave_out_reset(m_device);
+        for (WaveHeader& header : m_headers)
+            wave_out_unprepare_header(m_device, &header);
+        wave_out_close(m_device);
+        m_device = nullptr;
+    }
+    destroy_window(m_window);
+}
+
+void PlayerPCMImpl::handle_request() {
+    if (m_play_requested && m_stop_requested) {
+        m_stop_requested = false;
+        // A stop followed at once by a new play: the old stream ends here, whatever its state.
+        if (m_state != Idle) {
+            m_pending = AudioBlock{};
+            close_down();
+        }
+    }
+    if (m_stop_requested && !m_play_requested)
+        m_stop_requested = false;
+    if (m_play_requested && m_state == Idle) {
+        if (m_pending.empty())
+            pull_pending();
+        if (!m_pending.empty()) {
+            m_channels = m_pending.channels;
+            m_bits = m_pending.bits_per_sample;
+            m_rate = m_pending.sample_rate;
+            m_state = Playing;
+            open_device();
+        } else if (!any_queued()) {
+            m_finished = true;
+        }
+    } else if (!m_play_requested && m_state == Playing) {
+        m_state = Draining;
+        m_pending = AudioBlock{};
+        if (m_device)
+            wave_out_reset(m_device);
+    }
+    if (m_device) {
+        if (m_pause_requested && !m_device_paused) {
+            wave_out_pause(m_device);
+            m_device_paused = true;
+        } else if (!m_pause_requested && m_device_paused) {
+            wave_out_restart(m_device);
+            m_device_paused = false;
+        }
+    } else {
+        m_device_paused = false;
+    }
+}
+
+void PlayerPCMImpl::fill_or_close() {
+    if (m_state == Playing && !fill_buffers())
+        m_state = Draining;
+    if (m_state == Draining && !any_queued() && m_device) {
+        if (wave_out_close(m_device) == MMSYSERR_NOERROR)
+            m_device = nullptr;
+    }
+}
+
+void PlayerPCMImpl::pull_pending() {
+    pull(m_owner, m_pending, kPullBytes);
+    m_frames_pulled += int32_t(m_pending.frames());
+}
+
+bool PlayerPCMImpl::fill_buffers() {
+    for (int i = 0; i < kBuffers; ++i) {
+        WaveHeader& header = m_headers[i];
+        if (header.user != 0)
+            continue;
+        size_t copied = 0;
+        size_t room = size_t(m_buffer_size);
+        while (copied < room) {
+            if (m_pending.empty()) {
+                pull_pending();
+                if (m_pending.empty())
+                    break;
+            }
+            if (m_pending.channels != m_channels || m_pending.bits_per_sample != m_bits ||
+                m_pending.sample_rate != m_rate)
+                break;
+            size_t taken = std::min(room - copied, m_pending.size());
+            std::memcpy(header.data + copied, m_pending.bytes.data(), taken);
+            copied += taken;
+            m_pending.bytes = m_pending.bytes.slice(taken, m_pending.size() - taken);
+        }
+        if (copied > 0) {
+            header.user = 1;
+            header.buffer_length = uint32_t(copied);
+            wave_out_prepare_header(m_device, &header);
+            wave_out_write(m_device, &header);
+        }
+        if (copied < room)
+            return false;
+    }
+    return true;
+}
+
+void PlayerPCMImpl::open_device() {
+    if (m_device)
+        return;
+    WaveFormat format;
+    format.format_tag = WAVE_FORMAT_PCM;
+    format.channels = uint16_t(m_channels);
+    format.samples_per_sec = uint32_t(m_rate);
+    format.bits_per_sample = uint16_t(m_bits);
+    format.block_align = uint16_t(m_channels * m_bits / 8);
+    format.avg_bytes_per_sec = format.block_align * uint32_t(m_rate);
+    WaveResult result = wave_out_open(&m_device, WAVE_MAPPER, format, m_window);
+    if (result != MMSYSERR_NOERROR) {
+        foundation::log() << "PlayerPCM::open_device waveOutOpen=" << result << "\n";
+        m_device = nullptr;
+        // Nothing can be played: end as a finished playback.
+        m_state = Idle;
+        m_pending = AudioBlock{};
+        m_finished = true;
+        return;
+    }
+    int32_t size = (m_rate * 200 / 1000) * format.block_align;
+    if (size != m_buffer_size) {
+        m_buffer_size = size;
+        for (int i = 0; i < kBuffers; ++i) {
+            m_buffers[i].assign(size_t(size), 0);
+            m_headers[i].data = m_buffers[i].data();
+            m_headers[i].buffer_length = uint32_t(size);
+        }
+    }
+    for (WaveHeader& header : m_headers)
+        header.user = 0;
+    m_frames_pulled = 0;
+    apply_volume();
+}
+
+void PlayerPCMImpl::close_down() {
+    if (m_device) {
+        wave_out_reset(m_device);
+        for (WaveHeader& header : m_headers)
+            wave_out_unprepare_header(m_device, &header);
+        wave_out_close(m_device);
+        m_device = nullptr;
+        // Whatever the closed device still posted belongs to no stream now.
+        Message stale;
+        while (peek_message(stale, 0, MM_WOM_OPEN, MM_WOM_DONE)) {
+        }
+    }
+    for (WaveHeader& header : m_headers) {
+        header.user = 0;
+        header.flags.store(0);
+    }
+    m_state = Idle;
+    m_frames_pulled = 0;
+    m_levels[0] = m_levels[1] = 0.0;
+    m_channels = m_bits = m_rate = 0;
+    m_device_paused = false;
+    post_message(m_window, WM_USER, 0, 0);
+}
+
+bool PlayerPCMImpl::any_queued() const {
+    for (const WaveHeader& header : m_headers)
+        if (header.user != 0)
+            return true;
+    return false;
+}
+
+void PlayerPCMImpl::measure(const WaveHeader& header) {
+    int channels = std::clamp(m_channels, 1, 2);
+    int stride_channels = std::max(m_channels, 1);
+    for (int channel = 0; channel < channels; ++channel) {
+        int peak = 0;
+        if (m_bits == 16) {
+            size_t stride = size_t(stride_channels) * 2;
+            for (size_t at = size_t(channel) * 2; at + 2 <= header.buffer_length; at += stride) {
+                int16_t sample;
+                std::memcpy(&sample, header.data + at, 2);
+                peak = std::max(peak, std::abs(int(sample)));
+            }
+            m_levels[channel] = peak / 32768.0;
+        } else {
+            for (size_t at = size_t(channel); at < header.buffer_length;
+                 at += size_t(stride_channels))
+                peak = std::max(peak, std::abs(int(header.data[at]) - 128));
+            m_levels[channel] = peak / 128.0;
+        }
+    }
+    if (channels == 1)
+        m_levels[1] = m_levels[0];
+}
+
+void PlayerPCMImpl::apply_volume() {
+    if (!m_device)
+        return;
+    uint32_t word = uint32_t(m_volume * 65535);
+    wave_out_set_volume(m_device, word | (word << 16));
+}
+
+PlayerPCM::PlayerPCM() : m_impl(std::make_unique<PlayerPCMImpl>(*this)) {}
+
+PlayerPCM::~PlayerPCM() {
+    m_impl.reset();
+}
+
+bool PlayerPCM::play() {
+    return m_impl->request(true, false, false);
+}
+
+bool PlayerPCM::stop() {
+    return m_impl->request(false, true, false);
+}
+
+bool PlayerPCM::pause() {
+    return m_impl->request(false, false, true);
+}
+
+bool PlayerPCM::is_finished() const {
+    return m_impl->is_finished();
+}
+
+void PlayerPCM::set_volume(double volume) {
+    m_impl->set_volume(volume);
+}
+
+double PlayerPCM::volume() const {
+    return m_impl->volume();
+}
+
+double PlayerPCM::level(int channel) const {
+    return m_impl->level(channel);
+}
+
+int32_t PlayerPCM::frames_pulled() const {
+    return m_impl->frames_pulled();
+}
+
+void PlayerPCM::on_data(const AudioBlock&) {
+    foundation::fatal_error(u"PlayerPCM::on_data", u"on_data unexpected - player is active object");
+}
+
+} // namespace audio

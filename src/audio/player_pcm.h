@@ -1,0 +1,49 @@
+#pragma once
+
+#include "audio/link.h"
+
+#include <memory>
+
+namespace audio {
+
+class PlayerPCMImpl;
+
+// Plays PCM pulled from the reader connected to it (its peer) through the wave output device.
+// Its own thread (above normal priority) pulls at most 16384 bytes at a time, keeps up to six
+// 200 ms buffers queued in the device, and measures the peak level of every buffer played.
+// A change of format in the stream closes the device and opens it again for the new format.
+//
+// Threads: play(), stop(), pause(), set_volume() and the queries from the user-interface
+// thread; they only set requests that the player thread carries out. Every change to the
+// device and the buffers happens on the player thread under this inlet's lock, which connect()
+// takes too, so a reader can be attached or removed at any time (call stop() first).
+class PlayerPCM : public Inlet {
+public:
+    PlayerPCM();
+    ~PlayerPCM() override;
+
+    // Starts playing from the reader, or resumes after pause(). False if the request could not
+    // be posted.
+    bool play();
+    // Ends playback: the device is reset and closed, and is_finished() turns true.
+    bool stop();
+    // Holds the output where it is; play() continues from there.
+    bool pause();
+    // True before the first play() and once playback has ended.
+    bool is_finished() const;
+    // 0..1, clamped; applied to both channels.
+    void set_volume(double volume);
+    double volume() const;
+    // Peak of the last buffer played on channel 0 (channel <= 0) or 1, 0..1.
+    double level(int channel) const;
+    // Frames pulled from the reader since the device was last opened.
+    int32_t frames_pulled() const;
+
+    // Not supported: a player only pulls.
+    void on_data(const AudioBlock& block) override;
+
+private:
+    std::unique_ptr<PlayerPCMImpl> m_impl;
+};
+
+} // namespace audio

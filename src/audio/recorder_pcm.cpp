@@ -1,0 +1,279 @@
+#include "audio/recorder_pcm.h"
+
+#include "foundation/log.h"
+#include "foundation/threads.h"
+#include "platform/clock.h"
+#include "platform/messages.h"
+
+#include <mutex>
+#include <vector>
+
+namespace audio {
+
+using namespace platform;
+
+namespace {
+
+constexpr int kBuffers = 10;
+
+enum State : int32_t { Opening = 0, Opened = 1, Capturing = 2, Closed = 3 };
+
+unsigned long long handle_number(const void* handle) {
+    return (unsigned long long)(uintptr_t)handle;
+}
+
+} // namespace
+
+class RecorderPCMImpl : public foundation::Thread {
+public:
+    RecorderPCMImpl(int channels, int rate, int bits, RecorderPCM* owner, uint32_t device_id);
+    ~RecorderPCMImpl() override;
+
+    bool start() {
+        std::lock_guard guard(m_lock);
+        m_start_requested = true;
+        return m_device != nullptr;
+    }
+    bool pause();
+    bool is_paused() const {
+        std::lock_guard guard(m_lock);
+        return m_paused;
+    }
+    bool is_valid() const {
+        std::lock_guard guard(m_lock);
+        return m_device != nullptr && m_state < Closed;
+    }
+
+    const int channels;
+    const int rate;
+    const int bits;
+
+protected:
+    void run() override;
+
+private:
+    void start_capture();
+    void harvest();
+    void queue_header(WaveHeader& header);
+
+    mutable foundation::CriticalSection m_lock;
+    RecorderPCM* m_owner;
+    WaveHeader m_headers[kBuffers];
+    std::vector<uint8_t> m_buffers[kBuffers];
+    WaveIn m_device{nullptr};
+    uint32_t m_buffer_size{0};
+    int32_t m_next{0};
+    bool m_paused{false};
+    bool m_start_requested{false};
+    int32_t m_state{Opening};
+    WindowHandle m_window{0};
+    foundation::Event m_window_ready{foundation::Event::Reset::Manual};
+};
+
+uint32_t RecorderPCM::buffer_size_for(int channels, int rate, int bits) {
+    uint32_t block_align = uint32_t(((bits + 7) * channels) / 8);
+    return ((uint32_t(rate) * 200) / 1000 * block_align) & ~1u;
+}
+
+RecorderPCMImpl::RecorderPCMImpl(int channels_, int rate_, int bits_, RecorderPCM* owner,
+                                 uint32_t device_id)
+    : channels(channels_), rate(rate_), bits(bits_), m_owner(owner) {
+    WaveFormat format;
+    format.format_tag = WAVE_FORMAT_PCM;
+    format.channels = uint16_t(channels);
+    format.samples_per_sec = uint32_t(rate);
+    format.bits_per_sample = uint16_t(bits);
+    format.block_align = uint16_t(((bits + 7) * channels) / 8);
+    format.avg_bytes_per_sec = format.block_align * uint32_t(rate);
+    format.extra_size = 0;
+    m_buffer_size = RecorderPCM::buffer_size_for(channels, rate, bits);
+    for (int i = 0; i < kBuffers; ++i) {
+        m_buffers[i].assign(m_buffer_size, 0);
+        m_headers[i].data = m_buffers[i].data();
+        m_headers[i].buffer_length = m_buffer_size;
+    }
+    foundation::Thread::start();
+    // The device's messages go to a window of the capture thread.
+    m_window_ready.wait();
+    std::lock_guard guard(m_lock);
+    WaveResult result = wave_in_open(&m_device, device_id, format, m_window);
+    foundation::log() << "waveInOpen handle=" << handle_number(m_device) << "\n";
+    if (result != MMSYSERR_NOERROR) {
+        m_device = nullptr;
+        m_state = Closed;
+        foundation::log() << "recorder bad open!!!!! waveInOpen=" << result << "\n";
+    }
+}
+
+RecorderPCMImpl::~RecorderPCMImpl() {
+    foundation::log() << "recorder ~RecorderPCMImpl " << tick_count() << "\n";
+    {
+        std::lock_guard guard(m_lock);
+        if (m_device) {
+            m_state = Closed;
+            WaveResult result = wave_in_reset(m_device);
+            if (result != MMSYSERR_NOERROR)
+                foundation::log() << "recorder bad reset!!!!! waveInReset=" << result << "\n";
+            for (WaveHeader& header : m_headers)
+                wave_in_unprepare_header(m_device, &header);
+            result = wave_in_close(m_device);
+            if (result != MMSYSERR_NOERROR)
+                foundation::log() << "recorder bad close!!!!! waveInClose=" << result << "\n";
+            m_device = nullptr;
+        }
+    }
+    request_stop();
+    join();
+}
+
+bool RecorderPCMImpl::pause() {
+    std::lock_guard guard(m_lock);
+    if (!m_device)
+        return false;
+    if (!m_paused) {
+        WaveResult result = wave_in_stop(m_device);
+        if (result != MMSYSERR_NOERROR)
+            foundation::log() << "recorder bad pause!!!!! waveInStop=" << result << "\n";
+        m_paused = result == MMSYSERR_NOERROR;
+    }
+    return m_paused;
+}
+
+void RecorderPCMImpl::queue_header(WaveHeader& header) {
+    WaveResult result = wave_in_prepare_header(m_device, &header);
+    if (result != MMSYSERR_NOERROR)
+        foundation::log() << "recorder bad prepare!!!!! handle=" << handle_number(m_device)
+                          << " waveInPrepareHeader=" << result << "\n";
+    foundation::log() << "recorder add " << tick_count() << "\n";
+    result = wave_in_add_buffer(m_device, &header);
+    if (result != MMSYSERR_NOERROR)
+        foundation::log() << "recorder bad add!!!!! handle=" << handle_number(m_device)
+                          << " waveInAddBuffer=" << result << "\n";
+}
+
+void RecorderPCMImpl::start_capture() {
+    for (WaveHeader& header : m_headers)
+        queue_header(header);
+    WaveResult result = wave_in_start(m_device);
+    if (result == MMSYSERR_NOERROR) {
+        m_state = Capturing;
+        m_start_requested = false;
+        foundation::log() << "recorder good start\n";
+    } else {
+        foundation::log() << "recorder bad start!!!!! waveInStart=" << result << "\n";
+    }
+    m_paused = result != MMSYSERR_NOERROR;
+}
+
+void RecorderPCMImpl::harvest() {
+    for (int visited = 0; visited < kBuffers && m_device; ++visited) {
+        int index = (m_next + visited) % kBuffers;
+        WaveHeader& header = m_headers[index];
+        if (!(header.flags.load(std::memory_order_acquire) & WHDR_DONE))
+            continue;
+        m_next = (index + 1) % kBuffers;
+        WaveResult result = wave_in_unprepare_header(m_device, &header);
+        if (result != MMSYSERR_NOERROR) {
+            foundation::log() << "recorder bad unprepare!!!!! handle=" << handle_number(m_device)
+                              << " waveInUnprepareHeader=" << result << "\n";
+            foundation::log() << "MMSYSERR_INVALHANDLE=" << uint32_t(MMSYSERR_INVALHANDLE) << "\n";
+        }
+        AudioBlock block;
+        block.bytes = ByteSlice::copy_of(header.bytes_recorded, header.data);
+        block.channels = channels;
+        block.bits_per_sample = bits;
+        block.sample_rate = rate;
+        foundation::log() << "recorder->feed_consumer buffer:" << index
+                          << " size:" << header.bytes_recorded << "\n";
+        push(*m_owner, block);
+        header.bytes_recorded = 0;
+        header.user = 0;
+        header.flags.store(0);
+        if (m_state != Closed)
+            queue_header(header);
+    }
+}
+
+void RecorderPCMImpl::run() {
+    {
+        std::lock_guard guard(m_lock);
+        m_window =
+            create_window([](WindowHandle, uint32_t, WParam, LParam) -> LResult { return 0; });
+    }
+    m_window_ready.set();
+    set_priority(1);
+    while (!stop_requested()) {
+        {
+            std::lock_guard guard(m_lock);
+            Message message;
+            if (m_state == Opening && peek_message(message, 0, MM_WIM_OPEN, MM_WIM_OPEN)) {
+                m_state = Opened;
+                foundation::log() << "MM_WIM_OPEN\n";
+            }
+            // Completed buffers are found by their done flag; their messages only wake us.
+            while (peek_message(message, 0, MM_WIM_CLOSE, MM_WIM_DATA)) {
+            }
+            if (m_state == Opened) {
+                if (!m_device)
+                    m_state = Closed;
+                else if (m_start_requested)
+                    start_capture();
+            }
+            if (m_state == Capturing)
+                harvest();
+            if (m_state == Closed)
+                break;
+        }
+        wait_message(100);
+    }
+    std::lock_guard guard(m_lock);
+    destroy_window(m_window);
+    m_window = 0;
+}
+
+RecorderPCM::RecorderPCM(int channels, int rate, int bits, uint32_t device_id)
+    : m_impl(std::make_unique<RecorderPCMImpl>(channels, rate, bits, this, device_id)) {}
+
+RecorderPCM::~RecorderPCM() {
+    m_impl.reset();
+}
+
+void RecorderPCM::get_data(AudioBlock& out, int) {
+    foundation::fatal_error(u"RecorderPCM::get_data",
+                            u"get_data unexpected - recorder is active object");
+    out = AudioBlock{};
+}
+
+bool RecorderPCM::start() {
+    return m_impl->start();
+}
+
+bool RecorderPCM::pause() {
+    return m_impl->pause();
+}
+
+bool RecorderPCM::is_paused() const {
+    return m_impl->is_paused();
+}
+
+bool RecorderPCM::is_valid() const {
+    return m_impl->is_valid();
+}
+
+int RecorderPCM::channels() const {
+    return m_impl->channels;
+}
+
+int RecorderPCM::bits_per_sample() const {
+    return m_impl->bits;
+}
+
+int RecorderPCM::sample_rate() const {
+    return m_impl->rate;
+}
+
+int RecorderPCM::bit_rate() const {
+    return channels() * ((bits_per_sample() + 7) / 8) * sample_rate() * 8;
+}
+
+} // namespace audio

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "audio/link.h"
+#include "platform/wave_device.h"
+
+#include <memory>
+
+namespace audio {
+
+class RecorderPCMImpl;
+
+// Captures PCM from the wave input device and pushes every filled 200 ms buffer, as one block,
+// through its outlet (the first stage of the recording chain). Ten buffers stay queued in the
+// device; the capture thread (above normal priority) hands them on in capture order and queues
+// them again at once. The whole chain downstream of the recorder runs on the capture thread
+// inside the recorder's lock, so deleting the recorder waits for the block being delivered.
+//
+// Threads: construct, start(), pause(), the queries and destroy on one controlling thread (the
+// user-interface thread); blocks are pushed on the capture thread. Stopping is deleting.
+class RecorderPCM : public Outlet {
+public:
+    RecorderPCM(int channels, int rate, int bits, uint32_t device_id = platform::WAVE_MAPPER);
+    ~RecorderPCM() override;
+
+    // Not supported: a recorder only pushes.
+    void get_data(AudioBlock& out, int max_bytes) override;
+    // Asks the capture thread to start (within 100 ms); true when the device is open.
+    virtual bool start();
+    // Stops capture for good; true when capture is stopped after the call.
+    virtual bool pause();
+    virtual bool is_paused() const;
+    // True while the device is open and not closed.
+    virtual bool is_valid() const;
+    virtual int channels() const;
+    virtual int bits_per_sample() const;
+    virtual int sample_rate() const;
+    // Bits per second of the PCM captured.
+    virtual int bit_rate() const;
+
+    // Bytes per 200 ms capture buffer for a format.
+    static uint32_t buffer_size_for(int channels, int rate, int bits);
+
+private:
+    std::unique_ptr<RecorderPCMImpl> m_impl;
+};
+
+} // namespace audio

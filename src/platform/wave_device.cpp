@@ -1,0 +1,668 @@
+#include "platform/wave_device.h"
+
+#include "platform/wave_file.h"
+
+#include <SDL.h>
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+enum class Backend { Sdl, File, Null };
+
+Backend chosen_backend() {
+    const char* value = std::getenv("QUILLORY_AUDIO");
+    if (value && std::strcmp(value, "file") == 0)
+        return Backend::File;
+    if (value && std::strcmp(value, "null") == 0)
+        return Backend::Null;
+    return Backend::Sdl;
+}
+
+double chosen_speed() {
+    const char* value = std::getenv("QUILLORY_AUDIO_SPEED");
+    if (!value)
+        return 1.0;
+    double speed = std::strtod(value, nullptr);
+    return speed > 0.0 && speed <= 1000.0 ? speed : 1.0;
+}
+
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+bool acceptable(const WaveFormat& format) {
+    return format.format_tag == WAVE_FORMAT_PCM && format.channels >= 1 && format.channels <= 2 &&
+           (format.bits_per_sample == 8 || format.bits_per_sample == 16) &&
+           format.samples_per_sec >= 1000 && format.samples_per_sec <= 192000;
+}
+
+uint32_t frame_bytes(const WaveFormat& format) {
+    return uint32_t(format.channels) * (format.bits_per_sample / 8u);
+}
+
+SDL_AudioFormat sdl_format(const WaveFormat& format) {
+    return format.bits_per_sample == 8 ? AUDIO_U8 : AUDIO_S16SYS;
+}
+
+// Moves audio between a device and its backend: an SDL device whose callback calls transfer(),
+// or a thread that calls it at the pace of real time (times the chosen speed).
+class Pump {
+public:
+    virtual ~Pump() = default;
+};
+
+using Transfer = std::function<void(uint8_t*, size_t)>;
+
+class PacedPump : public Pump {
+public:
+    PacedPump(const WaveFormat& format, double speed, Transfer transfer)
+        : m_transfer(std::move(transfer)) {
+        // 20 ms chunks.
+        m_chunk.resize(std::max<size_t>(frame_bytes(format), (format.samples_per_sec / 50) *
+                                                                 size_t(frame_bytes(format))));
+        m_period = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+            std::chrono::duration<double>(0.02 / speed));
+        m_thread = std::thread([this] { run(); });
+    }
+    ~PacedPump() override {
+        {
+            std::lock_guard guard(m_mutex);
+            m_stop = true;
+        }
+        m_changed.notify_all();
+        m_thread.join();
+    }
+
+private:
+    void run() {
+        auto due = std::chrono::steady_clock::now();
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            due += m_period;
+            if (m_changed.wait_until(lock, due, [this] { return m_stop; }))
+                return;
+            lock.unlock();
+            m_transfer(m_chunk.data(), m_chunk.size());
+            lock.lock();
+        }
+    }
+
+    Transfer m_transfer;
+    std::vector<uint8_t> m_chunk;
+    std::chrono::steady_clock::duration m_period{};
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_stop{false};
+    std::thread m_thread;
+};
+
+class SdlPump : public Pump {
+public:
+    static std::unique_ptr<SdlPump> open(const WaveFormat& format, bool capture,
+                                         Transfer transfer) {
+        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
+            return nullptr;
+        std::unique_ptr<SdlPump> pump(new SdlPump(std::move(transfer)));
+        SDL_AudioSpec wanted{};
+        wanted.freq = int(format.samples_per_sec);
+        wanted.format = sdl_format(format);
+        wanted.channels = uint8_t(format.channels);
+        wanted.samples = 1024;
+        wanted.callback = &SdlPump::callback;
+        wanted.userdata = pump.get();
+        SDL_AudioSpec obtained{};
+        pump->m_device = SDL_OpenAudioDevice(nullptr, capture ? 1 : 0, &wanted, &obtained, 0);
+        if (pump->m_device == 0)
+            return nullptr;
+        SDL_PauseAudioDevice(pump->m_device, 0);
+        return pump;
+    }
+    ~SdlPump() override {
+        if (m_device != 0)
+            SDL_CloseAudioDevice(m_device);
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    }
+
+private:
+    explicit SdlPump(Transfer transfer) : m_transfer(std::move(transfer)) {}
+    static void callback(void* user, Uint8* stream, int length) {
+        static_cast<SdlPump*>(user)->m_transfer(stream, size_t(length));
+    }
+
+    Transfer m_transfer;
+    SDL_AudioDeviceID m_device{0};
+};
+
+// Where the file-backed capture device reads from: the WAV file converted to the device's format,
+// then silence.
+class CaptureSource {
+public:
+    CaptureSource(const std::string& path, const WaveFormat& format) : m_format(format) {
+        if (path.empty() || !m_reader.open(path))
+            return;
+        const WaveFormat& in = m_reader.format();
+        if (in.channels == format.channels && in.bits_per_sample == format.bits_per_sample &&
+            in.samples_per_sec == format.samples_per_sec) {
+            m_direct = true;
+            return;
+        }
+        m_stream = SDL_NewAudioStream(sdl_format(in), uint8_t(in.channels), int(in.samples_per_sec),
+                                      sdl_format(format), uint8_t(format.channels),
+                                      int(format.samples_per_sec));
+    }
+    ~CaptureSource() {
+        if (m_stream)
+            SDL_FreeAudioStream(m_stream);
+    }
+
+    void fill(uint8_t* bytes, size_t size) {
+        size_t got = 0;
+        if (m_direct) {
+            got = m_reader.read(bytes, size);
+        } else if (m_stream) {
+            while (got < size) {
+                int available = SDL_AudioStreamAvailable(m_stream);
+                if (available <= 0 && !m_flushed) {
+                    uint8_t chunk[4096];
+                    size_t read = m_reader.read(chunk, sizeof chunk);
+                    if (read > 0) {
+                        SDL_AudioStreamPut(m_stream, chunk, int(read));
+                    } else {
+                        SDL_AudioStreamFlush(m_stream);
+                        m_flushed = true;
+                    }
+                    continue;
+                }
+                if (available <= 0)
+                    break;
+                int taken = SDL_AudioStreamGet(m_stream, bytes + got, int(size - got));
+                if (taken <= 0)
+                    break;
+                got += size_t(taken);
+            }
+        }
+        std::memset(bytes + got, m_format.bits_per_sample == 8 ? 0x80 : 0, size - got);
+    }
+
+private:
+    WaveFormat m_format;
+    WaveFileReader m_reader;
+    bool m_direct{false};
+    bool m_flushed{false};
+    SDL_AudioStream* m_stream{nullptr};
+};
+
+std::mutex g_devices_mutex;
+std::set<const void*> g_devices;
+
+void register_device(const void* device) {
+    std::lock_guard guard(g_devices_mutex);
+    g_devices.insert(device);
+}
+void unregister_device(const void* device) {
+    std::lock_guard guard(g_devices_mutex);
+    g_devices.erase(device);
+}
+bool is_device(const void* device) {
+    std::lock_guard guard(g_devices_mutex);
+    return device && g_devices.count(device) != 0;
+}
+
+WaveResult prepare(WaveHeader* header) {
+    if (!header || !header->data)
+        return MMSYSERR_INVALPARAM;
+    header->flags.fetch_or(WHDR_PREPARED);
+    return MMSYSERR_NOERROR;
+}
+
+WaveResult unprepare(WaveHeader* header) {
+    if (!header)
+        return MMSYSERR_INVALPARAM;
+    if (header->flags.load() & WHDR_INQUEUE)
+        return WAVERR_STILLPLAYING;
+    header->flags.fetch_and(~uint32_t(WHDR_PREPARED));
+    return MMSYSERR_NOERROR;
+}
+
+} // namespace
+
+// The queue of headers and the state shared by both directions; `m_mutex` guards it all.
+class WaveDeviceBase {
+public:
+    WaveDeviceBase(const WaveFormat& format, WindowHandle window)
+        : m_format(format), m_window(window) {}
+
+protected:
+    WaveResult enqueue(WaveHeader* header) {
+        if (!header || !header->data)
+            return MMSYSERR_INVALPARAM;
+        if (!(header->flags.load() & WHDR_PREPARED))
+            return WAVERR_UNPREPARED;
+        if (header->flags.load() & WHDR_INQUEUE)
+            return WAVERR_STILLPLAYING;
+        std::lock_guard guard(m_mutex);
+        header->flags.store((header->flags.load() & ~uint32_t(WHDR_DONE)) | WHDR_INQUEUE);
+        m_queue.push_back(header);
+        return MMSYSERR_NOERROR;
+    }
+
+    // Hands the oldest header back. Called with m_mutex held.
+    void complete_front(uint32_t message) {
+        WaveHeader* header = m_queue.front();
+        m_queue.pop_front();
+        m_position = 0;
+        header->flags.store((header->flags.load() & ~uint32_t(WHDR_INQUEUE)) | WHDR_DONE,
+                            std::memory_order_release);
+        if (m_window)
+            post_message(m_window, message, WParam(this), LParam(header));
+    }
+
+    void post(uint32_t message) {
+        if (m_window)
+            post_message(m_window, message, WParam(this), 0);
+    }
+
+    WaveFormat m_format;
+    WindowHandle m_window;
+    std::mutex m_mutex;
+    std::deque<WaveHeader*> m_queue;
+    uint32_t m_position{0}; // bytes of the front header already played (output)
+    std::unique_ptr<Pump> m_pump;
+};
+
+class WaveInDevice : public WaveDeviceBase {
+public:
+    using WaveDeviceBase::WaveDeviceBase;
+    ~WaveInDevice() { m_pump.reset(); }
+
+    bool open(Backend backend) {
+        Transfer transfer = [this](uint8_t* bytes, size_t size) { deliver(bytes, size); };
+        if (backend == Backend::Sdl) {
+            m_pump = SdlPump::open(m_format, true, transfer);
+            return m_pump != nullptr;
+        }
+        if (backend == Backend::File)
+            m_source = std::make_unique<CaptureSource>(environment("QUILLORY_AUDIO_IN"), m_format);
+        m_pump = std::make_unique<PacedPump>(
+            m_format, backend == Backend::File ? chosen_speed() : 1.0,
+            [this](uint8_t* bytes, size_t size) {
+                {
+                    std::lock_guard guard(m_mutex);
+                    if (!m_started || m_queue.empty())
+                        return;
+                }
+                if (m_source)
+                    m_source->fill(bytes, size);
+                else
+                    std::memset(bytes, m_format.bits_per_sample == 8 ? 0x80 : 0, size);
+                deliver(bytes, size);
+            });
+        return true;
+    }
+
+    // Pump thread: captured bytes go into the queued headers in order; full ones are handed back.
+    void deliver(const uint8_t* bytes, size_t size) {
+        std::lock_guard guard(m_mutex);
+        if (!m_started)
+            return;
+        while (size > 0 && !m_queue.empty()) {
+            WaveHeader* header = m_queue.front();
+            size_t room = header->buffer_length - header->bytes_recorded;
+            size_t taken = std::min(room, size);
+            std::memcpy(header->data + header->bytes_recorded, bytes, taken);
+            header->bytes_recorded += uint32_t(taken);
+            bytes += taken;
+            size -= taken;
+            if (header->bytes_recorded >= header->buffer_length)
+                complete_front(MM_WIM_DATA);
+        }
+    }
+
+    WaveResult add(WaveHeader* header) {
+        if (header)
+            header->bytes_recorded = 0;
+        return enqueue(header);
+    }
+
+    WaveResult start() {
+        std::lock_guard guard(m_mutex);
+        m_started = true;
+        return MMSYSERR_NOERROR;
+    }
+
+    WaveResult stop() {
+        std::lock_guard guard(m_mutex);
+        if (m_started && !m_queue.empty() && m_queue.front()->bytes_recorded > 0)
+            complete_front(MM_WIM_DATA);
+        m_started = false;
+        return MMSYSERR_NOERROR;
+    }
+
+    WaveResult reset() {
+        std::lock_guard guard(m_mutex);
+        m_started = false;
+        while (!m_queue.empty())
+            complete_front(MM_WIM_DATA);
+        return MMSYSERR_NOERROR;
+    }
+
+    // False while headers are still queued.
+    bool close() {
+        {
+            std::lock_guard guard(m_mutex);
+            if (!m_queue.empty())
+                return false;
+            m_started = false;
+        }
+        m_pump.reset();
+        post(MM_WIM_CLOSE);
+        return true;
+    }
+
+    void opened() { post(MM_WIM_OPEN); }
+
+private:
+    bool m_started{false};
+    std::unique_ptr<CaptureSource> m_source;
+};
+
+class WaveOutDevice : public WaveDeviceBase {
+public:
+    using WaveDeviceBase::WaveDeviceBase;
+    ~WaveOutDevice() { m_pump.reset(); }
+
+    bool open(Backend backend) {
+        if (backend == Backend::Sdl) {
+            m_pump = SdlPump::open(m_format, false,
+                                   [this](uint8_t* bytes, size_t size) { consume(bytes, size); });
+            return m_pump != nullptr;
+        }
+        if (backend == Backend::File) {
+            std::string path = environment("QUILLORY_AUDIO_OUT");
+            if (!path.empty()) {
+                m_sink = std::make_unique<WaveFileWriter>();
+                if (!m_sink->create(path, m_format))
+                    m_sink.reset();
+            }
+        }
+        m_pump =
+            std::make_unique<PacedPump>(m_format, backend == Backend::File ? chosen_speed() : 1.0,
+                                        [this](uint8_t* bytes, size_t size) {
+                                            size_t played = consume(bytes, size);
+                                            if (m_sink && played > 0)
+                                                m_sink->write(bytes, played);
+                                        });
+        return true;
+    }
+
+    // Pump thread: fills `size` bytes from the queued headers, silence where there are none.
+    // Returns how many bytes came from headers.
+    size_t consume(uint8_t* bytes, size_t size) {
+        std::lock_guard guard(m_mutex);
+        size_t copied = 0;
+        while (!m_paused && copied < size && !m_queue.empty()) {
+            WaveHeader* header = m_queue.front();
+            size_t left = header->buffer_length - m_position;
+            size_t taken = std::min(left, size - copied);
+            std::memcpy(bytes + copied, header->data + m_position, taken);
+            m_position += uint32_t(taken);
+            copied += taken;
+            if (m_position >= header->buffer_length)
+                complete_front(MM_WOM_DONE);
+        }
+        apply_volume(bytes, copied);
+        std::memset(bytes + copied, m_format.bits_per_sample == 8 ? 0x80 : 0, size - copied);
+        return copied;
+    }
+
+    WaveResult write(WaveHeader* header) { return enqueue(header); }
+
+    WaveResult pause(bool paused) {
+        std::lock_guard guard(m_mutex);
+        m_paused = paused;
+        return MMSYSERR_NOERROR;
+    }
+
+    WaveResult reset() {
+        std::lock_guard guard(m_mutex);
+        while (!m_queue.empty())
+            complete_front(MM_WOM_DONE);
+        return MMSYSERR_NOERROR;
+    }
+
+    void set_volume(uint32_t volume) {
+        std::lock_guard guard(m_mutex);
+        m_volume = volume;
+    }
+    uint32_t volume() {
+        std::lock_guard guard(m_mutex);
+        return m_volume;
+    }
+
+    bool close() {
+        {
+            std::lock_guard guard(m_mutex);
+            if (!m_queue.empty())
+                return false;
+        }
+        m_pump.reset();
+        m_sink.reset();
+        post(MM_WOM_CLOSE);
+        return true;
+    }
+
+    void opened() { post(MM_WOM_OPEN); }
+
+private:
+    // Called with m_mutex held.
+    void apply_volume(uint8_t* bytes, size_t size) {
+        uint32_t left = m_volume & 0xFFFF;
+        uint32_t right = m_volume >> 16;
+        if (left == 0xFFFF && right == 0xFFFF)
+            return;
+        int channels = m_format.channels;
+        if (m_format.bits_per_sample == 16) {
+            for (size_t i = 0; i + 1 < size; i += 2) {
+                int16_t sample;
+                std::memcpy(&sample, bytes + i, 2);
+                uint32_t gain = (channels == 2 && (i / 2) % 2 == 1) ? right : left;
+                sample = int16_t(int32_t(sample) * int32_t(gain) / 65535);
+                std::memcpy(bytes + i, &sample, 2);
+            }
+        } else {
+            for (size_t i = 0; i < size; ++i) {
+                uint32_t gain = (channels == 2 && i % 2 == 1) ? right : left;
+                bytes[i] = uint8_t(128 + (int32_t(bytes[i]) - 128) * int32_t(gain) / 65535);
+            }
+        }
+    }
+
+    bool m_paused{false};
+    uint32_t m_volume{0xFFFFFFFFu};
+    std::unique_ptr<WaveFileWriter> m_sink; // used by the pump thread only after open
+};
+
+WaveResult wave_in_open(WaveIn* device, uint32_t device_id, const WaveFormat& format,
+                        WindowHandle window) {
+    if (!device)
+        return MMSYSERR_INVALPARAM;
+    if (device_id != WAVE_MAPPER && device_id != 0)
+        return MMSYSERR_BADDEVICEID;
+    if (!acceptable(format))
+        return WAVERR_BADFORMAT;
+    auto opened = std::make_unique<WaveInDevice>(format, window);
+    if (!opened->open(chosen_backend()))
+        return MMSYSERR_NODRIVER;
+    register_device(opened.get());
+    opened->opened();
+    *device = opened.release();
+    return MMSYSERR_NOERROR;
+}
+
+WaveResult wave_in_prepare_header(WaveIn device, WaveHeader* header) {
+    return is_device(device) ? prepare(header) : MMSYSERR_INVALHANDLE;
+}
+
+WaveResult wave_in_unprepare_header(WaveIn device, WaveHeader* header) {
+    return is_device(device) ? unprepare(header) : MMSYSERR_INVALHANDLE;
+}
+
+WaveResult wave_in_add_buffer(WaveIn device, WaveHeader* header) {
+    return is_device(device) ? device->add(header) : MMSYSERR_INVALHANDLE;
+}
+
+WaveResult wave_in_start(WaveIn device) {
+    return is_device(device) ? device->start() : MMSYSERR_INVALHANDLE;
+}
+
+WaveResult wave_in_stop(WaveIn device) {
+    return is_device(device) ? device->stop() : MMSYSERR_INVALHANDLE;
+}
+
+WaveResult wave_in_reset(WaveIn device) {
+    return is_device(device) ? device->reset() : MMSYSERR_INVALHANDLE;
+}
+
+WaveResult wave_in_close(WaveIn device) {
+    if (!is_device(device))
+        return MMSYSERR_INVALHANDLE;
+    if (!device->close())
+        return WAVERR_STILLPLAYING;
+    unregister_device(device);
+    delete device;
+    return MMSYSERR_NOERROR;
+}
+
+WaveResult wave_out_open(WaveOut* device, uint32_t device_id, const WaveFormat& format,
+                         WindowHandle window) {
+    if (!device)
+        return MMSYSERR_INVALPARAM;
+    if (device_id != WAVE_MAPPER && device_id != 0)
+        return MMSYSERR_BADDEVICEID;
+    if (!acceptable(format))
+        return WAVERR_BADFORMAT;
+    auto opened = std::make_unique<WaveOutDevice>(format, window);
+    if (!opened->open(chosen_backend()))
+        return MMSYSERR_NODRIVER;
+    register_device(opened.get());
+    opened->opened();
+    *device = opened.release();
+    return MMSYSERR_NOERROR;
+}
+
+WaveResult wave_out_prepare_header(WaveOut device, WaveHeader* header) {
+    return is_device(device) ? prepare(header) : MMSYSERR_INVALHANDLE;
+}
+
+WaveResult wave_out_unprepare_header(WaveOut device, WaveHeader* header) {
+    return is_device(device) ? unprepare(header) : MMSYSERR_INVALHANDLE;
+}
+
+WaveResult wave_out_write(WaveOut device, WaveHeader* header) {
+    return is_device(device) ? device->write(header) : MMSYSERR_INVALHANDLE;
+}
+
+WaveResult wave_out_pause(WaveOut device) {
+    return is_device(device) ? device->pause(true) : MMSYSERR_INVALHANDLE;
+}
+
+WaveResult wave_out_restart(WaveOut device) {
+    return is_device(device) ? device->pause(false) : MMSYSERR_INVALHANDLE;
+}
+
+WaveResult wave_out_reset(WaveOut device) {
+    return is_device(device) ? device->reset() : MMSYSERR_INVALHANDLE;
+}
+
+WaveResult wave_out_set_volume(WaveOut device, uint32_t volume) {
+    if (!is_device(device))
+        return MMSYSERR_INVALHANDLE;
+    device->set_volume(volume);
+    return MMSYSERR_NOERROR;
+}
+
+WaveResult wave_out_get_volume(WaveOut device, uint32_t* volume) {
+    if (!is_device(device) || !volume)
+        return MMSYSERR_INVALHANDLE;
+    *volume = device->volume();
+    return MMSYSERR_NOERROR;
+}
+
+WaveResult wave_out_close(WaveOut device) {
+    if (!is_device(device))
+        return MMSYSERR_INVALHANDLE;
+    if (!device->close())
+        return WAVERR_STILLPLAYING;
+    unregister_device(device);
+    delete device;
+    return MMSYSERR_NOERROR;
+}
+
+bool play_sound_and_wait(const std::u16string& path) {
+    std::string utf8;
+    for (size_t i = 0; i < path.size(); ++i) {
+        char32_t c = path[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < path.size()) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (char32_t(path[i + 1]) - 0xDC00);
+            ++i;
+        }
+        if (c < 0x80) {
+            utf8 += char(c);
+        } else if (c < 0x800) {
+            utf8 += char(0xC0 | (c >> 6));
+            utf8 += char(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            utf8 += char(0xE0 | (c >> 12));
+            utf8 += char(0x80 | ((c >> 6) & 0x3F));
+            utf8 += char(0x80 | (c & 0x3F));
+        } else {
+            utf8 += char(0xF0 | (c >> 18));
+            utf8 += char(0x80 | ((c >> 12) & 0x3F));
+            utf8 += char(0x80 | ((c >> 6) & 0x3F));
+            utf8 += char(0x80 | (c & 0x3F));
+        }
+    }
+    WaveFileReader reader;
+    if (!reader.open(utf8) || !acceptable(reader.format()))
+        return false;
+    // A sound is a short cue: at most one minute of it is played.
+    WaveFormat format = reader.format();
+    size_t limit = size_t(format.avg_bytes_per_sec ? format.avg_bytes_per_sec
+                                                   : format.samples_per_sec * frame_bytes(format)) *
+                   60;
+    std::vector<uint8_t> bytes(std::min<size_t>(reader.data_size(), limit));
+    bytes.resize(reader.read(bytes.data(), bytes.size()));
+    bytes.resize(bytes.size() - bytes.size() % frame_bytes(format));
+    if (bytes.empty())
+        return true;
+    WaveOut device = nullptr;
+    if (wave_out_open(&device, WAVE_MAPPER, format, 0) != MMSYSERR_NOERROR)
+        return false;
+    WaveHeader header;
+    header.data = bytes.data();
+    header.buffer_length = uint32_t(bytes.size());
+    wave_out_prepare_header(device, &header);
+    wave_out_write(device, &header);
+    while (!(header.flags.load(std::memory_order_acquire) & WHDR_DONE))
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    // The last samples are still on their way through the backend's own buffer.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2000 * 1024 / format.samples_per_sec));
+    wave_out_unprepare_header(device, &header);
+    wave_out_close(device);
+    return true;
+}
+
+} // namespace platform

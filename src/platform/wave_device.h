@@ -1,0 +1,107 @@
+#pragma once
+
+// Wave input and output as the recorder and the player expect them from the phone: buffers
+// (headers) are queued into an open device and handed back, in the order they were queued, with
+// WHDR_DONE set in their flags; the device's open, data/done and close messages are posted to a
+// window of the owning thread (wparam: the device handle, lparam: the header for data/done).
+//
+// The devices are chosen at every open by the environment:
+//   QUILLORY_AUDIO=file  capture reads the WAV file QUILLORY_AUDIO_IN (then silence); playback
+//                        writes the WAV file QUILLORY_AUDIO_OUT (or nothing); both paced at
+//                        QUILLORY_AUDIO_SPEED times real time (default 1).
+//   QUILLORY_AUDIO=null  silent devices paced in real time.
+//   otherwise            SDL2 audio capture and playback.
+//
+// All functions may be called from any thread; a handle is used by one owner at a time and is
+// invalid after close. Between add/write and the moment WHDR_DONE is seen, a header belongs to
+// the device: its owner reads only `flags` (atomically).
+
+#include "platform/messages.h"
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+using WaveResult = uint32_t;
+enum : WaveResult {
+    MMSYSERR_NOERROR = 0,
+    MMSYSERR_ERROR = 1,
+    MMSYSERR_BADDEVICEID = 2,
+    MMSYSERR_INVALHANDLE = 5,
+    MMSYSERR_NODRIVER = 6,
+    MMSYSERR_NOMEM = 7,
+    MMSYSERR_INVALPARAM = 11,
+    WAVERR_BADFORMAT = 32,
+    WAVERR_STILLPLAYING = 33,
+    WAVERR_UNPREPARED = 34,
+};
+
+inline constexpr uint32_t WAVE_MAPPER = 0xFFFFFFFFu;
+inline constexpr uint16_t WAVE_FORMAT_PCM = 1;
+
+enum : uint32_t {
+    WHDR_DONE = 0x01,
+    WHDR_PREPARED = 0x02,
+    WHDR_INQUEUE = 0x10,
+};
+
+struct WaveFormat {
+    uint16_t format_tag{WAVE_FORMAT_PCM};
+    uint16_t channels{0};
+    uint32_t samples_per_sec{0};
+    uint32_t avg_bytes_per_sec{0};
+    uint16_t block_align{0};
+    uint16_t bits_per_sample{0};
+    uint16_t extra_size{0};
+};
+
+struct WaveHeader {
+    uint8_t* data{nullptr};
+    uint32_t buffer_length{0};
+    uint32_t bytes_recorded{0}; // capture: bytes the device filled in
+    uintptr_t user{0};          // the owner's own use
+    std::atomic<uint32_t> flags{0};
+};
+
+class WaveInDevice;
+class WaveOutDevice;
+using WaveIn = WaveInDevice*;
+using WaveOut = WaveOutDevice*;
+
+// Capture. Only 8- and 16-bit PCM is accepted. Messages MM_WIM_OPEN, MM_WIM_DATA, MM_WIM_CLOSE go
+// to `window` (0: no messages). Buffers are filled only while started; stop returns the buffer
+// being filled (partly filled) as done; reset stops and returns every queued buffer.
+WaveResult wave_in_open(WaveIn* device, uint32_t device_id, const WaveFormat& format,
+                        WindowHandle window);
+WaveResult wave_in_prepare_header(WaveIn device, WaveHeader* header);
+WaveResult wave_in_unprepare_header(WaveIn device, WaveHeader* header);
+WaveResult wave_in_add_buffer(WaveIn device, WaveHeader* header);
+WaveResult wave_in_start(WaveIn device);
+WaveResult wave_in_stop(WaveIn device);
+WaveResult wave_in_reset(WaveIn device);
+// Refused with WAVERR_STILLPLAYING while buffers are queued.
+WaveResult wave_in_close(WaveIn device);
+
+// Playback. Messages MM_WOM_OPEN, MM_WOM_DONE, MM_WOM_CLOSE go to `window` (0: none). Headers
+// play in the order written; pause holds the output, restart continues it, reset returns every
+// queued header as done and leaves the device running.
+WaveResult wave_out_open(WaveOut* device, uint32_t device_id, const WaveFormat& format,
+                         WindowHandle window);
+WaveResult wave_out_prepare_header(WaveOut device, WaveHeader* header);
+WaveResult wave_out_unprepare_header(WaveOut device, WaveHeader* header);
+WaveResult wave_out_write(WaveOut device, WaveHeader* header);
+WaveResult wave_out_pause(WaveOut device);
+WaveResult wave_out_restart(WaveOut device);
+WaveResult wave_out_reset(WaveOut device);
+// Low word: left volume, high word: right volume, 0..0xFFFF.
+WaveResult wave_out_set_volume(WaveOut device, uint32_t volume);
+WaveResult wave_out_get_volume(WaveOut device, uint32_t* volume);
+WaveResult wave_out_close(WaveOut device);
+
+// Plays a PCM WAV file through the output device and returns once it has ended. False when the
+// file cannot be read or no device opens.
+bool play_sound_and_wait(const std::u16string& path);
+
+} // namespace platform

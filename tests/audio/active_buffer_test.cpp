@@ -1,0 +1,127 @@
+#include "audio/active_buffer.h"
+#include "support/watchdog.h"
+
+#include <atomic>
+#include <chrono>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using audio::ActiveBuffer;
+using audio::AudioBlock;
+
+AudioBlock numbered(uint32_t number, size_t size) {
+    std::vector<uint8_t> bytes(size, 0);
+    for (size_t i = 0; i < 4 && i < size; ++i)
+        bytes[i] = uint8_t(number >> (8 * i));
+    AudioBlock block;
+    block.bytes = audio::ByteSlice::copy_of(bytes.size(), bytes.data());
+    block.channels = 1;
+    block.bits_per_sample = 16;
+    block.sample_rate = 44100;
+    return block;
+}
+
+// Records the numbers of the blocks it gets; can be held closed to let the queue grow.
+class SlowSink : public audio::Inlet {
+public:
+    void on_data(const AudioBlock& block) override {
+        std::unique_lock gate_lock(gate_mutex);
+        gate_changed.wait(gate_lock, [this] { return open; });
+        const uint8_t* b = block.bytes.data();
+        numbers.push_back(uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 |
+                          uint32_t(b[3]) << 24);
+    }
+    void set_open(bool value) {
+        {
+            std::lock_guard guard(gate_mutex);
+            open = value;
+        }
+        gate_changed.notify_all();
+    }
+    std::vector<uint32_t> numbers; // under the inlet's lock
+    std::mutex gate_mutex;
+    std::condition_variable gate_changed;
+    bool open = true;
+};
+
+void wait_drained(ActiveBuffer& buffer) {
+    while (buffer.has_pending())
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+}
+
+TEST(ActiveBuffer, DeliversEveryBlockInOrderOnItsThread) {
+    testing_support::Watchdog watchdog(30);
+    ActiveBuffer buffer;
+    buffer.set_memory_probe([] { return uint64_t(1) << 30; });
+    SlowSink sink;
+    audio::connect(buffer.output(), &sink);
+    for (uint32_t i = 0; i < 2000; ++i) {
+        std::lock_guard guard(buffer.lock());
+        buffer.on_data(numbered(i, 64));
+    }
+    wait_drained(buffer);
+    std::lock_guard guard(sink.lock());
+    ASSERT_EQ(sink.numbers.size(), 2000u);
+    for (uint32_t i = 0; i < 2000; ++i)
+        ASSERT_EQ(sink.numbers[i], i);
+    EXPECT_EQ(buffer.queued_bytes(), 0);
+}
+
+TEST(ActiveBuffer, LowMemoryRefusesTheFirstBlock) {
+    testing_support::Watchdog watchdog(30);
+    ActiveBuffer buffer;
+    buffer.set_memory_probe([] { return uint64_t(999999); });
+    SlowSink sink;
+    audio::connect(buffer.output(), &sink);
+    buffer.on_data(numbered(1, 100));
+    EXPECT_FALSE(buffer.is_valid());
+    EXPECT_EQ(buffer.has_pending(), 0u);
+    EXPECT_EQ(buffer.queued_bytes(), 0);
+    // Exactly the limit is enough.
+    buffer.set_memory_probe([] { return uint64_t(1000000); });
+    buffer.reset();
+    buffer.on_data(numbered(2, 100));
+    EXPECT_TRUE(buffer.is_valid());
+}
+
+TEST(ActiveBuffer, QueueLimitAcceptsOneBlockPastTenMillionBytes) {
+    testing_support::Watchdog watchdog(30);
+    ActiveBuffer buffer;
+    buffer.set_memory_probe([] { return uint64_t(1) << 30; });
+    SlowSink sink;
+    sink.set_open(false);
+    audio::connect(buffer.output(), &sink);
+    // The writer thread holds the first block at the closed sink; the rest stay queued.
+    buffer.on_data(numbered(0, 100));
+    while (buffer.queued_bytes() != 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    for (uint32_t i = 1; i <= 10; ++i)
+        buffer.on_data(numbered(i, 1000000));
+    EXPECT_EQ(buffer.queued_bytes(), 10000000);
+    EXPECT_TRUE(buffer.is_valid());
+    buffer.on_data(numbered(11, 1000));
+    EXPECT_TRUE(buffer.is_valid());
+    EXPECT_EQ(buffer.queued_bytes(), 10001000);
+    buffer.on_data(numbered(12, 1));
+    EXPECT_FALSE(buffer.is_valid());
+    EXPECT_EQ(buffer.queued_bytes(), 10001000);
+    // Invalid: later data is dropped.
+    buffer.on_data(numbered(13, 1));
+    EXPECT_EQ(buffer.has_pending(), 12u); // eleven queued, one being delivered
+
+    buffer.reset();
+    EXPECT_TRUE(buffer.is_valid());
+    EXPECT_EQ(buffer.queued_bytes(), 0);
+    sink.set_open(true);
+    wait_drained(buffer);
+    buffer.on_data(numbered(14, 10));
+    wait_drained(buffer);
+    std::lock_guard guard(sink.lock());
+    EXPECT_EQ(sink.numbers, (std::vector<uint32_t>{0, 14}));
+}
+
+} // namespace

@@ -1,0 +1,154 @@
+#include "audio/boost_stage.h"
+
+#include <cmath>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace {
+
+using audio::AudioBlock;
+using audio::BoostStage;
+
+class Collector : public audio::Inlet {
+public:
+    void on_data(const AudioBlock& block) override {
+        ++blocks;
+        const auto* samples = reinterpret_cast<const int16_t*>(block.bytes.data());
+        out.insert(out.end(), samples, samples + block.size() / 2);
+    }
+    std::vector<int16_t> out;
+    int blocks = 0;
+};
+
+AudioBlock mono16(const std::vector<int16_t>& samples, int rate) {
+    AudioBlock block;
+    block.bytes = audio::ByteSlice::copy_of(samples.size() * 2, samples.data());
+    block.channels = 1;
+    block.bits_per_sample = 16;
+    block.sample_rate = rate;
+    return block;
+}
+
+// A sine whose peaks land exactly on samples (100 samples per period).
+std::vector<int16_t> sine(int amplitude, size_t count) {
+    std::vector<int16_t> samples(count);
+    for (size_t i = 0; i < count; ++i)
+        samples[i] = int16_t(std::lround(amplitude * std::sin(2 * M_PI * double(i % 100) / 100)));
+    return samples;
+}
+
+// Pushes the samples in 200 ms blocks and returns everything the stage passed on.
+std::vector<int16_t> run(BoostStage& boost, const std::vector<int16_t>& samples, int rate) {
+    Collector sink;
+    audio::connect(boost.output(), &sink);
+    size_t block = size_t(rate / 5);
+    for (size_t at = 0; at < samples.size(); at += block) {
+        std::vector<int16_t> part(samples.begin() + long(at),
+                                  samples.begin() + long(std::min(samples.size(), at + block)));
+        boost.on_data(mono16(part, rate));
+    }
+    audio::connect(boost.output(), nullptr);
+    return sink.out;
+}
+
+TEST(BoostStage, CurvePointsForEachGain) {
+    struct Expected {
+        int gain, x2, y2, x3, y3;
+    } table[] = {{1, 2000, 2000, 30000, 30000},
+                 {2, 2000, 2000, 16000, 30000},
+                 {4, 2000, 3250, 8687, 30000},
+                 {8, 2000, 5750, 5031, 30000},
+                 {0, 2000, 2000, 30000, 30000}};
+    BoostStage boost;
+    for (const Expected& e : table) {
+        boost.set_gain(e.gain);
+        SCOPED_TRACE(e.gain);
+        EXPECT_EQ(boost.point(0).x, 750);
+        EXPECT_EQ(boost.point(0).y, 750);
+        EXPECT_EQ(boost.point(1).x, e.x2);
+        EXPECT_EQ(boost.point(1).y, e.y2);
+        EXPECT_EQ(boost.point(2).x, e.x3);
+        EXPECT_EQ(boost.point(2).y, e.y3);
+    }
+    // A very large gain clips the second point to the top.
+    boost.set_gain(100);
+    EXPECT_EQ(boost.point(1).y, 30000);
+    EXPECT_LT(boost.point(1).x, 2000);
+}
+
+TEST(BoostStage, CurveIsIdentityBelowFirstPointAndCompressesTheTop) {
+    BoostStage boost;
+    boost.set_gain(8);
+    EXPECT_EQ(boost.curve(0), 0);
+    EXPECT_EQ(boost.curve(749), 749 * 16384);
+    EXPECT_EQ(boost.curve(32768), int64_t(32768) * 16384);
+    EXPECT_EQ(boost.curve(5031), int64_t(30000) * 16384);
+}
+
+TEST(BoostStage, SinePeaksAtGainTwo) {
+    struct Case {
+        int amplitude, expected;
+    } cases[] = {{1500, 1500}, {8000, 14000}, {31000, 32476}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.amplitude);
+        BoostStage boost;
+        boost.set_gain(2);
+        std::vector<int16_t> out = run(boost, sine(c.amplitude, 44100 * 2), 44100);
+        ASSERT_GT(out.size(), 44100u);
+        // After the fade-in before the first anchor every peak carries the anchor gain.
+        for (size_t period = 2; period * 100 + 75 < out.size(); ++period) {
+            EXPECT_EQ(out[period * 100 + 25], c.expected) << period;
+            EXPECT_EQ(out[period * 100 + 75], -c.expected) << period;
+        }
+    }
+}
+
+TEST(BoostStage, EverySampleComesOutOnceInOrderAndTheLookaheadIsHeld) {
+    BoostStage boost;
+    boost.set_gain(4);
+    // A tone whose loudness changes, with a stretch of silence in the middle.
+    std::vector<int16_t> in;
+    for (int i = 0; i < 44100 * 3; ++i) {
+        double envelope = i < 44100 ? 0.1 : (i < 66150 ? 0.0 : 0.6);
+        in.push_back(int16_t(std::lround(32000 * envelope * std::sin(i * 0.07))));
+    }
+    std::vector<int16_t> out = run(boost, in, 44100);
+    ASSERT_LE(out.size(), in.size());
+    // Held back: at least the 100 ms lookahead, at most about a second.
+    EXPECT_GE(in.size() - out.size(), 4410u);
+    EXPECT_LE(in.size() - out.size(), 44100u + 8820u);
+    for (size_t i = 0; i < out.size(); ++i) {
+        // Signs are kept and silence stays silent: nothing moved, nothing skipped.
+        ASSERT_EQ(in[i] == 0, out[i] == 0) << i;
+        ASSERT_EQ(in[i] < 0, out[i] < 0) << i;
+    }
+    // Quiet speech is raised, loud speech is not clipped past full scale.
+    EXPECT_GT(std::abs(out[30000]), std::abs(in[30000]));
+}
+
+TEST(BoostStage, GainOnePassesBlocksUntouchedAndKeepsNoCarry) {
+    BoostStage boost;
+    boost.set_gain(1);
+    std::vector<int16_t> in = sine(8000, 8820);
+    std::vector<int16_t> out = run(boost, in, 44100);
+    EXPECT_EQ(out, in);
+}
+
+TEST(BoostStage, SwitchingToGainOneFlushesTheCarryFirst) {
+    BoostStage boost;
+    boost.set_gain(2);
+    std::vector<int16_t> in = sine(1000, 44100);
+    Collector sink;
+    audio::connect(boost.output(), &sink);
+    boost.on_data(mono16(in, 44100));
+    boost.set_gain(1);
+    boost.on_data(mono16(in, 44100));
+    audio::connect(boost.output(), nullptr);
+    // Below the first curve point nothing changes, so everything comes out as it went in.
+    ASSERT_EQ(sink.out.size(), in.size() * 2);
+    EXPECT_TRUE(std::equal(in.begin() + 200, in.end(), sink.out.begin() + 200));
+    EXPECT_TRUE(std::equal(in.begin(), in.end(), sink.out.begin() + long(in.size())));
+}
+
+} // namespace

@@ -1,0 +1,109 @@
+#include "audio/duration_counter.h"
+#include "audio/level_meter.h"
+
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace {
+
+using audio::AudioBlock;
+
+AudioBlock block_of(std::vector<int16_t> samples, int channels = 1, int rate = 8000) {
+    AudioBlock block;
+    block.bytes = audio::ByteSlice::copy_of(samples.size() * 2, samples.data());
+    block.channels = channels;
+    block.bits_per_sample = 16;
+    block.sample_rate = rate;
+    return block;
+}
+
+class Counter : public audio::Inlet {
+public:
+    void on_data(const AudioBlock& block) override {
+        ++blocks;
+        last = block;
+    }
+    int blocks = 0;
+    AudioBlock last;
+};
+
+TEST(LevelMeter, PeakOfTheFirstChannelPassesTheBlockUnchanged) {
+    audio::LevelMeter meter;
+    Counter sink;
+    audio::connect(meter.output(), &sink);
+    // Stereo: the loud right channel is not looked at.
+    AudioBlock block = block_of({1000, 32000, -16384, 32000}, 2);
+    meter.on_data(block);
+    EXPECT_DOUBLE_EQ(meter.level(), 0.5);
+    ASSERT_EQ(sink.blocks, 1);
+    EXPECT_EQ(sink.last.bytes.data(), block.bytes.data());
+
+    meter.on_data(block_of({-32768}));
+    EXPECT_DOUBLE_EQ(meter.level(), 1.0);
+}
+
+TEST(LevelMeter, EightBitSilenceIsLevelZero) {
+    audio::LevelMeter meter;
+    std::vector<uint8_t> bytes(100, 128);
+    AudioBlock block;
+    block.bytes = audio::ByteSlice::copy_of(bytes.size(), bytes.data());
+    block.channels = 1;
+    block.bits_per_sample = 8;
+    block.sample_rate = 8000;
+    meter.on_data(block);
+    EXPECT_DOUBLE_EQ(meter.level(), 0.0);
+    bytes[10] = 0;
+    block.bytes = audio::ByteSlice::copy_of(bytes.size(), bytes.data());
+    meter.on_data(block);
+    EXPECT_DOUBLE_EQ(meter.level(), 1.0);
+}
+
+TEST(LevelMeter, ThresholdZeroIsNeverSilent) {
+    audio::LevelMeter meter;
+    for (int i = 0; i < 30; ++i)
+        meter.on_data(block_of(std::vector<int16_t>(1600, 0)));
+    EXPECT_FALSE(meter.is_silent());
+}
+
+TEST(LevelMeter, VoiceSwitchTiming) {
+    audio::LevelMeter meter;
+    meter.set_threshold(0.1);
+    // 0.1 of full scale is 3276: a sample of 3276 counts as loud, 3275 does not.
+    meter.on_data(block_of(std::vector<int16_t>(1600, 3276)));
+    EXPECT_FALSE(meter.is_silent());
+    // 200 ms blocks below the threshold: silent only after the block that crosses 2.0 s.
+    for (int block = 1; block <= 12; ++block) {
+        meter.on_data(block_of(std::vector<int16_t>(1600, -3275)));
+        EXPECT_EQ(meter.is_silent(), block >= 11) << block;
+    }
+    // A loud sample near the end of a block ends the silence at once.
+    std::vector<int16_t> samples(1600, 100);
+    samples[1590] = -3277;
+    meter.on_data(block_of(samples));
+    EXPECT_FALSE(meter.is_silent());
+    // Measured from the last loud sample: 9 samples after it plus 10 blocks is 2.001 s.
+    for (int block = 0; block < 10; ++block)
+        meter.on_data(block_of(std::vector<int16_t>(1600, 0)));
+    EXPECT_TRUE(meter.is_silent());
+}
+
+TEST(LevelMeter, EmptyBlocksChangeNothing) {
+    audio::LevelMeter meter;
+    meter.set_threshold(0.5);
+    meter.on_data(block_of({20000}));
+    meter.on_data(AudioBlock{});
+    EXPECT_GT(meter.level(), 0.6);
+    EXPECT_FALSE(meter.is_silent());
+}
+
+TEST(DurationCounter, CountsFramesOverRateAndResets) {
+    audio::DurationCounter counter;
+    counter.on_data(block_of(std::vector<int16_t>(8000), 1, 8000));
+    counter.on_data(block_of(std::vector<int16_t>(4000), 2, 8000));
+    counter.on_data(block_of(std::vector<int16_t>(10), 1, 0));
+    EXPECT_DOUBLE_EQ(counter.seconds(), 1.25);
+    counter.reset();
+    EXPECT_DOUBLE_EQ(counter.seconds(), 0.0);
+}
+
+} // namespace
