@@ -1,0 +1,70 @@
+#include "formats/adpcm_codec.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+#include <vector>
+
+using namespace formats;
+
+TEST(AdpcmCodec, BlockSizesByRateAndChannels) {
+    EXPECT_EQ(adpcm::block_align_for(8000, 1), 256);
+    EXPECT_EQ(adpcm::samples_per_block(256, 1), 500);
+    EXPECT_EQ(adpcm::block_align_for(22050, 1), 512);
+    EXPECT_EQ(adpcm::block_align_for(44100, 2), 2048);
+    EXPECT_EQ(adpcm::samples_per_block(2048, 2), 2036);
+    EXPECT_EQ(adpcm::block_align_for(96000, 1), 2048);
+    EXPECT_EQ(adpcm::samples_per_block(6, 1), 0);
+}
+
+TEST(AdpcmCodec, SilenceCodesWithFirstPredictorAndSmallestStep) {
+    std::vector<int16_t> silence(500, 0);
+    std::vector<uint8_t> block(256, 0xAA);
+    adpcm::encode_block(silence.data(), 500, 1, 256, block.data());
+    EXPECT_EQ(block[0], 0);
+    EXPECT_EQ(block[1] | (block[2] << 8), 16);
+    for (size_t i = 7; i < block.size(); ++i)
+        ASSERT_EQ(block[i], 0) << i;
+}
+
+TEST(AdpcmCodec, PredictorIndexSevenAndAboveYieldNothing) {
+    std::vector<uint8_t> block(256, 0);
+    std::vector<int16_t> out(1000);
+    block[1] = 16;
+    EXPECT_EQ(adpcm::decode_block(block.data(), block.size(), 1, 500, out.data()), 500);
+    for (uint8_t index : {7, 8, 255}) {
+        block[0] = index;
+        EXPECT_EQ(adpcm::decode_block(block.data(), block.size(), 1, 500, out.data()), 0);
+    }
+    // Stereo: either channel's index counts.
+    std::vector<uint8_t> stereo(512, 0);
+    stereo[1] = 7;
+    EXPECT_EQ(adpcm::decode_block(stereo.data(), stereo.size(), 2, 500, out.data()), 0);
+    // A block shorter than its header yields nothing either.
+    EXPECT_EQ(adpcm::decode_block(block.data(), 6, 1, 500, out.data()), 0);
+}
+
+TEST(AdpcmCodec, RoundTripFollowsTheSignal) {
+    for (int channels : {1, 2}) {
+        int align = adpcm::block_align_for(44100, channels);
+        int frames = adpcm::samples_per_block(align, channels);
+        std::vector<int16_t> in(size_t(frames * channels));
+        for (size_t i = 0; i < in.size(); ++i)
+            in[i] = int16_t(12000 * std::sin(double(i / size_t(channels)) * 0.07));
+        std::vector<uint8_t> block(static_cast<size_t>(align));
+        adpcm::encode_block(in.data(), frames, channels, align, block.data());
+        std::vector<int16_t> out(in.size());
+        ASSERT_EQ(adpcm::decode_block(block.data(), block.size(), channels, frames, out.data()),
+                  frames);
+        // The block starts with the first two input frames exactly.
+        for (int i = 0; i < 2 * channels; ++i)
+            EXPECT_EQ(out[size_t(i)], in[size_t(i)]);
+        double error = 0;
+        for (size_t i = 0; i < in.size(); ++i)
+            error += std::abs(out[i] - in[i]);
+        EXPECT_LT(error / double(in.size()), 300.0) << channels;
+        // A truncated block decodes the frames its bytes hold.
+        int partial = adpcm::decode_block(block.data(), 7 * size_t(channels) + 10, channels, frames,
+                                          out.data());
+        EXPECT_EQ(partial, 2 + 20 / channels);
+    }
+}

@@ -1,0 +1,232 @@
+#include "formats/factory.h"
+#include "formats/id3_tag.h"
+#include "formats/mp3_reader.h"
+#include "formats/mp3_writer.h"
+#include "formats_support.h"
+#include "foundation/file.h"
+#include "support/temp_dir.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+
+using namespace formats_test;
+using testing_support::TempDir;
+
+namespace {
+
+std::vector<int16_t> tone(int rate, int channels, double seconds) {
+    std::vector<int16_t> samples(size_t(rate * seconds) * size_t(channels));
+    for (size_t i = 0; i < samples.size(); ++i) {
+        double t = double(i / size_t(channels)) / rate;
+        samples[i] = int16_t(8000 * std::sin(2 * M_PI * (300 + 200 * (i % size_t(channels))) * t) *
+                             (0.6 + 0.4 * std::sin(2 * M_PI * 3 * t)));
+    }
+    return samples;
+}
+
+// Records as the controller does: a tag first, then the encoder appends.
+std::filesystem::path record(const TempDir& dir, const std::string& name,
+                             const std::vector<int16_t>& samples, int channels, int rate,
+                             int bit_rate, bool with_tag = true) {
+    auto path = dir / name;
+    if (with_tag) {
+        foundation::File file(u16(path), foundation::File::WriteNew);
+        formats::Id3Tag tag;
+        tag.set_text(formats::kId3Artist, u"Tester");
+        tag.set_text(formats::kId3Title, u"A tone");
+        EXPECT_TRUE(tag.write(file, 0));
+    }
+    auto writer = formats::create_writer(u16(path), u"mp3", channels, 16, rate, bit_rate, with_tag);
+    push_samples(writer->input(), samples, channels, rate, size_t(rate / 5));
+    EXPECT_TRUE(writer->is_valid());
+    return path;
+}
+
+double ffprobe_value(const std::filesystem::path& path, const std::string& entry) {
+    std::string out;
+    EXPECT_TRUE(run("ffprobe -v error -select_streams a:0 -show_entries stream=" + entry +
+                        " -of default=nw=1:nk=1 " + quote(path),
+                    &out));
+    return out.empty() ? -1 : std::stod(out);
+}
+
+} // namespace
+
+TEST(Mp3Files, IndependentDecodersAgreeWithUs) {
+    TempDir dir;
+    struct Case {
+        int rate;
+        int channels;
+        int bit_rate;
+        int coded_rate; // LAME picks a lower rate for low bit rates
+        int frame_samples;
+    } cases[] = {
+        {44100, 1, 64000, 44100, 1152},
+        {22050, 1, 32000, 22050, 576},
+        {44100, 2, 96000, 32000, 1152},
+        {44100, 1, 32000, 22050, 576},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.rate) + "/" + std::to_string(c.channels) + "/" +
+                     std::to_string(c.bit_rate));
+        auto input = tone(c.rate, c.channels, 5.3);
+        auto path = record(dir, "rec" + std::to_string(&c - cases) + ".mp3", input, c.channels,
+                           c.rate, c.bit_rate);
+        double frame = double(c.frame_samples) / c.coded_rate;
+
+        EXPECT_EQ(ffprobe_value(path, "sample_rate"), c.coded_rate);
+        EXPECT_EQ(ffprobe_value(path, "channels"), c.channels);
+        EXPECT_EQ(ffprobe_value(path, "bit_rate"), c.bit_rate);
+
+        auto wav = dir / "mpg123.wav";
+        ASSERT_TRUE(run("mpg123 -q -w " + quote(wav) + " " + quote(path)));
+        std::string text;
+        ASSERT_TRUE(run("soxi -s " + quote(wav), &text));
+        double mpg123_seconds = std::stod(text) / c.coded_rate;
+        ASSERT_TRUE(run("soxi -r " + quote(wav), &text));
+        EXPECT_EQ(std::stoi(text), c.coded_rate);
+
+        auto reader = formats::open_reader(u16(path));
+        ASSERT_TRUE(reader);
+        EXPECT_EQ(reader->codec_name(), u"mp3");
+        EXPECT_EQ(reader->sample_rate(), c.coded_rate);
+        EXPECT_EQ(reader->channels(), c.channels);
+        EXPECT_EQ(reader->bit_rate(), c.bit_rate);
+        EXPECT_NEAR(reader->duration(), ffprobe_value(path, "duration"), frame);
+        EXPECT_NEAR(reader->duration(), mpg123_seconds, frame);
+        // The coded stream is longer than the input by the encoder's delay, its padding and
+        // its placeholder frame, less the PCM under one frame that was never coded.
+        EXPECT_NEAR(reader->duration(), 5.3, 3 * frame);
+
+        Decoded decoded = pull_all(*reader);
+        EXPECT_EQ(decoded.rate, c.coded_rate);
+        EXPECT_EQ(decoded.channels, c.channels);
+        EXPECT_EQ(decoded.samples.size() / size_t(c.channels * c.frame_samples), decoded.blocks);
+        EXPECT_NEAR(double(decoded.samples.size() / size_t(c.channels)) / c.coded_rate,
+                    mpg123_seconds, 1e-9);
+        // Our samples are mpg123's samples.
+        auto theirs = sox_samples(wav);
+        ASSERT_EQ(theirs.size(), decoded.samples.size());
+        size_t differ = 0;
+        for (size_t i = 0; i < theirs.size(); ++i)
+            differ += std::abs(theirs[i] - decoded.samples[i]) > 1;
+        EXPECT_EQ(differ, 0u);
+    }
+}
+
+TEST(Mp3Files, SeekMovesByTheAverageBitRate) {
+    TempDir dir;
+    auto path = record(dir, "long.mp3", tone(44100, 1, 14), 1, 44100, 64000);
+    formats::FileReaderMP3 reader(u16(path));
+    ASSERT_TRUE(reader.is_valid());
+    Decoded all = pull_all(reader);
+    ASSERT_TRUE(reader.seek(10.0));
+    Decoded rest = pull_all(reader);
+    // 10 s at 64 kbit/s is 80000 bytes past the first frame: 1152-sample frames of 209 bytes
+    // (and padding), so the rest starts within two frames of 10 s.
+    double skipped = double(all.samples.size() - rest.samples.size()) / 44100;
+    EXPECT_NEAR(skipped, 10.0, 2 * 1152.0 / 44100);
+    ASSERT_TRUE(reader.seek(1000.0));
+    EXPECT_TRUE(pull_all(reader).samples.empty());
+}
+
+TEST(Mp3Files, AverageBitRateFromProbes) {
+    TempDir dir;
+    // Under 200000 bytes: one probe, the first frame's rate.
+    auto small = record(dir, "small.mp3", tone(44100, 1, 2), 1, 44100, 64000, false);
+    auto big = record(dir, "big.mp3", tone(44100, 1, 80), 1, 44100, 128000, false);
+    auto small_bytes = read_bytes(small);
+    auto big_bytes = read_bytes(big);
+    ASSERT_LT(small_bytes.size(), 200000u);
+    {
+        std::vector<uint8_t> joined = small_bytes;
+        joined.insert(joined.end(), big_bytes.begin(), big_bytes.begin() + 30000);
+        write_bytes(dir / "one_probe.mp3", joined);
+        formats::FileReaderMP3 reader(u16(dir / "one_probe.mp3"));
+        ASSERT_TRUE(reader.is_valid());
+        EXPECT_EQ(reader.bit_rate(), 64000);
+    }
+    // 950000 bytes at 64 kbit/s, then 1050000 at 128: probes 1-9 land in the first part,
+    // 10-19 in the second, so (64 x 10 + 128 x 10) / 20 = 96.
+    auto first = record(dir, "first.mp3", tone(44100, 1, 120), 1, 44100, 64000, false);
+    auto part1 = read_bytes(first);
+    ASSERT_GT(part1.size(), 950000u);
+    ASSERT_GT(big_bytes.size(), 1050000u);
+    std::vector<uint8_t> joined(part1.begin(), part1.begin() + 950000);
+    joined.insert(joined.end(), big_bytes.begin(), big_bytes.begin() + 1050000);
+    write_bytes(dir / "two_rates.mp3", joined);
+    formats::FileReaderMP3 reader(u16(dir / "two_rates.mp3"));
+    ASSERT_TRUE(reader.is_valid());
+    EXPECT_EQ(reader.bit_rate(), 96000);
+}
+
+TEST(Mp3Files, RecordingShorterThanOneFrame) {
+    TempDir dir;
+    auto path = record(dir, "short.mp3", tone(44100, 1, 0.01), 1, 44100, 64000);
+    foundation::File file(u16(path), foundation::File::Read);
+    formats::Id3Tag tag;
+    uint32_t tag_size = tag.parse(file);
+    EXPECT_GT(tag_size, 1024u);
+    EXPECT_EQ(tag.text(formats::kId3Artist), u"Tester");
+    // Only the tag and what the encoder's flush gave back.
+    auto bytes = read_bytes(path);
+    EXPECT_GT(bytes.size(), tag_size);
+    EXPECT_LT(bytes.size(), tag_size + 3 * 210u);
+}
+
+TEST(Mp3Files, FramesOfTheWriterAreWholeEncoderFrames) {
+    // The stage pushes one block per encoder frame, whatever the size of the blocks pushed in.
+    class Counter : public audio::Inlet {
+    public:
+        void on_data(const audio::AudioBlock&) override { ++pushes; }
+        int pushes{0};
+    };
+    formats::Mp3EncoderStage stage(32000);
+    Counter counter;
+    audio::connect(stage.output(), &counter);
+    auto samples = tone(22050, 1, 1.0);
+    push_samples(stage, samples, 1, 22050, 1000);
+    EXPECT_EQ(stage.frame_size(), 576);
+    EXPECT_EQ(counter.pushes, int(samples.size() / 576));
+}
+
+TEST(Mp3Files, HostileFilesEndCleanly) {
+    TempDir dir;
+    auto good = read_bytes(record(dir, "good.mp3", tone(22050, 1, 3), 1, 22050, 32000));
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        bool valid;
+    };
+    std::vector<Case> cases;
+    cases.push_back({"empty", {}, false});
+    cases.push_back({"tag only", std::vector<uint8_t>(good.begin(), good.begin() + 1100), false});
+    cases.push_back({"cut in a frame", std::vector<uint8_t>(good.begin(), good.end() - 37), true});
+    std::vector<uint8_t> huge_tag = good;
+    huge_tag[6] = huge_tag[7] = huge_tag[8] = huge_tag[9] = 0x7F;
+    cases.push_back({"tag beyond the file", huge_tag, false});
+    std::vector<uint8_t> noise(300000);
+    uint32_t seed = 12345;
+    for (auto& b : noise) {
+        seed = seed * 1103515245 + 12345;
+        b = uint8_t(seed >> 16);
+    }
+    cases.push_back({"noise", noise, false});
+    std::vector<uint8_t> holes = good;
+    for (size_t i = 2000; i + 100 < holes.size(); i += 997)
+        std::fill(holes.begin() + std::ptrdiff_t(i), holes.begin() + std::ptrdiff_t(i + 60), 0xFF);
+    cases.push_back({"damaged frames", holes, true});
+    cases.push_back({"sync bytes everywhere", std::vector<uint8_t>(50000, 0xFF), false});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        write_bytes(dir / "hostile.mp3", c.bytes);
+        formats::FileReaderMP3 reader(u16(dir / "hostile.mp3"));
+        EXPECT_EQ(reader.is_valid(), c.valid);
+        if (!reader.is_valid())
+            continue;
+        Decoded decoded = pull_all(reader, 8820, 10000);
+        EXPECT_LT(decoded.blocks, 10000u);
+        reader.seek(1.5);
+        pull_all(reader, 8820, 10000);
+    }
+}
