@@ -143,7 +143,9 @@ std::u16string format_date(const DateTime& time, bool long_month_names, bool wit
                                                                       : platform::DateStyle::Short);
     if (with_day)
         return platform::format_local_pattern(fields, day_month_picture(long_month_names));
-    return platform::format_local_pattern(fields, long_month_names ? u"MMMM" : u"MMM");
+    // The month alone takes its stand-alone form ("LLLL"): the nominative where a language
+    // declines month names, as the phone printed a month without a day.
+    return platform::format_local_pattern(fields, long_month_names ? u"LLLL" : u"LLL");
 }
 
 } // namespace foundation

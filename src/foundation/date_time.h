@@ -59,7 +59,8 @@ std::u16string format_time(const DateTime& time, bool with_seconds);
 // "MMM dd"/"MMMM dd" where the locale's short date puts the month first, else "dd MMM"/"dd MMMM".
 std::u16string day_month_picture(bool long_month_names);
 // System format: the locale's long or short date (with day) or its year-and-month form;
-// own format: day_month_picture(long) with day, else "MMMM" or "MMM".
+// own format: day_month_picture(long) with day, else the month name alone (long or short, in
+// its stand-alone form).
 std::u16string format_date(const DateTime& time, bool long_month_names, bool with_day,
                            bool system_format);
 
