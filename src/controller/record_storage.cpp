@@ -96,8 +96,11 @@ const StorageInfo& choose_storage(const std::vector<StorageInfo>& list) {
     return list.front();
 }
 
-std::u16string unique_record_path(const std::u16string& name, const std::u16string& folder,
-                                  const std::u16string& extension) {
+namespace {
+
+// The cleaned and cut name, or empty when the folder leaves no room.
+std::u16string record_base_name(const std::u16string& name, const std::u16string& folder,
+                                const std::u16string& extension) {
     std::u16string base = name;
     const std::u16string candidate = foundation::join(folder, base + u"." + extension);
     // The name gives up what the whole path has beyond the limit; a folder that leaves no
@@ -117,7 +120,22 @@ std::u16string unique_record_path(const std::u16string& name, const std::u16stri
     while (!base.empty() &&
            foundation::to_utf8(base).size() + 1 + extension.size() + suffix_room > max_name_bytes)
         cut(base, base.size() - 1);
+    return base;
+}
 
+} // namespace
+
+std::u16string record_file_path(const std::u16string& name, const std::u16string& folder,
+                                const std::u16string& extension) {
+    std::u16string base = record_base_name(name, folder, extension);
+    return base.empty() ? std::u16string() : foundation::join(folder, base + u"." + extension);
+}
+
+std::u16string unique_record_path(const std::u16string& name, const std::u16string& folder,
+                                  const std::u16string& extension) {
+    std::u16string base = record_base_name(name, folder, extension);
+    if (base.empty())
+        return {};
     std::u16string path = foundation::join(folder, base + u"." + extension);
     for (int number = 1; foundation::FileInfo(path).exists(); ++number)
         path = foundation::join(folder, base + u"~" + foundation::to_text(int32_t(number)) + u"." +

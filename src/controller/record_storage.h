@@ -42,6 +42,10 @@ const StorageInfo& choose_storage(const std::vector<StorageInfo>& list);
 std::u16string unique_record_path(const std::u16string& name, const std::u16string& folder,
                                   const std::u16string& extension);
 
+// The same path before the "~" numbering: what the name gives in that folder.
+std::u16string record_file_path(const std::u16string& name, const std::u16string& folder,
+                                const std::u16string& extension);
+
 // Drops carriage returns, escapes and U+1B0A from a title typed by the user, and turns line
 // feeds into blanks.
 std::u16string clean_title(std::u16string_view title);

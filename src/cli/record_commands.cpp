@@ -1,0 +1,246 @@
+// record, append, list, rename and send: the recording controller from the command line. Each
+// command works through a Document exactly as the program's screens do.
+
+#include "cli/command.h"
+#include "controller/document.h"
+#include "foundation/active_scheduler.h"
+#include "foundation/text.h"
+#include "platform/messages.h"
+#include "sharing/send_mail.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace {
+
+using foundation::from_utf8;
+using foundation::to_utf8;
+
+struct Options {
+    std::vector<std::string> words;
+    std::optional<double> seconds;
+    std::optional<std::string> format;
+    std::optional<std::string> boost;
+    std::optional<double> vas;
+    bool save{false};
+};
+
+bool parse_number(const std::string& text, double& out) {
+    char* end = nullptr;
+    out = std::strtod(text.c_str(), &end);
+    return !text.empty() && end && *end == '\0' && out >= 0;
+}
+
+bool parse_options(const cli::Arguments& args, Options& options) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= args.size()) {
+                std::fprintf(stderr, "quillory-cli: %s needs a value\n", arg.c_str());
+                return false;
+            }
+            out = args[++i];
+            return true;
+        };
+        std::string text;
+        double number = 0;
+        if (arg == "--seconds" || arg == "--vas") {
+            if (!value(text) || !parse_number(text, number)) {
+                std::fprintf(stderr, "quillory-cli: %s wants a number\n", arg.c_str());
+                return false;
+            }
+            (arg == "--seconds" ? options.seconds : options.vas) = number;
+        } else if (arg == "--format") {
+            if (!value(text))
+                return false;
+            if (text != "Mp3Low" && text != "Mp3Middle" && text != "Mp3High") {
+                std::fprintf(stderr, "quillory-cli: unknown format '%s'\n", text.c_str());
+                return false;
+            }
+            options.format = text;
+        } else if (arg == "--boost") {
+            if (!value(text))
+                return false;
+            if (text != "BoostOff" && text != "Boost1" && text != "Boost2" && text != "Boost3") {
+                std::fprintf(stderr, "quillory-cli: unknown boost '%s'\n", text.c_str());
+                return false;
+            }
+            options.boost = text;
+        } else if (arg == "--save") {
+            options.save = true;
+        } else if (arg.rfind("--", 0) == 0) {
+            std::fprintf(stderr, "quillory-cli: unknown option '%s'\n", arg.c_str());
+            return false;
+        } else {
+            options.words.push_back(arg);
+        }
+    }
+    return true;
+}
+
+// What the screens would say when a recording stops on its own.
+class Outcome : public controller::DocumentListener {
+public:
+    int failure{0};
+    bool stopped{false};
+    void on_document_event(const controller::DocumentEvent& event) override {
+        if (event.code >= controller::DocumentEvent::StorageFailed)
+            failure = event.code;
+        if (event.code == controller::DocumentEvent::Stopped)
+            stopped = true;
+    }
+    int report() const {
+        const char* text =
+            failure == controller::DocumentEvent::StorageFailed   ? "Sorry_card_problem"
+            : failure == controller::DocumentEvent::WritingFailed ? "Sorry_no_memory"
+                                                                  : "Sorry_too_slow_device";
+        if (failure == 0)
+            return 0;
+        std::fprintf(stderr, "quillory-cli: recording stopped: %s\n", text);
+        return 1;
+    }
+};
+
+// How fast the capture clock runs: the file device may be paced faster than real time.
+double capture_speed() {
+    const char* device = std::getenv("QUILLORY_AUDIO");
+    const char* speed = std::getenv("QUILLORY_AUDIO_SPEED");
+    if (!device || std::strcmp(device, "file") != 0 || !speed)
+        return 1.0;
+    double value = std::atof(speed);
+    return value > 0 ? value : 1.0;
+}
+
+// Runs the message loop (and with it the Document's timers) for the given capture seconds or
+// until the recording stops by itself.
+void run_recording(controller::Document& document, double seconds) {
+    const auto end =
+        std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds / capture_speed());
+    while (document.is_recording() && std::chrono::steady_clock::now() < end) {
+        platform::Message message;
+        while (platform::peek_message(message))
+            platform::dispatch_message(message);
+        platform::wait_message(5);
+    }
+}
+
+struct Session {
+    foundation::CActiveScheduler scheduler;
+    controller::Document document;
+    Outcome outcome;
+    Session() { document.add_listener(&outcome); }
+    ~Session() { document.remove_listener(&outcome); }
+};
+
+int record_command(const cli::Arguments& args) {
+    Options options;
+    if (!parse_options(args, options) || !options.words.empty()) {
+        std::fprintf(stderr, "usage: quillory-cli record [--seconds N] [--format F] [--boost B] "
+                             "[--vas LEVEL] [--save]\n");
+        return 2;
+    }
+    Session session;
+    auto& document = session.document;
+    if (options.format)
+        document.set_format(from_utf8(*options.format));
+    if (options.boost)
+        document.set_boost(from_utf8(*options.boost));
+    if (options.vas)
+        document.set_vas_level(*options.vas);
+    if (options.save)
+        document.save_settings();
+    if (!document.record(false, u"", u"", 0)) {
+        std::fprintf(stderr, "quillory-cli: the recording could not be started\n");
+        return 1;
+    }
+    std::printf("%s\n", to_utf8(document.current().path).c_str());
+    std::fflush(stdout);
+    run_recording(document, options.seconds.value_or(10.0));
+    document.stop();
+    return session.outcome.report();
+}
+
+int append_command(const cli::Arguments& args) {
+    Options options;
+    if (!parse_options(args, options) || options.words.size() != 1) {
+        std::fprintf(stderr, "usage: quillory-cli append PATH [--seconds N]\n");
+        return 2;
+    }
+    Session session;
+    auto& document = session.document;
+    const std::u16string path = from_utf8(options.words[0]);
+    if (!document.select_record(path) || !document.append()) {
+        std::fprintf(stderr, "quillory-cli: cannot append to '%s'\n", options.words[0].c_str());
+        return 1;
+    }
+    std::printf("%s\n", to_utf8(document.current().path).c_str());
+    std::fflush(stdout);
+    run_recording(document, options.seconds.value_or(10.0));
+    document.stop();
+    return session.outcome.report();
+}
+
+int list_command(const cli::Arguments& args) {
+    if (!args.empty()) {
+        std::fprintf(stderr, "usage: quillory-cli list\n");
+        return 2;
+    }
+    Session session;
+    session.document.refresh();
+    for (const auto& record : session.document.records()) {
+        std::printf("%s\t%s\t%s\t%s\t%s\n", to_utf8(record.path).c_str(),
+                    to_utf8(record.artist).c_str(), to_utf8(record.title).c_str(),
+                    to_utf8(record.album).c_str(), to_utf8(record.size_text).c_str());
+    }
+    return 0;
+}
+
+int rename_command(const cli::Arguments& args) {
+    if (args.size() != 2) {
+        std::fprintf(stderr, "usage: quillory-cli rename PATH TITLE\n");
+        return 2;
+    }
+    Session session;
+    auto& document = session.document;
+    const std::u16string path = from_utf8(args[0]);
+    document.refresh();
+    document.select_record(path);
+    bool listed = false;
+    for (const auto& record : document.records())
+        listed = listed || record.path == path;
+    if (!listed) {
+        std::fprintf(stderr, "quillory-cli: '%s' is not a record\n", args[0].c_str());
+        return 1;
+    }
+    document.rename(from_utf8(args[1]));
+    std::printf("%s\n", to_utf8(document.current().path).c_str());
+    return 0;
+}
+
+int send_command(const cli::Arguments& args) {
+    if (args.size() != 1) {
+        std::fprintf(stderr, "usage: quillory-cli send PATH\n");
+        return 2;
+    }
+    if (!sharing::send_by_mail(from_utf8(args[0]))) {
+        std::fprintf(stderr, "quillory-cli: the mail program could not be started\n");
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+QV_CLI_COMMAND("record",
+               "record [--seconds N] [--format Mp3Low|Mp3Middle|Mp3High] "
+               "[--boost BoostOff|Boost1|Boost2|Boost3] [--vas LEVEL] [--save]",
+               record_command);
+QV_CLI_COMMAND("append", "append PATH [--seconds N]", append_command);
+QV_CLI_COMMAND("list", "list", list_command);
+QV_CLI_COMMAND("rename", "rename PATH TITLE", rename_command);
+QV_CLI_COMMAND("send", "send PATH", send_command);

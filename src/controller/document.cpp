@@ -1,0 +1,579 @@
+#include "controller/document.h"
+
+#include "formats/factory.h"
+#include "formats/id3_tag.h"
+#include "foundation/date_time.h"
+#include "foundation/file.h"
+#include "foundation/log.h"
+#include "foundation/paths.h"
+#include "foundation/text.h"
+#include "platform/clock.h"
+#include "platform/wave_device.h"
+
+#include <algorithm>
+
+namespace controller {
+
+namespace {
+
+constexpr double check_seconds = 0.2;
+const char16_t start_beep[] = u"%app_path%/Voicbeep.wav";
+const char16_t end_beep[] = u"%app_path%/RecEnd.wav";
+const std::u16string call_notification_name = std::u16string(application_name) + u".Call";
+
+void play_beep(const char16_t* path) {
+    platform::play_sound_and_wait(foundation::expand(path));
+}
+
+std::u16string two_digits(int value) {
+    std::u16string text = foundation::to_text(int32_t(value % 100));
+    return text.size() < 2 ? u"0" + text : text;
+}
+
+std::u16string extension_of(const std::u16string& path) {
+    std::u16string name = foundation::name_of(path);
+    auto dot = name.rfind(u'.');
+    return dot == std::u16string::npos ? std::u16string() : name.substr(dot + 1);
+}
+
+class RecordCollector : public foundation::FileSink {
+public:
+    std::vector<RecordInfo> records;
+    bool on_file(const std::u16string& path) override {
+        if (has_record_extension(foundation::name_of(path))) {
+            RecordInfo info = record_info(path);
+            if (is_record(info))
+                records.push_back(std::move(info));
+        }
+        return true;
+    }
+    bool on_directory(const std::u16string&) override { return true; }
+};
+
+} // namespace
+
+Document::Document() : m_timer(*this) {
+    m_call_monitor = std::make_unique<telephony::CallMonitorImpl>(this);
+    m_scanner.reset(
+        new foundation::DirectoryScanner(static_cast<foundation::DirectorySink&>(*this)));
+    audio::connect(m_boost_stage.output(), &m_level_meter);
+    audio::connect(m_duration_counter.output(), &m_active_buffer);
+    fill_format(m_current.format);
+    load_first_things();
+    m_timer.after(check_seconds);
+}
+
+Document::~Document() {
+    stop();
+    m_timer.cancel();
+    m_scanner.reset();
+    m_call_monitor.reset();
+    audio::connect(m_boost_stage.output(), nullptr);
+    audio::connect(m_level_meter.output(), nullptr);
+    audio::connect(m_duration_counter.output(), nullptr);
+}
+
+void Document::add_listener(DocumentListener* listener) {
+    if (listener &&
+        std::find(m_listeners.begin(), m_listeners.end(), listener) == m_listeners.end())
+        m_listeners.push_back(listener);
+}
+
+void Document::remove_listener(DocumentListener* listener) {
+    m_listeners.erase(std::remove(m_listeners.begin(), m_listeners.end(), listener),
+                      m_listeners.end());
+}
+
+void Document::send(int code, int argument) {
+    // A listener may add or remove listeners while the event is delivered.
+    const auto listeners = m_listeners;
+    const DocumentEvent event{code, argument};
+    for (DocumentListener* listener : listeners)
+        if (std::find(m_listeners.begin(), m_listeners.end(), listener) != m_listeners.end())
+            listener->on_document_event(event);
+}
+
+void Document::fill_format(audio::AudioFormat& format) const {
+    const Quality quality = quality_for(m_settings.format);
+    format.codec = audio::kCodecMp3;
+    format.channels = 1;
+    format.bits_per_sample = 16;
+    format.sample_rate = quality.sample_rate;
+    format.bit_rate = quality.bit_rate;
+    format.duration = 0;
+}
+
+// --- settings ---------------------------------------------------------------------------------
+
+void Document::load_first_things() {
+    foundation::TickCounter ticks;
+    m_settings.load_first();
+    m_boost_stage.set_gain(boost_gain_for(m_settings.boost));
+    m_level_meter.set_threshold(m_settings.vas_level);
+    foundation::log() << "load_first_things:" << ticks.lap() << "\n";
+}
+
+void Document::load_secondary_things() {
+    foundation::TickCounter ticks;
+    m_settings.load_secondary();
+    m_player.set_volume(m_settings.volume);
+    set_auto_record(m_settings.auto_record);
+    if (m_current.path.empty())
+        select_record(read_current_path());
+    for (const auto& storage : controller::storages())
+        m_scanner->start(storage.folder, true);
+    foundation::log() << "load_secondary_things:" << ticks.lap() << "\n";
+}
+
+void Document::save_settings() {
+    m_settings.volume = m_player.volume();
+    m_settings.vas_level = m_level_meter.threshold();
+    m_settings.save();
+}
+
+void Document::set_boost(const std::u16string& name) {
+    m_settings.boost = name;
+    m_boost_stage.set_gain(boost_gain_for(name));
+}
+
+bool Document::set_auto_record(bool on) {
+    if (on) {
+        // The program that records calls is "quillory" beside this binary.
+        const std::u16string command =
+            u"\"" + foundation::expand(u"%app_path%/quillory") + u"\" call";
+        if (telephony::set_app_notification(call_notification_name, command))
+            m_settings.auto_record = true;
+    } else if (telephony::stop_app_notification(call_notification_name)) {
+        m_settings.auto_record = false;
+    }
+    return m_settings.auto_record == on;
+}
+
+void Document::set_volume(double volume) {
+    m_player.set_volume(volume);
+    m_settings.volume = m_player.volume();
+}
+
+void Document::set_vas_level(double level) {
+    m_level_meter.set_threshold(std::clamp(level, 0.0, 1.0));
+    m_settings.vas_level = m_level_meter.threshold();
+}
+
+// --- recording --------------------------------------------------------------------------------
+
+bool Document::record(bool is_call, std::u16string name, std::u16string number, int direction) {
+    if (m_writer)
+        return false;
+    if (direction == 0) {
+        telephony::CallInfo call = m_call_monitor->current_call();
+        if (call.direction > 0) {
+            direction = call.direction;
+            if (name.empty())
+                name = call.name;
+            if (number.empty())
+                number = call.number;
+        }
+    }
+    std::u16string prefix = !name.empty() ? name : !number.empty() ? number : u"Record";
+    std::u16string subfolder;
+    if (direction == telephony::Incoming)
+        subfolder = incoming_folder;
+    else if (direction == telephony::Outgoing)
+        subfolder = outgoing_folder;
+    else if (direction == 0 && is_call)
+        return false;
+    foundation::log() << "record prefix:" << prefix << " subfolder:" << subfolder << "\n";
+
+    const auto list = controller::storages();
+    const StorageInfo& storage = choose_storage(list);
+    const std::u16string folder =
+        subfolder.empty() ? storage.folder : foundation::join(storage.folder, subfolder);
+    if (!foundation::FileInfo(folder).is_directory())
+        foundation::create_directory(folder);
+    if (!foundation::FileInfo(folder).is_directory())
+        return false;
+    foundation::log() << "record folder:" << folder << " store_path:" << storage.folder << "\n";
+
+    const foundation::DateTime now = foundation::DateTime::now();
+    CurrentRecord record;
+    record.artist = prefix;
+    record.title =
+        foundation::format_date(now, true, true, true) + u" " + foundation::format_time(now, true);
+    record.album = subfolder.empty() ? std::u16string(u"Record") : subfolder;
+    record.path = unique_record_path(prefix + u" " + record.title, folder, u"mp3");
+    if (record.path.empty())
+        return false;
+    fill_format(record.format);
+
+    foundation::TickCounter ticks;
+    {
+        foundation::File file(record.path, foundation::File::WriteNew);
+        if (!file.is_open())
+            return false;
+        foundation::log() << "Document::record file created:" << record.path << "\n";
+        formats::Id3Tag tag;
+        tag.set_text(formats::kId3Artist, record.artist);
+        tag.set_text(formats::kId3Title, record.title);
+        tag.set_text(formats::kId3Album, record.album);
+        tag.set_text(formats::kId3Genre, application_name);
+        tag.set_text(formats::kId3Year, foundation::to_text(int32_t(now.year())));
+        tag.set_text(formats::kId3Date, two_digits(now.day()) + two_digits(now.month()));
+        telephony::ContactDetails contact;
+        if (!number.empty() && m_contacts.find_contact_by_phone(number, contact)) {
+            auto picture = m_contacts.contact_picture(contact.item_id);
+            if (!picture.empty())
+                tag.set_picture(picture.data(), picture.size());
+        }
+        if (!tag.write(file, 0)) {
+            file.close();
+            foundation::log() << "os::delete_file 1\n";
+            foundation::delete_file(record.path);
+            return false;
+        }
+    }
+    foundation::log() << "id3:" << ticks.lap() << "\n";
+
+    stop();
+    m_call_recording = is_call;
+    m_current = record;
+    if (!start_capture(m_current.format)) {
+        stop();
+        foundation::log() << "os::delete_file 2\n";
+        foundation::delete_file(record.path);
+        return false;
+    }
+    m_call_recording = is_call;
+    write_current_path(m_current.path);
+    const int index = m_records.insert(record_info(m_current.path));
+    send(DocumentEvent::RecordingStarted, index);
+    return true;
+}
+
+bool Document::start_capture(const audio::AudioFormat& format) {
+    m_writer =
+        formats::create_writer(m_current.path, format.codec, format.channels,
+                               format.bits_per_sample, format.sample_rate, format.bit_rate, true);
+    if (!m_writer)
+        return false;
+    m_recorder = std::make_unique<audio::RecorderPCM>(format.channels, format.sample_rate,
+                                                      format.bits_per_sample);
+    m_duration_counter.reset();
+    audio::connect(*m_recorder, &m_boost_stage);
+    audio::connect(m_level_meter.output(), &m_duration_counter);
+    audio::connect(m_active_buffer.output(), &m_writer->input());
+    play_beep(start_beep);
+    return m_recorder->start();
+}
+
+bool Document::append() {
+    stop();
+    if (m_current.path.empty() || !foundation::FileInfo(m_current.path).exists())
+        return false;
+    const audio::AudioFormat format = m_current.format;
+    if (!start_capture(format)) {
+        const bool had_writer = m_writer != nullptr;
+        if (!had_writer)
+            fill_format(m_current.format);
+        stop();
+        return false;
+    }
+    write_current_path(m_current.path);
+    send(DocumentEvent::AppendStarted);
+    return true;
+}
+
+void Document::stop() {
+    foundation::log() << "Document::stop\n";
+    m_paused = false;
+    m_call_recording = false;
+    if (m_reader) {
+        m_player.stop();
+        audio::connect(m_reader->output(), nullptr);
+        m_reader.reset();
+    }
+    if (m_writer) {
+        if (m_recorder) {
+            audio::connect(*m_recorder, nullptr);
+            m_recorder.reset();
+        }
+        play_beep(end_beep);
+        while (m_active_buffer.has_pending())
+            platform::sleep_ms(10);
+        m_boost_stage.reset();
+        m_active_buffer.reset();
+        audio::connect(m_active_buffer.output(), nullptr);
+        m_writer.reset();
+        if (m_settings.speaker)
+            switch_speaker(false);
+    }
+    m_recorder.reset();
+    send(DocumentEvent::Stopped);
+}
+
+void Document::stop_with(int code) {
+    stop();
+    if (!m_current.path.empty() && !foundation::FileInfo(m_current.path).exists())
+        refresh();
+    send(code);
+}
+
+void Document::pause(bool on) {
+    m_paused = on;
+    if (m_writer) {
+        audio::connect(m_level_meter.output(), on ? nullptr : &m_duration_counter);
+    } else if (m_reader) {
+        if (on)
+            m_player.pause();
+        else
+            m_player.play();
+    }
+    send(DocumentEvent::PauseChanged);
+}
+
+// --- playback ---------------------------------------------------------------------------------
+
+bool Document::select_record(const std::u16string& path) {
+    if (path.empty())
+        return false;
+    RecordInfo info = record_info(path);
+    m_current.path = path;
+    m_current.artist = info.artist;
+    m_current.title = info.title;
+    m_current.album = info.album;
+    auto reader = formats::open_reader(path);
+    if (!reader) {
+        fill_format(m_current.format);
+        return false;
+    }
+    m_current.format.codec = reader->codec_name();
+    m_current.format.channels = reader->channels();
+    m_current.format.sample_rate = reader->sample_rate();
+    m_current.format.bits_per_sample = reader->bits_per_sample();
+    m_current.format.bit_rate = reader->bit_rate();
+    m_current.format.duration = reader->duration();
+    return true;
+}
+
+bool Document::play(const std::u16string& path, int position) {
+    stop();
+    RecordInfo info = record_info(path);
+    m_current.path = path;
+    m_current.artist = info.artist;
+    m_current.title = info.title;
+    m_current.album = info.album;
+    m_reader = formats::open_reader(path);
+    if (!m_reader) {
+        stop();
+        return false;
+    }
+    m_current.format.codec = m_reader->codec_name();
+    m_current.format.channels = m_reader->channels();
+    m_current.format.sample_rate = m_reader->sample_rate();
+    m_current.format.bits_per_sample = m_reader->bits_per_sample();
+    m_current.format.bit_rate = m_reader->bit_rate();
+    m_current.format.duration = m_reader->duration();
+    audio::connect(m_reader->output(), &m_player);
+    if (position > 0)
+        m_reader->seek(position);
+    if (!m_player.play()) {
+        stop();
+        return false;
+    }
+    return true;
+}
+
+// --- record list ------------------------------------------------------------------------------
+
+void Document::refresh() {
+    RecordCollector collector;
+    collector.records.reserve(20);
+    for (const auto& storage : controller::storages())
+        foundation::find_files(collector, storage.folder, u"*", u"*", true);
+    m_records.assign(std::move(collector.records));
+    send(DocumentEvent::ListRebuilt);
+}
+
+void Document::on_file(const std::u16string& path) {
+    if (!has_record_extension(foundation::name_of(path)))
+        return;
+    RecordInfo info = record_info(path);
+    if (!is_record(info))
+        return;
+    bool inserted = false;
+    const int index = m_records.insert(std::move(info), &inserted);
+    if (inserted)
+        send(DocumentEvent::RecordFound, index);
+}
+
+void Document::remove() {
+    const int index = m_records.find(m_current.path);
+    if (index < 0)
+        return;
+    foundation::log() << "os::delete_file in Document::remove\n";
+    const bool deleted = foundation::delete_file(m_current.path);
+    // The entry goes only when the file is really gone.
+    if (!deleted && foundation::FileInfo(m_current.path).exists()) {
+        foundation::log() << "Document::remove failed\n";
+        return;
+    }
+    m_records.erase(index);
+    send(DocumentEvent::CurrentDeleted, index);
+}
+
+void Document::rename(const std::u16string& title) {
+    if (title == m_current.title)
+        return;
+    const int index = m_records.find(m_current.path);
+    if (index < 0)
+        return;
+    const std::u16string clean = clean_title(title);
+    if (!foundation::FileInfo(m_current.path).exists())
+        return;
+    {
+        foundation::File file(m_current.path, foundation::File::ReadWrite);
+        formats::Id3Tag tag;
+        const uint32_t size = file.is_open() ? tag.parse(file) : 0;
+        if (size > 0) {
+            tag.set_text(formats::kId3Title, clean);
+            if (!file.seek(0) || !tag.write(file, size))
+                foundation::log() << "Document::rename tag not written\n";
+        }
+    }
+
+    const std::u16string folder =
+        foundation::without_trailing_separator(foundation::directory_of(m_current.path));
+    const std::u16string extension = extension_of(m_current.path);
+    const std::u16string name = m_current.artist.empty() ? clean : m_current.artist + u" " + clean;
+    std::u16string new_path = m_current.path;
+    // A title that gives the same file name keeps the file where it is.
+    if (record_file_path(name, folder, extension) != m_current.path) {
+        const std::u16string target = unique_record_path(name, folder, extension);
+        if (!target.empty() && foundation::FileInfo(m_current.path).move_to(target))
+            new_path = target;
+        else
+            foundation::log() << "Document::rename move failed\n";
+    }
+
+    // The list and the current record show what the disk now holds.
+    RecordInfo info = record_info(new_path);
+    m_records.update(index, info);
+    m_current.path = new_path;
+    m_current.title = info.title;
+    if (new_path != m_records[std::size_t(index)].path)
+        return;
+    write_current_path(new_path);
+    send(DocumentEvent::CurrentRenamed, index);
+}
+
+// --- calls and command line -------------------------------------------------------------------
+
+void Document::command_line(const std::u16string& text) {
+    if (foundation::starts_with(text, u"call")) {
+        if (record(true, u"", u"", 0) && m_settings.speaker)
+            switch_speaker(true);
+    } else if (foundation::starts_with(text, u"record")) {
+        if (!is_recording())
+            record(false, u"", u"", 0);
+        else
+            pause(!m_paused);
+    }
+}
+
+void Document::on_call_start(const std::u16string& name, const std::u16string& number,
+                             int direction) {
+    foundation::log() << "on_call_start " << name << " " << number << " " << int32_t(direction)
+                      << " " << platform::tick_count() << "\n";
+    if (m_settings.auto_record)
+        record(true, name, number, direction);
+    if (is_recording() && m_settings.speaker)
+        switch_speaker(true);
+}
+
+void Document::on_call_stop() {
+    foundation::log() << "on_call_stop\n";
+    if (!m_call_recording)
+        return;
+    stop();
+    if (m_exit_after_call) {
+        if (m_application_window)
+            platform::post_message(m_application_window, platform::WM_QUIT, 0, 0);
+        else
+            platform::post_quit_message(0);
+    }
+}
+
+// --- the periodic check -----------------------------------------------------------------------
+
+bool Document::card_problem() const {
+    if (m_current.path.empty())
+        return false;
+    if (foundation::path_starts_with(m_current.path, foundation::expand(u"%my_documents%")))
+        return false;
+    const std::u16string folder = foundation::directory_of(m_current.path);
+    return foundation::total_size(folder) == 0 || !foundation::FileInfo(m_current.path).exists();
+}
+
+void Document::on_timer(foundation::Timer&) {
+    m_timer.after(check_seconds);
+    if (m_reader) {
+        if (card_problem()) {
+            foundation::log() << "card_problem\n";
+            stop_with(DocumentEvent::StorageFailed);
+            return;
+        }
+        if (!m_reader->is_valid()) {
+            foundation::log() << "reader no valid\n";
+            stop();
+            return;
+        }
+        if (m_player.is_finished()) {
+            foundation::log() << "player finished\n";
+            stop();
+            return;
+        }
+    }
+    if (m_writer) {
+        if (!m_writer->is_valid()) {
+            if (card_problem()) {
+                foundation::log() << "card_problem\n";
+                stop_with(DocumentEvent::StorageFailed);
+            } else {
+                foundation::log() << "writer no valid active_buffer:"
+                                  << m_active_buffer.queued_bytes() << "\n";
+                stop_with(DocumentEvent::WritingFailed);
+            }
+            return;
+        }
+        // A card taken out does not always fail the writes at once; the file's path is gone.
+        if (card_problem()) {
+            foundation::log() << "card_problem\n";
+            stop_with(DocumentEvent::StorageFailed);
+            return;
+        }
+        if (!m_active_buffer.is_valid()) {
+            foundation::log() << "active_buffer no valid\n";
+            stop_with(DocumentEvent::BufferLimit);
+            return;
+        }
+        if (!m_paused) {
+            if (m_level_meter.is_silent()) {
+                foundation::log() << "record_levels silence\n";
+                audio::connect(m_level_meter.output(), nullptr);
+            } else if (m_level_meter.output().peer() == nullptr) {
+                audio::connect(m_level_meter.output(), &m_duration_counter);
+            }
+        }
+    }
+    const bool call_now = m_call_monitor->in_call();
+    if (call_now != m_call_state) {
+        m_call_state = call_now;
+        send(DocumentEvent::CallStateChanged);
+    }
+    const bool speaker_now = hardware_speaker_on();
+    if (speaker_now != m_hardware_speaker_state) {
+        m_hardware_speaker_state = speaker_now;
+        send(DocumentEvent::CallStateChanged);
+    }
+}
+
+} // namespace controller

@@ -1,0 +1,162 @@
+#pragma once
+
+// The recording controller: the one object that starts, stops and watches recordings and
+// playbacks, files new recordings under their names with their tags, keeps the sorted list of
+// records, applies the settings, records telephone calls and answers the command line. It
+// owns the audio graph and tells the screens what happened through DocumentListener events.
+//
+// Exactly one exists, on the user-interface thread, after the CActiveScheduler; every
+// operation runs on that thread. stop() blocks while the end beep plays and the recording
+// buffer drains.
+
+#include "audio/active_buffer.h"
+#include "audio/boost_stage.h"
+#include "audio/duration_counter.h"
+#include "audio/file_io.h"
+#include "audio/level_meter.h"
+#include "audio/player_pcm.h"
+#include "audio/recorder_pcm.h"
+#include "controller/document_listener.h"
+#include "controller/phone_speaker.h"
+#include "controller/record_storage.h"
+#include "controller/settings.h"
+#include "foundation/directory_scanner.h"
+#include "foundation/timer.h"
+#include "platform/messages.h"
+#include "telephony/call_monitor.h"
+#include "telephony/contacts.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace controller {
+
+struct CurrentRecord {
+    std::u16string path;
+    std::u16string artist;
+    std::u16string title;
+    std::u16string album;
+    audio::AudioFormat format;
+};
+
+class Document final : public foundation::TimerListener,
+                       public telephony::CallListener,
+                       private foundation::DirectorySink {
+public:
+    Document();
+    ~Document() override;
+    Document(const Document&) = delete;
+    Document& operator=(const Document&) = delete;
+
+    void add_listener(DocumentListener* listener);
+    void remove_listener(DocumentListener* listener);
+
+    // Starts a new recording. direction: 0 none given (the call monitor may supply one),
+    // 1 incoming, 2 outgoing, 3 a call without details. False when a recording runs, for a
+    // call without a direction, and when the folder or the file cannot be made.
+    bool record(bool is_call, std::u16string name, std::u16string number, int direction);
+    // Continues recording at the end of the current record's file.
+    bool append();
+    // Ends whatever runs; always sends event 7.
+    void stop();
+    // stop(), a rebuilt list when the current file vanished, then event `code`.
+    void stop_with(int code);
+    void pause(bool on);
+    // Plays a record from `position` seconds.
+    bool play(const std::u16string& path, int position);
+    // Makes the record at `path` the current one (its texts and format) without playing it.
+    bool select_record(const std::u16string& path);
+
+    // The current record: delete it, or give it a new title (file name and tag).
+    void remove();
+    void rename(const std::u16string& title);
+    // Rebuilds the list from every storage at once; event 0.
+    void refresh();
+    std::vector<StorageInfo> storages() const { return controller::storages(); }
+
+    // "call..." records the current call; "record..." starts a recording or toggles its pause.
+    void command_line(const std::u16string& text);
+    void set_exit_after_call(bool on) { m_exit_after_call = on; }
+    bool exit_after_call() const { return m_exit_after_call; }
+    // Where on_call_stop posts WM_QUIT when the program was started for the call; 0: the
+    // calling thread's queue.
+    void set_application_window(platform::WindowHandle window) { m_application_window = window; }
+
+    void on_call_start(const std::u16string& name, const std::u16string& number,
+                       int direction) override;
+    void on_call_stop() override;
+    void on_timer(foundation::Timer& timer) override;
+
+    bool is_recording() const { return m_writer != nullptr; }
+    bool is_playing() const { return m_reader != nullptr; }
+    bool is_paused() const { return m_paused; }
+    bool is_call_recording() const { return m_call_recording; }
+    bool call_state() const { return m_call_state; }
+    bool hardware_speaker_state() const { return m_hardware_speaker_state; }
+    const CurrentRecord& current() const { return m_current; }
+    const std::vector<RecordInfo>& records() const { return m_records.items(); }
+    double level() const { return m_level_meter.level(); }
+    // Seconds written into the current recording so far.
+    double recorded_seconds() const { return m_duration_counter.seconds(); }
+    bool is_silent() const { return m_level_meter.is_silent(); }
+    bool card_problem() const;
+
+    // Settings.
+    void load_first_things();
+    // The remaining settings, the call notification, the stored current path and the
+    // background scan of every storage (event 1 for each record found).
+    void load_secondary_things();
+    void save_settings();
+    void set_format(const std::u16string& name) { m_settings.format = name; }
+    void set_boost(const std::u16string& name);
+    // Changes only when the notification could be set up or removed.
+    bool set_auto_record(bool on);
+    void set_speaker(bool on) { m_settings.speaker = on; }
+    void set_volume(double volume);
+    void set_vas_level(double level);
+    const Settings& settings() const { return m_settings; }
+    double volume() const { return m_player.volume(); }
+    double vas_level() const { return m_level_meter.threshold(); }
+    bool scanning() const { return m_scanner && m_scanner->scanning(); }
+
+    telephony::ContactStore& contacts() { return m_contacts; }
+
+private:
+    void send(int code, int argument = 0);
+    bool start_capture(const audio::AudioFormat& format);
+    void fill_format(audio::AudioFormat& format) const;
+    void switch_speaker(bool on) { m_phone.set_speaker(on); }
+
+    void on_file(const std::u16string& path) override;
+    void on_done() override {}
+
+    std::vector<DocumentListener*> m_listeners;
+    Settings m_settings;
+    PhoneSpeaker m_phone;
+    telephony::ContactStore m_contacts;
+    RecordList m_records;
+    CurrentRecord m_current;
+
+    audio::PlayerPCM m_player;
+    audio::ActiveBuffer m_active_buffer;
+    audio::DurationCounter m_duration_counter;
+    audio::BoostStage m_boost_stage;
+    audio::LevelMeter m_level_meter;
+    std::unique_ptr<audio::FileReader> m_reader;
+    std::unique_ptr<audio::RecorderPCM> m_recorder;
+    std::unique_ptr<audio::FileWriter> m_writer;
+
+    bool m_paused{false};
+    bool m_call_recording{false};
+    bool m_exit_after_call{false};
+    bool m_call_state{false};
+    bool m_hardware_speaker_state{false};
+    platform::WindowHandle m_application_window{0};
+
+    std::unique_ptr<telephony::CallMonitorImpl> m_call_monitor;
+    std::unique_ptr<foundation::DirectoryScanner> m_scanner;
+    foundation::Timer m_timer;
+};
+
+} // namespace controller
