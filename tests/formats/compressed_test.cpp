@@ -1,0 +1,150 @@
+#include "formats/factory.h"
+#include "formats/mpc_reader.h"
+#include "formats/vorbis_reader.h"
+#include "formats_support.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+using namespace formats_test;
+using testing_support::TempDir;
+
+namespace {
+
+// A few seconds of speech and a tone made by sox, as 44100 Hz stereo.
+std::filesystem::path source(const TempDir& dir) {
+    auto voice = dir / "voice.wav";
+    auto out = dir / "source.wav";
+    run("espeak-ng -w " + quote(voice) + " 'Files from other programs play as well.'");
+    run("sox " + quote(voice) + " -r 44100 -c 2 -b 16 " + quote(dir / "v.wav"));
+    run("sox -n -r 44100 -c 2 -b 16 " + quote(dir / "t.wav") + " synth 1.5 sine 440");
+    run("sox " + quote(dir / "v.wav") + " " + quote(dir / "t.wav") + " " + quote(out));
+    return out;
+}
+
+double seconds_of(const std::filesystem::path& path) {
+    std::string text;
+    run("soxi -D " + quote(path), &text);
+    return text.empty() ? -1 : std::stod(text);
+}
+
+std::vector<uint8_t> noisy(std::vector<uint8_t> bytes, size_t from, size_t step) {
+    uint32_t seed = 99;
+    for (size_t i = from; i < bytes.size(); i += step) {
+        seed = seed * 1103515245 + 12345;
+        bytes[i] = uint8_t(seed >> 16);
+    }
+    return bytes;
+}
+
+} // namespace
+
+TEST(CompressedFiles, VorbisAndMusepackDecodeWithTheRightDuration) {
+    TempDir dir;
+    auto wav = source(dir);
+    double expected = seconds_of(wav);
+    ASSERT_GT(expected, 2.0);
+    ASSERT_TRUE(run("oggenc -Q -q 3 -o " + quote(dir / "a.ogg") + " " + quote(wav)));
+    ASSERT_TRUE(run("mpcenc --silent --overwrite " + quote(wav) + " " + quote(dir / "a.mpc")));
+    struct Case {
+        const char* file;
+        const char16_t* codec;
+    } cases[] = {{"a.ogg", u"Vorbis"}, {"a.mpc", u"MPC"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        auto reader = formats::open_reader(u16(dir / c.file));
+        ASSERT_TRUE(reader);
+        EXPECT_EQ(reader->codec_name(), c.codec);
+        EXPECT_EQ(reader->channels(), 2);
+        EXPECT_EQ(reader->sample_rate(), 44100);
+        EXPECT_GT(reader->bit_rate(), 32000);
+        EXPECT_NEAR(reader->duration(), expected, 0.05);
+        Decoded decoded = pull_all(*reader);
+        EXPECT_EQ(decoded.channels, 2);
+        EXPECT_EQ(decoded.rate, 44100);
+        double seconds = double(decoded.samples.size() / 2) / 44100;
+        EXPECT_NEAR(seconds, expected, 0.05);
+        // Seeking half way leaves half to play.
+        ASSERT_TRUE(reader->seek(expected / 2));
+        Decoded rest = pull_all(*reader);
+        EXPECT_NEAR(double(rest.samples.size() / 2) / 44100, expected / 2, 0.05);
+    }
+}
+
+TEST(CompressedFiles, HostileOggAndMusepackFilesEndCleanly) {
+    TempDir dir;
+    auto wav = source(dir);
+    run("oggenc -Q -q 3 -o " + quote(dir / "a.ogg") + " " + quote(wav));
+    run("mpcenc --silent --overwrite " + quote(wav) + " " + quote(dir / "a.mpc"));
+    for (const char* name : {"a.ogg", "a.mpc"}) {
+        auto good = read_bytes(dir / name);
+        ASSERT_GT(good.size(), 10000u);
+        std::vector<std::vector<uint8_t>> variants = {
+            std::vector<uint8_t>(good.begin(), good.begin() + 4),
+            std::vector<uint8_t>(good.begin(), good.begin() + 300),
+            std::vector<uint8_t>(good.begin(), good.begin() + std::ptrdiff_t(good.size() / 2)),
+            noisy(good, 200, 50),
+            noisy(good, 4000, 7),
+        };
+        for (size_t i = 0; i < variants.size(); ++i) {
+            SCOPED_TRACE(std::string(name) + " variant " + std::to_string(i));
+            auto path = dir / (std::string("bad_") + name);
+            write_bytes(path, variants[i]);
+            auto reader = formats::open_reader(u16(path));
+            if (!reader)
+                continue;
+            Decoded decoded = pull_all(*reader, 8820, 20000);
+            EXPECT_LT(decoded.blocks, 20000u);
+            reader->seek(1.0);
+            pull_all(*reader, 8820, 20000);
+        }
+    }
+}
+
+TEST(CompressedFiles, HostileWavFilesAreRefusedOrEndCleanly) {
+    TempDir dir;
+    run("sox -n -r 8000 -c 1 -b 16 " + quote(dir / "p.wav") + " synth 1 sine 300");
+    run("sox " + quote(dir / "p.wav") + " -e ms-adpcm " + quote(dir / "a.wav"));
+    run("sox " + quote(dir / "p.wav") + " -e gsm-full-rate " + quote(dir / "g.wav"));
+    auto pcm = read_bytes(dir / "p.wav");
+    auto adpcm = read_bytes(dir / "a.wav");
+    auto gsm = read_bytes(dir / "g.wav");
+    ASSERT_GT(adpcm.size(), 600u);
+    auto with = [](std::vector<uint8_t> b, size_t at, std::vector<uint8_t> bytes) {
+        std::copy(bytes.begin(), bytes.end(), b.begin() + std::ptrdiff_t(at));
+        return b;
+    };
+    // sox writes the ADPCM data from offset 90 and the fact count at 78.
+    const size_t adpcm_data = 90;
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        bool readable;
+        size_t max_samples;
+    } cases[] = {
+        {"empty", {}, false, 0},
+        {"RIFF only", std::vector<uint8_t>(pcm.begin(), pcm.begin() + 12), false, 0},
+        {"data size beyond the file", with(pcm, 40, {0xF0, 0xFF, 0xFF, 0x7F}), true, 8000},
+        {"fmt size beyond the file", with(pcm, 16, {0xFF, 0xFF, 0xFF, 0xFF}), false, 0},
+        {"block align 0", with(pcm, 32, {0, 0}), false, 0},
+        {"cut inside the data", std::vector<uint8_t>(pcm.begin(), pcm.end() - 1001), true, 8000},
+        {"ADPCM 200 coefficient pairs", with(adpcm, 40, {200, 0}), false, 0},
+        {"ADPCM samples per block beyond the block", with(adpcm, 38, {0xFF, 0x7F}), false, 0},
+        {"ADPCM predictor 7 in the first block", with(adpcm, adpcm_data, {7}), true, 0},
+        {"ADPCM fact count huge", with(adpcm, 78, {0xFF, 0xFF, 0xFF, 0xFF}), true, 8192},
+        {"GSM odd block count", std::vector<uint8_t>(gsm.begin(), gsm.end() - 30), true, 8000},
+        {"GSM chunk size wraps", with(gsm, 52, {0xFF, 0xFF, 0xFF, 0xFF}), false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        write_bytes(dir / "h.wav", c.bytes);
+        auto reader = formats::open_reader(u16(dir / "h.wav"));
+        EXPECT_EQ(bool(reader), c.readable);
+        if (!reader)
+            continue;
+        Decoded decoded = pull_all(*reader);
+        EXPECT_LE(decoded.samples.size(), c.max_samples);
+        // The duration never claims more than the file's bytes can hold.
+        EXPECT_LE(reader->duration() * reader->sample_rate(), 8192.0);
+    }
+}
