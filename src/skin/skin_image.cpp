@@ -102,7 +102,7 @@ bool SkinImage::validate() {
     m_root = u32(72);
     uint64_t pictures = u32(76), fonts = u32(80), strings = u32(88);
     uint32_t pool = u32(84);
-    if (pool >= size)
+    if (pool > size)
         return refuse("text pool outside the file"), false;
     if (pictures + fonts + strings > (size - pool) / 2)
         return refuse("more texts than the pool can hold"), false;

@@ -1,0 +1,235 @@
+#include "foundation/text.h"
+#include "skin/bitmap.h"
+#include "skin/skin_picture.h"
+#include "support/temp_dir.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+
+using namespace skin;
+
+namespace {
+
+void put16(std::vector<uint8_t>& out, uint32_t v) {
+    out.push_back(uint8_t(v));
+    out.push_back(uint8_t(v >> 8));
+}
+void put32(std::vector<uint8_t>& out, uint32_t v) {
+    put16(out, v & 0xFFFF);
+    put16(out, v >> 16);
+}
+
+uint16_t pattern(int x, int y) {
+    return uint16_t(0x0821 * (x + 1) + 0x1000 * y);
+}
+
+// A BMP of width x |height| pixels holding pattern(x, y) (y from the top).
+std::vector<uint8_t> make_bmp(int width, int height, int bits = 16, bool masks = false,
+                              size_t cut = 0) {
+    int rows = height < 0 ? -height : height;
+    uint32_t stride = (uint32_t(bits) * width + 31) / 32 * 4;
+    uint32_t offset = 54 + (masks ? 12 : 0);
+    std::vector<uint8_t> out{'B', 'M'};
+    put32(out, offset + stride * rows);
+    put32(out, 0);
+    put32(out, offset);
+    put32(out, 40);
+    put32(out, uint32_t(width));
+    put32(out, uint32_t(height));
+    put16(out, 1);
+    put16(out, uint32_t(bits));
+    put32(out, masks ? 3 : 0);
+    for (int i = 0; i < 5; ++i)
+        put32(out, 0);
+    if (masks) {
+        put32(out, 0xF800);
+        put32(out, 0x07E0);
+        put32(out, 0x001F);
+    }
+    for (int i = 0; i < rows; ++i) {
+        int y = height < 0 ? i : rows - 1 - i;
+        size_t start = out.size();
+        for (int x = 0; x < width; ++x)
+            put16(out, pattern(x, y));
+        while (out.size() - start < stride)
+            out.push_back(0xEE); // padding must be skipped
+    }
+    out.resize(out.size() - cut);
+    return out;
+}
+
+void expect_pattern(const Bitmap& bitmap, int width, int height) {
+    ASSERT_EQ(bitmap.width(), width);
+    ASSERT_EQ(bitmap.height(), height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            ASSERT_EQ(bitmap.surface().pixel(x, y), pattern(x, y)) << x << "," << y;
+}
+
+// A 16 x 16 bitmap whose pixel (x, y) is 0x0100 * y + x + 1: every source pixel is distinct.
+std::shared_ptr<Bitmap> grid_bitmap(int size = 16) {
+    auto surface = Surface::create(size, size);
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x)
+            surface->set_pixel(x, y, uint16_t(0x0100 * y + x + 1));
+    return std::make_shared<Bitmap>(u"grid", std::move(surface));
+}
+
+SkinPicture nine_part(int shift = 0) {
+    int s = 1 << shift;
+    return SkinPicture(grid_bitmap(), {0, 0}, {4 * s, 4 * s}, {12 * s, 12 * s}, {16 * s, 16 * s},
+                       false, shift);
+}
+
+// The source column drawn at each x of row y.
+std::vector<int> columns_at(const RenderSurface& target, int y, int width) {
+    std::vector<int> out;
+    for (int x = 0; x < width; ++x)
+        out.push_back(int(target.surface()->pixel(x, y) & 0xFF) - 1);
+    return out;
+}
+
+} // namespace
+
+TEST(Bitmap, BottomUpTopDownPaddingAndMasksLoadAlike) {
+    for (int width : {1, 3, 4, 5}) {
+        auto bottom_up = decode_bmp_565(make_bmp(width, 3), u"b");
+        auto top_down = decode_bmp_565(make_bmp(width, -3), u"t");
+        auto with_masks = decode_bmp_565(make_bmp(width, 3, 16, true), u"m");
+        ASSERT_TRUE(bottom_up && top_down && with_masks) << width;
+        expect_pattern(*bottom_up, width, 3);
+        expect_pattern(*top_down, width, 3);
+        expect_pattern(*with_masks, width, 3);
+    }
+    // The final row's padding may be missing.
+    auto unpadded = decode_bmp_565(make_bmp(3, 2, 16, false, 2), u"u");
+    ASSERT_TRUE(unpadded);
+    expect_pattern(*unpadded, 3, 2);
+}
+
+TEST(Bitmap, RefusesWhatIsNotA16BitPicture) {
+    EXPECT_FALSE(decode_bmp_565(make_bmp(4, 4, 24), u"x"));
+    EXPECT_FALSE(decode_bmp_565(make_bmp(4, 4, 8), u"x"));
+    EXPECT_FALSE(decode_bmp_565(make_bmp(3, 2, 16, false, 3), u"x")); // pixels cut
+    EXPECT_FALSE(decode_bmp_565(make_bmp(4, 4, 16, false, 40), u"x"));
+    EXPECT_FALSE(decode_bmp_565(std::vector<uint8_t>(30, 0), u"x"));
+    auto bytes = make_bmp(4, 4);
+    auto patched = [&](size_t at, uint32_t v) {
+        auto copy = bytes;
+        for (int i = 0; i < 4; ++i)
+            copy[at + i] = uint8_t(v >> (8 * i));
+        return copy;
+    };
+    EXPECT_FALSE(decode_bmp_565(patched(18, 100000), u"x"));     // absurd width
+    EXPECT_FALSE(decode_bmp_565(patched(22, 0x80000000), u"x")); // absurd height
+    EXPECT_FALSE(decode_bmp_565(patched(18, 0), u"x"));
+    EXPECT_FALSE(decode_bmp_565(patched(22, 0), u"x"));
+    EXPECT_FALSE(decode_bmp_565(patched(10, 0xFFFFFF00), u"x")); // pixels past the end
+    EXPECT_FALSE(decode_bmp_565(patched(30, 1), u"x"));          // RLE
+    auto wrong_magic = bytes;
+    wrong_magic[0] = 'X';
+    EXPECT_FALSE(decode_bmp_565(wrong_magic, u"x"));
+}
+
+TEST(Bitmap, LoadsFromAPathWithBmpAppended) {
+    testing_support::TempDir dir;
+    {
+        auto bytes = make_bmp(5, -2);
+        std::ofstream(dir / "pic.bmp", std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    }
+    std::u16string folder = dir.path().u16string();
+    auto bitmap = load_565(picture_path(folder, u"pic"));
+    ASSERT_TRUE(bitmap);
+    expect_pattern(*bitmap, 5, 2);
+    EXPECT_FALSE(load_565(picture_path(folder, u"missing")));
+    EXPECT_EQ(picture_path(u"", u"pic"), u"pic");
+}
+
+TEST(SkinPicture, NinePartTilesTheMiddleWhenLonger) {
+    RenderSurface target;
+    target.recreate(40, 16);
+    nine_part().draw(target, Rect{0, 0, 40, 16}, Blend::copy());
+    std::vector<int> expected;
+    for (int x = 0; x < 4; ++x)
+        expected.push_back(x);
+    for (int tile = 0; tile < 4; ++tile)
+        for (int x = 4; x < 12; ++x)
+            expected.push_back(x);
+    for (int x = 12; x < 16; ++x)
+        expected.push_back(x);
+    EXPECT_EQ(columns_at(target, 0, 40), expected);
+    EXPECT_EQ(target.surface()->pixel(39, 15), 0x0F00 + 16);
+    EXPECT_EQ(nine_part().natural_size(), (SkinPoint{16, 16}));
+}
+
+TEST(SkinPicture, NinePartCutsThePartsWhenShorter) {
+    RenderSurface target;
+    target.recreate(6, 16);
+    nine_part().draw(target, Rect{0, 0, 6, 16}, Blend::copy());
+    // The first 3 of the left part, 1 of the middle, the last 2 of the right part.
+    EXPECT_EQ(columns_at(target, 0, 6), (std::vector<int>{0, 1, 2, 4, 14, 15}));
+
+    RenderSurface one;
+    one.recreate(1, 1);
+    nine_part().draw(one, Rect{0, 0, 1, 1}, Blend::copy());
+    EXPECT_EQ(one.surface()->pixel(0, 0), 0x0400 + 5); // the middle's first pixel
+
+    // A part that is too short gives its share to the other side.
+    RenderSurface lopsided;
+    lopsided.recreate(6, 1);
+    SkinPicture narrow_left(grid_bitmap(), {0, 0}, {1, 0}, {3, 1}, {16, 1}, false, 0);
+    narrow_left.draw(lopsided, Rect{0, 0, 6, 1}, Blend::copy());
+    EXPECT_EQ(columns_at(lopsided, 0, 6), (std::vector<int>{0, 1, 12, 13, 14, 15}));
+}
+
+TEST(SkinPicture, HiresShiftDoublesEveryBitmapPixel) {
+    RenderSurface target;
+    target.recreate(40, 32);
+    nine_part(1).draw(target, Rect{0, 0, 40, 32}, Blend::copy());
+    std::vector<int> expected{0, 0, 1, 1, 2, 2, 3, 3};
+    // 40 - 16 = 24 doubled-middle pixels: 16 then 8.
+    for (int i = 0; i < 16; ++i)
+        expected.push_back(4 + i / 2);
+    for (int i = 0; i < 8; ++i)
+        expected.push_back(4 + i / 2);
+    for (int i = 0; i < 8; ++i)
+        expected.push_back(12 + i / 2);
+    EXPECT_EQ(columns_at(target, 0, 40), expected);
+    EXPECT_EQ(target.surface()->pixel(0, 1) >> 8, 0);
+    EXPECT_EQ(target.surface()->pixel(0, 2) >> 8, 1);
+    EXPECT_EQ(target.surface()->pixel(0, 31) >> 8, 15);
+}
+
+TEST(SkinPicture, DrawsClippedKeyedAndNothingWithoutABitmap) {
+    RenderSurface target;
+    target.recreate(20, 20);
+    target.fill(Rect{0, 0, 20, 20}, Blend::fill(0x1111));
+    {
+        ClipScope clip(target, 2, 2, 3, 3);
+        nine_part().draw(target, Rect{0, 0, 20, 20}, Blend::copy());
+    }
+    int changed = 0;
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 20; ++x)
+            changed += target.surface()->pixel(x, y) != 0x1111;
+    EXPECT_EQ(changed, 9);
+    EXPECT_EQ(target.surface()->pixel(2, 2), 0x0200 + 3);
+
+    SkinPicture().draw(target, Rect{0, 0, 20, 20}, Blend::copy());
+    EXPECT_EQ(target.surface()->pixel(10, 10), 0x1111);
+
+    auto keyed = Surface::create(2, 1);
+    keyed->set_pixel(0, 0, key_color);
+    keyed->set_pixel(1, 0, 0x07E0);
+    SkinPicture two(std::make_shared<Bitmap>(u"k", std::move(keyed)), {0, 0}, {0, 0}, {2, 1},
+                    {2, 1}, false, 0);
+    two.draw(target, Rect{0, 0, 2, 1}, Blend::keyed(2));
+    EXPECT_EQ(target.surface()->pixel(0, 0), 0x1111);
+    EXPECT_EQ(target.surface()->pixel(1, 0), 0x07E0);
+
+    // A huge destination costs only its visible part.
+    SkinPicture thin(grid_bitmap(), {0, 0}, {0, 0}, {1, 1}, {1, 1}, false, 0);
+    thin.draw(target, Rect{-1000000000, 0, 1000000000, 1}, Blend::copy());
+    EXPECT_EQ(target.surface()->pixel(19, 0), 1);
+}

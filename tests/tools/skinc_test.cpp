@@ -1,0 +1,270 @@
+// The skin compiler: source -> binary -> reader round trips, dumps, errors, and pictures.
+
+#include "foundation/text.h"
+#include "png_convert.h"
+#include "skin/bitmap.h"
+#include "skin/blend.h"
+#include "skin/skin_image.h"
+#include "skin_source.h"
+#include "support/temp_dir.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+
+using namespace skinc;
+using skin::NodeDir;
+using skin::SkinColor;
+using skin::SkinImage;
+using skin::SkinPoint;
+
+namespace {
+
+const char* full_source = R"(# every kind of attribute
+picture frame
+picture "odd name"
+font title = "14 1 0 0 Verdana"
+string greeting = "Hello"
+
+node FormMain {
+    type "form"
+    id "frmMain"
+    int cache = 1
+    int cache_alpha = 0xFFFFFFFF
+    int negative = -5
+    point border_min = 3, -2
+    point design_size = 240,320
+    color back = #102030
+    color fore = 255, 0, 128
+    font font = title
+    font inline_font = "9 0 1 0"
+    string text = greeting
+    string caption = "Caf\u00e9 \"quoted\"\n"
+    picture bg = frame outer 0,0 16,16 inner 4,4 12,12 flag 1
+    picture other = "odd name" outer 2,3 10,11
+    node {
+        id "first"
+        node { id "grandchild" }
+    }
+    node { id "second" }
+}
+node Alpha { }
+node Beta { int x = 1 }
+node Gamma { }
+node Delta { }
+)";
+
+Skin parse(const std::string& text) {
+    return parse_skin(text, "test.skn");
+}
+
+std::unique_ptr<SkinImage> compile(const std::string& text) {
+    auto bytes = write_skin(parse(text), "test.skn");
+    auto image = SkinImage::from_bytes(bytes);
+    EXPECT_TRUE(image) << SkinImage::last_error();
+    return image;
+}
+
+std::u16string string_of(const SkinImage& image, NodeDir dir, std::u16string_view name) {
+    auto index = image.find_string(dir, name);
+    return index ? image.string_at(*index) : u"<none>";
+}
+
+int tree_depth(const std::vector<uint8_t>& b, uint32_t record) {
+    if (record == 0xFFFFFFFF)
+        return 0;
+    auto u32 = [&](uint32_t at) {
+        return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
+               uint32_t(b[at + 3]) << 24;
+    };
+    return 1 + std::max(tree_depth(b, u32(record)), tree_depth(b, u32(record + 4)));
+}
+
+std::string error_of(const std::string& text) {
+    try {
+        write_skin(parse(text), "test.skn");
+    } catch (const SourceError& e) {
+        return e.what();
+    }
+    return "no error";
+}
+
+} // namespace
+
+TEST(Skinc, EveryAttributeReadsBack) {
+    auto image = compile(full_source);
+    ASSERT_TRUE(image);
+    NodeDir form = image->find_named_node(u"FormMain");
+    ASSERT_TRUE(form.valid());
+    EXPECT_EQ(string_of(*image, form, u"type"), u"form");
+    EXPECT_EQ(string_of(*image, form, u"id"), u"frmMain");
+    EXPECT_EQ(image->get_integer(form, u"cache", 0), 1u);
+    EXPECT_EQ(image->get_integer(form, u"cache_alpha", 0), 0xFFFFFFFFu);
+    EXPECT_EQ(int32_t(image->get_integer(form, u"negative", 0)), -5);
+    EXPECT_EQ(image->get_integer(form, u"missing", 77), 77u);
+    EXPECT_EQ(image->get_point(form, u"border_min", {}), (SkinPoint{3, -2}));
+    EXPECT_EQ(image->get_point(form, u"design_size", {}), (SkinPoint{240, 320}));
+    EXPECT_EQ(image->get_color(form, u"back", {}), (SkinColor{0x10, 0x20, 0x30, 255}));
+    EXPECT_EQ(image->get_color(form, u"fore", {}), (SkinColor{255, 0, 128, 255}));
+    EXPECT_EQ(image->font_spec(*image->find_font(form, u"font")), u"14 1 0 0 Verdana");
+    EXPECT_EQ(image->font_spec(*image->find_font(form, u"inline_font")), u"9 0 1 0");
+    EXPECT_EQ(string_of(*image, form, u"text"), u"Hello");
+    EXPECT_EQ(string_of(*image, form, u"caption"), u"Caf\u00e9 \"quoted\"\n");
+    auto bg = image->find_picture(form, u"bg");
+    ASSERT_TRUE(bg);
+    EXPECT_EQ(image->picture_name(bg->picture), u"frame");
+    EXPECT_EQ(bg->inner_min, (SkinPoint{4, 4}));
+    EXPECT_EQ(bg->outer_max, (SkinPoint{16, 16}));
+    EXPECT_TRUE(bg->flag);
+    auto other = image->find_picture(form, u"other");
+    EXPECT_EQ(image->picture_name(other->picture), u"odd name");
+    EXPECT_EQ(other->inner_min, (SkinPoint{2, 3})); // inner defaults to outer
+    EXPECT_EQ(other->inner_max, (SkinPoint{10, 11}));
+    EXPECT_FALSE(other->flag);
+
+    image->set_hires_shift(1);
+    EXPECT_EQ(image->get_point(form, u"border_min", {}), (SkinPoint{6, -4}));
+    EXPECT_EQ(image->get_point(form, u"missing", {3, -2}), (SkinPoint{3, -2}));
+    EXPECT_EQ(image->find_picture(form, u"bg")->inner_max, (SkinPoint{24, 24}));
+
+    ASSERT_EQ(image->child_count(form), 2u);
+    NodeDir first = image->child(form, 0);
+    EXPECT_EQ(string_of(*image, first, u"id"), u"first");
+    EXPECT_EQ(string_of(*image, image->child(form, 1), u"id"), u"second");
+    EXPECT_EQ(string_of(*image, image->child(first, 0), u"id"), u"grandchild");
+    for (std::u16string name : {u"Alpha", u"Beta", u"Gamma", u"Delta", u"FormMain"})
+        EXPECT_TRUE(image->find_named_node(name).valid()) << foundation::to_utf8(name);
+    EXPECT_EQ(image->get_integer(image->find_named_node(u"Beta"), u"x", 0), 1u);
+}
+
+TEST(Skinc, NamedTreeIsBalancedAndNamesLieLow) {
+    std::string source;
+    for (int i = 0; i < 100; ++i)
+        source += "node N" + std::to_string(1000 + i * 7 % 100) +
+                  " { int v = " + std::to_string(i * 7 % 100) + " }\n";
+    auto bytes = write_skin(parse(source), "t");
+    auto image = SkinImage::from_bytes(bytes);
+    ASSERT_TRUE(image);
+    uint32_t root = uint32_t(bytes[72]) | uint32_t(bytes[73]) << 8 | uint32_t(bytes[74]) << 16 |
+                    uint32_t(bytes[75]) << 24;
+    EXPECT_LE(tree_depth(bytes, root), 7); // ceil(log2(101))
+    for (int k = 0; k < 100; ++k) {
+        NodeDir node = image->find_named_node(foundation::widen("N" + std::to_string(1000 + k)));
+        EXPECT_EQ(image->get_integer(node, u"v", 999), uint32_t(k));
+    }
+
+    // Attribute names must fit in the first 64 KiB.
+    std::string crowded = "node A {\n";
+    for (int i = 0; i < 1200; ++i)
+        crowded += "int name_" + std::string(20, 'x') + std::to_string(i) + " = 1\n";
+    crowded += "}\n";
+    EXPECT_NE(error_of(crowded).find("65536"), std::string::npos) << error_of(crowded);
+}
+
+TEST(Skinc, DumpCompilesBackToTheSameBytes) {
+    auto bytes = write_skin(parse(full_source), "test.skn");
+    std::string reason;
+    std::string dumped = dump_skin(bytes, &reason);
+    ASSERT_FALSE(dumped.empty()) << reason;
+    EXPECT_NE(dumped.find("node FormMain"), std::string::npos);
+    EXPECT_EQ(write_skin(parse(dumped), "dump.skn"), bytes) << dumped;
+
+    bytes[2] = 0;
+    EXPECT_TRUE(dump_skin(bytes, &reason).empty());
+    EXPECT_EQ(reason, "wrong magic");
+}
+
+TEST(Skinc, ErrorsNameTheFileLineAndReason) {
+    struct Case {
+        const char* source;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"node A {\n  int x = \n}\n", "test.skn:3: expected integer"},
+        {"node A {\n  real x = 1\n}", "test.skn:2: unknown attribute kind 'real'"},
+        {"node A {\n\n  string s = \"open\n}", "test.skn:3: unterminated string"},
+        {"node A {\n  int x = 1\n  int x = 2\n}", "test.skn:3: int 'x' given twice"},
+        {"node A {\n  picture p = nothing\n}", "test.skn:2: no picture named 'nothing'"},
+        {"node A {\n  font f = nofont\n}", "test.skn:2: no font named 'nofont'"},
+        {"node A {\n  point p = 1, 40000\n}", "test.skn:2: y 40000 out of range"},
+        {"node A {\n  color c = #12345\n}", "test.skn:2: a colour is # and six hex digits"},
+        {"node A {\n  color c = 1, 2, 300\n}", "test.skn:2: blue 300 out of range"},
+        {"node A {\n  int x = 4294967296\n}", "test.skn:2: integer 4294967296 out of range"},
+        {"widget A { }", "test.skn:1: unknown declaration 'widget'"},
+        {"node A { }\nnode A { }", "test.skn:2: node 'A' declared twice"},
+        {"node A {\n int x = 1\n", "test.skn:3: expected an attribute or 'node' before the end"},
+        {"picture p\nnode A {\n picture q = p\n}", "test.skn:3: picture 'p' has no file"},
+        {"picture p\nnode A {\n picture q = p outer 0,0 8,8 inner 6,6 4,4\n}",
+         "test.skn:3: picture corners must run"},
+        {"picture p = \"missing.png\"", "test.skn:1: cannot open"},
+        {"node A {\n string s = \"bad \\q\"\n}", "test.skn:2: unknown escape"},
+        {"node A { @ }", "test.skn:1: unexpected character '@'"},
+    };
+    for (const Case& c : cases) {
+        std::string error = error_of(c.source);
+        EXPECT_EQ(error.rfind(c.expected, 0), 0u) << c.source << "\n -> " << error;
+    }
+    std::string deep;
+    for (int i = 0; i < 100; ++i)
+        deep += i ? "node {\n" : "node A {\n";
+    EXPECT_NE(error_of(deep).find("nested too deeply"), std::string::npos);
+}
+
+TEST(Skinc, PixelConventionsOfConvertedPictures) {
+    EXPECT_EQ(skin_pixel(10, 20, 30, 0), skin::key_color);
+    EXPECT_EQ(skin_pixel(255, 255, 255, 15), skin::key_color);
+    // Opaque magenta is not the key.
+    uint16_t magenta = skin_pixel(255, 0, 255, 255);
+    EXPECT_NE(magenta, skin::key_color);
+    EXPECT_TRUE(magenta & skin::opaque_bit);
+    EXPECT_EQ(skin_pixel(0x12, 0x34, 0x56, 255),
+              (SkinColor{0x12, 0x34, 0x56}.to_565() | skin::opaque_bit));
+    // Soft pixels: green low bit clear, premultiplied, and a level-2 blend never carries.
+    for (int alpha = 16; alpha < 240; alpha += 7) {
+        uint16_t soft = skin_pixel(255, 255, 255, uint8_t(alpha));
+        EXPECT_FALSE(soft & skin::opaque_bit) << alpha;
+        EXPECT_NE(soft, skin::key_color);
+        uint16_t target = 0xFFFF & ~skin::opaque_bit;
+        skin::Blend level2 = skin::Blend::keyed(2);
+        level2.copy_span()(&target, &soft, 1, level2);
+        EXPECT_GE(target >> 11, 0x0F) << alpha;
+        EXPECT_EQ(target >> 11, (soft >> 11) + 15) << alpha;
+    }
+    EXPECT_LT(skin_pixel(200, 200, 200, 40), skin_pixel(200, 200, 200, 120));
+}
+
+TEST(Skinc, PicturesBecome16BitBitmaps) {
+    testing_support::TempDir dir;
+    std::vector<uint16_t> pixels(5 * 3);
+    for (size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = uint16_t(0x1234 * (i + 1));
+    ASSERT_TRUE(write_png_565(dir / "art.png", 5, 3, pixels.data(), 10));
+    RgbaImage image;
+    std::string reason;
+    ASSERT_TRUE(read_png(dir / "art.png", image, reason)) << reason;
+    EXPECT_EQ(image.width, 5);
+    EXPECT_EQ(image.pixels[3], 255);
+
+    std::string source = "picture art = \"art.png\"\nnode A {\n picture p = art\n}\n";
+    std::filesystem::path file = dir / "skin.skn";
+    std::ofstream(file) << source;
+    Skin skin = parse_skin_file(file);
+    ASSERT_EQ(skin.pictures[0].width, 5);
+    write_pictures(skin, dir / "out", file.string());
+    std::ifstream in(dir / "out" / "art.bmp", std::ios::binary);
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
+    auto bitmap = skin::decode_bmp_565(bytes, u"art");
+    ASSERT_TRUE(bitmap);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 5; ++x)
+            EXPECT_EQ(bitmap->surface().pixel(x, y), pixels[y * 5 + x] | skin::opaque_bit);
+    // The whole picture is the default rectangle.
+    auto compiled = SkinImage::from_bytes(write_skin(skin, "skin.skn"));
+    auto p = compiled->find_picture(compiled->find_named_node(u"A"), u"p");
+    EXPECT_EQ(p->outer_max, (SkinPoint{5, 3}));
+
+    std::ofstream(dir / "not.png") << "not a png";
+    EXPECT_FALSE(read_png(dir / "not.png", image, reason));
+    std::ofstream(dir / "bad.skn") << "picture x = \"not.png\"\n";
+    EXPECT_THROW(parse_skin_file(dir / "bad.skn"), SourceError);
+}
