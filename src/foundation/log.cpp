@@ -108,9 +108,10 @@ bool switch_is_on() {
     return s.switch_on;
 }
 
-std::string log_file_path(const LogState& s) {
-    if (!s.test_path.empty())
-        return to_utf8(s.test_path);
+// May end the process (a program path over the limit), so it runs outside the state's lock.
+std::string log_file_path(const std::u16string& test_path) {
+    if (!test_path.empty())
+        return to_utf8(test_path);
     return platform::temp_directory() + "/" + to_utf8(expand(u"%app_name%")) + ".txt";
 }
 
@@ -212,6 +213,14 @@ LogStream& LogStream::operator<<(const void* pointer) {
 LogStream& log() {
     bool on = switch_is_on();
     LogState& s = state();
+    std::u16string test_path;
+    {
+        std::lock_guard lock(s.mutex);
+        if (s.stream && s.stream_on == on)
+            return *s.stream;
+        test_path = s.test_path;
+    }
+    std::string path = on ? log_file_path(test_path) : std::string();
     std::lock_guard lock(s.mutex);
     if (s.stream && s.stream_on == on)
         return *s.stream;
@@ -219,7 +228,7 @@ LogStream& log() {
         static_cast<FileStream*>(s.stream)->retire();
     std::unique_ptr<LogStream> stream;
     if (on)
-        stream = std::make_unique<FileStream>(log_file_path(s));
+        stream = std::make_unique<FileStream>(path);
     else
         stream = std::make_unique<NullStream>();
     s.stream = stream.get();

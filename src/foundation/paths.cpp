@@ -31,18 +31,25 @@ std::optional<ProgramLocation> g_program;
 std::u16string g_program_override;
 
 const ProgramLocation& program_location() {
-    std::lock_guard lock(g_program_mutex);
-    if (!g_program) {
-        std::u16string full = g_program_override.empty() ? from_utf8(platform::executable_path())
-                                                         : g_program_override;
-        if (full.size() >= 1024)
-            fatal_error(u"get_app_path()", u"path is more then MAX_PATH long");
-        ProgramLocation location;
-        location.full_name = full;
-        location.directory = without_trailing_separator(directory_of(full));
-        location.file_name = name_of(full);
-        g_program = location;
+    bool too_long = false;
+    {
+        std::lock_guard lock(g_program_mutex);
+        if (!g_program) {
+            std::u16string full = g_program_override.empty()
+                                      ? from_utf8(platform::executable_path())
+                                      : g_program_override;
+            too_long = full.size() >= 1024;
+            ProgramLocation location;
+            location.full_name = full;
+            location.directory = without_trailing_separator(directory_of(full));
+            location.file_name = name_of(full);
+            // Kept even when too long: the fatal error's own log statement expands the log
+            // file's name.
+            g_program = location;
+        }
     }
+    if (too_long)
+        fatal_error(u"get_app_path()", u"path is more then MAX_PATH long");
     return *g_program;
 }
 

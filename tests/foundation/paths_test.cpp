@@ -78,9 +78,13 @@ TEST_F(PathsTest, DocumentsFolderComesFromUserDirs) {
 }
 
 TEST_F(PathsTest, OverlongProgramPathIsFatal) {
+    // With the log on, the fatal error's own statement needs the program's name too.
+    set_logging(true);
+    set_log_path_for_testing(u"");
     set_program_file_for_testing(u"/" + std::u16string(1023, u'a'));
     EXPECT_EXIT(expand(u"x"), ::testing::ExitedWithCode(0),
                 "path is more then MAX_PATH long @ get_app_path\\(\\)");
+    set_log_path_for_testing(from_utf8(log_path()));
     set_program_file_for_testing(u"/" + std::u16string(1022, u'a'));
     EXPECT_EQ(expand(u"%app_name%"), std::u16string(1022, u'a'));
 }
