@@ -55,6 +55,7 @@ public:
     uint32_t attributes() const { return m_attributes; }
     // Low 32 bits of the size.
     uint32_t size() const { return m_size; }
+    // Creation: the file's birth time where the file system keeps one, else its last status change.
     const DateTime& creation_time() const { return m_created; }
     const DateTime& write_time() const { return m_written; }
     // errno-style code of the last look-up or move (0: none).

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
+#include <fcntl.h>
 #include <fstream>
 #include <spawn.h>
 #include <sstream>
@@ -51,6 +52,13 @@ bool path_status(const std::string& path, PathStatus& out, int& error) {
     out.size = uint64_t(info.st_size);
     out.change_seconds = info.st_ctim.tv_sec;
     out.change_nanoseconds = uint32_t(info.st_ctim.tv_nsec);
+    // The birth time, where the file system keeps one, is the true creation time.
+    struct statx extended {};
+    if (::statx(AT_FDCWD, path.c_str(), 0, STATX_BTIME, &extended) == 0 &&
+        (extended.stx_mask & STATX_BTIME) != 0) {
+        out.change_seconds = extended.stx_btime.tv_sec;
+        out.change_nanoseconds = extended.stx_btime.tv_nsec;
+    }
     out.write_seconds = info.st_mtim.tv_sec;
     out.write_nanoseconds = uint32_t(info.st_mtim.tv_nsec);
     return true;

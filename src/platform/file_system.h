@@ -17,7 +17,7 @@ struct PathStatus {
     bool directory{false};
     bool writable{false};
     uint64_t size{0};
-    int64_t change_seconds{0}; // status change (the nearest thing to a creation time)
+    int64_t change_seconds{0}; // birth time where kept, else the last status change
     uint32_t change_nanoseconds{0};
     int64_t write_seconds{0};
     uint32_t write_nanoseconds{0};

@@ -7,6 +7,7 @@
 #include "support/watchdog.h"
 
 #include <filesystem>
+#include <thread>
 
 using namespace foundation;
 namespace fs = std::filesystem;
@@ -166,6 +167,25 @@ TEST_F(PathsTest, FileInfoAndMove) {
     EXPECT_TRUE(fs::exists(m_dir.path() / "three.mp3"));
     EXPECT_TRUE(delete_file(dir("three.mp3")));
     EXPECT_FALSE(delete_file(dir("three.mp3")));
+}
+
+TEST_F(PathsTest, ExecuteFileStartsProgramsWithTheirParameters) {
+    testing_support::Watchdog watchdog(20, "execute_file");
+    set_logging(true);
+    fs::path out = m_dir.path() / "args.txt";
+    touch("tool.sh", "#!/bin/sh\necho \"$1|$2\" > '" + out.string() + "'\n");
+    fs::permissions(m_dir.path() / "tool.sh", fs::perms::owner_all);
+    EXPECT_TRUE(execute_file(dir("tool.sh"), u"\"two words\" second"));
+    std::string text;
+    for (int i = 0; i < 500 && text.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::ifstream in(out);
+        std::getline(in, text);
+    }
+    EXPECT_EQ(text, "two words|second");
+    EXPECT_NE(log_text().find("execute_file(" + m_dir.path().string() +
+                              "/tool.sh} {\"two words\" second)\n"),
+              std::string::npos);
 }
 
 TEST_F(PathsTest, FreeSpaceSeamAndRealVolume) {
