@@ -1,0 +1,69 @@
+// One frame of a record list: 20 rows of a nine-part background, an icon and two texts drawn
+// into a 480 x 640 surface.
+
+#include "skin/bitmap.h"
+#include "skin/font_rep.h"
+#include "skin/skin_picture.h"
+
+#include <benchmark/benchmark.h>
+#include <string>
+
+using namespace skin;
+
+namespace {
+
+std::shared_ptr<Bitmap> art(int size, bool round) {
+    auto surface = Surface::create(size, size);
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x) {
+            int dx = std::min(x, size - 1 - x), dy = std::min(y, size - 1 - y);
+            uint16_t p = uint16_t(0x2A4D | opaque_bit);
+            if (round && dx + dy < 3)
+                p = key_color;
+            else if (round && dx + dy == 3)
+                p = 0x1082;
+            surface->set_pixel(x, y, p);
+        }
+    return std::make_shared<Bitmap>(u"art", std::move(surface));
+}
+
+void BM_ListFrame(benchmark::State& state) {
+    constexpr int width = 480, height = 640, rows = 20, row_height = height / rows;
+    RenderSurface target;
+    target.recreate(width, height);
+    SkinPicture background(art(16, true), {0, 0}, {6, 6}, {10, 10}, {16, 16}, false, 1);
+    SkinPicture icon(art(12, true), {0, 0}, {0, 0}, {24, 24}, {24, 24}, false, 1);
+    FontSpec name_spec;
+    name_spec.size = 8;
+    name_spec.scale = 2;
+    name_spec.bold = true;
+    FontSpec detail_spec;
+    detail_spec.size = 7;
+    detail_spec.scale = 2;
+    FontRep name_font(name_spec), detail_font(detail_spec);
+    std::vector<std::u16string> names, details;
+    for (int i = 0; i < rows; ++i) {
+        std::string n = "Record 2026-12-06 14:" + std::to_string(10 + i);
+        std::string d = std::to_string(i) + ":42  64 kbit/s  incoming call from a long name";
+        names.emplace_back(n.begin(), n.end());
+        details.emplace_back(d.begin(), d.end());
+    }
+    for (auto _ : state) {
+        for (int i = 0; i < rows; ++i) {
+            int y = i * row_height;
+            background.draw(target, Rect::of_size(0, y, width, row_height), Blend::copy());
+            icon.draw(target, Rect::of_size(4, y + 4, 24, 24), Blend::keyed(2));
+            name_font.draw_text(target, SkinColor{255, 255, 255}, names[i], 34, y, 300,
+                                row_height / 2 + 2, HAlign::Left, VAlign::Bottom, false);
+            detail_font.draw_text(target, SkinColor{170, 200, 235}, details[i], 34,
+                                  y + row_height / 2, 440, row_height / 2, HAlign::Left,
+                                  VAlign::Top, false);
+        }
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_ListFrame)->Unit(benchmark::kMillisecond)->Repetitions(9)->ReportAggregatesOnly(true);
+
+} // namespace
+
+BENCHMARK_MAIN();
