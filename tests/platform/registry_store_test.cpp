@@ -3,6 +3,7 @@
 #include "support/watchdog.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -269,4 +270,43 @@ TEST(CommandLineSplit, QuotesGroupAndBlanksSeparate) {
               (std::vector<std::string>{"/opt/my app/quillory", "call"}));
     EXPECT_EQ(split_command_line("  a   \"\"  b "), (std::vector<std::string>{"a", "", "b"}));
     EXPECT_TRUE(split_command_line("   ").empty());
+}
+
+// Run only as a child of TwoProgramsWritingAtOnceBothSucceed: writes QV_WRITER_COUNT values
+// under QV_WRITER_KEY.
+TEST(RegistryStoreHelper, DISABLED_Writer) {
+    const char* key = std::getenv("QV_WRITER_KEY");
+    const char* count = std::getenv("QV_WRITER_COUNT");
+    ASSERT_TRUE(key && count);
+    for (int i = 0; i < std::atoi(count); ++i)
+        ASSERT_TRUE(registry_write_dword(RegistryRoot::CurrentUser, key, "v" + std::to_string(i),
+                                         uint32_t(i)));
+}
+
+TEST_F(RegistryStoreTest, TwoProgramsWritingAtOnceBothSucceed) {
+    testing_support::Watchdog watchdog(120, "two programs");
+    std::string self = fs::read_symlink("/proc/self/exe").string();
+    std::vector<pid_t> children;
+    for (const char* key : {"Programs\\One", "Programs\\Two"}) {
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            setenv("QV_WRITER_KEY", key, 1);
+            setenv("QV_WRITER_COUNT", "100", 1);
+            execl(self.c_str(), self.c_str(), "--gtest_also_run_disabled_tests",
+                  "--gtest_filter=RegistryStoreHelper.DISABLED_Writer", "--gtest_brief=1",
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        children.push_back(child);
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    EXPECT_EQ(registry_values(RegistryRoot::CurrentUser, "Programs\\One").size(), 100u);
+    EXPECT_EQ(registry_values(RegistryRoot::CurrentUser, "Programs\\Two").size(), 100u);
+    EXPECT_EQ(registry_subkeys(RegistryRoot::CurrentUser, "Programs"),
+              (std::vector<std::string>{"One", "Two"}));
 }
