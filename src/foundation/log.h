@@ -1,8 +1,10 @@
 #pragma once
 
 // The diagnostic log: off unless the registry value "Log" under
-// "HKEY_CURRENT_USER\Software\Corvane" is non-zero, read at every statement. On, it writes
-// UTF-16LE (with a byte-order mark) to the temporary folder's "<program file>.txt".
+// "HKEY_CURRENT_USER\Software\Corvane" is non-zero, checked at every statement (the value is
+// kept and read again only when the registry store has changed since, in any process). On, it
+// writes UTF-16LE (with a byte-order mark) to the temporary folder's "<program file>.txt",
+// created anew (emptied) whenever logging is switched on.
 // Statements chain insertions and end their lines with "\n" themselves:
 //     log() << "Document::stop ticks=" << ticks << "\n";
 // Any thread may log; each insertion is one locked write.
@@ -38,7 +40,8 @@ public:
 LogStream& log();
 
 // Writes "Gluck: " + message + " @ " + place, flushes the log and ends the process at once
-// (exit code 0, no destructors): the exit for a broken internal protocol.
+// (exit code 0, no destructors): the exit for a broken internal protocol. The line also goes
+// to standard error, so that it is not lost while logging is off.
 [[noreturn]] void fatal_error(std::u16string_view place, std::u16string_view message);
 
 // Test seam: where the log file goes (empty restores the default path).
