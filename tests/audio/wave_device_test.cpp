@@ -1,0 +1,119 @@
+#include "platform/memory.h"
+#include "platform/messages.h"
+#include "platform/wave_device.h"
+#include "support/temp_dir.h"
+#include "support/watchdog.h"
+
+#include <chrono>
+#include <gtest/gtest.h>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace platform;
+using testing_support::ScopedEnv;
+using testing_support::Watchdog;
+
+WaveFormat mono16(uint32_t rate) {
+    WaveFormat format;
+    format.channels = 1;
+    format.samples_per_sec = rate;
+    format.bits_per_sample = 16;
+    format.block_align = 2;
+    format.avg_bytes_per_sec = rate * 2;
+    return format;
+}
+
+std::vector<Message> take_messages(WindowHandle window, size_t count) {
+    std::vector<Message> taken;
+    Message message;
+    while (taken.size() < count && get_message(message, window))
+        taken.push_back(message);
+    return taken;
+}
+
+TEST(WaveDevice, CaptureHandsBuffersBackInOrderWithMessages) {
+    Watchdog watchdog(30);
+    ScopedEnv audio_env("QUILLORY_AUDIO", "null");
+    WindowHandle window =
+        create_window([](WindowHandle, uint32_t, WParam, LParam) -> LResult { return 0; });
+    WaveIn device = nullptr;
+    ASSERT_EQ(wave_in_open(&device, WAVE_MAPPER, mono16(8000), window), MMSYSERR_NOERROR);
+    std::vector<uint8_t> storage[3];
+    WaveHeader headers[3];
+    for (int i = 0; i < 3; ++i) {
+        storage[i].assign(320, 0xAB);
+        headers[i].data = storage[i].data();
+        headers[i].buffer_length = 320;
+        EXPECT_EQ(wave_in_add_buffer(device, &headers[i]), WAVERR_UNPREPARED);
+        ASSERT_EQ(wave_in_prepare_header(device, &headers[i]), MMSYSERR_NOERROR);
+        ASSERT_EQ(wave_in_add_buffer(device, &headers[i]), MMSYSERR_NOERROR);
+    }
+    ASSERT_EQ(wave_in_start(device), MMSYSERR_NOERROR);
+    std::vector<Message> messages = take_messages(window, 4);
+    ASSERT_EQ(messages.size(), 4u);
+    EXPECT_EQ(messages[0].message, MM_WIM_OPEN);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(messages[size_t(i) + 1].message, MM_WIM_DATA);
+        EXPECT_EQ(messages[size_t(i) + 1].lparam, LParam(&headers[i]));
+        EXPECT_TRUE(headers[i].flags.load() & WHDR_DONE);
+        EXPECT_EQ(headers[i].bytes_recorded, 320u);
+        EXPECT_EQ(storage[i][100], 0); // the null device records silence
+    }
+    // A queued header keeps the device from closing until it is reset.
+    ASSERT_EQ(wave_in_add_buffer(device, &headers[0]), MMSYSERR_NOERROR);
+    EXPECT_EQ(wave_in_unprepare_header(device, &headers[0]), WAVERR_STILLPLAYING);
+    EXPECT_EQ(wave_in_close(device), WAVERR_STILLPLAYING);
+    EXPECT_EQ(wave_in_reset(device), MMSYSERR_NOERROR);
+    EXPECT_EQ(wave_in_close(device), MMSYSERR_NOERROR);
+    EXPECT_EQ(wave_in_start(device), MMSYSERR_INVALHANDLE);
+    destroy_window(window);
+}
+
+TEST(WaveDevice, RefusesFormatsItCannotPlay) {
+    ScopedEnv audio_env("QUILLORY_AUDIO", "null");
+    WaveOut device = nullptr;
+    WaveFormat format = mono16(44100);
+    format.bits_per_sample = 24;
+    EXPECT_EQ(wave_out_open(&device, WAVE_MAPPER, format, 0), WAVERR_BADFORMAT);
+    format = mono16(0);
+    EXPECT_EQ(wave_out_open(&device, WAVE_MAPPER, format, 0), WAVERR_BADFORMAT);
+    EXPECT_EQ(wave_out_open(&device, 7, mono16(8000), 0), MMSYSERR_BADDEVICEID);
+    EXPECT_EQ(device, nullptr);
+}
+
+TEST(WaveDevice, PlaybackPausesAndResetReturnsEveryHeader) {
+    Watchdog watchdog(30);
+    ScopedEnv audio_env("QUILLORY_AUDIO", "null");
+    WaveOut device = nullptr;
+    ASSERT_EQ(wave_out_open(&device, WAVE_MAPPER, mono16(8000), 0), MMSYSERR_NOERROR);
+    ASSERT_EQ(wave_out_pause(device), MMSYSERR_NOERROR);
+    std::vector<uint8_t> storage(1600, 1);
+    WaveHeader header;
+    header.data = storage.data();
+    header.buffer_length = 1600;
+    wave_out_prepare_header(device, &header);
+    ASSERT_EQ(wave_out_write(device, &header), MMSYSERR_NOERROR);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(header.flags.load() & WHDR_DONE);
+    ASSERT_EQ(wave_out_restart(device), MMSYSERR_NOERROR);
+    while (!(header.flags.load() & WHDR_DONE))
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(wave_out_write(device, &header), MMSYSERR_NOERROR);
+    ASSERT_EQ(wave_out_reset(device), MMSYSERR_NOERROR);
+    EXPECT_TRUE(header.flags.load() & WHDR_DONE);
+    uint32_t volume = 0;
+    wave_out_set_volume(device, 0x80008000u);
+    wave_out_get_volume(device, &volume);
+    EXPECT_EQ(volume, 0x80008000u);
+    EXPECT_EQ(wave_out_close(device), MMSYSERR_NOERROR);
+}
+
+TEST(Memory, AvailablePhysicalMemoryIsPlausible) {
+    uint64_t available = available_physical_memory();
+    EXPECT_GT(available, uint64_t(1) << 20);
+    EXPECT_LT(available, uint64_t(1) << 50);
+}
+
+} // namespace
