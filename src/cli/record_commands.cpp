@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -116,17 +117,31 @@ double capture_speed() {
     return value > 0 ? value : 1.0;
 }
 
-// Runs the message loop (and with it the Document's timers) for the given capture seconds or
-// until the recording stops by itself.
+// Runs the message loop (and with it the Document's timers) until the recording holds the given
+// seconds of audio, or stops by itself. With the voice-operated switch on, silence is left out
+// of the file, so capture time decides instead.
 void run_recording(controller::Document& document, double seconds) {
-    const auto end =
-        std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds / capture_speed());
-    while (document.is_recording() && std::chrono::steady_clock::now() < end) {
+    const auto start = std::chrono::steady_clock::now();
+    const double capture_seconds = seconds / capture_speed();
+    const bool gated = document.vas_level() > 0;
+    auto elapsed = [&] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    };
+    while (document.is_recording()) {
+        if (gated ? elapsed() >= capture_seconds
+                  : document.recorded_seconds() >= seconds || elapsed() >= 2 * capture_seconds + 2)
+            break;
         platform::Message message;
         while (platform::peek_message(message))
             platform::dispatch_message(message);
         platform::wait_message(5);
     }
+}
+
+std::u16string absolute_path(const std::string& path) {
+    std::error_code error;
+    auto absolute = std::filesystem::absolute(std::filesystem::path(path), error);
+    return error ? from_utf8(path) : absolute.lexically_normal().u16string();
 }
 
 struct Session {
@@ -173,7 +188,7 @@ int append_command(const cli::Arguments& args) {
     }
     Session session;
     auto& document = session.document;
-    const std::u16string path = from_utf8(options.words[0]);
+    const std::u16string path = absolute_path(options.words[0]);
     if (!document.select_record(path) || !document.append()) {
         std::fprintf(stderr, "quillory-cli: cannot append to '%s'\n", options.words[0].c_str());
         return 1;
@@ -207,7 +222,7 @@ int rename_command(const cli::Arguments& args) {
     }
     Session session;
     auto& document = session.document;
-    const std::u16string path = from_utf8(args[0]);
+    const std::u16string path = absolute_path(args[0]);
     document.refresh();
     document.select_record(path);
     bool listed = false;
@@ -227,7 +242,7 @@ int send_command(const cli::Arguments& args) {
         std::fprintf(stderr, "usage: quillory-cli send PATH\n");
         return 2;
     }
-    if (!sharing::send_by_mail(from_utf8(args[0]))) {
+    if (!sharing::send_by_mail(absolute_path(args[0]))) {
         std::fprintf(stderr, "quillory-cli: the mail program could not be started\n");
         return 1;
     }

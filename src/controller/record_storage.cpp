@@ -88,7 +88,9 @@ std::vector<StorageInfo> storages() {
 
 const StorageInfo& choose_storage(const std::vector<StorageInfo>& list) {
     const StorageInfo& last = list.back();
-    if (!foundation::FileInfo(last.folder).is_directory())
+    // A card's record folder is made when the card itself is there.
+    if (!foundation::FileInfo(last.folder).is_directory() &&
+        foundation::FileInfo(foundation::parent_of(last.folder)).is_directory())
         foundation::create_directory(last.folder);
     if (foundation::FileInfo(last.folder).is_directory() &&
         foundation::free_space(last.folder) >= min_free_bytes)

@@ -1,0 +1,487 @@
+#include "controller/document.h"
+#include "controller_env.h"
+#include "foundation/active_scheduler.h"
+#include "foundation/file.h"
+#include "foundation/registry.h"
+#include "platform/messages.h"
+#include "support/watchdog.h"
+#include "telephony/phone_state.h"
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+#include <map>
+#include <sstream>
+
+using namespace controller;
+using controller_test::IsolatedWorld;
+using testing_support::ScopedEnv;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string data_dir = std::string(QV_TEST_DATA) + "/controller/";
+
+std::string run(const std::string& command) {
+    std::string output;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        std::size_t got;
+        while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+            output.append(buffer, got);
+        pclose(pipe);
+    }
+    return output;
+}
+
+std::string quoted(const fs::path& path) {
+    std::string text = "'";
+    for (char c : path.string())
+        text += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return text + "'";
+}
+
+// The ID3 frames as an independent reader sees them: text frames by id, and for a picture its
+// MIME type and size.
+std::map<std::string, std::string> id3_frames(const fs::path& path) {
+    const std::string script =
+        "import sys, mutagen.id3 as m\n"
+        "t = m.ID3(sys.argv[1], translate=False)\n"
+        "for f in t.values():\n"
+        "    if f.FrameID == 'APIC': print('APIC\\t%s %d' % (f.mime, len(f.data)))\n"
+        "    elif f.FrameID.startswith('T'): print('%s\\t%s' % (f.FrameID, f.text[0]))\n"
+        "print('VERSION\\t%d.%d' % t.version[:2])\n";
+    std::istringstream lines(run("/usr/bin/python3 -c \"$(cat <<'PYEOF'\n" + script +
+                                 "PYEOF\n)\" " + quoted(path) + " 2>/dev/null"));
+    std::map<std::string, std::string> frames;
+    std::string line;
+    while (std::getline(lines, line))
+        if (auto tab = line.find('\t'); tab != std::string::npos)
+            frames[line.substr(0, tab)] = line.substr(tab + 1);
+    return frames;
+}
+
+double duration_of(const fs::path& path) {
+    std::string text = run("ffprobe -v error -show_entries format=duration -of csv=p=0 " +
+                           quoted(path) + " 2>/dev/null");
+    return text.empty() ? -1 : std::atof(text.c_str());
+}
+
+// Peak sample of the decoded file, 0..1.
+double peak_of(const fs::path& path) {
+    std::string text = run("sox " + quoted(path) + " -n stat 2>&1 | grep 'Maximum amplitude'");
+    auto colon = text.find(':');
+    return colon == std::string::npos ? -1 : std::atof(text.c_str() + colon + 1);
+}
+
+std::string utf8(const std::u16string& text) {
+    return fs::path(text).string();
+}
+
+class Events : public DocumentListener {
+public:
+    std::vector<std::pair<int, int>> seen;
+    void on_document_event(const DocumentEvent& event) override {
+        seen.emplace_back(event.code, event.argument);
+    }
+    std::vector<int> codes() const {
+        std::vector<int> codes;
+        for (auto [code, argument] : seen)
+            codes.push_back(code);
+        return codes;
+    }
+};
+
+class DocumentTest : public ::testing::Test {
+protected:
+    explicit DocumentTest(const std::string& input = "speech.wav", double speed = 20)
+        : m_speed_value(speed), m_audio("QUILLORY_AUDIO", "file"),
+          m_input("QUILLORY_AUDIO_IN", data_dir + input),
+          m_speed("QUILLORY_AUDIO_SPEED", std::to_string(speed)),
+          m_output("QUILLORY_AUDIO_OUT", "") {
+        m_document = std::make_unique<Document>();
+        m_document->add_listener(&m_events);
+    }
+    ~DocumentTest() override {
+        m_document->remove_listener(&m_events);
+        m_document.reset();
+    }
+
+    // Runs the message loop for the given seconds of capture time, or until `done`.
+    bool pump(double capture_seconds, const std::function<bool()>& done = nullptr) {
+        auto end = std::chrono::steady_clock::now() +
+                   std::chrono::duration<double>(capture_seconds / m_speed_value);
+        for (;;) {
+            platform::Message message;
+            while (platform::peek_message(message)) {
+                if (message.message == platform::WM_QUIT)
+                    m_quit = true;
+                else
+                    platform::dispatch_message(message);
+            }
+            if (done && done())
+                return true;
+            if (std::chrono::steady_clock::now() >= end)
+                return done ? done() : true;
+            platform::wait_message(2);
+        }
+    }
+    // Records until the file holds about the given seconds.
+    void record_for(double seconds) {
+        pump(seconds * 3 + 2, [&] { return m_document->recorded_seconds() >= seconds; });
+    }
+
+    double m_speed_value;
+    testing_support::Watchdog m_watchdog{120};
+    IsolatedWorld m_world;
+    ScopedEnv m_audio, m_input, m_speed, m_output;
+    foundation::CActiveScheduler m_scheduler;
+    Events m_events;
+    std::unique_ptr<Document> m_document;
+    bool m_quit{false};
+};
+
+} // namespace
+
+TEST_F(DocumentTest, RecordingIsFiledTaggedAndTimed) {
+    Document& doc = *m_document;
+    ASSERT_TRUE(doc.record(false, u"", u"", 0));
+    EXPECT_FALSE(doc.record(false, u"", u"", 0)) << "one recording at a time";
+    const fs::path path(doc.current().path);
+    EXPECT_EQ(path.parent_path(), m_world.main_folder());
+    EXPECT_EQ(path.extension(), ".mp3");
+    const std::string title = utf8(doc.current().title);
+    std::string expected_name = "Record " + title;
+    for (char& c : expected_name)
+        if (c == ':' || c == '/')
+            c = ' ';
+    EXPECT_EQ(path.stem().string(), expected_name);
+
+    record_for(2.0);
+    const double recorded = doc.recorded_seconds();
+    doc.stop();
+    EXPECT_FALSE(doc.is_recording());
+    // Starting stops whatever ran before (event 7), then announces the record.
+    EXPECT_EQ(m_events.seen, (std::vector<std::pair<int, int>>{{7, 0}, {4, 0}, {7, 0}}));
+
+    auto frames = id3_frames(path);
+    EXPECT_EQ(frames["VERSION"], "2.3");
+    EXPECT_EQ(frames["TPE1"], "Record");
+    EXPECT_EQ(frames["TIT2"], title);
+    EXPECT_EQ(frames["TALB"], "Record");
+    EXPECT_EQ(frames["TCON"], "Quillory Vozir");
+    const auto now = foundation::DateTime::now();
+    EXPECT_EQ(frames["TYER"], std::to_string(now.year()));
+    char day_month[8];
+    std::snprintf(day_month, sizeof day_month, "%02d%02d", now.day() % 100, now.month() % 100);
+    EXPECT_EQ(frames["TDAT"], day_month);
+    EXPECT_EQ(frames.count("APIC"), 0u);
+    EXPECT_NEAR(duration_of(path), recorded, 0.3);
+    EXPECT_NE(run("ffprobe -v error -show_entries stream=sample_rate,channels -of csv=p=0 " +
+                  quoted(path)),
+              "")
+        << "an MP3 stream that a foreign decoder opens";
+    EXPECT_EQ(run("ffprobe -v error -show_entries stream=sample_rate,channels -of csv=p=0 " +
+                  quoted(path)),
+              "44100,1\n");
+
+    std::u16string stored;
+    foundation::read_string(settings_key(), u"Path", stored);
+    EXPECT_EQ(stored, path.u16string());
+    ASSERT_EQ(doc.records().size(), 1u);
+    EXPECT_EQ(doc.records()[0].path, path.u16string());
+}
+
+TEST_F(DocumentTest, SameNameGetsTildeAndQualityFollowsFormat) {
+    Document& doc = *m_document;
+    doc.set_format(u"Mp3Low");
+    ASSERT_TRUE(doc.record(false, u"Memo", u"", 0));
+    record_for(0.5);
+    const fs::path first(doc.current().path);
+    const std::u16string first_title = doc.current().title;
+    doc.stop();
+    // A second recording within the same second gets the same name text.
+    ASSERT_TRUE(doc.record(false, u"Memo", u"", 0));
+    const fs::path second(doc.current().path);
+    const std::u16string second_title = doc.current().title;
+    doc.stop();
+    if (first_title == second_title) {
+        EXPECT_EQ(second.stem().string(), first.stem().string() + "~1");
+    }
+    EXPECT_NE(second, first);
+    EXPECT_TRUE(fs::exists(first));
+    EXPECT_TRUE(fs::exists(second));
+    EXPECT_EQ(run("ffprobe -v error -show_entries stream=sample_rate -of csv=p=0 " + quoted(first)),
+              "22050\n");
+}
+
+TEST_F(DocumentTest, CommandLineRecordTogglesPauseAndPausedAudioIsLeftOut) {
+    Document& doc = *m_document;
+    doc.command_line(u"record");
+    ASSERT_TRUE(doc.is_recording());
+    record_for(1.0);
+    doc.command_line(u"record");
+    EXPECT_TRUE(doc.is_paused());
+    const double at_pause = doc.recorded_seconds();
+    pump(2.0);
+    EXPECT_NEAR(doc.recorded_seconds(), at_pause, 0.25) << "nothing is written while paused";
+    doc.command_line(u"record");
+    EXPECT_FALSE(doc.is_paused());
+    record_for(at_pause + 1.0);
+    const double recorded = doc.recorded_seconds();
+    const fs::path path(doc.current().path);
+    doc.command_line(u"anything else");
+    EXPECT_TRUE(doc.is_recording());
+    doc.stop();
+    EXPECT_EQ(m_events.codes(), (std::vector<int>{7, 4, 6, 6, 7}));
+    EXPECT_NEAR(duration_of(path), recorded, 0.3);
+}
+
+TEST_F(DocumentTest, AppendContinuesTheCurrentRecord) {
+    Document& doc = *m_document;
+    ASSERT_TRUE(doc.record(false, u"", u"", 0));
+    record_for(1.5);
+    doc.stop();
+    const fs::path path(doc.current().path);
+    const double first = duration_of(path);
+    const auto frames = id3_frames(path);
+    m_events.seen.clear();
+
+    ASSERT_TRUE(doc.select_record(path.u16string()));
+    EXPECT_EQ(doc.current().format.codec, u"mp3");
+    ASSERT_TRUE(doc.append());
+    EXPECT_EQ(m_events.codes(), (std::vector<int>{7, 5}));
+    record_for(1.5);
+    const double added = doc.recorded_seconds();
+    doc.stop();
+    EXPECT_NEAR(duration_of(path), first + added, 0.4);
+    EXPECT_EQ(id3_frames(path), frames) << "the tag is untouched";
+    EXPECT_EQ(doc.records().size(), 1u) << "no second entry for the same file";
+}
+
+TEST_F(DocumentTest, RenameRewritesTitleInPlaceAndNumbersClashes) {
+    Document& doc = *m_document;
+    ASSERT_TRUE(doc.record(false, u"", u"", 0));
+    record_for(0.6);
+    doc.stop();
+    const fs::path first(doc.current().path);
+    ASSERT_TRUE(doc.record(false, u"", u"", 0));
+    record_for(0.6);
+    doc.stop();
+    const fs::path second(doc.current().path);
+
+    auto bytes_of = [](const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const std::string before = bytes_of(second);
+    m_events.seen.clear();
+    doc.rename(u"Lunch\r\nwith a/b?c");
+    const fs::path renamed = m_world.main_folder() / "Record Lunch with a b c.mp3";
+    EXPECT_EQ(doc.current().path, renamed.u16string());
+    EXPECT_FALSE(fs::exists(second));
+    ASSERT_TRUE(fs::exists(renamed));
+    EXPECT_EQ(id3_frames(renamed)["TIT2"], "Lunch with a/b?c");
+    const std::string after = bytes_of(renamed);
+    ASSERT_EQ(after.size(), before.size()) << "the audio stays at its offset";
+    const std::size_t tag_size = 10 + ((before[6] & 0x7F) << 21 | (before[7] & 0x7F) << 14 |
+                                       (before[8] & 0x7F) << 7 | (before[9] & 0x7F));
+    EXPECT_EQ(after.substr(tag_size), before.substr(tag_size));
+    ASSERT_EQ(m_events.seen.size(), 1u);
+    EXPECT_EQ(m_events.seen[0].first, 3);
+    EXPECT_EQ(doc.records()[std::size_t(m_events.seen[0].second)].path, renamed.u16string());
+    std::u16string stored;
+    foundation::read_string(settings_key(), u"Path", stored);
+    EXPECT_EQ(stored, renamed.u16string());
+
+    // The same title again changes nothing.
+    doc.rename(u"Lunch with a/b?c");
+    EXPECT_EQ(m_events.seen.size(), 1u);
+
+    ASSERT_TRUE(doc.select_record(first.u16string()));
+    doc.rename(u"Lunch with a/b?c");
+    EXPECT_EQ(doc.current().path,
+              (m_world.main_folder() / "Record Lunch with a b c~1.mp3").u16string());
+    EXPECT_TRUE(fs::exists(m_world.main_folder() / "Record Lunch with a b c~1.mp3"));
+}
+
+TEST_F(DocumentTest, ListIsTrueToTheDiskAfterRemove) {
+    Document& doc = *m_document;
+    ASSERT_TRUE(doc.record(false, u"", u"", 0));
+    record_for(0.5);
+    doc.stop();
+    const fs::path path(doc.current().path);
+    m_events.seen.clear();
+
+    // A folder that refuses the delete keeps the file, and the list keeps showing it.
+    fs::permissions(path.parent_path(), fs::perms::owner_read | fs::perms::owner_exec);
+    const bool enforced = !std::ofstream(path.parent_path() / "probe").is_open();
+    if (enforced) {
+        doc.remove();
+        EXPECT_TRUE(fs::exists(path));
+        EXPECT_EQ(doc.records().size(), 1u);
+        EXPECT_TRUE(m_events.seen.empty());
+    }
+    fs::permissions(path.parent_path(), fs::perms::owner_all);
+    fs::remove(path.parent_path() / "probe");
+
+    doc.remove();
+    EXPECT_FALSE(fs::exists(path));
+    EXPECT_TRUE(doc.records().empty());
+    EXPECT_EQ(m_events.seen, (std::vector<std::pair<int, int>>{{2, 0}}));
+
+    // refresh() rebuilds from every storage, sub-folders included.
+    fs::create_directories(m_world.main_folder() / "Incoming");
+    std::ofstream(m_world.main_folder() / "Incoming/Old.WAV") << std::string(100, 'x');
+    std::ofstream(m_world.main_folder() / "note.txt") << "text";
+    doc.refresh();
+    ASSERT_EQ(doc.records().size(), 1u);
+    EXPECT_EQ(doc.records()[0].album, u"Incoming");
+    EXPECT_EQ(m_events.seen.back().first, 0);
+}
+
+TEST_F(DocumentTest, RecordsGoToTheLargestCardAndStopWhenItVanishes) {
+    const auto media = m_world.add_cards({"Small", "Large"});
+    foundation::set_free_space_for_testing((media / "Large").u16string(), 8e12);
+    Document& doc = *m_document;
+    ASSERT_TRUE(doc.record(false, u"", u"", 0));
+    const fs::path path(doc.current().path);
+    EXPECT_EQ(path.parent_path(), media / "Large/My Quillory");
+    record_for(1.0);
+    // The card is taken out: its folder is gone from where it was.
+    fs::rename(media / "Large", m_world.root() / "pulled");
+    ASSERT_TRUE(pump(20, [&] { return !doc.is_recording(); }));
+    const auto codes = m_events.codes();
+    ASSERT_GE(codes.size(), 3u);
+    // Stopped, the list rebuilt without the vanished file, then the storage failure.
+    EXPECT_EQ(std::vector<int>(codes.end() - 3, codes.end()), (std::vector<int>{7, 0, 9}));
+    EXPECT_TRUE(doc.records().empty()) << "the list no longer shows the vanished file";
+    const fs::path kept = m_world.root() / "pulled/My Quillory" / path.filename();
+    EXPECT_GT(duration_of(kept), 0.8) << "what was written is intact";
+
+    foundation::set_free_space_for_testing((media / "Large").u16string(), -1);
+    foundation::set_free_space_for_testing((media / "Small").u16string(), 500000);
+    ASSERT_TRUE(doc.record(false, u"", u"", 0));
+    EXPECT_EQ(fs::path(doc.current().path).parent_path(), m_world.main_folder())
+        << "the remaining card is nearly full";
+    doc.stop();
+}
+
+namespace {
+class BoostTest : public DocumentTest {
+protected:
+    BoostTest() : DocumentTest("quiet.wav") {}
+};
+class GapTest : public DocumentTest {
+protected:
+    // The check runs every 0.2 s of real time; a slower clock lets it see the silence.
+    GapTest() : DocumentTest("gap.wav", 4) {}
+};
+} // namespace
+
+TEST_F(BoostTest, BoostRaisesQuietSpeech) {
+    Document& doc = *m_document;
+    ASSERT_TRUE(doc.record(false, u"Plain", u"", 0));
+    record_for(3.0);
+    doc.stop();
+    const fs::path plain(doc.current().path);
+    doc.set_boost(u"Boost3");
+    ASSERT_TRUE(doc.record(false, u"Boosted", u"", 0));
+    record_for(3.0);
+    doc.stop();
+    const fs::path boosted(doc.current().path);
+    const double plain_peak = peak_of(plain);
+    ASSERT_GT(plain_peak, 0.01);
+    EXPECT_LT(plain_peak, 0.05);
+    EXPECT_GT(peak_of(boosted), 1.5 * plain_peak);
+}
+
+TEST_F(GapTest, VoiceSwitchLeavesSilenceOut) {
+    Document& doc = *m_document;
+    doc.set_vas_level(0.05);
+    ASSERT_TRUE(doc.record(false, u"", u"", 0));
+    // Two seconds of speech, five of silence, two of speech, then silence.
+    pump(14.0);
+    const fs::path path(doc.current().path);
+    doc.stop();
+    const double duration = duration_of(path);
+    EXPECT_GT(duration, 6.0) << "speech and the first two seconds of each silence stay";
+    EXPECT_LT(duration, 11.0) << "the rest of the silence is left out";
+}
+
+TEST_F(DocumentTest, IncomingCallIsRecordedUnderTheContactWithPicture) {
+    std::vector<uint8_t> png(1200, 0x42);
+    const uint8_t signature[] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    std::copy(std::begin(signature), std::end(signature), png.begin());
+    std::ofstream(m_world.contacts() / "ada.png", std::ios::binary)
+        .write(reinterpret_cast<const char*>(png.data()), std::streamsize(png.size()));
+    std::ofstream(m_world.contacts() / "ada.vcf")
+        << "BEGIN:VCARD\nVERSION:4.0\nFN:Ada Lovelace\nN:Lovelace;Ada;;;\n"
+           "TEL;TYPE=cell:+44 20 7946 0958\nPHOTO:file://"
+        << (m_world.contacts() / "ada.png").string() << "\nEND:VCARD\n";
+
+    Document& doc = *m_document;
+    doc.set_speaker(true);
+    ASSERT_TRUE(doc.set_auto_record(true));
+    telephony::provide_call(telephony::Incoming, u"020 7946 0958", u"Ada Lovelace");
+    pump(2.0);
+    EXPECT_FALSE(doc.is_recording()) << "a ringing call is not recorded yet";
+    telephony::provide_connect();
+    ASSERT_TRUE(pump(20, [&] { return doc.is_recording(); }));
+    EXPECT_TRUE(doc.is_call_recording());
+    const fs::path path(doc.current().path);
+    EXPECT_EQ(path.parent_path(), m_world.main_folder() / "Incoming");
+    EXPECT_EQ(path.filename().string().rfind("Ada Lovelace ", 0), 0u);
+    uint32_t speakerphone = 0;
+    foundation::read_dword(u"HKEY_LOCAL_MACHINE\\System\\State\\Phone", u"Speakerphone",
+                           speakerphone);
+    EXPECT_EQ(speakerphone, 1u);
+
+    record_for(1.0);
+    ASSERT_TRUE(pump(20, [&] { return doc.call_state(); }));
+    telephony::provide_hang_up();
+    ASSERT_TRUE(pump(20, [&] { return !doc.is_recording(); }));
+    foundation::read_dword(u"HKEY_LOCAL_MACHINE\\System\\State\\Phone", u"Speakerphone",
+                           speakerphone);
+    EXPECT_EQ(speakerphone, 0u);
+    EXPECT_FALSE(m_quit) << "a program not started for the call goes on";
+
+    auto frames = id3_frames(path);
+    EXPECT_EQ(frames["TPE1"], "Ada Lovelace");
+    EXPECT_EQ(frames["TALB"], "Incoming");
+    EXPECT_EQ(frames["APIC"], "image/png 1200");
+    EXPECT_GT(duration_of(path), 0.8);
+    const auto codes = m_events.codes();
+    EXPECT_NE(std::find(codes.begin(), codes.end(), 8), codes.end()) << "call state changed";
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), 4), 1);
+}
+
+TEST_F(DocumentTest, CallsWithoutAutoRecordAndHandMadeRecordings) {
+    Document& doc = *m_document;
+    ASSERT_TRUE(doc.set_auto_record(false));
+    EXPECT_FALSE(doc.record(true, u"", u"", 0)) << "a call recording needs a direction";
+
+    ASSERT_TRUE(doc.record(false, u"", u"", 0));
+    telephony::provide_call(telephony::Outgoing, u"555 0101", u"Bob");
+    telephony::provide_connect();
+    pump(3.0);
+    telephony::provide_hang_up();
+    pump(3.0);
+    EXPECT_TRUE(doc.is_recording()) << "hanging up does not stop a recording started by hand";
+    doc.stop();
+
+    // Started for the call: "call" records it into Outgoing, and the program ends after it.
+    telephony::provide_call(telephony::Outgoing, u"555 0101", u"Bob");
+    telephony::provide_connect();
+    doc.set_exit_after_call(true);
+    doc.command_line(u"call");
+    ASSERT_TRUE(doc.is_recording());
+    EXPECT_EQ(fs::path(doc.current().path).parent_path(), m_world.main_folder() / "Outgoing");
+    EXPECT_EQ(doc.current().artist, u"Bob");
+    pump(3.0);
+    telephony::provide_hang_up();
+    ASSERT_TRUE(pump(20, [&] { return m_quit; }));
+    EXPECT_FALSE(doc.is_recording());
+}
