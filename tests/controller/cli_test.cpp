@@ -1,0 +1,141 @@
+#include "controller/settings.h"
+#include "controller_env.h"
+#include "foundation/registry.h"
+#include "support/watchdog.h"
+
+#include <cstdio>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+
+using controller_test::IsolatedWorld;
+using testing_support::ScopedEnv;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string cli = std::string(QV_BUILD_DIR) + "/bin/quillory-cli";
+const std::string data_dir = std::string(QV_TEST_DATA) + "/controller/";
+
+struct Result {
+    int status{-1};
+    std::string out;
+};
+
+// Runs a shell command line; stdout is captured, stderr goes to stdout when asked.
+Result run(const std::string& command) {
+    Result result;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        std::size_t got;
+        while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+            result.out.append(buffer, got);
+        int status = pclose(pipe);
+        result.status = status >= 0 && (status & 0x7F) == 0 ? (status >> 8) & 0xFF : -1;
+    }
+    return result;
+}
+
+std::string quoted(const std::string& text) {
+    std::string out = "'";
+    for (char c : text)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+std::string first_line(const std::string& text) {
+    return text.substr(0, text.find('\n'));
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    CliTest()
+        : m_audio("QUILLORY_AUDIO", "file"), m_input("QUILLORY_AUDIO_IN", data_dir + "speech.wav"),
+          m_speed("QUILLORY_AUDIO_SPEED", "20") {}
+    testing_support::Watchdog m_watchdog{120};
+    IsolatedWorld m_world;
+    ScopedEnv m_audio, m_input, m_speed;
+};
+
+} // namespace
+
+TEST_F(CliTest, RecordListRenameAndOptions) {
+    Result recorded = run(quoted(cli) + " record --seconds 1.5 --format Mp3High --boost Boost1");
+    ASSERT_EQ(recorded.status, 0) << recorded.out;
+    const fs::path path = first_line(recorded.out);
+    EXPECT_EQ(path.parent_path(), m_world.main_folder());
+    Result rate =
+        run("ffprobe -v error -show_entries stream=bit_rate -of csv=p=0 " + quoted(path.string()));
+    EXPECT_EQ(rate.out, "96000\n");
+    std::u16string format;
+    platform::registry_close();
+    EXPECT_FALSE(foundation::read_string(controller::settings_key(), u"Format", format))
+        << "options change the stored settings only with --save";
+    ASSERT_EQ(run(quoted(cli) + " record --seconds 0.5 --format Mp3Low --save").status, 0);
+    platform::registry_close();
+    EXPECT_TRUE(foundation::read_string(controller::settings_key(), u"Format", format));
+    EXPECT_EQ(format, u"Mp3Low");
+
+    Result listed = run(quoted(cli) + " list");
+    ASSERT_EQ(listed.status, 0);
+    std::istringstream lines(listed.out);
+    std::string line;
+    int count = 0;
+    bool found = false;
+    while (std::getline(lines, line)) {
+        ++count;
+        if (line.rfind(path.string() + "\tRecord\t", 0) == 0) {
+            found = true;
+            EXPECT_NE(line.find("\tRecord\t"), std::string::npos);
+            EXPECT_EQ(line.back(), 'K');
+        }
+    }
+    EXPECT_EQ(count, 2);
+    EXPECT_TRUE(found) << listed.out;
+
+    Result renamed = run(quoted(cli) + " rename " + quoted(path.string()) + " 'Team call'");
+    ASSERT_EQ(renamed.status, 0);
+    EXPECT_EQ(first_line(renamed.out), (m_world.main_folder() / "Record Team call.mp3").string());
+    EXPECT_NE(run(quoted(cli) + " rename /nonexistent.mp3 x 2>&1").status, 0);
+    EXPECT_EQ(run(quoted(cli) + " record --format Mp3Huge 2>&1").status, 2);
+    EXPECT_EQ(run(quoted(cli) + " append 2>&1").status, 2);
+}
+
+TEST_F(CliTest, FullDiskStopsWithTheFileIntact) {
+    // A 48 KiB file-size limit stands in for a full disk.
+    Result full =
+        run("bash -c " +
+            quoted("trap '' XFSZ; ulimit -f 48; exec " + quoted(cli) + " record --seconds 30") +
+            " 2>&1");
+    EXPECT_EQ(full.status, 1);
+    EXPECT_NE(full.out.find("Sorry_no_memory"), std::string::npos) << full.out;
+    const fs::path path = first_line(full.out);
+    ASSERT_TRUE(fs::exists(path));
+    EXPECT_LE(fs::file_size(path), 48u * 1024);
+    Result duration =
+        run("ffprobe -v error -show_entries format=duration -of csv=p=0 " + quoted(path.string()));
+    EXPECT_GT(std::atof(duration.out.c_str()), 3.0) << "what fitted is playable";
+}
+
+TEST_F(CliTest, PhoneSimulatorWritesThePhoneState) {
+    std::ofstream(m_world.contacts() / "ada.vcf")
+        << "BEGIN:VCARD\nVERSION:3.0\nFN:Ada Lovelace\nTEL;TYPE=CELL:+44 20 7946 0958\nEND:VCARD\n";
+    const std::u16string key = u"HKEY_LOCAL_MACHINE\\System\\State\\Phone";
+    ASSERT_EQ(run(quoted(cli) + " phone incoming '020 7946 0958'").status, 0);
+    platform::registry_close();
+    std::u16string name;
+    foundation::read_string(key, u"Caller Name", name);
+    EXPECT_EQ(name, u"Ada Lovelace") << "the contact's name when none is given";
+    EXPECT_EQ(run(quoted(cli) + " phone connect").status, 0);
+    uint32_t status = 0;
+    platform::registry_close();
+    foundation::read_dword(key, u"Status", status);
+    EXPECT_EQ(status, 0x20000000u);
+    EXPECT_EQ(run(quoted(cli) + " phone hangup").status, 0);
+    EXPECT_EQ(run(quoted(cli) + " phone connect 2>&1").status, 1);
+    ASSERT_EQ(run(quoted(cli) + " phone outgoing 5550101 --name Bob").status, 0);
+    platform::registry_close();
+    foundation::read_string(key, u"Caller Name", name);
+    EXPECT_EQ(name, u"Bob");
+    EXPECT_EQ(run(quoted(cli) + " phone ring 2>&1").status, 2);
+}

@@ -1,0 +1,136 @@
+#include "controller/document.h"
+#include "controller/settings.h"
+#include "controller_env.h"
+#include "foundation/active_scheduler.h"
+#include "foundation/registry.h"
+#include "platform/messages.h"
+#include "support/watchdog.h"
+
+#include <chrono>
+#include <fstream>
+#include <gtest/gtest.h>
+
+using namespace controller;
+using controller_test::IsolatedWorld;
+
+TEST(Settings, TablesAndLabel) {
+    EXPECT_EQ(quality_for(u"Mp3Low").sample_rate, 22050);
+    EXPECT_EQ(quality_for(u"Mp3Low").bit_rate, 32000);
+    EXPECT_EQ(quality_for(u"Mp3High").bit_rate, 96000);
+    EXPECT_EQ(quality_for(u"mp3high").bit_rate, 64000) << "names compare exactly";
+    EXPECT_EQ(quality_for(u"").sample_rate, 44100);
+    EXPECT_EQ(boost_gain_for(u"Boost3"), 8);
+    EXPECT_EQ(boost_gain_for(u"boost1"), 1);
+    EXPECT_EQ(boost_gain_for(u"Boost2 "), 1);
+    EXPECT_EQ(format_label(44100, 16, 64000), u"44kHz 16bit 64kbps");
+    EXPECT_EQ(format_label(22050, 16, 0), u"22kHz 16bit");
+    EXPECT_EQ(to_fixed_point(0.5), 524288u);
+    EXPECT_EQ(from_fixed_point(524288), 0.5);
+    EXPECT_EQ(to_fixed_point(1.0), 1048576u);
+    EXPECT_EQ(to_fixed_point(-3), 0u);
+}
+
+TEST(Settings, FirstStartDefaultsAndStoredValues) {
+    IsolatedWorld world;
+    Settings fresh;
+    fresh.load_first();
+    fresh.load_secondary();
+    EXPECT_FALSE(fresh.auto_record);
+    EXPECT_FALSE(fresh.speaker);
+    EXPECT_EQ(fresh.format, u"Mp3Middle");
+    EXPECT_EQ(fresh.boost, u"BoostOff");
+    EXPECT_EQ(fresh.volume, 1.0);
+    EXPECT_EQ(fresh.vas_level, 0.0);
+    EXPECT_FALSE(hardware_speaker_on());
+
+    const auto key = settings_key();
+    EXPECT_EQ(key, u"HKEY_CURRENT_USER\\Software\\Corvane\\Quillory Vozir");
+    foundation::write_dword(key, u"Volume", 524288);
+    foundation::write_string(key, u"Boost", u"boost1");
+    foundation::write_dword(key, u"VasLevel", 0xFFFFFFFF);
+    foundation::write_string(key, u"Speaker", u"not a number");
+    Settings stored;
+    stored.load_first();
+    stored.load_secondary();
+    EXPECT_EQ(stored.volume, 0.5);
+    EXPECT_EQ(boost_gain_for(stored.boost), 1);
+    EXPECT_EQ(stored.vas_level, 1.0) << "an out-of-range threshold is clamped";
+    EXPECT_FALSE(stored.speaker);
+
+    stored.volume = 0.25;
+    stored.speaker = true;
+    stored.save();
+    uint32_t volume = 0, speaker = 0;
+    foundation::read_dword(key, u"Volume", volume);
+    foundation::read_dword(key, u"Speaker", speaker);
+    EXPECT_EQ(volume, 262144u);
+    EXPECT_EQ(speaker, 1u);
+
+    foundation::write_dword(u"HKEY_LOCAL_MACHINE\\System\\State\\Hardware", u"Speaker", 2);
+    EXPECT_TRUE(hardware_speaker_on());
+}
+
+TEST(Settings, DocumentAppliesAndSavesThem) {
+    testing_support::Watchdog watchdog(60);
+    IsolatedWorld world;
+    foundation::write_string(settings_key(), u"Boost", u"Boost2");
+    foundation::write_dword(settings_key(), u"VasLevel", 104857);
+    foundation::write_dword(settings_key(), u"Volume", 786432);
+    foundation::CActiveScheduler scheduler;
+    Document document;
+    EXPECT_NEAR(document.vas_level(), 0.1, 1e-6);
+    EXPECT_EQ(document.settings().boost, u"Boost2");
+    document.load_secondary_things();
+    EXPECT_EQ(document.volume(), 0.75);
+    EXPECT_FALSE(document.settings().auto_record);
+
+    ASSERT_TRUE(document.set_auto_record(true));
+    bool registered = false;
+    for (const auto& notification : platform::registry_notifications())
+        registered =
+            registered || (notification.name == "Quillory Vozir.Call" &&
+                           notification.command.find("quillory\" call") != std::string::npos);
+    EXPECT_TRUE(registered);
+    document.set_volume(0.5);
+    document.set_vas_level(0);
+    document.save_settings();
+    uint32_t value = 0;
+    foundation::read_dword(settings_key(), u"Volume", value);
+    EXPECT_EQ(value, 524288u);
+    foundation::read_dword(settings_key(), u"VasLevel", value);
+    EXPECT_EQ(value, 0u);
+    foundation::read_dword(settings_key(), u"AutoRecord", value);
+    EXPECT_EQ(value, 1u);
+    ASSERT_TRUE(document.set_auto_record(false));
+    EXPECT_TRUE(platform::registry_notifications().empty());
+}
+
+TEST(Settings, BackgroundScanFindsRecordsOneEventEach) {
+    testing_support::Watchdog watchdog(60);
+    IsolatedWorld world;
+    std::filesystem::create_directories(world.main_folder() / "Outgoing");
+    for (auto name : {"a.mp3", "b.wav", "Outgoing/c.MP3", "notes.txt", "empty.mp3"})
+        std::ofstream(world.main_folder() / name)
+            << (std::string(name) == "empty.mp3" ? "" : "data");
+    foundation::CActiveScheduler scheduler;
+    Document document;
+    struct Found : DocumentListener {
+        int events = 0;
+        void on_document_event(const DocumentEvent& event) override {
+            if (event.code == DocumentEvent::RecordFound)
+                ++events;
+        }
+    } found;
+    document.add_listener(&found);
+    document.load_secondary_things();
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (document.scanning() && std::chrono::steady_clock::now() < end) {
+        platform::Message message;
+        while (platform::peek_message(message))
+            platform::dispatch_message(message);
+        platform::wait_message(2);
+    }
+    EXPECT_EQ(found.events, 3);
+    EXPECT_EQ(document.records().size(), 3u);
+    document.remove_listener(&found);
+}
