@@ -235,6 +235,7 @@ SingleInstance::Claim SingleInstance::claim(const std::u16string& text) {
         set_timeouts(socket_fd, hand_over_timeout_ms);
         std::string message = frame(text);
         bool sent = write_fully(socket_fd, message.data(), message.size());
+        shutdown(socket_fd, SHUT_WR);
         char answer = 0;
         if (sent)
             read_fully(socket_fd, &answer, 1);
@@ -312,8 +313,9 @@ bool SingleInstance::send_raw(const std::string& path, const std::string& bytes,
         return false;
     set_timeouts(fd, timeout_ms);
     char answer = 0;
-    bool acknowledged = write_fully(fd, bytes.data(), bytes.size()) && read_fully(fd, &answer, 1) &&
-                        answer == acknowledgement;
+    bool written = write_fully(fd, bytes.data(), bytes.size());
+    shutdown(fd, SHUT_WR);
+    bool acknowledged = written && read_fully(fd, &answer, 1) && answer == acknowledgement;
     close(fd);
     return acknowledged;
 }

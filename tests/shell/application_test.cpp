@@ -1,0 +1,218 @@
+#include "platform/clock.h"
+#include "platform/messages.h"
+#include "platform/single_instance.h"
+#include "shell/application.h"
+#include "shell/key_codes.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+using namespace shell;
+using platform::LParam;
+
+namespace {
+
+LParam point(int x, int y) {
+    return LParam((uint32_t(uint16_t(y)) << 16) | uint16_t(x));
+}
+
+struct RecordingForms : FormHost {
+    std::vector<PenEvent> pens;
+    std::vector<KeyEvent> keys;
+    std::u16string typed;
+    std::vector<double> steps;
+    bool update(double seconds) override {
+        steps.push_back(seconds);
+        return false;
+    }
+    void paint(platform::PixelBuffer&) override {}
+    void pen(const PenEvent& event) override { pens.push_back(event); }
+    void key(const KeyEvent& event) override { keys.push_back(event); }
+    void text(char16_t c) override { typed.push_back(c); }
+    bool empty() const override { return false; }
+    void invalidate_all() override {}
+};
+
+struct RecordingDelegate : ApplicationListener {
+    std::vector<std::u16string> command_lines;
+    bool allow_close{false};
+    bool consume_keys{false};
+    int background{0}, foreground{0};
+    void on_other_instance_started(const std::u16string& line) override {
+        command_lines.push_back(line);
+    }
+    bool may_close() override { return allow_close; }
+    void on_went_to_background() override { ++background; }
+    void on_came_to_foreground() override { ++foreground; }
+    bool on_key_event(const KeyEvent&) override { return consume_keys; }
+};
+
+class ApplicationWindow : public ::testing::Test {
+protected:
+    ApplicationWindow()
+        : config("XDG_CONFIG_HOME", folder.path().string()),
+          application(u"Quillory Vozir", Application::Options{false}) {
+        auto owned = std::make_unique<RecordingForms>();
+        forms = owned.get();
+        application.set_forms(std::move(owned));
+        application.set_delegate(&delegate);
+    }
+    ~ApplicationWindow() override {
+        platform::Message message;
+        while (platform::peek_message(message)) {
+        }
+    }
+    platform::LResult send(uint32_t message, platform::WParam wparam, LParam lparam) {
+        return platform::send_message(application.game().window(), message, wparam, lparam);
+    }
+    void pump() {
+        platform::Message message;
+        while (
+            platform::peek_message(message, application.game().window(), platform::WM_USER, 0xFFFF))
+            platform::dispatch_message(message);
+    }
+
+    testing_support::TempDir folder;
+    testing_support::ScopedEnv config;
+    RecordingDelegate delegate;
+    Application application;
+    RecordingForms* forms{nullptr};
+};
+
+} // namespace
+
+TEST_F(ApplicationWindow, PenIsCapturedFromDownToUp) {
+    send(platform::WM_MOUSEMOVE, 0, point(1, 1)); // hovering is not a pen
+    send(platform::WM_LBUTTONDOWN, 1, point(10, 20));
+    send(platform::WM_MOUSEMOVE, 1, point(-5, 300));
+    send(platform::WM_LBUTTONUP, 0, point(30, 40));
+    send(platform::WM_MOUSEMOVE, 0, point(31, 41));
+    ASSERT_EQ(forms->pens.size(), 3u);
+    EXPECT_EQ(forms->pens[0].kind, PenEvent::Kind::Down);
+    EXPECT_EQ(forms->pens[0].x, 10);
+    EXPECT_EQ(forms->pens[0].y, 20);
+    EXPECT_EQ(forms->pens[1].kind, PenEvent::Kind::Move);
+    EXPECT_EQ(forms->pens[1].x, -5);
+    EXPECT_EQ(forms->pens[1].y, 300);
+    EXPECT_EQ(forms->pens[2].kind, PenEvent::Kind::Up);
+    EXPECT_EQ(forms->pens[2].x, 30);
+    EXPECT_EQ(forms->pens[2].y, 40);
+    EXPECT_FALSE(forms->pens[2].cancelled);
+}
+
+TEST_F(ApplicationWindow, LosingTheCaptureCancelsThePen) {
+    send(platform::WM_LBUTTONDOWN, 1, point(10, 20));
+    send(platform::WM_ACTIVATE, platform::WA_INACTIVE, 0);
+    ASSERT_EQ(forms->pens.size(), 2u);
+    EXPECT_EQ(forms->pens[1].kind, PenEvent::Kind::Up);
+    EXPECT_TRUE(forms->pens[1].cancelled);
+    EXPECT_EQ(forms->pens[1].x, GameBase::no_point);
+    EXPECT_EQ(forms->pens[1].y, GameBase::no_point);
+    EXPECT_TRUE(application.game().in_background());
+    EXPECT_EQ(delegate.background, 1);
+    send(platform::WM_LBUTTONUP, 0, point(1, 1)); // no capture left: no second up
+    send(platform::WM_CANCELMODE, 0, 0);
+    EXPECT_EQ(forms->pens.size(), 2u);
+    send(platform::WM_ACTIVATE, platform::WA_ACTIVE, 0);
+    EXPECT_FALSE(application.game().in_background());
+    EXPECT_EQ(delegate.foreground, 1);
+}
+
+TEST_F(ApplicationWindow, KeysCarryRepeatAndGoToDelegateFirst) {
+    send(platform::WM_KEYDOWN, 27, 1);
+    send(platform::WM_KEYDOWN, 27, 0x40000001);
+    send(platform::WM_KEYUP, 27, LParam(int32_t(0xC0000001u)));
+    ASSERT_EQ(forms->keys.size(), 3u);
+    EXPECT_EQ(forms->keys[0].code, uint32_t(KeyCode::Backspace));
+    EXPECT_TRUE(forms->keys[0].pressed);
+    EXPECT_TRUE(forms->keys[0].first_press);
+    EXPECT_FALSE(forms->keys[1].first_press);
+    EXPECT_FALSE(forms->keys[2].pressed);
+    EXPECT_TRUE(forms->keys[2].first_press);
+    delegate.consume_keys = true;
+    send(platform::WM_KEYDOWN, 'A', 1);
+    EXPECT_EQ(forms->keys.size(), 3u);
+    send(platform::WM_CHAR, 31, 1);
+    send(platform::WM_CHAR, u'\u00e9', 1);
+    EXPECT_EQ(forms->typed, u"\u00e9");
+}
+
+TEST_F(ApplicationWindow, CopiedCommandLinesArriveInOrderThroughThePostedMessage) {
+    auto copy = [&](const std::u16string& text) {
+        std::string bytes = platform::SingleInstance::frame(text).substr(8);
+        platform::CopyData data{0, uint32_t(bytes.size()), bytes.data()};
+        return send(platform::WM_COPYDATA, 0, LParam(reinterpret_cast<intptr_t>(&data)));
+    };
+    EXPECT_EQ(copy(u"call"), 1);
+    EXPECT_EQ(copy(u"%CommandLineEmpty%"), 1);
+    EXPECT_EQ(copy(u"record \u00e9"), 1);
+    EXPECT_TRUE(delegate.command_lines.empty()); // handled later, from the loop
+    pump();
+    EXPECT_EQ(delegate.command_lines,
+              (std::vector<std::u16string>{u"call", u"", u"record \u00e9"}));
+}
+
+TEST_F(ApplicationWindow, CloseAsksTheDelegateAndThenQuits) {
+    send(platform::WM_CLOSE, 0, 0);
+    EXPECT_TRUE(platform::is_window(application.game().window()));
+    delegate.allow_close = true;
+    platform::WindowHandle window = application.game().window();
+    send(platform::WM_CLOSE, 0, 0);
+    EXPECT_FALSE(platform::is_window(window));
+    platform::Message message;
+    ASSERT_TRUE(platform::peek_message(message, 0, platform::WM_QUIT, platform::WM_QUIT));
+    EXPECT_EQ(message.message, uint32_t(platform::WM_QUIT));
+}
+
+TEST_F(ApplicationWindow, WindowTimerUpdatesOnlyInWindowedForeground) {
+    platform::use_fake_clock(true, 1000);
+    send(platform::WM_TIMER, GameBase::window_timer_id, 0);
+    platform::advance_fake_clock(40);
+    send(platform::WM_TIMER, GameBase::window_timer_id, 0);
+    application.game().set_idle_until_input();
+    send(platform::WM_TIMER, GameBase::window_timer_id, 0);
+    send(platform::WM_KEYDOWN, 'A', 1); // input ends the idle state
+    platform::advance_fake_clock(5000);
+    send(platform::WM_TIMER, GameBase::window_timer_id, 0);
+    platform::use_fake_clock(false);
+    ASSERT_EQ(forms->steps.size(), 3u);
+    EXPECT_DOUBLE_EQ(forms->steps[1], 0.04);
+    EXPECT_DOUBLE_EQ(forms->steps[2], 0.1);
+}
+
+TEST(FrameStep, ElapsedTimeIsClamped) {
+    EXPECT_DOUBLE_EQ(frame_seconds(1000, 1000), 0.001);
+    EXPECT_DOUBLE_EQ(frame_seconds(1001, 1000), 0.001);
+    EXPECT_DOUBLE_EQ(frame_seconds(1050, 1000), 0.05);
+    EXPECT_DOUBLE_EQ(frame_seconds(1100, 1000), 0.1);
+    EXPECT_DOUBLE_EQ(frame_seconds(900000, 1000), 0.1);
+    EXPECT_DOUBLE_EQ(frame_seconds(5, 0xFFFFFFFBu), 0.01); // across the tick counter's wrap
+}
+
+TEST(ClientRect, HeaderAndReserveFollowTheScreen) {
+    ScreenInfo screen{480, 640, 0, 0, 0, 192};
+    EXPECT_EQ(client_rect_for(screen, false, true, false, 480, 640), (ClientRect{0, 0, 480, 640}));
+    EXPECT_EQ(client_rect_for(screen, true, true, false, 0, 0), (ClientRect{0, 52, 480, 588}));
+    EXPECT_EQ(client_rect_for(screen, true, false, false, 0, 0), (ClientRect{0, 0, 480, 588}));
+    screen.dots_per_inch = 96;
+    EXPECT_EQ(client_rect_for(screen, true, true, false, 0, 0), (ClientRect{0, 26, 480, 614}));
+    screen.width = 240;
+    screen.height = 320;
+    EXPECT_EQ(client_rect_for(screen, true, true, true, 0, 0), (ClientRect{0, 27, 240, 293}));
+    screen.width = 300;
+    EXPECT_EQ(client_rect_for(screen, true, true, true, 0, 0), (ClientRect{0, 0, 300, 320}));
+}
+
+TEST(ApplicationDeathTest, SecondApplicationIsFatal) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    testing_support::TempDir folder;
+    testing_support::ScopedEnv config("XDG_CONFIG_HOME", folder.path().string());
+    EXPECT_EXIT(
+        {
+            Application first(u"A", Application::Options{false});
+            Application second(u"B", Application::Options{false});
+        },
+        ::testing::ExitedWithCode(0), "");
+}

@@ -1,0 +1,278 @@
+#include "platform/clock.h"
+#include "platform/messages.h"
+#include "platform/single_instance.h"
+#include "support/temp_dir.h"
+#include "support/watchdog.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <spawn.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+using platform::SingleInstance;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string class_name = "ZuzivirClass_Quillory Vozir";
+
+fs::path make_private(const fs::path& path) {
+    fs::create_directories(path);
+    chmod(path.c_str(), 0700);
+    return path;
+}
+
+// A window on this thread that keeps the command lines it is given.
+struct Receiver {
+    std::vector<std::u16string> lines;
+    platform::WindowHandle window =
+        platform::create_window([this](platform::WindowHandle, uint32_t message, platform::WParam,
+                                       platform::LParam lparam) -> platform::LResult {
+            if (message != platform::WM_COPYDATA)
+                return 0;
+            const auto* data = reinterpret_cast<const platform::CopyData*>(lparam);
+            const auto* bytes = static_cast<const uint8_t*>(data->bytes);
+            std::u16string text;
+            for (uint32_t i = 0; i + 1 < data->size; i += 2)
+                text.push_back(char16_t(bytes[i] | bytes[i + 1] << 8));
+            lines.push_back(text);
+            return 1;
+        });
+    ~Receiver() { platform::destroy_window(window); }
+};
+
+// Runs `work` on another thread while this thread serves its window; returns work's result.
+template <typename Work> auto serve_while(Work work) {
+    std::atomic<bool> done{false};
+    decltype(work()) result{};
+    std::thread worker([&] {
+        result = work();
+        done = true;
+    });
+    while (!done) {
+        platform::Message message;
+        while (platform::peek_message(message))
+            platform::dispatch_message(message);
+        platform::sleep_ms(1);
+    }
+    worker.join();
+    return result;
+}
+
+std::string frame_with_size(uint32_t size, const std::string& payload) {
+    std::string bytes = "QVCL";
+    for (int i = 0; i < 4; ++i)
+        bytes.push_back(char((size >> (8 * i)) & 0xFF));
+    return bytes + payload;
+}
+
+} // namespace
+
+TEST(SingleInstanceFolder, UsesOnlyAPrivateRuntimeFolder) {
+    testing_support::TempDir root;
+    testing_support::ScopedEnv tmp("TMPDIR", make_private(root / "tmp").string());
+    fs::path fallback = root / "tmp" / ("quillory-" + std::to_string(geteuid()));
+
+    fs::path good = make_private(root / "runtime");
+    {
+        testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", good.string());
+        EXPECT_EQ(platform::private_runtime_directory(), good.string());
+    }
+    fs::path open = root / "open";
+    fs::create_directories(open);
+    chmod(open.c_str(), 0755);
+    fs::path link = root / "link";
+    fs::create_directory_symlink(good, link);
+    for (const fs::path& bad : {open, link, root / "missing"}) {
+        testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", bad.string());
+        EXPECT_EQ(platform::private_runtime_directory(), fallback.string()) << bad;
+        struct stat info {};
+        ASSERT_EQ(lstat(fallback.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0700u);
+    }
+    // A fallback folder that someone made readable to others is not used.
+    chmod(fallback.c_str(), 0755);
+    testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", open.string());
+    EXPECT_EQ(platform::private_runtime_directory(), "");
+    SingleInstance guard(class_name);
+    EXPECT_EQ(guard.claim(u"record"), SingleInstance::Claim::Unguarded);
+}
+
+TEST(SingleInstanceFolder, FileNamesAreSanitised) {
+    EXPECT_EQ(platform::file_name_for("ZuzivirClass_Quillory Vozir"),
+              "ZuzivirClass_Quillory_Vozir");
+    EXPECT_EQ(platform::file_name_for("../x/y"), "_.._x_y");
+    EXPECT_EQ(platform::file_name_for(""), "_");
+}
+
+TEST(SingleInstanceSocket, HandsOverWellFormedTextsAndIgnoresTheRest) {
+    testing_support::Watchdog watchdog(30);
+    testing_support::TempDir root;
+    testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", make_private(root / "run").string());
+    Receiver receiver;
+    SingleInstance primary(class_name);
+    ASSERT_EQ(primary.claim(u""), SingleInstance::Claim::Primary);
+    ASSERT_TRUE(primary.listen(receiver.window));
+    primary.release_lock();
+    struct stat info {};
+    ASSERT_EQ(lstat(primary.socket_path().c_str(), &info), 0);
+    EXPECT_TRUE(S_ISSOCK(info.st_mode));
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    const std::string path = primary.socket_path();
+    const std::string rejected[] = {
+        "QVCX" + SingleInstance::frame(u"record").substr(4),        // wrong magic
+        frame_with_size(3, "abc"),                                  // odd size
+        frame_with_size(SingleInstance::max_message_bytes + 2, ""), // too large
+        frame_with_size(0xFFFFFFFEu, ""),                           // far too large
+        frame_with_size(20, "short"),                               // ends early
+        "QV",                                                       // no header
+    };
+    for (const auto& bytes : rejected)
+        EXPECT_FALSE(serve_while([&] { return SingleInstance::send_raw(path, bytes, 5000); }));
+    EXPECT_TRUE(receiver.lines.empty());
+
+    std::u16string longest(SingleInstance::max_message_bytes / 2, u'x');
+    EXPECT_TRUE(serve_while(
+        [&] { return SingleInstance::send_raw(path, SingleInstance::frame(longest), 5000); }));
+    SingleInstance later(class_name);
+    auto claim = serve_while([&] { return later.claim(u"record"); });
+    EXPECT_EQ(claim, SingleInstance::Claim::HandedOver);
+    EXPECT_FALSE(later.holds_lock());
+    ASSERT_EQ(receiver.lines.size(), 2u);
+    EXPECT_EQ(receiver.lines[0], longest);
+    EXPECT_EQ(receiver.lines[1], u"record");
+}
+
+TEST(SingleInstanceSocket, StaleSocketOfAnEndedInstanceIsReplaced) {
+    testing_support::TempDir root;
+    testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", make_private(root / "run").string());
+    Receiver receiver;
+    std::string path;
+    {
+        SingleInstance first(class_name);
+        ASSERT_EQ(first.claim(u""), SingleInstance::Claim::Primary);
+        ASSERT_TRUE(first.listen(receiver.window));
+        path = first.socket_path();
+    }
+    // A socket file with nobody listening, as a crash leaves it.
+    int fd = open((path).c_str(), O_CREAT | O_WRONLY, 0600);
+    close(fd);
+    SingleInstance second(class_name);
+    EXPECT_EQ(second.claim(u"call"), SingleInstance::Claim::Primary);
+    EXPECT_TRUE(second.listen(receiver.window));
+}
+
+namespace {
+
+struct Child {
+    pid_t pid{-1};
+    int stderr_fd{-1};
+};
+
+Child spawn(const std::vector<std::string>& arguments, bool capture_stderr) {
+    std::vector<char*> argv;
+    for (const auto& a : arguments)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    int pipe_fds[2] = {-1, -1};
+    if (capture_stderr) {
+        EXPECT_EQ(pipe2(pipe_fds, O_CLOEXEC), 0);
+        posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 2);
+    }
+    Child child;
+    EXPECT_EQ(posix_spawn(&child.pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    if (capture_stderr) {
+        close(pipe_fds[1]);
+        child.stderr_fd = pipe_fds[0];
+    }
+    return child;
+}
+
+// Reads the child's standard error until `wanted` appears or the time runs out.
+bool read_until(int fd, std::string& seen, const std::string& wanted, int timeout_ms) {
+    uint32_t start = platform::tick_count();
+    while (seen.find(wanted) == std::string::npos) {
+        int left = timeout_ms - int(platform::tick_count() - start);
+        if (left <= 0)
+            return false;
+        pollfd wait{fd, POLLIN, 0};
+        if (poll(&wait, 1, left) <= 0)
+            return false;
+        char buffer[512];
+        ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got <= 0)
+            return false;
+        seen.append(buffer, size_t(got));
+    }
+    return true;
+}
+
+int wait_exit(pid_t pid, int timeout_ms) {
+    uint32_t start = platform::tick_count();
+    for (;;) {
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        if (int(platform::tick_count() - start) > timeout_ms) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        platform::sleep_ms(5);
+    }
+}
+
+} // namespace
+
+TEST(SingleInstanceProgram, SecondStartHandsItsWordToTheRunningInstance) {
+    testing_support::Watchdog watchdog(60);
+    testing_support::TempDir root;
+    testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", make_private(root / "run").string());
+    testing_support::ScopedEnv config("XDG_CONFIG_HOME", (root / "config").string());
+    testing_support::ScopedEnv video("SDL_VIDEODRIVER", "offscreen");
+    testing_support::ScopedEnv audio("SDL_AUDIODRIVER", "dummy");
+    testing_support::ScopedEnv trace("QUILLORY_TRACE_HANDOVER", "1");
+    const std::string program = std::string(QV_BUILD_DIR) + "/bin/quillory";
+    ASSERT_TRUE(fs::exists(program));
+
+    Child first = spawn({program}, true);
+    fs::path socket = root / "run" / "ZuzivirClass_Quillory_Vozir.socket";
+    uint32_t start = platform::tick_count();
+    while (!fs::exists(socket) && platform::tick_count() - start < 20000)
+        platform::sleep_ms(10);
+    ASSERT_TRUE(fs::exists(socket));
+
+    std::string seen;
+    for (const auto& [word, expected] :
+         {std::pair<std::string, std::string>{"record", "command line: \"record\""},
+          {"", "command line: \"\""},
+          {"call", "command line: \"call\""}}) {
+        std::vector<std::string> arguments{program};
+        if (!word.empty())
+            arguments.push_back(word);
+        uint32_t began = platform::tick_count();
+        Child second = spawn(arguments, false);
+        EXPECT_EQ(wait_exit(second.pid, 10000), 0) << word;
+        EXPECT_LT(platform::tick_count() - began, 5000u) << word;
+        EXPECT_TRUE(read_until(first.stderr_fd, seen, expected, 10000)) << seen;
+    }
+    kill(first.pid, SIGTERM); // SDL turns it into a close request
+    EXPECT_EQ(wait_exit(first.pid, 10000), 0);
+    close(first.stderr_fd);
+    EXPECT_FALSE(fs::exists(socket));
+}
