@@ -1,6 +1,7 @@
 #include "audio/boost_stage.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 
@@ -44,6 +45,7 @@ void BoostStage::reset() {
     std::lock_guard guard(lock());
     m_carry = AudioBlock{};
     m_last_peak = 0;
+    forget_scan();
 }
 
 BoostStage::Point BoostStage::point(int index) const {
@@ -92,41 +94,65 @@ void BoostStage::apply(int16_t* samples, size_t from, size_t wave_start, size_t 
         samples[i] = scale(samples[i], new_gain);
 }
 
+void BoostStage::forget_scan() {
+    m_base = 0;
+    m_store = 0;
+    m_greater_left.clear();
+    m_greater_right.clear();
+    m_stack.clear();
+    m_walk = 0;
+    m_best_end = -1;
+    m_best_width = -1;
+}
+
 size_t BoostStage::gain_pass(int16_t* x, size_t count, int rate) {
-    if (rate <= 0)
+    if (rate <= 0) {
+        forget_scan();
         return count;
+    }
     const int64_t window = rate / 10;
     const int64_t n = int64_t(count);
+    const int64_t base = m_base;
+    const int64_t unknown = INT64_MAX;
+
+    // Extend the scan over the samples that are new since the last pass: for each, the nearest
+    // strictly larger magnitude on its left, and (as larger ones arrive) on its right. The
+    // vectors may still hold final samples before the carry (from m_store on).
+    const int64_t skip = base - m_store;
+    int64_t scanned = int64_t(m_greater_left.size()) - skip;
+    m_greater_left.resize(size_t(skip + n));
+    m_greater_right.resize(size_t(skip + n));
+    int64_t* greater_left = m_greater_left.data() + skip;
+    int64_t* greater_right = m_greater_right.data() + skip;
+    for (int64_t i = scanned; i < n; ++i) {
+        int32_t magnitude = x[i] < 0 ? -int32_t(x[i]) : int32_t(x[i]);
+        greater_right[i] = unknown;
+        while (!m_stack.empty() && m_stack.back().magnitude < magnitude) {
+            int64_t at = m_stack.back().position - base;
+            if (at >= 0)
+                greater_right[at] = base + i;
+            m_stack.pop_back();
+        }
+        int64_t left = -1;
+        if (!m_stack.empty()) {
+            const Pending& top = m_stack.back();
+            if (top.magnitude > magnitude)
+                left = top.position;
+            else if (top.position >= base)
+                left = greater_left[top.position - base];
+        }
+        greater_left[i] = left;
+        m_stack.push_back({base + i, magnitude});
+    }
+    auto magnitude_at = [x](int64_t i) { return x[i] < 0 ? -int32_t(x[i]) : int32_t(x[i]); };
+
     const int64_t limit = n - window;
     if (limit <= 0 || window <= 0)
         return 0;
 
-    m_magnitude.resize(count);
-    m_greater_left.resize(count);
-    m_greater_right.resize(count);
-    for (int64_t i = 0; i < n; ++i)
-        m_magnitude[i] = x[i] < 0 ? -int32_t(x[i]) : int32_t(x[i]);
-    // Nearest strictly larger magnitude on each side (-1 / n when there is none).
-    m_stack.clear();
-    for (int64_t i = 0; i < n; ++i) {
-        while (!m_stack.empty() && m_magnitude[m_stack.back()] <= m_magnitude[i])
-            m_stack.pop_back();
-        m_greater_left[i] = m_stack.empty() ? -1 : m_stack.back();
-        m_stack.push_back(int32_t(i));
-    }
-    m_stack.clear();
-    for (int64_t i = n - 1; i >= 0; --i) {
-        while (!m_stack.empty() && m_magnitude[m_stack.back()] <= m_magnitude[i])
-            m_stack.pop_back();
-        m_greater_right[i] = m_stack.empty() ? int32_t(n) : m_stack.back();
-        m_stack.push_back(int32_t(i));
-    }
-
     int64_t region = 0; // first sample after the last anchor's half-wave
     bool anchored = false;
-    int64_t best_end = -1;
-    int64_t best_width = -1;
-    int64_t i = 0;
+    int64_t i = std::max<int64_t>(m_walk - base, 0);
     while (i < n) {
         if (x[i] == 0) {
             ++i;
@@ -134,34 +160,60 @@ size_t BoostStage::gain_pass(int16_t* x, size_t count, int rate) {
         }
         int64_t start = i, end = i + 1, peak = i;
         while (end < n && x[end] != 0 && (x[end] > 0) == (x[start] > 0)) {
-            if (m_magnitude[end] > m_magnitude[peak])
+            if (magnitude_at(end) > magnitude_at(peak))
                 peak = end;
             ++end;
         }
         if (end >= n || end > limit)
             break;
-        int64_t left = m_greater_left[peak];
-        int64_t right = m_greater_right[peak];
+        int64_t left = greater_left[peak] - base;
+        int64_t right = greater_right[peak] == unknown ? n : greater_right[peak] - base;
         bool dominates = (left < region || peak - left > window) && right - peak > window;
         if (dominates) {
-            apply(x, size_t(region), size_t(start), size_t(end), anchor_gain(m_magnitude[peak]));
-            m_last_peak = x[peak] < 0 ? -m_magnitude[peak] : m_magnitude[peak];
+            int32_t magnitude = magnitude_at(peak);
+            int32_t value = x[peak];
+            apply(x, size_t(region), size_t(start), size_t(end), anchor_gain(magnitude));
+            m_last_peak = value < 0 ? -magnitude : magnitude;
             region = end;
             anchored = true;
-        } else if (!anchored) {
+            m_best_end = -1;
+            m_best_width = -1;
+        } else {
             int64_t width = std::min(right, n) - std::max<int64_t>(left, -1);
-            if (width > best_width) {
-                best_width = width;
-                best_end = end;
+            if (width > m_best_width) {
+                m_best_width = width;
+                m_best_end = base + end;
             }
         }
         i = end;
     }
-    if (anchored)
-        return size_t(region);
-    if (n > rate)
-        return size_t(best_end >= 0 ? best_end : n);
-    return 0;
+    m_walk = base + i;
+
+    int64_t final_samples = 0;
+    if (anchored) {
+        final_samples = region;
+    } else if (n > rate) {
+        final_samples = m_best_end >= 0 ? m_best_end - base : n;
+        m_best_end = -1;
+        m_best_width = -1;
+    }
+    if (final_samples > 0) {
+        // The carry now starts after the final samples.
+        m_base = base + final_samples;
+        // Final samples are dropped from the vectors only now and then, so that a long carry
+        // is not moved on every pass.
+        int64_t dropped = m_base - m_store;
+        if (dropped > int64_t(m_greater_left.size()) / 2) {
+            m_greater_left.erase(m_greater_left.begin(), m_greater_left.begin() + dropped);
+            m_greater_right.erase(m_greater_right.begin(), m_greater_right.begin() + dropped);
+            m_store = m_base;
+        }
+        auto kept = std::find_if(m_stack.begin(), m_stack.end(),
+                                 [this](const Pending& p) { return p.position >= m_base; });
+        m_stack.erase(m_stack.begin(), kept);
+        m_walk = std::max(m_walk, m_base);
+    }
+    return size_t(final_samples);
 }
 
 void BoostStage::boost(AudioBlock& out, const AudioBlock& in) {
@@ -194,6 +246,7 @@ void BoostStage::on_data(const AudioBlock& in) {
         AudioBlock held = m_carry;
         m_carry = AudioBlock{};
         m_last_peak = 0;
+        forget_scan();
         push(output(), held);
     }
     if (!boosted) {
@@ -211,6 +264,7 @@ void BoostStage::process(AudioBlock& out, const AudioBlock& in) {
     if (!m_carry.empty() && (!boosted || !m_carry.same_format(in))) {
         m_carry = AudioBlock{};
         m_last_peak = 0;
+        forget_scan();
     }
     if (boosted)
         boost(out, in);

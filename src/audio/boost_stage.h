@@ -56,11 +56,24 @@ private:
     Point m_points[3]{{750, 750}, {2000, 2000}, {30000, 30000}};
     AudioBlock m_carry;
     int32_t m_last_peak{0};
-    // Scratch for the pass, kept to avoid allocating per block.
-    std::vector<int32_t> m_magnitude;
-    std::vector<int32_t> m_greater_left;
-    std::vector<int32_t> m_greater_right;
-    std::vector<int32_t> m_stack;
+    // Forgets what the pass learnt about the carry (when the carry is dropped or passed on).
+    void forget_scan();
+
+    // What earlier passes learnt about the samples still in the carry, so that each pass looks
+    // only at the new samples. Positions count samples since the scan began; the carry starts
+    // at position m_base, index 0 of the vectors is position m_store.
+    struct Pending {
+        int64_t position;
+        int32_t magnitude;
+    };
+    int64_t m_base{0};
+    int64_t m_store{0};
+    std::vector<int64_t> m_greater_left;  // nearest strictly larger to the left, or -1
+    std::vector<int64_t> m_greater_right; // nearest strictly larger to the right, or kUnknown
+    std::vector<Pending> m_stack;         // samples still waiting for a larger one on the right
+    int64_t m_walk{0};                    // where the half-wave walk goes on
+    int64_t m_best_end{-1};
+    int64_t m_best_width{-1};
 };
 
 } // namespace audio

@@ -25,7 +25,10 @@ enum State : int32_t { Idle = 0, Playing = 1, Draining = 2 };
 
 class PlayerPCMImpl : public foundation::Thread {
 public:
-    explicit PlayerPCMImpl(PlayerPCM& owner) : m_owner(owner) { foundation::Thread::start(); }
+    explicit PlayerPCMImpl(PlayerPCM& owner) : m_owner(owner) {
+        set_priority(1);
+        foundation::Thread::start();
+    }
     ~PlayerPCMImpl() override {
         request_stop();
         m_ready.wait();
@@ -111,7 +114,6 @@ private:
 };
 
 void PlayerPCMImpl::run() {
-    set_priority(1);
     m_window = create_window([](WindowHandle, uint32_t, WParam, LParam) -> LResult { return 0; });
     m_ready.set();
     Message message;

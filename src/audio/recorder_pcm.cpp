@@ -92,6 +92,7 @@ RecorderPCMImpl::RecorderPCMImpl(int channels_, int rate_, int bits_, RecorderPC
         m_headers[i].data = m_buffers[i].data();
         m_headers[i].buffer_length = m_buffer_size;
     }
+    set_priority(1);
     foundation::Thread::start();
     // The device's messages go to a window of the capture thread.
     m_window_ready.wait();
@@ -201,7 +202,6 @@ void RecorderPCMImpl::run() {
             create_window([](WindowHandle, uint32_t, WParam, LParam) -> LResult { return 0; });
     }
     m_window_ready.set();
-    set_priority(1);
     while (!stop_requested()) {
         {
             std::lock_guard guard(m_lock);
