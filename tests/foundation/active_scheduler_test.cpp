@@ -272,21 +272,25 @@ TEST_F(ActiveSchedulerDeathTest, ProtocolViolationsEndTheProcessWithCodeZero) {
             Probe probe(log, 1);
             probe.notify();
         },
-        ::testing::ExitedWithCode(0), "");
+        ::testing::ExitedWithCode(0),
+        "Gluck: Active object [0-9]+ is not active @ CActiveScheduler::notify\\(\\)");
     EXPECT_EXIT(
         {
             Probe probe(log, 1);
             probe.set_active();
             probe.set_active();
         },
-        ::testing::ExitedWithCode(0), "");
+        ::testing::ExitedWithCode(0),
+        "Gluck: Object [0-9]+ is already active @ CActiveScheduler::set_active\\(\\)");
     EXPECT_EXIT(
         {
             Bare bare;
             bare.set_active();
         },
-        ::testing::ExitedWithCode(0), "");
-    EXPECT_EXIT({ CActiveScheduler second; }, ::testing::ExitedWithCode(0), "");
+        ::testing::ExitedWithCode(0),
+        "Gluck: Active object [0-9]+ is already active @ CActive::~CActive\\(\\)");
+    EXPECT_EXIT({ CActiveScheduler second; }, ::testing::ExitedWithCode(0),
+                "Gluck: Singleton is already instantiated");
 }
 
 TEST(ActiveSchedulerLifetimeDeathTest, DestroyingWithArmedObjectsIsFatal) {
@@ -299,5 +303,7 @@ TEST(ActiveSchedulerLifetimeDeathTest, DestroyingWithArmedObjectsIsFatal) {
             probe->set_active();
             delete scheduler;
         },
-        ::testing::ExitedWithCode(0), "");
+        ::testing::ExitedWithCode(0),
+        "Gluck: Some active objects still live while scheduler is terminating "
+        "active_counter=1 @ \n");
 }

@@ -214,5 +214,6 @@ TEST(ApplicationDeathTest, SecondApplicationIsFatal) {
             Application first(u"A", Application::Options{false});
             Application second(u"B", Application::Options{false});
         },
-        ::testing::ExitedWithCode(0), "");
+        ::testing::ExitedWithCode(0),
+        "Gluck: Singleton is already instantiated @ Singleton::Singleton\\(\\)");
 }
