@@ -7,6 +7,7 @@
 #include FT_SYNTHESIS_H
 
 #include <algorithm>
+#include <cstdlib>
 #include <mutex>
 #include <unordered_map>
 
@@ -40,8 +41,12 @@ std::string trimmed(const std::string& text) {
 
 bool match_font(const FontRequest& request, FontFile& file) {
     std::lock_guard lock(g_mutex);
-    if (!g_fontconfig_ready)
+    if (!g_fontconfig_ready) {
         g_fontconfig_ready = FcInit() == FcTrue;
+        // Releases the configuration FcInit loaded; every pattern here is freed at once.
+        if (g_fontconfig_ready)
+            std::atexit(FcFini);
+    }
     if (!g_fontconfig_ready)
         return false;
     FcPattern* pattern = FcPatternCreate();
