@@ -155,6 +155,33 @@ TEST(SingleInstanceSocket, HandsOverWellFormedTextsAndIgnoresTheRest) {
     EXPECT_EQ(receiver.lines[1], u"record");
 }
 
+TEST(SingleInstanceSocket, StartDuringStartUpWaitsForTheListener) {
+    testing_support::Watchdog watchdog(30);
+    testing_support::TempDir root;
+    testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", make_private(root / "run").string());
+    Receiver receiver;
+    SingleInstance first(class_name);
+    ASSERT_EQ(first.claim(u""), SingleInstance::Claim::Primary);
+    std::atomic<int> outcome{-1};
+    std::thread second([&] {
+        SingleInstance later(class_name);
+        outcome = int(later.claim(u"record"));
+    });
+    platform::sleep_ms(100);
+    EXPECT_EQ(outcome.load(), -1); // still waiting: the first has no window yet
+    ASSERT_TRUE(first.listen(receiver.window));
+    first.release_lock();
+    while (outcome.load() == -1) {
+        platform::Message message;
+        while (platform::peek_message(message))
+            platform::dispatch_message(message);
+        platform::sleep_ms(1);
+    }
+    second.join();
+    EXPECT_EQ(outcome.load(), int(SingleInstance::Claim::HandedOver));
+    EXPECT_EQ(receiver.lines, (std::vector<std::u16string>{u"record"}));
+}
+
 TEST(SingleInstanceSocket, StaleSocketOfAnEndedInstanceIsReplaced) {
     testing_support::TempDir root;
     testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", make_private(root / "run").string());
