@@ -19,9 +19,11 @@ constexpr uint32_t name_window = 0x10000;
 
 thread_local std::string g_last_error;
 
-std::unique_ptr<SkinImage> refuse(const std::string& reason) {
+// Size and magic failures pass silently; the checks of offsets and records say what they found.
+std::unique_ptr<SkinImage> refuse(const std::string& reason, bool quiet = false) {
     g_last_error = reason;
-    foundation::log() << "SkinImage::from_bytes not a skin: " << reason << "\n";
+    if (!quiet)
+        foundation::log() << "SkinImage::from_bytes not a skin: " << reason << "\n";
     return nullptr;
 }
 
@@ -66,13 +68,13 @@ std::unique_ptr<SkinImage> SkinImage::load(const std::u16string& path) {
 std::unique_ptr<SkinImage> SkinImage::from_bytes(std::vector<uint8_t> bytes) {
     g_last_error.clear();
     if (bytes.size() < header_size)
-        return refuse("shorter than the header");
+        return refuse("shorter than the header", true);
     if (bytes.size() > 0xFFFFFFF0u)
         return refuse("too large");
     std::unique_ptr<SkinImage> image(new SkinImage(std::move(bytes)));
     for (int i = 0; i < 4; ++i) {
         if (image->u16(2 * i) != magic[i])
-            return refuse("wrong magic");
+            return refuse("wrong magic", true);
     }
     if (!image->validate())
         return nullptr;

@@ -5,6 +5,7 @@
 #include "skin/bitmap.h"
 #include "skin/blend.h"
 #include "skin/skin_image.h"
+#include "skin/skin_picture.h"
 #include "skin_source.h"
 #include "support/temp_dir.h"
 
@@ -310,4 +311,41 @@ TEST(Skinc, DamagedSkinsAreRefusedOrReadSafely) {
         }
     }
     EXPECT_GT(accepted, 0); // some damage (to texts, values) leaves a readable skin
+}
+
+TEST(Skinc, SampleSkinCompilesLoadsAndDraws) {
+    testing_support::TempDir dir;
+    std::filesystem::path source =
+        std::filesystem::path(QV_SOURCE_DIR) / "data/skins/src/sample.skn";
+    Skin skin = parse_skin_file(source);
+    auto bytes = write_skin(skin, source.string());
+    write_pictures(skin, dir.path(), source.string());
+    std::filesystem::path out = dir / "sample.skin";
+    std::ofstream(out, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+
+    auto image = SkinImage::load(out.u16string());
+    ASSERT_TRUE(image) << SkinImage::last_error();
+    std::vector<std::shared_ptr<skin::Bitmap>> bitmaps;
+    for (uint32_t i = 0; i < image->picture_count(); ++i) {
+        auto bitmap =
+            skin::load_565(skin::picture_path(dir.path().u16string(), image->picture_name(i)));
+        ASSERT_TRUE(bitmap) << i;
+        EXPECT_EQ(bitmap->width(), skin.pictures[i].width);
+        EXPECT_EQ(bitmap->height(), skin.pictures[i].height);
+        bitmaps.push_back(bitmap);
+    }
+    NodeDir row = image->find_named_node(u"Record");
+    ASSERT_TRUE(row.valid());
+    auto icon = image->find_picture(row, u"icon");
+    ASSERT_TRUE(icon);
+    skin::SkinPicture picture(bitmaps[icon->picture], *icon, 0);
+    skin::RenderSurface target;
+    target.recreate(24, 24);
+    target.fill(skin::Rect{0, 0, 24, 24}, skin::Blend::fill(0x1234));
+    picture.draw(target, skin::Rect{0, 0, 24, 24}, skin::Blend::keyed(2));
+    // The icon's transparent corner keeps the background; its opaque middle replaces it.
+    EXPECT_EQ(target.surface()->pixel(0, 0), 0x1234);
+    EXPECT_EQ(target.surface()->pixel(12, 20), bitmaps[icon->picture]->surface().pixel(12, 20));
+    EXPECT_NE(target.surface()->pixel(12, 20), 0x1234);
 }
