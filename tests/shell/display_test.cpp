@@ -1,0 +1,107 @@
+#include "platform/clock.h"
+#include "platform/display.h"
+#include "platform/messages.h"
+#include "support/temp_dir.h"
+#include "support/watchdog.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <thread>
+#include <vector>
+
+namespace {
+
+uint32_t le32(const std::vector<uint8_t>& bytes, size_t at) {
+    return uint32_t(bytes[at]) | uint32_t(bytes[at + 1]) << 8 | uint32_t(bytes[at + 2]) << 16 |
+           uint32_t(bytes[at + 3]) << 24;
+}
+
+class HeadlessDisplay : public ::testing::Test {
+protected:
+    void SetUp() override {
+        display = platform::Display::open("test", &error);
+        ASSERT_NE(display, nullptr) << error;
+        display->attach(window);
+    }
+    void TearDown() override {
+        display.reset();
+        platform::destroy_window(window);
+    }
+
+    testing_support::ScopedEnv video{"SDL_VIDEODRIVER", "offscreen"};
+    testing_support::ScopedEnv size{"QUILLORY_SCREEN", "64x48"};
+    std::vector<platform::Message> seen;
+    platform::WindowHandle window = platform::create_window(
+        [this](platform::WindowHandle window, uint32_t message, platform::WParam wparam,
+               platform::LParam lparam) -> platform::LResult {
+            seen.push_back(platform::Message{window, message, wparam, lparam, 0});
+            return 0;
+        });
+    std::string error;
+    std::unique_ptr<platform::Display> display;
+};
+
+} // namespace
+
+TEST_F(HeadlessDisplay, ScreenshotHoldsTheBackBuffer) {
+    EXPECT_EQ(display->width(), 64);
+    EXPECT_EQ(display->height(), 48);
+    EXPECT_EQ(display->dots_per_inch(), 192);
+    platform::PixelBuffer buffer = display->back_buffer();
+    ASSERT_EQ(buffer.width, 64);
+    for (int32_t y = 0; y < buffer.height; ++y) {
+        auto* row = reinterpret_cast<uint16_t*>(reinterpret_cast<uint8_t*>(buffer.pixels) +
+                                                y * buffer.pitch);
+        for (int32_t x = 0; x < buffer.width; ++x)
+            row[x] = (y == 0 && x == 0) ? 0xF800 : 0x07E0; // red corner on green
+    }
+    display->present();
+    testing_support::TempDir folder;
+    auto path = folder / "shot.bmp";
+    ASSERT_TRUE(display->save_screenshot(path.string()));
+    std::ifstream file(path, std::ios::binary);
+    std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(file), {}};
+    ASSERT_GT(bytes.size(), 54u);
+    EXPECT_EQ(bytes[0], 'B');
+    EXPECT_EQ(bytes[1], 'M');
+    EXPECT_EQ(le32(bytes, 18), 64u);
+    uint32_t height = le32(bytes, 22);
+    EXPECT_EQ(height, 48u); // positive: rows stored bottom-up
+    EXPECT_EQ(bytes[28], 24);
+    uint32_t offset = le32(bytes, 10);
+    size_t stride = 64 * 3;
+    // Top-left pixel is the last row in the file; BMP stores blue, green, red.
+    size_t top_left = offset + stride * 47;
+    ASSERT_LE(top_left + 6, bytes.size());
+    EXPECT_EQ(bytes[top_left + 2], 255); // red
+    EXPECT_EQ(bytes[top_left + 1], 0);
+    EXPECT_EQ(bytes[top_left + 4], 255); // next pixel green
+    EXPECT_EQ(bytes[top_left + 5], 0);
+}
+
+TEST_F(HeadlessDisplay, PostFromAnotherThreadEndsTheWait) {
+    testing_support::Watchdog watchdog(20);
+    std::thread poster([w = window] {
+        platform::sleep_ms(50);
+        platform::post_message(w, platform::WM_USER + 3, 0, 0);
+    });
+    uint32_t start = platform::tick_count();
+    platform::Message message;
+    while (!platform::peek_message(message, window, platform::WM_USER + 3, platform::WM_USER + 3) &&
+           platform::tick_count() - start < 10000)
+        display->wait_events(10000);
+    poster.join();
+    EXPECT_EQ(message.message, uint32_t(platform::WM_USER + 3));
+    EXPECT_LT(platform::tick_count() - start, 5000u);
+}
+
+TEST(VirtualKeys, SdlKeysBecomeThePhonesVirtualKeys) {
+    EXPECT_EQ(platform::virtual_key_for('a'), uint32_t('A'));
+    EXPECT_EQ(platform::virtual_key_for('7'), uint32_t('7'));
+    EXPECT_EQ(platform::virtual_key_for(27), platform::VK_ESCAPE);
+    EXPECT_EQ(platform::virtual_key_for(8), platform::VK_BACK);
+    EXPECT_EQ(platform::virtual_key_for('#'), platform::VK_F1 + 8);
+    EXPECT_EQ(platform::virtual_key_for('*'), platform::VK_F1 + 7);
+    EXPECT_EQ(platform::virtual_key_for('~'), 0u);
+}
