@@ -6,7 +6,6 @@
 #include "foundation/text.h"
 
 #include <algorithm>
-#include <unordered_set>
 
 namespace controller {
 
@@ -210,19 +209,19 @@ bool is_record(const RecordInfo& info) {
 
 void RecordList::clear() {
     m_items.clear();
-    m_index.clear();
+    m_paths.clear();
 }
 
 int RecordList::insert(RecordInfo info, bool* inserted) {
-    if (auto found = m_index.find(info.path); found != m_index.end()) {
+    if (m_paths.count(info.path) != 0) {
         if (inserted)
             *inserted = false;
-        return int(found->second);
+        return find(info.path);
     }
     auto place = std::upper_bound(m_items.begin(), m_items.end(), info, newer);
-    std::size_t index = std::size_t(place - m_items.begin());
+    m_paths.insert(info.path);
+    const auto index = place - m_items.begin();
     m_items.insert(place, std::move(info));
-    reindex(index);
     if (inserted)
         *inserted = true;
     return int(index);
@@ -230,44 +229,40 @@ int RecordList::insert(RecordInfo info, bool* inserted) {
 
 void RecordList::assign(std::vector<RecordInfo> records) {
     clear();
-    std::unordered_set<std::u16string> seen;
     for (auto& record : records)
-        if (seen.insert(record.path).second)
+        if (m_paths.insert(record.path).second)
             m_items.push_back(std::move(record));
     std::stable_sort(m_items.begin(), m_items.end(), newer);
-    reindex(0);
 }
 
 int RecordList::find(const std::u16string& path) const {
-    auto found = m_index.find(path);
-    return found == m_index.end() ? -1 : int(found->second);
+    if (m_paths.count(path) == 0)
+        return -1;
+    for (std::size_t i = 0; i < m_items.size(); ++i)
+        if (m_items[i].path == path)
+            return int(i);
+    return -1;
 }
 
 void RecordList::erase(int index) {
     if (index < 0 || std::size_t(index) >= m_items.size())
         return;
-    m_index.erase(m_items[std::size_t(index)].path);
+    m_paths.erase(m_items[std::size_t(index)].path);
     m_items.erase(m_items.begin() + index);
-    reindex(std::size_t(index));
 }
 
 void RecordList::update(int index, const RecordInfo& info) {
     if (index < 0 || std::size_t(index) >= m_items.size())
         return;
     RecordInfo& entry = m_items[std::size_t(index)];
-    m_index.erase(entry.path);
+    m_paths.erase(entry.path);
     entry.path = info.path;
     entry.artist = info.artist;
     entry.title = info.title;
     entry.album = info.album;
     if (!info.size_text.empty())
         entry.size_text = info.size_text;
-    m_index[entry.path] = std::size_t(index);
-}
-
-void RecordList::reindex(std::size_t from) {
-    for (std::size_t i = from; i < m_items.size(); ++i)
-        m_index[m_items[i].path] = i;
+    m_paths.insert(entry.path);
 }
 
 } // namespace controller

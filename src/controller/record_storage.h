@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace controller {
@@ -82,16 +82,16 @@ public:
     int insert(RecordInfo info, bool* inserted = nullptr);
     // Replaces the whole list by these records, sorted (for a full rebuild).
     void assign(std::vector<RecordInfo> records);
+    // The entry's index, or -1.
     int find(const std::u16string& path) const;
     void erase(int index);
     // Changes an entry's texts and path, keeping its place.
     void update(int index, const RecordInfo& info);
 
 private:
-    void reindex(std::size_t from);
-
     std::vector<RecordInfo> m_items;
-    std::unordered_map<std::u16string, std::size_t> m_index;
+    // The listed paths, so that an insert checks for a duplicate without a walk of the list.
+    std::unordered_set<std::u16string> m_paths;
 };
 
 } // namespace controller

@@ -1,0 +1,140 @@
+// The record list over 10,000 records: a full refresh(), and the background scan that fills the
+// list step by step on the UI thread (how long until it is complete, and the longest single
+// step the UI thread spends in it).
+
+#include "controller/document.h"
+#include "formats/id3_tag.h"
+#include "foundation/active_scheduler.h"
+#include "foundation/file.h"
+#include "platform/messages.h"
+#include "platform/registry_store.h"
+
+#include <benchmark/benchmark.h>
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int record_count = 10000;
+
+// A private world with 10,000 tagged records in main memory (a quarter in "Incoming").
+class World {
+public:
+    World() {
+        m_root = fs::temp_directory_path() / ("qv-storage-bench-" + std::to_string(std::rand()));
+        fs::create_directories(m_root / "Documents/My Quillory/Incoming");
+        setenv("QUILLORY_CONFIG_DIR", (m_root / "config").c_str(), 1);
+        setenv("XDG_DOCUMENTS_DIR", (m_root / "Documents").c_str(), 1);
+        setenv("QUILLORY_CARDS", "", 1);
+        setenv("QUILLORY_CONTACTS", (m_root / "contacts").c_str(), 1);
+        platform::registry_close();
+        for (int i = 0; i < record_count; ++i) {
+            fs::path folder = m_root / "Documents/My Quillory";
+            if (i % 4 == 0)
+                folder /= "Incoming";
+            const std::u16string path =
+                (folder / ("Record " + std::to_string(i) + ".mp3")).u16string();
+            foundation::File file(path, foundation::File::WriteNew);
+            formats::Id3Tag tag;
+            tag.set_text(formats::kId3Artist, u"Record");
+            tag.set_text(formats::kId3Title, u"Title " + fs::path(std::to_string(i)).u16string());
+            tag.set_text(formats::kId3Album, u"Record");
+            tag.write(file, 0);
+            file.write("\xFF\xFB\x90\x00", 4);
+        }
+    }
+    ~World() {
+        std::error_code error;
+        fs::remove_all(m_root, error);
+    }
+
+private:
+    fs::path m_root;
+};
+
+World& world() {
+    static World instance;
+    return instance;
+}
+
+void BM_Refresh(benchmark::State& state) {
+    world();
+    foundation::CActiveScheduler scheduler;
+    controller::Document document;
+    for (auto _ : state) {
+        document.refresh();
+        benchmark::DoNotOptimize(document.records().size());
+    }
+    state.counters["records"] = double(document.records().size());
+}
+BENCHMARK(BM_Refresh)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+class Counter : public controller::DocumentListener {
+public:
+    int found{0};
+    void on_document_event(const controller::DocumentEvent& event) override {
+        if (event.code == controller::DocumentEvent::RecordFound)
+            ++found;
+    }
+};
+
+void BM_BackgroundScan(benchmark::State& state) {
+    world();
+    double longest_step_ms = 0;
+    double start_ms = 0;
+    double longest_cpu_ms = 0;
+    double complete_ms = 0;
+    int slow_steps = 0;
+    int steps = 0;
+    std::size_t records = 0;
+    for (auto _ : state) {
+        foundation::CActiveScheduler scheduler;
+        controller::Document document;
+        Counter counter;
+        document.add_listener(&counter);
+        using clock = std::chrono::steady_clock;
+        const auto start = clock::now();
+        document.load_secondary_things();
+        start_ms = std::chrono::duration<double, std::milli>(clock::now() - start).count();
+        while (document.scanning()) {
+            platform::Message message;
+            if (!platform::peek_message(message)) {
+                platform::wait_message(1);
+                continue;
+            }
+            const auto before = clock::now();
+            const std::clock_t cpu_before = std::clock();
+            platform::dispatch_message(message);
+            const double step =
+                std::chrono::duration<double, std::milli>(clock::now() - before).count();
+            longest_cpu_ms = std::max(longest_cpu_ms,
+                                      double(std::clock() - cpu_before) * 1000.0 / CLOCKS_PER_SEC);
+            longest_step_ms = std::max(longest_step_ms, step);
+            ++steps;
+            if (step > 20)
+                ++slow_steps;
+        }
+        complete_ms = std::chrono::duration<double, std::milli>(clock::now() - start).count();
+        records = document.records().size();
+        document.remove_listener(&counter);
+        state.SetIterationTime(complete_ms / 1000.0);
+    }
+    state.counters["records"] = double(records);
+    state.counters["complete_ms"] = complete_ms;
+    state.counters["longest_step_ms"] = longest_step_ms;
+    state.counters["start_ms"] = start_ms;
+    state.counters["longest_step_cpu_ms"] = longest_cpu_ms;
+    state.counters["steps"] = steps;
+    state.counters["steps_over_20ms"] = slow_steps;
+}
+BENCHMARK(BM_BackgroundScan)->Unit(benchmark::kMillisecond)->Iterations(1)->UseManualTime();
+
+} // namespace
+
+BENCHMARK_MAIN();
