@@ -70,6 +70,8 @@ public:
     const std::u16string& font_spec(uint32_t i) const { return m_font_specs.at(i); }
     const std::u16string& string_at(uint32_t i) const { return m_strings.at(i); }
 
+    // Directories handed to the operations below must come from this image (a named node, or a
+    // child of one); an invalid NodeDir answers with nothing.
     NodeDir find_named_node(std::u16string_view name) const;
     // Every named node, in name order (for tools).
     std::vector<std::pair<std::u16string, NodeDir>> named_nodes() const;
