@@ -96,13 +96,67 @@ void BoostStage::apply(int16_t* samples, size_t from, size_t wave_start, size_t 
 
 void BoostStage::forget_scan() {
     m_base = 0;
-    m_store = 0;
-    m_greater_left.clear();
-    m_greater_right.clear();
-    m_stack.clear();
+    m_scanned = 0;
+    m_first_wave = 0;
+    m_waves.clear();
+    m_waiting.clear();
+    m_open_sign = 0;
     m_walk = 0;
     m_best_end = -1;
     m_best_width = -1;
+}
+
+void BoostStage::close_wave(int64_t end) {
+    HalfWave wave{m_open_start, end, m_open_peak, m_open_magnitude, -1, -1};
+    int64_t number = m_first_wave + int64_t(m_waves.size());
+    while (!m_waiting.empty() && m_waiting.back().magnitude < wave.magnitude) {
+        int64_t index = m_waiting.back().wave - m_first_wave;
+        if (index >= 0)
+            m_waves[size_t(index)].larger_right = number;
+        m_waiting.pop_back();
+    }
+    if (!m_waiting.empty()) {
+        const Waiting& top = m_waiting.back();
+        if (top.magnitude > wave.magnitude)
+            wave.larger_left = top.wave;
+        else if (top.wave >= m_first_wave)
+            wave.larger_left = m_waves[size_t(top.wave - m_first_wave)].larger_left;
+    }
+    m_waves.push_back(wave);
+    m_waiting.push_back({number, wave.magnitude});
+}
+
+bool BoostStage::any_larger(const int16_t* x, int64_t from, int64_t to, int32_t magnitude) {
+    for (int64_t i = from; i < to; ++i)
+        if ((x[i] < 0 ? -int32_t(x[i]) : int32_t(x[i])) > magnitude)
+            return true;
+    return false;
+}
+
+// Whether no sample within `window` of the wave's peak is larger than it: on the left not
+// before `region`, on the right not past the samples received. Positions are relative to the
+// working buffer.
+bool BoostStage::dominates(const int16_t* x, int64_t n, const HalfWave& wave, int64_t region,
+                           int64_t window) const {
+    const int64_t peak = wave.peak - m_base;
+    // Between the peak and the nearest larger half-wave every sample is at most the peak, so a
+    // larger sample can only lie in that half-wave (or, on the right, in the one being cut).
+    int64_t left_limit = std::max(region, peak - window);
+    if (wave.larger_left >= m_first_wave) {
+        const HalfWave& larger = m_waves[size_t(wave.larger_left - m_first_wave)];
+        int64_t from = std::max(left_limit, larger.start - m_base);
+        if (any_larger(x, from, larger.end - m_base, wave.magnitude))
+            return false;
+    }
+    int64_t right_limit = std::min(n, peak + window + 1);
+    int64_t from = right_limit, to = right_limit;
+    if (wave.larger_right >= 0) {
+        const HalfWave& larger = m_waves[size_t(wave.larger_right - m_first_wave)];
+        from = larger.start - m_base;
+    } else if (m_open_sign != 0) {
+        from = m_open_start - m_base;
+    }
+    return !any_larger(x, std::max<int64_t>(from, 0), to, wave.magnitude);
 }
 
 size_t BoostStage::gain_pass(int16_t* x, size_t count, int rate) {
@@ -112,39 +166,25 @@ size_t BoostStage::gain_pass(int16_t* x, size_t count, int rate) {
     }
     const int64_t window = rate / 10;
     const int64_t n = int64_t(count);
-    const int64_t base = m_base;
-    const int64_t unknown = INT64_MAX;
 
-    // Extend the scan over the samples that are new since the last pass: for each, the nearest
-    // strictly larger magnitude on its left, and (as larger ones arrive) on its right. The
-    // vectors may still hold final samples before the carry (from m_store on).
-    const int64_t skip = base - m_store;
-    int64_t scanned = int64_t(m_greater_left.size()) - skip;
-    m_greater_left.resize(size_t(skip + n));
-    m_greater_right.resize(size_t(skip + n));
-    int64_t* greater_left = m_greater_left.data() + skip;
-    int64_t* greater_right = m_greater_right.data() + skip;
-    for (int64_t i = scanned; i < n; ++i) {
-        int32_t magnitude = x[i] < 0 ? -int32_t(x[i]) : int32_t(x[i]);
-        greater_right[i] = unknown;
-        while (!m_stack.empty() && m_stack.back().magnitude < magnitude) {
-            int64_t at = m_stack.back().position - base;
-            if (at >= 0)
-                greater_right[at] = base + i;
-            m_stack.pop_back();
+    // Cut the new samples into half-waves: runs of samples of one sign, ended by a sign change
+    // or a zero sample.
+    for (int64_t i = m_scanned - m_base; i < n; ++i) {
+        int32_t sample = x[i];
+        int sign = (sample > 0) - (sample < 0);
+        int32_t magnitude = sample < 0 ? -sample : sample;
+        if (sign != m_open_sign) {
+            if (m_open_sign != 0)
+                close_wave(m_base + i);
+            m_open_sign = sign;
+            m_open_start = m_open_peak = m_base + i;
+            m_open_magnitude = magnitude;
+        } else if (magnitude > m_open_magnitude) {
+            m_open_magnitude = magnitude;
+            m_open_peak = m_base + i;
         }
-        int64_t left = -1;
-        if (!m_stack.empty()) {
-            const Pending& top = m_stack.back();
-            if (top.magnitude > magnitude)
-                left = top.position;
-            else if (top.position >= base)
-                left = greater_left[top.position - base];
-        }
-        greater_left[i] = left;
-        m_stack.push_back({base + i, magnitude});
     }
-    auto magnitude_at = [x](int64_t i) { return x[i] < 0 ? -int32_t(x[i]) : int32_t(x[i]); };
+    m_scanned = m_base + n;
 
     const int64_t limit = n - window;
     if (limit <= 0 || window <= 0)
@@ -152,66 +192,65 @@ size_t BoostStage::gain_pass(int16_t* x, size_t count, int rate) {
 
     int64_t region = 0; // first sample after the last anchor's half-wave
     bool anchored = false;
-    int64_t i = std::max<int64_t>(m_walk - base, 0);
-    while (i < n) {
-        if (x[i] == 0) {
-            ++i;
-            continue;
-        }
-        int64_t start = i, end = i + 1, peak = i;
-        while (end < n && x[end] != 0 && (x[end] > 0) == (x[start] > 0)) {
-            if (magnitude_at(end) > magnitude_at(peak))
-                peak = end;
-            ++end;
-        }
-        if (end >= n || end > limit)
+    int64_t number = std::max(m_walk, m_first_wave);
+    const int64_t waves = m_first_wave + int64_t(m_waves.size());
+    for (; number < waves; ++number) {
+        const HalfWave& wave = m_waves[size_t(number - m_first_wave)];
+        int64_t start = wave.start - m_base, end = wave.end - m_base;
+        if (end > limit)
             break;
-        int64_t left = greater_left[peak] - base;
-        int64_t right = greater_right[peak] == unknown ? n : greater_right[peak] - base;
-        bool dominates = (left < region || peak - left > window) && right - peak > window;
-        if (dominates) {
-            int32_t magnitude = magnitude_at(peak);
-            int32_t value = x[peak];
-            apply(x, size_t(region), size_t(start), size_t(end), anchor_gain(magnitude));
-            m_last_peak = value < 0 ? -magnitude : magnitude;
+        if (dominates(x, n, wave, region, window)) {
+            int32_t value = x[wave.peak - m_base];
+            apply(x, size_t(region), size_t(start), size_t(end), anchor_gain(wave.magnitude));
+            m_last_peak = value < 0 ? -wave.magnitude : wave.magnitude;
             region = end;
             anchored = true;
             m_best_end = -1;
             m_best_width = -1;
         } else {
-            int64_t width = std::min(right, n) - std::max<int64_t>(left, -1);
-            if (width > m_best_width) {
-                m_best_width = width;
-                m_best_end = base + end;
+            int64_t right = wave.larger_right >= 0
+                                ? m_waves[size_t(wave.larger_right - m_first_wave)].peak
+                                : m_base + n;
+            int64_t left = wave.larger_left >= m_first_wave
+                               ? m_waves[size_t(wave.larger_left - m_first_wave)].peak
+                               : m_base - 1;
+            if (right - left > m_best_width) {
+                m_best_width = right - left;
+                m_best_end = wave.end;
             }
         }
-        i = end;
     }
-    m_walk = base + i;
+    m_walk = number;
 
     int64_t final_samples = 0;
     if (anchored) {
         final_samples = region;
     } else if (n > rate) {
-        final_samples = m_best_end >= 0 ? m_best_end - base : n;
+        final_samples = m_best_end >= 0 ? m_best_end - m_base : n;
         m_best_end = -1;
         m_best_width = -1;
     }
     if (final_samples > 0) {
-        // The carry now starts after the final samples.
-        m_base = base + final_samples;
-        // Final samples are dropped from the vectors only now and then, so that a long carry
-        // is not moved on every pass.
-        int64_t dropped = m_base - m_store;
-        if (dropped > int64_t(m_greater_left.size()) / 2) {
-            m_greater_left.erase(m_greater_left.begin(), m_greater_left.begin() + dropped);
-            m_greater_right.erase(m_greater_right.begin(), m_greater_right.begin() + dropped);
-            m_store = m_base;
+        m_base += final_samples;
+        // Half-waves that are final are dropped only now and then, so that a long carry is not
+        // moved on every pass; until then they lie before the carry and are never looked at.
+        while (m_walk - m_first_wave < int64_t(m_waves.size()) &&
+               m_waves[size_t(m_walk - m_first_wave)].end <= m_base)
+            ++m_walk;
+        size_t dropped = size_t(std::max<int64_t>(m_walk - m_first_wave, 0));
+        while (dropped > 0 && m_waves[dropped - 1].end > m_base)
+            --dropped;
+        if (dropped > m_waves.size() / 2) {
+            m_waves.erase(m_waves.begin(), m_waves.begin() + long(dropped));
+            m_first_wave += int64_t(dropped);
+            auto kept = std::find_if(m_waiting.begin(), m_waiting.end(),
+                                     [this](const Waiting& w) { return w.wave >= m_first_wave; });
+            m_waiting.erase(m_waiting.begin(), kept);
         }
-        auto kept = std::find_if(m_stack.begin(), m_stack.end(),
-                                 [this](const Pending& p) { return p.position >= m_base; });
-        m_stack.erase(m_stack.begin(), kept);
-        m_walk = std::max(m_walk, m_base);
+        if (m_open_sign != 0 && m_open_start < m_base) {
+            // The half-wave being cut was made final with the rest: start afresh.
+            m_open_sign = 0;
+        }
     }
     return size_t(final_samples);
 }

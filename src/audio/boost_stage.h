@@ -60,18 +60,38 @@ private:
     void forget_scan();
 
     // What earlier passes learnt about the samples still in the carry, so that each pass looks
-    // only at the new samples. Positions count samples since the scan began; the carry starts
-    // at position m_base, index 0 of the vectors is position m_store.
-    struct Pending {
-        int64_t position;
+    // only at the new samples: the half-waves found so far, each with the nearest half-wave on
+    // either side whose peak is larger. Positions count samples since the scan began; the carry
+    // starts at position m_base. Half-waves are numbered in order; m_waves[0] is number
+    // m_first_wave.
+    struct HalfWave {
+        int64_t start;
+        int64_t end; // one past the last sample
+        int64_t peak;
+        int32_t magnitude;
+        int64_t larger_left;  // number of the nearest half-wave with a larger peak, or -1
+        int64_t larger_right; // the same to the right, or -1 while none has come
+    };
+    struct Waiting {
+        int64_t wave;
         int32_t magnitude;
     };
+    // True when a sample in [from, to) of the working buffer is larger than the magnitude.
+    static bool any_larger(const int16_t* samples, int64_t from, int64_t to, int32_t magnitude);
+    bool dominates(const int16_t* samples, int64_t count, const HalfWave& wave, int64_t region,
+                   int64_t window) const;
+    void close_wave(int64_t end);
+
     int64_t m_base{0};
-    int64_t m_store{0};
-    std::vector<int64_t> m_greater_left;  // nearest strictly larger to the left, or -1
-    std::vector<int64_t> m_greater_right; // nearest strictly larger to the right, or kUnknown
-    std::vector<Pending> m_stack;         // samples still waiting for a larger one on the right
-    int64_t m_walk{0};                    // where the half-wave walk goes on
+    int64_t m_scanned{0}; // position up to which samples were cut into half-waves
+    int64_t m_first_wave{0};
+    std::vector<HalfWave> m_waves;
+    std::vector<Waiting> m_waiting; // half-waves still without a larger one on the right
+    int m_open_sign{0};             // the half-wave being cut: sign, start, peak, magnitude
+    int64_t m_open_start{0};
+    int64_t m_open_peak{0};
+    int32_t m_open_magnitude{0};
+    int64_t m_walk{0}; // number of the next half-wave to decide
     int64_t m_best_end{-1};
     int64_t m_best_width{-1};
 };

@@ -167,11 +167,14 @@ void RecorderPCMImpl::start_capture() {
 }
 
 void RecorderPCMImpl::harvest() {
+    const int first = m_next;
     for (int visited = 0; visited < kBuffers && m_device; ++visited) {
-        int index = (m_next + visited) % kBuffers;
+        int index = (first + visited) % kBuffers;
         WaveHeader& header = m_headers[index];
+        // The device completes buffers in the order they were queued; one still in the device
+        // ends the pass, so that a buffer completed meanwhile behind it is not handed on first.
         if (!(header.flags.load(std::memory_order_acquire) & WHDR_DONE))
-            continue;
+            break;
         m_next = (index + 1) % kBuffers;
         WaveResult result = wave_in_unprepare_header(m_device, &header);
         if (result != MMSYSERR_NOERROR) {

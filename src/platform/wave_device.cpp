@@ -299,11 +299,11 @@ public:
         m_pump = std::make_unique<PacedPump>(
             m_format, backend == Backend::File ? chosen_speed() : 1.0,
             [this](uint8_t* bytes, size_t size) {
-                {
-                    std::lock_guard guard(m_mutex);
-                    if (!m_started || m_queue.empty())
-                        return;
-                }
+                // A file or silence is read only as far as queued buffers can take it: when the
+                // owner falls behind, the pace slows instead of the input losing data.
+                size = std::min(size, room());
+                if (size == 0)
+                    return;
                 if (m_source)
                     m_source->fill(bytes, size);
                 else
@@ -329,6 +329,17 @@ public:
             if (header->bytes_recorded >= header->buffer_length)
                 complete_front(MM_WIM_DATA);
         }
+    }
+
+    // Bytes the queued buffers can still take; 0 while not started.
+    size_t room() {
+        std::lock_guard guard(m_mutex);
+        if (!m_started)
+            return 0;
+        size_t free = 0;
+        for (const WaveHeader* header : m_queue)
+            free += header->buffer_length - header->bytes_recorded;
+        return free;
     }
 
     WaveResult add(WaveHeader* header) {

@@ -63,6 +63,9 @@ std::vector<uint8_t> read_wav(const std::string& path, platform::WaveFormat* for
 class Sink : public audio::Inlet {
 public:
     void on_data(const AudioBlock& block) override {
+        // A slow consumer now and then, so that several buffers complete behind it.
+        if (slow && sizes.size() % 5 == 1)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
         sizes.push_back(block.size());
         formats_ok = formats_ok && block.channels == 1 && block.bits_per_sample == 16 &&
                      block.sample_rate == 44100;
@@ -75,6 +78,7 @@ public:
     std::vector<size_t> sizes;
     std::vector<uint8_t> bytes;
     bool formats_ok = true;
+    bool slow = false;
 };
 
 TEST(RecorderPCM, CapturesTheInputFileInOrderWithNothingLost) {
@@ -87,6 +91,7 @@ TEST(RecorderPCM, CapturesTheInputFileInOrderWithNothingLost) {
     ScopedEnv speed_env("QUILLORY_AUDIO_SPEED", "10");
 
     Sink sink;
+    sink.slow = true;
     {
         audio::RecorderPCM recorder(1, 44100, 16);
         EXPECT_EQ(recorder.bit_rate(), 705600);
