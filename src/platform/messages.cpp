@@ -203,9 +203,14 @@ WindowHandle create_window(WindowProc procedure) {
 }
 
 void destroy_window(WindowHandle window) {
-    if (!is_window(window))
+    // A procedure that destroys its own window again from WM_DESTROY is not called twice.
+    thread_local std::vector<WindowHandle> destroying;
+    if (!is_window(window) ||
+        std::find(destroying.begin(), destroying.end(), window) != destroying.end())
         return;
+    destroying.push_back(window);
     call_procedure(Message{window, WM_DESTROY, 0, 0, tick_count()});
+    std::erase(destroying, window);
     std::lock_guard windows_lock(g_windows_mutex);
     auto found = g_windows.find(window);
     if (found == g_windows.end())

@@ -54,6 +54,21 @@ TEST(Messages, WindowLifecycleSendsCreateAndDestroy) {
     EXPECT_TRUE(drain().empty()); // neither the posted message nor the timer outlives the window
 }
 
+TEST(Messages, DestroyFromOwnDestroyMessageHappensOnce) {
+    int destroys = 0;
+    platform::WindowHandle self = 0;
+    self = create_window([&](WindowHandle window, uint32_t message, WParam, LParam) -> LResult {
+        if (message == WM_DESTROY) {
+            ++destroys;
+            destroy_window(window);
+        }
+        return 0;
+    });
+    destroy_window(self);
+    EXPECT_EQ(destroys, 1);
+    EXPECT_FALSE(is_window(self));
+}
+
 TEST(Messages, FiltersByWindowAndRangeKeepingOrder) {
     Recorder a, b;
     post_message(a.window, WM_USER + 1, 1, 0);
