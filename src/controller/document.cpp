@@ -427,7 +427,7 @@ void Document::rename(const std::u16string& title) {
     if (index < 0)
         return;
     const std::u16string clean = clean_title(title);
-    if (!foundation::FileInfo(m_current.path).exists())
+    if (clean.empty() || !foundation::FileInfo(m_current.path).exists())
         return;
     {
         foundation::File file(m_current.path, foundation::File::ReadWrite);
@@ -459,8 +459,6 @@ void Document::rename(const std::u16string& title) {
     m_records.update(index, info);
     m_current.path = new_path;
     m_current.title = info.title;
-    if (new_path != m_records[std::size_t(index)].path)
-        return;
     write_current_path(new_path);
     send(DocumentEvent::CurrentRenamed, index);
 }

@@ -323,7 +323,15 @@ TEST_F(DocumentTest, ListIsTrueToTheDiskAfterRemove) {
         EXPECT_TRUE(fs::exists(path));
         EXPECT_EQ(doc.records().size(), 1u);
         EXPECT_TRUE(m_events.seen.empty());
+        // A move that fails leaves the list at the file's real path, with the tag's new title.
+        doc.rename(u"Kept in place");
+        EXPECT_EQ(doc.current().path, path.u16string());
+        EXPECT_EQ(doc.records()[0].path, path.u16string());
+        EXPECT_EQ(doc.records()[0].title, u"Kept in place");
+        m_events.seen.clear();
     }
+    doc.rename(u"\r\x1b");
+    EXPECT_TRUE(m_events.seen.empty()) << "a title that cleans to nothing is ignored";
     fs::permissions(path.parent_path(), fs::perms::owner_all);
     fs::remove(path.parent_path() / "probe");
 
