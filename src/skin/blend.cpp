@@ -38,22 +38,37 @@ void copy_keyed0(uint16_t* target, const uint16_t* source, int count, const Blen
     }
 }
 
+template <int Level> inline void keyed_pixel(uint16_t* target, uint16_t p) {
+    if (p & opaque_bit) {
+        *target = p;
+    } else if (p != key_color) {
+        uint16_t t = *target;
+        if constexpr (Level == 1)
+            *target = static_cast<uint16_t>(p + ((t & 0xE79F) >> 2));
+        else if constexpr (Level == 2)
+            *target = static_cast<uint16_t>(p + ((t & 0xF7DF) >> 1));
+        else
+            *target = mix_level3(p, t);
+    }
+}
+
+// Two pixels at a time: runs of opaque art, the common case, move as 32-bit words.
 template <int Level>
 void copy_keyed_soft(uint16_t* target, const uint16_t* source, int count, const Blend&) {
-    for (int i = 0; i < count; ++i) {
-        uint16_t p = source[i];
-        if (p & opaque_bit) {
-            target[i] = p;
-        } else if (p != key_color) {
-            uint16_t t = target[i];
-            if constexpr (Level == 1)
-                target[i] = static_cast<uint16_t>(p + ((t & 0xE79F) >> 2));
-            else if constexpr (Level == 2)
-                target[i] = static_cast<uint16_t>(p + ((t & 0xF7DF) >> 1));
-            else
-                target[i] = mix_level3(p, t);
+    constexpr uint32_t both_opaque = (uint32_t(opaque_bit) << 16) | opaque_bit;
+    int i = 0;
+    for (; i + 1 < count; i += 2) {
+        uint32_t pair;
+        std::memcpy(&pair, source + i, 4);
+        if ((pair & both_opaque) == both_opaque) {
+            std::memcpy(target + i, &pair, 4);
+            continue;
         }
+        keyed_pixel<Level>(target + i, source[i]);
+        keyed_pixel<Level>(target + i + 1, source[i + 1]);
     }
+    if (i < count)
+        keyed_pixel<Level>(target + i, source[i]);
 }
 
 void copy_keyed4(uint16_t* target, const uint16_t* source, int count, const Blend&) {

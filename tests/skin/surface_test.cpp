@@ -232,3 +232,23 @@ TEST(Blend, FadeTintAndFillSpans) {
     EXPECT_EQ(row[2], 0x1234);
     EXPECT_EQ(Blend::copy().fill_span(), nullptr);
 }
+
+TEST(Blend, WholeSpansMatchPixelByPixel) {
+    const uint16_t kinds[] = {key_color, 0x07E0, 0x2104, 0xFFFF, 0x07C0, 0x8430};
+    std::vector<uint16_t> source(37), background(37);
+    for (size_t i = 0; i < source.size(); ++i) {
+        source[i] = kinds[(i * 5 + i / 3) % 6];
+        background[i] = uint16_t(0x1111 * (i % 15));
+    }
+    for (int level = 0; level <= 4; ++level) {
+        Blend blend = Blend::keyed(level);
+        for (int offset : {0, 1}) {
+            int count = int(source.size()) - offset;
+            std::vector<uint16_t> whole = background, single = background;
+            blend.copy_span()(whole.data() + offset, source.data() + offset, count, blend);
+            for (int i = offset; i < int(source.size()); ++i)
+                blend.copy_span()(&single[i], &source[i], 1, blend);
+            EXPECT_EQ(whole, single) << "level " << level << " offset " << offset;
+        }
+    }
+}
