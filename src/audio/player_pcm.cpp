@@ -141,7 +141,11 @@ void PlayerPCMImpl::run() {
         case MM_WOM_CLOSE:
             if (m_state == Draining && m_device == nullptr) {
                 close_down();
-                m_finished = true;
+                // With a play request standing (the stream ended, or a new one was asked for
+                // while this one drained), the request that close_down() posted decides: it
+                // opens the device again or finds no data and finishes.
+                if (!m_play_requested)
+                    m_finished = true;
             }
             break;
         case WM_USER:
