@@ -512,6 +512,11 @@ bool load_card(const CardFile& file, ParsedCard& card) {
 } // namespace
 
 bool ContactStore::find_contact_by_phone(std::u16string_view number, ContactDetails& out) const {
+    std::error_code error;
+    if (!fs::is_directory(fs::path(m_folder), error)) {
+        foundation::log() << "find_contact_by_phone: library not valid\n";
+        return false;
+    }
     if (digits_of(number).empty())
         return false;
     for (const auto& file : card_files(m_folder)) {

@@ -493,3 +493,27 @@ TEST_F(DocumentTest, CallsWithoutAutoRecordAndHandMadeRecordings) {
     ASSERT_TRUE(pump(20, [&] { return m_quit; }));
     EXPECT_FALSE(doc.is_recording());
 }
+
+TEST_F(DocumentTest, PlaybackRunsToItsEndAndStops) {
+    Document& doc = *m_document;
+    ASSERT_TRUE(doc.record(false, u"", u"", 0));
+    record_for(1.5);
+    doc.stop();
+    const std::u16string path = doc.current().path;
+    const fs::path out = m_world.root() / "played.wav";
+    ScopedEnv output("QUILLORY_AUDIO_OUT", out.string());
+    m_events.seen.clear();
+
+    ASSERT_TRUE(doc.play(path, 0));
+    EXPECT_TRUE(doc.is_playing());
+    EXPECT_EQ(doc.current().format.codec, u"mp3");
+    EXPECT_EQ(doc.current().format.sample_rate, 44100);
+    EXPECT_NEAR(doc.current().format.duration, 1.5, 0.4);
+    doc.pause(true);
+    EXPECT_TRUE(doc.is_paused());
+    doc.pause(false);
+    ASSERT_TRUE(pump(40, [&] { return !doc.is_playing(); }));
+    EXPECT_EQ(m_events.codes(), (std::vector<int>{7, 6, 6, 7}));
+    EXPECT_FALSE(doc.play((m_world.root() / "missing.mp3").u16string(), 0));
+    EXPECT_FALSE(doc.is_playing());
+}
