@@ -564,8 +564,6 @@ bool change_value(RegistryRoot root, const std::string& key_in, const std::strin
     auto key = normalise(key_in);
     if (!valid_root(root) || !key || !valid_name(name))
         return false;
-    if (value && value->type == REG_SZ && value->text.find('\0') != std::string::npos)
-        return false;
     std::vector<RegistryNotification> to_launch;
     bool ok = Store::instance().run([&](sqlite3* db) {
         to_launch.clear();
@@ -653,7 +651,8 @@ bool registry_write_dword(RegistryRoot root, const std::string& key, const std::
 
 bool registry_write_string(RegistryRoot root, const std::string& key, const std::string& name,
                            const std::string& text) {
-    Value value{true, REG_SZ, 0, text};
+    // A text is stored up to its first zero, as a terminated string would be read back.
+    Value value{true, REG_SZ, 0, text.substr(0, text.find('\0'))};
     bool existed = false;
     return change_value(root, key, name, &value, existed);
 }

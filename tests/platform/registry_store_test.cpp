@@ -60,6 +60,10 @@ TEST_F(RegistryStoreTest, ValuesKeepTheirTypesAndNamesIgnoreCase) {
     EXPECT_FALSE(
         registry_read_dword(RegistryRoot::LocalMachine, "Software\\Corvane", "Log", number));
     EXPECT_FALSE(registry_read_dword(RegistryRoot::None, "Software\\Corvane", "Log", number));
+    ASSERT_TRUE(
+        registry_write_string(RegistryRoot::CurrentUser, "K", "z", std::string("ab\0cd", 5)));
+    EXPECT_TRUE(registry_read_string(RegistryRoot::CurrentUser, "K", "z", text));
+    EXPECT_EQ(text, "ab");
     // Overwriting with another type replaces the value.
     ASSERT_TRUE(registry_write_string(RegistryRoot::CurrentUser, "Software\\Corvane", "Log", ""));
     EXPECT_TRUE(registry_read_string(RegistryRoot::CurrentUser, "Software\\Corvane", "Log", text));
