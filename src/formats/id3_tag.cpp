@@ -54,8 +54,12 @@ uint32_t Id3Tag::parse(foundation::File& file) {
             return 0;
     uint32_t tag_size = (uint32_t(header[6]) << 21) | (uint32_t(header[7]) << 14) |
                         (uint32_t(header[8]) << 7) | header[9];
-    // Frames are read only within the tag and the file.
-    uint64_t end = std::min<uint64_t>(10 + uint64_t(tag_size), file_size);
+    // A tag that claims more than the file holds is damaged; rewriting it in place would
+    // grow the file by the claimed size.
+    if (10 + uint64_t(tag_size) > file_size)
+        return 0;
+    // Frames are read only within the tag.
+    uint64_t end = 10 + uint64_t(tag_size);
     uint64_t position = 10;
 
     if (header[5] & 0x40) {

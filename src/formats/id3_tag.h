@@ -39,8 +39,9 @@ public:
     static constexpr uint32_t kMaxSize = 268435455;
 
     // Reads the tag at the start of the file (the file position moves). Returns the whole tag's
-    // size in bytes, 10-byte header included, or 0 when the file has no acceptable tag; the
-    // frames read so far are kept either way.
+    // size in bytes, 10-byte header included, or 0 when the file has no acceptable tag (also
+    // when the tag claims more bytes than the file holds). Frames are read up to the first
+    // that is empty, padding, or larger than what remains of the tag.
     uint32_t parse(foundation::File& file);
 
     // Decoded text of the first frame with the identifier, or empty.

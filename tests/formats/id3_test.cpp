@@ -200,6 +200,9 @@ TEST(Id3Tags, HostileTagsAreBounded) {
         b.push_back(0);
         b.push_back(0);
         b.insert(b.end(), data, 'a');
+        // Small tags are padded out to their declared size.
+        if (tag_size < 1000 && b.size() < 10 + tag_size)
+            b.resize(10 + tag_size, 0);
         return b;
     };
     struct Case {
@@ -212,9 +215,9 @@ TEST(Id3Tags, HostileTagsAreBounded) {
         {"flag bit 0", make(1, 100, 6, 5), 0, 0},
         {"frame of 2^28", make(0, 100, 1u << 28, 5), 110, 0},
         {"frame beyond the tag", make(0, 30, 50, 60), 40, 0},
-        {"frame beyond the file", make(0, 5000, 4000, 100), 5010, 0},
-        {"tag beyond the file", make(0, 0x0FFFFFFF, 6, 5), 0x0FFFFFFF + 10u, 1},
-        {"extended header cut short", make(0x40, 100, 6, 0), 110, 0},
+        {"frame size 2^32 - 1", make(0, 100, 0xFFFFFFFF, 90), 110, 0},
+        {"tag beyond the file", make(0, 0x0FFFFFFF, 6, 5), 0, 0},
+        {"extended header cut short", make(0x40, 6, 6, 0), 16, 0},
         {"five bytes", {'I', 'D', '3', 3, 0}, 0, 0},
         {"size byte with high bit", {'I', 'D', '3', 3, 0, 0, 0x80, 0, 0, 0, 0}, 0, 0},
     };
