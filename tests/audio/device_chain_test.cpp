@@ -112,6 +112,39 @@ TEST(RecorderPCM, CapturesTheInputFileInOrderWithNothingLost) {
                             [](uint8_t b) { return b == 0; }));
 }
 
+TEST(RecorderPCM, InputInAnotherFormatIsConverted) {
+    Watchdog watchdog(60);
+    TempDir dir;
+    // One second of a loud stereo signal at half the rate.
+    std::vector<uint8_t> input = pattern_bytes(22050 * 2);
+    write_wav((dir / "in.wav").string(), input, 22050, 2);
+    ScopedEnv audio_env("QUILLORY_AUDIO", "file");
+    ScopedEnv in_env("QUILLORY_AUDIO_IN", (dir / "in.wav").string());
+    ScopedEnv speed_env("QUILLORY_AUDIO_SPEED", "10");
+    Sink sink;
+    {
+        audio::RecorderPCM recorder(1, 44100, 16);
+        audio::connect(recorder, &sink);
+        ASSERT_TRUE(recorder.start());
+        while (sink.received() < 44100 * 2 * 2)
+            sleep_ms(5);
+    }
+    std::lock_guard guard(sink.lock());
+    // The first second holds the converted signal, the next one silence.
+    auto loud = [&](size_t from, size_t to) {
+        size_t count = 0;
+        for (size_t i = from; i < to; i += 2) {
+            int16_t s;
+            std::memcpy(&s, sink.bytes.data() + i, 2);
+            count += std::abs(s) > 1000;
+        }
+        return count;
+    };
+    EXPECT_GT(loud(0, 44100), 10000u);
+    EXPECT_GT(loud(44100, 88200 - 4000), 10000u);
+    EXPECT_EQ(loud(88200 + 4000, 176400), 0u);
+}
+
 TEST(RecorderPCM, PauseStopsCaptureAndSecondPauseIsTrue) {
     Watchdog watchdog(60);
     ScopedEnv audio_env("QUILLORY_AUDIO", "null");
