@@ -5,6 +5,7 @@
 
 #include "audio/file_io.h"
 
+#include <algorithm>
 #include <mutex>
 
 namespace formats {
@@ -18,9 +19,12 @@ public:
     int sample_rate() const override { return m_rate; }
     int bit_rate() const override { return m_bit_rate; }
     double duration() const override { return m_duration; }
+    // Positions before the start (or not a number) mean the start; beyond the end, the end.
     bool seek(double position) override {
         std::lock_guard guard(m_lock);
-        return m_valid && seek_locked(position < 0 ? 0 : position);
+        if (!(position > 0))
+            position = 0;
+        return m_valid && seek_locked(std::min(position, m_duration + 1.0));
     }
 
 protected:

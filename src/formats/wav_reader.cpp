@@ -17,14 +17,15 @@ constexpr int kGsmSamplesPerBlock = 320;
 constexpr int kMaxPcmRead = 1 << 20;
 constexpr int kAdpcmBlocksPerPull = 5;
 constexpr int kGsmBlocksPerPull = 10;
+constexpr uint32_t kMaxRate = 1000000;
 } // namespace
 
 WavReader::WavReader(const std::u16string& path) : m_path(path) {}
 
 bool WavReader::open_header() {
-    if (!m_file.open(m_path, foundation::File::Read))
+    if (!m_file.open(m_path, foundation::File::Read) || !m_header.parse(m_file))
         return false;
-    return m_header.parse(m_file);
+    return m_header.rate >= 1 && m_header.rate <= kMaxRate && m_header.block_align > 0;
 }
 
 void WavReader::accept(double frames) {
