@@ -106,8 +106,7 @@ void BoostStage::forget_scan() {
     m_best_width = -1;
 }
 
-void BoostStage::close_wave(int64_t end) {
-    HalfWave wave{m_open_start, end, m_open_peak, m_open_magnitude, -1, -1};
+void BoostStage::close_wave(HalfWave wave) {
     int64_t number = m_first_wave + int64_t(m_waves.size());
     while (!m_waiting.empty() && m_waiting.back().magnitude < wave.magnitude) {
         int64_t index = m_waiting.back().wave - m_first_wave;
@@ -169,21 +168,30 @@ size_t BoostStage::gain_pass(int16_t* x, size_t count, int rate) {
 
     // Cut the new samples into half-waves: runs of samples of one sign, ended by a sign change
     // or a zero sample.
+    int open_sign = m_open_sign;
+    int64_t open_start = m_open_start, open_peak = m_open_peak;
+    int32_t open_magnitude = m_open_magnitude;
     for (int64_t i = m_scanned - m_base; i < n; ++i) {
         int32_t sample = x[i];
         int sign = (sample > 0) - (sample < 0);
         int32_t magnitude = sample < 0 ? -sample : sample;
-        if (sign != m_open_sign) {
-            if (m_open_sign != 0)
-                close_wave(m_base + i);
-            m_open_sign = sign;
-            m_open_start = m_open_peak = m_base + i;
-            m_open_magnitude = magnitude;
-        } else if (magnitude > m_open_magnitude) {
-            m_open_magnitude = magnitude;
-            m_open_peak = m_base + i;
+        if (sign == open_sign) {
+            if (magnitude > open_magnitude) {
+                open_magnitude = magnitude;
+                open_peak = m_base + i;
+            }
+            continue;
         }
+        if (open_sign != 0)
+            close_wave({open_start, m_base + i, open_peak, open_magnitude, -1, -1});
+        open_sign = sign;
+        open_start = open_peak = m_base + i;
+        open_magnitude = magnitude;
     }
+    m_open_sign = open_sign;
+    m_open_start = open_start;
+    m_open_peak = open_peak;
+    m_open_magnitude = open_magnitude;
     m_scanned = m_base + n;
 
     const int64_t limit = n - window;

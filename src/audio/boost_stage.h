@@ -80,7 +80,8 @@ private:
     static bool any_larger(const int16_t* samples, int64_t from, int64_t to, int32_t magnitude);
     bool dominates(const int16_t* samples, int64_t count, const HalfWave& wave, int64_t region,
                    int64_t window) const;
-    void close_wave(int64_t end);
+    // Files a complete half-wave and links it with its larger neighbours.
+    void close_wave(HalfWave wave);
 
     int64_t m_base{0};
     int64_t m_scanned{0}; // position up to which samples were cut into half-waves
