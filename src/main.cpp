@@ -1,12 +1,14 @@
 // The program: one instance per user. A later start hands its command line ("record", "call" or
 // nothing) to the running instance and ends at once.
 
+#include "controller/document.h"
 #include "foundation/log.h"
 #include "foundation/text.h"
 #include "platform/clock.h"
 #include "platform/display.h"
 #include "shell/application.h"
 #include "shell/instance_guard.h"
+#include "shell/starter.h"
 
 #include <memory>
 #include <string>
@@ -43,12 +45,13 @@ int main(int argc, char** argv) {
     }
 
     foundation::log() << "WinMain2:" << platform::tick_count() << "\n";
-    // The recording controller (Document) is constructed here, then the start-up sequence
-    // (Starter) with `command_line`; the Starter becomes the application's delegate. Teardown
-    // deletes them in the reverse order, before the application.
+    auto document = std::make_unique<controller::Document>();
+    auto starter = std::make_unique<shell::Starter>(*application, *document, command_line);
 
     application->run();
 
+    starter.reset();
+    document.reset();
     application.reset();
     shell::end_single_instance();
     return 0;
