@@ -28,7 +28,7 @@ public:
 class FileStream : public LogStream {
 public:
     explicit FileStream(const std::string& path) {
-        m_file = platform::FileHandle::open(path, platform::FileHandle::WriteNew, true);
+        m_file = platform::FileHandle::open(path, platform::FileHandle::WriteNewAtEnd, true);
         if (m_file) {
             const unsigned char bom[2] = {0xFF, 0xFE};
             m_file->write(bom, 2);

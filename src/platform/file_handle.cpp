@@ -16,6 +16,9 @@ std::unique_ptr<FileHandle> FileHandle::open(const std::string& path, Mode mode,
     case WriteNew:
         flags |= O_WRONLY | O_CREAT | O_TRUNC;
         break;
+    case WriteNewAtEnd:
+        flags |= O_WRONLY | O_CREAT | O_TRUNC | O_APPEND;
+        break;
     case Append:
         flags |= O_WRONLY | O_CREAT;
         break;

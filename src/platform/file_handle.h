@@ -15,6 +15,9 @@ public:
         WriteNew = 1,  // created or truncated
         Append = 2,    // created if missing, positioned at the end
         ReadWrite = 3, // created if missing, positioned at the start
+        // Created or truncated; every write lands at the file's current end, so a file that
+        // another process truncates meanwhile gets no hole of zeros (the shared log).
+        WriteNewAtEnd = 4,
     };
 
     // Nothing when the file cannot be opened. `no_follow` refuses a symbolic link as the last

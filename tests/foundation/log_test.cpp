@@ -1,5 +1,6 @@
 #include "foundation_fixture.h"
 
+#include <filesystem>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -35,6 +36,17 @@ TEST_F(FoundationTest, SwitchingOffAndOnTruncatesTheFile) {
     set_logging(true);
     log() << "second\n";
     EXPECT_EQ(log_text(), "second\n");
+}
+
+TEST_F(FoundationTest, LogTruncatedByASecondStartGetsNoHoleOfZeros) {
+    // A second start of the program makes the shared log file anew while the first instance
+    // keeps writing to it.
+    set_logging(true);
+    log() << "running instance, a long first line\n";
+    std::filesystem::resize_file(log_path(), 0);
+    log() << "after\n";
+    std::string bytes = log_bytes();
+    EXPECT_EQ(bytes.size(), std::u16string(u"after\n").size() * 2);
 }
 
 TEST_F(FoundationTest, SwitchChangedByAnotherProcessTakesEffectAtOnce) {
