@@ -106,7 +106,7 @@ void BoostStage::forget_scan() {
     m_best_width = -1;
 }
 
-void BoostStage::close_wave(HalfWave wave) {
+inline void BoostStage::close_wave(const HalfWave& wave) {
     int64_t number = m_first_wave + int64_t(m_waves.size());
     while (!m_waiting.empty() && m_waiting.back().magnitude < wave.magnitude) {
         int64_t index = m_waiting.back().wave - m_first_wave;
@@ -114,14 +114,16 @@ void BoostStage::close_wave(HalfWave wave) {
             m_waves[size_t(index)].larger_right = number;
         m_waiting.pop_back();
     }
+    int64_t larger_left = -1;
     if (!m_waiting.empty()) {
         const Waiting& top = m_waiting.back();
         if (top.magnitude > wave.magnitude)
-            wave.larger_left = top.wave;
+            larger_left = top.wave;
         else if (top.wave >= m_first_wave)
-            wave.larger_left = m_waves[size_t(top.wave - m_first_wave)].larger_left;
+            larger_left = m_waves[size_t(top.wave - m_first_wave)].larger_left;
     }
     m_waves.push_back(wave);
+    m_waves.back().larger_left = larger_left;
     m_waiting.push_back({number, wave.magnitude});
 }
 

@@ -81,7 +81,7 @@ private:
     bool dominates(const int16_t* samples, int64_t count, const HalfWave& wave, int64_t region,
                    int64_t window) const;
     // Files a complete half-wave and links it with its larger neighbours.
-    void close_wave(HalfWave wave);
+    void close_wave(const HalfWave& wave);
 
     int64_t m_base{0};
     int64_t m_scanned{0}; // position up to which samples were cut into half-waves
