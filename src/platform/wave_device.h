@@ -10,6 +10,8 @@
 //                        writes the WAV file QUILLORY_AUDIO_OUT (or nothing); both paced at
 //                        QUILLORY_AUDIO_SPEED times real time (default 1).
 //   QUILLORY_AUDIO=null  silent devices paced in real time.
+//   The file and null capture devices read their input only as far as queued buffers can
+//   take it, so a slow owner slows them down instead of losing input.
 //   otherwise            SDL2 audio capture and playback.
 //
 // All functions may be called from any thread; a handle is used by one owner at a time and is
