@@ -11,7 +11,7 @@ namespace formats {
 namespace {
 
 constexpr uint32_t kNewTagPadding = 1024;
-constexpr uint32_t kPaddingChunk = 65536;
+constexpr size_t kWriteBuffer = 65536;
 
 uint32_t get_be32(const uint8_t* p) {
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
@@ -197,30 +197,45 @@ bool Id3Tag::write(foundation::File& file, uint32_t size_limit) const {
                             ? size_limit - 10
                             : uint32_t(std::min<uint64_t>(total + kNewTagPadding, kMaxSize));
 
+    // Everything goes out in writes of up to 64 KB.
+    std::vector<uint8_t> buffer;
+    buffer.reserve(kWriteBuffer);
+    bool ok = true;
+    auto put = [&](const uint8_t* bytes, size_t size) {
+        while (ok && size > 0) {
+            size_t take = std::min(size, kWriteBuffer - buffer.size());
+            buffer.insert(buffer.end(), bytes, bytes + take);
+            bytes += take;
+            size -= take;
+            if (buffer.size() == kWriteBuffer) {
+                ok = file.write(buffer.data(), uint32_t(buffer.size()));
+                buffer.clear();
+            }
+        }
+    };
+
     std::vector<uint8_t> head = {'I', 'D', '3', 3, 0, 0};
     put_syncsafe(head, tag_size);
-    if (!file.write(head.data(), uint32_t(head.size())))
-        return false;
+    put(head.data(), head.size());
     for (const Id3Frame& frame : m_frames) {
         std::vector<uint8_t> frame_header(frame.id.begin(), frame.id.end());
         frame_header.resize(4, 0);
         put_be32(frame_header, uint32_t(frame.data.size()));
         frame_header.push_back(0);
         frame_header.push_back(0);
-        if (!file.write(frame_header.data(), 10))
-            return false;
-        if (!frame.data.empty() && !file.write(frame.data.data(), uint32_t(frame.data.size())))
-            return false;
+        put(frame_header.data(), frame_header.size());
+        put(frame.data.data(), frame.data.size());
     }
     uint64_t padding = tag_size - total;
-    std::vector<uint8_t> zeros(size_t(std::min<uint64_t>(padding, kPaddingChunk)), 0);
-    while (padding > 0) {
-        uint32_t chunk = uint32_t(std::min<uint64_t>(padding, zeros.size()));
-        if (!file.write(zeros.data(), chunk))
-            return false;
+    const std::vector<uint8_t> zeros(kWriteBuffer, 0);
+    while (ok && padding > 0) {
+        size_t chunk = size_t(std::min<uint64_t>(padding, zeros.size()));
+        put(zeros.data(), chunk);
         padding -= chunk;
     }
-    return true;
+    if (ok && !buffer.empty())
+        ok = file.write(buffer.data(), uint32_t(buffer.size()));
+    return ok;
 }
 
 } // namespace formats
