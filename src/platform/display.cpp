@@ -77,6 +77,8 @@ public:
     }
 
     bool start(const std::string& title, std::string* error) {
+        // SDL_QUIT then comes only from the system (signals, log-out), never from the window.
+        SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
         if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0)
             return fail(error);
         m_wake_event = SDL_RegisterEvents(1);
@@ -289,7 +291,7 @@ private:
             }
             break;
         case SDL_QUIT:
-            post(WM_CLOSE, 0, 0);
+            post(WM_ENDSESSION, 1, 0);
             break;
         default:
             break; // the wake-up event only ends the wait

@@ -28,6 +28,8 @@ enum : uint32_t {
     WM_PAINT = 0x000F,
     WM_CLOSE = 0x0010,
     WM_QUIT = 0x0012,
+    // The system ends the program (SIGTERM, log-out): wparam 1. Not refused like WM_CLOSE.
+    WM_ENDSESSION = 0x0016,
     WM_SETTINGCHANGE = 0x001A,
     WM_CANCELMODE = 0x001F,
     WM_COPYDATA = 0x004A,

@@ -370,9 +370,14 @@ platform::LResult GameBase::window_procedure(platform::WindowHandle, uint32_t me
     case WM_PAINT:
         paint();
         break;
+    case WM_ENDSESSION:
     case WM_CLOSE:
-        if (delegate && !delegate->may_close())
+        // The user's close may be refused (a recording runs); the system's end may not: the
+        // loop ends and teardown completes the recording's file.
+        if (message == WM_CLOSE && delegate && !delegate->may_close())
             return 0;
+        if (message == WM_ENDSESSION)
+            foundation::log() << "GameBase::WM_ENDSESSION ticks=" << tick_count() << "\n";
         if (m_window) {
             WindowHandle window = m_window;
             m_window = 0;

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <spawn.h>
@@ -274,6 +275,9 @@ TEST(SingleInstanceProgram, SecondStartHandsItsWordToTheRunningInstance) {
     testing_support::ScopedEnv video("SDL_VIDEODRIVER", "offscreen");
     testing_support::ScopedEnv audio("SDL_AUDIODRIVER", "dummy");
     testing_support::ScopedEnv trace("QUILLORY_TRACE_HANDOVER", "1");
+    testing_support::ScopedEnv settings("QUILLORY_CONFIG_DIR", (root / "config").string());
+    testing_support::ScopedEnv documents("XDG_DOCUMENTS_DIR", (root / "documents").string());
+    testing_support::ScopedEnv sound("QUILLORY_AUDIO", "null");
     const std::string program = std::string(QV_BUILD_DIR) + "/bin/quillory";
     ASSERT_TRUE(fs::exists(program));
 
@@ -298,8 +302,19 @@ TEST(SingleInstanceProgram, SecondStartHandsItsWordToTheRunningInstance) {
         EXPECT_LT(platform::tick_count() - began, 5000u) << word;
         EXPECT_TRUE(read_until(first.stderr_fd, seen, expected, 10000)) << seen;
     }
-    kill(first.pid, SIGTERM); // SDL turns it into a close request
+    // "record" started a recording, so a close from the window would be refused; the system's
+    // end is not, and the recording's file is completed on the way out.
+    kill(first.pid, SIGTERM);
     EXPECT_EQ(wait_exit(first.pid, 10000), 0);
     close(first.stderr_fd);
     EXPECT_FALSE(fs::exists(socket));
+    std::vector<fs::path> records;
+    for (const auto& entry : fs::directory_iterator(root / "documents" / "My Quillory"))
+        records.push_back(entry.path());
+    ASSERT_EQ(records.size(), 1u);
+    std::ifstream record(records[0], std::ios::binary);
+    char tag[3] = {};
+    record.read(tag, 3);
+    EXPECT_EQ(std::string(tag, 3), "ID3");
+    EXPECT_GT(fs::file_size(records[0]), 1000u);
 }
