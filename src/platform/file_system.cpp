@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -170,26 +171,36 @@ bool is_executable_file(const std::string& path) {
 bool spawn_detached(const std::vector<std::string>& words) {
     if (words.empty() || words.front().empty())
         return false;
-    // A short-lived shell puts the program in the background and ends, so the program is
-    // adopted by init. The words travel as arguments, never through the shell's parser.
-    std::vector<std::string> args = {"sh", "-c", "\"$@\" </dev/null >/dev/null 2>&1 &", "sh"};
-    args.insert(args.end(), words.begin(), words.end());
+    // The words reach the program whole, never through a shell's parser. The program runs in
+    // a session of its own with its standard streams on /dev/null.
+    std::vector<std::string> args = words;
     std::vector<char*> argv;
     for (auto& arg : args)
         argv.push_back(arg.data());
     argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    for (int fd = 0; fd <= 2; ++fd)
+        posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY,
+                                         0);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
     pid_t child = 0;
-    bool started = posix_spawn(&child, "/bin/sh", nullptr, &attributes, argv.data(), environ) == 0;
+    // posix_spawnp reports a program that cannot be found or run as a failure.
+    bool started = posix_spawnp(&child, argv[0], &actions, &attributes, argv.data(), environ) == 0;
     posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
     if (!started)
         return false;
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    // The program outlives the call; a detached waiter collects its exit status so it leaves
+    // no zombie while this process lives (after that, init adopts it).
+    std::thread([child] {
+        int status = 0;
+        while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+    }).detach();
+    return true;
 }
 
 } // namespace platform

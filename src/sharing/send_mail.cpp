@@ -2,7 +2,8 @@
 
 #include "foundation/log.h"
 #include "foundation/paths.h"
-#include "platform/launch.h"
+#include "foundation/text.h"
+#include "platform/file_system.h"
 
 namespace sharing {
 
@@ -11,7 +12,7 @@ bool send_by_mail(const std::u16string& path) {
         return false;
     const std::u16string device_path = foundation::expand(path);
     foundation::log() << "send_by_mail {" << device_path << "}\n";
-    return platform::launch_program(u"xdg-email", {u"--attach", device_path});
+    return platform::spawn_detached({"xdg-email", "--attach", foundation::to_utf8(device_path)});
 }
 
 } // namespace sharing
