@@ -79,6 +79,11 @@ public:
     bool start(const std::string& title, std::string* error) {
         // SDL_QUIT then comes only from the system (signals, log-out), never from the window.
         SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+        if (headless_driver()) {
+            // Without a screen there is no GPU worth loading a GL stack for.
+            SDL_SetHint(SDL_HINT_RENDER_DRIVER, "software");
+            SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+        }
         if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0)
             return fail(error);
         m_wake_event = SDL_RegisterEvents(1);
