@@ -8,7 +8,9 @@
 #include "platform/messages.h"
 #include "sharing/send_mail.h"
 
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -117,17 +119,33 @@ double capture_speed() {
     return value > 0 ? value : 1.0;
 }
 
+std::atomic<bool> g_interrupted{false};
+
+void on_record_interrupt(int) {
+    g_interrupted.store(true);
+}
+
 // Runs the message loop (and with it the Document's timers) until the recording holds the given
-// seconds of audio, or stops by itself. With the voice-operated switch on, silence is left out
-// of the file, so capture time decides instead.
+// seconds of audio, stops by itself, or Ctrl-C asks for the end (the caller's stop() then
+// completes the file). With the voice-operated switch on, silence is left out of the file, so
+// capture time decides instead.
 void run_recording(controller::Document& document, double seconds) {
+    g_interrupted.store(false);
+    struct InterruptGuard {
+        void (*previous)(int) = std::signal(SIGINT, on_record_interrupt);
+        void (*previous_term)(int) = std::signal(SIGTERM, on_record_interrupt);
+        ~InterruptGuard() {
+            std::signal(SIGINT, previous);
+            std::signal(SIGTERM, previous_term);
+        }
+    } guard;
     const auto start = std::chrono::steady_clock::now();
     const double capture_seconds = seconds / capture_speed();
     const bool gated = document.vas_level() > 0;
     auto elapsed = [&] {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     };
-    while (document.is_recording()) {
+    while (document.is_recording() && !g_interrupted.load()) {
         if (gated ? elapsed() >= capture_seconds
                   : document.recorded_seconds() >= seconds || elapsed() >= 2 * capture_seconds + 2)
             break;
