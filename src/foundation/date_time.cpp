@@ -8,15 +8,6 @@ namespace {
 constexpr uint64_t ticks_per_ms = 10000;
 constexpr uint64_t ticks_per_day = 86400000ull * ticks_per_ms;
 
-int64_t days_from_civil(int64_t y, int64_t m, int64_t d) {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const int64_t yoe = y - era * 400;
-    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
 void civil_from_days(int64_t z, int& y, int& m, int& d) {
     z += 719468;
     const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
@@ -29,7 +20,7 @@ void civil_from_days(int64_t z, int& y, int& m, int& d) {
     y = int(yoe + era * 400 + (m <= 2));
 }
 
-const int64_t days_1601_to_1970 = -days_from_civil(1601, 1, 1);
+const int64_t days_1601_to_1970 = -platform::days_from_civil(1601, 1, 1);
 
 bool leap(int y) {
     return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
@@ -97,7 +88,8 @@ void DateTime::update_file_time() {
         m_file_time = 0;
         return;
     }
-    int64_t days = days_from_civil(m_time.year, m_time.month, m_time.day) + days_1601_to_1970;
+    int64_t days =
+        platform::days_from_civil(m_time.year, m_time.month, m_time.day) + days_1601_to_1970;
     m_time.day_of_week = uint16_t((days + 1) % 7); // 1 January 1601 was a Monday
     uint64_t ms = (uint64_t(m_time.hour) * 3600 + m_time.minute * 60 + m_time.second) * 1000 +
                   m_time.milliseconds;

@@ -30,16 +30,6 @@ std::string locale_from_environment() {
     return "en_US";
 }
 
-// Days from 1970-01-01 of a proleptic Gregorian date.
-int64_t days_from_civil(int64_t y, int64_t m, int64_t d) {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const int64_t yoe = y - era * 400;
-    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
 // The fields as a moment in UTC, so that a formatter in UTC prints them unchanged.
 UDate as_udate(const LocalFields& t) {
     int64_t days = days_from_civil(t.year, t.month, t.day);
@@ -178,6 +168,15 @@ LocalFields local_from_unix(int64_t seconds, uint32_t nanoseconds) {
     if (!::localtime_r(&moment, &tm))
         return {};
     return from_tm(tm, int(nanoseconds / 1000000u));
+}
+
+int64_t days_from_civil(int64_t y, int64_t m, int64_t d) {
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const int64_t yoe = y - era * 400;
+    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
 }
 
 } // namespace platform

@@ -11,6 +11,9 @@ namespace platform {
 
 std::u16string lower_case(std::u16string_view text);
 
+// Days from 1970-01-01 of a date in the proleptic Gregorian calendar.
+int64_t days_from_civil(int64_t year, int64_t month, int64_t day);
+
 // Test seam: use this locale ("de_DE", "en_US"); empty returns to the environment's.
 void set_locale_for_testing(const std::string& locale);
 // The ICU locale id in use.

@@ -104,10 +104,12 @@ int hex_value(char c) {
     return -1;
 }
 
-std::string decode_quoted_printable(std::string_view text) {
+// Bytes written as a marker and two hexadecimal digits ("=41" or "%41") decoded; anything
+// else, a marker without two digits included, kept as it is.
+std::string decode_hex_escapes(std::string_view text, char marker) {
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '=' && i + 2 < text.size() + 0 && hex_value(text[i + 1]) >= 0 &&
+        if (text[i] == marker && i + 2 < text.size() && hex_value(text[i + 1]) >= 0 &&
             hex_value(text[i + 2]) >= 0) {
             out += char(hex_value(text[i + 1]) * 16 + hex_value(text[i + 2]));
             i += 2;
@@ -116,6 +118,10 @@ std::string decode_quoted_printable(std::string_view text) {
         }
     }
     return out;
+}
+
+std::string decode_quoted_printable(std::string_view text) {
+    return decode_hex_escapes(text, '=');
 }
 
 // Splits a structured value on unescaped ";" and resolves the text escapes.
@@ -251,17 +257,7 @@ std::vector<uint8_t> decode_base64(std::string_view text, std::size_t limit, boo
 }
 
 std::string percent_decode(std::string_view text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() + 0 && hex_value(text[i + 1]) >= 0 &&
-            hex_value(text[i + 2]) >= 0) {
-            out += char(hex_value(text[i + 1]) * 16 + hex_value(text[i + 2]));
-            i += 2;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
+    return decode_hex_escapes(text, '%');
 }
 
 std::vector<uint8_t> picture_from(const std::string& value, const std::string& parameters,
