@@ -506,21 +506,29 @@ private:
     std::unique_ptr<WaveFileWriter> m_sink; // used by the pump thread only after open
 };
 
-WaveResult wave_in_open(WaveIn* device, uint32_t device_id, const WaveFormat& format,
-                        WindowHandle window) {
+namespace {
+template <typename Device>
+WaveResult open_device(Device** device, uint32_t device_id, const WaveFormat& format,
+                       WindowHandle window) {
     if (!device)
         return MMSYSERR_INVALPARAM;
     if (device_id != WAVE_MAPPER && device_id != 0)
         return MMSYSERR_BADDEVICEID;
     if (!acceptable(format))
         return WAVERR_BADFORMAT;
-    auto opened = std::make_unique<WaveInDevice>(format, window);
+    auto opened = std::make_unique<Device>(format, window);
     if (!opened->open(chosen_backend()))
         return MMSYSERR_NODRIVER;
     register_device(opened.get());
     opened->opened();
     *device = opened.release();
     return MMSYSERR_NOERROR;
+}
+} // namespace
+
+WaveResult wave_in_open(WaveIn* device, uint32_t device_id, const WaveFormat& format,
+                        WindowHandle window) {
+    return open_device(device, device_id, format, window);
 }
 
 WaveResult wave_in_prepare_header(WaveIn device, WaveHeader* header) {
@@ -559,19 +567,7 @@ WaveResult wave_in_close(WaveIn device) {
 
 WaveResult wave_out_open(WaveOut* device, uint32_t device_id, const WaveFormat& format,
                          WindowHandle window) {
-    if (!device)
-        return MMSYSERR_INVALPARAM;
-    if (device_id != WAVE_MAPPER && device_id != 0)
-        return MMSYSERR_BADDEVICEID;
-    if (!acceptable(format))
-        return WAVERR_BADFORMAT;
-    auto opened = std::make_unique<WaveOutDevice>(format, window);
-    if (!opened->open(chosen_backend()))
-        return MMSYSERR_NODRIVER;
-    register_device(opened.get());
-    opened->opened();
-    *device = opened.release();
-    return MMSYSERR_NOERROR;
+    return open_device(device, device_id, format, window);
 }
 
 WaveResult wave_out_prepare_header(WaveOut device, WaveHeader* header) {
