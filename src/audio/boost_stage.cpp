@@ -12,6 +12,8 @@ namespace {
 constexpr int kGainShift = 24;
 constexpr int32_t kTop = 30000;
 constexpr int32_t kFull = 32768;
+// Samples cut into half-waves at a time.
+constexpr size_t kCutChunk = 1024;
 
 } // namespace
 
@@ -85,10 +87,22 @@ void BoostStage::apply(int16_t* samples, size_t from, size_t wave_start, size_t 
         int64_t value = int64_t(sample) * gain / (int64_t(1) << kGainShift);
         return int16_t(std::clamp<int64_t>(value, -32768, 32767));
     };
-    int64_t steps = int64_t(wave_start - from) + 1;
+    // The gain at step k of `steps` is old_gain + (new_gain - old_gain) * k / steps, truncated
+    // toward zero; it is stepped as a quotient and remainder of |new_gain - old_gain| * k so that
+    // no sample needs a division.
+    const uint64_t steps = wave_start > from ? uint64_t(wave_start - from) + 1 : 1;
+    const int64_t difference = new_gain - old_gain;
+    const uint64_t distance = difference < 0 ? uint64_t(-difference) : uint64_t(difference);
+    const uint64_t whole = distance / steps, part = distance % steps;
+    uint64_t quotient = 0, remainder = 0;
     for (size_t i = from; i < wave_start; ++i) {
-        int64_t step = int64_t(i - from) + 1;
-        samples[i] = scale(samples[i], old_gain + (new_gain - old_gain) * step / steps);
+        quotient += whole;
+        remainder += part;
+        const uint64_t carry = uint64_t(0) - uint64_t(remainder >= steps); // all ones or zero
+        remainder -= steps & carry;
+        quotient -= carry;
+        int64_t offset = int64_t(quotient);
+        samples[i] = scale(samples[i], difference < 0 ? old_gain - offset : old_gain + offset);
     }
     for (size_t i = wave_start; i < wave_end; ++i)
         samples[i] = scale(samples[i], new_gain);
@@ -146,16 +160,25 @@ bool BoostStage::dominates(const int16_t* x, int64_t n, const HalfWave& wave, in
     if (wave.larger_left >= m_first_wave) {
         const HalfWave& larger = m_waves[size_t(wave.larger_left - m_first_wave)];
         int64_t from = std::max(left_limit, larger.start - m_base);
-        if (any_larger(x, from, larger.end - m_base, wave.magnitude))
+        // The larger half-wave's peak, when in reach, settles it without a scan.
+        if (larger.peak - m_base >= from ||
+            any_larger(x, from, larger.end - m_base, wave.magnitude))
             return false;
     }
     int64_t right_limit = std::min(n, peak + window + 1);
     int64_t from = right_limit, to = right_limit;
     if (wave.larger_right >= 0) {
         const HalfWave& larger = m_waves[size_t(wave.larger_right - m_first_wave)];
-        from = larger.start - m_base;
+        from = std::max<int64_t>(larger.start - m_base, 0);
+        if (larger.peak - m_base >= from && larger.peak - m_base < to)
+            return false;
     } else if (m_open_sign != 0) {
+        // No sample of the half-wave being cut exceeds its peak.
+        if (m_open_magnitude <= wave.magnitude)
+            return true;
         from = m_open_start - m_base;
+        if (m_open_peak - m_base >= std::max<int64_t>(from, 0) && m_open_peak - m_base < to)
+            return false;
     }
     return !any_larger(x, std::max<int64_t>(from, 0), to, wave.magnitude);
 }
@@ -169,26 +192,35 @@ size_t BoostStage::gain_pass(int16_t* x, size_t count, int rate) {
     const int64_t n = int64_t(count);
 
     // Cut the new samples into half-waves: runs of samples of one sign, ended by a sign change
-    // or a zero sample.
+    // or a zero sample. Speech changes sign every few samples, so this runs without a branch per
+    // sample: every sample writes the half-wave being cut to the next free slot, which is kept
+    // only when the sample ends it.
     int open_sign = m_open_sign;
     int64_t open_start = m_open_start, open_peak = m_open_peak;
     int32_t open_magnitude = m_open_magnitude;
-    for (int64_t i = m_scanned - m_base; i < n; ++i) {
-        int32_t sample = x[i];
-        int sign = (sample > 0) - (sample < 0);
-        int32_t magnitude = sample < 0 ? -sample : sample;
-        if (sign == open_sign) {
-            if (magnitude > open_magnitude) {
-                open_magnitude = magnitude;
-                open_peak = m_base + i;
-            }
-            continue;
+    if (m_cuts.size() < kCutChunk)
+        m_cuts.resize(kCutChunk);
+    Cut* cuts = m_cuts.data();
+    for (int64_t chunk = m_scanned - m_base; chunk < n; chunk += int64_t(kCutChunk)) {
+        const int64_t chunk_end = std::min(n, chunk + int64_t(kCutChunk));
+        size_t cut = 0;
+        for (int64_t i = chunk; i < chunk_end; ++i) {
+            int32_t sample = x[i];
+            int sign = (sample > 0) - (sample < 0);
+            int32_t magnitude = sample < 0 ? -sample : sample;
+            int64_t position = m_base + i;
+            // All ones when the sample starts a half-wave, or raises the open one's peak.
+            const int64_t changed = -int64_t(sign != open_sign);
+            const int64_t raised = changed | -int64_t(magnitude > open_magnitude);
+            cuts[cut] = {open_start, position, open_peak, open_magnitude};
+            cut += size_t(changed & int64_t(open_sign != 0));
+            open_start ^= (open_start ^ position) & changed;
+            open_peak ^= (open_peak ^ position) & raised;
+            open_magnitude ^= (open_magnitude ^ magnitude) & int32_t(raised);
+            open_sign = sign;
         }
-        if (open_sign != 0)
-            close_wave({open_start, m_base + i, open_peak, open_magnitude, -1, -1});
-        open_sign = sign;
-        open_start = open_peak = m_base + i;
-        open_magnitude = magnitude;
+        for (size_t k = 0; k < cut; ++k)
+            close_wave({cuts[k].start, cuts[k].end, cuts[k].peak, cuts[k].magnitude, -1, -1});
     }
     m_open_sign = open_sign;
     m_open_start = open_start;

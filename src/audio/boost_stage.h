@@ -92,6 +92,14 @@ private:
     int64_t m_open_start{0};
     int64_t m_open_peak{0};
     int32_t m_open_magnitude{0};
+    // Half-waves completed by the samples of one pass, before they are filed.
+    struct Cut {
+        int64_t start;
+        int64_t end;
+        int64_t peak;
+        int32_t magnitude;
+    };
+    std::vector<Cut> m_cuts;
     int64_t m_walk{0}; // number of the next half-wave to decide
     int64_t m_best_end{-1};
     int64_t m_best_width{-1};
