@@ -295,11 +295,21 @@ private:
         if (m_failure_reported && now - m_last_failure < std::chrono::seconds(1))
             return false;
         m_path = config_directory() + "/registry.sqlite";
+        // Two processes opening the store at the same moment can meet SQLITE_BUSY where
+        // SQLite does not wait (switching to WAL, its first schema); such an open is tried
+        // again for a few seconds before it counts as a failure.
+        int busy_retries = 0;
         for (int attempt = 0; attempt < 2; ++attempt) {
             int rc = open_database();
             if (rc == SQLITE_OK)
                 return true;
             drop_connection(true);
+            if ((rc == SQLITE_BUSY || rc == SQLITE_LOCKED) && busy_retries < 250) {
+                ++busy_retries;
+                --attempt;
+                ::usleep(20000);
+                continue;
+            }
             if (!is_corruption(rc) || attempt > 0) {
                 if (!m_failure_reported)
                     note("registry: cannot open " + m_path + " (" + sqlite3_errstr(rc) + ")");
