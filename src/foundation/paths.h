@@ -33,8 +33,10 @@ std::u16string without_trailing_separator(const std::u16string& path);
 // The name alone when the directory is empty; otherwise directory + "/" + name.
 std::u16string join(const std::u16string& directory, const std::u16string& name);
 std::u16string parent_of(const std::u16string& path);
-// Equal after expansion, without a trailing separator, lower-cased.
+// Equal after expansion and without a trailing separator; case-sensitive, as file names here are.
 bool same_path(const std::u16string& a, const std::u16string& b);
+// The path is the prefix or lies inside it, compared by whole components after expansion
+// ("/media/u/disk1/x" does not start with "/media/u/disk").
 bool path_starts_with(const std::u16string& path, const std::u16string& prefix);
 
 // Creates the folder and its missing parents, logging each attempt

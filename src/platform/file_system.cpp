@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
@@ -63,6 +64,64 @@ bool path_status(const std::string& path, PathStatus& out, int& error) {
     out.write_seconds = info.st_mtim.tv_sec;
     out.write_nanoseconds = uint32_t(info.st_mtim.tv_nsec);
     return true;
+}
+
+bool file_identity(const std::string& path, FileIdentity& out, int& error) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        error = errno;
+        return false;
+    }
+    error = 0;
+    out.device = uint64_t(info.st_dev);
+    out.inode = uint64_t(info.st_ino);
+    return true;
+}
+
+bool is_regular_file(const std::string& path, int& error) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        error = errno;
+        return false;
+    }
+    if (S_ISREG(info.st_mode)) {
+        error = 0;
+        return true;
+    }
+    error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+    return false;
+}
+
+std::string error_text(int error) {
+    switch (error) {
+    case 0:
+        return "no error";
+    case ENOENT:
+        return "no such file";
+    case ENOTDIR:
+        return "a part of the path is not a folder";
+    case EACCES:
+    case EPERM:
+        return "permission denied";
+    case EISDIR:
+        return "is a folder";
+    case EINVAL:
+        return "not a regular file";
+    case ENAMETOOLONG:
+        return "name too long";
+    case ELOOP:
+        return "too many symbolic links";
+    case EEXIST:
+        return "already exists";
+    case ENOSPC:
+        return "no space left";
+    case EROFS:
+        return "read-only file system";
+    case EXDEV:
+        return "on another volume";
+    default:
+        return std::strerror(error);
+    }
 }
 
 bool volume_space(const std::string& path, uint64_t& total, uint64_t& available) {
