@@ -6,6 +6,7 @@
 #include "foundation/text.h"
 #include "platform/clock.h"
 #include "platform/display.h"
+#include "platform/signals.h"
 #include "shell/application.h"
 #include "shell/instance_guard.h"
 #include "shell/starter.h"
@@ -43,6 +44,10 @@ int main(int argc, char** argv) {
         shell::end_single_instance();
         return 1;
     }
+
+    // The display's set-up took over SIGTERM (it ends the program through WM_ENDSESSION); a
+    // hang-up takes the same way.
+    platform::treat_hangup_as_termination();
 
     foundation::log() << "WinMain2:" << platform::tick_count() << "\n";
     auto document = std::make_unique<controller::Document>();

@@ -209,6 +209,21 @@ bool FileInfo::move_to(const std::u16string& new_path) {
     return platform::rename_path(to_utf8(expand(m_path)), to_utf8(expand(new_path)), m_error);
 }
 
+bool same_file(const std::u16string& a, const std::u16string& b) {
+    platform::FileIdentity first, second;
+    int error = 0;
+    return platform::file_identity(to_utf8(expand(a)), first, error) &&
+           platform::file_identity(to_utf8(expand(b)), second, error) && first == second;
+}
+
+bool is_readable_file(const std::u16string& path, std::string& reason) {
+    int error = 0;
+    if (platform::is_regular_file(to_utf8(expand(path)), error))
+        return true;
+    reason = platform::error_text(error);
+    return false;
+}
+
 bool execute_file(const std::u16string& file, const std::u16string& parameters) {
     std::u16string path = expand(file);
     log() << "execute_file(" << path << "} {" << parameters << ")\n";

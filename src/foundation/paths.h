@@ -80,6 +80,13 @@ private:
     int m_error{0};
 };
 
+// True when both paths lead to one file (the same device and inode: hard links and links
+// included). False when either cannot be looked up.
+bool same_file(const std::u16string& a, const std::u16string& b);
+// True when the path is an existing regular file we may read; otherwise `reason` says why in a
+// few English words ("no such file", "permission denied", "is a folder", ...).
+bool is_readable_file(const std::u16string& path, std::string& reason);
+
 // Opens a document with the desktop's handler (xdg-open) or starts a program (an executable
 // file) with the parameters split at blanks; logs "execute_file(file} {parameters)".
 // True when it was started; nothing is waited for.

@@ -85,8 +85,8 @@ bool is_regular_file(const std::string& path, int& error) {
         return false;
     }
     if (S_ISREG(info.st_mode)) {
-        error = 0;
-        return true;
+        error = ::access(path.c_str(), R_OK) == 0 ? 0 : errno;
+        return error == 0;
     }
     error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
     return false;

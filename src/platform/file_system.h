@@ -37,8 +37,9 @@ struct FileIdentity {
 };
 // False with `error` (an errno value) when the path cannot be looked up.
 bool file_identity(const std::string& path, FileIdentity& out, int& error);
-// Whether the path exists and is a regular file (links followed); when it is not, `error` says
-// why (ENOENT, EACCES, EISDIR for a folder, EINVAL for anything else that is not a file).
+// Whether the path exists and is a regular file that we may read (links followed); when it is
+// not, `error` says why (ENOENT, EACCES, EISDIR for a folder, EINVAL for anything else that is
+// not a file).
 bool is_regular_file(const std::string& path, int& error);
 // A short English reason for an errno value: "no such file", "permission denied", ...
 std::string error_text(int error);

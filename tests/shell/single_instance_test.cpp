@@ -318,3 +318,39 @@ TEST(SingleInstanceProgram, SecondStartHandsItsWordToTheRunningInstance) {
     EXPECT_EQ(std::string(tag, 3), "ID3");
     EXPECT_GT(fs::file_size(records[0]), 1000u);
 }
+
+TEST(SingleInstanceProgram, HangUpEndsARecordingLikeTerm) {
+    testing_support::Watchdog watchdog(60);
+    testing_support::TempDir root;
+    testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", make_private(root / "run").string());
+    testing_support::ScopedEnv config("XDG_CONFIG_HOME", (root / "config").string());
+    testing_support::ScopedEnv video("SDL_VIDEODRIVER", "offscreen");
+    testing_support::ScopedEnv audio("SDL_AUDIODRIVER", "dummy");
+    testing_support::ScopedEnv settings("QUILLORY_CONFIG_DIR", (root / "config").string());
+    testing_support::ScopedEnv documents("XDG_DOCUMENTS_DIR", (root / "documents").string());
+    testing_support::ScopedEnv sound("QUILLORY_AUDIO", "null");
+    const std::string program = std::string(QV_BUILD_DIR) + "/bin/quillory";
+
+    Child first = spawn({program, "record"}, false);
+    const fs::path folder = root / "documents" / "My Quillory";
+    uint32_t start = platform::tick_count();
+    auto recording = [&] {
+        std::error_code error;
+        return fs::is_directory(folder, error) && !fs::is_empty(folder, error);
+    };
+    while (!recording() && platform::tick_count() - start < 20000)
+        platform::sleep_ms(10);
+    ASSERT_TRUE(recording());
+    platform::sleep_ms(1500);
+    kill(first.pid, SIGHUP);
+    EXPECT_EQ(wait_exit(first.pid, 10000), 0) << "the exit status of a TERM";
+    std::vector<fs::path> records;
+    for (const auto& entry : fs::directory_iterator(folder))
+        records.push_back(entry.path());
+    ASSERT_EQ(records.size(), 1u);
+    std::ifstream record(records[0], std::ios::binary);
+    char tag[3] = {};
+    record.read(tag, 3);
+    EXPECT_EQ(std::string(tag, 3), "ID3");
+    EXPECT_GT(fs::file_size(records[0]), 1000u) << "the recording was completed";
+}
