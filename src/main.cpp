@@ -29,6 +29,8 @@ std::u16string command_line_of(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // A start that only hands its command line over must not empty the running instance's log.
+    foundation::defer_log_start();
     foundation::log() << "WinMain:" << platform::tick_count() << "\n";
     const std::u16string command_line = command_line_of(argc, argv);
     const std::u16string application_name = u"Quillory Vozir";
