@@ -234,7 +234,8 @@ bool execute_file(const std::u16string& file, const std::u16string& parameters) 
         for (auto& word : platform::split_command_line(to_utf8(parameters)))
             words.push_back(std::move(word));
     } else {
-        words = {"xdg-open", target};
+        words =
+            platform::document_command(target, platform::split_command_line(to_utf8(parameters)));
     }
     return platform::spawn_detached(words);
 }

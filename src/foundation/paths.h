@@ -87,8 +87,9 @@ bool same_file(const std::u16string& a, const std::u16string& b);
 // few English words ("no such file", "permission denied", "is a folder", ...).
 bool is_readable_file(const std::u16string& path, std::string& reason);
 
-// Opens a document with the desktop's handler (xdg-open) or starts a program (an executable
-// file) with the parameters split at blanks; logs "execute_file(file} {parameters)".
+// Starts a program (an executable file), or opens a document with the desktop's handler for its
+// type, with the parameters split at blanks after the handler's own words (xdg-open when there
+// are none or no handler is known); logs "execute_file(file} {parameters)".
 // True when it was started; nothing is waited for.
 bool execute_file(const std::u16string& file, const std::u16string& parameters);
 

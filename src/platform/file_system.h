@@ -60,6 +60,12 @@ bool list_directory(const std::string& path, std::vector<DirectoryEntry>& out);
 std::vector<std::string> removable_mount_points();
 
 bool is_executable_file(const std::string& path);
+// The command that opens the document with the desktop's handler for its type, with `extra`
+// words after the handler's own: from xdg-mime's answers and the handler's desktop entry (its
+// Exec line, file field codes given the path). Without extra words, or when no handler is
+// known, "xdg-open PATH" (which then carries no extra words).
+std::vector<std::string> document_command(const std::string& path,
+                                          const std::vector<std::string>& extra);
 // Starts a program with arguments, detached (never waited for, never left as a zombie).
 bool spawn_detached(const std::vector<std::string>& argv);
 

@@ -201,6 +201,33 @@ TEST_F(PathsTest, ExecuteFileStartsProgramsWithTheirParameters) {
               std::string::npos);
 }
 
+TEST_F(PathsTest, ExecuteFileGivesADocumentsHandlerTheParameters) {
+    testing_support::Watchdog watchdog(20, "execute_file document");
+    const fs::path bin = m_dir.path() / "bin";
+    const fs::path out = m_dir.path() / "args.txt";
+    touch("bin/xdg-mime", "#!/bin/sh\n[ \"$2\" = filetype ] && echo text/html && exit 0\n"
+                          "[ \"$2 $3\" = \"default text/html\" ] && echo viewer.desktop\n");
+    touch("bin/viewer",
+          "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" + out.string() + "'\n");
+    touch("data/applications/viewer.desktop",
+          "[Desktop Entry]\nType=Application\nName=Viewer\nExec=viewer --new-tab %u\n"
+          "[Desktop Action x]\nExec=viewer --wrong\n");
+    touch("help/page one.html", "<p>help</p>");
+    fs::permissions(bin / "xdg-mime", fs::perms::owner_all);
+    fs::permissions(bin / "viewer", fs::perms::owner_all);
+    testing_support::ScopedEnv path("PATH", bin.string() + ":" + std::getenv("PATH"));
+    testing_support::ScopedEnv data("XDG_DATA_HOME", (m_dir.path() / "data").string());
+    EXPECT_TRUE(execute_file(dir("help/page one.html"), u"\"two words\" second"));
+    std::string text;
+    for (int i = 0; i < 500 && text.find("second") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::ifstream in(out);
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    EXPECT_EQ(text, "--new-tab\n" + (m_dir.path() / "help/page one.html").string() +
+                        "\ntwo words\nsecond\n");
+}
+
 TEST_F(PathsTest, FreeSpaceSeamAndRealVolume) {
     EXPECT_GT(total_size(dir()), 0.0);
     EXPECT_GT(free_space(dir()), 0.0);
