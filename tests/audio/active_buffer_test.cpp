@@ -29,6 +29,10 @@ AudioBlock numbered(uint32_t number, size_t size) {
 class SlowSink : public audio::Inlet {
 public:
     void on_data(const AudioBlock& block) override {
+        if (block.empty()) {
+            ++idle_pushes;
+            return;
+        }
         std::unique_lock gate_lock(gate_mutex);
         gate_changed.wait(gate_lock, [this] { return open; });
         const uint8_t* b = block.bytes.data();
@@ -43,6 +47,7 @@ public:
         gate_changed.notify_all();
     }
     std::vector<uint32_t> numbers; // under the inlet's lock
+    int idle_pushes{0};            // under the inlet's lock
     std::mutex gate_mutex;
     std::condition_variable gate_changed;
     bool open = true;

@@ -208,6 +208,7 @@ TEST_F(DocumentTest, SameNameGetsTildeAndQualityFollowsFormat) {
     ASSERT_TRUE(doc.record(RecordingKind::Note, u"Memo", u"", CallDirection::None));
     const fs::path second(doc.current().path);
     const std::u16string second_title = doc.current().title;
+    record_for(0.3);
     doc.stop();
     if (first_title == second_title) {
         EXPECT_EQ(second.stem().string(), first.stem().string() + "~1");
