@@ -254,6 +254,9 @@ bool WavWriter::create_file(const audio::AudioBlock& format) {
     }
     m_header = header;
     std::vector<uint8_t> bytes = m_header.serialize();
+    // The sizes of an empty file until the first data is counted.
+    m_header.riff_size = m_header.header_size - 8;
+    put32(bytes.data() + 4, m_header.riff_size);
     if (!m_file.seek(0) || !m_file.write(bytes.data(), uint32_t(bytes.size()))) {
         fail("header write failed");
         m_file.seek(0);

@@ -8,12 +8,14 @@
 #include "telephony/phone_state.h"
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <sstream>
+#include <sys/resource.h>
 
 using namespace controller;
 using controller_test::IsolatedWorld;
@@ -520,4 +522,116 @@ TEST_F(DocumentTest, PlaybackRunsToItsEndAndStops) {
     EXPECT_EQ(m_events.codes(), (std::vector<int>{7, 6, 6, 7}));
     EXPECT_FALSE(doc.play((m_world.root() / "missing.mp3").u16string(), 0));
     EXPECT_FALSE(doc.is_playing());
+}
+
+namespace {
+// A limit on the size of the files this process writes stands in for a full disk; writes past
+// it fail (SIGXFSZ ignored meanwhile).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_previous = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = m_saved;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_previous);
+    }
+
+private:
+    rlimit m_saved{};
+    void (*m_previous)(int){};
+};
+} // namespace
+
+TEST_F(DocumentTest, LastWritesFailingEndTheRecordingAsAFailure) {
+    Document& doc = *m_document;
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
+    const fs::path path(doc.current().path);
+    record_for(1.5);
+    {
+        // The disk fills now: what the writer still holds cannot be written at the end.
+        FileSizeLimit full(fs::file_size(path));
+        doc.stop();
+    }
+    EXPECT_EQ(doc.stop_reason(), StopReason::WritingFailed);
+    const auto codes = m_events.codes();
+    ASSERT_GE(codes.size(), 2u);
+    EXPECT_EQ(std::vector<int>(codes.end() - 2, codes.end()), (std::vector<int>{7, 10}));
+    EXPECT_GT(duration_of(path), 0.5) << "what was written before stays playable";
+    ASSERT_EQ(doc.records().size(), 1u) << "the file is kept";
+
+    // A plain stop after that is a plain stop again.
+    m_events.seen.clear();
+    doc.stop();
+    EXPECT_EQ(doc.stop_reason(), StopReason::Requested);
+    EXPECT_EQ(m_events.codes(), (std::vector<int>{7}));
+}
+
+TEST_F(DocumentTest, FolderDeletedInMainMemoryStopsWithStorageFailure) {
+    Document& doc = *m_document;
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
+    record_for(1.0);
+    fs::remove_all(m_world.main_folder());
+    ASSERT_TRUE(pump(20, [&] { return !doc.is_recording(); }));
+    auto codes = m_events.codes();
+    ASSERT_GE(codes.size(), 3u);
+    EXPECT_EQ(std::vector<int>(codes.end() - 3, codes.end()), (std::vector<int>{7, 0, 9}));
+    EXPECT_EQ(doc.stop_reason(), StopReason::StorageFailed);
+    EXPECT_TRUE(doc.records().empty());
+
+    // Stopped by hand before the periodic check saw it: the same report.
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
+    record_for(0.5);
+    fs::remove_all(m_world.main_folder());
+    m_events.seen.clear();
+    doc.stop();
+    codes = m_events.codes();
+    ASSERT_GE(codes.size(), 2u);
+    EXPECT_EQ(codes.front(), 7);
+    EXPECT_EQ(codes.back(), 9);
+    EXPECT_TRUE(doc.records().empty());
+}
+
+namespace {
+class RealTimeTest : public DocumentTest {
+protected:
+    // Capture at real speed: the first block comes 0.2 s after the start.
+    RealTimeTest() : DocumentTest("speech.wav", 1) {}
+};
+} // namespace
+
+TEST_F(RealTimeTest, RecordingWithoutAudioLeavesNoFile) {
+    Document& doc = *m_document;
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"Kept", u"", CallDirection::None));
+    record_for(0.5);
+    doc.stop();
+    const fs::path kept(doc.current().path);
+
+    // Paused at once: not one block reaches the file.
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"Empty", u"", CallDirection::None));
+    const fs::path path(doc.current().path);
+    doc.pause(true);
+    ASSERT_EQ(doc.records().size(), 2u);
+    m_events.seen.clear();
+    pump(1.0);
+    doc.stop();
+    EXPECT_FALSE(fs::exists(path));
+    ASSERT_EQ(doc.records().size(), 1u);
+    EXPECT_EQ(doc.records()[0].path, kept.u16string());
+    ASSERT_EQ(m_events.seen.size(), 2u);
+    EXPECT_EQ(m_events.seen[0].first, 2) << "the entry is dropped";
+    EXPECT_EQ(m_events.seen[1].first, 7);
+    EXPECT_EQ(doc.stop_reason(), StopReason::Requested);
+
+    // Appending nothing to a record keeps it.
+    ASSERT_TRUE(doc.select_record(kept.u16string()));
+    ASSERT_TRUE(doc.append());
+    doc.pause(true);
+    doc.stop();
+    EXPECT_TRUE(fs::exists(kept));
+    EXPECT_EQ(doc.records().size(), 1u);
 }
