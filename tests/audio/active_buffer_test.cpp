@@ -129,4 +129,23 @@ TEST(ActiveBuffer, QueueLimitAcceptsOneBlockPastTenMillionBytes) {
     EXPECT_EQ(sink.numbers, (std::vector<uint32_t>{0, 14}));
 }
 
+TEST(ActiveBuffer, IdleWriterThreadLetsTheWriterCatchUp) {
+    testing_support::Watchdog watchdog(30);
+    ActiveBuffer buffer;
+    buffer.set_memory_probe([] { return uint64_t(1) << 30; });
+    SlowSink sink;
+    audio::connect(buffer.output(), &sink);
+    buffer.on_data(numbered(7, 64));
+    // While nothing is queued, empty blocks come a few times a second; no data is invented.
+    auto idle = [&] {
+        std::lock_guard guard(sink.lock());
+        return sink.idle_pushes;
+    };
+    while (idle() < 2)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(buffer.has_pending(), 0u);
+    std::lock_guard guard(sink.lock());
+    EXPECT_EQ(sink.numbers, (std::vector<uint32_t>{7}));
+}
+
 } // namespace

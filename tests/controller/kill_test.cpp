@@ -52,6 +52,15 @@ std::string run(const std::string& command, int* status = nullptr) {
     return output;
 }
 
+// What two decoders complain about while decoding the whole file (a broken frame makes them
+// resynchronise).
+std::string decode_errors(const std::string& path) {
+    return run("ffmpeg -v warning -i " + quoted(path) +
+               " -f null - 2>&1 | grep -v 'Estimating duration'") +
+           run("mpg123 -t " + quoted(path) +
+               " 2>&1 | grep -iE 'resync|skipped|illegal|error|junk'");
+}
+
 double ffprobe_duration(const std::string& path) {
     return std::atof(
         run("ffprobe -v error -show_entries format=duration -of csv=p=0 " + quoted(path)).c_str());
@@ -145,9 +154,7 @@ TEST_F(KillTest, KilledRecordingLosesAtMostASecondAtEveryQuality) {
             const std::string appended =
                 run(quoted(cli) + " append " + quoted(killed.path) + " --seconds 1", &status);
             ASSERT_EQ(status, 0) << appended;
-            EXPECT_EQ(run("ffmpeg -v error -i " + quoted(killed.path) + " -f null -"), "");
-            EXPECT_EQ(run("mpg123 -q -t " + quoted(killed.path), &status), "");
-            EXPECT_EQ(status, 0);
+            EXPECT_EQ(decode_errors(killed.path), "");
             EXPECT_NEAR(ffprobe_duration(killed.path), kept + 1.0, 0.3);
         }
     }
