@@ -270,6 +270,43 @@ std::string percent_decode(std::string_view text) {
     return decode_hex_escapes(text, '%');
 }
 
+// PNG, JPEG or GIF, by the first bytes.
+bool is_picture(std::string_view bytes) {
+    static constexpr std::string_view png("\x89PNG\r\n\x1A\n", 8);
+    static constexpr std::string_view jpeg("\xFF\xD8\xFF", 3);
+    return bytes.substr(0, png.size()) == png || bytes.substr(0, jpeg.size()) == jpeg ||
+           bytes.substr(0, 6) == "GIF87a" || bytes.substr(0, 6) == "GIF89a";
+}
+
+// Whether `inner` (both resolved) is `outer` or lies inside it, by whole components.
+bool lies_in(const fs::path& inner, const fs::path& outer) {
+    auto i = inner.begin();
+    for (auto o = outer.begin(); o != outer.end(); ++o, ++i) {
+        if (o->empty() && std::next(o) == outer.end())
+            break; // a trailing separator
+        if (i == inner.end() || *i != *o)
+            return false;
+    }
+    return true;
+}
+
+// A card's picture link may name a regular file inside the contacts folder or the user's home
+// only (links resolved first), never a device, a folder or another user's file.
+bool allowed_picture_file(const fs::path& path, const fs::path& card_folder) {
+    std::error_code error;
+    const fs::path target = fs::canonical(path, error);
+    if (error || !fs::is_regular_file(target, error))
+        return false;
+    for (const fs::path& base : {card_folder, fs::path(platform::home_directory())}) {
+        std::error_code base_error;
+        const fs::path root = fs::canonical(base, base_error);
+        if (!base_error && !root.empty() && root != "/" && lies_in(target, root))
+            return true;
+    }
+    foundation::log() << "contact_picture: refused {" << text_of(path) << "}\n";
+    return false;
+}
+
 std::vector<uint8_t> picture_from(const std::string& value, const std::string& parameters,
                                   const fs::path& card_folder) {
     std::string lower_value = ascii_lower(value.substr(0, std::min<std::size_t>(value.size(), 64)));
@@ -298,8 +335,10 @@ std::vector<uint8_t> picture_from(const std::string& value, const std::string& p
         fs::path path(percent_decode(rest));
         if (path.is_relative())
             path = card_folder / path;
+        if (!allowed_picture_file(path, card_folder))
+            return {};
         auto bytes = read_small_file(path, max_picture_bytes);
-        if (!bytes)
+        if (!bytes || !is_picture(*bytes))
             return {};
         return std::vector<uint8_t>(bytes->begin(), bytes->end());
     }
