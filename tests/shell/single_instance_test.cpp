@@ -212,6 +212,18 @@ struct Child {
     int stderr_fd{-1};
 };
 
+// Ends a child that a failed assertion left running.
+struct Reaper {
+    pid_t pid;
+    ~Reaper() {
+        int status = 0;
+        if (pid > 0 && waitpid(pid, &status, WNOHANG) == 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+        }
+    }
+};
+
 Child spawn(const std::vector<std::string>& arguments, bool capture_stderr) {
     std::vector<char*> argv;
     for (const auto& a : arguments)
@@ -285,6 +297,7 @@ TEST(SingleInstanceProgram, SecondStartHandsItsWordToTheRunningInstance) {
     ASSERT_TRUE(fs::exists(program));
 
     Child first = spawn({program}, true);
+    Reaper reaper{first.pid};
     fs::path socket = root / "run" / "ZuzivirClass_Quillory_Vozir.socket";
     uint32_t start = platform::tick_count();
     while (!fs::exists(socket) && platform::tick_count() - start < 20000)
@@ -306,7 +319,19 @@ TEST(SingleInstanceProgram, SecondStartHandsItsWordToTheRunningInstance) {
         EXPECT_TRUE(read_until(first.stderr_fd, seen, expected, 10000)) << seen;
     }
     // "record" started a recording, so a close from the window would be refused; the system's
-    // end is not, and the recording's file is completed on the way out.
+    // end is not, and the recording's file is completed on the way out. It is given time to hold
+    // audio first (a recording without any is removed when it ends).
+    const fs::path folder = root / "documents" / "My Quillory";
+    auto holds_audio = [&] {
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(folder, error))
+            if (entry.is_regular_file(error) && entry.file_size(error) > 4000)
+                return true;
+        return false;
+    };
+    start = platform::tick_count();
+    while (!holds_audio() && platform::tick_count() - start < 10000)
+        platform::sleep_ms(20);
     kill(first.pid, SIGTERM);
     EXPECT_EQ(wait_exit(first.pid, 10000), 0);
     close(first.stderr_fd);
@@ -335,6 +360,7 @@ TEST(SingleInstanceProgram, HangUpEndsARecordingLikeTerm) {
     const std::string program = std::string(QV_BUILD_DIR) + "/bin/quillory";
 
     Child first = spawn({program, "record"}, false);
+    Reaper reaper{first.pid};
     const fs::path folder = root / "documents" / "My Quillory";
     uint32_t start = platform::tick_count();
     auto recording = [&] {
@@ -392,6 +418,7 @@ TEST(SingleInstanceProgram, SecondStartKeepsTheSharedLog) {
     };
 
     Child first = spawn({program}, false);
+    Reaper reaper{first.pid};
     uint32_t start = platform::tick_count();
     while (log_text().find("WinMain2:") == std::string::npos &&
            platform::tick_count() - start < 20000)
