@@ -229,7 +229,12 @@ int append_command(const cli::Arguments& args) {
         return 1;
     Session session;
     auto& document = session.document;
-    if (!document.select_record(path) || !document.append()) {
+    if (!document.select_record(path)) {
+        std::fprintf(stderr, "quillory-cli append: %s: not an audio file this program reads\n",
+                     options.words[0].c_str());
+        return 1;
+    }
+    if (!document.append()) {
         std::fprintf(stderr, "quillory-cli: cannot append to '%s'\n", options.words[0].c_str());
         return 1;
     }

@@ -170,6 +170,10 @@ TEST_F(CliFilesTest, CommandsOnPathsThatAreNotFilesSayWhy) {
         EXPECT_EQ(dir.status, 1) << command;
         EXPECT_NE(dir.out.find("is a folder"), std::string::npos) << dir.out;
     }
+    Result not_audio = run(quoted(cli) + " append " + quoted(text.string()) + " 2>&1");
+    EXPECT_EQ(not_audio.status, 1);
+    EXPECT_NE(not_audio.out.find("not an audio file this program reads"), std::string::npos)
+        << not_audio.out;
     Result info = run(quoted(cli) + " info " + quoted(text.string()) + " " +
                       quoted(missing.string()) + " 2>&1");
     EXPECT_EQ(info.status, 1);
