@@ -1,9 +1,13 @@
 #pragma once
 
-// The platform's font engine: FreeType faces found through fontconfig. A face named by a skin
-// ("Tahoma" and others) resolves to the closest installed face; DejaVu Sans is the fallback.
+// The platform's font engine: FreeType faces found through fontconfig, shaped with HarfBuzz.
+// A face named by a skin ("Tahoma" and others) resolves to the closest installed face; DejaVu
+// Sans is the fallback. Characters the face lacks are drawn from another installed face that has
+// them, chosen per character through fontconfig. Colour (bitmap-only) emoji faces are never
+// chosen: emoji come from monochrome outline faces such as Symbola.
 // Faces are used from one thread at a time.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -29,6 +33,16 @@ struct GlyphImage {
     std::vector<uint8_t> coverage;
 };
 
+// One glyph of shaped text. Offsets and advance are whole pixels; y_offset grows upwards.
+struct ShapedGlyph {
+    uint32_t glyph{0};   // glyph index in its face
+    uint32_t face{0};    // 0 the requested face, 1 and up the faces that stood in for it
+    int32_t advance{0};  // pen movement after the glyph
+    int32_t x_offset{0}; // glyph position relative to the pen
+    int32_t y_offset{0};
+    uint32_t cluster{0}; // offset in the text of the first code unit the glyph stands for
+};
+
 class FontFace {
 public:
     virtual ~FontFace() = default;
@@ -39,15 +53,44 @@ public:
     // Top of the underline below the baseline, and its thickness, in pixels.
     virtual int32_t underline_position() const = 0;
     virtual int32_t underline_thickness() const = 0;
-    // One advance width in pixels per code unit of text.
-    virtual void advances(std::u16string_view text, int32_t* widths) = 0;
-    // The rendered glyph of one code unit, kept for the life of the face.
-    virtual const GlyphImage& glyph(char16_t code) = 0;
-    // The family the request resolved to.
-    virtual std::string family() const = 0;
+    // Shapes text[begin, end), a run of one direction, and appends its glyphs in visual order
+    // (left to right). The text around the run is context only (Arabic joining across a run's
+    // edge). Characters the face lacks come from a stand-in face; characters no installed face
+    // has become the face's missing glyph.
+    virtual void shape(std::u16string_view text, size_t begin, size_t end, bool right_to_left,
+                       std::vector<ShapedGlyph>& glyphs) = 0;
+    // The rendered image of a glyph from shape(), kept for the life of the face.
+    virtual const GlyphImage& glyph_image(uint32_t face, uint32_t glyph) = 0;
+    // The family the request resolved to (face 0) or of a stand-in face; empty when unknown.
+    virtual std::string family(uint32_t face = 0) const = 0;
 };
 
 // None when no face can be opened at all (not even the fallback).
 std::unique_ptr<FontFace> open_font_face(const FontRequest& request);
+
+// Replaces the fontconfig configuration for the rest of the process with the one in the given
+// fonts.conf (tests use their own fonts). Faces already open keep what they found.
+bool use_font_configuration(const std::string& fonts_conf_path);
+
+// The paragraph direction for bidirectional layout; Auto follows the first strong character
+// (left to right when there is none).
+enum class TextDirection { Auto, LeftToRight, RightToLeft };
+
+// A run of one direction, [begin, end) in the text.
+struct DirectionalRun {
+    size_t begin{0};
+    size_t end{0};
+    bool right_to_left{false};
+};
+
+// The directional runs of one line in visual order, left to right, by the Unicode
+// bidirectional algorithm; right_to_left_paragraph tells the resolved paragraph direction.
+// A text with no right-to-left character is one left-to-right run without further work.
+void directional_runs(std::u16string_view text, TextDirection direction,
+                      std::vector<DirectionalRun>& runs, bool& right_to_left_paragraph);
+
+// Offsets where a user-perceived character (an extended grapheme cluster: a base with its
+// marks, a surrogate pair, an emoji sequence) begins, ascending, then text.size().
+void grapheme_boundaries(std::u16string_view text, std::vector<size_t>& boundaries);
 
 } // namespace platform
