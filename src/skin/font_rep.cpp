@@ -297,6 +297,12 @@ FontRep::Line FontRep::fit_with_ellipsis(std::u16string_view text, int32_t width
     return cut_with_ellipsis(text, width, direction);
 }
 
+std::u16string FontRep::fitted_line(std::u16string_view text, int32_t width) {
+    thread_local std::vector<Line> lines;
+    layout(text, width, m_line_height, false, lines);
+    return lines.empty() ? std::u16string() : lines.front()->text;
+}
+
 void FontRep::wrap_paragraph(std::u16string_view paragraph, int32_t width,
                              std::vector<Line>& lines) {
     Line whole = shaped(paragraph, Direction::Auto);

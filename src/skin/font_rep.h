@@ -82,6 +82,10 @@ public:
     // The offset of the caret stop nearest to x.
     size_t offset_at(std::u16string_view text, int32_t x);
 
+    // The line draw_text shows for a one-line text in width pixels: the text itself when it
+    // fits, else its longest start that fits before an ellipsis ("..."), cut at a caret stop.
+    std::u16string fitted_line(std::u16string_view text, int32_t width);
+
     // Draws text in the area (x, y, width, height) of target, clipped to the area and the
     // target's clip, anti-aliased in colour (alpha unused). Lines are laid out by the
     // bidirectional algorithm, the paragraph direction taken from the first strong character;

@@ -1,0 +1,149 @@
+#include "platform/font_engine.h"
+#include "support/test_fonts.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <set>
+
+using namespace platform;
+
+namespace {
+
+class FontEngine : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string problem = testing_support::use_test_fonts();
+        ASSERT_EQ(problem, "");
+        face = open_font_face(FontRequest{"DejaVu Sans", 20, false, false});
+        ASSERT_TRUE(face);
+    }
+
+    std::vector<ShapedGlyph> shape(std::u16string_view text, bool rtl = false) {
+        std::vector<ShapedGlyph> glyphs;
+        face->shape(text, 0, text.size(), rtl, glyphs);
+        return glyphs;
+    }
+
+    std::unique_ptr<FontFace> face;
+};
+
+} // namespace
+
+TEST_F(FontEngine, CharactersTheFaceLacksComeFromAFaceThatHasThem) {
+    EXPECT_EQ(face->family(0), "DejaVu Sans");
+    struct Case {
+        std::u16string text;
+        std::string family;
+    };
+    const Case cases[] = {
+        {u"Anna", "DejaVu Sans"},   {u"李小明", "WenQuanYi Micro Hei"}, {u"नमस्ते", "FreeSans"},
+        {u"\U0001F4DE", "Symbola"}, {u"\u260E", "DejaVu Sans"}, // a symbol the face has stays in it
+    };
+    for (const Case& c : cases) {
+        auto glyphs = shape(c.text);
+        ASSERT_FALSE(glyphs.empty()) << c.family;
+        for (const ShapedGlyph& g : glyphs) {
+            EXPECT_NE(g.glyph, 0u) << c.family; // never the missing glyph
+            EXPECT_EQ(face->family(g.face), c.family);
+            EXPECT_GT(face->glyph_image(g.face, g.glyph).width + g.advance, 0);
+        }
+    }
+    // Mixed in one run: each character from its own face, the faces opened once.
+    auto mixed = shape(u"A李\U0001F44D李A");
+    ASSERT_EQ(mixed.size(), 5u);
+    EXPECT_EQ(mixed[0].face, 0u);
+    EXPECT_EQ(mixed[4].face, 0u);
+    EXPECT_EQ(mixed[1].face, mixed[3].face);
+    EXPECT_NE(mixed[1].face, 0u);
+    EXPECT_NE(mixed[2].face, 0u);
+    EXPECT_NE(mixed[2].face, mixed[1].face);
+    EXPECT_EQ(face->family(5), "");
+}
+
+TEST_F(FontEngine, ACharacterOutsideTheBasicPlaneIsOneGlyph) {
+    auto glyphs = shape(u"a\U0001F600b");
+    ASSERT_EQ(glyphs.size(), 3u);
+    EXPECT_EQ(glyphs[0].cluster, 0u);
+    EXPECT_EQ(glyphs[1].cluster, 1u);
+    EXPECT_EQ(glyphs[2].cluster, 3u); // after both halves of the pair
+    EXPECT_NE(glyphs[1].glyph, 0u);
+    // A lone surrogate is one missing character, not a crash.
+    auto lone = shape(u"a\xD83D"
+                      u"b");
+    EXPECT_EQ(lone.size(), 3u);
+}
+
+TEST_F(FontEngine, ArabicLettersJoin) {
+    // Each letter alone is its isolated form; in a word they take joining forms.
+    const std::u16string word = u"\u0633\u0644\u0627\u0645"; // salam
+    auto joined = shape(word, true);
+    std::set<uint32_t> isolated;
+    for (char16_t letter : word)
+        isolated.insert(shape(std::u16string(1, letter), true).at(0).glyph);
+    ASSERT_FALSE(joined.empty());
+    // Seen from the left the glyphs come last letter first.
+    EXPECT_EQ(joined.front().cluster, 3u);
+    EXPECT_EQ(joined.back().cluster, 0u);
+    int joining_forms = 0;
+    for (const ShapedGlyph& g : joined)
+        joining_forms += isolated.count(g.glyph) == 0;
+    // Seen: initial seen, lam-alef ligature; at least the first letter and the ligature change.
+    EXPECT_GE(joining_forms, 2);
+    EXPECT_LT(joined.size(), word.size()); // lam and alef make one glyph
+}
+
+TEST_F(FontEngine, DevanagariAndCombiningMarksStayInTheirCluster) {
+    // ksha + i: the vowel sign is drawn first but belongs to the cluster of the consonants.
+    auto glyphs = shape(u"\u0915\u094D\u0937\u093F");
+    ASSERT_FALSE(glyphs.empty());
+    for (const ShapedGlyph& g : glyphs)
+        EXPECT_EQ(g.cluster, 0u);
+    // x with a combining acute (no precomposed form): one cluster, the accent over the x.
+    auto accented = shape(u"x\u0301y");
+    ASSERT_EQ(accented.size(), 3u);
+    EXPECT_EQ(accented[1].cluster, 0u);
+    EXPECT_EQ(accented[2].cluster, 2u);
+    EXPECT_EQ(accented[1].advance, 0);
+}
+
+TEST_F(FontEngine, BidirectionalRunsInVisualOrder) {
+    std::vector<DirectionalRun> runs;
+    bool rtl = true;
+    directional_runs(u"abc \u05D0\u05D1\u05D2 def", TextDirection::Auto, runs, rtl);
+    EXPECT_FALSE(rtl);
+    ASSERT_EQ(runs.size(), 3u);
+    EXPECT_EQ(runs[0].end, 4u);
+    EXPECT_TRUE(runs[1].right_to_left);
+    EXPECT_EQ(runs[1].begin, 4u);
+    EXPECT_EQ(runs[1].end, 7u);
+    EXPECT_FALSE(runs[2].right_to_left);
+
+    // A Hebrew paragraph: its Latin word and number stand to the left of the Hebrew.
+    directional_runs(u"\u05D0\u05D1\u05D2 abc 12", TextDirection::Auto, runs, rtl);
+    EXPECT_TRUE(rtl);
+    ASSERT_GE(runs.size(), 2u);
+    EXPECT_FALSE(runs.front().right_to_left);
+    EXPECT_EQ(runs.back().begin, 0u);
+    EXPECT_TRUE(runs.back().right_to_left);
+
+    directional_runs(u"plain", TextDirection::Auto, runs, rtl);
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_FALSE(rtl);
+    directional_runs(u"", TextDirection::Auto, runs, rtl);
+    EXPECT_TRUE(runs.empty());
+}
+
+TEST_F(FontEngine, GraphemeBoundaries) {
+    std::vector<size_t> at;
+    grapheme_boundaries(u"a\U0001F600b", at);
+    EXPECT_EQ(at, (std::vector<size_t>{0, 1, 3, 4}));
+    grapheme_boundaries(u"e\u0301x", at);
+    EXPECT_EQ(at, (std::vector<size_t>{0, 2, 3}));
+    // Woman, ZWJ, woman, ZWJ, girl: one family.
+    grapheme_boundaries(u"\U0001F469\u200D\U0001F469\u200D\U0001F467!", at);
+    EXPECT_EQ(at, (std::vector<size_t>{0, 8, 9}));
+    grapheme_boundaries(u"ab\r\n", at);
+    EXPECT_EQ(at, (std::vector<size_t>{0, 1, 2, 4}));
+    grapheme_boundaries(u"", at);
+    EXPECT_EQ(at, (std::vector<size_t>{0}));
+}
