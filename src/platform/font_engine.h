@@ -62,7 +62,7 @@ public:
     // The rendered image of a glyph from shape(), kept for the life of the face.
     virtual const GlyphImage& glyph_image(uint32_t face, uint32_t glyph) = 0;
     // The family the request resolved to (face 0) or of a stand-in face; empty when unknown.
-    virtual std::string family(uint32_t face = 0) const = 0;
+    virtual std::string family(uint32_t face) const = 0;
 };
 
 // None when no face can be opened at all (not even the fallback).
