@@ -6,6 +6,7 @@
 #include FT_OUTLINE_H
 #include FT_SYNTHESIS_H
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <hb-ft.h>
 #include <hb.h>
@@ -71,9 +72,9 @@ FcPattern* request_pattern(const FontRequest& request) {
     return pattern;
 }
 
-// The best match for a pattern; with a character, only a face that has it and is drawn in
-// outlines (colour bitmap faces cannot be drawn into the 16-bit target).
-bool match_pattern(FcPattern* pattern, char32_t character, FontFile& file) {
+// The best match for a pattern; with a character, only a face that has it (and is monochrome
+// unless colour is allowed).
+bool match_pattern(FcPattern* pattern, char32_t character, bool allow_color, FontFile& file) {
     FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
     FcDefaultSubstitute(pattern);
     FcResult result = FcResultNoMatch;
@@ -86,11 +87,10 @@ bool match_pattern(FcPattern* pattern, char32_t character, FontFile& file) {
     bool found = FcPatternGetString(match, FC_FILE, 0, &path) == FcResultMatch && path;
     if (found && character != 0) {
         FcCharSet* charset = nullptr;
-        FcBool color = FcFalse, scalable = FcTrue;
+        FcBool color = FcFalse;
         FcPatternGetBool(match, FC_COLOR, 0, &color);
-        FcPatternGetBool(match, FC_SCALABLE, 0, &scalable);
         found = FcPatternGetCharSet(match, FC_CHARSET, 0, &charset) == FcResultMatch && charset &&
-                FcCharSetHasChar(charset, character) && !color && scalable;
+                FcCharSetHasChar(charset, character) && (allow_color || !color);
     }
     if (found) {
         file.path = reinterpret_cast<const char*>(path);
@@ -106,28 +106,36 @@ bool match_font(const FontRequest& request, FontFile& file) {
     if (!fontconfig_ready())
         return false;
     FcPattern* pattern = request_pattern(request);
-    return pattern && match_pattern(pattern, 0, file);
+    return pattern && match_pattern(pattern, 0, false, file);
 }
 
-// An installed face that has the character, as close to the request as fontconfig finds.
+// An installed face that has the character, as close to the request as fontconfig finds: a
+// monochrome one when there is one, else a colour one.
 bool match_stand_in(const FontRequest& request, char32_t character, FontFile& file) {
     std::lock_guard lock(g_mutex);
     if (!fontconfig_ready())
         return false;
-    FcPattern* pattern = request_pattern(request);
-    if (!pattern)
-        return false;
-    FcCharSet* charset = FcCharSetCreate();
-    if (charset) {
-        FcCharSetAddChar(charset, character);
-        FcPatternAddCharSet(pattern, FC_CHARSET, charset);
-        FcCharSetDestroy(charset);
+    for (bool allow_color : {false, true}) {
+        FcPattern* pattern = request_pattern(request);
+        if (!pattern)
+            return false;
+        if (FcCharSet* charset = FcCharSetCreate()) {
+            FcCharSetAddChar(charset, character);
+            FcPatternAddCharSet(pattern, FC_CHARSET, charset);
+            FcCharSetDestroy(charset);
+        }
+        if (!allow_color)
+            FcPatternAddBool(pattern, FC_COLOR, FcFalse);
+        if (match_pattern(pattern, character, allow_color, file))
+            return true;
     }
-    FcPatternAddBool(pattern, FC_COLOR, FcFalse);
-    return match_pattern(pattern, character, file);
+    return false;
 }
 
-FT_Face open_file(const FontFile& file, int32_t pixel_height) {
+// Opens a face at the pixel height. A face of fixed bitmap sizes (colour emoji) is opened only
+// when strike_scale is given: at its smallest size not below the height (else its largest),
+// with the factor that scales that size to the height.
+FT_Face open_file(const FontFile& file, int32_t pixel_height, double* strike_scale = nullptr) {
     FT_Library lib = library();
     if (!lib)
         return nullptr;
@@ -135,7 +143,26 @@ FT_Face open_file(const FontFile& file, int32_t pixel_height) {
     FT_Face face = nullptr;
     if (FT_New_Face(lib, file.path.c_str(), file.index, &face) != 0)
         return nullptr;
-    if (!FT_IS_SCALABLE(face) || FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(pixel_height))) {
+    bool ready = false;
+    if (FT_IS_SCALABLE(face)) {
+        ready = FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(pixel_height)) == 0;
+    } else if (strike_scale && FT_HAS_FIXED_SIZES(face) && face->num_fixed_sizes > 0) {
+        int best = 0;
+        FT_Pos want = FT_Pos(pixel_height) * 64;
+        for (int i = 1; i < face->num_fixed_sizes; ++i) {
+            FT_Pos size = face->available_sizes[i].y_ppem;
+            FT_Pos chosen = face->available_sizes[best].y_ppem;
+            bool fits = size >= want, chosen_fits = chosen >= want;
+            if ((fits && (!chosen_fits || size < chosen)) ||
+                (!fits && !chosen_fits && size > chosen))
+                best = i;
+        }
+        FT_Pos ppem = face->available_sizes[best].y_ppem;
+        ready = ppem > 0 && FT_Select_Size(face, best) == 0;
+        if (ready)
+            *strike_scale = double(want) / double(ppem);
+    }
+    if (!ready) {
         FT_Done_Face(face);
         return nullptr;
     }
@@ -143,23 +170,58 @@ FT_Face open_file(const FontFile& file, int32_t pixel_height) {
 }
 
 constexpr FT_Int32 load_flags = FT_LOAD_DEFAULT | FT_LOAD_TARGET_NORMAL;
+constexpr FT_Int32 color_load_flags = FT_LOAD_DEFAULT | FT_LOAD_COLOR;
+
+// Scales a premultiplied BGRA bitmap by the factor (at most 1) into coverage and RGB565 colour,
+// each target pixel the average of the source pixels that fall into it.
+void scale_color_bitmap(const FT_Bitmap& bitmap, double scale, GlyphImage& out) {
+    int32_t width = std::max<int32_t>(1, int32_t(std::ceil(bitmap.width * scale)));
+    int32_t rows = std::max<int32_t>(1, int32_t(std::ceil(bitmap.rows * scale)));
+    std::vector<uint32_t> sums(size_t(width) * rows * 5, 0); // b, g, r, a, count
+    for (unsigned y = 0; y < bitmap.rows; ++y) {
+        const unsigned char* from = bitmap.buffer + static_cast<ptrdiff_t>(y) * bitmap.pitch;
+        int32_t ty = std::min<int32_t>(rows - 1, int32_t(y * scale));
+        for (unsigned x = 0; x < bitmap.width; ++x) {
+            int32_t tx = std::min<int32_t>(width - 1, int32_t(x * scale));
+            uint32_t* sum = &sums[(size_t(ty) * width + tx) * 5];
+            for (int c = 0; c < 4; ++c)
+                sum[c] += from[x * 4 + c];
+            ++sum[4];
+        }
+    }
+    out.width = width;
+    out.rows = rows;
+    out.coverage.assign(size_t(width) * rows, 0);
+    out.color.assign(size_t(width) * rows, 0);
+    for (size_t i = 0; i < out.coverage.size(); ++i) {
+        const uint32_t* sum = &sums[i * 5];
+        if (sum[4] == 0 || sum[3] == 0)
+            continue;
+        out.coverage[i] = uint8_t(sum[3] / sum[4]);
+        // Premultiplied sums divided by the alpha sum give the colour itself.
+        uint32_t b = std::min<uint32_t>(255, sum[0] * 255 / sum[3]);
+        uint32_t g = std::min<uint32_t>(255, sum[1] * 255 / sum[3]);
+        uint32_t r = std::min<uint32_t>(255, sum[2] * 255 / sum[3]);
+        out.color[i] = uint16_t(((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3));
+    }
+}
 
 // One FreeType face with its HarfBuzz font and rendered glyphs.
 struct Face {
-    Face(FT_Face ft_face, FontFile from, const FontRequest& request)
-        : ft(ft_face), file(std::move(from)) {
-        bool embolden = request.bold && !(ft->style_flags & FT_STYLE_FLAG_BOLD);
+    Face(FT_Face ft_face, FontFile from, const FontRequest& request, double strike_scale = 1.0)
+        : ft(ft_face), file(std::move(from)), scale(strike_scale), color(FT_HAS_COLOR(ft_face)) {
+        bool embolden = request.bold && !(ft->style_flags & FT_STYLE_FLAG_BOLD) && !color;
         if (embolden) {
             // What FT_GlyphSlot_Embolden adds to each advance.
             extra_advance = FT_MulFix(ft->units_per_EM, ft->size->metrics.y_scale) / 24;
             emboldened = true;
         }
-        if (request.italic && !(ft->style_flags & FT_STYLE_FLAG_ITALIC)) {
+        if (request.italic && !(ft->style_flags & FT_STYLE_FLAG_ITALIC) && !color) {
             FT_Matrix shear{0x10000, 0x0366A, 0, 0x10000};
             FT_Set_Transform(ft, &shear, nullptr);
         }
         hb = hb_ft_font_create(ft, nullptr);
-        hb_ft_font_set_load_flags(hb, load_flags);
+        hb_ft_font_set_load_flags(hb, color ? color_load_flags : load_flags);
         family = ft->family_name ? ft->family_name : "";
     }
     ~Face() {
@@ -177,9 +239,18 @@ struct Face {
         if (found != images.end())
             return found->second;
         GlyphImage& out = images[glyph];
-        if (FT_Load_Glyph(ft, glyph, load_flags) != 0)
+        if (FT_Load_Glyph(ft, glyph, color ? color_load_flags : load_flags) != 0)
             return out;
         FT_GlyphSlot slot = ft->glyph;
+        if (color && slot->format == FT_GLYPH_FORMAT_BITMAP &&
+            slot->bitmap.pixel_mode == FT_PIXEL_MODE_BGRA) {
+            // Only ever made smaller: text larger than the bitmaps gets them at their own size.
+            double factor = std::min(1.0, scale);
+            scale_color_bitmap(slot->bitmap, factor, out);
+            out.left = int32_t(std::lround(slot->bitmap_left * factor));
+            out.top = int32_t(std::lround(slot->bitmap_top * factor));
+            return out;
+        }
         if (emboldened)
             FT_GlyphSlot_Embolden(slot);
         if (FT_Render_Glyph(slot, FT_RENDER_MODE_NORMAL) != 0)
@@ -208,6 +279,8 @@ struct Face {
 
     FT_Face ft;
     FontFile file;
+    double scale{1.0}; // from a bitmap size to the text size
+    bool color{false};
     hb_font_t* hb{nullptr};
     bool emboldened{false};
     FT_Pos extra_advance{0};
@@ -375,9 +448,15 @@ private:
             FT_Pos advance = position[g].x_advance;
             if (advance != 0)
                 advance += face.extra_advance;
-            out.advance = static_cast<int32_t>((advance + 32) >> 6);
-            out.x_offset = static_cast<int32_t>((position[g].x_offset + 32) >> 6);
-            out.y_offset = static_cast<int32_t>((position[g].y_offset + 32) >> 6);
+            if (face.scale != 1.0) {
+                out.advance = int32_t(std::lround(advance * face.scale / 64));
+                out.x_offset = int32_t(std::lround(position[g].x_offset * face.scale / 64));
+                out.y_offset = int32_t(std::lround(position[g].y_offset * face.scale / 64));
+            } else {
+                out.advance = static_cast<int32_t>((advance + 32) >> 6);
+                out.x_offset = static_cast<int32_t>((position[g].x_offset + 32) >> 6);
+                out.y_offset = static_cast<int32_t>((position[g].y_offset + 32) >> 6);
+            }
             out.cluster = info[g].cluster;
             glyphs.push_back(out);
         }
@@ -400,8 +479,9 @@ private:
                 if ((*open)->has(c))
                     chosen = static_cast<uint32_t>(open - m_faces.begin());
             } else if (m_faces.size() < max_faces) {
-                if (FT_Face ft = open_file(file, m_request.pixel_height)) {
-                    m_faces.push_back(std::make_unique<Face>(ft, file, m_request));
+                double scale = 1.0;
+                if (FT_Face ft = open_file(file, m_request.pixel_height, &scale)) {
+                    m_faces.push_back(std::make_unique<Face>(ft, file, m_request, scale));
                     if (m_faces.back()->has(c))
                         chosen = static_cast<uint32_t>(m_faces.size() - 1);
                 }

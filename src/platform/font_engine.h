@@ -3,8 +3,9 @@
 // The platform's font engine: FreeType faces found through fontconfig, shaped with HarfBuzz.
 // A face named by a skin ("Tahoma" and others) resolves to the closest installed face; DejaVu
 // Sans is the fallback. Characters the face lacks are drawn from another installed face that has
-// them, chosen per character through fontconfig. Colour (bitmap-only) emoji faces are never
-// chosen: emoji come from monochrome outline faces such as Symbola.
+// them, chosen per character through fontconfig: a monochrome outline face when one has the
+// character (drawn in the text colour like the rest), else a colour emoji face (Noto Color
+// Emoji's bitmaps, scaled to the text size).
 // Faces are used from one thread at a time.
 
 #include <cstddef>
@@ -24,13 +25,15 @@ struct FontRequest {
 };
 
 // An anti-aliased glyph: coverage 0-255, width bytes per row, placed at (left, -top) from the
-// pen on the baseline.
+// pen on the baseline. A colour glyph (an emoji from a colour font) also has its own RGB565
+// colour per pixel, drawn instead of the text colour.
 struct GlyphImage {
     int32_t width{0};
     int32_t rows{0};
     int32_t left{0};
     int32_t top{0};
     std::vector<uint8_t> coverage;
+    std::vector<uint16_t> color; // empty, or one per coverage byte
 };
 
 // One glyph of shaped text. Offsets and advance are whole pixels; y_offset grows upwards.

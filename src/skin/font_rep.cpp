@@ -405,13 +405,16 @@ void FontRep::draw_line(Surface& out, const Rect& clip, const ShapedLine& line, 
             continue;
         int32_t x0 = std::max(gx, clip.left), x1 = std::min(gx + glyph.width, clip.right);
         int32_t y0 = std::max(gy, clip.top), y1 = std::min(gy + glyph.rows, clip.bottom);
+        const bool own_colors = !glyph.color.empty();
         for (int32_t y = y0; y < y1; ++y) {
-            const uint8_t* coverage = glyph.coverage.data() + size_t(y - gy) * glyph.width;
+            size_t start = size_t(y - gy) * glyph.width;
+            const uint8_t* coverage = glyph.coverage.data() + start;
+            const uint16_t* colors = own_colors ? glyph.color.data() + start : nullptr;
             uint16_t* row = out.row(y);
             for (int32_t px = x0; px < x1; ++px) {
                 unsigned c = coverage[px - gx];
                 if (c)
-                    row[px] = blend_565(row[px], color, c);
+                    row[px] = blend_565(row[px], own_colors ? colors[px - gx] : color, c);
             }
         }
     }

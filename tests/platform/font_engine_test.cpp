@@ -147,3 +147,29 @@ TEST_F(FontEngine, GraphemeBoundaries) {
     grapheme_boundaries(u"", at);
     EXPECT_EQ(at, (std::vector<size_t>{0}));
 }
+
+TEST_F(FontEngine, AnEmojiNoMonochromeFaceHasComesInColourAtTheTextSize) {
+    // Smiling face with tear: newer than the symbol font, only in the colour emoji face.
+    auto glyphs = shape(u"a\U0001F972");
+    ASSERT_EQ(glyphs.size(), 2u);
+    const ShapedGlyph& emoji = glyphs[1];
+    EXPECT_EQ(face->family(emoji.face), "Noto Color Emoji");
+    EXPECT_NE(emoji.glyph, 0u);
+    // The bitmaps are 109 pixels per em: scaled to the 20-pixel text.
+    EXPECT_GE(emoji.advance, 16);
+    EXPECT_LE(emoji.advance, 30);
+    const GlyphImage& image = face->glyph_image(emoji.face, emoji.glyph);
+    EXPECT_GE(image.width, 14);
+    EXPECT_LE(image.width, 30);
+    EXPECT_LE(image.rows, 30);
+    EXPECT_GE(image.top, 10);
+    ASSERT_EQ(image.color.size(), image.coverage.size());
+    // A yellow face: opaque pixels with much more red than blue.
+    int yellow = 0;
+    for (size_t i = 0; i < image.color.size(); ++i)
+        yellow +=
+            image.coverage[i] > 200 && (image.color[i] >> 11) > 24 && (image.color[i] & 31) < 12;
+    EXPECT_GT(yellow, image.width * image.rows / 4);
+    // A monochrome glyph has no colours of its own.
+    EXPECT_TRUE(face->glyph_image(glyphs[0].face, glyphs[0].glyph).color.empty());
+}

@@ -205,7 +205,7 @@ TEST_F(Scripts, GoldenMixedScripts) {
     };
     const Row rows[] = {
         {&bold, u"Record \u674E\u5C0F\u660E 14:10", HAlign::Left},
-        {&font, u"\U0001F4DE Anna \U0001F44D x\u0301", HAlign::Left},
+        {&font, u"\U0001F4DE Anna \U0001F44D \U0001F972 x\u0301", HAlign::Left},
         {&font, u"\u0645\u0631\u062D\u0628\u0627 \u0628\u0627\u0644\u0639\u0627\u0644\u0645",
          HAlign::Right},
         {&font, u"\u05E9\u05DC\u05D5\u05DD 123 abc", HAlign::Right},

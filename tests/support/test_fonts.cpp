@@ -19,6 +19,7 @@ const char* const font_files[] = {
     "/usr/share/fonts/truetype/freefont/FreeSans.ttf",            // fonts-freefont-ttf
     "/usr/share/fonts/truetype/wqy/wqy-microhei.ttc",             // fonts-wqy-microhei
     "/usr/share/fonts/truetype/ancient-scripts/Symbola_hint.ttf", // fonts-symbola
+    "/usr/share/fonts/truetype/noto/NotoColorEmoji.ttf",          // fonts-noto-color-emoji
 };
 
 std::string set_up(TempDir& folder) {
