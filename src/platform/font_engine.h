@@ -96,4 +96,10 @@ void directional_runs(std::u16string_view text, TextDirection direction,
 // marks, a surrogate pair, an emoji sequence) begins, ascending, then text.size().
 void grapheme_boundaries(std::u16string_view text, std::vector<size_t>& boundaries);
 
+// Offsets after 0 where a wrapped line may begin, ascending, then text.size(). Text written with
+// spaces between words breaks only after spaces (a run of spaces or tabs); text with Chinese,
+// Japanese, Korean, Thai, Lao, Khmer or Myanmar characters follows the Unicode line breaking
+// rules, which also break between ideographs.
+void line_breaks(std::u16string_view text, std::vector<size_t>& breaks);
+
 } // namespace platform

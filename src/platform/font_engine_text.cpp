@@ -2,6 +2,7 @@
 
 #include "platform/font_engine.h"
 
+#include <algorithm>
 #include <climits>
 #include <unicode/ubidi.h>
 #include <unicode/ubrk.h>
@@ -26,13 +27,50 @@ struct BidiHolder {
 };
 
 struct BreakHolder {
-    UBreakIterator* iterator{nullptr};
-    bool tried{false};
+    explicit BreakHolder(UBreakIteratorType type) {
+        UErrorCode status = U_ZERO_ERROR;
+        iterator = ubrk_open(type, "", nullptr, 0, &status);
+        if (U_FAILURE(status))
+            iterator = nullptr;
+    }
     ~BreakHolder() {
         if (iterator)
             ubrk_close(iterator);
     }
+    BreakHolder(const BreakHolder&) = delete;
+    BreakHolder& operator=(const BreakHolder&) = delete;
+
+    // The boundaries ICU finds in the text, or false.
+    bool boundaries(std::u16string_view text, std::vector<size_t>& out) {
+        out.clear();
+        if (!iterator || text.size() >= size_t(INT32_MAX))
+            return false;
+        UErrorCode status = U_ZERO_ERROR;
+        ubrk_setText(iterator, text.data(), static_cast<int32_t>(text.size()), &status);
+        if (U_FAILURE(status))
+            return false;
+        for (int32_t at = ubrk_first(iterator); at != UBRK_DONE; at = ubrk_next(iterator))
+            out.push_back(size_t(at));
+        // The iterator points into the text; it is not kept past this call.
+        static const UChar nothing[1] = {0};
+        ubrk_setText(iterator, nothing, 0, &status);
+        return !out.empty() && out.back() == text.size();
+    }
+
+    UBreakIterator* iterator{nullptr};
 };
+
+// Scripts written without spaces between words.
+bool needs_dictionary_breaks(char16_t c) {
+    return (c >= 0x0E00 && c <= 0x0EFF) || (c >= 0x1000 && c <= 0x109F) ||
+           (c >= 0x1780 && c <= 0x17FF) || (c >= 0x2E80 && c <= 0xA4CF) ||
+           (c >= 0xAC00 && c <= 0xD7AF) || (c >= 0xF900 && c <= 0xFAFF) ||
+           (c >= 0xFF00 && c <= 0xFFEF) || (c >= 0xD840 && c <= 0xD8BF);
+}
+
+bool is_break_space(char16_t c) {
+    return c == u' ' || c == u'\t';
+}
 
 } // namespace
 
@@ -74,28 +112,10 @@ void grapheme_boundaries(std::u16string_view text, std::vector<size_t>& boundari
     for (size_t i = 0; simple && i < text.size(); ++i)
         simple =
             text[i] < 0x0300 && !(text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n');
-    thread_local BreakHolder holder;
-    if (!simple && !holder.tried) {
-        holder.tried = true;
-        UErrorCode status = U_ZERO_ERROR;
-        holder.iterator = ubrk_open(UBRK_CHARACTER, "", nullptr, 0, &status);
-        if (U_FAILURE(status))
-            holder.iterator = nullptr;
-    }
-    if (!simple && holder.iterator && text.size() < size_t(INT32_MAX)) {
-        UErrorCode status = U_ZERO_ERROR;
-        ubrk_setText(holder.iterator, text.data(), static_cast<int32_t>(text.size()), &status);
-        if (U_SUCCESS(status)) {
-            for (int32_t at = ubrk_first(holder.iterator); at != UBRK_DONE;
-                 at = ubrk_next(holder.iterator))
-                boundaries.push_back(size_t(at));
-            // The iterator points into the text; it is not kept past this call.
-            ubrk_setText(holder.iterator, nullptr, 0, &status);
-            if (!boundaries.empty() && boundaries.back() == text.size())
-                return;
-            boundaries.clear();
-        }
-    }
+    thread_local BreakHolder holder(UBRK_CHARACTER);
+    if (!simple && holder.boundaries(text, boundaries))
+        return;
+    boundaries.clear();
     // Fallback: code points, never splitting a surrogate pair.
     for (size_t i = 0; i < text.size(); ++i) {
         bool low_after_high = i > 0 && text[i] >= 0xDC00 && text[i] <= 0xDFFF &&
@@ -105,6 +125,21 @@ void grapheme_boundaries(std::u16string_view text, std::vector<size_t>& boundari
             boundaries.push_back(i);
     }
     boundaries.push_back(text.size());
+}
+
+void line_breaks(std::u16string_view text, std::vector<size_t>& breaks) {
+    breaks.clear();
+    bool spaced = std::none_of(text.begin(), text.end(), needs_dictionary_breaks);
+    thread_local BreakHolder holder(UBRK_LINE);
+    if (!spaced && holder.boundaries(text, breaks)) {
+        breaks.erase(breaks.begin()); // 0
+        return;
+    }
+    breaks.clear();
+    for (size_t i = 1; i < text.size(); ++i)
+        if (is_break_space(text[i - 1]) && !is_break_space(text[i]))
+            breaks.push_back(i);
+    breaks.push_back(text.size());
 }
 
 } // namespace platform

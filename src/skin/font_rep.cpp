@@ -312,17 +312,24 @@ void FontRep::wrap_paragraph(std::u16string_view paragraph, int32_t width,
     for (size_t k = 0; k < whole->clusters(); ++k)
         m_widths[whole->stops[k]] = whole->widths[k];
     std::vector<int32_t> widths = m_widths;
-    size_t pos = 0;
+    platform::line_breaks(paragraph, m_breaks);
+    size_t pos = 0, next_break = 0;
     do {
-        // Greedy: words while they fit; a first word wider than the line is cut.
+        // Greedy: words (up to the next break, less their trailing spaces) while they fit; a
+        // first word wider than the line is cut.
         int32_t used = 0, pending = 0;
         size_t fit_end = pos, i = pos;
         bool cut = false;
         while (i < n) {
-            size_t word_end = i;
+            while (m_breaks[next_break] <= i)
+                ++next_break;
+            size_t segment_end = m_breaks[next_break];
+            size_t word_end = segment_end;
+            while (word_end > i && is_break_space(paragraph[word_end - 1]))
+                --word_end;
             int32_t word = 0;
-            while (word_end < n && !is_break_space(paragraph[word_end]))
-                word += widths[word_end++];
+            for (size_t k = i; k < word_end; ++k)
+                word += widths[k];
             if (fit_end == pos) {
                 if (word > width) {
                     fit_end = word_end;
@@ -335,9 +342,8 @@ void FontRep::wrap_paragraph(std::u16string_view paragraph, int32_t width,
             used += pending + word;
             fit_end = word_end;
             pending = 0;
-            i = word_end;
-            while (i < n && is_break_space(paragraph[i]))
-                pending += widths[i++];
+            for (i = word_end; i < segment_end; ++i)
+                pending += widths[i];
         }
         std::u16string_view piece = paragraph.substr(pos, fit_end - pos);
         lines.push_back(cut ? cut_with_ellipsis(piece, width, direction)

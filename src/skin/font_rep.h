@@ -144,6 +144,7 @@ private:
     std::u16string m_scratch;
     std::vector<platform::DirectionalRun> m_runs;
     std::vector<size_t> m_graphemes;
+    std::vector<size_t> m_breaks;
     std::vector<uint8_t> m_starts;
     std::vector<int32_t> m_widths;
 };

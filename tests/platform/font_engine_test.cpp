@@ -173,3 +173,17 @@ TEST_F(FontEngine, AnEmojiNoMonochromeFaceHasComesInColourAtTheTextSize) {
     // A monochrome glyph has no colours of its own.
     EXPECT_TRUE(face->glyph_image(glyphs[0].face, glyphs[0].glyph).color.empty());
 }
+
+TEST_F(FontEngine, LineBreaks) {
+    std::vector<size_t> at;
+    // Spaced scripts break after spaces only, as before: not at the hyphens of a date.
+    line_breaks(u"Record 2026-12-06  14:10", at);
+    EXPECT_EQ(at, (std::vector<size_t>{7, 19, 24}));
+    line_breaks(u"\u0645\u0631\u062D\u0628\u0627 \u0628\u0627", at);
+    EXPECT_EQ(at, (std::vector<size_t>{6, 8}));
+    // Chinese breaks between ideographs, never before a closing punctuation mark.
+    line_breaks(u"\u674E\u5C0F\u660E\u3002\u4F60\u597D", at);
+    EXPECT_EQ(at, (std::vector<size_t>{1, 2, 4, 5, 6}));
+    line_breaks(u"", at);
+    EXPECT_EQ(at, (std::vector<size_t>{0}));
+}

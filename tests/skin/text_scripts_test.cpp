@@ -189,6 +189,32 @@ TEST_F(Scripts, WrappedRightToLeftLinesStayInTheirBox) {
     EXPECT_GT(bottom - top, font.line_height()); // more than one line
 }
 
+TEST_F(Scripts, ChineseWrapsBetweenCharacters) {
+    FontRep font(spec(10));
+    const std::u16string sentence = u"\u674E\u5C0F\u660E\u7684\u5F55\u97F3\u5DF2\u7ECF\u4FDD"
+                                    u"\u5B58\u597D\u4E86\u3002";
+    const int32_t one = font.text_width(u"\u674E");
+    const int32_t box = 4 * one + one / 2; // four characters a line
+    RenderSurface target;
+    target.recreate(100, 120);
+    target.fill(Rect{0, 0, 100, 120}, Blend::fill(0));
+    font.draw_text(target, SkinColor{255, 255, 255}, sentence, 0, 0, box, 120, HAlign::Left,
+                   VAlign::Top, true);
+    // Inked rows per text line: four, four, three characters (the full stop may not begin a
+    // line, so it takes the character before it along), then two; none cut with dots.
+    const int lh = font.line_height();
+    for (int line = 0; line < 4; ++line) {
+        int right = 0;
+        for (int y = line * lh; y < (line + 1) * lh; ++y)
+            for (int x = 0; x < 100; ++x)
+                if (target.surface()->pixel(x, y) != 0)
+                    right = std::max(right, x + 1);
+        const int characters[] = {4, 4, 3, 2};
+        EXPECT_GT(right, (characters[line] - 1) * one + 2) << "line " << line;
+        EXPECT_LE(right, box);
+    }
+}
+
 TEST_F(Scripts, GoldenMixedScripts) {
     RenderSurface target;
     target.recreate(220, 150);
