@@ -308,10 +308,11 @@ void FontRep::wrap_paragraph(std::u16string_view paragraph, int32_t width,
     Line whole = shaped(paragraph, Direction::Auto);
     Direction direction = resolved(*whole);
     const size_t n = paragraph.size();
-    m_widths.assign(n, 0);
+    // Each cluster's width on its first code unit; every break is a cluster boundary.
+    std::vector<int32_t>& widths = m_widths;
+    widths.assign(n, 0);
     for (size_t k = 0; k < whole->clusters(); ++k)
-        m_widths[whole->stops[k]] = whole->widths[k];
-    std::vector<int32_t> widths = m_widths;
+        widths[whole->stops[k]] = whole->widths[k];
     platform::line_breaks(paragraph, m_breaks);
     size_t pos = 0, next_break = 0;
     do {
