@@ -11,6 +11,7 @@
 #include <hb-ft.h>
 #include <hb.h>
 #include <mutex>
+#include <unicode/uchar.h>
 #include <unordered_map>
 
 namespace platform {
@@ -72,9 +73,12 @@ FcPattern* request_pattern(const FontRequest& request) {
     return pattern;
 }
 
-// The best match for a pattern; with a character, only a face that has it (and is monochrome
-// unless colour is allowed).
-bool match_pattern(FcPattern* pattern, char32_t character, bool allow_color, FontFile& file) {
+// Which faces may stand in for a character: monochrome ones, any, or colour ones.
+enum class Color { Never, Allowed, Only };
+
+// The best match for a pattern; with a character, only a face that has it, of the colour kind
+// asked for.
+bool match_pattern(FcPattern* pattern, char32_t character, Color kind, FontFile& file) {
     FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
     FcDefaultSubstitute(pattern);
     FcResult result = FcResultNoMatch;
@@ -90,7 +94,8 @@ bool match_pattern(FcPattern* pattern, char32_t character, bool allow_color, Fon
         FcBool color = FcFalse;
         FcPatternGetBool(match, FC_COLOR, 0, &color);
         found = FcPatternGetCharSet(match, FC_CHARSET, 0, &charset) == FcResultMatch && charset &&
-                FcCharSetHasChar(charset, character) && (allow_color || !color);
+                FcCharSetHasChar(charset, character) &&
+                (kind == Color::Allowed || (kind == Color::Only) == bool(color));
     }
     if (found) {
         file.path = reinterpret_cast<const char*>(path);
@@ -106,16 +111,17 @@ bool match_font(const FontRequest& request, FontFile& file) {
     if (!fontconfig_ready())
         return false;
     FcPattern* pattern = request_pattern(request);
-    return pattern && match_pattern(pattern, 0, false, file);
+    return pattern && match_pattern(pattern, 0, Color::Allowed, file);
 }
 
-// An installed face that has the character, as close to the request as fontconfig finds: a
-// monochrome one when there is one, else a colour one.
-bool match_stand_in(const FontRequest& request, char32_t character, FontFile& file) {
+// An installed face that has the character, as close to the request as fontconfig finds. For an
+// emoji only a colour face; otherwise a monochrome one when there is one, else a colour one.
+bool match_stand_in(const FontRequest& request, char32_t character, bool emoji, FontFile& file) {
     std::lock_guard lock(g_mutex);
     if (!fontconfig_ready())
         return false;
-    for (bool allow_color : {false, true}) {
+    const Color passes[2][2] = {{Color::Never, Color::Allowed}, {Color::Only, Color::Only}};
+    for (Color kind : passes[emoji]) {
         FcPattern* pattern = request_pattern(request);
         if (!pattern)
             return false;
@@ -124,10 +130,12 @@ bool match_stand_in(const FontRequest& request, char32_t character, FontFile& fi
             FcPatternAddCharSet(pattern, FC_CHARSET, charset);
             FcCharSetDestroy(charset);
         }
-        if (!allow_color)
-            FcPatternAddBool(pattern, FC_COLOR, FcFalse);
-        if (match_pattern(pattern, character, allow_color, file))
+        if (kind != Color::Allowed)
+            FcPatternAddBool(pattern, FC_COLOR, kind == Color::Only ? FcTrue : FcFalse);
+        if (match_pattern(pattern, character, kind, file))
             return true;
+        if (emoji)
+            break;
     }
     return false;
 }
@@ -393,13 +401,17 @@ private:
         m_segments.clear();
         m_chars.clear();
         for (size_t i = begin; i < end;) {
-            size_t length = 1;
+            size_t length = 1, next_length = 1;
             char32_t c = decode(text, i, end, length);
+            char32_t next = i + length < end ? decode(text, i + length, end, next_length) : 0;
+            // Emoji presentation: by default, or asked for by a variation selector.
+            bool emoji = next == 0xFE0F || (next != 0xFE0E && c > 0xFF &&
+                                            u_hasBinaryProperty(c, UCHAR_EMOJI_PRESENTATION));
             uint32_t previous = m_chars.empty() ? 0 : m_chars.back().face;
             uint32_t face = previous;
             bool attached = !m_chars.empty() && (is_attached(c) || is_mark(m_unicode, c));
             if (!attached || !m_faces[previous]->has(c))
-                face = attached && is_attached(c) ? previous : face_for(c);
+                face = attached && is_attached(c) ? previous : face_for(c, emoji);
             m_chars.push_back({i, i + length, face, hb_unicode_script(m_unicode, c)});
             i += length;
         }
@@ -463,32 +475,41 @@ private:
     }
 
     // The face for a character: this one when it has it, else a stand-in found once per
-    // character; the missing glyph of this face when no installed face has it.
-    uint32_t face_for(char32_t c) {
-        if (c < 0x20 || m_faces[0]->has(c))
+    // character; the missing glyph of this face when no installed face has it. An emoji comes
+    // from a colour face when one is installed.
+    uint32_t face_for(char32_t c, bool emoji) {
+        if (c < 0x20)
             return 0;
-        auto known = m_face_of.find(c);
+        if (!emoji && m_faces[0]->has(c))
+            return 0;
+        const char32_t key = emoji ? (c | 0x80000000u) : c;
+        auto known = m_face_of.find(key);
         if (known != m_face_of.end())
             return known->second;
         uint32_t chosen = 0;
         FontFile file;
-        if (match_stand_in(m_request, c, file)) {
-            auto open = std::find_if(m_faces.begin(), m_faces.end(),
-                                     [&](const auto& face) { return face->file == file; });
-            if (open != m_faces.end()) {
-                if ((*open)->has(c))
-                    chosen = static_cast<uint32_t>(open - m_faces.begin());
-            } else if (m_faces.size() < max_faces) {
-                double scale = 1.0;
-                if (FT_Face ft = open_file(file, m_request.pixel_height, &scale)) {
-                    m_faces.push_back(std::make_unique<Face>(ft, file, m_request, scale));
-                    if (m_faces.back()->has(c))
-                        chosen = static_cast<uint32_t>(m_faces.size() - 1);
-                }
-            }
-        }
-        m_face_of.emplace(c, chosen);
+        if (match_stand_in(m_request, c, emoji, file))
+            chosen = open_stand_in(file, c);
+        if (emoji && chosen == 0)
+            chosen = face_for(c, false);
+        m_face_of.emplace(key, chosen);
         return chosen;
+    }
+
+    // The index of the face in the file (opened now if it is new) when it has the character.
+    uint32_t open_stand_in(const FontFile& file, char32_t c) {
+        auto open = std::find_if(m_faces.begin(), m_faces.end(),
+                                 [&](const auto& face) { return face->file == file; });
+        if (open != m_faces.end())
+            return (*open)->has(c) ? static_cast<uint32_t>(open - m_faces.begin()) : 0;
+        if (m_faces.size() >= max_faces)
+            return 0;
+        double scale = 1.0;
+        FT_Face ft = open_file(file, m_request.pixel_height, &scale);
+        if (!ft)
+            return 0;
+        m_faces.push_back(std::make_unique<Face>(ft, file, m_request, scale));
+        return m_faces.back()->has(c) ? static_cast<uint32_t>(m_faces.size() - 1) : 0;
     }
 
     FontRequest m_request;

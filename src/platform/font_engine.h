@@ -4,8 +4,9 @@
 // A face named by a skin ("Tahoma" and others) resolves to the closest installed face; DejaVu
 // Sans is the fallback. Characters the face lacks are drawn from another installed face that has
 // them, chosen per character through fontconfig: a monochrome outline face when one has the
-// character (drawn in the text colour like the rest), else a colour emoji face (Noto Color
-// Emoji's bitmaps, scaled to the text size).
+// character (drawn in the text colour like the rest), else a colour one. Emoji (characters
+// shown as emoji by default, or followed by U+FE0F) come from a colour emoji face when one is
+// installed (Noto Color Emoji's bitmaps, scaled down to the text size), else as text.
 // Faces are used from one thread at a time.
 
 #include <cstddef>

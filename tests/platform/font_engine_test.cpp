@@ -36,8 +36,11 @@ TEST_F(FontEngine, CharactersTheFaceLacksComeFromAFaceThatHasThem) {
         std::string family;
     };
     const Case cases[] = {
-        {u"Anna", "DejaVu Sans"},   {u"李小明", "WenQuanYi Micro Hei"}, {u"नमस्ते", "FreeSans"},
-        {u"\U0001F4DE", "Symbola"}, {u"\u260E", "DejaVu Sans"}, // a symbol the face has stays in it
+        {u"Anna", "DejaVu Sans"},
+        {u"李小明", "WenQuanYi Micro Hei"},
+        {u"नमस्ते", "FreeSans"},
+        {u"\U0001F700", "Symbola"}, // an alchemical symbol: monochrome {u"\u260E", "DejaVu Sans"},
+                                    // // a symbol the face has stays in it
     };
     for (const Case& c : cases) {
         auto glyphs = shape(c.text);
@@ -148,8 +151,29 @@ TEST_F(FontEngine, GraphemeBoundaries) {
     EXPECT_EQ(at, (std::vector<size_t>{0}));
 }
 
-TEST_F(FontEngine, AnEmojiNoMonochromeFaceHasComesInColourAtTheTextSize) {
-    // Smiling face with tear: newer than the symbol font, only in the colour emoji face.
+TEST_F(FontEngine, EmojiComeInColourAtTheTextSize) {
+    // Emoji are drawn in colour even where the face or a monochrome face has them; symbols shown
+    // as text by default only when a variation selector asks for the emoji.
+    struct Case {
+        std::u16string text;
+        std::string family;
+    };
+    const Case cases[] = {
+        {u"\U0001F600", "Noto Color Emoji"},  {u"\U0001F4DE", "Noto Color Emoji"},
+        {u"\u263A", "DejaVu Sans"},           {u"\u263A\uFE0F", "Noto Color Emoji"},
+        {u"\U0001F600\uFE0E", "DejaVu Sans"},
+    };
+    for (const Case& c : cases) {
+        auto glyphs = shape(c.text);
+        ASSERT_FALSE(glyphs.empty());
+        EXPECT_EQ(face->family(glyphs[0].face), c.family) << glyphs.size();
+    }
+    // A family of three people joined by zero-width joiners is one picture.
+    auto family = shape(u"\U0001F469\u200D\U0001F469\u200D\U0001F467");
+    ASSERT_EQ(family.size(), 1u);
+    EXPECT_EQ(face->family(family[0].face), "Noto Color Emoji");
+
+    // Smiling face with tear.
     auto glyphs = shape(u"a\U0001F972");
     ASSERT_EQ(glyphs.size(), 2u);
     const ShapedGlyph& emoji = glyphs[1];
