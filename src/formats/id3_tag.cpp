@@ -498,7 +498,8 @@ bool rewrite_whole_file(const std::u16string& path, const Id3Tag& tag, uint64_t 
 } // namespace
 
 Id3Update set_file_text(const std::u16string& path, std::string_view id, std::u16string_view text) {
-    if (foundation::FileInfo(path).is_directory())
+    const foundation::FileInfo info(path);
+    if (info.is_directory())
         return Id3Update::Failed;
     Id3Tag tag;
     uint32_t old_size = 0;
@@ -510,6 +511,9 @@ Id3Update set_file_text(const std::u16string& path, std::string_view id, std::u1
     }
     if (old_size == 0)
         return Id3Update::NoTag;
+    // A file we may not write keeps its tag, also when it could be replaced by a new one.
+    if (info.attributes() & foundation::FileInfo::attribute_read_only)
+        return Id3Update::Failed;
     tag.set_text(id, text);
     if (tag.frames_size() <= old_size - 10) {
         // The file must still be there: opening for writing would otherwise make a new one.

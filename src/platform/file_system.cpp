@@ -52,8 +52,11 @@ bool replace_keeping_date(const std::string& from, const std::string& to, int& e
     times[0].tv_nsec = UTIME_OMIT;
     times[1].tv_sec = birth_first ? old.change_seconds : old.write_seconds;
     times[1].tv_nsec = birth_first ? old.change_nanoseconds : old.write_nanoseconds;
-    // A date that cannot be kept does not stop the swap.
+    // A date or mode that cannot be kept does not stop the swap.
     (void)::utimensat(AT_FDCWD, from.c_str(), times, 0);
+    struct stat mode {};
+    if (::stat(to.c_str(), &mode) == 0)
+        (void)::chmod(from.c_str(), mode.st_mode & 07777);
     if (::rename(from.c_str(), to.c_str()) != 0) {
         error = errno;
         return false;

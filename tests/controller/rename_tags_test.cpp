@@ -124,6 +124,7 @@ t.save(sys.argv[1], v2_version=4, padding=lambda info: 0)
     const std::string before = python(folder, kDump, v24);
     const double duration = duration_of(v24);
     const auto date = fs::last_write_time(v24);
+    fs::permissions(v24, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     // Far beyond what the tag has room for.
     const std::string title = "A long title " + std::string(900, 'x');
     const std::string renamed =
@@ -149,6 +150,8 @@ t.save(sys.argv[1], v2_version=4, padding=lambda info: 0)
     EXPECT_NE(after.find("version 2.4"), std::string::npos);
     EXPECT_NEAR(duration_of(now), duration, 0.001);
     EXPECT_LE(fs::last_write_time(now), date) << "the record keeps its date";
+    EXPECT_EQ(fs::status(now).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     for (const auto& entry : fs::directory_iterator(folder))
         EXPECT_EQ(entry.path().filename().string().find(".retag"), std::string::npos)
             << "no temporary file left behind";
