@@ -7,6 +7,7 @@
 // User-interface thread only.
 
 #include "skin/component.h"
+#include "skin/exceptions.h"
 #include "skin/properties.h"
 #include "skin/skin_color.h"
 
@@ -40,6 +41,19 @@ public:
     void reload_skin(Properties& properties) override;
 
     SkinColor outside_color() const { return m_outside_color; }
+
+    // The control with this id (find_child) as kind T, told of size changes through
+    // size_listener when one is given. Throws virire::NodeNotFound (form id, control id) when
+    // there is none, or it is of another kind.
+    template <typename T>
+    T& find_control(std::u16string_view id, SizeListener* size_listener = nullptr) {
+        T* control = dynamic_cast<T*>(find_child(id));
+        if (!control)
+            throw virire::NodeNotFound(this->id(), std::u16string(id));
+        if (size_listener)
+            control->set_size_listener(size_listener);
+        return *control;
+    }
 
     // Pen input in form coordinates, keys and commands, dispatched to the input handlers.
     void pen_move(const PenEvent& event) override;
