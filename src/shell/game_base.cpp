@@ -177,6 +177,9 @@ bool GameBase::get(platform::Message& message) {
 int GameBase::run() {
     platform::Message message;
     for (;;) {
+        // A form shown or changed by a timer or a posted message wants frames again.
+        if (m_idle_until_input && m_application.needs_frame())
+            m_idle_until_input = false;
         if (m_in_background || m_idle_until_input || !m_direct_display) {
             if (!get(message))
                 break;
@@ -201,13 +204,14 @@ void GameBase::frame_step() {
     uint32_t now = platform::tick_count();
     double seconds = frame_seconds(now, m_last_frame_tick);
     m_last_frame_tick = now;
-    if (!m_application.update(seconds))
-        return;
-    if (!m_direct_display || !m_display || !m_display->is_ready())
-        return;
-    platform::PixelBuffer buffer = m_display->back_buffer();
-    m_application.paint(buffer);
-    m_display->present();
+    if (m_application.update(seconds) && m_direct_display && m_display && m_display->is_ready()) {
+        platform::PixelBuffer buffer = m_display->back_buffer();
+        m_application.paint(buffer);
+        m_display->present();
+    }
+    // Nothing moves: the loop waits for input (or a message that changes the forms).
+    if (!m_application.needs_frame())
+        m_idle_until_input = true;
 }
 
 void GameBase::invalidate() {
@@ -229,6 +233,7 @@ void GameBase::paint() {
 void GameBase::apply_window_placement() {
     m_client = client_rect_for(m_screen, m_windowed || m_edit, m_show_task_bar, is_smartphone(),
                                m_direct_width, m_direct_height);
+    m_application.set_client_origin(m_client.left, m_client.top);
     m_application.invalidate_all();
 }
 

@@ -33,6 +33,7 @@ struct RecordingForms : FormHost {
     void text(char16_t c) override { typed.push_back(c); }
     bool empty() const override { return false; }
     void invalidate_all() override {}
+    bool needs_frame() const override { return false; }
 };
 
 struct RecordingDelegate : ApplicationListener {
