@@ -332,7 +332,7 @@ LayoutItem Component::layout_item(Axis axis) {
 }
 
 void Component::paint(RenderSurface& target, SkinPoint origin) {
-    if (m_visibility_animation && m_visibility_animation->running()) {
+    if (m_shown && m_visibility_animation && m_visibility_animation->running()) {
         m_visibility_animation->draw_component(*this, target, origin);
         return;
     }

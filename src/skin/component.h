@@ -135,8 +135,8 @@ public:
     // This component's rule on one axis, as its parent lays it out.
     LayoutItem layout_item(Axis axis);
 
-    // Draws the component into target with form coordinate (0, 0) at origin: through its
-    // running visibility animation, else (when shown) from its cache or straight; clears the
+    // Draws the component, when shown, into target with form coordinate (0, 0) at origin:
+    // through its running visibility animation, else from its cache or straight; clears the
     // needs-redraw and position-dirty flags.
     void paint(RenderSurface& target, SkinPoint origin);
     // paint() without the visibility animation.

@@ -98,7 +98,7 @@ void FormStack::fill_back_from_screen(VisibilityAnimation& transition) {
 }
 
 void FormStack::show_form(Form& form, ShowAs as) {
-    if (top_form() == &form && !m_transition)
+    if (top_form() == &form)
         return;
     // A form stands on the stack once.
     std::erase_if(m_entries, [&](const Entry& e) { return e.form == &form; });

@@ -52,7 +52,8 @@ public:
 
     // Shows form on top: at once, through a transition from the screen as it was, or (for an
     // overlay) over a dimmed snapshot. Showing a form that is still animating out plays its
-    // transition back.
+    // transition back. A form stands on the stack once: showing the top form does nothing, and
+    // a form from lower down moves to the top.
     void show_form(Form& form, ShowAs as = ShowAs::Normal);
     // False when the form is not on the stack.
     bool close_form(Form& form);

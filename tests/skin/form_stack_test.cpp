@@ -131,6 +131,34 @@ TEST_F(Stack, ClosingAFormBelowTheTopLeavesTheTop) {
     EXPECT_FALSE(a->visible());
 }
 
+TEST_F(Stack, AFormStandsOnTheStackOnce) {
+    stack.show_form(*a);
+    stack.show_form(*plain);
+    stack.show_form(*plain);
+    EXPECT_EQ(stack.size(), 2u);
+    stack.show_form(*a);
+    EXPECT_EQ(stack.size(), 2u);
+    EXPECT_EQ(stack.top_form(), a.get());
+    EXPECT_FALSE(plain->visible());
+    EXPECT_TRUE(stack.close_form(*a));
+    EXPECT_EQ(stack.top_form(), plain.get());
+    EXPECT_TRUE(plain->visible());
+}
+
+TEST_F(Stack, AFormDestroyedWhileShownLeavesTheStack) {
+    auto right = b("right");
+    stack.show_form(*a);
+    stack.show_form(*right);
+    ASSERT_NE(stack.transition(), nullptr);
+    right.reset();
+    EXPECT_EQ(stack.transition(), nullptr);
+    EXPECT_EQ(stack.top_form(), a.get());
+    EXPECT_TRUE(a->visible());
+    stack.tick(0.05);
+    stack.draw(target);
+    EXPECT_EQ(at(0, 0), white);
+}
+
 TEST_F(Stack, AnEmptyStackConsumesInputAndShowsTheBackground) {
     EXPECT_TRUE(stack.pen_button(PenEvent{}));
     EXPECT_TRUE(stack.key(KeyEvent{9, true}));
