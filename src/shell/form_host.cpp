@@ -72,6 +72,14 @@ bool StackForms::update(double seconds) {
 }
 
 void StackForms::paint(platform::PixelBuffer& target) {
+    if (target.width != m_stack.screen_width() || target.height != m_stack.screen_height()) {
+        // A new window size: every form on the stack is laid out for it, not only the top.
+        m_stack.set_screen_size(target.width, target.height);
+        for (const auto& [form, overlay] : m_shown) {
+            if (m_stack.contains(*form))
+                form->place(0, 0, target.width, target.height);
+        }
+    }
     skin::RenderSurface surface(target.pixels, target.width, target.height, target.pitch);
     m_stack.draw(surface);
     const bool moving = needs_frame();

@@ -157,6 +157,26 @@ TEST_F(FormHostTest, SettledHookRunsOnChangesAndWhenATransitionEnds) {
     EXPECT_EQ(forms.stack().transition(), nullptr);
 }
 
+TEST_F(FormHostTest, ANewWindowSizeLaysOutEveryFormOnTheStack) {
+    StackForms forms;
+    auto one = form(u"FormOne");
+    auto menu = form(u"Menu");
+    forms.stack().show_form(*one);
+    forms.stack().show_form(*menu, skin::ShowAs::Overlay);
+    paint(forms);
+    EXPECT_EQ(one->width(), 240);
+    EXPECT_EQ(menu->width(), 240);
+    std::vector<uint16_t> larger(300 * 400);
+    platform::PixelBuffer buffer{larger.data(), 300, 400, 600};
+    forms.paint(buffer);
+    EXPECT_EQ(menu->width(), 300);
+    EXPECT_EQ(menu->height(), 400);
+    EXPECT_EQ(one->width(), 300);
+    EXPECT_EQ(one->height(), 400);
+    // Children follow their form.
+    EXPECT_EQ(one->find_child(u"clrInner")->width(), 300);
+}
+
 TEST(FormHostLoop, TheLoopSleepsWhenNothingMoves) {
     testing_support::ScopedEnv screen("QUILLORY_SCREEN", "48x64");
     testing_support::TempDir dir;
