@@ -81,7 +81,12 @@ void StackForms::paint(platform::PixelBuffer& target) {
         }
     }
     skin::RenderSurface surface(target.pixels, target.width, target.height, target.pitch);
+    const int32_t dim_before = m_stack.dim_level();
     m_stack.draw(surface);
+    // The stack darkens a frame at the level it had, then steps the level: when it stepped,
+    // one more frame shows the level it reached (else the last step would never be seen).
+    if (m_stack.dim_level() != dim_before)
+        m_stack.request_repaint();
     const bool moving = needs_frame();
     const bool settled = m_was_moving && !moving;
     m_was_moving = moving;
