@@ -625,4 +625,9 @@ void Document::on_timer(foundation::Timer&) {
     }
 }
 
+void Document::announce_recording() {
+    if (is_recording())
+        send(DocumentEvent::RecordingStarted, std::max(0, m_records.find(m_current.path)));
+}
+
 } // namespace controller

@@ -669,3 +669,31 @@ TEST_F(DocumentTest, CallNotificationOfAMovedProgramIsUpdated) {
     EXPECT_EQ(stored[0].command,
               "\"" + foundation::to_utf8(foundation::expand(u"%app_path%/quillory")) + "\" call");
 }
+
+TEST_F(DocumentTest, AppendingToWavRecordsOfEveryCoding) {
+    Document& doc = *m_document;
+    fs::create_directories(m_world.main_folder());
+    const std::pair<const char*, const char*> codings[] = {
+        {"pcm", "-e signed -b 16"}, {"adpcm", "-e ms-adpcm"}, {"gsm", "-e gsm-full-rate"}};
+    for (const auto& [name, options] : codings) {
+        SCOPED_TRACE(name);
+        // A record made by another program: two seconds of the test speech.
+        const fs::path path = m_world.main_folder() / (std::string(name) + ".wav");
+        run("sox " + quoted(fs::path(data_dir + "speech.wav")) + " -r 8000 -c 1 " + options + " " +
+            quoted(path) + " trim 0 2");
+        const double before = duration_of(path);
+        ASSERT_NEAR(before, 2.0, 0.1);
+        ASSERT_TRUE(doc.select_record(path.u16string()));
+        ASSERT_TRUE(doc.append());
+        record_for(1.0);
+        const double added = doc.recorded_seconds();
+        doc.stop();
+        EXPECT_EQ(doc.stop_reason(), StopReason::Requested);
+        // Every reader sees the old audio and the new.
+        EXPECT_NEAR(duration_of(path), before + added, 0.15);
+        const std::string samples = run("soxi -s " + quoted(path));
+        EXPECT_NEAR(std::atof(samples.c_str()) / 8000, before + added, 0.15);
+        ASSERT_TRUE(doc.select_record(path.u16string()));
+        EXPECT_NEAR(doc.current().format.duration, before + added, 0.15);
+    }
+}
