@@ -6,6 +6,7 @@
 #include "foundation/active_scheduler.h"
 #include "foundation/text.h"
 #include "platform/messages.h"
+#include "platform/wave_device.h"
 #include "sharing/send_mail.h"
 
 #include <atomic>
@@ -109,16 +110,6 @@ public:
     }
 };
 
-// How fast the capture clock runs: the file device may be paced faster than real time.
-double capture_speed() {
-    const char* device = std::getenv("QUILLORY_AUDIO");
-    const char* speed = std::getenv("QUILLORY_AUDIO_SPEED");
-    if (!device || std::strcmp(device, "file") != 0 || !speed)
-        return 1.0;
-    double value = std::atof(speed);
-    return value > 0 ? value : 1.0;
-}
-
 std::atomic<bool> g_interrupted{false};
 
 void on_record_interrupt(int) {
@@ -140,7 +131,8 @@ void run_recording(controller::Document& document, double seconds) {
         }
     } guard;
     const auto start = std::chrono::steady_clock::now();
-    const double capture_seconds = seconds / capture_speed();
+    // The file device may be paced faster than real time.
+    const double capture_seconds = seconds / platform::audio_device_speed();
     const bool gated = document.vas_level() > 0;
     auto elapsed = [&] {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

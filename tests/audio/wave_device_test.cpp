@@ -5,7 +5,9 @@
 #include "support/watchdog.h"
 
 #include <chrono>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -111,9 +113,23 @@ TEST(WaveDevice, PlaybackPausesAndResetReturnsEveryHeader) {
 }
 
 TEST(Memory, AvailablePhysicalMemoryIsPlausible) {
-    uint64_t available = available_physical_memory();
-    EXPECT_GT(available, uint64_t(1) << 20);
-    EXPECT_LT(available, uint64_t(1) << 50);
+    std::optional<uint64_t> available = available_physical_memory();
+    ASSERT_TRUE(available.has_value());
+    EXPECT_GT(*available, uint64_t(1) << 20);
+    EXPECT_LT(*available, uint64_t(1) << 50);
+}
+
+TEST(Memory, UnreadableFigureIsUnknownNotZero) {
+    testing_support::TempDir dir;
+    EXPECT_FALSE(available_physical_memory_from((dir / "missing").c_str()).has_value());
+    auto write = [&](const std::string& text) {
+        std::ofstream((dir / "meminfo").string()) << text;
+        return available_physical_memory_from((dir / "meminfo").c_str());
+    };
+    EXPECT_FALSE(write("MemTotal: 1000 kB\n").has_value());
+    EXPECT_FALSE(write("MemAvailable: kB\n").has_value());
+    EXPECT_FALSE(write("MemAvailable: 99999999999999999999999 kB\n").has_value());
+    EXPECT_EQ(write("MemTotal: 9 kB\nMemAvailable:    2048 kB\n"), uint64_t(2048) * 1024);
 }
 
 } // namespace
