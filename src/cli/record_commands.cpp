@@ -90,21 +90,20 @@ bool parse_options(const cli::Arguments& args, Options& options) {
 // What the screens would say when a recording stops on its own.
 class Outcome : public controller::DocumentListener {
 public:
-    int failure{0};
-    bool stopped{false};
-    void on_document_event(const controller::DocumentEvent& event) override {
-        if (event.code >= controller::DocumentEvent::StorageFailed)
-            failure = event.code;
-        if (event.code == controller::DocumentEvent::Stopped)
-            stopped = true;
+    controller::DocumentEvent failure{controller::DocumentEvent::Stopped};
+    void on_document_event(controller::DocumentEvent event, int) override {
+        using controller::DocumentEvent;
+        if (event == DocumentEvent::StorageFailed || event == DocumentEvent::WritingFailed ||
+            event == DocumentEvent::BufferLimit)
+            failure = event;
     }
     int report() const {
-        const char* text =
-            failure == controller::DocumentEvent::StorageFailed   ? "Sorry_card_problem"
-            : failure == controller::DocumentEvent::WritingFailed ? "Sorry_no_memory"
-                                                                  : "Sorry_too_slow_device";
-        if (failure == 0)
+        using controller::DocumentEvent;
+        if (failure == DocumentEvent::Stopped)
             return 0;
+        const char* text = failure == DocumentEvent::StorageFailed   ? "Sorry_card_problem"
+                           : failure == DocumentEvent::WritingFailed ? "Sorry_no_memory"
+                                                                     : "Sorry_too_slow_device";
         std::fprintf(stderr, "quillory-cli: recording stopped: %s\n", text);
         return 1;
     }
@@ -179,7 +178,8 @@ int record_command(const cli::Arguments& args) {
         document.set_vas_level(*options.vas);
     if (options.save)
         document.save_settings();
-    if (!document.record(false, u"", u"", 0)) {
+    if (!document.record(controller::RecordingKind::Note, u"", u"",
+                         telephony::CallDirection::None)) {
         std::fprintf(stderr, "quillory-cli: the recording could not be started\n");
         return 1;
     }

@@ -84,13 +84,12 @@ void Document::remove_listener(DocumentListener* listener) {
                       m_listeners.end());
 }
 
-void Document::send(int code, int argument) {
+void Document::send(DocumentEvent event, int argument) {
     // A listener may add or remove listeners while the event is delivered.
     const auto listeners = m_listeners;
-    const DocumentEvent event{code, argument};
     for (DocumentListener* listener : listeners)
         if (std::find(m_listeners.begin(), m_listeners.end(), listener) != m_listeners.end())
-            listener->on_document_event(event);
+            listener->on_document_event(event, argument);
 }
 
 void Document::fill_format(audio::AudioFormat& format) const {
@@ -161,12 +160,15 @@ void Document::set_vas_level(double level) {
 
 // --- recording --------------------------------------------------------------------------------
 
-bool Document::record(bool is_call, std::u16string name, std::u16string number, int direction) {
+bool Document::record(RecordingKind kind, std::u16string name, std::u16string number,
+                      telephony::CallDirection direction) {
+    using telephony::CallDirection;
     if (m_writer)
         return false;
-    if (direction == 0) {
+    const bool is_call = kind == RecordingKind::Call;
+    if (direction == CallDirection::None) {
         telephony::CallInfo call = m_call_monitor->current_call();
-        if (call.direction > 0) {
+        if (call.direction != CallDirection::None) {
             direction = call.direction;
             if (name.empty())
                 name = call.name;
@@ -176,11 +178,11 @@ bool Document::record(bool is_call, std::u16string name, std::u16string number, 
     }
     std::u16string prefix = !name.empty() ? name : !number.empty() ? number : u"Record";
     std::u16string subfolder;
-    if (direction == telephony::Incoming)
+    if (direction == CallDirection::Incoming)
         subfolder = incoming_folder;
-    else if (direction == telephony::Outgoing)
+    else if (direction == CallDirection::Outgoing)
         subfolder = outgoing_folder;
-    else if (direction == 0 && is_call)
+    else if (direction == CallDirection::None && is_call)
         return false;
     foundation::log() << "record prefix:" << prefix << " subfolder:" << subfolder << "\n";
 
@@ -284,6 +286,7 @@ bool Document::append() {
 
 void Document::stop() {
     foundation::log() << "Document::stop\n";
+    m_stop_reason = StopReason::Requested;
     m_paused = false;
     m_call_recording = false;
     if (m_reader) {
@@ -310,11 +313,13 @@ void Document::stop() {
     send(DocumentEvent::Stopped);
 }
 
-void Document::stop_with(int code) {
+void Document::stop_with(StopReason reason) {
     stop();
+    m_stop_reason = reason;
     if (!m_current.path.empty() && !foundation::FileInfo(m_current.path).exists())
         refresh();
-    send(code);
+    if (reason != StopReason::Requested)
+        send(event_for(reason));
 }
 
 void Document::pause(bool on) {
@@ -467,22 +472,23 @@ void Document::rename(const std::u16string& title) {
 
 void Document::command_line(const std::u16string& text) {
     if (foundation::starts_with(text, u"call")) {
-        if (record(true, u"", u"", 0) && m_settings.speaker)
+        if (record(RecordingKind::Call, u"", u"", telephony::CallDirection::None) &&
+            m_settings.speaker)
             switch_speaker(true);
     } else if (foundation::starts_with(text, u"record")) {
         if (!is_recording())
-            record(false, u"", u"", 0);
+            record(RecordingKind::Note, u"", u"", telephony::CallDirection::None);
         else
             pause(!m_paused);
     }
 }
 
 void Document::on_call_start(const std::u16string& name, const std::u16string& number,
-                             int direction) {
+                             telephony::CallDirection direction) {
     foundation::log() << "on_call_start " << name << " " << number << " " << int32_t(direction)
                       << " " << platform::tick_count() << "\n";
     if (m_settings.auto_record)
-        record(true, name, number, direction);
+        record(RecordingKind::Call, name, number, direction);
     if (is_recording() && m_settings.speaker)
         switch_speaker(true);
 }
@@ -516,7 +522,7 @@ void Document::on_timer(foundation::Timer&) {
     if (m_reader) {
         if (card_problem()) {
             foundation::log() << "card_problem\n";
-            stop_with(DocumentEvent::StorageFailed);
+            stop_with(StopReason::StorageFailed);
             return;
         }
         if (!m_reader->is_valid()) {
@@ -534,23 +540,23 @@ void Document::on_timer(foundation::Timer&) {
         if (!m_writer->is_valid()) {
             if (card_problem()) {
                 foundation::log() << "card_problem\n";
-                stop_with(DocumentEvent::StorageFailed);
+                stop_with(StopReason::StorageFailed);
             } else {
                 foundation::log() << "writer no valid active_buffer:"
                                   << m_active_buffer.queued_bytes() << "\n";
-                stop_with(DocumentEvent::WritingFailed);
+                stop_with(StopReason::WritingFailed);
             }
             return;
         }
         // A card taken out does not always fail the writes at once; the file's path is gone.
         if (card_problem()) {
             foundation::log() << "card_problem\n";
-            stop_with(DocumentEvent::StorageFailed);
+            stop_with(StopReason::StorageFailed);
             return;
         }
         if (!m_active_buffer.is_valid()) {
             foundation::log() << "active_buffer no valid\n";
-            stop_with(DocumentEvent::BufferLimit);
+            stop_with(StopReason::BufferLimit);
             return;
         }
         if (!m_paused) {

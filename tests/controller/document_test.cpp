@@ -17,6 +17,7 @@
 
 using namespace controller;
 using controller_test::IsolatedWorld;
+using telephony::CallDirection;
 using testing_support::ScopedEnv;
 namespace fs = std::filesystem;
 
@@ -83,8 +84,8 @@ std::string utf8(const std::u16string& text) {
 class Events : public DocumentListener {
 public:
     std::vector<std::pair<int, int>> seen;
-    void on_document_event(const DocumentEvent& event) override {
-        seen.emplace_back(event.code, event.argument);
+    void on_document_event(DocumentEvent event, int argument) override {
+        seen.emplace_back(int(event), argument);
     }
     std::vector<int> codes() const {
         std::vector<int> codes;
@@ -147,8 +148,9 @@ protected:
 
 TEST_F(DocumentTest, RecordingIsFiledTaggedAndTimed) {
     Document& doc = *m_document;
-    ASSERT_TRUE(doc.record(false, u"", u"", 0));
-    EXPECT_FALSE(doc.record(false, u"", u"", 0)) << "one recording at a time";
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
+    EXPECT_FALSE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None))
+        << "one recording at a time";
     const fs::path path(doc.current().path);
     EXPECT_EQ(path.parent_path(), m_world.main_folder());
     EXPECT_EQ(path.extension(), ".mp3");
@@ -197,13 +199,13 @@ TEST_F(DocumentTest, RecordingIsFiledTaggedAndTimed) {
 TEST_F(DocumentTest, SameNameGetsTildeAndQualityFollowsFormat) {
     Document& doc = *m_document;
     doc.set_format(u"Mp3Low");
-    ASSERT_TRUE(doc.record(false, u"Memo", u"", 0));
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"Memo", u"", CallDirection::None));
     record_for(0.5);
     const fs::path first(doc.current().path);
     const std::u16string first_title = doc.current().title;
     doc.stop();
     // A second recording within the same second gets the same name text.
-    ASSERT_TRUE(doc.record(false, u"Memo", u"", 0));
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"Memo", u"", CallDirection::None));
     const fs::path second(doc.current().path);
     const std::u16string second_title = doc.current().title;
     doc.stop();
@@ -241,7 +243,7 @@ TEST_F(DocumentTest, CommandLineRecordTogglesPauseAndPausedAudioIsLeftOut) {
 
 TEST_F(DocumentTest, AppendContinuesTheCurrentRecord) {
     Document& doc = *m_document;
-    ASSERT_TRUE(doc.record(false, u"", u"", 0));
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
     record_for(1.5);
     doc.stop();
     const fs::path path(doc.current().path);
@@ -263,11 +265,11 @@ TEST_F(DocumentTest, AppendContinuesTheCurrentRecord) {
 
 TEST_F(DocumentTest, RenameRewritesTitleInPlaceAndNumbersClashes) {
     Document& doc = *m_document;
-    ASSERT_TRUE(doc.record(false, u"", u"", 0));
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
     record_for(0.6);
     doc.stop();
     const fs::path first(doc.current().path);
-    ASSERT_TRUE(doc.record(false, u"", u"", 0));
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
     record_for(0.6);
     doc.stop();
     const fs::path second(doc.current().path);
@@ -309,7 +311,7 @@ TEST_F(DocumentTest, RenameRewritesTitleInPlaceAndNumbersClashes) {
 
 TEST_F(DocumentTest, ListIsTrueToTheDiskAfterRemove) {
     Document& doc = *m_document;
-    ASSERT_TRUE(doc.record(false, u"", u"", 0));
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
     record_for(0.5);
     doc.stop();
     const fs::path path(doc.current().path);
@@ -354,7 +356,7 @@ TEST_F(DocumentTest, RecordsGoToTheLargestCardAndStopWhenItVanishes) {
     const auto media = m_world.add_cards({"Small", "Large"});
     foundation::set_free_space_for_testing((media / "Large").u16string(), 8e12);
     Document& doc = *m_document;
-    ASSERT_TRUE(doc.record(false, u"", u"", 0));
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
     const fs::path path(doc.current().path);
     EXPECT_EQ(path.parent_path(), media / "Large/My Quillory");
     record_for(1.0);
@@ -371,7 +373,7 @@ TEST_F(DocumentTest, RecordsGoToTheLargestCardAndStopWhenItVanishes) {
 
     foundation::set_free_space_for_testing((media / "Large").u16string(), -1);
     foundation::set_free_space_for_testing((media / "Small").u16string(), 500000);
-    ASSERT_TRUE(doc.record(false, u"", u"", 0));
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
     EXPECT_EQ(fs::path(doc.current().path).parent_path(), m_world.main_folder())
         << "the remaining card is nearly full";
     doc.stop();
@@ -391,12 +393,12 @@ protected:
 
 TEST_F(BoostTest, BoostRaisesQuietSpeech) {
     Document& doc = *m_document;
-    ASSERT_TRUE(doc.record(false, u"Plain", u"", 0));
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"Plain", u"", CallDirection::None));
     record_for(3.0);
     doc.stop();
     const fs::path plain(doc.current().path);
     doc.set_boost(u"Boost3");
-    ASSERT_TRUE(doc.record(false, u"Boosted", u"", 0));
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"Boosted", u"", CallDirection::None));
     record_for(3.0);
     doc.stop();
     const fs::path boosted(doc.current().path);
@@ -409,7 +411,7 @@ TEST_F(BoostTest, BoostRaisesQuietSpeech) {
 TEST_F(GapTest, VoiceSwitchLeavesSilenceOut) {
     Document& doc = *m_document;
     doc.set_vas_level(0.05);
-    ASSERT_TRUE(doc.record(false, u"", u"", 0));
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
     // Two seconds of speech, five of silence, two of speech, then silence.
     pump(14.0);
     const fs::path path(doc.current().path);
@@ -433,7 +435,7 @@ TEST_F(DocumentTest, IncomingCallIsRecordedUnderTheContactWithPicture) {
     Document& doc = *m_document;
     doc.set_speaker(true);
     ASSERT_TRUE(doc.set_auto_record(true));
-    telephony::provide_call(telephony::Incoming, u"020 7946 0958", u"Ada Lovelace");
+    telephony::provide_call(telephony::CallDirection::Incoming, u"020 7946 0958", u"Ada Lovelace");
     pump(2.0);
     EXPECT_FALSE(doc.is_recording()) << "a ringing call is not recorded yet";
     telephony::provide_connect();
@@ -469,10 +471,11 @@ TEST_F(DocumentTest, IncomingCallIsRecordedUnderTheContactWithPicture) {
 TEST_F(DocumentTest, CallsWithoutAutoRecordAndHandMadeRecordings) {
     Document& doc = *m_document;
     ASSERT_TRUE(doc.set_auto_record(false));
-    EXPECT_FALSE(doc.record(true, u"", u"", 0)) << "a call recording needs a direction";
+    EXPECT_FALSE(doc.record(RecordingKind::Call, u"", u"", CallDirection::None))
+        << "a call recording needs a direction";
 
-    ASSERT_TRUE(doc.record(false, u"", u"", 0));
-    telephony::provide_call(telephony::Outgoing, u"555 0101", u"Bob");
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
+    telephony::provide_call(telephony::CallDirection::Outgoing, u"555 0101", u"Bob");
     telephony::provide_connect();
     pump(3.0);
     telephony::provide_hang_up();
@@ -481,7 +484,7 @@ TEST_F(DocumentTest, CallsWithoutAutoRecordAndHandMadeRecordings) {
     doc.stop();
 
     // Started for the call: "call" records it into Outgoing, and the program ends after it.
-    telephony::provide_call(telephony::Outgoing, u"555 0101", u"Bob");
+    telephony::provide_call(telephony::CallDirection::Outgoing, u"555 0101", u"Bob");
     telephony::provide_connect();
     doc.set_exit_after_call(true);
     doc.command_line(u"call");
@@ -496,7 +499,7 @@ TEST_F(DocumentTest, CallsWithoutAutoRecordAndHandMadeRecordings) {
 
 TEST_F(DocumentTest, PlaybackRunsToItsEndAndStops) {
     Document& doc = *m_document;
-    ASSERT_TRUE(doc.record(false, u"", u"", 0));
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
     record_for(1.5);
     doc.stop();
     const std::u16string path = doc.current().path;
