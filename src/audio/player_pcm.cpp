@@ -256,6 +256,12 @@ void PlayerPCMImpl::fill_or_close() {
 }
 
 void PlayerPCMImpl::pull_pending() {
+    // Once stop() has returned, the reader may be swapped for the next one: nothing is pulled
+    // until the stop has been carried out, so no block of the next stream is taken for this one.
+    if (m_stop_requested) {
+        m_pending = AudioBlock{};
+        return;
+    }
     pull(m_owner, m_pending, kPullBytes);
     m_frames_pulled += int32_t(m_pending.frames());
 }
@@ -328,8 +334,8 @@ void PlayerPCMImpl::open_device() {
     if (!(m_device_layout == source)) {
         m_converter = platform::PcmConverter::create(source, m_device_layout);
         if (!m_converter) {
-            foundation::log() << "PlayerPCM::open_device no conversion from channels:"
-                              << m_channels << " bits:" << m_bits << " rate:" << m_rate << "\n";
+            foundation::log() << "PlayerPCM::open_device no conversion from channels:" << m_channels
+                              << " bits:" << m_bits << " rate:" << m_rate << "\n";
             fail(PlayerPCM::Fault::Format);
             return;
         }

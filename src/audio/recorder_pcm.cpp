@@ -72,7 +72,7 @@ private:
     bool m_start_requested{false};
     int32_t m_state{Opening};
     bool m_device_lost{false};
-    uint32_t m_last_done{0};     // tick of the last buffer handed on, or of the start
+    uint32_t m_last_done{0};      // tick of the last buffer handed on, or of the start
     uint32_t m_stall_limit_ms{0}; // a capture silent for longer has stopped delivering
     WindowHandle m_window{0};
     foundation::Event m_window_ready{foundation::Event::Reset::Manual};

@@ -34,8 +34,7 @@ int play(const cli::Arguments& args) {
     }
     if (!audio::PlayerPCM::can_play(reader->channels(), reader->bits_per_sample(),
                                     reader->sample_rate())) {
-        std::fprintf(stderr,
-                     "quillory-cli: %s: cannot play sound of %d channels, %d bits, %d Hz\n",
+        std::fprintf(stderr, "quillory-cli: %s: cannot play sound of %d channels, %d bits, %d Hz\n",
                      args[0].c_str(), reader->channels(), reader->bits_per_sample(),
                      reader->sample_rate());
         return 1;

@@ -94,16 +94,17 @@ public:
     void on_document_event(controller::DocumentEvent event, int) override {
         using controller::DocumentEvent;
         if (event == DocumentEvent::StorageFailed || event == DocumentEvent::WritingFailed ||
-            event == DocumentEvent::BufferLimit)
+            event == DocumentEvent::BufferLimit || event == DocumentEvent::SoundDeviceLost)
             failure = event;
     }
     int report() const {
         using controller::DocumentEvent;
         if (failure == DocumentEvent::Stopped)
             return 0;
-        const char* text = failure == DocumentEvent::StorageFailed   ? "Sorry_card_problem"
-                           : failure == DocumentEvent::WritingFailed ? "Sorry_no_memory"
-                                                                     : "Sorry_too_slow_device";
+        const char* text = failure == DocumentEvent::StorageFailed     ? "Sorry_card_problem"
+                           : failure == DocumentEvent::WritingFailed   ? "Sorry_no_memory"
+                           : failure == DocumentEvent::SoundDeviceLost ? "Sorry_sound_device"
+                                                                       : "Sorry_too_slow_device";
         std::fprintf(stderr, "quillory-cli: recording stopped: %s\n", text);
         return 1;
     }

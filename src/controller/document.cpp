@@ -295,10 +295,9 @@ void Document::stop() {
         m_reader.reset();
     }
     if (m_writer) {
-        if (m_recorder) {
-            audio::connect(*m_recorder, nullptr);
-            m_recorder.reset();
-        }
+        // Deleting the recorder pushes what it captured up to now down the chain, and then
+        // unlinks it.
+        m_recorder.reset();
         play_beep(end_beep);
         while (m_active_buffer.has_pending())
             platform::sleep_ms(10);
@@ -367,7 +366,8 @@ bool Document::play(const std::u16string& path, int position) {
     m_current.title = info.title;
     m_current.album = info.album;
     m_reader = formats::open_reader(path);
-    if (!m_reader) {
+    if (!m_reader || !audio::PlayerPCM::can_play(m_reader->channels(), m_reader->bits_per_sample(),
+                                                 m_reader->sample_rate())) {
         stop();
         return false;
     }
@@ -531,8 +531,13 @@ void Document::on_timer(foundation::Timer&) {
             return;
         }
         if (m_player.is_finished()) {
-            foundation::log() << "player finished\n";
-            stop();
+            if (m_player.fault() != audio::PlayerPCM::Fault::None) {
+                foundation::log() << "player failed " << int32_t(m_player.fault()) << "\n";
+                stop_with(StopReason::SoundDevice);
+            } else {
+                foundation::log() << "player finished\n";
+                stop();
+            }
             return;
         }
     }
@@ -557,6 +562,12 @@ void Document::on_timer(foundation::Timer&) {
         if (!m_active_buffer.is_valid()) {
             foundation::log() << "active_buffer no valid\n";
             stop_with(StopReason::BufferLimit);
+            return;
+        }
+        // The microphone went away or stopped delivering: the file keeps what came before.
+        if (m_recorder && m_recorder->device_lost()) {
+            foundation::log() << "recorder device lost\n";
+            stop_with(StopReason::SoundDevice);
             return;
         }
         if (!m_paused) {
