@@ -309,6 +309,7 @@ void Document::stop() {
             switch_speaker(false);
     }
     m_recorder.reset();
+    m_awake.let_sleep();
     send(DocumentEvent::Stopped);
 }
 
@@ -519,6 +520,9 @@ bool Document::card_problem() const {
 
 void Document::on_timer(foundation::Timer&) {
     m_timer.after(check_seconds);
+    // The idle-timer reset: held while anything runs, let go by stop().
+    if (m_reader || m_writer)
+        m_awake.keep_awake();
     if (m_reader) {
         if (card_problem()) {
             foundation::log() << "card_problem\n";
