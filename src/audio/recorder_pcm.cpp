@@ -225,12 +225,13 @@ void RecorderPCMImpl::harvest() {
 // A device that went away, or a capture that stopped delivering for longer than the limit,
 // ends nothing by itself: the controller sees device_lost() and stops the recording.
 void RecorderPCMImpl::check_device() {
-    if (m_device_lost || m_paused || !m_device)
+    if (m_device_lost || !m_device)
         return;
     if (wave_in_lost(m_device)) {
         m_device_lost = true;
         foundation::log() << "recorder device lost " << tick_count() << "\n";
-    } else if (tick_count() - m_last_done > m_stall_limit_ms) {
+    } else if (m_state == Capturing && !m_paused &&
+               tick_count() - m_last_done > m_stall_limit_ms) {
         m_device_lost = true;
         foundation::log() << "recorder capture stalled " << tick_count() << "\n";
     }
@@ -260,10 +261,10 @@ void RecorderPCMImpl::run() {
                 else if (m_start_requested)
                     start_capture();
             }
-            if (m_state == Capturing) {
+            if (m_state == Capturing)
                 harvest();
+            if (m_state != Closed)
                 check_device();
-            }
             if (m_state == Closed)
                 break;
         }

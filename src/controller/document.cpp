@@ -296,8 +296,11 @@ void Document::stop() {
     }
     if (m_writer) {
         // Deleting the recorder pushes what it captured up to now down the chain, and then
-        // unlinks it.
-        m_recorder.reset();
+        // unlinks it; the boost stage's look-ahead goes on after it.
+        if (m_recorder) {
+            m_recorder.reset();
+            m_boost_stage.flush();
+        }
         play_beep(end_beep);
         while (m_active_buffer.has_pending())
             platform::sleep_ms(10);

@@ -371,11 +371,12 @@ protected:
             post_message(m_window, message, WParam(this), 0);
     }
 
-    // Paced devices: counts 20 ms ticks of device time and applies the removal switch. True
-    // while the device is still there. Called on the pump thread.
-    bool paced_tick() {
-        const uint64_t elapsed_ms = m_ticks++ * 20;
-        if (m_options.remove_after_ms && elapsed_ms >= m_options.remove_after_ms)
+    // Paced devices: counts 20 ms ticks of device time (only while `running`) and applies the
+    // removal switch. True while the device is still there. Called on the pump thread.
+    bool paced_tick(bool running) {
+        if (running)
+            ++m_ticks;
+        if (m_options.remove_after_ms && m_ticks * 20 > m_options.remove_after_ms)
             mark_lost();
         return !lost();
     }
@@ -415,9 +416,10 @@ public:
         }
         m_pump =
             std::make_unique<PacedPump>(m_format, m_options.speed, [this](uint8_t* bytes, size_t) {
-                if (!paced_tick())
+                // Device time runs while capture is started.
+                if (!paced_tick(room() > 0))
                     return;
-                if (m_options.stall_after_ms && (m_ticks - 1) * 20 >= m_options.stall_after_ms)
+                if (m_options.stall_after_ms && m_ticks * 20 > m_options.stall_after_ms)
                     return;
                 // A file or silence is read only as far as queued buffers can take it: when the
                 // owner falls behind, the pace slows instead of the input losing data.
@@ -549,7 +551,7 @@ public:
         m_latency = PacedPump::chunk_bytes(m_format) * kPacedOutputChunks;
         m_pump = std::make_unique<PacedPump>(
             m_format, m_options.speed, [this](uint8_t* bytes, size_t size) {
-                if (!paced_tick())
+                if (!paced_tick(true))
                     return;
                 size_t played = consume(bytes, size);
                 // What was consumed reaches the output only after the device's own buffer.

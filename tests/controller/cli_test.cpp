@@ -139,3 +139,48 @@ TEST_F(CliTest, PhoneSimulatorWritesThePhoneState) {
     EXPECT_EQ(name, u"Bob");
     EXPECT_EQ(run(quoted(cli) + " phone ring 2>&1").status, 2);
 }
+
+TEST_F(CliTest, SoundDeviceThatGoesAwayEndsTheRecordingWithAMessage) {
+    ScopedEnv gone("QUILLORY_AUDIO_REMOVE_AFTER_MS", "1000");
+    Result recorded = run(quoted(cli) + " record --seconds 30 2>&1");
+    EXPECT_EQ(recorded.status, 1);
+    EXPECT_NE(recorded.out.find("Sorry_sound_device"), std::string::npos) << recorded.out;
+    Result duration = run("ffprobe -v error -show_entries format=duration -of csv=p=0 " +
+                          quoted(first_line(recorded.out)));
+    EXPECT_NEAR(std::atof(duration.out.c_str()), 1.0, 0.3) << "the file is complete";
+}
+
+TEST_F(CliTest, PlayReachesTheOutputWholeOrSaysWhyNot) {
+    const std::string input = data_dir + "speech.wav";
+    const std::string out = (m_world.root() / "out.wav").string();
+    {
+        ScopedEnv output("QUILLORY_AUDIO_OUT", out);
+        Result played = run(quoted(cli) + " play " + quoted(input) + " 2>&1");
+        EXPECT_EQ(played.status, 0) << played.out;
+        // Every sample, the last ones too, as an independent reader sees both files.
+        Result same = run("bash -c " + quoted("cmp <(sox " + quoted(input) + " -t raw -) <(sox " +
+                                              quoted(out) + " -t raw -) && echo same"));
+        EXPECT_EQ(same.out, "same\n");
+    }
+    {
+        ScopedEnv output("QUILLORY_AUDIO_OUT", (m_world.root() / "no/such/dir/out.wav").string());
+        Result played = run(quoted(cli) + " play " + quoted(input) + " 2>&1");
+        EXPECT_EQ(played.status, 1);
+        EXPECT_NE(played.out.find("no sound output device"), std::string::npos) << played.out;
+    }
+    {
+        ScopedEnv audio("QUILLORY_AUDIO", "sdl");
+        ScopedEnv driver("SDL_AUDIODRIVER", "no-such-driver");
+        Result played = run(quoted(cli) + " play " + quoted(input) + " 2>&1");
+        EXPECT_EQ(played.status, 1);
+        EXPECT_NE(played.out.find("no sound output device"), std::string::npos) << played.out;
+    }
+    {
+        ScopedEnv output("QUILLORY_AUDIO_OUT", out);
+        ScopedEnv speed("QUILLORY_AUDIO_SPEED", "1");
+        ScopedEnv gone("QUILLORY_AUDIO_REMOVE_AFTER_MS", "300");
+        Result played = run(quoted(cli) + " play " + quoted(input) + " 2>&1");
+        EXPECT_EQ(played.status, 1);
+        EXPECT_NE(played.out.find("went away"), std::string::npos) << played.out;
+    }
+}
