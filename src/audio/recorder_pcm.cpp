@@ -230,8 +230,7 @@ void RecorderPCMImpl::check_device() {
     if (wave_in_lost(m_device)) {
         m_device_lost = true;
         foundation::log() << "recorder device lost " << tick_count() << "\n";
-    } else if (m_state == Capturing && !m_paused &&
-               tick_count() - m_last_done > m_stall_limit_ms) {
+    } else if (m_state == Capturing && !m_paused && tick_count() - m_last_done > m_stall_limit_ms) {
         m_device_lost = true;
         foundation::log() << "recorder capture stalled " << tick_count() << "\n";
     }
