@@ -1,10 +1,11 @@
 #include "platform/thread_priority.h"
 
-#include <map>
-#include <mutex>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+
+#include <map>
+#include <mutex>
 
 namespace platform {
 
