@@ -2,6 +2,7 @@
 
 #include "foundation/log.h"
 #include "foundation/threads.h"
+#include "platform/clock.h"
 #include "platform/messages.h"
 #include "platform/pcm_converter.h"
 #include "platform/wave_device.h"
@@ -118,6 +119,7 @@ private:
     void pull_pending();
     void measure(const WaveHeader& header);
     bool any_queued() const;
+    void check_stall();
     void apply_volume();
 
     PlayerPCM& m_owner;
@@ -142,10 +144,14 @@ private:
     bool m_finished{true};
     bool m_stop_requested{false};
     PlayerPCM::Fault m_fault{PlayerPCM::Fault::None};
+    uint32_t m_last_done{0}; // tick of the last buffer heard, the open or the restart
 };
+
+constexpr uint32_t kStallTimer = 1;
 
 void PlayerPCMImpl::run() {
     m_window = create_window([](WindowHandle, uint32_t, WParam, LParam) -> LResult { return 0; });
+    set_timer(m_window, kStallTimer, 250);
     m_ready.set();
     Message message;
     while (!stop_requested() && get_message(message)) {
@@ -164,6 +170,7 @@ void PlayerPCMImpl::run() {
             if (header < m_headers || header >= m_headers + kBuffers || header->user == 0)
                 break;
             header->user = 0;
+            m_last_done = tick_count();
             wave_out_unprepare_header(m_device, header);
             measure(*header);
             fill_or_close();
@@ -182,6 +189,9 @@ void PlayerPCMImpl::run() {
         case WM_USER:
             handle_request();
             break;
+        case WM_TIMER:
+            check_stall();
+            break;
         default:
             break;
         }
@@ -198,7 +208,20 @@ void PlayerPCMImpl::run() {
         wave_out_close(m_device);
         m_device = nullptr;
     }
+    kill_timer(m_window, kStallTimer);
     destroy_window(m_window);
+}
+
+// An output that takes nothing for over a second while it should be playing has gone away
+// without saying so (some sound servers freeze instead).
+void PlayerPCMImpl::check_stall() {
+    if (!m_device || m_device_paused || !any_queued())
+        return;
+    const uint32_t limit = 1000 + uint32_t(400.0 / platform::audio_device_speed());
+    if (tick_count() - m_last_done > limit) {
+        foundation::log() << "PlayerPCM output stalled\n";
+        fail(PlayerPCM::Fault::DeviceLost);
+    }
 }
 
 void PlayerPCMImpl::handle_request() {
@@ -240,6 +263,7 @@ void PlayerPCMImpl::handle_request() {
         } else if (!m_pause_requested && m_device_paused) {
             wave_out_restart(m_device);
             m_device_paused = false;
+            m_last_done = tick_count();
         }
     } else {
         m_device_paused = false;
@@ -366,6 +390,7 @@ void PlayerPCMImpl::open_device() {
     for (WaveHeader& header : m_headers)
         header.user = 0;
     m_frames_pulled = 0;
+    m_last_done = tick_count();
     apply_volume();
 }
 

@@ -553,6 +553,8 @@ public:
             m_format, m_options.speed, [this](uint8_t* bytes, size_t size) {
                 if (!paced_tick(true))
                     return;
+                if (m_options.stall_after_ms && m_ticks * 20 > m_options.stall_after_ms)
+                    return;
                 size_t played = consume(bytes, size);
                 // What was consumed reaches the output only after the device's own buffer.
                 std::lock_guard guard(m_mutex);
@@ -854,13 +856,21 @@ bool play_sound_and_wait(const std::u16string& path) {
     header.buffer_length = uint32_t(bytes.size());
     wave_out_prepare_header(device, &header);
     wave_out_write(device, &header);
-    // Done means heard: the device's own buffer has drained behind the sound.
-    while (!(header.flags.load(std::memory_order_acquire) & WHDR_DONE) && !wave_out_lost(device))
+    // Done means heard: the device's own buffer has drained behind the sound. A device that
+    // freezes is given up two seconds after the sound should have ended.
+    const auto give_up =
+        std::chrono::steady_clock::now() +
+        std::chrono::duration<double>(double(bytes.size()) / frame_bytes(format) /
+                                          format.samples_per_sec / audio_device_speed() +
+                                      2.0);
+    while (!(header.flags.load(std::memory_order_acquire) & WHDR_DONE) && !wave_out_lost(device) &&
+           std::chrono::steady_clock::now() < give_up)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const bool heard = !wave_out_lost(device) && (header.flags.load() & WHDR_DONE);
     wave_out_reset(device);
     wave_out_unprepare_header(device, &header);
     wave_out_close(device);
-    return true;
+    return heard;
 }
 
 } // namespace platform

@@ -15,7 +15,7 @@
 //   last 40 ms in a buffer of its own, as a sound server does, so what is closed before it has
 //   drained is lost. For tests of devices that come and go, both take these switches:
 //     QUILLORY_AUDIO_REMOVE_AFTER_MS=N  the device goes away after N ms of its audio;
-//     QUILLORY_AUDIO_STALL_AFTER_MS=N   capture stops delivering after N ms, without a word;
+//     QUILLORY_AUDIO_STALL_AFTER_MS=N   the device stops moving after N ms, without a word;
 //     QUILLORY_AUDIO_CAPTURED=FILE      capture also writes what it handed on into a WAV file.
 //   otherwise            SDL2 audio capture and playback; the streams are named for the sound
 //                        server ("Quillory Vozir", recording or playback).
@@ -120,8 +120,9 @@ WaveResult wave_out_get_volume(WaveOut device, uint32_t* volume);
 WaveResult wave_out_close(WaveOut device);
 bool wave_out_lost(WaveOut device);
 
-// Plays a PCM WAV file through the output device and returns once it has ended. False when the
-// file cannot be read or no device opens.
+// Plays a PCM WAV file through the output device and returns once it has been heard. False when
+// the file cannot be read, no device opens, or the device goes away or freezes (given up two
+// seconds after the sound's end).
 bool play_sound_and_wait(const std::u16string& path);
 
 } // namespace platform

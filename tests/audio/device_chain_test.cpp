@@ -447,6 +447,21 @@ TEST(PlayerPCM, OutputThatGoesAwayOrCannotOpenEndsWithAFault) {
         EXPECT_EQ(player.fault(), audio::PlayerPCM::Fault::DeviceLost);
         audio::connect(reader, nullptr);
     }
+    {
+        // An output that freezes without a word is given up after a second or so.
+        ScopedEnv out_env("QUILLORY_AUDIO_OUT", (dir / "out.wav").string());
+        ScopedEnv stall_env("QUILLORY_AUDIO_STALL_AFTER_MS", "300");
+        PatternReader reader(8000 * 5, 8000);
+        audio::connect(reader, &player);
+        ASSERT_TRUE(player.play());
+        auto started = std::chrono::steady_clock::now();
+        wait_finished(player);
+        auto took = std::chrono::steady_clock::now() - started;
+        EXPECT_GT(took, std::chrono::milliseconds(1000));
+        EXPECT_LT(took, std::chrono::milliseconds(3000));
+        EXPECT_EQ(player.fault(), audio::PlayerPCM::Fault::DeviceLost);
+        audio::connect(reader, nullptr);
+    }
 }
 
 // Serves a stream of any integer sample width and channel count: a 1 kHz tone at `level` of
@@ -569,6 +584,11 @@ TEST(PlaySound, PlaysTheWholeFileAndReturnsAfterIt) {
     EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(480));
     EXPECT_EQ(read_wav((dir / "out.wav").string()), beep);
     EXPECT_FALSE(platform::play_sound_and_wait(u"/nonexistent/beep.wav"));
+    // A frozen output does not hold the caller for ever.
+    ScopedEnv stall_env("QUILLORY_AUDIO_STALL_AFTER_MS", "100");
+    started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(platform::play_sound_and_wait(path));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(4));
 }
 
 } // namespace
