@@ -87,7 +87,8 @@ bool parse_options(const cli::Arguments& args, Options& options) {
     return true;
 }
 
-// What the screens would say when a recording stops on its own.
+// What the screens say when a recording stops on its own: the texts of "Sorry_card_problem",
+// "Sorry_no_memory" and "Sorry_too_slow_device" in English.
 class Outcome : public controller::DocumentListener {
 public:
     controller::DocumentEvent failure{controller::DocumentEvent::Stopped};
@@ -101,11 +102,18 @@ public:
         using controller::DocumentEvent;
         if (failure == DocumentEvent::Stopped)
             return 0;
-        const char* text = failure == DocumentEvent::StorageFailed     ? "Sorry_card_problem"
-                           : failure == DocumentEvent::WritingFailed   ? "Sorry_no_memory"
-                           : failure == DocumentEvent::SoundDeviceLost ? "Sorry_sound_device"
-                                                                       : "Sorry_too_slow_device";
-        std::fprintf(stderr, "quillory-cli: recording stopped: %s\n", text);
+        const char* text =
+            failure == DocumentEvent::StorageFailed
+                ? "Sorry, the storage of the recording is gone: the card was taken out or the "
+                  "file or its folder was removed."
+            : failure == DocumentEvent::WritingFailed
+                ? "Sorry, the recording could not be written completely: there is not enough "
+                  "free space."
+            : failure == DocumentEvent::SoundDeviceLost
+                ? "Sorry, the sound device went away: the microphone was unplugged, stopped "
+                  "delivering sound, or the sound server ended."
+                : "Sorry, this device is too slow to keep up with the recording.";
+        std::fprintf(stderr, "quillory-cli: %s\n", text);
         return 1;
     }
 };

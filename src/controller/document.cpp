@@ -245,6 +245,7 @@ bool Document::record(RecordingKind kind, std::u16string name, std::u16string nu
         return false;
     }
     m_call_recording = is_call;
+    m_new_recording = true;
     write_current_path(m_current.path);
     const int index = m_records.insert(record_info(m_current.path));
     send(DocumentEvent::RecordingStarted, index);
@@ -257,6 +258,11 @@ bool Document::start_capture(const audio::AudioFormat& format) {
                                format.bits_per_sample, format.sample_rate, format.bit_rate, true);
     if (!m_writer)
         return false;
+    if (!m_writer->is_valid()) {
+        // The file cannot be opened, or is not one this writer continues; it stays as it is.
+        m_writer.reset();
+        return false;
+    }
     m_recorder = std::make_unique<audio::RecorderPCM>(format.channels, format.sample_rate,
                                                       format.bits_per_sample);
     m_duration_counter.reset();
@@ -285,8 +291,15 @@ bool Document::append() {
 }
 
 void Document::stop() {
+    finish(StopReason::Requested);
+}
+
+void Document::stop_with(StopReason reason) {
+    finish(reason);
+}
+
+void Document::finish(StopReason reason) {
     foundation::log() << "Document::stop\n";
-    m_stop_reason = StopReason::Requested;
     m_paused = false;
     m_call_recording = false;
     if (m_reader) {
@@ -294,6 +307,7 @@ void Document::stop() {
         audio::connect(m_reader->output(), nullptr);
         m_reader.reset();
     }
+    int removed_index = -1;
     if (m_writer) {
         // Deleting the recorder pushes what it captured up to now down the chain, and then
         // unlinks it; the boost stage's look-ahead goes on after it.
@@ -304,25 +318,53 @@ void Document::stop() {
         play_beep(end_beep);
         while (m_active_buffer.has_pending())
             platform::sleep_ms(10);
+        const bool buffer_valid = m_active_buffer.is_valid();
         m_boost_stage.reset();
         m_active_buffer.reset();
         audio::connect(m_active_buffer.output(), nullptr);
+        // The last writes happen here; a failure among them is a failed recording too.
+        const bool completed = m_writer->complete();
+        const bool has_audio = m_writer->has_audio();
         m_writer.reset();
+        if (reason == StopReason::Requested) {
+            if (card_problem()) {
+                foundation::log() << "card_problem\n";
+                reason = StopReason::StorageFailed;
+            } else if (!completed) {
+                foundation::log() << "writer no valid at stop\n";
+                reason = StopReason::WritingFailed;
+            } else if (!buffer_valid) {
+                foundation::log() << "active_buffer no valid\n";
+                reason = StopReason::BufferLimit;
+            }
+        }
+        // A new recording that never got a frame of audio leaves no tag-only file behind.
+        if (m_new_recording && !has_audio) {
+            foundation::log() << "os::delete_file 3\n";
+            foundation::delete_file(m_current.path);
+            if (!foundation::FileInfo(m_current.path).exists()) {
+                removed_index = m_records.find(m_current.path);
+                if (removed_index >= 0)
+                    m_records.erase(removed_index);
+            }
+        }
+        m_new_recording = false;
         if (m_settings.speaker)
             switch_speaker(false);
     }
     m_recorder.reset();
     m_awake.let_sleep();
-    send(DocumentEvent::Stopped);
-}
-
-void Document::stop_with(StopReason reason) {
-    stop();
     m_stop_reason = reason;
-    if (!m_current.path.empty() && !foundation::FileInfo(m_current.path).exists())
-        refresh();
-    if (reason != StopReason::Requested)
+    if (removed_index >= 0)
+        send(DocumentEvent::CurrentDeleted, removed_index);
+    send(DocumentEvent::Stopped);
+    if (reason != StopReason::Requested) {
+        // The screens never show a record whose file is gone.
+        if (!m_current.path.empty() && !foundation::FileInfo(m_current.path).exists() &&
+            removed_index < 0)
+            refresh();
         send(event_for(reason));
+    }
 }
 
 void Document::pause(bool on) {
@@ -515,8 +557,9 @@ void Document::on_call_stop() {
 bool Document::card_problem() const {
     if (m_current.path.empty())
         return false;
+    // In main memory the storage stays; its file may still vanish with its folder.
     if (foundation::path_starts_with(m_current.path, foundation::expand(u"%my_documents%")))
-        return false;
+        return !foundation::FileInfo(m_current.path).exists();
     const std::u16string folder = foundation::directory_of(m_current.path);
     return foundation::total_size(folder) == 0 || !foundation::FileInfo(m_current.path).exists();
 }

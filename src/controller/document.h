@@ -63,7 +63,10 @@ public:
                 telephony::CallDirection direction);
     // Continues recording at the end of the current record's file.
     bool append();
-    // Ends whatever runs; always sends Stopped.
+    // Ends whatever runs; always sends Stopped. A recording whose last writes fail, whose
+    // writer gave up or whose file vanished then sends WritingFailed or StorageFailed as
+    // stop_with() does. A new recording that holds no audio frame is deleted with its list
+    // entry (CurrentDeleted before Stopped).
     void stop();
     // stop(), a rebuilt list when the current file vanished, then the reason's event.
     void stop_with(StopReason reason);
@@ -131,6 +134,9 @@ public:
 
 private:
     void send(DocumentEvent event, int argument = 0);
+    // Ends whatever runs. A recording whose end fails (its last writes, its file gone) ends
+    // with that reason instead of `reason` Requested; a new recording without audio is removed.
+    void finish(StopReason reason);
     bool start_capture(const audio::AudioFormat& format);
     void fill_format(audio::AudioFormat& format) const;
     void switch_speaker(bool on) { m_phone.set_speaker(on); }
@@ -157,6 +163,7 @@ private:
     StopReason m_stop_reason{StopReason::Requested};
     bool m_paused{false};
     bool m_call_recording{false};
+    bool m_new_recording{false}; // the running recording made its file (not an append)
     bool m_exit_after_call{false};
     bool m_call_state{false};
     bool m_hardware_speaker_state{false};

@@ -9,6 +9,7 @@
 #include "telephony/phone_state.h"
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -17,6 +18,7 @@
 #include <mutex>
 #include <poll.h>
 #include <sstream>
+#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace controller;
@@ -212,6 +214,7 @@ TEST_F(DocumentTest, SameNameGetsTildeAndQualityFollowsFormat) {
     ASSERT_TRUE(doc.record(RecordingKind::Note, u"Memo", u"", CallDirection::None));
     const fs::path second(doc.current().path);
     const std::u16string second_title = doc.current().title;
+    record_for(0.3);
     doc.stop();
     if (first_title == second_title) {
         EXPECT_EQ(second.stem().string(), first.stem().string() + "~1");
@@ -637,4 +640,145 @@ TEST_F(DocumentTest, MachineIsKeptAwakeWhileRecordingOrPlaying) {
     for (int fd : g_inhibitor_read_ends)
         close(fd);
     g_inhibitor_read_ends.clear();
+}
+
+namespace {
+
+// A limit on the size of the files this process writes stands in for a full disk; writes past
+// it fail (SIGXFSZ ignored meanwhile).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_previous = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = m_saved;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_previous);
+    }
+
+private:
+    rlimit m_saved{};
+    void (*m_previous)(int){};
+};
+} // namespace
+
+TEST_F(DocumentTest, LastWritesFailingEndTheRecordingAsAFailure) {
+    Document& doc = *m_document;
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
+    const fs::path path(doc.current().path);
+    record_for(1.5);
+    {
+        // The disk fills now: what the writer still holds cannot be written at the end.
+        FileSizeLimit full(fs::file_size(path));
+        doc.stop();
+    }
+    EXPECT_EQ(doc.stop_reason(), StopReason::WritingFailed);
+    const auto codes = m_events.codes();
+    ASSERT_GE(codes.size(), 2u);
+    EXPECT_EQ(std::vector<int>(codes.end() - 2, codes.end()), (std::vector<int>{7, 10}));
+    EXPECT_GT(duration_of(path), 0.5) << "what was written before stays playable";
+    ASSERT_EQ(doc.records().size(), 1u) << "the file is kept";
+
+    // A plain stop after that is a plain stop again.
+    m_events.seen.clear();
+    doc.stop();
+    EXPECT_EQ(doc.stop_reason(), StopReason::Requested);
+    EXPECT_EQ(m_events.codes(), (std::vector<int>{7}));
+}
+
+TEST_F(DocumentTest, FolderDeletedInMainMemoryStopsWithStorageFailure) {
+    Document& doc = *m_document;
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
+    record_for(1.0);
+    fs::remove_all(m_world.main_folder());
+    ASSERT_TRUE(pump(20, [&] { return !doc.is_recording(); }));
+    auto codes = m_events.codes();
+    ASSERT_GE(codes.size(), 3u);
+    EXPECT_EQ(std::vector<int>(codes.end() - 3, codes.end()), (std::vector<int>{7, 0, 9}));
+    EXPECT_EQ(doc.stop_reason(), StopReason::StorageFailed);
+    EXPECT_TRUE(doc.records().empty());
+
+    // Stopped by hand before the periodic check saw it: the same report.
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
+    record_for(0.5);
+    fs::remove_all(m_world.main_folder());
+    m_events.seen.clear();
+    doc.stop();
+    codes = m_events.codes();
+    ASSERT_GE(codes.size(), 2u);
+    EXPECT_EQ(codes.front(), 7);
+    EXPECT_EQ(codes.back(), 9);
+    EXPECT_TRUE(doc.records().empty());
+}
+
+namespace {
+class RealTimeTest : public DocumentTest {
+protected:
+    // Capture at real speed: the first block comes 0.2 s after the start.
+    RealTimeTest() : DocumentTest("speech.wav", 1) {}
+};
+} // namespace
+
+TEST_F(RealTimeTest, RecordingWithoutAudioLeavesNoFile) {
+    Document& doc = *m_document;
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"Kept", u"", CallDirection::None));
+    record_for(0.5);
+    doc.stop();
+    const fs::path kept(doc.current().path);
+
+    // Paused at once: not one block reaches the file.
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"Empty", u"", CallDirection::None));
+    const fs::path path(doc.current().path);
+    doc.pause(true);
+    ASSERT_EQ(doc.records().size(), 2u);
+    m_events.seen.clear();
+    pump(1.0);
+    doc.stop();
+    EXPECT_FALSE(fs::exists(path));
+    ASSERT_EQ(doc.records().size(), 1u);
+    EXPECT_EQ(doc.records()[0].path, kept.u16string());
+    ASSERT_EQ(m_events.seen.size(), 2u);
+    EXPECT_EQ(m_events.seen[0].first, 2) << "the entry is dropped";
+    EXPECT_EQ(m_events.seen[1].first, 7);
+    EXPECT_EQ(doc.stop_reason(), StopReason::Requested);
+
+    // Appending nothing to a record keeps it.
+    ASSERT_TRUE(doc.select_record(kept.u16string()));
+    ASSERT_TRUE(doc.append());
+    doc.pause(true);
+    doc.stop();
+    EXPECT_TRUE(fs::exists(kept));
+    EXPECT_EQ(doc.records().size(), 1u);
+}
+
+TEST_F(DocumentTest, AppendingToWavRecordsOfEveryCoding) {
+    Document& doc = *m_document;
+    fs::create_directories(m_world.main_folder());
+    const std::pair<const char*, const char*> codings[] = {
+        {"pcm", "-e signed -b 16"}, {"adpcm", "-e ms-adpcm"}, {"gsm", "-e gsm-full-rate"}};
+    for (const auto& [name, options] : codings) {
+        SCOPED_TRACE(name);
+        // A record made by another program: two seconds of the test speech.
+        const fs::path path = m_world.main_folder() / (std::string(name) + ".wav");
+        run("sox " + quoted(fs::path(data_dir + "speech.wav")) + " -r 8000 -c 1 " + options + " " +
+            quoted(path) + " trim 0 2");
+        const double before = duration_of(path);
+        ASSERT_NEAR(before, 2.0, 0.1);
+        ASSERT_TRUE(doc.select_record(path.u16string()));
+        ASSERT_TRUE(doc.append());
+        record_for(1.0);
+        const double added = doc.recorded_seconds();
+        doc.stop();
+        EXPECT_EQ(doc.stop_reason(), StopReason::Requested);
+        // Every reader sees the old audio and the new.
+        EXPECT_NEAR(duration_of(path), before + added, 0.15);
+        const std::string samples = run("soxi -s " + quoted(path));
+        EXPECT_NEAR(std::atof(samples.c_str()) / 8000, before + added, 0.15);
+        ASSERT_TRUE(doc.select_record(path.u16string()));
+        EXPECT_NEAR(doc.current().format.duration, before + added, 0.15);
+    }
 }

@@ -303,7 +303,9 @@ TEST(SingleInstanceProgram, SecondStartHandsItsWordToTheRunningInstance) {
         EXPECT_TRUE(read_until(first.stderr_fd, seen, expected, 10000)) << seen;
     }
     // "record" started a recording, so a close from the window would be refused; the system's
-    // end is not, and the recording's file is completed on the way out.
+    // end is not, and the recording's file is completed on the way out. It is given time to
+    // hold some audio first: a recording ended before its first sample leaves no file.
+    platform::sleep_ms(1500);
     kill(first.pid, SIGTERM);
     EXPECT_EQ(wait_exit(first.pid, 10000), 0);
     close(first.stderr_fd);
