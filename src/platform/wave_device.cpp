@@ -165,10 +165,8 @@ public:
             SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_ROLE, capture ? "Production" : "Music");
             pump->m_device = SDL_OpenAudioDevice(nullptr, capture ? 1 : 0, &wanted, &obtained, 0);
         }
-        if (pump->m_device == 0) {
-            SDL_QuitSubSystem(SDL_INIT_AUDIO);
-            return nullptr;
-        }
+        if (pump->m_device == 0)
+            return nullptr; // the destructor gives the subsystem back
         SDL_AddEventWatch(&SdlPump::on_event, pump.get());
         // Played data sits in SDL's buffer and the server's behind it before it is heard.
         pump->m_latency_bytes =
@@ -185,9 +183,11 @@ public:
         m_watch_changed.notify_all();
         if (m_watcher.joinable())
             m_watcher.join();
-        // Once the watch is gone no event handler runs for this pump any more.
-        SDL_DelEventWatch(&SdlPump::on_event, this);
-        SDL_CloseAudioDevice(m_device);
+        if (m_device != 0) {
+            // Once the watch is gone no event handler runs for this pump any more.
+            SDL_DelEventWatch(&SdlPump::on_event, this);
+            SDL_CloseAudioDevice(m_device);
+        }
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
     }
 
