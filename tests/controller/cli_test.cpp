@@ -163,6 +163,25 @@ TEST_F(CliTest, PlayReachesTheOutputWholeOrSaysWhyNot) {
         EXPECT_EQ(same.out, "same\n");
     }
     {
+        // Files other programs make in formats no output takes as they are: converted on the way.
+        ScopedEnv output("QUILLORY_AUDIO_OUT", out);
+        ScopedEnv speed("QUILLORY_AUDIO_SPEED", "20");
+        for (const std::string& options : {std::string("-b 24 -c 6 -r 96000"),
+                                           std::string("-e floating-point -b 32 -c 2 -r 22050")}) {
+            const std::string made = (m_world.root() / "made.wav").string();
+            ASSERT_EQ(run("sox " + quoted(input) + " " + options + " " + quoted(made)).status, 0);
+            Result played = run(quoted(cli) + " play " + quoted(made) + " 2>&1");
+            EXPECT_EQ(played.status, 0) << options << played.out;
+            Result seconds = run("soxi -D " + quoted(out));
+            EXPECT_NEAR(std::atof(seconds.out.c_str()), 4.81, 0.05) << options;
+            Result stats = run("sox " + quoted(out) + " -n stat 2>&1 | grep 'Maximum amplitude'");
+            const auto colon = stats.out.find(':');
+            ASSERT_NE(colon, std::string::npos) << options;
+            EXPECT_GT(std::atof(stats.out.c_str() + colon + 1), 0.1) << options << ": not silence";
+            EXPECT_EQ(run("soxi -b " + quoted(out)).out, "16\n") << options;
+        }
+    }
+    {
         ScopedEnv output("QUILLORY_AUDIO_OUT", (m_world.root() / "no/such/dir/out.wav").string());
         Result played = run(quoted(cli) + " play " + quoted(input) + " 2>&1");
         EXPECT_EQ(played.status, 1);
