@@ -640,7 +640,7 @@ void Document::on_timer(foundation::Timer&) {
 
 void Document::announce_recording() {
     if (is_recording())
-        send(4, 0);
+        send(DocumentEvent::RecordingStarted, 0);
 }
 
 } // namespace controller
