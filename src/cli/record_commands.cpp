@@ -6,6 +6,7 @@
 #include "controller/record_storage.h"
 #include "foundation/active_scheduler.h"
 #include "foundation/text.h"
+#include "localisation/languages.h"
 #include "platform/messages.h"
 #include "platform/wave_device.h"
 #include "sharing/send_mail.h"
@@ -88,8 +89,9 @@ bool parse_options(const cli::Arguments& args, Options& options) {
     return true;
 }
 
-// What the screens say when a recording stops on its own: the texts of "Sorry_card_problem",
-// "Sorry_no_memory" and "Sorry_too_slow_device" in English.
+// What the screens say when a recording stops on its own: the text of "Sorry_card_problem",
+// "Sorry_no_memory" or "Sorry_too_slow_device" in the user's language, or in English when no
+// language file can be read.
 class Outcome : public controller::DocumentListener {
 public:
     controller::DocumentEvent failure{controller::DocumentEvent::Stopped};
@@ -103,18 +105,29 @@ public:
         using controller::DocumentEvent;
         if (failure == DocumentEvent::Stopped)
             return 0;
-        const char* text =
+        struct Message {
+            const char16_t* key;
+            const char* english;
+        };
+        const Message message =
             failure == DocumentEvent::StorageFailed
-                ? "Sorry, the storage of the recording is gone: the card was taken out or the "
-                  "file or its folder was removed."
+                ? Message{u"Sorry_card_problem",
+                          "Sorry, recording stopped: the storage is no longer available (card "
+                          "removed or folder deleted)."}
             : failure == DocumentEvent::WritingFailed
-                ? "Sorry, the recording could not be written completely: there is not enough "
-                  "free space."
+                ? Message{u"Sorry_no_memory",
+                          "Sorry, recording stopped: there is not enough free space."}
             : failure == DocumentEvent::SoundDeviceLost
-                ? "Sorry, the sound device went away: the microphone was unplugged, stopped "
-                  "delivering sound, or the sound server ended."
-                : "Sorry, this device is too slow to keep up with the recording.";
-        std::fprintf(stderr, "quillory-cli: %s\n", text);
+                ? Message{u"Sorry_sound_device",
+                          "Sorry, the microphone or speaker was disconnected."}
+                : Message{u"Sorry_too_slow_device",
+                          "Sorry, recording stopped: this device is too slow for this quality."};
+        localisation::TextTable texts;
+        localisation::Languages languages(texts);
+        const std::string text = languages.choose_at_start() && texts.has(message.key)
+                                     ? to_utf8(texts.text(message.key))
+                                     : std::string(message.english);
+        std::fprintf(stderr, "quillory-cli: %s\n", text.c_str());
         return 1;
     }
 };

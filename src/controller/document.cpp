@@ -640,7 +640,7 @@ void Document::on_timer(foundation::Timer&) {
 
 void Document::announce_recording() {
     if (is_recording())
-        send(DocumentEvent::RecordingStarted, 0);
+        send(DocumentEvent::RecordingStarted, std::max(0, m_records.find(m_current.path)));
 }
 
 } // namespace controller

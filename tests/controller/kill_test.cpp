@@ -157,7 +157,10 @@ TEST_F(KillTest, KilledRecordingLosesAtMostASecondAtEveryQuality) {
                 run(quoted(cli) + " append " + quoted(killed.path) + " --seconds 1", &status);
             ASSERT_EQ(status, 0) << appended;
             EXPECT_EQ(decode_errors(killed.path), "");
-            EXPECT_NEAR(ffprobe_duration(killed.path), kept + 1.0, 0.3);
+            // The second asked for, or a block more when capture ran ahead of the check.
+            const double joined = ffprobe_duration(killed.path);
+            EXPECT_GT(joined, kept + 0.9);
+            EXPECT_LT(joined, kept + 2.0);
         }
     }
 }

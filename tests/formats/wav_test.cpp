@@ -240,17 +240,3 @@ TEST(WavFiles, WriteFailureKeepsWhatWasWritten) {
         EXPECT_GT(pull_all(*reader).samples.size(), 0u);
     }
 }
-
-TEST(WavFiles, AppendingToWhatIsNoWavFileIsRefused) {
-    TempDir dir;
-    auto path = dir / "appended.wav";
-    std::vector<uint8_t> prefix(100, 0x5A);
-    write_bytes(path, prefix);
-    {
-        auto writer = formats::create_writer(u16(path), u"PCM", 1, 16, 8000, 0, true);
-        EXPECT_FALSE(writer->is_valid());
-        push_samples(writer->input(), std::vector<int16_t>(1000, 77), 1, 8000);
-        EXPECT_FALSE(writer->complete());
-    }
-    EXPECT_EQ(read_bytes(path), prefix) << "the file is left as it was";
-}

@@ -82,9 +82,7 @@ TEST(WavWriter, AppendingContinuesTheDataOfEveryCoding) {
     const auto second = tone(7000, 880);
     for (const Coding& coding : codings) {
         SCOPED_TRACE(coding.codec);
-        const auto alone = dir / (std::string(coding.codec) + "_alone.wav");
         const auto path = dir / (std::string(coding.codec) + ".wav");
-        write_file(alone, coding.codec, false, first);
         write_file(path, coding.codec, false, first);
         const std::vector<int16_t> before = sox_samples(path);
         write_file(path, coding.codec, true, second);
@@ -298,4 +296,38 @@ TEST(WavWriter, FileThatWouldPassFourGibibytesStopsInsteadOfWrapping) {
     in.read(reinterpret_cast<char*>(now.data()), 44);
     EXPECT_EQ(le32(now, 40), data + 800);
     EXPECT_EQ(le32(now, 4), data + 800 + 36);
+}
+
+TEST(WavWriter, DecodingAChainedOggKeepsEveryLinkOrSaysWhy) {
+    TempDir dir;
+    auto link = [&](const std::string& name, const std::string& format, const std::string& synth) {
+        const auto wav = dir / (name + ".wav");
+        const auto ogg = dir / (name + ".ogg");
+        EXPECT_TRUE(run("sox -n -b 16 " + format + " " + quote(wav) + " " + synth));
+        EXPECT_TRUE(run("oggenc -Q -q 3 -o " + quote(ogg) + " " + quote(wav)));
+        return quote(ogg);
+    };
+    const std::string mono = link("mono", "-r 22050 -c 1", "synth 1.0 sine 440");
+    const std::string stereo = link("stereo", "-r 22050 -c 2", "synth 1.5 sine 300 sine 500");
+    const std::string other_rate = link("other", "-r 16000 -c 1", "synth 0.5 sine 250");
+
+    // Links that differ in channels only: all of it, in the first link's format.
+    const auto same_rate = dir / "same_rate.ogg";
+    ASSERT_TRUE(run("cat " + mono + " " + stereo + " > " + quote(same_rate)));
+    const auto out = dir / "same_rate.wav";
+    ASSERT_TRUE(run(quote(cli_path()) + " decode " + quote(same_rate) + " " + quote(out)));
+    std::string channels;
+    ASSERT_TRUE(run("soxi -c " + quote(out), &channels));
+    EXPECT_EQ(std::atoi(channels.c_str()), 1);
+    EXPECT_NEAR(ffprobe_duration(out), 2.5, 0.05);
+
+    // A link at another rate cannot be written into the same file: a failure, not a short file
+    // passed off as whole.
+    const auto mixed = dir / "mixed.ogg";
+    ASSERT_TRUE(run("cat " + mono + " " + other_rate + " > " + quote(mixed)));
+    std::string said;
+    EXPECT_FALSE(run("(" + quote(cli_path()) + " decode " + quote(mixed) + " " +
+                         quote(dir / "mixed.wav") + " 2>&1)",
+                     &said));
+    EXPECT_NE(said.find("failed"), std::string::npos) << said;
 }
