@@ -72,8 +72,21 @@ bool StackForms::update(double seconds) {
 }
 
 void StackForms::paint(platform::PixelBuffer& target) {
+    if (target.width != m_stack.screen_width() || target.height != m_stack.screen_height()) {
+        // A new window size: every form on the stack is laid out for it, not only the top.
+        m_stack.set_screen_size(target.width, target.height);
+        for (const auto& [form, overlay] : m_shown) {
+            if (m_stack.contains(*form))
+                form->place(0, 0, target.width, target.height);
+        }
+    }
     skin::RenderSurface surface(target.pixels, target.width, target.height, target.pitch);
+    const int32_t dim_before = m_stack.dim_level();
     m_stack.draw(surface);
+    // The stack darkens a frame at the level it had, then steps the level: when it stepped,
+    // one more frame shows the level it reached (else the last step would never be seen).
+    if (m_stack.dim_level() != dim_before)
+        m_stack.request_repaint();
     const bool moving = needs_frame();
     const bool settled = m_was_moving && !moving;
     m_was_moving = moving;

@@ -64,6 +64,7 @@ std::unique_ptr<Properties::Loaded> Properties::build(const std::u16string& path
                           << " {" << name << "}\n";
     }
 
+    FontRep::set_screen_dpi(vertical_dpi);
     loaded->fonts.resize(image.font_count());
     for (uint32_t i = 0; i < image.font_count(); ++i) {
         FontSpec spec;

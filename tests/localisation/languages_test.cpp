@@ -144,3 +144,30 @@ TEST_F(LanguagesTest, ChoosingLoadsAndStoresOnlyARealChange) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(UserLanguage, ComesFromTheMessagesLocale) {
+    platform::set_locale_for_testing("");
+    {
+        testing_support::ScopedEnv all("LC_ALL", "");
+        testing_support::ScopedEnv messages("LC_MESSAGES", "ru_RU.UTF-8");
+        testing_support::ScopedEnv lang("LANG", "de_DE.UTF-8");
+        EXPECT_EQ(platform::user_language(), "ru");
+        EXPECT_EQ(localisation::user_language_name(), u"RUSSIAN");
+    }
+    {
+        testing_support::ScopedEnv all("LC_ALL", "pt_BR@latin");
+        EXPECT_EQ(platform::user_language(), "pt");
+    }
+    {
+        testing_support::ScopedEnv all("LC_ALL", "C");
+        EXPECT_EQ(localisation::user_language_name(), u"ENGLISH");
+    }
+    {
+        testing_support::ScopedEnv all("LC_ALL", "tlh_XX");
+        EXPECT_EQ(localisation::user_language_name(), u"");
+    }
+}
+
+} // namespace

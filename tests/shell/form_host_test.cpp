@@ -22,7 +22,7 @@ node FormOne {
     id "frmOne"
     node { type "color" id "clrBack" color color = #FF0000 }
     node { type "node" id "pnl \"quoted\""
-        node { type "color" id "clrInner" }
+        node { type "color" id "clrInner" color color = #00FF00 }
     }
 }
 node FormTwo { id "frmTwo" string visibility_animation = "right" }
@@ -157,6 +157,47 @@ TEST_F(FormHostTest, SettledHookRunsOnChangesAndWhenATransitionEnds) {
     EXPECT_EQ(forms.stack().transition(), nullptr);
 }
 
+TEST_F(FormHostTest, ANewWindowSizeLaysOutEveryFormOnTheStack) {
+    StackForms forms;
+    auto one = form(u"FormOne");
+    auto menu = form(u"Menu");
+    forms.stack().show_form(*one);
+    forms.stack().show_form(*menu, skin::ShowAs::Overlay);
+    paint(forms);
+    EXPECT_EQ(one->width(), 240);
+    EXPECT_EQ(menu->width(), 240);
+    std::vector<uint16_t> larger(300 * 400);
+    platform::PixelBuffer buffer{larger.data(), 300, 400, 600};
+    forms.paint(buffer);
+    EXPECT_EQ(menu->width(), 300);
+    EXPECT_EQ(menu->height(), 400);
+    EXPECT_EQ(one->width(), 300);
+    EXPECT_EQ(one->height(), 400);
+    // Children follow their form.
+    EXPECT_EQ(one->find_child(u"clrInner")->width(), 300);
+}
+
+TEST_F(FormHostTest, TheLastStepOfTheDimmingReachesTheScreen) {
+    StackForms forms;
+    auto one = form(u"FormOne");
+    auto menu = form(u"Menu");
+    auto settle = [&] {
+        for (int frames = 0; frames < 50 && forms.needs_frame(); ++frames) {
+            forms.update(0.02);
+            paint(forms);
+        }
+    };
+    forms.stack().show_form(*one);
+    settle();
+    EXPECT_EQ(pixels[0], 0x07E0); // the green of clrInner, over clrBack
+    forms.stack().show_form(*menu, skin::ShowAs::Overlay);
+    settle();
+    forms.stack().close_form(*menu);
+    settle();
+    EXPECT_EQ(forms.stack().dim_level(), skin::FormStack::undimmed);
+    EXPECT_EQ(pixels[0], 0x07E0);
+}
+
 TEST(FormHostLoop, TheLoopSleepsWhenNothingMoves) {
     testing_support::ScopedEnv screen("QUILLORY_SCREEN", "48x64");
     testing_support::TempDir dir;
@@ -179,8 +220,8 @@ TEST(FormHostLoop, TheLoopSleepsWhenNothingMoves) {
         application.game().frame_step();
     EXPECT_FALSE(application.needs_frame());
     EXPECT_TRUE(application.game().idle_until_input());
-    // What was painted is the form's outside colour, black by default.
-    EXPECT_EQ(application.game().display()->back_buffer().pixels[0], 0x0000);
+    // What was painted is the form: clrInner covers it.
+    EXPECT_EQ(application.game().display()->back_buffer().pixels[0], 0x07E0);
     application.form_stack().close_form(one);
 }
 

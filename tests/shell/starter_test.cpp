@@ -7,6 +7,7 @@
 #include "platform/clock.h"
 #include "platform/locale.h"
 #include "platform/messages.h"
+#include "png_convert.h"
 #include "shell/application.h"
 #include "shell/message_box.h"
 #include "shell/starter.h"
@@ -14,10 +15,12 @@
 #include "support/test_skin.h"
 #include "support/watchdog.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 using shell::Application;
 using shell::Starter;
@@ -244,3 +247,64 @@ TEST(StarterProgram, AMissingMainSkinEndsTheProgramWithStatusZero) {
 }
 
 } // namespace
+
+namespace {
+
+std::string read_text(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+} // namespace
+
+TEST(StarterProgram, ShowsTheSplashThenTheMainFormAndTellsTheInspector) {
+    testing_support::Watchdog watchdog(60);
+    testing_support::TempDir root;
+    fs::create_directories(root / "run");
+    fs::permissions(root / "run", fs::perms::owner_all, fs::perm_options::replace);
+    const fs::path inspect = root / "inspect.json";
+    const fs::path shot = root / "shot.png";
+    testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", (root / "run").string());
+    testing_support::ScopedEnv settings("QUILLORY_CONFIG_DIR", (root / "config").string());
+    testing_support::ScopedEnv video("SDL_VIDEODRIVER", "offscreen");
+    testing_support::ScopedEnv audio("QUILLORY_AUDIO", "null");
+    testing_support::ScopedEnv documents("XDG_DOCUMENTS_DIR", (root / "documents").string());
+    testing_support::ScopedEnv cards("QUILLORY_CARDS", "");
+    testing_support::ScopedEnv inspector("QUILLORY_INSPECT", inspect.string());
+    testing_support::ScopedEnv screenshot("QUILLORY_SCREENSHOT", shot.string());
+    const std::string program = std::string(QV_BUILD_DIR) + "/bin/quillory";
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    bool saw_splash = false, saw_main = false;
+    for (int i = 0; i < 2000 && !saw_main; ++i) {
+        std::string json = read_text(inspect);
+        saw_splash = saw_splash || json.find("\"frmSplash\"") != std::string::npos;
+        saw_main = json.find("\"frmMain\"") != std::string::npos;
+        platform::sleep_ms(5);
+    }
+    platform::sleep_ms(600); // the dimming behind the closed splash lifts over eight frames
+    kill(pid, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(saw_splash);
+    ASSERT_TRUE(saw_main);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    const std::string json = read_text(inspect);
+    // The main form alone, over the whole 480 x 640 window.
+    EXPECT_EQ(json.find("frmSplash"), std::string::npos) << json;
+    EXPECT_NE(json.find("\"rect\": [0, 0, 480, 640]"), std::string::npos) << json;
+    skinc::RgbaImage image;
+    std::string reason;
+    ASSERT_TRUE(skinc::read_png(shot, image, reason)) << reason;
+    EXPECT_EQ(image.width, 480);
+    EXPECT_EQ(image.height, 640);
+    // The shipped main form's outside colour, #202830, fills the window.
+    const uint8_t* centre = &image.pixels[(size_t(320) * 480 + 240) * 4];
+    EXPECT_EQ(centre[0] >> 3, 0x20 >> 3);
+    EXPECT_EQ(centre[1] >> 2, 0x28 >> 2);
+    EXPECT_EQ(centre[2] >> 3, 0x30 >> 3);
+}
