@@ -30,10 +30,10 @@ void ActiveBuffer::on_data(const AudioBlock& block) {
         foundation::log() << "ActiveBuffer::invalid1 size=" << m_queued_bytes << "\n";
         return;
     }
-    uint64_t available = m_probe ? m_probe() : kMinFreeMemory;
-    if (available < kMinFreeMemory) {
+    const std::optional<uint64_t> available = m_probe ? m_probe() : std::nullopt;
+    if (available && *available < kMinFreeMemory) {
         m_valid = false;
-        foundation::log() << "ActiveBuffer::invalid2 status.dwAvailPhys=" << available << "\n";
+        foundation::log() << "ActiveBuffer::invalid2 status.dwAvailPhys=" << *available << "\n";
         return;
     }
     m_queue.push_back(block);

@@ -9,6 +9,7 @@
 #include "foundation/text.h"
 #include "localisation/languages.h"
 #include "platform/messages.h"
+#include "platform/wave_device.h"
 #include "sharing/send_mail.h"
 
 #include <atomic>
@@ -98,7 +99,7 @@ public:
     void on_document_event(controller::DocumentEvent event, int) override {
         using controller::DocumentEvent;
         if (event == DocumentEvent::StorageFailed || event == DocumentEvent::WritingFailed ||
-            event == DocumentEvent::BufferLimit)
+            event == DocumentEvent::BufferLimit || event == DocumentEvent::SoundDeviceLost)
             failure = event;
     }
     int report() const {
@@ -117,6 +118,9 @@ public:
             : failure == DocumentEvent::WritingFailed
                 ? Message{u"Sorry_no_memory",
                           "Sorry, recording stopped: there is not enough free space."}
+            : failure == DocumentEvent::SoundDeviceLost
+                ? Message{u"Sorry_sound_device",
+                          "Sorry, the microphone or speaker was disconnected."}
                 : Message{u"Sorry_too_slow_device",
                           "Sorry, recording stopped: this device is too slow for this quality."};
         localisation::TextTable texts;
@@ -128,16 +132,6 @@ public:
         return 1;
     }
 };
-
-// How fast the capture clock runs: the file device may be paced faster than real time.
-double capture_speed() {
-    const char* device = std::getenv("QUILLORY_AUDIO");
-    const char* speed = std::getenv("QUILLORY_AUDIO_SPEED");
-    if (!device || std::strcmp(device, "file") != 0 || !speed)
-        return 1.0;
-    double value = std::atof(speed);
-    return value > 0 ? value : 1.0;
-}
 
 std::atomic<bool> g_interrupted{false};
 
@@ -163,7 +157,8 @@ void run_recording(controller::Document& document, double seconds) {
         }
     } guard;
     const auto start = std::chrono::steady_clock::now();
-    const double capture_seconds = seconds / capture_speed();
+    // The file device may be paced faster than real time.
+    const double capture_seconds = seconds / platform::audio_device_speed();
     const bool gated = document.vas_level() > 0;
     auto elapsed = [&] {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

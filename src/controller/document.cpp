@@ -314,9 +314,11 @@ void Document::finish(StopReason reason) {
     }
     int removed_index = -1;
     if (m_writer) {
+        // Deleting the recorder pushes what it captured up to now down the chain, and then
+        // unlinks it; the boost stage's look-ahead goes on after it.
         if (m_recorder) {
-            audio::connect(*m_recorder, nullptr);
             m_recorder.reset();
+            m_boost_stage.flush();
         }
         play_beep(end_beep);
         while (m_active_buffer.has_pending())
@@ -356,6 +358,7 @@ void Document::finish(StopReason reason) {
             switch_speaker(false);
     }
     m_recorder.reset();
+    m_awake.let_sleep();
     m_stop_reason = reason;
     if (removed_index >= 0)
         send(DocumentEvent::CurrentDeleted, removed_index);
@@ -414,7 +417,8 @@ bool Document::play(const std::u16string& path, int position) {
     m_current.title = info.title;
     m_current.album = info.album;
     m_reader = formats::open_reader(path);
-    if (!m_reader) {
+    if (!m_reader || !audio::PlayerPCM::can_play(m_reader->channels(), m_reader->bits_per_sample(),
+                                                 m_reader->sample_rate())) {
         stop();
         return false;
     }
@@ -564,6 +568,9 @@ bool Document::card_problem() const {
 
 void Document::on_timer(foundation::Timer&) {
     m_timer.after(check_seconds);
+    // The idle-timer reset: held while anything runs, let go by stop().
+    if (m_reader || m_writer)
+        m_awake.keep_awake();
     if (m_reader) {
         if (card_problem()) {
             foundation::log() << "card_problem\n";
@@ -576,8 +583,13 @@ void Document::on_timer(foundation::Timer&) {
             return;
         }
         if (m_player.is_finished()) {
-            foundation::log() << "player finished\n";
-            stop();
+            if (m_player.fault() != audio::PlayerPCM::Fault::None) {
+                foundation::log() << "player failed " << int32_t(m_player.fault()) << "\n";
+                stop_with(StopReason::SoundDevice);
+            } else {
+                foundation::log() << "player finished\n";
+                stop();
+            }
             return;
         }
     }
@@ -602,6 +614,12 @@ void Document::on_timer(foundation::Timer&) {
         if (!m_active_buffer.is_valid()) {
             foundation::log() << "active_buffer no valid\n";
             stop_with(StopReason::BufferLimit);
+            return;
+        }
+        // The microphone went away or stopped delivering: the file keeps what came before.
+        if (m_recorder && m_recorder->device_lost()) {
+            foundation::log() << "recorder device lost\n";
+            stop_with(StopReason::SoundDevice);
             return;
         }
         if (!m_paused) {
