@@ -14,9 +14,9 @@ void check_header(const uint8_t* p) {
     formats::Mp3Header header;
     if (!formats::parse_mp3_header(p, header))
         return;
-    if (header.layer < 1 || header.layer > 3 || header.bit_rate <= 0 ||
-        header.sample_rate < 8000 || header.sample_rate > 48000 || header.frame_length < 4 ||
-        header.samples <= 0 || !header.agrees(header))
+    if (header.layer < 1 || header.layer > 3 || header.bit_rate <= 0 || header.sample_rate < 8000 ||
+        header.sample_rate > 48000 || header.frame_length < 4 || header.samples <= 0 ||
+        !header.agrees(header))
         __builtin_trap();
 }
 

@@ -80,7 +80,11 @@ MpcReader::MpcReader(const std::u16string& path) {
     m_rate = int(info.sample_freq);
     m_bits = 16;
     m_bit_rate = int(info.average_bitrate);
-    m_duration = mpc_streaminfo_get_length(&m_stream->info);
+    // The header's sample count is not trusted beyond what the bytes can carry (a frame of
+    // MPC_FRAME_LENGTH samples takes at least 20 bits): the library seeks by stepping frame by
+    // frame up to its target, and a forged count would have it step for hours past the end.
+    double most = double(m_file.size()) * 8 / 20 * int(MPC_FRAME_LENGTH) / info.sample_freq;
+    m_duration = std::min(mpc_streaminfo_get_length(&m_stream->info), most);
 }
 
 MpcReader::~MpcReader() {
