@@ -168,3 +168,17 @@ TEST(CompressedFiles, MusepackHeaderClaimingMoreThanTheFileEndsSeeksAtOnce) {
     reader.seek(reader.duration());
     pull_all(reader, 8820, 2000);
 }
+
+// Found by fuzzing: a stream version 7 header whose counts make the average bit rate infinite.
+TEST(CompressedFiles, MusepackHeaderWithAnImpossibleBitRateReadsAsUnknown) {
+    TempDir dir;
+    const std::vector<uint8_t> bytes = {0x4d, 0x50, 0x2b, 0x47, 0x00, 0x00, 0x00, 0x00,
+                                        0x00, 0x00, 0x00, 0x49, 0xac, 0x1e, 0x0f, 0x07,
+                                        0x61, 0x0a, 0x19, 0x1e, 0x49, 0x45, 0x01, 0x80,
+                                        0x00, 0x10, 0x45, 0x05, 0xac, 0x1e, 0x47};
+    write_bytes(dir / "forged.mpc", bytes);
+    formats::MpcReader reader(u16(dir / "forged.mpc"));
+    ASSERT_TRUE(reader.is_valid());
+    EXPECT_GE(reader.bit_rate(), 0);
+    EXPECT_LT(reader.bit_rate(), 10000000);
+}
