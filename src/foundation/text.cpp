@@ -91,7 +91,9 @@ std::u16string from_utf8(std::string_view text) {
     return out;
 }
 
-std::u16string to_lower(std::u16string_view text) { return platform::lower_case(text); }
+std::u16string to_lower(std::u16string_view text) {
+    return platform::lower_case(text);
+}
 
 bool starts_with(std::u16string_view text, std::u16string_view literal) {
     return text.substr(0, literal.size()) == literal;

@@ -8,7 +8,9 @@
 
 namespace foundation {
 
-Thread::~Thread() { join(); }
+Thread::~Thread() {
+    join();
+}
 
 bool Thread::start() {
     if (m_thread.joinable() && !m_finished.load(std::memory_order_acquire))
@@ -34,7 +36,9 @@ bool Thread::running() const {
     return m_thread.joinable() && !m_finished.load(std::memory_order_acquire);
 }
 
-int platform_priority(int level) { return 3 - std::clamp(level, -2, 2); }
+int platform_priority(int level) {
+    return 3 - std::clamp(level, -2, 2);
+}
 
 bool Thread::set_priority(int level) {
     m_priority = std::clamp(level, -2, 2);
@@ -80,12 +84,20 @@ void sleep_seconds(double seconds) {
     platform::sleep_ms(static_cast<uint32_t>(seconds * 1000.0));
 }
 
-int32_t interlocked_increment(std::atomic<int32_t>& counter) { return ++counter; }
-int32_t interlocked_decrement(std::atomic<int32_t>& counter) { return --counter; }
+int32_t interlocked_increment(std::atomic<int32_t>& counter) {
+    return ++counter;
+}
+int32_t interlocked_decrement(std::atomic<int32_t>& counter) {
+    return --counter;
+}
 
-void Stopwatch::restart() { m_start_ms = platform::tick_count(); }
+void Stopwatch::restart() {
+    m_start_ms = platform::tick_count();
+}
 
-double Stopwatch::elapsed() const { return (double(platform::tick_count()) - m_start_ms) * 0.001; }
+double Stopwatch::elapsed() const {
+    return (double(platform::tick_count()) - m_start_ms) * 0.001;
+}
 
 double Stopwatch::lap() {
     double seconds = elapsed();
@@ -93,7 +105,9 @@ double Stopwatch::lap() {
     return seconds;
 }
 
-void TickCounter::start() { m_start = platform::tick_count(); }
+void TickCounter::start() {
+    m_start = platform::tick_count();
+}
 
 uint32_t TickCounter::lap() {
     uint32_t now = platform::tick_count();
