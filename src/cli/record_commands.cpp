@@ -3,6 +3,7 @@
 
 #include "cli/command.h"
 #include "controller/document.h"
+#include "controller/record_storage.h"
 #include "foundation/active_scheduler.h"
 #include "foundation/text.h"
 #include "platform/messages.h"
@@ -250,7 +251,17 @@ int rename_command(const cli::Arguments& args) {
         std::fprintf(stderr, "quillory-cli: '%s' is not a record\n", args[0].c_str());
         return 1;
     }
-    document.rename(from_utf8(args[1]));
+    const std::u16string title = from_utf8(args[1]);
+    const std::u16string old_title = document.current().title;
+    document.rename(title);
+    // A rename that changed neither the name nor the title failed (the tag could not take the
+    // title, or the file could not be moved).
+    const std::u16string clean = controller::clean_title(title);
+    if (title != old_title && !clean.empty() && clean != old_title &&
+        document.current().path == path && document.current().title == old_title) {
+        std::fprintf(stderr, "quillory-cli: '%s' could not be renamed\n", args[0].c_str());
+        return 1;
+    }
     std::printf("%s\n", to_utf8(document.current().path).c_str());
     return 0;
 }

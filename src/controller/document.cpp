@@ -429,15 +429,12 @@ void Document::rename(const std::u16string& title) {
     const std::u16string clean = clean_title(title);
     if (clean.empty() || !foundation::FileInfo(m_current.path).exists())
         return;
-    {
-        foundation::File file(m_current.path, foundation::File::ReadWrite);
-        formats::Id3Tag tag;
-        const uint32_t size = file.is_open() ? tag.parse(file) : 0;
-        if (size > 0) {
-            tag.set_text(formats::kId3Title, clean);
-            if (!file.seek(0) || !tag.write(file, size))
-                foundation::log() << "Document::rename tag not written\n";
-        }
+    // The title goes into the tag first (growing it when it no longer fits); a file whose
+    // tag cannot take the new title keeps its name and title.
+    if (formats::set_file_text(m_current.path, formats::kId3Title, clean) ==
+        formats::Id3Update::Failed) {
+        foundation::log() << "Document::rename tag not written\n";
+        return;
     }
 
     const std::u16string folder =

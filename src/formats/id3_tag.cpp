@@ -1,20 +1,48 @@
 #include "formats/id3_tag.h"
 
 #include "foundation/file.h"
+#include "foundation/paths.h"
 #include "foundation/text.h"
+#include "platform/clock.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 namespace formats {
 
 namespace {
 
-constexpr uint32_t kNewTagPadding = 1024;
 constexpr size_t kWriteBuffer = 65536;
+
+// Tag header flags.
+constexpr uint8_t kTagUnsynchronised = 0x80;
+constexpr uint8_t kTagExtendedHeader = 0x40;
+constexpr uint8_t kTag22Compressed = 0x40;
+constexpr uint8_t kTagFooter = 0x10;
+
+// Frame flags, 2.3 layout.
+constexpr uint16_t kFrame23Compressed = 0x0080;
+constexpr uint16_t kFrame23Encrypted = 0x0040;
+constexpr uint16_t kFrame23Grouped = 0x0020;
+// Frame flags, 2.4 layout.
+constexpr uint16_t kFrame24Grouped = 0x0040;
+constexpr uint16_t kFrame24Compressed = 0x0008;
+constexpr uint16_t kFrame24Encrypted = 0x0004;
+constexpr uint16_t kFrame24Unsynchronised = 0x0002;
+constexpr uint16_t kFrame24DataLength = 0x0001;
 
 uint32_t get_be32(const uint8_t* p) {
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+}
+
+uint32_t get_syncsafe(const uint8_t* p) {
+    return (uint32_t(p[0] & 0x7F) << 21) | (uint32_t(p[1] & 0x7F) << 14) |
+           (uint32_t(p[2] & 0x7F) << 7) | (p[3] & 0x7F);
+}
+
+bool is_syncsafe(const uint8_t* p) {
+    return ((p[0] | p[1] | p[2] | p[3]) & 0x80) == 0;
 }
 
 void put_be32(std::vector<uint8_t>& out, uint32_t value) {
@@ -25,6 +53,79 @@ void put_be32(std::vector<uint8_t>& out, uint32_t value) {
 void put_syncsafe(std::vector<uint8_t>& out, uint32_t value) {
     for (int shift = 21; shift >= 0; shift -= 7)
         out.push_back(uint8_t((value >> shift) & 0x7F));
+}
+
+// Undoes unsynchronisation: every FF 00 becomes FF.
+std::vector<uint8_t> unsynchronised(const uint8_t* p, size_t size) {
+    std::vector<uint8_t> out;
+    out.reserve(size);
+    for (size_t i = 0; i < size; ++i) {
+        out.push_back(p[i]);
+        if (p[i] == 0xFF && i + 1 < size && p[i + 1] == 0x00)
+            ++i;
+    }
+    return out;
+}
+
+bool is_id_character(uint8_t c) {
+    return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+bool is_frame_id(const uint8_t* p, size_t length) {
+    return std::all_of(p, p + length, is_id_character);
+}
+
+// 2.2 frames and their 2.3 names. 2.2 frames not listed have no 2.3 form.
+struct IdPair {
+    char v22[4];
+    char v23[5];
+};
+constexpr IdPair kIds22[] = {
+    {"BUF", "RBUF"}, {"CNT", "PCNT"}, {"COM", "COMM"}, {"CRA", "AENC"}, {"ETC", "ETCO"},
+    {"EQU", "EQUA"}, {"GEO", "GEOB"}, {"IPL", "IPLS"}, {"MCI", "MCDI"}, {"MLL", "MLLT"},
+    {"PIC", "APIC"}, {"POP", "POPM"}, {"REV", "RVRB"}, {"RVA", "RVAD"}, {"SLT", "SYLT"},
+    {"STC", "SYTC"}, {"TAL", "TALB"}, {"TBP", "TBPM"}, {"TCM", "TCOM"}, {"TCO", "TCON"},
+    {"TCR", "TCOP"}, {"TDA", "TDAT"}, {"TDY", "TDLY"}, {"TEN", "TENC"}, {"TFT", "TFLT"},
+    {"TIM", "TIME"}, {"TKE", "TKEY"}, {"TLA", "TLAN"}, {"TLE", "TLEN"}, {"TMT", "TMED"},
+    {"TOA", "TOPE"}, {"TOF", "TOFN"}, {"TOL", "TOLY"}, {"TOR", "TORY"}, {"TOT", "TOAL"},
+    {"TP1", "TPE1"}, {"TP2", "TPE2"}, {"TP3", "TPE3"}, {"TP4", "TPE4"}, {"TPA", "TPOS"},
+    {"TPB", "TPUB"}, {"TRC", "TSRC"}, {"TRD", "TRDA"}, {"TRK", "TRCK"}, {"TSI", "TSIZ"},
+    {"TSS", "TSSE"}, {"TT1", "TIT1"}, {"TT2", "TIT2"}, {"TT3", "TIT3"}, {"TXT", "TEXT"},
+    {"TXX", "TXXX"}, {"TYE", "TYER"}, {"UFI", "UFID"}, {"ULT", "USLT"}, {"WAF", "WOAF"},
+    {"WAR", "WOAR"}, {"WAS", "WOAS"}, {"WCM", "WCOM"}, {"WCP", "WCOP"}, {"WPB", "WPUB"},
+    {"WXX", "WXXX"},
+};
+
+const char* id_from_22(const uint8_t* id) {
+    for (const IdPair& pair : kIds22)
+        if (std::memcmp(pair.v22, id, 3) == 0)
+            return pair.v23;
+    return nullptr;
+}
+
+// A 2.2 picture names its image format in three letters where 2.3 has a MIME type.
+audio::ByteSlice picture_from_22(const uint8_t* p, size_t size) {
+    if (size < 5)
+        return {};
+    std::string format(reinterpret_cast<const char*>(p + 1), 3);
+    std::string mime;
+    if (format == "JPG")
+        mime = "image/jpeg";
+    else if (format == "PNG")
+        mime = "image/png";
+    else {
+        mime = "image/";
+        for (char c : format)
+            if (c != 0)
+                mime.push_back(char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c));
+    }
+    std::vector<uint8_t> out;
+    out.reserve(size + mime.size());
+    out.push_back(p[0]);
+    out.insert(out.end(), mime.begin(), mime.end());
+    out.push_back(0);
+    out.insert(out.end(), p + 4, p + size);
+    return audio::ByteSlice::copy_of(out.size(), out.data());
 }
 
 const char* mime_type(const uint8_t* image, size_t size) {
@@ -38,60 +139,144 @@ const char* mime_type(const uint8_t* image, size_t size) {
     return "image/xyz";
 }
 
+// UTF-16 code units up to a 0 unit; a surrogate without its partner becomes U+FFFD.
+std::u16string decode_utf16(const uint8_t* p, size_t size, bool little) {
+    std::u16string units;
+    for (size_t i = 0; i + 1 < size; i += 2) {
+        char16_t c = little ? char16_t(p[i] | (p[i + 1] << 8)) : char16_t((p[i] << 8) | p[i + 1]);
+        if (c == 0)
+            break;
+        units.push_back(c);
+    }
+    for (size_t i = 0; i < units.size(); ++i) {
+        char16_t c = units[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+            units[i + 1] <= 0xDFFF) {
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            units[i] = 0xFFFD;
+        }
+    }
+    return units;
+}
+
 } // namespace
 
 uint32_t Id3Tag::parse(foundation::File& file) {
     m_frames.clear();
+    m_version = 3;
     uint64_t file_size = file.size();
     uint8_t header[10];
     if (!file.seek(0) || file.read(header, 10) != 10)
         return 0;
-    if (std::memcmp(header, "ID3", 3) != 0 || header[3] == 0xFF || header[4] == 0xFF ||
-        (header[5] & 0x1F) != 0)
+    const int version = header[3];
+    const uint8_t flags = header[5];
+    if (std::memcmp(header, "ID3", 3) != 0 || version < 2 || version > 4 || header[4] == 0xFF ||
+        !is_syncsafe(header + 6))
         return 0;
-    for (int i = 6; i < 10; ++i)
-        if (header[i] & 0x80)
-            return 0;
-    uint32_t tag_size = (uint32_t(header[6]) << 21) | (uint32_t(header[7]) << 14) |
-                        (uint32_t(header[8]) << 7) | header[9];
+    // Flags a version does not define make the tag unreadable, as does 2.2's compression, for
+    // which no scheme was ever fixed.
+    const uint8_t known = version == 2 ? kTagUnsynchronised : version == 3 ? 0xE0 : 0xF0;
+    if ((flags & ~known) != 0 || (version == 2 && (flags & kTag22Compressed)))
+        return 0;
+    const uint32_t tag_size = get_syncsafe(header + 6);
+    const uint32_t footer = version == 4 && (flags & kTagFooter) ? 10 : 0;
     // A tag that claims more than the file holds is damaged; rewriting it in place would
     // grow the file by the claimed size.
-    if (10 + uint64_t(tag_size) > file_size)
+    const uint32_t total = tag_size + 10 + footer;
+    if (total > file_size)
         return 0;
-    // Frames are read only within the tag.
-    uint64_t end = 10 + uint64_t(tag_size);
-    uint64_t position = 10;
+    m_version = version;
 
-    if (header[5] & 0x40) {
-        uint8_t extended[10];
-        if (position + 10 > end || file.read(extended, 10) != 10)
-            return tag_size + 10;
-        position += 10;
-        if (extended[0] & 0x80) {
-            if (position + 4 > end || file.skip(4) != 4)
-                return tag_size + 10;
-            position += 4;
+    std::vector<uint8_t> body(tag_size);
+    if (tag_size > 0 && file.read(body.data(), tag_size) != tag_size) {
+        m_version = 3;
+        return 0;
+    }
+    // Before 2.4 unsynchronisation covers the whole tag; in 2.4 it covers each frame's data.
+    if ((flags & kTagUnsynchronised) && version < 4)
+        body = unsynchronised(body.data(), body.size());
+
+    size_t position = 0;
+    if (version >= 3 && (flags & kTagExtendedHeader)) {
+        if (body.size() < 4)
+            return total;
+        // 2.3 counts the bytes after the size field, 2.4 the whole extended header.
+        uint64_t skip = version == 3 ? uint64_t(get_be32(body.data())) + 4
+                                     : uint64_t(get_syncsafe(body.data()));
+        if (skip < 6 || skip > body.size())
+            return total;
+        position = size_t(skip);
+    }
+    parse_frames(body.data() + position, body.size() - position);
+    if (version == 4 && (flags & kTagUnsynchronised))
+        for (Id3Frame& frame : m_frames)
+            frame.flags |= kFrame24Unsynchronised;
+    return total;
+}
+
+bool Id3Tag::parse_frames(const uint8_t* body, size_t size) {
+    const size_t id_length = m_version == 2 ? 3 : 4;
+    const size_t header_length = m_version == 2 ? 6 : 10;
+    // Where a frame that ends at `next` is followed by another frame, padding or the end.
+    auto plausible_end = [&](uint64_t next) {
+        if (next == size)
+            return true;
+        if (next > size)
+            return false;
+        if (body[next] == 0)
+            return true;
+        return next + header_length <= size && is_frame_id(body + next, id_length);
+    };
+    size_t position = 0;
+    while (position + header_length <= size) {
+        const uint8_t* head = body + position;
+        if (head[0] == 0 || !is_frame_id(head, id_length))
+            break;
+        uint64_t length = 0;
+        uint16_t flags = 0;
+        if (m_version == 2) {
+            length = (uint32_t(head[3]) << 16) | (uint32_t(head[4]) << 8) | head[5];
+        } else if (m_version == 3) {
+            length = get_be32(head + 4);
+            flags = uint16_t((head[8] << 8) | head[9]);
+        } else {
+            // 2.4 sizes are syncsafe, but some writers put plain integers there: take the
+            // reading that lands on the next frame.
+            const uint32_t plain = get_be32(head + 4);
+            length = plain;
+            if (is_syncsafe(head + 4)) {
+                length = get_syncsafe(head + 4);
+                if (length != plain && !plausible_end(position + header_length + length) &&
+                    plausible_end(position + header_length + plain))
+                    length = plain;
+            }
+            flags = uint16_t((head[8] << 8) | head[9]);
         }
-    }
+        const size_t data_at = position + header_length;
+        if (length == 0 || length > kMaxSize || length > size - data_at)
+            break;
+        const uint8_t* data = body + data_at;
+        position = data_at + size_t(length);
 
-    while (position + 10 <= end) {
-        uint8_t frame[10];
-        if (file.read(frame, 10) != 10)
-            break;
-        position += 10;
-        uint32_t size = get_be32(frame + 4);
-        if (frame[0] == 0 || size == 0 || size > kMaxSize || size > end - position)
-            break;
-        Id3Frame parsed;
-        parsed.id.assign(reinterpret_cast<const char*>(frame), 4);
-        parsed.flags = uint16_t((frame[8] << 8) | frame[9]);
-        parsed.data = audio::ByteSlice::allocate(size);
-        if (file.read(parsed.data.writable_data(), size) != size)
-            break;
-        position += size;
-        m_frames.push_back(std::move(parsed));
+        Id3Frame frame;
+        frame.flags = flags;
+        if (m_version == 2) {
+            const char* id = id_from_22(head);
+            if (!id)
+                continue;
+            frame.id = id;
+            frame.data = frame.id == kId3Picture ? picture_from_22(data, size_t(length))
+                                                 : audio::ByteSlice::copy_of(size_t(length), data);
+            if (frame.data.empty())
+                continue;
+        } else {
+            frame.id.assign(reinterpret_cast<const char*>(head), 4);
+            frame.data = audio::ByteSlice::copy_of(size_t(length), data);
+        }
+        m_frames.push_back(std::move(frame));
     }
-    return tag_size + 10;
+    return true;
 }
 
 const Id3Frame* Id3Tag::find(std::string_view id) const {
@@ -103,26 +288,52 @@ const Id3Frame* Id3Tag::find(std::string_view id) const {
 
 std::u16string Id3Tag::text(std::string_view id) const {
     const Id3Frame* frame = find(id);
-    if (!frame || frame->data.size() < 1)
+    if (!frame)
         return {};
-    const uint8_t* p = frame->data.data() + 1;
-    size_t size = frame->data.size() - 1;
-    uint8_t encoding = frame->data.data()[0];
-    std::u16string result;
-    if (size > 2 && ((p[0] == 0xFF && p[1] == 0xFE) || (p[0] == 0xFE && p[1] == 0xFF))) {
-        bool little = p[0] == 0xFF;
-        for (size_t i = 2; i + 1 < size; i += 2) {
-            char16_t c =
-                little ? char16_t(p[i] | (p[i + 1] << 8)) : char16_t((p[i] << 8) | p[i + 1]);
-            if (c == 0)
-                break;
-            result.push_back(c);
+    const uint8_t* p = frame->data.data();
+    size_t size = frame->data.size();
+    // The frame's own layers: group byte, data length, unsynchronisation. Compressed or
+    // encrypted texts are not read.
+    std::vector<uint8_t> plain;
+    if (m_version == 4 && frame->flags != 0) {
+        if (frame->flags & (kFrame24Compressed | kFrame24Encrypted))
+            return {};
+        size_t skip = ((frame->flags & kFrame24Grouped) ? 1 : 0) +
+                      ((frame->flags & kFrame24DataLength) ? 4 : 0);
+        if (skip > size)
+            return {};
+        p += skip;
+        size -= skip;
+        if (frame->flags & kFrame24Unsynchronised) {
+            plain = unsynchronised(p, size);
+            p = plain.data();
+            size = plain.size();
         }
-        return result;
+    } else if (m_version == 3 && frame->flags != 0) {
+        if (frame->flags & (kFrame23Compressed | kFrame23Encrypted))
+            return {};
+        if (frame->flags & kFrame23Grouped) {
+            if (size < 1)
+                return {};
+            ++p;
+            --size;
+        }
     }
+    if (size < 1)
+        return {};
+    const uint8_t encoding = p[0];
+    ++p;
+    --size;
+    if (size > 2 && ((p[0] == 0xFF && p[1] == 0xFE) || (p[0] == 0xFE && p[1] == 0xFF)))
+        return decode_utf16(p + 2, size - 2, p[0] == 0xFF);
+    if (encoding == 1)
+        return decode_utf16(p, size, true);
+    if (encoding == 2)
+        return decode_utf16(p, size, false);
     size_t length = size_t(std::find(p, p + size, 0) - p);
     if (encoding == 3)
         return foundation::from_utf8(std::string_view(reinterpret_cast<const char*>(p), length));
+    std::u16string result;
     for (size_t i = 0; i < length; ++i)
         result.push_back(char16_t(p[i]));
     return result;
@@ -185,10 +396,15 @@ void Id3Tag::set_picture(const uint8_t* bytes, size_t size) {
     set_frame(kId3Picture, std::move(data));
 }
 
-bool Id3Tag::write(foundation::File& file, uint32_t size_limit) const {
+uint64_t Id3Tag::frames_size() const {
     uint64_t total = 0;
     for (const Id3Frame& frame : m_frames)
         total += frame.data.size() + 10;
+    return total;
+}
+
+bool Id3Tag::write(foundation::File& file, uint32_t size_limit) const {
+    const uint64_t total = frames_size();
     if (total == 0 || total > kMaxSize)
         return false;
     if (size_limit != 0 && (size_limit < 10 || total > size_limit - 10))
@@ -196,6 +412,7 @@ bool Id3Tag::write(foundation::File& file, uint32_t size_limit) const {
     uint32_t tag_size = size_limit != 0
                             ? size_limit - 10
                             : uint32_t(std::min<uint64_t>(total + kNewTagPadding, kMaxSize));
+    const int version = written_version();
 
     // Everything goes out in writes of up to 64 KB.
     std::vector<uint8_t> buffer;
@@ -214,15 +431,18 @@ bool Id3Tag::write(foundation::File& file, uint32_t size_limit) const {
         }
     };
 
-    std::vector<uint8_t> head = {'I', 'D', '3', 3, 0, 0};
+    std::vector<uint8_t> head = {'I', 'D', '3', uint8_t(version), 0, 0};
     put_syncsafe(head, tag_size);
     put(head.data(), head.size());
     for (const Id3Frame& frame : m_frames) {
         std::vector<uint8_t> frame_header(frame.id.begin(), frame.id.end());
         frame_header.resize(4, 0);
-        put_be32(frame_header, uint32_t(frame.data.size()));
-        frame_header.push_back(0);
-        frame_header.push_back(0);
+        if (version == 4)
+            put_syncsafe(frame_header, uint32_t(frame.data.size()));
+        else
+            put_be32(frame_header, uint32_t(frame.data.size()));
+        frame_header.push_back(uint8_t(frame.flags >> 8));
+        frame_header.push_back(uint8_t(frame.flags));
         put(frame_header.data(), frame_header.size());
         put(frame.data.data(), frame.data.size());
     }
@@ -236,6 +456,77 @@ bool Id3Tag::write(foundation::File& file, uint32_t size_limit) const {
     if (ok && !buffer.empty())
         ok = file.write(buffer.data(), uint32_t(buffer.size()));
     return ok;
+}
+
+namespace {
+
+// Writes the tag and then the file's bytes from `audio_start` on into a new file beside it,
+// syncs it and puts it in the file's place. The file is untouched when anything fails.
+bool rewrite_whole_file(const std::u16string& path, const Id3Tag& tag, uint64_t audio_start) {
+    static std::atomic<uint32_t> counter{0};
+    const std::u16string folder = foundation::directory_of(path);
+    // A hidden name without a record extension: no scan lists it while it is being written.
+    const std::u16string temporary =
+        folder + u".retag-" + foundation::to_text(int32_t(platform::tick_count() & 0x7FFFFFFF)) +
+        u"-" + foundation::to_text(int32_t(counter++ & 0x7FFFFFFF)) + u".tmp";
+    auto copy = [&] {
+        foundation::File source(path, foundation::File::Read);
+        foundation::File target(temporary, foundation::File::WriteNew);
+        if (!source.is_open() || !target.is_open())
+            return false;
+        const uint64_t size = source.size();
+        if (size < audio_start || !source.seek(audio_start) || !tag.write(target, 0))
+            return false;
+        std::vector<uint8_t> buffer(kWriteBuffer);
+        for (uint64_t left = size - audio_start; left > 0;) {
+            const uint32_t want = uint32_t(std::min<uint64_t>(left, buffer.size()));
+            const uint32_t got = source.read(buffer.data(), want);
+            if (got != want || !target.write(buffer.data(), got))
+                return false;
+            left -= got;
+        }
+        return target.flush();
+    };
+    bool ok = copy();
+    if (ok)
+        ok = foundation::replace_file(temporary, path);
+    if (!ok)
+        foundation::delete_file(temporary);
+    return ok;
+}
+
+} // namespace
+
+Id3Update set_file_text(const std::u16string& path, std::string_view id, std::u16string_view text) {
+    const foundation::FileInfo info(path);
+    if (info.is_directory())
+        return Id3Update::Failed;
+    Id3Tag tag;
+    uint32_t old_size = 0;
+    {
+        foundation::File file(path, foundation::File::Read);
+        if (!file.is_open())
+            return Id3Update::Failed;
+        old_size = tag.parse(file);
+    }
+    if (old_size == 0)
+        return Id3Update::NoTag;
+    // A file we may not write keeps its tag, also when it could be replaced by a new one.
+    if (info.attributes() & foundation::FileInfo::attribute_read_only)
+        return Id3Update::Failed;
+    tag.set_text(id, text);
+    if (tag.frames_size() <= old_size - 10) {
+        // The file must still be there: opening for writing would otherwise make a new one.
+        if (!foundation::FileInfo(path).exists())
+            return Id3Update::Failed;
+        foundation::File file(path, foundation::File::ReadWrite);
+        if (!file.is_open() || !file.seek(0) || !tag.write(file, old_size))
+            return Id3Update::Failed;
+        return file.flush() ? Id3Update::Written : Id3Update::Failed;
+    }
+    if (tag.frames_size() + Id3Tag::kNewTagPadding > Id3Tag::kMaxSize)
+        return Id3Update::Failed;
+    return rewrite_whole_file(path, tag, old_size) ? Id3Update::Written : Id3Update::Failed;
 }
 
 } // namespace formats

@@ -1,8 +1,11 @@
 #pragma once
 
-// ID3 version 2.3 tags at the start of record files: what records carry about who was recorded,
-// when, and the caller's picture. Parsing never reads beyond the tag's declared size or the
-// file; every size taken from the file is checked before anything is allocated.
+// ID3v2 tags at the start of record files: what records carry about who was recorded, when,
+// and the caller's picture. Versions 2.2, 2.3 and 2.4 are read; new tags are 2.3. A tag read
+// from a file is written back in its own version (2.3 or 2.4; a 2.2 tag becomes 2.3) with every
+// frame this program does not change kept as it was. Parsing never reads beyond the tag's
+// declared size or the file; every size taken from the file is checked before anything is
+// allocated.
 
 #include "audio/shared_bytes.h"
 
@@ -29,7 +32,11 @@ inline constexpr char kId3Picture[] = "APIC";
 
 struct Id3Frame {
     std::string id; // 4 ASCII characters
+    // The frame's flags in the layout of the tag's version (2.3 and 2.4 differ); 0 for frames
+    // this program made.
     uint16_t flags{0};
+    // The frame's bytes as stored (after any whole-tag unsynchronisation was undone): with a
+    // 2.4 frame's own unsynchronisation, data length indicator or group byte still in place.
     audio::ByteSlice data;
 };
 
@@ -37,14 +44,24 @@ class Id3Tag {
 public:
     // Largest tag size (and frame size) a tag may declare: 2^28 - 1.
     static constexpr uint32_t kMaxSize = 268435455;
+    // Padding given to a new tag, room for later changes.
+    static constexpr uint32_t kNewTagPadding = 1024;
 
     // Reads the tag at the start of the file (the file position moves). Returns the whole tag's
-    // size in bytes, 10-byte header included, or 0 when the file has no acceptable tag (also
-    // when the tag claims more bytes than the file holds). Frames are read up to the first
-    // that is empty, padding, or larger than what remains of the tag.
+    // size in bytes, header (and a 2.4 footer) included, or 0 when the file has no acceptable
+    // tag (also when the tag claims more bytes than the file holds, or is of a version other
+    // than 2.2, 2.3 or 2.4). Frames are read up to the first that is empty, padding, or larger
+    // than what remains of the tag. Frames of a 2.2 tag are converted to their 2.3 form; 2.2
+    // frames that 2.3 has no place for are dropped.
     uint32_t parse(foundation::File& file);
 
-    // Decoded text of the first frame with the identifier, or empty.
+    // 2, 3 or 4: the version the tag was read in; 3 for a new tag.
+    int version() const { return m_version; }
+    // The version write() uses: 4 for a tag read as 2.4, otherwise 3.
+    int written_version() const { return m_version == 4 ? 4 : 3; }
+
+    // Decoded text of the first frame with the identifier, or empty (also when the frame is
+    // compressed or encrypted).
     std::u16string text(std::string_view id) const;
     // Replaces the frame's text, adding the frame at the end when missing. ISO 8859-1 when
     // every character is in 32..127, else UTF-16 with a byte-order mark. A NUL ends the text;
@@ -53,6 +70,9 @@ public:
     // With at least 8 bytes replaces or adds the picture frame (MIME type from the image's
     // first bytes); with fewer removes it.
     void set_picture(const uint8_t* bytes, size_t size);
+
+    // Bytes the frames take with their headers, padding not included.
+    uint64_t frames_size() const;
 
     // Writes the tag at the file's current position. size_limit 0: a new tag, padded with
     // 1024 zero bytes. Otherwise the size of the tag already in the file, which is rewritten in
@@ -66,8 +86,23 @@ public:
 
 private:
     void set_frame(std::string_view id, audio::ByteSlice data);
+    bool parse_frames(const uint8_t* body, size_t size);
 
     std::vector<Id3Frame> m_frames;
+    int m_version{3};
 };
+
+// What became of a tag update of a file.
+enum class Id3Update {
+    Written, // the file holds the new tag
+    NoTag,   // the file has no tag; nothing was changed
+    Failed,  // nothing was changed (unreadable, unwritable, or the tag would be too large)
+};
+
+// Sets a text frame of the tag at the start of the file. The tag is rewritten in place when it
+// fits the room the old one takes; otherwise the file is written anew beside the old one (the
+// grown tag with fresh padding, then the audio), synced and renamed over it, keeping the
+// file's date. Either the file has the new text or it is unchanged.
+Id3Update set_file_text(const std::u16string& path, std::string_view id, std::u16string_view text);
 
 } // namespace formats

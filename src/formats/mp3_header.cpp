@@ -1,5 +1,8 @@
 #include "formats/mp3_header.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace formats {
 
 namespace {
@@ -21,6 +24,64 @@ constexpr int kSampleRates[3][3] = {
 };
 
 } // namespace
+
+namespace {
+
+uint32_t get_be32(const uint8_t* p) {
+    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+}
+
+} // namespace
+
+bool parse_mp3_info_frame(const uint8_t* p, size_t size, const Mp3Header& header,
+                          Mp3InfoFrame& info) {
+    if (header.layer != 3)
+        return false;
+    size = std::min(size, size_t(header.frame_length));
+    // Xing and Info follow the side information, whose length depends on version and channels.
+    const bool mono = header.channel_mode == 3;
+    const size_t side = header.version == Mp3Header::Mpeg1 ? (mono ? 17 : 32) : (mono ? 9 : 17);
+    size_t at = 4 + side;
+    if (at + 8 <= size &&
+        (std::memcmp(p + at, "Xing", 4) == 0 || std::memcmp(p + at, "Info", 4) == 0)) {
+        const uint32_t flags = get_be32(p + at + 4);
+        at += 8;
+        Mp3InfoFrame found;
+        if (flags & 1) {
+            if (at + 4 > size)
+                return false;
+            found.frames = get_be32(p + at);
+            at += 4;
+        }
+        if (flags & 2) {
+            if (at + 4 > size)
+                return false;
+            found.bytes = get_be32(p + at);
+            at += 4;
+        }
+        if ((flags & 4) && at + 100 <= size) {
+            std::memcpy(found.toc, p + at, 100);
+            // A table that goes backwards is of no use for seeking.
+            found.has_toc = found.bytes > 0 && std::is_sorted(found.toc, found.toc + 100);
+        }
+        if (found.frames == 0)
+            return false;
+        info = found;
+        return true;
+    }
+    // VBRI sits 32 bytes after the header: version, delay, quality, bytes, frames.
+    at = 4 + 32;
+    if (at + 18 <= size && std::memcmp(p + at, "VBRI", 4) == 0) {
+        Mp3InfoFrame found;
+        found.bytes = get_be32(p + at + 10);
+        found.frames = get_be32(p + at + 14);
+        if (found.frames == 0)
+            return false;
+        info = found;
+        return true;
+    }
+    return false;
+}
 
 bool Mp3Header::agrees(const Mp3Header& other) const {
     return version == other.version && layer == other.layer && sample_rate == other.sample_rate &&

@@ -2,6 +2,7 @@
 
 // MPEG audio frame headers (MPEG-1, MPEG-2 and MPEG-2.5, layers I to III).
 
+#include <cstddef>
 #include <cstdint>
 
 namespace formats {
@@ -22,6 +23,21 @@ struct Mp3Header {
     // change from frame to frame.
     bool agrees(const Mp3Header& other) const;
 };
+
+// What an encoder's information frame (Xing / Info, or VBRI) at the start of a stream says.
+// The frame itself holds no audio.
+struct Mp3InfoFrame {
+    uint32_t frames{0}; // audio frames in the stream, the information frame not counted
+    uint32_t bytes{0};  // bytes of the stream from the information frame on; 0 when not given
+    bool has_toc{false};
+    // Xing's seek table: toc[i] * bytes / 256 is the offset of i percent of the duration.
+    uint8_t toc[100]{};
+};
+
+// Reads the information frame in the `size` bytes of the frame at p, whose header is `header`.
+// False when the frame is none, or gives no frame count.
+bool parse_mp3_info_frame(const uint8_t* p, size_t size, const Mp3Header& header,
+                          Mp3InfoFrame& info);
 
 // Parses the 4 bytes at p. False for anything but a complete header with a known bit rate
 // (free format is refused), sample rate and layer.

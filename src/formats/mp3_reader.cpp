@@ -3,6 +3,7 @@
 #include "foundation/log.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <mpg123.h>
 
@@ -121,21 +122,35 @@ FileReaderMP3::FileReaderMP3(const std::u16string& path) {
         return;
     m_audio_start = offset_of_position();
 
-    int probes = int(std::min<uint64_t>(m_file_size / 100000, kMaxProbes));
-    if (probes < 2) {
-        m_average_kbps = m_first.bit_rate;
+    // An encoder's information frame counts the frames: the duration is exact, also for a
+    // variable bit rate. The frame itself is not audio.
+    ensure(size_t(m_first.frame_length));
+    m_has_info = parse_mp3_info_frame(m_buffer + m_position, m_fill - m_position, m_first, m_info);
+    if (m_has_info) {
+        m_info_start = m_audio_start;
+        m_audio_start = std::min(m_audio_start + uint64_t(m_first.frame_length), m_file_size);
+        m_duration = double(m_info.frames) * m_first.samples / m_first.sample_rate;
+        const uint64_t bytes = m_info.bytes > 0 ? m_info.bytes : m_file_size - m_info_start;
+        m_average_kbps = int(std::clamp(std::lround(double(bytes) * 8 / m_duration / 1000), 1L,
+                                        long(INT32_MAX / 1000)));
     } else {
-        long sum = m_first.bit_rate;
-        long count = 1;
-        for (int i = 1; i < probes; ++i) {
-            restart_at(m_file_size * uint64_t(i) / uint64_t(probes));
-            Mp3Header found;
-            if (find_frame(&m_first, kProbeLimit, found)) {
-                sum += found.bit_rate;
-                ++count;
+        int probes = int(std::min<uint64_t>(m_file_size / 100000, kMaxProbes));
+        if (probes < 2) {
+            m_average_kbps = m_first.bit_rate;
+        } else {
+            long sum = m_first.bit_rate;
+            long count = 1;
+            for (int i = 1; i < probes; ++i) {
+                restart_at(m_file_size * uint64_t(i) / uint64_t(probes));
+                Mp3Header found;
+                if (find_frame(&m_first, kProbeLimit, found)) {
+                    sum += found.bit_rate;
+                    ++count;
+                }
             }
+            m_average_kbps = int((sum + count / 2) / count);
         }
-        m_average_kbps = int((sum + count / 2) / count);
+        m_duration = double(m_file_size - m_audio_start) * 8 / m_average_kbps * 0.001;
     }
     restart_at(m_audio_start);
 
@@ -144,7 +159,6 @@ FileReaderMP3::FileReaderMP3(const std::u16string& path) {
     m_bits = 16;
     m_rate = m_first.sample_rate;
     m_bit_rate = m_average_kbps * 1000;
-    m_duration = double(m_file_size - m_audio_start) * 8 / m_average_kbps * 0.001;
 }
 
 void FileReaderMP3::restart_at(uint64_t offset) {
@@ -223,8 +237,17 @@ void FileReaderMP3::read_block(audio::AudioBlock& out, int) {
 }
 
 bool FileReaderMP3::seek_locked(double position) {
-    uint64_t bytes = uint64_t(position * m_average_kbps * 125);
-    restart_at(std::min(m_audio_start + bytes, m_file_size));
+    uint64_t offset = m_audio_start + uint64_t(position * m_average_kbps * 125);
+    if (m_has_info && m_info.has_toc && m_duration > 0) {
+        // Xing's table maps percents of the duration to 256ths of the stream's bytes.
+        const double percent = std::clamp(position / m_duration * 100, 0.0, 100.0);
+        const int index = std::min(99, int(percent));
+        const double from = m_info.toc[index];
+        const double to = index < 99 ? m_info.toc[index + 1] : 256.0;
+        const double share = (from + (to - from) * (percent - index)) / 256;
+        offset = std::max(m_audio_start, m_info_start + uint64_t(share * m_info.bytes));
+    }
+    restart_at(std::min(offset, m_file_size));
     m_decoder.reset();
     return true;
 }

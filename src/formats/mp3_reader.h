@@ -39,8 +39,10 @@ public:
     explicit FileReaderMP3(const std::u16string& path);
     std::u16string codec_name() const override { return u"mp3"; }
 
-    // File offset of the first confirmed frame (after any ID3 tag).
+    // File offset of the first frame of audio (after any ID3 tag and information frame).
     uint64_t audio_start() const { return m_audio_start; }
+    // Whether an encoder's information frame gave the frame count (and so the duration).
+    bool has_info_frame() const { return m_has_info; }
 
 protected:
     void read_block(audio::AudioBlock& out, int max_bytes) override;
@@ -66,6 +68,9 @@ private:
     Mp3Header m_first;
     int m_average_kbps{0};
     uint64_t m_audio_start{0};
+    bool m_has_info{false};
+    Mp3InfoFrame m_info;
+    uint64_t m_info_start{0}; // file offset of the information frame
     Mp3FrameDecoder m_decoder;
 };
 

@@ -78,31 +78,48 @@ VorbisReader::~VorbisReader() {
 }
 
 void VorbisReader::read_block(audio::AudioBlock& out, int max_bytes) {
-    vorbis_info* info = ov_info(&m_stream->file, -1);
-    if (!info || info->channels < 1)
+    // What the last pull read of the next link comes first, as a block of its own.
+    if (!m_pending.empty()) {
+        out = m_pending;
+        m_pending = audio::AudioBlock{};
         return;
-    int frame = info->channels * 2;
-    int want = std::clamp(max_bytes, frame, kMaxRead);
-    want -= want % frame;
+    }
+    vorbis_info* current = ov_info(&m_stream->file, -1);
+    if (!current || current->channels < 1)
+        return;
+    int want = std::clamp(max_bytes, current->channels * 2, kMaxRead);
+    want -= want % (current->channels * 2);
     audio::ByteSlice bytes = audio::ByteSlice::allocate(size_t(want));
     char* data = reinterpret_cast<char*>(bytes.writable_data());
     int filled = 0;
     int holes = 0;
+    // Each read returns whole frames of one link; a block holds the frames of one link only,
+    // in that link's format.
+    int block_link = -1;
+    vorbis_info* info = nullptr;
     while (filled < want) {
-        int section = 0;
-        long got = ov_read(&m_stream->file, data + filled, want - filled, &section);
+        int link = -1;
+        long got = ov_read(&m_stream->file, data + filled, want - filled, &link);
         if (got == OV_HOLE && ++holes < kMaxHoles)
             continue;
         if (got <= 0)
             break;
-        filled += int(got);
-        // Keep each block in one link's format.
-        vorbis_info* now = ov_info(&m_stream->file, -1);
-        if (now != info)
+        vorbis_info* format = ov_info(&m_stream->file, link);
+        if (!format || format->channels < 1 || got % (format->channels * 2) != 0)
             break;
+        if (block_link < 0) {
+            block_link = link;
+            info = format;
+        } else if (link != block_link) {
+            m_pending.bytes = audio::ByteSlice::copy_of(size_t(got), data + filled);
+            m_pending.channels = format->channels;
+            m_pending.bits_per_sample = 16;
+            m_pending.sample_rate = int(format->rate);
+            break;
+        }
+        filled += int(got);
     }
-    filled -= filled % frame;
-    if (filled == 0)
+    if (filled == 0 || !info)
         return;
     bytes.truncate(size_t(filled));
     out.bytes = bytes;
@@ -112,6 +129,7 @@ void VorbisReader::read_block(audio::AudioBlock& out, int max_bytes) {
 }
 
 bool VorbisReader::seek_locked(double position) {
+    m_pending = audio::AudioBlock{};
     return ov_time_seek(&m_stream->file, ogg_int64_t(position * 1000)) == 0;
 }
 

@@ -36,6 +36,12 @@ bool read_exact(foundation::File& file, void* buffer, uint32_t count) {
     return file.read(buffer, count) == count;
 }
 
+// Moves past a chunk's `size` bytes and its pad byte; false beyond the file's end.
+bool skip_chunk(foundation::File& file, uint32_t size, uint64_t file_size) {
+    uint64_t next = file.tell() + uint64_t(size) + (size & 1);
+    return next <= file_size && file.seek(next);
+}
+
 } // namespace
 
 std::vector<uint8_t> WavHeader::serialize() {
@@ -93,9 +99,16 @@ bool WavHeader::parse(foundation::File& file) {
         return false;
     riff_size = get32(riff + 4);
 
+    // Other chunks (JUNK, bext, LIST...) may come before "fmt ".
     uint8_t chunk[8];
-    if (!read_exact(file, chunk, 8) || std::memcmp(chunk, "fmt ", 4) != 0)
-        return false;
+    for (;;) {
+        if (!read_exact(file, chunk, 8))
+            return false;
+        if (std::memcmp(chunk, "fmt ", 4) == 0)
+            break;
+        if (!skip_chunk(file, get32(chunk + 4), file_size))
+            return false;
+    }
     fmt_size = get32(chunk + 4);
     if (fmt_size < 16 || fmt_size > file_size)
         return false;
@@ -110,7 +123,26 @@ bool WavHeader::parse(foundation::File& file) {
     bits = get16(fmt + 14);
     uint32_t consumed = 16;
 
-    if ((format_tag == kWaveFormatGsm || format_tag == kWaveFormatAdpcm) && fmt_size >= 20) {
+    extensible = false;
+    if (format_tag == kWaveFormatExtensible) {
+        // Extra size, valid bits, channel mask, then the sub-format GUID whose first two bytes
+        // are the coding's format tag.
+        static const uint8_t kGuidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                              0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+        uint8_t ext[24];
+        if (fmt_size < 40 || !read_exact(file, ext, 24) || std::memcmp(ext + 10, kGuidTail, 14))
+            return false;
+        consumed += 24;
+        extensible = true;
+        valid_bits = get16(ext + 2);
+        channel_mask = get32(ext + 4);
+        format_tag = get16(ext + 8);
+        if (valid_bits > bits)
+            return false;
+    }
+
+    if (!extensible && (format_tag == kWaveFormatGsm || format_tag == kWaveFormatAdpcm) &&
+        fmt_size >= 20) {
         uint8_t ext[4];
         if (!read_exact(file, ext, 4))
             return false;
@@ -161,8 +193,7 @@ bool WavHeader::parse(foundation::File& file) {
             fact_samples = get32(count);
             size -= 4;
         }
-        uint64_t skip = uint64_t(size) + (size & 1);
-        if (file.tell() + skip > file_size || file.skip(uint32_t(skip)) != skip)
+        if (!skip_chunk(file, size, file_size))
             return false;
     }
 }

@@ -1,7 +1,9 @@
 #pragma once
 
 // RIFF WAVE headers for the three codings this program writes: PCM (format tag 1), Microsoft
-// ADPCM (2) and GSM 06.10 (49), and the header parser shared by their readers.
+// ADPCM (2) and GSM 06.10 (49), and the header parser shared by their readers, which also
+// reads what other programs write: floating-point PCM (3), WAVE_FORMAT_EXTENSIBLE, and chunks
+// of any kind before "fmt ".
 
 #include <array>
 #include <cstdint>
@@ -16,6 +18,8 @@ namespace formats {
 inline constexpr uint16_t kWaveFormatPcm = 1;
 inline constexpr uint16_t kWaveFormatAdpcm = 2;
 inline constexpr uint16_t kWaveFormatGsm = 49;
+inline constexpr uint16_t kWaveFormatFloat = 3;
+inline constexpr uint16_t kWaveFormatExtensible = 0xFFFE;
 
 struct WavHeader {
     uint16_t format_tag{0};
@@ -36,12 +40,19 @@ struct WavHeader {
     bool has_fact{false};
     uint32_t fact_samples{0};
 
+    // WAVE_FORMAT_EXTENSIBLE: format_tag then holds the coding its sub-format names (PCM or
+    // floating point), with the bits that are significant in each sample and the speaker mask.
+    bool extensible{false};
+    uint16_t valid_bits{0};
+    uint32_t channel_mask{0};
+
     // The header as this program writes it, with the current sizes; header_size is set.
     std::vector<uint8_t> serialize();
 
     // Reads a header from the file's start and leaves the file at the first data byte.
     // header_size becomes that byte's offset; data_size is clamped to the bytes the file holds.
-    // False when the header is incomplete or malformed (any coding is accepted here).
+    // False when the header is incomplete or malformed (any coding is accepted here, but an
+    // extensible header must name a sub-format of the standard GUID family).
     bool parse(foundation::File& file);
 };
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 extern "C" {
 #include <gsm/gsm.h>
@@ -56,21 +57,42 @@ bool WavReader::seek_data(uint64_t offset) {
 // PCM
 
 PcmWavReader::PcmWavReader(const std::u16string& path) : WavReader(path) {
-    if (!open_header() || m_header.format_tag != kWaveFormatPcm)
+    if (!open_header())
         return;
-    int bytes_per_sample = (m_header.bits + 7) / 8;
-    if (m_header.channels < 1 || m_header.bits < 1 || m_header.bits > 32 || m_header.rate < 1 ||
-        m_header.block_align != m_header.channels * bytes_per_sample)
+    const WavHeader& h = m_header;
+    m_float = h.format_tag == kWaveFormatFloat;
+    if (h.format_tag != kWaveFormatPcm && !m_float)
         return;
-    m_bits = m_header.bits;
-    accept(double(m_header.data_size / m_header.block_align));
-    m_bit_rate =
-        int(std::min<uint64_t>(uint64_t(m_header.block_align) * m_header.rate * 8, INT32_MAX));
+    m_sample_bytes = (h.bits + 7) / 8;
+    const bool width_ok = m_float ? (h.bits == 32 || h.bits == 64) : (h.bits >= 1 && h.bits <= 32);
+    if (h.channels < 1 || !width_ok || h.rate < 1 || h.block_align != h.channels * m_sample_bytes)
+        return;
+    // Narrower samples sit in the high bits of their container; floating point is delivered
+    // as 32-bit integers.
+    m_bits = m_float ? 32 : m_sample_bytes * 8;
+    accept(double(h.data_size / h.block_align));
+    m_bit_rate = int(std::min<uint64_t>(uint64_t(h.block_align) * h.rate * 8, INT32_MAX));
 }
+
+namespace {
+
+template <typename Float> int32_t float_to_int32(const uint8_t* p) {
+    Float value;
+    std::memcpy(&value, p, sizeof value);
+    if (!(value == value))
+        return 0;
+    double scaled = std::round(double(value) * 2147483648.0);
+    return int32_t(std::clamp(scaled, -2147483648.0, 2147483647.0));
+}
+
+} // namespace
 
 void PcmWavReader::read_block(audio::AudioBlock& out, int max_bytes) {
     uint32_t align = m_header.block_align;
     uint32_t want = uint32_t(std::clamp(max_bytes, 1, kMaxPcmRead));
+    // 64-bit floating point is delivered at half its stored size.
+    if (m_float && m_sample_bytes == 8)
+        want = std::min<uint32_t>(want * 2, kMaxPcmRead);
     want = std::max(align, want - want % align);
     uint64_t left = m_header.data_size - std::min<uint64_t>(m_data_read, m_header.data_size);
     left -= left % align;
@@ -82,7 +104,20 @@ void PcmWavReader::read_block(audio::AudioBlock& out, int max_bytes) {
     got -= got % align;
     if (got == 0)
         return;
-    bytes.truncate(got);
+    if (m_float) {
+        const size_t samples = got / uint32_t(m_sample_bytes);
+        audio::ByteSlice converted = audio::ByteSlice::allocate(samples * 4);
+        const uint8_t* source = bytes.data();
+        uint8_t* target = converted.writable_data();
+        for (size_t i = 0; i < samples; ++i) {
+            int32_t value = m_sample_bytes == 8 ? float_to_int32<double>(source + i * 8)
+                                                : float_to_int32<float>(source + i * 4);
+            std::memcpy(target + i * 4, &value, 4);
+        }
+        bytes = converted;
+    } else {
+        bytes.truncate(got);
+    }
     out.bytes = bytes;
     out.channels = m_channels;
     out.bits_per_sample = m_bits;

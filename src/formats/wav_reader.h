@@ -1,8 +1,11 @@
 #pragma once
 
-// WAV readers: PCM (format tag 1), Microsoft ADPCM (2) and GSM 06.10 (49). Each parses the
-// header at construction and is valid only for a complete header of its own coding; data is
-// delivered as 16-bit PCM for the coded ones and as stored for PCM.
+// WAV readers: PCM (format tag 1, and floating point, 3, also as WAVE_FORMAT_EXTENSIBLE),
+// Microsoft ADPCM (2) and GSM 06.10 (49). Each parses the header at construction and is valid
+// only for a complete header of its own coding; data is delivered as 16-bit PCM for the coded
+// ones and as stored for integer PCM (8-bit unsigned, 16, 24 or 32-bit signed, any number of
+// channels; samples narrower than their container come as the container's width). Floating
+// point becomes 32-bit signed integer PCM. Every block carries the format of its bytes.
 
 #include "formats/reader_base.h"
 #include "formats/wav_header.h"
@@ -42,6 +45,11 @@ public:
 protected:
     void read_block(audio::AudioBlock& out, int max_bytes) override;
     bool seek_locked(double position) override;
+
+private:
+    // Bytes of one stored sample (1 to 4, or 4 and 8 for floating point).
+    int m_sample_bytes{0};
+    bool m_float{false};
 };
 
 class AdpcmWavReader : public WavReader {

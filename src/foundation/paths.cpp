@@ -187,6 +187,11 @@ bool delete_file(const std::u16string& path) {
     return platform::remove_file(to_utf8(expand(path)));
 }
 
+bool replace_file(const std::u16string& from, const std::u16string& to) {
+    int error = 0;
+    return platform::replace_keeping_date(to_utf8(expand(from)), to_utf8(expand(to)), error);
+}
+
 FileInfo::FileInfo(const std::u16string& path) : m_path(path) {
     std::string target = to_utf8(without_trailing_separator(expand(path)));
     platform::PathStatus status;

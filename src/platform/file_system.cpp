@@ -41,6 +41,36 @@ bool rename_path(const std::string& from, const std::string& to, int& error) {
     return true;
 }
 
+bool replace_keeping_date(const std::string& from, const std::string& to, int& error) {
+    PathStatus old;
+    if (!path_status(to, old, error))
+        return false;
+    const bool birth_first =
+        old.change_seconds < old.write_seconds ||
+        (old.change_seconds == old.write_seconds && old.change_nanoseconds < old.write_nanoseconds);
+    struct timespec times[2] = {};
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = birth_first ? old.change_seconds : old.write_seconds;
+    times[1].tv_nsec = birth_first ? old.change_nanoseconds : old.write_nanoseconds;
+    // A date or mode that cannot be kept does not stop the swap.
+    (void)::utimensat(AT_FDCWD, from.c_str(), times, 0);
+    struct stat mode {};
+    if (::stat(to.c_str(), &mode) == 0)
+        (void)::chmod(from.c_str(), mode.st_mode & 07777);
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+        error = errno;
+        return false;
+    }
+    std::string folder = to.substr(0, to.find_last_of('/') + 1);
+    int descriptor = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY);
+    if (descriptor >= 0) {
+        (void)::fsync(descriptor);
+        ::close(descriptor);
+    }
+    error = 0;
+    return true;
+}
+
 bool path_status(const std::string& path, PathStatus& out, int& error) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {

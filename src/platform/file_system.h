@@ -12,6 +12,11 @@ bool make_directory(const std::string& path); // false when it exists or cannot 
 bool remove_file(const std::string& path);    // not for folders
 // Renames within a volume; refuses to replace an existing target (as MoveFile does).
 bool rename_path(const std::string& from, const std::string& to, int& error);
+// Puts `from` in the place of the existing file `to` (same folder) in one step: `from` first
+// takes `to`'s permissions and the earlier of its birth and last-write times as its last-write
+// time, so the file keeps its date, and the folder is synced afterwards so that the swap
+// survives a crash.
+bool replace_keeping_date(const std::string& from, const std::string& to, int& error);
 
 struct PathStatus {
     bool directory{false};

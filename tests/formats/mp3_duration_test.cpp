@@ -1,0 +1,133 @@
+// MP3 durations from an encoder's information frame (Xing / Info, VBRI), judged against
+// ffprobe and mpg123.
+
+#include "formats/mp3_header.h"
+#include "formats/mp3_reader.h"
+#include "formats_support.h"
+#include "support/temp_dir.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+
+using namespace formats_test;
+using testing_support::TempDir;
+
+namespace {
+
+double ffprobe_duration(const std::filesystem::path& path) {
+    std::string out;
+    EXPECT_TRUE(
+        run("ffprobe -v error -show_entries format=duration -of csv=p=0 " + quote(path), &out));
+    return out.empty() ? -1 : std::atof(out.c_str());
+}
+
+// Samples per channel mpg123 decodes, with or without its gapless trimming.
+double mpg123_frames(const std::filesystem::path& path, int channels, bool gapless) {
+    std::string out;
+    EXPECT_TRUE(run(std::string("mpg123 -q ") + (gapless ? "" : "--no-gapless ") + "-s " +
+                        quote(path) + " | wc -c",
+                    &out));
+    return std::atof(out.c_str()) / 2 / channels;
+}
+
+// A variable bit rate file: a sweep under a pulsing tone, so frames differ in size.
+std::filesystem::path vbr_file(const TempDir& dir, const std::string& name, double seconds) {
+    auto wav = dir / (name + ".wav");
+    auto mp3 = dir / name;
+    EXPECT_TRUE(run("sox -n -r 44100 -c 2 -b 16 " + quote(wav) + " synth " +
+                    std::to_string(seconds) + " sine 100-6000 sine 300 tremolo 3 80 vol 0.5"));
+    EXPECT_TRUE(run("ffmpeg -v error -i " + quote(wav) + " -c:a libmp3lame -q:a 2 " + quote(mp3)));
+    return mp3;
+}
+
+size_t decoded_frames(formats::FileReaderMP3& reader) {
+    Decoded decoded = pull_all(reader);
+    return decoded.channels ? decoded.samples.size() / size_t(decoded.channels) : 0;
+}
+
+} // namespace
+
+TEST(Mp3Duration, VariableBitRateUsesTheFrameCount) {
+    TempDir dir;
+    auto path = vbr_file(dir, "vbr.mp3", 30);
+    formats::FileReaderMP3 reader(u16(path));
+    ASSERT_TRUE(reader.is_valid());
+    EXPECT_TRUE(reader.has_info_frame());
+    // ffprobe counts the same frames; mpg123 trims the encoder's delay and padding (under
+    // two frames).
+    EXPECT_NEAR(reader.duration(), ffprobe_duration(path), 0.001);
+    EXPECT_NEAR(reader.duration(), mpg123_frames(path, 2, true) / 44100, 0.06);
+    // The information frame is not played: every frame of audio, and only those.
+    EXPECT_EQ(double(decoded_frames(reader)), mpg123_frames(path, 2, false));
+
+    // The seek table puts 20 s at 20 s, give or take its one-percent steps.
+    ASSERT_TRUE(reader.seek(20));
+    EXPECT_NEAR(double(decoded_frames(reader)) / 44100, reader.duration() - 20, 0.35);
+}
+
+TEST(Mp3Duration, InfoAndVbriFramesAndTheEstimateWithoutThem) {
+    TempDir dir;
+    // Constant bit rate: an "Info" frame.
+    auto wav = dir / "cbr.wav";
+    auto cbr = dir / "cbr.mp3";
+    ASSERT_TRUE(run("sox -n -r 22050 -c 1 -b 16 " + quote(wav) + " synth 4.3 sine 440"));
+    ASSERT_TRUE(
+        run("ffmpeg -v error -i " + quote(wav) + " -c:a libmp3lame -b:a 32k " + quote(cbr)));
+    {
+        formats::FileReaderMP3 reader(u16(cbr));
+        ASSERT_TRUE(reader.is_valid());
+        EXPECT_TRUE(reader.has_info_frame());
+        EXPECT_NEAR(reader.duration(), ffprobe_duration(cbr), 0.001);
+        EXPECT_EQ(double(decoded_frames(reader)), mpg123_frames(cbr, 1, false));
+    }
+
+    // The same variable-bit-rate stream with a VBRI frame in place of its Xing frame.
+    auto path = vbr_file(dir, "xing.mp3", 12);
+    auto bytes = read_bytes(path);
+    size_t tag = 10 + ((bytes[6] << 21) | (bytes[7] << 14) | (bytes[8] << 7) | bytes[9]);
+    ASSERT_EQ(std::memcmp(bytes.data() + tag + 36, "Xing", 4), 0);
+    formats::Mp3Header header;
+    ASSERT_TRUE(formats::parse_mp3_header(bytes.data() + tag, header));
+    formats::Mp3InfoFrame xing;
+    ASSERT_TRUE(formats::parse_mp3_info_frame(bytes.data() + tag, size_t(header.frame_length),
+                                              header, xing));
+    std::fill(bytes.begin() + long(tag) + 36, bytes.begin() + long(tag) + header.frame_length, 0);
+    const uint8_t vbri[] = {'V', 'B', 'R', 'I', 0, 1, 0x04, 0x40, 0, 75, 0, 0, 0, 0, 0, 0, 0, 0};
+    std::copy(std::begin(vbri), std::end(vbri), bytes.begin() + long(tag) + 36);
+    for (int i = 0; i < 4; ++i) {
+        bytes[tag + 36 + 10 + size_t(i)] = uint8_t((bytes.size() - tag) >> (24 - 8 * i));
+        bytes[tag + 36 + 14 + size_t(i)] = uint8_t(xing.frames >> (24 - 8 * i));
+    }
+    auto vbri_path = dir / "vbri.mp3";
+    write_bytes(vbri_path, bytes);
+    {
+        formats::FileReaderMP3 reader(u16(vbri_path));
+        ASSERT_TRUE(reader.is_valid());
+        EXPECT_TRUE(reader.has_info_frame());
+        EXPECT_NEAR(reader.duration(), double(xing.frames) * 1152 / 44100, 1e-9);
+        EXPECT_NEAR(reader.duration(), ffprobe_duration(vbri_path), 0.03);
+        // mpg123 does not know VBRI and plays that frame; ffmpeg passes over it as we do.
+        std::string out;
+        ASSERT_TRUE(run("ffmpeg -v error -i " + quote(vbri_path) + " -f s16le - | wc -c", &out));
+        EXPECT_EQ(double(decoded_frames(reader)), std::atof(out.c_str()) / 4);
+    }
+
+    // Without the information frame (cleared), the estimate from the bit rates stands, however
+    // far off it is for a variable bit rate.
+    std::fill(bytes.begin() + long(tag) + 36, bytes.begin() + long(tag) + header.frame_length, 0);
+    write_bytes(vbri_path, bytes);
+    formats::FileReaderMP3 reader(u16(vbri_path));
+    ASSERT_TRUE(reader.is_valid());
+    EXPECT_FALSE(reader.has_info_frame());
+    EXPECT_GT(std::abs(reader.duration() - double(xing.frames) * 1152 / 44100), 0.5);
+
+    // Information frames that are cut short or count nothing are ignored.
+    std::vector<uint8_t> frame(bytes.begin() + long(tag), bytes.begin() + long(tag) + 200);
+    std::memcpy(frame.data() + 36, "Xing\0\0\0\x07\0\0\0\0", 12);
+    formats::Mp3InfoFrame info;
+    EXPECT_FALSE(formats::parse_mp3_info_frame(frame.data(), frame.size(), header, info));
+    std::memcpy(frame.data() + 36, "Xing\0\0\0\x03\0\0\0\x09", 12);
+    EXPECT_FALSE(formats::parse_mp3_info_frame(frame.data(), 44, header, info));
+    EXPECT_TRUE(formats::parse_mp3_info_frame(frame.data(), 52, header, info));
+    EXPECT_EQ(info.frames, 9u);
+}

@@ -1,0 +1,213 @@
+// WAV files as other programs write them (WAVE_FORMAT_EXTENSIBLE, floating point, many
+// channels, chunks before "fmt "), read by our reader and judged against sox and ffprobe.
+
+#include "formats/factory.h"
+#include "formats/wav_reader.h"
+#include "formats_support.h"
+#include "support/temp_dir.h"
+
+#include <cmath>
+#include <cstring>
+#include <gtest/gtest.h>
+
+using namespace formats_test;
+using testing_support::TempDir;
+
+namespace {
+
+// Samples as signed integers of the given width, little-endian bytes.
+std::vector<int32_t> unpack(const uint8_t* p, size_t size, int bits) {
+    const size_t bytes = size_t(bits / 8);
+    std::vector<int32_t> out;
+    for (size_t at = 0; at + bytes <= size; at += bytes) {
+        uint32_t value = 0;
+        for (size_t i = 0; i < bytes; ++i)
+            value |= uint32_t(p[at + i]) << (8 * i);
+        if (bits == 8) {
+            out.push_back(int32_t(value) - 128);
+            continue;
+        }
+        // Sign-extend from the sample's width.
+        const int shift = 32 - bits;
+        out.push_back(int32_t(value << shift) >> shift);
+    }
+    return out;
+}
+
+// What sox decodes, as signed integers of `bits` (no dither).
+std::vector<int32_t> sox_decoded(const std::filesystem::path& path, int bits) {
+    std::filesystem::path raw = path;
+    raw += ".raw";
+    if (!run("sox -D " + quote(path) + " -t raw -e signed -b " + std::to_string(bits) + " -L " +
+             quote(raw)))
+        return {};
+    auto bytes = read_bytes(raw);
+    return unpack(bytes.data(), bytes.size(), bits);
+}
+
+struct Stream {
+    std::vector<int32_t> samples;
+    int channels{0}, bits{0}, rate{0};
+    bool consistent{true}; // every block of the same format
+};
+
+Stream read_all(audio::FileReader& reader) {
+    Stream stream;
+    Collector end;
+    audio::connect(reader.output(), &end);
+    for (;;) {
+        audio::AudioBlock block;
+        audio::pull(end, block, 9000);
+        if (block.empty())
+            break;
+        if (stream.bits != 0 &&
+            (block.bits_per_sample != stream.bits || block.channels != stream.channels ||
+             block.sample_rate != stream.rate))
+            stream.consistent = false;
+        stream.channels = block.channels;
+        stream.bits = block.bits_per_sample;
+        stream.rate = block.sample_rate;
+        EXPECT_EQ(block.size() % size_t(block.bytes_per_frame()), 0u);
+        auto part = unpack(block.bytes.data(), block.size(), block.bits_per_sample);
+        stream.samples.insert(stream.samples.end(), part.begin(), part.end());
+    }
+    audio::connect(reader.output(), nullptr);
+    return stream;
+}
+
+std::string ffprobe(const std::filesystem::path& path, const std::string& entry) {
+    std::string out;
+    run("ffprobe -v error -select_streams a:0 -show_entries stream=" + entry + " -of csv=p=0 " +
+            quote(path),
+        &out);
+    return out.substr(0, out.find_first_of("\r\n"));
+}
+
+} // namespace
+
+TEST(WavVariants, ExtensibleFloatAndManyChannelsReadAsTheToolsReadThem) {
+    TempDir dir;
+    struct Case {
+        const char* name;
+        std::string command; // makes "$OUT"
+        int channels, bits, rate;
+        int32_t tolerance;
+    } cases[] = {
+        {"sox 24-bit stereo (extensible)",
+         "sox -n -r 44100 -b 24 -c 2 $OUT synth 0.7 sine 440 sine 660", 2, 24, 44100, 0},
+        {"ffmpeg 16-bit six channels (extensible)",
+         "ffmpeg -v error -f lavfi -i sine=f=300:d=0.6 -ac 6 -c:a pcm_s16le $OUT", 6, 16, 44100, 0},
+        {"ffmpeg 32-bit float mono (format 3)",
+         "ffmpeg -v error -f lavfi -i sine=f=500:d=0.5:sample_rate=22050 -c:a pcm_f32le $OUT", 1,
+         32, 22050, 256},
+        {"sox 32-bit float three channels (extensible)",
+         "sox -n -r 16000 -e floating-point -b 32 -c 3 $OUT synth 0.5 sine 200 sine 300 sine 400",
+         3, 32, 16000, 256},
+        {"ffmpeg 64-bit float stereo",
+         "ffmpeg -v error -f lavfi -i sine=f=700:d=0.4 -ac 2 -c:a pcm_f64le $OUT", 2, 32, 44100,
+         256},
+        {"sox 32-bit integer", "sox -n -r 8000 -b 32 -c 1 $OUT synth 0.5 sine 100", 1, 32, 8000, 0},
+        {"ffmpeg JUNK before fmt",
+         "ffmpeg -v error -f lavfi -i sine=f=440:d=0.5 -c:a pcm_s16le -rf64 auto $OUT", 1, 16,
+         44100, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto path = dir / "variant.wav";
+        std::filesystem::remove(path);
+        std::string command = c.command;
+        command.replace(command.find("$OUT"), 4, quote(path));
+        ASSERT_TRUE(run(command)) << command;
+
+        auto reader = formats::open_reader(u16(path));
+        ASSERT_TRUE(reader);
+        EXPECT_EQ(reader->codec_name(), u"PCM");
+        EXPECT_EQ(reader->channels(), c.channels);
+        EXPECT_EQ(reader->bits_per_sample(), c.bits);
+        EXPECT_EQ(reader->sample_rate(), c.rate);
+        EXPECT_EQ(std::to_string(reader->channels()), ffprobe(path, "channels"));
+        EXPECT_EQ(std::to_string(reader->sample_rate()), ffprobe(path, "sample_rate"));
+        EXPECT_NEAR(reader->duration(), std::atof(ffprobe(path, "duration").c_str()), 0.001);
+
+        Stream ours = read_all(*reader);
+        EXPECT_TRUE(ours.consistent);
+        EXPECT_EQ(ours.channels, c.channels);
+        EXPECT_EQ(ours.bits, c.bits);
+        EXPECT_EQ(ours.rate, c.rate);
+        auto theirs = sox_decoded(path, c.bits);
+        ASSERT_EQ(ours.samples.size(), theirs.size());
+        ASSERT_FALSE(theirs.empty());
+        int32_t worst = 0;
+        double energy = 0;
+        for (size_t i = 0; i < theirs.size(); ++i) {
+            worst =
+                std::max(worst, int32_t(std::min<int64_t>(
+                                    std::llabs(int64_t(ours.samples[i]) - theirs[i]), INT32_MAX)));
+            energy += double(theirs[i]) * theirs[i];
+        }
+        EXPECT_LE(worst, c.tolerance);
+        EXPECT_GT(energy, 0) << "a sine, not silence";
+
+        // Seeking lands on whole frames of the stored format.
+        ASSERT_TRUE(reader->seek(0.25));
+        Stream rest = read_all(*reader);
+        const size_t skipped = size_t(0.25 * c.rate) * size_t(c.channels);
+        ASSERT_EQ(rest.samples.size(), theirs.size() - skipped);
+        EXPECT_LE(std::llabs(int64_t(rest.samples[0]) - theirs[skipped]), c.tolerance);
+    }
+}
+
+TEST(WavVariants, ChunksBeforeFormatAreSkipped) {
+    TempDir dir;
+    auto path = dir / "chunks.wav";
+    auto put32 = [](std::vector<uint8_t>& out, uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            out.push_back(uint8_t(v >> (8 * i)));
+    };
+    auto chunk = [&](std::vector<uint8_t>& out, const char* id, const std::vector<uint8_t>& data) {
+        out.insert(out.end(), id, id + 4);
+        put32(out, uint32_t(data.size()));
+        out.insert(out.end(), data.begin(), data.end());
+        if (data.size() & 1)
+            out.push_back(0);
+    };
+    std::vector<uint8_t> body = {'W', 'A', 'V', 'E'};
+    chunk(body, "LIST", {'I', 'N', 'F', 'O', 'x'}); // odd size: one pad byte
+    chunk(body, "bext", std::vector<uint8_t>(602, 'b'));
+    chunk(body, "JUNK", std::vector<uint8_t>(28, 0));
+    std::vector<uint8_t> fmt;
+    for (uint32_t v : {0x00010001u, 8000u, 16000u, 0x00100002u})
+        put32(fmt, v);
+    chunk(body, "fmt ", fmt);
+    std::vector<uint8_t> samples;
+    for (int i = 0; i < 4000; ++i) {
+        int16_t s = int16_t(std::lround(8000 * std::sin(i * 0.05)));
+        samples.push_back(uint8_t(s));
+        samples.push_back(uint8_t(uint16_t(s) >> 8));
+    }
+    chunk(body, "data", samples);
+    std::vector<uint8_t> file = {'R', 'I', 'F', 'F'};
+    put32(file, uint32_t(body.size()));
+    file.insert(file.end(), body.begin(), body.end());
+    write_bytes(path, file);
+
+    auto reader = formats::open_reader(u16(path));
+    ASSERT_TRUE(reader);
+    EXPECT_DOUBLE_EQ(reader->duration(), 0.5);
+    Stream ours = read_all(*reader);
+    EXPECT_EQ(ours.samples, sox_decoded(path, 16));
+    EXPECT_EQ(ours.samples.size(), 4000u);
+
+    // A chunk before "fmt " that claims more than the file holds: not a WAV.
+    std::vector<uint8_t> broken = {'R', 'I', 'F', 'F', 30,  0,    0,    0,    'W',  'A', 'V',
+                                   'E', 'J', 'U', 'N', 'K', 0xF0, 0xFF, 0xFF, 0xFF, 0,   0};
+    write_bytes(path, broken);
+    EXPECT_FALSE(formats::PcmWavReader(u16(path)).is_valid());
+    // An extensible header whose sub-format is not of the standard family: refused.
+    ASSERT_TRUE(run("sox -n -r 8000 -b 24 -c 1 " + quote(dir / "x.wav") + " synth 0.1 sine 100"));
+    auto odd = read_bytes(dir / "x.wav");
+    ASSERT_EQ(std::memcmp(odd.data() + 46, "\x00\x00\x00\x00\x10\x00\x80\x00", 8), 0);
+    odd[50] ^= 1;
+    write_bytes(dir / "x.wav", odd);
+    EXPECT_FALSE(formats::PcmWavReader(u16(dir / "x.wav")).is_valid());
+}
