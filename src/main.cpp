@@ -8,7 +8,9 @@
 #include "platform/display.h"
 #include "shell/application.h"
 #include "shell/instance_guard.h"
+#include "shell/message_box.h"
 #include "shell/starter.h"
+#include "skin/exceptions.h"
 
 #include <memory>
 #include <string>
@@ -48,11 +50,20 @@ int main(int argc, char** argv) {
     auto document = std::make_unique<controller::Document>();
     auto starter = std::make_unique<shell::Starter>(*application, *document, command_line);
 
-    application->run();
+    int status = 0;
+    try {
+        status = application->run();
+    } catch (const virire::SkinError& error) {
+        // A screen asked the main skin for a node it lacks: say which, and end in order.
+        shell::show_message_box(application.get(),
+                                shell::describe_skin_error(error, starter->paths().main_skin),
+                                application_name);
+        status = 1;
+    }
 
     starter.reset();
     document.reset();
     application.reset();
     shell::end_single_instance();
-    return 0;
+    return status;
 }

@@ -571,4 +571,9 @@ void Document::on_timer(foundation::Timer&) {
     }
 }
 
+void Document::announce_recording() {
+    if (is_recording())
+        send(4, 0);
+}
+
 } // namespace controller

@@ -89,6 +89,9 @@ public:
     void on_timer(foundation::Timer& timer) override;
 
     bool is_recording() const { return m_writer != nullptr; }
+    // Tells the listeners again that a recording runs (event 4), for screens built after it
+    // started.
+    void announce_recording();
     bool is_playing() const { return m_reader != nullptr; }
     bool is_paused() const { return m_paused; }
     bool is_call_recording() const { return m_call_recording; }

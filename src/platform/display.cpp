@@ -2,18 +2,27 @@
 
 #include <SDL2/SDL.h>
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <png.h>
 #include <vector>
 
 namespace platform {
 
 namespace {
 
-constexpr int32_t default_width = 480;
-constexpr int32_t default_height = 640;
+// The screens are designed for 240 x 320 pixels at 96 dots per inch; the window shows them
+// doubled (192 dots per inch, the skins' hi-res look) unless told otherwise.
+constexpr int32_t design_width = 240;
+constexpr int32_t design_height = 320;
+constexpr int32_t design_dpi = 96;
 constexpr int32_t default_dpi = 192;
+// How long a wait without a display's own wake-up sleeps before looking at SDL again (signals
+// reach the program as SDL events).
+constexpr uint32_t headless_wait_slice_ms = 250;
 
 bool env_flag(const char* name) {
     const char* value = std::getenv(name);
@@ -23,6 +32,35 @@ bool env_flag(const char* name) {
 bool headless_driver() {
     const char* driver = std::getenv("SDL_VIDEODRIVER");
     return driver && (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0);
+}
+
+bool ends_with_png(const std::string& path) {
+    if (path.size() < 4)
+        return false;
+    std::string tail = path.substr(path.size() - 4);
+    for (auto& c : tail)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return tail == ".png";
+}
+
+// A GPU the renderer could use: a DRM render node. Without one, an OpenGL renderer would be
+// Mesa's software rasteriser, which costs far more memory than SDL's own software renderer.
+bool has_render_node() {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/dev/dri", error)) {
+        if (entry.path().filename().string().rfind("renderD", 0) == 0)
+            return true;
+    }
+    return false;
+}
+
+// The desktop's integer scale factor (2 on a high-density display), from the display's
+// reported density.
+int32_t display_scale() {
+    float vertical = 0;
+    if (SDL_GetDisplayDPI(0, nullptr, nullptr, &vertical) != 0 || vertical <= 0)
+        return 1;
+    return vertical >= 168.0f ? 2 : 1;
 }
 
 LParam point_lparam(int32_t x, int32_t y) {
@@ -79,15 +117,25 @@ public:
     bool start(const std::string& title, std::string* error) {
         // SDL_QUIT then comes only from the system (signals, log-out), never from the window.
         SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
-        if (headless_driver()) {
-            // Without a screen there is no GPU worth loading a GL stack for.
+        m_headless = headless_driver();
+        // Without a screen, or without a GPU, the 16-bit frame goes through SDL's software
+        // renderer (the user's own SDL_RENDER_DRIVER still wins).
+        m_software = m_headless || !has_render_node();
+        if (m_software && !std::getenv("SDL_RENDER_DRIVER")) {
             SDL_SetHint(SDL_HINT_RENDER_DRIVER, "software");
             SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
         }
         if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0)
             return fail(error);
         m_wake_event = SDL_RegisterEvents(1);
-        int32_t width = default_width, height = default_height;
+        m_dpi = default_dpi * (m_headless ? 1 : display_scale());
+        if (const char* dpi = std::getenv("QUILLORY_DPI")) {
+            int value = std::atoi(dpi);
+            if (value > 0 && value < 2000)
+                m_dpi = value;
+        }
+        int32_t width = design_width * m_dpi / design_dpi;
+        int32_t height = design_height * m_dpi / design_dpi;
         if (const char* size = std::getenv("QUILLORY_SCREEN")) {
             int w = 0, h = 0;
             if (std::sscanf(size, "%dx%d", &w, &h) == 2 && w > 0 && h > 0 && w <= 8192 &&
@@ -96,11 +144,6 @@ public:
                 height = h;
             }
         }
-        if (const char* dpi = std::getenv("QUILLORY_DPI")) {
-            int value = std::atoi(dpi);
-            if (value > 0 && value < 2000)
-                m_dpi = value;
-        }
         uint32_t flags = SDL_WINDOW_RESIZABLE;
         if (env_flag("QUILLORY_FULLSCREEN"))
             flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
@@ -108,13 +151,11 @@ public:
                                     width, height, flags);
         if (!m_window)
             return fail(error);
-        m_renderer = SDL_CreateRenderer(m_window, -1, 0);
+        m_renderer = SDL_CreateRenderer(m_window, -1, m_software ? SDL_RENDERER_SOFTWARE : 0);
         if (!m_renderer)
             m_renderer = SDL_CreateRenderer(m_window, -1, SDL_RENDERER_SOFTWARE);
         if (!m_renderer)
             return fail(error);
-        if (const char* path = std::getenv("QUILLORY_SCREENSHOT"))
-            m_screenshot_path = path;
         int w = 0, h = 0;
         SDL_GetWindowSize(m_window, &w, &h);
         return resize(w, h) || fail(error);
@@ -150,14 +191,14 @@ public:
         SDL_RenderClear(m_renderer);
         SDL_RenderCopy(m_renderer, m_texture, nullptr, nullptr);
         SDL_RenderPresent(m_renderer);
-        if (!m_screenshot_path.empty()) {
-            if (!save_screenshot(m_screenshot_path))
-                std::fprintf(stderr, "screenshot: cannot write %s\n", m_screenshot_path.c_str());
-            m_screenshot_path.clear();
-        }
     }
 
     bool save_screenshot(const std::string& path) override {
+        if (m_pixels.empty())
+            return false;
+        if (ends_with_png(path))
+            return save_png(path, back_buffer());
+
         SDL_Surface* source = SDL_CreateRGBSurfaceWithFormatFrom(
             m_pixels.data(), m_width, m_height, 16, m_width * 2, SDL_PIXELFORMAT_RGB565);
         if (!source)
@@ -183,6 +224,12 @@ public:
         Message waiting;
         if (peek_message(waiting, 0, 0, 0, false))
             return;
+        if (m_headless) {
+            // These drivers cannot wake a waiting SDL (it would poll every millisecond): wait
+            // on the thread's queue, in slices so that signals turned into SDL events are seen.
+            wait_message(std::min(timeout_ms, headless_wait_slice_ms));
+            return;
+        }
         if (SDL_WaitEventTimeout(&event, int(std::min<uint32_t>(timeout_ms, INT32_MAX))))
             translate(event);
     }
@@ -201,6 +248,13 @@ public:
     void set_full_screen(bool on) override {
         SDL_SetWindowFullscreen(m_window, on ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
     }
+    bool message_box(const std::string& title, const std::string& text) override {
+        if (m_headless)
+            return false;
+        return SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_INFORMATION, title.c_str(), text.c_str(),
+                                        m_window) == 0;
+    }
+    bool software_renderer() const override { return m_software; }
     void set_text_input(bool on) override {
         if (on)
             SDL_StartTextInput();
@@ -313,7 +367,8 @@ private:
     uint32_t m_wake_event{0};
     WindowHandle m_target{0};
     bool m_attached{false};
-    std::string m_screenshot_path;
+    bool m_headless{false};
+    bool m_software{false};
 };
 
 } // namespace
@@ -392,11 +447,60 @@ uint32_t virtual_key_for(int32_t key) {
     }
 }
 
-void message_box(const std::string& title, const std::string& text) {
-    if (headless_driver() || SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_INFORMATION, title.c_str(),
-                                                      text.c_str(), nullptr) != 0) {
-        std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
+bool message_box(const std::string& title, const std::string& text) {
+    if (!headless_driver() && SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_INFORMATION, title.c_str(),
+                                                       text.c_str(), nullptr) == 0)
+        return true;
+    std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
+    std::fflush(stderr);
+    return false;
+}
+
+bool save_png(const std::string& path, const PixelBuffer& buffer) {
+    if (!buffer.pixels || buffer.width < 1 || buffer.height < 1)
+        return false;
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file)
+        return false;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    std::vector<uint8_t> row(size_t(buffer.width) * 3);
+    bool ok = false;
+    if (png && info && !setjmp(png_jmpbuf(png))) {
+        png_init_io(png, file);
+        png_set_IHDR(png, info, uint32_t(buffer.width), uint32_t(buffer.height), 8,
+                     PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                     PNG_FILTER_TYPE_DEFAULT);
+        png_write_info(png, info);
+        for (int32_t y = 0; y < buffer.height; ++y) {
+            const auto* source = reinterpret_cast<const uint16_t*>(
+                reinterpret_cast<const uint8_t*>(buffer.pixels) + ptrdiff_t(y) * buffer.pitch);
+            for (int32_t x = 0; x < buffer.width; ++x) {
+                uint16_t p = source[x];
+                uint8_t r = uint8_t((p >> 11) & 0x1F), g = uint8_t((p >> 5) & 0x3F),
+                        b = uint8_t(p & 0x1F);
+                row[size_t(x) * 3] = uint8_t((r << 3) | (r >> 2));
+                row[size_t(x) * 3 + 1] = uint8_t((g << 2) | (g >> 4));
+                row[size_t(x) * 3 + 2] = uint8_t((b << 3) | (b >> 2));
+            }
+            png_write_row(png, row.data());
+        }
+        png_write_end(png, nullptr);
+        ok = true;
     }
+    png_destroy_write_struct(png ? &png : nullptr, info ? &info : nullptr);
+    ok = (std::fclose(file) == 0) && ok;
+    return ok;
+}
+
+std::string inspect_path() {
+    const char* path = std::getenv("QUILLORY_INSPECT");
+    return path ? path : "";
+}
+
+std::string screenshot_path() {
+    const char* path = std::getenv("QUILLORY_SCREENSHOT");
+    return path ? path : "";
 }
 
 } // namespace platform

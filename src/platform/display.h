@@ -14,9 +14,11 @@
 // User-interface thread only, except where said.
 //
 // Environment: SDL_VIDEODRIVER=offscreen (or dummy) runs without a screen; QUILLORY_FULLSCREEN=1
-// asks for full screen; QUILLORY_SCREEN=WIDTHxHEIGHT replaces the 480x640 window;
-// QUILLORY_DPI replaces the reported 192 dots per inch; QUILLORY_SCREENSHOT=path.bmp writes the
-// back buffer after the first present.
+// asks for full screen; QUILLORY_DPI replaces the reported dots per inch (192, doubled on a
+// high-density desktop; 96 gives the design's 1x look); the window is the 240x320 design at
+// that density (480x640 by default) unless QUILLORY_SCREEN=WIDTHxHEIGHT says otherwise;
+// QUILLORY_SCREENSHOT and QUILLORY_INSPECT name the files the application writes when its
+// forms settle. Without a GPU render node (or without a screen) SDL's software renderer draws.
 
 #include "platform/messages.h"
 
@@ -84,8 +86,13 @@ public:
     virtual PixelBuffer back_buffer() = 0;
     // Shows the back buffer.
     virtual void present() = 0;
-    // Writes the back buffer as a 24-bit BMP file.
+    // Writes the back buffer: PNG when the name ends in ".png", else a 24-bit BMP file.
     virtual bool save_screenshot(const std::string& path_utf8) = 0;
+    // A modal message box over the window, answered with OK. False when none can be shown
+    // (no screen).
+    virtual bool message_box(const std::string& title_utf8, const std::string& text_utf8) = 0;
+    // Whether frames go through SDL's software renderer.
+    virtual bool software_renderer() const = 0;
 
     // Turns waiting SDL events into messages; then, if there were none and nothing waits in the
     // thread's queue, waits up to timeout_ms for an event or a wake-up.
@@ -102,7 +109,15 @@ public:
 // The virtual-key code for an SDL key code (0 when there is none).
 uint32_t virtual_key_for(int32_t sdl_keycode);
 
-// A modal message box; on a run without a display, the text goes to standard error.
-void message_box(const std::string& title_utf8, const std::string& text_utf8);
+// A modal message box without a parent window. Where none can be shown, the text goes to
+// standard error and the result is false.
+bool message_box(const std::string& title_utf8, const std::string& text_utf8);
+
+// 8-bit RGB PNG of a 5-6-5 buffer.
+bool save_png(const std::string& path_utf8, const PixelBuffer& buffer);
+
+// QUILLORY_INSPECT and QUILLORY_SCREENSHOT, or empty.
+std::string inspect_path();
+std::string screenshot_path();
 
 } // namespace platform

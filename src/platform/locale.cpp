@@ -105,6 +105,34 @@ std::u16string lower_case(std::u16string_view text) {
     return std::u16string(text);
 }
 
+std::string user_language() {
+    std::string id;
+    {
+        std::lock_guard lock(g_locale_mutex);
+        id = g_locale_override;
+    }
+    if (id.empty()) {
+        id = "en_US";
+        for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+            const char* value = std::getenv(name);
+            if (!value || !*value)
+                continue;
+            id = value;
+            if (size_t cut = id.find_first_of(".@"); cut != std::string::npos)
+                id.resize(cut);
+            if (id == "C" || id == "POSIX" || id.empty())
+                id = "en_US";
+            break;
+        }
+    }
+    char language[ULOC_LANG_CAPACITY] = {};
+    UErrorCode status = U_ZERO_ERROR;
+    int32_t length = uloc_getLanguage(id.c_str(), language, int32_t(sizeof language), &status);
+    if (U_FAILURE(status) || length <= 0 || length >= int32_t(sizeof language))
+        return {};
+    return std::string(language, size_t(length));
+}
+
 void set_locale_for_testing(const std::string& locale) {
     std::lock_guard lock(g_locale_mutex);
     g_locale_override = locale;

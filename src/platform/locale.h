@@ -14,6 +14,10 @@ std::u16string lower_case(std::u16string_view text);
 // Days from 1970-01-01 of a date in the proleptic Gregorian calendar.
 int64_t days_from_civil(int64_t year, int64_t month, int64_t day);
 
+// The user's language as an ISO 639 code ("ru", "en"): from the locale of LC_ALL, LC_MESSAGES
+// or LANG (first set), or the test locale; empty when ICU cannot tell.
+std::string user_language();
+
 // Test seam: use this locale ("de_DE", "en_US"); empty returns to the environment's.
 void set_locale_for_testing(const std::string& locale);
 // The ICU locale id in use.

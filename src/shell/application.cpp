@@ -1,8 +1,11 @@
 #include "shell/application.h"
 
 #include "foundation/log.h"
+#include "shell/inspector.h"
+#include "skin/component_factory.h"
 
 #include <atomic>
+#include <cstdio>
 
 namespace shell {
 
@@ -17,9 +20,15 @@ Application::Application(const std::u16string& application_name, Options options
     Application* expected = nullptr;
     if (!g_application.compare_exchange_strong(expected, this))
         foundation::fatal_error(u"Singleton::Singleton()", u"Singleton is already instantiated");
-    // The widget factories and the default font join here with the forms framework.
+    skin::register_framework_components(skin::ComponentFactory::instance());
     m_application_name = application_name;
-    m_forms = std::make_unique<BackgroundForms>();
+    m_inspect_path = platform::inspect_path();
+    m_screenshot_path = platform::screenshot_path();
+    auto stack = std::make_unique<StackForms>();
+    m_stack_forms = stack.get();
+    if (!m_inspect_path.empty() || !m_screenshot_path.empty())
+        stack->set_settled_hook([this](StackForms& forms) { stack_settled(forms); });
+    m_forms = std::move(stack);
     m_game = std::make_unique<GameBase>(*this, application_name, options.open_display);
     m_redraw_all = true;
     foundation::log() << "Application::Application() this=" << static_cast<const void*>(this)
@@ -29,7 +38,9 @@ Application::Application(const std::u16string& application_name, Options options
 Application::~Application() {
     foundation::log() << "Application::~Application()\n";
     m_game.reset();
+    m_stack_forms = nullptr;
     m_forms.reset();
+    skin::unregister_framework_components(skin::ComponentFactory::instance());
     Application* expected = this;
     g_application.compare_exchange_strong(expected, nullptr);
 }
@@ -46,8 +57,31 @@ foundation::CActiveScheduler* Application::active_scheduler() {
 void Application::set_forms(std::unique_ptr<FormHost> forms) {
     if (!forms)
         return;
+    m_stack_forms = dynamic_cast<StackForms*>(forms.get());
     m_forms = std::move(forms);
     m_redraw_all = true;
+}
+
+skin::FormStack& Application::form_stack() {
+    if (!m_stack_forms)
+        foundation::fatal_error(u"Application::form_stack", u"no form stack");
+    return m_stack_forms->stack();
+}
+
+void Application::set_client_origin(int32_t left, int32_t top) {
+    if (m_stack_forms)
+        m_stack_forms->set_client_origin(left, top);
+}
+
+void Application::stack_settled(StackForms& forms) {
+    if (!m_inspect_path.empty() && !write_file_atomically(m_inspect_path, forms.inspect()))
+        foundation::log() << "Application::stack_settled cannot write " << m_inspect_path << "\n";
+    platform::Display* display = m_game ? m_game->display() : nullptr;
+    if (!m_screenshot_path.empty() && display && !display->save_screenshot(m_screenshot_path)) {
+        std::fprintf(stderr, "screenshot: cannot write %s\n", m_screenshot_path.c_str());
+        foundation::log() << "Application::stack_settled cannot write " << m_screenshot_path
+                          << "\n";
+    }
 }
 
 bool Application::update(double seconds) {

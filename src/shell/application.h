@@ -40,9 +40,15 @@ public:
     ApplicationListener* delegate() const { return m_delegate; }
     void set_delegate(ApplicationListener* delegate) { m_delegate = delegate; }
 
-    // The form stack; an empty one paints the background.
+    // What paints the window: the skin engine's form stack unless replaced.
     FormHost& forms() { return *m_forms; }
     void set_forms(std::unique_ptr<FormHost> forms);
+    // The form stack (null once set_forms replaced it).
+    StackForms* stack_forms() { return m_stack_forms; }
+    skin::FormStack& form_stack();
+    // Whether a frame is wanted now (a repaint is pending or something animates).
+    bool needs_frame() const { return m_redraw_all || m_forms->needs_frame(); }
+    void set_client_origin(int32_t left, int32_t top);
 
     void set_redraw_all() { m_redraw_all = true; }
     bool redraw_all() const { return m_redraw_all; }
@@ -58,7 +64,12 @@ public:
 private:
     std::u16string m_application_name;
     ApplicationListener* m_delegate{nullptr};
+    void stack_settled(StackForms& forms);
+
     std::unique_ptr<FormHost> m_forms;
+    StackForms* m_stack_forms{nullptr};
+    std::string m_inspect_path;
+    std::string m_screenshot_path;
     bool m_redraw_all{false};
     std::unique_ptr<GameBase> m_game;
 };

@@ -1,13 +1,18 @@
 #pragma once
 
 // Where the form stack plugs into the application window: the window hands it the elapsed
-// time, input and the surface to paint. Until the forms exist, BackgroundForms paints the
-// background.
+// time, input and the surface to paint, and asks whether anything still moves (when nothing
+// does, the loop sleeps until input arrives).
 
+#include "foundation/rect.h"
 #include "platform/display.h"
 #include "shell/application_listener.h"
+#include "skin/form_stack.h"
 
 #include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
 
 namespace shell {
 
@@ -24,6 +29,8 @@ public:
     virtual bool empty() const = 0;
     // Everything is to be painted at the next paint.
     virtual void invalidate_all() = 0;
+    // Whether another frame is wanted now: a repaint is pending or something animates.
+    virtual bool needs_frame() const = 0;
 };
 
 // An empty form stack: a plain background.
@@ -37,10 +44,56 @@ public:
     void text(char16_t) override {}
     bool empty() const override { return true; }
     void invalidate_all() override { m_dirty = true; }
+    bool needs_frame() const override { return m_dirty; }
 
 private:
     uint16_t m_colour;
     bool m_dirty{true};
+};
+
+// The skin engine's form stack. Pen points arrive in window pixels and reach the forms in form
+// coordinates (the client area's origin taken off).
+class StackForms final : public FormHost, private skin::StackObserver {
+public:
+    StackForms();
+    ~StackForms() override;
+
+    skin::FormStack& stack() { return m_stack; }
+
+    bool update(double seconds) override;
+    void paint(platform::PixelBuffer& target) override;
+    void pen(const PenEvent& event) override;
+    void key(const KeyEvent& event) override;
+    void text(char16_t character) override;
+    bool empty() const override { return m_stack.empty(); }
+    void invalidate_all() override;
+    bool needs_frame() const override;
+
+    // Where the client area lies in the window (pen points and inspected rectangles).
+    void set_client_origin(int32_t left, int32_t top);
+
+    // Called after a paint that follows a change of the stack, or with which the stack came to
+    // rest after moving (a transition ended, the dimming settled).
+    using SettledHook = std::function<void(StackForms&)>;
+    void set_settled_hook(SettledHook hook) { m_settled = std::move(hook); }
+
+    // The visible forms, bottom to top: the top, and below an overlay whatever shows through.
+    std::vector<std::pair<skin::Form*, bool>> visible_forms() const;
+    // The inspector's JSON of the visible forms.
+    std::string inspect() const;
+
+private:
+    void form_shown(skin::Form& form, skin::ShowAs as) override;
+    void form_closed(skin::Form& form) override;
+    bool animating() const;
+
+    skin::FormStack m_stack;
+    std::vector<std::pair<skin::Form*, bool>> m_shown; // as shown, bottom to top
+    int32_t m_client_left{0};
+    int32_t m_client_top{0};
+    bool m_changed{true};
+    bool m_was_moving{false};
+    SettledHook m_settled;
 };
 
 } // namespace shell

@@ -38,9 +38,10 @@ int32_t high_word(platform::LParam value) {
 }
 
 // A window onto part of a pixel buffer.
-platform::PixelBuffer sub_buffer(const platform::PixelBuffer& whole, const ClientRect& rect) {
-    ClientRect r{std::clamp(rect.left, 0, whole.width), std::clamp(rect.top, 0, whole.height),
-                 std::clamp(rect.right, 0, whole.width), std::clamp(rect.bottom, 0, whole.height)};
+platform::PixelBuffer sub_buffer(const platform::PixelBuffer& whole, const foundation::Rect& rect) {
+    foundation::Rect r{std::clamp(rect.left, 0, whole.width), std::clamp(rect.top, 0, whole.height),
+                       std::clamp(rect.right, 0, whole.width),
+                       std::clamp(rect.bottom, 0, whole.height)};
     if (r.width() <= 0 || r.height() <= 0)
         return platform::PixelBuffer{whole.pixels, 0, 0, whole.pitch};
     auto* first = reinterpret_cast<uint16_t*>(reinterpret_cast<uint8_t*>(whole.pixels) +
@@ -58,10 +59,11 @@ platform::LResult static_window_procedure(platform::WindowHandle window, uint32_
 
 } // namespace
 
-ClientRect client_rect_for(const ScreenInfo& screen, bool windowed_or_editing, bool show_task_bar,
-                           bool smartphone, int32_t direct_width, int32_t direct_height) {
+foundation::Rect client_rect_for(const ScreenInfo& screen, bool windowed_or_editing,
+                                 bool show_task_bar, bool smartphone, int32_t direct_width,
+                                 int32_t direct_height) {
     if (!windowed_or_editing)
-        return ClientRect{0, 0, direct_width, direct_height};
+        return foundation::Rect{0, 0, direct_width, direct_height};
     int32_t header = 0;
     if (smartphone) {
         switch (screen.width) {
@@ -90,7 +92,7 @@ ClientRect client_rect_for(const ScreenInfo& screen, bool windowed_or_editing, b
     int32_t bottom_reserve = header; // no input panel on this platform
     int32_t x = show_task_bar ? 0 : screen.x;
     int32_t y = show_task_bar ? header : screen.y;
-    return ClientRect{x, y, screen.width, screen.height - bottom_reserve};
+    return foundation::Rect{x, y, screen.width, screen.height - bottom_reserve};
 }
 
 double frame_seconds(uint32_t now, uint32_t last) {
@@ -175,6 +177,9 @@ bool GameBase::get(platform::Message& message) {
 int GameBase::run() {
     platform::Message message;
     for (;;) {
+        // A form shown or changed by a timer or a posted message wants frames again.
+        if (m_idle_until_input && m_application.needs_frame())
+            m_idle_until_input = false;
         if (m_in_background || m_idle_until_input || !m_direct_display) {
             if (!get(message))
                 break;
@@ -199,13 +204,14 @@ void GameBase::frame_step() {
     uint32_t now = platform::tick_count();
     double seconds = frame_seconds(now, m_last_frame_tick);
     m_last_frame_tick = now;
-    if (!m_application.update(seconds))
-        return;
-    if (!m_direct_display || !m_display || !m_display->is_ready())
-        return;
-    platform::PixelBuffer buffer = m_display->back_buffer();
-    m_application.paint(buffer);
-    m_display->present();
+    if (m_application.update(seconds) && m_direct_display && m_display && m_display->is_ready()) {
+        platform::PixelBuffer buffer = m_display->back_buffer();
+        m_application.paint(buffer);
+        m_display->present();
+    }
+    // Nothing moves: the loop waits for input (or a message that changes the forms).
+    if (!m_application.needs_frame())
+        m_idle_until_input = true;
 }
 
 void GameBase::invalidate() {
@@ -227,6 +233,7 @@ void GameBase::paint() {
 void GameBase::apply_window_placement() {
     m_client = client_rect_for(m_screen, m_windowed || m_edit, m_show_task_bar, is_smartphone(),
                                m_direct_width, m_direct_height);
+    m_application.set_client_origin(m_client.left, m_client.top);
     m_application.invalidate_all();
 }
 

@@ -5,6 +5,7 @@
 // User-interface thread only.
 
 #include "foundation/active_scheduler.h"
+#include "foundation/rect.h"
 #include "platform/display.h"
 #include "platform/messages.h"
 #include "shell/application_listener.h"
@@ -32,20 +33,11 @@ struct ScreenInfo {
     }
 };
 
-struct ClientRect {
-    int32_t left{0};
-    int32_t top{0};
-    int32_t right{0};
-    int32_t bottom{0};
-    int32_t width() const { return right - left; }
-    int32_t height() const { return bottom - top; }
-    bool operator==(const ClientRect&) const = default;
-};
-
 // The client rectangle: the whole direct size in direct mode; in windowed mode (or while a text
 // field is edited) the screen less a header and a bottom reserve worked out from the screen.
-ClientRect client_rect_for(const ScreenInfo& screen, bool windowed_or_editing, bool show_task_bar,
-                           bool smartphone, int32_t direct_width, int32_t direct_height);
+foundation::Rect client_rect_for(const ScreenInfo& screen, bool windowed_or_editing,
+                                 bool show_task_bar, bool smartphone, int32_t direct_width,
+                                 int32_t direct_height);
 
 // Seconds between two frames: (now - last) / 1000, limited to 0.001 .. 0.1.
 double frame_seconds(uint32_t now, uint32_t last);
@@ -90,7 +82,7 @@ public:
     void set_game_input(bool on);
     void set_edit(EditTarget* widget, bool create_window);
     void set_idle_until_input() { m_idle_until_input = true; }
-    ClientRect get_client_rect() const { return m_client; }
+    foundation::Rect get_client_rect() const { return m_client; }
     void minimise();
     void bring_to_front();
     void set_message_observer(MessageObserver* observer) { m_observer = observer; }
@@ -145,7 +137,7 @@ private:
     int32_t m_orientation{0};
     std::deque<std::u16string> m_command_lines;
     ScreenInfo m_screen;
-    ClientRect m_client;
+    foundation::Rect m_client;
     MessageObserver* m_observer{nullptr};
     uint32_t m_last_message_time{0};
     bool m_paint_pending{false};

@@ -2,7 +2,11 @@
 
 // Forward declarations of the skin engine's types, for headers that only pass them along.
 
+#include "foundation/rect.h"
+
 namespace skin {
+
+using foundation::Rect;
 
 class Bitmap;
 class Blend;
@@ -15,7 +19,6 @@ class Surface;
 struct FontSpec;
 struct NodeDir;
 struct PictureRecord;
-struct Rect;
 struct SkinColor;
 struct SkinPoint;
 

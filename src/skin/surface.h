@@ -3,6 +3,7 @@
 // 16-bit RGB 5-6-5 pixel buffers and the drawing target built on them. User-interface thread
 // only.
 
+#include "foundation/rect.h"
 #include "skin/blend.h"
 
 #include <algorithm>
@@ -11,25 +12,7 @@
 
 namespace skin {
 
-// Right and bottom exclusive.
-struct Rect {
-    int32_t left{0};
-    int32_t top{0};
-    int32_t right{0};
-    int32_t bottom{0};
-
-    static Rect of_size(int32_t x, int32_t y, int32_t width, int32_t height) {
-        return Rect{x, y, x + width, y + height};
-    }
-    int32_t width() const { return right - left; }
-    int32_t height() const { return bottom - top; }
-    bool empty() const { return right <= left || bottom <= top; }
-    Rect intersect(const Rect& other) const {
-        return Rect{std::max(left, other.left), std::max(top, other.top),
-                    std::min(right, other.right), std::min(bottom, other.bottom)};
-    }
-    bool operator==(const Rect&) const = default;
-};
+using foundation::Rect;
 
 // A pixel buffer: rows from the top, pitch in bytes.
 class Surface {

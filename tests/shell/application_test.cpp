@@ -33,6 +33,7 @@ struct RecordingForms : FormHost {
     void text(char16_t c) override { typed.push_back(c); }
     bool empty() const override { return false; }
     void invalidate_all() override {}
+    bool needs_frame() const override { return false; }
 };
 
 struct RecordingDelegate : ApplicationListener {
@@ -191,18 +192,22 @@ TEST(FrameStep, ElapsedTimeIsClamped) {
     EXPECT_DOUBLE_EQ(frame_seconds(5, 0xFFFFFFFBu), 0.01); // across the tick counter's wrap
 }
 
-TEST(ClientRect, HeaderAndReserveFollowTheScreen) {
+TEST(ClientRectangle, HeaderAndReserveFollowTheScreen) {
     ScreenInfo screen{480, 640, 0, 0, 0, 192};
-    EXPECT_EQ(client_rect_for(screen, false, true, false, 480, 640), (ClientRect{0, 0, 480, 640}));
-    EXPECT_EQ(client_rect_for(screen, true, true, false, 0, 0), (ClientRect{0, 52, 480, 588}));
-    EXPECT_EQ(client_rect_for(screen, true, false, false, 0, 0), (ClientRect{0, 0, 480, 588}));
+    EXPECT_EQ(client_rect_for(screen, false, true, false, 480, 640),
+              (foundation::Rect{0, 0, 480, 640}));
+    EXPECT_EQ(client_rect_for(screen, true, true, false, 0, 0),
+              (foundation::Rect{0, 52, 480, 588}));
+    EXPECT_EQ(client_rect_for(screen, true, false, false, 0, 0),
+              (foundation::Rect{0, 0, 480, 588}));
     screen.dots_per_inch = 96;
-    EXPECT_EQ(client_rect_for(screen, true, true, false, 0, 0), (ClientRect{0, 26, 480, 614}));
+    EXPECT_EQ(client_rect_for(screen, true, true, false, 0, 0),
+              (foundation::Rect{0, 26, 480, 614}));
     screen.width = 240;
     screen.height = 320;
-    EXPECT_EQ(client_rect_for(screen, true, true, true, 0, 0), (ClientRect{0, 27, 240, 293}));
+    EXPECT_EQ(client_rect_for(screen, true, true, true, 0, 0), (foundation::Rect{0, 27, 240, 293}));
     screen.width = 300;
-    EXPECT_EQ(client_rect_for(screen, true, true, true, 0, 0), (ClientRect{0, 0, 300, 320}));
+    EXPECT_EQ(client_rect_for(screen, true, true, true, 0, 0), (foundation::Rect{0, 0, 300, 320}));
 }
 
 TEST(ApplicationDeathTest, SecondApplicationIsFatal) {

@@ -1,6 +1,7 @@
 #include "platform/clock.h"
 #include "platform/display.h"
 #include "platform/messages.h"
+#include "png_convert.h"
 #include "support/temp_dir.h"
 #include "support/watchdog.h"
 
@@ -104,4 +105,54 @@ TEST(VirtualKeys, SdlKeysBecomeThePhonesVirtualKeys) {
     EXPECT_EQ(platform::virtual_key_for('#'), platform::VK_F1 + 8);
     EXPECT_EQ(platform::virtual_key_for('*'), platform::VK_F1 + 7);
     EXPECT_EQ(platform::virtual_key_for('~'), 0u);
+}
+
+TEST_F(HeadlessDisplay, PngScreenshotReadsBackPixelForPixel) {
+    platform::PixelBuffer buffer = display->back_buffer();
+    for (int32_t y = 0; y < buffer.height; ++y) {
+        auto* row = reinterpret_cast<uint16_t*>(reinterpret_cast<uint8_t*>(buffer.pixels) +
+                                                y * buffer.pitch);
+        for (int32_t x = 0; x < buffer.width; ++x)
+            row[x] = uint16_t((x * 997 + y * 131) & 0xFFFF);
+    }
+    testing_support::TempDir folder;
+    auto path = folder / "shot.PNG";
+    ASSERT_TRUE(display->save_screenshot(path.string()));
+    skinc::RgbaImage image;
+    std::string reason;
+    ASSERT_TRUE(skinc::read_png(path, image, reason)) << reason;
+    ASSERT_EQ(image.width, 64);
+    ASSERT_EQ(image.height, 48);
+    for (int32_t y = 0; y < 48; y += 7) {
+        for (int32_t x = 0; x < 64; x += 5) {
+            uint16_t p = uint16_t((x * 997 + y * 131) & 0xFFFF);
+            const uint8_t* rgba = &image.pixels[size_t(y * 64 + x) * 4];
+            EXPECT_EQ(rgba[0] >> 3, p >> 11) << x << "," << y;
+            EXPECT_EQ(rgba[1] >> 2, (p >> 5) & 0x3F) << x << "," << y;
+            EXPECT_EQ(rgba[2] >> 3, p & 0x1F) << x << "," << y;
+        }
+    }
+    EXPECT_FALSE(display->save_screenshot((folder / "missing" / "x.png").string()));
+    // No screen: no box, and the caller learns it.
+    EXPECT_FALSE(display->message_box("title", "text"));
+    EXPECT_TRUE(display->software_renderer());
+}
+
+TEST(DisplaySize, TheDesignDoubledByDefaultAndAtTheDensityAsked) {
+    testing_support::ScopedEnv video{"SDL_VIDEODRIVER", "offscreen"};
+    {
+        auto display = platform::Display::open("test");
+        ASSERT_NE(display, nullptr);
+        EXPECT_EQ(display->width(), 480);
+        EXPECT_EQ(display->height(), 640);
+        EXPECT_EQ(display->dots_per_inch(), 192);
+    }
+    {
+        testing_support::ScopedEnv dpi{"QUILLORY_DPI", "96"};
+        auto display = platform::Display::open("test");
+        ASSERT_NE(display, nullptr);
+        EXPECT_EQ(display->width(), 240);
+        EXPECT_EQ(display->height(), 320);
+        EXPECT_EQ(display->dots_per_inch(), 96);
+    }
 }

@@ -1,37 +1,101 @@
+// Start-up: the splash at once, the language and the main form half a second later, and the
+// message boxes that end a start that cannot go on.
+
 #include "controller/controller_env.h"
 #include "controller/document.h"
+#include "foundation/registry.h"
 #include "platform/clock.h"
+#include "platform/locale.h"
 #include "platform/messages.h"
+#include "png_convert.h"
 #include "shell/application.h"
+#include "shell/message_box.h"
 #include "shell/starter.h"
 #include "support/temp_dir.h"
+#include "support/test_skin.h"
 #include "support/watchdog.h"
 
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using shell::Application;
 using shell::Starter;
 
 namespace {
 
+namespace fs = std::filesystem;
+
+const char* splash_source =
+    "node FormSplash { id \"frmSplash\" node { type \"node\" id \"logo\" } }";
+const char* main_source = "node FormMain { id \"frmMain\" color outside_color = #203040 }";
+
+struct Message {
+    std::u16string text;
+    std::u16string caption;
+};
+
 class StarterTest : public ::testing::Test {
 protected:
-    void pump() {
+    StarterTest() {
+        platform::set_locale_for_testing("en_US");
+        shell::set_message_box_hook_for_testing(
+            [this](const std::u16string& text, const std::u16string& caption) {
+                messages.push_back({text, caption});
+            });
+        fs::create_directories(app() / "skins");
+        testing_support::write_test_skin(app() / "skins", "splash.skin", splash_source);
+        testing_support::write_test_skin(app() / "skins", "default.skin", main_source);
+        std::ofstream(app() / "english.lng") << "NoSkins=No skins, please reinstall\n";
+    }
+    ~StarterTest() override {
+        shell::set_message_box_hook_for_testing({});
+        platform::set_locale_for_testing("");
+        platform::use_fake_clock(false);
+    }
+
+    fs::path app() const { return m_world.root() / "app"; }
+    Starter::Paths paths() const {
+        Starter::Paths p;
+        p.splash_skin = (app() / "skins" / "splash.skin").u16string();
+        p.main_skin = (app() / "skins" / "default.skin").u16string();
+        p.languages = app().u16string();
+        return p;
+    }
+
+    // Dispatches what is queued; false with the exit code when WM_QUIT came.
+    bool pump(int* exit_code = nullptr) {
         platform::Message message;
-        while (platform::peek_message(message))
+        while (platform::peek_message(message)) {
+            if (message.message == platform::WM_QUIT) {
+                if (exit_code)
+                    *exit_code = int(message.wparam);
+                return false;
+            }
             platform::dispatch_message(message);
+        }
+        return true;
+    }
+    // Lets the half second pass.
+    bool wait_start(int* exit_code = nullptr) {
+        platform::advance_fake_clock(510);
+        return pump(exit_code);
     }
 
     testing_support::Watchdog m_watchdog{60, "Starter test"};
     controller_test::IsolatedWorld m_world;
     testing_support::ScopedEnv m_audio{"QUILLORY_AUDIO", "null"};
     Application m_application{u"Quillory Vozir", Application::Options{false}};
+    std::vector<Message> messages;
 };
 
 TEST_F(StarterTest, FirstCommandLineRecordsAndLaterStartsTogglePause) {
     controller::Document document;
     {
-        Starter starter(m_application, document, u"record");
+        Starter starter(m_application, document, u"record", paths());
         EXPECT_EQ(m_application.delegate(), &starter);
         ASSERT_TRUE(document.is_recording());
         EXPECT_FALSE(starter.may_close());
@@ -50,7 +114,7 @@ TEST_F(StarterTest, FirstCommandLineRecordsAndLaterStartsTogglePause) {
 
 TEST_F(StarterTest, StartedForACallEndsAfterItUntilAnotherStartArrives) {
     controller::Document document;
-    Starter starter(m_application, document, u"call");
+    Starter starter(m_application, document, u"call", paths());
     EXPECT_TRUE(document.exit_after_call());
     starter.on_other_instance_started(u"call");
     EXPECT_TRUE(document.exit_after_call());
@@ -58,20 +122,189 @@ TEST_F(StarterTest, StartedForACallEndsAfterItUntilAnotherStartArrives) {
     EXPECT_FALSE(document.exit_after_call());
 }
 
-TEST_F(StarterTest, SecondLoadingStageRunsHalfASecondLater) {
+TEST_F(StarterTest, SplashAtOnceMainFormHalfASecondLater) {
     platform::use_fake_clock(true, 5000);
-    {
-        controller::Document document;
-        Starter starter(m_application, document, u"");
-        EXPECT_FALSE(document.is_recording());
-        platform::advance_fake_clock(450);
-        pump();
-        EXPECT_FALSE(starter.loaded());
-        platform::advance_fake_clock(60);
-        pump();
-        EXPECT_TRUE(starter.loaded());
-    }
-    platform::use_fake_clock(false);
+    controller::Document document;
+    Starter starter(m_application, document, u"", paths());
+    skin::FormStack& stack = m_application.form_stack();
+    ASSERT_NE(starter.splash_form(), nullptr);
+    EXPECT_EQ(stack.top_form(), starter.splash_form());
+    EXPECT_TRUE(stack.top_is_overlay());
+    EXPECT_EQ(starter.splash_form()->id(), u"frmSplash");
+    EXPECT_FALSE(m_application.game().windowed());
+
+    platform::advance_fake_clock(450);
+    ASSERT_TRUE(pump());
+    EXPECT_FALSE(starter.loaded());
+    EXPECT_EQ(stack.top_form(), starter.splash_form());
+
+    platform::advance_fake_clock(60);
+    ASSERT_TRUE(pump());
+    EXPECT_TRUE(starter.loaded());
+    ASSERT_NE(starter.main_form(), nullptr);
+    EXPECT_EQ(stack.top_form(), starter.main_form());
+    EXPECT_FALSE(stack.top_is_overlay());
+    EXPECT_FALSE(stack.contains(*starter.splash_form()));
+    EXPECT_EQ(stack.size(), 1u);
+    EXPECT_EQ(starter.main_skin().text(u"NoSkins"), u"No skins, please reinstall");
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(StarterTest, AMissingMainSkinSaysNoSkinsInTheCurrentLanguageAndQuitsWithZero) {
+    std::ofstream(app() / "russian.lng")
+        << "NoSkins=\xD0\x9D\xD0\xB5\xD1\x82 \xD1\x81\xD0\xBA\xD0\xB8\xD0\xBD\xD0\xBE\xD0\xB2\n";
+    ASSERT_TRUE(foundation::write_string(u"HKEY_CURRENT_USER\\Software\\Corvane\\Quillory Vozir",
+                                         u"Language", u"russian"));
+    fs::remove(app() / "skins" / "default.skin");
+    platform::use_fake_clock(true, 5000);
+    controller::Document document;
+    Starter starter(m_application, document, u"", paths());
+    int exit_code = -1;
+    EXPECT_FALSE(wait_start(&exit_code));
+    EXPECT_EQ(exit_code, 0);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, u"\u041d\u0435\u0442 \u0441\u043a\u0438\u043d\u043e\u0432");
+    EXPECT_EQ(messages[0].caption, u"Quillory Vozir");
+    EXPECT_FALSE(starter.loaded());
+    EXPECT_TRUE(starter.failed());
+}
+
+TEST_F(StarterTest, NoLanguageFileSaysSoInBothLanguages) {
+    fs::remove(app() / "english.lng");
+    platform::use_fake_clock(true, 5000);
+    controller::Document document;
+    Starter starter(m_application, document, u"", paths());
+    int exit_code = -1;
+    EXPECT_FALSE(wait_start(&exit_code));
+    EXPECT_EQ(exit_code, 0);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, u"No languages, please reinstall\n"
+                                u"\u041d\u0435 \u043d\u0430\u0439\u0434\u0435\u043d\u044b "
+                                u"\u044f\u0437\u044b\u043a\u043e\u0432\u044b\u0435 "
+                                u"\u0444\u0430\u0439\u043b\u044b, \u043d\u0443\u0436\u043d\u0430 "
+                                u"\u043f\u0435\u0440\u0435\u0443\u0441\u0442\u0430\u043d\u043e"
+                                u"\u0432\u043a\u0430\n");
+    EXPECT_EQ(messages[0].caption, u"Quillory Vozir");
+}
+
+TEST_F(StarterTest, ASplashSkinWithoutItsFormNamesSkinAndNodeAndQuits) {
+    testing_support::write_test_skin(app() / "skins", "splash.skin", "node Other { }");
+    controller::Document document;
+    Starter starter(m_application, document, u"", paths());
+    EXPECT_TRUE(starter.failed());
+    int exit_code = -1;
+    EXPECT_FALSE(pump(&exit_code));
+    EXPECT_EQ(exit_code, 1);
+    ASSERT_EQ(messages.size(), 1u);
+    const std::u16string expected =
+        u"The skin " + paths().splash_skin + u" has no node \"FormSplash\".";
+    EXPECT_EQ(messages[0].text, expected);
+    EXPECT_TRUE(m_application.form_stack().empty());
+}
+
+TEST_F(StarterTest, AMainSkinWithoutTheMainFormNamesSkinAndNode) {
+    testing_support::write_test_skin(app() / "skins", "default.skin",
+                                     "node FormMain { node { type \"gadget\" } }");
+    platform::use_fake_clock(true, 5000);
+    controller::Document document;
+    Starter starter(m_application, document, u"", paths());
+    int exit_code = -1;
+    EXPECT_FALSE(wait_start(&exit_code));
+    EXPECT_EQ(exit_code, 1);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text,
+              u"The skin " + paths().main_skin + u" has a node of the unknown type \"gadget\".");
+    // The splash stays until the loop ends; nothing half-built is shown.
+    EXPECT_EQ(m_application.form_stack().top_form(), starter.splash_form());
+    EXPECT_EQ(starter.main_form(), nullptr);
+}
+
+TEST(StarterProgram, AMissingMainSkinEndsTheProgramWithStatusZero) {
+    testing_support::Watchdog watchdog(60);
+    testing_support::TempDir root;
+    const fs::path app = root / "app";
+    fs::create_directories(app / "skins" / "bin");
+    fs::copy_file(fs::path(QV_BUILD_DIR) / "bin" / "quillory", app / "quillory");
+    fs::copy_file(fs::path(QV_BUILD_DIR) / "bin" / "skins" / "bin" / "splash.skin",
+                  app / "skins" / "bin" / "splash.skin");
+    std::ofstream(app / "english.lng") << "NoSkins=The skins are gone\n";
+    fs::create_directories(root / "run");
+    fs::permissions(root / "run", fs::perms::owner_all, fs::perm_options::replace);
+    testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", (root / "run").string());
+    testing_support::ScopedEnv settings("QUILLORY_CONFIG_DIR", (root / "config").string());
+    testing_support::ScopedEnv video("SDL_VIDEODRIVER", "offscreen");
+    testing_support::ScopedEnv audio("QUILLORY_AUDIO", "null");
+    testing_support::ScopedEnv documents("XDG_DOCUMENTS_DIR", (root / "documents").string());
+    testing_support::ScopedEnv cards("QUILLORY_CARDS", "");
+    const std::string command =
+        "'" + (app / "quillory").string() + "' 2>'" + (root / "stderr.txt").string() + "'";
+    int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    std::ifstream err(root / "stderr.txt");
+    std::string text((std::istreambuf_iterator<char>(err)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("Quillory Vozir: The skins are gone"), std::string::npos) << text;
 }
 
 } // namespace
+
+namespace {
+
+std::string read_text(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+} // namespace
+
+TEST(StarterProgram, ShowsTheSplashThenTheMainFormAndTellsTheInspector) {
+    testing_support::Watchdog watchdog(60);
+    testing_support::TempDir root;
+    fs::create_directories(root / "run");
+    fs::permissions(root / "run", fs::perms::owner_all, fs::perm_options::replace);
+    const fs::path inspect = root / "inspect.json";
+    const fs::path shot = root / "shot.png";
+    testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", (root / "run").string());
+    testing_support::ScopedEnv settings("QUILLORY_CONFIG_DIR", (root / "config").string());
+    testing_support::ScopedEnv video("SDL_VIDEODRIVER", "offscreen");
+    testing_support::ScopedEnv audio("QUILLORY_AUDIO", "null");
+    testing_support::ScopedEnv documents("XDG_DOCUMENTS_DIR", (root / "documents").string());
+    testing_support::ScopedEnv cards("QUILLORY_CARDS", "");
+    testing_support::ScopedEnv inspector("QUILLORY_INSPECT", inspect.string());
+    testing_support::ScopedEnv screenshot("QUILLORY_SCREENSHOT", shot.string());
+    const std::string program = std::string(QV_BUILD_DIR) + "/bin/quillory";
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    bool saw_splash = false, saw_main = false;
+    for (int i = 0; i < 2000 && !saw_main; ++i) {
+        std::string json = read_text(inspect);
+        saw_splash = saw_splash || json.find("\"frmSplash\"") != std::string::npos;
+        saw_main = json.find("\"frmMain\"") != std::string::npos;
+        platform::sleep_ms(5);
+    }
+    platform::sleep_ms(600); // the dimming behind the closed splash lifts over eight frames
+    kill(pid, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(saw_splash);
+    ASSERT_TRUE(saw_main);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    const std::string json = read_text(inspect);
+    // The main form alone, over the whole 480 x 640 window.
+    EXPECT_EQ(json.find("frmSplash"), std::string::npos) << json;
+    EXPECT_NE(json.find("\"rect\": [0, 0, 480, 640]"), std::string::npos) << json;
+    skinc::RgbaImage image;
+    std::string reason;
+    ASSERT_TRUE(skinc::read_png(shot, image, reason)) << reason;
+    EXPECT_EQ(image.width, 480);
+    EXPECT_EQ(image.height, 640);
+    // The shipped main form's outside colour, #202830, fills the window.
+    const uint8_t* centre = &image.pixels[(size_t(320) * 480 + 240) * 4];
+    EXPECT_EQ(centre[0] >> 3, 0x20 >> 3);
+    EXPECT_EQ(centre[1] >> 2, 0x28 >> 2);
+    EXPECT_EQ(centre[2] >> 3, 0x30 >> 3);
+}

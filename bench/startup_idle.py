@@ -1,0 +1,162 @@
+#!/usr/bin/env python3
+"""Start-up time, idle cost and memory of the program.
+
+Starts bin/quillory in a private environment with QUILLORY_INSPECT and measures:
+  - process start to the splash form on screen, and to the main form (the inspector file is
+    written right after the frame that shows a change is presented),
+  - CPU time and wake-ups (context switches of all threads) over an idle period,
+  - resident memory once idle.
+Runs headless (SDL's offscreen driver) and, when Xvfb is installed, on an X server.
+
+usage: startup_idle.py BUILD_DIR [--idle SECONDS] [--runs N] [--no-x]
+"""
+import argparse
+import os
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
+
+
+def cpu_seconds(pid):
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / CLOCK_TICKS
+
+
+def switches(pid):
+    total = 0
+    for task in os.listdir(f"/proc/{pid}/task"):
+        try:
+            with open(f"/proc/{pid}/task/{task}/status") as f:
+                for line in f:
+                    if line.startswith(("voluntary_ctxt_switches", "nonvoluntary_ctxt_switches")):
+                        total += int(line.split()[1])
+        except FileNotFoundError:
+            pass
+    return total
+
+
+def rss_mb(pid):
+    with open(f"/proc/{pid}/status") as f:
+        for line in f:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1]) / 1024.0
+    return 0.0
+
+
+def wait_for(path, needle, start, limit=10.0):
+    while time.monotonic() - start < limit:
+        try:
+            with open(path) as f:
+                if needle in f.read():
+                    return time.monotonic() - start
+        except FileNotFoundError:
+            pass
+        time.sleep(0.0005)
+    return None
+
+
+def run_once(build, env_extra, idle_seconds, root):
+    if True:
+        inspect = os.path.join(root, "inspect.json")
+        env = dict(os.environ)
+        for name in ("SDL_VIDEODRIVER", "DISPLAY", "WAYLAND_DISPLAY"):
+            env.pop(name, None)
+        env.update({
+            "QUILLORY_CONFIG_DIR": os.path.join(root, "config"),
+            "XDG_RUNTIME_DIR": root,
+            "XDG_CONFIG_HOME": os.path.join(root, "xdg"),
+            "HOME": root,
+            "QUILLORY_AUDIO": "null",
+            "QUILLORY_CARDS": "",
+            "QUILLORY_INSPECT": inspect,
+        })
+        env.update(env_extra)
+        os.chmod(root, 0o700)
+        if os.path.exists(inspect):
+            os.remove(inspect)
+        start = time.monotonic()
+        process = subprocess.Popen([os.path.join(build, "bin", "quillory")], env=env,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        try:
+            splash = wait_for(inspect, "frmSplash", start)
+            main = wait_for(inspect, "frmMain", start)
+            result = {"splash": splash, "main": main}
+            if idle_seconds > 0 and main is not None:
+                time.sleep(1.0)  # let the last frames and the storage scan finish
+                cpu0, sw0, t0 = cpu_seconds(process.pid), switches(process.pid), time.monotonic()
+                time.sleep(idle_seconds)
+                cpu1, sw1, t1 = cpu_seconds(process.pid), switches(process.pid), time.monotonic()
+                result["idle_cpu_percent"] = 100.0 * (cpu1 - cpu0) / (t1 - t0)
+                result["wakeups_per_second"] = (sw1 - sw0) / (t1 - t0)
+                result["rss_mb"] = rss_mb(process.pid)
+            return result
+        finally:
+            process.send_signal(signal.SIGTERM)
+            try:
+                process.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+
+
+def report(name, runs, idle):
+    splash = [r["splash"] * 1000 for r in runs if r["splash"] is not None]
+    main = [r["main"] * 1000 for r in runs if r["main"] is not None]
+    print(f"[{name}] runs={len(runs)}")
+    if splash:
+        print(f"  start -> splash on screen: median {statistics.median(splash):.1f} ms, "
+              f"max {max(splash):.1f} ms")
+    if main:
+        print(f"  start -> main form:        median {statistics.median(main):.1f} ms, "
+              f"max {max(main):.1f} ms")
+    idle_runs = [r for r in runs if "idle_cpu_percent" in r]
+    if idle_runs:
+        r = idle_runs[0]
+        print(f"  idle {idle:.0f} s: {r['idle_cpu_percent']:.3f} % of one core, "
+              f"{r['wakeups_per_second']:.1f} wake-ups/s, resident {r['rss_mb']:.1f} MB")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("build")
+    parser.add_argument("--idle", type=float, default=60.0)
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--no-x", action="store_true")
+    args = parser.parse_args()
+
+    # The first start of a user creates the settings store; the later ones are the usual case.
+    with tempfile.TemporaryDirectory() as root:
+        env = {"SDL_VIDEODRIVER": "offscreen"}
+        first = run_once(args.build, env, 0, root)
+        print(f"[headless] first start ever: splash {first['splash'] * 1000:.1f} ms, "
+              f"main form {first['main'] * 1000:.1f} ms")
+        runs = [run_once(args.build, env, args.idle if i == 0 else 0, root)
+                for i in range(args.runs)]
+    report("headless", runs, args.idle)
+
+    if args.no_x or not shutil.which("Xvfb"):
+        return
+    display = ":87"
+    server = subprocess.Popen(["Xvfb", display, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        time.sleep(1.0)
+        with tempfile.TemporaryDirectory() as root:
+            run_once(args.build, {"DISPLAY": display}, 0, root)
+            runs = [run_once(args.build, {"DISPLAY": display}, args.idle if i == 0 else 0, root)
+                    for i in range(args.runs)]
+        report("Xvfb", runs, args.idle)
+    finally:
+        server.terminate()
+        server.wait()
+
+
+if __name__ == "__main__":
+    sys.exit(main())

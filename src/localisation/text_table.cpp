@@ -1,0 +1,171 @@
+#include "localisation/text_table.h"
+
+#include "foundation/file.h"
+#include "foundation/log.h"
+
+namespace localisation {
+
+namespace {
+
+// The wide-character blank test: white space other than the line ends, including the Unicode
+// spaces (the no-break spaces are not blanks).
+bool is_blank(char16_t c) {
+    switch (c) {
+    case u' ':
+    case u'\t':
+    case u'\v':
+    case u'\f':
+    case 0x1680:
+    case 0x2028:
+    case 0x2029:
+    case 0x205F:
+    case 0x3000:
+        return true;
+    default:
+        return (c >= 0x2000 && c <= 0x2006) || (c >= 0x2008 && c <= 0x200A);
+    }
+}
+
+bool is_line_end(char16_t c) {
+    return c == u'\r' || c == u'\n';
+}
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF, no cut sequence.
+bool decode_utf8(const uint8_t* p, size_t size, std::u16string& out) {
+    out.clear();
+    out.reserve(size);
+    size_t i = 0;
+    while (i < size) {
+        uint32_t c = p[i];
+        if (c < 0x80) {
+            out.push_back(char16_t(c));
+            ++i;
+            continue;
+        }
+        int extra;
+        uint32_t minimum;
+        if ((c & 0xE0) == 0xC0) {
+            extra = 1;
+            minimum = 0x80;
+            c &= 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            extra = 2;
+            minimum = 0x800;
+            c &= 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            extra = 3;
+            minimum = 0x10000;
+            c &= 0x07;
+        } else {
+            return false;
+        }
+        if (size - i <= size_t(extra))
+            return false;
+        for (int k = 1; k <= extra; ++k) {
+            uint8_t b = p[i + k];
+            if ((b & 0xC0) != 0x80)
+                return false;
+            c = (c << 6) | (b & 0x3F);
+        }
+        if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+            return false;
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            out.push_back(char16_t(0xD800 + (c >> 10)));
+            out.push_back(char16_t(0xDC00 + (c & 0x3FF)));
+        } else {
+            out.push_back(char16_t(c));
+        }
+        i += size_t(extra) + 1;
+    }
+    return true;
+}
+
+} // namespace
+
+std::u16string TextTable::decode(const std::vector<uint8_t>& bytes) {
+    std::u16string text;
+    if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
+        size_t units = (bytes.size() - 2) / 2;
+        text.resize(units);
+        for (size_t i = 0; i < units; ++i)
+            text[i] = char16_t(bytes[2 + 2 * i] | (bytes[3 + 2 * i] << 8));
+        return text;
+    }
+    size_t start = 0;
+    if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF)
+        start = 3;
+    if (decode_utf8(bytes.data() + start, bytes.size() - start, text))
+        return text;
+    text.assign(bytes.size(), u'\0');
+    for (size_t i = 0; i < bytes.size(); ++i)
+        text[i] = char16_t(bytes[i]);
+    return text;
+}
+
+TextTable::Entries TextTable::parse(const std::vector<uint8_t>& bytes) {
+    const std::u16string text = decode(bytes);
+    Entries entries;
+    const size_t n = text.size();
+    size_t i = 0;
+    while (i < n) {
+        // Blanks and line ends before a key.
+        while (i < n && (is_blank(text[i]) || is_line_end(text[i])))
+            ++i;
+        size_t key_start = i;
+        while (i < n && !is_blank(text[i]) && !is_line_end(text[i]) && text[i] != u'=')
+            ++i;
+        size_t key_end = i;
+        if (i < n && text[i] == u'=') {
+            ++i;
+        } else {
+            while (i < n && is_blank(text[i]))
+                ++i;
+        }
+        size_t value_start = i;
+        while (i < n && !is_line_end(text[i]))
+            ++i;
+        if (key_end > key_start) {
+            entries.insert_or_assign(text.substr(key_start, key_end - key_start),
+                                     text.substr(value_start, i - value_start));
+        }
+    }
+    return entries;
+}
+
+bool TextTable::load(const std::u16string& path) {
+    foundation::File file(path, foundation::File::Read);
+    if (!file.is_open())
+        return false;
+    uint64_t size = file.size();
+    if (size > max_file_size) {
+        foundation::log() << "TextTable::load too large {" << path << "} size=" << size << "\n";
+        return false;
+    }
+    std::vector<uint8_t> bytes(static_cast<size_t>(size));
+    uint32_t got = bytes.empty() ? 0 : file.read(bytes.data(), static_cast<uint32_t>(size));
+    if (got != size) {
+        foundation::log() << "TextTable::load failed to read {" << path << "}\n";
+        return false;
+    }
+    m_entries = parse(bytes);
+    m_path = path;
+    return true;
+}
+
+std::u16string TextTable::text(std::u16string_view key) const {
+    auto found = m_entries.find(key);
+    return found == m_entries.end() ? std::u16string(key) : found->second;
+}
+
+std::u16string TextTable::text(std::u16string_view key, std::u16string_view fallback) const {
+    auto found = m_entries.find(key);
+    return found == m_entries.end() ? std::u16string(fallback) : found->second;
+}
+
+void TextTable::assign(Entries entries, std::u16string path) {
+    m_entries = std::move(entries);
+    m_path = std::move(path);
+}
+
+} // namespace localisation

@@ -1,0 +1,110 @@
+#include "shell/inspector.h"
+
+#include "foundation/text.h"
+#include "skin/form.h"
+#include "skin/text_source.h"
+
+#include <cstdio>
+#include <fstream>
+
+namespace shell {
+
+namespace {
+
+void quoted(std::string& out, std::u16string_view text) {
+    std::string utf8 = foundation::to_utf8(text);
+    out += '"';
+    for (unsigned char c : utf8) {
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (c < 0x20) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+                out += escaped;
+            } else {
+                out += char(c);
+            }
+        }
+    }
+    out += '"';
+}
+
+void component(std::string& out, const skin::Component& c, const foundation::Rect& client,
+               int depth) {
+    std::string indent(size_t(depth) * 2, ' ');
+    out += indent + "{\"type\": ";
+    quoted(out, c.type_name());
+    out += ", \"id\": ";
+    quoted(out, c.id());
+    out += ", \"rect\": [" + std::to_string(c.x() + client.left) + ", " +
+           std::to_string(c.y() + client.top) + ", " + std::to_string(c.width()) + ", " +
+           std::to_string(c.height()) + "]";
+    out += std::string(", \"shown\": ") + (c.shown() ? "true" : "false");
+    out += std::string(", \"enabled\": ") + (c.effectively_enabled() ? "true" : "false");
+    if (const auto* text = dynamic_cast<const skin::TextSource*>(&c)) {
+        out += ", \"text\": ";
+        quoted(out, text->shown_text());
+    }
+    out += ", \"children\": [";
+    const auto& children = c.children();
+    if (!children.empty()) {
+        out += "\n";
+        for (size_t i = 0; i < children.size(); ++i) {
+            component(out, *children[i], client, depth + 1);
+            out += i + 1 < children.size() ? ",\n" : "\n";
+        }
+        out += indent;
+    }
+    out += "]}";
+}
+
+} // namespace
+
+std::string inspect_json(const std::vector<InspectedForm>& forms, const foundation::Rect& client,
+                         bool transition) {
+    std::string out = "{\"screen\": {\"width\": " + std::to_string(client.width()) +
+                      ", \"height\": " + std::to_string(client.height()) + "},\n";
+    out += std::string(" \"transition\": ") + (transition ? "true" : "false") + ",\n";
+    out += " \"forms\": [";
+    for (size_t i = 0; i < forms.size(); ++i) {
+        out += "\n  {\"overlay\": ";
+        out += forms[i].overlay ? "true" : "false";
+        out += ", \"tree\":\n";
+        component(out, *forms[i].form, client, 2);
+        out += "}";
+        if (i + 1 < forms.size())
+            out += ",";
+    }
+    out += "]}\n";
+    return out;
+}
+
+bool write_file_atomically(const std::string& path, const std::string& text) {
+    const std::string temporary = path + ".part";
+    {
+        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+        if (!file)
+            return false;
+        file << text;
+        if (!file.flush())
+            return false;
+    }
+    return std::rename(temporary.c_str(), path.c_str()) == 0;
+}
+
+} // namespace shell

@@ -1,0 +1,136 @@
+#include "skin/form.h"
+
+#include "skin/exceptions.h"
+#include "skin/form_stack.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace skin {
+
+Form::Form(Properties& properties) : Component(nullptr), ReloadListener(properties) {
+    set_form(this);
+}
+
+Form::~Form() {
+    if (m_stack)
+        m_stack->forget(*this);
+    // The children leave the handler lists while those still exist.
+    clear_children();
+}
+
+bool Form::load_form(Properties& properties, std::u16string_view node_name) {
+    NodeDir dir = properties.find_named_node(node_name);
+    if (!dir.valid())
+        return false;
+    m_node_name = std::u16string(node_name);
+    clear_children();
+    m_captured.clear();
+    load(properties, dir);
+    invalidate_tree();
+    return true;
+}
+
+void Form::require_form(Properties& properties, std::u16string_view node_name) {
+    if (!load_form(properties, node_name))
+        throw virire::NodeNotFoundInSkin(std::u16string(node_name));
+}
+
+void Form::load(Properties& properties, NodeDir dir) {
+    Component::load(properties, dir);
+    m_outside_color = properties.get_color(dir, u"outside_color", SkinColor{});
+}
+
+void Form::reload_skin(Properties& properties) {
+    if (m_node_name.empty())
+        return;
+    // Keep the current place: the new tree is laid out into it.
+    const Rect place = rect();
+    require_form(properties, m_node_name);
+    Component::place(place.left, place.top, place.width(), place.height());
+    reloaded();
+}
+
+bool Form::subscribed(const Component* handler) const {
+    return std::find(m_input_handlers.begin(), m_input_handlers.end(), handler) !=
+           m_input_handlers.end();
+}
+
+bool Form::takes_input(const Component& handler) {
+    return handler.shown() && handler.effectively_enabled();
+}
+
+void Form::add_input_handler(Component& handler) {
+    if (!subscribed(&handler))
+        m_input_handlers.push_back(&handler);
+}
+
+void Form::remove_input_handler(Component& handler) {
+    std::erase(m_input_handlers, &handler);
+    std::erase(m_captured, &handler);
+}
+
+bool Form::pen_button(const PenEvent& event) {
+    if (event.pressed) {
+        if (!m_captured.empty())
+            return false;
+        const std::vector<Component*> handlers = m_input_handlers;
+        for (Component* handler : handlers) {
+            // A handler may go away while another one handles the event.
+            if (!subscribed(handler))
+                continue;
+            if (!handler->hit_test(SkinPoint{event.x, event.y}) || !takes_input(*handler))
+                continue;
+            const bool consumed = handler->pen_button(event);
+            if (subscribed(handler))
+                m_captured.push_back(handler);
+            if (consumed)
+                return true;
+        }
+        return false;
+    }
+    if (m_captured.empty())
+        return false;
+    const std::vector<Component*> taken = std::exchange(m_captured, {});
+    for (Component* handler : taken)
+        if (subscribed(handler) && takes_input(*handler))
+            handler->pen_button(event);
+    return true;
+}
+
+void Form::pen_move(const PenEvent& event) {
+    if (!m_captured.empty()) {
+        const std::vector<Component*> taken = std::exchange(m_captured, {});
+        for (Component* handler : taken) {
+            if (!subscribed(handler) || !takes_input(*handler))
+                continue;
+            handler->pen_move(event);
+            if (subscribed(handler))
+                m_captured.push_back(handler);
+        }
+        return;
+    }
+    const std::vector<Component*> handlers = m_input_handlers;
+    for (Component* handler : handlers)
+        if (subscribed(handler) && handler->hit_test(SkinPoint{event.x, event.y}) &&
+            takes_input(*handler))
+            handler->pen_move(event);
+}
+
+bool Form::key(const KeyEvent& event) {
+    const std::vector<Component*> handlers = m_input_handlers;
+    for (Component* handler : handlers)
+        if (subscribed(handler) && takes_input(*handler) && handler->key(event))
+            return true;
+    return false;
+}
+
+bool Form::command(const Command& command) {
+    const std::vector<Component*> handlers = m_input_handlers;
+    for (Component* handler : handlers)
+        if (subscribed(handler) && takes_input(*handler) && handler->command(command))
+            return true;
+    return false;
+}
+
+} // namespace skin

@@ -1,0 +1,88 @@
+#pragma once
+
+// The root of a screen's component tree, built from one named node of the skin. It keeps the
+// controls that want input (input handlers, in the order they subscribed) and routes pen, key
+// and command input to them, with the handlers that took a pen press captured until the pen
+// is lifted. It rebuilds itself from its node whenever the skin is reloaded.
+// User-interface thread only.
+
+#include "skin/component.h"
+#include "skin/exceptions.h"
+#include "skin/properties.h"
+#include "skin/skin_color.h"
+
+#include <string>
+#include <vector>
+
+namespace skin {
+
+class FormStack;
+
+class Form : public Component, public ReloadListener {
+public:
+    // Subscribes to properties' reloads; the tree is empty until load_form.
+    explicit Form(Properties& properties);
+    ~Form() override;
+
+    std::u16string_view type_name() const override { return u"form"; }
+
+    // Builds the tree from the named node: false (and nothing changed) when the skin has no
+    // such node. The old children are dropped first; every component of the new tree is
+    // marked for measuring and redrawing.
+    bool load_form(Properties& properties, std::u16string_view node_name);
+    // load_form that throws virire::NodeNotFoundInSkin when the node is missing.
+    void require_form(Properties& properties, std::u16string_view node_name);
+    // The node the form was last loaded from.
+    const std::u16string& node_name() const { return m_node_name; }
+
+    void load(Properties& properties, NodeDir dir) override;
+    // Reloads from the same node (throws virire::NodeNotFoundInSkin when the new skin lacks
+    // it), then runs reloaded().
+    void reload_skin(Properties& properties) override;
+
+    SkinColor outside_color() const { return m_outside_color; }
+
+    // The control with this id (find_child) as kind T, told of size changes through
+    // size_listener when one is given. Throws virire::NodeNotFound (form id, control id) when
+    // there is none, or it is of another kind.
+    template <typename T>
+    T& find_control(std::u16string_view id, SizeListener* size_listener = nullptr) {
+        T* control = dynamic_cast<T*>(find_child(id));
+        if (!control)
+            throw virire::NodeNotFound(this->id(), std::u16string(id));
+        if (size_listener)
+            control->set_size_listener(size_listener);
+        return *control;
+    }
+
+    // Pen input in form coordinates, keys and commands, dispatched to the input handlers.
+    void pen_move(const PenEvent& event) override;
+    bool pen_button(const PenEvent& event) override;
+    bool key(const KeyEvent& event) override;
+    bool command(const Command& command) override;
+
+    // Controls subscribe once; a handler leaves (and loses its capture) when removed.
+    void add_input_handler(Component& handler);
+    void remove_input_handler(Component& handler);
+    const std::vector<Component*>& input_handlers() const { return m_input_handlers; }
+    const std::vector<Component*>& captured_handlers() const { return m_captured; }
+
+    // The stack that shows the form, kept so that a form destroyed while shown leaves it.
+    void set_stack(FormStack* stack) { m_stack = stack; }
+
+protected:
+    // Runs after every rebuild from a reloaded skin: screens look their controls up again here.
+    virtual void reloaded() {}
+
+private:
+    bool subscribed(const Component* handler) const;
+    static bool takes_input(const Component& handler);
+
+    std::vector<Component*> m_input_handlers;
+    std::vector<Component*> m_captured;
+    SkinColor m_outside_color;
+    std::u16string m_node_name;
+    FormStack* m_stack{nullptr};
+};
+
+} // namespace skin

@@ -1,0 +1,228 @@
+// The form stack in the application window: pen points into form coordinates, the inspector's
+// tree, the settled hook, and whether the loop may sleep.
+
+#include "platform/messages.h"
+#include "shell/application.h"
+#include "shell/form_host.h"
+#include "shell/inspector.h"
+#include "skin/component_factory.h"
+#include "skin/form.h"
+#include "skin/text_source.h"
+#include "support/temp_dir.h"
+#include "support/test_skin.h"
+
+#include <gtest/gtest.h>
+
+using shell::StackForms;
+
+namespace {
+
+const char* skin_source = R"(
+node FormOne {
+    id "frmOne"
+    node { type "color" id "clrBack" color color = #FF0000 }
+    node { type "node" id "pnl \"quoted\""
+        node { type "color" id "clrInner" color color = #00FF00 }
+    }
+}
+node FormTwo { id "frmTwo" string visibility_animation = "right" }
+node Menu { id "mnu" }
+)";
+
+// A control that takes pen input and shows a text.
+class Probe final : public skin::Component, public skin::TextSource {
+public:
+    explicit Probe(skin::Component* parent) : Component(parent) {}
+    std::u16string_view type_name() const override { return u"probe"; }
+    std::u16string_view shown_text() const override { return u"Caf\u00e9\n"; }
+    bool pen_button(const skin::PenEvent& event) override {
+        presses.push_back(event);
+        return true;
+    }
+    std::vector<skin::PenEvent> presses;
+};
+
+class FormHostTest : public ::testing::Test {
+protected:
+    FormHostTest() {
+        skin::register_framework_components(skin::ComponentFactory::instance());
+        auto path = testing_support::write_test_skin(m_dir.path(), "test.skin", skin_source);
+        EXPECT_TRUE(properties.load_skin(path.u16string(), 96));
+    }
+    ~FormHostTest() override {
+        skin::unregister_framework_components(skin::ComponentFactory::instance());
+    }
+    std::unique_ptr<skin::Form> form(std::u16string_view node) {
+        auto f = std::make_unique<skin::Form>(properties);
+        f->require_form(properties, node);
+        return f;
+    }
+    void paint(StackForms& forms) {
+        platform::PixelBuffer buffer{pixels.data(), 240, 320, 480};
+        forms.paint(buffer);
+    }
+
+    testing_support::TempDir m_dir;
+    skin::Properties properties;
+    std::vector<uint16_t> pixels = std::vector<uint16_t>(240 * 320);
+};
+
+TEST_F(FormHostTest, InspectorListsTheVisibleTreeInWindowPixels) {
+    StackForms forms;
+    auto one = form(u"FormOne");
+    auto menu = form(u"Menu");
+    auto probe = std::make_unique<Probe>(one.get());
+    one->add_child(std::move(probe));
+    forms.stack().show_form(*one);
+    forms.set_client_origin(0, 26);
+    paint(forms);
+    forms.stack().show_form(*menu, skin::ShowAs::Overlay);
+    std::string json = forms.inspect();
+    EXPECT_NE(json.find("{\"width\": 240, \"height\": 320}"), std::string::npos) << json;
+    // The form below the overlay shows through: both are listed, bottom first.
+    size_t first = json.find("\"id\": \"frmOne\"");
+    size_t second = json.find("\"id\": \"mnu\"");
+    ASSERT_NE(first, std::string::npos) << json;
+    ASSERT_NE(second, std::string::npos) << json;
+    EXPECT_LT(first, second);
+    EXPECT_NE(json.find("{\"overlay\": true"), std::string::npos);
+    EXPECT_NE(json.find("\"type\": \"color\", \"id\": \"clrInner\", \"rect\": [0, 26, 240, 320]"),
+              std::string::npos)
+        << json;
+    EXPECT_NE(json.find("\"id\": \"pnl \\\"quoted\\\"\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"type\": \"probe\""), std::string::npos);
+    EXPECT_NE(json.find("\"text\": \"Caf\xC3\xA9\\n\""), std::string::npos) << json;
+
+    menu.reset(); // a form destroyed while shown drops out
+    json = forms.inspect();
+    EXPECT_EQ(json.find("\"mnu\""), std::string::npos);
+    EXPECT_NE(json.find("frmOne"), std::string::npos);
+}
+
+TEST_F(FormHostTest, PenPointsArriveInFormCoordinates) {
+    StackForms forms;
+    auto one = form(u"FormOne");
+    auto owned = std::make_unique<Probe>(one.get());
+    Probe* probe = owned.get();
+    one->add_child(std::move(owned));
+    one->add_input_handler(*probe);
+    forms.stack().show_form(*one);
+    forms.set_client_origin(0, 26);
+    paint(forms);
+    forms.pen(shell::PenEvent{shell::PenEvent::Kind::Down, 10, 40, 7, false});
+    ASSERT_EQ(probe->presses.size(), 1u);
+    EXPECT_EQ(probe->presses[0].x, 10);
+    EXPECT_EQ(probe->presses[0].y, 14);
+    EXPECT_TRUE(probe->presses[0].pressed);
+    EXPECT_EQ(probe->presses[0].time, 7u);
+    forms.pen(shell::PenEvent{shell::PenEvent::Kind::Up, -1000000, -1000000, 8, true});
+    ASSERT_EQ(probe->presses.size(), 2u);
+    EXPECT_FALSE(probe->presses[1].pressed);
+    EXPECT_TRUE(probe->presses[1].cancelled);
+    EXPECT_EQ(probe->presses[1].x, -1000000);
+}
+
+TEST_F(FormHostTest, SettledHookRunsOnChangesAndWhenATransitionEnds) {
+    StackForms forms;
+    int settled = 0;
+    forms.set_settled_hook([&](StackForms&) { ++settled; });
+    auto settle = [&] {
+        int frames = 0;
+        do {
+            forms.update(0.05);
+            paint(forms);
+        } while (forms.needs_frame() && ++frames < 50);
+        return frames;
+    };
+    auto one = form(u"FormOne");
+    auto two = form(u"FormTwo");
+    forms.stack().show_form(*one);
+    settle();
+    EXPECT_GE(settled, 1);
+    const int after_first = settled;
+    paint(forms); // nothing changed
+    paint(forms);
+    EXPECT_EQ(settled, after_first);
+    EXPECT_FALSE(forms.needs_frame());
+
+    forms.stack().show_form(*two); // slides in from the right for 0.2 s
+    EXPECT_TRUE(forms.needs_frame());
+    paint(forms);
+    EXPECT_EQ(settled, after_first + 1); // the change
+    int frames = settle();
+    EXPECT_GE(frames, 3);
+    EXPECT_LT(frames, 50);
+    EXPECT_EQ(settled, after_first + 2); // the end of the transition
+    EXPECT_FALSE(forms.needs_frame());
+    EXPECT_EQ(forms.stack().transition(), nullptr);
+}
+
+TEST_F(FormHostTest, ANewWindowSizeLaysOutEveryFormOnTheStack) {
+    StackForms forms;
+    auto one = form(u"FormOne");
+    auto menu = form(u"Menu");
+    forms.stack().show_form(*one);
+    forms.stack().show_form(*menu, skin::ShowAs::Overlay);
+    paint(forms);
+    EXPECT_EQ(one->width(), 240);
+    EXPECT_EQ(menu->width(), 240);
+    std::vector<uint16_t> larger(300 * 400);
+    platform::PixelBuffer buffer{larger.data(), 300, 400, 600};
+    forms.paint(buffer);
+    EXPECT_EQ(menu->width(), 300);
+    EXPECT_EQ(menu->height(), 400);
+    EXPECT_EQ(one->width(), 300);
+    EXPECT_EQ(one->height(), 400);
+    // Children follow their form.
+    EXPECT_EQ(one->find_child(u"clrInner")->width(), 300);
+}
+
+TEST_F(FormHostTest, TheLastStepOfTheDimmingReachesTheScreen) {
+    StackForms forms;
+    auto one = form(u"FormOne");
+    auto menu = form(u"Menu");
+    auto settle = [&] {
+        for (int frames = 0; frames < 50 && forms.needs_frame(); ++frames) {
+            forms.update(0.02);
+            paint(forms);
+        }
+    };
+    forms.stack().show_form(*one);
+    settle();
+    EXPECT_EQ(pixels[0], 0x07E0); // the green of clrInner, over clrBack
+    forms.stack().show_form(*menu, skin::ShowAs::Overlay);
+    settle();
+    forms.stack().close_form(*menu);
+    settle();
+    EXPECT_EQ(forms.stack().dim_level(), skin::FormStack::undimmed);
+    EXPECT_EQ(pixels[0], 0x07E0);
+}
+
+TEST(FormHostLoop, TheLoopSleepsWhenNothingMoves) {
+    testing_support::ScopedEnv screen("QUILLORY_SCREEN", "48x64");
+    testing_support::TempDir dir;
+    testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", dir.path().string());
+    shell::Application application(u"Quillory Vozir");
+    ASSERT_NE(application.game().display(), nullptr);
+    application.game().set_direct_mode(0);
+    skin::Properties properties;
+    auto path = testing_support::write_test_skin(dir.path(), "test.skin", skin_source);
+    ASSERT_TRUE(properties.load_skin(path.u16string(), 96));
+    skin::Form one(properties);
+    one.require_form(properties, u"FormOne");
+    // The first frames size the stack to the screen; then nothing moves.
+    for (int i = 0; i < 3 && !application.game().idle_until_input(); ++i)
+        application.game().frame_step();
+    EXPECT_TRUE(application.game().idle_until_input());
+    application.form_stack().show_form(one);
+    EXPECT_TRUE(application.needs_frame());
+    for (int i = 0; i < 20 && application.needs_frame(); ++i)
+        application.game().frame_step();
+    EXPECT_FALSE(application.needs_frame());
+    EXPECT_TRUE(application.game().idle_until_input());
+    // What was painted is the form: clrInner covers it.
+    EXPECT_EQ(application.game().display()->back_buffer().pixels[0], 0x07E0);
+    application.form_stack().close_form(one);
+}
+
+} // namespace

@@ -1,0 +1,266 @@
+// Components built from skins: attributes, the factory and its exceptions, finding children,
+// shown and enabled propagation, and drawing straight or through a cache.
+
+#include "forms_fixture.h"
+#include "skin/color_component.h"
+#include "skin/container.h"
+#include "skin/exceptions.h"
+#include "skin/image_component.h"
+#include "support/golden_png.h"
+
+#include <gtest/gtest.h>
+
+using namespace skin;
+
+namespace {
+
+using Components = forms_test::FormsTest;
+
+const char* find_skin = R"(
+node FormFind {
+    type "form"
+    id "frmFind"
+    color outside_color = #204060
+    node {
+        type "node" id "outer"
+        node { type "node" id "dup" }
+        node { type "node" id "x" node { type "node" id "deep" } }
+    }
+    node { type "node" id "dup" }
+    node { type "node" id "y" node { type "node" id "deep" } }
+}
+node FormUnknown {
+    type "form"
+    node { type "node" node { type "gauge" id "g" } }
+}
+node FormUntyped {
+    type "form"
+    node { id "nothing" }
+}
+)";
+
+TEST_F(Components, FindChildPrefersDirectChildrenThenChildOrder) {
+    load(find_skin);
+    auto f = form(u"FormFind");
+    ASSERT_EQ(f->children().size(), 3u);
+    EXPECT_EQ(f->id(), u"frmFind");
+    EXPECT_EQ(f->outside_color(), (SkinColor{0x20, 0x40, 0x60, 255}));
+    // A direct child wins over an earlier one deeper down.
+    EXPECT_EQ(f->find_child(u"dup"), f->children()[1].get());
+    // Below that, the first in child order.
+    Component* outer = f->children()[0].get();
+    EXPECT_EQ(f->find_child(u"deep"), outer->children()[1]->children()[0].get());
+    EXPECT_EQ(f->find_child(u"missing"), nullptr);
+    EXPECT_EQ(f->find_child(u"y")->parent(), f.get());
+    EXPECT_EQ(f->find_child(u"deep")->form(), f.get());
+}
+
+TEST_F(Components, MissingPiecesOfASkinRaiseTheirExceptions) {
+    load(find_skin);
+    Form f(properties);
+    EXPECT_FALSE(f.load_form(properties, u"FormAbsent"));
+    try {
+        f.require_form(properties, u"FormAbsent");
+        FAIL() << "no exception";
+    } catch (const virire::NodeNotFoundInSkin& e) {
+        EXPECT_EQ(e.name(), u"FormAbsent");
+    }
+    try {
+        f.require_form(properties, u"FormUnknown");
+        FAIL() << "no exception";
+    } catch (const virire::NodeNotRegistered& e) {
+        EXPECT_EQ(e.type_name(), u"gauge");
+    }
+    // A node without a type asks for the empty name, which nothing registers.
+    EXPECT_THROW(f.require_form(properties, u"FormUntyped"), virire::NodeNotRegistered);
+
+    f.require_form(properties, u"FormFind");
+    EXPECT_EQ(&f.find_control<Container>(u"outer"), f.children()[0].get());
+    try {
+        f.find_control<Container>(u"btnMissing");
+        FAIL() << "no exception";
+    } catch (const virire::NodeNotFound& e) {
+        EXPECT_EQ(e.form_id(), u"frmFind");
+        EXPECT_EQ(e.child_id(), u"btnMissing");
+    }
+    // The wrong kind is as missing as no control.
+    EXPECT_THROW(f.find_control<ColorComponent>(u"outer"), virire::NodeNotFound);
+}
+
+TEST_F(Components, FactoryRefusesTwiceAndStaysOpenForMoreKinds) {
+    EXPECT_THROW(
+        factory().add(u"node", [](Component* p) { return std::make_unique<Container>(p); }),
+        virire::NodeAlreadyRegistered);
+    EXPECT_TRUE(factory().contains(u"htable"));
+    EXPECT_FALSE(factory().contains(u"gauge"));
+    factory().add(u"gauge", [](Component* p) { return std::make_unique<Container>(p); });
+    load(find_skin);
+    auto f = form(u"FormUnknown");
+    EXPECT_NE(f->find_child(u"g"), nullptr);
+    EXPECT_TRUE(factory().remove(u"gauge"));
+    EXPECT_FALSE(factory().remove(u"gauge"));
+    EXPECT_THROW(factory().create(u"gauge", nullptr), virire::NodeNotRegistered);
+}
+
+TEST_F(Components, ReloadRebuildsTheTreeOrRaisesWhenTheNodeIsGone) {
+    load(find_skin);
+    auto f = form(u"FormFind");
+    Component* before = f->find_child(u"dup");
+    load(R"(node FormFind { type "form" id "frmFind" node { type "node" id "only" } })");
+    properties.send_reload_skin();
+    EXPECT_NE(f->find_child(u"only"), nullptr);
+    EXPECT_EQ(f->children().size(), 1u);
+    EXPECT_NE(f->find_child(u"dup"), before);
+    load(R"(node FormOther { type "form" })");
+    EXPECT_THROW(properties.send_reload_skin(), virire::NodeNotFoundInSkin);
+}
+
+const char* state_skin = R"(
+node FormState {
+    type "form"
+    node {
+        type "node" id "parent"
+        node { type "node" id "child" node { type "node" id "grandchild" } }
+    }
+}
+)";
+
+TEST_F(Components, ShownAndEnabledFollowTheAncestors) {
+    load(state_skin);
+    auto f = form(u"FormState");
+    Component* parent = f->find_child(u"parent");
+    Component* child = f->find_child(u"child");
+    Component* grandchild = f->find_child(u"grandchild");
+    EXPECT_TRUE(grandchild->shown());
+
+    parent->set_visible(false);
+    EXPECT_TRUE(child->visible());
+    EXPECT_FALSE(child->shown());
+    EXPECT_FALSE(grandchild->shown());
+    child->set_visible(false);
+    parent->set_visible(true);
+    EXPECT_FALSE(child->shown());
+    EXPECT_FALSE(grandchild->shown());
+    child->set_visible(true);
+    EXPECT_TRUE(grandchild->shown());
+
+    f->set_visible(false);
+    EXPECT_FALSE(grandchild->shown());
+    f->set_visible(true);
+
+    f->paint_content(*std::make_unique<RenderSurface>(), SkinPoint{});
+    EXPECT_FALSE(f->needs_redraw());
+    parent->set_enabled(false);
+    EXPECT_TRUE(child->enabled());
+    EXPECT_FALSE(child->effectively_enabled());
+    EXPECT_FALSE(grandchild->effectively_enabled());
+    EXPECT_TRUE(f->needs_redraw());
+    parent->set_enabled(true);
+    EXPECT_TRUE(grandchild->effectively_enabled());
+}
+
+TEST_F(Components, SettingTheSameRangeChangesNothing) {
+    load(state_skin);
+    auto f = form(u"FormState");
+    RenderSurface target;
+    target.recreate(10, 10);
+    f->place(0, 0, 10, 10);
+    f->paint(target, SkinPoint{});
+    EXPECT_FALSE(f->needs_redraw());
+    EXPECT_FALSE(f->position_dirty());
+    f->place(0, 0, 10, 10);
+    EXPECT_FALSE(f->needs_redraw());
+    f->set_x_range(0, 12);
+    EXPECT_TRUE(f->position_dirty());
+    EXPECT_EQ(f->find_child(u"grandchild")->width(), 12);
+}
+
+// A 10 x 10 frame with a quarter of red at the top-left, drawn straight, through a plain cache
+// and through a keyed cache (which leaves what it did not paint transparent).
+const char* cache_skin = R"(
+node FormCache {
+    type "form"
+    node {
+        type "color" id "ground" color color = #0000FF
+        node {
+            type "node" id "straight"
+            point border_min = 0, 0 point border_max = 20, 10
+            node { type "color" color color = #FF0000 point border_max = 5, 5 }
+        }
+        node {
+            type "node" id "cached" int cache = 1
+            point border_min = 10, 0 point border_max = 10, 10
+            node { type "color" color color = #FF0000 point border_max = 5, 5 }
+        }
+        node {
+            type "node" id "keyed" int cache = 1 int cache_alpha = 0
+            point border_min = 20, 0 point border_max = 0, 10
+            node { type "color" color color = #FF0000 point border_max = 5, 5 }
+        }
+    }
+}
+)";
+
+TEST_F(Components, CachedComponentsDrawLikeStraightOnesAndKeepTheirKeyTransparent) {
+    load(cache_skin);
+    auto f = form(u"FormCache");
+    f->place(0, 0, 30, 20);
+    RenderSurface target;
+    target.recreate(30, 20);
+    f->paint(target, SkinPoint{});
+    const Surface& s = *target.surface();
+    // Straight: red corner on blue.
+    EXPECT_EQ(s.pixel(0, 0), 0xF800);
+    EXPECT_EQ(s.pixel(7, 7), 0x001F);
+    // Plain cache: the unpainted part keeps the key colour.
+    EXPECT_EQ(s.pixel(10, 0), 0xF800);
+    EXPECT_EQ(s.pixel(17, 7), key_color);
+    // Keyed cache: the blue shows through.
+    EXPECT_EQ(s.pixel(20, 0), 0xF800);
+    EXPECT_EQ(s.pixel(27, 7), 0x001F);
+    Component* cached = f->find_child(u"cached");
+    EXPECT_EQ(cached->cache_surface().width(), 10);
+    EXPECT_TRUE(testing_support::matches_golden(target, "skin/forms/cache.png"));
+
+    // Unchanged, the cache is copied again without a redraw; a change inside redraws it.
+    auto* red = static_cast<ColorComponent*>(cached->children()[0].get());
+    red->set_color(SkinColor{0, 255, 0, 255});
+    EXPECT_TRUE(cached->needs_redraw());
+    f->paint(target, SkinPoint{});
+    EXPECT_EQ(s.pixel(10, 0), 0x07E0);
+    EXPECT_EQ(s.pixel(0, 0), 0xF800);
+
+    // Hidden components give their cache back.
+    cached->set_visible(false);
+    EXPECT_EQ(cached->cache_surface().width(), 0);
+}
+
+TEST_F(Components, ImagesDrawTheirPictureAndGrowToIt) {
+    testing_support::write_test_bitmap(m_dir.path(), "dot", 4, 3, 0x07E0);
+    load(R"(
+picture dot
+node FormImage {
+    type "form"
+    node {
+        type "htable"
+        node { type "image" id "grown" picture src = dot outer 0,0 4,3 int grow = 1 }
+        node { type "image" id "plain" picture src = dot outer 0,0 4,3 string anchor_x = "MIN_SIDE" }
+    }
+}
+)");
+    auto f = form(u"FormImage");
+    f->place(0, 0, 20, 10);
+    auto* grown = &f->find_control<ImageComponent>(u"grown");
+    auto* plain = &f->find_control<ImageComponent>(u"plain");
+    EXPECT_EQ(grown->measure(Axis::X), (Measure{4, 4}));
+    EXPECT_EQ(plain->measure(Axis::X), (Measure{0, 0}));
+    EXPECT_EQ(grown->rect(), Rect::of_size(0, 0, 4, 10));
+    RenderSurface target;
+    target.recreate(20, 10);
+    target.fill(Rect{0, 0, 20, 10}, Blend::fill(0));
+    f->paint(target, SkinPoint{});
+    EXPECT_EQ(target.surface()->pixel(3, 9), 0x07E0);
+    EXPECT_EQ(target.surface()->pixel(4, 0), 0);
+}
+
+} // namespace

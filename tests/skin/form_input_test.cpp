@@ -1,0 +1,180 @@
+// Input in a form: pen presses tried on the handlers under the pen in subscription order,
+// captured until the pen is lifted; hidden and disabled handlers skipped; keys and commands
+// walked until one is consumed.
+
+#include "forms_fixture.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+using namespace skin;
+
+namespace {
+
+// A control that subscribes to its form's input and writes down what reaches it.
+class Probe : public Component {
+public:
+    explicit Probe(Component* parent) : Component(parent) { form()->add_input_handler(*this); }
+    std::u16string_view type_name() const override { return u"probe"; }
+
+    bool pen_button(const PenEvent& e) override {
+        log->push_back(id() + (e.pressed ? u" down" : u" up"));
+        return consume;
+    }
+    void pen_move(const PenEvent& e) override {
+        log->push_back(id() + u" move " + std::u16string(1, char16_t(u'0' + e.x / 10)));
+    }
+    bool key(const KeyEvent& e) override {
+        log->push_back(id() + u" key");
+        return consume && e.code == 9;
+    }
+    bool command(const Command&) override {
+        log->push_back(id() + u" command");
+        return consume;
+    }
+
+    static inline std::vector<std::u16string>* log = nullptr;
+    bool consume{false};
+};
+
+const char* input_skin = R"(
+node FormInput {
+    type "form"
+    node {
+        type "probe" id "back"
+        string anchor_x = "MIN_SIDE" string anchor_y = "MIN_SIDE" point design_size = 60, 60
+    }
+    node {
+        type "probe" id "front"
+        string anchor_x = "MIN_SIDE" string anchor_y = "MIN_SIDE"
+        point border_min = 40, 40 point design_size = 60, 60
+    }
+    node { type "node" id "box" node { type "probe" id "hidden" } }
+}
+)";
+
+class FormInput : public forms_test::FormsTest {
+protected:
+    void SetUp() override {
+        FormsTest::SetUp();
+        factory().add(u"probe", [](Component* p) { return std::make_unique<Probe>(p); });
+        Probe::log = &log;
+        load(input_skin);
+        f = form(u"FormInput");
+        f->place(0, 0, 200, 200);
+        back = static_cast<Probe*>(f->find_child(u"back"));
+        front = static_cast<Probe*>(f->find_child(u"front"));
+        hidden = static_cast<Probe*>(f->find_child(u"hidden"));
+        f->find_child(u"box")->set_visible(false);
+    }
+    void TearDown() override {
+        f.reset();
+        factory().remove(u"probe");
+        Probe::log = nullptr;
+        FormsTest::TearDown();
+    }
+    static PenEvent pen(int32_t x, int32_t y, bool pressed) {
+        PenEvent e;
+        e.x = x;
+        e.y = y;
+        e.pressed = pressed;
+        return e;
+    }
+
+    std::vector<std::u16string> log;
+    std::unique_ptr<Form> f;
+    Probe* back{};
+    Probe* front{};
+    Probe* hidden{};
+};
+
+using Log = std::vector<std::u16string>;
+
+TEST_F(FormInput, HandlersSubscribeInTreeOrder) {
+    ASSERT_EQ(f->input_handlers().size(), 3u);
+    EXPECT_EQ(f->input_handlers()[0], back);
+    EXPECT_EQ(f->input_handlers()[2], hidden);
+    EXPECT_EQ(back->rect(), Rect::of_size(0, 0, 60, 60));
+    EXPECT_EQ(front->rect(), Rect::of_size(40, 40, 60, 60));
+}
+
+TEST_F(FormInput, PressTriesOverlappingHandlersUntilOneConsumesAndSkipsHiddenOnes) {
+    // Neither consumes: both get the press and both are captured; the hidden one, under the pen
+    // too, gets nothing.
+    EXPECT_FALSE(f->pen_button(pen(50, 50, true)));
+    EXPECT_EQ(log, (Log{u"back down", u"front down"}));
+    EXPECT_EQ(f->captured_handlers().size(), 2u);
+    // The release goes to the captured ones wherever the pen is lifted.
+    log.clear();
+    EXPECT_TRUE(f->pen_button(pen(190, 190, false)));
+    EXPECT_EQ(log, (Log{u"back up", u"front up"}));
+    EXPECT_TRUE(f->captured_handlers().empty());
+
+    // The first that consumes ends the walk.
+    log.clear();
+    back->consume = true;
+    EXPECT_TRUE(f->pen_button(pen(50, 50, true)));
+    EXPECT_EQ(log, (Log{u"back down"}));
+    ASSERT_EQ(f->captured_handlers().size(), 1u);
+    EXPECT_EQ(f->captured_handlers()[0], back);
+    f->pen_button(pen(0, 0, false));
+
+    // A press away from both reaches neither.
+    log.clear();
+    EXPECT_FALSE(f->pen_button(pen(150, 10, true)));
+    EXPECT_TRUE(log.empty());
+}
+
+TEST_F(FormInput, ReleaseAndMovesGoToTheCapturedHandlerOnly) {
+    front->consume = true;
+    f->pen_button(pen(90, 90, true));
+    log.clear();
+    // Over the other handler now, but the capture holds.
+    f->pen_move(pen(10, 10, true));
+    f->pen_button(pen(10, 10, false));
+    EXPECT_EQ(log, (Log{u"front move 1", u"front up"}));
+
+    // Without capture a move goes to every shown handler under the pen.
+    log.clear();
+    f->pen_move(pen(50, 50, false));
+    EXPECT_EQ(log, (Log{u"back move 5", u"front move 5"}));
+}
+
+TEST_F(FormInput, HiddenOrDisabledCapturedHandlersGetNoRelease) {
+    f->pen_button(pen(50, 50, true));
+    front->set_enabled(false);
+    log.clear();
+    f->pen_button(pen(50, 50, false));
+    EXPECT_EQ(log, (Log{u"back up"}));
+    log.clear();
+    f->pen_button(pen(50, 50, true));
+    EXPECT_EQ(log, (Log{u"back down"}));
+}
+
+TEST_F(FormInput, AHandlerThatGoesAwayLeavesItsCapture) {
+    f->pen_button(pen(50, 50, true));
+    std::unique_ptr<Component> gone = f->remove_child(*back);
+    ASSERT_TRUE(gone);
+    gone.reset();
+    EXPECT_EQ(f->input_handlers().size(), 2u);
+    log.clear();
+    f->pen_button(pen(50, 50, false));
+    EXPECT_EQ(log, (Log{u"front up"}));
+}
+
+TEST_F(FormInput, KeysAndCommandsStopAtTheFirstThatConsumes) {
+    front->consume = true;
+    KeyEvent enter{9, true};
+    EXPECT_TRUE(f->key(enter));
+    EXPECT_EQ(log, (Log{u"back key", u"front key"}));
+    log.clear();
+    EXPECT_FALSE(f->key(KeyEvent{4, true}));
+    EXPECT_EQ(log, (Log{u"back key", u"front key"}));
+    log.clear();
+    back->consume = true;
+    EXPECT_TRUE(f->command(Command{0, u"a"}));
+    EXPECT_EQ(log, (Log{u"back command"}));
+}
+
+} // namespace

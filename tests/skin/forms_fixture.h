@@ -1,0 +1,42 @@
+#pragma once
+
+// Shared set-up of the forms tests: a skin compiled from source into a temporary folder and
+// loaded, and the framework's component kinds in the factory for the test's duration.
+
+#include "skin/component_factory.h"
+#include "skin/form.h"
+#include "skin/properties.h"
+#include "support/temp_dir.h"
+#include "support/test_skin.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+
+namespace forms_test {
+
+class FormsTest : public ::testing::Test {
+protected:
+    void SetUp() override { skin::register_framework_components(factory()); }
+    void TearDown() override { skin::unregister_framework_components(factory()); }
+
+    static skin::ComponentFactory& factory() { return skin::ComponentFactory::instance(); }
+
+    // Compiles source and makes it the skin of properties.
+    void load(const std::string& source, int32_t dpi = 96) {
+        auto path = testing_support::write_test_skin(m_dir.path(), "test.skin", source);
+        ASSERT_TRUE(properties.load_skin(path.u16string(), dpi));
+    }
+
+    // A form loaded from the named node.
+    std::unique_ptr<skin::Form> form(std::u16string_view node) {
+        auto f = std::make_unique<skin::Form>(properties);
+        f->require_form(properties, node);
+        return f;
+    }
+
+    testing_support::TempDir m_dir;
+    skin::Properties properties;
+};
+
+} // namespace forms_test

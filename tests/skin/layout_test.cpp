@@ -1,0 +1,219 @@
+// Placement of children: the anchoring arithmetic, plain containers, and tables with their grow
+// passes, ratio split and too-little-room split; then the same rules through forms built from
+// skins.
+
+#include "forms_fixture.h"
+#include "skin/layout.h"
+#include "skin/table.h"
+
+#include <gtest/gtest.h>
+#include <vector>
+
+using namespace skin;
+using namespace skin::layout;
+
+namespace {
+
+LayoutItem item(Anchor mode, int32_t b0, int32_t b1, int32_t preferred, int32_t minimum,
+                int32_t ratio = 0) {
+    return LayoutItem{mode, b0, b1, Measure{preferred, minimum}, ratio};
+}
+
+std::vector<Range> table(const std::vector<LayoutItem>& items, int32_t x, int32_t length) {
+    std::vector<Range> out(items.size(), Range{-99, -99});
+    place_table(items, x, length, out);
+    return out;
+}
+
+TEST(Layout, AnchorNamesMatchExactly) {
+    EXPECT_EQ(anchor_from_name(u"MIN_SIDE"), Anchor::MinSide);
+    EXPECT_EQ(anchor_from_name(u"MAX_SIDE_NO_SIZE"), Anchor::MaxSideNoSize);
+    EXPECT_EQ(anchor_from_name(u"CENTER"), Anchor::Center);
+    EXPECT_EQ(anchor_from_name(u"center"), Anchor::BothSide);
+    EXPECT_EQ(anchor_from_name(u""), Anchor::BothSide);
+}
+
+TEST(Layout, BothSidesStretchBetweenTheBorders) {
+    for (int32_t s : {0, 30, 500}) {
+        EXPECT_EQ(place_plain(item(Anchor::BothSide, 10, 10, s, s), 0, 100), (Range{10, 80}));
+    }
+    EXPECT_EQ(place_plain(item(Anchor::BothSide, 10, 10, 5, 5), 7, 100), (Range{17, 80}));
+}
+
+TEST(Layout, CenterKeepsNaturalSizeInTheMiddle) {
+    EXPECT_EQ(place_plain(item(Anchor::Center, 0, 0, 30, 30), 0, 100), (Range{35, 30}));
+    EXPECT_EQ(place_plain(item(Anchor::Center, 0, 0, 120, 120), 0, 100), (Range{0, 100}));
+    // Borders shift the middle; an odd remainder truncates each half.
+    EXPECT_EQ(place_plain(item(Anchor::Center, 10, 0, 31, 31), 0, 100), (Range{40, 31}));
+}
+
+TEST(Layout, MaxSideKeepsTheHighBorder) {
+    EXPECT_EQ(place_plain(item(Anchor::MaxSide, 0, 5, 30, 30), 0, 100), (Range{65, 30}));
+    // Too big: capped at the slot less the border, at the low edge.
+    EXPECT_EQ(place_plain(item(Anchor::MaxSide, 0, 5, 300, 300), 0, 100), (Range{0, 95}));
+    EXPECT_EQ(place_plain(item(Anchor::MinSide, 8, 0, 300, 300), 0, 100), (Range{8, 92}));
+}
+
+TEST(Layout, NoSizeModesAskNoRoomAndMayOverhang) {
+    EXPECT_EQ(room(Anchor::MinSideNoSize, 10, 500, 10), 0);
+    EXPECT_EQ(room(Anchor::MaxSideNoSize, 10, 500, 10), 0);
+    EXPECT_EQ(place_plain(item(Anchor::MinSideNoSize, 10, 0, 150, 150), 0, 100), (Range{10, 150}));
+    EXPECT_EQ(place_plain(item(Anchor::MaxSideNoSize, 0, 10, 150, 150), 0, 100), (Range{0, 150}));
+    std::vector<LayoutItem> children{item(Anchor::MinSideNoSize, 10, 0, 150, 150)};
+    EXPECT_EQ(measure_plain(20, children), (Measure{20, 20}));
+}
+
+TEST(Layout, RoomAndExtentPerMode) {
+    EXPECT_EQ(room(Anchor::MinSide, 3, 10, 5), 13);
+    EXPECT_EQ(room(Anchor::MaxSide, 3, 10, 5), 15);
+    EXPECT_EQ(room(Anchor::Ratio, 3, 10, 5), 18);
+    EXPECT_EQ(extent(Anchor::MinSide, 3, 5), 3);
+    EXPECT_EQ(extent(Anchor::MaxSideNoSize, 3, 5), 5);
+    EXPECT_EQ(extent(Anchor::Center, 3, 5), 8);
+}
+
+TEST(Layout, PlainMeasureTakesTheLargestRoom) {
+    std::vector<LayoutItem> children{item(Anchor::MinSide, 3, 0, 10, 4),
+                                     item(Anchor::BothSide, 2, 2, 6, 6)};
+    // P = max(5, 13, 10); M = max(5, 4 - 10 + 13, 6 - 6 + 10).
+    EXPECT_EQ(measure_plain(5, children), (Measure{13, 10}));
+}
+
+TEST(Layout, TableMeasureSumsRoomsAndSlack) {
+    std::vector<LayoutItem> visible{item(Anchor::BothSide, 2, 3, 10, 4),
+                                    item(Anchor::MinSide, 1, 9, 20, 20)};
+    EXPECT_EQ(measure_table(0, visible), (Measure{36, 30}));
+    EXPECT_EQ(measure_table(50, visible), (Measure{50, 30}));
+    EXPECT_EQ(measure_table(7, {}), (Measure{7, 0}));
+}
+
+TEST(Layout, TableWithoutRoomPutsEveryChildAtItsStartWithLengthZero) {
+    std::vector<LayoutItem> items{item(Anchor::BothSide, 10, 10, 5, 5),
+                                  item(Anchor::MinSide, 5, 0, 5, 5)};
+    for (int32_t length : {25, 20, 0, -4}) {
+        auto r = table(items, 7, length);
+        EXPECT_EQ(r[0], (Range{7, 0})) << length;
+        EXPECT_EQ(r[1], (Range{7, 0})) << length;
+    }
+}
+
+TEST(Layout, SpareRoomSplitByRatioWithCumulativeTruncation) {
+    // Two equal ratios share 11 spare pixels as 5 and 6.
+    auto r = table(
+        {item(Anchor::BothSide, 0, 0, 10, 10, 1), item(Anchor::BothSide, 0, 0, 10, 10, 1)}, 0, 31);
+    EXPECT_EQ(r[0], (Range{0, 15}));
+    EXPECT_EQ(r[1], (Range{15, 16}));
+
+    // Ratios 1, 2 and none over 10 spare: 3, 7 and 0.
+    r = table({item(Anchor::BothSide, 0, 0, 5, 5, 1), item(Anchor::BothSide, 0, 0, 5, 5, 2),
+               item(Anchor::BothSide, 0, 0, 5, 5, 0)},
+              100, 25);
+    EXPECT_EQ(r[0], (Range{100, 8}));
+    EXPECT_EQ(r[1], (Range{108, 12}));
+    EXPECT_EQ(r[2], (Range{120, 5}));
+}
+
+TEST(Layout, GrowPassesHandOnWhatAFullChildCannotTake) {
+    // A = 15 between sum M = 0 and sum P = 22: pass one offers 5 each, the first takes 2 and
+    // gives back 3; pass two offers the 3 to the other two as 1 and 2.
+    auto r = table({item(Anchor::BothSide, 0, 0, 2, 0), item(Anchor::BothSide, 0, 0, 10, 0),
+                    item(Anchor::BothSide, 0, 0, 10, 0)},
+                   0, 15);
+    EXPECT_EQ(r[0], (Range{0, 2}));
+    EXPECT_EQ(r[1], (Range{2, 6}));
+    EXPECT_EQ(r[2], (Range{8, 7}));
+}
+
+TEST(Layout, GrowStopsAtPreferredAndBordersKeepTheirPlace) {
+    // Room for everything preferred and 4 more, but no ratio: the rest stays unused.
+    auto r = table({item(Anchor::MinSide, 2, 0, 10, 4), item(Anchor::MaxSide, 0, 3, 8, 8)}, 0, 27);
+    EXPECT_EQ(r[0], (Range{2, 10}));
+    EXPECT_EQ(r[1], (Range{12, 8}));
+}
+
+TEST(Layout, TooLittleRoomIsSharedByMinimumSize) {
+    // 31 pixels over minimums 10, 20 and 30: running sums give 5, 10 and 16.
+    auto r = table({item(Anchor::BothSide, 0, 0, 40, 10), item(Anchor::BothSide, 0, 0, 40, 20),
+                    item(Anchor::BothSide, 0, 0, 40, 30)},
+                   4, 31);
+    EXPECT_EQ(r[0], (Range{4, 5}));
+    EXPECT_EQ(r[1], (Range{9, 10}));
+    EXPECT_EQ(r[2], (Range{19, 16}));
+}
+
+TEST(Layout, HugeRatiosDoNotOverflow) {
+    auto r = table({item(Anchor::BothSide, 0, 0, 0, 0, INT32_MAX),
+                    item(Anchor::BothSide, 0, 0, 0, 0, INT32_MAX)},
+                   0, 2000000001);
+    EXPECT_EQ(int64_t(r[0].size) + r[1].size, 2000000001);
+}
+
+using FormLayout = forms_test::FormsTest;
+
+const char* table_skin = R"(
+node FormTable {
+    type "form"
+    node {
+        type "htable"
+        id "row"
+        point border_min = 10, 0
+        node { type "color" id "a" point design_size = 20, 10 string anchor_x = "MIN_SIDE" }
+        node { type "color" id "b" point design_size = 30, 10 int table_ratio = 1 }
+        node {
+            type "color" id "c" point design_size = 40, 10 point border_min = 5, 0
+            int table_ratio = 3
+        }
+    }
+    node {
+        type "vtable"
+        id "column"
+        string anchor_x = "MAX_SIDE"
+        point design_size = 16, 0
+        node { type "color" id "top" point design_size = 0, 100 string anchor_y = "CENTER" }
+        node { type "node" id "fill" int table_ratio = 1 }
+    }
+}
+)";
+
+TEST_F(FormLayout, TablesInAFormFollowTheirChildrenAndTheirVisibility) {
+    load(table_skin);
+    auto f = form(u"FormTable");
+    f->place(0, 0, 240, 320);
+    auto range_of = [&](const char16_t* id) {
+        Component* c = f->find_child(id);
+        EXPECT_NE(c, nullptr) << "missing";
+        return c ? c->rect() : Rect{};
+    };
+    // Along the row: 225 after the borders, 135 spare split 1 : 3 as 33 and 102.
+    EXPECT_EQ(range_of(u"row"), Rect::of_size(10, 0, 230, 320));
+    EXPECT_EQ(range_of(u"a"), Rect::of_size(10, 0, 20, 320));
+    EXPECT_EQ(range_of(u"b"), Rect::of_size(30, 0, 63, 320));
+    EXPECT_EQ(range_of(u"c"), Rect::of_size(98, 0, 142, 320));
+    // The column keeps its design width at the right edge; the centred cell is 100 high and
+    // the filler takes the rest.
+    EXPECT_EQ(range_of(u"column"), Rect::of_size(224, 0, 16, 320));
+    EXPECT_EQ(range_of(u"top"), Rect::of_size(224, 0, 16, 100));
+    EXPECT_EQ(range_of(u"fill"), Rect::of_size(224, 100, 16, 220));
+
+    // A hidden child takes no room; the next placement of the form lays the row out anew.
+    f->find_child(u"b")->set_visible(false);
+    f->place(0, 0, 240, 320);
+    EXPECT_EQ(range_of(u"a"), Rect::of_size(10, 0, 20, 320));
+    EXPECT_EQ(range_of(u"c"), Rect::of_size(35, 0, 205, 320));
+
+    // A new screen size flows through the whole tree.
+    f->place(0, 0, 320, 240);
+    EXPECT_EQ(range_of(u"c"), Rect::of_size(35, 0, 285, 240));
+    EXPECT_EQ(range_of(u"fill"), Rect::of_size(304, 100, 16, 140));
+}
+
+TEST_F(FormLayout, PointsAreDoubledOnHighResolutionScreens) {
+    load(table_skin, 192);
+    auto f = form(u"FormTable");
+    f->place(0, 0, 480, 640);
+    EXPECT_EQ(f->find_child(u"row")->rect(), Rect::of_size(20, 0, 460, 640));
+    EXPECT_EQ(f->find_child(u"a")->rect(), Rect::of_size(20, 0, 40, 640));
+    EXPECT_EQ(f->find_child(u"column")->rect(), Rect::of_size(448, 0, 32, 640));
+}
+
+} // namespace
