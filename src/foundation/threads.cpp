@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <system_error>
 
 namespace foundation {
 
@@ -19,11 +20,17 @@ bool Thread::start() {
         m_thread.join();
     m_stop_requested.store(false, std::memory_order_release);
     m_finished.store(false, std::memory_order_release);
-    m_thread = std::thread([this] {
-        platform::set_current_thread_priority(platform_priority(m_priority));
-        run();
+    try {
+        m_thread = std::thread([this] {
+            platform::set_current_thread_priority(platform_priority(m_priority));
+            run();
+            m_finished.store(true, std::memory_order_release);
+        });
+    } catch (const std::system_error&) {
+        // The system could not make another thread (limits, memory): reported, not fatal.
         m_finished.store(true, std::memory_order_release);
-    });
+        return false;
+    }
     return true;
 }
 
