@@ -556,9 +556,13 @@ public:
                     return;
                 if (m_options.stall_after_ms && m_ticks * 20 > m_options.stall_after_ms)
                     return;
-                size_t played = consume(bytes, size);
-                // What was consumed reaches the output only after the device's own buffer.
+                uint64_t resets = 0;
+                size_t played = consume(bytes, size, &resets);
+                // What was consumed reaches the output only after the device's own buffer. A
+                // reset in between has emptied that buffer: what was taken before it is dropped.
                 std::lock_guard guard(m_mutex);
+                if (resets != m_resets)
+                    played = 0;
                 m_line.emplace_back(bytes, bytes + played);
                 if (m_line.size() > kPacedOutputChunks) {
                     if (m_sink && !m_line.front().empty())
@@ -572,8 +576,11 @@ public:
     // Pump thread: fills `size` bytes from the queued headers, silence where there are none.
     // A header consumed whole is done once `m_latency` more bytes have gone out behind it.
     // Returns how many bytes came from headers.
-    size_t consume(uint8_t* bytes, size_t size) {
+    // `resets`, when given, receives the count of resets the bytes were taken after.
+    size_t consume(uint8_t* bytes, size_t size, uint64_t* resets = nullptr) {
         std::lock_guard guard(m_mutex);
+        if (resets)
+            *resets = m_resets;
         size_t copied = 0;
         while (!m_paused && !lost() && copied < size && !m_queue.empty()) {
             WaveHeader* header = m_queue.front();
@@ -613,6 +620,7 @@ public:
             complete(heard.header, MM_WOM_DONE);
         m_heard.clear();
         m_line.clear();
+        ++m_resets;
         while (!m_queue.empty())
             complete_front(MM_WOM_DONE);
         return MMSYSERR_NOERROR;
@@ -676,6 +684,7 @@ private:
     uint32_t m_volume{0xFFFFFFFFu};
     std::deque<Heard> m_heard;
     uint64_t m_total{0};                     // bytes gone out, silence included
+    uint64_t m_resets{0};                    // resets so far, under m_mutex
     size_t m_latency{0};                     // bytes between going out and being heard
     std::deque<std::vector<uint8_t>> m_line; // the paced device's own buffer, under m_mutex
     std::unique_ptr<WaveFileWriter> m_sink;  // written by the pump thread under m_mutex
