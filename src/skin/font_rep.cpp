@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
+#include <cstdlib>
 
 namespace skin {
 
@@ -13,6 +15,8 @@ namespace {
 
 constexpr size_t max_face_length = 31;
 constexpr std::u16string_view ellipsis = u"...";
+// Shaped lines kept per font and direction before the cache starts again.
+constexpr size_t max_cached_lines = 1024;
 
 FontRep::FaceOpener& face_opener() {
     static FontRep::FaceOpener opener;
@@ -84,12 +88,9 @@ std::shared_ptr<FontRep> FontRep::default_font() {
 }
 
 FontRep::FontRep(const FontSpec& spec) : m_spec(spec) {
-    m_narrow_widths.fill(-1);
     if (m_spec.face.size() > max_face_length)
         m_spec.face.resize(max_face_length);
-    m_missing.reserve(100);
-    m_missing_positions.reserve(100);
-    m_missing_widths.reserve(100);
+    m_scratch.reserve(100);
     m_widths.reserve(100);
     if (m_spec.size == 0)
         return;
@@ -121,51 +122,96 @@ platform::FontFace* FontRep::face() const {
     return m_face ? m_face.get() : fallback_face();
 }
 
-int32_t FontRep::cached_width(char16_t c) const {
-    if (c < 256)
-        return m_narrow_widths[c];
-    auto found = m_wide_widths.find(c);
-    return found == m_wide_widths.end() ? -1 : found->second;
+FontRep::Line FontRep::shaped(std::u16string_view text, Direction direction) {
+    LineCache& cache = m_lines[static_cast<size_t>(direction)];
+    auto found = cache.find(text);
+    if (found != cache.end())
+        return found->second;
+    // Bounded: a full cache starts again; lines in use stay alive through their holders.
+    if (cache.size() >= max_cached_lines)
+        cache.clear();
+    Line line = shape_line(text, direction);
+    cache.emplace(std::u16string(text), line);
+    return line;
 }
 
-void FontRep::store_width(char16_t c, int32_t width) {
-    if (c < 256)
-        m_narrow_widths[c] = width;
-    else
-        m_wide_widths[c] = width;
+FontRep::Line FontRep::shape_line(std::u16string_view text, Direction direction) {
+    auto line = std::make_shared<ShapedLine>();
+    line->text = text;
+    line->direction = direction;
+    const size_t n = text.size();
+    bool right_to_left = false;
+    platform::directional_runs(text, direction, m_runs, right_to_left);
+    line->right_to_left = right_to_left;
+    platform::FontFace* f = face();
+    // A cut or a caret may stand where a grapheme and a shaping cluster both begin.
+    m_starts.assign(n + 1, 0);
+    for (const platform::DirectionalRun& run : m_runs) {
+        size_t first = line->glyphs.size();
+        if (f)
+            f->shape(text, run.begin, run.end, run.right_to_left, line->glyphs);
+        m_starts[run.begin] = 1;
+        for (size_t g = first; g < line->glyphs.size(); ++g)
+            if (line->glyphs[g].cluster < n)
+                m_starts[line->glyphs[g].cluster] = 1;
+    }
+    platform::grapheme_boundaries(text, m_graphemes);
+    for (size_t at : m_graphemes)
+        if (at < n && m_starts[at] == 1)
+            m_starts[at] = 2;
+    // The clusters, and the cluster of every offset.
+    std::vector<uint32_t> cluster_of(n + 1, 0);
+    for (size_t at = 0; at < n; ++at) {
+        if (at == 0 || m_starts[at] == 2)
+            line->stops.push_back(static_cast<uint32_t>(at));
+        cluster_of[at] = static_cast<uint32_t>(line->stops.size() - 1);
+    }
+    line->stops.push_back(static_cast<uint32_t>(n));
+    const size_t count = line->stops.size() - 1;
+    line->widths.assign(count, 0);
+    line->lefts.assign(count, INT32_MAX);
+    line->rights.assign(count, INT32_MIN);
+    line->cluster_right_to_left.assign(count, 0);
+    for (const platform::DirectionalRun& run : m_runs)
+        for (size_t at = run.begin; at < run.end && at < n; ++at)
+            line->cluster_right_to_left[cluster_of[at]] = run.right_to_left;
+    int32_t pen = 0;
+    for (const platform::ShapedGlyph& glyph : line->glyphs) {
+        if (count > 0) {
+            uint32_t k = cluster_of[std::min<size_t>(glyph.cluster, n - 1)];
+            line->widths[k] += glyph.advance;
+            line->lefts[k] = std::min(line->lefts[k], pen);
+            line->rights[k] = std::max(line->rights[k], pen + glyph.advance);
+        }
+        pen += glyph.advance;
+    }
+    line->width = std::max<int32_t>(0, pen);
+    // A cluster without glyphs sits at the edge of the one before it.
+    for (size_t k = 0; k < count; ++k)
+        if (line->lefts[k] > line->rights[k]) {
+            int32_t at = k == 0 ? (right_to_left ? line->width : 0)
+                                : (line->cluster_right_to_left[k - 1] ? line->lefts[k - 1]
+                                                                      : line->rights[k - 1]);
+            line->lefts[k] = line->rights[k] = at;
+        }
+    return line;
+}
+
+FontRep::Direction FontRep::resolved(const ShapedLine& line) {
+    return line.right_to_left ? Direction::RightToLeft : Direction::LeftToRight;
 }
 
 void FontRep::character_widths(std::u16string_view text, std::vector<int32_t>& widths) {
-    widths.resize(text.size());
-    m_missing.clear();
-    m_missing_positions.clear();
-    for (size_t i = 0; i < text.size(); ++i) {
-        int32_t width = cached_width(text[i]);
-        widths[i] = width;
-        if (width >= 0)
-            continue;
-        // A character missing twice in one text is measured once.
-        if (m_missing.find(text[i]) == std::u16string::npos)
-            m_missing.push_back(text[i]);
-        m_missing_positions.push_back(i);
-    }
-    if (m_missing.empty())
+    widths.assign(text.size(), 0);
+    if (text.empty())
         return;
-    m_missing_widths.assign(m_missing.size(), 0);
-    if (platform::FontFace* f = face())
-        f->advances(m_missing, m_missing_widths.data());
-    for (size_t k = 0; k < m_missing.size(); ++k)
-        store_width(m_missing[k], std::max<int32_t>(0, m_missing_widths[k]));
-    for (size_t position : m_missing_positions)
-        widths[position] = cached_width(text[position]);
+    Line line = shaped(text, Direction::Auto);
+    for (size_t k = 0; k < line->clusters(); ++k)
+        widths[line->stops[k]] = line->widths[k];
 }
 
 int32_t FontRep::text_width(std::u16string_view text) {
-    character_widths(text, m_widths);
-    int32_t total = 0;
-    for (int32_t width : m_widths)
-        total += width;
-    return total;
+    return text.empty() ? 0 : shaped(text, Direction::Auto)->width;
 }
 
 FontRep::Extent FontRep::measure(std::u16string_view text) {
@@ -188,44 +234,103 @@ FontRep::Extent FontRep::measure(std::u16string_view text) {
     return extent;
 }
 
-FontRep::Line FontRep::cut_with_ellipsis(std::u16string_view text, int32_t width) {
-    int32_t room = width - text_width(ellipsis);
-    character_widths(text, m_widths);
-    size_t keep = 0;
-    int32_t used = 0;
-    while (keep < text.size() && used + m_widths[keep] <= room)
-        used += m_widths[keep++];
-    // Spaces before the ellipsis are dropped.
-    while (keep > 0 && is_break_space(text[keep - 1]))
-        --keep;
-    std::u16string cut(text.substr(0, keep));
-    cut += ellipsis;
-    return Line{cut, text_width(cut)};
+void FontRep::caret_stops(std::u16string_view text, std::vector<CaretStop>& stops) {
+    stops.clear();
+    if (text.empty()) {
+        stops.push_back({0, 0});
+        return;
+    }
+    Line line = shaped(text, Direction::Auto);
+    const size_t count = line->clusters();
+    for (size_t k = 0; k < count; ++k) {
+        bool rtl = line->cluster_right_to_left[k];
+        stops.push_back({line->stops[k], rtl ? line->rights[k] : line->lefts[k]});
+    }
+    bool rtl = count > 0 && line->cluster_right_to_left[count - 1];
+    int32_t end = count == 0 ? 0 : (rtl ? line->lefts[count - 1] : line->rights[count - 1]);
+    stops.push_back({text.size(), end});
 }
 
-FontRep::Line FontRep::fit_with_ellipsis(std::u16string_view text, int32_t width) {
-    int32_t full = text_width(text);
-    if (full <= width)
-        return Line{std::u16string(text), full};
-    return cut_with_ellipsis(text, width);
+size_t FontRep::offset_at(std::u16string_view text, int32_t x) {
+    thread_local std::vector<CaretStop> stops;
+    caret_stops(text, stops);
+    size_t best = 0;
+    int32_t distance = INT32_MAX;
+    for (const CaretStop& stop : stops) {
+        int32_t d = std::abs(stop.x - x);
+        if (d < distance) {
+            distance = d;
+            best = stop.offset;
+        }
+    }
+    return best;
+}
+
+FontRep::Line FontRep::cut_with_ellipsis(std::u16string_view text, int32_t width,
+                                         Direction direction) {
+    Line whole = shaped(text, direction);
+    Direction paragraph = resolved(*whole);
+    int32_t room = width - text_width(ellipsis);
+    size_t keep = 0;
+    int32_t used = 0;
+    while (keep < whole->clusters() && used + whole->widths[keep] <= room)
+        used += whole->widths[keep++];
+    while (true) {
+        // Spaces before the ellipsis are dropped.
+        while (keep > 0 && is_break_space(text[whole->stops[keep] - 1]))
+            --keep;
+        m_scratch.assign(text.substr(0, whole->stops[keep]));
+        m_scratch += ellipsis;
+        // The shorter text may shape wider (a final form, lost kerning): cut one more cluster.
+        Line cut = shaped(m_scratch, paragraph);
+        if (cut->width <= width || keep == 0)
+            return cut;
+        --keep;
+    }
+}
+
+FontRep::Line FontRep::fit_with_ellipsis(std::u16string_view text, int32_t width,
+                                         Direction direction) {
+    Line line = shaped(text, direction);
+    if (line->width <= width)
+        return line;
+    return cut_with_ellipsis(text, width, direction);
+}
+
+std::u16string FontRep::fitted_line(std::u16string_view text, int32_t width) {
+    thread_local std::vector<Line> lines;
+    layout(text, width, m_line_height, false, lines);
+    return lines.empty() ? std::u16string() : lines.front()->text;
 }
 
 void FontRep::wrap_paragraph(std::u16string_view paragraph, int32_t width,
                              std::vector<Line>& lines) {
-    character_widths(paragraph, m_widths);
-    std::vector<int32_t> widths = m_widths;
+    Line whole = shaped(paragraph, Direction::Auto);
+    Direction direction = resolved(*whole);
     const size_t n = paragraph.size();
-    size_t pos = 0;
+    // Each cluster's width on its first code unit; every break is a cluster boundary.
+    std::vector<int32_t>& widths = m_widths;
+    widths.assign(n, 0);
+    for (size_t k = 0; k < whole->clusters(); ++k)
+        widths[whole->stops[k]] = whole->widths[k];
+    platform::line_breaks(paragraph, m_breaks);
+    size_t pos = 0, next_break = 0;
     do {
-        // Greedy: words while they fit; a first word wider than the line is cut.
+        // Greedy: words (up to the next break, less their trailing spaces) while they fit; a
+        // first word wider than the line is cut.
         int32_t used = 0, pending = 0;
         size_t fit_end = pos, i = pos;
         bool cut = false;
         while (i < n) {
-            size_t word_end = i;
+            while (m_breaks[next_break] <= i)
+                ++next_break;
+            size_t segment_end = m_breaks[next_break];
+            size_t word_end = segment_end;
+            while (word_end > i && is_break_space(paragraph[word_end - 1]))
+                --word_end;
             int32_t word = 0;
-            while (word_end < n && !is_break_space(paragraph[word_end]))
-                word += widths[word_end++];
+            for (size_t k = i; k < word_end; ++k)
+                word += widths[k];
             if (fit_end == pos) {
                 if (word > width) {
                     fit_end = word_end;
@@ -238,12 +343,12 @@ void FontRep::wrap_paragraph(std::u16string_view paragraph, int32_t width,
             used += pending + word;
             fit_end = word_end;
             pending = 0;
-            i = word_end;
-            while (i < n && is_break_space(paragraph[i]))
-                pending += widths[i++];
+            for (i = word_end; i < segment_end; ++i)
+                pending += widths[i];
         }
         std::u16string_view piece = paragraph.substr(pos, fit_end - pos);
-        lines.push_back(cut ? cut_with_ellipsis(piece, width) : Line{std::u16string(piece), used});
+        lines.push_back(cut ? cut_with_ellipsis(piece, width, direction)
+                            : shaped(piece, direction));
         pos = std::max(fit_end, pos + 1);
         while (pos < n && is_break_space(paragraph[pos]))
             ++pos;
@@ -254,10 +359,14 @@ void FontRep::layout(std::u16string_view text, int32_t width, int32_t height, bo
                      std::vector<Line>& lines) {
     lines.clear();
     if (!wrap) {
+        if (text.find_first_of(u"\r\n") == std::u16string_view::npos) {
+            lines.push_back(fit_with_ellipsis(text, width, Direction::Auto));
+            return;
+        }
         std::u16string single(text);
         std::replace(single.begin(), single.end(), u'\n', u' ');
         std::replace(single.begin(), single.end(), u'\r', u' ');
-        lines.push_back(fit_with_ellipsis(single, width));
+        lines.push_back(fit_with_ellipsis(single, width, Direction::Auto));
         return;
     }
     size_t start = 0;
@@ -276,37 +385,43 @@ void FontRep::layout(std::u16string_view text, int32_t width, int32_t height, bo
     if (lines.size() > fitting) {
         lines.resize(fitting);
         Line& last = lines.back();
-        if (last.text.size() < ellipsis.size() ||
-            last.text.compare(last.text.size() - ellipsis.size(), ellipsis.size(), ellipsis) != 0)
-            last = cut_with_ellipsis(last.text, width);
+        const std::u16string& text_of_last = last->text;
+        if (text_of_last.size() < ellipsis.size() ||
+            text_of_last.compare(text_of_last.size() - ellipsis.size(), ellipsis.size(),
+                                 ellipsis) != 0) {
+            Line keep = last;
+            last = cut_with_ellipsis(keep->text, width, keep->direction);
+        }
     }
 }
 
-void FontRep::draw_line(Surface& out, const Rect& clip, const Line& line, int32_t x, int32_t top,
-                        uint16_t color) {
+void FontRep::draw_line(Surface& out, const Rect& clip, const ShapedLine& line, int32_t x,
+                        int32_t top, uint16_t color) {
     platform::FontFace* f = face();
     if (!f)
         return;
     int32_t baseline = top + (m_face ? m_ascent : f->ascent());
-    character_widths(line.text, m_widths);
     int32_t pen = x;
-    for (size_t i = 0; i < line.text.size(); ++i) {
-        const platform::GlyphImage& glyph = f->glyph(line.text[i]);
-        int32_t gx = pen + glyph.left;
-        int32_t gy = baseline - glyph.top;
-        pen += m_widths[i];
+    for (const platform::ShapedGlyph& shaped_glyph : line.glyphs) {
+        const platform::GlyphImage& glyph = f->glyph_image(shaped_glyph.face, shaped_glyph.glyph);
+        int32_t gx = pen + shaped_glyph.x_offset + glyph.left;
+        int32_t gy = baseline - shaped_glyph.y_offset - glyph.top;
+        pen += shaped_glyph.advance;
         if (glyph.width == 0 || gx >= clip.right || gy >= clip.bottom ||
             gx + glyph.width <= clip.left || gy + glyph.rows <= clip.top)
             continue;
         int32_t x0 = std::max(gx, clip.left), x1 = std::min(gx + glyph.width, clip.right);
         int32_t y0 = std::max(gy, clip.top), y1 = std::min(gy + glyph.rows, clip.bottom);
+        const bool own_colors = !glyph.color.empty();
         for (int32_t y = y0; y < y1; ++y) {
-            const uint8_t* coverage = glyph.coverage.data() + size_t(y - gy) * glyph.width;
+            size_t start = size_t(y - gy) * glyph.width;
+            const uint8_t* coverage = glyph.coverage.data() + start;
+            const uint16_t* colors = own_colors ? glyph.color.data() + start : nullptr;
             uint16_t* row = out.row(y);
             for (int32_t px = x0; px < x1; ++px) {
                 unsigned c = coverage[px - gx];
                 if (c)
-                    row[px] = blend_565(row[px], color, c);
+                    row[px] = blend_565(row[px], own_colors ? colors[px - gx] : color, c);
             }
         }
     }
@@ -343,11 +458,11 @@ void FontRep::draw_text(RenderSurface& target, SkinColor color, std::u16string_v
     for (const Line& line : lines) {
         int32_t left = x;
         if (halign == HAlign::Center)
-            left = x + (width - line.width) / 2;
+            left = x + (width - line->width) / 2;
         else if (halign == HAlign::Right)
-            left = x + width - line.width;
+            left = x + width - line->width;
         if (top < clip.bottom && top + m_line_height > clip.top)
-            draw_line(*target.surface(), clip, line, left, top, c565);
+            draw_line(*target.surface(), clip, *line, left, top, c565);
         top += m_line_height;
     }
 }

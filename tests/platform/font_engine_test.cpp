@@ -1,0 +1,213 @@
+#include "platform/font_engine.h"
+#include "support/test_fonts.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <set>
+
+using namespace platform;
+
+namespace {
+
+class FontEngine : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string problem = testing_support::use_test_fonts();
+        ASSERT_EQ(problem, "");
+        face = open_font_face(FontRequest{"DejaVu Sans", 20, false, false});
+        ASSERT_TRUE(face);
+    }
+
+    std::vector<ShapedGlyph> shape(std::u16string_view text, bool rtl = false) {
+        std::vector<ShapedGlyph> glyphs;
+        face->shape(text, 0, text.size(), rtl, glyphs);
+        return glyphs;
+    }
+
+    std::unique_ptr<FontFace> face;
+};
+
+} // namespace
+
+TEST_F(FontEngine, CharactersTheFaceLacksComeFromAFaceThatHasThem) {
+    EXPECT_EQ(face->family(0), "DejaVu Sans");
+    struct Case {
+        std::u16string text;
+        std::string family;
+    };
+    const Case cases[] = {
+        {u"Anna", "DejaVu Sans"},
+        {u"李小明", "WenQuanYi Micro Hei"},
+        {u"नमस्ते", "FreeSans"},
+        {u"\U0001F700", "Symbola"}, // an alchemical symbol: monochrome {u"\u260E", "DejaVu Sans"},
+                                    // // a symbol the face has stays in it
+    };
+    for (const Case& c : cases) {
+        auto glyphs = shape(c.text);
+        ASSERT_FALSE(glyphs.empty()) << c.family;
+        for (const ShapedGlyph& g : glyphs) {
+            EXPECT_NE(g.glyph, 0u) << c.family; // never the missing glyph
+            EXPECT_EQ(face->family(g.face), c.family);
+            EXPECT_GT(face->glyph_image(g.face, g.glyph).width + g.advance, 0);
+        }
+    }
+    // Mixed in one run: each character from its own face, the faces opened once.
+    auto mixed = shape(u"A李\U0001F44D李A");
+    ASSERT_EQ(mixed.size(), 5u);
+    EXPECT_EQ(mixed[0].face, 0u);
+    EXPECT_EQ(mixed[4].face, 0u);
+    EXPECT_EQ(mixed[1].face, mixed[3].face);
+    EXPECT_NE(mixed[1].face, 0u);
+    EXPECT_NE(mixed[2].face, 0u);
+    EXPECT_NE(mixed[2].face, mixed[1].face);
+    EXPECT_EQ(face->family(5), "");
+}
+
+TEST_F(FontEngine, ACharacterOutsideTheBasicPlaneIsOneGlyph) {
+    auto glyphs = shape(u"a\U0001F600b");
+    ASSERT_EQ(glyphs.size(), 3u);
+    EXPECT_EQ(glyphs[0].cluster, 0u);
+    EXPECT_EQ(glyphs[1].cluster, 1u);
+    EXPECT_EQ(glyphs[2].cluster, 3u); // after both halves of the pair
+    EXPECT_NE(glyphs[1].glyph, 0u);
+    // A lone surrogate is one missing character, not a crash.
+    auto lone = shape(u"a\xD83D"
+                      u"b");
+    EXPECT_EQ(lone.size(), 3u);
+}
+
+TEST_F(FontEngine, ArabicLettersJoin) {
+    // Each letter alone is its isolated form; in a word they take joining forms.
+    const std::u16string word = u"\u0633\u0644\u0627\u0645"; // salam
+    auto joined = shape(word, true);
+    std::set<uint32_t> isolated;
+    for (char16_t letter : word)
+        isolated.insert(shape(std::u16string(1, letter), true).at(0).glyph);
+    ASSERT_FALSE(joined.empty());
+    // Seen from the left the glyphs come last letter first.
+    EXPECT_EQ(joined.front().cluster, 3u);
+    EXPECT_EQ(joined.back().cluster, 0u);
+    int joining_forms = 0;
+    for (const ShapedGlyph& g : joined)
+        joining_forms += isolated.count(g.glyph) == 0;
+    // Seen: initial seen, lam-alef ligature; at least the first letter and the ligature change.
+    EXPECT_GE(joining_forms, 2);
+    EXPECT_LT(joined.size(), word.size()); // lam and alef make one glyph
+}
+
+TEST_F(FontEngine, DevanagariAndCombiningMarksStayInTheirCluster) {
+    // ksha + i: the vowel sign is drawn first but belongs to the cluster of the consonants.
+    auto glyphs = shape(u"\u0915\u094D\u0937\u093F");
+    ASSERT_FALSE(glyphs.empty());
+    for (const ShapedGlyph& g : glyphs)
+        EXPECT_EQ(g.cluster, 0u);
+    // x with a combining acute (no precomposed form): one cluster, the accent over the x.
+    auto accented = shape(u"x\u0301y");
+    ASSERT_EQ(accented.size(), 3u);
+    EXPECT_EQ(accented[1].cluster, 0u);
+    EXPECT_EQ(accented[2].cluster, 2u);
+    EXPECT_EQ(accented[1].advance, 0);
+}
+
+TEST_F(FontEngine, BidirectionalRunsInVisualOrder) {
+    std::vector<DirectionalRun> runs;
+    bool rtl = true;
+    directional_runs(u"abc \u05D0\u05D1\u05D2 def", TextDirection::Auto, runs, rtl);
+    EXPECT_FALSE(rtl);
+    ASSERT_EQ(runs.size(), 3u);
+    EXPECT_EQ(runs[0].end, 4u);
+    EXPECT_TRUE(runs[1].right_to_left);
+    EXPECT_EQ(runs[1].begin, 4u);
+    EXPECT_EQ(runs[1].end, 7u);
+    EXPECT_FALSE(runs[2].right_to_left);
+
+    // A Hebrew paragraph: its Latin word and number stand to the left of the Hebrew.
+    directional_runs(u"\u05D0\u05D1\u05D2 abc 12", TextDirection::Auto, runs, rtl);
+    EXPECT_TRUE(rtl);
+    ASSERT_GE(runs.size(), 2u);
+    EXPECT_FALSE(runs.front().right_to_left);
+    EXPECT_EQ(runs.back().begin, 0u);
+    EXPECT_TRUE(runs.back().right_to_left);
+
+    directional_runs(u"plain", TextDirection::Auto, runs, rtl);
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_FALSE(rtl);
+    directional_runs(u"", TextDirection::Auto, runs, rtl);
+    EXPECT_TRUE(runs.empty());
+}
+
+TEST_F(FontEngine, GraphemeBoundaries) {
+    std::vector<size_t> at;
+    grapheme_boundaries(u"a\U0001F600b", at);
+    EXPECT_EQ(at, (std::vector<size_t>{0, 1, 3, 4}));
+    grapheme_boundaries(u"e\u0301x", at);
+    EXPECT_EQ(at, (std::vector<size_t>{0, 2, 3}));
+    // Woman, ZWJ, woman, ZWJ, girl: one family.
+    grapheme_boundaries(u"\U0001F469\u200D\U0001F469\u200D\U0001F467!", at);
+    EXPECT_EQ(at, (std::vector<size_t>{0, 8, 9}));
+    grapheme_boundaries(u"ab\r\n", at);
+    EXPECT_EQ(at, (std::vector<size_t>{0, 1, 2, 4}));
+    grapheme_boundaries(u"", at);
+    EXPECT_EQ(at, (std::vector<size_t>{0}));
+}
+
+TEST_F(FontEngine, EmojiComeInColourAtTheTextSize) {
+    // Emoji are drawn in colour even where the face or a monochrome face has them; symbols shown
+    // as text by default only when a variation selector asks for the emoji.
+    struct Case {
+        std::u16string text;
+        std::string family;
+    };
+    const Case cases[] = {
+        {u"\U0001F600", "Noto Color Emoji"},  {u"\U0001F4DE", "Noto Color Emoji"},
+        {u"\u263A", "DejaVu Sans"},           {u"\u263A\uFE0F", "Noto Color Emoji"},
+        {u"\U0001F600\uFE0E", "DejaVu Sans"},
+    };
+    for (const Case& c : cases) {
+        auto glyphs = shape(c.text);
+        ASSERT_FALSE(glyphs.empty());
+        EXPECT_EQ(face->family(glyphs[0].face), c.family) << glyphs.size();
+    }
+    // A family of three people joined by zero-width joiners is one picture.
+    auto family = shape(u"\U0001F469\u200D\U0001F469\u200D\U0001F467");
+    ASSERT_EQ(family.size(), 1u);
+    EXPECT_EQ(face->family(family[0].face), "Noto Color Emoji");
+
+    // Smiling face with tear.
+    auto glyphs = shape(u"a\U0001F972");
+    ASSERT_EQ(glyphs.size(), 2u);
+    const ShapedGlyph& emoji = glyphs[1];
+    EXPECT_EQ(face->family(emoji.face), "Noto Color Emoji");
+    EXPECT_NE(emoji.glyph, 0u);
+    // The bitmaps are 109 pixels per em: scaled to the 20-pixel text.
+    EXPECT_GE(emoji.advance, 16);
+    EXPECT_LE(emoji.advance, 30);
+    const GlyphImage& image = face->glyph_image(emoji.face, emoji.glyph);
+    EXPECT_GE(image.width, 14);
+    EXPECT_LE(image.width, 30);
+    EXPECT_LE(image.rows, 30);
+    EXPECT_GE(image.top, 10);
+    ASSERT_EQ(image.color.size(), image.coverage.size());
+    // A yellow face: opaque pixels with much more red than blue.
+    int yellow = 0;
+    for (size_t i = 0; i < image.color.size(); ++i)
+        yellow +=
+            image.coverage[i] > 200 && (image.color[i] >> 11) > 24 && (image.color[i] & 31) < 12;
+    EXPECT_GT(yellow, image.width * image.rows / 4);
+    // A monochrome glyph has no colours of its own.
+    EXPECT_TRUE(face->glyph_image(glyphs[0].face, glyphs[0].glyph).color.empty());
+}
+
+TEST_F(FontEngine, LineBreaks) {
+    std::vector<size_t> at;
+    // Spaced scripts break after spaces only, as before: not at the hyphens of a date.
+    line_breaks(u"Record 2026-12-06  14:10", at);
+    EXPECT_EQ(at, (std::vector<size_t>{7, 19, 24}));
+    line_breaks(u"\u0645\u0631\u062D\u0628\u0627 \u0628\u0627", at);
+    EXPECT_EQ(at, (std::vector<size_t>{6, 8}));
+    // Chinese breaks between ideographs, never before a closing punctuation mark.
+    line_breaks(u"\u674E\u5C0F\u660E\u3002\u4F60\u597D", at);
+    EXPECT_EQ(at, (std::vector<size_t>{1, 2, 4, 5, 6}));
+    line_breaks(u"", at);
+    EXPECT_EQ(at, (std::vector<size_t>{0}));
+}

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+
+namespace testing_support {
+
+// Gives the process a fontconfig setup of its own for text tests: a folder with links to a few
+// font files from Debian packages (DejaVu Sans, bold and oblique, for Latin, Greek, Cyrillic,
+// Arabic and Hebrew; FreeSans for Devanagari; WenQuanYi Micro Hei for Chinese; Symbola for emoji
+// and symbols; Noto Color Emoji for emoji Symbola lacks) and a fonts.conf that names only that
+// folder. Done once; later calls report the first result. Empty when ready, otherwise what went
+// wrong.
+std::string use_test_fonts();
+
+} // namespace testing_support
