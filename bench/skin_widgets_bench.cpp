@@ -169,8 +169,9 @@ struct MenuItems : MenuProvider {
         if (id != u"main")
             return;
         for (int i = 0; i < 8; ++i)
-            items.push_back(MenuItem{u16("item" + std::to_string(i)), u16("Command " + std::to_string(i)),
-                                     u"", true, i == 4, i == 1});
+            items.push_back(MenuItem{u16("item" + std::to_string(i)),
+                                     u16("Command " + std::to_string(i)), u"", true, i == 4,
+                                     i == 1});
     }
 };
 

@@ -2,7 +2,6 @@
 // input switched with the focus, and the caption of a label edit.
 
 #include "forms_fixture.h"
-
 #include "skin/edit.h"
 #include "skin/label_edit.h"
 

@@ -2,7 +2,6 @@
 // moving in place, the row buttons, Backspace and the empty list that closes it.
 
 #include "forms_fixture.h"
-
 #include "skin/button.h"
 #include "skin/form_stack.h"
 #include "skin/menu.h"

@@ -2,7 +2,6 @@
 // spring-back, recycling and removal, checked frame by frame against the physics.
 
 #include "forms_fixture.h"
-
 #include "skin/vlist.h"
 
 #include <algorithm>

@@ -2,7 +2,6 @@
 // small skin: what the listener hears and what the user sees.
 
 #include "forms_fixture.h"
-
 #include "skin/button.h"
 #include "skin/checkbox.h"
 #include "skin/exceptions.h"
