@@ -64,8 +64,12 @@ struct Skin {
 
 // Parses source text; file names the source in errors and anchors picture files. Picture files
 // are read to learn their sizes. Throws SourceError.
-Skin parse_skin(const std::string& text, const std::filesystem::path& file);
-Skin parse_skin_file(const std::filesystem::path& file);
+// A picture file missing beside the source is looked for in picture_dir when one is given (the
+// build renders drawn pictures into its own folder).
+Skin parse_skin(const std::string& text, const std::filesystem::path& file,
+                const std::filesystem::path& picture_dir = {});
+Skin parse_skin_file(const std::filesystem::path& file,
+                     const std::filesystem::path& picture_dir = {});
 
 // The binary skin. Throws SourceError (with the node's line) for what the format cannot hold.
 std::vector<uint8_t> write_skin(const Skin& skin, const std::string& file_name);
