@@ -28,10 +28,10 @@ void ActiveBuffer::on_data(const AudioBlock& block) {
         foundation::log() << "ActiveBuffer::invalid1 size=" << m_queued_bytes << "\n";
         return;
     }
-    uint64_t available = m_probe ? m_probe() : kMinFreeMemory;
-    if (available < kMinFreeMemory) {
+    const std::optional<uint64_t> available = m_probe ? m_probe() : std::nullopt;
+    if (available && *available < kMinFreeMemory) {
         m_valid = false;
-        foundation::log() << "ActiveBuffer::invalid2 status.dwAvailPhys=" << available << "\n";
+        foundation::log() << "ActiveBuffer::invalid2 status.dwAvailPhys=" << *available << "\n";
         return;
     }
     m_queue.push_back(block);
@@ -73,7 +73,6 @@ void ActiveBuffer::Output::get_data(AudioBlock& out, int) {
 }
 
 void ActiveBuffer::Writer::run() {
-    m_owner.m_wake.wait();
     while (!stop_requested()) {
         AudioBlock block;
         bool taken = false;
@@ -92,8 +91,10 @@ void ActiveBuffer::Writer::run() {
             std::lock_guard guard(m_owner.lock());
             if (m_owner.m_count > 0)
                 --m_owner.m_count;
-        } else
-            m_owner.m_wake.wait();
+        } else if (!m_owner.m_wake.wait_for_ms(kIdleMilliseconds) && !stop_requested()) {
+            // Idle: an empty block lets the writer write out what has waited long enough.
+            push(m_owner.m_output, AudioBlock{});
+        }
     }
 }
 

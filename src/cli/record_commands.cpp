@@ -6,7 +6,9 @@
 #include "controller/record_storage.h"
 #include "foundation/active_scheduler.h"
 #include "foundation/text.h"
+#include "localisation/languages.h"
 #include "platform/messages.h"
+#include "platform/wave_device.h"
 #include "sharing/send_mail.h"
 
 #include <atomic>
@@ -87,38 +89,48 @@ bool parse_options(const cli::Arguments& args, Options& options) {
     return true;
 }
 
-// What the screens would say when a recording stops on its own.
+// What the screens say when a recording stops on its own: the text of "Sorry_card_problem",
+// "Sorry_no_memory" or "Sorry_too_slow_device" in the user's language, or in English when no
+// language file can be read.
 class Outcome : public controller::DocumentListener {
 public:
-    int failure{0};
-    bool stopped{false};
-    void on_document_event(const controller::DocumentEvent& event) override {
-        if (event.code >= controller::DocumentEvent::StorageFailed)
-            failure = event.code;
-        if (event.code == controller::DocumentEvent::Stopped)
-            stopped = true;
+    controller::DocumentEvent failure{controller::DocumentEvent::Stopped};
+    void on_document_event(controller::DocumentEvent event, int) override {
+        using controller::DocumentEvent;
+        if (event == DocumentEvent::StorageFailed || event == DocumentEvent::WritingFailed ||
+            event == DocumentEvent::BufferLimit || event == DocumentEvent::SoundDeviceLost)
+            failure = event;
     }
     int report() const {
-        const char* text =
-            failure == controller::DocumentEvent::StorageFailed   ? "Sorry_card_problem"
-            : failure == controller::DocumentEvent::WritingFailed ? "Sorry_no_memory"
-                                                                  : "Sorry_too_slow_device";
-        if (failure == 0)
+        using controller::DocumentEvent;
+        if (failure == DocumentEvent::Stopped)
             return 0;
-        std::fprintf(stderr, "quillory-cli: recording stopped: %s\n", text);
+        struct Message {
+            const char16_t* key;
+            const char* english;
+        };
+        const Message message =
+            failure == DocumentEvent::StorageFailed
+                ? Message{u"Sorry_card_problem",
+                          "Sorry, recording stopped: the storage is no longer available (card "
+                          "removed or folder deleted)."}
+            : failure == DocumentEvent::WritingFailed
+                ? Message{u"Sorry_no_memory",
+                          "Sorry, recording stopped: there is not enough free space."}
+            : failure == DocumentEvent::SoundDeviceLost
+                ? Message{u"Sorry_sound_device",
+                          "Sorry, the microphone or speaker was disconnected."}
+                : Message{u"Sorry_too_slow_device",
+                          "Sorry, recording stopped: this device is too slow for this quality."};
+        localisation::TextTable texts;
+        localisation::Languages languages(texts);
+        const std::string text = languages.choose_at_start() && texts.has(message.key)
+                                     ? to_utf8(texts.text(message.key))
+                                     : std::string(message.english);
+        std::fprintf(stderr, "quillory-cli: %s\n", text.c_str());
         return 1;
     }
 };
-
-// How fast the capture clock runs: the file device may be paced faster than real time.
-double capture_speed() {
-    const char* device = std::getenv("QUILLORY_AUDIO");
-    const char* speed = std::getenv("QUILLORY_AUDIO_SPEED");
-    if (!device || std::strcmp(device, "file") != 0 || !speed)
-        return 1.0;
-    double value = std::atof(speed);
-    return value > 0 ? value : 1.0;
-}
 
 std::atomic<bool> g_interrupted{false};
 
@@ -141,7 +153,8 @@ void run_recording(controller::Document& document, double seconds) {
         }
     } guard;
     const auto start = std::chrono::steady_clock::now();
-    const double capture_seconds = seconds / capture_speed();
+    // The file device may be paced faster than real time.
+    const double capture_seconds = seconds / platform::audio_device_speed();
     const bool gated = document.vas_level() > 0;
     auto elapsed = [&] {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -188,7 +201,8 @@ int record_command(const cli::Arguments& args) {
         document.set_vas_level(*options.vas);
     if (options.save)
         document.save_settings();
-    if (!document.record(false, u"", u"", 0)) {
+    if (!document.record(controller::RecordingKind::Note, u"", u"",
+                         telephony::CallDirection::None)) {
         std::fprintf(stderr, "quillory-cli: the recording could not be started\n");
         return 1;
     }

@@ -84,13 +84,12 @@ void Document::remove_listener(DocumentListener* listener) {
                       m_listeners.end());
 }
 
-void Document::send(int code, int argument) {
+void Document::send(DocumentEvent event, int argument) {
     // A listener may add or remove listeners while the event is delivered.
     const auto listeners = m_listeners;
-    const DocumentEvent event{code, argument};
     for (DocumentListener* listener : listeners)
         if (std::find(m_listeners.begin(), m_listeners.end(), listener) != m_listeners.end())
-            listener->on_document_event(event);
+            listener->on_document_event(event, argument);
 }
 
 void Document::fill_format(audio::AudioFormat& format) const {
@@ -161,12 +160,15 @@ void Document::set_vas_level(double level) {
 
 // --- recording --------------------------------------------------------------------------------
 
-bool Document::record(bool is_call, std::u16string name, std::u16string number, int direction) {
+bool Document::record(RecordingKind kind, std::u16string name, std::u16string number,
+                      telephony::CallDirection direction) {
+    using telephony::CallDirection;
     if (m_writer)
         return false;
-    if (direction == 0) {
+    const bool is_call = kind == RecordingKind::Call;
+    if (direction == CallDirection::None) {
         telephony::CallInfo call = m_call_monitor->current_call();
-        if (call.direction > 0) {
+        if (call.direction != CallDirection::None) {
             direction = call.direction;
             if (name.empty())
                 name = call.name;
@@ -176,11 +178,11 @@ bool Document::record(bool is_call, std::u16string name, std::u16string number, 
     }
     std::u16string prefix = !name.empty() ? name : !number.empty() ? number : u"Record";
     std::u16string subfolder;
-    if (direction == telephony::Incoming)
+    if (direction == CallDirection::Incoming)
         subfolder = incoming_folder;
-    else if (direction == telephony::Outgoing)
+    else if (direction == CallDirection::Outgoing)
         subfolder = outgoing_folder;
-    else if (direction == 0 && is_call)
+    else if (direction == CallDirection::None && is_call)
         return false;
     foundation::log() << "record prefix:" << prefix << " subfolder:" << subfolder << "\n";
 
@@ -243,6 +245,7 @@ bool Document::record(bool is_call, std::u16string name, std::u16string number, 
         return false;
     }
     m_call_recording = is_call;
+    m_new_recording = true;
     write_current_path(m_current.path);
     const int index = m_records.insert(record_info(m_current.path));
     send(DocumentEvent::RecordingStarted, index);
@@ -255,6 +258,11 @@ bool Document::start_capture(const audio::AudioFormat& format) {
                                format.bits_per_sample, format.sample_rate, format.bit_rate, true);
     if (!m_writer)
         return false;
+    if (!m_writer->is_valid()) {
+        // The file cannot be opened, or is not one this writer continues; it stays as it is.
+        m_writer.reset();
+        return false;
+    }
     m_recorder = std::make_unique<audio::RecorderPCM>(format.channels, format.sample_rate,
                                                       format.bits_per_sample);
     m_duration_counter.reset();
@@ -283,6 +291,14 @@ bool Document::append() {
 }
 
 void Document::stop() {
+    finish(StopReason::Requested);
+}
+
+void Document::stop_with(StopReason reason) {
+    finish(reason);
+}
+
+void Document::finish(StopReason reason) {
     foundation::log() << "Document::stop\n";
     m_paused = false;
     m_call_recording = false;
@@ -291,30 +307,64 @@ void Document::stop() {
         audio::connect(m_reader->output(), nullptr);
         m_reader.reset();
     }
+    int removed_index = -1;
     if (m_writer) {
+        // Deleting the recorder pushes what it captured up to now down the chain, and then
+        // unlinks it; the boost stage's look-ahead goes on after it.
         if (m_recorder) {
-            audio::connect(*m_recorder, nullptr);
             m_recorder.reset();
+            m_boost_stage.flush();
         }
         play_beep(end_beep);
         while (m_active_buffer.has_pending())
             platform::sleep_ms(10);
+        const bool buffer_valid = m_active_buffer.is_valid();
         m_boost_stage.reset();
         m_active_buffer.reset();
         audio::connect(m_active_buffer.output(), nullptr);
+        // The last writes happen here; a failure among them is a failed recording too.
+        const bool completed = m_writer->complete();
+        const bool has_audio = m_writer->has_audio();
         m_writer.reset();
+        if (reason == StopReason::Requested) {
+            if (card_problem()) {
+                foundation::log() << "card_problem\n";
+                reason = StopReason::StorageFailed;
+            } else if (!completed) {
+                foundation::log() << "writer no valid at stop\n";
+                reason = StopReason::WritingFailed;
+            } else if (!buffer_valid) {
+                foundation::log() << "active_buffer no valid\n";
+                reason = StopReason::BufferLimit;
+            }
+        }
+        // A new recording that never got a frame of audio leaves no tag-only file behind.
+        if (m_new_recording && !has_audio) {
+            foundation::log() << "os::delete_file 3\n";
+            foundation::delete_file(m_current.path);
+            if (!foundation::FileInfo(m_current.path).exists()) {
+                removed_index = m_records.find(m_current.path);
+                if (removed_index >= 0)
+                    m_records.erase(removed_index);
+            }
+        }
+        m_new_recording = false;
         if (m_settings.speaker)
             switch_speaker(false);
     }
     m_recorder.reset();
+    m_awake.let_sleep();
+    m_stop_reason = reason;
+    if (removed_index >= 0)
+        send(DocumentEvent::CurrentDeleted, removed_index);
     send(DocumentEvent::Stopped);
-}
-
-void Document::stop_with(int code) {
-    stop();
-    if (!m_current.path.empty() && !foundation::FileInfo(m_current.path).exists())
-        refresh();
-    send(code);
+    if (reason != StopReason::Requested) {
+        // The screens never show a record whose file is gone.
+        if (!m_current.path.empty() && !foundation::FileInfo(m_current.path).exists() &&
+            removed_index < 0)
+            refresh();
+        send(event_for(reason));
+    }
 }
 
 void Document::pause(bool on) {
@@ -362,7 +412,8 @@ bool Document::play(const std::u16string& path, int position) {
     m_current.title = info.title;
     m_current.album = info.album;
     m_reader = formats::open_reader(path);
-    if (!m_reader) {
+    if (!m_reader || !audio::PlayerPCM::can_play(m_reader->channels(), m_reader->bits_per_sample(),
+                                                 m_reader->sample_rate())) {
         stop();
         return false;
     }
@@ -464,22 +515,23 @@ void Document::rename(const std::u16string& title) {
 
 void Document::command_line(const std::u16string& text) {
     if (foundation::starts_with(text, u"call")) {
-        if (record(true, u"", u"", 0) && m_settings.speaker)
+        if (record(RecordingKind::Call, u"", u"", telephony::CallDirection::None) &&
+            m_settings.speaker)
             switch_speaker(true);
     } else if (foundation::starts_with(text, u"record")) {
         if (!is_recording())
-            record(false, u"", u"", 0);
+            record(RecordingKind::Note, u"", u"", telephony::CallDirection::None);
         else
             pause(!m_paused);
     }
 }
 
 void Document::on_call_start(const std::u16string& name, const std::u16string& number,
-                             int direction) {
+                             telephony::CallDirection direction) {
     foundation::log() << "on_call_start " << name << " " << number << " " << int32_t(direction)
                       << " " << platform::tick_count() << "\n";
     if (m_settings.auto_record)
-        record(true, name, number, direction);
+        record(RecordingKind::Call, name, number, direction);
     if (is_recording() && m_settings.speaker)
         switch_speaker(true);
 }
@@ -502,18 +554,22 @@ void Document::on_call_stop() {
 bool Document::card_problem() const {
     if (m_current.path.empty())
         return false;
+    // In main memory the storage stays; its file may still vanish with its folder.
     if (foundation::path_starts_with(m_current.path, foundation::expand(u"%my_documents%")))
-        return false;
+        return !foundation::FileInfo(m_current.path).exists();
     const std::u16string folder = foundation::directory_of(m_current.path);
     return foundation::total_size(folder) == 0 || !foundation::FileInfo(m_current.path).exists();
 }
 
 void Document::on_timer(foundation::Timer&) {
     m_timer.after(check_seconds);
+    // The idle-timer reset: held while anything runs, let go by stop().
+    if (m_reader || m_writer)
+        m_awake.keep_awake();
     if (m_reader) {
         if (card_problem()) {
             foundation::log() << "card_problem\n";
-            stop_with(DocumentEvent::StorageFailed);
+            stop_with(StopReason::StorageFailed);
             return;
         }
         if (!m_reader->is_valid()) {
@@ -522,8 +578,13 @@ void Document::on_timer(foundation::Timer&) {
             return;
         }
         if (m_player.is_finished()) {
-            foundation::log() << "player finished\n";
-            stop();
+            if (m_player.fault() != audio::PlayerPCM::Fault::None) {
+                foundation::log() << "player failed " << int32_t(m_player.fault()) << "\n";
+                stop_with(StopReason::SoundDevice);
+            } else {
+                foundation::log() << "player finished\n";
+                stop();
+            }
             return;
         }
     }
@@ -531,23 +592,29 @@ void Document::on_timer(foundation::Timer&) {
         if (!m_writer->is_valid()) {
             if (card_problem()) {
                 foundation::log() << "card_problem\n";
-                stop_with(DocumentEvent::StorageFailed);
+                stop_with(StopReason::StorageFailed);
             } else {
                 foundation::log() << "writer no valid active_buffer:"
                                   << m_active_buffer.queued_bytes() << "\n";
-                stop_with(DocumentEvent::WritingFailed);
+                stop_with(StopReason::WritingFailed);
             }
             return;
         }
         // A card taken out does not always fail the writes at once; the file's path is gone.
         if (card_problem()) {
             foundation::log() << "card_problem\n";
-            stop_with(DocumentEvent::StorageFailed);
+            stop_with(StopReason::StorageFailed);
             return;
         }
         if (!m_active_buffer.is_valid()) {
             foundation::log() << "active_buffer no valid\n";
-            stop_with(DocumentEvent::BufferLimit);
+            stop_with(StopReason::BufferLimit);
+            return;
+        }
+        // The microphone went away or stopped delivering: the file keeps what came before.
+        if (m_recorder && m_recorder->device_lost()) {
+            foundation::log() << "recorder device lost\n";
+            stop_with(StopReason::SoundDevice);
             return;
         }
         if (!m_paused) {
@@ -573,7 +640,7 @@ void Document::on_timer(foundation::Timer&) {
 
 void Document::announce_recording() {
     if (is_recording())
-        send(4, 0);
+        send(DocumentEvent::RecordingStarted, std::max(0, m_records.find(m_current.path)));
 }
 
 } // namespace controller

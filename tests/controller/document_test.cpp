@@ -4,19 +4,26 @@
 #include "foundation/file.h"
 #include "foundation/registry.h"
 #include "platform/messages.h"
+#include "platform/power.h"
 #include "support/watchdog.h"
 #include "telephony/phone_state.h"
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
+#include <mutex>
+#include <poll.h>
 #include <sstream>
+#include <sys/resource.h>
+#include <unistd.h>
 
 using namespace controller;
 using controller_test::IsolatedWorld;
+using telephony::CallDirection;
 using testing_support::ScopedEnv;
 namespace fs = std::filesystem;
 
@@ -83,8 +90,8 @@ std::string utf8(const std::u16string& text) {
 class Events : public DocumentListener {
 public:
     std::vector<std::pair<int, int>> seen;
-    void on_document_event(const DocumentEvent& event) override {
-        seen.emplace_back(event.code, event.argument);
+    void on_document_event(DocumentEvent event, int argument) override {
+        seen.emplace_back(int(event), argument);
     }
     std::vector<int> codes() const {
         std::vector<int> codes;
@@ -147,8 +154,9 @@ protected:
 
 TEST_F(DocumentTest, RecordingIsFiledTaggedAndTimed) {
     Document& doc = *m_document;
-    ASSERT_TRUE(doc.record(false, u"", u"", 0));
-    EXPECT_FALSE(doc.record(false, u"", u"", 0)) << "one recording at a time";
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
+    EXPECT_FALSE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None))
+        << "one recording at a time";
     const fs::path path(doc.current().path);
     EXPECT_EQ(path.parent_path(), m_world.main_folder());
     EXPECT_EQ(path.extension(), ".mp3");
@@ -197,15 +205,16 @@ TEST_F(DocumentTest, RecordingIsFiledTaggedAndTimed) {
 TEST_F(DocumentTest, SameNameGetsTildeAndQualityFollowsFormat) {
     Document& doc = *m_document;
     doc.set_format(u"Mp3Low");
-    ASSERT_TRUE(doc.record(false, u"Memo", u"", 0));
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"Memo", u"", CallDirection::None));
     record_for(0.5);
     const fs::path first(doc.current().path);
     const std::u16string first_title = doc.current().title;
     doc.stop();
     // A second recording within the same second gets the same name text.
-    ASSERT_TRUE(doc.record(false, u"Memo", u"", 0));
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"Memo", u"", CallDirection::None));
     const fs::path second(doc.current().path);
     const std::u16string second_title = doc.current().title;
+    record_for(0.3);
     doc.stop();
     if (first_title == second_title) {
         EXPECT_EQ(second.stem().string(), first.stem().string() + "~1");
@@ -241,7 +250,7 @@ TEST_F(DocumentTest, CommandLineRecordTogglesPauseAndPausedAudioIsLeftOut) {
 
 TEST_F(DocumentTest, AppendContinuesTheCurrentRecord) {
     Document& doc = *m_document;
-    ASSERT_TRUE(doc.record(false, u"", u"", 0));
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
     record_for(1.5);
     doc.stop();
     const fs::path path(doc.current().path);
@@ -263,11 +272,11 @@ TEST_F(DocumentTest, AppendContinuesTheCurrentRecord) {
 
 TEST_F(DocumentTest, RenameRewritesTitleInPlaceAndNumbersClashes) {
     Document& doc = *m_document;
-    ASSERT_TRUE(doc.record(false, u"", u"", 0));
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
     record_for(0.6);
     doc.stop();
     const fs::path first(doc.current().path);
-    ASSERT_TRUE(doc.record(false, u"", u"", 0));
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
     record_for(0.6);
     doc.stop();
     const fs::path second(doc.current().path);
@@ -309,7 +318,7 @@ TEST_F(DocumentTest, RenameRewritesTitleInPlaceAndNumbersClashes) {
 
 TEST_F(DocumentTest, ListIsTrueToTheDiskAfterRemove) {
     Document& doc = *m_document;
-    ASSERT_TRUE(doc.record(false, u"", u"", 0));
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
     record_for(0.5);
     doc.stop();
     const fs::path path(doc.current().path);
@@ -354,7 +363,7 @@ TEST_F(DocumentTest, RecordsGoToTheLargestCardAndStopWhenItVanishes) {
     const auto media = m_world.add_cards({"Small", "Large"});
     foundation::set_free_space_for_testing((media / "Large").u16string(), 8e12);
     Document& doc = *m_document;
-    ASSERT_TRUE(doc.record(false, u"", u"", 0));
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
     const fs::path path(doc.current().path);
     EXPECT_EQ(path.parent_path(), media / "Large/My Quillory");
     record_for(1.0);
@@ -371,7 +380,7 @@ TEST_F(DocumentTest, RecordsGoToTheLargestCardAndStopWhenItVanishes) {
 
     foundation::set_free_space_for_testing((media / "Large").u16string(), -1);
     foundation::set_free_space_for_testing((media / "Small").u16string(), 500000);
-    ASSERT_TRUE(doc.record(false, u"", u"", 0));
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
     EXPECT_EQ(fs::path(doc.current().path).parent_path(), m_world.main_folder())
         << "the remaining card is nearly full";
     doc.stop();
@@ -391,12 +400,12 @@ protected:
 
 TEST_F(BoostTest, BoostRaisesQuietSpeech) {
     Document& doc = *m_document;
-    ASSERT_TRUE(doc.record(false, u"Plain", u"", 0));
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"Plain", u"", CallDirection::None));
     record_for(3.0);
     doc.stop();
     const fs::path plain(doc.current().path);
     doc.set_boost(u"Boost3");
-    ASSERT_TRUE(doc.record(false, u"Boosted", u"", 0));
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"Boosted", u"", CallDirection::None));
     record_for(3.0);
     doc.stop();
     const fs::path boosted(doc.current().path);
@@ -409,7 +418,7 @@ TEST_F(BoostTest, BoostRaisesQuietSpeech) {
 TEST_F(GapTest, VoiceSwitchLeavesSilenceOut) {
     Document& doc = *m_document;
     doc.set_vas_level(0.05);
-    ASSERT_TRUE(doc.record(false, u"", u"", 0));
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
     // Two seconds of speech, five of silence, two of speech, then silence.
     pump(14.0);
     const fs::path path(doc.current().path);
@@ -433,7 +442,7 @@ TEST_F(DocumentTest, IncomingCallIsRecordedUnderTheContactWithPicture) {
     Document& doc = *m_document;
     doc.set_speaker(true);
     ASSERT_TRUE(doc.set_auto_record(true));
-    telephony::provide_call(telephony::Incoming, u"020 7946 0958", u"Ada Lovelace");
+    telephony::provide_call(telephony::CallDirection::Incoming, u"020 7946 0958", u"Ada Lovelace");
     pump(2.0);
     EXPECT_FALSE(doc.is_recording()) << "a ringing call is not recorded yet";
     telephony::provide_connect();
@@ -469,10 +478,11 @@ TEST_F(DocumentTest, IncomingCallIsRecordedUnderTheContactWithPicture) {
 TEST_F(DocumentTest, CallsWithoutAutoRecordAndHandMadeRecordings) {
     Document& doc = *m_document;
     ASSERT_TRUE(doc.set_auto_record(false));
-    EXPECT_FALSE(doc.record(true, u"", u"", 0)) << "a call recording needs a direction";
+    EXPECT_FALSE(doc.record(RecordingKind::Call, u"", u"", CallDirection::None))
+        << "a call recording needs a direction";
 
-    ASSERT_TRUE(doc.record(false, u"", u"", 0));
-    telephony::provide_call(telephony::Outgoing, u"555 0101", u"Bob");
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
+    telephony::provide_call(telephony::CallDirection::Outgoing, u"555 0101", u"Bob");
     telephony::provide_connect();
     pump(3.0);
     telephony::provide_hang_up();
@@ -481,7 +491,7 @@ TEST_F(DocumentTest, CallsWithoutAutoRecordAndHandMadeRecordings) {
     doc.stop();
 
     // Started for the call: "call" records it into Outgoing, and the program ends after it.
-    telephony::provide_call(telephony::Outgoing, u"555 0101", u"Bob");
+    telephony::provide_call(telephony::CallDirection::Outgoing, u"555 0101", u"Bob");
     telephony::provide_connect();
     doc.set_exit_after_call(true);
     doc.command_line(u"call");
@@ -496,9 +506,12 @@ TEST_F(DocumentTest, CallsWithoutAutoRecordAndHandMadeRecordings) {
 
 TEST_F(DocumentTest, PlaybackRunsToItsEndAndStops) {
     Document& doc = *m_document;
-    ASSERT_TRUE(doc.record(false, u"", u"", 0));
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
     record_for(1.5);
     doc.stop();
+    // Everything captured up to the stop is in the file: at a fast clock a little more than
+    // asked for.
+    const double recorded = doc.recorded_seconds();
     const std::u16string path = doc.current().path;
     const fs::path out = m_world.root() / "played.wav";
     ScopedEnv output("QUILLORY_AUDIO_OUT", out.string());
@@ -508,7 +521,7 @@ TEST_F(DocumentTest, PlaybackRunsToItsEndAndStops) {
     EXPECT_TRUE(doc.is_playing());
     EXPECT_EQ(doc.current().format.codec, u"mp3");
     EXPECT_EQ(doc.current().format.sample_rate, 44100);
-    EXPECT_NEAR(doc.current().format.duration, 1.5, 0.4);
+    EXPECT_NEAR(doc.current().format.duration, recorded, 0.2);
     doc.pause(true);
     EXPECT_TRUE(doc.is_paused());
     doc.pause(false);
@@ -516,4 +529,259 @@ TEST_F(DocumentTest, PlaybackRunsToItsEndAndStops) {
     EXPECT_EQ(m_events.codes(), (std::vector<int>{7, 6, 6, 7}));
     EXPECT_FALSE(doc.play((m_world.root() / "missing.mp3").u16string(), 0));
     EXPECT_FALSE(doc.is_playing());
+}
+
+namespace {
+
+// Seconds of 16-bit mono 44.1 kHz audio in a WAV the capture device wrote.
+double captured_seconds(const fs::path& path) {
+    std::error_code error;
+    const auto size = fs::file_size(path, error);
+    return error || size < 44 ? -1 : double(size - 44) / 88200.0;
+}
+
+} // namespace
+
+TEST_F(DocumentTest, EveryStopKeepsWhatWasCapturedWithinTenMilliseconds) {
+    const fs::path captured = m_world.root() / "captured.wav";
+    ScopedEnv captured_env("QUILLORY_AUDIO_CAPTURED", captured.string());
+    Document& doc = *m_document;
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
+    // Stops at a moment of the clock's choosing, not right after a buffer was handed on.
+    record_for(0.2);
+    pump(0.93);
+    doc.stop();
+    EXPECT_GT(captured_seconds(captured), 0.3);
+    EXPECT_NEAR(doc.recorded_seconds(), captured_seconds(captured), 0.010);
+    const fs::path path(doc.current().path);
+    EXPECT_NEAR(duration_of(path), captured_seconds(captured), 0.1);
+    // The end of an append loses nothing either.
+    ASSERT_TRUE(doc.append());
+    record_for(0.2);
+    pump(0.77);
+    doc.stop();
+    EXPECT_GT(captured_seconds(captured), 0.3);
+    EXPECT_NEAR(doc.recorded_seconds(), captured_seconds(captured), 0.010);
+}
+
+TEST_F(DocumentTest, SoundDeviceThatGoesAwayStopsWithItsOwnEventAndAWholeFile) {
+    Document& doc = *m_document;
+    for (const char* which : {"QUILLORY_AUDIO_REMOVE_AFTER_MS", "QUILLORY_AUDIO_STALL_AFTER_MS"}) {
+        SCOPED_TRACE(which);
+        ScopedEnv gone(which, "1500");
+        m_events.seen.clear();
+        ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
+        ASSERT_TRUE(pump(100, [&] { return !doc.is_recording(); }));
+        EXPECT_EQ(m_events.codes(), (std::vector<int>{7, 4, 7, 12}));
+        EXPECT_EQ(doc.stop_reason(), StopReason::SoundDevice);
+        EXPECT_NEAR(doc.recorded_seconds(), 1.5, 0.25);
+        EXPECT_NEAR(duration_of(fs::path(doc.current().path)), 1.5, 0.3);
+    }
+}
+
+TEST_F(DocumentTest, OutputThatGoesAwayStopsThePlaybackWithItsOwnEvent) {
+    Document& doc = *m_document;
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
+    record_for(3);
+    doc.stop();
+    ScopedEnv gone("QUILLORY_AUDIO_REMOVE_AFTER_MS", "500");
+    m_events.seen.clear();
+    ASSERT_TRUE(doc.play(doc.current().path, 0));
+    ASSERT_TRUE(pump(40, [&] { return !doc.is_playing(); }));
+    EXPECT_EQ(m_events.codes(), (std::vector<int>{7, 7, 12}));
+}
+
+namespace {
+
+// A stand-in for logind: each inhibitor is a pipe whose write end is handed out; the read end
+// sees the end of the pipe once the inhibitor is let go.
+std::vector<int> g_inhibitor_read_ends;
+std::mutex g_inhibitor_mutex;
+
+int fake_inhibitor(const std::string&) {
+    int fds[2];
+    if (pipe(fds) != 0)
+        return -1;
+    std::lock_guard guard(g_inhibitor_mutex);
+    g_inhibitor_read_ends.push_back(fds[0]);
+    return fds[1];
+}
+
+// Inhibitors taken so far, and how many of them are still held.
+std::pair<size_t, size_t> inhibitors() {
+    std::lock_guard guard(g_inhibitor_mutex);
+    size_t held = 0;
+    for (int fd : g_inhibitor_read_ends) {
+        pollfd poll_fd{fd, POLLIN, 0};
+        held += poll(&poll_fd, 1, 0) == 0;
+    }
+    return {g_inhibitor_read_ends.size(), held};
+}
+
+} // namespace
+
+TEST_F(DocumentTest, MachineIsKeptAwakeWhileRecordingOrPlaying) {
+    platform::set_inhibitor_opener(&fake_inhibitor);
+    Document& doc = *m_document;
+    pump(1);
+    EXPECT_EQ(inhibitors(), std::make_pair(size_t(0), size_t(0))) << "idle: nothing held";
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
+    ASSERT_TRUE(pump(20, [&] { return inhibitors().second == 1; }));
+    record_for(1);
+    EXPECT_EQ(inhibitors(), std::make_pair(size_t(1), size_t(1))) << "one, held throughout";
+    doc.stop();
+    EXPECT_TRUE(pump(20, [&] { return inhibitors().second == 0; })) << "let go at the stop";
+    ScopedEnv real_time("QUILLORY_AUDIO_SPEED", "1");
+    ASSERT_TRUE(doc.play(doc.current().path, 0));
+    // The pump counts at the fixture's pace: 20 is a second here.
+    EXPECT_TRUE(pump(20, [&] { return inhibitors().second == 1; }));
+    ASSERT_TRUE(pump(100, [&] { return !doc.is_playing(); }));
+    EXPECT_TRUE(pump(20, [&] { return inhibitors().second == 0; }));
+    EXPECT_EQ(inhibitors().first, 2u);
+    platform::set_inhibitor_opener(nullptr);
+    std::lock_guard guard(g_inhibitor_mutex);
+    for (int fd : g_inhibitor_read_ends)
+        close(fd);
+    g_inhibitor_read_ends.clear();
+}
+
+namespace {
+
+// A limit on the size of the files this process writes stands in for a full disk; writes past
+// it fail (SIGXFSZ ignored meanwhile).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_previous = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = m_saved;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_previous);
+    }
+
+private:
+    rlimit m_saved{};
+    void (*m_previous)(int){};
+};
+} // namespace
+
+TEST_F(DocumentTest, LastWritesFailingEndTheRecordingAsAFailure) {
+    Document& doc = *m_document;
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
+    const fs::path path(doc.current().path);
+    record_for(1.5);
+    {
+        // The disk fills now: what the writer still holds cannot be written at the end.
+        FileSizeLimit full(fs::file_size(path));
+        doc.stop();
+    }
+    EXPECT_EQ(doc.stop_reason(), StopReason::WritingFailed);
+    const auto codes = m_events.codes();
+    ASSERT_GE(codes.size(), 2u);
+    EXPECT_EQ(std::vector<int>(codes.end() - 2, codes.end()), (std::vector<int>{7, 10}));
+    EXPECT_GT(duration_of(path), 0.5) << "what was written before stays playable";
+    ASSERT_EQ(doc.records().size(), 1u) << "the file is kept";
+
+    // A plain stop after that is a plain stop again.
+    m_events.seen.clear();
+    doc.stop();
+    EXPECT_EQ(doc.stop_reason(), StopReason::Requested);
+    EXPECT_EQ(m_events.codes(), (std::vector<int>{7}));
+}
+
+TEST_F(DocumentTest, FolderDeletedInMainMemoryStopsWithStorageFailure) {
+    Document& doc = *m_document;
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
+    record_for(1.0);
+    fs::remove_all(m_world.main_folder());
+    ASSERT_TRUE(pump(20, [&] { return !doc.is_recording(); }));
+    auto codes = m_events.codes();
+    ASSERT_GE(codes.size(), 3u);
+    EXPECT_EQ(std::vector<int>(codes.end() - 3, codes.end()), (std::vector<int>{7, 0, 9}));
+    EXPECT_EQ(doc.stop_reason(), StopReason::StorageFailed);
+    EXPECT_TRUE(doc.records().empty());
+
+    // Stopped by hand before the periodic check saw it: the same report.
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
+    record_for(0.5);
+    fs::remove_all(m_world.main_folder());
+    m_events.seen.clear();
+    doc.stop();
+    codes = m_events.codes();
+    ASSERT_GE(codes.size(), 2u);
+    EXPECT_EQ(codes.front(), 7);
+    EXPECT_EQ(codes.back(), 9);
+    EXPECT_TRUE(doc.records().empty());
+}
+
+namespace {
+class RealTimeTest : public DocumentTest {
+protected:
+    // Capture at real speed: the first block comes 0.2 s after the start.
+    RealTimeTest() : DocumentTest("speech.wav", 1) {}
+};
+} // namespace
+
+TEST_F(RealTimeTest, RecordingWithoutAudioLeavesNoFile) {
+    Document& doc = *m_document;
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"Kept", u"", CallDirection::None));
+    record_for(0.5);
+    doc.stop();
+    const fs::path kept(doc.current().path);
+
+    // Paused at once: not one block reaches the file.
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"Empty", u"", CallDirection::None));
+    const fs::path path(doc.current().path);
+    doc.pause(true);
+    ASSERT_EQ(doc.records().size(), 2u);
+    m_events.seen.clear();
+    pump(1.0);
+    doc.stop();
+    EXPECT_FALSE(fs::exists(path));
+    ASSERT_EQ(doc.records().size(), 1u);
+    EXPECT_EQ(doc.records()[0].path, kept.u16string());
+    ASSERT_EQ(m_events.seen.size(), 2u);
+    EXPECT_EQ(m_events.seen[0].first, 2) << "the entry is dropped";
+    EXPECT_EQ(m_events.seen[1].first, 7);
+    EXPECT_EQ(doc.stop_reason(), StopReason::Requested);
+
+    // Appending nothing to a record keeps it.
+    ASSERT_TRUE(doc.select_record(kept.u16string()));
+    ASSERT_TRUE(doc.append());
+    doc.pause(true);
+    doc.stop();
+    EXPECT_TRUE(fs::exists(kept));
+    EXPECT_EQ(doc.records().size(), 1u);
+}
+
+TEST_F(DocumentTest, AppendingToWavRecordsOfEveryCoding) {
+    Document& doc = *m_document;
+    fs::create_directories(m_world.main_folder());
+    const std::pair<const char*, const char*> codings[] = {
+        {"pcm", "-e signed -b 16"}, {"adpcm", "-e ms-adpcm"}, {"gsm", "-e gsm-full-rate"}};
+    for (const auto& [name, options] : codings) {
+        SCOPED_TRACE(name);
+        // A record made by another program: two seconds of the test speech.
+        const fs::path path = m_world.main_folder() / (std::string(name) + ".wav");
+        run("sox " + quoted(fs::path(data_dir + "speech.wav")) + " -r 8000 -c 1 " + options + " " +
+            quoted(path) + " trim 0 2");
+        const double before = duration_of(path);
+        ASSERT_NEAR(before, 2.0, 0.1);
+        ASSERT_TRUE(doc.select_record(path.u16string()));
+        ASSERT_TRUE(doc.append());
+        record_for(1.0);
+        const double added = doc.recorded_seconds();
+        doc.stop();
+        EXPECT_EQ(doc.stop_reason(), StopReason::Requested);
+        // Every reader sees the old audio and the new.
+        EXPECT_NEAR(duration_of(path), before + added, 0.15);
+        const std::string samples = run("soxi -s " + quoted(path));
+        EXPECT_NEAR(std::atof(samples.c_str()) / 8000, before + added, 0.15);
+        ASSERT_TRUE(doc.select_record(path.u16string()));
+        EXPECT_NEAR(doc.current().format.duration, before + added, 0.15);
+    }
 }
