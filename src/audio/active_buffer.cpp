@@ -8,7 +8,9 @@
 namespace audio {
 
 ActiveBuffer::ActiveBuffer() : m_probe([] { return platform::available_physical_memory(); }) {
-    m_writer.start();
+    // Without its writer thread the buffer takes nothing: the owner sees it invalid.
+    if (!m_writer.start())
+        m_valid = false;
 }
 
 ActiveBuffer::~ActiveBuffer() {

@@ -47,9 +47,13 @@ class PlayerPCMImpl : public foundation::Thread {
 public:
     explicit PlayerPCMImpl(PlayerPCM& owner) : m_owner(owner) {
         set_priority(1);
-        foundation::Thread::start();
+        m_started = foundation::Thread::start();
+        if (!m_started)
+            foundation::log() << "player bad thread!!!!!\n";
     }
     ~PlayerPCMImpl() override {
+        if (!m_started)
+            return;
         request_stop();
         m_ready.wait();
         post_message(m_window, WM_USER, 0, 0);
@@ -57,6 +61,8 @@ public:
     }
 
     bool request(bool play, bool stop, bool pause) {
+        if (!m_started)
+            return false;
         m_ready.wait();
         std::lock_guard guard(m_owner.lock());
         if (play) {
@@ -143,6 +149,7 @@ private:
     bool m_pause_requested{false};
     bool m_finished{true};
     bool m_stop_requested{false};
+    bool m_started{false}; // the playback thread runs
     PlayerPCM::Fault m_fault{PlayerPCM::Fault::None};
     uint32_t m_last_done{0}; // tick of the last buffer heard, the open or the restart
 };

@@ -103,7 +103,11 @@ RecorderPCMImpl::RecorderPCMImpl(int channels_, int rate_, int bits_, RecorderPC
         m_headers[i].buffer_length = m_buffer_size;
     }
     set_priority(1);
-    foundation::Thread::start();
+    if (!foundation::Thread::start()) {
+        m_state = Closed;
+        foundation::log() << "recorder bad thread!!!!!\n";
+        return;
+    }
     // The device's messages go to a window of the capture thread.
     m_window_ready.wait();
     std::lock_guard guard(m_lock);

@@ -5,6 +5,7 @@
 #include "controller/document.h"
 #include "controller/record_storage.h"
 #include "foundation/active_scheduler.h"
+#include "foundation/paths.h"
 #include "foundation/text.h"
 #include "localisation/languages.h"
 #include "platform/messages.h"
@@ -147,9 +148,12 @@ void run_recording(controller::Document& document, double seconds) {
     struct InterruptGuard {
         void (*previous)(int) = std::signal(SIGINT, on_record_interrupt);
         void (*previous_term)(int) = std::signal(SIGTERM, on_record_interrupt);
+        // A closed terminal or an ended session ends the recording as a TERM does.
+        void (*previous_hangup)(int) = std::signal(SIGHUP, on_record_interrupt);
         ~InterruptGuard() {
             std::signal(SIGINT, previous);
             std::signal(SIGTERM, previous_term);
+            std::signal(SIGHUP, previous_hangup);
         }
     } guard;
     const auto start = std::chrono::steady_clock::now();
@@ -170,10 +174,20 @@ void run_recording(controller::Document& document, double seconds) {
     }
 }
 
+// The path's bytes are kept as they are (any file name, UTF-8 or not).
 std::u16string absolute_path(const std::string& path) {
     std::error_code error;
     auto absolute = std::filesystem::absolute(std::filesystem::path(path), error);
-    return error ? from_utf8(path) : absolute.lexically_normal().u16string();
+    return from_utf8(error ? path : absolute.lexically_normal().native());
+}
+
+// False, with the reason on standard error, when the path is not an existing file we may read.
+bool usable_file(const char* command, const std::string& shown, const std::u16string& path) {
+    std::string reason;
+    if (foundation::is_readable_file(path, reason))
+        return true;
+    std::fprintf(stderr, "quillory-cli %s: %s: %s\n", command, shown.c_str(), reason.c_str());
+    return false;
 }
 
 struct Session {
@@ -219,10 +233,17 @@ int append_command(const cli::Arguments& args) {
         std::fprintf(stderr, "usage: quillory-cli append PATH [--seconds N]\n");
         return 2;
     }
+    const std::u16string path = absolute_path(options.words[0]);
+    if (!usable_file("append", options.words[0], path))
+        return 1;
     Session session;
     auto& document = session.document;
-    const std::u16string path = absolute_path(options.words[0]);
-    if (!document.select_record(path) || !document.append()) {
+    if (!document.select_record(path)) {
+        std::fprintf(stderr, "quillory-cli append: %s: not an audio file this program reads\n",
+                     options.words[0].c_str());
+        return 1;
+    }
+    if (!document.append()) {
         std::fprintf(stderr, "quillory-cli: cannot append to '%s'\n", options.words[0].c_str());
         return 1;
     }
@@ -253,9 +274,11 @@ int rename_command(const cli::Arguments& args) {
         std::fprintf(stderr, "usage: quillory-cli rename PATH TITLE\n");
         return 2;
     }
+    const std::u16string path = absolute_path(args[0]);
+    if (!usable_file("rename", args[0], path))
+        return 1;
     Session session;
     auto& document = session.document;
-    const std::u16string path = absolute_path(args[0]);
     document.refresh();
     document.select_record(path);
     bool listed = false;
@@ -285,7 +308,10 @@ int send_command(const cli::Arguments& args) {
         std::fprintf(stderr, "usage: quillory-cli send PATH\n");
         return 2;
     }
-    if (!sharing::send_by_mail(absolute_path(args[0]))) {
+    const std::u16string path = absolute_path(args[0]);
+    if (!usable_file("send", args[0], path))
+        return 1;
+    if (!sharing::send_by_mail(path)) {
         std::fprintf(stderr, "quillory-cli: the mail program could not be started\n");
         return 1;
     }

@@ -176,6 +176,12 @@ bool Document::record(RecordingKind kind, std::u16string name, std::u16string nu
                 number = call.number;
         }
     }
+    // Telephony providers often know only the number: the caller's name then comes from the
+    // contacts, as the picture does.
+    telephony::ContactDetails contact;
+    const bool known_contact = !number.empty() && m_contacts.find_contact_by_phone(number, contact);
+    if (known_contact && name.empty())
+        name = contact.display_name();
     std::u16string prefix = !name.empty() ? name : !number.empty() ? number : u"Record";
     std::u16string subfolder;
     if (direction == CallDirection::Incoming)
@@ -220,8 +226,7 @@ bool Document::record(RecordingKind kind, std::u16string name, std::u16string nu
         tag.set_text(formats::kId3Genre, application_name);
         tag.set_text(formats::kId3Year, foundation::to_text(int32_t(now.year())));
         tag.set_text(formats::kId3Date, two_digits(now.day()) + two_digits(now.month()));
-        telephony::ContactDetails contact;
-        if (!number.empty() && m_contacts.find_contact_by_phone(number, contact)) {
+        if (known_contact) {
             auto picture = m_contacts.contact_picture(contact.item_id);
             if (!picture.empty())
                 tag.set_picture(picture.data(), picture.size());

@@ -1,5 +1,6 @@
 #include "platform/wave_device.h"
 
+#include "foundation/unicode.h"
 #include "platform/wave_file.h"
 
 #include <SDL.h>
@@ -812,29 +813,7 @@ WaveResult wave_out_close(WaveOut device) {
 }
 
 bool play_sound_and_wait(const std::u16string& path) {
-    std::string utf8;
-    for (size_t i = 0; i < path.size(); ++i) {
-        char32_t c = path[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < path.size()) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (char32_t(path[i + 1]) - 0xDC00);
-            ++i;
-        }
-        if (c < 0x80) {
-            utf8 += char(c);
-        } else if (c < 0x800) {
-            utf8 += char(0xC0 | (c >> 6));
-            utf8 += char(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            utf8 += char(0xE0 | (c >> 12));
-            utf8 += char(0x80 | ((c >> 6) & 0x3F));
-            utf8 += char(0x80 | (c & 0x3F));
-        } else {
-            utf8 += char(0xF0 | (c >> 18));
-            utf8 += char(0x80 | ((c >> 12) & 0x3F));
-            utf8 += char(0x80 | ((c >> 6) & 0x3F));
-            utf8 += char(0x80 | (c & 0x3F));
-        }
-    }
+    const std::string utf8 = foundation::utf16_to_utf8(path);
     WaveFileReader reader;
     if (!reader.open(utf8) || !acceptable(reader.format()))
         return false;

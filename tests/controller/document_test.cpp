@@ -3,6 +3,7 @@
 #include "foundation/active_scheduler.h"
 #include "foundation/file.h"
 #include "foundation/registry.h"
+#include "foundation/text.h"
 #include "platform/messages.h"
 #include "platform/power.h"
 #include "support/watchdog.h"
@@ -756,6 +757,39 @@ TEST_F(RealTimeTest, RecordingWithoutAudioLeavesNoFile) {
     doc.stop();
     EXPECT_TRUE(fs::exists(kept));
     EXPECT_EQ(doc.records().size(), 1u);
+}
+
+TEST_F(DocumentTest, CallerKnownOnlyByNumberIsNamedFromTheContacts) {
+    std::ofstream(m_world.contacts() / "ada.vcf")
+        << "BEGIN:VCARD\nVERSION:4.0\nFN:Ada Lovelace\nTEL;TYPE=cell:+44 20 7946 0958\nEND:VCARD\n";
+    Document& doc = *m_document;
+    // A modem gives the number only.
+    ASSERT_TRUE(doc.record(RecordingKind::Call, u"", u"020 7946 0958", CallDirection::Incoming));
+    EXPECT_EQ(doc.current().artist, u"Ada Lovelace");
+    EXPECT_EQ(fs::path(doc.current().path).filename().string().rfind("Ada Lovelace ", 0), 0u);
+    doc.stop();
+    // A stranger is filed under the number.
+    ASSERT_TRUE(doc.record(RecordingKind::Call, u"", u"555 0199", CallDirection::Outgoing));
+    EXPECT_EQ(doc.current().artist, u"555 0199");
+    doc.stop();
+}
+
+TEST_F(DocumentTest, CallNotificationOfAMovedProgramIsUpdated) {
+    platform::RegistryNotification stale;
+    stale.name = "Quillory Vozir.Call";
+    stale.root = platform::RegistryRoot::LocalMachine;
+    stale.key = "System\\State\\Phone";
+    stale.value_name = "Status";
+    stale.command = "\"/old/place/quillory\" call";
+    stale.flags = platform::RNAF_NONAMEONCMDLINE;
+    stale.condition = platform::RegistryCondition::Equal;
+    stale.mask = stale.target = 0x20000000;
+    ASSERT_EQ(platform::registry_notify_app(stale), platform::REG_NOTIFY_OK);
+    ASSERT_TRUE(m_document->set_auto_record(true));
+    const auto stored = platform::registry_notifications();
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(stored[0].command,
+              "\"" + foundation::to_utf8(foundation::expand(u"%app_path%/quillory")) + "\" call");
 }
 
 TEST_F(DocumentTest, AppendingToWavRecordsOfEveryCoding) {

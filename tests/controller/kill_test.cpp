@@ -120,6 +120,11 @@ protected:
 } // namespace
 
 TEST_F(KillTest, KilledRecordingLosesAtMostASecondAtEveryQuality) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    // The loss is measured against the wall clock; a sanitizer's slowdown of the encoder would
+    // be counted as loss.
+    GTEST_SKIP() << "real-time test, not meaningful under a sanitizer";
+#endif
     std::random_device device;
     const unsigned seed = device();
     std::mt19937 random(seed);
