@@ -324,6 +324,11 @@ private:
                 post(WM_PASTE, 0, 0);
                 break;
             }
+            if (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_a &&
+                (event.key.keysym.mod & KMOD_CTRL) && SDL_IsTextInputActive()) {
+                post(EM_SETSEL, 0, -1);
+                break;
+            }
             uint32_t key = virtual_key_for(event.key.keysym.sym);
             if (key == 0)
                 break;

@@ -11,6 +11,7 @@
 //   touch     the first finger on a touch screen as the pen (WM_LBUTTONDOWN / UP / MOUSEMOVE);
 //             the mouse events SDL makes from touches are dropped
 //   paste     WM_PASTE for Ctrl+V (the text is then read with clipboard_text())
+//   select    EM_SETSEL for Ctrl+A while text input runs (select the whole text)
 //   wheel     WM_MOUSEWHEEL, wParam high word the signed distance (120 a notch, positive away
 //             from the user), lParam the pointer as for the pen
 //   focus     WM_ACTIVATE with WA_ACTIVE or WA_INACTIVE

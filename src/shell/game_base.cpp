@@ -458,6 +458,14 @@ platform::LResult GameBase::window_procedure(platform::WindowHandle, uint32_t me
                 if (c >= 32)
                     m_application.text(c);
         break;
+    case EM_SETSEL:
+        if (skin::Edit* edit = skin::Edit::focused()) {
+            m_idle_until_input = false;
+            skin::Command select;
+            select.code = skin::Edit::command_select_all;
+            edit->command(select);
+        }
+        break;
     case WM_MOUSEWHEEL:
         m_idle_until_input = false;
         m_application.wheel(low_word(lparam), high_word(lparam),
