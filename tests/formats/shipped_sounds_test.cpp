@@ -1,0 +1,57 @@
+// The start and end cue sounds that ship beside the program.
+
+#include "formats/factory.h"
+#include "formats_support.h"
+#include "support/temp_dir.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+
+using namespace formats_test;
+
+namespace {
+
+const std::filesystem::path data_dir = std::filesystem::path(QV_SOURCE_DIR) / "data";
+
+TEST(ShippedSounds, ShortCleanMonoAtTheCdRate) {
+    testing_support::TempDir dir;
+    for (const char* name : {"Voicbeep.wav", "RecEnd.wav"}) {
+        SCOPED_TRACE(name);
+        // sox works on a copy: it leaves files beside what it reads.
+        const auto copy = dir / name;
+        std::filesystem::copy_file(data_dir / name, copy);
+
+        auto reader = formats::open_reader(u16(copy));
+        ASSERT_TRUE(reader);
+        EXPECT_EQ(reader->codec_name(), u"PCM");
+        EXPECT_EQ(reader->channels(), 1);
+        EXPECT_EQ(reader->bits_per_sample(), 16);
+        EXPECT_EQ(reader->sample_rate(), 44100);
+        EXPECT_LT(reader->duration(), 0.3);
+        EXPECT_GT(reader->duration(), 0.1);
+
+        Decoded ours = pull_all(*reader);
+        ASSERT_FALSE(ours.samples.empty());
+        EXPECT_EQ(ours.rate, 44100);
+        EXPECT_LT(double(ours.samples.size()) / 44100, 0.3);
+
+        // sox reads the same samples.
+        std::string text;
+        ASSERT_TRUE(run("soxi -D " + quote(copy), &text));
+        EXPECT_NEAR(std::stod(text), reader->duration(), 1.0 / 44100);
+        EXPECT_EQ(sox_samples(copy), ours.samples);
+
+        // Loud enough to hear, far from clipping: the peak is between -9 and -3 dBFS.
+        int peak = 0;
+        for (int16_t s : ours.samples)
+            peak = std::max(peak, std::abs(int(s)));
+        const double peak_db = 20 * std::log10(peak / 32768.0);
+        EXPECT_LT(peak_db, -3.0);
+        EXPECT_GT(peak_db, -9.0);
+        // Starts and ends quietly, so the device does not click.
+        EXPECT_LT(std::abs(ours.samples.front()), 330);
+        EXPECT_LT(std::abs(ours.samples.back()), 330);
+    }
+}
+
+} // namespace

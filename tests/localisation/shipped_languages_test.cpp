@@ -1,0 +1,216 @@
+// The language files, keypad map and help pages that ship beside the program.
+
+#include "foundation/registry.h"
+#include "localisation/languages.h"
+#include "platform/locale.h"
+#include "platform/registry_store.h"
+#include "support/temp_dir.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <set>
+#include <sstream>
+
+using localisation::Languages;
+using localisation::TextTable;
+
+namespace {
+
+const std::filesystem::path data_dir = std::filesystem::path(QV_SOURCE_DIR) / "data";
+
+// Each shipped language with the locale that selects it.
+struct Shipped {
+    const char* stem;
+    const char* locale;
+};
+const Shipped shipped[] = {{"english", "en_GB"},
+                           {"russian", "ru_RU"},
+                           {"german", "de_DE"},
+                           {"french", "fr_FR"},
+                           {"spanish", "es_ES"}};
+
+std::u16string u16(const std::filesystem::path& path) {
+    return path.u16string();
+}
+
+std::string narrow(const std::u16string& text) {
+    std::string out;
+    for (char16_t c : text)
+        out.push_back(c < 0x80 ? char(c) : '?');
+    return out;
+}
+
+TextTable load(const std::string& stem) {
+    TextTable table;
+    EXPECT_TRUE(table.load(u16(data_dir / (stem + ".lng")))) << stem;
+    return table;
+}
+
+std::vector<std::u16string> screen_keys() {
+    std::ifstream in(std::string(QV_TEST_DATA) + "/localisation/screen_keys.txt");
+    std::vector<std::u16string> keys;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        keys.emplace_back(line.begin(), line.end());
+    }
+    return keys;
+}
+
+std::string read_all(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    return buffer.str();
+}
+
+TEST(ShippedLanguages, EnglishHasEveryKeyTheScreensUse) {
+    TextTable english = load("english");
+    auto keys = screen_keys();
+    ASSERT_GT(keys.size(), 40u);
+    for (const auto& key : keys)
+        EXPECT_TRUE(english.has(key)) << narrow(key);
+    EXPECT_EQ(english.text(u"skin_ProgramName"), u"Quillory Vozir");
+}
+
+TEST(ShippedLanguages, EveryLanguageHasExactlyEnglishsKeysWithRealTexts) {
+    TextTable english = load("english");
+    ASSERT_GT(english.size(), 0u);
+    for (const auto& language : shipped) {
+        SCOPED_TRACE(language.stem);
+        TextTable table = load(language.stem);
+        for (const auto& [key, text] : english.entries()) {
+            ASSERT_TRUE(table.has(key)) << narrow(key);
+            const std::u16string value = table.text(key);
+            EXPECT_FALSE(value.empty()) << narrow(key);
+            // A blank after the "=" would be shown; a stray CR or a control character means
+            // a broken line.
+            EXPECT_NE(value.front(), u' ') << narrow(key);
+            EXPECT_NE(value.back(), u' ') << narrow(key);
+            for (char16_t c : value) {
+                EXPECT_FALSE(c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0xFFFD)
+                    << narrow(key) << " holds the character " << int(c);
+            }
+            // Placeholders the screens fill in survive translation.
+            for (std::u16string placeholder : {u"%count%", u"%version%"}) {
+                EXPECT_EQ(text.find(placeholder) != std::u16string::npos,
+                          value.find(placeholder) != std::u16string::npos)
+                    << narrow(key) << " " << narrow(placeholder);
+            }
+        }
+        EXPECT_EQ(table.size(), english.size());
+    }
+}
+
+TEST(ShippedLanguages, FilesAreUtf8AndReadAsSuch) {
+    for (const auto& language : shipped) {
+        std::string bytes = read_all(data_dir / (std::string(language.stem) + ".lng"));
+        ASSERT_FALSE(bytes.empty()) << language.stem;
+        // Neither a byte order mark nor a UTF-16 mark: plain UTF-8 lines.
+        EXPECT_NE(uint8_t(bytes[0]), 0xEF) << language.stem;
+        EXPECT_NE(uint8_t(bytes[0]), 0xFF) << language.stem;
+    }
+    EXPECT_EQ(load("russian").text(u"Exit"), u"\u0412\u044b\u0445\u043e\u0434");
+    EXPECT_EQ(load("german").text(u"Format"), u"Qualit\u00e4t");
+    EXPECT_EQ(load("spanish").text(u"Confirm_deleting_this"), u"\u00bfBorrar esta grabaci\u00f3n?");
+}
+
+class ShippedSelection : public ::testing::Test {
+protected:
+    ShippedSelection() : m_config("QUILLORY_CONFIG_DIR", (m_dir / "config").string()) {
+        platform::registry_close();
+    }
+    ~ShippedSelection() override {
+        platform::set_locale_for_testing("");
+        platform::registry_close();
+    }
+    testing_support::TempDir m_dir;
+    testing_support::ScopedEnv m_config;
+};
+
+// The file names are the names the system language table gives, so the user's locale picks
+// the right file and the Language menu lists each of them.
+TEST_F(ShippedSelection, TheUsersLocaleChoosesItsFile) {
+    for (const auto& language : shipped) {
+        SCOPED_TRACE(language.stem);
+        platform::set_locale_for_testing(language.locale);
+        TextTable table;
+        Languages languages(table, u16(data_dir));
+        ASSERT_TRUE(languages.choose_at_start());
+        EXPECT_EQ(std::filesystem::path(table.path()).stem().string(), language.stem);
+        EXPECT_TRUE(languages.has_choice());
+    }
+    // A language without a file falls back to English.
+    platform::set_locale_for_testing("fi_FI");
+    TextTable table;
+    Languages languages(table, u16(data_dir));
+    ASSERT_TRUE(languages.choose_at_start());
+    EXPECT_EQ(std::filesystem::path(table.path()).stem().string(), "english");
+}
+
+TEST(ShippedHelp, EachLanguagesHelpLinkNamesASelfContainedPage) {
+    std::set<std::u16string> pages;
+    for (const auto& language : shipped) {
+        SCOPED_TRACE(language.stem);
+        const std::u16string link = load(language.stem).text(u"Help_link");
+        // Opened as the program folder's "help/" followed by the link.
+        ASSERT_EQ(link.find_first_of(u"/\\"), std::u16string::npos);
+        const auto page = data_dir / "help" / std::filesystem::path(link);
+        ASSERT_TRUE(std::filesystem::is_regular_file(page)) << page;
+        pages.insert(link);
+        const std::string html = read_all(page);
+        EXPECT_NE(html.find("<!DOCTYPE html>"), std::string::npos);
+        EXPECT_NE(html.find("<meta charset=\"utf-8\">"), std::string::npos);
+        EXPECT_NE(html.find("</html>"), std::string::npos);
+        // Nothing is fetched from elsewhere.
+        for (const char* outside : {"http:", "https:", "src=", "@import", "url("})
+            EXPECT_EQ(html.find(outside), std::string::npos) << outside;
+        // The facts the page must give.
+        for (const char* fact :
+             {"My Quillory", "registry.sqlite", "quillory-cli", "contacts", "Incoming"})
+            EXPECT_NE(html.find(fact), std::string::npos) << fact;
+    }
+    EXPECT_EQ(pages.size(), std::size(shipped));
+}
+
+// Every letter of the Latin and Russian alphabets under exactly one digit key, each key also
+// standing for its own digit.
+TEST(ShippedKeypad, DigitsCarryEachLetterOnce) {
+    TextTable keypad;
+    ASSERT_TRUE(keypad.load(u16(data_dir / "keyboard.txt")));
+    std::u16string letters;
+    for (char16_t c = u'a'; c <= u'z'; ++c)
+        letters.push_back(c);
+    for (char16_t c = u'\u0430'; c <= u'\u044f'; ++c)
+        letters.push_back(c);
+    letters.push_back(u'\u0451'); // yo
+    ASSERT_EQ(letters.size(), 26u + 33u);
+
+    std::map<char16_t, int> seen;
+    for (char16_t digit = u'0'; digit <= u'9'; ++digit) {
+        const std::u16string key(1, digit);
+        ASSERT_TRUE(keypad.has(key)) << char(digit);
+        const std::u16string set = keypad.text(key);
+        EXPECT_NE(set.find(digit), std::u16string::npos) << char(digit);
+        for (char16_t c : set) {
+            ++seen[c];
+            // Matched texts are lower-cased, so an upper-case letter could never match.
+            EXPECT_FALSE((c >= u'A' && c <= u'Z') || (c >= u'\u0410' && c <= u'\u042f'))
+                << char(digit);
+        }
+    }
+    for (char16_t c : letters)
+        EXPECT_EQ(seen[c], 1) << "letter " << int(c);
+    for (const auto& [c, count] : seen)
+        EXPECT_EQ(count, 1) << "character " << int(c);
+    // The phone layouts: 7 carries four Latin letters, 3 the Cyrillic e and yo together.
+    EXPECT_NE(keypad.text(u"7").find(u"pqrs"), std::u16string::npos);
+    EXPECT_NE(keypad.text(u"2").find(u"\u0430\u0431\u0432\u0433"), std::u16string::npos);
+    EXPECT_NE(keypad.text(u"3").find(u'\u0451'), std::u16string::npos);
+    EXPECT_NE(keypad.text(u"0").find(u' '), std::u16string::npos);
+    EXPECT_NE(keypad.text(u"1").find(u'.'), std::u16string::npos);
+}
+
+} // namespace
