@@ -137,8 +137,7 @@ TEST(MainMenus, FileMenuOffersOnlyWhatCanBeDone) {
     state.listed_in_main_memory = true;
     items.clear();
     main_menu_items(u"File", state, items);
-    EXPECT_EQ(ids(items),
-              (std::vector<std::u16string>{u"Delete", u"Move", u"Refresh", u"Cancel"}));
+    EXPECT_EQ(ids(items), (std::vector<std::u16string>{u"Delete", u"Move", u"Refresh", u"Cancel"}));
     state.card_present = false;
     items.clear();
     main_menu_items(u"File", state, items);
@@ -157,7 +156,7 @@ TEST(MainMenus, MainAndSettingsMenusFollowTheSettings) {
     items.clear();
     main_menu_items(u"Settings", state, items);
     EXPECT_EQ(ids(items), (std::vector<std::u16string>{u"AutoRecord", u"Speaker", u"Format",
-                                                        u"Boost", u"Cancel"}));
+                                                       u"Boost", u"Cancel"}));
     EXPECT_FALSE(items[0].checked);
     EXPECT_EQ(items[0].template_name, u"MenuElementUnchecked");
     EXPECT_EQ(items[2].caption, u"Medium");
@@ -170,9 +169,9 @@ TEST(MainMenus, MainAndSettingsMenusFollowTheSettings) {
     state.has_languages = true;
     items.clear();
     main_menu_items(u"Settings", state, items);
-    EXPECT_EQ(ids(items), (std::vector<std::u16string>{u"AutoRecord", u"Speaker", u"Format",
-                                                        u"Boost", u"QuickRecord", u"Language",
-                                                        u"Cancel"}));
+    EXPECT_EQ(ids(items),
+              (std::vector<std::u16string>{u"AutoRecord", u"Speaker", u"Format", u"Boost",
+                                           u"QuickRecord", u"Language", u"Cancel"}));
     EXPECT_TRUE(items[0].checked && items[1].checked && items[3].checked);
     EXPECT_TRUE(items[0].template_name.empty());
     EXPECT_FALSE(main_menu_items(u"Delete", state, items));
@@ -185,15 +184,15 @@ TEST(MainMenus, FormatAndBoostCheckTheCurrentChoiceOnly) {
     state.cancel_caption = u"Cancel it";
     std::vector<skin::MenuItem> items;
     main_menu_items(u"Format", state, items);
-    EXPECT_EQ(ids(items), (std::vector<std::u16string>{u"Mp3Low", u"Mp3Middle", u"Mp3High",
-                                                        u"Settings"}));
+    EXPECT_EQ(ids(items),
+              (std::vector<std::u16string>{u"Mp3Low", u"Mp3Middle", u"Mp3High", u"Settings"}));
     EXPECT_EQ(items[3].caption, u"Cancel it");
     for (size_t i = 0; i < items.size(); ++i)
         EXPECT_EQ(items[i].checked, i == 2);
     items.clear();
     main_menu_items(u"Boost", state, items);
-    EXPECT_EQ(ids(items), (std::vector<std::u16string>{u"BoostOff", u"Boost1", u"Boost2",
-                                                        u"Boost3", u"Settings"}));
+    EXPECT_EQ(ids(items), (std::vector<std::u16string>{u"BoostOff", u"Boost1", u"Boost2", u"Boost3",
+                                                       u"Settings"}));
     for (size_t i = 0; i < items.size(); ++i)
         EXPECT_EQ(items[i].checked, i == 2);
     items.clear();
