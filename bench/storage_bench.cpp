@@ -78,8 +78,8 @@ BENCHMARK(BM_Refresh)->Unit(benchmark::kMillisecond)->Iterations(3);
 class Counter : public controller::DocumentListener {
 public:
     int found{0};
-    void on_document_event(const controller::DocumentEvent& event) override {
-        if (event.code == controller::DocumentEvent::RecordFound)
+    void on_document_event(controller::DocumentEvent event, int) override {
+        if (event == controller::DocumentEvent::RecordFound)
             ++found;
     }
 };

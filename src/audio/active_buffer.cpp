@@ -73,7 +73,6 @@ void ActiveBuffer::Output::get_data(AudioBlock& out, int) {
 }
 
 void ActiveBuffer::Writer::run() {
-    m_owner.m_wake.wait();
     while (!stop_requested()) {
         AudioBlock block;
         bool taken = false;
@@ -92,8 +91,10 @@ void ActiveBuffer::Writer::run() {
             std::lock_guard guard(m_owner.lock());
             if (m_owner.m_count > 0)
                 --m_owner.m_count;
-        } else
-            m_owner.m_wake.wait();
+        } else if (!m_owner.m_wake.wait_for_ms(kIdleMilliseconds) && !stop_requested()) {
+            // Idle: an empty block lets the writer write out what has waited long enough.
+            push(m_owner.m_output, AudioBlock{});
+        }
     }
 }
 

@@ -15,6 +15,10 @@ namespace audio {
 // memory is below 1000000 bytes when a block arrives, the buffer turns invalid and drops
 // everything until reset().
 //
+// While no block waits, the writer thread pushes an empty block every kIdleMilliseconds, so
+// that the file writer can write out what it holds back even when capture pauses (the
+// voice-operated switch leaves silence out).
+//
 // Threads: on_data() on the capture thread; the writer thread pushes with the lock released,
 // so capture never waits for encoding; has_pending(), is_valid(), queued_bytes() and reset()
 // from the user-interface thread. All state is under the inlet lock.
@@ -41,6 +45,7 @@ public:
 
     static constexpr int32_t kMaxQueuedBytes = 10000000;
     static constexpr uint64_t kMinFreeMemory = 1000000;
+    static constexpr uint32_t kIdleMilliseconds = 250;
 
 private:
     class Output : public Outlet {

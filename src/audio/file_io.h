@@ -8,14 +8,28 @@
 
 namespace audio {
 
+// A writer keeps what it was given safe against a killed process: its buffered output reaches
+// the file (and a WAV header its current sizes) at least every half second of audio or of time.
+// An empty block pushed into input() carries no data; it only gives the writer the chance to
+// write out what is due by time (the recording buffer sends one while it waits).
+//
 // Destroying a writer completes its file (encoder flushed, final header, closed).
 class FileWriter {
 public:
     virtual ~FileWriter() = default;
     // Where PCM blocks are pushed.
     virtual Inlet& input() = 0;
-    // False once a write to the file has failed; every byte written before stays in the file.
+    // False once a write to the file has failed or the writer had to give up (a block it cannot
+    // take, a file that would grow past what its format can describe); every byte written
+    // before stays in the file.
     virtual bool is_valid() const = 0;
+    // Completes the file now: encoder flushed, buffers written, final header, closed. True only
+    // when the writer stayed valid and all of it reached the file. Later calls give the same
+    // answer; input() takes nothing more.
+    virtual bool complete() = 0;
+    // Whether coded audio from this writer reached the file (a file that was only appended to
+    // does not count what it held before).
+    virtual bool has_audio() const = 0;
 };
 
 // Facts about an open audio file.

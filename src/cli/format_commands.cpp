@@ -137,7 +137,7 @@ int decode(const cli::Arguments& args) {
     auto writer = formats::create_writer(from_utf8(args[1]), audio::kCodecPcm, reader->channels(),
                                          16, reader->sample_rate(), 0, false);
     copy_stream(*reader, *writer);
-    bool ok = writer->is_valid();
+    bool ok = writer->complete();
     writer.reset();
     if (!ok) {
         std::fprintf(stderr, "quillory-cli decode: writing %s failed\n", args[1].c_str());
@@ -197,7 +197,7 @@ int encode(const cli::Arguments& args) {
     auto writer = formats::create_writer(from_utf8(paths[1]), from_utf8(codec), reader->channels(),
                                          16, reader->sample_rate(), bit_rate, false);
     copy_stream(*reader, *writer);
-    bool ok = writer->is_valid();
+    bool ok = writer->complete();
     writer.reset();
     if (!ok) {
         std::fprintf(stderr, "quillory-cli encode: writing %s failed\n", paths[1].c_str());

@@ -36,7 +36,8 @@ int phone_command(const cli::Arguments& args) {
             if (telephony::ContactStore().find_contact_by_phone(number, contact))
                 name = contact.display_name();
         }
-        telephony::provide_call(word == "incoming" ? telephony::Incoming : telephony::Outgoing,
+        telephony::provide_call(word == "incoming" ? telephony::CallDirection::Incoming
+                                                   : telephony::CallDirection::Outgoing,
                                 number, name);
         return 0;
     }

@@ -6,6 +6,7 @@
 #include "controller/record_storage.h"
 #include "foundation/active_scheduler.h"
 #include "foundation/text.h"
+#include "localisation/languages.h"
 #include "platform/messages.h"
 #include "sharing/send_mail.h"
 
@@ -87,25 +88,42 @@ bool parse_options(const cli::Arguments& args, Options& options) {
     return true;
 }
 
-// What the screens would say when a recording stops on its own.
+// What the screens say when a recording stops on its own: the text of "Sorry_card_problem",
+// "Sorry_no_memory" or "Sorry_too_slow_device" in the user's language, or in English when no
+// language file can be read.
 class Outcome : public controller::DocumentListener {
 public:
-    int failure{0};
-    bool stopped{false};
-    void on_document_event(const controller::DocumentEvent& event) override {
-        if (event.code >= controller::DocumentEvent::StorageFailed)
-            failure = event.code;
-        if (event.code == controller::DocumentEvent::Stopped)
-            stopped = true;
+    controller::DocumentEvent failure{controller::DocumentEvent::Stopped};
+    void on_document_event(controller::DocumentEvent event, int) override {
+        using controller::DocumentEvent;
+        if (event == DocumentEvent::StorageFailed || event == DocumentEvent::WritingFailed ||
+            event == DocumentEvent::BufferLimit)
+            failure = event;
     }
     int report() const {
-        const char* text =
-            failure == controller::DocumentEvent::StorageFailed   ? "Sorry_card_problem"
-            : failure == controller::DocumentEvent::WritingFailed ? "Sorry_no_memory"
-                                                                  : "Sorry_too_slow_device";
-        if (failure == 0)
+        using controller::DocumentEvent;
+        if (failure == DocumentEvent::Stopped)
             return 0;
-        std::fprintf(stderr, "quillory-cli: recording stopped: %s\n", text);
+        struct Message {
+            const char16_t* key;
+            const char* english;
+        };
+        const Message message =
+            failure == DocumentEvent::StorageFailed
+                ? Message{u"Sorry_card_problem",
+                          "Sorry, recording stopped: the storage is no longer available (card "
+                          "removed or folder deleted)."}
+            : failure == DocumentEvent::WritingFailed
+                ? Message{u"Sorry_no_memory",
+                          "Sorry, recording stopped: there is not enough free space."}
+                : Message{u"Sorry_too_slow_device",
+                          "Sorry, recording stopped: this device is too slow for this quality."};
+        localisation::TextTable texts;
+        localisation::Languages languages(texts);
+        const std::string text = languages.choose_at_start() && texts.has(message.key)
+                                     ? to_utf8(texts.text(message.key))
+                                     : std::string(message.english);
+        std::fprintf(stderr, "quillory-cli: %s\n", text.c_str());
         return 1;
     }
 };
@@ -188,7 +206,8 @@ int record_command(const cli::Arguments& args) {
         document.set_vas_level(*options.vas);
     if (options.save)
         document.save_settings();
-    if (!document.record(false, u"", u"", 0)) {
+    if (!document.record(controller::RecordingKind::Note, u"", u"",
+                         telephony::CallDirection::None)) {
         std::fprintf(stderr, "quillory-cli: the recording could not be started\n");
         return 1;
     }

@@ -85,13 +85,12 @@ void Document::remove_listener(DocumentListener* listener) {
                       m_listeners.end());
 }
 
-void Document::send(int code, int argument) {
+void Document::send(DocumentEvent event, int argument) {
     // A listener may add or remove listeners while the event is delivered.
     const auto listeners = m_listeners;
-    const DocumentEvent event{code, argument};
     for (DocumentListener* listener : listeners)
         if (std::find(m_listeners.begin(), m_listeners.end(), listener) != m_listeners.end())
-            listener->on_document_event(event);
+            listener->on_document_event(event, argument);
 }
 
 void Document::fill_format(audio::AudioFormat& format) const {
@@ -162,12 +161,15 @@ void Document::set_vas_level(double level) {
 
 // --- recording --------------------------------------------------------------------------------
 
-bool Document::record(bool is_call, std::u16string name, std::u16string number, int direction) {
+bool Document::record(RecordingKind kind, std::u16string name, std::u16string number,
+                      telephony::CallDirection direction) {
+    using telephony::CallDirection;
     if (m_writer)
         return false;
-    if (direction == 0) {
+    const bool is_call = kind == RecordingKind::Call;
+    if (direction == CallDirection::None) {
         telephony::CallInfo call = m_call_monitor->current_call();
-        if (call.direction > 0) {
+        if (call.direction != CallDirection::None) {
             direction = call.direction;
             if (name.empty())
                 name = call.name;
@@ -177,11 +179,11 @@ bool Document::record(bool is_call, std::u16string name, std::u16string number, 
     }
     std::u16string prefix = !name.empty() ? name : !number.empty() ? number : u"Record";
     std::u16string subfolder;
-    if (direction == telephony::Incoming)
+    if (direction == CallDirection::Incoming)
         subfolder = incoming_folder;
-    else if (direction == telephony::Outgoing)
+    else if (direction == CallDirection::Outgoing)
         subfolder = outgoing_folder;
-    else if (direction == 0 && is_call)
+    else if (direction == CallDirection::None && is_call)
         return false;
     foundation::log() << "record prefix:" << prefix << " subfolder:" << subfolder << "\n";
 
@@ -244,6 +246,7 @@ bool Document::record(bool is_call, std::u16string name, std::u16string number, 
         return false;
     }
     m_call_recording = is_call;
+    m_new_recording = true;
     write_current_path(m_current.path);
     const int index = m_records.insert(record_info(m_current.path));
     send(DocumentEvent::RecordingStarted, index);
@@ -256,6 +259,11 @@ bool Document::start_capture(const audio::AudioFormat& format) {
                                format.bits_per_sample, format.sample_rate, format.bit_rate, true);
     if (!m_writer)
         return false;
+    if (!m_writer->is_valid()) {
+        // The file cannot be opened, or is not one this writer continues; it stays as it is.
+        m_writer.reset();
+        return false;
+    }
     m_recorder = std::make_unique<audio::RecorderPCM>(format.channels, format.sample_rate,
                                                       format.bits_per_sample);
     m_duration_counter.reset();
@@ -284,6 +292,14 @@ bool Document::append() {
 }
 
 void Document::stop() {
+    finish(StopReason::Requested);
+}
+
+void Document::stop_with(StopReason reason) {
+    finish(reason);
+}
+
+void Document::finish(StopReason reason) {
     foundation::log() << "Document::stop\n";
     m_paused = false;
     m_call_recording = false;
@@ -292,6 +308,7 @@ void Document::stop() {
         audio::connect(m_reader->output(), nullptr);
         m_reader.reset();
     }
+    int removed_index = -1;
     if (m_writer) {
         if (m_recorder) {
             audio::connect(*m_recorder, nullptr);
@@ -300,22 +317,52 @@ void Document::stop() {
         play_beep(end_beep);
         while (m_active_buffer.has_pending())
             platform::sleep_ms(10);
+        const bool buffer_valid = m_active_buffer.is_valid();
         m_boost_stage.reset();
         m_active_buffer.reset();
         audio::connect(m_active_buffer.output(), nullptr);
+        // The last writes happen here; a failure among them is a failed recording too.
+        const bool completed = m_writer->complete();
+        const bool has_audio = m_writer->has_audio();
         m_writer.reset();
+        if (reason == StopReason::Requested) {
+            if (card_problem()) {
+                foundation::log() << "card_problem\n";
+                reason = StopReason::StorageFailed;
+            } else if (!completed) {
+                foundation::log() << "writer no valid at stop\n";
+                reason = StopReason::WritingFailed;
+            } else if (!buffer_valid) {
+                foundation::log() << "active_buffer no valid\n";
+                reason = StopReason::BufferLimit;
+            }
+        }
+        // A new recording that never got a frame of audio leaves no tag-only file behind.
+        if (m_new_recording && !has_audio) {
+            foundation::log() << "os::delete_file 3\n";
+            foundation::delete_file(m_current.path);
+            if (!foundation::FileInfo(m_current.path).exists()) {
+                removed_index = m_records.find(m_current.path);
+                if (removed_index >= 0)
+                    m_records.erase(removed_index);
+            }
+        }
+        m_new_recording = false;
         if (m_settings.speaker)
             switch_speaker(false);
     }
     m_recorder.reset();
+    m_stop_reason = reason;
+    if (removed_index >= 0)
+        send(DocumentEvent::CurrentDeleted, removed_index);
     send(DocumentEvent::Stopped);
-}
-
-void Document::stop_with(int code) {
-    stop();
-    if (!m_current.path.empty() && !foundation::FileInfo(m_current.path).exists())
-        refresh();
-    send(code);
+    if (reason != StopReason::Requested) {
+        // The screens never show a record whose file is gone.
+        if (!m_current.path.empty() && !foundation::FileInfo(m_current.path).exists() &&
+            removed_index < 0)
+            refresh();
+        send(event_for(reason));
+    }
 }
 
 void Document::pause(bool on) {
@@ -512,22 +559,23 @@ void Document::rename(const std::u16string& title) {
 
 void Document::command_line(const std::u16string& text) {
     if (foundation::starts_with(text, u"call")) {
-        if (record(true, u"", u"", 0) && m_settings.speaker)
+        if (record(RecordingKind::Call, u"", u"", telephony::CallDirection::None) &&
+            m_settings.speaker)
             switch_speaker(true);
     } else if (foundation::starts_with(text, u"record")) {
         if (!is_recording())
-            record(false, u"", u"", 0);
+            record(RecordingKind::Note, u"", u"", telephony::CallDirection::None);
         else
             pause(!m_paused);
     }
 }
 
 void Document::on_call_start(const std::u16string& name, const std::u16string& number,
-                             int direction) {
+                             telephony::CallDirection direction) {
     foundation::log() << "on_call_start " << name << " " << number << " " << int32_t(direction)
                       << " " << platform::tick_count() << "\n";
     if (m_settings.auto_record)
-        record(true, name, number, direction);
+        record(RecordingKind::Call, name, number, direction);
     if (is_recording() && m_settings.speaker)
         switch_speaker(true);
 }
@@ -550,8 +598,9 @@ void Document::on_call_stop() {
 bool Document::card_problem() const {
     if (m_current.path.empty())
         return false;
+    // In main memory the storage stays; its file may still vanish with its folder.
     if (foundation::path_starts_with(m_current.path, foundation::expand(u"%my_documents%")))
-        return false;
+        return !foundation::FileInfo(m_current.path).exists();
     const std::u16string folder = foundation::directory_of(m_current.path);
     return foundation::total_size(folder) == 0 || !foundation::FileInfo(m_current.path).exists();
 }
@@ -561,7 +610,7 @@ void Document::on_timer(foundation::Timer&) {
     if (m_reader) {
         if (card_problem()) {
             foundation::log() << "card_problem\n";
-            stop_with(DocumentEvent::StorageFailed);
+            stop_with(StopReason::StorageFailed);
             return;
         }
         if (!m_reader->is_valid()) {
@@ -579,23 +628,23 @@ void Document::on_timer(foundation::Timer&) {
         if (!m_writer->is_valid()) {
             if (card_problem()) {
                 foundation::log() << "card_problem\n";
-                stop_with(DocumentEvent::StorageFailed);
+                stop_with(StopReason::StorageFailed);
             } else {
                 foundation::log() << "writer no valid active_buffer:"
                                   << m_active_buffer.queued_bytes() << "\n";
-                stop_with(DocumentEvent::WritingFailed);
+                stop_with(StopReason::WritingFailed);
             }
             return;
         }
         // A card taken out does not always fail the writes at once; the file's path is gone.
         if (card_problem()) {
             foundation::log() << "card_problem\n";
-            stop_with(DocumentEvent::StorageFailed);
+            stop_with(StopReason::StorageFailed);
             return;
         }
         if (!m_active_buffer.is_valid()) {
             foundation::log() << "active_buffer no valid\n";
-            stop_with(DocumentEvent::BufferLimit);
+            stop_with(StopReason::BufferLimit);
             return;
         }
         if (!m_paused) {
@@ -621,7 +670,7 @@ void Document::on_timer(foundation::Timer&) {
 
 void Document::announce_recording() {
     if (is_recording())
-        send(4, 0);
+        send(DocumentEvent::RecordingStarted, std::max(0, m_records.find(m_current.path)));
 }
 
 } // namespace controller

@@ -33,6 +33,9 @@
 
 namespace controller {
 
+// What a new recording is for: a note made by hand, or a telephone call (filed by direction).
+enum class RecordingKind { Note, Call };
+
 struct CurrentRecord {
     std::u16string path;
     std::u16string artist;
@@ -53,16 +56,22 @@ public:
     void add_listener(DocumentListener* listener);
     void remove_listener(DocumentListener* listener);
 
-    // Starts a new recording. direction: 0 none given (the call monitor may supply one),
-    // 1 incoming, 2 outgoing, 3 a call without details. False when a recording runs, for a
-    // call without a direction, and when the folder or the file cannot be made.
-    bool record(bool is_call, std::u16string name, std::u16string number, int direction);
+    // Starts a new recording. direction None: none given (the call monitor may supply one);
+    // Unknown: a call without details. False when a recording runs, for a call without a
+    // direction, and when the folder or the file cannot be made.
+    bool record(RecordingKind kind, std::u16string name, std::u16string number,
+                telephony::CallDirection direction);
     // Continues recording at the end of the current record's file.
     bool append();
-    // Ends whatever runs; always sends event 7.
+    // Ends whatever runs; always sends Stopped. A recording whose last writes fail, whose
+    // writer gave up or whose file vanished then sends WritingFailed or StorageFailed as
+    // stop_with() does. A new recording that holds no audio frame is deleted with its list
+    // entry (CurrentDeleted before Stopped).
     void stop();
-    // stop(), a rebuilt list when the current file vanished, then event `code`.
-    void stop_with(int code);
+    // stop(), a rebuilt list when the current file vanished, then the reason's event.
+    void stop_with(StopReason reason);
+    // Why the last recording or playback ended.
+    StopReason stop_reason() const { return m_stop_reason; }
     void pause(bool on);
     // Plays a record from `position` seconds.
     bool play(const std::u16string& path, int position);
@@ -91,7 +100,7 @@ public:
     void set_application_window(platform::WindowHandle window) { m_application_window = window; }
 
     void on_call_start(const std::u16string& name, const std::u16string& number,
-                       int direction) override;
+                       telephony::CallDirection direction) override;
     void on_call_stop() override;
     void on_timer(foundation::Timer& timer) override;
 
@@ -144,7 +153,10 @@ public:
     telephony::ContactStore& contacts() { return m_contacts; }
 
 private:
-    void send(int code, int argument = 0);
+    void send(DocumentEvent event, int argument = 0);
+    // Ends whatever runs. A recording whose end fails (its last writes, its file gone) ends
+    // with that reason instead of `reason` Requested; a new recording without audio is removed.
+    void finish(StopReason reason);
     bool start_capture(const audio::AudioFormat& format);
     void fill_format(audio::AudioFormat& format) const;
     void switch_speaker(bool on) { m_phone.set_speaker(on); }
@@ -169,8 +181,10 @@ private:
     std::unique_ptr<audio::FileWriter> m_writer;
 
     double m_play_offset{0.0}; // seconds before the player's first pulled frame
+    StopReason m_stop_reason{StopReason::Requested};
     bool m_paused{false};
     bool m_call_recording{false};
+    bool m_new_recording{false}; // the running recording made its file (not an append)
     bool m_exit_after_call{false};
     bool m_call_state{false};
     bool m_hardware_speaker_state{false};

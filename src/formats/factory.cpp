@@ -10,16 +10,20 @@
 namespace formats {
 
 std::unique_ptr<audio::FileWriter> create_writer(const std::u16string& path,
-                                                 const std::u16string& codec, int, int, int,
-                                                 int bit_rate, bool append) {
+                                                 const std::u16string& codec, int channels,
+                                                 int bits, int rate, int bit_rate, bool append) {
+    audio::AudioBlock declared;
+    declared.channels = channels;
+    declared.bits_per_sample = bits;
+    declared.sample_rate = rate;
     if (codec == audio::kCodecPcm)
-        return std::make_unique<PcmWavWriter>(path, append);
+        return std::make_unique<PcmWavWriter>(path, append, declared);
     if (codec == audio::kCodecMp3)
         return std::make_unique<Mp3Writer>(path, bit_rate, append);
     if (codec == audio::kCodecAdpcm)
-        return std::make_unique<AdpcmWavWriter>(path, append);
+        return std::make_unique<AdpcmWavWriter>(path, append, declared);
     if (codec == audio::kCodecGsm)
-        return std::make_unique<GsmWavWriter>(path, append);
+        return std::make_unique<GsmWavWriter>(path, append, declared);
     return nullptr;
 }
 

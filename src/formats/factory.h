@@ -10,8 +10,9 @@
 namespace formats {
 
 // A writer for the codec name ("PCM", "mp3", "ADPCM", "GSM"), or null for any other name.
-// The WAV writers take their format from the first block pushed into them; channels, bits and
-// rate are what the caller means to push. bit_rate (bits per second) sets the MP3 encoder.
+// The WAV writers take their format from the first block pushed into them (or, appending, from
+// the file); channels, bits and rate are what the caller means to push, and the format of the
+// empty file written when nothing is pushed. bit_rate (bits per second) sets the MP3 encoder.
 // With append, the existing file is written at its end (it already holds the ID3 tag);
 // otherwise the file is created.
 std::unique_ptr<audio::FileWriter> create_writer(const std::u16string& path,

@@ -1,5 +1,6 @@
 #include "formats/mp3_writer.h"
 
+#include "formats/mp3_header.h"
 #include "foundation/log.h"
 #include "foundation/paths.h"
 
@@ -27,6 +28,16 @@ Mp3EncoderStage::~Mp3EncoderStage() {
         audio::connect(*upstream, nullptr);
     std::lock_guard guard(lock());
     close_encoder();
+}
+
+void Mp3EncoderStage::flush() {
+    std::lock_guard guard(lock());
+    close_encoder();
+}
+
+uint64_t Mp3EncoderStage::frames_coded() const {
+    std::lock_guard guard(lock());
+    return m_frames_coded;
 }
 
 int Mp3EncoderStage::frame_size() const {
@@ -106,6 +117,7 @@ void Mp3EncoderStage::encode_frame(const uint8_t* frame) {
         foundation::log() << "Mp3EncoderStage::encode_frame error=" << size << "\n";
         return;
     }
+    ++m_frames_coded;
     audio::AudioBlock coded;
     coded.bytes = audio::ByteSlice::copy_of(size_t(size), m_out.data());
     coded.channels = m_channels;
@@ -116,8 +128,12 @@ void Mp3EncoderStage::encode_frame(const uint8_t* frame) {
 
 void Mp3EncoderStage::on_data(const audio::AudioBlock& block) {
     std::lock_guard guard(lock());
-    if (block.empty() || block.sample_rate <= 0 ||
-        (block.bits_per_sample != 16 && block.bits_per_sample != 8) ||
+    if (block.empty()) {
+        // Nothing to code; the file writer may have output due by time.
+        audio::push(output(), block);
+        return;
+    }
+    if (block.sample_rate <= 0 || (block.bits_per_sample != 16 && block.bits_per_sample != 8) ||
         (block.channels != 1 && block.channels != 2))
         return;
     if (m_encoder && (block.channels != m_channels || block.sample_rate != m_rate ||
@@ -154,14 +170,96 @@ void Mp3EncoderStage::on_data(const audio::AudioBlock& block) {
 
 // File sink
 
-FileWriterMP3::FileWriterMP3(const std::u16string& path, bool append)
-    : m_path(path), m_append(append), m_buffer(kBufferSize) {
+namespace {
+
+// Bytes an ID3 version 2 tag at the file's start takes, or 0.
+uint64_t id3_size(foundation::File& file) {
+    uint8_t header[10];
+    if (!file.seek(0) || file.read(header, 10) != 10 || std::memcmp(header, "ID3", 3) != 0)
+        return 0;
+    if ((header[6] | header[7] | header[8] | header[9]) & 0x80)
+        return 0;
+    const uint64_t size = uint64_t(header[6]) << 21 | uint64_t(header[7]) << 14 |
+                          uint64_t(header[8]) << 7 | uint64_t(header[9]);
+    const bool footer = (header[5] & 0x10) != 0;
+    return 10 + size + (footer ? 10 : 0);
+}
+
+} // namespace
+
+uint64_t end_of_whole_frames(foundation::File& file, uint64_t audio_start) {
+    const uint64_t size = file.size();
+    if (audio_start >= size)
+        return size;
+    // The longest layer III frame is 1441 bytes; the tail holds several whole frames before
+    // the last one, enough to follow a chain of them from a true frame start.
+    constexpr uint64_t kTail = 8192;
+    const uint64_t window_start = size - audio_start > kTail ? size - kTail : audio_start;
+    std::vector<uint8_t> tail(size_t(size - window_start));
+    if (!file.seek(window_start) || file.read(tail.data(), uint32_t(tail.size())) != tail.size())
+        return size;
+    const size_t n = tail.size();
+    for (size_t first = 0; first + 4 <= n; ++first) {
+        Mp3Header reference;
+        if (!parse_mp3_header(&tail[first], reference))
+            continue;
+        // Follow the chain of frames that agree with the first one.
+        size_t position = first;
+        int whole = 0;
+        for (;;) {
+            Mp3Header header;
+            if (position == n)
+                return size; // ends exactly with a whole frame
+            if (position + 4 > n || !parse_mp3_header(&tail[position], header) ||
+                !header.agrees(reference))
+                break;
+            if (position + size_t(header.frame_length) > n)
+                break;
+            position += size_t(header.frame_length);
+            ++whole;
+        }
+        // A chain of whole frames from a known frame start, or long enough not to be chance.
+        const bool trusted = whole >= 3 || (window_start == audio_start && first == 0 && whole > 0);
+        if (!trusted)
+            continue;
+        Mp3Header header;
+        const size_t left = n - position;
+        // What follows the last whole frame: the start of one more, cut short, or other data.
+        const bool cut_frame = left < 4 ? tail[position] == 0xFF
+                                        : parse_mp3_header(&tail[position], header) &&
+                                              header.agrees(reference) &&
+                                              size_t(header.frame_length) > left;
+        return cut_frame ? window_start + position : size;
+    }
+    return size;
+}
+
+FileWriterMP3::FileWriterMP3(const std::u16string& path, bool append, uint32_t bytes_per_second)
+    : m_path(path), m_append(append),
+      m_due_bytes(bytes_per_second > 0
+                      ? std::min<uint64_t>(write_out_bytes(bytes_per_second), kBufferSize)
+                      : kBufferSize),
+      m_buffer(kBufferSize) {
     if (append) {
-        if (m_file.open(path, foundation::File::Append))
+        uint64_t end = 0;
+        {
+            foundation::File reader(path, foundation::File::Read);
+            if (reader.is_open())
+                end = end_of_whole_frames(reader, id3_size(reader));
+        }
+        if (m_file.open(path, foundation::File::Append)) {
             m_total = m_file.size();
+            if (end < m_total && m_file.seek(end) && m_file.truncate()) {
+                foundation::log() << "FileWriterMP3::FileWriterMP3 cut " << (m_total - end)
+                                  << " bytes of an unfinished frame\n";
+                m_total = end;
+            }
+            m_file.seek(m_total);
+        }
     } else {
         m_file.open(path, foundation::File::WriteNew);
     }
+    m_start = m_total;
     m_written = m_total;
     if (!m_file.is_open())
         foundation::log() << "FileWriterMP3::FileWriterMP3 cannot open the file\n";
@@ -170,18 +268,30 @@ FileWriterMP3::FileWriterMP3(const std::u16string& path, bool append)
 FileWriterMP3::~FileWriterMP3() {
     if (audio::Outlet* upstream = peer())
         audio::connect(*upstream, nullptr);
+    close();
+}
+
+bool FileWriterMP3::close() {
     std::lock_guard guard(lock());
+    if (m_closed)
+        return m_ok;
+    m_closed = true;
+    if (!m_file.is_open()) {
+        m_ok = false;
+        return false;
+    }
     if (m_ok && m_buffered > 0)
-        write_out(m_buffer.data(), m_buffered, "FileWriterMP3::~FileWriterMP3 error=");
-    bool empty = !m_append && m_file.is_open() && m_file.size() == 0;
+        write_buffer("FileWriterMP3::close error=");
+    const bool empty = !m_append && m_file.size() == 0;
     m_file.close();
     if (empty)
         foundation::delete_file(m_path);
+    return m_ok;
 }
 
 bool FileWriterMP3::is_valid() const {
     std::lock_guard guard(lock());
-    return m_ok && m_file.is_open();
+    return m_ok && (m_closed || m_file.is_open());
 }
 
 uint64_t FileWriterMP3::total() const {
@@ -189,7 +299,13 @@ uint64_t FileWriterMP3::total() const {
     return m_total;
 }
 
+uint64_t FileWriterMP3::written() const {
+    std::lock_guard guard(lock());
+    return m_written - m_start;
+}
+
 bool FileWriterMP3::write_out(const uint8_t* bytes, size_t size, const char* label) {
+    m_clock.restart();
     if (m_file.write(bytes, uint32_t(size))) {
         m_written += size;
         return true;
@@ -202,31 +318,46 @@ bool FileWriterMP3::write_out(const uint8_t* bytes, size_t size, const char* lab
     return false;
 }
 
+bool FileWriterMP3::write_buffer(const char* label) {
+    const bool ok = write_out(m_buffer.data(), m_buffered, label);
+    m_buffered = 0;
+    return ok;
+}
+
 void FileWriterMP3::on_data(const audio::AudioBlock& block) {
     std::lock_guard guard(lock());
-    if (!m_ok || !m_file.is_open() || block.empty())
+    if (!m_ok || m_closed || !m_file.is_open())
         return;
-    size_t size = block.size();
-    m_total += size;
-    if (m_buffered + size > kBufferSize) {
-        if (!write_out(m_buffer.data(), m_buffered, "FileWriterMP3::on_data1 error="))
+    const size_t size = block.size();
+    if (size > 0) {
+        m_total += size;
+        if (m_buffered + size > kBufferSize && !write_buffer("FileWriterMP3::on_data1 error="))
             return;
-        m_buffered = 0;
-    }
-    if (size <= kBufferSize) {
+        if (size > kBufferSize) {
+            write_out(block.bytes.data(), size, "FileWriterMP3::on_data2 error=");
+            return;
+        }
         std::memcpy(m_buffer.data() + m_buffered, block.bytes.data(), size);
         m_buffered += size;
-    } else {
-        write_out(block.bytes.data(), size, "FileWriterMP3::on_data2 error=");
     }
+    if (m_buffered > 0 && (m_buffered >= m_due_bytes || m_clock.due()))
+        write_buffer("FileWriterMP3::on_data3 error=");
 }
 
 // The writer
 
 Mp3Writer::Mp3Writer(const std::u16string& path, int bit_rate, bool append)
-    : m_path(path), m_file_writer(std::make_unique<FileWriterMP3>(path, append)),
+    : m_path(path), m_file_writer(std::make_unique<FileWriterMP3>(
+                        path, append, uint32_t(std::max(bit_rate, 0) / 8))),
       m_encoder(std::make_unique<Mp3EncoderStage>(bit_rate)) {
     audio::connect(m_encoder->output(), m_file_writer.get());
+}
+
+bool Mp3Writer::complete() {
+    if (audio::Outlet* upstream = m_encoder->peer())
+        audio::connect(*upstream, nullptr);
+    m_encoder->flush();
+    return m_file_writer->close();
 }
 
 Mp3Writer::~Mp3Writer() {

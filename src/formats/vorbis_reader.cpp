@@ -70,6 +70,9 @@ VorbisReader::VorbisReader(const std::u16string& path) {
     m_bit_rate = int(std::max(0L, info->bitrate_nominal));
     ogg_int64_t total_ms = ov_time_total(&m_stream->file, -1);
     m_duration = total_ms > 0 ? double(total_ms) / 1000 : 0;
+    // Opening a chained file walks its links; reading starts again at the first one.
+    if (ov_seekable(&m_stream->file))
+        ov_pcm_seek(&m_stream->file, 0);
 }
 
 VorbisReader::~VorbisReader() {

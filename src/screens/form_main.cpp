@@ -240,7 +240,7 @@ void FormMain::record() {
     // A second tap while the first recording runs starts nothing.
     if (m_document.is_recording())
         return;
-    m_document.record(false, {}, {}, 0);
+    m_document.record(controller::RecordingKind::Note, {}, {}, telephony::CallDirection::None);
 }
 
 void FormMain::open_menu() {
@@ -425,9 +425,9 @@ void FormMain::move_listed() {
 
 // --- Document ----------------------------------------------------------------------------------
 
-void FormMain::on_document_event(const controller::DocumentEvent& event) {
+void FormMain::on_document_event(controller::DocumentEvent event, int) {
     using Code = controller::DocumentEvent;
-    switch (event.code) {
+    switch (event) {
     case Code::ListRebuilt:
         close_filter();
         break;

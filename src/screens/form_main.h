@@ -57,7 +57,7 @@ public:
     // Runs a menu id as the menu would: returns the items it fills (empty for a command).
     std::vector<skin::MenuItem> menu_items(std::u16string_view id);
 
-    void on_document_event(const controller::DocumentEvent& event) override;
+    void on_document_event(controller::DocumentEvent event, int argument) override;
     void dialog_ok(skin::Form& dialog) override;
 
     // State for tests and the inspector.

@@ -196,9 +196,9 @@ void FormRecording::dialog_ok(skin::Form& dialog) {
         m_name->set_caption(edit->text());
 }
 
-void FormRecording::on_document_event(const controller::DocumentEvent& event) {
+void FormRecording::on_document_event(controller::DocumentEvent event) {
     using Code = controller::DocumentEvent;
-    switch (event.code) {
+    switch (event) {
     case Code::PauseChanged:
         update_pause_buttons();
         break;

@@ -38,7 +38,7 @@ public:
     void stop();
     void set_paused(bool on);
     void set_vas(double value);
-    void on_document_event(const controller::DocumentEvent& event);
+    void on_document_event(controller::DocumentEvent event);
     void dialog_ok(skin::Form& dialog) override;
     void tick(double seconds) override;
 

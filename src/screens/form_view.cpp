@@ -199,12 +199,12 @@ void FormView::dialog_ok(skin::Form& dialog) {
     }
 }
 
-void FormView::on_document_event(const controller::DocumentEvent& event) {
-    if (event.code == controller::DocumentEvent::Stopped && is_showing()) {
+void FormView::on_document_event(controller::DocumentEvent event) {
+    if (event == controller::DocumentEvent::Stopped && is_showing()) {
         refresh(false);
         m_level->set_value(0);
         m_position->set_value(0);
-    } else if (event.code == controller::DocumentEvent::PauseChanged && is_showing()) {
+    } else if (event == controller::DocumentEvent::PauseChanged && is_showing()) {
         update_play_buttons();
     }
 }

@@ -40,7 +40,7 @@ public:
     void seek_fraction(double fraction);
     // Runs a menu id as the menu would.
     std::vector<skin::MenuItem> menu_items(std::u16string_view id);
-    void on_document_event(const controller::DocumentEvent& event);
+    void on_document_event(controller::DocumentEvent event);
     void dialog_ok(skin::Form& dialog) override;
     void tick(double seconds) override;
     bool is_showing() const;

@@ -22,7 +22,7 @@ CallMonitorImpl::~CallMonitorImpl() {
 void CallMonitorImpl::on_timer(foundation::Timer&) {
     if (m_observer) {
         CallInfo call = query_phone_state();
-        const bool in_call_now = call.direction > 0;
+        const bool in_call_now = call.direction != CallDirection::None;
         if (in_call_now != m_in_call) {
             m_in_call = in_call_now;
             foundation::log() << "CallMonitorImpl call=" << int32_t(in_call_now ? 1 : 0) << " "

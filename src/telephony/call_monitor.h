@@ -15,9 +15,9 @@ namespace telephony {
 class CallListener {
 public:
     virtual ~CallListener() = default;
-    // direction: 1 incoming, 2 outgoing, 3 a call without telephony details.
+    // direction: Incoming, Outgoing, or Unknown for a call without telephony details.
     virtual void on_call_start(const std::u16string& name, const std::u16string& number,
-                               int direction) = 0;
+                               CallDirection direction) = 0;
     virtual void on_call_stop() = 0;
 };
 

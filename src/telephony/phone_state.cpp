@@ -36,25 +36,25 @@ std::u16string clip(std::u16string text) {
 
 } // namespace
 
-int current_call_details(std::u16string& name, std::u16string& number) {
+CallDirection current_call_details(std::u16string& name, std::u16string& number) {
     uint32_t connected = 0;
     uint32_t direction = 0;
     if (!foundation::read_dword(key, std::u16string(call_connected_value), connected) ||
         connected == 0)
-        return 0;
+        return CallDirection::None;
     if (!foundation::read_dword(key, std::u16string(call_direction_value), direction))
-        return 0;
-    if (direction == Incoming) {
+        return CallDirection::None;
+    if (direction == uint32_t(CallDirection::Incoming)) {
         name = clip(read_text(caller_id_name_value));
         number = clip(read_text(caller_id_number_value));
-        return Incoming;
+        return CallDirection::Incoming;
     }
-    if (direction == Outgoing) {
+    if (direction == uint32_t(CallDirection::Outgoing)) {
         name = clip(read_text(called_id_name_value));
         number = clip(read_text(called_id_number_value));
-        return Outgoing;
+        return CallDirection::Outgoing;
     }
-    return 0;
+    return CallDirection::None;
 }
 
 CallInfo query_phone_state() {
@@ -70,9 +70,9 @@ CallInfo query_phone_state() {
 
     std::u16string details_name;
     std::u16string details_number;
-    int result = current_call_details(details_name, details_number);
+    const CallDirection result = current_call_details(details_name, details_number);
     foundation::log() << "TAPI ret=" << int32_t(result) << "\n";
-    info.direction = result != 0 ? result : UnknownDirection;
+    info.direction = result != CallDirection::None ? result : CallDirection::Unknown;
     if (!details_name.empty() && info.name.empty())
         info.name = details_name;
     if (!details_number.empty() && info.number.empty())
@@ -80,8 +80,9 @@ CallInfo query_phone_state() {
     return info;
 }
 
-void provide_call(int direction, const std::u16string& number, const std::u16string& name) {
-    const bool incoming = direction == Incoming;
+void provide_call(CallDirection direction, const std::u16string& number,
+                  const std::u16string& name) {
+    const bool incoming = direction == CallDirection::Incoming;
     foundation::write_string(key, u"Caller Number", number);
     foundation::write_string(key, u"Caller Name", name);
     foundation::write_dword(key, std::u16string(call_direction_value), uint32_t(direction));

@@ -17,26 +17,30 @@ inline constexpr std::u16string_view phone_state_key = u"HKEY_LOCAL_MACHINE\\Sys
 inline constexpr uint32_t status_active_call = 0x20000000;
 inline constexpr uint32_t status_incoming_call = 0x00800000;
 
-enum Direction : int { NoCall = 0, Incoming = 1, Outgoing = 2, UnknownDirection = 3 };
+// Which way a call goes. None: no call; Unknown: the shell reports an active call that the
+// telephony layer does not describe. The values are those stored under "Call Direction".
+enum class CallDirection : int { None = 0, Incoming = 1, Outgoing = 2, Unknown = 3 };
 
 struct CallInfo {
     std::u16string name;
     std::u16string number;
-    int direction{NoCall};
+    CallDirection direction{CallDirection::None};
 };
 
-// The phone-state query: direction 0 when no call is active; 1 or 2 with the telephony details
-// of a connected call; 3 when the shell reports an active call that the telephony layer does
-// not describe. Name and number fall back to the telephony details when the shell's are empty.
+// The phone-state query: None when no call is active; Incoming or Outgoing with the telephony
+// details of a connected call; Unknown when the shell reports an active call that the telephony
+// layer does not describe. Name and number fall back to the telephony details when the shell's are
+// empty.
 CallInfo query_phone_state();
 
-// The telephony layer's view of the current call: 1 (incoming: caller-ID name and number),
-// 2 (outgoing: called-ID name and number), or 0 when there is no connected voice call.
-int current_call_details(std::u16string& name, std::u16string& number);
+// The telephony layer's view of the current call: Incoming (caller-ID name and number),
+// Outgoing (called-ID name and number), or None when there is no connected voice call.
+CallDirection current_call_details(std::u16string& name, std::u16string& number);
 
 // Provider side. A call is announced (ringing or dialling), connected (the "Status" active-call
 // bit is set, which is what starts call recording) and hung up (every call value removed).
-void provide_call(int direction, const std::u16string& number, const std::u16string& name);
+void provide_call(CallDirection direction, const std::u16string& number,
+                  const std::u16string& name);
 bool provide_connect();
 void provide_hang_up();
 

@@ -29,6 +29,10 @@ AudioBlock numbered(uint32_t number, size_t size) {
 class SlowSink : public audio::Inlet {
 public:
     void on_data(const AudioBlock& block) override {
+        if (block.empty()) {
+            ++idle_pushes;
+            return;
+        }
         std::unique_lock gate_lock(gate_mutex);
         gate_changed.wait(gate_lock, [this] { return open; });
         const uint8_t* b = block.bytes.data();
@@ -43,6 +47,7 @@ public:
         gate_changed.notify_all();
     }
     std::vector<uint32_t> numbers; // under the inlet's lock
+    int idle_pushes{0};            // under the inlet's lock
     std::mutex gate_mutex;
     std::condition_variable gate_changed;
     bool open = true;
@@ -122,6 +127,25 @@ TEST(ActiveBuffer, QueueLimitAcceptsOneBlockPastTenMillionBytes) {
     wait_drained(buffer);
     std::lock_guard guard(sink.lock());
     EXPECT_EQ(sink.numbers, (std::vector<uint32_t>{0, 14}));
+}
+
+TEST(ActiveBuffer, IdleWriterThreadLetsTheWriterCatchUp) {
+    testing_support::Watchdog watchdog(30);
+    ActiveBuffer buffer;
+    buffer.set_memory_probe([] { return uint64_t(1) << 30; });
+    SlowSink sink;
+    audio::connect(buffer.output(), &sink);
+    buffer.on_data(numbered(7, 64));
+    // While nothing is queued, empty blocks come a few times a second; no data is invented.
+    auto idle = [&] {
+        std::lock_guard guard(sink.lock());
+        return sink.idle_pushes;
+    };
+    while (idle() < 2)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(buffer.has_pending(), 0u);
+    std::lock_guard guard(sink.lock());
+    EXPECT_EQ(sink.numbers, (std::vector<uint32_t>{7}));
 }
 
 } // namespace

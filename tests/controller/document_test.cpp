@@ -8,15 +8,18 @@
 #include "telephony/phone_state.h"
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <sstream>
+#include <sys/resource.h>
 
 using namespace controller;
 using controller_test::IsolatedWorld;
+using telephony::CallDirection;
 using testing_support::ScopedEnv;
 namespace fs = std::filesystem;
 
@@ -83,8 +86,8 @@ std::string utf8(const std::u16string& text) {
 class Events : public DocumentListener {
 public:
     std::vector<std::pair<int, int>> seen;
-    void on_document_event(const DocumentEvent& event) override {
-        seen.emplace_back(event.code, event.argument);
+    void on_document_event(DocumentEvent event, int argument) override {
+        seen.emplace_back(int(event), argument);
     }
     std::vector<int> codes() const {
         std::vector<int> codes;
@@ -147,8 +150,9 @@ protected:
 
 TEST_F(DocumentTest, RecordingIsFiledTaggedAndTimed) {
     Document& doc = *m_document;
-    ASSERT_TRUE(doc.record(false, u"", u"", 0));
-    EXPECT_FALSE(doc.record(false, u"", u"", 0)) << "one recording at a time";
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
+    EXPECT_FALSE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None))
+        << "one recording at a time";
     const fs::path path(doc.current().path);
     EXPECT_EQ(path.parent_path(), m_world.main_folder());
     EXPECT_EQ(path.extension(), ".mp3");
@@ -197,15 +201,16 @@ TEST_F(DocumentTest, RecordingIsFiledTaggedAndTimed) {
 TEST_F(DocumentTest, SameNameGetsTildeAndQualityFollowsFormat) {
     Document& doc = *m_document;
     doc.set_format(u"Mp3Low");
-    ASSERT_TRUE(doc.record(false, u"Memo", u"", 0));
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"Memo", u"", CallDirection::None));
     record_for(0.5);
     const fs::path first(doc.current().path);
     const std::u16string first_title = doc.current().title;
     doc.stop();
     // A second recording within the same second gets the same name text.
-    ASSERT_TRUE(doc.record(false, u"Memo", u"", 0));
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"Memo", u"", CallDirection::None));
     const fs::path second(doc.current().path);
     const std::u16string second_title = doc.current().title;
+    record_for(0.3);
     doc.stop();
     if (first_title == second_title) {
         EXPECT_EQ(second.stem().string(), first.stem().string() + "~1");
@@ -241,7 +246,7 @@ TEST_F(DocumentTest, CommandLineRecordTogglesPauseAndPausedAudioIsLeftOut) {
 
 TEST_F(DocumentTest, AppendContinuesTheCurrentRecord) {
     Document& doc = *m_document;
-    ASSERT_TRUE(doc.record(false, u"", u"", 0));
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
     record_for(1.5);
     doc.stop();
     const fs::path path(doc.current().path);
@@ -263,11 +268,11 @@ TEST_F(DocumentTest, AppendContinuesTheCurrentRecord) {
 
 TEST_F(DocumentTest, RenameRewritesTitleInPlaceAndNumbersClashes) {
     Document& doc = *m_document;
-    ASSERT_TRUE(doc.record(false, u"", u"", 0));
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
     record_for(0.6);
     doc.stop();
     const fs::path first(doc.current().path);
-    ASSERT_TRUE(doc.record(false, u"", u"", 0));
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
     record_for(0.6);
     doc.stop();
     const fs::path second(doc.current().path);
@@ -309,7 +314,7 @@ TEST_F(DocumentTest, RenameRewritesTitleInPlaceAndNumbersClashes) {
 
 TEST_F(DocumentTest, ListIsTrueToTheDiskAfterRemove) {
     Document& doc = *m_document;
-    ASSERT_TRUE(doc.record(false, u"", u"", 0));
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
     record_for(0.5);
     doc.stop();
     const fs::path path(doc.current().path);
@@ -354,7 +359,7 @@ TEST_F(DocumentTest, RecordsGoToTheLargestCardAndStopWhenItVanishes) {
     const auto media = m_world.add_cards({"Small", "Large"});
     foundation::set_free_space_for_testing((media / "Large").u16string(), 8e12);
     Document& doc = *m_document;
-    ASSERT_TRUE(doc.record(false, u"", u"", 0));
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
     const fs::path path(doc.current().path);
     EXPECT_EQ(path.parent_path(), media / "Large/My Quillory");
     record_for(1.0);
@@ -371,7 +376,7 @@ TEST_F(DocumentTest, RecordsGoToTheLargestCardAndStopWhenItVanishes) {
 
     foundation::set_free_space_for_testing((media / "Large").u16string(), -1);
     foundation::set_free_space_for_testing((media / "Small").u16string(), 500000);
-    ASSERT_TRUE(doc.record(false, u"", u"", 0));
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
     EXPECT_EQ(fs::path(doc.current().path).parent_path(), m_world.main_folder())
         << "the remaining card is nearly full";
     doc.stop();
@@ -391,12 +396,12 @@ protected:
 
 TEST_F(BoostTest, BoostRaisesQuietSpeech) {
     Document& doc = *m_document;
-    ASSERT_TRUE(doc.record(false, u"Plain", u"", 0));
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"Plain", u"", CallDirection::None));
     record_for(3.0);
     doc.stop();
     const fs::path plain(doc.current().path);
     doc.set_boost(u"Boost3");
-    ASSERT_TRUE(doc.record(false, u"Boosted", u"", 0));
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"Boosted", u"", CallDirection::None));
     record_for(3.0);
     doc.stop();
     const fs::path boosted(doc.current().path);
@@ -409,7 +414,7 @@ TEST_F(BoostTest, BoostRaisesQuietSpeech) {
 TEST_F(GapTest, VoiceSwitchLeavesSilenceOut) {
     Document& doc = *m_document;
     doc.set_vas_level(0.05);
-    ASSERT_TRUE(doc.record(false, u"", u"", 0));
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
     // Two seconds of speech, five of silence, two of speech, then silence.
     pump(14.0);
     const fs::path path(doc.current().path);
@@ -433,7 +438,7 @@ TEST_F(DocumentTest, IncomingCallIsRecordedUnderTheContactWithPicture) {
     Document& doc = *m_document;
     doc.set_speaker(true);
     ASSERT_TRUE(doc.set_auto_record(true));
-    telephony::provide_call(telephony::Incoming, u"020 7946 0958", u"Ada Lovelace");
+    telephony::provide_call(telephony::CallDirection::Incoming, u"020 7946 0958", u"Ada Lovelace");
     pump(2.0);
     EXPECT_FALSE(doc.is_recording()) << "a ringing call is not recorded yet";
     telephony::provide_connect();
@@ -469,10 +474,11 @@ TEST_F(DocumentTest, IncomingCallIsRecordedUnderTheContactWithPicture) {
 TEST_F(DocumentTest, CallsWithoutAutoRecordAndHandMadeRecordings) {
     Document& doc = *m_document;
     ASSERT_TRUE(doc.set_auto_record(false));
-    EXPECT_FALSE(doc.record(true, u"", u"", 0)) << "a call recording needs a direction";
+    EXPECT_FALSE(doc.record(RecordingKind::Call, u"", u"", CallDirection::None))
+        << "a call recording needs a direction";
 
-    ASSERT_TRUE(doc.record(false, u"", u"", 0));
-    telephony::provide_call(telephony::Outgoing, u"555 0101", u"Bob");
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
+    telephony::provide_call(telephony::CallDirection::Outgoing, u"555 0101", u"Bob");
     telephony::provide_connect();
     pump(3.0);
     telephony::provide_hang_up();
@@ -481,7 +487,7 @@ TEST_F(DocumentTest, CallsWithoutAutoRecordAndHandMadeRecordings) {
     doc.stop();
 
     // Started for the call: "call" records it into Outgoing, and the program ends after it.
-    telephony::provide_call(telephony::Outgoing, u"555 0101", u"Bob");
+    telephony::provide_call(telephony::CallDirection::Outgoing, u"555 0101", u"Bob");
     telephony::provide_connect();
     doc.set_exit_after_call(true);
     doc.command_line(u"call");
@@ -496,7 +502,7 @@ TEST_F(DocumentTest, CallsWithoutAutoRecordAndHandMadeRecordings) {
 
 TEST_F(DocumentTest, PlaybackRunsToItsEndAndStops) {
     Document& doc = *m_document;
-    ASSERT_TRUE(doc.record(false, u"", u"", 0));
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
     record_for(1.5);
     doc.stop();
     const std::u16string path = doc.current().path;
@@ -516,4 +522,144 @@ TEST_F(DocumentTest, PlaybackRunsToItsEndAndStops) {
     EXPECT_EQ(m_events.codes(), (std::vector<int>{7, 6, 6, 7}));
     EXPECT_FALSE(doc.play((m_world.root() / "missing.mp3").u16string(), 0));
     EXPECT_FALSE(doc.is_playing());
+}
+
+namespace {
+// A limit on the size of the files this process writes stands in for a full disk; writes past
+// it fail (SIGXFSZ ignored meanwhile).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_previous = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = m_saved;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_previous);
+    }
+
+private:
+    rlimit m_saved{};
+    void (*m_previous)(int){};
+};
+} // namespace
+
+TEST_F(DocumentTest, LastWritesFailingEndTheRecordingAsAFailure) {
+    Document& doc = *m_document;
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
+    const fs::path path(doc.current().path);
+    record_for(1.5);
+    {
+        // The disk fills now: what the writer still holds cannot be written at the end.
+        FileSizeLimit full(fs::file_size(path));
+        doc.stop();
+    }
+    EXPECT_EQ(doc.stop_reason(), StopReason::WritingFailed);
+    const auto codes = m_events.codes();
+    ASSERT_GE(codes.size(), 2u);
+    EXPECT_EQ(std::vector<int>(codes.end() - 2, codes.end()), (std::vector<int>{7, 10}));
+    EXPECT_GT(duration_of(path), 0.5) << "what was written before stays playable";
+    ASSERT_EQ(doc.records().size(), 1u) << "the file is kept";
+
+    // A plain stop after that is a plain stop again.
+    m_events.seen.clear();
+    doc.stop();
+    EXPECT_EQ(doc.stop_reason(), StopReason::Requested);
+    EXPECT_EQ(m_events.codes(), (std::vector<int>{7}));
+}
+
+TEST_F(DocumentTest, FolderDeletedInMainMemoryStopsWithStorageFailure) {
+    Document& doc = *m_document;
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
+    record_for(1.0);
+    fs::remove_all(m_world.main_folder());
+    ASSERT_TRUE(pump(20, [&] { return !doc.is_recording(); }));
+    auto codes = m_events.codes();
+    ASSERT_GE(codes.size(), 3u);
+    EXPECT_EQ(std::vector<int>(codes.end() - 3, codes.end()), (std::vector<int>{7, 0, 9}));
+    EXPECT_EQ(doc.stop_reason(), StopReason::StorageFailed);
+    EXPECT_TRUE(doc.records().empty());
+
+    // Stopped by hand before the periodic check saw it: the same report.
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
+    record_for(0.5);
+    fs::remove_all(m_world.main_folder());
+    m_events.seen.clear();
+    doc.stop();
+    codes = m_events.codes();
+    ASSERT_GE(codes.size(), 2u);
+    EXPECT_EQ(codes.front(), 7);
+    EXPECT_EQ(codes.back(), 9);
+    EXPECT_TRUE(doc.records().empty());
+}
+
+namespace {
+class RealTimeTest : public DocumentTest {
+protected:
+    // Capture at real speed: the first block comes 0.2 s after the start.
+    RealTimeTest() : DocumentTest("speech.wav", 1) {}
+};
+} // namespace
+
+TEST_F(RealTimeTest, RecordingWithoutAudioLeavesNoFile) {
+    Document& doc = *m_document;
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"Kept", u"", CallDirection::None));
+    record_for(0.5);
+    doc.stop();
+    const fs::path kept(doc.current().path);
+
+    // Paused at once: not one block reaches the file.
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"Empty", u"", CallDirection::None));
+    const fs::path path(doc.current().path);
+    doc.pause(true);
+    ASSERT_EQ(doc.records().size(), 2u);
+    m_events.seen.clear();
+    pump(1.0);
+    doc.stop();
+    EXPECT_FALSE(fs::exists(path));
+    ASSERT_EQ(doc.records().size(), 1u);
+    EXPECT_EQ(doc.records()[0].path, kept.u16string());
+    ASSERT_EQ(m_events.seen.size(), 2u);
+    EXPECT_EQ(m_events.seen[0].first, 2) << "the entry is dropped";
+    EXPECT_EQ(m_events.seen[1].first, 7);
+    EXPECT_EQ(doc.stop_reason(), StopReason::Requested);
+
+    // Appending nothing to a record keeps it.
+    ASSERT_TRUE(doc.select_record(kept.u16string()));
+    ASSERT_TRUE(doc.append());
+    doc.pause(true);
+    doc.stop();
+    EXPECT_TRUE(fs::exists(kept));
+    EXPECT_EQ(doc.records().size(), 1u);
+}
+
+TEST_F(DocumentTest, AppendingToWavRecordsOfEveryCoding) {
+    Document& doc = *m_document;
+    fs::create_directories(m_world.main_folder());
+    const std::pair<const char*, const char*> codings[] = {
+        {"pcm", "-e signed -b 16"}, {"adpcm", "-e ms-adpcm"}, {"gsm", "-e gsm-full-rate"}};
+    for (const auto& [name, options] : codings) {
+        SCOPED_TRACE(name);
+        // A record made by another program: two seconds of the test speech.
+        const fs::path path = m_world.main_folder() / (std::string(name) + ".wav");
+        run("sox " + quoted(fs::path(data_dir + "speech.wav")) + " -r 8000 -c 1 " + options + " " +
+            quoted(path) + " trim 0 2");
+        const double before = duration_of(path);
+        ASSERT_NEAR(before, 2.0, 0.1);
+        ASSERT_TRUE(doc.select_record(path.u16string()));
+        ASSERT_TRUE(doc.append());
+        record_for(1.0);
+        const double added = doc.recorded_seconds();
+        doc.stop();
+        EXPECT_EQ(doc.stop_reason(), StopReason::Requested);
+        // Every reader sees the old audio and the new.
+        EXPECT_NEAR(duration_of(path), before + added, 0.15);
+        const std::string samples = run("soxi -s " + quoted(path));
+        EXPECT_NEAR(std::atof(samples.c_str()) / 8000, before + added, 0.15);
+        ASSERT_TRUE(doc.select_record(path.u16string()));
+        EXPECT_NEAR(doc.current().format.duration, before + added, 0.15);
+    }
 }

@@ -116,8 +116,8 @@ TEST(Settings, BackgroundScanFindsRecordsOneEventEach) {
     Document document;
     struct Found : DocumentListener {
         int events = 0;
-        void on_document_event(const DocumentEvent& event) override {
-            if (event.code == DocumentEvent::RecordFound)
+        void on_document_event(DocumentEvent event, int) override {
+            if (event == DocumentEvent::RecordFound)
                 ++events;
         }
     } found;

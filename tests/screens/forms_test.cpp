@@ -199,7 +199,7 @@ TEST_F(ScreensTest, SettingsCommandsStoreAndRefillTheSettingsMenu) {
 }
 
 TEST_F(ScreensTest, StorageErrorsShowTheirTextAndCloseBackToTheMainForm) {
-    m_main->on_document_event({controller::DocumentEvent::WritingFailed, 0});
+    m_main->on_document_event(controller::DocumentEvent::WritingFailed, 0);
     FormError& error = m_main->error_form();
     ASSERT_EQ(m_stack.top_form(), &error);
     EXPECT_EQ(error.find_control<skin::TextComponent>(u"text").text(), u"No room");

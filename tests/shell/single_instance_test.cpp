@@ -303,7 +303,18 @@ TEST(SingleInstanceProgram, SecondStartHandsItsWordToTheRunningInstance) {
         EXPECT_TRUE(read_until(first.stderr_fd, seen, expected, 10000)) << seen;
     }
     // "record" started a recording, so a close from the window would be refused; the system's
-    // end is not, and the recording's file is completed on the way out.
+    // end is not, and the recording's file is completed on the way out. (A recording that got
+    // no audio at all would leave no file: wait until audio reaches it.)
+    auto recorded_bytes = [&] {
+        std::error_code error;
+        uintmax_t size = 0;
+        for (const auto& entry : fs::directory_iterator(root / "documents" / "My Quillory", error))
+            size = std::max(size, entry.file_size(error));
+        return size;
+    };
+    start = platform::tick_count();
+    while (recorded_bytes() < 2000 && platform::tick_count() - start < 10000)
+        platform::sleep_ms(20);
     kill(first.pid, SIGTERM);
     EXPECT_EQ(wait_exit(first.pid, 10000), 0);
     close(first.stderr_fd);

@@ -48,9 +48,10 @@ bool pump_until(const std::function<bool()>& done, int milliseconds) {
 struct Calls : CallListener {
     std::vector<std::string> seen;
     void on_call_start(const std::u16string& name, const std::u16string& number,
-                       int direction) override {
+                       CallDirection direction) override {
         seen.push_back("start " + std::string(name.begin(), name.end()) + " " +
-                       std::string(number.begin(), number.end()) + " " + std::to_string(direction));
+                       std::string(number.begin(), number.end()) + " " +
+                       std::to_string(int(direction)));
     }
     void on_call_stop() override { seen.push_back("stop"); }
 };
@@ -58,45 +59,45 @@ struct Calls : CallListener {
 } // namespace
 
 TEST_F(PhoneTest, QueryNeedsCountAndActiveBit) {
-    EXPECT_EQ(query_phone_state().direction, NoCall);
+    EXPECT_EQ(query_phone_state().direction, CallDirection::None);
 
     foundation::write_dword(phone_key, u"Active Call Count", 1);
     foundation::write_dword(phone_key, u"Status", status_incoming_call);
-    EXPECT_EQ(query_phone_state().direction, NoCall) << "bit 29 clear is no call";
+    EXPECT_EQ(query_phone_state().direction, CallDirection::None) << "bit 29 clear is no call";
 
     foundation::write_dword(phone_key, u"Active Call Count", 0);
     foundation::write_dword(phone_key, u"Status", status_active_call);
-    EXPECT_EQ(query_phone_state().direction, NoCall) << "no active call counted";
+    EXPECT_EQ(query_phone_state().direction, CallDirection::None) << "no active call counted";
 }
 
 TEST_F(PhoneTest, RingingCallReportedActiveHasNoDetails) {
-    provide_call(Incoming, u"+44 20 7946 0958", u"Ada");
-    EXPECT_EQ(query_phone_state().direction, NoCall);
+    provide_call(CallDirection::Incoming, u"+44 20 7946 0958", u"Ada");
+    EXPECT_EQ(query_phone_state().direction, CallDirection::None);
     // The shell marks the call active before the telephony layer reports it connected.
     foundation::write_dword(phone_key, u"Status", status_active_call);
     CallInfo call = query_phone_state();
-    EXPECT_EQ(call.direction, UnknownDirection);
+    EXPECT_EQ(call.direction, CallDirection::Unknown);
     EXPECT_EQ(call.name, u"Ada");
     EXPECT_EQ(call.number, u"+44 20 7946 0958");
 }
 
 TEST_F(PhoneTest, ConnectedCallsCarryDirectionAndDetails) {
-    provide_call(Incoming, u"0123456", u"Ada");
+    provide_call(CallDirection::Incoming, u"0123456", u"Ada");
     ASSERT_TRUE(provide_connect());
     CallInfo call = query_phone_state();
-    EXPECT_EQ(call.direction, Incoming);
+    EXPECT_EQ(call.direction, CallDirection::Incoming);
     EXPECT_EQ(call.name, u"Ada");
 
     provide_hang_up();
-    EXPECT_EQ(query_phone_state().direction, NoCall);
+    EXPECT_EQ(query_phone_state().direction, CallDirection::None);
     EXPECT_FALSE(provide_connect()) << "nothing to connect after hang-up";
 
     // An outgoing call whose shell name is empty takes the called-ID name.
-    provide_call(Outgoing, u"555 0101", u"Bob");
+    provide_call(CallDirection::Outgoing, u"555 0101", u"Bob");
     foundation::write_string(phone_key, u"Caller Name", u"");
     provide_connect();
     call = query_phone_state();
-    EXPECT_EQ(call.direction, Outgoing);
+    EXPECT_EQ(call.direction, CallDirection::Outgoing);
     EXPECT_EQ(call.name, u"Bob");
     EXPECT_EQ(call.number, u"555 0101");
 }
@@ -110,7 +111,7 @@ TEST_F(PhoneTest, MonitorReportsStartOnceAndStop) {
         pump_until([] { return false; }, 250);
         EXPECT_TRUE(calls.seen.empty());
 
-        provide_call(Incoming, u"0123456", u"Ada");
+        provide_call(CallDirection::Incoming, u"0123456", u"Ada");
         provide_connect();
         ASSERT_TRUE(pump_until([&] { return !calls.seen.empty(); }, 3000));
         // Further polls during the same call raise nothing new.
@@ -132,7 +133,7 @@ TEST_F(PhoneTest, NotificationStartsCommandWhenCallBecomesActive) {
     // Setting it up again is still success.
     EXPECT_TRUE(set_app_notification(u"Quillory Vozir.Call", u"\"/usr/bin/true\""));
 
-    provide_call(Incoming, u"0123456", u"Ada");
+    provide_call(CallDirection::Incoming, u"0123456", u"Ada");
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_FALSE(std::filesystem::exists(marker)) << "ringing alone starts nothing";
     provide_connect();
@@ -143,7 +144,7 @@ TEST_F(PhoneTest, NotificationStartsCommandWhenCallBecomesActive) {
     EXPECT_TRUE(stop_app_notification(u"Quillory Vozir.Call"));
     std::filesystem::remove(marker);
     provide_hang_up();
-    provide_call(Incoming, u"0123456", u"Ada");
+    provide_call(CallDirection::Incoming, u"0123456", u"Ada");
     provide_connect();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_FALSE(std::filesystem::exists(marker));

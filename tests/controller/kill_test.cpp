@@ -1,0 +1,164 @@
+// A recording killed at a random moment, at real speed: the file keeps all but the last second
+// of what was captured, decodes with foreign decoders, is listed, and takes an append with a
+// clean join.
+
+#include "controller_env.h"
+#include "support/watchdog.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <random>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+using controller_test::IsolatedWorld;
+using testing_support::ScopedEnv;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string cli = std::string(QV_BUILD_DIR) + "/bin/quillory-cli";
+const std::string data_dir = std::string(QV_TEST_DATA) + "/controller/";
+
+std::string quoted(const std::string& text) {
+    std::string out = "'";
+    for (char c : text)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+// Output (stdout and stderr) and exit status of a shell command line.
+std::string run(const std::string& command, int* status = nullptr) {
+    std::string output;
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (!pipe)
+        return output;
+    char buffer[4096];
+    std::size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        output.append(buffer, got);
+    const int result = pclose(pipe);
+    if (status)
+        *status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
+    return output;
+}
+
+// What two decoders complain about while decoding the whole file (a broken frame makes them
+// resynchronise).
+std::string decode_errors(const std::string& path) {
+    return run("ffmpeg -v warning -i " + quoted(path) +
+               " -f null - 2>&1 | grep -v 'Estimating duration'") +
+           run("mpg123 -t " + quoted(path) +
+               " 2>&1 | grep -iE 'resync|skipped|illegal|error|junk'");
+}
+
+double ffprobe_duration(const std::string& path) {
+    return std::atof(
+        run("ffprobe -v error -show_entries format=duration -of csv=p=0 " + quoted(path)).c_str());
+}
+
+struct Killed {
+    std::string path;
+    double captured{0}; // seconds from the start of capture to the kill
+};
+
+// Starts `quillory-cli record` and kills it `after` seconds into the capture.
+Killed record_and_kill(const std::string& format, double after) {
+    Killed result;
+    int out[2];
+    if (pipe(out) != 0)
+        return result;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    std::string seconds = "600";
+    const char* argv[] = {cli.c_str(), "record",       "--seconds", seconds.c_str(),
+                          "--format",  format.c_str(), nullptr};
+    pid_t pid = 0;
+    const int spawned =
+        posix_spawn(&pid, cli.c_str(), &actions, nullptr, const_cast<char* const*>(argv), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    if (spawned != 0) {
+        close(out[0]);
+        return result;
+    }
+    // The path is printed once capture runs.
+    char c;
+    while (read(out[0], &c, 1) == 1 && c != '\n')
+        result.path += c;
+    const auto start = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::duration<double>(after));
+    result.captured =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(out[0]);
+    return result;
+}
+
+class KillTest : public ::testing::Test {
+protected:
+    testing_support::Watchdog m_watchdog{240};
+    IsolatedWorld m_world;
+    ScopedEnv m_audio{"QUILLORY_AUDIO", "file"};
+    ScopedEnv m_input{"QUILLORY_AUDIO_IN", data_dir + "speech.wav"};
+    ScopedEnv m_speed{"QUILLORY_AUDIO_SPEED", "1"};
+};
+
+} // namespace
+
+TEST_F(KillTest, KilledRecordingLosesAtMostASecondAtEveryQuality) {
+    std::random_device device;
+    const unsigned seed = device();
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> moment(1.0, 2.6);
+    for (const std::string format : {"Mp3Low", "Mp3Middle", "Mp3High"}) {
+        for (int kill = 0; kill < 2; ++kill) {
+            const double after = moment(random);
+            SCOPED_TRACE(format + " killed after " + std::to_string(after) + " s, seed " +
+                         std::to_string(seed));
+            const Killed killed = record_and_kill(format, after);
+            ASSERT_FALSE(killed.path.empty());
+            ASSERT_TRUE(fs::exists(killed.path));
+
+            const double kept = ffprobe_duration(killed.path);
+            EXPECT_GT(kept, 0.0);
+            EXPECT_LE(killed.captured - kept, 1.0) << "captured " << killed.captured;
+            int status = -1;
+            const std::string decoded = run("mpg123 -q -t " + quoted(killed.path), &status);
+            EXPECT_EQ(status, 0) << decoded;
+
+            // Listed on the next start, and our reader finds the same length.
+            EXPECT_NE(run(quoted(cli) + " list").find(killed.path + "\t"), std::string::npos);
+            const std::string info = run(quoted(cli) + " info " + quoted(killed.path));
+            const auto at = info.find("duration=");
+            ASSERT_NE(at, std::string::npos) << info;
+            EXPECT_NEAR(std::atof(info.c_str() + at + 9), kept, 0.1);
+
+            if (kill > 0)
+                continue;
+            // An append after the killed end joins cleanly: no broken frame for a decoder.
+            ScopedEnv fast("QUILLORY_AUDIO_SPEED", "20");
+            const std::string appended =
+                run(quoted(cli) + " append " + quoted(killed.path) + " --seconds 1", &status);
+            ASSERT_EQ(status, 0) << appended;
+            EXPECT_EQ(decode_errors(killed.path), "");
+            // The second asked for, or a block more when capture ran ahead of the check.
+            const double joined = ffprobe_duration(killed.path);
+            EXPECT_GT(joined, kept + 0.9);
+            EXPECT_LT(joined, kept + 2.0);
+        }
+    }
+}

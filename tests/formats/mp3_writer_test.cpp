@@ -1,0 +1,167 @@
+// The MP3 writer's file output: written out every half second of audio or of time, appends
+// that continue after the last whole frame, and what counts as audio.
+
+#include "formats/factory.h"
+#include "formats/mp3_writer.h"
+#include "formats_support.h"
+#include "foundation/file.h"
+#include "platform/clock.h"
+#include "support/temp_dir.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+
+using namespace formats_test;
+using testing_support::TempDir;
+
+namespace {
+
+std::vector<int16_t> tone(int rate, double seconds) {
+    std::vector<int16_t> samples(size_t(rate * seconds));
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = int16_t(7000 * std::sin(2 * M_PI * 350 * double(i) / rate));
+    return samples;
+}
+
+double ffprobe_duration(const std::filesystem::path& path) {
+    std::string out;
+    run("ffprobe -v error -show_entries format=duration -of csv=p=0 " + quote(path), &out);
+    return out.empty() ? -1 : std::atof(out.c_str());
+}
+
+// What two decoders complain about while decoding the whole file (a broken frame makes them
+// resynchronise).
+std::string decode_errors(const std::filesystem::path& path) {
+    std::string ffmpeg, mpg123;
+    run("ffmpeg -v warning -i " + quote(path) + " -f null - 2>&1 | grep -v 'Estimating duration'",
+        &ffmpeg);
+    run("mpg123 -t " + quote(path) + " 2>&1 | grep -iE 'resync|skipped|illegal|error|junk'",
+        &mpg123);
+    return ffmpeg + mpg123;
+}
+
+uint64_t whole_frames_end(const std::filesystem::path& path, uint64_t audio_start) {
+    foundation::File file(u16(path), foundation::File::Read);
+    return formats::end_of_whole_frames(file, audio_start);
+}
+
+// A small ID3 version 2.3 tag with padding only.
+std::vector<uint8_t> empty_tag() {
+    std::vector<uint8_t> tag = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 100};
+    tag.resize(110, 0);
+    return tag;
+}
+
+struct FakeClock {
+    FakeClock() { platform::use_fake_clock(true, 5000); }
+    ~FakeClock() { platform::use_fake_clock(false); }
+};
+
+} // namespace
+
+TEST(Mp3Writer, CodedAudioReachesTheFileEveryHalfSecond) {
+    TempDir dir;
+    const auto path = dir / "live.mp3";
+    FakeClock clock; // time stands still: only the amount decides
+    auto writer = formats::create_writer(u16(path), u"mp3", 1, 16, 22050, 32000, false);
+    const auto samples = tone(22050, 3.0);
+    const size_t piece = 2205; // a tenth of a second
+    for (size_t at = 0; at + piece <= samples.size(); at += piece) {
+        push_samples(writer->input(),
+                     std::vector<int16_t>(samples.begin() + std::ptrdiff_t(at),
+                                          samples.begin() + std::ptrdiff_t(at + piece)),
+                     1, 22050, piece);
+        const double pushed = double(at + piece) / 22050;
+        // 4000 bytes a second; the encoder holds back about a tenth of a second itself.
+        EXPECT_GE(double(std::filesystem::file_size(path)), (pushed - 0.5 - 0.15) * 4000)
+            << "after " << pushed << " s";
+    }
+    EXPECT_GT(ffprobe_duration(path), 2.3) << "the open file plays up to its last write";
+    EXPECT_TRUE(writer->complete());
+    EXPECT_TRUE(writer->has_audio());
+    EXPECT_NEAR(ffprobe_duration(path), 3.0, 0.1);
+}
+
+TEST(Mp3Writer, TimeAloneWritesOutWhatWaits) {
+    TempDir dir;
+    const auto path = dir / "idle.mp3";
+    FakeClock clock;
+    auto writer = formats::create_writer(u16(path), u"mp3", 1, 16, 44100, 96000, false);
+    push_samples(writer->input(), tone(44100, 0.2), 1, 44100);
+    EXPECT_EQ(std::filesystem::file_size(path), 0u) << "less than half a second waits";
+    platform::advance_fake_clock(400);
+    {
+        std::lock_guard guard(writer->input().lock());
+        writer->input().on_data(audio::AudioBlock{});
+    }
+    EXPECT_EQ(std::filesystem::file_size(path), 0u);
+    platform::advance_fake_clock(200);
+    {
+        std::lock_guard guard(writer->input().lock());
+        writer->input().on_data(audio::AudioBlock{});
+    }
+    EXPECT_GT(std::filesystem::file_size(path), 1000u) << "half a second after the last write";
+}
+
+TEST(Mp3Writer, AppendCutsAFrameLeftUnfinished) {
+    TempDir dir;
+    const auto path = dir / "killed.mp3";
+    write_bytes(path, empty_tag());
+    {
+        auto writer = formats::create_writer(u16(path), u"mp3", 1, 16, 22050, 32000, true);
+        push_samples(writer->input(), tone(22050, 1.0), 1, 22050);
+        EXPECT_TRUE(writer->complete());
+    }
+    // A kill in the middle of a write leaves part of a frame at the end.
+    auto bytes = read_bytes(path);
+    const uint64_t whole = bytes.size();
+    EXPECT_EQ(whole_frames_end(path, 110), whole);
+    bytes.resize(bytes.size() - 37);
+    write_bytes(path, bytes);
+    const uint64_t cut_at = whole_frames_end(path, 110);
+    EXPECT_LT(cut_at, bytes.size());
+    EXPECT_GT(cut_at + 144, bytes.size()) << "only the unfinished frame goes";
+
+    {
+        auto writer = formats::create_writer(u16(path), u"mp3", 1, 16, 22050, 32000, true);
+        push_samples(writer->input(), tone(22050, 1.0), 1, 22050);
+        EXPECT_TRUE(writer->complete());
+        EXPECT_TRUE(writer->has_audio());
+    }
+    const auto joined = read_bytes(path);
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + std::ptrdiff_t(cut_at), joined.begin()));
+    EXPECT_EQ(whole_frames_end(path, 110), joined.size());
+    EXPECT_EQ(decode_errors(path), "");
+    EXPECT_NEAR(ffprobe_duration(path), 2.0, 0.15);
+}
+
+TEST(Mp3Writer, TailThatIsNoFrameIsKept) {
+    TempDir dir;
+    const auto path = dir / "tagged.mp3";
+    {
+        auto writer = formats::create_writer(u16(path), u"mp3", 1, 16, 44100, 64000, false);
+        push_samples(writer->input(), tone(44100, 0.5), 1, 44100);
+    }
+    auto bytes = read_bytes(path);
+    std::vector<uint8_t> trailer(128, 0x20);
+    trailer[0] = 'T';
+    trailer[1] = 'A';
+    trailer[2] = 'G';
+    bytes.insert(bytes.end(), trailer.begin(), trailer.end());
+    write_bytes(path, bytes);
+    EXPECT_EQ(whole_frames_end(path, 0), bytes.size());
+    // Too short to judge, or nothing but junk: left alone as well.
+    write_bytes(path, std::vector<uint8_t>(300, 0xFF));
+    EXPECT_EQ(whole_frames_end(path, 0), 300u);
+}
+
+TEST(Mp3Writer, LessThanOneFrameIsNoAudio) {
+    TempDir dir;
+    const auto path = dir / "blip.mp3";
+    write_bytes(path, empty_tag());
+    auto writer = formats::create_writer(u16(path), u"mp3", 1, 16, 44100, 64000, true);
+    push_samples(writer->input(), tone(44100, 0.01), 1, 44100);
+    EXPECT_TRUE(writer->complete());
+    EXPECT_FALSE(writer->has_audio());
+    EXPECT_TRUE(writer->complete()) << "the same answer again";
+}

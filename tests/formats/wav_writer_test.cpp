@@ -1,0 +1,333 @@
+// The WAV writers: appending, sizes kept current while writing, blocks of other formats, empty
+// input and the 4 GiB limit, judged by sox, ffprobe and our own reader.
+
+#include "formats/factory.h"
+#include "formats_support.h"
+#include "platform/clock.h"
+#include "support/temp_dir.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+
+using namespace formats_test;
+using testing_support::TempDir;
+
+namespace {
+
+uint32_t le32(const std::vector<uint8_t>& bytes, size_t offset) {
+    return uint32_t(bytes[offset]) | (uint32_t(bytes[offset + 1]) << 8) |
+           (uint32_t(bytes[offset + 2]) << 16) | (uint32_t(bytes[offset + 3]) << 24);
+}
+
+void set_le32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+        bytes[offset + size_t(i)] = uint8_t(value >> (8 * i));
+}
+
+// A tone that changes pitch, so that parts of it can be told apart.
+std::vector<int16_t> tone(size_t frames, double hz, int channels = 1) {
+    std::vector<int16_t> samples(frames * size_t(channels));
+    for (size_t i = 0; i < frames; ++i)
+        for (int c = 0; c < channels; ++c)
+            samples[i * size_t(channels) + size_t(c)] =
+                int16_t(9000 * std::sin(2 * M_PI * hz * double(i) / 8000.0) + 300 * c);
+    return samples;
+}
+
+void write_file(const std::filesystem::path& path, const char* codec, bool append,
+                const std::vector<int16_t>& samples, int channels = 1, int rate = 8000) {
+    auto writer =
+        formats::create_writer(u16(path), foundation::widen(codec), channels, 16, rate, 0, append);
+    ASSERT_TRUE(writer);
+    ASSERT_TRUE(writer->is_valid());
+    push_samples(writer->input(), samples, channels, rate, 333);
+    EXPECT_TRUE(writer->complete());
+}
+
+double ffprobe_duration(const std::filesystem::path& path) {
+    std::string out;
+    run("ffprobe -v error -show_entries format=duration -of csv=p=0 " + quote(path), &out);
+    return out.empty() ? -1 : std::atof(out.c_str());
+}
+
+double rms(const std::vector<int16_t>& samples, size_t from, size_t count) {
+    double sum = 0;
+    for (size_t i = from; i < from + count && i < samples.size(); ++i)
+        sum += double(samples[i]) * samples[i];
+    return std::sqrt(sum / double(count));
+}
+
+// The sizes in the header agree with the file.
+void expect_consistent_sizes(const std::filesystem::path& path, uint32_t header_size) {
+    auto bytes = read_bytes(path);
+    ASSERT_GE(bytes.size(), header_size);
+    EXPECT_EQ(le32(bytes, 4), bytes.size() - 8) << "RIFF size";
+    const uint32_t data = le32(bytes, header_size - 4);
+    EXPECT_EQ(data + (data & 1), bytes.size() - header_size) << "data size and pad byte";
+}
+
+struct Coding {
+    const char* codec;
+    uint32_t header_size;
+    uint32_t block_align;
+    uint32_t samples_per_block;
+};
+
+} // namespace
+
+TEST(WavWriter, AppendingContinuesTheDataOfEveryCoding) {
+    TempDir dir;
+    const Coding codings[] = {{"PCM", 44, 2, 1}, {"ADPCM", 90, 256, 500}, {"GSM", 60, 65, 320}};
+    const auto first = tone(6000, 440);
+    const auto second = tone(7000, 880);
+    for (const Coding& coding : codings) {
+        SCOPED_TRACE(coding.codec);
+        const auto path = dir / (std::string(coding.codec) + ".wav");
+        write_file(path, coding.codec, false, first);
+        const std::vector<int16_t> before = sox_samples(path);
+        write_file(path, coding.codec, true, second);
+        expect_consistent_sizes(path, coding.header_size);
+
+        // The old part is still there, whole, and the new part follows it.
+        const std::vector<int16_t> after = sox_samples(path);
+        const size_t first_blocks =
+            (first.size() + coding.samples_per_block - 1) / coding.samples_per_block;
+        const size_t old_part = first_blocks * coding.samples_per_block;
+        ASSERT_GE(after.size(), old_part + second.size());
+        EXPECT_LE(after.size(), old_part + second.size() + coding.samples_per_block);
+        EXPECT_TRUE(std::equal(before.begin(), before.end(), after.begin()));
+        EXPECT_NEAR(rms(after, old_part + 500, 6000), rms(second, 500, 6000),
+                    0.15 * rms(second, 500, 6000));
+        EXPECT_NEAR(ffprobe_duration(path), double(old_part + second.size()) / 8000, 0.07);
+
+        auto reader = formats::open_reader(u16(path));
+        ASSERT_TRUE(reader);
+        EXPECT_EQ(reader->codec_name(), foundation::widen(coding.codec));
+        EXPECT_NEAR(reader->duration(), double(old_part + second.size()) / 8000, 0.07);
+        const Decoded ours = pull_all(*reader);
+        EXPECT_GE(ours.samples.size(), old_part + second.size());
+        if (std::string(coding.codec) == "PCM") {
+            EXPECT_EQ(ours.samples, after);
+        }
+        if (coding.header_size > 44) {
+            const auto bytes = read_bytes(path);
+            EXPECT_EQ(le32(bytes, coding.header_size - 12), old_part + second.size())
+                << "fact: the old blocks whole, then the new samples";
+        }
+    }
+}
+
+TEST(WavWriter, AppendingToAKilledRecordingKeepsEverythingWritten) {
+    TempDir dir;
+    const auto path = dir / "killed.wav";
+    const auto first = tone(8000, 440);
+    write_file(path, "PCM", false, first);
+    // Sizes that fell behind the data, and half a frame at the end, as a kill leaves them.
+    auto bytes = read_bytes(path);
+    set_le32(bytes, 4, 36 + 4000);
+    set_le32(bytes, 40, 4000);
+    bytes.push_back(0x11);
+    write_bytes(path, bytes);
+
+    const auto second = tone(2000, 880);
+    write_file(path, "PCM", true, second);
+    expect_consistent_sizes(path, 44);
+    std::vector<int16_t> expected = first;
+    expected.insert(expected.end(), second.begin(), second.end());
+    EXPECT_EQ(sox_samples(path), expected);
+}
+
+TEST(WavWriter, AppendingRefusesOtherCodingsAndChunksAfterTheData) {
+    TempDir dir;
+    const auto gsm = dir / "gsm.wav";
+    write_file(gsm, "GSM", false, tone(3200, 440));
+    const auto gsm_bytes = read_bytes(gsm);
+    auto writer = formats::create_writer(u16(gsm), u"PCM", 1, 16, 8000, 0, true);
+    EXPECT_FALSE(writer->is_valid());
+    writer.reset();
+    EXPECT_EQ(read_bytes(gsm), gsm_bytes);
+
+    const auto listed = dir / "listed.wav";
+    write_file(listed, "PCM", false, tone(3000, 440));
+    auto bytes = read_bytes(listed);
+    const char list[] = "LIST\x04\0\0\0abcd";
+    bytes.insert(bytes.end(), list, list + 12);
+    set_le32(bytes, 4, uint32_t(bytes.size() - 8));
+    write_bytes(listed, bytes);
+    writer = formats::create_writer(u16(listed), u"PCM", 1, 16, 8000, 0, true);
+    EXPECT_FALSE(writer->is_valid());
+    writer.reset();
+    EXPECT_EQ(read_bytes(listed), bytes);
+
+    // A missing file is made new.
+    const auto fresh = dir / "fresh.wav";
+    write_file(fresh, "ADPCM", true, tone(3000, 440));
+    expect_consistent_sizes(fresh, 90);
+    EXPECT_NEAR(ffprobe_duration(fresh), 3000.0 / 8000, 0.07);
+}
+
+TEST(WavWriter, HeaderKeepsUpWhileWriting) {
+    TempDir dir;
+    const auto path = dir / "live.wav";
+    struct FakeClock {
+        FakeClock() { platform::use_fake_clock(true, 1000); }
+        ~FakeClock() { platform::use_fake_clock(false); }
+    } clock;
+    auto writer = formats::create_writer(u16(path), u"PCM", 1, 16, 8000, 0, false);
+    // Two seconds in pieces of a tenth of a second: the file's header counts all but the last
+    // half second at any time.
+    const auto samples = tone(16000, 440);
+    for (size_t at = 0; at < samples.size(); at += 800) {
+        push_samples(writer->input(),
+                     std::vector<int16_t>(samples.begin() + std::ptrdiff_t(at),
+                                          samples.begin() + std::ptrdiff_t(at + 800)),
+                     1, 8000, 800);
+        const auto bytes = read_bytes(path);
+        const uint32_t written = uint32_t(2 * (at + 800));
+        EXPECT_GE(le32(bytes, 40) + 8000, written) << "at " << at;
+        EXPECT_EQ(le32(bytes, 4), le32(bytes, 40) + 36);
+    }
+    // Time alone brings the rest in: a piece too small for the amount, then an empty push
+    // once half a second has passed.
+    push_samples(writer->input(), tone(100, 440), 1, 8000);
+    const uint32_t counted = le32(read_bytes(path), 40);
+    EXPECT_LT(counted, 32200u);
+    platform::advance_fake_clock(600);
+    {
+        std::lock_guard guard(writer->input().lock());
+        writer->input().on_data(audio::AudioBlock{});
+    }
+    EXPECT_EQ(le32(read_bytes(path), 40), 32200u);
+    EXPECT_TRUE(writer->complete());
+}
+
+TEST(WavWriter, OtherFormatsAreConvertedOrRefused) {
+    TempDir dir;
+    const auto path = dir / "mixed.wav";
+    auto writer = formats::create_writer(u16(path), u"PCM", 2, 16, 8000, 0, false);
+    const auto stereo = tone(1000, 440, 2);
+    push_samples(writer->input(), stereo, 2, 8000);
+    const auto mono = tone(1000, 660);
+    push_samples(writer->input(), mono, 1, 8000);
+    // 8-bit unsigned mono.
+    audio::AudioBlock bytes8;
+    std::vector<uint8_t> eight{0x80, 0xC0, 0x40, 0xFF};
+    bytes8.bytes = audio::ByteSlice::copy_of(eight.size(), eight.data());
+    bytes8.channels = 1;
+    bytes8.bits_per_sample = 8;
+    bytes8.sample_rate = 8000;
+    {
+        std::lock_guard guard(writer->input().lock());
+        writer->input().on_data(bytes8);
+    }
+    EXPECT_TRUE(writer->is_valid());
+    EXPECT_TRUE(writer->complete());
+
+    const auto samples = sox_samples(path);
+    ASSERT_EQ(samples.size(), 2u * (1000 + 1000 + 4));
+    EXPECT_TRUE(std::equal(stereo.begin(), stereo.end(), samples.begin()));
+    for (size_t i = 0; i < 1000; ++i) {
+        ASSERT_EQ(samples[2000 + 2 * i], mono[i]);
+        ASSERT_EQ(samples[2000 + 2 * i + 1], mono[i]);
+    }
+    const int16_t widened[] = {0, 0x4000, -0x4000, 0x7F00};
+    for (size_t i = 0; i < 4; ++i)
+        EXPECT_EQ(samples[4000 + 2 * i], widened[i]);
+
+    // ADPCM takes stereo mixes down to mono when it began mono.
+    const auto adpcm = dir / "mixed_adpcm.wav";
+    writer = formats::create_writer(u16(adpcm), u"ADPCM", 1, 16, 8000, 0, false);
+    push_samples(writer->input(), mono, 1, 8000);
+    push_samples(writer->input(), stereo, 2, 8000);
+    EXPECT_TRUE(writer->complete());
+    EXPECT_NEAR(ffprobe_duration(adpcm), 2000.0 / 8000, 0.07);
+
+    // GSM codes only 8000 Hz: anything else is refused, not dropped in silence.
+    writer = formats::create_writer(u16(dir / "gsm.wav"), u"GSM", 1, 16, 22050, 0, false);
+    push_samples(writer->input(), tone(2205, 440), 1, 22050);
+    EXPECT_FALSE(writer->is_valid());
+    EXPECT_FALSE(writer->complete());
+}
+
+TEST(WavWriter, EmptyInputGivesAValidEmptyFile) {
+    TempDir dir;
+    for (const char* codec : {"PCM", "ADPCM", "GSM"}) {
+        SCOPED_TRACE(codec);
+        const auto path = dir / (std::string(codec) + ".wav");
+        auto writer =
+            formats::create_writer(u16(path), foundation::widen(codec), 1, 16, 8000, 0, false);
+        EXPECT_TRUE(writer->complete());
+        writer.reset();
+        std::string out;
+        ASSERT_TRUE(run("soxi -s " + quote(path), &out)) << "sox opens it";
+        EXPECT_EQ(std::atoi(out.c_str()), 0);
+        ASSERT_TRUE(run("soxi -r " + quote(path), &out));
+        EXPECT_EQ(std::atoi(out.c_str()), 8000);
+        auto reader = formats::open_reader(u16(path));
+        ASSERT_TRUE(reader);
+        EXPECT_EQ(reader->duration(), 0.0);
+    }
+}
+
+TEST(WavWriter, FileThatWouldPassFourGibibytesStopsInsteadOfWrapping) {
+    TempDir dir;
+    const auto path = dir / "huge.wav";
+    write_file(path, "PCM", false, tone(100, 440));
+    // Nearly 4 GiB of data, held sparsely: the header says so, the file is that long.
+    const uint32_t data = 0xFFFFFFFFu - 44 - 1001; // room for 1001 more bytes
+    auto header = read_bytes(path);
+    header.resize(44);
+    set_le32(header, 4, data + 36);
+    set_le32(header, 40, data);
+    write_bytes(path, header);
+    std::filesystem::resize_file(path, 44 + uint64_t(data));
+
+    auto writer = formats::create_writer(u16(path), u"PCM", 1, 16, 8000, 0, true);
+    ASSERT_TRUE(writer->is_valid());
+    push_samples(writer->input(), tone(400, 440), 1, 8000, 400); // 800 bytes fit
+    EXPECT_TRUE(writer->is_valid());
+    push_samples(writer->input(), tone(400, 440), 1, 8000, 400); // these would not
+    EXPECT_FALSE(writer->is_valid());
+    EXPECT_FALSE(writer->complete());
+    writer.reset();
+    EXPECT_EQ(std::filesystem::file_size(path), 44 + uint64_t(data) + 800);
+    std::ifstream in(path, std::ios::binary);
+    std::vector<uint8_t> now(44);
+    in.read(reinterpret_cast<char*>(now.data()), 44);
+    EXPECT_EQ(le32(now, 40), data + 800);
+    EXPECT_EQ(le32(now, 4), data + 800 + 36);
+}
+
+TEST(WavWriter, DecodingAChainedOggKeepsEveryLinkOrSaysWhy) {
+    TempDir dir;
+    auto link = [&](const std::string& name, const std::string& format, const std::string& synth) {
+        const auto wav = dir / (name + ".wav");
+        const auto ogg = dir / (name + ".ogg");
+        EXPECT_TRUE(run("sox -n -b 16 " + format + " " + quote(wav) + " " + synth));
+        EXPECT_TRUE(run("oggenc -Q -q 3 -o " + quote(ogg) + " " + quote(wav)));
+        return quote(ogg);
+    };
+    const std::string mono = link("mono", "-r 22050 -c 1", "synth 1.0 sine 440");
+    const std::string stereo = link("stereo", "-r 22050 -c 2", "synth 1.5 sine 300 sine 500");
+    const std::string other_rate = link("other", "-r 16000 -c 1", "synth 0.5 sine 250");
+
+    // Links that differ in channels only: all of it, in the first link's format.
+    const auto same_rate = dir / "same_rate.ogg";
+    ASSERT_TRUE(run("cat " + mono + " " + stereo + " > " + quote(same_rate)));
+    const auto out = dir / "same_rate.wav";
+    ASSERT_TRUE(run(quote(cli_path()) + " decode " + quote(same_rate) + " " + quote(out)));
+    std::string channels;
+    ASSERT_TRUE(run("soxi -c " + quote(out), &channels));
+    EXPECT_EQ(std::atoi(channels.c_str()), 1);
+    EXPECT_NEAR(ffprobe_duration(out), 2.5, 0.05);
+
+    // A link at another rate cannot be written into the same file: a failure, not a short file
+    // passed off as whole.
+    const auto mixed = dir / "mixed.ogg";
+    ASSERT_TRUE(run("cat " + mono + " " + other_rate + " > " + quote(mixed)));
+    std::string said;
+    EXPECT_FALSE(run("(" + quote(cli_path()) + " decode " + quote(mixed) + " " +
+                         quote(dir / "mixed.wav") + " 2>&1)",
+                     &said));
+    EXPECT_NE(said.find("failed"), std::string::npos) << said;
+}
