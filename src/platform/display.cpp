@@ -3,6 +3,7 @@
 #include <SDL2/SDL.h>
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -270,6 +271,20 @@ public:
         else
             SDL_StopTextInput();
     }
+    void set_text_input_area(int32_t x, int32_t y, int32_t width, int32_t height) override {
+        SDL_Rect area{x, y, std::max(0, width), std::max(0, height)};
+        SDL_SetTextInputRect(&area);
+    }
+    std::string clipboard_text() override {
+        if (!SDL_HasClipboardText())
+            return {};
+        char* text = SDL_GetClipboardText();
+        if (!text)
+            return {};
+        std::string out(text);
+        SDL_free(text);
+        return out;
+    }
 
 private:
     bool fail(std::string* error) {
@@ -357,22 +372,55 @@ private:
         return any;
     }
 
+    // The first finger down is the pen until it is lifted; other fingers are ignored.
+    void finger(const SDL_TouchFingerEvent& f, uint32_t type) {
+        const auto x = int32_t(std::lround(std::clamp(f.x, 0.0f, 1.0f) * float(m_width - 1)));
+        const auto y = int32_t(std::lround(std::clamp(f.y, 0.0f, 1.0f) * float(m_height - 1)));
+        if (type == SDL_FINGERDOWN) {
+            if (m_finger_down)
+                return;
+            m_finger_down = true;
+            m_finger = f.fingerId;
+            post(WM_LBUTTONDOWN, 1, point_lparam(x, y));
+            return;
+        }
+        if (!m_finger_down || f.fingerId != m_finger)
+            return;
+        if (type == SDL_FINGERUP) {
+            m_finger_down = false;
+            post(WM_LBUTTONUP, 0, point_lparam(x, y));
+        } else {
+            post(WM_MOUSEMOVE, 1, point_lparam(x, y));
+        }
+    }
+
     void translate(const SDL_Event& event) {
         switch (event.type) {
         case SDL_MOUSEBUTTONDOWN:
+            if (event.button.which == SDL_TOUCH_MOUSEID)
+                break; // the finger events below carry touches
             if (event.button.button == SDL_BUTTON_LEFT)
                 post(WM_LBUTTONDOWN, 1, point_lparam(event.button.x, event.button.y));
             break;
         case SDL_MOUSEBUTTONUP:
+            if (event.button.which == SDL_TOUCH_MOUSEID)
+                break;
             if (event.button.button == SDL_BUTTON_LEFT)
                 post(WM_LBUTTONUP, 0, point_lparam(event.button.x, event.button.y));
             break;
         case SDL_MOUSEMOTION:
+            if (event.motion.which == SDL_TOUCH_MOUSEID)
+                break;
             post(WM_MOUSEMOVE, (event.motion.state & SDL_BUTTON_LMASK) ? 1 : 0,
                  point_lparam(event.motion.x, event.motion.y));
             break;
         case SDL_KEYDOWN:
         case SDL_KEYUP: {
+            if (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_v &&
+                (event.key.keysym.mod & KMOD_CTRL) && SDL_IsTextInputActive()) {
+                post(WM_PASTE, 0, 0);
+                break;
+            }
             uint32_t key = virtual_key_for(event.key.keysym.sym);
             if (key == 0)
                 break;
@@ -383,6 +431,22 @@ private:
             else if (event.key.repeat)
                 flags |= 0x40000000u;
             post(down ? WM_KEYDOWN : WM_KEYUP, key, LParam(int32_t(flags)));
+            break;
+        }
+        case SDL_FINGERDOWN:
+        case SDL_FINGERUP:
+        case SDL_FINGERMOTION:
+            finger(event.tfinger, event.type);
+            break;
+        case SDL_MOUSEWHEEL: {
+            int32_t distance = event.wheel.y * 120;
+            if (event.wheel.direction == SDL_MOUSEWHEEL_FLIPPED)
+                distance = -distance;
+            int32_t x = 0, y = 0;
+            SDL_GetMouseState(&x, &y);
+            if (distance != 0)
+                post(WM_MOUSEWHEEL, WParam(uint32_t(uint16_t(int16_t(distance))) << 16),
+                     point_lparam(x, y));
             break;
         }
         case SDL_TEXTINPUT: {
@@ -428,6 +492,8 @@ private:
     SDL_Texture* m_texture{nullptr};
     std::vector<uint16_t> m_pixels;
     int32_t m_width{0};
+    bool m_finger_down{false};
+    SDL_FingerID m_finger{0};
     int32_t m_height{0};
     int32_t m_dpi{default_dpi};
     uint32_t m_wake_event{0};

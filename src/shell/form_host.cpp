@@ -3,6 +3,7 @@
 #include "shell/inspector.h"
 #include "skin/animations.h"
 #include "skin/form.h"
+#include "skin/vlist.h"
 
 #include <algorithm>
 
@@ -130,6 +131,17 @@ void StackForms::key(const KeyEvent& event) {
 void StackForms::text(char16_t character) {
     skin::Command command;
     command.text.assign(1, character);
+    m_stack.command(command);
+}
+
+void StackForms::wheel(int32_t x, int32_t y, int32_t distance) {
+    // A notch scrolls a list by 40 pixels, as a drag would; away from the user shows earlier
+    // items.
+    skin::Command command;
+    command.code = skin::VList::command_wheel;
+    command.x = x - m_client_left;
+    command.y = y - m_client_top;
+    command.amount = -distance * 40 / 120;
     m_stack.command(command);
 }
 

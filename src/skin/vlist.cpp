@@ -466,3 +466,14 @@ void VList::pen_move(const PenEvent& event) {
 }
 
 } // namespace skin
+
+namespace skin {
+
+bool VList::command(const Command& command) {
+    if (command.code != command_wheel || !hit_test(SkinPoint{command.x, command.y}))
+        return false;
+    scroll_by(-command.amount);
+    return true;
+}
+
+} // namespace skin

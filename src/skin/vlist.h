@@ -77,6 +77,9 @@ public:
     // Rows kept alive out of view for reuse.
     static constexpr size_t spare_rows = 4;
 
+    // The command of a wheel turned over the list: amount pixels towards the end.
+    static constexpr uint32_t command_wheel = 3;
+
     explicit VList(Component* parent);
     ~VList() override;
     std::u16string_view type_name() const override { return u"vlist"; }
@@ -89,6 +92,7 @@ public:
     Measure measure_height() override;
     bool pen_button(const PenEvent& event) override;
     void pen_move(const PenEvent& event) override;
+    bool command(const Command& command) override;
 
     void set_provider(VListProvider* provider);
     int32_t item_count() const { return m_count; }
