@@ -150,6 +150,9 @@ void FormMain::find_controls() {
     for (skin::Button* button : {m_record, m_filter_button, m_close_filter, m_menu_button})
         button->set_listener(this);
     m_list->set_provider(this);
+    // The keypad is drawn over the list: its keys get the pen before the list does.
+    remove_input_handler(*m_list);
+    add_input_handler(*m_list);
     m_keyboard.find(*this);
     m_highlight = skin::SkinColor{};
     if (auto* colour = dynamic_cast<skin::ColorComponent*>(find_child(u"filtered_color")))

@@ -3,6 +3,7 @@
 #include "controller/controller_env.h"
 #include "controller/document.h"
 #include "foundation/active_scheduler.h"
+#include "platform/messages.h"
 #include "screens/form_confirmation.h"
 #include "screens/form_edit.h"
 #include "screens/form_error.h"
@@ -54,7 +55,7 @@ protected:
                                      {u"Sorry_cannot_move_files", u"Cannot move"}},
                                     u"");
         std::ofstream(m_dir / "keyboard.txt") << "2=abc\n7=pqrs\n";
-        m_stack.set_screen_size(480, 640);
+        m_stack.set_screen_size(240, 320);
         fs::create_directories(m_world.main_folder() / "Incoming");
         make_record(m_world.main_folder() / "Bob Smith.wav", 1);
         make_record(m_world.main_folder() / "Shopping list.wav", 1);
@@ -292,12 +293,41 @@ TEST_F(ScreensTest, RecordShowsTheRecordingFormOnceAndStopReturns) {
     EXPECT_TRUE(recording.find_child(u"BoostOn")->visible());
     EXPECT_FALSE(recording.find_child(u"BoostOff")->visible());
 
+    // Some audio first: a recording without any is dropped when it stops.
+    for (int i = 0; i < 2000 && m_document->recorded_seconds() < 0.5; ++i) {
+        platform::Message message;
+        while (platform::peek_message(message))
+            platform::dispatch_message(message);
+        platform::wait_message(2);
+    }
+    recording.update();
+    EXPECT_NE(recording.find_control<skin::TextComponent>(u"frmSize").text(), u"");
     recording.stop();
     recording.stop();
     EXPECT_FALSE(m_document->is_recording());
     EXPECT_EQ(m_stack.top_form(), m_main.get());
     EXPECT_EQ(m_document->records().size(), 4u);
     EXPECT_EQ(m_main->visible().size(), 4u);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(ScreensTest, PenTapsReachTheFilterButtonsAndTheKeypad) {
+    m_main->place(0, 0, 240, 320);
+    const auto tap = [this](skin::Component& c) {
+        const int32_t x = c.x() + c.width() / 2, y = c.y() + c.height() / 2;
+        m_main->pen_button(skin::PenEvent{x, y, 0, 0, true, false});
+        m_main->pen_button(skin::PenEvent{x, y, 10, 0, false, false});
+    };
+    tap(*m_main->find_child(u"btnFilter"));
+    EXPECT_TRUE(m_main->filtering());
+    m_main->place(0, 0, 240, 320);
+    tap(*m_main->find_child(u"button2"));
+    EXPECT_EQ(m_main->filter(), u"2");
+    tap(*m_main->find_child(u"btnCloseFilter"));
+    EXPECT_FALSE(m_main->filtering());
 }
 
 } // namespace
