@@ -8,6 +8,7 @@
 #include "platform/clock.h"
 #include "platform/display.h"
 #include "platform/messages.h"
+#include "platform/signals.h"
 #include "screens/form_main.h"
 #include "sharing/send_mail.h"
 #include "shell/application.h"
@@ -34,6 +35,8 @@ std::u16string command_line_of(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // A start that only hands its command line over must not empty the running instance's log.
+    foundation::defer_log_start();
     foundation::log() << "WinMain:" << platform::tick_count() << "\n";
     const std::u16string command_line = command_line_of(argc, argv);
     const std::u16string application_name = u"Quillory Vozir";
@@ -49,6 +52,10 @@ int main(int argc, char** argv) {
         shell::end_single_instance();
         return 1;
     }
+
+    // The display's set-up took over SIGTERM (it ends the program through WM_ENDSESSION); a
+    // hang-up takes the same way.
+    platform::treat_hangup_as_termination();
 
     foundation::log() << "WinMain2:" << platform::tick_count() << "\n";
     auto document = std::make_unique<controller::Document>();

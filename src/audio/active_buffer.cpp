@@ -8,7 +8,9 @@
 namespace audio {
 
 ActiveBuffer::ActiveBuffer() : m_probe([] { return platform::available_physical_memory(); }) {
-    m_writer.start();
+    // Without its writer thread the buffer takes nothing: the owner sees it invalid.
+    if (!m_writer.start())
+        m_valid = false;
 }
 
 ActiveBuffer::~ActiveBuffer() {
@@ -28,10 +30,10 @@ void ActiveBuffer::on_data(const AudioBlock& block) {
         foundation::log() << "ActiveBuffer::invalid1 size=" << m_queued_bytes << "\n";
         return;
     }
-    uint64_t available = m_probe ? m_probe() : kMinFreeMemory;
-    if (available < kMinFreeMemory) {
+    const std::optional<uint64_t> available = m_probe ? m_probe() : std::nullopt;
+    if (available && *available < kMinFreeMemory) {
         m_valid = false;
-        foundation::log() << "ActiveBuffer::invalid2 status.dwAvailPhys=" << available << "\n";
+        foundation::log() << "ActiveBuffer::invalid2 status.dwAvailPhys=" << *available << "\n";
         return;
     }
     m_queue.push_back(block);

@@ -6,14 +6,15 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <optional>
 
 namespace audio {
 
 // Decouples capture from encoding and file output: blocks pushed in (on the capture thread) are
 // queued, and the buffer's own writer thread pushes them, in order, through output() into the
 // file writer. Guards memory: once more than 10000000 bytes are queued, or free physical
-// memory is below 1000000 bytes when a block arrives, the buffer turns invalid and drops
-// everything until reset().
+// memory is known to be below 1000000 bytes when a block arrives, the buffer turns invalid and
+// drops everything until reset().
 //
 // While no block waits, the writer thread pushes an empty block every kIdleMilliseconds, so
 // that the file writer can write out what it holds back even when capture pauses (the
@@ -24,8 +25,9 @@ namespace audio {
 // from the user-interface thread. All state is under the inlet lock.
 class ActiveBuffer : public Inlet {
 public:
-    // Free physical memory in bytes; the platform's figure unless a test replaces it.
-    using MemoryProbe = std::function<uint64_t()>;
+    // Free physical memory in bytes, empty when unknown; the platform's figure unless a test
+    // replaces it. Unknown memory is no reason to stop a recording: the block is taken.
+    using MemoryProbe = std::function<std::optional<uint64_t>()>;
 
     ActiveBuffer();
     ~ActiveBuffer() override;

@@ -50,6 +50,27 @@ void BoostStage::reset() {
     forget_scan();
 }
 
+void BoostStage::flush() {
+    std::lock_guard guard(lock());
+    if (m_carry.empty())
+        return;
+    AudioBlock held = m_carry;
+    // No later input will come to place another anchor: the last anchor's gain holds to the
+    // end (the carry is unchanged when there was none yet).
+    const int64_t gain = anchor_gain(m_last_peak < 0 ? -m_last_peak : m_last_peak);
+    if (gain > 0) {
+        auto* samples = reinterpret_cast<int16_t*>(held.bytes.writable_data());
+        for (size_t i = 0; i < held.size() / 2; ++i) {
+            int64_t value = int64_t(samples[i]) * gain / (int64_t(1) << kGainShift);
+            samples[i] = int16_t(std::clamp<int64_t>(value, -32768, 32767));
+        }
+    }
+    m_carry = AudioBlock{};
+    m_last_peak = 0;
+    forget_scan();
+    push(output(), held);
+}
+
 BoostStage::Point BoostStage::point(int index) const {
     std::lock_guard guard(lock());
     return m_points[std::clamp(index, 0, 2)];

@@ -28,6 +28,9 @@ public:
     int gain() const;
     // Empties the carry and forgets the last anchor.
     void reset();
+    // The end of the input: pushes on what the carry holds, at the last anchor's gain, and
+    // empties it. Called on the thread that pushes, or once that thread has ended.
+    void flush();
 
     struct Point {
         int32_t x;

@@ -2,7 +2,9 @@
 
 #include "foundation/log.h"
 #include "foundation/threads.h"
+#include "platform/clock.h"
 #include "platform/messages.h"
+#include "platform/pcm_converter.h"
 #include "platform/wave_device.h"
 
 #include <algorithm>
@@ -21,15 +23,37 @@ constexpr int kPullBytes = 16384;
 
 enum State : int32_t { Idle = 0, Playing = 1, Draining = 2 };
 
+platform::PcmLayout layout_of(int channels, int bits, int rate) {
+    return platform::PcmLayout{channels, bits, rate, false};
+}
+
+// What the output device is opened with for a stream: 8- and 16-bit mono or stereo at rates
+// a device takes are played as they are, everything else as 16-bit, at most two channels.
+platform::PcmLayout device_layout_for(const platform::PcmLayout& source) {
+    platform::PcmLayout device = source;
+    if (device.bits != 8)
+        device.bits = 16;
+    device.channels = std::min(device.channels, 2);
+    if (device.rate < 1000)
+        device.rate = 8000;
+    else if (device.rate > 192000)
+        device.rate = 48000;
+    return device;
+}
+
 } // namespace
 
 class PlayerPCMImpl : public foundation::Thread {
 public:
     explicit PlayerPCMImpl(PlayerPCM& owner) : m_owner(owner) {
         set_priority(1);
-        foundation::Thread::start();
+        m_started = foundation::Thread::start();
+        if (!m_started)
+            foundation::log() << "player bad thread!!!!!\n";
     }
     ~PlayerPCMImpl() override {
+        if (!m_started)
+            return;
         request_stop();
         m_ready.wait();
         post_message(m_window, WM_USER, 0, 0);
@@ -37,12 +61,15 @@ public:
     }
 
     bool request(bool play, bool stop, bool pause) {
+        if (!m_started)
+            return false;
         m_ready.wait();
         std::lock_guard guard(m_owner.lock());
         if (play) {
             m_play_requested = true;
             m_pause_requested = false;
             m_finished = false;
+            m_fault = PlayerPCM::Fault::None;
         }
         if (stop) {
             m_play_requested = false;
@@ -58,6 +85,10 @@ public:
     bool is_finished() const {
         std::lock_guard guard(m_owner.lock());
         return m_finished;
+    }
+    PlayerPCM::Fault fault() const {
+        std::lock_guard guard(m_owner.lock());
+        return m_fault;
     }
 
     void set_volume(double volume) {
@@ -84,13 +115,17 @@ protected:
 private:
     void handle_request();
     void fill_or_close();
-    // False when the reader has no more data of the device's format.
+    // False when the reader has no more data of the stream's format.
     bool fill_buffers();
+    // Copies or converts pending data into `to`; returns the bytes written.
+    size_t take_pending(uint8_t* to, size_t room);
     void open_device();
+    void fail(PlayerPCM::Fault fault);
     void close_down();
     void pull_pending();
     void measure(const WaveHeader& header);
     bool any_queued() const;
+    void check_stall();
     void apply_volume();
 
     PlayerPCM& m_owner;
@@ -99,7 +134,10 @@ private:
     std::vector<uint8_t> m_buffers[kBuffers];
     double m_volume{1.0};
     double m_levels[2]{0.0, 0.0};
-    int32_t m_channels{0}, m_bits{0}, m_rate{0};
+    int32_t m_channels{0}, m_bits{0}, m_rate{0}; // the stream's format, as the reader gives it
+    std::unique_ptr<platform::PcmConverter> m_converter; // when the device takes another one
+    bool m_converter_flushed{false};
+    platform::PcmLayout m_device_layout;
     int32_t m_buffer_size{0};
     int32_t m_frames_pulled{0};
     AudioBlock m_pending;
@@ -111,10 +149,16 @@ private:
     bool m_pause_requested{false};
     bool m_finished{true};
     bool m_stop_requested{false};
+    bool m_started{false}; // the playback thread runs
+    PlayerPCM::Fault m_fault{PlayerPCM::Fault::None};
+    uint32_t m_last_done{0}; // tick of the last buffer heard, the open or the restart
 };
+
+constexpr uint32_t kStallTimer = 1;
 
 void PlayerPCMImpl::run() {
     m_window = create_window([](WindowHandle, uint32_t, WParam, LParam) -> LResult { return 0; });
+    set_timer(m_window, kStallTimer, 250);
     m_ready.set();
     Message message;
     while (!stop_requested() && get_message(message)) {
@@ -133,6 +177,7 @@ void PlayerPCMImpl::run() {
             if (header < m_headers || header >= m_headers + kBuffers || header->user == 0)
                 break;
             header->user = 0;
+            m_last_done = tick_count();
             wave_out_unprepare_header(m_device, header);
             measure(*header);
             fill_or_close();
@@ -151,8 +196,15 @@ void PlayerPCMImpl::run() {
         case WM_USER:
             handle_request();
             break;
+        case WM_TIMER:
+            check_stall();
+            break;
         default:
             break;
+        }
+        if (m_device && wave_out_lost(m_device)) {
+            foundation::log() << "PlayerPCM device lost\n";
+            fail(PlayerPCM::Fault::DeviceLost);
         }
     }
     std::lock_guard guard(m_owner.lock());
@@ -163,7 +215,20 @@ void PlayerPCMImpl::run() {
         wave_out_close(m_device);
         m_device = nullptr;
     }
+    kill_timer(m_window, kStallTimer);
     destroy_window(m_window);
+}
+
+// An output that takes nothing for over a second while it should be playing has gone away
+// without saying so (some sound servers freeze instead).
+void PlayerPCMImpl::check_stall() {
+    if (!m_device || m_device_paused || !any_queued())
+        return;
+    const uint32_t limit = 1000 + uint32_t(400.0 / platform::audio_device_speed());
+    if (tick_count() - m_last_done > limit) {
+        foundation::log() << "PlayerPCM output stalled\n";
+        fail(PlayerPCM::Fault::DeviceLost);
+    }
 }
 
 void PlayerPCMImpl::handle_request() {
@@ -189,9 +254,12 @@ void PlayerPCMImpl::handle_request() {
         } else if (!any_queued()) {
             m_finished = true;
         }
-    } else if (!m_play_requested && m_state == Playing) {
+    } else if (!m_play_requested && m_state != Idle) {
+        // Stopped, also while the last buffers drain: what the device holds is dropped and
+        // the returned buffers close it.
         m_state = Draining;
         m_pending = AudioBlock{};
+        m_converter.reset();
         if (m_device)
             wave_out_reset(m_device);
     }
@@ -202,6 +270,7 @@ void PlayerPCMImpl::handle_request() {
         } else if (!m_pause_requested && m_device_paused) {
             wave_out_restart(m_device);
             m_device_paused = false;
+            m_last_done = tick_count();
         }
     } else {
         m_device_paused = false;
@@ -218,8 +287,52 @@ void PlayerPCMImpl::fill_or_close() {
 }
 
 void PlayerPCMImpl::pull_pending() {
+    // Once stop() has returned, the reader may be swapped for the next one: nothing is pulled
+    // until the stop has been carried out, so no block of the next stream is taken for this one.
+    if (m_stop_requested) {
+        m_pending = AudioBlock{};
+        return;
+    }
     pull(m_owner, m_pending, kPullBytes);
     m_frames_pulled += int32_t(m_pending.frames());
+}
+
+size_t PlayerPCMImpl::take_pending(uint8_t* to, size_t room) {
+    size_t copied = 0;
+    while (copied < room) {
+        if (m_converter) {
+            const size_t got = m_converter->get(to + copied, room - copied);
+            if (got > 0) {
+                copied += got;
+                continue;
+            }
+        }
+        if (m_pending.empty())
+            pull_pending();
+        const bool same_format = !m_pending.empty() && m_pending.channels == m_channels &&
+                                 m_pending.bits_per_sample == m_bits &&
+                                 m_pending.sample_rate == m_rate;
+        if (!same_format) {
+            // The end of the stream or of its format: the converter gives up what it holds;
+            // a block of another format stays pending.
+            if (m_converter && !m_converter_flushed) {
+                m_converter->flush();
+                m_converter_flushed = true;
+                continue;
+            }
+            break;
+        }
+        if (m_converter) {
+            m_converter->put(m_pending.bytes.data(), m_pending.size());
+            m_pending = AudioBlock{};
+            continue;
+        }
+        size_t taken = std::min(room - copied, m_pending.size());
+        std::memcpy(to + copied, m_pending.bytes.data(), taken);
+        copied += taken;
+        m_pending.bytes = m_pending.bytes.slice(taken, m_pending.size() - taken);
+    }
+    return copied;
 }
 
 bool PlayerPCMImpl::fill_buffers() {
@@ -227,27 +340,14 @@ bool PlayerPCMImpl::fill_buffers() {
         WaveHeader& header = m_headers[i];
         if (header.user != 0)
             continue;
-        size_t copied = 0;
-        size_t room = size_t(m_buffer_size);
-        while (copied < room) {
-            if (m_pending.empty()) {
-                pull_pending();
-                if (m_pending.empty())
-                    break;
-            }
-            if (m_pending.channels != m_channels || m_pending.bits_per_sample != m_bits ||
-                m_pending.sample_rate != m_rate)
-                break;
-            size_t taken = std::min(room - copied, m_pending.size());
-            std::memcpy(header.data + copied, m_pending.bytes.data(), taken);
-            copied += taken;
-            m_pending.bytes = m_pending.bytes.slice(taken, m_pending.size() - taken);
-        }
+        const size_t room = size_t(m_buffer_size);
+        const size_t copied = take_pending(header.data, room);
         if (copied > 0) {
             header.user = 1;
             header.buffer_length = uint32_t(copied);
             wave_out_prepare_header(m_device, &header);
-            wave_out_write(m_device, &header);
+            if (wave_out_write(m_device, &header) != MMSYSERR_NOERROR)
+                header.user = 0;
         }
         if (copied < room)
             return false;
@@ -258,24 +358,34 @@ bool PlayerPCMImpl::fill_buffers() {
 void PlayerPCMImpl::open_device() {
     if (m_device)
         return;
+    const platform::PcmLayout source = layout_of(m_channels, m_bits, m_rate);
+    m_device_layout = device_layout_for(source);
+    m_converter.reset();
+    m_converter_flushed = false;
+    if (!(m_device_layout == source)) {
+        m_converter = platform::PcmConverter::create(source, m_device_layout);
+        if (!m_converter) {
+            foundation::log() << "PlayerPCM::open_device no conversion from channels:" << m_channels
+                              << " bits:" << m_bits << " rate:" << m_rate << "\n";
+            fail(PlayerPCM::Fault::Format);
+            return;
+        }
+    }
     WaveFormat format;
     format.format_tag = WAVE_FORMAT_PCM;
-    format.channels = uint16_t(m_channels);
-    format.samples_per_sec = uint32_t(m_rate);
-    format.bits_per_sample = uint16_t(m_bits);
-    format.block_align = uint16_t(m_channels * m_bits / 8);
-    format.avg_bytes_per_sec = format.block_align * uint32_t(m_rate);
+    format.channels = uint16_t(m_device_layout.channels);
+    format.samples_per_sec = uint32_t(m_device_layout.rate);
+    format.bits_per_sample = uint16_t(m_device_layout.bits);
+    format.block_align = uint16_t(m_device_layout.channels * m_device_layout.bits / 8);
+    format.avg_bytes_per_sec = format.block_align * uint32_t(m_device_layout.rate);
     WaveResult result = wave_out_open(&m_device, WAVE_MAPPER, format, m_window);
     if (result != MMSYSERR_NOERROR) {
         foundation::log() << "PlayerPCM::open_device waveOutOpen=" << result << "\n";
         m_device = nullptr;
-        // Nothing can be played: end as a finished playback.
-        m_state = Idle;
-        m_pending = AudioBlock{};
-        m_finished = true;
+        fail(result == WAVERR_BADFORMAT ? PlayerPCM::Fault::Format : PlayerPCM::Fault::NoDevice);
         return;
     }
-    int32_t size = (m_rate * 200 / 1000) * format.block_align;
+    int32_t size = (m_device_layout.rate * 200 / 1000) * format.block_align;
     if (size != m_buffer_size) {
         m_buffer_size = size;
         for (int i = 0; i < kBuffers; ++i) {
@@ -287,7 +397,21 @@ void PlayerPCMImpl::open_device() {
     for (WaveHeader& header : m_headers)
         header.user = 0;
     m_frames_pulled = 0;
+    m_last_done = tick_count();
     apply_volume();
+}
+
+// Nothing more can be played: the playback ends as finished, with the reason kept.
+void PlayerPCMImpl::fail(PlayerPCM::Fault fault) {
+    m_fault = fault;
+    m_play_requested = false;
+    m_pending = AudioBlock{};
+    m_converter.reset();
+    if (m_device)
+        close_down();
+    m_state = Idle;
+    m_channels = m_bits = m_rate = 0;
+    m_finished = true;
 }
 
 void PlayerPCMImpl::close_down() {
@@ -310,6 +434,7 @@ void PlayerPCMImpl::close_down() {
     m_frames_pulled = 0;
     m_levels[0] = m_levels[1] = 0.0;
     m_channels = m_bits = m_rate = 0;
+    m_converter.reset();
     m_device_paused = false;
     post_message(m_window, WM_USER, 0, 0);
 }
@@ -322,11 +447,11 @@ bool PlayerPCMImpl::any_queued() const {
 }
 
 void PlayerPCMImpl::measure(const WaveHeader& header) {
-    int channels = std::clamp(m_channels, 1, 2);
-    int stride_channels = std::max(m_channels, 1);
+    int channels = std::clamp(m_device_layout.channels, 1, 2);
+    int stride_channels = std::max(m_device_layout.channels, 1);
     for (int channel = 0; channel < channels; ++channel) {
         int peak = 0;
-        if (m_bits == 16) {
+        if (m_device_layout.bits == 16) {
             size_t stride = size_t(stride_channels) * 2;
             for (size_t at = size_t(channel) * 2; at + 2 <= header.buffer_length; at += stride) {
                 int16_t sample;
@@ -372,6 +497,16 @@ bool PlayerPCM::pause() {
 
 bool PlayerPCM::is_finished() const {
     return m_impl->is_finished();
+}
+
+PlayerPCM::Fault PlayerPCM::fault() const {
+    return m_impl->fault();
+}
+
+bool PlayerPCM::can_play(int channels, int bits, int rate) {
+    const platform::PcmLayout source = layout_of(channels, bits, rate);
+    const platform::PcmLayout device = device_layout_for(source);
+    return device == source || platform::PcmConverter::create(source, device) != nullptr;
 }
 
 void PlayerPCM::set_volume(double volume) {

@@ -12,6 +12,10 @@ class PlayerPCMImpl;
 // Its own thread (above normal priority) pulls at most 16384 bytes at a time, keeps up to six
 // 200 ms buffers queued in the device, and measures the peak level of every buffer played.
 // A change of format in the stream closes the device and opens it again for the new format.
+// Streams the device cannot take as they are (24- or 32-bit samples, more than two channels,
+// rates outside 1000..192000 Hz) are converted on the way to 16 bits and at most two channels;
+// what cannot be converted ends the playback with Fault::Format. A playback is finished once
+// its last buffer has been heard, not merely handed to the device.
 //
 // Threads: play(), stop(), pause(), set_volume() and the queries from the user-interface
 // thread; they only set requests that the player thread carries out. Every change to the
@@ -31,6 +35,17 @@ public:
     bool pause();
     // True before the first play() and once playback has ended.
     bool is_finished() const;
+
+    // Why the last playback ended early, if it did; cleared by play().
+    enum class Fault {
+        None,
+        NoDevice,   // no output device could be opened
+        DeviceLost, // the device went away while playing
+        Format,     // the stream's format can be neither played nor converted
+    };
+    Fault fault() const;
+    // Whether a stream of this format is played (as it is or converted).
+    static bool can_play(int channels, int bits, int rate);
     // 0..1, clamped; applied to both channels.
     void set_volume(double volume);
     double volume() const;

@@ -43,6 +43,10 @@ public:
         std::lock_guard guard(m_lock);
         return m_device != nullptr && m_state < Closed;
     }
+    bool device_lost() const {
+        std::lock_guard guard(m_lock);
+        return m_device_lost;
+    }
 
     const int channels;
     const int rate;
@@ -55,6 +59,7 @@ private:
     void start_capture();
     void harvest();
     void queue_header(WaveHeader& header);
+    void check_device();
 
     mutable foundation::CriticalSection m_lock;
     RecorderPCM* m_owner;
@@ -66,6 +71,9 @@ private:
     bool m_paused{false};
     bool m_start_requested{false};
     int32_t m_state{Opening};
+    bool m_device_lost{false};
+    uint32_t m_last_done{0};      // tick of the last buffer handed on, or of the start
+    uint32_t m_stall_limit_ms{0}; // a capture silent for longer has stopped delivering
     WindowHandle m_window{0};
     foundation::Event m_window_ready{foundation::Event::Reset::Manual};
 };
@@ -87,13 +95,19 @@ RecorderPCMImpl::RecorderPCMImpl(int channels_, int rate_, int bits_, RecorderPC
     format.avg_bytes_per_sec = format.block_align * uint32_t(rate);
     format.extra_size = 0;
     m_buffer_size = RecorderPCM::buffer_size_for(channels, rate, bits);
+    // One buffer's time at the device's pace, and a second more.
+    m_stall_limit_ms = 1000 + uint32_t(200.0 / platform::audio_device_speed());
     for (int i = 0; i < kBuffers; ++i) {
         m_buffers[i].assign(m_buffer_size, 0);
         m_headers[i].data = m_buffers[i].data();
         m_headers[i].buffer_length = m_buffer_size;
     }
     set_priority(1);
-    foundation::Thread::start();
+    if (!foundation::Thread::start()) {
+        m_state = Closed;
+        foundation::log() << "recorder bad thread!!!!!\n";
+        return;
+    }
     // The device's messages go to a window of the capture thread.
     m_window_ready.wait();
     std::lock_guard guard(m_lock);
@@ -111,10 +125,19 @@ RecorderPCMImpl::~RecorderPCMImpl() {
     {
         std::lock_guard guard(m_lock);
         if (m_device) {
+            const bool capturing = m_state == Capturing;
             m_state = Closed;
-            WaveResult result = wave_in_reset(m_device);
+            // What was captured up to here still goes down the chain: the buffer being
+            // filled comes back partly filled, the rest empty, and all are harvested in ring
+            // order before the device closes.
+            WaveResult result = wave_in_stop(m_device);
+            if (result != MMSYSERR_NOERROR)
+                foundation::log() << "recorder bad stop!!!!! waveInStop=" << result << "\n";
+            result = wave_in_reset(m_device);
             if (result != MMSYSERR_NOERROR)
                 foundation::log() << "recorder bad reset!!!!! waveInReset=" << result << "\n";
+            if (capturing)
+                harvest();
             for (WaveHeader& header : m_headers)
                 wave_in_unprepare_header(m_device, &header);
             result = wave_in_close(m_device);
@@ -159,6 +182,7 @@ void RecorderPCMImpl::start_capture() {
     if (result == MMSYSERR_NOERROR) {
         m_state = Capturing;
         m_start_requested = false;
+        m_last_done = tick_count();
         foundation::log() << "recorder good start\n";
     } else {
         foundation::log() << "recorder bad start!!!!! waveInStart=" << result << "\n";
@@ -182,19 +206,37 @@ void RecorderPCMImpl::harvest() {
                               << " waveInUnprepareHeader=" << result << "\n";
             foundation::log() << "MMSYSERR_INVALHANDLE=" << uint32_t(MMSYSERR_INVALHANDLE) << "\n";
         }
-        AudioBlock block;
-        block.bytes = ByteSlice::copy_of(header.bytes_recorded, header.data);
-        block.channels = channels;
-        block.bits_per_sample = bits;
-        block.sample_rate = rate;
         foundation::log() << "recorder->feed_consumer buffer:" << index
                           << " size:" << header.bytes_recorded << "\n";
-        push(*m_owner, block);
+        // Buffers handed back empty (by a reset) carry nothing.
+        if (header.bytes_recorded > 0) {
+            AudioBlock block;
+            block.bytes = ByteSlice::copy_of(header.bytes_recorded, header.data);
+            block.channels = channels;
+            block.bits_per_sample = bits;
+            block.sample_rate = rate;
+            push(*m_owner, block);
+            m_last_done = tick_count();
+        }
         header.bytes_recorded = 0;
         header.user = 0;
         header.flags.store(0);
         if (m_state != Closed)
             queue_header(header);
+    }
+}
+
+// A device that went away, or a capture that stopped delivering for longer than the limit,
+// ends nothing by itself: the controller sees device_lost() and stops the recording.
+void RecorderPCMImpl::check_device() {
+    if (m_device_lost || !m_device)
+        return;
+    if (wave_in_lost(m_device)) {
+        m_device_lost = true;
+        foundation::log() << "recorder device lost " << tick_count() << "\n";
+    } else if (m_state == Capturing && !m_paused && tick_count() - m_last_done > m_stall_limit_ms) {
+        m_device_lost = true;
+        foundation::log() << "recorder capture stalled " << tick_count() << "\n";
     }
 }
 
@@ -224,6 +266,8 @@ void RecorderPCMImpl::run() {
             }
             if (m_state == Capturing)
                 harvest();
+            if (m_state != Closed)
+                check_device();
             if (m_state == Closed)
                 break;
         }
@@ -261,6 +305,10 @@ bool RecorderPCM::is_paused() const {
 
 bool RecorderPCM::is_valid() const {
     return m_impl->is_valid();
+}
+
+bool RecorderPCM::device_lost() const {
+    return m_impl->device_lost();
 }
 
 int RecorderPCM::channels() const {

@@ -10,7 +10,9 @@ namespace audio {
 class RecorderPCMImpl;
 
 // Captures PCM from the wave input device and pushes every filled 200 ms buffer, as one block,
-// through its outlet (the first stage of the recording chain). Ten buffers stay queued in the
+// through its outlet (the first stage of the recording chain). Deleting it stops the device
+// and pushes what was captured up to that moment, the partly filled buffer included, before
+// it closes: keep the chain connected until the recorder is gone. Ten buffers stay queued in the
 // device; the capture thread (above normal priority) hands them on in capture order and queues
 // them again at once. The whole chain downstream of the recorder runs on the capture thread
 // inside the recorder's lock, so deleting the recorder waits for the block being delivered.
@@ -31,6 +33,9 @@ public:
     virtual bool is_paused() const;
     // True while the device is open and not closed.
     virtual bool is_valid() const;
+    // True once the device went away or capture delivered nothing for over a second while
+    // running; what was captured before stays in the chain. Delete the recorder to stop.
+    virtual bool device_lost() const;
     virtual int channels() const;
     virtual int bits_per_sample() const;
     virtual int sample_rate() const;

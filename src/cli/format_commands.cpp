@@ -5,6 +5,7 @@
 #include "formats/factory.h"
 #include "formats/id3_tag.h"
 #include "foundation/file.h"
+#include "foundation/paths.h"
 #include "foundation/text.h"
 
 #include <cstdio>
@@ -73,6 +74,25 @@ void copy_stream(audio::FileReader& reader, audio::FileWriter& writer) {
     audio::connect(reader.output(), nullptr);
 }
 
+// Why a file given to `command` cannot be read: the file system's reason, or that it is not an
+// audio file this program reads. Returns 1, the exit status for it.
+int cannot_read(const char* command, const std::string& path) {
+    std::string reason;
+    if (foundation::is_readable_file(from_utf8(path), reason))
+        reason = "not an audio file this program reads";
+    std::fprintf(stderr, "quillory-cli %s: %s: %s\n", command, path.c_str(), reason.c_str());
+    return 1;
+}
+
+// A conversion never writes over its own input: the output would be emptied before it is read.
+bool output_is_input(const char* command, const std::string& input, const std::string& output) {
+    if (!foundation::same_file(from_utf8(input), from_utf8(output)))
+        return false;
+    std::fprintf(stderr, "quillory-cli %s: %s is the input file; choose another output\n", command,
+                 output.c_str());
+    return true;
+}
+
 void print_line(const char* key, const std::string& value) {
     std::printf("%s=%s\n", key, value.c_str());
 }
@@ -87,9 +107,7 @@ int info(const cli::Arguments& args) {
     for (const std::string& path : args) {
         auto reader = formats::open_reader(from_utf8(path));
         if (!reader) {
-            std::fprintf(stderr, "quillory-cli info: %s: not an audio file this program reads\n",
-                         path.c_str());
-            result = 1;
+            result = cannot_read("info", path);
             continue;
         }
         if (!first)
@@ -128,12 +146,11 @@ int decode(const cli::Arguments& args) {
         std::fprintf(stderr, "usage: quillory-cli decode FILE OUT.wav\n");
         return 2;
     }
+    if (output_is_input("decode", args[0], args[1]))
+        return 2;
     auto reader = formats::open_reader(from_utf8(args[0]));
-    if (!reader) {
-        std::fprintf(stderr, "quillory-cli decode: %s: not an audio file this program reads\n",
-                     args[0].c_str());
-        return 1;
-    }
+    if (!reader)
+        return cannot_read("decode", args[0]);
     auto writer = formats::create_writer(from_utf8(args[1]), audio::kCodecPcm, reader->channels(),
                                          16, reader->sample_rate(), 0, false);
     copy_stream(*reader, *writer);
@@ -176,12 +193,11 @@ int encode(const cli::Arguments& args) {
     }
     if (bit_rate == 0)
         bit_rate = 64000;
+    if (output_is_input("encode", paths[0], paths[1]))
+        return 2;
     auto reader = formats::open_reader(from_utf8(paths[0]));
-    if (!reader) {
-        std::fprintf(stderr, "quillory-cli encode: %s: not an audio file this program reads\n",
-                     paths[0].c_str());
-        return 1;
-    }
+    if (!reader)
+        return cannot_read("encode", paths[0]);
     if (codec == "GSM" && (reader->sample_rate() != 8000 || reader->channels() != 1)) {
         std::fprintf(stderr,
                      "quillory-cli encode: GSM needs 8000 Hz mono input; %s is %d Hz, %d "

@@ -32,6 +32,13 @@ int play(const cli::Arguments& args) {
                      args[0].c_str());
         return 1;
     }
+    if (!audio::PlayerPCM::can_play(reader->channels(), reader->bits_per_sample(),
+                                    reader->sample_rate())) {
+        std::fprintf(stderr, "quillory-cli: %s: cannot play sound of %d channels, %d bits, %d Hz\n",
+                     args[0].c_str(), reader->channels(), reader->bits_per_sample(),
+                     reader->sample_rate());
+        return 1;
+    }
     platform::AwakeInhibitor awake("Playing a recording");
     audio::PlayerPCM player;
     audio::connect(reader->output(), &player);
@@ -46,6 +53,20 @@ int play(const cli::Arguments& args) {
     if (!started) {
         std::fprintf(stderr, "quillory-cli: the player could not start\n");
         return 1;
+    }
+    switch (player.fault()) {
+    case audio::PlayerPCM::Fault::NoDevice:
+        std::fprintf(stderr, "quillory-cli: no sound output device could be opened\n");
+        return 1;
+    case audio::PlayerPCM::Fault::DeviceLost:
+        std::fprintf(stderr, "quillory-cli: the sound output device went away while playing\n");
+        return 1;
+    case audio::PlayerPCM::Fault::Format:
+        std::fprintf(stderr, "quillory-cli: %s: the sound device cannot play its format\n",
+                     args[0].c_str());
+        return 1;
+    case audio::PlayerPCM::Fault::None:
+        break;
     }
     return g_interrupted.load() ? 130 : 0;
 }

@@ -5,9 +5,11 @@
 #include "controller/document.h"
 #include "controller/record_storage.h"
 #include "foundation/active_scheduler.h"
+#include "foundation/paths.h"
 #include "foundation/text.h"
 #include "localisation/languages.h"
 #include "platform/messages.h"
+#include "platform/wave_device.h"
 #include "sharing/send_mail.h"
 
 #include <atomic>
@@ -97,7 +99,7 @@ public:
     void on_document_event(controller::DocumentEvent event, int) override {
         using controller::DocumentEvent;
         if (event == DocumentEvent::StorageFailed || event == DocumentEvent::WritingFailed ||
-            event == DocumentEvent::BufferLimit)
+            event == DocumentEvent::BufferLimit || event == DocumentEvent::SoundDeviceLost)
             failure = event;
     }
     int report() const {
@@ -116,6 +118,9 @@ public:
             : failure == DocumentEvent::WritingFailed
                 ? Message{u"Sorry_no_memory",
                           "Sorry, recording stopped: there is not enough free space."}
+            : failure == DocumentEvent::SoundDeviceLost
+                ? Message{u"Sorry_sound_device",
+                          "Sorry, the microphone or speaker was disconnected."}
                 : Message{u"Sorry_too_slow_device",
                           "Sorry, recording stopped: this device is too slow for this quality."};
         localisation::TextTable texts;
@@ -127,16 +132,6 @@ public:
         return 1;
     }
 };
-
-// How fast the capture clock runs: the file device may be paced faster than real time.
-double capture_speed() {
-    const char* device = std::getenv("QUILLORY_AUDIO");
-    const char* speed = std::getenv("QUILLORY_AUDIO_SPEED");
-    if (!device || std::strcmp(device, "file") != 0 || !speed)
-        return 1.0;
-    double value = std::atof(speed);
-    return value > 0 ? value : 1.0;
-}
 
 std::atomic<bool> g_interrupted{false};
 
@@ -153,13 +148,17 @@ void run_recording(controller::Document& document, double seconds) {
     struct InterruptGuard {
         void (*previous)(int) = std::signal(SIGINT, on_record_interrupt);
         void (*previous_term)(int) = std::signal(SIGTERM, on_record_interrupt);
+        // A closed terminal or an ended session ends the recording as a TERM does.
+        void (*previous_hangup)(int) = std::signal(SIGHUP, on_record_interrupt);
         ~InterruptGuard() {
             std::signal(SIGINT, previous);
             std::signal(SIGTERM, previous_term);
+            std::signal(SIGHUP, previous_hangup);
         }
     } guard;
     const auto start = std::chrono::steady_clock::now();
-    const double capture_seconds = seconds / capture_speed();
+    // The file device may be paced faster than real time.
+    const double capture_seconds = seconds / platform::audio_device_speed();
     const bool gated = document.vas_level() > 0;
     auto elapsed = [&] {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -175,10 +174,20 @@ void run_recording(controller::Document& document, double seconds) {
     }
 }
 
+// The path's bytes are kept as they are (any file name, UTF-8 or not).
 std::u16string absolute_path(const std::string& path) {
     std::error_code error;
     auto absolute = std::filesystem::absolute(std::filesystem::path(path), error);
-    return error ? from_utf8(path) : absolute.lexically_normal().u16string();
+    return from_utf8(error ? path : absolute.lexically_normal().native());
+}
+
+// False, with the reason on standard error, when the path is not an existing file we may read.
+bool usable_file(const char* command, const std::string& shown, const std::u16string& path) {
+    std::string reason;
+    if (foundation::is_readable_file(path, reason))
+        return true;
+    std::fprintf(stderr, "quillory-cli %s: %s: %s\n", command, shown.c_str(), reason.c_str());
+    return false;
 }
 
 struct Session {
@@ -224,10 +233,17 @@ int append_command(const cli::Arguments& args) {
         std::fprintf(stderr, "usage: quillory-cli append PATH [--seconds N]\n");
         return 2;
     }
+    const std::u16string path = absolute_path(options.words[0]);
+    if (!usable_file("append", options.words[0], path))
+        return 1;
     Session session;
     auto& document = session.document;
-    const std::u16string path = absolute_path(options.words[0]);
-    if (!document.select_record(path) || !document.append()) {
+    if (!document.select_record(path)) {
+        std::fprintf(stderr, "quillory-cli append: %s: not an audio file this program reads\n",
+                     options.words[0].c_str());
+        return 1;
+    }
+    if (!document.append()) {
         std::fprintf(stderr, "quillory-cli: cannot append to '%s'\n", options.words[0].c_str());
         return 1;
     }
@@ -258,9 +274,11 @@ int rename_command(const cli::Arguments& args) {
         std::fprintf(stderr, "usage: quillory-cli rename PATH TITLE\n");
         return 2;
     }
+    const std::u16string path = absolute_path(args[0]);
+    if (!usable_file("rename", args[0], path))
+        return 1;
     Session session;
     auto& document = session.document;
-    const std::u16string path = absolute_path(args[0]);
     document.refresh();
     document.select_record(path);
     bool listed = false;
@@ -290,7 +308,10 @@ int send_command(const cli::Arguments& args) {
         std::fprintf(stderr, "usage: quillory-cli send PATH\n");
         return 2;
     }
-    if (!sharing::send_by_mail(absolute_path(args[0]))) {
+    const std::u16string path = absolute_path(args[0]);
+    if (!usable_file("send", args[0], path))
+        return 1;
+    if (!sharing::send_by_mail(path)) {
         std::fprintf(stderr, "quillory-cli: the mail program could not be started\n");
         return 1;
     }

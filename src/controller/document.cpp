@@ -177,6 +177,12 @@ bool Document::record(RecordingKind kind, std::u16string name, std::u16string nu
                 number = call.number;
         }
     }
+    // Telephony providers often know only the number: the caller's name then comes from the
+    // contacts, as the picture does.
+    telephony::ContactDetails contact;
+    const bool known_contact = !number.empty() && m_contacts.find_contact_by_phone(number, contact);
+    if (known_contact && name.empty())
+        name = contact.display_name();
     std::u16string prefix = !name.empty() ? name : !number.empty() ? number : u"Record";
     std::u16string subfolder;
     if (direction == CallDirection::Incoming)
@@ -221,8 +227,7 @@ bool Document::record(RecordingKind kind, std::u16string name, std::u16string nu
         tag.set_text(formats::kId3Genre, application_name);
         tag.set_text(formats::kId3Year, foundation::to_text(int32_t(now.year())));
         tag.set_text(formats::kId3Date, two_digits(now.day()) + two_digits(now.month()));
-        telephony::ContactDetails contact;
-        if (!number.empty() && m_contacts.find_contact_by_phone(number, contact)) {
+        if (known_contact) {
             auto picture = m_contacts.contact_picture(contact.item_id);
             if (!picture.empty())
                 tag.set_picture(picture.data(), picture.size());
@@ -310,9 +315,11 @@ void Document::finish(StopReason reason) {
     }
     int removed_index = -1;
     if (m_writer) {
+        // Deleting the recorder pushes what it captured up to now down the chain, and then
+        // unlinks it; the boost stage's look-ahead goes on after it.
         if (m_recorder) {
-            audio::connect(*m_recorder, nullptr);
             m_recorder.reset();
+            m_boost_stage.flush();
         }
         play_beep(end_beep);
         while (m_active_buffer.has_pending())
@@ -352,6 +359,7 @@ void Document::finish(StopReason reason) {
             switch_speaker(false);
     }
     m_recorder.reset();
+    m_awake.let_sleep();
     m_stop_reason = reason;
     if (removed_index >= 0)
         send(DocumentEvent::CurrentDeleted, removed_index);
@@ -410,7 +418,8 @@ bool Document::play(const std::u16string& path, int position) {
     m_current.title = info.title;
     m_current.album = info.album;
     m_reader = formats::open_reader(path);
-    if (!m_reader) {
+    if (!m_reader || !audio::PlayerPCM::can_play(m_reader->channels(), m_reader->bits_per_sample(),
+                                                 m_reader->sample_rate())) {
         stop();
         return false;
     }
@@ -607,6 +616,9 @@ bool Document::card_problem() const {
 
 void Document::on_timer(foundation::Timer&) {
     m_timer.after(check_seconds);
+    // The idle-timer reset: held while anything runs, let go by stop().
+    if (m_reader || m_writer)
+        m_awake.keep_awake();
     if (m_reader) {
         if (card_problem()) {
             foundation::log() << "card_problem\n";
@@ -619,8 +631,13 @@ void Document::on_timer(foundation::Timer&) {
             return;
         }
         if (m_player.is_finished()) {
-            foundation::log() << "player finished\n";
-            stop();
+            if (m_player.fault() != audio::PlayerPCM::Fault::None) {
+                foundation::log() << "player failed " << int32_t(m_player.fault()) << "\n";
+                stop_with(StopReason::SoundDevice);
+            } else {
+                foundation::log() << "player finished\n";
+                stop();
+            }
             return;
         }
     }
@@ -645,6 +662,12 @@ void Document::on_timer(foundation::Timer&) {
         if (!m_active_buffer.is_valid()) {
             foundation::log() << "active_buffer no valid\n";
             stop_with(StopReason::BufferLimit);
+            return;
+        }
+        // The microphone went away or stopped delivering: the file keeps what came before.
+        if (m_recorder && m_recorder->device_lost()) {
+            foundation::log() << "recorder device lost\n";
+            stop_with(StopReason::SoundDevice);
             return;
         }
         if (!m_paused) {

@@ -23,6 +23,7 @@
 #include "foundation/directory_scanner.h"
 #include "foundation/timer.h"
 #include "platform/messages.h"
+#include "platform/power.h"
 #include "telephony/call_monitor.h"
 #include "telephony/contacts.h"
 
@@ -193,6 +194,8 @@ private:
     std::unique_ptr<telephony::CallMonitorImpl> m_call_monitor;
     std::unique_ptr<foundation::DirectoryScanner> m_scanner;
     foundation::Timer m_timer;
+    // Keeps the machine from sleeping while a recording or a playback runs.
+    platform::AwakeKeeper m_awake{"Recording or playing"};
 };
 
 } // namespace controller

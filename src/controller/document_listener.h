@@ -19,6 +19,7 @@ enum class DocumentEvent : int {
     StorageFailed = 9,    // "Sorry_card_problem"
     WritingFailed = 10,   // "Sorry_no_memory"
     BufferLimit = 11,     // "Sorry_too_slow_device"
+    SoundDeviceLost = 12, // "Sorry_sound_device": the microphone or the output went away
 };
 
 // Why the last recording or playback ended.
@@ -27,6 +28,7 @@ enum class StopReason : int {
     StorageFailed, // the record's storage or its file went away
     WritingFailed, // a write to the file failed (full disk) or the writer gave up
     BufferLimit,   // the recording buffer hit a memory limit
+    SoundDevice,   // the sound device went away, stopped delivering or could not be opened
 };
 
 // The event sent after the plain "stopped" for a stop with this reason; Stopped for Requested.
@@ -38,6 +40,8 @@ constexpr DocumentEvent event_for(StopReason reason) {
         return DocumentEvent::WritingFailed;
     case StopReason::BufferLimit:
         return DocumentEvent::BufferLimit;
+    case StopReason::SoundDevice:
+        return DocumentEvent::SoundDeviceLost;
     case StopReason::Requested:
         break;
     }

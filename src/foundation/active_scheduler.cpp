@@ -8,6 +8,7 @@
 #include "platform/messages.h"
 
 #include <algorithm>
+#include <climits>
 #include <deque>
 #include <list>
 #include <mutex>
@@ -17,8 +18,9 @@ namespace foundation {
 namespace {
 std::atomic<CActiveScheduler*> g_instance{nullptr};
 
-// No window timer is needed when nothing is nearer than this.
-constexpr int32_t no_timer_ms = 10000000;
+// The window timer is aimed at most this far ahead; a timer due later is reached in steps, the
+// due times being looked at again at each.
+constexpr int32_t longest_aim_ms = 1000000;
 
 std::u16string id_text(const CActive& object) {
     return to_text(long(object.id()));
@@ -141,7 +143,7 @@ void CActiveScheduler::add_timer(TimerActive& timer) {
 void CActiveScheduler::check_timers() {
     platform::kill_timer(m_state->window, window_timer_id);
     uint32_t now = platform::tick_count();
-    int32_t nearest = no_timer_ms;
+    int32_t nearest = INT32_MAX;
     for (auto it = m_state->timers.begin(); it != m_state->timers.end();) {
         TimerActive* timer = *it;
         int32_t remaining = int32_t(timer->due() - now);
@@ -153,8 +155,9 @@ void CActiveScheduler::check_timers() {
             ++it;
         }
     }
-    if (nearest != no_timer_ms)
-        platform::set_timer(m_state->window, window_timer_id, uint32_t(nearest));
+    if (nearest != INT32_MAX)
+        platform::set_timer(m_state->window, window_timer_id,
+                            uint32_t(std::min(nearest, longest_aim_ms)));
 }
 
 int32_t CActiveScheduler::active_count() const {

@@ -19,7 +19,7 @@ DirectoryScanner::~DirectoryScanner() {
 void DirectoryScanner::start(const std::u16string& directory, bool recursive) {
     m_timer.cancel();
     m_recursive = recursive;
-    m_queue.push_back(directory);
+    m_queue.push_back({directory, std::make_shared<Visited>()});
     close_search();
     m_timer.after(step_seconds);
 }
@@ -40,10 +40,15 @@ void DirectoryScanner::on_timer(Timer&) {
             m_sink.on_done();
             return;
         }
-        m_current = m_queue.front();
+        m_current = std::move(m_queue.front());
         m_queue.pop_front();
+        const std::string where = to_utf8(expand(m_current.path));
+        platform::FileIdentity identity;
+        int error = 0;
         std::vector<platform::DirectoryEntry> entries;
-        if (!platform::list_directory(to_utf8(expand(m_current)), entries) || entries.empty()) {
+        if (!platform::file_identity(where, identity, error) ||
+            !m_current.visited->insert({identity.device, identity.inode}).second ||
+            !platform::list_directory(where, entries) || entries.empty()) {
             m_timer.after(step_seconds);
             return;
         }
@@ -58,9 +63,9 @@ void DirectoryScanner::on_timer(Timer&) {
         close_search();
     // The sink may call start() from here; the entry was taken first.
     if (!entry.directory)
-        m_sink.on_file(join(m_current, entry.name));
+        m_sink.on_file(join(m_current.path, entry.name));
     else if (m_recursive)
-        m_queue.push_back(join(m_current, entry.name));
+        m_queue.push_back({join(m_current.path, entry.name), m_current.visited});
     if (!m_timer.is_active())
         m_timer.after(step_seconds);
 }

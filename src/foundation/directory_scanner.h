@@ -3,11 +3,15 @@
 // A cooperative folder scan on the active scheduler: every 1 ms step handles one folder entry,
 // and the message loop runs between steps. UI thread only; needs the process's scheduler.
 // Files are reported folder by folder, breadth-first; within a folder in name order (a folder's
-// entries are read, and sorted by name, when its first step comes).
+// entries are read, and sorted by name, when its first step comes). Each started scan enters
+// every folder once, known by its device and inode, so links that lead back into the tree
+// (a link to a parent folder) are not followed round.
 
 #include "foundation/timer.h"
 
 #include <deque>
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -40,15 +44,22 @@ private:
         bool directory{false};
     };
 
+    // Device and inode of the folders one started scan has entered.
+    using Visited = std::set<std::pair<uint64_t, uint64_t>>;
+    struct Folder {
+        std::u16string path;
+        std::shared_ptr<Visited> visited;
+    };
+
     void on_timer(Timer& timer) override;
     void close_search();
 
     DirectorySink& m_sink;
     Timer m_timer;
     bool m_recursive{false};
-    std::deque<std::u16string> m_queue;
+    std::deque<Folder> m_queue;
     bool m_search_open{false};
-    std::u16string m_current;
+    Folder m_current;
     std::vector<Entry> m_entries;
     size_t m_next{0};
 };

@@ -25,14 +25,18 @@ public:
 
 // Writes UTF-16LE; each write and flush is one locked step. retire() closes the file for
 // good: a thread still holding the stream after a replacement then writes nothing.
+//
+// A deferred stream (a start that may only hand its command line over) appends to the file
+// instead and keeps a copy of what it writes until restart() makes the file anew with it.
 class FileStream : public LogStream {
 public:
-    explicit FileStream(const std::string& path) {
-        m_file = platform::FileHandle::open(path, platform::FileHandle::WriteNewAtEnd, true);
-        if (m_file) {
-            const unsigned char bom[2] = {0xFF, 0xFE};
+    FileStream(const std::string& path, bool deferred) : m_deferred(deferred) {
+        m_file = platform::FileHandle::open(path,
+                                            deferred ? platform::FileHandle::AppendAtEnd
+                                                     : platform::FileHandle::WriteNewAtEnd,
+                                            true);
+        if (m_file && m_file->size() == 0)
             m_file->write(bom, 2);
-        }
     }
 
     void write(const char16_t* first, const char16_t* last) override {
@@ -45,8 +49,25 @@ public:
             bytes.push_back(static_cast<unsigned char>(*c >> 8));
         }
         std::lock_guard lock(m_lock);
+        if (m_deferred && m_kept.size() + bytes.size() <= max_kept_bytes)
+            m_kept.insert(m_kept.end(), bytes.begin(), bytes.end());
         if (m_file)
             m_file->write(bytes.data(), uint32_t(bytes.size()));
+    }
+
+    // Empties the file and writes what was kept; the stream is an ordinary one from now on.
+    void restart() {
+        std::lock_guard lock(m_lock);
+        if (!m_deferred)
+            return;
+        m_deferred = false;
+        if (m_file && m_file->seek(0) && m_file->truncate_here()) {
+            m_file->write(bom, 2);
+            if (!m_kept.empty())
+                m_file->write(m_kept.data(), uint32_t(m_kept.size()));
+        }
+        m_kept.clear();
+        m_kept.shrink_to_fit();
     }
 
     void flush() override {
@@ -61,8 +82,13 @@ public:
     }
 
 private:
+    static constexpr unsigned char bom[2] = {0xFF, 0xFE};
+    static constexpr size_t max_kept_bytes = 256 * 1024;
+
     CriticalSection m_lock;
     std::unique_ptr<platform::FileHandle> m_file;
+    bool m_deferred;
+    std::vector<unsigned char> m_kept;
 };
 
 struct LogState {
@@ -72,6 +98,8 @@ struct LogState {
     // Streams are never freed: a thread may still hold one that was just replaced.
     std::vector<std::unique_ptr<LogStream>> all_streams;
     std::u16string test_path;
+    // A start that may only hand its command line over appends to the shared file.
+    bool deferred{false};
 
     std::mutex switch_mutex;
     bool switch_known{false};
@@ -228,7 +256,7 @@ LogStream& log() {
         static_cast<FileStream*>(s.stream)->retire();
     std::unique_ptr<LogStream> stream;
     if (on)
-        stream = std::make_unique<FileStream>(path);
+        stream = std::make_unique<FileStream>(path, s.deferred);
     else
         stream = std::make_unique<NullStream>();
     s.stream = stream.get();
@@ -243,6 +271,22 @@ void fatal_error(std::u16string_view place, std::u16string_view message) {
     stream << "Gluck: " << message << " @ " << place << "\n";
     stream.flush();
     std::_Exit(0);
+}
+
+void defer_log_start() {
+    LogState& s = state();
+    std::lock_guard lock(s.mutex);
+    s.deferred = true;
+}
+
+void start_log_anew() {
+    LogState& s = state();
+    std::lock_guard lock(s.mutex);
+    if (!s.deferred)
+        return;
+    s.deferred = false;
+    if (s.stream && s.stream_on)
+        static_cast<FileStream*>(s.stream)->restart();
 }
 
 void set_log_path_for_testing(const std::u16string& path) {

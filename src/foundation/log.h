@@ -44,6 +44,14 @@ LogStream& log();
 // to standard error, so that it is not lost while logging is off.
 [[noreturn]] void fatal_error(std::u16string_view place, std::u16string_view message);
 
+// For a program of which one instance runs and later starts only hand their command line over
+// (they share the log file): call before the first statement. Until start_log_anew(), the log
+// file is appended to instead of emptied, and what this process logs is also kept in memory.
+void defer_log_start();
+// This process is the instance that runs: the log file is emptied and starts again with what
+// this process has logged so far. Nothing when logging was not deferred.
+void start_log_anew();
+
 // Test seam: where the log file goes (empty restores the default path).
 void set_log_path_for_testing(const std::u16string& path);
 

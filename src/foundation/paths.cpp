@@ -11,6 +11,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 
 namespace foundation {
 
@@ -169,14 +170,18 @@ std::u16string parent_of(const std::u16string& path) {
 }
 
 bool same_path(const std::u16string& a, const std::u16string& b) {
-    return to_lower(without_trailing_separator(expand(a))) ==
-           to_lower(without_trailing_separator(expand(b)));
+    // File names on this system are case-sensitive: compared as they are.
+    return without_trailing_separator(expand(a)) == without_trailing_separator(expand(b));
 }
 
 bool path_starts_with(const std::u16string& path, const std::u16string& prefix) {
-    if (path.size() < prefix.size())
+    const std::u16string whole = without_trailing_separator(expand(path));
+    const std::u16string start = without_trailing_separator(expand(prefix));
+    if (whole.size() < start.size() || whole.compare(0, start.size(), start) != 0)
         return false;
-    return same_path(path.substr(0, prefix.size()), prefix);
+    // Whole components only: "/media/u/disk1" does not lie in "/media/u/disk".
+    return whole.size() == start.size() || start.empty() || is_separator(whole[start.size()]) ||
+           is_separator(start.back());
 }
 
 void create_directory(const std::u16string& path) {
@@ -209,6 +214,21 @@ bool FileInfo::move_to(const std::u16string& new_path) {
     return platform::rename_path(to_utf8(expand(m_path)), to_utf8(expand(new_path)), m_error);
 }
 
+bool same_file(const std::u16string& a, const std::u16string& b) {
+    platform::FileIdentity first, second;
+    int error = 0;
+    return platform::file_identity(to_utf8(expand(a)), first, error) &&
+           platform::file_identity(to_utf8(expand(b)), second, error) && first == second;
+}
+
+bool is_readable_file(const std::u16string& path, std::string& reason) {
+    int error = 0;
+    if (platform::is_regular_file(to_utf8(expand(path)), error))
+        return true;
+    reason = platform::error_text(error);
+    return false;
+}
+
 bool execute_file(const std::u16string& file, const std::u16string& parameters) {
     std::u16string path = expand(file);
     log() << "execute_file(" << path << "} {" << parameters << ")\n";
@@ -219,7 +239,8 @@ bool execute_file(const std::u16string& file, const std::u16string& parameters) 
         for (auto& word : platform::split_command_line(to_utf8(parameters)))
             words.push_back(std::move(word));
     } else {
-        words = {"xdg-open", target};
+        words =
+            platform::document_command(target, platform::split_command_line(to_utf8(parameters)));
     }
     return platform::spawn_detached(words);
 }
@@ -263,21 +284,9 @@ void set_free_space_for_testing(const std::u16string& prefix, double free_bytes,
 void find_drives(DriveSink& sink) {
     std::u16string documents = expand(u"%my_documents%");
     log() << "find_drives: mydoc={" << documents << "}\n";
-    std::vector<std::string> cards;
-    if (const char* list = std::getenv("QUILLORY_CARDS")) {
-        std::string text = list;
-        size_t start = 0;
-        while (start <= text.size()) {
-            size_t end = text.find(':', start);
-            if (end == std::string::npos)
-                end = text.size();
-            if (end > start)
-                cards.push_back(text.substr(start, end - start));
-            start = end + 1;
-        }
-    } else {
-        cards = platform::removable_mount_points();
-    }
+    auto listed = platform::storage_cards_override();
+    const std::vector<std::string> cards =
+        listed ? std::move(*listed) : platform::removable_mount_points();
     for (const auto& card : cards) {
         std::u16string path = without_trailing_separator(from_utf8(card));
         if (path_starts_with(documents, path) || total_size(path) <= 1000000.0) {
@@ -316,11 +325,18 @@ bool matches_pattern(std::u16string_view name, std::u16string_view pattern) {
 }
 
 namespace {
+// Folders already entered, by device and inode: a link back up the tree is not followed round.
+using Visited = std::set<platform::FileIdentity>;
+
 // False when the sink asked to stop.
 bool search(FileSink& sink, const std::u16string& directory, const std::u16string& file_pattern,
-            const std::u16string& directory_pattern, bool recursive) {
+            const std::u16string& directory_pattern, bool recursive, Visited& visited) {
     std::vector<platform::DirectoryEntry> entries;
     std::string where = to_utf8(expand(directory.empty() ? std::u16string(u".") : directory));
+    platform::FileIdentity identity;
+    int error = 0;
+    if (!platform::file_identity(where, identity, error) || !visited.insert(identity).second)
+        return true;
     if (!platform::list_directory(where, entries))
         return true;
     for (const auto& entry : entries) {
@@ -336,7 +352,7 @@ bool search(FileSink& sink, const std::u16string& directory, const std::u16strin
         std::u16string path = join(directory, name);
         if (!sink.on_directory(path))
             return false;
-        if (recursive && !search(sink, path, file_pattern, directory_pattern, recursive))
+        if (recursive && !search(sink, path, file_pattern, directory_pattern, recursive, visited))
             return false;
     }
     return true;
@@ -345,7 +361,8 @@ bool search(FileSink& sink, const std::u16string& directory, const std::u16strin
 
 void find_files(FileSink& sink, const std::u16string& directory, const std::u16string& file_pattern,
                 const std::u16string& directory_pattern, bool recursive) {
-    search(sink, directory, file_pattern, directory_pattern, recursive);
+    Visited visited;
+    search(sink, directory, file_pattern, directory_pattern, recursive, visited);
 }
 
 } // namespace foundation

@@ -33,8 +33,10 @@ std::u16string without_trailing_separator(const std::u16string& path);
 // The name alone when the directory is empty; otherwise directory + "/" + name.
 std::u16string join(const std::u16string& directory, const std::u16string& name);
 std::u16string parent_of(const std::u16string& path);
-// Equal after expansion, without a trailing separator, lower-cased.
+// Equal after expansion and without a trailing separator; case-sensitive, as file names here are.
 bool same_path(const std::u16string& a, const std::u16string& b);
+// The path is the prefix or lies inside it, compared by whole components after expansion
+// ("/media/u/disk1/x" does not start with "/media/u/disk").
 bool path_starts_with(const std::u16string& path, const std::u16string& prefix);
 
 // Creates the folder and its missing parents, logging each attempt
@@ -81,8 +83,16 @@ private:
     int m_error{0};
 };
 
-// Opens a document with the desktop's handler (xdg-open) or starts a program (an executable
-// file) with the parameters split at blanks; logs "execute_file(file} {parameters)".
+// True when both paths lead to one file (the same device and inode: hard links and links
+// included). False when either cannot be looked up.
+bool same_file(const std::u16string& a, const std::u16string& b);
+// True when the path is an existing regular file we may read; otherwise `reason` says why in a
+// few English words ("no such file", "permission denied", "is a folder", ...).
+bool is_readable_file(const std::u16string& path, std::string& reason);
+
+// Starts a program (an executable file), or opens a document with the desktop's handler for its
+// type, with the parameters split at blanks after the handler's own words (xdg-open when there
+// are none or no handler is known); logs "execute_file(file} {parameters)".
 // True when it was started; nothing is waited for.
 bool execute_file(const std::u16string& file, const std::u16string& parameters);
 

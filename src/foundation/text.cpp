@@ -16,82 +16,16 @@ std::u16string widen(std::string_view narrow) {
 }
 
 std::string to_utf8(std::u16string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        uint32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        if (c < 0x80) {
-            out.push_back(char(c));
-        } else if (c < 0x800) {
-            out.push_back(char(0xC0 | (c >> 6)));
-            out.push_back(char(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(char(0xE0 | (c >> 12)));
-            out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(char(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(char(0xF0 | (c >> 18)));
-            out.push_back(char(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(char(0x80 | (c & 0x3F)));
-        }
-    }
-    return out;
+    return utf16_to_utf8(text);
 }
 
-std::u16string from_utf8(std::string_view text) {
-    std::u16string out;
-    out.reserve(text.size());
-    size_t i = 0;
-    while (i < text.size()) {
-        uint8_t b = uint8_t(text[i]);
-        uint32_t c = 0xFFFD;
-        size_t extra = 0;
-        uint32_t min = 0;
-        if (b < 0x80) {
-            c = b;
-        } else if ((b & 0xE0) == 0xC0) {
-            c = b & 0x1F, extra = 1, min = 0x80;
-        } else if ((b & 0xF0) == 0xE0) {
-            c = b & 0x0F, extra = 2, min = 0x800;
-        } else if ((b & 0xF8) == 0xF0) {
-            c = b & 0x07, extra = 3, min = 0x10000;
-        } else {
-            out.push_back(0xFFFD);
-            ++i;
-            continue;
-        }
-        size_t j = 1;
-        for (; j <= extra; ++j) {
-            if (i + j >= text.size() || (uint8_t(text[i + j]) & 0xC0) != 0x80)
-                break;
-            c = (c << 6) | (uint8_t(text[i + j]) & 0x3F);
-        }
-        if (j <= extra || c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-            out.push_back(0xFFFD);
-            i += j;
-            continue;
-        }
-        i += extra + 1;
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out.push_back(char16_t(0xD800 + (c >> 10)));
-            out.push_back(char16_t(0xDC00 + (c & 0x3FF)));
-        } else {
-            out.push_back(char16_t(c));
-        }
-    }
-    return out;
+std::u16string from_utf8(std::string_view text, Utf8Errors errors) {
+    return utf8_to_utf16(text, errors);
 }
 
-std::u16string to_lower(std::u16string_view text) { return platform::lower_case(text); }
+std::u16string to_lower(std::u16string_view text) {
+    return platform::lower_case(text);
+}
 
 bool starts_with(std::u16string_view text, std::u16string_view literal) {
     return text.substr(0, literal.size()) == literal;

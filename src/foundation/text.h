@@ -2,6 +2,8 @@
 
 // Text of the program is UTF-16 (std::u16string); these are the shared helpers around it.
 
+#include "foundation/unicode.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -12,9 +14,11 @@ namespace foundation {
 // One character per byte: for ASCII literals.
 std::u16string widen(std::string_view narrow);
 
-// Conversions at the operating-system boundary. Invalid sequences become U+FFFD.
+// Conversions at the operating-system boundary (foundation/unicode.h). By default bytes that
+// are not UTF-8 are carried as escapes that to_utf8 turns back into the same bytes, so any
+// file name makes the round trip; Utf8Errors::Replace shows them as U+FFFD instead.
 std::string to_utf8(std::u16string_view text);
-std::u16string from_utf8(std::string_view text);
+std::u16string from_utf8(std::string_view text, Utf8Errors errors = Utf8Errors::Escape);
 
 // Lower-cased in the user's locale.
 std::u16string to_lower(std::u16string_view text);

@@ -5,10 +5,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <system_error>
 
 namespace foundation {
 
-Thread::~Thread() { join(); }
+Thread::~Thread() {
+    join();
+}
 
 bool Thread::start() {
     if (m_thread.joinable() && !m_finished.load(std::memory_order_acquire))
@@ -17,11 +20,17 @@ bool Thread::start() {
         m_thread.join();
     m_stop_requested.store(false, std::memory_order_release);
     m_finished.store(false, std::memory_order_release);
-    m_thread = std::thread([this] {
-        platform::set_current_thread_priority(platform_priority(m_priority));
-        run();
+    try {
+        m_thread = std::thread([this] {
+            platform::set_current_thread_priority(platform_priority(m_priority));
+            run();
+            m_finished.store(true, std::memory_order_release);
+        });
+    } catch (const std::system_error&) {
+        // The system could not make another thread (limits, memory): reported, not fatal.
         m_finished.store(true, std::memory_order_release);
-    });
+        return false;
+    }
     return true;
 }
 
@@ -34,7 +43,9 @@ bool Thread::running() const {
     return m_thread.joinable() && !m_finished.load(std::memory_order_acquire);
 }
 
-int platform_priority(int level) { return 3 - std::clamp(level, -2, 2); }
+int platform_priority(int level) {
+    return 3 - std::clamp(level, -2, 2);
+}
 
 bool Thread::set_priority(int level) {
     m_priority = std::clamp(level, -2, 2);
@@ -80,12 +91,20 @@ void sleep_seconds(double seconds) {
     platform::sleep_ms(static_cast<uint32_t>(seconds * 1000.0));
 }
 
-int32_t interlocked_increment(std::atomic<int32_t>& counter) { return ++counter; }
-int32_t interlocked_decrement(std::atomic<int32_t>& counter) { return --counter; }
+int32_t interlocked_increment(std::atomic<int32_t>& counter) {
+    return ++counter;
+}
+int32_t interlocked_decrement(std::atomic<int32_t>& counter) {
+    return --counter;
+}
 
-void Stopwatch::restart() { m_start_ms = platform::tick_count(); }
+void Stopwatch::restart() {
+    m_start_ms = platform::tick_count();
+}
 
-double Stopwatch::elapsed() const { return (double(platform::tick_count()) - m_start_ms) * 0.001; }
+double Stopwatch::elapsed() const {
+    return (double(platform::tick_count()) - m_start_ms) * 0.001;
+}
 
 double Stopwatch::lap() {
     double seconds = elapsed();
@@ -93,7 +112,9 @@ double Stopwatch::lap() {
     return seconds;
 }
 
-void TickCounter::start() { m_start = platform::tick_count(); }
+void TickCounter::start() {
+    m_start = platform::tick_count();
+}
 
 uint32_t TickCounter::lap() {
     uint32_t now = platform::tick_count();

@@ -1,5 +1,7 @@
 #include "platform/display.h"
 
+#include "foundation/unicode.h"
+
 #include <SDL2/SDL.h>
 #include <algorithm>
 #include <cctype>
@@ -71,39 +73,6 @@ int32_t display_scale() {
 
 LParam point_lparam(int32_t x, int32_t y) {
     return LParam((uint32_t(uint16_t(int16_t(y))) << 16) | uint16_t(int16_t(x)));
-}
-
-// Appends the UTF-16 units of a UTF-8 text; malformed bytes become U+FFFD.
-void utf8_to_units(const char* text, std::vector<char16_t>& out) {
-    const auto* p = reinterpret_cast<const unsigned char*>(text);
-    while (*p) {
-        uint32_t c = *p;
-        int extra = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : -1;
-        if (extra < 0) {
-            out.push_back(0xFFFD);
-            ++p;
-            continue;
-        }
-        c = extra == 0 ? c : c & (0x3F >> extra);
-        ++p;
-        bool bad = false;
-        for (int i = 0; i < extra; ++i) {
-            if ((*p & 0xC0) != 0x80) {
-                bad = true;
-                break;
-            }
-            c = (c << 6) | (*p++ & 0x3F);
-        }
-        if (bad || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-            out.push_back(0xFFFD);
-        } else if (c >= 0x10000) {
-            c -= 0x10000;
-            out.push_back(char16_t(0xD800 + (c >> 10)));
-            out.push_back(char16_t(0xDC00 + (c & 0x3FF)));
-        } else {
-            out.push_back(char16_t(c));
-        }
-    }
 }
 
 class SdlDisplay final : public Display {
@@ -450,8 +419,9 @@ private:
             break;
         }
         case SDL_TEXTINPUT: {
-            std::vector<char16_t> units;
-            utf8_to_units(event.text.text, units);
+            // Typed text: malformed bytes are shown as U+FFFD.
+            const std::u16string units =
+                foundation::utf8_to_utf16(event.text.text, foundation::Utf8Errors::Replace);
             for (char16_t unit : units)
                 post(WM_CHAR, unit, 1);
             break;

@@ -22,6 +22,9 @@ std::unique_ptr<FileHandle> FileHandle::open(const std::string& path, Mode mode,
     case Append:
         flags |= O_WRONLY | O_CREAT;
         break;
+    case AppendAtEnd:
+        flags |= O_WRONLY | O_CREAT | O_APPEND;
+        break;
     case ReadWrite:
         flags |= O_RDWR | O_CREAT;
         break;

@@ -18,6 +18,8 @@ public:
         // Created or truncated; every write lands at the file's current end, so a file that
         // another process truncates meanwhile gets no hole of zeros (the shared log).
         WriteNewAtEnd = 4,
+        // Created if missing, never truncated; every write lands at the file's current end.
+        AppendAtEnd = 5,
     };
 
     // Nothing when the file cannot be opened. `no_follow` refuses a symbolic link as the last

@@ -2,11 +2,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <poll.h>
 #include <spawn.h>
 #include <sstream>
 #include <sys/stat.h>
@@ -93,6 +97,64 @@ bool path_status(const std::string& path, PathStatus& out, int& error) {
     out.write_seconds = info.st_mtim.tv_sec;
     out.write_nanoseconds = uint32_t(info.st_mtim.tv_nsec);
     return true;
+}
+
+bool file_identity(const std::string& path, FileIdentity& out, int& error) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        error = errno;
+        return false;
+    }
+    error = 0;
+    out.device = uint64_t(info.st_dev);
+    out.inode = uint64_t(info.st_ino);
+    return true;
+}
+
+bool is_regular_file(const std::string& path, int& error) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        error = errno;
+        return false;
+    }
+    if (S_ISREG(info.st_mode)) {
+        error = ::access(path.c_str(), R_OK) == 0 ? 0 : errno;
+        return error == 0;
+    }
+    error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+    return false;
+}
+
+std::string error_text(int error) {
+    switch (error) {
+    case 0:
+        return "no error";
+    case ENOENT:
+        return "no such file";
+    case ENOTDIR:
+        return "a part of the path is not a folder";
+    case EACCES:
+    case EPERM:
+        return "permission denied";
+    case EISDIR:
+        return "is a folder";
+    case EINVAL:
+        return "not a regular file";
+    case ENAMETOOLONG:
+        return "name too long";
+    case ELOOP:
+        return "too many symbolic links";
+    case EEXIST:
+        return "already exists";
+    case ENOSPC:
+        return "no space left";
+    case EROFS:
+        return "read-only file system";
+    case EXDEV:
+        return "on another volume";
+    default:
+        return std::strerror(error);
+    }
 }
 
 bool volume_space(const std::string& path, uint64_t& total, uint64_t& available) {
@@ -196,6 +258,153 @@ bool is_executable_file(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
            ::access(path.c_str(), X_OK) == 0;
+}
+
+namespace {
+
+// Runs a program and returns the first line it prints, or nothing after a failure or 5 s.
+std::string first_output_line(const std::vector<std::string>& words) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return {};
+    std::vector<std::string> args = words;
+    std::vector<char*> argv;
+    for (auto& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t child = 0;
+    const bool started =
+        posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    std::string output;
+    if (started) {
+        pollfd wait_for{fds[0], POLLIN, 0};
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (output.size() < 4096 && output.find('\n') == std::string::npos) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  deadline - std::chrono::steady_clock::now())
+                                  .count();
+            if (left <= 0 || ::poll(&wait_for, 1, int(left)) <= 0)
+                break;
+            char buffer[512];
+            const ssize_t got = ::read(fds[0], buffer, sizeof buffer);
+            if (got <= 0)
+                break;
+            output.append(buffer, size_t(got));
+        }
+        ::kill(child, SIGTERM);
+        int status = 0;
+        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    ::close(fds[0]);
+    return output.substr(0, output.find('\n'));
+}
+
+// The Exec line of a desktop entry found by its id in the XDG data folders.
+std::string desktop_exec_line(const std::string& id) {
+    if (id.empty() || id.find('/') != std::string::npos)
+        return {};
+    std::vector<std::string> folders;
+    const char* data_home = std::getenv("XDG_DATA_HOME");
+    const char* home = std::getenv("HOME");
+    if (data_home && *data_home == '/')
+        folders.push_back(data_home);
+    else if (home && *home)
+        folders.push_back(std::string(home) + "/.local/share");
+    const char* data_dirs = std::getenv("XDG_DATA_DIRS");
+    std::string dirs = data_dirs && *data_dirs ? data_dirs : "/usr/local/share:/usr/share";
+    for (size_t start = 0; start <= dirs.size();) {
+        size_t end = dirs.find(':', start);
+        if (end == std::string::npos)
+            end = dirs.size();
+        if (end > start)
+            folders.push_back(dirs.substr(start, end - start));
+        start = end + 1;
+    }
+    for (const auto& folder : folders) {
+        std::ifstream entry(folder + "/applications/" + id);
+        if (!entry)
+            continue;
+        std::string line;
+        bool in_main_group = false;
+        while (std::getline(entry, line)) {
+            if (!line.empty() && line[0] == '[')
+                in_main_group = line == "[Desktop Entry]";
+            else if (in_main_group && line.rfind("Exec=", 0) == 0)
+                return line.substr(5);
+        }
+    }
+    return {};
+}
+
+// The words of an Exec line (quoted as desktop entries quote), field codes replaced: the file
+// ones by the path, the rest dropped. Empty when the line is malformed.
+std::vector<std::string> exec_words(const std::string& exec, const std::string& path) {
+    std::vector<std::string> words;
+    std::string word;
+    bool quoted = false, have_word = false;
+    for (size_t i = 0; i < exec.size(); ++i) {
+        const char c = exec[i];
+        if (quoted) {
+            if (c == '\\' && i + 1 < exec.size())
+                word += exec[++i];
+            else if (c == '"')
+                quoted = false;
+            else
+                word += c;
+        } else if (c == '"') {
+            quoted = have_word = true;
+        } else if (c == ' ' || c == '\t') {
+            if (have_word)
+                words.push_back(word);
+            word.clear();
+            have_word = false;
+        } else if (c == '%' && i + 1 < exec.size()) {
+            const char code = exec[++i];
+            if (code == '%')
+                word += '%';
+            else if (code == 'f' || code == 'F' || code == 'u' || code == 'U')
+                word += path;
+            have_word = true;
+        } else {
+            word += c;
+            have_word = true;
+        }
+    }
+    if (quoted)
+        return {};
+    if (have_word && !word.empty())
+        words.push_back(word);
+    // Codes that expand to nothing leave no empty word behind.
+    words.erase(std::remove(words.begin(), words.end(), std::string()), words.end());
+    return words;
+}
+
+} // namespace
+
+std::vector<std::string> document_command(const std::string& path,
+                                          const std::vector<std::string>& extra) {
+    if (!extra.empty()) {
+        const std::string type = first_output_line({"xdg-mime", "query", "filetype", path});
+        const std::string handler = type.empty()
+                                        ? std::string()
+                                        : first_output_line({"xdg-mime", "query", "default", type});
+        std::vector<std::string> words = exec_words(desktop_exec_line(handler), path);
+        if (!words.empty()) {
+            if (std::find(words.begin(), words.end(), path) == words.end())
+                words.push_back(path);
+            words.insert(words.end(), extra.begin(), extra.end());
+            return words;
+        }
+    }
+    return {"xdg-open", path};
 }
 
 bool spawn_detached(const std::vector<std::string>& words) {

@@ -30,6 +30,25 @@ struct PathStatus {
 // False with `error` (an errno value) when the path cannot be looked up.
 bool path_status(const std::string& path, PathStatus& out, int& error);
 
+// What tells files apart: the device and inode the path leads to (links followed). Two paths
+// with the same identity are the same file, hard links included.
+struct FileIdentity {
+    uint64_t device{0};
+    uint64_t inode{0};
+    bool operator==(const FileIdentity&) const = default;
+    bool operator<(const FileIdentity& other) const {
+        return device != other.device ? device < other.device : inode < other.inode;
+    }
+};
+// False with `error` (an errno value) when the path cannot be looked up.
+bool file_identity(const std::string& path, FileIdentity& out, int& error);
+// Whether the path exists and is a regular file that we may read (links followed); when it is
+// not, `error` says why (ENOENT, EACCES, EISDIR for a folder, EINVAL for anything else that is
+// not a file).
+bool is_regular_file(const std::string& path, int& error);
+// A short English reason for an errno value: "no such file", "permission denied", ...
+std::string error_text(int error);
+
 // Bytes on the volume holding the path, and bytes available to unprivileged callers.
 bool volume_space(const std::string& path, uint64_t& total, uint64_t& available);
 
@@ -46,6 +65,12 @@ bool list_directory(const std::string& path, std::vector<DirectoryEntry>& out);
 std::vector<std::string> removable_mount_points();
 
 bool is_executable_file(const std::string& path);
+// The command that opens the document with the desktop's handler for its type, with `extra`
+// words after the handler's own: from xdg-mime's answers and the handler's desktop entry (its
+// Exec line, file field codes given the path). Without extra words, or when no handler is
+// known, "xdg-open PATH" (which then carries no extra words).
+std::vector<std::string> document_command(const std::string& path,
+                                          const std::vector<std::string>& extra);
 // Starts a program with arguments, detached (never waited for, never left as a zombie).
 bool spawn_detached(const std::vector<std::string>& argv);
 

@@ -1,8 +1,9 @@
 #include "platform/file_watch.h"
 
+#include "foundation/unicode.h"
+
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <sys/inotify.h>
 #include <unistd.h>
 
@@ -12,7 +13,7 @@ std::unique_ptr<FileWatch> FileWatch::create(const std::u16string& folder) {
     int descriptor = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (descriptor < 0)
         return nullptr;
-    const std::string path = std::filesystem::path(folder).string();
+    const std::string path = foundation::utf16_to_utf8(folder);
     const uint32_t mask =
         IN_CREATE | IN_MOVED_TO | IN_CLOSE_WRITE | IN_DELETE | IN_MOVED_FROM | IN_ONLYDIR;
     if (inotify_add_watch(descriptor, path.c_str(), mask) < 0) {
@@ -49,7 +50,7 @@ std::vector<FileWatch::Event> FileWatch::poll() {
                     change = Change::Created;
                 else if (event->mask & (IN_DELETE | IN_MOVED_FROM))
                     change = Change::Deleted;
-                events.push_back({change, std::filesystem::path(name).u16string()});
+                events.push_back({change, foundation::utf8_to_utf16(name)});
             }
             offset = next;
         }

@@ -1,11 +1,8 @@
 #include "platform/power.h"
 
-#include <chrono>
-#include <condition_variable>
+#include <atomic>
 #include <dbus/dbus.h>
 #include <memory>
-#include <mutex>
-#include <thread>
 #include <unistd.h>
 
 namespace platform {
@@ -52,67 +49,79 @@ int take_inhibitor(const std::string& why) {
     return fd;
 }
 
-// Holds an inhibitor while resets keep coming, and lets it go 30 s after the last one.
-class IdleKeeper {
-public:
-    ~IdleKeeper() {
-        {
-            std::lock_guard guard(m_mutex);
-            m_stop = true;
-        }
-        m_changed.notify_all();
-        if (m_thread.joinable())
-            m_thread.join();
-    }
+std::atomic<InhibitorOpener> g_opener{nullptr};
 
-    void reset() {
-        std::lock_guard guard(m_mutex);
-        m_due = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        if (!m_thread.joinable())
-            m_thread = std::thread([this] { run(); });
-        m_changed.notify_all();
-    }
-
-private:
-    void run() {
-        std::unique_lock lock(m_mutex);
-        while (!m_stop) {
-            if (!m_inhibitor) {
-                lock.unlock();
-                auto inhibitor = std::make_unique<AwakeInhibitor>("Recording or playing");
-                lock.lock();
-                m_inhibitor = std::move(inhibitor);
-            }
-            m_changed.wait_until(lock, m_due);
-            if (std::chrono::steady_clock::now() >= m_due) {
-                m_inhibitor.reset();
-                m_changed.wait(
-                    lock, [this] { return m_stop || m_due > std::chrono::steady_clock::now(); });
-            }
-        }
-        m_inhibitor.reset();
-    }
-
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::chrono::steady_clock::time_point m_due;
-    std::unique_ptr<AwakeInhibitor> m_inhibitor;
-    bool m_stop{false};
-    std::thread m_thread;
-};
+int open_inhibitor(const std::string& why) {
+    InhibitorOpener opener = g_opener.load();
+    return opener ? opener(why) : take_inhibitor(why);
+}
 
 } // namespace
 
-AwakeInhibitor::AwakeInhibitor(const std::string& why) : m_fd(take_inhibitor(why)) {}
+void set_inhibitor_opener(InhibitorOpener opener) {
+    g_opener.store(opener);
+}
+
+AwakeInhibitor::AwakeInhibitor(const std::string& why) : m_fd(open_inhibitor(why)) {}
 
 AwakeInhibitor::~AwakeInhibitor() {
     if (m_fd >= 0)
         ::close(m_fd);
 }
 
-void system_idle_timer_reset() {
-    static IdleKeeper keeper;
-    keeper.reset();
+AwakeKeeper::AwakeKeeper(std::string why) : m_why(std::move(why)) {}
+
+AwakeKeeper::~AwakeKeeper() {
+    {
+        std::lock_guard guard(m_mutex);
+        m_stop = true;
+    }
+    m_changed.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void AwakeKeeper::keep_awake() {
+    std::lock_guard guard(m_mutex);
+    if (m_wanted)
+        return;
+    m_wanted = true;
+    if (!m_thread.joinable())
+        m_thread = std::thread([this] { run(); });
+    m_changed.notify_all();
+}
+
+void AwakeKeeper::let_sleep() {
+    std::lock_guard guard(m_mutex);
+    if (!m_wanted)
+        return;
+    m_wanted = false;
+    m_changed.notify_all();
+}
+
+bool AwakeKeeper::holding() const {
+    std::lock_guard guard(m_mutex);
+    return m_held;
+}
+
+void AwakeKeeper::run() {
+    std::unique_ptr<AwakeInhibitor> inhibitor;
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_changed.wait(lock, [&] { return m_stop || m_wanted != (inhibitor != nullptr); });
+        if (m_stop)
+            break;
+        lock.unlock();
+        // The bus is asked without the lock, so the controller never waits for it.
+        std::unique_ptr<AwakeInhibitor> changed;
+        if (!inhibitor)
+            changed = std::make_unique<AwakeInhibitor>(m_why);
+        lock.lock();
+        inhibitor = std::move(changed);
+        m_held = inhibitor && inhibitor->active();
+    }
+    inhibitor.reset();
+    m_held = false;
 }
 
 } // namespace platform

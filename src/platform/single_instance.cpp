@@ -70,25 +70,56 @@ bool write_fully(int fd, const char* data, size_t size) {
     return true;
 }
 
-bool make_address(const std::string& path, sockaddr_un& address) {
-    address = sockaddr_un{};
-    address.sun_family = AF_UNIX;
-    if (path.empty() || path.size() >= sizeof address.sun_path)
-        return false;
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    return true;
-}
+// A socket address for a path. A path too long for sun_path (a deep runtime or temporary
+// folder) is reached through its folder, opened here, as "/proc/self/fd/N/name".
+class SocketAddress {
+public:
+    explicit SocketAddress(const std::string& path) {
+        address.sun_family = AF_UNIX;
+        if (path.empty())
+            return;
+        std::string usable = path;
+        if (usable.size() >= sizeof address.sun_path) {
+            const size_t slash = path.rfind('/');
+            if (slash == std::string::npos || slash == 0)
+                return;
+            m_folder = open(path.substr(0, slash).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+            if (m_folder < 0)
+                return;
+            usable = "/proc/self/fd/" + std::to_string(m_folder) + path.substr(slash);
+            if (usable.size() >= sizeof address.sun_path)
+                return;
+        }
+        std::memcpy(address.sun_path, usable.c_str(), usable.size() + 1);
+        m_valid = true;
+    }
+    ~SocketAddress() {
+        if (m_folder >= 0)
+            close(m_folder);
+    }
+    SocketAddress(const SocketAddress&) = delete;
+    SocketAddress& operator=(const SocketAddress&) = delete;
+
+    bool valid() const { return m_valid; }
+    const sockaddr* get() const { return reinterpret_cast<const sockaddr*>(&address); }
+
+    sockaddr_un address{};
+
+private:
+    int m_folder{-1};
+    bool m_valid{false};
+};
 
 enum class Connect { Connected, NoListener, Failed };
 
 Connect connect_to(const std::string& path, int& fd) {
-    sockaddr_un address;
-    if (!make_address(path, address))
+    SocketAddress address(path);
+    if (!address.valid())
         return Connect::Failed;
     fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return Connect::Failed;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (connect(fd, address.get(), sizeof address.address) != 0) {
         int error = errno;
         close(fd);
         fd = -1;
@@ -253,15 +284,15 @@ SingleInstance::Claim SingleInstance::claim(const std::u16string& text) {
 bool SingleInstance::listen(WindowHandle window) {
     if (m_state->listen_fd >= 0 || m_state->socket_path.empty())
         return false;
-    sockaddr_un address;
-    if (!make_address(m_state->socket_path, address))
+    SocketAddress address(m_state->socket_path);
+    if (!address.valid())
         return false;
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return false;
     unlink(m_state->socket_path.c_str());
     mode_t old_mask = umask(077);
-    bool bound = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    bool bound = bind(fd, address.get(), sizeof address.address) == 0;
     umask(old_mask);
     if (!bound || chmod(m_state->socket_path.c_str(), 0600) != 0 || ::listen(fd, 8) != 0 ||
         pipe2(m_state->stop_pipe, O_CLOEXEC) != 0) {

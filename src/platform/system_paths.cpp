@@ -102,4 +102,35 @@ std::string special_directory(const std::string& which) {
     return {};
 }
 
+std::string contacts_directory() {
+    if (const char* folder = std::getenv("QUILLORY_CONTACTS"); folder && *folder)
+        return folder;
+    if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data == '/')
+        return std::string(data) + "/contacts";
+    return home_directory() + "/.local/share/contacts";
+}
+
+std::optional<std::vector<std::string>> storage_cards_override() {
+    const char* list = std::getenv("QUILLORY_CARDS");
+    if (!list)
+        return std::nullopt;
+    std::vector<std::string> cards;
+    const std::string text = list;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find(':', start);
+        if (end == std::string::npos)
+            end = text.size();
+        if (end > start)
+            cards.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return cards;
+}
+
+bool handover_trace_on() {
+    const char* value = std::getenv("QUILLORY_TRACE_HANDOVER");
+    return value && *value;
+}
+
 } // namespace platform

@@ -2,7 +2,9 @@
 
 // Where things are on this system. Paths are UTF-8.
 
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -19,5 +21,14 @@ std::string temp_directory();
 // "windows" the folder of helper programs, "startup", "programs", "start_menu",
 // "program_files".
 std::string special_directory(const std::string& which);
+// The folder of contact cards: $QUILLORY_CONTACTS, else $XDG_DATA_HOME/contacts, else
+// ~/.local/share/contacts.
+std::string contacts_directory();
+// The storage cards named by $QUILLORY_CARDS ("dir1:dir2", empty entries skipped; set but
+// empty: no cards), or nothing when it is not set and the mounted volumes are to be searched.
+std::optional<std::vector<std::string>> storage_cards_override();
+// $QUILLORY_TRACE_HANDOVER set and not empty: the running instance prints each command line it
+// receives on standard error.
+bool handover_trace_on();
 
 } // namespace platform

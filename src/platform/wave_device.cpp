@@ -1,5 +1,6 @@
 #include "platform/wave_device.h"
 
+#include "foundation/unicode.h"
 #include "platform/wave_file.h"
 
 #include <SDL.h>
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -30,18 +32,39 @@ Backend chosen_backend() {
     return Backend::Sdl;
 }
 
-double chosen_speed() {
-    const char* value = std::getenv("QUILLORY_AUDIO_SPEED");
-    if (!value)
-        return 1.0;
-    double speed = std::strtod(value, nullptr);
-    return speed > 0.0 && speed <= 1000.0 ? speed : 1.0;
-}
-
 std::string environment(const char* name) {
     const char* value = std::getenv(name);
     return value ? value : "";
 }
+
+// A whole positive number of milliseconds; 0 when unset or anything else.
+uint64_t environment_ms(const char* name) {
+    const std::string text = environment(name);
+    if (text.empty() || text.size() > 12 || text.find_first_not_of("0123456789") != text.npos)
+        return 0;
+    return std::strtoull(text.c_str(), nullptr, 10);
+}
+
+// The test switches of the file and null devices.
+struct PacedOptions {
+    double speed{1.0};
+    uint64_t remove_after_ms{0};
+    uint64_t stall_after_ms{0};
+    std::string captured;
+
+    static PacedOptions read(Backend backend) {
+        PacedOptions options;
+        options.speed = backend == Backend::File ? audio_device_speed() : 1.0;
+        options.remove_after_ms = environment_ms("QUILLORY_AUDIO_REMOVE_AFTER_MS");
+        options.stall_after_ms = environment_ms("QUILLORY_AUDIO_STALL_AFTER_MS");
+        if (backend == Backend::File)
+            options.captured = environment("QUILLORY_AUDIO_CAPTURED");
+        return options;
+    }
+};
+
+// The paced output holds this many 20 ms chunks before they count as heard.
+constexpr size_t kPacedOutputChunks = 2;
 
 bool acceptable(const WaveFormat& format) {
     return format.format_tag == WAVE_FORMAT_PCM && format.channels >= 1 && format.channels <= 2 &&
@@ -68,11 +91,15 @@ using Transfer = std::function<void(uint8_t*, size_t)>;
 
 class PacedPump : public Pump {
 public:
+    // 20 ms of audio, at least one frame.
+    static size_t chunk_bytes(const WaveFormat& format) {
+        return std::max<size_t>(frame_bytes(format),
+                                (format.samples_per_sec / 50) * size_t(frame_bytes(format)));
+    }
+
     PacedPump(const WaveFormat& format, double speed, Transfer transfer)
         : m_transfer(std::move(transfer)) {
-        // 20 ms chunks.
-        m_chunk.resize(std::max<size_t>(frame_bytes(format), (format.samples_per_sec / 50) *
-                                                                 size_t(frame_bytes(format))));
+        m_chunk.resize(chunk_bytes(format));
         m_period = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
             std::chrono::duration<double>(0.02 / speed));
         m_thread = std::thread([this] { run(); });
@@ -109,41 +136,96 @@ private:
     std::thread m_thread;
 };
 
+// The stream hints are read by the open; devices open on several threads.
+std::mutex g_sdl_open_mutex;
+
 class SdlPump : public Pump {
 public:
-    static std::unique_ptr<SdlPump> open(const WaveFormat& format, bool capture,
-                                         Transfer transfer) {
+    // `removed` is called (on any thread) when the device goes away.
+    static std::unique_ptr<SdlPump> open(const WaveFormat& format, bool capture, Transfer transfer,
+                                         std::function<void()> removed) {
+        // The sound server shows and remembers streams by these names.
+        SDL_SetHint(SDL_HINT_APP_NAME, "Quillory Vozir");
+        SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Quillory Vozir");
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
             return nullptr;
-        std::unique_ptr<SdlPump> pump(new SdlPump(std::move(transfer)));
+        std::unique_ptr<SdlPump> pump(new SdlPump(std::move(transfer), std::move(removed)));
         SDL_AudioSpec wanted{};
         wanted.freq = int(format.samples_per_sec);
         wanted.format = sdl_format(format);
         wanted.channels = uint8_t(format.channels);
-        wanted.samples = 1024;
+        // Capture hands its data on every 10 ms, so a stop leaves at most that much behind.
+        wanted.samples =
+            capture ? uint16_t(std::clamp<uint32_t>(format.samples_per_sec / 100, 64, 4096)) : 1024;
         wanted.callback = &SdlPump::callback;
         wanted.userdata = pump.get();
         SDL_AudioSpec obtained{};
-        pump->m_device = SDL_OpenAudioDevice(nullptr, capture ? 1 : 0, &wanted, &obtained, 0);
+        {
+            std::lock_guard guard(g_sdl_open_mutex);
+            SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, capture ? "Recording" : "Playback");
+            SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_ROLE, capture ? "Production" : "Music");
+            pump->m_device = SDL_OpenAudioDevice(nullptr, capture ? 1 : 0, &wanted, &obtained, 0);
+        }
         if (pump->m_device == 0)
-            return nullptr;
+            return nullptr; // the destructor gives the subsystem back
+        SDL_AddEventWatch(&SdlPump::on_event, pump.get());
+        // Played data sits in SDL's buffer and the server's behind it before it is heard.
+        pump->m_latency_bytes =
+            size_t(obtained.size) * 2 + frame_bytes(format) * (format.samples_per_sec / 50);
+        pump->m_watcher = std::thread([raw = pump.get()] { raw->watch(); });
         SDL_PauseAudioDevice(pump->m_device, 0);
         return pump;
     }
     ~SdlPump() override {
-        if (m_device != 0)
+        {
+            std::lock_guard guard(m_watch_mutex);
+            m_stop = true;
+        }
+        m_watch_changed.notify_all();
+        if (m_watcher.joinable())
+            m_watcher.join();
+        if (m_device != 0) {
+            // Once the watch is gone no event handler runs for this pump any more.
+            SDL_DelEventWatch(&SdlPump::on_event, this);
             SDL_CloseAudioDevice(m_device);
+        }
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
     }
 
+    size_t latency_bytes() const { return m_latency_bytes; }
+
 private:
-    explicit SdlPump(Transfer transfer) : m_transfer(std::move(transfer)) {}
+    SdlPump(Transfer transfer, std::function<void()> removed)
+        : m_transfer(std::move(transfer)), m_removed(std::move(removed)) {}
     static void callback(void* user, Uint8* stream, int length) {
         static_cast<SdlPump*>(user)->m_transfer(stream, size_t(length));
     }
+    static int SDLCALL on_event(void* user, SDL_Event* event) {
+        auto* pump = static_cast<SdlPump*>(user);
+        if (event->type == SDL_AUDIODEVICEREMOVED && event->adevice.which == pump->m_device)
+            pump->m_removed();
+        return 1;
+    }
+    // Not every backend sends the removal event; a device SDL has stopped means the same.
+    void watch() {
+        std::unique_lock lock(m_watch_mutex);
+        while (!m_watch_changed.wait_for(lock, std::chrono::milliseconds(100),
+                                         [this] { return m_stop; })) {
+            if (SDL_GetAudioDeviceStatus(m_device) == SDL_AUDIO_STOPPED) {
+                m_removed();
+                return;
+            }
+        }
+    }
 
     Transfer m_transfer;
+    std::function<void()> m_removed;
     SDL_AudioDeviceID m_device{0};
+    size_t m_latency_bytes{0};
+    std::mutex m_watch_mutex;
+    std::condition_variable m_watch_changed;
+    bool m_stop{false};
+    std::thread m_watcher;
 };
 
 // Where the file-backed capture device reads from: the WAV file converted to the device's format,
@@ -242,8 +324,16 @@ WaveResult unprepare(WaveHeader* header) {
 // The queue of headers and the state shared by both directions; `m_mutex` guards it all.
 class WaveDeviceBase {
 public:
-    WaveDeviceBase(const WaveFormat& format, WindowHandle window)
-        : m_format(format), m_window(window) {}
+    WaveDeviceBase(const WaveFormat& format, WindowHandle window, uint32_t wake_message)
+        : m_format(format), m_window(window), m_wake_message(wake_message) {}
+
+    bool lost() const { return m_lost.load(); }
+
+    // Any thread: the device went away. The owner is woken with a message without a header.
+    void mark_lost() {
+        if (!m_lost.exchange(true) && m_window)
+            post_message(m_window, m_wake_message, WParam(this), 0);
+    }
 
 protected:
     WaveResult enqueue(WaveHeader* header) {
@@ -253,10 +343,20 @@ protected:
             return WAVERR_UNPREPARED;
         if (header->flags.load() & WHDR_INQUEUE)
             return WAVERR_STILLPLAYING;
+        if (lost())
+            return MMSYSERR_NODRIVER;
         std::lock_guard guard(m_mutex);
         header->flags.store((header->flags.load() & ~uint32_t(WHDR_DONE)) | WHDR_INQUEUE);
         m_queue.push_back(header);
         return MMSYSERR_NOERROR;
+    }
+
+    // Hands a header back. Called with m_mutex held.
+    void complete(WaveHeader* header, uint32_t message) {
+        header->flags.store((header->flags.load() & ~uint32_t(WHDR_INQUEUE)) | WHDR_DONE,
+                            std::memory_order_release);
+        if (m_window)
+            post_message(m_window, message, WParam(this), LParam(header));
     }
 
     // Hands the oldest header back. Called with m_mutex held.
@@ -264,10 +364,7 @@ protected:
         WaveHeader* header = m_queue.front();
         m_queue.pop_front();
         m_position = 0;
-        header->flags.store((header->flags.load() & ~uint32_t(WHDR_INQUEUE)) | WHDR_DONE,
-                            std::memory_order_release);
-        if (m_window)
-            post_message(m_window, message, WParam(this), LParam(header));
+        complete(header, message);
     }
 
     void post(uint32_t message) {
@@ -275,8 +372,22 @@ protected:
             post_message(m_window, message, WParam(this), 0);
     }
 
+    // Paced devices: counts 20 ms ticks of device time (only while `running`) and applies the
+    // removal switch. True while the device is still there. Called on the pump thread.
+    bool paced_tick(bool running) {
+        if (running)
+            ++m_ticks;
+        if (m_options.remove_after_ms && m_ticks * 20 > m_options.remove_after_ms)
+            mark_lost();
+        return !lost();
+    }
+
     WaveFormat m_format;
     WindowHandle m_window;
+    uint32_t m_wake_message;
+    PacedOptions m_options;
+    uint64_t m_ticks{0}; // pump thread only
+    std::atomic<bool> m_lost{false};
     std::mutex m_mutex;
     std::deque<WaveHeader*> m_queue;
     uint32_t m_position{0}; // bytes of the front header already played (output)
@@ -285,23 +396,35 @@ protected:
 
 class WaveInDevice : public WaveDeviceBase {
 public:
-    using WaveDeviceBase::WaveDeviceBase;
+    WaveInDevice(const WaveFormat& format, WindowHandle window)
+        : WaveDeviceBase(format, window, MM_WIM_DATA) {}
     ~WaveInDevice() { m_pump.reset(); }
 
     bool open(Backend backend) {
-        Transfer transfer = [this](uint8_t* bytes, size_t size) { deliver(bytes, size); };
         if (backend == Backend::Sdl) {
-            m_pump = SdlPump::open(m_format, true, transfer);
+            m_pump = SdlPump::open(
+                m_format, true, [this](uint8_t* bytes, size_t size) { deliver(bytes, size); },
+                [this] { mark_lost(); });
             return m_pump != nullptr;
         }
+        m_options = PacedOptions::read(backend);
         if (backend == Backend::File)
             m_source = std::make_unique<CaptureSource>(environment("QUILLORY_AUDIO_IN"), m_format);
-        m_pump = std::make_unique<PacedPump>(
-            m_format, backend == Backend::File ? chosen_speed() : 1.0,
-            [this](uint8_t* bytes, size_t size) {
+        if (!m_options.captured.empty()) {
+            m_captured = std::make_unique<WaveFileWriter>();
+            if (!m_captured->create(m_options.captured, m_format))
+                return false;
+        }
+        m_pump =
+            std::make_unique<PacedPump>(m_format, m_options.speed, [this](uint8_t* bytes, size_t) {
+                // Device time runs while capture is started.
+                if (!paced_tick(room() > 0))
+                    return;
+                if (m_options.stall_after_ms && m_ticks * 20 > m_options.stall_after_ms)
+                    return;
                 // A file or silence is read only as far as queued buffers can take it: when the
                 // owner falls behind, the pace slows instead of the input losing data.
-                size = std::min(size, room());
+                size_t size = std::min(PacedPump::chunk_bytes(m_format), room());
                 if (size == 0)
                     return;
                 if (m_source)
@@ -316,13 +439,15 @@ public:
     // Pump thread: captured bytes go into the queued headers in order; full ones are handed back.
     void deliver(const uint8_t* bytes, size_t size) {
         std::lock_guard guard(m_mutex);
-        if (!m_started)
+        if (!m_started || lost())
             return;
         while (size > 0 && !m_queue.empty()) {
             WaveHeader* header = m_queue.front();
             size_t room = header->buffer_length - header->bytes_recorded;
             size_t taken = std::min(room, size);
             std::memcpy(header->data + header->bytes_recorded, bytes, taken);
+            if (m_captured)
+                m_captured->write(bytes, taken);
             header->bytes_recorded += uint32_t(taken);
             bytes += taken;
             size -= taken;
@@ -349,6 +474,8 @@ public:
     }
 
     WaveResult start() {
+        if (lost())
+            return MMSYSERR_NODRIVER;
         std::lock_guard guard(m_mutex);
         m_started = true;
         return MMSYSERR_NOERROR;
@@ -379,6 +506,7 @@ public:
             m_started = false;
         }
         m_pump.reset();
+        m_captured.reset();
         post(MM_WIM_CLOSE);
         return true;
     }
@@ -388,54 +516,85 @@ public:
 private:
     bool m_started{false};
     std::unique_ptr<CaptureSource> m_source;
+    std::unique_ptr<WaveFileWriter> m_captured; // written under m_mutex
 };
 
 class WaveOutDevice : public WaveDeviceBase {
 public:
-    using WaveDeviceBase::WaveDeviceBase;
+    WaveOutDevice(const WaveFormat& format, WindowHandle window)
+        : WaveDeviceBase(format, window, MM_WOM_DONE) {}
     ~WaveOutDevice() { m_pump.reset(); }
 
     bool open(Backend backend) {
         if (backend == Backend::Sdl) {
-            m_pump = SdlPump::open(m_format, false,
-                                   [this](uint8_t* bytes, size_t size) { consume(bytes, size); });
-            return m_pump != nullptr;
+            auto pump = SdlPump::open(
+                m_format, false, [this](uint8_t* bytes, size_t size) { consume(bytes, size); },
+                [this] { mark_lost(); });
+            if (!pump)
+                return false;
+            {
+                std::lock_guard guard(m_mutex);
+                m_latency = pump->latency_bytes();
+            }
+            m_pump = std::move(pump);
+            return true;
         }
+        m_options = PacedOptions::read(backend);
         if (backend == Backend::File) {
             std::string path = environment("QUILLORY_AUDIO_OUT");
             if (!path.empty()) {
+                // An output file that cannot be made is a device that is not there.
                 m_sink = std::make_unique<WaveFileWriter>();
                 if (!m_sink->create(path, m_format))
-                    m_sink.reset();
+                    return false;
             }
         }
-        m_pump =
-            std::make_unique<PacedPump>(m_format, backend == Backend::File ? chosen_speed() : 1.0,
-                                        [this](uint8_t* bytes, size_t size) {
-                                            size_t played = consume(bytes, size);
-                                            if (m_sink && played > 0)
-                                                m_sink->write(bytes, played);
-                                        });
+        m_latency = PacedPump::chunk_bytes(m_format) * kPacedOutputChunks;
+        m_pump = std::make_unique<PacedPump>(
+            m_format, m_options.speed, [this](uint8_t* bytes, size_t size) {
+                if (!paced_tick(true))
+                    return;
+                if (m_options.stall_after_ms && m_ticks * 20 > m_options.stall_after_ms)
+                    return;
+                size_t played = consume(bytes, size);
+                // What was consumed reaches the output only after the device's own buffer.
+                std::lock_guard guard(m_mutex);
+                m_line.emplace_back(bytes, bytes + played);
+                if (m_line.size() > kPacedOutputChunks) {
+                    if (m_sink && !m_line.front().empty())
+                        m_sink->write(m_line.front().data(), m_line.front().size());
+                    m_line.pop_front();
+                }
+            });
         return true;
     }
 
     // Pump thread: fills `size` bytes from the queued headers, silence where there are none.
+    // A header consumed whole is done once `m_latency` more bytes have gone out behind it.
     // Returns how many bytes came from headers.
     size_t consume(uint8_t* bytes, size_t size) {
         std::lock_guard guard(m_mutex);
         size_t copied = 0;
-        while (!m_paused && copied < size && !m_queue.empty()) {
+        while (!m_paused && !lost() && copied < size && !m_queue.empty()) {
             WaveHeader* header = m_queue.front();
             size_t left = header->buffer_length - m_position;
             size_t taken = std::min(left, size - copied);
             std::memcpy(bytes + copied, header->data + m_position, taken);
             m_position += uint32_t(taken);
             copied += taken;
-            if (m_position >= header->buffer_length)
-                complete_front(MM_WOM_DONE);
+            if (m_position >= header->buffer_length) {
+                m_queue.pop_front();
+                m_position = 0;
+                m_heard.push_back({header, m_total + copied});
+            }
         }
         apply_volume(bytes, copied);
         std::memset(bytes + copied, m_format.bits_per_sample == 8 ? 0x80 : 0, size - copied);
+        m_total += size;
+        while (!m_heard.empty() && m_heard.front().end + m_latency <= m_total) {
+            complete(m_heard.front().header, MM_WOM_DONE);
+            m_heard.pop_front();
+        }
         return copied;
     }
 
@@ -449,6 +608,11 @@ public:
 
     WaveResult reset() {
         std::lock_guard guard(m_mutex);
+        // In play order: first what is already in the device's buffer, then the queue.
+        for (const Heard& heard : m_heard)
+            complete(heard.header, MM_WOM_DONE);
+        m_heard.clear();
+        m_line.clear();
         while (!m_queue.empty())
             complete_front(MM_WOM_DONE);
         return MMSYSERR_NOERROR;
@@ -466,10 +630,12 @@ public:
     bool close() {
         {
             std::lock_guard guard(m_mutex);
-            if (!m_queue.empty())
+            if (!m_queue.empty() || !m_heard.empty())
                 return false;
         }
         m_pump.reset();
+        // Whatever the device's own buffer still held is not heard.
+        m_line.clear();
         m_sink.reset();
         post(MM_WOM_CLOSE);
         return true;
@@ -501,9 +667,18 @@ private:
         }
     }
 
+    struct Heard {
+        WaveHeader* header;
+        uint64_t end; // m_total just after its last byte went out
+    };
+
     bool m_paused{false};
     uint32_t m_volume{0xFFFFFFFFu};
-    std::unique_ptr<WaveFileWriter> m_sink; // used by the pump thread only after open
+    std::deque<Heard> m_heard;
+    uint64_t m_total{0};                     // bytes gone out, silence included
+    size_t m_latency{0};                     // bytes between going out and being heard
+    std::deque<std::vector<uint8_t>> m_line; // the paced device's own buffer, under m_mutex
+    std::unique_ptr<WaveFileWriter> m_sink;  // written by the pump thread under m_mutex
 };
 
 namespace {
@@ -525,6 +700,25 @@ WaveResult open_device(Device** device, uint32_t device_id, const WaveFormat& fo
     return MMSYSERR_NOERROR;
 }
 } // namespace
+
+double audio_device_speed() {
+    if (chosen_backend() != Backend::File)
+        return 1.0;
+    const std::string text = environment("QUILLORY_AUDIO_SPEED");
+    char* end = nullptr;
+    const double speed = std::strtod(text.c_str(), &end);
+    if (text.empty() || !end || *end != '\0' || !(speed > 0.0 && speed <= 1000.0))
+        return 1.0;
+    return speed;
+}
+
+bool wave_in_lost(WaveIn device) {
+    return is_device(device) && device->lost();
+}
+
+bool wave_out_lost(WaveOut device) {
+    return is_device(device) && device->lost();
+}
 
 WaveResult wave_in_open(WaveIn* device, uint32_t device_id, const WaveFormat& format,
                         WindowHandle window) {
@@ -619,29 +813,7 @@ WaveResult wave_out_close(WaveOut device) {
 }
 
 bool play_sound_and_wait(const std::u16string& path) {
-    std::string utf8;
-    for (size_t i = 0; i < path.size(); ++i) {
-        char32_t c = path[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < path.size()) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (char32_t(path[i + 1]) - 0xDC00);
-            ++i;
-        }
-        if (c < 0x80) {
-            utf8 += char(c);
-        } else if (c < 0x800) {
-            utf8 += char(0xC0 | (c >> 6));
-            utf8 += char(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            utf8 += char(0xE0 | (c >> 12));
-            utf8 += char(0x80 | ((c >> 6) & 0x3F));
-            utf8 += char(0x80 | (c & 0x3F));
-        } else {
-            utf8 += char(0xF0 | (c >> 18));
-            utf8 += char(0x80 | ((c >> 12) & 0x3F));
-            utf8 += char(0x80 | ((c >> 6) & 0x3F));
-            utf8 += char(0x80 | (c & 0x3F));
-        }
-    }
+    const std::string utf8 = foundation::utf16_to_utf8(path);
     WaveFileReader reader;
     if (!reader.open(utf8) || !acceptable(reader.format()))
         return false;
@@ -663,13 +835,21 @@ bool play_sound_and_wait(const std::u16string& path) {
     header.buffer_length = uint32_t(bytes.size());
     wave_out_prepare_header(device, &header);
     wave_out_write(device, &header);
-    while (!(header.flags.load(std::memory_order_acquire) & WHDR_DONE))
+    // Done means heard: the device's own buffer has drained behind the sound. A device that
+    // freezes is given up two seconds after the sound should have ended.
+    const auto give_up =
+        std::chrono::steady_clock::now() +
+        std::chrono::duration<double>(double(bytes.size()) / frame_bytes(format) /
+                                          format.samples_per_sec / audio_device_speed() +
+                                      2.0);
+    while (!(header.flags.load(std::memory_order_acquire) & WHDR_DONE) && !wave_out_lost(device) &&
+           std::chrono::steady_clock::now() < give_up)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    // The last samples are still on their way through the backend's own buffer.
-    std::this_thread::sleep_for(std::chrono::milliseconds(2000 * 1024 / format.samples_per_sec));
+    const bool heard = !wave_out_lost(device) && (header.flags.load() & WHDR_DONE);
+    wave_out_reset(device);
     wave_out_unprepare_header(device, &header);
     wave_out_close(device);
-    return true;
+    return heard;
 }
 
 } // namespace platform

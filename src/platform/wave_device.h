@@ -11,8 +11,14 @@
 //                        QUILLORY_AUDIO_SPEED times real time (default 1).
 //   QUILLORY_AUDIO=null  silent devices paced in real time.
 //   The file and null capture devices read their input only as far as queued buffers can
-//   take it, so a slow owner slows them down instead of losing input.
-//   otherwise            SDL2 audio capture and playback.
+//   take it, so a slow owner slows them down instead of losing input. Their output holds the
+//   last 40 ms in a buffer of its own, as a sound server does, so what is closed before it has
+//   drained is lost. For tests of devices that come and go, both take these switches:
+//     QUILLORY_AUDIO_REMOVE_AFTER_MS=N  the device goes away after N ms of its audio;
+//     QUILLORY_AUDIO_STALL_AFTER_MS=N   the device stops moving after N ms, without a word;
+//     QUILLORY_AUDIO_CAPTURED=FILE      capture also writes what it handed on into a WAV file.
+//   otherwise            SDL2 audio capture and playback; the streams are named for the sound
+//                        server ("Quillory Vozir", recording or playback).
 //
 // All functions may be called from any thread; a handle is used by one owner at a time and is
 // invalid after close. Between add/write and the moment WHDR_DONE is seen, a header belongs to
@@ -72,6 +78,10 @@ class WaveOutDevice;
 using WaveIn = WaveInDevice*;
 using WaveOut = WaveOutDevice*;
 
+// How many times real time the audio devices run: QUILLORY_AUDIO_SPEED (above 0, at most 1000,
+// default 1) for the file devices, 1 for every other device.
+double audio_device_speed();
+
 // Capture. Only 8- and 16-bit PCM is accepted. Messages MM_WIM_OPEN, MM_WIM_DATA, MM_WIM_CLOSE go
 // to `window` (0: no messages). Buffers are filled only while started; stop returns the buffer
 // being filled (partly filled) as done; reset stops and returns every queued buffer.
@@ -85,10 +95,17 @@ WaveResult wave_in_stop(WaveIn device);
 WaveResult wave_in_reset(WaveIn device);
 // Refused with WAVERR_STILLPLAYING while buffers are queued.
 WaveResult wave_in_close(WaveIn device);
+// True once the device has gone away (unplugged, its sound server ended). A lost device
+// fills and plays nothing more and takes no new buffers (MMSYSERR_NODRIVER); reset hands back
+// what it holds, and it is closed as usual. The owner's window gets a data/done message with
+// no header when it happens.
+bool wave_in_lost(WaveIn device);
 
 // Playback. Messages MM_WOM_OPEN, MM_WOM_DONE, MM_WOM_CLOSE go to `window` (0: none). Headers
-// play in the order written; pause holds the output, restart continues it, reset returns every
-// queued header as done and leaves the device running.
+// play in the order written and are done once they have been heard: the device's own buffer
+// behind them has drained too, so closing after the last one cuts nothing. Pause holds the
+// output, restart continues it, reset returns every queued header as done at once and drops
+// what the device still holds; the device stays open.
 WaveResult wave_out_open(WaveOut* device, uint32_t device_id, const WaveFormat& format,
                          WindowHandle window);
 WaveResult wave_out_prepare_header(WaveOut device, WaveHeader* header);
@@ -101,9 +118,11 @@ WaveResult wave_out_reset(WaveOut device);
 WaveResult wave_out_set_volume(WaveOut device, uint32_t volume);
 WaveResult wave_out_get_volume(WaveOut device, uint32_t* volume);
 WaveResult wave_out_close(WaveOut device);
+bool wave_out_lost(WaveOut device);
 
-// Plays a PCM WAV file through the output device and returns once it has ended. False when the
-// file cannot be read or no device opens.
+// Plays a PCM WAV file through the output device and returns once it has been heard. False when
+// the file cannot be read, no device opens, or the device goes away or freezes (given up two
+// seconds after the sound's end).
 bool play_sound_and_wait(const std::u16string& path);
 
 } // namespace platform

@@ -5,6 +5,7 @@
 #include "foundation/text.h"
 #include "platform/clock.h"
 #include "platform/single_instance.h"
+#include "platform/system_paths.h"
 #include "shell/application.h"
 #include "shell/instance_guard.h"
 #include "shell/key_codes.h"
@@ -492,7 +493,7 @@ platform::LResult GameBase::window_procedure(platform::WindowHandle, uint32_t me
         if (!m_command_lines.empty()) {
             std::u16string line = std::move(m_command_lines.front());
             m_command_lines.pop_front();
-            if (std::getenv("QUILLORY_TRACE_HANDOVER")) {
+            if (platform::handover_trace_on()) {
                 std::fprintf(stderr, "command line: \"%s\"\n", foundation::to_utf8(line).c_str());
                 std::fflush(stderr);
             }

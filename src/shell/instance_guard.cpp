@@ -48,8 +48,11 @@ bool show_running_instance_open_bracket(const std::u16string& command_line,
         break;
     case platform::SingleInstance::Claim::Unguarded:
         foundation::log() << "Application::show_running_instance_open_bracket mutex==0\n";
+        foundation::start_log_anew();
         break;
     case platform::SingleInstance::Claim::Primary:
+        // This process is the one that runs: its log starts anew.
+        foundation::start_log_anew();
         break;
     }
     return s.found;

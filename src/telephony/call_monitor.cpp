@@ -9,7 +9,20 @@ namespace telephony {
 
 namespace {
 constexpr double poll_seconds = 0.1;
+
+// Whether the store holds the notification exactly as given.
+bool same_notification_stored(const platform::RegistryNotification& wanted) {
+    for (const auto& stored : platform::registry_notifications()) {
+        if (stored.name != wanted.name)
+            continue;
+        return stored.root == wanted.root && stored.key == wanted.key &&
+               stored.value_name == wanted.value_name && stored.command == wanted.command &&
+               stored.flags == wanted.flags && stored.condition == wanted.condition &&
+               stored.mask == wanted.mask && stored.target == wanted.target;
+    }
+    return false;
 }
+} // namespace
 
 CallMonitorImpl::CallMonitorImpl(CallListener* observer) : m_observer(observer), m_timer(*this) {
     m_timer.after(poll_seconds);
@@ -48,7 +61,13 @@ bool set_app_notification(const std::u16string& name, const std::u16string& comm
     notification.condition = platform::RegistryCondition::Equal;
     notification.mask = status_active_call;
     notification.target = status_active_call;
-    const uint32_t result = platform::registry_notify_app(notification);
+    uint32_t result = platform::registry_notify_app(notification);
+    if (result == platform::REG_NOTIFY_ALREADY_EXISTS && !same_notification_stored(notification)) {
+        // Left by a program that has moved or was built elsewhere: it would start that one.
+        foundation::log() << "set_app_notification replacing a stale one\n";
+        platform::registry_stop_notification(notification.name);
+        result = platform::registry_notify_app(notification);
+    }
     foundation::log() << "set_app_notification result=" << result << "\n";
     return result == platform::REG_NOTIFY_OK || result == platform::REG_NOTIFY_ALREADY_EXISTS;
 }

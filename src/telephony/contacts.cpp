@@ -4,6 +4,7 @@
 #include "foundation/text.h"
 #include "foundation/threads.h"
 #include "platform/file_watch.h"
+#include "platform/system_paths.h"
 
 #include <algorithm>
 #include <array>
@@ -17,6 +18,15 @@ namespace telephony {
 namespace fs = std::filesystem;
 
 namespace {
+
+// File names travel as the program's text; the file system gets their bytes back.
+fs::path to_fs_path(std::u16string_view path) {
+    return fs::path(foundation::to_utf8(path));
+}
+
+std::u16string text_of(const fs::path& path) {
+    return foundation::from_utf8(path.native());
+}
 
 // A vCard file larger than this is not read at all.
 constexpr std::uintmax_t max_card_bytes = 8u << 20;
@@ -134,13 +144,13 @@ std::vector<std::u16string> components(std::string_view value) {
             char next = value[++i];
             current += (next == 'n' || next == 'N') ? '\n' : next;
         } else if (c == ';') {
-            parts.push_back(foundation::from_utf8(current));
+            parts.push_back(foundation::from_utf8(current, foundation::Utf8Errors::Replace));
             current.clear();
         } else {
             current += c;
         }
     }
-    parts.push_back(foundation::from_utf8(current));
+    parts.push_back(foundation::from_utf8(current, foundation::Utf8Errors::Replace));
     return parts;
 }
 
@@ -154,7 +164,7 @@ std::u16string text_value(std::string_view value) {
             unescaped += value[i];
         }
     }
-    return foundation::from_utf8(unescaped);
+    return foundation::from_utf8(unescaped, foundation::Utf8Errors::Replace);
 }
 
 bool has_type(const std::string& parameters, std::string_view type) {
@@ -260,6 +270,43 @@ std::string percent_decode(std::string_view text) {
     return decode_hex_escapes(text, '%');
 }
 
+// PNG, JPEG or GIF, by the first bytes.
+bool is_picture(std::string_view bytes) {
+    static constexpr std::string_view png("\x89PNG\r\n\x1A\n", 8);
+    static constexpr std::string_view jpeg("\xFF\xD8\xFF", 3);
+    return bytes.substr(0, png.size()) == png || bytes.substr(0, jpeg.size()) == jpeg ||
+           bytes.substr(0, 6) == "GIF87a" || bytes.substr(0, 6) == "GIF89a";
+}
+
+// Whether `inner` (both resolved) is `outer` or lies inside it, by whole components.
+bool lies_in(const fs::path& inner, const fs::path& outer) {
+    auto i = inner.begin();
+    for (auto o = outer.begin(); o != outer.end(); ++o, ++i) {
+        if (o->empty() && std::next(o) == outer.end())
+            break; // a trailing separator
+        if (i == inner.end() || *i != *o)
+            return false;
+    }
+    return true;
+}
+
+// A card's picture link may name a regular file inside the contacts folder or the user's home
+// only (links resolved first), never a device, a folder or another user's file.
+bool allowed_picture_file(const fs::path& path, const fs::path& card_folder) {
+    std::error_code error;
+    const fs::path target = fs::canonical(path, error);
+    if (error || !fs::is_regular_file(target, error))
+        return false;
+    for (const fs::path& base : {card_folder, fs::path(platform::home_directory())}) {
+        std::error_code base_error;
+        const fs::path root = fs::canonical(base, base_error);
+        if (!base_error && !root.empty() && root != "/" && lies_in(target, root))
+            return true;
+    }
+    foundation::log() << "contact_picture: refused {" << text_of(path) << "}\n";
+    return false;
+}
+
 std::vector<uint8_t> picture_from(const std::string& value, const std::string& parameters,
                                   const fs::path& card_folder) {
     std::string lower_value = ascii_lower(value.substr(0, std::min<std::size_t>(value.size(), 64)));
@@ -288,8 +335,10 @@ std::vector<uint8_t> picture_from(const std::string& value, const std::string& p
         fs::path path(percent_decode(rest));
         if (path.is_relative())
             path = card_folder / path;
+        if (!allowed_picture_file(path, card_folder))
+            return {};
         auto bytes = read_small_file(path, max_picture_bytes);
-        if (!bytes)
+        if (!bytes || !is_picture(*bytes))
             return {};
         return std::vector<uint8_t>(bytes->begin(), bytes->end());
     }
@@ -301,13 +350,7 @@ std::vector<uint8_t> picture_from(const std::string& value, const std::string& p
 }
 
 std::u16string default_folder() {
-    if (const char* folder = std::getenv("QUILLORY_CONTACTS"); folder && *folder)
-        return foundation::from_utf8(folder);
-    if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data)
-        return foundation::from_utf8(data) + u"/contacts";
-    if (const char* home = std::getenv("HOME"); home && *home)
-        return foundation::from_utf8(home) + u"/.local/share/contacts";
-    return u"contacts";
+    return foundation::from_utf8(platform::contacts_directory());
 }
 
 std::string digits_of(std::u16string_view number) {
@@ -479,11 +522,11 @@ struct CardFile {
 std::vector<CardFile> card_files(const std::u16string& folder) {
     std::vector<CardFile> files;
     std::error_code error;
-    fs::directory_iterator it(fs::path(folder), error);
+    fs::directory_iterator it(to_fs_path(folder), error);
     if (error)
         return files;
     for (const auto& entry : it) {
-        std::u16string name = entry.path().filename().u16string();
+        std::u16string name = text_of(entry.path().filename());
         std::error_code kind_error;
         if (ends_with_vcf(name) && entry.is_regular_file(kind_error))
             files.push_back({entry.path(), name});
@@ -509,7 +552,7 @@ bool load_card(const CardFile& file, ParsedCard& card) {
 
 bool ContactStore::find_contact_by_phone(std::u16string_view number, ContactDetails& out) const {
     std::error_code error;
-    if (!fs::is_directory(fs::path(m_folder), error)) {
+    if (!fs::is_directory(to_fs_path(m_folder), error)) {
         foundation::log() << "find_contact_by_phone: library not valid\n";
         return false;
     }
@@ -536,7 +579,7 @@ bool ContactStore::find_contact_by_phone(std::u16string_view number, ContactDeta
 std::u16string ContactStore::file_of(uint32_t item_id) const {
     for (const auto& file : card_files(m_folder))
         if (item_id_of(file.name) == item_id)
-            return file.path.u16string();
+            return text_of(file.path);
     return {};
 }
 
@@ -561,7 +604,7 @@ std::vector<uint8_t> ContactStore::contact_picture(uint32_t item_id) const {
     if (path.empty())
         return {};
     ParsedCard card;
-    CardFile file{fs::path(path), fs::path(path).filename().u16string()};
+    CardFile file{to_fs_path(path), text_of(to_fs_path(path).filename())};
     if (!load_card(file, card) || card.photo_value.empty())
         return {};
     return picture_from(card.photo_value, card.photo_parameters, file.path.parent_path());

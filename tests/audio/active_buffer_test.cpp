@@ -93,6 +93,20 @@ TEST(ActiveBuffer, LowMemoryRefusesTheFirstBlock) {
     EXPECT_TRUE(buffer.is_valid());
 }
 
+TEST(ActiveBuffer, UnknownFreeMemoryKeepsTheRecordingGoing) {
+    testing_support::Watchdog watchdog(30);
+    ActiveBuffer buffer;
+    buffer.set_memory_probe([] { return std::optional<uint64_t>(); });
+    SlowSink sink;
+    audio::connect(buffer.output(), &sink);
+    for (uint32_t i = 0; i < 5; ++i)
+        buffer.on_data(numbered(i, 100));
+    EXPECT_TRUE(buffer.is_valid());
+    wait_drained(buffer);
+    std::lock_guard guard(sink.lock());
+    EXPECT_EQ(sink.numbers, (std::vector<uint32_t>{0, 1, 2, 3, 4}));
+}
+
 TEST(ActiveBuffer, QueueLimitAcceptsOneBlockPastTenMillionBytes) {
     testing_support::Watchdog watchdog(30);
     ActiveBuffer buffer;

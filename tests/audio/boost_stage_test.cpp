@@ -127,6 +127,36 @@ TEST(BoostStage, EverySampleComesOutOnceInOrderAndTheLookaheadIsHeld) {
     EXPECT_GT(std::abs(out[30000]), std::abs(in[30000]));
 }
 
+TEST(BoostStage, FlushHandsOnTheLookaheadAtTheLastGain) {
+    BoostStage boost;
+    boost.set_gain(4);
+    // Quiet speech-like tone to the end: the held tail is raised like what came before it.
+    std::vector<int16_t> in;
+    for (int i = 0; i < 44100 * 2; ++i)
+        in.push_back(int16_t(std::lround(3000 * std::sin(i * 0.07))));
+    Collector sink;
+    audio::connect(boost.output(), &sink);
+    for (size_t at = 0; at < in.size(); at += 8820)
+        boost.on_data(mono16(std::vector<int16_t>(in.begin() + long(at),
+                                                  in.begin() + long(at + 8820)),
+                             44100));
+    const size_t before_flush = sink.out.size();
+    ASSERT_LT(before_flush, in.size());
+    boost.flush();
+    boost.flush();
+    audio::connect(boost.output(), nullptr);
+    ASSERT_EQ(sink.out.size(), in.size()) << "every sample once";
+    auto peak = [&](size_t from, size_t to) {
+        int value = 0;
+        for (size_t i = from; i < to; ++i)
+            value = std::max(value, std::abs(int(sink.out[i])));
+        return value;
+    };
+    const int raised = peak(before_flush - 4410, before_flush);
+    EXPECT_GT(raised, 4000);
+    EXPECT_NEAR(peak(before_flush, in.size()), raised, raised / 10);
+}
+
 TEST(BoostStage, GainOnePassesBlocksUntouchedAndKeepsNoCarry) {
     BoostStage boost;
     boost.set_gain(1);

@@ -5,7 +5,9 @@
 #include "support/watchdog.h"
 
 #include <chrono>
+#include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <mutex>
@@ -164,6 +166,62 @@ TEST(RecorderPCM, PauseStopsCaptureAndSecondPauseIsTrue) {
     EXPECT_EQ(sink.received(), after_pause);
 }
 
+TEST(RecorderPCM, StoppingHandsOnEverythingCapturedUpToTheStop) {
+    Watchdog watchdog(60);
+    TempDir dir;
+    std::vector<uint8_t> input = pattern_bytes(44100 * 4);
+    write_wav((dir / "in.wav").string(), input, 44100, 1);
+    ScopedEnv audio_env("QUILLORY_AUDIO", "file");
+    ScopedEnv in_env("QUILLORY_AUDIO_IN", (dir / "in.wav").string());
+    ScopedEnv captured_env("QUILLORY_AUDIO_CAPTURED", (dir / "captured.wav").string());
+    ScopedEnv speed_env("QUILLORY_AUDIO_SPEED", "5");
+    // Stops at several points inside a 200 ms buffer, with buffers done and not yet harvested.
+    for (size_t stop_at : {size_t(17640 * 2 + 3000), size_t(17640 * 5 + 12000)}) {
+        std::filesystem::remove(dir / "captured.wav");
+        auto captured_size = [&] {
+            std::error_code error;
+            auto size = std::filesystem::file_size(dir / "captured.wav", error);
+            return error ? 0 : size;
+        };
+        Sink sink;
+        {
+            audio::RecorderPCM recorder(1, 44100, 16);
+            audio::connect(recorder, &sink);
+            ASSERT_TRUE(recorder.start());
+            while (captured_size() < 44 + stop_at)
+                sleep_ms(1);
+        }
+        std::vector<uint8_t> captured = read_wav((dir / "captured.wav").string());
+        std::lock_guard guard(sink.lock());
+        ASSERT_GE(captured.size(), stop_at);
+        EXPECT_EQ(sink.bytes.size(), captured.size()) << "captured but not handed on";
+        EXPECT_TRUE(std::equal(captured.begin(), captured.end(), input.begin()));
+        EXPECT_TRUE(std::equal(sink.bytes.begin(), sink.bytes.end(), input.begin()));
+    }
+}
+
+TEST(RecorderPCM, DeviceThatGoesAwayOrFallsSilentIsReported) {
+    Watchdog watchdog(60);
+    ScopedEnv audio_env("QUILLORY_AUDIO", "null");
+    for (const char* which : {"QUILLORY_AUDIO_REMOVE_AFTER_MS", "QUILLORY_AUDIO_STALL_AFTER_MS"}) {
+        ScopedEnv switch_env(which, "500");
+        Sink sink;
+        audio::RecorderPCM recorder(1, 22050, 16);
+        audio::connect(recorder, &sink);
+        ASSERT_TRUE(recorder.start());
+        auto started = std::chrono::steady_clock::now();
+        while (!recorder.device_lost())
+            sleep_ms(10);
+        auto took = std::chrono::steady_clock::now() - started;
+        EXPECT_GE(took, std::chrono::milliseconds(450)) << which;
+        // A stall is noticed after a second of nothing; a removal at once.
+        EXPECT_LT(took, std::chrono::milliseconds(which[15] == 'R' ? 1200 : 2500)) << which;
+        std::lock_guard guard(sink.lock());
+        EXPECT_GE(sink.bytes.size(), 8820u) << "what came before is kept";
+        EXPECT_LE(sink.bytes.size(), 22050u) << "nothing is made up after";
+    }
+}
+
 TEST(RecorderPCM, BufferSizesAreTwoHundredMilliseconds) {
     EXPECT_EQ(audio::RecorderPCM::buffer_size_for(1, 44100, 16), 17640u);
     EXPECT_EQ(audio::RecorderPCM::buffer_size_for(1, 22050, 16), 8820u);
@@ -312,6 +370,205 @@ TEST(PlayerPCM, VolumeIsClampedAndAppliedToTheOutput) {
     }
 }
 
+TEST(PlayerPCM, TheTailReachesTheOutputBeforePlaybackFinishes) {
+    Watchdog watchdog(60);
+    TempDir dir;
+    ScopedEnv audio_env("QUILLORY_AUDIO", "file");
+    ScopedEnv out_env("QUILLORY_AUDIO_OUT", (dir / "out.wav").string());
+    ScopedEnv speed_env("QUILLORY_AUDIO_SPEED", "2");
+    audio::PlayerPCM player;
+    for (size_t samples : {size_t(8000 * 7 / 10 + 3), size_t(8000 * 2 + 1234)}) {
+        PatternReader reader(samples, 8000);
+        audio::connect(reader, &player);
+        ASSERT_TRUE(player.play());
+        wait_finished(player);
+        EXPECT_EQ(player.fault(), audio::PlayerPCM::Fault::None);
+        audio::connect(reader, nullptr);
+        // Finished means heard: the device was closed with its own buffer drained.
+        std::vector<uint8_t> played = read_wav((dir / "out.wav").string());
+        ASSERT_EQ(played.size(), reader.bytes().size()) << samples;
+        EXPECT_EQ(played, reader.bytes());
+    }
+}
+
+TEST(PlayerPCM, StopSilencesThePlaybackAlsoWhileItDrains) {
+    Watchdog watchdog(60);
+    TempDir dir;
+    ScopedEnv audio_env("QUILLORY_AUDIO", "file");
+    ScopedEnv out_env("QUILLORY_AUDIO_OUT", (dir / "out.wav").string());
+    audio::PlayerPCM player;
+    // One second fits the device's buffers whole: the reader is done at once and the player
+    // only drains from then on.
+    PatternReader reader(8000, 8000);
+    audio::connect(reader, &player);
+    ASSERT_TRUE(player.play());
+    while (reader.served() < reader.bytes().size())
+        sleep_ms(2);
+    sleep_ms(150);
+    ASSERT_TRUE(player.stop());
+    EXPECT_TRUE(player.is_finished());
+    // The device closes at once; its file is then complete and grows no more.
+    std::vector<uint8_t> played;
+    for (int i = 0; i < 100 && played.empty(); ++i) {
+        sleep_ms(10);
+        played = read_wav((dir / "out.wav").string());
+    }
+    sleep_ms(500);
+    EXPECT_EQ(read_wav((dir / "out.wav").string()), played);
+    EXPECT_LT(played.size(), reader.bytes().size() / 2) << "the rest was still heard";
+    EXPECT_TRUE(std::equal(played.begin(), played.end(), reader.bytes().begin()));
+    audio::connect(reader, nullptr);
+}
+
+TEST(PlayerPCM, OutputThatGoesAwayOrCannotOpenEndsWithAFault) {
+    Watchdog watchdog(60);
+    TempDir dir;
+    ScopedEnv audio_env("QUILLORY_AUDIO", "file");
+    audio::PlayerPCM player;
+    {
+        ScopedEnv out_env("QUILLORY_AUDIO_OUT", (dir / "missing" / "out.wav").string());
+        PatternReader reader(8000, 8000);
+        audio::connect(reader, &player);
+        ASSERT_TRUE(player.play());
+        wait_finished(player);
+        EXPECT_EQ(player.fault(), audio::PlayerPCM::Fault::NoDevice);
+        audio::connect(reader, nullptr);
+    }
+    {
+        ScopedEnv out_env("QUILLORY_AUDIO_OUT", (dir / "out.wav").string());
+        ScopedEnv remove_env("QUILLORY_AUDIO_REMOVE_AFTER_MS", "300");
+        PatternReader reader(8000 * 5, 8000);
+        audio::connect(reader, &player);
+        ASSERT_TRUE(player.play());
+        EXPECT_EQ(player.fault(), audio::PlayerPCM::Fault::None);
+        auto started = std::chrono::steady_clock::now();
+        wait_finished(player);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+        EXPECT_EQ(player.fault(), audio::PlayerPCM::Fault::DeviceLost);
+        audio::connect(reader, nullptr);
+    }
+    {
+        // An output that freezes without a word is given up after a second or so.
+        ScopedEnv out_env("QUILLORY_AUDIO_OUT", (dir / "out.wav").string());
+        ScopedEnv stall_env("QUILLORY_AUDIO_STALL_AFTER_MS", "300");
+        PatternReader reader(8000 * 5, 8000);
+        audio::connect(reader, &player);
+        ASSERT_TRUE(player.play());
+        auto started = std::chrono::steady_clock::now();
+        wait_finished(player);
+        auto took = std::chrono::steady_clock::now() - started;
+        EXPECT_GT(took, std::chrono::milliseconds(1000));
+        EXPECT_LT(took, std::chrono::milliseconds(3000));
+        EXPECT_EQ(player.fault(), audio::PlayerPCM::Fault::DeviceLost);
+        audio::connect(reader, nullptr);
+    }
+}
+
+// Serves a stream of any integer sample width and channel count: a 1 kHz tone at `level` of
+// full scale in channel 0, the other channels silent.
+class ToneReader : public audio::Outlet {
+public:
+    ToneReader(int channels, int bits, int rate, double seconds, double level)
+        : m_channels(channels), m_bits(bits), m_rate(rate) {
+        const size_t frames = size_t(rate * seconds);
+        const int bytes = bits / 8;
+        m_bytes.assign(frames * size_t(channels * bytes), 0);
+        for (size_t i = 0; i < frames; ++i) {
+            double value = level * std::sin(2 * M_PI * 1000.0 * double(i) / rate);
+            int64_t sample = int64_t(value * double((int64_t(1) << (bits - 1)) - 1));
+            uint8_t* at = m_bytes.data() + i * size_t(channels * bytes);
+            for (int b = 0; b < bytes; ++b)
+                at[b] = uint8_t(uint64_t(sample) >> (8 * b));
+        }
+    }
+    void get_data(AudioBlock& out, int max_bytes) override {
+        const size_t frame = size_t(m_channels * m_bits / 8);
+        size_t size = std::min<size_t>(size_t(max_bytes), m_bytes.size() - m_served);
+        size -= size % frame;
+        out = AudioBlock{};
+        if (size == 0)
+            return;
+        out.bytes = audio::ByteSlice::copy_of(size, m_bytes.data() + m_served);
+        out.channels = m_channels;
+        out.bits_per_sample = m_bits;
+        out.sample_rate = m_rate;
+        m_served += size;
+    }
+
+private:
+    int m_channels, m_bits, m_rate;
+    std::vector<uint8_t> m_bytes;
+    size_t m_served = 0;
+};
+
+TEST(PlayerPCM, FormatsTheDeviceCannotTakeAreConvertedOrRefused) {
+    Watchdog watchdog(60);
+    TempDir dir;
+    ScopedEnv audio_env("QUILLORY_AUDIO", "file");
+    ScopedEnv out_env("QUILLORY_AUDIO_OUT", (dir / "out.wav").string());
+    ScopedEnv speed_env("QUILLORY_AUDIO_SPEED", "10");
+    audio::PlayerPCM player;
+    struct Case {
+        int channels, bits, rate;
+        int device_channels, device_rate;
+    };
+    for (Case c : {Case{2, 24, 48000, 2, 48000}, Case{6, 16, 44100, 2, 44100},
+                   Case{1, 32, 384000, 1, 48000}, Case{4, 24, 96000, 2, 96000}}) {
+        SCOPED_TRACE(std::to_string(c.channels) + " ch " + std::to_string(c.bits) + " bits " +
+                     std::to_string(c.rate) + " Hz");
+        EXPECT_TRUE(audio::PlayerPCM::can_play(c.channels, c.bits, c.rate));
+        ToneReader reader(c.channels, c.bits, c.rate, 1.0, 0.5);
+        audio::connect(reader, &player);
+        ASSERT_TRUE(player.play());
+        wait_finished(player);
+        audio::connect(reader, nullptr);
+        EXPECT_EQ(player.fault(), audio::PlayerPCM::Fault::None);
+        platform::WaveFormat format;
+        std::vector<uint8_t> played = read_wav((dir / "out.wav").string(), &format);
+        EXPECT_EQ(format.bits_per_sample, 16);
+        EXPECT_EQ(format.channels, c.device_channels);
+        EXPECT_EQ(int(format.samples_per_sec), c.device_rate);
+        // About a second of the tone, heard in the first output channel.
+        const size_t frames = played.size() / (2u * format.channels);
+        EXPECT_NEAR(double(frames), c.device_rate, c.device_rate * 0.02);
+        int peak = 0;
+        for (size_t i = 0; i < frames; ++i) {
+            int16_t sample;
+            std::memcpy(&sample, played.data() + i * 2 * format.channels, 2);
+            peak = std::max(peak, std::abs(int(sample)));
+        }
+        EXPECT_GT(peak, 4000) << "played in silence";
+    }
+    for (Case c : {Case{2, 12, 8000, 0, 0}, Case{9, 16, 8000, 0, 0}, Case{1, 16, 0, 0, 0}}) {
+        EXPECT_FALSE(audio::PlayerPCM::can_play(c.channels, c.bits, c.rate));
+        std::filesystem::remove(dir / "out.wav");
+        ToneReader reader(std::max(c.channels, 1), 16, 8000, 0.5, 0.5);
+        // The reader claims a format its bytes cannot have: what matters is the refusal.
+        class Relabel : public audio::Outlet {
+        public:
+            Relabel(audio::Outlet& from, Case c) : m_c(c) { audio::connect(from, &m_in); }
+            void get_data(AudioBlock& out, int max_bytes) override {
+                audio::pull(m_in, out, max_bytes);
+                if (!out.empty()) {
+                    out.channels = m_c.channels;
+                    out.bits_per_sample = m_c.bits;
+                    out.sample_rate = m_c.rate;
+                }
+            }
+            struct In : audio::Inlet {
+                void on_data(const AudioBlock&) override {}
+            } m_in;
+            Case m_c;
+        } relabel(reader, c);
+        audio::connect(relabel, &player);
+        ASSERT_TRUE(player.play());
+        wait_finished(player);
+        audio::connect(relabel, nullptr);
+        EXPECT_EQ(player.fault(), audio::PlayerPCM::Fault::Format);
+        EXPECT_FALSE(std::filesystem::exists(dir / "out.wav"));
+    }
+}
+
 TEST(PlaySound, PlaysTheWholeFileAndReturnsAfterIt) {
     Watchdog watchdog(30);
     TempDir dir;
@@ -327,6 +584,11 @@ TEST(PlaySound, PlaysTheWholeFileAndReturnsAfterIt) {
     EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(480));
     EXPECT_EQ(read_wav((dir / "out.wav").string()), beep);
     EXPECT_FALSE(platform::play_sound_and_wait(u"/nonexistent/beep.wav"));
+    // A frozen output does not hold the caller for ever.
+    ScopedEnv stall_env("QUILLORY_AUDIO_STALL_AFTER_MS", "100");
+    started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(platform::play_sound_and_wait(path));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(4));
 }
 
 } // namespace

@@ -4,8 +4,11 @@
 #include "support/temp_dir.h"
 #include "support/watchdog.h"
 
+#include <SDL.h>
 #include <chrono>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -110,10 +113,59 @@ TEST(WaveDevice, PlaybackPausesAndResetReturnsEveryHeader) {
     EXPECT_EQ(wave_out_close(device), MMSYSERR_NOERROR);
 }
 
+TEST(WaveDevice, SdlStreamsAreNamedForTheSoundServer) {
+    Watchdog watchdog(30);
+    ScopedEnv audio_env("QUILLORY_AUDIO", "sdl");
+    ScopedEnv driver_env("SDL_AUDIODRIVER", "dummy");
+    auto hint = [](const char* name) {
+        const char* value = SDL_GetHint(name);
+        return std::string(value ? value : "");
+    };
+    WaveOut out = nullptr;
+    ASSERT_EQ(wave_out_open(&out, WAVE_MAPPER, mono16(22050), 0), MMSYSERR_NOERROR);
+    EXPECT_EQ(hint(SDL_HINT_AUDIO_DEVICE_APP_NAME), "Quillory Vozir");
+    EXPECT_EQ(hint(SDL_HINT_APP_NAME), "Quillory Vozir");
+    EXPECT_EQ(hint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME), "Playback");
+    const std::string playback_role = hint(SDL_HINT_AUDIO_DEVICE_STREAM_ROLE);
+    EXPECT_FALSE(playback_role.empty() || playback_role == "Game" || playback_role == "game");
+    // Through SDL's own thread: a written buffer comes back done once the device moved past it.
+    std::vector<uint8_t> samples(4410, 0);
+    WaveHeader header;
+    header.data = samples.data();
+    header.buffer_length = uint32_t(samples.size());
+    ASSERT_EQ(wave_out_prepare_header(out, &header), MMSYSERR_NOERROR);
+    ASSERT_EQ(wave_out_write(out, &header), MMSYSERR_NOERROR);
+    while (!(header.flags.load() & WHDR_DONE))
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(wave_out_unprepare_header(out, &header), MMSYSERR_NOERROR);
+    EXPECT_FALSE(wave_out_lost(out));
+    EXPECT_EQ(wave_out_close(out), MMSYSERR_NOERROR);
+    WaveIn in = nullptr;
+    ASSERT_EQ(wave_in_open(&in, WAVE_MAPPER, mono16(22050), 0), MMSYSERR_NOERROR);
+    EXPECT_EQ(hint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME), "Recording");
+    const std::string recording_role = hint(SDL_HINT_AUDIO_DEVICE_STREAM_ROLE);
+    EXPECT_FALSE(recording_role.empty() || recording_role == "Game" || recording_role == "game");
+    EXPECT_EQ(wave_in_close(in), MMSYSERR_NOERROR);
+}
+
 TEST(Memory, AvailablePhysicalMemoryIsPlausible) {
-    uint64_t available = available_physical_memory();
-    EXPECT_GT(available, uint64_t(1) << 20);
-    EXPECT_LT(available, uint64_t(1) << 50);
+    std::optional<uint64_t> available = available_physical_memory();
+    ASSERT_TRUE(available.has_value());
+    EXPECT_GT(*available, uint64_t(1) << 20);
+    EXPECT_LT(*available, uint64_t(1) << 50);
+}
+
+TEST(Memory, UnreadableFigureIsUnknownNotZero) {
+    testing_support::TempDir dir;
+    EXPECT_FALSE(available_physical_memory_from((dir / "missing").c_str()).has_value());
+    auto write = [&](const std::string& text) {
+        std::ofstream((dir / "meminfo").string()) << text;
+        return available_physical_memory_from((dir / "meminfo").c_str());
+    };
+    EXPECT_FALSE(write("MemTotal: 1000 kB\n").has_value());
+    EXPECT_FALSE(write("MemAvailable: kB\n").has_value());
+    EXPECT_FALSE(write("MemAvailable: 99999999999999999999999 kB\n").has_value());
+    EXPECT_EQ(write("MemTotal: 9 kB\nMemAvailable:    2048 kB\n"), uint64_t(2048) * 1024);
 }
 
 } // namespace

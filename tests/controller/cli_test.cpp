@@ -140,3 +140,68 @@ TEST_F(CliTest, PhoneSimulatorWritesThePhoneState) {
     EXPECT_EQ(name, u"Bob");
     EXPECT_EQ(run(quoted(cli) + " phone ring 2>&1").status, 2);
 }
+
+TEST_F(CliTest, SoundDeviceThatGoesAwayEndsTheRecordingWithAMessage) {
+    ScopedEnv gone("QUILLORY_AUDIO_REMOVE_AFTER_MS", "1000");
+    Result recorded = run(quoted(cli) + " record --seconds 30 2>&1");
+    EXPECT_EQ(recorded.status, 1);
+    EXPECT_NE(recorded.out.find("microphone or speaker was disconnected"), std::string::npos)
+        << recorded.out;
+    Result duration = run("ffprobe -v error -show_entries format=duration -of csv=p=0 " +
+                          quoted(first_line(recorded.out)));
+    EXPECT_NEAR(std::atof(duration.out.c_str()), 1.0, 0.3) << "the file is complete";
+}
+
+TEST_F(CliTest, PlayReachesTheOutputWholeOrSaysWhyNot) {
+    const std::string input = data_dir + "speech.wav";
+    const std::string out = (m_world.root() / "out.wav").string();
+    {
+        ScopedEnv output("QUILLORY_AUDIO_OUT", out);
+        Result played = run(quoted(cli) + " play " + quoted(input) + " 2>&1");
+        EXPECT_EQ(played.status, 0) << played.out;
+        // Every sample, the last ones too, as an independent reader sees both files.
+        Result same = run("bash -c " + quoted("cmp <(sox " + quoted(input) + " -t raw -) <(sox " +
+                                              quoted(out) + " -t raw -) && echo same"));
+        EXPECT_EQ(same.out, "same\n");
+    }
+    {
+        // Files other programs make in formats no output takes as they are: converted on the way.
+        ScopedEnv output("QUILLORY_AUDIO_OUT", out);
+        ScopedEnv speed("QUILLORY_AUDIO_SPEED", "20");
+        for (const std::string& options : {std::string("-b 24 -c 6 -r 96000"),
+                                           std::string("-e floating-point -b 32 -c 2 -r 22050")}) {
+            const std::string made = (m_world.root() / "made.wav").string();
+            ASSERT_EQ(run("sox " + quoted(input) + " " + options + " " + quoted(made)).status, 0);
+            Result played = run(quoted(cli) + " play " + quoted(made) + " 2>&1");
+            EXPECT_EQ(played.status, 0) << options << played.out;
+            Result seconds = run("soxi -D " + quoted(out));
+            EXPECT_NEAR(std::atof(seconds.out.c_str()), 4.81, 0.05) << options;
+            Result stats = run("sox " + quoted(out) + " -n stat 2>&1 | grep 'Maximum amplitude'");
+            const auto colon = stats.out.find(':');
+            ASSERT_NE(colon, std::string::npos) << options;
+            EXPECT_GT(std::atof(stats.out.c_str() + colon + 1), 0.1) << options << ": not silence";
+            EXPECT_EQ(run("soxi -b " + quoted(out)).out, "16\n") << options;
+        }
+    }
+    {
+        ScopedEnv output("QUILLORY_AUDIO_OUT", (m_world.root() / "no/such/dir/out.wav").string());
+        Result played = run(quoted(cli) + " play " + quoted(input) + " 2>&1");
+        EXPECT_EQ(played.status, 1);
+        EXPECT_NE(played.out.find("no sound output device"), std::string::npos) << played.out;
+    }
+    {
+        ScopedEnv audio("QUILLORY_AUDIO", "sdl");
+        ScopedEnv driver("SDL_AUDIODRIVER", "no-such-driver");
+        Result played = run(quoted(cli) + " play " + quoted(input) + " 2>&1");
+        EXPECT_EQ(played.status, 1);
+        EXPECT_NE(played.out.find("no sound output device"), std::string::npos) << played.out;
+    }
+    {
+        ScopedEnv output("QUILLORY_AUDIO_OUT", out);
+        ScopedEnv speed("QUILLORY_AUDIO_SPEED", "1");
+        ScopedEnv gone("QUILLORY_AUDIO_REMOVE_AFTER_MS", "300");
+        Result played = run(quoted(cli) + " play " + quoted(input) + " 2>&1");
+        EXPECT_EQ(played.status, 1);
+        EXPECT_NE(played.out.find("went away"), std::string::npos) << played.out;
+    }
+}

@@ -3,7 +3,9 @@
 #include "foundation/active_scheduler.h"
 #include "foundation/file.h"
 #include "foundation/registry.h"
+#include "foundation/text.h"
 #include "platform/messages.h"
+#include "platform/power.h"
 #include "support/watchdog.h"
 #include "telephony/phone_state.h"
 
@@ -14,8 +16,11 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
+#include <mutex>
+#include <poll.h>
 #include <sstream>
 #include <sys/resource.h>
+#include <unistd.h>
 
 using namespace controller;
 using controller_test::IsolatedWorld;
@@ -505,6 +510,9 @@ TEST_F(DocumentTest, PlaybackRunsToItsEndAndStops) {
     ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
     record_for(1.5);
     doc.stop();
+    // Everything captured up to the stop is in the file: at a fast clock a little more than
+    // asked for.
+    const double recorded = doc.recorded_seconds();
     const std::u16string path = doc.current().path;
     const fs::path out = m_world.root() / "played.wav";
     ScopedEnv output("QUILLORY_AUDIO_OUT", out.string());
@@ -514,7 +522,7 @@ TEST_F(DocumentTest, PlaybackRunsToItsEndAndStops) {
     EXPECT_TRUE(doc.is_playing());
     EXPECT_EQ(doc.current().format.codec, u"mp3");
     EXPECT_EQ(doc.current().format.sample_rate, 44100);
-    EXPECT_NEAR(doc.current().format.duration, 1.5, 0.4);
+    EXPECT_NEAR(doc.current().format.duration, recorded, 0.2);
     doc.pause(true);
     EXPECT_TRUE(doc.is_paused());
     doc.pause(false);
@@ -525,6 +533,121 @@ TEST_F(DocumentTest, PlaybackRunsToItsEndAndStops) {
 }
 
 namespace {
+
+// Seconds of 16-bit mono 44.1 kHz audio in a WAV the capture device wrote.
+double captured_seconds(const fs::path& path) {
+    std::error_code error;
+    const auto size = fs::file_size(path, error);
+    return error || size < 44 ? -1 : double(size - 44) / 88200.0;
+}
+
+} // namespace
+
+TEST_F(DocumentTest, EveryStopKeepsWhatWasCapturedWithinTenMilliseconds) {
+    const fs::path captured = m_world.root() / "captured.wav";
+    ScopedEnv captured_env("QUILLORY_AUDIO_CAPTURED", captured.string());
+    Document& doc = *m_document;
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
+    // Stops at a moment of the clock's choosing, not right after a buffer was handed on.
+    record_for(0.2);
+    pump(0.93);
+    doc.stop();
+    EXPECT_GT(captured_seconds(captured), 0.3);
+    EXPECT_NEAR(doc.recorded_seconds(), captured_seconds(captured), 0.010);
+    const fs::path path(doc.current().path);
+    EXPECT_NEAR(duration_of(path), captured_seconds(captured), 0.1);
+    // The end of an append loses nothing either.
+    ASSERT_TRUE(doc.append());
+    record_for(0.2);
+    pump(0.77);
+    doc.stop();
+    EXPECT_GT(captured_seconds(captured), 0.3);
+    EXPECT_NEAR(doc.recorded_seconds(), captured_seconds(captured), 0.010);
+}
+
+TEST_F(DocumentTest, SoundDeviceThatGoesAwayStopsWithItsOwnEventAndAWholeFile) {
+    Document& doc = *m_document;
+    for (const char* which : {"QUILLORY_AUDIO_REMOVE_AFTER_MS", "QUILLORY_AUDIO_STALL_AFTER_MS"}) {
+        SCOPED_TRACE(which);
+        ScopedEnv gone(which, "1500");
+        m_events.seen.clear();
+        ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
+        ASSERT_TRUE(pump(100, [&] { return !doc.is_recording(); }));
+        EXPECT_EQ(m_events.codes(), (std::vector<int>{7, 4, 7, 12}));
+        EXPECT_EQ(doc.stop_reason(), StopReason::SoundDevice);
+        EXPECT_NEAR(doc.recorded_seconds(), 1.5, 0.25);
+        EXPECT_NEAR(duration_of(fs::path(doc.current().path)), 1.5, 0.3);
+    }
+}
+
+TEST_F(DocumentTest, OutputThatGoesAwayStopsThePlaybackWithItsOwnEvent) {
+    Document& doc = *m_document;
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
+    record_for(3);
+    doc.stop();
+    ScopedEnv gone("QUILLORY_AUDIO_REMOVE_AFTER_MS", "500");
+    m_events.seen.clear();
+    ASSERT_TRUE(doc.play(doc.current().path, 0));
+    ASSERT_TRUE(pump(40, [&] { return !doc.is_playing(); }));
+    EXPECT_EQ(m_events.codes(), (std::vector<int>{7, 7, 12}));
+}
+
+namespace {
+
+// A stand-in for logind: each inhibitor is a pipe whose write end is handed out; the read end
+// sees the end of the pipe once the inhibitor is let go.
+std::vector<int> g_inhibitor_read_ends;
+std::mutex g_inhibitor_mutex;
+
+int fake_inhibitor(const std::string&) {
+    int fds[2];
+    if (pipe(fds) != 0)
+        return -1;
+    std::lock_guard guard(g_inhibitor_mutex);
+    g_inhibitor_read_ends.push_back(fds[0]);
+    return fds[1];
+}
+
+// Inhibitors taken so far, and how many of them are still held.
+std::pair<size_t, size_t> inhibitors() {
+    std::lock_guard guard(g_inhibitor_mutex);
+    size_t held = 0;
+    for (int fd : g_inhibitor_read_ends) {
+        pollfd poll_fd{fd, POLLIN, 0};
+        held += poll(&poll_fd, 1, 0) == 0;
+    }
+    return {g_inhibitor_read_ends.size(), held};
+}
+
+} // namespace
+
+TEST_F(DocumentTest, MachineIsKeptAwakeWhileRecordingOrPlaying) {
+    platform::set_inhibitor_opener(&fake_inhibitor);
+    Document& doc = *m_document;
+    pump(1);
+    EXPECT_EQ(inhibitors(), std::make_pair(size_t(0), size_t(0))) << "idle: nothing held";
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
+    ASSERT_TRUE(pump(20, [&] { return inhibitors().second == 1; }));
+    record_for(1);
+    EXPECT_EQ(inhibitors(), std::make_pair(size_t(1), size_t(1))) << "one, held throughout";
+    doc.stop();
+    EXPECT_TRUE(pump(20, [&] { return inhibitors().second == 0; })) << "let go at the stop";
+    ScopedEnv real_time("QUILLORY_AUDIO_SPEED", "1");
+    ASSERT_TRUE(doc.play(doc.current().path, 0));
+    // The pump counts at the fixture's pace: 20 is a second here.
+    EXPECT_TRUE(pump(20, [&] { return inhibitors().second == 1; }));
+    ASSERT_TRUE(pump(100, [&] { return !doc.is_playing(); }));
+    EXPECT_TRUE(pump(20, [&] { return inhibitors().second == 0; }));
+    EXPECT_EQ(inhibitors().first, 2u);
+    platform::set_inhibitor_opener(nullptr);
+    std::lock_guard guard(g_inhibitor_mutex);
+    for (int fd : g_inhibitor_read_ends)
+        close(fd);
+    g_inhibitor_read_ends.clear();
+}
+
+namespace {
+
 // A limit on the size of the files this process writes stands in for a full disk; writes past
 // it fail (SIGXFSZ ignored meanwhile).
 class FileSizeLimit {
@@ -634,6 +757,39 @@ TEST_F(RealTimeTest, RecordingWithoutAudioLeavesNoFile) {
     doc.stop();
     EXPECT_TRUE(fs::exists(kept));
     EXPECT_EQ(doc.records().size(), 1u);
+}
+
+TEST_F(DocumentTest, CallerKnownOnlyByNumberIsNamedFromTheContacts) {
+    std::ofstream(m_world.contacts() / "ada.vcf")
+        << "BEGIN:VCARD\nVERSION:4.0\nFN:Ada Lovelace\nTEL;TYPE=cell:+44 20 7946 0958\nEND:VCARD\n";
+    Document& doc = *m_document;
+    // A modem gives the number only.
+    ASSERT_TRUE(doc.record(RecordingKind::Call, u"", u"020 7946 0958", CallDirection::Incoming));
+    EXPECT_EQ(doc.current().artist, u"Ada Lovelace");
+    EXPECT_EQ(fs::path(doc.current().path).filename().string().rfind("Ada Lovelace ", 0), 0u);
+    doc.stop();
+    // A stranger is filed under the number.
+    ASSERT_TRUE(doc.record(RecordingKind::Call, u"", u"555 0199", CallDirection::Outgoing));
+    EXPECT_EQ(doc.current().artist, u"555 0199");
+    doc.stop();
+}
+
+TEST_F(DocumentTest, CallNotificationOfAMovedProgramIsUpdated) {
+    platform::RegistryNotification stale;
+    stale.name = "Quillory Vozir.Call";
+    stale.root = platform::RegistryRoot::LocalMachine;
+    stale.key = "System\\State\\Phone";
+    stale.value_name = "Status";
+    stale.command = "\"/old/place/quillory\" call";
+    stale.flags = platform::RNAF_NONAMEONCMDLINE;
+    stale.condition = platform::RegistryCondition::Equal;
+    stale.mask = stale.target = 0x20000000;
+    ASSERT_EQ(platform::registry_notify_app(stale), platform::REG_NOTIFY_OK);
+    ASSERT_TRUE(m_document->set_auto_record(true));
+    const auto stored = platform::registry_notifications();
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(stored[0].command,
+              "\"" + foundation::to_utf8(foundation::expand(u"%app_path%/quillory")) + "\" call");
 }
 
 TEST_F(DocumentTest, AppendingToWavRecordsOfEveryCoding) {

@@ -120,6 +120,11 @@ protected:
 } // namespace
 
 TEST_F(KillTest, KilledRecordingLosesAtMostASecondAtEveryQuality) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    // The loss is measured against the wall clock; a sanitizer's slowdown of the encoder would
+    // be counted as loss.
+    GTEST_SKIP() << "real-time test, not meaningful under a sanitizer";
+#endif
     std::random_device device;
     const unsigned seed = device();
     std::mt19937 random(seed);
@@ -150,7 +155,9 @@ TEST_F(KillTest, KilledRecordingLosesAtMostASecondAtEveryQuality) {
             if (kill > 0)
                 continue;
             // An append after the killed end joins cleanly: no broken frame for a decoder.
-            ScopedEnv fast("QUILLORY_AUDIO_SPEED", "20");
+            // Everything captured up to the stop is kept, so a fast clock would overshoot the
+            // second by what it captures while the command stops.
+            ScopedEnv fast("QUILLORY_AUDIO_SPEED", "4");
             const std::string appended =
                 run(quoted(cli) + " append " + quoted(killed.path) + " --seconds 1", &status);
             ASSERT_EQ(status, 0) << appended;

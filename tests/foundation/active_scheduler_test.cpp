@@ -307,3 +307,21 @@ TEST(ActiveSchedulerLifetimeDeathTest, DestroyingWithArmedObjectsIsFatal) {
         "Gluck: Some active objects still live while scheduler is terminating "
         "active_counter=1 @ \n");
 }
+
+TEST_F(ActiveScheduler, TimerDueFarAheadStillFires) {
+    Counting far;
+    Timer timer(far);
+    timer.after(20000.0); // 20,000 s
+    for (int step = 0; step < 19; ++step) {
+        platform::advance_fake_clock(1000000);
+        pump();
+    }
+    EXPECT_EQ(far.calls, 0);
+    platform::advance_fake_clock(999999);
+    pump();
+    EXPECT_EQ(far.calls, 0);
+    platform::advance_fake_clock(1);
+    pump();
+    EXPECT_EQ(far.calls, 1);
+    EXPECT_EQ(far.at, 5000u + 20000000u);
+}

@@ -105,3 +105,42 @@ TEST_F(FoundationTest, FatalErrorWithLoggingOffStillEnds) {
     EXPECT_EXIT(fatal_error(u"place", u"message"), ::testing::ExitedWithCode(0), "Gluck");
     EXPECT_FALSE(std::ifstream(log_path()).good());
 }
+
+TEST_F(FoundationTest, DeferredStartAppendsUntilItIsTheInstanceThatRuns) {
+    // What the running instance wrote is there before this process starts.
+    {
+        std::ofstream file(log_path(), std::ios::binary);
+        const char16_t earlier[] = u"\uFEFFrunning instance\n";
+        for (size_t i = 0; i + 1 < sizeof earlier / 2; ++i)
+            file.put(char(earlier[i] & 0xFF)).put(char(earlier[i] >> 8));
+    }
+    set_logging(true);
+    defer_log_start();
+    log() << "second start\n";
+    EXPECT_EQ(log_text(), "running instance\nsecond start\n") << "appended, not emptied";
+    start_log_anew();
+    EXPECT_EQ(log_text(), "second start\n") << "the instance that runs starts the log anew";
+    const std::string bytes = log_bytes();
+    ASSERT_GE(bytes.size(), 2u);
+    EXPECT_EQ(uint8_t(bytes[0]), 0xFF);
+    EXPECT_EQ(uint8_t(bytes[1]), 0xFE);
+    log() << "after\n";
+    EXPECT_EQ(log_text(), "second start\nafter\n");
+    // Later replacements empty the file again, as without the deferral.
+    set_logging(false);
+    log() << "lost\n";
+    set_logging(true);
+    log() << "again\n";
+    EXPECT_EQ(log_text(), "again\n");
+}
+
+TEST_F(FoundationTest, DeferredStartWithLoggingOffStartsAnewWhenSwitchedOn) {
+    std::ofstream(log_path()) << "old";
+    set_logging(false);
+    defer_log_start();
+    log() << "nothing\n";
+    start_log_anew();
+    set_logging(true);
+    log() << "fresh\n";
+    EXPECT_EQ(log_text(), "fresh\n");
+}

@@ -6,6 +6,7 @@
 #include "platform/messages.h"
 #include "support/watchdog.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <thread>
 
@@ -99,11 +100,23 @@ TEST_F(PathsTest, PathOperations) {
     EXPECT_EQ(join(u"", u"n"), u"n");
     EXPECT_EQ(join(u"a/b/", u"n"), u"a/b/n");
     EXPECT_EQ(parent_of(u"/a/b/"), u"/a/");
-    EXPECT_TRUE(same_path(u"/Media/Card/", u"/media/card"));
-    EXPECT_TRUE(same_path(u"%app_path%", u"/opt/program files/x/"));
+    EXPECT_TRUE(same_path(u"/media/card/", u"/media/card"));
+    EXPECT_FALSE(same_path(u"/Media/Card", u"/media/card")) << "file names are case-sensitive";
+    EXPECT_TRUE(same_path(u"%app_path%", u"/opt/Program Files/X/"));
     EXPECT_FALSE(same_path(u"/media/card1", u"/media/card"));
-    EXPECT_TRUE(path_starts_with(u"/media/Card/My Quillory", u"/media/card"));
+    EXPECT_TRUE(path_starts_with(u"/media/card/My Quillory", u"/media/card"));
+    EXPECT_FALSE(path_starts_with(u"/media/Card/My Quillory", u"/media/card"));
     EXPECT_FALSE(path_starts_with(u"/media", u"/media/card"));
+}
+
+TEST_F(PathsTest, PathStartsWithComparesWholeComponents) {
+    EXPECT_FALSE(path_starts_with(u"/media/u/disk1", u"/media/u/disk"));
+    EXPECT_FALSE(path_starts_with(u"/media/u/disk1/My Quillory", u"/media/u/disk"));
+    EXPECT_TRUE(path_starts_with(u"/media/u/disk", u"/media/u/disk"));
+    EXPECT_TRUE(path_starts_with(u"/media/u/disk/", u"/media/u/disk"));
+    EXPECT_TRUE(path_starts_with(u"/media/u/disk/x", u"/media/u/disk/"));
+    EXPECT_TRUE(path_starts_with(u"/media/u/disk\\x", u"/media/u/disk"));
+    EXPECT_TRUE(path_starts_with(u"/home/u", u"/"));
 }
 
 TEST_F(PathsTest, CreateDirectoryMakesParentsAndLogsEachAttempt) {
@@ -188,6 +201,33 @@ TEST_F(PathsTest, ExecuteFileStartsProgramsWithTheirParameters) {
               std::string::npos);
 }
 
+TEST_F(PathsTest, ExecuteFileGivesADocumentsHandlerTheParameters) {
+    testing_support::Watchdog watchdog(20, "execute_file document");
+    const fs::path bin = m_dir.path() / "bin";
+    const fs::path out = m_dir.path() / "args.txt";
+    touch("bin/xdg-mime", "#!/bin/sh\n[ \"$2\" = filetype ] && echo text/html && exit 0\n"
+                          "[ \"$2 $3\" = \"default text/html\" ] && echo viewer.desktop\n");
+    touch("bin/viewer",
+          "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" + out.string() + "'\n");
+    touch("data/applications/viewer.desktop",
+          "[Desktop Entry]\nType=Application\nName=Viewer\nExec=viewer --new-tab %u\n"
+          "[Desktop Action x]\nExec=viewer --wrong\n");
+    touch("help/page one.html", "<p>help</p>");
+    fs::permissions(bin / "xdg-mime", fs::perms::owner_all);
+    fs::permissions(bin / "viewer", fs::perms::owner_all);
+    testing_support::ScopedEnv path("PATH", bin.string() + ":" + std::getenv("PATH"));
+    testing_support::ScopedEnv data("XDG_DATA_HOME", (m_dir.path() / "data").string());
+    EXPECT_TRUE(execute_file(dir("help/page one.html"), u"\"two words\" second"));
+    std::string text;
+    for (int i = 0; i < 500 && text.find("second") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::ifstream in(out);
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    EXPECT_EQ(text, "--new-tab\n" + (m_dir.path() / "help/page one.html").string() +
+                        "\ntwo words\nsecond\n");
+}
+
 TEST_F(PathsTest, FreeSpaceSeamAndRealVolume) {
     EXPECT_GT(total_size(dir()), 0.0);
     EXPECT_GT(free_space(dir()), 0.0);
@@ -207,17 +247,21 @@ TEST_F(PathsTest, FindDrivesHonoursCardsListAndSkipRules) {
     fs::create_directories(m_dir.path() / "exact");
     fs::create_directories(m_dir.path() / "big");
     fs::create_directories(m_dir.path() / "docs/Documents");
+    fs::create_directories(m_dir.path() / "doc");
     std::string base = m_dir.path().string();
+    // "doc" is a name that begins the documents' path but is not a folder of it.
     testing_support::ScopedEnv cards("QUILLORY_CARDS", base + "/small:" + base + "/exact:" + base +
-                                                           "/docs:" + base + "/big/");
+                                                           "/docs:" + base + "/doc:" + base +
+                                                           "/big/");
     testing_support::ScopedEnv docs("XDG_DOCUMENTS_DIR", base + "/docs/Documents");
     set_free_space_for_testing(dir("small"), 10, 999999);
     set_free_space_for_testing(dir("exact"), 10, 1000000);
     set_free_space_for_testing(dir("big"), 10, 1000001);
     set_free_space_for_testing(dir("docs"), 10, 5e9);
+    set_free_space_for_testing(dir("doc"), 10, 5e9);
     Recorder sink;
     find_drives(sink);
-    EXPECT_EQ(sink.seen, std::vector<std::u16string>{dir("big")});
+    EXPECT_EQ(sink.seen, (std::vector<std::u16string>{dir("doc"), dir("big")}));
     std::string text = log_text();
     EXPECT_NE(text.find("find_drives: mydoc={" + base + "/docs/Documents}\n"), std::string::npos);
     EXPECT_NE(text.find("skipping result={" + base + "/exact}\n"), std::string::npos);
@@ -302,4 +346,47 @@ TEST_F(PathsTest, DirectoryScannerRestartDropsTheCurrentFolder) {
         platform::dispatch_message(message);
     EXPECT_TRUE(sink.files.empty());
     EXPECT_EQ(sink.done, 2);
+}
+
+TEST_F(PathsTest, LinksBackUpTheTreeAreNotFollowedRound) {
+    testing_support::Watchdog watchdog(20, "directory scanner loops");
+    touch("My Quillory/a.mp3");
+    touch("My Quillory/Incoming/b.mp3");
+    touch("elsewhere/c.mp3");
+    const fs::path records = m_dir.path() / "My Quillory";
+    fs::create_directory_symlink("..", records / "Incoming" / "loop");
+    fs::create_directory_symlink("../Incoming", records / "Incoming" / "again");
+    fs::create_directory_symlink(".", records / "self");
+    // A link to a folder outside the tree is an ordinary folder.
+    fs::create_directory_symlink(m_dir.path() / "elsewhere", records / "linked");
+    const std::u16string root = dir("My Quillory");
+    const std::vector<std::u16string> expected{root + u"/a.mp3", root + u"/Incoming/b.mp3",
+                                               root + u"/linked/c.mp3"};
+
+    CActiveScheduler scheduler;
+    ScanSink sink;
+    DirectoryScanner scanner(sink);
+    scanner.start(root, true);
+    platform::Message message;
+    while (sink.done == 0 && platform::get_message(message))
+        platform::dispatch_message(message);
+    EXPECT_EQ(sink.files, expected);
+
+    // A second scan of the same tree lists it again.
+    sink.files.clear();
+    scanner.start(root, true);
+    while (sink.done == 1 && platform::get_message(message))
+        platform::dispatch_message(message);
+    EXPECT_EQ(sink.files, expected);
+
+    Recorder found;
+    find_files(found, root, u"*.mp3", u"*", true);
+    std::vector<std::u16string> files;
+    for (const auto& seen : found.seen)
+        if (seen.rfind(u"dir ", 0) != 0)
+            files.push_back(seen);
+    std::sort(files.begin(), files.end());
+    std::vector<std::u16string> sorted = expected;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(files, sorted);
 }

@@ -40,3 +40,43 @@ TEST(Text, NumbersAndWideningFollowTheCFormats) {
     EXPECT_TRUE(starts_with(u"%app_path%/x", u"%app_path%"));
     EXPECT_FALSE(starts_with(u"%app", u"%app_path%"));
 }
+
+TEST(Utf, WellFormedTextConvertsBothWays) {
+    const std::string text = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x8E\x99z"; // a é € 🎙 z
+    const std::u16string wide = from_utf8(text);
+    EXPECT_EQ(wide, u"a\u00e9\u20ac\U0001F399z");
+    EXPECT_EQ(to_utf8(wide), text);
+    EXPECT_EQ(from_utf8(text, Utf8Errors::Replace), wide);
+}
+
+TEST(Utf, BytesThatAreNotUtf8MakeTheRoundTripUnchanged) {
+    const std::string names[] = {
+        "Record \xE9t\xE9.mp3",           // Latin-1
+        "\xC3",                           // cut sequence at the end
+        "\xC0\x80 overlong",              // overlong NUL
+        "\xED\xA0\x80 surrogate",         // an encoded surrogate
+        "\xF4\x90\x80\x80 beyond",        // above U+10FFFF
+        "\xED\xB2\x80 escape-looking",    // the UTF-8 form of an escape unit
+        "\xE2\x82 cut then \xE2\x82\xAC", // a cut sequence before a good one
+        "\xFF\xFE",
+    };
+    for (const std::string& name : names) {
+        const std::u16string wide = from_utf8(name);
+        EXPECT_EQ(to_utf8(wide), name) << name;
+        for (char16_t unit : wide)
+            EXPECT_FALSE(unit >= 0xD800 && unit <= 0xDBFF) << "no high surrogate from an escape";
+    }
+    EXPECT_EQ(from_utf8("\xE9t\xE9"), (std::u16string{char16_t(0xDCE9), u't', char16_t(0xDCE9)}));
+    EXPECT_EQ(from_utf8("\xE9t\xE2\x82", Utf8Errors::Replace), u"\uFFFDt\uFFFD\uFFFD");
+}
+
+TEST(Utf, LoneSurrogatesBecomeTheReplacementCharacter) {
+    EXPECT_EQ(to_utf8(std::u16string{char16_t(0xD800)}), "\xEF\xBF\xBD");
+    EXPECT_EQ(to_utf8(std::u16string{u'a', char16_t(0xDBFF), u'b'}), "a\xEF\xBF\xBD"
+                                                                     "b");
+    EXPECT_EQ(to_utf8(std::u16string{char16_t(0xDC10)}), "\xEF\xBF\xBD");
+    // A pair split across the end.
+    EXPECT_EQ(to_utf8(std::u16string{u'x', char16_t(0xD83C)}), "x\xEF\xBF\xBD");
+    // An escape unit stands for its byte.
+    EXPECT_EQ(to_utf8(std::u16string{char16_t(0xDC80), char16_t(0xDCFF)}), "\x80\xFF");
+}

@@ -1,5 +1,8 @@
+#include "foundation/registry.h"
+#include "foundation/text.h"
 #include "platform/clock.h"
 #include "platform/messages.h"
+#include "platform/registry_store.h"
 #include "platform/single_instance.h"
 #include "support/temp_dir.h"
 #include "support/watchdog.h"
@@ -209,6 +212,18 @@ struct Child {
     int stderr_fd{-1};
 };
 
+// Ends a child that a failed assertion left running.
+struct Reaper {
+    pid_t pid;
+    ~Reaper() {
+        int status = 0;
+        if (pid > 0 && waitpid(pid, &status, WNOHANG) == 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+        }
+    }
+};
+
 Child spawn(const std::vector<std::string>& arguments, bool capture_stderr) {
     std::vector<char*> argv;
     for (const auto& a : arguments)
@@ -282,6 +297,7 @@ TEST(SingleInstanceProgram, SecondStartHandsItsWordToTheRunningInstance) {
     ASSERT_TRUE(fs::exists(program));
 
     Child first = spawn({program}, true);
+    Reaper reaper{first.pid};
     fs::path socket = root / "run" / "ZuzivirClass_Quillory_Vozir.socket";
     uint32_t start = platform::tick_count();
     while (!fs::exists(socket) && platform::tick_count() - start < 20000)
@@ -328,4 +344,98 @@ TEST(SingleInstanceProgram, SecondStartHandsItsWordToTheRunningInstance) {
     record.read(tag, 3);
     EXPECT_EQ(std::string(tag, 3), "ID3");
     EXPECT_GT(fs::file_size(records[0]), 1000u);
+}
+
+TEST(SingleInstanceProgram, HangUpEndsARecordingLikeTerm) {
+    testing_support::Watchdog watchdog(60);
+    testing_support::TempDir root;
+    testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", make_private(root / "run").string());
+    testing_support::ScopedEnv config("XDG_CONFIG_HOME", (root / "config").string());
+    testing_support::ScopedEnv video("SDL_VIDEODRIVER", "offscreen");
+    testing_support::ScopedEnv audio("SDL_AUDIODRIVER", "dummy");
+    testing_support::ScopedEnv settings("QUILLORY_CONFIG_DIR", (root / "config").string());
+    testing_support::ScopedEnv documents("XDG_DOCUMENTS_DIR", (root / "documents").string());
+    testing_support::ScopedEnv sound("QUILLORY_AUDIO", "null");
+    const std::string program = std::string(QV_BUILD_DIR) + "/bin/quillory";
+
+    Child first = spawn({program, "record"}, false);
+    Reaper reaper{first.pid};
+    const fs::path folder = root / "documents" / "My Quillory";
+    uint32_t start = platform::tick_count();
+    auto recording = [&] {
+        std::error_code error;
+        return fs::is_directory(folder, error) && !fs::is_empty(folder, error);
+    };
+    while (!recording() && platform::tick_count() - start < 20000)
+        platform::sleep_ms(10);
+    ASSERT_TRUE(recording());
+    platform::sleep_ms(1500);
+    kill(first.pid, SIGHUP);
+    EXPECT_EQ(wait_exit(first.pid, 10000), 0) << "the exit status of a TERM";
+    std::vector<fs::path> records;
+    for (const auto& entry : fs::directory_iterator(folder))
+        records.push_back(entry.path());
+    ASSERT_EQ(records.size(), 1u);
+    std::ifstream record(records[0], std::ios::binary);
+    char tag[3] = {};
+    record.read(tag, 3);
+    EXPECT_EQ(std::string(tag, 3), "ID3");
+    EXPECT_GT(fs::file_size(records[0]), 1000u) << "the recording was completed";
+}
+
+TEST(SingleInstanceProgram, SecondStartKeepsTheSharedLog) {
+    testing_support::Watchdog watchdog(60);
+    testing_support::TempDir root;
+    fs::create_directories(root / "tmp");
+    testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", make_private(root / "run").string());
+    testing_support::ScopedEnv config("XDG_CONFIG_HOME", (root / "config").string());
+    testing_support::ScopedEnv video("SDL_VIDEODRIVER", "offscreen");
+    testing_support::ScopedEnv audio("SDL_AUDIODRIVER", "dummy");
+    testing_support::ScopedEnv settings("QUILLORY_CONFIG_DIR", (root / "config").string());
+    testing_support::ScopedEnv documents("XDG_DOCUMENTS_DIR", (root / "documents").string());
+    testing_support::ScopedEnv sound("QUILLORY_AUDIO", "null");
+    testing_support::ScopedEnv temp("TMPDIR", (root / "tmp").string());
+    platform::registry_close();
+    ASSERT_TRUE(foundation::write_dword(u"HKEY_CURRENT_USER\\Software\\Corvane", u"Log", 1));
+    platform::registry_close();
+    const std::string program = std::string(QV_BUILD_DIR) + "/bin/quillory";
+    const fs::path log_file = root / "tmp" / "quillory.txt";
+    // The log as UTF-8 text.
+    auto log_text = [&] {
+        std::ifstream in(log_file, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::u16string text;
+        for (size_t i = 2; i + 1 < bytes.size(); i += 2)
+            text.push_back(char16_t(uint8_t(bytes[i]) | (uint8_t(bytes[i + 1]) << 8)));
+        return foundation::to_utf8(text);
+    };
+    auto count = [](const std::string& text, const std::string& word) {
+        int n = 0;
+        for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1))
+            ++n;
+        return n;
+    };
+
+    Child first = spawn({program}, false);
+    Reaper reaper{first.pid};
+    uint32_t start = platform::tick_count();
+    while (log_text().find("WinMain2:") == std::string::npos &&
+           platform::tick_count() - start < 20000)
+        platform::sleep_ms(10);
+    const fs::path socket = root / "run" / "ZuzivirClass_Quillory_Vozir.socket";
+    while (!fs::exists(socket) && platform::tick_count() - start < 20000)
+        platform::sleep_ms(10);
+    ASSERT_TRUE(fs::exists(socket));
+    const std::string before = log_text();
+    ASSERT_EQ(before.rfind("WinMain:", 0), 0u) << before;
+
+    Child second = spawn({program, "bring-forward"}, false);
+    EXPECT_EQ(wait_exit(second.pid, 10000), 0);
+    const std::string after = log_text();
+    EXPECT_EQ(after.rfind(before, 0), 0u) << "the running instance's lines are kept:\n" << after;
+    EXPECT_EQ(count(after, "WinMain:"), 2) << after;
+    EXPECT_NE(after.find("cmd_line=bring-forward"), std::string::npos) << after;
+
+    kill(first.pid, SIGTERM);
+    EXPECT_EQ(wait_exit(first.pid, 10000), 0);
 }

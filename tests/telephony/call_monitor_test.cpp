@@ -1,5 +1,6 @@
 #include "foundation/active_scheduler.h"
 #include "foundation/registry.h"
+#include "foundation/text.h"
 #include "platform/messages.h"
 #include "platform/registry_store.h"
 #include "support/temp_dir.h"
@@ -128,10 +129,16 @@ TEST_F(PhoneTest, MonitorReportsStartOnceAndStop) {
 TEST_F(PhoneTest, NotificationStartsCommandWhenCallBecomesActive) {
     testing_support::Watchdog watchdog(30);
     const auto marker = m_dir / "started marker";
-    ASSERT_TRUE(set_app_notification(u"Quillory Vozir.Call",
-                                     u"\"/usr/bin/touch\" \"" + marker.u16string() + u"\""));
-    // Setting it up again is still success.
-    EXPECT_TRUE(set_app_notification(u"Quillory Vozir.Call", u"\"/usr/bin/true\""));
+    // One left by a program that has since moved: setting it up again with this program's
+    // command replaces it.
+    ASSERT_TRUE(set_app_notification(u"Quillory Vozir.Call", u"\"/usr/bin/true\""));
+    const std::u16string command = u"\"/usr/bin/touch\" \"" + marker.u16string() + u"\"";
+    ASSERT_TRUE(set_app_notification(u"Quillory Vozir.Call", command));
+    // Setting up the same one again is still success and changes nothing.
+    EXPECT_TRUE(set_app_notification(u"Quillory Vozir.Call", command));
+    const auto stored = platform::registry_notifications();
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(stored[0].command, foundation::to_utf8(command));
 
     provide_call(CallDirection::Incoming, u"0123456", u"Ada");
     std::this_thread::sleep_for(std::chrono::milliseconds(200));

@@ -166,6 +166,63 @@ TEST(ContactStore, FindsByNumberAndReadsPictures) {
     EXPECT_TRUE(store.contact_picture(12345).empty());
 }
 
+TEST(ContactStore, PictureLinksReadOnlyImagesInTheContactsOrHome) {
+    TempDir dir;
+    namespace fs = std::filesystem;
+    const fs::path contacts = dir / "contacts";
+    const fs::path home = dir / "home";
+    fs::create_directories(contacts);
+    fs::create_directories(home / "Pictures");
+    testing_support::ScopedEnv home_env("HOME", home.string());
+    const auto png = png_bytes(500);
+    const std::string gif = "GIF89a" + std::string(200, '\x01');
+    const std::string jpeg = "\xFF\xD8\xFF\xE0" + std::string(200, '\x02');
+    write_file(contacts / "ada.png", std::string(png.begin(), png.end()));
+    write_file(contacts / "bob.gif", gif);
+    write_file(home / "Pictures" / "carl.jpg", jpeg);
+    write_file(contacts / "secret.txt", "not a picture");
+    write_file(dir / "outside.png", std::string(png.begin(), png.end()));
+    fs::create_symlink(dir / "outside.png", contacts / "escape.png");
+    // A folder whose name begins like the home folder's is not inside it.
+    fs::create_directories(dir / "home2");
+    write_file(dir / "home2" / "eve.png", std::string(png.begin(), png.end()));
+
+    const std::vector<std::pair<std::string, std::string>> cards = {
+        {"ada", "file://" + (contacts / "ada.png").string()},
+        {"bob", "file:bob.gif"},
+        {"carl", "file://localhost" + (home / "Pictures" / "carl.jpg").string()},
+        {"dan", "file://" + (contacts / "secret.txt").string()},
+        {"eve", "file://" + (dir / "home2" / "eve.png").string()},
+        {"fay", "file://" + (dir / "outside.png").string()},
+        {"gus", "file://" + (contacts / "escape.png").string()},
+        {"hal", "file:///dev/zero"},
+        {"ian", "file://" + (contacts / "..").string() + "/outside.png"},
+        {"jo", "file://" + contacts.string()},
+    };
+    int number = 100;
+    for (const auto& [name, link] : cards)
+        write_file(contacts / (name + ".vcf"), "BEGIN:VCARD\nFN:" + name + "\nTEL:555 0" +
+                                                   std::to_string(number++) + "\nPHOTO:" + link +
+                                                   "\nEND:VCARD\n");
+    ContactStore store(contacts.u16string());
+    std::map<std::string, std::size_t> sizes;
+    number = 100;
+    for (const auto& [name, link] : cards) {
+        ContactDetails details;
+        const std::string digits = "555 0" + std::to_string(number);
+        ASSERT_TRUE(
+            store.find_contact_by_phone(std::u16string(digits.begin(), digits.end()), details))
+            << name;
+        ++number;
+        sizes[name] = store.contact_picture(details.item_id).size();
+    }
+    EXPECT_EQ(sizes["ada"], png.size()) << "a PNG in the contacts folder";
+    EXPECT_EQ(sizes["bob"], gif.size()) << "a GIF beside the card, by a relative link";
+    EXPECT_EQ(sizes["carl"], jpeg.size()) << "a JPEG in the home folder";
+    for (const char* refused : {"dan", "eve", "fay", "gus", "hal", "ian", "jo"})
+        EXPECT_EQ(sizes[refused], 0u) << refused;
+}
+
 namespace {
 struct Changes : ContactListener {
     std::vector<std::string> seen;
