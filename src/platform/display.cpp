@@ -324,8 +324,8 @@ private:
             } else if (verb == "text") {
                 std::string rest;
                 std::getline(words >> std::ws, rest);
-                std::vector<char16_t> units;
-                utf8_to_units(rest.c_str(), units);
+                const std::u16string units =
+                    foundation::utf8_to_utf16(rest, foundation::Utf8Errors::Replace);
                 for (char16_t unit : units)
                     post(WM_CHAR, unit, 1);
                 any = true;
