@@ -24,8 +24,12 @@ void load(benchmark::State& state, const char* name) {
     }
 }
 
-void BM_LoadDefaultSkin(benchmark::State& state) { load(state, "default.skin"); }
-void BM_LoadSplashSkin(benchmark::State& state) { load(state, "splash.skin"); }
+void BM_LoadDefaultSkin(benchmark::State& state) {
+    load(state, "default.skin");
+}
+void BM_LoadSplashSkin(benchmark::State& state) {
+    load(state, "splash.skin");
+}
 
 BENCHMARK(BM_LoadDefaultSkin)->Arg(96)->Arg(192)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadSplashSkin)->Arg(96)->Arg(192)->Unit(benchmark::kMillisecond);

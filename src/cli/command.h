@@ -21,5 +21,5 @@ struct CommandRegistration {
 #define QV_CLI_CONCAT2(a, b) a##b
 #define QV_CLI_CONCAT(a, b) QV_CLI_CONCAT2(a, b)
 #define QV_CLI_COMMAND(word, usage, function)                                                      \
-    static const ::cli::CommandRegistration QV_CLI_CONCAT(cli_registration_, __LINE__)(word, usage, \
-                                                                                     function)
+    static const ::cli::CommandRegistration QV_CLI_CONCAT(cli_registration_,                       \
+                                                          __LINE__)(word, usage, function)

@@ -1,6 +1,7 @@
 #include "formats/adpcm_codec.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -20,6 +21,9 @@ namespace {
 
 constexpr int kAdaptation[16] = {230, 230, 230, 230, 307, 409, 512, 614,
                                  768, 614, 512, 409, 307, 230, 230, 230};
+// A step size read from a file keeps growing on hostile data; past this the next adaptation
+// would overflow (and any step this large already saturates every sample).
+constexpr int kMaxDelta = INT_MAX / 768;
 
 struct Channel {
     int coef1{0};
@@ -48,7 +52,7 @@ int decode_nibble(Channel& c, int nibble) {
     int sample = clamp16(predictor + code * c.delta);
     c.sample2 = c.sample1;
     c.sample1 = sample;
-    c.delta = std::max(16, (kAdaptation[nibble] * c.delta) >> 8);
+    c.delta = std::clamp((kAdaptation[nibble] * c.delta) >> 8, 16, kMaxDelta);
     return sample;
 }
 

@@ -79,8 +79,14 @@ MpcReader::MpcReader(const std::u16string& path) {
     m_channels = int(info.channels);
     m_rate = int(info.sample_freq);
     m_bits = 16;
-    m_bit_rate = int(info.average_bitrate);
-    m_duration = mpc_streaminfo_get_length(&m_stream->info);
+    // Computed from the header's counts: a forged header makes it infinite or absurd.
+    double bit_rate = info.average_bitrate;
+    m_bit_rate = bit_rate > 0 && bit_rate < 1e7 ? int(bit_rate) : 0;
+    // The header's sample count is not trusted beyond what the bytes can carry (a frame of
+    // MPC_FRAME_LENGTH samples takes at least 20 bits): the library seeks by stepping frame by
+    // frame up to its target, and a forged count would have it step for hours past the end.
+    double most = double(m_file.size()) * 8 / 20 * int(MPC_FRAME_LENGTH) / info.sample_freq;
+    m_duration = std::min(mpc_streaminfo_get_length(&m_stream->info), most);
 }
 
 MpcReader::~MpcReader() {

@@ -16,10 +16,10 @@ namespace foundation {
 class File {
 public:
     enum Mode {
-        Read = 0,       // existing file, reading
-        WriteNew = 1,   // created or truncated, writing
-        Append = 2,     // created if missing, writing at the end
-        ReadWrite = 3,  // created if missing, reading and writing from the start
+        Read = 0,      // existing file, reading
+        WriteNew = 1,  // created or truncated, writing
+        Append = 2,    // created if missing, writing at the end
+        ReadWrite = 3, // created if missing, reading and writing from the start
     };
 
     File();

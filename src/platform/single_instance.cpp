@@ -133,6 +133,15 @@ uint32_t read_le32(const char* p) {
            uint32_t(uint8_t(p[3])) << 24;
 }
 
+// The text size a message header announces; false when the header is not one of ours or
+// announces more than a command line may hold, or half a UTF-16 unit.
+bool parse_header(const char* header, uint32_t& size) {
+    if (std::memcmp(header, magic, 4) != 0)
+        return false;
+    size = read_le32(header + 4);
+    return size <= SingleInstance::max_message_bytes && size % 2 == 0;
+}
+
 } // namespace
 
 std::string private_runtime_directory() {
@@ -175,10 +184,8 @@ struct SingleInstance::State {
             return;
         set_timeouts(fd, receive_timeout_ms);
         char header[header_size];
-        if (!read_fully(fd, header, header_size) || std::memcmp(header, magic, 4) != 0)
-            return;
-        uint32_t size = read_le32(header + 4);
-        if (size > max_message_bytes || size % 2 != 0)
+        uint32_t size = 0;
+        if (!read_fully(fd, header, header_size) || !parse_header(header, size))
             return;
         std::vector<char> bytes(size);
         if (!read_fully(fd, bytes.data(), size))
@@ -335,6 +342,17 @@ std::string SingleInstance::frame(const std::u16string& text) {
         message.push_back(char(unit >> 8));
     }
     return message;
+}
+
+bool SingleInstance::unframe(std::string_view message, std::u16string& text) {
+    uint32_t size = 0;
+    if (message.size() < header_size || !parse_header(message.data(), size) ||
+        message.size() - header_size != size)
+        return false;
+    text.clear();
+    for (size_t i = header_size; i + 1 < message.size(); i += 2)
+        text.push_back(char16_t(uint8_t(message[i]) | uint8_t(message[i + 1]) << 8));
+    return true;
 }
 
 bool SingleInstance::send_raw(const std::string& path, const std::string& bytes,

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -66,6 +67,9 @@ public:
     static bool send_raw(const std::string& path, const std::string& bytes, uint32_t timeout_ms);
     // The framing of one hand-over message.
     static std::string frame(const std::u16string& text);
+    // The text of one whole hand-over message, read as the listener reads it; false when the
+    // bytes are not exactly one message.
+    static bool unframe(std::string_view message, std::u16string& text);
 
 private:
     struct State;

@@ -1,11 +1,10 @@
 #include "platform/thread_priority.h"
 
+#include <map>
+#include <mutex>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
-
-#include <map>
-#include <mutex>
 
 namespace platform {
 

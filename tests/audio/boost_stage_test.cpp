@@ -137,9 +137,8 @@ TEST(BoostStage, FlushHandsOnTheLookaheadAtTheLastGain) {
     Collector sink;
     audio::connect(boost.output(), &sink);
     for (size_t at = 0; at < in.size(); at += 8820)
-        boost.on_data(mono16(std::vector<int16_t>(in.begin() + long(at),
-                                                  in.begin() + long(at + 8820)),
-                             44100));
+        boost.on_data(mono16(
+            std::vector<int16_t>(in.begin() + long(at), in.begin() + long(at + 8820)), 44100));
     const size_t before_flush = sink.out.size();
     ASSERT_LT(before_flush, in.size());
     boost.flush();

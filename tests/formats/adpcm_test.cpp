@@ -68,3 +68,28 @@ TEST(AdpcmCodec, RoundTripFollowsTheSignal) {
         EXPECT_EQ(partial, 2 + 20 / channels);
     }
 }
+
+// Found by fuzzing: a block that opens with the largest step and keeps coding the largest
+// negative difference grows the step by 3x per sample; it must saturate, not overflow.
+TEST(AdpcmCodec, HostileStepGrowthSaturates) {
+    for (int channels : {1, 2}) {
+        std::vector<uint8_t> block(size_t(256 * channels), 0x88);
+        uint8_t* p = block.data();
+        for (int ch = 0; ch < channels; ++ch)
+            *p++ = 0; // predictor 0: coefficients 256, 0
+        for (int ch = 0; ch < channels; ++ch, p += 2) {
+            p[0] = 0xFF; // step 32767
+            p[1] = 0x7F;
+        }
+        for (int ch = 0; ch < 2 * channels; ++ch, p += 2) {
+            p[0] = 0x00; // first samples -32768
+            p[1] = 0x80;
+        }
+        int frames = adpcm::samples_per_block(int(block.size()), channels);
+        std::vector<int16_t> out(size_t(frames * channels));
+        ASSERT_EQ(adpcm::decode_block(block.data(), block.size(), channels, frames, out.data()),
+                  frames);
+        for (size_t i = 0; i < out.size(); ++i)
+            ASSERT_EQ(out[i], -32768) << "channels " << channels << " sample " << i;
+    }
+}

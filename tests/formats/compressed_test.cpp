@@ -3,6 +3,7 @@
 #include "formats/vorbis_reader.h"
 #include "formats_support.h"
 #include "support/temp_dir.h"
+#include "support/watchdog.h"
 
 #include <gtest/gtest.h>
 
@@ -147,4 +148,37 @@ TEST(CompressedFiles, HostileWavFilesAreRefusedOrEndCleanly) {
         // The duration never claims more than the file's bytes can hold.
         EXPECT_LE(reader->duration() * reader->sample_rate(), 8192.0);
     }
+}
+
+// Found by fuzzing: a stream version 7 header that claims billions of frames in a 29-byte file.
+// Seeking into it must end at once, and its length is what the bytes can hold.
+TEST(CompressedFiles, MusepackHeaderClaimingMoreThanTheFileEndsSeeksAtOnce) {
+    TempDir dir;
+    std::vector<uint8_t> bytes = {'M', 'P', '+'};
+    bytes.insert(bytes.end(), 19, 0xD7);
+    for (uint8_t b : {0x4D, 0x06, 0x00, 0x50, 0x43, 0x4B, 0x0D})
+        bytes.push_back(b);
+    write_bytes(dir / "forged.mpc", bytes);
+    formats::MpcReader reader(u16(dir / "forged.mpc"));
+    ASSERT_TRUE(reader.is_valid());
+    EXPECT_LE(reader.duration() * reader.sample_rate(), 29.0 * 8 / 20 * 1152 + 1);
+    testing_support::Watchdog watchdog(20, "seek into a forged Musepack file");
+    reader.seek(reader.duration() / 2);
+    pull_all(reader, 8820, 2000);
+    reader.seek(reader.duration());
+    pull_all(reader, 8820, 2000);
+}
+
+// Found by fuzzing: a stream version 7 header whose counts make the average bit rate infinite.
+TEST(CompressedFiles, MusepackHeaderWithAnImpossibleBitRateReadsAsUnknown) {
+    TempDir dir;
+    const std::vector<uint8_t> bytes = {0x4d, 0x50, 0x2b, 0x47, 0x00, 0x00, 0x00, 0x00,
+                                        0x00, 0x00, 0x00, 0x49, 0xac, 0x1e, 0x0f, 0x07,
+                                        0x61, 0x0a, 0x19, 0x1e, 0x49, 0x45, 0x01, 0x80,
+                                        0x00, 0x10, 0x45, 0x05, 0xac, 0x1e, 0x47};
+    write_bytes(dir / "forged.mpc", bytes);
+    formats::MpcReader reader(u16(dir / "forged.mpc"));
+    ASSERT_TRUE(reader.is_valid());
+    EXPECT_GE(reader.bit_rate(), 0);
+    EXPECT_LT(reader.bit_rate(), 10000000);
 }

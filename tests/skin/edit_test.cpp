@@ -4,6 +4,7 @@
 #include "forms_fixture.h"
 #include "skin/edit.h"
 #include "skin/label_edit.h"
+#include "support/golden_png.h"
 
 #include <gtest/gtest.h>
 #include <vector>
@@ -138,6 +139,7 @@ TEST_F(EditTest, CaretBlinksWithAOneSecondPeriod) {
     EXPECT_GE(caret.width(), 1);
     EXPECT_EQ(target.surface()->pixel(caret.left, caret.top + caret.height() / 2), 0xFFFF);
     EXPECT_EQ(target.surface()->pixel(155, 12), 0x0010);
+    EXPECT_TRUE(testing_support::matches_golden(target, "skin/widgets/edit.png", 64));
 }
 
 TEST_F(EditTest, WrappedEditMovesByLinesAndEnterBreaks) {

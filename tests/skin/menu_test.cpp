@@ -6,6 +6,7 @@
 #include "skin/form_stack.h"
 #include "skin/menu.h"
 #include "skin/text_component.h"
+#include "support/golden_png.h"
 
 #include <gtest/gtest.h>
 #include <map>
@@ -20,7 +21,7 @@ node Menu {
     type "form"
     node {
         type "vtable" id "panel" string visibility_animation = "pop"
-        node { type "text" id "caption" point design_size = 0, 20 }
+        node { type "text" id "caption" color color = #FFFF00 point design_size = 0, 20 }
         node { type "vlist" id "vlist" int grow = 1 }
     }
 }
@@ -28,7 +29,7 @@ node MenuElement {
     type "form" point design_size = 0, 20
     node { type "color" id "separator" color color = #FF0000 point design_size = 0, 1 string anchor_y = "MIN_SIDE" }
     node { type "color" id "checked" color color = #00FF00 point design_size = 10, 10 string anchor_x = "MIN_SIDE" }
-    node { type "text" id "#text" }
+    node { type "text" id "#text" color color = #FFFFFF }
 }
 node MenuElementDisabled {
     type "form" point design_size = 0, 20
@@ -115,8 +116,12 @@ TEST_F(MenuTest, OpensWithRowsFromTheirTemplates) {
     EXPECT_EQ(row_text(1), u"Sort");
     EXPECT_EQ(row_text(3), u"More..."); // the language text of the id
     EXPECT_TRUE(menu->list().row_of(1)->find_child(u"separator")->visible() == false);
-    for (int i = 0; i < 10; ++i)
+    for (int i = 0; i < 40; ++i)
         stack.tick(0.05);
+    RenderSurface target;
+    target.recreate(200, 300);
+    stack.draw(target);
+    EXPECT_TRUE(testing_support::matches_golden(target, "skin/widgets/menu.png", 64));
 }
 
 TEST_F(MenuTest, ChoosingOpensASubMenuAndDisabledRowsDoNothing) {

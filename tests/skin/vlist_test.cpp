@@ -230,3 +230,23 @@ TEST_F(VListTest, GrowMeasuresAllRows) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(VListTest, WheelScrollsTheListUnderIt) {
+    Command wheel;
+    wheel.code = VList::command_wheel;
+    wheel.x = 50;
+    wheel.y = 50;
+    wheel.amount = 40;
+    EXPECT_TRUE(f->command(wheel));
+    EXPECT_EQ(list->position(), 45.0);
+    EXPECT_EQ(list->row_of(2)->y(), 5 + 40 - 40);
+    wheel.amount = -1000; // never past the top
+    f->command(wheel);
+    EXPECT_EQ(list->position(), 5.0);
+    wheel.x = 150; // not over the list
+    EXPECT_FALSE(f->command(wheel));
+}
+
+} // namespace

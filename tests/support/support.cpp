@@ -45,7 +45,8 @@ ScopedEnv::~ScopedEnv() {
 Watchdog::Watchdog(int seconds, std::string what) {
     m_thread = std::thread([this, seconds, what = std::move(what)] {
         std::unique_lock lock(m_mutex);
-        if (!m_done_changed.wait_for(lock, std::chrono::seconds(seconds), [this] { return m_done; })) {
+        if (!m_done_changed.wait_for(lock, std::chrono::seconds(seconds),
+                                     [this] { return m_done; })) {
             std::fprintf(stderr, "watchdog: %s still running after %d s, failing\n", what.c_str(),
                          seconds);
             std::fflush(stderr);

@@ -1,0 +1,18 @@
+// Ogg Vorbis files from arbitrary bytes, read through our file functions.
+
+#include "formats/vorbis_reader.h"
+#include "fuzz_support.h"
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    fuzz::isolate_environment();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    formats::VorbisReader reader(fuzz::write_input(data, size, "input.ogg"));
+    fuzz::drain(reader);
+    return 0;
+}
