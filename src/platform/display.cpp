@@ -10,7 +10,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <png.h>
+#include <sstream>
+#include <string>
 #include <vector>
 
 namespace platform {
@@ -26,6 +29,8 @@ constexpr int32_t default_dpi = 192;
 // How long a wait without a display's own wake-up sleeps before looking at SDL again (signals
 // reach the program as SDL events).
 constexpr uint32_t headless_wait_slice_ms = 250;
+// While a test feeds input through a file, the headless wait looks at it this often.
+constexpr uint32_t script_wait_slice_ms = 20;
 
 bool env_flag(const char* name) {
     const char* value = std::getenv(name);
@@ -88,6 +93,8 @@ public:
         // SDL_QUIT then comes only from the system (signals, log-out), never from the window.
         SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
         m_headless = headless_driver();
+        if (const char* script = std::getenv("QUILLORY_INPUT"))
+            m_input_script = script;
         // Without a screen, or without a GPU, the 16-bit frame goes through SDL's software
         // renderer (the user's own SDL_RENDER_DRIVER still wins).
         m_software = m_headless || !has_render_node();
@@ -184,7 +191,7 @@ public:
 
     void wait_events(uint32_t timeout_ms) override {
         SDL_Event event;
-        bool any = false;
+        bool any = read_input_script();
         while (SDL_PollEvent(&event)) {
             translate(event);
             any = true;
@@ -197,7 +204,8 @@ public:
         if (m_headless) {
             // These drivers cannot wake a waiting SDL (it would poll every millisecond): wait
             // on the thread's queue, in slices so that signals turned into SDL events are seen.
-            wait_message(std::min(timeout_ms, headless_wait_slice_ms));
+            wait_message(std::min(timeout_ms, m_input_script.empty() ? headless_wait_slice_ms
+                                                                     : script_wait_slice_ms));
             return;
         }
         if (SDL_WaitEventTimeout(&event, int(std::min<uint32_t>(timeout_ms, INT32_MAX))))
@@ -205,6 +213,7 @@ public:
     }
 
     void poll_events() override {
+        read_input_script();
         SDL_Event event;
         while (SDL_PollEvent(&event))
             translate(event);
@@ -273,6 +282,63 @@ private:
     void post(uint32_t message, WParam wparam, LParam lparam) {
         if (m_target)
             post_message(m_target, message, wparam, lparam);
+    }
+
+    // Test input: lines appended to the file named by QUILLORY_INPUT are read as they arrive,
+    // each one event in window pixels: "down X Y", "move X Y", "up X Y", "tap X Y" (down and
+    // up), "text UTF-8", "key CODE" (a virtual key code, pressed and released). True when any
+    // event was posted.
+    bool read_input_script() {
+        if (m_input_script.empty())
+            return false;
+        std::ifstream in(m_input_script, std::ios::binary);
+        if (!in)
+            return false;
+        in.seekg(std::streamoff(m_input_offset));
+        std::string chunk((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const size_t end = chunk.rfind('\n');
+        if (end == std::string::npos)
+            return false;
+        m_input_offset += end + 1;
+        std::istringstream lines(chunk.substr(0, end + 1));
+        std::string line;
+        bool any = false;
+        while (std::getline(lines, line)) {
+            std::istringstream words(line);
+            std::string verb;
+            words >> verb;
+            int32_t x = 0, y = 0;
+            if (verb == "down" || verb == "move" || verb == "up" || verb == "tap") {
+                if (!(words >> x >> y))
+                    continue;
+                const LParam at = point_lparam(x, y);
+                if (verb == "down" || verb == "tap") {
+                    post(WM_MOUSEMOVE, 0, at);
+                    post(WM_LBUTTONDOWN, 1, at);
+                }
+                if (verb == "move")
+                    post(WM_MOUSEMOVE, 1, at);
+                if (verb == "up" || verb == "tap")
+                    post(WM_LBUTTONUP, 0, at);
+                any = true;
+            } else if (verb == "text") {
+                std::string rest;
+                std::getline(words >> std::ws, rest);
+                const std::u16string units =
+                    foundation::utf8_to_utf16(rest, foundation::Utf8Errors::Replace);
+                for (char16_t unit : units)
+                    post(WM_CHAR, unit, 1);
+                any = true;
+            } else if (verb == "key") {
+                uint32_t key = 0;
+                if (!(words >> key))
+                    continue;
+                post(WM_KEYDOWN, key, 1);
+                post(WM_KEYUP, key, LParam(int32_t(0xC0000001u)));
+                any = true;
+            }
+        }
+        return any;
     }
 
     // The first finger down is the pen until it is lifted; other fingers are ignored.
@@ -409,6 +475,8 @@ private:
     WindowHandle m_target{0};
     bool m_attached{false};
     bool m_headless{false};
+    std::string m_input_script;
+    uint64_t m_input_offset{0};
     bool m_software{false};
 };
 

@@ -82,6 +82,8 @@ void StackForms::paint(platform::PixelBuffer& target) {
         }
     }
     skin::RenderSurface surface(target.pixels, target.width, target.height, target.pitch);
+    // A frame drawn because something changed counts as movement that settles.
+    const bool changing = needs_frame();
     const int32_t dim_before = m_stack.dim_level();
     m_stack.draw(surface);
     // The stack darkens a frame at the level it had, then steps the level: when it stepped,
@@ -89,7 +91,7 @@ void StackForms::paint(platform::PixelBuffer& target) {
     if (m_stack.dim_level() != dim_before)
         m_stack.request_repaint();
     const bool moving = needs_frame();
-    const bool settled = m_was_moving && !moving;
+    const bool settled = (m_was_moving || changing) && !moving;
     m_was_moving = moving;
     if ((m_changed || settled) && m_settled) {
         m_changed = false;
