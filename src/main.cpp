@@ -3,10 +3,14 @@
 
 #include "controller/document.h"
 #include "foundation/log.h"
+#include "foundation/paths.h"
 #include "foundation/text.h"
 #include "platform/clock.h"
 #include "platform/display.h"
+#include "platform/messages.h"
 #include "platform/signals.h"
+#include "screens/form_main.h"
+#include "sharing/send_mail.h"
 #include "shell/application.h"
 #include "shell/instance_guard.h"
 #include "shell/message_box.h"
@@ -56,6 +60,24 @@ int main(int argc, char** argv) {
     foundation::log() << "WinMain2:" << platform::tick_count() << "\n";
     auto document = std::make_unique<controller::Document>();
     auto starter = std::make_unique<shell::Starter>(*application, *document, command_line);
+    shell::Application* app = application.get();
+    starter->set_main_form_maker([app, &document](skin::Properties& properties,
+                                                  skin::FormStack& stack) {
+        screens::ScreenServices services;
+        services.minimise = [app] { app->game().minimise(); };
+        services.quit = [] { platform::post_quit_message(0); };
+        services.message_box = [app](const std::u16string& text, const std::u16string& caption) {
+            shell::show_message_box(app, text, caption);
+        };
+        services.open_file = [](const std::u16string& file) {
+            return foundation::execute_file(file, u"");
+        };
+        services.send_record = [](const std::u16string& path) {
+            return sharing::send_by_mail(path);
+        };
+        return std::make_unique<screens::FormMain>(properties, stack, *document,
+                                                   std::move(services));
+    });
 
     int status = 0;
     try {

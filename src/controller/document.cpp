@@ -11,6 +11,7 @@
 #include "platform/wave_device.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace controller {
 
@@ -429,8 +430,9 @@ bool Document::play(const std::u16string& path, int position) {
     m_current.format.bit_rate = m_reader->bit_rate();
     m_current.format.duration = m_reader->duration();
     audio::connect(m_reader->output(), &m_player);
-    if (position > 0)
-        m_reader->seek(position);
+    m_play_offset = 0.0;
+    if (position > 0 && m_reader->seek(position))
+        m_play_offset = position;
     if (!m_player.play()) {
         stop();
         return false;
@@ -474,6 +476,52 @@ void Document::remove() {
     }
     m_records.erase(index);
     send(DocumentEvent::CurrentDeleted, index);
+}
+
+bool Document::delete_record(int index) {
+    if (index < 0 || size_t(index) >= m_records.size())
+        return false;
+    const std::u16string path = m_records[size_t(index)].path;
+    if (path == m_current.path && (m_reader || m_writer))
+        stop();
+    const bool deleted = foundation::delete_file(path);
+    if (!deleted && foundation::FileInfo(path).exists())
+        return false;
+    m_records.erase(m_records.find(path));
+    return true;
+}
+
+bool Document::move_record(int index, const std::u16string& new_path) {
+    if (index < 0 || size_t(index) >= m_records.size())
+        return false;
+    RecordInfo info = m_records[size_t(index)];
+    if (info.path == m_current.path && (m_reader || m_writer))
+        stop();
+    if (!foundation::FileInfo(info.path).move_to(new_path))
+        return false;
+    if (m_current.path == info.path)
+        m_current.path = new_path;
+    info.path = new_path;
+    m_records.update(index, info);
+    send(DocumentEvent::CurrentRenamed, index);
+    return true;
+}
+
+double Document::play_position() const {
+    if (!m_reader || m_current.format.sample_rate <= 0)
+        return 0.0;
+    return m_play_offset + double(m_player.frames_pulled()) / m_current.format.sample_rate;
+}
+
+bool Document::seek(double seconds) {
+    if (!m_reader)
+        return false;
+    const double whole = std::floor(std::max(0.0, seconds));
+    if (!m_reader->seek(whole))
+        return false;
+    m_play_offset =
+        whole - double(m_player.frames_pulled()) / std::max(1, m_current.format.sample_rate);
+    return true;
 }
 
 void Document::rename(const std::u16string& title) {

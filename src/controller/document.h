@@ -27,6 +27,7 @@
 #include "telephony/call_monitor.h"
 #include "telephony/contacts.h"
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -81,6 +82,12 @@ public:
     // The current record: delete it, or give it a new title (file name and tag).
     void remove();
     void rename(const std::u16string& title);
+    // Deletes the record at `index` (its file first; the entry stays when the file stays).
+    // Stops first when it is the current record. Sends no event: the caller rebuilds its view.
+    bool delete_record(int index);
+    // Moves the record's file to `new_path`; on success the entry takes the new path and
+    // event 3 goes out for its index.
+    bool move_record(int index, const std::u16string& new_path);
     // Rebuilds the list from every storage at once; event 0.
     void refresh();
     std::vector<StorageInfo> storages() const { return controller::storages(); }
@@ -103,6 +110,12 @@ public:
     // started.
     void announce_recording();
     bool is_playing() const { return m_reader != nullptr; }
+    // Seconds into the playing record (0 without one).
+    double play_position() const;
+    // Jumps playback to a whole second; false without a reader.
+    bool seek(double seconds);
+    // The larger of the two channels' output levels, 0..1.
+    double output_level() const { return std::max(m_player.level(0), m_player.level(1)); }
     bool is_paused() const { return m_paused; }
     bool is_call_recording() const { return m_call_recording; }
     bool call_state() const { return m_call_state; }
@@ -126,6 +139,11 @@ public:
     // Changes only when the notification could be set up or removed.
     bool set_auto_record(bool on);
     void set_speaker(bool on) { m_settings.speaker = on; }
+    // Stores the speaker setting and switches the phone audio to it at once.
+    void apply_speaker(bool on) {
+        m_settings.speaker = on;
+        switch_speaker(on);
+    }
     void set_volume(double volume);
     void set_vas_level(double level);
     const Settings& settings() const { return m_settings; }
@@ -163,6 +181,7 @@ private:
     std::unique_ptr<audio::RecorderPCM> m_recorder;
     std::unique_ptr<audio::FileWriter> m_writer;
 
+    double m_play_offset{0.0}; // seconds before the player's first pulled frame
     StopReason m_stop_reason{StopReason::Requested};
     bool m_paused{false};
     bool m_call_recording{false};

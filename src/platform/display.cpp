@@ -5,11 +5,15 @@
 #include <SDL2/SDL.h>
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <png.h>
+#include <sstream>
+#include <string>
 #include <vector>
 
 namespace platform {
@@ -25,6 +29,8 @@ constexpr int32_t default_dpi = 192;
 // How long a wait without a display's own wake-up sleeps before looking at SDL again (signals
 // reach the program as SDL events).
 constexpr uint32_t headless_wait_slice_ms = 250;
+// While a test feeds input through a file, the headless wait looks at it this often.
+constexpr uint32_t script_wait_slice_ms = 20;
 
 bool env_flag(const char* name) {
     const char* value = std::getenv(name);
@@ -87,6 +93,8 @@ public:
         // SDL_QUIT then comes only from the system (signals, log-out), never from the window.
         SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
         m_headless = headless_driver();
+        if (const char* script = std::getenv("QUILLORY_INPUT"))
+            m_input_script = script;
         // Without a screen, or without a GPU, the 16-bit frame goes through SDL's software
         // renderer (the user's own SDL_RENDER_DRIVER still wins).
         m_software = m_headless || !has_render_node();
@@ -183,7 +191,7 @@ public:
 
     void wait_events(uint32_t timeout_ms) override {
         SDL_Event event;
-        bool any = false;
+        bool any = read_input_script();
         while (SDL_PollEvent(&event)) {
             translate(event);
             any = true;
@@ -196,7 +204,8 @@ public:
         if (m_headless) {
             // These drivers cannot wake a waiting SDL (it would poll every millisecond): wait
             // on the thread's queue, in slices so that signals turned into SDL events are seen.
-            wait_message(std::min(timeout_ms, headless_wait_slice_ms));
+            wait_message(std::min(timeout_ms, m_input_script.empty() ? headless_wait_slice_ms
+                                                                     : script_wait_slice_ms));
             return;
         }
         if (SDL_WaitEventTimeout(&event, int(std::min<uint32_t>(timeout_ms, INT32_MAX))))
@@ -204,6 +213,7 @@ public:
     }
 
     void poll_events() override {
+        read_input_script();
         SDL_Event event;
         while (SDL_PollEvent(&event))
             translate(event);
@@ -229,6 +239,20 @@ public:
             SDL_StartTextInput();
         else
             SDL_StopTextInput();
+    }
+    void set_text_input_area(int32_t x, int32_t y, int32_t width, int32_t height) override {
+        SDL_Rect area{x, y, std::max(0, width), std::max(0, height)};
+        SDL_SetTextInputRect(&area);
+    }
+    std::string clipboard_text() override {
+        if (!SDL_HasClipboardText())
+            return {};
+        char* text = SDL_GetClipboardText();
+        if (!text)
+            return {};
+        std::string out(text);
+        SDL_free(text);
+        return out;
     }
 
 private:
@@ -260,22 +284,117 @@ private:
             post_message(m_target, message, wparam, lparam);
     }
 
+    // Test input: lines appended to the file named by QUILLORY_INPUT are read as they arrive,
+    // each one event in window pixels: "down X Y", "move X Y", "up X Y", "tap X Y" (down and
+    // up), "text UTF-8", "key CODE" (a virtual key code, pressed and released). True when any
+    // event was posted.
+    bool read_input_script() {
+        if (m_input_script.empty())
+            return false;
+        std::ifstream in(m_input_script, std::ios::binary);
+        if (!in)
+            return false;
+        in.seekg(std::streamoff(m_input_offset));
+        std::string chunk((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const size_t end = chunk.rfind('\n');
+        if (end == std::string::npos)
+            return false;
+        m_input_offset += end + 1;
+        std::istringstream lines(chunk.substr(0, end + 1));
+        std::string line;
+        bool any = false;
+        while (std::getline(lines, line)) {
+            std::istringstream words(line);
+            std::string verb;
+            words >> verb;
+            int32_t x = 0, y = 0;
+            if (verb == "down" || verb == "move" || verb == "up" || verb == "tap") {
+                if (!(words >> x >> y))
+                    continue;
+                const LParam at = point_lparam(x, y);
+                if (verb == "down" || verb == "tap") {
+                    post(WM_MOUSEMOVE, 0, at);
+                    post(WM_LBUTTONDOWN, 1, at);
+                }
+                if (verb == "move")
+                    post(WM_MOUSEMOVE, 1, at);
+                if (verb == "up" || verb == "tap")
+                    post(WM_LBUTTONUP, 0, at);
+                any = true;
+            } else if (verb == "text") {
+                std::string rest;
+                std::getline(words >> std::ws, rest);
+                const std::u16string units =
+                    foundation::utf8_to_utf16(rest, foundation::Utf8Errors::Replace);
+                for (char16_t unit : units)
+                    post(WM_CHAR, unit, 1);
+                any = true;
+            } else if (verb == "key") {
+                uint32_t key = 0;
+                if (!(words >> key))
+                    continue;
+                post(WM_KEYDOWN, key, 1);
+                post(WM_KEYUP, key, LParam(int32_t(0xC0000001u)));
+                any = true;
+            }
+        }
+        return any;
+    }
+
+    // The first finger down is the pen until it is lifted; other fingers are ignored.
+    void finger(const SDL_TouchFingerEvent& f, uint32_t type) {
+        const auto x = int32_t(std::lround(std::clamp(f.x, 0.0f, 1.0f) * float(m_width - 1)));
+        const auto y = int32_t(std::lround(std::clamp(f.y, 0.0f, 1.0f) * float(m_height - 1)));
+        if (type == SDL_FINGERDOWN) {
+            if (m_finger_down)
+                return;
+            m_finger_down = true;
+            m_finger = f.fingerId;
+            post(WM_LBUTTONDOWN, 1, point_lparam(x, y));
+            return;
+        }
+        if (!m_finger_down || f.fingerId != m_finger)
+            return;
+        if (type == SDL_FINGERUP) {
+            m_finger_down = false;
+            post(WM_LBUTTONUP, 0, point_lparam(x, y));
+        } else {
+            post(WM_MOUSEMOVE, 1, point_lparam(x, y));
+        }
+    }
+
     void translate(const SDL_Event& event) {
         switch (event.type) {
         case SDL_MOUSEBUTTONDOWN:
+            if (event.button.which == SDL_TOUCH_MOUSEID)
+                break; // the finger events below carry touches
             if (event.button.button == SDL_BUTTON_LEFT)
                 post(WM_LBUTTONDOWN, 1, point_lparam(event.button.x, event.button.y));
             break;
         case SDL_MOUSEBUTTONUP:
+            if (event.button.which == SDL_TOUCH_MOUSEID)
+                break;
             if (event.button.button == SDL_BUTTON_LEFT)
                 post(WM_LBUTTONUP, 0, point_lparam(event.button.x, event.button.y));
             break;
         case SDL_MOUSEMOTION:
+            if (event.motion.which == SDL_TOUCH_MOUSEID)
+                break;
             post(WM_MOUSEMOVE, (event.motion.state & SDL_BUTTON_LMASK) ? 1 : 0,
                  point_lparam(event.motion.x, event.motion.y));
             break;
         case SDL_KEYDOWN:
         case SDL_KEYUP: {
+            if (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_v &&
+                (event.key.keysym.mod & KMOD_CTRL) && SDL_IsTextInputActive()) {
+                post(WM_PASTE, 0, 0);
+                break;
+            }
+            if (event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_a &&
+                (event.key.keysym.mod & KMOD_CTRL) && SDL_IsTextInputActive()) {
+                post(EM_SETSEL, 0, -1);
+                break;
+            }
             uint32_t key = virtual_key_for(event.key.keysym.sym);
             if (key == 0)
                 break;
@@ -286,6 +405,22 @@ private:
             else if (event.key.repeat)
                 flags |= 0x40000000u;
             post(down ? WM_KEYDOWN : WM_KEYUP, key, LParam(int32_t(flags)));
+            break;
+        }
+        case SDL_FINGERDOWN:
+        case SDL_FINGERUP:
+        case SDL_FINGERMOTION:
+            finger(event.tfinger, event.type);
+            break;
+        case SDL_MOUSEWHEEL: {
+            int32_t distance = event.wheel.y * 120;
+            if (event.wheel.direction == SDL_MOUSEWHEEL_FLIPPED)
+                distance = -distance;
+            int32_t x = 0, y = 0;
+            SDL_GetMouseState(&x, &y);
+            if (distance != 0)
+                post(WM_MOUSEWHEEL, WParam(uint32_t(uint16_t(int16_t(distance))) << 16),
+                     point_lparam(x, y));
             break;
         }
         case SDL_TEXTINPUT: {
@@ -332,12 +467,16 @@ private:
     SDL_Texture* m_texture{nullptr};
     std::vector<uint16_t> m_pixels;
     int32_t m_width{0};
+    bool m_finger_down{false};
+    SDL_FingerID m_finger{0};
     int32_t m_height{0};
     int32_t m_dpi{default_dpi};
     uint32_t m_wake_event{0};
     WindowHandle m_target{0};
     bool m_attached{false};
     bool m_headless{false};
+    std::string m_input_script;
+    uint64_t m_input_offset{0};
     bool m_software{false};
 };
 

@@ -8,6 +8,12 @@
 //   auto-repeat
 //             and on key-up, bit 31 set on key-up
 //   text      WM_CHAR, one per UTF-16 unit
+//   touch     the first finger on a touch screen as the pen (WM_LBUTTONDOWN / UP / MOUSEMOVE);
+//             the mouse events SDL makes from touches are dropped
+//   paste     WM_PASTE for Ctrl+V (the text is then read with clipboard_text())
+//   select    EM_SETSEL for Ctrl+A while text input runs (select the whole text)
+//   wheel     WM_MOUSEWHEEL, wParam high word the signed distance (120 a notch, positive away
+//             from the user), lParam the pointer as for the pen
 //   focus     WM_ACTIVATE with WA_ACTIVE or WA_INACTIVE
 //   close     WM_CLOSE
 //   size      WM_SETTINGCHANGE with wParam 0x3002 once the back buffer has the new size
@@ -104,6 +110,11 @@ public:
     virtual void restore() = 0;
     virtual void set_full_screen(bool on) = 0;
     virtual void set_text_input(bool on) = 0;
+    // Where text is being typed, in back-buffer pixels (input methods place their windows
+    // beside it).
+    virtual void set_text_input_area(int32_t, int32_t, int32_t, int32_t) {}
+    // The clipboard's text as UTF-8; empty when there is none.
+    virtual std::string clipboard_text() { return {}; }
 };
 
 // The virtual-key code for an SDL key code (0 when there is none).

@@ -60,6 +60,7 @@ public:
     void pen(const PenEvent& event) { m_forms->pen(event); }
     void key(const KeyEvent& event) { m_forms->key(event); }
     void text(char16_t character) { m_forms->text(character); }
+    void wheel(int32_t x, int32_t y, int32_t distance) { m_forms->wheel(x, y, distance); }
 
 private:
     std::u16string m_application_name;

@@ -3,6 +3,7 @@
 #include "shell/inspector.h"
 #include "skin/animations.h"
 #include "skin/form.h"
+#include "skin/vlist.h"
 
 #include <algorithm>
 
@@ -81,6 +82,8 @@ void StackForms::paint(platform::PixelBuffer& target) {
         }
     }
     skin::RenderSurface surface(target.pixels, target.width, target.height, target.pitch);
+    // A frame drawn because something changed counts as movement that settles.
+    const bool changing = needs_frame();
     const int32_t dim_before = m_stack.dim_level();
     m_stack.draw(surface);
     // The stack darkens a frame at the level it had, then steps the level: when it stepped,
@@ -88,7 +91,7 @@ void StackForms::paint(platform::PixelBuffer& target) {
     if (m_stack.dim_level() != dim_before)
         m_stack.request_repaint();
     const bool moving = needs_frame();
-    const bool settled = m_was_moving && !moving;
+    const bool settled = (m_was_moving || changing) && !moving;
     m_was_moving = moving;
     if ((m_changed || settled) && m_settled) {
         m_changed = false;
@@ -130,6 +133,17 @@ void StackForms::key(const KeyEvent& event) {
 void StackForms::text(char16_t character) {
     skin::Command command;
     command.text.assign(1, character);
+    m_stack.command(command);
+}
+
+void StackForms::wheel(int32_t x, int32_t y, int32_t distance) {
+    // A notch scrolls a list by 40 pixels, as a drag would; away from the user shows earlier
+    // items.
+    skin::Command command;
+    command.code = skin::VList::command_wheel;
+    command.x = x - m_client_left;
+    command.y = y - m_client_top;
+    command.amount = -distance * 40 / 120;
     m_stack.command(command);
 }
 

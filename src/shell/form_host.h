@@ -26,6 +26,9 @@ public:
     virtual void pen(const PenEvent& event) = 0;
     virtual void key(const KeyEvent& event) = 0;
     virtual void text(char16_t character) = 0;
+    // A wheel turned at (x, y) in window pixels by distance (120 a notch, positive away from
+    // the user).
+    virtual void wheel(int32_t, int32_t, int32_t) {}
     virtual bool empty() const = 0;
     // Everything is to be painted at the next paint.
     virtual void invalidate_all() = 0;
@@ -65,6 +68,7 @@ public:
     void pen(const PenEvent& event) override;
     void key(const KeyEvent& event) override;
     void text(char16_t character) override;
+    void wheel(int32_t x, int32_t y, int32_t distance) override;
     bool empty() const override { return m_stack.empty(); }
     void invalidate_all() override;
     bool needs_frame() const override;

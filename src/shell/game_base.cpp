@@ -9,6 +9,7 @@
 #include "shell/application.h"
 #include "shell/instance_guard.h"
 #include "shell/key_codes.h"
+#include "skin/edit.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -124,8 +125,17 @@ GameBase::GameBase(Application& application, const std::u16string& application_n
     m_screen = take_screen_info();
     foundation::log() << platform::tick_count() << " GameBase 4\n";
     m_window = platform::create_window(static_window_procedure);
-    if (m_display)
+    if (m_display) {
         m_display->attach(m_window);
+        // An edit taking the focus switches text input on with its rectangle as the area.
+        skin::Edit::set_text_input_switch([this](bool on, const foundation::Rect& area) {
+            if (!m_display)
+                return;
+            m_display->set_text_input(on);
+            if (on)
+                m_display->set_text_input_area(area.left, area.top, area.width(), area.height());
+        });
+    }
     foundation::log() << platform::tick_count() << " GameBase 5\n";
     close_bracket(m_window);
     platform::set_timer(m_window, window_timer_id, window_timer_ms);
@@ -143,6 +153,7 @@ GameBase::~GameBase() {
     }
     g_game_base = nullptr;
     m_command_lines.clear();
+    skin::Edit::set_text_input_switch(nullptr);
     m_display.reset();
     m_scheduler.reset();
 }
@@ -440,6 +451,25 @@ platform::LResult GameBase::window_procedure(platform::WindowHandle, uint32_t me
             m_last_frame_tick = now;
             invalidate();
         }
+        break;
+    case WM_PASTE:
+        if (m_display)
+            for (char16_t c : foundation::from_utf8(m_display->clipboard_text()))
+                if (c >= 32)
+                    m_application.text(c);
+        break;
+    case EM_SETSEL:
+        if (skin::Edit* edit = skin::Edit::focused()) {
+            m_idle_until_input = false;
+            skin::Command select;
+            select.code = skin::Edit::command_select_all;
+            edit->command(select);
+        }
+        break;
+    case WM_MOUSEWHEEL:
+        m_idle_until_input = false;
+        m_application.wheel(low_word(lparam), high_word(lparam),
+                            int32_t(int16_t(uint16_t(uint32_t(wparam) >> 16))));
         break;
     case WM_MOUSEMOVE:
         if (m_captured) { // the pen moves only while it touches

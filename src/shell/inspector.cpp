@@ -2,7 +2,9 @@
 
 #include "foundation/text.h"
 #include "skin/form.h"
+#include "skin/text_component.h"
 #include "skin/text_source.h"
+#include "skin/vlist.h"
 
 #include <cstdio>
 #include <fstream>
@@ -59,6 +61,24 @@ void component(std::string& out, const skin::Component& c, const foundation::Rec
     if (const auto* text = dynamic_cast<const skin::TextSource*>(&c)) {
         out += ", \"text\": ";
         quoted(out, text->shown_text());
+    } else if (const auto* label = dynamic_cast<const skin::TextComponent*>(&c)) {
+        out += ", \"text\": ";
+        quoted(out, label->text());
+    }
+    if (const auto* list = dynamic_cast<const skin::VList*>(&c)) {
+        // The rows bound to items, with their item index: lists make them outside the tree.
+        out += ", \"rows\": [";
+        bool first = true;
+        for (const auto& row : list->rows()) {
+            if (row->item_index() < 0 || !row->shown())
+                continue;
+            out += first ? "\n" : ",\n";
+            first = false;
+            out += indent + "  {\"index\": " + std::to_string(row->item_index()) + ", \"row\":\n";
+            component(out, *row, client, depth + 2);
+            out += "}";
+        }
+        out += "]";
     }
     out += ", \"children\": [";
     const auto& children = c.children();

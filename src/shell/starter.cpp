@@ -101,8 +101,13 @@ void Starter::load_main() {
     }
     std::unique_ptr<skin::Form> form;
     try {
-        form = std::make_unique<skin::Form>(m_main_skin);
-        form->require_form(m_main_skin, u"FormMain");
+        StackForms* forms = m_application.stack_forms();
+        if (m_main_form_maker && forms) {
+            form = m_main_form_maker(m_main_skin, forms->stack());
+        } else {
+            form = std::make_unique<skin::Form>(m_main_skin);
+            form->require_form(m_main_skin, u"FormMain");
+        }
     } catch (const virire::SkinError& error) {
         fail(describe_skin_error(error, m_paths.main_skin), 1);
         return;

@@ -15,8 +15,10 @@
 #include "shell/application_listener.h"
 #include "skin/exceptions.h"
 #include "skin/form.h"
+#include "skin/form_stack.h"
 #include "skin/properties.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -44,6 +46,12 @@ public:
     Starter(Application& application, controller::Document& document,
             const std::u16string& command_line, Paths paths);
     ~Starter() override;
+    // Builds the main screen from the loaded main skin; without one a plain "FormMain" form is
+    // shown. The maker may throw the skin errors of missing nodes.
+    using MainFormMaker =
+        std::function<std::unique_ptr<skin::Form>(skin::Properties&, skin::FormStack&)>;
+    void set_main_form_maker(MainFormMaker maker) { m_main_form_maker = std::move(maker); }
+
     Starter(const Starter&) = delete;
     Starter& operator=(const Starter&) = delete;
 
@@ -76,6 +84,7 @@ private:
     skin::Properties m_main_skin;
     std::unique_ptr<skin::Form> m_splash_form;
     std::unique_ptr<skin::Form> m_main_form;
+    MainFormMaker m_main_form_maker;
     foundation::Timer m_start_timer;
     bool m_loaded{false};
     bool m_failed{false};

@@ -1,10 +1,19 @@
 #include "skin/component_factory.h"
 
+#include "skin/button.h"
+#include "skin/checkbox.h"
+#include "skin/clip_component.h"
 #include "skin/color_component.h"
 #include "skin/container.h"
+#include "skin/edit.h"
 #include "skin/exceptions.h"
 #include "skin/image_component.h"
+#include "skin/label_edit.h"
+#include "skin/old_text.h"
+#include "skin/progress.h"
 #include "skin/table.h"
+#include "skin/text_component.h"
+#include "skin/vlist.h"
 
 #include <array>
 
@@ -58,19 +67,29 @@ template <typename T> ComponentFactory::Creator creator_of() {
     return [](Component* parent) { return std::make_unique<T>(parent); };
 }
 
-const std::array<std::u16string_view, 5> framework_names{u"node", u"color", u"image", u"htable",
-                                                         u"vtable"};
+const std::array<std::u16string_view, 14> framework_names{
+    u"node",   u"text",  u"color",    u"image",    u"edit",    u"htable",     u"vtable",
+    u"button", u"vlist", u"checkbox", u"progress", u"oldtext", u"label_edit", u"clip"};
 
 } // namespace
 
 void register_framework_components(ComponentFactory& factory) {
     factory.add(u"node", creator_of<Container>());
+    factory.add(u"text", creator_of<TextComponent>());
     factory.add(u"color", creator_of<ColorComponent>());
     factory.add(u"image", creator_of<ImageComponent>());
+    factory.add(u"edit", creator_of<Edit>());
     factory.add(u"htable",
                 [](Component* parent) { return std::make_unique<Table>(parent, Axis::X); });
     factory.add(u"vtable",
                 [](Component* parent) { return std::make_unique<Table>(parent, Axis::Y); });
+    factory.add(u"button", creator_of<Button>());
+    factory.add(u"vlist", creator_of<VList>());
+    factory.add(u"checkbox", creator_of<Checkbox>());
+    factory.add(u"progress", creator_of<Progress>());
+    factory.add(u"oldtext", creator_of<OldText>());
+    factory.add(u"label_edit", creator_of<LabelEdit>());
+    factory.add(u"clip", creator_of<ClipComponent>());
 }
 
 void unregister_framework_components(ComponentFactory& factory) {

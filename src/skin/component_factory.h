@@ -36,8 +36,9 @@ private:
     std::map<std::u16string, Creator, std::less<>> m_creators;
 };
 
-// The kinds the framework itself provides, in registration order: "node", "color", "image",
-// "htable", "vtable". Throws virire::NodeAlreadyRegistered when one is present.
+// Every component kind, in registration order: "node", "text", "color", "image", "edit",
+// "htable", "vtable", "button", "vlist", "checkbox", "progress", "oldtext", "label_edit", "clip".
+// Throws virire::NodeAlreadyRegistered when one is present.
 void register_framework_components(ComponentFactory& factory);
 // Removes them in reverse order.
 void unregister_framework_components(ComponentFactory& factory);

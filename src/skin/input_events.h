@@ -25,6 +25,11 @@ struct KeyEvent {
 struct Command {
     uint32_t code{0};
     std::u16string text; // the characters of text input
+    // Where a pointer command happened (form coordinates) and how far (a wheel's pixels,
+    // positive towards the end of a list).
+    int32_t x{0};
+    int32_t y{0};
+    int32_t amount{0};
 };
 
 } // namespace skin

@@ -7,12 +7,14 @@
 #include "skin/font_spec.h"
 
 #include <algorithm>
+#include <filesystem>
 
 namespace skin {
 
 struct Properties::Loaded {
     std::unique_ptr<SkinImage> image;
     std::vector<std::shared_ptr<const Bitmap>> bitmaps;
+    std::vector<uint8_t> doubled;
     std::vector<std::shared_ptr<FontRep>> fonts;
     std::vector<std::u16string> strings;
     int hires_shift{0};
@@ -59,6 +61,21 @@ std::unique_ptr<Properties::Loaded> Properties::build(const std::u16string& path
                               << "}\n";
             return nullptr;
         }
+        // At the hi-res shift a picture drawn at twice the size (NAME@2x.bmp beside NAME.bmp)
+        // replaces the doubled pixels; it is used only when it is exactly twice as large.
+        if (loaded->hires_shift > 0) {
+            const std::u16string hires_path = picture_path(folder, name + u"@2x");
+            std::error_code error;
+            std::shared_ptr<const Bitmap> hires;
+            if (std::filesystem::exists(std::filesystem::path(hires_path + u".bmp"), error))
+                hires = load_565(hires_path);
+            if (hires && hires->width() == 2 * bitmap->width() &&
+                hires->height() == 2 * bitmap->height()) {
+                bitmap = std::move(hires);
+                loaded->doubled.resize(image.picture_count(), 0);
+                loaded->doubled[i] = 1;
+            }
+        }
         loaded->bitmaps[i] = std::move(bitmap);
         foundation::log() << "PropertiesImpl::PropertiesImpl picture load time=" << lap.lap()
                           << " {" << name << "}\n";
@@ -89,6 +106,7 @@ bool Properties::load_skin(const std::u16string& path, int32_t vertical_dpi) {
     // The old skin goes with the temporary; handles given out stay valid on their own.
     std::swap(m_skin, loaded->image);
     std::swap(m_bitmaps, loaded->bitmaps);
+    std::swap(m_doubled, loaded->doubled);
     std::swap(m_fonts, loaded->fonts);
     std::swap(m_strings, loaded->strings);
     std::swap(m_hires_shift, loaded->hires_shift);
@@ -172,6 +190,10 @@ SkinPicture Properties::get_picture(NodeDir dir, std::u16string_view name,
     auto record = m_skin->find_picture(dir, name);
     if (!record || record->picture >= m_bitmaps.size())
         return fallback;
+    // A twice-as-large drawing is sampled pixel for pixel: the record's corners are already in
+    // screen pixels at the hi-res shift.
+    if (record->picture < m_doubled.size() && m_doubled[record->picture])
+        return SkinPicture(m_bitmaps[record->picture], *record, 0);
     return SkinPicture(m_bitmaps[record->picture], *record, m_hires_shift);
 }
 

@@ -120,6 +120,8 @@ private:
     std::u16string m_skin_path;
     std::unique_ptr<SkinImage> m_skin;
     std::vector<std::shared_ptr<const Bitmap>> m_bitmaps;
+    // Per picture: 1 when m_bitmaps holds its twice-as-large drawing (hi-res skins only).
+    std::vector<uint8_t> m_doubled;
     std::vector<std::shared_ptr<FontRep>> m_fonts;
     std::vector<std::u16string> m_strings;
     int m_hires_shift{0};

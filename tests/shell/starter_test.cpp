@@ -225,8 +225,10 @@ TEST(StarterProgram, AMissingMainSkinEndsTheProgramWithStatusZero) {
     const fs::path app = root / "app";
     fs::create_directories(app / "skins" / "bin");
     fs::copy_file(fs::path(QV_BUILD_DIR) / "bin" / "quillory", app / "quillory");
-    fs::copy_file(fs::path(QV_BUILD_DIR) / "bin" / "skins" / "bin" / "splash.skin",
-                  app / "skins" / "bin" / "splash.skin");
+    // The splash skin with its pictures; no main skin.
+    for (const auto& entry : fs::directory_iterator(fs::path(QV_BUILD_DIR) / "bin/skins/bin"))
+        if (entry.path().filename() != "default.skin")
+            fs::copy_file(entry.path(), app / "skins" / "bin" / entry.path().filename());
     std::ofstream(app / "english.lng") << "NoSkins=The skins are gone\n";
     fs::create_directories(root / "run");
     fs::permissions(root / "run", fs::perms::owner_all, fs::perm_options::replace);
@@ -302,9 +304,10 @@ TEST(StarterProgram, ShowsTheSplashThenTheMainFormAndTellsTheInspector) {
     ASSERT_TRUE(skinc::read_png(shot, image, reason)) << reason;
     EXPECT_EQ(image.width, 480);
     EXPECT_EQ(image.height, 640);
-    // The shipped main form's outside colour, #202830, fills the window.
-    const uint8_t* centre = &image.pixels[(size_t(320) * 480 + 240) * 4];
-    EXPECT_EQ(centre[0] >> 3, 0x20 >> 3);
-    EXPECT_EQ(centre[1] >> 2, 0x28 >> 2);
-    EXPECT_EQ(centre[2] >> 3, 0x30 >> 3);
+    // The shipped main form's background, #F3F4F6, shows through its empty list below the
+    // title bar.
+    const uint8_t* list = &image.pixels[(size_t(150) * 480 + 240) * 4];
+    EXPECT_EQ(list[0] >> 3, 0xF3 >> 3);
+    EXPECT_EQ(list[1] >> 2, 0xF4 >> 2);
+    EXPECT_EQ(list[2] >> 3, 0xF6 >> 3);
 }

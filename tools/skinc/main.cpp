@@ -1,6 +1,8 @@
 // skinc: compiles readable skin sources into binary skins, and prints binary skins back.
 //
-//   skinc SOURCE.skn -o OUT.skin   compile; pictures go beside OUT.skin as NAME.bmp
+//   skinc SOURCE.skn -o OUT.skin [-P DIR]   compile; pictures go beside OUT.skin as NAME.bmp;
+//                                  picture files missing beside the source are read from DIR
+//   ... -P DIR -H DIR2X             also NAME@2x.bmp from the same files under DIR2X
 //   skinc --check SOURCE.skn       parse only
 //   skinc --dump FILE.skin         print a binary skin as source
 
@@ -12,8 +14,9 @@
 namespace {
 
 int usage() {
-    std::cerr
-        << "usage: skinc SOURCE -o OUT.skin | skinc --check SOURCE | skinc --dump FILE.skin\n";
+    std::cerr << "usage: skinc SOURCE -o OUT.skin [-P PICTURE_DIR [-H HIRES_DIR]] | skinc --check "
+                 "SOURCE [-P DIR] | "
+                 "skinc --dump FILE.skin\n";
     return 2;
 }
 
@@ -35,9 +38,10 @@ int dump(const std::string& path) {
     return 0;
 }
 
-int compile(const std::string& source, const std::string& output, bool check_only) {
+int compile(const std::string& source, const std::string& output, bool check_only,
+            const std::string& picture_dir, const std::string& hires_dir) {
     try {
-        skinc::Skin skin = skinc::parse_skin_file(source);
+        skinc::Skin skin = skinc::parse_skin_file(source, picture_dir);
         std::vector<uint8_t> bytes = skinc::write_skin(skin, source);
         if (check_only)
             return 0;
@@ -46,6 +50,8 @@ int compile(const std::string& source, const std::string& output, bool check_onl
         if (!folder.empty())
             std::filesystem::create_directories(folder);
         skinc::write_pictures(skin, folder, source);
+        if (!hires_dir.empty())
+            skinc::write_hires_pictures(skin, folder, source, picture_dir, hires_dir);
         std::ofstream file(out, std::ios::binary | std::ios::trunc);
         file.write(reinterpret_cast<const char*>(bytes.data()),
                    static_cast<std::streamsize>(bytes.size()));
@@ -69,9 +75,16 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.size() == 2 && args[0] == "--dump")
         return dump(args[1]);
+    std::string picture_dir, hires_dir;
+    while (args.size() >= 2 && (args[args.size() - 2] == "-P" || args[args.size() - 2] == "-H")) {
+        (args[args.size() - 2] == "-P" ? picture_dir : hires_dir) = args.back();
+        args.resize(args.size() - 2);
+    }
+    if (!hires_dir.empty() && picture_dir.empty())
+        return usage();
     if (args.size() == 2 && args[0] == "--check")
-        return compile(args[1], "", true);
+        return compile(args[1], "", true, picture_dir, hires_dir);
     if (args.size() == 3 && args[1] == "-o")
-        return compile(args[0], args[2], false);
+        return compile(args[0], args[2], false, picture_dir, hires_dir);
     return usage();
 }

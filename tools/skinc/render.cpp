@@ -2,6 +2,7 @@
 // pictures and fonts without the program.
 //
 //   skin-render SKIN.skin OUT.png [DPI]
+//   skin-render --form NAME SKIN.skin OUT.png [options]   (see preview.h)
 //
 // The skin's named node "Screen" gives picture "background", string "title", font "title_font"
 // and colour "title_color"; the named node "Record" is one list row: picture "background",
@@ -11,6 +12,7 @@
 
 #include "foundation/text.h"
 #include "png_convert.h"
+#include "preview.h"
 #include "skin/bitmap.h"
 #include "skin/font_rep.h"
 #include "skin/skin_image.h"
@@ -72,6 +74,8 @@ bool load(const std::string& path, int dpi, LoadedSkin& skin) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string_view(argv[1]) == "--form")
+        return skinc::render_form_main(argc - 1, argv + 1);
     if (argc < 3) {
         std::cerr << "usage: skin-render SKIN.skin OUT.png [DPI]\n";
         return 2;

@@ -205,8 +205,9 @@ std::u16string to_u16(const std::string& text) {
 
 class Parser {
 public:
-    Parser(const std::string& text, const std::filesystem::path& file)
-        : m_lexer(text, file.string()), m_file(file) {
+    Parser(const std::string& text, const std::filesystem::path& file,
+           const std::filesystem::path& picture_dir)
+        : m_lexer(text, file.string()), m_file(file), m_picture_dir(picture_dir) {
         advance();
     }
 
@@ -283,6 +284,9 @@ private:
         if (accept(Tok::Equals)) {
             Token file = expect(Tok::String, "a picture file name");
             decl.file = m_file.parent_path() / file.text;
+            std::error_code error;
+            if (!m_picture_dir.empty() && !std::filesystem::exists(decl.file, error))
+                decl.file = m_picture_dir / file.text;
             read_picture_size(decl, file.line);
         }
         m_picture_index[decl.name] = static_cast<uint32_t>(m_skin.pictures.size());
@@ -531,6 +535,7 @@ private:
 
     Lexer m_lexer;
     std::filesystem::path m_file;
+    std::filesystem::path m_picture_dir;
     Token m_token;
     Skin m_skin;
     std::map<std::u16string, uint32_t> m_picture_index;
@@ -541,17 +546,18 @@ private:
 
 } // namespace
 
-Skin parse_skin(const std::string& text, const std::filesystem::path& file) {
-    return Parser(text, file).parse();
+Skin parse_skin(const std::string& text, const std::filesystem::path& file,
+                const std::filesystem::path& picture_dir) {
+    return Parser(text, file, picture_dir).parse();
 }
 
-Skin parse_skin_file(const std::filesystem::path& file) {
+Skin parse_skin_file(const std::filesystem::path& file, const std::filesystem::path& picture_dir) {
     std::ifstream in(file, std::ios::binary);
     if (!in)
         throw SourceError(file.string(), 0, "cannot open the source");
     std::stringstream text;
     text << in.rdbuf();
-    return parse_skin(text.str(), file);
+    return parse_skin(text.str(), file, picture_dir);
 }
 
 } // namespace skinc

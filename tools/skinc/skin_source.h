@@ -64,8 +64,12 @@ struct Skin {
 
 // Parses source text; file names the source in errors and anchors picture files. Picture files
 // are read to learn their sizes. Throws SourceError.
-Skin parse_skin(const std::string& text, const std::filesystem::path& file);
-Skin parse_skin_file(const std::filesystem::path& file);
+// A picture file missing beside the source is looked for in picture_dir when one is given (the
+// build renders drawn pictures into its own folder).
+Skin parse_skin(const std::string& text, const std::filesystem::path& file,
+                const std::filesystem::path& picture_dir = {});
+Skin parse_skin_file(const std::filesystem::path& file,
+                     const std::filesystem::path& picture_dir = {});
 
 // The binary skin. Throws SourceError (with the node's line) for what the format cannot hold.
 std::vector<uint8_t> write_skin(const Skin& skin, const std::string& file_name);
@@ -73,6 +77,12 @@ std::vector<uint8_t> write_skin(const Skin& skin, const std::string& file_name);
 // Writes name.bmp for every picture declared with a file, beside the skin output.
 void write_pictures(const Skin& skin, const std::filesystem::path& out_folder,
                     const std::string& file_name);
+
+// Writes name@2x.bmp for every picture read from picture_dir whose twice-as-large drawing lies
+// at the same place under hires_dir (the program uses it on hi-res screens).
+void write_hires_pictures(const Skin& skin, const std::filesystem::path& out_folder,
+                          const std::string& file_name, const std::filesystem::path& picture_dir,
+                          const std::filesystem::path& hires_dir);
 
 // A binary skin printed back as source. Empty with reason set when it is not a skin.
 std::string dump_skin(const std::vector<uint8_t>& bytes, std::string* reason);

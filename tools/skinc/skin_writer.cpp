@@ -224,4 +224,33 @@ void write_pictures(const Skin& skin, const std::filesystem::path& out_folder,
     }
 }
 
+void write_hires_pictures(const Skin& skin, const std::filesystem::path& out_folder,
+                          const std::string& file_name, const std::filesystem::path& picture_dir,
+                          const std::filesystem::path& hires_dir) {
+    for (const auto& picture : skin.pictures) {
+        if (picture.file.empty() || picture_dir.empty())
+            continue;
+        std::filesystem::path relative = picture.file.lexically_relative(picture_dir);
+        if (relative.empty() || *relative.begin() == "..")
+            continue;
+        std::filesystem::path hires = hires_dir / relative;
+        std::error_code error;
+        if (!std::filesystem::exists(hires, error))
+            continue;
+        RgbaImage image;
+        std::string reason;
+        if (!read_png(hires, image, reason))
+            throw SourceError(file_name, picture.line, reason);
+        std::vector<uint16_t> pixels = to_skin_pixels(image);
+        std::vector<uint8_t> bytes =
+            encode_bmp_565(image.width, image.height, pixels.data(), image.width);
+        std::filesystem::path out = out_folder / (foundation::to_utf8(picture.name) + "@2x.bmp");
+        std::ofstream file(out, std::ios::binary | std::ios::trunc);
+        file.write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
+        if (!file)
+            throw SourceError(file_name, picture.line, "cannot write " + out.string());
+    }
+}
+
 } // namespace skinc

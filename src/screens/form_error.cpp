@@ -1,0 +1,34 @@
+#include "screens/form_error.h"
+
+#include "skin/text_component.h"
+
+namespace screens {
+
+FormError::FormError(skin::Properties& properties, skin::FormStack& stack)
+    : skin::Form(properties), m_stack(stack) {
+    require_form(properties, u"FormError");
+    find_controls();
+}
+
+void FormError::find_controls() {
+    find_control<skin::TextComponent>(u"text").set_text(m_message);
+    m_close = &find_control<skin::Button>(u"btnClose");
+    m_close->set_listener(this);
+}
+
+void FormError::open(const std::u16string& message) {
+    m_message = message;
+    find_control<skin::TextComponent>(u"text").set_text(message);
+    m_stack.show_form(*this, skin::ShowAs::Overlay);
+}
+
+void FormError::close() {
+    m_stack.close_form(*this);
+}
+
+void FormError::clicked(skin::Component& button, const skin::ClickRecord&) {
+    if (&button == m_close)
+        close();
+}
+
+} // namespace screens

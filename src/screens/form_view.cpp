@@ -1,0 +1,240 @@
+#include "screens/form_view.h"
+
+#include "controller/record_storage.h"
+#include "controller/settings.h"
+#include "foundation/paths.h"
+#include "screens/form_confirmation.h"
+#include "screens/form_edit.h"
+#include "screens/form_main.h"
+#include "screens/form_recording.h"
+#include "screens/screen_formats.h"
+#include "screens/screen_menus.h"
+#include "skin/image_component.h"
+#include "skin/text_component.h"
+
+namespace screens {
+
+namespace {
+// Between updates of the times and bars while nothing else asks for frames.
+constexpr double update_interval = 0.1;
+} // namespace
+
+FormView::FormView(skin::Properties& properties, skin::FormStack& stack,
+                   controller::Document& document, FormMain& main)
+    : skin::Form(properties), m_properties(properties), m_stack(stack), m_document(document),
+      m_main(main) {
+    require_form(properties, u"FormView");
+    m_menu = std::make_unique<skin::Menu>(properties, stack, *this, u"Menu");
+    find_controls();
+}
+
+FormView::~FormView() {
+    m_timer.cancel();
+}
+
+void FormView::on_timer(foundation::Timer&) {
+    if (!is_showing() || !m_document.is_playing())
+        return;
+    update();
+    m_timer.after(update_interval);
+}
+
+void FormView::find_controls() {
+    for (auto id : {u"frmArtist", u"frmElapsed", u"frmLeft", u"frmInfo", u"frmSize"})
+        find_control<skin::TextComponent>(id);
+    m_name = &find_control<skin::Button>(u"btnName");
+    m_close = &find_control<skin::Button>(u"btnClose");
+    m_play = &find_control<skin::Button>(u"btnPlay");
+    m_pause = &find_control<skin::Button>(u"btnPause");
+    m_menu_button = &find_control<skin::Button>(u"btnMenu");
+    m_volume_knob = &find_control<skin::Button>(u"btnVolume");
+    m_position_knob = &find_control<skin::Button>(u"btnPosition");
+    m_level = &find_control<skin::Progress>(u"pbLevel");
+    m_volume = &find_control<skin::Progress>(u"pbVolume");
+    m_position = &find_control<skin::Progress>(u"pbPosition");
+    for (skin::Button* b :
+         {m_name, m_close, m_play, m_pause, m_menu_button, m_volume_knob, m_position_knob})
+        b->set_listener(this);
+}
+
+void FormView::reloaded() {
+    const std::u16string name = m_name ? m_name->caption() : std::u16string{};
+    find_controls();
+    m_name->set_caption(name);
+    refresh(false);
+}
+
+bool FormView::is_showing() const {
+    return m_stack.contains(*this);
+}
+
+void FormView::set_text(std::u16string_view id, const std::u16string& text) {
+    find_control<skin::TextComponent>(id).set_text(text);
+}
+
+void FormView::open_record() {
+    refresh(true);
+    if (!is_showing())
+        m_stack.show_form(*this, skin::ShowAs::Normal);
+    m_timer.after(update_interval);
+}
+
+void FormView::refresh(bool new_record) {
+    const controller::CurrentRecord& record = m_document.current();
+    if (auto* icon = dynamic_cast<skin::ImageComponent*>(find_child(u"icon")))
+        icon->set_picture(m_main.pictures().picture_for(record.path));
+    set_text(u"frmArtist", record.artist);
+    set_text(u"frmElapsed", format_time(0));
+    set_text(u"frmLeft", format_time(record.format.duration));
+    set_text(u"frmInfo",
+             controller::format_label(record.format.sample_rate, record.format.bits_per_sample,
+                                      record.format.bit_rate));
+    const foundation::FileInfo info(record.path);
+    set_text(u"frmSize", controller::size_text(info.exists() ? info.size() : 0));
+    update_play_buttons();
+    m_volume->set_value(m_document.volume());
+    if (new_record)
+        m_name->set_caption(record.title);
+}
+
+void FormView::update() {
+    const double position = m_document.play_position();
+    const double duration = m_document.current().format.duration;
+    set_text(u"frmElapsed", format_time(position));
+    set_text(u"frmLeft", format_time(duration - position));
+    m_level->set_value(m_document.output_level());
+    m_volume->set_value(m_document.volume());
+    m_position->set_value(duration > 0 ? position / duration : 0.0);
+    place_knob(*m_position_knob, *m_position, m_position->value());
+    place_knob(*m_volume_knob, *m_volume, m_volume->value());
+}
+
+void FormView::tick(double seconds) {
+    Form::tick(seconds);
+    if (m_document.is_playing())
+        update();
+}
+
+void FormView::update_play_buttons() {
+    const bool playing = m_document.is_playing() && !m_document.is_paused();
+    m_play->set_visible(!playing);
+    m_pause->set_visible(playing);
+}
+
+void FormView::close() {
+    const std::u16string title = m_name->caption();
+    m_document.stop();
+    m_document.rename(title);
+    m_main.show_main();
+}
+
+void FormView::play() {
+    if (m_document.is_playing())
+        m_document.pause(false);
+    else
+        m_document.play(m_document.current().path, 0);
+    update_play_buttons();
+    m_timer.after(update_interval);
+}
+
+void FormView::pause() {
+    m_document.pause(true);
+    update_play_buttons();
+}
+
+void FormView::set_volume(double value) {
+    m_volume->set_value(value);
+    m_document.set_volume(value);
+}
+
+void FormView::seek_fraction(double fraction) {
+    // Nothing to move without a player.
+    if (!m_document.is_playing())
+        return;
+    m_position->set_value(fraction);
+    m_document.seek(double(int64_t(fraction * m_document.current().format.duration)));
+}
+
+std::vector<skin::MenuItem> FormView::menu_items(std::u16string_view id) {
+    std::vector<skin::MenuItem> items;
+    fill_menu(*m_menu, id, items);
+    return items;
+}
+
+void FormView::fill_menu(skin::Menu&, std::u16string_view id, std::vector<skin::MenuItem>& items) {
+    if (id == u"Menu") {
+        playback_menu_items(m_properties.text(u"Delete_this"), items);
+        return;
+    }
+    if (m_menu->is_open())
+        m_menu->close();
+    if (id == u"Delete") {
+        m_document.stop();
+        update_play_buttons();
+        m_confirming_delete = true;
+        m_main.confirmation_form().open(*this, m_properties.text(u"Confirm_deleting_this"));
+    } else if (id == u"Append") {
+        if (m_document.is_recording())
+            return;
+        // The Document reports the append; the main form then shows the recording form.
+        m_document.rename(m_name->caption());
+        m_document.append();
+    } else if (id == u"Send") {
+        m_document.stop();
+        update_play_buttons();
+        controller::CurrentRecord record = m_document.current();
+        m_main.send_record(record.path);
+    }
+}
+
+void FormView::dialog_ok(skin::Form& dialog) {
+    if (auto* edit = dynamic_cast<FormEdit*>(&dialog)) {
+        m_name->set_caption(edit->text());
+        return;
+    }
+    if (&dialog == &m_main.confirmation_form() && m_confirming_delete) {
+        m_confirming_delete = false;
+        m_document.remove();
+        m_main.show_main();
+    }
+}
+
+void FormView::on_document_event(controller::DocumentEvent event) {
+    if (event == controller::DocumentEvent::Stopped && is_showing()) {
+        refresh(false);
+        m_level->set_value(0);
+        m_position->set_value(0);
+    } else if (event == controller::DocumentEvent::PauseChanged && is_showing()) {
+        update_play_buttons();
+    }
+}
+
+void FormView::clicked(skin::Component& button, const skin::ClickRecord&) {
+    if (&button == m_close)
+        close();
+    else if (&button == m_play)
+        play();
+    else if (&button == m_pause)
+        pause();
+    else if (&button == m_menu_button)
+        m_menu->open(u"Menu");
+    else if (&button == m_name)
+        m_main.edit_form().open(*this, m_name->caption());
+}
+
+void FormView::dragged(skin::Component& button, skin::DragRecord& drag) {
+    if (&button == m_volume_knob) {
+        set_volume(knob_fraction(*m_volume_knob, *m_volume, drag.x));
+        place_knob(*m_volume_knob, *m_volume, m_volume->value());
+    } else if (&button == m_position_knob && m_document.is_playing()) {
+        seek_fraction(knob_fraction(*m_position_knob, *m_position, drag.x));
+        place_knob(*m_position_knob, *m_position, m_position->value());
+    }
+}
+
+void FormView::press_changed(skin::Component& button, const skin::ClickRecord& click) {
+    if ((&button == m_volume_knob || &button == m_position_knob) && !click.flag)
+        m_document.save_settings();
+}
+
+} // namespace screens

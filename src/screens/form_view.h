@@ -1,0 +1,83 @@
+#pragma once
+
+// "FormView": plays one recording. Its details, play and pause, the position and volume knobs
+// with their bars, the output level, renaming, and a menu with delete (confirmed), append, send
+// and cancel. Updated on every frame step while shown. User-interface thread only.
+
+#include "controller/document.h"
+#include "foundation/timer.h"
+#include "screens/dialog_owner.h"
+#include "skin/button.h"
+#include "skin/form.h"
+#include "skin/form_stack.h"
+#include "skin/menu.h"
+#include "skin/progress.h"
+
+#include <memory>
+
+namespace screens {
+
+class FormMain;
+
+class FormView final : public skin::Form,
+                       public DialogOwner,
+                       private skin::ButtonListener,
+                       private foundation::TimerListener,
+                       public skin::MenuProvider {
+public:
+    FormView(skin::Properties& properties, skin::FormStack& stack, controller::Document& document,
+             FormMain& main);
+    ~FormView() override;
+
+    // Refreshes the form for the Document's current record (the name button too) and shows it.
+    void open_record();
+    void refresh(bool new_record);
+    void update();
+    void close();
+    void play();
+    void pause();
+    void set_volume(double value);
+    void seek_fraction(double fraction);
+    // Runs a menu id as the menu would.
+    std::vector<skin::MenuItem> menu_items(std::u16string_view id);
+    void on_document_event(controller::DocumentEvent event);
+    void dialog_ok(skin::Form& dialog) override;
+    void tick(double seconds) override;
+    bool is_showing() const;
+    skin::Button& name_button() { return *m_name; }
+
+protected:
+    void reloaded() override;
+
+private:
+    void find_controls();
+    // Wakes the loop for the next update while the form is shown.
+    void on_timer(foundation::Timer& timer) override;
+    void update_play_buttons();
+    void set_text(std::u16string_view id, const std::u16string& text);
+    void clicked(skin::Component& button, const skin::ClickRecord& click) override;
+    void dragged(skin::Component& button, skin::DragRecord& drag) override;
+    void press_changed(skin::Component& button, const skin::ClickRecord& click) override;
+    void fill_menu(skin::Menu& menu, std::u16string_view id,
+                   std::vector<skin::MenuItem>& items) override;
+
+    skin::Properties& m_properties;
+    skin::FormStack& m_stack;
+    controller::Document& m_document;
+    FormMain& m_main;
+    std::unique_ptr<skin::Menu> m_menu;
+    foundation::Timer m_timer{*this};
+    skin::Button* m_name{nullptr};
+    skin::Button* m_close{nullptr};
+    skin::Button* m_play{nullptr};
+    skin::Button* m_pause{nullptr};
+    skin::Button* m_menu_button{nullptr};
+    skin::Button* m_volume_knob{nullptr};
+    skin::Button* m_position_knob{nullptr};
+    skin::Progress* m_level{nullptr};
+    skin::Progress* m_volume{nullptr};
+    skin::Progress* m_position{nullptr};
+    bool m_confirming_delete{false};
+};
+
+} // namespace screens

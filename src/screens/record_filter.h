@@ -1,0 +1,51 @@
+#pragma once
+
+// The keypad filter of the record list: each typed key ("0"-"9", "#") stands for a set of
+// characters, and a text matches when one of its word starts begins with characters from the
+// typed keys' sets, in order. Plain functions, free of any screen, so that the list logic can be
+// checked on its own.
+
+#include "controller/record_storage.h"
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace localisation {
+class TextTable;
+}
+
+namespace screens {
+
+// Key -> the (lower-case) characters it stands for. A key without an entry stands for itself.
+class KeyMap {
+public:
+    KeyMap() = default;
+    // Takes the entries of a table read from "keyboard.txt"; keys other than one character are
+    // ignored.
+    explicit KeyMap(const localisation::TextTable& table);
+    void set(char16_t key, std::u16string characters) { m_sets[key] = std::move(characters); }
+    // Whether c belongs to the set of key.
+    bool accepts(char16_t key, char16_t c) const;
+
+private:
+    std::map<char16_t, std::u16string> m_sets;
+};
+
+// Whether c separates words (blank and the 31 punctuation characters that end a word).
+bool is_word_separator(char16_t c);
+
+// The position of the first word start of text (lower-cased here) where the filter matches, or
+// none. An empty filter matches at 0.
+std::optional<size_t> match_filter(std::u16string_view text, std::u16string_view filter,
+                                   const KeyMap& keys);
+
+// The indices of the records to list: all of them for an empty filter, else those whose artist
+// or title matches, in list order.
+std::vector<uint32_t> visible_records(const std::vector<controller::RecordInfo>& records,
+                                      std::u16string_view filter, const KeyMap& keys);
+
+} // namespace screens

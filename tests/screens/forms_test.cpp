@@ -1,0 +1,333 @@
+// The screens over a real Document and a compiled test skin, driven through their actions.
+
+#include "controller/controller_env.h"
+#include "controller/document.h"
+#include "foundation/active_scheduler.h"
+#include "platform/messages.h"
+#include "screens/form_confirmation.h"
+#include "screens/form_edit.h"
+#include "screens/form_error.h"
+#include "screens/form_main.h"
+#include "screens/form_recording.h"
+#include "screens/form_view.h"
+#include "skin/component_factory.h"
+#include "skin/text_component.h"
+#include "support/temp_dir.h"
+#include "support/test_skin.h"
+#include "support/watchdog.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+using namespace screens;
+
+namespace {
+
+const fs::path data = fs::path(QV_SOURCE_DIR) / "tests/screens/data";
+
+std::vector<std::u16string> ids(const std::vector<skin::MenuItem>& items) {
+    std::vector<std::u16string> out;
+    for (const auto& item : items)
+        out.push_back(item.id);
+    return out;
+}
+
+class ScreensTest : public ::testing::Test {
+protected:
+    ScreensTest() {
+        skin::register_framework_components(skin::ComponentFactory::instance());
+        const fs::path skin_dir = m_dir / "skin";
+        fs::create_directories(skin_dir);
+        for (const auto& entry : fs::directory_iterator(data))
+            if (entry.path().extension() == ".png")
+                fs::copy_file(entry.path(), skin_dir / entry.path().filename());
+        std::ifstream in(data / "screens.skn");
+        const std::string source((std::istreambuf_iterator<char>(in)),
+                                 std::istreambuf_iterator<char>());
+        const auto path = testing_support::write_test_skin(skin_dir, "screens.skin", source);
+        EXPECT_TRUE(m_properties.load_skin(path.u16string(), 96));
+        m_properties.texts().assign({{u"Confirm_deleting", u"Delete %count% records?"},
+                                     {u"Confirm_deleting_this", u"Delete this one?"},
+                                     {u"Sorry_no_memory", u"No room"},
+                                     {u"Sorry_cannot_move_files", u"Cannot move"}},
+                                    u"");
+        std::ofstream(m_dir / "keyboard.txt") << "2=abc\n7=pqrs\n";
+        m_stack.set_screen_size(240, 320);
+        fs::create_directories(m_world.main_folder() / "Incoming");
+        make_record(m_world.main_folder() / "Bob Smith.wav", 1);
+        make_record(m_world.main_folder() / "Shopping list.wav", 1);
+        make_record(m_world.main_folder() / "Incoming/(Anna) call.wav", 1);
+        m_document = std::make_unique<controller::Document>();
+        m_document->refresh();
+        ScreenServices services;
+        services.keyboard_map = (m_dir / "keyboard.txt").u16string();
+        services.languages = (m_dir / "languages").u16string();
+        services.message_box = [this](const std::u16string& text, const std::u16string&) {
+            m_messages.push_back(text);
+        };
+        services.quit = [this] { ++m_quits; };
+        m_main =
+            std::make_unique<FormMain>(m_properties, m_stack, *m_document, std::move(services));
+        m_stack.show_form(*m_main);
+    }
+    ~ScreensTest() override {
+        m_main.reset();
+        m_document.reset();
+        skin::unregister_framework_components(skin::ComponentFactory::instance());
+    }
+
+    static void make_record(const fs::path& path, int seconds) {
+        const std::string command = "sox -n -r 8000 -b 16 -c 1 '" + path.string() + "' synth " +
+                                    std::to_string(seconds) + " sine 440";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+    }
+
+    std::vector<std::u16string> listed_titles() {
+        std::vector<std::u16string> titles;
+        for (uint32_t at : m_main->visible())
+            titles.push_back(m_document->records()[at].title);
+        std::sort(titles.begin(), titles.end());
+        return titles;
+    }
+
+    testing_support::Watchdog m_watchdog{120};
+    controller_test::IsolatedWorld m_world;
+    testing_support::ScopedEnv m_audio{"QUILLORY_AUDIO", "file"};
+    testing_support::ScopedEnv m_input{
+        "QUILLORY_AUDIO_IN", std::string(QV_SOURCE_DIR) + "/tests/data/controller/speech.wav"};
+    testing_support::ScopedEnv m_output{"QUILLORY_AUDIO_OUT", ""};
+    testing_support::ScopedEnv m_speed{"QUILLORY_AUDIO_SPEED", "20"};
+    testing_support::TempDir m_dir;
+    foundation::CActiveScheduler m_scheduler;
+    skin::Properties m_properties;
+    skin::FormStack m_stack;
+    std::unique_ptr<controller::Document> m_document;
+    std::unique_ptr<FormMain> m_main;
+    std::vector<std::u16string> m_messages;
+    int m_quits{0};
+};
+
+TEST_F(ScreensTest, KeypadFilterListsWordStartsAndStopsGrowingWhenNothingIsListed) {
+    ASSERT_EQ(m_main->visible().size(), 3u);
+    EXPECT_FALSE(m_main->filtering());
+    m_main->open_filter();
+    EXPECT_TRUE(m_main->filtering());
+    EXPECT_FALSE(m_main->find_child(u"btnFilter")->visible());
+    EXPECT_TRUE(m_main->find_child(u"btnCloseFilter")->visible());
+    m_main->keypad_key(u"2");
+    EXPECT_EQ(listed_titles(), (std::vector<std::u16string>{u"(Anna) call", u"Bob Smith"}));
+    EXPECT_EQ(m_main->list().item_count(), 2);
+    m_main->keypad_key(u"9");
+    EXPECT_TRUE(m_main->visible().empty());
+    m_main->keypad_key(u"2");
+    EXPECT_EQ(m_main->filter(), u"29");
+    m_main->keypad_backspace();
+    m_main->keypad_backspace();
+    EXPECT_EQ(m_main->filter(), u"");
+    EXPECT_EQ(m_main->visible().size(), 3u);
+    EXPECT_TRUE(m_main->filtering());
+    m_main->keypad_backspace();
+    EXPECT_FALSE(m_main->filtering());
+    EXPECT_TRUE(m_main->find_child(u"btnFilter")->visible());
+}
+
+TEST_F(ScreensTest, DeleteAsksWithTheCountAndOnlyOkDeletesTheListedRecords) {
+    m_main->open_filter();
+    m_main->keypad_key(u"2");
+    ASSERT_EQ(m_main->visible().size(), 2u);
+    EXPECT_TRUE(m_main->menu_items(u"Delete").empty());
+    FormConfirmation& confirm = m_main->confirmation_form();
+    ASSERT_EQ(m_stack.top_form(), &confirm);
+    EXPECT_EQ(confirm.find_control<skin::TextComponent>(u"text").text(), u"Delete 2 records?");
+    confirm.cancel();
+    EXPECT_EQ(m_stack.top_form(), m_main.get());
+    EXPECT_EQ(m_document->records().size(), 3u);
+
+    m_main->menu_items(u"Delete");
+    confirm.ok();
+    confirm.ok(); // a second tap deletes nothing more
+    EXPECT_EQ(m_document->records().size(), 1u);
+    EXPECT_TRUE(fs::exists(m_world.main_folder() / "Shopping list.wav"));
+    EXPECT_FALSE(fs::exists(m_world.main_folder() / "Bob Smith.wav"));
+    EXPECT_FALSE(fs::exists(m_world.main_folder() / "Incoming/(Anna) call.wav"));
+    // The filter closes after the delete.
+    EXPECT_FALSE(m_main->filtering());
+    EXPECT_EQ(m_main->visible().size(), 1u);
+}
+
+TEST_F(ScreensTest, MoveGoesToTheCardAndStopsWithAMessageOnFailure) {
+    EXPECT_EQ(ids(m_main->menu_items(u"File")),
+              (std::vector<std::u16string>{u"Delete", u"Refresh", u"Cancel"}));
+    const fs::path media = m_world.add_cards({"Card"});
+    EXPECT_EQ(ids(m_main->menu_items(u"File")),
+              (std::vector<std::u16string>{u"Delete", u"Move", u"Refresh", u"Cancel"}));
+    const fs::path card = media / "Card/My Quillory";
+    // A file where the card's folder belongs: the first move fails and the files stay.
+    std::ofstream(card) << "not a folder";
+    m_main->menu_items(u"Move");
+    ASSERT_EQ(m_messages.size(), 1u);
+    EXPECT_EQ(m_messages[0], u"Cannot move");
+    EXPECT_TRUE(fs::exists(m_world.main_folder() / "Bob Smith.wav"));
+    EXPECT_TRUE(fs::exists(m_world.main_folder() / "Shopping list.wav"));
+    fs::remove(card);
+    fs::create_directories(card);
+    m_main->menu_items(u"Move");
+    EXPECT_EQ(m_messages.size(), 1u);
+    EXPECT_TRUE(fs::exists(card / "Bob Smith.wav"));
+    EXPECT_TRUE(fs::exists(card / "(Anna) call.wav"));
+    EXPECT_FALSE(fs::exists(m_world.main_folder() / "Shopping list.wav"));
+    for (const auto& record : m_document->records())
+        EXPECT_TRUE(fs::exists(fs::path(record.path))) << fs::path(record.path);
+    // Everything listed is on the card now.
+    EXPECT_EQ(ids(m_main->menu_items(u"File")),
+              (std::vector<std::u16string>{u"Delete", u"Refresh", u"Cancel"}));
+}
+
+TEST_F(ScreensTest, SettingsCommandsStoreAndRefillTheSettingsMenu) {
+    auto items = m_main->menu_items(u"Mp3High");
+    EXPECT_EQ(m_document->settings().format, u"Mp3High");
+    EXPECT_EQ(ids(items).front(), u"AutoRecord");
+    items = m_main->menu_items(u"Boost3");
+    EXPECT_EQ(m_document->settings().boost, u"Boost3");
+    EXPECT_TRUE(items[3].checked);
+    m_main->menu_items(u"Speaker");
+    EXPECT_TRUE(m_document->settings().speaker);
+    EXPECT_TRUE(m_main->menu_items(u"Exit").empty());
+    EXPECT_EQ(m_quits, 1);
+}
+
+TEST_F(ScreensTest, StorageErrorsShowTheirTextAndCloseBackToTheMainForm) {
+    m_main->on_document_event(controller::DocumentEvent::WritingFailed, 0);
+    FormError& error = m_main->error_form();
+    ASSERT_EQ(m_stack.top_form(), &error);
+    EXPECT_EQ(error.find_control<skin::TextComponent>(u"text").text(), u"No room");
+    error.close();
+    EXPECT_EQ(m_stack.top_form(), m_main.get());
+}
+
+TEST_F(ScreensTest, PlaybackFormShowsTheRecordAndDeletesOnlyAfterOk) {
+    m_main->open_filter();
+    m_main->keypad_key(u"7");
+    ASSERT_EQ(m_main->visible().size(), 2u); // "Bob Smith" and "Shopping list"
+    m_main->keypad_backspace();
+    const auto at = m_main->visible();
+    int32_t shopping = -1;
+    for (size_t i = 0; i < at.size(); ++i)
+        if (m_document->records()[at[i]].title == u"Shopping list")
+            shopping = int32_t(i);
+    ASSERT_GE(shopping, 0);
+    m_main->tap_record(shopping);
+    FormView& view = m_main->view_form();
+    ASSERT_EQ(m_stack.top_form(), &view);
+    EXPECT_EQ(view.name_button().caption(), u"Shopping list");
+    EXPECT_EQ(view.find_control<skin::TextComponent>(u"frmLeft").text(), u"0:00:01");
+    EXPECT_EQ(ids(view.menu_items(u"Menu")),
+              (std::vector<std::u16string>{u"Delete", u"Append", u"Send", u"Cancel"}));
+
+    view.menu_items(u"Delete");
+    EXPECT_FALSE(m_document->is_playing());
+    m_main->confirmation_form().cancel();
+    EXPECT_TRUE(fs::exists(m_world.main_folder() / "Shopping list.wav"));
+    EXPECT_EQ(m_stack.top_form(), &view);
+    // Play after the end starts again; the position knob moves nothing without a player.
+    view.play();
+    EXPECT_TRUE(m_document->is_playing());
+    view.pause();
+    view.menu_items(u"Delete");
+    m_main->confirmation_form().ok();
+    EXPECT_FALSE(fs::exists(m_world.main_folder() / "Shopping list.wav"));
+    EXPECT_EQ(m_stack.top_form(), m_main.get());
+    EXPECT_EQ(m_main->visible().size(), 2u);
+}
+
+TEST_F(ScreensTest, RenameFormSelectsTheTitleAndCancelKeepsIt) {
+    m_main->tap_record(0);
+    FormView& view = m_main->view_form();
+    const std::u16string title = view.name_button().caption();
+    FormEdit& edit = m_main->edit_form();
+    edit.open(view, title);
+    EXPECT_EQ(edit.text(), title);
+    EXPECT_TRUE(edit.edit().all_selected());
+    EXPECT_TRUE(edit.edit().editing());
+    edit.edit().command(skin::Command{skin::Edit::command_text, u"N"});
+    EXPECT_EQ(edit.text(), u"N");
+    edit.cancel();
+    EXPECT_EQ(view.name_button().caption(), title);
+    edit.open(view, title);
+    edit.edit().command(skin::Command{skin::Edit::command_text, u"New name"});
+    edit.ok();
+    EXPECT_EQ(view.name_button().caption(), u"New name");
+    view.close();
+    EXPECT_TRUE(fs::exists(m_world.main_folder() / "New name.wav") ||
+                fs::exists(m_world.main_folder() / "Incoming/New name.wav"));
+}
+
+TEST_F(ScreensTest, RecordShowsTheRecordingFormOnceAndStopReturns) {
+    m_main->record();
+    ASSERT_TRUE(m_document->is_recording());
+    FormRecording& recording = m_main->recording_form();
+    ASSERT_EQ(m_stack.top_form(), &recording);
+    EXPECT_EQ(recording.name_button().caption(), m_document->current().title);
+    const std::u16string first = m_document->current().path;
+    m_main->record(); // a double tap starts nothing more
+    EXPECT_EQ(m_document->current().path, first);
+    EXPECT_FALSE(recording.find_child(u"btnSpeakerOn")->visible());
+    EXPECT_FALSE(recording.find_child(u"btnSpeakerOff")->visible());
+    EXPECT_TRUE(recording.find_child(u"btnPause")->visible());
+    recording.set_paused(true);
+    EXPECT_TRUE(recording.find_child(u"btnResume")->visible());
+    EXPECT_FALSE(recording.find_child(u"btnPause")->visible());
+    recording.set_paused(false);
+
+    auto boost = recording.boost_menu_items();
+    EXPECT_EQ(ids(boost), (std::vector<std::u16string>{u"BoostOff", u"Boost1", u"Boost2", u"Boost3",
+                                                       u"Cancel"}));
+    EXPECT_TRUE(boost[0].checked);
+    std::vector<skin::MenuItem> none;
+    static_cast<skin::MenuProvider&>(recording).fill_menu(recording.boost_menu(), u"Boost2", none);
+    EXPECT_TRUE(none.empty());
+    EXPECT_EQ(m_document->settings().boost, u"Boost2");
+    EXPECT_TRUE(recording.find_child(u"BoostOn")->visible());
+    EXPECT_FALSE(recording.find_child(u"BoostOff")->visible());
+
+    // Some audio first: a recording without any is dropped when it stops.
+    for (int i = 0; i < 2000 && m_document->recorded_seconds() < 0.5; ++i) {
+        platform::Message message;
+        while (platform::peek_message(message))
+            platform::dispatch_message(message);
+        platform::wait_message(2);
+    }
+    recording.update();
+    EXPECT_NE(recording.find_control<skin::TextComponent>(u"frmSize").text(), u"");
+    recording.stop();
+    recording.stop();
+    EXPECT_FALSE(m_document->is_recording());
+    EXPECT_EQ(m_stack.top_form(), m_main.get());
+    EXPECT_EQ(m_document->records().size(), 4u);
+    EXPECT_EQ(m_main->visible().size(), 4u);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(ScreensTest, PenTapsReachTheFilterButtonsAndTheKeypad) {
+    m_main->place(0, 0, 240, 320);
+    const auto tap = [this](skin::Component& c) {
+        const int32_t x = c.x() + c.width() / 2, y = c.y() + c.height() / 2;
+        m_main->pen_button(skin::PenEvent{x, y, 0, 0, true, false});
+        m_main->pen_button(skin::PenEvent{x, y, 10, 0, false, false});
+    };
+    tap(*m_main->find_child(u"btnFilter"));
+    EXPECT_TRUE(m_main->filtering());
+    m_main->place(0, 0, 240, 320);
+    tap(*m_main->find_child(u"button2"));
+    EXPECT_EQ(m_main->filter(), u"2");
+    tap(*m_main->find_child(u"btnCloseFilter"));
+    EXPECT_FALSE(m_main->filtering());
+}
+
+} // namespace

@@ -1,0 +1,172 @@
+// Editing in place: focus from a tap, typed text, caret keys, the blink, the platform's text
+// input switched with the focus, and the caption of a label edit.
+
+#include "forms_fixture.h"
+#include "skin/edit.h"
+#include "skin/label_edit.h"
+#include "support/golden_png.h"
+
+#include <gtest/gtest.h>
+#include <vector>
+
+using namespace skin;
+
+namespace {
+
+const char* edit_skin = R"(
+node EForm {
+    type "form"
+    node {
+        type "edit" id "ed" string halign = "LEFT" color color = #FFFFFF
+        color background_color = #000080
+        string anchor_x = "MIN_SIDE" string anchor_y = "MIN_SIDE"
+        point border_min = 10, 10 point design_size = 150, 30
+    }
+    node {
+        type "label_edit" id "le"
+        string anchor_x = "MIN_SIDE" string anchor_y = "MIN_SIDE"
+        point border_min = 10, 50 point design_size = 150, 30
+        node { type "edit" id "#edit" string halign = "LEFT" }
+        node { type "text" id "#text" string text = "Title" }
+    }
+    node {
+        type "edit" id "multi" int wrap = 1 string halign = "LEFT"
+        string anchor_x = "MIN_SIDE" string anchor_y = "MIN_SIDE"
+        point border_min = 10, 90 point design_size = 150, 60
+    }
+}
+node EBad {
+    type "form"
+    node { type "label_edit" id "le" node { type "edit" id "#edit" } }
+}
+)";
+
+class EditTest : public forms_test::FormsTest {
+protected:
+    void SetUp() override {
+        FormsTest::SetUp();
+        Edit::set_text_input_switch([this](bool on, const Rect& r) {
+            switches.push_back(on);
+            area = r;
+        });
+        load(edit_skin);
+        f = form(u"EForm");
+        f->place(0, 0, 200, 160);
+        ed = &f->find_control<Edit>(u"ed");
+    }
+    void TearDown() override {
+        f.reset();
+        Edit::set_text_input_switch(nullptr);
+        FormsTest::TearDown();
+    }
+    void tap(int32_t x, int32_t y) {
+        PenEvent e;
+        e.x = x;
+        e.y = y;
+        e.pressed = true;
+        f->pen_button(e);
+        e.pressed = false;
+        f->pen_button(e);
+    }
+    bool key(uint32_t code) { return f->key(KeyEvent{code, true}); }
+    void type(std::u16string text) { f->command(Command{Edit::command_text, std::move(text)}); }
+
+    std::unique_ptr<Form> f;
+    Edit* ed{nullptr};
+    std::vector<bool> switches;
+    Rect area;
+};
+
+TEST_F(EditTest, TapFocusesAndTypedTextGoesInAtTheCaret) {
+    type(u"ignored");
+    EXPECT_EQ(ed->text(), u"");
+    tap(15, 20);
+    EXPECT_TRUE(ed->editing());
+    EXPECT_EQ(switches, (std::vector<bool>{true}));
+    EXPECT_EQ(area, Rect::of_size(10, 10, 150, 30));
+    type(u"helo");
+    EXPECT_EQ(ed->caret(), 4u);
+    key(4);
+    type(u"l");
+    EXPECT_EQ(ed->text(), u"hello");
+    EXPECT_EQ(ed->caret(), 4u);
+    key(14); // Home
+    EXPECT_EQ(ed->caret(), 0u);
+    key(11); // Backspace at 0 does nothing
+    EXPECT_EQ(ed->text(), u"hello");
+    key(12); // Del
+    EXPECT_EQ(ed->text(), u"ello");
+    key(15); // End
+    key(11);
+    EXPECT_EQ(ed->text(), u"ell");
+    key(5); // Right at the end stays
+    EXPECT_EQ(ed->caret(), 3u);
+    f->command(Command{Edit::command_select_all, {}});
+    f->command(Command{Edit::command_paste, u"new\ntitle"});
+    EXPECT_EQ(ed->text(), u"newtitle"); // one line: the line break is dropped
+    // A tap at the far left puts the caret at the start.
+    tap(11, 20);
+    EXPECT_EQ(ed->caret(), 0u);
+    ed->set_edit(false);
+    EXPECT_EQ(switches, (std::vector<bool>{true, false}));
+    EXPECT_FALSE(key(4));
+}
+
+TEST_F(EditTest, CaretBlinksWithAOneSecondPeriod) {
+    EXPECT_FALSE(ed->caret_shown());
+    ed->tick(0.3);
+    EXPECT_EQ(ed->blink_phase(), 1.0);
+    ed->set_edit(true);
+    EXPECT_TRUE(ed->caret_shown());
+    ed->tick(0.3);
+    EXPECT_TRUE(ed->caret_shown());
+    ed->tick(0.3);
+    EXPECT_FALSE(ed->caret_shown());
+    ed->tick(0.5);
+    EXPECT_EQ(ed->blink_phase(), 0.0);
+    EXPECT_TRUE(ed->caret_shown());
+    ed->tick(0.7);
+    EXPECT_FALSE(ed->caret_shown());
+    key(4); // any key shows the caret at once
+    EXPECT_TRUE(ed->caret_shown());
+    // The caret is a bar of a quarter line height in the text colour.
+    type(u"ab");
+    RenderSurface target;
+    target.recreate(200, 160);
+    f->paint(target, SkinPoint{});
+    const Rect caret = ed->caret_rect();
+    EXPECT_GT(caret.left, 10);
+    EXPECT_GE(caret.width(), 1);
+    EXPECT_EQ(target.surface()->pixel(caret.left, caret.top + caret.height() / 2), 0xFFFF);
+    EXPECT_EQ(target.surface()->pixel(155, 12), 0x0010);
+    EXPECT_TRUE(testing_support::matches_golden(target, "skin/widgets/edit.png", 64));
+}
+
+TEST_F(EditTest, WrappedEditMovesByLinesAndEnterBreaks) {
+    auto& multi = f->find_control<Edit>(u"multi");
+    multi.set_edit(true);
+    EXPECT_FALSE(ed->editing());
+    type(u"ab");
+    key(9); // Enter
+    type(u"cd");
+    EXPECT_EQ(multi.text(), u"ab\ncd");
+    key(6); // Up
+    EXPECT_LE(multi.caret(), 2u);
+    key(7); // Down
+    EXPECT_GE(multi.caret(), 3u);
+}
+
+TEST_F(EditTest, LabelCaptionShowsOnlyWhileEmpty) {
+    auto& le = f->find_control<LabelEdit>(u"le");
+    EXPECT_TRUE(le.caption().visible());
+    le.set_edit(true);
+    type(u"x");
+    EXPECT_FALSE(le.caption().visible());
+    key(11);
+    EXPECT_TRUE(le.caption().visible());
+    le.set_text(u"name");
+    EXPECT_FALSE(le.caption().visible());
+    EXPECT_THROW(form(u"EBad"), virire::NodeNotFound);
+}
+
+} // namespace

@@ -1,0 +1,174 @@
+// The popup menu on a form stack: opening, choosing, sub-menus, disabled rows, check marks
+// moving in place, the row buttons, Backspace and the empty list that closes it.
+
+#include "forms_fixture.h"
+#include "skin/button.h"
+#include "skin/form_stack.h"
+#include "skin/menu.h"
+#include "skin/text_component.h"
+#include "support/golden_png.h"
+
+#include <gtest/gtest.h>
+#include <map>
+#include <vector>
+
+using namespace skin;
+
+namespace {
+
+const char* menu_skin = R"(
+node Menu {
+    type "form"
+    node {
+        type "vtable" id "panel" string visibility_animation = "pop"
+        node { type "text" id "caption" color color = #FFFF00 point design_size = 0, 20 }
+        node { type "vlist" id "vlist" int grow = 1 }
+    }
+}
+node MenuElement {
+    type "form" point design_size = 0, 20
+    node { type "color" id "separator" color color = #FF0000 point design_size = 0, 1 string anchor_y = "MIN_SIDE" }
+    node { type "color" id "checked" color color = #00FF00 point design_size = 10, 10 string anchor_x = "MIN_SIDE" }
+    node { type "text" id "#text" color color = #FFFFFF }
+}
+node MenuElementDisabled {
+    type "form" point design_size = 0, 20
+    node { type "text" id "#text" color color = #808080 }
+}
+node Magic {
+    type "form" point design_size = 0, 20
+    node { type "button" id "Help" string anchor_x = "MIN_SIDE" point design_size = 20, 0 }
+    node { type "button" id "Exit" string anchor_x = "MAX_SIDE" point design_size = 20, 0 }
+}
+node NoPanel { type "form" node { type "vlist" id "vlist" } }
+)";
+
+struct Provider : MenuProvider {
+    void fill_menu(Menu&, std::u16string_view id, std::vector<MenuItem>& items) override {
+        asked.emplace_back(id);
+        if (id == u"main") {
+            items.push_back({u"Magic4Buttons", u"", u"Magic"});
+            items.push_back({u"sort", u"Sort", u"", true, false, false});
+            items.push_back({u"off", u"Off", u"", false, true, false});
+            items.push_back({u"more", u"", u"", true, false, false});
+        } else if (id == u"sort") {
+            for (int i = 0; i < 3; ++i)
+                items.push_back({u"by" + std::u16string(1, char16_t(u'0' + i)), u"", u"", true,
+                                 false, i == checked});
+        } else if (id.starts_with(u"by")) {
+            checked = id[2] - u'0';
+            if (!close_after_sort)
+                fill_menu(*menu, u"sort", items);
+        }
+    }
+    std::vector<std::u16string> asked;
+    int checked{0};
+    bool close_after_sort{false};
+    Menu* menu{nullptr};
+};
+
+class MenuTest : public forms_test::FormsTest {
+protected:
+    void SetUp() override {
+        FormsTest::SetUp();
+        load(menu_skin);
+        localisation::TextTable::Entries texts;
+        texts.emplace(u"more", u"More...");
+        properties.texts().assign(std::move(texts), u"");
+        stack.set_screen_size(200, 300);
+        menu = std::make_unique<Menu>(properties, stack, provider, u"Menu");
+        provider.menu = menu.get();
+    }
+    void TearDown() override {
+        menu.reset();
+        FormsTest::TearDown();
+    }
+    // Taps the middle of item index's row.
+    void tap_row(int32_t index, int32_t x = 100) {
+        VListRow* row = menu->list().row_of(index);
+        ASSERT_NE(row, nullptr);
+        PenEvent e;
+        e.x = x;
+        e.y = row->y() + row->height() / 2;
+        e.pressed = true;
+        stack.pen_button(e);
+        e.pressed = false;
+        stack.pen_button(e);
+    }
+    std::u16string row_text(int32_t index) {
+        auto* t = dynamic_cast<TextComponent*>(menu->list().row_of(index)->find_child(u"#text"));
+        return t ? t->text() : u"-";
+    }
+    FormStack stack;
+    Provider provider;
+    std::unique_ptr<Menu> menu;
+};
+
+TEST_F(MenuTest, OpensWithRowsFromTheirTemplates) {
+    menu->open(u"main", u"Main");
+    EXPECT_TRUE(menu->is_open());
+    EXPECT_TRUE(stack.top_is_overlay());
+    EXPECT_EQ(menu->caption_text(), u"Main");
+    EXPECT_TRUE(menu->panel().visible());
+    EXPECT_EQ(menu->list().item_count(), 4);
+    EXPECT_EQ(menu->list().row_of(0)->node_name(), u"Magic");
+    EXPECT_EQ(menu->list().row_of(2)->node_name(), u"MenuElementDisabled");
+    EXPECT_EQ(row_text(1), u"Sort");
+    EXPECT_EQ(row_text(3), u"More..."); // the language text of the id
+    EXPECT_TRUE(menu->list().row_of(1)->find_child(u"separator")->visible() == false);
+    for (int i = 0; i < 40; ++i)
+        stack.tick(0.05);
+    RenderSurface target;
+    target.recreate(200, 300);
+    stack.draw(target);
+    EXPECT_TRUE(testing_support::matches_golden(target, "skin/widgets/menu.png", 64));
+}
+
+TEST_F(MenuTest, ChoosingOpensASubMenuAndDisabledRowsDoNothing) {
+    menu->open(u"main", u"Main");
+    tap_row(2);
+    EXPECT_EQ(provider.asked, (std::vector<std::u16string>{u"main"}));
+    tap_row(1);
+    EXPECT_EQ(provider.asked.back(), u"sort");
+    EXPECT_EQ(menu->caption_text(), u"Sort");
+    EXPECT_EQ(menu->list().item_count(), 3);
+    EXPECT_TRUE(menu->is_open());
+}
+
+TEST_F(MenuTest, CheckMarkMovesInPlace) {
+    menu->open(u"sort");
+    VListRow* first = menu->list().row_of(0);
+    EXPECT_TRUE(first->find_child(u"checked")->visible());
+    tap_row(2);
+    EXPECT_EQ(provider.checked, 2);
+    EXPECT_EQ(menu->list().row_of(0), first); // same rows, refreshed
+    EXPECT_FALSE(first->find_child(u"checked")->visible());
+    EXPECT_TRUE(menu->list().row_of(2)->find_child(u"checked")->visible());
+}
+
+TEST_F(MenuTest, EmptyListClosesAndBackspaceCancels) {
+    provider.close_after_sort = true;
+    menu->open(u"sort");
+    tap_row(1);
+    EXPECT_FALSE(menu->is_open());
+    EXPECT_EQ(provider.checked, 1);
+
+    menu->open(u"main");
+    EXPECT_TRUE(stack.key(KeyEvent{11, true}));
+    EXPECT_FALSE(menu->is_open());
+}
+
+TEST_F(MenuTest, RowButtonsChooseTheirIds) {
+    menu->open(u"main");
+    tap_row(0, 5); // "Help"
+    stack.tick(0.01);
+    EXPECT_EQ(provider.asked.back(), u"Help");
+    EXPECT_FALSE(menu->is_open()); // nothing under "Help": closed
+}
+
+TEST_F(MenuTest, MissingPartsRaise) {
+    EXPECT_THROW(Menu(properties, stack, provider, u"NoPanel"), virire::NodeNotFound);
+    EXPECT_THROW(Menu(properties, stack, provider, u"Nowhere"), virire::NodeNotFoundInSkin);
+}
+
+} // namespace

@@ -1,0 +1,252 @@
+// The scrolling list driven by pen events and ticks: taps, row controls, fling with braking,
+// spring-back, recycling and removal, checked frame by frame against the physics.
+
+#include "forms_fixture.h"
+#include "skin/vlist.h"
+
+#include <algorithm>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <vector>
+
+using namespace skin;
+
+namespace {
+
+const char* list_skin = R"(
+node LForm {
+    type "form"
+    node {
+        type "vlist" id "list"
+        string anchor_x = "MIN_SIDE" string anchor_y = "MIN_SIDE"
+        point design_size = 100, 100 point scroll_border_min = 0, 5 point scroll_border_max = 0, 5
+    }
+    node {
+        type "vtable" id "table" string anchor_x = "MIN_SIDE" string anchor_y = "MIN_SIDE"
+        point border_min = 120, 0 point design_size = 50, 0
+        node { type "vlist" id "grown" int grow = 1 point scroll_border_min = 0, 3 point scroll_border_max = 0, 4 }
+    }
+}
+node LRow {
+    type "form"
+    point design_size = 0, 20
+    node { type "color" id "#vlist_normal" color color = #0000FF }
+    node { type "color" id "#vlist_pressed" color color = #FF0000 }
+    node { type "color" id "#vlist_selected" color color = #00FF00 }
+    node {
+        type "button" id "act" string anchor_x = "MAX_SIDE" point design_size = 10, 0
+        node { type "color" id "#normal" color color = #FFFFFF }
+    }
+}
+)";
+
+class Row : public VListRow {
+public:
+    explicit Row(Properties& p) : VListRow(p) { require_form(p, u"LRow"); }
+    void bind(VList&, int32_t index) override { bound.push_back(index); }
+    std::vector<int32_t> bound;
+};
+
+struct Provider : VListProvider {
+    explicit Provider(Properties& p) : properties(p) {}
+    void item_tapped(VList&, int32_t index) override { taps.push_back(index); }
+    std::unique_ptr<VListRow> create_row(VList&, int32_t) override {
+        ++created;
+        return std::make_unique<Row>(properties);
+    }
+    Properties& properties;
+    std::vector<int32_t> taps;
+    int created{0};
+};
+
+class VListTest : public forms_test::FormsTest {
+protected:
+    void SetUp() override {
+        FormsTest::SetUp();
+        load(list_skin);
+        f = form(u"LForm");
+        provider = std::make_unique<Provider>(properties);
+        list = &f->find_control<VList>(u"list");
+        f->place(0, 0, 200, 200);
+        list->set_provider(provider.get());
+        list->set_item_count(1000);
+    }
+    void TearDown() override {
+        f.reset();
+        FormsTest::TearDown();
+    }
+    void pen(int32_t y, bool down, uint32_t time, int32_t x = 50) {
+        PenEvent e;
+        e.x = x;
+        e.y = y;
+        e.time = time;
+        e.pressed = down;
+        f->pen_button(e);
+    }
+    void move(int32_t y, uint32_t time, int32_t x = 50) {
+        PenEvent e;
+        e.x = x;
+        e.y = y;
+        e.time = time;
+        f->pen_move(e);
+    }
+    std::unique_ptr<Form> f;
+    std::unique_ptr<Provider> provider;
+    VList* list{nullptr};
+};
+
+TEST_F(VListTest, RowsFillTheViewFromTheTopBorder) {
+    EXPECT_EQ(list->position(), 5.0);
+    ASSERT_NE(list->row_of(0), nullptr);
+    EXPECT_EQ(list->row_of(0)->y(), 5);
+    EXPECT_EQ(list->row_of(4)->y(), 85);
+    EXPECT_EQ(list->row_of(5), nullptr); // starts at 105, out of view
+    EXPECT_EQ(list->max_position(), 5.0 + 20000 + 10 - 100);
+}
+
+TEST_F(VListTest, TapReportsTheItemAndShowsPressed) {
+    pen(30, true, 0);
+    Component* pressed = list->row_of(1)->find_child(u"#vlist_pressed");
+    EXPECT_TRUE(pressed->visible());
+    EXPECT_EQ(list->pressed_index(), 1);
+    pen(32, false, 50);
+    EXPECT_FALSE(pressed->visible());
+    EXPECT_EQ(provider->taps, (std::vector<int32_t>{1}));
+
+    // Released over another row: dropped.
+    pen(30, true, 100);
+    pen(50, false, 150);
+    EXPECT_EQ(provider->taps.size(), 1u);
+
+    list->set_selected(2);
+    EXPECT_TRUE(list->row_of(2)->find_child(u"#vlist_selected")->visible());
+    EXPECT_FALSE(list->row_of(2)->find_child(u"#vlist_normal")->visible());
+}
+
+TEST_F(VListTest, RowControlTakingThePenSuppressesTheTap) {
+    pen(30, true, 0, 95);
+    EXPECT_FALSE(list->row_of(1)->find_child(u"#vlist_pressed")->visible());
+    pen(30, false, 40, 95);
+    EXPECT_TRUE(provider->taps.empty());
+}
+
+TEST_F(VListTest, FlingDecaysByTheBrakingLaw) {
+    // 80 pixels up in 80 ms: 1000 pixels per second.
+    pen(90, true, 0);
+    for (int i = 1; i <= 4; ++i)
+        move(90 - 20 * i, 20 * i);
+    pen(10, false, 80);
+    EXPECT_DOUBLE_EQ(list->position(), 85.0);
+    EXPECT_DOUBLE_EQ(list->speed(), 1000.0);
+    double p = 85.0, v = 1000.0;
+    const double dt = 1.0 / 60;
+    for (int frame = 0; frame < 300; ++frame) {
+        list->tick(dt);
+        p += v * dt;
+        v = std::max(0.0, v - (2 * std::abs(v) + 9) * dt);
+        ASSERT_NEAR(list->position(), p, 1e-9) << frame;
+        ASSERT_NEAR(list->speed(), v, 1e-9) << frame;
+    }
+    EXPECT_EQ(list->speed(), 0.0);
+    EXPECT_GT(list->position(), 400.0);
+}
+
+TEST_F(VListTest, ShortFlickDoesNotFling) {
+    pen(90, true, 0);
+    move(60, 20);
+    move(30, 40);
+    pen(30, false, 40);
+    EXPECT_EQ(list->speed(), 0.0);
+}
+
+TEST_F(VListTest, OvershootSpringsBack) {
+    pen(20, true, 0);
+    move(40, 500);
+    move(80, 1000);
+    pen(80, false, 1500);
+    EXPECT_DOUBLE_EQ(list->position(), 5.0 - 60);
+    EXPECT_EQ(list->speed(), 0.0);
+    const double dt = 1.0 / 60;
+    double p = -55.0;
+    for (int frame = 0; frame < 20; ++frame) {
+        list->tick(dt);
+        p = std::min(5.0, p + 400 * dt);
+        ASSERT_NEAR(list->position(), p, 1e-9) << frame;
+    }
+    EXPECT_EQ(list->position(), 5.0);
+    EXPECT_EQ(list->row_of(0)->y(), 5);
+}
+
+TEST_F(VListTest, FlingIntoTheEndIsBrakedThenSpringsBack) {
+    list->set_position(list->max_position() - 10);
+    pen(90, true, 0);
+    for (int i = 1; i <= 4; ++i)
+        move(90 - 20 * i, 20 * i);
+    // Pulled past the end at release: no fling.
+    pen(10, false, 80);
+    EXPECT_EQ(list->speed(), 0.0);
+    for (int i = 0; i < 60; ++i)
+        list->tick(1.0 / 60);
+    EXPECT_EQ(list->position(), list->max_position());
+}
+
+TEST_F(VListTest, RowsRecycleForAHugeList) {
+    list->set_item_count(10000);
+    for (double p = 5; p < list->max_position(); p += 37)
+        list->set_position(p);
+    list->set_position(list->max_position());
+    // 6 rows are in view at most; a few spare ones are kept.
+    EXPECT_LE(list->rows_created(), 6 + int(VList::spare_rows) + 1);
+    EXPECT_LE(list->rows().size(), 7u);
+    EXPECT_NE(list->row_of(9999), nullptr);
+}
+
+TEST_F(VListTest, RemoveShrinksTheRowAway) {
+    auto* third = static_cast<Row*>(list->row_of(3));
+    list->set_selected(2);
+    list->remove_item(2);
+    EXPECT_EQ(list->item_count(), 999);
+    EXPECT_EQ(list->selected(), -1);
+    EXPECT_EQ(list->row_of(2), third);
+    const double dt = 0.05; // 10 pixels a tick
+    list->tick(dt);
+    EXPECT_EQ(third->y(), 5 + 2 * 20 + 10);
+    list->tick(dt);
+    EXPECT_EQ(third->y(), 45);
+    EXPECT_EQ(list->rows().size(), list->rows().size());
+    for (const auto& row : list->rows())
+        EXPECT_GT(row->height(), 0);
+}
+
+TEST_F(VListTest, GrowMeasuresAllRows) {
+    auto& grown = f->find_control<VList>(u"grown");
+    grown.set_provider(provider.get());
+    grown.set_item_count(3);
+    EXPECT_EQ(grown.measure(Axis::Y).preferred, 3 * 20 + 7);
+    EXPECT_EQ(grown.measure(Axis::Y).minimum, 7);
+    grown.set_item_count(0);
+    grown.tick(0.1);
+    EXPECT_EQ(grown.position(), 3.0);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(VListTest, WheelScrollsTheListUnderIt) {
+    Command wheel;
+    wheel.code = VList::command_wheel;
+    wheel.x = 50;
+    wheel.y = 50;
+    wheel.amount = 40;
+    EXPECT_TRUE(f->command(wheel));
+    EXPECT_EQ(list->position(), 45.0);
+    EXPECT_EQ(list->row_of(2)->y(), 5 + 40 - 40);
+    wheel.amount = -1000; // never past the top
+    f->command(wheel);
+    EXPECT_EQ(list->position(), 5.0);
+    wheel.x = 150; // not over the list
+    EXPECT_FALSE(f->command(wheel));
+}
+
+} // namespace

@@ -1,0 +1,272 @@
+// Buttons, check boxes, progress bars, labels and clipping driven through a form built from a
+// small skin: what the listener hears and what the user sees.
+
+#include "forms_fixture.h"
+#include "skin/button.h"
+#include "skin/checkbox.h"
+#include "skin/exceptions.h"
+#include "skin/progress.h"
+#include "skin/text_component.h"
+#include "support/golden_png.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+using namespace skin;
+
+namespace {
+
+const char* widgets_skin = R"(
+node WButtons {
+    type "form"
+    node {
+        type "button" id "btn" string bind_key = "Enter"
+        string anchor_x = "MIN_SIDE" string anchor_y = "MIN_SIDE"
+        point border_min = 10, 10 point design_size = 40, 20
+        node { type "color" id "#normal" color color = #0000FF }
+        node { type "color" id "#pressed" color color = #FF0000 }
+        node { type "color" id "#disabled" color color = #808080 }
+    }
+    node {
+        type "button" id "bare" string bind_key = "enter"
+        string anchor_x = "MIN_SIDE" string anchor_y = "MIN_SIDE"
+        point border_min = 60, 10 point design_size = 20, 20
+        node { type "color" id "#normal" color color = #00FF00 }
+    }
+    node {
+        type "checkbox" id "check" int states = 3
+        string anchor_x = "MIN_SIDE" string anchor_y = "MIN_SIDE"
+        point border_min = 10, 40 point design_size = 20, 20
+        node { type "button" id "#state_0" node { type "color" id "#normal" color color = #000000 } }
+        node { type "button" id "#state_1" node { type "color" id "#normal" color color = #FFFFFF } }
+        node { type "button" id "#state_2" node { type "color" id "#normal" color color = #FF00FF } }
+    }
+    node {
+        type "progress" id "bar"
+        string anchor_x = "MIN_SIDE" string anchor_y = "MIN_SIDE"
+        point border_min = 10, 70 point design_size = 80, 10
+        node { type "color" id "back" color color = #404040 }
+        node { type "color" id "#line" color color = #FFFF00 point border_min = 2, 2 point border_max = 2, 2 }
+    }
+    node {
+        type "clip" id "clip"
+        string anchor_x = "MIN_SIDE" string anchor_y = "MIN_SIDE"
+        point border_min = 60, 40 point design_size = 10, 10
+        node { type "color" color color = #00FFFF string anchor_x = "MIN_SIDE_NO_SIZE" string anchor_y = "MIN_SIDE_NO_SIZE" point design_size = 30, 30 }
+    }
+}
+node WBadCheck {
+    type "form"
+    node { type "checkbox" id "cb" int states = 2 node { type "button" id "#state_0" } }
+}
+node WAbsurd {
+    type "form"
+    node { type "checkbox" id "zero" int states = 0 node { type "button" id "#state_0" } }
+    node { type "text" id "t" string halign = "left" string valign = "TOP" int grow_min = 1 }
+}
+)";
+
+struct Recorder : ButtonListener {
+    void clicked(Component&, const ClickRecord& c) override { log.push_back("click"), last = c; }
+    void press_changed(Component&, const ClickRecord& c) override {
+        log.push_back(c.flag ? "down" : "up");
+    }
+    void dragged(Component&, DragRecord& d) override {
+        drags.push_back(d);
+        d.remainder_x = remainder;
+    }
+    std::vector<std::string> log;
+    std::vector<DragRecord> drags;
+    ClickRecord last;
+    int32_t remainder{0};
+};
+
+struct CheckRecorder : CheckboxListener {
+    void clicked(Checkbox&, bool) override { ++clicks; }
+    void state_changed(Checkbox& c, bool) override { states.push_back(c.state()); }
+    int clicks{0};
+    std::vector<int32_t> states;
+};
+
+class Widgets : public forms_test::FormsTest {
+protected:
+    void SetUp() override {
+        FormsTest::SetUp();
+        load(widgets_skin);
+        f = form(u"WButtons");
+        f->place(0, 0, 100, 90);
+        btn = &f->find_control<Button>(u"btn");
+        btn->set_listener(&rec);
+    }
+    void TearDown() override {
+        f.reset();
+        FormsTest::TearDown();
+    }
+    void pen(int32_t x, int32_t y, bool down, bool cancelled = false) {
+        PenEvent e;
+        e.x = x;
+        e.y = y;
+        e.pressed = down;
+        e.cancelled = cancelled;
+        f->pen_button(e);
+    }
+    void move(int32_t x, int32_t y) {
+        PenEvent e;
+        e.x = x;
+        e.y = y;
+        f->pen_move(e);
+    }
+    RenderSurface& draw() {
+        target.recreate(100, 90);
+        f->paint(target, SkinPoint{});
+        return target;
+    }
+
+    std::unique_ptr<Form> f;
+    Button* btn{nullptr};
+    Recorder rec;
+    RenderSurface target;
+};
+
+TEST_F(Widgets, ButtonClicksOnlyWhenReleasedInside) {
+    pen(20, 15, true);
+    EXPECT_TRUE(btn->pressed());
+    pen(25, 18, false);
+    EXPECT_EQ(rec.log, (std::vector<std::string>{"down", "up", "click"}));
+    EXPECT_EQ(rec.last.x, 25);
+
+    rec.log.clear();
+    pen(20, 15, true);
+    move(90, 80);
+    pen(90, 80, false);
+    EXPECT_EQ(rec.log, (std::vector<std::string>{"down", "up"}));
+
+    rec.log.clear();
+    pen(20, 15, true);
+    pen(20, 15, false, true); // capture lost inside the button
+    EXPECT_EQ(rec.log, (std::vector<std::string>{"down", "up"}));
+    EXPECT_FALSE(btn->pressed());
+}
+
+TEST_F(Widgets, BoundKeyPressesAndClicksAtTheCentre) {
+    EXPECT_EQ(btn->bound_key(), 9u);
+    EXPECT_TRUE(f->key(KeyEvent{9, true}));
+    EXPECT_EQ(btn->shown_state()->id(), u"#pressed");
+    EXPECT_TRUE(f->key(KeyEvent{9, false}));
+    EXPECT_EQ(rec.log, (std::vector<std::string>{"down", "up", "click"}));
+    EXPECT_EQ(rec.last.x, 30);
+    EXPECT_EQ(rec.last.y, 20);
+    // Other keys pass; key names match exactly.
+    EXPECT_FALSE(f->key(KeyEvent{10, true}));
+    EXPECT_EQ(f->find_control<Button>(u"bare").bound_key(), 0u);
+    EXPECT_EQ(key_code_from_name(u"VOLUME_DOWN"), 64u);
+    EXPECT_EQ(key_code_from_name(u"Q"), 36u);
+    EXPECT_EQ(key_code_from_name(u"7"), 53u);
+}
+
+TEST_F(Widgets, DragRemaindersCarryIntoTheNextMove) {
+    pen(20, 15, true);
+    rec.remainder = 3;
+    move(30, 15);
+    ASSERT_EQ(rec.drags.size(), 2u);
+    EXPECT_EQ(rec.drags[1].dx, 10);
+    move(35, 15);
+    // 3 pixels were left over: the offset counts from 27, not 30.
+    EXPECT_EQ(rec.drags[2].dx, 8);
+    pen(35, 15, false);
+    move(40, 15);
+    EXPECT_EQ(rec.drags.size(), 3u);
+}
+
+TEST_F(Widgets, StatePicturesFollowEnabledAndPressed) {
+    EXPECT_EQ(draw().surface()->pixel(20, 15), 0x001F);
+    pen(20, 15, true);
+    EXPECT_EQ(draw().surface()->pixel(20, 15), 0xF800);
+    EXPECT_TRUE(testing_support::matches_golden(target, "skin/widgets/button_pressed.png"));
+    pen(20, 15, false);
+    btn->set_enabled(false);
+    EXPECT_EQ(btn->shown_state()->id(), u"#disabled");
+    EXPECT_TRUE(testing_support::matches_golden(draw(), "skin/widgets/button_disabled.png"));
+
+    // Without "#pressed" or "#disabled" the normal picture stays.
+    auto& bare = f->find_control<Button>(u"bare");
+    pen(65, 15, true);
+    EXPECT_TRUE(bare.pressed());
+    EXPECT_EQ(draw().surface()->pixel(65, 15), 0x07E0);
+    pen(65, 15, false);
+    bare.set_enabled(false);
+    EXPECT_EQ(draw().surface()->pixel(65, 15), 0x07E0);
+}
+
+TEST_F(Widgets, CheckboxCyclesWithoutListenerAndAsksItsListener) {
+    auto& check = f->find_control<Checkbox>(u"check");
+    EXPECT_EQ(check.states(), 3);
+    std::vector<int32_t> seen;
+    for (int i = 0; i < 4; ++i) {
+        pen(15, 45, true);
+        pen(15, 45, false);
+        seen.push_back(check.state());
+    }
+    EXPECT_EQ(seen, (std::vector<int32_t>{1, 2, 0, 1}));
+    EXPECT_TRUE(check.state_button(1).visible());
+    EXPECT_FALSE(check.state_button(0).visible());
+    EXPECT_EQ(draw().surface()->pixel(15, 45), 0xFFFF);
+
+    CheckRecorder listener;
+    check.set_listener(&listener);
+    pen(15, 45, true);
+    pen(15, 45, false);
+    EXPECT_EQ(listener.clicks, 1);
+    EXPECT_EQ(check.state(), 1);
+    check.set_state(2);
+    check.set_state(7); // out of range: ignored
+    EXPECT_EQ(listener.states, (std::vector<int32_t>{2}));
+    EXPECT_EQ(draw().surface()->pixel(15, 45), 0xF81F);
+}
+
+TEST_F(Widgets, ProgressLineTakesItsShareOfTheSpareLength) {
+    auto& bar = f->find_control<Progress>(u"bar");
+    Component* line = bar.line();
+    ASSERT_NE(line, nullptr);
+    EXPECT_EQ(line->width(), 0);
+    bar.set_value(0.5);
+    EXPECT_EQ(line->x(), 12);
+    EXPECT_EQ(line->width(), 38); // (80 - 2 - 2) / 2
+    EXPECT_EQ(line->y(), 72);
+    EXPECT_EQ(line->height(), 3); // the share applies on both axes
+    EXPECT_TRUE(testing_support::matches_golden(draw(), "skin/widgets/progress_half.png"));
+    bar.set_value(1.0);
+    EXPECT_EQ(line->width(), 76);
+    bar.set_value(0.01); // under one pixel
+    EXPECT_EQ(line->width(), 0);
+    bar.set_value(-3.0);
+    EXPECT_EQ(bar.value(), 0.0);
+    bar.set_value(7.0);
+    EXPECT_EQ(line->width(), 76);
+}
+
+TEST_F(Widgets, ClipKeepsChildrenInside) {
+    draw();
+    EXPECT_EQ(target.surface()->pixel(65, 45), 0x07FF);
+    EXPECT_NE(target.surface()->pixel(75, 45), 0x07FF);
+    EXPECT_TRUE(testing_support::matches_golden(target, "skin/widgets/normal.png"));
+}
+
+TEST_F(Widgets, MissingChildrenAndAbsurdValues) {
+    try {
+        form(u"WBadCheck");
+        FAIL() << "no exception";
+    } catch (const virire::NodeNotFound& e) {
+        EXPECT_EQ(e.form_id(), u"cb");
+        EXPECT_EQ(e.child_id(), u"#state_1");
+    }
+    auto absurd = form(u"WAbsurd");
+    EXPECT_EQ(absurd->find_control<Checkbox>(u"zero").states(), 1);
+    auto& t = absurd->find_control<TextComponent>(u"t");
+    EXPECT_EQ(t.halign(), HAlign::Center); // lower case does not match
+    EXPECT_EQ(t.valign(), VAlign::Top);
+    EXPECT_TRUE(t.grow());
+}
+
+} // namespace
