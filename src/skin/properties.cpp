@@ -7,7 +7,6 @@
 #include "skin/font_spec.h"
 
 #include <algorithm>
-#include <filesystem>
 
 namespace skin {
 
@@ -65,9 +64,9 @@ std::unique_ptr<Properties::Loaded> Properties::build(const std::u16string& path
         // replaces the doubled pixels; it is used only when it is exactly twice as large.
         if (loaded->hires_shift > 0) {
             const std::u16string hires_path = picture_path(folder, name + u"@2x");
-            std::error_code error;
             std::shared_ptr<const Bitmap> hires;
-            if (std::filesystem::exists(std::filesystem::path(hires_path + u".bmp"), error))
+            // The skin's path may start with a path macro, so the look-up expands it too.
+            if (foundation::FileInfo(hires_path + u".bmp").exists())
                 hires = load_565(hires_path);
             if (hires && hires->width() == 2 * bitmap->width() &&
                 hires->height() == 2 * bitmap->height()) {

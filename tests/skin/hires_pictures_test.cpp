@@ -102,3 +102,19 @@ TEST(HiresPictures, LowResolutionIgnoresLargeDrawings) {
 }
 
 } // namespace
+
+TEST(HiresPictures, SkinNamedThroughAPathMacroFindsItsLargeDrawings) {
+    // The program names its skins "%app_path%/skins/bin/..."; the large drawings must be found
+    // through the macro as the small ones are.
+    const fs::path folder = fs::path(QV_BUILD_DIR) / "tests" / "hires-macro-skin";
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    for (const auto& entry : fs::directory_iterator(shipped()))
+        fs::copy_file(entry.path(), folder / entry.path().filename());
+    Properties hires;
+    ASSERT_TRUE(hires.load_skin(u"%app_path%/hires-macro-skin/default.skin", 192));
+    SkinPicture picture = record_picture(hires);
+    ASSERT_TRUE(picture.bitmap());
+    EXPECT_EQ(picture.bitmap()->width(), 128);
+    fs::remove_all(folder);
+}
