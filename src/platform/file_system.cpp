@@ -31,14 +31,110 @@ bool remove_file(const std::string& path) {
     return ::unlink(path.c_str()) == 0;
 }
 
+namespace {
+
+// Copies the regular file `from` into the new file `to` with its permissions and last-write
+// time, synced to the disk. False (with `error`) and nothing left at `to` when it fails.
+bool copy_file_whole(const std::string& from, const std::string& to, int& error) {
+    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) {
+        error = errno;
+        return false;
+    }
+    struct stat source {};
+    if (::fstat(in, &source) != 0 || !S_ISREG(source.st_mode)) {
+        error = S_ISREG(source.st_mode) ? errno : EISDIR;
+        ::close(in);
+        return false;
+    }
+    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (out < 0) {
+        error = errno;
+        ::close(in);
+        return false;
+    }
+    bool ok = true;
+    std::vector<char> buffer(1 << 16);
+    for (;;) {
+        const ssize_t got = ::read(in, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            if (got < 0) {
+                error = errno;
+                ok = false;
+            }
+            break;
+        }
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t put = ::write(out, buffer.data() + done, size_t(got - done));
+            if (put < 0 && errno == EINTR)
+                continue;
+            if (put <= 0) {
+                error = put < 0 ? errno : EIO;
+                ok = false;
+                break;
+            }
+            done += put;
+        }
+        if (!ok)
+            break;
+    }
+    if (ok) {
+        // Cards often hold file systems without Unix permissions: a mode or date that cannot be
+        // kept does not stop the move.
+        (void)::fchmod(out, source.st_mode & 07777);
+        const struct timespec times[2] = {source.st_atim, source.st_mtim};
+        (void)::futimens(out, times);
+        if (::fsync(out) != 0) {
+            error = errno;
+            ok = false;
+        }
+    }
+    if (::close(out) != 0 && ok) {
+        error = errno;
+        ok = false;
+    }
+    ::close(in);
+    if (!ok)
+        ::unlink(to.c_str());
+    return ok;
+}
+
+} // namespace
+
 bool rename_path(const std::string& from, const std::string& to, int& error) {
     struct stat info {};
     if (::lstat(to.c_str(), &info) == 0) {
         error = EEXIST;
         return false;
     }
-    if (::rename(from.c_str(), to.c_str()) != 0) {
+    if (::rename(from.c_str(), to.c_str()) == 0) {
+        error = 0;
+        return true;
+    }
+    error = errno;
+    if (error != EXDEV)
+        return false;
+    // Another volume (a card): the file is copied whole under a temporary name beside the
+    // target, put in its place, and only then is the original removed, so a failure at any
+    // step leaves the original where it was.
+    const std::string part = to + ".moving";
+    if (!copy_file_whole(from, part, error))
+        return false;
+    if (::lstat(to.c_str(), &info) == 0) {
+        error = EEXIST;
+        ::unlink(part.c_str());
+        return false;
+    }
+    if (::rename(part.c_str(), to.c_str()) != 0) {
         error = errno;
+        ::unlink(part.c_str());
+        return false;
+    }
+    if (::unlink(from.c_str()) != 0) {
+        error = errno;
+        ::unlink(to.c_str());
         return false;
     }
     error = 0;

@@ -10,7 +10,8 @@ namespace platform {
 
 bool make_directory(const std::string& path); // false when it exists or cannot be made
 bool remove_file(const std::string& path);    // not for folders
-// Renames within a volume; refuses to replace an existing target (as MoveFile does).
+// Moves a file or folder; refuses to replace an existing target (as MoveFile does). A file
+// moved to another volume is copied whole and synced before the original is removed.
 bool rename_path(const std::string& from, const std::string& to, int& error);
 // Puts `from` in the place of the existing file `to` (same folder) in one step: `from` first
 // takes `to`'s permissions and the earlier of its birth and last-write times as its last-write
