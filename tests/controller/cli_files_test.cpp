@@ -1,6 +1,7 @@
 // quillory-cli with the files people have: names that are not UTF-8, outputs that are the
 // input, paths that are not files, and the end of a session.
 
+#include "cli_runner.h"
 #include "controller_env.h"
 #include "support/watchdog.h"
 
@@ -20,34 +21,10 @@ namespace {
 const std::string cli = std::string(QV_BUILD_DIR) + "/bin/quillory-cli";
 const std::string data_dir = std::string(QV_TEST_DATA) + "/controller/";
 
-struct Result {
-    int status{-1};
-    std::string out;
-};
-
-Result run(const std::string& command) {
-    Result result;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        std::size_t got;
-        while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            result.out.append(buffer, got);
-        int status = pclose(pipe);
-        result.status = status >= 0 && (status & 0x7F) == 0 ? (status >> 8) & 0xFF : -1;
-    }
-    return result;
-}
-
-std::string quoted(const std::string& text) {
-    std::string out = "'";
-    for (char c : text)
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
-std::string first_line(const std::string& text) {
-    return text.substr(0, text.find('\n'));
-}
+using controller_test::first_line;
+using controller_test::quoted;
+using controller_test::Result;
+using controller_test::run;
 
 std::string read_all(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
