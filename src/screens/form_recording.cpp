@@ -100,9 +100,11 @@ void FormRecording::fill(bool new_record) {
     if (auto* icon = dynamic_cast<skin::ImageComponent*>(find_child(u"icon")))
         icon->set_picture(m_main.pictures().picture_for(record.path));
     set_text(u"frmArtist", record.artist);
-    set_text(u"frmElapsed", format_time(0));
-    const auto quality = controller::quality_for(m_document.settings().format);
-    set_text(u"frmInfo", controller::format_label(quality.sample_rate, 16, quality.bit_rate));
+    set_text(u"frmElapsed", format_time(record.format.duration));
+    // An append goes on in the record's own format, whatever quality is set for new ones.
+    set_text(u"frmInfo",
+             controller::format_label(record.format.sample_rate, record.format.bits_per_sample,
+                                      record.format.bit_rate));
     update_pause_buttons();
     m_boost->set_caption(m_properties.text(u"Boost"));
     const bool boosted = m_document.settings().boost != u"BoostOff";
@@ -120,12 +122,12 @@ void FormRecording::fill(bool new_record) {
 
 void FormRecording::update() {
     const controller::CurrentRecord& record = m_document.current();
-    set_text(u"frmElapsed", format_time(m_document.recorded_seconds()));
-    const auto quality = controller::quality_for(m_document.settings().format);
+    // A new record starts at 0; an append continues from the length the record had.
+    set_text(u"frmElapsed", format_time(record.format.duration + m_document.recorded_seconds()));
+    const int32_t bit_rate = record.format.bit_rate;
     const std::u16string folder = record.path.substr(0, record.path.find_last_of(u'/'));
     const double free = record.path.empty() ? 0.0 : foundation::free_space(folder);
-    set_text(u"frmLeft",
-             format_time(quality.bit_rate > 0 ? free / double(quality.bit_rate) * 8.0 : 0.0));
+    set_text(u"frmLeft", format_time(bit_rate > 0 ? free / double(bit_rate) * 8.0 : 0.0));
     m_level->set_value(m_document.level());
     const foundation::FileInfo info(record.path);
     set_text(u"frmSize", controller::size_text(info.exists() ? info.size() : 0));

@@ -204,6 +204,8 @@ void FormView::on_document_event(controller::DocumentEvent event) {
         refresh(false);
         m_level->set_value(0);
         m_position->set_value(0);
+        // The knob goes back with the bar, or it would stay where the playback ended.
+        place_knob(*m_position_knob, *m_position, 0.0);
     } else if (event == controller::DocumentEvent::PauseChanged && is_showing()) {
         update_play_buttons();
     }

@@ -2,6 +2,7 @@
 
 #include "controller/controller_env.h"
 #include "controller/document.h"
+#include "controller/settings.h"
 #include "foundation/active_scheduler.h"
 #include "platform/messages.h"
 #include "screens/form_confirmation.h"
@@ -11,6 +12,7 @@
 #include "screens/form_recording.h"
 #include "screens/form_view.h"
 #include "skin/component_factory.h"
+#include "skin/progress.h"
 #include "skin/text_component.h"
 #include "support/temp_dir.h"
 #include "support/test_skin.h"
@@ -308,6 +310,46 @@ TEST_F(ScreensTest, RecordShowsTheRecordingFormOnceAndStopReturns) {
     EXPECT_EQ(m_stack.top_form(), m_main.get());
     EXPECT_EQ(m_document->records().size(), 4u);
     EXPECT_EQ(m_main->visible().size(), 4u);
+}
+
+TEST_F(ScreensTest, AppendShowsTheRecordsOwnFormatAndGoesOnFromItsLength) {
+    make_record(m_world.main_folder() / "Long talk.wav", 3);
+    m_document->refresh();
+    m_document->set_format(u"Mp3High");
+    int32_t position = -1;
+    const auto listed = m_main->visible();
+    for (size_t i = 0; i < listed.size(); ++i)
+        if (m_document->records()[listed[i]].title == u"Long talk")
+            position = int32_t(i);
+    ASSERT_GE(position, 0);
+    m_main->tap_record(position);
+    FormView& view = m_main->view_form();
+    view.menu_items(u"Append");
+    ASSERT_TRUE(m_document->is_recording());
+    FormRecording& recording = m_main->recording_form();
+    ASSERT_EQ(m_stack.top_form(), &recording);
+    const auto& format = m_document->current().format;
+    EXPECT_EQ(format.sample_rate, 8000);
+    EXPECT_EQ(recording.find_control<skin::TextComponent>(u"frmInfo").text(),
+              controller::format_label(8000, 16, format.bit_rate));
+    // The time goes on from the 3 s already in the file.
+    recording.update();
+    EXPECT_EQ(recording.find_control<skin::TextComponent>(u"frmElapsed").text(), u"0:00:03");
+    recording.stop();
+    EXPECT_EQ(m_stack.top_form(), m_main.get());
+}
+
+TEST_F(ScreensTest, PositionKnobGoesBackToTheStartWhenPlaybackEnds) {
+    m_main->tap_record(0);
+    FormView& view = m_main->view_form();
+    auto& knob = view.find_control<skin::Button>(u"btnPosition");
+    auto& bar = view.find_control<skin::Progress>(u"pbPosition");
+    view.find_control<skin::Progress>(u"pbPosition").set_value(1.0);
+    place_knob(knob, bar, 1.0);
+    ASSERT_GT(knob.x(), bar.x());
+    m_document->stop();
+    EXPECT_EQ(bar.value(), 0.0);
+    EXPECT_EQ(knob.x(), bar.x());
 }
 
 } // namespace
