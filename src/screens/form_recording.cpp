@@ -16,6 +16,8 @@ namespace screens {
 namespace {
 // Between updates of the times and bars while nothing else asks for frames.
 constexpr double update_interval = 0.1;
+// Taps closer together than this are one double tap.
+constexpr double double_tap_seconds = 0.5;
 } // namespace
 
 double knob_fraction(const skin::Component& knob, const skin::Component& bar, int32_t pen_x) {
@@ -88,6 +90,8 @@ void FormRecording::set_text(std::u16string_view id, const std::u16string& text)
 }
 
 void FormRecording::open(bool new_record) {
+    if (!is_showing())
+        m_since_open.restart();
     m_stopping = false;
     fill(new_record);
     if (!is_showing())
@@ -218,6 +222,9 @@ void FormRecording::on_document_event(controller::DocumentEvent event) {
 
 void FormRecording::clicked(skin::Component& button, const skin::ClickRecord&) {
     if (&button == m_close) {
+        const double shown = m_since_open.elapsed(); // negative once the tick count wrapped
+        if (shown >= 0 && shown < double_tap_seconds)
+            return;
         stop();
     } else if (&button == m_pause) {
         set_paused(true);

@@ -6,6 +6,7 @@
 // frame step while shown. User-interface thread only.
 
 #include "controller/document.h"
+#include "foundation/threads.h"
 #include "foundation/timer.h"
 #include "screens/dialog_owner.h"
 #include "skin/button.h"
@@ -80,6 +81,9 @@ private:
     skin::Progress* m_level{nullptr};
     skin::Progress* m_vas{nullptr};
     bool m_stopping{false};
+    // Since the form was shown: it replaces the main form with its stop button where the record
+    // button was, so the second tap of a double tap on record must not stop the recording.
+    foundation::Stopwatch m_since_open;
 };
 
 // The fraction along a bar for a knob dragged with its centre under pen_x, 0..1.

@@ -87,6 +87,15 @@ protected:
         ASSERT_EQ(std::system(command.c_str()), 0);
     }
 
+    // Where the list shows the record with this title; -1 when it does not.
+    int32_t listed_position(std::u16string_view title) {
+        const auto listed = m_main->visible();
+        for (size_t i = 0; i < listed.size(); ++i)
+            if (m_document->records()[listed[i]].title == title)
+                return int32_t(i);
+        return -1;
+    }
+
     std::vector<std::u16string> listed_titles() {
         std::vector<std::u16string> titles;
         for (uint32_t at : m_main->visible())
@@ -215,11 +224,7 @@ TEST_F(ScreensTest, PlaybackFormShowsTheRecordAndDeletesOnlyAfterOk) {
     m_main->keypad_key(u"7");
     ASSERT_EQ(m_main->visible().size(), 2u); // "Bob Smith" and "Shopping list"
     m_main->keypad_backspace();
-    const auto at = m_main->visible();
-    int32_t shopping = -1;
-    for (size_t i = 0; i < at.size(); ++i)
-        if (m_document->records()[at[i]].title == u"Shopping list")
-            shopping = int32_t(i);
+    const int32_t shopping = listed_position(u"Shopping list");
     ASSERT_GE(shopping, 0);
     m_main->tap_record(shopping);
     FormView& view = m_main->view_form();
@@ -308,6 +313,9 @@ TEST_F(ScreensTest, RecordShowsTheRecordingFormOnceAndStopReturns) {
     recording.stop();
     EXPECT_FALSE(m_document->is_recording());
     EXPECT_EQ(m_stack.top_form(), m_main.get());
+    // The second tap of a double tap on stop lands on the record button: it starts nothing.
+    m_main->record();
+    EXPECT_FALSE(m_document->is_recording());
     EXPECT_EQ(m_document->records().size(), 4u);
     EXPECT_EQ(m_main->visible().size(), 4u);
 }
@@ -316,11 +324,7 @@ TEST_F(ScreensTest, AppendShowsTheRecordsOwnFormatAndGoesOnFromItsLength) {
     make_record(m_world.main_folder() / "Long talk.wav", 3);
     m_document->refresh();
     m_document->set_format(u"Mp3High");
-    int32_t position = -1;
-    const auto listed = m_main->visible();
-    for (size_t i = 0; i < listed.size(); ++i)
-        if (m_document->records()[listed[i]].title == u"Long talk")
-            position = int32_t(i);
+    const int32_t position = listed_position(u"Long talk");
     ASSERT_GE(position, 0);
     m_main->tap_record(position);
     FormView& view = m_main->view_form();
@@ -355,6 +359,26 @@ TEST_F(ScreensTest, PositionKnobGoesBackToTheStartWhenPlaybackEnds) {
 } // namespace
 
 namespace {
+
+TEST_F(ScreensTest, ADoubleTapOnRecordOrStopMakesOneRecordingThatGoesOn) {
+    m_main->place(0, 0, 240, 320);
+    const auto tap = [this](skin::Component& c) {
+        const int32_t x = c.x() + c.width() / 2, y = c.y() + c.height() / 2;
+        m_stack.pen_button(skin::PenEvent{x, y, 0, 0, true, false});
+        m_stack.pen_button(skin::PenEvent{x, y, 10, 0, false, false});
+    };
+    tap(*m_main->find_child(u"btnRecord"));
+    ASSERT_TRUE(m_document->is_recording());
+    FormRecording& recording = m_main->recording_form();
+    ASSERT_EQ(m_stack.top_form(), &recording);
+    recording.place(0, 0, 240, 320);
+    // The second tap of the double tap lands on the stop button.
+    tap(*recording.find_child(u"btnClose"));
+    EXPECT_TRUE(m_document->is_recording());
+    EXPECT_EQ(m_stack.top_form(), &recording);
+    recording.stop();
+    EXPECT_FALSE(m_document->is_recording());
+}
 
 TEST_F(ScreensTest, PenTapsReachTheFilterButtonsAndTheKeypad) {
     m_main->place(0, 0, 240, 320);

@@ -146,12 +146,15 @@ bool ProgramScenario::wait_form(const std::string& id) {
                 "the form " + id);
 }
 
-void ProgramScenario::tap(const std::string& id) {
+void ProgramScenario::tap(const std::string& id, bool twice) {
     const InspectNode* node = nullptr;
     if (!wait([&](const Inspection& i) { return !i.transition && (node = i.shown(id)) != nullptr; },
               "a shown " + id))
         return;
-    m_input.tap(node->centre_x(), node->centre_y());
+    if (twice)
+        m_input.double_tap(node->centre_x(), node->centre_y());
+    else
+        m_input.tap(node->centre_x(), node->centre_y());
 }
 
 void ProgramScenario::tap_row(const std::string& text) {
@@ -218,7 +221,8 @@ fs::path ProgramScenario::only_new_record() const {
 }
 
 void ProgramScenario::record_three_seconds() {
-    tap("btnRecord");
+    // The second tap lands where the recording form has its stop button.
+    tap("btnRecord", true);
     ASSERT_TRUE(wait_form("frmRecording"));
     ASSERT_TRUE(wait([](const Inspection& i) { return seconds_shown(i, "frmElapsed") >= 3; },
                      "3 s recorded"));
@@ -396,8 +400,13 @@ void ProgramScenario::record_hand_over() {
     ASSERT_TRUE(
         wait([](const Inspection& i) { return i.shown("btnPause") && !i.shown("btnResume"); },
              "the recording running again"));
-    tap("btnClose");
+    // The second tap lands on the main form's record button.
+    tap("btnClose", true);
     ASSERT_TRUE(wait_form("frmMain"));
+    // Had the second tap started a recording, its form would come within this time.
+    EXPECT_FALSE(
+        m_session.wait([](const Inspection& i) { return i.top_id() == "frmRecording"; }, 2s))
+        << "a double tap on stop started a new recording";
     EXPECT_EQ(files_in(m_session.records_folder()).size(), files + 1);
 }
 

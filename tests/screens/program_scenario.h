@@ -34,7 +34,8 @@ public:
     void start(size_t rows);
     // Format Low and boost Medium from the Settings menu; both stored in the registry.
     void choose_format_and_boost();
-    // Record, 3 s of speech, stop: a new row and a 32 kbit/s MP3 file of about that length.
+    // Record (a double tap), 3 s of speech, stop: a new row and a 32 kbit/s MP3 file of about
+    // that length.
     void record_three_seconds();
     // The keypad's 7 (p, q, r, s) keeps "Record" and hides "Zed other".
     void filter_with_keypad();
@@ -48,14 +49,15 @@ public:
     void delete_with_confirmation();
     // Close the filter, play "Zed other" and drag its position knob far ahead.
     void drag_position_knob();
-    // A second "quillory record" starts a recording, the next ones pause and resume it.
+    // A second "quillory record" starts a recording, the next ones pause and resume it; a double
+    // tap on stop ends it without starting another.
     void record_hand_over();
     // Ends the program; a call started with "call" is recorded into Incoming under the
     // contact's name, and the program ends with the call.
     void call_recording();
 
-    // Taps the middle of a shown control of the top form.
-    void tap(const std::string& id);
+    // Taps the middle of a shown control of the top form (twice, as a double tap).
+    void tap(const std::string& id, bool twice = false);
     // Taps the row of the top form's list that shows this text.
     void tap_row(const std::string& text);
     // Waits for the condition; on failure reports what was awaited with the screen's state.

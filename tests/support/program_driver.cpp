@@ -512,6 +512,11 @@ void ScriptInput::tap(int x, int y) {
     send("tap " + std::to_string(x) + " " + std::to_string(y));
 }
 
+void ScriptInput::double_tap(int x, int y) {
+    const std::string line = "tap " + std::to_string(x) + " " + std::to_string(y);
+    send(line + "\n" + line);
+}
+
 void ScriptInput::drag(const std::vector<std::pair<int, int>>& points) {
     if (points.empty())
         return;
@@ -626,6 +631,13 @@ void XdotoolInput::tap(int x, int y) {
     std::vector<std::string> args;
     move_to(args, x, y);
     args.insert(args.end(), {"click", "1"});
+    xdotool(args);
+}
+
+void XdotoolInput::double_tap(int x, int y) {
+    std::vector<std::string> args;
+    move_to(args, x, y);
+    args.insert(args.end(), {"click", "--repeat", "2", "--delay", "80", "1"});
     xdotool(args);
 }
 

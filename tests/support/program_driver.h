@@ -105,6 +105,8 @@ class InputDriver {
 public:
     virtual ~InputDriver() = default;
     virtual void tap(int x, int y) = 0;
+    // Two taps at one place, as quickly as a user's double tap.
+    virtual void double_tap(int x, int y) = 0;
     // Press at the first point, move through the others, release at the last.
     virtual void drag(const std::vector<std::pair<int, int>>& points) = 0;
     virtual void type(const std::string& utf8) = 0;
@@ -120,6 +122,7 @@ class ScriptInput final : public InputDriver {
 public:
     explicit ScriptInput(std::filesystem::path file);
     void tap(int x, int y) override;
+    void double_tap(int x, int y) override;
     void drag(const std::vector<std::pair<int, int>>& points) override;
     void type(const std::string& utf8) override;
     std::string name() const override { return "input file"; }
@@ -155,6 +158,7 @@ public:
     // Finds the window and its place; false when it is not mapped within the deadline.
     bool attach(std::chrono::milliseconds deadline) override;
     void tap(int x, int y) override;
+    void double_tap(int x, int y) override;
     void drag(const std::vector<std::pair<int, int>>& points) override;
     void type(const std::string& utf8) override;
     std::string name() const override { return "xdotool"; }
