@@ -58,6 +58,11 @@ public:
 
     // Taps the middle of a shown control of the top form (twice, as a double tap).
     void tap(const std::string& id, bool twice = false);
+    // Waits for the recording form and notes when it came.
+    bool wait_recording_form();
+    // Taps the recording form's stop button (twice, as a double tap), not sooner than a user's
+    // next tap could be told from a double tap on record.
+    void stop_recording(bool twice = false);
     // Taps the row of the top form's list that shows this text.
     void tap_row(const std::string& text);
     // Waits for the condition; on failure reports what was awaited with the screen's state.
@@ -80,6 +85,7 @@ private:
     std::filesystem::path m_record; // the record this round made
     std::string m_title;            // and its title
     int m_reports{0};
+    std::chrono::steady_clock::time_point m_recording_seen;
 };
 
 // Seconds of audio in a file as ffprobe reads it; negative when it cannot.

@@ -117,6 +117,26 @@ private:
         return false;
     }
 
+    // Items separated by commas after the opening character, up to the closing one.
+    template <typename Item> bool sequence(char close, Item item) {
+        ++m_at;
+        skip();
+        if (m_at < m_text.size() && m_text[m_at] == close) {
+            ++m_at;
+            return true;
+        }
+        for (;;) {
+            if (!item())
+                return false;
+            skip();
+            if (m_at >= m_text.size())
+                return false;
+            const char next = m_text[m_at++];
+            if (next != ',')
+                return next == close;
+        }
+    }
+
     bool value(Json& out, int depth) {
         if (depth > 200)
             return false;
@@ -126,13 +146,7 @@ private:
         const char c = m_text[m_at];
         if (c == '{') {
             out.kind = Json::Kind::Object;
-            ++m_at;
-            skip();
-            if (m_at < m_text.size() && m_text[m_at] == '}') {
-                ++m_at;
-                return true;
-            }
-            for (;;) {
+            return sequence('}', [&] {
                 skip();
                 std::string key;
                 if (!string(key))
@@ -144,42 +158,18 @@ private:
                 if (!value(member, depth + 1))
                     return false;
                 out.members.emplace_back(std::move(key), std::move(member));
-                skip();
-                if (m_at >= m_text.size())
-                    return false;
-                if (m_text[m_at] == ',') {
-                    ++m_at;
-                    continue;
-                }
-                if (m_text[m_at++] == '}')
-                    return true;
-                return false;
-            }
+                return true;
+            });
         }
         if (c == '[') {
             out.kind = Json::Kind::Array;
-            ++m_at;
-            skip();
-            if (m_at < m_text.size() && m_text[m_at] == ']') {
-                ++m_at;
-                return true;
-            }
-            for (;;) {
+            return sequence(']', [&] {
                 Json item;
                 if (!value(item, depth + 1))
                     return false;
                 out.items.push_back(std::move(item));
-                skip();
-                if (m_at >= m_text.size())
-                    return false;
-                if (m_text[m_at] == ',') {
-                    ++m_at;
-                    continue;
-                }
-                if (m_text[m_at++] == ']')
-                    return true;
-                return false;
-            }
+                return true;
+            });
         }
         if (c == '"') {
             out.kind = Json::Kind::String;
