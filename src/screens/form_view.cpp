@@ -93,6 +93,7 @@ void FormView::refresh(bool new_record) {
     set_text(u"frmSize", controller::size_text(info.exists() ? info.size() : 0));
     update_play_buttons();
     m_volume->set_value(m_document.volume());
+    place_knob(*m_volume_knob, *m_volume, m_volume->value());
     if (new_record)
         m_name->set_caption(record.title);
 }
@@ -172,7 +173,8 @@ void FormView::fill_menu(skin::Menu&, std::u16string_view id, std::vector<skin::
         m_document.stop();
         update_play_buttons();
         m_confirming_delete = true;
-        m_main.confirmation_form().open(*this, m_properties.text(u"Confirm_deleting_this"));
+        m_main.confirmation_form().open(*this, m_properties.text(u"Confirm_deleting_this"),
+                                        m_properties.text(u"Delete_this"));
     } else if (id == u"Append") {
         if (m_document.is_recording())
             return;

@@ -354,7 +354,13 @@ void ProgramScenario::delete_with_confirmation() {
         ASSERT_TRUE(wait_form("frmMenu"));
         tap_row(caption("Delete_this"));
         ASSERT_TRUE(wait_form("frmConfirmation"));
-        EXPECT_TRUE(m_session.inspect().top()->has_text(caption("Confirm_deleting_this")));
+        const Inspection& asked = m_session.inspect();
+        EXPECT_TRUE(asked.top()->has_text(caption("Confirm_deleting_this")));
+        // OK names the deletion of this record, not of the listed ones.
+        const InspectNode* ok = asked.shown("btnOk");
+        ASSERT_TRUE(ok);
+        EXPECT_TRUE(ok->has_text(caption("Delete_this")));
+        EXPECT_FALSE(ok->has_text(caption("Delete")));
         EXPECT_TRUE(fs::exists(m_record)) << "deleted before the confirmation";
         tap(answer);
         ASSERT_TRUE(wait_form(std::string(answer) == "btnOk" ? "frmMain" : "frmView"));
