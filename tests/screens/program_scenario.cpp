@@ -4,7 +4,6 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iostream>
-#include <sstream>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -379,6 +378,10 @@ void ProgramScenario::drag_position_knob() {
     ASSERT_TRUE(wait_form("frmView"));
     ASSERT_TRUE(wait([](const Inspection& i) { return i.shown("btnPause") != nullptr; },
                      "the playback to run"));
+    // Paused, the knob stays where the inspector saw it until the pen takes it.
+    tap("btnPause");
+    ASSERT_TRUE(wait([](const Inspection& i) { return i.shown("btnPlay") != nullptr; },
+                     "the playback paused"));
     const Inspection now = m_session.inspect();
     const InspectNode* knob = now.shown("btnPosition");
     const InspectNode* bar = now.top()->find("pbPosition");

@@ -20,7 +20,7 @@ constexpr std::chrono::milliseconds step_deadline = 40s;
 
 class ProgramScenario {
 public:
-    // attach: run after each start of the program with a window to click (finds the window).
+    // name: the stem of the screenshots a failure saves.
     ProgramScenario(testing_support::ProgramSession& session, testing_support::InputDriver& input,
                     std::string name);
     ~ProgramScenario();
@@ -47,7 +47,7 @@ public:
     void append();
     // Delete from the playback menu: Cancel keeps the file, OK removes it.
     void delete_with_confirmation();
-    // Close the filter, play "Zed other" and drag its position knob far ahead.
+    // Close the filter, play "Zed other", pause it and drag its position knob far ahead.
     void drag_position_knob();
     // A second "quillory record" starts a recording, the next ones pause and resume it; a double
     // tap on stop ends it without starting another.
