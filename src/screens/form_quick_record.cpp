@@ -89,9 +89,19 @@ std::u16string FormQuickRecord::name_of(const platform::KeyBinding& binding) con
     return fallback;
 }
 
-void FormQuickRecord::open() {
+void FormQuickRecord::load() {
     m_keys->load([this](const platform::KeyBinding& binding) { return name_of(binding); });
     m_list->set_item_count(int32_t(entries().size()));
+}
+
+void FormQuickRecord::reloaded() {
+    find_controls();
+    if (m_stack.contains(*this))
+        load();
+}
+
+void FormQuickRecord::open() {
+    load();
     m_list->set_position(m_list->min_position());
     if (!m_stack.contains(*this))
         m_stack.show_form(*this, skin::ShowAs::Normal);

@@ -41,13 +41,15 @@ public:
     std::u16string name_of(const platform::KeyBinding& binding) const;
 
 protected:
-    void reloaded() override { find_controls(); }
+    // A new language renames the desktop's fixed keys: the list is read again.
+    void reloaded() override;
 
 private:
     class Row;
     friend class Row;
 
     void find_controls();
+    void load();
     void clicked(skin::Component& button, const skin::ClickRecord& click) override;
     void item_tapped(skin::VList& list, int32_t index) override;
     std::unique_ptr<skin::VListRow> create_row(skin::VList& list, int32_t index) override;

@@ -175,6 +175,34 @@ TEST_F(QuickRecordFormTest, TappingARowFlipsItsMarkAndTheStoredCommand) {
     EXPECT_TRUE(row->find_child(u"checked")->visible());
 }
 
+// One desktop key, kept in memory.
+class OneLaunchKey final : public platform::KeyBindings {
+public:
+    std::string kind() const override { return "memory"; }
+    size_t count(const platform::CommandTest&) override { return 1; }
+    std::vector<platform::KeyBinding> list(const platform::CommandTest&) override {
+        platform::KeyBinding key;
+        key.name = "Launch key 4";
+        key.slot = 4;
+        return {key};
+    }
+    bool assign(platform::KeyBinding&, const std::string&) override { return false; }
+    bool reset(platform::KeyBinding&) override { return false; }
+};
+
+TEST_F(QuickRecordFormTest, ALanguageChangeRenamesTheDesktopKeysOfTheOpenForm) {
+    m_form = std::make_unique<FormQuickRecord>(
+        m_properties, m_stack,
+        std::make_unique<HardwareKeys>(std::make_unique<OneLaunchKey>(), program));
+    m_form->open();
+    ASSERT_EQ(m_form->entries().size(), 1u);
+    EXPECT_EQ(m_form->entries()[0].name, u"Taste 4");
+    m_properties.texts().assign({{u"Key_launch", u"Knopf %number%"}}, u"");
+    m_properties.send_reload_skin();
+    EXPECT_EQ(m_form->entries()[0].name, u"Knopf 4");
+    EXPECT_EQ(m_form->list().item_count(), 1);
+}
+
 TEST_F(QuickRecordFormTest, DesktopKeysAreNamedInTheUsersLanguage) {
     make_form();
     platform::KeyBinding launch;
