@@ -285,7 +285,8 @@ std::vector<const InspectNode*> Inspection::rows() const {
     const InspectNode* list = form ? form->list() : nullptr;
     if (list)
         for (const auto& [index, row] : list->rows)
-            out.push_back(&row);
+            if (row.centre_y() >= list->y && row.centre_y() < list->y + list->h)
+                out.push_back(&row);
     return out;
 }
 

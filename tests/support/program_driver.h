@@ -50,7 +50,7 @@ struct Inspection {
     std::string top_id() const { return forms.empty() ? std::string() : forms.back().id; }
     // A control of the top form, only when it is shown; null otherwise.
     const InspectNode* shown(const std::string& id) const;
-    // The rows of the top form's first list.
+    // The rows of the top form's first list that are in its view (their middle, at least).
     std::vector<const InspectNode*> rows() const;
     // The row of the top form's list that shows this text; null if none.
     const InspectNode* row_with(const std::string& text) const;
