@@ -468,7 +468,7 @@ void Document::remove() {
     if (index < 0)
         return;
     foundation::log() << "os::delete_file in Document::remove\n";
-    const bool deleted = foundation::delete_file(m_current.path);
+    const bool deleted = foundation::trash_file(m_current.path);
     // The entry goes only when the file is really gone.
     if (!deleted && foundation::FileInfo(m_current.path).exists()) {
         foundation::log() << "Document::remove failed\n";
@@ -484,7 +484,7 @@ bool Document::delete_record(int index) {
     const std::u16string path = m_records[size_t(index)].path;
     if (path == m_current.path && (m_reader || m_writer))
         stop();
-    const bool deleted = foundation::delete_file(path);
+    const bool deleted = foundation::trash_file(path);
     if (!deleted && foundation::FileInfo(path).exists())
         return false;
     m_records.erase(m_records.find(path));
