@@ -36,6 +36,7 @@ void RecordingNotice::on_document_event(controller::DocumentEvent event, int) {
     case Code::RecordingStarted:
     case Code::AppendStarted:
         m_dismissed = false;
+        m_closed_by_server = false;
         arm();
         check();
         break;
@@ -80,8 +81,10 @@ platform::NotificationContent RecordingNotice::make_content() const {
 
 void RecordingNotice::check() {
     const bool background = m_hooks.in_background && m_hooks.in_background();
-    if (!background)
+    if (!background) {
         m_dismissed = false;
+        m_closed_by_server = false;
+    }
     const bool wanted = m_hooks.notifier && !m_unavailable && !m_dismissed &&
                         m_document.is_recording() && background;
     if (!wanted) {
@@ -95,8 +98,11 @@ void RecordingNotice::check() {
             return;
         }
     }
-    if (m_showing && m_since_refresh < refresh_interval)
+    // Shown: refreshed every few seconds. Closed by the server: shown anew after as long, so a
+    // server that closes at once is not asked again and again.
+    if ((m_showing || m_closed_by_server) && m_since_refresh < refresh_interval)
         return;
+    m_closed_by_server = false;
     platform::NotificationContent content = make_content();
     m_since_refresh = 0.0;
     if (m_showing && content.summary == m_content.summary && content.body == m_content.body &&
@@ -146,6 +152,8 @@ void RecordingNotice::notification_closed(uint32_t reason) {
     // (expired, the server's own reasons): shown anew at the next look.
     if (reason == 2)
         m_dismissed = true;
+    m_closed_by_server = true;
+    m_since_refresh = 0.0;
 }
 
 void RecordingNotice::notifications_unavailable(const std::string& reason) {

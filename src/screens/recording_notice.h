@@ -67,6 +67,7 @@ private:
     double m_since_refresh{0.0};
     bool m_showing{false};
     bool m_dismissed{false};
+    bool m_closed_by_server{false};
     bool m_unavailable{false};
 };
 

@@ -188,6 +188,23 @@ TEST_F(RecordingNoticeTest, DismissedStaysAwayUntilTheWindowWasForward) {
     m_document.stop();
 }
 
+TEST_F(RecordingNoticeTest, ClosedByTheServerReturnsAtTheNextRefresh) {
+    m_background = true;
+    ASSERT_TRUE(m_document.record(controller::RecordingKind::Note, u"", u"",
+                                  telephony::CallDirection::None));
+    pump(0.5);
+    ASSERT_TRUE(m_service.shown);
+    const int shows = m_service.shows;
+    m_service.shown = false;
+    m_service.listener->notification_closed(1); // expired
+    pump(1.0);
+    EXPECT_EQ(m_service.shows, shows) << "not at once";
+    pump(RecordingNotice::refresh_interval);
+    EXPECT_EQ(m_service.shows, shows + 1);
+    EXPECT_TRUE(m_service.shown);
+    m_document.stop();
+}
+
 TEST_F(RecordingNoticeTest, WithoutAServiceNothingIsTriedAgain) {
     m_background = true;
     ASSERT_TRUE(m_document.record(controller::RecordingKind::Note, u"", u"",
