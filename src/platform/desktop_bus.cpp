@@ -228,6 +228,13 @@ std::string message_of(const GError* error) {
 
 // --- notifications ------------------------------------------------------------------------------
 
+// The program's desktop entry and icon name, for notifications that name none.
+#ifdef QV_DESKTOP_ID
+constexpr const char* desktop_id = QV_DESKTOP_ID;
+#else
+constexpr const char* desktop_id = "net.corvane.quillory";
+#endif
+
 constexpr const char* notifications_name = "org.freedesktop.Notifications";
 constexpr const char* notifications_path = "/org/freedesktop/Notifications";
 
@@ -328,11 +335,11 @@ private:
         // Stays after an action is chosen, and updates make no sound.
         g_variant_builder_add(&hints, "{sv}", "resident", g_variant_new_boolean(TRUE));
         g_variant_builder_add(&hints, "{sv}", "suppress-sound", g_variant_new_boolean(TRUE));
-        if (!m_wanted.desktop_entry.empty())
-            g_variant_builder_add(&hints, "{sv}", "desktop-entry",
-                                  g_variant_new_string(valid_utf8(m_wanted.desktop_entry).c_str()));
+        const std::string entry =
+            m_wanted.desktop_entry.empty() ? desktop_id : valid_utf8(m_wanted.desktop_entry);
+        g_variant_builder_add(&hints, "{sv}", "desktop-entry", g_variant_new_string(entry.c_str()));
         return g_variant_new("(susssasa{sv}i)", valid_utf8(m_wanted.app_name).c_str(), m_id,
-                             valid_utf8(m_wanted.icon).c_str(),
+                             m_wanted.icon.empty() ? desktop_id : valid_utf8(m_wanted.icon).c_str(),
                              valid_utf8(m_wanted.summary).c_str(),
                              valid_utf8(m_wanted.body).c_str(), &actions, &hints, 0);
     }

@@ -28,11 +28,11 @@ public:
 
 struct NotificationContent {
     std::string app_name;
-    std::string icon; // a themed icon name, or empty
+    std::string icon; // a themed icon name; empty: the program's own
     std::string summary;
     std::string body;
     std::vector<std::pair<std::string, std::string>> actions; // key, label
-    std::string desktop_entry;                                // without ".desktop", or empty
+    std::string desktop_entry; // without ".desktop"; empty: the program's own
 };
 
 // One notification of org.freedesktop.Notifications, shown, replaced in place (the same id) and

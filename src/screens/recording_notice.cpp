@@ -8,8 +8,6 @@ namespace screens {
 
 namespace {
 const std::u16string program_name = u"Quillory Vozir";
-// The installed program's desktop entry and icon.
-constexpr const char* desktop_name = "quillory";
 } // namespace
 
 RecordingNotice::RecordingNotice(controller::Document& document, skin::Properties& texts,
@@ -61,8 +59,6 @@ platform::NotificationContent RecordingNotice::make_content() const {
     const bool paused = m_document.is_paused();
     platform::NotificationContent content;
     content.app_name = foundation::to_utf8(m_texts.text(u"skin_ProgramName", program_name));
-    content.icon = desktop_name;
-    content.desktop_entry = desktop_name;
     content.summary = foundation::to_utf8(paused ? m_texts.text(u"skin_Paused", u"Paused")
                                                  : m_texts.text(u"skin_Recording", u"Recording"));
     std::u16string body = format_time(m_document.recorded_seconds());

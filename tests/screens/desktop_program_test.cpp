@@ -106,8 +106,9 @@ TEST(DesktopProgram, StartedMinimisedByRecordItRecordsInANotification) {
 
     // The notification shows the elapsed time with Pause and Stop.
     ASSERT_TRUE(wait_for([&] {
-        return read_whole_file(log).find("Notify \"Quillory Vozir\" 0 \"quillory\" \"Recording\" "
-                                         "\"0:00:0") != std::string::npos;
+        return read_whole_file(log).find(
+                   "Notify \"Quillory Vozir\" 0 \"net.corvane.quillory\" \"Recording\" "
+                   "\"0:00:0") != std::string::npos;
     })) << read_whole_file(log);
     EXPECT_NE(read_whole_file(log).find("[\"pause\", \"Pause\", \"stop\", \"Stop\"]"),
               std::string::npos)
@@ -125,7 +126,8 @@ TEST(DesktopProgram, StartedMinimisedByRecordItRecordsInANotification) {
     };
     ASSERT_TRUE(act("pause"));
     ASSERT_TRUE(wait_for([&] {
-        return read_whole_file(log).find("Notify \"Quillory Vozir\" 1 \"quillory\" \"Paused\"") !=
+        return read_whole_file(log).find(
+                   "Notify \"Quillory Vozir\" 1 \"net.corvane.quillory\" \"Paused\"") !=
                std::string::npos;
     })) << read_whole_file(log);
     ASSERT_TRUE(act("stop"));
