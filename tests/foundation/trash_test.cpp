@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <memory>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -36,16 +37,42 @@ std::string trashed_path(const std::string& info) {
     return out;
 }
 
+// GLib reads HOME and XDG_DATA_HOME once per process: one private home serves every test of
+// the process, its trash emptied before each.
+class PrivateHome final : public ::testing::Environment {
+public:
+    static fs::path path() { return s_dir->path(); }
+    void SetUp() override {
+        s_dir = std::make_unique<TempDir>();
+        m_home = std::make_unique<ScopedEnv>("HOME", (path() / "home").string());
+        m_data =
+            std::make_unique<ScopedEnv>("XDG_DATA_HOME", (path() / "home/.local/share").string());
+    }
+    void TearDown() override {
+        m_data.reset();
+        m_home.reset();
+        s_dir.reset();
+    }
+
+private:
+    static inline std::unique_ptr<TempDir> s_dir;
+    std::unique_ptr<ScopedEnv> m_home;
+    std::unique_ptr<ScopedEnv> m_data;
+};
+
+const auto* const private_home = ::testing::AddGlobalTestEnvironment(new PrivateHome);
+
 class TrashTest : public ::testing::Test {
 protected:
-    TempDir m_dir;
-    // Each test runs in a process of its own, so GLib reads these fresh.
-    ScopedEnv m_home{"HOME", (m_dir / "home").string()};
-    ScopedEnv m_data{"XDG_DATA_HOME", (m_dir / "home/.local/share").string()};
-    fs::path m_folder = m_dir / "home/Documents/My Quillory";
-    fs::path m_trash = m_dir / "home/.local/share/Trash";
+    fs::path m_folder = PrivateHome::path() / "home/Documents/My Quillory";
+    fs::path m_trash = PrivateHome::path() / "home/.local/share/Trash";
 
-    TrashTest() { fs::create_directories(m_folder); }
+    TrashTest() {
+        fs::remove_all(m_trash);
+        fs::remove_all(m_folder);
+        fs::create_directories(m_folder);
+    }
+    ~TrashTest() override { fs::remove_all(m_trash); }
 
     fs::path make_record(const fs::path& folder, const std::string& name,
                          const std::string& bytes) {
@@ -90,16 +117,16 @@ TEST_F(TrashTest, TwoRecordsOfOneNameAreBothKept) {
 }
 
 TEST_F(TrashTest, WithoutAnyTrashTheRecordIsDeleted) {
-    // The data folder is a plain file: no trash can be made under it.
-    ScopedEnv data("XDG_DATA_HOME", (m_dir / "home/blocked").string());
-    std::ofstream(m_dir / "home/blocked") << "not a folder";
+    // A plain file where the trash folder would be: no trash can be made.
+    fs::create_directories(m_trash.parent_path());
+    std::ofstream(m_trash) << "not a folder";
     const fs::path record = make_record(m_folder, "Gone.mp3", "bytes");
     const fs::path other = make_record(m_folder, "Also gone.mp3", "bytes");
     ASSERT_TRUE(foundation::trash_file(record.u16string()));
     ASSERT_TRUE(foundation::trash_file(other.u16string()));
     EXPECT_FALSE(fs::exists(record));
     EXPECT_FALSE(fs::exists(other));
-    EXPECT_FALSE(fs::exists(m_trash));
+    EXPECT_FALSE(fs::is_directory(m_trash));
 }
 
 TEST_F(TrashTest, MissingFileIsNotReportedGone) {
