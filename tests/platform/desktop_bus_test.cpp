@@ -3,7 +3,7 @@
 
 #include "platform/clock.h"
 #include "platform/desktop_bus.h"
-#include "support/private_bus.h"
+#include "support/session_mocks.h"
 #include "support/temp_dir.h"
 #include "support/watchdog.h"
 
@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-using testing_support::PrivateBus;
+using testing_support::MockSessionBus;
 using testing_support::read_whole_file;
 using testing_support::ScopedEnv;
 using testing_support::TempDir;
@@ -44,7 +44,7 @@ template <typename Dispatch> bool until(Dispatch dispatch, const std::function<b
 
 const char* notifications = "org.freedesktop.Notifications";
 
-std::string emit(const PrivateBus& bus, const std::string& member, const std::string& signature,
+std::string emit(const MockSessionBus& bus, const std::string& member, const std::string& signature,
                  const std::string& arguments) {
     bool ok = false;
     bus.python("o = bus.get_object('org.freedesktop.Notifications', "
@@ -70,8 +70,8 @@ platform::NotificationContent content(const std::string& body) {
 
 TEST(DesktopNotifications, ShownReplacedActedOnAndClosed) {
     testing_support::Watchdog watchdog(60);
-    PrivateBus bus;
-    QV_REQUIRE_BUS(bus);
+    MockSessionBus bus;
+    QV_REQUIRE_SESSION_MOCKS(bus);
     TempDir dir;
     const std::string log = (dir / "calls.log").string();
     ASSERT_TRUE(bus.start_mock({"--template", "notification_daemon"}, notifications, log));
@@ -139,8 +139,8 @@ TEST(DesktopNotifications, NoSessionBusIsToldOnce) {
 
 TEST(DesktopNotifications, BusWithoutTheServiceIsToldOnce) {
     testing_support::Watchdog watchdog(60);
-    PrivateBus bus;
-    QV_REQUIRE_BUS(bus);
+    MockSessionBus bus;
+    QV_REQUIRE_SESSION_MOCKS(bus);
     Heard heard;
     auto notifier = platform::open_notifier(heard);
     notifier->show(content("0:00:01"));
@@ -153,8 +153,8 @@ TEST(DesktopNotifications, BusWithoutTheServiceIsToldOnce) {
 
 TEST(DesktopItemShower, FileManagerShowsTheFileSelected) {
     testing_support::Watchdog watchdog(60);
-    PrivateBus bus;
-    QV_REQUIRE_BUS(bus);
+    MockSessionBus bus;
+    QV_REQUIRE_SESSION_MOCKS(bus);
     TempDir dir;
     const std::string log = (dir / "calls.log").string();
     ASSERT_TRUE(bus.start_mock({"org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
@@ -180,8 +180,8 @@ TEST(DesktopItemShower, FileManagerShowsTheFileSelected) {
 
 TEST(DesktopItemShower, WithoutFileManagerOrPortalItFails) {
     testing_support::Watchdog watchdog(60);
-    PrivateBus bus;
-    QV_REQUIRE_BUS(bus);
+    MockSessionBus bus;
+    QV_REQUIRE_SESSION_MOCKS(bus);
     TempDir dir;
     std::ofstream(dir / "x.mp3") << "x";
     auto shower = platform::open_item_shower();
@@ -195,8 +195,8 @@ TEST(DesktopItemShower, WithoutFileManagerOrPortalItFails) {
 
 TEST(DesktopItemShower, WithoutFileManagerThePortalOpensTheFolder) {
     testing_support::Watchdog watchdog(60);
-    PrivateBus bus;
-    QV_REQUIRE_BUS(bus);
+    MockSessionBus bus;
+    QV_REQUIRE_SESSION_MOCKS(bus);
     TempDir dir;
     std::ofstream(dir / "x.mp3") << "x";
     const std::string log = (dir / "calls.log").string();

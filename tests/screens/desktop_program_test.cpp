@@ -3,7 +3,7 @@
 // notification, and the notification's actions pause and stop it.
 
 #include "platform/clock.h"
-#include "support/private_bus.h"
+#include "support/session_mocks.h"
 #include "support/temp_dir.h"
 #include "support/watchdog.h"
 
@@ -18,7 +18,7 @@
 #include <unistd.h>
 
 namespace fs = std::filesystem;
-using testing_support::PrivateBus;
+using testing_support::MockSessionBus;
 using testing_support::read_whole_file;
 using testing_support::ScopedEnv;
 
@@ -55,8 +55,8 @@ size_t records_in(const fs::path& folder) {
 
 TEST(DesktopProgram, StartedMinimisedByRecordItRecordsInANotification) {
     testing_support::Watchdog watchdog(120);
-    PrivateBus bus;
-    QV_REQUIRE_BUS(bus);
+    MockSessionBus bus;
+    QV_REQUIRE_SESSION_MOCKS(bus);
     testing_support::TempDir root;
     const std::string log = (root / "notifications.log").string();
     ASSERT_TRUE(bus.start_mock({"--template", "notification_daemon"},

@@ -5,7 +5,7 @@
 #include "platform/clock.h"
 #include "platform/messages.h"
 #include "sharing/send_mail.h"
-#include "support/private_bus.h"
+#include "support/session_mocks.h"
 #include "support/temp_dir.h"
 #include "support/watchdog.h"
 
@@ -17,7 +17,7 @@
 namespace fs = std::filesystem;
 using sharing::MailSender;
 using sharing::SendOutcome;
-using testing_support::PrivateBus;
+using testing_support::MockSessionBus;
 using testing_support::read_whole_file;
 using testing_support::ScopedEnv;
 using testing_support::TempDir;
@@ -112,8 +112,8 @@ TEST_F(MailSenderTest, NoMailProgramAndNoFolderIsNotPossible) {
 }
 
 TEST_F(MailSenderTest, FileManagerOnTheSessionBusShowsTheRecord) {
-    PrivateBus bus;
-    QV_REQUIRE_BUS(bus);
+    MockSessionBus bus;
+    QV_REQUIRE_SESSION_MOCKS(bus);
     const std::string log = (m_dir / "calls.log").string();
     ASSERT_TRUE(bus.start_mock({"org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
                                 "org.freedesktop.FileManager1"},

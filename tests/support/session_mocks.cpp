@@ -1,4 +1,4 @@
-#include "support/private_bus.h"
+#include "support/session_mocks.h"
 
 #include <chrono>
 #include <csignal>
@@ -67,7 +67,7 @@ std::string read_whole_file(const std::string& path) {
     return text.str();
 }
 
-PrivateBus::PrivateBus() {
+MockSessionBus::MockSessionBus() {
     if (::access("/usr/bin/dbus-daemon", X_OK) != 0) {
         m_missing = "dbus-daemon";
         return;
@@ -92,7 +92,7 @@ PrivateBus::PrivateBus() {
     m_env = std::make_unique<ScopedEnv>("DBUS_SESSION_BUS_ADDRESS", m_address);
 }
 
-PrivateBus::~PrivateBus() {
+MockSessionBus::~MockSessionBus() {
     for (pid_t pid : m_mocks)
         stop(pid);
     // The daemon forked away from us: it is not our child to wait for.
@@ -100,8 +100,8 @@ PrivateBus::~PrivateBus() {
         ::kill(m_daemon, SIGTERM);
 }
 
-bool PrivateBus::start_mock(const std::vector<std::string>& arguments, const std::string& name,
-                            const std::string& log) {
+bool MockSessionBus::start_mock(const std::vector<std::string>& arguments, const std::string& name,
+                                const std::string& log) {
     if (!m_missing.empty())
         return false;
     std::vector<std::string> words{python_program, "-m", "dbusmock", "-l", log};
@@ -126,7 +126,7 @@ bool PrivateBus::start_mock(const std::vector<std::string>& arguments, const std
     return false;
 }
 
-bool PrivateBus::has_owner(const std::string& name) const {
+bool MockSessionBus::has_owner(const std::string& name) const {
     const std::string out =
         run_output("dbus-send --bus=" + quoted(m_address) +
                    " --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus "
@@ -135,7 +135,7 @@ bool PrivateBus::has_owner(const std::string& name) const {
     return out.find("boolean true") != std::string::npos;
 }
 
-std::string PrivateBus::python(const std::string& code, bool* ok) const {
+std::string MockSessionBus::python(const std::string& code, bool* ok) const {
     int status = 0;
     const std::string program =
         "import dbus\nbus = dbus.bus.BusConnection(" + quoted(m_address) + ")\n" + code;

@@ -13,12 +13,12 @@
 
 namespace testing_support {
 
-class PrivateBus {
+class MockSessionBus {
 public:
-    PrivateBus();
-    ~PrivateBus();
-    PrivateBus(const PrivateBus&) = delete;
-    PrivateBus& operator=(const PrivateBus&) = delete;
+    MockSessionBus();
+    ~MockSessionBus();
+    MockSessionBus(const MockSessionBus&) = delete;
+    MockSessionBus& operator=(const MockSessionBus&) = delete;
 
     // Empty when the bus is up; otherwise what is missing.
     const std::string& missing() const { return m_missing; }
@@ -46,7 +46,7 @@ std::string read_whole_file(const std::string& path);
 } // namespace testing_support
 
 // Skips the test (or fails it under CI=true) when the bus or its mocks cannot be had.
-#define QV_REQUIRE_BUS(bus)                                                                        \
+#define QV_REQUIRE_SESSION_MOCKS(bus)                                                              \
     do {                                                                                           \
         if (!(bus).missing().empty()) {                                                            \
             const char* ci = std::getenv("CI");                                                    \
