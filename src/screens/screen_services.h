@@ -5,6 +5,7 @@
 // the calls.
 
 #include "platform/desktop_bus.h"
+#include "platform/key_bindings.h"
 
 #include <functional>
 #include <memory>
@@ -30,6 +31,8 @@ struct ScreenServices {
     std::u16string languages{u"%app_path%"};
     // The main memory's documents folder, before expansion.
     std::u16string documents{u"%my_documents%"};
+    // The desktop's key bindings for quick record (none: the platform's choice).
+    std::function<std::unique_ptr<platform::KeyBindings>()> key_bindings;
 };
 
 } // namespace screens
