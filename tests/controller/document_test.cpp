@@ -779,7 +779,7 @@ TEST_F(DocumentTest, CallerKnownOnlyByNumberIsNamedFromTheContacts) {
 // Amplitude (0..1) of the `hz` component of a record, decoded by sox at 22050 Hz.
 double tone_in(const fs::path& path, double hz) {
     const std::string raw = path.string() + ".raw";
-    run("sox " + quoted(path) + " -t raw -e signed -b 16 -c 1 -r 22050 " + quoted(raw) +
+    run("sox " + quoted(path) + " -t raw -e signed -b 16 -c 1 -r 22050 " + quoted(fs::path(raw)) +
         " 2>/dev/null");
     std::ifstream in(raw, std::ios::binary);
     std::vector<int16_t> samples;
