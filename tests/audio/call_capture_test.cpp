@@ -127,6 +127,7 @@ TEST(CallCapture, DownlinkStartingLaterInOtherChunksIsMixedSampleExactlyWithinAB
     std::lock_guard guard(sink.lock());
     const auto offset = offset_of(sink.samples, files.mic, files.downlink, 0, sink.samples.size());
     ASSERT_TRUE(offset.has_value()) << "the exact clipped sum, one offset throughout";
+    RecordProperty("downlink_offset_samples", int(*offset));
     // One 200 ms capture block.
     EXPECT_LE(std::abs(*offset - long(kRate) * 370 / 1000), kRate / 5) << *offset;
 }
