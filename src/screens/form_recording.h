@@ -9,6 +9,7 @@
 #include "foundation/threads.h"
 #include "foundation/timer.h"
 #include "screens/dialog_owner.h"
+#include "screens/recording_notice.h"
 #include "skin/button.h"
 #include "skin/form.h"
 #include "skin/form_stack.h"
@@ -47,6 +48,7 @@ public:
     skin::Menu& boost_menu() { return *m_menu; }
     std::vector<skin::MenuItem> boost_menu_items();
     bool is_showing() const;
+    RecordingNotice& notice() { return *m_notice; }
 
 protected:
     void reloaded() override;
@@ -84,6 +86,7 @@ private:
     // Since the form was shown: it replaces the main form with its stop button where the record
     // button was, so the second tap of a double tap on record must not stop the recording.
     foundation::Stopwatch m_since_open;
+    std::unique_ptr<RecordingNotice> m_notice;
 };
 
 // The fraction along a bar for a knob dragged with its centre under pen_x, 0..1.

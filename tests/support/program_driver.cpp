@@ -670,6 +670,8 @@ ProgramSession::ProgramSession(fs::path root, fs::path programs)
     fs::create_directories(records_folder());
     std::ofstream(input_file()).flush();
     m_env = {{"XDG_RUNTIME_DIR", (m_root / "run").string()},
+             {"HOME", m_root.string()},
+             {"XDG_DATA_HOME", (m_root / "data").string()},
              {"QUILLORY_CONFIG_DIR", (m_root / "config").string()},
              {"XDG_CONFIG_HOME", (m_root / "config").string()},
              {"XDG_DOCUMENTS_DIR", (m_root / "documents").string()},
