@@ -308,8 +308,14 @@ void VList::update_rows() {
         int32_t(std::clamp(std::floor(view_top / m_estimate), 0.0, double(m_count - 1)));
     while (first > 0 && top_of(first) > view_top)
         --first;
-    while (first + 1 < m_count && top_of(first + 1) <= view_top)
+    // An item lies above the view when it ends at its top or higher, except a row that has
+    // not grown yet, standing right at the top.
+    while (first + 1 < m_count) {
+        const double next = top_of(first + 1);
+        if (next > view_top || (next == view_top && top_of(first) >= view_top))
+            break;
         ++first;
+    }
     int32_t last = first;
     while (last + 1 < m_count && last - first < max_rows_in_view && top_of(last + 1) < view_bottom)
         ++last;
