@@ -193,13 +193,13 @@ void FormMain::rebuild_visible() {
     platform::timing_mark("list", int64_t(m_visible.size()));
 }
 
-const std::vector<LoweredRecord>& FormMain::lowered_records() {
+const LoweredRecords& FormMain::lowered_records() {
     const auto& records = m_document.records();
     if (m_lowered.size() != records.size()) {
         m_lowered.clear();
         m_lowered.reserve(records.size());
         for (const auto& record : records)
-            m_lowered.push_back(lowered(record));
+            m_lowered.push_back(std::make_unique<const LoweredRecord>(lowered(record)));
     }
     return m_lowered;
 }
@@ -207,7 +207,8 @@ const std::vector<LoweredRecord>& FormMain::lowered_records() {
 void FormMain::lowered_inserted(int index) {
     const auto& records = m_document.records();
     if (index >= 0 && size_t(index) < records.size() && m_lowered.size() + 1 == records.size())
-        m_lowered.insert(m_lowered.begin() + index, lowered(records[size_t(index)]));
+        m_lowered.insert(m_lowered.begin() + index,
+                         std::make_unique<const LoweredRecord>(lowered(records[size_t(index)])));
     else if (m_lowered.size() != records.size())
         m_lowered.clear();
 }
@@ -227,7 +228,7 @@ bool FormMain::listed_by_filter(uint32_t index) {
     if (index >= lower.size())
         return false;
     const FilterMatcher matcher(m_filter, m_keys);
-    return matcher.match_lower(lower[index].artist) || matcher.match_lower(lower[index].title);
+    return matcher.match_lower(lower[index]->artist) || matcher.match_lower(lower[index]->title);
 }
 
 void FormMain::record_inserted(int index) {
@@ -278,7 +279,8 @@ void FormMain::record_changed(int index) {
         return;
     }
     if (m_lowered.size() == m_document.records().size())
-        m_lowered[size_t(index)] = lowered(m_document.records()[size_t(index)]);
+        m_lowered[size_t(index)] =
+            std::make_unique<const LoweredRecord>(lowered(m_document.records()[size_t(index)]));
     const auto at = uint32_t(index);
     const auto place = std::lower_bound(m_visible.begin(), m_visible.end(), at);
     const auto position = int32_t(place - m_visible.begin());

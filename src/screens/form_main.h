@@ -101,7 +101,7 @@ private:
     void record_changed(int index);
     bool listed_by_filter(uint32_t index);
     // The records' lowered texts, made again when they no longer follow the record list.
-    const std::vector<LoweredRecord>& lowered_records();
+    const LoweredRecords& lowered_records();
     void lowered_inserted(int index);
     void lowered_removed(int index);
     void delete_listed();
@@ -129,7 +129,7 @@ private:
     KeyMap m_keys;
     std::u16string m_filter;
     std::vector<uint32_t> m_visible;
-    std::vector<LoweredRecord> m_lowered; // empty or one per record of the Document
+    LoweredRecords m_lowered; // empty or one per record of the Document
     skin::SkinColor m_highlight;
     LocationPictures m_pictures;
 

@@ -3,6 +3,8 @@
 #include "foundation/text.h"
 #include "localisation/text_table.h"
 
+#include <array>
+
 namespace screens {
 
 KeyMap::KeyMap(const localisation::TextTable& table) {
@@ -18,9 +20,22 @@ bool KeyMap::accepts(char16_t key, char16_t c) const {
     return it->second.find(c) != std::u16string::npos;
 }
 
+namespace {
+
+constexpr std::u16string_view separators = u" /:-.,;!?#*_=\\|(){}[]<>~`@$%^&\"'";
+
+// The separators are all ASCII: one table lookup per character of every listed text.
+constexpr std::array<bool, 128> separator_table = [] {
+    std::array<bool, 128> table{};
+    for (char16_t c : separators)
+        table[c] = true;
+    return table;
+}();
+
+} // namespace
+
 bool is_word_separator(char16_t c) {
-    static constexpr std::u16string_view separators = u" /:-.,;!?#*_=\\|(){}[]<>~`@$%^&\"'";
-    return separators.find(c) != std::u16string_view::npos;
+    return c < separator_table.size() && separator_table[c];
 }
 
 const std::u16string* KeyMap::set_of(char16_t key) const {
@@ -82,14 +97,14 @@ std::vector<uint32_t> visible_records(const std::vector<controller::RecordInfo>&
     return out;
 }
 
-std::vector<uint32_t> visible_records(const std::vector<LoweredRecord>& records,
-                                      std::u16string_view filter, const KeyMap& keys) {
+std::vector<uint32_t> visible_records(const LoweredRecords& records, std::u16string_view filter,
+                                      const KeyMap& keys) {
     const FilterMatcher matcher(filter, keys);
     std::vector<uint32_t> out;
     out.reserve(records.size());
     for (size_t i = 0; i < records.size(); ++i) {
-        if (matcher.empty() || matcher.match_lower(records[i].artist) ||
-            matcher.match_lower(records[i].title))
+        if (matcher.empty() || matcher.match_lower(records[i]->artist) ||
+            matcher.match_lower(records[i]->title))
             out.push_back(uint32_t(i));
     }
     return out;

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -70,13 +71,15 @@ struct LoweredRecord {
     std::u16string title;
 };
 LoweredRecord lowered(const controller::RecordInfo& record);
+// One per record, in list order; held by pointer so that an insert moves pointers only.
+using LoweredRecords = std::vector<std::unique_ptr<const LoweredRecord>>;
 
 // The indices of the records to list: all of them for an empty filter, else those whose artist
 // or title matches, in list order.
 std::vector<uint32_t> visible_records(const std::vector<controller::RecordInfo>& records,
                                       std::u16string_view filter, const KeyMap& keys);
 // The same over the records' lowered texts (one per record, in list order).
-std::vector<uint32_t> visible_records(const std::vector<LoweredRecord>& records,
-                                      std::u16string_view filter, const KeyMap& keys);
+std::vector<uint32_t> visible_records(const LoweredRecords& records, std::u16string_view filter,
+                                      const KeyMap& keys);
 
 } // namespace screens

@@ -297,3 +297,43 @@ TEST_F(ListUpdatesTest, ARecordingStartedScrollsItsRowIntoView) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(KeptLowerCaseTexts, ListTheSameRecordsAsLowerCasingEachTime) {
+    std::vector<controller::RecordInfo> records(6);
+    const char16_t* texts[][2] = {{u"Bob Smith", u"ÄRGER am Abend"},
+                                  {u"", u"(Anna) call"},
+                                  {u"ÉLODIE", u"x bed"},
+                                  {u"Zoë", u"Straße 12"},
+                                  {u"+44 20 7946", u"mail @home #tag"},
+                                  {u"Ы Ж", u"Щука"}};
+    for (size_t i = 0; i < records.size(); ++i) {
+        records[i].artist = texts[i][0];
+        records[i].title = texts[i][1];
+    }
+    LoweredRecords kept;
+    for (const auto& record : records)
+        kept.push_back(std::make_unique<const LoweredRecord>(lowered(record)));
+    KeyMap keys;
+    keys.set(u'2', u"abcäàáâ");
+    keys.set(u'3', u"deféè");
+    keys.set(u'9', u"wxyzщы");
+    keys.set(u'7', u"pqrsß");
+    size_t found = 0;
+    for (const std::u16string filter :
+         {u"", u"2", u"3", u"9", u"7", u"22", u"#", u"4", u"9", u"32", u"77", u"1", u"@"}) {
+        const auto expected = visible_records(records, filter, keys);
+        EXPECT_EQ(visible_records(kept, filter, keys), expected) << filter.size();
+        found += expected.size();
+    }
+    EXPECT_GT(found, records.size());
+    // Every separator starts a word; letters, digits and other characters do not.
+    for (char16_t c = 0; c < 0x250; ++c) {
+        const bool separator = std::u16string_view(u" /:-.,;!?#*_=\\|(){}[]<>~`@$%^&\"'").find(c) !=
+                               std::u16string_view::npos;
+        EXPECT_EQ(is_word_separator(c), separator) << int(c);
+    }
+}
+
+} // namespace
