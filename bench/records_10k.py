@@ -233,7 +233,8 @@ def measure(build, root, documents, count, boxes, extra_env, scroll):
         first = program.wait_mark(lambda m: m[1] == "list" and m[2] > 0, after=t0)
         present = program.wait_mark(lambda m: m[1] == "present", after=first[0]) if first else None
         result["first_rows_ms"] = (present[0] - t0) / 1000.0 if present else None
-        screenful = program.wait_mark(lambda m: m[1] == "list" and m[2] >= 30, after=t0)
+        screenful = program.wait_mark(lambda m: m[1] == "list" and m[2] >= min(30, count),
+                                      after=t0, limit=30.0)
         present = (program.wait_mark(lambda m: m[1] == "present", after=screenful[0])
                    if screenful else None)
         result["screenful_ms"] = (present[0] - t0) / 1000.0 if present else None
@@ -307,10 +308,14 @@ def measure(build, root, documents, count, boxes, extra_env, scroll):
         program.stop()
 
 
+def ms(value):
+    return "-" if value is None else f"{value:.1f} ms"
+
+
 def report(name, r):
     print(f"[{name}] load before {r['load']}, during scan {r['load_scan']}, end {r['load_end']}")
-    print(f"  main form shown -> first rows presented: {r['first_rows_ms']:.1f} ms; "
-          f"-> 30 rows listed and presented: {r['screenful_ms']:.1f} ms")
+    print(f"  main form shown -> first rows presented: {ms(r['first_rows_ms'])}; "
+          f"-> 30 rows listed and presented: {ms(r['screenful_ms'])}")
     if r["tap_latency_ms"]:
         a, b, _ = r["tap_latency_ms"]
         print(f"  tap at once: answered {r['tap_answered_after_shown_ms']:.1f} ms after shown "
