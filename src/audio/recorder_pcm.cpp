@@ -83,6 +83,7 @@ private:
     WaveDownlink m_downlink{WaveDownlink::None}; // as last seen
     uint32_t m_last_done{0};      // tick of the last buffer handed on, or of the start
     uint32_t m_stall_limit_ms{0}; // a capture silent for longer has stopped delivering
+    bool m_delivered{false};      // a buffer came back since the capture (re)started
     WindowHandle m_window{0};
     foundation::Event m_window_ready{foundation::Event::Reset::Manual};
 };
@@ -198,6 +199,7 @@ void RecorderPCMImpl::start_capture() {
         m_state = Capturing;
         m_start_requested = false;
         m_last_done = tick_count();
+        m_delivered = false;
         foundation::log() << "recorder good start\n";
     } else {
         foundation::log() << "recorder bad start!!!!! waveInStart=" << result << "\n";
@@ -232,6 +234,7 @@ void RecorderPCMImpl::harvest() {
             block.sample_rate = rate;
             push(*m_owner, block);
             m_last_done = tick_count();
+            m_delivered = true;
         }
         header.bytes_recorded = 0;
         header.user = 0;
@@ -243,6 +246,9 @@ void RecorderPCMImpl::harvest() {
 
 // A device that went away, or a capture that stopped delivering for longer than the limit,
 // ends nothing by itself: the controller sees device_lost() and stops the recording.
+// A sound server that is busy or just starting can take seconds to deliver the first audio.
+constexpr uint32_t kStartGraceMs = 4000;
+
 void RecorderPCMImpl::check_device() {
     if (m_device_lost || !m_device)
         return;
@@ -255,7 +261,8 @@ void RecorderPCMImpl::check_device() {
     if (wave_in_lost(m_device)) {
         m_device_lost = true;
         foundation::log() << "recorder device lost " << tick_count() << "\n";
-    } else if (m_state == Capturing && !m_paused && tick_count() - m_last_done > m_stall_limit_ms) {
+    } else if (m_state == Capturing && !m_paused &&
+               tick_count() - m_last_done > m_stall_limit_ms + (m_delivered ? 0 : kStartGraceMs)) {
         m_device_lost = true;
         foundation::log() << "recorder capture stalled " << tick_count() << "\n";
     }

@@ -52,6 +52,7 @@ struct PacedOptions {
     double speed{1.0};
     uint64_t remove_after_ms{0};
     uint64_t stall_after_ms{0};
+    uint64_t capture_start_after_ms{0};
     std::string captured;
 
     static PacedOptions read(Backend backend) {
@@ -59,6 +60,7 @@ struct PacedOptions {
         options.speed = backend == Backend::File ? audio_device_speed() : 1.0;
         options.remove_after_ms = environment_ms("QUILLORY_AUDIO_REMOVE_AFTER_MS");
         options.stall_after_ms = environment_ms("QUILLORY_AUDIO_STALL_AFTER_MS");
+        options.capture_start_after_ms = environment_ms("QUILLORY_AUDIO_CAPTURE_START_AFTER_MS");
         if (backend == Backend::File)
             options.captured = environment("QUILLORY_AUDIO_CAPTURED");
         return options;
@@ -575,6 +577,9 @@ private:
                 if (!paced_tick(room() > 0))
                     return;
                 if (m_options.stall_after_ms && m_ticks * 20 > m_options.stall_after_ms)
+                    return;
+                // A sound server slow to start delivers nothing at first.
+                if (m_ticks * 20 <= m_options.capture_start_after_ms)
                     return;
                 // A file or silence is read only as far as queued buffers can take it: when the
                 // owner falls behind, the pace slows instead of the input losing data.
