@@ -144,9 +144,9 @@ struct ModemWatch::Impl {
         bus = connection;
         g_dbus_connection_set_exit_on_close(bus, FALSE);
         closed_handler = g_signal_connect(bus, "closed", G_CALLBACK(&Impl::closed_cb), this);
-        name_watch = g_bus_watch_name_on_connection(bus, kService, G_BUS_NAME_WATCHER_FLAGS_NONE,
-                                                    &Impl::appeared_cb, &Impl::vanished_cb, this,
-                                                    nullptr);
+        name_watch =
+            g_bus_watch_name_on_connection(bus, kService, G_BUS_NAME_WATCHER_FLAGS_NONE,
+                                           &Impl::appeared_cb, &Impl::vanished_cb, this, nullptr);
     }
 
     static void closed_cb(GDBusConnection*, gboolean, GError*, gpointer data) {
@@ -173,7 +173,8 @@ struct ModemWatch::Impl {
 
     // ModemManager's name.
 
-    static void appeared_cb(GDBusConnection*, const gchar*, const gchar* name_owner, gpointer data) {
+    static void appeared_cb(GDBusConnection*, const gchar*, const gchar* name_owner,
+                            gpointer data) {
         static_cast<Impl*>(data)->appeared(name_owner ? name_owner : "");
     }
 
@@ -263,8 +264,8 @@ struct ModemWatch::Impl {
                               "ModemManager did not list its modems (" + error_text(error) + ")");
             g_error_free(error);
             if (!impl->enumerate_source)
-                impl->enumerate_source = g_timeout_add(
-                    guint(std::max(impl->options.retry_ms, 10)), &Impl::enumerate_again_cb, impl);
+                impl->enumerate_source = g_timeout_add(guint(std::max(impl->options.retry_ms, 10)),
+                                                       &Impl::enumerate_again_cb, impl);
             return;
         }
         impl->take_objects(reply);
@@ -284,7 +285,8 @@ struct ModemWatch::Impl {
         const gchar* path = nullptr;
         GVariant* interfaces = nullptr;
         while (g_variant_iter_next(&iter, "{&o@a{sa{sv}}}", &path, &interfaces)) {
-            if (GVariant* voice = g_variant_lookup_value(interfaces, kVoice, G_VARIANT_TYPE("a{sv}"))) {
+            if (GVariant* voice =
+                    g_variant_lookup_value(interfaces, kVoice, G_VARIANT_TYPE("a{sv}"))) {
                 add_modem(path, voice, true);
                 g_variant_unref(voice);
             }
@@ -293,7 +295,7 @@ struct ModemWatch::Impl {
         g_variant_unref(objects);
         for (auto it = calls.begin(); it != calls.end();)
             it = it->second.held_over || modems.count(it->second.modem) ? std::next(it)
-                                                                         : calls.erase(it);
+                                                                        : calls.erase(it);
         settle_held_over();
         fetch_waiting();
         report();
@@ -335,9 +337,8 @@ struct ModemWatch::Impl {
             }
             it = gone ? calls.erase(it) : std::next(it);
         }
-        if (grace_source && std::none_of(calls.begin(), calls.end(), [](const auto& entry) {
-                return entry.second.held_over;
-            }))
+        if (grace_source && std::none_of(calls.begin(), calls.end(),
+                                         [](const auto& entry) { return entry.second.held_over; }))
             remove_source(grace_source);
     }
 
@@ -498,15 +499,16 @@ struct ModemWatch::Impl {
         impl->report();
     }
 
-    void on_signal(const std::string& path, const std::string& interface,
-                   const std::string& member, GVariant* parameters) {
+    void on_signal(const std::string& path, const std::string& interface, const std::string& member,
+                   GVariant* parameters) {
         if (interface == kObjectManager && member == "InterfacesAdded") {
             if (!is_type(parameters, "(oa{sa{sv}})"))
                 return notice_once("ignoring a malformed InterfacesAdded");
             const gchar* object = nullptr;
             GVariant* interfaces = nullptr;
             g_variant_get(parameters, "(&o@a{sa{sv}})", &object, &interfaces);
-            if (GVariant* voice = g_variant_lookup_value(interfaces, kVoice, G_VARIANT_TYPE("a{sv}"))) {
+            if (GVariant* voice =
+                    g_variant_lookup_value(interfaces, kVoice, G_VARIANT_TYPE("a{sv}"))) {
                 add_modem(object, voice, false);
                 g_variant_unref(voice);
             }
@@ -552,8 +554,7 @@ struct ModemWatch::Impl {
             const gchar* changed_interface = nullptr;
             GVariant* changed = nullptr;
             GVariant* invalidated = nullptr;
-            g_variant_get(parameters, "(&s@a{sv}@as)", &changed_interface, &changed,
-                          &invalidated);
+            g_variant_get(parameters, "(&s@a{sv}@as)", &changed_interface, &changed, &invalidated);
             if (std::string(changed_interface) == kVoice && modems.count(path))
                 add_modem(path, changed, false);
             else if (std::string(changed_interface) == kCall)

@@ -5,6 +5,7 @@
 #include "foundation/registry.h"
 #include "foundation/text.h"
 #include "platform/registry_store.h"
+#include "support/private_bus.h"
 #include "support/temp_dir.h"
 #include "support/watchdog.h"
 #include "telephony/call_monitor.h"
@@ -15,83 +16,24 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <gio/gio.h>
 #include <gtest/gtest.h>
+#include <memory>
 #include <sstream>
-#include <sys/wait.h>
 #include <thread>
 
 using namespace telephony;
+using testing_support::Child;
+using testing_support::PrivateBus;
 using testing_support::ScopedEnv;
 using testing_support::TempDir;
+using testing_support::wait_for;
 
 namespace {
 
 const std::u16string phone_key{phone_state_key};
 constexpr char kMock[] = QV_SOURCE_DIR "/tests/telephony/modemmanager_mock.py";
 constexpr char kBridge[] = QV_BUILD_DIR "/bin/quillory-phoned";
-
-bool tools_present(std::string& missing) {
-    if (std::system("command -v dbus-daemon >/dev/null 2>&1") != 0)
-        missing = "dbus-daemon";
-    else if (std::system("/usr/bin/python3 -c 'import dbusmock' >/dev/null 2>&1") != 0)
-        missing = "python3-dbusmock";
-    return missing.empty();
-}
-
-// A child process, ended (and reaped) with the object.
-class Child {
-public:
-    Child() = default;
-    Child(const std::string& command, const std::vector<std::string>& env) { start(command, env); }
-    ~Child() { stop(SIGTERM); }
-
-    void start(const std::string& command, const std::vector<std::string>& env) {
-        gchar** envp = g_get_environ();
-        for (const auto& entry : env) {
-            const auto eq = entry.find('=');
-            envp = g_environ_setenv(envp, entry.substr(0, eq).c_str(),
-                                    entry.substr(eq + 1).c_str(), TRUE);
-        }
-        const std::string exec = "exec " + command;
-        const gchar* argv[] = {"/bin/sh", "-c", exec.c_str(), nullptr};
-        GError* error = nullptr;
-        if (!g_spawn_async(nullptr, const_cast<gchar**>(argv), envp, G_SPAWN_DO_NOT_REAP_CHILD,
-                           nullptr, nullptr, &m_pid, &error)) {
-            ADD_FAILURE() << "cannot start " << command << ": " << error->message;
-            g_error_free(error);
-            m_pid = 0;
-        }
-        g_strfreev(envp);
-    }
-    void stop(int signal) {
-        if (m_pid <= 0)
-            return;
-        ::kill(m_pid, signal);
-        int status = 0;
-        ::waitpid(m_pid, &status, 0);
-        m_pid = 0;
-    }
-    bool alive() const {
-        int status = 0;
-        return m_pid > 0 && ::waitpid(m_pid, &status, WNOHANG) == 0;
-    }
-    GPid pid() const { return m_pid; }
-
-private:
-    GPid m_pid{0};
-};
-
-bool wait_for(const std::function<bool()>& done, int milliseconds = 8000) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    while (std::chrono::steady_clock::now() < end) {
-        if (done())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return done();
-}
 
 uint32_t dword(const char16_t* name, uint32_t otherwise = 0xDEAD) {
     uint32_t value = otherwise;
@@ -134,60 +76,30 @@ protected:
     ~PhonedTest() override {
         m_bridge.stop(SIGTERM);
         m_mock.stop(SIGTERM);
-        if (m_control)
-            g_object_unref(m_control);
-        m_bus.stop(SIGTERM);
+        m_bus.reset();
         platform::registry_close();
     }
 
     void SetUp() override {
-        std::string missing;
-        if (!tools_present(missing)) {
-            if (const char* ci = std::getenv("CI"); ci && std::string(ci) == "true")
-                FAIL() << missing << " is needed for the modem bridge tests";
-            GTEST_SKIP() << missing << " is not installed";
-        }
+        QV_REQUIRE_DBUS_TOOLS();
         ASSERT_TRUE(std::filesystem::exists(kBridge));
-        m_address = "unix:path=" + (m_dir / "bus").string();
-        m_bus.start("dbus-daemon --session --nofork --nopidfile --address=" + m_address, {});
-        ASSERT_TRUE(wait_for([&] { return connect_control(); })) << "private bus did not start";
+        m_bus = std::make_unique<PrivateBus>(m_dir.path().string());
+        ASSERT_TRUE(m_bus->ready()) << "private bus did not start";
+        m_address = m_bus->address();
     }
 
-    bool connect_control() {
-        if (!std::filesystem::exists(m_dir / "bus"))
-            return false;
-        m_control = g_dbus_connection_new_for_address_sync(
-            m_address.c_str(),
-            GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                 G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-            nullptr, nullptr, nullptr);
-        return m_control != nullptr;
-    }
+    bool name_owned() { return m_bus->name_owned("org.freedesktop.ModemManager1"); }
 
     std::vector<std::string> bus_env() const {
         return {"DBUS_SYSTEM_BUS_ADDRESS=" + m_address, "DBUS_SESSION_BUS_ADDRESS=" + m_address};
     }
 
-    bool name_owned() {
-        GVariant* reply = g_dbus_connection_call_sync(
-            m_control, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-            "NameHasOwner", g_variant_new("(s)", "org.freedesktop.ModemManager1"),
-            G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, nullptr);
-        gboolean owned = FALSE;
-        if (reply) {
-            g_variant_get(reply, "(b)", &owned);
-            g_variant_unref(reply);
-        }
-        return owned;
-    }
-
     // first_call: the number of the first call's object path.
     void start_mock(int first_call = 1) {
-        m_mock.start("/usr/bin/python3 -m dbusmock --system --template " + std::string(kMock) +
-                         " -p '{\"first_call\": " + std::to_string(first_call) + "}'" +
-                         " >>" + (m_dir / "mock.log").string() + " 2>&1",
-                     bus_env());
-        ASSERT_TRUE(wait_for([&] { return name_owned(); })) << "the mock did not start";
+        ASSERT_TRUE(m_bus->start_mock(m_mock, kMock, "org.freedesktop.ModemManager1", true,
+                                      "{\"first_call\": " + std::to_string(first_call) + "}",
+                                      (m_dir / "mock.log").string()))
+            << "the mock did not start";
     }
 
     void start_bridge(const std::string& options = "--grace 3") {
@@ -198,14 +110,12 @@ protected:
 
     // Calls a method of the mock's control interface; the reply's first object path, if any.
     std::string mock(const char* method, GVariant* parameters) {
-        GError* error = nullptr;
-        GVariant* reply = g_dbus_connection_call_sync(
-            m_control, "org.freedesktop.ModemManager1", "/org/freedesktop/ModemManager1",
-            "org.freedesktop.DBus.Mock", method, parameters, nullptr, G_DBUS_CALL_FLAGS_NONE, 5000,
-            nullptr, &error);
+        std::string error;
+        GVariant* reply =
+            m_bus->call("org.freedesktop.ModemManager1", "/org/freedesktop/ModemManager1",
+                        "org.freedesktop.DBus.Mock", method, parameters, &error);
         if (!reply) {
-            ADD_FAILURE() << method << ": " << error->message;
-            g_error_free(error);
+            ADD_FAILURE() << method << ": " << error;
             return {};
         }
         std::string path;
@@ -222,8 +132,7 @@ protected:
         return mock("AddModem", g_variant_new("(sb)", name, voice));
     }
     std::string add_call(const std::string& modem, int direction, int state, const char* number) {
-        return mock("AddCall",
-                    g_variant_new("(oiis)", modem.c_str(), direction, state, number));
+        return mock("AddCall", g_variant_new("(oiis)", modem.c_str(), direction, state, number));
     }
     void set_state(const std::string& call, int state) {
         mock("SetCallState", g_variant_new("(oi)", call.c_str(), state));
@@ -242,11 +151,10 @@ protected:
     TempDir m_dir;
     ScopedEnv m_config;
     ScopedEnv m_contacts;
+    std::unique_ptr<PrivateBus> m_bus;
     std::string m_address;
-    Child m_bus;
     Child m_mock;
     Child m_bridge;
-    GDBusConnection* m_control{nullptr};
     testing_support::Watchdog m_watchdog{120, "modem bridge test"};
 };
 
@@ -407,8 +315,8 @@ TEST_F(PhonedTest, MalformedValuesAndFloodsAreSurvived) {
     ASSERT_TRUE(wait_for([&] { return status_is(status_incoming_call); }));
 
     for (int i = 0; i < 2; ++i) {
-        mock("SetCallProperty", g_variant_new("(osv)", call.c_str(), "State",
-                                              g_variant_new_string("active")));
+        mock("SetCallProperty",
+             g_variant_new("(osv)", call.c_str(), "State", g_variant_new_string("active")));
         mock("SetCallProperty",
              g_variant_new("(osv)", call.c_str(), "Number", g_variant_new_int32(5)));
     }
