@@ -40,5 +40,6 @@ int main(int argc, char** argv) {
     telephony::CallBridge bridge;
     platform::ModemWatch watch(bridge, options);
     watch.run();
+    bridge.withdraw();
     return 0;
 }

@@ -101,6 +101,11 @@ void CallBridge::on_calls(const std::vector<platform::ModemCall>& calls) {
     m_written = std::move(state);
 }
 
+void CallBridge::withdraw() {
+    if (m_written && m_written->call_count > 0)
+        on_calls({});
+}
+
 void CallBridge::on_notice(const std::string& text) {
     foundation::log() << "quillory-phoned: " << text << "\n";
     std::fprintf(stderr, "quillory-phoned: %s\n", text.c_str());

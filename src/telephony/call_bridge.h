@@ -31,6 +31,10 @@ public:
     // Written to the log and to standard error.
     void on_notice(const std::string& text) override;
 
+    // Called when the bridge stops: a call it reported is ended, so that no recording waits
+    // for an end that nobody would report.
+    void withdraw();
+
     // The state last written, if any.
     const std::optional<ProvidedPhoneState>& written() const { return m_written; }
 

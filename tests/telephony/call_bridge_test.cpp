@@ -92,8 +92,8 @@ TEST_F(BridgeTest, WritesOnlyChangesAndNamesFromTheContacts) {
     foundation::read_string(key, u"Caller Name", name);
     EXPECT_EQ(name, u"changed");
 
-    bridge.on_calls({});
-    EXPECT_EQ(query_phone_state().direction, CallDirection::None);
+    bridge.withdraw();
+    EXPECT_EQ(query_phone_state().direction, CallDirection::None) << "stopping ends the call";
     uint32_t count = 9;
     EXPECT_TRUE(foundation::read_dword(key, u"Active Call Count", count));
     EXPECT_EQ(count, 0u);

@@ -240,6 +240,11 @@ TEST_F(PhonedTest, SecondCallWaitsWhileTheFirstIsDescribed) {
     ASSERT_TRUE(wait_for([&] { return status_is(status_active_call); }));
     EXPECT_EQ(query_phone_state().number, u"222");
     EXPECT_TRUE(wait_for([&] { return starts() == 2; })) << "each connected call starts once";
+
+    // A bridge that is stopped leaves no call behind that nobody would end.
+    m_bridge.stop(SIGTERM);
+    EXPECT_TRUE(status_is(0));
+    EXPECT_EQ(dword(u"Active Call Count"), 0u);
 }
 
 TEST_F(PhonedTest, FollowsModemManagerRestarting) {
