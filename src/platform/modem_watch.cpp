@@ -73,7 +73,7 @@ struct ModemWatch::Impl {
         remove_source(grace_source);
         remove_source(enumerate_source);
         // Cancelled requests complete on the loop; let them go before the memory does.
-        while (g_main_context_pending(nullptr))
+        for (int turn = 0; turn < 1000 && g_main_context_pending(nullptr); ++turn)
             g_main_context_iteration(nullptr, FALSE);
         g_object_unref(bus_cancel);
         g_main_loop_unref(loop);
