@@ -74,6 +74,11 @@ unsigned CallAudio::completed() const {
     return m_completed;
 }
 
+bool CallAudio::pending() const {
+    std::lock_guard guard(m_mutex);
+    return m_sending || m_wanted.has_value();
+}
+
 std::vector<std::string> CallAudio::take_notices() {
     std::lock_guard guard(m_mutex);
     return std::exchange(m_notices, {});
@@ -95,6 +100,7 @@ void CallAudio::run() {
             return;
         const bool on = *m_wanted;
         m_wanted.reset();
+        m_sending = true;
         lock.unlock();
 
         Outcome outcome = Outcome::Unavailable;
@@ -153,6 +159,7 @@ void CallAudio::run() {
             notice(key, said);
         m_outcome = outcome;
         ++m_completed;
+        m_sending = false;
     }
 }
 

@@ -34,6 +34,8 @@ public:
     // What became of the last request carried out, and how many were carried out.
     Outcome last_outcome() const;
     unsigned completed() const;
+    // Whether a request waits or is being carried out.
+    bool pending() const;
     // Lines worth a log entry, taken once each (each condition is told once until it clears).
     std::vector<std::string> take_notices();
 
@@ -45,6 +47,7 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     std::optional<bool> m_wanted; // a request not yet sent
+    bool m_sending{false};
     bool m_stop{false};
     Outcome m_outcome{Outcome::None};
     unsigned m_completed{0};
