@@ -158,7 +158,8 @@ private:
     // Ends whatever runs. A recording whose end fails (its last writes, its file gone) ends
     // with that reason instead of `reason` Requested; a new recording without audio is removed.
     void finish(StopReason reason);
-    bool start_capture(const audio::AudioFormat& format);
+    // call_audio: the call's downlink is mixed into the microphone.
+    bool start_capture(const audio::AudioFormat& format, bool call_audio);
     void fill_format(audio::AudioFormat& format) const;
     void switch_speaker(bool on) { m_phone.set_speaker(on); }
 
