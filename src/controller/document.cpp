@@ -8,6 +8,7 @@
 #include "foundation/paths.h"
 #include "foundation/text.h"
 #include "platform/clock.h"
+#include "platform/timing_trace.h"
 #include "platform/wave_device.h"
 
 #include <algorithm>
@@ -467,12 +468,16 @@ void Document::on_file(const std::u16string& path) {
         send(DocumentEvent::RecordFound, index);
 }
 
+void Document::on_done() {
+    platform::timing_mark("scan-done", int64_t(m_records.size()));
+}
+
 void Document::remove() {
     const int index = m_records.find(m_current.path);
     if (index < 0)
         return;
     foundation::log() << "os::delete_file in Document::remove\n";
-    const bool deleted = foundation::delete_file(m_current.path);
+    const bool deleted = foundation::trash_file(m_current.path);
     // The entry goes only when the file is really gone.
     if (!deleted && foundation::FileInfo(m_current.path).exists()) {
         foundation::log() << "Document::remove failed\n";
@@ -488,7 +493,7 @@ bool Document::delete_record(int index) {
     const std::u16string path = m_records[size_t(index)].path;
     if (path == m_current.path && (m_reader || m_writer))
         stop();
-    const bool deleted = foundation::delete_file(path);
+    const bool deleted = foundation::trash_file(path);
     if (!deleted && foundation::FileInfo(path).exists())
         return false;
     m_records.erase(m_records.find(path));

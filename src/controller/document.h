@@ -79,10 +79,12 @@ public:
     // Makes the record at `path` the current one (its texts and format) without playing it.
     bool select_record(const std::u16string& path);
 
-    // The current record: delete it, or give it a new title (file name and tag).
+    // The current record: delete it (to the desktop's trash), or give it a new title (file name
+    // and tag).
     void remove();
     void rename(const std::u16string& title);
-    // Deletes the record at `index` (its file first; the entry stays when the file stays).
+    // Deletes the record at `index` (its file first, to the desktop's trash; the entry stays
+    // when the file stays).
     // Stops first when it is the current record. Sends no event: the caller rebuilds its view.
     bool delete_record(int index);
     // Moves the record's file to `new_path`; on success the entry takes the new path and
@@ -164,7 +166,7 @@ private:
     void switch_speaker(bool on) { m_phone.set_speaker(on); }
 
     void on_file(const std::u16string& path) override;
-    void on_done() override {}
+    void on_done() override;
 
     std::vector<DocumentListener*> m_listeners;
     Settings m_settings;

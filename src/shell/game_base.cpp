@@ -6,6 +6,7 @@
 #include "platform/clock.h"
 #include "platform/single_instance.h"
 #include "platform/system_paths.h"
+#include "platform/timing_trace.h"
 #include "shell/application.h"
 #include "shell/instance_guard.h"
 #include "shell/key_codes.h"
@@ -103,8 +104,8 @@ double frame_seconds(uint32_t now, uint32_t last) {
 }
 
 GameBase::GameBase(Application& application, const std::u16string& application_name,
-                   bool open_display)
-    : m_application(application) {
+                   bool open_display, bool start_minimised)
+    : m_application(application), m_minimised(start_minimised) {
     if (g_game_base)
         foundation::fatal_error(u"Application::Application", u"instance != 0");
     m_class_name = class_name_for(application_name);
@@ -116,7 +117,8 @@ GameBase::GameBase(Application& application, const std::u16string& application_n
     foundation::log() << platform::tick_count() << " GameBase 1\n";
     if (open_display) {
         std::string error;
-        m_display = platform::Display::open(foundation::to_utf8(application_name), &error);
+        m_display =
+            platform::Display::open(foundation::to_utf8(application_name), &error, start_minimised);
         if (!m_display)
             foundation::log() << "GameBase::GameBase display failed " << error << "\n";
     }
@@ -207,12 +209,37 @@ int GameBase::run() {
                 break;
         }
         m_last_message_time = message.time;
-        platform::dispatch_message(message);
+        if (platform::timing_on())
+            timed_dispatch(message);
+        else
+            platform::dispatch_message(message);
     }
     return int(message.wparam);
 }
 
+void GameBase::timed_dispatch(const platform::Message& message) {
+    const int64_t start = platform::monotonic_us();
+    const int64_t cpu = platform::thread_cpu_us();
+    switch (message.message) {
+    case platform::WM_LBUTTONDOWN:
+    case platform::WM_LBUTTONUP:
+    case platform::WM_KEYDOWN:
+    case platform::WM_CHAR:
+    case platform::WM_MOUSEWHEEL:
+        platform::timing_mark_at(start, "input", message.message);
+        break;
+    default:
+        break;
+    }
+    platform::dispatch_message(message);
+    // Work that holds the loop up for a millisecond or more (timers, posted work, input).
+    if (const int64_t spent = platform::monotonic_us() - start; spent >= 1000)
+        platform::timing_mark_at(start, "busy", spent, platform::thread_cpu_us() - cpu);
+}
+
 void GameBase::frame_step() {
+    const int64_t start = platform::timing_on() ? platform::monotonic_us() : 0;
+    const int64_t cpu = start ? platform::thread_cpu_us() : 0;
     uint32_t now = platform::tick_count();
     double seconds = frame_seconds(now, m_last_frame_tick);
     m_last_frame_tick = now;
@@ -220,6 +247,14 @@ void GameBase::frame_step() {
         platform::PixelBuffer buffer = m_display->back_buffer();
         m_application.paint(buffer);
         m_display->present();
+        if (start) {
+            const int64_t end = platform::monotonic_us();
+            platform::timing_mark_at(start, "frame", end - start, platform::thread_cpu_us() - cpu);
+            platform::timing_mark_at(end, "present", 0);
+        }
+    } else if (start) {
+        platform::timing_mark_at(start, "step", platform::monotonic_us() - start,
+                                 platform::thread_cpu_us() - cpu);
     }
     // Nothing moves: the loop waits for input (or a message that changes the forms).
     if (!m_application.needs_frame())
@@ -236,10 +271,17 @@ void GameBase::paint() {
     m_paint_pending = false;
     if (!m_display || !m_display->is_ready())
         return;
+    const int64_t start = platform::timing_on() ? platform::monotonic_us() : 0;
+    const int64_t cpu = start ? platform::thread_cpu_us() : 0;
     platform::PixelBuffer whole = m_display->back_buffer();
     platform::PixelBuffer client = sub_buffer(whole, m_client);
     m_application.paint(client);
     m_display->present();
+    if (start) {
+        const int64_t end = platform::monotonic_us();
+        platform::timing_mark_at(start, "frame", end - start, platform::thread_cpu_us() - cpu);
+        platform::timing_mark_at(end, "present", 0);
+    }
 }
 
 void GameBase::apply_window_placement() {
@@ -327,11 +369,13 @@ void GameBase::set_edit(EditTarget* widget, bool create_window) {
 }
 
 void GameBase::minimise() {
+    m_minimised = true;
     if (m_display)
         m_display->minimise();
 }
 
 void GameBase::bring_to_front() {
+    m_minimised = false;
     if (m_display)
         m_display->restore();
 }
@@ -376,6 +420,7 @@ platform::LResult GameBase::window_procedure(platform::WindowHandle, uint32_t me
         if ((wparam & 0xFFFF) != WA_INACTIVE) {
             apply_window_placement();
             m_in_background = false;
+            m_minimised = false;
             m_idle_until_input = false;
             if (delegate)
                 delegate->on_came_to_foreground();

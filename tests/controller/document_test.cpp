@@ -349,6 +349,11 @@ TEST_F(DocumentTest, ListIsTrueToTheDiskAfterRemove) {
 
     doc.remove();
     EXPECT_FALSE(fs::exists(path));
+    // Deleted to the trash: the file can be had back, and the info names its place.
+    EXPECT_TRUE(fs::exists(m_world.trash() / "files" / path.filename()));
+    EXPECT_NE(
+        std::ifstream(m_world.trash() / "info" / (path.filename().string() + ".trashinfo")).peek(),
+        EOF);
     EXPECT_TRUE(doc.records().empty());
     EXPECT_EQ(m_events.seen, (std::vector<std::pair<int, int>>{{2, 0}}));
 
