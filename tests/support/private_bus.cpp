@@ -1,5 +1,7 @@
 #include "support/private_bus.h"
 
+#include "support/glib_tsan.h"
+
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -62,6 +64,7 @@ bool wait_for(const std::function<bool()>& done, int milliseconds) {
 
 PrivateBus::PrivateBus(const std::string& folder)
     : m_address("unix:path=" + folder + "/bus"), m_socket(folder + "/bus") {
+    use_glib_tsan_suppressions();
     m_daemon.start(
         "dbus-daemon --session --nofork --nopidfile --address=" + m_address + " 2>/dev/null", {});
     wait_for([&] {
@@ -132,12 +135,3 @@ GVariant* PrivateBus::call(const std::string& name, const std::string& path,
 }
 
 } // namespace testing_support
-
-#if defined(__SANITIZE_THREAD__)
-// GLib is not built for ThreadSanitizer: its own locks (bit locks on futexes) are invisible to
-// it, so what it reports from inside GLib's D-Bus worker thread is spurious. Tests that talk to
-// a bus link this file, and with it these suppressions.
-extern "C" const char* __tsan_default_suppressions() {
-    return "race:libglib-2.0.so\nrace:libgio-2.0.so\nrace:libgobject-2.0.so\n";
-}
-#endif
