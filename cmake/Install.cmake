@@ -30,11 +30,11 @@ install(TARGETS quillory quillory-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR
 # sample skin for skin authors.
 install(DIRECTORY ${PROJECT_BINARY_DIR}/bin/skins/bin/ DESTINATION ${QV_DATA_DESTINATION}/skins/bin
         FILES_MATCHING PATTERN "*.skin" PATTERN "*.bmp" PATTERN "sample*" EXCLUDE)
-# Languages, keypad map and sounds as the build copies them beside the program; read at install
-# time, so a language file added to data/ is installed without configuring again.
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/data/ DESTINATION ${QV_DATA_DESTINATION}
-        FILES_MATCHING PATTERN "*.lng" PATTERN "keyboard.txt" PATTERN "*.wav"
-        PATTERN "skins" EXCLUDE PATTERN "help" EXCLUDE)
+# The languages (every data/*.lng), the keypad map, the chimes and the help pages.
+file(GLOB QV_LANGUAGE_FILES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/data/*.lng)
+install(FILES ${QV_LANGUAGE_FILES} ${PROJECT_SOURCE_DIR}/data/keyboard.txt
+              ${PROJECT_SOURCE_DIR}/data/Voicbeep.wav ${PROJECT_SOURCE_DIR}/data/RecEnd.wav
+        DESTINATION ${QV_DATA_DESTINATION})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/data/help DESTINATION ${QV_DATA_DESTINATION})
 
 # --- desktop entry, icon, AppStream metainfo --------------------------------------------------
