@@ -58,9 +58,10 @@ install(FILES ${QV_PACKAGING_DIR}/quillory.svg
 # The screenshots the metainfo shows: file in docs/screenshots, then its caption. The first is
 # the default one.
 set(QV_SCREENSHOTS
-    "main.png|The list of notes, searched with the phone keypad"
+    "main.png|Notes and call recordings in one list"
     "recording.png|Recording, with the input level and the voice switch"
-    "playback.png|Playing a note")
+    "playback.png|Playing a note"
+    "keypad.png|Finding notes with the phone keypad")
 set(QV_METAINFO_SCREENSHOTS "")
 set(kind " type=\"default\"")
 foreach(entry IN LISTS QV_SCREENSHOTS)

@@ -208,6 +208,18 @@ TEST_F(InstallTest, ProgramsDataAndDesktopFilesLandInThePrefix) {
               std::string::npos);
     EXPECT_NE(metainfo.find("<binary>quillory</binary>"), std::string::npos);
     EXPECT_NE(metainfo.find("<binary>quillory-cli</binary>"), std::string::npos);
+    // Its screenshots are the pictures of docs/screenshots, published under one address.
+    const std::regex image("<image>[^<]*/([^/<]+)</image>");
+    int images = 0;
+    for (std::sregex_iterator it(metainfo.begin(), metainfo.end(), image), end; it != end; ++it) {
+        ++images;
+        if (fs::is_directory(std::string(QV_SOURCE_DIR) + "/docs/screenshots")) {
+            EXPECT_TRUE(fs::is_regular_file(std::string(QV_SOURCE_DIR) + "/docs/screenshots/" +
+                                            (*it)[1].str()))
+                << (*it)[1];
+        }
+    }
+    EXPECT_GE(images, 1);
 
     for (const char* tool : {"desktop-file-validate", "appstreamcli", "rsvg-convert"}) {
         if (!have_tool(tool)) {
