@@ -1,11 +1,13 @@
 # What `cmake --install` puts where, and the Debian package CPack makes of it.
 #
-#   bin/quillory, bin/quillory-cli
+#   bin/quillory, bin/quillory-cli, bin/quillory-phoned
 #   share/quillory/          the program's data: compiled skins, languages, keypad map, sounds,
 #                            help (found from bin/ as ../share/quillory)
 #   share/applications/      the desktop entry          ${QV_DESKTOP_ID}.desktop
 #   share/icons/hicolor/scalable/apps/                  ${QV_DESKTOP_ID}.svg
 #   share/metainfo/          the AppStream description  ${QV_DESKTOP_ID}.metainfo.xml
+#   lib/systemd/user/quillory-phoned.service, and the call bridge's autostart entry in
+#   /etc/xdg/autostart (prefix /usr) or etc/xdg/autostart
 #
 # The sources of the desktop files are in packaging/. Other programs of the project add their
 # own install() rules at the end of this file (before the package settings), so everything that
@@ -86,6 +88,28 @@ install(FILES ${QV_PACKAGING_BUILD_DIR}/${QV_DESKTOP_ID}.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 
 # --- other programs of the project append their rules here -----------------------------------
+
+# The call bridge with its systemd user unit and its autostart entry (for sessions without
+# systemd; under systemd the unit is the one to enable). The unit names the installed binary,
+# so it is written at install time, when the prefix is known.
+install(TARGETS quillory-phoned RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(CODE "
+  set(QV_BINDIR \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
+  configure_file(\"${PROJECT_SOURCE_DIR}/data/linux/quillory-phoned.service.in\"
+                 \"${PROJECT_BINARY_DIR}/quillory-phoned.service\" @ONLY)
+")
+install(FILES ${PROJECT_BINARY_DIR}/quillory-phoned.service DESTINATION lib/systemd/user)
+# Autostart entries of a system install (/usr, as the package has it) belong in /etc; any other
+# prefix keeps its own etc/. Decided at install time, as the package's prefix is only known then.
+install(CODE "
+  if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
+    set(autostart /etc/xdg/autostart)
+  else()
+    set(autostart \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_SYSCONFDIR}/xdg/autostart\")
+  endif()
+  file(INSTALL \"${PROJECT_SOURCE_DIR}/data/linux/quillory-phoned.desktop\"
+       DESTINATION \"\${autostart}\")
+")
 
 # --- the Debian package (cpack -G DEB) -------------------------------------------------------
 
