@@ -15,6 +15,8 @@ bool subtree_animating(const skin::Component& component) {
     if (const skin::VisibilityAnimation* animation = component.visibility_animation();
         animation && animation->running())
         return true;
+    if (component.in_motion())
+        return true;
     for (const auto& child : component.children()) {
         if (subtree_animating(*child))
             return true;

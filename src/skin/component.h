@@ -62,6 +62,9 @@ public:
     // Runs when the shown state changed.
     virtual void visibility_changed();
     virtual void tick(double seconds);
+    // True while the component moves by itself (beyond its visibility animation), so that
+    // frames keep coming even when nothing was redrawn yet.
+    virtual bool in_motion() const { return false; }
     // Draws this component's own pixels and then its shown children, with form coordinate
     // (0, 0) at origin of target. Subclasses draw themselves and call this for the children.
     virtual void draw(RenderSurface& target, SkinPoint origin);

@@ -383,6 +383,12 @@ Measure VList::measure_height() {
     return m;
 }
 
+bool VList::in_motion() const {
+    return std::any_of(m_rows.begin(), m_rows.end(), [](const auto& row) {
+        return row->m_height != (row->m_removing ? 0.0 : row->m_target);
+    });
+}
+
 void VList::tick(double dt) {
     Component::tick(dt);
     if (!(dt > 0.0))
@@ -406,6 +412,7 @@ void VList::tick(double dt) {
         std::erase_if(m_rows,
                       [](const auto& row) { return row->m_removing && row->m_height <= 0.0; });
         clear_measure();
+        invalidate();
     }
     // Content motion.
     const double before_position = m_position;

@@ -86,6 +86,7 @@ public:
 
     void load(Properties& properties, NodeDir dir) override;
     void tick(double seconds) override;
+    bool in_motion() const override;
     void draw(RenderSurface& target, SkinPoint origin) override;
     void lay_out_children_x() override;
     void lay_out_children_y() override;

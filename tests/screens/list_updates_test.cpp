@@ -237,6 +237,14 @@ TEST_F(ListUpdatesTest, DeletingTheCurrentRecordRemovesOnlyItsRow) {
     m_document->remove();
     EXPECT_EQ(listed_titles(), (std::vector<std::u16string>{u"Bob Smith"}));
     EXPECT_EQ(m_main->visible(), (std::vector<uint32_t>{0}));
+    // Deleting the one listed record empties the filtered list.
+    ASSERT_TRUE(m_document->select_record(m_document->records()[0].path));
+    m_document->remove();
+    EXPECT_TRUE(m_main->visible().empty());
+    EXPECT_EQ(m_main->list().item_count(), 0);
+    for (int i = 0; i < 20; ++i)
+        m_main->list().tick(0.05);
+    EXPECT_TRUE(m_main->list().rows().empty());
 }
 
 TEST_F(ListUpdatesTest, RenamingRefreshesTheRowOrTakesItOutOfTheFilter) {

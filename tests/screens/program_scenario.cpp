@@ -365,6 +365,8 @@ void ProgramScenario::delete_with_confirmation() {
         ASSERT_TRUE(wait_form(std::string(answer) == "btnOk" ? "frmMain" : "frmView"));
     }
     EXPECT_FALSE(fs::exists(m_record)) << m_record;
+    // Its row leaves the filtered list, which is then empty.
+    EXPECT_TRUE(wait([&](const Inspection& i) { return i.rows().empty(); }, "the row removed"));
     // The deleted record waits in the desktop's trash, with the info naming its place.
     EXPECT_EQ(files_in(m_session.root() / "data/Trash/files").size(), 1u);
     EXPECT_EQ(files_in(m_session.root() / "data/Trash/info").size(), 1u);
