@@ -77,6 +77,7 @@ public:
     FormEdit& edit_form() { return *m_edit; }
     FormConfirmation& confirmation_form() { return *m_confirmation; }
     FormError& error_form() { return *m_error; }
+    FormError* about_form() { return m_about.get(); }
     // Shows this form as the one screen (closing the others).
     void show_main();
     // Mails a record through the program's sender.
@@ -118,6 +119,7 @@ private:
     KeyboardContainer m_keyboard;
     KeyMap m_keys;
     std::u16string m_filter;
+    bool m_filter_open{false};
     std::vector<uint32_t> m_visible;
     skin::SkinColor m_highlight;
     LocationPictures m_pictures;
@@ -126,6 +128,7 @@ private:
     std::unique_ptr<FormEdit> m_edit;
     std::unique_ptr<FormConfirmation> m_confirmation;
     std::unique_ptr<FormError> m_error;
+    std::unique_ptr<FormError> m_about; // when the skin has "FormAbout"
     std::unique_ptr<FormRecording> m_recording;
     std::unique_ptr<FormView> m_view;
     bool m_confirming_delete{false};
