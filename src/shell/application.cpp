@@ -74,14 +74,16 @@ void Application::set_client_origin(int32_t left, int32_t top) {
 }
 
 void Application::stack_settled(StackForms& forms) {
-    if (!m_inspect_path.empty() && !write_file_atomically(m_inspect_path, forms.inspect()))
-        foundation::log() << "Application::stack_settled cannot write " << m_inspect_path << "\n";
+    // The picture first: whoever sees a state in the inspector file finds at least that state
+    // in the picture.
     platform::Display* display = m_game ? m_game->display() : nullptr;
     if (!m_screenshot_path.empty() && display && !display->save_screenshot(m_screenshot_path)) {
         std::fprintf(stderr, "screenshot: cannot write %s\n", m_screenshot_path.c_str());
         foundation::log() << "Application::stack_settled cannot write " << m_screenshot_path
                           << "\n";
     }
+    if (!m_inspect_path.empty() && !write_file_atomically(m_inspect_path, forms.inspect()))
+        foundation::log() << "Application::stack_settled cannot write " << m_inspect_path << "\n";
 }
 
 bool Application::update(double seconds) {
