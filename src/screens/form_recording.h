@@ -47,6 +47,9 @@ public:
     std::vector<skin::MenuItem> boost_menu_items();
     bool is_showing() const;
 
+    // Keeps the title on the name button across the rebuild of the tree.
+    void reload_skin(skin::Properties& properties) override;
+
 protected:
     void reloaded() override;
 
@@ -70,6 +73,7 @@ private:
     std::unique_ptr<skin::Menu> m_menu;
     foundation::Timer m_timer{*this};
     skin::Button* m_name{nullptr};
+    std::u16string m_kept_name; // the name button's caption while the skin reloads
     skin::Button* m_close{nullptr};
     skin::Button* m_pause{nullptr};
     skin::Button* m_resume{nullptr};
