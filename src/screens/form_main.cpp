@@ -7,6 +7,7 @@
 #include "screens/form_confirmation.h"
 #include "screens/form_edit.h"
 #include "screens/form_error.h"
+#include "screens/form_quick_record.h"
 #include "screens/form_recording.h"
 #include "screens/form_view.h"
 #include "skin/color_component.h"
@@ -132,6 +133,10 @@ FormMain::FormMain(skin::Properties& properties, skin::FormStack& stack,
         m_about = std::make_unique<FormError>(properties, stack, u"FormAbout");
     m_recording = std::make_unique<FormRecording>(properties, stack, document, *this);
     m_view = std::make_unique<FormView>(properties, stack, document, *this);
+    m_quick_record = std::make_unique<FormQuickRecord>(
+        properties, stack,
+        std::make_unique<HardwareKeys>(m_services.key_bindings ? m_services.key_bindings()
+                                                               : platform::open_key_bindings()));
     find_controls();
     close_filter();
     m_document.add_listener(this);
@@ -286,7 +291,7 @@ MainMenuState FormMain::menu_state() const {
     state.boost = settings.boost;
     state.format_caption = m_properties.text(settings.format);
     state.cancel_caption = m_properties.text(u"Cancel");
-    state.has_quick_record = false;
+    state.has_quick_record = m_quick_record->entry_count() > 0;
     state.has_languages =
         localisation::Languages(const_cast<skin::Properties&>(m_properties).texts(),
                                 m_services.languages, program_name)
@@ -350,6 +355,8 @@ void FormMain::run_command(std::u16string_view id) {
         m_document.refresh();
     } else if (id == u"Move") {
         move_listed();
+    } else if (id == u"QuickRecord") {
+        m_quick_record->open();
     } else if (id == u"Minimize") {
         if (m_services.minimise)
             m_services.minimise();

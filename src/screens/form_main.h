@@ -28,6 +28,7 @@ namespace screens {
 class FormConfirmation;
 class FormEdit;
 class FormError;
+class FormQuickRecord;
 class FormRecording;
 class FormView;
 
@@ -78,6 +79,7 @@ public:
     FormConfirmation& confirmation_form() { return *m_confirmation; }
     FormError& error_form() { return *m_error; }
     FormError* about_form() { return m_about.get(); }
+    FormQuickRecord& quick_record_form() { return *m_quick_record; }
     // Shows this form as the one screen (closing the others).
     void show_main();
     // Mails a record through the program's sender.
@@ -131,6 +133,7 @@ private:
     std::unique_ptr<FormError> m_about; // when the skin has "FormAbout"
     std::unique_ptr<FormRecording> m_recording;
     std::unique_ptr<FormView> m_view;
+    std::unique_ptr<FormQuickRecord> m_quick_record;
     bool m_confirming_delete{false};
 };
 

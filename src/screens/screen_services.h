@@ -4,7 +4,10 @@
 // places of the files they read. main() fills these with the application's own; tests record
 // the calls.
 
+#include "platform/key_bindings.h"
+
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace screens {
@@ -23,6 +26,8 @@ struct ScreenServices {
     std::u16string languages{u"%app_path%"};
     // The main memory's documents folder, before expansion.
     std::u16string documents{u"%my_documents%"};
+    // The desktop's key bindings for quick record (none: the platform's choice).
+    std::function<std::unique_ptr<platform::KeyBindings>()> key_bindings;
 };
 
 } // namespace screens

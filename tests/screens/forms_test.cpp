@@ -8,6 +8,7 @@
 #include "screens/form_edit.h"
 #include "screens/form_error.h"
 #include "screens/form_main.h"
+#include "screens/form_quick_record.h"
 #include "screens/form_recording.h"
 #include "screens/form_view.h"
 #include "skin/component_factory.h"
@@ -69,6 +70,7 @@ protected:
             m_messages.push_back(text);
         };
         services.quit = [this] { ++m_quits; };
+        services.key_bindings = [] { return platform::open_registry_key_bindings(); };
         m_main =
             std::make_unique<FormMain>(m_properties, m_stack, *m_document, std::move(services));
         m_stack.show_form(*m_main);
@@ -184,6 +186,19 @@ TEST_F(ScreensTest, MoveGoesToTheCardAndStopsWithAMessageOnFailure) {
     // Everything listed is on the card now.
     EXPECT_EQ(ids(m_main->menu_items(u"File")),
               (std::vector<std::u16string>{u"Delete", u"Refresh", u"Cancel"}));
+}
+
+TEST_F(ScreensTest, SettingsOffersQuickRecordOnlyWhenThereAreKeys) {
+    auto items = ids(m_main->menu_items(u"Settings"));
+    EXPECT_EQ(std::count(items.begin(), items.end(), u"QuickRecord"), 0);
+    platform::registry_write_string(platform::RegistryRoot::LocalMachine,
+                                    "SOFTWARE\\Microsoft\\Shell\\Keys\\40C1", "Name", "Side");
+    items = ids(m_main->menu_items(u"Settings"));
+    EXPECT_EQ(std::count(items.begin(), items.end(), u"QuickRecord"), 1);
+    m_main->menu_items(u"QuickRecord");
+    ASSERT_EQ(m_stack.top_form(), &m_main->quick_record_form());
+    ASSERT_EQ(m_main->quick_record_form().entries().size(), 1u);
+    EXPECT_EQ(m_main->quick_record_form().entries()[0].name, u"Side");
 }
 
 TEST_F(ScreensTest, SettingsCommandsStoreAndRefillTheSettingsMenu) {

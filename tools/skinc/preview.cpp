@@ -120,10 +120,19 @@ constexpr Sample samples[] = {
     {u"Clara Jones", u"Project kick-off", u"main_memory_incoming"},
 };
 
+// Sample keys for the quick record list; the first one runs the program.
+constexpr const char16_t* key_samples[] = {u"Launch key 1", u"Launch key 2",
+                                           u"Quillory Vozir: record", u"Record media key"};
+
 class SampleRow : public VListRow {
 public:
-    SampleRow(Properties& properties, Form& owner) : VListRow(properties), m_owner(owner) {}
+    SampleRow(Properties& properties, Form& owner)
+        : VListRow(properties), m_properties(properties), m_owner(owner) {}
     void bind(VList&, int32_t index) override {
+        if (node_name() == u"HardwareKey") {
+            bind_key(index);
+            return;
+        }
         const Sample& s = samples[static_cast<size_t>(index) % std::size(samples)];
         set_text_by_id(u"artist", s.artist);
         set_text_by_id(u"name", s.name);
@@ -139,6 +148,24 @@ public:
     }
 
 private:
+    // A key row: the program's own icon and a tick on the keys that run it.
+    void bind_key(int32_t index) {
+        const size_t at = static_cast<size_t>(index) % std::size(key_samples);
+        const bool ours = at == 2;
+        set_text_by_id(u"name", key_samples[at]);
+        if (auto* icon = dynamic_cast<ImageComponent*>(find_child(u"icon"))) {
+            SkinPicture picture;
+            if (NodeDir dir = m_properties.find_named_node(u"program_icon"); ours && dir.valid())
+                picture = m_properties.get_picture(dir, u"src", SkinPicture{});
+            icon->set_picture(picture);
+        }
+        if (Component* checked = find_child(u"checked"))
+            checked->set_visible(ours);
+        if (Component* unchecked = find_child(u"unchecked"))
+            unchecked->set_visible(!ours);
+    }
+
+    Properties& m_properties;
     Form& m_owner;
 };
 
@@ -175,7 +202,7 @@ public:
             add(u"Speaker", u"", u"MenuElementUnchecked");
             add(u"Format", m_properties.text(u"Mp3Middle"));
             add(u"Boost", u"", u"", true, false, true);
-            add(u"QuickRecord", u"", u"", false);
+            add(u"QuickRecord");
             add(u"Language");
             add(u"Cancel", u"", u"", true, true);
         }
