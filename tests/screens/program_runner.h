@@ -70,6 +70,8 @@ public:
             {"QUILLORY_CARDS", ""},
             {"QUILLORY_SCREEN", "480x640"},
             {"QUILLORY_DPI", "192"},
+            // The desktop's key bindings are never touched.
+            {"QUILLORY_KEY_BINDINGS", "registry"},
             // English texts and dates whatever the machine's locale.
             {"LC_ALL", "C"},
             {"QUILLORY_INSPECT", m_inspect.string()},
