@@ -6,6 +6,7 @@
 #include "foundation/paths.h"
 #include "foundation/text.h"
 #include "platform/clock.h"
+#include "platform/desktop_bus.h"
 #include "platform/display.h"
 #include "platform/messages.h"
 #include "platform/signals.h"
@@ -19,17 +20,35 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace {
 
+bool is_minimised_option(std::string_view word) {
+    return word == "--minimised" || word == "--minimized";
+}
+
+// The words after the program's name, without the start options.
 std::u16string command_line_of(int argc, char** argv) {
     std::string line;
     for (int i = 1; i < argc; ++i) {
-        if (i > 1)
+        if (is_minimised_option(argv[i]))
+            continue;
+        if (!line.empty())
             line += ' ';
         line += argv[i];
     }
     return foundation::from_utf8(line);
+}
+
+// "--minimised": a first start keeps the window minimised (a key bound to "quillory --minimised
+// record" records without the window coming forward). A start that finds the program running
+// hands over its command line as usual.
+bool start_minimised(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (is_minimised_option(argv[i]))
+            return true;
+    return false;
 }
 
 } // namespace
@@ -44,7 +63,9 @@ int main(int argc, char** argv) {
         return 0;
 
     foundation::log() << "WinMain1:" << platform::tick_count() << "\n";
-    auto application = std::make_unique<shell::Application>(application_name);
+    shell::Application::Options options;
+    options.start_minimised = start_minimised(argc, argv);
+    auto application = std::make_unique<shell::Application>(application_name, options);
     if (!application->game().display()) {
         platform::message_box(foundation::to_utf8(application_name),
                               "The display cannot be opened.");
@@ -59,10 +80,13 @@ int main(int argc, char** argv) {
 
     foundation::log() << "WinMain2:" << platform::tick_count() << "\n";
     auto document = std::make_unique<controller::Document>();
+    // Sends records; without a mail program it shows the record in its folder and says so.
+    auto mail = std::make_unique<sharing::MailSender>();
     auto starter = std::make_unique<shell::Starter>(*application, *document, command_line);
     shell::Application* app = application.get();
-    starter->set_main_form_maker([app, &document](skin::Properties& properties,
-                                                  skin::FormStack& stack) {
+    sharing::MailSender* sender = mail.get();
+    starter->set_main_form_maker([app, &document, sender](skin::Properties& properties,
+                                                          skin::FormStack& stack) {
         screens::ScreenServices services;
         services.minimise = [app] { app->game().minimise(); };
         services.quit = [] { platform::post_quit_message(0); };
@@ -72,9 +96,22 @@ int main(int argc, char** argv) {
         services.open_file = [](const std::u16string& file) {
             return foundation::execute_file(file, u"");
         };
-        services.send_record = [](const std::u16string& path) {
-            return sharing::send_by_mail(path);
+        sender->set_listener(
+            [app, &properties](sharing::SendOutcome outcome, const std::u16string&) {
+                if (outcome == sharing::SendOutcome::MailProgram)
+                    return;
+                const bool shown = outcome == sharing::SendOutcome::FolderShown;
+                shell::show_message_box(
+                    app, properties.text(shown ? u"Send_folder_shown" : u"Send_not_possible"),
+                    properties.text(u"skin_ProgramName", u"Quillory Vozir"));
+            });
+        services.in_background = [app] {
+            return app->game().minimised() || app->game().in_background();
         };
+        services.notifier = [](platform::NotificationListener& listener) {
+            return platform::open_notifier(listener);
+        };
+        services.send_record = [sender](const std::u16string& path) { return sender->send(path); };
         return std::make_unique<screens::FormMain>(properties, stack, *document,
                                                    std::move(services));
     });
@@ -91,6 +128,7 @@ int main(int argc, char** argv) {
     }
 
     starter.reset();
+    mail.reset();
     document.reset();
     application.reset();
     shell::end_single_instance();

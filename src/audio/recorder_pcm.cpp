@@ -5,6 +5,7 @@
 #include "platform/clock.h"
 #include "platform/messages.h"
 
+#include <atomic>
 #include <mutex>
 #include <vector>
 
@@ -21,6 +22,9 @@ enum State : int32_t { Opening = 0, Opened = 1, Capturing = 2, Closed = 3 };
 unsigned long long handle_number(const void* handle) {
     return (unsigned long long)(uintptr_t)handle;
 }
+
+// A machine without a monitor of its output says so once, not at every call.
+std::atomic<bool> g_no_downlink_logged{false};
 
 } // namespace
 
@@ -47,6 +51,10 @@ public:
         std::lock_guard guard(m_lock);
         return m_device_lost;
     }
+    WaveDownlink downlink() const {
+        std::lock_guard guard(m_lock);
+        return m_device ? wave_in_downlink(m_device) : WaveDownlink::None;
+    }
 
     const int channels;
     const int rate;
@@ -72,8 +80,10 @@ private:
     bool m_start_requested{false};
     int32_t m_state{Opening};
     bool m_device_lost{false};
+    WaveDownlink m_downlink{WaveDownlink::None}; // as last seen
     uint32_t m_last_done{0};      // tick of the last buffer handed on, or of the start
     uint32_t m_stall_limit_ms{0}; // a capture silent for longer has stopped delivering
+    bool m_delivered{false};      // a buffer came back since the capture (re)started
     WindowHandle m_window{0};
     foundation::Event m_window_ready{foundation::Event::Reset::Manual};
 };
@@ -117,7 +127,13 @@ RecorderPCMImpl::RecorderPCMImpl(int channels_, int rate_, int bits_, RecorderPC
         m_device = nullptr;
         m_state = Closed;
         foundation::log() << "recorder bad open!!!!! waveInOpen=" << result << "\n";
+        return;
     }
+    m_downlink = wave_in_downlink(m_device);
+    if (m_downlink == WaveDownlink::Mixed)
+        foundation::log() << "recorder call downlink mixed in\n";
+    else if (m_downlink == WaveDownlink::Unavailable && !g_no_downlink_logged.exchange(true))
+        foundation::log() << "recorder no call downlink, microphone alone\n";
 }
 
 RecorderPCMImpl::~RecorderPCMImpl() {
@@ -183,6 +199,7 @@ void RecorderPCMImpl::start_capture() {
         m_state = Capturing;
         m_start_requested = false;
         m_last_done = tick_count();
+        m_delivered = false;
         foundation::log() << "recorder good start\n";
     } else {
         foundation::log() << "recorder bad start!!!!! waveInStart=" << result << "\n";
@@ -217,6 +234,7 @@ void RecorderPCMImpl::harvest() {
             block.sample_rate = rate;
             push(*m_owner, block);
             m_last_done = tick_count();
+            m_delivered = true;
         }
         header.bytes_recorded = 0;
         header.user = 0;
@@ -228,13 +246,23 @@ void RecorderPCMImpl::harvest() {
 
 // A device that went away, or a capture that stopped delivering for longer than the limit,
 // ends nothing by itself: the controller sees device_lost() and stops the recording.
+// A sound server that is busy or just starting can take seconds to deliver the first audio.
+constexpr uint32_t kStartGraceMs = 4000;
+
 void RecorderPCMImpl::check_device() {
     if (m_device_lost || !m_device)
         return;
+    // The downlink going away costs the other party's voice, not the recording.
+    if (m_downlink == WaveDownlink::Mixed && wave_in_downlink(m_device) == WaveDownlink::Lost) {
+        m_downlink = WaveDownlink::Lost;
+        foundation::log() << "recorder call downlink lost, microphone alone " << tick_count()
+                          << "\n";
+    }
     if (wave_in_lost(m_device)) {
         m_device_lost = true;
         foundation::log() << "recorder device lost " << tick_count() << "\n";
-    } else if (m_state == Capturing && !m_paused && tick_count() - m_last_done > m_stall_limit_ms) {
+    } else if (m_state == Capturing && !m_paused &&
+               tick_count() - m_last_done > m_stall_limit_ms + (m_delivered ? 0 : kStartGraceMs)) {
         m_device_lost = true;
         foundation::log() << "recorder capture stalled " << tick_count() << "\n";
     }
@@ -309,6 +337,10 @@ bool RecorderPCM::is_valid() const {
 
 bool RecorderPCM::device_lost() const {
     return m_impl->device_lost();
+}
+
+platform::WaveDownlink RecorderPCM::downlink() const {
+    return m_impl->downlink();
 }
 
 int RecorderPCM::channels() const {

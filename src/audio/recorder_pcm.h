@@ -19,6 +19,9 @@ class RecorderPCMImpl;
 //
 // Threads: construct, start(), pause(), the queries and destroy on one controlling thread (the
 // user-interface thread); blocks are pushed on the capture thread. Stopping is deleting.
+//
+// device_id platform::WAVE_CALL_MAPPER records a call: the call's downlink is mixed into the
+// microphone where the system has it, and the microphone alone is recorded where it has not.
 class RecorderPCM : public Outlet {
 public:
     RecorderPCM(int channels, int rate, int bits, uint32_t device_id = platform::WAVE_MAPPER);
@@ -36,6 +39,8 @@ public:
     // True once the device went away or capture delivered nothing for over a second while
     // running; what was captured before stays in the chain. Delete the recorder to stop.
     virtual bool device_lost() const;
+    // Whether the call's downlink is mixed in (recorders opened with WAVE_CALL_MAPPER).
+    virtual platform::WaveDownlink downlink() const;
     virtual int channels() const;
     virtual int bits_per_sample() const;
     virtual int sample_rate() const;

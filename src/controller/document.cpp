@@ -191,6 +191,8 @@ bool Document::record(RecordingKind kind, std::u16string name, std::u16string nu
         subfolder = outgoing_folder;
     else if (direction == CallDirection::None && is_call)
         return false;
+    // A recording made for a call, or while one is going on, holds the other party as well.
+    const bool call_audio = is_call || direction != CallDirection::None;
     foundation::log() << "record prefix:" << prefix << " subfolder:" << subfolder << "\n";
 
     const auto list = controller::storages();
@@ -244,7 +246,7 @@ bool Document::record(RecordingKind kind, std::u16string name, std::u16string nu
     stop();
     m_call_recording = is_call;
     m_current = record;
-    if (!start_capture(m_current.format)) {
+    if (!start_capture(m_current.format, call_audio)) {
         stop();
         foundation::log() << "os::delete_file 2\n";
         foundation::delete_file(record.path);
@@ -258,7 +260,7 @@ bool Document::record(RecordingKind kind, std::u16string name, std::u16string nu
     return true;
 }
 
-bool Document::start_capture(const audio::AudioFormat& format) {
+bool Document::start_capture(const audio::AudioFormat& format, bool call_audio) {
     m_writer =
         formats::create_writer(m_current.path, format.codec, format.channels,
                                format.bits_per_sample, format.sample_rate, format.bit_rate, true);
@@ -269,8 +271,9 @@ bool Document::start_capture(const audio::AudioFormat& format) {
         m_writer.reset();
         return false;
     }
-    m_recorder = std::make_unique<audio::RecorderPCM>(format.channels, format.sample_rate,
-                                                      format.bits_per_sample);
+    m_recorder = std::make_unique<audio::RecorderPCM>(
+        format.channels, format.sample_rate, format.bits_per_sample,
+        call_audio ? platform::WAVE_CALL_MAPPER : platform::WAVE_MAPPER);
     m_duration_counter.reset();
     audio::connect(*m_recorder, &m_boost_stage);
     audio::connect(m_level_meter.output(), &m_duration_counter);
@@ -284,7 +287,8 @@ bool Document::append() {
     if (m_current.path.empty() || !foundation::FileInfo(m_current.path).exists())
         return false;
     const audio::AudioFormat format = m_current.format;
-    if (!start_capture(format)) {
+    const bool in_call = m_call_monitor->current_call().direction != telephony::CallDirection::None;
+    if (!start_capture(format, in_call)) {
         const bool had_writer = m_writer != nullptr;
         if (!had_writer)
             fill_format(m_current.format);
@@ -468,7 +472,7 @@ void Document::remove() {
     if (index < 0)
         return;
     foundation::log() << "os::delete_file in Document::remove\n";
-    const bool deleted = foundation::delete_file(m_current.path);
+    const bool deleted = foundation::trash_file(m_current.path);
     // The entry goes only when the file is really gone.
     if (!deleted && foundation::FileInfo(m_current.path).exists()) {
         foundation::log() << "Document::remove failed\n";
@@ -484,7 +488,7 @@ bool Document::delete_record(int index) {
     const std::u16string path = m_records[size_t(index)].path;
     if (path == m_current.path && (m_reader || m_writer))
         stop();
-    const bool deleted = foundation::delete_file(path);
+    const bool deleted = foundation::trash_file(path);
     if (!deleted && foundation::FileInfo(path).exists())
         return false;
     m_records.erase(m_records.find(path));

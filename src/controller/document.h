@@ -79,10 +79,12 @@ public:
     // Makes the record at `path` the current one (its texts and format) without playing it.
     bool select_record(const std::u16string& path);
 
-    // The current record: delete it, or give it a new title (file name and tag).
+    // The current record: delete it (to the desktop's trash), or give it a new title (file name
+    // and tag).
     void remove();
     void rename(const std::u16string& title);
-    // Deletes the record at `index` (its file first; the entry stays when the file stays).
+    // Deletes the record at `index` (its file first, to the desktop's trash; the entry stays
+    // when the file stays).
     // Stops first when it is the current record. Sends no event: the caller rebuilds its view.
     bool delete_record(int index);
     // Moves the record's file to `new_path`; on success the entry takes the new path and
@@ -158,7 +160,8 @@ private:
     // Ends whatever runs. A recording whose end fails (its last writes, its file gone) ends
     // with that reason instead of `reason` Requested; a new recording without audio is removed.
     void finish(StopReason reason);
-    bool start_capture(const audio::AudioFormat& format);
+    // call_audio: the call's downlink is mixed into the microphone.
+    bool start_capture(const audio::AudioFormat& format, bool call_audio);
     void fill_format(audio::AudioFormat& format) const;
     void switch_speaker(bool on) { m_phone.set_speaker(on); }
 

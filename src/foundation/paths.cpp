@@ -7,6 +7,7 @@
 #include "platform/system_paths.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <map>
 #include <mutex>
@@ -190,6 +191,24 @@ void create_directory(const std::u16string& path) {
 
 bool delete_file(const std::u16string& path) {
     return platform::remove_file(to_utf8(expand(path)));
+}
+
+bool trash_file(const std::u16string& path) {
+    const std::string target = to_utf8(expand(path));
+    std::string reason;
+    switch (platform::move_to_trash(target, reason)) {
+    case platform::TrashOutcome::Trashed:
+        return true;
+    case platform::TrashOutcome::Gone:
+        return false;
+    case platform::TrashOutcome::NoTrash:
+        break;
+    }
+    static std::atomic<bool> told{false};
+    if (!told.exchange(true))
+        log() << "trash_file: no trash (" << std::string_view(reason) << "), deleting instead {"
+              << path << "}\n";
+    return platform::remove_file(target);
 }
 
 bool replace_file(const std::u16string& from, const std::u16string& to) {

@@ -43,6 +43,10 @@ bool path_starts_with(const std::u16string& path, const std::u16string& prefix);
 // ("CreateDirectoryW {path} result=true|false"); an existing folder logs false.
 void create_directory(const std::u16string& path);
 bool delete_file(const std::u16string& path);
+// Deletes a record so that it can be had back: the file goes to the desktop's trash. Where no
+// trash can take it, it is deleted as delete_file does (the first such case is logged). True
+// when the file has left its place.
+bool trash_file(const std::u16string& path);
 // Puts the file `from` in the place of the existing file `to` in one step (same folder), `to`'s
 // date kept; durable once it returns true.
 bool replace_file(const std::u16string& from, const std::u16string& to);

@@ -89,7 +89,7 @@ public:
         SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
     }
 
-    bool start(const std::string& title, std::string* error) {
+    bool start(const std::string& title, std::string* error, bool minimised) {
         // SDL_QUIT then comes only from the system (signals, log-out), never from the window.
         SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
         m_headless = headless_driver();
@@ -124,6 +124,9 @@ public:
         uint32_t flags = SDL_WINDOW_RESIZABLE;
         if (env_flag("QUILLORY_FULLSCREEN"))
             flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
+        // Mapped iconic from the start, so that it never shows before going down.
+        if (minimised)
+            flags |= SDL_WINDOW_MINIMIZED;
         m_window = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
                                     width, height, flags);
         if (!m_window)
@@ -492,9 +495,10 @@ private:
 
 } // namespace
 
-std::unique_ptr<Display> Display::open(const std::string& title, std::string* error) {
+std::unique_ptr<Display> Display::open(const std::string& title, std::string* error,
+                                       bool minimised) {
     auto display = std::make_unique<SdlDisplay>();
-    if (!display->start(title, error))
+    if (!display->start(title, error, minimised))
         return nullptr;
     return display;
 }

@@ -71,10 +71,10 @@ struct PixelBuffer {
 
 class Display {
 public:
-    // Opens the window (hidden from nothing: it is shown at once). None when SDL's video cannot
-    // start; the reason goes to `error`.
+    // Opens the window (hidden from nothing: it is shown at once, or minimised when asked). None
+    // when SDL's video cannot start; the reason goes to `error`.
     static std::unique_ptr<Display> open(const std::string& title_utf8,
-                                         std::string* error = nullptr);
+                                         std::string* error = nullptr, bool minimised = false);
     virtual ~Display() = default;
 
     // Where input messages go. Also makes posts from other threads to the calling thread's queue

@@ -10,6 +10,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <gio/gio.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sstream>
@@ -29,6 +30,25 @@ bool make_directory(const std::string& path) {
 
 bool remove_file(const std::string& path) {
     return ::unlink(path.c_str()) == 0;
+}
+
+TrashOutcome move_to_trash(const std::string& path, std::string& reason) {
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0 && errno == ENOENT) {
+        reason = "no such file";
+        return TrashOutcome::Gone;
+    }
+    GFile* file = g_file_new_for_path(path.c_str());
+    GError* error = nullptr;
+    const bool trashed = g_file_trash(file, nullptr, &error);
+    g_object_unref(file);
+    if (trashed)
+        return TrashOutcome::Trashed;
+    const bool gone = g_error_matches(error, G_IO_ERROR, G_IO_ERROR_NOT_FOUND);
+    reason = error && error->message ? error->message : "unknown failure";
+    if (error)
+        g_error_free(error);
+    return gone ? TrashOutcome::Gone : TrashOutcome::NoTrash;
 }
 
 namespace {
@@ -503,9 +523,9 @@ std::vector<std::string> document_command(const std::string& path,
     return {"xdg-open", path};
 }
 
-bool spawn_detached(const std::vector<std::string>& words) {
+std::shared_ptr<const ChildExit> spawn_watched(const std::vector<std::string>& words) {
     if (words.empty() || words.front().empty())
-        return false;
+        return nullptr;
     // The words reach the program whole, never through a shell's parser. The program runs in
     // a session of its own with its standard streams on /dev/null.
     std::vector<std::string> args = words;
@@ -527,15 +547,22 @@ bool spawn_detached(const std::vector<std::string>& words) {
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (!started)
-        return false;
+        return nullptr;
     // The program outlives the call; a detached waiter collects its exit status so it leaves
     // no zombie while this process lives (after that, init adopts it).
-    std::thread([child] {
+    auto exit = std::make_shared<ChildExit>();
+    std::thread([child, exit] {
         int status = 0;
-        while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        pid_t waited = -1;
+        while ((waited = waitpid(child, &status, 0)) < 0 && errno == EINTR) {
         }
+        exit->set(waited == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1);
     }).detach();
-    return true;
+    return exit;
+}
+
+bool spawn_detached(const std::vector<std::string>& words) {
+    return spawn_watched(words) != nullptr;
 }
 
 } // namespace platform

@@ -2,7 +2,9 @@
 
 // File-system services over POSIX. Paths are UTF-8.
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,6 +12,17 @@ namespace platform {
 
 bool make_directory(const std::string& path); // false when it exists or cannot be made
 bool remove_file(const std::string& path);    // not for folders
+
+// What move_to_trash did.
+enum class TrashOutcome {
+    Trashed, // the file is in the desktop's trash ("files/", with its ".trashinfo" in "info/")
+    NoTrash, // no trash could take it (none for this volume, none could be made); file untouched
+    Gone,    // there was no such file
+};
+// Moves a file to the desktop's trash through GIO, the home's trash for files on the home's
+// volume and the volume's own ".Trash-UID" elsewhere (removable volumes). `reason` says why
+// when the file is not trashed.
+TrashOutcome move_to_trash(const std::string& path, std::string& reason);
 // Moves a file or folder; refuses to replace an existing target (as MoveFile does). A file
 // moved to another volume is copied whole and synced before the original is removed.
 bool rename_path(const std::string& from, const std::string& to, int& error);
@@ -74,5 +87,24 @@ std::vector<std::string> document_command(const std::string& path,
                                           const std::vector<std::string>& extra);
 // Starts a program with arguments, detached (never waited for, never left as a zombie).
 bool spawn_detached(const std::vector<std::string>& argv);
+
+// The end of a program started by spawn_watched, filled in by its waiter thread; read from any
+// thread.
+class ChildExit {
+public:
+    bool finished() const { return m_finished.load(std::memory_order_acquire); }
+    // The exit status once finished; -1 when a signal ended it.
+    int status() const { return m_status.load(std::memory_order_relaxed); }
+    void set(int status) {
+        m_status.store(status, std::memory_order_relaxed);
+        m_finished.store(true, std::memory_order_release);
+    }
+
+private:
+    std::atomic<bool> m_finished{false};
+    std::atomic<int> m_status{-1};
+};
+// As spawn_detached, and tells how the program ended. None when it cannot be started.
+std::shared_ptr<const ChildExit> spawn_watched(const std::vector<std::string>& argv);
 
 } // namespace platform

@@ -1,6 +1,7 @@
 #include "platform/wave_device.h"
 
 #include "foundation/unicode.h"
+#include "platform/capture_mixer.h"
 #include "platform/wave_file.h"
 
 #include <SDL.h>
@@ -15,6 +16,7 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 namespace platform {
@@ -50,6 +52,7 @@ struct PacedOptions {
     double speed{1.0};
     uint64_t remove_after_ms{0};
     uint64_t stall_after_ms{0};
+    uint64_t capture_start_after_ms{0};
     std::string captured;
 
     static PacedOptions read(Backend backend) {
@@ -57,6 +60,7 @@ struct PacedOptions {
         options.speed = backend == Backend::File ? audio_device_speed() : 1.0;
         options.remove_after_ms = environment_ms("QUILLORY_AUDIO_REMOVE_AFTER_MS");
         options.stall_after_ms = environment_ms("QUILLORY_AUDIO_STALL_AFTER_MS");
+        options.capture_start_after_ms = environment_ms("QUILLORY_AUDIO_CAPTURE_START_AFTER_MS");
         if (backend == Backend::File)
             options.captured = environment("QUILLORY_AUDIO_CAPTURED");
         return options;
@@ -91,17 +95,17 @@ using Transfer = std::function<void(uint8_t*, size_t)>;
 
 class PacedPump : public Pump {
 public:
-    // 20 ms of audio, at least one frame.
-    static size_t chunk_bytes(const WaveFormat& format) {
+    // `ms` of audio (20 by default), at least one frame.
+    static size_t chunk_bytes(const WaveFormat& format, uint32_t ms = 20) {
         return std::max<size_t>(frame_bytes(format),
-                                (format.samples_per_sec / 50) * size_t(frame_bytes(format)));
+                                (format.samples_per_sec * ms / 1000) * size_t(frame_bytes(format)));
     }
 
-    PacedPump(const WaveFormat& format, double speed, Transfer transfer)
+    PacedPump(const WaveFormat& format, double speed, Transfer transfer, uint32_t chunk_ms = 20)
         : m_transfer(std::move(transfer)) {
-        m_chunk.resize(chunk_bytes(format));
+        m_chunk.resize(chunk_bytes(format, chunk_ms));
         m_period = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-            std::chrono::duration<double>(0.02 / speed));
+            std::chrono::duration<double>(chunk_ms / 1000.0 / speed));
         m_thread = std::thread([this] { run(); });
     }
     ~PacedPump() override {
@@ -141,15 +145,23 @@ std::mutex g_sdl_open_mutex;
 
 class SdlPump : public Pump {
 public:
-    // `removed` is called (on any thread) when the device goes away.
+    enum class Target { Default, OutputMonitor };
+
+    // `removed` is called (on any thread) when the device goes away. Capture from the output's
+    // monitor fails when the sound server has none.
     static std::unique_ptr<SdlPump> open(const WaveFormat& format, bool capture, Transfer transfer,
-                                         std::function<void()> removed) {
+                                         std::function<void()> removed,
+                                         Target target = Target::Default) {
         // The sound server shows and remembers streams by these names.
         SDL_SetHint(SDL_HINT_APP_NAME, "Quillory Vozir");
         SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Quillory Vozir");
+        // Monitors are listed only when this is set before the audio subsystem starts, and it
+        // may be started already by any device.
+        SDL_SetHint(SDL_HINT_AUDIO_INCLUDE_MONITORS, "1");
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
             return nullptr;
         std::unique_ptr<SdlPump> pump(new SdlPump(std::move(transfer), std::move(removed)));
+        const bool monitor = target == Target::OutputMonitor;
         SDL_AudioSpec wanted{};
         wanted.freq = int(format.samples_per_sec);
         wanted.format = sdl_format(format);
@@ -162,9 +174,18 @@ public:
         SDL_AudioSpec obtained{};
         {
             std::lock_guard guard(g_sdl_open_mutex);
-            SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, capture ? "Recording" : "Playback");
+            std::string name;
+            if (monitor) {
+                name = output_monitor_name();
+                if (name.empty())
+                    return nullptr;
+            }
+            SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, monitor   ? "Call downlink"
+                                                           : capture ? "Recording"
+                                                                     : "Playback");
             SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_ROLE, capture ? "Production" : "Music");
-            pump->m_device = SDL_OpenAudioDevice(nullptr, capture ? 1 : 0, &wanted, &obtained, 0);
+            pump->m_device = SDL_OpenAudioDevice(name.empty() ? nullptr : name.c_str(),
+                                                 capture ? 1 : 0, &wanted, &obtained, 0);
         }
         if (pump->m_device == 0)
             return nullptr; // the destructor gives the subsystem back
@@ -195,6 +216,35 @@ public:
     size_t latency_bytes() const { return m_latency_bytes; }
 
 private:
+    // The capture device that listens to the default output: the sound server lists it as
+    // "Monitor of " and the output's name (translated on some servers, so a single capture device
+    // whose name holds the output's name and more will do). Empty when there is none.
+    static std::string output_monitor_name() {
+        std::string output;
+        char* default_name = nullptr;
+        SDL_AudioSpec spec{};
+        if (SDL_GetDefaultAudioInfo(&default_name, &spec, 0) == 0 && default_name)
+            output = default_name;
+        SDL_free(default_name);
+        std::vector<std::string> names;
+        const int count = SDL_GetNumAudioDevices(1);
+        for (int i = 0; i < count; ++i)
+            if (const char* name = SDL_GetAudioDeviceName(i, 1))
+                names.emplace_back(name);
+        const std::string prefix = "Monitor of ";
+        std::vector<std::string> found;
+        for (const std::string& name : names) {
+            if (!output.empty() && name == prefix + output)
+                return name;
+            const bool candidate = output.empty()
+                                       ? name.rfind(prefix, 0) == 0
+                                       : name != output && name.find(output) != name.npos;
+            if (candidate)
+                found.push_back(name);
+        }
+        return found.size() == 1 ? found.front() : std::string();
+    }
+
     SdlPump(Transfer transfer, std::function<void()> removed)
         : m_transfer(std::move(transfer)), m_removed(std::move(removed)) {}
     static void callback(void* user, Uint8* stream, int length) {
@@ -398,9 +448,115 @@ class WaveInDevice : public WaveDeviceBase {
 public:
     WaveInDevice(const WaveFormat& format, WindowHandle window)
         : WaveDeviceBase(format, window, MM_WIM_DATA) {}
-    ~WaveInDevice() { m_pump.reset(); }
+    ~WaveInDevice() {
+        m_pump.reset();
+        m_downlink.reset();
+    }
 
-    bool open(Backend backend) {
+    // `call`: the call's downlink is mixed in where a monitor of the output opens.
+    bool open(Backend backend, bool call) {
+        if (!open_microphone(backend))
+            return false;
+        if (call)
+            open_downlink(backend);
+        return true;
+    }
+
+    WaveDownlink downlink() const { return m_downlink_state.load(); }
+
+    bool started() {
+        std::lock_guard guard(m_mutex);
+        return m_started;
+    }
+
+    // Pump thread: captured bytes, mixed with the downlink where there is one, go into the
+    // queued headers in order; full ones are handed back.
+    void deliver(const uint8_t* bytes, size_t size) {
+        std::lock_guard guard(m_mutex);
+        if (!m_started || lost())
+            return;
+        if (m_mixer) {
+            m_mixed.clear();
+            m_mixer->add_primary(bytes, size, m_mixed);
+            fill_headers(m_mixed.data(), m_mixed.size());
+        } else {
+            fill_headers(bytes, size);
+        }
+    }
+
+    // Bytes the queued buffers can still take, less what the mixer holds back; 0 while not
+    // started.
+    size_t room() {
+        std::lock_guard guard(m_mutex);
+        if (!m_started)
+            return 0;
+        size_t free = 0;
+        for (const WaveHeader* header : m_queue)
+            free += header->buffer_length - header->bytes_recorded;
+        const size_t held = m_mixer ? m_mixer->held_bytes() : 0;
+        return free > held ? free - held : 0;
+    }
+
+    WaveResult add(WaveHeader* header) {
+        if (header)
+            header->bytes_recorded = 0;
+        return enqueue(header);
+    }
+
+    WaveResult start() {
+        if (lost())
+            return MMSYSERR_NODRIVER;
+        std::lock_guard guard(m_mutex);
+        m_started = true;
+        return MMSYSERR_NOERROR;
+    }
+
+    WaveResult stop() {
+        std::lock_guard guard(m_mutex);
+        if (m_mixer) {
+            // What the mixer holds back was captured before the stop.
+            if (m_started) {
+                m_mixed.clear();
+                m_mixer->flush(m_mixed);
+                fill_headers(m_mixed.data(), m_mixed.size());
+            }
+            m_mixer->clear();
+        }
+        if (m_started && !m_queue.empty() && m_queue.front()->bytes_recorded > 0)
+            complete_front(MM_WIM_DATA);
+        m_started = false;
+        return MMSYSERR_NOERROR;
+    }
+
+    WaveResult reset() {
+        std::lock_guard guard(m_mutex);
+        if (m_mixer)
+            m_mixer->clear();
+        m_started = false;
+        while (!m_queue.empty())
+            complete_front(MM_WIM_DATA);
+        return MMSYSERR_NOERROR;
+    }
+
+    // False while headers are still queued.
+    bool close() {
+        {
+            std::lock_guard guard(m_mutex);
+            if (!m_queue.empty())
+                return false;
+            m_started = false;
+        }
+        m_pump.reset();
+        m_downlink.reset();
+        m_captured.reset();
+        post(MM_WIM_CLOSE);
+        return true;
+    }
+
+    void opened() { post(MM_WIM_OPEN); }
+
+private:
+    bool open_microphone(Backend backend) {
         if (backend == Backend::Sdl) {
             m_pump = SdlPump::open(
                 m_format, true, [this](uint8_t* bytes, size_t size) { deliver(bytes, size); },
@@ -422,6 +578,9 @@ public:
                     return;
                 if (m_options.stall_after_ms && m_ticks * 20 > m_options.stall_after_ms)
                     return;
+                // A sound server slow to start delivers nothing at first.
+                if (m_ticks * 20 <= m_options.capture_start_after_ms)
+                    return;
                 // A file or silence is read only as far as queued buffers can take it: when the
                 // owner falls behind, the pace slows instead of the input losing data.
                 size_t size = std::min(PacedPump::chunk_bytes(m_format), room());
@@ -436,11 +595,69 @@ public:
         return true;
     }
 
-    // Pump thread: captured bytes go into the queued headers in order; full ones are handed back.
-    void deliver(const uint8_t* bytes, size_t size) {
-        std::lock_guard guard(m_mutex);
-        if (!m_started || lost())
+    // The second capture device. Its failure, now or later, leaves the microphone alone.
+    void open_downlink(Backend backend) {
+        std::unique_ptr<CaptureMixer> mixer(new CaptureMixer(CaptureMixer::for_devices(m_format)));
+        CaptureMixer* raw = mixer.get();
+        auto transfer = [this, raw](uint8_t* bytes, size_t size) {
+            if (m_downlink_state.load() == WaveDownlink::Mixed)
+                raw->add_secondary(bytes, size);
+        };
+        auto removed = [this] {
+            WaveDownlink mixed = WaveDownlink::Mixed;
+            m_downlink_state.compare_exchange_strong(mixed, WaveDownlink::Lost);
+        };
+        // Set before the pump runs, so that its first chunk is taken.
+        m_downlink_state = WaveDownlink::Mixed;
+        std::unique_ptr<Pump> pump;
+        if (backend == Backend::Sdl) {
+            pump = SdlPump::open(m_format, true, transfer, removed, SdlPump::Target::OutputMonitor);
+        } else if (backend == Backend::File) {
+            const std::string path = environment("QUILLORY_AUDIO_IN_MONITOR");
+            if (!path.empty())
+                pump = paced_downlink(path, transfer, removed);
+        }
+        if (!pump) {
+            m_downlink_state = WaveDownlink::Unavailable;
             return;
+        }
+        {
+            std::lock_guard guard(m_mutex);
+            m_mixer = std::move(mixer);
+        }
+        m_downlink = std::move(pump);
+    }
+
+    // The file backend's monitor: the file, then silence, in 30 ms chunks at the devices' pace.
+    // Its time runs while capture is started: it begins QUILLORY_AUDIO_MONITOR_DELAY_MS after
+    // the start and goes away QUILLORY_AUDIO_MONITOR_REMOVE_AFTER_MS after it began.
+    std::unique_ptr<Pump> paced_downlink(const std::string& path, Transfer transfer,
+                                         std::function<void()> removed) {
+        constexpr uint32_t chunk_ms = 30;
+        auto source = std::make_shared<CaptureSource>(path, m_format);
+        const uint64_t delay_ms = environment_ms("QUILLORY_AUDIO_MONITOR_DELAY_MS");
+        const uint64_t remove_ms = environment_ms("QUILLORY_AUDIO_MONITOR_REMOVE_AFTER_MS");
+        auto ticks = std::make_shared<uint64_t>(0); // pump thread only
+        return std::make_unique<PacedPump>(
+            m_format, m_options.speed,
+            [=, this](uint8_t* bytes, size_t size) {
+                if (!started())
+                    return;
+                const uint64_t at_ms = ++*ticks * chunk_ms;
+                if (remove_ms && at_ms > remove_ms + delay_ms) {
+                    removed();
+                    return;
+                }
+                if (at_ms <= delay_ms || m_downlink_state.load() != WaveDownlink::Mixed)
+                    return;
+                source->fill(bytes, size);
+                transfer(bytes, size);
+            },
+            chunk_ms);
+    }
+
+    // Called with m_mutex held.
+    void fill_headers(const uint8_t* bytes, size_t size) {
         while (size > 0 && !m_queue.empty()) {
             WaveHeader* header = m_queue.front();
             size_t room = header->buffer_length - header->bytes_recorded;
@@ -456,67 +673,13 @@ public:
         }
     }
 
-    // Bytes the queued buffers can still take; 0 while not started.
-    size_t room() {
-        std::lock_guard guard(m_mutex);
-        if (!m_started)
-            return 0;
-        size_t free = 0;
-        for (const WaveHeader* header : m_queue)
-            free += header->buffer_length - header->bytes_recorded;
-        return free;
-    }
-
-    WaveResult add(WaveHeader* header) {
-        if (header)
-            header->bytes_recorded = 0;
-        return enqueue(header);
-    }
-
-    WaveResult start() {
-        if (lost())
-            return MMSYSERR_NODRIVER;
-        std::lock_guard guard(m_mutex);
-        m_started = true;
-        return MMSYSERR_NOERROR;
-    }
-
-    WaveResult stop() {
-        std::lock_guard guard(m_mutex);
-        if (m_started && !m_queue.empty() && m_queue.front()->bytes_recorded > 0)
-            complete_front(MM_WIM_DATA);
-        m_started = false;
-        return MMSYSERR_NOERROR;
-    }
-
-    WaveResult reset() {
-        std::lock_guard guard(m_mutex);
-        m_started = false;
-        while (!m_queue.empty())
-            complete_front(MM_WIM_DATA);
-        return MMSYSERR_NOERROR;
-    }
-
-    // False while headers are still queued.
-    bool close() {
-        {
-            std::lock_guard guard(m_mutex);
-            if (!m_queue.empty())
-                return false;
-            m_started = false;
-        }
-        m_pump.reset();
-        m_captured.reset();
-        post(MM_WIM_CLOSE);
-        return true;
-    }
-
-    void opened() { post(MM_WIM_OPEN); }
-
-private:
     bool m_started{false};
     std::unique_ptr<CaptureSource> m_source;
     std::unique_ptr<WaveFileWriter> m_captured; // written under m_mutex
+    std::atomic<WaveDownlink> m_downlink_state{WaveDownlink::None};
+    std::unique_ptr<CaptureMixer> m_mixer; // set under m_mutex before the downlink runs
+    std::vector<uint8_t> m_mixed;          // under m_mutex
+    std::unique_ptr<Pump> m_downlink;      // the second capture device, after m_mixer
 };
 
 class WaveOutDevice : public WaveDeviceBase {
@@ -694,14 +857,21 @@ namespace {
 template <typename Device>
 WaveResult open_device(Device** device, uint32_t device_id, const WaveFormat& format,
                        WindowHandle window) {
+    constexpr bool capture = std::is_same_v<Device, WaveInDevice>;
+    const bool call = capture && device_id == WAVE_CALL_MAPPER;
     if (!device)
         return MMSYSERR_INVALPARAM;
-    if (device_id != WAVE_MAPPER && device_id != 0)
+    if (device_id != WAVE_MAPPER && device_id != 0 && !call)
         return MMSYSERR_BADDEVICEID;
     if (!acceptable(format))
         return WAVERR_BADFORMAT;
     auto opened = std::make_unique<Device>(format, window);
-    if (!opened->open(chosen_backend()))
+    bool ok = false;
+    if constexpr (capture)
+        ok = opened->open(chosen_backend(), call);
+    else
+        ok = opened->open(chosen_backend());
+    if (!ok)
         return MMSYSERR_NODRIVER;
     register_device(opened.get());
     opened->opened();
@@ -727,6 +897,10 @@ bool wave_in_lost(WaveIn device) {
 
 bool wave_out_lost(WaveOut device) {
     return is_device(device) && device->lost();
+}
+
+WaveDownlink wave_in_downlink(WaveIn device) {
+    return is_device(device) ? device->downlink() : WaveDownlink::None;
 }
 
 WaveResult wave_in_open(WaveIn* device, uint32_t device_id, const WaveFormat& format,

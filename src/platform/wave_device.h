@@ -20,6 +20,13 @@
 //   otherwise            SDL2 audio capture and playback; the streams are named for the sound
 //                        server ("Quillory Vozir", recording or playback).
 //
+// Capture opened with WAVE_CALL_MAPPER mixes the call's downlink into the microphone: the monitor
+// of the default output (PulseAudio, or PipeWire through its PulseAudio service) opened as a
+// second capture device; for the file devices the WAV file QUILLORY_AUDIO_IN_MONITOR (then
+// silence), in 30 ms chunks of its own, starting QUILLORY_AUDIO_MONITOR_DELAY_MS after capture
+// starts and going away QUILLORY_AUDIO_MONITOR_REMOVE_AFTER_MS after that. Without a monitor,
+// or once it has gone away, the microphone alone is captured; wave_in_downlink tells which.
+//
 // All functions may be called from any thread; a handle is used by one owner at a time and is
 // invalid after close. Between add/write and the moment WHDR_DONE is seen, a header belongs to
 // the device: its owner reads only `flags` (atomically).
@@ -47,6 +54,8 @@ enum : WaveResult {
 };
 
 inline constexpr uint32_t WAVE_MAPPER = 0xFFFFFFFFu;
+// Capture only: the default microphone with the call's downlink mixed in.
+inline constexpr uint32_t WAVE_CALL_MAPPER = 0xFFFFFFFEu;
 inline constexpr uint16_t WAVE_FORMAT_PCM = 1;
 
 enum : uint32_t {
@@ -100,6 +109,14 @@ WaveResult wave_in_close(WaveIn device);
 // what it holds, and it is closed as usual. The owner's window gets a data/done message with
 // no header when it happens.
 bool wave_in_lost(WaveIn device);
+
+enum class WaveDownlink {
+    None,        // not asked for (opened without WAVE_CALL_MAPPER), or not a device
+    Mixed,       // the call's downlink is mixed into the captured stream
+    Unavailable, // no monitor of the output could be opened: the microphone alone
+    Lost,        // the monitor went away while capturing: the microphone alone from then on
+};
+WaveDownlink wave_in_downlink(WaveIn device);
 
 // Playback. Messages MM_WOM_OPEN, MM_WOM_DONE, MM_WOM_CLOSE go to `window` (0: none). Headers
 // play in the order written and are done once they have been heard: the device's own buffer

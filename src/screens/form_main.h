@@ -82,6 +82,7 @@ public:
     FormQuickRecord& quick_record_form() { return *m_quick_record; }
     // Shows this form as the one screen (closing the others).
     void show_main();
+    const ScreenServices& services() const { return m_services; }
     // Mails a record through the program's sender.
     void send_record(const std::u16string& path) {
         if (m_services.send_record)

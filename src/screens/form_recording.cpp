@@ -38,6 +38,12 @@ FormRecording::FormRecording(skin::Properties& properties, skin::FormStack& stac
     require_form(properties, u"FormRecording");
     m_menu = std::make_unique<skin::Menu>(properties, stack, *this, u"Menu");
     find_controls();
+    RecordingNotice::Hooks hooks;
+    hooks.notifier = main.services().notifier;
+    hooks.in_background = main.services().in_background;
+    hooks.pause = [this](bool on) { set_paused(on); };
+    hooks.stop = [this] { stop(); };
+    m_notice = std::make_unique<RecordingNotice>(document, properties, std::move(hooks));
 }
 
 FormRecording::~FormRecording() {

@@ -8,6 +8,7 @@
 #include "controller/document.h"
 #include "foundation/timer.h"
 #include "screens/dialog_owner.h"
+#include "screens/recording_notice.h"
 #include "skin/button.h"
 #include "skin/form.h"
 #include "skin/form_stack.h"
@@ -46,6 +47,7 @@ public:
     skin::Menu& boost_menu() { return *m_menu; }
     std::vector<skin::MenuItem> boost_menu_items();
     bool is_showing() const;
+    RecordingNotice& notice() { return *m_notice; }
 
     // Keeps the title on the name button across the rebuild of the tree.
     void reload_skin(skin::Properties& properties) override;
@@ -84,6 +86,7 @@ private:
     skin::Progress* m_level{nullptr};
     skin::Progress* m_vas{nullptr};
     bool m_stopping{false};
+    std::unique_ptr<RecordingNotice> m_notice;
 };
 
 // The fraction along a bar for a knob dragged with its centre under pen_x, 0..1.

@@ -4,6 +4,7 @@
 // places of the files they read. main() fills these with the application's own; tests record
 // the calls.
 
+#include "platform/desktop_bus.h"
 #include "platform/key_bindings.h"
 
 #include <functional>
@@ -21,6 +22,10 @@ struct ScreenServices {
     std::function<bool(const std::u16string& file)> open_file;
     // Sends a record by mail.
     std::function<bool(const std::u16string& path)> send_record;
+    // The window is minimised or not in front (a running recording is then shown in a desktop
+    // notification made by `notifier`; none made without one).
+    std::function<bool()> in_background;
+    std::function<std::unique_ptr<platform::Notifier>(platform::NotificationListener&)> notifier;
     // The keypad map and the folder of the language files (path macros allowed).
     std::u16string keyboard_map{u"%app_path%/keyboard.txt"};
     std::u16string languages{u"%app_path%"};

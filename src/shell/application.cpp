@@ -29,7 +29,8 @@ Application::Application(const std::u16string& application_name, Options options
     if (!m_inspect_path.empty() || !m_screenshot_path.empty())
         stack->set_settled_hook([this](StackForms& forms) { stack_settled(forms); });
     m_forms = std::move(stack);
-    m_game = std::make_unique<GameBase>(*this, application_name, options.open_display);
+    m_game = std::make_unique<GameBase>(*this, application_name, options.open_display,
+                                        options.start_minimised);
     m_redraw_all = true;
     foundation::log() << "Application::Application() this=" << static_cast<const void*>(this)
                       << "\n";
@@ -82,7 +83,16 @@ void Application::stack_settled(StackForms& forms) {
         foundation::log() << "Application::stack_settled cannot write " << m_screenshot_path
                           << "\n";
     }
-    if (!m_inspect_path.empty() && !write_file_atomically(m_inspect_path, forms.inspect()))
+    if (m_inspect_path.empty())
+        return;
+    std::string text = forms.inspect();
+    // The window's own state leads: whether it is minimised (asked for, whatever the window
+    // system made of it) and whether it is in the background.
+    if (m_game && !text.empty() && text.front() == '{')
+        text.insert(1, std::string("\"window\": {\"minimised\": ") +
+                           (m_game->minimised() ? "true" : "false") + ", \"background\": " +
+                           (m_game->in_background() ? "true" : "false") + "},\n ");
+    if (!write_file_atomically(m_inspect_path, text))
         foundation::log() << "Application::stack_settled cannot write " << m_inspect_path << "\n";
 }
 

@@ -17,7 +17,8 @@ namespace shell {
 class Application {
 public:
     struct Options {
-        bool open_display{true}; // false: a window without a screen (tests)
+        bool open_display{true};     // false: a window without a screen (tests)
+        bool start_minimised{false}; // the window starts minimised, never coming forward
     };
 
     // A second Application is fatal.

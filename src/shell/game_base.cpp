@@ -103,8 +103,8 @@ double frame_seconds(uint32_t now, uint32_t last) {
 }
 
 GameBase::GameBase(Application& application, const std::u16string& application_name,
-                   bool open_display)
-    : m_application(application) {
+                   bool open_display, bool start_minimised)
+    : m_application(application), m_minimised(start_minimised) {
     if (g_game_base)
         foundation::fatal_error(u"Application::Application", u"instance != 0");
     m_class_name = class_name_for(application_name);
@@ -116,7 +116,8 @@ GameBase::GameBase(Application& application, const std::u16string& application_n
     foundation::log() << platform::tick_count() << " GameBase 1\n";
     if (open_display) {
         std::string error;
-        m_display = platform::Display::open(foundation::to_utf8(application_name), &error);
+        m_display =
+            platform::Display::open(foundation::to_utf8(application_name), &error, start_minimised);
         if (!m_display)
             foundation::log() << "GameBase::GameBase display failed " << error << "\n";
     }
@@ -327,11 +328,13 @@ void GameBase::set_edit(EditTarget* widget, bool create_window) {
 }
 
 void GameBase::minimise() {
+    m_minimised = true;
     if (m_display)
         m_display->minimise();
 }
 
 void GameBase::bring_to_front() {
+    m_minimised = false;
     if (m_display)
         m_display->restore();
 }
@@ -376,6 +379,7 @@ platform::LResult GameBase::window_procedure(platform::WindowHandle, uint32_t me
         if ((wparam & 0xFFFF) != WA_INACTIVE) {
             apply_window_placement();
             m_in_background = false;
+            m_minimised = false;
             m_idle_until_input = false;
             if (delegate)
                 delegate->on_came_to_foreground();

@@ -63,7 +63,8 @@ public:
     static constexpr int32_t no_point = -1000000;
 
     // Makes the scheduler and the main window; opens the display when asked.
-    GameBase(Application& application, const std::u16string& application_name, bool open_display);
+    GameBase(Application& application, const std::u16string& application_name, bool open_display,
+             bool start_minimised = false);
     ~GameBase();
     GameBase(const GameBase&) = delete;
     GameBase& operator=(const GameBase&) = delete;
@@ -89,6 +90,9 @@ public:
 
     bool windowed() const { return m_windowed; }
     bool in_background() const { return m_in_background; }
+    // Minimised by the program (at the start or by minimise()) and not brought forward since,
+    // by the program or by the user.
+    bool minimised() const { return m_minimised; }
     bool idle_until_input() const { return m_idle_until_input; }
     bool has_direct_display() const { return m_direct_display; }
     const ScreenInfo& screen_info() const { return m_screen; }
@@ -121,6 +125,7 @@ private:
     platform::WindowHandle m_window{0};
 
     bool m_in_background{false};
+    bool m_minimised{false};
     bool m_idle_until_input{false};
     int32_t m_last_up_x{no_point};
     int32_t m_last_up_y{no_point};

@@ -222,6 +222,27 @@ TEST(RecorderPCM, DeviceThatGoesAwayOrFallsSilentIsReported) {
     }
 }
 
+TEST(RecorderPCM, CaptureSlowToDeliverItsFirstAudioIsNotLost) {
+    Watchdog watchdog(60);
+    ScopedEnv audio_env("QUILLORY_AUDIO", "null");
+    ScopedEnv start_env("QUILLORY_AUDIO_CAPTURE_START_AFTER_MS", "2500");
+    Sink sink;
+    audio::RecorderPCM recorder(1, 22050, 16);
+    audio::connect(recorder, &sink);
+    ASSERT_TRUE(recorder.start());
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (;;) {
+        {
+            std::lock_guard guard(sink.lock());
+            if (sink.bytes.size() >= 8820u * 2)
+                break;
+        }
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no audio after the slow start";
+        sleep_ms(10);
+    }
+    EXPECT_FALSE(recorder.device_lost());
+}
+
 TEST(RecorderPCM, BufferSizesAreTwoHundredMilliseconds) {
     EXPECT_EQ(audio::RecorderPCM::buffer_size_for(1, 44100, 16), 17640u);
     EXPECT_EQ(audio::RecorderPCM::buffer_size_for(1, 22050, 16), 8820u);

@@ -19,6 +19,7 @@ public:
         : m_config("QUILLORY_CONFIG_DIR", (m_dir / "config").string()),
           m_xdg_config("XDG_CONFIG_HOME", (m_dir / "xdgconfig").string()),
           m_home("HOME", (m_dir / "home").string()),
+          m_data("XDG_DATA_HOME", (m_dir / "home/.local/share").string()),
           m_documents("XDG_DOCUMENTS_DIR", (m_dir / "home/Documents").string()),
           m_cards("QUILLORY_CARDS", ""),
           m_contacts("QUILLORY_CONTACTS", (m_dir / "contacts").string()) {
@@ -34,6 +35,8 @@ public:
     std::filesystem::path root() const { return m_dir.path(); }
     std::filesystem::path main_folder() const { return m_dir / "home/Documents/My Quillory"; }
     std::filesystem::path contacts() const { return m_dir / "contacts"; }
+    // The desktop's trash of this world's home.
+    std::filesystem::path trash() const { return m_dir / "home/.local/share/Trash"; }
 
     // Storage cards: folders named in QUILLORY_CARDS, created here.
     std::filesystem::path add_cards(std::initializer_list<std::string> names) {
@@ -51,6 +54,7 @@ private:
     testing_support::ScopedEnv m_config;
     testing_support::ScopedEnv m_xdg_config;
     testing_support::ScopedEnv m_home;
+    testing_support::ScopedEnv m_data;
     testing_support::ScopedEnv m_documents;
     testing_support::ScopedEnv m_cards;
     testing_support::ScopedEnv m_contacts;

@@ -6,10 +6,12 @@
 #include "foundation/text.h"
 #include "platform/messages.h"
 #include "platform/power.h"
+#include "platform/wave_file.h"
 #include "support/watchdog.h"
 #include "telephony/phone_state.h"
 
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
@@ -347,6 +349,11 @@ TEST_F(DocumentTest, ListIsTrueToTheDiskAfterRemove) {
 
     doc.remove();
     EXPECT_FALSE(fs::exists(path));
+    // Deleted to the trash: the file can be had back, and the info names its place.
+    EXPECT_TRUE(fs::exists(m_world.trash() / "files" / path.filename()));
+    EXPECT_NE(
+        std::ifstream(m_world.trash() / "info" / (path.filename().string() + ".trashinfo")).peek(),
+        EOF);
     EXPECT_TRUE(doc.records().empty());
     EXPECT_EQ(m_events.seen, (std::vector<std::pair<int, int>>{{2, 0}}));
 
@@ -772,6 +779,67 @@ TEST_F(DocumentTest, CallerKnownOnlyByNumberIsNamedFromTheContacts) {
     ASSERT_TRUE(doc.record(RecordingKind::Call, u"", u"555 0199", CallDirection::Outgoing));
     EXPECT_EQ(doc.current().artist, u"555 0199");
     doc.stop();
+}
+
+// Amplitude (0..1) of the `hz` component of a record, decoded by sox at 22050 Hz.
+double tone_in(const fs::path& path, double hz) {
+    const std::string raw = path.string() + ".raw";
+    run("sox " + quoted(path) + " -t raw -e signed -b 16 -c 1 -r 22050 " + quoted(fs::path(raw)) +
+        " 2>/dev/null");
+    std::ifstream in(raw, std::ios::binary);
+    std::vector<int16_t> samples;
+    int16_t sample;
+    while (in.read(reinterpret_cast<char*>(&sample), 2))
+        samples.push_back(sample);
+    if (samples.size() < 22050)
+        return -1;
+    const double w = 2 * M_PI * hz / 22050;
+    double s1 = 0, s2 = 0;
+    // The middle second.
+    const size_t from = samples.size() / 2 - 11025;
+    for (size_t i = from; i < from + 22050; ++i) {
+        const double s0 = samples[i] / 32768.0 + 2 * std::cos(w) * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    return 2 * std::sqrt(std::max(0.0, s1 * s1 + s2 * s2 - 2 * std::cos(w) * s1 * s2)) / 22050;
+}
+
+TEST_F(DocumentTest, CallRecordingHoldsTheOtherPartyANoteOnlyTheMicrophone) {
+    // The microphone says 500 Hz, the other party 1700 Hz.
+    auto tone = [&](const char* name, double hz) {
+        platform::WaveFormat format;
+        format.channels = 1;
+        format.samples_per_sec = 22050;
+        format.bits_per_sample = 16;
+        format.block_align = 2;
+        format.avg_bytes_per_sec = 44100;
+        std::vector<int16_t> samples(22050 * 6);
+        for (size_t i = 0; i < samples.size(); ++i)
+            samples[i] = int16_t(9000 * std::sin(2 * M_PI * hz * double(i) / 22050));
+        platform::WaveFileWriter writer;
+        const std::string path = (m_world.root() / name).string();
+        EXPECT_TRUE(writer.create(path, format));
+        EXPECT_TRUE(
+            writer.write(reinterpret_cast<const uint8_t*>(samples.data()), samples.size() * 2));
+        return path;
+    };
+    ScopedEnv mic("QUILLORY_AUDIO_IN", tone("mic.wav", 500));
+    ScopedEnv downlink("QUILLORY_AUDIO_IN_MONITOR", tone("downlink.wav", 1700));
+    Document& doc = *m_document;
+    ASSERT_TRUE(doc.record(RecordingKind::Call, u"", u"555 0100", CallDirection::Incoming));
+    const fs::path call = doc.current().path;
+    record_for(3.0);
+    doc.stop();
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
+    const fs::path note = doc.current().path;
+    record_for(3.0);
+    doc.stop();
+    // 9000 / 32768 = 0.27 each.
+    EXPECT_GT(tone_in(call, 500), 0.15);
+    EXPECT_GT(tone_in(call, 1700), 0.15);
+    EXPECT_GT(tone_in(note, 500), 0.15);
+    EXPECT_LT(tone_in(note, 1700), 0.01);
 }
 
 TEST_F(DocumentTest, CallNotificationOfAMovedProgramIsUpdated) {

@@ -155,6 +155,11 @@ TEST_F(ScreensTest, DeleteAsksWithTheCountAndOnlyOkDeletesTheListedRecords) {
     EXPECT_TRUE(fs::exists(m_world.main_folder() / "Shopping list.wav"));
     EXPECT_FALSE(fs::exists(m_world.main_folder() / "Bob Smith.wav"));
     EXPECT_FALSE(fs::exists(m_world.main_folder() / "Incoming/(Anna) call.wav"));
+    // Both wait in the trash; the one still listed stays out of it.
+    EXPECT_TRUE(fs::exists(m_world.trash() / "files/Bob Smith.wav"));
+    EXPECT_TRUE(fs::exists(m_world.trash() / "files/(Anna) call.wav"));
+    EXPECT_TRUE(fs::exists(m_world.trash() / "info/(Anna) call.wav.trashinfo"));
+    EXPECT_FALSE(fs::exists(m_world.trash() / "files/Shopping list.wav"));
     // The filter closes after the delete.
     EXPECT_FALSE(m_main->filtering());
     EXPECT_EQ(m_main->visible().size(), 1u);

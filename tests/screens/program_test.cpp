@@ -35,6 +35,8 @@ public:
     explicit Program(const fs::path& root)
         : m_root(root), m_inspect(root / "inspect.json"),
           m_input(root / "input.txt"), m_env{{"XDG_RUNTIME_DIR", (root / "run").string()},
+                                             {"HOME", root.string()},
+                                             {"XDG_DATA_HOME", (root / "data").string()},
                                              {"QUILLORY_CONFIG_DIR", (root / "config").string()},
                                              {"SDL_VIDEODRIVER", "offscreen"},
                                              {"QUILLORY_AUDIO", "file"},
@@ -220,5 +222,8 @@ TEST(ScreensProgram, RecordStopFilterPlayAndDeleteWithConfirmation) {
     ASSERT_TRUE(program.wait_form("frmMain")) << program.json();
     EXPECT_EQ(files_in(folder), 1u);
     EXPECT_TRUE(fs::exists(folder / "Zed other.wav"));
+    // The deleted record waits in the desktop's trash, with the info naming its place.
+    EXPECT_EQ(files_in(root / "data/Trash/files"), 1u);
+    EXPECT_EQ(files_in(root / "data/Trash/info"), 1u);
     EXPECT_EQ(program.terminate(), 0);
 }

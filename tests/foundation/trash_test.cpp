@@ -1,0 +1,135 @@
+// Records deleted through trash_file land in the desktop's trash of a private home, with the
+// info file that names where they came from; where no trash can be made they are deleted.
+
+#include "foundation/paths.h"
+#include "support/session_mocks.h"
+#include "support/temp_dir.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+
+namespace fs = std::filesystem;
+using testing_support::read_whole_file;
+using testing_support::ScopedEnv;
+using testing_support::TempDir;
+
+namespace {
+
+// The Path= value of a .trashinfo file, its %XX escapes undone.
+std::string trashed_path(const std::string& info) {
+    const size_t at = info.find("\nPath=");
+    if (at == std::string::npos)
+        return {};
+    const size_t end = info.find('\n', at + 1);
+    const std::string value = info.substr(at + 6, end - at - 6);
+    std::string out;
+    for (size_t i = 0; i < value.size(); ++i) {
+        if (value[i] == '%' && i + 2 < value.size()) {
+            out.push_back(char(std::stoi(value.substr(i + 1, 2), nullptr, 16)));
+            i += 2;
+        } else {
+            out.push_back(value[i]);
+        }
+    }
+    return out;
+}
+
+// GLib reads HOME and XDG_DATA_HOME once per process: one private home serves every test of
+// the process, its trash emptied before each.
+class PrivateHome final : public ::testing::Environment {
+public:
+    static fs::path path() { return s_dir->path(); }
+    void SetUp() override {
+        s_dir = std::make_unique<TempDir>();
+        m_home = std::make_unique<ScopedEnv>("HOME", (path() / "home").string());
+        m_data =
+            std::make_unique<ScopedEnv>("XDG_DATA_HOME", (path() / "home/.local/share").string());
+    }
+    void TearDown() override {
+        m_data.reset();
+        m_home.reset();
+        s_dir.reset();
+    }
+
+private:
+    static inline std::unique_ptr<TempDir> s_dir;
+    std::unique_ptr<ScopedEnv> m_home;
+    std::unique_ptr<ScopedEnv> m_data;
+};
+
+const auto* const private_home = ::testing::AddGlobalTestEnvironment(new PrivateHome);
+
+class TrashTest : public ::testing::Test {
+protected:
+    fs::path m_folder = PrivateHome::path() / "home/Documents/My Quillory";
+    fs::path m_trash = PrivateHome::path() / "home/.local/share/Trash";
+
+    TrashTest() {
+        fs::remove_all(m_trash);
+        fs::remove_all(m_folder);
+        fs::create_directories(m_folder);
+    }
+    ~TrashTest() override { fs::remove_all(m_trash); }
+
+    fs::path make_record(const fs::path& folder, const std::string& name,
+                         const std::string& bytes) {
+        fs::create_directories(folder);
+        std::ofstream(folder / name, std::ios::binary) << bytes;
+        return folder / name;
+    }
+};
+
+} // namespace
+
+TEST_F(TrashTest, RecordGoesToTheHomeTrashWithItsOrigin) {
+    const std::string name = "Ada, 5 May 2026 10:31 %41.mp3";
+    const fs::path record = make_record(m_folder, name, "ID3 audio bytes");
+    ASSERT_TRUE(foundation::trash_file(record.u16string()));
+    EXPECT_FALSE(fs::exists(record));
+    ASSERT_TRUE(fs::exists(m_trash / "files" / name));
+    EXPECT_EQ(read_whole_file((m_trash / "files" / name).string()), "ID3 audio bytes");
+    const std::string info = read_whole_file((m_trash / "info" / (name + ".trashinfo")).string());
+    EXPECT_EQ(info.rfind("[Trash Info]\n", 0), 0u) << info;
+    EXPECT_EQ(trashed_path(info), record.string()) << info;
+    EXPECT_NE(info.find("\nDeletionDate="), std::string::npos) << info;
+}
+
+TEST_F(TrashTest, TwoRecordsOfOneNameAreBothKept) {
+    const fs::path first = make_record(m_folder, "Note.mp3", "first");
+    const fs::path second = make_record(m_folder / "Incoming", "Note.mp3", "second");
+    ASSERT_TRUE(foundation::trash_file(first.u16string()));
+    ASSERT_TRUE(foundation::trash_file(second.u16string()));
+    size_t files = 0;
+    std::string contents;
+    for (const auto& entry : fs::directory_iterator(m_trash / "files")) {
+        ++files;
+        contents += read_whole_file(entry.path().string()) + ";";
+        const std::string info = read_whole_file(
+            (m_trash / "info" / (entry.path().filename().string() + ".trashinfo")).string());
+        const std::string origin = trashed_path(info);
+        EXPECT_TRUE(origin == first.string() || origin == second.string()) << info;
+    }
+    EXPECT_EQ(files, 2u);
+    EXPECT_TRUE(contents == "first;second;" || contents == "second;first;") << contents;
+}
+
+TEST_F(TrashTest, WithoutAnyTrashTheRecordIsDeleted) {
+    // A plain file where the trash folder would be: no trash can be made.
+    fs::create_directories(m_trash.parent_path());
+    std::ofstream(m_trash) << "not a folder";
+    const fs::path record = make_record(m_folder, "Gone.mp3", "bytes");
+    const fs::path other = make_record(m_folder, "Also gone.mp3", "bytes");
+    ASSERT_TRUE(foundation::trash_file(record.u16string()));
+    ASSERT_TRUE(foundation::trash_file(other.u16string()));
+    EXPECT_FALSE(fs::exists(record));
+    EXPECT_FALSE(fs::exists(other));
+    EXPECT_FALSE(fs::is_directory(m_trash));
+}
+
+TEST_F(TrashTest, MissingFileIsNotReportedGone) {
+    EXPECT_FALSE(foundation::trash_file((m_folder / "never.mp3").u16string()));
+    EXPECT_FALSE(fs::exists(m_trash / "files" / "never.mp3"));
+}

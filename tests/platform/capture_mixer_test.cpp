@@ -1,0 +1,239 @@
+#include "platform/capture_mixer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <optional>
+#include <vector>
+
+namespace {
+
+using platform::CaptureMixer;
+using platform::WaveFormat;
+
+WaveFormat mono(uint32_t rate, uint16_t bits) {
+    WaveFormat format;
+    format.channels = 1;
+    format.samples_per_sec = rate;
+    format.bits_per_sample = bits;
+    format.block_align = bits / 8;
+    format.avg_bytes_per_sec = rate * format.block_align;
+    return format;
+}
+
+std::vector<uint8_t> bytes_of(const std::vector<int16_t>& samples, size_t from, size_t count) {
+    std::vector<uint8_t> bytes(count * 2);
+    std::memcpy(bytes.data(), samples.data() + from, count * 2);
+    return bytes;
+}
+
+std::vector<int16_t> samples_of(const std::vector<uint8_t>& bytes) {
+    std::vector<int16_t> samples(bytes.size() / 2);
+    std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
+    return samples;
+}
+
+// Loud signals whose sum often leaves the sample range.
+std::vector<int16_t> signal(size_t count, uint32_t seed) {
+    std::vector<int16_t> samples(count);
+    uint32_t state = seed;
+    for (int16_t& sample : samples) {
+        state = state * 1664525u + 1013904223u;
+        sample = int16_t(int32_t(state >> 16) - 32768);
+    }
+    return samples;
+}
+
+int16_t clipped(int32_t value) {
+    return int16_t(std::clamp(value, -32768, 32767));
+}
+
+// Two devices at 8000 Hz on one clock: the microphone from time 0 in chunks of `mic_chunk`
+// frames, the second source from `start` in chunks of `second_chunk`, each chunk arriving when
+// its last frame has been captured (plus `late(chunk index)` for the second). `skip(index)`
+// leaves a chunk of the second source out, as a device that stalled.
+struct Timeline {
+    size_t mic_chunk = 80;
+    size_t second_chunk = 240;
+    size_t start = 0;
+    size_t mic_frames = 8000 * 4;
+    size_t second_frames = 8000 * 3;
+    double second_rate = 1.0; // the second device's clock against the microphone's
+    size_t (*late)(size_t) = [](size_t) { return size_t(0); };
+    bool (*skip)(size_t) = [](size_t) { return false; };
+};
+
+struct Result {
+    std::vector<int16_t> mic, second, out;
+    uint64_t replacements = 0;
+};
+
+Result simulate(const Timeline& run) {
+    Result result;
+    result.mic = signal(run.mic_frames, 1);
+    result.second = signal(run.second_frames, 2);
+    CaptureMixer mixer = CaptureMixer::for_devices(mono(8000, 16));
+    std::vector<uint8_t> out;
+    size_t mic_next = 0, second_next = 0;
+    while (mic_next < run.mic_frames) {
+        const size_t mic_at = mic_next + run.mic_chunk;
+        const size_t index = second_next / run.second_chunk;
+        const size_t second_at = run.start +
+                                 size_t(double(second_next + run.second_chunk) / run.second_rate) +
+                                 run.late(index);
+        if (second_next < run.second_frames && second_at < mic_at) {
+            if (!run.skip(index)) {
+                auto chunk = bytes_of(result.second, second_next,
+                                      std::min(run.second_chunk, run.second_frames - second_next));
+                mixer.add_secondary(chunk.data(), chunk.size());
+            }
+            second_next += run.second_chunk;
+        } else {
+            const size_t count = std::min(run.mic_chunk, run.mic_frames - mic_next);
+            auto chunk = bytes_of(result.mic, mic_next, count);
+            mixer.add_primary(chunk.data(), chunk.size(), out);
+            mic_next += count;
+            EXPECT_LE(mixer.held_bytes(), 2u * (1200 + run.mic_chunk));
+        }
+    }
+    mixer.flush(out);
+    EXPECT_EQ(mixer.held_bytes(), 0u);
+    result.out = samples_of(out);
+    result.replacements = mixer.replacements();
+    return result;
+}
+
+// True when out[from, to) is the microphone with the second source mixed in `offset` frames late
+// (the microphone alone where the second source has nothing there).
+bool mixed_at(const Result& r, long offset, size_t from, size_t to) {
+    for (size_t n = from; n < to; ++n) {
+        const long j = long(n) - offset;
+        const int16_t expected = j >= 0 && j < long(r.second.size())
+                                     ? clipped(int32_t(r.mic[n]) + r.second[size_t(j)])
+                                     : r.mic[n];
+        if (r.out[n] != expected)
+            return false;
+    }
+    return true;
+}
+
+// The one offset at which out[from, to) is the exact mix, searched within two seconds; first
+// at a stretch in the middle, where the second source is heard.
+std::optional<long> offset_of(const Result& r, size_t from, size_t to) {
+    const size_t middle = from + (to - from) / 2;
+    for (long offset = -16000; offset <= 16000; ++offset)
+        if (mixed_at(r, offset, middle, std::min(middle + 64, to)) && mixed_at(r, offset, from, to))
+            return offset;
+    return std::nullopt;
+}
+
+TEST(CaptureMixer, SumsSampleExactlyWithSaturationAndLinesUpWithinAChunk) {
+    // The second device starts 370 ms after the microphone, in 30 ms chunks against 10 ms ones.
+    Timeline run;
+    run.start = 2960;
+    Result r = simulate(run);
+    ASSERT_EQ(r.out.size(), r.mic.size()) << "every microphone frame once, none made up";
+    auto offset = offset_of(r, 0, r.out.size());
+    ASSERT_TRUE(offset.has_value()) << "one exact mix over the whole stream";
+    EXPECT_LE(std::abs(*offset - long(run.start)), long(run.second_chunk));
+    EXPECT_EQ(r.replacements, 0u);
+    size_t clipped_samples = 0;
+    for (size_t n = size_t(*offset); n < size_t(*offset) + r.second.size(); ++n)
+        clipped_samples += int32_t(r.mic[n]) + r.second[n - size_t(*offset)] > 32767 ||
+                           int32_t(r.mic[n]) + r.second[n - size_t(*offset)] < -32768;
+    EXPECT_GT(clipped_samples, 1000u) << "the signals test saturation";
+}
+
+TEST(CaptureMixer, SecondSourceAheadOfTheMicrophoneAndLargeChunks) {
+    // Chunks larger than the microphone's by far, and a source that started first.
+    Timeline run;
+    run.mic_chunk = 441;
+    run.second_chunk = 512;
+    run.start = 0;
+    Result r = simulate(run);
+    ASSERT_EQ(r.out.size(), r.mic.size());
+    auto offset = offset_of(r, 0, r.out.size());
+    ASSERT_TRUE(offset.has_value());
+    EXPECT_LE(std::abs(*offset - long(run.start)), long(run.second_chunk));
+}
+
+TEST(CaptureMixer, JitterWithinToleranceDoesNotTearTheSound) {
+    Timeline run;
+    run.start = 800;
+    // Up to 50 ms late, irregularly.
+    run.late = [](size_t index) { return (index * 7919) % 400; };
+    Result r = simulate(run);
+    auto offset = offset_of(r, 0, r.out.size());
+    ASSERT_TRUE(offset.has_value()) << "contiguous despite late chunks";
+    EXPECT_LE(std::abs(*offset - long(run.start)), long(run.second_chunk + 400));
+    EXPECT_EQ(r.replacements, 0u);
+}
+
+TEST(CaptureMixer, SourceThatStallsIsPlacedAfreshWhenItComesBack) {
+    Timeline run;
+    run.mic_frames = 8000 * 6;
+    run.second_frames = 8000 * 5;
+    run.start = 400;
+    // Two seconds of chunks lost from 1 s on.
+    run.skip = [](size_t index) { return index >= 33 && index < 100; };
+    Result r = simulate(run);
+    EXPECT_EQ(r.replacements, 1u);
+    // After the gap, the source is where it belongs again.
+    auto offset = offset_of(r, 8000 * 4, 8000 * 5);
+    ASSERT_TRUE(offset.has_value());
+    EXPECT_LE(std::abs(*offset - long(run.start)), long(run.second_chunk));
+}
+
+TEST(CaptureMixer, ShortStallIsNotFollowedByASecondOfLateSound) {
+    Timeline run;
+    run.start = 400;
+    // A quarter of a second lost from 1 s on: longer than the hold, shorter than a jump.
+    run.skip = [](size_t index) { return index >= 33 && index < 41; };
+    Result r = simulate(run);
+    EXPECT_EQ(r.replacements, 1u);
+    auto offset = offset_of(r, 8000 * 3 / 2, 8000 * 2);
+    ASSERT_TRUE(offset.has_value()) << "heard again right after the stall";
+    EXPECT_LE(std::abs(*offset - long(run.start)), long(run.second_chunk));
+}
+
+TEST(CaptureMixer, DriftingClockIsFollowed) {
+    Timeline run;
+    run.mic_frames = 8000 * 30;
+    run.second_frames = 8000 * 29;
+    run.second_rate = 1.01; // 10 ms a second fast
+    Result r = simulate(run);
+    EXPECT_GE(r.replacements, 1u);
+    EXPECT_LE(r.replacements, 6u);
+    // Between placements the source runs on without a gap; wherever it lies, it lies within
+    // tolerance, a chunk and its drift over a second of where it belongs.
+    int checked = 0;
+    for (size_t at = 8000 * 20; at < 8000 * 28; at += 2000) {
+        auto offset = offset_of(r, at, at + 2000);
+        if (!offset)
+            continue; // a new placement inside this stretch
+        ++checked;
+        const long ideal = long(double(at) - double(at) * 1.01);
+        EXPECT_LE(std::abs(*offset - ideal), 480 + 240 + 80) << at;
+    }
+    EXPECT_GE(checked, 20);
+}
+
+TEST(CaptureMixer, EightBitSamplesMixAroundTheirMiddle) {
+    CaptureMixer mixer(mono(8000, 8), 4, 2);
+    std::vector<uint8_t> out;
+    const uint8_t mic[] = {200, 10, 128, 250, 128, 128, 128, 128};
+    const uint8_t second[] = {200, 10, 129, 5};
+    // Nothing to align to before the microphone delivers.
+    mixer.add_secondary(second, 4);
+    mixer.add_primary(mic, 4, out);
+    EXPECT_TRUE(out.empty()) << "held back";
+    mixer.add_secondary(second, 4);
+    mixer.add_primary(mic + 4, 4, out);
+    EXPECT_EQ(out, (std::vector<uint8_t>{255, 0, 129, 127}));
+    mixer.flush(out);
+    EXPECT_EQ(out.size(), 8u);
+    EXPECT_EQ(std::vector<uint8_t>(out.begin() + 4, out.end()),
+              (std::vector<uint8_t>{128, 128, 128, 128}));
+}
+
+} // namespace
