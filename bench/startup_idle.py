@@ -1,14 +1,20 @@
 #!/usr/bin/env python3
-"""Start-up time, idle cost and memory of the program.
+"""Start-up time, idle cost, recording cost and memory of the program.
 
 Starts bin/quillory in a private environment with QUILLORY_INSPECT and measures:
   - process start to the splash form on screen, and to the main form (the inspector file is
     written right after the frame that shows a change is presented),
   - CPU time and wake-ups (context switches of all threads) over an idle period,
-  - resident memory once idle.
-Runs headless (SDL's offscreen driver) and, when Xvfb is installed, on an X server.
+  - resident memory once idle,
+  - with --record SECONDS: CPU time of the whole program (capture, encoder and writer threads,
+    the recording form updating) over that period of a recording at real time, started by a
+    second start with "record" as a hardware key would; the microphone is the file device
+    playing a minute of noise (never silent, so the encoder always works).
+Runs headless (SDL's offscreen driver) and, when Xvfb is installed, on an X server (SDL's x11
+driver; without a GPU the frames go through SDL's software renderer).
+The load average of the machine is printed with each figure.
 
-usage: startup_idle.py BUILD_DIR [--idle SECONDS] [--runs N] [--no-x]
+usage: startup_idle.py BUILD_DIR [--idle SECONDS] [--runs N] [--no-x] [--record SECONDS]
 """
 import argparse
 import os
@@ -50,6 +56,18 @@ def rss_mb(pid):
     return 0.0
 
 
+def load_average():
+    with open("/proc/loadavg") as f:
+        return " ".join(f.read().split()[:3])
+
+
+def measure_cpu(pid, seconds):
+    cpu0, sw0, t0 = cpu_seconds(pid), switches(pid), time.monotonic()
+    time.sleep(seconds)
+    cpu1, sw1, t1 = cpu_seconds(pid), switches(pid), time.monotonic()
+    return 100.0 * (cpu1 - cpu0) / (t1 - t0), (sw1 - sw0) / (t1 - t0)
+
+
 def wait_for(path, needle, start, limit=10.0):
     while time.monotonic() - start < limit:
         try:
@@ -62,7 +80,7 @@ def wait_for(path, needle, start, limit=10.0):
     return None
 
 
-def run_once(build, env_extra, idle_seconds, root):
+def run_once(build, env_extra, idle_seconds, root, record_seconds=0):
     if True:
         inspect = os.path.join(root, "inspect.json")
         env = dict(os.environ)
@@ -90,12 +108,22 @@ def run_once(build, env_extra, idle_seconds, root):
             result = {"splash": splash, "main": main}
             if idle_seconds > 0 and main is not None:
                 time.sleep(1.0)  # let the last frames and the storage scan finish
-                cpu0, sw0, t0 = cpu_seconds(process.pid), switches(process.pid), time.monotonic()
-                time.sleep(idle_seconds)
-                cpu1, sw1, t1 = cpu_seconds(process.pid), switches(process.pid), time.monotonic()
-                result["idle_cpu_percent"] = 100.0 * (cpu1 - cpu0) / (t1 - t0)
-                result["wakeups_per_second"] = (sw1 - sw0) / (t1 - t0)
+                result["load_idle"] = load_average()
+                cpu, wakeups = measure_cpu(process.pid, idle_seconds)
+                result["idle_cpu_percent"] = cpu
+                result["wakeups_per_second"] = wakeups
                 result["rss_mb"] = rss_mb(process.pid)
+            if record_seconds > 0 and main is not None:
+                # A second start hands "record" to this instance.
+                subprocess.run([os.path.join(build, "bin", "quillory"), "record"], env=env,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=20)
+                if wait_for(inspect, "frmRecording", time.monotonic()) is not None:
+                    time.sleep(1.0)
+                    result["load_record"] = load_average()
+                    cpu, wakeups = measure_cpu(process.pid, record_seconds)
+                    result["record_cpu_percent"] = cpu
+                    result["record_wakeups_per_second"] = wakeups
+                    result["record_rss_mb"] = rss_mb(process.pid)
             return result
         finally:
             process.send_signal(signal.SIGTERM)
@@ -120,7 +148,14 @@ def report(name, runs, idle):
     if idle_runs:
         r = idle_runs[0]
         print(f"  idle {idle:.0f} s: {r['idle_cpu_percent']:.3f} % of one core, "
-              f"{r['wakeups_per_second']:.1f} wake-ups/s, resident {r['rss_mb']:.1f} MB")
+              f"{r['wakeups_per_second']:.1f} wake-ups/s, resident {r['rss_mb']:.1f} MB "
+              f"(load {r['load_idle']})")
+    record_runs = [r for r in runs if "record_cpu_percent" in r]
+    if record_runs:
+        r = record_runs[0]
+        print(f"  recording at real time: {r['record_cpu_percent']:.2f} % of one core, "
+              f"{r['record_wakeups_per_second']:.1f} wake-ups/s, resident "
+              f"{r['record_rss_mb']:.1f} MB (load {r['load_record']})")
 
 
 def main():
@@ -129,15 +164,26 @@ def main():
     parser.add_argument("--idle", type=float, default=60.0)
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--no-x", action="store_true")
+    parser.add_argument("--record", type=float, default=0.0,
+                        help="also measure this many seconds of recording at real time")
     args = parser.parse_args()
 
     # The first start of a user creates the settings store; the later ones are the usual case.
     with tempfile.TemporaryDirectory() as root:
-        env = {"SDL_VIDEODRIVER": "offscreen"}
+        audio = {}
+        if args.record > 0:
+            noise = os.path.join(root, "noise.wav")
+            subprocess.run(["sox", "-n", "-r", "44100", "-c", "1", "-b", "16", noise, "synth",
+                            "60", "pinknoise", "vol", "0.3"], check=True)
+            audio = {"QUILLORY_AUDIO": "file", "QUILLORY_AUDIO_IN": noise,
+                     "QUILLORY_AUDIO_OUT": "", "QUILLORY_AUDIO_SPEED": "1",
+                     "XDG_DOCUMENTS_DIR": os.path.join(root, "documents")}
+        env = {"SDL_VIDEODRIVER": "offscreen", **audio}
         first = run_once(args.build, env, 0, root)
         print(f"[headless] first start ever: splash {first['splash'] * 1000:.1f} ms, "
               f"main form {first['main'] * 1000:.1f} ms")
-        runs = [run_once(args.build, env, args.idle if i == 0 else 0, root)
+        runs = [run_once(args.build, env, args.idle if i == 0 else 0, root,
+                         args.record if i == 0 else 0)
                 for i in range(args.runs)]
     report("headless", runs, args.idle)
 
@@ -149,8 +195,18 @@ def main():
     try:
         time.sleep(1.0)
         with tempfile.TemporaryDirectory() as root:
-            run_once(args.build, {"DISPLAY": display}, 0, root)
-            runs = [run_once(args.build, {"DISPLAY": display}, args.idle if i == 0 else 0, root)
+            audio = {}
+            if args.record > 0:
+                noise = os.path.join(root, "noise.wav")
+                subprocess.run(["sox", "-n", "-r", "44100", "-c", "1", "-b", "16", noise,
+                                "synth", "60", "pinknoise", "vol", "0.3"], check=True)
+                audio = {"QUILLORY_AUDIO": "file", "QUILLORY_AUDIO_IN": noise,
+                         "QUILLORY_AUDIO_OUT": "", "QUILLORY_AUDIO_SPEED": "1",
+                         "XDG_DOCUMENTS_DIR": os.path.join(root, "documents")}
+            env = {"DISPLAY": display, "SDL_VIDEODRIVER": "x11", **audio}
+            run_once(args.build, env, 0, root)
+            runs = [run_once(args.build, env, args.idle if i == 0 else 0, root,
+                             args.record if i == 0 else 0)
                     for i in range(args.runs)]
         report("Xvfb", runs, args.idle)
     finally:

@@ -8,6 +8,7 @@
 #include "foundation/paths.h"
 #include "foundation/text.h"
 #include "platform/clock.h"
+#include "platform/timing_trace.h"
 #include "platform/wave_device.h"
 
 #include <algorithm>
@@ -465,6 +466,10 @@ void Document::on_file(const std::u16string& path) {
     const int index = m_records.insert(std::move(info), &inserted);
     if (inserted)
         send(DocumentEvent::RecordFound, index);
+}
+
+void Document::on_done() {
+    platform::timing_mark("scan-done", int64_t(m_records.size()));
 }
 
 void Document::remove() {

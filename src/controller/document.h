@@ -166,7 +166,7 @@ private:
     void switch_speaker(bool on) { m_phone.set_speaker(on); }
 
     void on_file(const std::u16string& path) override;
-    void on_done() override {}
+    void on_done() override;
 
     std::vector<DocumentListener*> m_listeners;
     Settings m_settings;

@@ -1,13 +1,15 @@
 #pragma once
 
-// A cooperative folder scan on the active scheduler: every 1 ms step handles one folder entry,
-// and the message loop runs between steps. UI thread only; needs the process's scheduler.
-// Files are reported folder by folder, breadth-first; within a folder in name order (a folder's
-// entries are read, and sorted by name, when its first step comes). Each started scan enters
-// every folder once, known by its device and inode, so links that lead back into the tree
-// (a link to a parent folder) are not followed round.
+// A cooperative folder scan on the active scheduler: a step every 1 ms handles folder entries
+// for a few milliseconds at most (a large folder's list is not read one entry per timer while
+// frames run), and the message loop runs between steps. UI thread only; needs the process's
+// scheduler. Files are reported folder by folder, breadth-first; within a folder in name order (a
+// folder's entries are read, and sorted by name, when its first step comes). Each started scan
+// enters every folder once, known by its device and inode, so links that lead back into the tree (a
+// link to a parent folder) are not followed round.
 
 #include "foundation/timer.h"
+#include "platform/file_system.h"
 
 #include <deque>
 #include <memory>
@@ -39,11 +41,6 @@ public:
     bool scanning() const;
 
 private:
-    struct Entry {
-        std::u16string name;
-        bool directory{false};
-    };
-
     // Device and inode of the folders one started scan has entered.
     using Visited = std::set<std::pair<uint64_t, uint64_t>>;
     struct Folder {
@@ -52,6 +49,9 @@ private:
     };
 
     void on_timer(Timer& timer) override;
+    // Handles the next entry (opening the next queued folder first when none is open). False
+    // when the scan is over and the sink was told.
+    bool step();
     void close_search();
 
     DirectorySink& m_sink;
@@ -60,7 +60,7 @@ private:
     std::deque<Folder> m_queue;
     bool m_search_open{false};
     Folder m_current;
-    std::vector<Entry> m_entries;
+    std::vector<platform::DirectoryEntry> m_entries; // names converted as they are handled
     size_t m_next{0};
 };
 

@@ -4,6 +4,7 @@
 #include "foundation/paths.h"
 #include "localisation/languages.h"
 #include "localisation/text_table.h"
+#include "platform/timing_trace.h"
 #include "screens/form_confirmation.h"
 #include "screens/form_edit.h"
 #include "screens/form_error.h"
@@ -190,8 +191,120 @@ void FormMain::show_main() {
 // --- list and filter ---------------------------------------------------------------------------
 
 void FormMain::rebuild_visible() {
-    m_visible = visible_records(m_document.records(), m_filter, m_keys);
+    if (m_filter.empty()) {
+        m_visible.resize(m_document.records().size());
+        for (size_t i = 0; i < m_visible.size(); ++i)
+            m_visible[i] = uint32_t(i);
+    } else {
+        m_visible = visible_records(lowered_records(), m_filter, m_keys);
+    }
     m_list->set_item_count(int32_t(m_visible.size()));
+    platform::timing_mark("list", int64_t(m_visible.size()));
+}
+
+const LoweredRecords& FormMain::lowered_records() {
+    const auto& records = m_document.records();
+    if (m_lowered.size() != records.size()) {
+        m_lowered.clear();
+        m_lowered.reserve(records.size());
+        for (const auto& record : records)
+            m_lowered.push_back(std::make_unique<const LoweredRecord>(lowered(record)));
+    }
+    return m_lowered;
+}
+
+void FormMain::lowered_inserted(int index) {
+    const auto& records = m_document.records();
+    if (index >= 0 && size_t(index) < records.size() && m_lowered.size() + 1 == records.size())
+        m_lowered.insert(m_lowered.begin() + index,
+                         std::make_unique<const LoweredRecord>(lowered(records[size_t(index)])));
+    else if (m_lowered.size() != records.size())
+        m_lowered.clear();
+}
+
+void FormMain::lowered_removed(int index) {
+    if (index >= 0 && size_t(index) < m_lowered.size() &&
+        m_lowered.size() == m_document.records().size() + 1)
+        m_lowered.erase(m_lowered.begin() + index);
+    else
+        m_lowered.clear();
+}
+
+bool FormMain::listed_by_filter(uint32_t index) {
+    if (m_filter.empty())
+        return index < m_document.records().size();
+    const auto& lower = lowered_records();
+    if (index >= lower.size())
+        return false;
+    const FilterMatcher matcher(m_filter, m_keys);
+    return matcher.match_lower(lower[index]->artist) || matcher.match_lower(lower[index]->title);
+}
+
+void FormMain::record_inserted(int index) {
+    lowered_inserted(index);
+    const size_t records = m_document.records().size();
+    // The visible list held every record but this one; anything else means a missed change.
+    if (index < 0 || size_t(index) >= records || m_visible.size() >= records ||
+        (m_filter.empty() && m_visible.size() + 1 != records)) {
+        rebuild_visible();
+        return;
+    }
+    const auto at = uint32_t(index);
+    for (uint32_t& entry : m_visible)
+        if (entry >= at)
+            ++entry;
+    if (!listed_by_filter(at))
+        return;
+    const auto place = std::lower_bound(m_visible.begin(), m_visible.end(), at);
+    const auto position = int32_t(place - m_visible.begin());
+    m_visible.insert(place, at);
+    m_list->insert_item(position);
+    platform::timing_mark("list", int64_t(m_visible.size()));
+}
+
+void FormMain::record_removed(int index) {
+    lowered_removed(index);
+    if (index < 0) {
+        rebuild_visible();
+        return;
+    }
+    const auto at = uint32_t(index);
+    const auto place = std::lower_bound(m_visible.begin(), m_visible.end(), at);
+    if (place != m_visible.end() && *place == at) {
+        const auto position = int32_t(place - m_visible.begin());
+        m_visible.erase(place);
+        m_list->remove_item(position);
+    }
+    for (uint32_t& entry : m_visible)
+        if (entry > at)
+            --entry;
+    if (m_visible.size() > m_document.records().size())
+        rebuild_visible();
+}
+
+void FormMain::record_changed(int index) {
+    if (index < 0 || size_t(index) >= m_document.records().size()) {
+        rebuild_visible();
+        return;
+    }
+    if (m_lowered.size() == m_document.records().size())
+        m_lowered[size_t(index)] =
+            std::make_unique<const LoweredRecord>(lowered(m_document.records()[size_t(index)]));
+    const auto at = uint32_t(index);
+    const auto place = std::lower_bound(m_visible.begin(), m_visible.end(), at);
+    const auto position = int32_t(place - m_visible.begin());
+    const bool listed = place != m_visible.end() && *place == at;
+    // A new title may match the typed filter, or no longer match it.
+    const bool matches = listed_by_filter(at);
+    if (listed && matches) {
+        m_list->refresh_item(position);
+    } else if (listed) {
+        m_visible.erase(place);
+        m_list->remove_item(position);
+    } else if (matches) {
+        m_visible.insert(place, at);
+        m_list->insert_item(position);
+    }
 }
 
 void FormMain::open_filter() {
@@ -405,7 +518,8 @@ void FormMain::delete_listed() {
     foundation::log() << "os::delete_file 3\n";
     const std::vector<uint32_t> listed = m_visible;
     for (auto it = listed.rbegin(); it != listed.rend(); ++it)
-        m_document.delete_record(int(*it));
+        if (m_document.delete_record(int(*it)))
+            lowered_removed(int(*it));
     close_filter();
 }
 
@@ -445,28 +559,33 @@ void FormMain::move_listed() {
 
 // --- Document ----------------------------------------------------------------------------------
 
-void FormMain::on_document_event(controller::DocumentEvent event, int) {
+void FormMain::on_document_event(controller::DocumentEvent event, int argument) {
     using Code = controller::DocumentEvent;
     switch (event) {
     case Code::ListRebuilt:
+        m_lowered.clear();
+        lowered_records();
         close_filter();
         break;
     case Code::RecordFound:
+        record_inserted(argument);
+        break;
     case Code::CurrentDeleted:
-        rebuild_visible();
+        record_removed(argument);
         break;
-    case Code::CurrentRenamed: {
-        // A new title can move the record in the sorted list: rebuild in place.
-        const double position = m_list->position();
-        rebuild_visible();
-        m_list->set_position(std::clamp(position, m_list->min_position(), m_list->max_position()));
+    case Code::CurrentRenamed:
+        record_changed(argument);
         break;
-    }
-    case Code::RecordingStarted:
+    case Code::RecordingStarted: {
+        lowered_inserted(argument);
         close_filter();
-        m_list->set_position(m_list->min_position());
+        const auto place =
+            std::lower_bound(m_visible.begin(), m_visible.end(), uint32_t(std::max(0, argument)));
+        if (place != m_visible.end())
+            m_list->scroll_into_view(int32_t(place - m_visible.begin()));
         m_recording->open(true);
         break;
+    }
     case Code::AppendStarted:
         m_recording->open(true);
         break;

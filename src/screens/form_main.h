@@ -98,6 +98,16 @@ private:
 
     void find_controls();
     void rebuild_visible();
+    // The Document's record list changed at one index: the visible list and the list rows
+    // follow without a rebuild.
+    void record_inserted(int index);
+    void record_removed(int index);
+    void record_changed(int index);
+    bool listed_by_filter(uint32_t index);
+    // The records' lowered texts, made again when they no longer follow the record list.
+    const LoweredRecords& lowered_records();
+    void lowered_inserted(int index);
+    void lowered_removed(int index);
     void delete_listed();
     void move_listed();
     void run_command(std::u16string_view id);
@@ -124,6 +134,7 @@ private:
     std::u16string m_filter;
     bool m_filter_open{false};
     std::vector<uint32_t> m_visible;
+    LoweredRecords m_lowered; // empty or one per record of the Document
     skin::SkinColor m_highlight;
     LocationPictures m_pictures;
 

@@ -6,6 +6,7 @@
 #include "platform/clock.h"
 #include "platform/single_instance.h"
 #include "platform/system_paths.h"
+#include "platform/timing_trace.h"
 #include "shell/application.h"
 #include "shell/instance_guard.h"
 #include "shell/key_codes.h"
@@ -208,12 +209,37 @@ int GameBase::run() {
                 break;
         }
         m_last_message_time = message.time;
-        platform::dispatch_message(message);
+        if (platform::timing_on())
+            timed_dispatch(message);
+        else
+            platform::dispatch_message(message);
     }
     return int(message.wparam);
 }
 
+void GameBase::timed_dispatch(const platform::Message& message) {
+    const int64_t start = platform::monotonic_us();
+    const int64_t cpu = platform::thread_cpu_us();
+    switch (message.message) {
+    case platform::WM_LBUTTONDOWN:
+    case platform::WM_LBUTTONUP:
+    case platform::WM_KEYDOWN:
+    case platform::WM_CHAR:
+    case platform::WM_MOUSEWHEEL:
+        platform::timing_mark_at(start, "input", message.message);
+        break;
+    default:
+        break;
+    }
+    platform::dispatch_message(message);
+    // Work that holds the loop up for a millisecond or more (timers, posted work, input).
+    if (const int64_t spent = platform::monotonic_us() - start; spent >= 1000)
+        platform::timing_mark_at(start, "busy", spent, platform::thread_cpu_us() - cpu);
+}
+
 void GameBase::frame_step() {
+    const int64_t start = platform::timing_on() ? platform::monotonic_us() : 0;
+    const int64_t cpu = start ? platform::thread_cpu_us() : 0;
     uint32_t now = platform::tick_count();
     double seconds = frame_seconds(now, m_last_frame_tick);
     m_last_frame_tick = now;
@@ -221,6 +247,14 @@ void GameBase::frame_step() {
         platform::PixelBuffer buffer = m_display->back_buffer();
         m_application.paint(buffer);
         m_display->present();
+        if (start) {
+            const int64_t end = platform::monotonic_us();
+            platform::timing_mark_at(start, "frame", end - start, platform::thread_cpu_us() - cpu);
+            platform::timing_mark_at(end, "present", 0);
+        }
+    } else if (start) {
+        platform::timing_mark_at(start, "step", platform::monotonic_us() - start,
+                                 platform::thread_cpu_us() - cpu);
     }
     // Nothing moves: the loop waits for input (or a message that changes the forms).
     if (!m_application.needs_frame())
@@ -237,10 +271,17 @@ void GameBase::paint() {
     m_paint_pending = false;
     if (!m_display || !m_display->is_ready())
         return;
+    const int64_t start = platform::timing_on() ? platform::monotonic_us() : 0;
+    const int64_t cpu = start ? platform::thread_cpu_us() : 0;
     platform::PixelBuffer whole = m_display->back_buffer();
     platform::PixelBuffer client = sub_buffer(whole, m_client);
     m_application.paint(client);
     m_display->present();
+    if (start) {
+        const int64_t end = platform::monotonic_us();
+        platform::timing_mark_at(start, "frame", end - start, platform::thread_cpu_us() - cpu);
+        platform::timing_mark_at(end, "present", 0);
+    }
 }
 
 void GameBase::apply_window_placement() {

@@ -109,6 +109,8 @@ public:
 
 private:
     bool get(platform::Message& message);
+    // dispatch_message with the developer timing trace's marks.
+    void timed_dispatch(const platform::Message& message);
     void apply_window_placement();
     void resolution_changed();
     void paint();

@@ -5,6 +5,7 @@
 #include "localisation/languages.h"
 #include "platform/clock.h"
 #include "platform/messages.h"
+#include "platform/timing_trace.h"
 #include "shell/message_box.h"
 
 namespace shell {
@@ -89,6 +90,7 @@ void Starter::on_timer(foundation::Timer& timer) {
 }
 
 void Starter::load_main() {
+    platform::timing_mark("main-load");
     localisation::Languages languages(m_main_skin.texts(), m_paths.languages, caption);
     if (!languages.choose_at_start()) {
         fail(no_languages_text, 0);
@@ -117,6 +119,7 @@ void Starter::load_main() {
         forms->stack().show_form(*m_main_form, skin::ShowAs::Normal);
         if (m_splash_form)
             forms->stack().close_form(*m_splash_form);
+        platform::timing_mark("main-shown");
     }
     m_document.announce_recording();
     m_document.load_secondary_things();

@@ -120,6 +120,58 @@ void VList::refresh_item(int32_t index) {
     invalidate();
 }
 
+void VList::insert_item(int32_t index) {
+    if (index < 0 || index > m_count)
+        return;
+    const double view_top = m_position - 2.0 * m_border_min;
+    const double view_bottom = view_top + std::max(0, height());
+    const double at = top_of(index);
+    const bool above = m_count > 0 && m_estimate > 0.0 && at < view_top;
+    const bool below = m_count > 0 && at >= view_bottom;
+    for (auto& row : m_rows)
+        if (row->m_index >= index)
+            ++row->m_index;
+    if (m_selected >= index)
+        ++m_selected;
+    ++m_count;
+    if (above) {
+        // The new item has no row yet: it takes the estimated height above the view.
+        m_position += m_estimate;
+    }
+    if (above || below) {
+        if (m_grow)
+            clear_measure();
+        return;
+    }
+    update_rows();
+    if (VListRow* row = row_of(index))
+        row->m_height = 0.0;
+    place_rows();
+    if (m_grow)
+        clear_measure();
+    invalidate();
+}
+
+void VList::scroll_into_view(int32_t index) {
+    if (index < 0 || index >= m_count)
+        return;
+    m_speed = 0.0;
+    // Rows lie between scroll_border_min and scroll_border_max inside the list; a row's top
+    // is at y() + 2 * border_min - position + top_of(index).
+    const double top = top_of(index);
+    const VListRow* row = row_of(index);
+    const double item = row ? std::max<double>(row->m_target, row->m_height) : m_estimate;
+    const double room = double(height()) - m_border_min - m_border_max;
+    const double highest = top + m_border_min; // the item's top at the rows' top
+    const double lowest = top + item + 2.0 * m_border_min + m_border_max - height();
+    double position = m_position;
+    if (position > highest || item > room)
+        position = highest;
+    else if (position < lowest)
+        position = lowest;
+    set_position(std::clamp(position, min_position(), max_position()));
+}
+
 void VList::remove_item(int32_t index) {
     if (index < 0 || index >= m_count)
         return;
@@ -256,8 +308,14 @@ void VList::update_rows() {
         int32_t(std::clamp(std::floor(view_top / m_estimate), 0.0, double(m_count - 1)));
     while (first > 0 && top_of(first) > view_top)
         --first;
-    while (first + 1 < m_count && top_of(first + 1) <= view_top)
+    // An item lies above the view when it ends at its top or higher, except a row that has
+    // not grown yet, standing right at the top.
+    while (first + 1 < m_count) {
+        const double next = top_of(first + 1);
+        if (next > view_top || (next == view_top && top_of(first) >= view_top))
+            break;
         ++first;
+    }
     int32_t last = first;
     while (last + 1 < m_count && last - first < max_rows_in_view && top_of(last + 1) < view_bottom)
         ++last;

@@ -99,7 +99,14 @@ public:
     // Drops every row; rows are made again for the new count.
     void set_item_count(int32_t count);
     void refresh_item(int32_t index);
+    // A new item at index (0 .. count): later items move down by one. In view, its row grows
+    // from nothing; above the view, the position follows so the visible rows stay put; below
+    // it, nothing on screen changes.
+    void insert_item(int32_t index);
     void remove_item(int32_t index);
+    // Scrolls the least distance that shows the whole item (its top when it is taller than
+    // the list).
+    void scroll_into_view(int32_t index);
     int32_t selected() const { return m_selected; }
     void set_selected(int32_t index);
     // The scroll position: scroll_border_min at rest at the top, growing downwards.

@@ -250,3 +250,93 @@ TEST_F(VListTest, WheelScrollsTheListUnderIt) {
 }
 
 } // namespace
+
+namespace {
+
+// Paints the form so that the next change shows in needs_redraw().
+void settle(Form& form) {
+    std::vector<uint16_t> pixels(200 * 200);
+    RenderSurface surface(pixels.data(), 200, 200, 200 * 2);
+    form.paint(surface, SkinPoint{0, 0});
+}
+
+TEST_F(VListTest, InsertInViewGrowsTheNewRowAndMovesTheLaterOnesDown) {
+    auto* second = static_cast<Row*>(list->row_of(2));
+    const int64_t created = list->rows_created();
+    list->set_selected(3);
+    list->insert_item(2);
+    EXPECT_EQ(list->item_count(), 1001);
+    EXPECT_EQ(list->selected(), 4);
+    // The rows already made stay bound to their items, one index further on.
+    EXPECT_EQ(list->row_of(3), second);
+    EXPECT_EQ(second->item_index(), 3);
+    ASSERT_NE(list->row_of(2), nullptr);
+    EXPECT_NE(list->row_of(2), second);
+    EXPECT_LE(list->rows_created(), created + 1);
+    EXPECT_EQ(list->row_of(2)->height(), 0);
+    EXPECT_EQ(second->y(), 45);
+    list->tick(0.05); // 10 pixels a tick
+    EXPECT_EQ(list->row_of(2)->height(), 10);
+    EXPECT_EQ(second->y(), 55);
+    list->tick(0.05);
+    list->tick(0.05);
+    EXPECT_EQ(list->row_of(2)->height(), 20);
+    EXPECT_EQ(second->y(), 65);
+    EXPECT_EQ(list->max_position(), 5.0 + 20020 + 10 - 100);
+}
+
+TEST_F(VListTest, InsertAboveTheViewKeepsTheVisibleRowsStill) {
+    list->set_position(505); // item 25 at the top border
+    auto* top = list->row_of(25);
+    ASSERT_NE(top, nullptr);
+    const int32_t y = top->y();
+    settle(*f);
+    list->insert_item(3);
+    EXPECT_EQ(list->position(), 525.0);
+    EXPECT_EQ(list->row_of(26), top);
+    EXPECT_EQ(top->y(), y);
+    EXPECT_FALSE(list->needs_redraw());
+    list->tick(0.05);
+    EXPECT_EQ(top->y(), y);
+}
+
+TEST_F(VListTest, InsertBelowTheViewChangesNothingOnScreen) {
+    auto* first = list->row_of(0);
+    settle(*f);
+    list->insert_item(500);
+    EXPECT_EQ(list->item_count(), 1001);
+    EXPECT_EQ(list->position(), 5.0);
+    EXPECT_EQ(list->row_of(0), first);
+    EXPECT_EQ(first->y(), 5);
+    EXPECT_FALSE(list->needs_redraw());
+    // At the end of the list, and into an empty one.
+    list->insert_item(1001);
+    EXPECT_EQ(list->item_count(), 1002);
+    list->insert_item(1003); // past the end: nothing
+    list->insert_item(-1);
+    EXPECT_EQ(list->item_count(), 1002);
+    list->set_item_count(0);
+    list->insert_item(0);
+    EXPECT_EQ(list->item_count(), 1);
+    ASSERT_NE(list->row_of(0), nullptr);
+    EXPECT_EQ(list->row_of(0)->y(), 5);
+}
+
+TEST_F(VListTest, ScrollIntoViewMovesTheLeastDistance) {
+    list->scroll_into_view(2); // already in view
+    EXPECT_EQ(list->position(), 5.0);
+    list->scroll_into_view(20); // below: its bottom comes to the lower border
+    ASSERT_NE(list->row_of(20), nullptr);
+    EXPECT_EQ(list->row_of(20)->y() + 20, 95);
+    list->scroll_into_view(3); // above: its top comes to the upper border
+    ASSERT_NE(list->row_of(3), nullptr);
+    EXPECT_EQ(list->row_of(3)->y(), 5);
+    list->scroll_into_view(999);
+    EXPECT_EQ(list->position(), list->max_position());
+    list->scroll_into_view(0);
+    EXPECT_EQ(list->position(), 5.0);
+    list->scroll_into_view(1000); // no such item
+    EXPECT_EQ(list->position(), 5.0);
+}
+
+} // namespace

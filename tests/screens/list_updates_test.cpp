@@ -1,0 +1,339 @@
+// The main form's list over a real Document as records are found, deleted, renamed and
+// recorded: one row changes, the rows of the other records stay as they are.
+
+#include "controller/controller_env.h"
+#include "controller/document.h"
+#include "foundation/active_scheduler.h"
+#include "platform/clock.h"
+#include "platform/messages.h"
+#include "screens/form_main.h"
+#include "skin/component_factory.h"
+#include "skin/text_component.h"
+#include "support/temp_dir.h"
+#include "support/test_skin.h"
+#include "support/watchdog.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+using namespace screens;
+
+namespace {
+
+const fs::path data = fs::path(QV_SOURCE_DIR) / "tests/screens/data";
+
+// A short PCM WAV file (a tenth of a second of 8 kHz silence), dated `age` before now.
+void make_wav(const fs::path& path, std::chrono::seconds age = std::chrono::seconds(0)) {
+    fs::create_directories(path.parent_path());
+    const uint32_t samples = 800;
+    const uint32_t bytes = samples * 2;
+    std::ofstream out(path, std::ios::binary);
+    auto u32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
+    auto u16 = [&](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
+    out.write("RIFF", 4);
+    u32(36 + bytes);
+    out.write("WAVEfmt ", 8);
+    u32(16);
+    u16(1);
+    u16(1);
+    u32(8000);
+    u32(16000);
+    u16(2);
+    u16(16);
+    out.write("data", 4);
+    u32(bytes);
+    const std::string silence(bytes, '\0');
+    out.write(silence.data(), std::streamsize(silence.size()));
+    out.close();
+    if (age.count() > 0)
+        fs::last_write_time(path, fs::file_time_type::clock::now() - age);
+}
+
+class ListUpdatesTest : public ::testing::Test {
+protected:
+    ListUpdatesTest() {
+        skin::register_framework_components(skin::ComponentFactory::instance());
+        const fs::path skin_dir = m_dir / "skin";
+        fs::create_directories(skin_dir);
+        for (const auto& entry : fs::directory_iterator(data))
+            if (entry.path().extension() == ".png")
+                fs::copy_file(entry.path(), skin_dir / entry.path().filename());
+        std::ifstream in(data / "screens.skn");
+        const std::string source((std::istreambuf_iterator<char>(in)),
+                                 std::istreambuf_iterator<char>());
+        const auto path = testing_support::write_test_skin(skin_dir, "screens.skin", source);
+        EXPECT_TRUE(m_properties.load_skin(path.u16string(), 96));
+        std::ofstream(m_dir / "keyboard.txt") << "2=abc\n3=def\n9=wxyz\n";
+        m_stack.set_screen_size(240, 320);
+        // Oldest first: "Bob Smith" is the newest and comes first in the list.
+        make_wav(m_world.main_folder() / "Shopping list.wav", std::chrono::hours(3));
+        make_wav(m_world.main_folder() / "Incoming/(Anna) call.wav", std::chrono::hours(2));
+        make_wav(m_world.main_folder() / "Bob Smith.wav", std::chrono::hours(1));
+    }
+    ~ListUpdatesTest() override {
+        m_main.reset();
+        m_document.reset();
+        skin::unregister_framework_components(skin::ComponentFactory::instance());
+    }
+
+    void open() {
+        m_document = std::make_unique<controller::Document>();
+        m_document->refresh();
+        ScreenServices services;
+        services.keyboard_map = (m_dir / "keyboard.txt").u16string();
+        services.languages = (m_dir / "languages").u16string();
+        m_main =
+            std::make_unique<FormMain>(m_properties, m_stack, *m_document, std::move(services));
+        m_stack.show_form(*m_main);
+        m_main->place(0, 0, 240, 320);
+    }
+
+    // The background scan of the record folders, run to its end.
+    void scan() {
+        m_document->load_secondary_things();
+        platform::Message message;
+        while (m_document->scanning()) {
+            while (platform::peek_message(message))
+                platform::dispatch_message(message);
+            platform::wait_message(5);
+        }
+    }
+
+    std::u16string row_title(int32_t position) {
+        skin::VListRow* row = m_main->list().row_of(position);
+        if (!row)
+            return u"<no row>";
+        auto* name = dynamic_cast<skin::TextComponent*>(row->find_child(u"name"));
+        return name ? name->text() : u"<no name>";
+    }
+
+    std::vector<std::u16string> listed_titles() {
+        std::vector<std::u16string> titles;
+        for (uint32_t at : m_main->visible())
+            titles.push_back(m_document->records()[at].title);
+        return titles;
+    }
+
+    // Marks the row of a list position in a way only that row object keeps (binding a row to
+    // an item does not touch it), so that a row made again in its place is told apart.
+    skin::VListRow* marked_row(int32_t position) {
+        skin::VListRow* row = m_main->list().row_of(position);
+        if (row)
+            row->find_child(u"icon")->set_visible(false);
+        return row;
+    }
+    bool is_marked(int32_t position) {
+        skin::VListRow* row = m_main->list().row_of(position);
+        return row && !row->find_child(u"icon")->visible();
+    }
+
+    // Whether the row of the list position lies wholly inside the list.
+    bool in_view(int32_t position) {
+        skin::VList& list = m_main->list();
+        skin::VListRow* row = list.row_of(position);
+        return row && row->y() >= list.y() && row->y() + row->height() <= list.y() + list.height();
+    }
+
+    testing_support::Watchdog m_watchdog{120};
+    controller_test::IsolatedWorld m_world;
+    testing_support::ScopedEnv m_audio{"QUILLORY_AUDIO", "file"};
+    testing_support::ScopedEnv m_input{
+        "QUILLORY_AUDIO_IN", std::string(QV_SOURCE_DIR) + "/tests/data/controller/speech.wav"};
+    testing_support::ScopedEnv m_output{"QUILLORY_AUDIO_OUT", ""};
+    testing_support::ScopedEnv m_speed{"QUILLORY_AUDIO_SPEED", "20"};
+    testing_support::TempDir m_dir;
+    foundation::CActiveScheduler m_scheduler;
+    skin::Properties m_properties;
+    skin::FormStack m_stack;
+    std::unique_ptr<controller::Document> m_document;
+    std::unique_ptr<FormMain> m_main;
+};
+
+TEST_F(ListUpdatesTest, ScanInsertsEachFoundRecordAsOneRow) {
+    open();
+    ASSERT_EQ(listed_titles(),
+              (std::vector<std::u16string>{u"Bob Smith", u"(Anna) call", u"Shopping list"}));
+    std::vector<skin::VListRow*> rows;
+    for (int32_t i = 0; i < 3; ++i)
+        rows.push_back(marked_row(i));
+    ASSERT_TRUE(std::all_of(rows.begin(), rows.end(), [](auto* row) { return row != nullptr; }));
+
+    make_wav(m_world.main_folder() / "Newest note.wav");
+    make_wav(m_world.main_folder() / "Outgoing/Middle call.wav", std::chrono::minutes(150));
+    scan();
+
+    EXPECT_EQ(listed_titles(),
+              (std::vector<std::u16string>{u"Newest note", u"Bob Smith", u"(Anna) call",
+                                           u"Middle call", u"Shopping list"}));
+    EXPECT_EQ(m_main->list().item_count(), 5);
+    // The rows of the records listed before are the same rows, each moved to its new place.
+    EXPECT_EQ(m_main->list().row_of(1), rows[0]);
+    EXPECT_EQ(m_main->list().row_of(2), rows[1]);
+    EXPECT_EQ(m_main->list().row_of(4), rows[2]);
+    EXPECT_TRUE(is_marked(1) && is_marked(2) && is_marked(4));
+    EXPECT_FALSE(is_marked(0));
+    EXPECT_EQ(row_title(0), u"Newest note");
+    EXPECT_EQ(row_title(3), u"Middle call");
+    EXPECT_EQ(row_title(4), u"Shopping list");
+    // A new row grows from nothing.
+    EXPECT_LT(m_main->list().row_of(0)->height(), rows[0]->height());
+    for (int i = 0; i < 20; ++i)
+        m_main->list().tick(0.05);
+    EXPECT_EQ(m_main->list().row_of(0)->height(), rows[0]->height());
+}
+
+TEST_F(ListUpdatesTest, WhileFilteringOnlyMatchingRecordsAreInserted) {
+    open();
+    m_main->open_filter();
+    m_main->keypad_key(u"2");
+    ASSERT_EQ(listed_titles(), (std::vector<std::u16string>{u"Bob Smith", u"(Anna) call"}));
+    make_wav(m_world.main_folder() / "Carol idea.wav", std::chrono::minutes(90));
+    make_wav(m_world.main_folder() / "Dora.wav", std::chrono::minutes(30));
+    make_wav(m_world.main_folder() / "x Bert.wav", std::chrono::hours(4));
+    scan();
+    EXPECT_EQ(m_document->records().size(), 6u);
+    EXPECT_EQ(listed_titles(), (std::vector<std::u16string>{u"Bob Smith", u"Carol idea",
+                                                            u"(Anna) call", u"x Bert"}));
+    EXPECT_EQ(m_main->list().item_count(), 4);
+    EXPECT_EQ(row_title(1), u"Carol idea");
+    // Closing the filter lists everything, in Document order.
+    m_main->close_filter();
+    EXPECT_EQ(m_main->visible().size(), 6u);
+    EXPECT_EQ(row_title(0), u"Dora");
+}
+
+TEST_F(ListUpdatesTest, DeletingTheCurrentRecordRemovesOnlyItsRow) {
+    open();
+    skin::VListRow* first = marked_row(0);
+    skin::VListRow* last = marked_row(2);
+    ASSERT_TRUE(m_document->select_record(m_document->records()[1].path));
+    m_document->remove();
+    EXPECT_EQ(listed_titles(), (std::vector<std::u16string>{u"Bob Smith", u"Shopping list"}));
+    EXPECT_EQ(m_main->list().item_count(), 2);
+    EXPECT_EQ(m_main->list().row_of(0), first);
+    EXPECT_EQ(m_main->list().row_of(1), last);
+    EXPECT_TRUE(is_marked(0) && is_marked(1));
+    EXPECT_EQ(row_title(1), u"Shopping list");
+    // The removed row shrinks away.
+    EXPECT_EQ(m_main->list().rows().size(), 3u);
+    for (int i = 0; i < 20; ++i)
+        m_main->list().tick(0.05);
+    EXPECT_EQ(m_main->list().rows().size(), 2u);
+    EXPECT_EQ(last->y(), first->y() + first->height());
+
+    // With a filter, a deleted record that was not listed changes no row.
+    m_main->open_filter();
+    m_main->keypad_key(u"7"); // "Shopping list" only (no map entry: the key is itself)
+    EXPECT_TRUE(m_main->visible().empty());
+    m_main->keypad_backspace();
+    m_main->keypad_key(u"2");
+    ASSERT_EQ(listed_titles(), (std::vector<std::u16string>{u"Bob Smith"}));
+    ASSERT_TRUE(m_document->select_record(m_document->records()[1].path));
+    m_document->remove();
+    EXPECT_EQ(listed_titles(), (std::vector<std::u16string>{u"Bob Smith"}));
+    EXPECT_EQ(m_main->visible(), (std::vector<uint32_t>{0}));
+}
+
+TEST_F(ListUpdatesTest, RenamingRefreshesTheRowOrTakesItOutOfTheFilter) {
+    open();
+    skin::VListRow* first = marked_row(0);
+    skin::VListRow* second = marked_row(1);
+    ASSERT_TRUE(m_document->select_record(m_document->records()[1].path));
+    m_document->rename(u"Anna again");
+    EXPECT_EQ(row_title(1), u"Anna again");
+    EXPECT_EQ(m_main->list().row_of(0), first);
+    EXPECT_EQ(m_main->list().row_of(1), second);
+    EXPECT_TRUE(is_marked(0) && is_marked(1));
+
+    m_main->open_filter();
+    m_main->keypad_key(u"2");
+    ASSERT_EQ(listed_titles(), (std::vector<std::u16string>{u"Bob Smith", u"Anna again"}));
+    m_document->rename(u"Zoe");
+    EXPECT_EQ(listed_titles(), (std::vector<std::u16string>{u"Bob Smith"}));
+    EXPECT_EQ(m_main->list().item_count(), 1);
+    m_main->keypad_backspace();
+    m_main->keypad_key(u"9");
+    ASSERT_EQ(listed_titles(), (std::vector<std::u16string>{u"Zoe"}));
+    m_document->rename(u"Wendy"); // still matches
+    EXPECT_EQ(row_title(0), u"Wendy");
+    m_main->keypad_backspace();
+    m_main->keypad_key(u"3");
+    EXPECT_TRUE(m_main->visible().empty());
+    m_main->keypad_backspace();
+    m_main->keypad_key(u"2");
+    m_document->rename(u"Abe"); // listed again, at its place
+    EXPECT_EQ(listed_titles(), (std::vector<std::u16string>{u"Bob Smith", u"Abe"}));
+}
+
+TEST_F(ListUpdatesTest, ARecordingStartedScrollsItsRowIntoView) {
+    for (int i = 0; i < 40; ++i)
+        make_wav(m_world.main_folder() / ("Old " + std::to_string(i) + ".wav"),
+                 std::chrono::hours(10 + i));
+    open();
+    skin::VList& list = m_main->list();
+    ASSERT_EQ(list.item_count(), 43);
+    ASSERT_FALSE(in_view(30));
+    // The Document's event for a record further down: the list moves so that it shows.
+    m_main->on_document_event(controller::DocumentEvent::RecordingStarted, 30);
+    EXPECT_TRUE(in_view(30));
+    m_main->show_main();
+
+    list.set_position(list.max_position());
+    ASSERT_FALSE(in_view(0));
+    m_main->open_filter();
+    m_main->keypad_key(u"6");
+    m_main->record();
+    ASSERT_TRUE(m_document->is_recording());
+    EXPECT_FALSE(m_main->filtering());
+    EXPECT_EQ(list.item_count(), 44);
+    EXPECT_EQ(listed_titles().front(), m_document->current().title);
+    EXPECT_TRUE(in_view(0));
+    m_document->stop();
+}
+
+} // namespace
+
+namespace {
+
+TEST(KeptLowerCaseTexts, ListTheSameRecordsAsLowerCasingEachTime) {
+    std::vector<controller::RecordInfo> records(6);
+    const char16_t* texts[][2] = {{u"Bob Smith", u"ÄRGER am Abend"},
+                                  {u"", u"(Anna) call"},
+                                  {u"ÉLODIE", u"x bed"},
+                                  {u"Zoë", u"Straße 12"},
+                                  {u"+44 20 7946", u"mail @home #tag"},
+                                  {u"Ы Ж", u"Щука"}};
+    for (size_t i = 0; i < records.size(); ++i) {
+        records[i].artist = texts[i][0];
+        records[i].title = texts[i][1];
+    }
+    LoweredRecords kept;
+    for (const auto& record : records)
+        kept.push_back(std::make_unique<const LoweredRecord>(lowered(record)));
+    KeyMap keys;
+    keys.set(u'2', u"abcäàáâ");
+    keys.set(u'3', u"deféè");
+    keys.set(u'9', u"wxyzщы");
+    keys.set(u'7', u"pqrsß");
+    size_t found = 0;
+    for (const std::u16string filter :
+         {u"", u"2", u"3", u"9", u"7", u"22", u"#", u"4", u"9", u"32", u"77", u"1", u"@"}) {
+        const auto expected = visible_records(records, filter, keys);
+        EXPECT_EQ(visible_records(kept, filter, keys), expected) << filter.size();
+        found += expected.size();
+    }
+    EXPECT_GT(found, records.size());
+    // Every separator starts a word; letters, digits and other characters do not.
+    for (char16_t c = 0; c < 0x250; ++c) {
+        const bool separator = std::u16string_view(u" /:-.,;!?#*_=\\|(){}[]<>~`@$%^&\"'").find(c) !=
+                               std::u16string_view::npos;
+        EXPECT_EQ(is_word_separator(c), separator) << int(c);
+    }
+}
+
+} // namespace
