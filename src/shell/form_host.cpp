@@ -15,6 +15,10 @@ bool subtree_animating(const skin::Component& component) {
     if (const skin::VisibilityAnimation* animation = component.visibility_animation();
         animation && animation->running())
         return true;
+    // A list's rows grow in and shrink away over several frames.
+    if (const auto* list = dynamic_cast<const skin::VList*>(&component);
+        list && list->rows_changing_height())
+        return true;
     for (const auto& child : component.children()) {
         if (subtree_animating(*child))
             return true;

@@ -383,6 +383,12 @@ Measure VList::measure_height() {
     return m;
 }
 
+bool VList::rows_changing_height() const {
+    return std::any_of(m_rows.begin(), m_rows.end(), [](const auto& row) {
+        return row->m_height != (row->m_removing ? 0.0 : row->m_target);
+    });
+}
+
 void VList::tick(double dt) {
     Component::tick(dt);
     if (!(dt > 0.0))

@@ -111,6 +111,8 @@ public:
     void set_selected(int32_t index);
     // The scroll position: scroll_border_min at rest at the top, growing downwards.
     double position() const { return m_position; }
+    // Whether rows are still growing in or shrinking away (the list needs more frames).
+    bool rows_changing_height() const;
     void set_position(double position);
     // Moves the content as a pen drag of dy pixels would (a wheel), within the rest range.
     void scroll_by(int32_t dy);

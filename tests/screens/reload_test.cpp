@@ -90,7 +90,7 @@ TEST(ScreensReload, ALanguageChosenInTheMenuRedrawsEveryTextAndEveryControlStill
 
     ProgramRunner program(root.path());
     ASSERT_TRUE(program.wait([](const std::string& t) {
-        return ProgramRunner::top_id(t) == "frmMain" && ProgramRunner::row_count(t) == 4;
+        return ProgramRunner::top_id(t) == "frmMain" && ProgramRunner::row_count(t) >= 4;
     })) << program.json();
 
     // With the keypad open, its letters are in the English alphabet.
@@ -130,7 +130,7 @@ TEST(ScreensReload, ALanguageChosenInTheMenuRedrawsEveryTextAndEveryControlStill
     })) << program.json();
     ASSERT_TRUE(program.tap("btnCloseFilter"));
     ASSERT_TRUE(program.wait([](const std::string& t) {
-        return ProgramRunner::box(t, "btnFilter").shown && ProgramRunner::row_count(t) == 4;
+        return ProgramRunner::box(t, "btnFilter").shown && ProgramRunner::row_count(t) >= 4;
     }));
     ASSERT_TRUE(program.tap("btnMenu"));
     ASSERT_TRUE(program.wait_form("frmMenu"));
@@ -157,7 +157,7 @@ TEST(ScreensReload, ALanguageChosenInTheMenuRedrawsEveryTextAndEveryControlStill
     ASSERT_TRUE(program.wait_shown("btnResume"));
     ASSERT_TRUE(program.tap("btnClose"));
     ASSERT_TRUE(program.wait([](const std::string& t) {
-        return ProgramRunner::top_id(t) == "frmMain" && ProgramRunner::row_count(t) == 4;
+        return ProgramRunner::top_id(t) == "frmMain" && ProgramRunner::row_count(t) >= 4;
     })) << program.json();
     EXPECT_EQ(program.terminate(), 0);
 }
