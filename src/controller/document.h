@@ -144,7 +144,7 @@ public:
     // Stores the speaker setting and switches the phone audio to it at once.
     void apply_speaker(bool on) {
         m_settings.speaker = on;
-        switch_speaker(on);
+        m_phone.choose_speaker(on);
     }
     void set_volume(double volume);
     void set_vas_level(double level);

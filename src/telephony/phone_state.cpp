@@ -80,25 +80,53 @@ CallInfo query_phone_state() {
     return info;
 }
 
+void provide_phone_state(const ProvidedPhoneState& state, std::u16string_view provider) {
+    const bool incoming = state.direction == CallDirection::Incoming;
+    const bool outgoing = state.direction == CallDirection::Outgoing;
+    if (state.call_count == 0) {
+        for (auto name : {u"Caller Number", u"Caller Name"})
+            foundation::delete_value(key, name);
+        foundation::delete_value(key, std::u16string(call_direction_value));
+    } else {
+        foundation::write_string(key, u"Caller Number", state.number);
+        foundation::write_string(key, u"Caller Name", state.name);
+        foundation::write_dword(key, std::u16string(call_direction_value),
+                                uint32_t(state.direction));
+    }
+    foundation::write_dword(key, std::u16string(call_connected_value), state.connected ? 1 : 0);
+    if (incoming || outgoing) {
+        foundation::write_string(
+            key, std::u16string(incoming ? caller_id_name_value : called_id_name_value),
+            state.name);
+        foundation::write_string(
+            key, std::u16string(incoming ? caller_id_number_value : called_id_number_value),
+            state.number);
+    }
+    if (!incoming) {
+        foundation::delete_value(key, std::u16string(caller_id_name_value));
+        foundation::delete_value(key, std::u16string(caller_id_number_value));
+    }
+    if (!outgoing) {
+        foundation::delete_value(key, std::u16string(called_id_name_value));
+        foundation::delete_value(key, std::u16string(called_id_number_value));
+    }
+    foundation::write_string(key, u"Provider", std::u16string(provider));
+    foundation::write_dword(key, u"Active Call Count", state.call_count);
+    foundation::write_dword(key, u"Status",
+                            (state.any_connected ? status_active_call : 0) |
+                                (state.ringing ? status_incoming_call : 0));
+    foundation::flush();
+}
+
 void provide_call(CallDirection direction, const std::u16string& number,
                   const std::u16string& name) {
-    const bool incoming = direction == CallDirection::Incoming;
-    foundation::write_string(key, u"Caller Number", number);
-    foundation::write_string(key, u"Caller Name", name);
-    foundation::write_dword(key, std::u16string(call_direction_value), uint32_t(direction));
-    foundation::write_dword(key, std::u16string(call_connected_value), 0);
-    foundation::write_string(
-        key, std::u16string(incoming ? caller_id_name_value : called_id_name_value), name);
-    foundation::write_string(
-        key, std::u16string(incoming ? caller_id_number_value : called_id_number_value), number);
-    foundation::delete_value(
-        key, std::u16string(incoming ? called_id_name_value : caller_id_name_value));
-    foundation::delete_value(
-        key, std::u16string(incoming ? called_id_number_value : caller_id_number_value));
-    foundation::write_string(key, u"Provider", u"quillory-cli");
-    foundation::write_dword(key, u"Active Call Count", 1);
-    foundation::write_dword(key, u"Status", incoming ? status_incoming_call : 0);
-    foundation::flush();
+    ProvidedPhoneState state;
+    state.call_count = 1;
+    state.ringing = direction == CallDirection::Incoming;
+    state.direction = direction;
+    state.number = number;
+    state.name = name;
+    provide_phone_state(state, u"quillory-cli");
 }
 
 bool provide_connect() {

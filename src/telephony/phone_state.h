@@ -37,6 +37,23 @@ CallInfo query_phone_state();
 // Outgoing (called-ID name and number), or None when there is no connected voice call.
 CallDirection current_call_details(std::u16string& name, std::u16string& number);
 
+// Everything a provider reports at once: how many calls are in progress and the one described
+// (the call the recorder files a recording under).
+struct ProvidedPhoneState {
+    uint32_t call_count{0};    // calls ringing, dialling, connected or held
+    bool any_connected{false}; // sets the active-call bit of "Status"
+    bool ringing{false};       // an incoming call rings or waits: the incoming bit
+    CallDirection direction{CallDirection::None}; // of the described call
+    bool connected{false};                        // the described call is connected
+    std::u16string number;
+    std::u16string name;
+    bool operator==(const ProvidedPhoneState&) const = default;
+};
+
+// Writes the whole phone state, "Status" last (the value call notifications wait for), and
+// names the provider. No call in progress removes the call's values as a hang-up does.
+void provide_phone_state(const ProvidedPhoneState& state, std::u16string_view provider);
+
 // Provider side. A call is announced (ringing or dialling), connected (the "Status" active-call
 // bit is set, which is what starts call recording) and hung up (every call value removed).
 void provide_call(CallDirection direction, const std::u16string& number,

@@ -1,5 +1,7 @@
 #include "support/session_mocks.h"
 
+#include "support/glib_tsan.h"
+
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -68,6 +70,7 @@ std::string read_whole_file(const std::string& path) {
 }
 
 MockSessionBus::MockSessionBus() {
+    use_glib_tsan_suppressions();
     if (::access("/usr/bin/dbus-daemon", X_OK) != 0) {
         m_missing = "dbus-daemon";
         return;
@@ -146,15 +149,3 @@ std::string MockSessionBus::python(const std::string& code, bool* ok) const {
 }
 
 } // namespace testing_support
-
-// GLib's own threads (GDBus's worker, its thread pool) synchronise through futexes that
-// ThreadSanitizer cannot see; what they share among themselves is not ours to report. Our code
-// touches GLib objects from the thread that made them only.
-extern "C" const char* __tsan_default_suppressions() {
-    return "race:libglib-2.0.so\n"
-           "race:libgio-2.0.so\n"
-           "race:libgobject-2.0.so\n"
-           "called_from_lib:libglib-2.0.so\n"
-           "called_from_lib:libgio-2.0.so\n"
-           "called_from_lib:libgobject-2.0.so\n";
-}

@@ -1,0 +1,145 @@
+// The speaker switch through callaudiod, against a mock callaudiod on a private session bus.
+
+#include "platform/call_audio.h"
+#include "support/private_bus.h"
+#include "support/temp_dir.h"
+#include "support/watchdog.h"
+
+#include <algorithm>
+#include <chrono>
+#include <gio/gio.h>
+#include <gtest/gtest.h>
+#include <memory>
+#include <thread>
+
+using platform::CallAudio;
+using testing_support::Child;
+using testing_support::PrivateBus;
+using testing_support::ScopedEnv;
+using testing_support::TempDir;
+using testing_support::wait_for;
+
+namespace {
+
+constexpr char kMock[] = QV_SOURCE_DIR "/tests/platform/callaudiod_mock.py";
+constexpr char kName[] = "org.mobian_project.CallAudio";
+
+class CallAudioTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QV_REQUIRE_DBUS_TOOLS();
+        m_bus = std::make_unique<PrivateBus>(m_dir.path().string());
+        ASSERT_TRUE(m_bus->ready());
+        m_env = std::make_unique<ScopedEnv>("DBUS_SESSION_BUS_ADDRESS", m_bus->address());
+    }
+    void TearDown() override {
+        m_mock.stop(15);
+        m_bus.reset();
+    }
+
+    void start_mock(const std::string& parameters = "{}") {
+        ASSERT_TRUE(m_bus->start_mock(m_mock, kMock, kName, false, parameters));
+    }
+
+    // The arguments of every EnableSpeaker the mock received, in order.
+    std::vector<bool> speaker_calls() {
+        std::vector<bool> seen;
+        GVariant* reply =
+            m_bus->call(kName, "/org/mobian_project/CallAudio", "org.freedesktop.DBus.Mock",
+                        "GetMethodCalls", g_variant_new("(s)", "EnableSpeaker"));
+        if (!reply)
+            return seen;
+        GVariant* calls = g_variant_get_child_value(reply, 0);
+        for (gsize i = 0; i < g_variant_n_children(calls); ++i) {
+            GVariant* call = g_variant_get_child_value(calls, i);
+            GVariant* args = g_variant_get_child_value(call, 1);
+            GVariant* first = g_variant_get_child_value(args, 0);
+            GVariant* value = g_variant_get_variant(first);
+            seen.push_back(g_variant_is_of_type(value, G_VARIANT_TYPE_BOOLEAN) &&
+                           g_variant_get_boolean(value));
+            for (GVariant* v : {value, first, args, call})
+                g_variant_unref(v);
+        }
+        g_variant_unref(calls);
+        g_variant_unref(reply);
+        return seen;
+    }
+
+    TempDir m_dir;
+    std::unique_ptr<PrivateBus> m_bus;
+    std::unique_ptr<ScopedEnv> m_env;
+    Child m_mock;
+    testing_support::Watchdog m_watchdog{60, "call audio test"};
+};
+
+TEST_F(CallAudioTest, SwitchesTheSpeakerThroughCallaudiod) {
+    start_mock();
+    CallAudio audio;
+    audio.set_speaker(true);
+    ASSERT_TRUE(wait_for([&] { return audio.completed() == 1; }));
+    EXPECT_EQ(audio.last_outcome(), CallAudio::Outcome::Switched);
+    audio.set_speaker(false);
+    ASSERT_TRUE(wait_for([&] { return audio.completed() == 2; }));
+    EXPECT_EQ(speaker_calls(), (std::vector<bool>{true, false}));
+    EXPECT_TRUE(audio.take_notices().empty());
+}
+
+TEST_F(CallAudioTest, NeverWaitsAndTheNewestRequestWins) {
+    start_mock("{\"slow\": 1.5}");
+    CallAudio audio;
+    audio.set_speaker(true);
+    // Returned while callaudiod is still busy with it (it takes 1.5 s to answer).
+    EXPECT_EQ(audio.completed(), 0u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    audio.set_speaker(false);
+    audio.set_speaker(true);
+    EXPECT_EQ(audio.completed(), 0u);
+    EXPECT_TRUE(audio.pending());
+    ASSERT_TRUE(wait_for([&] { return !audio.pending(); }, 15000));
+    // The false was replaced before it was sent (the first true may have been sent already, or
+    // been joined by the second).
+    const auto calls = speaker_calls();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), false), 0) << "the false was replaced";
+    EXPECT_EQ(calls.size(), audio.completed());
+    EXPECT_EQ(audio.last_outcome(), CallAudio::Outcome::Switched);
+}
+
+TEST_F(CallAudioTest, RefusalIsReported) {
+    start_mock("{\"refuse\": true}");
+    CallAudio audio;
+    audio.set_speaker(true);
+    ASSERT_TRUE(wait_for([&] { return audio.completed() == 1; }));
+    EXPECT_EQ(audio.last_outcome(), CallAudio::Outcome::Refused);
+}
+
+TEST_F(CallAudioTest, WithoutCallaudiodTheRequestIsDroppedAndSaidOnce) {
+    CallAudio audio;
+    audio.set_speaker(true);
+    ASSERT_TRUE(wait_for([&] { return audio.completed() == 1; }));
+    EXPECT_EQ(audio.last_outcome(), CallAudio::Outcome::Unavailable);
+    audio.set_speaker(false);
+    ASSERT_TRUE(wait_for([&] { return audio.completed() == 2; }));
+    const auto notices = audio.take_notices();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find("callaudiod is not reachable"), std::string::npos) << notices[0];
+
+    // It comes later: the next request reaches it.
+    start_mock();
+    audio.set_speaker(true);
+    ASSERT_TRUE(wait_for([&] { return audio.completed() == 3; }));
+    EXPECT_EQ(audio.last_outcome(), CallAudio::Outcome::Switched);
+}
+
+TEST(CallAudioNoBusTest, WithoutASessionBusTheRequestIsDropped) {
+    TempDir dir;
+    ScopedEnv address("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (dir / "none").string());
+    CallAudio audio;
+    audio.set_speaker(true);
+    ASSERT_TRUE(wait_for([&] { return audio.completed() == 1; }));
+    EXPECT_EQ(audio.last_outcome(), CallAudio::Outcome::Unavailable);
+    const auto notices = audio.take_notices();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find("no session bus"), std::string::npos) << notices[0];
+}
+
+} // namespace

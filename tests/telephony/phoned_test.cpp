@@ -1,0 +1,376 @@
+// quillory-phoned against a mock ModemManager on a private bus: the phone state it writes, read
+// back through the recorder's own phone-state query and the registry store, and the call
+// notification that automatic call recording relies on.
+
+#include "foundation/registry.h"
+#include "foundation/text.h"
+#include "platform/registry_store.h"
+#include "support/private_bus.h"
+#include "support/temp_dir.h"
+#include "support/watchdog.h"
+#include "telephony/call_monitor.h"
+#include "telephony/phone_state.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gio/gio.h>
+#include <gtest/gtest.h>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+using namespace telephony;
+using testing_support::Child;
+using testing_support::PrivateBus;
+using testing_support::ScopedEnv;
+using testing_support::TempDir;
+using testing_support::wait_for;
+
+namespace {
+
+const std::u16string phone_key{phone_state_key};
+constexpr char kMock[] = QV_SOURCE_DIR "/tests/telephony/modemmanager_mock.py";
+constexpr char kBridge[] = QV_BUILD_DIR "/bin/quillory-phoned";
+
+uint32_t dword(const char16_t* name, uint32_t otherwise = 0xDEAD) {
+    uint32_t value = otherwise;
+    foundation::read_dword(phone_key, name, value);
+    return value;
+}
+
+std::u16string text(const char16_t* name) {
+    std::u16string value = u"<absent>";
+    foundation::read_string(phone_key, name, value);
+    return value;
+}
+
+std::size_t lines_in(const std::filesystem::path& file) {
+    std::ifstream in(file);
+    std::size_t count = 0;
+    for (std::string line; std::getline(in, line);)
+        ++count;
+    return count;
+}
+
+std::string contents(const std::filesystem::path& file) {
+    std::ifstream in(file);
+    std::stringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+class PhonedTest : public ::testing::Test {
+protected:
+    PhonedTest()
+        : m_config("QUILLORY_CONFIG_DIR", (m_dir / "config").string()),
+          m_contacts("QUILLORY_CONTACTS", (m_dir / "contacts").string()) {
+        platform::registry_close();
+        std::filesystem::create_directories(m_dir / "contacts");
+        std::ofstream(m_dir / "contacts" / "ada.vcf")
+            << "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ada Lovelace\r\nN:Lovelace;Ada;;;\r\n"
+               "TEL;TYPE=CELL:+44 20 7946 0958\r\nEND:VCARD\r\n";
+    }
+    ~PhonedTest() override {
+        m_bridge.stop(SIGTERM);
+        m_mock.stop(SIGTERM);
+        m_bus.reset();
+        platform::registry_close();
+    }
+
+    void SetUp() override {
+        QV_REQUIRE_DBUS_TOOLS();
+        ASSERT_TRUE(std::filesystem::exists(kBridge));
+        m_bus = std::make_unique<PrivateBus>(m_dir.path().string());
+        ASSERT_TRUE(m_bus->ready()) << "private bus did not start";
+        m_address = m_bus->address();
+    }
+
+    bool name_owned() { return m_bus->name_owned("org.freedesktop.ModemManager1"); }
+
+    std::vector<std::string> bus_env() const {
+        return {"DBUS_SYSTEM_BUS_ADDRESS=" + m_address, "DBUS_SESSION_BUS_ADDRESS=" + m_address};
+    }
+
+    // first_call: the number of the first call's object path.
+    void start_mock(int first_call = 1) {
+        ASSERT_TRUE(m_bus->start_mock(m_mock, kMock, "org.freedesktop.ModemManager1", true,
+                                      "{\"first_call\": " + std::to_string(first_call) + "}",
+                                      (m_dir / "mock.log").string()))
+            << "the mock did not start";
+    }
+
+    void start_bridge(const std::string& options = "--grace 3") {
+        m_bridge.start(std::string(kBridge) + " " + options + " 2>>" +
+                           (m_dir / "bridge.log").string(),
+                       bus_env());
+    }
+
+    // Calls a method of the mock's control interface; the reply's first object path, if any.
+    std::string mock(const char* method, GVariant* parameters) {
+        std::string error;
+        GVariant* reply =
+            m_bus->call("org.freedesktop.ModemManager1", "/org/freedesktop/ModemManager1",
+                        "org.freedesktop.DBus.Mock", method, parameters, &error);
+        if (!reply) {
+            ADD_FAILURE() << method << ": " << error;
+            return {};
+        }
+        std::string path;
+        if (g_variant_n_children(reply) > 0) {
+            GVariant* first = g_variant_get_child_value(reply, 0);
+            if (g_variant_is_of_type(first, G_VARIANT_TYPE_OBJECT_PATH))
+                path = g_variant_get_string(first, nullptr);
+            g_variant_unref(first);
+        }
+        g_variant_unref(reply);
+        return path;
+    }
+    std::string add_modem(const char* name, bool voice) {
+        return mock("AddModem", g_variant_new("(sb)", name, voice));
+    }
+    std::string add_call(const std::string& modem, int direction, int state, const char* number) {
+        return mock("AddCall", g_variant_new("(oiis)", modem.c_str(), direction, state, number));
+    }
+    void set_state(const std::string& call, int state) {
+        mock("SetCallState", g_variant_new("(oi)", call.c_str(), state));
+    }
+
+    // Automatic call recording's notification, with a command that leaves a line per start.
+    void arm_notification() {
+        const std::string command =
+            "/bin/sh -c \"echo started >> " + (m_dir / "started").string() + "\"";
+        ASSERT_TRUE(set_app_notification(u"Quillory Vozir.Call", foundation::from_utf8(command)));
+    }
+    std::size_t starts() const { return lines_in(m_dir / "started"); }
+
+    bool status_is(uint32_t status) { return dword(u"Status") == status; }
+
+    TempDir m_dir;
+    ScopedEnv m_config;
+    ScopedEnv m_contacts;
+    std::unique_ptr<PrivateBus> m_bus;
+    std::string m_address;
+    Child m_mock;
+    Child m_bridge;
+    testing_support::Watchdog m_watchdog{120, "modem bridge test"};
+};
+
+TEST_F(PhonedTest, IncomingCallRingsIsAnsweredAndHungUp) {
+    arm_notification();
+    start_mock();
+    const std::string modem = add_modem("0", true);
+    start_bridge();
+    // The first word from ModemManager: no call.
+    ASSERT_TRUE(wait_for([&] {
+        return text(u"Provider") == u"quillory-phoned" && dword(u"Active Call Count") == 0 &&
+               status_is(0);
+    }));
+
+    const std::string call = add_call(modem, 1, 3, "+442079460958");
+    ASSERT_TRUE(wait_for([&] { return status_is(status_incoming_call); }));
+    EXPECT_EQ(dword(u"Active Call Count"), 1u);
+    EXPECT_EQ(dword(u"Call Connected"), 0u);
+    EXPECT_EQ(text(u"Caller Number"), u"+442079460958");
+    EXPECT_EQ(text(u"Caller Name"), u"Ada Lovelace") << "the name comes from the contacts";
+    EXPECT_EQ(query_phone_state().direction, CallDirection::None) << "ringing is not a call yet";
+    EXPECT_EQ(starts(), 0u);
+
+    set_state(call, 4);
+    ASSERT_TRUE(wait_for([&] { return status_is(status_active_call); }));
+    const CallInfo info = query_phone_state();
+    EXPECT_EQ(info.direction, CallDirection::Incoming);
+    EXPECT_EQ(info.number, u"+442079460958");
+    EXPECT_EQ(info.name, u"Ada Lovelace");
+    EXPECT_TRUE(wait_for([&] { return starts() == 1; })) << "the call command was not started";
+
+    set_state(call, 7);
+    ASSERT_TRUE(wait_for([&] { return status_is(0); }));
+    EXPECT_EQ(dword(u"Active Call Count"), 0u);
+    EXPECT_EQ(text(u"Caller Number"), u"<absent>");
+    EXPECT_EQ(query_phone_state().direction, CallDirection::None);
+    mock("DeleteCall", g_variant_new("(o)", call.c_str()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(starts(), 1u);
+    EXPECT_TRUE(m_bridge.alive());
+}
+
+TEST_F(PhonedTest, OutgoingCallIsDialledThenConnected) {
+    start_mock();
+    const std::string modem = add_modem("0", true);
+    start_bridge();
+    const std::string call = add_call(modem, 2, 1, "0207 946 0958");
+    ASSERT_TRUE(wait_for([&] { return dword(u"Active Call Count") == 1; }));
+    EXPECT_EQ(dword(u"Status"), 0u) << "dialling neither rings nor connects";
+    EXPECT_EQ(dword(u"Call Direction"), 2u);
+    EXPECT_EQ(text(u"Called ID Number"), u"0207 946 0958");
+    EXPECT_EQ(text(u"Caller ID Number"), u"<absent>");
+    set_state(call, 2);
+    set_state(call, 4);
+    ASSERT_TRUE(wait_for([&] { return status_is(status_active_call); }));
+    const CallInfo info = query_phone_state();
+    EXPECT_EQ(info.direction, CallDirection::Outgoing);
+    EXPECT_EQ(info.name, u"Ada Lovelace") << "a number without its country code still matches";
+    // Hung up by the modem deleting the call outright.
+    mock("DeleteCall", g_variant_new("(o)", call.c_str()));
+    ASSERT_TRUE(wait_for([&] { return dword(u"Active Call Count") == 0; }));
+    EXPECT_EQ(dword(u"Status"), 0u);
+}
+
+TEST_F(PhonedTest, SecondCallWaitsWhileTheFirstIsDescribed) {
+    arm_notification();
+    start_mock();
+    const std::string modem = add_modem("0", true);
+    start_bridge();
+    const std::string first = add_call(modem, 1, 4, "111");
+    ASSERT_TRUE(wait_for([&] { return status_is(status_active_call); }));
+    const std::string second = add_call(modem, 1, 6, "222");
+    ASSERT_TRUE(wait_for([&] { return status_is(status_active_call | status_incoming_call); }));
+    EXPECT_EQ(dword(u"Active Call Count"), 2u);
+    EXPECT_EQ(text(u"Caller Number"), u"111") << "the connected call stays described";
+
+    // The first ends while the second still waits: no call is connected any more.
+    set_state(first, 7);
+    ASSERT_TRUE(wait_for([&] { return status_is(status_incoming_call); }));
+    EXPECT_EQ(dword(u"Active Call Count"), 1u);
+    EXPECT_EQ(text(u"Caller Number"), u"222");
+    set_state(second, 4);
+    ASSERT_TRUE(wait_for([&] { return status_is(status_active_call); }));
+    EXPECT_EQ(query_phone_state().number, u"222");
+    EXPECT_TRUE(wait_for([&] { return starts() == 2; })) << "each connected call starts once";
+
+    // A bridge that is stopped leaves no call behind that nobody would end.
+    m_bridge.stop(SIGTERM);
+    EXPECT_TRUE(status_is(0));
+    EXPECT_EQ(dword(u"Active Call Count"), 0u);
+}
+
+TEST_F(PhonedTest, FollowsModemManagerRestarting) {
+    arm_notification();
+    start_mock();
+    std::string modem = add_modem("0", true);
+    start_bridge("--grace 8");
+    add_call(modem, 1, 4, "111");
+    ASSERT_TRUE(wait_for([&] { return status_is(status_active_call); }));
+    ASSERT_TRUE(wait_for([&] { return starts() == 1; }));
+
+    // Killed and back with the call still up: the call is never seen to end.
+    m_mock.stop(SIGKILL);
+    ASSERT_TRUE(wait_for([&] { return !name_owned(); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(status_is(status_active_call)) << "kept through the restart";
+    start_mock();
+    modem = add_modem("0", true);
+    const std::string call = add_call(modem, 1, 4, "111");
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_TRUE(status_is(status_active_call));
+    EXPECT_EQ(starts(), 1u);
+    // The new instance is followed.
+    set_state(call, 7);
+    ASSERT_TRUE(wait_for([&] { return status_is(0); }));
+
+    // Back with another call at a new path: the old one is dropped for it, with no gap.
+    set_state(call, 4);
+    ASSERT_TRUE(wait_for([&] { return status_is(status_active_call); }));
+    ASSERT_TRUE(wait_for([&] { return starts() == 2; }));
+    m_mock.stop(SIGKILL);
+    ASSERT_TRUE(wait_for([&] { return !name_owned(); }));
+    start_mock(10);
+    modem = add_modem("0", true);
+    add_call(modem, 1, 4, "444");
+    ASSERT_TRUE(wait_for([&] { return text(u"Caller Number") == u"444"; }));
+    EXPECT_TRUE(status_is(status_active_call));
+    EXPECT_EQ(dword(u"Active Call Count"), 1u) << "the call from before is gone";
+    EXPECT_EQ(starts(), 2u);
+
+    // Back without calls, or gone for good: cleared when the grace period is over.
+    m_mock.stop(SIGKILL);
+    ASSERT_TRUE(wait_for([&] { return !name_owned(); }));
+    start_mock();
+    add_modem("0", true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    EXPECT_TRUE(status_is(status_active_call)) << "the modem may not have loaded its calls yet";
+    EXPECT_TRUE(wait_for([&] { return status_is(0); }, 15000));
+    EXPECT_EQ(dword(u"Active Call Count"), 0u);
+    EXPECT_TRUE(m_bridge.alive());
+}
+
+TEST_F(PhonedTest, ModemWithoutVoiceIsIgnored) {
+    start_mock();
+    const std::string plain = add_modem("plain", false);
+    start_bridge();
+    ASSERT_TRUE(wait_for([&] { return status_is(0) && dword(u"Active Call Count") == 0; }));
+    add_call(plain, 1, 4, "111");
+    const std::string voice = add_modem("voice", true);
+    add_call(voice, 2, 1, "222");
+    ASSERT_TRUE(wait_for([&] { return dword(u"Active Call Count") == 1; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(dword(u"Active Call Count"), 1u);
+    EXPECT_EQ(dword(u"Status"), 0u) << "the call on the modem without Voice is not followed";
+    EXPECT_EQ(text(u"Caller Number"), u"222");
+}
+
+TEST_F(PhonedTest, MalformedValuesAndFloodsAreSurvived) {
+    start_mock();
+    const std::string modem = add_modem("0", true);
+    start_bridge();
+    const std::string call = add_call(modem, 1, 3, "111");
+    ASSERT_TRUE(wait_for([&] { return status_is(status_incoming_call); }));
+
+    for (int i = 0; i < 2; ++i) {
+        mock("SetCallProperty",
+             g_variant_new("(osv)", call.c_str(), "State", g_variant_new_string("active")));
+        mock("SetCallProperty",
+             g_variant_new("(osv)", call.c_str(), "Number", g_variant_new_int32(5)));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(status_is(status_incoming_call)) << "a State of the wrong type changes nothing";
+    EXPECT_EQ(text(u"Caller Number"), u"111");
+    const std::string log = contents(m_dir / "bridge.log");
+    const std::string said = "ignoring a call State that is not a 32-bit integer";
+    ASSERT_NE(log.find(said), std::string::npos) << log;
+    EXPECT_EQ(log.find(said), log.rfind(said)) << "said once";
+
+    // A long number is clipped, a flood of signals leaves the bridge working.
+    mock("SetCallProperty", g_variant_new("(osv)", call.c_str(), "Number",
+                                          g_variant_new_string(std::string(5000, '7').c_str())));
+    ASSERT_TRUE(wait_for([&] { return text(u"Caller Number").size() == 255; }));
+    mock("FloodCallState", g_variant_new("(oiu)", call.c_str(), 3, 10000u));
+    set_state(call, 4);
+    ASSERT_TRUE(wait_for([&] { return status_is(status_active_call); }, 20000));
+
+    // Calls beyond the cap are not followed.
+    for (int i = 0; i < 40; ++i)
+        add_call(modem, 1, 6, "999");
+    ASSERT_TRUE(wait_for([&] { return dword(u"Active Call Count") == 16; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(dword(u"Active Call Count"), 16u);
+    EXPECT_TRUE(m_bridge.alive());
+}
+
+TEST_F(PhonedTest, WaitsQuietlyForTheBusAndForModemManager) {
+    // No ModemManager on the bus yet: said once, nothing written, picked up when it comes.
+    start_bridge();
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    EXPECT_TRUE(m_bridge.alive());
+    EXPECT_EQ(text(u"Provider"), u"<absent>");
+    start_mock();
+    add_call(add_modem("0", true), 1, 4, "111");
+    ASSERT_TRUE(wait_for([&] { return status_is(status_active_call); }));
+    const std::string log = contents(m_dir / "bridge.log");
+    const std::string said = "ModemManager is not running";
+    ASSERT_NE(log.find(said), std::string::npos) << log;
+    EXPECT_EQ(log.find(said), log.rfind(said));
+
+    // No system bus at all.
+    Child lonely(std::string(kBridge) + " 2>>" + (m_dir / "lonely.log").string(),
+                 {"DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + (m_dir / "nothing").string()});
+    EXPECT_TRUE(wait_for([&] {
+        return contents(m_dir / "lonely.log").find("no system bus") != std::string::npos;
+    })) << contents(m_dir / "lonely.log");
+    EXPECT_TRUE(lonely.alive());
+}
+
+} // namespace
