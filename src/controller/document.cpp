@@ -139,9 +139,9 @@ void Document::set_boost(const std::u16string& name) {
 
 bool Document::set_auto_record(bool on) {
     if (on) {
-        // The program that records calls is "quillory" beside this binary.
+        // The program that records calls is "quillory" in this binary's own folder.
         const std::u16string command =
-            u"\"" + foundation::expand(u"%app_path%/quillory") + u"\" call";
+            u"\"" + foundation::sibling_program(u"quillory") + u"\" call";
         if (telephony::set_app_notification(call_notification_name, command))
             m_settings.auto_record = true;
     } else if (telephony::stop_app_notification(call_notification_name)) {

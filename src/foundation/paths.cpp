@@ -24,9 +24,30 @@ bool is_separator(char16_t c) {
 
 struct ProgramLocation {
     std::u16string full_name;
-    std::u16string directory;
+    std::u16string directory; // the program file's own folder
     std::u16string file_name;
+    std::u16string data_directory; // what "%app_path%" names
 };
+
+bool is_folder(const std::u16string& path) {
+    platform::PathStatus status;
+    int error = 0;
+    return platform::path_status(to_utf8(path), status, error) && status.directory;
+}
+
+// The program's data (skins, languages, sounds, help) lies beside it in a build tree, and in
+// ../share/quillory once installed into a prefix (bin/ beside share/).
+std::u16string data_directory_for(const std::u16string& program_directory) {
+    if (is_folder(program_directory + u"/skins"))
+        return program_directory;
+    const std::u16string prefix = parent_of(program_directory);
+    if (!prefix.empty()) {
+        std::u16string installed = join(prefix, u"share/quillory");
+        if (is_folder(installed))
+            return installed;
+    }
+    return program_directory;
+}
 
 std::mutex g_program_mutex;
 std::optional<ProgramLocation> g_program;
@@ -45,6 +66,8 @@ const ProgramLocation& program_location() {
             location.full_name = full;
             location.directory = without_trailing_separator(directory_of(full));
             location.file_name = name_of(full);
+            if (!too_long)
+                location.data_directory = data_directory_for(location.directory);
             // Kept even when too long: the fatal error's own log statement expands the log
             // file's name.
             g_program = location;
@@ -59,7 +82,7 @@ std::u16string macro_value(std::u16string_view macro) {
     if (macro == u"%app_full_name%")
         return program_location().full_name;
     if (macro == u"%app_path%")
-        return program_location().directory;
+        return program_location().data_directory;
     if (macro == u"%app_name%")
         return program_location().file_name;
     if (macro == u"%my_documents%")
@@ -138,6 +161,10 @@ void set_program_file_for_testing(const std::u16string& full_name) {
     std::lock_guard lock(g_program_mutex);
     g_program_override = full_name;
     g_program.reset();
+}
+
+std::u16string sibling_program(const std::u16string& name) {
+    return join(program_location().directory, name);
 }
 
 std::u16string directory_of(const std::u16string& path) {

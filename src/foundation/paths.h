@@ -5,7 +5,10 @@
 // and "\" count as separators in the path operations, and expand() turns "\" into "/".
 //
 // Macros (only at the very start of a path, one per path):
-//   "%app_full_name%" the program file, "%app_path%" its folder, "%app_name%" its file name,
+//   "%app_full_name%" the program file, "%app_name%" its file name, "%app_path%" the folder of
+//   the program's data: the program's own folder when it holds "skins" (a build tree), else
+//   ../share/quillory beside that folder when there is one (an installed program), else the
+//   program's own folder again;
 //   "%my_documents%" the XDG documents folder, "%windows%" the folder of helper programs
 //   (/usr/bin), "%startup%" ~/.config/autostart, "%programs%" and "%start_menu%"
 //   ~/.local/share/applications, "%program_files%" /usr/lib.
@@ -26,6 +29,9 @@ std::u16string expand(const std::u16string& path);
 // Test seam: the program file the next expansion takes as ours (empty: read it again from
 // the system).
 void set_program_file_for_testing(const std::u16string& full_name);
+// The program `name` in this program's own folder (the folder of "%app_full_name%", not
+// "%app_path%"): what commands this program registers with the system start.
+std::u16string sibling_program(const std::u16string& name);
 
 std::u16string directory_of(const std::u16string& path); // up to and including the last separator
 std::u16string name_of(const std::u16string& path);      // after the last separator

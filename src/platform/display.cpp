@@ -102,6 +102,11 @@ public:
             SDL_SetHint(SDL_HINT_RENDER_DRIVER, "software");
             SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
         }
+        // Desktops and phone shells match the window to its desktop entry (name, icon) by its
+        // class, the Wayland app id; one the user chose for SDL stays. The program is still
+        // single-threaded here.
+        ::setenv("SDL_VIDEO_WAYLAND_WMCLASS", QV_DESKTOP_ID, 0);
+        ::setenv("SDL_VIDEO_X11_WMCLASS", QV_DESKTOP_ID, 0);
         if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0)
             return fail(error);
         m_wake_event = SDL_RegisterEvents(1);

@@ -13,13 +13,16 @@ FormConfirmation::FormConfirmation(skin::Properties& properties, skin::FormStack
 void FormConfirmation::find_controls() {
     find_control<skin::TextComponent>(u"text");
     m_ok = &find_control<skin::Button>(u"btnOk");
+    m_skin_ok_caption = m_ok->caption();
     m_cancel = &find_control<skin::Button>(u"btnCancel");
     m_ok->set_listener(this);
     m_cancel->set_listener(this);
 }
 
-void FormConfirmation::open(DialogOwner& owner, const std::u16string& question) {
+void FormConfirmation::open(DialogOwner& owner, const std::u16string& question,
+                            const std::u16string& ok_caption) {
     m_owner = &owner;
+    m_ok->set_caption(ok_caption.empty() ? m_skin_ok_caption : ok_caption);
     find_control<skin::TextComponent>(u"text").set_text(question);
     m_stack.show_form(*this, skin::ShowAs::Overlay);
 }

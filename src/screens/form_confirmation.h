@@ -16,7 +16,10 @@ class FormConfirmation final : public skin::Form, private skin::ButtonListener {
 public:
     FormConfirmation(skin::Properties& properties, skin::FormStack& stack);
 
-    void open(DialogOwner& owner, const std::u16string& question);
+    // ok_caption names what OK does when the skin's caption would not fit the question (the
+    // skin's speaks of the listed records); empty keeps the skin's.
+    void open(DialogOwner& owner, const std::u16string& question,
+              const std::u16string& ok_caption = {});
     bool is_open() const { return m_owner != nullptr; }
     void ok();
     void cancel();
@@ -32,6 +35,7 @@ private:
     DialogOwner* m_owner{nullptr};
     skin::Button* m_ok{nullptr};
     skin::Button* m_cancel{nullptr};
+    std::u16string m_skin_ok_caption;
 };
 
 } // namespace screens

@@ -24,6 +24,8 @@ namespace screens {
 namespace {
 
 const std::u16string program_name = u"Quillory Vozir";
+// Taps closer together than this are one double tap.
+constexpr double double_tap_seconds = 0.5;
 
 std::u16string ascii(const std::string& text) {
     return std::u16string(text.begin(), text.end());
@@ -364,8 +366,11 @@ void FormMain::tap_record(int32_t position) {
 // --- buttons -----------------------------------------------------------------------------------
 
 void FormMain::record() {
-    // A second tap while the first recording runs starts nothing.
+    // A second tap while the first recording runs starts nothing, nor one just after a stop.
     if (m_document.is_recording())
+        return;
+    const double since_stop = m_since_stop.elapsed(); // negative once the tick count wrapped
+    if (m_stopped && since_stop >= 0 && since_stop < double_tap_seconds)
         return;
     m_document.record(controller::RecordingKind::Note, {}, {}, telephony::CallDirection::None);
 }
@@ -588,6 +593,10 @@ void FormMain::on_document_event(controller::DocumentEvent event, int argument) 
     }
     case Code::AppendStarted:
         m_recording->open(true);
+        break;
+    case Code::Stopped:
+        m_stopped = true;
+        m_since_stop.restart();
         break;
     case Code::StorageFailed:
         m_error->open(m_properties.text(u"Sorry_card_problem"));

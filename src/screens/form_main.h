@@ -7,6 +7,7 @@
 // User-interface thread only; built once after the skin and language are loaded.
 
 #include "controller/document.h"
+#include "foundation/threads.h"
 #include "screens/dialog_owner.h"
 #include "screens/keyboard_container.h"
 #include "screens/location_pictures.h"
@@ -147,6 +148,10 @@ private:
     std::unique_ptr<FormView> m_view;
     std::unique_ptr<FormQuickRecord> m_quick_record;
     bool m_confirming_delete{false};
+    // Since the last recording or playback ended: the stop button lies where the record button
+    // does, so the second tap of a double tap on stop must not start a new recording.
+    foundation::Stopwatch m_since_stop;
+    bool m_stopped{false};
 };
 
 } // namespace screens

@@ -16,6 +16,8 @@ namespace screens {
 namespace {
 // Between updates of the times and bars while nothing else asks for frames.
 constexpr double update_interval = 0.1;
+// Taps closer together than this are one double tap.
+constexpr double double_tap_seconds = 0.5;
 } // namespace
 
 double knob_fraction(const skin::Component& knob, const skin::Component& bar, int32_t pen_x) {
@@ -99,6 +101,8 @@ void FormRecording::set_text(std::u16string_view id, const std::u16string& text)
 }
 
 void FormRecording::open(bool new_record) {
+    if (!is_showing())
+        m_since_open.restart();
     m_stopping = false;
     fill(new_record);
     if (!is_showing())
@@ -111,9 +115,11 @@ void FormRecording::fill(bool new_record) {
     if (auto* icon = dynamic_cast<skin::ImageComponent*>(find_child(u"icon")))
         icon->set_picture(m_main.pictures().picture_for(record.path));
     set_text(u"frmArtist", record.artist);
-    set_text(u"frmElapsed", format_time(0));
-    const auto quality = controller::quality_for(m_document.settings().format);
-    set_text(u"frmInfo", controller::format_label(quality.sample_rate, 16, quality.bit_rate));
+    set_text(u"frmElapsed", format_time(record.format.duration));
+    // An append goes on in the record's own format, whatever quality is set for new ones.
+    set_text(u"frmInfo",
+             controller::format_label(record.format.sample_rate, record.format.bits_per_sample,
+                                      record.format.bit_rate));
     update_pause_buttons();
     m_boost->set_caption(m_properties.text(u"Boost"));
     const bool boosted = m_document.settings().boost != u"BoostOff";
@@ -131,12 +137,12 @@ void FormRecording::fill(bool new_record) {
 
 void FormRecording::update() {
     const controller::CurrentRecord& record = m_document.current();
-    set_text(u"frmElapsed", format_time(m_document.recorded_seconds()));
-    const auto quality = controller::quality_for(m_document.settings().format);
+    // A new record starts at 0; an append continues from the length the record had.
+    set_text(u"frmElapsed", format_time(record.format.duration + m_document.recorded_seconds()));
+    const int32_t bit_rate = record.format.bit_rate;
     const std::u16string folder = record.path.substr(0, record.path.find_last_of(u'/'));
     const double free = record.path.empty() ? 0.0 : foundation::free_space(folder);
-    set_text(u"frmLeft",
-             format_time(quality.bit_rate > 0 ? free / double(quality.bit_rate) * 8.0 : 0.0));
+    set_text(u"frmLeft", format_time(bit_rate > 0 ? free / double(bit_rate) * 8.0 : 0.0));
     m_level->set_value(m_document.level());
     const foundation::FileInfo info(record.path);
     set_text(u"frmSize", controller::size_text(info.exists() ? info.size() : 0));
@@ -227,6 +233,9 @@ void FormRecording::on_document_event(controller::DocumentEvent event) {
 
 void FormRecording::clicked(skin::Component& button, const skin::ClickRecord&) {
     if (&button == m_close) {
+        const double shown = m_since_open.elapsed(); // negative once the tick count wrapped
+        if (shown >= 0 && shown < double_tap_seconds)
+            return;
         stop();
     } else if (&button == m_pause) {
         set_paused(true);

@@ -6,6 +6,7 @@
 // frame step while shown. User-interface thread only.
 
 #include "controller/document.h"
+#include "foundation/threads.h"
 #include "foundation/timer.h"
 #include "screens/dialog_owner.h"
 #include "screens/recording_notice.h"
@@ -86,6 +87,9 @@ private:
     skin::Progress* m_level{nullptr};
     skin::Progress* m_vas{nullptr};
     bool m_stopping{false};
+    // Since the form was shown: it replaces the main form with its stop button where the record
+    // button was, so the second tap of a double tap on record must not stop the recording.
+    foundation::Stopwatch m_since_open;
     std::unique_ptr<RecordingNotice> m_notice;
 };
 

@@ -98,6 +98,7 @@ void FormView::refresh(bool new_record) {
     set_text(u"frmSize", controller::size_text(info.exists() ? info.size() : 0));
     update_play_buttons();
     m_volume->set_value(m_document.volume());
+    place_knob(*m_volume_knob, *m_volume, m_volume->value());
     if (new_record)
         m_name->set_caption(record.title);
 }
@@ -177,7 +178,8 @@ void FormView::fill_menu(skin::Menu&, std::u16string_view id, std::vector<skin::
         m_document.stop();
         update_play_buttons();
         m_confirming_delete = true;
-        m_main.confirmation_form().open(*this, m_properties.text(u"Confirm_deleting_this"));
+        m_main.confirmation_form().open(*this, m_properties.text(u"Confirm_deleting_this"),
+                                        m_properties.text(u"Delete_this"));
     } else if (id == u"Append") {
         if (m_document.is_recording())
             return;
@@ -209,6 +211,8 @@ void FormView::on_document_event(controller::DocumentEvent event) {
         refresh(false);
         m_level->set_value(0);
         m_position->set_value(0);
+        // The knob goes back with the bar, or it would stay where the playback ended.
+        place_knob(*m_position_knob, *m_position, 0.0);
     } else if (event == controller::DocumentEvent::PauseChanged && is_showing()) {
         update_play_buttons();
     }

@@ -390,3 +390,26 @@ TEST_F(PathsTest, LinksBackUpTheTreeAreNotFollowedRound) {
     std::sort(sorted.begin(), sorted.end());
     EXPECT_EQ(files, sorted);
 }
+
+TEST_F(PathsTest, InstalledProgramFindsItsDataUnderShare) {
+    fs::create_directories(m_dir.path() / "prefix/bin");
+    fs::create_directories(m_dir.path() / "prefix/share/quillory");
+    set_program_file_for_testing(dir("prefix/bin/quillory"));
+    EXPECT_EQ(expand(u"%app_path%/skins/bin/default.skin"),
+              dir("prefix/share/quillory/skins/bin/default.skin"));
+    EXPECT_EQ(expand(u"%app_full_name%"), dir("prefix/bin/quillory"));
+    EXPECT_EQ(expand(u"%app_name%.txt"), u"quillory.txt");
+    // Commands registered with the system name the binary, not the data folder.
+    EXPECT_EQ(sibling_program(u"quillory"), dir("prefix/bin/quillory"));
+
+    // A build tree keeps its data beside the program, even with a share/ folder above it.
+    fs::create_directories(m_dir.path() / "prefix/bin/skins");
+    set_program_file_for_testing(dir("prefix/bin/quillory"));
+    EXPECT_EQ(expand(u"%app_path%"), dir("prefix/bin"));
+
+    // Neither: the program's own folder.
+    fs::create_directories(m_dir.path() / "lone/bin");
+    set_program_file_for_testing(dir("lone/bin/quillory"));
+    EXPECT_EQ(expand(u"%app_path%"), dir("lone/bin"));
+    EXPECT_EQ(sibling_program(u"quillory-cli"), dir("lone/bin/quillory-cli"));
+}

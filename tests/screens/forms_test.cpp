@@ -2,6 +2,7 @@
 
 #include "controller/controller_env.h"
 #include "controller/document.h"
+#include "controller/settings.h"
 #include "foundation/active_scheduler.h"
 #include "platform/messages.h"
 #include "screens/form_confirmation.h"
@@ -12,6 +13,7 @@
 #include "screens/form_recording.h"
 #include "screens/form_view.h"
 #include "skin/component_factory.h"
+#include "skin/progress.h"
 #include "skin/text_component.h"
 #include "support/temp_dir.h"
 #include "support/test_skin.h"
@@ -85,6 +87,15 @@ protected:
         const std::string command = "sox -n -r 8000 -b 16 -c 1 '" + path.string() + "' synth " +
                                     std::to_string(seconds) + " sine 440";
         ASSERT_EQ(std::system(command.c_str()), 0);
+    }
+
+    // Where the list shows the record with this title; -1 when it does not.
+    int32_t listed_position(std::u16string_view title) {
+        const auto listed = m_main->visible();
+        for (size_t i = 0; i < listed.size(); ++i)
+            if (m_document->records()[listed[i]].title == title)
+                return int32_t(i);
+        return -1;
     }
 
     std::vector<std::u16string> listed_titles() {
@@ -233,11 +244,7 @@ TEST_F(ScreensTest, PlaybackFormShowsTheRecordAndDeletesOnlyAfterOk) {
     m_main->keypad_key(u"7");
     ASSERT_EQ(m_main->visible().size(), 2u); // "Bob Smith" and "Shopping list"
     m_main->keypad_backspace();
-    const auto at = m_main->visible();
-    int32_t shopping = -1;
-    for (size_t i = 0; i < at.size(); ++i)
-        if (m_document->records()[at[i]].title == u"Shopping list")
-            shopping = int32_t(i);
+    const int32_t shopping = listed_position(u"Shopping list");
     ASSERT_GE(shopping, 0);
     m_main->tap_record(shopping);
     FormView& view = m_main->view_form();
@@ -326,13 +333,72 @@ TEST_F(ScreensTest, RecordShowsTheRecordingFormOnceAndStopReturns) {
     recording.stop();
     EXPECT_FALSE(m_document->is_recording());
     EXPECT_EQ(m_stack.top_form(), m_main.get());
+    // The second tap of a double tap on stop lands on the record button: it starts nothing.
+    m_main->record();
+    EXPECT_FALSE(m_document->is_recording());
     EXPECT_EQ(m_document->records().size(), 4u);
     EXPECT_EQ(m_main->visible().size(), 4u);
+}
+
+TEST_F(ScreensTest, AppendShowsTheRecordsOwnFormatAndGoesOnFromItsLength) {
+    make_record(m_world.main_folder() / "Long talk.wav", 3);
+    m_document->refresh();
+    m_document->set_format(u"Mp3High");
+    const int32_t position = listed_position(u"Long talk");
+    ASSERT_GE(position, 0);
+    m_main->tap_record(position);
+    FormView& view = m_main->view_form();
+    view.menu_items(u"Append");
+    ASSERT_TRUE(m_document->is_recording());
+    FormRecording& recording = m_main->recording_form();
+    ASSERT_EQ(m_stack.top_form(), &recording);
+    const auto& format = m_document->current().format;
+    EXPECT_EQ(format.sample_rate, 8000);
+    EXPECT_EQ(recording.find_control<skin::TextComponent>(u"frmInfo").text(),
+              controller::format_label(8000, 16, format.bit_rate));
+    // The time goes on from the 3 s already in the file.
+    recording.update();
+    EXPECT_EQ(recording.find_control<skin::TextComponent>(u"frmElapsed").text(), u"0:00:03");
+    recording.stop();
+    EXPECT_EQ(m_stack.top_form(), m_main.get());
+}
+
+TEST_F(ScreensTest, PositionKnobGoesBackToTheStartWhenPlaybackEnds) {
+    m_main->tap_record(0);
+    FormView& view = m_main->view_form();
+    auto& knob = view.find_control<skin::Button>(u"btnPosition");
+    auto& bar = view.find_control<skin::Progress>(u"pbPosition");
+    view.find_control<skin::Progress>(u"pbPosition").set_value(1.0);
+    place_knob(knob, bar, 1.0);
+    ASSERT_GT(knob.x(), bar.x());
+    m_document->stop();
+    EXPECT_EQ(bar.value(), 0.0);
+    EXPECT_EQ(knob.x(), bar.x());
 }
 
 } // namespace
 
 namespace {
+
+TEST_F(ScreensTest, ADoubleTapOnRecordOrStopMakesOneRecordingThatGoesOn) {
+    m_main->place(0, 0, 240, 320);
+    const auto tap = [this](skin::Component& c) {
+        const int32_t x = c.x() + c.width() / 2, y = c.y() + c.height() / 2;
+        m_stack.pen_button(skin::PenEvent{x, y, 0, 0, true, false});
+        m_stack.pen_button(skin::PenEvent{x, y, 10, 0, false, false});
+    };
+    tap(*m_main->find_child(u"btnRecord"));
+    ASSERT_TRUE(m_document->is_recording());
+    FormRecording& recording = m_main->recording_form();
+    ASSERT_EQ(m_stack.top_form(), &recording);
+    recording.place(0, 0, 240, 320);
+    // The second tap of the double tap lands on the stop button.
+    tap(*recording.find_child(u"btnClose"));
+    EXPECT_TRUE(m_document->is_recording());
+    EXPECT_EQ(m_stack.top_form(), &recording);
+    recording.stop();
+    EXPECT_FALSE(m_document->is_recording());
+}
 
 TEST_F(ScreensTest, PenTapsReachTheFilterButtonsAndTheKeypad) {
     m_main->place(0, 0, 240, 320);

@@ -1,0 +1,465 @@
+#include "screens/program_scenario.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iostream>
+#include <thread>
+
+namespace fs = std::filesystem;
+using testing_support::Inspection;
+using testing_support::InspectNode;
+using testing_support::parse_clock;
+using testing_support::run_command;
+
+namespace screens_e2e {
+
+namespace {
+
+const std::string zed_title = "Zed other";
+constexpr double zed_seconds = 120;
+const std::string caller_number = "+15551234";
+const std::string caller_name = "Ada Lovelace";
+
+std::string ffprobe(const fs::path& file, const std::string& entries, bool stream = false) {
+    std::vector<std::string> argv{"ffprobe", "-v", "error"};
+    if (stream)
+        argv.insert(argv.end(), {"-select_streams", "a:0"});
+    argv.insert(argv.end(),
+                {"-show_entries", entries, "-of", "default=noprint_wrappers=1:nokey=1", file});
+    auto result = run_command(argv, {}, std::chrono::seconds(30));
+    while (!result.output.empty() && (result.output.back() == '\n' || result.output.back() == '\r'))
+        result.output.pop_back();
+    return result.status == 0 ? result.output : std::string();
+}
+
+int seconds_shown(const Inspection& i, const std::string& id) {
+    const InspectNode* form = i.top();
+    const InspectNode* text = form ? form->find(id) : nullptr;
+    return text ? parse_clock(text->text) : -1;
+}
+
+std::vector<fs::path> files_in(const fs::path& folder) {
+    std::vector<fs::path> out;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error))
+        if (entry.is_regular_file())
+            out.push_back(entry.path());
+    return out;
+}
+
+} // namespace
+
+double media_duration(const fs::path& file) {
+    const std::string text = ffprobe(file, "format=duration");
+    return text.empty() ? -1.0 : std::atof(text.c_str());
+}
+
+std::string media_tag(const fs::path& file, const std::string& tag) {
+    return ffprobe(file, "format_tags=" + tag);
+}
+
+long media_bit_rate(const fs::path& file) {
+    return std::atol(ffprobe(file, "stream=bit_rate", true).c_str());
+}
+
+ProgramScenario::ProgramScenario(testing_support::ProgramSession& session,
+                                 testing_support::InputDriver& input, std::string name)
+    : m_session(session), m_input(input), m_name(std::move(name)) {}
+
+ProgramScenario::~ProgramScenario() {
+    if (m_program)
+        m_program->terminate(std::chrono::seconds(10));
+}
+
+void ProgramScenario::run_all() {
+    const std::vector<std::pair<const char*, std::function<void()>>> steps{
+        {"prepare", [&] { prepare(); }},
+        {"start", [&] { start(1); }},
+        {"choose_format_and_boost", [&] { choose_format_and_boost(); }},
+        {"record_three_seconds", [&] { record_three_seconds(); }},
+        {"filter_with_keypad", [&] { filter_with_keypad(); }},
+        {"play_to_end", [&] { play_to_end(); }},
+        {"rename_from_playback", [&] { rename_from_playback("Nightingale"); }},
+        {"append", [&] { append(); }},
+        {"delete_with_confirmation", [&] { delete_with_confirmation(); }},
+        {"drag_position_knob", [&] { drag_position_knob(); }},
+        {"record_hand_over", [&] { record_hand_over(); }},
+        {"call_recording", [&] { call_recording(); }},
+    };
+    for (const auto& [name, step] : steps) {
+        SCOPED_TRACE(std::string("step ") + name);
+        const auto begun = std::chrono::steady_clock::now();
+        step();
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - begun);
+        std::cout << "[" << m_input.name() << "] " << name << ": " << ms.count() << " ms"
+                  << std::endl;
+        if (::testing::Test::HasFailure())
+            return;
+    }
+}
+
+std::string ProgramScenario::caption(const std::string& key) const {
+    std::ifstream in(std::string(QV_BUILD_DIR) + "/bin/english.lng");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.rfind(key + "=", 0) == 0)
+            return line.substr(key.size() + 1);
+    }
+    return key;
+}
+
+void ProgramScenario::report(const std::string& what) {
+    const fs::path folder = fs::path(QV_BUILD_DIR) / "test-artifacts";
+    std::error_code error;
+    fs::create_directories(folder, error);
+    const std::string stem = m_name + "-" + std::to_string(++m_reports);
+    fs::path picture = folder / (stem + ".png");
+    if (!m_input.screenshot(picture)) {
+        picture = folder / (stem + ".bmp");
+        fs::copy_file(m_session.screenshot_file(), picture, fs::copy_options::overwrite_existing,
+                      error);
+        if (error)
+            picture = "(none: " + error.message() + ")";
+    }
+    ADD_FAILURE() << "[" << m_input.name() << "] " << what << "\nscreenshot: " << picture.string()
+                  << "\nprogram output: " << (m_session.root() / "program.log").string() << "\n"
+                  << testing_support::read_file_text(m_session.root() / "program.log")
+                  << "\nlast inspector text:\n"
+                  << m_session.last_json();
+}
+
+bool ProgramScenario::wait(const std::function<bool(const Inspection&)>& done,
+                           const std::string& what, std::chrono::milliseconds deadline) {
+    if (m_session.wait(done, deadline))
+        return true;
+    report("timed out waiting for " + what);
+    return false;
+}
+
+bool ProgramScenario::wait_form(const std::string& id) {
+    return wait([&](const Inspection& i) { return i.top_id() == id && !i.transition; },
+                "the form " + id);
+}
+
+void ProgramScenario::tap(const std::string& id, bool twice) {
+    const InspectNode* node = nullptr;
+    if (!wait([&](const Inspection& i) { return !i.transition && (node = i.shown(id)) != nullptr; },
+              "a shown " + id))
+        return;
+    if (twice)
+        m_input.double_tap(node->centre_x(), node->centre_y());
+    else
+        m_input.tap(node->centre_x(), node->centre_y());
+}
+
+bool ProgramScenario::wait_recording_form() {
+    if (!wait_form("frmRecording"))
+        return false;
+    m_recording_seen = std::chrono::steady_clock::now();
+    return true;
+}
+
+void ProgramScenario::stop_recording(bool twice) {
+    // Taps that come this soon after the recording form are the rest of a double tap on record.
+    const auto earliest = m_recording_seen + 700ms;
+    while (std::chrono::steady_clock::now() < earliest)
+        std::this_thread::sleep_for(10ms);
+    tap("btnClose", twice);
+}
+
+void ProgramScenario::tap_row(const std::string& text) {
+    const InspectNode* row = nullptr;
+    if (!wait(
+            [&](const Inspection& i) {
+                return !i.transition && (row = i.row_with(text)) != nullptr;
+            },
+            "a row showing \"" + text + "\""))
+        return;
+    m_input.tap(row->centre_x(), row->centre_y());
+}
+
+void ProgramScenario::prepare() {
+    const fs::path zed = m_session.records_folder() / (zed_title + ".wav");
+    ASSERT_EQ(run_command({"sox", "-n", "-r", "8000", "-b", "16", "-c", "1", zed.string(), "synth",
+                           std::to_string(int(zed_seconds)), "sine", "440", "vol", "0.5"},
+                          {})
+                  .status,
+              0);
+    std::ofstream(m_session.contacts_folder() / "ada.vcf")
+        << "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Lovelace;Ada;;;\r\nFN:" << caller_name
+        << "\r\nTEL;TYPE=CELL:" << caller_number << "\r\nEND:VCARD\r\n";
+    m_session.env()["QUILLORY_AUDIO_IN"] =
+        std::string(QV_SOURCE_DIR) + "/tests/data/controller/speech.wav";
+    m_session.env()["QUILLORY_AUDIO_SPEED"] = "4";
+}
+
+void ProgramScenario::start(size_t rows) {
+    m_program = m_session.start();
+    if (!wait(
+            [&](const Inspection& i) {
+                return i.top_id() == "frmMain" && !i.transition && i.rows().size() == rows;
+            },
+            "the main form with " + std::to_string(rows) + " rows"))
+        return;
+    if (!m_input.attach(step_deadline))
+        report("no window to give input to");
+}
+
+void ProgramScenario::choose_format_and_boost() {
+    tap("btnMenu");
+    ASSERT_TRUE(wait_form("frmMenu"));
+    tap_row(caption("Settings"));
+    // The Settings menu names the current quality; its item opens the quality menu.
+    tap_row(caption("Mp3Middle"));
+    tap_row(caption("Mp3Low"));
+    // Back in Settings, which now names the new quality.
+    tap_row(caption("Boost"));
+    tap_row(caption("Boost2"));
+    ASSERT_TRUE(wait([&](const Inspection& i) { return i.row_with(caption("Mp3Low")) != nullptr; },
+                     "the Settings menu again"));
+    tap_row(caption("Cancel"));
+    ASSERT_TRUE(wait_form("frmMain"));
+    EXPECT_EQ(m_session.setting("Format"), "Mp3Low");
+    EXPECT_EQ(m_session.setting("Boost"), "Boost2");
+}
+
+fs::path ProgramScenario::only_new_record() const {
+    for (const fs::path& file : files_in(m_session.records_folder()))
+        if (file.filename() != zed_title + ".wav")
+            return file;
+    return {};
+}
+
+void ProgramScenario::record_three_seconds() {
+    // The second tap lands where the recording form has its stop button.
+    tap("btnRecord", true);
+    ASSERT_TRUE(wait_recording_form());
+    ASSERT_TRUE(wait([](const Inspection& i) { return seconds_shown(i, "frmElapsed") >= 3; },
+                     "3 s recorded"));
+    stop_recording();
+    ASSERT_TRUE(wait(
+        [](const Inspection& i) {
+            return i.top_id() == "frmMain" && !i.transition && i.rows().size() == 2;
+        },
+        "the main form with the new row"));
+    ASSERT_EQ(files_in(m_session.records_folder()).size(), 2u);
+    m_record = only_new_record();
+    ASSERT_EQ(m_record.extension(), ".mp3");
+    const double seconds = media_duration(m_record);
+    EXPECT_GE(seconds, 2.9) << m_record;
+    EXPECT_LT(seconds, 8.0) << m_record;
+    // The quality chosen in the menu: 32 kbit/s.
+    EXPECT_EQ(media_bit_rate(m_record), 32000) << m_record;
+}
+
+void ProgramScenario::filter_with_keypad() {
+    tap("btnFilter");
+    ASSERT_TRUE(
+        wait([](const Inspection& i) { return i.shown("button7") != nullptr; }, "the keypad"));
+    ASSERT_NE(m_session.inspect().row_with(zed_title), nullptr);
+    tap("button7");
+    ASSERT_TRUE(wait(
+        [&](const Inspection& i) {
+            return i.rows().size() == 1 && i.row_with(zed_title) == nullptr &&
+                   i.row_with("Record") != nullptr;
+        },
+        "the list filtered to the new record"));
+}
+
+void ProgramScenario::play_to_end() {
+    std::error_code error;
+    fs::remove(m_session.playback_file(), error);
+    tap_row("Record");
+    ASSERT_TRUE(wait_form("frmView"));
+    // The end: the play button is back and the output file holds the whole record.
+    const double expected = media_duration(m_record);
+    ASSERT_TRUE(wait(
+        [&](const Inspection& i) {
+            return i.shown("btnPlay") && !i.shown("btnPause") &&
+                   media_duration(m_session.playback_file()) >= expected - 0.3;
+        },
+        "the playback to reach its end"));
+    EXPECT_LT(media_duration(m_session.playback_file()), expected + 1.0);
+    const Inspection& ended = m_session.inspect();
+    EXPECT_EQ(seconds_shown(ended, "frmElapsed"), 0);
+    // The position knob is back at the start of its bar.
+    const InspectNode* knob = ended.shown("btnPosition");
+    const InspectNode* bar = ended.top()->find("pbPosition");
+    ASSERT_TRUE(knob && bar);
+    EXPECT_LE(std::abs(knob->x - bar->x), 2) << "knob at " << knob->x << ", bar at " << bar->x;
+}
+
+void ProgramScenario::rename_from_playback(const std::string& title) {
+    ASSERT_TRUE(wait_form("frmView"));
+    tap("btnName");
+    ASSERT_TRUE(wait_form("frmEdit"));
+    m_input.type(title);
+    ASSERT_TRUE(wait(
+        [&](const Inspection& i) {
+            const InspectNode* edit = i.shown("edit");
+            return edit && edit->text == title;
+        },
+        "the typed title to replace the old one"));
+    tap("btnOk");
+    ASSERT_TRUE(wait(
+        [&](const Inspection& i) {
+            const InspectNode* name = i.shown("btnName");
+            return i.top_id() == "frmView" && name && name->has_text(title);
+        },
+        "the new title on the name button"));
+    // The file takes the new name when the form closes.
+    tap("btnClose");
+    ASSERT_TRUE(
+        wait([&](const Inspection& i) { return i.top_id() == "frmMain" && i.row_with(title); },
+             "the renamed row"));
+    const fs::path renamed = only_new_record();
+    EXPECT_FALSE(fs::exists(m_record)) << m_record;
+    EXPECT_NE(renamed.stem().string().find(title), std::string::npos) << renamed;
+    EXPECT_EQ(renamed.extension(), ".mp3");
+    m_record = renamed;
+    m_title = title;
+    EXPECT_EQ(media_tag(m_record, "title"), title);
+}
+
+void ProgramScenario::append() {
+    const double before = media_duration(m_record);
+    tap_row(m_title);
+    ASSERT_TRUE(wait_form("frmView"));
+    tap("btnMenu");
+    ASSERT_TRUE(wait_form("frmMenu"));
+    tap_row(caption("Append"));
+    ASSERT_TRUE(wait_recording_form());
+    // The time goes on from the record's length.
+    EXPECT_GE(seconds_shown(m_session.inspect(), "frmElapsed"), int(before));
+    ASSERT_TRUE(
+        wait([&](const Inspection& i) { return seconds_shown(i, "frmElapsed") >= int(before) + 2; },
+             "2 s more recorded"));
+    stop_recording();
+    ASSERT_TRUE(wait_form("frmMain"));
+    const double after = media_duration(m_record);
+    EXPECT_GE(after, before + 1.5) << m_record;
+    EXPECT_EQ(media_tag(m_record, "title"), m_title);
+}
+
+void ProgramScenario::delete_with_confirmation() {
+    tap_row(m_title);
+    ASSERT_TRUE(wait_form("frmView"));
+    for (const char* answer : {"btnCancel", "btnOk"}) {
+        tap("btnMenu");
+        ASSERT_TRUE(wait_form("frmMenu"));
+        tap_row(caption("Delete_this"));
+        ASSERT_TRUE(wait_form("frmConfirmation"));
+        const Inspection& asked = m_session.inspect();
+        EXPECT_TRUE(asked.top()->has_text(caption("Confirm_deleting_this")));
+        // OK names the deletion of this record, not of the listed ones.
+        const InspectNode* ok = asked.shown("btnOk");
+        ASSERT_TRUE(ok);
+        EXPECT_TRUE(ok->has_text(caption("Delete_this")));
+        EXPECT_FALSE(ok->has_text(caption("Delete")));
+        EXPECT_TRUE(fs::exists(m_record)) << "deleted before the confirmation";
+        tap(answer);
+        ASSERT_TRUE(wait_form(std::string(answer) == "btnOk" ? "frmMain" : "frmView"));
+    }
+    EXPECT_FALSE(fs::exists(m_record)) << m_record;
+    // The deleted record waits in the desktop's trash, with the info naming its place.
+    EXPECT_EQ(files_in(m_session.root() / "data/Trash/files").size(), 1u);
+    EXPECT_EQ(files_in(m_session.root() / "data/Trash/info").size(), 1u);
+    EXPECT_EQ(files_in(m_session.records_folder()).size(), 1u);
+}
+
+void ProgramScenario::drag_position_knob() {
+    tap("btnCloseFilter");
+    ASSERT_TRUE(
+        wait([](const Inspection& i) { return i.rows().size() == 1; }, "the whole list again"));
+    tap_row(zed_title);
+    ASSERT_TRUE(wait_form("frmView"));
+    ASSERT_TRUE(wait([](const Inspection& i) { return i.shown("btnPause") != nullptr; },
+                     "the playback to run"));
+    // Paused, the knob stays where the inspector saw it until the pen takes it.
+    tap("btnPause");
+    ASSERT_TRUE(wait([](const Inspection& i) { return i.shown("btnPlay") != nullptr; },
+                     "the playback paused"));
+    const Inspection now = m_session.inspect();
+    const InspectNode* knob = now.shown("btnPosition");
+    const InspectNode* bar = now.top()->find("pbPosition");
+    ASSERT_TRUE(knob && bar);
+    ASSERT_LT(seconds_shown(now, "frmElapsed"), 30) << "played too far before the drag";
+    // Three quarters along the bar: about 90 s into the 120 s tone.
+    const int to_x = bar->x + (bar->w * 3) / 4;
+    const int y = knob->centre_y();
+    std::vector<std::pair<int, int>> path;
+    for (int step = 0; step <= 4; ++step)
+        path.emplace_back(knob->centre_x() + (to_x - knob->centre_x()) * step / 4, y);
+    m_input.drag(path);
+    ASSERT_TRUE(wait([](const Inspection& i) { return seconds_shown(i, "frmElapsed") >= 75; },
+                     "the position to jump ahead"));
+    const InspectNode* moved = m_session.inspect().shown("btnPosition");
+    ASSERT_TRUE(moved);
+    EXPECT_GT(moved->x, knob->x + bar->w / 2) << "the knob stays where it was dragged";
+    tap("btnClose");
+    ASSERT_TRUE(wait_form("frmMain"));
+}
+
+void ProgramScenario::record_hand_over() {
+    const size_t files = files_in(m_session.records_folder()).size();
+    auto second_start = [&] {
+        testing_support::Process again({std::string(QV_BUILD_DIR) + "/bin/quillory", "record"},
+                                       m_session.env(), m_session.root() / "second.log");
+        const auto status = again.wait_exit(step_deadline);
+        EXPECT_EQ(status, std::optional<int>(0)) << "the second start hands over and ends";
+    };
+    second_start();
+    ASSERT_TRUE(wait_recording_form());
+    ASSERT_TRUE(m_program->running()) << "one program";
+    ASSERT_TRUE(wait([](const Inspection& i) { return seconds_shown(i, "frmElapsed") >= 1; },
+                     "the recording to run"));
+    second_start();
+    ASSERT_TRUE(
+        wait([](const Inspection& i) { return i.shown("btnResume") && !i.shown("btnPause"); },
+             "the recording paused"));
+    second_start();
+    ASSERT_TRUE(
+        wait([](const Inspection& i) { return i.shown("btnPause") && !i.shown("btnResume"); },
+             "the recording running again"));
+    // The second tap lands on the main form's record button.
+    stop_recording(true);
+    ASSERT_TRUE(wait_form("frmMain"));
+    // Had the second tap started a recording, its form would come within this time.
+    EXPECT_FALSE(
+        m_session.wait([](const Inspection& i) { return i.top_id() == "frmRecording"; }, 2s))
+        << "a double tap on stop started a new recording";
+    EXPECT_EQ(files_in(m_session.records_folder()).size(), files + 1);
+}
+
+void ProgramScenario::call_recording() {
+    ASSERT_TRUE(m_program);
+    EXPECT_EQ(m_program->terminate(step_deadline), std::optional<int>(0));
+    m_program.reset();
+    ASSERT_EQ(m_session.cli({"phone", "incoming", caller_number}).status, 0);
+    ASSERT_EQ(m_session.cli({"phone", "connect"}).status, 0);
+    m_program = m_session.start({"call"});
+    ASSERT_TRUE(wait_form("frmRecording"));
+    ASSERT_TRUE(wait(
+        [&](const Inspection& i) {
+            const InspectNode* artist = i.top()->find("frmArtist");
+            return artist && artist->text == caller_name && seconds_shown(i, "frmElapsed") >= 2;
+        },
+        "the call recording under the caller's name"));
+    ASSERT_EQ(m_session.cli({"phone", "hangup"}).status, 0);
+    const auto status = m_program->wait_exit(step_deadline);
+    if (!status)
+        report("the program did not end after the call");
+    EXPECT_EQ(status, std::optional<int>(0));
+    m_program.reset();
+    const auto calls = files_in(m_session.records_folder() / "Incoming");
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].filename().string().rfind(caller_name, 0), 0u) << calls[0];
+    EXPECT_GE(media_duration(calls[0]), 1.9) << calls[0];
+    EXPECT_EQ(media_tag(calls[0], "artist"), caller_name) << calls[0];
+}
+
+} // namespace screens_e2e
