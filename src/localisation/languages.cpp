@@ -225,7 +225,13 @@ bool Languages::fill_menu(std::u16string_view id, std::vector<MenuItem>& items) 
         m_table.path().empty() ? std::u16string() : folded(stem_of(m_table.path()));
     for (const std::u16string& path : paths) {
         std::u16string stem = stem_of(path);
-        items.push_back(MenuItem{item_prefix + stem, stem, folded(stem) == current});
+        // Each language is offered under its own name; a file that gives none (or cannot be
+        // read) shows its file name.
+        TextTable file;
+        std::u16string caption = file.load(path) ? file.text(name_key, u"") : std::u16string();
+        if (caption.empty())
+            caption = stem;
+        items.push_back(MenuItem{item_prefix + stem, caption, folded(stem) == current});
     }
     items.push_back(MenuItem{u"Cancel", m_table.text(u"Cancel"), false});
     return true;

@@ -35,6 +35,8 @@ public:
     static constexpr char16_t menu_id[] = u"Language";
     static constexpr char16_t item_prefix[] = u"Language#";
     static constexpr char16_t registry_value[] = u"Language";
+    // The key under which a language file gives the language's own name ("Deutsch").
+    static constexpr char16_t name_key[] = u"Language_name";
 
     // table: the table that receives the language (the main skin's texts); folder: where the
     // language files are (path macros allowed); application: the program's registry key name.
@@ -46,8 +48,9 @@ public:
     bool choose_at_start();
     // Whether there is more than one language file.
     bool has_choice() const;
-    // For the menu id "Language": one item per file in path order (caption the file's stem,
-    // id "Language#" + stem, checked for the current one), then "Cancel". False for other ids.
+    // For the menu id "Language": one item per file in path order (caption the language's own
+    // name from the file, else the file's stem; id "Language#" + stem; checked for the current
+    // one), then "Cancel". False for other ids.
     bool fill_menu(std::u16string_view id, std::vector<MenuItem>& items) const;
     // For an id "Language#" + name: loads that language and stores the choice. True when the
     // language changed (the screens are to be redrawn).

@@ -181,7 +181,17 @@ public:
     bool save_screenshot(const std::string& path) override {
         if (m_pixels.empty())
             return false;
-        if (ends_with_png(path))
+        // Written beside and renamed over: a reader never sees half a picture.
+        const std::string temporary = path + ".part";
+        const bool saved = write_screenshot(temporary, ends_with_png(path));
+        if (saved && std::rename(temporary.c_str(), path.c_str()) == 0)
+            return true;
+        std::remove(temporary.c_str());
+        return false;
+    }
+
+    bool write_screenshot(const std::string& path, bool png) {
+        if (png)
             return save_png(path, back_buffer());
 
         SDL_Surface* source = SDL_CreateRGBSurfaceWithFormatFrom(

@@ -4,9 +4,9 @@
 
 namespace screens {
 
-FormError::FormError(skin::Properties& properties, skin::FormStack& stack)
+FormError::FormError(skin::Properties& properties, skin::FormStack& stack, std::u16string_view node)
     : skin::Form(properties), m_stack(stack) {
-    require_form(properties, u"FormError");
+    require_form(properties, node);
     find_controls();
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 
 // "FormError": reports a storage or speed problem over the main form; its close button
-// returns to the main form. User-interface thread only.
+// returns to the main form. The about screen ("FormAbout") is the same kind of form: a text and
+// a close button. User-interface thread only.
 
 #include "skin/button.h"
 #include "skin/button_listener.h"
@@ -12,7 +13,9 @@ namespace screens {
 
 class FormError final : public skin::Form, private skin::ButtonListener {
 public:
-    FormError(skin::Properties& properties, skin::FormStack& stack);
+    // Throws the skin errors of a missing form, "text" or "btnClose".
+    FormError(skin::Properties& properties, skin::FormStack& stack,
+              std::u16string_view node = u"FormError");
 
     void open(const std::u16string& message);
     void close();

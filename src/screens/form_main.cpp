@@ -132,6 +132,8 @@ FormMain::FormMain(skin::Properties& properties, skin::FormStack& stack,
     m_edit = std::make_unique<FormEdit>(properties, stack);
     m_confirmation = std::make_unique<FormConfirmation>(properties, stack);
     m_error = std::make_unique<FormError>(properties, stack);
+    if (properties.find_named_node(u"FormAbout").valid())
+        m_about = std::make_unique<FormError>(properties, stack, u"FormAbout");
     m_recording = std::make_unique<FormRecording>(properties, stack, document, *this);
     m_view = std::make_unique<FormView>(properties, stack, document, *this);
     m_quick_record = std::make_unique<FormQuickRecord>(
@@ -162,6 +164,7 @@ void FormMain::find_controls() {
     remove_input_handler(*m_list);
     add_input_handler(*m_list);
     m_keyboard.find(*this);
+    m_keyboard.set_captions(m_keys, m_properties.text(u"Keypad_letters", u""));
     m_highlight = skin::SkinColor{};
     if (auto* colour = dynamic_cast<skin::ColorComponent*>(find_child(u"filtered_color")))
         m_highlight = colour->color();
@@ -172,7 +175,8 @@ void FormMain::find_controls() {
 
 void FormMain::reloaded() {
     find_controls();
-    const bool open = !m_filter.empty() || m_close_filter->visible();
+    // The rebuilt controls show the skin's defaults: the keypad stays as the user left it.
+    const bool open = m_filter_open;
     m_filter_button->set_visible(!open);
     m_close_filter->set_visible(open);
     m_keyboard.set_visible(open);
@@ -309,6 +313,7 @@ void FormMain::open_filter() {
     m_filter_button->set_visible(false);
     m_close_filter->set_visible(true);
     m_keyboard.set_visible(true);
+    m_filter_open = true;
 }
 
 void FormMain::close_filter() {
@@ -317,6 +322,7 @@ void FormMain::close_filter() {
     m_filter.clear();
     rebuild_visible();
     m_keyboard.set_visible(false);
+    m_filter_open = false;
 }
 
 void FormMain::keypad_key(const std::u16string& key) {
@@ -496,6 +502,10 @@ void FormMain::show_about() {
     if (const size_t at = version.find(u"%version%"); at != std::u16string::npos)
         version.replace(at, 9, version_text);
     const std::u16string name = m_properties.text(u"skin_ProgramName", program_name);
+    if (m_about) {
+        m_about->open(version + u"\n" + m_properties.text(u"About_text", u""));
+        return;
+    }
     if (m_services.message_box)
         m_services.message_box(name + u"\n" + version + u"\n\n" +
                                    m_properties.text(u"About_text", u""),
@@ -596,6 +606,9 @@ void FormMain::on_document_event(controller::DocumentEvent event, int argument) 
         break;
     case Code::BufferLimit:
         m_error->open(m_properties.text(u"Sorry_too_slow_device"));
+        break;
+    case Code::SoundDeviceLost:
+        m_error->open(m_properties.text(u"Sorry_sound_device"));
         break;
     default:
         break;

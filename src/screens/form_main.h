@@ -79,6 +79,7 @@ public:
     FormEdit& edit_form() { return *m_edit; }
     FormConfirmation& confirmation_form() { return *m_confirmation; }
     FormError& error_form() { return *m_error; }
+    FormError* about_form() { return m_about.get(); }
     FormQuickRecord& quick_record_form() { return *m_quick_record; }
     // Shows this form as the one screen (closing the others).
     void show_main();
@@ -132,6 +133,7 @@ private:
     KeyboardContainer m_keyboard;
     KeyMap m_keys;
     std::u16string m_filter;
+    bool m_filter_open{false};
     std::vector<uint32_t> m_visible;
     LoweredRecords m_lowered; // empty or one per record of the Document
     skin::SkinColor m_highlight;
@@ -141,6 +143,7 @@ private:
     std::unique_ptr<FormEdit> m_edit;
     std::unique_ptr<FormConfirmation> m_confirmation;
     std::unique_ptr<FormError> m_error;
+    std::unique_ptr<FormError> m_about; // when the skin has "FormAbout"
     std::unique_ptr<FormRecording> m_recording;
     std::unique_ptr<FormView> m_view;
     std::unique_ptr<FormQuickRecord> m_quick_record;

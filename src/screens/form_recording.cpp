@@ -80,10 +80,15 @@ void FormRecording::find_controls() {
         b->set_listener(this);
 }
 
+void FormRecording::reload_skin(skin::Properties& properties) {
+    // The rebuild frees the old controls: read the caption while they still exist.
+    m_kept_name = m_name ? m_name->caption() : std::u16string{};
+    skin::Form::reload_skin(properties);
+}
+
 void FormRecording::reloaded() {
-    const std::u16string name = m_name ? m_name->caption() : std::u16string{};
     find_controls();
-    m_name->set_caption(name);
+    m_name->set_caption(m_kept_name);
     fill(false);
 }
 

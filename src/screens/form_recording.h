@@ -50,6 +50,9 @@ public:
     bool is_showing() const;
     RecordingNotice& notice() { return *m_notice; }
 
+    // Keeps the title on the name button across the rebuild of the tree.
+    void reload_skin(skin::Properties& properties) override;
+
 protected:
     void reloaded() override;
 
@@ -73,6 +76,7 @@ private:
     std::unique_ptr<skin::Menu> m_menu;
     foundation::Timer m_timer{*this};
     skin::Button* m_name{nullptr};
+    std::u16string m_kept_name; // the name button's caption while the skin reloads
     skin::Button* m_close{nullptr};
     skin::Button* m_pause{nullptr};
     skin::Button* m_resume{nullptr};

@@ -57,10 +57,15 @@ void FormView::find_controls() {
         b->set_listener(this);
 }
 
+void FormView::reload_skin(skin::Properties& properties) {
+    // The rebuild frees the old controls: read the caption while they still exist.
+    m_kept_name = m_name ? m_name->caption() : std::u16string{};
+    skin::Form::reload_skin(properties);
+}
+
 void FormView::reloaded() {
-    const std::u16string name = m_name ? m_name->caption() : std::u16string{};
     find_controls();
-    m_name->set_caption(name);
+    m_name->set_caption(m_kept_name);
     refresh(false);
 }
 

@@ -46,6 +46,9 @@ public:
     bool is_showing() const;
     skin::Button& name_button() { return *m_name; }
 
+    // Keeps the title on the name button across the rebuild of the tree.
+    void reload_skin(skin::Properties& properties) override;
+
 protected:
     void reloaded() override;
 
@@ -68,6 +71,7 @@ private:
     std::unique_ptr<skin::Menu> m_menu;
     foundation::Timer m_timer{*this};
     skin::Button* m_name{nullptr};
+    std::u16string m_kept_name; // the name button's caption while the skin reloads
     skin::Button* m_close{nullptr};
     skin::Button* m_play{nullptr};
     skin::Button* m_pause{nullptr};

@@ -1,6 +1,7 @@
 #include "screens/keyboard_container.h"
 
 #include "skin/exceptions.h"
+#include "skin/text_component.h"
 
 namespace screens {
 
@@ -11,6 +12,26 @@ constexpr std::array<std::u16string_view, 12> button_names{
 constexpr std::array<std::u16string_view, 11> button_keys{u"0", u"1", u"2", u"3", u"4", u"5",
                                                           u"6", u"7", u"8", u"9", u"#"};
 } // namespace
+
+std::u16string keypad_caption(const KeyMap& keys, char16_t key, std::u16string_view alphabet) {
+    const std::u16string set = keys.characters(key);
+    std::u16string caption;
+    for (char16_t c : alphabet)
+        if (set.find(c) != std::u16string::npos && caption.find(c) == std::u16string::npos)
+            caption.push_back(c);
+    return caption;
+}
+
+void KeyboardContainer::set_captions(const KeyMap& keys, std::u16string_view alphabet) {
+    for (size_t i = 0; i < button_keys.size(); ++i) {
+        if (!m_buttons[i])
+            continue;
+        auto* label = dynamic_cast<skin::TextComponent*>(m_buttons[i]->find_child(u"letters"));
+        const std::u16string caption = keypad_caption(keys, button_keys[i][0], alphabet);
+        if (label && !caption.empty())
+            label->set_text(caption);
+    }
+}
 
 void KeyboardContainer::find(skin::Form& form) {
     m_container = form.find_child(u"KeyboardContainer");

@@ -20,6 +20,11 @@ bool KeyMap::accepts(char16_t key, char16_t c) const {
     return it->second.find(c) != std::u16string::npos;
 }
 
+std::u16string KeyMap::characters(char16_t key) const {
+    const auto it = m_sets.find(key);
+    return it == m_sets.end() ? std::u16string(1, key) : it->second;
+}
+
 namespace {
 
 constexpr std::u16string_view separators = u" /:-.,;!?#*_=\\|(){}[]<>~`@$%^&\"'";

@@ -31,6 +31,8 @@ public:
     void set(char16_t key, std::u16string characters) { m_sets[key] = std::move(characters); }
     // Whether c belongs to the set of key.
     bool accepts(char16_t key, char16_t c) const;
+    // The characters key stands for (the key itself when it has no entry).
+    std::u16string characters(char16_t key) const;
     // The set of key, or none when the key stands for itself.
     const std::u16string* set_of(char16_t key) const;
 

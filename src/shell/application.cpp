@@ -75,6 +75,16 @@ void Application::set_client_origin(int32_t left, int32_t top) {
 }
 
 void Application::stack_settled(StackForms& forms) {
+    // The picture first: whoever sees a state in the inspector file finds at least that state
+    // in the picture.
+    platform::Display* display = m_game ? m_game->display() : nullptr;
+    if (!m_screenshot_path.empty() && display && !display->save_screenshot(m_screenshot_path)) {
+        std::fprintf(stderr, "screenshot: cannot write %s\n", m_screenshot_path.c_str());
+        foundation::log() << "Application::stack_settled cannot write " << m_screenshot_path
+                          << "\n";
+    }
+    if (m_inspect_path.empty())
+        return;
     std::string text = forms.inspect();
     // The window's own state leads: whether it is minimised (asked for, whatever the window
     // system made of it) and whether it is in the background.
@@ -82,14 +92,8 @@ void Application::stack_settled(StackForms& forms) {
         text.insert(1, std::string("\"window\": {\"minimised\": ") +
                            (m_game->minimised() ? "true" : "false") + ", \"background\": " +
                            (m_game->in_background() ? "true" : "false") + "},\n ");
-    if (!m_inspect_path.empty() && !write_file_atomically(m_inspect_path, text))
+    if (!write_file_atomically(m_inspect_path, text))
         foundation::log() << "Application::stack_settled cannot write " << m_inspect_path << "\n";
-    platform::Display* display = m_game ? m_game->display() : nullptr;
-    if (!m_screenshot_path.empty() && display && !display->save_screenshot(m_screenshot_path)) {
-        std::fprintf(stderr, "screenshot: cannot write %s\n", m_screenshot_path.c_str());
-        foundation::log() << "Application::stack_settled cannot write " << m_screenshot_path
-                          << "\n";
-    }
 }
 
 bool Application::update(double seconds) {

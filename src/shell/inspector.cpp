@@ -2,10 +2,13 @@
 
 #include "foundation/text.h"
 #include "skin/form.h"
+#include "skin/progress.h"
 #include "skin/text_component.h"
 #include "skin/text_source.h"
 #include "skin/vlist.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 
@@ -64,6 +67,13 @@ void component(std::string& out, const skin::Component& c, const foundation::Rec
     } else if (const auto* label = dynamic_cast<const skin::TextComponent*>(&c)) {
         out += ", \"text\": ";
         quoted(out, label->text());
+    }
+    if (const auto* bar = dynamic_cast<const skin::Progress*>(&c)) {
+        // Thousandths, written without the locale's decimal sign.
+        const long thousandths = std::lround(std::clamp(bar->value(), 0.0, 1.0) * 1000.0);
+        char value[32];
+        std::snprintf(value, sizeof value, "%ld.%03ld", thousandths / 1000, thousandths % 1000);
+        out += std::string(", \"value\": ") + value;
     }
     if (const auto* list = dynamic_cast<const skin::VList*>(&c)) {
         // The rows bound to items, with their item index: lists make them outside the tree.

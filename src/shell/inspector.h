@@ -1,7 +1,8 @@
 #pragma once
 
 // The visible form tree as JSON, for end-to-end tests and skin authors: per component its type,
-// id, rectangle in window pixels, shown and enabled states, text where it has one, children.
+// id, rectangle in window pixels, shown and enabled states, text where it has one, a progress
+// bar's value, children.
 
 #include "foundation/rect.h"
 
@@ -22,7 +23,8 @@ struct InspectedForm {
 
 // {"screen": {"width": W, "height": H}, "transition": bool, "forms": [ ...bottom to top... ]}
 // with each component as {"type", "id", "rect": [x, y, width, height], "shown", "enabled",
-// "text"?, "children": [...]}. Form coordinates are moved by the client area's origin.
+// "text"?, "value"? (a progress bar's, 0 to 1), "children": [...]}. Form coordinates are moved by
+// the client area's origin.
 std::string inspect_json(const std::vector<InspectedForm>& forms, const foundation::Rect& client,
                          bool transition);
 

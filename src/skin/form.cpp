@@ -41,7 +41,27 @@ void Form::load(Properties& properties, NodeDir dir) {
     m_outside_color = properties.get_color(dir, u"outside_color", SkinColor{});
 }
 
+// Counts an input call into the form's controls; the last one to leave runs a reload that was
+// asked for meanwhile (the rebuild would free the control still handling the input).
+class Form::DispatchScope {
+public:
+    explicit DispatchScope(Form& form) : m_form(form) { ++m_form.m_dispatching; }
+    ~DispatchScope() {
+        if (--m_form.m_dispatching == 0 && m_form.m_reload_pending)
+            m_form.reload_skin(*std::exchange(m_form.m_reload_pending, nullptr));
+    }
+    DispatchScope(const DispatchScope&) = delete;
+    DispatchScope& operator=(const DispatchScope&) = delete;
+
+private:
+    Form& m_form;
+};
+
 void Form::reload_skin(Properties& properties) {
+    if (m_dispatching > 0) {
+        m_reload_pending = &properties;
+        return;
+    }
     if (m_node_name.empty())
         return;
     // Keep the current place: the new tree is laid out into it.
@@ -71,6 +91,7 @@ void Form::remove_input_handler(Component& handler) {
 }
 
 bool Form::pen_button(const PenEvent& event) {
+    DispatchScope scope(*this);
     if (event.pressed) {
         if (!m_captured.empty())
             return false;
@@ -99,6 +120,7 @@ bool Form::pen_button(const PenEvent& event) {
 }
 
 void Form::pen_move(const PenEvent& event) {
+    DispatchScope scope(*this);
     if (!m_captured.empty()) {
         const std::vector<Component*> taken = std::exchange(m_captured, {});
         for (Component* handler : taken) {
@@ -118,6 +140,7 @@ void Form::pen_move(const PenEvent& event) {
 }
 
 bool Form::key(const KeyEvent& event) {
+    DispatchScope scope(*this);
     const std::vector<Component*> handlers = m_input_handlers;
     for (Component* handler : handlers)
         if (subscribed(handler) && takes_input(*handler) && handler->key(event))
@@ -126,6 +149,7 @@ bool Form::key(const KeyEvent& event) {
 }
 
 bool Form::command(const Command& command) {
+    DispatchScope scope(*this);
     const std::vector<Component*> handlers = m_input_handlers;
     for (Component* handler : handlers)
         if (subscribed(handler) && takes_input(*handler) && handler->command(command))

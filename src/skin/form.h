@@ -37,7 +37,8 @@ public:
 
     void load(Properties& properties, NodeDir dir) override;
     // Reloads from the same node (throws virire::NodeNotFoundInSkin when the new skin lacks
-    // it), then runs reloaded().
+    // it), then runs reloaded(). Asked while input is passing through this form (a choice in a
+    // menu reloads the skin), the rebuild waits until that input has left the tree.
     void reload_skin(Properties& properties) override;
 
     SkinColor outside_color() const { return m_outside_color; }
@@ -78,8 +79,12 @@ private:
     bool subscribed(const Component* handler) const;
     static bool takes_input(const Component& handler);
 
+    class DispatchScope;
+
     std::vector<Component*> m_input_handlers;
     std::vector<Component*> m_captured;
+    int m_dispatching{0};                  // input calls under way in this form's controls
+    Properties* m_reload_pending{nullptr}; // a reload asked for during them
     SkinColor m_outside_color;
     std::u16string m_node_name;
     FormStack* m_stack{nullptr};

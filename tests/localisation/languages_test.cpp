@@ -128,6 +128,28 @@ TEST_F(LanguagesTest, MenuListsFilesInOrderChecksTheCurrentAndEndsWithCancel) {
     EXPECT_EQ(items[3], (MenuItem{u"Cancel", u"Cancel Vyhod", false}));
 }
 
+TEST_F(LanguagesTest, MenuCaptionsAreTheLanguagesOwnNames) {
+    std::ofstream(m_dir / "app" / "russian.lng")
+        << "Exit=Vyhod\nLanguage_name=\xd0\xa0\xd1\x83\xd1\x81\xd1\x81\xd0\xba\xd0\xb8\xd0\xb9\n";
+    std::ofstream(m_dir / "app" / "german.lng") << "Language_name=Deutsch\nExit=Beenden\n";
+    // No name, or an empty one: the file name stands in.
+    language("english.lng", "Quit");
+    std::ofstream(m_dir / "app" / "spanish.lng") << "Language_name=\nExit=Salir\n";
+    ASSERT_TRUE(table.load(folder() + u"/german.lng"));
+    std::vector<MenuItem> items;
+    ASSERT_TRUE(languages.fill_menu(u"Language", items));
+    ASSERT_EQ(items.size(), 5u);
+    EXPECT_EQ(items[0], (MenuItem{u"Language#english", u"english", false}));
+    EXPECT_EQ(items[1], (MenuItem{u"Language#german", u"Deutsch", true}));
+    EXPECT_EQ(items[2], (MenuItem{u"Language#russian",
+                                  u"\u0420\u0443\u0441\u0441\u043a\u0438\u0439", false}));
+    EXPECT_EQ(items[3], (MenuItem{u"Language#spanish", u"spanish", false}));
+    // The current table is not touched by reading the others.
+    EXPECT_EQ(table.text(u"Exit"), u"Beenden");
+    EXPECT_TRUE(languages.choose(items[2].id));
+    EXPECT_EQ(table.text(u"Exit"), u"Vyhod");
+}
+
 TEST_F(LanguagesTest, ChoosingLoadsAndStoresOnlyARealChange) {
     language("english.lng", "Quit");
     language("russian.lng", "Vyhod");

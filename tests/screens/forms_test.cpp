@@ -4,6 +4,7 @@
 #include "controller/document.h"
 #include "controller/settings.h"
 #include "foundation/active_scheduler.h"
+#include "platform/clock.h"
 #include "platform/messages.h"
 #include "screens/form_confirmation.h"
 #include "screens/form_edit.h"
@@ -414,6 +415,60 @@ TEST_F(ScreensTest, PenTapsReachTheFilterButtonsAndTheKeypad) {
     EXPECT_EQ(m_main->filter(), u"2");
     tap(*m_main->find_child(u"btnCloseFilter"));
     EXPECT_FALSE(m_main->filtering());
+}
+
+} // namespace
+
+namespace {
+
+// A skin reload (a language change sends one) rebuilds every form's tree: each screen finds its
+// controls again and keeps what the user had there.
+TEST_F(ScreensTest, SkinReloadFindsEveryControlAgainAndKeepsTitlesAndTheKeypad) {
+    m_main->open_filter();
+    m_main->keypad_key(u"2");
+    m_main->tap_record(0);
+    FormView& view = m_main->view_form();
+    const std::u16string viewed = view.name_button().caption();
+    ASSERT_FALSE(viewed.empty());
+
+    m_properties.send_reload_skin();
+    EXPECT_EQ(&view.name_button(), view.find_child(u"btnName"));
+    EXPECT_EQ(view.name_button().caption(), viewed);
+    EXPECT_EQ(&m_main->list(), m_main->find_child(u"list"));
+    EXPECT_TRUE(m_main->filtering());
+    EXPECT_EQ(m_main->filter(), u"2");
+    EXPECT_FALSE(m_main->find_child(u"btnFilter")->visible());
+    EXPECT_TRUE(m_main->find_child(u"btnCloseFilter")->visible());
+    view.close();
+
+    // The new controls answer the pen.
+    m_main->place(0, 0, 240, 320);
+    const auto tap = [this](skin::Component& c) {
+        const int32_t x = c.x() + c.width() / 2, y = c.y() + c.height() / 2;
+        m_main->pen_button(skin::PenEvent{x, y, 0, 0, true, false});
+        m_main->pen_button(skin::PenEvent{x, y, 10, 0, false, false});
+    };
+    tap(*m_main->find_child(u"button7"));
+    EXPECT_EQ(m_main->filter(), u"27");
+    tap(*m_main->find_child(u"btnCloseFilter"));
+    EXPECT_FALSE(m_main->filtering());
+
+    // A reload with the keypad closed leaves it closed.
+    m_properties.send_reload_skin();
+    EXPECT_FALSE(m_main->filtering());
+    EXPECT_TRUE(m_main->find_child(u"btnFilter")->visible());
+
+    // The recording form keeps the title being recorded (a tap right after the playback's
+    // stop counts as a double tap and is ignored).
+    platform::sleep_ms(600);
+    m_main->record();
+    ASSERT_TRUE(m_document->is_recording());
+    FormRecording& recording = m_main->recording_form();
+    const std::u16string recorded = recording.name_button().caption();
+    m_properties.send_reload_skin();
+    EXPECT_EQ(&recording.name_button(), recording.find_child(u"btnName"));
+    EXPECT_EQ(recording.name_button().caption(), recorded);
+    m_document->stop();
 }
 
 } // namespace

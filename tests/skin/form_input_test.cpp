@@ -4,6 +4,7 @@
 
 #include "forms_fixture.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -20,6 +21,11 @@ public:
 
     bool pen_button(const PenEvent& e) override {
         log->push_back(id() + (e.pressed ? u" down" : u" up"));
+        if (on_press && e.pressed) {
+            on_press();
+            // Still in use after what the press did (a freed probe would trip the sanitizer).
+            log->push_back(id() + u" done");
+        }
         return consume;
     }
     void pen_move(const PenEvent& e) override {
@@ -36,6 +42,7 @@ public:
 
     static inline std::vector<std::u16string>* log = nullptr;
     bool consume{false};
+    std::function<void()> on_press;
 };
 
 const char* input_skin = R"(
@@ -178,3 +185,25 @@ TEST_F(FormInput, KeysAndCommandsStopAtTheFirstThatConsumes) {
 }
 
 } // namespace
+
+// A press that reloads the skin (as a language chosen in a menu does) would free the control
+// still handling it: the rebuild runs once the press has left the form.
+TEST_F(FormInput, AReloadAskedForDuringInputWaitsUntilTheInputIsDone) {
+    back->consume = true;
+    back->on_press = [this] {
+        properties.send_reload_skin();
+        log.push_back(u"reload asked");
+    };
+    const Probe* old_back = back;
+    EXPECT_TRUE(f->pen_button(pen(10, 10, true)));
+    EXPECT_EQ(log, (Log{u"back down", u"reload asked", u"back done"}));
+    // Rebuilt after the press: new controls, nothing captured by the old ones.
+    Component* rebuilt = f->find_child(u"back");
+    ASSERT_NE(rebuilt, nullptr);
+    EXPECT_NE(rebuilt, old_back);
+    EXPECT_TRUE(f->captured_handlers().empty());
+    EXPECT_EQ(f->input_handlers().size(), 3u);
+    // Outside input the reload is immediate.
+    properties.send_reload_skin();
+    EXPECT_NE(f->find_child(u"back"), rebuilt);
+}
