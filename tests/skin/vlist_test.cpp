@@ -300,6 +300,16 @@ TEST_F(VListTest, InsertAboveTheViewKeepsTheVisibleRowsStill) {
     EXPECT_EQ(top->y(), y);
 }
 
+TEST_F(VListTest, InsertAtTheTopOfAListAtRestGrowsInPlace) {
+    settle(*f);
+    list->insert_item(0);
+    for (int i = 0; i < 10; ++i)
+        list->tick(0.05);
+    EXPECT_EQ(list->position(), 5.0);
+    ASSERT_NE(list->row_of(0), nullptr);
+    EXPECT_EQ(list->row_of(0)->y(), 5);
+}
+
 TEST_F(VListTest, InsertBelowTheViewChangesNothingOnScreen) {
     auto* first = list->row_of(0);
     settle(*f);
