@@ -13,11 +13,11 @@
 #include "screens/form_quick_record.h"
 #include "screens/form_recording.h"
 #include "screens/form_view.h"
+#include "screens_skin.h"
 #include "skin/component_factory.h"
 #include "skin/progress.h"
 #include "skin/text_component.h"
 #include "support/temp_dir.h"
-#include "support/test_skin.h"
 #include "support/watchdog.h"
 
 #include <cstdlib>
@@ -30,8 +30,6 @@ using namespace screens;
 
 namespace {
 
-const fs::path data = fs::path(QV_SOURCE_DIR) / "tests/screens/data";
-
 std::vector<std::u16string> ids(const std::vector<skin::MenuItem>& items) {
     std::vector<std::u16string> out;
     for (const auto& item : items)
@@ -42,17 +40,7 @@ std::vector<std::u16string> ids(const std::vector<skin::MenuItem>& items) {
 class ScreensTest : public ::testing::Test {
 protected:
     ScreensTest() {
-        skin::register_framework_components(skin::ComponentFactory::instance());
-        const fs::path skin_dir = m_dir / "skin";
-        fs::create_directories(skin_dir);
-        for (const auto& entry : fs::directory_iterator(data))
-            if (entry.path().extension() == ".png")
-                fs::copy_file(entry.path(), skin_dir / entry.path().filename());
-        std::ifstream in(data / "screens.skn");
-        const std::string source((std::istreambuf_iterator<char>(in)),
-                                 std::istreambuf_iterator<char>());
-        const auto path = testing_support::write_test_skin(skin_dir, "screens.skin", source);
-        EXPECT_TRUE(m_properties.load_skin(path.u16string(), 96));
+        EXPECT_TRUE(screens_test::load_screens_skin(m_properties, m_dir.path()));
         m_properties.texts().assign({{u"Confirm_deleting", u"Delete %count% records?"},
                                      {u"Confirm_deleting_this", u"Delete this one?"},
                                      {u"Sorry_no_memory", u"No room"},

@@ -7,10 +7,10 @@
 #include "platform/clock.h"
 #include "platform/messages.h"
 #include "screens/form_main.h"
+#include "screens_skin.h"
 #include "skin/component_factory.h"
 #include "skin/text_component.h"
 #include "support/temp_dir.h"
-#include "support/test_skin.h"
 #include "support/watchdog.h"
 
 #include <algorithm>
@@ -24,8 +24,6 @@ namespace fs = std::filesystem;
 using namespace screens;
 
 namespace {
-
-const fs::path data = fs::path(QV_SOURCE_DIR) / "tests/screens/data";
 
 // A short PCM WAV file (a tenth of a second of 8 kHz silence), dated `age` before now.
 void make_wav(const fs::path& path, std::chrono::seconds age = std::chrono::seconds(0)) {
@@ -57,17 +55,7 @@ void make_wav(const fs::path& path, std::chrono::seconds age = std::chrono::seco
 class ListUpdatesTest : public ::testing::Test {
 protected:
     ListUpdatesTest() {
-        skin::register_framework_components(skin::ComponentFactory::instance());
-        const fs::path skin_dir = m_dir / "skin";
-        fs::create_directories(skin_dir);
-        for (const auto& entry : fs::directory_iterator(data))
-            if (entry.path().extension() == ".png")
-                fs::copy_file(entry.path(), skin_dir / entry.path().filename());
-        std::ifstream in(data / "screens.skn");
-        const std::string source((std::istreambuf_iterator<char>(in)),
-                                 std::istreambuf_iterator<char>());
-        const auto path = testing_support::write_test_skin(skin_dir, "screens.skin", source);
-        EXPECT_TRUE(m_properties.load_skin(path.u16string(), 96));
+        EXPECT_TRUE(screens_test::load_screens_skin(m_properties, m_dir.path()));
         std::ofstream(m_dir / "keyboard.txt") << "2=abc\n3=def\n9=wxyz\n";
         m_stack.set_screen_size(240, 320);
         // Oldest first: "Bob Smith" is the newest and comes first in the list.

@@ -6,10 +6,10 @@
 #include "platform/registry_store.h"
 #include "screens/form_quick_record.h"
 #include "screens/hardware_keys.h"
+#include "screens_skin.h"
 #include "skin/component_factory.h"
 #include "skin/text_component.h"
 #include "support/temp_dir.h"
-#include "support/test_skin.h"
 
 #include <filesystem>
 #include <fstream>
@@ -92,18 +92,7 @@ TEST_F(QuickRecordTest, KeysAreSortedByNameAndAssignThenResetRestoresTheEarlierC
 class QuickRecordFormTest : public QuickRecordTest {
 protected:
     QuickRecordFormTest() {
-        skin::register_framework_components(skin::ComponentFactory::instance());
-        const fs::path data = fs::path(QV_SOURCE_DIR) / "tests/screens/data";
-        const fs::path skin_dir = m_dir / "skin";
-        fs::create_directories(skin_dir);
-        for (const auto& entry : fs::directory_iterator(data))
-            if (entry.path().extension() == ".png")
-                fs::copy_file(entry.path(), skin_dir / entry.path().filename());
-        std::ifstream in(data / "screens.skn");
-        const std::string source((std::istreambuf_iterator<char>(in)),
-                                 std::istreambuf_iterator<char>());
-        const auto path = testing_support::write_test_skin(skin_dir, "screens.skin", source);
-        EXPECT_TRUE(m_properties.load_skin(path.u16string(), 96));
+        EXPECT_TRUE(screens_test::load_screens_skin(m_properties, m_dir.path()));
         m_properties.texts().assign({{u"Key_launch", u"Taste %number%"}}, u"");
         m_stack.set_screen_size(240, 320);
     }
