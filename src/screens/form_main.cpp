@@ -157,6 +157,7 @@ void FormMain::find_controls() {
     m_close_filter = &find_control<skin::Button>(u"btnCloseFilter");
     m_menu_button = &find_control<skin::Button>(u"btnMenu");
     m_list = &find_control<skin::VList>(u"list");
+    m_empty_note = find_child(u"lblEmpty");
     for (skin::Button* button : {m_record, m_filter_button, m_close_filter, m_menu_button})
         button->set_listener(this);
     m_list->set_provider(this);
@@ -181,6 +182,7 @@ void FormMain::reloaded() {
     m_close_filter->set_visible(open);
     m_keyboard.set_visible(open);
     m_list->set_item_count(int32_t(m_visible.size()));
+    update_empty_note();
 }
 
 void FormMain::show_main() {
@@ -202,6 +204,7 @@ void FormMain::rebuild_visible() {
     }
     m_list->set_item_count(int32_t(m_visible.size()));
     platform::timing_mark("list", int64_t(m_visible.size()));
+    update_empty_note();
 }
 
 const LoweredRecords& FormMain::lowered_records() {
@@ -262,6 +265,7 @@ void FormMain::record_inserted(int index) {
     m_visible.insert(place, at);
     m_list->insert_item(position);
     platform::timing_mark("list", int64_t(m_visible.size()));
+    update_empty_note();
 }
 
 void FormMain::record_removed(int index) {
@@ -282,6 +286,7 @@ void FormMain::record_removed(int index) {
             --entry;
     if (m_visible.size() > m_document.records().size())
         rebuild_visible();
+    update_empty_note();
 }
 
 void FormMain::record_changed(int index) {
@@ -307,6 +312,28 @@ void FormMain::record_changed(int index) {
         m_visible.insert(place, at);
         m_list->insert_item(position);
     }
+    update_empty_note();
+}
+
+void FormMain::update_empty_note() {
+    if (!m_empty_note)
+        return;
+    const bool empty = m_visible.empty();
+    // While the scan runs, an empty list may only not have been filled yet.
+    const bool scanning = m_filter.empty() && m_document.scanning();
+    if (empty && scanning)
+        m_empty_timer.after(0.25);
+    const bool shown = empty && !scanning;
+    if (shown)
+        m_empty_note->set_text_by_id(
+            u"lblEmpty",
+            m_properties.text(m_filter.empty() ? u"skin_NoRecords" : u"skin_NoMatches"));
+    if (m_empty_note->visible() != shown)
+        m_empty_note->set_visible(shown);
+}
+
+void FormMain::on_timer(foundation::Timer&) {
+    update_empty_note();
 }
 
 void FormMain::open_filter() {

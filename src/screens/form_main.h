@@ -8,6 +8,7 @@
 
 #include "controller/document.h"
 #include "foundation/threads.h"
+#include "foundation/timer.h"
 #include "screens/dialog_owner.h"
 #include "screens/keyboard_container.h"
 #include "screens/location_pictures.h"
@@ -39,7 +40,8 @@ class FormMain final : public skin::Form,
                        private skin::ButtonListener,
                        private skin::VListProvider,
                        public skin::MenuProvider,
-                       private KeyboardListener {
+                       private KeyboardListener,
+                       private foundation::TimerListener {
 public:
     static constexpr char16_t version_text[] = u"1.01";
 
@@ -130,6 +132,12 @@ private:
     skin::Button* m_close_filter{nullptr};
     skin::Button* m_menu_button{nullptr};
     skin::VList* m_list{nullptr};
+    // The note over an empty list ("no records yet" or "nothing matches"); skins may omit it.
+    skin::Component* m_empty_note{nullptr};
+    // Looks again while the background scan runs, so an empty result is noticed.
+    foundation::Timer m_empty_timer{*this};
+    void update_empty_note();
+    void on_timer(foundation::Timer& timer) override;
     KeyboardContainer m_keyboard;
     KeyMap m_keys;
     std::u16string m_filter;

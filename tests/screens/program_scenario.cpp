@@ -367,6 +367,10 @@ void ProgramScenario::delete_with_confirmation() {
     EXPECT_FALSE(fs::exists(m_record)) << m_record;
     // Its row leaves the filtered list, which is then empty.
     EXPECT_TRUE(wait([&](const Inspection& i) { return i.rows().empty(); }, "the row removed"));
+    // The empty list says that nothing matches the filter.
+    const InspectNode* note = m_session.inspect().shown("lblEmpty");
+    ASSERT_TRUE(note);
+    EXPECT_TRUE(note->has_text(caption("skin_NoMatches")));
     // The deleted record waits in the desktop's trash, with the info naming its place.
     EXPECT_EQ(files_in(m_session.root() / "data/Trash/files").size(), 1u);
     EXPECT_EQ(files_in(m_session.root() / "data/Trash/info").size(), 1u);
