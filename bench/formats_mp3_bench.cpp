@@ -129,14 +129,15 @@ void OpenHourLongMp3(benchmark::State& state) {
         for (int i = 0; i < 60; ++i)
             out.write(bytes.data(), std::streamsize(bytes.size()));
     }
-    double seconds = 0;
+    const double file_mb = double(std::filesystem::file_size(hour)) / 1e6;
     for (auto _ : state) {
         formats::FileReaderMP3 reader(foundation::from_utf8(hour.string()));
-        seconds = reader.duration();
-        benchmark::DoNotOptimize(seconds);
+        if (!reader.is_valid() || reader.duration() < 3590) {
+            state.SkipWithError("the hour-long file does not read as an hour");
+            break;
+        }
     }
-    state.counters["duration_s"] = seconds;
-    state.counters["file_MB"] = double(std::filesystem::file_size(hour)) / 1e6;
+    state.counters["file_MB"] = file_mb;
     std::filesystem::remove(part);
     std::filesystem::remove(hour);
 }
