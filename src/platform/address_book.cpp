@@ -97,22 +97,32 @@ bool has_digit(const std::string& text) {
     return text.find_first_of("0123456789") != std::string::npos;
 }
 
-class EdsAddressBook final : public AddressBook {
+// What the caller and the books' thread share; the thread holds it too, so that a thread held up
+// by a book (a request that ignores its cancellation) can be left to end on its own.
+class EdsAddressBook final : public AddressBook,
+                             public std::enable_shared_from_this<EdsAddressBook> {
 public:
-    explicit EdsAddressBook(const Ebook& e) : m_e(e), m_cancel(g_cancellable_new()) {
-        m_thread = std::thread([this] { run(); });
+    explicit EdsAddressBook(const Ebook& e) : m_e(e), m_cancel(g_cancellable_new()) {}
+
+    void start() {
+        m_thread = std::thread([self = shared_from_this()] { self->run(); });
     }
 
-    ~EdsAddressBook() override {
-        {
-            std::lock_guard lock(m_mutex);
-            m_stop = true;
-        }
+    // Stops the thread; one still inside a book a second later is left to finish alone.
+    void stop() {
+        std::unique_lock lock(m_mutex);
+        m_stop = true;
         m_wake.notify_all();
         g_cancellable_cancel(m_cancel);
-        m_thread.join();
-        g_object_unref(m_cancel);
+        const bool ended = m_done.wait_for(lock, std::chrono::seconds(1), [&] { return m_ended; });
+        lock.unlock();
+        if (ended)
+            m_thread.join();
+        else
+            m_thread.detach();
     }
+
+    ~EdsAddressBook() override { g_object_unref(m_cancel); }
 
     State state() const override {
         std::lock_guard lock(m_mutex);
@@ -198,6 +208,11 @@ private:
         }
         g_main_context_pop_thread_default(context);
         g_main_context_unref(context);
+        {
+            std::lock_guard lock(m_mutex);
+            m_ended = true;
+        }
+        m_done.notify_all();
     }
 
     std::vector<Book> open_books() {
@@ -264,9 +279,25 @@ private:
     std::condition_variable m_done;
     State m_state{State::Opening};
     bool m_stop{false};
+    bool m_ended{false};
     uint64_t m_last_request{0};
     std::optional<Request> m_request;
     std::optional<Reply> m_answer;
+};
+
+// The caller's address book: stops the books' thread when it goes.
+class Handle final : public AddressBook {
+public:
+    explicit Handle(std::shared_ptr<EdsAddressBook> book) : m_book(std::move(book)) {}
+    ~Handle() override { m_book->stop(); }
+    State state() const override { return m_book->state(); }
+    Answer find_by_phone(const std::string& number, std::chrono::milliseconds deadline,
+                         std::vector<Card>& cards) override {
+        return m_book->find_by_phone(number, deadline, cards);
+    }
+
+private:
+    std::shared_ptr<EdsAddressBook> m_book;
 };
 
 } // namespace
@@ -277,7 +308,9 @@ std::unique_ptr<AddressBook> AddressBook::open() {
     const Ebook* e = ebook();
     if (!e)
         return nullptr;
-    return std::make_unique<EdsAddressBook>(*e);
+    auto book = std::make_shared<EdsAddressBook>(*e);
+    book->start();
+    return std::make_unique<Handle>(std::move(book));
 }
 
 std::string phone_region() {

@@ -561,8 +561,7 @@ bool ContactStore::find_in_address_book(std::u16string_view number, ContactDetai
     answered = true;
     const std::string wanted = foundation::to_utf8(number);
     std::vector<platform::AddressBook::Card> cards;
-    switch (
-        m_book->find_by_phone(wanted, std::chrono::milliseconds(address_book_deadline_ms), cards)) {
+    switch (m_book->find_by_phone(wanted, std::chrono::milliseconds(m_deadline_ms), cards)) {
     case platform::AddressBook::Answer::Found:
         break;
     case platform::AddressBook::Answer::NotFound:

@@ -90,6 +90,8 @@ public:
     // cannot be read or when it is larger than max_picture_bytes.
     std::vector<uint8_t> contact_picture(uint32_t item_id) const;
 
+    // How long a lookup waits for the address books (address_book_deadline_ms unless changed).
+    void set_address_book_deadline_ms(int milliseconds) { m_deadline_ms = milliseconds; }
     // The address books, or nullptr when there are none to ask.
     platform::AddressBook* address_book() const { return m_book.get(); }
 
@@ -111,6 +113,7 @@ private:
 
     std::u16string m_folder;
     std::unique_ptr<platform::AddressBook> m_book;
+    int m_deadline_ms{address_book_deadline_ms};
     // The picture of the contact the address books gave last, by its item identifier.
     uint32_t m_book_item{0};
     std::string m_book_photo_value;
