@@ -44,6 +44,8 @@ protected:
         m_properties.texts().assign({{u"Confirm_deleting", u"Delete %count% records?"},
                                      {u"Confirm_deleting_this", u"Delete this one?"},
                                      {u"Sorry_no_memory", u"No room"},
+                                     {u"Sorry_no_space", u"Disk full"},
+                                     {u"Sorry_cannot_play", u"Cannot play"},
                                      {u"Sorry_cannot_move_files", u"Cannot move"}},
                                     u"");
         std::ofstream(m_dir / "keyboard.txt") << "2=abc\n7=pqrs\n";
@@ -179,12 +181,12 @@ TEST_F(ScreensTest, MoveGoesToTheCardAndStopsWithAMessageOnFailure) {
     EXPECT_EQ(m_messages[0], u"Cannot move");
     EXPECT_TRUE(fs::exists(m_world.main_folder() / "Bob Smith.wav"));
     EXPECT_TRUE(fs::exists(m_world.main_folder() / "Shopping list.wav"));
+    // A fresh card: its record folder is made, and the call goes into its "Incoming".
     fs::remove(card);
-    fs::create_directories(card);
     m_main->menu_items(u"Move");
     EXPECT_EQ(m_messages.size(), 1u);
     EXPECT_TRUE(fs::exists(card / "Bob Smith.wav"));
-    EXPECT_TRUE(fs::exists(card / "(Anna) call.wav"));
+    EXPECT_TRUE(fs::exists(card / "Incoming/(Anna) call.wav"));
     EXPECT_FALSE(fs::exists(m_world.main_folder() / "Shopping list.wav"));
     for (const auto& record : m_document->records())
         EXPECT_TRUE(fs::exists(fs::path(record.path))) << fs::path(record.path);
@@ -224,6 +226,32 @@ TEST_F(ScreensTest, StorageErrorsShowTheirTextAndCloseBackToTheMainForm) {
     FormError& error = m_main->error_form();
     ASSERT_EQ(m_stack.top_form(), &error);
     EXPECT_EQ(error.find_control<skin::TextComponent>(u"text").text(), u"No room");
+    error.close();
+    EXPECT_EQ(m_stack.top_form(), m_main.get());
+}
+
+TEST_F(ScreensTest, RecordOnAFullDiskAndARecordThatCannotPlayShowTheirReasons) {
+    FormError& error = m_main->error_form();
+    {
+        testing_support::ScopedEnv full("QUILLORY_FULL_DISK",
+                                        (m_world.root() / "home/Documents").string());
+        m_main->record();
+    }
+    EXPECT_FALSE(m_document->is_recording());
+    ASSERT_EQ(m_stack.top_form(), &error);
+    EXPECT_EQ(error.find_control<skin::TextComponent>(u"text").text(), u"Disk full");
+    error.close();
+    ASSERT_EQ(m_stack.top_form(), m_main.get());
+
+    // Bytes that no reader takes for audio, under a record's name.
+    std::ofstream(m_world.main_folder() / "Broken.mp3") << std::string(4000, 'x');
+    m_document->refresh();
+    const int32_t broken = listed_position(u"Broken");
+    ASSERT_GE(broken, 0);
+    m_main->tap_record(broken);
+    EXPECT_FALSE(m_document->is_playing());
+    ASSERT_EQ(m_stack.top_form(), &error);
+    EXPECT_EQ(error.find_control<skin::TextComponent>(u"text").text(), u"Cannot play");
     error.close();
     EXPECT_EQ(m_stack.top_form(), m_main.get());
 }
