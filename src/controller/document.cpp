@@ -457,7 +457,7 @@ bool Document::play(const std::u16string& path, int position) {
     m_current.format.duration = m_reader->duration();
     audio::connect(m_reader->output(), &m_player);
     m_play_offset = 0.0;
-    m_play_offset_before_seek = 0.0;
+    m_seek_target = 0.0;
     m_seek_frame = 0;
     if (position > 0 && m_reader->seek(position))
         m_play_offset = position;
@@ -590,11 +590,12 @@ double Document::play_position() const {
     if (!m_reader || m_current.format.sample_rate <= 0)
         return 0.0;
     // What is heard, not what the reader has handed on: up to six buffers and the device's
-    // own buffer lie between them. Frames pulled before the last seek still play from where
-    // they were read.
+    // own buffer lie between them. Until the first frame read after a seek is heard, the
+    // place sought is shown, where the user put the knob.
     const int32_t heard = m_player.frames_heard();
-    const double offset = heard >= m_seek_frame ? m_play_offset : m_play_offset_before_seek;
-    const double position = offset + double(heard) / m_current.format.sample_rate;
+    const double position = heard >= m_seek_frame
+                                ? m_play_offset + double(heard) / m_current.format.sample_rate
+                                : m_seek_target;
     const double duration = m_current.format.duration;
     return std::max(0.0, duration > 0 ? std::min(position, duration) : position);
 }
@@ -605,11 +606,9 @@ bool Document::seek(double seconds) {
     const double whole = std::floor(std::max(0.0, seconds));
     if (!m_reader->seek(whole))
         return false;
-    // A seek made while the frames of the one before are still queued keeps that one's place.
     const int32_t pulled = m_player.frames_pulled();
-    if (m_player.frames_heard() >= m_seek_frame)
-        m_play_offset_before_seek = m_play_offset;
     m_seek_frame = pulled;
+    m_seek_target = whole;
     m_play_offset = whole - double(pulled) / std::max(1, m_current.format.sample_rate);
     return true;
 }

@@ -196,9 +196,9 @@ private:
     std::unique_ptr<audio::FileWriter> m_writer;
 
     double m_play_offset{0.0}; // seconds before the player's first pulled frame
-    // The frames pulled before the last seek, and the offset that held for them.
+    // The frames pulled before the last seek, and the place it sought.
     int32_t m_seek_frame{0};
-    double m_play_offset_before_seek{0.0};
+    double m_seek_target{0.0};
     StopReason m_stop_reason{StopReason::Requested};
     bool m_paused{false};
     bool m_call_recording{false};
