@@ -12,6 +12,7 @@
 #include "platform/wave_device.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 namespace controller {
@@ -21,6 +22,8 @@ namespace {
 constexpr double check_seconds = 0.2;
 // Checks between two looks at the storage list for the folders to watch.
 constexpr int storage_check_ticks = 10;
+// The longest the UI thread spends on files changed by others before it draws again.
+constexpr std::chrono::milliseconds change_step_budget{8};
 const char16_t start_beep[] = u"%app_path%/Voicbeep.wav";
 const char16_t end_beep[] = u"%app_path%/RecEnd.wav";
 const std::u16string call_notification_name = std::u16string(application_name) + u".Call";
@@ -70,6 +73,7 @@ Document::Document() : m_timer(*this) {
 Document::~Document() {
     stop();
     m_timer.cancel();
+    m_changes_timer.cancel();
     m_scanner.reset();
     m_call_monitor.reset();
     audio::connect(m_boost_stage.output(), nullptr);
@@ -479,7 +483,20 @@ void Document::watch_storages() {
 }
 
 void Document::apply_folder_changes() {
-    for (const auto& path : m_watch.changes()) {
+    for (auto& path : m_watch.changes())
+        if (m_queued_paths.insert(path).second)
+            m_queued_changes.push_back(std::move(path));
+    // A burst (a thousand files dropped in at once) is taken in short steps, so that the screens
+    // go on drawing meanwhile.
+    const auto start = std::chrono::steady_clock::now();
+    while (!m_queued_changes.empty()) {
+        if (std::chrono::steady_clock::now() - start > change_step_budget) {
+            m_changes_timer.after(0.001);
+            return;
+        }
+        const std::u16string path = std::move(m_queued_changes.front());
+        m_queued_changes.pop_front();
+        m_queued_paths.erase(path);
         RecordInfo info;
         const bool record =
             has_record_extension(foundation::name_of(path)) && is_record(info = record_info(path));
@@ -710,7 +727,11 @@ bool Document::card_problem() const {
     return foundation::total_size(folder) == 0 || !foundation::FileInfo(m_current.path).exists();
 }
 
-void Document::on_timer(foundation::Timer&) {
+void Document::on_timer(foundation::Timer& timer) {
+    if (&timer == &m_changes_timer) {
+        apply_folder_changes();
+        return;
+    }
     m_timer.after(check_seconds);
     if (m_watching) {
         // A card put in or taken out changes the folders to watch.

@@ -29,8 +29,10 @@
 #include "telephony/contacts.h"
 
 #include <algorithm>
+#include <deque>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace controller {
@@ -213,6 +215,10 @@ private:
     RecordWatch m_watch;
     bool m_watching{false};
     int m_ticks_to_storage_check{0};
+    // Files changed by others, not looked at yet (each once), and the step that goes on.
+    std::deque<std::u16string> m_queued_changes;
+    std::unordered_set<std::u16string> m_queued_paths;
+    foundation::Timer m_changes_timer{*this};
     foundation::Timer m_timer;
     // Keeps the machine from sleeping while a recording or a playback runs.
     platform::AwakeKeeper m_awake{"Recording or playing"};
