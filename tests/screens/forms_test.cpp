@@ -254,6 +254,33 @@ TEST_F(ScreensTest, RecordOnAFullDiskAndARecordThatCannotPlayShowTheirReasons) {
     EXPECT_EQ(error.find_control<skin::TextComponent>(u"text").text(), u"Cannot play");
     error.close();
     EXPECT_EQ(m_stack.top_form(), m_main.get());
+
+    // A title too long for the tag's room needs a copy of the file, which the full disk cannot
+    // take: closing the playback form says so over the main form.
+    const fs::path tagged = m_world.main_folder() / "Tagged.mp3";
+    ASSERT_EQ(std::system(("ffmpeg -v error -f lavfi -i sine=duration=1 -id3v2_version 3 "
+                           "-metadata title=Tagged '" +
+                           tagged.string() + "'")
+                              .c_str()),
+              0);
+    m_document->refresh();
+    m_main->tap_record(listed_position(u"Tagged"));
+    FormView& view = m_main->view_form();
+    ASSERT_EQ(m_stack.top_form(), &view);
+    m_main->edit_form().open(view, view.name_button().caption());
+    m_main->edit_form().edit().command(
+        skin::Command{skin::Edit::command_text, std::u16string(1500, u't')});
+    m_main->edit_form().ok();
+    {
+        testing_support::ScopedEnv full("QUILLORY_FULL_DISK",
+                                        (m_world.root() / "home/Documents").string());
+        view.close();
+    }
+    ASSERT_EQ(m_stack.top_form(), &error);
+    EXPECT_EQ(error.find_control<skin::TextComponent>(u"text").text(), u"Disk full");
+    EXPECT_TRUE(fs::exists(tagged));
+    error.close();
+    EXPECT_EQ(m_stack.top_form(), m_main.get());
 }
 
 TEST_F(ScreensTest, PlaybackFormShowsTheRecordAndDeletesOnlyAfterOk) {
