@@ -47,6 +47,8 @@ protected:
                                      {u"Confirm_deleting_this", u"Delete this one?"},
                                      {u"Sorry_no_memory", u"No room"},
                                      {u"Sorry_settings_reset", u"Settings were reset"},
+                                     {u"Sorry_no_space", u"Disk full"},
+                                     {u"Sorry_cannot_play", u"Cannot play"},
                                      {u"Sorry_cannot_move_files", u"Cannot move"}},
                                     u"");
         std::ofstream(m_dir / "keyboard.txt") << "2=abc\n7=pqrs\n";
@@ -182,12 +184,12 @@ TEST_F(ScreensTest, MoveGoesToTheCardAndStopsWithAMessageOnFailure) {
     EXPECT_EQ(m_messages[0], u"Cannot move");
     EXPECT_TRUE(fs::exists(m_world.main_folder() / "Bob Smith.wav"));
     EXPECT_TRUE(fs::exists(m_world.main_folder() / "Shopping list.wav"));
+    // A fresh card: its record folder is made, and the call goes into its "Incoming".
     fs::remove(card);
-    fs::create_directories(card);
     m_main->menu_items(u"Move");
     EXPECT_EQ(m_messages.size(), 1u);
     EXPECT_TRUE(fs::exists(card / "Bob Smith.wav"));
-    EXPECT_TRUE(fs::exists(card / "(Anna) call.wav"));
+    EXPECT_TRUE(fs::exists(card / "Incoming/(Anna) call.wav"));
     EXPECT_FALSE(fs::exists(m_world.main_folder() / "Shopping list.wav"));
     for (const auto& record : m_document->records())
         EXPECT_TRUE(fs::exists(fs::path(record.path))) << fs::path(record.path);
@@ -248,6 +250,56 @@ TEST_F(ScreensTest, ASettingsStoreCutShortIsSetAsideAndSaidOnceOnScreen) {
     EXPECT_TRUE(kept) << "the damaged file is set aside, not overwritten";
     // Once only.
     m_document->load_secondary_things();
+TEST_F(ScreensTest, RecordOnAFullDiskAndARecordThatCannotPlayShowTheirReasons) {
+    FormError& error = m_main->error_form();
+    {
+        testing_support::ScopedEnv full("QUILLORY_FULL_DISK",
+                                        (m_world.root() / "home/Documents").string());
+        m_main->record();
+    }
+    EXPECT_FALSE(m_document->is_recording());
+    ASSERT_EQ(m_stack.top_form(), &error);
+    EXPECT_EQ(error.find_control<skin::TextComponent>(u"text").text(), u"Disk full");
+    error.close();
+    ASSERT_EQ(m_stack.top_form(), m_main.get());
+
+    // Bytes that no reader takes for audio, under a record's name.
+    std::ofstream(m_world.main_folder() / "Broken.mp3") << std::string(4000, 'x');
+    m_document->refresh();
+    const int32_t broken = listed_position(u"Broken");
+    ASSERT_GE(broken, 0);
+    m_main->tap_record(broken);
+    EXPECT_FALSE(m_document->is_playing());
+    ASSERT_EQ(m_stack.top_form(), &error);
+    EXPECT_EQ(error.find_control<skin::TextComponent>(u"text").text(), u"Cannot play");
+    error.close();
+    EXPECT_EQ(m_stack.top_form(), m_main.get());
+
+    // A title too long for the tag's room needs a copy of the file, which the full disk cannot
+    // take: closing the playback form says so over the main form.
+    const fs::path tagged = m_world.main_folder() / "Tagged.mp3";
+    ASSERT_EQ(std::system(("ffmpeg -v error -f lavfi -i sine=duration=1 -id3v2_version 3 "
+                           "-metadata title=Tagged '" +
+                           tagged.string() + "'")
+                              .c_str()),
+              0);
+    m_document->refresh();
+    m_main->tap_record(listed_position(u"Tagged"));
+    FormView& view = m_main->view_form();
+    ASSERT_EQ(m_stack.top_form(), &view);
+    m_main->edit_form().open(view, view.name_button().caption());
+    m_main->edit_form().edit().command(
+        skin::Command{skin::Edit::command_text, std::u16string(1500, u't')});
+    m_main->edit_form().ok();
+    {
+        testing_support::ScopedEnv full("QUILLORY_FULL_DISK",
+                                        (m_world.root() / "home/Documents").string());
+        view.close();
+    }
+    ASSERT_EQ(m_stack.top_form(), &error);
+    EXPECT_EQ(error.find_control<skin::TextComponent>(u"text").text(), u"Disk full");
+    EXPECT_TRUE(fs::exists(tagged));
+    error.close();
     EXPECT_EQ(m_stack.top_form(), m_main.get());
 }
 
