@@ -425,6 +425,7 @@ TEST_P(ShippedCaptions, EveryCaptionOfEveryLanguageFitsEveryForm) {
         {u"FormError", u"text", u"Sorry_no_memory"},
         {u"FormError", u"text", u"Sorry_too_slow_device"},
         {u"FormError", u"text", u"Sorry_sound_device"},
+        {u"FormError", u"text", u"Sorry_settings_reset"},
         {u"FormMain", u"lblEmpty", u"skin_NoRecords"},
         {u"FormMain", u"lblEmpty", u"skin_NoMatches"},
         {u"HardwareKey", u"name", u"Key_record"},
