@@ -589,6 +589,9 @@ WaylandServer::WaylandServer(const fs::path& runtime_dir, std::string bus_addres
                                            {"DBUS_SESSION_BUS_ADDRESS", m_bus},
                                            {"DISPLAY", ""},
                                            {"WAYLAND_DISPLAY", ""},
+                                           // The compositor needs its own settings schemas,
+                                           // which the tests' private data folder lacks.
+                                           {"XDG_DATA_DIRS", "/usr/local/share:/usr/share"},
                                            {"GSETTINGS_BACKEND", "memory"}},
         log);
     // Ready once its socket is there and its monitor configuration answers.
