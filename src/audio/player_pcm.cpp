@@ -18,6 +18,17 @@ using namespace platform;
 
 namespace {
 
+// Playback that ran dry between two buffers is said, with how long the silence was.
+void log_underruns(platform::WaveOut device, int rate) {
+    const platform::WaveLoss loss = platform::wave_out_loss(device);
+    const int kind = int(platform::WaveLossKind::Underrun);
+    if (loss.events[kind] > 0 && rate > 0)
+        foundation::log() << "PlayerPCM "
+                          << platform::wave_loss_name(platform::WaveLossKind::Underrun) << " "
+                          << loss.events[kind] << " times, "
+                          << loss.frames[kind] * 1000 / uint64_t(rate) << " ms\n";
+}
+
 constexpr int kBuffers = 6;
 constexpr int kPullBytes = 16384;
 
@@ -212,6 +223,7 @@ void PlayerPCMImpl::run() {
         wave_out_reset(m_device);
         for (WaveHeader& header : m_headers)
             wave_out_unprepare_header(m_device, &header);
+        log_underruns(m_device, m_rate);
         wave_out_close(m_device);
         m_device = nullptr;
     }
@@ -281,6 +293,7 @@ void PlayerPCMImpl::fill_or_close() {
     if (m_state == Playing && !fill_buffers())
         m_state = Draining;
     if (m_state == Draining && !any_queued() && m_device) {
+        log_underruns(m_device, m_rate);
         if (wave_out_close(m_device) == MMSYSERR_NOERROR)
             m_device = nullptr;
     }
@@ -419,6 +432,7 @@ void PlayerPCMImpl::close_down() {
         wave_out_reset(m_device);
         for (WaveHeader& header : m_headers)
             wave_out_unprepare_header(m_device, &header);
+        log_underruns(m_device, m_rate);
         wave_out_close(m_device);
         m_device = nullptr;
         // Whatever the closed device still posted belongs to no stream now.

@@ -55,6 +55,10 @@ public:
         std::lock_guard guard(m_lock);
         return m_device ? wave_in_downlink(m_device) : WaveDownlink::None;
     }
+    double lost_seconds() const {
+        std::lock_guard guard(m_lock);
+        return rate > 0 ? double(m_loss.total_frames()) / rate : 0.0;
+    }
 
     const int channels;
     const int rate;
@@ -68,6 +72,7 @@ private:
     void harvest();
     void queue_header(WaveHeader& header);
     void check_device();
+    void check_loss();
 
     mutable foundation::CriticalSection m_lock;
     RecorderPCM* m_owner;
@@ -84,6 +89,8 @@ private:
     uint32_t m_last_done{0};      // tick of the last buffer handed on, or of the start
     uint32_t m_stall_limit_ms{0}; // a capture silent for longer has stopped delivering
     bool m_delivered{false};      // a buffer came back since the capture (re)started
+    WaveLoss m_loss;              // what the device reported lost, as last seen
+    bool m_described{false};      // how capture runs has been logged
     WindowHandle m_window{0};
     foundation::Event m_window_ready{foundation::Event::Reset::Manual};
 };
@@ -152,8 +159,10 @@ RecorderPCMImpl::~RecorderPCMImpl() {
             result = wave_in_reset(m_device);
             if (result != MMSYSERR_NOERROR)
                 foundation::log() << "recorder bad reset!!!!! waveInReset=" << result << "\n";
-            if (capturing)
+            if (capturing) {
                 harvest();
+                check_loss();
+            }
             for (WaveHeader& header : m_headers)
                 wave_in_unprepare_header(m_device, &header);
             result = wave_in_close(m_device);
@@ -234,6 +243,11 @@ void RecorderPCMImpl::harvest() {
             block.sample_rate = rate;
             push(*m_owner, block);
             m_last_done = tick_count();
+            if (!m_delivered && !m_described) {
+                m_described = true;
+                foundation::log() << "recorder capture through "
+                                  << wave_in_description(m_device).c_str() << "\n";
+            }
             m_delivered = true;
         }
         header.bytes_recorded = 0;
@@ -249,9 +263,25 @@ void RecorderPCMImpl::harvest() {
 // A sound server that is busy or just starting can take seconds to deliver the first audio.
 constexpr uint32_t kStartGraceMs = 4000;
 
+// Every loss the device reports is logged by its kind, with how much audio it cost.
+void RecorderPCMImpl::check_loss() {
+    const WaveLoss now = wave_in_loss(m_device);
+    for (int kind = 0; kind < kWaveLossKinds; ++kind) {
+        if (now.events[kind] == m_loss.events[kind])
+            continue;
+        foundation::log() << "recorder audio lost by " << wave_loss_name(WaveLossKind(kind)) << ": "
+                          << now.events[kind] - m_loss.events[kind] << " times, "
+                          << (now.frames[kind] - m_loss.frames[kind]) * 1000 / uint64_t(rate)
+                          << " ms, " << now.frames[kind] * 1000 / uint64_t(rate) << " ms in all "
+                          << tick_count() << "\n";
+    }
+    m_loss = now;
+}
+
 void RecorderPCMImpl::check_device() {
     if (m_device_lost || !m_device)
         return;
+    check_loss();
     // The downlink going away costs the other party's voice, not the recording.
     if (m_downlink == WaveDownlink::Mixed && wave_in_downlink(m_device) == WaveDownlink::Lost) {
         m_downlink = WaveDownlink::Lost;
@@ -299,7 +329,8 @@ void RecorderPCMImpl::run() {
             if (m_state == Closed)
                 break;
         }
-        wait_message(100);
+        // Filled buffers wake the thread; the timeout only watches for a device that stalls.
+        wait_message(m_state == Capturing ? 1000 : 100);
     }
     std::lock_guard guard(m_lock);
     destroy_window(m_window);
@@ -341,6 +372,10 @@ bool RecorderPCM::device_lost() const {
 
 platform::WaveDownlink RecorderPCM::downlink() const {
     return m_impl->downlink();
+}
+
+double RecorderPCM::lost_seconds() const {
+    return m_impl->lost_seconds();
 }
 
 int RecorderPCM::channels() const {

@@ -127,6 +127,17 @@ public:
     double level() const { return m_level_meter.level(); }
     // Seconds written into the current recording so far.
     double recorded_seconds() const { return m_duration_counter.seconds(); }
+    // Audio the sound system lost during the running recording, or the last one once it has
+    // stopped (until the next starts), in seconds.
+    double lost_seconds() const { return m_recorder ? m_recorder->lost_seconds() : m_lost_seconds; }
+    // A call recording that holds the microphone alone: the other side could not be had, or
+    // went away while recording.
+    bool other_side_missing() const {
+        const platform::WaveDownlink downlink =
+            m_recorder ? m_recorder->downlink() : platform::WaveDownlink::None;
+        return downlink == platform::WaveDownlink::Unavailable ||
+               downlink == platform::WaveDownlink::Lost;
+    }
     bool is_silent() const { return m_level_meter.is_silent(); }
     bool card_problem() const;
 
@@ -184,7 +195,8 @@ private:
     std::unique_ptr<audio::RecorderPCM> m_recorder;
     std::unique_ptr<audio::FileWriter> m_writer;
 
-    double m_play_offset{0.0}; // seconds before the player's first pulled frame
+    double m_play_offset{0.0};  // seconds before the player's first pulled frame
+    double m_lost_seconds{0.0}; // lost by the last recording
     StopReason m_stop_reason{StopReason::Requested};
     bool m_paused{false};
     bool m_call_recording{false};
