@@ -14,7 +14,8 @@ control. A second of the source is damaged when ours lacks more than 3 ms of it.
 
 Also measured: CPU seconds of each `quillory-cli record` (user + system) against LAME alone
 (ffmpeg's libmp3lame) encoding the same audio, and the wake-ups per second of the recorder
-(context switches of all its threads, between 3 s and SECONDS - 2 s).
+(voluntary context switches of all its threads: each is a thread going back to sleep after
+a wake-up; between 3 s and SECONDS - 2 s).
 
 usage: bench/capture_under_load.py BUILD_DIR [RUNS] [SECONDS] [DRIVERS]
        DRIVERS: comma-separated SDL_AUDIODRIVER values, default pipewire,pulseaudio
@@ -132,7 +133,7 @@ def context_switches(pid):
         for task in os.listdir(f"/proc/{pid}/task"):
             with open(f"/proc/{pid}/task/{task}/status") as status:
                 for line in status:
-                    if "ctxt_switches" in line:
+                    if line.startswith("voluntary_ctxt_switches"):
                         total += int(line.split()[1])
     except OSError:
         pass

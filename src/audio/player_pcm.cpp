@@ -169,7 +169,6 @@ constexpr uint32_t kStallTimer = 1;
 
 void PlayerPCMImpl::run() {
     m_window = create_window([](WindowHandle, uint32_t, WParam, LParam) -> LResult { return 0; });
-    set_timer(m_window, kStallTimer, 250);
     m_ready.set();
     Message message;
     while (!stop_requested() && get_message(message)) {
@@ -208,7 +207,11 @@ void PlayerPCMImpl::run() {
             handle_request();
             break;
         case WM_TIMER:
-            check_stall();
+            // The watch runs only while an output is open.
+            if (m_device)
+                check_stall();
+            else
+                kill_timer(m_window, kStallTimer);
             break;
         default:
             break;
@@ -398,6 +401,7 @@ void PlayerPCMImpl::open_device() {
         fail(result == WAVERR_BADFORMAT ? PlayerPCM::Fault::Format : PlayerPCM::Fault::NoDevice);
         return;
     }
+    set_timer(m_window, kStallTimer, 250);
     int32_t size = (m_device_layout.rate * 200 / 1000) * format.block_align;
     if (size != m_buffer_size) {
         m_buffer_size = size;

@@ -276,6 +276,7 @@ bool Document::start_capture(const audio::AudioFormat& format, bool call_audio) 
     m_recorder = std::make_unique<audio::RecorderPCM>(
         format.channels, format.sample_rate, format.bits_per_sample,
         call_audio ? platform::WAVE_CALL_MAPPER : platform::WAVE_MAPPER);
+    m_recorder->set_lively(m_capture_lively);
     m_duration_counter.reset();
     audio::connect(*m_recorder, &m_boost_stage);
     audio::connect(m_level_meter.output(), &m_duration_counter);

@@ -333,7 +333,7 @@ bool pulse_capture_wanted() {
 
 // How long each capture fragment is: long for a recording (few wake-ups, much slack), shorter
 // when a call's two sides are mixed, so that they stay close together.
-constexpr uint32_t kNoteFragmentMs = 200;
+constexpr uint32_t kNoteFragmentMs = 500;
 constexpr uint32_t kCallFragmentMs = 100;
 
 // Stretches of the file device's input it leaves out, as a server that dropped audio would:

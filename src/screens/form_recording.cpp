@@ -104,6 +104,8 @@ void FormRecording::open(bool new_record) {
     if (!is_showing())
         m_since_open.restart();
     m_stopping = false;
+    // The level meter on screen moves with every buffer captured.
+    m_document.set_capture_lively(true);
     fill(new_record);
     if (!is_showing())
         m_stack.show_form(*this, skin::ShowAs::Normal);
@@ -233,6 +235,7 @@ void FormRecording::on_document_event(controller::DocumentEvent event) {
         update_pause_buttons();
         break;
     case Code::Stopped:
+        m_document.set_capture_lively(false);
         if (is_showing() && !m_document.is_recording())
             m_main.show_main();
         break;
