@@ -148,6 +148,11 @@ private:
     std::thread m_thread;
 };
 
+// SDL's capture periods: long for a recording; short when a call's two sides are mixed, as the
+// two devices' periods do not line up.
+constexpr uint32_t kSdlNoteCaptureMs = 100;
+constexpr uint32_t kSdlCallCaptureMs = 20;
+
 // The stream hints are read by the open; devices open on several threads.
 std::mutex g_sdl_open_mutex;
 
@@ -157,9 +162,11 @@ public:
 
     // `removed` is called (on any thread) when the device goes away. Capture from the output's
     // monitor fails when the sound server has none.
+    // `capture_ms`: the capture period asked for.
     static std::unique_ptr<SdlPump> open(const WaveFormat& format, bool capture, Transfer transfer,
                                          std::function<void()> removed,
-                                         Target target = Target::Default) {
+                                         Target target = Target::Default,
+                                         uint32_t capture_ms = kSdlNoteCaptureMs) {
         // The sound server shows and remembers streams by these names. SDL's PulseAudio driver
         // gives its streams no role; libpulse adds the one in the environment to its clients.
         static std::once_flag role_once;
@@ -178,11 +185,12 @@ public:
         wanted.freq = int(format.samples_per_sec);
         wanted.format = sdl_format(format);
         wanted.channels = uint8_t(format.channels);
-        // A recording needs no low latency: capture asks for 100 ms periods, which the server
-        // (or the sound card) fills without waking us often, and a busy machine has that much
-        // time to take each one.
-        wanted.samples =
-            capture ? uint16_t(std::clamp<uint32_t>(format.samples_per_sec / 10, 64, 16384)) : 1024;
+        // A recording needs no low latency: capture asks for long periods, which the server (or
+        // the sound card) fills without waking us often, and a busy machine has that much time
+        // to take each one.
+        wanted.samples = capture ? uint16_t(std::clamp<uint32_t>(
+                                       format.samples_per_sec * capture_ms / 1000, 64, 16384))
+                                 : 1024;
         wanted.callback = &SdlPump::callback;
         wanted.userdata = pump.get();
         SDL_AudioSpec obtained{};
@@ -696,7 +704,8 @@ private:
         if (backend == Backend::Sdl) {
             m_pump = SdlPump::open(
                 m_format, true, [this](uint8_t* bytes, size_t size) { deliver(bytes, size); },
-                [this] { mark_lost(); });
+                [this] { mark_lost(); }, SdlPump::Target::Default,
+                call ? kSdlCallCaptureMs : kSdlNoteCaptureMs);
             return m_pump != nullptr;
         }
         m_options = PacedOptions::read(backend);
@@ -772,7 +781,8 @@ private:
                 pump = std::make_unique<PulsePump>(std::move(capture));
         }
         if (!pump && backend == Backend::Sdl) {
-            pump = SdlPump::open(m_format, true, transfer, removed, SdlPump::Target::OutputMonitor);
+            pump = SdlPump::open(m_format, true, transfer, removed, SdlPump::Target::OutputMonitor,
+                                 kSdlCallCaptureMs);
         } else if (backend == Backend::File) {
             const std::string path = environment("QUILLORY_AUDIO_IN_MONITOR");
             if (!path.empty())

@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <cstring>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
@@ -171,9 +170,7 @@ TEST_F(PipeWireCapture, CallDownlinkIsFoundWithEitherDriverAndStreamsAreNamed) {
                    std::chrono::steady_clock::now() < give_up)
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
             // How the server shows the two streams while they run.
-            m_server->pactl("list source-outputs > " + file("streams.txt"));
-            std::ifstream in(file("streams.txt"));
-            streams.assign(std::istreambuf_iterator<char>(in), {});
+            m_server->pactl("list source-outputs", &streams);
             while (sink.received() < size_t(kRate) * 2 &&
                    std::chrono::steady_clock::now() < give_up)
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));

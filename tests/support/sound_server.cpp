@@ -213,11 +213,16 @@ SoundServer::~SoundServer() {
     }
 }
 
-bool SoundServer::pactl(const std::string& arguments) {
+bool SoundServer::pactl(const std::string& arguments, std::string* output) {
     std::string command;
     for (const auto& [name, value] : m_client)
         command += name + "='" + value + "' ";
-    return std::system((command + "pactl " + arguments + " >/dev/null 2>&1").c_str()) == 0;
+    const std::string written = m_folder + "/pactl.out";
+    const bool done =
+        std::system((command + "pactl " + arguments + " >" + written + " 2>&1").c_str()) == 0;
+    if (output)
+        *output = read_text(written);
+    return done;
 }
 
 pid_t SoundServer::play(const std::string& wav, const std::string& sink) {

@@ -54,8 +54,8 @@ public:
     const Environment& client_environment() const { return m_client; }
     // Plays a WAV file into a sink; ended with end().
     pid_t play(const std::string& wav, const std::string& sink);
-    // Runs pactl against this server; true when it succeeded.
-    bool pactl(const std::string& arguments);
+    // Runs pactl against this server; true when it succeeded. `output` receives what it wrote.
+    bool pactl(const std::string& arguments, std::string* output = nullptr);
 
 private:
     bool wait_until_up();
