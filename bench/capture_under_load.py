@@ -19,6 +19,8 @@ a wake-up; between 3 s and SECONDS - 2 s).
 
 usage: bench/capture_under_load.py BUILD_DIR [RUNS] [SECONDS] [DRIVERS]
        DRIVERS: comma-separated SDL_AUDIODRIVER values, default pipewire,pulseaudio
+       QV_BENCH_LOG=1 turns the program's log on and shows what it said about capture and
+       losses (the log costs CPU of its own).
 """
 
 import array
@@ -192,6 +194,12 @@ def main():
         pactl("load-module", "module-null-sink", "sink_name=qvbench", "channel_map=mono")
         wait_for(lambda: pactl("set-default-source", "qvbench.monitor") and
                  pactl("set-default-sink", "qvbench"))
+        logging = os.environ.get("QV_BENCH_LOG") == "1"
+        if logging:
+            # The program's log, in the scratch folder: what it said about losses is shown.
+            env["TMPDIR"] = work
+            subprocess.run([cli, "reg", "set", "HKEY_CURRENT_USER\\Software\\Corvane", "Log",
+                            "--dword", "1"], env=env, check=True)
         sweep = work + "/sweep.wav"
         write_sweep(sweep)
         print(f"{'driver':<11} {'run':>3} {'lost_ms':>8} {'damaged_s':>9} {'of_s':>4} "
@@ -247,6 +255,14 @@ def main():
                       f"{gaps:>13.2f} {cpu:>6.2f} {lame_cpu:>6.2f} "
                       f"{cpu / lame_cpu if lame_cpu else 0:>5.2f} {wakeups:>9.1f}"
                       + (f"  ({lost_note[0].strip()})" if lost_note else ""), flush=True)
+                if logging:
+                    log_path = f"{work}/quillory-cli.txt"
+                    if os.path.exists(log_path):
+                        with open(log_path, encoding="utf-16-le", errors="replace") as log:
+                            for line in log:
+                                if "lost" in line or "capture through" in line:
+                                    print("    log:", line.strip())
+                        os.remove(log_path)
                 os.remove(path)
                 os.remove(control_path)
     finally:

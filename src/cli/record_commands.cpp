@@ -180,10 +180,16 @@ void run_recording(controller::Document& document, double seconds) {
     auto elapsed = [&] {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     };
+    // Nobody watches: capture moves its audio on in larger steps, until the last second, in
+    // which every buffer counts at once so that the end comes when it should.
+    document.set_capture_lively(false);
     while (document.is_recording() && !g_interrupted.load()) {
         if (gated ? elapsed() >= capture_seconds
                   : document.recorded_seconds() >= seconds || elapsed() >= 2 * capture_seconds + 2)
             break;
+        if (gated ? elapsed() >= capture_seconds - 1.0 / platform::audio_device_speed()
+                  : document.recorded_seconds() >= seconds - 1.0)
+            document.set_capture_lively(true);
         platform::Message message;
         while (platform::peek_message(message))
             platform::dispatch_message(message);

@@ -130,9 +130,12 @@ public:
     // Audio the sound system lost during the running recording, or the last one once it has
     // stopped (until the next starts), in seconds.
     double lost_seconds() const { return m_recorder ? m_recorder->lost_seconds() : m_lost_seconds; }
-    // Whether someone watches the recording (its form is on screen): captured audio then moves
-    // on at once, for a lively level meter; otherwise in fewer, larger steps.
+    // Whether someone may watch the recording (the default): captured audio then moves on at
+    // once, for a lively level meter and elapsed time; otherwise in fewer, larger steps (the
+    // window in the background, the command line), for fewer wake-ups.
     void set_capture_lively(bool on) {
+        if (on == m_capture_lively)
+            return;
         m_capture_lively = on;
         if (m_recorder)
             m_recorder->set_lively(on);
@@ -204,7 +207,7 @@ private:
 
     double m_play_offset{0.0};  // seconds before the player's first pulled frame
     double m_lost_seconds{0.0}; // lost by the last recording
-    bool m_capture_lively{false};
+    bool m_capture_lively{true};
     StopReason m_stop_reason{StopReason::Requested};
     bool m_paused{false};
     bool m_call_recording{false};

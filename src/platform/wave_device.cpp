@@ -842,6 +842,11 @@ private:
             if (header->bytes_recorded >= header->buffer_length)
                 complete_front(MM_WIM_DATA);
         }
+        // No buffer to take it: the owner fell behind by the whole ring, and this is lost.
+        if (size > 0) {
+            ++m_loss.events[int(WaveLossKind::Overflow)];
+            m_loss.frames[int(WaveLossKind::Overflow)] += size / frame_bytes(m_format);
+        }
     }
 
     bool m_started{false};

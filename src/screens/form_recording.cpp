@@ -235,7 +235,6 @@ void FormRecording::on_document_event(controller::DocumentEvent event) {
         update_pause_buttons();
         break;
     case Code::Stopped:
-        m_document.set_capture_lively(false);
         if (is_showing() && !m_document.is_recording())
             m_main.show_main();
         break;
