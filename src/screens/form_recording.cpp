@@ -146,19 +146,18 @@ void FormRecording::update() {
     const double free = record.path.empty() ? 0.0 : foundation::free_space(folder);
     set_text(u"frmLeft", format_time(bit_rate > 0 ? free / double(bit_rate) * 8.0 : 0.0));
     m_level->set_value(m_document.level());
-    // The format line gives way to what the recording is missing: audio the sound system
-    // dropped, or the other side of a call.
-    std::u16string info = controller::format_label(
-        record.format.sample_rate, record.format.bits_per_sample, record.format.bit_rate);
-    std::u16string warning;
+    // What the recording misses is said where the eye already is: a call without its other
+    // side after the caller's name, audio the sound system dropped in place of the format.
+    std::u16string artist = record.artist;
     if (m_document.other_side_missing())
-        warning = m_properties.text(u"Other_side_not_recorded");
-    if (const double lost = m_document.lost_seconds(); lost > 0) {
-        const std::u16string text =
-            controller::lost_audio_text(m_properties.text(u"Audio_lost"), lost);
-        warning = warning.empty() ? text : warning + u" \u00b7 " + text;
-    }
-    set_text(u"frmInfo", warning.empty() ? info : warning);
+        artist += u" \u00b7 " + m_properties.text(u"Other_side_not_recorded");
+    set_text(u"frmArtist", artist);
+    const double lost = m_document.lost_seconds();
+    set_text(u"frmInfo",
+             lost > 0
+                 ? controller::lost_audio_text(m_properties.text(u"Audio_lost"), lost)
+                 : controller::format_label(record.format.sample_rate,
+                                            record.format.bits_per_sample, record.format.bit_rate));
     const foundation::FileInfo file(record.path);
     set_text(u"frmSize", controller::size_text(file.exists() ? file.size() : 0));
 }

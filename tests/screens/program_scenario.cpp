@@ -457,8 +457,8 @@ void ProgramScenario::call_recording() {
         [&](const Inspection& i) {
             const InspectNode* artist = i.top()->find("frmArtist");
             const InspectNode* info = i.top()->find("frmInfo");
-            return artist && artist->text == caller_name && seconds_shown(i, "frmElapsed") >= 2 &&
-                   info && info->text == "Other side not recorded \u00b7 Audio lost: 0.3 s";
+            return artist && artist->text == caller_name + " \u00b7 Other side not recorded" &&
+                   seconds_shown(i, "frmElapsed") >= 2 && info && info->text == "Audio lost: 0.3 s";
         },
         "the call recording under the caller's name, saying what it misses"));
     ASSERT_EQ(m_session.cli({"phone", "hangup"}).status, 0);
