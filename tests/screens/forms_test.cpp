@@ -6,6 +6,7 @@
 #include "foundation/active_scheduler.h"
 #include "platform/clock.h"
 #include "platform/messages.h"
+#include "platform/registry_store.h"
 #include "screens/form_confirmation.h"
 #include "screens/form_edit.h"
 #include "screens/form_error.h"
@@ -20,6 +21,7 @@
 #include "support/temp_dir.h"
 #include "support/watchdog.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -44,6 +46,7 @@ protected:
         m_properties.texts().assign({{u"Confirm_deleting", u"Delete %count% records?"},
                                      {u"Confirm_deleting_this", u"Delete this one?"},
                                      {u"Sorry_no_memory", u"No room"},
+                                     {u"Sorry_settings_reset", u"Settings were reset"},
                                      {u"Sorry_cannot_move_files", u"Cannot move"}},
                                     u"");
         std::ofstream(m_dir / "keyboard.txt") << "2=abc\n7=pqrs\n";
@@ -225,6 +228,26 @@ TEST_F(ScreensTest, StorageErrorsShowTheirTextAndCloseBackToTheMainForm) {
     ASSERT_EQ(m_stack.top_form(), &error);
     EXPECT_EQ(error.find_control<skin::TextComponent>(u"text").text(), u"No room");
     error.close();
+    EXPECT_EQ(m_stack.top_form(), m_main.get());
+}
+
+TEST_F(ScreensTest, ASettingsStoreCutShortIsSetAsideAndSaidOnceOnScreen) {
+    // A crash of the file system left the store with no bytes.
+    platform::registry_close();
+    const fs::path database = platform::registry_database_path();
+    fs::resize_file(database, 0);
+    fs::last_write_time(database, fs::file_time_type::clock::now() - std::chrono::hours(1));
+    m_document->load_secondary_things();
+    FormError& error = m_main->error_form();
+    ASSERT_EQ(m_stack.top_form(), &error);
+    EXPECT_EQ(error.find_control<skin::TextComponent>(u"text").text(), u"Settings were reset");
+    error.close();
+    bool kept = false;
+    for (const auto& entry : fs::directory_iterator(database.parent_path()))
+        kept |= entry.path().filename().string().rfind("registry.sqlite.corrupt-", 0) == 0;
+    EXPECT_TRUE(kept) << "the damaged file is set aside, not overwritten";
+    // Once only.
+    m_document->load_secondary_things();
     EXPECT_EQ(m_stack.top_form(), m_main.get());
 }
 
