@@ -102,7 +102,7 @@ private:
     bool m_described{false};                // how capture runs has been logged
     WindowHandle m_window{0};
     foundation::Event m_window_ready{foundation::Event::Reset::Manual};
-    std::atomic<bool> m_lively{false};
+    std::atomic<bool> m_lively{true};
     foundation::Event m_quiet_wake; // ends a quiet wait early: lively again, or the end
 };
 
