@@ -300,12 +300,24 @@ std::string error_text(int error) {
     }
 }
 
+bool on_full_disk_double(const std::string& path) {
+    const char* value = std::getenv("QUILLORY_FULL_DISK");
+    if (!value || !*value)
+        return false;
+    std::string folder = value;
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    return path == folder ||
+           (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+            (path[folder.size()] == '/' || folder == "/"));
+}
+
 bool volume_space(const std::string& path, uint64_t& total, uint64_t& available) {
     struct statvfs info {};
     if (::statvfs(path.c_str(), &info) != 0)
         return false;
     total = uint64_t(info.f_blocks) * info.f_frsize;
-    available = uint64_t(info.f_bavail) * info.f_frsize;
+    available = on_full_disk_double(path) ? 0 : uint64_t(info.f_bavail) * info.f_frsize;
     return true;
 }
 

@@ -11,7 +11,13 @@
 namespace platform {
 
 bool make_directory(const std::string& path); // false when it exists or cannot be made
-bool remove_file(const std::string& path);    // not for folders
+
+// Test double of a full disk, chosen at run time: when QUILLORY_FULL_DISK names a folder, the
+// files under it cannot grow (FileHandle's writes past a file's end fail with ENOSPC) and
+// volume_space finds nothing available there. Bytes a file already has can still be
+// overwritten, as on a real full disk.
+bool on_full_disk_double(const std::string& path);
+bool remove_file(const std::string& path); // not for folders
 
 // What move_to_trash did.
 enum class TrashOutcome {

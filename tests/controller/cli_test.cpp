@@ -213,6 +213,13 @@ TEST_F(CliTest, FullDiskStopsWithTheFileIntact) {
     Result duration =
         run("ffprobe -v error -show_entries format=duration -of csv=p=0 " + quoted(path.string()));
     EXPECT_GT(std::atof(duration.out.c_str()), 3.0) << "what fitted is playable";
+
+    // Full from the start: the recording cannot begin, and the reason is said.
+    ScopedEnv full_disk("QUILLORY_FULL_DISK", (m_world.root() / "home/Documents").string());
+    ScopedEnv english("LC_ALL", "en_US.UTF-8");
+    Result refused = run(quoted(cli) + " record --seconds 1 2>&1");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.out, "quillory-cli: Sorry, there is not enough free space.\n");
 }
 
 TEST_F(CliTest, PhoneSimulatorWritesThePhoneState) {
