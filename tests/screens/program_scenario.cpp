@@ -458,7 +458,8 @@ void ProgramScenario::call_recording() {
             const InspectNode* artist = i.top()->find("frmArtist");
             const InspectNode* info = i.top()->find("frmInfo");
             return artist && artist->text == caller_name + " \u00b7 Other side not recorded" &&
-                   seconds_shown(i, "frmElapsed") >= 2 && info && info->text == "Audio lost: 0.3 s";
+                   seconds_shown(i, "frmElapsed") >= 2 && info &&
+                   info->text.rfind("Audio lost: 0.", 0) == 0;
         },
         "the call recording under the caller's name, saying what it misses"));
     ASSERT_EQ(m_session.cli({"phone", "hangup"}).status, 0);
