@@ -19,7 +19,7 @@ namespace {
 constexpr int kBuffers = 10;
 // How often buffers are collected while nobody watches the level: well inside the ring's two
 // seconds, and few wake-ups.
-constexpr uint32_t kQuietPollMs = 600;
+constexpr uint32_t kQuietPollMs = 400;
 
 enum State : int32_t { Opening = 0, Opened = 1, Capturing = 2, Closed = 3 };
 

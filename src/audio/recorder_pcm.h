@@ -46,7 +46,7 @@ public:
     // the stream), in seconds; each loss is logged with its kind.
     virtual double lost_seconds() const;
     // Lively (the default): every filled buffer goes down the chain as soon as it is there (a
-    // level meter on screen moves with it). Otherwise they go a few at a time, every 600 ms, so
+    // level meter on screen moves with it). Otherwise they go a few at a time, every 400 ms, so
     // that a recording nobody watches wakes the machine seldom. Any thread.
     virtual void set_lively(bool on);
     virtual int channels() const;
