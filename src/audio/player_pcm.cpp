@@ -18,6 +18,17 @@ using namespace platform;
 
 namespace {
 
+// Playback that ran dry between two buffers is said, with how long the silence was.
+void log_underruns(platform::WaveOut device, int rate) {
+    const platform::WaveLoss loss = platform::wave_out_loss(device);
+    const int kind = int(platform::WaveLossKind::Underrun);
+    if (loss.events[kind] > 0 && rate > 0)
+        foundation::log() << "PlayerPCM "
+                          << platform::wave_loss_name(platform::WaveLossKind::Underrun) << " "
+                          << loss.events[kind] << " times, "
+                          << loss.frames[kind] * 1000 / uint64_t(rate) << " ms\n";
+}
+
 constexpr int kBuffers = 6;
 constexpr int kPullBytes = 16384;
 
@@ -171,7 +182,6 @@ constexpr uint32_t kStallTimer = 1;
 
 void PlayerPCMImpl::run() {
     m_window = create_window([](WindowHandle, uint32_t, WParam, LParam) -> LResult { return 0; });
-    set_timer(m_window, kStallTimer, 250);
     m_ready.set();
     Message message;
     while (!stop_requested() && get_message(message)) {
@@ -210,7 +220,11 @@ void PlayerPCMImpl::run() {
             handle_request();
             break;
         case WM_TIMER:
-            check_stall();
+            // The watch runs only while an output is open.
+            if (m_device)
+                check_stall();
+            else
+                kill_timer(m_window, kStallTimer);
             break;
         default:
             break;
@@ -225,6 +239,7 @@ void PlayerPCMImpl::run() {
         wave_out_reset(m_device);
         for (WaveHeader& header : m_headers)
             wave_out_unprepare_header(m_device, &header);
+        log_underruns(m_device, m_rate);
         wave_out_close(m_device);
         m_device = nullptr;
     }
@@ -294,6 +309,7 @@ void PlayerPCMImpl::fill_or_close() {
     if (m_state == Playing && !fill_buffers())
         m_state = Draining;
     if (m_state == Draining && !any_queued() && m_device) {
+        log_underruns(m_device, m_rate);
         if (wave_out_close(m_device) == MMSYSERR_NOERROR)
             m_device = nullptr;
     }
@@ -398,6 +414,7 @@ void PlayerPCMImpl::open_device() {
         fail(result == WAVERR_BADFORMAT ? PlayerPCM::Fault::Format : PlayerPCM::Fault::NoDevice);
         return;
     }
+    set_timer(m_window, kStallTimer, 250);
     int32_t size = (m_device_layout.rate * 200 / 1000) * format.block_align;
     if (size != m_buffer_size) {
         m_buffer_size = size;
@@ -433,6 +450,7 @@ void PlayerPCMImpl::close_down() {
         wave_out_reset(m_device);
         for (WaveHeader& header : m_headers)
             wave_out_unprepare_header(m_device, &header);
+        log_underruns(m_device, m_rate);
         wave_out_close(m_device);
         m_device = nullptr;
         // Whatever the closed device still posted belongs to no stream now.

@@ -12,6 +12,7 @@
 #include "platform/wave_device.h"
 #include "sharing/send_mail.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -136,6 +137,21 @@ public:
     }
 };
 
+// A recording that the sound system dropped audio from says how much, in the user's language
+// ("Audio_lost"), on standard error; the exit status stays that of the recording.
+void report_lost_audio(const controller::Document& document) {
+    const double lost = document.lost_seconds();
+    if (lost <= 0)
+        return;
+    localisation::TextTable texts;
+    localisation::Languages languages(texts);
+    const std::u16string pattern = languages.choose_at_start() && texts.has(u"Audio_lost")
+                                       ? texts.text(u"Audio_lost")
+                                       : std::u16string(u"Audio lost: %seconds% s");
+    std::fprintf(stderr, "quillory-cli: %s\n",
+                 to_utf8(controller::lost_audio_text(pattern, lost)).c_str());
+}
+
 std::atomic<bool> g_interrupted{false};
 
 void on_record_interrupt(int) {
@@ -163,17 +179,26 @@ void run_recording(controller::Document& document, double seconds) {
     // The file device may be paced faster than real time.
     const double capture_seconds = seconds / platform::audio_device_speed();
     const bool gated = document.vas_level() > 0;
+    const auto wait_ms = uint32_t(std::clamp(100.0 / platform::audio_device_speed(), 1.0, 100.0));
     auto elapsed = [&] {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     };
+    // Nobody watches: capture moves its audio on in larger steps, until the last second, in
+    // which every buffer counts at once so that the end comes when it should.
+    document.set_capture_lively(false);
     while (document.is_recording() && !g_interrupted.load()) {
         if (gated ? elapsed() >= capture_seconds
                   : document.recorded_seconds() >= seconds || elapsed() >= 2 * capture_seconds + 2)
             break;
+        if (gated ? elapsed() >= capture_seconds - 1.0 / platform::audio_device_speed()
+                  : document.recorded_seconds() >= seconds - 1.0)
+            document.set_capture_lively(true);
         platform::Message message;
         while (platform::peek_message(message))
             platform::dispatch_message(message);
-        platform::wait_message(5);
+        // Timers and posted messages wake the loop; the timeout only bounds how late an
+        // interrupt or the end of the wanted length is seen.
+        platform::wait_message(wait_ms);
     }
 }
 
@@ -229,6 +254,7 @@ int record_command(const cli::Arguments& args) {
     std::fflush(stdout);
     run_recording(document, options.seconds.value_or(10.0));
     document.stop();
+    report_lost_audio(document);
     return session.outcome.report();
 }
 
@@ -256,6 +282,7 @@ int append_command(const cli::Arguments& args) {
     std::fflush(stdout);
     run_recording(document, options.seconds.value_or(10.0));
     document.stop();
+    report_lost_audio(document);
     return session.outcome.report();
 }
 

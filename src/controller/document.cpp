@@ -301,9 +301,11 @@ bool Document::start_capture(const audio::AudioFormat& format, bool call_audio) 
         m_writer.reset();
         return false;
     }
+    m_lost_seconds = 0.0;
     m_recorder = std::make_unique<audio::RecorderPCM>(
         format.channels, format.sample_rate, format.bits_per_sample,
         call_audio ? platform::WAVE_CALL_MAPPER : platform::WAVE_MAPPER);
+    m_recorder->set_lively(m_capture_lively);
     m_duration_counter.reset();
     audio::connect(*m_recorder, &m_boost_stage);
     audio::connect(m_level_meter.output(), &m_duration_counter);
@@ -352,6 +354,7 @@ void Document::finish(StopReason reason) {
         // Deleting the recorder pushes what it captured up to now down the chain, and then
         // unlinks it; the boost stage's look-ahead goes on after it.
         if (m_recorder) {
+            m_lost_seconds = m_recorder->lost_seconds();
             m_recorder.reset();
             m_boost_stage.flush();
         }

@@ -132,6 +132,27 @@ public:
     double level() const { return m_level_meter.level(); }
     // Seconds written into the current recording so far.
     double recorded_seconds() const { return m_duration_counter.seconds(); }
+    // Audio the sound system lost during the running recording, or the last one once it has
+    // stopped (until the next starts), in seconds.
+    double lost_seconds() const { return m_recorder ? m_recorder->lost_seconds() : m_lost_seconds; }
+    // Whether someone may watch the recording (the default): captured audio then moves on at
+    // once, for a lively level meter and elapsed time; otherwise in fewer, larger steps (the
+    // window in the background, the command line), for fewer wake-ups.
+    void set_capture_lively(bool on) {
+        if (on == m_capture_lively)
+            return;
+        m_capture_lively = on;
+        if (m_recorder)
+            m_recorder->set_lively(on);
+    }
+    // A call recording that holds the microphone alone: the other side could not be had, or
+    // went away while recording.
+    bool other_side_missing() const {
+        const platform::WaveDownlink downlink =
+            m_recorder ? m_recorder->downlink() : platform::WaveDownlink::None;
+        return downlink == platform::WaveDownlink::Unavailable ||
+               downlink == platform::WaveDownlink::Lost;
+    }
     bool is_silent() const { return m_level_meter.is_silent(); }
     bool card_problem() const;
 
@@ -201,6 +222,8 @@ private:
     // The frames pulled before the last seek, and the place it sought.
     int32_t m_seek_frame{0};
     double m_seek_target{0.0};
+    double m_lost_seconds{0.0}; // lost by the last recording
+    bool m_capture_lively{true};
     StopReason m_stop_reason{StopReason::Requested};
     bool m_paused{false};
     bool m_call_recording{false};

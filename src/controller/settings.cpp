@@ -4,6 +4,7 @@
 #include "foundation/text.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace controller {
 
@@ -39,6 +40,17 @@ std::u16string format_label(int sample_rate, int bits_per_sample, int bit_rate) 
     if (bit_rate != 0)
         label += u" " + foundation::to_text(int32_t(bit_rate / 1000)) + u"kbps";
     return label;
+}
+
+std::u16string lost_audio_text(std::u16string pattern, double seconds) {
+    const int64_t tenths = seconds > 0 ? std::max<int64_t>(1, std::llround(seconds * 10)) : 0;
+    const std::u16string number =
+        foundation::to_text(int32_t(std::min<int64_t>(tenths / 10, 1 << 30))) + u"." +
+        foundation::to_text(int32_t(tenths % 10));
+    const size_t at = pattern.find(u"%seconds%");
+    if (at != std::u16string::npos)
+        pattern.replace(at, 9, number);
+    return pattern;
 }
 
 bool hardware_speaker_on() {

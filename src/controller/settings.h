@@ -29,6 +29,10 @@ int boost_gain_for(std::u16string_view boost_name);
 // "44kHz 16bit 64kbps": rate / 1000, bits, and bit rate / 1000 only when it is non-zero.
 std::u16string format_label(int sample_rate, int bits_per_sample, int bit_rate);
 
+// The text of "Audio_lost" (`pattern`) with "%seconds%" replaced by the seconds lost, to a
+// tenth, and never below 0.1 for a loss that is not nothing.
+std::u16string lost_audio_text(std::u16string pattern, double seconds);
+
 // The DWORD "Speaker" under "HKEY_LOCAL_MACHINE\System\State\Hardware": true only when it reads
 // and is non-zero.
 bool hardware_speaker_on();

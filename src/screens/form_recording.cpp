@@ -104,6 +104,8 @@ void FormRecording::open(bool new_record) {
     if (!is_showing())
         m_since_open.restart();
     m_stopping = false;
+    // The level meter on screen moves with every buffer captured.
+    m_document.set_capture_lively(true);
     fill(new_record);
     if (!is_showing())
         m_stack.show_form(*this, skin::ShowAs::Normal);
@@ -144,8 +146,20 @@ void FormRecording::update() {
     const double free = record.path.empty() ? 0.0 : foundation::free_space(folder);
     set_text(u"frmLeft", format_time(bit_rate > 0 ? free / double(bit_rate) * 8.0 : 0.0));
     m_level->set_value(m_document.level());
-    const foundation::FileInfo info(record.path);
-    set_text(u"frmSize", controller::size_text(info.exists() ? info.size() : 0));
+    // What the recording misses is said where the eye already is: a call without its other
+    // side after the caller's name, audio the sound system dropped in place of the format.
+    std::u16string artist = record.artist;
+    if (m_document.other_side_missing())
+        artist += u" \u00b7 " + m_properties.text(u"Other_side_not_recorded");
+    set_text(u"frmArtist", artist);
+    const double lost = m_document.lost_seconds();
+    set_text(u"frmInfo",
+             lost > 0
+                 ? controller::lost_audio_text(m_properties.text(u"Audio_lost"), lost)
+                 : controller::format_label(record.format.sample_rate,
+                                            record.format.bits_per_sample, record.format.bit_rate));
+    const foundation::FileInfo file(record.path);
+    set_text(u"frmSize", controller::size_text(file.exists() ? file.size() : 0));
 }
 
 void FormRecording::tick(double seconds) {

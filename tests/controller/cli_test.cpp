@@ -256,6 +256,21 @@ TEST_F(CliTest, SoundDeviceThatGoesAwayEndsTheRecordingWithAMessage) {
     EXPECT_NEAR(std::atof(duration.out.c_str()), 1.0, 0.3) << "the file is complete";
 }
 
+TEST_F(CliTest, AudioTheSoundSystemDroppedIsSaidAtTheEndWithTheStatusUnchanged) {
+    {
+        // The device leaves out 300 and 200 ms of its input, as a server that dropped audio
+        // would.
+        ScopedEnv drops("QUILLORY_AUDIO_DROP_MS", "400:300,1000:200");
+        Result recorded = run(quoted(cli) + " record --seconds 2 2>&1");
+        EXPECT_EQ(recorded.status, 0) << recorded.out;
+        EXPECT_NE(recorded.out.find("quillory-cli: Audio lost: 0.5 s"), std::string::npos)
+            << recorded.out;
+    }
+    Result clean = run(quoted(cli) + " record --seconds 1 2>&1");
+    EXPECT_EQ(clean.status, 0);
+    EXPECT_EQ(clean.out.find("lost"), std::string::npos) << clean.out;
+}
+
 TEST_F(CliTest, PlayReachesTheOutputWholeOrSaysWhyNot) {
     const std::string input = data_dir + "speech.wav";
     const std::string out = (m_world.root() / "out.wav").string();

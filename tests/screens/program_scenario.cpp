@@ -447,14 +447,21 @@ void ProgramScenario::call_recording() {
     m_program.reset();
     ASSERT_EQ(m_session.cli({"phone", "incoming", caller_number}).status, 0);
     ASSERT_EQ(m_session.cli({"phone", "connect"}).status, 0);
+    // The test devices have no other side to give, and this time drop some audio: the form
+    // says both where the format was.
+    m_session.env()["QUILLORY_AUDIO_DROP_MS"] = "300:300";
     m_program = m_session.start({"call"});
+    m_session.env().erase("QUILLORY_AUDIO_DROP_MS");
     ASSERT_TRUE(wait_form("frmRecording"));
     ASSERT_TRUE(wait(
         [&](const Inspection& i) {
             const InspectNode* artist = i.top()->find("frmArtist");
-            return artist && artist->text == caller_name && seconds_shown(i, "frmElapsed") >= 2;
+            const InspectNode* info = i.top()->find("frmInfo");
+            return artist && artist->text == caller_name + " \u00b7 Other side not recorded" &&
+                   seconds_shown(i, "frmElapsed") >= 2 && info &&
+                   info->text.rfind("Audio lost: 0.", 0) == 0;
         },
-        "the call recording under the caller's name"));
+        "the call recording under the caller's name, saying what it misses"));
     ASSERT_EQ(m_session.cli({"phone", "hangup"}).status, 0);
     const auto status = m_program->wait_exit(step_deadline);
     if (!status)
