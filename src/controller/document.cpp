@@ -6,6 +6,7 @@
 #include "foundation/file.h"
 #include "foundation/log.h"
 #include "foundation/paths.h"
+#include "foundation/registry.h"
 #include "foundation/text.h"
 #include "platform/clock.h"
 #include "platform/timing_trace.h"
@@ -123,6 +124,9 @@ void Document::load_first_things() {
 void Document::load_secondary_things() {
     foundation::TickCounter ticks;
     m_settings.load_secondary();
+    // Said once, now that the screens listen.
+    if (foundation::take_store_reset())
+        send(DocumentEvent::SettingsReset);
     m_player.set_volume(m_settings.volume);
     set_auto_record(m_settings.auto_record);
     if (m_current.path.empty())
@@ -374,6 +378,10 @@ void Document::finish(StopReason reason) {
                 reason = StopReason::BufferLimit;
             }
         }
+        // The writer synced the file; its entry in the folder (a new file, or one an append
+        // created again) is synced too.
+        if (has_audio && !foundation::sync_folder_of(m_current.path))
+            foundation::log() << "Document::stop folder sync failed\n";
         // A new recording that never got a frame of audio leaves no tag-only file behind.
         if (m_new_recording && !has_audio) {
             foundation::log() << "os::delete_file 3\n";

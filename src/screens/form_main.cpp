@@ -652,6 +652,9 @@ void FormMain::on_document_event(controller::DocumentEvent event, int argument) 
     case Code::SoundDeviceLost:
         m_error->open(m_properties.text(u"Sorry_sound_device"));
         break;
+    case Code::SettingsReset:
+        m_error->open(m_properties.text(u"Sorry_settings_reset"));
+        break;
     case Code::NoSpace:
         m_error->open(m_properties.text(u"Sorry_no_space"));
         break;
