@@ -1007,4 +1007,8 @@ TEST_F(DocumentTest, RecordsMadeElsewhereAreListedAsTheyComeChangeAndGo) {
     EXPECT_EQ(doc.records()[0].path, recorded.u16string());
     EXPECT_EQ(m_events.codes(), (std::vector<int>{int(DocumentEvent::RecordRemoved),
                                                   int(DocumentEvent::RecordRemoved)}));
+    // The call folder made again is watched again.
+    fs::create_directories(call.parent_path());
+    fs::copy_file(recorded, call.parent_path() / "Again.mp3");
+    ASSERT_TRUE(pump(400, [&] { return listed(call.parent_path() / "Again.mp3") == 1; }));
 }
