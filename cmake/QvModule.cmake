@@ -35,5 +35,5 @@ function(qv_test name)
   set(home ${PROJECT_BINARY_DIR}/test-home)
   gtest_discover_tests(test_${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
     PROPERTIES TIMEOUT 300 LABELS ${name}
-    ENVIRONMENT "QUILLORY_CONFIG_DIR=${home}/config;XDG_CONFIG_HOME=${home}/config;XDG_DATA_HOME=${home}/data;XDG_DOCUMENTS_DIR=${home}/Documents;QUILLORY_CARDS=;QUILLORY_CONTACTS=${home}/contacts;QUILLORY_AUDIO=null;GSETTINGS_BACKEND=memory;DBUS_SESSION_BUS_ADDRESS=unix:path=${home}/no-session-bus;DBUS_SYSTEM_BUS_ADDRESS=unix:path=${home}/no-system-bus")
+    ENVIRONMENT "QUILLORY_CONFIG_DIR=${home}/config;XDG_CONFIG_HOME=${home}/config;XDG_DATA_HOME=${home}/data;XDG_CACHE_HOME=${home}/cache;XDG_DOCUMENTS_DIR=${home}/Documents;QUILLORY_CARDS=;QUILLORY_CONTACTS=${home}/contacts;QUILLORY_AUDIO=null;GSETTINGS_BACKEND=memory;DBUS_SESSION_BUS_ADDRESS=unix:path=${home}/no-session-bus;DBUS_SYSTEM_BUS_ADDRESS=unix:path=${home}/no-system-bus")
 endfunction()
