@@ -108,6 +108,10 @@ public:
         std::lock_guard guard(m_owner.lock());
         return m_frames_pulled;
     }
+    void set_buffer_ms(int milliseconds) {
+        std::lock_guard guard(m_owner.lock());
+        m_buffer_ms = std::clamp(milliseconds, 5, 200);
+    }
 
 protected:
     void run() override;
@@ -139,6 +143,7 @@ private:
     bool m_converter_flushed{false};
     platform::PcmLayout m_device_layout;
     int32_t m_buffer_size{0};
+    int32_t m_buffer_ms{200};
     int32_t m_frames_pulled{0};
     AudioBlock m_pending;
     foundation::Event m_ready{foundation::Event::Reset::Manual};
@@ -385,7 +390,7 @@ void PlayerPCMImpl::open_device() {
         fail(result == WAVERR_BADFORMAT ? PlayerPCM::Fault::Format : PlayerPCM::Fault::NoDevice);
         return;
     }
-    int32_t size = (m_device_layout.rate * 200 / 1000) * format.block_align;
+    int32_t size = std::max(1, m_device_layout.rate * m_buffer_ms / 1000) * format.block_align;
     if (size != m_buffer_size) {
         m_buffer_size = size;
         for (int i = 0; i < kBuffers; ++i) {
@@ -523,6 +528,10 @@ double PlayerPCM::level(int channel) const {
 
 int32_t PlayerPCM::frames_pulled() const {
     return m_impl->frames_pulled();
+}
+
+void PlayerPCM::set_buffer_ms(int milliseconds) {
+    m_impl->set_buffer_ms(milliseconds);
 }
 
 void PlayerPCM::on_data(const AudioBlock&) {

@@ -18,6 +18,9 @@ namespace controller {
 
 namespace {
 
+// Milliseconds in each of the player's buffers: six of them queue 90 ms.
+constexpr int listening_buffer_ms = 15;
+
 constexpr double check_seconds = 0.2;
 const char16_t start_beep[] = u"%app_path%/Voicbeep.wav";
 const char16_t end_beep[] = u"%app_path%/RecEnd.wav";
@@ -60,6 +63,10 @@ Document::Document() : m_timer(*this) {
         new foundation::DirectoryScanner(static_cast<foundation::DirectorySink&>(*this)));
     audio::connect(m_boost_stage.output(), &m_level_meter);
     audio::connect(m_duration_counter.output(), &m_active_buffer);
+    // Playback goes through the listening stage; short device buffers let a change of speed
+    // be heard at once.
+    audio::connect(m_listening.output(), &m_player);
+    m_player.set_buffer_ms(listening_buffer_ms);
     fill_format(m_current.format);
     load_first_things();
     m_timer.after(check_seconds);
@@ -73,6 +80,7 @@ Document::~Document() {
     audio::connect(m_boost_stage.output(), nullptr);
     audio::connect(m_level_meter.output(), nullptr);
     audio::connect(m_duration_counter.output(), nullptr);
+    audio::connect(m_listening.output(), nullptr);
 }
 
 void Document::add_listener(DocumentListener* listener) {
@@ -118,6 +126,8 @@ void Document::load_secondary_things() {
     foundation::TickCounter ticks;
     m_settings.load_secondary();
     m_player.set_volume(m_settings.volume);
+    set_speed(m_settings.speed);
+    set_skip_silence(m_settings.skip_silence);
     set_auto_record(m_settings.auto_record);
     if (m_current.path.empty())
         select_record(read_current_path());
@@ -158,6 +168,18 @@ void Document::set_volume(double volume) {
 void Document::set_vas_level(double level) {
     m_level_meter.set_threshold(std::clamp(level, 0.0, 1.0));
     m_settings.vas_level = m_level_meter.threshold();
+    m_listening.set_skip_silence(m_settings.skip_silence,
+                                 skip_silence_threshold(m_settings.vas_level));
+}
+
+void Document::set_speed(double speed) {
+    m_settings.speed = nearest_speed(speed);
+    m_listening.set_speed(m_settings.speed);
+}
+
+void Document::set_skip_silence(bool on) {
+    m_settings.skip_silence = on;
+    m_listening.set_skip_silence(on, skip_silence_threshold(m_settings.vas_level));
 }
 
 // --- recording --------------------------------------------------------------------------------
@@ -434,7 +456,9 @@ bool Document::play(const std::u16string& path, int position) {
     m_current.format.bits_per_sample = m_reader->bits_per_sample();
     m_current.format.bit_rate = m_reader->bit_rate();
     m_current.format.duration = m_reader->duration();
-    audio::connect(m_reader->output(), &m_player);
+    m_listening.clear();
+    audio::connect(m_reader->output(), &m_listening);
+    m_play_start = m_listening.record_frames();
     m_play_offset = 0.0;
     if (position > 0 && m_reader->seek(position))
         m_play_offset = position;
@@ -519,7 +543,8 @@ bool Document::move_record(int index, const std::u16string& new_path) {
 double Document::play_position() const {
     if (!m_reader || m_current.format.sample_rate <= 0)
         return 0.0;
-    return m_play_offset + double(m_player.frames_pulled()) / m_current.format.sample_rate;
+    return m_play_offset +
+           double(m_listening.record_frames() - m_play_start) / m_current.format.sample_rate;
 }
 
 bool Document::seek(double seconds) {
@@ -528,8 +553,9 @@ bool Document::seek(double seconds) {
     const double whole = std::floor(std::max(0.0, seconds));
     if (!m_reader->seek(whole))
         return false;
-    m_play_offset =
-        whole - double(m_player.frames_pulled()) / std::max(1, m_current.format.sample_rate);
+    m_listening.clear();
+    m_play_offset = whole - double(m_listening.record_frames() - m_play_start) /
+                                std::max(1, m_current.format.sample_rate);
     return true;
 }
 

@@ -16,6 +16,7 @@
 #include "audio/level_meter.h"
 #include "audio/player_pcm.h"
 #include "audio/recorder_pcm.h"
+#include "audio/speed_stage.h"
 #include "controller/document_listener.h"
 #include "controller/phone_speaker.h"
 #include "controller/record_storage.h"
@@ -148,6 +149,13 @@ public:
     }
     void set_volume(double volume);
     void set_vas_level(double level);
+    // Playback speed (the nearest of kSpeeds), pitch kept; takes effect at once, also while
+    // playing. Positions stay in record time.
+    void set_speed(double speed);
+    double speed() const { return m_settings.speed; }
+    // Long pauses (below the voice switch's level) cut short while playing.
+    void set_skip_silence(bool on);
+    bool skip_silence() const { return m_settings.skip_silence; }
     const Settings& settings() const { return m_settings; }
     double volume() const { return m_player.volume(); }
     double vas_level() const { return m_level_meter.threshold(); }
@@ -176,6 +184,7 @@ private:
     CurrentRecord m_current;
 
     audio::PlayerPCM m_player;
+    audio::SpeedStage m_listening; // between the reader and the player
     audio::ActiveBuffer m_active_buffer;
     audio::DurationCounter m_duration_counter;
     audio::BoostStage m_boost_stage;
@@ -185,6 +194,7 @@ private:
     std::unique_ptr<audio::FileWriter> m_writer;
 
     double m_play_offset{0.0}; // seconds before the player's first pulled frame
+    uint64_t m_play_start{0};  // the listening stage's record frames when playback started
     StopReason m_stop_reason{StopReason::Requested};
     bool m_paused{false};
     bool m_call_recording{false};
