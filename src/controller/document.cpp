@@ -1,5 +1,6 @@
 #include "controller/document.h"
 
+#include "controller/peak_cache.h"
 #include "formats/factory.h"
 #include "formats/id3_tag.h"
 #include "foundation/date_time.h"
@@ -61,8 +62,10 @@ Document::Document() : m_timer(*this) {
     m_call_monitor = std::make_unique<telephony::CallMonitorImpl>(this);
     m_scanner.reset(
         new foundation::DirectoryScanner(static_cast<foundation::DirectorySink&>(*this)));
-    audio::connect(m_boost_stage.output(), &m_level_meter);
-    audio::connect(m_duration_counter.output(), &m_active_buffer);
+    audio::connect(m_boost_stage.output(), &m_live_wave);
+    audio::connect(m_live_wave.output(), &m_level_meter);
+    audio::connect(m_duration_counter.output(), &m_record_peaks);
+    audio::connect(m_record_peaks.output(), &m_active_buffer);
     // Playback goes through the listening stage; short device buffers let a change of speed
     // be heard at once.
     audio::connect(m_listening.output(), &m_player);
@@ -78,8 +81,10 @@ Document::~Document() {
     m_scanner.reset();
     m_call_monitor.reset();
     audio::connect(m_boost_stage.output(), nullptr);
+    audio::connect(m_live_wave.output(), nullptr);
     audio::connect(m_level_meter.output(), nullptr);
     audio::connect(m_duration_counter.output(), nullptr);
+    audio::connect(m_record_peaks.output(), nullptr);
     audio::connect(m_listening.output(), nullptr);
 }
 
@@ -269,7 +274,7 @@ bool Document::record(RecordingKind kind, std::u16string name, std::u16string nu
     stop();
     m_call_recording = is_call;
     m_current = record;
-    if (!start_capture(m_current.format, call_audio)) {
+    if (!start_capture(m_current.format, call_audio, false)) {
         stop();
         foundation::log() << "os::delete_file 2\n";
         foundation::delete_file(record.path);
@@ -283,7 +288,7 @@ bool Document::record(RecordingKind kind, std::u16string name, std::u16string nu
     return true;
 }
 
-bool Document::start_capture(const audio::AudioFormat& format, bool call_audio) {
+bool Document::start_capture(const audio::AudioFormat& format, bool call_audio, bool appending) {
     m_writer =
         formats::create_writer(m_current.path, format.codec, format.channels,
                                format.bits_per_sample, format.sample_rate, format.bit_rate, true);
@@ -298,6 +303,12 @@ bool Document::start_capture(const audio::AudioFormat& format, bool call_audio) 
         format.channels, format.sample_rate, format.bits_per_sample,
         call_audio ? platform::WAVE_CALL_MAPPER : platform::WAVE_MAPPER);
     m_duration_counter.reset();
+    m_live_wave.clear();
+    // The waveform is made as the sound goes into the file; continuing a record, it goes on
+    // from the stored waveform of what the file holds (without one, the next opening decodes).
+    audio::Peaks start;
+    m_record_peaks_whole = !appending || PeakCache().load(m_current.path, start);
+    m_record_peaks.reset(start);
     audio::connect(*m_recorder, &m_boost_stage);
     audio::connect(m_level_meter.output(), &m_duration_counter);
     audio::connect(m_active_buffer.output(), &m_writer->input());
@@ -311,7 +322,7 @@ bool Document::append() {
         return false;
     const audio::AudioFormat format = m_current.format;
     const bool in_call = m_call_monitor->current_call().direction != telephony::CallDirection::None;
-    if (!start_capture(format, in_call)) {
+    if (!start_capture(format, in_call, true)) {
         const bool had_writer = m_writer != nullptr;
         if (!had_writer)
             fill_format(m_current.format);
@@ -359,6 +370,8 @@ void Document::finish(StopReason reason) {
         const bool completed = m_writer->complete();
         const bool has_audio = m_writer->has_audio();
         m_writer.reset();
+        if (completed && has_audio && m_record_peaks_whole)
+            PeakCache().store(m_current.path, m_record_peaks.peaks());
         if (reason == StopReason::Requested) {
             if (card_problem()) {
                 foundation::log() << "card_problem\n";

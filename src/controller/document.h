@@ -14,6 +14,7 @@
 #include "audio/duration_counter.h"
 #include "audio/file_io.h"
 #include "audio/level_meter.h"
+#include "audio/peak_tap.h"
 #include "audio/player_pcm.h"
 #include "audio/recorder_pcm.h"
 #include "audio/speed_stage.h"
@@ -126,6 +127,9 @@ public:
     const CurrentRecord& current() const { return m_current; }
     const std::vector<RecordInfo>& records() const { return m_records.items(); }
     double level() const { return m_level_meter.level(); }
+    // The input's last seconds, oldest first, while recording.
+    std::vector<audio::PeakColumn> live_wave() const { return m_live_wave.recent(); }
+    uint64_t live_wave_columns() const { return m_live_wave.finished(); }
     // Seconds written into the current recording so far.
     double recorded_seconds() const { return m_duration_counter.seconds(); }
     bool is_silent() const { return m_level_meter.is_silent(); }
@@ -168,8 +172,9 @@ private:
     // Ends whatever runs. A recording whose end fails (its last writes, its file gone) ends
     // with that reason instead of `reason` Requested; a new recording without audio is removed.
     void finish(StopReason reason);
-    // call_audio: the call's downlink is mixed into the microphone.
-    bool start_capture(const audio::AudioFormat& format, bool call_audio);
+    // call_audio: the call's downlink is mixed into the microphone; appending: the file holds
+    // a record already.
+    bool start_capture(const audio::AudioFormat& format, bool call_audio, bool appending);
     void fill_format(audio::AudioFormat& format) const;
     void switch_speaker(bool on) { m_phone.set_speaker(on); }
 
@@ -189,6 +194,9 @@ private:
     audio::DurationCounter m_duration_counter;
     audio::BoostStage m_boost_stage;
     audio::LevelMeter m_level_meter;
+    audio::LiveWave m_live_wave;      // between the boost and the level meter
+    audio::PeakTap m_record_peaks;    // between the duration counter and the buffer
+    bool m_record_peaks_whole{false}; // they cover the whole file (not an append to an unknown)
     std::unique_ptr<audio::FileReader> m_reader;
     std::unique_ptr<audio::RecorderPCM> m_recorder;
     std::unique_ptr<audio::FileWriter> m_writer;

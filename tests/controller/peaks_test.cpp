@@ -145,6 +145,31 @@ TEST_F(PeaksTest, CutRecordShowsWhatIsRead) {
     EXPECT_NE(message.find("could be decoded"), std::string::npos) << message;
 }
 
+// A new recording leaves its waveform in the cache, made while recording: no decoding pass.
+TEST_F(PeaksTest, NewRecordingsBringTheirWaveform) {
+    const std::string speech = std::string(QV_TEST_DATA) + "/controller/speech.wav";
+    ScopedEnv audio("QUILLORY_AUDIO", "file"), input("QUILLORY_AUDIO_IN", speech),
+        speed("QUILLORY_AUDIO_SPEED", "20"), home("HOME", m_dir.path().string()),
+        documents("XDG_DOCUMENTS_DIR", (m_dir / "Documents").string()),
+        config("QUILLORY_CONFIG_DIR", (m_dir / "config").string()), cards("QUILLORY_CARDS", "");
+    const Result recorded = run(quoted(cli) + " record --seconds 3");
+    ASSERT_EQ(recorded.status, 0);
+    const fs::path record = controller_test::first_line(recorded.out);
+    controller::PeakCache cache(u16(m_dir / "cache/quillory"));
+    audio::Peaks peaks;
+    ASSERT_TRUE(cache.load(u16(record), peaks)) << "no waveform stored for " << record;
+    EXPECT_NEAR(peaks.seconds(), 3.0, 0.15);
+    // Its columns against ffmpeg's decode of the file (MP3 coding moves peaks a little).
+    const Result theirs =
+        run("python3 " + quoted(reference) + " " + quoted(record.string()) + " 3");
+    const auto b = parse(theirs.out);
+    const auto a = peaks.columns(3);
+    ASSERT_EQ(a.size(), 3u);
+    ASSERT_EQ(b.size(), 3u);
+    for (size_t c = 0; c < 3; ++c)
+        EXPECT_NEAR(a[c].peak, b[c].peak, 0.1 * b[c].peak + 0.01) << "column " << c;
+}
+
 // The cache alone, on small records.
 class PeakCacheTest : public ::testing::Test {
 protected:

@@ -168,7 +168,7 @@ TEST_F(GoldenScreens, MainKeypadMenuRecordingAndPlaybackLookAsTheyShould) {
     ASSERT_TRUE(program.tap("btnPause"));
     ASSERT_TRUE(program.wait_shown("btnResume"));
     EXPECT_TRUE(screen_is(program, "recording",
-                          {"frmElapsed", "frmLeft", "frmSize", "pbLevel", "btnName"}));
+                          {"frmElapsed", "frmLeft", "frmSize", "pbLevel", "btnName", "liveWave"}));
     ASSERT_TRUE(program.tap("btnClose"));
     ASSERT_TRUE(program.wait([](const std::string& t) {
         return ProgramRunner::top_id(t) == "frmMain" && ProgramRunner::row_count(t) >= 4;
@@ -180,7 +180,8 @@ TEST_F(GoldenScreens, MainKeypadMenuRecordingAndPlaybackLookAsTheyShould) {
     if (program.tap("btnPause")) {
         ASSERT_TRUE(program.wait_shown("btnPlay"));
     }
-    EXPECT_TRUE(screen_is(program, "playback",
-                          {"frmElapsed", "frmLeft", "pbLevel", "pbPosition", "btnPosition"}));
+    EXPECT_TRUE(
+        screen_is(program, "playback",
+                  {"frmElapsed", "frmLeft", "pbLevel", "pbPosition", "btnPosition", "waveform"}));
     EXPECT_EQ(program.terminate(), 0);
 }
