@@ -59,6 +59,45 @@ size_t SpeedStage::held_record_frames() const {
 
 uint64_t SpeedStage::record_frames() const {
     std::lock_guard guard(lock());
+    return record_frames_locked();
+}
+
+uint64_t SpeedStage::output_frames() const {
+    std::lock_guard guard(lock());
+    return m_output_frames;
+}
+
+uint64_t SpeedStage::record_at(uint64_t output) const {
+    std::lock_guard guard(lock());
+    if (m_marks.empty())
+        return record_frames_locked();
+    // Before the first mark kept, and past the last, the record goes at the sound's pace.
+    const Mark& first = m_marks.front();
+    if (output <= first.output)
+        return first.record - std::min(first.record, first.output - output);
+    for (size_t i = 1; i < m_marks.size(); ++i) {
+        const Mark& a = m_marks[i - 1];
+        const Mark& b = m_marks[i];
+        if (output <= b.output) {
+            const double share = double(output - a.output) / double(b.output - a.output);
+            return a.record + uint64_t(share * double(b.record - a.record));
+        }
+    }
+    return m_marks.back().record;
+}
+
+void SpeedStage::hand_on(AudioBlock& out, AudioBlock block) {
+    out = std::move(block);
+    if (out.empty())
+        return;
+    m_output_frames += out.frames();
+    m_marks.push_back(Mark{m_output_frames, record_frames_locked()});
+    // Enough for the device's buffers and a good deal more.
+    while (m_marks.size() > 256)
+        m_marks.pop_front();
+}
+
+uint64_t SpeedStage::record_frames_locked() const {
     double behind = double(held_record_frames());
     if (m_stretcher)
         behind += m_stretcher->numUnprocessedSamples() + m_stretcher->numSamples() * m_speed;
@@ -67,6 +106,8 @@ uint64_t SpeedStage::record_frames() const {
 
 void SpeedStage::clear() {
     std::lock_guard guard(lock());
+    // What was taken but never handed on is dropped: the count keeps to what was handed on.
+    m_record_frames = record_frames_locked();
     m_stretcher.reset();
     m_ended = false;
     m_quiet = Quiet::Sound;
@@ -175,7 +216,7 @@ void SpeedStage::get_data(AudioBlock& out, int max_bytes) {
                 for (size_t i = 0; i < samples.size(); ++i)
                     samples[i] =
                         int16_t(std::clamp(std::lround(m_float[i] * 32768.0f), -32768L, 32767L));
-                out = block_of(samples, m_channels, m_rate);
+                hand_on(out, block_of(samples, m_channels, m_rate));
                 return;
             }
             if (m_ended)
@@ -200,7 +241,7 @@ void SpeedStage::get_data(AudioBlock& out, int max_bytes) {
                 continue;
             }
             if (!kept.empty())
-                out = block_of(kept, m_channels, m_rate);
+                hand_on(out, block_of(kept, m_channels, m_rate));
             return;
         }
         const bool workable =
@@ -217,7 +258,7 @@ void SpeedStage::get_data(AudioBlock& out, int max_bytes) {
         }
         m_record_frames += in.frames();
         if (!workable || (!m_stretcher && m_speed == 1.0 && !m_skip && m_quiet == Quiet::Sound)) {
-            out = in;
+            hand_on(out, in);
             return;
         }
         const auto* samples = reinterpret_cast<const int16_t*>(in.bytes.data());
@@ -234,7 +275,7 @@ void SpeedStage::get_data(AudioBlock& out, int max_bytes) {
         if (!m_stretcher) {
             if (kept.empty())
                 continue;
-            out = block_of(kept, m_channels, m_rate);
+            hand_on(out, block_of(kept, m_channels, m_rate));
             return;
         }
         if (kept.empty())

@@ -19,6 +19,7 @@
 #include "audio/link.h"
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -42,6 +43,11 @@ public:
     // Record frames behind everything handed on so far (passed over ones included), counted
     // from construction; a caller takes differences.
     uint64_t record_frames() const;
+    // Frames handed on since construction, and the record frames behind the first `output`
+    // of them (for what the device has played so far): interpolated within the blocks of the
+    // last few seconds.
+    uint64_t output_frames() const;
+    uint64_t record_at(uint64_t output) const;
     // Forgets what is held (after a seek, or for a new stream); the next pull starts afresh,
     // bypassing the stretcher at speed 1.
     void clear();
@@ -57,11 +63,19 @@ private:
     void flush_quiet(std::vector<int16_t>& kept);
     void start_stretcher(const AudioBlock& format);
     size_t held_record_frames() const;
+    uint64_t record_frames_locked() const;
+    void hand_on(AudioBlock& out, AudioBlock block);
 
     double m_speed{1.0};
     bool m_skip{false};
     int m_threshold{0};
     uint64_t m_record_frames{0}; // taken from upstream, passed over included
+    uint64_t m_output_frames{0}; // handed on
+    struct Mark {
+        uint64_t output; // frames handed on at the end of a block
+        uint64_t record; // the record frames behind them
+    };
+    std::deque<Mark> m_marks; // the last blocks handed on, oldest first
     // The format of the stream being worked on (0 channels: none yet).
     int m_channels{0};
     int m_rate{0};
