@@ -269,196 +269,198 @@ TEST_F(ScreensTest, ASettingsStoreCutShortIsSetAsideAndSaidOnceOnScreen) {
     EXPECT_TRUE(kept) << "the damaged file is set aside, not overwritten";
     // Once only.
     m_document->load_secondary_things();
-    TEST_F(ScreensTest, RecordOnAFullDiskAndARecordThatCannotPlayShowTheirReasons) {
-        FormError& error = m_main->error_form();
-        {
-            testing_support::ScopedEnv full("QUILLORY_FULL_DISK",
-                                            (m_world.root() / "home/Documents").string());
-            m_main->record();
-        }
-        EXPECT_FALSE(m_document->is_recording());
-        ASSERT_EQ(m_stack.top_form(), &error);
-        EXPECT_EQ(error.find_control<skin::TextComponent>(u"text").text(), u"Disk full");
-        error.close();
-        ASSERT_EQ(m_stack.top_form(), m_main.get());
+    EXPECT_EQ(m_stack.top_form(), m_main.get());
+}
 
-        // Bytes that no reader takes for audio, under a record's name.
-        std::ofstream(m_world.main_folder() / "Broken.mp3") << std::string(4000, 'x');
-        m_document->refresh();
-        const int32_t broken = listed_position(u"Broken");
-        ASSERT_GE(broken, 0);
-        m_main->tap_record(broken);
-        EXPECT_FALSE(m_document->is_playing());
-        ASSERT_EQ(m_stack.top_form(), &error);
-        EXPECT_EQ(error.find_control<skin::TextComponent>(u"text").text(), u"Cannot play");
-        error.close();
-        EXPECT_EQ(m_stack.top_form(), m_main.get());
-
-        // A title too long for the tag's room needs a copy of the file, which the full disk cannot
-        // take: closing the playback form says so over the main form.
-        const fs::path tagged = m_world.main_folder() / "Tagged.mp3";
-        ASSERT_EQ(std::system(("ffmpeg -v error -f lavfi -i sine=duration=1 -id3v2_version 3 "
-                               "-metadata title=Tagged '" +
-                               tagged.string() + "'")
-                                  .c_str()),
-                  0);
-        m_document->refresh();
-        m_main->tap_record(listed_position(u"Tagged"));
-        FormView& view = m_main->view_form();
-        ASSERT_EQ(m_stack.top_form(), &view);
-        m_main->edit_form().open(view, view.name_button().caption());
-        m_main->edit_form().edit().command(
-            skin::Command{skin::Edit::command_text, std::u16string(1500, u't')});
-        m_main->edit_form().ok();
-        {
-            testing_support::ScopedEnv full("QUILLORY_FULL_DISK",
-                                            (m_world.root() / "home/Documents").string());
-            view.close();
-        }
-        ASSERT_EQ(m_stack.top_form(), &error);
-        EXPECT_EQ(error.find_control<skin::TextComponent>(u"text").text(), u"Disk full");
-        EXPECT_TRUE(fs::exists(tagged));
-        error.close();
-        EXPECT_EQ(m_stack.top_form(), m_main.get());
+TEST_F(ScreensTest, RecordOnAFullDiskAndARecordThatCannotPlayShowTheirReasons) {
+    FormError& error = m_main->error_form();
+    {
+        testing_support::ScopedEnv full("QUILLORY_FULL_DISK",
+                                        (m_world.root() / "home/Documents").string());
+        m_main->record();
     }
+    EXPECT_FALSE(m_document->is_recording());
+    ASSERT_EQ(m_stack.top_form(), &error);
+    EXPECT_EQ(error.find_control<skin::TextComponent>(u"text").text(), u"Disk full");
+    error.close();
+    ASSERT_EQ(m_stack.top_form(), m_main.get());
 
-    TEST_F(ScreensTest, PlaybackFormShowsTheRecordAndDeletesOnlyAfterOk) {
-        m_main->open_filter();
-        m_main->keypad_key(u"7");
-        ASSERT_EQ(m_main->visible().size(), 2u); // "Bob Smith" and "Shopping list"
-        m_main->keypad_backspace();
-        const int32_t shopping = listed_position(u"Shopping list");
-        ASSERT_GE(shopping, 0);
-        m_main->tap_record(shopping);
-        FormView& view = m_main->view_form();
-        ASSERT_EQ(m_stack.top_form(), &view);
-        EXPECT_EQ(view.name_button().caption(), u"Shopping list");
-        EXPECT_EQ(view.find_control<skin::TextComponent>(u"frmLeft").text(), u"0:00:01");
-        EXPECT_EQ(ids(view.menu_items(u"Menu")),
-                  (std::vector<std::u16string>{u"Delete", u"Append", u"Send", u"Cancel"}));
+    // Bytes that no reader takes for audio, under a record's name.
+    std::ofstream(m_world.main_folder() / "Broken.mp3") << std::string(4000, 'x');
+    m_document->refresh();
+    const int32_t broken = listed_position(u"Broken");
+    ASSERT_GE(broken, 0);
+    m_main->tap_record(broken);
+    EXPECT_FALSE(m_document->is_playing());
+    ASSERT_EQ(m_stack.top_form(), &error);
+    EXPECT_EQ(error.find_control<skin::TextComponent>(u"text").text(), u"Cannot play");
+    error.close();
+    EXPECT_EQ(m_stack.top_form(), m_main.get());
 
-        view.menu_items(u"Delete");
-        EXPECT_FALSE(m_document->is_playing());
-        m_main->confirmation_form().cancel();
-        EXPECT_TRUE(fs::exists(m_world.main_folder() / "Shopping list.wav"));
-        EXPECT_EQ(m_stack.top_form(), &view);
-        // Play after the end starts again; the position knob moves nothing without a player.
-        view.play();
-        EXPECT_TRUE(m_document->is_playing());
-        view.pause();
-        view.menu_items(u"Delete");
-        m_main->confirmation_form().ok();
-        EXPECT_FALSE(fs::exists(m_world.main_folder() / "Shopping list.wav"));
-        EXPECT_EQ(m_stack.top_form(), m_main.get());
-        EXPECT_EQ(m_main->visible().size(), 2u);
-    }
-
-    TEST_F(ScreensTest, RenameFormSelectsTheTitleAndCancelKeepsIt) {
-        m_main->tap_record(0);
-        FormView& view = m_main->view_form();
-        const std::u16string title = view.name_button().caption();
-        FormEdit& edit = m_main->edit_form();
-        edit.open(view, title);
-        EXPECT_EQ(edit.text(), title);
-        EXPECT_TRUE(edit.edit().all_selected());
-        EXPECT_TRUE(edit.edit().editing());
-        edit.edit().command(skin::Command{skin::Edit::command_text, u"N"});
-        EXPECT_EQ(edit.text(), u"N");
-        edit.cancel();
-        EXPECT_EQ(view.name_button().caption(), title);
-        edit.open(view, title);
-        edit.edit().command(skin::Command{skin::Edit::command_text, u"New name"});
-        edit.ok();
-        EXPECT_EQ(view.name_button().caption(), u"New name");
+    // A title too long for the tag's room needs a copy of the file, which the full disk cannot
+    // take: closing the playback form says so over the main form.
+    const fs::path tagged = m_world.main_folder() / "Tagged.mp3";
+    ASSERT_EQ(std::system(("ffmpeg -v error -f lavfi -i sine=duration=1 -id3v2_version 3 "
+                           "-metadata title=Tagged '" +
+                           tagged.string() + "'")
+                              .c_str()),
+              0);
+    m_document->refresh();
+    m_main->tap_record(listed_position(u"Tagged"));
+    FormView& view = m_main->view_form();
+    ASSERT_EQ(m_stack.top_form(), &view);
+    m_main->edit_form().open(view, view.name_button().caption());
+    m_main->edit_form().edit().command(
+        skin::Command{skin::Edit::command_text, std::u16string(1500, u't')});
+    m_main->edit_form().ok();
+    {
+        testing_support::ScopedEnv full("QUILLORY_FULL_DISK",
+                                        (m_world.root() / "home/Documents").string());
         view.close();
-        EXPECT_TRUE(fs::exists(m_world.main_folder() / "New name.wav") ||
-                    fs::exists(m_world.main_folder() / "Incoming/New name.wav"));
     }
+    ASSERT_EQ(m_stack.top_form(), &error);
+    EXPECT_EQ(error.find_control<skin::TextComponent>(u"text").text(), u"Disk full");
+    EXPECT_TRUE(fs::exists(tagged));
+    error.close();
+    EXPECT_EQ(m_stack.top_form(), m_main.get());
+}
 
-    TEST_F(ScreensTest, RecordShowsTheRecordingFormOnceAndStopReturns) {
-        m_main->record();
-        ASSERT_TRUE(m_document->is_recording());
-        FormRecording& recording = m_main->recording_form();
-        ASSERT_EQ(m_stack.top_form(), &recording);
-        EXPECT_EQ(recording.name_button().caption(), m_document->current().title);
-        const std::u16string first = m_document->current().path;
-        m_main->record(); // a double tap starts nothing more
-        EXPECT_EQ(m_document->current().path, first);
-        EXPECT_FALSE(recording.find_child(u"btnSpeakerOn")->visible());
-        EXPECT_FALSE(recording.find_child(u"btnSpeakerOff")->visible());
-        EXPECT_TRUE(recording.find_child(u"btnPause")->visible());
-        recording.set_paused(true);
-        EXPECT_TRUE(recording.find_child(u"btnResume")->visible());
-        EXPECT_FALSE(recording.find_child(u"btnPause")->visible());
-        recording.set_paused(false);
+TEST_F(ScreensTest, PlaybackFormShowsTheRecordAndDeletesOnlyAfterOk) {
+    m_main->open_filter();
+    m_main->keypad_key(u"7");
+    ASSERT_EQ(m_main->visible().size(), 2u); // "Bob Smith" and "Shopping list"
+    m_main->keypad_backspace();
+    const int32_t shopping = listed_position(u"Shopping list");
+    ASSERT_GE(shopping, 0);
+    m_main->tap_record(shopping);
+    FormView& view = m_main->view_form();
+    ASSERT_EQ(m_stack.top_form(), &view);
+    EXPECT_EQ(view.name_button().caption(), u"Shopping list");
+    EXPECT_EQ(view.find_control<skin::TextComponent>(u"frmLeft").text(), u"0:00:01");
+    EXPECT_EQ(ids(view.menu_items(u"Menu")),
+              (std::vector<std::u16string>{u"Delete", u"Append", u"Send", u"Cancel"}));
 
-        auto boost = recording.boost_menu_items();
-        EXPECT_EQ(ids(boost), (std::vector<std::u16string>{u"BoostOff", u"Boost1", u"Boost2",
-                                                           u"Boost3", u"Cancel"}));
-        EXPECT_TRUE(boost[0].checked);
-        std::vector<skin::MenuItem> none;
-        static_cast<skin::MenuProvider&>(recording).fill_menu(recording.boost_menu(), u"Boost2",
-                                                              none);
-        EXPECT_TRUE(none.empty());
-        EXPECT_EQ(m_document->settings().boost, u"Boost2");
-        EXPECT_TRUE(recording.find_child(u"BoostOn")->visible());
-        EXPECT_FALSE(recording.find_child(u"BoostOff")->visible());
+    view.menu_items(u"Delete");
+    EXPECT_FALSE(m_document->is_playing());
+    m_main->confirmation_form().cancel();
+    EXPECT_TRUE(fs::exists(m_world.main_folder() / "Shopping list.wav"));
+    EXPECT_EQ(m_stack.top_form(), &view);
+    // Play after the end starts again; the position knob moves nothing without a player.
+    view.play();
+    EXPECT_TRUE(m_document->is_playing());
+    view.pause();
+    view.menu_items(u"Delete");
+    m_main->confirmation_form().ok();
+    EXPECT_FALSE(fs::exists(m_world.main_folder() / "Shopping list.wav"));
+    EXPECT_EQ(m_stack.top_form(), m_main.get());
+    EXPECT_EQ(m_main->visible().size(), 2u);
+}
 
-        // Some audio first: a recording without any is dropped when it stops.
-        for (int i = 0; i < 2000 && m_document->recorded_seconds() < 0.5; ++i) {
-            platform::Message message;
-            while (platform::peek_message(message))
-                platform::dispatch_message(message);
-            platform::wait_message(2);
-        }
-        recording.update();
-        EXPECT_NE(recording.find_control<skin::TextComponent>(u"frmSize").text(), u"");
-        recording.stop();
-        recording.stop();
-        EXPECT_FALSE(m_document->is_recording());
-        EXPECT_EQ(m_stack.top_form(), m_main.get());
-        // The second tap of a double tap on stop lands on the record button: it starts nothing.
-        m_main->record();
-        EXPECT_FALSE(m_document->is_recording());
-        EXPECT_EQ(m_document->records().size(), 4u);
-        EXPECT_EQ(m_main->visible().size(), 4u);
+TEST_F(ScreensTest, RenameFormSelectsTheTitleAndCancelKeepsIt) {
+    m_main->tap_record(0);
+    FormView& view = m_main->view_form();
+    const std::u16string title = view.name_button().caption();
+    FormEdit& edit = m_main->edit_form();
+    edit.open(view, title);
+    EXPECT_EQ(edit.text(), title);
+    EXPECT_TRUE(edit.edit().all_selected());
+    EXPECT_TRUE(edit.edit().editing());
+    edit.edit().command(skin::Command{skin::Edit::command_text, u"N"});
+    EXPECT_EQ(edit.text(), u"N");
+    edit.cancel();
+    EXPECT_EQ(view.name_button().caption(), title);
+    edit.open(view, title);
+    edit.edit().command(skin::Command{skin::Edit::command_text, u"New name"});
+    edit.ok();
+    EXPECT_EQ(view.name_button().caption(), u"New name");
+    view.close();
+    EXPECT_TRUE(fs::exists(m_world.main_folder() / "New name.wav") ||
+                fs::exists(m_world.main_folder() / "Incoming/New name.wav"));
+}
+
+TEST_F(ScreensTest, RecordShowsTheRecordingFormOnceAndStopReturns) {
+    m_main->record();
+    ASSERT_TRUE(m_document->is_recording());
+    FormRecording& recording = m_main->recording_form();
+    ASSERT_EQ(m_stack.top_form(), &recording);
+    EXPECT_EQ(recording.name_button().caption(), m_document->current().title);
+    const std::u16string first = m_document->current().path;
+    m_main->record(); // a double tap starts nothing more
+    EXPECT_EQ(m_document->current().path, first);
+    EXPECT_FALSE(recording.find_child(u"btnSpeakerOn")->visible());
+    EXPECT_FALSE(recording.find_child(u"btnSpeakerOff")->visible());
+    EXPECT_TRUE(recording.find_child(u"btnPause")->visible());
+    recording.set_paused(true);
+    EXPECT_TRUE(recording.find_child(u"btnResume")->visible());
+    EXPECT_FALSE(recording.find_child(u"btnPause")->visible());
+    recording.set_paused(false);
+
+    auto boost = recording.boost_menu_items();
+    EXPECT_EQ(ids(boost), (std::vector<std::u16string>{u"BoostOff", u"Boost1", u"Boost2", u"Boost3",
+                                                       u"Cancel"}));
+    EXPECT_TRUE(boost[0].checked);
+    std::vector<skin::MenuItem> none;
+    static_cast<skin::MenuProvider&>(recording).fill_menu(recording.boost_menu(), u"Boost2", none);
+    EXPECT_TRUE(none.empty());
+    EXPECT_EQ(m_document->settings().boost, u"Boost2");
+    EXPECT_TRUE(recording.find_child(u"BoostOn")->visible());
+    EXPECT_FALSE(recording.find_child(u"BoostOff")->visible());
+
+    // Some audio first: a recording without any is dropped when it stops.
+    for (int i = 0; i < 2000 && m_document->recorded_seconds() < 0.5; ++i) {
+        platform::Message message;
+        while (platform::peek_message(message))
+            platform::dispatch_message(message);
+        platform::wait_message(2);
     }
+    recording.update();
+    EXPECT_NE(recording.find_control<skin::TextComponent>(u"frmSize").text(), u"");
+    recording.stop();
+    recording.stop();
+    EXPECT_FALSE(m_document->is_recording());
+    EXPECT_EQ(m_stack.top_form(), m_main.get());
+    // The second tap of a double tap on stop lands on the record button: it starts nothing.
+    m_main->record();
+    EXPECT_FALSE(m_document->is_recording());
+    EXPECT_EQ(m_document->records().size(), 4u);
+    EXPECT_EQ(m_main->visible().size(), 4u);
+}
 
-    TEST_F(ScreensTest, AppendShowsTheRecordsOwnFormatAndGoesOnFromItsLength) {
-        make_record(m_world.main_folder() / "Long talk.wav", 3);
-        m_document->refresh();
-        m_document->set_format(u"Mp3High");
-        const int32_t position = listed_position(u"Long talk");
-        ASSERT_GE(position, 0);
-        m_main->tap_record(position);
-        FormView& view = m_main->view_form();
-        view.menu_items(u"Append");
-        ASSERT_TRUE(m_document->is_recording());
-        FormRecording& recording = m_main->recording_form();
-        ASSERT_EQ(m_stack.top_form(), &recording);
-        const auto& format = m_document->current().format;
-        EXPECT_EQ(format.sample_rate, 8000);
-        EXPECT_EQ(recording.find_control<skin::TextComponent>(u"frmInfo").text(),
-                  controller::format_label(8000, 16, format.bit_rate));
-        // The time goes on from the 3 s already in the file.
-        recording.update();
-        EXPECT_EQ(recording.find_control<skin::TextComponent>(u"frmElapsed").text(), u"0:00:03");
-        recording.stop();
-        EXPECT_EQ(m_stack.top_form(), m_main.get());
-    }
+TEST_F(ScreensTest, AppendShowsTheRecordsOwnFormatAndGoesOnFromItsLength) {
+    make_record(m_world.main_folder() / "Long talk.wav", 3);
+    m_document->refresh();
+    m_document->set_format(u"Mp3High");
+    const int32_t position = listed_position(u"Long talk");
+    ASSERT_GE(position, 0);
+    m_main->tap_record(position);
+    FormView& view = m_main->view_form();
+    view.menu_items(u"Append");
+    ASSERT_TRUE(m_document->is_recording());
+    FormRecording& recording = m_main->recording_form();
+    ASSERT_EQ(m_stack.top_form(), &recording);
+    const auto& format = m_document->current().format;
+    EXPECT_EQ(format.sample_rate, 8000);
+    EXPECT_EQ(recording.find_control<skin::TextComponent>(u"frmInfo").text(),
+              controller::format_label(8000, 16, format.bit_rate));
+    // The time goes on from the 3 s already in the file.
+    recording.update();
+    EXPECT_EQ(recording.find_control<skin::TextComponent>(u"frmElapsed").text(), u"0:00:03");
+    recording.stop();
+    EXPECT_EQ(m_stack.top_form(), m_main.get());
+}
 
-    TEST_F(ScreensTest, PositionKnobGoesBackToTheStartWhenPlaybackEnds) {
-        m_main->tap_record(0);
-        FormView& view = m_main->view_form();
-        auto& knob = view.find_control<skin::Button>(u"btnPosition");
-        auto& bar = view.find_control<skin::Progress>(u"pbPosition");
-        view.find_control<skin::Progress>(u"pbPosition").set_value(1.0);
-        place_knob(knob, bar, 1.0);
-        ASSERT_GT(knob.x(), bar.x());
-        m_document->stop();
-        EXPECT_EQ(bar.value(), 0.0);
-        EXPECT_EQ(knob.x(), bar.x());
-    }
+TEST_F(ScreensTest, PositionKnobGoesBackToTheStartWhenPlaybackEnds) {
+    m_main->tap_record(0);
+    FormView& view = m_main->view_form();
+    auto& knob = view.find_control<skin::Button>(u"btnPosition");
+    auto& bar = view.find_control<skin::Progress>(u"pbPosition");
+    view.find_control<skin::Progress>(u"pbPosition").set_value(1.0);
+    place_knob(knob, bar, 1.0);
+    ASSERT_GT(knob.x(), bar.x());
+    m_document->stop();
+    EXPECT_EQ(bar.value(), 0.0);
+    EXPECT_EQ(knob.x(), bar.x());
+}
 
 } // namespace
 
