@@ -3,7 +3,6 @@
 
 #include "cli/command.h"
 #include "controller/peak_cache.h"
-#include "formats/factory.h"
 #include "foundation/text.h"
 
 #include <cstdio>
@@ -32,19 +31,12 @@ int peaks(const cli::Arguments& args) {
         return 2;
     }
     const std::u16string path = foundation::from_utf8(file);
-    std::unique_ptr<audio::FileReader> reader =
-        formats::open_reader(path, formats::ReaderUse::Waveform);
-    if (!reader) {
-        std::fprintf(stderr, "quillory-cli: %s: not an audio file this program reads\n",
-                     file.c_str());
-        return 1;
-    }
-    const double duration = reader->duration();
-    reader.reset();
     audio::Peaks peaks;
     controller::PeakCache cache;
-    if (!controller::record_peaks(path, peaks, cache)) {
-        std::fprintf(stderr, "quillory-cli: %s: cannot be read\n", file.c_str());
+    double duration = 0;
+    if (!controller::record_peaks(path, peaks, cache, &duration)) {
+        std::fprintf(stderr, "quillory-cli: %s: not an audio file this program reads\n",
+                     file.c_str());
         return 1;
     }
     const uint64_t span = controller::span_frames(peaks, duration);

@@ -211,12 +211,18 @@ void PeakCache::trim() const {
     }
 }
 
-bool record_peaks(const std::u16string& record, audio::Peaks& out, const PeakCache& cache) {
+bool record_peaks(const std::u16string& record, audio::Peaks& out, const PeakCache& cache,
+                  double* duration) {
+    if (duration)
+        *duration = 0;
     if (cache.load(record, out))
         return true;
     audio::Peaks peaks;
-    if (!formats::scan_peaks(record, peaks).opened)
+    const formats::PeakScan scan = formats::scan_peaks(record, peaks);
+    if (!scan.opened)
         return false;
+    if (duration)
+        *duration = scan.duration;
     cache.store(record, peaks);
     out = std::move(peaks);
     return true;

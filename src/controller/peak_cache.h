@@ -41,8 +41,10 @@ private:
 };
 
 // The waveform of a record from the cache, or else made by decoding it, then stored. False
-// when the record cannot be read at all.
-bool record_peaks(const std::u16string& record, audio::Peaks& out, const PeakCache& cache);
+// when the record cannot be read at all. `duration`, when given, receives the record's length
+// as its reader tells it when it was decoded (0 from the cache).
+bool record_peaks(const std::u16string& record, audio::Peaks& out, const PeakCache& cache,
+                  double* duration = nullptr);
 
 // The frames a record's waveform is drawn across: what decoded, unless the record claims
 // clearly more (`duration`, seconds, as its reader tells it): then the decoding stopped early

@@ -114,7 +114,7 @@ TEST_F(PeaksTest, ColumnsMatchAnIndependentDecode) {
 }
 
 // A record whose second half is lost (zeros, as after a failed disk) shows the waveform of the
-// part that decodes, and says so.
+// part that reads: the reader gives the record the length of the frames it holds.
 TEST_F(PeaksTest, CutRecordShowsWhatIsRead) {
     const fs::path wav = m_dir / "steps.wav";
     make_steps(wav);
@@ -123,7 +123,6 @@ TEST_F(PeaksTest, CutRecordShowsWhatIsRead) {
                   " --codec mp3 --bitrate 64000")
                   .status,
               0);
-    const Result whole = run(quoted(cli) + " peaks " + quoted(mp3.string()) + " --width 10");
     {
         const auto size = fs::file_size(mp3);
         std::fstream file(mp3, std::ios::in | std::ios::out | std::ios::binary);
@@ -131,18 +130,23 @@ TEST_F(PeaksTest, CutRecordShowsWhatIsRead) {
         const std::string zeros(size - size * 45 / 100, '\0');
         file.write(zeros.data(), std::streamsize(zeros.size()));
     }
-    const Result cut = run(quoted(cli) + " peaks " + quoted(mp3.string()) + " --width 10 2>" +
-                           quoted((m_dir / "err").string()));
+    // 45 % of 40 s: the levels of the first 18 s, the loudest 0.9 (from 10 s to 14 s), across
+    // all the columns; nothing of the lost part (0.8 from 34 s on).
+    const Result cut = run(quoted(cli) + " peaks " + quoted(mp3.string()) + " --width 9");
     ASSERT_EQ(cut.status, 0);
-    const auto a = parse(whole.out), b = parse(cut.out);
-    ASSERT_EQ(a.size(), 10u);
-    ASSERT_GE(b.size(), 4u);
-    ASSERT_LE(b.size(), 5u);
-    for (size_t c = 0; c + 1 < b.size(); ++c)
-        EXPECT_NEAR(b[c].peak, a[c].peak, 0.01 * a[c].peak) << "column " << c;
-    std::ifstream err(m_dir / "err");
-    std::string message((std::istreambuf_iterator<char>(err)), {});
-    EXPECT_NE(message.find("could be decoded"), std::string::npos) << message;
+    const auto columns = parse(cut.out);
+    ASSERT_EQ(columns.size(), 9u);
+    // The loudest of it as ffmpeg decodes the same file (MP3 coding lowers the 0.9 a little).
+    const Result theirs = run("python3 " + quoted(reference) + " " + quoted(mp3.string()) + " 9");
+    double loudest = 0, reference_loudest = 0;
+    for (const Column& column : columns)
+        loudest = std::max(loudest, column.peak);
+    for (const Column& column : parse(theirs.out))
+        reference_loudest = std::max(reference_loudest, column.peak);
+    EXPECT_GT(reference_loudest, 0.8);
+    EXPECT_NEAR(loudest, reference_loudest, 0.01 * reference_loudest);
+    // The last column holds the end of the part read (0.3 from 14 s to 18 s).
+    EXPECT_LT(columns.back().peak, 0.5);
 }
 
 // A new recording leaves its waveform in the cache, made while recording: no decoding pass.
