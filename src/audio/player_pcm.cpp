@@ -131,6 +131,10 @@ public:
         }
         return m_frames_heard;
     }
+    void set_buffer_ms(int milliseconds) {
+        std::lock_guard guard(m_owner.lock());
+        m_buffer_ms = std::clamp(milliseconds, 5, 200);
+    }
 
 protected:
     void run() override;
@@ -162,6 +166,7 @@ private:
     bool m_converter_flushed{false};
     platform::PcmLayout m_device_layout;
     int32_t m_buffer_size{0};
+    int32_t m_buffer_ms{200};
     int32_t m_frames_pulled{0};
     int32_t m_frames_heard{0}; // last read from the open device; kept once it has closed
     AudioBlock m_pending;
@@ -415,7 +420,7 @@ void PlayerPCMImpl::open_device() {
         return;
     }
     set_timer(m_window, kStallTimer, 250);
-    int32_t size = (m_device_layout.rate * 200 / 1000) * format.block_align;
+    int32_t size = std::max(1, m_device_layout.rate * m_buffer_ms / 1000) * format.block_align;
     if (size != m_buffer_size) {
         m_buffer_size = size;
         for (int i = 0; i < kBuffers; ++i) {
@@ -559,6 +564,10 @@ int32_t PlayerPCM::frames_pulled() const {
 
 int32_t PlayerPCM::frames_heard() const {
     return m_impl->frames_heard();
+}
+
+void PlayerPCM::set_buffer_ms(int milliseconds) {
+    m_impl->set_buffer_ms(milliseconds);
 }
 
 void PlayerPCM::on_data(const AudioBlock&) {

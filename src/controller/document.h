@@ -14,8 +14,10 @@
 #include "audio/duration_counter.h"
 #include "audio/file_io.h"
 #include "audio/level_meter.h"
+#include "audio/peak_tap.h"
 #include "audio/player_pcm.h"
 #include "audio/recorder_pcm.h"
+#include "audio/speed_stage.h"
 #include "controller/document_listener.h"
 #include "controller/phone_speaker.h"
 #include "controller/record_storage.h"
@@ -130,6 +132,9 @@ public:
     const CurrentRecord& current() const { return m_current; }
     const std::vector<RecordInfo>& records() const { return m_records.items(); }
     double level() const { return m_level_meter.level(); }
+    // The input's last seconds, oldest first, while recording.
+    std::vector<audio::PeakColumn> live_wave() const { return m_live_wave.recent(); }
+    uint64_t live_wave_columns() const { return m_live_wave.finished(); }
     // Seconds written into the current recording so far.
     double recorded_seconds() const { return m_duration_counter.seconds(); }
     // Audio the sound system lost during the running recording, or the last one once it has
@@ -174,6 +179,13 @@ public:
     }
     void set_volume(double volume);
     void set_vas_level(double level);
+    // Playback speed (the nearest of kSpeeds), pitch kept; takes effect at once, also while
+    // playing. Positions stay in record time.
+    void set_speed(double speed);
+    double speed() const { return m_settings.speed; }
+    // Long pauses (below the voice switch's level) cut short while playing.
+    void set_skip_silence(bool on);
+    bool skip_silence() const { return m_settings.skip_silence; }
     const Settings& settings() const { return m_settings; }
     double volume() const { return m_player.volume(); }
     double vas_level() const { return m_level_meter.threshold(); }
@@ -188,8 +200,9 @@ private:
     void finish(StopReason reason);
     // A recording could not start in `folder`: tells the screens whether for want of space.
     void start_failed(const std::u16string& folder);
-    // call_audio: the call's downlink is mixed into the microphone.
-    bool start_capture(const audio::AudioFormat& format, bool call_audio);
+    // call_audio: the call's downlink is mixed into the microphone; appending: the file holds
+    // a record already.
+    bool start_capture(const audio::AudioFormat& format, bool call_audio, bool appending);
     void fill_format(audio::AudioFormat& format) const;
     void switch_speaker(bool on) { m_phone.set_speaker(on); }
 
@@ -210,15 +223,21 @@ private:
     CurrentRecord m_current;
 
     audio::PlayerPCM m_player;
+    audio::SpeedStage m_listening; // between the reader and the player
     audio::ActiveBuffer m_active_buffer;
     audio::DurationCounter m_duration_counter;
     audio::BoostStage m_boost_stage;
     audio::LevelMeter m_level_meter;
+    audio::LiveWave m_live_wave;      // between the boost and the level meter
+    audio::PeakTap m_record_peaks;    // between the duration counter and the buffer
+    bool m_record_peaks_whole{false}; // they cover the whole file (not an append to an unknown)
     std::unique_ptr<audio::FileReader> m_reader;
     std::unique_ptr<audio::RecorderPCM> m_recorder;
     std::unique_ptr<audio::FileWriter> m_writer;
 
     double m_play_offset{0.0}; // seconds before the player's first pulled frame
+    uint64_t m_play_start{0};  // the listening stage's record frames when playback started
+    uint64_t m_out_base{0};    // and the frames it had handed on then
     // The frames pulled before the last seek, and the place it sought.
     int32_t m_seek_frame{0};
     double m_seek_target{0.0};

@@ -74,6 +74,8 @@ void FormRecording::find_controls() {
     m_speaker_off = &find_control<skin::Button>(u"btnSpeakerOff");
     m_vas_knob = &find_control<skin::Button>(u"btnVAS");
     m_level = &find_control<skin::Progress>(u"pbLevel");
+    m_live_wave = dynamic_cast<skin::Waveform*>(find_child(u"liveWave"));
+    m_live_columns = ~uint64_t(0);
     m_vas = &find_control<skin::Progress>(u"pbVAS");
     for (skin::Button* b :
          {m_name, m_close, m_pause, m_resume, m_boost, m_speaker_on, m_speaker_off, m_vas_knob})
@@ -158,8 +160,24 @@ void FormRecording::update() {
                  ? controller::lost_audio_text(m_properties.text(u"Audio_lost"), lost)
                  : controller::format_label(record.format.sample_rate,
                                             record.format.bits_per_sample, record.format.bit_rate));
-    const foundation::FileInfo file(record.path);
-    set_text(u"frmSize", controller::size_text(file.exists() ? file.size() : 0));
+    if (m_live_wave && m_document.live_wave_columns() != m_live_columns) {
+        m_live_columns = m_document.live_wave_columns();
+        // The newest column at the right edge; the columns scroll to the left as they come.
+        const std::vector<audio::PeakColumn> recent = m_document.live_wave();
+        const int32_t width = m_live_wave->width();
+        const size_t span = audio::LiveWave::kColumns;
+        std::vector<skin::Waveform::Column> columns(size_t(std::max(0, width)));
+        for (int32_t px = 0; px < width; ++px) {
+            const size_t slot = size_t(px) * span / size_t(width);
+            if (slot + recent.size() >= span) {
+                const auto& c = recent[slot + recent.size() - span];
+                columns[size_t(px)] = {c.peak, c.rms};
+            }
+        }
+        m_live_wave->set_columns(std::move(columns));
+    }
+    const foundation::FileInfo info(record.path);
+    set_text(u"frmSize", controller::size_text(info.exists() ? info.size() : 0));
 }
 
 void FormRecording::tick(double seconds) {

@@ -3,6 +3,7 @@
 #include "controller/record_storage.h"
 #include "controller/settings.h"
 #include "foundation/paths.h"
+#include "foundation/text.h"
 #include "screens/form_confirmation.h"
 #include "screens/form_edit.h"
 #include "screens/form_error.h"
@@ -13,9 +14,24 @@
 #include "skin/image_component.h"
 #include "skin/text_component.h"
 
+#include <cmath>
+
 namespace screens {
 
 namespace {
+// "1.5×", "0.75×", "2×".
+std::u16string speed_text(double speed) {
+    const int hundredths = int(std::lround(speed * 100));
+    std::u16string text = foundation::to_text(int32_t(hundredths / 100));
+    if (const int rest = hundredths % 100; rest != 0) {
+        text += u'.';
+        text += char16_t(u'0' + rest / 10);
+        if (rest % 10)
+            text += char16_t(u'0' + rest % 10);
+    }
+    return text + u"\u00D7";
+}
+
 // Between updates of the times and bars while nothing else asks for frames.
 constexpr double update_interval = 0.1;
 } // namespace
@@ -34,9 +50,14 @@ FormView::~FormView() {
 }
 
 void FormView::on_timer(foundation::Timer&) {
-    if (!is_showing() || !m_document.is_playing())
+    if (!is_showing())
         return;
-    update();
+    const bool loading = !m_wave_loader.done();
+    update_waveform();
+    if (!m_document.is_playing() && !loading)
+        return;
+    if (m_document.is_playing())
+        update();
     m_timer.after(update_interval);
 }
 
@@ -56,6 +77,80 @@ void FormView::find_controls() {
     for (skin::Button* b :
          {m_name, m_close, m_play, m_pause, m_menu_button, m_volume_knob, m_position_knob})
         b->set_listener(this);
+    m_waveform = dynamic_cast<skin::Waveform*>(find_child(u"waveform"));
+    m_speed = dynamic_cast<skin::Button*>(find_child(u"btnSpeed"));
+    m_skip = dynamic_cast<skin::Checkbox*>(find_child(u"chkSkipSilence"));
+    for (skin::Button* b : {static_cast<skin::Button*>(m_waveform), m_speed})
+        if (b)
+            b->set_listener(this);
+    if (m_skip) {
+        m_skip->set_listener(this);
+        m_skip->set_caption(m_properties.text(u"Skip_silence"));
+    }
+    m_wave_version = ~uint64_t(0);
+    m_wave_width = -1;
+}
+
+void FormView::update_listening_controls() {
+    if (m_speed)
+        m_speed->set_caption(speed_text(m_document.speed()));
+    if (m_skip && m_skip->state() != (m_document.skip_silence() ? 1 : 0))
+        m_skip->set_state(m_document.skip_silence() ? 1 : 0, false);
+}
+
+void FormView::cycle_speed() {
+    m_document.set_speed(controller::next_speed(m_document.speed()));
+    m_document.save_settings();
+    update_listening_controls();
+}
+
+void FormView::set_skip_silence(bool on) {
+    m_document.set_skip_silence(on);
+    m_document.save_settings();
+    update_listening_controls();
+}
+
+void FormView::set_marker_times(std::vector<int64_t> times_ms) {
+    m_marker_times = std::move(times_ms);
+    if (m_waveform)
+        m_waveform->set_markers(m_marker_times,
+                                int64_t(m_document.current().format.duration * 1000));
+}
+
+void FormView::update_waveform() {
+    if (!m_waveform)
+        return;
+    const double duration = m_document.current().format.duration;
+    const uint64_t version = m_wave_loader.version();
+    if (version != m_wave_version || m_waveform->width() != m_wave_width) {
+        m_wave_version = version;
+        m_wave_width = m_waveform->width();
+        std::vector<skin::Waveform::Column> columns;
+        for (const audio::PeakColumn& c : m_wave_loader.columns(m_wave_width, duration))
+            columns.push_back({c.peak, c.rms});
+        m_waveform->set_columns(std::move(columns));
+    }
+    const double position = m_document.is_playing() ? m_document.play_position() : 0.0;
+    m_waveform->set_played(duration > 0 ? position / duration : 0.0);
+}
+
+void FormView::seek_waveform(int32_t pen_x, bool start) {
+    const double fraction = m_waveform->fraction_at(pen_x);
+    if (m_document.is_playing()) {
+        seek_fraction(fraction);
+    } else if (start) {
+        m_document.play(m_document.current().path,
+                        int(fraction * m_document.current().format.duration));
+        update_play_buttons();
+        m_timer.after(update_interval);
+    }
+    place_knob(*m_position_knob, *m_position, m_position->value());
+    update_waveform();
+}
+
+void FormView::clicked(skin::Checkbox& checkbox, bool) {
+    if (&checkbox == m_skip)
+        set_skip_silence(m_skip->state() == 0);
 }
 
 void FormView::reload_skin(skin::Properties& properties) {
@@ -79,6 +174,8 @@ void FormView::set_text(std::u16string_view id, const std::u16string& text) {
 }
 
 void FormView::open_record() {
+    if (m_waveform && m_wave_loader.path() != m_document.current().path)
+        m_wave_loader.open(m_document.current().path);
     refresh(true);
     if (!is_showing())
         m_stack.show_form(*this, skin::ShowAs::Normal);
@@ -106,6 +203,14 @@ void FormView::refresh(bool new_record) {
     place_knob(*m_volume_knob, *m_volume, m_volume->value());
     if (new_record)
         m_name->set_caption(record.title);
+    update_listening_controls();
+    if (m_waveform) {
+        // A record changed on disk since its waveform was made (appended to) gets a new one.
+        if (!new_record && m_wave_loader.done() && !record.path.empty())
+            m_wave_loader.open(record.path);
+        m_waveform->set_markers(m_marker_times, int64_t(record.format.duration * 1000));
+        update_waveform();
+    }
 }
 
 void FormView::update() {
@@ -124,6 +229,7 @@ void FormView::tick(double seconds) {
     Form::tick(seconds);
     if (m_document.is_playing())
         update();
+    update_waveform();
 }
 
 void FormView::update_play_buttons() {
@@ -235,12 +341,16 @@ void FormView::clicked(skin::Component& button, const skin::ClickRecord&) {
         open_menu();
     else if (&button == m_name)
         m_main.edit_form().open(*this, m_name->caption());
+    else if (m_speed && &button == m_speed)
+        cycle_speed();
 }
 
 void FormView::dragged(skin::Component& button, skin::DragRecord& drag) {
     if (&button == m_volume_knob) {
         set_volume(knob_fraction(*m_volume_knob, *m_volume, drag.x));
         place_knob(*m_volume_knob, *m_volume, m_volume->value());
+    } else if (m_waveform && &button == m_waveform) {
+        seek_waveform(drag.x, false);
     } else if (&button == m_position_knob && m_document.is_playing()) {
         seek_fraction(knob_fraction(*m_position_knob, *m_position, drag.x));
         place_knob(*m_position_knob, *m_position, m_position->value());
@@ -248,6 +358,8 @@ void FormView::dragged(skin::Component& button, skin::DragRecord& drag) {
 }
 
 void FormView::press_changed(skin::Component& button, const skin::ClickRecord& click) {
+    if (m_waveform && &button == m_waveform && click.flag)
+        seek_waveform(click.x, true);
     if ((&button == m_volume_knob || &button == m_position_knob) && !click.flag)
         m_document.save_settings();
 }

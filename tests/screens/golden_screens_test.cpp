@@ -183,7 +183,7 @@ TEST_F(GoldenScreens, MainKeypadMenuRecordingAndPlaybackLookAsTheyShould) {
     ASSERT_TRUE(program.tap("btnPause"));
     ASSERT_TRUE(program.wait_shown("btnResume"));
     EXPECT_TRUE(screen_is(program, "recording",
-                          {"frmElapsed", "frmLeft", "frmSize", "pbLevel", "btnName"}));
+                          {"frmElapsed", "frmLeft", "frmSize", "pbLevel", "btnName", "liveWave"}));
     // The stop button ignores a tap in the form's first half second (the second tap of a
     // double tap on the record button): tapped again until the list is back.
     auto listed = [](const std::string& t) {
@@ -203,8 +203,9 @@ TEST_F(GoldenScreens, MainKeypadMenuRecordingAndPlaybackLookAsTheyShould) {
     if (program.tap("btnPause")) {
         ASSERT_TRUE(program.wait_shown("btnPlay"));
     }
-    EXPECT_TRUE(screen_is(program, "playback",
-                          {"frmElapsed", "frmLeft", "pbLevel", "pbPosition", "btnPosition"}));
+    EXPECT_TRUE(
+        screen_is(program, "playback",
+                  {"frmElapsed", "frmLeft", "pbLevel", "pbPosition", "btnPosition", "waveform"}));
     EXPECT_EQ(program.terminate(), 0);
 }
 

@@ -218,6 +218,8 @@ bool to_node(const Json& json, InspectNode& node) {
     node.text = text("text");
     node.shown = flag("shown");
     node.enabled = flag("enabled");
+    if (const Json* columns = json.get("columns"); columns && columns->kind == Json::Kind::Number)
+        node.columns = int(columns->number);
     const Json* rect = json.get("rect");
     if (!rect || rect->items.size() != 4)
         return false;
