@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <functional>
 
 namespace formats {
 
@@ -286,39 +287,37 @@ const Id3Frame* Id3Tag::find(std::string_view id) const {
     return nullptr;
 }
 
-std::u16string Id3Tag::text(std::string_view id) const {
-    const Id3Frame* frame = find(id);
-    if (!frame)
-        return {};
-    const uint8_t* p = frame->data.data();
-    size_t size = frame->data.size();
+bool id3_frame_content(int version, uint16_t flags, const uint8_t*& p, size_t& size,
+                       std::vector<uint8_t>& plain) {
     // The frame's own layers: group byte, data length, unsynchronisation. Compressed or
-    // encrypted texts are not read.
-    std::vector<uint8_t> plain;
-    if (m_version == 4 && frame->flags != 0) {
-        if (frame->flags & (kFrame24Compressed | kFrame24Encrypted))
-            return {};
-        size_t skip = ((frame->flags & kFrame24Grouped) ? 1 : 0) +
-                      ((frame->flags & kFrame24DataLength) ? 4 : 0);
+    // encrypted frames are not read.
+    if (version == 4 && flags != 0) {
+        if (flags & (kFrame24Compressed | kFrame24Encrypted))
+            return false;
+        size_t skip = ((flags & kFrame24Grouped) ? 1 : 0) + ((flags & kFrame24DataLength) ? 4 : 0);
         if (skip > size)
-            return {};
+            return false;
         p += skip;
         size -= skip;
-        if (frame->flags & kFrame24Unsynchronised) {
+        if (flags & kFrame24Unsynchronised) {
             plain = unsynchronised(p, size);
             p = plain.data();
             size = plain.size();
         }
-    } else if (m_version == 3 && frame->flags != 0) {
-        if (frame->flags & (kFrame23Compressed | kFrame23Encrypted))
-            return {};
-        if (frame->flags & kFrame23Grouped) {
+    } else if (version == 3 && flags != 0) {
+        if (flags & (kFrame23Compressed | kFrame23Encrypted))
+            return false;
+        if (flags & kFrame23Grouped) {
             if (size < 1)
-                return {};
+                return false;
             ++p;
             --size;
         }
     }
+    return true;
+}
+
+std::u16string id3_decode_text(const uint8_t* p, size_t size) {
     if (size < 1)
         return {};
     const uint8_t encoding = p[0];
@@ -339,6 +338,37 @@ std::u16string Id3Tag::text(std::string_view id) const {
     return result;
 }
 
+std::vector<uint8_t> id3_encode_text(std::u16string_view text) {
+    text = text.substr(0, std::min(text.size(), text.find(u'\0')));
+    bool plain =
+        std::all_of(text.begin(), text.end(), [](char16_t c) { return c >= 32 && c <= 127; });
+    std::vector<uint8_t> bytes;
+    if (plain) {
+        bytes.push_back(0);
+        for (char16_t c : text)
+            bytes.push_back(uint8_t(c));
+    } else {
+        bytes = {1, 0xFF, 0xFE};
+        for (char16_t c : text) {
+            bytes.push_back(uint8_t(c));
+            bytes.push_back(uint8_t(c >> 8));
+        }
+    }
+    return bytes;
+}
+
+std::u16string Id3Tag::text(std::string_view id) const {
+    const Id3Frame* frame = find(id);
+    if (!frame)
+        return {};
+    const uint8_t* p = frame->data.data();
+    size_t size = frame->data.size();
+    std::vector<uint8_t> plain;
+    if (!id3_frame_content(m_version, frame->flags, p, size, plain))
+        return {};
+    return id3_decode_text(p, size);
+}
+
 void Id3Tag::set_frame(std::string_view id, audio::ByteSlice data) {
     for (Id3Frame& frame : m_frames) {
         if (frame.id == id) {
@@ -357,20 +387,7 @@ void Id3Tag::set_text(std::string_view id, std::u16string_view text) {
     text = text.substr(0, std::min(text.size(), text.find(u'\0')));
     if (text.empty())
         return;
-    bool plain =
-        std::all_of(text.begin(), text.end(), [](char16_t c) { return c >= 32 && c <= 127; });
-    std::vector<uint8_t> bytes;
-    if (plain) {
-        bytes.push_back(0);
-        for (char16_t c : text)
-            bytes.push_back(uint8_t(c));
-    } else {
-        bytes = {1, 0xFF, 0xFE};
-        for (char16_t c : text) {
-            bytes.push_back(uint8_t(c));
-            bytes.push_back(uint8_t(c >> 8));
-        }
-    }
+    std::vector<uint8_t> bytes = id3_encode_text(text);
     set_frame(id, audio::ByteSlice::copy_of(bytes.size(), bytes.data()));
 }
 
@@ -497,7 +514,8 @@ bool rewrite_whole_file(const std::u16string& path, const Id3Tag& tag, uint64_t 
 
 } // namespace
 
-Id3Update set_file_text(const std::u16string& path, std::string_view id, std::u16string_view text) {
+Id3Update update_file_tag(const std::u16string& path, const std::function<bool(Id3Tag&)>& change,
+                          Id3Growth growth) {
     const foundation::FileInfo info(path);
     if (info.is_directory())
         return Id3Update::Failed;
@@ -514,7 +532,8 @@ Id3Update set_file_text(const std::u16string& path, std::string_view id, std::u1
     // A file we may not write keeps its tag, also when it could be replaced by a new one.
     if (info.attributes() & foundation::FileInfo::attribute_read_only)
         return Id3Update::Failed;
-    tag.set_text(id, text);
+    if (!change(tag))
+        return Id3Update::Failed;
     if (tag.frames_size() <= old_size - 10) {
         // The file must still be there: opening for writing would otherwise make a new one.
         if (!foundation::FileInfo(path).exists())
@@ -524,9 +543,18 @@ Id3Update set_file_text(const std::u16string& path, std::string_view id, std::u1
             return Id3Update::Failed;
         return file.flush() ? Id3Update::Written : Id3Update::Failed;
     }
+    if (growth == Id3Growth::InPlaceOnly)
+        return Id3Update::NoRoom;
     if (tag.frames_size() + Id3Tag::kNewTagPadding > Id3Tag::kMaxSize)
         return Id3Update::Failed;
     return rewrite_whole_file(path, tag, old_size) ? Id3Update::Written : Id3Update::Failed;
+}
+
+Id3Update set_file_text(const std::u16string& path, std::string_view id, std::u16string_view text) {
+    return update_file_tag(path, [&](Id3Tag& tag) {
+        tag.set_text(id, text);
+        return true;
+    });
 }
 
 } // namespace formats
