@@ -5,6 +5,7 @@
 #include "formats/factory.h"
 #include "formats/id3_tag.h"
 #include "formats/marker.h"
+#include "formats/trim.h"
 #include "foundation/file.h"
 #include "foundation/paths.h"
 #include "foundation/text.h"
@@ -219,3 +220,37 @@ QV_CLI_COMMAND("markers",
                "markers FILE [--add TIME [LABEL] | --remove N | --rename N LABEL | --cue | --vtt]"
                "  (the markers of a record)",
                markers);
+
+namespace {
+
+int trim(const cli::Arguments& args) {
+    if (args.size() != 3) {
+        std::fprintf(stderr, "usage: quillory-cli trim FILE START END\n");
+        return 2;
+    }
+    uint32_t start_ms = 0;
+    uint32_t end_ms = 0;
+    for (size_t i = 1; i < 3; ++i) {
+        if (!formats::parse_marker_time(args[i], i == 1 ? start_ms : end_ms)) {
+            std::fprintf(stderr, "quillory-cli trim: bad time %s (seconds, m:ss or h:mm:ss)\n",
+                         args[i].c_str());
+            return 2;
+        }
+    }
+    const formats::TrimResult result = formats::trim_record(from_utf8(args[0]), start_ms, end_ms);
+    if (!result.ok) {
+        std::fprintf(stderr, "quillory-cli trim: %s: %s; left unchanged\n", args[0].c_str(),
+                     result.reason.c_str());
+        return 1;
+    }
+    std::printf("kept %s, %u marker(s)\n", formats::format_marker_time(result.kept_ms).c_str(),
+                result.markers);
+    return 0;
+}
+
+} // namespace
+
+QV_CLI_COMMAND("trim",
+               "trim FILE START END  (cut a record without coding it again; the original goes "
+               "to the trash)",
+               trim);

@@ -123,6 +123,15 @@ bool copy_file_whole(const std::string& from, const std::string& to, int& error)
 
 } // namespace
 
+bool link_path(const std::string& from, const std::string& to, int& error) {
+    if (::link(from.c_str(), to.c_str()) == 0) {
+        error = 0;
+        return true;
+    }
+    error = errno;
+    return false;
+}
+
 bool rename_path(const std::string& from, const std::string& to, int& error) {
     struct stat info {};
     if (::lstat(to.c_str(), &info) == 0) {
