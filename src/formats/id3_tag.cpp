@@ -420,15 +420,14 @@ uint64_t Id3Tag::frames_size() const {
     return total;
 }
 
-bool Id3Tag::write(foundation::File& file, uint32_t size_limit) const {
+bool Id3Tag::write(foundation::File& file, uint32_t size_limit, uint32_t padding) const {
     const uint64_t total = frames_size();
     if (total == 0 || total > kMaxSize)
         return false;
     if (size_limit != 0 && (size_limit < 10 || total > size_limit - 10))
         return false;
-    uint32_t tag_size = size_limit != 0
-                            ? size_limit - 10
-                            : uint32_t(std::min<uint64_t>(total + kNewTagPadding, kMaxSize));
+    uint32_t tag_size =
+        size_limit != 0 ? size_limit - 10 : uint32_t(std::min<uint64_t>(total + padding, kMaxSize));
     const int version = written_version();
 
     // Everything goes out in writes of up to 64 KB.
@@ -463,12 +462,12 @@ bool Id3Tag::write(foundation::File& file, uint32_t size_limit) const {
         put(frame_header.data(), frame_header.size());
         put(frame.data.data(), frame.data.size());
     }
-    uint64_t padding = tag_size - total;
+    uint64_t zero_bytes = tag_size - total;
     const std::vector<uint8_t> zeros(kWriteBuffer, 0);
-    while (ok && padding > 0) {
-        size_t chunk = size_t(std::min<uint64_t>(padding, zeros.size()));
+    while (ok && zero_bytes > 0) {
+        size_t chunk = size_t(std::min<uint64_t>(zero_bytes, zeros.size()));
         put(zeros.data(), chunk);
-        padding -= chunk;
+        zero_bytes -= chunk;
     }
     if (ok && !buffer.empty())
         ok = file.write(buffer.data(), uint32_t(buffer.size()));

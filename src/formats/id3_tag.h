@@ -93,11 +93,12 @@ public:
     uint64_t frames_size() const;
 
     // Writes the tag at the file's current position. size_limit 0: a new tag, padded with
-    // 1024 zero bytes. Otherwise the size of the tag already in the file, which is rewritten in
-    // place with the same size. Writes nothing and returns false when there are no frames, the
-    // frames exceed 2^28 - 1 bytes or do not fit within size_limit; false also when a write
-    // fails.
-    bool write(foundation::File& file, uint32_t size_limit) const;
+    // `padding` zero bytes (1024 unless given). Otherwise the size of the tag already in the file,
+    // which is rewritten in place with the same size. Writes nothing and returns false when there
+    // are no frames, the frames exceed 2^28 - 1 bytes or do not fit within size_limit; false also
+    // when a write fails.
+    bool write(foundation::File& file, uint32_t size_limit,
+               uint32_t padding = kNewTagPadding) const;
 
     const std::vector<Id3Frame>& frames() const { return m_frames; }
     const Id3Frame* find(std::string_view id) const;

@@ -890,3 +890,99 @@ TEST_F(DocumentTest, AppendingToWavRecordsOfEveryCoding) {
         EXPECT_NEAR(doc.current().format.duration, before + added, 0.15);
     }
 }
+
+TEST_F(DocumentTest, MarkersFollowFileTimeThroughPauseAppendAndRename) {
+    Document& doc = *m_document;
+    EXPECT_EQ(doc.add_marker(), -1) << "nothing runs";
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
+    record_for(1.0);
+    ASSERT_EQ(doc.add_marker(), 0);
+    const uint32_t first = doc.markers()[0].time_ms;
+    record_for(2.0);
+    doc.pause(true);
+    const uint32_t paused_at = doc.recording_time_ms();
+    pump(1.0);
+    // The hand-over command: a marker at the pause point, not at the clock's time.
+    doc.command_line(u"mark");
+    ASSERT_EQ(doc.markers().size(), 2u);
+    EXPECT_NEAR(double(doc.markers()[1].time_ms), double(paused_at), 50);
+    doc.pause(false);
+    record_for(3.0);
+    doc.stop();
+    const fs::path path(doc.current().path);
+
+    const double before_append = duration_of(path);
+    ASSERT_TRUE(doc.select_record(path.u16string()));
+    ASSERT_TRUE(doc.append());
+    record_for(1.0);
+    ASSERT_EQ(doc.add_marker(u"Appended"), 2);
+    const uint32_t appended_at = doc.markers()[2].time_ms;
+    EXPECT_NEAR(appended_at / 1000.0, before_append + 1.0, 0.3);
+    record_for(1.5);
+    doc.stop();
+    doc.rename(u"Kept markers");
+    const fs::path renamed(doc.current().path);
+    ASSERT_TRUE(fs::exists(renamed));
+
+    // What ffprobe and mutagen find, in order; the last chapter ends with the audio.
+    const std::string probe =
+        run("ffprobe -v error -show_chapters -of csv=p=0 " + quoted(renamed) + " 2>/dev/null");
+    std::istringstream lines(probe);
+    std::vector<std::pair<uint32_t, std::string>> chapters;
+    for (std::string line; std::getline(lines, line);) {
+        std::vector<std::string> fields;
+        std::stringstream split(line);
+        for (std::string field; std::getline(split, field, ',');)
+            fields.push_back(field);
+        ASSERT_GE(fields.size(), 7u) << line;
+        chapters.emplace_back(uint32_t(std::stoul(fields[2])), fields.back());
+    }
+    const std::vector<std::pair<uint32_t, std::string>> expected = {
+        {first, "Marker 1"}, {doc.markers()[1].time_ms, "Marker 2"}, {appended_at, "Appended"}};
+    EXPECT_EQ(chapters, expected) << probe;
+    EXPECT_NEAR(first / 1000.0, 1.0, 0.3);
+    const std::string mutagen =
+        run("/usr/bin/python3 -c \"import sys\nfrom mutagen.id3 import ID3\nt = ID3(sys.argv[1])\n"
+            "print(' '.join(c.sub_frames['TIT2'].text[0] for c in sorted(t.getall('CHAP'), "
+            "key=lambda c: c.start_time)), t['TIT2'].text[0], int(t.getall('CTOC')[0].flags))\" " +
+            quoted(renamed) + " 2>/dev/null");
+    EXPECT_EQ(mutagen, "Marker 1 Marker 2 Appended Kept markers 3\n");
+
+    // Changed while not recording: renamed and removed in the file.
+    ASSERT_TRUE(doc.select_record(renamed.u16string()));
+    ASSERT_EQ(doc.markers().size(), 3u);
+    EXPECT_TRUE(doc.rename_marker(1, u"Break"));
+    EXPECT_TRUE(doc.remove_marker(0));
+    EXPECT_FALSE(doc.remove_marker(5));
+    ASSERT_TRUE(doc.select_record(renamed.u16string()));
+    ASSERT_EQ(doc.markers().size(), 2u);
+    EXPECT_EQ(doc.markers()[0].label, u"Break");
+}
+
+TEST_F(DocumentTest, MarkersBeyondTheTagsRoomGrowItWhileRecording) {
+    Document& doc = *m_document;
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
+    const fs::path path(doc.current().path);
+    record_for(0.5);
+    // About 100 bytes each: the room kept for markers is used up after some 80.
+    const std::u16string label(80, u'x');
+    for (int i = 0; i < 120; ++i) {
+        ASSERT_GE(doc.add_marker(label), 0) << i;
+        pump(0.05);
+    }
+    record_for(doc.recorded_seconds() + 1.0);
+    const double recorded = doc.recorded_seconds();
+    doc.stop();
+    EXPECT_EQ(run("ffmpeg -v warning -i " + quoted(path) +
+                  " -f null - 2>&1 | grep -v 'Estimating duration'"),
+              "");
+    EXPECT_NEAR(duration_of(path), recorded, 0.3) << "no audio lost or doubled";
+    // The tag grew beyond its first room.
+    std::ifstream in(path, std::ios::binary);
+    unsigned char head[10] = {};
+    in.read(reinterpret_cast<char*>(head), 10);
+    EXPECT_GT((head[6] << 21) | (head[7] << 14) | (head[8] << 7) | head[9], 9000);
+    EXPECT_EQ(
+        run("ffprobe -v error -show_chapters -of csv=p=0 " + quoted(path) + " 2>/dev/null | wc -l"),
+        "120\n");
+}
