@@ -182,9 +182,14 @@ void run_recording(controller::Document& document, double seconds, std::vector<d
         // the file.
         if (next_mark < marks.size() && document.recorded_seconds() >= marks[next_mark]) {
             ++next_mark;
+            const auto before = std::chrono::steady_clock::now();
             const int index = document.add_marker();
+            const double took =
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - before)
+                    .count();
             if (index >= 0)
-                std::printf("marked %u\n", document.markers()[size_t(index)].time_ms);
+                std::printf("marked %u (%.2f ms)\n", document.markers()[size_t(index)].time_ms,
+                            took);
             else
                 std::printf("marker not written\n");
             std::fflush(stdout);

@@ -20,6 +20,7 @@ enum class DocumentEvent : int {
     WritingFailed = 10,   // "Sorry_no_memory"
     BufferLimit = 11,     // "Sorry_too_slow_device"
     SoundDeviceLost = 12, // "Sorry_sound_device": the microphone or the output went away
+    MarkersChanged = 13,  // the current record's markers; argument: the index added or changed
 };
 
 // Why the last recording or playback ended.

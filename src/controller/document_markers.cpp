@@ -74,6 +74,7 @@ int Document::add_marker(std::u16string label) {
         return -1;
     }
     foundation::log() << "Document::add_marker " << int32_t(time_ms) << "\n";
+    send(DocumentEvent::MarkersChanged, index);
     return index;
 }
 
@@ -82,8 +83,10 @@ bool Document::rename_marker(size_t index, const std::u16string& label) {
         return false;
     const std::u16string old = m_markers[index].label;
     m_markers[index].label = label;
-    if (write_markers())
+    if (write_markers()) {
+        send(DocumentEvent::MarkersChanged, int(index));
         return true;
+    }
     m_markers[index].label = old;
     return false;
 }
@@ -93,8 +96,10 @@ bool Document::remove_marker(size_t index) {
         return false;
     const formats::Marker old = m_markers[index];
     m_markers.erase(m_markers.begin() + long(index));
-    if (write_markers())
+    if (write_markers()) {
+        send(DocumentEvent::MarkersChanged, int(index));
         return true;
+    }
     m_markers.insert(m_markers.begin() + long(index), old);
     return false;
 }

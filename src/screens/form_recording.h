@@ -84,6 +84,7 @@ private:
     skin::Button* m_speaker_on{nullptr};
     skin::Button* m_speaker_off{nullptr};
     skin::Button* m_vas_knob{nullptr};
+    skin::Button* m_mark{nullptr}; // null in a skin without it
     skin::Progress* m_level{nullptr};
     skin::Progress* m_vas{nullptr};
     bool m_stopping{false};

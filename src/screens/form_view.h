@@ -38,6 +38,11 @@ public:
     void pause();
     void set_volume(double value);
     void seek_fraction(double fraction);
+    // Playback from the marker (started when nothing plays).
+    void jump_to_marker(size_t index);
+    // To the marker before the playing position (a second back and more, so that taps go on
+    // backwards) or after it; false when there is none.
+    bool step_marker(bool forward);
     // Runs a menu id as the menu would.
     std::vector<skin::MenuItem> menu_items(std::u16string_view id);
     void on_document_event(controller::DocumentEvent event);
@@ -82,6 +87,11 @@ private:
     skin::Progress* m_volume{nullptr};
     skin::Progress* m_position{nullptr};
     bool m_confirming_delete{false};
+    // Marker buttons; null in a skin without them.
+    skin::Button* m_mark_prev{nullptr};
+    skin::Button* m_mark{nullptr};
+    skin::Button* m_mark_next{nullptr};
+    int m_renaming_marker{-1}; // the marker whose label the edit form holds
 };
 
 } // namespace screens

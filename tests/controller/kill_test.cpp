@@ -181,7 +181,7 @@ TEST_F(KillTest, MarkerSurvivesAKillASecondLater) {
     const Killed killed = record_and_kill("Mp3Low", 1.0, 1.5);
     ASSERT_TRUE(fs::exists(killed.path));
     ASSERT_EQ(killed.marked.rfind("marked ", 0), 0u) << killed.marked;
-    const std::string ms = killed.marked.substr(7);
+    const std::string ms = killed.marked.substr(7, killed.marked.find(' ', 7) - 7);
     // The chapter as two independent readers find it.
     const std::string probe =
         run("ffprobe -v error -show_chapters -of compact=p=0 " + quoted(killed.path));
