@@ -540,6 +540,8 @@ Id3Update update_file_tag(const std::u16string& path, const std::function<bool(I
         foundation::File file(path, foundation::File::ReadWrite);
         if (!file.is_open() || !file.seek(0) || !tag.write(file, old_size))
             return Id3Update::Failed;
+        if (growth == Id3Growth::InPlaceOnly)
+            return Id3Update::Written;
         return file.flush() ? Id3Update::Written : Id3Update::Failed;
     }
     if (growth == Id3Growth::InPlaceOnly)

@@ -121,13 +121,16 @@ enum class Id3Update {
 
 enum class Id3Growth {
     Allowed,     // a tag that outgrows its room is written with the audio into a new file
-    InPlaceOnly, // only a rewrite in place (the audio may be open for writing elsewhere)
+    InPlaceOnly, // only a rewrite in place (the audio may be open for writing elsewhere),
+                 // not synced: it survives the process being killed, and the writer that
+                 // has the file open syncs it
 };
 
 // Reads the tag at the start of the file, lets `change` change it (false: give up, nothing
-// written) and writes it back: in place when it fits the room the old one takes (synced);
-// otherwise, when growth is allowed, the file is written anew beside the old one (the grown
-// tag with fresh padding, then the audio), synced and renamed over it, keeping the file's date.
+// written) and writes it back: in place when it fits the room the old one takes (synced, but
+// with InPlaceOnly only written); otherwise, when growth is allowed, the file is written anew
+// beside the old one (the grown tag with fresh padding, then the audio), synced and renamed
+// over it, keeping the file's date.
 // Either the file has the changed tag or it is unchanged.
 Id3Update update_file_tag(const std::u16string& path, const std::function<bool(Id3Tag&)>& change,
                           Id3Growth growth = Id3Growth::Allowed);
