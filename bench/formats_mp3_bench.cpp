@@ -1,9 +1,12 @@
 // MP3 costs: LAME alone against our writer (encoder stage, file sink, factory), and
 // libmpg123 alone against our reader (frame search, one frame per pull), on 60 s of 44.1 kHz
-// mono speech-like sound at 64 kbit/s. Compare the CPU columns of each pair.
+// mono speech-like sound at 64 kbit/s. Compare the CPU columns of each pair. Also the opening
+// of an hour-long file, whose duration comes from walking every frame header (target: under
+// 50 ms of real time).
 
 #include "audio/link.h"
 #include "formats/factory.h"
+#include "formats/mp3_reader.h"
 #include "formats_lame_reference.h"
 #include "foundation/text.h"
 
@@ -112,6 +115,33 @@ void Mpg123Alone(benchmark::State& state) {
     std::filesystem::remove(path);
 }
 BENCHMARK(Mpg123Alone)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+
+// An hour of the 60 s recording's frames, one copy after another (no information frame, so
+// the reader walks every header); opened and its duration found.
+void OpenHourLongMp3(benchmark::State& state) {
+    auto part = scratch("formats_bench_part.mp3");
+    auto hour = scratch("formats_bench_hour.mp3");
+    write_mp3(part);
+    {
+        std::ifstream in(part, std::ios::binary);
+        std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+        std::ofstream out(hour, std::ios::binary);
+        for (int i = 0; i < 60; ++i)
+            out.write(bytes.data(), std::streamsize(bytes.size()));
+    }
+    const double file_mb = double(std::filesystem::file_size(hour)) / 1e6;
+    for (auto _ : state) {
+        formats::FileReaderMP3 reader(foundation::from_utf8(hour.string()));
+        if (!reader.is_valid() || reader.duration() < 3590) {
+            state.SkipWithError("the hour-long file does not read as an hour");
+            break;
+        }
+    }
+    state.counters["file_MB"] = file_mb;
+    std::filesystem::remove(part);
+    std::filesystem::remove(hour);
+}
+BENCHMARK(OpenHourLongMp3)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 

@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
     const std::u16string command_line = command_line_of(argc, argv);
     const std::u16string application_name = u"Quillory Vozir";
     if (shell::show_running_instance_open_bracket(command_line, application_name))
-        return 0;
+        return shell::hand_over_exit_status();
 
     foundation::log() << "WinMain1:" << platform::tick_count() << "\n";
     shell::Application::Options options;

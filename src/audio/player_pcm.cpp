@@ -108,6 +108,18 @@ public:
         std::lock_guard guard(m_owner.lock());
         return m_frames_pulled;
     }
+    // The device's own count, in the stream's frames (the device may run at another rate).
+    int32_t frames_heard() {
+        std::lock_guard guard(m_owner.lock());
+        const int32_t block = m_device_layout.channels * m_device_layout.bits / 8;
+        uint64_t bytes = 0;
+        if (m_device && block > 0 && m_device_layout.rate > 0 &&
+            wave_out_get_position(m_device, &bytes) == MMSYSERR_NOERROR) {
+            const double frames = double(bytes / uint64_t(block)) * m_rate / m_device_layout.rate;
+            m_frames_heard = std::min(m_frames_pulled, int32_t(frames));
+        }
+        return m_frames_heard;
+    }
 
 protected:
     void run() override;
@@ -140,6 +152,7 @@ private:
     platform::PcmLayout m_device_layout;
     int32_t m_buffer_size{0};
     int32_t m_frames_pulled{0};
+    int32_t m_frames_heard{0}; // last read from the open device; kept once it has closed
     AudioBlock m_pending;
     foundation::Event m_ready{foundation::Event::Reset::Manual};
     WindowHandle m_window{0};
@@ -397,6 +410,7 @@ void PlayerPCMImpl::open_device() {
     for (WaveHeader& header : m_headers)
         header.user = 0;
     m_frames_pulled = 0;
+    m_frames_heard = 0;
     m_last_done = tick_count();
     apply_volume();
 }
@@ -523,6 +537,10 @@ double PlayerPCM::level(int channel) const {
 
 int32_t PlayerPCM::frames_pulled() const {
     return m_impl->frames_pulled();
+}
+
+int32_t PlayerPCM::frames_heard() const {
+    return m_impl->frames_heard();
 }
 
 void PlayerPCM::on_data(const AudioBlock&) {

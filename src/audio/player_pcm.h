@@ -53,6 +53,9 @@ public:
     double level(int channel) const;
     // Frames pulled from the reader since the device was last opened.
     int32_t frames_pulled() const;
+    // Of those, the frames that have been heard: what the buffers and the device still hold
+    // is not counted. After the device has closed, the count it had last.
+    int32_t frames_heard() const;
 
     // Not supported: a player only pulls.
     void on_data(const AudioBlock& block) override;

@@ -59,19 +59,22 @@ int pull_size(const audio::FileReader& reader) {
     return bytes > 4096 ? bytes : 4096;
 }
 
-// Pulls the whole stream from the reader into the writer as 16-bit PCM.
-void copy_stream(audio::FileReader& reader, audio::FileWriter& writer) {
+// Pulls the whole stream from the reader into the writer as 16-bit PCM; the frames it took.
+uint64_t copy_stream(audio::FileReader& reader, audio::FileWriter& writer) {
     PullEnd end;
     audio::connect(reader.output(), &end);
     int max_bytes = pull_size(reader);
+    uint64_t frames = 0;
     for (;;) {
         audio::AudioBlock block;
         audio::pull(end, block, max_bytes);
         if (block.empty() || !writer.is_valid())
             break;
+        frames += block.frames();
         writer.input().on_data(to16(block));
     }
     audio::connect(reader.output(), nullptr);
+    return frames;
 }
 
 // Why a file given to `command` cannot be read: the file system's reason, or that it is not an
@@ -153,11 +156,17 @@ int decode(const cli::Arguments& args) {
         return cannot_read("decode", args[0]);
     auto writer = formats::create_writer(from_utf8(args[1]), audio::kCodecPcm, reader->channels(),
                                          16, reader->sample_rate(), 0, false);
-    copy_stream(*reader, *writer);
+    const uint64_t frames = copy_stream(*reader, *writer);
     bool ok = writer->complete();
     writer.reset();
     if (!ok) {
         std::fprintf(stderr, "quillory-cli decode: writing %s failed\n", args[1].c_str());
+        return 1;
+    }
+    if (frames == 0) {
+        // Not a success: nothing in the file could be played.
+        foundation::delete_file(from_utf8(args[1]));
+        std::fprintf(stderr, "quillory-cli decode: %s: no playable audio\n", args[0].c_str());
         return 1;
     }
     return 0;

@@ -108,7 +108,8 @@ public:
     void on_document_event(controller::DocumentEvent event, int) override {
         using controller::DocumentEvent;
         if (event == DocumentEvent::StorageFailed || event == DocumentEvent::WritingFailed ||
-            event == DocumentEvent::BufferLimit || event == DocumentEvent::SoundDeviceLost)
+            event == DocumentEvent::BufferLimit || event == DocumentEvent::SoundDeviceLost ||
+            event == DocumentEvent::NoSpace)
             failure = event;
     }
     int report() const {
@@ -130,6 +131,8 @@ public:
             : failure == DocumentEvent::SoundDeviceLost
                 ? Message{u"Sorry_sound_device",
                           "Sorry, the microphone or speaker was disconnected."}
+            : failure == DocumentEvent::NoSpace
+                ? Message{u"Sorry_no_space", "Sorry, there is not enough free space."}
                 : Message{u"Sorry_too_slow_device",
                           "Sorry, recording stopped: this device is too slow for this quality."};
         localisation::TextTable texts;
@@ -244,7 +247,9 @@ int record_command(const cli::Arguments& args) {
         document.save_settings();
     if (!document.record(controller::RecordingKind::Note, u"", u"",
                          telephony::CallDirection::None)) {
-        std::fprintf(stderr, "quillory-cli: the recording could not be started\n");
+        // Why, when the Document could tell.
+        if (session.outcome.report() == 0)
+            std::fprintf(stderr, "quillory-cli: the recording could not be started\n");
         return 1;
     }
     std::printf("%s\n", to_utf8(document.current().path).c_str());

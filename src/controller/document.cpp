@@ -6,12 +6,14 @@
 #include "foundation/file.h"
 #include "foundation/log.h"
 #include "foundation/paths.h"
+#include "foundation/registry.h"
 #include "foundation/text.h"
 #include "platform/clock.h"
 #include "platform/timing_trace.h"
 #include "platform/wave_device.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 namespace controller {
@@ -19,6 +21,10 @@ namespace controller {
 namespace {
 
 constexpr double check_seconds = 0.2;
+// Checks between two looks at the storage list for the folders to watch.
+constexpr int storage_check_ticks = 10;
+// The longest the UI thread spends on files changed by others before it draws again.
+constexpr std::chrono::milliseconds change_step_budget{8};
 // Room a new recording's tag keeps for the markers set while it records (each takes about 60
 // bytes), so that they are written in place.
 constexpr uint32_t recording_tag_room = 8192;
@@ -71,6 +77,7 @@ Document::Document() : m_timer(*this) {
 Document::~Document() {
     stop();
     m_timer.cancel();
+    m_changes_timer.cancel();
     m_scanner.reset();
     m_call_monitor.reset();
     audio::connect(m_boost_stage.output(), nullptr);
@@ -120,10 +127,15 @@ void Document::load_first_things() {
 void Document::load_secondary_things() {
     foundation::TickCounter ticks;
     m_settings.load_secondary();
+    // Said once, now that the screens listen.
+    if (foundation::take_store_reset())
+        send(DocumentEvent::SettingsReset);
     m_player.set_volume(m_settings.volume);
     set_auto_record(m_settings.auto_record);
     if (m_current.path.empty())
         select_record(read_current_path());
+    // Watching first: a record written while the scan runs is found by one or the other.
+    watch_storages();
     for (const auto& storage : controller::storages())
         m_scanner->start(storage.folder, true);
     foundation::log() << "load_secondary_things:" << ticks.lap() << "\n";
@@ -205,8 +217,10 @@ bool Document::record(RecordingKind kind, std::u16string name, std::u16string nu
         subfolder.empty() ? storage.folder : foundation::join(storage.folder, subfolder);
     if (!foundation::FileInfo(folder).is_directory())
         foundation::create_directory(folder);
-    if (!foundation::FileInfo(folder).is_directory())
+    if (!foundation::FileInfo(folder).is_directory()) {
+        start_failed(folder);
         return false;
+    }
     foundation::log() << "record folder:" << folder << " store_path:" << storage.folder << "\n";
 
     const foundation::DateTime now = foundation::DateTime::now();
@@ -223,8 +237,10 @@ bool Document::record(RecordingKind kind, std::u16string name, std::u16string nu
     foundation::TickCounter ticks;
     {
         foundation::File file(record.path, foundation::File::WriteNew);
-        if (!file.is_open())
+        if (!file.is_open()) {
+            start_failed(folder);
             return false;
+        }
         foundation::log() << "Document::record file created:" << record.path << "\n";
         formats::Id3Tag tag;
         tag.set_text(formats::kId3Artist, record.artist);
@@ -242,6 +258,7 @@ bool Document::record(RecordingKind kind, std::u16string name, std::u16string nu
             file.close();
             foundation::log() << "os::delete_file 1\n";
             foundation::delete_file(record.path);
+            start_failed(folder);
             return false;
         }
     }
@@ -253,9 +270,15 @@ bool Document::record(RecordingKind kind, std::u16string name, std::u16string nu
     m_markers.clear();
     m_marker_base_ms = 0;
     if (!start_capture(m_current.format, call_audio)) {
+        // With a writer, the sound device would not start; without one, the file would not open.
+        const bool device_failed = m_writer != nullptr;
         stop();
         foundation::log() << "os::delete_file 2\n";
         foundation::delete_file(record.path);
+        if (device_failed)
+            send(DocumentEvent::SoundDeviceLost);
+        else
+            start_failed(folder);
         return false;
     }
     m_call_recording = is_call;
@@ -264,6 +287,12 @@ bool Document::record(RecordingKind kind, std::u16string name, std::u16string nu
     const int index = m_records.insert(record_info(m_current.path));
     send(DocumentEvent::RecordingStarted, index);
     return true;
+}
+
+void Document::start_failed(const std::u16string& folder) {
+    const bool no_space = short_of_space(folder);
+    foundation::log() << "record failed no_space:" << int32_t(no_space) << "\n";
+    send(no_space ? DocumentEvent::NoSpace : DocumentEvent::StorageFailed);
 }
 
 bool Document::start_capture(const audio::AudioFormat& format, bool call_audio) {
@@ -369,6 +398,10 @@ void Document::finish(StopReason reason) {
                 reason = StopReason::BufferLimit;
             }
         }
+        // The writer synced the file; its entry in the folder (a new file, or one an append
+        // created again) is synced too.
+        if (has_audio && !foundation::sync_folder_of(m_current.path))
+            foundation::log() << "Document::stop folder sync failed\n";
         // A new recording that never got a frame of audio leaves no tag-only file behind.
         if (m_new_recording && !has_audio) {
             foundation::log() << "os::delete_file 3\n";
@@ -459,6 +492,8 @@ bool Document::play(const std::u16string& path, int position) {
     reload_markers();
     audio::connect(m_reader->output(), &m_player);
     m_play_offset = 0.0;
+    m_seek_target = 0.0;
+    m_seek_frame = 0;
     if (position > 0 && m_reader->seek(position))
         m_play_offset = position;
     if (!m_player.play()) {
@@ -470,7 +505,67 @@ bool Document::play(const std::u16string& path, int position) {
 
 // --- record list ------------------------------------------------------------------------------
 
+void Document::watch_storages() {
+    std::vector<std::u16string> folders;
+    for (const auto& storage : controller::storages())
+        folders.push_back(storage.folder);
+    m_watch.set_storage_folders(folders);
+    m_watching = true;
+}
+
+void Document::apply_folder_changes() {
+    for (auto& path : m_watch.changes())
+        if (m_queued_paths.insert(path).second)
+            m_queued_changes.push_back(std::move(path));
+    // A burst (a thousand files dropped in at once) is taken in short steps, so that the screens
+    // go on drawing meanwhile.
+    const auto start = std::chrono::steady_clock::now();
+    while (!m_queued_changes.empty()) {
+        if (std::chrono::steady_clock::now() - start > change_step_budget) {
+            m_changes_timer.after(0.001);
+            return;
+        }
+        const std::u16string path = std::move(m_queued_changes.front());
+        m_queued_changes.pop_front();
+        m_queued_paths.erase(path);
+        RecordInfo info;
+        const bool record =
+            has_record_extension(foundation::name_of(path)) && is_record(info = record_info(path));
+        const int index = m_records.find(path);
+        if (!record) {
+            // The running recording's file is this Document's own business.
+            if (index >= 0 && !(m_writer && path == m_current.path)) {
+                m_records.erase(index);
+                send(DocumentEvent::RecordRemoved, index);
+            }
+            continue;
+        }
+        if (index < 0) {
+            bool inserted = false;
+            const int at = m_records.insert(std::move(info), &inserted);
+            if (inserted)
+                send(DocumentEvent::RecordFound, at);
+            continue;
+        }
+        const RecordInfo& listed = m_records[size_t(index)];
+        const bool texts_changed = listed.artist != info.artist || listed.title != info.title ||
+                                   listed.album != info.album;
+        // The row keeps its place; only what it shows is told.
+        m_records.update(index, info);
+        if (texts_changed) {
+            if (path == m_current.path) {
+                m_current.artist = info.artist;
+                m_current.title = info.title;
+                m_current.album = info.album;
+            }
+            send(DocumentEvent::CurrentRenamed, index);
+        }
+    }
+}
+
 void Document::refresh() {
+    if (!m_watching)
+        watch_storages();
     RecordCollector collector;
     collector.records.reserve(20);
     for (const auto& storage : controller::storages())
@@ -542,7 +637,15 @@ bool Document::move_record(int index, const std::u16string& new_path) {
 double Document::play_position() const {
     if (!m_reader || m_current.format.sample_rate <= 0)
         return 0.0;
-    return m_play_offset + double(m_player.frames_pulled()) / m_current.format.sample_rate;
+    // What is heard, not what the reader has handed on: up to six buffers and the device's
+    // own buffer lie between them. Until the first frame read after a seek is heard, the
+    // place sought is shown, where the user put the knob.
+    const int32_t heard = m_player.frames_heard();
+    const double position = heard >= m_seek_frame
+                                ? m_play_offset + double(heard) / m_current.format.sample_rate
+                                : m_seek_target;
+    const double duration = m_current.format.duration;
+    return std::max(0.0, duration > 0 ? std::min(position, duration) : position);
 }
 
 bool Document::seek(double seconds) {
@@ -551,8 +654,10 @@ bool Document::seek(double seconds) {
     const double whole = std::floor(std::max(0.0, seconds));
     if (!m_reader->seek(whole))
         return false;
-    m_play_offset =
-        whole - double(m_player.frames_pulled()) / std::max(1, m_current.format.sample_rate);
+    const int32_t pulled = m_player.frames_pulled();
+    m_seek_frame = pulled;
+    m_seek_target = whole;
+    m_play_offset = whole - double(pulled) / std::max(1, m_current.format.sample_rate);
     return true;
 }
 
@@ -567,14 +672,16 @@ void Document::rename(const std::u16string& title) {
         return;
     // The title goes into the tag first (growing it when it no longer fits); a file whose
     // tag cannot take the new title keeps its name and title.
+    const std::u16string folder =
+        foundation::without_trailing_separator(foundation::directory_of(m_current.path));
     if (formats::set_file_text(m_current.path, formats::kId3Title, clean) ==
         formats::Id3Update::Failed) {
         foundation::log() << "Document::rename tag not written\n";
+        if (short_of_space(folder))
+            send(DocumentEvent::NoSpace);
         return;
     }
 
-    const std::u16string folder =
-        foundation::without_trailing_separator(foundation::directory_of(m_current.path));
     const std::u16string extension = extension_of(m_current.path);
     const std::u16string name = m_current.artist.empty() ? clean : m_current.artist + u" " + clean;
     std::u16string new_path = m_current.path;
@@ -586,6 +693,9 @@ void Document::rename(const std::u16string& title) {
         else
             foundation::log() << "Document::rename move failed\n";
     }
+    const bool unmoved_for_space = new_path == m_current.path &&
+                                   record_file_path(name, folder, extension) != m_current.path &&
+                                   short_of_space(folder);
 
     // The list and the current record show what the disk now holds.
     RecordInfo info = record_info(new_path);
@@ -594,6 +704,8 @@ void Document::rename(const std::u16string& title) {
     m_current.title = info.title;
     write_current_path(new_path);
     send(DocumentEvent::CurrentRenamed, index);
+    if (unmoved_for_space)
+        send(DocumentEvent::NoSpace);
 }
 
 // --- calls and command line -------------------------------------------------------------------
@@ -648,8 +760,20 @@ bool Document::card_problem() const {
     return foundation::total_size(folder) == 0 || !foundation::FileInfo(m_current.path).exists();
 }
 
-void Document::on_timer(foundation::Timer&) {
+void Document::on_timer(foundation::Timer& timer) {
+    if (&timer == &m_changes_timer) {
+        apply_folder_changes();
+        return;
+    }
     m_timer.after(check_seconds);
+    if (m_watching) {
+        // A card put in or taken out changes the folders to watch.
+        if (--m_ticks_to_storage_check <= 0) {
+            m_ticks_to_storage_check = storage_check_ticks;
+            watch_storages();
+        }
+        apply_folder_changes();
+    }
     // The idle-timer reset: held while anything runs, let go by stop().
     if (m_reader || m_writer)
         m_awake.keep_awake();

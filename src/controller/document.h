@@ -19,6 +19,7 @@
 #include "controller/document_listener.h"
 #include "controller/phone_speaker.h"
 #include "controller/record_storage.h"
+#include "controller/record_watch.h"
 #include "controller/settings.h"
 #include "formats/marker.h"
 #include "foundation/directory_scanner.h"
@@ -29,8 +30,10 @@
 #include "telephony/contacts.h"
 
 #include <algorithm>
+#include <deque>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace controller {
@@ -60,7 +63,9 @@ public:
 
     // Starts a new recording. direction None: none given (the call monitor may supply one);
     // Unknown: a call without details. False when a recording runs, for a call without a
-    // direction, and when the folder or the file cannot be made.
+    // direction, and when the folder or the file cannot be made (then NoSpace, or
+    // StorageFailed when space is not what is missing) or the sound device does not start
+    // (SoundDeviceLost).
     bool record(RecordingKind kind, std::u16string name, std::u16string number,
                 telephony::CallDirection direction);
     // Continues recording at the end of the current record's file.
@@ -81,7 +86,7 @@ public:
     bool select_record(const std::u16string& path);
 
     // The current record: delete it (to the desktop's trash), or give it a new title (file name
-    // and tag).
+    // and tag; NoSpace when the disk is too full to take it).
     void remove();
     void rename(const std::u16string& title);
     // Deletes the record at `index` (its file first, to the desktop's trash; the entry stays
@@ -182,10 +187,18 @@ private:
     // Ends whatever runs. A recording whose end fails (its last writes, its file gone) ends
     // with that reason instead of `reason` Requested; a new recording without audio is removed.
     void finish(StopReason reason);
+    // A recording could not start in `folder`: tells the screens whether for want of space.
+    void start_failed(const std::u16string& folder);
     // call_audio: the call's downlink is mixed into the microphone.
     bool start_capture(const audio::AudioFormat& format, bool call_audio);
     void fill_format(audio::AudioFormat& format) const;
     void switch_speaker(bool on) { m_phone.set_speaker(on); }
+
+    // Watches the storages' record folders from now on (again after a change of storages).
+    void watch_storages();
+    // Brings the list up to what the watched folders now hold: rows for records that appeared
+    // (RecordFound), changed their texts (CurrentRenamed) or went (RecordRemoved).
+    void apply_folder_changes();
 
     void on_file(const std::u16string& path) override;
     void on_done() override;
@@ -207,6 +220,9 @@ private:
     std::unique_ptr<audio::FileWriter> m_writer;
 
     double m_play_offset{0.0}; // seconds before the player's first pulled frame
+    // The frames pulled before the last seek, and the place it sought.
+    int32_t m_seek_frame{0};
+    double m_seek_target{0.0};
     std::vector<formats::Marker> m_markers;
     uint32_t m_marker_base_ms{0}; // audio in the file before the running writer's
     StopReason m_stop_reason{StopReason::Requested};
@@ -220,6 +236,13 @@ private:
 
     std::unique_ptr<telephony::CallMonitorImpl> m_call_monitor;
     std::unique_ptr<foundation::DirectoryScanner> m_scanner;
+    RecordWatch m_watch;
+    bool m_watching{false};
+    int m_ticks_to_storage_check{0};
+    // Files changed by others, not looked at yet (each once), and the step that goes on.
+    std::deque<std::u16string> m_queued_changes;
+    std::unordered_set<std::u16string> m_queued_paths;
+    foundation::Timer m_changes_timer{*this};
     foundation::Timer m_timer;
     // Keeps the machine from sleeping while a recording or a playback runs.
     platform::AwakeKeeper m_awake{"Recording or playing"};

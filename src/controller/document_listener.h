@@ -20,7 +20,11 @@ enum class DocumentEvent : int {
     WritingFailed = 10,   // "Sorry_no_memory"
     BufferLimit = 11,     // "Sorry_too_slow_device"
     SoundDeviceLost = 12, // "Sorry_sound_device": the microphone or the output went away
-    MarkersChanged = 13,  // the current record's markers; argument: the index added or changed
+    SettingsReset = 13,   // "Sorry_settings_reset": the settings store was damaged, set aside
+    NoSpace = 14,         // "Sorry_no_space": a recording could not start, or a title could not
+                          // be saved, for want of free space
+    RecordRemoved = 15,   // argument: its former index; a record's file went away by other hands
+    MarkersChanged = 16,  // the current record's markers; argument: the index added or changed
 };
 
 // Why the last recording or playback ended.

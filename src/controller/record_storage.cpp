@@ -97,6 +97,18 @@ const StorageInfo& choose_storage(const std::vector<StorageInfo>& list) {
     return list.front();
 }
 
+bool short_of_space(const std::u16string& folder) {
+    // A folder not made yet lies on the volume of its nearest existing parent.
+    std::u16string existing = foundation::without_trailing_separator(folder);
+    while (!existing.empty() && !foundation::FileInfo(existing).exists()) {
+        const std::u16string parent = foundation::parent_of(existing);
+        if (parent.size() >= existing.size())
+            break;
+        existing = parent;
+    }
+    return !existing.empty() && foundation::free_space(existing) < min_free_bytes;
+}
+
 namespace {
 
 // The cleaned and cut name, or empty when the folder leaves no room.

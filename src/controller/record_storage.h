@@ -35,6 +35,10 @@ std::vector<StorageInfo> storages();
 // its folder cannot be made or it has less than min_free_bytes free; then the first entry.
 const StorageInfo& choose_storage(const std::vector<StorageInfo>& list);
 
+// Whether the volume that holds (or would hold) the folder has less than min_free_bytes free:
+// what a write that failed there is put down to.
+bool short_of_space(const std::u16string& folder);
+
 // folder/name.extension, with the nine characters < > : " / \ | ? * and control characters
 // in the name turned into blanks, the name cut so that the path stays within 250 characters
 // and the file name within the system's limit, and "~1", "~2"... appended while the path is

@@ -82,18 +82,73 @@ struct IdPair {
     char v23[5];
 };
 constexpr IdPair kIds22[] = {
-    {"BUF", "RBUF"}, {"CNT", "PCNT"}, {"COM", "COMM"}, {"CRA", "AENC"}, {"ETC", "ETCO"},
-    {"EQU", "EQUA"}, {"GEO", "GEOB"}, {"IPL", "IPLS"}, {"MCI", "MCDI"}, {"MLL", "MLLT"},
-    {"PIC", "APIC"}, {"POP", "POPM"}, {"REV", "RVRB"}, {"RVA", "RVAD"}, {"SLT", "SYLT"},
-    {"STC", "SYTC"}, {"TAL", "TALB"}, {"TBP", "TBPM"}, {"TCM", "TCOM"}, {"TCO", "TCON"},
-    {"TCR", "TCOP"}, {"TDA", "TDAT"}, {"TDY", "TDLY"}, {"TEN", "TENC"}, {"TFT", "TFLT"},
-    {"TIM", "TIME"}, {"TKE", "TKEY"}, {"TLA", "TLAN"}, {"TLE", "TLEN"}, {"TMT", "TMED"},
-    {"TOA", "TOPE"}, {"TOF", "TOFN"}, {"TOL", "TOLY"}, {"TOR", "TORY"}, {"TOT", "TOAL"},
-    {"TP1", "TPE1"}, {"TP2", "TPE2"}, {"TP3", "TPE3"}, {"TP4", "TPE4"}, {"TPA", "TPOS"},
-    {"TPB", "TPUB"}, {"TRC", "TSRC"}, {"TRD", "TRDA"}, {"TRK", "TRCK"}, {"TSI", "TSIZ"},
-    {"TSS", "TSSE"}, {"TT1", "TIT1"}, {"TT2", "TIT2"}, {"TT3", "TIT3"}, {"TXT", "TEXT"},
-    {"TXX", "TXXX"}, {"TYE", "TYER"}, {"UFI", "UFID"}, {"ULT", "USLT"}, {"WAF", "WOAF"},
-    {"WAR", "WOAR"}, {"WAS", "WOAS"}, {"WCM", "WCOM"}, {"WCP", "WCOP"}, {"WPB", "WPUB"},
+    {"BUF", "RBUF"},
+    {"CNT", "PCNT"},
+    {"COM", "COMM"},
+    {"CRA", "AENC"},
+    {"ETC", "ETCO"},
+    {"EQU", "EQUA"},
+    {"GEO", "GEOB"},
+    {"IPL", "IPLS"},
+    {"MCI", "MCDI"},
+    {"MLL", "MLLT"},
+    {"PIC", "APIC"},
+    {"POP", "POPM"},
+    {"REV", "RVRB"},
+    {"RVA", "RVAD"},
+    {"SLT", "SYLT"},
+    {"STC", "SYTC"},
+    {"TAL", "TALB"},
+    {"TBP", "TBPM"},
+    {"TCM", "TCOM"},
+    {"TCO", "TCON"},
+    {"TCR", "TCOP"},
+    {"TDA", "TDAT"},
+    {"TDY", "TDLY"},
+    {"TEN", "TENC"},
+    {"TFT", "TFLT"},
+    {"TIM", "TIME"},
+    {"TKE", "TKEY"},
+    {"TLA", "TLAN"},
+    {"TLE", "TLEN"},
+    {"TMT", "TMED"},
+    {"TOA", "TOPE"},
+    {"TOF", "TOFN"},
+    {"TOL", "TOLY"},
+    {"TOR", "TORY"},
+    {"TOT", "TOAL"},
+    {"TP1", "TPE1"},
+    {"TP2", "TPE2"},
+    {"TP3", "TPE3"},
+    {"TP4", "TPE4"},
+    {"TPA", "TPOS"},
+    {"TPB", "TPUB"},
+    {"TRC", "TSRC"},
+    {"TRD", "TRDA"},
+    {"TRK", "TRCK"},
+    {"TSI", "TSIZ"},
+    {"TSS", "TSSE"},
+    {"TT1", "TIT1"},
+    // iTunes' sort orders and compilation flag, named as 2.3 taggers name them.
+    {"TCP", "TCMP"},
+    {"TST", "TSOT"},
+    {"TSA", "TSOA"},
+    {"TSP", "TSOP"},
+    {"TS2", "TSO2"},
+    {"TSC", "TSOC"},
+    {"TT2", "TIT2"},
+    {"TT3", "TIT3"},
+    {"TXT", "TEXT"},
+    {"TXX", "TXXX"},
+    {"TYE", "TYER"},
+    {"UFI", "UFID"},
+    {"ULT", "USLT"},
+    {"WAF", "WOAF"},
+    {"WAR", "WOAR"},
+    {"WAS", "WOAS"},
+    {"WCM", "WCOM"},
+    {"WCP", "WCOP"},
+    {"WPB", "WPUB"},
     {"WXX", "WXXX"},
 };
 
@@ -101,6 +156,17 @@ const char* id_from_22(const uint8_t* id) {
     for (const IdPair& pair : kIds22)
         if (std::memcmp(pair.v22, id, 3) == 0)
             return pair.v23;
+    return nullptr;
+}
+
+// The 2.2 name of a 2.3 frame; a frame kept from a 2.2 tag already has it. Null when 2.2 has
+// none.
+const char* id_to_22(const std::string& id) {
+    if (id.size() == 3)
+        return id.c_str();
+    for (const IdPair& pair : kIds22)
+        if (id == pair.v23)
+            return pair.v22;
     return nullptr;
 }
 
@@ -127,6 +193,30 @@ audio::ByteSlice picture_from_22(const uint8_t* p, size_t size) {
     out.push_back(0);
     out.insert(out.end(), p + 4, p + size);
     return audio::ByteSlice::copy_of(out.size(), out.data());
+}
+
+// The 2.2 form of a 2.3 picture: the MIME type becomes three letters ("image/jpeg" "JPG").
+std::vector<uint8_t> picture_to_22(const uint8_t* p, size_t size) {
+    const uint8_t* end = p + size;
+    const uint8_t* mime_end = size > 1 ? std::find(p + 1, end, 0) : end;
+    if (mime_end == end)
+        return {};
+    std::string mime(reinterpret_cast<const char*>(p + 1), size_t(mime_end - (p + 1)));
+    std::string format;
+    if (mime == "image/jpeg" || mime == "image/jpg")
+        format = "JPG";
+    else {
+        size_t slash = mime.find('/');
+        for (char c : mime.substr(slash == std::string::npos ? 0 : slash + 1))
+            format.push_back(char(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c));
+    }
+    format.resize(3, ' ');
+    std::vector<uint8_t> out;
+    out.reserve(size);
+    out.push_back(p[0]);
+    out.insert(out.end(), format.begin(), format.end());
+    out.insert(out.end(), mime_end + 1, end);
+    return out;
 }
 
 const char* mime_type(const uint8_t* image, size_t size) {
@@ -166,6 +256,7 @@ std::u16string decode_utf16(const uint8_t* p, size_t size, bool little) {
 uint32_t Id3Tag::parse(foundation::File& file) {
     m_frames.clear();
     m_version = 3;
+    m_keeps_22 = false;
     uint64_t file_size = file.size();
     uint8_t header[10];
     if (!file.seek(0) || file.read(header, 10) != 10)
@@ -255,8 +346,14 @@ bool Id3Tag::parse_frames(const uint8_t* body, size_t size) {
             flags = uint16_t((head[8] << 8) | head[9]);
         }
         const size_t data_at = position + header_length;
-        if (length == 0 || length > kMaxSize || length > size - data_at)
+        if (length > kMaxSize || length > size - data_at)
             break;
+        // Some taggers leave empty frames between others: nothing to keep, but the frames
+        // after them are.
+        if (length == 0) {
+            position = data_at;
+            continue;
+        }
         const uint8_t* data = body + data_at;
         position = data_at + size_t(length);
 
@@ -264,8 +361,14 @@ bool Id3Tag::parse_frames(const uint8_t* body, size_t size) {
         frame.flags = flags;
         if (m_version == 2) {
             const char* id = id_from_22(head);
-            if (!id)
+            if (!id) {
+                // No 2.3 form: the frame stays as it is, and so the tag stays 2.2.
+                frame.id.assign(reinterpret_cast<const char*>(head), 3);
+                frame.data = audio::ByteSlice::copy_of(size_t(length), data);
+                m_keeps_22 = true;
+                m_frames.push_back(std::move(frame));
                 continue;
+            }
             frame.id = id;
             frame.data = frame.id == kId3Picture ? picture_from_22(data, size_t(length))
                                                  : audio::ByteSlice::copy_of(size_t(length), data);
@@ -413,8 +516,37 @@ void Id3Tag::set_picture(const uint8_t* bytes, size_t size) {
     set_frame(kId3Picture, std::move(data));
 }
 
+std::vector<Id3Frame> Id3Tag::frames_as_22() const {
+    std::vector<Id3Frame> out;
+    out.reserve(m_frames.size());
+    for (const Id3Frame& frame : m_frames) {
+        const char* id = id_to_22(frame.id);
+        if (!id || frame.data.size() > 0xFFFFFF)
+            return {};
+        Id3Frame converted;
+        converted.id = id;
+        converted.data = frame.data;
+        if (frame.id == kId3Picture) {
+            std::vector<uint8_t> data = picture_to_22(frame.data.data(), frame.data.size());
+            if (data.empty() || data.size() > 0xFFFFFF)
+                return {};
+            converted.data = audio::ByteSlice::copy_of(data.size(), data.data());
+        }
+        out.push_back(std::move(converted));
+    }
+    return out;
+}
+
 uint64_t Id3Tag::frames_size() const {
     uint64_t total = 0;
+    if (written_version() == 2) {
+        std::vector<Id3Frame> frames = frames_as_22();
+        if (frames.size() != m_frames.size())
+            return kMaxSize + uint64_t(1);
+        for (const Id3Frame& frame : frames)
+            total += frame.data.size() + 6;
+        return total;
+    }
     for (const Id3Frame& frame : m_frames)
         total += frame.data.size() + 10;
     return total;
@@ -429,6 +561,9 @@ bool Id3Tag::write(foundation::File& file, uint32_t size_limit, uint32_t padding
     uint32_t tag_size =
         size_limit != 0 ? size_limit - 10 : uint32_t(std::min<uint64_t>(total + padding, kMaxSize));
     const int version = written_version();
+    // A 2.2 tag is written with 2.2's names, picture form and 6-byte frame headers.
+    const std::vector<Id3Frame> frames_22 = version == 2 ? frames_as_22() : std::vector<Id3Frame>{};
+    const std::vector<Id3Frame>& frames = version == 2 ? frames_22 : m_frames;
 
     // Everything goes out in writes of up to 64 KB.
     std::vector<uint8_t> buffer;
@@ -450,8 +585,15 @@ bool Id3Tag::write(foundation::File& file, uint32_t size_limit, uint32_t padding
     std::vector<uint8_t> head = {'I', 'D', '3', uint8_t(version), 0, 0};
     put_syncsafe(head, tag_size);
     put(head.data(), head.size());
-    for (const Id3Frame& frame : m_frames) {
+    for (const Id3Frame& frame : frames) {
         std::vector<uint8_t> frame_header(frame.id.begin(), frame.id.end());
+        if (version == 2) {
+            for (int shift = 16; shift >= 0; shift -= 8)
+                frame_header.push_back(uint8_t(frame.data.size() >> shift));
+            put(frame_header.data(), frame_header.size());
+            put(frame.data.data(), frame.data.size());
+            continue;
+        }
         frame_header.resize(4, 0);
         if (version == 4)
             put_syncsafe(frame_header, uint32_t(frame.data.size()));

@@ -2,8 +2,9 @@
 
 // ID3v2 tags at the start of record files: what records carry about who was recorded, when,
 // and the caller's picture. Versions 2.2, 2.3 and 2.4 are read; new tags are 2.3. A tag read
-// from a file is written back in its own version (2.3 or 2.4; a 2.2 tag becomes 2.3) with every
-// frame this program does not change kept as it was. Parsing never reads beyond the tag's
+// from a file is written back in its own version (2.3 or 2.4; a 2.2 tag becomes 2.3 unless it
+// holds a frame 2.3 has no name for, then it stays 2.2) with every frame this program does not
+// change kept as it was. Parsing never reads beyond the tag's
 // declared size or the file; every size taken from the file is checked before anything is
 // allocated.
 
@@ -36,7 +37,7 @@ inline constexpr char kId3Chapter[] = "CHAP";
 inline constexpr char kId3Contents[] = "CTOC";
 
 struct Id3Frame {
-    std::string id; // 4 ASCII characters
+    std::string id; // 4 ASCII characters; 3 for a frame kept from a 2.2 tag
     // The frame's flags in the layout of the tag's version (2.3 and 2.4 differ); 0 for frames
     // this program made.
     uint16_t flags{0};
@@ -55,15 +56,19 @@ public:
     // Reads the tag at the start of the file (the file position moves). Returns the whole tag's
     // size in bytes, header (and a 2.4 footer) included, or 0 when the file has no acceptable
     // tag (also when the tag claims more bytes than the file holds, or is of a version other
-    // than 2.2, 2.3 or 2.4). Frames are read up to the first that is empty, padding, or larger
-    // than what remains of the tag. Frames of a 2.2 tag are converted to their 2.3 form; 2.2
-    // frames that 2.3 has no place for are dropped.
+    // than 2.2, 2.3 or 2.4). Frames are read up to padding or the first frame larger than what
+    // remains of the tag; empty frames are passed over. Frames of a 2.2 tag are converted to
+    // their 2.3 form; a 2.2 frame that 2.3 has no place for is kept under its 2.2 name (three
+    // characters), and the tag is then written back as 2.2.
     uint32_t parse(foundation::File& file);
 
     // 2, 3 or 4: the version the tag was read in; 3 for a new tag.
     int version() const { return m_version; }
-    // The version write() uses: 4 for a tag read as 2.4, otherwise 3.
-    int written_version() const { return m_version == 4 ? 4 : 3; }
+    // The version write() uses: 4 for a tag read as 2.4, 2 for a 2.2 tag with frames 2.3 has
+    // no names for, otherwise 3.
+    int written_version() const {
+        return m_version == 4 ? 4 : m_version == 2 && m_keeps_22 ? 2 : 3;
+    }
 
     // Decoded text of the first frame with the identifier, or empty (also when the frame is
     // compressed or encrypted).
@@ -89,7 +94,8 @@ public:
     // kMaxMarkers markers: false and the tag is unchanged.
     bool set_markers(std::vector<Marker> markers, uint32_t end_ms);
 
-    // Bytes the frames take with their headers, padding not included.
+    // Bytes the frames take with their headers in the written version, padding not included;
+    // more than kMaxSize when a frame cannot be written in that version.
     uint64_t frames_size() const;
 
     // Writes the tag at the file's current position. size_limit 0: a new tag, padded with
@@ -106,9 +112,13 @@ public:
 private:
     void set_frame(std::string_view id, audio::ByteSlice data);
     bool parse_frames(const uint8_t* body, size_t size);
+    // The frames under their 2.2 names and in 2.2's picture form; empty when one has no 2.2
+    // form.
+    std::vector<Id3Frame> frames_as_22() const;
 
     std::vector<Id3Frame> m_frames;
     int m_version{3};
+    bool m_keeps_22{false};
 };
 
 // What became of a tag update of a file.

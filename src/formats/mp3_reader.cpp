@@ -11,11 +11,8 @@ namespace formats {
 
 namespace {
 
-// The first frame must turn up this close to the start of the audio; a probe this close to
-// its seek position.
+// The first frame must turn up this close to the start of the audio.
 constexpr uint64_t kFirstFrameLimit = 1 << 20;
-constexpr uint64_t kProbeLimit = 1 << 16;
-constexpr int kMaxProbes = 20;
 
 const long kRates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
 
@@ -129,28 +126,32 @@ FileReaderMP3::FileReaderMP3(const std::u16string& path) {
     if (m_has_info) {
         m_info_start = m_audio_start;
         m_audio_start = std::min(m_audio_start + uint64_t(m_first.frame_length), m_file_size);
-        m_duration = double(m_info.frames) * m_first.samples / m_first.sample_rate;
+    }
+
+    // What the file's bytes hold: every whole frame after the start, headers only.
+    const Walk walk = walk_frames();
+    if (walk.frames == 0) {
+        foundation::log() << "FileReaderMP3: no audio frames\n";
+        return;
+    }
+    const double frame_seconds = double(m_first.samples) / m_first.sample_rate;
+    const double counted = m_has_info ? double(m_info.frames) * frame_seconds : 0;
+    if (m_has_info && std::abs(counted - walk.seconds) <= frame_seconds) {
+        m_duration = counted;
         const uint64_t bytes = m_info.bytes > 0 ? m_info.bytes : m_file_size - m_info_start;
         m_average_kbps = int(std::clamp(std::lround(double(bytes) * 8 / m_duration / 1000), 1L,
                                         long(INT32_MAX / 1000)));
     } else {
-        int probes = int(std::min<uint64_t>(m_file_size / 100000, kMaxProbes));
-        if (probes < 2) {
-            m_average_kbps = m_first.bit_rate;
-        } else {
-            long sum = m_first.bit_rate;
-            long count = 1;
-            for (int i = 1; i < probes; ++i) {
-                restart_at(m_file_size * uint64_t(i) / uint64_t(probes));
-                Mp3Header found;
-                if (find_frame(&m_first, kProbeLimit, found)) {
-                    sum += found.bit_rate;
-                    ++count;
-                }
-            }
-            m_average_kbps = int((sum + count / 2) / count);
-        }
-        m_duration = double(m_file_size - m_audio_start) * 8 / m_average_kbps * 0.001;
+        // No count, or one the bytes cannot bear out (a cut file, a wrong count): the frames
+        // found are the duration, and seeking goes by their bytes.
+        if (m_has_info)
+            foundation::log() << "FileReaderMP3: information frame says " << counted
+                              << " s, the frames hold " << walk.seconds << " s\n";
+        m_trust_info = false;
+        m_duration = walk.seconds;
+        m_average_kbps =
+            int(std::clamp(std::lround(double(walk.end - m_audio_start) * 8 / walk.seconds / 1000),
+                           1L, long(INT32_MAX / 1000)));
     }
     restart_at(m_audio_start);
 
@@ -161,8 +162,31 @@ FileReaderMP3::FileReaderMP3(const std::u16string& path) {
     m_bit_rate = m_average_kbps * 1000;
 }
 
+FileReaderMP3::Walk FileReaderMP3::walk_frames() {
+    Walk walk;
+    restart_at(m_audio_start);
+    Mp3Header previous = m_first;
+    Mp3Header header;
+    // As read_block() goes through the stream, without decoding.
+    while (find_frame(&previous, m_file_size, header)) {
+        const uint64_t at = offset_of_position();
+        const size_t length = size_t(header.frame_length);
+        if (at + length > m_file_size)
+            break;
+        ++walk.frames;
+        walk.seconds += double(header.samples) / header.sample_rate;
+        walk.end = at + length;
+        if (!ensure(length))
+            break;
+        m_position += length;
+        previous = header;
+    }
+    return walk;
+}
+
 void FileReaderMP3::restart_at(uint64_t offset) {
     offset = std::min(offset, m_file_size);
+    m_previous = m_first;
     m_fill = 0;
     m_position = 0;
     m_file_position = offset;
@@ -201,10 +225,8 @@ bool FileReaderMP3::find_frame(const Mp3Header* reference, uint64_t limit, Mp3He
         Mp3Header header;
         if (!parse_mp3_header(m_buffer + m_position, header))
             continue;
-        if (reference) {
-            if (!header.agrees(*reference))
-                continue;
-        } else {
+        if (!reference || !header.agrees(*reference)) {
+            // A header of another format (or the first one) counts when the next frame agrees.
             size_t next = size_t(header.frame_length);
             if (!ensure(next + 4))
                 continue;
@@ -222,8 +244,9 @@ bool FileReaderMP3::find_frame(const Mp3Header* reference, uint64_t limit, Mp3He
 void FileReaderMP3::read_block(audio::AudioBlock& out, int) {
     Mp3Header header;
     // A stream that went wrong midway is searched again, as far as the whole file if need be.
-    if (!find_frame(&m_first, m_file_size, header))
+    if (!find_frame(&m_previous, m_file_size, header))
         return;
+    m_previous = header;
     size_t length = size_t(header.frame_length);
     ensure(length);
     size_t available = std::min(length, m_fill - m_position);
@@ -238,7 +261,7 @@ void FileReaderMP3::read_block(audio::AudioBlock& out, int) {
 
 bool FileReaderMP3::seek_locked(double position) {
     uint64_t offset = m_audio_start + uint64_t(position * m_average_kbps * 125);
-    if (m_has_info && m_info.has_toc && m_duration > 0) {
+    if (m_has_info && m_trust_info && m_info.has_toc && m_duration > 0) {
         // Xing's table maps percents of the duration to 256ths of the stream's bytes.
         const double percent = std::clamp(position / m_duration * 100, 0.0, 100.0);
         const int index = std::min(99, int(percent));

@@ -41,8 +41,11 @@ public:
 
     // File offset of the first frame of audio (after any ID3 tag and information frame).
     uint64_t audio_start() const { return m_audio_start; }
-    // Whether an encoder's information frame gave the frame count (and so the duration).
+    // Whether the stream starts with an encoder's information frame.
     bool has_info_frame() const { return m_has_info; }
+    // Whether its frame count gave the duration: false when the frames the file holds differ
+    // from it by more than one frame.
+    bool info_frame_trusted() const { return m_has_info && m_trust_info; }
 
 protected:
     void read_block(audio::AudioBlock& out, int max_bytes) override;
@@ -52,10 +55,18 @@ private:
     // Refills until at least `count` unread bytes are in the window, or the file has no more.
     bool ensure(size_t count);
     void restart_at(uint64_t offset);
-    // Advances to the next frame header: with `reference`, one that agrees with it; without,
-    // one confirmed by an agreeing header one frame length further on. Gives up after
-    // `limit` bytes. On success the window's read position is at the header.
+    // Advances to the next frame header: one that agrees with `reference`, or one of any
+    // format that is confirmed by an agreeing header one frame length further on (a stream
+    // may change its rate or channels). Gives up after `limit` bytes. On success the window's
+    // read position is at the header.
     bool find_frame(const Mp3Header* reference, uint64_t limit, Mp3Header& found);
+    struct Walk {
+        uint64_t frames{0};
+        double seconds{0};
+        uint64_t end{0}; // file offset after the last whole frame
+    };
+    // Goes through every frame from the start of the audio by its header alone.
+    Walk walk_frames();
     uint64_t offset_of_position() const { return m_file_position - (m_fill - m_position); }
 
     foundation::File m_file;
@@ -66,9 +77,11 @@ private:
     uint64_t m_file_position{0};
     bool m_more{false};
     Mp3Header m_first;
+    Mp3Header m_previous; // the last frame read: the format the stream has come to
     int m_average_kbps{0};
     uint64_t m_audio_start{0};
     bool m_has_info{false};
+    bool m_trust_info{true};
     Mp3InfoFrame m_info;
     uint64_t m_info_start{0}; // file offset of the information frame
     Mp3FrameDecoder m_decoder;

@@ -282,6 +282,11 @@ bool FileWriterMP3::close() {
     }
     if (m_ok && m_buffered > 0)
         write_buffer("FileWriterMP3::close error=");
+    // The recording is on the disk when the writer says it is complete.
+    if (m_ok && !m_file.flush()) {
+        foundation::log() << "FileWriterMP3::close sync failed\n";
+        m_ok = false;
+    }
     const bool empty = !m_append && m_file.size() == 0;
     m_file.close();
     if (empty)

@@ -1,12 +1,19 @@
 #pragma once
 
-// Common ground of the file readers: the outlet the player pulls from and the lock that keeps a
-// pull on the player's thread apart from a seek on the user-interface thread.
+// Common ground of the file readers: the outlet the player pulls from, the lock that keeps a
+// pull on the player's thread apart from a seek on the user-interface thread, and the
+// conversion of a stream whose format changes part-way (a chained Ogg's links, MP3 frames of
+// another rate) to the format the reader reports, that of its first part.
 
 #include "audio/file_io.h"
 
 #include <algorithm>
+#include <memory>
 #include <mutex>
+
+namespace platform {
+class PcmConverter;
+}
 
 namespace formats {
 
@@ -24,11 +31,13 @@ public:
         std::lock_guard guard(m_lock);
         if (!(position > 0))
             position = 0;
+        drop_conversion();
         return m_valid && seek_locked(std::min(position, m_duration + 1.0));
     }
 
 protected:
-    ReaderBase() : m_output(*this) {}
+    ReaderBase();
+    ~ReaderBase() override;
 
     // Fills `out` with the next decoded PCM (about max_bytes at most); an empty block at the
     // end of the stream. Called under the reader's lock.
@@ -51,15 +60,26 @@ private:
             std::lock_guard guard(m_reader.m_lock);
             out = audio::AudioBlock{};
             if (m_reader.m_valid)
-                m_reader.read_block(out, max_bytes);
+                m_reader.next_block(out, max_bytes);
         }
 
     private:
         ReaderBase& m_reader;
     };
 
+    // read_block() with every block in the reported format. Under the reader's lock.
+    void next_block(audio::AudioBlock& out, int max_bytes);
+    bool in_reported_format(const audio::AudioBlock& block) const;
+    void drop_conversion();
+
     std::mutex m_lock;
     Output m_output;
+    // A block read but not yet handed on: it waits while the converter gives up the last part.
+    audio::AudioBlock m_held;
+    std::unique_ptr<platform::PcmConverter> m_converter; // from the current part's format
+    int m_converting_channels{0};
+    int m_converting_rate{0};
+    bool m_converter_flushed{false};
 };
 
 } // namespace formats

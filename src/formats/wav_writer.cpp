@@ -369,6 +369,9 @@ bool WavWriter::complete() {
             write_sizes(padded);
         }
     }
+    // The file is on the disk when the writer says it is complete.
+    if (m_ok && m_file.is_open() && !m_file.flush())
+        fail("sync failed");
     m_file.close();
     return m_ok;
 }

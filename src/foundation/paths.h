@@ -49,6 +49,9 @@ bool path_starts_with(const std::u16string& path, const std::u16string& prefix);
 // ("CreateDirectoryW {path} result=true|false"); an existing folder logs false.
 void create_directory(const std::u16string& path);
 bool delete_file(const std::u16string& path);
+// Makes the entries of the folder that holds `path` durable (a file created or renamed there
+// survives a crash). False when the folder cannot be synced.
+bool sync_folder_of(const std::u16string& path);
 // Deletes a record so that it can be had back: the file goes to the desktop's trash. Where no
 // trash can take it, it is deleted as delete_file does (the first such case is logged). True
 // when the file has left its place.

@@ -122,4 +122,9 @@ void flush() {
     report_recoveries();
 }
 
+bool take_store_reset() {
+    report_recoveries();
+    return platform::registry_take_set_aside();
+}
+
 } // namespace foundation

@@ -34,5 +34,8 @@ bool delete_value(const std::u16string& key_path, const std::u16string& value_na
 std::vector<std::u16string> subkey_names(const std::u16string& key_path);
 // Every write is durable when it returns; flush() also folds the write-ahead log back.
 void flush();
+// True once after the settings store was found damaged and started afresh (the damaged file
+// kept beside it).
+bool take_store_reset();
 
 } // namespace foundation

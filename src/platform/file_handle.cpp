@@ -1,5 +1,7 @@
 #include "platform/file_handle.h"
 
+#include "platform/file_system.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -47,6 +49,7 @@ std::unique_ptr<FileHandle> FileHandle::open(const std::string& path, Mode mode,
         return nullptr;
     }
     std::unique_ptr<FileHandle> handle(new FileHandle(fd));
+    handle->m_full_disk = mode != Read && on_full_disk_double(path);
     if (mode == Append && ::lseek(fd, 0, SEEK_END) < 0)
         return nullptr;
     return handle;
@@ -71,6 +74,16 @@ uint32_t FileHandle::read(void* buffer, uint32_t count) {
 }
 
 bool FileHandle::write(const void* buffer, uint32_t count) {
+    if (m_full_disk) {
+        struct stat info {};
+        const off_t here = ::lseek(m_fd, 0, SEEK_CUR);
+        const bool at_end = (::fcntl(m_fd, F_GETFL) & O_APPEND) != 0;
+        if (::fstat(m_fd, &info) != 0 || here < 0 || at_end ||
+            uint64_t(here) + count > uint64_t(info.st_size)) {
+            errno = ENOSPC;
+            return false;
+        }
+    }
     uint32_t done = 0;
     auto* bytes = static_cast<const char*>(buffer);
     while (done < count) {

@@ -45,6 +45,7 @@ public:
 private:
     explicit FileHandle(int descriptor) : m_fd(descriptor) {}
     int m_fd;
+    bool m_full_disk{false}; // the test double of a full disk holds this file
 };
 
 } // namespace platform

@@ -132,6 +132,36 @@ bool link_path(const std::string& from, const std::string& to, int& error) {
     return false;
 }
 
+std::string folder_of(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool sync_directory(const std::string& folder) {
+    const int descriptor =
+        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor < 0)
+        return false;
+    const bool ok = ::fsync(descriptor) == 0 || errno == EINVAL;
+    ::close(descriptor);
+    return ok;
+}
+
+namespace {
+
+// After a move: the target's folder, and the source's when it is another one.
+void sync_folders_of(const std::string& from, const std::string& to) {
+    const std::string target = folder_of(to);
+    const std::string source = folder_of(from);
+    sync_directory(target);
+    if (source != target)
+        sync_directory(source);
+}
+
+} // namespace
+
 bool rename_path(const std::string& from, const std::string& to, int& error) {
     struct stat info {};
     if (::lstat(to.c_str(), &info) == 0) {
@@ -139,6 +169,7 @@ bool rename_path(const std::string& from, const std::string& to, int& error) {
         return false;
     }
     if (::rename(from.c_str(), to.c_str()) == 0) {
+        sync_folders_of(from, to);
         error = 0;
         return true;
     }
@@ -166,6 +197,7 @@ bool rename_path(const std::string& from, const std::string& to, int& error) {
         ::unlink(to.c_str());
         return false;
     }
+    sync_folders_of(from, to);
     error = 0;
     return true;
 }
@@ -190,12 +222,7 @@ bool replace_keeping_date(const std::string& from, const std::string& to, int& e
         error = errno;
         return false;
     }
-    std::string folder = to.substr(0, to.find_last_of('/') + 1);
-    int descriptor = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY);
-    if (descriptor >= 0) {
-        (void)::fsync(descriptor);
-        ::close(descriptor);
-    }
+    (void)sync_directory(folder_of(to));
     error = 0;
     return true;
 }
@@ -282,12 +309,24 @@ std::string error_text(int error) {
     }
 }
 
+bool on_full_disk_double(const std::string& path) {
+    const char* value = std::getenv("QUILLORY_FULL_DISK");
+    if (!value || !*value)
+        return false;
+    std::string folder = value;
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    return path == folder ||
+           (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+            (path[folder.size()] == '/' || folder == "/"));
+}
+
 bool volume_space(const std::string& path, uint64_t& total, uint64_t& available) {
     struct statvfs info {};
     if (::statvfs(path.c_str(), &info) != 0)
         return false;
     total = uint64_t(info.f_blocks) * info.f_frsize;
-    available = uint64_t(info.f_bavail) * info.f_frsize;
+    available = on_full_disk_double(path) ? 0 : uint64_t(info.f_bavail) * info.f_frsize;
     return true;
 }
 

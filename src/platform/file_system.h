@@ -11,7 +11,13 @@
 namespace platform {
 
 bool make_directory(const std::string& path); // false when it exists or cannot be made
-bool remove_file(const std::string& path);    // not for folders
+
+// Test double of a full disk, chosen at run time: when QUILLORY_FULL_DISK names a folder, the
+// files under it cannot grow (FileHandle's writes past a file's end fail with ENOSPC) and
+// volume_space finds nothing available there. Bytes a file already has can still be
+// overwritten, as on a real full disk.
+bool on_full_disk_double(const std::string& path);
+bool remove_file(const std::string& path); // not for folders
 
 // What move_to_trash did.
 enum class TrashOutcome {
@@ -24,7 +30,8 @@ enum class TrashOutcome {
 // when the file is not trashed.
 TrashOutcome move_to_trash(const std::string& path, std::string& reason);
 // Moves a file or folder; refuses to replace an existing target (as MoveFile does). A file
-// moved to another volume is copied whole and synced before the original is removed.
+// moved to another volume is copied whole and synced before the original is removed. The
+// folders that changed are synced afterwards, so that the move survives a crash.
 bool rename_path(const std::string& from, const std::string& to, int& error);
 // Makes `to` a second name of the file `from` (same volume); refuses an existing `to`.
 bool link_path(const std::string& from, const std::string& to, int& error);
@@ -33,6 +40,13 @@ bool link_path(const std::string& from, const std::string& to, int& error);
 // time, so the file keeps its date, and the folder is synced afterwards so that the swap
 // survives a crash.
 bool replace_keeping_date(const std::string& from, const std::string& to, int& error);
+
+// Makes the folder's entries (files created, renamed or removed in it) durable: fsync of the
+// folder itself. False when it cannot be opened or synced (a file system that cannot sync
+// folders counts as synced).
+bool sync_directory(const std::string& folder);
+// The folder a path lies in ("." for a bare name).
+std::string folder_of(const std::string& path);
 
 struct PathStatus {
     bool directory{false};

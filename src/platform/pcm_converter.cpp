@@ -1,6 +1,7 @@
 #include "platform/pcm_converter.h"
 
 #include <SDL.h>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -74,6 +75,7 @@ bool PcmConverter::put(const uint8_t* bytes, size_t size) {
     m_partial_size = size - whole;
     if (whole == 0)
         return true;
+    m_frames_in += whole / frame;
     if (m_from.bits != 24 || m_from.is_float)
         return SDL_AudioStreamPut(m_stream, bytes, int(whole)) == 0;
     // 24-bit samples go in as the top three bytes of 32-bit ones.
@@ -89,16 +91,33 @@ bool PcmConverter::put(const uint8_t* bytes, size_t size) {
 
 void PcmConverter::flush() {
     m_partial_size = 0;
+    if (m_from.rate != m_to.rate && !m_flushed) {
+        // SDL's resampler keeps back the last few hundred frames at a flush: silence after the
+        // input pushes them out, and only as many frames as the input makes are handed out.
+        const size_t frames = size_t(m_from.rate / 10) + 1;
+        const uint64_t input = m_frames_in;
+        std::vector<uint8_t> silence(frames * frame_bytes(m_from),
+                                     m_from.bits == 8 && !m_from.is_float ? 0x80 : 0);
+        put(silence.data(), silence.size());
+        m_frames_in = input;
+        m_limit = (input * uint64_t(m_to.rate) + uint64_t(m_from.rate) / 2) / uint64_t(m_from.rate);
+    }
+    m_flushed = true;
     SDL_AudioStreamFlush(m_stream);
 }
 
 size_t PcmConverter::get(uint8_t* bytes, size_t size) {
     const size_t frame = frame_bytes(m_to);
+    if (m_limit)
+        size = size_t(std::min<uint64_t>(size / frame, *m_limit - m_frames_out)) * frame;
     size -= size % frame;
     if (size == 0)
         return 0;
     const int got = SDL_AudioStreamGet(m_stream, bytes, int(size));
-    return got > 0 ? size_t(got) : 0;
+    if (got <= 0)
+        return 0;
+    m_frames_out += uint64_t(got) / frame;
+    return size_t(got);
 }
 
 } // namespace platform

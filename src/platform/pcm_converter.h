@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 struct _SDL_AudioStream;
 
@@ -30,7 +31,8 @@ public:
 
     // Takes input bytes; a partial frame waits for its rest. False when out of memory.
     bool put(const uint8_t* bytes, size_t size);
-    // The input has ended: what the converter still holds becomes available.
+    // The input has ended: what the converter still holds becomes available, all of it (as
+    // many frames as the input makes at the new rate). Nothing is put after it.
     void flush();
     // Takes up to `size` converted bytes, whole frames only; returns how many.
     size_t get(uint8_t* bytes, size_t size);
@@ -43,6 +45,10 @@ private:
     _SDL_AudioStream* m_stream;
     uint8_t m_partial[32]{}; // the start of an input frame not yet whole
     size_t m_partial_size{0};
+    uint64_t m_frames_in{0};  // whole input frames put
+    uint64_t m_frames_out{0}; // output frames taken
+    bool m_flushed{false};
+    std::optional<uint64_t> m_limit; // after a flush with resampling: the output frames due
 };
 
 } // namespace platform

@@ -79,6 +79,9 @@ bool valid_name(const std::string& name) {
     return name.size() <= max_name_bytes && name.find('\0') == std::string::npos;
 }
 
+// A database file younger than this may be empty because its maker has not written it yet.
+constexpr int kNewDatabaseSeconds = 5;
+
 bool is_corruption(int rc) {
     int primary = rc & 0xFF;
     return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
@@ -262,6 +265,11 @@ public:
         return std::exchange(m_diagnostics, {});
     }
 
+    bool take_set_aside() {
+        std::lock_guard lock(m_mutex);
+        return std::exchange(m_set_aside_unseen, false);
+    }
+
 private:
     Store() = default;
 
@@ -295,6 +303,12 @@ private:
         if (m_failure_reported && now - m_last_failure < std::chrono::seconds(1))
             return false;
         m_path = config_directory() + "/registry.sqlite";
+        // A database of 0 bytes is one a crash of the file system cut short, not a new one:
+        // SQLite would take it as empty and every setting would be lost without a word.
+        if (is_cut_short()) {
+            note("registry: database " + m_path + " is empty (cut short)");
+            set_aside();
+        }
         // Two processes opening the store at the same moment can meet SQLITE_BUSY where
         // SQLite does not wait (switching to WAL, its first schema); such an open is tried
         // again for a few seconds before it counts as a failure.
@@ -386,6 +400,15 @@ private:
         ::close(fd);
     }
 
+    // The database file exists with no bytes, and not because another process has only just
+    // created it.
+    bool is_cut_short() const {
+        struct stat info {};
+        if (::stat(m_path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size != 0)
+            return false;
+        return std::time(nullptr) - info.st_mtime > kNewDatabaseSeconds;
+    }
+
     void set_aside() {
         char suffix[64];
         std::snprintf(suffix, sizeof suffix, ".corrupt-%lld-%d", (long long)std::time(nullptr),
@@ -397,6 +420,7 @@ private:
                 std::rename(from.c_str(), (aside + extra).c_str());
             }
             note("registry: damaged database set aside as " + aside);
+            m_set_aside_unseen = true;
         } else {
             note("registry: damaged database " + m_path + " could not be set aside");
         }
@@ -415,6 +439,7 @@ private:
     uint64_t m_generation{0};
     uint64_t m_local_writes{0};
     bool m_failure_reported{false};
+    bool m_set_aside_unseen{false}; // a damaged database was set aside; not yet said on screen
     std::chrono::steady_clock::time_point m_last_failure;
     std::string m_path;
     std::vector<std::string> m_diagnostics;
@@ -772,6 +797,10 @@ std::string registry_database_path() {
 
 std::vector<std::string> registry_take_diagnostics() {
     return Store::instance().take_diagnostics();
+}
+
+bool registry_take_set_aside() {
+    return Store::instance().take_set_aside();
 }
 
 uint32_t registry_notify_app(const RegistryNotification& notification) {

@@ -77,6 +77,9 @@ std::string registry_database_path();
 // Messages about recoveries (a corrupt database set aside), taken once each; also written to
 // standard error when they happen.
 std::vector<std::string> registry_take_diagnostics();
+// True once after a damaged (or cut short) database was set aside and the settings started
+// afresh: for the screens to say so.
+bool registry_take_set_aside();
 
 // Change notifications that start a program. A write through the store that makes the
 // registered condition true (it did not hold before the write) launches the command line,

@@ -3,8 +3,10 @@
 #include "platform/clock.h"
 #include "platform/system_paths.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -24,8 +26,10 @@ namespace {
 constexpr char magic[4] = {'Q', 'V', 'C', 'L'};
 constexpr size_t header_size = 8;
 constexpr char acknowledgement = 'K';
-// How long the listener waits for a connected peer's message.
+// How long a connected peer has for its whole message.
 constexpr uint32_t receive_timeout_ms = 2000;
+// Connections the listener reads at the same time; more wait in the socket's backlog.
+constexpr size_t max_connections = 16;
 // How long a later start waits for the running instance to take its command line.
 constexpr uint32_t hand_over_timeout_ms = 10000;
 
@@ -144,15 +148,47 @@ bool parse_header(const char* header, uint32_t& size) {
 
 } // namespace
 
+namespace {
+
+// The folder made (mode 0700) if missing, when it is then a private folder of this user.
+bool private_folder_at(const std::string& folder) {
+    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+        return false;
+    return is_private_folder(folder);
+}
+
+} // namespace
+
 std::string private_runtime_directory() {
     if (const char* runtime = std::getenv("XDG_RUNTIME_DIR")) {
         if (*runtime == '/' && is_private_folder(runtime))
             return runtime;
     }
-    std::string folder = temp_directory() + "/quillory-" + std::to_string(geteuid());
-    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+    const std::string user = std::to_string(geteuid());
+    std::string folder = temp_directory() + "/quillory-" + user;
+    if (private_folder_at(folder))
+        return folder;
+    // The shared temporary folder's name is taken (another user can make it first, or open
+    // it up): the user's own cache folder, which no one else can write in, serves instead.
+    std::string cache;
+    if (const char* home = std::getenv("XDG_CACHE_HOME"); home && *home == '/')
+        cache = home;
+    else if (const char* user_home = std::getenv("HOME"); user_home && *user_home == '/')
+        cache = std::string(user_home) + "/.cache";
+    if (cache.empty())
         return {};
-    return is_private_folder(folder) ? folder : std::string();
+    struct stat info {};
+    if (stat(cache.c_str(), &info) != 0) {
+        // Made as the desktop would make it; only its "quillory-" folder must be private.
+        if (mkdir(cache.c_str(), 0700) != 0 && errno != EEXIST)
+            return {};
+        if (stat(cache.c_str(), &info) != 0)
+            return {};
+    }
+    if (!S_ISDIR(info.st_mode) || info.st_uid != geteuid() || (info.st_mode & 0022) != 0)
+        return {};
+    folder = cache + "/quillory-" + user;
+    return private_folder_at(folder) ? folder : std::string();
 }
 
 std::string file_name_for(const std::string& name) {
@@ -177,48 +213,113 @@ struct SingleInstance::State {
     std::thread listener;
     std::atomic<bool> finished{false};
 
-    void serve(int fd) {
-        ucred peer{};
-        socklen_t length = sizeof peer;
-        if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 || peer.uid != geteuid())
-            return;
-        set_timeouts(fd, receive_timeout_ms);
-        char header[header_size];
-        uint32_t size = 0;
-        if (!read_fully(fd, header, header_size) || !parse_header(header, size))
-            return;
-        std::vector<char> bytes(size);
-        if (!read_fully(fd, bytes.data(), size))
-            return;
-        CopyData copy{0, size, bytes.data()};
-        send_message(window, WM_COPYDATA, 0, LParam(reinterpret_cast<intptr_t>(&copy)));
-        write_fully(fd, &acknowledgement, 1);
+    // A connection whose message is being read.
+    struct Connection {
+        int fd{-1};
+        std::chrono::steady_clock::time_point deadline;
+        std::string bytes;
+    };
+
+    // Reads what the connection has; true when it is done with (delivered or refused).
+    bool read_from(Connection& connection) {
+        for (;;) {
+            uint32_t size = 0;
+            if (connection.bytes.size() >= header_size) {
+                if (!parse_header(connection.bytes.data(), size))
+                    return true;
+                if (connection.bytes.size() == header_size + size) {
+                    CopyData copy{0, size, connection.bytes.data() + header_size};
+                    send_message(window, WM_COPYDATA, 0, LParam(reinterpret_cast<intptr_t>(&copy)));
+                    write_fully(connection.fd, &acknowledgement, 1);
+                    return true;
+                }
+            }
+            const size_t wanted =
+                connection.bytes.size() < header_size ? header_size : header_size + size;
+            char buffer[4096];
+            const size_t room = std::min(sizeof buffer, wanted - connection.bytes.size());
+            const ssize_t got = recv(connection.fd, buffer, room, MSG_DONTWAIT);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                return false;
+            if (got <= 0)
+                return true;
+            connection.bytes.append(buffer, size_t(got));
+        }
     }
 
     void run() {
         serve_until_stopped();
+        for (Connection& connection : connections)
+            close(connection.fd);
+        connections.clear();
         finished = true;
     }
 
+    // Every connection is read as its bytes arrive, each with a deadline for its whole
+    // message: a peer that sends slowly (or not at all) holds up no one else.
     void serve_until_stopped() {
         for (;;) {
-            pollfd waits[2] = {{listen_fd, POLLIN, 0}, {stop_pipe[0], POLLIN, 0}};
-            if (poll(waits, 2, -1) < 0) {
+            // With every place taken, new connections wait in the backlog.
+            const short accepting = connections.size() < max_connections ? POLLIN : 0;
+            std::vector<pollfd> waits = {{listen_fd, accepting, 0}, {stop_pipe[0], POLLIN, 0}};
+            auto now = std::chrono::steady_clock::now();
+            int timeout = -1;
+            for (const Connection& connection : connections) {
+                waits.push_back({connection.fd, POLLIN, 0});
+                const auto left =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(connection.deadline - now)
+                        .count();
+                timeout = std::clamp(int(left) + 1, 0, timeout < 0 ? INT32_MAX : timeout);
+            }
+            if (poll(waits.data(), nfds_t(waits.size()), timeout) < 0) {
                 if (errno == EINTR)
                     continue;
                 return;
             }
             if (waits[1].revents)
                 return;
-            if (!(waits[0].revents & POLLIN))
-                continue;
-            int fd = accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd < 0)
-                continue;
-            serve(fd);
-            close(fd);
+            // Bytes that arrived are read before deadlines are judged.
+            for (size_t i = connections.size(); i-- > 0;) {
+                if (waits[2 + i].revents == 0)
+                    continue;
+                if (read_from(connections[i])) {
+                    close(connections[i].fd);
+                    connections.erase(connections.begin() + long(i));
+                }
+            }
+            now = std::chrono::steady_clock::now();
+            for (size_t i = connections.size(); i-- > 0;) {
+                if (connections[i].deadline <= now) {
+                    close(connections[i].fd);
+                    connections.erase(connections.begin() + long(i));
+                }
+            }
+            if (waits[0].revents & POLLIN)
+                accept_one();
         }
     }
+
+    void accept_one() {
+        const int fd = accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0)
+            return;
+        ucred peer{};
+        socklen_t length = sizeof peer;
+        if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 || peer.uid != geteuid()) {
+            close(fd);
+            return;
+        }
+        set_timeouts(fd, receive_timeout_ms);
+        Connection connection;
+        connection.fd = fd;
+        connection.deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(receive_timeout_ms);
+        connections.push_back(std::move(connection));
+    }
+
+    std::vector<Connection> connections; // the listener thread's own
 };
 
 SingleInstance::SingleInstance(const std::string& class_name) : m_state(std::make_unique<State>()) {
@@ -256,7 +357,7 @@ SingleInstance::~SingleInstance() {
 
 SingleInstance::Claim SingleInstance::claim(const std::u16string& text) {
     if (m_state->lock_path.empty())
-        return Claim::Unguarded;
+        return Claim::NoPrivateFolder;
     mode_t old_mask = umask(077);
     int fd = open(m_state->lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     umask(old_mask);
@@ -275,14 +376,12 @@ SingleInstance::Claim SingleInstance::claim(const std::u16string& text) {
         bool sent = write_fully(socket_fd, message.data(), message.size());
         shutdown(socket_fd, SHUT_WR);
         char answer = 0;
-        if (sent)
-            read_fully(socket_fd, &answer, 1);
+        const bool taken = sent && read_fully(socket_fd, &answer, 1) && answer == acknowledgement;
         close(socket_fd);
         close(fd);
-        // Once the message has gone, the running instance owns it even if the answer is late.
-        if (sent)
-            return Claim::HandedOver;
-        return Claim::Unguarded;
+        // A running instance that does not say it took the text may never act on it: this
+        // start has failed, not succeeded.
+        return taken ? Claim::HandedOver : Claim::NotTaken;
     }
     m_state->lock_fd = fd;
     return Claim::Primary;

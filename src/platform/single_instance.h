@@ -25,8 +25,9 @@ struct CopyData {
 
 // The user's private runtime folder: $XDG_RUNTIME_DIR when it is a real folder owned by this
 // user with mode 0700; otherwise "quillory-<uid>" under the temporary folder, made with mode
-// 0700 and accepted only when it is a real folder (not a link) owned by this user with mode 0700.
-// Empty when no such folder can be had.
+// 0700 and accepted only when it is a real folder (not a link) owned by this user with mode 0700;
+// when that name is taken (another user made it first), "quillory-<uid>" in the user's cache
+// folder ($XDG_CACHE_HOME or ~/.cache), on the same terms. Empty when no such folder can be had.
 std::string private_runtime_directory();
 
 // A name made safe for a file: letters, digits, '.', '-' and '_' kept, the rest '_'.
@@ -38,9 +39,11 @@ public:
     static constexpr uint32_t max_message_bytes = 64 * 1024;
 
     enum class Claim {
-        Primary,    // no running instance: this process holds the lock and starts
-        HandedOver, // a running instance took the text: this process ends
-        Unguarded,  // the lock could not be made: start without the guard
+        Primary,         // no running instance: this process holds the lock and starts
+        HandedOver,      // a running instance took the text: this process ends
+        NotTaken,        // a running instance got the text but did not say it took it: ends, failed
+        NoPrivateFolder, // no folder only this user owns for the lock: the guard cannot work
+        Unguarded,       // the lock could not be made: start without the guard
     };
 
     explicit SingleInstance(const std::string& class_name);
@@ -49,11 +52,12 @@ public:
     SingleInstance& operator=(const SingleInstance&) = delete;
 
     // Waits for the lock (an instance still starting holds it), then offers `text` (UTF-16 units)
-    // to a running instance.
+    // to a running instance and waits up to 10 s for it to say it took it.
     Claim claim(const std::u16string& text);
     // Starts taking command lines for `window`: each is sent to it as WM_COPYDATA from the
-    // listener's own thread (so it is dispatched by the window's thread). False when the socket
-    // cannot be made.
+    // listener's own thread (so it is dispatched by the window's thread), then acknowledged.
+    // Connections are read side by side, each given 2 s for its whole message. False when the
+    // socket cannot be made.
     bool listen(WindowHandle window);
     // Lets the lock go; later starts then find the listener. Nothing when not held.
     void release_lock();

@@ -761,11 +761,23 @@ public:
         apply_volume(bytes, copied);
         std::memset(bytes + copied, m_format.bits_per_sample == 8 ? 0x80 : 0, size - copied);
         m_total += size;
+        if (copied > 0)
+            m_going_out.push_back({m_total, copied});
+        while (!m_going_out.empty() && m_going_out.front().end + m_latency <= m_total) {
+            m_played += m_going_out.front().bytes;
+            m_going_out.pop_front();
+        }
         while (!m_heard.empty() && m_heard.front().end + m_latency <= m_total) {
             complete(m_heard.front().header, MM_WOM_DONE);
             m_heard.pop_front();
         }
         return copied;
+    }
+
+    // Bytes of the written headers heard since the open or the last reset.
+    uint64_t position() {
+        std::lock_guard guard(m_mutex);
+        return m_played;
     }
 
     WaveResult write(WaveHeader* header) { return enqueue(header); }
@@ -783,6 +795,8 @@ public:
             complete(heard.header, MM_WOM_DONE);
         m_heard.clear();
         m_line.clear();
+        m_going_out.clear();
+        m_played = 0;
         ++m_resets;
         while (!m_queue.empty())
             complete_front(MM_WOM_DONE);
@@ -842,10 +856,17 @@ private:
         WaveHeader* header;
         uint64_t end; // m_total just after its last byte went out
     };
+    // Header bytes that went out in one transfer, not heard yet.
+    struct GoingOut {
+        uint64_t end; // m_total just after the transfer
+        size_t bytes;
+    };
 
     bool m_paused{false};
     uint32_t m_volume{0xFFFFFFFFu};
     std::deque<Heard> m_heard;
+    std::deque<GoingOut> m_going_out;
+    uint64_t m_played{0};                    // header bytes heard since the open or reset
     uint64_t m_total{0};                     // bytes gone out, silence included
     uint64_t m_resets{0};                    // resets so far, under m_mutex
     size_t m_latency{0};                     // bytes between going out and being heard
@@ -969,6 +990,13 @@ WaveResult wave_out_restart(WaveOut device) {
 
 WaveResult wave_out_reset(WaveOut device) {
     return is_device(device) ? device->reset() : MMSYSERR_INVALHANDLE;
+}
+
+WaveResult wave_out_get_position(WaveOut device, uint64_t* bytes) {
+    if (!is_device(device) || !bytes)
+        return MMSYSERR_INVALHANDLE;
+    *bytes = device->position();
+    return MMSYSERR_NOERROR;
 }
 
 WaveResult wave_out_set_volume(WaveOut device, uint32_t volume) {

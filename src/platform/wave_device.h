@@ -131,6 +131,9 @@ WaveResult wave_out_write(WaveOut device, WaveHeader* header);
 WaveResult wave_out_pause(WaveOut device);
 WaveResult wave_out_restart(WaveOut device);
 WaveResult wave_out_reset(WaveOut device);
+// Bytes of the written headers that have been heard since the open or the last reset: what
+// went out, less what the device's own buffer and the sound server behind it still hold.
+WaveResult wave_out_get_position(WaveOut device, uint64_t* bytes);
 // Low word: left volume, high word: right volume, 0..0xFFFF.
 WaveResult wave_out_set_volume(WaveOut device, uint32_t volume);
 WaveResult wave_out_get_volume(WaveOut device, uint32_t* volume);

@@ -386,9 +386,12 @@ void FormMain::tap_record(int32_t position) {
     if (at >= records.size() || m_document.is_recording())
         return;
     const std::u16string path = records[at].path;
-    if (!m_document.play(path, 0) && !m_document.select_record(path))
-        return;
-    m_view->open_record();
+    const bool playing = m_document.play(path, 0);
+    // A record that can be examined but not played is still shown, for its menu.
+    if (playing || m_document.select_record(path))
+        m_view->open_record();
+    if (!playing)
+        m_error->open(m_properties.text(u"Sorry_cannot_play"));
 }
 
 // --- buttons -----------------------------------------------------------------------------------
@@ -560,6 +563,7 @@ void FormMain::move_listed() {
     const auto storages = m_document.storages();
     if (storages.size() < 2)
         return;
+    const std::u16string source = storages.front().folder;
     const std::u16string target = storages.back().folder;
     // Paths first: each move changes the record it moves, not the others' places.
     std::vector<std::u16string> paths;
@@ -573,7 +577,18 @@ void FormMain::move_listed() {
         const std::u16string stem = dot == std::u16string::npos ? file : file.substr(0, dot);
         const std::u16string extension =
             dot == std::u16string::npos ? std::u16string{} : file.substr(dot + 1);
-        const std::u16string destination = controller::unique_record_path(stem, target, extension);
+        // A call stays filed by its direction: "Incoming" and "Outgoing" go to the card's own.
+        const std::u16string folder =
+            foundation::without_trailing_separator(foundation::directory_of(path));
+        std::u16string target_folder = target;
+        for (std::u16string_view sub : {controller::incoming_folder, controller::outgoing_folder})
+            if (foundation::same_path(folder, foundation::join(source, std::u16string(sub))))
+                target_folder = foundation::join(target, std::u16string(sub));
+        // A fresh card has no record folder yet.
+        if (!foundation::FileInfo(target_folder).is_directory())
+            foundation::create_directory(target_folder);
+        const std::u16string destination =
+            controller::unique_record_path(stem, target_folder, extension);
         const int index = [&] {
             const auto& records = m_document.records();
             for (size_t i = 0; i < records.size(); ++i)
@@ -637,6 +652,15 @@ void FormMain::on_document_event(controller::DocumentEvent event, int argument) 
         break;
     case Code::SoundDeviceLost:
         m_error->open(m_properties.text(u"Sorry_sound_device"));
+        break;
+    case Code::SettingsReset:
+        m_error->open(m_properties.text(u"Sorry_settings_reset"));
+        break;
+    case Code::NoSpace:
+        m_error->open(m_properties.text(u"Sorry_no_space"));
+        break;
+    case Code::RecordRemoved:
+        record_removed(argument);
         break;
     default:
         break;

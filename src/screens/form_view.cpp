@@ -7,6 +7,7 @@
 #include "foundation/text.h"
 #include "screens/form_confirmation.h"
 #include "screens/form_edit.h"
+#include "screens/form_error.h"
 #include "screens/form_main.h"
 #include "screens/form_recording.h"
 #include "screens/screen_formats.h"
@@ -148,15 +149,16 @@ void FormView::update_play_buttons() {
 void FormView::close() {
     const std::u16string title = m_name->caption();
     m_document.stop();
-    m_document.rename(title);
+    // What the rename has to say goes over the main form.
     m_main.show_main();
+    m_document.rename(title);
 }
 
 void FormView::play() {
     if (m_document.is_playing())
         m_document.pause(false);
-    else
-        m_document.play(m_document.current().path, 0);
+    else if (!m_document.play(m_document.current().path, 0))
+        m_main.error_form().open(m_properties.text(u"Sorry_cannot_play"));
     update_play_buttons();
     m_timer.after(update_interval);
 }

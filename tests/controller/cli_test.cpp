@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <map>
+#include <regex>
 #include <sstream>
 
 using controller_test::IsolatedWorld;
@@ -77,6 +79,125 @@ TEST_F(CliTest, RecordListRenameAndOptions) {
     EXPECT_EQ(run(quoted(cli) + " append 2>&1").status, 2);
 }
 
+namespace {
+
+// What a syscall trace says happened to the files under one folder: the order of writes to
+// each file, of syncs of each file or folder, and of entries made (files created, renamed in).
+struct DiskTrace {
+    std::map<std::string, size_t> last_write, last_sync;
+    std::vector<std::pair<size_t, std::string>> entries; // (when, path)
+};
+
+// Reads `strace -f -s 4096` output of openat, write, pwrite64, ftruncate, fsync, fdatasync,
+// close and rename calls.
+DiskTrace read_trace(const fs::path& file) {
+    DiskTrace trace;
+    std::ifstream in(file);
+    std::map<std::string, std::string> pending; // pid -> call not finished
+    std::map<long, std::string> open_files;     // descriptor -> path
+    std::string line;
+    const std::regex opened(R"re(^openat\(AT_FDCWD, "([^"]*)", ([A-Z_|]+).*\) = (\d+))re");
+    const std::regex on_fd(
+        R"re(^(write|pwrite64|ftruncate|fsync|fdatasync|close)\((\d+)[,)].*= (-?\d+))re");
+    const std::regex renamed(
+        R"re(^rename(?:at2?)?\((?:AT_FDCWD, )?"([^"]*)", (?:AT_FDCWD, )?"([^"]*)".*\) = 0)re");
+    for (size_t when = 0; std::getline(in, line); ++when) {
+        const size_t blank = line.find(' ');
+        if (blank == std::string::npos)
+            continue;
+        const std::string pid = line.substr(0, blank);
+        std::string call = line.substr(line.find_first_not_of(' ', blank));
+        if (const size_t cut = call.find(" <unfinished ...>"); cut != std::string::npos) {
+            pending[pid] = call.substr(0, cut);
+            continue;
+        }
+        if (call.rfind("<... ", 0) == 0) {
+            const size_t resumed = call.find("resumed>");
+            if (resumed == std::string::npos)
+                continue;
+            call = pending[pid] + call.substr(resumed + 8);
+        }
+        std::smatch match;
+        if (std::regex_search(call, match, opened)) {
+            open_files[std::stol(match[3])] = match[1];
+            if (match[2].str().find("O_CREAT") != std::string::npos)
+                trace.entries.emplace_back(when, match[1]);
+        } else if (std::regex_search(call, match, on_fd)) {
+            const long fd = std::stol(match[2]);
+            const std::string what = match[1];
+            const auto file_of = open_files.find(fd);
+            if (file_of == open_files.end() || std::stol(match[3]) < 0)
+                continue;
+            if (what == "close")
+                open_files.erase(file_of);
+            else if (what == "fsync" || what == "fdatasync")
+                trace.last_sync[file_of->second] = when;
+            else
+                trace.last_write[file_of->second] = when;
+        } else if (std::regex_search(call, match, renamed)) {
+            trace.entries.emplace_back(when, match[2]);
+        }
+    }
+    return trace;
+}
+
+} // namespace
+
+TEST_F(CliTest, EveryEndOfAWriteReachesTheDiskWithItsFolder) {
+    if (run("command -v strace").status != 0) {
+        if (const char* ci = std::getenv("CI"); ci && std::string(ci) == "true")
+            FAIL() << "strace is needed for this test";
+        GTEST_SKIP() << "strace is not installed";
+    }
+    const fs::path folder = m_world.main_folder();
+    const fs::path trace_file = m_world.root() / "trace.txt";
+    auto traced = [&](const std::string& arguments) {
+        fs::remove(trace_file);
+        return run("strace -f -qq -s 4096 -o " + quoted(trace_file.string()) +
+                   " -e trace=openat,write,pwrite64,ftruncate,fsync,fdatasync,close,rename,"
+                   "renameat,renameat2 " +
+                   quoted(cli) + " " + arguments);
+    };
+    Result recorded = traced("record --seconds 0.5");
+    ASSERT_EQ(recorded.status, 0) << recorded.out;
+    const std::string path = first_line(recorded.out);
+    struct Case {
+        const char* name;
+        std::string arguments;
+    } cases[] = {
+        {"record", ""},
+        {"append", "append " + quoted(path) + " --seconds 0.5"},
+        {"rename in place", "rename " + quoted(path) + " 'Short'"},
+        {"rename that rewrites the file",
+         "rename " + quoted(folder / "Record Short.mp3") + " " + quoted(std::string(3000, 'x'))},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!c.arguments.empty()) {
+            Result result = traced(c.arguments);
+            ASSERT_EQ(result.status, 0) << result.out;
+        }
+        const DiskTrace trace = read_trace(trace_file);
+        size_t files = 0;
+        for (const auto& [file, when] : trace.last_write) {
+            if (fs::path(file).parent_path() != folder)
+                continue;
+            ++files;
+            const auto synced = trace.last_sync.find(file);
+            EXPECT_TRUE(synced != trace.last_sync.end() && synced->second > when)
+                << file << " is not synced after its last write";
+        }
+        EXPECT_GT(files, 0u);
+        const auto folder_synced = trace.last_sync.find(folder.string());
+        for (const auto& [when, entry] : trace.entries) {
+            if (fs::path(entry).parent_path() != folder)
+                continue;
+            EXPECT_TRUE(folder_synced != trace.last_sync.end() && folder_synced->second > when)
+                << "the folder is not synced after " << entry << " was made";
+        }
+    }
+}
+
 TEST_F(CliTest, FullDiskStopsWithTheFileIntact) {
     // A 48 KiB file-size limit stands in for a full disk.
     Result full =
@@ -92,6 +213,13 @@ TEST_F(CliTest, FullDiskStopsWithTheFileIntact) {
     Result duration =
         run("ffprobe -v error -show_entries format=duration -of csv=p=0 " + quoted(path.string()));
     EXPECT_GT(std::atof(duration.out.c_str()), 3.0) << "what fitted is playable";
+
+    // Full from the start: the recording cannot begin, and the reason is said.
+    ScopedEnv full_disk("QUILLORY_FULL_DISK", (m_world.root() / "home/Documents").string());
+    ScopedEnv english("LC_ALL", "en_US.UTF-8");
+    Result refused = run(quoted(cli) + " record --seconds 1 2>&1");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.out, "quillory-cli: Sorry, there is not enough free space.\n");
 }
 
 TEST_F(CliTest, PhoneSimulatorWritesThePhoneState) {

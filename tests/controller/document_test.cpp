@@ -986,3 +986,121 @@ TEST_F(DocumentTest, MarkersBeyondTheTagsRoomGrowItWhileRecording) {
         run("ffprobe -v error -show_chapters -of csv=p=0 " + quoted(path) + " 2>/dev/null | wc -l"),
         "120\n");
 }
+
+TEST_F(DocumentTest, AFullDiskIsSaidWhenARecordingCannotStartOrATitleCannotBeSaved) {
+    Document& doc = *m_document;
+    const fs::path documents = m_world.root() / "home/Documents";
+    {
+        ScopedEnv full("QUILLORY_FULL_DISK", documents.string());
+        EXPECT_FALSE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
+        EXPECT_EQ(m_events.codes(), (std::vector<int>{int(DocumentEvent::NoSpace)}));
+        EXPECT_TRUE(doc.records().empty());
+        EXPECT_FALSE(fs::exists(m_world.main_folder()) && !fs::is_empty(m_world.main_folder()))
+            << "no tag-only file is left behind";
+    }
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
+    record_for(0.5);
+    doc.stop();
+    const fs::path path(doc.current().path);
+    const std::string title = id3_frames(path)["TIT2"];
+    ASSERT_FALSE(title.empty());
+    m_events.seen.clear();
+    {
+        // A title longer than the tag's room needs a new copy of the file, which a full disk
+        // cannot take: the record keeps its name and title, and the screens are told.
+        ScopedEnv full("QUILLORY_FULL_DISK", documents.string());
+        doc.rename(std::u16string(1500, u'n'));
+    }
+    EXPECT_EQ(m_events.codes(), (std::vector<int>{int(DocumentEvent::NoSpace)}));
+    EXPECT_TRUE(fs::exists(path));
+    EXPECT_EQ(id3_frames(path)["TIT2"], title);
+    // With room again the same rename goes through.
+    m_events.seen.clear();
+    doc.rename(std::u16string(1500, u'n'));
+    EXPECT_EQ(m_events.codes(), (std::vector<int>{int(DocumentEvent::CurrentRenamed)}));
+    EXPECT_EQ(id3_frames(fs::path(doc.current().path))["TIT2"], std::string(1500, 'n'));
+}
+
+TEST_F(DocumentTest, PlaybackPositionIsWhatHasBeenHeard) {
+    Document& doc = *m_document;
+    // The output takes a second of sound and then no more: what it holds in its own buffer is
+    // never heard, while the player has pulled over a second ahead. In real time, so that a
+    // loaded machine cannot let the second pass before the first buffer is queued.
+    ScopedEnv real_time("QUILLORY_AUDIO_SPEED", "1");
+    ScopedEnv stall("QUILLORY_AUDIO_STALL_AFTER_MS", "1000");
+    ASSERT_TRUE(doc.play(fs::path(data_dir + "speech.wav").u16string(), 0));
+    double highest = 0;
+    bool sought = false;
+    ASSERT_TRUE(pump(400, [&] {
+        const double position = doc.play_position();
+        if (!sought)
+            highest = std::max(highest, position);
+        // Then a seek: the frames read before it are held by the stalled output and never
+        // heard, so the place sought is what shows.
+        if (!sought && position >= 0.2) {
+            sought = doc.seek(3.4);
+            EXPECT_EQ(doc.play_position(), 3.0);
+        } else if (sought && doc.is_playing()) {
+            EXPECT_EQ(position, 3.0);
+        }
+        return !doc.is_playing();
+    }));
+    EXPECT_TRUE(sought) << "the position reached " << highest;
+    EXPECT_LE(highest, 1.0);
+}
+
+TEST_F(DocumentTest, RecordsMadeElsewhereAreListedAsTheyComeChangeAndGo) {
+    Document& doc = *m_document;
+    fs::create_directories(m_world.main_folder());
+    doc.refresh();
+    auto listed = [&](const fs::path& path) {
+        int count = 0;
+        for (const auto& record : doc.records())
+            count += record.path == path.u16string();
+        return count;
+    };
+    // Written under a temporary name, then put in place, as copying programs do.
+    const fs::path copied = m_world.main_folder() / "Copied note.wav";
+    run("sox " + quoted(fs::path(data_dir + "speech.wav")) + " -t wav " +
+        quoted(fs::path(copied.string() + ".part")) + " trim 0 1");
+    fs::rename(copied.string() + ".part", copied);
+    ASSERT_TRUE(pump(400, [&] { return listed(copied) == 1; }));
+    EXPECT_EQ(doc.records().size(), 1u) << "the temporary file is not listed";
+
+    // A recording by quillory-cli, into a call folder that did not exist before.
+    const std::string cli = std::string(QV_BUILD_DIR) + "/bin/quillory-cli";
+    const std::string made =
+        run(quoted(fs::path(cli)) + " record --seconds 1 2>/dev/null | head -n 1");
+    const fs::path recorded(made.substr(0, made.find('\n')));
+    ASSERT_TRUE(fs::exists(recorded)) << made;
+    ASSERT_TRUE(pump(400, [&] { return listed(recorded) == 1; }));
+    EXPECT_EQ(doc.records().size(), 2u);
+    const fs::path call = m_world.main_folder() / "Incoming/Caller.wav";
+    fs::create_directories(call.parent_path());
+    fs::copy_file(copied, call);
+    ASSERT_TRUE(pump(400, [&] { return listed(call) == 1; }));
+
+    // A new title from another tagger shows in the row; the record keeps its place.
+    const int index = [&] {
+        for (size_t i = 0; i < doc.records().size(); ++i)
+            if (doc.records()[i].path == recorded.u16string())
+                return int(i);
+        return -1;
+    }();
+    m_events.seen.clear();
+    run("/usr/bin/python3 -c 'import sys, mutagen.id3 as m; t = m.ID3(sys.argv[1]); "
+        "t.add(m.TIT2(encoding=3, text=[\"Retitled\"])); t.save(v2_version=3)' " +
+        quoted(recorded));
+    ASSERT_TRUE(pump(400, [&] { return doc.records()[size_t(index)].title == u"Retitled"; }));
+    EXPECT_EQ(m_events.seen,
+              (std::vector<std::pair<int, int>>{{int(DocumentEvent::CurrentRenamed), index}}));
+
+    // Gone: the rows go, each once.
+    m_events.seen.clear();
+    fs::remove(copied);
+    fs::remove_all(call.parent_path());
+    ASSERT_TRUE(pump(400, [&] { return doc.records().size() == 1u; }));
+    EXPECT_EQ(doc.records()[0].path, recorded.u16string());
+    EXPECT_EQ(m_events.codes(), (std::vector<int>{int(DocumentEvent::RecordRemoved),
+                                                  int(DocumentEvent::RecordRemoved)}));
+}

@@ -135,8 +135,13 @@ TEST(Id3Versions, Version22IsReadAndBecomes23WithItsFramesOnRename) {
         frame22("COM", join({{0}, text_of("eng"), {0}, text_of("said")})),
         frame22("PIC", join({{0}, text_of("PNG"), {3}, {0}, png})),
         frame22("TYE", join({{0}, text_of("2024")})),
-        // Encrypted meta data has no 2.3 form.
-        frame22("CRM", text_of("owner\0xx")),
+        // iTunes' compilation flag and sort orders.
+        frame22("TCP", join({{0}, text_of("1")})),
+        frame22("TST", join({{0}, text_of("Title, sorted")})),
+        frame22("TSA", join({{0}, text_of("Album, sorted")})),
+        frame22("TSP", join({{0}, text_of("Artist, sorted")})),
+        frame22("TS2", join({{0}, text_of("Band, sorted")})),
+        frame22("TSC", join({{0}, text_of("Composer, sorted")})),
     });
     write_bytes(path, tagged_file(2, 0, frames, 0));
 
@@ -149,6 +154,8 @@ TEST(Id3Versions, Version22IsReadAndBecomes23WithItsFramesOnRename) {
         Id3Tag tag;
         ASSERT_EQ(tag.parse(file), 10 + frames.size());
         EXPECT_EQ(tag.version(), 2);
+        EXPECT_EQ(tag.written_version(), 3);
+        EXPECT_EQ(tag.frames().size(), 12u);
         EXPECT_EQ(tag.text(formats::kId3Artist), u"C\u00e9o");
         EXPECT_EQ(tag.text(formats::kId3Title), u"Old title");
         EXPECT_EQ(tag.text(formats::kId3Album), u"Album");
@@ -163,11 +170,107 @@ TEST(Id3Versions, Version22IsReadAndBecomes23WithItsFramesOnRename) {
     EXPECT_EQ(after["TPE1"], theirs["TPE1"]);
     EXPECT_EQ(after["TALB"], theirs["TALB"]);
     EXPECT_EQ(after["COMM::eng"], theirs["COMM::eng"]);
+    for (const char* id : {"TCMP", "TSOT", "TSOA", "TSOP", "TSO2", "TSOC"}) {
+        EXPECT_FALSE(theirs[id].empty()) << id;
+        EXPECT_EQ(after[id], theirs[id]) << id;
+    }
+    EXPECT_EQ(after.size(), theirs.size());
     EXPECT_NE(after["APIC:"].find("mime='image/png'"), std::string::npos) << after["APIC:"];
     EXPECT_NE(after["APIC:"].find("data=b'\\x89PNG\\r\\n\\x1a\\n\\t\\x08\\x07'"), std::string::npos)
         << after["APIC:"];
     // mutagen shows 2.3's year as 2.4's recording time.
     EXPECT_NE(after["TDRC"].find("2024"), std::string::npos);
+    EXPECT_TRUE(ends_with_audio(path));
+}
+
+TEST(Id3Versions, Version22WithFramesThatHaveNo23FormStays22AndKeepsThemAll) {
+    TempDir dir;
+    auto path = dir / "v22.mp3";
+    const std::vector<uint8_t> gif = {'G', 'I', 'F', '8', '9', 'a', 1, 2, 3};
+    auto frames = join({
+        frame22("TT2", join({{0}, text_of("Old title")})),
+        frame22("TP1", join({{0}, text_of("Ann")})),
+        // Encrypted meta data and a link to another file's frame have no 2.3 form.
+        frame22("CRM", text_of("owner\0xx")),
+        frame22("LNK", join({text_of("TT2"), text_of("http://example.org/"), {0}})),
+        frame22("PIC", join({{0}, text_of("GIF"), {3}, text_of("cover"), {0}, gif})),
+        frame22("TCP", join({{0}, text_of("1")})),
+    });
+    write_bytes(path, tagged_file(2, 0, frames, 30));
+    auto theirs = mutagen_frames(dir, path);
+    ASSERT_EQ(theirs["version"], "2.2");
+    {
+        foundation::File file(u16(path), foundation::File::Read);
+        Id3Tag tag;
+        ASSERT_GT(tag.parse(file), 0u);
+        EXPECT_EQ(tag.frames().size(), 6u);
+        EXPECT_EQ(tag.written_version(), 2);
+    }
+    // In place (the padding has room) and rewritten whole (it has not).
+    for (const std::u16string& title : {std::u16string(u"New"), kLongTitle}) {
+        ASSERT_EQ(formats::set_file_text(u16(path), formats::kId3Title, title),
+                  formats::Id3Update::Written);
+        auto after = mutagen_frames(dir, path);
+        EXPECT_EQ(after["version"], "2.2");
+        EXPECT_NE(after["TIT2"].find(foundation::to_utf8(title.substr(0, 6))), std::string::npos)
+            << after["TIT2"];
+        after.erase("TIT2");
+        auto expected = theirs;
+        expected.erase("TIT2");
+        EXPECT_EQ(after, expected);
+        // The untouched frames are the very same bytes.
+        auto bytes = read_bytes(path);
+        for (const char* id : {"CRM", "LNK", "PIC", "TCP"}) {
+            auto pos = std::search(frames.begin(), frames.end(), id, id + 3);
+            auto length = (size_t(pos[3]) << 16 | size_t(pos[4]) << 8 | pos[5]) + 6;
+            EXPECT_NE(std::search(bytes.begin(), bytes.end(), pos, pos + long(length)), bytes.end())
+                << id;
+        }
+        EXPECT_TRUE(ends_with_audio(path));
+    }
+}
+
+TEST(Id3Versions, EmptyFramesArePassedOverAndEveryFrameAfterThemIsKept) {
+    TempDir dir;
+    auto path = dir / "empty.mp3";
+    auto frame23 = [](const char* id, const std::vector<uint8_t>& data) {
+        std::vector<uint8_t> out(id, id + 4);
+        put_be(out, uint32_t(data.size()), 4);
+        put_be(out, 0, 2);
+        out.insert(out.end(), data.begin(), data.end());
+        return out;
+    };
+    // As old Windows Media Player leaves them: empty frames among the full ones.
+    auto frames = join({
+        frame23("TIT2", join({{0}, text_of("Title")})),
+        frame23("TPE2", {}),
+        frame23("TPE1", join({{0}, text_of("Artist")})),
+        frame23("TALB", join({{0}, text_of("Album")})),
+        frame23("TCOM", {}),
+        frame23("TRCK", join({{0}, text_of("4")})),
+        frame23("TYER", join({{0}, text_of("2001")})),
+        frame23("TCON", join({{0}, text_of("Speech")})),
+        frame23("COMM", join({{0}, text_of("eng"), {0}, text_of("kept")})),
+    });
+    write_bytes(path, tagged_file(3, 0, frames, 100));
+    {
+        foundation::File file(u16(path), foundation::File::Read);
+        Id3Tag tag;
+        ASSERT_GT(tag.parse(file), 0u);
+        EXPECT_EQ(tag.frames().size(), 7u);
+        EXPECT_EQ(tag.text(formats::kId3Artist), u"Artist");
+        EXPECT_EQ(tag.text(formats::kId3Album), u"Album");
+    }
+    auto theirs = mutagen_frames(dir, path);
+    ASSERT_EQ(formats::set_file_text(u16(path), formats::kId3Title, u"Renamed"),
+              formats::Id3Update::Written);
+    auto after = mutagen_frames(dir, path);
+    EXPECT_NE(after["TIT2"].find("'Renamed'"), std::string::npos);
+    // (mutagen shows 2.3's year as 2.4's recording time.)
+    for (const char* id : {"TPE1", "TALB", "TRCK", "TDRC", "TCON", "COMM::eng"}) {
+        EXPECT_FALSE(after[id].empty()) << id;
+        EXPECT_EQ(after[id], theirs[id]) << id;
+    }
     EXPECT_TRUE(ends_with_audio(path));
 }
 
@@ -265,6 +368,16 @@ TEST(Id3Versions, FilesWithoutTagsOrWithBadOnesAreLeftAlone) {
          34, 1},
         {"2.4 data length beyond the frame", tagged_file(4, 0, frame24("TIT2", 1, {0, 'a'}), 0), 22,
          1},
+        {"2.2 empty frame between two",
+         tagged_file(2, 0,
+                     join({frame22("TT2", {0, 'a'}), frame22("TP1", {}), frame22("TAL", {0})}), 4),
+         35, 2},
+        {"2.4 empty frame between two",
+         tagged_file(4, 0,
+                     join({frame24("TIT2", 0, {0, 'a'}), frame24("TPE1", 0, {}),
+                           frame24("TALB", 0, {0, 'b'})}),
+                     0),
+         44, 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -197,6 +197,9 @@ TEST(Markers, DamagedChapterFramesAreReadAsFarAsSound) {
           {"CHAP", chap_data("a", 1, title_sub("A"))},
           {"CHAP", chap_data("b", 2, title_sub("B"))}},
          {{1, u"A"}, {2, u"B"}}},
+        {"broken UTF-8 in a label",
+         {{"CHAP", chap_data("a", 7, {'T', 'I', 'T', '2', 0, 0, 0, 3, 0, 0, 3, 'A', 0xC0})}},
+         {{7, u"A\uFFFD"}}},
         {"other sub-frames first",
          {{"CHAP", chap_data("a", 5,
                              [] {

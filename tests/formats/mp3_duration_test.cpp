@@ -112,14 +112,15 @@ TEST(Mp3Duration, InfoAndVbriFramesAndTheEstimateWithoutThem) {
         EXPECT_EQ(double(decoded_frames(reader)), std::atof(out.c_str()) / 4);
     }
 
-    // Without the information frame (cleared), the estimate from the bit rates stands, however
-    // far off it is for a variable bit rate.
+    // Without the information frame (cleared, so it plays as a silent frame), the frames
+    // themselves give the duration, not the first frame's bit rate.
     std::fill(bytes.begin() + long(tag) + 36, bytes.begin() + long(tag) + header.frame_length, 0);
     write_bytes(vbri_path, bytes);
     formats::FileReaderMP3 reader(u16(vbri_path));
     ASSERT_TRUE(reader.is_valid());
     EXPECT_FALSE(reader.has_info_frame());
-    EXPECT_GT(std::abs(reader.duration() - double(xing.frames) * 1152 / 44100), 0.5);
+    EXPECT_NEAR(reader.duration(), double(xing.frames + 1) * 1152 / 44100, 1e-9);
+    EXPECT_NEAR(reader.duration() * 44100, mpg123_frames(vbri_path, 2, false), 0.5);
 
     // Information frames that are cut short or count nothing are ignored.
     std::vector<uint8_t> frame(bytes.begin() + long(tag), bytes.begin() + long(tag) + 200);
@@ -130,4 +131,128 @@ TEST(Mp3Duration, InfoAndVbriFramesAndTheEstimateWithoutThem) {
     EXPECT_FALSE(formats::parse_mp3_info_frame(frame.data(), 44, header, info));
     EXPECT_TRUE(formats::parse_mp3_info_frame(frame.data(), 52, header, info));
     EXPECT_EQ(info.frames, 9u);
+}
+
+TEST(Mp3Duration, CountsTheBytesCannotHoldGiveWayToTheFrames) {
+    TempDir dir;
+    auto whole = vbr_file(dir, "whole.mp3", 20);
+    const auto bytes = read_bytes(whole);
+    size_t tag = 10 + ((bytes[6] << 21) | (bytes[7] << 14) | (bytes[8] << 7) | bytes[9]);
+    formats::Mp3Header header;
+    ASSERT_TRUE(formats::parse_mp3_header(bytes.data() + tag, header));
+    const size_t audio = tag + size_t(header.frame_length);
+    formats::Mp3InfoFrame xing;
+    ASSERT_TRUE(formats::parse_mp3_info_frame(bytes.data() + tag, size_t(header.frame_length),
+                                              header, xing));
+    // The Xing frame's count, at 36 bytes into the frame, after its tag and flags.
+    auto with_count = [&](std::vector<uint8_t> file, uint32_t frames) {
+        for (int i = 0; i < 4; ++i)
+            file[tag + 36 + 8 + size_t(i)] = uint8_t(frames >> (24 - 8 * i));
+        return file;
+    };
+    auto cut = [&](size_t size) {
+        return std::vector<uint8_t>(bytes.begin(), bytes.begin() + long(size));
+    };
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> file;
+    } cases[] = {
+        {"cut to 40 %", cut(bytes.size() * 2 / 5)},
+        {"cut to 8 KB, counting a million frames", with_count(cut(8192), 1000000)},
+        {"whole, counting a third of its frames", with_count(bytes, xing.frames / 3)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto path = dir / "case.mp3";
+        write_bytes(path, c.file);
+        formats::FileReaderMP3 reader(u16(path));
+        ASSERT_TRUE(reader.is_valid());
+        EXPECT_TRUE(reader.has_info_frame());
+        EXPECT_FALSE(reader.info_frame_trusted());
+        // Every whole frame after the information frame, as mpg123 decodes them (it skips the
+        // Xing frame too, and drops a frame cut short).
+        const double frames = mpg123_frames(path, 2, false);
+        EXPECT_NEAR(reader.duration() * 44100, frames, 1152);
+        EXPECT_NEAR(double(decoded_frames(reader)), frames, 1152);
+        // Seeking goes by the bytes: the rest after half the duration is about half.
+        ASSERT_TRUE(reader.seek(reader.duration() / 2));
+        EXPECT_NEAR(double(decoded_frames(reader)) / 44100, reader.duration() / 2,
+                    0.1 * reader.duration() + 0.06);
+    }
+
+    // No frame of audio after the information frame: not a playable file, and decoding it
+    // fails instead of writing an empty file.
+    auto empty = dir / "empty.mp3";
+    auto no_audio = cut(audio);
+    no_audio.insert(no_audio.end(), 3000, 0);
+    write_bytes(empty, no_audio);
+    EXPECT_FALSE(formats::FileReaderMP3(u16(empty)).is_valid());
+    std::string said;
+    EXPECT_FALSE(run("(" + quote(cli_path()) + " decode " + quote(empty) + " " +
+                         quote(dir / "empty.wav") + " 2>&1)",
+                     &said));
+    EXPECT_NE(said.find("empty.mp3"), std::string::npos) << said;
+}
+
+TEST(Mp3Duration, StreamsThatChangeFormatPlayWholeInTheFirstFormat) {
+    TempDir dir;
+    struct Part {
+        int rate, channels;
+        double seconds;
+        const char* tone;
+    };
+    struct Case {
+        const char* name;
+        Part first, second;
+    } cases[] = {
+        {"44.1 then 48 kHz", {44100, 2, 2.0, "sine 440"}, {48000, 2, 1.5, "sine 660"}},
+        {"stereo then mono", {44100, 2, 1.0, "sine 440"}, {44100, 1, 1.2, "sine 660"}},
+        {"mono 22.05 then stereo 32 kHz", {22050, 1, 1.0, "sine 440"}, {32000, 2, 1.0, "sine 330"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string parts;
+        double expected = 0;
+        std::vector<uint8_t> joined;
+        for (const Part* part : {&c.first, &c.second}) {
+            auto wav = dir / "part.wav";
+            auto mp3 = dir / "part.mp3";
+            ASSERT_TRUE(run("sox -n -r " + std::to_string(part->rate) + " -c " +
+                            std::to_string(part->channels) + " -b 16 " + quote(wav) + " synth " +
+                            std::to_string(part->seconds) + " " + part->tone + " vol 0.5"));
+            // Plain frames: no tag, no information frame.
+            ASSERT_TRUE(run("ffmpeg -v error -y -i " + quote(wav) +
+                            " -c:a libmp3lame -b:a 128k -write_xing 0 -id3v2_version 0 -f mp3 " +
+                            quote(mp3)));
+            auto bytes = read_bytes(mp3);
+            ASSERT_FALSE(bytes.size() > 3 && std::memcmp(bytes.data(), "ID3", 3) == 0);
+            joined.insert(joined.end(), bytes.begin(), bytes.end());
+            // In the first part's rate, as mpg123 counts this part's samples.
+            expected += mpg123_frames(mp3, part->channels, false) / part->rate;
+        }
+        auto path = dir / "joined.mp3";
+        write_bytes(path, joined);
+        formats::FileReaderMP3 reader(u16(path));
+        ASSERT_TRUE(reader.is_valid());
+        EXPECT_EQ(reader.sample_rate(), c.first.rate);
+        EXPECT_EQ(reader.channels(), c.first.channels);
+        EXPECT_NEAR(reader.duration(), expected, 1e-6);
+        Decoded decoded = pull_all(reader);
+        EXPECT_EQ(decoded.rate, c.first.rate);
+        EXPECT_EQ(decoded.channels, c.first.channels);
+        ASSERT_GT(decoded.channels, 0);
+        EXPECT_NEAR(double(decoded.samples.size()) / decoded.channels / c.first.rate, expected,
+                    0.01);
+        // The second part is there, at its own pitch: its zero crossings over its middle.
+        const size_t channels = size_t(c.first.channels);
+        const size_t start = size_t((c.first.seconds + 0.25) * c.first.rate);
+        const size_t length = size_t(0.5 * c.first.rate);
+        ASSERT_LE((start + length) * channels, decoded.samples.size());
+        int crossings = 0;
+        for (size_t k = start + 1; k < start + length; ++k)
+            crossings +=
+                (decoded.samples[(k - 1) * channels] < 0) != (decoded.samples[k * channels] < 0);
+        const double hertz = std::atof(c.second.tone + 5);
+        EXPECT_NEAR(crossings, 2 * hertz * 0.5, 4);
+    }
 }

@@ -130,34 +130,52 @@ TEST(Mp3Files, SeekMovesByTheAverageBitRate) {
     EXPECT_TRUE(pull_all(reader).samples.empty());
 }
 
-TEST(Mp3Files, AverageBitRateFromProbes) {
+namespace {
+
+// Samples per channel mpg123 decodes from the file, every frame kept.
+double mpg123_samples(const std::filesystem::path& path, int channels) {
+    std::string out;
+    EXPECT_TRUE(run("mpg123 -q --no-gapless -s " + quote(path) + " | wc -c", &out));
+    return std::atof(out.c_str()) / 2 / channels;
+}
+
+} // namespace
+
+TEST(Mp3Files, DurationAndAverageBitRateFromEveryFrame) {
     TempDir dir;
-    // Under 200000 bytes: one probe, the first frame's rate.
+    // No information frame: the duration comes from the frames themselves, not from the first
+    // frame's bit rate or from a few probes.
     auto small = record(dir, "small.mp3", tone(44100, 1, 2), 1, 44100, 64000, false);
     auto big = record(dir, "big.mp3", tone(44100, 1, 80), 1, 44100, 128000, false);
+    auto first = record(dir, "first.mp3", tone(44100, 1, 120), 1, 44100, 64000, false);
     auto small_bytes = read_bytes(small);
     auto big_bytes = read_bytes(big);
-    ASSERT_LT(small_bytes.size(), 200000u);
-    {
-        std::vector<uint8_t> joined = small_bytes;
-        joined.insert(joined.end(), big_bytes.begin(), big_bytes.begin() + 30000);
-        write_bytes(dir / "one_probe.mp3", joined);
-        formats::FileReaderMP3 reader(u16(dir / "one_probe.mp3"));
-        ASSERT_TRUE(reader.is_valid());
-        EXPECT_EQ(reader.bit_rate(), 64000);
-    }
-    // 950000 bytes at 64 kbit/s, then 1050000 at 128: probes 1-9 land in the first part,
-    // 10-19 in the second, so (64 x 10 + 128 x 10) / 20 = 96.
-    auto first = record(dir, "first.mp3", tone(44100, 1, 120), 1, 44100, 64000, false);
     auto part1 = read_bytes(first);
     ASSERT_GT(part1.size(), 950000u);
     ASSERT_GT(big_bytes.size(), 1050000u);
-    std::vector<uint8_t> joined(part1.begin(), part1.begin() + 950000);
-    joined.insert(joined.end(), big_bytes.begin(), big_bytes.begin() + 1050000);
-    write_bytes(dir / "two_rates.mp3", joined);
-    formats::FileReaderMP3 reader(u16(dir / "two_rates.mp3"));
-    ASSERT_TRUE(reader.is_valid());
-    EXPECT_EQ(reader.bit_rate(), 96000);
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> first;
+        size_t first_bytes;
+        size_t second_bytes;
+    } cases[] = {
+        {"small, then 30000 bytes at twice the rate", small_bytes, small_bytes.size(), 30000},
+        {"950000 bytes at 64 kbit/s, then 1050000 at 128", part1, 950000, 1050000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<uint8_t> joined(c.first.begin(), c.first.begin() + long(c.first_bytes));
+        joined.insert(joined.end(), big_bytes.begin(), big_bytes.begin() + long(c.second_bytes));
+        auto path = dir / "two_rates.mp3";
+        write_bytes(path, joined);
+        formats::FileReaderMP3 reader(u16(path));
+        ASSERT_TRUE(reader.is_valid());
+        const double seconds = mpg123_samples(path, 1) / 44100;
+        EXPECT_NEAR(reader.duration(), seconds, 1152.0 / 44100);
+        // The bytes over the time they play (frames cut at the join count as bytes, not time).
+        const double expected = double(joined.size()) * 8 / seconds;
+        EXPECT_NEAR(reader.bit_rate(), expected, 0.02 * expected);
+    }
 }
 
 TEST(Mp3Files, RecordingShorterThanOneFrame) {

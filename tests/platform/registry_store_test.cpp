@@ -190,34 +190,64 @@ TEST_F(RegistryStoreTest, KilledWriterLosesNoCommittedValue) {
     EXPECT_TRUE(registry_write_dword(RegistryRoot::CurrentUser, "Kill", "after", 1));
 }
 
-TEST_F(RegistryStoreTest, CorruptDatabaseIsSetAsideAndReplaced) {
-    registry_close();
-    {
-        std::ofstream out(registry_database_path(), std::ios::binary);
-        for (int i = 0; i < 512; ++i)
-            out << "this is not a database ";
-    }
-    registry_take_diagnostics();
-    uint32_t number = 3;
-    EXPECT_FALSE(registry_read_dword(RegistryRoot::CurrentUser, "K", "v", number));
-    EXPECT_EQ(number, 3u);
-    EXPECT_TRUE(registry_write_dword(RegistryRoot::CurrentUser, "K", "v", 4));
-    EXPECT_TRUE(registry_read_dword(RegistryRoot::CurrentUser, "K", "v", number));
-    EXPECT_EQ(number, 4u);
-    int aside = 0;
-    for (const auto& entry : fs::directory_iterator(m_dir.path())) {
-        if (entry.path().filename().string().find("registry.sqlite.corrupt-") == 0 &&
-            entry.path().extension() != ".sqlite-wal") {
-            std::ifstream in(entry.path());
-            std::string start(10, '\0');
-            in.read(start.data(), 10);
-            aside += start == "this is no";
+TEST_F(RegistryStoreTest, DamagedDatabaseIsSetAsideAndReplaced) {
+    struct Case {
+        const char* name;
+        std::string content;
+        int age_seconds;
+        bool set_aside;
+    } cases[] = {
+        {"not a database",
+         [] {
+             std::string text;
+             for (int i = 0; i < 512; ++i)
+                 text += "this is not a database ";
+             return text;
+         }(),
+         0, true},
+        // Cut short by a crash of the file system: not an empty store to start afresh in.
+        {"empty since long ago", "", 3600, true},
+        // Another process has only just created it.
+        {"empty and new", "", 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        registry_close();
+        for (const auto& entry : fs::directory_iterator(m_dir.path()))
+            fs::remove_all(entry.path());
+        const fs::path database = registry_database_path();
+        std::ofstream(database, std::ios::binary) << c.content;
+        fs::last_write_time(database,
+                            fs::file_time_type::clock::now() - std::chrono::seconds(c.age_seconds));
+        registry_take_diagnostics();
+        registry_take_set_aside();
+        uint32_t number = 3;
+        EXPECT_FALSE(registry_read_dword(RegistryRoot::CurrentUser, "K", "v", number));
+        EXPECT_EQ(number, 3u);
+        EXPECT_TRUE(registry_write_dword(RegistryRoot::CurrentUser, "K", "v", 4));
+        EXPECT_TRUE(registry_read_dword(RegistryRoot::CurrentUser, "K", "v", number));
+        EXPECT_EQ(number, 4u);
+        int aside = 0;
+        for (const auto& entry : fs::directory_iterator(m_dir.path())) {
+            if (entry.path().filename().string().find("registry.sqlite.corrupt-") == 0 &&
+                entry.path().extension() != ".sqlite-wal") {
+                std::ifstream in(entry.path(), std::ios::binary);
+                std::string kept((std::istreambuf_iterator<char>(in)), {});
+                aside += kept == c.content;
+            }
+        }
+        EXPECT_EQ(aside, c.set_aside ? 1 : 0);
+        // Said once for the screens, and in the diagnostics (standard error and the log).
+        EXPECT_EQ(registry_take_set_aside(), c.set_aside);
+        EXPECT_FALSE(registry_take_set_aside());
+        auto messages = registry_take_diagnostics();
+        if (c.set_aside) {
+            ASSERT_FALSE(messages.empty());
+            EXPECT_NE(messages.back().find("set aside"), std::string::npos);
+        } else {
+            EXPECT_TRUE(messages.empty());
         }
     }
-    EXPECT_EQ(aside, 1);
-    auto messages = registry_take_diagnostics();
-    ASSERT_FALSE(messages.empty());
-    EXPECT_NE(messages.front().find("set aside"), std::string::npos);
 }
 
 TEST_F(RegistryStoreTest, UnusableFolderFailsWithoutCrashing) {

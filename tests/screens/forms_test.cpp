@@ -8,6 +8,7 @@
 #include "foundation/file.h"
 #include "platform/clock.h"
 #include "platform/messages.h"
+#include "platform/registry_store.h"
 #include "screens/form_confirmation.h"
 #include "screens/form_edit.h"
 #include "screens/form_error.h"
@@ -22,6 +23,7 @@
 #include "support/temp_dir.h"
 #include "support/watchdog.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -46,6 +48,9 @@ protected:
         m_properties.texts().assign({{u"Confirm_deleting", u"Delete %count% records?"},
                                      {u"Confirm_deleting_this", u"Delete this one?"},
                                      {u"Sorry_no_memory", u"No room"},
+                                     {u"Sorry_settings_reset", u"Settings were reset"},
+                                     {u"Sorry_no_space", u"Disk full"},
+                                     {u"Sorry_cannot_play", u"Cannot play"},
                                      {u"Sorry_cannot_move_files", u"Cannot move"}},
                                     u"");
         std::ofstream(m_dir / "keyboard.txt") << "2=abc\n7=pqrs\n";
@@ -181,12 +186,12 @@ TEST_F(ScreensTest, MoveGoesToTheCardAndStopsWithAMessageOnFailure) {
     EXPECT_EQ(m_messages[0], u"Cannot move");
     EXPECT_TRUE(fs::exists(m_world.main_folder() / "Bob Smith.wav"));
     EXPECT_TRUE(fs::exists(m_world.main_folder() / "Shopping list.wav"));
+    // A fresh card: its record folder is made, and the call goes into its "Incoming".
     fs::remove(card);
-    fs::create_directories(card);
     m_main->menu_items(u"Move");
     EXPECT_EQ(m_messages.size(), 1u);
     EXPECT_TRUE(fs::exists(card / "Bob Smith.wav"));
-    EXPECT_TRUE(fs::exists(card / "(Anna) call.wav"));
+    EXPECT_TRUE(fs::exists(card / "Incoming/(Anna) call.wav"));
     EXPECT_FALSE(fs::exists(m_world.main_folder() / "Shopping list.wav"));
     for (const auto& record : m_document->records())
         EXPECT_TRUE(fs::exists(fs::path(record.path))) << fs::path(record.path);
@@ -226,6 +231,79 @@ TEST_F(ScreensTest, StorageErrorsShowTheirTextAndCloseBackToTheMainForm) {
     FormError& error = m_main->error_form();
     ASSERT_EQ(m_stack.top_form(), &error);
     EXPECT_EQ(error.find_control<skin::TextComponent>(u"text").text(), u"No room");
+    error.close();
+    EXPECT_EQ(m_stack.top_form(), m_main.get());
+}
+
+TEST_F(ScreensTest, ASettingsStoreCutShortIsSetAsideAndSaidOnceOnScreen) {
+    // A crash of the file system left the store with no bytes.
+    platform::registry_close();
+    const fs::path database = platform::registry_database_path();
+    fs::resize_file(database, 0);
+    fs::last_write_time(database, fs::file_time_type::clock::now() - std::chrono::hours(1));
+    m_document->load_secondary_things();
+    FormError& error = m_main->error_form();
+    ASSERT_EQ(m_stack.top_form(), &error);
+    EXPECT_EQ(error.find_control<skin::TextComponent>(u"text").text(), u"Settings were reset");
+    error.close();
+    bool kept = false;
+    for (const auto& entry : fs::directory_iterator(database.parent_path()))
+        kept |= entry.path().filename().string().rfind("registry.sqlite.corrupt-", 0) == 0;
+    EXPECT_TRUE(kept) << "the damaged file is set aside, not overwritten";
+    // Once only.
+    m_document->load_secondary_things();
+    EXPECT_EQ(m_stack.top_form(), m_main.get());
+}
+
+TEST_F(ScreensTest, RecordOnAFullDiskAndARecordThatCannotPlayShowTheirReasons) {
+    FormError& error = m_main->error_form();
+    {
+        testing_support::ScopedEnv full("QUILLORY_FULL_DISK",
+                                        (m_world.root() / "home/Documents").string());
+        m_main->record();
+    }
+    EXPECT_FALSE(m_document->is_recording());
+    ASSERT_EQ(m_stack.top_form(), &error);
+    EXPECT_EQ(error.find_control<skin::TextComponent>(u"text").text(), u"Disk full");
+    error.close();
+    ASSERT_EQ(m_stack.top_form(), m_main.get());
+
+    // Bytes that no reader takes for audio, under a record's name.
+    std::ofstream(m_world.main_folder() / "Broken.mp3") << std::string(4000, 'x');
+    m_document->refresh();
+    const int32_t broken = listed_position(u"Broken");
+    ASSERT_GE(broken, 0);
+    m_main->tap_record(broken);
+    EXPECT_FALSE(m_document->is_playing());
+    ASSERT_EQ(m_stack.top_form(), &error);
+    EXPECT_EQ(error.find_control<skin::TextComponent>(u"text").text(), u"Cannot play");
+    error.close();
+    EXPECT_EQ(m_stack.top_form(), m_main.get());
+
+    // A title too long for the tag's room needs a copy of the file, which the full disk cannot
+    // take: closing the playback form says so over the main form.
+    const fs::path tagged = m_world.main_folder() / "Tagged.mp3";
+    ASSERT_EQ(std::system(("ffmpeg -v error -f lavfi -i sine=duration=1 -id3v2_version 3 "
+                           "-metadata title=Tagged '" +
+                           tagged.string() + "'")
+                              .c_str()),
+              0);
+    m_document->refresh();
+    m_main->tap_record(listed_position(u"Tagged"));
+    FormView& view = m_main->view_form();
+    ASSERT_EQ(m_stack.top_form(), &view);
+    m_main->edit_form().open(view, view.name_button().caption());
+    m_main->edit_form().edit().command(
+        skin::Command{skin::Edit::command_text, std::u16string(1500, u't')});
+    m_main->edit_form().ok();
+    {
+        testing_support::ScopedEnv full("QUILLORY_FULL_DISK",
+                                        (m_world.root() / "home/Documents").string());
+        view.close();
+    }
+    ASSERT_EQ(m_stack.top_form(), &error);
+    EXPECT_EQ(error.find_control<skin::TextComponent>(u"text").text(), u"Disk full");
+    EXPECT_TRUE(fs::exists(tagged));
     error.close();
     EXPECT_EQ(m_stack.top_form(), m_main.get());
 }

@@ -18,3 +18,53 @@ TEST(ScreensProgram, HeadlessRoundFromRecordingToACall) {
     screens_e2e::ProgramScenario round(session, input, "headless_program");
     round.run_all();
 }
+
+TEST(ScreensProgram, RecordsMadeElsewhereAppearAndAFullDiskIsSaid) {
+    testing_support::Watchdog watchdog(180, "records made elsewhere, a full disk");
+    testing_support::TempDir root;
+    testing_support::ProgramSession session(root.path(), std::string(QV_BUILD_DIR) + "/bin");
+    session.env()["SDL_VIDEODRIVER"] = "offscreen";
+    session.env()["QUILLORY_INPUT"] = session.input_file().string();
+    session.env()["QUILLORY_SCREENSHOT"] = session.screenshot_file().string();
+    testing_support::ScriptInput input(session.input_file());
+    {
+        screens_e2e::ProgramScenario round(session, input, "records_elsewhere");
+        round.prepare();
+        round.start(1);
+        ASSERT_FALSE(::testing::Test::HasFailure());
+        // A recording made by quillory-cli beside the running program gets its row, no Refresh.
+        const auto made = session.cli({"record", "--seconds", "1"});
+        ASSERT_EQ(made.status, 0) << made.output;
+        const std::filesystem::path path(made.output.substr(0, made.output.find('\n')));
+        const std::string title = screens_e2e::media_tag(path, "title");
+        ASSERT_FALSE(title.empty());
+        ASSERT_TRUE(round.wait(
+            [&](const testing_support::Inspection& i) {
+                return i.rows().size() == 2 && i.row_with(title) != nullptr;
+            },
+            "the row of the record quillory-cli made"));
+        // Deleted by hand: the row goes.
+        std::filesystem::remove(path);
+        ASSERT_TRUE(round.wait(
+            [&](const testing_support::Inspection& i) {
+                return i.rows().size() == 1 && i.row_with(title) == nullptr;
+            },
+            "the row of the deleted record gone"));
+    }
+    // The documents' disk is full: record says so instead of doing nothing.
+    session.env()["QUILLORY_FULL_DISK"] = session.records_folder().parent_path().string();
+    screens_e2e::ProgramScenario round(session, input, "full_disk");
+    round.start(1);
+    round.tap("btnRecord");
+    ASSERT_TRUE(round.wait_form("frmError"));
+    ASSERT_TRUE(round.wait(
+        [&](const testing_support::Inspection& i) {
+            return i.top() && i.top()->has_text(round.caption("Sorry_no_space"));
+        },
+        "the error form saying the disk is full"));
+    round.tap("btnClose");
+    ASSERT_TRUE(round.wait_form("frmMain"));
+    EXPECT_EQ(round.wait([](const testing_support::Inspection& i) { return i.rows().size() == 1; },
+                         "the list as it was"),
+              true);
+}

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -17,7 +18,9 @@
 #include <poll.h>
 #include <spawn.h>
 #include <string>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -105,12 +108,26 @@ TEST(SingleInstanceFolder, UsesOnlyAPrivateRuntimeFolder) {
         ASSERT_EQ(lstat(fallback.c_str(), &info), 0);
         EXPECT_EQ(info.st_mode & 0777, 0700u);
     }
-    // A fallback folder that someone made readable to others is not used.
+    // A fallback folder that is not private (another user made it first, or opened it up) is
+    // not used: the user's own cache folder serves instead.
     chmod(fallback.c_str(), 0755);
     testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", open.string());
+    testing_support::ScopedEnv cache("XDG_CACHE_HOME", (root / "cache").string());
+    const fs::path in_cache = root / "cache" / ("quillory-" + std::to_string(geteuid()));
+    EXPECT_EQ(platform::private_runtime_directory(), in_cache.string());
+    struct stat info {};
+    ASSERT_EQ(lstat(in_cache.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    {
+        SingleInstance guard(class_name);
+        EXPECT_EQ(guard.claim(u"record"), SingleInstance::Claim::Primary);
+        EXPECT_EQ(fs::path(guard.lock_path()).parent_path(), in_cache);
+    }
+    // With that one not private either, the guard says it cannot work instead of going off.
+    chmod(in_cache.c_str(), 0755);
     EXPECT_EQ(platform::private_runtime_directory(), "");
     SingleInstance guard(class_name);
-    EXPECT_EQ(guard.claim(u"record"), SingleInstance::Claim::Unguarded);
+    EXPECT_EQ(guard.claim(u"record"), SingleInstance::Claim::NoPrivateFolder);
 }
 
 TEST(SingleInstanceFolder, FileNamesAreSanitised) {
@@ -157,6 +174,80 @@ TEST(SingleInstanceSocket, HandsOverWellFormedTextsAndIgnoresTheRest) {
     ASSERT_EQ(receiver.lines.size(), 2u);
     EXPECT_EQ(receiver.lines[0], longest);
     EXPECT_EQ(receiver.lines[1], u"record");
+}
+
+TEST(SingleInstanceSocket, AStalledPeerHoldsUpNoOneAndIsCutOff) {
+    testing_support::Watchdog watchdog(60);
+    testing_support::TempDir root;
+    testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", make_private(root / "run").string());
+    Receiver receiver;
+    SingleInstance primary(class_name);
+    ASSERT_EQ(primary.claim(u""), SingleInstance::Claim::Primary);
+    ASSERT_TRUE(primary.listen(receiver.window));
+    primary.release_lock();
+
+    // A peer that sends a header and then a byte every 1.5 s, as long as it is let.
+    int stalled = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, primary.socket_path().c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(connect(stalled, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const std::string message = SingleInstance::frame(u"stalled");
+    ASSERT_EQ(send(stalled, message.data(), 9, MSG_NOSIGNAL), 9);
+    std::atomic<bool> cut_off{false};
+    std::thread trickle([&] {
+        for (size_t at = 9; at < message.size() && !cut_off; ++at) {
+            for (int i = 0; i < 150 && !cut_off; ++i)
+                platform::sleep_ms(10);
+            if (send(stalled, message.data() + at, 1, MSG_NOSIGNAL) != 1)
+                break;
+        }
+    });
+
+    // Meanwhile another start is served at once: the stalled peer is still connected then.
+    SingleInstance later(class_name);
+    EXPECT_EQ(serve_while([&] { return later.claim(u"record"); }),
+              SingleInstance::Claim::HandedOver);
+    EXPECT_EQ(receiver.lines, (std::vector<std::u16string>{u"record"}));
+    pollfd wait{stalled, POLLIN, 0};
+    EXPECT_EQ(poll(&wait, 1, 0), 0) << "the stalled peer was dropped before the other was served";
+
+    // The stalled peer gets no more than its deadline: the listener closes on it, unserved.
+    wait = {stalled, POLLIN, 0};
+    const bool closed = serve_while([&] { return poll(&wait, 1, 10000) == 1; });
+    EXPECT_TRUE(closed);
+    char answer = 0;
+    EXPECT_EQ(recv(stalled, &answer, 1, MSG_DONTWAIT), 0);
+    cut_off = true;
+    trickle.join();
+    close(stalled);
+    EXPECT_EQ(receiver.lines, (std::vector<std::u16string>{u"record"}));
+}
+
+TEST(SingleInstanceSocket, AHandOverThatIsNotAcknowledgedIsNotTaken) {
+    testing_support::Watchdog watchdog(30);
+    testing_support::TempDir root;
+    testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", make_private(root / "run").string());
+    // Something listens on the socket, reads the text and hangs up without an answer.
+    SingleInstance names(class_name);
+    int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, names.socket_path().c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    std::thread mute([&] {
+        int fd = accept(listener, nullptr, nullptr);
+        char buffer[64];
+        while (fd >= 0 && recv(fd, buffer, sizeof buffer, 0) > 0) {
+        }
+        close(fd);
+    });
+    SingleInstance later(class_name);
+    EXPECT_EQ(later.claim(u"record"), SingleInstance::Claim::NotTaken);
+    EXPECT_FALSE(later.holds_lock());
+    mute.join();
+    close(listener);
 }
 
 TEST(SingleInstanceSocket, StartDuringStartUpWaitsForTheListener) {
@@ -344,6 +435,40 @@ TEST(SingleInstanceProgram, SecondStartHandsItsWordToTheRunningInstance) {
     record.read(tag, 3);
     EXPECT_EQ(std::string(tag, 3), "ID3");
     EXPECT_GT(fs::file_size(records[0]), 1000u);
+}
+
+TEST(SingleInstanceProgram, AStartWhoseWordIsNotTakenFailsAndSaysSo) {
+    testing_support::Watchdog watchdog(60);
+    testing_support::TempDir root;
+    testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", make_private(root / "run").string());
+    testing_support::ScopedEnv settings("QUILLORY_CONFIG_DIR", (root / "config").string());
+    testing_support::ScopedEnv video("SDL_VIDEODRIVER", "offscreen");
+    const std::string program = std::string(QV_BUILD_DIR) + "/bin/quillory";
+    ASSERT_TRUE(fs::exists(program));
+    // What holds the socket reads the word and hangs up without taking it.
+    SingleInstance names(class_name);
+    int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, names.socket_path().c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    std::thread mute([&] {
+        int fd = accept(listener, nullptr, nullptr);
+        char buffer[64];
+        while (fd >= 0 && recv(fd, buffer, sizeof buffer, 0) > 0) {
+        }
+        close(fd);
+    });
+    Child second = spawn({program, "record"}, true);
+    Reaper reaper{second.pid};
+    std::string said;
+    EXPECT_TRUE(read_until(second.stderr_fd, said, "did not take the command \"record\"", 20000))
+        << said;
+    EXPECT_EQ(wait_exit(second.pid, 20000), 1);
+    close(second.stderr_fd);
+    mute.join();
+    close(listener);
 }
 
 TEST(SingleInstanceProgram, HangUpEndsARecordingLikeTerm) {

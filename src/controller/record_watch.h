@@ -1,0 +1,47 @@
+#pragma once
+
+// Watches the record folders of the storages, with their "Incoming" and "Outgoing", for files
+// that other programs make, change, move in or out and delete (a recording made by
+// quillory-cli, a file copied in by the user). Folders that do not exist yet are watched once
+// they appear, and the files they already hold then count as changed. Not recursive beyond the
+// call folders. UI thread only.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform {
+class FileWatch;
+}
+
+namespace controller {
+
+class RecordWatch {
+public:
+    RecordWatch();
+    ~RecordWatch();
+    RecordWatch(const RecordWatch&) = delete;
+    RecordWatch& operator=(const RecordWatch&) = delete;
+
+    // The storages' record folders from now on. Folders already watched stay watched without a
+    // word; folders added after the first call report the files they hold at the next
+    // changes(), as folders that appear later do.
+    void set_storage_folders(const std::vector<std::u16string>& folders);
+
+    // The paths of the files that changed since the last call, each once, in the order they
+    // were first seen; what each now is must be looked up on the disk. Watches folders that
+    // have appeared meanwhile and lets go of folders that have gone.
+    std::vector<std::u16string> changes();
+
+private:
+    struct Folder {
+        std::u16string path;
+        std::unique_ptr<platform::FileWatch> watch; // null while the folder is not there
+    };
+    void add_existing(const std::u16string& folder, std::vector<std::u16string>& out);
+
+    std::vector<Folder> m_folders;
+    bool m_started{false};
+};
+
+} // namespace controller
