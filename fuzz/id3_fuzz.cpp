@@ -58,7 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     formats::Id3Tag changed = tag;
     changed.set_text(formats::kId3Title, u"Fuzz \u00e9t\u00e9");
     const bool markers_set = changed.set_markers(markers, uint32_t(size));
-    if (markers_set != (markers.size() <= formats::kMaxMarkers))
+    // 2.2 tags have no chapter frames.
+    if (markers_set != (markers.size() <= formats::kMaxMarkers && changed.written_version() != 2))
         __builtin_trap();
     std::u16string copy_path = path + u".copy";
     {
