@@ -31,9 +31,39 @@ function(qv_test name)
     QV_BUILD_DIR="${PROJECT_BINARY_DIR}"
     QV_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   # Tests never touch the real user's settings (the desktop's GSettings included), documents,
-  # cards, sound devices or buses; a test that needs something else sets it itself.
+  # cards, sound devices or buses, and see the same machine wherever they run: the language
+  # and dates of C.UTF-8 in UTC whatever the user's locale and zone, the fonts of
+  # qv_test_fonts() alone, no settings schemas or D-Bus services of the desktop (its data
+  # folders are replaced), local file operations without the desktop's file services. A test
+  # that needs something else sets it itself.
   set(home ${PROJECT_BINARY_DIR}/test-home)
+  qv_test_fonts(${home})
   gtest_discover_tests(test_${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
     PROPERTIES TIMEOUT 300 LABELS ${name}
-    ENVIRONMENT "QUILLORY_CONFIG_DIR=${home}/config;XDG_CONFIG_HOME=${home}/config;XDG_DATA_HOME=${home}/data;XDG_DOCUMENTS_DIR=${home}/Documents;QUILLORY_CARDS=;QUILLORY_CONTACTS=${home}/contacts;QUILLORY_AUDIO=null;GSETTINGS_BACKEND=memory;DBUS_SESSION_BUS_ADDRESS=unix:path=${home}/no-session-bus;DBUS_SYSTEM_BUS_ADDRESS=unix:path=${home}/no-system-bus")
+    ENVIRONMENT "QUILLORY_CONFIG_DIR=${home}/config;XDG_CONFIG_HOME=${home}/config;XDG_DATA_HOME=${home}/data;XDG_DOCUMENTS_DIR=${home}/Documents;QUILLORY_CARDS=;QUILLORY_CONTACTS=${home}/contacts;QUILLORY_AUDIO=null;GSETTINGS_BACKEND=memory;DBUS_SESSION_BUS_ADDRESS=unix:path=${home}/no-session-bus;DBUS_SYSTEM_BUS_ADDRESS=unix:path=${home}/no-system-bus;LANG=C.UTF-8;TZ=UTC;FONTCONFIG_FILE=${home}/fonts.conf;XDG_DATA_DIRS=${home}/share;GIO_USE_VFS=local"
+    ENVIRONMENT_MODIFICATION "LANGUAGE=unset:;LC_ALL=unset:;LC_MESSAGES=unset:;LC_TIME=unset:;LC_CTYPE=unset:;GSETTINGS_SCHEMA_DIR=unset:")
+endfunction()
+
+# The fonts every test process sees (FONTCONFIG_FILE): a folder of links to the files the
+# skins and the text tests draw with, all from Debian packages that scripts/install-deps
+# installs, and a fonts.conf naming only that folder, so that other fonts on the machine
+# change nothing.
+function(qv_test_fonts home)
+  set(files
+    /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
+    /usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf
+    /usr/share/fonts/truetype/dejavu/DejaVuSans-Oblique.ttf
+    /usr/share/fonts/truetype/freefont/FreeSans.ttf
+    /usr/share/fonts/truetype/wqy/wqy-microhei.ttc
+    /usr/share/fonts/truetype/ancient-scripts/Symbola_hint.ttf
+    /usr/share/fonts/truetype/noto/NotoColorEmoji.ttf)
+  file(MAKE_DIRECTORY ${home}/fonts ${home}/share)
+  foreach(file ${files})
+    get_filename_component(leaf ${file} NAME)
+    file(CREATE_LINK ${file} ${home}/fonts/${leaf} RESULT ignored SYMBOLIC)
+  endforeach()
+  file(WRITE ${home}/fonts.conf
+    "<?xml version=\"1.0\"?>\n<!DOCTYPE fontconfig SYSTEM \"urn:fontconfig:fonts.dtd\">\n"
+    "<fontconfig>\n  <dir>${home}/fonts</dir>\n  <cachedir>${home}/fontcache</cachedir>\n"
+    "</fontconfig>\n")
 endfunction()

@@ -127,6 +127,9 @@ int main(int argc, char** argv) {
         status = 1;
     }
 
+    // The sender's listener names the main skin's texts, which the starter owns: it goes before
+    // the starter; the sender itself outlives the main form that sends through it.
+    mail->set_listener(nullptr);
     starter.reset();
     mail.reset();
     document.reset();

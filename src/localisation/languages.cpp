@@ -164,6 +164,25 @@ std::u16string user_language_name() {
     return id < 0 ? std::u16string() : system_language_name(uint32_t(id));
 }
 
+std::vector<std::u16string> user_language_names() {
+    std::vector<std::u16string> names;
+    for (const std::string& code : platform::user_languages()) {
+        int32_t id = primary_language_of(code);
+        std::u16string name = id < 0 ? std::u16string() : system_language_name(uint32_t(id));
+        if (!name.empty() && std::find(names.begin(), names.end(), name) == names.end())
+            names.push_back(std::move(name));
+    }
+    return names;
+}
+
+std::string language_code_of(const std::u16string& path) {
+    const std::u16string name = folded(stem_of(path));
+    for (const SystemLanguage& language : system_languages)
+        if (*language.name && foundation::widen(language.name) == name)
+            return language.code;
+    return {};
+}
+
 Languages::Languages(TextTable& table, std::u16string folder, std::u16string application)
     : m_table(table), m_folder(std::move(folder)), m_application(std::move(application)) {}
 
@@ -192,7 +211,14 @@ std::u16string Languages::path_for(const std::u16string& name) const {
 bool Languages::try_name(const std::u16string& name) {
     if (name.empty() || name.find_first_of(u"/\\") != std::u16string::npos)
         return false;
-    return m_table.load(path_for(name));
+    return load(path_for(name));
+}
+
+bool Languages::load(const std::u16string& path) {
+    if (!m_table.load(path))
+        return false;
+    platform::set_text_language(language_code_of(path));
+    return true;
 }
 
 bool Languages::choose_at_start() {
@@ -200,12 +226,16 @@ bool Languages::choose_at_start() {
     foundation::read_string(registry_key(), registry_value, stored);
     if (try_name(stored))
         return true;
-    if (try_name(user_language_name()))
-        return true;
+    for (const std::u16string& name : user_language_names())
+        if (try_name(name))
+            return true;
     if (try_name(u"english"))
         return true;
-    for (const std::u16string& path : files()) {
-        if (m_table.load(path))
+    // The rest by name, so that the outcome does not depend on the file system's order.
+    std::vector<std::u16string> paths = files();
+    std::sort(paths.begin(), paths.end());
+    for (const std::u16string& path : paths) {
+        if (load(path))
             return true;
     }
     foundation::log() << "Languages::choose_at_start no language file\n";
@@ -247,7 +277,7 @@ bool Languages::choose(std::u16string_view id) {
     std::u16string path = path_for(name);
     if (path == m_table.path())
         return false;
-    if (!m_table.load(path))
+    if (!load(path))
         return false;
     foundation::write_string(registry_key(), registry_value, name);
     return true;

@@ -21,6 +21,11 @@ std::u16string system_language_name(uint32_t primary_id);
 int32_t primary_language_of(std::string_view iso_code);
 // The name of the user's language (from the locale), or empty.
 std::u16string user_language_name();
+// The names of every language the user asked for (LANGUAGE, then the locale), most wanted
+// first; languages without a name are left out.
+std::vector<std::u16string> user_language_names();
+// The ISO 639 code of a language file by its name ("russian.lng" -> "ru"), or empty.
+std::string language_code_of(const std::u16string& path);
 
 // One item of a menu being filled.
 struct MenuItem {
@@ -43,8 +48,10 @@ public:
     Languages(TextTable& table, std::u16string folder = u"%app_path%",
               std::u16string application = u"Quillory Vozir");
 
-    // Loads the first of: the stored choice, the user's language, "english", every file in the
-    // order found. False when none loads; the stored choice is not written.
+    // Loads the first of: the stored choice, the user's languages (LANGUAGE, LC_ALL,
+    // LC_MESSAGES, LANG), "english", every file by name. A file without keys does not load.
+    // Dates follow the loaded language (platform::set_text_language). False when none loads;
+    // the stored choice is not written.
     bool choose_at_start();
     // Whether there is more than one language file.
     bool has_choice() const;
@@ -65,6 +72,7 @@ public:
 
 private:
     bool try_name(const std::u16string& name);
+    bool load(const std::u16string& path);
 
     TextTable& m_table;
     std::u16string m_folder;

@@ -30,20 +30,28 @@ bool is_line_end(char16_t c) {
     return c == u'\r' || c == u'\n';
 }
 
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF, no cut sequence.
-bool decode_utf8(const uint8_t* p, size_t size, std::u16string& out) {
-    out.clear();
-    out.reserve(size);
+// UTF-8 with each malformed byte (an overlong form, a surrogate, a code point above U+10FFFF,
+// a cut sequence, a stray continuation byte) read as U+FFFD. Counts the well-formed multi-byte
+// sequences and the malformed bytes.
+struct Utf8Reading {
+    std::u16string text;
+    size_t sequences{0};
+    size_t malformed{0};
+};
+
+Utf8Reading decode_utf8(const uint8_t* p, size_t size) {
+    Utf8Reading out;
+    out.text.reserve(size);
     size_t i = 0;
     while (i < size) {
         uint32_t c = p[i];
         if (c < 0x80) {
-            out.push_back(char16_t(c));
+            out.text.push_back(char16_t(c));
             ++i;
             continue;
         }
-        int extra;
-        uint32_t minimum;
+        int extra = 0;
+        uint32_t minimum = 0;
         if ((c & 0xE0) == 0xC0) {
             extra = 1;
             minimum = 0x80;
@@ -56,48 +64,64 @@ bool decode_utf8(const uint8_t* p, size_t size, std::u16string& out) {
             extra = 3;
             minimum = 0x10000;
             c &= 0x07;
-        } else {
-            return false;
         }
-        if (size - i <= size_t(extra))
-            return false;
-        for (int k = 1; k <= extra; ++k) {
+        bool good = extra > 0 && size - i > size_t(extra);
+        for (int k = 1; good && k <= extra; ++k) {
             uint8_t b = p[i + k];
             if ((b & 0xC0) != 0x80)
-                return false;
-            c = (c << 6) | (b & 0x3F);
+                good = false;
+            else
+                c = (c << 6) | (b & 0x3F);
         }
-        if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-            return false;
+        if (good && (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)))
+            good = false;
+        if (!good) {
+            // One replacement for the lead byte; what follows is read afresh.
+            out.text.push_back(u'\uFFFD');
+            ++out.malformed;
+            ++i;
+            continue;
+        }
         if (c >= 0x10000) {
             c -= 0x10000;
-            out.push_back(char16_t(0xD800 + (c >> 10)));
-            out.push_back(char16_t(0xDC00 + (c & 0x3FF)));
+            out.text.push_back(char16_t(0xD800 + (c >> 10)));
+            out.text.push_back(char16_t(0xDC00 + (c & 0x3FF)));
         } else {
-            out.push_back(char16_t(c));
+            out.text.push_back(char16_t(c));
         }
+        ++out.sequences;
         i += size_t(extra) + 1;
     }
-    return true;
+    return out;
+}
+
+std::u16string decode_utf16(const std::vector<uint8_t>& bytes, bool big_endian) {
+    const size_t units = (bytes.size() - 2) / 2;
+    std::u16string text(units, u'\0');
+    for (size_t i = 0; i < units; ++i) {
+        const uint8_t first = bytes[2 + 2 * i];
+        const uint8_t second = bytes[3 + 2 * i];
+        text[i] = big_endian ? char16_t((first << 8) | second) : char16_t(first | (second << 8));
+    }
+    return text;
 }
 
 } // namespace
 
 std::u16string TextTable::decode(const std::vector<uint8_t>& bytes) {
-    std::u16string text;
-    if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
-        size_t units = (bytes.size() - 2) / 2;
-        text.resize(units);
-        for (size_t i = 0; i < units; ++i)
-            text[i] = char16_t(bytes[2 + 2 * i] | (bytes[3 + 2 * i] << 8));
-        return text;
-    }
+    if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE)
+        return decode_utf16(bytes, false);
+    if (bytes.size() >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF)
+        return decode_utf16(bytes, true);
     size_t start = 0;
     if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF)
         start = 3;
-    if (decode_utf8(bytes.data() + start, bytes.size() - start, text))
-        return text;
-    text.assign(bytes.size(), u'\0');
+    Utf8Reading utf8 = decode_utf8(bytes.data() + start, bytes.size() - start);
+    // A file written as UTF-8 keeps its text when a few bytes in it are damaged; one whose
+    // malformed bytes are as many as its sequences (or that has none) was written in Latin-1.
+    if (utf8.malformed == 0 || start > 0 || utf8.malformed < utf8.sequences)
+        return std::move(utf8.text);
+    std::u16string text(bytes.size(), u'\0');
     for (size_t i = 0; i < bytes.size(); ++i)
         text[i] = char16_t(bytes[i]);
     return text;
@@ -148,7 +172,12 @@ bool TextTable::load(const std::u16string& path) {
         foundation::log() << "TextTable::load failed to read {" << path << "}\n";
         return false;
     }
-    m_entries = parse(bytes);
+    Entries entries = parse(bytes);
+    if (entries.empty()) {
+        foundation::log() << "TextTable::load no keys in {" << path << "}\n";
+        return false;
+    }
+    m_entries = std::move(entries);
     m_path = path;
     return true;
 }

@@ -1,8 +1,10 @@
 #pragma once
 
 // A table of texts by key, read from a language file (".lng") or the keypad map. The file is
-// UTF-16LE when it starts with the bytes FF FE; otherwise it is 8-bit text, read as UTF-8 when
-// it is valid UTF-8 (a leading UTF-8 mark is skipped) and as Latin-1 when it is not.
+// UTF-16LE when it starts with the bytes FF FE, UTF-16BE when it starts with FE FF; otherwise
+// it is 8-bit text, read as UTF-8 (a leading UTF-8 mark is skipped; a malformed byte reads as
+// U+FFFD) unless its malformed bytes are at least as many as its well-formed multi-byte
+// sequences, when it is read as Latin-1.
 // Each line holds a key and a text: the key runs up to the first blank or "="; after "=" the
 // rest of the line is the text, blanks included; after a blank, the blanks are skipped and the
 // rest of the line (an "=" included) is the text. Lines end with CR, LF or both; leading blanks
@@ -25,8 +27,8 @@ public:
     using Entries = std::map<std::u16string, std::u16string, std::less<>>;
 
     // Reads the file (path macros allowed) into a fresh table. Only when it was read whole does
-    // it replace the entries and the path; a missing, unreadable or oversized file leaves the
-    // table as it was and returns false.
+    // it replace the entries and the path; a missing, unreadable or oversized file, or one
+    // without a single key, leaves the table as it was and returns false.
     bool load(const std::u16string& path);
 
     // The entries of a file's bytes, as load() reads them.

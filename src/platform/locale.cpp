@@ -1,5 +1,6 @@
 #include "platform/locale.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
@@ -14,18 +15,34 @@ namespace platform {
 namespace {
 std::mutex g_locale_mutex;
 std::string g_locale_override;
+std::string g_text_language;
+
+// The locale id of a locale environment value: without its encoding and modifier, "C" and
+// "POSIX" as "en_US".
+std::string locale_id_of(const char* value) {
+    std::string id = value;
+    if (size_t cut = id.find_first_of(".@"); cut != std::string::npos)
+        id.resize(cut);
+    if (id == "C" || id == "POSIX" || id.empty())
+        return "en_US";
+    return id;
+}
+
+std::string language_of(const std::string& locale_id) {
+    char language[ULOC_LANG_CAPACITY] = {};
+    UErrorCode status = U_ZERO_ERROR;
+    int32_t length =
+        uloc_getLanguage(locale_id.c_str(), language, int32_t(sizeof language), &status);
+    if (U_FAILURE(status) || length <= 0 || length >= int32_t(sizeof language))
+        return {};
+    return std::string(language, size_t(length));
+}
 
 std::string locale_from_environment() {
     for (const char* name : {"LC_ALL", "LC_TIME", "LANG"}) {
         const char* value = std::getenv(name);
-        if (!value || !*value)
-            continue;
-        std::string id = value;
-        if (size_t cut = id.find_first_of(".@"); cut != std::string::npos)
-            id.resize(cut);
-        if (id == "C" || id == "POSIX" || id.empty())
-            return "en_US";
-        return id;
+        if (value && *value)
+            return locale_id_of(value);
     }
     return "en_US";
 }
@@ -105,6 +122,44 @@ std::u16string lower_case(std::u16string_view text) {
     return std::u16string(text);
 }
 
+std::vector<std::string> user_languages() {
+    std::vector<std::string> codes;
+    auto add = [&codes](const std::string& locale_id) {
+        std::string code = language_of(locale_id);
+        if (!code.empty() && std::find(codes.begin(), codes.end(), code) == codes.end())
+            codes.push_back(std::move(code));
+    };
+    {
+        std::lock_guard lock(g_locale_mutex);
+        if (!g_locale_override.empty()) {
+            add(g_locale_override);
+            return codes;
+        }
+    }
+    if (const char* list = std::getenv("LANGUAGE")) {
+        std::string entries = list;
+        size_t start = 0;
+        while (start <= entries.size()) {
+            size_t end = entries.find(':', start);
+            if (end == std::string::npos)
+                end = entries.size();
+            if (end > start)
+                add(locale_id_of(entries.substr(start, end - start).c_str()));
+            start = end + 1;
+        }
+    }
+    std::string id = "en_US";
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* value = std::getenv(name);
+        if (value && *value) {
+            id = locale_id_of(value);
+            break;
+        }
+    }
+    add(id);
+    return codes;
+}
+
 std::string user_language() {
     std::string id;
     {
@@ -115,22 +170,18 @@ std::string user_language() {
         id = "en_US";
         for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
             const char* value = std::getenv(name);
-            if (!value || !*value)
-                continue;
-            id = value;
-            if (size_t cut = id.find_first_of(".@"); cut != std::string::npos)
-                id.resize(cut);
-            if (id == "C" || id == "POSIX" || id.empty())
-                id = "en_US";
-            break;
+            if (value && *value) {
+                id = locale_id_of(value);
+                break;
+            }
         }
     }
-    char language[ULOC_LANG_CAPACITY] = {};
-    UErrorCode status = U_ZERO_ERROR;
-    int32_t length = uloc_getLanguage(id.c_str(), language, int32_t(sizeof language), &status);
-    if (U_FAILURE(status) || length <= 0 || length >= int32_t(sizeof language))
-        return {};
-    return std::string(language, size_t(length));
+    return language_of(id);
+}
+
+void set_text_language(const std::string& iso_code) {
+    std::lock_guard lock(g_locale_mutex);
+    g_text_language = iso_code;
 }
 
 void set_locale_for_testing(const std::string& locale) {
@@ -139,12 +190,17 @@ void set_locale_for_testing(const std::string& locale) {
 }
 
 std::string current_locale() {
+    std::string text_language;
     {
         std::lock_guard lock(g_locale_mutex);
         if (!g_locale_override.empty())
             return g_locale_override;
+        text_language = g_text_language;
     }
-    return locale_from_environment();
+    std::string locale = locale_from_environment();
+    if (text_language.empty() || language_of(locale) == text_language)
+        return locale;
+    return text_language;
 }
 
 std::u16string format_local_time(const LocalFields& time, bool with_seconds) {

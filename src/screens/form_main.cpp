@@ -454,7 +454,8 @@ std::vector<skin::MenuItem> FormMain::menu_items(std::u16string_view id) {
     return items;
 }
 
-void FormMain::fill_menu(skin::Menu&, std::u16string_view id, std::vector<skin::MenuItem>& items) {
+void FormMain::fill_menu(skin::Menu& menu, std::u16string_view id,
+                         std::vector<skin::MenuItem>& items) {
     if (main_menu_items(id, menu_state(), items))
         return;
     if (id == localisation::Languages::menu_id) {
@@ -482,6 +483,7 @@ void FormMain::fill_menu(skin::Menu&, std::u16string_view id, std::vector<skin::
             m_document.set_boost(std::u16string(id));
         m_document.save_settings();
         main_menu_items(u"Settings", menu_state(), items);
+        menu.fill_as(u"Settings");
         return;
     }
     run_command(id);

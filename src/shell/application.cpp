@@ -87,11 +87,14 @@ void Application::stack_settled(StackForms& forms) {
         return;
     std::string text = forms.inspect();
     // The window's own state leads: whether it is minimised (asked for, whatever the window
-    // system made of it) and whether it is in the background.
+    // system made of it) and whether it is in the background; then whether the screens are
+    // still moving (a transition, an animation, the dimming), so that a reader can wait for
+    // the picture at rest.
     if (m_game && !text.empty() && text.front() == '{')
         text.insert(1, std::string("\"window\": {\"minimised\": ") +
-                           (m_game->minimised() ? "true" : "false") + ", \"background\": " +
-                           (m_game->in_background() ? "true" : "false") + "},\n ");
+                           (m_game->minimised() ? "true" : "false") +
+                           ", \"background\": " + (m_game->in_background() ? "true" : "false") +
+                           "},\n \"moving\": " + (forms.needs_frame() ? "true" : "false") + ",\n ");
     if (!write_file_atomically(m_inspect_path, text))
         foundation::log() << "Application::stack_settled cannot write " << m_inspect_path << "\n";
 }

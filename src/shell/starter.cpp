@@ -93,12 +93,12 @@ void Starter::load_main() {
     platform::timing_mark("main-load");
     localisation::Languages languages(m_main_skin.texts(), m_paths.languages, caption);
     if (!languages.choose_at_start()) {
-        fail(no_languages_text, 0);
+        fail(no_languages_text, 1);
         return;
     }
     const ScreenInfo screen = m_application.game().take_screen_info();
     if (!m_main_skin.load_skin(m_paths.main_skin, screen.dots_per_inch)) {
-        fail(m_main_skin.text(u"NoSkins"), 0);
+        fail(m_main_skin.text(u"NoSkins"), 1);
         return;
     }
     std::unique_ptr<skin::Form> form;

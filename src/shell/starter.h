@@ -5,8 +5,8 @@
 // later it loads the language and the main skin, shows the main form in place of the splash
 // and lets the Document finish loading (settings, call notification, storage scan).
 // A skin that lacks a form the program needs is reported in a message box naming the skin and
-// the node, and the program ends (exit status 1); missing languages or a missing main skin end
-// it after their message boxes with status 0.
+// the node, and the program ends; missing languages or a missing main skin end it after their
+// message boxes too. Every such end has exit status 1.
 // User-interface thread only; lives until the message loop has ended.
 
 #include "controller/document.h"

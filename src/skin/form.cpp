@@ -42,19 +42,29 @@ void Form::load(Properties& properties, NodeDir dir) {
 }
 
 // Counts an input call into the form's controls; the last one to leave runs a reload that was
-// asked for meanwhile (the rebuild would free the control still handling the input).
+// asked for meanwhile (the rebuild would free the control still handling the input). The
+// reload runs in leave(), never in the destructor: a skin that lacks the form raises there like
+// any other reload. A scope left by an exception only counts down; its reload waits for the
+// next input to leave.
 class Form::DispatchScope {
 public:
     explicit DispatchScope(Form& form) : m_form(form) { ++m_form.m_dispatching; }
     ~DispatchScope() {
-        if (--m_form.m_dispatching == 0 && m_form.m_reload_pending)
-            m_form.reload_skin(*std::exchange(m_form.m_reload_pending, nullptr));
+        if (!m_left)
+            --m_form.m_dispatching;
     }
     DispatchScope(const DispatchScope&) = delete;
     DispatchScope& operator=(const DispatchScope&) = delete;
 
+    void leave() {
+        m_left = true;
+        if (--m_form.m_dispatching == 0 && m_form.m_reload_pending)
+            m_form.reload_skin(*std::exchange(m_form.m_reload_pending, nullptr));
+    }
+
 private:
     Form& m_form;
+    bool m_left{false};
 };
 
 void Form::reload_skin(Properties& properties) {
@@ -92,6 +102,12 @@ void Form::remove_input_handler(Component& handler) {
 
 bool Form::pen_button(const PenEvent& event) {
     DispatchScope scope(*this);
+    const bool consumed = dispatch_pen_button(event);
+    scope.leave();
+    return consumed;
+}
+
+bool Form::dispatch_pen_button(const PenEvent& event) {
     if (event.pressed) {
         if (!m_captured.empty())
             return false;
@@ -121,6 +137,11 @@ bool Form::pen_button(const PenEvent& event) {
 
 void Form::pen_move(const PenEvent& event) {
     DispatchScope scope(*this);
+    dispatch_pen_move(event);
+    scope.leave();
+}
+
+void Form::dispatch_pen_move(const PenEvent& event) {
     if (!m_captured.empty()) {
         const std::vector<Component*> taken = std::exchange(m_captured, {});
         for (Component* handler : taken) {
@@ -141,20 +162,30 @@ void Form::pen_move(const PenEvent& event) {
 
 bool Form::key(const KeyEvent& event) {
     DispatchScope scope(*this);
+    bool consumed = false;
     const std::vector<Component*> handlers = m_input_handlers;
-    for (Component* handler : handlers)
-        if (subscribed(handler) && takes_input(*handler) && handler->key(event))
-            return true;
-    return false;
+    for (Component* handler : handlers) {
+        if (subscribed(handler) && takes_input(*handler) && handler->key(event)) {
+            consumed = true;
+            break;
+        }
+    }
+    scope.leave();
+    return consumed;
 }
 
 bool Form::command(const Command& command) {
     DispatchScope scope(*this);
+    bool consumed = false;
     const std::vector<Component*> handlers = m_input_handlers;
-    for (Component* handler : handlers)
-        if (subscribed(handler) && takes_input(*handler) && handler->command(command))
-            return true;
-    return false;
+    for (Component* handler : handlers) {
+        if (subscribed(handler) && takes_input(*handler) && handler->command(command)) {
+            consumed = true;
+            break;
+        }
+    }
+    scope.leave();
+    return consumed;
 }
 
 } // namespace skin

@@ -78,6 +78,8 @@ protected:
 private:
     bool subscribed(const Component* handler) const;
     static bool takes_input(const Component& handler);
+    bool dispatch_pen_button(const PenEvent& event);
+    void dispatch_pen_move(const PenEvent& event);
 
     class DispatchScope;
 

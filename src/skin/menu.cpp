@@ -98,6 +98,10 @@ void Menu::choose(std::u16string_view id, std::u16string_view caption) {
     change(id, caption, false);
 }
 
+void Menu::fill_as(std::u16string_view menu_id) {
+    m_filled_as = std::u16string(menu_id);
+}
+
 void Menu::close() {
     m_items.clear();
     m_list->set_item_count(0);
@@ -112,9 +116,13 @@ std::u16string Menu::template_of(const MenuItem& item) const {
 }
 
 void Menu::change(std::u16string_view id, std::u16string_view caption, bool opening) {
-    m_caption_text = caption.empty() ? m_properties.text(id) : std::u16string(caption);
+    m_filled_as.clear();
     std::vector<MenuItem> items;
     m_provider.fill_menu(*this, id, items);
+    if (!m_filled_as.empty())
+        m_caption_text = m_properties.text(m_filled_as);
+    else
+        m_caption_text = caption.empty() ? m_properties.text(id) : std::u16string(caption);
     if (m_caption)
         m_caption->set_text_by_id(m_caption->id(), m_caption_text);
 
@@ -147,7 +155,9 @@ void Menu::item_tapped(VList&, int32_t index) {
     const MenuItem item = m_items[size_t(index)];
     if (!item.enabled)
         return;
-    change(item.id, item.caption, false);
+    // The caption of a row names the row (a setting's current value, "Cancel" for the way
+    // back), not the menu it leads to: that one is titled by its own id.
+    change(item.id, {}, false);
 }
 
 std::unique_ptr<VListRow> Menu::create_row(VList&, int32_t index) {

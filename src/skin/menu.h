@@ -2,8 +2,10 @@
 
 // The popup menu: a form shown as an overlay, built from a named node holding "panel",
 // "caption" (optional) and "vlist". A menu provider fills the items for an id; choosing an
-// item asks for the items of its id (a sub-menu), and an empty list closes the menu. When the
-// new items have the same ids as the shown ones, the rows are refreshed in place.
+// item asks for the items of its id (a sub-menu), and an empty list closes the menu. The caption
+// on top is the language text of the menu shown (the id chosen, or the one the provider names
+// with fill_as), never a row's caption. When the new items have the same ids as the shown ones,
+// the rows are refreshed in place.
 // User-interface thread only.
 
 #include "skin/button_listener.h"
@@ -50,6 +52,10 @@ public:
     void choose(std::u16string_view id, std::u16string_view caption = {});
     // Closes without a choice.
     void close();
+    // For the provider while it fills items: they are those of menu_id (a command that shows
+    // its menu again, such as a setting changed in a sub-menu), whose language text becomes
+    // the caption instead of that of the id chosen.
+    void fill_as(std::u16string_view menu_id);
     bool is_open() const;
 
     bool key(const KeyEvent& event) override;
@@ -82,7 +88,8 @@ private:
     VList* m_list{nullptr};
     std::vector<MenuItem> m_items;
     std::u16string m_caption_text;
-    std::u16string m_pending; // a button's choice, run at the next tick
+    std::u16string m_filled_as; // set by the provider during fill_menu
+    std::u16string m_pending;   // a button's choice, run at the next tick
     bool m_has_pending{false};
 };
 

@@ -404,7 +404,11 @@ void VList::tick(double dt) {
         row->m_height =
             before < target ? std::min(target, before + step) : std::max(target, before - step);
         const double top = row->m_removing ? top_of(row->m_index) - before : top_of(row->m_index);
-        if (top + before <= m_position - 2.0 * m_border_min)
+        const double view_top = m_position - 2.0 * m_border_min;
+        // A row that has not grown yet, standing right at the top of the view, grows in place
+        // (as update_rows keeps it in view).
+        const bool at_view_top = before == 0.0 && top >= view_top;
+        if (top + before <= view_top && !at_view_top)
             m_position += row->m_height - before;
         heights_changed = true;
     }

@@ -22,7 +22,10 @@ public:
           m_data("XDG_DATA_HOME", (m_dir / "home/.local/share").string()),
           m_documents("XDG_DOCUMENTS_DIR", (m_dir / "home/Documents").string()),
           m_cards("QUILLORY_CARDS", ""),
-          m_contacts("QUILLORY_CONTACTS", (m_dir / "contacts").string()) {
+          m_contacts("QUILLORY_CONTACTS", (m_dir / "contacts").string()),
+          // The trash of this world's home through GLib's own file operations, never the
+          // desktop's file services on the user's bus.
+          m_vfs("GIO_USE_VFS", "local") {
         std::filesystem::create_directories(m_dir / "home/Documents");
         std::filesystem::create_directories(m_dir / "contacts");
         platform::registry_close();
@@ -58,6 +61,7 @@ private:
     testing_support::ScopedEnv m_documents;
     testing_support::ScopedEnv m_cards;
     testing_support::ScopedEnv m_contacts;
+    testing_support::ScopedEnv m_vfs;
     std::unique_ptr<testing_support::ScopedEnv> m_cards_set;
 };
 

@@ -1,5 +1,6 @@
 // Choosing the language: start-up order, the menu, the stored choice.
 
+#include "foundation/date_time.h"
 #include "foundation/registry.h"
 #include "localisation/languages.h"
 #include "platform/locale.h"
@@ -24,6 +25,7 @@ protected:
     }
     ~LanguagesTest() override {
         platform::set_locale_for_testing("");
+        platform::set_text_language("");
         platform::registry_close();
     }
     void language(const std::string& file, const std::string& exit_text) {
@@ -94,6 +96,70 @@ TEST_F(LanguagesTest, ThenEnglishThenTheFirstFileFound) {
     Languages fallback(other, folder());
     ASSERT_TRUE(fallback.choose_at_start());
     EXPECT_EQ(other.text(u"Exit"), u"Afslut");
+}
+
+TEST_F(LanguagesTest, FilesWithoutKeysAreSkippedAtEveryStep) {
+    // The stored choice, the user's language and English are all empty or keyless.
+    std::ofstream(m_dir / "app" / "french.lng").flush();
+    std::ofstream(m_dir / "app" / "german.lng") << "\n\n   \n";
+    std::ofstream(m_dir / "app" / "english.lng") << "=Quit\n";
+    language("spanish.lng", "Salir");
+    store(u"french");
+    ASSERT_TRUE(languages.choose_at_start());
+    EXPECT_EQ(table.text(u"Exit"), u"Salir");
+    // Nor can the menu switch to one of them.
+    EXPECT_FALSE(languages.choose(u"Language#german"));
+    EXPECT_EQ(table.text(u"Exit"), u"Salir");
+}
+
+TEST_F(LanguagesTest, TheLastFallbackIsTheFirstFileByName) {
+    // Made in an order that is neither the names' nor, most likely, the directory's.
+    for (const char* name : {"pl", "zz", "ka", "mm", "ab", "tt", "qq", "ee", "bb", "yy"})
+        language(std::string(name) + "_lang.lng", name);
+    for (int run = 0; run < 2; ++run) {
+        TextTable other;
+        Languages fallback(other, folder());
+        ASSERT_TRUE(fallback.choose_at_start());
+        EXPECT_EQ(other.text(u"Exit"), u"ab");
+    }
+}
+
+TEST_F(LanguagesTest, TheLanguageListComesBeforeTheLocale) {
+    platform::set_locale_for_testing("");
+    testing_support::ScopedEnv list("LANGUAGE", "tlh:ru_RU:de");
+    testing_support::ScopedEnv all("LC_ALL", "de_DE.UTF-8");
+    language("english.lng", "Quit");
+    language("german.lng", "Beenden");
+    language("russian.lng", "Vyhod");
+    EXPECT_EQ(platform::user_languages(), (std::vector<std::string>{"tlh", "ru", "de"}));
+    ASSERT_TRUE(languages.choose_at_start());
+    EXPECT_EQ(table.text(u"Exit"), u"Vyhod");
+    // Without the list, the locale.
+    testing_support::ScopedEnv none("LANGUAGE", "");
+    TextTable other;
+    Languages by_locale(other, folder());
+    ASSERT_TRUE(by_locale.choose_at_start());
+    EXPECT_EQ(other.text(u"Exit"), u"Beenden");
+}
+
+TEST_F(LanguagesTest, DatesFollowTheChosenLanguage) {
+    platform::set_locale_for_testing("");
+    testing_support::ScopedEnv all("LC_ALL", "en_GB.UTF-8");
+    language("english.lng", "Quit");
+    language("russian.lng", "Vyhod");
+    foundation::DateTime day;
+    day.set_date(2026, 12, 7);
+    store(u"russian");
+    ASSERT_TRUE(languages.choose_at_start());
+    // December in Russian, in the form a date gives it.
+    EXPECT_NE(foundation::format_date(day, true, true, true)
+                  .find(u"\u0434\u0435\u043a\u0430\u0431\u0440\u044f"),
+              std::u16string::npos);
+    // English keeps the user's own English forms: the day before the month.
+    ASSERT_TRUE(languages.choose(u"Language#english"));
+    EXPECT_EQ(platform::current_locale(), "en_GB");
+    EXPECT_NE(foundation::format_date(day, true, true, true).find(u"7 December"),
+              std::u16string::npos);
 }
 
 TEST_F(LanguagesTest, SubFoldersAndOtherFilesAreNotSearched) {

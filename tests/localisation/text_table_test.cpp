@@ -64,6 +64,33 @@ TEST(TextTableParse, Utf16WithTheMarkDropsAnOddByte) {
     EXPECT_EQ(entries.at(u"OK"), u"\u0414\u0430");
 }
 
+TEST(TextTableParse, Utf16BigEndianWithItsMark) {
+    std::vector<uint8_t> data{0xFE, 0xFF};
+    for (char16_t c : std::u16string(u"Exit=\u0412\u044b\u0445\u043e\u0434\nK=\U0001F3A4")) {
+        data.push_back(uint8_t(c >> 8));
+        data.push_back(uint8_t(c));
+    }
+    data.push_back(0x41);
+    auto entries = TextTable::parse(data);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries.at(u"Exit"), u"\u0412\u044b\u0445\u043e\u0434");
+    EXPECT_EQ(entries.at(u"K"), u"\U0001F3A4");
+}
+
+TEST(TextTableParse, AFewBadBytesInUtf8AreReplacedNotTheWholeFileReadAsLatin1) {
+    // Russian texts with one byte damaged, a stray continuation byte and a cut sequence.
+    auto entries = TextTable::parse(bytes("Exit=\xD0\x92\xD1\x8B\xD1\x85\xD0\xBE\xD0\xB4\n"
+                                          "Cancel=\xD0\x9E\xFF\xD0\xBC\xD0\xB5\xD0\xBD\xD0\xB0\n"
+                                          "Help=\x80\xD0\xA1\n"
+                                          "Last=\xD0"));
+    EXPECT_EQ(entries.at(u"Exit"), u"\u0412\u044b\u0445\u043e\u0434");
+    EXPECT_EQ(entries.at(u"Cancel"), u"\u041e\uFFFD\u043c\u0435\u043d\u0430");
+    EXPECT_EQ(entries.at(u"Help"), u"\uFFFD\u0421");
+    EXPECT_EQ(entries.at(u"Last"), u"\uFFFD");
+    // With its mark a file is UTF-8 however damaged.
+    EXPECT_EQ(TextTable::parse(bytes("\xEF\xBB\xBFK=Caf\xE9")).at(u"K"), u"Caf\uFFFD");
+}
+
 TEST(TextTableParse, EightBitIsUtf8WhenValidElseLatin1) {
     auto utf8 = TextTable::parse(bytes("Exit=Caf\xC3\xA9 \xF0\x9F\x8E\xA4\n"));
     EXPECT_EQ(utf8.at(u"Exit"), u"Caf\u00e9 \U0001F3A4");
@@ -126,11 +153,15 @@ TEST(TextTableLoad, AFailedLoadKeepsThePreviousTable) {
     EXPECT_EQ(table.text(u"Exit"), u"Quit");
     EXPECT_EQ(table.path(), english);
 
-    // An empty file is read: a table without entries.
+    // Files without a single key are not languages: empty, blank, or keys without lines.
     std::ofstream(dir / "empty.lng").flush();
-    EXPECT_TRUE(table.load((dir / "empty.lng").u16string()));
-    EXPECT_EQ(table.size(), 0u);
-    EXPECT_EQ(table.text(u"Exit"), u"Exit");
+    std::ofstream(dir / "blank.lng") << "\r\n  \n\t\n";
+    std::ofstream(dir / "equals.lng") << "=Exit\n = x\n";
+    for (const char* name : {"empty.lng", "blank.lng", "equals.lng"}) {
+        EXPECT_FALSE(table.load((dir / name).u16string())) << name;
+        EXPECT_EQ(table.text(u"Exit"), u"Quit") << name;
+        EXPECT_EQ(table.path(), english) << name;
+    }
 }
 
 TEST(TextTableLoad, AFileOfExactlyTheLimitIsRead) {

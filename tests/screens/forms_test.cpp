@@ -226,6 +226,25 @@ TEST_F(ScreensTest, SettingsCommandsStoreAndRefillTheSettingsMenu) {
     EXPECT_EQ(m_quits, 1);
 }
 
+TEST_F(ScreensTest, TheSettingsMenuKeepsItsTitleWhenASettingChanges) {
+    skin::Menu& menu = m_main->menu();
+    m_main->open_menu();
+    menu.choose(u"Settings");
+    const std::u16string settings = m_properties.text(u"Settings");
+    EXPECT_EQ(menu.caption_text(), settings);
+    menu.choose(u"Format");
+    EXPECT_EQ(menu.caption_text(), m_properties.text(u"Format"));
+    // A quality chosen, and the way back ("Cancel"), both return to the settings.
+    menu.choose(u"Mp3Low");
+    EXPECT_EQ(m_document->settings().format, u"Mp3Low");
+    EXPECT_EQ(menu.caption_text(), settings);
+    menu.choose(u"AutoRecord");
+    EXPECT_EQ(menu.caption_text(), settings);
+    menu.choose(u"Boost");
+    menu.choose(u"Settings");
+    EXPECT_EQ(menu.caption_text(), settings);
+}
+
 TEST_F(ScreensTest, StorageErrorsShowTheirTextAndCloseBackToTheMainForm) {
     m_main->on_document_event(controller::DocumentEvent::WritingFailed, 0);
     FormError& error = m_main->error_form();

@@ -6,6 +6,7 @@
 
 #include "platform/clock.h"
 #include "support/temp_dir.h"
+#include "support/test_fonts.h"
 
 #include <chrono>
 #include <csignal>
@@ -72,8 +73,13 @@ public:
             {"QUILLORY_DPI", "192"},
             // The desktop's key bindings are never touched.
             {"QUILLORY_KEY_BINDINGS", "registry"},
-            // English texts and dates whatever the machine's locale.
+            // English texts and dates whatever the machine's locale and zone; the tests' own
+            // fonts; the desktop's settings untouched.
             {"LC_ALL", "C"},
+            {"LANGUAGE", ""},
+            {"TZ", "UTC"},
+            {"FONTCONFIG_FILE", testing_support::test_fonts_file()},
+            {"GSETTINGS_BACKEND", "memory"},
             {"QUILLORY_INSPECT", m_inspect.string()},
             {"QUILLORY_INPUT", m_input.string()},
             {"QUILLORY_SCREENSHOT", m_picture.string()}};
@@ -152,7 +158,9 @@ public:
         return count;
     }
 
-    bool wait(const std::function<bool(const std::string& top)>& done, int ms = 10000) const {
+    // Waits (polling the inspector file) until done holds of the top form outside a transition;
+    // the time limit only ends a test that has failed.
+    bool wait(const std::function<bool(const std::string& top)>& done, int ms = 30000) const {
         for (int waited = 0; waited < ms; waited += 20) {
             const std::string t = top();
             if (!t.empty() && json().find("\"transition\": false") != std::string::npos && done(t))

@@ -347,3 +347,34 @@ TEST_F(InstallTest, InstalledProgramsRunWithTheirDataFromThePrefix) {
     }
     EXPECT_EQ(count, 2u);
 }
+
+namespace {
+
+std::string whole_file(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Every environment variable of the program's own that the sources read has its row in the
+// README's table, so that a user (or a test written later) can find what it does.
+TEST(Readme, TheTableNamesEveryQuilloryVariableTheProgramReads) {
+    const fs::path source = QV_SOURCE_DIR;
+    const std::string readme = whole_file(source / "README.md");
+    ASSERT_FALSE(readme.empty());
+    const std::regex name("\"(QUILLORY_[A-Z0-9_]+)\"");
+    size_t seen = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(source / "src")) {
+        if (!entry.is_regular_file())
+            continue;
+        const std::string text = whole_file(entry.path());
+        for (std::sregex_iterator it(text.begin(), text.end(), name), end; it != end; ++it) {
+            ++seen;
+            const std::string row = "| `" + (*it)[1].str() + "`";
+            EXPECT_NE(readme.find(row), std::string::npos)
+                << (*it)[1].str() << " (read in " << entry.path().filename().string() << ")";
+        }
+    }
+    EXPECT_GT(seen, 0u);
+}
+
+} // namespace

@@ -150,7 +150,7 @@ TEST_F(StarterTest, SplashAtOnceMainFormHalfASecondLater) {
     EXPECT_TRUE(messages.empty());
 }
 
-TEST_F(StarterTest, AMissingMainSkinSaysNoSkinsInTheCurrentLanguageAndQuitsWithZero) {
+TEST_F(StarterTest, AMissingMainSkinSaysNoSkinsInTheCurrentLanguageAndQuitsWithOne) {
     std::ofstream(app() / "russian.lng")
         << "NoSkins=\xD0\x9D\xD0\xB5\xD1\x82 \xD1\x81\xD0\xBA\xD0\xB8\xD0\xBD\xD0\xBE\xD0\xB2\n";
     ASSERT_TRUE(foundation::write_string(u"HKEY_CURRENT_USER\\Software\\Corvane\\Quillory Vozir",
@@ -161,7 +161,7 @@ TEST_F(StarterTest, AMissingMainSkinSaysNoSkinsInTheCurrentLanguageAndQuitsWithZ
     Starter starter(m_application, document, u"", paths());
     int exit_code = -1;
     EXPECT_FALSE(wait_start(&exit_code));
-    EXPECT_EQ(exit_code, 0);
+    EXPECT_EQ(exit_code, 1);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].text, u"\u041d\u0435\u0442 \u0441\u043a\u0438\u043d\u043e\u0432");
     EXPECT_EQ(messages[0].caption, u"Quillory Vozir");
@@ -169,14 +169,14 @@ TEST_F(StarterTest, AMissingMainSkinSaysNoSkinsInTheCurrentLanguageAndQuitsWithZ
     EXPECT_TRUE(starter.failed());
 }
 
-TEST_F(StarterTest, NoLanguageFileSaysSoInBothLanguages) {
+TEST_F(StarterTest, NoLanguageFileSaysSoInBothLanguagesAndQuitsWithOne) {
     fs::remove(app() / "english.lng");
     platform::use_fake_clock(true, 5000);
     controller::Document document;
     Starter starter(m_application, document, u"", paths());
     int exit_code = -1;
     EXPECT_FALSE(wait_start(&exit_code));
-    EXPECT_EQ(exit_code, 0);
+    EXPECT_EQ(exit_code, 1);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].text, u"No languages, please reinstall\n"
                                 u"\u041d\u0435 \u043d\u0430\u0439\u0434\u0435\u043d\u044b "
@@ -219,7 +219,7 @@ TEST_F(StarterTest, AMainSkinWithoutTheMainFormNamesSkinAndNode) {
     EXPECT_EQ(starter.main_form(), nullptr);
 }
 
-TEST(StarterProgram, AMissingMainSkinEndsTheProgramWithStatusZero) {
+TEST(StarterProgram, AMissingMainSkinEndsTheProgramWithStatusOne) {
     testing_support::Watchdog watchdog(60);
     testing_support::TempDir root;
     const fs::path app = root / "app";
@@ -242,7 +242,7 @@ TEST(StarterProgram, AMissingMainSkinEndsTheProgramWithStatusZero) {
         "'" + (app / "quillory").string() + "' 2>'" + (root / "stderr.txt").string() + "'";
     int status = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(WEXITSTATUS(status), 1);
     std::ifstream err(root / "stderr.txt");
     std::string text((std::istreambuf_iterator<char>(err)), std::istreambuf_iterator<char>());
     EXPECT_NE(text.find("Quillory Vozir: The skins are gone"), std::string::npos) << text;

@@ -207,3 +207,20 @@ TEST_F(FormInput, AReloadAskedForDuringInputWaitsUntilTheInputIsDone) {
     properties.send_reload_skin();
     EXPECT_NE(f->find_child(u"back"), rebuilt);
 }
+
+// A reload that cannot find the form any more raises from the input call that ran it, as any
+// reload does, instead of from a destructor (which would end the program).
+TEST_F(FormInput, AFailedReloadAfterInputRaisesToTheCaller) {
+    back->consume = true;
+    back->on_press = [this] {
+        load(R"(node FormOther { type "form" })");
+        properties.send_reload_skin();
+    };
+    EXPECT_THROW(f->pen_button(pen(10, 10, true)), virire::NodeNotFoundInSkin);
+    back->on_press = nullptr;
+    log.clear();
+    // The form still takes input afterwards: nothing is left counted as under way.
+    load(input_skin);
+    EXPECT_TRUE(f->key(KeyEvent{9, true}));
+    EXPECT_NE(f->find_child(u"back"), nullptr);
+}

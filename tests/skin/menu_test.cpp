@@ -57,8 +57,10 @@ struct Provider : MenuProvider {
                                  false, i == checked});
         } else if (id.starts_with(u"by")) {
             checked = id[2] - u'0';
-            if (!close_after_sort)
+            if (!close_after_sort) {
                 fill_menu(*menu, u"sort", items);
+                menu->fill_as(u"sort");
+            }
         }
     }
     std::vector<std::u16string> asked;
@@ -74,6 +76,8 @@ protected:
         load(menu_skin);
         localisation::TextTable::Entries texts;
         texts.emplace(u"more", u"More...");
+        texts.emplace(u"sort", u"Sort order");
+        texts.emplace(u"by1", u"By date");
         properties.texts().assign(std::move(texts), u"");
         stack.set_screen_size(200, 300);
         menu = std::make_unique<Menu>(properties, stack, provider, u"Menu");
@@ -130,9 +134,24 @@ TEST_F(MenuTest, ChoosingOpensASubMenuAndDisabledRowsDoNothing) {
     EXPECT_EQ(provider.asked, (std::vector<std::u16string>{u"main"}));
     tap_row(1);
     EXPECT_EQ(provider.asked.back(), u"sort");
-    EXPECT_EQ(menu->caption_text(), u"Sort");
+    // The sub-menu is titled by its own id's text, not by the caption of the row tapped.
+    EXPECT_EQ(menu->caption_text(), u"Sort order");
     EXPECT_EQ(menu->list().item_count(), 3);
     EXPECT_TRUE(menu->is_open());
+}
+
+TEST_F(MenuTest, AChoiceThatShowsItsMenuAgainKeepsThatMenusTitle) {
+    menu->open(u"main", u"Main");
+    tap_row(1);
+    ASSERT_EQ(menu->caption_text(), u"Sort order");
+    // "by1" changes the order and fills the sort menu again: still titled "Sort order", not
+    // "By date".
+    tap_row(1);
+    EXPECT_EQ(provider.checked, 1);
+    EXPECT_EQ(menu->caption_text(), u"Sort order");
+    auto* caption = dynamic_cast<TextComponent*>(menu->find_child(u"caption"));
+    ASSERT_NE(caption, nullptr);
+    EXPECT_EQ(caption->text(), u"Sort order");
 }
 
 TEST_F(MenuTest, CheckMarkMovesInPlace) {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
+#include <string>
 #include <vector>
 
 using namespace skin;
@@ -308,6 +309,30 @@ TEST_F(VListTest, InsertAtTheTopOfAListAtRestGrowsInPlace) {
     EXPECT_EQ(list->position(), 5.0);
     ASSERT_NE(list->row_of(0), nullptr);
     EXPECT_EQ(list->row_of(0)->y(), 5);
+}
+
+// The same where the list has no top border (the record list's way): the new row's top is the
+// view's top exactly, and it still grows in place instead of above the view.
+TEST_F(VListTest, InsertAtTheTopOfAListWithoutATopBorderGrowsInPlace) {
+    std::string source = list_skin;
+    const std::string border = "scroll_border_min = 0, 5";
+    source.replace(source.find(border), border.size(), "scroll_border_min = 0, 0");
+    load(source);
+    Provider rows(properties);
+    auto bare_form = form(u"LForm");
+    bare_form->place(0, 0, 200, 200);
+    VList& bare = bare_form->find_control<VList>(u"list");
+    bare.set_provider(&rows);
+    bare.set_item_count(10);
+    settle(*bare_form);
+    bare.insert_item(0);
+    for (int i = 0; i < 10; ++i)
+        bare.tick(0.05);
+    EXPECT_EQ(bare.position(), 0.0);
+    ASSERT_NE(bare.row_of(0), nullptr);
+    EXPECT_EQ(bare.row_of(0)->y(), 0);
+    EXPECT_EQ(bare.row_of(0)->height(), 20);
+    bare.set_provider(nullptr);
 }
 
 TEST_F(VListTest, InsertBelowTheViewChangesNothingOnScreen) {

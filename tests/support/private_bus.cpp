@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <gio/gio.h>
 #include <sys/wait.h>
 #include <thread>
@@ -52,6 +53,22 @@ bool Child::alive() const {
     return m_pid > 0 && ::waitpid(m_pid, &status, WNOHANG) == 0;
 }
 
+std::string write_bus_config(const std::string& folder, const std::string& listen) {
+    const std::string config = folder + "/bus.conf";
+    std::filesystem::create_directories(folder + "/bus-services");
+    std::ofstream out(config);
+    out << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+           " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+           "<busconfig>\n  <type>session</type>\n  <listen>"
+        << listen << "</listen>\n  <auth>EXTERNAL</auth>\n  <servicedir>" << folder
+        << "/bus-services</servicedir>\n"
+           "  <policy context=\"default\">\n"
+           "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
+           "    <allow eavesdrop=\"true\"/>\n    <allow own=\"*\"/>\n  </policy>\n"
+           "</busconfig>\n";
+    return config;
+}
+
 bool wait_for(const std::function<bool()>& done, int milliseconds) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
     while (std::chrono::steady_clock::now() < end) {
@@ -65,8 +82,9 @@ bool wait_for(const std::function<bool()>& done, int milliseconds) {
 PrivateBus::PrivateBus(const std::string& folder)
     : m_address("unix:path=" + folder + "/bus"), m_socket(folder + "/bus") {
     use_glib_tsan_suppressions();
-    m_daemon.start(
-        "dbus-daemon --session --nofork --nopidfile --address=" + m_address + " 2>/dev/null", {});
+    m_daemon.start("dbus-daemon --config-file='" + write_bus_config(folder, m_address) +
+                       "' --nofork --nopidfile --address=" + m_address + " 2>/dev/null",
+                   {});
     wait_for([&] {
         if (!std::filesystem::exists(m_socket))
             return false;

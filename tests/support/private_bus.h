@@ -43,8 +43,14 @@ private:
     int m_pid{0};
 };
 
+// Writes the configuration of a private session bus into folder (bus.conf) and returns its
+// path: listening on `listen`, services only from folder/bus-services (none), so that no
+// service installed on the machine (a real callaudiod, a file manager) is started for a name
+// a test leaves unowned on purpose.
+std::string write_bus_config(const std::string& folder, const std::string& listen);
+
 // Polls `done` every 20 ms until it holds or the time is up.
-bool wait_for(const std::function<bool()>& done, int milliseconds = 8000);
+bool wait_for(const std::function<bool()>& done, int milliseconds = 30000);
 
 // A dbus-daemon listening on a socket in `folder`, with a connection for the test itself.
 class PrivateBus {

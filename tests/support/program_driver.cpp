@@ -1,5 +1,7 @@
 #include "support/program_driver.h"
 
+#include "support/test_fonts.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -682,9 +684,18 @@ ProgramSession::ProgramSession(fs::path root, fs::path programs)
              {"QUILLORY_INSPECT", inspect_file().string()},
              {"QUILLORY_DPI", "192"},
              {"QUILLORY_SCREEN", "480x640"},
+             // The same machine wherever the test runs: English texts and dates, UTC, the
+             // tests' own fonts, the settings store's key list (never the desktop's schemas
+             // or settings).
              {"LANG", "en_US.UTF-8"},
+             {"LANGUAGE", ""},
              {"LC_ALL", ""},
-             {"LC_TIME", ""}};
+             {"LC_MESSAGES", ""},
+             {"LC_TIME", ""},
+             {"TZ", "UTC"},
+             {"FONTCONFIG_FILE", test_fonts_file()},
+             {"QUILLORY_KEY_BINDINGS", "registry"},
+             {"GSETTINGS_BACKEND", "memory"}};
 }
 
 fs::path ProgramSession::records_folder() const {

@@ -1,6 +1,7 @@
 #include "support/session_mocks.h"
 
 #include "support/glib_tsan.h"
+#include "support/private_bus.h"
 
 #include <chrono>
 #include <csignal>
@@ -81,8 +82,11 @@ MockSessionBus::MockSessionBus() {
         m_missing = "python3-dbusmock";
         return;
     }
-    const std::string out =
-        run_output("dbus-daemon --session --fork --print-address=1 --print-pid=1", &status);
+    const std::string out = run_output(
+        "dbus-daemon --config-file='" +
+            write_bus_config(m_dir.path().string(), "unix:dir=" + m_dir.path().string()) +
+            "' --fork --print-address=1 --print-pid=1",
+        &status);
     std::istringstream lines(out);
     std::string pid;
     std::getline(lines, m_address);

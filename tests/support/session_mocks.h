@@ -33,6 +33,7 @@ public:
     bool has_owner(const std::string& name) const;
 
 private:
+    TempDir m_dir; // the bus's configuration and socket
     std::string m_missing;
     std::string m_address;
     pid_t m_daemon{-1};

@@ -22,7 +22,12 @@ const char* const font_files[] = {
     "/usr/share/fonts/truetype/noto/NotoColorEmoji.ttf",          // fonts-noto-color-emoji
 };
 
-std::string set_up(TempDir& folder) {
+struct Prepared {
+    std::string conf;    // the fonts.conf, when ready
+    std::string problem; // otherwise what went wrong
+};
+
+Prepared prepare(TempDir& folder) {
     namespace fs = std::filesystem;
     fs::path fonts = folder / "fonts";
     fs::create_directories(fonts);
@@ -30,31 +35,44 @@ std::string set_up(TempDir& folder) {
         std::error_code error;
         fs::create_symlink(file, fonts / fs::path(file).filename(), error);
         if (!fs::exists(file) || error)
-            return std::string("font file missing (run scripts/install-deps): ") + file;
+            return {{}, std::string("font file missing (run scripts/install-deps): ") + file};
     }
     fs::path conf = folder / "fonts.conf";
-    {
-        std::ofstream out(conf);
-        out << "<?xml version=\"1.0\"?>\n"
-               "<!DOCTYPE fontconfig SYSTEM \"urn:fontconfig:fonts.dtd\">\n"
-               "<fontconfig>\n"
-               "  <dir>"
-            << fonts.string() << "</dir>\n  <cachedir>" << (folder / "cache").string()
-            << "</cachedir>\n</fontconfig>\n";
-        if (!out)
-            return "cannot write " + conf.string();
-    }
-    if (!platform::use_font_configuration(conf.string()))
-        return "fontconfig refused " + conf.string();
-    return {};
+    std::ofstream out(conf);
+    out << "<?xml version=\"1.0\"?>\n"
+           "<!DOCTYPE fontconfig SYSTEM \"urn:fontconfig:fonts.dtd\">\n"
+           "<fontconfig>\n"
+           "  <dir>"
+        << fonts.string() << "</dir>\n  <cachedir>" << (folder / "cache").string()
+        << "</cachedir>\n</fontconfig>\n";
+    out.close();
+    if (!out)
+        return {{}, "cannot write " + conf.string()};
+    return {conf.string(), {}};
+}
+
+const Prepared& prepared() {
+    static std::unique_ptr<TempDir> folder = std::make_unique<TempDir>();
+    static const Prepared result = prepare(*folder);
+    return result;
 }
 
 } // namespace
 
 std::string use_test_fonts() {
-    static std::unique_ptr<TempDir> folder = std::make_unique<TempDir>();
-    static const std::string result = set_up(*folder);
+    static const std::string result = [] {
+        const Prepared& fonts = prepared();
+        if (!fonts.problem.empty())
+            return fonts.problem;
+        if (!platform::use_font_configuration(fonts.conf))
+            return "fontconfig refused " + fonts.conf;
+        return std::string();
+    }();
     return result;
+}
+
+std::string test_fonts_file() {
+    return prepared().conf;
 }
 
 } // namespace testing_support

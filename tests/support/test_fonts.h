@@ -12,4 +12,8 @@ namespace testing_support {
 // wrong.
 std::string use_test_fonts();
 
+// The same fontconfig file for programs the tests start (their FONTCONFIG_FILE), without
+// changing this process's fonts; empty when it cannot be made.
+std::string test_fonts_file();
+
 } // namespace testing_support
