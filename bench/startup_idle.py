@@ -10,11 +10,14 @@ Starts bin/quillory in a private environment with QUILLORY_INSPECT and measures:
     the recording form updating) over that period of a recording at real time, started by a
     second start with "record" as a hardware key would; the microphone is the file device
     playing a minute of noise (never silent, so the encoder always works).
-Runs headless (SDL's offscreen driver) and, when Xvfb is installed, on an X server (SDL's x11
-driver; without a GPU the frames go through SDL's software renderer).
+Runs headless (SDL's offscreen driver), when Xvfb is installed on an X server (SDL's x11
+driver; without a GPU the frames go through SDL's software renderer), and when mutter is
+installed as a native client of a headless Wayland compositor (GNOME's mutter without X and
+without a GPU, on a private session bus; the program chooses Wayland itself).
 The load average of the machine is printed with each figure.
 
-usage: startup_idle.py BUILD_DIR [--idle SECONDS] [--runs N] [--no-x] [--record SECONDS]
+usage: startup_idle.py BUILD_DIR [--idle SECONDS] [--runs N] [--no-x] [--no-wayland]
+                        [--record SECONDS]
 """
 import argparse
 import os
@@ -158,12 +161,63 @@ def report(name, runs, idle):
               f"{r['record_rss_mb']:.1f} MB (load {r['load_record']})")
 
 
+def recording_audio(root, seconds):
+    if seconds <= 0:
+        return {}
+    noise = os.path.join(root, "noise.wav")
+    subprocess.run(["sox", "-n", "-r", "44100", "-c", "1", "-b", "16", noise, "synth", "60",
+                    "pinknoise", "vol", "0.3"], check=True)
+    return {"QUILLORY_AUDIO": "file", "QUILLORY_AUDIO_IN": noise, "QUILLORY_AUDIO_OUT": "",
+            "QUILLORY_AUDIO_SPEED": "1", "XDG_DOCUMENTS_DIR": os.path.join(root, "documents")}
+
+
+def measure_wayland(args):
+    with tempfile.TemporaryDirectory() as root:
+        os.chmod(root, 0o700)
+        address = "unix:path=" + os.path.join(root, "bus")
+        bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--nopidfile",
+                                "--address=" + address],
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        server = None
+        try:
+            while not os.path.exists(os.path.join(root, "bus")):
+                time.sleep(0.01)
+            server_env = dict(os.environ, XDG_RUNTIME_DIR=root, DBUS_SESSION_BUS_ADDRESS=address,
+                              GSETTINGS_BACKEND="memory")
+            server_env.pop("DISPLAY", None)
+            server_env.pop("WAYLAND_DISPLAY", None)
+            server = subprocess.Popen(["mutter", "--wayland", "--headless", "--no-x11",
+                                       "--wayland-display=wayland-bench", "--virtual-monitor",
+                                       "1280x1024"], env=server_env,
+                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            start = time.monotonic()
+            while not os.path.exists(os.path.join(root, "wayland-bench")):
+                if time.monotonic() - start > 30 or server.poll() is not None:
+                    print("[Wayland] mutter did not start")
+                    return
+                time.sleep(0.05)
+            time.sleep(1.0)
+            env = {"WAYLAND_DISPLAY": "wayland-bench", "DBUS_SESSION_BUS_ADDRESS": address,
+                   **recording_audio(root, args.record)}
+            run_once(args.build, env, 0, root)
+            runs = [run_once(args.build, env, args.idle if i == 0 else 0, root,
+                             args.record if i == 0 else 0)
+                    for i in range(args.runs)]
+            report("Wayland", runs, args.idle)
+        finally:
+            for process in (server, bus):
+                if process:
+                    process.terminate()
+                    process.wait()
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("build")
     parser.add_argument("--idle", type=float, default=60.0)
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--no-x", action="store_true")
+    parser.add_argument("--no-wayland", action="store_true")
     parser.add_argument("--record", type=float, default=0.0,
                         help="also measure this many seconds of recording at real time")
     args = parser.parse_args()
@@ -187,6 +241,8 @@ def main():
                 for i in range(args.runs)]
     report("headless", runs, args.idle)
 
+    if not args.no_wayland and shutil.which("mutter") and shutil.which("dbus-daemon"):
+        measure_wayland(args)
     if args.no_x or not shutil.which("Xvfb"):
         return
     display = ":87"

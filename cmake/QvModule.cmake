@@ -38,10 +38,19 @@ function(qv_test name)
   # that needs something else sets it itself.
   set(home ${PROJECT_BINARY_DIR}/test-home)
   qv_test_fonts(${home})
+  # Set through env(1) as the tests' launcher: a list given to PROPERTIES ENVIRONMENT reaches
+  # the discovered tests with its first entry only.
+  set_property(TARGET test_${name} PROPERTY CROSSCOMPILING_EMULATOR env
+    -u LANGUAGE -u LC_ALL -u LC_MESSAGES -u LC_TIME -u LC_CTYPE -u GSETTINGS_SCHEMA_DIR
+    QUILLORY_CONFIG_DIR=${home}/config XDG_CONFIG_HOME=${home}/config
+    XDG_DATA_HOME=${home}/data XDG_DOCUMENTS_DIR=${home}/Documents QUILLORY_CARDS=
+    QUILLORY_CONTACTS=${home}/contacts QUILLORY_AUDIO=null GSETTINGS_BACKEND=memory
+    DBUS_SESSION_BUS_ADDRESS=unix:path=${home}/no-session-bus
+    DBUS_SYSTEM_BUS_ADDRESS=unix:path=${home}/no-system-bus
+    LANG=C.UTF-8 TZ=UTC FONTCONFIG_FILE=${home}/fonts.conf XDG_DATA_DIRS=${home}/share
+    GIO_USE_VFS=local)
   gtest_discover_tests(test_${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT 300 LABELS ${name}
-    ENVIRONMENT "QUILLORY_CONFIG_DIR=${home}/config;XDG_CONFIG_HOME=${home}/config;XDG_DATA_HOME=${home}/data;XDG_DOCUMENTS_DIR=${home}/Documents;QUILLORY_CARDS=;QUILLORY_CONTACTS=${home}/contacts;QUILLORY_AUDIO=null;GSETTINGS_BACKEND=memory;DBUS_SESSION_BUS_ADDRESS=unix:path=${home}/no-session-bus;DBUS_SYSTEM_BUS_ADDRESS=unix:path=${home}/no-system-bus;LANG=C.UTF-8;TZ=UTC;FONTCONFIG_FILE=${home}/fonts.conf;XDG_DATA_DIRS=${home}/share;GIO_USE_VFS=local"
-    ENVIRONMENT_MODIFICATION "LANGUAGE=unset:;LC_ALL=unset:;LC_MESSAGES=unset:;LC_TIME=unset:;LC_CTYPE=unset:;GSETTINGS_SCHEMA_DIR=unset:")
+    PROPERTIES TIMEOUT 300 LABELS ${name})
 endfunction()
 
 # The fonts every test process sees (FONTCONFIG_FILE): a folder of links to the files the

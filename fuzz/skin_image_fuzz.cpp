@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto image = skin::SkinImage::from_bytes(std::vector<uint8_t>(data, data + size));
     if (!image)
         return 0;
-    image->set_hires_shift(1);
+    image->set_scale(2);
     g_visited = 0;
     for (const auto& [name, dir] : image->named_nodes()) {
         if (image->find_named_node(name) != dir)

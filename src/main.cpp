@@ -18,6 +18,7 @@
 #include "shell/starter.h"
 #include "skin/exceptions.h"
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -67,8 +68,11 @@ int main(int argc, char** argv) {
     options.start_minimised = start_minimised(argc, argv);
     auto application = std::make_unique<shell::Application>(application_name, options);
     if (!application->game().display()) {
-        platform::message_box(foundation::to_utf8(application_name),
-                              "The display cannot be opened.");
+        // Said on standard error only: a message box could wait for an answer no one can give
+        // (no screen, or a compositor that refused the window).
+        std::fprintf(stderr, "quillory: The display cannot be opened: %s\n",
+                     application->game().display_error().c_str());
+        std::fflush(stderr);
         application.reset();
         shell::end_single_instance();
         return 1;

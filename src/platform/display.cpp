@@ -71,6 +71,13 @@ int32_t display_scale() {
     return vertical >= 168.0f ? 2 : 1;
 }
 
+// A Wayland compositor to talk to.
+bool wayland_session() {
+    const char* display = std::getenv("WAYLAND_DISPLAY");
+    const char* socket = std::getenv("WAYLAND_SOCKET");
+    return (display && *display) || (socket && *socket);
+}
+
 LParam point_lparam(int32_t x, int32_t y) {
     return LParam((uint32_t(uint16_t(int16_t(y))) << 16) | uint16_t(int16_t(x)));
 }
@@ -95,13 +102,12 @@ public:
         m_headless = headless_driver();
         if (const char* script = std::getenv("QUILLORY_INPUT"))
             m_input_script = script;
-        // Without a screen, or without a GPU, the 16-bit frame goes through SDL's software
-        // renderer (the user's own SDL_RENDER_DRIVER still wins).
-        m_software = m_headless || !has_render_node();
-        if (m_software && !std::getenv("SDL_RENDER_DRIVER")) {
-            SDL_SetHint(SDL_HINT_RENDER_DRIVER, "software");
-            SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
-        }
+        // In a Wayland session the window is a native Wayland client; X stays for X sessions
+        // (and for Wayland sessions whose compositor refuses us, through Xwayland). The user's
+        // own SDL_VIDEODRIVER still wins.
+        if (const char* asked = std::getenv("SDL_VIDEODRIVER");
+            (!asked || !*asked) && wayland_session())
+            SDL_SetHint(SDL_HINT_VIDEODRIVER, "wayland,x11");
         // Desktops and phone shells match the window to its desktop entry (name, icon) by its
         // class, the Wayland app id; one the user chose for SDL stays. The program is still
         // single-threaded here.
@@ -109,12 +115,29 @@ public:
         ::setenv("SDL_VIDEO_X11_WMCLASS", QV_DESKTOP_ID, 0);
         if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0)
             return fail(error);
+        const char* driver = SDL_GetCurrentVideoDriver();
+        m_wayland = driver && std::strcmp(driver, "wayland") == 0;
+        // Without a screen, or on X without a GPU, the 16-bit frame goes through SDL's software
+        // renderer into the X server's shared memory (the user's own SDL_RENDER_DRIVER still
+        // wins). Wayland has no such framebuffer in SDL: its software path is SDL's window
+        // texture over EGL anyway, so there the texture goes straight to SDL's EGL renderer
+        // (Mesa's llvmpipe without a GPU), which saves a whole-frame copy and conversion.
+        m_software = m_headless || (!m_wayland && !has_render_node());
+        if (m_software && !std::getenv("SDL_RENDER_DRIVER")) {
+            SDL_SetHint(SDL_HINT_RENDER_DRIVER, "software");
+            SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+        }
         m_wake_event = SDL_RegisterEvents(1);
-        m_dpi = default_dpi * (m_headless ? 1 : display_scale());
+        // On X the desktop's density says how large a point is; a Wayland compositor scales
+        // the window itself (its output scale comes as device pixels per point).
+        m_desktop_scale = m_headless || m_wayland ? 1 : display_scale();
+        m_dpi = default_dpi * m_desktop_scale;
         if (const char* dpi = std::getenv("QUILLORY_DPI")) {
             int value = std::atoi(dpi);
-            if (value > 0 && value < 2000)
+            if (value > 0 && value < 2000) {
                 m_dpi = value;
+                m_dpi_asked = true;
+            }
         }
         int32_t width = design_width * m_dpi / design_dpi;
         int32_t height = design_height * m_dpi / design_dpi;
@@ -126,7 +149,9 @@ public:
                 height = h;
             }
         }
-        uint32_t flags = SDL_WINDOW_RESIZABLE;
+        // Sizes are in points; the back buffer has the drawable's device pixels (twice as many
+        // each way at output scale 2).
+        uint32_t flags = SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI;
         if (env_flag("QUILLORY_FULLSCREEN"))
             flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
         // Mapped iconic from the start, so that it never shows before going down.
@@ -142,7 +167,7 @@ public:
         if (!m_renderer)
             return fail(error);
         int w = 0, h = 0;
-        SDL_GetWindowSize(m_window, &w, &h);
+        drawable_size(w, h);
         return resize(w, h) || fail(error);
     }
 
@@ -159,7 +184,22 @@ public:
 
     int32_t width() const override { return m_width; }
     int32_t height() const override { return m_height; }
-    int32_t dots_per_inch() const override { return m_dpi; }
+    // The density the skin is drawn for, in device pixels: 96 times the skin's scale. The
+    // 240 x 320 design fills a phone's window about 360 points wide at 1.5 times and a desktop
+    // window at 2 times (points on a desktop's own scale); times the output scale for device
+    // pixels (3 on a phone at scale 2, 4 on a desktop at scale 2). A scale between whole ones
+    // draws at the whole one below, so that everything fits. QUILLORY_DPI says the density of a
+    // point instead.
+    int32_t dots_per_inch() const override {
+        const int32_t device = device_scale() * m_desktop_scale;
+        if (m_dpi_asked)
+            return m_dpi * device_scale();
+        const int32_t shorter =
+            std::min(m_points_width, m_points_height) / std::max(1, m_desktop_scale);
+        // Half steps of the design's size: 1, 1.5 or 2.
+        const int32_t halves = std::clamp(2 * shorter / design_width, 2, 4);
+        return design_dpi * std::max(1, halves * device / 2);
+    }
     int32_t orientation() const override { return 0; }
     bool is_ready() const override {
         return m_texture && !(SDL_GetWindowFlags(m_window) & SDL_WINDOW_MINIMIZED);
@@ -226,6 +266,9 @@ public:
                                                                      : script_wait_slice_ms));
             return;
         }
+        // A test's input file is looked at as often as the headless wait does.
+        if (!m_input_script.empty())
+            timeout_ms = std::min(timeout_ms, script_wait_slice_ms);
         if (SDL_WaitEventTimeout(&event, int(std::min<uint32_t>(timeout_ms, INT32_MAX))))
             translate(event);
     }
@@ -259,7 +302,10 @@ public:
             SDL_StopTextInput();
     }
     void set_text_input_area(int32_t x, int32_t y, int32_t width, int32_t height) override {
-        SDL_Rect area{x, y, std::max(0, width), std::max(0, height)};
+        // SDL places it in points.
+        const int32_t scale = device_scale();
+        SDL_Rect area{x / scale, y / scale, std::max(0, width) / scale,
+                      std::max(0, height) / scale};
         SDL_SetTextInputRect(&area);
     }
     std::string clipboard_text() override {
@@ -293,8 +339,51 @@ private:
         m_width = width;
         m_height = height;
         m_pixels.assign(size_t(width) * size_t(height), 0);
-        SDL_RenderSetLogicalSize(m_renderer, width, height);
+        SDL_GetWindowSize(m_window, &m_points_width, &m_points_height);
         return true;
+    }
+
+    // The drawable in device pixels: the window's size in points times the output scale.
+    void drawable_size(int& width, int& height) const {
+        width = height = 0;
+        if (SDL_GetRendererOutputSize(m_renderer, &width, &height) != 0 || width < 1 || height < 1)
+            SDL_GetWindowSize(m_window, &width, &height);
+    }
+
+    // Device pixels per point, whole (an output at 1.5 draws at 2 and the compositor reduces).
+    int32_t device_scale() const {
+        if (m_points_width < 1 || m_width <= m_points_width)
+            return 1;
+        return (m_width + m_points_width - 1) / m_points_width;
+    }
+
+    // A pointer position in points as a back-buffer pixel.
+    LParam pointer_lparam(int32_t x, int32_t y) const {
+        if (m_points_width > 0 && m_points_height > 0 &&
+            (m_points_width != m_width || m_points_height != m_height)) {
+            x = int32_t(int64_t(x) * m_width / m_points_width);
+            y = int32_t(int64_t(y) * m_height / m_points_height);
+        }
+        return point_lparam(x, y);
+    }
+
+    // The window's drawable changed size (a resize, a turn, another output scale): a new back
+    // buffer, and the forms are told.
+    void drawable_changed() {
+        int w = 0, h = 0;
+        drawable_size(w, h);
+        int pw = 0, ph = 0;
+        SDL_GetWindowSize(m_window, &pw, &ph);
+        if (w == m_width && h == m_height && pw == m_points_width && ph == m_points_height)
+            return;
+        if (w == m_width && h == m_height) {
+            m_points_width = pw;
+            m_points_height = ph;
+            post(WM_SETTINGCHANGE, settingchange_reset, 0);
+            return;
+        }
+        if (resize(w, h))
+            post(WM_SETTINGCHANGE, settingchange_reset, 0);
     }
 
     void post(uint32_t message, WParam wparam, LParam lparam) {
@@ -304,8 +393,9 @@ private:
 
     // Test input: lines appended to the file named by QUILLORY_INPUT are read as they arrive,
     // each one event in window pixels: "down X Y", "move X Y", "up X Y", "tap X Y" (down and
-    // up), "text UTF-8", "key CODE" (a virtual key code, pressed and released). True when any
-    // event was posted.
+    // up), "finger ID down|move|up X Y" (a touch screen's finger, as SDL reports it), "text
+    // UTF-8", "key CODE" (a virtual key code, pressed and released), "resize W H" (the window
+    // in points, as a turned phone's). True when any event was posted.
     bool read_input_script() {
         if (m_input_script.empty())
             return false;
@@ -338,6 +428,25 @@ private:
                     post(WM_MOUSEMOVE, 1, at);
                 if (verb == "up" || verb == "tap")
                     post(WM_LBUTTONUP, 0, at);
+                any = true;
+            } else if (verb == "finger") {
+                int64_t id = 0;
+                std::string what;
+                if (!(words >> id >> what >> x >> y) || m_width < 2 || m_height < 2)
+                    continue;
+                SDL_TouchFingerEvent f{};
+                f.fingerId = SDL_FingerID(id);
+                f.x = float(x) / float(m_width - 1);
+                f.y = float(y) / float(m_height - 1);
+                const uint32_t type = what == "down" ? SDL_FINGERDOWN
+                                      : what == "up" ? SDL_FINGERUP
+                                                     : SDL_FINGERMOTION;
+                finger(f, type);
+                any = true;
+            } else if (verb == "resize") {
+                if (!(words >> x >> y) || x < 1 || y < 1 || x > 8192 || y > 8192)
+                    continue;
+                SDL_SetWindowSize(m_window, x, y);
                 any = true;
             } else if (verb == "text") {
                 std::string rest;
@@ -387,19 +496,19 @@ private:
             if (event.button.which == SDL_TOUCH_MOUSEID)
                 break; // the finger events below carry touches
             if (event.button.button == SDL_BUTTON_LEFT)
-                post(WM_LBUTTONDOWN, 1, point_lparam(event.button.x, event.button.y));
+                post(WM_LBUTTONDOWN, 1, pointer_lparam(event.button.x, event.button.y));
             break;
         case SDL_MOUSEBUTTONUP:
             if (event.button.which == SDL_TOUCH_MOUSEID)
                 break;
             if (event.button.button == SDL_BUTTON_LEFT)
-                post(WM_LBUTTONUP, 0, point_lparam(event.button.x, event.button.y));
+                post(WM_LBUTTONUP, 0, pointer_lparam(event.button.x, event.button.y));
             break;
         case SDL_MOUSEMOTION:
             if (event.motion.which == SDL_TOUCH_MOUSEID)
                 break;
             post(WM_MOUSEMOVE, (event.motion.state & SDL_BUTTON_LMASK) ? 1 : 0,
-                 point_lparam(event.motion.x, event.motion.y));
+                 pointer_lparam(event.motion.x, event.motion.y));
             break;
         case SDL_KEYDOWN:
         case SDL_KEYUP: {
@@ -438,7 +547,7 @@ private:
             SDL_GetMouseState(&x, &y);
             if (distance != 0)
                 post(WM_MOUSEWHEEL, WParam(uint32_t(uint16_t(int16_t(distance))) << 16),
-                     point_lparam(x, y));
+                     pointer_lparam(x, y));
             break;
         }
         case SDL_TEXTINPUT: {
@@ -460,10 +569,8 @@ private:
                 post(WM_ACTIVATE, WA_INACTIVE, 0);
                 break;
             case SDL_WINDOWEVENT_SIZE_CHANGED:
-                if ((event.window.data1 != m_width || event.window.data2 != m_height) &&
-                    resize(event.window.data1, event.window.data2)) {
-                    post(WM_SETTINGCHANGE, settingchange_reset, 0);
-                }
+            case SDL_WINDOWEVENT_DISPLAY_CHANGED:
+                drawable_changed();
                 break;
             case SDL_WINDOWEVENT_CLOSE:
                 post(WM_CLOSE, 0, 0);
@@ -489,6 +596,8 @@ private:
     SDL_FingerID m_finger{0};
     int32_t m_height{0};
     int32_t m_dpi{default_dpi};
+    bool m_dpi_asked{false};    // QUILLORY_DPI
+    int32_t m_desktop_scale{1}; // an X desktop's own scale (points are its pixels)
     uint32_t m_wake_event{0};
     WindowHandle m_target{0};
     bool m_attached{false};
@@ -496,6 +605,9 @@ private:
     std::string m_input_script;
     uint64_t m_input_offset{0};
     bool m_software{false};
+    bool m_wayland{false};
+    int32_t m_points_width{0};
+    int32_t m_points_height{0};
 };
 
 } // namespace

@@ -41,6 +41,15 @@ void FormConfirmation::cancel() {
     m_stack.close_form(*this);
 }
 
+bool FormConfirmation::key(const skin::KeyEvent& event) {
+    constexpr uint32_t key_esc = 8;
+    if (event.code != key_esc)
+        return skin::Form::key(event);
+    if (event.pressed && m_owner)
+        cancel();
+    return true;
+}
+
 void FormConfirmation::clicked(skin::Component& button, const skin::ClickRecord&) {
     if (&button == m_ok)
         ok();

@@ -23,6 +23,8 @@ public:
     bool is_open() const { return m_owner != nullptr; }
     void ok();
     void cancel();
+    // Esc is Cancel.
+    bool key(const skin::KeyEvent& event) override;
 
 protected:
     void reloaded() override { find_controls(); }

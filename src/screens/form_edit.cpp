@@ -2,6 +2,11 @@
 
 namespace screens {
 
+namespace {
+constexpr uint32_t key_esc = 8;
+constexpr uint32_t key_enter = 9;
+} // namespace
+
 FormEdit::FormEdit(skin::Properties& properties, skin::FormStack& stack)
     : skin::Form(properties), m_stack(stack) {
     require_form(properties, u"FormEdit");
@@ -46,6 +51,19 @@ void FormEdit::ok() {
 void FormEdit::cancel() {
     m_owner = nullptr;
     close();
+}
+
+bool FormEdit::key(const skin::KeyEvent& event) {
+    if (event.code != key_esc && event.code != key_enter)
+        return skin::Form::key(event);
+    // Taken on the press; the release finds the form closed and goes nowhere.
+    if (event.pressed && m_owner) {
+        if (event.code == key_esc)
+            cancel();
+        else
+            ok();
+    }
+    return true;
 }
 
 void FormEdit::clicked(skin::Component& button, const skin::ClickRecord&) {

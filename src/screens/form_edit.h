@@ -24,6 +24,8 @@ public:
     skin::Edit& edit() { return *m_edit; }
     void ok();
     void cancel();
+    // Esc is Cancel; Enter is OK (the title is one line).
+    bool key(const skin::KeyEvent& event) override;
 
 protected:
     void reloaded() override { find_controls(); }

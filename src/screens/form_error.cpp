@@ -26,6 +26,15 @@ void FormError::close() {
     m_stack.close_form(*this);
 }
 
+bool FormError::key(const skin::KeyEvent& event) {
+    constexpr uint32_t key_esc = 8;
+    if (event.code != key_esc)
+        return skin::Form::key(event);
+    if (event.pressed)
+        close();
+    return true;
+}
+
 void FormError::clicked(skin::Component& button, const skin::ClickRecord&) {
     if (&button == m_close)
         close();

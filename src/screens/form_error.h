@@ -19,6 +19,8 @@ public:
 
     void open(const std::u16string& message);
     void close();
+    // Esc closes, as the close button does.
+    bool key(const skin::KeyEvent& event) override;
     const std::u16string& message() const { return m_message; }
 
 protected:

@@ -378,6 +378,17 @@ void FormMain::item_tapped(skin::VList&, int32_t index) {
     tap_record(index);
 }
 
+void FormMain::item_long_pressed(skin::VList&, int32_t position) {
+    if (position < 0 || size_t(position) >= m_visible.size() || m_document.is_recording())
+        return;
+    const auto& records = m_document.records();
+    const uint32_t at = m_visible[size_t(position)];
+    if (at >= records.size() || !m_document.select_record(records[at].path))
+        return;
+    m_view->open_record();
+    m_view->open_menu();
+}
+
 void FormMain::tap_record(int32_t position) {
     if (position < 0 || size_t(position) >= m_visible.size())
         return;

@@ -118,6 +118,8 @@ private:
 
     void clicked(skin::Component& button, const skin::ClickRecord& click) override;
     void item_tapped(skin::VList& list, int32_t index) override;
+    // A record held: its playback form with its menu open, nothing playing.
+    void item_long_pressed(skin::VList& list, int32_t index) override;
     std::unique_ptr<skin::VListRow> create_row(skin::VList& list, int32_t index) override;
     void fill_menu(skin::Menu& menu, std::u16string_view id,
                    std::vector<skin::MenuItem>& items) override;

@@ -101,6 +101,10 @@ void FormView::open_record() {
     m_timer.after(update_interval);
 }
 
+void FormView::open_menu() {
+    m_menu->open(u"Menu");
+}
+
 void FormView::refresh(bool new_record) {
     const controller::CurrentRecord& record = m_document.current();
     if (auto* icon = dynamic_cast<skin::ImageComponent*>(find_child(u"icon")))
@@ -334,7 +338,7 @@ void FormView::clicked(skin::Component& button, const skin::ClickRecord&) {
     else if (&button == m_pause)
         pause();
     else if (&button == m_menu_button)
-        m_menu->open(u"Menu");
+        open_menu();
     else if (&button == m_name) {
         m_renaming_marker = -1;
         m_main.edit_form().open(*this, m_name->caption());

@@ -31,6 +31,8 @@ public:
 
     // Refreshes the form for the Document's current record (the name button too) and shows it.
     void open_record();
+    // The record's menu (rename, append, delete, send) over the form.
+    void open_menu();
     void refresh(bool new_record);
     void update();
     void close();

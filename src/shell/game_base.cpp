@@ -119,8 +119,10 @@ GameBase::GameBase(Application& application, const std::u16string& application_n
         std::string error;
         m_display =
             platform::Display::open(foundation::to_utf8(application_name), &error, start_minimised);
-        if (!m_display)
+        if (!m_display) {
             foundation::log() << "GameBase::GameBase display failed " << error << "\n";
+            m_display_error = error.empty() ? std::string("unknown reason") : error;
+        }
     }
     foundation::log() << platform::tick_count() << " GameBase 2\n";
     foundation::log() << platform::tick_count() << " GameBase 3\n";

@@ -75,6 +75,8 @@ public:
     platform::WindowHandle window() const { return m_window; }
     foundation::CActiveScheduler& scheduler() { return *m_scheduler; }
     platform::Display* display() { return m_display.get(); }
+    // Why the display did not open (empty when it did, or when none was asked for).
+    const std::string& display_error() const { return m_display_error; }
     const std::u16string& class_name() const { return m_class_name; }
     const std::u16string& application_name() const { return m_application_name; }
 
@@ -124,6 +126,7 @@ private:
     std::u16string m_application_name;
     std::unique_ptr<foundation::CActiveScheduler> m_scheduler;
     std::unique_ptr<platform::Display> m_display;
+    std::string m_display_error;
     platform::WindowHandle m_window{0};
 
     bool m_in_background{false};

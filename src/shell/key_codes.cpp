@@ -35,9 +35,11 @@ uint32_t key_from_virtual_key(uint32_t vk) {
         return uint32_t(KeyCode::A) + (vk - 'A');
     KeyCode code = KeyCode::None;
     switch (vk) {
-    case 8:  // VK_BACK
-    case 27: // VK_ESCAPE
+    case 8: // VK_BACK
         code = KeyCode::Backspace;
+        break;
+    case 27: // VK_ESCAPE (and a phone's Back key): closes and cancels, never deletes text
+        code = KeyCode::Esc;
         break;
     case 9:
         code = KeyCode::Tab;

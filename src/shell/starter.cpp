@@ -128,7 +128,19 @@ void Starter::load_main() {
 }
 
 void Starter::on_resolution_changed() {
-    m_application.game().set_direct_mode(m_application.game().take_screen_info().orientation);
+    const ScreenInfo screen = m_application.game().take_screen_info();
+    m_application.game().set_direct_mode(screen.orientation);
+    // Another density (a move to an output of another scale, a phone's window grown to a
+    // desktop's): the skins are drawn at their new scale, their pictures and fonts made anew.
+    const int scale = skin::Properties::scale_for_dpi(screen.dots_per_inch);
+    for (skin::Properties* skin : {&m_splash_skin, &m_main_skin}) {
+        if (!skin->image() || skin->scale() == scale)
+            continue;
+        foundation::log() << "Starter::on_resolution_changed scale=" << scale << "\n";
+        if (skin->load_skin(skin == &m_main_skin ? m_paths.main_skin : m_paths.splash_skin,
+                            screen.dots_per_inch))
+            skin->send_reload_skin();
+    }
 }
 
 void Starter::on_other_instance_started(const std::u16string& command_line) {

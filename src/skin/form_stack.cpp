@@ -33,6 +33,16 @@ void FormStack::set_screen_size(int32_t width, int32_t height) {
     m_width = width;
     m_height = height;
     request_repaint();
+    // The picture behind an overlay no longer fits: it is drawn again at the new size from the
+    // form it showed (a turn with a menu or dialog open keeps what lies behind it).
+    if (top_is_overlay() && !m_transition) {
+        for (auto entry = m_entries.rbegin(); entry != m_entries.rend(); ++entry) {
+            if (entry->as == ShowAs::Normal) {
+                render_form(*entry->form, m_screen);
+                break;
+            }
+        }
+    }
     if (Form* top = top_form())
         place(*top);
 }

@@ -11,6 +11,7 @@ namespace skin {
 
 namespace {
 
+constexpr uint32_t key_esc = 8;
 constexpr uint32_t key_backspace = 11;
 constexpr std::u16string_view magic_buttons = u"Magic4Buttons";
 constexpr std::array<std::u16string_view, 4> row_buttons{u"About", u"Help", u"Minimize", u"Exit"};
@@ -182,7 +183,7 @@ void Menu::tick(double seconds) {
 }
 
 bool Menu::key(const KeyEvent& event) {
-    if (event.code == key_backspace && event.pressed && is_open()) {
+    if ((event.code == key_esc || event.code == key_backspace) && event.pressed && is_open()) {
         close();
         return true;
     }

@@ -13,10 +13,10 @@ namespace skin {
 struct Properties::Loaded {
     std::unique_ptr<SkinImage> image;
     std::vector<std::shared_ptr<const Bitmap>> bitmaps;
-    std::vector<uint8_t> doubled;
+    std::vector<uint8_t> native;
     std::vector<std::shared_ptr<FontRep>> fonts;
     std::vector<std::u16string> strings;
-    int hires_shift{0};
+    int scale{1};
 };
 
 ReloadListener::ReloadListener(Properties& properties) : m_properties(&properties) {
@@ -28,6 +28,10 @@ ReloadListener::~ReloadListener() {
         return;
     auto& list = m_properties->m_listeners;
     list.erase(std::remove(list.begin(), list.end(), this), list.end());
+}
+
+int Properties::scale_for_dpi(int32_t vertical_dpi) {
+    return std::clamp(vertical_dpi / design_dpi, 1, max_scale);
 }
 
 Properties::Properties() = default;
@@ -45,8 +49,8 @@ std::unique_ptr<Properties::Loaded> Properties::build(const std::u16string& path
     if (!loaded->image)
         return nullptr;
     SkinImage& image = *loaded->image;
-    loaded->hires_shift = vertical_dpi >= hires_dpi ? 1 : 0;
-    image.set_hires_shift(loaded->hires_shift);
+    loaded->scale = scale_for_dpi(vertical_dpi);
+    image.set_scale(loaded->scale);
 
     foundation::Stopwatch lap;
     const std::u16string folder =
@@ -60,19 +64,22 @@ std::unique_ptr<Properties::Loaded> Properties::build(const std::u16string& path
                               << "}\n";
             return nullptr;
         }
-        // At the hi-res shift a picture drawn at twice the size (NAME@2x.bmp beside NAME.bmp)
-        // replaces the doubled pixels; it is used only when it is exactly twice as large.
-        if (loaded->hires_shift > 0) {
-            const std::u16string hires_path = picture_path(folder, name + u"@2x");
+        // Above scale 1 a picture drawn at the skin's scale (NAME@2x.bmp, NAME@3x.bmp, ...
+        // beside NAME.bmp) replaces the enlarged pixels; it is used only when it is exactly that
+        // many times as large.
+        if (const int scale = loaded->scale; scale > 1) {
+            // At most max_scale: one digit.
+            const std::u16string hires_path =
+                picture_path(folder, name + u"@" + char16_t(u'0' + scale) + u"x");
             std::shared_ptr<const Bitmap> hires;
             // The skin's path may start with a path macro, so the look-up expands it too.
             if (foundation::FileInfo(hires_path + u".bmp").exists())
                 hires = load_565(hires_path);
-            if (hires && hires->width() == 2 * bitmap->width() &&
-                hires->height() == 2 * bitmap->height()) {
+            if (hires && hires->width() == scale * bitmap->width() &&
+                hires->height() == scale * bitmap->height()) {
                 bitmap = std::move(hires);
-                loaded->doubled.resize(image.picture_count(), 0);
-                loaded->doubled[i] = 1;
+                loaded->native.resize(image.picture_count(), 0);
+                loaded->native[i] = 1;
             }
         }
         loaded->bitmaps[i] = std::move(bitmap);
@@ -84,7 +91,7 @@ std::unique_ptr<Properties::Loaded> Properties::build(const std::u16string& path
     loaded->fonts.resize(image.font_count());
     for (uint32_t i = 0; i < image.font_count(); ++i) {
         FontSpec spec;
-        spec.scale = 1 << loaded->hires_shift;
+        spec.scale = loaded->scale;
         apply_font_spec(image.font_spec(i), spec);
         loaded->fonts[i] = std::make_shared<FontRep>(spec);
     }
@@ -105,10 +112,10 @@ bool Properties::load_skin(const std::u16string& path, int32_t vertical_dpi) {
     // The old skin goes with the temporary; handles given out stay valid on their own.
     std::swap(m_skin, loaded->image);
     std::swap(m_bitmaps, loaded->bitmaps);
-    std::swap(m_doubled, loaded->doubled);
+    std::swap(m_native, loaded->native);
     std::swap(m_fonts, loaded->fonts);
     std::swap(m_strings, loaded->strings);
-    std::swap(m_hires_shift, loaded->hires_shift);
+    std::swap(m_scale, loaded->scale);
     m_skin_path = path;
     return true;
 }
@@ -189,11 +196,11 @@ SkinPicture Properties::get_picture(NodeDir dir, std::u16string_view name,
     auto record = m_skin->find_picture(dir, name);
     if (!record || record->picture >= m_bitmaps.size())
         return fallback;
-    // A twice-as-large drawing is sampled pixel for pixel: the record's corners are already in
-    // screen pixels at the hi-res shift.
-    if (record->picture < m_doubled.size() && m_doubled[record->picture])
-        return SkinPicture(m_bitmaps[record->picture], *record, 0);
-    return SkinPicture(m_bitmaps[record->picture], *record, m_hires_shift);
+    // A drawing at the skin's scale is sampled pixel for pixel: the record's corners are already
+    // in screen pixels.
+    if (record->picture < m_native.size() && m_native[record->picture])
+        return SkinPicture(m_bitmaps[record->picture], *record, 1);
+    return SkinPicture(m_bitmaps[record->picture], *record, m_scale);
 }
 
 } // namespace skin

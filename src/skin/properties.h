@@ -44,8 +44,11 @@ private:
 
 class Properties {
 public:
-    // At this many vertical dots per inch and above, points and pictures are doubled.
-    static constexpr int32_t hires_dpi = 192;
+    // The density the skins are designed for: a screen of n times as many dots per inch draws
+    // them at scale n (whole, at least 1; 192 doubles them).
+    static constexpr int32_t design_dpi = 96;
+    static constexpr int32_t max_scale = 8;
+    static int scale_for_dpi(int32_t vertical_dpi);
 
     Properties();
     ~Properties();
@@ -86,7 +89,7 @@ public:
     }
     std::shared_ptr<FontRep> get_font(NodeDir dir, std::u16string_view name,
                                       std::shared_ptr<FontRep> fallback) const;
-    // Shifted by the hi-res shift; the fallback comes back as given.
+    // Multiplied by the skin's scale; the fallback comes back as given.
     SkinPoint get_point(NodeDir dir, std::u16string_view name, SkinPoint fallback) const;
     std::u16string get_string(NodeDir dir, std::u16string_view name,
                               std::u16string_view fallback) const;
@@ -104,7 +107,8 @@ public:
     }
     const std::shared_ptr<FontRep>& font(uint32_t index) const { return m_fonts.at(index); }
     const std::u16string& string_at(uint32_t index) const { return m_strings.at(index); }
-    int hires_shift() const { return m_hires_shift; }
+    // Screen pixels per design pixel of the skin in use.
+    int scale() const { return m_scale; }
     // The image of the skin in use, or null.
     const SkinImage* image() const { return m_skin.get(); }
 
@@ -120,11 +124,12 @@ private:
     std::u16string m_skin_path;
     std::unique_ptr<SkinImage> m_skin;
     std::vector<std::shared_ptr<const Bitmap>> m_bitmaps;
-    // Per picture: 1 when m_bitmaps holds its twice-as-large drawing (hi-res skins only).
-    std::vector<uint8_t> m_doubled;
+    // Per picture: 1 when m_bitmaps holds its drawing at the skin's scale (NAME@Nx.bmp), drawn
+    // pixel for pixel; otherwise the design-size bitmap is enlarged.
+    std::vector<uint8_t> m_native;
     std::vector<std::shared_ptr<FontRep>> m_fonts;
     std::vector<std::u16string> m_strings;
-    int m_hires_shift{0};
+    int m_scale{1};
 };
 
 } // namespace skin

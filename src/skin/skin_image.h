@@ -59,9 +59,10 @@ public:
 
     const std::vector<uint8_t>& bytes() const { return m_bytes; }
 
-    // Every point and picture corner is shifted left by this when handed out.
-    int hires_shift() const { return m_hires_shift; }
-    void set_hires_shift(int shift) { m_hires_shift = shift; }
+    // Every point and picture corner is multiplied by this (the skin's scale, 1 or more) when
+    // handed out: the screen's pixels per design pixel.
+    int scale() const { return m_scale; }
+    void set_scale(int scale) { m_scale = scale < 1 ? 1 : scale; }
 
     uint32_t picture_count() const { return static_cast<uint32_t>(m_picture_names.size()); }
     uint32_t font_count() const { return static_cast<uint32_t>(m_font_specs.size()); }
@@ -116,7 +117,7 @@ private:
     uint32_t u32(uint32_t offset) const;
 
     std::vector<uint8_t> m_bytes;
-    int m_hires_shift{0};
+    int m_scale{1};
     uint32_t m_root{NodeDir::none};
     std::vector<std::u16string> m_picture_names;
     std::vector<std::u16string> m_font_specs;

@@ -64,14 +64,15 @@ void split_axis(int32_t length, int32_t outer_min, int32_t inner_min, int32_t in
 
 SkinPicture::SkinPicture(std::shared_ptr<const Bitmap> bitmap, SkinPoint outer_min,
                          SkinPoint inner_min, SkinPoint inner_max, SkinPoint outer_max, bool flag,
-                         int hires_shift)
+                         int pixel_scale)
     : m_bitmap(std::move(bitmap)), m_outer_min(outer_min), m_inner_min(inner_min),
-      m_inner_max(inner_max), m_outer_max(outer_max), m_flag(flag), m_hires_shift(hires_shift) {}
+      m_inner_max(inner_max), m_outer_max(outer_max), m_flag(flag),
+      m_pixel_scale(pixel_scale < 1 ? 1 : pixel_scale) {}
 
 SkinPicture::SkinPicture(std::shared_ptr<const Bitmap> bitmap, const PictureRecord& record,
-                         int hires_shift)
+                         int pixel_scale)
     : SkinPicture(std::move(bitmap), record.outer_min, record.inner_min, record.inner_max,
-                  record.outer_max, record.flag, hires_shift) {}
+                  record.outer_max, record.flag, pixel_scale) {}
 
 SkinPoint SkinPicture::natural_size() const {
     return SkinPoint{m_outer_max.x - m_outer_min.x, m_outer_max.y - m_outer_min.y};
@@ -99,7 +100,7 @@ void SkinPicture::draw(RenderSurface& target, const Rect& dest, const Blend& ble
             if (x >= visible.right || x + column.length <= visible.left)
                 continue;
             blit(out, x, y, column.length, row.length, source, column.source, row.source, visible,
-                 blend, m_hires_shift);
+                 blend, m_pixel_scale);
         }
     }
 }

@@ -15,11 +15,12 @@ class SkinPicture {
 public:
     // Refers to no bitmap and draws nothing.
     SkinPicture() = default;
-    // Corners in screen units (already shifted); the bitmap is read at corner >> hires_shift.
+    // Corners in screen units (already scaled); the bitmap is read at corner / pixel_scale (1:
+    // the bitmap is drawn at the skin's scale, pixel for pixel).
     SkinPicture(std::shared_ptr<const Bitmap> bitmap, SkinPoint outer_min, SkinPoint inner_min,
-                SkinPoint inner_max, SkinPoint outer_max, bool flag, int hires_shift);
+                SkinPoint inner_max, SkinPoint outer_max, bool flag, int pixel_scale);
     // From a picture attribute of a skin whose picture table entry is bitmap.
-    SkinPicture(std::shared_ptr<const Bitmap> bitmap, const PictureRecord& record, int hires_shift);
+    SkinPicture(std::shared_ptr<const Bitmap> bitmap, const PictureRecord& record, int pixel_scale);
 
     const std::shared_ptr<const Bitmap>& bitmap() const { return m_bitmap; }
     SkinPoint outer_min() const { return m_outer_min; }
@@ -27,7 +28,8 @@ public:
     SkinPoint inner_max() const { return m_inner_max; }
     SkinPoint outer_max() const { return m_outer_max; }
     bool flag() const { return m_flag; }
-    int hires_shift() const { return m_hires_shift; }
+    // Screen pixels per bitmap pixel along each axis.
+    int pixel_scale() const { return m_pixel_scale; }
 
     // outer_max - outer_min on each axis.
     SkinPoint natural_size() const;
@@ -44,7 +46,7 @@ private:
     SkinPoint m_inner_max;
     SkinPoint m_outer_max;
     bool m_flag{false};
-    int m_hires_shift{0};
+    int m_pixel_scale{1};
 };
 
 } // namespace skin

@@ -384,6 +384,9 @@ Measure VList::measure_height() {
 }
 
 bool VList::in_motion() const {
+    // A held row is timed for a long press.
+    if (m_pressed && m_pen_down && !m_row_took_pen)
+        return true;
     return std::any_of(m_rows.begin(), m_rows.end(), [](const auto& row) {
         return row->m_height != (row->m_removing ? 0.0 : row->m_target);
     });
@@ -449,6 +452,17 @@ void VList::tick(double dt) {
     }
     for (auto& row : m_rows)
         row->tick(dt);
+    if (m_pressed && m_pen_down && !m_row_took_pen) {
+        m_held += dt;
+        if (m_held >= long_press_seconds) {
+            VListRow* row = m_pressed;
+            m_pressed = nullptr;
+            update_row_state(*row);
+            invalidate();
+            if (m_provider)
+                m_provider->item_long_pressed(*this, row->m_index);
+        }
+    }
 }
 
 void VList::draw(RenderSurface& target, SkinPoint origin) {
@@ -483,6 +497,7 @@ bool VList::pen_button(const PenEvent& event) {
             return true;
         }
         m_pressed = row_at(event.y);
+        m_held = 0.0;
         if (m_pressed) {
             m_row_took_pen = m_pressed->pen_button(event);
             update_row_state(*m_pressed);

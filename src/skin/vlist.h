@@ -39,6 +39,8 @@ class VListProvider {
 public:
     virtual void item_tapped(VList& list, int32_t index) = 0;
     virtual std::unique_ptr<VListRow> create_row(VList& list, int32_t index) = 0;
+    // A row held still for long_press_seconds; its release then taps nothing.
+    virtual void item_long_pressed(VList&, int32_t) {}
 
 protected:
     ~VListProvider() = default;
@@ -79,6 +81,8 @@ public:
 
     // The command of a wheel turned over the list: amount pixels towards the end.
     static constexpr uint32_t command_wheel = 3;
+    // How long a row is held before it counts as a long press.
+    static constexpr double long_press_seconds = 0.5;
 
     explicit VList(Component* parent);
     ~VList() override;
@@ -162,6 +166,7 @@ private:
     bool m_dragging{false};
     bool m_row_took_pen{false};
     VListRow* m_pressed{nullptr};
+    double m_held{0.0}; // how long m_pressed has been held still
     int32_t m_press_y{0};
     int32_t m_last_y{0};
 };

@@ -77,6 +77,10 @@ TEST(DesktopProgram, StartedMinimisedByRecordItRecordsInANotification) {
         {"XDG_DOCUMENTS_DIR", (root / "documents").string()},
         {"QUILLORY_CARDS", ""},
         {"QUILLORY_INSPECT", inspect.string()},
+        // English texts whatever the user's languages; the settings store's key list.
+        {"LANGUAGE", ""},
+        {"LC_ALL", "C.UTF-8"},
+        {"QUILLORY_KEY_BINDINGS", "registry"},
     };
     const std::string program = std::string(QV_BUILD_DIR) + "/bin/quillory";
     const pid_t pid = fork();

@@ -8,7 +8,9 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -48,7 +50,8 @@ protected:
 TEST_F(HeadlessDisplay, ScreenshotHoldsTheBackBuffer) {
     EXPECT_EQ(display->width(), 64);
     EXPECT_EQ(display->height(), 48);
-    EXPECT_EQ(display->dots_per_inch(), 192);
+    // Smaller than the design: drawn at its own size.
+    EXPECT_EQ(display->dots_per_inch(), 96);
     platform::PixelBuffer buffer = display->back_buffer();
     ASSERT_EQ(buffer.width, 64);
     for (int32_t y = 0; y < buffer.height; ++y) {
@@ -147,12 +150,33 @@ TEST(DisplaySize, TheDesignDoubledByDefaultAndAtTheDensityAsked) {
         EXPECT_EQ(display->height(), 640);
         EXPECT_EQ(display->dots_per_inch(), 192);
     }
-    {
-        testing_support::ScopedEnv dpi{"QUILLORY_DPI", "96"};
+    // The density asked for is that of a point: the window and the skin follow it (a
+    // high-density desktop's 384 shows the design at the same size, twice as sharp).
+    for (const auto& [asked, width, height] :
+         {std::tuple{96, 240, 320}, std::tuple{384, 960, 1280}}) {
+        testing_support::ScopedEnv dpi{"QUILLORY_DPI", std::to_string(asked)};
         auto display = platform::Display::open("test");
         ASSERT_NE(display, nullptr);
-        EXPECT_EQ(display->width(), 240);
-        EXPECT_EQ(display->height(), 320);
-        EXPECT_EQ(display->dots_per_inch(), 96);
+        EXPECT_EQ(display->width(), width);
+        EXPECT_EQ(display->height(), height);
+        EXPECT_EQ(display->dots_per_inch(), asked);
+    }
+}
+
+TEST(DisplaySize, TheSkinFillsPhoneWindowsAndStaysDoubledOnLargerOnes) {
+    testing_support::ScopedEnv video{"SDL_VIDEODRIVER", "offscreen"};
+    struct Case {
+        const char* window;
+        int32_t dpi;
+    };
+    // Scale from the shorter side: the design's 240 points fit 1, 1.5 or 2 times (1.5 draws
+    // at 1 while the output has one pixel a point); never more than the desktop's 2.
+    const Case cases[] = {{"240x320", 96}, {"479x640", 96},   {"360x720", 96},   {"480x640", 192},
+                          {"720x360", 96}, {"480x1000", 192}, {"960x1280", 192}, {"200x100", 96}};
+    for (const Case& c : cases) {
+        testing_support::ScopedEnv size{"QUILLORY_SCREEN", c.window};
+        auto display = platform::Display::open("test");
+        ASSERT_NE(display, nullptr);
+        EXPECT_EQ(display->dots_per_inch(), c.dpi) << c.window;
     }
 }

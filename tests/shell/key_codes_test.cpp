@@ -42,7 +42,7 @@ TEST(KeyCodes, VirtualKeysTranslateAsThePhoneDid) {
         KeyCode code;
     };
     const Case cases[] = {
-        {8, KeyCode::Backspace},   {27, KeyCode::Backspace},   {9, KeyCode::Tab},
+        {8, KeyCode::Backspace},   {27, KeyCode::Esc},         {9, KeyCode::Tab},
         {13, KeyCode::Enter},      {16, KeyCode::Shift},       {17, KeyCode::Ctrl},
         {18, KeyCode::Alt},        {32, KeyCode::Space},       {33, KeyCode::PageUp},
         {34, KeyCode::PageDown},   {35, KeyCode::End},         {36, KeyCode::Home},
@@ -57,9 +57,11 @@ TEST(KeyCodes, VirtualKeysTranslateAsThePhoneDid) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(key_from_virtual_key(c.virtual_key), uint32_t(c.code)) << c.virtual_key;
-    // Esc and Slide have codes but no key produces them.
+    // Only Escape gives Esc (never Backspace: it must not delete text); Slide has a code but
+    // no key produces it.
     for (uint32_t vk = 0; vk < 256; ++vk) {
-        EXPECT_NE(key_from_virtual_key(vk), uint32_t(KeyCode::Esc));
+        if (vk != 27)
+            EXPECT_NE(key_from_virtual_key(vk), uint32_t(KeyCode::Esc)) << vk;
         EXPECT_NE(key_from_virtual_key(vk), uint32_t(KeyCode::Slide));
     }
 }
@@ -67,5 +69,5 @@ TEST(KeyCodes, VirtualKeysTranslateAsThePhoneDid) {
 TEST(KeyCodes, LogStreamWritesTheName) {
     CollectingStream stream;
     stream << u"key=" << KeyCode::VolumeUp << u"," << KeyCode(key_from_virtual_key(27));
-    EXPECT_EQ(stream.text, u"key=VOLUME_UP,Backspace");
+    EXPECT_EQ(stream.text, u"key=VOLUME_UP,Esc");
 }

@@ -29,7 +29,7 @@ SkinPicture record_picture(Properties& properties) {
         pending.pop_back();
         SkinPicture p = properties.get_picture(dir, u"src", SkinPicture{});
         if (p.bitmap() && properties.get_string(dir, u"id", u"").empty() &&
-            p.natural_size().x == (64 << properties.hires_shift()))
+            p.natural_size().x == 64 * properties.scale())
             return p;
         for (uint32_t i = 0; i < properties.child_count(dir); ++i)
             pending.push_back(properties.child(dir, i));

@@ -75,10 +75,9 @@ std::shared_ptr<Bitmap> grid_bitmap(int size = 16) {
     return std::make_shared<Bitmap>(u"grid", std::move(surface));
 }
 
-SkinPicture nine_part(int shift = 0) {
-    int s = 1 << shift;
+SkinPicture nine_part(int s = 1) {
     return SkinPicture(grid_bitmap(), {0, 0}, {4 * s, 4 * s}, {12 * s, 12 * s}, {16 * s, 16 * s},
-                       false, shift);
+                       false, s);
 }
 
 // The source column drawn at each x of row y.
@@ -178,15 +177,15 @@ TEST(SkinPicture, NinePartCutsThePartsWhenShorter) {
     // A part that is too short gives its share to the other side.
     RenderSurface lopsided;
     lopsided.recreate(6, 1);
-    SkinPicture narrow_left(grid_bitmap(), {0, 0}, {1, 0}, {3, 1}, {16, 1}, false, 0);
+    SkinPicture narrow_left(grid_bitmap(), {0, 0}, {1, 0}, {3, 1}, {16, 1}, false, 1);
     narrow_left.draw(lopsided, Rect{0, 0, 6, 1}, Blend::copy());
     EXPECT_EQ(columns_at(lopsided, 0, 6), (std::vector<int>{0, 1, 12, 13, 14, 15}));
 }
 
-TEST(SkinPicture, HiresShiftDoublesEveryBitmapPixel) {
+TEST(SkinPicture, ScaleTwoDoublesEveryBitmapPixel) {
     RenderSurface target;
     target.recreate(40, 32);
-    nine_part(1).draw(target, Rect{0, 0, 40, 32}, Blend::copy());
+    nine_part(2).draw(target, Rect{0, 0, 40, 32}, Blend::copy());
     std::vector<int> expected{0, 0, 1, 1, 2, 2, 3, 3};
     // 40 - 16 = 24 doubled-middle pixels: 16 then 8.
     for (int i = 0; i < 16; ++i)

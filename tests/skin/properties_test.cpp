@@ -51,7 +51,7 @@ TEST_F(PropertiesTest, ReadsEveryKindThroughTheTables) {
     write_test_bitmap(m_dir.path(), "frame", 8, 8, 0x07E0);
     Properties properties;
     ASSERT_TRUE(properties.load_skin(skin("full.skin", full_skin), 96));
-    EXPECT_EQ(properties.hires_shift(), 0);
+    EXPECT_EQ(properties.scale(), 1);
     EXPECT_EQ(properties.picture_count(), 1u);
     EXPECT_EQ(properties.font_count(), 2u);
 
@@ -94,15 +94,23 @@ TEST_F(PropertiesTest, ReadsEveryKindThroughTheTables) {
     EXPECT_FALSE(properties.get_picture(form, u"font", SkinPicture()).bitmap());
 }
 
-TEST_F(PropertiesTest, HiResShiftStartsAtExactly192DotsPerInch) {
+TEST_F(PropertiesTest, ScaleStepsUpAtEveryWholeMultipleOf96DotsPerInch) {
     write_test_bitmap(m_dir.path(), "frame", 8, 8, 0x07E0);
     std::u16string path = skin("full.skin", full_skin);
-    Properties low;
-    ASSERT_TRUE(low.load_skin(path, 191));
-    EXPECT_EQ(low.hires_shift(), 0);
+    const std::pair<int32_t, int> cases[] = {{0, 1},   {95, 1},  {191, 1},
+                                             {192, 2}, {287, 2}, {288, 3},
+                                             {384, 4}, {576, 6}, {2000, Properties::max_scale}};
+    for (const auto& [dpi, scale] : cases) {
+        Properties properties;
+        ASSERT_TRUE(properties.load_skin(path, dpi));
+        EXPECT_EQ(properties.scale(), scale) << dpi;
+        NodeDir form = properties.find_named_node(u"FormMain");
+        EXPECT_EQ(properties.get_point(form, u"border_min", {}), (SkinPoint{3 * scale, -2 * scale}))
+            << dpi;
+        EXPECT_EQ(properties.get_font(form, u"font", nullptr)->spec().scale, scale) << dpi;
+    }
     Properties high;
     ASSERT_TRUE(high.load_skin(path, 192));
-    EXPECT_EQ(high.hires_shift(), 1);
     NodeDir form = high.find_named_node(u"FormMain");
     EXPECT_EQ(high.get_point(form, u"border_min", {}), (SkinPoint{6, -4}));
     // Defaults come back as given.

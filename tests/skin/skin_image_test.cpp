@@ -196,7 +196,7 @@ TEST(SkinImage, HiresShiftDoublesPointsAndCornersButNotDefaults) {
     FullImage full;
     auto skin = full.image.load();
     ASSERT_TRUE(skin);
-    skin->set_hires_shift(1);
+    skin->set_scale(2);
     NodeDir dir{full.dir};
     EXPECT_EQ(skin->get_point(dir, u"a", {}), (SkinPoint{6, -4}));
     EXPECT_EQ(skin->get_point(dir, u"zz", {3, -2}), (SkinPoint{3, -2}));

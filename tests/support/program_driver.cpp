@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <poll.h>
+#include <regex>
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
@@ -569,6 +570,100 @@ XServer::XServer(int width, int height) {
 XServer::~XServer() {
     if (m_server)
         m_server->terminate(std::chrono::seconds(5));
+}
+
+WaylandServer::WaylandServer(const fs::path& runtime_dir, std::string bus_address, int width,
+                             int height, const fs::path& log)
+    : m_bus(std::move(bus_address)) {
+    if (!have_program("mutter")) {
+        m_error = "mutter is not installed";
+        return;
+    }
+    const std::string name = "wayland-quillory-test";
+    const fs::path socket = runtime_dir / name;
+    m_server = std::make_unique<Process>(
+        std::vector<std::string>{"mutter", "--wayland", "--headless", "--no-x11",
+                                 "--wayland-display=" + name, "--virtual-monitor",
+                                 std::to_string(width) + "x" + std::to_string(height)},
+        std::map<std::string, std::string>{{"XDG_RUNTIME_DIR", runtime_dir.string()},
+                                           {"DBUS_SESSION_BUS_ADDRESS", m_bus},
+                                           {"DISPLAY", ""},
+                                           {"WAYLAND_DISPLAY", ""},
+                                           {"GSETTINGS_BACKEND", "memory"}},
+        log);
+    // Ready once its socket is there and its monitor configuration answers.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    std::string state;
+    while (std::chrono::steady_clock::now() < end && m_server->running()) {
+        if (fs::exists(socket) && display_config("GetCurrentState", {}, &state)) {
+            m_display = name;
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    m_error = "mutter did not start (see " + log.string() + ")";
+    m_server.reset();
+}
+
+WaylandServer::~WaylandServer() {
+    if (m_server)
+        m_server->terminate(std::chrono::seconds(5));
+}
+
+bool WaylandServer::display_config(const std::string& method, const std::vector<std::string>& args,
+                                   std::string* output) {
+    std::vector<std::string> argv{"gdbus",
+                                  "call",
+                                  "--session",
+                                  "--dest",
+                                  "org.gnome.Mutter.DisplayConfig",
+                                  "--object-path",
+                                  "/org/gnome/Mutter/DisplayConfig",
+                                  "--method",
+                                  "org.gnome.Mutter.DisplayConfig." + method};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const CommandResult result =
+        run_command(argv, {{"DBUS_SESSION_BUS_ADDRESS", m_bus}}, std::chrono::seconds(20));
+    if (output)
+        *output = result.output;
+    return result.status == 0;
+}
+
+bool WaylandServer::set_scale(double scale) {
+    // GetCurrentState: (serial, [((connector, …), [(mode id, width, height, …)], …)], …).
+    std::string state;
+    if (!display_config("GetCurrentState", {}, &state)) {
+        m_error = "GetCurrentState failed";
+        return false;
+    }
+    std::smatch serial, monitor;
+    static const std::regex serial_re(R"(^\(uint32 (\d+),)");
+    static const std::regex monitor_re(R"(\[\(\('([^']+)'[^)]*\), \[\('([^']+)')");
+    if (!std::regex_search(state, serial, serial_re) ||
+        !std::regex_search(state, monitor, monitor_re)) {
+        m_error = "no monitor in: " + state;
+        return false;
+    }
+    char scale_text[32];
+    std::snprintf(scale_text, sizeof scale_text, "%.1f", scale);
+    // Method 1: temporary (nothing is written to the user's monitors.xml).
+    const std::string logical = "[(0, 0, " + std::string(scale_text) + ", 0, true, [('" +
+                                monitor[1].str() + "', '" + monitor[2].str() + "', @a{sv} {})])]";
+    if (!display_config("ApplyMonitorsConfig", {serial[1].str(), "1", logical, "@a{sv} {}"},
+                        &state)) {
+        m_error = "ApplyMonitorsConfig refused scale " + std::string(scale_text);
+        return false;
+    }
+    const std::string applied = "[(0, 0, " + std::string(scale_text) + ",";
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < end) {
+        if (display_config("GetCurrentState", {}, &state) &&
+            state.find(applied) != std::string::npos)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    m_error = "the scale did not change: " + state;
+    return false;
 }
 
 XdotoolInput::XdotoolInput(std::string display, std::string window_title)

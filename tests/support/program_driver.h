@@ -126,9 +126,10 @@ public:
     void drag(const std::vector<std::pair<int, int>>& points) override;
     void type(const std::string& utf8) override;
     std::string name() const override { return "input file"; }
+    // Any line of the input file's language (fingers, keys, a resize), as it stands.
+    void send(const std::string& line);
 
 private:
-    void send(const std::string& line);
     std::filesystem::path m_file;
 };
 
@@ -146,6 +147,34 @@ public:
 
 private:
     std::unique_ptr<Process> m_server;
+    std::string m_display;
+    std::string m_error;
+};
+
+// GNOME's mutter as a headless Wayland compositor (no X server, no GPU) with one virtual
+// monitor, on the session bus given, its socket in runtime_dir; ended at destruction.
+class WaylandServer {
+public:
+    WaylandServer(const std::filesystem::path& runtime_dir, std::string bus_address, int width,
+                  int height, const std::filesystem::path& log);
+    ~WaylandServer();
+    WaylandServer(const WaylandServer&) = delete;
+    WaylandServer& operator=(const WaylandServer&) = delete;
+
+    bool ok() const { return !m_display.empty(); }
+    // The socket's name, for WAYLAND_DISPLAY.
+    const std::string& display() const { return m_display; }
+    const std::string& error() const { return m_error; }
+    // Gives the monitor this scale through org.gnome.Mutter.DisplayConfig and waits until the
+    // compositor reports it; false (with error()) when refused. The compositor offers scale 2
+    // only on monitors of at least 1600 x 960 pixels.
+    bool set_scale(double scale);
+
+private:
+    bool display_config(const std::string& method, const std::vector<std::string>& args,
+                        std::string* output);
+    std::unique_ptr<Process> m_server;
+    std::string m_bus;
     std::string m_display;
     std::string m_error;
 };

@@ -122,7 +122,7 @@ TEST(Skinc, EveryAttributeReadsBack) {
     EXPECT_EQ(other->inner_max, (SkinPoint{10, 11}));
     EXPECT_FALSE(other->flag);
 
-    image->set_hires_shift(1);
+    image->set_scale(2);
     EXPECT_EQ(image->get_point(form, u"border_min", {}), (SkinPoint{6, -4}));
     EXPECT_EQ(image->get_point(form, u"missing", {3, -2}), (SkinPoint{3, -2}));
     EXPECT_EQ(image->find_picture(form, u"bg")->inner_max, (SkinPoint{24, 24}));

@@ -3,6 +3,7 @@
 //   skinc SOURCE.skn -o OUT.skin [-P DIR]   compile; pictures go beside OUT.skin as NAME.bmp;
 //                                  picture files missing beside the source are read from DIR
 //   ... -P DIR -H DIR2X             also NAME@2x.bmp from the same files under DIR2X
+//   ... -P DIR -S N:DIRNX           also NAME@Nx.bmp from the same files under DIRNX (repeatable)
 //   skinc --check SOURCE.skn       parse only
 //   skinc --dump FILE.skin         print a binary skin as source
 
@@ -10,11 +11,15 @@
 
 #include <fstream>
 #include <iostream>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
 int usage() {
-    std::cerr << "usage: skinc SOURCE -o OUT.skin [-P PICTURE_DIR [-H HIRES_DIR]] | skinc --check "
+    std::cerr << "usage: skinc SOURCE -o OUT.skin [-P PICTURE_DIR [-H HIRES_DIR] [-S N:DIR]...] | "
+                 "skinc --check "
                  "SOURCE [-P DIR] | "
                  "skinc --dump FILE.skin\n";
     return 2;
@@ -38,8 +43,11 @@ int dump(const std::string& path) {
     return 0;
 }
 
+// Pictures drawn at a larger scale: the scale and the folder that holds them.
+using ScaledDirs = std::vector<std::pair<int, std::string>>;
+
 int compile(const std::string& source, const std::string& output, bool check_only,
-            const std::string& picture_dir, const std::string& hires_dir) {
+            const std::string& picture_dir, const ScaledDirs& scaled_dirs) {
     try {
         skinc::Skin skin = skinc::parse_skin_file(source, picture_dir);
         std::vector<uint8_t> bytes = skinc::write_skin(skin, source);
@@ -50,8 +58,8 @@ int compile(const std::string& source, const std::string& output, bool check_onl
         if (!folder.empty())
             std::filesystem::create_directories(folder);
         skinc::write_pictures(skin, folder, source);
-        if (!hires_dir.empty())
-            skinc::write_hires_pictures(skin, folder, source, picture_dir, hires_dir);
+        for (const auto& [scale, dir] : scaled_dirs)
+            skinc::write_hires_pictures(skin, folder, source, picture_dir, dir, scale);
         std::ofstream file(out, std::ios::binary | std::ios::trunc);
         file.write(reinterpret_cast<const char*>(bytes.data()),
                    static_cast<std::streamsize>(bytes.size()));
@@ -75,16 +83,38 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.size() == 2 && args[0] == "--dump")
         return dump(args[1]);
-    std::string picture_dir, hires_dir;
-    while (args.size() >= 2 && (args[args.size() - 2] == "-P" || args[args.size() - 2] == "-H")) {
-        (args[args.size() - 2] == "-P" ? picture_dir : hires_dir) = args.back();
+    std::string picture_dir;
+    ScaledDirs scaled_dirs;
+    while (args.size() >= 2) {
+        const std::string& option = args[args.size() - 2];
+        const std::string& value = args.back();
+        if (option == "-P") {
+            picture_dir = value;
+        } else if (option == "-H") {
+            scaled_dirs.emplace_back(2, value);
+        } else if (option == "-S") {
+            const size_t colon = value.find(':');
+            int scale = 0;
+            if (colon == std::string::npos || colon == 0 || colon > 2)
+                return usage();
+            for (size_t i = 0; i < colon; ++i) {
+                if (value[i] < '0' || value[i] > '9')
+                    return usage();
+                scale = scale * 10 + (value[i] - '0');
+            }
+            if (scale < 2 || colon + 1 >= value.size())
+                return usage();
+            scaled_dirs.emplace_back(scale, value.substr(colon + 1));
+        } else {
+            break;
+        }
         args.resize(args.size() - 2);
     }
-    if (!hires_dir.empty() && picture_dir.empty())
+    if (!scaled_dirs.empty() && picture_dir.empty())
         return usage();
     if (args.size() == 2 && args[0] == "--check")
-        return compile(args[1], "", true, picture_dir, hires_dir);
+        return compile(args[1], "", true, picture_dir, scaled_dirs);
     if (args.size() == 3 && args[1] == "-o")
-        return compile(args[0], args[2], false, picture_dir, hires_dir);
+        return compile(args[0], args[2], false, picture_dir, scaled_dirs);
     return usage();
 }

@@ -8,13 +8,14 @@
 // and colour "title_color"; the named node "Record" is one list row: picture "background",
 // picture "icon", fonts "name_font" and "detail_font", colours "name_color" and
 // "detail_color", strings "name" and "detail", integer "height". Rows fill the screen below
-// the title. DPI (default 192) chooses the hi-res shift.
+// the title. DPI (default 192) chooses the skin's scale (DPI / 96).
 
 #include "foundation/text.h"
 #include "png_convert.h"
 #include "preview.h"
 #include "skin/bitmap.h"
 #include "skin/font_rep.h"
+#include "skin/properties.h"
 #include "skin/skin_image.h"
 #include "skin/skin_picture.h"
 
@@ -33,7 +34,7 @@ struct LoadedSkin {
         auto record = image->find_picture(dir, name);
         if (!record)
             return SkinPicture();
-        return SkinPicture(bitmaps[record->picture], *record, image->hires_shift());
+        return SkinPicture(bitmaps[record->picture], *record, image->scale());
     }
     std::shared_ptr<FontRep> font(NodeDir dir, std::u16string_view name) const {
         auto index = image->find_font(dir, name);
@@ -51,7 +52,7 @@ bool load(const std::string& path, int dpi, LoadedSkin& skin) {
         std::cerr << path << ": not a skin: " << SkinImage::last_error() << "\n";
         return false;
     }
-    skin.image->set_hires_shift(dpi >= 192 ? 1 : 0);
+    skin.image->set_scale(Properties::scale_for_dpi(dpi));
     std::u16string folder = std::filesystem::path(path).parent_path().u16string();
     for (uint32_t i = 0; i < skin.image->picture_count(); ++i) {
         auto bitmap = load_565(picture_path(folder, skin.image->picture_name(i)));
@@ -64,7 +65,7 @@ bool load(const std::string& path, int dpi, LoadedSkin& skin) {
     }
     for (uint32_t i = 0; i < skin.image->font_count(); ++i) {
         FontSpec spec;
-        spec.scale = 1 << skin.image->hires_shift();
+        spec.scale = skin.image->scale();
         apply_font_spec(skin.image->font_spec(i), spec);
         skin.fonts.push_back(std::make_shared<FontRep>(spec));
     }
@@ -101,8 +102,8 @@ int main(int argc, char** argv) {
                           skin.text(screen, u"title"), 0, 0, width, title_height, HAlign::Center,
                           VAlign::VCenter, false);
 
-    int32_t shift = skin.image->hires_shift();
-    int32_t row_height = static_cast<int32_t>(skin.image->get_integer(row, u"height", 40)) << shift;
+    const int32_t scale = skin.image->scale();
+    int32_t row_height = static_cast<int32_t>(skin.image->get_integer(row, u"height", 40)) * scale;
     SkinPicture row_background = skin.picture(row, u"background");
     SkinPicture icon = skin.picture(row, u"icon");
     auto name_font = skin.font(row, u"name_font");
@@ -111,9 +112,9 @@ int main(int argc, char** argv) {
     SkinColor detail_color = skin.image->get_color(row, u"detail_color", SkinColor{});
     std::u16string name = skin.text(row, u"name");
     std::u16string detail = skin.text(row, u"detail");
-    int32_t margin = 4 << shift;
+    int32_t margin = 4 * scale;
     int32_t y = title_height;
-    for (int i = 0; y + row_height <= height; ++i, y += row_height + (2 << shift)) {
+    for (int i = 0; y + row_height <= height; ++i, y += row_height + 2 * scale) {
         row_background.draw(target, Rect::of_size(margin, y, width - 2 * margin, row_height),
                             Blend::keyed(2));
         SkinPoint icon_size = icon.natural_size();

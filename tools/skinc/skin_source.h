@@ -78,11 +78,12 @@ std::vector<uint8_t> write_skin(const Skin& skin, const std::string& file_name);
 void write_pictures(const Skin& skin, const std::filesystem::path& out_folder,
                     const std::string& file_name);
 
-// Writes name@2x.bmp for every picture read from picture_dir whose twice-as-large drawing lies
-// at the same place under hires_dir (the program uses it on hi-res screens).
+// Writes name@Nx.bmp (N the scale, 2 and more) for every picture read from picture_dir whose
+// drawing at that scale lies at the same place under hires_dir (the program uses it on screens
+// that draw the skin at that scale).
 void write_hires_pictures(const Skin& skin, const std::filesystem::path& out_folder,
                           const std::string& file_name, const std::filesystem::path& picture_dir,
-                          const std::filesystem::path& hires_dir);
+                          const std::filesystem::path& hires_dir, int scale = 2);
 
 // A binary skin printed back as source. Empty with reason set when it is not a skin.
 std::string dump_skin(const std::vector<uint8_t>& bytes, std::string* reason);

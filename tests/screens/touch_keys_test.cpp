@@ -1,0 +1,157 @@
+// The real program, headless, answering a phone user's keys and fingers: Esc cancels the menu,
+// the rename and the confirmation (and never deletes text), Enter is the rename's OK, a second
+// finger neither taps nor moves anything, a record held opens its menu, and a turn with a menu
+// open keeps the form behind it drawn.
+
+#include "png_convert.h"
+#include "screens/program_scenario.h"
+#include "support/temp_dir.h"
+#include "support/watchdog.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::Inspection;
+using testing_support::InspectNode;
+
+const std::string held_title = "Zed other"; // the record the scenario prepares
+constexpr int key_escape = 27, key_return = 13;
+
+std::string at(const InspectNode& node) {
+    return std::to_string(node.centre_x()) + " " + std::to_string(node.centre_y());
+}
+
+class ScreensTouchAndKeys : public ::testing::Test {
+protected:
+    void SetUp() override {
+        session.env()["SDL_VIDEODRIVER"] = "offscreen";
+        session.env()["QUILLORY_INPUT"] = session.input_file().string();
+        session.env()["QUILLORY_SCREENSHOT"] = (root / "screen.png").string();
+        round.prepare();
+        round.start(1);
+        ASSERT_FALSE(HasFailure());
+    }
+
+    bool top_is(const std::string& id) {
+        return round.wait([&](const Inspection& i) { return i.top_id() == id && !i.transition; },
+                          "the top form " + id);
+    }
+
+    // Holds the record's row until its menu comes, then lets go.
+    void hold_record() {
+        const InspectNode* row = nullptr;
+        ASSERT_TRUE(round.wait([&](const Inspection& i) { return (row = i.row_with(held_title)); },
+                               "the record's row"));
+        const std::string point = at(*row);
+        input.send("down " + point);
+        ASSERT_TRUE(top_is("frmMenu"));
+        input.send("up " + point);
+    }
+
+    testing_support::Watchdog watchdog{180, "the touch and keys round"};
+    testing_support::TempDir root;
+    testing_support::ProgramSession session{root.path(), std::string(QV_BUILD_DIR) + "/bin"};
+    testing_support::ScriptInput input{session.input_file()};
+    screens_e2e::ProgramScenario round{session, input, "touch_keys"};
+};
+
+} // namespace
+
+TEST_F(ScreensTouchAndKeys, EscCancelsEnterConfirmsAndAHeldRecordOpensItsMenu) {
+    hold_record();
+    // The record's own menu, over its playback form; nothing plays.
+    EXPECT_NE(session.inspect().row_with(round.caption("Delete_this")), nullptr);
+    EXPECT_FALSE(fs::exists(session.playback_file()));
+    input.send("key " + std::to_string(key_escape));
+    ASSERT_TRUE(top_is("frmView"));
+
+    // Esc leaves the rename as Cancel does: the title stays, the dialog closes.
+    round.tap("btnName");
+    ASSERT_TRUE(top_is("frmEdit"));
+    input.type("Kestrel");
+    ASSERT_TRUE(round.wait(
+        [](const Inspection& i) { return i.shown("edit") && i.shown("edit")->text == "Kestrel"; },
+        "the typed title"));
+    input.send("key " + std::to_string(key_escape));
+    ASSERT_TRUE(top_is("frmView"));
+    EXPECT_TRUE(session.inspect().shown("btnName")->has_text(held_title));
+
+    // Enter is OK: the one-line title takes no line break.
+    round.tap("btnName");
+    ASSERT_TRUE(top_is("frmEdit"));
+    input.type("Kestrel");
+    input.send("key " + std::to_string(key_return));
+    ASSERT_TRUE(top_is("frmView"));
+    ASSERT_TRUE(round.wait(
+        [](const Inspection& i) {
+            const InspectNode* name = i.shown("btnName");
+            return name && name->has_text("Kestrel");
+        },
+        "the new title"));
+
+    // Esc on the confirmation keeps the record.
+    round.tap("btnMenu");
+    ASSERT_TRUE(top_is("frmMenu"));
+    round.tap_row(round.caption("Delete_this"));
+    ASSERT_TRUE(top_is("frmConfirmation"));
+    input.send("key " + std::to_string(key_escape));
+    ASSERT_TRUE(top_is("frmView"));
+    size_t files = 0;
+    for (const auto& entry : fs::directory_iterator(session.records_folder()))
+        files += entry.is_regular_file() ? 1 : 0;
+    EXPECT_EQ(files, 1u);
+}
+
+TEST_F(ScreensTouchAndKeys, ASecondFingerNeitherTapsNorMoves) {
+    const Inspection& main = session.inspect();
+    const InspectNode* menu = main.shown("btnMenu");
+    const InspectNode* filter = main.shown("btnFilter");
+    ASSERT_TRUE(menu && filter);
+    // The first finger rests on the title left of the buttons, where nothing answers; the
+    // second taps the menu button and slides down across the list.
+    const std::string rest = std::to_string(filter->x / 2) + " " + std::to_string(menu->centre_y());
+    input.send("finger 1 down " + rest);
+    input.send("finger 2 down " + at(*menu));
+    input.send("finger 2 move " + std::to_string(menu->centre_x()) + " " +
+               std::to_string(menu->centre_y() + 200));
+    input.send("finger 2 up " + at(*menu));
+    input.send("finger 1 up " + rest);
+    // Input is taken in order: once the filter's keypad shows, the fingers were handled.
+    round.tap("btnFilter");
+    ASSERT_TRUE(round.wait([](const Inspection& i) { return i.shown("button7") != nullptr; },
+                           "the keypad"));
+    EXPECT_EQ(session.inspect().top_id(), "frmMain");
+}
+
+TEST_F(ScreensTouchAndKeys, TurningWithTheMenuOpenKeepsTheFormBehindIt) {
+    round.tap("btnMenu");
+    ASSERT_TRUE(top_is("frmMenu"));
+    // 480 x 640 turned: the design's 2x in landscape.
+    input.send("resize 640 480");
+    const fs::path shot = root / "screen.png";
+    skinc::RgbaImage image;
+    ASSERT_TRUE(round.wait(
+        [&](const Inspection& i) {
+            std::string reason;
+            return i.top() && i.top()->w == 640 && i.top()->h == 480 && !i.transition &&
+                   skinc::read_png(shot, image, reason) && image.width == 640;
+        },
+        "the menu in landscape, and its screenshot"));
+    // The menu's rows are on screen.
+    for (const InspectNode* row : session.inspect().rows()) {
+        EXPECT_GE(row->y, 0);
+        EXPECT_LE(row->y + row->h, 480);
+    }
+    // Above the menu the dimmed main form shows, not a black screen.
+    size_t lit = 0;
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < image.width; ++x) {
+            const uint8_t* p = &image.pixels[(size_t(y) * size_t(image.width) + size_t(x)) * 4];
+            lit += (p[0] | p[1] | p[2]) > 8 ? 1 : 0;
+        }
+    EXPECT_GT(lit, size_t(image.width) * 40 / 4);
+}
