@@ -35,6 +35,8 @@ struct Options {
     std::optional<std::string> format;
     std::optional<std::string> boost;
     std::optional<double> vas;
+    // Recorded seconds at which markers are set.
+    std::vector<double> marks;
     bool save{false};
 };
 
@@ -79,6 +81,12 @@ bool parse_options(const cli::Arguments& args, Options& options) {
                 return false;
             }
             options.boost = text;
+        } else if (arg == "--mark-at") {
+            if (!value(text) || !parse_number(text, number)) {
+                std::fprintf(stderr, "quillory-cli: %s wants a number\n", arg.c_str());
+                return false;
+            }
+            options.marks.push_back(number);
         } else if (arg == "--save") {
             options.save = true;
         } else if (arg.rfind("--", 0) == 0) {
@@ -162,7 +170,9 @@ void on_record_interrupt(int) {
 // seconds of audio, stops by itself, or Ctrl-C asks for the end (the caller's stop() then
 // completes the file). With the voice-operated switch on, silence is left out of the file, so
 // capture time decides instead.
-void run_recording(controller::Document& document, double seconds) {
+void run_recording(controller::Document& document, double seconds, std::vector<double> marks = {}) {
+    std::sort(marks.begin(), marks.end());
+    size_t next_mark = 0;
     g_interrupted.store(false);
     struct InterruptGuard {
         void (*previous)(int) = std::signal(SIGINT, on_record_interrupt);
@@ -193,6 +203,22 @@ void run_recording(controller::Document& document, double seconds) {
         if (gated ? elapsed() >= capture_seconds - 1.0 / platform::audio_device_speed()
                   : document.recorded_seconds() >= seconds - 1.0)
             document.set_capture_lively(true);
+        // A marker as the recording passes its time: said on standard output once it is in
+        // the file.
+        if (next_mark < marks.size() && document.recorded_seconds() >= marks[next_mark]) {
+            ++next_mark;
+            const auto before = std::chrono::steady_clock::now();
+            const int index = document.add_marker();
+            const double took =
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - before)
+                    .count();
+            if (index >= 0)
+                std::printf("marked %u (%.2f ms)\n", document.markers()[size_t(index)].time_ms,
+                            took);
+            else
+                std::printf("marker not written\n");
+            std::fflush(stdout);
+        }
         platform::Message message;
         while (platform::peek_message(message))
             platform::dispatch_message(message);
@@ -230,7 +256,7 @@ int record_command(const cli::Arguments& args) {
     Options options;
     if (!parse_options(args, options) || !options.words.empty()) {
         std::fprintf(stderr, "usage: quillory-cli record [--seconds N] [--format F] [--boost B] "
-                             "[--vas LEVEL] [--save]\n");
+                             "[--vas LEVEL] [--mark-at SECONDS]... [--save]\n");
         return 2;
     }
     Session session;
@@ -252,7 +278,7 @@ int record_command(const cli::Arguments& args) {
     }
     std::printf("%s\n", to_utf8(document.current().path).c_str());
     std::fflush(stdout);
-    run_recording(document, options.seconds.value_or(10.0));
+    run_recording(document, options.seconds.value_or(10.0), options.marks);
     document.stop();
     report_lost_audio(document);
     return session.outcome.report();
@@ -261,7 +287,7 @@ int record_command(const cli::Arguments& args) {
 int append_command(const cli::Arguments& args) {
     Options options;
     if (!parse_options(args, options) || options.words.size() != 1) {
-        std::fprintf(stderr, "usage: quillory-cli append PATH [--seconds N]\n");
+        std::fprintf(stderr, "usage: quillory-cli append PATH [--seconds N] [--mark-at S]...\n");
         return 2;
     }
     const std::u16string path = absolute_path(options.words[0]);
@@ -280,7 +306,7 @@ int append_command(const cli::Arguments& args) {
     }
     std::printf("%s\n", to_utf8(document.current().path).c_str());
     std::fflush(stdout);
-    run_recording(document, options.seconds.value_or(10.0));
+    run_recording(document, options.seconds.value_or(10.0), options.marks);
     document.stop();
     report_lost_audio(document);
     return session.outcome.report();
@@ -352,11 +378,12 @@ int send_command(const cli::Arguments& args) {
 
 } // namespace
 
-QV_CLI_COMMAND("record",
-               "record [--seconds N] [--format Mp3Low|Mp3Middle|Mp3High] "
-               "[--boost BoostOff|Boost1|Boost2|Boost3] [--vas LEVEL] [--save]",
-               record_command);
-QV_CLI_COMMAND("append", "append PATH [--seconds N]", append_command);
+QV_CLI_COMMAND(
+    "record",
+    "record [--seconds N] [--format Mp3Low|Mp3Middle|Mp3High] "
+    "[--boost BoostOff|Boost1|Boost2|Boost3] [--vas LEVEL] [--mark-at SECONDS]... [--save]",
+    record_command);
+QV_CLI_COMMAND("append", "append PATH [--seconds N] [--mark-at SECONDS]...", append_command);
 QV_CLI_COMMAND("list", "list", list_command);
 QV_CLI_COMMAND("rename", "rename PATH TITLE", rename_command);
 QV_CLI_COMMAND("send", "send PATH", send_command);

@@ -29,6 +29,9 @@ constexpr double check_seconds = 0.2;
 constexpr int storage_check_ticks = 10;
 // The longest the UI thread spends on files changed by others before it draws again.
 constexpr std::chrono::milliseconds change_step_budget{8};
+// Room a new recording's tag keeps for the markers set while it records (each takes about 60
+// bytes), so that they are written in place.
+constexpr uint32_t recording_tag_room = 8192;
 const char16_t start_beep[] = u"%app_path%/Voicbeep.wav";
 const char16_t end_beep[] = u"%app_path%/RecEnd.wav";
 const std::u16string call_notification_name = std::u16string(application_name) + u".Call";
@@ -278,7 +281,7 @@ bool Document::record(RecordingKind kind, std::u16string name, std::u16string nu
             if (!picture.empty())
                 tag.set_picture(picture.data(), picture.size());
         }
-        if (!tag.write(file, 0)) {
+        if (!tag.write(file, 0, recording_tag_room)) {
             file.close();
             foundation::log() << "os::delete_file 1\n";
             foundation::delete_file(record.path);
@@ -291,6 +294,8 @@ bool Document::record(RecordingKind kind, std::u16string name, std::u16string nu
     stop();
     m_call_recording = is_call;
     m_current = record;
+    m_markers.clear();
+    m_marker_base_ms = 0;
     if (!start_capture(m_current.format, call_audio, false)) {
         // With a writer, the sound device would not start; without one, the file would not open.
         const bool device_failed = m_writer != nullptr;
@@ -352,6 +357,14 @@ bool Document::append() {
     if (m_current.path.empty() || !foundation::FileInfo(m_current.path).exists())
         return false;
     const audio::AudioFormat format = m_current.format;
+    // The appended part's markers follow the record's own, after the audio it holds.
+    {
+        auto reader = formats::open_reader(m_current.path);
+        const double seconds = reader ? reader->duration() : 0.0;
+        m_marker_base_ms = seconds > 0 ? uint32_t(std::llround(seconds * 1000)) : 0;
+        m_current.format.duration = seconds;
+        reload_markers();
+    }
     const bool in_call = m_call_monitor->current_call().direction != telephony::CallDirection::None;
     if (!start_capture(format, in_call, true)) {
         const bool had_writer = m_writer != nullptr;
@@ -404,6 +417,13 @@ void Document::finish(StopReason reason) {
         m_writer.reset();
         if (completed && has_audio && m_record_peaks_whole)
             PeakCache().store(m_current.path, m_record_peaks.peaks());
+        // The markers once more, now that the last chapter's end is known.
+        if (!m_markers.empty() && has_audio) {
+            const uint32_t end_ms = recording_time_ms();
+            formats::update_file_tag(m_current.path, [&](formats::Id3Tag& tag) {
+                return tag.set_markers(m_markers, end_ms);
+            });
+        }
         if (reason == StopReason::Requested) {
             if (card_problem()) {
                 foundation::log() << "card_problem\n";
@@ -472,6 +492,7 @@ bool Document::select_record(const std::u16string& path) {
     m_current.artist = info.artist;
     m_current.title = info.title;
     m_current.album = info.album;
+    m_markers.clear();
     auto reader = formats::open_reader(path);
     if (!reader) {
         fill_format(m_current.format);
@@ -483,6 +504,7 @@ bool Document::select_record(const std::u16string& path) {
     m_current.format.bits_per_sample = reader->bits_per_sample();
     m_current.format.bit_rate = reader->bit_rate();
     m_current.format.duration = reader->duration();
+    reload_markers();
     return true;
 }
 
@@ -505,6 +527,7 @@ bool Document::play(const std::u16string& path, int position) {
     m_current.format.bits_per_sample = m_reader->bits_per_sample();
     m_current.format.bit_rate = m_reader->bit_rate();
     m_current.format.duration = m_reader->duration();
+    reload_markers();
     m_listening.clear();
     audio::connect(m_reader->output(), &m_listening);
     m_play_start = m_listening.record_frames();
@@ -744,6 +767,8 @@ void Document::command_line(const std::u16string& text) {
             record(RecordingKind::Note, u"", u"", telephony::CallDirection::None);
         else
             pause(!m_paused);
+    } else if (foundation::starts_with(text, u"mark")) {
+        add_marker();
     }
 }
 

@@ -23,6 +23,7 @@
 #include "controller/record_storage.h"
 #include "controller/record_watch.h"
 #include "controller/settings.h"
+#include "formats/marker.h"
 #include "foundation/directory_scanner.h"
 #include "foundation/timer.h"
 #include "platform/messages.h"
@@ -193,7 +194,28 @@ public:
 
     telephony::ContactStore& contacts() { return m_contacts; }
 
+    // Markers of the current record in time order: while recording, those set so far (after
+    // an append, the record's earlier ones first); otherwise those of the selected or playing
+    // record.
+    const std::vector<formats::Marker>& markers() const { return m_markers; }
+    // Adds a marker ("Marker N" when no label is given) at the recording's file time (the pause
+    // point while paused; silence the voice switch left out does not count) or at the playing
+    // position, and writes it into the file at once: while recording into the room the tag
+    // keeps for it, synced, growing the tag when the room is used up. Its index, or -1 when
+    // nothing records or plays or the file cannot take it (the file is then unchanged).
+    int add_marker(std::u16string label = {});
+    // Changes the current record's markers (not while recording). False, with the file and
+    // the markers unchanged, when the index names no marker or the file cannot be written.
+    bool rename_marker(size_t index, const std::u16string& label);
+    bool remove_marker(size_t index);
+    // Milliseconds into the running recording's file.
+    uint32_t recording_time_ms() const;
+    // Reads the current record's markers from its file again (after it was changed outside).
+    void reload_markers();
+
 private:
+    // Writes m_markers into the current record's tag; false when the file could not take them.
+    bool write_markers();
     void send(DocumentEvent event, int argument = 0);
     // Ends whatever runs. A recording whose end fails (its last writes, its file gone) ends
     // with that reason instead of `reason` Requested; a new recording without audio is removed.
@@ -243,6 +265,8 @@ private:
     double m_seek_target{0.0};
     double m_lost_seconds{0.0}; // lost by the last recording
     bool m_capture_lively{true};
+    std::vector<formats::Marker> m_markers;
+    uint32_t m_marker_base_ms{0}; // audio in the file before the running writer's
     StopReason m_stop_reason{StopReason::Requested};
     bool m_paused{false};
     bool m_call_recording{false};

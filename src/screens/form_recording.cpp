@@ -80,6 +80,9 @@ void FormRecording::find_controls() {
     for (skin::Button* b :
          {m_name, m_close, m_pause, m_resume, m_boost, m_speaker_on, m_speaker_off, m_vas_knob})
         b->set_listener(this);
+    m_mark = dynamic_cast<skin::Button*>(find_child(u"btnMark"));
+    if (m_mark)
+        m_mark->set_listener(this);
 }
 
 void FormRecording::reload_skin(skin::Properties& properties) {
@@ -126,6 +129,8 @@ void FormRecording::fill(bool new_record) {
                                       record.format.bit_rate));
     update_pause_buttons();
     m_boost->set_caption(m_properties.text(u"Boost"));
+    if (m_mark)
+        m_mark->set_caption(m_properties.text(u"Mark"));
     const bool boosted = m_document.settings().boost != u"BoostOff";
     if (auto* on = m_boost->find_child(u"BoostOn"))
         on->set_visible(boosted);
@@ -269,6 +274,8 @@ void FormRecording::clicked(skin::Component& button, const skin::ClickRecord&) {
         if (shown >= 0 && shown < double_tap_seconds)
             return;
         stop();
+    } else if (m_mark && &button == m_mark) {
+        m_document.add_marker();
     } else if (&button == m_pause) {
         set_paused(true);
     } else if (&button == m_resume) {

@@ -85,6 +85,7 @@ private:
     skin::Button* m_speaker_on{nullptr};
     skin::Button* m_speaker_off{nullptr};
     skin::Button* m_vas_knob{nullptr};
+    skin::Button* m_mark{nullptr}; // null in a skin without it
     skin::Progress* m_level{nullptr};
     skin::Waveform* m_live_wave{nullptr};  // optional in a skin: the input's last seconds
     uint64_t m_live_columns{~uint64_t(0)}; // the live columns drawn

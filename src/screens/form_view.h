@@ -44,6 +44,11 @@ public:
     void pause();
     void set_volume(double value);
     void seek_fraction(double fraction);
+    // Playback from the marker (started when nothing plays).
+    void jump_to_marker(size_t index);
+    // To the marker before the playing position (a second back and more, so that taps go on
+    // backwards) or after it; false when there is none.
+    bool step_marker(bool forward);
     // Runs a menu id as the menu would.
     std::vector<skin::MenuItem> menu_items(std::u16string_view id);
     void on_document_event(controller::DocumentEvent event);
@@ -110,6 +115,11 @@ private:
     uint64_t m_wave_version{~uint64_t(0)};
     int32_t m_wave_width{-1};
     std::vector<int64_t> m_marker_times;
+    // Marker buttons; null in a skin without them.
+    skin::Button* m_mark_prev{nullptr};
+    skin::Button* m_mark{nullptr};
+    skin::Button* m_mark_next{nullptr};
+    int m_renaming_marker{-1}; // the marker whose label the edit form holds
 };
 
 } // namespace screens
