@@ -156,7 +156,9 @@ TEST_F(GoldenScreens, MainKeypadMenuRecordingAndPlaybackLookAsTheyShould) {
     ASSERT_TRUE(program.wait([](const std::string& t) {
         return ProgramRunner::top_id(t) == "frmMain" && ProgramRunner::row_count(t) >= 4;
     })) << program.json();
-    EXPECT_TRUE(screen_is(program, "main"));
+    // Where the list comes to rest while the scan still inserts rows depends on the order the
+    // records are found; the rows themselves are compared on the keypad screen below.
+    EXPECT_TRUE(screen_is(program, "main", {"list"}));
 
     // The keypad with 2 typed: "Anna", "bench" and the years are highlighted.
     ASSERT_TRUE(program.tap("btnFilter"));
