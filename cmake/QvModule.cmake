@@ -43,7 +43,7 @@ function(qv_test name)
   set_property(TARGET test_${name} PROPERTY CROSSCOMPILING_EMULATOR env
     -u LANGUAGE -u LC_ALL -u LC_MESSAGES -u LC_TIME -u LC_CTYPE -u GSETTINGS_SCHEMA_DIR
     QUILLORY_CONFIG_DIR=${home}/config XDG_CONFIG_HOME=${home}/config
-    XDG_DATA_HOME=${home}/data XDG_DOCUMENTS_DIR=${home}/Documents QUILLORY_CARDS=
+    XDG_DATA_HOME=${home}/data XDG_CACHE_HOME=${home}/cache XDG_DOCUMENTS_DIR=${home}/Documents QUILLORY_CARDS=
     QUILLORY_CONTACTS=${home}/contacts QUILLORY_AUDIO=null GSETTINGS_BACKEND=memory
     DBUS_SESSION_BUS_ADDRESS=unix:path=${home}/no-session-bus
     DBUS_SYSTEM_BUS_ADDRESS=unix:path=${home}/no-system-bus

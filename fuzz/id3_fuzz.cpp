@@ -1,5 +1,6 @@
 // ID3 tags from arbitrary bytes: parsed without reading past the tag or the file; an accepted
-// tag's texts are decoded, and the tag written out again parses back with the same frames. A
+// tag's texts and chapter markers are decoded, and the tag written out again parses back with
+// the same frames and the same markers. A
 // title change of the file either leaves the file as it was or gives it the new title with
 // the audio after the tag untouched.
 
@@ -47,9 +48,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const formats::Id3Frame& frame : tag.frames())
         (void)tag.text(frame.id);
 
-    // The tag written anew parses back with the same frames.
+    // Chapters however damaged read as a list in time order.
+    const std::vector<formats::Marker> markers = tag.markers();
+    for (size_t i = 1; i < markers.size(); ++i)
+        if (markers[i].time_ms < markers[i - 1].time_ms)
+            __builtin_trap();
+
+    // The tag written anew parses back with the same frames and markers.
     formats::Id3Tag changed = tag;
     changed.set_text(formats::kId3Title, u"Fuzz \u00e9t\u00e9");
+    const bool markers_set = changed.set_markers(markers, uint32_t(size));
+    // 2.2 tags have no chapter frames.
+    if (markers_set != (markers.size() <= formats::kMaxMarkers && changed.written_version() != 2))
+        __builtin_trap();
     std::u16string copy_path = path + u".copy";
     {
         foundation::File copy(copy_path, foundation::File::WriteNew);
@@ -58,7 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             foundation::File again(copy_path, foundation::File::Read);
             formats::Id3Tag reread;
             if (reread.parse(again) == 0 || reread.frames().size() != changed.frames().size() ||
-                reread.text(formats::kId3Title) != changed.text(formats::kId3Title))
+                reread.text(formats::kId3Title) != changed.text(formats::kId3Title) ||
+                (markers_set && reread.markers() != markers))
                 __builtin_trap();
         }
     }

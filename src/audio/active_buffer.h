@@ -47,7 +47,7 @@ public:
 
     static constexpr int32_t kMaxQueuedBytes = 10000000;
     static constexpr uint64_t kMinFreeMemory = 1000000;
-    static constexpr uint32_t kIdleMilliseconds = 250;
+    static constexpr uint32_t kIdleMilliseconds = 700;
 
 private:
     class Output : public Outlet {

@@ -4,6 +4,7 @@
 
 #include "audio/link.h"
 
+#include <functional>
 #include <string>
 
 namespace audio {
@@ -30,6 +31,14 @@ public:
     // Whether coded audio from this writer reached the file (a file that was only appended to
     // does not count what it held before).
     virtual bool has_audio() const = 0;
+    // Runs `work` (which may write the file anew under its name, as a tag that outgrows its
+    // room is written) while the writer holds the file closed, with everything given to it so
+    // far in the file; writing then goes on at the end of what is under the name. Returns what
+    // `work` returned; false without running it for writers that cannot close their file.
+    virtual bool while_closed(const std::function<bool()>& work) {
+        (void)work;
+        return false;
+    }
 };
 
 // Facts about an open audio file.

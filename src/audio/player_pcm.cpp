@@ -18,6 +18,17 @@ using namespace platform;
 
 namespace {
 
+// Playback that ran dry between two buffers is said, with how long the silence was.
+void log_underruns(platform::WaveOut device, int rate) {
+    const platform::WaveLoss loss = platform::wave_out_loss(device);
+    const int kind = int(platform::WaveLossKind::Underrun);
+    if (loss.events[kind] > 0 && rate > 0)
+        foundation::log() << "PlayerPCM "
+                          << platform::wave_loss_name(platform::WaveLossKind::Underrun) << " "
+                          << loss.events[kind] << " times, "
+                          << loss.frames[kind] * 1000 / uint64_t(rate) << " ms\n";
+}
+
 constexpr int kBuffers = 6;
 constexpr int kPullBytes = 16384;
 
@@ -120,6 +131,10 @@ public:
         }
         return m_frames_heard;
     }
+    void set_buffer_ms(int milliseconds) {
+        std::lock_guard guard(m_owner.lock());
+        m_buffer_ms = std::clamp(milliseconds, 5, 200);
+    }
 
 protected:
     void run() override;
@@ -151,6 +166,7 @@ private:
     bool m_converter_flushed{false};
     platform::PcmLayout m_device_layout;
     int32_t m_buffer_size{0};
+    int32_t m_buffer_ms{200};
     int32_t m_frames_pulled{0};
     int32_t m_frames_heard{0}; // last read from the open device; kept once it has closed
     AudioBlock m_pending;
@@ -171,7 +187,6 @@ constexpr uint32_t kStallTimer = 1;
 
 void PlayerPCMImpl::run() {
     m_window = create_window([](WindowHandle, uint32_t, WParam, LParam) -> LResult { return 0; });
-    set_timer(m_window, kStallTimer, 250);
     m_ready.set();
     Message message;
     while (!stop_requested() && get_message(message)) {
@@ -210,7 +225,11 @@ void PlayerPCMImpl::run() {
             handle_request();
             break;
         case WM_TIMER:
-            check_stall();
+            // The watch runs only while an output is open.
+            if (m_device)
+                check_stall();
+            else
+                kill_timer(m_window, kStallTimer);
             break;
         default:
             break;
@@ -225,6 +244,7 @@ void PlayerPCMImpl::run() {
         wave_out_reset(m_device);
         for (WaveHeader& header : m_headers)
             wave_out_unprepare_header(m_device, &header);
+        log_underruns(m_device, m_rate);
         wave_out_close(m_device);
         m_device = nullptr;
     }
@@ -294,6 +314,7 @@ void PlayerPCMImpl::fill_or_close() {
     if (m_state == Playing && !fill_buffers())
         m_state = Draining;
     if (m_state == Draining && !any_queued() && m_device) {
+        log_underruns(m_device, m_rate);
         if (wave_out_close(m_device) == MMSYSERR_NOERROR)
             m_device = nullptr;
     }
@@ -398,7 +419,8 @@ void PlayerPCMImpl::open_device() {
         fail(result == WAVERR_BADFORMAT ? PlayerPCM::Fault::Format : PlayerPCM::Fault::NoDevice);
         return;
     }
-    int32_t size = (m_device_layout.rate * 200 / 1000) * format.block_align;
+    set_timer(m_window, kStallTimer, 250);
+    int32_t size = std::max(1, m_device_layout.rate * m_buffer_ms / 1000) * format.block_align;
     if (size != m_buffer_size) {
         m_buffer_size = size;
         for (int i = 0; i < kBuffers; ++i) {
@@ -433,6 +455,7 @@ void PlayerPCMImpl::close_down() {
         wave_out_reset(m_device);
         for (WaveHeader& header : m_headers)
             wave_out_unprepare_header(m_device, &header);
+        log_underruns(m_device, m_rate);
         wave_out_close(m_device);
         m_device = nullptr;
         // Whatever the closed device still posted belongs to no stream now.
@@ -541,6 +564,10 @@ int32_t PlayerPCM::frames_pulled() const {
 
 int32_t PlayerPCM::frames_heard() const {
     return m_impl->frames_heard();
+}
+
+void PlayerPCM::set_buffer_ms(int milliseconds) {
+    m_impl->set_buffer_ms(milliseconds);
 }
 
 void PlayerPCM::on_data(const AudioBlock&) {

@@ -56,6 +56,10 @@ public:
     // Of those, the frames that have been heard: what the buffers and the device still hold
     // is not counted. After the device has closed, the count it had last.
     int32_t frames_heard() const;
+    // The length of each of the six buffers from the next opening of the device on: 200 ms
+    // (the default) keeps 1.2 s queued; a listening stage in front that must change what is
+    // heard within 0.1 s asks for 15 ms.
+    void set_buffer_ms(int milliseconds);
 
     // Not supported: a player only pulls.
     void on_data(const AudioBlock& block) override;

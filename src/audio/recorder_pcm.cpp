@@ -5,6 +5,7 @@
 #include "platform/clock.h"
 #include "platform/messages.h"
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <vector>
@@ -16,6 +17,9 @@ using namespace platform;
 namespace {
 
 constexpr int kBuffers = 10;
+// How often buffers are collected while nobody watches the level: well inside the ring's two
+// seconds, and few wake-ups.
+constexpr uint32_t kQuietPollMs = 400;
 
 enum State : int32_t { Opening = 0, Opened = 1, Capturing = 2, Closed = 3 };
 
@@ -55,6 +59,14 @@ public:
         std::lock_guard guard(m_lock);
         return m_device ? wave_in_downlink(m_device) : WaveDownlink::None;
     }
+    void set_lively(bool on) {
+        m_lively.store(on);
+        m_quiet_wake.set();
+    }
+    double lost_seconds() const {
+        std::lock_guard guard(m_lock);
+        return rate > 0 ? double(m_loss.total_frames()) / rate : 0.0;
+    }
 
     const int channels;
     const int rate;
@@ -68,6 +80,7 @@ private:
     void harvest();
     void queue_header(WaveHeader& header);
     void check_device();
+    void check_loss();
 
     mutable foundation::CriticalSection m_lock;
     RecorderPCM* m_owner;
@@ -81,11 +94,16 @@ private:
     int32_t m_state{Opening};
     bool m_device_lost{false};
     WaveDownlink m_downlink{WaveDownlink::None}; // as last seen
-    uint32_t m_last_done{0};      // tick of the last buffer handed on, or of the start
-    uint32_t m_stall_limit_ms{0}; // a capture silent for longer has stopped delivering
-    bool m_delivered{false};      // a buffer came back since the capture (re)started
+    uint32_t m_last_done{0};                // tick of the last buffer handed on, or of the start
+    uint32_t m_stall_limit_ms{0};           // a capture silent for longer has stopped delivering
+    uint32_t m_quiet_poll_ms{kQuietPollMs}; // at the device's pace
+    bool m_delivered{false};                // a buffer came back since the capture (re)started
+    WaveLoss m_loss;                        // what the device reported lost, as last seen
+    bool m_described{false};                // how capture runs has been logged
     WindowHandle m_window{0};
     foundation::Event m_window_ready{foundation::Event::Reset::Manual};
+    std::atomic<bool> m_lively{true};
+    foundation::Event m_quiet_wake; // ends a quiet wait early: lively again, or the end
 };
 
 uint32_t RecorderPCM::buffer_size_for(int channels, int rate, int bits) {
@@ -107,6 +125,7 @@ RecorderPCMImpl::RecorderPCMImpl(int channels_, int rate_, int bits_, RecorderPC
     m_buffer_size = RecorderPCM::buffer_size_for(channels, rate, bits);
     // One buffer's time at the device's pace, and a second more.
     m_stall_limit_ms = 1000 + uint32_t(200.0 / platform::audio_device_speed());
+    m_quiet_poll_ms = std::max(5u, uint32_t(kQuietPollMs / platform::audio_device_speed()));
     for (int i = 0; i < kBuffers; ++i) {
         m_buffers[i].assign(m_buffer_size, 0);
         m_headers[i].data = m_buffers[i].data();
@@ -152,8 +171,10 @@ RecorderPCMImpl::~RecorderPCMImpl() {
             result = wave_in_reset(m_device);
             if (result != MMSYSERR_NOERROR)
                 foundation::log() << "recorder bad reset!!!!! waveInReset=" << result << "\n";
-            if (capturing)
+            if (capturing) {
                 harvest();
+                check_loss();
+            }
             for (WaveHeader& header : m_headers)
                 wave_in_unprepare_header(m_device, &header);
             result = wave_in_close(m_device);
@@ -163,6 +184,7 @@ RecorderPCMImpl::~RecorderPCMImpl() {
         }
     }
     request_stop();
+    m_quiet_wake.set();
     join();
 }
 
@@ -234,6 +256,11 @@ void RecorderPCMImpl::harvest() {
             block.sample_rate = rate;
             push(*m_owner, block);
             m_last_done = tick_count();
+            if (!m_delivered && !m_described) {
+                m_described = true;
+                foundation::log() << "recorder capture through "
+                                  << wave_in_description(m_device).c_str() << "\n";
+            }
             m_delivered = true;
         }
         header.bytes_recorded = 0;
@@ -249,9 +276,25 @@ void RecorderPCMImpl::harvest() {
 // A sound server that is busy or just starting can take seconds to deliver the first audio.
 constexpr uint32_t kStartGraceMs = 4000;
 
+// Every loss the device reports is logged by its kind, with how much audio it cost.
+void RecorderPCMImpl::check_loss() {
+    const WaveLoss now = wave_in_loss(m_device);
+    for (int kind = 0; kind < kWaveLossKinds; ++kind) {
+        if (now.events[kind] == m_loss.events[kind])
+            continue;
+        foundation::log() << "recorder audio lost by " << wave_loss_name(WaveLossKind(kind)) << ": "
+                          << now.events[kind] - m_loss.events[kind] << " times, "
+                          << (now.frames[kind] - m_loss.frames[kind]) * 1000 / uint64_t(rate)
+                          << " ms, " << now.frames[kind] * 1000 / uint64_t(rate) << " ms in all "
+                          << tick_count() << "\n";
+    }
+    m_loss = now;
+}
+
 void RecorderPCMImpl::check_device() {
     if (m_device_lost || !m_device)
         return;
+    check_loss();
     // The downlink going away costs the other party's voice, not the recording.
     if (m_downlink == WaveDownlink::Mixed && wave_in_downlink(m_device) == WaveDownlink::Lost) {
         m_downlink = WaveDownlink::Lost;
@@ -276,6 +319,7 @@ void RecorderPCMImpl::run() {
     }
     m_window_ready.set();
     while (!stop_requested()) {
+        bool capturing = false;
         {
             std::lock_guard guard(m_lock);
             Message message;
@@ -298,8 +342,16 @@ void RecorderPCMImpl::run() {
                 check_device();
             if (m_state == Closed)
                 break;
+            capturing = m_state == Capturing;
         }
-        wait_message(100);
+        if (capturing && !m_lively.load()) {
+            // Nobody watches the level: filled buffers are collected a few at a time, and their
+            // messages wait in the queue.
+            m_quiet_wake.wait_for_ms(m_quiet_poll_ms);
+        } else {
+            // Filled buffers wake the thread; the timeout only watches for a device that stalls.
+            wait_message(capturing ? 1000 : 100);
+        }
     }
     std::lock_guard guard(m_lock);
     destroy_window(m_window);
@@ -341,6 +393,14 @@ bool RecorderPCM::device_lost() const {
 
 platform::WaveDownlink RecorderPCM::downlink() const {
     return m_impl->downlink();
+}
+
+double RecorderPCM::lost_seconds() const {
+    return m_impl->lost_seconds();
+}
+
+void RecorderPCM::set_lively(bool on) {
+    m_impl->set_lively(on);
 }
 
 int RecorderPCM::channels() const {

@@ -13,9 +13,10 @@ class RecorderPCMImpl;
 // through its outlet (the first stage of the recording chain). Deleting it stops the device
 // and pushes what was captured up to that moment, the partly filled buffer included, before
 // it closes: keep the chain connected until the recorder is gone. Ten buffers stay queued in the
-// device; the capture thread (above normal priority) hands them on in capture order and queues
-// them again at once. The whole chain downstream of the recorder runs on the capture thread
-// inside the recorder's lock, so deleting the recorder waits for the block being delivered.
+// device; the capture thread (above normal priority, woken by each filled buffer) hands them on
+// in capture order and queues them again at once. The whole chain downstream of the recorder runs
+// on the capture thread inside the recorder's lock, so deleting the recorder waits for the block
+// being delivered.
 //
 // Threads: construct, start(), pause(), the queries and destroy on one controlling thread (the
 // user-interface thread); blocks are pushed on the capture thread. Stopping is deleting.
@@ -41,6 +42,13 @@ public:
     virtual bool device_lost() const;
     // Whether the call's downlink is mixed in (recorders opened with WAVE_CALL_MAPPER).
     virtual platform::WaveDownlink downlink() const;
+    // Audio the sound system reported lost since the start (its buffer overflowed, a hole in
+    // the stream), in seconds; each loss is logged with its kind.
+    virtual double lost_seconds() const;
+    // Lively (the default): every filled buffer goes down the chain as soon as it is there (a
+    // level meter on screen moves with it). Otherwise they go a few at a time, every 400 ms, so
+    // that a recording nobody watches wakes the machine seldom. Any thread.
+    virtual void set_lively(bool on);
     virtual int channels() const;
     virtual int bits_per_sample() const;
     virtual int sample_rate() const;

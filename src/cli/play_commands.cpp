@@ -1,28 +1,51 @@
-// quillory-cli play FILE: plays an audio file through the player and the output device until
-// its end or Ctrl-C.
+// quillory-cli play FILE [--speed S] [--skip-silence]: plays an audio file through the
+// listening stage, the player and the output device until its end or Ctrl-C.
 
 #include "audio/player_pcm.h"
+#include "audio/speed_stage.h"
 #include "cli/command.h"
+#include "controller/settings.h"
 #include "formats/factory.h"
 #include "foundation/text.h"
 #include "platform/clock.h"
 #include "platform/power.h"
 
 #include <atomic>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
 std::atomic<bool> g_interrupted{false};
 
+// Short device buffers, so that what is heard follows the listening stage closely.
+constexpr int kListeningBufferMs = 15;
+
 extern "C" void on_interrupt(int) {
     g_interrupted.store(true);
 }
 
-int play(const cli::Arguments& args) {
-    if (args.size() != 1) {
-        std::fprintf(stderr, "usage: quillory-cli play FILE\n");
+int play(const cli::Arguments& all) {
+    cli::Arguments args;
+    double speed = 1.0;
+    bool skip = false;
+    bool usage_error = false;
+    for (size_t i = 0; i < all.size(); ++i) {
+        if (all[i] == "--speed" && i + 1 < all.size()) {
+            char* end = nullptr;
+            speed = std::strtod(all[++i].c_str(), &end);
+            if (!end || *end || !(speed >= 0.5 && speed <= 3.0))
+                usage_error = true;
+        } else if (all[i] == "--skip-silence") {
+            skip = true;
+        } else {
+            args.push_back(all[i]);
+        }
+    }
+    if (usage_error || args.size() != 1) {
+        std::fprintf(stderr, "usage: quillory-cli play FILE [--speed 0.5..3] [--skip-silence]\n");
         return 2;
     }
     std::unique_ptr<audio::FileReader> reader =
@@ -41,13 +64,23 @@ int play(const cli::Arguments& args) {
     }
     platform::AwakeInhibitor awake("Playing a recording");
     audio::PlayerPCM player;
-    audio::connect(reader->output(), &player);
+    audio::SpeedStage listening;
+    listening.set_speed(speed);
+    controller::Settings settings;
+    settings.load_first();
+    listening.set_skip_silence(skip, controller::skip_silence_threshold(settings.vas_level));
+    const bool plain = speed == 1.0 && !skip;
+    if (!plain)
+        player.set_buffer_ms(kListeningBufferMs);
+    audio::connect(reader->output(), &listening);
+    audio::connect(listening.output(), &player);
     g_interrupted.store(false);
     auto previous = std::signal(SIGINT, on_interrupt);
     bool started = player.play();
     while (started && !player.is_finished() && !g_interrupted.load())
         platform::sleep_ms(50);
     player.stop();
+    audio::connect(listening.output(), nullptr);
     audio::connect(reader->output(), nullptr);
     std::signal(SIGINT, previous);
     if (!started) {
@@ -73,4 +106,7 @@ int play(const cli::Arguments& args) {
 
 } // namespace
 
-QV_CLI_COMMAND("play", "play FILE  (play an audio file until its end or Ctrl-C)", play);
+QV_CLI_COMMAND("play",
+               "play FILE [--speed 0.5..3] [--skip-silence]  (play an audio file until its end or "
+               "Ctrl-C, faster or slower with the pitch kept, long pauses cut short)",
+               play);

@@ -12,6 +12,7 @@
 #include "platform/wave_device.h"
 #include "sharing/send_mail.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -34,6 +35,8 @@ struct Options {
     std::optional<std::string> format;
     std::optional<std::string> boost;
     std::optional<double> vas;
+    // Recorded seconds at which markers are set.
+    std::vector<double> marks;
     bool save{false};
 };
 
@@ -78,6 +81,12 @@ bool parse_options(const cli::Arguments& args, Options& options) {
                 return false;
             }
             options.boost = text;
+        } else if (arg == "--mark-at") {
+            if (!value(text) || !parse_number(text, number)) {
+                std::fprintf(stderr, "quillory-cli: %s wants a number\n", arg.c_str());
+                return false;
+            }
+            options.marks.push_back(number);
         } else if (arg == "--save") {
             options.save = true;
         } else if (arg.rfind("--", 0) == 0) {
@@ -136,6 +145,21 @@ public:
     }
 };
 
+// A recording that the sound system dropped audio from says how much, in the user's language
+// ("Audio_lost"), on standard error; the exit status stays that of the recording.
+void report_lost_audio(const controller::Document& document) {
+    const double lost = document.lost_seconds();
+    if (lost <= 0)
+        return;
+    localisation::TextTable texts;
+    localisation::Languages languages(texts);
+    const std::u16string pattern = languages.choose_at_start() && texts.has(u"Audio_lost")
+                                       ? texts.text(u"Audio_lost")
+                                       : std::u16string(u"Audio lost: %seconds% s");
+    std::fprintf(stderr, "quillory-cli: %s\n",
+                 to_utf8(controller::lost_audio_text(pattern, lost)).c_str());
+}
+
 std::atomic<bool> g_interrupted{false};
 
 void on_record_interrupt(int) {
@@ -146,7 +170,9 @@ void on_record_interrupt(int) {
 // seconds of audio, stops by itself, or Ctrl-C asks for the end (the caller's stop() then
 // completes the file). With the voice-operated switch on, silence is left out of the file, so
 // capture time decides instead.
-void run_recording(controller::Document& document, double seconds) {
+void run_recording(controller::Document& document, double seconds, std::vector<double> marks = {}) {
+    std::sort(marks.begin(), marks.end());
+    size_t next_mark = 0;
     g_interrupted.store(false);
     struct InterruptGuard {
         void (*previous)(int) = std::signal(SIGINT, on_record_interrupt);
@@ -163,17 +189,42 @@ void run_recording(controller::Document& document, double seconds) {
     // The file device may be paced faster than real time.
     const double capture_seconds = seconds / platform::audio_device_speed();
     const bool gated = document.vas_level() > 0;
+    const auto wait_ms = uint32_t(std::clamp(100.0 / platform::audio_device_speed(), 1.0, 100.0));
     auto elapsed = [&] {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     };
+    // Nobody watches: capture moves its audio on in larger steps, until the last second, in
+    // which every buffer counts at once so that the end comes when it should.
+    document.set_capture_lively(false);
     while (document.is_recording() && !g_interrupted.load()) {
         if (gated ? elapsed() >= capture_seconds
                   : document.recorded_seconds() >= seconds || elapsed() >= 2 * capture_seconds + 2)
             break;
+        if (gated ? elapsed() >= capture_seconds - 1.0 / platform::audio_device_speed()
+                  : document.recorded_seconds() >= seconds - 1.0)
+            document.set_capture_lively(true);
+        // A marker as the recording passes its time: said on standard output once it is in
+        // the file.
+        if (next_mark < marks.size() && document.recorded_seconds() >= marks[next_mark]) {
+            ++next_mark;
+            const auto before = std::chrono::steady_clock::now();
+            const int index = document.add_marker();
+            const double took =
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - before)
+                    .count();
+            if (index >= 0)
+                std::printf("marked %u (%.2f ms)\n", document.markers()[size_t(index)].time_ms,
+                            took);
+            else
+                std::printf("marker not written\n");
+            std::fflush(stdout);
+        }
         platform::Message message;
         while (platform::peek_message(message))
             platform::dispatch_message(message);
-        platform::wait_message(5);
+        // Timers and posted messages wake the loop; the timeout only bounds how late an
+        // interrupt or the end of the wanted length is seen.
+        platform::wait_message(wait_ms);
     }
 }
 
@@ -205,7 +256,7 @@ int record_command(const cli::Arguments& args) {
     Options options;
     if (!parse_options(args, options) || !options.words.empty()) {
         std::fprintf(stderr, "usage: quillory-cli record [--seconds N] [--format F] [--boost B] "
-                             "[--vas LEVEL] [--save]\n");
+                             "[--vas LEVEL] [--mark-at SECONDS]... [--save]\n");
         return 2;
     }
     Session session;
@@ -227,15 +278,16 @@ int record_command(const cli::Arguments& args) {
     }
     std::printf("%s\n", to_utf8(document.current().path).c_str());
     std::fflush(stdout);
-    run_recording(document, options.seconds.value_or(10.0));
+    run_recording(document, options.seconds.value_or(10.0), options.marks);
     document.stop();
+    report_lost_audio(document);
     return session.outcome.report();
 }
 
 int append_command(const cli::Arguments& args) {
     Options options;
     if (!parse_options(args, options) || options.words.size() != 1) {
-        std::fprintf(stderr, "usage: quillory-cli append PATH [--seconds N]\n");
+        std::fprintf(stderr, "usage: quillory-cli append PATH [--seconds N] [--mark-at S]...\n");
         return 2;
     }
     const std::u16string path = absolute_path(options.words[0]);
@@ -254,8 +306,9 @@ int append_command(const cli::Arguments& args) {
     }
     std::printf("%s\n", to_utf8(document.current().path).c_str());
     std::fflush(stdout);
-    run_recording(document, options.seconds.value_or(10.0));
+    run_recording(document, options.seconds.value_or(10.0), options.marks);
     document.stop();
+    report_lost_audio(document);
     return session.outcome.report();
 }
 
@@ -325,11 +378,12 @@ int send_command(const cli::Arguments& args) {
 
 } // namespace
 
-QV_CLI_COMMAND("record",
-               "record [--seconds N] [--format Mp3Low|Mp3Middle|Mp3High] "
-               "[--boost BoostOff|Boost1|Boost2|Boost3] [--vas LEVEL] [--save]",
-               record_command);
-QV_CLI_COMMAND("append", "append PATH [--seconds N]", append_command);
+QV_CLI_COMMAND(
+    "record",
+    "record [--seconds N] [--format Mp3Low|Mp3Middle|Mp3High] "
+    "[--boost BoostOff|Boost1|Boost2|Boost3] [--vas LEVEL] [--mark-at SECONDS]... [--save]",
+    record_command);
+QV_CLI_COMMAND("append", "append PATH [--seconds N] [--mark-at SECONDS]...", append_command);
 QV_CLI_COMMAND("list", "list", list_command);
 QV_CLI_COMMAND("rename", "rename PATH TITLE", rename_command);
 QV_CLI_COMMAND("send", "send PATH", send_command);

@@ -1,5 +1,6 @@
 #include "controller/document.h"
 
+#include "controller/peak_cache.h"
 #include "formats/factory.h"
 #include "formats/id3_tag.h"
 #include "foundation/date_time.h"
@@ -20,11 +21,17 @@ namespace controller {
 
 namespace {
 
+// Milliseconds in each of the player's buffers: six of them queue 90 ms.
+constexpr int listening_buffer_ms = 15;
+
 constexpr double check_seconds = 0.2;
 // Checks between two looks at the storage list for the folders to watch.
 constexpr int storage_check_ticks = 10;
 // The longest the UI thread spends on files changed by others before it draws again.
 constexpr std::chrono::milliseconds change_step_budget{8};
+// Room a new recording's tag keeps for the markers set while it records (each takes about 60
+// bytes), so that they are written in place.
+constexpr uint32_t recording_tag_room = 8192;
 const char16_t start_beep[] = u"%app_path%/Voicbeep.wav";
 const char16_t end_beep[] = u"%app_path%/RecEnd.wav";
 const std::u16string call_notification_name = std::u16string(application_name) + u".Call";
@@ -64,8 +71,14 @@ Document::Document() : m_timer(*this) {
     m_call_monitor = std::make_unique<telephony::CallMonitorImpl>(this);
     m_scanner.reset(
         new foundation::DirectoryScanner(static_cast<foundation::DirectorySink&>(*this)));
-    audio::connect(m_boost_stage.output(), &m_level_meter);
-    audio::connect(m_duration_counter.output(), &m_active_buffer);
+    audio::connect(m_boost_stage.output(), &m_live_wave);
+    audio::connect(m_live_wave.output(), &m_level_meter);
+    audio::connect(m_duration_counter.output(), &m_record_peaks);
+    audio::connect(m_record_peaks.output(), &m_active_buffer);
+    // Playback goes through the listening stage; short device buffers let a change of speed
+    // be heard at once.
+    audio::connect(m_listening.output(), &m_player);
+    m_player.set_buffer_ms(listening_buffer_ms);
     fill_format(m_current.format);
     load_first_things();
     m_timer.after(check_seconds);
@@ -78,8 +91,11 @@ Document::~Document() {
     m_scanner.reset();
     m_call_monitor.reset();
     audio::connect(m_boost_stage.output(), nullptr);
+    audio::connect(m_live_wave.output(), nullptr);
     audio::connect(m_level_meter.output(), nullptr);
     audio::connect(m_duration_counter.output(), nullptr);
+    audio::connect(m_record_peaks.output(), nullptr);
+    audio::connect(m_listening.output(), nullptr);
 }
 
 void Document::add_listener(DocumentListener* listener) {
@@ -128,6 +144,8 @@ void Document::load_secondary_things() {
     if (foundation::take_store_reset())
         send(DocumentEvent::SettingsReset);
     m_player.set_volume(m_settings.volume);
+    set_speed(m_settings.speed);
+    set_skip_silence(m_settings.skip_silence);
     set_auto_record(m_settings.auto_record);
     if (m_current.path.empty())
         select_record(read_current_path());
@@ -170,6 +188,18 @@ void Document::set_volume(double volume) {
 void Document::set_vas_level(double level) {
     m_level_meter.set_threshold(std::clamp(level, 0.0, 1.0));
     m_settings.vas_level = m_level_meter.threshold();
+    m_listening.set_skip_silence(m_settings.skip_silence,
+                                 skip_silence_threshold(m_settings.vas_level));
+}
+
+void Document::set_speed(double speed) {
+    m_settings.speed = nearest_speed(speed);
+    m_listening.set_speed(m_settings.speed);
+}
+
+void Document::set_skip_silence(bool on) {
+    m_settings.skip_silence = on;
+    m_listening.set_skip_silence(on, skip_silence_threshold(m_settings.vas_level));
 }
 
 // --- recording --------------------------------------------------------------------------------
@@ -251,7 +281,7 @@ bool Document::record(RecordingKind kind, std::u16string name, std::u16string nu
             if (!picture.empty())
                 tag.set_picture(picture.data(), picture.size());
         }
-        if (!tag.write(file, 0)) {
+        if (!tag.write(file, 0, recording_tag_room)) {
             file.close();
             foundation::log() << "os::delete_file 1\n";
             foundation::delete_file(record.path);
@@ -264,7 +294,9 @@ bool Document::record(RecordingKind kind, std::u16string name, std::u16string nu
     stop();
     m_call_recording = is_call;
     m_current = record;
-    if (!start_capture(m_current.format, call_audio)) {
+    m_markers.clear();
+    m_marker_base_ms = 0;
+    if (!start_capture(m_current.format, call_audio, false)) {
         // With a writer, the sound device would not start; without one, the file would not open.
         const bool device_failed = m_writer != nullptr;
         stop();
@@ -290,7 +322,7 @@ void Document::start_failed(const std::u16string& folder) {
     send(no_space ? DocumentEvent::NoSpace : DocumentEvent::StorageFailed);
 }
 
-bool Document::start_capture(const audio::AudioFormat& format, bool call_audio) {
+bool Document::start_capture(const audio::AudioFormat& format, bool call_audio, bool appending) {
     m_writer =
         formats::create_writer(m_current.path, format.codec, format.channels,
                                format.bits_per_sample, format.sample_rate, format.bit_rate, true);
@@ -301,10 +333,18 @@ bool Document::start_capture(const audio::AudioFormat& format, bool call_audio) 
         m_writer.reset();
         return false;
     }
+    m_lost_seconds = 0.0;
     m_recorder = std::make_unique<audio::RecorderPCM>(
         format.channels, format.sample_rate, format.bits_per_sample,
         call_audio ? platform::WAVE_CALL_MAPPER : platform::WAVE_MAPPER);
+    m_recorder->set_lively(m_capture_lively);
     m_duration_counter.reset();
+    m_live_wave.clear();
+    // The waveform is made as the sound goes into the file; continuing a record, it goes on
+    // from the stored waveform of what the file holds (without one, the next opening decodes).
+    audio::Peaks start;
+    m_record_peaks_whole = !appending || PeakCache().load(m_current.path, start);
+    m_record_peaks.reset(start);
     audio::connect(*m_recorder, &m_boost_stage);
     audio::connect(m_level_meter.output(), &m_duration_counter);
     audio::connect(m_active_buffer.output(), &m_writer->input());
@@ -317,8 +357,16 @@ bool Document::append() {
     if (m_current.path.empty() || !foundation::FileInfo(m_current.path).exists())
         return false;
     const audio::AudioFormat format = m_current.format;
+    // The appended part's markers follow the record's own, after the audio it holds.
+    {
+        auto reader = formats::open_reader(m_current.path);
+        const double seconds = reader ? reader->duration() : 0.0;
+        m_marker_base_ms = seconds > 0 ? uint32_t(std::llround(seconds * 1000)) : 0;
+        m_current.format.duration = seconds;
+        reload_markers();
+    }
     const bool in_call = m_call_monitor->current_call().direction != telephony::CallDirection::None;
-    if (!start_capture(format, in_call)) {
+    if (!start_capture(format, in_call, true)) {
         const bool had_writer = m_writer != nullptr;
         if (!had_writer)
             fill_format(m_current.format);
@@ -352,6 +400,7 @@ void Document::finish(StopReason reason) {
         // Deleting the recorder pushes what it captured up to now down the chain, and then
         // unlinks it; the boost stage's look-ahead goes on after it.
         if (m_recorder) {
+            m_lost_seconds = m_recorder->lost_seconds();
             m_recorder.reset();
             m_boost_stage.flush();
         }
@@ -366,6 +415,15 @@ void Document::finish(StopReason reason) {
         const bool completed = m_writer->complete();
         const bool has_audio = m_writer->has_audio();
         m_writer.reset();
+        if (completed && has_audio && m_record_peaks_whole)
+            PeakCache().store(m_current.path, m_record_peaks.peaks());
+        // The markers once more, now that the last chapter's end is known.
+        if (!m_markers.empty() && has_audio) {
+            const uint32_t end_ms = recording_time_ms();
+            formats::update_file_tag(m_current.path, [&](formats::Id3Tag& tag) {
+                return tag.set_markers(m_markers, end_ms);
+            });
+        }
         if (reason == StopReason::Requested) {
             if (card_problem()) {
                 foundation::log() << "card_problem\n";
@@ -434,6 +492,7 @@ bool Document::select_record(const std::u16string& path) {
     m_current.artist = info.artist;
     m_current.title = info.title;
     m_current.album = info.album;
+    m_markers.clear();
     auto reader = formats::open_reader(path);
     if (!reader) {
         fill_format(m_current.format);
@@ -445,6 +504,7 @@ bool Document::select_record(const std::u16string& path) {
     m_current.format.bits_per_sample = reader->bits_per_sample();
     m_current.format.bit_rate = reader->bit_rate();
     m_current.format.duration = reader->duration();
+    reload_markers();
     return true;
 }
 
@@ -467,7 +527,11 @@ bool Document::play(const std::u16string& path, int position) {
     m_current.format.bits_per_sample = m_reader->bits_per_sample();
     m_current.format.bit_rate = m_reader->bit_rate();
     m_current.format.duration = m_reader->duration();
-    audio::connect(m_reader->output(), &m_player);
+    reload_markers();
+    m_listening.clear();
+    audio::connect(m_reader->output(), &m_listening);
+    m_play_start = m_listening.record_frames();
+    m_out_base = m_listening.output_frames();
     m_play_offset = 0.0;
     m_seek_target = 0.0;
     m_seek_frame = 0;
@@ -615,11 +679,14 @@ double Document::play_position() const {
     if (!m_reader || m_current.format.sample_rate <= 0)
         return 0.0;
     // What is heard, not what the reader has handed on: up to six buffers and the device's
-    // own buffer lie between them. Until the first frame read after a seek is heard, the
-    // place sought is shown, where the user put the knob.
+    // own buffer lie between them, and the listening stage's own (in record time). Until the
+    // first frame read after a seek is heard, the place sought is shown, where the user put
+    // the knob.
     const int32_t heard = m_player.frames_heard();
+    const uint64_t record = m_listening.record_at(m_out_base + uint64_t(std::max(0, heard)));
     const double position = heard >= m_seek_frame
-                                ? m_play_offset + double(heard) / m_current.format.sample_rate
+                                ? m_play_offset + double(record - std::min(record, m_play_start)) /
+                                                      m_current.format.sample_rate
                                 : m_seek_target;
     const double duration = m_current.format.duration;
     return std::max(0.0, duration > 0 ? std::min(position, duration) : position);
@@ -632,9 +699,12 @@ bool Document::seek(double seconds) {
     if (!m_reader->seek(whole))
         return false;
     const int32_t pulled = m_player.frames_pulled();
+    const uint64_t record = m_listening.record_at(m_out_base + uint64_t(std::max(0, pulled)));
+    m_listening.clear();
     m_seek_frame = pulled;
     m_seek_target = whole;
-    m_play_offset = whole - double(pulled) / std::max(1, m_current.format.sample_rate);
+    m_play_offset = whole - double(record - std::min(record, m_play_start)) /
+                                std::max(1, m_current.format.sample_rate);
     return true;
 }
 
@@ -697,6 +767,8 @@ void Document::command_line(const std::u16string& text) {
             record(RecordingKind::Note, u"", u"", telephony::CallDirection::None);
         else
             pause(!m_paused);
+    } else if (foundation::starts_with(text, u"mark")) {
+        add_marker();
     }
 }
 

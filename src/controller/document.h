@@ -14,13 +14,16 @@
 #include "audio/duration_counter.h"
 #include "audio/file_io.h"
 #include "audio/level_meter.h"
+#include "audio/peak_tap.h"
 #include "audio/player_pcm.h"
 #include "audio/recorder_pcm.h"
+#include "audio/speed_stage.h"
 #include "controller/document_listener.h"
 #include "controller/phone_speaker.h"
 #include "controller/record_storage.h"
 #include "controller/record_watch.h"
 #include "controller/settings.h"
+#include "formats/marker.h"
 #include "foundation/directory_scanner.h"
 #include "foundation/timer.h"
 #include "platform/messages.h"
@@ -130,8 +133,32 @@ public:
     const CurrentRecord& current() const { return m_current; }
     const std::vector<RecordInfo>& records() const { return m_records.items(); }
     double level() const { return m_level_meter.level(); }
+    // The input's last seconds, oldest first, while recording.
+    std::vector<audio::PeakColumn> live_wave() const { return m_live_wave.recent(); }
+    uint64_t live_wave_columns() const { return m_live_wave.finished(); }
     // Seconds written into the current recording so far.
     double recorded_seconds() const { return m_duration_counter.seconds(); }
+    // Audio the sound system lost during the running recording, or the last one once it has
+    // stopped (until the next starts), in seconds.
+    double lost_seconds() const { return m_recorder ? m_recorder->lost_seconds() : m_lost_seconds; }
+    // Whether someone may watch the recording (the default): captured audio then moves on at
+    // once, for a lively level meter and elapsed time; otherwise in fewer, larger steps (the
+    // window in the background, the command line), for fewer wake-ups.
+    void set_capture_lively(bool on) {
+        if (on == m_capture_lively)
+            return;
+        m_capture_lively = on;
+        if (m_recorder)
+            m_recorder->set_lively(on);
+    }
+    // A call recording that holds the microphone alone: the other side could not be had, or
+    // went away while recording.
+    bool other_side_missing() const {
+        const platform::WaveDownlink downlink =
+            m_recorder ? m_recorder->downlink() : platform::WaveDownlink::None;
+        return downlink == platform::WaveDownlink::Unavailable ||
+               downlink == platform::WaveDownlink::Lost;
+    }
     bool is_silent() const { return m_level_meter.is_silent(); }
     bool card_problem() const;
 
@@ -153,6 +180,13 @@ public:
     }
     void set_volume(double volume);
     void set_vas_level(double level);
+    // Playback speed (the nearest of kSpeeds), pitch kept; takes effect at once, also while
+    // playing. Positions stay in record time.
+    void set_speed(double speed);
+    double speed() const { return m_settings.speed; }
+    // Long pauses (below the voice switch's level) cut short while playing.
+    void set_skip_silence(bool on);
+    bool skip_silence() const { return m_settings.skip_silence; }
     const Settings& settings() const { return m_settings; }
     double volume() const { return m_player.volume(); }
     double vas_level() const { return m_level_meter.threshold(); }
@@ -160,15 +194,37 @@ public:
 
     telephony::ContactStore& contacts() { return m_contacts; }
 
+    // Markers of the current record in time order: while recording, those set so far (after
+    // an append, the record's earlier ones first); otherwise those of the selected or playing
+    // record.
+    const std::vector<formats::Marker>& markers() const { return m_markers; }
+    // Adds a marker ("Marker N" when no label is given) at the recording's file time (the pause
+    // point while paused; silence the voice switch left out does not count) or at the playing
+    // position, and writes it into the file at once: while recording into the room the tag
+    // keeps for it, synced, growing the tag when the room is used up. Its index, or -1 when
+    // nothing records or plays or the file cannot take it (the file is then unchanged).
+    int add_marker(std::u16string label = {});
+    // Changes the current record's markers (not while recording). False, with the file and
+    // the markers unchanged, when the index names no marker or the file cannot be written.
+    bool rename_marker(size_t index, const std::u16string& label);
+    bool remove_marker(size_t index);
+    // Milliseconds into the running recording's file.
+    uint32_t recording_time_ms() const;
+    // Reads the current record's markers from its file again (after it was changed outside).
+    void reload_markers();
+
 private:
+    // Writes m_markers into the current record's tag; false when the file could not take them.
+    bool write_markers();
     void send(DocumentEvent event, int argument = 0);
     // Ends whatever runs. A recording whose end fails (its last writes, its file gone) ends
     // with that reason instead of `reason` Requested; a new recording without audio is removed.
     void finish(StopReason reason);
     // A recording could not start in `folder`: tells the screens whether for want of space.
     void start_failed(const std::u16string& folder);
-    // call_audio: the call's downlink is mixed into the microphone.
-    bool start_capture(const audio::AudioFormat& format, bool call_audio);
+    // call_audio: the call's downlink is mixed into the microphone; appending: the file holds
+    // a record already.
+    bool start_capture(const audio::AudioFormat& format, bool call_audio, bool appending);
     void fill_format(audio::AudioFormat& format) const;
     void switch_speaker(bool on) { m_phone.set_speaker(on); }
 
@@ -189,18 +245,28 @@ private:
     CurrentRecord m_current;
 
     audio::PlayerPCM m_player;
+    audio::SpeedStage m_listening; // between the reader and the player
     audio::ActiveBuffer m_active_buffer;
     audio::DurationCounter m_duration_counter;
     audio::BoostStage m_boost_stage;
     audio::LevelMeter m_level_meter;
+    audio::LiveWave m_live_wave;      // between the boost and the level meter
+    audio::PeakTap m_record_peaks;    // between the duration counter and the buffer
+    bool m_record_peaks_whole{false}; // they cover the whole file (not an append to an unknown)
     std::unique_ptr<audio::FileReader> m_reader;
     std::unique_ptr<audio::RecorderPCM> m_recorder;
     std::unique_ptr<audio::FileWriter> m_writer;
 
     double m_play_offset{0.0}; // seconds before the player's first pulled frame
+    uint64_t m_play_start{0};  // the listening stage's record frames when playback started
+    uint64_t m_out_base{0};    // and the frames it had handed on then
     // The frames pulled before the last seek, and the place it sought.
     int32_t m_seek_frame{0};
     double m_seek_target{0.0};
+    double m_lost_seconds{0.0}; // lost by the last recording
+    bool m_capture_lively{true};
+    std::vector<formats::Marker> m_markers;
+    uint32_t m_marker_base_ms{0}; // audio in the file before the running writer's
     StopReason m_stop_reason{StopReason::Requested};
     bool m_paused{false};
     bool m_call_recording{false};

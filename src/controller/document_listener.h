@@ -24,6 +24,7 @@ enum class DocumentEvent : int {
     NoSpace = 14,         // "Sorry_no_space": a recording could not start, or a title could not
                           // be saved, for want of free space
     RecordRemoved = 15,   // argument: its former index; a record's file went away by other hands
+    MarkersChanged = 16,  // the current record's markers; argument: the index added or changed
 };
 
 // Why the last recording or playback ended.

@@ -205,6 +205,16 @@ RecordInfo record_info(const std::u16string& path) {
         info.artist = tag.text(formats::kId3Artist);
         info.title = tag.text(formats::kId3Title);
         info.album = tag.text(formats::kId3Album);
+        const std::vector<formats::Marker> markers = tag.markers();
+        info.marker_count = uint32_t(markers.size());
+        for (size_t i = 0; i < markers.size(); ++i) {
+            if (markers[i].label.empty() ||
+                markers[i].label == formats::default_marker_label(i + 1))
+                continue;
+            if (!info.marker_labels.empty())
+                info.marker_labels += u' ';
+            info.marker_labels += markers[i].label;
+        }
     } else {
         std::u16string name = foundation::name_of(path);
         auto dot = name.rfind(u'.');

@@ -61,6 +61,10 @@ struct RecordInfo {
     std::u16string album;
     std::u16string size_text;
     foundation::DateTime date; // the earlier of creation and last write
+    uint32_t marker_count{0};
+    // The labels of its markers that were given by hand ("Marker N" ones left out), separated
+    // by blanks: what the keypad filter also looks at.
+    std::u16string marker_labels;
 };
 
 // "" for 0 bytes, "512B", "12K", "3.4M".

@@ -5,7 +5,6 @@
 #include "foundation/paths.h"
 #include "platform/file_watch.h"
 
-#include <algorithm>
 #include <unordered_set>
 
 namespace controller {
@@ -31,29 +30,20 @@ RecordWatch::RecordWatch() = default;
 RecordWatch::~RecordWatch() = default;
 
 void RecordWatch::set_storage_folders(const std::vector<std::u16string>& folders) {
-    std::vector<std::u16string> wanted;
+    m_folders.clear();
     for (const auto& folder : folders) {
-        wanted.push_back(folder);
-        wanted.push_back(foundation::join(folder, std::u16string(incoming_folder)));
-        wanted.push_back(foundation::join(folder, std::u16string(outgoing_folder)));
+        m_folders.push_back(folder);
+        m_folders.push_back(foundation::join(folder, std::u16string(incoming_folder)));
+        m_folders.push_back(foundation::join(folder, std::u16string(outgoing_folder)));
     }
-    std::vector<Folder> next;
-    for (auto& path : wanted) {
-        auto present = std::find_if(m_folders.begin(), m_folders.end(),
-                                    [&](const Folder& f) { return f.path == path; });
-        if (present != m_folders.end()) {
-            next.push_back(std::move(*present));
-            continue;
-        }
-        Folder folder;
-        folder.path = path;
-        // At the start the scan finds what the folders hold; a folder added later is watched
-        // by changes(), which reports its files.
-        if (!m_started && foundation::FileInfo(path).is_directory())
-            folder.watch = platform::FileWatch::create(path);
-        next.push_back(std::move(folder));
-    }
-    m_folders = std::move(next);
+    if (!m_watches)
+        m_watches = platform::FolderWatches::create();
+    // At the start the scan finds what the folders hold; a folder added later is watched by
+    // changes(), which reports its files.
+    if (!m_started && m_watches)
+        for (const auto& folder : m_folders)
+            if (foundation::FileInfo(folder).is_directory())
+                m_watches->add(folder);
     m_started = true;
 }
 
@@ -64,22 +54,20 @@ void RecordWatch::add_existing(const std::u16string& folder, std::vector<std::u1
 
 std::vector<std::u16string> RecordWatch::changes() {
     std::vector<std::u16string> paths;
-    for (Folder& folder : m_folders) {
-        if (folder.watch) {
-            for (const auto& event : folder.watch->poll())
-                paths.push_back(foundation::join(folder.path, event.name));
-            // A folder deleted (or put aside) takes its watch with it; it is watched again when
-            // it comes back.
-            if (!foundation::FileInfo(folder.path).is_directory())
-                folder.watch.reset();
-        } else if (foundation::FileInfo(folder.path).is_directory()) {
-            folder.watch = platform::FileWatch::create(folder.path);
-            if (!folder.watch)
-                continue;
-            foundation::log() << "RecordWatch folder:" << folder.path << "\n";
-            // Files made before the watch began (a folder often comes with its first record).
-            add_existing(folder.path, paths);
-        }
+    if (!m_watches)
+        m_watches = platform::FolderWatches::create();
+    if (!m_watches)
+        return paths;
+    for (const auto& event : m_watches->poll())
+        paths.push_back(foundation::join(event.folder, event.name));
+    // Folders made since, or made again after they were deleted; a storage added meanwhile.
+    for (const auto& folder : m_folders) {
+        if (m_watches->watching(folder) || !foundation::FileInfo(folder).is_directory() ||
+            !m_watches->add(folder))
+            continue;
+        foundation::log() << "RecordWatch folder:" << folder << "\n";
+        // Files made before the watch began (a folder often comes with its first record).
+        add_existing(folder, paths);
     }
     // Bursts come down to one look at each file.
     std::vector<std::u16string> once;

@@ -11,7 +11,7 @@
 #include <vector>
 
 namespace platform {
-class FileWatch;
+class FolderWatches;
 }
 
 namespace controller {
@@ -34,13 +34,10 @@ public:
     std::vector<std::u16string> changes();
 
 private:
-    struct Folder {
-        std::u16string path;
-        std::unique_ptr<platform::FileWatch> watch; // null while the folder is not there
-    };
     void add_existing(const std::u16string& folder, std::vector<std::u16string>& out);
 
-    std::vector<Folder> m_folders;
+    std::unique_ptr<platform::FolderWatches> m_watches; // null until it can be had
+    std::vector<std::u16string> m_folders;
     bool m_started{false};
 };
 

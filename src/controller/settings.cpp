@@ -4,6 +4,7 @@
 #include "foundation/text.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace controller {
 
@@ -41,6 +42,17 @@ std::u16string format_label(int sample_rate, int bits_per_sample, int bit_rate) 
     return label;
 }
 
+std::u16string lost_audio_text(std::u16string pattern, double seconds) {
+    const int64_t tenths = seconds > 0 ? std::max<int64_t>(1, std::llround(seconds * 10)) : 0;
+    const std::u16string number =
+        foundation::to_text(int32_t(std::min<int64_t>(tenths / 10, 1 << 30))) + u"." +
+        foundation::to_text(int32_t(tenths % 10));
+    const size_t at = pattern.find(u"%seconds%");
+    if (at != std::u16string::npos)
+        pattern.replace(at, 9, number);
+    return pattern;
+}
+
 bool hardware_speaker_on() {
     uint32_t value = 0;
     if (!foundation::read_dword(u"HKEY_LOCAL_MACHINE\\System\\State\\Hardware", u"Speaker", value))
@@ -60,6 +72,25 @@ double from_fixed_point(uint32_t stored) {
     return double(stored) * (1.0 / fixed_point_one);
 }
 
+double nearest_speed(double speed) {
+    double best = 1.0;
+    for (double offered : kSpeeds)
+        if (std::abs(offered - speed) < std::abs(best - speed))
+            best = offered;
+    return best;
+}
+
+double next_speed(double speed) {
+    for (double offered : kSpeeds)
+        if (offered > speed + 1e-6)
+            return offered;
+    return kSpeeds[0];
+}
+
+double skip_silence_threshold(double vas_level) {
+    return vas_level > 0 ? vas_level : kQuietLevel;
+}
+
 void Settings::load_first() {
     const std::u16string key = settings_key();
     foundation::read_bool(key, u"Speaker", speaker);
@@ -76,6 +107,10 @@ void Settings::load_secondary() {
     uint32_t stored = 1048576;
     foundation::read_dword(key, u"Volume", stored);
     volume = std::min(1.0, from_fixed_point(stored));
+    uint32_t percent = 100;
+    if (foundation::read_dword(key, u"Speed", percent))
+        speed = nearest_speed(percent / 100.0);
+    foundation::read_bool(key, u"SkipSilence", skip_silence);
 }
 
 void Settings::save() const {
@@ -86,6 +121,8 @@ void Settings::save() const {
     foundation::write_string(key, u"Boost", boost);
     foundation::write_dword(key, u"Volume", to_fixed_point(volume));
     foundation::write_dword(key, u"VasLevel", to_fixed_point(vas_level));
+    foundation::write_dword(key, u"Speed", uint32_t(std::lround(speed * 100)));
+    foundation::write_dword(key, u"SkipSilence", skip_silence ? 1 : 0);
     foundation::flush();
 }
 

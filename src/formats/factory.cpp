@@ -37,16 +37,20 @@ std::unique_ptr<audio::FileReader> try_reader(const std::u16string& path) {
 }
 } // namespace
 
-std::unique_ptr<audio::FileReader> open_reader(const std::u16string& path) {
+std::unique_ptr<audio::FileReader> open_reader(const std::u16string& path, ReaderUse use) {
     using Factory = std::unique_ptr<audio::FileReader> (*)(const std::u16string&);
     static constexpr Factory kReaders[] = {
         try_reader<PcmWavReader>, try_reader<AdpcmWavReader>, try_reader<GsmWavReader>,
-        try_reader<VorbisReader>, try_reader<MpcReader>,      try_reader<FileReaderMP3>,
+        try_reader<VorbisReader>, try_reader<MpcReader>,
     };
     for (Factory factory : kReaders)
         if (auto reader = factory(path))
             return reader;
-    return nullptr;
+    auto mp3 = std::make_unique<FileReaderMP3>(
+        path, use == ReaderUse::Waveform ? Mp3Decoding::Preview : Mp3Decoding::Full);
+    if (!mp3->is_valid())
+        return nullptr;
+    return mp3;
 }
 
 } // namespace formats

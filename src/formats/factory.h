@@ -19,8 +19,13 @@ std::unique_ptr<audio::FileWriter> create_writer(const std::u16string& path,
                                                  const std::u16string& codec, int channels,
                                                  int bits, int rate, int bit_rate, bool append);
 
+// What a reader is opened for: playing, or drawing the waveform (where MP3 is decoded the
+// cheap way, mono at half the rate).
+enum class ReaderUse { Play, Waveform };
+
 // Tries the readers in this order and returns the first that accepts the file: PCM WAV,
 // ADPCM WAV, GSM WAV, Vorbis, MPC, mp3. Null when none does.
-std::unique_ptr<audio::FileReader> open_reader(const std::u16string& path);
+std::unique_ptr<audio::FileReader> open_reader(const std::u16string& path,
+                                               ReaderUse use = ReaderUse::Play);
 
 } // namespace formats

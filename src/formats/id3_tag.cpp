@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <functional>
 
 namespace formats {
 
@@ -389,39 +390,37 @@ const Id3Frame* Id3Tag::find(std::string_view id) const {
     return nullptr;
 }
 
-std::u16string Id3Tag::text(std::string_view id) const {
-    const Id3Frame* frame = find(id);
-    if (!frame)
-        return {};
-    const uint8_t* p = frame->data.data();
-    size_t size = frame->data.size();
+bool id3_frame_content(int version, uint16_t flags, const uint8_t*& p, size_t& size,
+                       std::vector<uint8_t>& plain) {
     // The frame's own layers: group byte, data length, unsynchronisation. Compressed or
-    // encrypted texts are not read.
-    std::vector<uint8_t> plain;
-    if (m_version == 4 && frame->flags != 0) {
-        if (frame->flags & (kFrame24Compressed | kFrame24Encrypted))
-            return {};
-        size_t skip = ((frame->flags & kFrame24Grouped) ? 1 : 0) +
-                      ((frame->flags & kFrame24DataLength) ? 4 : 0);
+    // encrypted frames are not read.
+    if (version == 4 && flags != 0) {
+        if (flags & (kFrame24Compressed | kFrame24Encrypted))
+            return false;
+        size_t skip = ((flags & kFrame24Grouped) ? 1 : 0) + ((flags & kFrame24DataLength) ? 4 : 0);
         if (skip > size)
-            return {};
+            return false;
         p += skip;
         size -= skip;
-        if (frame->flags & kFrame24Unsynchronised) {
+        if (flags & kFrame24Unsynchronised) {
             plain = unsynchronised(p, size);
             p = plain.data();
             size = plain.size();
         }
-    } else if (m_version == 3 && frame->flags != 0) {
-        if (frame->flags & (kFrame23Compressed | kFrame23Encrypted))
-            return {};
-        if (frame->flags & kFrame23Grouped) {
+    } else if (version == 3 && flags != 0) {
+        if (flags & (kFrame23Compressed | kFrame23Encrypted))
+            return false;
+        if (flags & kFrame23Grouped) {
             if (size < 1)
-                return {};
+                return false;
             ++p;
             --size;
         }
     }
+    return true;
+}
+
+std::u16string id3_decode_text(const uint8_t* p, size_t size) {
     if (size < 1)
         return {};
     const uint8_t encoding = p[0];
@@ -442,6 +441,37 @@ std::u16string Id3Tag::text(std::string_view id) const {
     return result;
 }
 
+std::vector<uint8_t> id3_encode_text(std::u16string_view text) {
+    text = text.substr(0, std::min(text.size(), text.find(u'\0')));
+    bool plain =
+        std::all_of(text.begin(), text.end(), [](char16_t c) { return c >= 32 && c <= 127; });
+    std::vector<uint8_t> bytes;
+    if (plain) {
+        bytes.push_back(0);
+        for (char16_t c : text)
+            bytes.push_back(uint8_t(c));
+    } else {
+        bytes = {1, 0xFF, 0xFE};
+        for (char16_t c : text) {
+            bytes.push_back(uint8_t(c));
+            bytes.push_back(uint8_t(c >> 8));
+        }
+    }
+    return bytes;
+}
+
+std::u16string Id3Tag::text(std::string_view id) const {
+    const Id3Frame* frame = find(id);
+    if (!frame)
+        return {};
+    const uint8_t* p = frame->data.data();
+    size_t size = frame->data.size();
+    std::vector<uint8_t> plain;
+    if (!id3_frame_content(m_version, frame->flags, p, size, plain))
+        return {};
+    return id3_decode_text(p, size);
+}
+
 void Id3Tag::set_frame(std::string_view id, audio::ByteSlice data) {
     for (Id3Frame& frame : m_frames) {
         if (frame.id == id) {
@@ -460,20 +490,7 @@ void Id3Tag::set_text(std::string_view id, std::u16string_view text) {
     text = text.substr(0, std::min(text.size(), text.find(u'\0')));
     if (text.empty())
         return;
-    bool plain =
-        std::all_of(text.begin(), text.end(), [](char16_t c) { return c >= 32 && c <= 127; });
-    std::vector<uint8_t> bytes;
-    if (plain) {
-        bytes.push_back(0);
-        for (char16_t c : text)
-            bytes.push_back(uint8_t(c));
-    } else {
-        bytes = {1, 0xFF, 0xFE};
-        for (char16_t c : text) {
-            bytes.push_back(uint8_t(c));
-            bytes.push_back(uint8_t(c >> 8));
-        }
-    }
+    std::vector<uint8_t> bytes = id3_encode_text(text);
     set_frame(id, audio::ByteSlice::copy_of(bytes.size(), bytes.data()));
 }
 
@@ -535,15 +552,14 @@ uint64_t Id3Tag::frames_size() const {
     return total;
 }
 
-bool Id3Tag::write(foundation::File& file, uint32_t size_limit) const {
+bool Id3Tag::write(foundation::File& file, uint32_t size_limit, uint32_t padding) const {
     const uint64_t total = frames_size();
     if (total == 0 || total > kMaxSize)
         return false;
     if (size_limit != 0 && (size_limit < 10 || total > size_limit - 10))
         return false;
-    uint32_t tag_size = size_limit != 0
-                            ? size_limit - 10
-                            : uint32_t(std::min<uint64_t>(total + kNewTagPadding, kMaxSize));
+    uint32_t tag_size =
+        size_limit != 0 ? size_limit - 10 : uint32_t(std::min<uint64_t>(total + padding, kMaxSize));
     const int version = written_version();
     // A 2.2 tag is written with 2.2's names, picture form and 6-byte frame headers.
     const std::vector<Id3Frame> frames_22 = version == 2 ? frames_as_22() : std::vector<Id3Frame>{};
@@ -588,12 +604,12 @@ bool Id3Tag::write(foundation::File& file, uint32_t size_limit) const {
         put(frame_header.data(), frame_header.size());
         put(frame.data.data(), frame.data.size());
     }
-    uint64_t padding = tag_size - total;
+    uint64_t zero_bytes = tag_size - total;
     const std::vector<uint8_t> zeros(kWriteBuffer, 0);
-    while (ok && padding > 0) {
-        size_t chunk = size_t(std::min<uint64_t>(padding, zeros.size()));
+    while (ok && zero_bytes > 0) {
+        size_t chunk = size_t(std::min<uint64_t>(zero_bytes, zeros.size()));
         put(zeros.data(), chunk);
-        padding -= chunk;
+        zero_bytes -= chunk;
     }
     if (ok && !buffer.empty())
         ok = file.write(buffer.data(), uint32_t(buffer.size()));
@@ -639,7 +655,8 @@ bool rewrite_whole_file(const std::u16string& path, const Id3Tag& tag, uint64_t 
 
 } // namespace
 
-Id3Update set_file_text(const std::u16string& path, std::string_view id, std::u16string_view text) {
+Id3Update update_file_tag(const std::u16string& path, const std::function<bool(Id3Tag&)>& change,
+                          Id3Growth growth) {
     const foundation::FileInfo info(path);
     if (info.is_directory())
         return Id3Update::Failed;
@@ -656,7 +673,8 @@ Id3Update set_file_text(const std::u16string& path, std::string_view id, std::u1
     // A file we may not write keeps its tag, also when it could be replaced by a new one.
     if (info.attributes() & foundation::FileInfo::attribute_read_only)
         return Id3Update::Failed;
-    tag.set_text(id, text);
+    if (!change(tag))
+        return Id3Update::Failed;
     if (tag.frames_size() <= old_size - 10) {
         // The file must still be there: opening for writing would otherwise make a new one.
         if (!foundation::FileInfo(path).exists())
@@ -664,11 +682,22 @@ Id3Update set_file_text(const std::u16string& path, std::string_view id, std::u1
         foundation::File file(path, foundation::File::ReadWrite);
         if (!file.is_open() || !file.seek(0) || !tag.write(file, old_size))
             return Id3Update::Failed;
+        if (growth == Id3Growth::InPlaceOnly)
+            return Id3Update::Written;
         return file.flush() ? Id3Update::Written : Id3Update::Failed;
     }
+    if (growth == Id3Growth::InPlaceOnly)
+        return Id3Update::NoRoom;
     if (tag.frames_size() + Id3Tag::kNewTagPadding > Id3Tag::kMaxSize)
         return Id3Update::Failed;
     return rewrite_whole_file(path, tag, old_size) ? Id3Update::Written : Id3Update::Failed;
+}
+
+Id3Update set_file_text(const std::u16string& path, std::string_view id, std::u16string_view text) {
+    return update_file_tag(path, [&](Id3Tag& tag) {
+        tag.set_text(id, text);
+        return true;
+    });
 }
 
 } // namespace formats

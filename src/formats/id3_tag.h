@@ -9,8 +9,10 @@
 // allocated.
 
 #include "audio/shared_bytes.h"
+#include "formats/marker.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,6 +32,9 @@ inline constexpr char kId3Year[] = "TYER";
 inline constexpr char kId3Date[] = "TDAT";
 inline constexpr char kId3Track[] = "TRCK";
 inline constexpr char kId3Picture[] = "APIC";
+// Chapter frames (the ID3v2 chapter addendum): one per marker, and one table of contents.
+inline constexpr char kId3Chapter[] = "CHAP";
+inline constexpr char kId3Contents[] = "CTOC";
 
 struct Id3Frame {
     std::string id; // 4 ASCII characters; 3 for a frame kept from a 2.2 tag
@@ -76,16 +81,30 @@ public:
     // first bytes); with fewer removes it.
     void set_picture(const uint8_t* bytes, size_t size);
 
+    // The markers the tag's chapter frames hold, ordered by time (frames of equal time in tag
+    // order). Each chapter frame is read as far as it is sound: one that is cut short, lacks
+    // its times or repeats an element id already seen is left out; a missing or damaged
+    // title sub-frame gives an empty label. Tables of contents are not needed to find the
+    // chapters: a table naming chapters that do not exist changes nothing.
+    std::vector<Marker> markers() const;
+    // Replaces every chapter frame and table of contents with one chapter per marker (in time
+    // order, its label in a title sub-frame; chapter N ends where N+1 begins, the last at
+    // end_ms or at its own start when that is later) and one top-level ordered table of
+    // contents listing them. No markers: no chapter frames and no table. More than
+    // kMaxMarkers markers: false and the tag is unchanged.
+    bool set_markers(std::vector<Marker> markers, uint32_t end_ms);
+
     // Bytes the frames take with their headers in the written version, padding not included;
     // more than kMaxSize when a frame cannot be written in that version.
     uint64_t frames_size() const;
 
     // Writes the tag at the file's current position. size_limit 0: a new tag, padded with
-    // 1024 zero bytes. Otherwise the size of the tag already in the file, which is rewritten in
-    // place with the same size. Writes nothing and returns false when there are no frames, the
-    // frames exceed 2^28 - 1 bytes or do not fit within size_limit; false also when a write
-    // fails.
-    bool write(foundation::File& file, uint32_t size_limit) const;
+    // `padding` zero bytes (1024 unless given). Otherwise the size of the tag already in the file,
+    // which is rewritten in place with the same size. Writes nothing and returns false when there
+    // are no frames, the frames exceed 2^28 - 1 bytes or do not fit within size_limit; false also
+    // when a write fails.
+    bool write(foundation::File& file, uint32_t size_limit,
+               uint32_t padding = kNewTagPadding) const;
 
     const std::vector<Id3Frame>& frames() const { return m_frames; }
     const Id3Frame* find(std::string_view id) const;
@@ -107,7 +126,35 @@ enum class Id3Update {
     Written, // the file holds the new tag
     NoTag,   // the file has no tag; nothing was changed
     Failed,  // nothing was changed (unreadable, unwritable, or the tag would be too large)
+    NoRoom,  // the changed tag does not fit the room of the old one; nothing was changed
 };
+
+enum class Id3Growth {
+    Allowed,     // a tag that outgrows its room is written with the audio into a new file
+    InPlaceOnly, // only a rewrite in place (the audio may be open for writing elsewhere),
+                 // not synced: it survives the process being killed, and the writer that
+                 // has the file open syncs it
+};
+
+// Reads the tag at the start of the file, lets `change` change it (false: give up, nothing
+// written) and writes it back: in place when it fits the room the old one takes (synced, but
+// with InPlaceOnly only written); otherwise, when growth is allowed, the file is written anew
+// beside the old one (the grown tag with fresh padding, then the audio), synced and renamed
+// over it, keeping the file's date.
+// Either the file has the changed tag or it is unchanged.
+Id3Update update_file_tag(const std::u16string& path, const std::function<bool(Id3Tag&)>& change,
+                          Id3Growth growth = Id3Growth::Allowed);
+
+// The frame's content with its own layers (group byte, data length, unsynchronisation) taken
+// off, for a frame of the given tag version and flags; false for compressed or encrypted
+// frames. `plain` holds the bytes when they had to be changed.
+bool id3_frame_content(int version, uint16_t flags, const uint8_t*& p, size_t& size,
+                       std::vector<uint8_t>& plain);
+// A text frame's text (encoding byte first).
+std::u16string id3_decode_text(const uint8_t* p, size_t size);
+// A text as text-frame bytes: ISO 8859-1 when every character is in 32..127, else UTF-16 with
+// a byte-order mark; a NUL ends it.
+std::vector<uint8_t> id3_encode_text(std::u16string_view text);
 
 // Sets a text frame of the tag at the start of the file. The tag is rewritten in place when it
 // fits the room the old one takes; otherwise the file is written anew beside the old one (the

@@ -15,10 +15,14 @@ struct mpg123_handle_struct;
 
 namespace formats {
 
+// How much of the sound a decoder keeps. Preview is for drawing waveforms: libmpg123 mixes
+// the channels down to one, which halves the synthesis of stereo streams.
+enum class Mp3Decoding { Full, Preview };
+
 // Decodes whole frames, one per call, in stream order; reset() after a jump.
 class Mp3FrameDecoder {
 public:
-    Mp3FrameDecoder();
+    explicit Mp3FrameDecoder(Mp3Decoding decoding = Mp3Decoding::Full);
     ~Mp3FrameDecoder();
     Mp3FrameDecoder(const Mp3FrameDecoder&) = delete;
     Mp3FrameDecoder& operator=(const Mp3FrameDecoder&) = delete;
@@ -27,16 +31,21 @@ public:
     // sample rate outside 8000..48000 Hz's nine MPEG rates or a decoding error.
     audio::AudioBlock decode(const uint8_t* frame, size_t size);
     void reset();
+    // The channels and rate of what decode() gives for a stream of these.
+    int output_channels(int channels) const { return m_mono ? 1 : channels; }
+    int output_rate(int rate) const { return rate >> m_down_sample; }
 
 private:
     mpg123_handle_struct* m_handle{nullptr};
+    int m_down_sample{0}; // the output rate is the stream's rate shifted right by this
+    bool m_mono{false};
 };
 
 class FileReaderMP3 : public ReaderBase {
 public:
     static constexpr size_t kBufferSize = 10000;
 
-    explicit FileReaderMP3(const std::u16string& path);
+    explicit FileReaderMP3(const std::u16string& path, Mp3Decoding decoding = Mp3Decoding::Full);
     std::u16string codec_name() const override { return u"mp3"; }
 
     // File offset of the first frame of audio (after any ID3 tag and information frame).

@@ -294,6 +294,30 @@ bool FileWriterMP3::close() {
     return m_ok;
 }
 
+bool FileWriterMP3::while_closed(const std::function<bool()>& work) {
+    std::lock_guard guard(lock());
+    if (!m_ok || m_closed || !m_file.is_open())
+        return false;
+    if (m_buffered > 0 && !write_buffer("FileWriterMP3::while_closed error="))
+        return false;
+    const uint64_t before = m_file.size();
+    m_file.close();
+    const bool result = work();
+    if (!m_file.open(m_path, foundation::File::Append)) {
+        foundation::log() << "FileWriterMP3::while_closed cannot open the file again\n";
+        m_ok = false;
+        return result;
+    }
+    // Whatever came before this writer's bytes (the tag) may have grown.
+    const uint64_t after = m_file.size();
+    const uint64_t shift = after > before ? after - before : 0;
+    m_start += shift;
+    m_written += shift;
+    m_total += shift;
+    m_file.seek(after);
+    return result;
+}
+
 bool FileWriterMP3::is_valid() const {
     std::lock_guard guard(lock());
     return m_ok && (m_closed || m_file.is_open());

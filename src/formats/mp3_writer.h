@@ -10,6 +10,7 @@
 #include "foundation/file.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -83,6 +84,10 @@ public:
     bool close();
     // Bytes this writer put into the file.
     uint64_t written() const;
+    // Writes what is buffered, closes the file, runs `work` and opens the file under its name
+    // again at its end (the bytes before it may have moved by the size a grown tag added).
+    // Invalid when the file cannot be opened again.
+    bool while_closed(const std::function<bool()>& work);
 
 private:
     bool write_out(const uint8_t* bytes, size_t size, const char* label);
@@ -117,6 +122,9 @@ public:
     // A recording shorter than one encoder frame holds no audio: its PCM is never coded.
     bool has_audio() const override {
         return m_encoder->frames_coded() > 0 && m_file_writer->written() > 0;
+    }
+    bool while_closed(const std::function<bool()>& work) override {
+        return m_file_writer->while_closed(work);
     }
 
 private:

@@ -21,6 +21,7 @@ std::atomic<CActiveScheduler*> g_instance{nullptr};
 // The window timer is aimed at most this far ahead; a timer due later is reached in steps, the
 // due times being looked at again at each.
 constexpr int32_t longest_aim_ms = 1000000;
+constexpr int32_t coalesce_ms = 25;
 
 std::u16string id_text(const CActive& object) {
     return to_text(long(object.id()));
@@ -144,10 +145,17 @@ void CActiveScheduler::check_timers() {
     platform::kill_timer(m_state->window, window_timer_id);
     uint32_t now = platform::tick_count();
     int32_t nearest = INT32_MAX;
+    // On the real clock, timers due within a few milliseconds of one that is due now run with
+    // it: timers of different periods fall into step and wake the thread together.
+    int32_t early = 1;
+    if (!platform::fake_clock_in_use())
+        for (const TimerActive* timer : m_state->timers)
+            if (int32_t(timer->due() - now) < 1)
+                early = coalesce_ms;
     for (auto it = m_state->timers.begin(); it != m_state->timers.end();) {
         TimerActive* timer = *it;
         int32_t remaining = int32_t(timer->due() - now);
-        if (remaining < 1) {
+        if (remaining < early) {
             it = m_state->timers.erase(it);
             notify(*timer);
         } else {

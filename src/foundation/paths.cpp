@@ -238,6 +238,11 @@ bool trash_file(const std::u16string& path) {
     return platform::remove_file(target);
 }
 
+bool link_file(const std::u16string& from, const std::u16string& to) {
+    int error = 0;
+    return platform::link_path(to_utf8(expand(from)), to_utf8(expand(to)), error);
+}
+
 bool sync_folder_of(const std::u16string& path) {
     return platform::sync_directory(platform::folder_of(to_utf8(expand(path))));
 }

@@ -56,6 +56,9 @@ bool sync_folder_of(const std::u16string& path);
 // trash can take it, it is deleted as delete_file does (the first such case is logged). True
 // when the file has left its place.
 bool trash_file(const std::u16string& path);
+// Gives the file `from` the second name `to` (same volume, `to` must not exist); the file then
+// stays whole under either name whatever becomes of the other.
+bool link_file(const std::u16string& from, const std::u16string& to);
 // Puts the file `from` in the place of the existing file `to` in one step (same folder), `to`'s
 // date kept; durable once it returns true.
 bool replace_file(const std::u16string& from, const std::u16string& to);

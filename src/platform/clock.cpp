@@ -32,6 +32,10 @@ void use_fake_clock(bool on, uint32_t start) {
     g_fake.store(on, std::memory_order_release);
 }
 
+bool fake_clock_in_use() {
+    return g_fake.load(std::memory_order_acquire);
+}
+
 void advance_fake_clock(uint32_t milliseconds) {
     g_fake_now.fetch_add(milliseconds, std::memory_order_acq_rel);
 }

@@ -14,5 +14,6 @@ void sleep_ms(uint32_t milliseconds);
 // Test seam: a process-wide clock that moves only when told. Switching it on starts it at `start`.
 void use_fake_clock(bool on, uint32_t start = 0);
 void advance_fake_clock(uint32_t milliseconds);
+bool fake_clock_in_use();
 
 } // namespace platform

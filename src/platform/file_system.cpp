@@ -123,6 +123,15 @@ bool copy_file_whole(const std::string& from, const std::string& to, int& error)
 
 } // namespace
 
+bool link_path(const std::string& from, const std::string& to, int& error) {
+    if (::link(from.c_str(), to.c_str()) == 0) {
+        error = 0;
+        return true;
+    }
+    error = errno;
+    return false;
+}
+
 std::string folder_of(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     if (slash == std::string::npos)

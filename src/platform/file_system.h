@@ -33,6 +33,8 @@ TrashOutcome move_to_trash(const std::string& path, std::string& reason);
 // moved to another volume is copied whole and synced before the original is removed. The
 // folders that changed are synced afterwards, so that the move survives a crash.
 bool rename_path(const std::string& from, const std::string& to, int& error);
+// Makes `to` a second name of the file `from` (same volume); refuses an existing `to`.
+bool link_path(const std::string& from, const std::string& to, int& error);
 // Puts `from` in the place of the existing file `to` (same folder) in one step: `from` first
 // takes `to`'s permissions and the earlier of its birth and last-write times as its last-write
 // time, so the file keeps its date, and the folder is synced afterwards so that the swap

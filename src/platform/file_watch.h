@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -30,6 +31,34 @@ public:
 private:
     explicit FileWatch(int descriptor) : m_descriptor(descriptor) {}
     int m_descriptor;
+};
+
+// The same for several folders on one notification instance (a user may have few of them).
+// A folder that is deleted or moved away stops being watched; add() it again once it is back.
+class FolderWatches {
+public:
+    struct Event {
+        FileWatch::Change change;
+        std::u16string folder; // as it was added
+        std::u16string name;   // the entry's name inside the folder
+    };
+
+    // Null when no notification instance can be had.
+    static std::unique_ptr<FolderWatches> create();
+    ~FolderWatches();
+    FolderWatches(const FolderWatches&) = delete;
+    FolderWatches& operator=(const FolderWatches&) = delete;
+
+    // False when the folder cannot be watched (missing, unreadable, no watches left).
+    bool add(const std::u16string& folder);
+    bool watching(const std::u16string& folder) const;
+    // The changes since the last call, oldest first, as FileWatch::poll gives them.
+    std::vector<Event> poll();
+
+private:
+    explicit FolderWatches(int descriptor) : m_descriptor(descriptor) {}
+    int m_descriptor;
+    std::vector<std::pair<int, std::u16string>> m_folders; // watch descriptor, folder
 };
 
 } // namespace platform

@@ -57,8 +57,9 @@ std::mutex g_windows_mutex;
 std::unordered_map<WindowHandle, Window> g_windows;
 WindowHandle g_next_handle = 1;
 
-// Longest single wait while timers are pending: the clock may be a test's fake one that does not
-// move with real time, so due times are looked at again now and then.
+// Longest single wait while timers are pending on a test's fake clock, which does not move with
+// real time: due times are looked at again now and then. On the real clock a thread sleeps until
+// its next timer is due.
 constexpr uint32_t timer_recheck_ms = 50;
 
 void complete(SentCall& call, LResult result) {
@@ -171,7 +172,7 @@ int64_t timer_wait_ms(const Queue& queue) {
     if (queue.timers.empty())
         return -1;
     uint32_t now = tick_count();
-    int64_t nearest = timer_recheck_ms;
+    int64_t nearest = fake_clock_in_use() ? int64_t(timer_recheck_ms) : INT32_MAX;
     for (const auto& timer : queue.timers)
         nearest = std::min<int64_t>(nearest, std::max<int32_t>(0, int32_t(timer.due - now)));
     return nearest;

@@ -110,6 +110,12 @@ std::string contacts_directory() {
     return home_directory() + "/.local/share/contacts";
 }
 
+std::string cache_directory() {
+    if (const char* cache = std::getenv("XDG_CACHE_HOME"); cache && *cache == '/')
+        return std::string(cache) + "/quillory";
+    return home_directory() + "/.cache/quillory";
+}
+
 std::optional<std::vector<std::string>> storage_cards_override() {
     const char* list = std::getenv("QUILLORY_CARDS");
     if (!list)

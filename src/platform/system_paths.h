@@ -24,6 +24,8 @@ std::string special_directory(const std::string& which);
 // The folder of contact cards: $QUILLORY_CONTACTS, else $XDG_DATA_HOME/contacts, else
 // ~/.local/share/contacts.
 std::string contacts_directory();
+// The program's cache folder: $XDG_CACHE_HOME/quillory, else ~/.cache/quillory.
+std::string cache_directory();
 // The storage cards named by $QUILLORY_CARDS ("dir1:dir2", empty entries skipped; set but
 // empty: no cards), or nothing when it is not set and the mounted volumes are to be searched.
 std::optional<std::vector<std::string>> storage_cards_override();

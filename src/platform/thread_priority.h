@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <thread>
 
 namespace platform {
@@ -8,5 +9,11 @@ namespace platform {
 // values of the thread; raising above normal needs privileges and is refused without them.
 bool set_current_thread_priority(int priority);
 bool set_thread_priority(std::thread::native_handle_type thread, int priority);
+
+// For a thread that must never miss the sound device: real-time scheduling (round robin, not
+// inherited by children) where the process may set it, else through RealtimeKit on the system
+// bus, else the highest nice value allowed. Returns how it went, for the log ("realtime",
+// "realtime by RealtimeKit", "nice -11", "normal").
+std::string make_current_thread_realtime();
 
 } // namespace platform

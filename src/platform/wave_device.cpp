@@ -2,6 +2,8 @@
 
 #include "foundation/unicode.h"
 #include "platform/capture_mixer.h"
+#include "platform/pulse_capture.h"
+#include "platform/thread_priority.h"
 #include "platform/wave_file.h"
 
 #include <SDL.h>
@@ -89,6 +91,12 @@ SDL_AudioFormat sdl_format(const WaveFormat& format) {
 class Pump {
 public:
     virtual ~Pump() = default;
+    // Capture pumps that can be paused at the source deliver only while running.
+    virtual void set_running(bool) {}
+    // Waits until what the source has captured up to now has been delivered.
+    virtual void drain() {}
+    // What moves the audio, for the log.
+    virtual std::string describe() const { return "paced"; }
 };
 
 using Transfer = std::function<void(uint8_t*, size_t)>;
@@ -140,6 +148,11 @@ private:
     std::thread m_thread;
 };
 
+// SDL's capture periods: long for a recording; short when a call's two sides are mixed, as the
+// two devices' periods do not line up.
+constexpr uint32_t kSdlNoteCaptureMs = 100;
+constexpr uint32_t kSdlCallCaptureMs = 20;
+
 // The stream hints are read by the open; devices open on several threads.
 std::mutex g_sdl_open_mutex;
 
@@ -149,10 +162,15 @@ public:
 
     // `removed` is called (on any thread) when the device goes away. Capture from the output's
     // monitor fails when the sound server has none.
+    // `capture_ms`: the capture period asked for.
     static std::unique_ptr<SdlPump> open(const WaveFormat& format, bool capture, Transfer transfer,
                                          std::function<void()> removed,
-                                         Target target = Target::Default) {
-        // The sound server shows and remembers streams by these names.
+                                         Target target = Target::Default,
+                                         uint32_t capture_ms = kSdlNoteCaptureMs) {
+        // The sound server shows and remembers streams by these names. SDL's PulseAudio driver
+        // gives its streams no role; libpulse adds the one in the environment to its clients.
+        static std::once_flag role_once;
+        std::call_once(role_once, [] { setenv("PULSE_PROP_media.role", "music", 0); });
         SDL_SetHint(SDL_HINT_APP_NAME, "Quillory Vozir");
         SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Quillory Vozir");
         // Monitors are listed only when this is set before the audio subsystem starts, and it
@@ -161,14 +179,18 @@ public:
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
             return nullptr;
         std::unique_ptr<SdlPump> pump(new SdlPump(std::move(transfer), std::move(removed)));
+        pump->m_capture = capture;
         const bool monitor = target == Target::OutputMonitor;
         SDL_AudioSpec wanted{};
         wanted.freq = int(format.samples_per_sec);
         wanted.format = sdl_format(format);
         wanted.channels = uint8_t(format.channels);
-        // Capture hands its data on every 10 ms, so a stop leaves at most that much behind.
-        wanted.samples =
-            capture ? uint16_t(std::clamp<uint32_t>(format.samples_per_sec / 100, 64, 4096)) : 1024;
+        // A recording needs no low latency: capture asks for long periods, which the server (or
+        // the sound card) fills without waking us often, and a busy machine has that much time
+        // to take each one.
+        wanted.samples = capture ? uint16_t(std::clamp<uint32_t>(
+                                       format.samples_per_sec * capture_ms / 1000, 64, 16384))
+                                 : 1024;
         wanted.callback = &SdlPump::callback;
         wanted.userdata = pump.get();
         SDL_AudioSpec obtained{};
@@ -214,6 +236,11 @@ public:
     }
 
     size_t latency_bytes() const { return m_latency_bytes; }
+    std::string describe() const override {
+        const char* driver = SDL_GetCurrentAudioDriver();
+        std::lock_guard guard(m_watch_mutex);
+        return std::string("SDL ") + (driver ? driver : "?") + ", thread " + m_scheduling;
+    }
 
 private:
     // The capture device that listens to the default output: the sound server lists it as
@@ -248,7 +275,15 @@ private:
     SdlPump(Transfer transfer, std::function<void()> removed)
         : m_transfer(std::move(transfer)), m_removed(std::move(removed)) {}
     static void callback(void* user, Uint8* stream, int length) {
-        static_cast<SdlPump*>(user)->m_transfer(stream, size_t(length));
+        auto* pump = static_cast<SdlPump*>(user);
+        // The thread SDL captures on (its own, or the sound server library's) must never miss
+        // the device: a sound thread's scheduling, once, from within it.
+        if (pump->m_capture && !pump->m_raised.exchange(true)) {
+            const std::string how = make_current_thread_realtime();
+            std::lock_guard guard(pump->m_watch_mutex);
+            pump->m_scheduling = how;
+        }
+        pump->m_transfer(stream, size_t(length));
     }
     static int SDLCALL on_event(void* user, SDL_Event* event) {
         auto* pump = static_cast<SdlPump*>(user);
@@ -272,11 +307,68 @@ private:
     std::function<void()> m_removed;
     SDL_AudioDeviceID m_device{0};
     size_t m_latency_bytes{0};
-    std::mutex m_watch_mutex;
+    bool m_capture{false};
+    std::atomic<bool> m_raised{false};
+    mutable std::mutex m_watch_mutex;
+    std::string m_scheduling; // under m_watch_mutex
     std::condition_variable m_watch_changed;
     bool m_stop{false};
     std::thread m_watcher;
 };
+
+// Capture through the sound server's own library (PulseAudio, or PipeWire's PulseAudio service),
+// where one answers and SDL would go to such a server anyway.
+class PulsePump : public Pump {
+public:
+    explicit PulsePump(std::unique_ptr<PulseCapture> capture) : m_capture(std::move(capture)) {}
+    void set_running(bool running) override { m_capture->set_running(running); }
+    void drain() override { m_capture->drain(); }
+    std::string describe() const override {
+        return "libpulse " + m_capture->source_name() + ", thread " + m_capture->scheduling();
+    }
+
+private:
+    std::unique_ptr<PulseCapture> m_capture;
+};
+
+bool pulse_capture_wanted() {
+    const std::string forced = environment("QUILLORY_AUDIO_CAPTURE");
+    if (forced == "sdl")
+        return false;
+    const std::string driver = environment("SDL_AUDIODRIVER");
+    return driver.empty() || driver == "pulseaudio" || driver == "pulse" || driver == "pipewire";
+}
+
+// How long each capture fragment is: long for a recording (few wake-ups, much slack), shorter
+// when a call's two sides are mixed, so that they stay close together.
+constexpr uint32_t kNoteFragmentMs = 500;
+constexpr uint32_t kCallFragmentMs = 100;
+
+// Stretches of the file device's input it leaves out, as a server that dropped audio would:
+// QUILLORY_AUDIO_DROP_MS=AT:LENGTH[,AT:LENGTH...], in milliseconds of device time.
+std::deque<std::pair<uint64_t, uint64_t>> environment_drops() {
+    std::deque<std::pair<uint64_t, uint64_t>> drops;
+    const std::string text = environment("QUILLORY_AUDIO_DROP_MS");
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find(',', at);
+        if (end == text.npos)
+            end = text.size();
+        const std::string item = text.substr(at, end - at);
+        const size_t colon = item.find(':');
+        const std::string start = item.substr(0, colon);
+        const std::string length = colon == item.npos ? "" : item.substr(colon + 1);
+        const auto number = [](const std::string& digits) {
+            return !digits.empty() && digits.size() <= 9 &&
+                   digits.find_first_not_of("0123456789") == digits.npos;
+        };
+        if (number(start) && number(length))
+            drops.emplace_back(std::stoull(start), std::stoull(length));
+        at = end + 1;
+    }
+    std::sort(drops.begin(), drops.end());
+    return drops;
+}
 
 // Where the file-backed capture device reads from: the WAV file converted to the device's format,
 // then silence.
@@ -379,6 +471,17 @@ public:
 
     bool lost() const { return m_lost.load(); }
 
+    // Any thread.
+    void add_loss(WaveLossKind kind, uint64_t frames) {
+        std::lock_guard guard(m_mutex);
+        ++m_loss.events[int(kind)];
+        m_loss.frames[int(kind)] += frames;
+    }
+    WaveLoss loss() {
+        std::lock_guard guard(m_mutex);
+        return m_loss;
+    }
+
     // Any thread: the device went away. The owner is woken with a message without a header.
     void mark_lost() {
         if (!m_lost.exchange(true) && m_window)
@@ -441,6 +544,7 @@ protected:
     std::mutex m_mutex;
     std::deque<WaveHeader*> m_queue;
     uint32_t m_position{0}; // bytes of the front header already played (output)
+    WaveLoss m_loss;
     std::unique_ptr<Pump> m_pump;
 };
 
@@ -455,7 +559,7 @@ public:
 
     // `call`: the call's downlink is mixed in where a monitor of the output opens.
     bool open(Backend backend, bool call) {
-        if (!open_microphone(backend))
+        if (!open_microphone(backend, call))
             return false;
         if (call)
             open_downlink(backend);
@@ -463,6 +567,7 @@ public:
     }
 
     WaveDownlink downlink() const { return m_downlink_state.load(); }
+    std::string describe() const { return m_pump ? m_pump->describe() : std::string(); }
 
     bool started() {
         std::lock_guard guard(m_mutex);
@@ -506,12 +611,45 @@ public:
     WaveResult start() {
         if (lost())
             return MMSYSERR_NODRIVER;
-        std::lock_guard guard(m_mutex);
-        m_started = true;
+        {
+            std::lock_guard guard(m_mutex);
+            m_started = true;
+        }
+        // Outside the lock: the pumps deliver under it.
+        if (m_downlink)
+            m_downlink->set_running(true);
+        m_pump->set_running(true);
         return MMSYSERR_NOERROR;
     }
 
     WaveResult stop() {
+        // What the source has captured up to now is still taken.
+        if (started())
+            m_pump->drain();
+        stop_locked();
+        m_pump->set_running(false);
+        if (m_downlink)
+            m_downlink->set_running(false);
+        return MMSYSERR_NOERROR;
+    }
+
+    WaveResult reset() {
+        {
+            std::lock_guard guard(m_mutex);
+            if (m_mixer)
+                m_mixer->clear();
+            m_started = false;
+            while (!m_queue.empty())
+                complete_front(MM_WIM_DATA);
+        }
+        m_pump->set_running(false);
+        if (m_downlink)
+            m_downlink->set_running(false);
+        return MMSYSERR_NOERROR;
+    }
+
+private:
+    void stop_locked() {
         std::lock_guard guard(m_mutex);
         if (m_mixer) {
             // What the mixer holds back was captured before the stop.
@@ -525,19 +663,9 @@ public:
         if (m_started && !m_queue.empty() && m_queue.front()->bytes_recorded > 0)
             complete_front(MM_WIM_DATA);
         m_started = false;
-        return MMSYSERR_NOERROR;
     }
 
-    WaveResult reset() {
-        std::lock_guard guard(m_mutex);
-        if (m_mixer)
-            m_mixer->clear();
-        m_started = false;
-        while (!m_queue.empty())
-            complete_front(MM_WIM_DATA);
-        return MMSYSERR_NOERROR;
-    }
-
+public:
     // False while headers are still queued.
     bool close() {
         {
@@ -556,11 +684,28 @@ public:
     void opened() { post(MM_WIM_OPEN); }
 
 private:
-    bool open_microphone(Backend backend) {
+    bool open_microphone(Backend backend, bool call) {
+        if (backend == Backend::Sdl && pulse_capture_wanted()) {
+            auto capture = PulseCapture::open(
+                m_format, PulseCapture::Source::Default, "Recording",
+                call ? kCallFragmentMs : kNoteFragmentMs,
+                [this](const uint8_t* bytes, size_t size) { deliver(bytes, size); },
+                [this] { mark_lost(); },
+                [this](PulseCapture::Loss kind, uint64_t frames) {
+                    add_loss(kind == PulseCapture::Loss::Overflow ? WaveLossKind::Overflow
+                                                                  : WaveLossKind::Discontinuity,
+                             frames);
+                });
+            if (capture) {
+                m_pump = std::make_unique<PulsePump>(std::move(capture));
+                return true;
+            }
+        }
         if (backend == Backend::Sdl) {
             m_pump = SdlPump::open(
                 m_format, true, [this](uint8_t* bytes, size_t size) { deliver(bytes, size); },
-                [this] { mark_lost(); });
+                [this] { mark_lost(); }, SdlPump::Target::Default,
+                call ? kSdlCallCaptureMs : kSdlNoteCaptureMs);
             return m_pump != nullptr;
         }
         m_options = PacedOptions::read(backend);
@@ -571,6 +716,7 @@ private:
             if (!m_captured->create(m_options.captured, m_format))
                 return false;
         }
+        m_drops = environment_drops();
         m_pump =
             std::make_unique<PacedPump>(m_format, m_options.speed, [this](uint8_t* bytes, size_t) {
                 // Device time runs while capture is started.
@@ -586,6 +732,7 @@ private:
                 size_t size = std::min(PacedPump::chunk_bytes(m_format), room());
                 if (size == 0)
                     return;
+                drop_due(bytes, PacedPump::chunk_bytes(m_format));
                 if (m_source)
                     m_source->fill(bytes, size);
                 else
@@ -595,11 +742,27 @@ private:
         return true;
     }
 
+    // Pump thread: leaves out the stretches of input due by now, `scratch` (of `size` bytes)
+    // taking what is read past.
+    void drop_due(uint8_t* scratch, size_t size) {
+        while (!m_drops.empty() && m_ticks * 20 >= m_drops.front().first) {
+            const uint64_t frames = m_drops.front().second * m_format.samples_per_sec / 1000;
+            m_drops.pop_front();
+            for (uint64_t left = frames * frame_bytes(m_format); left > 0;) {
+                const size_t taken = size_t(std::min<uint64_t>(left, size));
+                if (m_source)
+                    m_source->fill(scratch, taken);
+                left -= taken;
+            }
+            add_loss(WaveLossKind::Discontinuity, frames);
+        }
+    }
+
     // The second capture device. Its failure, now or later, leaves the microphone alone.
     void open_downlink(Backend backend) {
         std::unique_ptr<CaptureMixer> mixer(new CaptureMixer(CaptureMixer::for_devices(m_format)));
         CaptureMixer* raw = mixer.get();
-        auto transfer = [this, raw](uint8_t* bytes, size_t size) {
+        auto transfer = [this, raw](const uint8_t* bytes, size_t size) {
             if (m_downlink_state.load() == WaveDownlink::Mixed)
                 raw->add_secondary(bytes, size);
         };
@@ -610,8 +773,16 @@ private:
         // Set before the pump runs, so that its first chunk is taken.
         m_downlink_state = WaveDownlink::Mixed;
         std::unique_ptr<Pump> pump;
-        if (backend == Backend::Sdl) {
-            pump = SdlPump::open(m_format, true, transfer, removed, SdlPump::Target::OutputMonitor);
+        if (backend == Backend::Sdl && pulse_capture_wanted()) {
+            auto capture = PulseCapture::open(m_format, PulseCapture::Source::OutputMonitor,
+                                              "Call downlink", kCallFragmentMs, transfer, removed,
+                                              [](PulseCapture::Loss, uint64_t) {});
+            if (capture)
+                pump = std::make_unique<PulsePump>(std::move(capture));
+        }
+        if (!pump && backend == Backend::Sdl) {
+            pump = SdlPump::open(m_format, true, transfer, removed, SdlPump::Target::OutputMonitor,
+                                 kSdlCallCaptureMs);
         } else if (backend == Backend::File) {
             const std::string path = environment("QUILLORY_AUDIO_IN_MONITOR");
             if (!path.empty())
@@ -671,9 +842,15 @@ private:
             if (header->bytes_recorded >= header->buffer_length)
                 complete_front(MM_WIM_DATA);
         }
+        // No buffer to take it: the owner fell behind by the whole ring, and this is lost.
+        if (size > 0) {
+            ++m_loss.events[int(WaveLossKind::Overflow)];
+            m_loss.frames[int(WaveLossKind::Overflow)] += size / frame_bytes(m_format);
+        }
     }
 
     bool m_started{false};
+    std::deque<std::pair<uint64_t, uint64_t>> m_drops; // pump thread only
     std::unique_ptr<CaptureSource> m_source;
     std::unique_ptr<WaveFileWriter> m_captured; // written under m_mutex
     std::atomic<WaveDownlink> m_downlink_state{WaveDownlink::None};
@@ -760,6 +937,11 @@ public:
         }
         apply_volume(bytes, copied);
         std::memset(bytes + copied, m_format.bits_per_sample == 8 ? 0x80 : 0, size - copied);
+        // Silence after audio: the end, or an underrun if more audio follows.
+        if (copied > 0)
+            m_played_any = true;
+        if (m_played_any && copied < size && !m_paused && !lost())
+            m_starved_bytes += size - copied;
         m_total += size;
         if (copied > 0)
             m_going_out.push_back({m_total, copied});
@@ -780,7 +962,19 @@ public:
         return m_played;
     }
 
-    WaveResult write(WaveHeader* header) { return enqueue(header); }
+    WaveResult write(WaveHeader* header) {
+        {
+            std::lock_guard guard(m_mutex);
+            // Audio after silence that was not the end: the output ran dry in between.
+            if (m_starved_bytes > 0) {
+                ++m_loss.events[int(WaveLossKind::Underrun)];
+                m_loss.frames[int(WaveLossKind::Underrun)] +=
+                    m_starved_bytes / frame_bytes(m_format);
+                m_starved_bytes = 0;
+            }
+        }
+        return enqueue(header);
+    }
 
     WaveResult pause(bool paused) {
         std::lock_guard guard(m_mutex);
@@ -798,6 +992,8 @@ public:
         m_going_out.clear();
         m_played = 0;
         ++m_resets;
+        m_played_any = false;
+        m_starved_bytes = 0;
         while (!m_queue.empty())
             complete_front(MM_WOM_DONE);
         return MMSYSERR_NOERROR;
@@ -863,6 +1059,8 @@ private:
     };
 
     bool m_paused{false};
+    bool m_played_any{false};  // since the last reset, under m_mutex
+    size_t m_starved_bytes{0}; // silence played since the last audio, under m_mutex
     uint32_t m_volume{0xFFFFFFFFu};
     std::deque<Heard> m_heard;
     std::deque<GoingOut> m_going_out;
@@ -918,6 +1116,30 @@ bool wave_in_lost(WaveIn device) {
 
 bool wave_out_lost(WaveOut device) {
     return is_device(device) && device->lost();
+}
+
+const char* wave_loss_name(WaveLossKind kind) {
+    switch (kind) {
+    case WaveLossKind::Overflow:
+        return "overflow";
+    case WaveLossKind::Discontinuity:
+        return "discontinuity";
+    case WaveLossKind::Underrun:
+        return "underrun";
+    }
+    return "loss";
+}
+
+std::string wave_in_description(WaveIn device) {
+    return is_device(device) ? device->describe() : std::string();
+}
+
+WaveLoss wave_in_loss(WaveIn device) {
+    return is_device(device) ? device->loss() : WaveLoss{};
+}
+
+WaveLoss wave_out_loss(WaveOut device) {
+    return is_device(device) ? device->loss() : WaveLoss{};
 }
 
 WaveDownlink wave_in_downlink(WaveIn device) {

@@ -17,15 +17,25 @@
 //     QUILLORY_AUDIO_REMOVE_AFTER_MS=N  the device goes away after N ms of its audio;
 //     QUILLORY_AUDIO_STALL_AFTER_MS=N   the device stops moving after N ms, without a word;
 //     QUILLORY_AUDIO_CAPTURED=FILE      capture also writes what it handed on into a WAV file.
-//   otherwise            SDL2 audio capture and playback; the streams are named for the sound
-//                        server ("Quillory Vozir", recording or playback).
+//     QUILLORY_AUDIO_DROP_MS=AT:LENGTH[,...] capture leaves out LENGTH ms of its input at AT ms of
+//                        device time and counts them lost (a discontinuity), as a server that
+//                        dropped audio would.
+//   otherwise            capture through the sound server's own library where a PulseAudio
+//                        server (PulseAudio itself, or PipeWire's) answers and SDL's driver is
+//                        not another (SDL_AUDIODRIVER unset, pulseaudio or pipewire;
+//                        QUILLORY_AUDIO_CAPTURE=sdl turns this off): long fragments, a real-time
+//                        thread, losses reported by the server. Otherwise, and for playback, SDL2
+//                        (ALSA where nothing else runs) with 100 ms capture periods. The streams
+//                        are named for the sound server: "Quillory Vozir", "Recording",
+//                        "Playback" or "Call downlink", roles production and music.
 //
 // Capture opened with WAVE_CALL_MAPPER mixes the call's downlink into the microphone: the monitor
-// of the default output (PulseAudio, or PipeWire through its PulseAudio service) opened as a
-// second capture device; for the file devices the WAV file QUILLORY_AUDIO_IN_MONITOR (then
-// silence), in 30 ms chunks of its own, starting QUILLORY_AUDIO_MONITOR_DELAY_MS after capture
-// starts and going away QUILLORY_AUDIO_MONITOR_REMOVE_AFTER_MS after that. Without a monitor,
-// or once it has gone away, the microphone alone is captured; wave_in_downlink tells which.
+// of the default output (PulseAudio, or PipeWire through its PulseAudio service, whichever SDL
+// driver plays) opened as a second capture device; for the file devices the WAV file
+// QUILLORY_AUDIO_IN_MONITOR (then silence), in 30 ms chunks of its own, starting
+// QUILLORY_AUDIO_MONITOR_DELAY_MS after capture starts and going away
+// QUILLORY_AUDIO_MONITOR_REMOVE_AFTER_MS after that. Without a monitor, or once it has gone away,
+// the microphone alone is captured; wave_in_downlink tells which.
 //
 // All functions may be called from any thread; a handle is used by one owner at a time and is
 // invalid after close. Between add/write and the moment WHDR_DONE is seen, a header belongs to
@@ -117,6 +127,27 @@ enum class WaveDownlink {
     Lost,        // the monitor went away while capturing: the microphone alone from then on
 };
 WaveDownlink wave_in_downlink(WaveIn device);
+
+// Audio the sound system lost, counted by kind: how often and how many frames.
+enum class WaveLossKind : int {
+    Overflow = 0,      // capture: the server's buffer for us overflowed (we took too long)
+    Discontinuity = 1, // capture: a hole in the stream (no audio for a stretch of it)
+    Underrun = 2,      // playback: the output ran dry between two buffers
+};
+inline constexpr int kWaveLossKinds = 3;
+struct WaveLoss {
+    uint32_t events[kWaveLossKinds]{};
+    uint64_t frames[kWaveLossKinds]{};
+    uint64_t total_frames() const { return frames[0] + frames[1] + frames[2]; }
+    uint32_t total_events() const { return events[0] + events[1] + events[2]; }
+};
+// The name the log gives a kind: "overflow", "discontinuity", "underrun".
+const char* wave_loss_name(WaveLossKind kind);
+// Since the device was opened.
+WaveLoss wave_in_loss(WaveIn device);
+// How capture runs, for the log: the library and source, how its thread is scheduled.
+std::string wave_in_description(WaveIn device);
+WaveLoss wave_out_loss(WaveOut device);
 
 // Playback. Messages MM_WOM_OPEN, MM_WOM_DONE, MM_WOM_CLOSE go to `window` (0: none). Headers
 // play in the order written and are done once they have been heard: the device's own buffer

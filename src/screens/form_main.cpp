@@ -242,7 +242,8 @@ bool FormMain::listed_by_filter(uint32_t index) {
     if (index >= lower.size())
         return false;
     const FilterMatcher matcher(m_filter, m_keys);
-    return matcher.match_lower(lower[index]->artist) || matcher.match_lower(lower[index]->title);
+    return matcher.match_lower(lower[index]->artist) || matcher.match_lower(lower[index]->title) ||
+           matcher.match_lower(lower[index]->marker_labels);
 }
 
 void FormMain::record_inserted(int index) {

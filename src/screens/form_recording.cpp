@@ -74,10 +74,15 @@ void FormRecording::find_controls() {
     m_speaker_off = &find_control<skin::Button>(u"btnSpeakerOff");
     m_vas_knob = &find_control<skin::Button>(u"btnVAS");
     m_level = &find_control<skin::Progress>(u"pbLevel");
+    m_live_wave = dynamic_cast<skin::Waveform*>(find_child(u"liveWave"));
+    m_live_columns = ~uint64_t(0);
     m_vas = &find_control<skin::Progress>(u"pbVAS");
     for (skin::Button* b :
          {m_name, m_close, m_pause, m_resume, m_boost, m_speaker_on, m_speaker_off, m_vas_knob})
         b->set_listener(this);
+    m_mark = dynamic_cast<skin::Button*>(find_child(u"btnMark"));
+    if (m_mark)
+        m_mark->set_listener(this);
 }
 
 void FormRecording::reload_skin(skin::Properties& properties) {
@@ -104,6 +109,8 @@ void FormRecording::open(bool new_record) {
     if (!is_showing())
         m_since_open.restart();
     m_stopping = false;
+    // The level meter on screen moves with every buffer captured.
+    m_document.set_capture_lively(true);
     fill(new_record);
     if (!is_showing())
         m_stack.show_form(*this, skin::ShowAs::Normal);
@@ -122,6 +129,8 @@ void FormRecording::fill(bool new_record) {
                                       record.format.bit_rate));
     update_pause_buttons();
     m_boost->set_caption(m_properties.text(u"Boost"));
+    if (m_mark)
+        m_mark->set_caption(m_properties.text(u"Mark"));
     const bool boosted = m_document.settings().boost != u"BoostOff";
     if (auto* on = m_boost->find_child(u"BoostOn"))
         on->set_visible(boosted);
@@ -144,6 +153,34 @@ void FormRecording::update() {
     const double free = record.path.empty() ? 0.0 : foundation::free_space(folder);
     set_text(u"frmLeft", format_time(bit_rate > 0 ? free / double(bit_rate) * 8.0 : 0.0));
     m_level->set_value(m_document.level());
+    // What the recording misses is said where the eye already is: a call without its other
+    // side after the caller's name, audio the sound system dropped in place of the format.
+    std::u16string artist = record.artist;
+    if (m_document.other_side_missing())
+        artist += u" \u00b7 " + m_properties.text(u"Other_side_not_recorded");
+    set_text(u"frmArtist", artist);
+    const double lost = m_document.lost_seconds();
+    set_text(u"frmInfo",
+             lost > 0
+                 ? controller::lost_audio_text(m_properties.text(u"Audio_lost"), lost)
+                 : controller::format_label(record.format.sample_rate,
+                                            record.format.bits_per_sample, record.format.bit_rate));
+    if (m_live_wave && m_document.live_wave_columns() != m_live_columns) {
+        m_live_columns = m_document.live_wave_columns();
+        // The newest column at the right edge; the columns scroll to the left as they come.
+        const std::vector<audio::PeakColumn> recent = m_document.live_wave();
+        const int32_t width = m_live_wave->width();
+        const size_t span = audio::LiveWave::kColumns;
+        std::vector<skin::Waveform::Column> columns(size_t(std::max(0, width)));
+        for (int32_t px = 0; px < width; ++px) {
+            const size_t slot = size_t(px) * span / size_t(width);
+            if (slot + recent.size() >= span) {
+                const auto& c = recent[slot + recent.size() - span];
+                columns[size_t(px)] = {c.peak, c.rms};
+            }
+        }
+        m_live_wave->set_columns(std::move(columns));
+    }
     const foundation::FileInfo info(record.path);
     set_text(u"frmSize", controller::size_text(info.exists() ? info.size() : 0));
 }
@@ -237,6 +274,8 @@ void FormRecording::clicked(skin::Component& button, const skin::ClickRecord&) {
         if (shown >= 0 && shown < double_tap_seconds)
             return;
         stop();
+    } else if (m_mark && &button == m_mark) {
+        m_document.add_marker();
     } else if (&button == m_pause) {
         set_paused(true);
     } else if (&button == m_resume) {

@@ -16,6 +16,7 @@
 #include "skin/menu.h"
 #include "skin/progress.h"
 #include "skin/text_component.h"
+#include "skin/waveform.h"
 
 #include <memory>
 
@@ -84,7 +85,10 @@ private:
     skin::Button* m_speaker_on{nullptr};
     skin::Button* m_speaker_off{nullptr};
     skin::Button* m_vas_knob{nullptr};
+    skin::Button* m_mark{nullptr}; // null in a skin without it
     skin::Progress* m_level{nullptr};
+    skin::Waveform* m_live_wave{nullptr};  // optional in a skin: the input's last seconds
+    uint64_t m_live_columns{~uint64_t(0)}; // the live columns drawn
     skin::Progress* m_vas{nullptr};
     bool m_stopping{false};
     // Since the form was shown: it replaces the main form with its stop button where the record

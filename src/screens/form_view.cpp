@@ -2,7 +2,9 @@
 
 #include "controller/record_storage.h"
 #include "controller/settings.h"
+#include "formats/marker.h"
 #include "foundation/paths.h"
+#include "foundation/text.h"
 #include "screens/form_confirmation.h"
 #include "screens/form_edit.h"
 #include "screens/form_error.h"
@@ -13,11 +15,34 @@
 #include "skin/image_component.h"
 #include "skin/text_component.h"
 
+#include <cmath>
+
 namespace screens {
 
 namespace {
+// "1.5×", "0.75×", "2×".
+std::u16string speed_text(double speed) {
+    const int hundredths = int(std::lround(speed * 100));
+    std::u16string text = foundation::to_text(int32_t(hundredths / 100));
+    if (const int rest = hundredths % 100; rest != 0) {
+        text += u'.';
+        text += char16_t(u'0' + rest / 10);
+        if (rest % 10)
+            text += char16_t(u'0' + rest % 10);
+    }
+    return text + u"\u00D7";
+}
+
 // Between updates of the times and bars while nothing else asks for frames.
 constexpr double update_interval = 0.1;
+
+skin::MenuItem menu_item(std::u16string id, std::u16string caption = {}, bool enabled = true) {
+    skin::MenuItem item;
+    item.id = std::move(id);
+    item.caption = std::move(caption);
+    item.enabled = enabled;
+    return item;
+}
 } // namespace
 
 FormView::FormView(skin::Properties& properties, skin::FormStack& stack,
@@ -34,9 +59,14 @@ FormView::~FormView() {
 }
 
 void FormView::on_timer(foundation::Timer&) {
-    if (!is_showing() || !m_document.is_playing())
+    if (!is_showing())
         return;
-    update();
+    const bool loading = !m_wave_loader.done();
+    update_waveform();
+    if (!m_document.is_playing() && !loading)
+        return;
+    if (m_document.is_playing())
+        update();
     m_timer.after(update_interval);
 }
 
@@ -56,6 +86,92 @@ void FormView::find_controls() {
     for (skin::Button* b :
          {m_name, m_close, m_play, m_pause, m_menu_button, m_volume_knob, m_position_knob})
         b->set_listener(this);
+    m_waveform = dynamic_cast<skin::Waveform*>(find_child(u"waveform"));
+    m_speed = dynamic_cast<skin::Button*>(find_child(u"btnSpeed"));
+    m_skip = dynamic_cast<skin::Checkbox*>(find_child(u"chkSkipSilence"));
+    for (skin::Button* b : {static_cast<skin::Button*>(m_waveform), m_speed})
+        if (b)
+            b->set_listener(this);
+    if (m_skip) {
+        m_skip->set_listener(this);
+        m_skip->set_caption(m_properties.text(u"Skip_silence"));
+    }
+    m_wave_version = ~uint64_t(0);
+    m_wave_width = -1;
+    m_mark_prev = dynamic_cast<skin::Button*>(find_child(u"btnMarkPrev"));
+    m_mark = dynamic_cast<skin::Button*>(find_child(u"btnMark"));
+    m_mark_next = dynamic_cast<skin::Button*>(find_child(u"btnMarkNext"));
+    for (skin::Button* b : {m_mark_prev, m_mark, m_mark_next})
+        if (b)
+            b->set_listener(this);
+}
+
+void FormView::update_listening_controls() {
+    if (m_speed)
+        m_speed->set_caption(speed_text(m_document.speed()));
+    if (m_skip && m_skip->state() != (m_document.skip_silence() ? 1 : 0))
+        m_skip->set_state(m_document.skip_silence() ? 1 : 0, false);
+}
+
+void FormView::cycle_speed() {
+    m_document.set_speed(controller::next_speed(m_document.speed()));
+    m_document.save_settings();
+    update_listening_controls();
+}
+
+void FormView::set_skip_silence(bool on) {
+    m_document.set_skip_silence(on);
+    m_document.save_settings();
+    update_listening_controls();
+}
+
+void FormView::set_marker_times(std::vector<int64_t> times_ms) {
+    m_marker_times = std::move(times_ms);
+    if (m_waveform)
+        m_waveform->set_markers(m_marker_times,
+                                int64_t(m_document.current().format.duration * 1000));
+}
+
+void FormView::update_waveform() {
+    if (!m_waveform)
+        return;
+    // The record's markers as ticks, kept in step as they are added, moved or deleted.
+    std::vector<int64_t> marker_times;
+    for (const formats::Marker& marker : m_document.markers())
+        marker_times.push_back(marker.time_ms);
+    if (marker_times != m_marker_times)
+        set_marker_times(std::move(marker_times));
+    const double duration = m_document.current().format.duration;
+    const uint64_t version = m_wave_loader.version();
+    if (version != m_wave_version || m_waveform->width() != m_wave_width) {
+        m_wave_version = version;
+        m_wave_width = m_waveform->width();
+        std::vector<skin::Waveform::Column> columns;
+        for (const audio::PeakColumn& c : m_wave_loader.columns(m_wave_width, duration))
+            columns.push_back({c.peak, c.rms});
+        m_waveform->set_columns(std::move(columns));
+    }
+    const double position = m_document.is_playing() ? m_document.play_position() : 0.0;
+    m_waveform->set_played(duration > 0 ? position / duration : 0.0);
+}
+
+void FormView::seek_waveform(int32_t pen_x, bool start) {
+    const double fraction = m_waveform->fraction_at(pen_x);
+    if (m_document.is_playing()) {
+        seek_fraction(fraction);
+    } else if (start) {
+        m_document.play(m_document.current().path,
+                        int(fraction * m_document.current().format.duration));
+        update_play_buttons();
+        m_timer.after(update_interval);
+    }
+    place_knob(*m_position_knob, *m_position, m_position->value());
+    update_waveform();
+}
+
+void FormView::clicked(skin::Checkbox& checkbox, bool) {
+    if (&checkbox == m_skip)
+        set_skip_silence(m_skip->state() == 0);
 }
 
 void FormView::reload_skin(skin::Properties& properties) {
@@ -79,6 +195,8 @@ void FormView::set_text(std::u16string_view id, const std::u16string& text) {
 }
 
 void FormView::open_record() {
+    if (m_waveform && m_wave_loader.path() != m_document.current().path)
+        m_wave_loader.open(m_document.current().path);
     refresh(true);
     if (!is_showing())
         m_stack.show_form(*this, skin::ShowAs::Normal);
@@ -104,8 +222,18 @@ void FormView::refresh(bool new_record) {
     update_play_buttons();
     m_volume->set_value(m_document.volume());
     place_knob(*m_volume_knob, *m_volume, m_volume->value());
+    if (m_mark)
+        m_mark->set_caption(m_properties.text(u"Mark"));
     if (new_record)
         m_name->set_caption(record.title);
+    update_listening_controls();
+    if (m_waveform) {
+        // A record changed on disk since its waveform was made (appended to) gets a new one.
+        if (!new_record && m_wave_loader.done() && !record.path.empty())
+            m_wave_loader.open(record.path);
+        m_waveform->set_markers(m_marker_times, int64_t(record.format.duration * 1000));
+        update_waveform();
+    }
 }
 
 void FormView::update() {
@@ -124,6 +252,7 @@ void FormView::tick(double seconds) {
     Form::tick(seconds);
     if (m_document.is_playing())
         update();
+    update_waveform();
 }
 
 void FormView::update_play_buttons() {
@@ -167,6 +296,43 @@ void FormView::seek_fraction(double fraction) {
     m_document.seek(double(int64_t(fraction * m_document.current().format.duration)));
 }
 
+void FormView::jump_to_marker(size_t index) {
+    const auto& markers = m_document.markers();
+    if (index >= markers.size())
+        return;
+    const double seconds = markers[index].time_ms / 1000.0;
+    if (m_document.is_playing()) {
+        m_document.seek(seconds);
+        if (m_document.is_paused())
+            m_document.pause(false);
+    } else {
+        m_document.play(m_document.current().path, int(seconds));
+    }
+    update_play_buttons();
+    m_timer.after(update_interval);
+}
+
+bool FormView::step_marker(bool forward) {
+    const auto& markers = m_document.markers();
+    const double position = m_document.is_playing() ? m_document.play_position() : 0.0;
+    if (forward) {
+        for (size_t i = 0; i < markers.size(); ++i) {
+            if (markers[i].time_ms / 1000.0 > position + 0.5) {
+                jump_to_marker(i);
+                return true;
+            }
+        }
+        return false;
+    }
+    for (size_t i = markers.size(); i-- > 0;) {
+        if (markers[i].time_ms / 1000.0 < position - 1.5) {
+            jump_to_marker(i);
+            return true;
+        }
+    }
+    return false;
+}
+
 std::vector<skin::MenuItem> FormView::menu_items(std::u16string_view id) {
     std::vector<skin::MenuItem> items;
     fill_menu(*m_menu, id, items);
@@ -176,11 +342,57 @@ std::vector<skin::MenuItem> FormView::menu_items(std::u16string_view id) {
 void FormView::fill_menu(skin::Menu&, std::u16string_view id, std::vector<skin::MenuItem>& items) {
     if (id == u"Menu") {
         playback_menu_items(m_properties.text(u"Delete_this"), items);
+        // The record's markers, before "Cancel".
+        items.insert(items.end() - 1, menu_item(u"Markers"));
         return;
     }
+    const auto& markers = m_document.markers();
+    if (id == u"Markers") {
+        for (size_t i = 0; i < markers.size(); ++i) {
+            const std::u16string label =
+                markers[i].label.empty() ? formats::default_marker_label(i + 1) : markers[i].label;
+            items.push_back(menu_item(u"Marker:" + foundation::to_text(int32_t(i)),
+                                      format_time(markers[i].time_ms / 1000.0) + u"  " + label));
+        }
+        if (markers.empty()) {
+            items.push_back(menu_item(u"No_markers", {}, false));
+        }
+        items.push_back(menu_item(u"Cancel"));
+        return;
+    }
+    // A marker's own menu, and its commands.
+    auto marker_index = [&](std::u16string_view prefix) -> int {
+        if (id.substr(0, prefix.size()) != prefix)
+            return -1;
+        int value = 0;
+        for (char16_t c : id.substr(prefix.size())) {
+            if (c < u'0' || c > u'9' || value > 1000)
+                return -1;
+            value = value * 10 + (c - u'0');
+        }
+        return size_t(value) < markers.size() ? value : -1;
+    };
+    if (const int i = marker_index(u"Marker:"); i >= 0) {
+        const std::u16string n = foundation::to_text(int32_t(i));
+        items.push_back(menu_item(u"MarkerJump:" + n, m_properties.text(u"Marker_jump")));
+        items.push_back(menu_item(u"MarkerRename:" + n, m_properties.text(u"Marker_rename")));
+        items.push_back(menu_item(u"MarkerDelete:" + n, m_properties.text(u"Marker_delete")));
+        items.push_back(menu_item(u"Cancel"));
+        return;
+    }
+    const int jump = marker_index(u"MarkerJump:");
+    const int rename = marker_index(u"MarkerRename:");
+    const int remove = marker_index(u"MarkerDelete:");
     if (m_menu->is_open())
         m_menu->close();
-    if (id == u"Delete") {
+    if (jump >= 0) {
+        jump_to_marker(size_t(jump));
+    } else if (rename >= 0) {
+        m_renaming_marker = rename;
+        m_main.edit_form().open(*this, markers[size_t(rename)].label);
+    } else if (remove >= 0) {
+        m_document.remove_marker(size_t(remove));
+    } else if (id == u"Delete") {
         m_document.stop();
         update_play_buttons();
         m_confirming_delete = true;
@@ -202,6 +414,11 @@ void FormView::fill_menu(skin::Menu&, std::u16string_view id, std::vector<skin::
 
 void FormView::dialog_ok(skin::Form& dialog) {
     if (auto* edit = dynamic_cast<FormEdit*>(&dialog)) {
+        if (m_renaming_marker >= 0) {
+            m_document.rename_marker(size_t(m_renaming_marker), edit->text());
+            m_renaming_marker = -1;
+            return;
+        }
         m_name->set_caption(edit->text());
         return;
     }
@@ -233,14 +450,25 @@ void FormView::clicked(skin::Component& button, const skin::ClickRecord&) {
         pause();
     else if (&button == m_menu_button)
         open_menu();
-    else if (&button == m_name)
+    else if (&button == m_name) {
+        m_renaming_marker = -1;
         m_main.edit_form().open(*this, m_name->caption());
+    } else if (m_speed && &button == m_speed)
+        cycle_speed();
+    else if (m_mark_prev && &button == m_mark_prev)
+        step_marker(false);
+    else if (m_mark_next && &button == m_mark_next)
+        step_marker(true);
+    else if (m_mark && &button == m_mark)
+        m_document.add_marker();
 }
 
 void FormView::dragged(skin::Component& button, skin::DragRecord& drag) {
     if (&button == m_volume_knob) {
         set_volume(knob_fraction(*m_volume_knob, *m_volume, drag.x));
         place_knob(*m_volume_knob, *m_volume, m_volume->value());
+    } else if (m_waveform && &button == m_waveform) {
+        seek_waveform(drag.x, false);
     } else if (&button == m_position_knob && m_document.is_playing()) {
         seek_fraction(knob_fraction(*m_position_knob, *m_position, drag.x));
         place_knob(*m_position_knob, *m_position, m_position->value());
@@ -248,6 +476,8 @@ void FormView::dragged(skin::Component& button, skin::DragRecord& drag) {
 }
 
 void FormView::press_changed(skin::Component& button, const skin::ClickRecord& click) {
+    if (m_waveform && &button == m_waveform && click.flag)
+        seek_waveform(click.x, true);
     if ((&button == m_volume_knob || &button == m_position_knob) && !click.flag)
         m_document.save_settings();
 }

@@ -5,13 +5,16 @@
 // and cancel. Updated on every frame step while shown. User-interface thread only.
 
 #include "controller/document.h"
+#include "controller/waveform_loader.h"
 #include "foundation/timer.h"
 #include "screens/dialog_owner.h"
 #include "skin/button.h"
+#include "skin/checkbox.h"
 #include "skin/form.h"
 #include "skin/form_stack.h"
 #include "skin/menu.h"
 #include "skin/progress.h"
+#include "skin/waveform.h"
 
 #include <memory>
 
@@ -23,6 +26,7 @@ class FormView final : public skin::Form,
                        public DialogOwner,
                        private skin::ButtonListener,
                        private foundation::TimerListener,
+                       private skin::CheckboxListener,
                        public skin::MenuProvider {
 public:
     FormView(skin::Properties& properties, skin::FormStack& stack, controller::Document& document,
@@ -40,6 +44,11 @@ public:
     void pause();
     void set_volume(double value);
     void seek_fraction(double fraction);
+    // Playback from the marker (started when nothing plays).
+    void jump_to_marker(size_t index);
+    // To the marker before the playing position (a second back and more, so that taps go on
+    // backwards) or after it; false when there is none.
+    bool step_marker(bool forward);
     // Runs a menu id as the menu would.
     std::vector<skin::MenuItem> menu_items(std::u16string_view id);
     void on_document_event(controller::DocumentEvent event);
@@ -47,6 +56,13 @@ public:
     void tick(double seconds) override;
     bool is_showing() const;
     skin::Button& name_button() { return *m_name; }
+    // The next of the offered speeds (after the fastest, the slowest), stored.
+    void cycle_speed();
+    void set_skip_silence(bool on);
+    // The waveform widget, when the skin has one.
+    skin::Waveform* waveform() const { return m_waveform; }
+    // Marker ticks on the waveform, at these times in milliseconds of the record.
+    void set_marker_times(std::vector<int64_t> times_ms);
 
     // Keeps the title on the name button across the rebuild of the tree.
     void reload_skin(skin::Properties& properties) override;
@@ -59,6 +75,13 @@ private:
     // Wakes the loop for the next update while the form is shown.
     void on_timer(foundation::Timer& timer) override;
     void update_play_buttons();
+    void update_listening_controls();
+    // Takes what the waveform loader has made since the last look, and the played share.
+    void update_waveform();
+    // A press or drag on the waveform: seeks there (starts playing there when stopped).
+    void seek_waveform(int32_t pen_x, bool start);
+    void clicked(skin::Checkbox& checkbox, bool flag) override;
+    void state_changed(skin::Checkbox&, bool) override {}
     void set_text(std::u16string_view id, const std::u16string& text);
     void clicked(skin::Component& button, const skin::ClickRecord& click) override;
     void dragged(skin::Component& button, skin::DragRecord& drag) override;
@@ -84,6 +107,19 @@ private:
     skin::Progress* m_volume{nullptr};
     skin::Progress* m_position{nullptr};
     bool m_confirming_delete{false};
+    // Optional in a skin: the waveform, the speed button and the silence switch.
+    skin::Waveform* m_waveform{nullptr};
+    skin::Button* m_speed{nullptr};
+    skin::Checkbox* m_skip{nullptr};
+    controller::WaveformLoader m_wave_loader;
+    uint64_t m_wave_version{~uint64_t(0)};
+    int32_t m_wave_width{-1};
+    std::vector<int64_t> m_marker_times;
+    // Marker buttons; null in a skin without them.
+    skin::Button* m_mark_prev{nullptr};
+    skin::Button* m_mark{nullptr};
+    skin::Button* m_mark_next{nullptr};
+    int m_renaming_marker{-1}; // the marker whose label the edit form holds
 };
 
 } // namespace screens

@@ -87,7 +87,8 @@ std::optional<size_t> match_filter(std::u16string_view text, std::u16string_view
 }
 
 LoweredRecord lowered(const controller::RecordInfo& record) {
-    return LoweredRecord{foundation::to_lower(record.artist), foundation::to_lower(record.title)};
+    return LoweredRecord{foundation::to_lower(record.artist), foundation::to_lower(record.title),
+                         foundation::to_lower(record.marker_labels)};
 }
 
 std::vector<uint32_t> visible_records(const std::vector<controller::RecordInfo>& records,
@@ -96,7 +97,8 @@ std::vector<uint32_t> visible_records(const std::vector<controller::RecordInfo>&
     std::vector<uint32_t> out;
     out.reserve(records.size());
     for (size_t i = 0; i < records.size(); ++i) {
-        if (matcher.empty() || matcher.match(records[i].artist) || matcher.match(records[i].title))
+        if (matcher.empty() || matcher.match(records[i].artist) ||
+            matcher.match(records[i].title) || matcher.match(records[i].marker_labels))
             out.push_back(uint32_t(i));
     }
     return out;
@@ -109,7 +111,8 @@ std::vector<uint32_t> visible_records(const LoweredRecords& records, std::u16str
     out.reserve(records.size());
     for (size_t i = 0; i < records.size(); ++i) {
         if (matcher.empty() || matcher.match_lower(records[i]->artist) ||
-            matcher.match_lower(records[i]->title))
+            matcher.match_lower(records[i]->title) ||
+            matcher.match_lower(records[i]->marker_labels))
             out.push_back(uint32_t(i));
     }
     return out;

@@ -71,13 +71,14 @@ std::optional<size_t> match_filter(std::u16string_view text, std::u16string_view
 struct LoweredRecord {
     std::u16string artist;
     std::u16string title;
+    std::u16string marker_labels;
 };
 LoweredRecord lowered(const controller::RecordInfo& record);
 // One per record, in list order; held by pointer so that an insert moves pointers only.
 using LoweredRecords = std::vector<std::unique_ptr<const LoweredRecord>>;
 
-// The indices of the records to list: all of them for an empty filter, else those whose artist
-// or title matches, in list order.
+// The indices of the records to list: all of them for an empty filter, else those whose artist,
+// title or hand-given marker labels match, in list order.
 std::vector<uint32_t> visible_records(const std::vector<controller::RecordInfo>& records,
                                       std::u16string_view filter, const KeyMap& keys);
 // The same over the records' lowered texts (one per record, in list order).

@@ -77,6 +77,9 @@ platform::NotificationContent RecordingNotice::make_content() const {
 
 void RecordingNotice::check() {
     const bool background = m_hooks.in_background && m_hooks.in_background();
+    // Nobody sees the level meter of a window in the background: capture may wake less often.
+    if (m_document.is_recording())
+        m_document.set_capture_lively(!background);
     if (!background) {
         m_dismissed = false;
         m_closed_by_server = false;

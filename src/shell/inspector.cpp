@@ -6,6 +6,7 @@
 #include "skin/text_component.h"
 #include "skin/text_source.h"
 #include "skin/vlist.h"
+#include "skin/waveform.h"
 
 #include <algorithm>
 #include <cmath>
@@ -75,6 +76,8 @@ void component(std::string& out, const skin::Component& c, const foundation::Rec
         std::snprintf(value, sizeof value, "%ld.%03ld", thousandths / 1000, thousandths % 1000);
         out += std::string(", \"value\": ") + value;
     }
+    if (const auto* wave = dynamic_cast<const skin::Waveform*>(&c))
+        out += ", \"columns\": " + std::to_string(wave->columns().size());
     if (const auto* list = dynamic_cast<const skin::VList*>(&c)) {
         // The rows bound to items, with their item index: lists make them outside the tree.
         out += ", \"rows\": [";

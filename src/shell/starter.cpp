@@ -146,7 +146,8 @@ void Starter::on_resolution_changed() {
 void Starter::on_other_instance_started(const std::u16string& command_line) {
     foundation::log() << "on_other_instance_started:" << command_line << "\n";
     m_document.command_line(command_line);
-    if (command_line == u"call")
+    // A call recording and a marker (from a key binding) leave the window where it is.
+    if (command_line == u"call" || command_line == u"mark")
         return;
     m_application.game().bring_to_front();
     m_document.set_exit_after_call(false);

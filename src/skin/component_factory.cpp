@@ -14,6 +14,7 @@
 #include "skin/table.h"
 #include "skin/text_component.h"
 #include "skin/vlist.h"
+#include "skin/waveform.h"
 
 #include <array>
 
@@ -67,9 +68,9 @@ template <typename T> ComponentFactory::Creator creator_of() {
     return [](Component* parent) { return std::make_unique<T>(parent); };
 }
 
-const std::array<std::u16string_view, 14> framework_names{
-    u"node",   u"text",  u"color",    u"image",    u"edit",    u"htable",     u"vtable",
-    u"button", u"vlist", u"checkbox", u"progress", u"oldtext", u"label_edit", u"clip"};
+const std::array<std::u16string_view, 15> framework_names{
+    u"node",  u"text",     u"color",    u"image",   u"edit",       u"htable", u"vtable",  u"button",
+    u"vlist", u"checkbox", u"progress", u"oldtext", u"label_edit", u"clip",   u"waveform"};
 
 } // namespace
 
@@ -90,6 +91,7 @@ void register_framework_components(ComponentFactory& factory) {
     factory.add(u"oldtext", creator_of<OldText>());
     factory.add(u"label_edit", creator_of<LabelEdit>());
     factory.add(u"clip", creator_of<ClipComponent>());
+    factory.add(u"waveform", creator_of<Waveform>());
 }
 
 void unregister_framework_components(ComponentFactory& factory) {

@@ -37,8 +37,8 @@ private:
 };
 
 // Every component kind, in registration order: "node", "text", "color", "image", "edit",
-// "htable", "vtable", "button", "vlist", "checkbox", "progress", "oldtext", "label_edit", "clip".
-// Throws virire::NodeAlreadyRegistered when one is present.
+// "htable", "vtable", "button", "vlist", "checkbox", "progress", "oldtext", "label_edit", "clip",
+// "waveform". Throws virire::NodeAlreadyRegistered when one is present.
 void register_framework_components(ComponentFactory& factory);
 // Removes them in reverse order.
 void unregister_framework_components(ComponentFactory& factory);

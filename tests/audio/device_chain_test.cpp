@@ -114,6 +114,49 @@ TEST(RecorderPCM, CapturesTheInputFileInOrderWithNothingLost) {
                             [](uint8_t b) { return b == 0; }));
 }
 
+TEST(RecorderPCM, AudioTheDeviceDropsIsCountedAndTheRestKeptInOrder) {
+    Watchdog watchdog(60);
+    TempDir dir;
+    std::vector<uint8_t> input = pattern_bytes(44100 * 3);
+    write_wav((dir / "in.wav").string(), input, 44100, 1);
+    ScopedEnv audio_env("QUILLORY_AUDIO", "file");
+    ScopedEnv in_env("QUILLORY_AUDIO_IN", (dir / "in.wav").string());
+    ScopedEnv speed_env("QUILLORY_AUDIO_SPEED", "10");
+    // Malformed entries are passed over.
+    ScopedEnv drop_env("QUILLORY_AUDIO_DROP_MS", "500:300,x:5,1500:120,:,900");
+
+    Sink sink;
+    double lost = 0;
+    {
+        audio::RecorderPCM recorder(1, 44100, 16);
+        audio::connect(recorder, &sink);
+        ASSERT_TRUE(recorder.start());
+        while (sink.received() < input.size())
+            sleep_ms(5);
+        // The count is taken at the next look at the device.
+        for (int i = 0; i < 300 && recorder.lost_seconds() < 0.42; ++i)
+            sleep_ms(10);
+        lost = recorder.lost_seconds();
+    }
+    EXPECT_DOUBLE_EQ(lost, (13230 + 5292) / 44100.0);
+    // What arrived is the input with two stretches of exactly that length left out.
+    std::lock_guard guard(sink.lock());
+    std::vector<size_t> gaps;
+    size_t from = 0; // input sample of the next output sample
+    for (size_t at = 0; at + 1 < sink.bytes.size() / 2 && from < input.size() / 2; ++at, ++from) {
+        int16_t got;
+        std::memcpy(&got, sink.bytes.data() + 2 * at, 2);
+        if (got == pattern(from))
+            continue;
+        size_t skipped = 1;
+        while (from + skipped < input.size() / 2 && pattern(from + skipped) != got)
+            ++skipped;
+        gaps.push_back(skipped);
+        from += skipped;
+    }
+    EXPECT_EQ(gaps, (std::vector<size_t>{13230, 5292}));
+}
+
 TEST(RecorderPCM, InputInAnotherFormatIsConverted) {
     Watchdog watchdog(60);
     TempDir dir;

@@ -891,6 +891,104 @@ TEST_F(DocumentTest, AppendingToWavRecordsOfEveryCoding) {
     }
 }
 
+TEST_F(DocumentTest, MarkersFollowFileTimeThroughPauseAppendAndRename) {
+    Document& doc = *m_document;
+    EXPECT_EQ(doc.add_marker(), -1) << "nothing runs";
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
+    record_for(1.0);
+    const double first_at = doc.recorded_seconds();
+    ASSERT_EQ(doc.add_marker(), 0);
+    const uint32_t first = doc.markers()[0].time_ms;
+    EXPECT_NEAR(first / 1000.0, first_at, 0.25) << "file time when it was set";
+    record_for(2.0);
+    doc.pause(true);
+    const uint32_t paused_at = doc.recording_time_ms();
+    pump(1.0);
+    // The hand-over command: a marker at the pause point, not at the clock's time.
+    doc.command_line(u"mark");
+    ASSERT_EQ(doc.markers().size(), 2u);
+    EXPECT_NEAR(double(doc.markers()[1].time_ms), double(paused_at), 50);
+    doc.pause(false);
+    record_for(3.0);
+    doc.stop();
+    const fs::path path(doc.current().path);
+
+    const double before_append = duration_of(path);
+    ASSERT_TRUE(doc.select_record(path.u16string()));
+    ASSERT_TRUE(doc.append());
+    record_for(1.0);
+    const double appended_for = doc.recorded_seconds();
+    ASSERT_EQ(doc.add_marker(u"Appended"), 2);
+    const uint32_t appended_at = doc.markers()[2].time_ms;
+    EXPECT_NEAR(appended_at / 1000.0, before_append + appended_for, 0.3);
+    record_for(1.5);
+    doc.stop();
+    doc.rename(u"Kept markers");
+    const fs::path renamed(doc.current().path);
+    ASSERT_TRUE(fs::exists(renamed));
+
+    // What ffprobe and mutagen find, in order; the last chapter ends with the audio.
+    const std::string probe =
+        run("ffprobe -v error -show_chapters -of csv=p=0 " + quoted(renamed) + " 2>/dev/null");
+    std::istringstream lines(probe);
+    std::vector<std::pair<uint32_t, std::string>> chapters;
+    for (std::string line; std::getline(lines, line);) {
+        std::vector<std::string> fields;
+        std::stringstream split(line);
+        for (std::string field; std::getline(split, field, ',');)
+            fields.push_back(field);
+        ASSERT_GE(fields.size(), 7u) << line;
+        chapters.emplace_back(uint32_t(std::stoul(fields[2])), fields.back());
+    }
+    const std::vector<std::pair<uint32_t, std::string>> expected = {
+        {first, "Marker 1"}, {doc.markers()[1].time_ms, "Marker 2"}, {appended_at, "Appended"}};
+    EXPECT_EQ(chapters, expected) << probe;
+    const std::string mutagen =
+        run("/usr/bin/python3 -c \"import sys\nfrom mutagen.id3 import ID3\nt = ID3(sys.argv[1])\n"
+            "print(' '.join(c.sub_frames['TIT2'].text[0] for c in sorted(t.getall('CHAP'), "
+            "key=lambda c: c.start_time)), t['TIT2'].text[0], int(t.getall('CTOC')[0].flags))\" " +
+            quoted(renamed) + " 2>/dev/null");
+    EXPECT_EQ(mutagen, "Marker 1 Marker 2 Appended Kept markers 3\n");
+
+    // Changed while not recording: renamed and removed in the file.
+    ASSERT_TRUE(doc.select_record(renamed.u16string()));
+    ASSERT_EQ(doc.markers().size(), 3u);
+    EXPECT_TRUE(doc.rename_marker(1, u"Break"));
+    EXPECT_TRUE(doc.remove_marker(0));
+    EXPECT_FALSE(doc.remove_marker(5));
+    ASSERT_TRUE(doc.select_record(renamed.u16string()));
+    ASSERT_EQ(doc.markers().size(), 2u);
+    EXPECT_EQ(doc.markers()[0].label, u"Break");
+}
+
+TEST_F(DocumentTest, MarkersBeyondTheTagsRoomGrowItWhileRecording) {
+    Document& doc = *m_document;
+    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
+    const fs::path path(doc.current().path);
+    record_for(0.5);
+    // About 100 bytes each: the room kept for markers is used up after some 80.
+    const std::u16string label(80, u'x');
+    for (int i = 0; i < 120; ++i) {
+        ASSERT_GE(doc.add_marker(label), 0) << i;
+        pump(0.05);
+    }
+    record_for(doc.recorded_seconds() + 1.0);
+    const double recorded = doc.recorded_seconds();
+    doc.stop();
+    EXPECT_EQ(run("ffmpeg -v warning -i " + quoted(path) +
+                  " -f null - 2>&1 | grep -v 'Estimating duration'"),
+              "");
+    EXPECT_NEAR(duration_of(path), recorded, 0.3) << "no audio lost or doubled";
+    // The tag grew beyond its first room.
+    std::ifstream in(path, std::ios::binary);
+    unsigned char head[10] = {};
+    in.read(reinterpret_cast<char*>(head), 10);
+    EXPECT_GT((head[6] << 21) | (head[7] << 14) | (head[8] << 7) | head[9], 9000);
+    EXPECT_EQ(
+        run("ffprobe -v error -show_chapters -of csv=p=0 " + quoted(path) + " 2>/dev/null | wc -l"),
+        "120\n");
+}
+
 TEST_F(DocumentTest, AFullDiskIsSaidWhenARecordingCannotStartOrATitleCannotBeSaved) {
     Document& doc = *m_document;
     const fs::path documents = m_world.root() / "home/Documents";
@@ -910,19 +1008,20 @@ TEST_F(DocumentTest, AFullDiskIsSaidWhenARecordingCannotStartOrATitleCannotBeSav
     ASSERT_FALSE(title.empty());
     m_events.seen.clear();
     {
-        // A title longer than the tag's room needs a new copy of the file, which a full disk
-        // cannot take: the record keeps its name and title, and the screens are told.
+        // A title longer than the tag's room (new recordings keep 8 KB for markers) needs a
+        // new copy of the file, which a full disk cannot take: the record keeps its name and
+        // title, and the screens are told.
         ScopedEnv full("QUILLORY_FULL_DISK", documents.string());
-        doc.rename(std::u16string(1500, u'n'));
+        doc.rename(std::u16string(9000, u'n'));
     }
     EXPECT_EQ(m_events.codes(), (std::vector<int>{int(DocumentEvent::NoSpace)}));
     EXPECT_TRUE(fs::exists(path));
     EXPECT_EQ(id3_frames(path)["TIT2"], title);
     // With room again the same rename goes through.
     m_events.seen.clear();
-    doc.rename(std::u16string(1500, u'n'));
+    doc.rename(std::u16string(9000, u'n'));
     EXPECT_EQ(m_events.codes(), (std::vector<int>{int(DocumentEvent::CurrentRenamed)}));
-    EXPECT_EQ(id3_frames(fs::path(doc.current().path))["TIT2"], std::string(1500, 'n'));
+    EXPECT_EQ(id3_frames(fs::path(doc.current().path))["TIT2"], std::string(9000, 'n'));
 }
 
 TEST_F(DocumentTest, PlaybackPositionIsWhatHasBeenHeard) {
@@ -1007,4 +1106,8 @@ TEST_F(DocumentTest, RecordsMadeElsewhereAreListedAsTheyComeChangeAndGo) {
     EXPECT_EQ(doc.records()[0].path, recorded.u16string());
     EXPECT_EQ(m_events.codes(), (std::vector<int>{int(DocumentEvent::RecordRemoved),
                                                   int(DocumentEvent::RecordRemoved)}));
+    // The call folder made again is watched again.
+    fs::create_directories(call.parent_path());
+    fs::copy_file(recorded, call.parent_path() / "Again.mp3");
+    ASSERT_TRUE(pump(400, [&] { return listed(call.parent_path() / "Again.mp3") == 1; }));
 }

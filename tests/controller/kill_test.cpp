@@ -69,10 +69,12 @@ double ffprobe_duration(const std::string& path) {
 struct Killed {
     std::string path;
     double captured{0}; // seconds from the start of capture to the kill
+    std::string marked; // with a marker: what the command said once it was written
 };
 
-// Starts `quillory-cli record` and kills it `after` seconds into the capture.
-Killed record_and_kill(const std::string& format, double after) {
+// Starts `quillory-cli record` and kills it `after` seconds into the capture, or with
+// `mark_at`, `after` seconds after it said that the marker set at that time was written.
+Killed record_and_kill(const std::string& format, double after, double mark_at = -1) {
     Killed result;
     int out[2];
     if (pipe(out) != 0)
@@ -82,8 +84,11 @@ Killed record_and_kill(const std::string& format, double after) {
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_addclose(&actions, out[0]);
     std::string seconds = "600";
-    const char* argv[] = {cli.c_str(), "record",       "--seconds", seconds.c_str(),
-                          "--format",  format.c_str(), nullptr};
+    const std::string mark = std::to_string(mark_at);
+    const char* argv[] = {cli.c_str(),    "record",    "--seconds",  seconds.c_str(), "--format",
+                          format.c_str(), "--mark-at", mark.c_str(), nullptr};
+    if (mark_at < 0)
+        argv[6] = nullptr;
     pid_t pid = 0;
     const int spawned =
         posix_spawn(&pid, cli.c_str(), &actions, nullptr, const_cast<char* const*>(argv), environ);
@@ -97,6 +102,8 @@ Killed record_and_kill(const std::string& format, double after) {
     char c;
     while (read(out[0], &c, 1) == 1 && c != '\n')
         result.path += c;
+    while (mark_at >= 0 && read(out[0], &c, 1) == 1 && c != '\n')
+        result.marked += c;
     const auto start = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(std::chrono::duration<double>(after));
     result.captured =
@@ -168,4 +175,23 @@ TEST_F(KillTest, KilledRecordingLosesAtMostASecondAtEveryQuality) {
             EXPECT_LT(joined, kept + 2.0);
         }
     }
+}
+
+TEST_F(KillTest, MarkerSurvivesAKillASecondLater) {
+    const Killed killed = record_and_kill("Mp3Low", 1.0, 1.5);
+    ASSERT_TRUE(fs::exists(killed.path));
+    ASSERT_EQ(killed.marked.rfind("marked ", 0), 0u) << killed.marked;
+    const std::string ms = killed.marked.substr(7, killed.marked.find(' ', 7) - 7);
+    // The chapter as two independent readers find it.
+    const std::string probe =
+        run("ffprobe -v error -show_chapters -of compact=p=0 " + quoted(killed.path));
+    EXPECT_NE(probe.find("|start=" + ms + "|"), std::string::npos) << probe;
+    EXPECT_NE(probe.find("tag:title=Marker 1"), std::string::npos) << probe;
+    EXPECT_EQ(run("/usr/bin/python3 -c \"import sys\nfrom mutagen.id3 import ID3\n"
+                  "c = ID3(sys.argv[1]).getall('CHAP')\n"
+                  "print(len(c), c[0].start_time, c[0].sub_frames['TIT2'].text[0])\" " +
+                  quoted(killed.path)),
+              "1 " + ms + " Marker 1\n");
+    EXPECT_GE(std::atoi(ms.c_str()), 1500);
+    EXPECT_LT(std::atoi(ms.c_str()), 2000);
 }

@@ -94,7 +94,8 @@ TEST(ShippedLanguages, EveryLanguageHasExactlyEnglishsKeysWithRealTexts) {
                     << narrow(key) << " holds the character " << int(c);
             }
             // Placeholders the screens fill in survive translation.
-            for (std::u16string placeholder : {u"%count%", u"%version%", u"%number%"}) {
+            for (std::u16string placeholder :
+                 {u"%count%", u"%version%", u"%number%", u"%seconds%"}) {
                 EXPECT_EQ(text.find(placeholder) != std::u16string::npos,
                           value.find(placeholder) != std::u16string::npos)
                     << narrow(key) << " " << narrow(placeholder);

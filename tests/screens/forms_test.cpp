@@ -3,7 +3,9 @@
 #include "controller/controller_env.h"
 #include "controller/document.h"
 #include "controller/settings.h"
+#include "formats/id3_tag.h"
 #include "foundation/active_scheduler.h"
+#include "foundation/file.h"
 #include "platform/clock.h"
 #include "platform/messages.h"
 #include "platform/registry_store.h"
@@ -338,7 +340,7 @@ TEST_F(ScreensTest, PlaybackFormShowsTheRecordAndDeletesOnlyAfterOk) {
     EXPECT_EQ(view.name_button().caption(), u"Shopping list");
     EXPECT_EQ(view.find_control<skin::TextComponent>(u"frmLeft").text(), u"0:00:01");
     EXPECT_EQ(ids(view.menu_items(u"Menu")),
-              (std::vector<std::u16string>{u"Delete", u"Append", u"Send", u"Cancel"}));
+              (std::vector<std::u16string>{u"Delete", u"Append", u"Send", u"Markers", u"Cancel"}));
 
     view.menu_items(u"Delete");
     EXPECT_FALSE(m_document->is_playing());
@@ -557,3 +559,58 @@ TEST_F(ScreensTest, SkinReloadFindsEveryControlAgainAndKeepsTitlesAndTheKeypad) 
 }
 
 } // namespace
+
+TEST_F(ScreensTest, PlaybackFormJumpsBetweenMarkersAndEditsThem) {
+    // An MP3 record with two markers in its tag.
+    const fs::path path = m_world.main_folder() / "Lecture.mp3";
+    const fs::path coded = m_dir / "coded.mp3";
+    ASSERT_EQ(std::system(("ffmpeg -nostdin -v error -f lavfi -i sine=frequency=440:duration=6 "
+                           "-ac 1 -b:a 32k -id3v2_version 0 -write_xing 0 '" +
+                           coded.string() + "'")
+                              .c_str()),
+              0);
+    {
+        foundation::File file(path.u16string(), foundation::File::WriteNew);
+        formats::Id3Tag tag;
+        tag.set_text(formats::kId3Title, u"Lecture");
+        ASSERT_TRUE(tag.set_markers({{300, u"Intro"}, {3000, u"Proof"}}, 6000));
+        ASSERT_TRUE(tag.write(file, 0));
+        std::ifstream in(coded, std::ios::binary);
+        const std::string audio(std::istreambuf_iterator<char>(in), {});
+        ASSERT_TRUE(file.write(audio.data(), uint32_t(audio.size())));
+    }
+    m_document->refresh();
+    const int32_t row = listed_position(u"Lecture");
+    ASSERT_GE(row, 0);
+    m_main->tap_record(row);
+    FormView& view = m_main->view_form();
+    ASSERT_EQ(m_document->markers().size(), 2u);
+
+    const auto listed = view.menu_items(u"Markers");
+    ASSERT_EQ(ids(listed), (std::vector<std::u16string>{u"Marker:0", u"Marker:1", u"Cancel"}));
+    EXPECT_EQ(listed[1].caption, u"0:00:03  Proof");
+    EXPECT_EQ(ids(view.menu_items(u"Marker:1")),
+              (std::vector<std::u16string>{u"MarkerJump:1", u"MarkerRename:1", u"MarkerDelete:1",
+                                           u"Cancel"}));
+    EXPECT_TRUE(ids(view.menu_items(u"Marker:7")).empty()) << "no such marker";
+
+    // Jump to the second, then back to the first and on again.
+    view.menu_items(u"MarkerJump:1");
+    ASSERT_TRUE(m_document->is_playing());
+    EXPECT_NEAR(m_document->play_position(), 3.0, 0.3);
+    EXPECT_TRUE(view.step_marker(false));
+    EXPECT_LT(m_document->play_position(), 1.0);
+    EXPECT_TRUE(view.step_marker(true));
+    EXPECT_NEAR(m_document->play_position(), 3.0, 0.3);
+    EXPECT_FALSE(view.step_marker(true)) << "none after the last";
+
+    // Deleted in the file, not only on the screen.
+    view.menu_items(u"MarkerDelete:0");
+    foundation::File file(path.u16string(), foundation::File::Read);
+    formats::Id3Tag tag;
+    ASSERT_GT(tag.parse(file), 0u);
+    ASSERT_EQ(tag.markers().size(), 1u);
+    EXPECT_EQ(tag.markers()[0].label, u"Proof");
+    EXPECT_EQ(ids(view.menu_items(u"Markers")),
+              (std::vector<std::u16string>{u"Marker:0", u"Cancel"}));
+}

@@ -156,7 +156,9 @@ TEST_F(GoldenScreens, MainKeypadMenuRecordingAndPlaybackLookAsTheyShould) {
     ASSERT_TRUE(program.wait([](const std::string& t) {
         return ProgramRunner::top_id(t) == "frmMain" && ProgramRunner::row_count(t) >= 4;
     })) << program.json();
-    EXPECT_TRUE(screen_is(program, "main"));
+    // Where the list comes to rest while the scan still inserts rows depends on the order the
+    // records are found; the rows themselves are compared on the keypad screen below.
+    EXPECT_TRUE(screen_is(program, "main", {"list"}));
 
     // The keypad with 2 typed: "Anna", "bench" and the years are highlighted.
     ASSERT_TRUE(program.tap("btnFilter"));
@@ -183,7 +185,7 @@ TEST_F(GoldenScreens, MainKeypadMenuRecordingAndPlaybackLookAsTheyShould) {
     ASSERT_TRUE(program.tap("btnPause"));
     ASSERT_TRUE(program.wait_shown("btnResume"));
     EXPECT_TRUE(screen_is(program, "recording",
-                          {"frmElapsed", "frmLeft", "frmSize", "pbLevel", "btnName"}));
+                          {"frmElapsed", "frmLeft", "frmSize", "pbLevel", "btnName", "liveWave"}));
     // The stop button ignores a tap in the form's first half second (the second tap of a
     // double tap on the record button): tapped again until the list is back.
     auto listed = [](const std::string& t) {
@@ -203,8 +205,9 @@ TEST_F(GoldenScreens, MainKeypadMenuRecordingAndPlaybackLookAsTheyShould) {
     if (program.tap("btnPause")) {
         ASSERT_TRUE(program.wait_shown("btnPlay"));
     }
-    EXPECT_TRUE(screen_is(program, "playback",
-                          {"frmElapsed", "frmLeft", "pbLevel", "pbPosition", "btnPosition"}));
+    EXPECT_TRUE(
+        screen_is(program, "playback",
+                  {"frmElapsed", "frmLeft", "pbLevel", "pbPosition", "btnPosition", "waveform"}));
     EXPECT_EQ(program.terminate(), 0);
 }
 

@@ -84,6 +84,7 @@ void ProgramScenario::run_all() {
         {"append", [&] { append(); }},
         {"delete_with_confirmation", [&] { delete_with_confirmation(); }},
         {"drag_position_knob", [&] { drag_position_knob(); }},
+        {"listen_with_waveform", [&] { listen_with_waveform(); }},
         {"record_hand_over", [&] { record_hand_over(); }},
         {"call_recording", [&] { call_recording(); }},
     };
@@ -410,6 +411,49 @@ void ProgramScenario::drag_position_knob() {
     ASSERT_TRUE(wait_form("frmMain"));
 }
 
+// Open a record, see its waveform, tap it further on and play the rest at 2x.
+void ProgramScenario::listen_with_waveform() {
+    tap_row(zed_title);
+    ASSERT_TRUE(wait_form("frmView"));
+    ASSERT_TRUE(wait(
+        [](const Inspection& i) {
+            const InspectNode* wave = i.shown("waveform");
+            return wave && wave->w > 0 && wave->columns == wave->w;
+        },
+        "the whole waveform drawn"));
+    tap("btnPause");
+    ASSERT_TRUE(wait([](const Inspection& i) { return i.shown("btnPlay") != nullptr; },
+                     "the playback paused"));
+    const int paused_at = seconds_shown(m_session.inspect(), "frmElapsed");
+    ASSERT_LT(paused_at, 60);
+    // A tap three quarters along the waveform: about 90 s into the 120 s tone.
+    const InspectNode* wave = m_session.inspect().shown("waveform");
+    ASSERT_TRUE(wave);
+    m_input.tap(wave->x + wave->w * 3 / 4, wave->centre_y());
+    ASSERT_TRUE(wait([](const Inspection& i) { return seconds_shown(i, "frmElapsed") >= 85; },
+                     "the position to jump to the tap"));
+    for (const char* speed : {"1.25\u00D7", "1.5\u00D7", "2\u00D7"}) {
+        tap("btnSpeed");
+        ASSERT_TRUE(wait(
+            [&](const Inspection& i) {
+                const InspectNode* button = i.shown("btnSpeed");
+                return button && button->has_text(speed);
+            },
+            "the speed button to show the next speed"));
+    }
+    tap("btnPlay");
+    ASSERT_TRUE(wait([](const Inspection& i) { return i.shown("btnPause") != nullptr; },
+                     "the playback to go on"));
+    ASSERT_TRUE(wait([](const Inspection& i) { return i.shown("btnPlay") && !i.shown("btnPause"); },
+                     "the playback to reach its end"));
+    // Up to the pause at 1x, then the last 30 s of the record in about 15 s of sound.
+    const double heard = media_duration(m_session.playback_file()) - paused_at;
+    EXPECT_GT(heard, 11.0);
+    EXPECT_LT(heard, 20.0);
+    tap("btnClose");
+    ASSERT_TRUE(wait_form("frmMain"));
+}
+
 void ProgramScenario::record_hand_over() {
     const size_t files = files_in(m_session.records_folder()).size();
     auto second_start = [&] {
@@ -447,14 +491,21 @@ void ProgramScenario::call_recording() {
     m_program.reset();
     ASSERT_EQ(m_session.cli({"phone", "incoming", caller_number}).status, 0);
     ASSERT_EQ(m_session.cli({"phone", "connect"}).status, 0);
+    // The test devices have no other side to give, and this time drop some audio: the form
+    // says both where the format was.
+    m_session.env()["QUILLORY_AUDIO_DROP_MS"] = "300:300";
     m_program = m_session.start({"call"});
+    m_session.env().erase("QUILLORY_AUDIO_DROP_MS");
     ASSERT_TRUE(wait_form("frmRecording"));
     ASSERT_TRUE(wait(
         [&](const Inspection& i) {
             const InspectNode* artist = i.top()->find("frmArtist");
-            return artist && artist->text == caller_name && seconds_shown(i, "frmElapsed") >= 2;
+            const InspectNode* info = i.top()->find("frmInfo");
+            return artist && artist->text == caller_name + " \u00b7 Other side not recorded" &&
+                   seconds_shown(i, "frmElapsed") >= 2 && info &&
+                   info->text.rfind("Audio lost: 0.", 0) == 0;
         },
-        "the call recording under the caller's name"));
+        "the call recording under the caller's name, saying what it misses"));
     ASSERT_EQ(m_session.cli({"phone", "hangup"}).status, 0);
     const auto status = m_program->wait_exit(step_deadline);
     if (!status)

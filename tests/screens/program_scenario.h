@@ -49,6 +49,7 @@ public:
     void delete_with_confirmation();
     // Close the filter, play "Zed other", pause it and drag its position knob far ahead.
     void drag_position_knob();
+    void listen_with_waveform();
     // A second "quillory record" starts a recording, the next ones pause and resume it; a double
     // tap on stop ends it without starting another.
     void record_hand_over();

@@ -108,6 +108,20 @@ TEST(VisibleList, ArtistOrTitleMatchesInListOrder) {
     EXPECT_TRUE(visible_records(records, u"9", keys).empty());
 }
 
+TEST(VisibleList, MarkerLabelsGivenByHandMatchToo) {
+    std::vector<controller::RecordInfo> records{record(u"Record", u"Lecture"),
+                                                record(u"Record", u"Lunch")};
+    records[0].marker_labels = u"Proof Questions";
+    const KeyMap keys = phone_keys();
+    // 77 = "pr" of "Proof" (a word start): only the lecture.
+    EXPECT_TRUE(visible_records(records, u"9", keys).empty());
+    EXPECT_EQ(visible_records(records, u"77", keys), (std::vector<uint32_t>{0}));
+    LoweredRecords lowered_records;
+    for (const auto& r : records)
+        lowered_records.push_back(std::make_unique<const LoweredRecord>(lowered(r)));
+    EXPECT_EQ(visible_records(lowered_records, u"77", keys), (std::vector<uint32_t>{0}));
+}
+
 TEST(LocationPictures, MainMemoryOrCardAndTheCallFolders) {
     const std::u16string docs = u"/home/u/Documents";
     EXPECT_EQ(location_picture_name(u"/home/u/Documents/My Quillory/a.mp3", docs), u"main_memory");

@@ -60,8 +60,9 @@ TEST(KeyCodes, VirtualKeysTranslateAsThePhoneDid) {
     // Only Escape gives Esc (never Backspace: it must not delete text); Slide has a code but
     // no key produces it.
     for (uint32_t vk = 0; vk < 256; ++vk) {
-        if (vk != 27)
+        if (vk != 27) {
             EXPECT_NE(key_from_virtual_key(vk), uint32_t(KeyCode::Esc)) << vk;
+        }
         EXPECT_NE(key_from_virtual_key(vk), uint32_t(KeyCode::Slide));
     }
 }

@@ -79,6 +79,10 @@ const Lookup lookups[] = {
     {u"FormRecording", u"btnClose", Kind::Button},
     {u"FormRecording", u"btnPause", Kind::Button},
     {u"FormRecording", u"btnResume", Kind::Button},
+    {u"FormRecording", u"btnMark", Kind::Button},
+    {u"FormView", u"btnMarkPrev", Kind::Button},
+    {u"FormView", u"btnMark", Kind::Button},
+    {u"FormView", u"btnMarkNext", Kind::Button},
     {u"FormRecording", u"btnBoost", Kind::Button},
     {u"FormRecording", u"BoostOn", Kind::Node},
     {u"FormRecording", u"BoostOff", Kind::Node},
@@ -368,8 +372,16 @@ public:
             add(u"Cancel");
         } else if (id == u"Menu") {
             add(u"Delete", m_properties.text(u"Delete_this"));
-            for (const char16_t* item : {u"Append", u"Send", u"Cancel"})
+            for (const char16_t* item : {u"Append", u"Send", u"Markers", u"Cancel"})
                 add(item);
+        } else if (id == u"Markers") {
+            add(u"Marker:0", u"1:02:03  " + m_properties.text(u"Markers"));
+            add(u"No_markers");
+            add(u"Cancel");
+        } else if (id == u"Marker:0") {
+            for (const char16_t* key : {u"Marker_jump", u"Marker_rename", u"Marker_delete"})
+                add(u"Marker", m_properties.text(key));
+            add(u"Cancel");
         }
     }
     std::vector<std::u16string> language_names;
@@ -468,8 +480,8 @@ TEST_P(ShippedCaptions, EveryCaptionOfEveryLanguageFitsEveryForm) {
         AllMenus provider(properties);
         provider.language_names = names;
         Menu menu(properties, stack, provider, u"Menu");
-        for (const char16_t* id :
-             {u"MainMenu", u"File", u"Settings", u"Format", u"Boost", u"Language", u"Menu"}) {
+        for (const char16_t* id : {u"MainMenu", u"File", u"Settings", u"Format", u"Boost",
+                                   u"Language", u"Menu", u"Markers", u"Marker:0"}) {
             const std::string context = language + " in the menu " + foundation::to_utf8(id);
             menu.open(id);
             settle(stack);

@@ -218,6 +218,8 @@ bool to_node(const Json& json, InspectNode& node) {
     node.text = text("text");
     node.shown = flag("shown");
     node.enabled = flag("enabled");
+    if (const Json* columns = json.get("columns"); columns && columns->kind == Json::Kind::Number)
+        node.columns = int(columns->number);
     const Json* rect = json.get("rect");
     if (!rect || rect->items.size() != 4)
         return false;
@@ -589,6 +591,9 @@ WaylandServer::WaylandServer(const fs::path& runtime_dir, std::string bus_addres
                                            {"DBUS_SESSION_BUS_ADDRESS", m_bus},
                                            {"DISPLAY", ""},
                                            {"WAYLAND_DISPLAY", ""},
+                                           // The compositor needs its own settings schemas,
+                                           // which the tests' private data folder lacks.
+                                           {"XDG_DATA_DIRS", "/usr/local/share:/usr/share"},
                                            {"GSETTINGS_BACKEND", "memory"}},
         log);
     // Ready once its socket is there and its monitor configuration answers.

@@ -23,6 +23,7 @@ struct InspectNode {
     std::string id;
     std::string text;
     int x{0}, y{0}, w{0}, h{0};
+    int columns{0}; // a waveform's columns drawn
     bool shown{false};
     bool enabled{false};
     std::vector<InspectNode> children;

@@ -1,0 +1,281 @@
+// Waveforms: `quillory-cli peaks` against ffmpeg's decode, records cut short, and the
+// waveform cache (hits, stale and damaged entries, its bound).
+
+#include "cli_runner.h"
+#include "controller/peak_cache.h"
+#include "foundation/text.h"
+#include "support/temp_dir.h"
+#include "support/watchdog.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+
+namespace fs = std::filesystem;
+using controller_test::quoted;
+using controller_test::Result;
+using controller_test::run;
+using testing_support::ScopedEnv;
+using testing_support::TempDir;
+
+namespace {
+
+const std::string cli = std::string(QV_BUILD_DIR) + "/bin/quillory-cli";
+const std::string reference = std::string(QV_SOURCE_DIR) + "/tests/controller/peaks_reference.py";
+
+bool have_tools() {
+    return std::system("command -v sox ffmpeg python3 >/dev/null 2>&1") == 0;
+}
+
+struct Column {
+    double peak;
+    double rms;
+};
+
+std::vector<Column> parse(const std::string& text) {
+    std::vector<Column> out;
+    std::istringstream in(text);
+    Column column;
+    while (in >> column.peak >> column.rms)
+        out.push_back(column);
+    return out;
+}
+
+std::u16string u16(const fs::path& path) {
+    return foundation::from_utf8(path.string());
+}
+
+// 40 s of a 440 Hz tone whose loudness steps at the middle of every 4 s column (of ten), so a
+// few milliseconds of decoder delay never move a column's peak.
+const double kLevels[] = {0.05, 0.2, 0.6, 0.9, 0.3, 0.1, 0.7, 0.4, 0.8, 0.15, 0.5};
+
+void make_steps(const fs::path& wav) {
+    std::string parts;
+    const fs::path dir = wav.parent_path();
+    for (size_t i = 0; i < std::size(kLevels); ++i) {
+        const double seconds = (i == 0 || i + 1 == std::size(kLevels)) ? 2 : 4;
+        const fs::path part = dir / ("part" + std::to_string(i) + ".wav");
+        const std::string make = "sox -n -r 44100 -c 1 -b 16 " + quoted(part.string()) + " synth " +
+                                 std::to_string(seconds) + " sine 440 vol " +
+                                 std::to_string(kLevels[i]);
+        ASSERT_EQ(std::system(make.c_str()), 0);
+        parts += " " + quoted(part.string());
+    }
+    ASSERT_EQ(std::system(("sox" + parts + " " + quoted(wav.string())).c_str()), 0);
+}
+
+class PeaksTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!have_tools()) {
+            if (std::getenv("CI") && std::string(std::getenv("CI")) == "true")
+                FAIL() << "sox, ffmpeg and python3 are needed";
+            GTEST_SKIP() << "sox, ffmpeg or python3 missing";
+        }
+    }
+    testing_support::Watchdog m_watchdog{120};
+    TempDir m_dir;
+    ScopedEnv m_cache{"XDG_CACHE_HOME", (m_dir / "cache").string()};
+};
+
+// Each column's peak within 1 % of ffmpeg's, its RMS within 2 % (the MP3's own noise).
+TEST_F(PeaksTest, ColumnsMatchAnIndependentDecode) {
+    const fs::path wav = m_dir / "steps.wav";
+    make_steps(wav);
+    const fs::path mp3 = m_dir / "steps.mp3";
+    ASSERT_EQ(run(quoted(cli) + " encode " + quoted(wav.string()) + " " + quoted(mp3.string()) +
+                  " --codec mp3 --bitrate 64000")
+                  .status,
+              0);
+    for (const fs::path& file : {wav, mp3}) {
+        SCOPED_TRACE(file.filename().string());
+        const Result ours = run(quoted(cli) + " peaks " + quoted(file.string()) + " --width 10");
+        ASSERT_EQ(ours.status, 0);
+        const Result theirs =
+            run("python3 " + quoted(reference) + " " + quoted(file.string()) + " 10");
+        ASSERT_EQ(theirs.status, 0);
+        const auto a = parse(ours.out), b = parse(theirs.out);
+        ASSERT_EQ(a.size(), 10u) << ours.out;
+        ASSERT_EQ(b.size(), 10u) << theirs.out;
+        for (size_t c = 0; c < a.size(); ++c) {
+            EXPECT_NEAR(a[c].peak, b[c].peak, 0.01 * b[c].peak) << "column " << c;
+            EXPECT_NEAR(a[c].rms, b[c].rms, 0.02 * b[c].rms) << "column " << c;
+        }
+        // A second run answers from the cache with the same columns.
+        const Result again = run(quoted(cli) + " peaks " + quoted(file.string()) + " --width 10");
+        const auto c = parse(again.out);
+        ASSERT_EQ(c.size(), a.size());
+        for (size_t i = 0; i < c.size(); ++i)
+            EXPECT_NEAR(c[i].peak, a[i].peak, 1e-4);
+    }
+}
+
+// A record whose second half is lost (zeros, as after a failed disk) shows the waveform of the
+// part that reads: the reader gives the record the length of the frames it holds.
+TEST_F(PeaksTest, CutRecordShowsWhatIsRead) {
+    const fs::path wav = m_dir / "steps.wav";
+    make_steps(wav);
+    const fs::path mp3 = m_dir / "steps.mp3";
+    ASSERT_EQ(run(quoted(cli) + " encode " + quoted(wav.string()) + " " + quoted(mp3.string()) +
+                  " --codec mp3 --bitrate 64000")
+                  .status,
+              0);
+    {
+        const auto size = fs::file_size(mp3);
+        std::fstream file(mp3, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(std::streamoff(size * 45 / 100));
+        const std::string zeros(size - size * 45 / 100, '\0');
+        file.write(zeros.data(), std::streamsize(zeros.size()));
+    }
+    // 45 % of 40 s: the levels of the first 18 s, the loudest 0.9 (from 10 s to 14 s), across
+    // all the columns; nothing of the lost part (0.8 from 34 s on).
+    const Result cut = run(quoted(cli) + " peaks " + quoted(mp3.string()) + " --width 9");
+    ASSERT_EQ(cut.status, 0);
+    const auto columns = parse(cut.out);
+    ASSERT_EQ(columns.size(), 9u);
+    // The loudest of it as ffmpeg decodes the same file (MP3 coding lowers the 0.9 a little).
+    const Result theirs = run("python3 " + quoted(reference) + " " + quoted(mp3.string()) + " 9");
+    double loudest = 0, reference_loudest = 0;
+    for (const Column& column : columns)
+        loudest = std::max(loudest, column.peak);
+    for (const Column& column : parse(theirs.out))
+        reference_loudest = std::max(reference_loudest, column.peak);
+    EXPECT_GT(reference_loudest, 0.8);
+    EXPECT_NEAR(loudest, reference_loudest, 0.01 * reference_loudest);
+    // The last column holds the end of the part read (0.3 from 14 s to 18 s).
+    EXPECT_LT(columns.back().peak, 0.5);
+}
+
+// A new recording leaves its waveform in the cache, made while recording: no decoding pass.
+TEST_F(PeaksTest, NewRecordingsBringTheirWaveform) {
+    const std::string speech = std::string(QV_TEST_DATA) + "/controller/speech.wav";
+    ScopedEnv audio("QUILLORY_AUDIO", "file"), input("QUILLORY_AUDIO_IN", speech),
+        speed("QUILLORY_AUDIO_SPEED", "20"), home("HOME", m_dir.path().string()),
+        documents("XDG_DOCUMENTS_DIR", (m_dir / "Documents").string()),
+        config("QUILLORY_CONFIG_DIR", (m_dir / "config").string()), cards("QUILLORY_CARDS", "");
+    const Result recorded = run(quoted(cli) + " record --seconds 3");
+    ASSERT_EQ(recorded.status, 0);
+    const fs::path record = controller_test::first_line(recorded.out);
+    controller::PeakCache cache(u16(m_dir / "cache/quillory"));
+    audio::Peaks peaks;
+    ASSERT_TRUE(cache.load(u16(record), peaks)) << "no waveform stored for " << record;
+    EXPECT_NEAR(peaks.seconds(), 3.0, 0.15);
+    // Its columns against ffmpeg's decode of the file (MP3 coding moves peaks a little).
+    const Result theirs =
+        run("python3 " + quoted(reference) + " " + quoted(record.string()) + " 3");
+    const auto b = parse(theirs.out);
+    const auto a = peaks.columns(3);
+    ASSERT_EQ(a.size(), 3u);
+    ASSERT_EQ(b.size(), 3u);
+    for (size_t c = 0; c < 3; ++c)
+        EXPECT_NEAR(a[c].peak, b[c].peak, 0.1 * b[c].peak + 0.01) << "column " << c;
+}
+
+// The cache alone, on small records.
+class PeakCacheTest : public ::testing::Test {
+protected:
+    PeakCacheTest() {
+        std::ofstream(m_record, std::ios::binary) << "a record of some bytes";
+        m_peaks.reset(8000);
+        std::vector<int16_t> samples(8000);
+        for (size_t i = 0; i < samples.size(); ++i)
+            samples[i] = int16_t(std::lround(12000 * std::sin(i * 0.05) * (i % 2000) / 2000.0));
+        m_peaks.add_samples(samples.data(), samples.size(), 1);
+    }
+    std::vector<uint8_t> entry_bytes() {
+        std::ifstream in(fs::path(foundation::to_utf8(m_cache.entry_for(u16(m_record)))),
+                         std::ios::binary);
+        return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), {});
+    }
+    void write_entry(const std::vector<uint8_t>& bytes) {
+        std::ofstream(fs::path(foundation::to_utf8(m_cache.entry_for(u16(m_record)))),
+                      std::ios::binary | std::ios::trunc)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    }
+
+    TempDir m_dir;
+    fs::path m_record = m_dir / "record.mp3";
+    controller::PeakCache m_cache{u16(m_dir / "cache")};
+    audio::Peaks m_peaks;
+};
+
+TEST_F(PeakCacheTest, HitGivesTheStoredWaveform) {
+    audio::Peaks loaded;
+    EXPECT_FALSE(m_cache.load(u16(m_record), loaded));
+    ASSERT_TRUE(m_cache.store(u16(m_record), m_peaks));
+    ASSERT_TRUE(m_cache.load(u16(m_record), loaded));
+    EXPECT_EQ(loaded.frames(), m_peaks.frames());
+    const auto a = m_peaks.columns(37), b = loaded.columns(37);
+    ASSERT_EQ(a.size(), b.size());
+    for (size_t i = 0; i < a.size(); ++i) {
+        EXPECT_NEAR(a[i].peak, b[i].peak, 1e-6);
+        EXPECT_NEAR(a[i].rms, b[i].rms, 1e-4);
+    }
+}
+
+TEST_F(PeakCacheTest, ChangedRecordIsStale) {
+    ASSERT_TRUE(m_cache.store(u16(m_record), m_peaks));
+    audio::Peaks loaded;
+    // Appended to: another size.
+    std::ofstream(m_record, std::ios::app) << "more";
+    EXPECT_FALSE(m_cache.load(u16(m_record), loaded));
+    // Rewritten in place at the same size: another modification time.
+    ASSERT_TRUE(m_cache.store(u16(m_record), m_peaks));
+    fs::last_write_time(m_record, fs::last_write_time(m_record) - std::chrono::seconds(5));
+    EXPECT_FALSE(m_cache.load(u16(m_record), loaded));
+    EXPECT_TRUE(loaded.empty());
+}
+
+TEST_F(PeakCacheTest, DamagedEntryIsNeverTrusted) {
+    ASSERT_TRUE(m_cache.store(u16(m_record), m_peaks));
+    const std::vector<uint8_t> good = entry_bytes();
+    ASSERT_GT(good.size(), 100u);
+    struct Damage {
+        const char* what;
+        std::vector<uint8_t> bytes;
+    };
+    std::vector<Damage> damages = {{"empty", {}},
+                                   {"cut short", {good.begin(), good.end() - 7}},
+                                   {"a flipped bit in the waveform", good},
+                                   {"a flipped bit in the header", good},
+                                   {"longer", good}};
+    damages[2].bytes[good.size() - 3] ^= 0x10;
+    damages[3].bytes[5] ^= 0x01;
+    damages[4].bytes.push_back(0);
+    for (const Damage& damage : damages) {
+        SCOPED_TRACE(damage.what);
+        write_entry(damage.bytes);
+        audio::Peaks loaded;
+        EXPECT_FALSE(m_cache.load(u16(m_record), loaded));
+        EXPECT_TRUE(loaded.empty());
+        EXPECT_FALSE(fs::exists(foundation::to_utf8(m_cache.entry_for(u16(m_record)))));
+    }
+}
+
+TEST_F(PeakCacheTest, FolderStaysWithinItsBound) {
+    // Long waveforms (the largest entries) for more records than the bound holds.
+    audio::Peaks big;
+    big.reset(8000);
+    std::vector<int16_t> samples(8000 * 60, 1000);
+    for (int minute = 0; minute < 60; ++minute)
+        big.add_samples(samples.data(), samples.size(), 1);
+    ASSERT_LT(big.encode().size(), 16 * 1024u);
+    const int records = int(controller::PeakCache::kBound / big.encode().size()) + 20;
+    fs::path last;
+    for (int i = 0; i < records; ++i) {
+        last = m_dir / ("r" + std::to_string(i));
+        std::ofstream(last) << i;
+        ASSERT_TRUE(m_cache.store(u16(last), big));
+    }
+    uint64_t total = 0;
+    for (const auto& entry : fs::directory_iterator(m_dir / "cache"))
+        total += fs::file_size(entry.path());
+    EXPECT_LE(total, controller::PeakCache::kBound);
+    audio::Peaks loaded;
+    EXPECT_TRUE(m_cache.load(u16(last), loaded));
+}
+
+} // namespace

@@ -1,0 +1,326 @@
+// Markers as ID3v2 chapter frames: what we write is read back by ffprobe and mutagen, damaged
+// chapter frames are read as far as they are sound, and the markers command changes files
+// safely.
+
+#include "formats/id3_tag.h"
+#include "formats_support.h"
+#include "foundation/file.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace formats_test;
+using formats::Id3Tag;
+using formats::Marker;
+using testing_support::TempDir;
+
+namespace {
+
+bool have(const char* tool) {
+    if (run(std::string("command -v ") + tool))
+        return true;
+    if (std::getenv("CI") && std::string(std::getenv("CI")) == "true")
+        ADD_FAILURE() << tool << " is missing";
+    return false;
+}
+
+// A 10 s mono MP3 made by ffmpeg, with our tag in front.
+std::filesystem::path tagged_mp3(const TempDir& dir, const std::vector<Marker>& markers) {
+    auto plain = dir / "plain.mp3";
+    run("ffmpeg -nostdin -y -f lavfi -i sine=frequency=440:duration=10:sample_rate=22050 -ac 1 "
+        "-b:a 32k -write_xing 0 -id3v2_version 0 " +
+        quote(plain));
+    std::vector<uint8_t> audio = read_bytes(plain);
+    auto path = dir / "marked.mp3";
+    {
+        foundation::File file(u16(path), foundation::File::WriteNew);
+        Id3Tag tag;
+        tag.set_text(formats::kId3Title, u"Lecture");
+        EXPECT_TRUE(tag.set_markers(markers, 10000));
+        EXPECT_TRUE(tag.write(file, 0));
+        EXPECT_TRUE(file.write(audio.data(), uint32_t(audio.size())));
+    }
+    return path;
+}
+
+std::string ffprobe_chapters(const std::filesystem::path& path) {
+    std::string out;
+    run("ffprobe -v error -show_chapters -of compact=p=0 " + quote(path), &out);
+    return out;
+}
+
+std::string mutagen_chapters(const std::filesystem::path& path) {
+    std::string out;
+    run("/usr/bin/python3 -c \"import sys\nfrom mutagen.id3 import ID3\nt = ID3(sys.argv[1])\n"
+        "for c in sorted(t.getall('CHAP'), key=lambda c: c.start_time):\n"
+        "  print(c.element_id, c.start_time, c.end_time, c.sub_frames['TIT2'].text[0])\n"
+        "for c in t.getall('CTOC'):\n"
+        "  print('toc', int(c.flags), ','.join(c.child_element_ids))\" " +
+            quote(path),
+        &out);
+    return out;
+}
+
+std::vector<uint8_t> be32(uint32_t v) {
+    return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)};
+}
+
+// A raw chapter frame's data: element id, times, offsets, then `sub` bytes.
+std::vector<uint8_t> chap_data(const std::string& id, uint32_t start,
+                               const std::vector<uint8_t>& sub) {
+    std::vector<uint8_t> data(id.begin(), id.end());
+    data.push_back(0);
+    for (uint32_t v : {start, start + 1000, 0xFFFFFFFFu, 0xFFFFFFFFu}) {
+        auto b = be32(v);
+        data.insert(data.end(), b.begin(), b.end());
+    }
+    data.insert(data.end(), sub.begin(), sub.end());
+    return data;
+}
+
+std::vector<uint8_t> title_sub(const std::string& text, uint32_t declared = 0) {
+    std::vector<uint8_t> sub = {'T', 'I', 'T', '2'};
+    auto size = be32(declared ? declared : uint32_t(text.size() + 1));
+    sub.insert(sub.end(), size.begin(), size.end());
+    sub.push_back(0);
+    sub.push_back(0);
+    sub.push_back(0);
+    sub.insert(sub.end(), text.begin(), text.end());
+    return sub;
+}
+
+// A 2.3 tag of the given frames (id, data), then a little audio.
+std::vector<uint8_t>
+raw_tag(const std::vector<std::pair<std::string, std::vector<uint8_t>>>& frames) {
+    std::vector<uint8_t> body;
+    for (const auto& [id, data] : frames) {
+        body.insert(body.end(), id.begin(), id.end());
+        auto size = be32(uint32_t(data.size()));
+        body.insert(body.end(), size.begin(), size.end());
+        body.push_back(0);
+        body.push_back(0);
+        body.insert(body.end(), data.begin(), data.end());
+    }
+    body.resize(body.size() + 64, 0);
+    const uint32_t n = uint32_t(body.size());
+    std::vector<uint8_t> tag = {'I',
+                                'D',
+                                '3',
+                                3,
+                                0,
+                                0,
+                                uint8_t((n >> 21) & 0x7F),
+                                uint8_t((n >> 14) & 0x7F),
+                                uint8_t((n >> 7) & 0x7F),
+                                uint8_t(n & 0x7F)};
+    tag.insert(tag.end(), body.begin(), body.end());
+    tag.resize(tag.size() + 500, 0x55);
+    return tag;
+}
+
+std::vector<Marker> parsed_markers(const std::filesystem::path& path) {
+    foundation::File file(u16(path), foundation::File::Read);
+    Id3Tag tag;
+    EXPECT_GT(tag.parse(file), 0u);
+    return tag.markers();
+}
+
+} // namespace
+
+TEST(Markers, ChaptersAreReadByFfprobeMutagenAndUs) {
+    if (!have("ffmpeg") || !have("ffprobe"))
+        GTEST_SKIP();
+    TempDir dir;
+    // Given out of order; a label beyond Latin-1 is stored as UTF-16.
+    const std::vector<Marker> markers = {
+        {7250, u"Questions"}, {0, u"Marker 1"}, {2500, u"\u0421\u043b\u0430\u0439\u0434 2"}};
+    auto path = tagged_mp3(dir, markers);
+
+    const std::vector<Marker> expected = {markers[1], markers[2], markers[0]};
+    EXPECT_EQ(parsed_markers(path), expected);
+
+    const std::string probe = ffprobe_chapters(path);
+    EXPECT_NE(probe.find("start_time=0.000000|end=2500|end_time=2.500000|tag:title=Marker 1"),
+              std::string::npos)
+        << probe;
+    EXPECT_NE(probe.find("start=2500|start_time=2.500000|end=7250|end_time=7.250000|tag:title="
+                         "\xd0\xa1\xd0\xbb\xd0\xb0\xd0\xb9\xd0\xb4 2"),
+              std::string::npos)
+        << probe;
+    EXPECT_NE(probe.find("start=7250|start_time=7.250000|end=10000|end_time=10.000000|tag:title="
+                         "Questions"),
+              std::string::npos)
+        << probe;
+
+    EXPECT_EQ(mutagen_chapters(path), "chp0 0 2500 Marker 1\n"
+                                      "chp1 2500 7250 \xd0\xa1\xd0\xbb\xd0\xb0\xd0\xb9\xd0\xb4 2\n"
+                                      "chp2 7250 10000 Questions\n"
+                                      "toc 3 chp0,chp1,chp2\n");
+
+    // Removing every marker leaves no chapter frame and no table.
+    ASSERT_EQ(
+        formats::update_file_tag(u16(path), [](Id3Tag& tag) { return tag.set_markers({}, 10000); }),
+        formats::Id3Update::Written);
+    EXPECT_EQ(mutagen_chapters(path), "");
+    EXPECT_EQ(ffprobe_chapters(path), "");
+}
+
+TEST(Markers, DamagedChapterFramesAreReadAsFarAsSound) {
+    TempDir dir;
+    struct Case {
+        const char* what;
+        std::vector<std::pair<std::string, std::vector<uint8_t>>> frames;
+        std::vector<Marker> expected;
+    };
+    std::vector<uint8_t> no_terminator = {'c', 'h', 'p', '0'};
+    std::vector<uint8_t> short_times = {'c', '0', 0, 0, 0, 1};
+    std::vector<uint8_t> toc = {'t', 'o', 'c', 0, 3, 3, 'a', 0, 'g', 'o', 'n', 'e', 0, 'b', 0};
+    const std::vector<Case> cases = {
+        {"sound", {{"CHAP", chap_data("a", 500, title_sub("One"))}}, {{500, u"One"}}},
+        {"element id without terminator", {{"CHAP", no_terminator}}, {}},
+        {"times cut short", {{"CHAP", short_times}, {"CHAP", chap_data("b", 9, {})}}, {{9, u""}}},
+        {"repeated element id keeps the first",
+         {{"CHAP", chap_data("a", 800, title_sub("First"))},
+          {"CHAP", chap_data("a", 100, title_sub("Again"))}},
+         {{800, u"First"}}},
+        {"overlapping chapters are ordered by start",
+         {{"CHAP", chap_data("a", 3000, title_sub("Late"))},
+          {"CHAP", chap_data("b", 1000, title_sub("Early"))}},
+         {{1000, u"Early"}, {3000, u"Late"}}},
+        {"title sub-frame past the chapter's end",
+         {{"CHAP", chap_data("a", 42, title_sub("Long", 4000))}},
+         {{42, u""}}},
+        {"table naming a missing chapter",
+         {{"CTOC", toc},
+          {"CHAP", chap_data("a", 1, title_sub("A"))},
+          {"CHAP", chap_data("b", 2, title_sub("B"))}},
+         {{1, u"A"}, {2, u"B"}}},
+        {"broken UTF-8 in a label",
+         {{"CHAP", chap_data("a", 7, {'T', 'I', 'T', '2', 0, 0, 0, 3, 0, 0, 3, 'A', 0xC0})}},
+         {{7, u"A\uFFFD"}}},
+        {"other sub-frames first",
+         {{"CHAP", chap_data("a", 5,
+                             [] {
+                                 std::vector<uint8_t> sub = {'T', 'I', 'T', '3', 0, 0,
+                                                             0,   2,   0,   0,   0, 'x'};
+                                 auto title = title_sub("Found");
+                                 sub.insert(sub.end(), title.begin(), title.end());
+                                 return sub;
+                             }())}},
+         {{5, u"Found"}}},
+    };
+    for (const Case& c : cases) {
+        auto path = dir / "damaged.mp3";
+        write_bytes(path, raw_tag(c.frames));
+        EXPECT_EQ(parsed_markers(path), c.expected) << c.what;
+    }
+}
+
+TEST(Markers, TwoPointFourTagsKeepSyncsafeSubFrames) {
+    TempDir dir;
+    auto path = dir / "v24.mp3";
+    // mutagen writes a 2.4 tag with a chapter; we change it and mutagen reads ours.
+    ASSERT_TRUE(run("/usr/bin/python3 -c \"import sys\nfrom mutagen.id3 import ID3, CHAP, CTOC, "
+                    "TIT2, CTOCFlags\nt = ID3()\nt.add(CHAP(element_id='x', start_time=1200, "
+                    "end_time=5000, sub_frames=[TIT2(encoding=3, text=['" +
+                    std::string(200, 'L') + "'])]))\nt.save(sys.argv[1], v2_version=4)\" " +
+                    quote(path)));
+    {
+        std::vector<uint8_t> bytes = read_bytes(path);
+        bytes.resize(bytes.size() + 400, 0x55);
+        write_bytes(path, bytes);
+    }
+    auto markers = parsed_markers(path);
+    ASSERT_EQ(markers.size(), 1u);
+    EXPECT_EQ(markers[0].time_ms, 1200u);
+    EXPECT_EQ(markers[0].label, std::u16string(200, u'L'));
+    markers.push_back({3000, std::u16string(130, u'M')});
+    ASSERT_EQ(formats::update_file_tag(u16(path),
+                                       [&](Id3Tag& tag) { return tag.set_markers(markers, 5000); }),
+              formats::Id3Update::Written);
+    EXPECT_EQ(mutagen_chapters(path), "chp0 1200 3000 " + std::string(200, 'L') +
+                                          "\nchp1 3000 5000 " + std::string(130, 'M') +
+                                          "\ntoc 3 chp0,chp1\n");
+}
+
+class MarkerCommands : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!std::filesystem::exists(cli_path()))
+            GTEST_SKIP() << "quillory-cli is not built";
+        if (!have("ffmpeg") || !have("ffprobe"))
+            GTEST_SKIP();
+        path = tagged_mp3(dir, {});
+    }
+    std::string cli(const std::string& arguments, bool* ok = nullptr) {
+        std::string out;
+        bool result = run(cli_path() + " markers " + quote(path) + " " + arguments, &out);
+        if (ok)
+            *ok = result;
+        return out;
+    }
+    TempDir dir;
+    std::filesystem::path path;
+};
+
+TEST_F(MarkerCommands, AddListRenameRemoveAndExport) {
+    bool ok = false;
+    cli("--add 4.5", &ok);
+    ASSERT_TRUE(ok);
+    cli("--add 0:01.25 Intro", &ok);
+    ASSERT_TRUE(ok);
+    cli("--add 0:00:08 'Q & A'", &ok);
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(cli("", &ok), "1\t0:01.250\tIntro\n2\t0:04.500\tMarker 1\n3\t0:08.000\tQ & A\n");
+    cli("--rename 2 \"Main \\\"part\\\"\"", &ok);
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(cli("--cue"), "FILE \"marked.mp3\" MP3\n"
+                            "  TRACK 01 AUDIO\n    TITLE \"Intro\"\n    INDEX 01 00:01:18\n"
+                            "  TRACK 02 AUDIO\n    TITLE \"Main 'part'\"\n    INDEX 01 00:04:37\n"
+                            "  TRACK 03 AUDIO\n    TITLE \"Q & A\"\n    INDEX 01 00:08:00\n");
+    cli("--remove 1", &ok);
+    ASSERT_TRUE(ok);
+    // The last chapter runs to the end of the audio.
+    const std::string vtt = cli("--vtt");
+    const std::string head = "WEBVTT\n\n1\n00:00:04.500 --> 00:00:08.000\nMain \"part\"\n\n2\n"
+                             "00:00:08.000 --> 00:00:1";
+    EXPECT_EQ(vtt.substr(0, head.size()), head);
+    EXPECT_EQ(vtt.substr(vtt.size() - 7), "\nQ & A\n") << vtt;
+    EXPECT_EQ(mutagen_chapters(path).substr(0, 31), "chp0 4500 8000 Main \"part\"\nchp1") << vtt;
+    EXPECT_NE(ffprobe_chapters(path).find("tag:title=Q & A"), std::string::npos);
+
+    // Bad requests change nothing.
+    const auto before = read_bytes(path);
+    for (const char* bad :
+         {"--remove 3", "--rename 0 X", "--add 11", "--add 1:75", "--add x", "--bogus"}) {
+        cli(bad, &ok);
+        EXPECT_FALSE(ok) << bad;
+    }
+    EXPECT_EQ(read_bytes(path), before);
+}
+
+TEST_F(MarkerCommands, FilesWeCannotWriteStayUnchanged) {
+    bool ok = false;
+    cli("--add 1 Kept", &ok);
+    ASSERT_TRUE(ok);
+    // A read-only file; root writes anyway, so the command then runs as nobody.
+    ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    const std::string as_user =
+        geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+    auto before = read_bytes(path);
+    std::string err;
+    run("(" + as_user + cli_path() + " markers " + quote(path) + " --add 2 Lost 2>&1)", &err);
+    EXPECT_NE(err.find("read-only; left unchanged"), std::string::npos) << err;
+    EXPECT_EQ(read_bytes(path), before);
+    chmod(path.c_str(), 0644);
+
+    // A file without a tag says so.
+    auto bare = dir / "plain.mp3";
+    before = read_bytes(bare);
+    run("(" + cli_path() + " markers " + quote(bare) + " --add 2 2>&1)", &err);
+    EXPECT_NE(err.find("has no ID3 tag"), std::string::npos) << err;
+    EXPECT_EQ(read_bytes(bare), before);
+}

@@ -1,0 +1,241 @@
+#include "support/sound_server.h"
+
+#include "platform/wave_file.h"
+
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace testing_support {
+
+bool on_path(const std::string& tool) {
+    return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+bool in_ci() {
+    const char* ci = std::getenv("CI");
+    return ci && std::string(ci) == "true";
+}
+
+pid_t spawn(const std::vector<std::string>& arguments, const std::string& output,
+            const Environment& environment) {
+    std::vector<std::string> variables;
+    for (char** variable = environ; *variable; ++variable) {
+        const std::string text = *variable;
+        bool replaced = false;
+        for (const auto& [name, value] : environment)
+            replaced = replaced || text.rfind(name + "=", 0) == 0;
+        if (!replaced)
+            variables.push_back(text);
+    }
+    for (const auto& [name, value] : environment)
+        variables.push_back(name + "=" + value);
+    std::vector<char*> envp, argv;
+    for (std::string& variable : variables)
+        envp.push_back(variable.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> copies = arguments;
+    for (std::string& argument : copies)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    const int log = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (log >= 0) {
+            dup2(log, 1);
+            dup2(log, 2);
+        }
+        execvpe(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    if (log >= 0)
+        close(log);
+    return pid;
+}
+
+void end(pid_t pid) {
+    if (pid <= 0)
+        return;
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+}
+
+double tone_amplitude(const std::vector<int16_t>& samples, double hz, int rate) {
+    if (samples.empty())
+        return 0.0;
+    const double w = 2 * M_PI * hz / rate;
+    double s1 = 0, s2 = 0;
+    for (int16_t sample : samples) {
+        const double s0 = sample / 32768.0 + 2 * std::cos(w) * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    const double power = s1 * s1 + s2 * s2 - 2 * std::cos(w) * s1 * s2;
+    return 2 * std::sqrt(std::max(0.0, power)) / double(samples.size());
+}
+
+bool write_tones(const std::string& path, const std::vector<double>& hz, double seconds_each,
+                 int rate, double level) {
+    platform::WaveFormat format;
+    format.channels = 1;
+    format.samples_per_sec = uint32_t(rate);
+    format.bits_per_sample = 16;
+    format.block_align = 2;
+    format.avg_bytes_per_sec = uint32_t(rate) * 2;
+    const size_t each = size_t(seconds_each * rate);
+    std::vector<int16_t> samples(each * hz.size());
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = int16_t(level * std::sin(2 * M_PI * hz[i / each] * double(i) / rate));
+    platform::WaveFileWriter writer;
+    return writer.create(path, format) &&
+           writer.write(reinterpret_cast<const uint8_t*>(samples.data()), samples.size() * 2);
+}
+
+namespace {
+
+bool wait_for_path(const std::string& path, int milliseconds) {
+    for (int waited = 0; waited < milliseconds; waited += 50) {
+        if (std::filesystem::exists(path))
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+std::string read_text(const std::string& path) {
+    std::ifstream in(path);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+} // namespace
+
+std::string SoundServer::missing_tool(Kind kind) {
+    const std::vector<std::string> tools =
+        kind == Kind::PulseAudio
+            ? std::vector<std::string>{"pulseaudio", "pactl", "paplay"}
+            : std::vector<std::string>{"pipewire",    "wireplumber", "pipewire-pulse",
+                                       "dbus-daemon", "pactl",       "paplay"};
+    for (const std::string& tool : tools)
+        if (!on_path(tool))
+            return tool;
+    return {};
+}
+
+SoundServer::SoundServer(Kind kind, const std::string& microphone, const std::string& output)
+    : m_kind(kind) {
+    // A short folder: the sockets' paths have a small limit.
+    char folder[] = "/tmp/qv-sound-XXXXXX";
+    if (!mkdtemp(folder)) {
+        m_why = "no temporary folder";
+        return;
+    }
+    m_folder = folder;
+    const std::string socket = m_folder + "/pulse/native";
+    std::filesystem::create_directories(m_folder + "/pulse");
+    std::ofstream(m_folder + "/client.conf") << "autospawn = no\n";
+    m_client = {{"PULSE_SERVER", "unix:" + socket},
+                {"PULSE_CLIENTCONFIG", m_folder + "/client.conf"}};
+    Environment server = {{"HOME", m_folder},
+                          {"XDG_RUNTIME_DIR", m_folder},
+                          {"XDG_CONFIG_HOME", m_folder + "/config"},
+                          {"XDG_STATE_HOME", m_folder + "/state"},
+                          {"PULSE_RUNTIME_PATH", m_folder + "/pulse"},
+                          {"PULSE_STATE_PATH", m_folder + "/state"},
+                          {"PULSE_CLIENTCONFIG", m_folder + "/client.conf"}};
+    if (kind == Kind::PulseAudio) {
+        m_processes.push_back(
+            spawn({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--system=false",
+                   "--use-pid-file=no", "--disallow-exit", "--log-target=stderr", "-L",
+                   "module-native-protocol-unix auth-anonymous=1 socket=" + socket},
+                  m_folder + "/server.log", server));
+    } else {
+        const std::string bus = "unix:path=" + m_folder + "/bus";
+        server.emplace_back("DBUS_SESSION_BUS_ADDRESS", bus);
+        server.emplace_back("PIPEWIRE_RUNTIME_DIR", m_folder);
+        server.emplace_back("DISABLE_RTKIT", "1");
+        m_client.emplace_back("PIPEWIRE_RUNTIME_DIR", m_folder);
+        m_client.emplace_back("XDG_RUNTIME_DIR", m_folder);
+        m_processes.push_back(spawn({"dbus-daemon", "--session", "--nofork", "--address=" + bus},
+                                    m_folder + "/bus.log", server));
+        if (!wait_for_path(m_folder + "/bus", 5000)) {
+            m_why = "the session bus did not start:\n" + read_text(m_folder + "/bus.log");
+            return;
+        }
+        m_processes.push_back(spawn({"pipewire"}, m_folder + "/server.log", server));
+        if (!wait_for_path(m_folder + "/pipewire-0", 5000)) {
+            m_why = "pipewire did not start:\n" + read_text(m_folder + "/server.log");
+            return;
+        }
+        m_processes.push_back(spawn({"wireplumber"}, m_folder + "/session.log", server));
+        m_processes.push_back(spawn({"pipewire-pulse"}, m_folder + "/pulse.log", server));
+    }
+    if (!wait_until_up()) {
+        m_why = "the server did not answer:\n" + read_text(m_folder + "/server.log") +
+                read_text(m_folder + "/pulse.log");
+        return;
+    }
+    for (const std::string& sink : {microphone, output}) {
+        if (!pactl("load-module module-null-sink channel_map=mono sink_name=" + sink +
+                   " sink_properties=device.description=" + sink)) {
+            m_why = "no null sink " + sink;
+            return;
+        }
+    }
+    // The session manager of PipeWire takes a moment to see the new sinks.
+    for (int i = 0; i < 50; ++i) {
+        if (pactl("set-default-source " + microphone + ".monitor") &&
+            pactl("set-default-sink " + output) &&
+            std::system(("PULSE_SERVER=unix:" + socket + " PULSE_CLIENTCONFIG=" + m_folder +
+                         "/client.conf pactl info 2>/dev/null | grep -q 'Default Source: " +
+                         microphone + ".monitor'")
+                            .c_str()) == 0)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    m_ready = true;
+}
+
+SoundServer::~SoundServer() {
+    for (auto it = m_processes.rbegin(); it != m_processes.rend(); ++it)
+        end(*it);
+    if (!m_folder.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_folder, ignored);
+    }
+}
+
+bool SoundServer::pactl(const std::string& arguments, std::string* output) {
+    std::string command;
+    for (const auto& [name, value] : m_client)
+        command += name + "='" + value + "' ";
+    const std::string written = m_folder + "/pactl.out";
+    const bool done =
+        std::system((command + "pactl " + arguments + " >" + written + " 2>&1").c_str()) == 0;
+    if (output)
+        *output = read_text(written);
+    return done;
+}
+
+pid_t SoundServer::play(const std::string& wav, const std::string& sink) {
+    return spawn({"paplay", "--device=" + sink, wav}, wav + ".log", m_client);
+}
+
+bool SoundServer::wait_until_up() {
+    for (int i = 0; i < 100; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (pactl("info"))
+            return true;
+    }
+    return false;
+}
+
+} // namespace testing_support
