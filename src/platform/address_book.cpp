@@ -3,8 +3,10 @@
 #include "platform/desktop_bus.h"
 #include "platform/locale.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
+#include <deque>
 #include <dlfcn.h>
 #include <gio/gio.h>
 #include <mutex>
@@ -44,6 +46,12 @@ struct Ebook {
 };
 
 constexpr int vcard_format_30 = 1;
+// Questions waiting for the books, and answers kept for a caller asking again (a call looked up
+// when it rings, and again when it is answered): the oldest go first.
+constexpr std::size_t max_requests = 8;
+constexpr std::size_t max_replies = 16;
+// Contacts change: an answer older than this is asked again.
+constexpr auto reply_lifetime = std::chrono::minutes(2);
 constexpr const char* address_book_extension = "Address Book";
 
 template <typename F> bool find_symbol(void* library, const char* name, F& out) {
@@ -135,37 +143,52 @@ public:
         if (!has_digit(clean))
             return Answer::NotFound;
         const auto until = std::chrono::steady_clock::now() + deadline;
+        const std::string region = phone_region();
         std::unique_lock lock(m_mutex);
         if (m_state == State::Failed)
             return Answer::Unavailable;
-        const uint64_t id = ++m_last_request;
-        m_request = Request{id, clean, phone_region()};
-        m_answer.reset();
-        m_wake.notify_all();
-        const bool answered = m_done.wait_until(lock, until, [&] {
-            return (m_answer && m_answer->id == id) || m_state == State::Failed;
-        });
-        if (m_request && m_request->id == id)
-            m_request.reset();
-        if (!answered)
-            return Answer::Late;
-        if (!m_answer || m_answer->id != id)
-            return Answer::Unavailable;
-        cards = std::move(m_answer->cards);
-        m_answer.reset();
+        auto answered = [&] { return find_reply(clean, region) != nullptr; };
+        if (!answered()) {
+            const bool asked = std::any_of(m_requests.begin(), m_requests.end(), [&](auto& r) {
+                return r.number == clean && r.region == region;
+            });
+            if (!asked) {
+                if (m_requests.size() >= max_requests)
+                    m_requests.pop_front();
+                m_requests.push_back({clean, region});
+                m_wake.notify_all();
+            }
+            if (deadline <= std::chrono::milliseconds(0))
+                return Answer::Late;
+            m_done.wait_until(lock, until, [&] { return answered() || m_state == State::Failed; });
+        }
+        const Reply* reply = find_reply(clean, region);
+        if (!reply)
+            return m_state == State::Failed ? Answer::Unavailable : Answer::Late;
+        cards = reply->cards;
         return cards.empty() ? Answer::NotFound : Answer::Found;
     }
 
 private:
     struct Request {
-        uint64_t id;
         std::string number;
         std::string region;
     };
     struct Reply {
-        uint64_t id;
+        Request request;
         std::vector<Card> cards;
+        std::chrono::steady_clock::time_point when;
     };
+
+    // An answer given lately for that number, if any (under the lock).
+    const Reply* find_reply(const std::string& number, const std::string& region) const {
+        const auto now = std::chrono::steady_clock::now();
+        for (const Reply& reply : m_replies)
+            if (reply.request.number == number && reply.request.region == region &&
+                now - reply.when < reply_lifetime)
+                return &reply;
+        return nullptr;
+    }
     struct Book {
         GObject* client;
         std::string uid;
@@ -175,7 +198,13 @@ private:
     void run() {
         GMainContext* context = g_main_context_new();
         g_main_context_push_thread_default(context);
-        std::vector<Book> books = open_books();
+        // The library talks over the process's shared session-bus connection, which by default
+        // ends the process with SIGTERM when the bus goes away: the books going is no reason to
+        // end a recording. The connection is held while the books are, so the setting stays.
+        GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, m_cancel, nullptr);
+        if (bus)
+            g_dbus_connection_set_exit_on_close(bus, FALSE);
+        std::vector<Book> books = bus ? open_books() : std::vector<Book>{};
         {
             std::lock_guard lock(m_mutex);
             m_state = books.empty() ? State::Failed : State::Ready;
@@ -185,20 +214,25 @@ private:
             Request request;
             {
                 std::unique_lock lock(m_mutex);
-                m_wake.wait(lock, [&] { return m_stop || m_request; });
+                m_wake.wait(lock, [&] { return m_stop || !m_requests.empty(); });
                 if (m_stop)
                     break;
-                request = std::move(*m_request);
-                m_request.reset();
+                request = std::move(m_requests.front());
+                m_requests.pop_front();
             }
             // What the books sent meanwhile (property changes) is let through.
             while (g_main_context_iteration(context, FALSE)) {
             }
-            Reply reply{request.id, ask(books, request)};
+            std::vector<Card> cards = ask(books, request);
             {
                 std::lock_guard lock(m_mutex);
-                if (request.id == m_last_request)
-                    m_answer = std::move(reply);
+                std::erase_if(m_replies, [&](const Reply& r) {
+                    return r.request.number == request.number && r.request.region == request.region;
+                });
+                if (m_replies.size() >= max_replies)
+                    m_replies.pop_front();
+                m_replies.push_back(
+                    {std::move(request), std::move(cards), std::chrono::steady_clock::now()});
             }
             m_done.notify_all();
         }
@@ -206,6 +240,8 @@ private:
             g_object_unref(book.client);
         while (g_main_context_iteration(context, FALSE)) {
         }
+        if (bus)
+            g_object_unref(bus);
         g_main_context_pop_thread_default(context);
         g_main_context_unref(context);
         {
@@ -280,9 +316,8 @@ private:
     State m_state{State::Opening};
     bool m_stop{false};
     bool m_ended{false};
-    uint64_t m_last_request{0};
-    std::optional<Request> m_request;
-    std::optional<Reply> m_answer;
+    std::deque<Request> m_requests;
+    std::deque<Reply> m_replies;
 };
 
 // The caller's address book: stops the books' thread when it goes.

@@ -6,8 +6,8 @@
 //
 // The books are opened, and asked, on a thread of the address book's own, so that nothing the
 // books do (starting their services, a book that never answers) ever holds up the caller: a
-// question waits for its answer no longer than the caller's deadline, and an answer that comes
-// later is dropped.
+// question waits for its answer no longer than the caller's deadline (none at all when it is
+// zero), and an answer that comes later is kept for a while, for the caller to ask again.
 
 #include <chrono>
 #include <memory>
@@ -40,7 +40,8 @@ public:
     virtual State state() const = 0;
     // The contacts whose telephone numbers the books take for `number` (the same national
     // number, or the same last digits: callers compare them with compare_phone_numbers()).
-    // Waits for the books at most `deadline`.
+    // Waits for the books at most `deadline`; with no answer by then the question stays asked
+    // (Late), and the answer, when it comes, is what the next question for that number gets.
     virtual Answer find_by_phone(const std::string& number, std::chrono::milliseconds deadline,
                                  std::vector<Card>& cards) = 0;
 };

@@ -559,6 +559,7 @@ bool load_card(const CardFile& file, ParsedCard& card) {
 bool ContactStore::find_in_address_book(std::u16string_view number, ContactDetails& out,
                                         bool& answered) {
     answered = true;
+    m_late = false;
     const std::string wanted = foundation::to_utf8(number);
     std::vector<platform::AddressBook::Card> cards;
     switch (m_book->find_by_phone(wanted, std::chrono::milliseconds(m_deadline_ms), cards)) {
@@ -569,6 +570,7 @@ bool ContactStore::find_in_address_book(std::u16string_view number, ContactDetai
         return false;
     case platform::AddressBook::Answer::Late:
         foundation::log() << "find_contact_by_phone: address book late\n";
+        m_late = true;
         return false;
     case platform::AddressBook::Answer::Unavailable:
         answered = false;

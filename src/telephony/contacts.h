@@ -42,9 +42,10 @@ struct ContactDetails {
 // Field names by index, "Mobile" (0) to "AssistantName" (18).
 std::u16string_view field_name(int index);
 
-// How long a lookup waits for the address books: a caller they have not named by then is filed
-// under the number.
-inline constexpr int address_book_deadline_ms = 400;
+// How long a lookup waits for the address books unless told otherwise: not at all, so that the
+// UI thread never waits for them. A caller they have not named yet is filed under the number;
+// their answer is there for the next lookup of that number.
+inline constexpr int address_book_deadline_ms = 0;
 
 // Pictures larger than this are not used.
 inline constexpr std::size_t max_picture_bytes = 200000;
@@ -80,8 +81,8 @@ public:
     const std::u16string& folder() const { return m_folder; }
 
     // The contact with a telephone number equal to `number`: from the address books when they
-    // are there (numbers compared as numbers of the user's country; false when they do not
-    // answer within address_book_deadline_ms), else the first in the folder (in file-name
+    // are there (numbers compared as numbers of the user's country; false when they have not
+    // answered within the deadline), else the first in the folder (in file-name
     // order) equal on its digits, where a number written without its country code or trunk
     // prefix still matches.
     bool find_contact_by_phone(std::u16string_view number, ContactDetails& out);
@@ -92,6 +93,8 @@ public:
 
     // How long a lookup waits for the address books (address_book_deadline_ms unless changed).
     void set_address_book_deadline_ms(int milliseconds) { m_deadline_ms = milliseconds; }
+    // Whether the last lookup found nobody because the address books had not answered yet.
+    bool last_lookup_late() const { return m_late; }
     // The address books, or nullptr when there are none to ask.
     platform::AddressBook* address_book() const { return m_book.get(); }
 
@@ -114,6 +117,7 @@ private:
     std::u16string m_folder;
     std::unique_ptr<platform::AddressBook> m_book;
     int m_deadline_ms{address_book_deadline_ms};
+    bool m_late{false};
     // The picture of the contact the address books gave last, by its item identifier.
     uint32_t m_book_item{0};
     std::string m_book_photo_value;

@@ -5,9 +5,9 @@
 #include "platform/locale.h"
 #include "support/private_bus.h"
 #include "support/temp_dir.h"
+#include "support/watchdog.h"
 #include "telephony/contacts.h"
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -21,6 +21,7 @@ using testing_support::PrivateBus;
 using testing_support::ScopedEnv;
 using testing_support::TempDir;
 using testing_support::wait_for;
+using testing_support::Watchdog;
 
 namespace {
 
@@ -93,6 +94,8 @@ protected:
         m_env.push_back(std::make_unique<ScopedEnv>("DBUS_SESSION_BUS_ADDRESS", m_bus->address()));
     }
 
+    // First made, last gone: the services' start and end are watched too.
+    Watchdog m_watchdog{120, "address book test"};
     TempDir m_dir;
     std::vector<std::unique_ptr<ScopedEnv>> m_env;
     std::unique_ptr<PrivateBus> m_bus;
@@ -114,13 +117,14 @@ TEST_F(ContactsEnvironment, ABookThatNeverAnswersFilesTheCallerUnderTheNumber) {
         m_bus->start_mock(registry, kSilentMock, "org.gnome.evolution.dataserver.Sources5", false));
     ContactStore store;
     ASSERT_NE(store.address_book(), nullptr);
-    // The folder knows the number, but the books are the contacts here: a stranger it is.
-    const auto start = std::chrono::steady_clock::now();
-    ContactDetails contact;
-    EXPECT_FALSE(store.find_contact_by_phone(u"0161 496 0123", contact));
-    const auto waited = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(waited, std::chrono::milliseconds(address_book_deadline_ms));
-    EXPECT_LT(waited, std::chrono::seconds(5)) << "the lookup waited for the book";
+    // The folder knows the number, but the books are the contacts here: a stranger it is, at
+    // once (the UI thread asks), or at the deadline of one that waits.
+    for (const int deadline_ms : {0, 200}) {
+        store.set_address_book_deadline_ms(deadline_ms);
+        ContactDetails contact;
+        EXPECT_FALSE(store.find_contact_by_phone(u"0161 496 0123", contact));
+        EXPECT_TRUE(store.last_lookup_late());
+    }
     EXPECT_EQ(store.address_book()->state(), platform::AddressBook::State::Opening);
 }
 
@@ -169,12 +173,15 @@ TEST_F(PrivateAddressBook, NamesTheCallerWithPictureInEveryFormatOfTheNumber) {
 
     ContactStore store;
     ASSERT_NE(store.address_book(), nullptr);
+    // Asked without waiting (as the UI thread asks): the books answer in the background, and
+    // the next lookup of the number has the name.
+    ContactDetails early;
+    ASSERT_TRUE(
+        wait_for([&] { return store.find_contact_by_phone(u"020 7946 0018", early); }, 30000));
+    EXPECT_EQ(early.display_name(), u"Ada Lovelace");
+    ASSERT_EQ(store.address_book()->state(), platform::AddressBook::State::Ready);
     // The answers are waited for here; the deadline is not what is tested.
     store.set_address_book_deadline_ms(15000);
-    ASSERT_TRUE(wait_for(
-        [&] { return store.address_book()->state() != platform::AddressBook::State::Opening; },
-        15000));
-    ASSERT_EQ(store.address_book()->state(), platform::AddressBook::State::Ready);
 
     struct Case {
         std::u16string number;
