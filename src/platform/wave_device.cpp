@@ -299,11 +299,19 @@ private:
         if (pump->m_gap)
             pump->check_clock(size_t(length));
     }
-    // SDL's thread: the frames handed over (or taken) so far against the time since the first.
+    // SDL's thread: the frames handed over (or taken) so far against the time since the clock
+    // started. The first second is left out: a device fills its own buffer at once as it starts.
     void check_clock(size_t bytes) {
         const auto now = std::chrono::steady_clock::now();
-        if (m_handed_frames == 0)
-            m_clock_start = now;
+        if (!m_clock_running) {
+            if (m_first_call == std::chrono::steady_clock::time_point{})
+                m_first_call = now;
+            if (now - m_first_call >= std::chrono::seconds(1)) {
+                m_clock_running = true;
+                m_clock_start = now;
+            }
+            return;
+        }
         m_handed_frames += bytes / m_frame_bytes;
         const double seconds = std::chrono::duration<double>(now - m_clock_start).count();
         if (const uint64_t lost = m_gaps.look(int64_t(seconds * m_rate), int64_t(m_handed_frames)))
@@ -336,7 +344,9 @@ private:
     uint32_t m_rate{0};
     uint32_t m_frame_bytes{1};
     // SDL's thread only.
+    std::chrono::steady_clock::time_point m_first_call;
     std::chrono::steady_clock::time_point m_clock_start;
+    bool m_clock_running{false};
     uint64_t m_handed_frames{0};
     StreamGaps m_gaps;
     std::atomic<bool> m_raised{false};
