@@ -4,11 +4,13 @@
 
 #include <SDL2/SDL.h>
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dlfcn.h>
 #include <filesystem>
 #include <fstream>
 #include <png.h>
@@ -62,12 +64,56 @@ bool has_render_node() {
     return false;
 }
 
+// The X server's density where SDL cannot tell it (no monitor sizes through RandR, as on a
+// virtual server): the desktop's Xft.dpi setting, else the screen's size in millimetres. Xlib is
+// SDL's own (already loaded by its X driver, and left so); 0 when there is no answer.
+float x_server_dpi() {
+    const char* name = std::getenv("DISPLAY");
+    if (!name || !*name)
+        return 0;
+    void* xlib = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
+    if (!xlib)
+        return 0;
+    using Open = void* (*)(const char*);
+    using Close = int (*)(void*);
+    using Resources = char* (*)(void*);
+    using Screen = int (*)(void*);
+    using Measure = int (*)(void*, int);
+    const auto open = reinterpret_cast<Open>(dlsym(xlib, "XOpenDisplay"));
+    const auto close = reinterpret_cast<Close>(dlsym(xlib, "XCloseDisplay"));
+    const auto resources = reinterpret_cast<Resources>(dlsym(xlib, "XResourceManagerString"));
+    const auto screen = reinterpret_cast<Screen>(dlsym(xlib, "XDefaultScreen"));
+    const auto pixels = reinterpret_cast<Measure>(dlsym(xlib, "XDisplayHeight"));
+    const auto millimetres = reinterpret_cast<Measure>(dlsym(xlib, "XDisplayHeightMM"));
+    float dpi = 0;
+    void* display =
+        open && close && resources && screen && pixels && millimetres ? open(name) : nullptr;
+    if (display) {
+        if (const char* text = resources(display)) {
+            // Lines of "name:\tvalue".
+            std::istringstream lines(text);
+            std::string line;
+            while (std::getline(lines, line))
+                if (line.rfind("Xft.dpi:", 0) == 0)
+                    dpi = std::strtof(line.c_str() + 8, nullptr);
+        }
+        const int number = screen(display);
+        const int height_mm = millimetres(display, number);
+        if (!(dpi > 0) && height_mm > 0)
+            dpi = float(pixels(display, number)) * 25.4f / float(height_mm);
+        close(display);
+    }
+    return dpi > 0 && dpi < 2000 ? dpi : 0;
+}
+
 // The desktop's integer scale factor (2 on a high-density display), from the display's
 // reported density.
 int32_t display_scale() {
     float vertical = 0;
-    if (SDL_GetDisplayDPI(0, nullptr, nullptr, &vertical) != 0 || vertical <= 0)
-        return 1;
+    if (SDL_GetDisplayDPI(0, nullptr, nullptr, &vertical) != 0 || vertical <= 0) {
+        const char* driver = SDL_GetCurrentVideoDriver();
+        vertical = driver && std::strcmp(driver, "x11") == 0 ? x_server_dpi() : 0;
+    }
     return vertical >= 168.0f ? 2 : 1;
 }
 
@@ -302,11 +348,19 @@ public:
             SDL_StopTextInput();
     }
     void set_text_input_area(int32_t x, int32_t y, int32_t width, int32_t height) override {
+        m_text_area = {x, y, width, height};
         // SDL places it in points.
         const int32_t scale = device_scale();
         SDL_Rect area{x / scale, y / scale, std::max(0, width) / scale,
                       std::max(0, height) / scale};
         SDL_SetTextInputRect(&area);
+    }
+    bool text_input_area(int32_t& x, int32_t& y, int32_t& width, int32_t& height) const override {
+        x = m_text_area[0];
+        y = m_text_area[1];
+        width = m_text_area[2];
+        height = m_text_area[3];
+        return SDL_IsTextInputActive();
     }
     std::string clipboard_text() override {
         if (!SDL_HasClipboardText())
@@ -596,8 +650,9 @@ private:
     SDL_FingerID m_finger{0};
     int32_t m_height{0};
     int32_t m_dpi{default_dpi};
-    bool m_dpi_asked{false};    // QUILLORY_DPI
-    int32_t m_desktop_scale{1}; // an X desktop's own scale (points are its pixels)
+    bool m_dpi_asked{false};              // QUILLORY_DPI
+    std::array<int32_t, 4> m_text_area{}; // where text is typed, as last set
+    int32_t m_desktop_scale{1};           // an X desktop's own scale (points are its pixels)
     uint32_t m_wake_event{0};
     WindowHandle m_target{0};
     bool m_attached{false};

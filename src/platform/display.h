@@ -113,6 +113,11 @@ public:
     // Where text is being typed, in back-buffer pixels (input methods place their windows
     // beside it).
     virtual void set_text_input_area(int32_t, int32_t, int32_t, int32_t) {}
+    // Whether text input is on, with the area last set.
+    virtual bool text_input_area(int32_t& x, int32_t& y, int32_t& width, int32_t& height) const {
+        x = y = width = height = 0;
+        return false;
+    }
     // The clipboard's text as UTF-8; empty when there is none.
     virtual std::string clipboard_text() { return {}; }
 };

@@ -2,6 +2,7 @@
 
 #include "shell/inspector.h"
 #include "skin/animations.h"
+#include "skin/edit.h"
 #include "skin/form.h"
 #include "skin/vlist.h"
 
@@ -82,6 +83,9 @@ void StackForms::paint(platform::PixelBuffer& target) {
             if (m_stack.contains(*form))
                 form->place(0, 0, target.width, target.height);
         }
+        // A window made shorter for an on-screen keyboard: the field being typed in is where
+        // the keyboard must keep clear of now.
+        skin::Edit::input_area_moved();
     }
     skin::RenderSurface surface(target.pixels, target.width, target.height, target.pitch);
     // A frame drawn because something changed counts as movement that settles.

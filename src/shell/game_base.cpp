@@ -131,13 +131,14 @@ GameBase::GameBase(Application& application, const std::u16string& application_n
     m_window = platform::create_window(static_window_procedure);
     if (m_display) {
         m_display->attach(m_window);
-        // An edit taking the focus switches text input on with its rectangle as the area.
+        // An edit taking the focus switches text input on with its rectangle as the area: the
+        // area first, so that an on-screen keyboard comes up knowing the field to keep clear.
         skin::Edit::set_text_input_switch([this](bool on, const foundation::Rect& area) {
             if (!m_display)
                 return;
-            m_display->set_text_input(on);
             if (on)
                 m_display->set_text_input_area(area.left, area.top, area.width(), area.height());
+            m_display->set_text_input(on);
         });
     }
     foundation::log() << platform::tick_count() << " GameBase 5\n";
