@@ -91,7 +91,8 @@ void StackForms::paint(platform::PixelBuffer& target) {
     // A frame drawn because something changed counts as movement that settles.
     const bool changing = needs_frame();
     const int32_t dim_before = m_stack.dim_level();
-    m_stack.draw(surface);
+    // The back buffer keeps the last frame: only what changed is drawn again.
+    m_stack.draw(surface, true);
     // The stack darkens a frame at the level it had, then steps the level: when it stepped,
     // one more frame shows the level it reached (else the last step would never be seen).
     if (m_stack.dim_level() != dim_before)
