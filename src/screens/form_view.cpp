@@ -20,17 +20,9 @@
 namespace screens {
 
 namespace {
-// "1.5×", "0.75×", "2×".
-std::u16string speed_text(double speed) {
-    const int hundredths = int(std::lround(speed * 100));
-    std::u16string text = foundation::to_text(int32_t(hundredths / 100));
-    if (const int rest = hundredths % 100; rest != 0) {
-        text += u'.';
-        text += char16_t(u'0' + rest / 10);
-        if (rest % 10)
-            text += char16_t(u'0' + rest % 10);
-    }
-    return text + u"\u00D7";
+// The language file's caption of one of the offered speeds: "Speed_150" reads "1.5×".
+std::u16string speed_key(double speed) {
+    return u"Speed_" + foundation::to_text(int32_t(std::lround(speed * 100)));
 }
 
 // Between updates of the times and bars while nothing else asks for frames.
@@ -108,7 +100,7 @@ void FormView::find_controls() {
 
 void FormView::update_listening_controls() {
     if (m_speed)
-        m_speed->set_caption(speed_text(m_document.speed()));
+        m_speed->set_caption(m_properties.text(speed_key(m_document.speed())));
     if (m_skip && m_skip->state() != (m_document.skip_silence() ? 1 : 0))
         m_skip->set_state(m_document.skip_silence() ? 1 : 0, false);
 }
