@@ -5,6 +5,7 @@
 #include "formats/marker.h"
 #include "foundation/paths.h"
 #include "foundation/text.h"
+#include "platform/timing_trace.h"
 #include "screens/form_confirmation.h"
 #include "screens/form_edit.h"
 #include "screens/form_error.h"
@@ -27,6 +28,9 @@ std::u16string speed_key(double speed) {
 
 // Between updates of the times and bars while nothing else asks for frames.
 constexpr double update_interval = 0.1;
+// Between looks for new waveform columns while the waveform is being made, so that the first
+// ones (or the whole waveform, from the cache) are drawn as soon as they exist.
+constexpr double loading_interval = 0.01;
 
 skin::MenuItem menu_item(std::u16string id, std::u16string caption = {}, bool enabled = true) {
     skin::MenuItem item;
@@ -59,7 +63,7 @@ void FormView::on_timer(foundation::Timer&) {
         return;
     if (m_document.is_playing())
         update();
-    m_timer.after(update_interval);
+    m_timer.after(loading ? loading_interval : update_interval);
 }
 
 void FormView::find_controls() {
@@ -141,6 +145,7 @@ void FormView::update_waveform() {
         std::vector<skin::Waveform::Column> columns;
         for (const audio::PeakColumn& c : m_wave_loader.columns(m_wave_width, duration))
             columns.push_back({c.peak, c.rms});
+        platform::timing_mark("wave", int64_t(columns.size()));
         m_waveform->set_columns(std::move(columns));
     }
     const double position = m_document.is_playing() ? m_document.play_position() : 0.0;
@@ -187,12 +192,13 @@ void FormView::set_text(std::u16string_view id, const std::u16string& text) {
 }
 
 void FormView::open_record() {
+    platform::timing_mark("view-open");
     if (m_waveform && m_wave_loader.path() != m_document.current().path)
         m_wave_loader.open(m_document.current().path);
     refresh(true);
     if (!is_showing())
         m_stack.show_form(*this, skin::ShowAs::Normal);
-    m_timer.after(update_interval);
+    m_timer.after(m_wave_loader.done() ? update_interval : loading_interval);
 }
 
 void FormView::open_menu() {
