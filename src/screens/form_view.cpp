@@ -5,6 +5,7 @@
 #include "formats/marker.h"
 #include "foundation/paths.h"
 #include "foundation/text.h"
+#include "platform/timing_trace.h"
 #include "screens/form_confirmation.h"
 #include "screens/form_edit.h"
 #include "screens/form_error.h"
@@ -20,21 +21,16 @@
 namespace screens {
 
 namespace {
-// "1.5×", "0.75×", "2×".
-std::u16string speed_text(double speed) {
-    const int hundredths = int(std::lround(speed * 100));
-    std::u16string text = foundation::to_text(int32_t(hundredths / 100));
-    if (const int rest = hundredths % 100; rest != 0) {
-        text += u'.';
-        text += char16_t(u'0' + rest / 10);
-        if (rest % 10)
-            text += char16_t(u'0' + rest % 10);
-    }
-    return text + u"\u00D7";
+// The language file's caption of one of the offered speeds: "Speed_150" reads "1.5×".
+std::u16string speed_key(double speed) {
+    return u"Speed_" + foundation::to_text(int32_t(std::lround(speed * 100)));
 }
 
 // Between updates of the times and bars while nothing else asks for frames.
 constexpr double update_interval = 0.1;
+// Between looks for new waveform columns while the waveform is being made, so that the first
+// ones (or the whole waveform, from the cache) are drawn as soon as they exist.
+constexpr double loading_interval = 0.01;
 
 skin::MenuItem menu_item(std::u16string id, std::u16string caption = {}, bool enabled = true) {
     skin::MenuItem item;
@@ -67,7 +63,7 @@ void FormView::on_timer(foundation::Timer&) {
         return;
     if (m_document.is_playing())
         update();
-    m_timer.after(update_interval);
+    m_timer.after(loading ? loading_interval : update_interval);
 }
 
 void FormView::find_controls() {
@@ -108,7 +104,7 @@ void FormView::find_controls() {
 
 void FormView::update_listening_controls() {
     if (m_speed)
-        m_speed->set_caption(speed_text(m_document.speed()));
+        m_speed->set_caption(m_properties.text(speed_key(m_document.speed())));
     if (m_skip && m_skip->state() != (m_document.skip_silence() ? 1 : 0))
         m_skip->set_state(m_document.skip_silence() ? 1 : 0, false);
 }
@@ -149,6 +145,7 @@ void FormView::update_waveform() {
         std::vector<skin::Waveform::Column> columns;
         for (const audio::PeakColumn& c : m_wave_loader.columns(m_wave_width, duration))
             columns.push_back({c.peak, c.rms});
+        platform::timing_mark("wave", int64_t(columns.size()));
         m_waveform->set_columns(std::move(columns));
     }
     const double position = m_document.is_playing() ? m_document.play_position() : 0.0;
@@ -195,12 +192,13 @@ void FormView::set_text(std::u16string_view id, const std::u16string& text) {
 }
 
 void FormView::open_record() {
+    platform::timing_mark("view-open");
     if (m_waveform && m_wave_loader.path() != m_document.current().path)
         m_wave_loader.open(m_document.current().path);
     refresh(true);
     if (!is_showing())
         m_stack.show_form(*this, skin::ShowAs::Normal);
-    m_timer.after(update_interval);
+    m_timer.after(m_wave_loader.done() ? update_interval : loading_interval);
 }
 
 void FormView::open_menu() {
