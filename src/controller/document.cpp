@@ -593,7 +593,8 @@ void Document::apply_folder_changes() {
         }
         const RecordInfo& listed = m_records[size_t(index)];
         const bool texts_changed = listed.artist != info.artist || listed.title != info.title ||
-                                   listed.album != info.album;
+                                   listed.album != info.album ||
+                                   listed.marker_count != info.marker_count;
         // The row keeps its place; only what it shows is told.
         m_records.update(index, info);
         if (texts_changed) {

@@ -227,7 +227,8 @@ public:
 private:
     // Writes m_markers into the current record's tag; false when the file could not take them.
     bool write_markers();
-    // The list's entry for the current record read again from its file (CurrentRenamed).
+    // The list's entry for the current record read again from its file, or while recording
+    // given the marker count (CurrentRenamed).
     void refresh_list_entry();
     void send(DocumentEvent event, int argument = 0);
     // Ends whatever runs. A recording whose end fails (its last writes, its file gone) ends

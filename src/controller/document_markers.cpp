@@ -81,6 +81,8 @@ int Document::add_marker(std::u16string label) {
         return -1;
     }
     foundation::log() << "Document::add_marker " << int32_t(time_ms) << "\n";
+    if (is_recording())
+        refresh_list_entry();
     // A tick says it was set. Not while a call is recorded: the call's capture takes in what
     // the output plays.
     if (is_recording() && !m_call_recording)
@@ -119,7 +121,15 @@ void Document::refresh_list_entry() {
     const int index = m_records.find(m_current.path);
     if (index < 0)
         return;
-    m_records.update(index, record_info(m_current.path));
+    RecordInfo info;
+    if (is_recording()) {
+        // The file is being written: only the count changes (set markers keep their labels).
+        info = m_records.items()[size_t(index)];
+        info.marker_count = uint32_t(m_markers.size());
+    } else {
+        info = record_info(m_current.path);
+    }
+    m_records.update(index, info);
     send(DocumentEvent::CurrentRenamed, index);
 }
 
