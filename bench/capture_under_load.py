@@ -18,7 +18,9 @@ Also measured: CPU seconds of each `quillory-cli record` (user + system) against
 a wake-up; between 3 s and SECONDS - 2 s).
 
 usage: bench/capture_under_load.py BUILD_DIR [RUNS] [SECONDS] [DRIVERS]
-       DRIVERS: comma-separated SDL_AUDIODRIVER values, default pipewire,pulseaudio
+       DRIVERS: comma-separated SDL_AUDIODRIVER values, default pipewire,pulseaudio; a value
+       ending in "+sdl" captures through SDL's driver itself (QUILLORY_AUDIO_CAPTURE=sdl), the
+       path taken where no PulseAudio service answers
        QV_BENCH_LOG=1 turns the program's log on and shows what it said about capture and
        losses (the log costs CPU of its own).
 """
@@ -202,11 +204,12 @@ def main():
                             "--dword", "1"], env=env, check=True)
         sweep = work + "/sweep.wav"
         write_sweep(sweep)
-        print(f"{'driver':<11} {'run':>3} {'lost_ms':>8} {'damaged_s':>9} {'of_s':>4} "
+        print(f"{'driver':<13} {'run':>3} {'lost_ms':>8} {'damaged_s':>9} {'of_s':>4} "
               f"{'control_gap_s':>13} {'cpu_s':>6} {'lame_s':>6} {'ratio':>5} {'wakeups/s':>9}")
         for driver in drivers:
             for run in range(1, runs + 1):
-                env["SDL_AUDIODRIVER"] = driver
+                env["SDL_AUDIODRIVER"] = driver.removesuffix("+sdl")
+                env["QUILLORY_AUDIO_CAPTURE"] = "sdl" if driver.endswith("+sdl") else ""
                 loops = [subprocess.Popen(["sh", "-c", "while :; do :; done"]) for _ in range(4)]
                 control_path = f"{work}/control-{driver}-{run}.wav"
                 control = start(["parecord", "--latency-msec=20", f"--rate={RATE}",
@@ -236,8 +239,17 @@ def main():
                 player.wait()
                 path = out.strip().splitlines()[0] if out.strip() else ""
                 cpu = sum(float(x) for x in err.strip().splitlines()[-1].split()[:2])
-                ours = timeline(read_pcm(path))
+                ours = timeline(read_pcm(path)) if path else []
                 reference = timeline(read_pcm(control_path))
+                if not ours or not reference:
+                    # Nothing of the sweep in ours: the whole stretch the control holds is lost.
+                    span = (reference[-1][1] - reference[0][1]) if reference else seconds
+                    print(f"{driver:<13} {run:>3} {span * 1000:>8.1f}  (no sweep in the recording)",
+                          flush=True)
+                    if path and os.path.exists(path):
+                        os.remove(path)
+                    os.remove(control_path)
+                    continue
                 lost_ms, damaged, of = compare(ours, reference)
                 # Silence the player left in the control (the load slowed it): not ours.
                 gaps = sum(max(0.0, (b[0] - a[0]) - (b[1] - a[1]))
@@ -251,7 +263,7 @@ def main():
                     capture_output=True, text=True)
                 lame_cpu = sum(float(x) for x in lame.stderr.strip().splitlines()[-1].split()[:2])
                 lost_note = [line for line in err.splitlines() if "lost" in line.lower()]
-                print(f"{driver:<11} {run:>3} {lost_ms:>8.1f} {damaged:>9} {of:>4} "
+                print(f"{driver:<13} {run:>3} {lost_ms:>8.1f} {damaged:>9} {of:>4} "
                       f"{gaps:>13.2f} {cpu:>6.2f} {lame_cpu:>6.2f} "
                       f"{cpu / lame_cpu if lame_cpu else 0:>5.2f} {wakeups:>9.1f}"
                       + (f"  ({lost_note[0].strip()})" if lost_note else ""), flush=True)

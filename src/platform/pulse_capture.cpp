@@ -1,5 +1,6 @@
 #include "platform/pulse_capture.h"
 
+#include "platform/stream_gaps.h"
 #include "platform/thread_priority.h"
 
 #include <algorithm>
@@ -11,6 +12,8 @@ namespace platform {
 namespace {
 
 constexpr pa_usec_t kConnectTimeoutUs = 3'000'000;
+constexpr int64_t kGapToleranceMs = 2;
+constexpr pa_usec_t kTimingEveryUs = 900'000;
 
 pa_sample_format_t sample_format(const WaveFormat& format) {
     return format.bits_per_sample == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16NE;
@@ -45,6 +48,13 @@ struct PulseCapture::State {
     uint64_t base_frames{0};
     int64_t reference_lag{-1}; // frames; -1: none measured yet since (re)starting
     bool overflowed{false};
+    // The stream's position in the server's timing reports against their time stamps, from
+    // the first report after audio came since the stream (re)started.
+    StreamGaps gaps;
+    bool timing_based{false};
+    int64_t timing_base_us{0};
+    int64_t timing_base_frames{0};
+    pa_usec_t timing_asked{0}; // when a report was last asked for
 
     ~State() {
         if (loop)
@@ -55,6 +65,7 @@ struct PulseCapture::State {
             pa_stream_set_read_callback(stream, nullptr, nullptr);
             pa_stream_set_state_callback(stream, nullptr, nullptr);
             pa_stream_set_overflow_callback(stream, nullptr, nullptr);
+            pa_stream_set_latency_update_callback(stream, nullptr, nullptr);
             pa_stream_disconnect(stream);
             pa_stream_unref(stream);
         }
@@ -87,6 +98,8 @@ struct PulseCapture::State {
         base_frames = received_frames;
         reference_lag = -1;
         overflowed = false;
+        gaps.restart();
+        timing_based = false;
     }
 
     static void on_context_state(pa_context* context, void* user) {
@@ -114,6 +127,29 @@ struct PulseCapture::State {
         static_cast<State*>(user)->overflowed = true;
     }
 
+    // A timing report: where the stream is, against when. The position counts what the source
+    // has handed the server for us, including what the server later drops or skips (reported
+    // on their own); what the source lost before it shows as the position falling behind.
+    static void on_timing(pa_stream* stream, void* user) {
+        auto* state = static_cast<State*>(user);
+        const pa_timing_info* info = pa_stream_get_timing_info(stream);
+        if (!state->running || !info || info->write_index_corrupt || !info->playing ||
+            state->received_frames == state->base_frames)
+            return;
+        const int64_t at_us = int64_t(pa_timeval_load(&info->timestamp));
+        const int64_t rate = state->format.samples_per_sec;
+        const int64_t position = info->write_index / int64_t(state->frame_bytes) +
+                                 int64_t(info->source_usec) * rate / int64_t(PA_USEC_PER_SEC);
+        if (!state->timing_based) {
+            state->timing_based = true;
+            state->timing_base_us = at_us;
+            state->timing_base_frames = position;
+        }
+        const int64_t expected = (at_us - state->timing_base_us) * rate / int64_t(PA_USEC_PER_SEC);
+        if (const uint64_t gap = state->gaps.look(expected, position - state->timing_base_frames))
+            state->lost(Loss::Gap, gap);
+    }
+
     static void on_read(pa_stream* stream, size_t, void* user) {
         auto* state = static_cast<State*>(user);
         const void* bytes = nullptr;
@@ -138,8 +174,22 @@ struct PulseCapture::State {
                 state->lost(Loss::Overflow, uint64_t(lag - state->reference_lag));
             else if (state->overflowed)
                 state->lost(Loss::Overflow, 0);
+            if (state->overflowed) {
+                // Counted as an overflow: the position is looked at afresh from here on.
+                state->gaps.restart();
+                state->timing_based = false;
+            }
             state->overflowed = false;
             state->reference_lag = lag;
+            // Where the stream is, asked just after a hand-over (the server's report is then
+            // closest to its last period: the lowest differences the gap check compares), about
+            // once a second: each answer wakes this thread.
+            const pa_usec_t now = pa_rtclock_now();
+            if (now >= state->timing_asked + kTimingEveryUs) {
+                state->timing_asked = now;
+                if (pa_operation* asked = pa_stream_update_timing_info(stream, nullptr, nullptr))
+                    pa_operation_unref(asked);
+            }
         }
         pa_threaded_mainloop_signal(state->loop, 0);
     }
@@ -292,6 +342,10 @@ std::unique_ptr<PulseCapture> PulseCapture::open(const WaveFormat& format, Sourc
     pa_stream_set_state_callback(s.stream, &State::on_stream_state, &s);
     pa_stream_set_read_callback(s.stream, &State::on_read, &s);
     pa_stream_set_overflow_callback(s.stream, &State::on_overflow, &s);
+    pa_stream_set_latency_update_callback(s.stream, &State::on_timing, &s);
+    // Less than this is never taken for a loss: the clocks of the source and of this machine
+    // drift apart by a little.
+    s.gaps.set_least_tolerance(int64_t(format.samples_per_sec) * kGapToleranceMs / 1000);
     pa_buffer_attr attributes{};
     // The server keeps as much as it may for the stream; it hands it over in long fragments.
     attributes.maxlength = uint32_t(-1);

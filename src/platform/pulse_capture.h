@@ -9,7 +9,9 @@
 //
 // What the server reports as lost reaches `lost`: an overflow of its buffer for the stream
 // (the audio missing is estimated from the clock: what should have arrived since the previous
-// look and did not), and holes in the stream (exact). The stream carries the application's
+// look and did not), and holes in the stream (exact). So does what it loses without a word
+// (a gap): the stream's position, as the server's timing reports tell it, falling behind the
+// clock for good. The stream carries the application's
 // name, its own name and the role "production", so that the server shows and routes it.
 //
 // Callbacks run on the library's thread. All operations are for the owner's thread.
@@ -29,7 +31,7 @@ public:
         Default,       // the default source: the microphone
         OutputMonitor, // the monitor of the default output: what is played, a call's downlink
     };
-    enum class Loss { Overflow, Hole };
+    enum class Loss { Overflow, Hole, Gap };
     using Data = std::function<void(const uint8_t* bytes, size_t size)>;
     using Lost = std::function<void(Loss kind, uint64_t frames)>;
 

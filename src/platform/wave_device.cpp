@@ -3,6 +3,7 @@
 #include "foundation/unicode.h"
 #include "platform/capture_mixer.h"
 #include "platform/pulse_capture.h"
+#include "platform/stream_gaps.h"
 #include "platform/thread_priority.h"
 #include "platform/wave_file.h"
 
@@ -162,11 +163,14 @@ public:
 
     // `removed` is called (on any thread) when the device goes away. Capture from the output's
     // monitor fails when the sound server has none.
-    // `capture_ms`: the capture period asked for.
+    // `capture_ms`: the capture period asked for. `gap` is told (on SDL's thread) how many
+    // frames the device has handed over or taken less than the clock of this machine says it
+    // should have, for good: SDL reports no loss of its own.
     static std::unique_ptr<SdlPump> open(const WaveFormat& format, bool capture, Transfer transfer,
                                          std::function<void()> removed,
                                          Target target = Target::Default,
-                                         uint32_t capture_ms = kSdlNoteCaptureMs) {
+                                         uint32_t capture_ms = kSdlNoteCaptureMs,
+                                         std::function<void(uint64_t)> gap = {}) {
         // The sound server shows and remembers streams by these names. SDL's PulseAudio driver
         // gives its streams no role; libpulse adds the one in the environment to its clients.
         static std::once_flag role_once;
@@ -180,6 +184,10 @@ public:
             return nullptr;
         std::unique_ptr<SdlPump> pump(new SdlPump(std::move(transfer), std::move(removed)));
         pump->m_capture = capture;
+        pump->m_gap = std::move(gap);
+        pump->m_rate = format.samples_per_sec;
+        pump->m_frame_bytes = frame_bytes(format);
+        pump->m_gaps.set_least_tolerance(int64_t(format.samples_per_sec) / 500);
         const bool monitor = target == Target::OutputMonitor;
         SDL_AudioSpec wanted{};
         wanted.freq = int(format.samples_per_sec);
@@ -211,6 +219,10 @@ public:
         }
         if (pump->m_device == 0)
             return nullptr; // the destructor gives the subsystem back
+        // Drivers that only pace themselves by sleeping have no clock to check.
+        const std::string driver = SDL_GetCurrentAudioDriver() ? SDL_GetCurrentAudioDriver() : "";
+        if (driver == "dummy" || driver == "disk")
+            pump->m_gap = {};
         SDL_AddEventWatch(&SdlPump::on_event, pump.get());
         // Played data sits in SDL's buffer and the server's behind it before it is heard.
         pump->m_latency_bytes =
@@ -284,6 +296,26 @@ private:
             pump->m_scheduling = how;
         }
         pump->m_transfer(stream, size_t(length));
+        if (pump->m_gap)
+            pump->check_clock(size_t(length));
+    }
+    // SDL's thread: the frames handed over (or taken) so far against the time since the clock
+    // started. The first second is left out: a device fills its own buffer at once as it starts.
+    void check_clock(size_t bytes) {
+        const auto now = std::chrono::steady_clock::now();
+        if (!m_clock_running) {
+            if (m_first_call == std::chrono::steady_clock::time_point{})
+                m_first_call = now;
+            if (now - m_first_call >= std::chrono::seconds(1)) {
+                m_clock_running = true;
+                m_clock_start = now;
+            }
+            return;
+        }
+        m_handed_frames += bytes / m_frame_bytes;
+        const double seconds = std::chrono::duration<double>(now - m_clock_start).count();
+        if (const uint64_t lost = m_gaps.look(int64_t(seconds * m_rate), int64_t(m_handed_frames)))
+            m_gap(lost);
     }
     static int SDLCALL on_event(void* user, SDL_Event* event) {
         auto* pump = static_cast<SdlPump*>(user);
@@ -308,6 +340,15 @@ private:
     SDL_AudioDeviceID m_device{0};
     size_t m_latency_bytes{0};
     bool m_capture{false};
+    std::function<void(uint64_t)> m_gap;
+    uint32_t m_rate{0};
+    uint32_t m_frame_bytes{1};
+    // SDL's thread only.
+    std::chrono::steady_clock::time_point m_first_call;
+    std::chrono::steady_clock::time_point m_clock_start;
+    bool m_clock_running{false};
+    uint64_t m_handed_frames{0};
+    StreamGaps m_gaps;
     std::atomic<bool> m_raised{false};
     mutable std::mutex m_watch_mutex;
     std::string m_scheduling; // under m_watch_mutex
@@ -345,16 +386,28 @@ constexpr uint32_t kNoteFragmentMs = 500;
 constexpr uint32_t kCallFragmentMs = 100;
 
 // Stretches of the file device's input it leaves out, as a server that dropped audio would:
-// QUILLORY_AUDIO_DROP_MS=AT:LENGTH[,AT:LENGTH...], in milliseconds of device time.
-std::deque<std::pair<uint64_t, uint64_t>> environment_drops() {
-    std::deque<std::pair<uint64_t, uint64_t>> drops;
+// QUILLORY_AUDIO_DROP_MS=AT:LENGTH[:unsaid][,...], in milliseconds of device time.
+struct Drop {
+    uint64_t at_ms;
+    uint64_t length_ms;
+    bool said; // counted lost by the device itself, as a server reports a loss
+    bool operator<(const Drop& other) const { return at_ms < other.at_ms; }
+};
+
+std::deque<Drop> environment_drops() {
+    std::deque<Drop> drops;
     const std::string text = environment("QUILLORY_AUDIO_DROP_MS");
     size_t at = 0;
     while (at < text.size()) {
         size_t end = text.find(',', at);
         if (end == text.npos)
             end = text.size();
-        const std::string item = text.substr(at, end - at);
+        std::string item = text.substr(at, end - at);
+        const std::string unsaid = ":unsaid";
+        const bool said = !(item.size() > unsaid.size() &&
+                            item.compare(item.size() - unsaid.size(), unsaid.size(), unsaid) == 0);
+        if (!said)
+            item.resize(item.size() - unsaid.size());
         const size_t colon = item.find(':');
         const std::string start = item.substr(0, colon);
         const std::string length = colon == item.npos ? "" : item.substr(colon + 1);
@@ -363,10 +416,10 @@ std::deque<std::pair<uint64_t, uint64_t>> environment_drops() {
                    digits.find_first_not_of("0123456789") == digits.npos;
         };
         if (number(start) && number(length))
-            drops.emplace_back(std::stoull(start), std::stoull(length));
+            drops.push_back({std::stoull(start), std::stoull(length), said});
         at = end + 1;
     }
-    std::sort(drops.begin(), drops.end());
+    std::stable_sort(drops.begin(), drops.end());
     return drops;
 }
 
@@ -693,6 +746,7 @@ private:
                 [this] { mark_lost(); },
                 [this](PulseCapture::Loss kind, uint64_t frames) {
                     add_loss(kind == PulseCapture::Loss::Overflow ? WaveLossKind::Overflow
+                             : kind == PulseCapture::Loss::Gap    ? WaveLossKind::Gap
                                                                   : WaveLossKind::Discontinuity,
                              frames);
                 });
@@ -705,7 +759,11 @@ private:
             m_pump = SdlPump::open(
                 m_format, true, [this](uint8_t* bytes, size_t size) { deliver(bytes, size); },
                 [this] { mark_lost(); }, SdlPump::Target::Default,
-                call ? kSdlCallCaptureMs : kSdlNoteCaptureMs);
+                call ? kSdlCallCaptureMs : kSdlNoteCaptureMs,
+                [this](uint64_t frames) {
+                    if (started())
+                        add_loss(WaveLossKind::Gap, frames);
+                });
             return m_pump != nullptr;
         }
         m_options = PacedOptions::read(backend);
@@ -738,15 +796,23 @@ private:
                 else
                     std::memset(bytes, m_format.bits_per_sample == 8 ? 0x80 : 0, size);
                 deliver(bytes, size);
+                // The file's position is this device's clock.
+                m_source_frames += size / frame_bytes(m_format);
+                m_produced_frames += size / frame_bytes(m_format);
+                if (const uint64_t gap =
+                        m_gaps.look(int64_t(m_source_frames), int64_t(m_produced_frames)))
+                    add_loss(WaveLossKind::Gap, gap);
             });
         return true;
     }
 
     // Pump thread: leaves out the stretches of input due by now, `scratch` (of `size` bytes)
-    // taking what is read past.
+    // taking what is read past. Only the stretches said are counted here; the others are for
+    // the check of the source's clock to find.
     void drop_due(uint8_t* scratch, size_t size) {
-        while (!m_drops.empty() && m_ticks * 20 >= m_drops.front().first) {
-            const uint64_t frames = m_drops.front().second * m_format.samples_per_sec / 1000;
+        while (!m_drops.empty() && m_ticks * 20 >= m_drops.front().at_ms) {
+            const uint64_t frames = m_drops.front().length_ms * m_format.samples_per_sec / 1000;
+            const bool said = m_drops.front().said;
             m_drops.pop_front();
             for (uint64_t left = frames * frame_bytes(m_format); left > 0;) {
                 const size_t taken = size_t(std::min<uint64_t>(left, size));
@@ -754,7 +820,11 @@ private:
                     m_source->fill(scratch, taken);
                 left -= taken;
             }
-            add_loss(WaveLossKind::Discontinuity, frames);
+            m_source_frames += frames;
+            if (said) {
+                add_loss(WaveLossKind::Discontinuity, frames);
+                m_produced_frames += frames;
+            }
         }
     }
 
@@ -850,7 +920,11 @@ private:
     }
 
     bool m_started{false};
-    std::deque<std::pair<uint64_t, uint64_t>> m_drops; // pump thread only
+    std::deque<Drop> m_drops; // pump thread only
+    // The paced device's clock against what it handed on, and stretches it reported lost.
+    uint64_t m_source_frames{0};   // pump thread only
+    uint64_t m_produced_frames{0}; // pump thread only
+    StreamGaps m_gaps;             // pump thread only
     std::unique_ptr<CaptureSource> m_source;
     std::unique_ptr<WaveFileWriter> m_captured; // written under m_mutex
     std::atomic<WaveDownlink> m_downlink_state{WaveDownlink::None};
@@ -867,9 +941,18 @@ public:
 
     bool open(Backend backend) {
         if (backend == Backend::Sdl) {
+            // Taken by the device later than its clock says, for good: the sound server ran
+            // dry in between and played silence (a server's underrun), while audio was playing.
             auto pump = SdlPump::open(
                 m_format, false, [this](uint8_t* bytes, size_t size) { consume(bytes, size); },
-                [this] { mark_lost(); });
+                [this] { mark_lost(); }, SdlPump::Target::Default, kSdlNoteCaptureMs,
+                [this](uint64_t frames) {
+                    std::lock_guard guard(m_mutex);
+                    if (!m_paused && (!m_queue.empty() || !m_heard.empty())) {
+                        ++m_loss.events[int(WaveLossKind::Underrun)];
+                        m_loss.frames[int(WaveLossKind::Underrun)] += frames;
+                    }
+                });
             if (!pump)
                 return false;
             {
@@ -1126,6 +1209,8 @@ const char* wave_loss_name(WaveLossKind kind) {
         return "discontinuity";
     case WaveLossKind::Underrun:
         return "underrun";
+    case WaveLossKind::Gap:
+        return "gap";
     }
     return "loss";
 }

@@ -19,14 +19,18 @@
 //     QUILLORY_AUDIO_CAPTURED=FILE      capture also writes what it handed on into a WAV file.
 //     QUILLORY_AUDIO_DROP_MS=AT:LENGTH[,...] capture leaves out LENGTH ms of its input at AT ms of
 //                        device time and counts them lost (a discontinuity), as a server that
-//                        dropped audio would.
+//                        dropped audio would; AT:LENGTH:unsaid leaves them out without a word,
+//                        as a server that lost audio unawares, and the device's check of the
+//                        source's clock has to find them (a gap).
 //   otherwise            capture through the sound server's own library where a PulseAudio
 //                        server (PulseAudio itself, or PipeWire's) answers and SDL's driver is
 //                        not another (SDL_AUDIODRIVER unset, pulseaudio or pipewire;
 //                        QUILLORY_AUDIO_CAPTURE=sdl turns this off): long fragments, a real-time
-//                        thread, losses reported by the server. Otherwise, and for playback, SDL2
-//                        (ALSA where nothing else runs) with 100 ms capture periods. The streams
-//                        are named for the sound server: "Quillory Vozir", "Recording",
+//                        thread, losses reported by the server, and losses it did not report
+//                        found from its timing reports. Otherwise, and for playback, SDL2 (ALSA
+//                        where nothing else runs) with 100 ms capture periods; there capture
+//                        that falls behind this machine's clock for good counts as lost. The
+//                        streams are named for the sound server: "Quillory Vozir", "Recording",
 //                        "Playback" or "Call downlink", roles production and music.
 //
 // Capture opened with WAVE_CALL_MAPPER mixes the call's downlink into the microphone: the monitor
@@ -134,15 +138,16 @@ enum class WaveLossKind : int {
     Overflow = 0,      // capture: the server's buffer for us overflowed (we took too long)
     Discontinuity = 1, // capture: a hole in the stream (no audio for a stretch of it)
     Underrun = 2,      // playback: the output ran dry between two buffers
+    Gap = 3,           // capture: less audio came than the source's clock says it made, unreported
 };
-inline constexpr int kWaveLossKinds = 3;
+inline constexpr int kWaveLossKinds = 4;
 struct WaveLoss {
     uint32_t events[kWaveLossKinds]{};
     uint64_t frames[kWaveLossKinds]{};
-    uint64_t total_frames() const { return frames[0] + frames[1] + frames[2]; }
-    uint32_t total_events() const { return events[0] + events[1] + events[2]; }
+    uint64_t total_frames() const { return frames[0] + frames[1] + frames[2] + frames[3]; }
+    uint32_t total_events() const { return events[0] + events[1] + events[2] + events[3]; }
 };
-// The name the log gives a kind: "overflow", "discontinuity", "underrun".
+// The name the log gives a kind: "overflow", "discontinuity", "underrun", "gap".
 const char* wave_loss_name(WaveLossKind kind);
 // Since the device was opened.
 WaveLoss wave_in_loss(WaveIn device);
