@@ -16,8 +16,12 @@ installed as a native client of a headless Wayland compositor (GNOME's mutter wi
 without a GPU, on a private session bus; the program chooses Wayland itself).
 The load average of the machine is printed with each figure.
 
+With --screen WIDTHxHEIGHT the window has that size in pixels (a phone's 1080x2160 with
+--dpi 384, the skin at 4x). Wake-ups are given for the whole program and for its
+user-interface thread alone (the loop and the timers it serves).
+
 usage: startup_idle.py BUILD_DIR [--idle SECONDS] [--runs N] [--no-x] [--no-wayland]
-                        [--record SECONDS]
+                        [--record SECONDS] [--screen WxH] [--dpi DPI]
 """
 import argparse
 import os
@@ -30,6 +34,7 @@ import tempfile
 import time
 
 CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
+SCREEN = {}  # QUILLORY_SCREEN and QUILLORY_DPI when asked
 
 
 def cpu_seconds(pid):
@@ -38,9 +43,9 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / CLOCK_TICKS
 
 
-def switches(pid):
+def switches(pid, only_main=False):
     total = 0
-    for task in os.listdir(f"/proc/{pid}/task"):
+    for task in [str(pid)] if only_main else os.listdir(f"/proc/{pid}/task"):
         try:
             with open(f"/proc/{pid}/task/{task}/status") as f:
                 for line in f:
@@ -66,9 +71,12 @@ def load_average():
 
 def measure_cpu(pid, seconds):
     cpu0, sw0, t0 = cpu_seconds(pid), switches(pid), time.monotonic()
+    main0 = switches(pid, True)
     time.sleep(seconds)
     cpu1, sw1, t1 = cpu_seconds(pid), switches(pid), time.monotonic()
-    return 100.0 * (cpu1 - cpu0) / (t1 - t0), (sw1 - sw0) / (t1 - t0)
+    main1 = switches(pid, True)
+    return (100.0 * (cpu1 - cpu0) / (t1 - t0), (sw1 - sw0) / (t1 - t0),
+            (main1 - main0) / (t1 - t0))
 
 
 def wait_for(path, needle, start, limit=10.0):
@@ -98,6 +106,7 @@ def run_once(build, env_extra, idle_seconds, root, record_seconds=0):
             "QUILLORY_CARDS": "",
             "QUILLORY_INSPECT": inspect,
         })
+        env.update(SCREEN)
         env.update(env_extra)
         os.chmod(root, 0o700)
         if os.path.exists(inspect):
@@ -112,9 +121,10 @@ def run_once(build, env_extra, idle_seconds, root, record_seconds=0):
             if idle_seconds > 0 and main is not None:
                 time.sleep(1.0)  # let the last frames and the storage scan finish
                 result["load_idle"] = load_average()
-                cpu, wakeups = measure_cpu(process.pid, idle_seconds)
+                cpu, wakeups, main_wakeups = measure_cpu(process.pid, idle_seconds)
                 result["idle_cpu_percent"] = cpu
                 result["wakeups_per_second"] = wakeups
+                result["main_wakeups_per_second"] = main_wakeups
                 result["rss_mb"] = rss_mb(process.pid)
             if record_seconds > 0 and main is not None:
                 # A second start hands "record" to this instance.
@@ -123,9 +133,10 @@ def run_once(build, env_extra, idle_seconds, root, record_seconds=0):
                 if wait_for(inspect, "frmRecording", time.monotonic()) is not None:
                     time.sleep(1.0)
                     result["load_record"] = load_average()
-                    cpu, wakeups = measure_cpu(process.pid, record_seconds)
+                    cpu, wakeups, main_wakeups = measure_cpu(process.pid, record_seconds)
                     result["record_cpu_percent"] = cpu
                     result["record_wakeups_per_second"] = wakeups
+                    result["record_main_wakeups_per_second"] = main_wakeups
                     result["record_rss_mb"] = rss_mb(process.pid)
             return result
         finally:
@@ -151,13 +162,15 @@ def report(name, runs, idle):
     if idle_runs:
         r = idle_runs[0]
         print(f"  idle {idle:.0f} s: {r['idle_cpu_percent']:.3f} % of one core, "
-              f"{r['wakeups_per_second']:.1f} wake-ups/s, resident {r['rss_mb']:.1f} MB "
+              f"{r['wakeups_per_second']:.1f} wake-ups/s ({r['main_wakeups_per_second']:.1f} "
+              f"on the interface thread), resident {r['rss_mb']:.1f} MB "
               f"(load {r['load_idle']})")
     record_runs = [r for r in runs if "record_cpu_percent" in r]
     if record_runs:
         r = record_runs[0]
         print(f"  recording at real time: {r['record_cpu_percent']:.2f} % of one core, "
-              f"{r['record_wakeups_per_second']:.1f} wake-ups/s, resident "
+              f"{r['record_wakeups_per_second']:.1f} wake-ups/s "
+              f"({r['record_main_wakeups_per_second']:.1f} on the interface thread), resident "
               f"{r['record_rss_mb']:.1f} MB (load {r['load_record']})")
 
 
@@ -220,7 +233,13 @@ def main():
     parser.add_argument("--no-wayland", action="store_true")
     parser.add_argument("--record", type=float, default=0.0,
                         help="also measure this many seconds of recording at real time")
+    parser.add_argument("--screen", help="window size in pixels, WIDTHxHEIGHT")
+    parser.add_argument("--dpi", type=int, help="the density the skin is drawn for")
     args = parser.parse_args()
+    if args.screen:
+        SCREEN["QUILLORY_SCREEN"] = args.screen
+    if args.dpi:
+        SCREEN["QUILLORY_DPI"] = str(args.dpi)
 
     # The first start of a user creates the settings store; the later ones are the usual case.
     with tempfile.TemporaryDirectory() as root:

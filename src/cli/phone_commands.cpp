@@ -33,7 +33,10 @@ int phone_command(const cli::Arguments& args) {
         // network gives none.
         if (name.empty()) {
             telephony::ContactDetails contact;
-            if (telephony::ContactStore().find_contact_by_phone(number, contact))
+            telephony::ContactStore contacts;
+            // A command run once has no books opened before it: it waits for them to open.
+            contacts.set_address_book_deadline_ms(5000);
+            if (contacts.find_contact_by_phone(number, contact))
                 name = contact.display_name();
         }
         telephony::provide_call(word == "incoming" ? telephony::CallDirection::Incoming

@@ -224,7 +224,10 @@ bool Document::record(RecordingKind kind, std::u16string name, std::u16string nu
         }
     }
     // Telephony providers often know only the number: the caller's name then comes from the
-    // contacts, as the picture does.
+    // contacts, as the picture does. The address books are not waited for here: a caller they
+    // have not named yet is filed under the number, which the list shows at once and which
+    // stays the record's name (a file renamed under a running recording, or after the user
+    // has seen or shared it, would be lost to them).
     telephony::ContactDetails contact;
     const bool known_contact = !number.empty() && m_contacts.find_contact_by_phone(number, contact);
     if (known_contact && name.empty())

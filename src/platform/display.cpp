@@ -4,11 +4,13 @@
 
 #include <SDL2/SDL.h>
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dlfcn.h>
 #include <filesystem>
 #include <fstream>
 #include <png.h>
@@ -62,12 +64,56 @@ bool has_render_node() {
     return false;
 }
 
+// The X server's density where SDL cannot tell it (no monitor sizes through RandR, as on a
+// virtual server): the desktop's Xft.dpi setting, else the screen's size in millimetres. Xlib is
+// SDL's own (already loaded by its X driver, and left so); 0 when there is no answer.
+float x_server_dpi() {
+    const char* name = std::getenv("DISPLAY");
+    if (!name || !*name)
+        return 0;
+    void* xlib = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
+    if (!xlib)
+        return 0;
+    using Open = void* (*)(const char*);
+    using Close = int (*)(void*);
+    using Resources = char* (*)(void*);
+    using Screen = int (*)(void*);
+    using Measure = int (*)(void*, int);
+    const auto open = reinterpret_cast<Open>(dlsym(xlib, "XOpenDisplay"));
+    const auto close = reinterpret_cast<Close>(dlsym(xlib, "XCloseDisplay"));
+    const auto resources = reinterpret_cast<Resources>(dlsym(xlib, "XResourceManagerString"));
+    const auto screen = reinterpret_cast<Screen>(dlsym(xlib, "XDefaultScreen"));
+    const auto pixels = reinterpret_cast<Measure>(dlsym(xlib, "XDisplayHeight"));
+    const auto millimetres = reinterpret_cast<Measure>(dlsym(xlib, "XDisplayHeightMM"));
+    float dpi = 0;
+    void* display =
+        open && close && resources && screen && pixels && millimetres ? open(name) : nullptr;
+    if (display) {
+        if (const char* text = resources(display)) {
+            // Lines of "name:\tvalue".
+            std::istringstream lines(text);
+            std::string line;
+            while (std::getline(lines, line))
+                if (line.rfind("Xft.dpi:", 0) == 0)
+                    dpi = std::strtof(line.c_str() + 8, nullptr);
+        }
+        const int number = screen(display);
+        const int height_mm = millimetres(display, number);
+        if (!(dpi > 0) && height_mm > 0)
+            dpi = float(pixels(display, number)) * 25.4f / float(height_mm);
+        close(display);
+    }
+    return dpi > 0 && dpi < 2000 ? dpi : 0;
+}
+
 // The desktop's integer scale factor (2 on a high-density display), from the display's
 // reported density.
 int32_t display_scale() {
     float vertical = 0;
-    if (SDL_GetDisplayDPI(0, nullptr, nullptr, &vertical) != 0 || vertical <= 0)
-        return 1;
+    if (SDL_GetDisplayDPI(0, nullptr, nullptr, &vertical) != 0 || vertical <= 0) {
+        const char* driver = SDL_GetCurrentVideoDriver();
+        vertical = driver && std::strcmp(driver, "x11") == 0 ? x_server_dpi() : 0;
+    }
     return vertical >= 168.0f ? 2 : 1;
 }
 
@@ -161,11 +207,17 @@ public:
                                     width, height, flags);
         if (!m_window)
             return fail(error);
-        m_renderer = SDL_CreateRenderer(m_window, -1, m_software ? SDL_RENDERER_SOFTWARE : 0);
-        if (!m_renderer)
-            m_renderer = SDL_CreateRenderer(m_window, -1, SDL_RENDERER_SOFTWARE);
-        if (!m_renderer)
-            return fail(error);
+        // Drawn in software without Wayland, frames go straight into the window's own surface
+        // (the X server's shared memory), converted and shown only where they changed.
+        m_window_surface = m_software && !m_wayland && !std::getenv("SDL_RENDER_DRIVER") &&
+                           SDL_GetWindowSurface(m_window);
+        if (!m_window_surface) {
+            m_renderer = SDL_CreateRenderer(m_window, -1, m_software ? SDL_RENDERER_SOFTWARE : 0);
+            if (!m_renderer)
+                m_renderer = SDL_CreateRenderer(m_window, -1, SDL_RENDERER_SOFTWARE);
+            if (!m_renderer)
+                return fail(error);
+        }
         int w = 0, h = 0;
         drawable_size(w, h);
         return resize(w, h) || fail(error);
@@ -202,17 +254,37 @@ public:
     }
     int32_t orientation() const override { return 0; }
     bool is_ready() const override {
-        return m_texture && !(SDL_GetWindowFlags(m_window) & SDL_WINDOW_MINIMIZED);
+        return (m_texture || (m_window_surface && !m_pixels.empty())) &&
+               !(SDL_GetWindowFlags(m_window) & SDL_WINDOW_MINIMIZED);
     }
 
     PixelBuffer back_buffer() override {
         return PixelBuffer{m_pixels.data(), m_width, m_height, m_width * 2};
     }
 
-    void present() override {
+    void present() override { present({foundation::Rect{0, 0, m_width, m_height}}); }
+
+    void present(const std::vector<foundation::Rect>& areas) override {
+        std::vector<SDL_Rect> rects;
+        rects.reserve(areas.size());
+        const foundation::Rect all{0, 0, m_width, m_height};
+        for (const foundation::Rect& area : areas) {
+            const foundation::Rect r = area.intersect(all);
+            if (!r.empty())
+                rects.push_back(SDL_Rect{r.left, r.top, r.width(), r.height()});
+        }
+        if (rects.empty())
+            return;
+        if (m_window_surface) {
+            present_on_surface(rects);
+            return;
+        }
         if (!m_texture)
             return;
-        SDL_UpdateTexture(m_texture, nullptr, m_pixels.data(), m_width * 2);
+        for (const SDL_Rect& r : rects)
+            SDL_UpdateTexture(m_texture, &r, m_pixels.data() + size_t(r.y) * m_width + r.x,
+                              m_width * 2);
+        // A renderer's buffers are swapped: the whole texture is drawn each time.
         SDL_RenderClear(m_renderer);
         SDL_RenderCopy(m_renderer, m_texture, nullptr, nullptr);
         SDL_RenderPresent(m_renderer);
@@ -302,11 +374,19 @@ public:
             SDL_StopTextInput();
     }
     void set_text_input_area(int32_t x, int32_t y, int32_t width, int32_t height) override {
+        m_text_area = {x, y, width, height};
         // SDL places it in points.
         const int32_t scale = device_scale();
         SDL_Rect area{x / scale, y / scale, std::max(0, width) / scale,
                       std::max(0, height) / scale};
         SDL_SetTextInputRect(&area);
+    }
+    bool text_input_area(int32_t& x, int32_t& y, int32_t& width, int32_t& height) const override {
+        x = m_text_area[0];
+        y = m_text_area[1];
+        width = m_text_area[2];
+        height = m_text_area[3];
+        return SDL_IsTextInputActive();
     }
     std::string clipboard_text() override {
         if (!SDL_HasClipboardText())
@@ -320,6 +400,26 @@ public:
     }
 
 private:
+    // Converts the rectangles of the back buffer into the window's surface and shows them.
+    void present_on_surface(const std::vector<SDL_Rect>& rects) {
+        SDL_Surface* surface = SDL_GetWindowSurface(m_window);
+        if (!surface || surface->w < m_width || surface->h < m_height)
+            return;
+        if (SDL_MUSTLOCK(surface) && SDL_LockSurface(surface) != 0)
+            return;
+        const int bytes = surface->format->BytesPerPixel;
+        for (const SDL_Rect& r : rects) {
+            auto* to = static_cast<uint8_t*>(surface->pixels) + ptrdiff_t(r.y) * surface->pitch +
+                       ptrdiff_t(r.x) * bytes;
+            SDL_ConvertPixels(r.w, r.h, SDL_PIXELFORMAT_RGB565,
+                              m_pixels.data() + size_t(r.y) * m_width + r.x, m_width * 2,
+                              surface->format->format, to, surface->pitch);
+        }
+        if (SDL_MUSTLOCK(surface))
+            SDL_UnlockSurface(surface);
+        SDL_UpdateWindowSurfaceRects(m_window, rects.data(), int(rects.size()));
+    }
+
     bool fail(std::string* error) {
         if (error)
             *error = SDL_GetError();
@@ -329,13 +429,15 @@ private:
     bool resize(int32_t width, int32_t height) {
         if (width < 1 || height < 1)
             return false;
-        SDL_Texture* texture = SDL_CreateTexture(m_renderer, SDL_PIXELFORMAT_RGB565,
-                                                 SDL_TEXTUREACCESS_STREAMING, width, height);
-        if (!texture)
-            return false;
-        if (m_texture)
-            SDL_DestroyTexture(m_texture);
-        m_texture = texture;
+        if (m_renderer) {
+            SDL_Texture* texture = SDL_CreateTexture(m_renderer, SDL_PIXELFORMAT_RGB565,
+                                                     SDL_TEXTUREACCESS_STREAMING, width, height);
+            if (!texture)
+                return false;
+            if (m_texture)
+                SDL_DestroyTexture(m_texture);
+            m_texture = texture;
+        }
         m_width = width;
         m_height = height;
         m_pixels.assign(size_t(width) * size_t(height), 0);
@@ -346,7 +448,11 @@ private:
     // The drawable in device pixels: the window's size in points times the output scale.
     void drawable_size(int& width, int& height) const {
         width = height = 0;
-        if (SDL_GetRendererOutputSize(m_renderer, &width, &height) != 0 || width < 1 || height < 1)
+        if (!m_renderer)
+            SDL_GetWindowSizeInPixels(m_window, &width, &height);
+        else if (SDL_GetRendererOutputSize(m_renderer, &width, &height) != 0)
+            width = height = 0;
+        if (width < 1 || height < 1)
             SDL_GetWindowSize(m_window, &width, &height);
     }
 
@@ -575,6 +681,12 @@ private:
             case SDL_WINDOWEVENT_CLOSE:
                 post(WM_CLOSE, 0, 0);
                 break;
+            case SDL_WINDOWEVENT_EXPOSED:
+                // The window lost its picture (uncovered, mapped again): the back buffer still
+                // holds the last frame.
+                if (is_ready())
+                    present();
+                break;
             default:
                 break;
             }
@@ -590,14 +702,16 @@ private:
     SDL_Window* m_window{nullptr};
     SDL_Renderer* m_renderer{nullptr};
     SDL_Texture* m_texture{nullptr};
+    bool m_window_surface{false}; // frames go into the window's surface, no renderer
     std::vector<uint16_t> m_pixels;
     int32_t m_width{0};
     bool m_finger_down{false};
     SDL_FingerID m_finger{0};
     int32_t m_height{0};
     int32_t m_dpi{default_dpi};
-    bool m_dpi_asked{false};    // QUILLORY_DPI
-    int32_t m_desktop_scale{1}; // an X desktop's own scale (points are its pixels)
+    bool m_dpi_asked{false};              // QUILLORY_DPI
+    std::array<int32_t, 4> m_text_area{}; // where text is typed, as last set
+    int32_t m_desktop_scale{1};           // an X desktop's own scale (points are its pixels)
     uint32_t m_wake_event{0};
     WindowHandle m_target{0};
     bool m_attached{false};

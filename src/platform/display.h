@@ -24,13 +24,17 @@
 // high-density desktop; 96 gives the design's 1x look); the window is the 240x320 design at
 // that density (480x640 by default) unless QUILLORY_SCREEN=WIDTHxHEIGHT says otherwise;
 // QUILLORY_SCREENSHOT and QUILLORY_INSPECT name the files the application writes when its
-// forms settle. Without a GPU render node (or without a screen) SDL's software renderer draws.
+// forms settle. Without a GPU render node (or without a screen) frames are converted into the
+// window's own surface, only where they changed; otherwise (and on Wayland) SDL's renderer
+// shows them.
 
+#include "foundation/rect.h"
 #include "platform/messages.h"
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -92,6 +96,12 @@ public:
     virtual PixelBuffer back_buffer() = 0;
     // Shows the back buffer.
     virtual void present() = 0;
+    // Shows the rectangles of the back buffer that changed since the last present (the window
+    // may show more of it).
+    virtual void present(const std::vector<foundation::Rect>& areas) {
+        if (!areas.empty())
+            present();
+    }
     // Writes the back buffer: PNG when the name ends in ".png", else a 24-bit BMP file.
     virtual bool save_screenshot(const std::string& path_utf8) = 0;
     // A modal message box over the window, answered with OK. False when none can be shown
@@ -113,6 +123,11 @@ public:
     // Where text is being typed, in back-buffer pixels (input methods place their windows
     // beside it).
     virtual void set_text_input_area(int32_t, int32_t, int32_t, int32_t) {}
+    // Whether text input is on, with the area last set.
+    virtual bool text_input_area(int32_t& x, int32_t& y, int32_t& width, int32_t& height) const {
+        x = y = width = height = 0;
+        return false;
+    }
     // The clipboard's text as UTF-8; empty when there is none.
     virtual std::string clipboard_text() { return {}; }
 };

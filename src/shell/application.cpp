@@ -11,6 +11,16 @@ namespace shell {
 
 namespace {
 std::atomic<Application*> g_application{nullptr};
+
+// Where text is being typed (an on-screen keyboard keeps it clear), or null when it is not.
+std::string text_input_json(const platform::Display* display) {
+    int32_t x = 0, y = 0, width = 0, height = 0;
+    if (!display || !display->text_input_area(x, y, width, height))
+        return "\"text_input\": null";
+    return "\"text_input\": [" + std::to_string(x) + ", " + std::to_string(y) + ", " +
+           std::to_string(width) + ", " + std::to_string(height) + "]";
+}
+
 } // namespace
 
 Application::Application(const std::u16string& application_name)
@@ -94,7 +104,8 @@ void Application::stack_settled(StackForms& forms) {
         text.insert(1, std::string("\"window\": {\"minimised\": ") +
                            (m_game->minimised() ? "true" : "false") +
                            ", \"background\": " + (m_game->in_background() ? "true" : "false") +
-                           "},\n \"moving\": " + (forms.needs_frame() ? "true" : "false") + ",\n ");
+                           "},\n \"moving\": " + (forms.needs_frame() ? "true" : "false") + ",\n " +
+                           text_input_json(display) + ",\n ");
     if (!write_file_atomically(m_inspect_path, text))
         foundation::log() << "Application::stack_settled cannot write " << m_inspect_path << "\n";
 }

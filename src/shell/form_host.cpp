@@ -2,6 +2,7 @@
 
 #include "shell/inspector.h"
 #include "skin/animations.h"
+#include "skin/edit.h"
 #include "skin/form.h"
 #include "skin/vlist.h"
 
@@ -82,12 +83,16 @@ void StackForms::paint(platform::PixelBuffer& target) {
             if (m_stack.contains(*form))
                 form->place(0, 0, target.width, target.height);
         }
+        // A window made shorter for an on-screen keyboard: the field being typed in is where
+        // the keyboard must keep clear of now.
+        skin::Edit::input_area_moved();
     }
     skin::RenderSurface surface(target.pixels, target.width, target.height, target.pitch);
     // A frame drawn because something changed counts as movement that settles.
     const bool changing = needs_frame();
     const int32_t dim_before = m_stack.dim_level();
-    m_stack.draw(surface);
+    // The back buffer keeps the last frame: only what changed is drawn again.
+    m_stack.draw(surface, true);
     // The stack darkens a frame at the level it had, then steps the level: when it stepped,
     // one more frame shows the level it reached (else the last step would never be seen).
     if (m_stack.dim_level() != dim_before)

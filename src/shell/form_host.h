@@ -21,8 +21,12 @@ public:
     virtual ~FormHost() = default;
     // Advances animations by `seconds`; true when something needs painting.
     virtual bool update(double seconds) = 0;
-    // Paints the window's client area; `target` borrows the display's back buffer.
+    // Paints the window's client area; `target` borrows the display's back buffer, which still
+    // holds the last frame painted.
     virtual void paint(platform::PixelBuffer& target) = 0;
+    // The rectangles of the client area the last paint changed (empty: none); null when it may
+    // have changed everything.
+    virtual const std::vector<foundation::Rect>* painted() const { return nullptr; }
     virtual void pen(const PenEvent& event) = 0;
     virtual void key(const KeyEvent& event) = 0;
     virtual void text(char16_t character) = 0;
@@ -65,6 +69,7 @@ public:
 
     bool update(double seconds) override;
     void paint(platform::PixelBuffer& target) override;
+    const std::vector<foundation::Rect>* painted() const override { return &m_stack.drawn(); }
     void pen(const PenEvent& event) override;
     void key(const KeyEvent& event) override;
     void text(char16_t character) override;

@@ -131,13 +131,14 @@ GameBase::GameBase(Application& application, const std::u16string& application_n
     m_window = platform::create_window(static_window_procedure);
     if (m_display) {
         m_display->attach(m_window);
-        // An edit taking the focus switches text input on with its rectangle as the area.
+        // An edit taking the focus switches text input on with its rectangle as the area: the
+        // area first, so that an on-screen keyboard comes up knowing the field to keep clear.
         skin::Edit::set_text_input_switch([this](bool on, const foundation::Rect& area) {
             if (!m_display)
                 return;
-            m_display->set_text_input(on);
             if (on)
                 m_display->set_text_input_area(area.left, area.top, area.width(), area.height());
+            m_display->set_text_input(on);
         });
     }
     foundation::log() << platform::tick_count() << " GameBase 5\n";
@@ -248,7 +249,7 @@ void GameBase::frame_step() {
     if (m_application.update(seconds) && m_direct_display && m_display && m_display->is_ready()) {
         platform::PixelBuffer buffer = m_display->back_buffer();
         m_application.paint(buffer);
-        m_display->present();
+        present(0, 0);
         if (start) {
             const int64_t end = platform::monotonic_us();
             platform::timing_mark_at(start, "frame", end - start, platform::thread_cpu_us() - cpu);
@@ -278,12 +279,27 @@ void GameBase::paint() {
     platform::PixelBuffer whole = m_display->back_buffer();
     platform::PixelBuffer client = sub_buffer(whole, m_client);
     m_application.paint(client);
-    m_display->present();
+    present(m_client.left, m_client.top);
     if (start) {
         const int64_t end = platform::monotonic_us();
         platform::timing_mark_at(start, "frame", end - start, platform::thread_cpu_us() - cpu);
         platform::timing_mark_at(end, "present", 0);
     }
+}
+
+void GameBase::present(int32_t left, int32_t top) {
+    const std::vector<foundation::Rect>* painted = m_application.forms().painted();
+    if (!painted) {
+        m_display->present();
+        return;
+    }
+    if (painted->empty())
+        return; // nothing changed: the window keeps its picture
+    std::vector<foundation::Rect> areas;
+    areas.reserve(painted->size());
+    for (const foundation::Rect& rect : *painted)
+        areas.push_back(rect.offset(left, top));
+    m_display->present(areas);
 }
 
 void GameBase::apply_window_placement() {

@@ -116,6 +116,8 @@ private:
     void apply_window_placement();
     void resolution_changed();
     void paint();
+    // Shows what the last paint changed, its rectangles offset by (left, top).
+    void present(int32_t left, int32_t top);
     void pen(PenEvent::Kind kind, int32_t x, int32_t y, bool cancelled = false);
     void key_message(uint32_t message, platform::WParam wparam, platform::LParam lparam);
     void release_capture();

@@ -188,6 +188,9 @@ void Component::tick(double seconds) {
     if (m_visibility_animation && m_visibility_animation->running()) {
         m_visibility_animation->tick(seconds);
         invalidate();
+        // An animation may draw beyond the rectangle (a pop grows past it).
+        if (m_form)
+            m_form->damage_all();
         return;
     }
     for (const auto& child : m_children)
@@ -269,6 +272,9 @@ void Component::set_range(Axis axis, Range r) {
         return;
     const bool resized = size != r.size;
     const bool moved = resized || position != r.position;
+    // Where it was is damaged too.
+    if (moved && m_form)
+        m_form->add_damage(rect());
     position = r.position;
     size = r.size;
     if (moved) {
@@ -294,6 +300,8 @@ void Component::place(int32_t x, int32_t y, int32_t width, int32_t height) {
 }
 
 void Component::invalidate() {
+    if (m_form)
+        m_form->add_damage(rect());
     for (Component* c = this; c; c = c->m_parent)
         c->m_needs_redraw = true;
 }
@@ -306,6 +314,8 @@ void Component::clear_measure() {
 }
 
 void Component::invalidate_tree() {
+    if (m_form)
+        m_form->add_damage(rect());
     m_measured = {};
     m_layout_pending = {true, true};
     m_needs_redraw = true;
@@ -351,7 +361,10 @@ void Component::paint_content(RenderSurface& target, SkinPoint origin) {
             m_cache_surface.copy(target, origin.x + m_x, origin.y + m_y,
                                  Rect{0, 0, m_width, m_height},
                                  m_cache_blend ? *m_cache_blend : Blend::copy());
-        } else if (!m_cache) {
+        } else if (!m_cache && (!m_children.empty() ||
+                                !Rect::of_size(origin.x + m_x, origin.y + m_y, m_width, m_height)
+                                     .intersect(target.clip())
+                                     .empty())) {
             draw(target, origin);
         }
     }
@@ -368,6 +381,8 @@ bool Component::start_visibility_animation() {
         return false;
     m_visibility_animation->start(VisibilityAnimation::Direction::Showing);
     invalidate();
+    if (m_form)
+        m_form->damage_all();
     return true;
 }
 

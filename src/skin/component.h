@@ -126,7 +126,8 @@ public:
     // Both axes: (x, y) with the size (width, height).
     void place(int32_t x, int32_t y, int32_t width, int32_t height);
 
-    // Marks this component and every ancestor as needing a redraw.
+    // Marks this component and every ancestor as needing a redraw; the component's rectangle is
+    // damaged on its form's screen.
     void invalidate();
     // Forgets the measured sizes of this component and every ancestor; they lay out their
     // children again at their next placement.
@@ -140,7 +141,8 @@ public:
 
     // Draws the component, when shown, into target with form coordinate (0, 0) at origin:
     // through its running visibility animation, else from its cache or straight; clears the
-    // needs-redraw and position-dirty flags.
+    // needs-redraw and position-dirty flags. A component without children that lies wholly
+    // outside the target's clip is not drawn.
     void paint(RenderSurface& target, SkinPoint origin);
     // paint() without the visibility animation.
     void paint_content(RenderSurface& target, SkinPoint origin);

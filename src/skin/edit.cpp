@@ -40,6 +40,11 @@ Edit* Edit::focused() {
     return s_focused;
 }
 
+void Edit::input_area_moved() {
+    if (s_focused && input_switch())
+        input_switch()(true, s_focused->rect());
+}
+
 Edit::Edit(Component* parent) : TextComponent(parent) {
     if (form())
         form()->add_input_handler(*this);

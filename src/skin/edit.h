@@ -34,6 +34,8 @@ public:
     static void set_text_input_switch(TextInputSwitch input_switch);
     // The edit that holds the input focus, or none.
     static Edit* focused();
+    // Tells the platform where the focused edit is now (after a new layout).
+    static void input_area_moved();
 
     explicit Edit(Component* parent);
     ~Edit() override;

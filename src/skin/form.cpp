@@ -81,6 +81,75 @@ void Form::reload_skin(Properties& properties) {
     reloaded();
 }
 
+namespace {
+
+// Rectangles kept apart at most; more are merged into their neighbours.
+constexpr size_t damage_rectangles = 8;
+
+Rect bounding(const Rect& a, const Rect& b) {
+    return Rect{std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
+                std::max(a.bottom, b.bottom)};
+}
+
+int64_t area(const Rect& r) {
+    return r.empty() ? 0 : int64_t(r.width()) * r.height();
+}
+
+} // namespace
+
+void Form::add_damage(const Rect& rect) {
+    if (m_damage_all)
+        return;
+    const Rect whole = this->rect();
+    const Rect r = rect.intersect(whole);
+    if (r.empty())
+        return;
+    if (r == whole) {
+        damage_all();
+        return;
+    }
+    for (Rect& kept : m_damage) {
+        if (kept.intersect(r) == r)
+            return;
+        // Overlapping or touching rectangles become one when that adds little area.
+        const Rect both = bounding(kept, r);
+        if (area(both) <= area(kept) + area(r) + area(r) / 8) {
+            kept = both;
+            return;
+        }
+    }
+    if (m_damage.size() < damage_rectangles) {
+        m_damage.push_back(r);
+        return;
+    }
+    // Too many: the new one joins the rectangle it grows least.
+    Rect* best = &m_damage.front();
+    int64_t growth = area(bounding(*best, r)) - area(*best);
+    for (Rect& kept : m_damage) {
+        const int64_t g = area(bounding(kept, r)) - area(kept);
+        if (g < growth) {
+            growth = g;
+            best = &kept;
+        }
+    }
+    *best = bounding(*best, r);
+    if (area(*best) * 4 >= area(whole) * 3)
+        damage_all();
+}
+
+void Form::damage_all() {
+    m_damage_all = true;
+    m_damage.clear();
+}
+
+std::vector<Rect> Form::take_damage() {
+    std::vector<Rect> damage = std::move(m_damage);
+    m_damage.clear();
+    if (std::exchange(m_damage_all, false))
+        damage.assign(1, rect());
+    return damage;
+}
+
 bool Form::subscribed(const Component* handler) const {
     return std::find(m_input_handlers.begin(), m_input_handlers.end(), handler) !=
            m_input_handlers.end();

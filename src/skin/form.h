@@ -71,6 +71,14 @@ public:
     // The stack that shows the form, kept so that a form destroyed while shown leaves it.
     void set_stack(FormStack* stack) { m_stack = stack; }
 
+    // What changed on the form since the damage was last taken, in form coordinates: a few
+    // rectangles (nearby ones merged), or the whole form once they would cover most of it.
+    void add_damage(const Rect& rect);
+    void damage_all();
+    bool damaged() const { return m_damage_all || !m_damage.empty(); }
+    // The rectangles to draw again (the form's rectangle when all of it is), and forgets them.
+    std::vector<Rect> take_damage();
+
 protected:
     // Runs after every rebuild from a reloaded skin: screens look their controls up again here.
     virtual void reloaded() {}
@@ -90,6 +98,8 @@ private:
     SkinColor m_outside_color;
     std::u16string m_node_name;
     FormStack* m_stack{nullptr};
+    std::vector<Rect> m_damage;
+    bool m_damage_all{false};
 };
 
 } // namespace skin

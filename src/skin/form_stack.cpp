@@ -296,14 +296,50 @@ bool FormStack::command(const Command& command) {
     return top ? top->command(command) : true;
 }
 
-void FormStack::draw(RenderSurface& target) {
+void FormStack::draw(RenderSurface& target, bool target_kept) {
     const bool repaint_was_needed = is_repaint_needed();
+    const bool requested = m_repaint_requested;
     m_repaint_requested = false;
-    if (target.width() != m_width || target.height() != m_height)
+    if (target.width() != m_width || target.height() != m_height) {
         set_screen_size(target.width(), target.height());
+        target_kept = false;
+    }
     const Rect all{0, 0, m_width, m_height};
-
     Form* top = top_form();
+    const int32_t settled_dim = top_is_overlay() ? overlay_dim : undimmed;
+    std::vector<Rect> damage = top ? top->take_damage() : std::vector<Rect>{};
+    const bool partial = target_kept && !requested && !m_transition && top &&
+                         m_dim_level == settled_dim && m_drawn_dim == settled_dim &&
+                         !m_frame_counter;
+    m_drawn_dim = m_dim_level;
+    if (!partial)
+        damage.assign(1, all);
+    m_drawn.clear();
+    for (const Rect& area : damage) {
+        const Rect r = area.intersect(all);
+        if (r.empty())
+            continue;
+        ClipScope clip(target, r.left, r.top, r.width(), r.height());
+        draw_area(target, top);
+        m_drawn.push_back(r);
+    }
+    // The dimming moves a step per frame (the frame above showed the level it had).
+    const int32_t dim_before = m_dim_level;
+    m_dim_level = step_towards(m_dim_level, settled_dim);
+    if (m_dim_level != dim_before && m_dim_level != settled_dim)
+        request_repaint();
+    if (m_drawn.empty() && top && top->needs_redraw()) {
+        // A change where nothing shows (a control without size): the flags go, nothing is drawn.
+        ClipScope none(target, 0, 0, 0, 0);
+        top->paint(target, SkinPoint{0, 0});
+    }
+
+    if (m_frame_counter)
+        draw_frame_counter(target, repaint_was_needed);
+}
+
+void FormStack::draw_area(RenderSurface& target, Form* top) {
+    const Rect all{0, 0, m_width, m_height};
     if (m_transition) {
         fill(target, m_background);
         m_transition->draw(target, all, Blend::copy());
@@ -315,9 +351,6 @@ void FormStack::draw(RenderSurface& target) {
             else
                 fill(target, m_background);
             target.fill(all, Blend::fade(static_cast<uint32_t>(m_dim_level)));
-            m_dim_level = step_towards(m_dim_level, overlay_dim);
-            if (m_dim_level != overlay_dim)
-                request_repaint();
         } else {
             fill(target, top->outside_color());
         }
@@ -325,17 +358,8 @@ void FormStack::draw(RenderSurface& target) {
     } else {
         fill(target, m_background);
     }
-
-    if (!top || !top_is_overlay()) {
-        if (m_dim_level != undimmed)
-            target.fill(all, Blend::fade(static_cast<uint32_t>(m_dim_level)));
-        m_dim_level = step_towards(m_dim_level, undimmed);
-        if (m_dim_level != undimmed)
-            request_repaint();
-    }
-
-    if (m_frame_counter)
-        draw_frame_counter(target, repaint_was_needed);
+    if ((!top || !top_is_overlay()) && m_dim_level != undimmed)
+        target.fill(all, Blend::fade(static_cast<uint32_t>(m_dim_level)));
 }
 
 void FormStack::draw_frame_counter(RenderSurface& target, bool repaint_was_needed) {

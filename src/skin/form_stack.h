@@ -80,7 +80,12 @@ public:
     bool command(const Command& command);
 
     // Draws the stack into target (the display's back buffer) and clears the repaint request.
-    void draw(RenderSurface& target);
+    // When the caller says the target still holds the frame drawn last, only what changed is
+    // drawn again: the top form's damaged rectangles, nothing when none; everything after a
+    // change of the stack or its size, a request, a transition or a step of the dimming.
+    void draw(RenderSurface& target, bool target_kept = false);
+    // The rectangles the last draw() changed (empty when it changed nothing).
+    const std::vector<Rect>& drawn() const { return m_drawn; }
 
     // The colour behind everything (black by default).
     void set_background(SkinColor color) { m_background = color; }
@@ -116,6 +121,7 @@ private:
     // The transition's picture behind: the screen surface, or the background.
     void fill_back_from_screen(VisibilityAnimation& transition);
     void fill(RenderSurface& target, SkinColor color);
+    void draw_area(RenderSurface& target, Form* top);
     void draw_frame_counter(RenderSurface& target, bool repaint_was_needed);
 
     std::vector<Entry> m_entries;
@@ -123,6 +129,8 @@ private:
     Form* m_transition_form{nullptr};
     RenderSurface m_screen;
     bool m_repaint_requested{true};
+    std::vector<Rect> m_drawn;
+    int32_t m_drawn_dim{undimmed}; // the dim level the last picture shows
     StackObserver* m_observer{nullptr};
     SkinColor m_background;
     int32_t m_width{0};

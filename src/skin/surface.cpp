@@ -141,6 +141,13 @@ void RenderSurface::fill(const Rect& rect, const Blend& blend) {
     Rect area = rect.intersect(m_clip).intersect(Rect{0, 0, width(), height()});
     if (area.empty())
         return;
+    if (blend.kind() == Blend::Kind::Fill) {
+        // The plainest and commonest: no call per row (narrow columns have many rows).
+        const uint16_t colour = blend.color();
+        for (int32_t y = area.top; y < area.bottom; ++y)
+            std::fill_n(m_target->row(y) + area.left, area.width(), colour);
+        return;
+    }
     for (int32_t y = area.top; y < area.bottom; ++y)
         span(m_target->row(y) + area.left, area.width(), blend);
 }

@@ -73,6 +73,7 @@ void VList::load(Properties& properties, NodeDir dir) {
         std::clamp(properties.get_point(dir, u"scroll_border_min", SkinPoint{}).y, 0, max_border);
     m_border_max =
         std::clamp(properties.get_point(dir, u"scroll_border_max", SkinPoint{}).y, 0, max_border);
+    m_cue = std::clamp(properties.get_point(dir, u"scroll_cue", SkinPoint{}).y, 0, max_border);
     m_locked = properties.get_integer(dir, u"locked", 0) != 0;
     m_grow = properties.get_integer(dir, u"grow", 0) != 0;
     m_position = m_border_min;
@@ -474,6 +475,23 @@ void VList::draw(RenderSurface& target, SkinPoint origin) {
             continue;
         row->paint(target, origin);
     }
+    // A shade along an edge with rows beyond it, darkest at the edge.
+    for (const bool below : {false, true}) {
+        if (!shows_scroll_cue(below))
+            continue;
+        const int32_t size = std::min(m_cue, height() / 2);
+        for (int32_t i = 0; i < size; ++i) {
+            const int32_t line = below ? own.bottom - 1 - i : own.top + i;
+            const uint32_t alpha = uint32_t(256 - 96 * (size - i) / size);
+            target.fill(Rect::of_size(origin.x + own.left, origin.y + line, own.width(), 1),
+                        Blend::fade(alpha));
+        }
+    }
+}
+
+bool VList::rows_beyond(bool below) const {
+    // Half a pixel either way is rest.
+    return below ? m_position < max_position() - 0.5 : m_position > min_position() + 0.5;
 }
 
 VListRow* VList::row_at(int32_t y) const {

@@ -3,7 +3,9 @@
 // "vlist": a vertically scrolling list of rows made by a provider for the items in view. Rows
 // out of view are recycled; the pen drags the content, a fast release flings it with braking,
 // content pulled past an end springs back, and rows change height smoothly (a removed row
-// shrinks away). Only the rows in view (and a few spare) exist, whatever the item count.
+// shrinks away). Only the rows in view (and a few spare) exist, whatever the item count. A list
+// whose rows do not all fit (a menu in a turned phone's window) may shade the edge they lie
+// beyond.
 // User-interface thread only.
 
 #include "skin/component.h"
@@ -124,6 +126,10 @@ public:
     double min_position() const;
     double max_position() const;
     bool locked() const { return m_locked; }
+    // Whether rows lie beyond the view above (false) or below (true); with "scroll_cue" (the
+    // height of a shade along that edge) the list shows it.
+    bool rows_beyond(bool below) const;
+    bool shows_scroll_cue(bool below) const { return m_cue > 0 && rows_beyond(below); }
 
     // The live rows (in view, shrinking, or spare), for inspection.
     const std::vector<std::unique_ptr<VListRow>>& rows() const { return m_rows; }
@@ -155,6 +161,7 @@ private:
     int32_t m_selected{-1};
     int32_t m_border_min{0};
     int32_t m_border_max{0};
+    int32_t m_cue{0};
     bool m_locked{false};
     bool m_grow{false};
     double m_position{0.0};

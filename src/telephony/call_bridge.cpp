@@ -85,6 +85,13 @@ ProvidedPhoneState phone_state_for_calls(const std::vector<platform::ModemCall>&
     return state;
 }
 
+// The bridge has no window to keep alive: it waits a little for the address books, so that a
+// ringing call is usually reported with its caller's name, but never long enough to hold up the
+// report of the call.
+CallBridge::CallBridge() {
+    m_contacts.set_address_book_deadline_ms(400);
+}
+
 void CallBridge::on_calls(const std::vector<platform::ModemCall>& calls) {
     ProvidedPhoneState state = phone_state_for_calls(calls);
     // Contacts may change between calls: each call looks its caller up afresh.
@@ -119,6 +126,10 @@ std::u16string CallBridge::name_for(const std::u16string& number) {
         ContactDetails contact;
         if (m_contacts.find_contact_by_phone(number, contact))
             m_looked_up_name = contact.display_name();
+        // Books that answer late are asked again when the modem next reports the call (the
+        // answer is waiting by then): the call is reported now, under its number.
+        else if (m_contacts.last_lookup_late())
+            m_looked_up_number.clear();
     }
     return m_looked_up_name;
 }

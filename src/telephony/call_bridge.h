@@ -25,7 +25,7 @@ ProvidedPhoneState phone_state_for_calls(const std::vector<platform::ModemCall>&
 
 class CallBridge final : public platform::ModemWatchListener {
 public:
-    CallBridge() = default;
+    CallBridge();
 
     void on_calls(const std::vector<platform::ModemCall>& calls) override;
     // Written to the log and to standard error.

@@ -3,11 +3,13 @@
 #include "foundation/log.h"
 #include "foundation/text.h"
 #include "foundation/threads.h"
+#include "platform/address_book.h"
 #include "platform/file_watch.h"
 #include "platform/system_paths.h"
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -497,7 +499,11 @@ bool parse_vcard(std::string_view text, ParsedCard& out) {
     return true;
 }
 
-ContactStore::ContactStore() : ContactStore(default_folder()) {}
+ContactStore::ContactStore() : ContactStore(default_folder()) {
+    // A folder named by the user is their contacts; otherwise the desktop's books come first.
+    if (const char* folder = std::getenv("QUILLORY_CONTACTS"); !folder || !*folder)
+        m_book = platform::AddressBook::open();
+}
 
 ContactStore::ContactStore(std::u16string folder) : m_folder(std::move(folder)) {}
 
@@ -550,7 +556,63 @@ bool load_card(const CardFile& file, ParsedCard& card) {
 
 } // namespace
 
-bool ContactStore::find_contact_by_phone(std::u16string_view number, ContactDetails& out) const {
+bool ContactStore::find_in_address_book(std::u16string_view number, ContactDetails& out,
+                                        bool& answered) {
+    answered = true;
+    m_late = false;
+    const std::string wanted = foundation::to_utf8(number);
+    std::vector<platform::AddressBook::Card> cards;
+    switch (m_book->find_by_phone(wanted, std::chrono::milliseconds(m_deadline_ms), cards)) {
+    case platform::AddressBook::Answer::Found:
+        break;
+    case platform::AddressBook::Answer::NotFound:
+        foundation::log() << "find_contact_by_phone: bad result\n";
+        return false;
+    case platform::AddressBook::Answer::Late:
+        foundation::log() << "find_contact_by_phone: address book late\n";
+        m_late = true;
+        return false;
+    case platform::AddressBook::Answer::Unavailable:
+        answered = false;
+        return false;
+    }
+    // The books' candidates include numbers that only end alike: each is checked here.
+    for (const auto& found : cards) {
+        ParsedCard card;
+        if (!parse_vcard(found.vcard, card))
+            continue;
+        for (const auto& phone : card.phones) {
+            const auto match = platform::compare_phone_numbers(foundation::to_utf8(phone), wanted);
+            if (match == platform::PhoneMatch::Different ||
+                (match == platform::PhoneMatch::Unknown && !same_phone_number(phone, number)))
+                continue;
+            if (card.details.names[0].empty() && card.details.names[1].empty() &&
+                !card.formatted_name.empty())
+                card.details.names[0] = card.formatted_name;
+            std::string uid;
+            for (const auto& line : logical_lines(found.vcard))
+                if (ascii_lower(line.substr(0, 4)) == "uid:")
+                    uid = line.substr(4);
+            card.details.item_id = item_id_of(foundation::from_utf8(
+                found.book + "\n" + uid + "\n" + found.vcard, foundation::Utf8Errors::Replace));
+            m_book_item = card.details.item_id;
+            m_book_photo_value = std::move(card.photo_value);
+            m_book_photo_parameters = std::move(card.photo_parameters);
+            out = std::move(card.details);
+            return true;
+        }
+    }
+    foundation::log() << "find_contact_by_phone: bad result\n";
+    return false;
+}
+
+bool ContactStore::find_contact_by_phone(std::u16string_view number, ContactDetails& out) {
+    if (m_book) {
+        bool answered = false;
+        const bool found = find_in_address_book(number, out, answered);
+        if (answered)
+            return found;
+    }
     std::error_code error;
     if (!fs::is_directory(to_fs_path(m_folder), error)) {
         foundation::log() << "find_contact_by_phone: library not valid\n";
@@ -600,6 +662,11 @@ bool ContactStore::read_contact(uint32_t item_id, ContactDetails& out) const {
 }
 
 std::vector<uint8_t> ContactStore::contact_picture(uint32_t item_id) const {
+    if (item_id != 0 && item_id == m_book_item) {
+        if (m_book_photo_value.empty())
+            return {};
+        return picture_from(m_book_photo_value, m_book_photo_parameters, to_fs_path(m_folder));
+    }
     std::u16string path = file_of(item_id);
     if (path.empty())
         return {};

@@ -1,9 +1,10 @@
 #pragma once
 
-// The contacts store: a folder of vCard files, one contact per ".vcf" file
-// ($XDG_DATA_HOME/contacts, or ~/.local/share/contacts; QUILLORY_CONTACTS names another
-// folder). Used on the UI thread only. Files that are not valid vCards are skipped; nothing
-// read from them is trusted beyond the limits below.
+// The contacts store: the desktop's address books (Evolution Data Server) where there are any,
+// else a folder of vCard files, one contact per ".vcf" file ($XDG_DATA_HOME/contacts, or
+// ~/.local/share/contacts; QUILLORY_CONTACTS names another folder, and then only that folder is
+// used). Used on the UI thread only. Files that are not valid vCards are skipped; nothing read
+// from them is trusted beyond the limits below.
 
 #include <cstdint>
 #include <memory>
@@ -12,8 +13,9 @@
 #include <vector>
 
 namespace platform {
+class AddressBook;
 class FileWatch;
-}
+} // namespace platform
 
 namespace telephony {
 
@@ -40,6 +42,11 @@ struct ContactDetails {
 // Field names by index, "Mobile" (0) to "AssistantName" (18).
 std::u16string_view field_name(int index);
 
+// How long a lookup waits for the address books unless told otherwise: not at all, so that the
+// UI thread never waits for them. A caller they have not named yet is filed under the number;
+// their answer is there for the next lookup of that number.
+inline constexpr int address_book_deadline_ms = 0;
+
 // Pictures larger than this are not used.
 inline constexpr std::size_t max_picture_bytes = 200000;
 
@@ -63,8 +70,9 @@ public:
         PIM_ITEM_CHANGED_REMOTE = 0x8107,
     };
 
-    // The folder from the environment.
+    // The address books, and the folder from the environment.
     ContactStore();
+    // That folder only.
     explicit ContactStore(std::u16string folder);
     ~ContactStore();
     ContactStore(const ContactStore&) = delete;
@@ -72,13 +80,23 @@ public:
 
     const std::u16string& folder() const { return m_folder; }
 
-    // The first contact (in file-name order) with a telephone number equal to `number` on its
-    // digits; a number written without its country code or trunk prefix still matches.
-    bool find_contact_by_phone(std::u16string_view number, ContactDetails& out) const;
+    // The contact with a telephone number equal to `number`: from the address books when they
+    // are there (numbers compared as numbers of the user's country; false when they have not
+    // answered within the deadline), else the first in the folder (in file-name
+    // order) equal on its digits, where a number written without its country code or trunk
+    // prefix still matches.
+    bool find_contact_by_phone(std::u16string_view number, ContactDetails& out);
     bool read_contact(uint32_t item_id, ContactDetails& out) const;
     // The contact's picture (inline base64 or a file URI), or empty when there is none, when it
     // cannot be read or when it is larger than max_picture_bytes.
     std::vector<uint8_t> contact_picture(uint32_t item_id) const;
+
+    // How long a lookup waits for the address books (address_book_deadline_ms unless changed).
+    void set_address_book_deadline_ms(int milliseconds) { m_deadline_ms = milliseconds; }
+    // Whether the last lookup found nobody because the address books had not answered yet.
+    bool last_lookup_late() const { return m_late; }
+    // The address books, or nullptr when there are none to ask.
+    platform::AddressBook* address_book() const { return m_book.get(); }
 
     // Watching the folder for created, changed and deleted contacts. start_watching() is
     // false when the folder cannot be watched; check_changes() turns what happened since the
@@ -94,8 +112,16 @@ public:
 
 private:
     std::u16string file_of(uint32_t item_id) const;
+    bool find_in_address_book(std::u16string_view number, ContactDetails& out, bool& answered);
 
     std::u16string m_folder;
+    std::unique_ptr<platform::AddressBook> m_book;
+    int m_deadline_ms{address_book_deadline_ms};
+    bool m_late{false};
+    // The picture of the contact the address books gave last, by its item identifier.
+    uint32_t m_book_item{0};
+    std::string m_book_photo_value;
+    std::string m_book_photo_parameters;
     ContactListener* m_listener{nullptr};
     std::unique_ptr<platform::FileWatch> m_watch;
 };

@@ -1,7 +1,8 @@
 // The real program, headless, answering a phone user's keys and fingers: Esc cancels the menu,
-// the rename and the confirmation (and never deletes text), Enter is the rename's OK, a second
-// finger neither taps nor moves anything, a record held opens its menu, and a turn with a menu
-// open keeps the form behind it drawn.
+// the rename and the confirmation (and never deletes text), Enter is the rename's OK, the rename
+// field calls up the on-screen keyboard and stays above it, a second finger neither taps nor
+// moves anything, a record held opens its menu, and a turn with a menu open keeps the form
+// behind it drawn.
 
 #include "png_convert.h"
 #include "screens/program_scenario.h"
@@ -69,9 +70,26 @@ TEST_F(ScreensTouchAndKeys, EscCancelsEnterConfirmsAndAHeldRecordOpensItsMenu) {
     input.send("key " + std::to_string(key_escape));
     ASSERT_TRUE(top_is("frmView"));
 
-    // Esc leaves the rename as Cancel does: the title stays, the dialog closes.
+    // The focused field asks for the on-screen keyboard where it is; a window made shorter for
+    // the keyboard keeps the field on screen, and asks again where it is now.
     round.tap("btnName");
     ASSERT_TRUE(top_is("frmEdit"));
+    for (const int height : {640, 300}) {
+        input.send("resize 480 " + std::to_string(height));
+        ASSERT_TRUE(round.wait(
+            [&](const Inspection& i) {
+                const InspectNode* field = i.shown("edit");
+                const InspectNode& typed = i.text_input;
+                return field && i.top()->h == height && !i.transition && field->y >= 0 &&
+                       field->y + field->h <= height && typed.x == field->x &&
+                       typed.y == field->y && typed.w == field->w && typed.h == field->h;
+            },
+            "text input at the field, " + std::to_string(height) + " pixels high"));
+    }
+    input.send("resize 480 640");
+
+    // Esc leaves the rename as Cancel does: the title stays, the dialog closes, the keyboard
+    // goes.
     input.type("Kestrel");
     ASSERT_TRUE(round.wait(
         [](const Inspection& i) { return i.shown("edit") && i.shown("edit")->text == "Kestrel"; },
@@ -79,6 +97,7 @@ TEST_F(ScreensTouchAndKeys, EscCancelsEnterConfirmsAndAHeldRecordOpensItsMenu) {
     input.send("key " + std::to_string(key_escape));
     ASSERT_TRUE(top_is("frmView"));
     EXPECT_TRUE(session.inspect().shown("btnName")->has_text(held_title));
+    EXPECT_EQ(session.inspect().text_input.w, 0);
 
     // Enter is OK: the one-line title takes no line break.
     round.tap("btnName");

@@ -46,3 +46,33 @@ TEST(ScreensProgramX11, XdotoolRoundFromRecordingToACall) {
     screens_e2e::ProgramScenario round(session, input, "x11_program");
     round.run_all();
 }
+
+// An X server that only tells its density through its screen's size (SDL finds no monitor
+// sizes on it): a high-density one shows the design twice as large again, as the desktop's own
+// density asks.
+TEST(ScreensProgramX11, AHighDensityServerDoublesTheWindow) {
+    std::string missing;
+    if (tools_missing(missing)) {
+        if (in_ci())
+            FAIL() << missing;
+        GTEST_SKIP() << missing;
+    }
+    testing_support::Watchdog watchdog(120, "the high-density X server");
+    testing_support::XServer server(1000, 1300, 192);
+    ASSERT_TRUE(server.ok()) << server.error();
+    testing_support::TempDir root;
+    testing_support::ProgramSession session(root.path(), std::string(QV_BUILD_DIR) + "/bin");
+    session.env()["SDL_VIDEODRIVER"] = "x11";
+    session.env()["DISPLAY"] = server.display();
+    session.env()["QUILLORY_DPI"] = "";
+    session.env()["QUILLORY_SCREEN"] = "";
+    testing_support::XdotoolInput input(server.display(), "Quillory Vozir");
+    screens_e2e::ProgramScenario round(session, input, "x11_high_density");
+    round.start(0);
+    ASSERT_FALSE(HasFailure());
+    const testing_support::Inspection& shown = session.inspect();
+    ASSERT_NE(shown.top(), nullptr);
+    // 240 x 320 at 96 dpi, doubled for the skin's look and again for the screen.
+    EXPECT_EQ(shown.top()->w, 960);
+    EXPECT_EQ(shown.top()->h, 1280);
+}

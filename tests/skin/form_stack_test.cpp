@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <numbers>
 #include <string>
+#include <vector>
 
 using namespace skin;
 
@@ -41,6 +42,14 @@ node Overlay1 {
     type "form"
     string visibility_animation = "bottom"
     node { type "color" color color = #00FF00 point border_min = 8, 40 point border_max = 8, 8 }
+}
+node FormTwo {
+    type "form"
+    node {
+        type "color" color color = #FFFFFF
+        node { type "color" id "one" color color = #000000 point border_min = 4, 4 point border_max = 28, 44 }
+        node { type "color" id "two" color color = #FF0000 point border_min = 28, 24 point border_max = 4, 4 }
+    }
 }
 node Overlay2 {
     type "form"
@@ -346,6 +355,36 @@ TEST_F(Stack, AnOverlaysOwnAnimationDrawsItOverTheSnapshot) {
     stack.draw(target);
     EXPECT_EQ(at(8, 56), 0x07E0);
     EXPECT_NE(at(8, 55), 0x07E0);
+}
+
+// A frame after a change draws only where it changed, and its picture is the one a whole
+// frame would give: nothing stale where a control went, nothing lost where none changed.
+TEST_F(Stack, AFrameDrawsOnlyWhatChangedAndMatchesAWholeFrame) {
+    auto two = form(u"FormTwo");
+    stack.show_form(*two);
+    stack.draw(target, true);
+    EXPECT_EQ(stack.drawn(), std::vector<Rect>{Rect::of_size(0, 0, W, H)});
+    stack.draw(target, true);
+    EXPECT_TRUE(stack.drawn().empty());
+
+    Component* one = two->find_child(u"one");
+    const Rect kept = two->find_child(u"two")->rect();
+    // Pixels no frame should touch again.
+    target.fill(Rect::of_size(kept.left + 2, kept.top + 2, 4, 4), Blend::fill(0x07E0));
+    one->set_visible(false);
+    stack.draw(target, true);
+    ASSERT_FALSE(stack.drawn().empty());
+    for (const Rect& r : stack.drawn())
+        EXPECT_TRUE(r.intersect(kept).empty());
+    EXPECT_EQ(at(kept.left + 3, kept.top + 3), 0x07E0);
+    target.fill(Rect::of_size(kept.left + 2, kept.top + 2, 4, 4), Blend::fill(0xF800));
+
+    RenderSurface whole;
+    whole.recreate(W, H);
+    stack.draw(whole);
+    for (int32_t y = 0; y < H; ++y)
+        for (int32_t x = 0; x < W; ++x)
+            ASSERT_EQ(at(x, y), whole.surface()->pixel(x, y)) << x << "," << y;
 }
 
 TEST_F(Stack, TheFrameCounterDarkensItsCorner) {

@@ -320,6 +320,12 @@ Inspection parse_inspection(const std::string& text) {
     }
     if (const Json* transition = json.get("transition"))
         out.transition = transition->boolean;
+    if (const Json* area = json.get("text_input"); area && area->items.size() == 4) {
+        out.text_input.x = int(area->items[0].number);
+        out.text_input.y = int(area->items[1].number);
+        out.text_input.w = int(area->items[2].number);
+        out.text_input.h = int(area->items[3].number);
+    }
     out.valid = true;
     return out;
 }
@@ -530,7 +536,7 @@ void ScriptInput::type(const std::string& utf8) {
     send("text " + utf8);
 }
 
-XServer::XServer(int width, int height) {
+XServer::XServer(int width, int height, int dpi) {
     if (!have_program("Xvfb")) {
         m_error = "Xvfb is not installed";
         return;
@@ -544,7 +550,8 @@ XServer::XServer(int width, int height) {
     const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
     m_server = std::make_unique<Process>(
         std::vector<std::string>{"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
-                                 screen, "-nolisten", "tcp", "-noreset", "-dpi", "96"},
+                                 screen, "-nolisten", "tcp", "-noreset", "-dpi",
+                                 std::to_string(dpi)},
         std::map<std::string, std::string>{}, "/dev/null");
     close(fds[1]);
     std::string number;

@@ -45,6 +45,8 @@ struct InspectNode {
 struct Inspection {
     bool valid{false};
     bool transition{false};
+    // Where text is being typed, when text input is on (w is 0 when it is off).
+    InspectNode text_input;
     std::vector<InspectNode> forms;
 
     const InspectNode* top() const { return forms.empty() ? nullptr : &forms.back(); }
@@ -137,7 +139,8 @@ private:
 // A private Xvfb server on a free display, ended at destruction.
 class XServer {
 public:
-    XServer(int width, int height);
+    // A screen of that many pixels at that density (the physical size the server reports).
+    XServer(int width, int height, int dpi = 96);
     ~XServer();
     XServer(const XServer&) = delete;
     XServer& operator=(const XServer&) = delete;
