@@ -34,6 +34,7 @@ constexpr std::chrono::milliseconds change_step_budget{8};
 constexpr uint32_t recording_tag_room = 8192;
 const char16_t start_beep[] = u"%app_path%/Voicbeep.wav";
 const char16_t end_beep[] = u"%app_path%/RecEnd.wav";
+const char16_t marker_tick[] = u"%app_path%/MarkTick.wav";
 const std::u16string call_notification_name = std::u16string(application_name) + u".Call";
 
 void play_beep(const char16_t* path) {
@@ -67,7 +68,9 @@ public:
 
 } // namespace
 
-Document::Document() : m_timer(*this) {
+Document::Document()
+    : m_tick(std::make_unique<platform::SoundCue>(foundation::expand(marker_tick))),
+      m_timer(*this) {
     m_call_monitor = std::make_unique<telephony::CallMonitorImpl>(this);
     m_scanner.reset(
         new foundation::DirectoryScanner(static_cast<foundation::DirectorySink&>(*this)));
@@ -593,7 +596,8 @@ void Document::apply_folder_changes() {
         }
         const RecordInfo& listed = m_records[size_t(index)];
         const bool texts_changed = listed.artist != info.artist || listed.title != info.title ||
-                                   listed.album != info.album;
+                                   listed.album != info.album ||
+                                   listed.marker_count != info.marker_count;
         // The row keeps its place; only what it shows is told.
         m_records.update(index, info);
         if (texts_changed) {
@@ -816,6 +820,7 @@ void Document::on_timer(foundation::Timer& timer) {
         return;
     }
     m_timer.after(check_seconds);
+    m_tick->poll();
     if (m_watching) {
         // A card put in or taken out changes the folders to watch.
         if (--m_ticks_to_storage_check <= 0) {

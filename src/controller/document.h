@@ -24,6 +24,7 @@
 #include "controller/record_watch.h"
 #include "controller/settings.h"
 #include "formats/marker.h"
+#include "formats/trim.h"
 #include "foundation/directory_scanner.h"
 #include "foundation/timer.h"
 #include "platform/messages.h"
@@ -37,6 +38,10 @@
 #include <string>
 #include <unordered_set>
 #include <vector>
+
+namespace platform {
+class SoundCue;
+}
 
 namespace controller {
 
@@ -212,10 +217,19 @@ public:
     uint32_t recording_time_ms() const;
     // Reads the current record's markers from its file again (after it was changed outside).
     void reload_markers();
+    // Cuts the current record to [start_ms, end_ms) without coding it again (stopping its
+    // playback first): the original goes to the desktop's trash and the trimmed file takes its
+    // name, with the markers inside the stretch moved and the others dropped; the record is
+    // then read again and its list entry follows. On failure the file is as it was, and the
+    // result says why. Not while recording.
+    formats::TrimResult trim(uint32_t start_ms, uint32_t end_ms);
 
 private:
     // Writes m_markers into the current record's tag; false when the file could not take them.
     bool write_markers();
+    // The list's entry for the current record read again from its file, or while recording
+    // given the marker count (CurrentRenamed).
+    void refresh_list_entry();
     void send(DocumentEvent event, int argument = 0);
     // Ends whatever runs. A recording whose end fails (its last writes, its file gone) ends
     // with that reason instead of `reason` Requested; a new recording without audio is removed.
@@ -266,7 +280,8 @@ private:
     double m_lost_seconds{0.0}; // lost by the last recording
     bool m_capture_lively{true};
     std::vector<formats::Marker> m_markers;
-    uint32_t m_marker_base_ms{0}; // audio in the file before the running writer's
+    std::unique_ptr<platform::SoundCue> m_tick; // heard when a marker is set while recording
+    uint32_t m_marker_base_ms{0};               // audio in the file before the running writer's
     StopReason m_stop_reason{StopReason::Requested};
     bool m_paused{false};
     bool m_call_recording{false};

@@ -3,8 +3,10 @@
 #include "controller/document.h"
 #include "formats/factory.h"
 #include "formats/id3_tag.h"
+#include "formats/trim.h"
 #include "foundation/file.h"
 #include "foundation/log.h"
+#include "platform/wave_device.h"
 
 #include <algorithm>
 #include <cmath>
@@ -43,8 +45,13 @@ void Document::reload_markers() {
 bool Document::write_markers() {
     const uint32_t end_ms = is_recording() ? recording_time_ms() : to_ms(m_current.format.duration);
     auto change = [&](formats::Id3Tag& tag) { return tag.set_markers(m_markers, end_ms); };
-    if (!is_recording())
-        return formats::update_file_tag(m_current.path, change) == formats::Id3Update::Written;
+    if (!is_recording()) {
+        const bool written =
+            formats::update_file_tag(m_current.path, change) == formats::Id3Update::Written;
+        if (written)
+            refresh_list_entry();
+        return written;
+    }
     // The writer appends to the file meanwhile: the tag is rewritten in its room, and only
     // when that is used up is the file written anew, with the writer holding it closed.
     const formats::Id3Update update =
@@ -74,6 +81,12 @@ int Document::add_marker(std::u16string label) {
         return -1;
     }
     foundation::log() << "Document::add_marker " << int32_t(time_ms) << "\n";
+    if (is_recording())
+        refresh_list_entry();
+    // A tick says it was set. Not while a call is recorded: the call's capture takes in what
+    // the output plays.
+    if (is_recording() && !m_call_recording)
+        m_tick->start();
     send(DocumentEvent::MarkersChanged, index);
     return index;
 }
@@ -102,6 +115,42 @@ bool Document::remove_marker(size_t index) {
     }
     m_markers.insert(m_markers.begin() + long(index), old);
     return false;
+}
+
+void Document::refresh_list_entry() {
+    const int index = m_records.find(m_current.path);
+    if (index < 0)
+        return;
+    RecordInfo info;
+    if (is_recording()) {
+        // The file is being written: only the count changes (set markers keep their labels).
+        info = m_records.items()[size_t(index)];
+        info.marker_count = uint32_t(m_markers.size());
+    } else {
+        info = record_info(m_current.path);
+    }
+    m_records.update(index, info);
+    send(DocumentEvent::CurrentRenamed, index);
+}
+
+formats::TrimResult Document::trim(uint32_t start_ms, uint32_t end_ms) {
+    formats::TrimResult result;
+    if (is_recording() || m_current.path.empty()) {
+        result.reason = "the record is in use";
+        return result;
+    }
+    stop();
+    const std::u16string path = m_current.path;
+    result = formats::trim_record(path, start_ms, end_ms);
+    foundation::log() << "Document::trim " << int32_t(start_ms) << " " << int32_t(end_ms) << " "
+                      << (result.ok ? "done" : result.reason.c_str()) << "\n";
+    if (!result.ok)
+        return result;
+    // The record's name now holds the trimmed file: its length, markers and list entry.
+    select_record(path);
+    refresh_list_entry();
+    send(DocumentEvent::MarkersChanged, 0);
+    return result;
 }
 
 } // namespace controller

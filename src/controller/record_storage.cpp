@@ -282,6 +282,8 @@ void RecordList::update(int index, const RecordInfo& info) {
     entry.artist = info.artist;
     entry.title = info.title;
     entry.album = info.album;
+    entry.marker_count = info.marker_count;
+    entry.marker_labels = info.marker_labels;
     if (!info.size_text.empty())
         entry.size_text = info.size_text;
     m_paths.insert(entry.path);

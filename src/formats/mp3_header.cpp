@@ -64,6 +64,15 @@ bool parse_mp3_info_frame(const uint8_t* p, size_t size, const Mp3Header& header
             // A table that goes backwards is of no use for seeking.
             found.has_toc = found.bytes > 0 && std::is_sorted(found.toc, found.toc + 100);
         }
+        at += ((flags & 4) ? 100 : 0) + ((flags & 8) ? 4 : 0);
+        // An encoder's extension: its name, then the encoder delay and padding in 12 bits each.
+        if (at + 24 <= size &&
+            (std::memcmp(p + at, "LAME", 4) == 0 || std::memcmp(p + at, "Lavf", 4) == 0 ||
+             std::memcmp(p + at, "Lavc", 4) == 0)) {
+            found.gapless = true;
+            found.delay = (uint32_t(p[at + 21]) << 4) | (p[at + 22] >> 4);
+            found.padding = (uint32_t(p[at + 22] & 0x0F) << 8) | p[at + 23];
+        }
         if (found.frames == 0)
             return false;
         info = found;

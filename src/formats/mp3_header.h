@@ -32,6 +32,11 @@ struct Mp3InfoFrame {
     bool has_toc{false};
     // Xing's seek table: toc[i] * bytes / 256 is the offset of i percent of the duration.
     uint8_t toc[100]{};
+    // LAME's extension: the encoder's delay before the first sample and its padding after the
+    // last, both in samples, which gapless decoders leave out (with the decoder's own delay).
+    bool gapless{false};
+    uint32_t delay{0};
+    uint32_t padding{0};
 };
 
 // Reads the information frame in the `size` bytes of the frame at p, whose header is `header`.

@@ -17,6 +17,9 @@ constexpr uint64_t kFirstFrameLimit = 1 << 20;
 // 4:1 synthesis save little (under 10 %: the bit stream, not the synthesis, costs most in mono)
 // and move column peaks of speech by up to 2 % and 6 %, so previews keep the full rate.
 constexpr int kPreviewDownSample = 0;
+// Samples a layer III decoder gives before the encoder's first: gapless decoders leave out the
+// encoder delay plus these.
+constexpr uint64_t kDecoderDelay = 529;
 
 const long kRates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
 
@@ -166,7 +169,17 @@ FileReaderMP3::FileReaderMP3(const std::u16string& path, Mp3Decoding decoding)
             int(std::clamp(std::lround(double(walk.end - m_audio_start) * 8 / walk.seconds / 1000),
                            1L, long(INT32_MAX / 1000)));
     }
+    if (m_has_info && m_trust_info && m_info.gapless) {
+        const uint64_t decoded = uint64_t(m_info.frames) * uint64_t(m_first.samples);
+        if (decoded > uint64_t(m_info.delay) + m_info.padding + kDecoderDelay) {
+            m_skip = m_info.delay + kDecoderDelay;
+            m_keep = decoded - m_info.delay - m_info.padding;
+            m_duration = double(m_keep) / m_first.sample_rate;
+        }
+    }
     restart_at(m_audio_start);
+    m_decoded = 0;
+    m_counting = true;
 
     m_valid = true;
     m_channels = m_decoder.output_channels(m_first.channels());
@@ -255,24 +268,51 @@ bool FileReaderMP3::find_frame(const Mp3Header* reference, uint64_t limit, Mp3He
 }
 
 void FileReaderMP3::read_block(audio::AudioBlock& out, int) {
-    Mp3Header header;
-    // A stream that went wrong midway is searched again, as far as the whole file if need be.
-    if (!find_frame(&m_previous, m_file_size, header))
-        return;
-    m_previous = header;
-    size_t length = size_t(header.frame_length);
-    ensure(length);
-    size_t available = std::min(length, m_fill - m_position);
-    if (available < length) {
-        // The file ends inside this frame.
-        m_position = m_fill;
+    // Frames wholly within the left-out start give nothing: the next one is read.
+    for (;;) {
+        Mp3Header header;
+        // A stream that went wrong midway is searched again, as far as the whole file if need be.
+        if (!find_frame(&m_previous, m_file_size, header))
+            return;
+        m_previous = header;
+        size_t length = size_t(header.frame_length);
+        ensure(length);
+        size_t available = std::min(length, m_fill - m_position);
+        if (available < length) {
+            // The file ends inside this frame.
+            m_position = m_fill;
+            return;
+        }
+        out = m_decoder.decode(m_buffer + m_position, available);
+        m_position += length;
+        if (!m_counting || (m_skip == 0 && m_keep == 0))
+            return;
+        const uint64_t begin = m_decoded;
+        const uint64_t end = begin + (out.empty() ? uint64_t(header.samples) : out.frames());
+        m_decoded = end;
+        if (out.empty())
+            return;
+        const uint64_t from = std::max(begin, m_skip);
+        const uint64_t to = m_keep ? std::min(end, m_skip + m_keep) : end;
+        if (from >= to) {
+            out = audio::AudioBlock{};
+            if (begin >= m_skip)
+                return; // past the padding: the end of the stream
+            continue;
+        }
+        const size_t frame_bytes = size_t(out.bytes_per_frame());
+        out.bytes =
+            out.bytes.slice(size_t(from - begin) * frame_bytes, size_t(to - from) * frame_bytes);
         return;
     }
-    out = m_decoder.decode(m_buffer + m_position, available);
-    m_position += length;
 }
 
 bool FileReaderMP3::seek_locked(double position) {
+    // The start is found exactly; elsewhere the left-out start counts as stream time.
+    m_counting = position <= 0;
+    m_decoded = 0;
+    if (!m_counting)
+        position += double(m_skip) / m_first.sample_rate;
     uint64_t offset = m_audio_start + uint64_t(position * m_average_kbps * 125);
     if (m_has_info && m_trust_info && m_info.has_toc && m_duration > 0) {
         // Xing's table maps percents of the duration to 256ths of the stream's bytes.

@@ -93,6 +93,13 @@ private:
     bool m_trust_info{true};
     Mp3InfoFrame m_info;
     uint64_t m_info_start{0}; // file offset of the information frame
+    // Gapless decoding, as the information frame's encoder delay and padding ask: the samples
+    // the decoder gives before m_skip and after m_skip + m_keep are left out. m_decoded counts
+    // them from the start of the audio while that count is known (not after a seek elsewhere).
+    uint64_t m_skip{0};
+    uint64_t m_keep{0};
+    uint64_t m_decoded{0};
+    bool m_counting{true};
     Mp3FrameDecoder m_decoder;
 };
 

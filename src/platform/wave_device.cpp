@@ -1330,19 +1330,31 @@ WaveResult wave_out_close(WaveOut device) {
     return MMSYSERR_NOERROR;
 }
 
-bool play_sound_and_wait(const std::u16string& path) {
-    const std::string utf8 = foundation::utf16_to_utf8(path);
+namespace {
+
+// The whole frames of a PCM WAV file the devices take, at most a minute of them (a sound is a
+// short cue). False when it cannot be read.
+bool load_sound(const std::u16string& path, WaveFormat& format, std::vector<uint8_t>& bytes) {
     WaveFileReader reader;
-    if (!reader.open(utf8) || !acceptable(reader.format()))
+    if (!reader.open(foundation::utf16_to_utf8(path)) || !acceptable(reader.format()))
         return false;
-    // A sound is a short cue: at most one minute of it is played.
-    WaveFormat format = reader.format();
+    format = reader.format();
     size_t limit = size_t(format.avg_bytes_per_sec ? format.avg_bytes_per_sec
                                                    : format.samples_per_sec * frame_bytes(format)) *
                    60;
-    std::vector<uint8_t> bytes(std::min<size_t>(reader.data_size(), limit));
+    bytes.assign(std::min<size_t>(reader.data_size(), limit), 0);
     bytes.resize(reader.read(bytes.data(), bytes.size()));
     bytes.resize(bytes.size() - bytes.size() % frame_bytes(format));
+    return true;
+}
+
+} // namespace
+
+bool play_sound_and_wait(const std::u16string& path) {
+    WaveFormat format;
+    std::vector<uint8_t> bytes;
+    if (!load_sound(path, format, bytes))
+        return false;
     if (bytes.empty())
         return true;
     WaveOut device = nullptr;
@@ -1368,6 +1380,49 @@ bool play_sound_and_wait(const std::u16string& path) {
     wave_out_unprepare_header(device, &header);
     wave_out_close(device);
     return heard;
+}
+
+SoundCue::SoundCue(std::u16string path) : m_path(std::move(path)) {}
+
+SoundCue::~SoundCue() {
+    close();
+}
+
+bool SoundCue::start() {
+    close();
+    if (!m_loaded && !load_sound(m_path, m_format, m_bytes))
+        return false;
+    m_loaded = true;
+    if (m_bytes.empty())
+        return true;
+    if (wave_out_open(&m_device, WAVE_MAPPER, m_format, 0) != MMSYSERR_NOERROR) {
+        m_device = nullptr;
+        return false;
+    }
+    m_header.data = m_bytes.data();
+    m_header.buffer_length = uint32_t(m_bytes.size());
+    m_header.flags.store(0);
+    wave_out_prepare_header(m_device, &m_header);
+    wave_out_write(m_device, &m_header);
+    return true;
+}
+
+bool SoundCue::poll() {
+    if (!m_device)
+        return false;
+    if (!(m_header.flags.load(std::memory_order_acquire) & WHDR_DONE) && !wave_out_lost(m_device))
+        return true;
+    close();
+    return false;
+}
+
+void SoundCue::close() {
+    if (!m_device)
+        return;
+    wave_out_reset(m_device);
+    wave_out_unprepare_header(m_device, &m_header);
+    wave_out_close(m_device);
+    m_device = nullptr;
 }
 
 } // namespace platform

@@ -50,6 +50,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -180,5 +181,31 @@ bool wave_out_lost(WaveOut device);
 // the file cannot be read, no device opens, or the device goes away or freezes (given up two
 // seconds after the sound's end).
 bool play_sound_and_wait(const std::u16string& path);
+
+// A short cue played without waiting for it, through the same output as play_sound_and_wait.
+// start() reads the file (once) and queues it; the device is closed by the next poll() after the
+// sound has been heard, by the next start() (which cuts a cue still playing) or by destruction.
+// For one owner thread.
+class SoundCue {
+public:
+    explicit SoundCue(std::u16string path);
+    ~SoundCue();
+    SoundCue(const SoundCue&) = delete;
+    SoundCue& operator=(const SoundCue&) = delete;
+    // False when the file cannot be read or no device opens.
+    bool start();
+    // Closes the device of a heard (or lost) cue; true while the cue still plays.
+    bool poll();
+
+private:
+    void close();
+
+    std::u16string m_path;
+    bool m_loaded{false};
+    WaveFormat m_format{};
+    std::vector<uint8_t> m_bytes;
+    WaveOut m_device{nullptr};
+    WaveHeader m_header;
+};
 
 } // namespace platform

@@ -2,6 +2,7 @@
 
 #include "foundation/log.h"
 #include "foundation/paths.h"
+#include "foundation/text.h"
 #include "localisation/languages.h"
 #include "localisation/text_table.h"
 #include "platform/timing_trace.h"
@@ -88,6 +89,13 @@ public:
             m_artist->set_text(record.artist);
         if (m_name)
             m_name->set_text(record.title);
+        // A small count of the record's markers, when it has any.
+        const bool marked = record.marker_count > 0;
+        if (m_marker_icon)
+            m_marker_icon->set_visible(marked);
+        if (m_markers)
+            m_markers->set_text(marked ? foundation::to_text(int32_t(record.marker_count))
+                                       : std::u16string{});
         invalidate();
     }
 
@@ -112,12 +120,16 @@ private:
         m_icon = dynamic_cast<skin::ImageComponent*>(find_child(u"icon"));
         m_artist = dynamic_cast<skin::TextComponent*>(find_child(u"artist"));
         m_name = dynamic_cast<skin::TextComponent*>(find_child(u"name"));
+        m_marker_icon = find_child(u"markerIcon");
+        m_markers = dynamic_cast<skin::TextComponent*>(find_child(u"markers"));
     }
 
     FormMain& m_owner;
     skin::ImageComponent* m_icon{nullptr};
     skin::TextComponent* m_artist{nullptr};
     skin::TextComponent* m_name{nullptr};
+    skin::Component* m_marker_icon{nullptr};
+    skin::TextComponent* m_markers{nullptr};
 };
 
 FormMain::FormMain(skin::Properties& properties, skin::FormStack& stack,

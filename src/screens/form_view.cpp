@@ -16,6 +16,7 @@
 #include "skin/image_component.h"
 #include "skin/text_component.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace screens {
@@ -31,6 +32,18 @@ constexpr double update_interval = 0.1;
 // Between looks for new waveform columns while the waveform is being made, so that the first
 // ones (or the whole waveform, from the cache) are drawn as soon as they exist.
 constexpr double loading_interval = 0.01;
+
+// The caption that says why a trim failed, from the trimming's own reason.
+std::u16string_view trim_failure_key(const std::string& reason) {
+    if (reason == "not enough free space on the disk")
+        return u"Sorry_no_space";
+    if (reason == "the file is read-only")
+        return u"Trim_read_only";
+    if (reason == "the start is not before the end" ||
+        reason.find("shorter than one") != std::string::npos)
+        return u"Trim_too_short";
+    return u"Sorry_cannot_trim";
+}
 
 skin::MenuItem menu_item(std::u16string id, std::u16string caption = {}, bool enabled = true) {
     skin::MenuItem item;
@@ -100,6 +113,89 @@ void FormView::find_controls() {
     for (skin::Button* b : {m_mark_prev, m_mark, m_mark_next})
         if (b)
             b->set_listener(this);
+    m_ticks = dynamic_cast<skin::MarkerTicks*>(find_child(u"posTicks"));
+    m_trim_start = dynamic_cast<skin::Button*>(find_child(u"btnTrimStart"));
+    m_trim_end = dynamic_cast<skin::Button*>(find_child(u"btnTrimEnd"));
+    m_trim_ok = dynamic_cast<skin::Button*>(find_child(u"btnTrimOk"));
+    m_trim_cancel = dynamic_cast<skin::Button*>(find_child(u"btnTrimCancel"));
+    // Trimming needs both handles and OK.
+    if (!m_trim_start || !m_trim_end || !m_trim_ok)
+        m_trimming = false;
+    for (skin::Button* b :
+         {static_cast<skin::Button*>(m_ticks), m_trim_start, m_trim_end, m_trim_ok, m_trim_cancel})
+        if (b)
+            b->set_listener(this);
+    update_trim_controls();
+}
+
+void FormView::update_trim_controls() {
+    for (skin::Button* b : {m_trim_start, m_trim_end, m_trim_ok, m_trim_cancel})
+        if (b)
+            b->set_visible(m_trimming);
+    // The marker buttons' cells give their room to OK and Cancel.
+    for (skin::Button* b : {m_mark_prev, m_mark, m_mark_next})
+        if (b && b->parent())
+            b->parent()->set_visible(!m_trimming);
+    if (m_trimming) {
+        place_knob(*m_trim_start, *m_position, m_trim_from);
+        place_knob(*m_trim_end, *m_position, m_trim_to);
+    }
+}
+
+void FormView::start_trim() {
+    if (!m_trim_start || !m_trim_end || !m_trim_ok || m_document.is_recording() ||
+        m_document.current().format.duration <= 0)
+        return;
+    m_trimming = true;
+    m_trim_from = 0.0;
+    m_trim_to = 1.0;
+    update_trim_controls();
+}
+
+void FormView::move_trim_handle(bool start, double fraction) {
+    const double duration = m_document.current().format.duration;
+    if (!m_trimming || duration <= 0)
+        return;
+    const double gap = std::min(1.0, 1.0 / duration);
+    if (start)
+        m_trim_from = std::clamp(fraction, 0.0, std::max(0.0, m_trim_to - gap));
+    else
+        m_trim_to = std::clamp(fraction, std::min(1.0, m_trim_from + gap), 1.0);
+    update_trim_controls();
+    // The playing position follows the handle.
+    const double seconds = (start ? m_trim_from : m_trim_to) * duration;
+    if (m_document.is_playing()) {
+        m_document.seek(seconds);
+        if (m_document.is_paused())
+            m_document.pause(false);
+    } else {
+        m_document.play(m_document.current().path, int(seconds));
+    }
+    update_play_buttons();
+    m_timer.after(update_interval);
+}
+
+void FormView::end_trim(bool apply) {
+    if (!m_trimming)
+        return;
+    m_trimming = false;
+    update_trim_controls();
+    const double duration = m_document.current().format.duration;
+    if (!apply || (m_trim_from <= 0.0 && m_trim_to >= 1.0))
+        return;
+    const auto start_ms = uint32_t(std::llround(m_trim_from * duration * 1000));
+    // The end of the record stays the end (the trimming clamps it to the record's length).
+    const uint32_t end_ms =
+        m_trim_to >= 1.0 ? 0xFFFFFFFFu : uint32_t(std::llround(m_trim_to * duration * 1000));
+    const formats::TrimResult result = m_document.trim(start_ms, end_ms);
+    if (!result.ok) {
+        m_main.error_form().open(m_properties.text(trim_failure_key(result.reason)));
+        return;
+    }
+    // The trimmed record: its length, size, markers and waveform.
+    if (m_waveform)
+        m_wave_loader.open(m_document.current().path);
+    refresh(false);
 }
 
 void FormView::update_listening_controls() {
@@ -123,20 +219,22 @@ void FormView::set_skip_silence(bool on) {
 
 void FormView::set_marker_times(std::vector<int64_t> times_ms) {
     m_marker_times = std::move(times_ms);
+    const auto duration_ms = int64_t(m_document.current().format.duration * 1000);
     if (m_waveform)
-        m_waveform->set_markers(m_marker_times,
-                                int64_t(m_document.current().format.duration * 1000));
+        m_waveform->set_markers(m_marker_times, duration_ms);
+    if (m_ticks)
+        m_ticks->set_markers(m_marker_times, duration_ms);
 }
 
 void FormView::update_waveform() {
-    if (!m_waveform)
-        return;
     // The record's markers as ticks, kept in step as they are added, moved or deleted.
     std::vector<int64_t> marker_times;
     for (const formats::Marker& marker : m_document.markers())
         marker_times.push_back(marker.time_ms);
     if (marker_times != m_marker_times)
         set_marker_times(std::move(marker_times));
+    if (!m_waveform)
+        return;
     const double duration = m_document.current().format.duration;
     const uint64_t version = m_wave_loader.version();
     if (version != m_wave_version || m_waveform->width() != m_wave_width) {
@@ -193,6 +291,10 @@ void FormView::set_text(std::u16string_view id, const std::u16string& text) {
 
 void FormView::open_record() {
     platform::timing_mark("view-open");
+    if (m_trimming) {
+        m_trimming = false;
+        update_trim_controls();
+    }
     if (m_waveform && m_wave_loader.path() != m_document.current().path)
         m_wave_loader.open(m_document.current().path);
     refresh(true);
@@ -230,8 +332,10 @@ void FormView::refresh(bool new_record) {
         if (!new_record && m_wave_loader.done() && !record.path.empty())
             m_wave_loader.open(record.path);
         m_waveform->set_markers(m_marker_times, int64_t(record.format.duration * 1000));
-        update_waveform();
     }
+    if (m_ticks)
+        m_ticks->set_markers(m_marker_times, int64_t(record.format.duration * 1000));
+    update_waveform();
 }
 
 void FormView::update() {
@@ -244,6 +348,8 @@ void FormView::update() {
     m_position->set_value(duration > 0 ? position / duration : 0.0);
     place_knob(*m_position_knob, *m_position, m_position->value());
     place_knob(*m_volume_knob, *m_volume, m_volume->value());
+    if (m_trimming)
+        update_trim_controls();
 }
 
 void FormView::tick(double seconds) {
@@ -340,8 +446,10 @@ std::vector<skin::MenuItem> FormView::menu_items(std::u16string_view id) {
 void FormView::fill_menu(skin::Menu&, std::u16string_view id, std::vector<skin::MenuItem>& items) {
     if (id == u"Menu") {
         playback_menu_items(m_properties.text(u"Delete_this"), items);
-        // The record's markers, before "Cancel".
+        // The record's markers and the trim, before "Cancel".
         items.insert(items.end() - 1, menu_item(u"Markers"));
+        if (m_trim_start && m_trim_end && m_trim_ok)
+            items.insert(items.end() - 1, menu_item(u"Trim", {}, !m_document.is_recording()));
         return;
     }
     const auto& markers = m_document.markers();
@@ -390,6 +498,8 @@ void FormView::fill_menu(skin::Menu&, std::u16string_view id, std::vector<skin::
         m_main.edit_form().open(*this, markers[size_t(rename)].label);
     } else if (remove >= 0) {
         m_document.remove_marker(size_t(remove));
+    } else if (id == u"Trim") {
+        start_trim();
     } else if (id == u"Delete") {
         m_document.stop();
         update_play_buttons();
@@ -440,7 +550,11 @@ void FormView::on_document_event(controller::DocumentEvent event) {
 }
 
 void FormView::clicked(skin::Component& button, const skin::ClickRecord&) {
-    if (&button == m_close)
+    if (m_trimming && (&button == m_close || &button == m_trim_cancel))
+        end_trim(false); // Esc or Cancel leaves the trim, not the form
+    else if (m_trimming && &button == m_trim_ok)
+        end_trim(true);
+    else if (&button == m_close)
         close();
     else if (&button == m_play)
         play();
@@ -467,6 +581,8 @@ void FormView::dragged(skin::Component& button, skin::DragRecord& drag) {
         place_knob(*m_volume_knob, *m_volume, m_volume->value());
     } else if (m_waveform && &button == m_waveform) {
         seek_waveform(drag.x, false);
+    } else if (m_trimming && (&button == m_trim_start || &button == m_trim_end)) {
+        move_trim_handle(&button == m_trim_start, knob_fraction(button, *m_position, drag.x));
     } else if (&button == m_position_knob && m_document.is_playing()) {
         seek_fraction(knob_fraction(*m_position_knob, *m_position, drag.x));
         place_knob(*m_position_knob, *m_position, m_position->value());
@@ -476,6 +592,22 @@ void FormView::dragged(skin::Component& button, skin::DragRecord& drag) {
 void FormView::press_changed(skin::Component& button, const skin::ClickRecord& click) {
     if (m_waveform && &button == m_waveform && click.flag)
         seek_waveform(click.x, true);
+    if (m_ticks && &button == m_ticks && click.flag) {
+        // A tick jumps to its marker; elsewhere the bar seeks to the point.
+        if (const int marker = m_ticks->tick_at(click.x, m_ticks->height()); marker >= 0) {
+            jump_to_marker(size_t(marker));
+        } else if (m_ticks->width() > 1) {
+            const double fraction =
+                std::clamp(double(click.x - m_ticks->x()) / (m_ticks->width() - 1), 0.0, 1.0);
+            if (m_document.is_playing())
+                seek_fraction(fraction);
+            else
+                m_document.play(m_document.current().path,
+                                int(fraction * m_document.current().format.duration));
+            update_play_buttons();
+            m_timer.after(update_interval);
+        }
+    }
     if ((&button == m_volume_knob || &button == m_position_knob) && !click.flag)
         m_document.save_settings();
 }

@@ -12,6 +12,7 @@
 #include "skin/checkbox.h"
 #include "skin/form.h"
 #include "skin/form_stack.h"
+#include "skin/marker_ticks.h"
 #include "skin/menu.h"
 #include "skin/progress.h"
 #include "skin/waveform.h"
@@ -61,8 +62,17 @@ public:
     void set_skip_silence(bool on);
     // The waveform widget, when the skin has one.
     skin::Waveform* waveform() const { return m_waveform; }
-    // Marker ticks on the waveform, at these times in milliseconds of the record.
+    // Marker ticks on the waveform and the position bar, at these times in milliseconds.
     void set_marker_times(std::vector<int64_t> times_ms);
+    // Trimming: two handles on the position bar mark the stretch to keep (at first the whole
+    // record) with OK and Cancel in place of the marker buttons; a dragged handle takes the
+    // playing position along so the user hears where it is. OK cuts the record to the stretch
+    // (the original to the trash); what fails is said and leaves the record as it was.
+    void start_trim();
+    void end_trim(bool apply);
+    bool trimming() const { return m_trimming; }
+    // Moves a handle to a share of the record (kept at least a second from the other).
+    void move_trim_handle(bool start, double fraction);
 
     // Keeps the title on the name button across the rebuild of the tree.
     void reload_skin(skin::Properties& properties) override;
@@ -76,6 +86,8 @@ private:
     void on_timer(foundation::Timer& timer) override;
     void update_play_buttons();
     void update_listening_controls();
+    // Shows the handles and OK/Cancel while trimming, the marker buttons otherwise.
+    void update_trim_controls();
     // Takes what the waveform loader has made since the last look, and the played share.
     void update_waveform();
     // A press or drag on the waveform: seeks there (starts playing there when stopped).
@@ -120,6 +132,15 @@ private:
     skin::Button* m_mark{nullptr};
     skin::Button* m_mark_next{nullptr};
     int m_renaming_marker{-1}; // the marker whose label the edit form holds
+    // Marker ticks over the position bar and the trim controls; null in a skin without them.
+    skin::MarkerTicks* m_ticks{nullptr};
+    skin::Button* m_trim_start{nullptr};
+    skin::Button* m_trim_end{nullptr};
+    skin::Button* m_trim_ok{nullptr};
+    skin::Button* m_trim_cancel{nullptr};
+    bool m_trimming{false};
+    double m_trim_from{0.0}; // the stretch kept, as shares of the record
+    double m_trim_to{1.0};
 };
 
 } // namespace screens

@@ -9,6 +9,7 @@
 #include "skin/exceptions.h"
 #include "skin/image_component.h"
 #include "skin/label_edit.h"
+#include "skin/marker_ticks.h"
 #include "skin/old_text.h"
 #include "skin/progress.h"
 #include "skin/table.h"
@@ -68,9 +69,10 @@ template <typename T> ComponentFactory::Creator creator_of() {
     return [](Component* parent) { return std::make_unique<T>(parent); };
 }
 
-const std::array<std::u16string_view, 15> framework_names{
-    u"node",  u"text",     u"color",    u"image",   u"edit",       u"htable", u"vtable",  u"button",
-    u"vlist", u"checkbox", u"progress", u"oldtext", u"label_edit", u"clip",   u"waveform"};
+const std::array<std::u16string_view, 16> framework_names{
+    u"node",       u"text",   u"color",    u"image",    u"edit",     u"htable",
+    u"vtable",     u"button", u"vlist",    u"checkbox", u"progress", u"oldtext",
+    u"label_edit", u"clip",   u"waveform", u"ticks"};
 
 } // namespace
 
@@ -92,6 +94,7 @@ void register_framework_components(ComponentFactory& factory) {
     factory.add(u"label_edit", creator_of<LabelEdit>());
     factory.add(u"clip", creator_of<ClipComponent>());
     factory.add(u"waveform", creator_of<Waveform>());
+    factory.add(u"ticks", creator_of<MarkerTicks>());
 }
 
 void unregister_framework_components(ComponentFactory& factory) {

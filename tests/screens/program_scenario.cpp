@@ -4,6 +4,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iostream>
+#include <sstream>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -31,6 +32,15 @@ std::string ffprobe(const fs::path& file, const std::string& entries, bool strea
     while (!result.output.empty() && (result.output.back() == '\n' || result.output.back() == '\r'))
         result.output.pop_back();
     return result.status == 0 ? result.output : std::string();
+}
+
+// The record's chapter starts (our markers) in seconds, as ffprobe reads them.
+std::vector<double> chapter_starts(const fs::path& file) {
+    std::vector<double> out;
+    std::istringstream lines(ffprobe(file, "chapter=start_time"));
+    for (std::string line; std::getline(lines, line);)
+        out.push_back(std::atof(line.c_str()));
+    return out;
 }
 
 int seconds_shown(const Inspection& i, const std::string& id) {
@@ -82,6 +92,7 @@ void ProgramScenario::run_all() {
         {"play_to_end", [&] { play_to_end(); }},
         {"rename_from_playback", [&] { rename_from_playback("Nightingale"); }},
         {"append", [&] { append(); }},
+        {"jump_to_marker_and_trim", [&] { jump_to_marker_and_trim(); }},
         {"delete_with_confirmation", [&] { delete_with_confirmation(); }},
         {"drag_position_knob", [&] { drag_position_knob(); }},
         {"listen_with_waveform", [&] { listen_with_waveform(); }},
@@ -239,6 +250,16 @@ void ProgramScenario::record_three_seconds() {
     // The second tap lands where the recording form has its stop button.
     tap("btnRecord", true);
     ASSERT_TRUE(wait_recording_form());
+    // A marker a second in, with its tick heard on the output (the test device's file).
+    ASSERT_TRUE(wait([](const Inspection& i) { return seconds_shown(i, "frmElapsed") >= 1; },
+                     "1 s recorded"));
+    tap("btnMark");
+    ASSERT_TRUE(wait(
+        [&](const Inspection&) {
+            const double tick = media_duration(m_session.playback_file());
+            return tick > 0.03 && tick < 0.1;
+        },
+        "the marker's tick played"));
     ASSERT_TRUE(wait([](const Inspection& i) { return seconds_shown(i, "frmElapsed") >= 3; },
                      "3 s recorded"));
     stop_recording();
@@ -247,6 +268,14 @@ void ProgramScenario::record_three_seconds() {
             return i.top_id() == "frmMain" && !i.transition && i.rows().size() == 2;
         },
         "the main form with the new row"));
+    // The row counts the record's marker.
+    ASSERT_TRUE(wait(
+        [](const Inspection& i) {
+            const InspectNode* row = i.row_with("Record");
+            const InspectNode* count = row ? row->find("markers") : nullptr;
+            return count && count->text == "1";
+        },
+        "the row's marker count"));
     ASSERT_EQ(files_in(m_session.records_folder()).size(), 2u);
     m_record = only_new_record();
     ASSERT_EQ(m_record.extension(), ".mp3");
@@ -255,6 +284,10 @@ void ProgramScenario::record_three_seconds() {
     EXPECT_LT(seconds, 8.0) << m_record;
     // The quality chosen in the menu: 32 kbit/s.
     EXPECT_EQ(media_bit_rate(m_record), 32000) << m_record;
+    const std::vector<double> markers = chapter_starts(m_record);
+    ASSERT_EQ(markers.size(), 1u) << m_record;
+    EXPECT_GE(markers[0], 0.9);
+    EXPECT_LT(markers[0], 3.0);
 }
 
 void ProgramScenario::filter_with_keypad() {
@@ -346,7 +379,61 @@ void ProgramScenario::append() {
     EXPECT_EQ(media_tag(m_record, "title"), m_title);
 }
 
+void ProgramScenario::jump_to_marker_and_trim() {
+    const std::vector<double> markers = chapter_starts(m_record);
+    ASSERT_EQ(markers.size(), 1u) << m_record;
+    const double before = media_duration(m_record);
+    const fs::path trash = m_session.root() / "data/Trash/files";
+    const size_t trashed = files_in(trash).size();
+    std::error_code error;
+    fs::remove(m_session.playback_file(), error);
+    tap_row(m_title);
+    ASSERT_TRUE(wait_form("frmView"));
+    // Past the marker, a tap on its tick over the position bar plays from it again.
+    ASSERT_TRUE(wait(
+        [&](const Inspection& i) { return seconds_shown(i, "frmElapsed") >= int(markers[0]) + 2; },
+        "the playback past the marker"));
+    const InspectNode* ticks = m_session.inspect().shown("posTicks");
+    ASSERT_TRUE(ticks);
+    const int tick_x = ticks->x + int(markers[0] / before * (ticks->w - 1) + 0.5);
+    m_input.tap(tick_x, ticks->centre_y());
+    ASSERT_TRUE(wait([](const Inspection& i) { return i.shown("btnPlay") && !i.shown("btnPause"); },
+                     "the playback to reach its end"));
+    // What was heard again: from the marker to where the tap came, a second or more.
+    EXPECT_GT(media_duration(m_session.playback_file()), before + 0.8);
+    // Trim: the start handle dragged to the marker's tick, then OK.
+    tap("btnMenu");
+    ASSERT_TRUE(wait_form("frmMenu"));
+    tap_row(caption("Trim"));
+    ASSERT_TRUE(wait([](const Inspection& i) { return i.shown("btnTrimStart") != nullptr; },
+                     "the trim handles"));
+    const InspectNode handle = *m_session.inspect().shown("btnTrimStart");
+    std::vector<std::pair<int, int>> path;
+    for (int step = 0; step <= 4; ++step)
+        path.emplace_back(handle.centre_x() + (tick_x - handle.centre_x()) * step / 4,
+                          handle.centre_y());
+    m_input.drag(path);
+    // The playing position follows the handle.
+    ASSERT_TRUE(wait(
+        [&](const Inspection& i) {
+            const InspectNode* moved = i.shown("btnTrimStart");
+            return moved && std::abs(moved->centre_x() - tick_x) <= 2 &&
+                   seconds_shown(i, "frmElapsed") >= int(markers[0]);
+        },
+        "the handle at the marker"));
+    tap("btnTrimOk");
+    ASSERT_TRUE(wait([](const Inspection& i) { return i.shown("btnMarkPrev") != nullptr; },
+                     "the marker buttons back"));
+    const double after = media_duration(m_record);
+    EXPECT_NEAR(after, before - markers[0], 0.15) << m_record;
+    EXPECT_EQ(media_tag(m_record, "title"), m_title);
+    EXPECT_EQ(files_in(trash).size(), trashed + 1) << "the untrimmed record in the trash";
+    tap("btnClose");
+    ASSERT_TRUE(wait_form("frmMain"));
+}
+
 void ProgramScenario::delete_with_confirmation() {
+    const size_t trashed = files_in(m_session.root() / "data/Trash/files").size();
     tap_row(m_title);
     ASSERT_TRUE(wait_form("frmView"));
     for (const char* answer : {"btnCancel", "btnOk"}) {
@@ -373,8 +460,8 @@ void ProgramScenario::delete_with_confirmation() {
     ASSERT_TRUE(note);
     EXPECT_TRUE(note->has_text(caption("skin_NoMatches")));
     // The deleted record waits in the desktop's trash, with the info naming its place.
-    EXPECT_EQ(files_in(m_session.root() / "data/Trash/files").size(), 1u);
-    EXPECT_EQ(files_in(m_session.root() / "data/Trash/info").size(), 1u);
+    EXPECT_EQ(files_in(m_session.root() / "data/Trash/files").size(), trashed + 1);
+    EXPECT_EQ(files_in(m_session.root() / "data/Trash/info").size(), trashed + 1);
     EXPECT_EQ(files_in(m_session.records_folder()).size(), 1u);
 }
 

@@ -45,6 +45,9 @@ public:
     void rename_from_playback(const std::string& title);
     // "Record more" from the playback menu: the file grows.
     void append();
+    // Play the record, jump back to the marker set while recording with a tap on its tick, and
+    // trim the record from the marker on: the file keeps the rest, the original goes to the trash.
+    void jump_to_marker_and_trim();
     // Delete from the playback menu: Cancel keeps the file, OK removes it.
     void delete_with_confirmation();
     // Close the filter, play "Zed other", pause it and drag its position knob far ahead.

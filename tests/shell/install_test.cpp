@@ -181,7 +181,7 @@ TEST_F(InstallTest, ProgramsDataAndDesktopFilesLandInThePrefix) {
     // in bin/.
     const std::regex shipped(
         R"(skins|skins/bin|skins/bin/(?!sample)[a-z_]+\.skin|skins/bin/(?!sample)[a-z_]+(@[2-8]x)?\.bmp|)"
-        R"([a-z]+\.lng|keyboard\.txt|Voicbeep\.wav|RecEnd\.wav|help|help/[a-z]+\.html|help/help\.css)");
+        R"([a-z]+\.lng|keyboard\.txt|Voicbeep\.wav|RecEnd\.wav|MarkTick\.wav|help|help/[a-z]+\.html|help/help\.css)");
     for (const auto& entry : fs::recursive_directory_iterator(data()))
         EXPECT_TRUE(std::regex_match(entry.path().lexically_relative(data()).string(), shipped))
             << entry.path();

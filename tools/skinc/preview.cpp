@@ -141,6 +141,11 @@ public:
         auto* source = dynamic_cast<ImageComponent*>(m_owner.find_child(s.picture));
         if (icon && source)
             icon->set_picture(source->picture());
+        // Every third sample has markers, as a lecture or an interview would.
+        const int32_t markers = index % 3 == 2 ? index + 1 : 0;
+        if (Component* marked = find_child(u"markerIcon"))
+            marked->set_visible(markers > 0);
+        set_text_by_id(u"markers", markers > 0 ? foundation::to_text(markers) : std::u16string());
         if (Component* checked = find_child(u"checked"))
             checked->set_visible(index % 2 == 0);
         if (Component* unchecked = find_child(u"unchecked"))
@@ -159,6 +164,11 @@ private:
                 picture = m_properties.get_picture(dir, u"src", SkinPicture{});
             icon->set_picture(picture);
         }
+        // Every third sample has markers, as a lecture or an interview would.
+        const int32_t markers = index % 3 == 2 ? index + 1 : 0;
+        if (Component* marked = find_child(u"markerIcon"))
+            marked->set_visible(markers > 0);
+        set_text_by_id(u"markers", markers > 0 ? foundation::to_text(markers) : std::u16string());
         if (Component* checked = find_child(u"checked"))
             checked->set_visible(ours);
         if (Component* unchecked = find_child(u"unchecked"))
