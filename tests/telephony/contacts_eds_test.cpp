@@ -80,6 +80,22 @@ protected:
         m_env.push_back(std::make_unique<ScopedEnv>("GSETTINGS_BACKEND", "memory"));
         m_env.push_back(std::make_unique<ScopedEnv>("QUILLORY_CONTACTS", ""));
         m_env.push_back(std::make_unique<ScopedEnv>("DBUS_SESSION_BUS_ADDRESS", ""));
+        // The address books (here and in the services) read their own settings schemas and nothing
+        // else of the desktop's: only theirs, compiled into a private folder.
+        const std::filesystem::path schemas = m_dir / "schemas";
+        std::filesystem::create_directories(schemas);
+        std::error_code none;
+        for (const auto& entry :
+             std::filesystem::directory_iterator("/usr/share/glib-2.0/schemas", none))
+            if (const std::string name = entry.path().filename().string();
+                (name.rfind("org.gnome.evolution", 0) == 0 ||
+                 name.rfind("org.gnome.Evolution", 0) == 0) &&
+                name.ends_with(".gschema.xml"))
+                std::filesystem::copy_file(entry.path(), schemas / name);
+        ASSERT_EQ(
+            std::system(("glib-compile-schemas '" + schemas.string() + "' 2>/dev/null").c_str()),
+            0);
+        m_env.push_back(std::make_unique<ScopedEnv>("GSETTINGS_SCHEMA_DIR", schemas.string()));
         platform::set_locale_for_testing("en_GB");
         write_file(m_dir / "home/data/contacts/folder.vcf",
                    "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Folder Only\r\nN:Only;Folder;;;\r\n"
