@@ -164,15 +164,7 @@ void FormView::move_trim_handle(bool start, double fraction) {
     update_trim_controls();
     // The playing position follows the handle.
     const double seconds = (start ? m_trim_from : m_trim_to) * duration;
-    if (m_document.is_playing()) {
-        m_document.seek(seconds);
-        if (m_document.is_paused())
-            m_document.pause(false);
-    } else {
-        m_document.play(m_document.current().path, int(seconds));
-    }
-    update_play_buttons();
-    m_timer.after(update_interval);
+    play_from(seconds);
 }
 
 void FormView::end_trim(bool apply) {
@@ -400,11 +392,8 @@ void FormView::seek_fraction(double fraction) {
     m_document.seek(double(int64_t(fraction * m_document.current().format.duration)));
 }
 
-void FormView::jump_to_marker(size_t index) {
-    const auto& markers = m_document.markers();
-    if (index >= markers.size())
-        return;
-    const double seconds = markers[index].time_ms / 1000.0;
+// Plays on from this time: a seek when playing (paused playing goes on), else a new start.
+void FormView::play_from(double seconds) {
     if (m_document.is_playing()) {
         m_document.seek(seconds);
         if (m_document.is_paused())
@@ -414,6 +403,14 @@ void FormView::jump_to_marker(size_t index) {
     }
     update_play_buttons();
     m_timer.after(update_interval);
+}
+
+void FormView::jump_to_marker(size_t index) {
+    const auto& markers = m_document.markers();
+    if (index >= markers.size())
+        return;
+    const double seconds = markers[index].time_ms / 1000.0;
+    play_from(seconds);
 }
 
 bool FormView::step_marker(bool forward) {

@@ -46,6 +46,7 @@ public:
     void set_volume(double value);
     void seek_fraction(double fraction);
     // Playback from the marker (started when nothing plays).
+    void play_from(double seconds);
     void jump_to_marker(size_t index);
     // To the marker before the playing position (a second back and more, so that taps go on
     // backwards) or after it; false when there is none.
