@@ -1,13 +1,11 @@
 #include "formats/id3_tag.h"
 #include "formats_support.h"
 #include "foundation/file.h"
-#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 using namespace formats_test;
 using formats::Id3Tag;
-using testing_support::TempDir;
 
 namespace {
 
@@ -16,13 +14,13 @@ const std::vector<uint8_t> kPng = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0
 // What mutagen (an independent reader) finds in the file: "ID=text" lines and the picture.
 std::string mutagen_dump(const std::filesystem::path& path) {
     std::string out;
-    run("/usr/bin/python3 -c \"import sys\nfrom mutagen.id3 import ID3\nt = ID3(sys.argv[1])\n"
-        "print('version=%d.%d' % t.version[:2])\nfor k in sorted(t.keys()):\n"
-        "  f = t[k]\n"
-        "  if k.startswith('APIC'): print('APIC=%s %d %s' % (f.mime, f.type, f.data.hex()))\n"
-        "  else: print('%s=%s' % (k, str(f.text[0])))\" " +
-            quote(path),
-        &out);
+    shell("/usr/bin/python3 -c \"import sys\nfrom mutagen.id3 import ID3\nt = ID3(sys.argv[1])\n"
+          "print('version=%d.%d' % t.version[:2])\nfor k in sorted(t.keys()):\n"
+          "  f = t[k]\n"
+          "  if k.startswith('APIC'): print('APIC=%s %d %s' % (f.mime, f.type, f.data.hex()))\n"
+          "  else: print('%s=%s' % (k, str(f.text[0])))\" " +
+              quote(path),
+          &out);
     return out;
 }
 
@@ -173,11 +171,11 @@ TEST(Id3Tags, TagsFromMutagenAreRead) {
     TempDir dir;
     auto path = dir / "theirs.mp3";
     write_bytes(path, audio_bytes());
-    ASSERT_TRUE(run("/usr/bin/python3 -c \"import sys\nfrom mutagen.id3 import ID3, TPE1, TIT2, "
-                    "TALB\nt = ID3()\nt.add(TPE1(encoding=1, text='\u00c5sa'))\n"
-                    "t.add(TIT2(encoding=0, text='Plain'))\nt.add(TALB(encoding=3, "
-                    "text='\u00dcber'))\nt.save(sys.argv[1], v2_version=3)\" " +
-                    quote(path)));
+    ASSERT_TRUE(shell("/usr/bin/python3 -c \"import sys\nfrom mutagen.id3 import ID3, TPE1, TIT2, "
+                      "TALB\nt = ID3()\nt.add(TPE1(encoding=1, text='\u00c5sa'))\n"
+                      "t.add(TIT2(encoding=0, text='Plain'))\nt.add(TALB(encoding=3, "
+                      "text='\u00dcber'))\nt.save(sys.argv[1], v2_version=3)\" " +
+                      quote(path)));
     foundation::File file(u16(path), foundation::File::Read);
     Id3Tag tag;
     EXPECT_GT(tag.parse(file), 10u);
