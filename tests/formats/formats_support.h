@@ -4,13 +4,19 @@
 // command-line program.
 
 #include "audio/file_io.h"
+#include "formats/factory.h"
+#include "formats/id3_tag.h"
+#include "foundation/file.h"
 #include "foundation/text.h"
 #include "platform/clock.h"
 #include "support/audio_data.h"
 #include "support/temp_dir.h"
 
 #include <algorithm>
+#include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace formats_test {
@@ -26,7 +32,6 @@ struct Decoded {
     size_t blocks{0};
     int channels{0};
     int rate{0};
-    double seconds() const { return channels ? double(samples.size()) / channels / rate : 0; }
 };
 
 // Pulls the reader's whole stream of 16-bit PCM (at most `limit` pulls).
@@ -61,6 +66,20 @@ inline void push_samples(audio::Inlet& input, const std::vector<int16_t>& sample
     }
 }
 
+// An MP3 record as the recorder makes it: the tag first (when there is one), then our encoder
+// appends the samples in 200 ms blocks.
+inline void write_record(const std::filesystem::path& path, const formats::Id3Tag* tag,
+                         const std::vector<int16_t>& samples, int channels, int rate,
+                         int bit_rate) {
+    if (tag) {
+        foundation::File file(u16(path), foundation::File::WriteNew);
+        EXPECT_TRUE(tag->write(file, 0));
+    }
+    auto writer = formats::create_writer(u16(path), u"mp3", channels, 16, rate, bit_rate, tag);
+    push_samples(writer->input(), samples, channels, rate, size_t(rate / 5));
+    EXPECT_TRUE(writer->complete());
+}
+
 // An empty push: lets a writer see that time has passed.
 inline void push_nothing(audio::Inlet& input) {
     std::lock_guard guard(input.lock());
@@ -77,6 +96,22 @@ struct FakeClock {
 
 inline std::string cli_path() {
     return std::string(QV_BUILD_DIR) + "/bin/quillory-cli";
+}
+
+// Runs the command-line program with `arguments` while `file` is read-only (as nobody when this
+// is root, who writes anyway); what it said.
+inline std::string cli_on_read_only(const std::filesystem::path& file,
+                                    const std::string& arguments) {
+    chmod(file.c_str(), 0444);
+    chmod(file.parent_path().c_str(), 0755);
+    std::string said;
+    shell("(" +
+              std::string(geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups "
+                                         : "") +
+              cli_path() + " " + arguments + " 2>&1)",
+          &said);
+    chmod(file.c_str(), 0644);
+    return said;
 }
 
 // A little-endian 32-bit field.

@@ -16,22 +16,13 @@ std::vector<int16_t> tone(int rate, int channels, double seconds) {
     return sine(size_t(rate * seconds), 300, rate, 8000, channels);
 }
 
-// Records as the controller does: a tag first, then the encoder appends.
 std::filesystem::path record(const TempDir& dir, const std::string& name,
                              const std::vector<int16_t>& samples, int channels, int rate,
                              int bit_rate, bool with_tag = true) {
-    auto path = dir / name;
-    if (with_tag) {
-        foundation::File file(u16(path), foundation::File::WriteNew);
-        formats::Id3Tag tag;
-        tag.set_text(formats::kId3Artist, u"Tester");
-        tag.set_text(formats::kId3Title, u"A tone");
-        EXPECT_TRUE(tag.write(file, 0));
-    }
-    auto writer = formats::create_writer(u16(path), u"mp3", channels, 16, rate, bit_rate, with_tag);
-    push_samples(writer->input(), samples, channels, rate, size_t(rate / 5));
-    EXPECT_TRUE(writer->is_valid());
-    return path;
+    formats::Id3Tag tag;
+    tag.set_text(formats::kId3Artist, u"Tester");
+    write_record(dir / name, with_tag ? &tag : nullptr, samples, channels, rate, bit_rate);
+    return dir / name;
 }
 
 } // namespace

@@ -11,8 +11,6 @@
 
 #include <cstring>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using namespace formats_test;
 using formats::Marker;
@@ -55,16 +53,10 @@ protected:
         shell("sox -n -r " + std::to_string(rate) + " -c 1 -b 16 " + quote(wav) +
               " synth 20 sine 200-3000 vol 0.5");
         auto path = dir / "Record.mp3";
-        {
-            foundation::File file(u16(path), foundation::File::WriteNew);
-            formats::Id3Tag tag;
-            tag.set_text(formats::kId3Title, u"Seminar");
-            EXPECT_TRUE(tag.set_markers(markers, 20000));
-            EXPECT_TRUE(tag.write(file, 0));
-        }
-        auto writer = formats::create_writer(u16(path), u"mp3", 1, 16, rate, bit_rate, true);
-        push_samples(writer->input(), sox_samples(wav), 1, rate);
-        EXPECT_TRUE(writer->complete());
+        formats::Id3Tag tag;
+        tag.set_text(formats::kId3Title, u"Seminar");
+        EXPECT_TRUE(tag.set_markers(markers, 20000));
+        write_record(path, &tag, sox_samples(wav), 1, rate, bit_rate);
         return path;
     }
     formats::TrimResult trim(const std::filesystem::path& path, double start, double end) {
@@ -172,17 +164,9 @@ TEST_F(Trim, FailuresLeaveTheRecordAsItWas) {
 
     // A file we may not write, through the command (root writes anyway: it runs as nobody).
     if (std::filesystem::exists(cli_path())) {
-        ASSERT_EQ(chmod(path.c_str(), 0444), 0);
-        ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
-        std::string out;
-        shell("(" +
-                  std::string(geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups "
-                                             : "") +
-                  cli_path() + " trim " + quote(path) + " 1 2 2>&1)",
-              &out);
-        EXPECT_NE(out.find("read-only; left unchanged"), std::string::npos) << out;
+        const std::string said = cli_on_read_only(path, "trim " + quote(path) + " 1 2");
+        EXPECT_NE(said.find("read-only; left unchanged"), std::string::npos) << said;
         EXPECT_EQ(read_bytes(path), before);
-        chmod(path.c_str(), 0644);
     }
 
     // A full disk.
