@@ -88,6 +88,7 @@ TEST(CompressedFiles, HostileWavFilesAreRefusedOrEndCleanly) {
         {"ADPCM fact count huge", with(adpcm, 78, {0xFF, 0xFF, 0xFF, 0xFF}), true, 8192},
         {"GSM odd block count", std::vector<uint8_t>(gsm.begin(), gsm.end() - 30), true, 8000},
         {"GSM chunk size wraps", with(gsm, 52, {0xFF, 0xFF, 0xFF, 0xFF}), false, 0},
+        {"GSM claiming 16000 Hz", with(gsm, 24, {0x80, 0x3E, 0, 0}), false, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -50,6 +50,9 @@ TEST(Mp3Duration, VariableBitRateUsesTheFrameCount) {
     // The seek table puts 20 s at 20 s, give or take its one-percent steps.
     ASSERT_TRUE(reader.seek(20));
     EXPECT_NEAR(double(decoded_frames(reader)) / 44100, reader.duration() - 20, 0.35);
+    // Past the end: nothing left to play.
+    ASSERT_TRUE(reader.seek(1000));
+    EXPECT_EQ(decoded_frames(reader), 0u);
 }
 
 TEST(Mp3Duration, InfoAndVbriFramesAndTheEstimateWithoutThem) {

@@ -86,22 +86,6 @@ TEST(Mp3Files, IndependentDecodersAgreeWithUs) {
     }
 }
 
-TEST(Mp3Files, SeekMovesByTheAverageBitRate) {
-    TempDir dir;
-    auto path = record(dir, "long.mp3", tone(44100, 1, 14), 1, 44100, 64000);
-    formats::FileReaderMP3 reader(u16(path));
-    ASSERT_TRUE(reader.is_valid());
-    Decoded all = pull_all(reader);
-    ASSERT_TRUE(reader.seek(10.0));
-    Decoded rest = pull_all(reader);
-    // 10 s at 64 kbit/s is 80000 bytes past the first frame: 1152-sample frames of 209 bytes
-    // (and padding), so the rest starts within two frames of 10 s.
-    double skipped = double(all.samples.size() - rest.samples.size()) / 44100;
-    EXPECT_NEAR(skipped, 10.0, 2 * 1152.0 / 44100);
-    ASSERT_TRUE(reader.seek(1000.0));
-    EXPECT_TRUE(pull_all(reader).samples.empty());
-}
-
 TEST(Mp3Files, DurationAndAverageBitRateFromEveryFrame) {
     TempDir dir;
     // No information frame: the duration comes from the frames themselves, not from the first
