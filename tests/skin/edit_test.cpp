@@ -60,13 +60,8 @@ protected:
         FormsTest::TearDown();
     }
     void tap(int32_t x, int32_t y) {
-        PenEvent e;
-        e.x = x;
-        e.y = y;
-        e.pressed = true;
-        f->pen_button(e);
-        e.pressed = false;
-        f->pen_button(e);
+        f->pen_button(pen_at(x, y, true));
+        f->pen_button(pen_at(x, y, false));
     }
     bool key(uint32_t code) { return f->key(KeyEvent{code, true}); }
     void type(std::u16string text) { f->command(Command{Edit::command_text, std::move(text)}); }

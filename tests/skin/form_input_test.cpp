@@ -81,13 +81,7 @@ protected:
         Probe::log = nullptr;
         FormsTest::TearDown();
     }
-    static PenEvent pen(int32_t x, int32_t y, bool pressed) {
-        PenEvent e;
-        e.x = x;
-        e.y = y;
-        e.pressed = pressed;
-        return e;
-    }
+    static PenEvent pen(int32_t x, int32_t y, bool pressed) { return pen_at(x, y, pressed); }
 
     std::vector<std::u16string> log;
     std::unique_ptr<Form> f;
@@ -97,14 +91,6 @@ protected:
 };
 
 using Log = std::vector<std::u16string>;
-
-TEST_F(FormInput, HandlersSubscribeInTreeOrder) {
-    ASSERT_EQ(f->input_handlers().size(), 3u);
-    EXPECT_EQ(f->input_handlers()[0], back);
-    EXPECT_EQ(f->input_handlers()[2], hidden);
-    EXPECT_EQ(back->rect(), Rect::of_size(0, 0, 60, 60));
-    EXPECT_EQ(front->rect(), Rect::of_size(40, 40, 60, 60));
-}
 
 TEST_F(FormInput, PressTriesOverlappingHandlersUntilOneConsumesAndSkipsHiddenOnes) {
     // Neither consumes: both get the press and both are captured; the hidden one, under the pen

@@ -35,6 +35,16 @@ protected:
         return f;
     }
 
+    // A pen record at (x, y).
+    static skin::PenEvent pen_at(int32_t x, int32_t y, bool pressed, uint32_t time = 0) {
+        skin::PenEvent e;
+        e.x = x;
+        e.y = y;
+        e.pressed = pressed;
+        e.time = time;
+        return e;
+    }
+
     testing_support::TempDir m_dir;
     skin::Properties properties;
 };

@@ -91,13 +91,8 @@ protected:
     void tap_row(int32_t index, int32_t x = 100) {
         VListRow* row = menu->list().row_of(index);
         ASSERT_NE(row, nullptr);
-        PenEvent e;
-        e.x = x;
-        e.y = row->y() + row->height() / 2;
-        e.pressed = true;
-        stack.pen_button(e);
-        e.pressed = false;
-        stack.pen_button(e);
+        stack.pen_button(pen_at(x, row->y() + row->height() / 2, true));
+        stack.pen_button(pen_at(x, row->y() + row->height() / 2, false));
     }
     std::u16string row_text(int32_t index) {
         auto* t = dynamic_cast<TextComponent*>(menu->list().row_of(index)->find_child(u"#text"));
