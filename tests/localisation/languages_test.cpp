@@ -144,41 +144,29 @@ TEST_F(LanguagesTest, OnlyLanguageFilesInTheFolderCountAndAChoiceNeedsTwo) {
     EXPECT_TRUE(languages.has_choice());
 }
 
-TEST_F(LanguagesTest, MenuListsFilesInOrderChecksTheCurrentAndEndsWithCancel) {
-    language("russian.lng", "Vyhod");
+// The Language menu lists the files by name, each under its language's own name (the file name
+// where it gives none), checks the current one and ends with Cancel.
+TEST_F(LanguagesTest, MenuListsTheLanguagesByTheirOwnNames) {
+    std::ofstream(m_dir / "app" / "russian.lng")
+        << "Exit=Vyhod\nLanguage_name=\xd0\xa0\xd1\x83\xd1\x81\xd1\x81\xd0\xba\xd0\xb8\xd0\xb9\n";
+    std::ofstream(m_dir / "app" / "german.lng")
+        << "Language_name=Deutsch\nExit=Beenden\nCancel=Abbrechen\n";
     language("English.lng", "Quit");
-    language("deutsch.lng", "Beenden");
-    ASSERT_TRUE(table.load(folder() + u"/russian.lng"));
+    std::ofstream(m_dir / "app" / "spanish.lng") << "Language_name=\nExit=Salir\n";
+    ASSERT_TRUE(table.load(folder() + u"/german.lng"));
     std::vector<MenuItem> items;
     EXPECT_FALSE(languages.fill_menu(u"Settings", items));
     EXPECT_TRUE(items.empty());
     ASSERT_TRUE(languages.fill_menu(u"Language", items));
-    ASSERT_EQ(items.size(), 4u);
-    EXPECT_EQ(items[0], (MenuItem{u"Language#English", u"English", false}));
-    EXPECT_EQ(items[1], (MenuItem{u"Language#deutsch", u"deutsch", false}));
-    EXPECT_EQ(items[2], (MenuItem{u"Language#russian", u"russian", true}));
-    EXPECT_EQ(items[3], (MenuItem{u"Cancel", u"Cancel Vyhod", false}));
-}
-
-TEST_F(LanguagesTest, MenuCaptionsAreTheLanguagesOwnNames) {
-    std::ofstream(m_dir / "app" / "russian.lng")
-        << "Exit=Vyhod\nLanguage_name=\xd0\xa0\xd1\x83\xd1\x81\xd1\x81\xd0\xba\xd0\xb8\xd0\xb9\n";
-    std::ofstream(m_dir / "app" / "german.lng") << "Language_name=Deutsch\nExit=Beenden\n";
-    // No name, or an empty one: the file name stands in.
-    language("english.lng", "Quit");
-    std::ofstream(m_dir / "app" / "spanish.lng") << "Language_name=\nExit=Salir\n";
-    ASSERT_TRUE(table.load(folder() + u"/german.lng"));
-    std::vector<MenuItem> items;
-    ASSERT_TRUE(languages.fill_menu(u"Language", items));
-    ASSERT_EQ(items.size(), 5u);
-    EXPECT_EQ(items[0], (MenuItem{u"Language#english", u"english", false}));
-    EXPECT_EQ(items[1], (MenuItem{u"Language#german", u"Deutsch", true}));
-    EXPECT_EQ(items[2], (MenuItem{u"Language#russian",
-                                  u"\u0420\u0443\u0441\u0441\u043a\u0438\u0439", false}));
-    EXPECT_EQ(items[3], (MenuItem{u"Language#spanish", u"spanish", false}));
+    EXPECT_EQ(items, (std::vector<MenuItem>{{u"Language#English", u"English", false},
+                                            {u"Language#german", u"Deutsch", true},
+                                            {u"Language#russian",
+                                             u"\u0420\u0443\u0441\u0441\u043a\u0438\u0439", false},
+                                            {u"Language#spanish", u"spanish", false},
+                                            {u"Cancel", u"Abbrechen", false}}));
     // The current table is not touched by reading the others.
     EXPECT_EQ(table.text(u"Exit"), u"Beenden");
-    EXPECT_TRUE(languages.choose(items[2].id));
+    EXPECT_TRUE(languages.choose(u"Language#russian"));
     EXPECT_EQ(table.text(u"Exit"), u"Vyhod");
 }
 

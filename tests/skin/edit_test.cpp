@@ -13,34 +13,6 @@ using namespace skin;
 
 namespace {
 
-const char* edit_skin = R"(
-node EForm {
-    type "form"
-    node {
-        type "edit" id "ed" string halign = "LEFT" color color = #FFFFFF
-        color background_color = #000080
-        string anchor_x = "MIN_SIDE" string anchor_y = "MIN_SIDE"
-        point border_min = 10, 10 point design_size = 150, 30
-    }
-    node {
-        type "label_edit" id "le"
-        string anchor_x = "MIN_SIDE" string anchor_y = "MIN_SIDE"
-        point border_min = 10, 50 point design_size = 150, 30
-        node { type "edit" id "#edit" string halign = "LEFT" }
-        node { type "text" id "#text" string text = "Title" }
-    }
-    node {
-        type "edit" id "multi" int wrap = 1 string halign = "LEFT"
-        string anchor_x = "MIN_SIDE" string anchor_y = "MIN_SIDE"
-        point border_min = 10, 90 point design_size = 150, 60
-    }
-}
-node EBad {
-    type "form"
-    node { type "label_edit" id "le" node { type "edit" id "#edit" } }
-}
-)";
-
 class EditTest : public forms_test::FormsTest {
 protected:
     void SetUp() override {
@@ -49,7 +21,7 @@ protected:
             switches.push_back(on);
             area = r;
         });
-        load(edit_skin);
+        load_forms();
         f = form(u"EForm");
         f->place(0, 0, 200, 160);
         ed = &f->find_control<Edit>(u"ed");

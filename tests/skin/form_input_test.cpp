@@ -45,29 +45,13 @@ public:
     std::function<void()> on_press;
 };
 
-const char* input_skin = R"(
-node FormInput {
-    type "form"
-    node {
-        type "probe" id "back"
-        string anchor_x = "MIN_SIDE" string anchor_y = "MIN_SIDE" point design_size = 60, 60
-    }
-    node {
-        type "probe" id "front"
-        string anchor_x = "MIN_SIDE" string anchor_y = "MIN_SIDE"
-        point border_min = 40, 40 point design_size = 60, 60
-    }
-    node { type "node" id "box" node { type "probe" id "hidden" } }
-}
-)";
-
 class FormInput : public forms_test::FormsTest {
 protected:
     void SetUp() override {
         FormsTest::SetUp();
         factory().add(u"probe", [](Component* p) { return std::make_unique<Probe>(p); });
         Probe::log = &log;
-        load(input_skin);
+        load_forms();
         f = form(u"FormInput");
         f->place(0, 0, 200, 200);
         back = static_cast<Probe*>(f->find_child(u"back"));
@@ -206,7 +190,7 @@ TEST_F(FormInput, AFailedReloadAfterInputRaisesToTheCaller) {
     back->on_press = nullptr;
     log.clear();
     // The form still takes input afterwards: nothing is left counted as under way.
-    load(input_skin);
+    load_forms();
     EXPECT_TRUE(f->key(KeyEvent{9, true}));
     EXPECT_NE(f->find_child(u"back"), nullptr);
 }

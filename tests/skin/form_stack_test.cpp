@@ -24,58 +24,11 @@ constexpr int32_t H = 64;
 const std::array<const char*, 7> animation_names{"scale", "pop", "right", "bottom",
                                                  "left",  "top", "flip"};
 
-std::string stack_skin() {
-    std::string s = R"(
-node FormA {
-    type "form"
-    node {
-        type "color" color color = #FFFFFF
-        node { type "color" color color = #000000 point border_min = 4, 4 point border_max = 24, 40 }
-    }
-}
-node FormPlain {
-    type "form"
-    string visibility_animation = "sideways"
-    node { type "color" color color = #808080 }
-}
-node Overlay1 {
-    type "form"
-    string visibility_animation = "bottom"
-    node { type "color" color color = #00FF00 point border_min = 8, 40 point border_max = 8, 8 }
-}
-node FormTwo {
-    type "form"
-    node {
-        type "color" color color = #FFFFFF
-        node { type "color" id "one" color color = #000000 point border_min = 4, 4 point border_max = 28, 44 }
-        node { type "color" id "two" color color = #FF0000 point border_min = 28, 24 point border_max = 4, 4 }
-    }
-}
-node Overlay2 {
-    type "form"
-    node { type "color" color color = #FF0000 point border_min = 16, 16 point border_max = 16, 36 }
-}
-)";
-    for (const char* name : animation_names)
-        s += std::string("node FormB_") + name + R"( {
-    type "form"
-    string visibility_animation = ")" +
-             name + R"("
-    node {
-        type "color" color color = #3060C0
-        node { type "color" color color = #F0C020 point border_min = 8, 8 point border_max = 8, 32 }
-        node { type "color" color color = #C02020 point border_min = 8, 40 point border_max = 30, 8 }
-    }
-}
-)";
-    return s;
-}
-
 class Stack : public forms_test::FormsTest {
 protected:
     void SetUp() override {
         FormsTest::SetUp();
-        load(stack_skin());
+        load_forms();
         a = form(u"FormA");
         plain = form(u"FormPlain");
         overlay1 = form(u"Overlay1");

@@ -1,7 +1,8 @@
 #pragma once
 
 // Shared set-up of the forms tests: a skin compiled from source into a temporary folder and
-// loaded, and the framework's component kinds in the factory for the test's duration.
+// loaded (the forms of tests/data/skin/forms.skn unless a test gives its own), and the
+// framework's component kinds in the factory for the test's duration.
 
 #include "skin/component_factory.h"
 #include "skin/form.h"
@@ -9,7 +10,9 @@
 #include "support/temp_dir.h"
 #include "support/test_skin.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <memory>
 #include <string>
 
@@ -27,6 +30,13 @@ protected:
         auto path = testing_support::write_test_skin(m_dir.path(), "test.skin", source);
         ASSERT_TRUE(properties.load_skin(path.u16string(), dpi));
     }
+
+    // The source of the tests' forms.
+    static std::string forms_source() {
+        std::ifstream in(std::string(QV_TEST_DATA) + "/skin/forms.skn");
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    void load_forms(int32_t dpi = 96) { load(forms_source(), dpi); }
 
     // A form loaded from the named node.
     std::unique_ptr<skin::Form> form(std::u16string_view node) {

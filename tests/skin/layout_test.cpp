@@ -126,33 +126,8 @@ TEST(Layout, HugeRatiosDoNotOverflow) {
 
 using FormLayout = forms_test::FormsTest;
 
-const char* table_skin = R"(
-node FormTable {
-    type "form"
-    node {
-        type "htable"
-        id "row"
-        point border_min = 10, 0
-        node { type "color" id "a" point design_size = 20, 10 string anchor_x = "MIN_SIDE" }
-        node { type "color" id "b" point design_size = 30, 10 int table_ratio = 1 }
-        node {
-            type "color" id "c" point design_size = 40, 10 point border_min = 5, 0
-            int table_ratio = 3
-        }
-    }
-    node {
-        type "vtable"
-        id "column"
-        string anchor_x = "MAX_SIDE"
-        point design_size = 16, 0
-        node { type "color" id "top" point design_size = 0, 100 string anchor_y = "CENTER" }
-        node { type "node" id "fill" int table_ratio = 1 }
-    }
-}
-)";
-
 TEST_F(FormLayout, TablesInAFormFollowTheirChildrenAndTheirVisibility) {
-    load(table_skin);
+    load_forms();
     auto f = form(u"FormTable");
     f->place(0, 0, 240, 320);
     auto range_of = [&](const char16_t* id) {
@@ -184,7 +159,7 @@ TEST_F(FormLayout, TablesInAFormFollowTheirChildrenAndTheirVisibility) {
 }
 
 TEST_F(FormLayout, PointsAreDoubledOnHighResolutionScreens) {
-    load(table_skin, 192);
+    load_forms(192);
     auto f = form(u"FormTable");
     f->place(0, 0, 480, 640);
     EXPECT_EQ(f->find_child(u"row")->rect(), Rect::of_size(20, 0, 460, 640));

@@ -16,33 +16,6 @@ using namespace skin;
 
 namespace {
 
-const char* menu_skin = R"(
-node Menu {
-    type "form"
-    node {
-        type "vtable" id "panel" string visibility_animation = "pop"
-        node { type "text" id "caption" color color = #FFFF00 point design_size = 0, 20 }
-        node { type "vlist" id "vlist" int grow = 1 }
-    }
-}
-node MenuElement {
-    type "form" point design_size = 0, 20
-    node { type "color" id "separator" color color = #FF0000 point design_size = 0, 1 string anchor_y = "MIN_SIDE" }
-    node { type "color" id "checked" color color = #00FF00 point design_size = 10, 10 string anchor_x = "MIN_SIDE" }
-    node { type "text" id "#text" color color = #FFFFFF }
-}
-node MenuElementDisabled {
-    type "form" point design_size = 0, 20
-    node { type "text" id "#text" color color = #808080 }
-}
-node Magic {
-    type "form" point design_size = 0, 20
-    node { type "button" id "Help" string anchor_x = "MIN_SIDE" point design_size = 20, 0 }
-    node { type "button" id "Exit" string anchor_x = "MAX_SIDE" point design_size = 20, 0 }
-}
-node NoPanel { type "form" node { type "vlist" id "vlist" } }
-)";
-
 struct Provider : MenuProvider {
     void fill_menu(Menu&, std::u16string_view id, std::vector<MenuItem>& items) override {
         asked.emplace_back(id);
@@ -73,7 +46,7 @@ class MenuTest : public forms_test::FormsTest {
 protected:
     void SetUp() override {
         FormsTest::SetUp();
-        load(menu_skin);
+        load_forms();
         localisation::TextTable::Entries texts;
         texts.emplace(u"more", u"More...");
         texts.emplace(u"sort", u"Sort order");

@@ -82,16 +82,21 @@ const struct {
     {u"FormSplash", Kind::Node, ""},
 };
 
-// The words of a list separated by blanks.
-std::vector<std::u16string> words(std::u16string_view list) {
+// The parts of a text between separators; empty parts only where keep_empty.
+std::vector<std::u16string> split(std::u16string_view text, char16_t separator = u' ',
+                                  bool keep_empty = false) {
     std::vector<std::u16string> out;
-    for (size_t at = 0; at < list.size();) {
-        size_t end = std::min(list.find(u' ', at), list.size());
-        if (end > at)
-            out.emplace_back(list.substr(at, end - at));
+    for (size_t at = 0; at <= text.size();) {
+        size_t end = std::min(text.find(separator, at), text.size());
+        if (end > at || keep_empty)
+            out.emplace_back(text.substr(at, end - at));
         at = end + 1;
     }
     return out;
+}
+
+std::vector<std::u16string> words(std::u16string_view list) {
+    return split(list);
 }
 
 bool is_kind(const Component& c, Kind kind) {
@@ -213,20 +218,10 @@ std::string where(const Component& c) {
 // The words of a text broken greedily into lines of the width; false when a word alone is wider.
 bool wrapped_lines(FontRep& font, std::u16string_view text, int32_t width, int32_t& lines) {
     lines = 0;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find(u'\n', start);
-        if (end == std::u16string_view::npos)
-            end = text.size();
-        std::u16string_view paragraph = text.substr(start, end - start);
+    for (const std::u16string& paragraph : split(text, u'\n', true)) {
         std::u16string line;
         ++lines;
-        size_t at = 0;
-        while (at < paragraph.size()) {
-            size_t space = paragraph.find(u' ', at);
-            if (space == std::u16string_view::npos)
-                space = paragraph.size();
-            std::u16string word(paragraph.substr(at, space - at));
+        for (const std::u16string& word : split(paragraph)) {
             if (font.text_width(word) > width)
                 return false;
             std::u16string longer = line.empty() ? word : line + u" " + word;
@@ -236,9 +231,7 @@ bool wrapped_lines(FontRep& font, std::u16string_view text, int32_t width, int32
             } else {
                 line = longer;
             }
-            at = space + 1;
         }
-        start = end + 1;
     }
     return true;
 }
