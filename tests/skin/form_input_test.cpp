@@ -56,7 +56,6 @@ protected:
         f->place(0, 0, 200, 200);
         back = static_cast<Probe*>(f->find_child(u"back"));
         front = static_cast<Probe*>(f->find_child(u"front"));
-        hidden = static_cast<Probe*>(f->find_child(u"hidden"));
         f->find_child(u"box")->set_visible(false);
     }
     void TearDown() override {
@@ -71,7 +70,6 @@ protected:
     std::unique_ptr<Form> f;
     Probe* back{};
     Probe* front{};
-    Probe* hidden{};
 };
 
 using Log = std::vector<std::u16string>;

@@ -236,49 +236,38 @@ bool wrapped_lines(FontRep& font, std::u16string_view text, int32_t width, int32
     return true;
 }
 
-void expect_texts_fit(const Component& c, const std::string& context) {
+// Every shown text of c fits its control: one line without an ellipsis, or its wrapped lines.
+// With a window, every shown control is inside it too (a list's rows scroll: the list itself is
+// checked).
+void expect_fits(const Component& c, const std::string& context, const Window* window = nullptr) {
     if (!c.visible())
         return;
-    if (const auto* label = dynamic_cast<const TextComponent*>(&c)) {
+    if (const auto* label = dynamic_cast<const TextComponent*>(&c);
+        label && !label->text().empty() && c.width() > 0 && label->font()) {
         const std::u16string& text = label->text();
-        if (!text.empty() && c.width() > 0 && label->font()) {
-            FontRep& font = *label->font();
-            if (!label->wrap()) {
-                EXPECT_EQ(font.fitted_line(text, c.width()), text)
-                    << context << ": " << where(c) << " is " << c.width() << " wide";
-                EXPECT_LE(font.line_height(), c.height() + 1)
-                    << context << ": " << where(c) << " is " << c.height() << " high";
-            } else {
-                int32_t lines = 0;
-                EXPECT_TRUE(wrapped_lines(font, text, c.width(), lines))
-                    << context << ": a word of " << where(c) << " is wider than " << c.width();
-                EXPECT_LE(lines * font.line_height(), c.height())
-                    << context << ": " << where(c) << " needs " << lines << " lines in "
-                    << c.height();
-            }
+        FontRep& font = *label->font();
+        int32_t lines = 1;
+        if (!label->wrap()) {
+            EXPECT_EQ(font.fitted_line(text, c.width()), text)
+                << context << ": " << where(c) << " is " << c.width() << " wide";
+        } else {
+            EXPECT_TRUE(wrapped_lines(font, text, c.width(), lines))
+                << context << ": a word of " << where(c) << " is wider than " << c.width();
         }
+        EXPECT_LE(lines * font.line_height(), c.height() + (label->wrap() ? 0 : 1))
+            << context << ": " << where(c) << " needs " << lines << " lines in " << c.height();
     }
-    for (const auto& child : c.children())
-        expect_texts_fit(*child, context);
-    if (const auto* list = dynamic_cast<const VList*>(&c))
-        for (const auto& row : list->rows())
-            expect_texts_fit(*row, context);
-}
-
-void expect_on_screen(const Component& c, const Window& window, const std::string& context) {
-    if (!c.visible())
-        return;
-    if (c.width() > 0 && c.height() > 0) {
-        EXPECT_TRUE(c.x() >= 0 && c.y() >= 0 && c.x() + c.width() <= window.width &&
-                    c.y() + c.height() <= window.height)
+    if (window && c.width() > 0 && c.height() > 0) {
+        EXPECT_TRUE(c.x() >= 0 && c.y() >= 0 && c.x() + c.width() <= window->width &&
+                    c.y() + c.height() <= window->height)
             << context << ": " << where(c) << " at " << c.x() << "," << c.y() << " size "
             << c.width() << "x" << c.height();
     }
-    // A list's rows scroll: the list itself is checked.
-    if (dynamic_cast<const VList*>(&c))
-        return;
     for (const auto& child : c.children())
-        expect_on_screen(*child, window, context);
+        expect_fits(*child, context, dynamic_cast<const VList*>(&c) ? nullptr : window);
+    if (const auto* list = dynamic_cast<const VList*>(&c))
+        for (const auto& row : list->rows())
+            expect_fits(*row, context);
 }
 
 // The menus the screens open, with the items they give, in one language.
@@ -407,8 +396,7 @@ TEST_P(ShippedCaptions, EveryCaptionOfEveryLanguageFitsEveryForm) {
                 trimming(trim);
                 settle(stack);
                 const std::string context = language + (trim ? " trimming" : "");
-                expect_texts_fit(form, context);
-                expect_on_screen(form, window, context);
+                expect_fits(form, context, &window);
             }
             trimming(false);
             settle(stack);
@@ -422,7 +410,7 @@ TEST_P(ShippedCaptions, EveryCaptionOfEveryLanguageFitsEveryForm) {
                         text.replace(at, 8, u"9");
                     form.set_text_by_id(f.control, text);
                     settle(stack);
-                    expect_texts_fit(form, language + " with " + foundation::to_utf8(key));
+                    expect_fits(form, language + " with " + foundation::to_utf8(key));
                 }
             stack.close_form(form);
         }
@@ -437,7 +425,7 @@ TEST_P(ShippedCaptions, EveryCaptionOfEveryLanguageFitsEveryForm) {
             const std::string context = language + " in the menu " + foundation::to_utf8(id);
             menu.open(id);
             settle(stack);
-            expect_texts_fit(menu, context);
+            expect_fits(menu, context);
             // The whole menu in the window, its last row in view without scrolling, or a cue
             // that rows lie below.
             const VList& list = menu.list();
