@@ -59,6 +59,13 @@ constexpr uint16_t white = 0xFFFF;
 constexpr uint16_t blue = (0x30 >> 3) << 11 | (0x60 >> 2) << 5 | (0xC0 >> 3);
 
 TEST_F(Stack, ShowAndCloseWithoutAnimation) {
+    // Empty, the stack takes all input and shows its background.
+    EXPECT_TRUE(stack.pen_button(PenEvent{}));
+    EXPECT_TRUE(stack.key(KeyEvent{9, true}));
+    EXPECT_TRUE(stack.command(Command{}));
+    stack.set_background(SkinColor{255, 0, 0, 255});
+    stack.draw(target);
+    EXPECT_EQ(at(10, 10), 0xF800);
     stack.show_form(*a);
     EXPECT_EQ(stack.top_form(), a.get());
     EXPECT_TRUE(a->visible());
@@ -111,15 +118,6 @@ TEST_F(Stack, AFormDestroyedWhileShownLeavesTheStack) {
     stack.tick(0.05);
     stack.draw(target);
     EXPECT_EQ(at(0, 0), white);
-}
-
-TEST_F(Stack, AnEmptyStackConsumesInputAndShowsTheBackground) {
-    EXPECT_TRUE(stack.pen_button(PenEvent{}));
-    EXPECT_TRUE(stack.key(KeyEvent{9, true}));
-    EXPECT_TRUE(stack.command(Command{}));
-    stack.set_background(SkinColor{255, 0, 0, 255});
-    stack.draw(target);
-    EXPECT_EQ(at(10, 10), 0xF800);
 }
 
 // A transition runs to its end (its half-way pictures are the goldens below); closing the form
