@@ -109,25 +109,28 @@ TEST_F(CallCapture, DownlinkThatGoesAwayMidCallLeavesTheMicrophoneRecording) {
         << "the microphone alone, every sample, after it went away";
 }
 
-TEST_F(CallCapture, WithoutAMonitorTheMicrophoneAloneIsRecorded) {
-    {
-        audio::RecorderPCM recorder(1, kRate, 16, platform::WAVE_CALL_MAPPER);
-        EXPECT_EQ(recorder.downlink(), WaveDownlink::Unavailable);
-        record(recorder, kRate);
+TEST_F(CallCapture, WithoutAMonitorOrOutsideCallsTheMicrophoneAloneIsRecorded) {
+    struct Case {
+        bool monitor;
+        uint32_t device;
+        WaveDownlink downlink;
+    } cases[] = {
+        {false, platform::WAVE_CALL_MAPPER, WaveDownlink::Unavailable}, // no monitor to be had
+        {true, platform::WAVE_MAPPER, WaveDownlink::None},              // no call
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.monitor);
+        if (c.monitor)
+            monitor();
+        {
+            audio::RecorderPCM recorder(1, kRate, 16, c.device);
+            EXPECT_EQ(recorder.downlink(), c.downlink);
+            record(recorder, kRate);
+        }
+        std::lock_guard guard(sink.lock());
+        EXPECT_TRUE(mixed_at(sink.samples, mic, {}, 0, 0, sink.samples.size()));
+        sink.samples.clear();
     }
-    std::lock_guard guard(sink.lock());
-    EXPECT_TRUE(mixed_at(sink.samples, mic, {}, 0, 0, sink.samples.size()));
-}
-
-TEST_F(CallCapture, OutsideCallsTheMicrophoneAloneIsRecorded) {
-    monitor();
-    {
-        audio::RecorderPCM recorder(1, kRate, 16);
-        EXPECT_EQ(recorder.downlink(), WaveDownlink::None);
-        record(recorder, kRate);
-    }
-    std::lock_guard guard(sink.lock());
-    EXPECT_TRUE(mixed_at(sink.samples, mic, {}, 0, 0, sink.samples.size()));
 }
 
 } // namespace
