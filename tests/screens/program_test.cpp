@@ -1,5 +1,6 @@
 // The real program, headless, driven through its test input file and watched through its
-// inspector file: the whole round a user makes, from recording to a recorded call.
+// inspector file: the whole round a user makes, from recording to a recorded call; records
+// made beside it, and a full disk.
 
 #include "screens/program_scenario.h"
 #include "support/temp_dir.h"
@@ -7,25 +8,20 @@
 
 #include <gtest/gtest.h>
 
+using screens_e2e::Inspection;
+
 TEST(ScreensProgram, HeadlessRoundFromRecordingToACall) {
     testing_support::Watchdog watchdog(240, "the headless program round");
     testing_support::TempDir root;
-    testing_support::ProgramSession session(root.path(), std::string(QV_BUILD_DIR) + "/bin");
-    session.env()["SDL_VIDEODRIVER"] = "offscreen";
-    session.env()["QUILLORY_INPUT"] = session.input_file().string();
-    session.env()["QUILLORY_SCREENSHOT"] = session.screenshot_file().string();
+    testing_support::ProgramSession session(root.path());
     testing_support::ScriptInput input(session.input_file());
-    screens_e2e::ProgramScenario round(session, input, "headless_program");
-    round.run_all();
+    screens_e2e::ProgramScenario(session, input, "headless_program").run_all();
 }
 
 TEST(ScreensProgram, RecordsMadeElsewhereAppearAndAFullDiskIsSaid) {
     testing_support::Watchdog watchdog(180, "records made elsewhere, a full disk");
     testing_support::TempDir root;
-    testing_support::ProgramSession session(root.path(), std::string(QV_BUILD_DIR) + "/bin");
-    session.env()["SDL_VIDEODRIVER"] = "offscreen";
-    session.env()["QUILLORY_INPUT"] = session.input_file().string();
-    session.env()["QUILLORY_SCREENSHOT"] = session.screenshot_file().string();
+    testing_support::ProgramSession session(root.path());
     testing_support::ScriptInput input(session.input_file());
     {
         screens_e2e::ProgramScenario round(session, input, "records_elsewhere");
@@ -36,19 +32,15 @@ TEST(ScreensProgram, RecordsMadeElsewhereAppearAndAFullDiskIsSaid) {
         const auto made = session.cli({"record", "--seconds", "1"});
         ASSERT_EQ(made.status, 0) << made.output;
         const std::filesystem::path path(made.output.substr(0, made.output.find('\n')));
-        const std::string title = screens_e2e::media_tag(path, "title");
+        const std::string title = testing_support::media_tag(path, "title");
         ASSERT_FALSE(title.empty());
         ASSERT_TRUE(round.wait(
-            [&](const testing_support::Inspection& i) {
-                return i.rows().size() == 2 && i.row_with(title) != nullptr;
-            },
+            [&](const Inspection& i) { return i.rows().size() == 2 && i.row_with(title); },
             "the row of the record quillory-cli made"));
         // Deleted by hand: the row goes.
         std::filesystem::remove(path);
         ASSERT_TRUE(round.wait(
-            [&](const testing_support::Inspection& i) {
-                return i.rows().size() == 1 && i.row_with(title) == nullptr;
-            },
+            [&](const Inspection& i) { return i.rows().size() == 1 && !i.row_with(title); },
             "the row of the deleted record gone"));
     }
     // The documents' disk is full: record says so instead of doing nothing.
@@ -56,15 +48,13 @@ TEST(ScreensProgram, RecordsMadeElsewhereAppearAndAFullDiskIsSaid) {
     screens_e2e::ProgramScenario round(session, input, "full_disk");
     round.start(1);
     round.tap("btnRecord");
-    ASSERT_TRUE(round.wait_form("frmError"));
     ASSERT_TRUE(round.wait(
-        [&](const testing_support::Inspection& i) {
-            return i.top() && i.top()->has_text(round.caption("Sorry_no_space"));
+        [&](const Inspection& i) {
+            return i.at("frmError") && i.top()->has_text(round.caption("Sorry_no_space"));
         },
         "the error form saying the disk is full"));
     round.tap("btnClose");
-    ASSERT_TRUE(round.wait_form("frmMain"));
-    EXPECT_EQ(round.wait([](const testing_support::Inspection& i) { return i.rows().size() == 1; },
-                         "the list as it was"),
-              true);
+    EXPECT_TRUE(
+        round.wait([](const Inspection& i) { return i.at("frmMain") && i.rows().size() == 1; },
+                   "the list as it was"));
 }

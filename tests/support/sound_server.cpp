@@ -1,6 +1,7 @@
 #include "support/sound_server.h"
 
 #include "platform/wave_file.h"
+#include "support/process.h"
 
 #include <chrono>
 #include <cmath>
@@ -17,12 +18,7 @@
 namespace testing_support {
 
 bool on_path(const std::string& tool) {
-    return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-bool in_ci() {
-    const char* ci = std::getenv("CI");
-    return ci && std::string(ci) == "true";
+    return have_program(tool);
 }
 
 pid_t spawn(const std::vector<std::string>& arguments, const std::string& output,
