@@ -119,6 +119,21 @@ bool ProgramScenario::wait(const std::function<bool(const Inspection&)>& done,
     return false;
 }
 
+bool ProgramScenario::elapsed(int seconds, const std::string& what) {
+    return wait([&](const Inspection& i) { return seconds_shown(i, "frmElapsed") >= seconds; },
+                what);
+}
+
+bool ProgramScenario::wait_text(const std::string& id, const std::string& text,
+                                const std::string& what) {
+    return wait([&](const Inspection& i) { return i.shown(id) && i.shown(id)->has_text(text); },
+                what);
+}
+
+bool ProgramScenario::wait_shown(const std::string& id, const std::string& what) {
+    return wait([&](const Inspection& i) { return i.shown(id); }, what);
+}
+
 bool ProgramScenario::wait_form(const std::string& id) {
     return wait([&](const Inspection& i) { return i.at(id); }, "the form " + id);
 }
@@ -202,8 +217,7 @@ void ProgramScenario::record_three_seconds() {
     tap("btnRecord", true);
     ASSERT_TRUE(wait_recording_form());
     // A marker a second in, with its tick heard on the output (the test device's file).
-    ASSERT_TRUE(
-        wait([](const Inspection& i) { return seconds_shown(i, "frmElapsed") >= 1; }, "1 s"));
+    ASSERT_TRUE(elapsed(1, "1 s"));
     tap("btnMark");
     ASSERT_TRUE(wait(
         [&](const Inspection&) {
@@ -211,8 +225,7 @@ void ProgramScenario::record_three_seconds() {
             return tick > 0.03 && tick < 0.1;
         },
         "the marker's tick played"));
-    ASSERT_TRUE(
-        wait([](const Inspection& i) { return seconds_shown(i, "frmElapsed") >= 3; }, "3 s"));
+    ASSERT_TRUE(elapsed(3, "3 s"));
     stop_recording();
     // A new row, which counts the record's marker.
     ASSERT_TRUE(wait(
@@ -237,7 +250,7 @@ void ProgramScenario::record_three_seconds() {
 
 void ProgramScenario::filter_with_keypad() {
     tap("btnFilter");
-    ASSERT_TRUE(wait([](const Inspection& i) { return i.shown("button7"); }, "the keypad"));
+    ASSERT_TRUE(wait_shown("button7", "the keypad"));
     ASSERT_NE(m_session.inspect().row_with(zed_title), nullptr);
     tap("button7");
     ASSERT_TRUE(wait(
@@ -274,19 +287,9 @@ void ProgramScenario::rename_from_playback(const std::string& title) {
     tap("btnName");
     ASSERT_TRUE(wait_form("frmEdit"));
     m_input.type(title);
-    ASSERT_TRUE(wait(
-        [&](const Inspection& i) {
-            const InspectNode* edit = i.shown("edit");
-            return edit && edit->text == title;
-        },
-        "the typed title to replace the old one"));
+    ASSERT_TRUE(wait_text("edit", title, "the typed title to replace the old one"));
     tap("btnOk");
-    ASSERT_TRUE(wait(
-        [&](const Inspection& i) {
-            const InspectNode* name = i.shown("btnName");
-            return i.top_id() == "frmView" && name && name->has_text(title);
-        },
-        "the new title on the name button"));
+    ASSERT_TRUE(wait_text("btnName", title, "the new title on the name button"));
     // The file takes the new name when the form closes.
     tap("btnClose");
     ASSERT_TRUE(
@@ -311,9 +314,7 @@ void ProgramScenario::append() {
     ASSERT_TRUE(wait_recording_form());
     // The time goes on from the record's length.
     EXPECT_GE(seconds_shown(m_session.inspect(), "frmElapsed"), int(before));
-    ASSERT_TRUE(
-        wait([&](const Inspection& i) { return seconds_shown(i, "frmElapsed") >= int(before) + 2; },
-             "2 s more recorded"));
+    ASSERT_TRUE(elapsed(int(before) + 2, "2 s more recorded"));
     stop_recording();
     ASSERT_TRUE(wait_form("frmMain"));
     const double after = media_duration(m_record);
@@ -332,9 +333,7 @@ void ProgramScenario::jump_to_marker_and_trim() {
     tap_row(m_title);
     ASSERT_TRUE(wait_form("frmView"));
     // Past the marker, a tap on its tick over the position bar plays from it again.
-    ASSERT_TRUE(wait(
-        [&](const Inspection& i) { return seconds_shown(i, "frmElapsed") >= int(markers[0]) + 2; },
-        "the playback past the marker"));
+    ASSERT_TRUE(elapsed(int(markers[0]) + 2, "the playback past the marker"));
     const InspectNode* ticks = m_session.inspect().shown("posTicks");
     ASSERT_TRUE(ticks);
     const int tick_x = ticks->x + int(markers[0] / before * (ticks->w - 1) + 0.5);
@@ -346,8 +345,7 @@ void ProgramScenario::jump_to_marker_and_trim() {
     tap("btnMenu");
     ASSERT_TRUE(wait_form("frmMenu"));
     tap_row(caption("Trim"));
-    ASSERT_TRUE(wait([](const Inspection& i) { return i.shown("btnTrimStart") != nullptr; },
-                     "the trim handles"));
+    ASSERT_TRUE(wait_shown("btnTrimStart", "the trim handles"));
     const InspectNode handle = *m_session.inspect().shown("btnTrimStart");
     m_input.drag(drag_path(handle.centre_x(), tick_x, handle.centre_y()));
     // The playing position follows the handle.
@@ -359,8 +357,7 @@ void ProgramScenario::jump_to_marker_and_trim() {
         },
         "the handle at the marker"));
     tap("btnTrimOk");
-    ASSERT_TRUE(wait([](const Inspection& i) { return i.shown("btnMarkPrev") != nullptr; },
-                     "the marker buttons back"));
+    ASSERT_TRUE(wait_shown("btnMarkPrev", "the marker buttons back"));
     const double after = media_duration(m_record);
     EXPECT_NEAR(after, before - markers[0], 0.15) << m_record;
     EXPECT_EQ(media_tag(m_record, "title"), m_title);
@@ -421,8 +418,7 @@ void ProgramScenario::drag_position_knob() {
     const int to_x = bar->x + (bar->w * 3) / 4;
     const int y = knob->centre_y();
     m_input.drag(drag_path(knob->centre_x(), to_x, y));
-    ASSERT_TRUE(wait([](const Inspection& i) { return seconds_shown(i, "frmElapsed") >= 75; },
-                     "the position to jump ahead"));
+    ASSERT_TRUE(elapsed(75, "the position to jump ahead"));
     const InspectNode* moved = m_session.inspect().shown("btnPosition");
     ASSERT_TRUE(moved);
     EXPECT_GT(moved->x, knob->x + bar->w / 2) << "the knob stays where it was dragged";
@@ -447,16 +443,10 @@ void ProgramScenario::listen_with_waveform() {
     const InspectNode* wave = m_session.inspect().shown("waveform");
     ASSERT_TRUE(wave);
     m_input.tap(wave->x + wave->w * 3 / 4, wave->centre_y());
-    ASSERT_TRUE(wait([](const Inspection& i) { return seconds_shown(i, "frmElapsed") >= 85; },
-                     "the position to jump to the tap"));
+    ASSERT_TRUE(elapsed(85, "the position to jump to the tap"));
     for (const char* speed : {"1.25\u00D7", "1.5\u00D7", "2\u00D7"}) {
         tap("btnSpeed");
-        ASSERT_TRUE(wait(
-            [&](const Inspection& i) {
-                const InspectNode* button = i.shown("btnSpeed");
-                return button && button->has_text(speed);
-            },
-            "the speed button to show the next speed"));
+        ASSERT_TRUE(wait_text("btnSpeed", speed, "the speed button to show the next speed"));
     }
     tap("btnPlay");
     ASSERT_TRUE(wait(playing, "the playback to go on"));
@@ -479,8 +469,7 @@ void ProgramScenario::record_hand_over() {
     second_start();
     ASSERT_TRUE(wait_recording_form());
     ASSERT_TRUE(m_program->running()) << "one program";
-    ASSERT_TRUE(wait([](const Inspection& i) { return seconds_shown(i, "frmElapsed") >= 1; },
-                     "the recording to run"));
+    ASSERT_TRUE(elapsed(1, "the recording to run"));
     second_start();
     ASSERT_TRUE(
         wait([](const Inspection& i) { return i.shown("btnResume") && !i.shown("btnPause"); },

@@ -68,6 +68,11 @@ public:
     bool wait(const std::function<bool(const Inspection&)>& done, const std::string& what,
               std::chrono::milliseconds deadline = 40s);
     bool wait_form(const std::string& id);
+    bool wait_shown(const std::string& id, const std::string& what);
+    // Waits until a shown control of the top form shows this text.
+    bool wait_text(const std::string& id, const std::string& text, const std::string& what);
+    // Waits until the form's clock shows at least that many seconds.
+    bool elapsed(int seconds, const std::string& what);
     void report(const std::string& what);
     // The language text of a key, from the shipped English file.
     static std::string caption(const std::string& key);

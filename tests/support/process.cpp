@@ -64,6 +64,11 @@ int decode(int status) {
 
 } // namespace
 
+pid_t spawn_process(const std::vector<std::string>& argv, const EnvChanges& env,
+                    const fs::path& output) {
+    return start(argv, env, -1, output);
+}
+
 Process::Process(const std::vector<std::string>& argv, const EnvChanges& env,
                  const fs::path& output)
     : m_pid(start(argv, env, -1, output)) {}

@@ -42,6 +42,10 @@ private:
     std::optional<int> m_status;
 };
 
+// Starts a program as Process does, leaving it to the caller to end and reap.
+pid_t spawn_process(const std::vector<std::string>& argv, const EnvChanges& env,
+                    const std::filesystem::path& output);
+
 // Runs a command to its end (killed at the deadline, status -1 then); its status and output.
 struct CommandResult {
     int status{-1};
