@@ -4,8 +4,8 @@
 // (elapsed and remaining times, sizes, levels, positions, titles made from the clock) is masked
 // by the rectangles the inspector gives for those controls.
 
+#include "screens/program_scenario.h"
 #include "support/golden_png.h"
-#include "support/program_driver.h"
 #include "support/temp_dir.h"
 #include "support/watchdog.h"
 
@@ -29,21 +29,6 @@ struct GoldenProgram {
     }
     ~GoldenProgram() { EXPECT_EQ(program->terminate(10s), 0); }
 
-    bool tap(const std::string& id) {
-        const testing_support::InspectNode* node = nullptr;
-        if (!session.wait(
-                [&](const Inspection& i) { return !i.transition && (node = i.shown(id)); }))
-            return false;
-        input.tap(node->centre_x(), node->centre_y());
-        return true;
-    }
-    bool tap_row(const std::string& text) {
-        const testing_support::InspectNode* row = nullptr;
-        if (!session.wait([&](const Inspection& i) { return (row = i.row_with(text)); }))
-            return false;
-        input.tap(row->centre_x(), row->centre_y());
-        return true;
-    }
     // The main form with at least this many rows bound, the newest record among them.
     bool listed(size_t rows) {
         return session.wait([&](const Inspection& i) {
@@ -96,6 +81,7 @@ struct GoldenProgram {
     testing_support::TempDir root;
     ProgramSession session{root.path()};
     testing_support::ScriptInput input{session.input_file()};
+    screens_e2e::ProgramScenario round{session, input, "golden"};
     std::unique_ptr<testing_support::Process> program;
 };
 
@@ -111,23 +97,23 @@ TEST(GoldenScreens, MainKeypadMenuRecordingAndPlaybackLookAsTheyShould) {
     EXPECT_TRUE(golden.screen_is("main", {"list"}));
 
     // The keypad with 2 typed: "Anna", "bench" and the years are highlighted.
-    ASSERT_TRUE(golden.tap("btnFilter"));
-    ASSERT_TRUE(golden.tap("button2"));
+    golden.round.tap("btnFilter");
+    golden.round.tap("button2");
     ASSERT_TRUE(session.wait([](const Inspection& i) {
         return i.top() && !i.top()->mentions("Team meeting") && i.top()->mentions("garden bench");
     })) << session.last_json();
     EXPECT_TRUE(golden.screen_is("keypad"));
-    ASSERT_TRUE(golden.tap("btnCloseFilter"));
+    golden.round.tap("btnCloseFilter");
     ASSERT_TRUE(session.wait([](const Inspection& i) { return i.shown("btnFilter"); }));
-    ASSERT_TRUE(golden.tap("btnMenu"));
+    golden.round.tap("btnMenu");
     ASSERT_TRUE(session.wait_form("frmMenu")) << session.last_json();
     EXPECT_TRUE(golden.screen_is("menu"));
-    ASSERT_TRUE(golden.tap_row("Cancel"));
+    golden.round.tap_row("Cancel");
     ASSERT_TRUE(session.wait_form("frmMain"));
 
     // Recording, paused so that the buttons stay put; its title holds the clock's date.
-    ASSERT_TRUE(golden.tap("btnRecord"));
-    ASSERT_TRUE(golden.tap("btnPause"));
+    golden.round.tap("btnRecord");
+    golden.round.tap("btnPause");
     ASSERT_TRUE(session.wait([](const Inspection& i) { return i.shown("btnResume"); }));
     EXPECT_TRUE(golden.screen_is(
         "recording", {"frmElapsed", "frmLeft", "frmSize", "pbLevel", "btnName", "liveWave"}));
@@ -135,16 +121,16 @@ TEST(GoldenScreens, MainKeypadMenuRecordingAndPlaybackLookAsTheyShould) {
     // double tap on the record button): tapped again until the list is back.
     ASSERT_TRUE(testing_support::wait_for([&] {
         if (session.inspect().at("frmRecording"))
-            golden.tap("btnClose");
+            golden.round.tap("btnClose");
         return session.wait([](const Inspection& i) { return i.at("frmMain"); }, 1s);
     })) << session.last_json();
     ASSERT_TRUE(golden.listed(4));
 
     // Playback of the call, paused (or at its end): the play button shows either way.
-    ASSERT_TRUE(golden.tap_row("Anna Petrova"));
+    golden.round.tap_row("Anna Petrova");
     ASSERT_TRUE(session.wait_form("frmView")) << session.last_json();
     if (session.inspect().shown("btnPause"))
-        golden.tap("btnPause");
+        golden.round.tap("btnPause");
     ASSERT_TRUE(session.wait([](const Inspection& i) { return i.shown("btnPlay"); }));
     EXPECT_TRUE(golden.screen_is(
         "playback", {"frmElapsed", "frmLeft", "pbLevel", "pbPosition", "btnPosition", "waveform"}));

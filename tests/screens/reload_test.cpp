@@ -4,7 +4,7 @@
 
 #include "foundation/text.h"
 #include "localisation/text_table.h"
-#include "support/program_driver.h"
+#include "screens/program_scenario.h"
 #include "support/temp_dir.h"
 #include "support/watchdog.h"
 
@@ -12,9 +12,8 @@
 #include <set>
 
 namespace fs = std::filesystem;
-using namespace std::chrono_literals;
-using testing_support::Inspection;
-using testing_support::InspectNode;
+using screens_e2e::Inspection;
+using screens_e2e::InspectNode;
 
 namespace {
 
@@ -68,61 +67,50 @@ TEST(ScreensReload, ALanguageChosenInTheMenuRedrawsEveryTextAndTheControlsStillA
     testing_support::copy_sample_records(session.records_folder());
     session.env()["LC_ALL"] = "C";
     testing_support::ScriptInput input(session.input_file());
+    screens_e2e::ProgramScenario round(session, input, "reload");
     const auto english = shipped("english");
     const auto russian = shipped("russian");
-    const auto program = session.start();
-    auto tap = [&](const std::function<const InspectNode*(const Inspection&)>& find) {
-        const InspectNode* node = nullptr;
-        ASSERT_TRUE(session.wait([&](const Inspection& i) {
-            return !i.transition && (node = find(i));
-        })) << session.last_json();
-        input.tap(node->centre_x(), node->centre_y());
-    };
-    auto control = [](const std::string& id) {
-        return [id](const Inspection& i) { return i.shown(id); };
-    };
-    auto row = [](const std::string& shown) {
-        return [shown](const Inspection& i) { return i.row_with(shown); };
-    };
+    round.start(4); // the five sample records, four in view
     auto showing = [&](const std::string& wanted) {
-        return session.wait(
-            [&](const Inspection& i) { return i.top() && i.top()->has_text(wanted); });
+        return round.wait([&](const Inspection& i) { return i.top()->has_text(wanted); }, wanted);
     };
 
     // With the keypad open, its letters are in the English alphabet.
-    tap(control("btnFilter"));
-    ASSERT_TRUE(showing("abc")) << session.last_json();
+    round.tap("btnFilter");
+    ASSERT_TRUE(showing("abc"));
     // Settings, Language: each language under its own name.
-    tap(control("btnMenu"));
-    tap(row(text(english, u"Settings")));
-    tap(row(text(english, u"Language")));
+    round.tap("btnMenu");
+    round.tap_row(text(english, u"Settings"));
+    round.tap_row(text(english, u"Language"));
     ASSERT_TRUE(showing("Deutsch") && showing("Fran\xc3\xa7"
-                                              "ais"))
-        << session.last_json();
+                                              "ais"));
     EXPECT_FALSE(session.inspect().top()->has_text("russian"));
-    tap(row(text(russian, u"Language_name")));
+    round.tap_row(text(russian, u"Language_name"));
 
     // Back on the main form, every text at once: none left in English, the keypad in Cyrillic.
-    ASSERT_TRUE(session.wait([](const Inspection& i) {
-        return i.at("frmMain") && i.top()->has_text("\xd0\xb0\xd0\xb1\xd0\xb2\xd0\xb3"); // "абвг"
-    })) << session.last_json();
+    ASSERT_TRUE(round.wait(
+        [](const Inspection& i) {
+            return i.at("frmMain") && i.top()->has_text("\xd0\xb0\xd0\xb1\xd0\xb2\xd0\xb3");
+        },
+        "the keypad in Cyrillic")); // "абвг"
     EXPECT_EQ(left_in_english(session.inspect()), "");
     EXPECT_FALSE(session.inspect().top()->has_text("abc"));
 
     // The controls were found again: the keypad filters and closes, the menu opens in Russian.
-    tap(control("button2")); // "Anna", "bench", "2026"
-    ASSERT_TRUE(session.wait([](const Inspection& i) {
-        return i.top() && !i.top()->mentions("Team meeting") && i.top()->mentions("garden bench");
-    })) << session.last_json();
-    tap(control("btnCloseFilter"));
-    tap(control("btnMenu"));
-    ASSERT_TRUE(showing(text(russian, u"Settings"))) << session.last_json();
+    round.tap("button2"); // "Anna", "bench", "2026"
+    ASSERT_TRUE(round.wait(
+        [](const Inspection& i) {
+            return !i.top()->mentions("Team meeting") && i.top()->mentions("garden bench");
+        },
+        "the list filtered"));
+    round.tap("btnCloseFilter");
+    round.tap("btnMenu");
+    ASSERT_TRUE(showing(text(russian, u"Settings")));
     EXPECT_EQ(left_in_english(session.inspect()), "");
-    tap(row(text(russian, u"Cancel")));
+    round.tap_row(text(russian, u"Cancel"));
 
     // A screen built before the change and shown after it speaks Russian too.
-    tap(row("Anna Petrova"));
-    ASSERT_TRUE(session.wait_form("frmView")) << session.last_json();
+    round.tap_row("Anna Petrova");
+    ASSERT_TRUE(round.wait_form("frmView"));
     EXPECT_EQ(left_in_english(session.inspect()), "");
-    EXPECT_EQ(program->terminate(10s), 0);
 }
