@@ -12,6 +12,7 @@
 #include <set>
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 using screens_e2e::Inspection;
 using screens_e2e::InspectNode;
 
@@ -70,7 +71,10 @@ TEST(ScreensReload, ALanguageChosenInTheMenuRedrawsEveryTextAndTheControlsStillA
     screens_e2e::ProgramScenario round(session, input, "reload");
     const auto english = shipped("english");
     const auto russian = shipped("russian");
-    round.start(4); // the five sample records, four in view
+    const auto program = session.start();
+    ASSERT_TRUE(round.wait(
+        [](const Inspection& i) { return i.at("frmMain") && i.top()->mentions("Team meeting"); },
+        "the records listed"));
     auto showing = [&](const std::string& wanted) {
         return round.wait([&](const Inspection& i) { return i.top()->has_text(wanted); }, wanted);
     };
@@ -113,4 +117,5 @@ TEST(ScreensReload, ALanguageChosenInTheMenuRedrawsEveryTextAndTheControlsStillA
     round.tap_row("Anna Petrova");
     ASSERT_TRUE(round.wait_form("frmView"));
     EXPECT_EQ(left_in_english(session.inspect()), "");
+    EXPECT_EQ(program->terminate(10s), 0);
 }
