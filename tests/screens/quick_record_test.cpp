@@ -66,30 +66,6 @@ protected:
     testing_support::ScopedEnv m_config;
 };
 
-TEST_F(QuickRecordTest, KeysAreSortedByNameAndAssignThenResetRestoresTheEarlierCommand) {
-    add_key(u"40C1", u"Volume up", u"\"/usr/bin/mixer\" up");
-    add_key(u"40C2", u"camera", u"'" + program + u"' record");
-    add_key(u"40C3", u"Action", u"");
-    HardwareKeys keys(platform::open_registry_key_bindings(), program);
-    EXPECT_EQ(keys.count(), 3u);
-    auto listed = [&] {
-        keys.load(nullptr);
-        std::vector<std::pair<std::u16string, bool>> out;
-        for (const auto& entry : keys.entries())
-            out.emplace_back(entry.name, entry.assigned);
-        return out;
-    };
-    using Listed = std::vector<std::pair<std::u16string, bool>>;
-    EXPECT_EQ(listed(), (Listed{{u"Action", false}, {u"camera", true}, {u"Volume up", false}}));
-    EXPECT_TRUE(keys.toggle(2));
-    EXPECT_EQ(command_of(u"40C1"), program_command(program));
-    // A later load sees the assignment; resetting gives the key its earlier command back.
-    EXPECT_EQ(listed(), (Listed{{u"Action", false}, {u"camera", true}, {u"Volume up", true}}));
-    EXPECT_TRUE(keys.toggle(2));
-    EXPECT_EQ(command_of(u"40C1"), u"\"/usr/bin/mixer\" up");
-    EXPECT_FALSE(keys.toggle(3));
-}
-
 class QuickRecordFormTest : public QuickRecordTest {
 protected:
     QuickRecordFormTest() {
