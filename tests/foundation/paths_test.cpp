@@ -4,7 +4,7 @@
 #include "foundation/paths.h"
 #include "foundation_fixture.h"
 #include "platform/messages.h"
-#include "support/session_mocks.h"
+#include "support/process.h"
 #include "support/watchdog.h"
 
 #include <algorithm>

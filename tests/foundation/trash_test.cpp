@@ -2,7 +2,7 @@
 // info file that names where they came from; where no trash can be made they are deleted.
 
 #include "foundation/paths.h"
-#include "support/session_mocks.h"
+#include "support/private_bus.h"
 #include "support/temp_dir.h"
 
 #include <filesystem>

@@ -3,7 +3,7 @@
 
 #include "platform/clock.h"
 #include "platform/desktop_bus.h"
-#include "support/session_mocks.h"
+#include "support/private_bus.h"
 #include "support/temp_dir.h"
 #include "support/watchdog.h"
 

@@ -1,7 +1,7 @@
 // Moving a record to another volume (a card): copied whole, then the original removed.
 
 #include "platform/file_system.h"
-#include "support/session_mocks.h"
+#include "support/process.h"
 #include "support/temp_dir.h"
 
 #include <cerrno>

@@ -1,5 +1,5 @@
 #include "platform/registry_store.h"
-#include "support/session_mocks.h"
+#include "support/process.h"
 #include "support/temp_dir.h"
 #include "support/watchdog.h"
 

@@ -7,7 +7,7 @@
 #include "platform/clock.h"
 #include "platform/messages.h"
 #include "sharing/send_mail.h"
-#include "support/session_mocks.h"
+#include "support/private_bus.h"
 #include "support/temp_dir.h"
 #include "support/watchdog.h"
 
