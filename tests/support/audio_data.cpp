@@ -1,27 +1,19 @@
 #include "support/audio_data.h"
 
+#include "support/process.h"
+
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <iterator>
 
 namespace testing_support {
 
 bool shell(const std::string& command, std::string* output) {
-    std::string text;
-    FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
-    if (!pipe)
-        return false;
-    char buffer[4096];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        text.append(buffer, got);
-    const int status = pclose(pipe);
+    const CommandResult result = run_command({"/bin/sh", "-c", command + " 2>/dev/null"});
     if (output)
-        *output = text;
-    return status == 0;
+        *output = result.output;
+    return result.status == 0;
 }
 
 std::string quote(const std::filesystem::path& path) {
@@ -30,9 +22,9 @@ std::string quote(const std::filesystem::path& path) {
 
 bool have_tools(std::initializer_list<const char*> tools) {
     for (const char* tool : tools) {
-        if (shell(std::string("command -v ") + tool))
+        if (have_program(tool))
             continue;
-        if (const char* ci = std::getenv("CI"); ci && std::string(ci) == "true")
+        if (in_ci())
             ADD_FAILURE() << tool << " is missing";
         return false;
     }
@@ -40,8 +32,8 @@ bool have_tools(std::initializer_list<const char*> tools) {
 }
 
 std::vector<uint8_t> read_bytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+    const std::string bytes = read_whole_file(path);
+    return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 
 void write_bytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
