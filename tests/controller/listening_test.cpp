@@ -10,25 +10,15 @@
 #include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
-using controller_test::quoted;
-using controller_test::Result;
-using controller_test::run;
+using namespace controller_test;
 using testing_support::ScopedEnv;
 using testing_support::TempDir;
 
 namespace {
 
-const std::string cli = std::string(QV_BUILD_DIR) + "/bin/quillory-cli";
-
 class ListeningTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        if (std::system("command -v sox soxi >/dev/null 2>&1") != 0) {
-            if (std::getenv("CI") && std::string(std::getenv("CI")) == "true")
-                FAIL() << "sox is needed";
-            GTEST_SKIP() << "sox missing";
-        }
-    }
+    void SetUp() override { QV_REQUIRE_TOOLS("sox soxi"); }
     // Plays the file with the options; the seconds the output device was given.
     double played(const fs::path& file, const std::string& options) {
         fs::remove(m_out);

@@ -163,9 +163,10 @@ TEST(CompressedFiles, MusepackHeaderClaimingMoreThanTheFileEndsSeeksAtOnce) {
     ASSERT_TRUE(reader.is_valid());
     EXPECT_LE(reader.duration() * reader.sample_rate(), 29.0 * 8 / 20 * 1152 + 1);
     testing_support::Watchdog watchdog(20, "seek into a forged Musepack file");
-    reader.seek(reader.duration() / 2);
+    // Whether a forged file can be sought in is its own affair: it must not hang.
+    (void)reader.seek(reader.duration() / 2);
     pull_all(reader, 8820, 2000);
-    reader.seek(reader.duration());
+    (void)reader.seek(reader.duration());
     pull_all(reader, 8820, 2000);
 }
 

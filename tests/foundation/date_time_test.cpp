@@ -70,11 +70,13 @@ TEST(DateFormat, DayMonthOrderFollowsTheLocale) {
         LocaleScope us("en_US");
         EXPECT_EQ(day_month_picture(false), u"MMM dd");
         EXPECT_EQ(day_month_picture(true), u"MMMM dd");
-        EXPECT_EQ(format_date(sample(), false, true, false), u"Mar 05");
-        EXPECT_EQ(format_date(sample(), true, true, false), u"March 05");
-        EXPECT_EQ(format_date(sample(), true, false, false), u"March");
-        EXPECT_EQ(format_date(sample(), true, false, true), u"March 2007");
-        EXPECT_EQ(format_date(sample(), false, true, true), u"3/5/07");
+        EXPECT_EQ(format_date(sample(), {}), u"Mar 05");
+        EXPECT_EQ(format_date(sample(), {.long_month_names = true}), u"March 05");
+        EXPECT_EQ(format_date(sample(), {.long_month_names = true, .with_day = false}), u"March");
+        EXPECT_EQ(format_date(sample(),
+                              {.long_month_names = true, .with_day = false, .system_format = true}),
+                  u"March 2007");
+        EXPECT_EQ(format_date(sample(), {.system_format = true}), u"3/5/07");
         EXPECT_EQ(format_time(sample(), true), u"2:07:09 PM");
         EXPECT_EQ(format_time(sample(), false), u"2:07 PM");
     }
@@ -82,15 +84,16 @@ TEST(DateFormat, DayMonthOrderFollowsTheLocale) {
         LocaleScope de("de_DE");
         EXPECT_EQ(day_month_picture(false), u"dd MMM");
         EXPECT_EQ(day_month_picture(true), u"dd MMMM");
-        EXPECT_EQ(format_date(sample(), true, true, false), u"05 M\u00e4rz");
-        EXPECT_EQ(format_date(sample(), false, true, true), u"05.03.07");
+        EXPECT_EQ(format_date(sample(), {.long_month_names = true}), u"05 M\u00e4rz");
+        EXPECT_EQ(format_date(sample(), {.system_format = true}), u"05.03.07");
         EXPECT_EQ(format_time(sample(), true), u"14:07:09");
         EXPECT_EQ(format_time(sample(), false), u"14:07");
     }
     {
         LocaleScope ru("ru_RU");
         EXPECT_EQ(day_month_picture(true), u"dd MMMM");
-        EXPECT_EQ(format_date(sample(), true, false, false), u"\u043c\u0430\u0440\u0442");
+        EXPECT_EQ(format_date(sample(), {.long_month_names = true, .with_day = false}),
+                  u"\u043c\u0430\u0440\u0442");
     }
 }
 

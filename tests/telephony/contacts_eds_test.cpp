@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <glib.h>
 #include <gtest/gtest.h>
 #include <iterator>
 #include <memory>
@@ -35,24 +36,9 @@ void write_file(const std::filesystem::path& path, const std::string& text) {
 }
 
 std::string base64(const std::string& bytes) {
-    static const char* alphabet =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    std::size_t i = 0;
-    for (; i + 2 < bytes.size(); i += 3) {
-        uint32_t v = uint32_t(uint8_t(bytes[i])) << 16 | uint32_t(uint8_t(bytes[i + 1])) << 8 |
-                     uint8_t(bytes[i + 2]);
-        for (int s = 18; s >= 0; s -= 6)
-            out += alphabet[(v >> s) & 63];
-    }
-    if (i < bytes.size()) {
-        uint32_t v = uint32_t(uint8_t(bytes[i])) << 16 |
-                     (i + 1 < bytes.size() ? uint32_t(uint8_t(bytes[i + 1])) << 8 : 0);
-        out += alphabet[(v >> 18) & 63];
-        out += alphabet[(v >> 12) & 63];
-        out += i + 1 < bytes.size() ? alphabet[(v >> 6) & 63] : '=';
-        out += '=';
-    }
+    gchar* text = g_base64_encode(reinterpret_cast<const guchar*>(bytes.data()), bytes.size());
+    const std::string out(text);
+    g_free(text);
     return out;
 }
 
