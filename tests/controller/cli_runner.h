@@ -49,7 +49,8 @@ inline std::string quoted(const std::filesystem::path& path) {
     return quoted(path.string());
 }
 
-// quillory-cli with the arguments (already quoted where needed), standard error included.
+// quillory-cli with the arguments (already quoted where needed), standard error included: for
+// its status and what it says, not for output read line by line.
 inline Result cli_run(const std::string& arguments) {
     return run(quoted(cli) + " " + arguments + " 2>&1");
 }

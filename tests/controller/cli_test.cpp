@@ -315,12 +315,12 @@ TEST_F(CliTest, NameThatIsNotUtf8GoesThroughListInfoRenameAndSend) {
     Result listed = run(quoted(cli) + " list");
     ASSERT_EQ(listed.status, 0) << listed.out;
     EXPECT_NE(listed.out.find(odd.string() + "\t"), std::string::npos) << listed.out;
-    Result info = cli_run("info " + quoted(odd));
+    Result info = run(quoted(cli) + " info " + quoted(odd));
     ASSERT_EQ(info.status, 0) << info.out;
     EXPECT_EQ(first_line(info.out), "path=" + odd.string());
     EXPECT_NE(info.out.find("codec=mp3"), std::string::npos) << info.out;
 
-    Result renamed = cli_run("rename " + quoted(odd) + " " + quoted("Cr\xE8me caf\xE9"));
+    Result renamed = run(quoted(cli) + " rename " + quoted(odd) + " " + quoted("Cr\xE8me caf\xE9"));
     ASSERT_EQ(renamed.status, 0) << renamed.out;
     const fs::path now = first_line(renamed.out);
     EXPECT_EQ(now, m_world.main_folder() / "Record Cr\xE8me caf\xE9.mp3");

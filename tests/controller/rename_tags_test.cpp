@@ -94,7 +94,7 @@ t.save(sys.argv[1], v2_version=4, padding=lambda info: 0)
     fs::permissions(v24, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     // Far beyond what the tag has room for.
     const std::string title = "A long title " + std::string(900, 'x');
-    const Result renamed = cli_run("rename " + quoted(v24) + " " + quoted(title));
+    const Result renamed = run(quoted(cli) + " rename " + quoted(v24) + " " + quoted(title));
     ASSERT_EQ(renamed.status, 0) << renamed.out;
     const fs::path now(first_line(renamed.out));
     EXPECT_NE(now, v24);
