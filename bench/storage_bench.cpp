@@ -15,6 +15,7 @@
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -45,8 +46,8 @@ public:
             tag.set_text(formats::kId3Artist, u"Record");
             tag.set_text(formats::kId3Title, u"Title " + fs::path(std::to_string(i)).u16string());
             tag.set_text(formats::kId3Album, u"Record");
-            tag.write(file, 0);
-            file.write("\xFF\xFB\x90\x00", 4);
+            if (!tag.write(file, 0) || !file.write("\xFF\xFB\x90\x00", 4))
+                throw std::runtime_error("the records to measure could not be written");
         }
     }
     ~World() {
@@ -152,8 +153,8 @@ void BM_RecordsMovedIn(benchmark::State& state) {
                                   foundation::File::WriteNew);
             formats::Id3Tag tag;
             tag.set_text(formats::kId3Title, u"Arrived " + fs::path(std::to_string(i)).u16string());
-            tag.write(file, 0);
-            file.write("\xFF\xFB\x90\x00", 4);
+            if (!tag.write(file, 0) || !file.write("\xFF\xFB\x90\x00", 4))
+                throw std::runtime_error("the records to measure could not be written");
         }
         foundation::CActiveScheduler scheduler;
         controller::Document document;

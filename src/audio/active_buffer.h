@@ -37,7 +37,7 @@ public:
     void on_data(const AudioBlock& block) override;
     // Blocks waiting for the writer thread or being delivered by it.
     uint32_t has_pending() const;
-    bool is_valid() const;
+    [[nodiscard]] bool is_valid() const;
     int32_t queued_bytes() const;
     // Valid again, queue emptied.
     void reset();

@@ -24,14 +24,14 @@ struct AudioBlock {
     int32_t sample_rate{0};
 
     size_t size() const { return bytes.size(); }
-    bool empty() const { return bytes.empty(); }
+    [[nodiscard]] bool empty() const { return bytes.empty(); }
     int32_t bytes_per_frame() const { return channels * ((bits_per_sample + 7) / 8); }
     // Whole PCM frames held; 0 when empty or the format is unset.
     size_t frames() const {
         int32_t frame = bytes_per_frame();
         return frame > 0 ? bytes.size() / size_t(frame) : 0;
     }
-    bool same_format(const AudioBlock& other) const {
+    [[nodiscard]] bool same_format(const AudioBlock& other) const {
         return channels == other.channels && bits_per_sample == other.bits_per_sample &&
                sample_rate == other.sample_rate;
     }

@@ -80,7 +80,8 @@ private:
         int32_t magnitude;
     };
     // True when a sample in [from, to) of the working buffer is larger than the magnitude.
-    static bool any_larger(const int16_t* samples, int64_t from, int64_t to, int32_t magnitude);
+    [[nodiscard]] static bool any_larger(const int16_t* samples, int64_t from, int64_t to,
+                                         int32_t magnitude);
     bool dominates(const int16_t* samples, int64_t count, const HalfWave& wave, int64_t region,
                    int64_t window) const;
     // Files a complete half-wave and links it with its larger neighbours.

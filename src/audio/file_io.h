@@ -23,19 +23,19 @@ public:
     // False once a write to the file has failed or the writer had to give up (a block it cannot
     // take, a file that would grow past what its format can describe); every byte written
     // before stays in the file.
-    virtual bool is_valid() const = 0;
+    [[nodiscard]] virtual bool is_valid() const = 0;
     // Completes the file now: encoder flushed, buffers written, final header, closed. True only
     // when the writer stayed valid and all of it reached the file. Later calls give the same
     // answer; input() takes nothing more.
-    virtual bool complete() = 0;
+    [[nodiscard]] virtual bool complete() = 0;
     // Whether coded audio from this writer reached the file (a file that was only appended to
     // does not count what it held before).
-    virtual bool has_audio() const = 0;
+    [[nodiscard]] virtual bool has_audio() const = 0;
     // Runs `work` (which may write the file anew under its name, as a tag that outgrows its
     // room is written) while the writer holds the file closed, with everything given to it so
     // far in the file; writing then goes on at the end of what is under the name. Returns what
     // `work` returned; false without running it for writers that cannot close their file.
-    virtual bool while_closed(const std::function<bool()>& work) {
+    [[nodiscard]] virtual bool while_closed(const std::function<bool()>& work) {
         (void)work;
         return false;
     }
@@ -45,14 +45,14 @@ public:
 class AudioInfo {
 public:
     virtual ~AudioInfo() = default;
-    virtual bool is_valid() const = 0;
+    [[nodiscard]] virtual bool is_valid() const = 0;
     virtual int channels() const = 0;
     virtual int bits_per_sample() const = 0;
     virtual int sample_rate() const = 0;
     virtual int bit_rate() const = 0;
     virtual double duration() const = 0; // seconds
     // Moves the read position to the given time in seconds.
-    virtual bool seek(double position) = 0;
+    [[nodiscard]] virtual bool seek(double position) = 0;
 };
 
 // Destroying a reader closes its file.

@@ -18,7 +18,7 @@ public:
     double threshold() const;
     // Fraction of full scale; 0 switches the voice-operated switch off.
     void set_threshold(double threshold);
-    bool is_silent() const;
+    [[nodiscard]] bool is_silent() const;
 
 protected:
     void process(AudioBlock& out, const AudioBlock& in) override;

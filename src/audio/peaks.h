@@ -42,7 +42,7 @@ public:
     double seconds() const { return m_rate > 0 ? double(m_frames) / m_rate : 0.0; }
     uint64_t bin_frames() const { return m_bin_frames; }
     size_t bin_count() const { return m_bins.size(); }
-    bool empty() const { return m_frames == 0; }
+    [[nodiscard]] bool empty() const { return m_frames == 0; }
 
     // The waveform in `width` columns spread over `span_frames` frames (0: frames()). Only the
     // columns that begin within what was added are returned, so a waveform still being built,
@@ -52,7 +52,7 @@ public:
     // A compact binary form (little-endian, at most kMaxEncodedSize bytes), and back. decode()
     // refuses anything inconsistent and then leaves this object unchanged.
     std::vector<uint8_t> encode() const;
-    bool decode(const uint8_t* data, size_t size);
+    [[nodiscard]] bool decode(const uint8_t* data, size_t size);
 
 private:
     struct Bin {

@@ -71,25 +71,29 @@ public:
         join();
     }
 
-    bool request(bool play, bool stop, bool pause) {
+    enum class Request { Play, Stop, Pause };
+    bool request(Request request) {
         if (!m_started)
             return false;
         m_ready.wait();
         std::lock_guard guard(m_owner.lock());
-        if (play) {
+        switch (request) {
+        case Request::Play:
             m_play_requested = true;
             m_pause_requested = false;
             m_finished = false;
             m_fault = PlayerPCM::Fault::None;
-        }
-        if (stop) {
+            break;
+        case Request::Stop:
             m_play_requested = false;
             m_pause_requested = false;
             m_finished = true;
             m_stop_requested = true;
-        }
-        if (pause)
+            break;
+        case Request::Pause:
             m_pause_requested = true;
+            break;
+        }
         return post_message(m_window, WM_USER, 0, 0);
     }
 
@@ -521,15 +525,15 @@ PlayerPCM::~PlayerPCM() {
 }
 
 bool PlayerPCM::play() {
-    return m_impl->request(true, false, false);
+    return m_impl->request(PlayerPCMImpl::Request::Play);
 }
 
 bool PlayerPCM::stop() {
-    return m_impl->request(false, true, false);
+    return m_impl->request(PlayerPCMImpl::Request::Stop);
 }
 
 bool PlayerPCM::pause() {
-    return m_impl->request(false, false, true);
+    return m_impl->request(PlayerPCMImpl::Request::Pause);
 }
 
 bool PlayerPCM::is_finished() const {

@@ -34,7 +34,7 @@ public:
     // Holds the output where it is; play() continues from there.
     bool pause();
     // True before the first play() and once playback has ended.
-    bool is_finished() const;
+    [[nodiscard]] bool is_finished() const;
 
     // Why the last playback ended early, if it did; cleared by play().
     enum class Fault {
@@ -45,7 +45,7 @@ public:
     };
     Fault fault() const;
     // Whether a stream of this format is played (as it is or converted).
-    static bool can_play(int channels, int bits, int rate);
+    [[nodiscard]] static bool can_play(int channels, int bits, int rate);
     // 0..1, clamped; applied to both channels.
     void set_volume(double volume);
     double volume() const;

@@ -347,7 +347,8 @@ void RecorderPCMImpl::run() {
         if (capturing && !m_lively.load()) {
             // Nobody watches the level: filled buffers are collected a few at a time, and their
             // messages wait in the queue.
-            m_quiet_wake.wait_for_ms(m_quiet_poll_ms);
+            // Woken or not, the loop looks at the buffers again.
+            (void)m_quiet_wake.wait_for_ms(m_quiet_poll_ms);
         } else {
             // Filled buffers wake the thread; the timeout only watches for a device that stalls.
             wait_message(capturing ? 1000 : 100);

@@ -31,15 +31,15 @@ public:
     // Not supported: a recorder only pushes.
     void get_data(AudioBlock& out, int max_bytes) override;
     // Asks the capture thread to start (within 100 ms); true when the device is open.
-    virtual bool start();
+    [[nodiscard]] virtual bool start();
     // Stops capture for good; true when capture is stopped after the call.
-    virtual bool pause();
+    [[nodiscard]] virtual bool pause();
     virtual bool is_paused() const;
     // True while the device is open and not closed.
-    virtual bool is_valid() const;
+    [[nodiscard]] virtual bool is_valid() const;
     // True once the device went away or capture delivered nothing for over a second while
     // running; what was captured before stays in the chain. Delete the recorder to stop.
-    virtual bool device_lost() const;
+    [[nodiscard]] virtual bool device_lost() const;
     // Whether the call's downlink is mixed in (recorders opened with WAVE_CALL_MAPPER).
     virtual platform::WaveDownlink downlink() const;
     // Audio the sound system reported lost since the start (its buffer overflowed, a hole in

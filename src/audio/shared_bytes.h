@@ -54,7 +54,7 @@ public:
     // The slice's bytes for writing: copied into a block of its own first when shared.
     uint8_t* writable_data();
     size_t size() const { return m_length; }
-    bool empty() const { return m_length == 0; }
+    [[nodiscard]] bool empty() const { return m_length == 0; }
     // Views sharing the block (0 for the empty slice).
     int32_t use_count() const { return m_block ? m_block->count() : 0; }
     // Shortens the view (never lengthens it).

@@ -39,7 +39,7 @@ public:
     double speed() const;
     // threshold: fraction of full scale under which a frame is silent.
     void set_skip_silence(bool on, double threshold);
-    bool skip_silence() const;
+    [[nodiscard]] bool skip_silence() const;
     // Record frames behind everything handed on so far (passed over ones included), counted
     // from construction; a caller takes differences.
     uint64_t record_frames() const;

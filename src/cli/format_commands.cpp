@@ -166,8 +166,9 @@ int decode(const cli::Arguments& args) {
     }
     if (frames == 0) {
         // Not a success: nothing in the file could be played.
-        foundation::delete_file(from_utf8(args[1]));
         std::fprintf(stderr, "quillory-cli decode: %s: no playable audio\n", args[0].c_str());
+        if (!foundation::delete_file(from_utf8(args[1])))
+            std::fprintf(stderr, "quillory-cli decode: %s could not be deleted\n", args[1].c_str());
         return 1;
     }
     return 0;

@@ -349,14 +349,9 @@ int rename_command(const cli::Arguments& args) {
         std::fprintf(stderr, "quillory-cli: '%s' is not a record\n", args[0].c_str());
         return 1;
     }
-    const std::u16string title = from_utf8(args[1]);
-    const std::u16string old_title = document.current().title;
-    document.rename(title);
-    // A rename that changed neither the name nor the title failed (the tag could not take the
-    // title, or the file could not be moved).
-    const std::u16string clean = controller::clean_title(title);
-    if (title != old_title && !clean.empty() && clean != old_title &&
-        document.current().path == path && document.current().title == old_title) {
+    // A record whose tag cannot take the title keeps its name and title. One whose file could
+    // not be moved keeps its name with the new title: it is listed under the path printed.
+    if (document.rename(from_utf8(args[1])) == controller::RenameOutcome::Failed) {
         std::fprintf(stderr, "quillory-cli: '%s' could not be renamed\n", args[0].c_str());
         return 1;
     }

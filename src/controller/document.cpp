@@ -259,8 +259,8 @@ bool Document::record(RecordingKind kind, std::u16string name, std::u16string nu
     const foundation::DateTime now = foundation::DateTime::now();
     CurrentRecord record;
     record.artist = prefix;
-    record.title =
-        foundation::format_date(now, true, true, true) + u" " + foundation::format_time(now, true);
+    record.title = foundation::format_date(now, {.long_month_names = true, .system_format = true}) +
+                   u" " + foundation::format_time(now, true);
     record.album = subfolder.empty() ? std::u16string(u"Record") : subfolder;
     record.path = unique_record_path(prefix + u" " + record.title, folder, u"mp3");
     if (record.path.empty())
@@ -289,8 +289,8 @@ bool Document::record(RecordingKind kind, std::u16string name, std::u16string nu
         }
         if (!tag.write(file, 0, recording_tag_room)) {
             file.close();
-            foundation::log() << "os::delete_file 1\n";
-            foundation::delete_file(record.path);
+            if (!foundation::delete_file(record.path))
+                foundation::log() << "Document::record cannot delete the tag-only file\n";
             start_failed(folder);
             return false;
         }
@@ -306,8 +306,8 @@ bool Document::record(RecordingKind kind, std::u16string name, std::u16string nu
         // With a writer, the sound device would not start; without one, the file would not open.
         const bool device_failed = m_writer != nullptr;
         stop();
-        foundation::log() << "os::delete_file 2\n";
-        foundation::delete_file(record.path);
+        if (!foundation::delete_file(record.path))
+            foundation::log() << "Document::record cannot delete the unstarted file\n";
         if (device_failed)
             send(DocumentEvent::SoundDeviceLost);
         else
@@ -426,9 +426,12 @@ void Document::finish(StopReason reason) {
         // The markers once more, now that the last chapter's end is known.
         if (!m_markers.empty() && has_audio) {
             const uint32_t end_ms = recording_time_ms();
-            formats::update_file_tag(m_current.path, [&](formats::Id3Tag& tag) {
-                return tag.set_markers(m_markers, end_ms);
-            });
+            // The chapters written while recording stay when this fails: only the last one's
+            // end is then short.
+            if (formats::update_file_tag(m_current.path, [&](formats::Id3Tag& tag) {
+                    return tag.set_markers(m_markers, end_ms);
+                }) == formats::Id3Update::Failed)
+                foundation::log() << "Document::stop last chapter end not written\n";
         }
         if (reason == StopReason::Requested) {
             if (card_problem()) {
@@ -448,8 +451,8 @@ void Document::finish(StopReason reason) {
             foundation::log() << "Document::stop folder sync failed\n";
         // A new recording that never got a frame of audio leaves no tag-only file behind.
         if (m_new_recording && !has_audio) {
-            foundation::log() << "os::delete_file 3\n";
-            foundation::delete_file(m_current.path);
+            if (!foundation::delete_file(m_current.path))
+                foundation::log() << "Document::stop cannot delete the file without audio\n";
             if (!foundation::FileInfo(m_current.path).exists()) {
                 removed_index = m_records.find(m_current.path);
                 if (removed_index >= 0)
@@ -715,15 +718,15 @@ bool Document::seek(double seconds) {
     return true;
 }
 
-void Document::rename(const std::u16string& title) {
+RenameOutcome Document::rename(const std::u16string& title) {
     if (title == m_current.title)
-        return;
+        return RenameOutcome::Unchanged;
     const int index = m_records.find(m_current.path);
     if (index < 0)
-        return;
+        return RenameOutcome::Unchanged;
     const std::u16string clean = clean_title(title);
     if (clean.empty() || !foundation::FileInfo(m_current.path).exists())
-        return;
+        return RenameOutcome::Unchanged;
     // The title goes into the tag first (growing it when it no longer fits); a file whose
     // tag cannot take the new title keeps its name and title.
     const std::u16string folder =
@@ -733,23 +736,24 @@ void Document::rename(const std::u16string& title) {
         foundation::log() << "Document::rename tag not written\n";
         if (short_of_space(folder))
             send(DocumentEvent::NoSpace);
-        return;
+        return RenameOutcome::Failed;
     }
 
     const std::u16string extension = extension_of(m_current.path);
     const std::u16string name = m_current.artist.empty() ? clean : m_current.artist + u" " + clean;
     std::u16string new_path = m_current.path;
+    bool moved = true;
     // A title that gives the same file name keeps the file where it is.
     if (record_file_path(name, folder, extension) != m_current.path) {
         const std::u16string target = unique_record_path(name, folder, extension);
         if (!target.empty() && foundation::FileInfo(m_current.path).move_to(target))
             new_path = target;
         else
-            foundation::log() << "Document::rename move failed\n";
+            moved = false;
     }
-    const bool unmoved_for_space = new_path == m_current.path &&
-                                   record_file_path(name, folder, extension) != m_current.path &&
-                                   short_of_space(folder);
+    if (!moved)
+        foundation::log() << "Document::rename move failed\n";
+    const bool unmoved_for_space = !moved && short_of_space(folder);
 
     // The list and the current record show what the disk now holds.
     RecordInfo info = record_info(new_path);
@@ -760,6 +764,7 @@ void Document::rename(const std::u16string& title) {
     send(DocumentEvent::CurrentRenamed, index);
     if (unmoved_for_space)
         send(DocumentEvent::NoSpace);
+    return moved ? RenameOutcome::Renamed : RenameOutcome::TitleOnly;
 }
 
 // --- calls and command line -------------------------------------------------------------------

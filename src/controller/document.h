@@ -48,6 +48,14 @@ namespace controller {
 // What a new recording is for: a note made by hand, or a telephone call (filed by direction).
 enum class RecordingKind { Note, Call };
 
+// What Document::rename did.
+enum class RenameOutcome {
+    Renamed,   // the tag holds the new title and the file has the name that goes with it
+    Unchanged, // nothing to do: the same title, one that cleans to nothing, or no current record
+    TitleOnly, // the tag holds the new title, but the file could not take its new name
+    Failed,    // the tag could not take the title: name and title are as they were
+};
+
 struct CurrentRecord {
     std::u16string path;
     std::u16string artist;
@@ -93,16 +101,17 @@ public:
     bool select_record(const std::u16string& path);
 
     // The current record: delete it (to the desktop's trash), or give it a new title (file name
-    // and tag; NoSpace when the disk is too full to take it).
+    // and tag; NoSpace when the disk is too full to take it). The listeners hear of a rename
+    // through CurrentRenamed and NoSpace as well.
     void remove();
-    void rename(const std::u16string& title);
+    [[nodiscard]] RenameOutcome rename(const std::u16string& title);
     // Deletes the record at `index` (its file first, to the desktop's trash; the entry stays
     // when the file stays).
     // Stops first when it is the current record. Sends no event: the caller rebuilds its view.
-    bool delete_record(int index);
+    [[nodiscard]] bool delete_record(int index);
     // Moves the record's file to `new_path`; on success the entry takes the new path and
     // event 3 goes out for its index.
-    bool move_record(int index, const std::u16string& new_path);
+    [[nodiscard]] bool move_record(int index, const std::u16string& new_path);
     // Rebuilds the list from every storage at once; event 0.
     void refresh();
     std::vector<StorageInfo> storages() const { return controller::storages(); }
@@ -110,7 +119,7 @@ public:
     // "call..." records the current call; "record..." starts a recording or toggles its pause.
     void command_line(const std::u16string& text);
     void set_exit_after_call(bool on) { m_exit_after_call = on; }
-    bool exit_after_call() const { return m_exit_after_call; }
+    [[nodiscard]] bool exit_after_call() const { return m_exit_after_call; }
     // Where on_call_stop posts WM_QUIT when the program was started for the call; 0: the
     // calling thread's queue.
     void set_application_window(platform::WindowHandle window) { m_application_window = window; }
@@ -120,20 +129,20 @@ public:
     void on_call_stop() override;
     void on_timer(foundation::Timer& timer) override;
 
-    bool is_recording() const { return m_writer != nullptr; }
+    [[nodiscard]] bool is_recording() const { return m_writer != nullptr; }
     // Tells the listeners again that a recording runs (event 4), for screens built after it
     // started.
     void announce_recording();
-    bool is_playing() const { return m_reader != nullptr; }
+    [[nodiscard]] bool is_playing() const { return m_reader != nullptr; }
     // Seconds into the playing record (0 without one).
     double play_position() const;
     // Jumps playback to a whole second; false without a reader.
     bool seek(double seconds);
     // The larger of the two channels' output levels, 0..1.
     double output_level() const { return std::max(m_player.level(0), m_player.level(1)); }
-    bool is_paused() const { return m_paused; }
+    [[nodiscard]] bool is_paused() const { return m_paused; }
     bool is_call_recording() const { return m_call_recording; }
-    bool call_state() const { return m_call_state; }
+    [[nodiscard]] bool call_state() const { return m_call_state; }
     bool hardware_speaker_state() const { return m_hardware_speaker_state; }
     const CurrentRecord& current() const { return m_current; }
     const std::vector<RecordInfo>& records() const { return m_records.items(); }
@@ -158,13 +167,13 @@ public:
     }
     // A call recording that holds the microphone alone: the other side could not be had, or
     // went away while recording.
-    bool other_side_missing() const {
+    [[nodiscard]] bool other_side_missing() const {
         const platform::WaveDownlink downlink =
             m_recorder ? m_recorder->downlink() : platform::WaveDownlink::None;
         return downlink == platform::WaveDownlink::Unavailable ||
                downlink == platform::WaveDownlink::Lost;
     }
-    bool is_silent() const { return m_level_meter.is_silent(); }
+    [[nodiscard]] bool is_silent() const { return m_level_meter.is_silent(); }
     bool card_problem() const;
 
     // Settings.
@@ -191,11 +200,11 @@ public:
     double speed() const { return m_settings.speed; }
     // Long pauses (below the voice switch's level) cut short while playing.
     void set_skip_silence(bool on);
-    bool skip_silence() const { return m_settings.skip_silence; }
+    [[nodiscard]] bool skip_silence() const { return m_settings.skip_silence; }
     const Settings& settings() const { return m_settings; }
     double volume() const { return m_player.volume(); }
     double vas_level() const { return m_level_meter.threshold(); }
-    bool scanning() const { return m_scanner && m_scanner->scanning(); }
+    [[nodiscard]] bool scanning() const { return m_scanner && m_scanner->scanning(); }
 
     telephony::ContactStore& contacts() { return m_contacts; }
 
@@ -222,11 +231,11 @@ public:
     // name, with the markers inside the stretch moved and the others dropped; the record is
     // then read again and its list entry follows. On failure the file is as it was, and the
     // result says why. Not while recording.
-    formats::TrimResult trim(uint32_t start_ms, uint32_t end_ms);
+    [[nodiscard]] formats::TrimResult trim(uint32_t start_ms, uint32_t end_ms);
 
 private:
     // Writes m_markers into the current record's tag; false when the file could not take them.
-    bool write_markers();
+    [[nodiscard]] bool write_markers();
     // The list's entry for the current record read again from its file, or while recording
     // given the marker count (CurrentRenamed).
     void refresh_list_entry();
@@ -238,7 +247,8 @@ private:
     void start_failed(const std::u16string& folder);
     // call_audio: the call's downlink is mixed into the microphone; appending: the file holds
     // a record already.
-    bool start_capture(const audio::AudioFormat& format, bool call_audio, bool appending);
+    [[nodiscard]] bool start_capture(const audio::AudioFormat& format, bool call_audio,
+                                     bool appending);
     void fill_format(audio::AudioFormat& format) const;
     void switch_speaker(bool on) { m_phone.set_speaker(on); }
 

@@ -16,6 +16,12 @@ namespace controller {
 
 namespace {
 
+// Removes a cache file; one that stays is said in the log (a damaged entry is found again).
+void remove_entry_file(const std::u16string& path) {
+    if (!foundation::delete_file(path))
+        foundation::log() << "PeakCache: cannot delete " << path << "\n";
+}
+
 constexpr uint8_t kMagic[4] = {'Q', 'V', 'P', 'C'};
 constexpr uint32_t kVersion = 1;
 constexpr size_t kHeaderSize = 56;
@@ -122,7 +128,7 @@ bool PeakCache::load(const std::u16string& record, audio::Peaks& out) const {
     audio::Peaks peaks;
     if (!whole || !peaks.decode(p + kHeaderSize, data.size() - kHeaderSize)) {
         foundation::log() << "PeakCache::load damaged entry removed\n";
-        foundation::delete_file(entry);
+        remove_entry_file(entry);
         return false;
     }
     const bool current = get(p + 8, 8) == key.identity.device &&
@@ -153,14 +159,14 @@ bool PeakCache::store(const std::u16string& record, const audio::Peaks& peaks) c
                   file.write(data.data(), uint32_t(data.size())) && file.flush();
     }
     if (!written) {
-        foundation::delete_file(part);
+        remove_entry_file(part);
         return false;
     }
-    foundation::delete_file(entry);
+    remove_entry_file(entry);
     int error = 0;
     if (!platform::rename_path(foundation::to_utf8(foundation::expand(part)),
                                foundation::to_utf8(foundation::expand(entry)), error)) {
-        foundation::delete_file(part);
+        remove_entry_file(part);
         return false;
     }
     trim();

@@ -26,7 +26,7 @@ public:
 
     // The stored waveform of the record as it is now on disk; false when there is none, it is
     // stale or damaged (a damaged one is removed).
-    bool load(const std::u16string& record, audio::Peaks& out) const;
+    [[nodiscard]] bool load(const std::u16string& record, audio::Peaks& out) const;
     // Stores the waveform for the record as it is now on disk, then trims the folder to its
     // bound. False when the record or the folder cannot be used.
     bool store(const std::u16string& record, const audio::Peaks& peaks) const;
@@ -43,8 +43,8 @@ private:
 // The waveform of a record from the cache, or else made by decoding it, then stored. False
 // when the record cannot be read at all. `duration`, when given, receives the record's length
 // as its reader tells it when it was decoded (0 from the cache).
-bool record_peaks(const std::u16string& record, audio::Peaks& out, const PeakCache& cache,
-                  double* duration = nullptr);
+[[nodiscard]] bool record_peaks(const std::u16string& record, audio::Peaks& out,
+                                const PeakCache& cache, double* duration = nullptr);
 
 // The frames a record's waveform is drawn across: what decoded, unless the record claims
 // clearly more (`duration`, seconds, as its reader tells it): then the decoding stopped early

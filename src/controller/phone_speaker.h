@@ -13,7 +13,7 @@ namespace controller {
 class PhoneSpeaker {
 public:
     PhoneSpeaker();
-    bool is_initialised() const { return m_initialised; }
+    [[nodiscard]] bool is_initialised() const { return m_initialised; }
     uint32_t device_count() const { return m_device_count; }
     // Every phone device's speaker on (microphone and speaker) or off (on hook). Switching off
     // reaches callaudiod only when this switched the speaker on: the end of a recording does

@@ -37,7 +37,7 @@ const StorageInfo& choose_storage(const std::vector<StorageInfo>& list);
 
 // Whether the volume that holds (or would hold) the folder has less than min_free_bytes free:
 // what a write that failed there is put down to.
-bool short_of_space(const std::u16string& folder);
+[[nodiscard]] bool short_of_space(const std::u16string& folder);
 
 // folder/name.extension, with the nine characters < > : " / \ | ? * and control characters
 // in the name turned into blanks, the name cut so that the path stays within 250 characters
@@ -70,11 +70,11 @@ struct RecordInfo {
 // "" for 0 bytes, "512B", "12K", "3.4M".
 std::u16string size_text(uint64_t bytes);
 // Names ending in ".mp3" or ".wav", any letter case.
-bool has_record_extension(std::u16string_view name);
+[[nodiscard]] bool has_record_extension(std::u16string_view name);
 // Examines one file; the size text stays empty when the file cannot be examined or is empty.
 RecordInfo record_info(const std::u16string& path);
 // A file the record list shows: a record extension and a non-empty size text.
-bool is_record(const RecordInfo& info);
+[[nodiscard]] bool is_record(const RecordInfo& info);
 
 // The records, newest first; one entry per path.
 class RecordList {

@@ -35,7 +35,7 @@ std::u16string lost_audio_text(std::u16string pattern, double seconds);
 
 // The DWORD "Speaker" under "HKEY_LOCAL_MACHINE\System\State\Hardware": true only when it reads
 // and is non-zero.
-bool hardware_speaker_on();
+[[nodiscard]] bool hardware_speaker_on();
 
 // "Volume" and "VasLevel" are stored as value * 2^20, truncated; values outside [0, 1] are
 // clamped before storing.

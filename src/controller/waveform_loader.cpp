@@ -1,6 +1,7 @@
 #include "controller/waveform_loader.h"
 
 #include "formats/peak_scan.h"
+#include "foundation/log.h"
 
 namespace controller {
 
@@ -8,7 +9,8 @@ class WaveformLoader::Worker : public foundation::Thread {
 public:
     Worker(WaveformLoader& owner, std::u16string path, uint64_t ticket)
         : m_owner(owner), m_path(std::move(path)), m_ticket(ticket) {
-        start();
+        if (!start())
+            foundation::log() << "WaveformLoader: no thread to read the waveform\n";
     }
     ~Worker() override {
         m_cancel.store(true);

@@ -34,7 +34,7 @@ public:
     // Changes each time the waveform grows or is replaced.
     uint64_t version() const;
     // Done: the whole record was read (or found in the cache), or it cannot be read.
-    bool done() const;
+    [[nodiscard]] bool done() const;
     // The waveform in `width` columns across the record's `duration` seconds (0: what was
     // read); fewer while it is being made or when the record breaks off.
     std::vector<audio::PeakColumn> columns(int width, double duration) const;

@@ -1,6 +1,7 @@
 #include "formats/id3_tag.h"
 
 #include "foundation/file.h"
+#include "foundation/log.h"
 #include "foundation/paths.h"
 #include "foundation/text.h"
 #include "platform/clock.h"
@@ -298,7 +299,7 @@ uint32_t Id3Tag::parse(foundation::File& file) {
     return total;
 }
 
-bool Id3Tag::parse_frames(const uint8_t* body, size_t size) {
+void Id3Tag::parse_frames(const uint8_t* body, size_t size) {
     const size_t id_length = m_version == 2 ? 3 : 4;
     const size_t header_length = m_version == 2 ? 6 : 10;
     // Where a frame that ends at `next` is followed by another frame, padding or the end.
@@ -371,7 +372,6 @@ bool Id3Tag::parse_frames(const uint8_t* body, size_t size) {
         }
         m_frames.push_back(std::move(frame));
     }
-    return true;
 }
 
 const Id3Frame* Id3Tag::find(std::string_view id) const {
@@ -639,8 +639,8 @@ bool rewrite_whole_file(const std::u16string& path, const Id3Tag& tag, uint64_t 
     bool ok = copy();
     if (ok)
         ok = foundation::replace_file(temporary, path);
-    if (!ok)
-        foundation::delete_file(temporary);
+    if (!ok && !foundation::delete_file(temporary))
+        foundation::log() << "Id3Tag: cannot delete " << temporary << "\n";
     return ok;
 }
 

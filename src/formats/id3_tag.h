@@ -92,7 +92,7 @@ public:
     // end_ms or at its own start when that is later) and one top-level ordered table of
     // contents listing them. No markers: no chapter frames and no table. More than
     // kMaxMarkers markers: false and the tag is unchanged.
-    bool set_markers(std::vector<Marker> markers, uint32_t end_ms);
+    [[nodiscard]] bool set_markers(std::vector<Marker> markers, uint32_t end_ms);
 
     // Bytes the frames take with their headers in the written version, padding not included;
     // more than kMaxSize when a frame cannot be written in that version.
@@ -103,15 +103,16 @@ public:
     // which is rewritten in place with the same size. Writes nothing and returns false when there
     // are no frames, the frames exceed 2^28 - 1 bytes or do not fit within size_limit; false also
     // when a write fails.
-    bool write(foundation::File& file, uint32_t size_limit,
-               uint32_t padding = kNewTagPadding) const;
+    [[nodiscard]] bool write(foundation::File& file, uint32_t size_limit,
+                             uint32_t padding = kNewTagPadding) const;
 
     const std::vector<Id3Frame>& frames() const { return m_frames; }
     const Id3Frame* find(std::string_view id) const;
 
 private:
     void set_frame(std::string_view id, audio::ByteSlice data);
-    bool parse_frames(const uint8_t* body, size_t size);
+    // Reads the frames it can; a damaged frame ends the reading, the frames before it kept.
+    void parse_frames(const uint8_t* body, size_t size);
     // The frames under their 2.2 names and in 2.2's picture form; empty when one has no 2.2
     // form.
     std::vector<Id3Frame> frames_as_22() const;
@@ -142,14 +143,15 @@ enum class Id3Growth {
 // beside the old one (the grown tag with fresh padding, then the audio), synced and renamed
 // over it, keeping the file's date.
 // Either the file has the changed tag or it is unchanged.
-Id3Update update_file_tag(const std::u16string& path, const std::function<bool(Id3Tag&)>& change,
-                          Id3Growth growth = Id3Growth::Allowed);
+[[nodiscard]] Id3Update update_file_tag(const std::u16string& path,
+                                        const std::function<bool(Id3Tag&)>& change,
+                                        Id3Growth growth = Id3Growth::Allowed);
 
 // The frame's content with its own layers (group byte, data length, unsynchronisation) taken
 // off, for a frame of the given tag version and flags; false for compressed or encrypted
 // frames. `plain` holds the bytes when they had to be changed.
-bool id3_frame_content(int version, uint16_t flags, const uint8_t*& p, size_t& size,
-                       std::vector<uint8_t>& plain);
+[[nodiscard]] bool id3_frame_content(int version, uint16_t flags, const uint8_t*& p, size_t& size,
+                                     std::vector<uint8_t>& plain);
 // A text frame's text (encoding byte first).
 std::u16string id3_decode_text(const uint8_t* p, size_t size);
 // A text as text-frame bytes: ISO 8859-1 when every character is in 32..127, else UTF-16 with
@@ -160,6 +162,7 @@ std::vector<uint8_t> id3_encode_text(std::u16string_view text);
 // fits the room the old one takes; otherwise the file is written anew beside the old one (the
 // grown tag with fresh padding, then the audio), synced and renamed over it, keeping the
 // file's date. Either the file has the new text or it is unchanged.
-Id3Update set_file_text(const std::u16string& path, std::string_view id, std::u16string_view text);
+[[nodiscard]] Id3Update set_file_text(const std::u16string& path, std::string_view id,
+                                      std::u16string_view text);
 
 } // namespace formats

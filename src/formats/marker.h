@@ -13,7 +13,7 @@ struct Marker {
     uint32_t time_ms{0}; // from the start of the audio, in file time
     std::u16string label;
 
-    bool operator==(const Marker&) const = default;
+    [[nodiscard]] bool operator==(const Marker&) const = default;
 };
 
 // A table of contents lists at most 255 chapters.
@@ -27,7 +27,7 @@ std::vector<Marker> markers_within(std::vector<Marker> markers, uint32_t duratio
 
 // Parses a time given as seconds ("75", "75.5"), minutes and seconds ("1:15.5") or hours,
 // minutes and seconds ("1:01:15"); false for anything else.
-bool parse_marker_time(const std::string& text, uint32_t& time_ms);
+[[nodiscard]] bool parse_marker_time(const std::string& text, uint32_t& time_ms);
 // "m:ss.mmm", or "h:mm:ss.mmm" from one hour on.
 std::string format_marker_time(uint32_t time_ms);
 

@@ -21,7 +21,7 @@ struct Mp3Header {
     int channels() const { return channel_mode == 3 ? 1 : 2; }
     // Same stream: version, layer, sample rate and channel count. Bit rate and padding may
     // change from frame to frame.
-    bool agrees(const Mp3Header& other) const;
+    [[nodiscard]] bool agrees(const Mp3Header& other) const;
 };
 
 // What an encoder's information frame (Xing / Info, or VBRI) at the start of a stream says.
@@ -41,11 +41,11 @@ struct Mp3InfoFrame {
 
 // Reads the information frame in the `size` bytes of the frame at p, whose header is `header`.
 // False when the frame is none, or gives no frame count.
-bool parse_mp3_info_frame(const uint8_t* p, size_t size, const Mp3Header& header,
-                          Mp3InfoFrame& info);
+[[nodiscard]] bool parse_mp3_info_frame(const uint8_t* p, size_t size, const Mp3Header& header,
+                                        Mp3InfoFrame& info);
 
 // Parses the 4 bytes at p. False for anything but a complete header with a known bit rate
 // (free format is refused), sample rate and layer.
-bool parse_mp3_header(const uint8_t* p, Mp3Header& header);
+[[nodiscard]] bool parse_mp3_header(const uint8_t* p, Mp3Header& header);
 
 } // namespace formats

@@ -51,24 +51,25 @@ public:
     // File offset of the first frame of audio (after any ID3 tag and information frame).
     uint64_t audio_start() const { return m_audio_start; }
     // Whether the stream starts with an encoder's information frame.
-    bool has_info_frame() const { return m_has_info; }
+    [[nodiscard]] bool has_info_frame() const { return m_has_info; }
     // Whether its frame count gave the duration: false when the frames the file holds differ
     // from it by more than one frame.
-    bool info_frame_trusted() const { return m_has_info && m_trust_info; }
+    [[nodiscard]] bool info_frame_trusted() const { return m_has_info && m_trust_info; }
 
 protected:
     void read_block(audio::AudioBlock& out, int max_bytes) override;
-    bool seek_locked(double position) override;
+    [[nodiscard]] bool seek_locked(double position) override;
 
 private:
-    // Refills until at least `count` unread bytes are in the window, or the file has no more.
+    // Refills until at least `count` unread bytes are in the window, or the file has no more;
+    // whether they are. Callers that can work with less look at the window's fill instead.
     bool ensure(size_t count);
     void restart_at(uint64_t offset);
     // Advances to the next frame header: one that agrees with `reference`, or one of any
     // format that is confirmed by an agreeing header one frame length further on (a stream
     // may change its rate or channels). Gives up after `limit` bytes. On success the window's
     // read position is at the header.
-    bool find_frame(const Mp3Header* reference, uint64_t limit, Mp3Header& found);
+    [[nodiscard]] bool find_frame(const Mp3Header* reference, uint64_t limit, Mp3Header& found);
     struct Walk {
         uint64_t frames{0};
         double seconds{0};

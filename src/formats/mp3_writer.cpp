@@ -254,10 +254,13 @@ FileWriterMP3::FileWriterMP3(const std::u16string& path, bool append, uint32_t b
                                   << " bytes of an unfinished frame\n";
                 m_total = end;
             }
-            m_file.seek(m_total);
+            // Appending anywhere but at the end would spoil the file: the writer fails instead.
+            if (!m_file.seek(m_total))
+                m_file.close();
         }
     } else {
-        m_file.open(path, foundation::File::WriteNew);
+        // A file that cannot be made leaves the file closed, which is said below.
+        (void)m_file.open(path, foundation::File::WriteNew);
     }
     m_start = m_total;
     m_written = m_total;
@@ -268,7 +271,8 @@ FileWriterMP3::FileWriterMP3(const std::u16string& path, bool append, uint32_t b
 FileWriterMP3::~FileWriterMP3() {
     if (audio::Outlet* upstream = peer())
         audio::connect(*upstream, nullptr);
-    close();
+    // A failed end was logged where it failed; nobody is left to tell.
+    (void)close();
 }
 
 bool FileWriterMP3::close() {
@@ -289,8 +293,8 @@ bool FileWriterMP3::close() {
     }
     const bool empty = !m_append && m_file.size() == 0;
     m_file.close();
-    if (empty)
-        foundation::delete_file(m_path);
+    if (empty && !foundation::delete_file(m_path))
+        foundation::log() << "FileWriterMP3::close cannot delete the empty file\n";
     return m_ok;
 }
 
@@ -314,7 +318,10 @@ bool FileWriterMP3::while_closed(const std::function<bool()>& work) {
     m_start += shift;
     m_written += shift;
     m_total += shift;
-    m_file.seek(after);
+    if (!m_file.seek(after)) {
+        foundation::log() << "FileWriterMP3::while_closed cannot find the end again\n";
+        m_ok = false;
+    }
     return result;
 }
 
@@ -342,8 +349,8 @@ bool FileWriterMP3::write_out(const uint8_t* bytes, size_t size, const char* lab
     foundation::log() << label << "write failed\n";
     m_ok = false;
     // Keep the file as it was after the last complete write.
-    m_file.seek(m_written);
-    m_file.truncate();
+    if (!m_file.seek(m_written) || !m_file.truncate())
+        foundation::log() << label << "cannot cut the partial write off\n";
     return false;
 }
 
@@ -363,7 +370,8 @@ void FileWriterMP3::on_data(const audio::AudioBlock& block) {
         if (m_buffered + size > kBufferSize && !write_buffer("FileWriterMP3::on_data1 error="))
             return;
         if (size > kBufferSize) {
-            write_out(block.bytes.data(), size, "FileWriterMP3::on_data2 error=");
+            // A failed write leaves m_ok false, which the recorder looks at.
+            (void)write_out(block.bytes.data(), size, "FileWriterMP3::on_data2 error=");
             return;
         }
         std::memcpy(m_buffer.data() + m_buffered, block.bytes.data(), size);

@@ -42,7 +42,7 @@ protected:
     void process(audio::AudioBlock& out, const audio::AudioBlock& in) override;
 
 private:
-    bool create_encoder(int channels, int rate);
+    [[nodiscard]] bool create_encoder(int channels, int rate);
     void close_encoder();
     void encode_frame(const uint8_t* frame);
 
@@ -76,21 +76,21 @@ public:
     ~FileWriterMP3() override;
 
     void on_data(const audio::AudioBlock& block) override;
-    bool is_valid() const;
+    [[nodiscard]] bool is_valid() const;
     // Bytes written or buffered, counting the file's size when appending.
     uint64_t total() const;
     // Writes what is buffered and closes the file; true when the writer stayed valid. Later
     // calls give the same answer and later blocks are ignored.
-    bool close();
+    [[nodiscard]] bool close();
     // Bytes this writer put into the file.
     uint64_t written() const;
     // Writes what is buffered, closes the file, runs `work` and opens the file under its name
     // again at its end (the bytes before it may have moved by the size a grown tag added).
     // Invalid when the file cannot be opened again.
-    bool while_closed(const std::function<bool()>& work);
+    [[nodiscard]] bool while_closed(const std::function<bool()>& work);
 
 private:
-    bool write_out(const uint8_t* bytes, size_t size, const char* label);
+    [[nodiscard]] bool write_out(const uint8_t* bytes, size_t size, const char* label);
     bool write_buffer(const char* label);
 
     std::u16string m_path;
@@ -117,13 +117,13 @@ public:
     Mp3Writer(const std::u16string& path, int bit_rate, bool append);
     ~Mp3Writer() override;
     audio::Inlet& input() override { return *m_encoder; }
-    bool is_valid() const override { return m_file_writer->is_valid(); }
+    [[nodiscard]] bool is_valid() const override { return m_file_writer->is_valid(); }
     bool complete() override;
     // A recording shorter than one encoder frame holds no audio: its PCM is never coded.
-    bool has_audio() const override {
+    [[nodiscard]] bool has_audio() const override {
         return m_encoder->frames_coded() > 0 && m_file_writer->written() > 0;
     }
-    bool while_closed(const std::function<bool()>& work) override {
+    [[nodiscard]] bool while_closed(const std::function<bool()>& work) override {
         return m_file_writer->while_closed(work);
     }
 

@@ -20,14 +20,14 @@ namespace formats {
 class ReaderBase : public audio::FileReader {
 public:
     audio::Outlet& output() override { return m_output; }
-    bool is_valid() const override { return m_valid; }
+    [[nodiscard]] bool is_valid() const override { return m_valid; }
     int channels() const override { return m_channels; }
     int bits_per_sample() const override { return m_bits; }
     int sample_rate() const override { return m_rate; }
     int bit_rate() const override { return m_bit_rate; }
     double duration() const override { return m_duration; }
     // Positions before the start (or not a number) mean the start; beyond the end, the end.
-    bool seek(double position) override {
+    [[nodiscard]] bool seek(double position) override {
         std::lock_guard guard(m_lock);
         if (!(position > 0))
             position = 0;
@@ -42,7 +42,7 @@ protected:
     // Fills `out` with the next decoded PCM (about max_bytes at most); an empty block at the
     // end of the stream. Called under the reader's lock.
     virtual void read_block(audio::AudioBlock& out, int max_bytes) = 0;
-    virtual bool seek_locked(double position) = 0;
+    [[nodiscard]] virtual bool seek_locked(double position) = 0;
 
     // Set by the constructors of the readers; fixed afterwards.
     bool m_valid{false};
@@ -69,7 +69,7 @@ private:
 
     // read_block() with every block in the reported format. Under the reader's lock.
     void next_block(audio::AudioBlock& out, int max_bytes);
-    bool in_reported_format(const audio::AudioBlock& block) const;
+    [[nodiscard]] bool in_reported_format(const audio::AudioBlock& block) const;
     void drop_conversion();
 
     std::mutex m_lock;

@@ -18,6 +18,12 @@ namespace formats {
 
 namespace {
 
+// A file a failed trim leaves behind; one that cannot go is said in the log.
+void delete_leftover(const std::u16string& path) {
+    if (!foundation::delete_file(path))
+        foundation::log() << "trim: cannot delete " << path << "\n";
+}
+
 // Samples a layer III decoder holds back: gapless decoders leave out the encoder delay plus
 // these.
 constexpr uint64_t kDecoderDelay = 529;
@@ -235,8 +241,13 @@ bool write_tag(foundation::File& source, foundation::File& target, uint32_t star
         if (marker.time_ms >= start_ms && marker.time_ms < end_ms)
             markers.push_back({marker.time_ms - start_ms, marker.label});
     kept_markers = uint32_t(markers.size());
-    if (tag.find(kId3Chapter) || tag.find(kId3Contents))
-        tag.set_markers(markers, kept_ms);
+    if ((tag.find(kId3Chapter) || tag.find(kId3Contents)) && !tag.set_markers(markers, kept_ms)) {
+        // More than a tag lists: none, rather than chapters at their untrimmed times.
+        foundation::log() << "trim: the markers do not fit, none kept\n";
+        kept_markers = 0;
+        if (!tag.set_markers({}, kept_ms))
+            return false;
+    }
     if (tag.frames().empty())
         return true;
     return tag.write(target, tag.frames_size() <= size - 10 ? size : 0);
@@ -458,7 +469,7 @@ TrimResult trim_to(const std::u16string& source_path, const std::u16string& targ
                      : trim_mp3(source, target, start_ms, end_ms);
     }
     if (!result.ok)
-        foundation::delete_file(target_path);
+        delete_leftover(target_path);
     return result;
 }
 
@@ -496,14 +507,14 @@ TrimResult trim_record(const std::u16string& path, uint32_t start_ms, uint32_t e
     for (int n = 1; foundation::FileInfo(kept).exists() && n < 1000; ++n)
         kept = folder + stem + u" (untrimmed)~" + foundation::to_text(int32_t(n)) + extension;
     if (!foundation::link_file(path, kept)) {
-        foundation::delete_file(temporary);
+        delete_leftover(temporary);
         result = {};
         result.reason = "cannot keep the original for the trash";
         return result;
     }
     if (!foundation::replace_file(temporary, path)) {
-        foundation::delete_file(temporary);
-        foundation::delete_file(kept);
+        delete_leftover(temporary);
+        delete_leftover(kept);
         result = {};
         result.reason = "cannot put the trimmed file in the record's place";
         return result;

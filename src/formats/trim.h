@@ -24,13 +24,14 @@ struct TrimResult {
 // clamped to the record's length. Fails (and leaves no `target`) when start >= end, the
 // stretch is shorter than one frame or block, the source cannot be read or is not a record
 // this can cut, or writing fails.
-TrimResult trim_to(const std::u16string& source, const std::u16string& target, uint32_t start_ms,
-                   uint32_t end_ms);
+[[nodiscard]] TrimResult trim_to(const std::u16string& source, const std::u16string& target,
+                                 uint32_t start_ms, uint32_t end_ms);
 
 // Trims the record in place: the trimmed file is written beside it and synced, the original
 // is given a second name ("NAME (untrimmed).EXT") that goes to the desktop's trash, and the
 // trimmed file takes the original's name in one step, keeping its date. At every moment the
 // record's name holds the old or the new file whole; on failure the original is untouched.
-TrimResult trim_record(const std::u16string& path, uint32_t start_ms, uint32_t end_ms);
+[[nodiscard]] TrimResult trim_record(const std::u16string& path, uint32_t start_ms,
+                                     uint32_t end_ms);
 
 } // namespace formats

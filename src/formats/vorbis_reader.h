@@ -21,7 +21,7 @@ public:
 
 protected:
     void read_block(audio::AudioBlock& out, int max_bytes) override;
-    bool seek_locked(double position) override;
+    [[nodiscard]] bool seek_locked(double position) override;
 
 private:
     struct Stream;

@@ -53,7 +53,7 @@ struct WavHeader {
     // header_size becomes that byte's offset; data_size is clamped to the bytes the file holds.
     // False when the header is incomplete or malformed (any coding is accepted here, but an
     // extensible header must name a sub-format of the standard GUID family).
-    bool parse(foundation::File& file);
+    [[nodiscard]] bool parse(foundation::File& file);
 };
 
 } // namespace formats

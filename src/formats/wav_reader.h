@@ -22,14 +22,14 @@ class WavReader : public ReaderBase {
 protected:
     explicit WavReader(const std::u16string& path);
     // Opens the file and parses the header; false when it is not a complete WAV header.
-    bool open_header();
+    [[nodiscard]] bool open_header();
     // Fills the information fields once a subclass has accepted the header.
     void accept(double frames);
     // Position of the read pointer within the data chunk.
     uint32_t data_position() const;
     // Reads up to `count` bytes of the data chunk; the bytes actually read.
     uint32_t read_data(uint8_t* buffer, uint32_t count);
-    bool seek_data(uint64_t offset);
+    [[nodiscard]] bool seek_data(uint64_t offset);
 
     std::u16string m_path;
     foundation::File m_file;
@@ -44,7 +44,7 @@ public:
 
 protected:
     void read_block(audio::AudioBlock& out, int max_bytes) override;
-    bool seek_locked(double position) override;
+    [[nodiscard]] bool seek_locked(double position) override;
 
 private:
     // Bytes of one stored sample (1 to 4, or 4 and 8 for floating point).
@@ -59,7 +59,7 @@ public:
 
 protected:
     void read_block(audio::AudioBlock& out, int max_bytes) override;
-    bool seek_locked(double position) override;
+    [[nodiscard]] bool seek_locked(double position) override;
 
 private:
     uint64_t m_frames_left{0}; // of the fact sample count
@@ -74,7 +74,7 @@ public:
 
 protected:
     void read_block(audio::AudioBlock& out, int max_bytes) override;
-    bool seek_locked(double position) override;
+    [[nodiscard]] bool seek_locked(double position) override;
 
 private:
     gsm_state* m_gsm{nullptr};

@@ -259,8 +259,8 @@ bool WavWriter::create_file(const audio::AudioBlock& format) {
     put32(bytes.data() + 4, m_header.riff_size);
     if (!m_file.seek(0) || !m_file.write(bytes.data(), uint32_t(bytes.size()))) {
         fail("header write failed");
-        m_file.seek(0);
-        m_file.truncate();
+        if (!m_file.seek(0) || !m_file.truncate())
+            foundation::log() << "WavWriter: the partial header stays\n";
         return false;
     }
     m_data_size_offset = m_header.header_size - 4;
@@ -308,8 +308,8 @@ bool WavWriter::write_data(const uint8_t* bytes, size_t size) {
     if (!m_file.write(bytes, uint32_t(size))) {
         fail("write failed");
         // Drop whatever part of this write reached the file.
-        m_file.seek(end);
-        m_file.truncate();
+        if (!m_file.seek(end) || !m_file.truncate())
+            foundation::log() << "WavWriter: the partial write stays\n";
         return false;
     }
     m_header.data_size += uint32_t(size);

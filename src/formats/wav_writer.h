@@ -38,9 +38,9 @@ public:
 
     ~WavWriter() override;
     audio::Inlet& input() override { return *this; }
-    bool is_valid() const override;
+    [[nodiscard]] bool is_valid() const override;
     bool complete() override;
-    bool has_audio() const override;
+    [[nodiscard]] bool has_audio() const override;
     void on_data(const audio::AudioBlock& block) override;
 
 protected:
@@ -49,18 +49,18 @@ protected:
 
     // Whether PCM in the format `offered` can be coded. Sets `accepted` to the PCM format the
     // coder takes (blocks are converted to it) and fills the header's coding fields.
-    virtual bool start(const audio::AudioBlock& offered, audio::AudioBlock& accepted,
-                       WavHeader& header) = 0;
+    [[nodiscard]] virtual bool start(const audio::AudioBlock& offered, audio::AudioBlock& accepted,
+                                     WavHeader& header) = 0;
     // Whether an existing file with this header is continued by this writer; sets up the coder
     // and `accepted` as start() does.
-    virtual bool resume(const WavHeader& existing, audio::AudioBlock& accepted) = 0;
+    [[nodiscard]] virtual bool resume(const WavHeader& existing, audio::AudioBlock& accepted) = 0;
     // Codes a block of the accepted format and writes the result with write_data().
     virtual void code(const audio::AudioBlock& block) = 0;
     // Codes whatever is held back at the end of the stream.
     virtual void finish() {}
 
     // Appends whole blocks of coded bytes; false (and the writer invalid) on failure.
-    bool write_data(const uint8_t* bytes, size_t size);
+    [[nodiscard]] bool write_data(const uint8_t* bytes, size_t size);
     void add_samples(uint32_t frames) { m_header.fact_samples += frames; }
     const WavHeader& header() const { return m_header; }
 
@@ -68,6 +68,8 @@ protected:
     void open_for_append();
 
 private:
+    // Both record a failure through fail() (is_valid() turns false); their results only
+    // spare a caller that goes on at once a look at it.
     bool create_file(const audio::AudioBlock& format);
     // padded: a pad byte follows the data of odd size.
     bool write_sizes(bool padded = false);
@@ -99,9 +101,9 @@ public:
     ~PcmWavWriter() override;
 
 protected:
-    bool start(const audio::AudioBlock& offered, audio::AudioBlock& accepted,
-               WavHeader& header) override;
-    bool resume(const WavHeader& existing, audio::AudioBlock& accepted) override;
+    [[nodiscard]] bool start(const audio::AudioBlock& offered, audio::AudioBlock& accepted,
+                             WavHeader& header) override;
+    [[nodiscard]] bool resume(const WavHeader& existing, audio::AudioBlock& accepted) override;
     void code(const audio::AudioBlock& block) override;
 
 private:
@@ -115,9 +117,9 @@ public:
     ~AdpcmWavWriter() override;
 
 protected:
-    bool start(const audio::AudioBlock& offered, audio::AudioBlock& accepted,
-               WavHeader& header) override;
-    bool resume(const WavHeader& existing, audio::AudioBlock& accepted) override;
+    [[nodiscard]] bool start(const audio::AudioBlock& offered, audio::AudioBlock& accepted,
+                             WavHeader& header) override;
+    [[nodiscard]] bool resume(const WavHeader& existing, audio::AudioBlock& accepted) override;
     void code(const audio::AudioBlock& block) override;
     void finish() override;
 
@@ -141,14 +143,14 @@ public:
     ~GsmWavWriter() override;
 
 protected:
-    bool start(const audio::AudioBlock& offered, audio::AudioBlock& accepted,
-               WavHeader& header) override;
-    bool resume(const WavHeader& existing, audio::AudioBlock& accepted) override;
+    [[nodiscard]] bool start(const audio::AudioBlock& offered, audio::AudioBlock& accepted,
+                             WavHeader& header) override;
+    [[nodiscard]] bool resume(const WavHeader& existing, audio::AudioBlock& accepted) override;
     void code(const audio::AudioBlock& block) override;
     void finish() override;
 
 private:
-    bool set_up();
+    [[nodiscard]] bool set_up();
     void encode_pending();
 
     gsm_state* m_gsm{nullptr};
@@ -162,7 +164,7 @@ private:
 // 32-bit signed) at the same rate: one channel is copied to all, many are mixed into one,
 // otherwise channels are kept by position and missing ones are silent. False for a rate change
 // or a sample size it does not know.
-bool convert_pcm(const audio::AudioBlock& in, const audio::AudioBlock& format,
-                 std::vector<uint8_t>& out);
+[[nodiscard]] bool convert_pcm(const audio::AudioBlock& in, const audio::AudioBlock& format,
+                               std::vector<uint8_t>& out);
 
 } // namespace formats

@@ -18,7 +18,9 @@ class WriteOutClock {
 public:
     WriteOutClock() : m_last(platform::tick_count()) {}
     void restart() { m_last = platform::tick_count(); }
-    bool due() const { return platform::tick_count() - m_last >= kWriteOutMilliseconds; }
+    [[nodiscard]] bool due() const {
+        return platform::tick_count() - m_last >= kWriteOutMilliseconds;
+    }
 
 private:
     uint32_t m_last;

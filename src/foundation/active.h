@@ -27,7 +27,7 @@ public:
     // Completes the outstanding request through the process's scheduler. Any thread.
     void notify();
 
-    bool is_active() const { return m_active.load(std::memory_order_acquire); }
+    [[nodiscard]] bool is_active() const { return m_active.load(std::memory_order_acquire); }
     // A sequence number (from 1) used in diagnostic texts.
     uint32_t id() const { return m_id; }
 

@@ -126,10 +126,11 @@ std::u16string day_month_picture(bool long_month_names) {
     return month_first ? u"MMM dd" : u"dd MMM";
 }
 
-std::u16string format_date(const DateTime& time, bool long_month_names, bool with_day,
-                           bool system_format) {
+std::u16string format_date(const DateTime& time, const DateOptions& options) {
+    const bool long_month_names = options.long_month_names;
+    const bool with_day = options.with_day;
     auto fields = fields_of(time.system_time());
-    if (system_format)
+    if (options.system_format)
         return platform::format_local_date(fields, !with_day ? platform::DateStyle::YearMonth
                                                    : long_month_names ? platform::DateStyle::Long
                                                                       : platform::DateStyle::Short);

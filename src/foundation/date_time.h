@@ -43,7 +43,9 @@ public:
     // Whole seconds, and the fraction as milliseconds (truncated).
     void set_time(int hour, int minute, double seconds);
 
-    bool earlier_than(const DateTime& other) const { return m_file_time < other.m_file_time; }
+    [[nodiscard]] bool earlier_than(const DateTime& other) const {
+        return m_file_time < other.m_file_time;
+    }
     bool later_than(const DateTime& other) const { return m_file_time > other.m_file_time; }
 
 private:
@@ -58,10 +60,15 @@ private:
 std::u16string format_time(const DateTime& time, bool with_seconds);
 // "MMM dd"/"MMMM dd" where the locale's short date puts the month first, else "dd MMM"/"dd MMMM".
 std::u16string day_month_picture(bool long_month_names);
+// How format_date writes a date.
+struct DateOptions {
+    bool long_month_names{false}; // "March" rather than "Mar"
+    bool with_day{true};          // the day as well, or the month (and year) alone
+    bool system_format{false};    // the locale's own date forms rather than the month and day
+};
 // System format: the locale's long or short date (with day) or its year-and-month form;
 // own format: day_month_picture(long) with day, else the month name alone (long or short, in
 // its stand-alone form).
-std::u16string format_date(const DateTime& time, bool long_month_names, bool with_day,
-                           bool system_format);
+std::u16string format_date(const DateTime& time, const DateOptions& options);
 
 } // namespace foundation

@@ -38,7 +38,7 @@ public:
     // entries are not reported); folders already queued stay queued, the new one after them.
     // `recursive` applies to the whole scan from now on.
     void start(const std::u16string& directory, bool recursive);
-    bool scanning() const;
+    [[nodiscard]] bool scanning() const;
 
 private:
     // Device and inode of the folders one started scan has entered.
@@ -51,7 +51,7 @@ private:
     void on_timer(Timer& timer) override;
     // Handles the next entry (opening the next queued folder first when none is open). False
     // when the scan is over and the sink was told.
-    bool step();
+    [[nodiscard]] bool step();
     void close_search();
 
     DirectorySink& m_sink;

@@ -9,7 +9,8 @@ namespace foundation {
 File::File() = default;
 
 File::File(const std::u16string& path, Mode mode) {
-    open(path, mode);
+    // The caller asks is_open().
+    (void)open(path, mode);
 }
 
 File::~File() = default;

@@ -29,23 +29,23 @@ public:
     File(const File&) = delete;
     File& operator=(const File&) = delete;
 
-    bool open(const std::u16string& path, Mode mode);
+    [[nodiscard]] bool open(const std::u16string& path, Mode mode);
     void close();
-    bool is_open() const;
+    [[nodiscard]] bool is_open() const;
 
     // Bytes actually read; 0 at the end or on failure.
     uint32_t read(void* buffer, uint32_t count);
     // Distance actually moved forward.
     uint32_t skip(uint32_t count);
     uint64_t size() const;
-    bool seek(uint64_t position);
+    [[nodiscard]] bool seek(uint64_t position);
     uint64_t tell() const;
 
     // True only when every byte was written.
-    bool write(const void* buffer, uint32_t count);
+    [[nodiscard]] bool write(const void* buffer, uint32_t count);
     bool flush();
     // Cuts the file at the current position.
-    bool truncate();
+    [[nodiscard]] bool truncate();
 
 private:
     std::unique_ptr<platform::FileHandle> m_handle;

@@ -40,35 +40,35 @@ std::u16string without_trailing_separator(const std::u16string& path);
 std::u16string join(const std::u16string& directory, const std::u16string& name);
 std::u16string parent_of(const std::u16string& path);
 // Equal after expansion and without a trailing separator; case-sensitive, as file names here are.
-bool same_path(const std::u16string& a, const std::u16string& b);
+[[nodiscard]] bool same_path(const std::u16string& a, const std::u16string& b);
 // The path is the prefix or lies inside it, compared by whole components after expansion
 // ("/media/u/disk1/x" does not start with "/media/u/disk").
-bool path_starts_with(const std::u16string& path, const std::u16string& prefix);
+[[nodiscard]] bool path_starts_with(const std::u16string& path, const std::u16string& prefix);
 
 // Creates the folder and its missing parents, logging each attempt
 // ("CreateDirectoryW {path} result=true|false"); an existing folder logs false.
 void create_directory(const std::u16string& path);
-bool delete_file(const std::u16string& path);
+[[nodiscard]] bool delete_file(const std::u16string& path);
 // Makes the entries of the folder that holds `path` durable (a file created or renamed there
 // survives a crash). False when the folder cannot be synced.
-bool sync_folder_of(const std::u16string& path);
+[[nodiscard]] bool sync_folder_of(const std::u16string& path);
 // Deletes a record so that it can be had back: the file goes to the desktop's trash. Where no
 // trash can take it, it is deleted as delete_file does (the first such case is logged). True
 // when the file has left its place.
-bool trash_file(const std::u16string& path);
+[[nodiscard]] bool trash_file(const std::u16string& path);
 // Gives the file `from` the second name `to` (same volume, `to` must not exist); the file then
 // stays whole under either name whatever becomes of the other.
-bool link_file(const std::u16string& from, const std::u16string& to);
+[[nodiscard]] bool link_file(const std::u16string& from, const std::u16string& to);
 // Puts the file `from` in the place of the existing file `to` in one step (same folder), `to`'s
 // date kept; durable once it returns true.
-bool replace_file(const std::u16string& from, const std::u16string& to);
+[[nodiscard]] bool replace_file(const std::u16string& from, const std::u16string& to);
 
 // One look-up of a path, kept.
 class FileInfo {
 public:
     explicit FileInfo(const std::u16string& path);
 
-    bool exists() const { return m_attributes != invalid_attributes; }
+    [[nodiscard]] bool exists() const { return m_attributes != invalid_attributes; }
     bool is_directory() const { return exists() && (m_attributes & attribute_directory) != 0; }
     const std::u16string& path() const { return m_path; }
     // Attribute bits as the phone reports them (0x10 directory, 0x80 normal, 0x01 read-only);
@@ -83,7 +83,7 @@ public:
     int last_error() const { return m_error; }
 
     // Renames the file (same volume). The kept path and look-up stay as they were.
-    bool move_to(const std::u16string& new_path);
+    [[nodiscard]] bool move_to(const std::u16string& new_path);
 
     static constexpr uint32_t invalid_attributes = 0xFFFFFFFF;
     static constexpr uint32_t attribute_read_only = 0x01;
@@ -101,16 +101,16 @@ private:
 
 // True when both paths lead to one file (the same device and inode: hard links and links
 // included). False when either cannot be looked up.
-bool same_file(const std::u16string& a, const std::u16string& b);
+[[nodiscard]] bool same_file(const std::u16string& a, const std::u16string& b);
 // True when the path is an existing regular file we may read; otherwise `reason` says why in a
 // few English words ("no such file", "permission denied", "is a folder", ...).
-bool is_readable_file(const std::u16string& path, std::string& reason);
+[[nodiscard]] bool is_readable_file(const std::u16string& path, std::string& reason);
 
 // Starts a program (an executable file), or opens a document with the desktop's handler for its
 // type, with the parameters split at blanks after the handler's own words (xdg-open when there
 // are none or no handler is known); logs "execute_file(file} {parameters)".
 // True when it was started; nothing is waited for.
-bool execute_file(const std::u16string& file, const std::u16string& parameters);
+[[nodiscard]] bool execute_file(const std::u16string& file, const std::u16string& parameters);
 
 // Bytes of the volume holding the path, and bytes available to us there; 0 on failure.
 double total_size(const std::u16string& path);
@@ -126,7 +126,7 @@ class DriveSink {
 public:
     virtual ~DriveSink() = default;
     // Returns whether to go on.
-    virtual bool on_drive(const std::u16string& path) = 0;
+    [[nodiscard]] virtual bool on_drive(const std::u16string& path) = 0;
 };
 // Offers each usable storage card: removable volumes mounted under /media/$USER,
 // /run/media/$USER or /media (QUILLORY_CARDS="dir1:dir2" replaces the search). A card that
@@ -136,7 +136,7 @@ void find_drives(DriveSink& sink);
 class FileSink {
 public:
     virtual ~FileSink() = default;
-    virtual bool on_file(const std::u16string& path) = 0;
+    [[nodiscard]] virtual bool on_file(const std::u16string& path) = 0;
     virtual bool on_directory(const std::u16string& path) = 0;
 };
 // A synchronous search of files matching `file_pattern` and folders matching
@@ -146,6 +146,6 @@ void find_files(FileSink& sink, const std::u16string& directory, const std::u16s
                 const std::u16string& directory_pattern, bool recursive);
 
 // Wildcard match as the searches use it (* any run, ? one character; case-insensitive).
-bool matches_pattern(std::u16string_view name, std::u16string_view pattern);
+[[nodiscard]] bool matches_pattern(std::u16string_view name, std::u16string_view pattern);
 
 } // namespace foundation

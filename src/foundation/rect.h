@@ -18,7 +18,7 @@ struct Rect {
     }
     int32_t width() const { return right - left; }
     int32_t height() const { return bottom - top; }
-    bool empty() const { return right <= left || bottom <= top; }
+    [[nodiscard]] bool empty() const { return right <= left || bottom <= top; }
     bool contains(int32_t x, int32_t y) const {
         return x >= left && x < right && y >= top && y < bottom;
     }
@@ -29,7 +29,7 @@ struct Rect {
     Rect offset(int32_t dx, int32_t dy) const {
         return Rect{left + dx, top + dy, right + dx, bottom + dy};
     }
-    bool operator==(const Rect&) const = default;
+    [[nodiscard]] bool operator==(const Rect&) const = default;
 };
 
 } // namespace foundation

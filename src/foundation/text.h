@@ -23,7 +23,7 @@ std::u16string from_utf8(std::string_view text, Utf8Errors errors = Utf8Errors::
 // Lower-cased in the user's locale.
 std::u16string to_lower(std::u16string_view text);
 
-bool starts_with(std::u16string_view text, std::u16string_view literal);
+[[nodiscard]] bool starts_with(std::u16string_view text, std::u16string_view literal);
 
 // Decimal texts as by "%d", "%ld" and "%f".
 std::u16string to_text(int32_t value);

@@ -21,11 +21,13 @@ public:
     Thread(const Thread&) = delete;
     Thread& operator=(const Thread&) = delete;
 
-    bool start();
+    [[nodiscard]] bool start();
     void join();
-    bool running() const;
+    [[nodiscard]] bool running() const;
     void request_stop() { m_stop_requested.store(true, std::memory_order_release); }
-    bool stop_requested() const { return m_stop_requested.load(std::memory_order_acquire); }
+    [[nodiscard]] bool stop_requested() const {
+        return m_stop_requested.load(std::memory_order_acquire);
+    }
     // Level -2 (lowest) .. 2 (highest), clamped; returns whether the platform accepted it.
     bool set_priority(int level);
     int priority() const { return m_priority; }
@@ -51,7 +53,7 @@ public:
     // For std::lock_guard / std::unique_lock.
     void lock() { enter(); }
     void unlock() { leave(); }
-    bool try_lock() { return m_mutex.try_lock(); }
+    [[nodiscard]] bool try_lock() { return m_mutex.try_lock(); }
 
 private:
     std::recursive_mutex m_mutex;
@@ -65,7 +67,7 @@ public:
     void reset();
     void wait();
     // False when the time ran out first.
-    bool wait_for_ms(uint32_t milliseconds);
+    [[nodiscard]] bool wait_for_ms(uint32_t milliseconds);
 
 private:
     Reset m_mode;

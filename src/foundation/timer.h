@@ -48,7 +48,7 @@ public:
     // never inside after().
     void after(double seconds);
     void cancel();
-    bool is_active() const;
+    [[nodiscard]] bool is_active() const;
 
 private:
     friend class TimerActive;

@@ -23,7 +23,7 @@ enum class Utf8Errors { Escape, Replace };
 
 inline constexpr char16_t replacement_character = 0xFFFD;
 
-inline bool is_escaped_byte(char16_t unit) {
+[[nodiscard]] inline bool is_escaped_byte(char16_t unit) {
     return unit >= 0xDC80 && unit <= 0xDCFF;
 }
 

@@ -211,7 +211,8 @@ void FormRecording::stop() {
     m_stopping = true;
     const std::u16string title = m_name->caption();
     m_document.stop();
-    m_document.rename(title);
+    // The Document tells the screens what the rename did (CurrentRenamed, NoSpace).
+    (void)m_document.rename(title);
     if (is_showing())
         m_main.show_main();
 }

@@ -363,7 +363,8 @@ void FormView::close() {
     m_document.stop();
     // What the rename has to say goes over the main form.
     m_main.show_main();
-    m_document.rename(title);
+    // The Document tells the screens what the rename did (CurrentRenamed, NoSpace).
+    (void)m_document.rename(title);
 }
 
 void FormView::play() {
@@ -503,7 +504,8 @@ void FormView::fill_menu(skin::Menu&, std::u16string_view id, std::vector<skin::
         if (m_document.is_recording())
             return;
         // The Document reports the append; the main form then shows the recording form.
-        m_document.rename(m_name->caption());
+        // A title that could not be saved is said by the Document; the append goes on.
+        (void)m_document.rename(m_name->caption());
         m_document.append();
     } else if (id == u"Send") {
         m_document.stop();

@@ -28,7 +28,7 @@ public:
 
     void set_observer(CallListener* observer) { m_observer = observer; }
     // The state seen at the last poll.
-    bool in_call() const { return m_in_call; }
+    [[nodiscard]] bool in_call() const { return m_in_call; }
     // The phone-state query, asked now.
     CallInfo current_call() const { return query_phone_state(); }
 
@@ -41,8 +41,8 @@ private:
 };
 
 // True when the notification was set up (or one of that name already exists).
-bool set_app_notification(const std::u16string& name, const std::u16string& command);
+[[nodiscard]] bool set_app_notification(const std::u16string& name, const std::u16string& command);
 // True once the system's notification service was reached.
-bool stop_app_notification(const std::u16string& name);
+[[nodiscard]] bool stop_app_notification(const std::u16string& name);
 
 } // namespace telephony

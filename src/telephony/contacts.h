@@ -85,7 +85,7 @@ public:
     // answered within the deadline), else the first in the folder (in file-name
     // order) equal on its digits, where a number written without its country code or trunk
     // prefix still matches.
-    bool find_contact_by_phone(std::u16string_view number, ContactDetails& out);
+    [[nodiscard]] bool find_contact_by_phone(std::u16string_view number, ContactDetails& out);
     bool read_contact(uint32_t item_id, ContactDetails& out) const;
     // The contact's picture (inline base64 or a file URI), or empty when there is none, when it
     // cannot be read or when it is larger than max_picture_bytes.
@@ -94,7 +94,7 @@ public:
     // How long a lookup waits for the address books (address_book_deadline_ms unless changed).
     void set_address_book_deadline_ms(int milliseconds) { m_deadline_ms = milliseconds; }
     // Whether the last lookup found nobody because the address books had not answered yet.
-    bool last_lookup_late() const { return m_late; }
+    [[nodiscard]] bool last_lookup_late() const { return m_late; }
     // The address books, or nullptr when there are none to ask.
     platform::AddressBook* address_book() const { return m_book.get(); }
 
@@ -102,7 +102,7 @@ public:
     // false when the folder cannot be watched; check_changes() turns what happened since the
     // last call into notifications for the listener.
     void set_listener(ContactListener* listener) { m_listener = listener; }
-    bool start_watching();
+    [[nodiscard]] bool start_watching();
     void check_changes();
     // One notification message with its item identifier; false for other messages.
     bool handle_notification(uint32_t message, uint32_t item_id);
@@ -112,7 +112,8 @@ public:
 
 private:
     std::u16string file_of(uint32_t item_id) const;
-    bool find_in_address_book(std::u16string_view number, ContactDetails& out, bool& answered);
+    [[nodiscard]] bool find_in_address_book(std::u16string_view number, ContactDetails& out,
+                                            bool& answered);
 
     std::u16string m_folder;
     std::unique_ptr<platform::AddressBook> m_book;
@@ -135,10 +136,10 @@ struct ParsedCard {
     std::string photo_value;
     std::string photo_parameters;
 };
-bool parse_vcard(std::string_view text, ParsedCard& out);
+[[nodiscard]] bool parse_vcard(std::string_view text, ParsedCard& out);
 
 // True when two telephone numbers are the same on their digits, allowing for a missing country
 // code or trunk prefix on one side.
-bool same_phone_number(std::u16string_view a, std::u16string_view b);
+[[nodiscard]] bool same_phone_number(std::u16string_view a, std::u16string_view b);
 
 } // namespace telephony

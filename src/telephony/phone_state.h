@@ -47,7 +47,7 @@ struct ProvidedPhoneState {
     bool connected{false};                        // the described call is connected
     std::u16string number;
     std::u16string name;
-    bool operator==(const ProvidedPhoneState&) const = default;
+    [[nodiscard]] bool operator==(const ProvidedPhoneState&) const = default;
 };
 
 // Writes the whole phone state, "Status" last (the value call notifications wait for), and
@@ -58,12 +58,12 @@ void provide_phone_state(const ProvidedPhoneState& state, std::u16string_view pr
 // bit is set, which is what starts call recording) and hung up (every call value removed).
 void provide_call(CallDirection direction, const std::u16string& number,
                   const std::u16string& name);
-bool provide_connect();
+[[nodiscard]] bool provide_connect();
 void provide_hang_up();
 
 // The speakerphone request a provider carries out ("Speakerphone", 1 on, 0 off). A provider
 // announces itself with the string "Provider"; without one the request is never written.
-bool speakerphone_provider_present();
+[[nodiscard]] bool speakerphone_provider_present();
 void request_speakerphone(bool on);
 
 } // namespace telephony

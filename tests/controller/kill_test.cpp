@@ -2,68 +2,36 @@
 // of what was captured, decodes with foreign decoders, is listed, and takes an append with a
 // clean join.
 
+#include "cli_runner.h"
 #include "controller_env.h"
 #include "support/watchdog.h"
 
 #include <chrono>
 #include <csignal>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <random>
 #include <spawn.h>
-#include <string>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
 extern char** environ;
 
-using controller_test::IsolatedWorld;
+using namespace controller_test;
 using testing_support::ScopedEnv;
 namespace fs = std::filesystem;
 
 namespace {
 
-const std::string cli = std::string(QV_BUILD_DIR) + "/bin/quillory-cli";
-const std::string data_dir = std::string(QV_TEST_DATA) + "/controller/";
-
-std::string quoted(const std::string& text) {
-    std::string out = "'";
-    for (char c : text)
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
-// Output (stdout and stderr) and exit status of a shell command line.
-std::string run(const std::string& command, int* status = nullptr) {
-    std::string output;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (!pipe)
-        return output;
-    char buffer[4096];
-    std::size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        output.append(buffer, got);
-    const int result = pclose(pipe);
-    if (status)
-        *status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
-    return output;
-}
-
 // What two decoders complain about while decoding the whole file (a broken frame makes them
 // resynchronise).
 std::string decode_errors(const std::string& path) {
-    return run("ffmpeg -v warning -i " + quoted(path) +
-               " -f null - 2>&1 | grep -v 'Estimating duration'") +
-           run("mpg123 -t " + quoted(path) +
-               " 2>&1 | grep -iE 'resync|skipped|illegal|error|junk'");
-}
-
-double ffprobe_duration(const std::string& path) {
-    return std::atof(
-        run("ffprobe -v error -show_entries format=duration -of csv=p=0 " + quoted(path)).c_str());
+    return run("ffmpeg -nostdin -v warning -i " + quoted(path) +
+               " -f null - 2>&1 | grep -v 'Estimating duration'")
+               .out +
+           run("mpg123 -t " + quoted(path) + " 2>&1 | grep -iE 'resync|skipped|illegal|error|junk'")
+               .out;
 }
 
 struct Killed {
@@ -145,16 +113,15 @@ TEST_F(KillTest, KilledRecordingLosesAtMostASecondAtEveryQuality) {
             ASSERT_FALSE(killed.path.empty());
             ASSERT_TRUE(fs::exists(killed.path));
 
-            const double kept = ffprobe_duration(killed.path);
+            const double kept = duration_of(killed.path);
             EXPECT_GT(kept, 0.0);
             EXPECT_LE(killed.captured - kept, 1.0) << "captured " << killed.captured;
-            int status = -1;
-            const std::string decoded = run("mpg123 -q -t " + quoted(killed.path), &status);
-            EXPECT_EQ(status, 0) << decoded;
+            const Result decoded = run("mpg123 -q -t " + quoted(killed.path) + " 2>&1");
+            EXPECT_EQ(decoded.status, 0) << decoded.out;
 
             // Listed on the next start, and our reader finds the same length.
-            EXPECT_NE(run(quoted(cli) + " list").find(killed.path + "\t"), std::string::npos);
-            const std::string info = run(quoted(cli) + " info " + quoted(killed.path));
+            EXPECT_NE(cli_run("list").out.find(killed.path + "\t"), std::string::npos);
+            const std::string info = cli_run("info " + quoted(killed.path)).out;
             const auto at = info.find("duration=");
             ASSERT_NE(at, std::string::npos) << info;
             EXPECT_NEAR(std::atof(info.c_str() + at + 9), kept, 0.1);
@@ -165,12 +132,11 @@ TEST_F(KillTest, KilledRecordingLosesAtMostASecondAtEveryQuality) {
             // Everything captured up to the stop is kept, so a fast clock would overshoot the
             // second by what it captures while the command stops.
             ScopedEnv fast("QUILLORY_AUDIO_SPEED", "4");
-            const std::string appended =
-                run(quoted(cli) + " append " + quoted(killed.path) + " --seconds 1", &status);
-            ASSERT_EQ(status, 0) << appended;
+            const Result appended = cli_run("append " + quoted(killed.path) + " --seconds 1");
+            ASSERT_EQ(appended.status, 0) << appended.out;
             EXPECT_EQ(decode_errors(killed.path), "");
             // The second asked for, or a block more when capture ran ahead of the check.
-            const double joined = ffprobe_duration(killed.path);
+            const double joined = duration_of(killed.path);
             EXPECT_GT(joined, kept + 0.9);
             EXPECT_LT(joined, kept + 2.0);
         }
@@ -184,13 +150,14 @@ TEST_F(KillTest, MarkerSurvivesAKillASecondLater) {
     const std::string ms = killed.marked.substr(7, killed.marked.find(' ', 7) - 7);
     // The chapter as two independent readers find it.
     const std::string probe =
-        run("ffprobe -v error -show_chapters -of compact=p=0 " + quoted(killed.path));
+        run("ffprobe -v error -show_chapters -of compact=p=0 " + quoted(killed.path)).out;
     EXPECT_NE(probe.find("|start=" + ms + "|"), std::string::npos) << probe;
     EXPECT_NE(probe.find("tag:title=Marker 1"), std::string::npos) << probe;
     EXPECT_EQ(run("/usr/bin/python3 -c \"import sys\nfrom mutagen.id3 import ID3\n"
                   "c = ID3(sys.argv[1]).getall('CHAP')\n"
                   "print(len(c), c[0].start_time, c[0].sub_frames['TIT2'].text[0])\" " +
-                  quoted(killed.path)),
+                  quoted(killed.path))
+                  .out,
               "1 " + ms + " Marker 1\n");
     EXPECT_GE(std::atoi(ms.c_str()), 1500);
     EXPECT_LT(std::atoi(ms.c_str()), 2000);

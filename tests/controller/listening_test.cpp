@@ -10,25 +10,15 @@
 #include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
-using controller_test::quoted;
-using controller_test::Result;
-using controller_test::run;
+using namespace controller_test;
 using testing_support::ScopedEnv;
 using testing_support::TempDir;
 
 namespace {
 
-const std::string cli = std::string(QV_BUILD_DIR) + "/bin/quillory-cli";
-
 class ListeningTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        if (std::system("command -v sox soxi >/dev/null 2>&1") != 0) {
-            if (std::getenv("CI") && std::string(std::getenv("CI")) == "true")
-                FAIL() << "sox is needed";
-            GTEST_SKIP() << "sox missing";
-        }
-    }
+    void SetUp() override { QV_REQUIRE_TOOLS("sox soxi"); }
     // Plays the file with the options; the seconds the output device was given.
     double played(const fs::path& file, const std::string& options) {
         fs::remove(m_out);
@@ -52,10 +42,8 @@ protected:
 
 TEST_F(ListeningTest, FasterAndSlowerKeepThePitch) {
     const fs::path tone = m_dir / "tone.wav";
-    ASSERT_EQ(std::system(("sox -n -r 44100 -c 1 -b 16 " + quoted(tone.string()) +
-                           " synth 12 sine 440 vol 0.5")
-                              .c_str()),
-              0);
+    ASSERT_EQ(
+        run("sox -n -r 44100 -c 1 -b 16 " + quoted(tone) + " synth 12 sine 440 vol 0.5").status, 0);
     for (double speed : {1.5, 0.75, 3.0}) {
         SCOPED_TRACE(speed);
         const double seconds = played(tone, "--speed " + std::to_string(speed));
@@ -68,9 +56,9 @@ TEST_F(ListeningTest, FasterAndSlowerKeepThePitch) {
 TEST_F(ListeningTest, PausesAreCutShort) {
     const fs::path parts = m_dir / "parts.wav";
     const fs::path record = m_dir / "pauses.mp3";
-    ASSERT_EQ(std::system(("sox -n -r 44100 -c 1 -b 16 " + quoted(parts.string()) +
-                           " synth 1 sine 300 vol 0.4 pad 0 3 repeat 2 trim 0 9")
-                              .c_str()),
+    ASSERT_EQ(run("sox -n -r 44100 -c 1 -b 16 " + quoted(parts) +
+                  " synth 1 sine 300 vol 0.4 pad 0 3 repeat 2 trim 0 9")
+                  .status,
               0);
     ASSERT_EQ(run(quoted(cli) + " encode " + quoted(parts.string()) + " " +
                   quoted(record.string()) + " --codec mp3 --bitrate 64000")

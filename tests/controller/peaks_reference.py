@@ -9,7 +9,7 @@ import subprocess
 import sys
 
 path, width = sys.argv[1], int(sys.argv[2])
-raw = subprocess.run(["ffmpeg", "-v", "error", "-i", path, "-f", "s16le", "-ac", "1", "-"],
+raw = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-f", "s16le", "-ac", "1", "-"],
                      check=True, stdout=subprocess.PIPE).stdout
 samples = array.array("h")
 samples.frombytes(raw[: len(raw) // 2 * 2])

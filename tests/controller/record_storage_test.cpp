@@ -30,14 +30,19 @@ void write_tagged(const fs::path& path, const std::u16string& artist, const std:
 
 } // namespace
 
-TEST(RecordStorage, SizeTexts) {
-    EXPECT_EQ(size_text(0), u"");
-    EXPECT_EQ(size_text(1), u"1B");
-    EXPECT_EQ(size_text(1023), u"1023B");
-    EXPECT_EQ(size_text(1024), u"1K");
-    EXPECT_EQ(size_text(1048575), u"1023K");
-    EXPECT_EQ(size_text(1048576), u"1.0M");
-    EXPECT_EQ(size_text(3 * 1048576 + 943719), u"3.9M");
+TEST(RecordStorage, SizeTextsAndTitleCleaning) {
+    // Each unit up to just below the next, with one decimal for megabytes.
+    const std::pair<uint64_t, std::u16string> sizes[] = {{0, u""},
+                                                         {1023, u"1023B"},
+                                                         {1024, u"1K"},
+                                                         {1048575, u"1023K"},
+                                                         {3 * 1048576 + 943719, u"3.9M"}};
+    for (const auto& [bytes, text] : sizes)
+        EXPECT_EQ(size_text(bytes), text) << bytes;
+    // Line breaks become a space, other control characters go.
+    EXPECT_EQ(clean_title(u"a\r\nb\x1b"
+                          u"c\u1b0a"),
+              u"a bc");
 }
 
 TEST(RecordStorage, FileNameRules) {
@@ -69,12 +74,6 @@ TEST(RecordStorage, FileNameRules) {
     auto path = unique_record_path(wide, folder, u"mp3");
     ASSERT_FALSE(path.empty());
     EXPECT_LE(fs::path(path).filename().string().size(), 255u);
-}
-
-TEST(RecordStorage, TitleCleaning) {
-    EXPECT_EQ(clean_title(u"a\r\nb\x1b"
-                          u"c\u1b0a"),
-              u"a bc");
 }
 
 TEST(RecordStorage, RecordInfoFromTagOrName) {

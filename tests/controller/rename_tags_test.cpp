@@ -1,46 +1,23 @@
 // Records tagged by other programs, in every tag version: listed with their texts, and renamed
 // without losing anything, judged by mutagen and ffprobe.
 
+#include "cli_runner.h"
 #include "controller_env.h"
 #include "support/watchdog.h"
 
-#include <cstdio>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
 
-using controller_test::IsolatedWorld;
+using namespace controller_test;
 namespace fs = std::filesystem;
 
 namespace {
 
-const std::string cli = std::string(QV_BUILD_DIR) + "/bin/quillory-cli";
-
-std::string quoted(const std::string& text) {
-    std::string out = "'";
-    for (char c : text)
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
-std::string run(const std::string& command, int* status = nullptr) {
-    std::string out;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        std::size_t got;
-        while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            out.append(buffer, got);
-        int result = pclose(pipe);
-        if (status)
-            *status = result;
-    }
-    return out;
-}
-
 std::string python(const fs::path& folder, const std::string& script, const fs::path& file) {
     std::ofstream(folder / "script.py") << script;
-    return run("/usr/bin/python3 " + quoted((folder / "script.py").string()) + " " +
-               quoted(file.string()) + " 2>&1");
+    return run("/usr/bin/python3 " + quoted(folder / "script.py") + " " + quoted(file) + " 2>&1")
+        .out;
 }
 
 const char kDump[] = R"PY(
@@ -51,12 +28,6 @@ print('version %d.%d' % t.version[:2])
 for k in sorted(t.keys()):
     print('%s %r' % (k, t[k]))
 )PY";
-
-double duration_of(const fs::path& path) {
-    std::string text = run("ffprobe -v error -show_entries format=duration -of csv=p=0 " +
-                           quoted(path.string()) + " 2>/dev/null");
-    return text.empty() ? -1 : std::atof(text.c_str());
-}
 
 class RenameTags : public ::testing::Test {
 protected:
@@ -70,10 +41,12 @@ protected:
 TEST_F(RenameTags, TaggedByOthersAreListedAndRenamedWhole) {
     const fs::path folder = m_world.main_folder();
     const fs::path v24 = folder / "theirs24.mp3";
-    ASSERT_EQ(run("ffmpeg -v error -f lavfi -i sine=frequency=440:duration=2 -c:a libmp3lame "
-                  "-b:a 64k " +
-                  quoted(v24.string()) + " 2>&1"),
-              "");
+    ASSERT_EQ(
+        run("ffmpeg -nostdin -v error -f lavfi -i sine=frequency=440:duration=2 -c:a libmp3lame "
+            "-b:a 64k " +
+            quoted(v24) + " 2>&1")
+            .out,
+        "");
     // A 2.4 tag without padding, with a picture, a comment, a chapter and a private frame.
     ASSERT_EQ(python(folder, R"PY(
 import sys
@@ -104,8 +77,7 @@ t.save(sys.argv[1], v2_version=4, padding=lambda info: 0)
         frame("TT2", std::string(1, '\0') + "Old one");
         frame("TP1", std::string(1, '\0') + "Ann");
         frame("TAL", std::string(1, '\0') + "Notes");
-        std::ifstream audio(v24, std::ios::binary);
-        std::string bytes((std::istreambuf_iterator<char>(audio)), {});
+        const std::string bytes = read_all(v24);
         std::string header = {
             'I', 'D', '3', 2, 0, 0, 0, 0, char(frames.size() >> 7), char(frames.size() & 0x7F)};
         // The 2.4 tag of the other file is skipped: the same audio follows.
@@ -114,9 +86,7 @@ t.save(sys.argv[1], v2_version=4, padding=lambda info: 0)
         std::ofstream(v22, std::ios::binary) << header << frames << bytes.substr(tag);
     }
 
-    int status = -1;
-    const std::string listed = run(quoted(cli) + " list", &status);
-    ASSERT_EQ(status, 0);
+    const std::string listed = run(quoted(cli) + " list").out;
     EXPECT_NE(listed.find(v24.string() + "\tZo\u00eb\tMeeting\tWork\t"), std::string::npos)
         << listed;
     EXPECT_NE(listed.find(v22.string() + "\tAnn\tOld one\tNotes\t"), std::string::npos) << listed;
@@ -127,10 +97,9 @@ t.save(sys.argv[1], v2_version=4, padding=lambda info: 0)
     fs::permissions(v24, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     // Far beyond what the tag has room for.
     const std::string title = "A long title " + std::string(900, 'x');
-    const std::string renamed =
-        run(quoted(cli) + " rename " + quoted(v24.string()) + " " + quoted(title), &status);
-    ASSERT_EQ(status, 0);
-    const fs::path now(renamed.substr(0, renamed.find('\n')));
+    const Result renamed = run(quoted(cli) + " rename " + quoted(v24) + " " + quoted(title));
+    ASSERT_EQ(renamed.status, 0) << renamed.out;
+    const fs::path now(first_line(renamed.out));
     EXPECT_NE(now, v24);
     EXPECT_FALSE(fs::exists(v24));
     ASSERT_TRUE(fs::exists(now));
@@ -157,8 +126,7 @@ t.save(sys.argv[1], v2_version=4, padding=lambda info: 0)
             << "no temporary file left behind";
 
     // The 2.2 record: its tag becomes 2.3 with the new title and its other texts.
-    run(quoted(cli) + " rename " + quoted(v22.string()) + " 'New one'", &status);
-    ASSERT_EQ(status, 0);
+    ASSERT_EQ(cli_run("rename " + quoted(v22) + " 'New one'").status, 0);
     const std::string upgraded = python(folder, kDump, folder / "Ann New one.mp3");
     EXPECT_NE(upgraded.find("version 2.3"), std::string::npos) << upgraded;
     EXPECT_NE(upgraded.find("text=['New one']"), std::string::npos) << upgraded;

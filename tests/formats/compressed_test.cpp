@@ -118,8 +118,9 @@ TEST(CompressedFiles, ForgedMusepackHeadersAreBounded) {
     ASSERT_TRUE(reader.is_valid());
     EXPECT_LE(reader.duration() * reader.sample_rate(), 29.0 * 8 / 20 * 1152 + 1);
     testing_support::Watchdog watchdog(20, "seek into a forged Musepack file");
+    // Whether a forged file can be sought in is its own affair: it must not hang.
     for (double at : {reader.duration() / 2, reader.duration()}) {
-        reader.seek(at);
+        (void)reader.seek(at);
         pull_all(reader, 8820, 2000);
     }
 

@@ -135,7 +135,7 @@ TEST(Id3Tags, TitleChangeFitsThePaddingOrLeavesTheFileAlone) {
         uint32_t size = tag.parse(file);
         EXPECT_GT(size, 0u);
         tag.set_text(formats::kId3Title, title);
-        file.seek(0);
+        EXPECT_TRUE(file.seek(0));
         return tag.write(file, size);
     };
     ASSERT_TRUE(rename(u"A much longer title that still fits in the padding"));

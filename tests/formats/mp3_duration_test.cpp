@@ -18,8 +18,8 @@ std::filesystem::path vbr_file(const TempDir& dir, const std::string& name, doub
     auto mp3 = dir / name;
     EXPECT_TRUE(shell("sox -n -r 44100 -c 2 -b 16 " + quote(wav) + " synth " +
                       std::to_string(seconds) + " sine 100-6000 sine 300 tremolo 3 80 vol 0.5"));
-    EXPECT_TRUE(
-        shell("ffmpeg -v error -i " + quote(wav) + " -c:a libmp3lame -q:a 2 " + quote(mp3)));
+    EXPECT_TRUE(shell("ffmpeg -nostdin -v error -i " + quote(wav) + " -c:a libmp3lame -q:a 2 " +
+                      quote(mp3)));
     return mp3;
 }
 
@@ -61,8 +61,8 @@ TEST(Mp3Duration, InfoAndVbriFramesAndTheEstimateWithoutThem) {
     auto wav = dir / "cbr.wav";
     auto cbr = dir / "cbr.mp3";
     ASSERT_TRUE(shell("sox -n -r 22050 -c 1 -b 16 " + quote(wav) + " synth 4.3 sine 440"));
-    ASSERT_TRUE(
-        shell("ffmpeg -v error -i " + quote(wav) + " -c:a libmp3lame -b:a 32k " + quote(cbr)));
+    ASSERT_TRUE(shell("ffmpeg -nostdin -v error -i " + quote(wav) + " -c:a libmp3lame -b:a 32k " +
+                      quote(cbr)));
     {
         formats::FileReaderMP3 reader(u16(cbr));
         ASSERT_TRUE(reader.is_valid());
@@ -98,7 +98,8 @@ TEST(Mp3Duration, InfoAndVbriFramesAndTheEstimateWithoutThem) {
         EXPECT_NEAR(reader.duration(), ffprobe_duration(vbri_path), 0.03);
         // mpg123 does not know VBRI and plays that frame; ffmpeg passes over it as we do.
         std::string out;
-        ASSERT_TRUE(shell("ffmpeg -v error -i " + quote(vbri_path) + " -f s16le - | wc -c", &out));
+        ASSERT_TRUE(
+            shell("ffmpeg -nostdin -v error -i " + quote(vbri_path) + " -f s16le - | wc -c", &out));
         EXPECT_EQ(double(decoded_frames(reader)), std::atof(out.c_str()) / 4);
     }
 
@@ -205,7 +206,7 @@ TEST(Mp3Duration, StreamsThatChangeFormatPlayWholeInTheFirstFormat) {
                               std::to_string(part->channels) + " -b 16 " + quote(wav) + " synth " +
                               std::to_string(part->seconds) + " " + part->tone + " vol 0.5"));
             // Plain frames: no tag, no information frame.
-            ASSERT_TRUE(shell("ffmpeg -v error -y -i " + quote(wav) +
+            ASSERT_TRUE(shell("ffmpeg -nostdin -v error -y -i " + quote(wav) +
                               " -c:a libmp3lame -b:a 128k -write_xing 0 -id3v2_version 0 -f mp3 " +
                               quote(mp3)));
             auto bytes = read_bytes(mp3);

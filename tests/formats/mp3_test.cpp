@@ -174,7 +174,8 @@ TEST(Mp3Files, HostileFilesEndCleanly) {
             continue;
         Decoded decoded = pull_all(reader, 8820, 10000);
         EXPECT_LT(decoded.blocks, 10000u);
-        reader.seek(1.5);
+        // A hostile file may refuse the seek; it must not hang the reading after it.
+        (void)reader.seek(1.5);
         pull_all(reader, 8820, 10000);
     }
 }

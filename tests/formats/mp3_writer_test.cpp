@@ -22,7 +22,8 @@ std::vector<int16_t> tone(int rate, double seconds) {
 // resynchronise).
 std::string decode_errors(const std::filesystem::path& path) {
     std::string ffmpeg, mpg123;
-    shell("ffmpeg -v warning -i " + quote(path) + " -f null - 2>&1 | grep -v 'Estimating duration'",
+    shell("ffmpeg -nostdin -v warning -i " + quote(path) +
+              " -f null - 2>&1 | grep -v 'Estimating duration'",
           &ffmpeg);
     shell("mpg123 -t " + quote(path) + " 2>&1 | grep -iE 'resync|skipped|illegal|error|junk'",
           &mpg123);

@@ -59,16 +59,19 @@ TEST(DateFormat, DayMonthOrderFollowsTheLocale) {
         SCOPED_TRACE(c.locale);
         platform::set_locale_for_testing(c.locale);
         EXPECT_EQ(day_month_picture(false), c.picture);
-        EXPECT_EQ(format_date(sample(), true, true, false), c.long_day_month);
-        EXPECT_EQ(format_date(sample(), false, true, true), c.short_date);
+        EXPECT_EQ(format_date(sample(), {.long_month_names = true}), c.long_day_month);
+        EXPECT_EQ(format_date(sample(), {.system_format = true}), c.short_date);
         EXPECT_EQ(format_time(sample(), true), c.time);
     }
     platform::set_locale_for_testing("en_US");
-    EXPECT_EQ(format_date(sample(), false, true, false), u"Mar 05");
-    EXPECT_EQ(format_date(sample(), true, false, true), u"March 2007");
+    EXPECT_EQ(format_date(sample(), {}), u"Mar 05");
+    EXPECT_EQ(
+        format_date(sample(), {.long_month_names = true, .with_day = false, .system_format = true}),
+        u"March 2007");
     EXPECT_EQ(format_time(sample(), false), u"2:07 PM");
     platform::set_locale_for_testing("ru_RU");
-    EXPECT_EQ(format_date(sample(), true, false, false), u"\u043c\u0430\u0440\u0442");
+    EXPECT_EQ(format_date(sample(), {.long_month_names = true, .with_day = false}),
+              u"\u043c\u0430\u0440\u0442");
     platform::set_locale_for_testing("");
 }
 

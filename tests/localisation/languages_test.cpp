@@ -121,13 +121,14 @@ TEST_F(LanguagesTest, DatesFollowTheChosenLanguage) {
     store(u"russian");
     ASSERT_TRUE(languages.choose_at_start());
     // December in Russian, in the form a date gives it.
-    EXPECT_NE(foundation::format_date(day, true, true, true)
+    EXPECT_NE(foundation::format_date(day, {.long_month_names = true, .system_format = true})
                   .find(u"\u0434\u0435\u043a\u0430\u0431\u0440\u044f"),
               std::u16string::npos);
     // English keeps the user's own English forms: the day before the month.
     ASSERT_TRUE(languages.choose(u"Language#english"));
     EXPECT_EQ(platform::current_locale(), "en_GB");
-    EXPECT_NE(foundation::format_date(day, true, true, true).find(u"7 December"),
+    EXPECT_NE(foundation::format_date(day, {.long_month_names = true, .system_format = true})
+                  .find(u"7 December"),
               std::u16string::npos);
 }
 

@@ -4,6 +4,7 @@
 
 #include "platform/key_bindings.h"
 #include "platform/registry_store.h"
+#include "support/process.h"
 #include "support/program_driver.h"
 #include "support/temp_dir.h"
 
@@ -63,10 +64,10 @@ protected:
         }
         fs::copy_file(fs::path(QV_TEST_DATA) / "platform" / (schema + ".gschema.xml"),
                       m_dir / "schemas" / (schema + ".gschema.xml"));
-        EXPECT_EQ(
-            std::system(
-                ("glib-compile-schemas --strict " + quoted((m_dir / "schemas").string())).c_str()),
-            0);
+        EXPECT_EQ(testing_support::run_command(
+                      {"glib-compile-schemas", "--strict", (m_dir / "schemas").string()})
+                      .status,
+                  0);
         m_options.schema_dir = (m_dir / "schemas").string();
         m_options.settings_file = (m_dir / "config/glib-2.0/settings/keyfile").string();
     }

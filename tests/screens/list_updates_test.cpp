@@ -152,7 +152,7 @@ TEST_F(ListUpdatesTest, RenamingRefreshesTheRowOrTakesItOutOfTheFilter) {
     skin::VListRow* first = marked_row(0);
     skin::VListRow* second = marked_row(1);
     ASSERT_TRUE(m_document->select_record(m_document->records()[1].path));
-    m_document->rename(u"Anna again");
+    ASSERT_EQ(m_document->rename(u"Anna again"), controller::RenameOutcome::Renamed);
     EXPECT_EQ(row_title(1), u"Anna again");
     EXPECT_EQ(m_main->list().row_of(0), first);
     EXPECT_EQ(m_main->list().row_of(1), second);
@@ -161,20 +161,21 @@ TEST_F(ListUpdatesTest, RenamingRefreshesTheRowOrTakesItOutOfTheFilter) {
     m_main->open_filter();
     m_main->keypad_key(u"2");
     ASSERT_EQ(listed_titles(), (std::vector<std::u16string>{u"Bob Smith", u"Anna again"}));
-    m_document->rename(u"Zoe");
+    ASSERT_EQ(m_document->rename(u"Zoe"), controller::RenameOutcome::Renamed);
     EXPECT_EQ(listed_titles(), (std::vector<std::u16string>{u"Bob Smith"}));
     EXPECT_EQ(m_main->list().item_count(), 1);
     m_main->keypad_backspace();
     m_main->keypad_key(u"9");
     ASSERT_EQ(listed_titles(), (std::vector<std::u16string>{u"Zoe"}));
-    m_document->rename(u"Wendy"); // still matches
+    ASSERT_EQ(m_document->rename(u"Wendy"), controller::RenameOutcome::Renamed); // still matches
     EXPECT_EQ(row_title(0), u"Wendy");
     m_main->keypad_backspace();
     m_main->keypad_key(u"3");
     EXPECT_TRUE(m_main->visible().empty());
     m_main->keypad_backspace();
     m_main->keypad_key(u"2");
-    m_document->rename(u"Abe"); // listed again, at its place
+    ASSERT_EQ(m_document->rename(u"Abe"),
+              controller::RenameOutcome::Renamed); // listed again, at its place
     EXPECT_EQ(listed_titles(), (std::vector<std::u16string>{u"Bob Smith", u"Abe"}));
 }
 

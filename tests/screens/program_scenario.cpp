@@ -238,14 +238,17 @@ void ProgramScenario::record_three_seconds() {
     ASSERT_EQ(files_in(m_session.records_folder()).size(), 2u);
     m_record = only_new_record();
     ASSERT_EQ(m_record.extension(), ".mp3");
-    EXPECT_GE(media_duration(m_record), 2.9) << m_record;
-    EXPECT_LT(media_duration(m_record), 8.0) << m_record;
+    // Stopped by the tap after 3 s were shown: a slow machine may add some.
+    const double seconds = media_duration(m_record);
+    EXPECT_GE(seconds, 2.9) << m_record;
+    EXPECT_LT(seconds, 15.0) << m_record;
     // The quality chosen in the menu: 32 kbit/s.
     EXPECT_EQ(testing_support::media_bit_rate(m_record), 32000) << m_record;
     const std::vector<double> markers = testing_support::media_chapters(m_record);
     ASSERT_EQ(markers.size(), 1u) << m_record;
+    // Set after the first second was shown, inside the recording.
     EXPECT_GE(markers[0], 0.9);
-    EXPECT_LT(markers[0], 3.0);
+    EXPECT_LT(markers[0], seconds - 0.5);
 }
 
 void ProgramScenario::filter_with_keypad() {

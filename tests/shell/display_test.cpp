@@ -56,7 +56,7 @@ TEST_F(HeadlessDisplay, ScreenshotsHoldTheBackBufferPixelForPixel) {
         skinc::RgbaImage image;
         if (std::string(name) == "shot.bmp") {
             // ffmpeg reads the BMP back as a PNG (rows stored bottom-up, blue first).
-            ASSERT_EQ(testing_support::run_command({"ffmpeg", "-v", "error", "-i",
+            ASSERT_EQ(testing_support::run_command({"ffmpeg", "-nostdin", "-v", "error", "-i",
                                                     (folder / name).string(),
                                                     (folder / "bmp.png").string()})
                           .status,

@@ -352,8 +352,8 @@ void XdotoolInput::type(const std::string& utf8) {
 
 bool XdotoolInput::screenshot(const fs::path& file) {
     return have_program("ffmpeg") &&
-           run_command({"ffmpeg", "-loglevel", "error", "-y", "-f", "x11grab", "-i", m_display,
-                        "-frames:v", "1", file.string()},
+           run_command({"ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "x11grab", "-i",
+                        m_display, "-frames:v", "1", file.string()},
                        {}, 30s)
                    .status == 0;
 }

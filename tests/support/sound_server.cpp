@@ -155,10 +155,11 @@ SoundServer::SoundServer(Kind kind, const std::string& microphone, const std::st
     for (int i = 0; i < 50; ++i) {
         if (pactl("set-default-source " + microphone + ".monitor") &&
             pactl("set-default-sink " + output) &&
-            std::system(("PULSE_SERVER=unix:" + socket + " PULSE_CLIENTCONFIG=" + m_folder +
-                         "/client.conf pactl info 2>/dev/null | grep -q 'Default Source: " +
-                         microphone + ".monitor'")
-                            .c_str()) == 0)
+            run_command({"/bin/sh", "-c",
+                         "PULSE_SERVER=unix:" + socket + " PULSE_CLIENTCONFIG=" + m_folder +
+                             "/client.conf pactl info 2>/dev/null | grep -q 'Default Source: " +
+                             microphone + ".monitor'"})
+                    .status == 0)
             break;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }

@@ -96,7 +96,7 @@ TEST_F(PhoneTest, ConnectedCallsCarryDirectionAndDetails) {
     // An outgoing call whose shell name is empty takes the called-ID name.
     provide_call(CallDirection::Outgoing, u"555 0101", u"Bob");
     foundation::write_string(phone_key, u"Caller Name", u"");
-    provide_connect();
+    EXPECT_TRUE(provide_connect());
     call = query_phone_state();
     EXPECT_EQ(call.direction, CallDirection::Outgoing);
     EXPECT_EQ(call.name, u"Bob");
@@ -113,7 +113,7 @@ TEST_F(PhoneTest, MonitorReportsStartOnceAndStop) {
         EXPECT_TRUE(calls.seen.empty());
 
         provide_call(CallDirection::Incoming, u"0123456", u"Ada");
-        provide_connect();
+        EXPECT_TRUE(provide_connect());
         ASSERT_TRUE(pump_until([&] { return !calls.seen.empty(); }, 3000));
         // Further polls during the same call raise nothing new.
         pump_until([] { return false; }, 350);
@@ -143,7 +143,7 @@ TEST_F(PhoneTest, NotificationStartsCommandWhenCallBecomesActive) {
     provide_call(CallDirection::Incoming, u"0123456", u"Ada");
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_FALSE(std::filesystem::exists(marker)) << "ringing alone starts nothing";
-    provide_connect();
+    EXPECT_TRUE(provide_connect());
     for (int i = 0; i < 100 && !std::filesystem::exists(marker); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_TRUE(std::filesystem::exists(marker));
@@ -152,7 +152,7 @@ TEST_F(PhoneTest, NotificationStartsCommandWhenCallBecomesActive) {
     std::filesystem::remove(marker);
     provide_hang_up();
     provide_call(CallDirection::Incoming, u"0123456", u"Ada");
-    provide_connect();
+    EXPECT_TRUE(provide_connect());
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_FALSE(std::filesystem::exists(marker));
 }

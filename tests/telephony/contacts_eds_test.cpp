@@ -4,6 +4,7 @@
 #include "platform/address_book.h"
 #include "platform/locale.h"
 #include "support/private_bus.h"
+#include "support/process.h"
 #include "support/temp_dir.h"
 #include "support/watchdog.h"
 #include "telephony/contacts.h"
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <glib.h>
 #include <gtest/gtest.h>
 #include <iterator>
 #include <memory>
@@ -45,24 +47,9 @@ void write_file(const std::filesystem::path& path, const std::string& text) {
 }
 
 std::string base64(const std::string& bytes) {
-    static const char* alphabet =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    std::size_t i = 0;
-    for (; i + 2 < bytes.size(); i += 3) {
-        uint32_t v = uint32_t(uint8_t(bytes[i])) << 16 | uint32_t(uint8_t(bytes[i + 1])) << 8 |
-                     uint8_t(bytes[i + 2]);
-        for (int s = 18; s >= 0; s -= 6)
-            out += alphabet[(v >> s) & 63];
-    }
-    if (i < bytes.size()) {
-        uint32_t v = uint32_t(uint8_t(bytes[i])) << 16 |
-                     (i + 1 < bytes.size() ? uint32_t(uint8_t(bytes[i + 1])) << 8 : 0);
-        out += alphabet[(v >> 18) & 63];
-        out += alphabet[(v >> 12) & 63];
-        out += i + 1 < bytes.size() ? alphabet[(v >> 6) & 63] : '=';
-        out += '=';
-    }
+    gchar* text = g_base64_encode(reinterpret_cast<const guchar*>(bytes.data()), bytes.size());
+    const std::string out(text);
+    g_free(text);
     return out;
 }
 
@@ -102,9 +89,8 @@ protected:
                  name.rfind("org.gnome.Evolution", 0) == 0) &&
                 name.ends_with(".gschema.xml"))
                 std::filesystem::copy_file(entry.path(), schemas / name);
-        ASSERT_EQ(
-            std::system(("glib-compile-schemas '" + schemas.string() + "' 2>/dev/null").c_str()),
-            0);
+        ASSERT_EQ(testing_support::run_command({"glib-compile-schemas", schemas.string()}).status,
+                  0);
         m_env.push_back(std::make_unique<ScopedEnv>("GSETTINGS_SCHEMA_DIR", schemas.string()));
         platform::set_locale_for_testing("en_GB");
         write_file(m_dir / "home/data/contacts/folder.vcf",
@@ -178,7 +164,9 @@ protected:
             write_file(file, vcards[i]);
             command += " " + file.string();
         }
-        ASSERT_EQ(std::system((command + " >/dev/null").c_str()), 0) << "contacts not added";
+        ASSERT_EQ(testing_support::run_command({"/bin/sh", "-c", command + " >/dev/null"}).status,
+                  0)
+            << "contacts not added";
     }
 
     const std::string m_registry_name = "org.gnome.evolution.dataserver.Sources5";

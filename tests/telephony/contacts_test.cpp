@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <glib.h>
 #include <gtest/gtest.h>
 #include <map>
 
@@ -16,22 +17,9 @@ void write_file(const std::filesystem::path& path, const std::string& text) {
 }
 
 std::string base64(const std::vector<uint8_t>& bytes) {
-    static const char* alphabet =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    std::size_t i = 0;
-    for (; i + 2 < bytes.size(); i += 3) {
-        uint32_t v = uint32_t(bytes[i]) << 16 | uint32_t(bytes[i + 1]) << 8 | bytes[i + 2];
-        for (int s = 18; s >= 0; s -= 6)
-            out += alphabet[(v >> s) & 63];
-    }
-    if (i < bytes.size()) {
-        uint32_t v = uint32_t(bytes[i]) << 16 | (i + 1 < bytes.size() ? bytes[i + 1] << 8 : 0);
-        out += alphabet[(v >> 18) & 63];
-        out += alphabet[(v >> 12) & 63];
-        out += i + 1 < bytes.size() ? alphabet[(v >> 6) & 63] : '=';
-        out += '=';
-    }
+    gchar* text = g_base64_encode(bytes.data(), bytes.size());
+    const std::string out(text);
+    g_free(text);
     return out;
 }
 

@@ -1,5 +1,6 @@
 // The bridge's systemd user unit and autostart entry, checked by the system's own validators.
 
+#include "support/process.h"
 #include "support/temp_dir.h"
 
 #include <cstdlib>
@@ -11,7 +12,11 @@
 namespace {
 
 bool have(const char* tool) {
-    return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
+    return testing_support::have_program(tool);
+}
+
+int run_shell(const std::string& command) {
+    return testing_support::run_command({"/bin/sh", "-c", command}).status;
 }
 
 std::string read(const std::string& path) {
@@ -39,19 +44,19 @@ TEST(PhonedFilesTest, UserUnitVerifies) {
     testing_support::TempDir dir;
     const auto path = (dir / "quillory-phoned.service").string();
     std::ofstream(path) << unit;
-    EXPECT_EQ(std::system(("systemd-analyze verify " + path + " 2>&1").c_str()), 0) << unit;
+    EXPECT_EQ(run_shell("systemd-analyze verify " + path + " 2>&1"), 0) << unit;
     // A unit naming a missing program does not verify: the check above can fail.
     unit.replace(unit.find(QV_BUILD_DIR "/bin"), std::string(QV_BUILD_DIR "/bin").size(),
                  (dir / "nothing").string());
     std::ofstream(path) << unit;
-    EXPECT_NE(std::system(("systemd-analyze verify " + path + " >/dev/null 2>&1").c_str()), 0);
+    EXPECT_NE(run_shell("systemd-analyze verify " + path + " >/dev/null 2>&1"), 0);
 }
 
 TEST(PhonedFilesTest, AutostartEntryValidates) {
     if (!have("desktop-file-validate"))
         return skip_or_fail("desktop-file-validate");
     const std::string path = QV_SOURCE_DIR "/data/linux/quillory-phoned.desktop";
-    EXPECT_EQ(std::system(("desktop-file-validate " + path).c_str()), 0);
+    EXPECT_EQ(testing_support::run_command({"desktop-file-validate", path}).status, 0);
     const std::string entry = read(path);
     EXPECT_NE(entry.find("\nExec=quillory-phoned\n"), std::string::npos);
     // Under systemd the user unit runs the bridge; the entry must not start a second one.
