@@ -1,9 +1,11 @@
 #include "platform/file_system.h"
 
+#include "platform/command_line.h"
+#include "platform/process.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,16 +13,10 @@
 #include <fcntl.h>
 #include <fstream>
 #include <gio/gio.h>
-#include <poll.h>
-#include <spawn.h>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace platform {
 
@@ -426,51 +422,6 @@ bool is_executable_file(const std::string& path) {
 
 namespace {
 
-// Runs a program and returns the first line it prints, or nothing after a failure or 5 s.
-std::string first_output_line(const std::vector<std::string>& words) {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
-        return {};
-    std::vector<std::string> args = words;
-    std::vector<char*> argv;
-    for (auto& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t child = 0;
-    const bool started =
-        posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ) == 0;
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(fds[1]);
-    std::string output;
-    if (started) {
-        pollfd wait_for{fds[0], POLLIN, 0};
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (output.size() < 4096 && output.find('\n') == std::string::npos) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  deadline - std::chrono::steady_clock::now())
-                                  .count();
-            if (left <= 0 || ::poll(&wait_for, 1, int(left)) <= 0)
-                break;
-            char buffer[512];
-            const ssize_t got = ::read(fds[0], buffer, sizeof buffer);
-            if (got <= 0)
-                break;
-            output.append(buffer, size_t(got));
-        }
-        ::kill(child, SIGTERM);
-        int status = 0;
-        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-        }
-    }
-    ::close(fds[0]);
-    return output.substr(0, output.find('\n'));
-}
-
 // The Exec line of a desktop entry found by its id in the XDG data folders.
 std::string desktop_exec_line(const std::string& id) {
     if (id.empty() || id.find('/') != std::string::npos)
@@ -508,44 +459,25 @@ std::string desktop_exec_line(const std::string& id) {
     return {};
 }
 
-// The words of an Exec line (quoted as desktop entries quote), field codes replaced: the file
-// ones by the path, the rest dropped. Empty when the line is malformed.
+// The words of an Exec line, field codes replaced: the file ones by the path, the rest dropped.
+// Empty when the line is malformed.
 std::vector<std::string> exec_words(const std::string& exec, const std::string& path) {
-    std::vector<std::string> words;
-    std::string word;
-    bool quoted = false, have_word = false;
-    for (size_t i = 0; i < exec.size(); ++i) {
-        const char c = exec[i];
-        if (quoted) {
-            if (c == '\\' && i + 1 < exec.size())
-                word += exec[++i];
-            else if (c == '"')
-                quoted = false;
-            else
-                word += c;
-        } else if (c == '"') {
-            quoted = have_word = true;
-        } else if (c == ' ' || c == '\t') {
-            if (have_word)
-                words.push_back(word);
-            word.clear();
-            have_word = false;
-        } else if (c == '%' && i + 1 < exec.size()) {
-            const char code = exec[++i];
+    std::vector<std::string> words = split_command_line(exec).value_or(std::vector<std::string>{});
+    for (auto& word : words) {
+        std::string expanded;
+        for (size_t i = 0; i < word.size(); ++i) {
+            if (word[i] != '%' || i + 1 == word.size()) {
+                expanded += word[i];
+                continue;
+            }
+            const char code = word[++i];
             if (code == '%')
-                word += '%';
+                expanded += '%';
             else if (code == 'f' || code == 'F' || code == 'u' || code == 'U')
-                word += path;
-            have_word = true;
-        } else {
-            word += c;
-            have_word = true;
+                expanded += path;
         }
+        word = std::move(expanded);
     }
-    if (quoted)
-        return {};
-    if (have_word && !word.empty())
-        words.push_back(word);
     // Codes that expand to nothing leave no empty word behind.
     words.erase(std::remove(words.begin(), words.end(), std::string()), words.end());
     return words;
@@ -555,11 +487,14 @@ std::vector<std::string> exec_words(const std::string& exec, const std::string& 
 
 std::vector<std::string> document_command(const std::string& path,
                                           const std::vector<std::string>& extra) {
+    // xdg-mime answers at once, or it is stuck.
+    constexpr std::chrono::seconds deadline{5};
     if (!extra.empty()) {
-        const std::string type = first_output_line({"xdg-mime", "query", "filetype", path});
-        const std::string handler = type.empty()
-                                        ? std::string()
-                                        : first_output_line({"xdg-mime", "query", "default", type});
+        const std::string type =
+            first_output_line({"xdg-mime", "query", "filetype", path}, deadline);
+        const std::string handler =
+            type.empty() ? std::string()
+                         : first_output_line({"xdg-mime", "query", "default", type}, deadline);
         std::vector<std::string> words = exec_words(desktop_exec_line(handler), path);
         if (!words.empty()) {
             if (std::find(words.begin(), words.end(), path) == words.end())
@@ -569,48 +504,6 @@ std::vector<std::string> document_command(const std::string& path,
         }
     }
     return {"xdg-open", path};
-}
-
-std::shared_ptr<const ChildExit> spawn_watched(const std::vector<std::string>& words) {
-    if (words.empty() || words.front().empty())
-        return nullptr;
-    // The words reach the program whole, never through a shell's parser. The program runs in
-    // a session of its own with its standard streams on /dev/null.
-    std::vector<std::string> args = words;
-    std::vector<char*> argv;
-    for (auto& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    for (int fd = 0; fd <= 2; ++fd)
-        posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY,
-                                         0);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-    pid_t child = 0;
-    // posix_spawnp reports a program that cannot be found or run as a failure.
-    bool started = posix_spawnp(&child, argv[0], &actions, &attributes, argv.data(), environ) == 0;
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-    if (!started)
-        return nullptr;
-    // The program outlives the call; a detached waiter collects its exit status so it leaves
-    // no zombie while this process lives (after that, init adopts it).
-    auto exit = std::make_shared<ChildExit>();
-    std::thread([child, exit] {
-        int status = 0;
-        pid_t waited = -1;
-        while ((waited = waitpid(child, &status, 0)) < 0 && errno == EINTR) {
-        }
-        exit->set(waited == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1);
-    }).detach();
-    return exit;
-}
-
-bool spawn_detached(const std::vector<std::string>& words) {
-    return spawn_watched(words) != nullptr;
 }
 
 } // namespace platform

@@ -2,9 +2,7 @@
 
 // File-system services over POSIX. Paths are UTF-8.
 
-#include <atomic>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -101,26 +99,5 @@ bool is_executable_file(const std::string& path);
 // known, "xdg-open PATH" (which then carries no extra words).
 std::vector<std::string> document_command(const std::string& path,
                                           const std::vector<std::string>& extra);
-// Starts a program with arguments, detached (never waited for, never left as a zombie).
-bool spawn_detached(const std::vector<std::string>& argv);
-
-// The end of a program started by spawn_watched, filled in by its waiter thread; read from any
-// thread.
-class ChildExit {
-public:
-    bool finished() const { return m_finished.load(std::memory_order_acquire); }
-    // The exit status once finished; -1 when a signal ended it.
-    int status() const { return m_status.load(std::memory_order_relaxed); }
-    void set(int status) {
-        m_status.store(status, std::memory_order_relaxed);
-        m_finished.store(true, std::memory_order_release);
-    }
-
-private:
-    std::atomic<bool> m_finished{false};
-    std::atomic<int> m_status{-1};
-};
-// As spawn_detached, and tells how the program ended. None when it cannot be started.
-std::shared_ptr<const ChildExit> spawn_watched(const std::vector<std::string>& argv);
 
 } // namespace platform

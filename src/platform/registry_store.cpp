@@ -1,6 +1,7 @@
 #include "platform/registry_store.h"
 
-#include "platform/file_system.h"
+#include "platform/command_line.h"
+#include "platform/process.h"
 
 #include <atomic>
 #include <cerrno>
@@ -181,11 +182,21 @@ bool fires(const RegistryNotification& n, const Value& before, const Value& afte
     return !condition_holds(n, before) && condition_holds(n, after);
 }
 
+bool has_words(const std::string& command) {
+    const auto words = split_command_line(command);
+    return words && !words->empty();
+}
+
 void launch_detached(const RegistryNotification& n) {
-    std::vector<std::string> words = split_command_line(n.command);
+    auto split = split_command_line(n.command);
+    if (!split || split->empty())
+        return; // stored before commands had to split cleanly
+    std::vector<std::string> words = std::move(*split);
     if ((n.flags & RNAF_NONAMEONCMDLINE) == 0)
         words.push_back(n.name);
-    spawn_detached(words);
+    if (!spawn_detached(words))
+        std::fprintf(stderr, "quillory: registry notification %s: %s cannot be started\n",
+                     n.name.c_str(), words.front().c_str());
 }
 
 // The process id, kept current across fork without a system call per use.
@@ -807,8 +818,7 @@ uint32_t registry_notify_app(const RegistryNotification& notification) {
     auto key = normalise(notification.key);
     if (!valid_root(notification.root) || !key || notification.name.empty() ||
         !valid_name(notification.name) || !valid_name(notification.value_name) ||
-        notification.condition > RegistryCondition::LessOrEqual ||
-        split_command_line(notification.command).empty())
+        notification.condition > RegistryCondition::LessOrEqual || !has_words(notification.command))
         return REG_NOTIFY_INVALID;
     bool exists = false;
     bool ok = Store::instance().run([&](sqlite3* db) {
@@ -875,30 +885,6 @@ std::vector<RegistryNotification> registry_notifications() {
         return load_notifications(db, "", RegistryRoot::None, {}, {}, out);
     });
     return out;
-}
-
-std::vector<std::string> split_command_line(const std::string& command) {
-    std::vector<std::string> words;
-    std::string word;
-    bool in_word = false;
-    bool quoted = false;
-    for (char c : command) {
-        if (c == '"') {
-            quoted = !quoted;
-            in_word = true;
-        } else if ((c == ' ' || c == '\t') && !quoted) {
-            if (in_word)
-                words.push_back(std::move(word));
-            word.clear();
-            in_word = false;
-        } else {
-            word.push_back(c);
-            in_word = true;
-        }
-    }
-    if (in_word)
-        words.push_back(std::move(word));
-    return words;
 }
 
 } // namespace platform

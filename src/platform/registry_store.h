@@ -83,9 +83,10 @@ bool registry_take_set_aside();
 
 // Change notifications that start a program. A write through the store that makes the
 // registered condition true (it did not hold before the write) launches the command line,
-// detached. The command line is split into words at blanks, double quotes grouping; it runs
-// directly (no shell). Without RNAF_NONAMEONCMDLINE in `flags` the notification's name is
-// appended as a last word. Registrations live in the store and outlive the process.
+// detached. The command line is split into words as split_command_line does (a command it
+// cannot split is not accepted); it runs directly (no shell). Without RNAF_NONAMEONCMDLINE in
+// `flags` the notification's name is appended as a last word. Registrations live in the store and
+// outlive the process.
 enum class RegistryCondition : uint32_t {
     AnyChange = 0, // the value changed (written with another content, or deleted)
     Equal = 1,     // (value & mask) == target
@@ -121,9 +122,5 @@ enum : uint32_t {
 uint32_t registry_notify_app(const RegistryNotification& notification);
 uint32_t registry_stop_notification(const std::string& name);
 std::vector<RegistryNotification> registry_notifications();
-
-// Splits a command line into words (blanks separate, double quotes group, "" inside quotes
-// is not special) as the notifications do.
-std::vector<std::string> split_command_line(const std::string& command);
 
 } // namespace platform
