@@ -6,6 +6,7 @@
 #include "foundation/text.h"
 #include "platform/messages.h"
 #include "platform/power.h"
+#include "platform/registry_notifications.h"
 #include "platform/system_paths.h"
 #include "platform/wave_file.h"
 #include "support/watchdog.h"

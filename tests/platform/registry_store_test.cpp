@@ -1,4 +1,5 @@
 #include "platform/command_line.h"
+#include "platform/registry_notifications.h"
 #include "platform/registry_store.h"
 #include "support/temp_dir.h"
 #include "support/watchdog.h"

@@ -3,6 +3,7 @@
 // validators, and the installed programs run from there with the data under share/quillory.
 
 #include "platform/clock.h"
+#include "platform/registry_notifications.h"
 #include "platform/registry_store.h"
 #include "support/temp_dir.h"
 #include "support/watchdog.h"
