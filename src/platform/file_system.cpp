@@ -1,19 +1,12 @@
 #include "platform/file_system.h"
 
-#include "platform/command_line.h"
-#include "platform/process.h"
-
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <fstream>
 #include <gio/gio.h>
-#include <sstream>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -348,162 +341,10 @@ bool list_directory(const std::string& path, std::vector<DirectoryEntry>& out) {
     return true;
 }
 
-namespace {
-// mountinfo escapes blanks and backslashes as \ooo octal.
-std::string unescape_mount_path(const std::string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\\' && i + 3 < text.size()) {
-            int value = 0;
-            bool ok = true;
-            for (size_t j = 1; j <= 3; ++j) {
-                char c = text[i + j];
-                if (c < '0' || c > '7') {
-                    ok = false;
-                    break;
-                }
-                value = value * 8 + (c - '0');
-            }
-            if (ok) {
-                out.push_back(char(value));
-                i += 3;
-                continue;
-            }
-        }
-        out.push_back(text[i]);
-    }
-    return out;
-}
-
-std::string user_name() {
-    if (const char* user = std::getenv("USER"); user && *user)
-        return user;
-    if (const char* user = std::getenv("LOGNAME"); user && *user)
-        return user;
-    return {};
-}
-
-bool directly_under(const std::string& path, const std::string& base) {
-    if (path.size() <= base.size() + 1 || path.compare(0, base.size(), base) != 0 ||
-        path[base.size()] != '/')
-        return false;
-    return path.find('/', base.size() + 1) == std::string::npos;
-}
-} // namespace
-
-std::vector<std::string> removable_mount_points() {
-    std::vector<std::string> result;
-    std::ifstream in("/proc/self/mountinfo");
-    std::string user = user_name();
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::string id, parent, device, root, mount_point;
-        if (!(fields >> id >> parent >> device >> root >> mount_point))
-            continue;
-        mount_point = unescape_mount_path(mount_point);
-        bool wanted = directly_under(mount_point, "/media");
-        if (!user.empty())
-            wanted = wanted || directly_under(mount_point, "/media/" + user) ||
-                     directly_under(mount_point, "/run/media/" + user);
-        if (!user.empty() && mount_point == "/media/" + user)
-            wanted = false;
-        if (wanted && std::find(result.begin(), result.end(), mount_point) == result.end())
-            result.push_back(mount_point);
-    }
-    return result;
-}
-
 bool is_executable_file(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
            ::access(path.c_str(), X_OK) == 0;
-}
-
-namespace {
-
-// The Exec line of a desktop entry found by its id in the XDG data folders.
-std::string desktop_exec_line(const std::string& id) {
-    if (id.empty() || id.find('/') != std::string::npos)
-        return {};
-    std::vector<std::string> folders;
-    const char* data_home = std::getenv("XDG_DATA_HOME");
-    const char* home = std::getenv("HOME");
-    if (data_home && *data_home == '/')
-        folders.push_back(data_home);
-    else if (home && *home)
-        folders.push_back(std::string(home) + "/.local/share");
-    const char* data_dirs = std::getenv("XDG_DATA_DIRS");
-    std::string dirs = data_dirs && *data_dirs ? data_dirs : "/usr/local/share:/usr/share";
-    for (size_t start = 0; start <= dirs.size();) {
-        size_t end = dirs.find(':', start);
-        if (end == std::string::npos)
-            end = dirs.size();
-        if (end > start)
-            folders.push_back(dirs.substr(start, end - start));
-        start = end + 1;
-    }
-    for (const auto& folder : folders) {
-        std::ifstream entry(folder + "/applications/" + id);
-        if (!entry)
-            continue;
-        std::string line;
-        bool in_main_group = false;
-        while (std::getline(entry, line)) {
-            if (!line.empty() && line[0] == '[')
-                in_main_group = line == "[Desktop Entry]";
-            else if (in_main_group && line.rfind("Exec=", 0) == 0)
-                return line.substr(5);
-        }
-    }
-    return {};
-}
-
-// The words of an Exec line, field codes replaced: the file ones by the path, the rest dropped.
-// Empty when the line is malformed.
-std::vector<std::string> exec_words(const std::string& exec, const std::string& path) {
-    std::vector<std::string> words = split_command_line(exec).value_or(std::vector<std::string>{});
-    for (auto& word : words) {
-        std::string expanded;
-        for (size_t i = 0; i < word.size(); ++i) {
-            if (word[i] != '%' || i + 1 == word.size()) {
-                expanded += word[i];
-                continue;
-            }
-            const char code = word[++i];
-            if (code == '%')
-                expanded += '%';
-            else if (code == 'f' || code == 'F' || code == 'u' || code == 'U')
-                expanded += path;
-        }
-        word = std::move(expanded);
-    }
-    // Codes that expand to nothing leave no empty word behind.
-    words.erase(std::remove(words.begin(), words.end(), std::string()), words.end());
-    return words;
-}
-
-} // namespace
-
-std::vector<std::string> document_command(const std::string& path,
-                                          const std::vector<std::string>& extra) {
-    // xdg-mime answers at once, or it is stuck.
-    constexpr std::chrono::seconds deadline{5};
-    if (!extra.empty()) {
-        const std::string type =
-            first_output_line({"xdg-mime", "query", "filetype", path}, deadline);
-        const std::string handler =
-            type.empty() ? std::string()
-                         : first_output_line({"xdg-mime", "query", "default", type}, deadline);
-        std::vector<std::string> words = exec_words(desktop_exec_line(handler), path);
-        if (!words.empty()) {
-            if (std::find(words.begin(), words.end(), path) == words.end())
-                words.push_back(path);
-            words.insert(words.end(), extra.begin(), extra.end());
-            return words;
-        }
-    }
-    return {"xdg-open", path};
 }
 
 } // namespace platform

@@ -88,16 +88,6 @@ struct DirectoryEntry {
 // search lists a folder the same way. False when the folder cannot be read.
 bool list_directory(const std::string& path, std::vector<DirectoryEntry>& out);
 
-// Mount points of removable-looking volumes: those under /media/$USER, /run/media/$USER or
-// /media, from /proc/self/mountinfo, in mount order.
-std::vector<std::string> removable_mount_points();
-
 bool is_executable_file(const std::string& path);
-// The command that opens the document with the desktop's handler for its type, with `extra`
-// words after the handler's own: from xdg-mime's answers and the handler's desktop entry (its
-// Exec line, file field codes given the path). Without extra words, or when no handler is
-// known, "xdg-open PATH" (which then carries no extra words).
-std::vector<std::string> document_command(const std::string& path,
-                                          const std::vector<std::string>& extra);
 
 } // namespace platform

@@ -1,5 +1,7 @@
 #include "platform/registry_database.h"
 
+#include "platform/xdg_folders.h"
+
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -112,10 +114,7 @@ bool valid_name(const std::string& name) {
 std::string directory() {
     if (const char* dir = std::getenv("QUILLORY_CONFIG_DIR"); dir && *dir)
         return dir;
-    if (const char* dir = std::getenv("XDG_CONFIG_HOME"); dir && *dir == '/')
-        return std::string(dir) + "/quillory";
-    const char* home = std::getenv("HOME");
-    return std::string(home && *home ? home : "/tmp") + "/.config/quillory";
+    return config_home() + "/quillory";
 }
 
 Statement::Statement(sqlite3* db, const char* sql) {
