@@ -18,7 +18,7 @@ std::string session_bus_address();
 // Opens a private connection to the session bus, waiting for it (on a thread that may wait).
 // Null when there is no bus
 // (`error` left unset) or it cannot be reached (`error` says why).
-GDBusConnection* open_session_bus(GCancellable* cancel, GError** error);
+[[nodiscard]] GDBusConnection* open_session_bus(GCancellable* cancel, GError** error);
 
 // Starts opening a private connection to the session bus in the thread-default main context;
 // `done` is called there as g_dbus_connection_new_for_address calls it. False, and `done` is
@@ -28,6 +28,6 @@ GDBusConnection* open_session_bus(GCancellable* cancel, GError** error);
 
 // Opens a private connection to the system bus, waiting for it. Null with `error` set when it
 // cannot be reached.
-GDBusConnection* open_system_bus(GCancellable* cancel, GError** error);
+[[nodiscard]] GDBusConnection* open_system_bus(GCancellable* cancel, GError** error);
 
 } // namespace platform

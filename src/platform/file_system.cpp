@@ -142,11 +142,13 @@ namespace {
 
 // After a move: the target's folder, and the source's when it is another one.
 void sync_folders_of(const std::string& from, const std::string& to) {
+    // The move has been made either way: a folder that cannot be synced leaves it to the
+    // file system's own write-back.
     const std::string target = folder_of(to);
     const std::string source = folder_of(from);
-    sync_directory(target);
+    (void)sync_directory(target);
     if (source != target)
-        sync_directory(source);
+        (void)sync_directory(source);
 }
 
 } // namespace
