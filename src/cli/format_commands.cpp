@@ -5,6 +5,7 @@
 #include "formats/factory.h"
 #include "formats/id3_tag.h"
 #include "foundation/file.h"
+#include "foundation/number.h"
 #include "foundation/paths.h"
 #include "foundation/text.h"
 
@@ -180,9 +181,8 @@ int encode(const cli::Arguments& args) {
         if (args[i] == "--codec" && i + 1 < args.size()) {
             codec = args[++i];
         } else if (args[i] == "--bitrate" && i + 1 < args.size()) {
-            char* end = nullptr;
-            long value = std::strtol(args[++i].c_str(), &end, 10);
-            if (*end != '\0' || value < 8000 || value > 320000) {
+            const long value = foundation::parse_number<long>(args[++i]).value_or(0);
+            if (value < 8000 || value > 320000) {
                 std::fprintf(stderr, "quillory-cli encode: bad bit rate %s\n", args[i].c_str());
                 return 2;
             }

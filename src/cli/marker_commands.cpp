@@ -7,6 +7,7 @@
 #include "formats/marker.h"
 #include "formats/trim.h"
 #include "foundation/file.h"
+#include "foundation/number.h"
 #include "foundation/paths.h"
 #include "foundation/text.h"
 
@@ -48,9 +49,8 @@ bool load(const std::string& path, Record& record) {
 
 // Marker number as typed (1-based); false when it names no marker.
 bool marker_number(const std::string& text, size_t count, size_t& index) {
-    char* end = nullptr;
-    const long value = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || value < 1 || size_t(value) > count)
+    const long value = foundation::parse_number<long>(text).value_or(0);
+    if (value < 1 || size_t(value) > count)
         return false;
     index = size_t(value - 1);
     return true;

@@ -3,6 +3,7 @@
 
 #include "cli/command.h"
 #include "controller/peak_cache.h"
+#include "foundation/number.h"
 #include "foundation/text.h"
 
 #include <cstdio>
@@ -16,9 +17,8 @@ int peaks(const cli::Arguments& args) {
     bool usage_error = false;
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--width" && i + 1 < args.size()) {
-            char* end = nullptr;
-            width = std::strtol(args[++i].c_str(), &end, 10);
-            if (!end || *end || width < 1 || width > 100000)
+            width = foundation::parse_number<long>(args[++i]).value_or(0);
+            if (width < 1 || width > 100000)
                 usage_error = true;
         } else if (file.empty() && !args[i].starts_with("--")) {
             file = args[i];

@@ -6,6 +6,7 @@
 #include "cli/command.h"
 #include "controller/settings.h"
 #include "formats/factory.h"
+#include "foundation/number.h"
 #include "foundation/text.h"
 #include "platform/clock.h"
 #include "platform/power.h"
@@ -34,9 +35,8 @@ int play(const cli::Arguments& all) {
     bool usage_error = false;
     for (size_t i = 0; i < all.size(); ++i) {
         if (all[i] == "--speed" && i + 1 < all.size()) {
-            char* end = nullptr;
-            speed = std::strtod(all[++i].c_str(), &end);
-            if (!end || *end || !(speed >= 0.5 && speed <= 3.0))
+            speed = foundation::parse_number<double>(all[++i]).value_or(0);
+            if (!(speed >= 0.5 && speed <= 3.0))
                 usage_error = true;
         } else if (all[i] == "--skip-silence") {
             skip = true;

@@ -5,6 +5,7 @@
 #include "controller/document.h"
 #include "controller/record_storage.h"
 #include "foundation/active_scheduler.h"
+#include "foundation/number.h"
 #include "foundation/paths.h"
 #include "foundation/text.h"
 #include "localisation/languages.h"
@@ -40,10 +41,12 @@ struct Options {
     bool save{false};
 };
 
-bool parse_number(const std::string& text, double& out) {
-    char* end = nullptr;
-    out = std::strtod(text.c_str(), &end);
-    return !text.empty() && end && *end == '\0' && out >= 0;
+bool parse_seconds(const std::string& text, double& out) {
+    const auto value = foundation::parse_number<double>(text);
+    if (!value || !(*value >= 0))
+        return false;
+    out = *value;
+    return true;
 }
 
 bool parse_options(const cli::Arguments& args, Options& options) {
@@ -60,7 +63,7 @@ bool parse_options(const cli::Arguments& args, Options& options) {
         std::string text;
         double number = 0;
         if (arg == "--seconds" || arg == "--vas") {
-            if (!value(text) || !parse_number(text, number)) {
+            if (!value(text) || !parse_seconds(text, number)) {
                 std::fprintf(stderr, "quillory-cli: %s wants a number\n", arg.c_str());
                 return false;
             }
@@ -82,7 +85,7 @@ bool parse_options(const cli::Arguments& args, Options& options) {
             }
             options.boost = text;
         } else if (arg == "--mark-at") {
-            if (!value(text) || !parse_number(text, number)) {
+            if (!value(text) || !parse_seconds(text, number)) {
                 std::fprintf(stderr, "quillory-cli: %s wants a number\n", arg.c_str());
                 return false;
             }

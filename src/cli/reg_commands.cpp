@@ -1,11 +1,11 @@
 // quillory-cli reg: inspect and change the registry store.
 
 #include "cli/command.h"
+#include "foundation/number.h"
 #include "foundation/registry.h"
 #include "foundation/text.h"
 #include "platform/registry_store.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -37,14 +37,12 @@ bool parse_key(const std::string& text, platform::RegistryRoot& root, std::strin
 }
 
 bool parse_dword(const std::string& text, uint32_t& out) {
-    if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ')
+    if (text.starts_with('+'))
         return false;
-    errno = 0;
-    char* end = nullptr;
-    unsigned long long value = std::strtoull(text.c_str(), &end, 0);
-    if (errno != 0 || *end != '\0' || value > 0xFFFFFFFFull)
+    const auto value = foundation::parse_number<uint32_t>(text, 0);
+    if (!value)
         return false;
-    out = uint32_t(value);
+    out = *value;
     return true;
 }
 

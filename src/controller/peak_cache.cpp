@@ -108,17 +108,13 @@ bool PeakCache::load(const std::u16string& record, audio::Peaks& out) const {
         return false;
     const std::u16string entry = foundation::join(m_folder, hex(key.identity.device) + u"-" +
                                                                 hex(key.identity.inode) + kSuffix);
-    foundation::File file;
-    if (!file.open(entry, foundation::File::Read))
-        return false;
-    const uint64_t size = file.size();
     std::vector<uint8_t> data;
-    if (size >= kHeaderSize && size <= kHeaderSize + audio::Peaks::kMaxEncodedSize) {
-        data.resize(size_t(size));
-        if (file.read(data.data(), uint32_t(size)) != size)
-            data.clear();
-    }
-    file.close();
+    const foundation::WholeFile read =
+        foundation::read_whole_file(entry, kHeaderSize + audio::Peaks::kMaxEncodedSize, data);
+    if (read == foundation::WholeFile::CannotOpen)
+        return false;
+    if (read != foundation::WholeFile::Read)
+        data.clear();
     const uint8_t* p = data.data();
     const bool whole = data.size() >= kHeaderSize && std::memcmp(p, kMagic, 4) == 0 &&
                        get(p + 4, 4) == kVersion && get(p + 44, 4) == data.size() - kHeaderSize &&

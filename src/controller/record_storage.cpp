@@ -16,15 +16,11 @@ constexpr std::size_t max_path_characters = 250;
 constexpr std::size_t max_name_bytes = 255;
 constexpr std::size_t suffix_room = 6;
 
-bool is_high_surrogate(char16_t c) {
-    return c >= 0xD800 && c <= 0xDBFF;
-}
-
 void cut(std::u16string& text, std::size_t length) {
     if (text.size() <= length)
         return;
     text.resize(length);
-    if (!text.empty() && is_high_surrogate(text.back()))
+    if (!text.empty() && foundation::is_high_surrogate(text.back()))
         text.pop_back();
 }
 

@@ -2,6 +2,7 @@
 // top-level ordered "CTOC" table of contents.
 
 #include "formats/id3_tag.h"
+#include "foundation/unicode.h"
 
 #include <algorithm>
 #include <cstring>
@@ -35,20 +36,6 @@ void put_size(std::vector<uint8_t>& out, uint32_t value, int version) {
     }
 }
 
-// The text with every surrogate that has no partner (a byte of broken UTF-8 is kept as one)
-// made U+FFFD, so that a label reads back as it is written.
-std::u16string whole_characters(std::u16string text) {
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF)
-            ++i;
-        else if (c >= 0xD800 && c <= 0xDFFF)
-            text[i] = 0xFFFD;
-    }
-    return text;
-}
-
 // The label in the sub-frames that follow a chapter's times: the first sound title frame.
 std::u16string chapter_label(int version, const uint8_t* p, size_t size) {
     size_t position = 0;
@@ -71,7 +58,7 @@ std::u16string chapter_label(int version, const uint8_t* p, size_t size) {
             std::vector<uint8_t> unwrapped;
             if (!id3_frame_content(version, flags, data, data_size, unwrapped))
                 return {};
-            return whole_characters(id3_decode_text(data, data_size));
+            return foundation::whole_characters(id3_decode_text(data, data_size));
         }
         position += 10 + size_t(length);
     }

@@ -239,16 +239,7 @@ std::u16string decode_utf16(const uint8_t* p, size_t size, bool little) {
             break;
         units.push_back(c);
     }
-    for (size_t i = 0; i < units.size(); ++i) {
-        char16_t c = units[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-            units[i + 1] <= 0xDFFF) {
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            units[i] = 0xFFFD;
-        }
-    }
-    return units;
+    return foundation::whole_characters(std::move(units));
 }
 
 } // namespace

@@ -1,9 +1,11 @@
 #include "formats/marker.h"
 
+#include "foundation/number.h"
 #include "foundation/text.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <string_view>
 
 namespace formats {
 
@@ -20,39 +22,34 @@ std::vector<Marker> markers_within(std::vector<Marker> markers, uint32_t duratio
 
 bool parse_marker_time(const std::string& text, uint32_t& time_ms) {
     // Up to three fields separated by ':', the last with an optional fraction.
+    if (text.empty() || text.size() > 32)
+        return false;
+    const auto is_digit = [](char c) { return c >= '0' && c <= '9'; };
+    const size_t dot = text.find('.');
+    uint64_t fraction_ms = 0;
+    if (dot != std::string::npos) {
+        std::string digits = text.substr(dot + 1);
+        if (digits.empty() || !std::all_of(digits.begin(), digits.end(), is_digit))
+            return false;
+        digits.resize(3, '0'); // milliseconds; finer digits are cut off
+        fraction_ms = foundation::parse_number<uint64_t>(digits).value_or(0);
+    }
     uint64_t fields[3] = {0, 0, 0};
     int count = 0;
-    uint64_t fraction_ms = 0;
-    size_t i = 0;
-    const size_t n = text.size();
-    if (n == 0 || n > 32)
-        return false;
+    std::string_view rest = std::string_view(text).substr(0, dot);
     for (;;) {
-        if (count == 3 || i >= n || text[i] < '0' || text[i] > '9')
+        const size_t colon = rest.find(':');
+        const std::string_view field = rest.substr(0, colon);
+        const auto value = field.empty() || !is_digit(field[0])
+                               ? std::nullopt
+                               : foundation::parse_number<uint64_t>(field);
+        // No field of a time that fits the markers' milliseconds is above 2^32.
+        if (count == 3 || !value || *value > 0xFFFFFFFFull)
             return false;
-        uint64_t value = 0;
-        while (i < n && text[i] >= '0' && text[i] <= '9')
-            value = value * 10 + uint64_t(text[i++] - '0');
-        fields[count++] = value;
-        if (i == n)
+        fields[count++] = *value;
+        if (colon == std::string_view::npos)
             break;
-        if (text[i] == ':') {
-            ++i;
-            continue;
-        }
-        if (text[i] != '.')
-            return false;
-        ++i;
-        if (i == n)
-            return false;
-        uint64_t scale = 100;
-        while (i < n && text[i] >= '0' && text[i] <= '9') {
-            fraction_ms += uint64_t(text[i++] - '0') * scale;
-            scale /= 10;
-        }
-        if (i != n)
-            return false;
-        break;
+        rest.remove_prefix(colon + 1);
     }
     // Minutes and seconds below 60 when a larger unit is given.
     for (int k = 1; k < count; ++k)

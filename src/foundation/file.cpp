@@ -83,4 +83,20 @@ bool File::truncate() {
     return m_handle && m_handle->truncate_here();
 }
 
+WholeFile read_whole_file(const std::u16string& path, uint64_t limit, std::vector<uint8_t>& bytes) {
+    bytes.clear();
+    File file(path, File::Read);
+    if (!file.is_open())
+        return WholeFile::CannotOpen;
+    const uint64_t size = file.size();
+    if (size > limit || size > UINT32_MAX)
+        return WholeFile::TooLarge;
+    bytes.resize(size_t(size));
+    const uint32_t got = size == 0 ? 0 : file.read(bytes.data(), uint32_t(size));
+    if (got == size)
+        return WholeFile::Read;
+    bytes.resize(got);
+    return WholeFile::CannotRead;
+}
+
 } // namespace foundation

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform {
 class FileHandle;
@@ -49,5 +50,11 @@ public:
 private:
     std::unique_ptr<platform::FileHandle> m_handle;
 };
+
+// The program's one way to read a whole file: its bytes, when it opens and holds at most
+// `limit` bytes. On CannotRead `bytes` keeps what could be read; otherwise it is empty on failure.
+enum class WholeFile { Read, CannotOpen, TooLarge, CannotRead };
+[[nodiscard]] WholeFile read_whole_file(const std::u16string& path, uint64_t limit,
+                                        std::vector<uint8_t>& bytes);
 
 } // namespace foundation

@@ -27,6 +27,43 @@ inline bool is_escaped_byte(char16_t unit) {
     return unit >= 0xDC80 && unit <= 0xDCFF;
 }
 
+inline bool is_high_surrogate(char16_t unit) {
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+inline bool is_low_surrogate(char16_t unit) {
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+inline bool is_surrogate(char16_t unit) {
+    return unit >= 0xD800 && unit <= 0xDFFF;
+}
+// True when text[i] begins a surrogate pair.
+inline bool is_pair_at(std::u16string_view text, size_t i) {
+    return is_high_surrogate(text[i]) && i + 1 < text.size() && is_low_surrogate(text[i + 1]);
+}
+
+// Appends a code point (at most U+10FFFF) as one unit or a surrogate pair.
+inline void append_utf16(std::u16string& out, uint32_t code) {
+    if (code >= 0x10000) {
+        code -= 0x10000;
+        out.push_back(char16_t(0xD800 + (code >> 10)));
+        out.push_back(char16_t(0xDC00 + (code & 0x3FF)));
+    } else {
+        out.push_back(char16_t(code));
+    }
+}
+
+// The text with every surrogate that has no partner made U+FFFD: text read from a file that
+// must read back as it is written.
+inline std::u16string whole_characters(std::u16string text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (is_pair_at(text, i))
+            ++i;
+        else if (is_surrogate(text[i]))
+            text[i] = 0xFFFD;
+    }
+    return text;
+}
+
 // The length (1-4) of the well-formed UTF-8 sequence at text[i], with its code point; 0 when
 // the bytes there are not one.
 inline size_t utf8_sequence(std::string_view text, size_t i, uint32_t& code) {
@@ -73,13 +110,7 @@ inline std::u16string utf8_to_utf16(std::string_view text, Utf8Errors errors = U
             continue;
         }
         i += length;
-        if (code >= 0x10000) {
-            code -= 0x10000;
-            out.push_back(char16_t(0xD800 + (code >> 10)));
-            out.push_back(char16_t(0xDC00 + (code & 0x3FF)));
-        } else {
-            out.push_back(char16_t(code));
-        }
+        append_utf16(out, code);
     }
     return out;
 }
@@ -89,14 +120,13 @@ inline std::string utf16_to_utf8(std::u16string_view text) {
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
         uint32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
+        if (is_pair_at(text, i)) {
             c = 0x10000 + ((c - 0xD800) << 10) + (uint32_t(text[i + 1]) - 0xDC00);
             ++i;
         } else if (is_escaped_byte(char16_t(c))) {
             out.push_back(char(c - 0xDC00));
             continue;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
+        } else if (is_surrogate(char16_t(c))) {
             c = replacement_character;
         }
         if (c < 0x80) {

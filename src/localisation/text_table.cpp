@@ -2,6 +2,8 @@
 
 #include "foundation/file.h"
 #include "foundation/log.h"
+#include "foundation/paths.h"
+#include "foundation/unicode.h"
 
 namespace localisation {
 
@@ -40,57 +42,22 @@ struct Utf8Reading {
 };
 
 Utf8Reading decode_utf8(const uint8_t* p, size_t size) {
+    const std::string_view bytes(reinterpret_cast<const char*>(p), size);
     Utf8Reading out;
     out.text.reserve(size);
-    size_t i = 0;
-    while (i < size) {
-        uint32_t c = p[i];
-        if (c < 0x80) {
-            out.text.push_back(char16_t(c));
-            ++i;
-            continue;
-        }
-        int extra = 0;
-        uint32_t minimum = 0;
-        if ((c & 0xE0) == 0xC0) {
-            extra = 1;
-            minimum = 0x80;
-            c &= 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            extra = 2;
-            minimum = 0x800;
-            c &= 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            extra = 3;
-            minimum = 0x10000;
-            c &= 0x07;
-        }
-        bool good = extra > 0 && size - i > size_t(extra);
-        for (int k = 1; good && k <= extra; ++k) {
-            uint8_t b = p[i + k];
-            if ((b & 0xC0) != 0x80)
-                good = false;
-            else
-                c = (c << 6) | (b & 0x3F);
-        }
-        if (good && (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)))
-            good = false;
-        if (!good) {
+    for (size_t i = 0; i < size;) {
+        uint32_t code = 0;
+        const size_t length = foundation::utf8_sequence(bytes, i, code);
+        if (length == 0) {
             // One replacement for the lead byte; what follows is read afresh.
-            out.text.push_back(u'\uFFFD');
+            out.text.push_back(foundation::replacement_character);
             ++out.malformed;
             ++i;
             continue;
         }
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out.text.push_back(char16_t(0xD800 + (c >> 10)));
-            out.text.push_back(char16_t(0xDC00 + (c & 0x3FF)));
-        } else {
-            out.text.push_back(char16_t(c));
-        }
-        ++out.sequences;
-        i += size_t(extra) + 1;
+        foundation::append_utf16(out.text, code);
+        out.sequences += length > 1;
+        i += length;
     }
     return out;
 }
@@ -158,19 +125,19 @@ TextTable::Entries TextTable::parse(const std::vector<uint8_t>& bytes) {
 }
 
 bool TextTable::load(const std::u16string& path) {
-    foundation::File file(path, foundation::File::Read);
-    if (!file.is_open())
+    std::vector<uint8_t> bytes;
+    switch (foundation::read_whole_file(path, max_file_size, bytes)) {
+    case foundation::WholeFile::CannotOpen:
         return false;
-    uint64_t size = file.size();
-    if (size > max_file_size) {
-        foundation::log() << "TextTable::load too large {" << path << "} size=" << size << "\n";
+    case foundation::WholeFile::TooLarge:
+        foundation::log() << "TextTable::load too large {" << path
+                          << "} size=" << foundation::FileInfo(path).size() << "\n";
         return false;
-    }
-    std::vector<uint8_t> bytes(static_cast<size_t>(size));
-    uint32_t got = bytes.empty() ? 0 : file.read(bytes.data(), static_cast<uint32_t>(size));
-    if (got != size) {
+    case foundation::WholeFile::CannotRead:
         foundation::log() << "TextTable::load failed to read {" << path << "}\n";
         return false;
+    case foundation::WholeFile::Read:
+        break;
     }
     Entries entries = parse(bytes);
     if (entries.empty()) {

@@ -2,6 +2,7 @@
 // state the recorder reads, so that calls on a Linux phone are seen (and, with automatic call
 // recording on, recorded) as the phone simulator's are.
 
+#include "foundation/number.h"
 #include "platform/modem_watch.h"
 #include "telephony/call_bridge.h"
 
@@ -28,9 +29,8 @@ int main(int argc, char** argv) {
         if (arg == "--help" || arg == "-h")
             return usage(stdout, 0);
         if (arg == "--grace" && i + 1 < argc) {
-            char* end = nullptr;
-            const double seconds = std::strtod(argv[++i], &end);
-            if (!end || *end || !(seconds >= 0 && seconds <= 3600))
+            const double seconds = foundation::parse_number<double>(argv[++i]).value_or(-1);
+            if (!(seconds >= 0 && seconds <= 3600))
                 return usage(stderr, 2);
             options.grace_ms = int(seconds * 1000);
             continue;

@@ -8,8 +8,8 @@
 
 namespace platform {
 
-[[nodiscard]] bool
-make_directory(const std::string& path); // false when it exists or cannot be made
+// False when it exists or cannot be made.
+[[nodiscard]] bool make_directory(const std::string& path);
 
 // Test double of a full disk, chosen at run time: when QUILLORY_FULL_DISK names a folder, the
 // files under it cannot grow (FileHandle's writes past a file's end fail with ENOSPC) and

@@ -3,6 +3,7 @@
 #include "controller/record_storage.h"
 #include "controller/settings.h"
 #include "formats/marker.h"
+#include "foundation/number.h"
 #include "foundation/paths.h"
 #include "foundation/text.h"
 #include "platform/timing_trace.h"
@@ -467,13 +468,8 @@ void FormView::fill_menu(skin::Menu&, std::u16string_view id, std::vector<skin::
     auto marker_index = [&](std::u16string_view prefix) -> int {
         if (id.substr(0, prefix.size()) != prefix)
             return -1;
-        int value = 0;
-        for (char16_t c : id.substr(prefix.size())) {
-            if (c < u'0' || c > u'9' || value > 1000)
-                return -1;
-            value = value * 10 + (c - u'0');
-        }
-        return size_t(value) < markers.size() ? value : -1;
+        const auto value = foundation::parse_number<int>(id.substr(prefix.size()));
+        return value && *value >= 0 && size_t(*value) < markers.size() ? *value : -1;
     };
     if (const int i = marker_index(u"Marker:"); i >= 0) {
         const std::u16string n = foundation::to_text(int32_t(i));

@@ -74,16 +74,19 @@ std::shared_ptr<Bitmap> decode_bmp_565(const std::vector<uint8_t>& bytes,
 
 std::shared_ptr<Bitmap> load_565(const std::u16string& path) {
     std::u16string full = path + u".bmp";
-    foundation::File file(full, foundation::File::Read);
-    if (!file.is_open())
+    std::vector<uint8_t> bytes;
+    // The limit is far above any picture of max_side x max_side pixels.
+    switch (foundation::read_whole_file(
+        full, uint64_t(Surface::max_side) * Surface::max_side * 2 + (1u << 20), bytes)) {
+    case foundation::WholeFile::CannotOpen:
         return refuse(full, "cannot be opened");
-    uint64_t size = file.size();
-    // Far above any picture of max_side x max_side pixels.
-    if (size > (uint64_t(Surface::max_side) * Surface::max_side * 2 + (1u << 20)))
+    case foundation::WholeFile::TooLarge:
         return refuse(full, "is too large");
-    std::vector<uint8_t> bytes(static_cast<size_t>(size));
-    if (size && file.read(bytes.data(), static_cast<uint32_t>(size)) != size)
+    case foundation::WholeFile::CannotRead:
         return refuse(full, "cannot be read");
+    case foundation::WholeFile::Read:
+        break;
+    }
     return decode_bmp_565(bytes, path);
 }
 

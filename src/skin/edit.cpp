@@ -1,5 +1,6 @@
 #include "skin/edit.h"
 
+#include "foundation/unicode.h"
 #include "skin/form.h"
 #include "skin/properties.h"
 
@@ -24,10 +25,6 @@ Edit* s_focused = nullptr;
 Edit::TextInputSwitch& input_switch() {
     static Edit::TextInputSwitch s;
     return s;
-}
-
-bool low_surrogate(char16_t c) {
-    return c >= 0xDC00 && c <= 0xDFFF;
 }
 
 } // namespace
@@ -97,7 +94,7 @@ void Edit::set_text(std::u16string_view text) {
 
 void Edit::set_caret(size_t offset) {
     offset = std::min(offset, m_text.size());
-    if (offset < m_text.size() && low_surrogate(m_text[offset]) && offset > 0)
+    if (offset < m_text.size() && foundation::is_low_surrogate(m_text[offset]) && offset > 0)
         --offset;
     m_caret = offset;
     invalidate();
@@ -176,7 +173,7 @@ bool Edit::key(const KeyEvent& event) {
             erase(0, m_text.size());
         } else if (m_caret > 0) {
             size_t from = m_caret - 1;
-            if (from > 0 && low_surrogate(m_text[from]))
+            if (from > 0 && foundation::is_low_surrogate(m_text[from]))
                 --from;
             erase(from, m_caret);
         }
@@ -187,7 +184,7 @@ bool Edit::key(const KeyEvent& event) {
             erase(0, m_text.size());
         } else if (m_caret < m_text.size()) {
             size_t to = m_caret + 1;
-            if (to < m_text.size() && low_surrogate(m_text[to]))
+            if (to < m_text.size() && foundation::is_low_surrogate(m_text[to]))
                 ++to;
             erase(m_caret, to);
         }
@@ -203,8 +200,10 @@ bool Edit::key(const KeyEvent& event) {
     case key_right:
         m_select_all = false;
         if (m_caret < m_text.size())
-            set_caret(m_caret +
-                      (m_caret + 2 <= m_text.size() && low_surrogate(m_text[m_caret + 1]) ? 2 : 1));
+            set_caret(m_caret + (m_caret + 2 <= m_text.size() &&
+                                         foundation::is_low_surrogate(m_text[m_caret + 1])
+                                     ? 2
+                                     : 1));
         break;
     case key_up:
     case key_down:

@@ -1,5 +1,7 @@
 #include "skin/font_spec.h"
 
+#include "foundation/number.h"
+
 #include <limits>
 
 namespace skin {
@@ -23,16 +25,15 @@ bool parse_integer(std::u16string_view text, size_t& pos, int32_t& out) {
         negative = text[p] == u'-';
         ++p;
     }
-    if (p >= text.size() || text[p] < u'0' || text[p] > u'9')
-        return false;
-    int64_t value = 0;
-    while (p < text.size() && text[p] >= u'0' && text[p] <= u'9') {
-        value = value * 10 + (text[p] - u'0');
-        if (value > std::numeric_limits<int32_t>::max())
-            value = std::numeric_limits<int32_t>::max();
+    const size_t digits = p;
+    while (p < text.size() && text[p] >= u'0' && text[p] <= u'9')
         ++p;
-    }
-    out = static_cast<int32_t>(negative ? -value : value);
+    if (p == digits)
+        return false;
+    // A number too large is the largest there is.
+    const int32_t value = foundation::parse_number<int32_t>(text.substr(digits, p - digits))
+                              .value_or(std::numeric_limits<int32_t>::max());
+    out = negative ? -value : value;
     pos = p;
     return true;
 }

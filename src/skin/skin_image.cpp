@@ -50,17 +50,17 @@ uint32_t SkinImage::u32(uint32_t offset) const {
 }
 
 std::unique_ptr<SkinImage> SkinImage::load(const std::u16string& path) {
-    foundation::File file(path, foundation::File::Read);
-    if (!file.is_open())
+    std::vector<uint8_t> bytes;
+    switch (foundation::read_whole_file(path, 0x7FFFFFFF, bytes)) {
+    case foundation::WholeFile::CannotOpen:
         return refuse("cannot open " + foundation::to_utf8(path));
-    uint64_t size = file.size();
-    if (size > 0x7FFFFFFF)
+    case foundation::WholeFile::TooLarge:
         return refuse("file too large");
-    std::vector<uint8_t> bytes(static_cast<size_t>(size));
-    uint32_t got = bytes.empty() ? 0 : file.read(bytes.data(), static_cast<uint32_t>(size));
-    if (got < size) {
+    case foundation::WholeFile::CannotRead:
         foundation::log() << "Error: skin [" << foundation::to_utf8(path) << "] failed to load\n";
-        bytes.resize(got);
+        break;
+    case foundation::WholeFile::Read:
+        break;
     }
     return from_bytes(std::move(bytes));
 }

@@ -1,5 +1,6 @@
 #include "telephony/contacts.h"
 
+#include "foundation/file.h"
 #include "foundation/log.h"
 #include "foundation/text.h"
 #include "foundation/threads.h"
@@ -13,7 +14,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 
 namespace telephony {
@@ -209,18 +209,11 @@ std::vector<int> telephone_slots(const std::string& parameters) {
 }
 
 std::optional<std::string> read_small_file(const fs::path& path, std::uintmax_t limit) {
-    std::error_code error;
-    auto size = fs::file_size(path, error);
-    if (error || size > limit)
+    std::vector<uint8_t> bytes;
+    if (foundation::read_whole_file(foundation::from_utf8(path.string()), limit, bytes) !=
+        foundation::WholeFile::Read)
         return std::nullopt;
-    std::ifstream stream(path, std::ios::binary);
-    if (!stream)
-        return std::nullopt;
-    std::string bytes(size, '\0');
-    stream.read(bytes.data(), std::streamsize(size));
-    if (std::uintmax_t(stream.gcount()) != size)
-        return std::nullopt;
-    return bytes;
+    return std::string(bytes.begin(), bytes.end());
 }
 
 std::vector<uint8_t> decode_base64(std::string_view text, std::size_t limit, bool& ok) {

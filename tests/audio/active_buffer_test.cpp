@@ -1,4 +1,5 @@
 #include "audio/active_buffer.h"
+#include "support/audio_data.h"
 #include "support/watchdog.h"
 
 #include <atomic>
@@ -17,12 +18,7 @@ AudioBlock numbered(uint32_t number, size_t size) {
     std::vector<uint8_t> bytes(size, 0);
     for (size_t i = 0; i < 4 && i < size; ++i)
         bytes[i] = uint8_t(number >> (8 * i));
-    AudioBlock block;
-    block.bytes = audio::ByteSlice::copy_of(bytes.size(), bytes.data());
-    block.channels = 1;
-    block.bits_per_sample = 16;
-    block.sample_rate = 44100;
-    return block;
+    return testing_support::byte_block(bytes.data(), bytes.size(), 1, 16, 44100);
 }
 
 // Records the numbers of the blocks it gets; can be held closed to let the queue grow.
@@ -53,22 +49,27 @@ public:
     bool open = true;
 };
 
-void wait_drained(ActiveBuffer& buffer) {
-    while (buffer.has_pending())
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-}
-
-TEST(ActiveBuffer, DeliversEveryBlockInOrderOnItsThread) {
-    testing_support::Watchdog watchdog(30);
-    ActiveBuffer buffer;
-    buffer.set_memory_probe([] { return uint64_t(1) << 30; });
+class ActiveBufferQueue : public ::testing::Test {
+protected:
+    ActiveBufferQueue() {
+        buffer.set_memory_probe([] { return uint64_t(1) << 30; });
+        audio::connect(buffer.output(), &sink);
+    }
+    void wait_drained() {
+        while (buffer.has_pending())
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    testing_support::Watchdog watchdog{30};
     SlowSink sink;
-    audio::connect(buffer.output(), &sink);
+    ActiveBuffer buffer;
+};
+
+TEST_F(ActiveBufferQueue, DeliversEveryBlockInOrderOnItsThread) {
     for (uint32_t i = 0; i < 2000; ++i) {
         std::lock_guard guard(buffer.lock());
         buffer.on_data(numbered(i, 64));
     }
-    wait_drained(buffer);
+    wait_drained();
     std::lock_guard guard(sink.lock());
     ASSERT_EQ(sink.numbers.size(), 2000u);
     for (uint32_t i = 0; i < 2000; ++i)
@@ -76,12 +77,8 @@ TEST(ActiveBuffer, DeliversEveryBlockInOrderOnItsThread) {
     EXPECT_EQ(buffer.queued_bytes(), 0);
 }
 
-TEST(ActiveBuffer, LowMemoryRefusesTheFirstBlock) {
-    testing_support::Watchdog watchdog(30);
-    ActiveBuffer buffer;
+TEST_F(ActiveBufferQueue, LowMemoryRefusesTheFirstBlock) {
     buffer.set_memory_probe([] { return uint64_t(999999); });
-    SlowSink sink;
-    audio::connect(buffer.output(), &sink);
     buffer.on_data(numbered(1, 100));
     EXPECT_FALSE(buffer.is_valid());
     EXPECT_EQ(buffer.has_pending(), 0u);
@@ -93,27 +90,18 @@ TEST(ActiveBuffer, LowMemoryRefusesTheFirstBlock) {
     EXPECT_TRUE(buffer.is_valid());
 }
 
-TEST(ActiveBuffer, UnknownFreeMemoryKeepsTheRecordingGoing) {
-    testing_support::Watchdog watchdog(30);
-    ActiveBuffer buffer;
+TEST_F(ActiveBufferQueue, UnknownFreeMemoryKeepsTheRecordingGoing) {
     buffer.set_memory_probe([] { return std::optional<uint64_t>(); });
-    SlowSink sink;
-    audio::connect(buffer.output(), &sink);
     for (uint32_t i = 0; i < 5; ++i)
         buffer.on_data(numbered(i, 100));
     EXPECT_TRUE(buffer.is_valid());
-    wait_drained(buffer);
+    wait_drained();
     std::lock_guard guard(sink.lock());
     EXPECT_EQ(sink.numbers, (std::vector<uint32_t>{0, 1, 2, 3, 4}));
 }
 
-TEST(ActiveBuffer, QueueLimitAcceptsOneBlockPastTenMillionBytes) {
-    testing_support::Watchdog watchdog(30);
-    ActiveBuffer buffer;
-    buffer.set_memory_probe([] { return uint64_t(1) << 30; });
-    SlowSink sink;
+TEST_F(ActiveBufferQueue, QueueLimitAcceptsOneBlockPastTenMillionBytes) {
     sink.set_open(false);
-    audio::connect(buffer.output(), &sink);
     // The writer thread holds the first block at the closed sink; the rest stay queued.
     buffer.on_data(numbered(0, 100));
     while (buffer.queued_bytes() != 0)
@@ -136,19 +124,14 @@ TEST(ActiveBuffer, QueueLimitAcceptsOneBlockPastTenMillionBytes) {
     EXPECT_TRUE(buffer.is_valid());
     EXPECT_EQ(buffer.queued_bytes(), 0);
     sink.set_open(true);
-    wait_drained(buffer);
+    wait_drained();
     buffer.on_data(numbered(14, 10));
-    wait_drained(buffer);
+    wait_drained();
     std::lock_guard guard(sink.lock());
     EXPECT_EQ(sink.numbers, (std::vector<uint32_t>{0, 14}));
 }
 
-TEST(ActiveBuffer, IdleWriterThreadLetsTheWriterCatchUp) {
-    testing_support::Watchdog watchdog(30);
-    ActiveBuffer buffer;
-    buffer.set_memory_probe([] { return uint64_t(1) << 30; });
-    SlowSink sink;
-    audio::connect(buffer.output(), &sink);
+TEST_F(ActiveBufferQueue, IdleWriterThreadLetsTheWriterCatchUp) {
     buffer.on_data(numbered(7, 64));
     // While nothing is queued, empty blocks come a few times a second; no data is invented.
     auto idle = [&] {

@@ -1,4 +1,5 @@
 #include "audio/boost_stage.h"
+#include "support/audio_data.h"
 
 #include <cmath>
 #include <cstring>
@@ -7,28 +8,9 @@
 
 namespace {
 
-using audio::AudioBlock;
 using audio::BoostStage;
-
-class Collector : public audio::Inlet {
-public:
-    void on_data(const AudioBlock& block) override {
-        ++blocks;
-        const auto* samples = reinterpret_cast<const int16_t*>(block.bytes.data());
-        out.insert(out.end(), samples, samples + block.size() / 2);
-    }
-    std::vector<int16_t> out;
-    int blocks = 0;
-};
-
-AudioBlock mono16(const std::vector<int16_t>& samples, int rate) {
-    AudioBlock block;
-    block.bytes = audio::ByteSlice::copy_of(samples.size() * 2, samples.data());
-    block.channels = 1;
-    block.bits_per_sample = 16;
-    block.sample_rate = rate;
-    return block;
-}
+using testing_support::pcm_block;
+using testing_support::SampleSink;
 
 // A sine whose peaks land exactly on samples (100 samples per period).
 std::vector<int16_t> sine(int amplitude, size_t count) {
@@ -40,50 +22,16 @@ std::vector<int16_t> sine(int amplitude, size_t count) {
 
 // Pushes the samples in 200 ms blocks and returns everything the stage passed on.
 std::vector<int16_t> run(BoostStage& boost, const std::vector<int16_t>& samples, int rate) {
-    Collector sink;
+    SampleSink sink;
     audio::connect(boost.output(), &sink);
     size_t block = size_t(rate / 5);
     for (size_t at = 0; at < samples.size(); at += block) {
         std::vector<int16_t> part(samples.begin() + long(at),
                                   samples.begin() + long(std::min(samples.size(), at + block)));
-        boost.on_data(mono16(part, rate));
+        boost.on_data(pcm_block(part, 1, rate));
     }
     audio::connect(boost.output(), nullptr);
-    return sink.out;
-}
-
-TEST(BoostStage, CurvePointsForEachGain) {
-    struct Expected {
-        int gain, x2, y2, x3, y3;
-    } table[] = {{1, 2000, 2000, 30000, 30000},
-                 {2, 2000, 2000, 16000, 30000},
-                 {4, 2000, 3250, 8687, 30000},
-                 {8, 2000, 5750, 5031, 30000},
-                 {0, 2000, 2000, 30000, 30000}};
-    BoostStage boost;
-    for (const Expected& e : table) {
-        boost.set_gain(e.gain);
-        SCOPED_TRACE(e.gain);
-        EXPECT_EQ(boost.point(0).x, 750);
-        EXPECT_EQ(boost.point(0).y, 750);
-        EXPECT_EQ(boost.point(1).x, e.x2);
-        EXPECT_EQ(boost.point(1).y, e.y2);
-        EXPECT_EQ(boost.point(2).x, e.x3);
-        EXPECT_EQ(boost.point(2).y, e.y3);
-    }
-    // A very large gain clips the second point to the top.
-    boost.set_gain(100);
-    EXPECT_EQ(boost.point(1).y, 30000);
-    EXPECT_LT(boost.point(1).x, 2000);
-}
-
-TEST(BoostStage, CurveIsIdentityBelowFirstPointAndCompressesTheTop) {
-    BoostStage boost;
-    boost.set_gain(8);
-    EXPECT_EQ(boost.curve(0), 0);
-    EXPECT_EQ(boost.curve(749), 749 * 16384);
-    EXPECT_EQ(boost.curve(32768), int64_t(32768) * 16384);
-    EXPECT_EQ(boost.curve(5031), int64_t(30000) * 16384);
+    return sink.samples;
 }
 
 TEST(BoostStage, SinePeaksAtGainTwo) {
@@ -134,21 +82,21 @@ TEST(BoostStage, FlushHandsOnTheLookaheadAtTheLastGain) {
     std::vector<int16_t> in;
     for (int i = 0; i < 44100 * 2; ++i)
         in.push_back(int16_t(std::lround(3000 * std::sin(i * 0.07))));
-    Collector sink;
+    SampleSink sink;
     audio::connect(boost.output(), &sink);
     for (size_t at = 0; at < in.size(); at += 8820)
-        boost.on_data(mono16(
-            std::vector<int16_t>(in.begin() + long(at), in.begin() + long(at + 8820)), 44100));
-    const size_t before_flush = sink.out.size();
+        boost.on_data(pcm_block(
+            std::vector<int16_t>(in.begin() + long(at), in.begin() + long(at + 8820)), 1, 44100));
+    const size_t before_flush = sink.samples.size();
     ASSERT_LT(before_flush, in.size());
     boost.flush();
     boost.flush();
     audio::connect(boost.output(), nullptr);
-    ASSERT_EQ(sink.out.size(), in.size()) << "every sample once";
+    ASSERT_EQ(sink.samples.size(), in.size()) << "every sample once";
     auto peak = [&](size_t from, size_t to) {
         int value = 0;
         for (size_t i = from; i < to; ++i)
-            value = std::max(value, std::abs(int(sink.out[i])));
+            value = std::max(value, std::abs(int(sink.samples[i])));
         return value;
     };
     const int raised = peak(before_flush - 4410, before_flush);
@@ -168,16 +116,16 @@ TEST(BoostStage, SwitchingToGainOneFlushesTheCarryFirst) {
     BoostStage boost;
     boost.set_gain(2);
     std::vector<int16_t> in = sine(1000, 44100);
-    Collector sink;
+    SampleSink sink;
     audio::connect(boost.output(), &sink);
-    boost.on_data(mono16(in, 44100));
+    boost.on_data(pcm_block(in, 1, 44100));
     boost.set_gain(1);
-    boost.on_data(mono16(in, 44100));
+    boost.on_data(pcm_block(in, 1, 44100));
     audio::connect(boost.output(), nullptr);
     // Below the first curve point nothing changes, so everything comes out as it went in.
-    ASSERT_EQ(sink.out.size(), in.size() * 2);
-    EXPECT_TRUE(std::equal(in.begin() + 200, in.end(), sink.out.begin() + 200));
-    EXPECT_TRUE(std::equal(in.begin(), in.end(), sink.out.begin() + long(in.size())));
+    ASSERT_EQ(sink.samples.size(), in.size() * 2);
+    EXPECT_TRUE(std::equal(in.begin() + 200, in.end(), sink.samples.begin() + 200));
+    EXPECT_TRUE(std::equal(in.begin(), in.end(), sink.samples.begin() + long(in.size())));
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "audio/link.h"
+#include "support/audio_data.h"
 
 #include <cstring>
 #include <gtest/gtest.h>
@@ -10,12 +11,7 @@ using audio::AudioBlock;
 using audio::ByteSlice;
 
 AudioBlock block_of(std::vector<uint8_t> bytes, int channels = 1, int bits = 16, int rate = 8000) {
-    AudioBlock block;
-    block.bytes = ByteSlice::copy_of(bytes.size(), bytes.data());
-    block.channels = channels;
-    block.bits_per_sample = bits;
-    block.sample_rate = rate;
-    return block;
+    return testing_support::byte_block(bytes.data(), bytes.size(), channels, bits, rate);
 }
 
 class Sink : public audio::Inlet {

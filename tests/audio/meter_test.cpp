@@ -1,5 +1,6 @@
 #include "audio/duration_counter.h"
 #include "audio/level_meter.h"
+#include "support/audio_data.h"
 
 #include <gtest/gtest.h>
 #include <vector>
@@ -8,13 +9,8 @@ namespace {
 
 using audio::AudioBlock;
 
-AudioBlock block_of(std::vector<int16_t> samples, int channels = 1, int rate = 8000) {
-    AudioBlock block;
-    block.bytes = audio::ByteSlice::copy_of(samples.size() * 2, samples.data());
-    block.channels = channels;
-    block.bits_per_sample = 16;
-    block.sample_rate = rate;
-    return block;
+AudioBlock block_of(const std::vector<int16_t>& samples, int channels = 1, int rate = 8000) {
+    return testing_support::pcm_block(samples, channels, rate);
 }
 
 class Counter : public audio::Inlet {
@@ -45,16 +41,10 @@ TEST(LevelMeter, PeakOfTheFirstChannelPassesTheBlockUnchanged) {
 TEST(LevelMeter, EightBitSilenceIsLevelZero) {
     audio::LevelMeter meter;
     std::vector<uint8_t> bytes(100, 128);
-    AudioBlock block;
-    block.bytes = audio::ByteSlice::copy_of(bytes.size(), bytes.data());
-    block.channels = 1;
-    block.bits_per_sample = 8;
-    block.sample_rate = 8000;
-    meter.on_data(block);
+    meter.on_data(testing_support::byte_block(bytes.data(), bytes.size(), 1, 8, 8000));
     EXPECT_DOUBLE_EQ(meter.level(), 0.0);
     bytes[10] = 0;
-    block.bytes = audio::ByteSlice::copy_of(bytes.size(), bytes.data());
-    meter.on_data(block);
+    meter.on_data(testing_support::byte_block(bytes.data(), bytes.size(), 1, 8, 8000));
     EXPECT_DOUBLE_EQ(meter.level(), 1.0);
 }
 

@@ -4,13 +4,11 @@
 
 #include "formats/factory.h"
 #include "formats_support.h"
-#include "support/temp_dir.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
 
 using namespace formats_test;
-using testing_support::TempDir;
 
 namespace {
 
@@ -22,7 +20,7 @@ struct Run {
 // The reader's stream as runs of blocks of one format.
 std::vector<Run> runs_of(audio::FileReader& reader, int max_bytes) {
     std::vector<Run> runs;
-    Collector end;
+    SampleSink end;
     audio::connect(reader.output(), &end);
     for (int i = 0; i < 100000; ++i) {
         audio::AudioBlock block;
@@ -52,6 +50,8 @@ TEST(ChainedOgg, EveryLinkDecodesInTheFirstLinksFormat) {
         {"-r 22050 -c 1 $WAV synth 1.0 sine 440", 1, 22050},
         {"-r 44100 -c 2 $WAV synth 0.8 sine 300 sine 500", 2, 44100},
         {"-r 16000 -c 1 $WAV synth 0.6 sine 250", 1, 16000},
+        // The first link's rate, another channel count.
+        {"-r 22050 -c 2 $WAV synth 0.5 sine 350", 2, 22050},
     };
     std::string parts;
     // Each link as sox decodes it, converted to the first link's format.
@@ -63,16 +63,16 @@ TEST(ChainedOgg, EveryLinkDecodesInTheFirstLinksFormat) {
         auto converted = dir / ("link" + std::to_string(i) + ".22050.wav");
         std::string synth = links[i].synth;
         synth.replace(synth.find("$WAV"), 4, quote(wav));
-        ASSERT_TRUE(run("sox -n -b 16 " + synth));
-        ASSERT_TRUE(run("oggenc -Q -q 3 -o " + quote(ogg) + " " + quote(wav)));
-        ASSERT_TRUE(run("sox " + quote(ogg) + " -b 16 -r 22050 -c 1 " + quote(converted)));
+        ASSERT_TRUE(shell("sox -n -b 16 " + synth));
+        ASSERT_TRUE(shell("oggenc -Q -q 3 -o " + quote(ogg) + " " + quote(wav)));
+        ASSERT_TRUE(shell("sox " + quote(ogg) + " -b 16 -r 22050 -c 1 " + quote(converted)));
         expected.push_back(sox_samples(converted));
         ASSERT_FALSE(expected.back().empty());
         total += double(expected.back().size()) / 22050;
         parts += " " + quote(ogg);
     }
     auto chained = dir / "chained.ogg";
-    ASSERT_TRUE(run("cat" + parts + " > " + quote(chained)));
+    ASSERT_TRUE(shell("cat" + parts + " > " + quote(chained)));
 
     auto reader = formats::open_reader(u16(chained));
     ASSERT_TRUE(reader);

@@ -1,10 +1,8 @@
 #include "formats_support.h"
-#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 using namespace formats_test;
-using testing_support::TempDir;
 
 namespace {
 
@@ -13,11 +11,11 @@ protected:
     void SetUp() override {
         if (!std::filesystem::exists(cli_path()))
             GTEST_SKIP() << "quillory-cli is not built";
-        run("sox -n -r 8000 -c 1 -b 16 " + quote(dir / "tone.wav") + " synth 2.5 sine 300");
+        shell("sox -n -r 8000 -c 1 -b 16 " + quote(dir / "tone.wav") + " synth 2.5 sine 300");
     }
     std::string cli(const std::string& arguments, bool* ok = nullptr) {
         std::string out;
-        bool result = run(cli_path() + " " + arguments, &out);
+        bool result = shell(cli_path() + " " + arguments, &out);
         if (ok)
             *ok = result;
         return out;
@@ -45,10 +43,10 @@ TEST_F(FormatCommands, InfoPrintsOneBlockPerFile) {
     // Tags of MP3 files show; a file nobody reads fails the command but not the others.
     cli("encode " + quote(dir / "tone.wav") + " " + quote(dir / "t.mp3") + " --codec mp3", &ok);
     ASSERT_TRUE(ok);
-    run("/usr/bin/python3 -c \"import sys\nfrom mutagen.id3 import ID3, TPE1, TALB\nt = ID3()\n"
-        "t.add(TPE1(encoding=0, text='Eve'))\nt.add(TALB(encoding=0, text='Outgoing'))\n"
-        "t.save(sys.argv[1], v2_version=3)\" " +
-        quote(dir / "t.mp3"));
+    shell("/usr/bin/python3 -c \"import sys\nfrom mutagen.id3 import ID3, TPE1, TALB\nt = ID3()\n"
+          "t.add(TPE1(encoding=0, text='Eve'))\nt.add(TALB(encoding=0, text='Outgoing'))\n"
+          "t.save(sys.argv[1], v2_version=3)\" " +
+          quote(dir / "t.mp3"));
     write_bytes(dir / "junk.bin", std::vector<uint8_t>(5000, 7));
     out = cli("info " + quote(dir / "junk.bin") + " " + quote(dir / "t.mp3"), &ok);
     EXPECT_FALSE(ok);
@@ -66,20 +64,16 @@ TEST_F(FormatCommands, EncodeAndDecodeThroughTheFactories) {
     ASSERT_TRUE(ok);
     cli("decode " + quote(dir / "a.wav") + " " + quote(dir / "back.wav"), &ok);
     ASSERT_TRUE(ok);
-    std::string text;
-    run("soxi -s " + quote(dir / "back.wav"), &text);
-    EXPECT_EQ(std::stoi(text), 20000);
-    run("soxi -b " + quote(dir / "back.wav"), &text);
-    EXPECT_EQ(std::stoi(text), 16);
+    EXPECT_EQ(soxi(dir / "back.wav", "-s"), 20000);
+    EXPECT_EQ(soxi(dir / "back.wav", "-b"), 16);
     // 8-bit PCM is widened on decoding.
-    run("sox " + quote(dir / "tone.wav") + " -b 8 " + quote(dir / "t8.wav"));
+    shell("sox " + quote(dir / "tone.wav") + " -b 8 " + quote(dir / "t8.wav"));
     cli("decode " + quote(dir / "t8.wav") + " " + quote(dir / "b8.wav"), &ok);
     ASSERT_TRUE(ok);
-    run("soxi -b " + quote(dir / "b8.wav"), &text);
-    EXPECT_EQ(std::stoi(text), 16);
+    EXPECT_EQ(soxi(dir / "b8.wav", "-b"), 16);
 
     // GSM only from 8000 Hz mono; bad options and unknown codecs are refused.
-    run("sox " + quote(dir / "tone.wav") + " -r 16000 " + quote(dir / "t16.wav"));
+    shell("sox " + quote(dir / "tone.wav") + " -r 16000 " + quote(dir / "t16.wav"));
     cli("encode " + quote(dir / "t16.wav") + " " + quote(dir / "g.wav") + " --codec GSM", &ok);
     EXPECT_FALSE(ok);
     EXPECT_FALSE(std::filesystem::exists(dir / "g.wav"));

@@ -2,13 +2,11 @@
 #include "formats/mpc_reader.h"
 #include "formats/vorbis_reader.h"
 #include "formats_support.h"
-#include "support/temp_dir.h"
 #include "support/watchdog.h"
 
 #include <gtest/gtest.h>
 
 using namespace formats_test;
-using testing_support::TempDir;
 
 namespace {
 
@@ -16,26 +14,11 @@ namespace {
 std::filesystem::path source(const TempDir& dir) {
     auto voice = dir / "voice.wav";
     auto out = dir / "source.wav";
-    run("espeak-ng -w " + quote(voice) + " 'Files from other programs play as well.'");
-    run("sox " + quote(voice) + " -r 44100 -c 2 -b 16 " + quote(dir / "v.wav"));
-    run("sox -n -r 44100 -c 2 -b 16 " + quote(dir / "t.wav") + " synth 1.5 sine 440");
-    run("sox " + quote(dir / "v.wav") + " " + quote(dir / "t.wav") + " " + quote(out));
+    shell("espeak-ng -w " + quote(voice) + " 'Files from other programs play as well.'");
+    shell("sox " + quote(voice) + " -r 44100 -c 2 -b 16 " + quote(dir / "v.wav"));
+    shell("sox -n -r 44100 -c 2 -b 16 " + quote(dir / "t.wav") + " synth 1.5 sine 440");
+    shell("sox " + quote(dir / "v.wav") + " " + quote(dir / "t.wav") + " " + quote(out));
     return out;
-}
-
-double seconds_of(const std::filesystem::path& path) {
-    std::string text;
-    run("soxi -D " + quote(path), &text);
-    return text.empty() ? -1 : std::stod(text);
-}
-
-std::vector<uint8_t> noisy(std::vector<uint8_t> bytes, size_t from, size_t step) {
-    uint32_t seed = 99;
-    for (size_t i = from; i < bytes.size(); i += step) {
-        seed = seed * 1103515245 + 12345;
-        bytes[i] = uint8_t(seed >> 16);
-    }
-    return bytes;
 }
 
 } // namespace
@@ -43,10 +26,10 @@ std::vector<uint8_t> noisy(std::vector<uint8_t> bytes, size_t from, size_t step)
 TEST(CompressedFiles, VorbisAndMusepackDecodeWithTheRightDuration) {
     TempDir dir;
     auto wav = source(dir);
-    double expected = seconds_of(wav);
+    double expected = soxi(wav, "-D");
     ASSERT_GT(expected, 2.0);
-    ASSERT_TRUE(run("oggenc -Q -q 3 -o " + quote(dir / "a.ogg") + " " + quote(wav)));
-    ASSERT_TRUE(run("mpcenc --silent --overwrite " + quote(wav) + " " + quote(dir / "a.mpc")));
+    ASSERT_TRUE(shell("oggenc -Q -q 3 -o " + quote(dir / "a.ogg") + " " + quote(wav)));
+    ASSERT_TRUE(shell("mpcenc --silent --overwrite " + quote(wav) + " " + quote(dir / "a.mpc")));
     struct Case {
         const char* file;
         const char16_t* codec;
@@ -72,41 +55,11 @@ TEST(CompressedFiles, VorbisAndMusepackDecodeWithTheRightDuration) {
     }
 }
 
-TEST(CompressedFiles, HostileOggAndMusepackFilesEndCleanly) {
-    TempDir dir;
-    auto wav = source(dir);
-    run("oggenc -Q -q 3 -o " + quote(dir / "a.ogg") + " " + quote(wav));
-    run("mpcenc --silent --overwrite " + quote(wav) + " " + quote(dir / "a.mpc"));
-    for (const char* name : {"a.ogg", "a.mpc"}) {
-        auto good = read_bytes(dir / name);
-        ASSERT_GT(good.size(), 10000u);
-        std::vector<std::vector<uint8_t>> variants = {
-            std::vector<uint8_t>(good.begin(), good.begin() + 4),
-            std::vector<uint8_t>(good.begin(), good.begin() + 300),
-            std::vector<uint8_t>(good.begin(), good.begin() + std::ptrdiff_t(good.size() / 2)),
-            noisy(good, 200, 50),
-            noisy(good, 4000, 7),
-        };
-        for (size_t i = 0; i < variants.size(); ++i) {
-            SCOPED_TRACE(std::string(name) + " variant " + std::to_string(i));
-            auto path = dir / (std::string("bad_") + name);
-            write_bytes(path, variants[i]);
-            auto reader = formats::open_reader(u16(path));
-            if (!reader)
-                continue;
-            Decoded decoded = pull_all(*reader, 8820, 20000);
-            EXPECT_LT(decoded.blocks, 20000u);
-            reader->seek(1.0);
-            pull_all(*reader, 8820, 20000);
-        }
-    }
-}
-
 TEST(CompressedFiles, HostileWavFilesAreRefusedOrEndCleanly) {
     TempDir dir;
-    run("sox -n -r 8000 -c 1 -b 16 " + quote(dir / "p.wav") + " synth 1 sine 300");
-    run("sox " + quote(dir / "p.wav") + " -e ms-adpcm " + quote(dir / "a.wav"));
-    run("sox " + quote(dir / "p.wav") + " -e gsm-full-rate " + quote(dir / "g.wav"));
+    shell("sox -n -r 8000 -c 1 -b 16 " + quote(dir / "p.wav") + " synth 1 sine 300");
+    shell("sox " + quote(dir / "p.wav") + " -e ms-adpcm " + quote(dir / "a.wav"));
+    shell("sox " + quote(dir / "p.wav") + " -e gsm-full-rate " + quote(dir / "g.wav"));
     auto pcm = read_bytes(dir / "p.wav");
     auto adpcm = read_bytes(dir / "a.wav");
     auto gsm = read_bytes(dir / "g.wav");
@@ -135,6 +88,7 @@ TEST(CompressedFiles, HostileWavFilesAreRefusedOrEndCleanly) {
         {"ADPCM fact count huge", with(adpcm, 78, {0xFF, 0xFF, 0xFF, 0xFF}), true, 8192},
         {"GSM odd block count", std::vector<uint8_t>(gsm.begin(), gsm.end() - 30), true, 8000},
         {"GSM chunk size wraps", with(gsm, 52, {0xFF, 0xFF, 0xFF, 0xFF}), false, 0},
+        {"GSM claiming 16000 Hz", with(gsm, 24, {0x80, 0x3E, 0, 0}), false, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -150,9 +104,10 @@ TEST(CompressedFiles, HostileWavFilesAreRefusedOrEndCleanly) {
     }
 }
 
-// Found by fuzzing: a stream version 7 header that claims billions of frames in a 29-byte file.
-// Seeking into it must end at once, and its length is what the bytes can hold.
-TEST(CompressedFiles, MusepackHeaderClaimingMoreThanTheFileEndsSeeksAtOnce) {
+// Found by fuzzing: stream version 7 headers that claim billions of frames in a 29-byte file
+// (seeking into it must end at once, its length is what the bytes can hold), or whose counts
+// make the average bit rate infinite (it reads as unknown).
+TEST(CompressedFiles, ForgedMusepackHeadersAreBounded) {
     TempDir dir;
     std::vector<uint8_t> bytes = {'M', 'P', '+'};
     bytes.insert(bytes.end(), 19, 0xD7);
@@ -163,22 +118,16 @@ TEST(CompressedFiles, MusepackHeaderClaimingMoreThanTheFileEndsSeeksAtOnce) {
     ASSERT_TRUE(reader.is_valid());
     EXPECT_LE(reader.duration() * reader.sample_rate(), 29.0 * 8 / 20 * 1152 + 1);
     testing_support::Watchdog watchdog(20, "seek into a forged Musepack file");
-    reader.seek(reader.duration() / 2);
-    pull_all(reader, 8820, 2000);
-    reader.seek(reader.duration());
-    pull_all(reader, 8820, 2000);
-}
+    for (double at : {reader.duration() / 2, reader.duration()}) {
+        reader.seek(at);
+        pull_all(reader, 8820, 2000);
+    }
 
-// Found by fuzzing: a stream version 7 header whose counts make the average bit rate infinite.
-TEST(CompressedFiles, MusepackHeaderWithAnImpossibleBitRateReadsAsUnknown) {
-    TempDir dir;
-    const std::vector<uint8_t> bytes = {0x4d, 0x50, 0x2b, 0x47, 0x00, 0x00, 0x00, 0x00,
-                                        0x00, 0x00, 0x00, 0x49, 0xac, 0x1e, 0x0f, 0x07,
-                                        0x61, 0x0a, 0x19, 0x1e, 0x49, 0x45, 0x01, 0x80,
-                                        0x00, 0x10, 0x45, 0x05, 0xac, 0x1e, 0x47};
-    write_bytes(dir / "forged.mpc", bytes);
-    formats::MpcReader reader(u16(dir / "forged.mpc"));
-    ASSERT_TRUE(reader.is_valid());
-    EXPECT_GE(reader.bit_rate(), 0);
-    EXPECT_LT(reader.bit_rate(), 10000000);
+    write_bytes(dir / "rate.mpc", {0x4d, 0x50, 0x2b, 0x47, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                   0x49, 0xac, 0x1e, 0x0f, 0x07, 0x61, 0x0a, 0x19, 0x1e, 0x49, 0x45,
+                                   0x01, 0x80, 0x00, 0x10, 0x45, 0x05, 0xac, 0x1e, 0x47});
+    formats::MpcReader odd(u16(dir / "rate.mpc"));
+    ASSERT_TRUE(odd.is_valid());
+    EXPECT_GE(odd.bit_rate(), 0);
+    EXPECT_LT(odd.bit_rate(), 10000000);
 }

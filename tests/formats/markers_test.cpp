@@ -5,119 +5,66 @@
 #include "formats/id3_tag.h"
 #include "formats_support.h"
 #include "foundation/file.h"
-#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using namespace formats_test;
 using formats::Id3Tag;
 using formats::Marker;
-using testing_support::TempDir;
 
 namespace {
 
-bool have(const char* tool) {
-    if (run(std::string("command -v ") + tool))
-        return true;
-    if (std::getenv("CI") && std::string(std::getenv("CI")) == "true")
-        ADD_FAILURE() << tool << " is missing";
-    return false;
-}
-
-// A 10 s mono MP3 made by ffmpeg, with our tag in front.
+// A 10 s mono record with our tag in front.
 std::filesystem::path tagged_mp3(const TempDir& dir, const std::vector<Marker>& markers) {
-    auto plain = dir / "plain.mp3";
-    run("ffmpeg -nostdin -y -f lavfi -i sine=frequency=440:duration=10:sample_rate=22050 -ac 1 "
-        "-b:a 32k -write_xing 0 -id3v2_version 0 " +
-        quote(plain));
-    std::vector<uint8_t> audio = read_bytes(plain);
-    auto path = dir / "marked.mp3";
-    {
-        foundation::File file(u16(path), foundation::File::WriteNew);
-        Id3Tag tag;
-        tag.set_text(formats::kId3Title, u"Lecture");
-        EXPECT_TRUE(tag.set_markers(markers, 10000));
-        EXPECT_TRUE(tag.write(file, 0));
-        EXPECT_TRUE(file.write(audio.data(), uint32_t(audio.size())));
-    }
-    return path;
+    Id3Tag tag;
+    tag.set_text(formats::kId3Title, u"Lecture");
+    EXPECT_TRUE(tag.set_markers(markers, 10000));
+    write_record(dir / "marked.mp3", &tag, sine(220500, 440, 22050), 1, 22050, 32000);
+    write_record(dir / "plain.mp3", nullptr, sine(220500, 440, 22050), 1, 22050, 32000);
+    return dir / "marked.mp3";
 }
 
 std::string ffprobe_chapters(const std::filesystem::path& path) {
     std::string out;
-    run("ffprobe -v error -show_chapters -of compact=p=0 " + quote(path), &out);
+    shell("ffprobe -v error -show_chapters -of compact=p=0 " + quote(path), &out);
     return out;
 }
 
 std::string mutagen_chapters(const std::filesystem::path& path) {
     std::string out;
-    run("/usr/bin/python3 -c \"import sys\nfrom mutagen.id3 import ID3\nt = ID3(sys.argv[1])\n"
-        "for c in sorted(t.getall('CHAP'), key=lambda c: c.start_time):\n"
-        "  print(c.element_id, c.start_time, c.end_time, c.sub_frames['TIT2'].text[0])\n"
-        "for c in t.getall('CTOC'):\n"
-        "  print('toc', int(c.flags), ','.join(c.child_element_ids))\" " +
-            quote(path),
-        &out);
+    shell("/usr/bin/python3 -c \"import sys\nfrom mutagen.id3 import ID3\nt = ID3(sys.argv[1])\n"
+          "for c in sorted(t.getall('CHAP'), key=lambda c: c.start_time):\n"
+          "  print(c.element_id, c.start_time, c.end_time, c.sub_frames['TIT2'].text[0])\n"
+          "for c in t.getall('CTOC'):\n"
+          "  print('toc', int(c.flags), ','.join(c.child_element_ids))\" " +
+              quote(path),
+          &out);
     return out;
-}
-
-std::vector<uint8_t> be32(uint32_t v) {
-    return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)};
 }
 
 // A raw chapter frame's data: element id, times, offsets, then `sub` bytes.
 std::vector<uint8_t> chap_data(const std::string& id, uint32_t start,
                                const std::vector<uint8_t>& sub) {
-    std::vector<uint8_t> data(id.begin(), id.end());
-    data.push_back(0);
-    for (uint32_t v : {start, start + 1000, 0xFFFFFFFFu, 0xFFFFFFFFu}) {
-        auto b = be32(v);
-        data.insert(data.end(), b.begin(), b.end());
-    }
+    std::vector<uint8_t> data = join({text_of(id), {0}});
+    for (uint32_t v : {start, start + 1000, 0xFFFFFFFFu, 0xFFFFFFFFu})
+        put_be(data, v, 4);
     data.insert(data.end(), sub.begin(), sub.end());
     return data;
 }
 
 std::vector<uint8_t> title_sub(const std::string& text, uint32_t declared = 0) {
-    std::vector<uint8_t> sub = {'T', 'I', 'T', '2'};
-    auto size = be32(declared ? declared : uint32_t(text.size() + 1));
-    sub.insert(sub.end(), size.begin(), size.end());
-    sub.push_back(0);
-    sub.push_back(0);
-    sub.push_back(0);
-    sub.insert(sub.end(), text.begin(), text.end());
-    return sub;
+    std::vector<uint8_t> sub = text_of("TIT2");
+    put_be(sub, declared ? declared : uint32_t(text.size() + 1), 4);
+    return join({sub, {0, 0, 0}, text_of(text)});
 }
 
 // A 2.3 tag of the given frames (id, data), then a little audio.
 std::vector<uint8_t>
 raw_tag(const std::vector<std::pair<std::string, std::vector<uint8_t>>>& frames) {
     std::vector<uint8_t> body;
-    for (const auto& [id, data] : frames) {
-        body.insert(body.end(), id.begin(), id.end());
-        auto size = be32(uint32_t(data.size()));
-        body.insert(body.end(), size.begin(), size.end());
-        body.push_back(0);
-        body.push_back(0);
-        body.insert(body.end(), data.begin(), data.end());
-    }
-    body.resize(body.size() + 64, 0);
-    const uint32_t n = uint32_t(body.size());
-    std::vector<uint8_t> tag = {'I',
-                                'D',
-                                '3',
-                                3,
-                                0,
-                                0,
-                                uint8_t((n >> 21) & 0x7F),
-                                uint8_t((n >> 14) & 0x7F),
-                                uint8_t((n >> 7) & 0x7F),
-                                uint8_t(n & 0x7F)};
-    tag.insert(tag.end(), body.begin(), body.end());
-    tag.resize(tag.size() + 500, 0x55);
-    return tag;
+    for (const auto& [id, data] : frames)
+        body = join({body, id3_frame(3, id, data)});
+    return id3_file(3, 0, body, 64, std::vector<uint8_t>(500, 0x55));
 }
 
 std::vector<Marker> parsed_markers(const std::filesystem::path& path) {
@@ -130,7 +77,7 @@ std::vector<Marker> parsed_markers(const std::filesystem::path& path) {
 } // namespace
 
 TEST(Markers, ChaptersAreReadByFfprobeMutagenAndUs) {
-    if (!have("ffmpeg") || !have("ffprobe"))
+    if (!have_tools({"ffmpeg", "ffprobe"}))
         GTEST_SKIP();
     TempDir dir;
     // Given out of order; a label beyond Latin-1 is stored as UTF-16.
@@ -222,11 +169,11 @@ TEST(Markers, TwoPointFourTagsKeepSyncsafeSubFrames) {
     TempDir dir;
     auto path = dir / "v24.mp3";
     // mutagen writes a 2.4 tag with a chapter; we change it and mutagen reads ours.
-    ASSERT_TRUE(run("/usr/bin/python3 -c \"import sys\nfrom mutagen.id3 import ID3, CHAP, CTOC, "
-                    "TIT2, CTOCFlags\nt = ID3()\nt.add(CHAP(element_id='x', start_time=1200, "
-                    "end_time=5000, sub_frames=[TIT2(encoding=3, text=['" +
-                    std::string(200, 'L') + "'])]))\nt.save(sys.argv[1], v2_version=4)\" " +
-                    quote(path)));
+    ASSERT_TRUE(shell("/usr/bin/python3 -c \"import sys\nfrom mutagen.id3 import ID3, CHAP, CTOC, "
+                      "TIT2, CTOCFlags\nt = ID3()\nt.add(CHAP(element_id='x', start_time=1200, "
+                      "end_time=5000, sub_frames=[TIT2(encoding=3, text=['" +
+                      std::string(200, 'L') + "'])]))\nt.save(sys.argv[1], v2_version=4)\" " +
+                      quote(path)));
     {
         std::vector<uint8_t> bytes = read_bytes(path);
         bytes.resize(bytes.size() + 400, 0x55);
@@ -250,13 +197,13 @@ protected:
     void SetUp() override {
         if (!std::filesystem::exists(cli_path()))
             GTEST_SKIP() << "quillory-cli is not built";
-        if (!have("ffmpeg") || !have("ffprobe"))
+        if (!have_tools({"ffmpeg", "ffprobe"}))
             GTEST_SKIP();
         path = tagged_mp3(dir, {});
     }
     std::string cli(const std::string& arguments, bool* ok = nullptr) {
         std::string out;
-        bool result = run(cli_path() + " markers " + quote(path) + " " + arguments, &out);
+        bool result = shell(cli_path() + " markers " + quote(path) + " " + arguments, &out);
         if (ok)
             *ok = result;
         return out;
@@ -305,22 +252,16 @@ TEST_F(MarkerCommands, FilesWeCannotWriteStayUnchanged) {
     bool ok = false;
     cli("--add 1 Kept", &ok);
     ASSERT_TRUE(ok);
-    // A read-only file; root writes anyway, so the command then runs as nobody.
-    ASSERT_EQ(chmod(path.c_str(), 0444), 0);
-    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
-    const std::string as_user =
-        geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
     auto before = read_bytes(path);
-    std::string err;
-    run("(" + as_user + cli_path() + " markers " + quote(path) + " --add 2 Lost 2>&1)", &err);
-    EXPECT_NE(err.find("read-only; left unchanged"), std::string::npos) << err;
+    const std::string said = cli_on_read_only(path, "markers " + quote(path) + " --add 2 Lost");
+    EXPECT_NE(said.find("read-only; left unchanged"), std::string::npos) << said;
     EXPECT_EQ(read_bytes(path), before);
-    chmod(path.c_str(), 0644);
 
     // A file without a tag says so.
     auto bare = dir / "plain.mp3";
     before = read_bytes(bare);
-    run("(" + cli_path() + " markers " + quote(bare) + " --add 2 2>&1)", &err);
+    std::string err;
+    shell("(" + cli_path() + " markers " + quote(bare) + " --add 2 2>&1)", &err);
     EXPECT_NE(err.find("has no ID3 tag"), std::string::npos) << err;
     EXPECT_EQ(read_bytes(bare), before);
 }

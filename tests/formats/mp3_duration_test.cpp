@@ -4,45 +4,33 @@
 #include "formats/mp3_header.h"
 #include "formats/mp3_reader.h"
 #include "formats_support.h"
-#include "support/temp_dir.h"
 
 #include <cstring>
 #include <gtest/gtest.h>
 
 using namespace formats_test;
-using testing_support::TempDir;
 
 namespace {
-
-double ffprobe_duration(const std::filesystem::path& path) {
-    std::string out;
-    EXPECT_TRUE(
-        run("ffprobe -v error -show_entries format=duration -of csv=p=0 " + quote(path), &out));
-    return out.empty() ? -1 : std::atof(out.c_str());
-}
-
-// Samples per channel mpg123 decodes, with or without its gapless trimming.
-double mpg123_frames(const std::filesystem::path& path, int channels, bool gapless) {
-    std::string out;
-    EXPECT_TRUE(run(std::string("mpg123 -q ") + (gapless ? "" : "--no-gapless ") + "-s " +
-                        quote(path) + " | wc -c",
-                    &out));
-    return std::atof(out.c_str()) / 2 / channels;
-}
 
 // A variable bit rate file: a sweep under a pulsing tone, so frames differ in size.
 std::filesystem::path vbr_file(const TempDir& dir, const std::string& name, double seconds) {
     auto wav = dir / (name + ".wav");
     auto mp3 = dir / name;
-    EXPECT_TRUE(run("sox -n -r 44100 -c 2 -b 16 " + quote(wav) + " synth " +
-                    std::to_string(seconds) + " sine 100-6000 sine 300 tremolo 3 80 vol 0.5"));
-    EXPECT_TRUE(run("ffmpeg -v error -i " + quote(wav) + " -c:a libmp3lame -q:a 2 " + quote(mp3)));
+    EXPECT_TRUE(shell("sox -n -r 44100 -c 2 -b 16 " + quote(wav) + " synth " +
+                      std::to_string(seconds) + " sine 100-6000 sine 300 tremolo 3 80 vol 0.5"));
+    EXPECT_TRUE(
+        shell("ffmpeg -v error -i " + quote(wav) + " -c:a libmp3lame -q:a 2 " + quote(mp3)));
     return mp3;
 }
 
 size_t decoded_frames(formats::FileReaderMP3& reader) {
     Decoded decoded = pull_all(reader);
     return decoded.channels ? decoded.samples.size() / size_t(decoded.channels) : 0;
+}
+
+// Where the first frame starts: after the ID3 tag.
+size_t first_frame(const std::vector<uint8_t>& bytes) {
+    return 10 + size_t((bytes[6] << 21) | (bytes[7] << 14) | (bytes[8] << 7) | bytes[9]);
 }
 
 } // namespace
@@ -62,6 +50,9 @@ TEST(Mp3Duration, VariableBitRateUsesTheFrameCount) {
     // The seek table puts 20 s at 20 s, give or take its one-percent steps.
     ASSERT_TRUE(reader.seek(20));
     EXPECT_NEAR(double(decoded_frames(reader)) / 44100, reader.duration() - 20, 0.35);
+    // Past the end: nothing left to play.
+    ASSERT_TRUE(reader.seek(1000));
+    EXPECT_EQ(decoded_frames(reader), 0u);
 }
 
 TEST(Mp3Duration, InfoAndVbriFramesAndTheEstimateWithoutThem) {
@@ -69,9 +60,9 @@ TEST(Mp3Duration, InfoAndVbriFramesAndTheEstimateWithoutThem) {
     // Constant bit rate: an "Info" frame.
     auto wav = dir / "cbr.wav";
     auto cbr = dir / "cbr.mp3";
-    ASSERT_TRUE(run("sox -n -r 22050 -c 1 -b 16 " + quote(wav) + " synth 4.3 sine 440"));
+    ASSERT_TRUE(shell("sox -n -r 22050 -c 1 -b 16 " + quote(wav) + " synth 4.3 sine 440"));
     ASSERT_TRUE(
-        run("ffmpeg -v error -i " + quote(wav) + " -c:a libmp3lame -b:a 32k " + quote(cbr)));
+        shell("ffmpeg -v error -i " + quote(wav) + " -c:a libmp3lame -b:a 32k " + quote(cbr)));
     {
         formats::FileReaderMP3 reader(u16(cbr));
         ASSERT_TRUE(reader.is_valid());
@@ -83,7 +74,7 @@ TEST(Mp3Duration, InfoAndVbriFramesAndTheEstimateWithoutThem) {
     // The same variable-bit-rate stream with a VBRI frame in place of its Xing frame.
     auto path = vbr_file(dir, "xing.mp3", 12);
     auto bytes = read_bytes(path);
-    size_t tag = 10 + ((bytes[6] << 21) | (bytes[7] << 14) | (bytes[8] << 7) | bytes[9]);
+    const size_t tag = first_frame(bytes);
     ASSERT_EQ(std::memcmp(bytes.data() + tag + 36, "Xing", 4), 0);
     formats::Mp3Header header;
     ASSERT_TRUE(formats::parse_mp3_header(bytes.data() + tag, header));
@@ -107,7 +98,7 @@ TEST(Mp3Duration, InfoAndVbriFramesAndTheEstimateWithoutThem) {
         EXPECT_NEAR(reader.duration(), ffprobe_duration(vbri_path), 0.03);
         // mpg123 does not know VBRI and plays that frame; ffmpeg passes over it as we do.
         std::string out;
-        ASSERT_TRUE(run("ffmpeg -v error -i " + quote(vbri_path) + " -f s16le - | wc -c", &out));
+        ASSERT_TRUE(shell("ffmpeg -v error -i " + quote(vbri_path) + " -f s16le - | wc -c", &out));
         EXPECT_EQ(double(decoded_frames(reader)), std::atof(out.c_str()) / 4);
     }
 
@@ -136,7 +127,7 @@ TEST(Mp3Duration, CountsTheBytesCannotHoldGiveWayToTheFrames) {
     TempDir dir;
     auto whole = vbr_file(dir, "whole.mp3", 20);
     const auto bytes = read_bytes(whole);
-    size_t tag = 10 + ((bytes[6] << 21) | (bytes[7] << 14) | (bytes[8] << 7) | bytes[9]);
+    const size_t tag = first_frame(bytes);
     formats::Mp3Header header;
     ASSERT_TRUE(formats::parse_mp3_header(bytes.data() + tag, header));
     const size_t audio = tag + size_t(header.frame_length);
@@ -179,18 +170,12 @@ TEST(Mp3Duration, CountsTheBytesCannotHoldGiveWayToTheFrames) {
                     0.1 * reader.duration() + 0.06);
     }
 
-    // No frame of audio after the information frame: not a playable file, and decoding it
-    // fails instead of writing an empty file.
+    // No frame of audio after the information frame: not a playable file.
     auto empty = dir / "empty.mp3";
     auto no_audio = cut(audio);
     no_audio.insert(no_audio.end(), 3000, 0);
     write_bytes(empty, no_audio);
     EXPECT_FALSE(formats::FileReaderMP3(u16(empty)).is_valid());
-    std::string said;
-    EXPECT_FALSE(run("(" + quote(cli_path()) + " decode " + quote(empty) + " " +
-                         quote(dir / "empty.wav") + " 2>&1)",
-                     &said));
-    EXPECT_NE(said.find("empty.mp3"), std::string::npos) << said;
 }
 
 TEST(Mp3Duration, StreamsThatChangeFormatPlayWholeInTheFirstFormat) {
@@ -216,13 +201,13 @@ TEST(Mp3Duration, StreamsThatChangeFormatPlayWholeInTheFirstFormat) {
         for (const Part* part : {&c.first, &c.second}) {
             auto wav = dir / "part.wav";
             auto mp3 = dir / "part.mp3";
-            ASSERT_TRUE(run("sox -n -r " + std::to_string(part->rate) + " -c " +
-                            std::to_string(part->channels) + " -b 16 " + quote(wav) + " synth " +
-                            std::to_string(part->seconds) + " " + part->tone + " vol 0.5"));
+            ASSERT_TRUE(shell("sox -n -r " + std::to_string(part->rate) + " -c " +
+                              std::to_string(part->channels) + " -b 16 " + quote(wav) + " synth " +
+                              std::to_string(part->seconds) + " " + part->tone + " vol 0.5"));
             // Plain frames: no tag, no information frame.
-            ASSERT_TRUE(run("ffmpeg -v error -y -i " + quote(wav) +
-                            " -c:a libmp3lame -b:a 128k -write_xing 0 -id3v2_version 0 -f mp3 " +
-                            quote(mp3)));
+            ASSERT_TRUE(shell("ffmpeg -v error -y -i " + quote(wav) +
+                              " -c:a libmp3lame -b:a 128k -write_xing 0 -id3v2_version 0 -f mp3 " +
+                              quote(mp3)));
             auto bytes = read_bytes(mp3);
             ASSERT_FALSE(bytes.size() > 3 && std::memcmp(bytes.data(), "ID3", 3) == 0);
             joined.insert(joined.end(), bytes.begin(), bytes.end());

@@ -2,7 +2,6 @@
 
 #include "formats/factory.h"
 #include "formats_support.h"
-#include "support/temp_dir.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -14,14 +13,10 @@ namespace {
 const std::filesystem::path data_dir = std::filesystem::path(QV_SOURCE_DIR) / "data";
 
 TEST(ShippedSounds, ShortCleanMonoAtTheCdRate) {
-    testing_support::TempDir dir;
     for (const char* name : {"Voicbeep.wav", "RecEnd.wav"}) {
         SCOPED_TRACE(name);
-        // sox works on a copy: it leaves files beside what it reads.
-        const auto copy = dir / name;
-        std::filesystem::copy_file(data_dir / name, copy);
-
-        auto reader = formats::open_reader(u16(copy));
+        const auto path = data_dir / name;
+        auto reader = formats::open_reader(u16(path));
         ASSERT_TRUE(reader);
         EXPECT_EQ(reader->codec_name(), u"PCM");
         EXPECT_EQ(reader->channels(), 1);
@@ -36,10 +31,8 @@ TEST(ShippedSounds, ShortCleanMonoAtTheCdRate) {
         EXPECT_LT(double(ours.samples.size()) / 44100, 0.3);
 
         // sox reads the same samples.
-        std::string text;
-        ASSERT_TRUE(run("soxi -D " + quote(copy), &text));
-        EXPECT_NEAR(std::stod(text), reader->duration(), 1.0 / 44100);
-        EXPECT_EQ(sox_samples(copy), ours.samples);
+        EXPECT_NEAR(soxi(path, "-D"), reader->duration(), 1.0 / 44100);
+        EXPECT_EQ(sox_samples(path), ours.samples);
 
         // Loud enough to hear, far from clipping: the peak is between -9 and -3 dBFS.
         int peak = 0;

@@ -2,32 +2,20 @@
 #include "formats/wav_header.h"
 #include "formats/wav_reader.h"
 #include "formats_support.h"
-#include "support/temp_dir.h"
 
 #include <cstring>
 #include <gtest/gtest.h>
 
 using namespace formats_test;
-using testing_support::TempDir;
 
 namespace {
-
-uint32_t le32(const std::vector<uint8_t>& bytes, size_t offset) {
-    return uint32_t(bytes[offset]) | (uint32_t(bytes[offset + 1]) << 8) |
-           (uint32_t(bytes[offset + 2]) << 16) | (uint32_t(bytes[offset + 3]) << 24);
-}
-
-void set_le32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) {
-    for (int i = 0; i < 4; ++i)
-        bytes[offset + size_t(i)] = uint8_t(value >> (8 * i));
-}
 
 std::vector<int16_t> speech(const TempDir& dir, const char* rate, const char* channels) {
     auto voice = dir / "voice.wav";
     auto out = dir / (std::string("speech_") + rate + "_" + channels + ".wav");
     if (!std::filesystem::exists(voice))
-        run("espeak-ng -w " + quote(voice) + " 'Quiet words are recorded and kept for later.'");
-    run("sox " + quote(voice) + " -r " + rate + " -c " + channels + " -b 16 " + quote(out));
+        shell("espeak-ng -w " + quote(voice) + " 'Quiet words are recorded and kept for later.'");
+    shell("sox " + quote(voice) + " -r " + rate + " -c " + channels + " -b 16 " + quote(out));
     return sox_samples(out);
 }
 
@@ -50,7 +38,7 @@ TEST(WavFiles, PcmRoundTripIsReadBySoxAndByUs) {
     ASSERT_GT(input.size(), 20000u);
     auto path = write_with(dir, "PCM", "pcm.wav", input, 2, 22050);
     std::string rate;
-    ASSERT_TRUE(run("soxi -r " + quote(path), &rate));
+    ASSERT_TRUE(shell("soxi -r " + quote(path), &rate));
     EXPECT_EQ(std::stoi(rate), 22050);
     EXPECT_EQ(sox_samples(path), input);
 
@@ -65,50 +53,6 @@ TEST(WavFiles, PcmRoundTripIsReadBySoxAndByUs) {
     Decoded rest = pull_all(*reader);
     ASSERT_EQ(rest.samples.size(), input.size() - 2 * 22050);
     EXPECT_TRUE(std::equal(rest.samples.begin(), rest.samples.end(), input.begin() + 2 * 22050));
-}
-
-TEST(WavFiles, PcmHeaderSizesAfterThousandBlocks) {
-    TempDir dir;
-    auto path = dir / "blocks.wav";
-    {
-        auto writer = formats::create_writer(u16(path), u"PCM", 1, 16, 8000, 0, false);
-        std::vector<int16_t> piece(160, 1234);
-        for (int i = 0; i < 1000; ++i)
-            push_samples(writer->input(), piece, 1, 8000, 160);
-        EXPECT_TRUE(writer->is_valid());
-        // A block at another rate cannot be taken: the writer says so, and keeps what it has.
-        push_samples(writer->input(), piece, 1, 16000, 160);
-        EXPECT_FALSE(writer->is_valid());
-        EXPECT_FALSE(writer->complete());
-    }
-    auto bytes = read_bytes(path);
-    ASSERT_EQ(bytes.size(), 44u + 320000u);
-    EXPECT_EQ(le32(bytes, 40), 320000u);
-    EXPECT_EQ(le32(bytes, 4), 320000u + 36u);
-}
-
-TEST(WavFiles, ReaderAcceptsLongFmtAndExtraChunks) {
-    TempDir dir;
-    std::vector<int16_t> samples(4000);
-    for (size_t i = 0; i < samples.size(); ++i)
-        samples[i] = int16_t(i * 7);
-    auto plain = read_bytes(write_with(dir, "PCM", "plain.wav", samples, 1, 8000));
-
-    // fmt of 18 bytes (extra size 0), then a LIST chunk of odd size, then data.
-    std::vector<uint8_t> odd(plain.begin(), plain.begin() + 36);
-    set_le32(odd, 16, 18);
-    odd.push_back(0);
-    odd.push_back(0);
-    const char list[] = "LIST\x05\0\0\0abcde\0";
-    odd.insert(odd.end(), list, list + 14);
-    odd.insert(odd.end(), plain.begin() + 36, plain.end());
-    set_le32(odd, 4, uint32_t(odd.size() - 8));
-    write_bytes(dir / "odd.wav", odd);
-
-    auto reader = formats::open_reader(u16(dir / "odd.wav"));
-    ASSERT_TRUE(reader);
-    EXPECT_EQ(reader->codec_name(), u"PCM");
-    EXPECT_EQ(pull_all(*reader).samples, samples);
 }
 
 TEST(WavFiles, SoxAdpcmAndGsmDecodeBitExact) {
@@ -128,9 +72,7 @@ TEST(WavFiles, SoxAdpcmAndGsmDecodeBitExact) {
         SCOPED_TRACE(c.name);
         auto path = dir / c.name;
         ASSERT_TRUE(
-            run("sox " + quote(dir / "voice.wav") + " " + c.sox_options + " " + quote(path)));
-        std::string count;
-        ASSERT_TRUE(run("soxi -s " + quote(dir / "voice.wav"), &count));
+            shell("sox " + quote(dir / "voice.wav") + " " + c.sox_options + " " + quote(path)));
         auto reader = formats::open_reader(u16(path));
         ASSERT_TRUE(reader);
         EXPECT_EQ(reader->codec_name(), c.codec);
@@ -155,22 +97,16 @@ TEST(WavFiles, OurAdpcmAndGsmAreReadBySox) {
         const std::vector<int16_t>* input;
         int channels;
         int rate;
-        int block_align;
     } cases[] = {
-        {"ADPCM", &mono8k, 1, 8000, 256},
-        {"ADPCM", &stereo, 2, 44100, 2048},
-        {"GSM", &mono8k, 1, 8000, 65},
+        {"ADPCM", &mono8k, 1, 8000},
+        {"ADPCM", &stereo, 2, 44100},
+        {"GSM", &mono8k, 1, 8000},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.codec) + " " + std::to_string(c.rate));
         auto path = write_with(dir, c.codec, std::string(c.codec) + std::to_string(c.rate) + ".wav",
                                *c.input, c.channels, c.rate);
-        auto bytes = read_bytes(path);
-        ASSERT_GT(bytes.size(), 60u);
-        EXPECT_EQ(bytes[32] | (bytes[33] << 8), c.block_align);
-        std::string soxi;
-        ASSERT_TRUE(run("soxi " + quote(path), &soxi));
-        EXPECT_NE(soxi.find("Sample Rate    : " + std::to_string(c.rate)), std::string::npos);
+        EXPECT_EQ(soxi(path, "-r"), c.rate);
         // Our decoding agrees with sox's on our own file, and keeps the input's length.
         auto theirs = sox_samples(path);
         auto reader = formats::open_reader(u16(path));
@@ -190,22 +126,6 @@ TEST(WavFiles, OurAdpcmAndGsmAreReadBySox) {
     }
 }
 
-TEST(WavFiles, ReaderChoiceFollowsTheFormatTag) {
-    TempDir dir;
-    speech(dir, "8000", "1");
-    run("sox " + quote(dir / "voice.wav") + " -r 8000 -e gsm-full-rate " + quote(dir / "g.wav"));
-    auto reader = formats::open_reader(u16(dir / "g.wav"));
-    ASSERT_TRUE(reader);
-    EXPECT_EQ(reader->codec_name(), u"GSM");
-
-    // The same GSM file claiming 16000 Hz is refused by the GSM reader (and by every other).
-    auto bytes = read_bytes(dir / "g.wav");
-    set_le32(bytes, 24, 16000);
-    write_bytes(dir / "g16.wav", bytes);
-    EXPECT_FALSE(formats::GsmWavReader(u16(dir / "g16.wav")).is_valid());
-    EXPECT_FALSE(formats::open_reader(u16(dir / "g16.wav")));
-}
-
 TEST(WavFiles, WriteFailureKeepsWhatWasWritten) {
     TempDir dir;
     // A writer on a device that takes nothing becomes invalid at its first block.
@@ -223,8 +143,9 @@ TEST(WavFiles, WriteFailureKeepsWhatWasWritten) {
     for (const char* codec : {"PCM", "ADPCM", "mp3"}) {
         SCOPED_TRACE(codec);
         auto out = dir / (std::string("limited_") + codec);
-        bool ok = run("bash -c \"trap '' XFSZ; ulimit -f 40; exec " + cli_path() + " encode " +
-                      quote(big) + " " + quote(out) + " --codec " + codec + " --bitrate 320000\"");
+        bool ok =
+            shell("bash -c \"trap '' XFSZ; ulimit -f 40; exec " + cli_path() + " encode " +
+                  quote(big) + " " + quote(out) + " --codec " + codec + " --bitrate 320000\"");
         EXPECT_FALSE(ok);
         auto bytes = read_bytes(out);
         ASSERT_GT(bytes.size(), 1000u);

@@ -1,34 +1,31 @@
+#include "foundation/number.h"
 #include "foundation/text.h"
 
 #include <gtest/gtest.h>
+#include <optional>
 
 using namespace foundation;
 
-namespace {
-const std::u16string hex = u"0123456789ABCDEF";
-const std::u16string base32 = u"ABCDEFGHIJKLMNOPQRSTUVWXYZ234567";
-} // namespace
-
-TEST(BaseN, HexadecimalIsTwoUpperCaseDigitsPerByte) {
-    EXPECT_EQ(to_base_n({0x0F, 0xA0}, hex), u"0FA0");
-    EXPECT_EQ(to_base_n({}, hex), u"");
-    EXPECT_EQ(from_base_n(u"0FA0", hex), (std::vector<uint8_t>{0x0F, 0xA0}));
-}
-
-TEST(BaseN, FiveBitAlphabetPadsTheLastGroup) {
-    // 0x0F 0xA0 = 00001 11110 10000 0(0000)
-    EXPECT_EQ(to_base_n({0x0F, 0xA0}, base32), u"B6QA");
-    EXPECT_EQ(from_base_n(u"B6QA", base32), (std::vector<uint8_t>{0x0F, 0xA0}));
-}
-
-TEST(BaseN, TenCharacterAlphabetUsesItsFirstEight) {
-    // 0xFF 0xFF 0xFF = 24 bits = eight groups of 111.
-    EXPECT_EQ(to_base_n({0xFF, 0xFF, 0xFF}, u"0123456789"), u"77777777");
-    std::vector<uint8_t> bytes = {0x12, 0x34, 0x56, 0x78, 0x9A};
+TEST(BaseN, BytesMakeTheRoundTripThroughEveryAlphabetSize) {
+    const struct {
+        std::u16string alphabet;
+        std::vector<uint8_t> bytes;
+        std::u16string text;
+    } cases[] = {
+        {u"0123456789ABCDEF", {0x0F, 0xA0}, u"0FA0"},
+        {u"0123456789ABCDEF", {}, u""},
+        // 00001 11110 10000 0(0000): the last group is padded.
+        {u"ABCDEFGHIJKLMNOPQRSTUVWXYZ234567", {0x0F, 0xA0}, u"B6QA"},
+        // Ten characters: only the first eight are used, 24 bits make eight groups of 111.
+        {u"0123456789", {0xFF, 0xFF, 0xFF}, u"77777777"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(to_utf8(c.alphabet));
+        EXPECT_EQ(to_base_n(c.bytes, c.alphabet), c.text);
+        EXPECT_EQ(from_base_n(c.text, c.alphabet), c.bytes);
+    }
+    const std::vector<uint8_t> bytes = {0x12, 0x34, 0x56, 0x78, 0x9A};
     EXPECT_EQ(from_base_n(to_base_n(bytes, u"0123456789"), u"0123456789"), bytes);
-}
-
-TEST(BaseNDeath, AlphabetOfOneCharacterIsFatal) {
     EXPECT_EXIT(to_base_n({1}, u"0"), ::testing::ExitedWithCode(0),
                 "Alphabet size is too small @ to_base_n");
 }
@@ -71,12 +68,40 @@ TEST(Utf, BytesThatAreNotUtf8MakeTheRoundTripUnchanged) {
 }
 
 TEST(Utf, LoneSurrogatesBecomeTheReplacementCharacter) {
-    EXPECT_EQ(to_utf8(std::u16string{char16_t(0xD800)}), "\xEF\xBF\xBD");
-    EXPECT_EQ(to_utf8(std::u16string{u'a', char16_t(0xDBFF), u'b'}), "a\xEF\xBF\xBD"
-                                                                     "b");
-    EXPECT_EQ(to_utf8(std::u16string{char16_t(0xDC10)}), "\xEF\xBF\xBD");
-    // A pair split across the end.
-    EXPECT_EQ(to_utf8(std::u16string{u'x', char16_t(0xD83C)}), "x\xEF\xBF\xBD");
-    // An escape unit stands for its byte.
-    EXPECT_EQ(to_utf8(std::u16string{char16_t(0xDC80), char16_t(0xDCFF)}), "\x80\xFF");
+    const std::pair<std::u16string, std::string> cases[] = {
+        {{char16_t(0xD800)}, "\xEF\xBF\xBD"},
+        {{u'a', char16_t(0xDBFF), u'b'},
+         "a\xEF\xBF\xBD"
+         "b"},
+        {{char16_t(0xDC10)}, "\xEF\xBF\xBD"},
+        {{u'x', char16_t(0xD83C)}, "x\xEF\xBF\xBD"},        // a pair cut at the end
+        {{char16_t(0xDC80), char16_t(0xDCFF)}, "\x80\xFF"}, // escape units stand for their bytes
+    };
+    for (const auto& [wide, narrow] : cases)
+        EXPECT_EQ(to_utf8(wide), narrow);
+}
+
+TEST(Number, OnlyTheWholeTextInRangeIsANumber) {
+    const struct {
+        std::string text;
+        int base;
+        std::optional<uint32_t> value;
+    } cases[] = {
+        {"16", 10, 16},         {"+16", 10, 16}, {"0x10", 0, 16},
+        {"010", 0, 8},          {"0", 0, 0},     {"4294967295", 10, 4294967295u},
+        {"4294967296", 10, {}}, {"-1", 10, {}},  {"", 10, {}},
+        {" 1", 10, {}},         {"1 ", 10, {}},  {"+-1", 10, {}},
+        {"0x", 0, {}},          {"0x-1", 0, {}}, {"ff", 16, 255},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(parse_number<uint32_t>(c.text, c.base), c.value);
+    }
+    EXPECT_EQ(parse_number<int>("-12"), -12);
+    EXPECT_EQ(parse_number<int>("-0x10", 0), -16);
+    EXPECT_EQ(parse_number<double>("2.5"), 2.5);
+    EXPECT_EQ(parse_number<double>("1e-3"), 0.001);
+    EXPECT_EQ(parse_number<double>("2.5s"), std::nullopt);
+    EXPECT_EQ(parse_number<int>(u"42"), 42);
+    EXPECT_EQ(parse_number<int>(u"4\u0662"), std::nullopt) << "digits outside ASCII are none";
 }

@@ -48,80 +48,49 @@ protected:
     Languages languages{table, folder()};
 };
 
-TEST(SystemLanguages, TableAndCodes) {
-    EXPECT_EQ(localisation::system_language_name(25), u"RUSSIAN");
-    EXPECT_EQ(localisation::system_language_name(9), u"ENGLISH");
-    EXPECT_EQ(localisation::system_language_name(97), u"NEPALI");
-    EXPECT_EQ(localisation::system_language_name(0), u"");
-    EXPECT_EQ(localisation::system_language_name(0x17), u"");
-    EXPECT_EQ(localisation::system_language_name(99), u"");
-    EXPECT_EQ(localisation::primary_language_of("ru"), 25);
-    EXPECT_EQ(localisation::primary_language_of("nb"), 0x14);
-    EXPECT_EQ(localisation::primary_language_of("tlh"), -1);
-    EXPECT_EQ(localisation::primary_language_of(""), -1);
-    // 0x0419 is Russian (Russia): its low ten bits are the primary identifier.
-    EXPECT_EQ(localisation::system_language_name(0x0419 & 0x3FF), u"RUSSIAN");
-}
-
-TEST_F(LanguagesTest, TheStoredChoiceComesFirst) {
-    language("english.lng", "Quit");
-    language("german.lng", "Beenden");
-    language("french.lng", "Quitter");
-    store(u"french");
-    ASSERT_TRUE(languages.choose_at_start());
-    EXPECT_EQ(table.text(u"Exit"), u"Quitter");
-    EXPECT_EQ(stored(), u"french");
-}
-
-TEST_F(LanguagesTest, AMissingStoredChoiceFallsToTheUsersLanguageWhateverItsCase) {
-    language("english.lng", "Quit");
-    language("russian.lng", "\xD0\x92\xD1\x8B\xD1\x85\xD0\xBE\xD0\xB4");
-    store(u"klingon");
-    platform::set_locale_for_testing("ru_RU");
-    ASSERT_TRUE(languages.choose_at_start());
-    EXPECT_EQ(table.text(u"Exit"), u"\u0412\u044b\u0445\u043e\u0434");
-    // The start-up choice is not stored.
-    EXPECT_EQ(stored(), u"klingon");
-}
-
-TEST_F(LanguagesTest, ThenEnglishThenTheFirstFileFound) {
-    language("english.lng", "Quit");
-    language("danish.lng", "Afslut");
-    language("zulu.lng", "Phuma");
-    ASSERT_TRUE(languages.choose_at_start()); // German user, no german file
-    EXPECT_EQ(table.text(u"Exit"), u"Quit");
-
-    std::filesystem::remove(m_dir / "app" / "english.lng");
-    TextTable other;
-    Languages fallback(other, folder());
-    ASSERT_TRUE(fallback.choose_at_start());
-    EXPECT_EQ(other.text(u"Exit"), u"Afslut");
-}
-
-TEST_F(LanguagesTest, FilesWithoutKeysAreSkippedAtEveryStep) {
-    // The stored choice, the user's language and English are all empty or keyless.
-    std::ofstream(m_dir / "app" / "french.lng").flush();
-    std::ofstream(m_dir / "app" / "german.lng") << "\n\n   \n";
-    std::ofstream(m_dir / "app" / "english.lng") << "=Quit\n";
-    language("spanish.lng", "Salir");
-    store(u"french");
-    ASSERT_TRUE(languages.choose_at_start());
-    EXPECT_EQ(table.text(u"Exit"), u"Salir");
-    // Nor can the menu switch to one of them.
-    EXPECT_FALSE(languages.choose(u"Language#german"));
-    EXPECT_EQ(table.text(u"Exit"), u"Salir");
-}
-
-TEST_F(LanguagesTest, TheLastFallbackIsTheFirstFileByName) {
-    // Made in an order that is neither the names' nor, most likely, the directory's.
-    for (const char* name : {"pl", "zz", "ka", "mm", "ab", "tt", "qq", "ee", "bb", "yy"})
-        language(std::string(name) + "_lang.lng", name);
-    for (int run = 0; run < 2; ++run) {
-        TextTable other;
-        Languages fallback(other, folder());
-        ASSERT_TRUE(fallback.choose_at_start());
-        EXPECT_EQ(other.text(u"Exit"), u"ab");
+// The start-up order: the stored choice, then the user's language whatever its case, then
+// English, then the first file by name; files without a key are skipped at every step. The
+// start-up choice is not stored.
+TEST_F(LanguagesTest, StartUpOrder) {
+    struct Case {
+        const char* what;
+        const char* locale;
+        std::u16string stored, expected;
+        std::vector<std::pair<std::string, std::string>> files; // name, "Exit" text
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"the stored choice", "de_DE", u"french", u"Quitter",
+         {{"english", "Quit"}, {"german", "Beenden"}, {"french", "Quitter"}}},
+        {"a missing stored choice: the user's language", "ru_RU", u"klingon", u"\u0412\u044b\u0445",
+         {{"english", "Quit"}, {"russian", "\xD0\x92\xD1\x8B\xD1\x85"}}},
+        {"no file for the user: English", "de_DE", u"", u"Quit",
+         {{"english", "Quit"}, {"danish", "Afslut"}, {"zulu", "Phuma"}}},
+        {"no English: the first file by name, made in neither order", "de_DE", u"", u"ab",
+         {{"zulu", "Phuma"}, {"pl_lang", "pl"}, {"ab_lang", "ab"}, {"danish", "Afslut"}}},
+        {"files without keys are skipped", "de_DE", u"french", u"Salir",
+         {{"french", ""}, {"german", "\n\n   \n"}, {"english", "=Quit\n"}, {"spanish", "Salir"}}},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(m_dir / "app");
+        std::filesystem::create_directories(m_dir / "app");
+        for (const auto& [name, text] : c.files)
+            if (text.empty() || text.find('\n') != std::string::npos)
+                std::ofstream(m_dir / "app" / (name + ".lng")) << text;
+            else
+                language(name + ".lng", text);
+        store(c.stored);
+        platform::set_locale_for_testing(c.locale);
+        TextTable chosen;
+        Languages start(chosen, folder());
+        ASSERT_TRUE(start.choose_at_start());
+        EXPECT_EQ(chosen.text(u"Exit"), c.expected);
+        EXPECT_EQ(stored(), c.stored);
     }
+    // Nor can the menu switch to a file without keys.
+    EXPECT_FALSE(languages.choose(u"Language#german"));
 }
 
 TEST_F(LanguagesTest, TheLanguageListComesBeforeTheLocale) {
@@ -162,57 +131,42 @@ TEST_F(LanguagesTest, DatesFollowTheChosenLanguage) {
               std::u16string::npos);
 }
 
-TEST_F(LanguagesTest, SubFoldersAndOtherFilesAreNotSearched) {
+TEST_F(LanguagesTest, OnlyLanguageFilesInTheFolderCountAndAChoiceNeedsTwo) {
     std::filesystem::create_directories(m_dir / "app" / "more");
     std::ofstream(m_dir / "app" / "more" / "english.lng") << "Exit=Hidden\n";
     std::ofstream(m_dir / "app" / "english.txt") << "Exit=Text\n";
     EXPECT_FALSE(languages.choose_at_start());
     EXPECT_EQ(table.text(u"Exit"), u"Exit");
     EXPECT_FALSE(languages.has_choice());
-}
-
-TEST_F(LanguagesTest, AChoiceNeedsTwoFiles) {
     language("english.lng", "Quit");
     EXPECT_FALSE(languages.has_choice());
     language("russian.lng", "Vyhod");
     EXPECT_TRUE(languages.has_choice());
 }
 
-TEST_F(LanguagesTest, MenuListsFilesInOrderChecksTheCurrentAndEndsWithCancel) {
-    language("russian.lng", "Vyhod");
+// The Language menu lists the files by name, each under its language's own name (the file name
+// where it gives none), checks the current one and ends with Cancel.
+TEST_F(LanguagesTest, MenuListsTheLanguagesByTheirOwnNames) {
+    std::ofstream(m_dir / "app" / "russian.lng")
+        << "Exit=Vyhod\nLanguage_name=\xd0\xa0\xd1\x83\xd1\x81\xd1\x81\xd0\xba\xd0\xb8\xd0\xb9\n";
+    std::ofstream(m_dir / "app" / "german.lng")
+        << "Language_name=Deutsch\nExit=Beenden\nCancel=Abbrechen\n";
     language("English.lng", "Quit");
-    language("deutsch.lng", "Beenden");
-    ASSERT_TRUE(table.load(folder() + u"/russian.lng"));
+    std::ofstream(m_dir / "app" / "spanish.lng") << "Language_name=\nExit=Salir\n";
+    ASSERT_TRUE(table.load(folder() + u"/german.lng"));
     std::vector<MenuItem> items;
     EXPECT_FALSE(languages.fill_menu(u"Settings", items));
     EXPECT_TRUE(items.empty());
     ASSERT_TRUE(languages.fill_menu(u"Language", items));
-    ASSERT_EQ(items.size(), 4u);
-    EXPECT_EQ(items[0], (MenuItem{u"Language#English", u"English", false}));
-    EXPECT_EQ(items[1], (MenuItem{u"Language#deutsch", u"deutsch", false}));
-    EXPECT_EQ(items[2], (MenuItem{u"Language#russian", u"russian", true}));
-    EXPECT_EQ(items[3], (MenuItem{u"Cancel", u"Cancel Vyhod", false}));
-}
-
-TEST_F(LanguagesTest, MenuCaptionsAreTheLanguagesOwnNames) {
-    std::ofstream(m_dir / "app" / "russian.lng")
-        << "Exit=Vyhod\nLanguage_name=\xd0\xa0\xd1\x83\xd1\x81\xd1\x81\xd0\xba\xd0\xb8\xd0\xb9\n";
-    std::ofstream(m_dir / "app" / "german.lng") << "Language_name=Deutsch\nExit=Beenden\n";
-    // No name, or an empty one: the file name stands in.
-    language("english.lng", "Quit");
-    std::ofstream(m_dir / "app" / "spanish.lng") << "Language_name=\nExit=Salir\n";
-    ASSERT_TRUE(table.load(folder() + u"/german.lng"));
-    std::vector<MenuItem> items;
-    ASSERT_TRUE(languages.fill_menu(u"Language", items));
-    ASSERT_EQ(items.size(), 5u);
-    EXPECT_EQ(items[0], (MenuItem{u"Language#english", u"english", false}));
-    EXPECT_EQ(items[1], (MenuItem{u"Language#german", u"Deutsch", true}));
-    EXPECT_EQ(items[2], (MenuItem{u"Language#russian",
-                                  u"\u0420\u0443\u0441\u0441\u043a\u0438\u0439", false}));
-    EXPECT_EQ(items[3], (MenuItem{u"Language#spanish", u"spanish", false}));
+    EXPECT_EQ(items, (std::vector<MenuItem>{{u"Language#English", u"English", false},
+                                            {u"Language#german", u"Deutsch", true},
+                                            {u"Language#russian",
+                                             u"\u0420\u0443\u0441\u0441\u043a\u0438\u0439", false},
+                                            {u"Language#spanish", u"spanish", false},
+                                            {u"Cancel", u"Abbrechen", false}}));
     // The current table is not touched by reading the others.
     EXPECT_EQ(table.text(u"Exit"), u"Beenden");
-    EXPECT_TRUE(languages.choose(items[2].id));
+    EXPECT_TRUE(languages.choose(u"Language#russian"));
     EXPECT_EQ(table.text(u"Exit"), u"Vyhod");
 }
 
@@ -230,10 +184,6 @@ TEST_F(LanguagesTest, ChoosingLoadsAndStoresOnlyARealChange) {
     EXPECT_EQ(table.text(u"Exit"), u"Vyhod");
     EXPECT_EQ(stored(), u"russian");
 }
-
-} // namespace
-
-namespace {
 
 TEST(UserLanguage, ComesFromTheMessagesLocale) {
     platform::set_locale_for_testing("");
@@ -256,6 +206,10 @@ TEST(UserLanguage, ComesFromTheMessagesLocale) {
         testing_support::ScopedEnv all("LC_ALL", "tlh_XX");
         EXPECT_EQ(localisation::user_language_name(), u"");
     }
+    EXPECT_EQ(localisation::primary_language_of("nb"), localisation::primary_language_of("no"));
+    EXPECT_EQ(localisation::primary_language_of(""), -1);
+    EXPECT_EQ(localisation::system_language_name(0), u"");
+    EXPECT_EQ(localisation::system_language_name(99), u"");
 }
 
 } // namespace

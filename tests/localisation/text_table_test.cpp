@@ -14,104 +14,83 @@ std::vector<uint8_t> bytes(const std::string& text) {
     return std::vector<uint8_t>(text.begin(), text.end());
 }
 
-std::vector<uint8_t> utf16(const std::u16string& text, bool mark = true) {
-    std::vector<uint8_t> out;
-    if (mark)
-        out = {0xFF, 0xFE};
+// Text as UTF-16 bytes behind a byte order mark, little- or big-endian, with an odd byte after.
+std::vector<uint8_t> utf16(const std::u16string& text, bool big_endian) {
+    std::vector<uint8_t> out{0xFF, 0xFE};
+    if (big_endian)
+        std::swap(out[0], out[1]);
     for (char16_t c : text) {
-        out.push_back(uint8_t(c));
-        out.push_back(uint8_t(c >> 8));
+        out.push_back(uint8_t(big_endian ? c >> 8 : c));
+        out.push_back(uint8_t(big_endian ? c : c >> 8));
     }
+    out.push_back(0x41);
     return out;
 }
 
-TEST(TextTableParse, EqualsSignOrBlankEndsTheKey) {
-    auto entries = TextTable::parse(bytes("Delete=Remove all\nMove = To card\n"));
-    EXPECT_EQ(entries.at(u"Delete"), u"Remove all");
-    // A blank ends the key: the equals sign and what follows is the text.
-    EXPECT_EQ(entries.at(u"Move"), u"= To card");
-    EXPECT_EQ(entries.size(), 2u);
-}
+// A file's bytes and every entry it must give.
+struct ParseCase {
+    const char* what;
+    std::vector<uint8_t> data;
+    std::vector<std::pair<std::u16string, std::u16string>> entries;
+};
 
-TEST(TextTableParse, TextAfterTheEqualsSignKeepsItsBlanks) {
-    auto entries = TextTable::parse(bytes("  Key=  spaced out  \r\n\tOther\t\ttabbed text"));
-    EXPECT_EQ(entries.at(u"Key"), u"  spaced out  ");
-    EXPECT_EQ(entries.at(u"Other"), u"tabbed text");
-}
-
-TEST(TextTableParse, AnyLineEndWorksAndEmptyKeysAddNothing) {
-    auto entries =
-        TextTable::parse(bytes("A=1\rB=2\r\nC=3\n\r\n\n=orphan\n   \nD\nE=%count% files"));
-    EXPECT_EQ(entries.at(u"A"), u"1");
-    EXPECT_EQ(entries.at(u"B"), u"2");
-    EXPECT_EQ(entries.at(u"C"), u"3");
-    EXPECT_EQ(entries.at(u"D"), u"");
-    EXPECT_EQ(entries.at(u"E"), u"%count% files");
-    EXPECT_EQ(entries.size(), 5u);
-}
-
-TEST(TextTableParse, LaterLinesReplaceEarlierOnesAndKeysKeepTheirCase) {
-    auto entries = TextTable::parse(bytes("Exit=first\nexit=lower\nExit=second\n"));
-    EXPECT_EQ(entries.at(u"Exit"), u"second");
-    EXPECT_EQ(entries.at(u"exit"), u"lower");
-}
-
-TEST(TextTableParse, Utf16WithTheMarkDropsAnOddByte) {
-    auto data = utf16(u"Cancel=\u041e\u0442\u043c\u0435\u043d\u0430\r\nOK=\u0414\u0430");
-    data.push_back(0x41);
-    auto entries = TextTable::parse(data);
-    EXPECT_EQ(entries.at(u"Cancel"), u"\u041e\u0442\u043c\u0435\u043d\u0430");
-    EXPECT_EQ(entries.at(u"OK"), u"\u0414\u0430");
-}
-
-TEST(TextTableParse, Utf16BigEndianWithItsMark) {
-    std::vector<uint8_t> data{0xFE, 0xFF};
-    for (char16_t c : std::u16string(u"Exit=\u0412\u044b\u0445\u043e\u0434\nK=\U0001F3A4")) {
-        data.push_back(uint8_t(c >> 8));
-        data.push_back(uint8_t(c));
-    }
-    data.push_back(0x41);
-    auto entries = TextTable::parse(data);
-    ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(entries.at(u"Exit"), u"\u0412\u044b\u0445\u043e\u0434");
-    EXPECT_EQ(entries.at(u"K"), u"\U0001F3A4");
-}
-
-TEST(TextTableParse, AFewBadBytesInUtf8AreReplacedNotTheWholeFileReadAsLatin1) {
+const ParseCase parse_cases[] = {
+    {"an equals sign or a blank ends the key",
+     bytes("Delete=Remove all\nMove = To card\n"),
+     {{u"Delete", u"Remove all"}, {u"Move", u"= To card"}}},
+    {"text after the equals sign keeps its blanks",
+     bytes("  Key=  spaced out  \r\n\tOther\t\ttabbed text"),
+     {{u"Key", u"  spaced out  "}, {u"Other", u"tabbed text"}}},
+    {"any line end; empty keys add nothing",
+     bytes("A=1\rB=2\r\nC=3\n\r\n\n=orphan\n   \nD\nE=%count% files"),
+     {{u"A", u"1"}, {u"B", u"2"}, {u"C", u"3"}, {u"D", u""}, {u"E", u"%count% files"}}},
+    {"later lines replace earlier ones; keys keep their case",
+     bytes("Exit=first\nexit=lower\nExit=second\n"),
+     {{u"Exit", u"second"}, {u"exit", u"lower"}}},
+    {"UTF-16 with its mark drops an odd byte",
+     utf16(u"Cancel=\u041e\u0442\u043c\u0435\u043d\u0430\r\nOK=\u0414\u0430", false),
+     {{u"Cancel", u"\u041e\u0442\u043c\u0435\u043d\u0430"}, {u"OK", u"\u0414\u0430"}}},
+    {"big-endian UTF-16 with its mark",
+     utf16(u"Exit=\u0412\u044b\u0445\u043e\u0434\nK=\U0001F3A4", true),
+     {{u"Exit", u"\u0412\u044b\u0445\u043e\u0434"}, {u"K", u"\U0001F3A4"}}},
     // Russian texts with one byte damaged, a stray continuation byte and a cut sequence.
-    auto entries = TextTable::parse(bytes("Exit=\xD0\x92\xD1\x8B\xD1\x85\xD0\xBE\xD0\xB4\n"
-                                          "Cancel=\xD0\x9E\xFF\xD0\xBC\xD0\xB5\xD0\xBD\xD0\xB0\n"
-                                          "Help=\x80\xD0\xA1\n"
-                                          "Last=\xD0"));
-    EXPECT_EQ(entries.at(u"Exit"), u"\u0412\u044b\u0445\u043e\u0434");
-    EXPECT_EQ(entries.at(u"Cancel"), u"\u041e\uFFFD\u043c\u0435\u043d\u0430");
-    EXPECT_EQ(entries.at(u"Help"), u"\uFFFD\u0421");
-    EXPECT_EQ(entries.at(u"Last"), u"\uFFFD");
-    // With its mark a file is UTF-8 however damaged.
-    EXPECT_EQ(TextTable::parse(bytes("\xEF\xBB\xBFK=Caf\xE9")).at(u"K"), u"Caf\uFFFD");
+    {"a few bad bytes in UTF-8 are replaced, not the whole file read as Latin-1",
+     bytes("Exit=\xD0\x92\xD1\x8B\xD1\x85\xD0\xBE\xD0\xB4\n"
+           "Cancel=\xD0\x9E\xFF\xD0\xBC\xD0\xB5\xD0\xBD\xD0\xB0\nHelp=\x80\xD0\xA1\nLast=\xD0"),
+     {{u"Exit", u"\u0412\u044b\u0445\u043e\u0434"},
+      {u"Cancel", u"\u041e\uFFFD\u043c\u0435\u043d\u0430"},
+      {u"Help", u"\uFFFD\u0421"},
+      {u"Last", u"\uFFFD"}}},
+    {"with its mark a file is UTF-8 however damaged",
+     bytes("\xEF\xBB\xBFK=Caf\xE9"),
+     {{u"K", u"Caf\uFFFD"}}},
+    {"valid UTF-8",
+     bytes("Exit=Caf\xC3\xA9 \xF0\x9F\x8E\xA4\n"),
+     {{u"Exit", u"Caf\u00e9 \U0001F3A4"}}},
+    {"a lone 0xE9 makes the whole file Latin-1",
+     bytes("Exit=Caf\xE9\nOther=\xC3\xA9"),
+     {{u"Exit", u"Caf\u00e9"}, {u"Other", u"\u00c3\u00a9"}}},
+    {"an overlong form is not UTF-8", bytes("K=\xC0\xAF"), {{u"K", u"\u00c0\u00af"}}},
+    {"an encoded surrogate is not UTF-8", bytes("K=\xED\xA0\x80"), {{u"K", u"\u00ed\u00a0\u0080"}}},
+    {"a sequence cut at the end of the file", bytes("K=\xE2\x82"), {{u"K", u"\u00e2\u0082"}}},
+    {"one byte that is not UTF-8 is a Latin-1 key without text", {0xFF}, {{u"\u00ff", u""}}},
+    {"a lone UTF-16 mark", {0xFF, 0xFE}, {}},
+    {"nothing", {}, {}},
+};
+
+TEST(TextTableParse, EncodingsLineFormsAndBadBytes) {
+    for (const ParseCase& c : parse_cases) {
+        SCOPED_TRACE(c.what);
+        const auto entries = TextTable::parse(c.data);
+        EXPECT_EQ(entries.size(), c.entries.size());
+        for (const auto& [key, text] : c.entries) {
+            ASSERT_TRUE(entries.count(key));
+            EXPECT_TRUE(entries.at(key) == text);
+        }
+    }
 }
 
-TEST(TextTableParse, EightBitIsUtf8WhenValidElseLatin1) {
-    auto utf8 = TextTable::parse(bytes("Exit=Caf\xC3\xA9 \xF0\x9F\x8E\xA4\n"));
-    EXPECT_EQ(utf8.at(u"Exit"), u"Caf\u00e9 \U0001F3A4");
-    auto marked = TextTable::parse(bytes("\xEF\xBB\xBFKey=x"));
-    EXPECT_EQ(marked.at(u"Key"), u"x");
-    // A lone 0xE9 is not UTF-8: the whole file is Latin-1.
-    auto latin1 = TextTable::parse(bytes("Exit=Caf\xE9\nOther=\xC3\xA9"));
-    EXPECT_EQ(latin1.at(u"Exit"), u"Caf\u00e9");
-    EXPECT_EQ(latin1.at(u"Other"), u"\u00c3\u00a9");
-    // Overlong forms and encoded surrogates are not valid UTF-8 either.
-    EXPECT_EQ(TextTable::parse(bytes("K=\xC0\xAF")).at(u"K"), u"\u00c0\u00af");
-    EXPECT_EQ(TextTable::parse(bytes("K=\xED\xA0\x80")).at(u"K"), u"\u00ed\u00a0\u0080");
-    // A sequence cut at the end of the file.
-    EXPECT_EQ(TextTable::parse(bytes("K=\xE2\x82")).at(u"K"), u"\u00e2\u0082");
-}
-
-TEST(TextTableParse, EmptyAndBinaryInputGiveWhatCanBeRead) {
-    EXPECT_TRUE(TextTable::parse({}).empty());
-    // One byte that is not UTF-8 is a Latin-1 key without text.
-    EXPECT_EQ(TextTable::parse({0xFF}).at(u"\u00ff"), u"");
-    EXPECT_TRUE(TextTable::parse({0xFF, 0xFE}).empty());
+TEST(TextTableParse, NoiseGivesOnlyWellFormedEntries) {
     std::vector<uint8_t> noise(4096);
     uint32_t state = 12345;
     for (auto& b : noise) {
@@ -124,12 +103,6 @@ TEST(TextTableParse, EmptyAndBinaryInputGiveWhatCanBeRead) {
         EXPECT_EQ(key.find_first_of(u"=\r\n \t"), std::u16string::npos);
         EXPECT_EQ(text.find_first_of(u"\r\n"), std::u16string::npos);
     }
-}
-
-TEST(TextTableLoad, MissingKeyShowsTheKey) {
-    TextTable table;
-    EXPECT_EQ(table.text(u"Sorry_no_memory"), u"Sorry_no_memory");
-    EXPECT_EQ(table.text(u"Sorry_no_memory", u"fallback"), u"fallback");
 }
 
 TEST(TextTableLoad, AFailedLoadKeepsThePreviousTable) {

@@ -1,217 +1,143 @@
-// The main screens of the real program, headless at 480 x 640, compared with the pictures in
+// The main screens of the real program, headless, compared with the pictures in
 // tests/data/screens/golden: each channel may differ by a little and a few pixels may differ
 // more (font rendering varies slightly between machines); what changes from run to run
 // (elapsed and remaining times, sizes, levels, positions, titles made from the clock) is masked
-// by the rectangles the inspector gives for those controls. On a mismatch the actual picture
-// and a difference picture go to the build folder's "golden-failures"; QV_UPDATE_GOLDEN=1
-// rewrites the goldens instead.
+// by the rectangles the inspector gives for those controls.
 
-#include "png_convert.h"
-#include "screens/program_runner.h"
+#include "screens/program_scenario.h"
+#include "support/golden_png.h"
 #include "support/temp_dir.h"
 #include "support/watchdog.h"
 
-#include <algorithm>
-#include <chrono>
-#include <cstdlib>
-#include <filesystem>
 #include <gtest/gtest.h>
-#include <string>
-#include <vector>
 
 namespace fs = std::filesystem;
-using screens_test::Box;
-using screens_test::ProgramRunner;
+using namespace std::chrono_literals;
+using testing_support::Inspection;
+using testing_support::ProgramSession;
 
 namespace {
 
-// Largest difference per 8-bit channel of a pixel that still counts as the same.
-constexpr int channel_tolerance = 48;
-// Pixels allowed to differ by more: 0.3 % of the window.
-constexpr size_t pixel_budget = 480 * 640 * 3 / 1000;
-
-const fs::path golden_dir = fs::path(QV_TEST_DATA) / "screens" / "golden";
-
-bool masked(const std::vector<Box>& masks, int x, int y) {
-    return std::any_of(masks.begin(), masks.end(), [&](const Box& b) {
-        return x >= b.x && x < b.x + b.w && y >= b.y && y < b.y + b.h;
-    });
-}
-
-// Compares the picture file with the golden of the same name outside the masks.
-::testing::AssertionResult matches_golden(const fs::path& picture, const std::string& name,
-                                          const std::vector<Box>& masks) {
-    const fs::path golden = golden_dir / (name + ".png");
-    const char* update = std::getenv("QV_UPDATE_GOLDEN");
-    if (update && *update && std::string(update) != "0") {
-        fs::create_directories(golden_dir);
-        fs::copy_file(picture, golden, fs::copy_options::overwrite_existing);
-        return ::testing::AssertionSuccess();
+// The program over the sample records, English whatever the machine's locale.
+struct GoldenProgram {
+    explicit GoldenProgram(const testing_support::EnvChanges& env = {}) {
+        testing_support::copy_sample_records(session.records_folder());
+        session.env()["LC_ALL"] = "C";
+        for (const auto& [name, value] : env)
+            session.env()[name] = value;
+        program = session.start();
     }
-    const fs::path failures = fs::path(QV_BUILD_DIR) / "golden-failures";
-    auto keep_actual = [&] {
-        fs::create_directories(failures);
-        fs::copy_file(picture, failures / (name + ".actual.png"),
-                      fs::copy_options::overwrite_existing);
-    };
-    skinc::RgbaImage actual, expected;
-    std::string reason;
-    if (!skinc::read_png(picture, actual, reason))
-        return ::testing::AssertionFailure() << "no picture of " << name << ": " << reason;
-    if (!skinc::read_png(golden, expected, reason)) {
-        keep_actual();
-        return ::testing::AssertionFailure()
-               << "no golden " << golden << " (" << reason << "); actual picture in " << failures;
-    }
-    if (actual.width != expected.width || actual.height != expected.height) {
-        keep_actual();
-        return ::testing::AssertionFailure()
-               << golden << " is " << expected.width << "x" << expected.height << ", drawn "
-               << actual.width << "x" << actual.height;
-    }
-    size_t differing = 0;
-    // Differing pixels red, masked ones dark blue, the rest a light grey of the picture.
-    std::vector<uint16_t> diff(size_t(actual.width) * size_t(actual.height));
-    for (int y = 0; y < actual.height; ++y)
-        for (int x = 0; x < actual.width; ++x) {
-            const size_t at = size_t(y) * size_t(actual.width) + size_t(x);
-            const size_t i = at * 4;
-            bool same = true;
-            for (size_t c = 0; c < 3; ++c)
-                if (std::abs(int(actual.pixels[i + c]) - int(expected.pixels[i + c])) >
-                    channel_tolerance)
-                    same = false;
-            const bool hidden = masked(masks, x, y);
-            if (!same && !hidden)
-                ++differing;
-            const unsigned grey =
-                (actual.pixels[i] + actual.pixels[i + 1] + actual.pixels[i + 2]) / 12 + 160;
-            diff[at] = hidden  ? uint16_t(0x0010)
-                       : !same ? uint16_t(0xF800)
-                               : uint16_t(((grey >> 3) << 11) | ((grey >> 2) << 5) | (grey >> 3));
-        }
-    if (differing <= pixel_budget)
-        return ::testing::AssertionSuccess();
-    keep_actual();
-    skinc::write_png_565(failures / (name + ".diff.png"), actual.width, actual.height, diff.data(),
-                         actual.width * 2);
-    return ::testing::AssertionFailure()
-           << differing << " pixels of " << name << " differ from " << golden << " (budget "
-           << pixel_budget << "); actual and diff pictures in " << failures;
-}
+    ~GoldenProgram() { EXPECT_EQ(program->terminate(10s), 0); }
 
-// The rectangles of the shown controls with these ids in the top form.
-std::vector<Box> masks_of(const std::string& top, const std::vector<std::string>& ids) {
-    std::vector<Box> masks;
-    for (const auto& id : ids)
-        if (Box b = ProgramRunner::box(top, id); b.shown)
-            masks.push_back(b);
-    return masks;
-}
-
-class GoldenScreens : public ::testing::Test {
-protected:
-    GoldenScreens() { screens_test::copy_sample_records(m_root / "documents/My Quillory"); }
+    // The main form with at least this many rows bound, the newest record among them.
+    bool listed(size_t rows) {
+        return session.wait([&](const Inspection& i) {
+            const testing_support::InspectNode* list = i.at("frmMain") ? i.shown("list") : nullptr;
+            return list && list->rows.size() >= rows && i.top()->mentions("Team meeting");
+        });
+    }
 
     // Compares the picture each time the screens come to rest (no transition, animation or
     // dimming under way): a rest on the way (while the record scan still inserts rows, say) is
     // followed by another, until one matches or the test has clearly failed.
-    ::testing::AssertionResult screen_is(ProgramRunner& program, const std::string& name,
+    ::testing::AssertionResult screen_is(const std::string& name,
                                          const std::vector<std::string>& varying = {}) {
-        ::testing::AssertionResult result = ::testing::AssertionFailure()
-                                            << "the screens never came to rest for " << name;
+        ::testing::AssertionResult result = ::testing::AssertionFailure() << "no rest for " << name;
         std::string seen;
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (std::chrono::steady_clock::now() < end) {
-            const std::string json = program.json();
-            const size_t top_at = json.rfind("{\"overlay\":");
-            if (json == seen || top_at == std::string::npos ||
-                json.find("\"moving\": false") == std::string::npos ||
-                json.find("\"transition\": false") == std::string::npos) {
-                platform::sleep_ms(20);
-                continue;
-            }
-            seen = json;
-            // The picture is written before the inspector file: copy it now, as it is.
-            const fs::path copy = m_root / (name + ".png");
-            std::error_code error;
-            fs::copy_file(program.picture(), copy, fs::copy_options::overwrite_existing, error);
-            if (error)
-                return ::testing::AssertionFailure() << "no picture: " << error.message();
-            result = matches_golden(copy, name, masks_of(json.substr(top_at), varying));
-            if (result)
-                return result;
-        }
+        testing_support::wait_for(
+            [&] {
+                const Inspection& now = session.inspect();
+                // The picture is written before the inspector file: read it now, as it is.
+                skinc::RgbaImage picture;
+                std::string reason;
+                if (session.last_json() == seen || now.moving || now.transition ||
+                    !skinc::read_png(session.screenshot_file(), picture, reason))
+                    return false;
+                seen = session.last_json();
+                std::vector<uint8_t> rgb;
+                for (size_t i = 0; i < picture.pixels.size(); i += 4)
+                    rgb.insert(rgb.end(), picture.pixels.begin() + long(i),
+                               picture.pixels.begin() + long(i) + 3);
+                std::vector<testing_support::Area> masks;
+                for (const auto& id : varying)
+                    if (const auto* node = now.shown(id))
+                        masks.push_back({node->x, node->y, node->w, node->h});
+                const fs::path copy = session.root() / (name + ".png");
+                fs::copy_file(session.screenshot_file(), copy,
+                              fs::copy_options::overwrite_existing);
+                result = testing_support::compare_with_golden(
+                    rgb, picture.width, picture.height,
+                    fs::path(QV_TEST_DATA) / "screens/golden" / (name + ".png"),
+                    [&](const fs::path& to) {
+                        return fs::copy_file(copy, to, fs::copy_options::overwrite_existing);
+                    },
+                    48, size_t(picture.width) * size_t(picture.height) * 3 / 1000, masks);
+                return bool(result);
+            },
+            60000);
         return result;
     }
 
-    testing_support::Watchdog m_watchdog{280};
-    testing_support::TempDir m_root;
+    testing_support::TempDir root;
+    ProgramSession session{root.path()};
+    testing_support::ScriptInput input{session.input_file()};
+    screens_e2e::ProgramScenario round{session, input, "golden"};
+    std::unique_ptr<testing_support::Process> program;
 };
 
 } // namespace
 
-TEST_F(GoldenScreens, MainKeypadMenuRecordingAndPlaybackLookAsTheyShould) {
-    ProgramRunner program(m_root.path(), {{"QUILLORY_AUDIO_SPEED", "1"}});
-    ASSERT_TRUE(program.wait([](const std::string& t) {
-        return ProgramRunner::top_id(t) == "frmMain" && ProgramRunner::row_count(t) >= 4;
-    })) << program.json();
+TEST(GoldenScreens, MainKeypadMenuRecordingAndPlaybackLookAsTheyShould) {
+    testing_support::Watchdog watchdog(280);
+    GoldenProgram golden(testing_support::EnvChanges{{"QUILLORY_AUDIO_SPEED", "1"}});
+    ProgramSession& session = golden.session;
+    ASSERT_TRUE(golden.listed(4)) << session.last_json();
     // Where the list comes to rest while the scan still inserts rows depends on the order the
     // records are found; the rows themselves are compared on the keypad screen below.
-    EXPECT_TRUE(screen_is(program, "main", {"list"}));
+    EXPECT_TRUE(golden.screen_is("main", {"list"}));
 
     // The keypad with 2 typed: "Anna", "bench" and the years are highlighted.
-    ASSERT_TRUE(program.tap("btnFilter"));
-    ASSERT_TRUE(program.wait_shown("button2"));
-    ASSERT_TRUE(program.tap("button2"));
-    ASSERT_TRUE(program.wait([](const std::string& t) {
-        return t.find("Team meeting") == std::string::npos &&
-               t.find("garden bench") != std::string::npos;
-    })) << program.json();
-    EXPECT_TRUE(screen_is(program, "keypad"));
-    ASSERT_TRUE(program.tap("btnCloseFilter"));
-    ASSERT_TRUE(program.wait_shown("btnFilter"));
-
-    ASSERT_TRUE(program.tap("btnMenu"));
-    ASSERT_TRUE(program.wait_form("frmMenu")) << program.json();
-    EXPECT_TRUE(screen_is(program, "menu"));
-    ASSERT_TRUE(program.tap_row_with("Cancel"));
-    ASSERT_TRUE(program.wait_form("frmMain"));
+    golden.round.tap("btnFilter");
+    golden.round.tap("button2");
+    ASSERT_TRUE(session.wait([](const Inspection& i) {
+        return i.top() && !i.top()->mentions("Team meeting") && i.top()->mentions("garden bench");
+    })) << session.last_json();
+    EXPECT_TRUE(golden.screen_is("keypad"));
+    golden.round.tap("btnCloseFilter");
+    ASSERT_TRUE(session.wait([](const Inspection& i) { return i.shown("btnFilter"); }));
+    golden.round.tap("btnMenu");
+    ASSERT_TRUE(session.wait_form("frmMenu")) << session.last_json();
+    EXPECT_TRUE(golden.screen_is("menu"));
+    golden.round.tap_row("Cancel");
+    ASSERT_TRUE(session.wait_form("frmMain"));
 
     // Recording, paused so that the buttons stay put; its title holds the clock's date.
-    ASSERT_TRUE(program.tap("btnRecord"));
-    ASSERT_TRUE(program.wait_form("frmRecording")) << program.json();
-    ASSERT_TRUE(program.wait_shown("btnPause"));
-    ASSERT_TRUE(program.tap("btnPause"));
-    ASSERT_TRUE(program.wait_shown("btnResume"));
-    EXPECT_TRUE(screen_is(program, "recording",
-                          {"frmElapsed", "frmLeft", "frmSize", "pbLevel", "btnName", "liveWave"}));
+    golden.round.tap("btnRecord");
+    golden.round.tap("btnPause");
+    ASSERT_TRUE(session.wait([](const Inspection& i) { return i.shown("btnResume"); }));
+    EXPECT_TRUE(golden.screen_is(
+        "recording", {"frmElapsed", "frmLeft", "frmSize", "pbLevel", "btnName", "liveWave"}));
     // The stop button ignores a tap in the form's first half second (the second tap of a
     // double tap on the record button): tapped again until the list is back.
-    auto listed = [](const std::string& t) {
-        return ProgramRunner::top_id(t) == "frmMain" && ProgramRunner::row_count(t) >= 4;
-    };
-    bool stopped = false;
-    for (int tries = 0; tries < 30 && !stopped; ++tries) {
-        if (ProgramRunner::top_id(program.top()) == "frmRecording")
-            program.tap("btnClose");
-        stopped = program.wait(listed, 1000);
-    }
-    ASSERT_TRUE(stopped) << program.json();
+    ASSERT_TRUE(testing_support::wait_for([&] {
+        if (session.inspect().at("frmRecording"))
+            golden.round.tap("btnClose");
+        return session.wait([](const Inspection& i) { return i.at("frmMain"); }, 1s);
+    })) << session.last_json();
+    ASSERT_TRUE(golden.listed(4));
 
     // Playback of the call, paused (or at its end): the play button shows either way.
-    ASSERT_TRUE(program.tap_row_with("Anna Petrova"));
-    ASSERT_TRUE(program.wait_form("frmView")) << program.json();
-    if (program.tap("btnPause")) {
-        ASSERT_TRUE(program.wait_shown("btnPlay"));
-    }
-    EXPECT_TRUE(
-        screen_is(program, "playback",
-                  {"frmElapsed", "frmLeft", "pbLevel", "pbPosition", "btnPosition", "waveform"}));
-    EXPECT_EQ(program.terminate(), 0);
+    golden.round.tap_row("Anna Petrova");
+    ASSERT_TRUE(session.wait_form("frmView")) << session.last_json();
+    if (session.inspect().shown("btnPause"))
+        golden.round.tap("btnPause");
+    ASSERT_TRUE(session.wait([](const Inspection& i) { return i.shown("btnPlay"); }));
+    EXPECT_TRUE(golden.screen_is(
+        "playback", {"frmElapsed", "frmLeft", "pbLevel", "pbPosition", "btnPosition", "waveform"}));
 }
 
-TEST_F(GoldenScreens, TheMainFormAtEverySkinScaleFillsPhoneAndDesktopWindows) {
+TEST(GoldenScreens, TheMainFormAtEverySkinScaleFillsPhoneAndDesktopWindows) {
+    testing_support::Watchdog watchdog(280);
     // The skin's scale comes from the density asked (points of an output at scale 1): the
     // design's own size, a phone at output scale 1 (its 360 points drawn at 1x), the desktop
     // window turned, a phone at output scale 2 upright and turned, a phone at scale 3 and a
@@ -231,17 +157,11 @@ TEST_F(GoldenScreens, TheMainFormAtEverySkinScaleFillsPhoneAndDesktopWindows) {
                           {"main_desktop_4x", "960x1280", "384", 4}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        testing_support::TempDir root;
-        screens_test::copy_sample_records(root / "documents/My Quillory");
-        ProgramRunner program(root.path(),
-                              {{"QUILLORY_SCREEN", c.window}, {"QUILLORY_DPI", c.dpi}});
-        ASSERT_TRUE(program.wait([&](const std::string& t) {
-            return ProgramRunner::top_id(t) == "frmMain" && ProgramRunner::row_count(t) >= c.rows &&
-                   t.find("Team meeting") != std::string::npos;
-        })) << program.json();
+        GoldenProgram golden(
+            testing_support::EnvChanges{{"QUILLORY_SCREEN", c.window}, {"QUILLORY_DPI", c.dpi}});
+        ASSERT_TRUE(golden.listed(c.rows)) << golden.session.last_json();
         // Where the list rests depends on the order the scan found the records: its rows are
         // left out (the rounds above compare them).
-        EXPECT_TRUE(screen_is(program, c.name, {"list"}));
-        EXPECT_EQ(program.terminate(), 0);
+        EXPECT_TRUE(golden.screen_is(c.name, {"list"}));
     }
 }

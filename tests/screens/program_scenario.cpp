@@ -1,53 +1,22 @@
 #include "screens/program_scenario.h"
 
-#include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iostream>
-#include <sstream>
 #include <thread>
 
 namespace fs = std::filesystem;
-using testing_support::Inspection;
-using testing_support::InspectNode;
-using testing_support::parse_clock;
-using testing_support::run_command;
+using testing_support::media_duration;
+using testing_support::media_tag;
+using testing_support::seconds_shown;
 
 namespace screens_e2e {
 
 namespace {
 
 const std::string zed_title = "Zed other";
-constexpr double zed_seconds = 120;
 const std::string caller_number = "+15551234";
 const std::string caller_name = "Ada Lovelace";
-
-std::string ffprobe(const fs::path& file, const std::string& entries, bool stream = false) {
-    std::vector<std::string> argv{"ffprobe", "-v", "error"};
-    if (stream)
-        argv.insert(argv.end(), {"-select_streams", "a:0"});
-    argv.insert(argv.end(),
-                {"-show_entries", entries, "-of", "default=noprint_wrappers=1:nokey=1", file});
-    auto result = run_command(argv, {}, std::chrono::seconds(30));
-    while (!result.output.empty() && (result.output.back() == '\n' || result.output.back() == '\r'))
-        result.output.pop_back();
-    return result.status == 0 ? result.output : std::string();
-}
-
-// The record's chapter starts (our markers) in seconds, as ffprobe reads them.
-std::vector<double> chapter_starts(const fs::path& file) {
-    std::vector<double> out;
-    std::istringstream lines(ffprobe(file, "chapter=start_time"));
-    for (std::string line; std::getline(lines, line);)
-        out.push_back(std::atof(line.c_str()));
-    return out;
-}
-
-int seconds_shown(const Inspection& i, const std::string& id) {
-    const InspectNode* form = i.top();
-    const InspectNode* text = form ? form->find(id) : nullptr;
-    return text ? parse_clock(text->text) : -1;
-}
 
 std::vector<fs::path> files_in(const fs::path& folder) {
     std::vector<fs::path> out;
@@ -58,20 +27,23 @@ std::vector<fs::path> files_in(const fs::path& folder) {
     return out;
 }
 
+bool playing(const Inspection& i) {
+    return i.shown("btnPause") && !i.shown("btnPlay");
+}
+
+bool stopped(const Inspection& i) {
+    return i.shown("btnPlay") && !i.shown("btnPause");
+}
+
+// Points from one place to another in four steps, as a finger drags.
+std::vector<std::pair<int, int>> drag_path(int from_x, int to_x, int y) {
+    std::vector<std::pair<int, int>> path;
+    for (int step = 0; step <= 4; ++step)
+        path.emplace_back(from_x + (to_x - from_x) * step / 4, y);
+    return path;
+}
+
 } // namespace
-
-double media_duration(const fs::path& file) {
-    const std::string text = ffprobe(file, "format=duration");
-    return text.empty() ? -1.0 : std::atof(text.c_str());
-}
-
-std::string media_tag(const fs::path& file, const std::string& tag) {
-    return ffprobe(file, "format_tags=" + tag);
-}
-
-long media_bit_rate(const fs::path& file) {
-    return std::atol(ffprobe(file, "stream=bit_rate", true).c_str());
-}
 
 ProgramScenario::ProgramScenario(testing_support::ProgramSession& session,
                                  testing_support::InputDriver& input, std::string name)
@@ -79,7 +51,7 @@ ProgramScenario::ProgramScenario(testing_support::ProgramSession& session,
 
 ProgramScenario::~ProgramScenario() {
     if (m_program)
-        m_program->terminate(std::chrono::seconds(10));
+        m_program->terminate(10s);
 }
 
 void ProgramScenario::run_all() {
@@ -103,19 +75,19 @@ void ProgramScenario::run_all() {
         SCOPED_TRACE(std::string("step ") + name);
         const auto begun = std::chrono::steady_clock::now();
         step();
-        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-            std::chrono::steady_clock::now() - begun);
-        std::cout << "[" << m_input.name() << "] " << name << ": " << ms.count() << " ms"
-                  << std::endl;
+        std::cout << "[" << m_input.name() << "] " << name << ": "
+                  << std::chrono::duration_cast<std::chrono::milliseconds>(
+                         std::chrono::steady_clock::now() - begun)
+                         .count()
+                  << " ms" << std::endl;
         if (::testing::Test::HasFailure())
             return;
     }
 }
 
-std::string ProgramScenario::caption(const std::string& key) const {
+std::string ProgramScenario::caption(const std::string& key) {
     std::ifstream in(std::string(QV_BUILD_DIR) + "/bin/english.lng");
-    std::string line;
-    while (std::getline(in, line)) {
+    for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         if (line.rfind(key + "=", 0) == 0)
@@ -128,18 +100,13 @@ void ProgramScenario::report(const std::string& what) {
     const fs::path folder = fs::path(QV_BUILD_DIR) / "test-artifacts";
     std::error_code error;
     fs::create_directories(folder, error);
-    const std::string stem = m_name + "-" + std::to_string(++m_reports);
-    fs::path picture = folder / (stem + ".png");
-    if (!m_input.screenshot(picture)) {
-        picture = folder / (stem + ".bmp");
+    fs::path picture = folder / (m_name + "-" + std::to_string(++m_reports) + ".png");
+    if (!m_input.screenshot(picture))
         fs::copy_file(m_session.screenshot_file(), picture, fs::copy_options::overwrite_existing,
                       error);
-        if (error)
-            picture = "(none: " + error.message() + ")";
-    }
     ADD_FAILURE() << "[" << m_input.name() << "] " << what << "\nscreenshot: " << picture.string()
-                  << "\nprogram output: " << (m_session.root() / "program.log").string() << "\n"
-                  << testing_support::read_file_text(m_session.root() / "program.log")
+                  << (error ? " (none: " + error.message() + ")" : "") << "\nprogram output:\n"
+                  << testing_support::read_whole_file(m_session.log_file())
                   << "\nlast inspector text:\n"
                   << m_session.last_json();
 }
@@ -152,20 +119,41 @@ bool ProgramScenario::wait(const std::function<bool(const Inspection&)>& done,
     return false;
 }
 
+bool ProgramScenario::elapsed(int seconds, const std::string& what) {
+    return wait([&](const Inspection& i) { return seconds_shown(i, "frmElapsed") >= seconds; },
+                what);
+}
+
+bool ProgramScenario::wait_text(const std::string& id, const std::string& text,
+                                const std::string& what) {
+    return wait([&](const Inspection& i) { return i.shown(id) && i.shown(id)->has_text(text); },
+                what);
+}
+
+bool ProgramScenario::wait_shown(const std::string& id, const std::string& what) {
+    return wait([&](const Inspection& i) { return i.shown(id); }, what);
+}
+
 bool ProgramScenario::wait_form(const std::string& id) {
-    return wait([&](const Inspection& i) { return i.top_id() == id && !i.transition; },
-                "the form " + id);
+    return wait([&](const Inspection& i) { return i.at(id); }, "the form " + id);
 }
 
 void ProgramScenario::tap(const std::string& id, bool twice) {
     const InspectNode* node = nullptr;
-    if (!wait([&](const Inspection& i) { return !i.transition && (node = i.shown(id)) != nullptr; },
+    if (!wait([&](const Inspection& i) { return !i.transition && (node = i.shown(id)); },
               "a shown " + id))
         return;
     if (twice)
         m_input.double_tap(node->centre_x(), node->centre_y());
     else
         m_input.tap(node->centre_x(), node->centre_y());
+}
+
+void ProgramScenario::tap_row(const std::string& text) {
+    const InspectNode* row = nullptr;
+    if (wait([&](const Inspection& i) { return !i.transition && (row = i.row_with(text)); },
+             "a row showing \"" + text + "\""))
+        m_input.tap(row->centre_x(), row->centre_y());
 }
 
 bool ProgramScenario::wait_recording_form() {
@@ -177,66 +165,8 @@ bool ProgramScenario::wait_recording_form() {
 
 void ProgramScenario::stop_recording(bool twice) {
     // Taps that come this soon after the recording form are the rest of a double tap on record.
-    const auto earliest = m_recording_seen + 700ms;
-    while (std::chrono::steady_clock::now() < earliest)
-        std::this_thread::sleep_for(10ms);
+    std::this_thread::sleep_until(m_recording_seen + 700ms);
     tap("btnClose", twice);
-}
-
-void ProgramScenario::tap_row(const std::string& text) {
-    const InspectNode* row = nullptr;
-    if (!wait(
-            [&](const Inspection& i) {
-                return !i.transition && (row = i.row_with(text)) != nullptr;
-            },
-            "a row showing \"" + text + "\""))
-        return;
-    m_input.tap(row->centre_x(), row->centre_y());
-}
-
-void ProgramScenario::prepare() {
-    const fs::path zed = m_session.records_folder() / (zed_title + ".wav");
-    ASSERT_EQ(run_command({"sox", "-n", "-r", "8000", "-b", "16", "-c", "1", zed.string(), "synth",
-                           std::to_string(int(zed_seconds)), "sine", "440", "vol", "0.5"},
-                          {})
-                  .status,
-              0);
-    std::ofstream(m_session.contacts_folder() / "ada.vcf")
-        << "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Lovelace;Ada;;;\r\nFN:" << caller_name
-        << "\r\nTEL;TYPE=CELL:" << caller_number << "\r\nEND:VCARD\r\n";
-    m_session.env()["QUILLORY_AUDIO_IN"] =
-        std::string(QV_SOURCE_DIR) + "/tests/data/controller/speech.wav";
-    m_session.env()["QUILLORY_AUDIO_SPEED"] = "4";
-}
-
-void ProgramScenario::start(size_t rows) {
-    m_program = m_session.start();
-    if (!wait(
-            [&](const Inspection& i) {
-                return i.top_id() == "frmMain" && !i.transition && i.rows().size() == rows;
-            },
-            "the main form with " + std::to_string(rows) + " rows"))
-        return;
-    if (!m_input.attach(step_deadline))
-        report("no window to give input to");
-}
-
-void ProgramScenario::choose_format_and_boost() {
-    tap("btnMenu");
-    ASSERT_TRUE(wait_form("frmMenu"));
-    tap_row(caption("Settings"));
-    // The Settings menu names the current quality; its item opens the quality menu.
-    tap_row(caption("Mp3Middle"));
-    tap_row(caption("Mp3Low"));
-    // Back in Settings, which now names the new quality.
-    tap_row(caption("Boost"));
-    tap_row(caption("Boost2"));
-    ASSERT_TRUE(wait([&](const Inspection& i) { return i.row_with(caption("Mp3Low")) != nullptr; },
-                     "the Settings menu again"));
-    tap_row(caption("Cancel"));
-    ASSERT_TRUE(wait_form("frmMain"));
-    EXPECT_EQ(m_session.setting("Format"), "Mp3Low");
-    EXPECT_EQ(m_session.setting("Boost"), "Boost2");
 }
 
 fs::path ProgramScenario::only_new_record() const {
@@ -246,13 +176,48 @@ fs::path ProgramScenario::only_new_record() const {
     return {};
 }
 
+void ProgramScenario::prepare() {
+    const fs::path zed = m_session.records_folder() / (zed_title + ".wav");
+    ASSERT_EQ(
+        testing_support::run_command({"sox", "-n", "-r", "8000", "-b", "16", "-c", "1",
+                                      zed.string(), "synth", "120", "sine", "440", "vol", "0.5"})
+            .status,
+        0);
+    std::ofstream(m_session.contacts_folder() / "ada.vcf")
+        << "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Lovelace;Ada;;;\r\nFN:" << caller_name
+        << "\r\nTEL;TYPE=CELL:" << caller_number << "\r\nEND:VCARD\r\n";
+}
+
+void ProgramScenario::start(size_t rows) {
+    m_program = m_session.start();
+    if (wait([&](const Inspection& i) { return i.at("frmMain") && i.rows().size() == rows; },
+             "the main form with " + std::to_string(rows) + " rows") &&
+        !m_input.attach(40s))
+        report("no window to give input to");
+}
+
+void ProgramScenario::choose_format_and_boost() {
+    tap("btnMenu");
+    ASSERT_TRUE(wait_form("frmMenu"));
+    tap_row(caption("Settings"));
+    // The Settings menu names the current quality; its item opens the quality menu. A choice
+    // goes back to Settings, which then names the new quality.
+    for (const char* item : {"Mp3Middle", "Mp3Low", "Boost", "Boost2"})
+        tap_row(caption(item));
+    ASSERT_TRUE(
+        wait([&](const Inspection& i) { return i.row_with(caption("Mp3Low")); }, "Settings again"));
+    tap_row(caption("Cancel"));
+    ASSERT_TRUE(wait_form("frmMain"));
+    EXPECT_EQ(m_session.setting("Format"), "Mp3Low");
+    EXPECT_EQ(m_session.setting("Boost"), "Boost2");
+}
+
 void ProgramScenario::record_three_seconds() {
     // The second tap lands where the recording form has its stop button.
     tap("btnRecord", true);
     ASSERT_TRUE(wait_recording_form());
     // A marker a second in, with its tick heard on the output (the test device's file).
-    ASSERT_TRUE(wait([](const Inspection& i) { return seconds_shown(i, "frmElapsed") >= 1; },
-                     "1 s recorded"));
+    ASSERT_TRUE(elapsed(1, "1 s"));
     tap("btnMark");
     ASSERT_TRUE(wait(
         [&](const Inspection&) {
@@ -260,31 +225,24 @@ void ProgramScenario::record_three_seconds() {
             return tick > 0.03 && tick < 0.1;
         },
         "the marker's tick played"));
-    ASSERT_TRUE(wait([](const Inspection& i) { return seconds_shown(i, "frmElapsed") >= 3; },
-                     "3 s recorded"));
+    ASSERT_TRUE(elapsed(3, "3 s"));
     stop_recording();
-    ASSERT_TRUE(wait(
-        [](const Inspection& i) {
-            return i.top_id() == "frmMain" && !i.transition && i.rows().size() == 2;
-        },
-        "the main form with the new row"));
-    // The row counts the record's marker.
+    // A new row, which counts the record's marker.
     ASSERT_TRUE(wait(
         [](const Inspection& i) {
             const InspectNode* row = i.row_with("Record");
             const InspectNode* count = row ? row->find("markers") : nullptr;
-            return count && count->text == "1";
+            return i.at("frmMain") && i.rows().size() == 2 && count && count->text == "1";
         },
-        "the row's marker count"));
+        "the new row with its marker count"));
     ASSERT_EQ(files_in(m_session.records_folder()).size(), 2u);
     m_record = only_new_record();
     ASSERT_EQ(m_record.extension(), ".mp3");
-    const double seconds = media_duration(m_record);
-    EXPECT_GE(seconds, 2.9) << m_record;
-    EXPECT_LT(seconds, 8.0) << m_record;
+    EXPECT_GE(media_duration(m_record), 2.9) << m_record;
+    EXPECT_LT(media_duration(m_record), 8.0) << m_record;
     // The quality chosen in the menu: 32 kbit/s.
-    EXPECT_EQ(media_bit_rate(m_record), 32000) << m_record;
-    const std::vector<double> markers = chapter_starts(m_record);
+    EXPECT_EQ(testing_support::media_bit_rate(m_record), 32000) << m_record;
+    const std::vector<double> markers = testing_support::media_chapters(m_record);
     ASSERT_EQ(markers.size(), 1u) << m_record;
     EXPECT_GE(markers[0], 0.9);
     EXPECT_LT(markers[0], 3.0);
@@ -292,14 +250,12 @@ void ProgramScenario::record_three_seconds() {
 
 void ProgramScenario::filter_with_keypad() {
     tap("btnFilter");
-    ASSERT_TRUE(
-        wait([](const Inspection& i) { return i.shown("button7") != nullptr; }, "the keypad"));
+    ASSERT_TRUE(wait_shown("button7", "the keypad"));
     ASSERT_NE(m_session.inspect().row_with(zed_title), nullptr);
     tap("button7");
     ASSERT_TRUE(wait(
         [&](const Inspection& i) {
-            return i.rows().size() == 1 && i.row_with(zed_title) == nullptr &&
-                   i.row_with("Record") != nullptr;
+            return i.rows().size() == 1 && !i.row_with(zed_title) && i.row_with("Record");
         },
         "the list filtered to the new record"));
 }
@@ -313,8 +269,7 @@ void ProgramScenario::play_to_end() {
     const double expected = media_duration(m_record);
     ASSERT_TRUE(wait(
         [&](const Inspection& i) {
-            return i.shown("btnPlay") && !i.shown("btnPause") &&
-                   media_duration(m_session.playback_file()) >= expected - 0.3;
+            return stopped(i) && media_duration(m_session.playback_file()) >= expected - 0.3;
         },
         "the playback to reach its end"));
     EXPECT_LT(media_duration(m_session.playback_file()), expected + 1.0);
@@ -332,19 +287,9 @@ void ProgramScenario::rename_from_playback(const std::string& title) {
     tap("btnName");
     ASSERT_TRUE(wait_form("frmEdit"));
     m_input.type(title);
-    ASSERT_TRUE(wait(
-        [&](const Inspection& i) {
-            const InspectNode* edit = i.shown("edit");
-            return edit && edit->text == title;
-        },
-        "the typed title to replace the old one"));
+    ASSERT_TRUE(wait_text("edit", title, "the typed title to replace the old one"));
     tap("btnOk");
-    ASSERT_TRUE(wait(
-        [&](const Inspection& i) {
-            const InspectNode* name = i.shown("btnName");
-            return i.top_id() == "frmView" && name && name->has_text(title);
-        },
-        "the new title on the name button"));
+    ASSERT_TRUE(wait_text("btnName", title, "the new title on the name button"));
     // The file takes the new name when the form closes.
     tap("btnClose");
     ASSERT_TRUE(
@@ -369,9 +314,7 @@ void ProgramScenario::append() {
     ASSERT_TRUE(wait_recording_form());
     // The time goes on from the record's length.
     EXPECT_GE(seconds_shown(m_session.inspect(), "frmElapsed"), int(before));
-    ASSERT_TRUE(
-        wait([&](const Inspection& i) { return seconds_shown(i, "frmElapsed") >= int(before) + 2; },
-             "2 s more recorded"));
+    ASSERT_TRUE(elapsed(int(before) + 2, "2 s more recorded"));
     stop_recording();
     ASSERT_TRUE(wait_form("frmMain"));
     const double after = media_duration(m_record);
@@ -380,39 +323,31 @@ void ProgramScenario::append() {
 }
 
 void ProgramScenario::jump_to_marker_and_trim() {
-    const std::vector<double> markers = chapter_starts(m_record);
+    const std::vector<double> markers = testing_support::media_chapters(m_record);
     ASSERT_EQ(markers.size(), 1u) << m_record;
     const double before = media_duration(m_record);
-    const fs::path trash = m_session.root() / "data/Trash/files";
+    const fs::path trash = m_session.trash_folder() / "files";
     const size_t trashed = files_in(trash).size();
     std::error_code error;
     fs::remove(m_session.playback_file(), error);
     tap_row(m_title);
     ASSERT_TRUE(wait_form("frmView"));
     // Past the marker, a tap on its tick over the position bar plays from it again.
-    ASSERT_TRUE(wait(
-        [&](const Inspection& i) { return seconds_shown(i, "frmElapsed") >= int(markers[0]) + 2; },
-        "the playback past the marker"));
+    ASSERT_TRUE(elapsed(int(markers[0]) + 2, "the playback past the marker"));
     const InspectNode* ticks = m_session.inspect().shown("posTicks");
     ASSERT_TRUE(ticks);
     const int tick_x = ticks->x + int(markers[0] / before * (ticks->w - 1) + 0.5);
     m_input.tap(tick_x, ticks->centre_y());
-    ASSERT_TRUE(wait([](const Inspection& i) { return i.shown("btnPlay") && !i.shown("btnPause"); },
-                     "the playback to reach its end"));
+    ASSERT_TRUE(wait(stopped, "the playback to reach its end"));
     // What was heard again: from the marker to where the tap came, a second or more.
     EXPECT_GT(media_duration(m_session.playback_file()), before + 0.8);
     // Trim: the start handle dragged to the marker's tick, then OK.
     tap("btnMenu");
     ASSERT_TRUE(wait_form("frmMenu"));
     tap_row(caption("Trim"));
-    ASSERT_TRUE(wait([](const Inspection& i) { return i.shown("btnTrimStart") != nullptr; },
-                     "the trim handles"));
+    ASSERT_TRUE(wait_shown("btnTrimStart", "the trim handles"));
     const InspectNode handle = *m_session.inspect().shown("btnTrimStart");
-    std::vector<std::pair<int, int>> path;
-    for (int step = 0; step <= 4; ++step)
-        path.emplace_back(handle.centre_x() + (tick_x - handle.centre_x()) * step / 4,
-                          handle.centre_y());
-    m_input.drag(path);
+    m_input.drag(drag_path(handle.centre_x(), tick_x, handle.centre_y()));
     // The playing position follows the handle.
     ASSERT_TRUE(wait(
         [&](const Inspection& i) {
@@ -422,8 +357,7 @@ void ProgramScenario::jump_to_marker_and_trim() {
         },
         "the handle at the marker"));
     tap("btnTrimOk");
-    ASSERT_TRUE(wait([](const Inspection& i) { return i.shown("btnMarkPrev") != nullptr; },
-                     "the marker buttons back"));
+    ASSERT_TRUE(wait_shown("btnMarkPrev", "the marker buttons back"));
     const double after = media_duration(m_record);
     EXPECT_NEAR(after, before - markers[0], 0.15) << m_record;
     EXPECT_EQ(media_tag(m_record, "title"), m_title);
@@ -433,7 +367,7 @@ void ProgramScenario::jump_to_marker_and_trim() {
 }
 
 void ProgramScenario::delete_with_confirmation() {
-    const size_t trashed = files_in(m_session.root() / "data/Trash/files").size();
+    const size_t trashed = files_in(m_session.trash_folder() / "files").size();
     tap_row(m_title);
     ASSERT_TRUE(wait_form("frmView"));
     for (const char* answer : {"btnCancel", "btnOk"}) {
@@ -460,8 +394,8 @@ void ProgramScenario::delete_with_confirmation() {
     ASSERT_TRUE(note);
     EXPECT_TRUE(note->has_text(caption("skin_NoMatches")));
     // The deleted record waits in the desktop's trash, with the info naming its place.
-    EXPECT_EQ(files_in(m_session.root() / "data/Trash/files").size(), trashed + 1);
-    EXPECT_EQ(files_in(m_session.root() / "data/Trash/info").size(), trashed + 1);
+    EXPECT_EQ(files_in(m_session.trash_folder() / "files").size(), trashed + 1);
+    EXPECT_EQ(files_in(m_session.trash_folder() / "info").size(), trashed + 1);
     EXPECT_EQ(files_in(m_session.records_folder()).size(), 1u);
 }
 
@@ -471,12 +405,10 @@ void ProgramScenario::drag_position_knob() {
         wait([](const Inspection& i) { return i.rows().size() == 1; }, "the whole list again"));
     tap_row(zed_title);
     ASSERT_TRUE(wait_form("frmView"));
-    ASSERT_TRUE(wait([](const Inspection& i) { return i.shown("btnPause") != nullptr; },
-                     "the playback to run"));
+    ASSERT_TRUE(wait(playing, "the playback to run"));
     // Paused, the knob stays where the inspector saw it until the pen takes it.
     tap("btnPause");
-    ASSERT_TRUE(wait([](const Inspection& i) { return i.shown("btnPlay") != nullptr; },
-                     "the playback paused"));
+    ASSERT_TRUE(wait(stopped, "the playback paused"));
     const Inspection now = m_session.inspect();
     const InspectNode* knob = now.shown("btnPosition");
     const InspectNode* bar = now.top()->find("pbPosition");
@@ -485,12 +417,8 @@ void ProgramScenario::drag_position_knob() {
     // Three quarters along the bar: about 90 s into the 120 s tone.
     const int to_x = bar->x + (bar->w * 3) / 4;
     const int y = knob->centre_y();
-    std::vector<std::pair<int, int>> path;
-    for (int step = 0; step <= 4; ++step)
-        path.emplace_back(knob->centre_x() + (to_x - knob->centre_x()) * step / 4, y);
-    m_input.drag(path);
-    ASSERT_TRUE(wait([](const Inspection& i) { return seconds_shown(i, "frmElapsed") >= 75; },
-                     "the position to jump ahead"));
+    m_input.drag(drag_path(knob->centre_x(), to_x, y));
+    ASSERT_TRUE(elapsed(75, "the position to jump ahead"));
     const InspectNode* moved = m_session.inspect().shown("btnPosition");
     ASSERT_TRUE(moved);
     EXPECT_GT(moved->x, knob->x + bar->w / 2) << "the knob stays where it was dragged";
@@ -498,7 +426,6 @@ void ProgramScenario::drag_position_knob() {
     ASSERT_TRUE(wait_form("frmMain"));
 }
 
-// Open a record, see its waveform, tap it further on and play the rest at 2x.
 void ProgramScenario::listen_with_waveform() {
     tap_row(zed_title);
     ASSERT_TRUE(wait_form("frmView"));
@@ -509,30 +436,21 @@ void ProgramScenario::listen_with_waveform() {
         },
         "the whole waveform drawn"));
     tap("btnPause");
-    ASSERT_TRUE(wait([](const Inspection& i) { return i.shown("btnPlay") != nullptr; },
-                     "the playback paused"));
+    ASSERT_TRUE(wait(stopped, "the playback paused"));
     const int paused_at = seconds_shown(m_session.inspect(), "frmElapsed");
     ASSERT_LT(paused_at, 60);
     // A tap three quarters along the waveform: about 90 s into the 120 s tone.
     const InspectNode* wave = m_session.inspect().shown("waveform");
     ASSERT_TRUE(wave);
     m_input.tap(wave->x + wave->w * 3 / 4, wave->centre_y());
-    ASSERT_TRUE(wait([](const Inspection& i) { return seconds_shown(i, "frmElapsed") >= 85; },
-                     "the position to jump to the tap"));
+    ASSERT_TRUE(elapsed(85, "the position to jump to the tap"));
     for (const char* speed : {"1.25\u00D7", "1.5\u00D7", "2\u00D7"}) {
         tap("btnSpeed");
-        ASSERT_TRUE(wait(
-            [&](const Inspection& i) {
-                const InspectNode* button = i.shown("btnSpeed");
-                return button && button->has_text(speed);
-            },
-            "the speed button to show the next speed"));
+        ASSERT_TRUE(wait_text("btnSpeed", speed, "the speed button to show the next speed"));
     }
     tap("btnPlay");
-    ASSERT_TRUE(wait([](const Inspection& i) { return i.shown("btnPause") != nullptr; },
-                     "the playback to go on"));
-    ASSERT_TRUE(wait([](const Inspection& i) { return i.shown("btnPlay") && !i.shown("btnPause"); },
-                     "the playback to reach its end"));
+    ASSERT_TRUE(wait(playing, "the playback to go on"));
+    ASSERT_TRUE(wait(stopped, "the playback to reach its end"));
     // Up to the pause at 1x, then the last 30 s of the record in about 15 s of sound.
     const double heard = media_duration(m_session.playback_file()) - paused_at;
     EXPECT_GT(heard, 11.0);
@@ -544,16 +462,14 @@ void ProgramScenario::listen_with_waveform() {
 void ProgramScenario::record_hand_over() {
     const size_t files = files_in(m_session.records_folder()).size();
     auto second_start = [&] {
-        testing_support::Process again({std::string(QV_BUILD_DIR) + "/bin/quillory", "record"},
+        testing_support::Process again({(m_session.programs() / "quillory").string(), "record"},
                                        m_session.env(), m_session.root() / "second.log");
-        const auto status = again.wait_exit(step_deadline);
-        EXPECT_EQ(status, std::optional<int>(0)) << "the second start hands over and ends";
+        EXPECT_EQ(again.wait_exit(40s), 0) << "the second start hands over and ends";
     };
     second_start();
     ASSERT_TRUE(wait_recording_form());
     ASSERT_TRUE(m_program->running()) << "one program";
-    ASSERT_TRUE(wait([](const Inspection& i) { return seconds_shown(i, "frmElapsed") >= 1; },
-                     "the recording to run"));
+    ASSERT_TRUE(elapsed(1, "the recording to run"));
     second_start();
     ASSERT_TRUE(
         wait([](const Inspection& i) { return i.shown("btnResume") && !i.shown("btnPause"); },
@@ -574,7 +490,7 @@ void ProgramScenario::record_hand_over() {
 
 void ProgramScenario::call_recording() {
     ASSERT_TRUE(m_program);
-    EXPECT_EQ(m_program->terminate(step_deadline), std::optional<int>(0));
+    EXPECT_EQ(m_program->terminate(40s), 0);
     m_program.reset();
     ASSERT_EQ(m_session.cli({"phone", "incoming", caller_number}).status, 0);
     ASSERT_EQ(m_session.cli({"phone", "connect"}).status, 0);
@@ -594,10 +510,10 @@ void ProgramScenario::call_recording() {
         },
         "the call recording under the caller's name, saying what it misses"));
     ASSERT_EQ(m_session.cli({"phone", "hangup"}).status, 0);
-    const auto status = m_program->wait_exit(step_deadline);
+    const auto status = m_program->wait_exit(40s);
     if (!status)
         report("the program did not end after the call");
-    EXPECT_EQ(status, std::optional<int>(0));
+    EXPECT_EQ(status, 0);
     m_program.reset();
     const auto calls = files_in(m_session.records_folder() / "Incoming");
     ASSERT_EQ(calls.size(), 1u);

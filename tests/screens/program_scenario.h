@@ -1,22 +1,22 @@
 #pragma once
 
 // The user's round through the real program, step by step, for any way of giving it input
-// (its test input file headless, or xdotool on an X server). Steps report failures through
-// GoogleTest, print the last inspector text and save a picture of the screen.
+// (its test input file, or xdotool on an X server). Steps report failures through GoogleTest
+// with the last inspector text, the program's messages and a picture of the screen.
 
 #include "support/program_driver.h"
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
 namespace screens_e2e {
 
 using namespace std::chrono_literals;
-
-// Generous: a loaded two-core machine under the sanitizers runs the program several times slower.
-constexpr std::chrono::milliseconds step_deadline = 40s;
+using testing_support::Inspection;
+using testing_support::InspectNode;
 
 class ProgramScenario {
 public:
@@ -30,56 +30,58 @@ public:
 
     // A 120 s tone as an older record ("Zed other"), and the contact card for the call.
     void prepare();
-    // Starts the program with these arguments and waits for the main form with `rows` rows.
+    // Starts the program and waits for the main form with `rows` rows.
     void start(size_t rows);
     // Format Low and boost Medium from the Settings menu; both stored in the registry.
     void choose_format_and_boost();
-    // Record (a double tap), 3 s of speech, stop: a new row and a 32 kbit/s MP3 file of about
-    // that length.
+    // Record (a double tap), a marker, 3 s of speech, stop: a new row and a 32 kbit/s MP3.
     void record_three_seconds();
     // The keypad's 7 (p, q, r, s) keeps "Record" and hides "Zed other".
     void filter_with_keypad();
     // Tap the new row: it plays to its end; the played sound has the record's length.
     void play_to_end();
-    // Rename from the playback form: the file and its ID3 title follow.
+    // Rename from the playback form (typed): the file and its ID3 title follow.
     void rename_from_playback(const std::string& title);
     // "Record more" from the playback menu: the file grows.
     void append();
-    // Play the record, jump back to the marker set while recording with a tap on its tick, and
-    // trim the record from the marker on: the file keeps the rest, the original goes to the trash.
+    // Jump back to the marker with a tap on its tick, and trim the record from it on: the file
+    // keeps the rest, the original goes to the trash.
     void jump_to_marker_and_trim();
-    // Delete from the playback menu: Cancel keeps the file, OK removes it.
+    // Delete from the playback menu: Cancel keeps the file, OK moves it to the trash.
     void delete_with_confirmation();
     // Close the filter, play "Zed other", pause it and drag its position knob far ahead.
     void drag_position_knob();
+    // Tap the waveform further on and play the rest at 2x.
     void listen_with_waveform();
     // A second "quillory record" starts a recording, the next ones pause and resume it; a double
     // tap on stop ends it without starting another.
     void record_hand_over();
-    // Ends the program; a call started with "call" is recorded into Incoming under the
-    // contact's name, and the program ends with the call.
+    // A call started with "call" is recorded into Incoming under the contact's name, and the
+    // program ends with the call.
     void call_recording();
 
     // Taps the middle of a shown control of the top form (twice, as a double tap).
     void tap(const std::string& id, bool twice = false);
-    // Waits for the recording form and notes when it came.
-    bool wait_recording_form();
-    // Taps the recording form's stop button (twice, as a double tap), not sooner than a user's
-    // next tap could be told from a double tap on record.
-    void stop_recording(bool twice = false);
     // Taps the row of the top form's list that shows this text.
     void tap_row(const std::string& text);
     // Waits for the condition; on failure reports what was awaited with the screen's state.
-    bool wait(const std::function<bool(const testing_support::Inspection&)>& done,
-              const std::string& what, std::chrono::milliseconds deadline = step_deadline);
+    bool wait(const std::function<bool(const Inspection&)>& done, const std::string& what,
+              std::chrono::milliseconds deadline = 40s);
     bool wait_form(const std::string& id);
-    // A failure with the last inspector text and a screenshot saved beside the build.
+    bool wait_shown(const std::string& id, const std::string& what);
+    // Waits until a shown control of the top form shows this text.
+    bool wait_text(const std::string& id, const std::string& text, const std::string& what);
+    // Waits until the form's clock shows at least that many seconds.
+    bool elapsed(int seconds, const std::string& what);
     void report(const std::string& what);
-
     // The language text of a key, from the shipped English file.
-    std::string caption(const std::string& key) const;
+    static std::string caption(const std::string& key);
 
 private:
+    bool wait_recording_form();
+    // Taps stop (twice, as a double tap), not sooner than a user's next tap could be told from a
+    // double tap on record.
+    void stop_recording(bool twice = false);
     std::filesystem::path only_new_record() const;
 
     testing_support::ProgramSession& m_session;
@@ -91,12 +93,5 @@ private:
     int m_reports{0};
     std::chrono::steady_clock::time_point m_recording_seen;
 };
-
-// Seconds of audio in a file as ffprobe reads it; negative when it cannot.
-double media_duration(const std::filesystem::path& file);
-// A tag of the file (title, artist, ...) as ffprobe reads it.
-std::string media_tag(const std::filesystem::path& file, const std::string& tag);
-// The audio stream's bit rate as ffprobe reads it.
-long media_bit_rate(const std::filesystem::path& file);
 
 } // namespace screens_e2e

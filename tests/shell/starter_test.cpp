@@ -11,19 +11,19 @@
 #include "shell/application.h"
 #include "shell/message_box.h"
 #include "shell/starter.h"
+#include "support/program_driver.h"
 #include "support/temp_dir.h"
 #include "support/test_skin.h"
 #include "support/watchdog.h"
 
-#include <csignal>
-#include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <tuple>
 
+using namespace std::chrono_literals;
 using shell::Application;
 using shell::Starter;
+using testing_support::Inspection;
 
 namespace {
 
@@ -222,92 +222,51 @@ TEST_F(StarterTest, AMainSkinWithoutTheMainFormNamesSkinAndNode) {
 TEST(StarterProgram, AMissingMainSkinEndsTheProgramWithStatusOne) {
     testing_support::Watchdog watchdog(60);
     testing_support::TempDir root;
+    // The program with the splash skin and its pictures beside it; no main skin.
     const fs::path app = root / "app";
-    fs::create_directories(app / "skins" / "bin");
-    fs::copy_file(fs::path(QV_BUILD_DIR) / "bin" / "quillory", app / "quillory");
-    // The splash skin with its pictures; no main skin.
+    fs::create_directories(app / "skins/bin");
+    fs::copy_file(fs::path(QV_BUILD_DIR) / "bin/quillory", app / "quillory");
     for (const auto& entry : fs::directory_iterator(fs::path(QV_BUILD_DIR) / "bin/skins/bin"))
         if (entry.path().filename() != "default.skin")
-            fs::copy_file(entry.path(), app / "skins" / "bin" / entry.path().filename());
+            fs::copy_file(entry.path(), app / "skins/bin" / entry.path().filename());
     std::ofstream(app / "english.lng") << "NoSkins=The skins are gone\n";
-    fs::create_directories(root / "run");
-    fs::permissions(root / "run", fs::perms::owner_all, fs::perm_options::replace);
-    testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", (root / "run").string());
-    testing_support::ScopedEnv settings("QUILLORY_CONFIG_DIR", (root / "config").string());
-    testing_support::ScopedEnv video("SDL_VIDEODRIVER", "offscreen");
-    testing_support::ScopedEnv audio("QUILLORY_AUDIO", "null");
-    testing_support::ScopedEnv documents("XDG_DOCUMENTS_DIR", (root / "documents").string());
-    testing_support::ScopedEnv cards("QUILLORY_CARDS", "");
-    const std::string command =
-        "'" + (app / "quillory").string() + "' 2>'" + (root / "stderr.txt").string() + "'";
-    int status = std::system(command.c_str());
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 1);
-    std::ifstream err(root / "stderr.txt");
-    std::string text((std::istreambuf_iterator<char>(err)), std::istreambuf_iterator<char>());
-    EXPECT_NE(text.find("Quillory Vozir: The skins are gone"), std::string::npos) << text;
+    testing_support::ProgramSession session(root / "home", app);
+    session.env()["QUILLORY_AUDIO"] = "null";
+    EXPECT_EQ(session.start()->wait_exit(30s), 1);
+    const std::string said = testing_support::read_whole_file(session.log_file());
+    EXPECT_NE(said.find("Quillory Vozir: The skins are gone"), std::string::npos) << said;
 }
-
-} // namespace
-
-namespace {
-
-std::string read_text(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-} // namespace
 
 TEST(StarterProgram, ShowsTheSplashThenTheMainFormAndTellsTheInspector) {
     testing_support::Watchdog watchdog(60);
     testing_support::TempDir root;
-    fs::create_directories(root / "run");
-    fs::permissions(root / "run", fs::perms::owner_all, fs::perm_options::replace);
-    const fs::path inspect = root / "inspect.json";
-    const fs::path shot = root / "shot.png";
-    testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", (root / "run").string());
-    testing_support::ScopedEnv settings("QUILLORY_CONFIG_DIR", (root / "config").string());
-    testing_support::ScopedEnv video("SDL_VIDEODRIVER", "offscreen");
-    testing_support::ScopedEnv audio("QUILLORY_AUDIO", "null");
-    testing_support::ScopedEnv documents("XDG_DOCUMENTS_DIR", (root / "documents").string());
-    testing_support::ScopedEnv cards("QUILLORY_CARDS", "");
-    testing_support::ScopedEnv inspector("QUILLORY_INSPECT", inspect.string());
-    testing_support::ScopedEnv screenshot("QUILLORY_SCREENSHOT", shot.string());
-    const std::string program = std::string(QV_BUILD_DIR) + "/bin/quillory";
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    bool saw_splash = false, saw_main = false;
-    for (int i = 0; i < 2000 && !saw_main; ++i) {
-        std::string json = read_text(inspect);
-        saw_splash = saw_splash || json.find("\"frmSplash\"") != std::string::npos;
-        saw_main = json.find("\"frmMain\"") != std::string::npos;
-        platform::sleep_ms(5);
-    }
-    platform::sleep_ms(600); // the dimming behind the closed splash lifts over eight frames
-    kill(pid, SIGTERM);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    testing_support::ProgramSession session(root.path());
+    session.env()["QUILLORY_AUDIO"] = "null";
+    const auto program = session.start();
+    bool saw_splash = false;
+    // At rest: the dimming behind the closed splash lifts over eight frames.
+    ASSERT_TRUE(session.wait([&](const Inspection& i) {
+        for (const auto& form : i.forms)
+            saw_splash |= form.id == "frmSplash";
+        return i.at("frmMain") && !i.moving;
+    })) << session.last_json();
     EXPECT_TRUE(saw_splash);
-    ASSERT_TRUE(saw_main);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    const std::string json = read_text(inspect);
     // The main form alone, over the whole 480 x 640 window.
-    EXPECT_EQ(json.find("frmSplash"), std::string::npos) << json;
-    EXPECT_NE(json.find("\"rect\": [0, 0, 480, 640]"), std::string::npos) << json;
+    const Inspection& shown = session.inspect();
+    ASSERT_EQ(shown.forms.size(), 1u) << session.last_json();
+    EXPECT_EQ(std::tuple(shown.top()->x, shown.top()->y, shown.top()->w, shown.top()->h),
+              std::tuple(0, 0, 480, 640));
     skinc::RgbaImage image;
     std::string reason;
-    ASSERT_TRUE(skinc::read_png(shot, image, reason)) << reason;
-    EXPECT_EQ(image.width, 480);
-    EXPECT_EQ(image.height, 640);
+    ASSERT_TRUE(skinc::read_png(session.screenshot_file(), image, reason)) << reason;
+    EXPECT_EQ(std::pair(image.width, image.height), std::pair(480, 640));
     // The shipped main form's background, #F3F4F6, shows through its empty list below the
     // title bar.
     const uint8_t* list = &image.pixels[(size_t(150) * 480 + 240) * 4];
     EXPECT_EQ(list[0] >> 3, 0xF3 >> 3);
     EXPECT_EQ(list[1] >> 2, 0xF4 >> 2);
     EXPECT_EQ(list[2] >> 3, 0xF6 >> 3);
+    EXPECT_EQ(program->terminate(10s), 0);
 }
+
+} // namespace

@@ -2,6 +2,7 @@
 // input switched with the focus, and the caption of a label edit.
 
 #include "forms_fixture.h"
+#include "skin/button_listener.h"
 #include "skin/edit.h"
 #include "skin/label_edit.h"
 #include "support/golden_png.h"
@@ -13,34 +14,6 @@ using namespace skin;
 
 namespace {
 
-const char* edit_skin = R"(
-node EForm {
-    type "form"
-    node {
-        type "edit" id "ed" string halign = "LEFT" color color = #FFFFFF
-        color background_color = #000080
-        string anchor_x = "MIN_SIDE" string anchor_y = "MIN_SIDE"
-        point border_min = 10, 10 point design_size = 150, 30
-    }
-    node {
-        type "label_edit" id "le"
-        string anchor_x = "MIN_SIDE" string anchor_y = "MIN_SIDE"
-        point border_min = 10, 50 point design_size = 150, 30
-        node { type "edit" id "#edit" string halign = "LEFT" }
-        node { type "text" id "#text" string text = "Title" }
-    }
-    node {
-        type "edit" id "multi" int wrap = 1 string halign = "LEFT"
-        string anchor_x = "MIN_SIDE" string anchor_y = "MIN_SIDE"
-        point border_min = 10, 90 point design_size = 150, 60
-    }
-}
-node EBad {
-    type "form"
-    node { type "label_edit" id "le" node { type "edit" id "#edit" } }
-}
-)";
-
 class EditTest : public forms_test::FormsTest {
 protected:
     void SetUp() override {
@@ -49,7 +22,7 @@ protected:
             switches.push_back(on);
             area = r;
         });
-        load(edit_skin);
+        load_forms();
         f = form(u"EForm");
         f->place(0, 0, 200, 160);
         ed = &f->find_control<Edit>(u"ed");
@@ -60,15 +33,10 @@ protected:
         FormsTest::TearDown();
     }
     void tap(int32_t x, int32_t y) {
-        PenEvent e;
-        e.x = x;
-        e.y = y;
-        e.pressed = true;
-        f->pen_button(e);
-        e.pressed = false;
-        f->pen_button(e);
+        f->pen_button(pen_at(x, y, true));
+        f->pen_button(pen_at(x, y, false));
     }
-    bool key(uint32_t code) { return f->key(KeyEvent{code, true}); }
+    bool key(std::u16string_view name) { return f->key(KeyEvent{key_code_from_name(name), true}); }
     void type(std::u16string text) { f->command(Command{Edit::command_text, std::move(text)}); }
 
     std::unique_ptr<Form> f;
@@ -86,20 +54,20 @@ TEST_F(EditTest, TapFocusesAndTypedTextGoesInAtTheCaret) {
     EXPECT_EQ(area, Rect::of_size(10, 10, 150, 30));
     type(u"helo");
     EXPECT_EQ(ed->caret(), 4u);
-    key(4);
+    key(u"Left");
     type(u"l");
     EXPECT_EQ(ed->text(), u"hello");
     EXPECT_EQ(ed->caret(), 4u);
-    key(14); // Home
+    key(u"Home");
     EXPECT_EQ(ed->caret(), 0u);
-    key(11); // Backspace at 0 does nothing
+    key(u"Backspace"); // at 0 it does nothing
     EXPECT_EQ(ed->text(), u"hello");
-    key(12); // Del
+    key(u"Del");
     EXPECT_EQ(ed->text(), u"ello");
-    key(15); // End
-    key(11);
+    key(u"End");
+    key(u"Backspace");
     EXPECT_EQ(ed->text(), u"ell");
-    key(5); // Right at the end stays
+    key(u"Right"); // at the end it stays
     EXPECT_EQ(ed->caret(), 3u);
     f->command(Command{Edit::command_select_all, {}});
     f->command(Command{Edit::command_paste, u"new\ntitle"});
@@ -109,7 +77,7 @@ TEST_F(EditTest, TapFocusesAndTypedTextGoesInAtTheCaret) {
     EXPECT_EQ(ed->caret(), 0u);
     ed->set_edit(false);
     EXPECT_EQ(switches, (std::vector<bool>{true, false}));
-    EXPECT_FALSE(key(4));
+    EXPECT_FALSE(key(u"Left"));
 }
 
 TEST_F(EditTest, CaretBlinksWithAOneSecondPeriod) {
@@ -127,7 +95,7 @@ TEST_F(EditTest, CaretBlinksWithAOneSecondPeriod) {
     EXPECT_TRUE(ed->caret_shown());
     ed->tick(0.7);
     EXPECT_FALSE(ed->caret_shown());
-    key(4); // any key shows the caret at once
+    key(u"Left"); // any key shows the caret at once
     EXPECT_TRUE(ed->caret_shown());
     // The caret is a bar of a quarter line height in the text colour.
     type(u"ab");
@@ -147,12 +115,12 @@ TEST_F(EditTest, WrappedEditMovesByLinesAndEnterBreaks) {
     multi.set_edit(true);
     EXPECT_FALSE(ed->editing());
     type(u"ab");
-    key(9); // Enter
+    key(u"Enter");
     type(u"cd");
     EXPECT_EQ(multi.text(), u"ab\ncd");
-    key(6); // Up
+    key(u"Up");
     EXPECT_LE(multi.caret(), 2u);
-    key(7); // Down
+    key(u"Down");
     EXPECT_GE(multi.caret(), 3u);
 }
 
@@ -162,7 +130,7 @@ TEST_F(EditTest, LabelCaptionShowsOnlyWhileEmpty) {
     le.set_edit(true);
     type(u"x");
     EXPECT_FALSE(le.caption().visible());
-    key(11);
+    key(u"Backspace");
     EXPECT_TRUE(le.caption().visible());
     le.set_text(u"name");
     EXPECT_FALSE(le.caption().visible());

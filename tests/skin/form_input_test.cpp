@@ -45,34 +45,17 @@ public:
     std::function<void()> on_press;
 };
 
-const char* input_skin = R"(
-node FormInput {
-    type "form"
-    node {
-        type "probe" id "back"
-        string anchor_x = "MIN_SIDE" string anchor_y = "MIN_SIDE" point design_size = 60, 60
-    }
-    node {
-        type "probe" id "front"
-        string anchor_x = "MIN_SIDE" string anchor_y = "MIN_SIDE"
-        point border_min = 40, 40 point design_size = 60, 60
-    }
-    node { type "node" id "box" node { type "probe" id "hidden" } }
-}
-)";
-
 class FormInput : public forms_test::FormsTest {
 protected:
     void SetUp() override {
         FormsTest::SetUp();
         factory().add(u"probe", [](Component* p) { return std::make_unique<Probe>(p); });
         Probe::log = &log;
-        load(input_skin);
+        load_forms();
         f = form(u"FormInput");
         f->place(0, 0, 200, 200);
         back = static_cast<Probe*>(f->find_child(u"back"));
         front = static_cast<Probe*>(f->find_child(u"front"));
-        hidden = static_cast<Probe*>(f->find_child(u"hidden"));
         f->find_child(u"box")->set_visible(false);
     }
     void TearDown() override {
@@ -81,30 +64,15 @@ protected:
         Probe::log = nullptr;
         FormsTest::TearDown();
     }
-    static PenEvent pen(int32_t x, int32_t y, bool pressed) {
-        PenEvent e;
-        e.x = x;
-        e.y = y;
-        e.pressed = pressed;
-        return e;
-    }
+    static PenEvent pen(int32_t x, int32_t y, bool pressed) { return pen_at(x, y, pressed); }
 
     std::vector<std::u16string> log;
     std::unique_ptr<Form> f;
     Probe* back{};
     Probe* front{};
-    Probe* hidden{};
 };
 
 using Log = std::vector<std::u16string>;
-
-TEST_F(FormInput, HandlersSubscribeInTreeOrder) {
-    ASSERT_EQ(f->input_handlers().size(), 3u);
-    EXPECT_EQ(f->input_handlers()[0], back);
-    EXPECT_EQ(f->input_handlers()[2], hidden);
-    EXPECT_EQ(back->rect(), Rect::of_size(0, 0, 60, 60));
-    EXPECT_EQ(front->rect(), Rect::of_size(40, 40, 60, 60));
-}
 
 TEST_F(FormInput, PressTriesOverlappingHandlersUntilOneConsumesAndSkipsHiddenOnes) {
     // Neither consumes: both get the press and both are captured; the hidden one, under the pen
@@ -220,7 +188,7 @@ TEST_F(FormInput, AFailedReloadAfterInputRaisesToTheCaller) {
     back->on_press = nullptr;
     log.clear();
     // The form still takes input afterwards: nothing is left counted as under way.
-    load(input_skin);
+    load_forms();
     EXPECT_TRUE(f->key(KeyEvent{9, true}));
     EXPECT_NE(f->find_child(u"back"), nullptr);
 }

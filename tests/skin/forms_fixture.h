@@ -1,7 +1,8 @@
 #pragma once
 
 // Shared set-up of the forms tests: a skin compiled from source into a temporary folder and
-// loaded, and the framework's component kinds in the factory for the test's duration.
+// loaded (the forms of tests/data/skin/forms.skn unless a test gives its own), and the
+// framework's component kinds in the factory for the test's duration.
 
 #include "skin/component_factory.h"
 #include "skin/form.h"
@@ -9,7 +10,9 @@
 #include "support/temp_dir.h"
 #include "support/test_skin.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <memory>
 #include <string>
 
@@ -28,11 +31,28 @@ protected:
         ASSERT_TRUE(properties.load_skin(path.u16string(), dpi));
     }
 
+    // The source of the tests' forms.
+    static std::string forms_source() {
+        std::ifstream in(std::string(QV_TEST_DATA) + "/skin/forms.skn");
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    void load_forms(int32_t dpi = 96) { load(forms_source(), dpi); }
+
     // A form loaded from the named node.
     std::unique_ptr<skin::Form> form(std::u16string_view node) {
         auto f = std::make_unique<skin::Form>(properties);
         f->require_form(properties, node);
         return f;
+    }
+
+    // A pen record at (x, y).
+    static skin::PenEvent pen_at(int32_t x, int32_t y, bool pressed, uint32_t time = 0) {
+        skin::PenEvent e;
+        e.x = x;
+        e.y = y;
+        e.pressed = pressed;
+        e.time = time;
+        return e;
     }
 
     testing_support::TempDir m_dir;

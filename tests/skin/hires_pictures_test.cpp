@@ -14,107 +14,87 @@ namespace {
 using namespace skin;
 namespace fs = std::filesystem;
 
-fs::path shipped() {
-    return fs::path(QV_BUILD_DIR) / "bin/skins/bin";
-}
+const fs::path shipped = fs::path(QV_BUILD_DIR) / "bin/skins/bin";
 
-// The record button's picture of the shipped skin, as the loader gives it.
-SkinPicture record_picture(Properties& properties) {
-    NodeDir main = properties.find_named_node(u"FormMain");
-    EXPECT_TRUE(main.valid());
-    // Walk the tree for the first picture attribute naming the record drawing.
-    std::vector<NodeDir> pending{main};
-    while (!pending.empty()) {
+// The record button's picture (the first unnamed 64-unit picture of the main form) of the skin
+// at path loaded at dpi, drawn into target at its natural size.
+SkinPicture record_picture(const std::u16string& path, int32_t dpi, RenderSurface& target) {
+    Properties properties;
+    EXPECT_TRUE(properties.load_skin(path, dpi));
+    std::vector<NodeDir> pending{properties.find_named_node(u"FormMain")};
+    SkinPicture picture;
+    while (!pending.empty() && !picture.bitmap()) {
         NodeDir dir = pending.back();
         pending.pop_back();
         SkinPicture p = properties.get_picture(dir, u"src", SkinPicture{});
         if (p.bitmap() && properties.get_string(dir, u"id", u"").empty() &&
             p.natural_size().x == 64 * properties.scale())
-            return p;
+            picture = p;
         for (uint32_t i = 0; i < properties.child_count(dir); ++i)
             pending.push_back(properties.child(dir, i));
     }
-    return SkinPicture{};
-}
-
-void draw(const SkinPicture& picture, RenderSurface& target) {
+    EXPECT_TRUE(picture.bitmap());
     SkinPoint size = picture.natural_size();
     target.recreate(size.x, size.y);
     target.fill(Rect{0, 0, size.x, size.y}, Blend::fill(0));
     picture.draw(target, Rect::of_size(0, 0, size.x, size.y), Blend::copy());
+    return picture;
 }
 
-TEST(HiresPictures, TwiceAsLargeDrawingIsSampledAtFullResolution) {
-    Properties hires;
-    ASSERT_TRUE(hires.load_skin((shipped() / "default.skin").u16string(), 192));
-    SkinPicture picture = record_picture(hires);
-    ASSERT_TRUE(picture.bitmap());
-    // The same design size (64 units, 128 pixels), from a bitmap that has 128 pixels.
-    EXPECT_EQ(picture.natural_size().x, 128);
-    EXPECT_EQ(picture.bitmap()->width(), 128);
+// The width of the bitmap the record button's picture comes from.
+int bitmap_width(const std::u16string& path, int32_t dpi) {
     RenderSurface target;
-    draw(picture, target);
+    SkinPicture picture = record_picture(path, dpi, target);
+    return picture.bitmap() ? picture.bitmap()->width() : -1;
+}
+
+TEST(HiresPictures, TheLargeDrawingIsUsedAtFullResolutionAndOnlyOnHiresScreens) {
+    const std::u16string path = (shipped / "default.skin").u16string();
+    EXPECT_EQ(bitmap_width(path, 96), 64);
+    RenderSurface target;
+    SkinPicture hires = record_picture(path, 192, target);
+    ASSERT_TRUE(hires.bitmap());
+    ASSERT_EQ(hires.bitmap()->width(), 128);
+    ASSERT_EQ(target.width(), 128);
     // Copied pixel for pixel from the large drawing.
     int differing = 0;
     for (int32_t y = 0; y < 128; ++y)
         for (int32_t x = 0; x < 128; ++x)
-            differing += target.surface()->pixel(x, y) != picture.bitmap()->surface().pixel(x, y);
+            differing += target.surface()->pixel(x, y) != hires.bitmap()->surface().pixel(x, y);
     EXPECT_EQ(differing, 0);
-}
 
-TEST(HiresPictures, SkinWithoutLargeDrawingsDoublesPixelsAsBefore) {
-    testing_support::TempDir dir;
-    for (const auto& entry : fs::directory_iterator(shipped())) {
-        std::string name = entry.path().filename().string();
-        if (name.find("@2x") == std::string::npos)
-            fs::copy_file(entry.path(), dir.path() / name);
-    }
-    Properties plain;
-    ASSERT_TRUE(plain.load_skin((dir.path() / "default.skin").u16string(), 192));
-    SkinPicture picture = record_picture(plain);
-    ASSERT_TRUE(picture.bitmap());
-    EXPECT_EQ(picture.natural_size().x, 128);
-    EXPECT_EQ(picture.bitmap()->width(), 64);
-    RenderSurface target;
-    draw(picture, target);
-    for (int32_t y = 0; y < 128; y += 2)
-        for (int32_t x = 0; x < 128; x += 2) {
-            uint16_t p = target.surface()->pixel(x, y);
-            ASSERT_EQ(p, target.surface()->pixel(x + 1, y + 1));
-            ASSERT_EQ(p, picture.bitmap()->surface().pixel(x / 2, y / 2));
-        }
-    // A large drawing of the wrong size is not used.
-    fs::copy_file(shipped() / "check@2x.bmp", dir.path() / "record@2x.bmp");
-    Properties wrong;
-    ASSERT_TRUE(wrong.load_skin((dir.path() / "default.skin").u16string(), 192));
-    SkinPicture kept = record_picture(wrong);
-    ASSERT_TRUE(kept.bitmap());
-    EXPECT_EQ(kept.bitmap()->width(), 64);
-}
-
-TEST(HiresPictures, LowResolutionIgnoresLargeDrawings) {
-    Properties low;
-    ASSERT_TRUE(low.load_skin((shipped() / "default.skin").u16string(), 96));
-    SkinPicture picture = record_picture(low);
-    ASSERT_TRUE(picture.bitmap());
-    EXPECT_EQ(picture.natural_size().x, 64);
-    EXPECT_EQ(picture.bitmap()->width(), 64);
-}
-
-} // namespace
-
-TEST(HiresPictures, SkinNamedThroughAPathMacroFindsItsLargeDrawings) {
     // The program names its skins "%app_path%/skins/bin/..."; the large drawings must be found
     // through the macro as the small ones are.
     const fs::path folder = fs::path(QV_BUILD_DIR) / "tests" / "hires-macro-skin";
     fs::remove_all(folder);
     fs::create_directories(folder);
-    for (const auto& entry : fs::directory_iterator(shipped()))
+    for (const auto& entry : fs::directory_iterator(shipped))
         fs::copy_file(entry.path(), folder / entry.path().filename());
-    Properties hires;
-    ASSERT_TRUE(hires.load_skin(u"%app_path%/hires-macro-skin/default.skin", 192));
-    SkinPicture picture = record_picture(hires);
-    ASSERT_TRUE(picture.bitmap());
-    EXPECT_EQ(picture.bitmap()->width(), 128);
+    EXPECT_EQ(bitmap_width(u"%app_path%/hires-macro-skin/default.skin", 192), 128);
     fs::remove_all(folder);
 }
+
+TEST(HiresPictures, SkinWithoutLargeDrawingsDoublesPixelsAndIgnoresOnesOfTheWrongSize) {
+    testing_support::TempDir dir;
+    for (const auto& entry : fs::directory_iterator(shipped)) {
+        std::string name = entry.path().filename().string();
+        if (name.find("@2x") == std::string::npos)
+            fs::copy_file(entry.path(), dir.path() / name);
+    }
+    const std::u16string path = (dir.path() / "default.skin").u16string();
+    RenderSurface target;
+    SkinPicture plain = record_picture(path, 192, target);
+    ASSERT_TRUE(plain.bitmap());
+    ASSERT_EQ(plain.bitmap()->width(), 64);
+    ASSERT_EQ(target.width(), 128);
+    for (int32_t y = 0; y < 128; y += 2)
+        for (int32_t x = 0; x < 128; x += 2) {
+            uint16_t p = target.surface()->pixel(x, y);
+            ASSERT_EQ(p, target.surface()->pixel(x + 1, y + 1));
+            ASSERT_EQ(p, plain.bitmap()->surface().pixel(x / 2, y / 2));
+        }
+    fs::copy_file(shipped / "check@2x.bmp", dir.path() / "record@2x.bmp");
+    EXPECT_EQ(bitmap_width(path, 192), 64);
+}
+
+} // namespace

@@ -33,43 +33,31 @@ TEST(Layout, AnchorNamesMatchExactly) {
     EXPECT_EQ(anchor_from_name(u""), Anchor::BothSide);
 }
 
-TEST(Layout, BothSidesStretchBetweenTheBorders) {
-    for (int32_t s : {0, 30, 500}) {
-        EXPECT_EQ(place_plain(item(Anchor::BothSide, 10, 10, s, s), 0, 100), (Range{10, 80}));
-    }
-    EXPECT_EQ(place_plain(item(Anchor::BothSide, 10, 10, 5, 5), 7, 100), (Range{17, 80}));
-}
-
-TEST(Layout, CenterKeepsNaturalSizeInTheMiddle) {
-    EXPECT_EQ(place_plain(item(Anchor::Center, 0, 0, 30, 30), 0, 100), (Range{35, 30}));
-    EXPECT_EQ(place_plain(item(Anchor::Center, 0, 0, 120, 120), 0, 100), (Range{0, 100}));
-    // Borders shift the middle; an odd remainder truncates each half.
-    EXPECT_EQ(place_plain(item(Anchor::Center, 10, 0, 31, 31), 0, 100), (Range{40, 31}));
-}
-
-TEST(Layout, MaxSideKeepsTheHighBorder) {
-    EXPECT_EQ(place_plain(item(Anchor::MaxSide, 0, 5, 30, 30), 0, 100), (Range{65, 30}));
-    // Too big: capped at the slot less the border, at the low edge.
-    EXPECT_EQ(place_plain(item(Anchor::MaxSide, 0, 5, 300, 300), 0, 100), (Range{0, 95}));
-    EXPECT_EQ(place_plain(item(Anchor::MinSide, 8, 0, 300, 300), 0, 100), (Range{8, 92}));
-}
-
-TEST(Layout, NoSizeModesAskNoRoomAndMayOverhang) {
-    EXPECT_EQ(room(Anchor::MinSideNoSize, 10, 500, 10), 0);
-    EXPECT_EQ(room(Anchor::MaxSideNoSize, 10, 500, 10), 0);
-    EXPECT_EQ(place_plain(item(Anchor::MinSideNoSize, 10, 0, 150, 150), 0, 100), (Range{10, 150}));
-    EXPECT_EQ(place_plain(item(Anchor::MaxSideNoSize, 0, 10, 150, 150), 0, 100), (Range{0, 150}));
-    std::vector<LayoutItem> children{item(Anchor::MinSideNoSize, 10, 0, 150, 150)};
-    EXPECT_EQ(measure_plain(20, children), (Measure{20, 20}));
-}
-
-TEST(Layout, RoomAndExtentPerMode) {
-    EXPECT_EQ(room(Anchor::MinSide, 3, 10, 5), 13);
-    EXPECT_EQ(room(Anchor::MaxSide, 3, 10, 5), 15);
-    EXPECT_EQ(room(Anchor::Ratio, 3, 10, 5), 18);
-    EXPECT_EQ(extent(Anchor::MinSide, 3, 5), 3);
-    EXPECT_EQ(extent(Anchor::MaxSideNoSize, 3, 5), 5);
-    EXPECT_EQ(extent(Anchor::Center, 3, 5), 8);
+// One child in a plain slot of 100 at x: where each anchoring puts it.
+TEST(Layout, PlainPlacementPerAnchoring) {
+    struct Case {
+        const char* what;
+        LayoutItem item;
+        int32_t x;
+        Range expected;
+    };
+    const Case cases[] = {
+        {"both sides stretch", item(Anchor::BothSide, 10, 10, 500, 500), 0, {10, 80}},
+        {"both sides from x", item(Anchor::BothSide, 10, 10, 5, 5), 7, {17, 80}},
+        {"centred", item(Anchor::Center, 0, 0, 30, 30), 0, {35, 30}},
+        {"centred too big", item(Anchor::Center, 0, 0, 120, 120), 0, {0, 100}},
+        {"centred after a border, odd rest", item(Anchor::Center, 10, 0, 31, 31), 0, {40, 31}},
+        {"high side", item(Anchor::MaxSide, 0, 5, 30, 30), 0, {65, 30}},
+        {"high side too big", item(Anchor::MaxSide, 0, 5, 300, 300), 0, {0, 95}},
+        {"low side too big", item(Anchor::MinSide, 8, 0, 300, 300), 0, {8, 92}},
+        {"low side overhangs", item(Anchor::MinSideNoSize, 10, 0, 150, 150), 0, {10, 150}},
+        {"high side overhangs", item(Anchor::MaxSideNoSize, 0, 10, 150, 150), 0, {0, 150}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(place_plain(c.item, c.x, 100), c.expected) << c.what;
+    // Overhanging children ask for no room.
+    const std::vector<LayoutItem> overhanging{item(Anchor::MinSideNoSize, 10, 0, 150, 150)};
+    EXPECT_EQ(measure_plain(20, overhanging), (Measure{20, 20}));
 }
 
 TEST(Layout, PlainMeasureTakesTheLargestRoom) {
@@ -97,48 +85,36 @@ TEST(Layout, TableWithoutRoomPutsEveryChildAtItsStartWithLengthZero) {
     }
 }
 
-TEST(Layout, SpareRoomSplitByRatioWithCumulativeTruncation) {
-    // Two equal ratios share 11 spare pixels as 5 and 6.
-    auto r = table(
-        {item(Anchor::BothSide, 0, 0, 10, 10, 1), item(Anchor::BothSide, 0, 0, 10, 10, 1)}, 0, 31);
-    EXPECT_EQ(r[0], (Range{0, 15}));
-    EXPECT_EQ(r[1], (Range{15, 16}));
-
-    // Ratios 1, 2 and none over 10 spare: 3, 7 and 0.
-    r = table({item(Anchor::BothSide, 0, 0, 5, 5, 1), item(Anchor::BothSide, 0, 0, 5, 5, 2),
-               item(Anchor::BothSide, 0, 0, 5, 5, 0)},
-              100, 25);
-    EXPECT_EQ(r[0], (Range{100, 8}));
-    EXPECT_EQ(r[1], (Range{108, 12}));
-    EXPECT_EQ(r[2], (Range{120, 5}));
-}
-
-TEST(Layout, GrowPassesHandOnWhatAFullChildCannotTake) {
-    // A = 15 between sum M = 0 and sum P = 22: pass one offers 5 each, the first takes 2 and
-    // gives back 3; pass two offers the 3 to the other two as 1 and 2.
-    auto r = table({item(Anchor::BothSide, 0, 0, 2, 0), item(Anchor::BothSide, 0, 0, 10, 0),
-                    item(Anchor::BothSide, 0, 0, 10, 0)},
-                   0, 15);
-    EXPECT_EQ(r[0], (Range{0, 2}));
-    EXPECT_EQ(r[1], (Range{2, 6}));
-    EXPECT_EQ(r[2], (Range{8, 7}));
-}
-
-TEST(Layout, GrowStopsAtPreferredAndBordersKeepTheirPlace) {
-    // Room for everything preferred and 4 more, but no ratio: the rest stays unused.
-    auto r = table({item(Anchor::MinSide, 2, 0, 10, 4), item(Anchor::MaxSide, 0, 3, 8, 8)}, 0, 27);
-    EXPECT_EQ(r[0], (Range{2, 10}));
-    EXPECT_EQ(r[1], (Range{12, 8}));
-}
-
-TEST(Layout, TooLittleRoomIsSharedByMinimumSize) {
-    // 31 pixels over minimums 10, 20 and 30: running sums give 5, 10 and 16.
-    auto r = table({item(Anchor::BothSide, 0, 0, 40, 10), item(Anchor::BothSide, 0, 0, 40, 20),
-                    item(Anchor::BothSide, 0, 0, 40, 30)},
-                   4, 31);
-    EXPECT_EQ(r[0], (Range{4, 5}));
-    EXPECT_EQ(r[1], (Range{9, 10}));
-    EXPECT_EQ(r[2], (Range{19, 16}));
+// A table's children along its length: spare room by ratio with running truncation, grow
+// passes that hand on what a full child cannot take, and too little room shared by minimum.
+TEST(Layout, TablePlacement) {
+    // A child stretched between no borders.
+    auto both = [](int32_t preferred, int32_t minimum, int32_t ratio = 0) {
+        return item(Anchor::BothSide, 0, 0, preferred, minimum, ratio);
+    };
+    struct Case {
+        int32_t x, length;
+        std::vector<LayoutItem> items;
+        std::vector<Range> expected;
+    };
+    const Case cases[] = {
+        // Equal ratios share 11 spare pixels as 5 and 6.
+        {0, 31, {both(10, 10, 1), both(10, 10, 1)}, {{0, 15}, {15, 16}}},
+        // Ratios 1, 2 and none over 10 spare: 3, 7 and 0.
+        {100, 25, {both(5, 5, 1), both(5, 5, 2), both(5, 5)}, {{100, 8}, {108, 12}, {120, 5}}},
+        // 15 between sum M = 0 and sum P = 22: pass one offers 5 each, the first takes 2 and
+        // gives back 3; pass two offers the 3 to the other two as 1 and 2.
+        {0, 15, {both(2, 0), both(10, 0), both(10, 0)}, {{0, 2}, {2, 6}, {8, 7}}},
+        // No ratio: growth stops at preferred and borders keep their place.
+        {0,
+         27,
+         {item(Anchor::MinSide, 2, 0, 10, 4), item(Anchor::MaxSide, 0, 3, 8, 8)},
+         {{2, 10}, {12, 8}}},
+        // 31 pixels over minimums 10, 20 and 30: running sums give 5, 10 and 16.
+        {4, 31, {both(40, 10), both(40, 20), both(40, 30)}, {{4, 5}, {9, 10}, {19, 16}}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(table(c.items, c.x, c.length), c.expected) << c.x << " " << c.length;
 }
 
 TEST(Layout, HugeRatiosDoNotOverflow) {
@@ -150,33 +126,8 @@ TEST(Layout, HugeRatiosDoNotOverflow) {
 
 using FormLayout = forms_test::FormsTest;
 
-const char* table_skin = R"(
-node FormTable {
-    type "form"
-    node {
-        type "htable"
-        id "row"
-        point border_min = 10, 0
-        node { type "color" id "a" point design_size = 20, 10 string anchor_x = "MIN_SIDE" }
-        node { type "color" id "b" point design_size = 30, 10 int table_ratio = 1 }
-        node {
-            type "color" id "c" point design_size = 40, 10 point border_min = 5, 0
-            int table_ratio = 3
-        }
-    }
-    node {
-        type "vtable"
-        id "column"
-        string anchor_x = "MAX_SIDE"
-        point design_size = 16, 0
-        node { type "color" id "top" point design_size = 0, 100 string anchor_y = "CENTER" }
-        node { type "node" id "fill" int table_ratio = 1 }
-    }
-}
-)";
-
 TEST_F(FormLayout, TablesInAFormFollowTheirChildrenAndTheirVisibility) {
-    load(table_skin);
+    load_forms();
     auto f = form(u"FormTable");
     f->place(0, 0, 240, 320);
     auto range_of = [&](const char16_t* id) {
@@ -208,7 +159,7 @@ TEST_F(FormLayout, TablesInAFormFollowTheirChildrenAndTheirVisibility) {
 }
 
 TEST_F(FormLayout, PointsAreDoubledOnHighResolutionScreens) {
-    load(table_skin, 192);
+    load_forms(192);
     auto f = form(u"FormTable");
     f->place(0, 0, 480, 640);
     EXPECT_EQ(f->find_child(u"row")->rect(), Rect::of_size(20, 0, 460, 640));

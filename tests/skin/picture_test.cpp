@@ -80,6 +80,15 @@ SkinPicture nine_part(int s = 1) {
                        false, s);
 }
 
+// The source columns begin..end-1 of each run, each drawn times times.
+std::vector<int> runs(std::initializer_list<std::pair<int, int>> ranges, int times = 1) {
+    std::vector<int> out;
+    for (const auto& [begin, end] : ranges)
+        for (int x = begin * times; x < end * times; ++x)
+            out.push_back(x / times);
+    return out;
+}
+
 // The source column drawn at each x of row y.
 std::vector<int> columns_at(const RenderSurface& target, int y, int width) {
     std::vector<int> out;
@@ -149,15 +158,8 @@ TEST(SkinPicture, NinePartTilesTheMiddleWhenLonger) {
     RenderSurface target;
     target.recreate(40, 16);
     nine_part().draw(target, Rect{0, 0, 40, 16}, Blend::copy());
-    std::vector<int> expected;
-    for (int x = 0; x < 4; ++x)
-        expected.push_back(x);
-    for (int tile = 0; tile < 4; ++tile)
-        for (int x = 4; x < 12; ++x)
-            expected.push_back(x);
-    for (int x = 12; x < 16; ++x)
-        expected.push_back(x);
-    EXPECT_EQ(columns_at(target, 0, 40), expected);
+    EXPECT_EQ(columns_at(target, 0, 40),
+              runs({{0, 4}, {4, 12}, {4, 12}, {4, 12}, {4, 12}, {12, 16}}));
     EXPECT_EQ(target.surface()->pixel(39, 15), 0x0F00 + 16);
     EXPECT_EQ(nine_part().natural_size(), (SkinPoint{16, 16}));
 }
@@ -186,15 +188,8 @@ TEST(SkinPicture, ScaleTwoDoublesEveryBitmapPixel) {
     RenderSurface target;
     target.recreate(40, 32);
     nine_part(2).draw(target, Rect{0, 0, 40, 32}, Blend::copy());
-    std::vector<int> expected{0, 0, 1, 1, 2, 2, 3, 3};
     // 40 - 16 = 24 doubled-middle pixels: 16 then 8.
-    for (int i = 0; i < 16; ++i)
-        expected.push_back(4 + i / 2);
-    for (int i = 0; i < 8; ++i)
-        expected.push_back(4 + i / 2);
-    for (int i = 0; i < 8; ++i)
-        expected.push_back(12 + i / 2);
-    EXPECT_EQ(columns_at(target, 0, 40), expected);
+    EXPECT_EQ(columns_at(target, 0, 40), runs({{0, 4}, {4, 12}, {4, 8}, {12, 16}}, 2));
     EXPECT_EQ(target.surface()->pixel(0, 1) >> 8, 0);
     EXPECT_EQ(target.surface()->pixel(0, 2) >> 8, 1);
     EXPECT_EQ(target.surface()->pixel(0, 31) >> 8, 15);

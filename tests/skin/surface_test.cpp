@@ -24,31 +24,20 @@ int count_non_zero(const RenderSurface& surface) {
 
 } // namespace
 
-TEST(Surface, MemorySurfaceRowsStartOnFourByteBoundaries) {
-    for (int width : {1, 2, 3, 7, 480}) {
-        auto s = Surface::create(width, 3);
-        ASSERT_TRUE(s);
-        EXPECT_EQ(s->pitch(), (2 * width + 3) & ~3);
-        EXPECT_EQ(reinterpret_cast<uintptr_t>(s->row(1)) % 4, 0u);
-    }
+TEST(RenderSurface, RecreateTracksThePixelTotalAndRefusesAbsurdSizes) {
+    for (int width : {1, 3, 7})
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(Surface::create(width, 3)->row(1)) % 4, 0u);
     EXPECT_FALSE(Surface::create(0, 5));
     EXPECT_FALSE(Surface::create(5, -1));
     EXPECT_FALSE(Surface::create(Surface::max_side + 1, 1));
-}
-
-TEST(RenderSurface, RecreateTracksThePixelTotal) {
     int64_t before = RenderSurface::total_pixels();
     {
-        RenderSurface a;
-        EXPECT_EQ(a.width(), 0);
-        EXPECT_FALSE(a.recreate(0, 0));
+        RenderSurface a, b;
         EXPECT_TRUE(a.recreate(10, 4));
-        EXPECT_EQ(RenderSurface::total_pixels(), before + 40);
         a.surface()->set_pixel(3, 3, 0x1234);
         EXPECT_FALSE(a.recreate(10, 4)); // same size keeps the pixels
         EXPECT_EQ(a.surface()->pixel(3, 3), 0x1234);
         EXPECT_EQ(a.clip(), (Rect{0, 0, 10, 4}));
-        RenderSurface b;
         b.recreate(5, 5);
         EXPECT_EQ(RenderSurface::total_pixels(), before + 65);
         EXPECT_TRUE(a.recreate(0, 0));
@@ -153,79 +142,51 @@ TEST(RenderSurface, CopyScaledStepsTheSourceInFixedPoint) {
     EXPECT_EQ(small.surface()->pixel(1, 0), 3);
 }
 
-TEST(Blend, KeyedLevelsFollowThePixelRules) {
-    const uint16_t target_pixel = 0x8410; // mid grey
-    const uint16_t soft = 0x2104;         // green low bit clear
-    struct Case {
-        uint16_t source;
-        int level;
-        uint16_t expected;
-    };
-    const Case cases[] = {
-        {key_color, 0, target_pixel},
-        {key_color, 1, target_pixel},
-        {key_color, 2, target_pixel},
-        {key_color, 3, target_pixel},
-        {key_color, 4, target_pixel},
-        {0x07E0, 0, 0x07E0},
-        {0x07E0, 1, 0x07E0},
-        {0x07E0, 2, 0x07E0},
-        {0x07E0, 3, 0x07E0},
-        {0x07E0, 4, 0x07E0},
-        {0x07C0, 0, 0x07C0},
-        {0x07C0, 4, target_pixel},
-        {soft, 0, soft},
-        {soft, 1, uint16_t(soft + ((target_pixel & 0xE79F) >> 2))},
-        {soft, 2, uint16_t(soft + ((target_pixel & 0xF7DF) >> 1))},
-        {soft, 4, target_pixel},
-    };
-    for (const Case& c : cases) {
-        uint16_t t = target_pixel;
-        Blend blend = Blend::keyed(c.level);
-        blend.copy_span()(&t, &c.source, 1, blend);
-        EXPECT_EQ(t, c.expected) << std::hex << c.source << " level " << c.level;
+// One source pixel over one target pixel.
+uint16_t over(uint16_t target, uint16_t source, const Blend& blend) {
+    blend.copy_span()(&target, &source, 1, blend);
+    return target;
+}
+
+int red(uint16_t p) {
+    return p >> 11;
+}
+
+// The key never shows; opaque pixels show at every level; soft pixels show alone at level 0,
+// with a quarter and a half of the target added at levels 1 and 2, between that and nothing at
+// level 3, and not at all at level 4.
+TEST(Blend, KeyedLevelsShowOpaqueAndSoftPixelsAsTheyShould) {
+    const uint16_t grey = 0x8410, opaque = 0x07E0, soft = 0x2104;
+    for (int level = 0; level <= 4; ++level) {
+        SCOPED_TRACE(level);
+        EXPECT_EQ(over(grey, key_color, Blend::keyed(level)), grey);
+        EXPECT_EQ(over(grey, opaque, Blend::keyed(level)), opaque);
     }
-    // Level 3 lies between levels 2 and 4 in every channel.
-    uint16_t l2 = target_pixel, l3 = target_pixel;
-    Blend::keyed(2).copy_span()(&l2, &soft, 1, Blend::keyed(2));
-    Blend::keyed(3).copy_span()(&l3, &soft, 1, Blend::keyed(3));
-    for (int shift : {11, 5, 0}) {
-        int mask = shift == 5 ? 0x3F : 0x1F;
-        int a = (l2 >> shift) & mask, b = (l3 >> shift) & mask, c = (target_pixel >> shift) & mask;
-        EXPECT_TRUE((a <= b && b <= c) || (c <= b && b <= a)) << shift;
-    }
+    EXPECT_EQ(over(grey, soft, Blend::keyed(0)), soft);
+    EXPECT_EQ(over(grey, soft, Blend::keyed(4)), grey);
+    EXPECT_NEAR(red(over(grey, soft, Blend::keyed(1))), red(soft) + red(grey) / 4, 1);
+    EXPECT_NEAR(red(over(grey, soft, Blend::keyed(2))), red(soft) + red(grey) / 2, 1);
+    const int l2 = red(over(grey, soft, Blend::keyed(2))),
+              l3 = red(over(grey, soft, Blend::keyed(3)));
+    EXPECT_TRUE((l2 <= l3 && l3 <= red(grey)) || (red(grey) <= l3 && l3 <= l2));
     EXPECT_EQ(Blend::keyed_for_alpha(63).level(), 0);
-    EXPECT_EQ(Blend::keyed_for_alpha(128).level(), 2);
-    EXPECT_EQ(Blend::keyed_for_alpha(255).level(), 3);
     EXPECT_EQ(Blend::keyed_for_alpha(0xFFFFFFFF).level(), 4);
 }
 
+// A fade darkens step by step from black to the pixel itself; a tint scales the source; a fill
+// replaces.
 TEST(Blend, FadeTintAndFillSpans) {
-    EXPECT_EQ(Blend::fade(0).level(), 0);
-    EXPECT_EQ(Blend::fade(7).level(), 0);
-    EXPECT_EQ(Blend::fade(8).level(), 1);
-    EXPECT_EQ(Blend::fade(255).level(), 16);
-    const uint16_t white = 0xFFFF;
-    auto faded = [&](uint32_t alpha) {
-        uint16_t t = white;
+    auto faded = [](uint32_t alpha) {
+        uint16_t t = 0xFFFF;
         Blend b = Blend::fade(alpha);
         b.fill_span()(&t, 1, b);
         return t;
     };
-    EXPECT_EQ(faded(255), white);
-    EXPECT_EQ(faded(16), (1 << 11) | (3 << 5) | 1); // one sixteenth of each channel
+    EXPECT_EQ(faded(255), 0xFFFF);
     EXPECT_EQ(faded(0), 0);
-    uint16_t previous = 0;
-    for (uint32_t alpha = 0; alpha <= 256; alpha += 16) {
-        uint16_t now = faded(alpha);
-        EXPECT_GE(now >> 11, previous >> 11);
-        previous = now;
-    }
-    uint16_t t = 0;
-    const uint16_t source = 0xFFFF;
-    Blend tint = Blend::tint(128);
-    tint.copy_span()(&t, &source, 1, tint);
-    EXPECT_EQ(t, (15 << 11) | (31 << 5) | 15);
+    for (uint32_t alpha = 16; alpha <= 256; alpha += 16)
+        EXPECT_GT(red(faded(alpha)), red(faded(alpha - 16))) << alpha;
+    EXPECT_NEAR(red(over(0, 0xFFFF, Blend::tint(128))), 15, 1);
     uint16_t row[3] = {1, 2, 3};
     Blend fill = Blend::fill(0x1234);
     fill.copy_span()(row, row, 3, fill);

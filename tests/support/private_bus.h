@@ -1,9 +1,14 @@
 #pragma once
 
-// A private D-Bus daemon for tests that talk to mocked services, and the child processes
-// (mocks, programs under test) that use it. Nothing here touches the machine's own buses.
+// A private D-Bus daemon for tests that talk to mocked services (python3-dbusmock), and the
+// child processes (mocks, programs under test) that use it. Nothing here touches the machine's
+// own buses, and no service installed on the machine is started for a name a test leaves
+// unowned on purpose.
 
-#include <functional>
+#include "support/process.h"
+#include "support/temp_dir.h"
+
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,18 +17,9 @@ typedef struct _GVariant GVariant;
 
 namespace testing_support {
 
-// Whether dbus-daemon and python3-dbusmock are there; `missing` names the first that is not.
-bool dbus_tools_present(std::string& missing);
-// For SetUp(): skips the test when a tool is missing, except under CI=true where it fails.
-#define QV_REQUIRE_DBUS_TOOLS()                                                                    \
-    do {                                                                                           \
-        std::string missing_tool;                                                                  \
-        if (!testing_support::dbus_tools_present(missing_tool)) {                                  \
-            if (const char* ci = std::getenv("CI"); ci && std::string(ci) == "true")               \
-                FAIL() << missing_tool << " is needed for this test";                              \
-            GTEST_SKIP() << missing_tool << " is not installed";                                   \
-        }                                                                                          \
-    } while (0)
+// Empty when dbus-daemon and python3-dbusmock are there; otherwise the first that is not.
+std::string missing_dbus_tools();
+#define QV_REQUIRE_DBUS_TOOLS() QV_SKIP_IF_MISSING(testing_support::missing_dbus_tools())
 
 // A child process started through /bin/sh -c "exec COMMAND" with extra environment entries
 // ("NAME=value"); ended with SIGTERM (and reaped) with the object.
@@ -37,25 +33,17 @@ public:
 
     bool start(const std::string& command, const std::vector<std::string>& env);
     void stop(int signal);
-    bool alive() const;
+    bool alive() const { return m_process && m_process->running(); }
 
 private:
-    int m_pid{0};
+    std::unique_ptr<Process> m_process;
 };
 
-// Writes the configuration of a private session bus into folder (bus.conf) and returns its
-// path: listening on `listen`, services only from folder/bus-services (none), so that no
-// service installed on the machine (a real callaudiod, a file manager) is started for a name
-// a test leaves unowned on purpose.
-std::string write_bus_config(const std::string& folder, const std::string& listen);
-
-// Polls `done` every 20 ms until it holds or the time is up.
-bool wait_for(const std::function<bool()>& done, int milliseconds = 30000);
-
-// A dbus-daemon listening on a socket in `folder`, with a connection for the test itself.
+// A dbus-daemon listening on a socket in `folder` (a temporary folder of its own when empty),
+// with a connection for the test itself.
 class PrivateBus {
 public:
-    explicit PrivateBus(const std::string& folder);
+    explicit PrivateBus(const std::string& folder = {});
     ~PrivateBus();
     PrivateBus(const PrivateBus&) = delete;
     PrivateBus& operator=(const PrivateBus&) = delete;
@@ -64,24 +52,45 @@ public:
     const std::string& address() const { return m_address; }
     GDBusConnection* connection() const { return m_connection; }
     bool name_owned(const std::string& name) const;
-
-    // Starts python3-dbusmock with a template file on this bus (as its system or session bus)
-    // and waits for `name` to be owned.
-    bool start_mock(Child& child, const std::string& template_file, const std::string& name,
-                    bool system_bus, const std::string& parameters = "{}",
-                    const std::string& log_file = "/dev/null") const;
-
     // Calls a method and returns its reply (the caller unrefs it), or nullptr with the error in
     // `error`.
     GVariant* call(const std::string& name, const std::string& path, const std::string& interface,
                    const std::string& method, GVariant* parameters,
                    std::string* error = nullptr) const;
 
+    // Starts python3-dbusmock with a template file on this bus (as its system or session bus)
+    // and waits for `name` to be owned.
+    bool start_mock(Child& child, const std::string& template_file, const std::string& name,
+                    bool system_bus, const std::string& parameters = "{}",
+                    const std::string& log_file = "/dev/null") const;
+    // Starts "python3 -m dbusmock" with `arguments` (a template, or a name, path and
+    // interface), logging its calls to `log`; it ends with the bus.
+    bool start_mock(const std::vector<std::string>& arguments, const std::string& name,
+                    const std::string& log);
+    // Runs Python with the dbus module and `bus` connected to this bus; its standard output.
+    std::string python(const std::string& code, bool* ok = nullptr) const;
+
 private:
+    std::unique_ptr<TempDir> m_own_folder;
     std::string m_address;
-    std::string m_socket;
     Child m_daemon;
+    std::vector<std::unique_ptr<Child>> m_mocks;
     GDBusConnection* m_connection{nullptr};
 };
 
+// A private bus that is this process's session bus (DBUS_SESSION_BUS_ADDRESS) while it lives.
+class MockSessionBus : public PrivateBus {
+public:
+    MockSessionBus();
+    // Empty when the bus is up; otherwise what is missing.
+    const std::string& missing() const { return m_missing; }
+
+private:
+    std::string m_missing;
+    std::unique_ptr<ScopedEnv> m_env;
+};
+
 } // namespace testing_support
+
+// Skips the test (or fails it under CI=true) when the bus or its mocks cannot be had.
+#define QV_REQUIRE_SESSION_MOCKS(bus) QV_SKIP_IF_MISSING((bus).missing())

@@ -3,21 +3,16 @@
 #include "support/test_fonts.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <csignal>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <fstream>
 #include <poll.h>
 #include <regex>
 #include <sstream>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 
@@ -29,9 +24,8 @@ namespace {
 
 // Just enough JSON for the inspector's output: objects, arrays, strings, numbers, literals.
 struct Json {
-    enum class Kind { Null, Bool, Number, String, Array, Object } kind{Kind::Null};
-    bool boolean{false};
     double number{0};
+    bool boolean{false};
     std::string string;
     std::vector<Json> items;
     std::vector<std::pair<std::string, Json>> members;
@@ -42,97 +36,55 @@ struct Json {
                 return &value;
         return nullptr;
     }
+    std::string text(const char* key) const { return get(key) ? get(key)->string : ""; }
+    bool flag(const char* key) const { return get(key) && get(key)->boolean; }
+    int integer(const char* key) const { return get(key) ? int(get(key)->number) : 0; }
 };
 
-class JsonParser {
+class JsonReader {
 public:
-    explicit JsonParser(const std::string& text) : m_text(text) {}
-
-    bool parse(Json& out) {
-        if (!value(out, 0))
-            return false;
-        skip();
-        return m_at == m_text.size();
-    }
+    explicit JsonReader(const std::string& text) : m_text(text) {}
+    bool read(Json& out) { return value(out, 0) && (skip(), m_at == m_text.size()); }
 
 private:
     void skip() {
-        while (m_at < m_text.size() && std::strchr(" \t\r\n", m_text[m_at]) && m_text[m_at])
+        while (m_at < m_text.size() && std::isspace(static_cast<unsigned char>(m_text[m_at])))
             ++m_at;
     }
-
-    bool literal(const char* word) {
-        const size_t length = std::strlen(word);
-        if (m_text.compare(m_at, length, word) != 0)
-            return false;
-        m_at += length;
-        return true;
-    }
+    bool next_is(char c) { return skip(), m_at < m_text.size() && m_text[m_at] == c; }
 
     bool string(std::string& out) {
-        if (m_at >= m_text.size() || m_text[m_at] != '"')
+        if (!next_is('"'))
             return false;
-        ++m_at;
-        while (m_at < m_text.size()) {
+        for (++m_at; m_at < m_text.size();) {
             const char c = m_text[m_at++];
             if (c == '"')
                 return true;
-            if (c != '\\') {
+            if (c != '\\' || m_at >= m_text.size()) {
                 out += c;
                 continue;
             }
-            if (m_at >= m_text.size())
-                return false;
             const char e = m_text[m_at++];
-            switch (e) {
-            case 'n':
-                out += '\n';
-                break;
-            case 't':
-                out += '\t';
-                break;
-            case 'r':
-                out += '\r';
-                break;
-            case 'b':
-                out += '\b';
-                break;
-            case 'f':
-                out += '\f';
-                break;
-            case 'u': {
-                if (m_at + 4 > m_text.size())
-                    return false;
-                const unsigned code =
-                    unsigned(std::strtoul(m_text.substr(m_at, 4).c_str(), nullptr, 16));
+            if (e == 'u') { // the inspector escapes only control characters this way
+                out += char(std::strtoul(m_text.substr(m_at, 4).c_str(), nullptr, 16));
                 m_at += 4;
-                // The inspector escapes only control characters this way.
-                if (code < 0x80)
-                    out += char(code);
-                else
-                    out += '?';
-                break;
-            }
-            default:
-                out += e;
+            } else {
+                const char* from = "nrtbf";
+                const char* to = "\n\r\t\b\f";
+                const char* at = std::strchr(from, e);
+                out += at ? to[at - from] : e;
             }
         }
         return false;
     }
 
-    // Items separated by commas after the opening character, up to the closing one.
+    // Items separated by commas up to the closing character.
     template <typename Item> bool sequence(char close, Item item) {
         ++m_at;
-        skip();
-        if (m_at < m_text.size() && m_text[m_at] == close) {
-            ++m_at;
-            return true;
-        }
+        if (next_is(close))
+            return ++m_at, true;
         for (;;) {
-            if (!item())
-                return false;
-            skip();
-            if (m_at >= m_text.size())
+            if (!item() || !(skip(), m_at < m_text.size()))
                 return false;
             const char next = m_text[m_at++];
             if (next != ',')
@@ -141,109 +93,73 @@ private:
     }
 
     bool value(Json& out, int depth) {
-        if (depth > 200)
-            return false;
-        skip();
-        if (m_at >= m_text.size())
+        if (depth > 200 || (skip(), m_at >= m_text.size()))
             return false;
         const char c = m_text[m_at];
-        if (c == '{') {
-            out.kind = Json::Kind::Object;
+        if (c == '{')
             return sequence('}', [&] {
-                skip();
                 std::string key;
-                if (!string(key))
-                    return false;
-                skip();
-                if (m_at >= m_text.size() || m_text[m_at++] != ':')
-                    return false;
                 Json member;
-                if (!value(member, depth + 1))
+                if (!string(key) || !next_is(':') || (++m_at, !value(member, depth + 1)))
                     return false;
                 out.members.emplace_back(std::move(key), std::move(member));
                 return true;
             });
-        }
-        if (c == '[') {
-            out.kind = Json::Kind::Array;
-            return sequence(']', [&] {
-                Json item;
-                if (!value(item, depth + 1))
-                    return false;
-                out.items.push_back(std::move(item));
-                return true;
-            });
-        }
-        if (c == '"') {
-            out.kind = Json::Kind::String;
+        if (c == '[')
+            return sequence(']', [&] { return value(out.items.emplace_back(), depth + 1); });
+        if (c == '"')
             return string(out.string);
-        }
-        if (literal("true")) {
-            out.kind = Json::Kind::Bool;
-            out.boolean = true;
-            return true;
-        }
-        if (literal("false")) {
-            out.kind = Json::Kind::Bool;
-            return true;
-        }
-        if (literal("null"))
-            return true;
+        for (const char* word : {"true", "false", "null"})
+            if (m_text.compare(m_at, std::strlen(word), word) == 0) {
+                out.boolean = word[0] == 't';
+                m_at += std::strlen(word);
+                return true;
+            }
         char* end = nullptr;
         out.number = std::strtod(m_text.c_str() + m_at, &end);
-        if (end == m_text.c_str() + m_at)
-            return false;
-        out.kind = Json::Kind::Number;
-        m_at = size_t(end - m_text.c_str());
-        return true;
+        const size_t used = size_t(end - (m_text.c_str() + m_at));
+        m_at += used;
+        return used > 0;
     }
 
     const std::string& m_text;
     size_t m_at{0};
 };
 
-bool to_node(const Json& json, InspectNode& node) {
-    if (json.kind != Json::Kind::Object)
-        return false;
-    auto text = [&](const char* key) {
-        const Json* v = json.get(key);
-        return v && v->kind == Json::Kind::String ? v->string : std::string();
-    };
-    auto flag = [&](const char* key) {
-        const Json* v = json.get(key);
-        return v && v->kind == Json::Kind::Bool && v->boolean;
-    };
-    node.type = text("type");
-    node.id = text("id");
-    node.text = text("text");
-    node.shown = flag("shown");
-    node.enabled = flag("enabled");
-    if (const Json* columns = json.get("columns"); columns && columns->kind == Json::Kind::Number)
-        node.columns = int(columns->number);
-    const Json* rect = json.get("rect");
-    if (!rect || rect->items.size() != 4)
-        return false;
-    node.x = int(rect->items[0].number);
-    node.y = int(rect->items[1].number);
-    node.w = int(rect->items[2].number);
-    node.h = int(rect->items[3].number);
+void set_rect(const Json* rect, InspectNode& node) {
+    if (rect && rect->items.size() == 4) {
+        node.x = int(rect->items[0].number);
+        node.y = int(rect->items[1].number);
+        node.w = int(rect->items[2].number);
+        node.h = int(rect->items[3].number);
+    }
+}
+
+InspectNode to_node(const Json& json) {
+    InspectNode node;
+    node.type = json.text("type");
+    node.id = json.text("id");
+    node.text = json.text("text");
+    node.shown = json.flag("shown");
+    node.columns = json.integer("columns");
+    set_rect(json.get("rect"), node);
     if (const Json* children = json.get("children"))
-        for (const Json& child : children->items) {
-            node.children.emplace_back();
-            if (!to_node(child, node.children.back()))
-                return false;
-        }
+        for (const Json& child : children->items)
+            node.children.push_back(to_node(child));
     if (const Json* rows = json.get("rows"))
-        for (const Json& row : rows->items) {
-            const Json* index = row.get("index");
-            const Json* tree = row.get("row");
-            if (!index || !tree)
-                return false;
-            node.rows.emplace_back(int(index->number), InspectNode{});
-            if (!to_node(*tree, node.rows.back().second))
-                return false;
-        }
-    return true;
+        for (const Json& row : rows->items)
+            if (const Json* tree = row.get("row"))
+                node.rows.push_back(to_node(*tree));
+    return node;
+}
+
+const InspectNode* first_list(const InspectNode& node) {
+    if (node.type == "vlist")
+        return &node;
+    for (const auto& child : node.children)
+        if (const InspectNode* found = first_list(child))
+            return found;
+    return nullptr;
 }
 
 } // namespace
@@ -251,45 +167,43 @@ bool to_node(const Json& json, InspectNode& node) {
 const InspectNode* InspectNode::find(const std::string& wanted_id) const {
     if (id == wanted_id)
         return this;
-    for (const auto& child : children)
-        if (const InspectNode* found = child.find(wanted_id))
-            return found;
-    for (const auto& [index, row] : rows)
-        if (const InspectNode* found = row.find(wanted_id))
-            return found;
+    for (const auto* group : {&children, &rows})
+        for (const auto& child : *group)
+            if (const InspectNode* found = child.find(wanted_id))
+                return found;
     return nullptr;
 }
 
 bool InspectNode::has_text(const std::string& wanted) const {
-    if (text == wanted)
-        return true;
-    for (const auto& child : children)
-        if (child.has_text(wanted))
-            return true;
-    return false;
+    std::vector<std::string> all;
+    texts(all);
+    return std::find(all.begin(), all.end(), wanted) != all.end();
 }
 
-const InspectNode* InspectNode::list() const {
-    if (type == "vlist")
-        return this;
-    for (const auto& child : children)
-        if (const InspectNode* found = child.list())
-            return found;
-    return nullptr;
+bool InspectNode::mentions(const std::string& part) const {
+    std::vector<std::string> all;
+    texts(all);
+    return std::any_of(all.begin(), all.end(),
+                       [&](const std::string& t) { return t.find(part) != std::string::npos; });
+}
+
+void InspectNode::texts(std::vector<std::string>& out) const {
+    if (!text.empty())
+        out.push_back(text);
+    for (const auto* group : {&children, &rows})
+        for (const auto& child : *group)
+            child.texts(out);
 }
 
 const InspectNode* Inspection::shown(const std::string& id) const {
-    const InspectNode* form = top();
-    const InspectNode* node = form ? form->find(id) : nullptr;
+    const InspectNode* node = top() ? top()->find(id) : nullptr;
     return node && node->shown && node->w > 0 && node->h > 0 ? node : nullptr;
 }
 
 std::vector<const InspectNode*> Inspection::rows() const {
     std::vector<const InspectNode*> out;
-    const InspectNode* form = top();
-    const InspectNode* list = form ? form->list() : nullptr;
-    if (list)
-        for (const auto& [index, row] : list->rows)
+    if (const InspectNode* list = top() ? first_list(*top()) : nullptr)
+        for (const auto& row : list->rows)
             if (row.centre_y() >= list->y && row.centre_y() < list->y + list->h)
                 out.push_back(&row);
     return out;
@@ -305,34 +219,18 @@ const InspectNode* Inspection::row_with(const std::string& text) const {
 Inspection parse_inspection(const std::string& text) {
     Inspection out;
     Json json;
-    if (!JsonParser(text).parse(json) || json.kind != Json::Kind::Object)
+    const Json* forms = JsonReader(text).read(json) ? json.get("forms") : nullptr;
+    if (!forms)
         return out;
-    const Json* forms = json.get("forms");
-    if (!forms || forms->kind != Json::Kind::Array)
-        return out;
-    for (const Json& form : forms->items) {
-        const Json* tree = form.get("tree");
-        if (!tree)
-            return out;
-        out.forms.emplace_back();
-        if (!to_node(*tree, out.forms.back()))
-            return Inspection{};
-    }
-    if (const Json* transition = json.get("transition"))
-        out.transition = transition->boolean;
-    if (const Json* area = json.get("text_input"); area && area->items.size() == 4) {
-        out.text_input.x = int(area->items[0].number);
-        out.text_input.y = int(area->items[1].number);
-        out.text_input.w = int(area->items[2].number);
-        out.text_input.h = int(area->items[3].number);
-    }
+    for (const Json& form : forms->items)
+        if (const Json* tree = form.get("tree"))
+            out.forms.push_back(to_node(*tree));
+    out.transition = json.flag("transition");
+    out.moving = json.flag("moving");
+    out.minimised = json.get("window") && json.get("window")->flag("minimised");
+    set_rect(json.get("text_input"), out.text_input);
     out.valid = true;
     return out;
-}
-
-std::string read_file_text(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 int parse_clock(const std::string& text) {
@@ -343,377 +241,71 @@ int parse_clock(const std::string& text) {
     return h * 3600 + m * 60 + s;
 }
 
-// --- processes -----------------------------------------------------------------------------------
-
-namespace {
-
-std::vector<std::string> merged_environment(const std::map<std::string, std::string>& changes) {
-    std::map<std::string, std::string> all;
-    for (char** e = environ; *e; ++e) {
-        const std::string entry(*e);
-        const size_t eq = entry.find('=');
-        if (eq != std::string::npos)
-            all[entry.substr(0, eq)] = entry.substr(eq + 1);
-    }
-    for (const auto& [name, value] : changes)
-        all[name] = value;
-    std::vector<std::string> out;
-    for (const auto& [name, value] : all)
-        out.push_back(name + "=" + value);
-    return out;
-}
-
-// fork + exec with the environment; the child's standard output goes to the descriptor when
-// it is not negative, its standard error to the file when one is named.
-pid_t spawn(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-            int stdout_fd, const fs::path& output) {
-    std::vector<std::string> environment = merged_environment(env);
-    std::vector<char*> args, envp;
-    for (const auto& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    for (const auto& e : environment)
-        envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        // A process group of its own: the test's terminal signals stay with the test.
-        setpgid(0, 0);
-        const int null = open("/dev/null", O_RDWR);
-        dup2(null, 0);
-        if (!output.empty()) {
-            const int log = open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-            if (log >= 0) {
-                dup2(log, 2);
-                if (stdout_fd < 0)
-                    dup2(log, 1);
-            }
-        }
-        if (stdout_fd >= 0)
-            dup2(stdout_fd, 1);
-        execvpe(args[0], args.data(), envp.data());
-        _exit(127);
-    }
-    return pid;
-}
-
-int decode_status(int status) {
-    if (WIFEXITED(status))
-        return WEXITSTATUS(status);
-    if (WIFSIGNALED(status))
-        return 128 + WTERMSIG(status);
-    return -1;
-}
-
-} // namespace
-
-Process::Process(const std::vector<std::string>& argv,
-                 const std::map<std::string, std::string>& env, const fs::path& output)
-    : m_pid(spawn(argv, env, -1, output)) {}
-
-Process::~Process() {
-    kill_now();
-}
-
-bool Process::running() {
-    if (m_pid <= 0 || m_status)
-        return false;
-    int status = 0;
-    const pid_t done = waitpid(m_pid, &status, WNOHANG);
-    if (done == m_pid) {
-        m_status = decode_status(status);
-        return false;
-    }
-    return done == 0;
-}
-
-std::optional<int> Process::wait_exit(std::chrono::milliseconds deadline) {
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    while (running() && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return m_status;
-}
-
-std::optional<int> Process::terminate(std::chrono::milliseconds grace) {
-    if (running())
-        ::kill(m_pid, SIGTERM);
-    if (auto status = wait_exit(grace))
-        return status;
-    kill_now();
-    return std::nullopt;
-}
-
-void Process::kill_now() {
-    if (running()) {
-        ::kill(m_pid, SIGKILL);
-        int status = 0;
-        if (waitpid(m_pid, &status, 0) == m_pid)
-            m_status = decode_status(status);
-    }
-}
-
-CommandResult run_command(const std::vector<std::string>& argv,
-                          const std::map<std::string, std::string>& env,
-                          std::chrono::milliseconds deadline) {
-    CommandResult result;
-    int pipe_fds[2];
-    if (pipe(pipe_fds) != 0)
-        return result;
-    const pid_t pid = spawn(argv, env, pipe_fds[1], {});
-    close(pipe_fds[1]);
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    char buffer[4096];
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            end - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
-            break;
-        pollfd p{pipe_fds[0], POLLIN, 0};
-        if (poll(&p, 1, int(std::min<long long>(left.count(), 1000))) < 0 && errno != EINTR)
-            break;
-        if (p.revents == 0)
-            continue;
-        const ssize_t n = read(pipe_fds[0], buffer, sizeof buffer);
-        if (n <= 0)
-            break;
-        result.output.append(buffer, size_t(n));
-    }
-    close(pipe_fds[0]);
-    int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() >= end) {
-            ::kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            return result;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    result.status = decode_status(status);
-    return result;
-}
-
-bool have_program(const std::string& name) {
-    const char* path = std::getenv("PATH");
-    std::istringstream folders(path ? path : "/usr/bin:/bin");
-    std::string folder;
-    while (std::getline(folders, folder, ':'))
-        if (!folder.empty() && access((fs::path(folder) / name).c_str(), X_OK) == 0)
-            return true;
-    return false;
+int seconds_shown(const Inspection& inspection, const std::string& id) {
+    const InspectNode* text = inspection.top() ? inspection.top()->find(id) : nullptr;
+    return text ? parse_clock(text->text) : -1;
 }
 
 // --- input ---------------------------------------------------------------------------------------
 
-ScriptInput::ScriptInput(fs::path file) : m_file(std::move(file)) {}
+namespace {
+
+std::string point(int x, int y) {
+    return std::to_string(x) + " " + std::to_string(y);
+}
+
+} // namespace
 
 void ScriptInput::send(const std::string& line) {
     std::ofstream(m_file, std::ios::app) << line << "\n";
 }
 
 void ScriptInput::tap(int x, int y) {
-    send("tap " + std::to_string(x) + " " + std::to_string(y));
+    send("tap " + point(x, y));
 }
 
 void ScriptInput::double_tap(int x, int y) {
-    const std::string line = "tap " + std::to_string(x) + " " + std::to_string(y);
-    send(line + "\n" + line);
+    send("tap " + point(x, y) + "\ntap " + point(x, y));
 }
 
 void ScriptInput::drag(const std::vector<std::pair<int, int>>& points) {
-    if (points.empty())
-        return;
-    auto at = [](const std::pair<int, int>& p) {
-        return std::to_string(p.first) + " " + std::to_string(p.second);
-    };
-    std::string lines = "down " + at(points.front());
+    std::string lines = "down " + point(points.front().first, points.front().second);
     for (size_t i = 1; i < points.size(); ++i)
-        lines += "\nmove " + at(points[i]);
-    lines += "\nup " + at(points.back());
-    send(lines);
-}
-
-void ScriptInput::type(const std::string& utf8) {
-    send("text " + utf8);
-}
-
-XServer::XServer(int width, int height, int dpi) {
-    if (!have_program("Xvfb")) {
-        m_error = "Xvfb is not installed";
-        return;
-    }
-    int fds[2];
-    if (pipe(fds) != 0) {
-        m_error = "no pipe";
-        return;
-    }
-    // -displayfd: the server picks a free display and writes its number when it is ready.
-    const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
-    m_server = std::make_unique<Process>(
-        std::vector<std::string>{"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
-                                 screen, "-nolisten", "tcp", "-noreset", "-dpi",
-                                 std::to_string(dpi)},
-        std::map<std::string, std::string>{}, "/dev/null");
-    close(fds[1]);
-    std::string number;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (std::chrono::steady_clock::now() < end) {
-        pollfd p{fds[0], POLLIN, 0};
-        if (poll(&p, 1, 200) > 0) {
-            char c = 0;
-            if (read(fds[0], &c, 1) != 1 || c == '\n')
-                break;
-            number += c;
-        } else if (!m_server->running()) {
-            break;
-        }
-    }
-    close(fds[0]);
-    if (number.empty()) {
-        m_error = "Xvfb did not report a display";
-        m_server.reset();
-        return;
-    }
-    m_display = ":" + number;
-}
-
-XServer::~XServer() {
-    if (m_server)
-        m_server->terminate(std::chrono::seconds(5));
-}
-
-WaylandServer::WaylandServer(const fs::path& runtime_dir, std::string bus_address, int width,
-                             int height, const fs::path& log)
-    : m_bus(std::move(bus_address)) {
-    if (!have_program("mutter")) {
-        m_error = "mutter is not installed";
-        return;
-    }
-    const std::string name = "wayland-quillory-test";
-    const fs::path socket = runtime_dir / name;
-    m_server = std::make_unique<Process>(
-        std::vector<std::string>{"mutter", "--wayland", "--headless", "--no-x11",
-                                 "--wayland-display=" + name, "--virtual-monitor",
-                                 std::to_string(width) + "x" + std::to_string(height)},
-        std::map<std::string, std::string>{{"XDG_RUNTIME_DIR", runtime_dir.string()},
-                                           {"DBUS_SESSION_BUS_ADDRESS", m_bus},
-                                           {"DISPLAY", ""},
-                                           {"WAYLAND_DISPLAY", ""},
-                                           // The compositor needs its own settings schemas,
-                                           // which the tests' private data folder lacks.
-                                           {"XDG_DATA_DIRS", "/usr/local/share:/usr/share"},
-                                           {"GSETTINGS_BACKEND", "memory"}},
-        log);
-    // Ready once its socket is there and its monitor configuration answers.
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    std::string state;
-    while (std::chrono::steady_clock::now() < end && m_server->running()) {
-        if (fs::exists(socket) && display_config("GetCurrentState", {}, &state)) {
-            m_display = name;
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    m_error = "mutter did not start (see " + log.string() + ")";
-    m_server.reset();
-}
-
-WaylandServer::~WaylandServer() {
-    if (m_server)
-        m_server->terminate(std::chrono::seconds(5));
-}
-
-bool WaylandServer::display_config(const std::string& method, const std::vector<std::string>& args,
-                                   std::string* output) {
-    std::vector<std::string> argv{"gdbus",
-                                  "call",
-                                  "--session",
-                                  "--dest",
-                                  "org.gnome.Mutter.DisplayConfig",
-                                  "--object-path",
-                                  "/org/gnome/Mutter/DisplayConfig",
-                                  "--method",
-                                  "org.gnome.Mutter.DisplayConfig." + method};
-    argv.insert(argv.end(), args.begin(), args.end());
-    const CommandResult result =
-        run_command(argv, {{"DBUS_SESSION_BUS_ADDRESS", m_bus}}, std::chrono::seconds(20));
-    if (output)
-        *output = result.output;
-    return result.status == 0;
-}
-
-bool WaylandServer::set_scale(double scale) {
-    // GetCurrentState: (serial, [((connector, …), [(mode id, width, height, …)], …)], …).
-    std::string state;
-    if (!display_config("GetCurrentState", {}, &state)) {
-        m_error = "GetCurrentState failed";
-        return false;
-    }
-    std::smatch serial, monitor;
-    static const std::regex serial_re(R"(^\(uint32 (\d+),)");
-    static const std::regex monitor_re(R"(\[\(\('([^']+)'[^)]*\), \[\('([^']+)')");
-    if (!std::regex_search(state, serial, serial_re) ||
-        !std::regex_search(state, monitor, monitor_re)) {
-        m_error = "no monitor in: " + state;
-        return false;
-    }
-    char scale_text[32];
-    std::snprintf(scale_text, sizeof scale_text, "%.1f", scale);
-    // Method 1: temporary (nothing is written to the user's monitors.xml).
-    const std::string logical = "[(0, 0, " + std::string(scale_text) + ", 0, true, [('" +
-                                monitor[1].str() + "', '" + monitor[2].str() + "', @a{sv} {})])]";
-    if (!display_config("ApplyMonitorsConfig", {serial[1].str(), "1", logical, "@a{sv} {}"},
-                        &state)) {
-        m_error = "ApplyMonitorsConfig refused scale " + std::string(scale_text);
-        return false;
-    }
-    const std::string applied = "[(0, 0, " + std::string(scale_text) + ",";
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (std::chrono::steady_clock::now() < end) {
-        if (display_config("GetCurrentState", {}, &state) &&
-            state.find(applied) != std::string::npos)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    m_error = "the scale did not change: " + state;
-    return false;
+        lines += "\nmove " + point(points[i].first, points[i].second);
+    send(lines + "\nup " + point(points.back().first, points.back().second));
 }
 
 XdotoolInput::XdotoolInput(std::string display, std::string window_title)
-    : m_env{{"DISPLAY", display}}, m_display(std::move(display)), m_title(std::move(window_title)) {
-}
+    : m_display(std::move(display)), m_title(std::move(window_title)) {}
 
-bool XdotoolInput::xdotool(const std::vector<std::string>& args, std::string* output) {
-    std::vector<std::string> argv{"xdotool"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    const CommandResult result = run_command(argv, m_env, std::chrono::seconds(30));
+bool XdotoolInput::xdotool(std::vector<std::string> args, std::string* output) {
+    args.insert(args.begin(), "xdotool");
+    const CommandResult result = run_command(args, {{"DISPLAY", m_display}}, 30s);
     if (output)
         *output = result.output;
     return result.status == 0;
 }
 
 bool XdotoolInput::attach(std::chrono::milliseconds deadline) {
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    while (std::chrono::steady_clock::now() < end) {
-        std::string found;
-        if (xdotool({"search", "--onlyvisible", "--name", "^" + m_title + "$"}, &found) &&
-            !found.empty()) {
+    std::string found, geometry;
+    return wait_for(
+        [&] {
+            if (!xdotool({"search", "--onlyvisible", "--name", "^" + m_title + "$"}, &found) ||
+                found.empty())
+                return false;
             m_window = found.substr(0, found.find('\n'));
-            std::string geometry;
-            if (xdotool({"getwindowgeometry", "--shell", m_window}, &geometry)) {
-                std::istringstream lines(geometry);
-                std::string line;
-                while (std::getline(lines, line)) {
-                    if (line.rfind("X=", 0) == 0)
-                        m_left = std::atoi(line.c_str() + 2);
-                    else if (line.rfind("Y=", 0) == 0)
-                        m_top = std::atoi(line.c_str() + 2);
-                }
-                return true;
+            if (!xdotool({"getwindowgeometry", "--shell", m_window}, &geometry))
+                return false;
+            std::istringstream lines(geometry);
+            for (std::string line; std::getline(lines, line);) {
+                if (line.rfind("X=", 0) == 0)
+                    m_left = std::atoi(line.c_str() + 2);
+                else if (line.rfind("Y=", 0) == 0)
+                    m_top = std::atoi(line.c_str() + 2);
             }
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return false;
+            return true;
+        },
+        int(deadline.count()));
 }
 
 void XdotoolInput::move_to(std::vector<std::string>& args, int x, int y) {
@@ -742,8 +334,6 @@ void XdotoolInput::double_tap(int x, int y) {
 }
 
 void XdotoolInput::drag(const std::vector<std::pair<int, int>>& points) {
-    if (points.empty())
-        return;
     std::vector<std::string> args;
     move_to(args, points.front().first, points.front().second);
     args.insert(args.end(), {"mousedown", "1"});
@@ -761,62 +351,188 @@ void XdotoolInput::type(const std::string& utf8) {
 }
 
 bool XdotoolInput::screenshot(const fs::path& file) {
-    if (!have_program("ffmpeg"))
+    return have_program("ffmpeg") &&
+           run_command({"ffmpeg", "-loglevel", "error", "-y", "-f", "x11grab", "-i", m_display,
+                        "-frames:v", "1", file.string()},
+                       {}, 30s)
+                   .status == 0;
+}
+
+// --- display servers -----------------------------------------------------------------------------
+
+XServer::XServer(int width, int height, int dpi) {
+    if (!have_program("Xvfb")) {
+        m_error = "Xvfb is not installed";
+        return;
+    }
+    int fds[2];
+    if (pipe(fds) != 0) {
+        m_error = "no pipe";
+        return;
+    }
+    // -displayfd: the server picks a free display and writes its number when it is ready.
+    m_server = std::make_unique<Process>(
+        std::vector<std::string>{"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
+                                 std::to_string(width) + "x" + std::to_string(height) + "x24",
+                                 "-nolisten", "tcp", "-noreset", "-dpi", std::to_string(dpi)},
+        EnvChanges{}, "/dev/null");
+    close(fds[1]);
+    std::string number;
+    char c = 0;
+    wait_for([&] {
+        pollfd p{fds[0], POLLIN, 0};
+        while (poll(&p, 1, 0) > 0 && read(fds[0], &c, 1) == 1 && c != '\n')
+            number += c;
+        return c == '\n' || !m_server->running();
+    });
+    close(fds[0]);
+    if (c != '\n' || number.empty()) {
+        m_error = "Xvfb did not report a display";
+        m_server.reset();
+        return;
+    }
+    m_display = ":" + number;
+}
+
+WaylandServer::WaylandServer(const fs::path& runtime_dir, std::string bus_address, int width,
+                             int height, const fs::path& log)
+    : m_bus(std::move(bus_address)) {
+    if (!have_program("mutter")) {
+        m_error = "mutter is not installed";
+        return;
+    }
+    const std::string name = "wayland-quillory-test";
+    m_server = std::make_unique<Process>(
+        std::vector<std::string>{"mutter", "--wayland", "--headless", "--no-x11",
+                                 "--wayland-display=" + name, "--virtual-monitor",
+                                 std::to_string(width) + "x" + std::to_string(height)},
+        EnvChanges{{"XDG_RUNTIME_DIR", runtime_dir.string()},
+                   {"DBUS_SESSION_BUS_ADDRESS", m_bus},
+                   {"DISPLAY", ""},
+                   {"WAYLAND_DISPLAY", ""},
+                   // The compositor needs its own settings schemas, which the tests' private
+                   // data folder lacks.
+                   {"XDG_DATA_DIRS", "/usr/local/share:/usr/share"},
+                   {"GSETTINGS_BACKEND", "memory"}},
+        log);
+    // Ready once its socket is there and its monitor configuration answers.
+    std::string state;
+    if (wait_for(
+            [&] {
+                return !m_server->running() || (fs::exists(runtime_dir / name) &&
+                                                display_config("GetCurrentState", {}, &state));
+            },
+            60000) &&
+        m_server->running()) {
+        m_display = name;
+        return;
+    }
+    m_error = "mutter did not start (see " + log.string() + ")";
+    m_server.reset();
+}
+
+bool WaylandServer::display_config(const std::string& method, const std::vector<std::string>& args,
+                                   std::string* output) {
+    std::vector<std::string> argv{"gdbus",
+                                  "call",
+                                  "--session",
+                                  "--dest",
+                                  "org.gnome.Mutter.DisplayConfig",
+                                  "--object-path",
+                                  "/org/gnome/Mutter/DisplayConfig",
+                                  "--method",
+                                  "org.gnome.Mutter.DisplayConfig." + method};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const CommandResult result = run_command(argv, {{"DBUS_SESSION_BUS_ADDRESS", m_bus}}, 20s);
+    *output = result.output;
+    return result.status == 0;
+}
+
+bool WaylandServer::set_scale(double scale) {
+    // GetCurrentState: (serial, [((connector, …), [(mode id, width, height, …)], …)], …).
+    std::string state;
+    std::smatch serial, monitor;
+    static const std::regex serial_re(R"(^\(uint32 (\d+),)");
+    static const std::regex monitor_re(R"(\[\(\('([^']+)'[^)]*\), \[\('([^']+)')");
+    if (!display_config("GetCurrentState", {}, &state) ||
+        !std::regex_search(state, serial, serial_re) ||
+        !std::regex_search(state, monitor, monitor_re)) {
+        m_error = "no monitor in: " + state;
         return false;
-    const CommandResult result = run_command({"ffmpeg", "-loglevel", "error", "-y", "-f", "x11grab",
-                                              "-i", m_display, "-frames:v", "1", file.string()},
-                                             {}, std::chrono::seconds(30));
-    return result.status == 0 && fs::exists(file);
+    }
+    char scale_text[32];
+    std::snprintf(scale_text, sizeof scale_text, "%.1f", scale);
+    // Method 1: temporary (nothing is written to the user's monitors.xml).
+    const std::string applied = "[(0, 0, " + std::string(scale_text) + ",";
+    const std::string logical = applied + " 0, true, [('" + monitor[1].str() + "', '" +
+                                monitor[2].str() + "', @a{sv} {})])]";
+    if (!display_config("ApplyMonitorsConfig", {serial[1].str(), "1", logical, "@a{sv} {}"},
+                        &state)) {
+        m_error = "ApplyMonitorsConfig refused scale " + std::string(scale_text) + ": " + state;
+        return false;
+    }
+    if (wait_for(
+            [&] {
+                return display_config("GetCurrentState", {}, &state) &&
+                       state.find(applied) != std::string::npos;
+            },
+            20000))
+        return true;
+    m_error = "the scale did not change: " + state;
+    return false;
 }
 
 // --- the program ---------------------------------------------------------------------------------
 
 ProgramSession::ProgramSession(fs::path root, fs::path programs)
-    : m_root(std::move(root)), m_programs(std::move(programs)) {
-    for (const char* folder : {"documents", "config", "contacts", "run"})
+    : m_root(std::move(root)),
+      m_programs(programs.empty() ? fs::path(QV_BUILD_DIR) / "bin" : std::move(programs)) {
+    for (const char* folder : {"documents/My Quillory", "config", "contacts", "run"})
         fs::create_directories(m_root / folder);
     fs::permissions(m_root / "run", fs::perms::owner_all, fs::perm_options::replace);
-    fs::create_directories(records_folder());
     std::ofstream(input_file()).flush();
-    m_env = {{"XDG_RUNTIME_DIR", (m_root / "run").string()},
-             {"HOME", m_root.string()},
-             {"XDG_DATA_HOME", (m_root / "data").string()},
-             {"QUILLORY_CONFIG_DIR", (m_root / "config").string()},
-             {"XDG_CONFIG_HOME", (m_root / "config").string()},
-             {"XDG_DOCUMENTS_DIR", (m_root / "documents").string()},
-             {"QUILLORY_CONTACTS", contacts_folder().string()},
-             {"QUILLORY_CARDS", ""},
-             {"QUILLORY_AUDIO", "file"},
-             {"QUILLORY_AUDIO_OUT", playback_file().string()},
-             {"QUILLORY_INSPECT", inspect_file().string()},
-             {"QUILLORY_DPI", "192"},
-             {"QUILLORY_SCREEN", "480x640"},
-             // The same machine wherever the test runs: English texts and dates, UTC, the
-             // tests' own fonts, the settings store's key list (never the desktop's schemas
-             // or settings).
-             {"LANG", "en_US.UTF-8"},
-             {"LANGUAGE", ""},
-             {"LC_ALL", ""},
-             {"LC_MESSAGES", ""},
-             {"LC_TIME", ""},
-             {"TZ", "UTC"},
-             {"FONTCONFIG_FILE", test_fonts_file()},
-             {"QUILLORY_KEY_BINDINGS", "registry"},
-             {"GSETTINGS_BACKEND", "memory"}};
+    m_env = {
+        {"XDG_RUNTIME_DIR", (m_root / "run").string()},
+        {"HOME", m_root.string()},
+        {"XDG_DATA_HOME", (m_root / "data").string()},
+        {"QUILLORY_CONFIG_DIR", (m_root / "config").string()},
+        {"XDG_CONFIG_HOME", (m_root / "config").string()},
+        {"XDG_DOCUMENTS_DIR", (m_root / "documents").string()},
+        {"QUILLORY_CONTACTS", contacts_folder().string()},
+        {"QUILLORY_CARDS", ""},
+        {"SDL_VIDEODRIVER", "offscreen"},
+        {"QUILLORY_SCREEN", "480x640"},
+        {"QUILLORY_DPI", "192"},
+        {"QUILLORY_INPUT", input_file().string()},
+        {"QUILLORY_INSPECT", (m_root / "inspect.json").string()},
+        {"QUILLORY_SCREENSHOT", screenshot_file().string()},
+        {"QUILLORY_AUDIO", "file"},
+        {"QUILLORY_AUDIO_IN", std::string(QV_SOURCE_DIR) + "/tests/data/controller/speech.wav"},
+        {"QUILLORY_AUDIO_OUT", playback_file().string()},
+        {"QUILLORY_AUDIO_SPEED", "4"},
+        // The same machine wherever the test runs: English texts and dates, UTC, the
+        // tests' own fonts, the settings store's key list (never the desktop's schemas,
+        // settings or key bindings).
+        {"LANG", "en_US.UTF-8"},
+        {"LANGUAGE", ""},
+        {"LC_ALL", ""},
+        {"LC_MESSAGES", ""},
+        {"LC_TIME", ""},
+        {"TZ", "UTC"},
+        {"FONTCONFIG_FILE", test_fonts_file()},
+        {"QUILLORY_KEY_BINDINGS", "registry"},
+        {"GSETTINGS_BACKEND", "memory"}};
 }
 
-fs::path ProgramSession::records_folder() const {
-    return m_root / "documents" / "My Quillory";
-}
-
-std::unique_ptr<Process> ProgramSession::start(const std::vector<std::string>& args) {
+std::unique_ptr<Process> ProgramSession::start(const std::vector<std::string>& args,
+                                               const fs::path& log) {
     std::error_code ignored;
-    fs::remove(inspect_file(), ignored);
+    fs::remove(m_root / "inspect.json", ignored);
     m_json.clear();
     m_inspection = Inspection{};
     std::vector<std::string> argv{(m_programs / "quillory").string()};
     argv.insert(argv.end(), args.begin(), args.end());
-    return std::make_unique<Process>(argv, m_env, m_root / "program.log");
+    return std::make_unique<Process>(argv, m_env, log.empty() ? log_file() : log);
 }
 
 CommandResult ProgramSession::cli(const std::vector<std::string>& args) {
@@ -828,17 +544,16 @@ CommandResult ProgramSession::cli(const std::vector<std::string>& args) {
 std::string ProgramSession::setting(const std::string& name) {
     CommandResult result =
         cli({"reg", "get", "HKEY_CURRENT_USER\\Software\\Corvane\\Quillory Vozir", name});
-    while (!result.output.empty() && (result.output.back() == '\n' || result.output.back() == '\r'))
+    while (!result.output.empty() && std::isspace(static_cast<unsigned char>(result.output.back())))
         result.output.pop_back();
     return result.status == 0 ? result.output : std::string();
 }
 
 const Inspection& ProgramSession::inspect() {
-    std::string json = read_file_text(inspect_file());
+    std::string json = read_whole_file(m_root / "inspect.json");
     if (json != m_json) {
-        Inspection parsed = parse_inspection(json);
         // The file is replaced whole; a half-read one is read again at the next poll.
-        if (parsed.valid) {
+        if (Inspection parsed = parse_inspection(json); parsed.valid) {
             m_json = std::move(json);
             m_inspection = std::move(parsed);
         }
@@ -848,18 +563,59 @@ const Inspection& ProgramSession::inspect() {
 
 bool ProgramSession::wait(const std::function<bool(const Inspection&)>& done,
                           std::chrono::milliseconds deadline) {
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    for (;;) {
-        if (done(inspect()))
-            return true;
-        if (std::chrono::steady_clock::now() >= end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    return wait_for([&] { return done(inspect()); }, int(deadline.count()));
 }
 
 bool ProgramSession::wait_form(const std::string& id, std::chrono::milliseconds deadline) {
-    return wait([&](const Inspection& i) { return i.top_id() == id && !i.transition; }, deadline);
+    return wait([&](const Inspection& i) { return i.at(id); }, deadline);
+}
+
+// --- records -------------------------------------------------------------------------------------
+
+void copy_sample_records(const fs::path& folder) {
+    fs::create_directories(folder);
+    fs::copy(fs::path(QV_SOURCE_DIR) / "tests/data/screens/records", folder,
+             fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+    const char* oldest_first[] = {"shopping.mp3", "bench.mp3", "Outgoing/restaurant.mp3",
+                                  "Incoming/anna.mp3", "meeting.mp3"};
+    const auto now = fs::file_time_type::clock::now();
+    for (size_t i = 0; i < std::size(oldest_first); ++i)
+        fs::last_write_time(folder / oldest_first[i],
+                            now - std::chrono::hours(24 * (std::size(oldest_first) - i)));
+}
+
+namespace {
+
+std::string ffprobe(const fs::path& file, const std::string& entries) {
+    CommandResult result = run_command({"ffprobe", "-v", "error", "-show_entries", entries, "-of",
+                                        "default=noprint_wrappers=1:nokey=1", file},
+                                       {}, 30s);
+    while (!result.output.empty() && std::isspace(static_cast<unsigned char>(result.output.back())))
+        result.output.pop_back();
+    return result.status == 0 ? result.output : std::string();
+}
+
+} // namespace
+
+double media_duration(const fs::path& file) {
+    const std::string text = ffprobe(file, "format=duration");
+    return text.empty() ? -1.0 : std::atof(text.c_str());
+}
+
+std::string media_tag(const fs::path& file, const std::string& tag) {
+    return ffprobe(file, "format_tags=" + tag);
+}
+
+long media_bit_rate(const fs::path& file) {
+    return std::atol(ffprobe(file, "stream=bit_rate").c_str());
+}
+
+std::vector<double> media_chapters(const fs::path& file) {
+    std::vector<double> out;
+    std::istringstream lines(ffprobe(file, "chapter=start_time"));
+    for (std::string line; std::getline(lines, line);)
+        out.push_back(std::atof(line.c_str()));
+    return out;
 }
 
 } // namespace testing_support

@@ -1,17 +1,16 @@
 #pragma once
 
-// Running the real program in a test: its environment and folders, its inspector file read as a
-// tree of components, and input given either through its test input file or through an X server
-// (xdotool), so one scenario can drive both.
+// The one way tests run the real program: its environment and folders, its inspector file read
+// as a tree of components, and input given either through its test input file (headless, or
+// on Wayland) or through an X server (xdotool), so that one scenario can drive every way.
+
+#include "support/process.h"
 
 #include <chrono>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <memory>
-#include <optional>
 #include <string>
-#include <sys/types.h>
 #include <utility>
 #include <vector>
 
@@ -19,89 +18,53 @@ namespace testing_support {
 
 // One component of the inspector's form tree.
 struct InspectNode {
-    std::string type;
-    std::string id;
-    std::string text;
+    std::string type, id, text;
     int x{0}, y{0}, w{0}, h{0};
     int columns{0}; // a waveform's columns drawn
     bool shown{false};
-    bool enabled{false};
     std::vector<InspectNode> children;
-    // A list's bound rows, with their item index.
-    std::vector<std::pair<int, InspectNode>> rows;
+    std::vector<InspectNode> rows; // a list's bound rows
 
     int centre_x() const { return x + w / 2; }
     int centre_y() const { return y + h / 2; }
-
+    bool contains(int px, int py) const { return px >= x && px < x + w && py >= y && py < y + h; }
     // The first component with this id, depth first through children and rows; null if none.
     const InspectNode* find(const std::string& wanted_id) const;
     // True when this component or one inside it shows exactly this text.
     bool has_text(const std::string& wanted) const;
-    // The first list in this tree; null if none.
-    const InspectNode* list() const;
+    // True when a text of this component or one inside it contains `part`.
+    bool mentions(const std::string& part) const;
+    // Every text shown in this tree, rows included, in order.
+    void texts(std::vector<std::string>& out) const;
 };
 
 // The forms on screen as the inspector last wrote them, bottom first.
 struct Inspection {
     bool valid{false};
     bool transition{false};
-    // Where text is being typed, when text input is on (w is 0 when it is off).
-    InspectNode text_input;
+    bool moving{false}; // a transition, an animation or the dimming under way
+    bool minimised{false};
+    InspectNode text_input; // where text is typed (w is 0 when text input is off)
     std::vector<InspectNode> forms;
 
     const InspectNode* top() const { return forms.empty() ? nullptr : &forms.back(); }
     std::string top_id() const { return forms.empty() ? std::string() : forms.back().id; }
-    // A control of the top form, only when it is shown; null otherwise.
+    // The top form at rest with this id.
+    bool at(const std::string& id) const { return top_id() == id && !transition; }
+    // A control of the top form, only when it is shown with a size; null otherwise.
     const InspectNode* shown(const std::string& id) const;
-    // The rows of the top form's first list that are in its view (their middle, at least).
+    // The rows of the top form's list that are in its view (their middle, at least).
     std::vector<const InspectNode*> rows() const;
     // The row of the top form's list that shows this text; null if none.
     const InspectNode* row_with(const std::string& text) const;
 };
 
-// Parses the inspector's JSON; an Inspection with valid false for text that is not one.
+// The inspector's JSON; valid is false for text that is not one.
 Inspection parse_inspection(const std::string& json);
-
-std::string read_file_text(const std::filesystem::path& path);
-
 // "h:mm:ss" in seconds; -1 for any other text.
 int parse_clock(const std::string& text);
-
-// A child process with its own environment; killed at destruction if still running.
-class Process {
-public:
-    Process() = default;
-    Process(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-            const std::filesystem::path& output = {});
-    ~Process();
-    Process(const Process&) = delete;
-    Process& operator=(const Process&) = delete;
-
-    pid_t pid() const { return m_pid; }
-    bool running();
-    // Waits up to the deadline; the exit status, or nullopt while still running. A signal
-    // death is reported as 128 + signal number.
-    std::optional<int> wait_exit(std::chrono::milliseconds deadline);
-    // SIGTERM, then SIGKILL after the grace time; the exit status as wait_exit gives it.
-    std::optional<int> terminate(std::chrono::milliseconds grace);
-    void kill_now();
-
-private:
-    pid_t m_pid{-1};
-    std::optional<int> m_status;
-};
-
-// Runs a command to its end (or its deadline, then killed); its exit status and standard output.
-struct CommandResult {
-    int status{-1};
-    std::string output;
-};
-CommandResult run_command(const std::vector<std::string>& argv,
-                          const std::map<std::string, std::string>& env,
-                          std::chrono::milliseconds deadline = std::chrono::seconds(60));
-
-// True when a program of this name is on PATH.
-bool have_program(const std::string& name);
+// The seconds a clock text of the top form shows; -1 when there is none.
+int seconds_shown(const Inspection& inspection, const std::string& id);
 
 // How input reaches the program: positions are window pixels as the inspector reports them.
 class InputDriver {
@@ -123,11 +86,11 @@ public:
 // Lines appended to the program's QUILLORY_INPUT file.
 class ScriptInput final : public InputDriver {
 public:
-    explicit ScriptInput(std::filesystem::path file);
+    explicit ScriptInput(std::filesystem::path file) : m_file(std::move(file)) {}
     void tap(int x, int y) override;
     void double_tap(int x, int y) override;
     void drag(const std::vector<std::pair<int, int>>& points) override;
-    void type(const std::string& utf8) override;
+    void type(const std::string& utf8) override { send("text " + utf8); }
     std::string name() const override { return "input file"; }
     // Any line of the input file's language (fingers, keys, a resize), as it stands.
     void send(const std::string& line);
@@ -136,23 +99,39 @@ private:
     std::filesystem::path m_file;
 };
 
+// The real SDL input path: xdotool moves the X pointer, clicks and types into the window whose
+// title is given, at window pixels offset by the window's place on the screen.
+class XdotoolInput final : public InputDriver {
+public:
+    XdotoolInput(std::string display, std::string window_title);
+    bool attach(std::chrono::milliseconds deadline) override;
+    void tap(int x, int y) override;
+    void double_tap(int x, int y) override;
+    void drag(const std::vector<std::pair<int, int>>& points) override;
+    void type(const std::string& utf8) override;
+    std::string name() const override { return "xdotool"; }
+    bool screenshot(const std::filesystem::path& file) override;
+
+private:
+    bool xdotool(std::vector<std::string> args, std::string* output = nullptr);
+    void move_to(std::vector<std::string>& args, int x, int y);
+    std::string m_display, m_title, m_window;
+    int m_left{0}, m_top{0};
+    int m_pointer_x{-1}, m_pointer_y{-1}; // on the screen
+};
+
 // A private Xvfb server on a free display, ended at destruction.
 class XServer {
 public:
     // A screen of that many pixels at that density (the physical size the server reports).
     XServer(int width, int height, int dpi = 96);
-    ~XServer();
-    XServer(const XServer&) = delete;
-    XServer& operator=(const XServer&) = delete;
-
     bool ok() const { return !m_display.empty(); }
     const std::string& display() const { return m_display; }
     const std::string& error() const { return m_error; }
 
 private:
     std::unique_ptr<Process> m_server;
-    std::string m_display;
-    std::string m_error;
+    std::string m_display, m_error;
 };
 
 // GNOME's mutter as a headless Wayland compositor (no X server, no GPU) with one virtual
@@ -161,10 +140,6 @@ class WaylandServer {
 public:
     WaylandServer(const std::filesystem::path& runtime_dir, std::string bus_address, int width,
                   int height, const std::filesystem::path& log);
-    ~WaylandServer();
-    WaylandServer(const WaylandServer&) = delete;
-    WaylandServer& operator=(const WaylandServer&) = delete;
-
     bool ok() const { return !m_display.empty(); }
     // The socket's name, for WAYLAND_DISPLAY.
     const std::string& display() const { return m_display; }
@@ -178,54 +153,33 @@ private:
     bool display_config(const std::string& method, const std::vector<std::string>& args,
                         std::string* output);
     std::unique_ptr<Process> m_server;
-    std::string m_bus;
-    std::string m_display;
-    std::string m_error;
+    std::string m_bus, m_display, m_error;
 };
 
-// The real SDL input path: xdotool moves the X pointer, clicks and types into the window whose
-// title is given, at window pixels offset by the window's place on the screen.
-class XdotoolInput final : public InputDriver {
-public:
-    XdotoolInput(std::string display, std::string window_title);
-    // Finds the window and its place; false when it is not mapped within the deadline.
-    bool attach(std::chrono::milliseconds deadline) override;
-    void tap(int x, int y) override;
-    void double_tap(int x, int y) override;
-    void drag(const std::vector<std::pair<int, int>>& points) override;
-    void type(const std::string& utf8) override;
-    std::string name() const override { return "xdotool"; }
-    bool screenshot(const std::filesystem::path& file) override;
-
-private:
-    bool xdotool(const std::vector<std::string>& args, std::string* output = nullptr);
-    void move_to(std::vector<std::string>& args, int x, int y);
-    std::map<std::string, std::string> m_env;
-    std::string m_display;
-    std::string m_title;
-    std::string m_window;
-    int m_left{0}, m_top{0};
-    int m_pointer_x{-1}, m_pointer_y{-1}; // on the screen
-};
-
-// The environment, folders and inspector of one program under test.
+// The environment, folders and inspector of one program under test. Headless by default: the
+// offscreen video driver, the file sound devices (speech in at four times the speed, the
+// output into a file), input through the input file, a picture written as screen.png.
 class ProgramSession {
 public:
-    // Folders under root: documents, config, run, contacts; the inspector and input files.
-    // The programs are "quillory" and "quillory-cli" in the folder given.
-    ProgramSession(std::filesystem::path root, std::filesystem::path programs);
+    // Folders under root: documents, config, run, contacts, data. The programs are
+    // "quillory" and "quillory-cli" in `programs` (the build's by default).
+    explicit ProgramSession(std::filesystem::path root, std::filesystem::path programs = {});
 
     const std::filesystem::path& root() const { return m_root; }
-    std::filesystem::path records_folder() const;
+    std::filesystem::path records_folder() const { return m_root / "documents/My Quillory"; }
     std::filesystem::path contacts_folder() const { return m_root / "contacts"; }
-    std::filesystem::path inspect_file() const { return m_root / "inspect.json"; }
+    std::filesystem::path trash_folder() const { return m_root / "data/Trash"; }
     std::filesystem::path input_file() const { return m_root / "input.txt"; }
     std::filesystem::path playback_file() const { return m_root / "played.wav"; }
-    std::filesystem::path screenshot_file() const { return m_root / "screen.bmp"; }
-    std::map<std::string, std::string>& env() { return m_env; }
+    std::filesystem::path screenshot_file() const { return m_root / "screen.png"; }
+    std::filesystem::path log_file() const { return m_root / "program.log"; }
+    const std::filesystem::path& programs() const { return m_programs; }
+    EnvChanges& env() { return m_env; }
 
-    // Starts "quillory" with the arguments; the previous inspector file is removed first.
-    std::unique_ptr<Process> start(const std::vector<std::string>& args = {});
+    // Starts "quillory" with the arguments, its messages appended to `log` (the session's log
+    // by default); the previous inspector file is removed first.
+    std::unique_ptr<Process> start(const std::vector<std::string>& args = {},
+                                   const std::filesystem::path& log = {});
     // Runs quillory-cli to its end.
     CommandResult cli(const std::vector<std::string>& args);
     // A registry value of the program's own key, as "quillory-cli reg get" prints it.
@@ -234,18 +188,30 @@ public:
     // The inspector file as it is now (parsed again only when it changed).
     const Inspection& inspect();
     const std::string& last_json() const { return m_json; }
-
     // Polls the inspector until the condition holds; false at the deadline.
     bool wait(const std::function<bool(const Inspection&)>& done,
-              std::chrono::milliseconds deadline);
-    bool wait_form(const std::string& id, std::chrono::milliseconds deadline);
+              std::chrono::milliseconds deadline = 40s);
+    bool wait_form(const std::string& id, std::chrono::milliseconds deadline = 40s);
 
 private:
-    std::filesystem::path m_root;
-    std::filesystem::path m_programs;
-    std::map<std::string, std::string> m_env;
+    std::filesystem::path m_root, m_programs;
+    EnvChanges m_env;
     std::string m_json;
     Inspection m_inspection;
 };
+
+// The sample records of tests/data/screens/records (made with quillory-cli from speech) into
+// folder, a day apart, newest first: "Team meeting: launch plan", Anna Petrova's call, the
+// outgoing call, "Idea: garden bench", "Shopping list".
+void copy_sample_records(const std::filesystem::path& folder);
+
+// Seconds of audio in a file as ffprobe reads it; negative when it cannot.
+double media_duration(const std::filesystem::path& file);
+// A tag of the file (title, artist, ...) as ffprobe reads it.
+std::string media_tag(const std::filesystem::path& file, const std::string& tag);
+// The audio stream's bit rate as ffprobe reads it.
+long media_bit_rate(const std::filesystem::path& file);
+// The record's chapter starts (its markers) in seconds, as ffprobe reads them.
+std::vector<double> media_chapters(const std::filesystem::path& file);
 
 } // namespace testing_support

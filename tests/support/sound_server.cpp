@@ -1,12 +1,12 @@
 #include "support/sound_server.h"
 
 #include "platform/wave_file.h"
+#include "support/process.h"
 
 #include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sys/stat.h>
@@ -17,48 +17,14 @@
 namespace testing_support {
 
 bool on_path(const std::string& tool) {
-    return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-bool in_ci() {
-    const char* ci = std::getenv("CI");
-    return ci && std::string(ci) == "true";
+    return have_program(tool);
 }
 
 pid_t spawn(const std::vector<std::string>& arguments, const std::string& output,
             const Environment& environment) {
-    std::vector<std::string> variables;
-    for (char** variable = environ; *variable; ++variable) {
-        const std::string text = *variable;
-        bool replaced = false;
-        for (const auto& [name, value] : environment)
-            replaced = replaced || text.rfind(name + "=", 0) == 0;
-        if (!replaced)
-            variables.push_back(text);
-    }
-    for (const auto& [name, value] : environment)
-        variables.push_back(name + "=" + value);
-    std::vector<char*> envp, argv;
-    for (std::string& variable : variables)
-        envp.push_back(variable.data());
-    envp.push_back(nullptr);
-    std::vector<std::string> copies = arguments;
-    for (std::string& argument : copies)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    const int log = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (log >= 0) {
-            dup2(log, 1);
-            dup2(log, 2);
-        }
-        execvpe(argv[0], argv.data(), envp.data());
-        _exit(127);
-    }
-    if (log >= 0)
-        close(log);
-    return pid;
+    std::error_code ignored;
+    std::filesystem::remove(output, ignored);
+    return spawn_process(arguments, EnvChanges(environment.begin(), environment.end()), output);
 }
 
 void end(pid_t pid) {
@@ -109,11 +75,6 @@ bool wait_for_path(const std::string& path, int milliseconds) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return false;
-}
-
-std::string read_text(const std::string& path) {
-    std::ifstream in(path);
-    return std::string((std::istreambuf_iterator<char>(in)), {});
 }
 
 } // namespace
@@ -167,20 +128,20 @@ SoundServer::SoundServer(Kind kind, const std::string& microphone, const std::st
         m_processes.push_back(spawn({"dbus-daemon", "--session", "--nofork", "--address=" + bus},
                                     m_folder + "/bus.log", server));
         if (!wait_for_path(m_folder + "/bus", 5000)) {
-            m_why = "the session bus did not start:\n" + read_text(m_folder + "/bus.log");
+            m_why = "the session bus did not start:\n" + read_whole_file(m_folder + "/bus.log");
             return;
         }
         m_processes.push_back(spawn({"pipewire"}, m_folder + "/server.log", server));
         if (!wait_for_path(m_folder + "/pipewire-0", 5000)) {
-            m_why = "pipewire did not start:\n" + read_text(m_folder + "/server.log");
+            m_why = "pipewire did not start:\n" + read_whole_file(m_folder + "/server.log");
             return;
         }
         m_processes.push_back(spawn({"wireplumber"}, m_folder + "/session.log", server));
         m_processes.push_back(spawn({"pipewire-pulse"}, m_folder + "/pulse.log", server));
     }
     if (!wait_until_up()) {
-        m_why = "the server did not answer:\n" + read_text(m_folder + "/server.log") +
-                read_text(m_folder + "/pulse.log");
+        m_why = "the server did not answer:\n" + read_whole_file(m_folder + "/server.log") +
+                read_whole_file(m_folder + "/pulse.log");
         return;
     }
     for (const std::string& sink : {microphone, output}) {
@@ -214,15 +175,12 @@ SoundServer::~SoundServer() {
 }
 
 bool SoundServer::pactl(const std::string& arguments, std::string* output) {
-    std::string command;
-    for (const auto& [name, value] : m_client)
-        command += name + "='" + value + "' ";
-    const std::string written = m_folder + "/pactl.out";
-    const bool done =
-        std::system((command + "pactl " + arguments + " >" + written + " 2>&1").c_str()) == 0;
+    const CommandResult result =
+        run_command({"sh", "-c", "pactl " + arguments + " 2>&1"},
+                    EnvChanges(m_client.begin(), m_client.end()), std::chrono::seconds(30));
     if (output)
-        *output = read_text(written);
-    return done;
+        *output = result.output;
+    return result.status == 0;
 }
 
 pid_t SoundServer::play(const std::string& wav, const std::string& sink) {

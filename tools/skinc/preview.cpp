@@ -1,5 +1,6 @@
 #include "preview.h"
 
+#include "foundation/number.h"
 #include "foundation/text.h"
 #include "png_convert.h"
 #include "skin/component_factory.h"
@@ -69,18 +70,28 @@ bool parse(const std::vector<std::string>& args, Options& options) {
             return false;
         const std::string& v = args[++i];
         if (a == "--size") {
-            if (std::sscanf(v.c_str(), "%dx%d", &options.width, &options.height) != 2 ||
-                options.width < 16 || options.height < 16 || options.width > 4096 ||
+            const size_t x = v.find('x');
+            options.width = foundation::parse_number<int>(v.substr(0, x)).value_or(0);
+            options.height = x == std::string::npos
+                                 ? 0
+                                 : foundation::parse_number<int>(v.substr(x + 1)).value_or(0);
+            if (options.width < 16 || options.height < 16 || options.width > 4096 ||
                 options.height > 4096)
                 return false;
         } else if (a == "--dpi") {
-            options.dpi = std::atoi(v.c_str());
+            const auto dpi = foundation::parse_number<int>(v);
+            if (!dpi)
+                return false;
+            options.dpi = *dpi;
         } else if (a == "--lang") {
             options.language = v;
         } else if (a == "--base") {
             options.base = v;
         } else if (a == "--rows") {
-            options.rows = std::atoi(v.c_str());
+            const auto rows = foundation::parse_number<int>(v);
+            if (!rows)
+                return false;
+            options.rows = *rows;
         } else if (a == "--row") {
             options.row = v;
         } else if (a == "--menu") {
@@ -92,10 +103,14 @@ bool parse(const std::vector<std::string>& args, Options& options) {
             auto eq = v.find('=');
             if (eq == std::string::npos)
                 return false;
-            if (a == "--text")
+            if (a == "--text") {
                 options.texts.emplace_back(v.substr(0, eq), v.substr(eq + 1));
-            else
-                options.values.emplace_back(v.substr(0, eq), std::atof(v.c_str() + eq + 1));
+            } else {
+                const auto value = foundation::parse_number<double>(v.substr(eq + 1));
+                if (!value)
+                    return false;
+                options.values.emplace_back(v.substr(0, eq), *value);
+            }
         } else {
             return false;
         }

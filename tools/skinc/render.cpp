@@ -10,6 +10,7 @@
 // "detail_color", strings "name" and "detail", integer "height". Rows fill the screen below
 // the title. DPI (default 192) chooses the skin's scale (DPI / 96).
 
+#include "foundation/number.h"
 #include "foundation/text.h"
 #include "png_convert.h"
 #include "preview.h"
@@ -81,8 +82,13 @@ int main(int argc, char** argv) {
         std::cerr << "usage: skin-render SKIN.skin OUT.png [DPI]\n";
         return 2;
     }
+    const auto dpi = argc > 3 ? foundation::parse_number<int>(argv[3]) : std::optional<int>(192);
+    if (!dpi) {
+        std::cerr << "usage: skin-render SKIN.skin OUT.png [DPI]\n";
+        return 2;
+    }
     LoadedSkin skin;
-    if (!load(argv[1], argc > 3 ? std::atoi(argv[3]) : 192, skin))
+    if (!load(argv[1], *dpi, skin))
         return 1;
     const int32_t width = 480, height = 640;
     RenderSurface target;

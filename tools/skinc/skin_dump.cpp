@@ -24,7 +24,7 @@ std::string quoted(const std::u16string& text) {
             out += "\\t";
         } else if (c == u'\r') {
             out += "\\r";
-        } else if (c < 0x20 || (c >= 0xD800 && c <= 0xDFFF)) {
+        } else if (c < 0x20 || foundation::is_surrogate(c)) {
             char escape[8];
             std::snprintf(escape, sizeof escape, "\\u%04X", unsigned(c));
             out += escape;

@@ -1,3 +1,5 @@
+#include "foundation/file.h"
+#include "foundation/number.h"
 #include "foundation/text.h"
 #include "png_convert.h"
 #include "skin/bitmap.h"
@@ -7,7 +9,6 @@
 #include <fstream>
 #include <limits>
 #include <set>
-#include <sstream>
 
 namespace skinc {
 
@@ -123,12 +124,12 @@ private:
             case 'u': {
                 if (m_pos + 4 > m_text.size())
                     fail(token.line, "bad \\u escape");
-                unsigned code = 0;
-                for (int i = 0; i < 4; ++i) {
-                    if (!hex_at(m_pos))
+                for (size_t i = 0; i < 4; ++i)
+                    if (!hex_at(m_pos + i))
                         fail(token.line, "bad \\u escape");
-                    code = code * 16 + std::stoul(std::string(1, m_text[m_pos++]), nullptr, 16);
-                }
+                const unsigned code =
+                    foundation::parse_number<unsigned>(m_text.substr(m_pos, 4), 16).value_or(0);
+                m_pos += 4;
                 // Kept as a marker and turned into one UTF-16 unit after conversion.
                 value += '\x01';
                 value += static_cast<char>(0x40 | (code >> 12));
@@ -153,7 +154,7 @@ private:
             fail(token.line, "a colour is # and six hex digits");
         token.type = Tok::Color;
         token.text = m_text.substr(start, 6);
-        token.number = std::stoll(token.text, nullptr, 16);
+        token.number = foundation::parse_number<int64_t>(token.text, 16).value_or(0);
         return token;
     }
 
@@ -175,7 +176,9 @@ private:
             ++m_pos;
         if (digits == m_pos || m_pos - digits > 12)
             fail(token.line, "bad number '" + m_text.substr(start, m_pos - start + 1) + "'");
-        int64_t value = std::stoll(m_text.substr(digits, m_pos - digits), nullptr, base);
+        const int64_t value =
+            foundation::parse_number<int64_t>(m_text.substr(digits, m_pos - digits), base)
+                .value_or(0);
         token.type = Tok::Number;
         token.number = negative ? -value : value;
         token.text = m_text.substr(start, m_pos - start);
@@ -305,12 +308,11 @@ private:
             decl.width = image.width;
             decl.height = image.height;
         } else if (ext == ".bmp") {
-            std::ifstream in(decl.file, std::ios::binary);
-            std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                       std::istreambuf_iterator<char>());
-            auto bitmap = skin::decode_bmp_565(bytes, decl.file.u16string());
-            if (!in.good() && bytes.empty())
+            std::vector<uint8_t> bytes;
+            if (foundation::read_whole_file(foundation::from_utf8(decl.file.string()), UINT32_MAX,
+                                            bytes) == foundation::WholeFile::CannotOpen)
                 fail(line, "cannot open " + decl.file.string());
+            auto bitmap = skin::decode_bmp_565(bytes, decl.file.u16string());
             if (!bitmap)
                 fail(line, decl.file.string() + " is not a 16-bit BMP");
             decl.width = bitmap->width();
@@ -552,12 +554,11 @@ Skin parse_skin(const std::string& text, const std::filesystem::path& file,
 }
 
 Skin parse_skin_file(const std::filesystem::path& file, const std::filesystem::path& picture_dir) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in)
+    std::vector<uint8_t> bytes;
+    if (foundation::read_whole_file(foundation::from_utf8(file.string()), UINT32_MAX, bytes) !=
+        foundation::WholeFile::Read)
         throw SourceError(file.string(), 0, "cannot open the source");
-    std::stringstream text;
-    text << in.rdbuf();
-    return parse_skin(text.str(), file, picture_dir);
+    return parse_skin(std::string(bytes.begin(), bytes.end()), file, picture_dir);
 }
 
 } // namespace skinc

@@ -1,3 +1,4 @@
+#include "foundation/file.h"
 #include "foundation/text.h"
 #include "png_convert.h"
 #include "skin/skin_image.h"
@@ -203,8 +204,9 @@ void write_pictures(const Skin& skin, const std::filesystem::path& out_folder,
             continue;
         std::vector<uint8_t> bytes;
         if (picture.file.extension() == ".bmp" || picture.file.extension() == ".BMP") {
-            std::ifstream in(picture.file, std::ios::binary);
-            bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+            if (foundation::read_whole_file(foundation::from_utf8(picture.file.string()),
+                                            UINT32_MAX, bytes) != foundation::WholeFile::Read)
+                bytes.clear();
         } else {
             RgbaImage image;
             std::string reason;

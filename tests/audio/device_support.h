@@ -1,0 +1,75 @@
+#pragma once
+
+// The audio tests' sound devices: the file backend reading its input from a WAV file and
+// writing its output to one, and the environment switches that make it misbehave.
+
+#include "platform/wave_file.h"
+#include "support/audio_data.h"
+#include "support/temp_dir.h"
+#include "support/watchdog.h"
+
+#include <chrono>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace audio_test {
+
+using namespace testing_support;
+
+inline void sleep_ms(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+inline void write_wav(const std::filesystem::path& path, const std::vector<int16_t>& samples,
+                      int rate, int channels = 1) {
+    platform::WaveFormat format;
+    format.channels = uint16_t(channels);
+    format.samples_per_sec = uint32_t(rate);
+    format.bits_per_sample = 16;
+    format.block_align = uint16_t(2 * channels);
+    format.avg_bytes_per_sec = uint32_t(rate) * format.block_align;
+    platform::WaveFileWriter writer;
+    ASSERT_TRUE(writer.create(path.string(), format));
+    ASSERT_TRUE(writer.write(reinterpret_cast<const uint8_t*>(samples.data()), samples.size() * 2));
+}
+
+// The samples of a 16-bit WAV file; its format in `format`.
+inline std::vector<int16_t> read_wav(const std::filesystem::path& path,
+                                     platform::WaveFormat* format = nullptr) {
+    platform::WaveFileReader reader;
+    if (!reader.open(path.string()))
+        return {};
+    if (format)
+        *format = reader.format();
+    std::vector<int16_t> samples(reader.data_size() / 2);
+    samples.resize(reader.read(reinterpret_cast<uint8_t*>(samples.data()), samples.size() * 2) / 2);
+    return samples;
+}
+
+// A test of the file devices: its own folder, the output in "out.wav", switches set with env().
+class FileDevices : public ::testing::Test {
+protected:
+    void env(const char* name, const std::string& value) {
+        m_env.push_back(std::make_unique<ScopedEnv>(name, value));
+    }
+    // The microphone: a WAV file of these samples, captured `speed` times as fast as real time.
+    void input(const std::vector<int16_t>& samples, int rate, int channels = 1, int speed = 10) {
+        write_wav(dir / "in.wav", samples, rate, channels);
+        env("QUILLORY_AUDIO_IN", (dir / "in.wav").string());
+        env("QUILLORY_AUDIO_SPEED", std::to_string(speed));
+    }
+    std::vector<int16_t> output(platform::WaveFormat* format = nullptr) const {
+        return read_wav(dir / "out.wav", format);
+    }
+
+    Watchdog watchdog{60};
+    TempDir dir;
+    ScopedEnv m_audio{"QUILLORY_AUDIO", "file"};
+    ScopedEnv m_out{"QUILLORY_AUDIO_OUT", (dir / "out.wav").string()};
+    std::vector<std::unique_ptr<ScopedEnv>> m_env;
+};
+
+} // namespace audio_test

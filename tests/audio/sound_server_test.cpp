@@ -1,0 +1,222 @@
+// Recordings through real sound servers of their own: PulseAudio, and PipeWire with WirePlumber
+// and its PulseAudio service. A null sink whose monitor is the default source stands for the
+// microphone, another null sink is the default output, the other side of a call.
+
+#include "audio/recorder_pcm.h"
+#include "device_support.h"
+#include "support/sound_server.h"
+
+#include <memory>
+
+#if defined(__SANITIZE_ADDRESS__)
+// SDL's PulseAudio backend leaves a few small blocks from libpulse behind when the audio
+// subsystem ends; nothing on our side holds them.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libpulse.so\n";
+}
+#endif
+
+namespace {
+
+using namespace audio_test;
+using platform::WaveDownlink;
+
+constexpr int kRate = 22050;
+
+class SoundServers : public ::testing::Test {
+protected:
+    // Starts a server of the kind with the sinks "qvmic" and "qvcall" and makes this process
+    // its client. Without the tools, or when it does not come up, the test is skipped (failed
+    // in CI where it must run).
+    void start(SoundServer::Kind kind, bool required_in_ci) {
+#if defined(__SANITIZE_THREAD__)
+        GTEST_SKIP() << "libpipewire, libpulse and SDL are not built for ThreadSanitizer: their "
+                        "own threads would be reported; capture and mixing are checked under it "
+                        "with the file devices";
+#endif
+        if (const std::string tool = SoundServer::missing_tool(kind); !tool.empty()) {
+            if (in_ci())
+                FAIL() << tool << " is missing";
+            GTEST_SKIP() << tool << " is not installed";
+        }
+        server = std::make_unique<SoundServer>(kind, "qvmic", "qvcall");
+        if (!server->ready()) {
+            if (in_ci() && required_in_ci)
+                FAIL() << "the sound server did not start: " << server->why();
+            GTEST_SKIP() << "the sound server did not start here: " << server->why();
+        }
+        for (const auto& [name, value] : server->client_environment())
+            client.push_back(std::make_unique<ScopedEnv>(name.c_str(), value));
+    }
+    std::string file(const std::string& name) const {
+        return server->folder() + "/" + name;
+    }
+    // Plays tones into a sink, ended with the test.
+    void play(const std::string& name, const std::vector<double>& hz, double seconds,
+              const std::string& sink) {
+        ASSERT_TRUE(write_tones(file(name), hz, seconds, kRate));
+        players.push_back(server->play(file(name), sink));
+    }
+    // Records into `sink` until it holds `samples` or `seconds` have passed.
+    static void record(audio::RecorderPCM& recorder, SampleSink& sink, size_t samples,
+                       int seconds) {
+        audio::connect(recorder, &sink);
+        ASSERT_TRUE(recorder.start());
+        wait_for(sink, samples, seconds);
+    }
+    static void wait_for(const SampleSink& sink, size_t samples, int seconds) {
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        while (sink.received() < samples && std::chrono::steady_clock::now() < give_up)
+            sleep_ms(20);
+    }
+    void TearDown() override {
+        for (pid_t player : players)
+            end(player);
+        client.clear();
+        server.reset();
+    }
+
+    Watchdog watchdog{120};
+    std::unique_ptr<SoundServer> server;
+    std::vector<std::unique_ptr<ScopedEnv>> client;
+    std::vector<pid_t> players;
+    ScopedEnv audio_env{"QUILLORY_AUDIO", "sdl"};
+};
+
+double amplitude(const std::vector<int16_t>& samples, double hz) {
+    return tone_amplitude(samples, hz, kRate);
+}
+
+std::vector<int16_t> last_second(const SampleSink& sink) {
+    std::lock_guard guard(sink.lock());
+    if (sink.samples.size() < size_t(kRate))
+        return {};
+    return std::vector<int16_t>(sink.samples.end() - kRate, sink.samples.end());
+}
+
+TEST_F(SoundServers, PulseAudioMonitorOfTheOutputReachesTheCallRecording) {
+    start(SoundServer::Kind::PulseAudio, false);
+    if (IsSkipped() || HasFailure())
+        return;
+    play("speaker.wav", {440}, 10, "qvmic");
+    play("party.wav", {1500}, 10, "qvcall");
+    // SDL's own capture, as where the server's library is not used.
+    ScopedEnv capture_env("QUILLORY_AUDIO_CAPTURE", "sdl");
+    ScopedEnv driver_env("SDL_AUDIODRIVER", "pulseaudio");
+    sleep_ms(300);
+    SampleSink call, note;
+    for (auto [sink, device, seconds] : {std::tuple{&call, platform::WAVE_CALL_MAPPER, 2.0},
+                                         {&note, platform::WAVE_MAPPER, 1.5}}) {
+        audio::RecorderPCM recorder(1, kRate, 16, device);
+        record(recorder, *sink, size_t(seconds * kRate), 10);
+        EXPECT_EQ(recorder.downlink(),
+                  device == platform::WAVE_CALL_MAPPER ? WaveDownlink::Mixed : WaveDownlink::None);
+    }
+    // The speaker in both, the other party only in the call, each at its level (8000 / 32768).
+    const auto in_call = last_second(call), in_note = last_second(note);
+    ASSERT_FALSE(in_call.empty());
+    ASSERT_FALSE(in_note.empty());
+    EXPECT_NEAR(amplitude(in_call, 440), 0.244, 0.03);
+    EXPECT_NEAR(amplitude(in_call, 1500), 0.244, 0.03);
+    EXPECT_NEAR(amplitude(in_note, 440), 0.244, 0.03);
+    EXPECT_LT(amplitude(in_note, 1500), 0.01);
+}
+
+// Busy loops on every core, as many as the test machine's other work would make.
+class Load {
+public:
+    explicit Load(int loops) {
+        for (int i = 0; i < loops; ++i)
+            m_loops.push_back(spawn({"sh", "-c", "while :; do :; done"}, "/dev/null"));
+    }
+    ~Load() {
+        for (pid_t loop : m_loops)
+            end(loop);
+    }
+
+private:
+    std::vector<pid_t> m_loops;
+};
+
+TEST_F(SoundServers, PipeWireRecordingUnderLoadKeepsEverySecondOfATonePlayed) {
+    start(SoundServer::Kind::PipeWire, true);
+    if (IsSkipped() || HasFailure())
+        return;
+    const std::vector<double> tones = {500, 700, 900, 1100, 1300, 1500};
+    ScopedEnv driver("SDL_AUDIODRIVER", "pipewire");
+    SampleSink sink;
+    double lost = -1;
+    {
+        Load load(4);
+        audio::RecorderPCM recorder(1, kRate, 16);
+        record(recorder, sink, 1, 30);
+        play("tones.wav", tones, 1.0, "qvmic");
+        // The tones, and a second after them.
+        wait_for(sink, size_t(kRate) * (tones.size() + 2), 30);
+        lost = recorder.lost_seconds();
+    }
+    EXPECT_EQ(lost, 0.0);
+    std::lock_guard guard(sink.lock());
+    // Which tone each 50 ms of the recording holds.
+    const size_t window = kRate / 20;
+    std::vector<int> count(tones.size(), 0);
+    long first = -1, last = -1;
+    for (size_t at = 0; at + window <= sink.samples.size(); at += window) {
+        const std::vector<int16_t> part(sink.samples.begin() + long(at),
+                                        sink.samples.begin() + long(at + window));
+        size_t best = 0;
+        double best_amplitude = 0;
+        for (size_t i = 0; i < tones.size(); ++i) {
+            if (const double a = amplitude(part, tones[i]); a > best_amplitude) {
+                best_amplitude = a;
+                best = i;
+            }
+        }
+        if (best_amplitude < 0.1)
+            continue;
+        ++count[best];
+        if (best == 0 && first < 0)
+            first = long(at / window);
+        if (best == tones.size() - 1)
+            last = long(at / window);
+    }
+    // Every second of every tone is there: a player slowed by the load may add silence between
+    // them, but nothing of them is missing.
+    for (size_t i = 0; i < tones.size(); ++i)
+        EXPECT_GE(count[i], 19) << tones[i] << " Hz";
+    ASSERT_GE(first, 0);
+    ASSERT_GE(last, first);
+    EXPECT_GE(last - first + 1, long(tones.size() * 20) - 1);
+}
+
+TEST_F(SoundServers, PipeWireCallDownlinkIsFoundWithEitherDriverAndStreamsAreNamed) {
+    start(SoundServer::Kind::PipeWire, true);
+    if (IsSkipped() || HasFailure())
+        return;
+    play("speaker.wav", {440}, 20, "qvmic");
+    play("party.wav", {1500}, 20, "qvcall");
+    for (const char* name : {"pipewire", "pulseaudio"}) {
+        SCOPED_TRACE(name);
+        ScopedEnv driver("SDL_AUDIODRIVER", name);
+        SampleSink sink;
+        std::string streams;
+        {
+            audio::RecorderPCM recorder(1, kRate, 16, platform::WAVE_CALL_MAPPER);
+            record(recorder, sink, size_t(kRate) / 2, 20);
+            EXPECT_EQ(recorder.downlink(), WaveDownlink::Mixed);
+            // How the server shows the two streams while they run.
+            server->pactl("list source-outputs", &streams);
+            wait_for(sink, size_t(kRate) * 2, 20);
+        }
+        const auto last = last_second(sink);
+        ASSERT_FALSE(last.empty());
+        EXPECT_NEAR(amplitude(last, 440), 0.244, 0.03);
+        EXPECT_NEAR(amplitude(last, 1500), 0.244, 0.03);
+        for (const char* property :
+             {"application.name = \"Quillory Vozir\"", "media.name = \"Recording\"",
+              "media.name = \"Call downlink\"", "media.role = \"production\""})
+            EXPECT_NE(streams.find(property), std::string::npos) << property << "\n" << streams;
+    }
+}
+
+} // namespace

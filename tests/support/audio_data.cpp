@@ -1,0 +1,99 @@
+#include "support/audio_data.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+
+namespace testing_support {
+
+bool shell(const std::string& command, std::string* output) {
+    std::string text;
+    FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
+    if (!pipe)
+        return false;
+    char buffer[4096];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        text.append(buffer, got);
+    const int status = pclose(pipe);
+    if (output)
+        *output = text;
+    return status == 0;
+}
+
+std::string quote(const std::filesystem::path& path) {
+    return "'" + path.string() + "'";
+}
+
+bool have_tools(std::initializer_list<const char*> tools) {
+    for (const char* tool : tools) {
+        if (shell(std::string("command -v ") + tool))
+            continue;
+        if (const char* ci = std::getenv("CI"); ci && std::string(ci) == "true")
+            ADD_FAILURE() << tool << " is missing";
+        return false;
+    }
+    return true;
+}
+
+std::vector<uint8_t> read_bytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void write_bytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+std::vector<int16_t> sine(size_t frames, double hz, int rate, double amplitude, int channels) {
+    std::vector<int16_t> samples(frames * size_t(channels));
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = int16_t(
+            std::lround(amplitude * std::sin(2 * M_PI * hz * double(i / size_t(channels)) / rate)));
+    return samples;
+}
+
+std::vector<int16_t> sox_samples(const std::filesystem::path& path) {
+    std::string raw;
+    if (!shell("sox " + quote(path) + " -t raw -e signed -b 16 -L -", &raw))
+        return {};
+    std::vector<int16_t> samples(raw.size() / 2);
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = int16_t(uint16_t(uint8_t(raw[2 * i]) | (uint8_t(raw[2 * i + 1]) << 8)));
+    return samples;
+}
+
+double soxi(const std::filesystem::path& path, const char* flag) {
+    std::string out;
+    if (!shell(std::string("soxi ") + flag + " " + quote(path), &out) || out.empty())
+        return -1;
+    return std::atof(out.c_str());
+}
+
+double ffprobe_duration(const std::filesystem::path& path) {
+    std::string out;
+    shell("ffprobe -v error -show_entries format=duration -of csv=p=0 " + quote(path), &out);
+    return out.empty() ? -1 : std::atof(out.c_str());
+}
+
+std::string ffprobe_stream(const std::filesystem::path& path, const std::string& entry) {
+    std::string out;
+    shell("ffprobe -v error -select_streams a:0 -show_entries stream=" + entry + " -of csv=p=0 " +
+              quote(path),
+          &out);
+    return out.substr(0, out.find_first_of("\r\n"));
+}
+
+double mpg123_frames(const std::filesystem::path& path, int channels, bool gapless) {
+    std::string out;
+    shell(std::string("mpg123 -q ") + (gapless ? "" : "--no-gapless ") + "-s " + quote(path) +
+              " | wc -c",
+          &out);
+    return std::atof(out.c_str()) / 2 / channels;
+}
+
+} // namespace testing_support

@@ -1,0 +1,77 @@
+#pragma once
+
+// Child processes for tests: started with an environment of their own, waited for with a
+// deadline, ended at destruction; commands run to their end with their output; what a test
+// needs from the machine, and polling for an outcome.
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace testing_support {
+
+using namespace std::chrono_literals;
+using EnvChanges = std::map<std::string, std::string>;
+
+// A child process in a process group of its own, with the environment changed by `env`, its
+// standard error (and output) appended to `output` when one is named; killed at destruction.
+class Process {
+public:
+    Process(const std::vector<std::string>& argv, const EnvChanges& env = {},
+            const std::filesystem::path& output = {});
+    ~Process();
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    pid_t pid() const { return m_pid; }
+    bool running();
+    void signal(int number);
+    // The exit status (128 + the signal's number after a signal) once it ended within the
+    // deadline; nullopt while it still runs.
+    std::optional<int> wait_exit(std::chrono::milliseconds deadline);
+    // SIGTERM, then SIGKILL after the grace time; the exit status as wait_exit gives it.
+    std::optional<int> terminate(std::chrono::milliseconds grace);
+
+private:
+    pid_t m_pid{-1};
+    std::optional<int> m_status;
+};
+
+// Starts a program as Process does, leaving it to the caller to end and reap.
+pid_t spawn_process(const std::vector<std::string>& argv, const EnvChanges& env,
+                    const std::filesystem::path& output);
+
+// Runs a command to its end (killed at the deadline, status -1 then); its status and output.
+struct CommandResult {
+    int status{-1};
+    std::string output;
+};
+CommandResult run_command(const std::vector<std::string>& argv, const EnvChanges& env = {},
+                          std::chrono::milliseconds deadline = 60s);
+
+bool have_program(const std::string& name);
+// Empty when every program is on PATH; otherwise which is not.
+std::string missing_program(const std::vector<std::string>& names);
+bool in_ci();
+// Polls `done` until it holds or the time is up.
+bool wait_for(const std::function<bool()>& done, int milliseconds = 30000);
+// A whole file's bytes ("" when there is none).
+std::string read_whole_file(const std::filesystem::path& path);
+
+} // namespace testing_support
+
+// Skips the test when `missing` names something it needs, or fails it under CI=true (where
+// scripts/install-deps installed everything).
+#define QV_SKIP_IF_MISSING(missing)                                                                \
+    do {                                                                                           \
+        if (const std::string what_is_missing = (missing); !what_is_missing.empty()) {             \
+            if (testing_support::in_ci())                                                          \
+                FAIL() << "needed for this test: " << what_is_missing;                             \
+            GTEST_SKIP() << "needed for this test: " << what_is_missing;                           \
+        }                                                                                          \
+    } while (false)
