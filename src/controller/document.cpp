@@ -10,6 +10,7 @@
 #include "foundation/registry.h"
 #include "foundation/text.h"
 #include "platform/clock.h"
+#include "platform/command_line.h"
 #include "platform/timing_trace.h"
 #include "platform/wave_device.h"
 
@@ -174,7 +175,9 @@ bool Document::set_auto_record(bool on) {
     if (on) {
         // The program that records calls is "quillory" in this binary's own folder.
         const std::u16string command =
-            u"\"" + foundation::sibling_program(u"quillory") + u"\" call";
+            foundation::from_utf8(platform::quote_command_word(
+                foundation::to_utf8(foundation::sibling_program(u"quillory")))) +
+            u" call";
         if (telephony::set_app_notification(call_notification_name, command))
             m_settings.auto_record = true;
     } else if (telephony::stop_app_notification(call_notification_name)) {

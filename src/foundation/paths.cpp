@@ -2,7 +2,11 @@
 
 #include "foundation/log.h"
 #include "foundation/text.h"
+#include "platform/command_line.h"
+#include "platform/desktop_entries.h"
 #include "platform/file_system.h"
+#include "platform/mount_table.h"
+#include "platform/process.h"
 #include "platform/registry_store.h"
 #include "platform/system_paths.h"
 
@@ -288,14 +292,18 @@ bool execute_file(const std::u16string& file, const std::u16string& parameters) 
     std::u16string path = expand(file);
     log() << "execute_file(" << path << "} {" << parameters << ")\n";
     std::string target = to_utf8(path);
+    auto extra = platform::split_command_line(to_utf8(parameters));
+    if (!extra) {
+        log() << "execute_file: a quote is left open in the parameters\n";
+        return false;
+    }
     std::vector<std::string> words;
     if (platform::is_executable_file(target)) {
         words.push_back(target);
-        for (auto& word : platform::split_command_line(to_utf8(parameters)))
+        for (auto& word : *extra)
             words.push_back(std::move(word));
     } else {
-        words =
-            platform::document_command(target, platform::split_command_line(to_utf8(parameters)));
+        words = platform::document_command(target, *extra);
     }
     return platform::spawn_detached(words);
 }

@@ -1,6 +1,6 @@
 #include "platform/address_book.h"
 
-#include "platform/desktop_bus.h"
+#include "platform/bus_connection.h"
 #include "platform/locale.h"
 
 #include <algorithm>

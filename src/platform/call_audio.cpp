@@ -1,7 +1,8 @@
 #include "platform/call_audio.h"
 
+#include "platform/bus_connection.h"
+
 #include <algorithm>
-#include <cstdlib>
 #include <gio/gio.h>
 #include <utility>
 
@@ -13,21 +14,6 @@ constexpr char kName[] = "org.mobian_project.CallAudio";
 constexpr char kPath[] = "/org/mobian_project/CallAudio";
 constexpr char kInterface[] = "org.mobian_project.CallAudio";
 constexpr int kReplyTimeoutMs = 3000;
-
-// Without an address or the usual socket there is no session bus; GLib would otherwise try to
-// launch one.
-bool session_bus_known() {
-    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-    if (address && *address)
-        return true;
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (!runtime || !*runtime)
-        return false;
-    gchar* socket = g_build_filename(runtime, "bus", nullptr);
-    const bool present = g_file_test(socket, G_FILE_TEST_EXISTS);
-    g_free(socket);
-    return present;
-}
 
 } // namespace
 
@@ -109,19 +95,8 @@ void CallAudio::run() {
         GError* error = nullptr;
         if (m_bus->connection && g_dbus_connection_is_closed(m_bus->connection))
             g_clear_object(&m_bus->connection);
-        if (!m_bus->connection && session_bus_known()) {
-            gchar* address =
-                g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, m_bus->cancel, &error);
-            if (address)
-                m_bus->connection = g_dbus_connection_new_for_address_sync(
-                    address,
-                    GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                         G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-                    nullptr, m_bus->cancel, &error);
-            g_free(address);
-            if (m_bus->connection)
-                g_dbus_connection_set_exit_on_close(m_bus->connection, FALSE);
-        }
+        if (!m_bus->connection)
+            m_bus->connection = open_session_bus(m_bus->cancel, &error);
         if (!m_bus->connection) {
             key = "bus";
             said = "no session bus";

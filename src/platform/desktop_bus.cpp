@@ -1,33 +1,15 @@
 #include "platform/desktop_bus.h"
 
+#include "platform/bus_connection.h"
+
 #include <cerrno>
-#include <cstdlib>
 #include <fcntl.h>
 #include <functional>
 #include <gio/gio.h>
 #include <gio/gunixfdlist.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
-
-std::string session_bus_address() {
-    if (const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS"); address && *address)
-        return address;
-    // Where systemd's user session keeps the bus; GDBus would try an X11 autolaunch otherwise,
-    // which starts a bus of its own.
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (!runtime || !*runtime)
-        return {};
-    const std::string socket = std::string(runtime) + "/bus";
-    struct stat status {};
-    if (::stat(socket.c_str(), &status) != 0 || !S_ISSOCK(status.st_mode))
-        return {};
-    gchar* escaped = g_dbus_address_escape_value(socket.c_str());
-    std::string address = std::string("unix:path=") + escaped;
-    g_free(escaped);
-    return address;
-}
 
 namespace {
 
@@ -76,21 +58,16 @@ public:
     void connect() {
         if (m_state != State::None)
             return;
-        const std::string address = session_bus_address();
-        if (address.empty()) {
+        g_main_context_push_thread_default(m_context);
+        const bool started = start_opening_session_bus(m_cancel, &BusLink::connected, this);
+        g_main_context_pop_thread_default(m_context);
+        if (!started) {
             m_state = State::Failed;
             m_failure = "no session bus";
             return;
         }
         m_state = State::Connecting;
         ++m_pending;
-        g_main_context_push_thread_default(m_context);
-        g_dbus_connection_new_for_address(
-            address.c_str(),
-            GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                 G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-            nullptr, m_cancel, &BusLink::connected, this);
-        g_main_context_pop_thread_default(m_context);
     }
 
     // Signals of one interface from one service (its well-known name).

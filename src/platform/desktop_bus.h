@@ -3,8 +3,8 @@
 // Desktop services on the session bus, spoken to through GDBus without ever waiting for the bus:
 // every request returns at once, and what comes back (replies, signals) is handled only inside
 // dispatch(), on the thread that calls it, which the caller does from its own timer while
-// busy() says something is under way. The bus is the one DBUS_SESSION_BUS_ADDRESS names, or
-// $XDG_RUNTIME_DIR/bus; no bus is ever started. User-interface thread only.
+// busy() says something is under way. The bus is found as bus_connection.h finds it; no bus is
+// ever started. User-interface thread only.
 
 #include <cstdint>
 #include <memory>
@@ -68,8 +68,5 @@ public:
 };
 
 std::unique_ptr<ItemShower> open_item_shower();
-
-// The session bus's address, or empty when there is none.
-std::string session_bus_address();
 
 } // namespace platform

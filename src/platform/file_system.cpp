@@ -2,25 +2,14 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <fstream>
 #include <gio/gio.h>
-#include <poll.h>
-#include <spawn.h>
-#include <sstream>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace platform {
 
@@ -153,11 +142,13 @@ namespace {
 
 // After a move: the target's folder, and the source's when it is another one.
 void sync_folders_of(const std::string& from, const std::string& to) {
+    // The move has been made either way: a folder that cannot be synced leaves it to the
+    // file system's own write-back.
     const std::string target = folder_of(to);
     const std::string source = folder_of(from);
-    sync_directory(target);
+    (void)sync_directory(target);
     if (source != target)
-        sync_directory(source);
+        (void)sync_directory(source);
 }
 
 } // namespace
@@ -352,265 +343,10 @@ bool list_directory(const std::string& path, std::vector<DirectoryEntry>& out) {
     return true;
 }
 
-namespace {
-// mountinfo escapes blanks and backslashes as \ooo octal.
-std::string unescape_mount_path(const std::string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\\' && i + 3 < text.size()) {
-            int value = 0;
-            bool ok = true;
-            for (size_t j = 1; j <= 3; ++j) {
-                char c = text[i + j];
-                if (c < '0' || c > '7') {
-                    ok = false;
-                    break;
-                }
-                value = value * 8 + (c - '0');
-            }
-            if (ok) {
-                out.push_back(char(value));
-                i += 3;
-                continue;
-            }
-        }
-        out.push_back(text[i]);
-    }
-    return out;
-}
-
-std::string user_name() {
-    if (const char* user = std::getenv("USER"); user && *user)
-        return user;
-    if (const char* user = std::getenv("LOGNAME"); user && *user)
-        return user;
-    return {};
-}
-
-bool directly_under(const std::string& path, const std::string& base) {
-    if (path.size() <= base.size() + 1 || path.compare(0, base.size(), base) != 0 ||
-        path[base.size()] != '/')
-        return false;
-    return path.find('/', base.size() + 1) == std::string::npos;
-}
-} // namespace
-
-std::vector<std::string> removable_mount_points() {
-    std::vector<std::string> result;
-    std::ifstream in("/proc/self/mountinfo");
-    std::string user = user_name();
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::string id, parent, device, root, mount_point;
-        if (!(fields >> id >> parent >> device >> root >> mount_point))
-            continue;
-        mount_point = unescape_mount_path(mount_point);
-        bool wanted = directly_under(mount_point, "/media");
-        if (!user.empty())
-            wanted = wanted || directly_under(mount_point, "/media/" + user) ||
-                     directly_under(mount_point, "/run/media/" + user);
-        if (!user.empty() && mount_point == "/media/" + user)
-            wanted = false;
-        if (wanted && std::find(result.begin(), result.end(), mount_point) == result.end())
-            result.push_back(mount_point);
-    }
-    return result;
-}
-
 bool is_executable_file(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
            ::access(path.c_str(), X_OK) == 0;
-}
-
-namespace {
-
-// Runs a program and returns the first line it prints, or nothing after a failure or 5 s.
-std::string first_output_line(const std::vector<std::string>& words) {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
-        return {};
-    std::vector<std::string> args = words;
-    std::vector<char*> argv;
-    for (auto& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t child = 0;
-    const bool started =
-        posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ) == 0;
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(fds[1]);
-    std::string output;
-    if (started) {
-        pollfd wait_for{fds[0], POLLIN, 0};
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (output.size() < 4096 && output.find('\n') == std::string::npos) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  deadline - std::chrono::steady_clock::now())
-                                  .count();
-            if (left <= 0 || ::poll(&wait_for, 1, int(left)) <= 0)
-                break;
-            char buffer[512];
-            const ssize_t got = ::read(fds[0], buffer, sizeof buffer);
-            if (got <= 0)
-                break;
-            output.append(buffer, size_t(got));
-        }
-        ::kill(child, SIGTERM);
-        int status = 0;
-        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-        }
-    }
-    ::close(fds[0]);
-    return output.substr(0, output.find('\n'));
-}
-
-// The Exec line of a desktop entry found by its id in the XDG data folders.
-std::string desktop_exec_line(const std::string& id) {
-    if (id.empty() || id.find('/') != std::string::npos)
-        return {};
-    std::vector<std::string> folders;
-    const char* data_home = std::getenv("XDG_DATA_HOME");
-    const char* home = std::getenv("HOME");
-    if (data_home && *data_home == '/')
-        folders.push_back(data_home);
-    else if (home && *home)
-        folders.push_back(std::string(home) + "/.local/share");
-    const char* data_dirs = std::getenv("XDG_DATA_DIRS");
-    std::string dirs = data_dirs && *data_dirs ? data_dirs : "/usr/local/share:/usr/share";
-    for (size_t start = 0; start <= dirs.size();) {
-        size_t end = dirs.find(':', start);
-        if (end == std::string::npos)
-            end = dirs.size();
-        if (end > start)
-            folders.push_back(dirs.substr(start, end - start));
-        start = end + 1;
-    }
-    for (const auto& folder : folders) {
-        std::ifstream entry(folder + "/applications/" + id);
-        if (!entry)
-            continue;
-        std::string line;
-        bool in_main_group = false;
-        while (std::getline(entry, line)) {
-            if (!line.empty() && line[0] == '[')
-                in_main_group = line == "[Desktop Entry]";
-            else if (in_main_group && line.rfind("Exec=", 0) == 0)
-                return line.substr(5);
-        }
-    }
-    return {};
-}
-
-// The words of an Exec line (quoted as desktop entries quote), field codes replaced: the file
-// ones by the path, the rest dropped. Empty when the line is malformed.
-std::vector<std::string> exec_words(const std::string& exec, const std::string& path) {
-    std::vector<std::string> words;
-    std::string word;
-    bool quoted = false, have_word = false;
-    for (size_t i = 0; i < exec.size(); ++i) {
-        const char c = exec[i];
-        if (quoted) {
-            if (c == '\\' && i + 1 < exec.size())
-                word += exec[++i];
-            else if (c == '"')
-                quoted = false;
-            else
-                word += c;
-        } else if (c == '"') {
-            quoted = have_word = true;
-        } else if (c == ' ' || c == '\t') {
-            if (have_word)
-                words.push_back(word);
-            word.clear();
-            have_word = false;
-        } else if (c == '%' && i + 1 < exec.size()) {
-            const char code = exec[++i];
-            if (code == '%')
-                word += '%';
-            else if (code == 'f' || code == 'F' || code == 'u' || code == 'U')
-                word += path;
-            have_word = true;
-        } else {
-            word += c;
-            have_word = true;
-        }
-    }
-    if (quoted)
-        return {};
-    if (have_word && !word.empty())
-        words.push_back(word);
-    // Codes that expand to nothing leave no empty word behind.
-    words.erase(std::remove(words.begin(), words.end(), std::string()), words.end());
-    return words;
-}
-
-} // namespace
-
-std::vector<std::string> document_command(const std::string& path,
-                                          const std::vector<std::string>& extra) {
-    if (!extra.empty()) {
-        const std::string type = first_output_line({"xdg-mime", "query", "filetype", path});
-        const std::string handler = type.empty()
-                                        ? std::string()
-                                        : first_output_line({"xdg-mime", "query", "default", type});
-        std::vector<std::string> words = exec_words(desktop_exec_line(handler), path);
-        if (!words.empty()) {
-            if (std::find(words.begin(), words.end(), path) == words.end())
-                words.push_back(path);
-            words.insert(words.end(), extra.begin(), extra.end());
-            return words;
-        }
-    }
-    return {"xdg-open", path};
-}
-
-std::shared_ptr<const ChildExit> spawn_watched(const std::vector<std::string>& words) {
-    if (words.empty() || words.front().empty())
-        return nullptr;
-    // The words reach the program whole, never through a shell's parser. The program runs in
-    // a session of its own with its standard streams on /dev/null.
-    std::vector<std::string> args = words;
-    std::vector<char*> argv;
-    for (auto& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    for (int fd = 0; fd <= 2; ++fd)
-        posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY,
-                                         0);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-    pid_t child = 0;
-    // posix_spawnp reports a program that cannot be found or run as a failure.
-    bool started = posix_spawnp(&child, argv[0], &actions, &attributes, argv.data(), environ) == 0;
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-    if (!started)
-        return nullptr;
-    // The program outlives the call; a detached waiter collects its exit status so it leaves
-    // no zombie while this process lives (after that, init adopts it).
-    auto exit = std::make_shared<ChildExit>();
-    std::thread([child, exit] {
-        int status = 0;
-        pid_t waited = -1;
-        while ((waited = waitpid(child, &status, 0)) < 0 && errno == EINTR) {
-        }
-        exit->set(waited == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1);
-    }).detach();
-    return exit;
-}
-
-bool spawn_detached(const std::vector<std::string>& words) {
-    return spawn_watched(words) != nullptr;
 }
 
 } // namespace platform

@@ -2,22 +2,21 @@
 
 // File-system services over POSIX. Paths are UTF-8.
 
-#include <atomic>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
 namespace platform {
 
-bool make_directory(const std::string& path); // false when it exists or cannot be made
+// False when it exists or cannot be made.
+[[nodiscard]] bool make_directory(const std::string& path);
 
 // Test double of a full disk, chosen at run time: when QUILLORY_FULL_DISK names a folder, the
 // files under it cannot grow (FileHandle's writes past a file's end fail with ENOSPC) and
 // volume_space finds nothing available there. Bytes a file already has can still be
 // overwritten, as on a real full disk.
 bool on_full_disk_double(const std::string& path);
-bool remove_file(const std::string& path); // not for folders
+[[nodiscard]] bool remove_file(const std::string& path); // not for folders
 
 // What move_to_trash did.
 enum class TrashOutcome {
@@ -28,23 +27,23 @@ enum class TrashOutcome {
 // Moves a file to the desktop's trash through GIO, the home's trash for files on the home's
 // volume and the volume's own ".Trash-UID" elsewhere (removable volumes). `reason` says why
 // when the file is not trashed.
-TrashOutcome move_to_trash(const std::string& path, std::string& reason);
+[[nodiscard]] TrashOutcome move_to_trash(const std::string& path, std::string& reason);
 // Moves a file or folder; refuses to replace an existing target (as MoveFile does). A file
 // moved to another volume is copied whole and synced before the original is removed. The
 // folders that changed are synced afterwards, so that the move survives a crash.
-bool rename_path(const std::string& from, const std::string& to, int& error);
+[[nodiscard]] bool rename_path(const std::string& from, const std::string& to, int& error);
 // Makes `to` a second name of the file `from` (same volume); refuses an existing `to`.
-bool link_path(const std::string& from, const std::string& to, int& error);
+[[nodiscard]] bool link_path(const std::string& from, const std::string& to, int& error);
 // Puts `from` in the place of the existing file `to` (same folder) in one step: `from` first
 // takes `to`'s permissions and the earlier of its birth and last-write times as its last-write
 // time, so the file keeps its date, and the folder is synced afterwards so that the swap
 // survives a crash.
-bool replace_keeping_date(const std::string& from, const std::string& to, int& error);
+[[nodiscard]] bool replace_keeping_date(const std::string& from, const std::string& to, int& error);
 
 // Makes the folder's entries (files created, renamed or removed in it) durable: fsync of the
 // folder itself. False when it cannot be opened or synced (a file system that cannot sync
 // folders counts as synced).
-bool sync_directory(const std::string& folder);
+[[nodiscard]] bool sync_directory(const std::string& folder);
 // The folder a path lies in ("." for a bare name).
 std::string folder_of(const std::string& path);
 
@@ -58,7 +57,7 @@ struct PathStatus {
     uint32_t write_nanoseconds{0};
 };
 // False with `error` (an errno value) when the path cannot be looked up.
-bool path_status(const std::string& path, PathStatus& out, int& error);
+[[nodiscard]] bool path_status(const std::string& path, PathStatus& out, int& error);
 
 // What tells files apart: the device and inode the path leads to (links followed). Two paths
 // with the same identity are the same file, hard links included.
@@ -71,16 +70,16 @@ struct FileIdentity {
     }
 };
 // False with `error` (an errno value) when the path cannot be looked up.
-bool file_identity(const std::string& path, FileIdentity& out, int& error);
+[[nodiscard]] bool file_identity(const std::string& path, FileIdentity& out, int& error);
 // Whether the path exists and is a regular file that we may read (links followed); when it is
 // not, `error` says why (ENOENT, EACCES, EISDIR for a folder, EINVAL for anything else that is
 // not a file).
-bool is_regular_file(const std::string& path, int& error);
+[[nodiscard]] bool is_regular_file(const std::string& path, int& error);
 // A short English reason for an errno value: "no such file", "permission denied", ...
 std::string error_text(int error);
 
 // Bytes on the volume holding the path, and bytes available to unprivileged callers.
-bool volume_space(const std::string& path, uint64_t& total, uint64_t& available);
+[[nodiscard]] bool volume_space(const std::string& path, uint64_t& total, uint64_t& available);
 
 struct DirectoryEntry {
     std::string name;
@@ -88,39 +87,8 @@ struct DirectoryEntry {
 };
 // The folder's entries without "." and "..", sorted by name (byte order), so that every
 // search lists a folder the same way. False when the folder cannot be read.
-bool list_directory(const std::string& path, std::vector<DirectoryEntry>& out);
-
-// Mount points of removable-looking volumes: those under /media/$USER, /run/media/$USER or
-// /media, from /proc/self/mountinfo, in mount order.
-std::vector<std::string> removable_mount_points();
+[[nodiscard]] bool list_directory(const std::string& path, std::vector<DirectoryEntry>& out);
 
 bool is_executable_file(const std::string& path);
-// The command that opens the document with the desktop's handler for its type, with `extra`
-// words after the handler's own: from xdg-mime's answers and the handler's desktop entry (its
-// Exec line, file field codes given the path). Without extra words, or when no handler is
-// known, "xdg-open PATH" (which then carries no extra words).
-std::vector<std::string> document_command(const std::string& path,
-                                          const std::vector<std::string>& extra);
-// Starts a program with arguments, detached (never waited for, never left as a zombie).
-bool spawn_detached(const std::vector<std::string>& argv);
-
-// The end of a program started by spawn_watched, filled in by its waiter thread; read from any
-// thread.
-class ChildExit {
-public:
-    bool finished() const { return m_finished.load(std::memory_order_acquire); }
-    // The exit status once finished; -1 when a signal ended it.
-    int status() const { return m_status.load(std::memory_order_relaxed); }
-    void set(int status) {
-        m_status.store(status, std::memory_order_relaxed);
-        m_finished.store(true, std::memory_order_release);
-    }
-
-private:
-    std::atomic<bool> m_finished{false};
-    std::atomic<int> m_status{-1};
-};
-// As spawn_detached, and tells how the program ended. None when it cannot be started.
-std::shared_ptr<const ChildExit> spawn_watched(const std::vector<std::string>& argv);
 
 } // namespace platform

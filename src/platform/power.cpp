@@ -1,7 +1,10 @@
 #include "platform/power.h"
 
+#include "platform/bus_connection.h"
+
 #include <atomic>
-#include <dbus/dbus.h>
+#include <gio/gio.h>
+#include <gio/gunixfdlist.h>
 #include <memory>
 #include <unistd.h>
 
@@ -11,41 +14,31 @@ namespace {
 
 constexpr char kProgram[] = "Quillory Vozir";
 
+constexpr int kReplyTimeoutMs = 2000;
+
 // Asks logind for a blocking sleep and idle inhibitor; -1 when there is no logind.
 int take_inhibitor(const std::string& why) {
-    DBusError error;
-    dbus_error_init(&error);
-    DBusConnection* bus = dbus_bus_get_private(DBUS_BUS_SYSTEM, &error);
-    if (!bus) {
-        dbus_error_free(&error);
+    GDBusConnection* bus = open_system_bus(nullptr, nullptr);
+    if (!bus)
         return -1;
-    }
-    dbus_connection_set_exit_on_disconnect(bus, false);
     int fd = -1;
-    DBusMessage* call =
-        dbus_message_new_method_call("org.freedesktop.login1", "/org/freedesktop/login1",
-                                     "org.freedesktop.login1.Manager", "Inhibit");
-    if (call) {
-        const char* what = "sleep:idle";
-        const char* who = kProgram;
-        const char* reason = why.c_str();
-        const char* mode = "block";
-        dbus_message_append_args(call, DBUS_TYPE_STRING, &what, DBUS_TYPE_STRING, &who,
-                                 DBUS_TYPE_STRING, &reason, DBUS_TYPE_STRING, &mode,
-                                 DBUS_TYPE_INVALID);
-        DBusMessage* reply = dbus_connection_send_with_reply_and_block(bus, call, 2000, &error);
-        if (reply) {
-            int received = -1;
-            if (dbus_message_get_args(reply, &error, DBUS_TYPE_UNIX_FD, &received,
-                                      DBUS_TYPE_INVALID))
-                fd = received;
-            dbus_message_unref(reply);
-        }
-        dbus_message_unref(call);
+    GUnixFDList* fds = nullptr;
+    GVariant* reply = g_dbus_connection_call_with_unix_fd_list_sync(
+        bus, "org.freedesktop.login1", "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
+        "Inhibit", g_variant_new("(ssss)", "sleep:idle", kProgram, why.c_str(), "block"),
+        G_VARIANT_TYPE("(h)"), G_DBUS_CALL_FLAGS_NONE, kReplyTimeoutMs, nullptr, &fds, nullptr,
+        nullptr);
+    if (reply) {
+        gint32 index = -1;
+        g_variant_get(reply, "(h)", &index);
+        if (fds && index >= 0 && index < g_unix_fd_list_get_length(fds))
+            fd = g_unix_fd_list_get(fds, index, nullptr);
+        g_variant_unref(reply);
     }
-    dbus_error_free(&error);
-    dbus_connection_close(bus);
-    dbus_connection_unref(bus);
+    if (fds)
+        g_object_unref(fds);
+    g_dbus_connection_close_sync(bus, nullptr, nullptr);
+    g_object_unref(bus);
     return fd;
 }
 

@@ -6,7 +6,8 @@
 // every write is its own committed transaction (WAL, synchronous=FULL) and concurrent writers
 // wait for each other. A connection is never carried across fork: a child process opens its
 // own. A database that cannot be read is renamed aside ("registry.sqlite.corrupt-<time>") and
-// a fresh one is used. All functions may be called from any thread.
+// a fresh one is used. All functions may be called from any thread. Writes can start programs:
+// registry_notifications.h.
 //
 // Names are UTF-8. Key paths are sub-key names joined by "\" (empty components are ignored, so
 // "Software\Corvane\" and "Software\Corvane" are the same key); key and value names compare
@@ -80,50 +81,5 @@ std::vector<std::string> registry_take_diagnostics();
 // True once after a damaged (or cut short) database was set aside and the settings started
 // afresh: for the screens to say so.
 bool registry_take_set_aside();
-
-// Change notifications that start a program. A write through the store that makes the
-// registered condition true (it did not hold before the write) launches the command line,
-// detached. The command line is split into words at blanks, double quotes grouping; it runs
-// directly (no shell). Without RNAF_NONAMEONCMDLINE in `flags` the notification's name is
-// appended as a last word. Registrations live in the store and outlive the process.
-enum class RegistryCondition : uint32_t {
-    AnyChange = 0, // the value changed (written with another content, or deleted)
-    Equal = 1,     // (value & mask) == target
-    NotEqual = 2,
-    Greater = 3,
-    GreaterOrEqual = 4,
-    Less = 5,
-    LessOrEqual = 6,
-};
-enum : uint32_t { RNAF_NONAMEONCMDLINE = 1 };
-
-struct RegistryNotification {
-    std::string name; // unique
-    RegistryRoot root{RegistryRoot::None};
-    std::string key;
-    std::string value_name;
-    std::string command;
-    uint32_t flags{0};
-    RegistryCondition condition{RegistryCondition::AnyChange};
-    uint32_t mask{0xFFFFFFFF}; // for number comparisons
-    uint32_t target{0};
-};
-
-// Result codes of the notification calls, as the phone's shell returned them.
-enum : uint32_t {
-    REG_NOTIFY_OK = 0,
-    REG_NOTIFY_ALREADY_EXISTS = 0x800704DA,
-    REG_NOTIFY_NOT_FOUND = 0x80070002,
-    REG_NOTIFY_INVALID = 0x80070057,
-    REG_NOTIFY_FAILED = 0x80004005,
-};
-
-uint32_t registry_notify_app(const RegistryNotification& notification);
-uint32_t registry_stop_notification(const std::string& name);
-std::vector<RegistryNotification> registry_notifications();
-
-// Splits a command line into words (blanks separate, double quotes group, "" inside quotes
-// is not special) as the notifications do.
-std::vector<std::string> split_command_line(const std::string& command);
 
 } // namespace platform

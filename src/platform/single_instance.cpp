@@ -2,6 +2,7 @@
 
 #include "platform/clock.h"
 #include "platform/system_paths.h"
+#include "platform/xdg_folders.h"
 
 #include <algorithm>
 #include <atomic>
@@ -160,23 +161,15 @@ bool private_folder_at(const std::string& folder) {
 } // namespace
 
 std::string private_runtime_directory() {
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR")) {
-        if (*runtime == '/' && is_private_folder(runtime))
-            return runtime;
-    }
+    if (const std::string runtime = runtime_dir(); !runtime.empty() && is_private_folder(runtime))
+        return runtime;
     const std::string user = std::to_string(geteuid());
     std::string folder = temp_directory() + "/quillory-" + user;
     if (private_folder_at(folder))
         return folder;
     // The shared temporary folder's name is taken (another user can make it first, or open
     // it up): the user's own cache folder, which no one else can write in, serves instead.
-    std::string cache;
-    if (const char* home = std::getenv("XDG_CACHE_HOME"); home && *home == '/')
-        cache = home;
-    else if (const char* user_home = std::getenv("HOME"); user_home && *user_home == '/')
-        cache = std::string(user_home) + "/.cache";
-    if (cache.empty())
-        return {};
+    const std::string cache = cache_home();
     struct stat info {};
     if (stat(cache.c_str(), &info) != 0) {
         // Made as the desktop would make it; only its "quillory-" folder must be private.

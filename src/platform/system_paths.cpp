@@ -1,8 +1,9 @@
 #include "platform/system_paths.h"
 
+#include "platform/xdg_folders.h"
+
 #include <cstdlib>
 #include <fstream>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -23,20 +24,7 @@ std::string executable_path() {
     }
 }
 
-std::string home_directory() {
-    if (const char* home = std::getenv("HOME"); home && *home)
-        return home;
-    if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir)
-        return entry->pw_dir;
-    return "/";
-}
-
 namespace {
-std::string config_home() {
-    if (const char* dir = std::getenv("XDG_CONFIG_HOME"); dir && *dir == '/')
-        return dir;
-    return home_directory() + "/.config";
-}
 
 // The value of XDG_DOCUMENTS_DIR in user-dirs.dirs ("$HOME/..." or an absolute path).
 std::string documents_from_user_dirs() {
@@ -92,11 +80,8 @@ std::string special_directory(const std::string& which) {
         return "/usr/bin";
     if (which == "startup")
         return config_home() + "/autostart";
-    if (which == "programs" || which == "start_menu") {
-        const char* data = std::getenv("XDG_DATA_HOME");
-        std::string base = data && *data == '/' ? data : home_directory() + "/.local/share";
-        return base + "/applications";
-    }
+    if (which == "programs" || which == "start_menu")
+        return data_home() + "/applications";
     if (which == "program_files")
         return "/usr/lib";
     return {};
@@ -105,15 +90,11 @@ std::string special_directory(const std::string& which) {
 std::string contacts_directory() {
     if (const char* folder = std::getenv("QUILLORY_CONTACTS"); folder && *folder)
         return folder;
-    if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data == '/')
-        return std::string(data) + "/contacts";
-    return home_directory() + "/.local/share/contacts";
+    return data_home() + "/contacts";
 }
 
 std::string cache_directory() {
-    if (const char* cache = std::getenv("XDG_CACHE_HOME"); cache && *cache == '/')
-        return std::string(cache) + "/quillory";
-    return home_directory() + "/.cache/quillory";
+    return cache_home() + "/quillory";
 }
 
 std::optional<std::vector<std::string>> storage_cards_override() {

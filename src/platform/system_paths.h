@@ -1,6 +1,6 @@
 #pragma once
 
-// Where things are on this system. Paths are UTF-8.
+// Where things are on this system, from the XDG folders (xdg_folders.h). Paths are UTF-8.
 
 #include <optional>
 #include <string>
@@ -10,8 +10,6 @@ namespace platform {
 
 // The running program's file (/proc/self/exe); empty when it cannot be read.
 std::string executable_path();
-// $HOME, else the password database's entry, else "/".
-std::string home_directory();
 // The XDG documents folder: $XDG_DOCUMENTS_DIR, else the entry in user-dirs.dirs, else
 // ~/Documents.
 std::string documents_directory();

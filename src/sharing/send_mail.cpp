@@ -3,7 +3,7 @@
 #include "foundation/log.h"
 #include "foundation/paths.h"
 #include "foundation/text.h"
-#include "platform/file_system.h"
+#include "platform/process.h"
 
 namespace sharing {
 

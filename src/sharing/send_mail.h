@@ -6,7 +6,7 @@
 
 #include "foundation/timer.h"
 #include "platform/desktop_bus.h"
-#include "platform/file_system.h"
+#include "platform/process.h"
 
 #include <functional>
 #include <memory>

@@ -3,6 +3,7 @@
 #include "foundation/log.h"
 #include "foundation/text.h"
 #include "platform/clock.h"
+#include "platform/registry_notifications.h"
 #include "platform/registry_store.h"
 
 namespace telephony {

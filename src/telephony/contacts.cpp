@@ -7,6 +7,7 @@
 #include "platform/address_book.h"
 #include "platform/file_watch.h"
 #include "platform/system_paths.h"
+#include "platform/xdg_folders.h"
 
 #include <algorithm>
 #include <array>

@@ -4,6 +4,7 @@
 #include "foundation/active_scheduler.h"
 #include "foundation/registry.h"
 #include "platform/messages.h"
+#include "platform/registry_notifications.h"
 #include "support/watchdog.h"
 
 #include <chrono>

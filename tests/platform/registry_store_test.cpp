@@ -1,3 +1,5 @@
+#include "platform/command_line.h"
+#include "platform/registry_notifications.h"
 #include "platform/registry_store.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
@@ -221,10 +223,15 @@ TEST_F(RegistryStoreTest, NotificationLaunchesWhenItsConditionBecomesTrue) {
 }
 
 TEST(CommandLineSplit, QuotesGroupAndBlanksSeparate) {
+    using Words = std::vector<std::string>;
     EXPECT_EQ(split_command_line("\"/opt/my app/quillory\" call"),
-              (std::vector<std::string>{"/opt/my app/quillory", "call"}));
-    EXPECT_EQ(split_command_line("  a   \"\"  b "), (std::vector<std::string>{"a", "", "b"}));
-    EXPECT_TRUE(split_command_line("   ").empty());
+              (Words{"/opt/my app/quillory", "call"}));
+    EXPECT_EQ(split_command_line("  a   \"\"  b "), (Words{"a", "", "b"}));
+    EXPECT_EQ(split_command_line("   "), Words{});
+    EXPECT_EQ(split_command_line(R"(a"b \"c\" \$\x"d \e)"), (Words{R"(ab "c" $\xd)", R"(\e)"}));
+    EXPECT_EQ(split_command_line("a \"b"), std::nullopt);
+    const std::string hostile = "x \"y\" $HOME \\z\t`w`";
+    EXPECT_EQ(split_command_line(quote_command_word(hostile) + " next"), (Words{hostile, "next"}));
 }
 
 // Run only as a child of TwoProgramsWritingAtOnceBothSucceed: writes 100 values under

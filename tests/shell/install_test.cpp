@@ -2,6 +2,7 @@
 // packages: the files land where desktops look for them, the desktop files pass their
 // validators, and the installed programs run from there with the data under share/quillory.
 
+#include "platform/registry_notifications.h"
 #include "platform/registry_store.h"
 #include "support/program_driver.h"
 #include "support/temp_dir.h"

@@ -2,6 +2,7 @@
 #include "foundation/registry.h"
 #include "foundation/text.h"
 #include "platform/messages.h"
+#include "platform/registry_notifications.h"
 #include "platform/registry_store.h"
 #include "support/temp_dir.h"
 #include "support/watchdog.h"
