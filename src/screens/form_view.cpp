@@ -293,7 +293,9 @@ void FormView::open_record() {
     refresh(true);
     if (!is_showing())
         m_stack.show_form(*this, skin::ShowAs::Normal);
-    m_timer.after(m_wave_loader.done() ? update_interval : loading_interval);
+    // Soon, whatever the loader says now: a waveform found in the cache is often published just
+    // after refresh() looked, and would otherwise wait a whole update interval to be drawn.
+    m_timer.after(loading_interval);
 }
 
 void FormView::open_menu() {
