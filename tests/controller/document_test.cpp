@@ -84,8 +84,8 @@ protected:
         : m_speed_value(speed), m_audio("QUILLORY_AUDIO", "file"),
           m_input("QUILLORY_AUDIO_IN", data_dir + input),
           m_speed("QUILLORY_AUDIO_SPEED", std::to_string(speed)),
-          m_output("QUILLORY_AUDIO_OUT", "") {
-        m_document = std::make_unique<Document>();
+          m_output("QUILLORY_AUDIO_OUT", ""), m_document(std::make_unique<Document>()),
+          doc(*m_document) {
         m_document->add_listener(&m_events);
     }
     ~DocumentTest() override {
@@ -116,6 +116,11 @@ protected:
     void record_for(double seconds) {
         pump(seconds * 3 + 2, [&] { return m_document->recorded_seconds() >= seconds; });
     }
+    // A note started now; its path.
+    fs::path started() {
+        EXPECT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
+        return doc.current().path;
+    }
     // A note recorded for the given seconds and stopped; its path.
     fs::path note(double seconds, const std::u16string& name = u"") {
         EXPECT_TRUE(m_document->record(RecordingKind::Note, name, u"", CallDirection::None));
@@ -131,13 +136,13 @@ protected:
     foundation::CActiveScheduler m_scheduler;
     Listener m_events;
     std::unique_ptr<Document> m_document;
+    Document& doc; // the one above, for short
     bool m_quit{false};
 };
 
 } // namespace
 
 TEST_F(DocumentTest, RecordingIsFiledTaggedAndTimed) {
-    Document& doc = *m_document;
     ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
     EXPECT_FALSE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None))
         << "one recording at a time";
@@ -173,7 +178,6 @@ TEST_F(DocumentTest, RecordingIsFiledTaggedAndTimed) {
 }
 
 TEST_F(DocumentTest, CommandLineRecordTogglesPauseAndPausedAudioIsLeftOut) {
-    Document& doc = *m_document;
     doc.command_line(u"record");
     ASSERT_TRUE(doc.is_recording());
     record_for(1.0);
@@ -194,7 +198,6 @@ TEST_F(DocumentTest, CommandLineRecordTogglesPauseAndPausedAudioIsLeftOut) {
 }
 
 TEST_F(DocumentTest, RenameRewritesTitleInPlaceAndNumbersClashes) {
-    Document& doc = *m_document;
     const fs::path first = note(0.6);
     const fs::path second = note(0.6);
     m_events.seen.clear();
@@ -220,7 +223,6 @@ TEST_F(DocumentTest, RenameRewritesTitleInPlaceAndNumbersClashes) {
 }
 
 TEST_F(DocumentTest, ListIsTrueToTheDiskAfterRemoveAndAFailedMove) {
-    Document& doc = *m_document;
     const fs::path path = note(0.5);
     m_events.seen.clear();
 
@@ -260,9 +262,7 @@ TEST_F(DocumentTest, ListIsTrueToTheDiskAfterRemoveAndAFailedMove) {
 TEST_F(DocumentTest, RecordsGoToTheLargestCardAndStopWhenItVanishes) {
     const auto media = m_world.add_cards({"Small", "Large"});
     foundation::set_free_space_for_testing((media / "Large").u16string(), 8e12);
-    Document& doc = *m_document;
-    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
-    const fs::path path(doc.current().path);
+    const fs::path path = started();
     EXPECT_EQ(path.parent_path(), media / "Large/My Quillory");
     record_for(1.0);
     // The card is taken out: its folder is gone from where it was.
@@ -277,7 +277,6 @@ TEST_F(DocumentTest, RecordsGoToTheLargestCardAndStopWhenItVanishes) {
 }
 
 TEST_F(DocumentTest, FolderDeletedBeforeAStopByHandIsAStorageFailure) {
-    Document& doc = *m_document;
     ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
     record_for(0.5);
     fs::remove_all(m_world.main_folder());
@@ -305,7 +304,6 @@ protected:
 } // namespace
 
 TEST_F(GapTest, VoiceSwitchLeavesSilenceOut) {
-    Document& doc = *m_document;
     doc.set_vas_level(0.05);
     ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
     // Two seconds of speech, five of silence, two of speech, then silence.
@@ -318,7 +316,6 @@ TEST_F(GapTest, VoiceSwitchLeavesSilenceOut) {
 }
 
 TEST_F(RealTimeTest, RecordingWithoutAudioLeavesNoFile) {
-    Document& doc = *m_document;
     const fs::path kept = note(0.5, u"Kept");
     // Paused at once: not one block reaches the file.
     ASSERT_TRUE(doc.record(RecordingKind::Note, u"Empty", u"", CallDirection::None));
@@ -350,7 +347,6 @@ TEST_F(DocumentTest, IncomingCallIsRecordedUnderTheContactWithPicture) {
         << "BEGIN:VCARD\nVERSION:4.0\nFN:Ada Lovelace\nN:Lovelace;Ada;;;\n"
            "TEL;TYPE=cell:+44 20 7946 0958\nPHOTO:file://"
         << (m_world.contacts() / "ada.png").string() << "\nEND:VCARD\n";
-    Document& doc = *m_document;
     ASSERT_TRUE(doc.set_auto_record(true));
     telephony::provide_call(CallDirection::Incoming, u"020 7946 0958", u"Ada Lovelace");
     pump(2.0);
@@ -379,7 +375,6 @@ TEST_F(DocumentTest, IncomingCallIsRecordedUnderTheContactWithPicture) {
 }
 
 TEST_F(DocumentTest, CallsWithoutAutoRecordAndHandMadeRecordings) {
-    Document& doc = *m_document;
     ASSERT_TRUE(doc.set_auto_record(false));
     EXPECT_FALSE(doc.record(RecordingKind::Call, u"", u"", CallDirection::None))
         << "a call recording needs a direction";
@@ -434,7 +429,6 @@ TEST_F(DocumentTest, CallRecordingHoldsTheOtherPartyANoteOnlyTheMicrophone) {
     };
     ScopedEnv mic("QUILLORY_AUDIO_IN", tone("mic.wav", 500));
     ScopedEnv downlink("QUILLORY_AUDIO_IN_MONITOR", tone("downlink.wav", 1700));
-    Document& doc = *m_document;
     ASSERT_TRUE(doc.record(RecordingKind::Call, u"", u"555 0100", CallDirection::Incoming));
     record_for(3.0);
     doc.stop();
@@ -451,27 +445,7 @@ TEST_F(DocumentTest, CallRecordingHoldsTheOtherPartyANoteOnlyTheMicrophone) {
     EXPECT_LT(peak_of(mic_only, at1700), 0.05 * note500);
 }
 
-TEST_F(DocumentTest, PlaybackRunsToItsEndAndStops) {
-    Document& doc = *m_document;
-    const fs::path path = note(1.5);
-    // Everything captured up to the stop is in the file: at a fast clock a little more.
-    const double recorded = doc.recorded_seconds();
-    m_events.seen.clear();
-    ASSERT_TRUE(doc.play(path.u16string(), 0));
-    EXPECT_TRUE(doc.is_playing());
-    EXPECT_NEAR(doc.current().format.duration, recorded, 0.2);
-    doc.pause(true);
-    EXPECT_TRUE(doc.is_paused());
-    doc.pause(false);
-    ASSERT_TRUE(pump(40, [&] { return !doc.is_playing(); }));
-    EXPECT_EQ(m_events.events(),
-              (Events{E::Stopped, E::PauseChanged, E::PauseChanged, E::Stopped}));
-    EXPECT_FALSE(doc.play((m_world.root() / "missing.mp3").u16string(), 0));
-    EXPECT_FALSE(doc.is_playing());
-}
-
 TEST_F(DocumentTest, SoundDeviceThatGoesAwayStopsWithItsOwnEventAndAWholeFile) {
-    Document& doc = *m_document;
     for (const char* which : {"QUILLORY_AUDIO_REMOVE_AFTER_MS", "QUILLORY_AUDIO_STALL_AFTER_MS"}) {
         SCOPED_TRACE(which);
         ScopedEnv gone(which, "1500");
@@ -490,6 +464,7 @@ TEST_F(DocumentTest, SoundDeviceThatGoesAwayStopsWithItsOwnEventAndAWholeFile) {
     ASSERT_TRUE(doc.play(doc.current().path, 0));
     ASSERT_TRUE(pump(40, [&] { return !doc.is_playing(); }));
     EXPECT_EQ(m_events.events(), (Events{E::Stopped, E::Stopped, E::SoundDeviceLost}));
+    EXPECT_FALSE(doc.play((m_world.root() / "missing.mp3").u16string(), 0));
 }
 
 namespace {
@@ -523,7 +498,6 @@ std::pair<size_t, size_t> inhibitors() {
 
 TEST_F(DocumentTest, MachineIsKeptAwakeWhileRecordingOrPlaying) {
     platform::set_inhibitor_opener(&fake_inhibitor);
-    Document& doc = *m_document;
     pump(1);
     EXPECT_EQ(inhibitors(), std::make_pair(size_t(0), size_t(0))) << "idle: nothing held";
     ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
@@ -571,9 +545,7 @@ private:
 } // namespace
 
 TEST_F(DocumentTest, LastWritesFailingEndTheRecordingAsAFailure) {
-    Document& doc = *m_document;
-    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
-    const fs::path path(doc.current().path);
+    const fs::path path = started();
     record_for(1.5);
     {
         // The disk fills now: what the writer still holds cannot be written at the end.
@@ -592,7 +564,6 @@ TEST_F(DocumentTest, LastWritesFailingEndTheRecordingAsAFailure) {
 }
 
 TEST_F(DocumentTest, AFullDiskIsSaidWhenARecordingCannotStartOrATitleCannotBeSaved) {
-    Document& doc = *m_document;
     const std::string documents = (m_world.root() / "home/Documents").string();
     {
         ScopedEnv full("QUILLORY_FULL_DISK", documents);
@@ -624,7 +595,6 @@ TEST_F(DocumentTest, AFullDiskIsSaidWhenARecordingCannotStartOrATitleCannotBeSav
 }
 
 TEST_F(DocumentTest, AppendingToRecordsOfEveryCodingKeepsTagAndEntry) {
-    Document& doc = *m_document;
     fs::create_directories(m_world.main_folder());
     const fs::path mp3 = note(1.5);
     const auto frames = id3_frames(mp3);
@@ -662,7 +632,6 @@ TEST_F(DocumentTest, AppendingToRecordsOfEveryCodingKeepsTagAndEntry) {
 }
 
 TEST_F(DocumentTest, MarkersFollowFileTimeThroughPauseAppendAndRename) {
-    Document& doc = *m_document;
     EXPECT_EQ(doc.add_marker(), -1) << "nothing runs";
     ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
     record_for(1.0);
@@ -725,9 +694,7 @@ TEST_F(DocumentTest, MarkersFollowFileTimeThroughPauseAppendAndRename) {
 }
 
 TEST_F(DocumentTest, MarkersBeyondTheTagsRoomGrowItWhileRecording) {
-    Document& doc = *m_document;
-    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
-    const fs::path path(doc.current().path);
+    const fs::path path = started();
     record_for(0.5);
     // About 100 bytes each: the room kept for markers is used up after some 80.
     const std::u16string label(80, u'x');
@@ -753,7 +720,6 @@ TEST_F(DocumentTest, MarkersBeyondTheTagsRoomGrowItWhileRecording) {
 }
 
 TEST_F(DocumentTest, PlaybackPositionIsWhatHasBeenHeard) {
-    Document& doc = *m_document;
     // The output takes a second of sound and then no more: what it holds in its own buffer is
     // never heard, while the player has pulled over a second ahead. In real time, so that a
     // loaded machine cannot let the second pass before the first buffer is queued.
@@ -781,7 +747,6 @@ TEST_F(DocumentTest, PlaybackPositionIsWhatHasBeenHeard) {
 }
 
 TEST_F(DocumentTest, RecordsMadeElsewhereAreListedAsTheyComeChangeAndGo) {
-    Document& doc = *m_document;
     fs::create_directories(m_world.main_folder());
     doc.refresh();
     auto index_of = [&](const fs::path& path) {
