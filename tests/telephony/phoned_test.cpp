@@ -117,6 +117,18 @@ protected:
         g_variant_unref(reply);
         return path;
     }
+    // ModemManager with one voice modem, then the bridge; the modem's path.
+    std::string start_phone(const std::string& bridge_options = "--grace 3") {
+        start_mock();
+        const std::string modem = add_modem("0", true);
+        start_bridge(bridge_options);
+        return modem;
+    }
+    // ModemManager killed, and seen gone from the bus.
+    void kill_mock() {
+        m_mock.stop(SIGKILL);
+        EXPECT_TRUE(wait_for([&] { return !name_owned(); }));
+    }
     std::string add_modem(const char* name, bool voice) {
         return mock("AddModem", g_variant_new("(sb)", name, voice));
     }
@@ -159,9 +171,7 @@ protected:
 
 TEST_F(PhonedTest, IncomingCallRingsIsAnsweredAndHungUp) {
     arm_notification();
-    start_mock();
-    const std::string modem = add_modem("0", true);
-    start_bridge();
+    const std::string modem = start_phone();
     // The first word from ModemManager: no call.
     ASSERT_TRUE(wait_for([&] {
         return text(u"Provider") == u"quillory-phoned" && dword(u"Active Call Count") == 0 &&
@@ -194,9 +204,7 @@ TEST_F(PhonedTest, IncomingCallRingsIsAnsweredAndHungUp) {
 }
 
 TEST_F(PhonedTest, OutgoingCallIsDialledThenConnected) {
-    start_mock();
-    const std::string modem = add_modem("0", true);
-    start_bridge();
+    const std::string modem = start_phone();
     const std::string call = add_call(modem, 2, 1, "0207 946 0958");
     ASSERT_TRUE(wait_for([&] { return dword(u"Active Call Count") == 1; }));
     EXPECT_EQ(dword(u"Status"), 0u) << "dialling neither rings nor connects";
@@ -215,9 +223,7 @@ TEST_F(PhonedTest, OutgoingCallIsDialledThenConnected) {
 
 TEST_F(PhonedTest, SecondCallWaitsWhileTheFirstIsDescribed) {
     arm_notification();
-    start_mock();
-    const std::string modem = add_modem("0", true);
-    start_bridge();
+    const std::string modem = start_phone();
     const std::string first = add_call(modem, 1, 4, "111");
     ASSERT_TRUE(wait_for([&] { return status_is(status_active_call); }));
     const std::string second = add_call(modem, 1, 6, "222");
@@ -243,16 +249,13 @@ TEST_F(PhonedTest, SecondCallWaitsWhileTheFirstIsDescribed) {
 
 TEST_F(PhonedTest, FollowsModemManagerRestarting) {
     arm_notification();
-    start_mock();
-    std::string modem = add_modem("0", true);
-    start_bridge("--grace 8");
+    std::string modem = start_phone("--grace 8");
     add_call(modem, 1, 4, "111");
     ASSERT_TRUE(wait_for([&] { return status_is(status_active_call); }));
     ASSERT_TRUE(wait_for([&] { return starts() == 1; }));
 
     // Killed and back with the call still up: the call is never seen to end.
-    m_mock.stop(SIGKILL);
-    ASSERT_TRUE(wait_for([&] { return !name_owned(); }));
+    kill_mock();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_TRUE(status_is(status_active_call)) << "kept through the restart";
     start_mock();
@@ -269,8 +272,7 @@ TEST_F(PhonedTest, FollowsModemManagerRestarting) {
     set_state(call, 4);
     ASSERT_TRUE(wait_for([&] { return status_is(status_active_call); }));
     ASSERT_TRUE(wait_for([&] { return starts() == 2; }));
-    m_mock.stop(SIGKILL);
-    ASSERT_TRUE(wait_for([&] { return !name_owned(); }));
+    kill_mock();
     start_mock(10);
     modem = add_modem("0", true);
     add_call(modem, 1, 4, "444");
@@ -280,8 +282,7 @@ TEST_F(PhonedTest, FollowsModemManagerRestarting) {
     EXPECT_EQ(starts(), 2u);
 
     // Back without calls, or gone for good: cleared when the grace period is over.
-    m_mock.stop(SIGKILL);
-    ASSERT_TRUE(wait_for([&] { return !name_owned(); }));
+    kill_mock();
     start_mock();
     add_modem("0", true);
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
@@ -307,9 +308,7 @@ TEST_F(PhonedTest, ModemWithoutVoiceIsIgnored) {
 }
 
 TEST_F(PhonedTest, MalformedValuesAndFloodsAreSurvived) {
-    start_mock();
-    const std::string modem = add_modem("0", true);
-    start_bridge();
+    const std::string modem = start_phone();
     const std::string call = add_call(modem, 1, 3, "111");
     ASSERT_TRUE(wait_for([&] { return status_is(status_incoming_call); }));
 
