@@ -16,7 +16,6 @@
 #include <dlfcn.h>
 #include <filesystem>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -104,11 +103,24 @@ float x_server_dpi() {
     if (display) {
         if (const char* text = resources(display)) {
             // Lines of "name:\tvalue".
-            std::istringstream lines(text);
-            std::string line;
-            while (std::getline(lines, line))
-                if (line.rfind("Xft.dpi:", 0) == 0)
-                    dpi = std::strtof(line.c_str() + 8, nullptr);
+            std::string_view lines(text);
+            while (!lines.empty()) {
+                const size_t end = std::min(lines.find('\n'), lines.size());
+                std::string_view line = lines.substr(0, end);
+                lines.remove_prefix(std::min(end + 1, lines.size()));
+                if (line.rfind("Xft.dpi:", 0) != 0)
+                    continue;
+                line.remove_prefix(8);
+                while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
+                    line.remove_prefix(1);
+                while (!line.empty() && (line.back() == ' ' || line.back() == '\r'))
+                    line.remove_suffix(1);
+                float value = 0;
+                const auto [stop, error] =
+                    std::from_chars(line.data(), line.data() + line.size(), value);
+                if (error == std::errc{} && stop == line.data() + line.size())
+                    dpi = value;
+            }
         }
         const int number = screen(display);
         const int height_mm = millimetres(display, number);
