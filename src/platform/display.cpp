@@ -1,21 +1,24 @@
 #include "platform/display.h"
 
 #include "foundation/unicode.h"
+#include "platform/input_script.h"
+#include "platform/png_writer.h"
 
 #include <SDL2/SDL.h>
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
 #include <filesystem>
-#include <fstream>
-#include <png.h>
-#include <sstream>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace platform {
@@ -33,6 +36,15 @@ constexpr int32_t default_dpi = 192;
 constexpr uint32_t headless_wait_slice_ms = 250;
 // While a test feeds input through a file, the headless wait looks at it this often.
 constexpr uint32_t script_wait_slice_ms = 20;
+
+// A whole decimal number that fits, or none.
+std::optional<int32_t> whole_number(std::string_view text) {
+    int32_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc{} || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
 
 bool env_flag(const char* name) {
     const char* value = std::getenv(name);
@@ -91,11 +103,24 @@ float x_server_dpi() {
     if (display) {
         if (const char* text = resources(display)) {
             // Lines of "name:\tvalue".
-            std::istringstream lines(text);
-            std::string line;
-            while (std::getline(lines, line))
-                if (line.rfind("Xft.dpi:", 0) == 0)
-                    dpi = std::strtof(line.c_str() + 8, nullptr);
+            std::string_view lines(text);
+            while (!lines.empty()) {
+                const size_t end = std::min(lines.find('\n'), lines.size());
+                std::string_view line = lines.substr(0, end);
+                lines.remove_prefix(std::min(end + 1, lines.size()));
+                if (line.rfind("Xft.dpi:", 0) != 0)
+                    continue;
+                line.remove_prefix(8);
+                while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
+                    line.remove_prefix(1);
+                while (!line.empty() && (line.back() == ' ' || line.back() == '\r'))
+                    line.remove_suffix(1);
+                float value = 0;
+                const auto [stop, error] =
+                    std::from_chars(line.data(), line.data() + line.size(), value);
+                if (error == std::errc{} && stop == line.data() + line.size())
+                    dpi = value;
+            }
         }
         const int number = screen(display);
         const int height_mm = millimetres(display, number);
@@ -147,7 +172,7 @@ public:
         SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
         m_headless = headless_driver();
         if (const char* script = std::getenv("QUILLORY_INPUT"))
-            m_input_script = script;
+            m_input_script = InputScript(script);
         // In a Wayland session the window is a native Wayland client; X stays for X sessions
         // (and for Wayland sessions whose compositor refuses us, through Xwayland). The user's
         // own SDL_VIDEODRIVER still wins.
@@ -179,20 +204,23 @@ public:
         m_desktop_scale = m_headless || m_wayland ? 1 : display_scale();
         m_dpi = default_dpi * m_desktop_scale;
         if (const char* dpi = std::getenv("QUILLORY_DPI")) {
-            int value = std::atoi(dpi);
-            if (value > 0 && value < 2000) {
-                m_dpi = value;
+            const auto value = whole_number(dpi);
+            if (value && *value > 0 && *value < 2000) {
+                m_dpi = *value;
                 m_dpi_asked = true;
             }
         }
         int32_t width = design_width * m_dpi / design_dpi;
         int32_t height = design_height * m_dpi / design_dpi;
         if (const char* size = std::getenv("QUILLORY_SCREEN")) {
-            int w = 0, h = 0;
-            if (std::sscanf(size, "%dx%d", &w, &h) == 2 && w > 0 && h > 0 && w <= 8192 &&
-                h <= 8192) {
-                width = w;
-                height = h;
+            // WIDTHxHEIGHT
+            const std::string_view text(size);
+            const size_t x = text.find('x');
+            const auto w = whole_number(text.substr(0, x));
+            const auto h = x == text.npos ? std::nullopt : whole_number(text.substr(x + 1));
+            if (w && h && *w > 0 && *h > 0 && *w <= 8192 && *h <= 8192) {
+                width = *w;
+                height = *h;
             }
         }
         // Sizes are in points; the back buffer has the drawable's device pixels (twice as many
@@ -334,12 +362,12 @@ public:
         if (m_headless) {
             // These drivers cannot wake a waiting SDL (it would poll every millisecond): wait
             // on the thread's queue, in slices so that signals turned into SDL events are seen.
-            wait_message(std::min(timeout_ms, m_input_script.empty() ? headless_wait_slice_ms
-                                                                     : script_wait_slice_ms));
+            wait_message(std::min(timeout_ms, !m_input_script.enabled() ? headless_wait_slice_ms
+                                                                        : script_wait_slice_ms));
             return;
         }
         // A test's input file is looked at as often as the headless wait does.
-        if (!m_input_script.empty())
+        if (!!m_input_script.enabled())
             timeout_ms = std::min(timeout_ms, script_wait_slice_ms);
         if (SDL_WaitEventTimeout(&event, int(std::min<uint32_t>(timeout_ms, INT32_MAX))))
             translate(event);
@@ -497,79 +525,53 @@ private:
             post_message(m_target, message, wparam, lparam);
     }
 
-    // Test input: lines appended to the file named by QUILLORY_INPUT are read as they arrive,
-    // each one event in window pixels: "down X Y", "move X Y", "up X Y", "tap X Y" (down and
-    // up), "finger ID down|move|up X Y" (a touch screen's finger, as SDL reports it), "text
-    // UTF-8", "key CODE" (a virtual key code, pressed and released), "resize W H" (the window
-    // in points, as a turned phone's). True when any event was posted.
+    // Posts the test input that arrived (see input_script.h). True when any event was posted.
     bool read_input_script() {
-        if (m_input_script.empty())
-            return false;
-        std::ifstream in(m_input_script, std::ios::binary);
-        if (!in)
-            return false;
-        in.seekg(std::streamoff(m_input_offset));
-        std::string chunk((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        const size_t end = chunk.rfind('\n');
-        if (end == std::string::npos)
-            return false;
-        m_input_offset += end + 1;
-        std::istringstream lines(chunk.substr(0, end + 1));
-        std::string line;
         bool any = false;
-        while (std::getline(lines, line)) {
-            std::istringstream words(line);
-            std::string verb;
-            words >> verb;
-            int32_t x = 0, y = 0;
-            if (verb == "down" || verb == "move" || verb == "up" || verb == "tap") {
-                if (!(words >> x >> y))
-                    continue;
-                const LParam at = point_lparam(x, y);
-                if (verb == "down" || verb == "tap") {
-                    post(WM_MOUSEMOVE, 0, at);
-                    post(WM_LBUTTONDOWN, 1, at);
-                }
-                if (verb == "move")
-                    post(WM_MOUSEMOVE, 1, at);
-                if (verb == "up" || verb == "tap")
+        for (const ScriptEvent& event : m_input_script.read_new()) {
+            const LParam at = point_lparam(event.x, event.y);
+            switch (event.kind) {
+            case ScriptEvent::Kind::Down:
+            case ScriptEvent::Kind::Tap:
+                post(WM_MOUSEMOVE, 0, at);
+                post(WM_LBUTTONDOWN, 1, at);
+                if (event.kind == ScriptEvent::Kind::Tap)
                     post(WM_LBUTTONUP, 0, at);
-                any = true;
-            } else if (verb == "finger") {
-                int64_t id = 0;
-                std::string what;
-                if (!(words >> id >> what >> x >> y) || m_width < 2 || m_height < 2)
+                break;
+            case ScriptEvent::Kind::Move:
+                post(WM_MOUSEMOVE, 1, at);
+                break;
+            case ScriptEvent::Kind::Up:
+                post(WM_LBUTTONUP, 0, at);
+                break;
+            case ScriptEvent::Kind::Finger: {
+                if (m_width < 2 || m_height < 2)
                     continue;
                 SDL_TouchFingerEvent f{};
-                f.fingerId = SDL_FingerID(id);
-                f.x = float(x) / float(m_width - 1);
-                f.y = float(y) / float(m_height - 1);
-                const uint32_t type = what == "down" ? SDL_FINGERDOWN
-                                      : what == "up" ? SDL_FINGERUP
-                                                     : SDL_FINGERMOTION;
-                finger(f, type);
-                any = true;
-            } else if (verb == "resize") {
-                if (!(words >> x >> y) || x < 1 || y < 1 || x > 8192 || y > 8192)
-                    continue;
-                SDL_SetWindowSize(m_window, x, y);
-                any = true;
-            } else if (verb == "text") {
-                std::string rest;
-                std::getline(words >> std::ws, rest);
-                const std::u16string units =
-                    foundation::utf8_to_utf16(rest, foundation::Utf8Errors::Replace);
-                for (char16_t unit : units)
-                    post(WM_CHAR, unit, 1);
-                any = true;
-            } else if (verb == "key") {
-                uint32_t key = 0;
-                if (!(words >> key))
-                    continue;
-                post(WM_KEYDOWN, key, 1);
-                post(WM_KEYUP, key, LParam(int32_t(0xC0000001u)));
-                any = true;
+                f.fingerId = SDL_FingerID(event.finger);
+                f.x = float(event.x) / float(m_width - 1);
+                f.y = float(event.y) / float(m_height - 1);
+                finger(f, event.phase == ScriptEvent::Phase::Down ? SDL_FINGERDOWN
+                          : event.phase == ScriptEvent::Phase::Up ? SDL_FINGERUP
+                                                                  : SDL_FINGERMOTION);
+                break;
             }
+            case ScriptEvent::Kind::Resize:
+                if (event.x < 1 || event.y < 1 || event.x > 8192 || event.y > 8192)
+                    continue;
+                SDL_SetWindowSize(m_window, event.x, event.y);
+                break;
+            case ScriptEvent::Kind::Text:
+                for (char16_t unit :
+                     foundation::utf8_to_utf16(event.text, foundation::Utf8Errors::Replace))
+                    post(WM_CHAR, unit, 1);
+                break;
+            case ScriptEvent::Kind::Key:
+                post(WM_KEYDOWN, event.key, 1);
+                post(WM_KEYUP, event.key, LParam(int32_t(0xC0000001u)));
+                break;
+            }
+            any = true;
         }
         return any;
     }
@@ -716,8 +718,7 @@ private:
     WindowHandle m_target{0};
     bool m_attached{false};
     bool m_headless{false};
-    std::string m_input_script;
-    uint64_t m_input_offset{0};
+    InputScript m_input_script;
     bool m_software{false};
     bool m_wayland{false};
     int32_t m_points_width{0};
@@ -808,43 +809,6 @@ bool message_box(const std::string& title, const std::string& text) {
     std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
     std::fflush(stderr);
     return false;
-}
-
-bool save_png(const std::string& path, const PixelBuffer& buffer) {
-    if (!buffer.pixels || buffer.width < 1 || buffer.height < 1)
-        return false;
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file)
-        return false;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    std::vector<uint8_t> row(size_t(buffer.width) * 3);
-    bool ok = false;
-    if (png && info && !setjmp(png_jmpbuf(png))) {
-        png_init_io(png, file);
-        png_set_IHDR(png, info, uint32_t(buffer.width), uint32_t(buffer.height), 8,
-                     PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                     PNG_FILTER_TYPE_DEFAULT);
-        png_write_info(png, info);
-        for (int32_t y = 0; y < buffer.height; ++y) {
-            const auto* source = reinterpret_cast<const uint16_t*>(
-                reinterpret_cast<const uint8_t*>(buffer.pixels) + ptrdiff_t(y) * buffer.pitch);
-            for (int32_t x = 0; x < buffer.width; ++x) {
-                uint16_t p = source[x];
-                uint8_t r = uint8_t((p >> 11) & 0x1F), g = uint8_t((p >> 5) & 0x3F),
-                        b = uint8_t(p & 0x1F);
-                row[size_t(x) * 3] = uint8_t((r << 3) | (r >> 2));
-                row[size_t(x) * 3 + 1] = uint8_t((g << 2) | (g >> 4));
-                row[size_t(x) * 3 + 2] = uint8_t((b << 3) | (b >> 2));
-            }
-            png_write_row(png, row.data());
-        }
-        png_write_end(png, nullptr);
-        ok = true;
-    }
-    png_destroy_write_struct(png ? &png : nullptr, info ? &info : nullptr);
-    ok = (std::fclose(file) == 0) && ok;
-    return ok;
 }
 
 std::string inspect_path() {

@@ -139,9 +139,6 @@ uint32_t virtual_key_for(int32_t sdl_keycode);
 // standard error and the result is false.
 bool message_box(const std::string& title_utf8, const std::string& text_utf8);
 
-// 8-bit RGB PNG of a 5-6-5 buffer.
-bool save_png(const std::string& path_utf8, const PixelBuffer& buffer);
-
 // QUILLORY_INSPECT and QUILLORY_SCREENSHOT, or empty.
 std::string inspect_path();
 std::string screenshot_path();
