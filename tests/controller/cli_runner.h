@@ -31,10 +31,7 @@ inline Result run(const std::string& command) {
 
 // The text as one word for the shell.
 inline std::string quoted(const std::string& text) {
-    std::string out = "'";
-    for (char c : text)
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
+    return testing_support::quote(text);
 }
 inline std::string quoted(const char* text) {
     return quoted(std::string(text));

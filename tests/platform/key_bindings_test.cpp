@@ -26,13 +26,6 @@ bool runs_ours(const std::string& command) {
     return command.starts_with("\"/opt/quillory/quillory\"");
 }
 
-std::string quoted(const std::string& text) {
-    std::string out = "'";
-    for (char c : text)
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
 // A text as gsettings reads and prints it.
 std::string literal(const std::string& text) {
     GVariant* value = g_variant_ref_sink(g_variant_new_string(text.c_str()));
@@ -83,9 +76,11 @@ protected:
 
     // The gsettings tool on the same private schemas and key file.
     std::string gsettings(const std::string& arguments) {
-        return output_of("GSETTINGS_SCHEMA_DIR=" + quoted((m_dir / "schemas").string()) +
-                         " GSETTINGS_BACKEND=keyfile XDG_CONFIG_HOME=" +
-                         quoted((m_dir / "config").string()) + " gsettings " + arguments + " 2>&1");
+        return output_of(
+            "GSETTINGS_SCHEMA_DIR=" + testing_support::quote((m_dir / "schemas").string()) +
+            " GSETTINGS_BACKEND=keyfile XDG_CONFIG_HOME=" +
+            testing_support::quote((m_dir / "config").string()) + " gsettings " + arguments +
+            " 2>&1");
     }
     std::string binding_value(const std::string& id, const std::string& key) {
         return gsettings("get " + schema + ".custom-keybinding:" + folder + id + "/ " + key);
@@ -93,9 +88,9 @@ protected:
     void make_binding(const std::string& id, const std::string& name, const std::string& binding,
                       const std::string& command) {
         const std::string at = schema + ".custom-keybinding:" + folder + id + "/ ";
-        gsettings("set " + at + "name " + quoted(literal(name)));
-        gsettings("set " + at + "binding " + quoted(literal(binding)));
-        gsettings("set " + at + "command " + quoted(literal(command)));
+        gsettings("set " + at + "name " + testing_support::quote(literal(name)));
+        gsettings("set " + at + "binding " + testing_support::quote(literal(binding)));
+        gsettings("set " + at + "command " + testing_support::quote(literal(command)));
     }
 
     testing_support::TempDir m_dir;

@@ -16,10 +16,6 @@ bool shell(const std::string& command, std::string* output) {
     return result.status == 0;
 }
 
-std::string quote(const std::filesystem::path& path) {
-    return "'" + path.string() + "'";
-}
-
 bool have_tools(std::initializer_list<const char*> tools) {
     for (const char* tool : tools) {
         if (have_program(tool))

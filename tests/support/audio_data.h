@@ -4,6 +4,7 @@
 // what the independent tools (sox, ffprobe, mpg123) make of a file.
 
 #include "audio/link.h"
+#include "support/process.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -16,7 +17,6 @@ namespace testing_support {
 
 // Runs a shell command, its error output dropped; whether it exited with 0, and what it wrote.
 bool shell(const std::string& command, std::string* output = nullptr);
-std::string quote(const std::filesystem::path& path);
 // Whether every tool is on the PATH; in CI a missing one is a failure.
 bool have_tools(std::initializer_list<const char*> tools);
 

@@ -178,6 +178,13 @@ bool wait_for(const std::function<bool()>& done, int milliseconds) {
     return done();
 }
 
+std::string quote(const std::string& text) {
+    std::string out = "'";
+    for (char c : text)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
 std::string read_whole_file(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

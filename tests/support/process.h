@@ -60,6 +60,11 @@ std::string missing_program(const std::vector<std::string>& names);
 bool in_ci();
 // Polls `done` until it holds or the time is up.
 bool wait_for(const std::function<bool()>& done, int milliseconds = 30000);
+// The text as one word for /bin/sh, whatever quotes it holds.
+std::string quote(const std::string& text);
+inline std::string quote(const std::filesystem::path& path) {
+    return quote(path.string());
+}
 // A whole file's bytes ("" when there is none).
 std::string read_whole_file(const std::filesystem::path& path);
 
