@@ -2,13 +2,13 @@
 
 #include "foundation/unicode.h"
 #include "platform/input_script.h"
+#include "platform/number.h"
 #include "platform/png_writer.h"
 
 #include <SDL2/SDL.h>
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -18,7 +18,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
 namespace platform {
@@ -36,15 +35,6 @@ constexpr int32_t default_dpi = 192;
 constexpr uint32_t headless_wait_slice_ms = 250;
 // While a test feeds input through a file, the headless wait looks at it this often.
 constexpr uint32_t script_wait_slice_ms = 20;
-
-// A whole decimal number that fits, or none.
-std::optional<int32_t> whole_number(std::string_view text) {
-    int32_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc{} || end != text.data() + text.size())
-        return std::nullopt;
-    return value;
-}
 
 bool env_flag(const char* name) {
     const char* value = std::getenv(name);
@@ -115,11 +105,8 @@ float x_server_dpi() {
                     line.remove_prefix(1);
                 while (!line.empty() && (line.back() == ' ' || line.back() == '\r'))
                     line.remove_suffix(1);
-                float value = 0;
-                const auto [stop, error] =
-                    std::from_chars(line.data(), line.data() + line.size(), value);
-                if (error == std::errc{} && stop == line.data() + line.size())
-                    dpi = value;
+                if (const auto value = parse_number<float>(line))
+                    dpi = *value;
             }
         }
         const int number = screen(display);
@@ -204,7 +191,7 @@ public:
         m_desktop_scale = m_headless || m_wayland ? 1 : display_scale();
         m_dpi = default_dpi * m_desktop_scale;
         if (const char* dpi = std::getenv("QUILLORY_DPI")) {
-            const auto value = whole_number(dpi);
+            const auto value = parse_number<int32_t>(dpi);
             if (value && *value > 0 && *value < 2000) {
                 m_dpi = *value;
                 m_dpi_asked = true;
@@ -216,8 +203,9 @@ public:
             // WIDTHxHEIGHT
             const std::string_view text(size);
             const size_t x = text.find('x');
-            const auto w = whole_number(text.substr(0, x));
-            const auto h = x == text.npos ? std::nullopt : whole_number(text.substr(x + 1));
+            const auto w = parse_number<int32_t>(text.substr(0, x));
+            const auto h =
+                x == text.npos ? std::nullopt : parse_number<int32_t>(text.substr(x + 1));
             if (w && h && *w > 0 && *h > 0 && *w <= 8192 && *h <= 8192) {
                 width = *w;
                 height = *h;

@@ -1,10 +1,10 @@
 #include "platform/input_script.h"
 
-#include <charconv>
+#include "platform/number.h"
+
 #include <cstdio>
 #include <fstream>
 #include <iterator>
-#include <system_error>
 
 namespace platform {
 
@@ -46,15 +46,6 @@ private:
     std::string_view m_rest;
 };
 
-// A whole word as a decimal number of type T, or none when it is not one or does not fit.
-template <typename T> std::optional<T> number(std::string_view word) {
-    T value{};
-    const auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), value);
-    if (word.empty() || error != std::errc{} || end != word.data() + word.size())
-        return std::nullopt;
-    return value;
-}
-
 std::optional<ScriptEvent> refuse(std::string* error, std::string reason) {
     if (error)
         *error = std::move(reason);
@@ -73,8 +64,8 @@ std::optional<ScriptEvent> parse_script_line(std::string_view line, std::string*
     ScriptEvent event;
     // Reads "X Y" into the event.
     const auto point = [&]() {
-        const auto x = number<int32_t>(words.next());
-        const auto y = number<int32_t>(words.next());
+        const auto x = parse_number<int32_t>(words.next());
+        const auto y = parse_number<int32_t>(words.next());
         if (!x || !y)
             return false;
         event.x = *x;
@@ -90,7 +81,7 @@ std::optional<ScriptEvent> parse_script_line(std::string_view line, std::string*
             return refuse(error, std::string(verb) + " wants X Y");
     } else if (verb == "finger") {
         event.kind = ScriptEvent::Kind::Finger;
-        const auto id = number<int64_t>(words.next());
+        const auto id = parse_number<int64_t>(words.next());
         const std::string_view phase = words.next();
         if (!id || (phase != "down" && phase != "move" && phase != "up") || !point())
             return refuse(error, "finger wants ID down|move|up X Y");
@@ -108,7 +99,7 @@ std::optional<ScriptEvent> parse_script_line(std::string_view line, std::string*
         return event;
     } else if (verb == "key") {
         event.kind = ScriptEvent::Kind::Key;
-        const auto key = number<uint32_t>(words.next());
+        const auto key = parse_number<uint32_t>(words.next());
         if (!key)
             return refuse(error, "key wants a virtual key code");
         event.key = *key;
