@@ -105,9 +105,12 @@ def recording_time_at(points, source):
 
 def compare(ours, control):
     """Milliseconds missing from ours and held by the control, and damaged seconds of the
-    source, over the stretch both hold."""
+    source, over the stretch both hold; and the milliseconds missing over that whole stretch,
+    from its two ends alone (which also counts what fell in seconds too damaged to compare)."""
     a = max(ours[0][1], control[0][1]) + 0.2
     b = min(ours[-1][1], control[-1][1]) - 0.2
+    ends = [recording_time_at(points, x) for points in (ours, control) for x in (a, b)]
+    whole_ms = 0.0 if None in ends else ((ends[3] - ends[2]) - (ends[1] - ends[0])) * 1000
     lost_ms, damaged, seconds = 0.0, 0, 0
     s = a
     while s + 1 <= b:
@@ -119,7 +122,7 @@ def compare(ours, control):
                 damaged += 1
                 lost_ms += missing * 1000
         s += 1
-    return lost_ms, damaged, seconds
+    return lost_ms, damaged, seconds, whole_ms
 
 
 def child_of(pid):
@@ -204,7 +207,7 @@ def main():
                             "--dword", "1"], env=env, check=True)
         sweep = work + "/sweep.wav"
         write_sweep(sweep)
-        print(f"{'driver':<13} {'run':>3} {'lost_ms':>8} {'damaged_s':>9} {'of_s':>4} "
+        print(f"{'driver':<13} {'run':>3} {'lost_ms':>8} {'damaged_s':>9} {'of_s':>4} {'whole_ms':>8} "
               f"{'control_gap_s':>13} {'cpu_s':>6} {'lame_s':>6} {'ratio':>5} {'wakeups/s':>9}")
         for driver in drivers:
             for run in range(1, runs + 1):
@@ -250,7 +253,7 @@ def main():
                         os.remove(path)
                     os.remove(control_path)
                     continue
-                lost_ms, damaged, of = compare(ours, reference)
+                lost_ms, damaged, of, whole_ms = compare(ours, reference)
                 # Silence the player left in the control (the load slowed it): not ours.
                 gaps = sum(max(0.0, (b[0] - a[0]) - (b[1] - a[1]))
                            for a, b in zip(reference, reference[1:]) if b[0] - a[0] < 5)
@@ -263,7 +266,7 @@ def main():
                     capture_output=True, text=True)
                 lame_cpu = sum(float(x) for x in lame.stderr.strip().splitlines()[-1].split()[:2])
                 lost_note = [line for line in err.splitlines() if "lost" in line.lower()]
-                print(f"{driver:<13} {run:>3} {lost_ms:>8.1f} {damaged:>9} {of:>4} "
+                print(f"{driver:<13} {run:>3} {lost_ms:>8.1f} {damaged:>9} {of:>4} {whole_ms:>8.1f} "
                       f"{gaps:>13.2f} {cpu:>6.2f} {lame_cpu:>6.2f} "
                       f"{cpu / lame_cpu if lame_cpu else 0:>5.2f} {wakeups:>9.1f}"
                       + (f"  ({lost_note[0].strip()})" if lost_note else ""), flush=True)
