@@ -12,6 +12,10 @@ frequency, from zero crossings). Audio that is missing from ours and present in 
 lost: between two moments of the source both recordings hold, ours spans less time than the
 control. A second of the source is damaged when ours lacks more than 3 ms of it.
 
+The recorder stops after SECONDS of recorded audio, so its wall time (wall_s) less SECONDS
+is what it lost, plus its start (about half a second), even where the recordings are too
+damaged to compare.
+
 Also measured: CPU seconds of each `quillory-cli record` (user + system) against LAME alone
 (ffmpeg's libmp3lame) encoding the same audio, and the wake-ups per second of the recorder
 (voluntary context switches of all its threads: each is a thread going back to sleep after
@@ -19,8 +23,10 @@ a wake-up; between 3 s and SECONDS - 2 s).
 
 usage: bench/capture_under_load.py BUILD_DIR [RUNS] [SECONDS] [DRIVERS]
        DRIVERS: comma-separated SDL_AUDIODRIVER values, default pipewire,pulseaudio; a value
-       ending in "+sdl" captures through SDL's driver itself (QUILLORY_AUDIO_CAPTURE=sdl), the
-       path taken where no PulseAudio service answers
+       ending in "+sdl" captures through SDL itself (QUILLORY_AUDIO_CAPTURE=sdl), and one
+       ending in "+sdl-nopulse" does so with no PulseAudio service for the recorder to find
+       (the control and the player still use it), as on a PipeWire without its PulseAudio
+       service
        QV_BENCH_LOG=1 turns the program's log on and shows what it said about capture and
        losses (the log costs CPU of its own).
 """
@@ -207,12 +213,16 @@ def main():
                             "--dword", "1"], env=env, check=True)
         sweep = work + "/sweep.wav"
         write_sweep(sweep)
-        print(f"{'driver':<13} {'run':>3} {'lost_ms':>8} {'damaged_s':>9} {'of_s':>4} {'whole_ms':>8} "
-              f"{'control_gap_s':>13} {'cpu_s':>6} {'lame_s':>6} {'ratio':>5} {'wakeups/s':>9}")
+        print(f"{'driver':<19} {'run':>3} {'lost_ms':>8} {'damaged_s':>9} {'of_s':>4} {'whole_ms':>8} "
+              f"{'control_gap_s':>13} {'wall_s':>6} {'cpu_s':>6} {'lame_s':>6} {'ratio':>5} {'wakeups/s':>9}")
         for driver in drivers:
             for run in range(1, runs + 1):
-                env["SDL_AUDIODRIVER"] = driver.removesuffix("+sdl")
-                env["QUILLORY_AUDIO_CAPTURE"] = "sdl" if driver.endswith("+sdl") else ""
+                name, _, path = driver.partition("+")
+                env["SDL_AUDIODRIVER"] = name
+                env["QUILLORY_AUDIO_CAPTURE"] = "sdl" if path.startswith("sdl") else ""
+                recorder_env = dict(env)
+                if path == "sdl-nopulse":
+                    recorder_env["PULSE_SERVER"] = f"unix:{work}/no-such-server"
                 loops = [subprocess.Popen(["sh", "-c", "while :; do :; done"]) for _ in range(4)]
                 control_path = f"{work}/control-{driver}-{run}.wav"
                 control = start(["parecord", "--latency-msec=20", f"--rate={RATE}",
@@ -221,8 +231,8 @@ def main():
                 player = start(["paplay", "--device=qvbench", sweep], "player.log")
                 time.sleep(0.5)
                 timed = subprocess.Popen(
-                    ["/usr/bin/time", "-f", "%U %S", cli, "record", "--seconds", str(seconds)],
-                    env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                    ["/usr/bin/time", "-f", "%U %S %e", cli, "record", "--seconds", str(seconds)],
+                    env=recorder_env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
                 wait_for(lambda: child_of(timed.pid) is not None, 5)
                 recorder = child_of(timed.pid)
                 time.sleep(3)
@@ -241,13 +251,14 @@ def main():
                 player.terminate()
                 player.wait()
                 path = out.strip().splitlines()[0] if out.strip() else ""
-                cpu = sum(float(x) for x in err.strip().splitlines()[-1].split()[:2])
+                timing = [float(x) for x in err.strip().splitlines()[-1].split()[:3]]
+                cpu, wall = timing[0] + timing[1], timing[2]
                 ours = timeline(read_pcm(path)) if path else []
                 reference = timeline(read_pcm(control_path))
                 if not ours or not reference:
                     # Nothing of the sweep in ours: the whole stretch the control holds is lost.
                     span = (reference[-1][1] - reference[0][1]) if reference else seconds
-                    print(f"{driver:<13} {run:>3} {span * 1000:>8.1f}  (no sweep in the recording)",
+                    print(f"{driver:<19} {run:>3} {span * 1000:>8.1f}  (no sweep in the recording)",
                           flush=True)
                     if path and os.path.exists(path):
                         os.remove(path)
@@ -266,8 +277,8 @@ def main():
                     capture_output=True, text=True)
                 lame_cpu = sum(float(x) for x in lame.stderr.strip().splitlines()[-1].split()[:2])
                 lost_note = [line for line in err.splitlines() if "lost" in line.lower()]
-                print(f"{driver:<13} {run:>3} {lost_ms:>8.1f} {damaged:>9} {of:>4} {whole_ms:>8.1f} "
-                      f"{gaps:>13.2f} {cpu:>6.2f} {lame_cpu:>6.2f} "
+                print(f"{driver:<19} {run:>3} {lost_ms:>8.1f} {damaged:>9} {of:>4} {whole_ms:>8.1f} "
+                      f"{gaps:>13.2f} {wall:>6.1f} {cpu:>6.2f} {lame_cpu:>6.2f} "
                       f"{cpu / lame_cpu if lame_cpu else 0:>5.2f} {wakeups:>9.1f}"
                       + (f"  ({lost_note[0].strip()})" if lost_note else ""), flush=True)
                 if logging:
