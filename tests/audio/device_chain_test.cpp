@@ -7,6 +7,7 @@
 #include "foundation/text.h"
 #include "platform/wave_device.h"
 
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <mutex>
@@ -52,8 +53,7 @@ protected:
     void record(RecorderPCM& recorder, size_t samples) {
         audio::connect(recorder, &sink);
         ASSERT_TRUE(recorder.start());
-        while (sink.received() < samples)
-            sleep_ms(5);
+        ASSERT_TRUE(wait_for([&] { return sink.received() >= samples; }, 60000));
     }
     Sink sink;
 };
@@ -88,8 +88,7 @@ TEST_F(Recorder, AudioTheDeviceDropsIsCountedAndTheRestKeptInOrder) {
         RecorderPCM recorder(1, 44100, 16);
         record(recorder, in.size());
         // The count is taken at the next look at the device.
-        for (int i = 0; i < 300 && recorder.lost_seconds() < 0.52; ++i)
-            sleep_ms(10);
+        wait_for([&] { return recorder.lost_seconds() >= 0.52; }, 3000);
         lost = recorder.lost_seconds();
     }
     EXPECT_DOUBLE_EQ(lost, (13230 + 5292 + 4410) / 44100.0);
@@ -178,8 +177,7 @@ TEST_F(Recorder, DeviceThatGoesAwayOrFallsSilentIsReported) {
         audio::connect(recorder, &sink);
         ASSERT_TRUE(recorder.start());
         auto started = std::chrono::steady_clock::now();
-        while (!recorder.device_lost())
-            sleep_ms(10);
+        ASSERT_TRUE(wait_for([&] { return recorder.device_lost(); }));
         auto took = std::chrono::steady_clock::now() - started;
         EXPECT_GE(took, std::chrono::milliseconds(450)) << which;
         // A stall is noticed after a second of nothing; a removal at once.
@@ -229,8 +227,7 @@ private:
 class Player : public FileDevices {
 protected:
     void wait_finished() {
-        while (!player.is_finished())
-            sleep_ms(5);
+        ASSERT_TRUE(wait_for([&] { return player.is_finished(); }, 60000));
     }
     // Plays the whole of `reader` and waits for the end.
     void play(audio::Outlet& reader) {
@@ -249,8 +246,7 @@ TEST_F(Player, PlaysEverythingOnceAcrossPauseAndResume) {
     audio::connect(reader, &player);
     ASSERT_TRUE(player.play());
     EXPECT_FALSE(player.is_finished());
-    while (reader.served() < reader.samples.size() * 2 / 3)
-        sleep_ms(2);
+    ASSERT_TRUE(wait_for([&] { return reader.served() >= reader.samples.size() * 2 / 3; }));
     ASSERT_TRUE(player.pause());
     sleep_ms(100);
     const size_t served_while_paused = reader.served();
@@ -276,8 +272,7 @@ TEST_F(Player, StopEndsPlaybackAndANewPlayStartsAfresh) {
         PatternReader reader(44100 * 10, 44100);
         audio::connect(reader, &player);
         player.play();
-        while (reader.served() == 0)
-            sleep_ms(2);
+        ASSERT_TRUE(wait_for([&] { return reader.served() > 0; }));
         player.stop();
         EXPECT_TRUE(player.is_finished());
         audio::connect(reader, nullptr);
@@ -323,17 +318,13 @@ TEST_F(Player, StopSilencesThePlaybackAlsoWhileItDrains) {
     PatternReader reader(8000, 8000);
     audio::connect(reader, &player);
     ASSERT_TRUE(player.play());
-    while (reader.served() < reader.samples.size())
-        sleep_ms(2);
+    ASSERT_TRUE(wait_for([&] { return reader.served() == reader.samples.size(); }));
     sleep_ms(150);
     ASSERT_TRUE(player.stop());
     EXPECT_TRUE(player.is_finished());
     // The device closes at once; its file is then complete and grows no more.
     std::vector<int16_t> played;
-    for (int i = 0; i < 100 && played.empty(); ++i) {
-        sleep_ms(10);
-        played = output();
-    }
+    wait_for([&] { return !(played = output()).empty(); }, 1000);
     sleep_ms(500);
     EXPECT_EQ(output(), played);
     EXPECT_LT(played.size(), reader.samples.size() / 2) << "the rest was still heard";
@@ -375,27 +366,22 @@ TEST_F(Player, OutputThatGoesAwayOrCannotOpenEndsWithAFault) {
 // full scale in channel 0, the other channels silent; or claims a format its bytes do not have.
 class ToneReader : public audio::Outlet {
 public:
-    ToneReader(int channels, int bits, int rate, int claimed_channels = 0, int claimed_bits = 0,
-               int claimed_rate = -1)
-        : m_channels(channels), m_bits(bits),
-          m_rate(rate), m_claimed{claimed_channels ? claimed_channels : channels,
-                                  claimed_bits ? claimed_bits : bits,
-                                  claimed_rate >= 0 ? claimed_rate : rate} {
-        const size_t frames = size_t(rate);
-        const int bytes = bits / 8;
-        m_bytes.assign(frames * size_t(channels * bytes), 0);
-        for (size_t i = 0; i < frames; ++i) {
+    // A second of it; the format the blocks claim is that of the bytes unless given.
+    ToneReader(int channels, int bits, int rate, std::array<int, 3> claimed = {})
+        : m_frame(size_t(channels * bits / 8)), m_claimed{claimed[0] ? claimed[0] : channels,
+                                                          claimed[1] ? claimed[1] : bits,
+                                                          claimed[0] ? claimed[2] : rate},
+          m_bytes(size_t(rate) * m_frame, 0) {
+        for (size_t i = 0; i < size_t(rate); ++i) {
             const double value = 0.5 * std::sin(2 * M_PI * 1000.0 * double(i) / rate);
             const int64_t sample = int64_t(value * double((int64_t(1) << (bits - 1)) - 1));
-            uint8_t* at = m_bytes.data() + i * size_t(channels * bytes);
-            for (int b = 0; b < bytes; ++b)
-                at[b] = uint8_t(uint64_t(sample) >> (8 * b));
+            for (int b = 0; b < bits / 8; ++b)
+                m_bytes[i * m_frame + size_t(b)] = uint8_t(uint64_t(sample) >> (8 * b));
         }
     }
     void get_data(AudioBlock& out, int max_bytes) override {
-        const size_t frame = size_t(m_channels * m_bits / 8);
         size_t size = std::min<size_t>(size_t(max_bytes), m_bytes.size() - m_served);
-        size -= size % frame;
+        size -= size % m_frame;
         out = AudioBlock{};
         if (size == 0)
             return;
@@ -404,7 +390,7 @@ public:
     }
 
 private:
-    int m_channels, m_bits, m_rate;
+    size_t m_frame;
     int m_claimed[3];
     std::vector<uint8_t> m_bytes;
     size_t m_served = 0;
@@ -441,7 +427,7 @@ TEST_F(Player, FormatsTheDeviceCannotTakeAreConvertedOrRefused) {
     for (Case c : {Case{2, 12, 8000, 0, 0}, Case{9, 16, 8000, 0, 0}, Case{1, 16, 0, 0, 0}}) {
         EXPECT_FALSE(PlayerPCM::can_play(c.channels, c.bits, c.rate));
         std::filesystem::remove(dir / "out.wav");
-        ToneReader reader(std::max(c.channels, 1), 16, 8000, c.channels, c.bits, c.rate);
+        ToneReader reader(std::max(c.channels, 1), 16, 8000, {c.channels, c.bits, c.rate});
         play(reader);
         EXPECT_EQ(player.fault(), PlayerPCM::Fault::Format);
         EXPECT_FALSE(std::filesystem::exists(dir / "out.wav"));

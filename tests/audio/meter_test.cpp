@@ -48,15 +48,12 @@ TEST(LevelMeter, EightBitSilenceIsLevelZero) {
     EXPECT_DOUBLE_EQ(meter.level(), 1.0);
 }
 
-TEST(LevelMeter, ThresholdZeroIsNeverSilent) {
+TEST(LevelMeter, VoiceSwitchTiming) {
     audio::LevelMeter meter;
+    // Threshold zero: never silent.
     for (int i = 0; i < 30; ++i)
         meter.on_data(block_of(std::vector<int16_t>(1600, 0)));
     EXPECT_FALSE(meter.is_silent());
-}
-
-TEST(LevelMeter, VoiceSwitchTiming) {
-    audio::LevelMeter meter;
     meter.set_threshold(0.1);
     // 0.1 of full scale is 3276: a sample of 3276 counts as loud, 3275 does not.
     meter.on_data(block_of(std::vector<int16_t>(1600, 3276)));
