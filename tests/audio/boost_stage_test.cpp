@@ -14,10 +14,7 @@ using testing_support::SampleSink;
 
 // A sine whose peaks land exactly on samples (100 samples per period).
 std::vector<int16_t> sine(int amplitude, size_t count) {
-    std::vector<int16_t> samples(count);
-    for (size_t i = 0; i < count; ++i)
-        samples[i] = int16_t(std::lround(amplitude * std::sin(2 * M_PI * double(i % 100) / 100)));
-    return samples;
+    return testing_support::sine(count, 441, 44100, amplitude);
 }
 
 // Pushes the samples in 200 ms blocks and returns everything the stage passed on.

@@ -196,32 +196,51 @@ TEST_F(Recorder, CaptureSlowToDeliverItsFirstAudioIsNotLost) {
     EXPECT_FALSE(recorder.device_lost());
 }
 
-// A reader serving the pattern in blocks of uneven size, counting what it serves.
-class PatternReader : public audio::Outlet {
+// Serves bytes in blocks of uneven size, counting what it served; the format the blocks
+// claim is that of the bytes unless given.
+class BlockReader : public audio::Outlet {
 public:
-    PatternReader(size_t total_samples, int rate)
-        : samples(pattern_samples(total_samples)), m_rate(rate) {}
+    BlockReader(std::vector<uint8_t> bytes, int channels, int bits, int rate,
+                std::array<int, 3> claimed = {})
+        : m_bytes(std::move(bytes)),
+          m_frame(size_t(channels * bits / 8)), m_claimed{claimed[0] ? claimed[0] : channels,
+                                                          claimed[0] ? claimed[1] : bits,
+                                                          claimed[0] ? claimed[2] : rate} {}
     void get_data(AudioBlock& out, int max_bytes) override {
         std::lock_guard guard(m_mutex);
-        const size_t count = std::min<size_t>(
-            {size_t(max_bytes) / 2, 1500 + (m_calls++ % 5) * 1111, samples.size() - m_served});
+        size_t size =
+            std::min<size_t>({size_t(max_bytes), (1500 + (m_calls++ % 5) * 1111) * m_frame,
+                              m_bytes.size() - m_served});
+        size -= size % m_frame;
         out = AudioBlock{};
-        if (count == 0)
+        if (size == 0)
             return;
-        out = byte_block(samples.data() + m_served, count * 2, 1, 16, m_rate);
-        m_served += count;
+        out = byte_block(m_bytes.data() + m_served, size, m_claimed[0], m_claimed[1], m_claimed[2]);
+        m_served += size;
     }
     size_t served() const {
         std::lock_guard guard(m_mutex);
-        return m_served;
+        return m_served / m_frame;
     }
-    const std::vector<int16_t> samples;
 
 private:
-    int m_rate;
+    const std::vector<uint8_t> m_bytes;
+    const size_t m_frame;
+    const int m_claimed[3];
     mutable std::mutex m_mutex;
     size_t m_served = 0;
     size_t m_calls = 0;
+};
+
+// The pattern, mono 16-bit.
+struct PatternReader : BlockReader {
+    PatternReader(size_t count, int rate) : PatternReader(pattern_samples(count), rate) {}
+    PatternReader(std::vector<int16_t> s, int rate)
+        : BlockReader({reinterpret_cast<uint8_t*>(s.data()),
+                       reinterpret_cast<uint8_t*>(s.data() + s.size())},
+                      1, 16, rate),
+          samples(std::move(s)) {}
+    const std::vector<int16_t> samples;
 };
 
 class Player : public FileDevices {
@@ -266,8 +285,11 @@ TEST_F(Player, PlaysEverythingOnceAcrossPauseAndResume) {
     EXPECT_EQ(format.channels, 1);
 }
 
-TEST_F(Player, StopEndsPlaybackAndANewPlayStartsAfresh) {
+TEST_F(Player, EmptyReaderOpensNoDeviceStopEndsPlaybackAndANewPlayStartsAfresh) {
     env("QUILLORY_AUDIO_SPEED", "2");
+    PatternReader empty(0, 8000);
+    play(empty);
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.wav"));
     {
         PatternReader reader(44100 * 10, 44100);
         audio::connect(reader, &player);
@@ -286,12 +308,6 @@ TEST_F(Player, StopEndsPlaybackAndANewPlayStartsAfresh) {
     platform::WaveFormat format;
     EXPECT_EQ(output(&format), second.samples);
     EXPECT_EQ(format.samples_per_sec, 8000u);
-}
-
-TEST_F(Player, EmptyReaderFinishesWithoutOpeningTheDevice) {
-    PatternReader reader(0, 8000);
-    play(reader);
-    EXPECT_FALSE(std::filesystem::exists(dir / "out.wav"));
 }
 
 TEST_F(Player, VolumeIsClampedAndAppliedToTheWholeOutput) {
@@ -362,39 +378,18 @@ TEST_F(Player, OutputThatGoesAwayOrCannotOpenEndsWithAFault) {
     }
 }
 
-// Serves a stream of any integer sample width and channel count: a 1 kHz tone at half of
-// full scale in channel 0, the other channels silent; or claims a format its bytes do not have.
-class ToneReader : public audio::Outlet {
-public:
-    // A second of it; the format the blocks claim is that of the bytes unless given.
-    ToneReader(int channels, int bits, int rate, std::array<int, 3> claimed = {})
-        : m_frame(size_t(channels * bits / 8)), m_claimed{claimed[0] ? claimed[0] : channels,
-                                                          claimed[1] ? claimed[1] : bits,
-                                                          claimed[0] ? claimed[2] : rate},
-          m_bytes(size_t(rate) * m_frame, 0) {
-        for (size_t i = 0; i < size_t(rate); ++i) {
-            const double value = 0.5 * std::sin(2 * M_PI * 1000.0 * double(i) / rate);
-            const int64_t sample = int64_t(value * double((int64_t(1) << (bits - 1)) - 1));
-            for (int b = 0; b < bits / 8; ++b)
-                m_bytes[i * m_frame + size_t(b)] = uint8_t(uint64_t(sample) >> (8 * b));
-        }
+// A second of a 1 kHz tone at half of full scale in channel 0, the other channels silent.
+std::vector<uint8_t> tone_bytes(int channels, int bits, int rate) {
+    const size_t frame = size_t(channels * bits / 8);
+    std::vector<uint8_t> bytes(size_t(rate) * frame, 0);
+    for (size_t i = 0; i < size_t(rate); ++i) {
+        const double value = 0.5 * std::sin(2 * M_PI * 1000.0 * double(i) / rate);
+        const int64_t sample = int64_t(value * double((int64_t(1) << (bits - 1)) - 1));
+        for (int b = 0; b < bits / 8; ++b)
+            bytes[i * frame + size_t(b)] = uint8_t(uint64_t(sample) >> (8 * b));
     }
-    void get_data(AudioBlock& out, int max_bytes) override {
-        size_t size = std::min<size_t>(size_t(max_bytes), m_bytes.size() - m_served);
-        size -= size % m_frame;
-        out = AudioBlock{};
-        if (size == 0)
-            return;
-        out = byte_block(m_bytes.data() + m_served, size, m_claimed[0], m_claimed[1], m_claimed[2]);
-        m_served += size;
-    }
-
-private:
-    size_t m_frame;
-    int m_claimed[3];
-    std::vector<uint8_t> m_bytes;
-    size_t m_served = 0;
-};
+    return bytes;
+}
 
 TEST_F(Player, FormatsTheDeviceCannotTakeAreConvertedOrRefused) {
     env("QUILLORY_AUDIO_SPEED", "10");
@@ -407,7 +402,7 @@ TEST_F(Player, FormatsTheDeviceCannotTakeAreConvertedOrRefused) {
         SCOPED_TRACE(std::to_string(c.channels) + " ch " + std::to_string(c.bits) + " bits " +
                      std::to_string(c.rate) + " Hz");
         EXPECT_TRUE(PlayerPCM::can_play(c.channels, c.bits, c.rate));
-        ToneReader reader(c.channels, c.bits, c.rate);
+        BlockReader reader(tone_bytes(c.channels, c.bits, c.rate), c.channels, c.bits, c.rate);
         play(reader);
         EXPECT_EQ(player.fault(), PlayerPCM::Fault::None);
         platform::WaveFormat format;
@@ -427,7 +422,9 @@ TEST_F(Player, FormatsTheDeviceCannotTakeAreConvertedOrRefused) {
     for (Case c : {Case{2, 12, 8000, 0, 0}, Case{9, 16, 8000, 0, 0}, Case{1, 16, 0, 0, 0}}) {
         EXPECT_FALSE(PlayerPCM::can_play(c.channels, c.bits, c.rate));
         std::filesystem::remove(dir / "out.wav");
-        ToneReader reader(std::max(c.channels, 1), 16, 8000, {c.channels, c.bits, c.rate});
+        const int channels = std::max(c.channels, 1);
+        BlockReader reader(tone_bytes(channels, 16, 8000), channels, 16, 8000,
+                           {c.channels, c.bits, c.rate});
         play(reader);
         EXPECT_EQ(player.fault(), PlayerPCM::Fault::Format);
         EXPECT_FALSE(std::filesystem::exists(dir / "out.wav"));

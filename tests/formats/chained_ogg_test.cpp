@@ -43,15 +43,10 @@ std::vector<Run> runs_of(audio::FileReader& reader, int max_bytes) {
 
 TEST(ChainedOgg, EveryLinkDecodesInTheFirstLinksFormat) {
     TempDir dir;
-    struct Link {
-        const char* synth;
-        int channels, rate;
-    } links[] = {
-        {"-r 22050 -c 1 $WAV synth 1.0 sine 440", 1, 22050},
-        {"-r 44100 -c 2 $WAV synth 0.8 sine 300 sine 500", 2, 44100},
-        {"-r 16000 -c 1 $WAV synth 0.6 sine 250", 1, 16000},
-        // The first link's rate, another channel count.
-        {"-r 22050 -c 2 $WAV synth 0.5 sine 350", 2, 22050},
+    const std::string links[] = {
+        "-r 22050 -c 1 $WAV synth 1.0 sine 440", "-r 44100 -c 2 $WAV synth 0.8 sine 300 sine 500",
+        "-r 16000 -c 1 $WAV synth 0.6 sine 250",
+        "-r 22050 -c 2 $WAV synth 0.5 sine 350", // the first link's rate, other channels
     };
     std::string parts;
     // Each link as sox decodes it, converted to the first link's format.
@@ -61,7 +56,7 @@ TEST(ChainedOgg, EveryLinkDecodesInTheFirstLinksFormat) {
         auto wav = dir / ("link" + std::to_string(i) + ".wav");
         auto ogg = dir / ("link" + std::to_string(i) + ".ogg");
         auto converted = dir / ("link" + std::to_string(i) + ".22050.wav");
-        std::string synth = links[i].synth;
+        std::string synth = links[i];
         synth.replace(synth.find("$WAV"), 4, quote(wav));
         ASSERT_TRUE(shell("sox -n -b 16 " + synth));
         ASSERT_TRUE(shell("oggenc -Q -q 3 -o " + quote(ogg) + " " + quote(wav)));

@@ -197,12 +197,10 @@ protected:
 
 TEST_F(MarkerCommands, AddListRenameRemoveAndExport) {
     bool ok = false;
-    cli("--add 4.5", &ok);
-    ASSERT_TRUE(ok);
-    cli("--add 0:01.25 Intro", &ok);
-    ASSERT_TRUE(ok);
-    cli("--add 0:00:08 'Q & A'", &ok);
-    ASSERT_TRUE(ok);
+    for (const char* add : {"--add 4.5", "--add 0:01.25 Intro", "--add 0:00:08 'Q & A'"}) {
+        cli(add, &ok);
+        ASSERT_TRUE(ok) << add;
+    }
     EXPECT_EQ(cli("", &ok), "1\t0:01.250\tIntro\n2\t0:04.500\tMarker 1\n3\t0:08.000\tQ & A\n");
     cli("--rename 2 \"Main \\\"part\\\"\"", &ok);
     ASSERT_TRUE(ok);
