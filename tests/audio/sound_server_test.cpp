@@ -6,6 +6,7 @@
 #include "device_support.h"
 #include "support/sound_server.h"
 
+#include <gmock/gmock.h>
 #include <memory>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -102,11 +103,12 @@ protected:
         EXPECT_NEAR(amplitude(in_call, 1500), 0.244, 0.03);
         EXPECT_NEAR(amplitude(in_note, 440), 0.244, 0.03);
         EXPECT_LT(amplitude(in_note, 1500), 0.01);
+        if (!named)
+            return;
         for (const char* property :
              {"application.name = \"Quillory Vozir\"", "media.name = \"Recording\"",
               "media.name = \"Call downlink\"", "media.role = \"production\""})
-            if (named)
-                EXPECT_NE(streams.find(property), std::string::npos) << property << "\n" << streams;
+            EXPECT_THAT(streams, ::testing::HasSubstr(property));
     }
     void TearDown() override {
         for (pid_t player : players)
