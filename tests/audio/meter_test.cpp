@@ -23,7 +23,7 @@ public:
     AudioBlock last;
 };
 
-TEST(LevelMeter, PeakOfTheFirstChannelPassesTheBlockUnchanged) {
+TEST(LevelMeter, PeakOfTheFirstChannelOfAnyWidthPassesTheBlockUnchanged) {
     audio::LevelMeter meter;
     Counter sink;
     audio::connect(meter.output(), &sink);
@@ -36,10 +36,7 @@ TEST(LevelMeter, PeakOfTheFirstChannelPassesTheBlockUnchanged) {
 
     meter.on_data(block_of({-32768}));
     EXPECT_DOUBLE_EQ(meter.level(), 1.0);
-}
-
-TEST(LevelMeter, EightBitSilenceIsLevelZero) {
-    audio::LevelMeter meter;
+    // Eight-bit silence is level zero.
     std::vector<uint8_t> bytes(100, 128);
     meter.on_data(testing_support::byte_block(bytes.data(), bytes.size(), 1, 8, 8000));
     EXPECT_DOUBLE_EQ(meter.level(), 0.0);
