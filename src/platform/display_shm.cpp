@@ -371,14 +371,16 @@ int32_t ShmPresenter::flush() {
     // the first).
     int64_t due = -1;
     std::unique_ptr<Buffer>& spare = m->buffers[1 - m->current];
-    if (m->rgb565 && spare) {
+    // (One the compositor still holds is looked at again when it lets it go: its answer ends
+    // the caller's wait.)
+    if (m->rgb565 && spare && !spare->busy) {
         const auto idle = Clock::now() - spare->used;
-        if (!spare->busy && idle >= spare_lifetime)
+        if (idle >= spare_lifetime)
             spare.reset();
         else
-            due = std::max<int64_t>(
-                1, std::chrono::duration_cast<std::chrono::milliseconds>(spare_lifetime - idle)
-                       .count());
+            due = std::chrono::duration_cast<std::chrono::milliseconds>(spare_lifetime - idle)
+                      .count() +
+                  1;
     }
     if (m->waiting) {
         const auto waited =
