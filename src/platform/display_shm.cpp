@@ -16,11 +16,11 @@ namespace {
 
 // A buffer keeps at most this many rectangles it lacks; more become their bounding box.
 constexpr size_t max_areas = 16;
-// How long drawing waits for the compositor to let one of two buffers go: about a frame (the
-// compositor lets go once it has shown it).
+// How long drawing waits for the compositor to let one of two buffers go: about a frame (a
+// compositor lets a buffer go once it has copied it, or once the next one has replaced it).
 constexpr auto release_wait = std::chrono::milliseconds(20);
 // A second buffer not drawn in for this long is given back.
-constexpr auto spare_lifetime = std::chrono::seconds(2);
+constexpr auto spare_lifetime = std::chrono::seconds(5);
 
 using Clock = std::chrono::steady_clock;
 
@@ -106,8 +106,8 @@ struct ShmPresenter::State {
     int32_t width{0};
     int32_t height{0};
     std::array<std::unique_ptr<Buffer>, 2> buffers;
-    size_t current{0};            // 5-6-5: the buffer holding the last frame
-    std::vector<uint16_t> pixels; // 8-8-8: the back buffer
+    size_t current{0};            // buffers of 5-6-5: the one holding the last frame
+    std::vector<uint16_t> pixels; // buffers of 8-8-8: the back buffer (5-6-5)
     std::vector<ShmArea> damage;  // changed since the last commit
     bool waiting{false};          // a frame waits to be committed
 
