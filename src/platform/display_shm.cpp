@@ -179,9 +179,12 @@ struct ShmPresenter::State {
     }
 
     // Takes what the compositor sent for our queue; waits up to timeout_ms for something.
+    // Nothing once the connection has failed (SDL reports that).
     void read_events(int timeout_ms) {
-        while (wl_display_prepare_read_queue(display, queue) != 0)
-            wl_display_dispatch_queue_pending(display, queue);
+        while (wl_display_prepare_read_queue(display, queue) != 0) {
+            if (wl_display_dispatch_queue_pending(display, queue) < 0)
+                return;
+        }
         wl_display_flush(display);
         pollfd ready{wl_display_get_fd(display), POLLIN, 0};
         if (poll(&ready, 1, timeout_ms) > 0)
