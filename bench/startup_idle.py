@@ -18,9 +18,10 @@ its frames, unless --wayland-renderer names an SDL render driver). --wayland-sca
 compositor's output scale; its monitor is made large enough for the window at that scale.
 The load average of the machine is printed with each figure.
 
-With --screen WIDTHxHEIGHT the window has that size in pixels (in points on Wayland: times the
-output scale in pixels) (a phone's 1080x2160 with
---dpi 384, the skin at 4x). Wake-ups are given for the whole program and for its
+With --screen WIDTHxHEIGHT the window has that size in pixels (a phone's 1080x2160 with
+--dpi 384, the skin at 4x); on Wayland in points, times the output scale in pixels (a phone's
+1080x2160 pixels at scale 2 is --screen 540x1080 --wayland-scale 2). The resident memory is
+given once idle and at its peak. Wake-ups are given for the whole program and for its
 user-interface thread alone (the loop and the timers it serves).
 
 usage: startup_idle.py BUILD_DIR [--idle SECONDS] [--runs N] [--no-headless] [--no-x]
@@ -191,8 +192,8 @@ def recording_audio(root, seconds):
 
 
 def display_config(address, method, *args):
-    result = subprocess.run(["gdbus", "call", "--session", "--dest", "org.gnome.Mutter.DisplayConfig",
-                             "--object-path", "/org/gnome/Mutter/DisplayConfig", "--method",
+    result = subprocess.run(["gdbus", "call", "--session", "--dest",
+                             "org.gnome.Mutter.DisplayConfig", "--object-path", "/org/gnome/Mutter/DisplayConfig", "--method",
                              "org.gnome.Mutter.DisplayConfig." + method, *args],
                             env=dict(os.environ, DBUS_SESSION_BUS_ADDRESS=address),
                             capture_output=True, text=True, timeout=20)
