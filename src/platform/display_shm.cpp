@@ -1,5 +1,7 @@
 #include "platform/display_shm.h"
 
+#include "platform/timing_trace.h"
+
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -222,8 +224,12 @@ struct ShmPresenter::State {
                 return current;
             buffers[other]->stale = {ShmArea{0, 0, width, height}};
         }
-        if (buffers[other]->busy)
+        if (buffers[other]->busy) {
+            const int64_t start = timing_on() ? monotonic_us() : 0;
             wait_for_release(release_wait);
+            if (start)
+                timing_mark_at(start, "buffer-wait", monotonic_us() - start);
+        }
         if (!buffers[current]->busy || buffers[other]->busy)
             return current;
         // Brought up to date from the last frame.
