@@ -215,7 +215,9 @@ int GameBase::run() {
                 m_display->poll_events();
             if (!platform::peek_message(message)) {
                 frame_step();
-                platform::sleep_ms(10);
+                // After a frame that leaves nothing moving the loop goes to sleep at once.
+                if (!m_idle_until_input)
+                    platform::sleep_ms(10);
                 continue;
             }
             if (message.message == platform::WM_QUIT)
