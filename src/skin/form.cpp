@@ -145,11 +145,8 @@ void Form::damage_all() {
 
 void Form::add_scroll(const Rect& area, int32_t dx) {
     const Rect r = area.intersect(rect());
-    if (r.empty() || dx == 0)
+    if (r.empty() || dx == 0 || m_damage_all)
         return;
-    if (m_damage_all) {
-        return;
-    }
     // Two moves of the same area before a frame are one, whose strip is as wide as both.
     Scroll* same = nullptr;
     for (Scroll& pending : m_scrolls)

@@ -48,10 +48,14 @@ bool Waveform::can_scroll(size_t count) const {
            children().empty() && !covered_by_later_components();
 }
 
+// Whether something drawn after it lies over it, or an ancestor keeps a prepared rendering
+// (whose backdrop is not the screen's).
 bool Waveform::covered_by_later_components() const {
     const Component* path = this;
     for (const Component* parent = this->parent(); parent;
          path = parent, parent = parent->parent()) {
+        if (parent->cache())
+            return true;
         bool later = false;
         for (const auto& child : parent->children()) {
             if (child.get() == path) {
