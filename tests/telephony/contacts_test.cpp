@@ -112,14 +112,13 @@ TEST(ContactStore, FindsByNumberAndReadsPictures) {
     write_file(dir / "bob.vcf", "BEGIN:VCARD\nVERSION:4.0\nFN:Bob\nTEL:555 0101\n"
                                 "PHOTO:file://" +
                                     (dir / "photo.png").string() + "\nEND:VCARD\n");
-    const auto huge = png_bytes(max_picture_bytes + 1);
-    write_file(dir / "carl.vcf", "BEGIN:VCARD\nFN:Carl\nTEL:555 0202\n"
-                                 "PHOTO:data:image/png;base64," +
-                                     base64(huge) + "\nEND:VCARD\n");
-    const auto largest = png_bytes(max_picture_bytes);
-    write_file(dir / "dora.vcf", "BEGIN:VCARD\nFN:Dora\nTEL:555 0303\n"
-                                 "PHOTO:data:image/png;base64," +
-                                     base64(largest) + "\nEND:VCARD\n");
+    // Carl's picture is one byte over the limit, Dora's just at it.
+    for (const auto& [name, number, size] : {std::tuple{"Carl", "555 0202", max_picture_bytes + 1},
+                                             {"Dora", "555 0303", max_picture_bytes}})
+        write_file(dir / (std::string(name) + ".vcf"),
+                   std::string("BEGIN:VCARD\nFN:") + name + "\nTEL:" + number +
+                       "\nPHOTO:data:image/png;base64," + base64(png_bytes(size)) +
+                       "\nEND:VCARD\n");
     write_file(dir / "broken.vcf", "BEGIN:VCARD\nTEL:555 0404\nPHOTO;ENCODING=b:@@@@\n");
     write_file(dir / "notes.txt", "BEGIN:VCARD\nFN:Not a contact\nTEL:555 0505\nEND:VCARD\n");
 
@@ -134,10 +133,9 @@ TEST(ContactStore, FindsByNumberAndReadsPictures) {
     EXPECT_EQ(bob.display_name(), u"Bob") << "the formatted name when N is absent";
     EXPECT_EQ(store.contact_picture(bob.item_id), picture);
 
-    ContactDetails carl;
+    ContactDetails carl, dora;
     ASSERT_TRUE(store.find_contact_by_phone(u"555 0202", carl));
     EXPECT_TRUE(store.contact_picture(carl.item_id).empty()) << "over the picture limit";
-    ContactDetails dora;
     ASSERT_TRUE(store.find_contact_by_phone(u"555 0303", dora));
     EXPECT_EQ(store.contact_picture(dora.item_id).size(), max_picture_bytes);
 
