@@ -6,17 +6,14 @@
 #include "controller_env.h"
 #include "support/watchdog.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <random>
-#include <spawn.h>
-#include <sys/wait.h>
+#include <sstream>
 #include <thread>
-#include <unistd.h>
-
-extern char** environ;
 
 using namespace controller_test;
 using testing_support::ScopedEnv;
@@ -40,44 +37,32 @@ struct Killed {
     std::string marked; // with a marker: what the command said once it was written
 };
 
-// Starts `quillory-cli record` and kills it `after` seconds into the capture, or with
-// `mark_at`, `after` seconds after it said that the marker set at that time was written.
-Killed record_and_kill(const std::string& format, double after, double mark_at = -1) {
-    Killed result;
-    int out[2];
-    if (pipe(out) != 0)
-        return result;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    const std::string mark = std::to_string(mark_at);
-    const char* argv[] = {cli.c_str(),    "record",    "--seconds",  "600",  "--format",
-                          format.c_str(), "--mark-at", mark.c_str(), nullptr};
-    argv[mark_at < 0 ? 6 : 8] = nullptr;
-    pid_t pid = 0;
-    const int spawned =
-        posix_spawn(&pid, cli.c_str(), &actions, nullptr, const_cast<char* const*>(argv), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    if (spawned != 0) {
-        close(out[0]);
-        return result;
+// Starts `quillory-cli record` (what it says going to the file `said`) and kills it `after`
+// seconds into the capture, or with `mark_at`, `after` seconds after it said that the marker set
+// at that time was written.
+Killed record_and_kill(const fs::path& said, const std::string& format, double after,
+                       double mark_at = -1) {
+    std::vector<std::string> argv{cli, "record", "--seconds", "600", "--format", format};
+    if (mark_at >= 0)
+        argv.insert(argv.end(), {"--mark-at", std::to_string(mark_at)});
+    testing_support::Process recording(argv, {}, said);
+    // The path is said once capture runs; then the marker, if any.
+    std::string text;
+    const long lines = mark_at < 0 ? 1 : 2;
+    while (std::count(text.begin(), text.end(), '\n') < lines && recording.running()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        text = read_whole_file(said);
     }
-    // The path is printed once capture runs.
-    char c;
-    while (read(out[0], &c, 1) == 1 && c != '\n')
-        result.path += c;
-    while (mark_at >= 0 && read(out[0], &c, 1) == 1 && c != '\n')
-        result.marked += c;
     const auto start = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(std::chrono::duration<double>(after));
+    Killed result;
     result.captured =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    kill(pid, SIGKILL);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    close(out[0]);
+    recording.signal(SIGKILL);
+    recording.wait_exit(std::chrono::seconds(10));
+    std::istringstream said_lines(text);
+    std::getline(said_lines, result.path);
+    std::getline(said_lines, result.marked);
     return result;
 }
 
@@ -107,7 +92,8 @@ TEST_F(KillTest, KilledRecordingLosesAtMostASecondAtEveryQuality) {
             const double after = moment(random);
             SCOPED_TRACE(format + " killed after " + std::to_string(after) + " s, seed " +
                          std::to_string(seed));
-            const Killed killed = record_and_kill(format, after);
+            const Killed killed =
+                record_and_kill(m_world.root() / (format + std::to_string(kill)), format, after);
             ASSERT_FALSE(killed.path.empty());
             ASSERT_TRUE(fs::exists(killed.path));
 
@@ -142,7 +128,7 @@ TEST_F(KillTest, KilledRecordingLosesAtMostASecondAtEveryQuality) {
 }
 
 TEST_F(KillTest, MarkerSurvivesAKillASecondLater) {
-    const Killed killed = record_and_kill("Mp3Low", 1.0, 1.5);
+    const Killed killed = record_and_kill(m_world.root() / "said", "Mp3Low", 1.0, 1.5);
     ASSERT_TRUE(fs::exists(killed.path));
     ASSERT_EQ(killed.marked.rfind("marked ", 0), 0u) << killed.marked;
     const std::string ms = killed.marked.substr(7, killed.marked.find(' ', 7) - 7);
