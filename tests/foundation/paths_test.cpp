@@ -295,47 +295,47 @@ TEST_F(PathsTest, FindFilesIsDepthFirstAndStopsWhenAsked) {
     EXPECT_FALSE(matches_pattern(u"abc", u"a?"));
 }
 
-TEST_F(PathsTest, DirectoryScannerIsBreadthFirstInNameOrder) {
-    testing_support::Watchdog watchdog(20, "directory scanner");
+namespace {
+class ScannerTest : public PathsTest {
+protected:
+    // The files one scan of the folder finds, in order.
+    std::vector<std::u16string> scan(const std::u16string& folder, bool recursive) {
+        sink.files.clear();
+        scanner.start(folder, recursive);
+        scan_until(sink, sink.done + 1);
+        return sink.files;
+    }
+    testing_support::Watchdog m_watchdog{20, "directory scanner"};
+    CActiveScheduler m_scheduler;
+    ScanSink sink;
+    DirectoryScanner scanner{sink};
+};
+} // namespace
+
+TEST_F(ScannerTest, BreadthFirstInNameOrder) {
     touch({"z.mp3", "A/deep/d.mp3", "A/a.mp3", "B/b.mp3"});
     fs::create_directories(m_dir.path() / "empty");
-    CActiveScheduler scheduler;
-    ScanSink sink;
-    DirectoryScanner scanner(sink);
-    scanner.start(dir(""), true);
-    scan_until(sink, 1);
-    std::u16string root = without_trailing_separator(dir(""));
-    EXPECT_EQ(sink.files,
+    const std::u16string root = without_trailing_separator(dir(""));
+    EXPECT_EQ(scan(dir(""), true),
               (std::vector<std::u16string>{root + u"/z.mp3", root + u"/A/a.mp3", root + u"/B/b.mp3",
                                            root + u"/A/deep/d.mp3"}));
-    EXPECT_EQ(sink.done, 1);
+    // An empty folder ends the scan at once.
+    EXPECT_TRUE(scan(dir("empty"), true).empty());
+    EXPECT_EQ(sink.done, 2);
 }
 
-TEST_F(PathsTest, DirectoryScannerRestartDropsTheCurrentFolder) {
-    testing_support::Watchdog watchdog(20, "directory scanner restart");
+TEST_F(ScannerTest, RestartDropsTheCurrentFolder) {
     touch({"one/1.mp3", "one/2.mp3", "one/3.mp3", "two/x.mp3"});
-    fs::create_directories(m_dir.path() / "empty");
-    CActiveScheduler scheduler;
-    ScanSink sink;
-    DirectoryScanner scanner(sink);
     sink.on_each = [&](const std::u16string& path) {
         if (name_of(path) == u"1.mp3")
             scanner.start(dir("two"), false);
     };
-    scanner.start(dir("one"), false);
-    scan_until(sink, 1);
-    EXPECT_EQ(sink.files, (std::vector<std::u16string>{dir("one/1.mp3"), dir("two/x.mp3")}));
-    // An empty folder ends the scan at once.
-    sink.files.clear();
-    sink.on_each = nullptr;
-    scanner.start(dir("empty"), true);
-    scan_until(sink, 2);
-    EXPECT_TRUE(sink.files.empty());
-    EXPECT_EQ(sink.done, 2);
+    EXPECT_EQ(scan(dir("one"), false),
+              (std::vector<std::u16string>{dir("one/1.mp3"), dir("two/x.mp3")}));
+    EXPECT_EQ(sink.done, 1);
 }
 
-TEST_F(PathsTest, LinksBackUpTheTreeAreNotFollowedRound) {
-    testing_support::Watchdog watchdog(20, "directory scanner loops");
+TEST_F(ScannerTest, LinksBackUpTheTreeAreNotFollowedRound) {
     touch({"My Quillory/a.mp3", "My Quillory/Incoming/b.mp3", "elsewhere/c.mp3"});
     const fs::path records = m_dir.path() / "My Quillory";
     fs::create_directory_symlink("..", records / "Incoming" / "loop");
@@ -344,32 +344,19 @@ TEST_F(PathsTest, LinksBackUpTheTreeAreNotFollowedRound) {
     // A link to a folder outside the tree is an ordinary folder.
     fs::create_directory_symlink(m_dir.path() / "elsewhere", records / "linked");
     const std::u16string root = dir("My Quillory");
-    const std::vector<std::u16string> expected{root + u"/a.mp3", root + u"/Incoming/b.mp3",
-                                               root + u"/linked/c.mp3"};
-
-    CActiveScheduler scheduler;
-    ScanSink sink;
-    DirectoryScanner scanner(sink);
-    scanner.start(root, true);
-    scan_until(sink, 1);
-    EXPECT_EQ(sink.files, expected);
-
-    // A second scan of the same tree lists it again.
-    sink.files.clear();
-    scanner.start(root, true);
-    scan_until(sink, 2);
-    EXPECT_EQ(sink.files, expected);
+    std::vector<std::u16string> expected{root + u"/a.mp3", root + u"/Incoming/b.mp3",
+                                         root + u"/linked/c.mp3"};
+    EXPECT_EQ(scan(root, true), expected);
+    EXPECT_EQ(scan(root, true), expected) << "a second scan of the same tree lists it again";
 
     Recorder found;
     find_files(found, root, u"*.mp3", u"*", true);
     std::vector<std::u16string> files;
-    for (const auto& seen : found.seen)
-        if (seen.rfind(u"dir ", 0) != 0)
-            files.push_back(seen);
+    std::copy_if(found.seen.begin(), found.seen.end(), std::back_inserter(files),
+                 [](const std::u16string& seen) { return !seen.starts_with(u"dir "); });
     std::sort(files.begin(), files.end());
-    std::vector<std::u16string> sorted = expected;
-    std::sort(sorted.begin(), sorted.end());
-    EXPECT_EQ(files, sorted);
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(files, expected);
 }
 
 TEST_F(PathsTest, InstalledProgramFindsItsDataUnderShare) {
