@@ -203,6 +203,9 @@ TEST(UserLanguage, ComesFromTheMessagesLocale) {
         EXPECT_EQ(localisation::user_language_name(), c.name);
     }
     EXPECT_EQ(localisation::primary_language_of("nb"), localisation::primary_language_of("no"));
+    // Nothing known, or an index past the table: nothing, never a read beyond it.
+    EXPECT_EQ(localisation::primary_language_of(""), -1);
+    EXPECT_EQ(localisation::system_language_name(0) + localisation::system_language_name(99), u"");
 }
 
 } // namespace
