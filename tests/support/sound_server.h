@@ -5,6 +5,8 @@
 // the test; the monitor of one is made the default source (the "microphone"), another the
 // default output. Nothing here touches the machine's own servers or buses.
 
+#include "support/process.h"
+
 #include <cstdint>
 #include <string>
 #include <sys/types.h>
@@ -14,9 +16,6 @@
 namespace testing_support {
 
 using Environment = std::vector<std::pair<std::string, std::string>>;
-
-bool on_path(const std::string& tool);
-bool in_ci();
 
 // Starts a program with its output in a file and the variables of `environment` set or
 // replaced; everything is prepared before the fork. 0 or less when it cannot be started.
