@@ -157,20 +157,27 @@ TEST(SingleInstanceFolder, FileNamesAreSanitised) {
     EXPECT_EQ(platform::file_name_for(""), "_");
 }
 
-TEST(SingleInstanceSocket, HandsOverWellFormedTextsAndIgnoresTheRest) {
-    testing_support::Watchdog watchdog(30);
+// A private runtime folder; `primary` listens with `receiver`'s window once listen() ran.
+class SingleInstanceSocket : public ::testing::Test {
+protected:
+    void listen() {
+        ASSERT_EQ(primary.claim(u""), SingleInstance::Claim::Primary);
+        ASSERT_TRUE(primary.listen(receiver.window));
+        primary.release_lock();
+    }
+    testing_support::Watchdog watchdog{60};
     testing_support::TempDir root;
-    testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", make_private(root / "run").string());
+    testing_support::ScopedEnv runtime{"XDG_RUNTIME_DIR", make_private(root / "run").string()};
     Receiver receiver;
-    SingleInstance primary(class_name);
-    ASSERT_EQ(primary.claim(u""), SingleInstance::Claim::Primary);
-    ASSERT_TRUE(primary.listen(receiver.window));
-    primary.release_lock();
+    SingleInstance primary{class_name};
+};
+
+TEST_F(SingleInstanceSocket, HandsOverWellFormedTextsAndIgnoresTheRest) {
+    listen();
     struct stat info {};
     ASSERT_EQ(lstat(primary.socket_path().c_str(), &info), 0);
     EXPECT_TRUE(S_ISSOCK(info.st_mode));
     EXPECT_EQ(info.st_mode & 0777, 0600u);
-
     const std::string path = primary.socket_path();
     const std::string rejected[] = {
         "QVCX" + SingleInstance::frame(u"record").substr(4),        // wrong magic
@@ -183,29 +190,18 @@ TEST(SingleInstanceSocket, HandsOverWellFormedTextsAndIgnoresTheRest) {
     for (const auto& bytes : rejected)
         EXPECT_FALSE(serve_while([&] { return SingleInstance::send_raw(path, bytes, 5000); }));
     EXPECT_TRUE(receiver.lines.empty());
-
     std::u16string longest(SingleInstance::max_message_bytes / 2, u'x');
     EXPECT_TRUE(serve_while(
         [&] { return SingleInstance::send_raw(path, SingleInstance::frame(longest), 5000); }));
     SingleInstance later(class_name);
-    auto claim = serve_while([&] { return later.claim(u"record"); });
-    EXPECT_EQ(claim, SingleInstance::Claim::HandedOver);
+    EXPECT_EQ(serve_while([&] { return later.claim(u"record"); }),
+              SingleInstance::Claim::HandedOver);
     EXPECT_FALSE(later.holds_lock());
-    ASSERT_EQ(receiver.lines.size(), 2u);
-    EXPECT_EQ(receiver.lines[0], longest);
-    EXPECT_EQ(receiver.lines[1], u"record");
+    EXPECT_EQ(receiver.lines, (std::vector<std::u16string>{longest, u"record"}));
 }
 
-TEST(SingleInstanceSocket, AStalledPeerHoldsUpNoOneAndIsCutOff) {
-    testing_support::Watchdog watchdog(60);
-    testing_support::TempDir root;
-    testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", make_private(root / "run").string());
-    Receiver receiver;
-    SingleInstance primary(class_name);
-    ASSERT_EQ(primary.claim(u""), SingleInstance::Claim::Primary);
-    ASSERT_TRUE(primary.listen(receiver.window));
-    primary.release_lock();
-
+TEST_F(SingleInstanceSocket, AStalledPeerHoldsUpNoOneAndIsCutOff) {
+    listen();
     // A peer that sends a header and then a byte every 1.5 s, as long as it is let.
     int stalled = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un address{};
@@ -223,19 +219,14 @@ TEST(SingleInstanceSocket, AStalledPeerHoldsUpNoOneAndIsCutOff) {
                 break;
         }
     });
-
     // Meanwhile another start is served at once: the stalled peer is still connected then.
     SingleInstance later(class_name);
     EXPECT_EQ(serve_while([&] { return later.claim(u"record"); }),
               SingleInstance::Claim::HandedOver);
-    EXPECT_EQ(receiver.lines, (std::vector<std::u16string>{u"record"}));
     pollfd wait{stalled, POLLIN, 0};
     EXPECT_EQ(poll(&wait, 1, 0), 0) << "the stalled peer was dropped before the other was served";
-
     // The stalled peer gets no more than its deadline: the listener closes on it, unserved.
-    wait = {stalled, POLLIN, 0};
-    const bool closed = serve_while([&] { return poll(&wait, 1, 10000) == 1; });
-    EXPECT_TRUE(closed);
+    EXPECT_TRUE(serve_while([&] { return poll(&wait, 1, 10000) == 1; }));
     char answer = 0;
     EXPECT_EQ(recv(stalled, &answer, 1, MSG_DONTWAIT), 0);
     cut_off = true;
@@ -244,32 +235,20 @@ TEST(SingleInstanceSocket, AStalledPeerHoldsUpNoOneAndIsCutOff) {
     EXPECT_EQ(receiver.lines, (std::vector<std::u16string>{u"record"}));
 }
 
-TEST(SingleInstanceSocket, AHandOverThatIsNotAcknowledgedIsNotTaken) {
-    testing_support::Watchdog watchdog(30);
-    testing_support::TempDir root;
-    testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", make_private(root / "run").string());
+TEST_F(SingleInstanceSocket, AHandOverThatIsNotAcknowledgedIsNotTaken) {
     MuteListener mute;
-    SingleInstance later(class_name);
-    EXPECT_EQ(later.claim(u"record"), SingleInstance::Claim::NotTaken);
-    EXPECT_FALSE(later.holds_lock());
+    EXPECT_EQ(primary.claim(u"record"), SingleInstance::Claim::NotTaken);
+    EXPECT_FALSE(primary.holds_lock());
 }
 
-TEST(SingleInstanceSocket, StartDuringStartUpWaitsForTheListener) {
-    testing_support::Watchdog watchdog(30);
-    testing_support::TempDir root;
-    testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", make_private(root / "run").string());
-    Receiver receiver;
-    SingleInstance first(class_name);
-    ASSERT_EQ(first.claim(u""), SingleInstance::Claim::Primary);
+TEST_F(SingleInstanceSocket, StartDuringStartUpWaitsForTheListener) {
+    ASSERT_EQ(primary.claim(u""), SingleInstance::Claim::Primary);
     std::atomic<int> outcome{-1};
-    std::thread second([&] {
-        SingleInstance later(class_name);
-        outcome = int(later.claim(u"record"));
-    });
+    std::thread second([&] { outcome = int(SingleInstance(class_name).claim(u"record")); });
     platform::sleep_ms(100);
     EXPECT_EQ(outcome.load(), -1); // still waiting: the first has no window yet
-    ASSERT_TRUE(first.listen(receiver.window));
-    first.release_lock();
+    ASSERT_TRUE(primary.listen(receiver.window));
+    primary.release_lock();
     while (outcome.load() == -1) {
         platform::Message message;
         while (platform::peek_message(message))
@@ -281,10 +260,7 @@ TEST(SingleInstanceSocket, StartDuringStartUpWaitsForTheListener) {
     EXPECT_EQ(receiver.lines, (std::vector<std::u16string>{u"record"}));
 }
 
-TEST(SingleInstanceSocket, StaleSocketOfAnEndedInstanceIsReplaced) {
-    testing_support::TempDir root;
-    testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", make_private(root / "run").string());
-    Receiver receiver;
+TEST_F(SingleInstanceSocket, StaleSocketOfAnEndedInstanceIsReplaced) {
     std::string path;
     {
         SingleInstance first(class_name);
@@ -293,11 +269,9 @@ TEST(SingleInstanceSocket, StaleSocketOfAnEndedInstanceIsReplaced) {
         path = first.socket_path();
     }
     // A socket file with nobody listening, as a crash leaves it.
-    int fd = open((path).c_str(), O_CREAT | O_WRONLY, 0600);
-    close(fd);
-    SingleInstance second(class_name);
-    EXPECT_EQ(second.claim(u"call"), SingleInstance::Claim::Primary);
-    EXPECT_TRUE(second.listen(receiver.window));
+    close(open(path.c_str(), O_CREAT | O_WRONLY, 0600));
+    EXPECT_EQ(primary.claim(u"call"), SingleInstance::Claim::Primary);
+    EXPECT_TRUE(primary.listen(receiver.window));
 }
 
 namespace {
