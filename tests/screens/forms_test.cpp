@@ -100,7 +100,8 @@ TEST_F(ScreensTest, MoveGoesToTheCardAndStopsWithAMessageOnFailure) {
     fs::remove(card);
     m_main->menu_items(u"Move");
     EXPECT_EQ(m_messages.size(), 1u);
-    EXPECT_TRUE(fs::exists(card / "Bob Smith.wav") && fs::exists(card / "Incoming/(Anna) call.wav"));
+    EXPECT_TRUE(fs::exists(card / "Bob Smith.wav") &&
+                fs::exists(card / "Incoming/(Anna) call.wav"));
     EXPECT_FALSE(fs::exists(m_world.main_folder() / "Shopping list.wav"));
     for (const auto& record : m_document->records())
         EXPECT_TRUE(fs::exists(fs::path(record.path))) << fs::path(record.path);
@@ -133,7 +134,8 @@ TEST_F(ScreensTest, SettingsOfferQuickRecordOnlyWhenThereAreKeysAndKeepTheirTitl
     EXPECT_EQ(menu.caption_text(), m_properties.text(u"Format"));
     for (const char16_t* item : {u"Mp3Low", u"Speaker", u"Boost", u"Settings"}) {
         menu.choose(item);
-        EXPECT_EQ(menu.caption_text(), item == std::u16string_view(u"Boost") ? m_properties.text(item) : settings);
+        EXPECT_EQ(menu.caption_text(),
+                  item == std::u16string_view(u"Boost") ? m_properties.text(item) : settings);
     }
     EXPECT_TRUE(m_document->settings().format == u"Mp3Low" && m_document->settings().speaker);
     EXPECT_TRUE(m_main->menu_items(u"Exit").empty());

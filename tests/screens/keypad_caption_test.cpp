@@ -48,7 +48,8 @@ TEST(KeypadCaption, LettersOfTheAlphabetInItsOrderEachOnce) {
 // word; the other keys keep the skin's captions.
 TEST(KeypadCaption, EveryLetterOfEachShippedAlphabetIsOnOneKey) {
     const KeyMap keys = shipped_keys();
-    for (const auto& file : std::filesystem::directory_iterator(std::string(QV_SOURCE_DIR) + "/data")) {
+    for (const auto& file :
+         std::filesystem::directory_iterator(std::string(QV_SOURCE_DIR) + "/data")) {
         if (file.path().extension() != ".lng")
             continue;
         SCOPED_TRACE(file.path().filename().string());

@@ -75,9 +75,9 @@ TEST_F(ListUpdatesTest, ScanInsertsEachFoundRecordAsOneRow) {
                                            u"Middle call", u"Shopping list"}));
     EXPECT_EQ(m_main->list().item_count(), 5);
     // The rows of the records listed before are the same rows, each moved to its new place.
-    EXPECT_EQ(std::vector({m_main->list().row_of(1), m_main->list().row_of(2),
-                           m_main->list().row_of(4)}),
-              rows);
+    EXPECT_EQ(
+        std::vector({m_main->list().row_of(1), m_main->list().row_of(2), m_main->list().row_of(4)}),
+        rows);
     EXPECT_TRUE(is_marked(1) && is_marked(2) && is_marked(4) && !is_marked(0));
     EXPECT_EQ(std::vector({row_title(0), row_title(3), row_title(4)}),
               (std::vector<std::u16string>{u"Newest note", u"Middle call", u"Shopping list"}));

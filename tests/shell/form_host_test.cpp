@@ -83,13 +83,15 @@ TEST_F(FormHostTest, InspectorListsTheVisibleTreeInWindowPixels) {
     const size_t first = json.find("\"id\": \"frmOne\"");
     EXPECT_LT(first, json.find("\"id\": \"mnu\"")) << json;
     for (const char* part :
-         {"{\"overlay\": true", "\"type\": \"color\", \"id\": \"clrInner\", \"rect\": [0, 26, 240, 320]",
+         {"{\"overlay\": true",
+          "\"type\": \"color\", \"id\": \"clrInner\", \"rect\": [0, 26, 240, 320]",
           "\"id\": \"pnl \\\"quoted\\\"\"", "\"type\": \"probe\"", "\"text\": \"Caf\xC3\xA9\\n\""})
         EXPECT_NE(json.find(part), std::string::npos) << part << " in " << json;
 
     menu.reset(); // a form destroyed while shown drops out
     json = forms.inspect();
-    EXPECT_TRUE(json.find("\"mnu\"") == std::string::npos && json.find("frmOne") != std::string::npos);
+    EXPECT_TRUE(json.find("\"mnu\"") == std::string::npos &&
+                json.find("frmOne") != std::string::npos);
 }
 
 TEST_F(FormHostTest, PenPointsArriveInFormCoordinates) {
@@ -107,7 +109,8 @@ TEST_F(FormHostTest, PenPointsArriveInFormCoordinates) {
     std::vector<std::tuple<int32_t, int32_t, bool, bool, uint32_t>> seen;
     for (const skin::PenEvent& e : probe->presses)
         seen.emplace_back(e.x, e.y, e.pressed, e.cancelled, e.time);
-    EXPECT_EQ(seen, (decltype(seen){{10, 14, true, false, 7}, {-1000000, -1000000, false, true, 8}}));
+    EXPECT_EQ(seen,
+              (decltype(seen){{10, 14, true, false, 7}, {-1000000, -1000000, false, true, 8}}));
 }
 
 TEST_F(FormHostTest, SettledHookRunsOnChangesAndWhenATransitionEnds) {
@@ -154,8 +157,8 @@ TEST_F(FormHostTest, ANewWindowSizeLaysOutEveryFormOnTheStack) {
     platform::PixelBuffer buffer{larger.data(), 300, 400, 600};
     forms.paint(buffer);
     // Every form, and the children with their form.
-    for (skin::Component* c : {one.get(), static_cast<skin::Component*>(menu.get()),
-                               one->find_child(u"clrInner")})
+    for (skin::Component* c :
+         {one.get(), static_cast<skin::Component*>(menu.get()), one->find_child(u"clrInner")})
         EXPECT_EQ(std::pair(c->width(), c->height()), std::pair(300, 400));
 }
 

@@ -21,8 +21,8 @@ public:
 
 TEST(KeyCodes, TheDesktopsKeysBecomeThePhonesOnlyEscapeCancelsAndEachHasItsOwnName) {
     const std::pair<uint32_t, KeyCode> cases[] = {
-        {'a', KeyCode::A},       {'0', KeyCode::Digit0}, {27, KeyCode::Esc},  {8, KeyCode::Backspace},
-        {'#', KeyCode::Hash},    {'*', KeyCode::Star},   {'~', KeyCode::None}};
+        {'a', KeyCode::A},    {'0', KeyCode::Digit0}, {27, KeyCode::Esc},  {8, KeyCode::Backspace},
+        {'#', KeyCode::Hash}, {'*', KeyCode::Star},   {'~', KeyCode::None}};
     for (const auto& [sdl, code] : cases)
         EXPECT_EQ(key_from_virtual_key(platform::virtual_key_for(sdl)), uint32_t(code)) << sdl;
     // Escape is the phone's Esc; nothing else is (Backspace must never cancel and lose text),

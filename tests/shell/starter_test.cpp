@@ -167,10 +167,10 @@ TEST_F(StarterTest, AMissingMainSkinSaysNoSkinsInTheCurrentLanguageAndQuitsWithO
 TEST_F(StarterTest, NoLanguageFileSaysSoInBothLanguagesAndQuitsWithOne) {
     fs::remove(app() / "english.lng");
     expect_failed_start(u"No languages, please reinstall\n"
-                                u"\u041d\u0435 \u043d\u0430\u0439\u0434\u0435\u043d\u044b "
-                                u"\u044f\u0437\u044b\u043a\u043e\u0432\u044b\u0435 "
-                                u"\u0444\u0430\u0439\u043b\u044b, \u043d\u0443\u0436\u043d\u0430 "
-                                u"\u043f\u0435\u0440\u0435\u0443\u0441\u0442\u0430\u043d\u043e"
+                        u"\u041d\u0435 \u043d\u0430\u0439\u0434\u0435\u043d\u044b "
+                        u"\u044f\u0437\u044b\u043a\u043e\u0432\u044b\u0435 "
+                        u"\u0444\u0430\u0439\u043b\u044b, \u043d\u0443\u0436\u043d\u0430 "
+                        u"\u043f\u0435\u0440\u0435\u0443\u0441\u0442\u0430\u043d\u043e"
                         u"\u0432\u043a\u0430\n");
 }
 
@@ -183,7 +183,8 @@ TEST_F(StarterTest, ASplashSkinWithoutItsFormNamesSkinAndNodeAndQuits) {
     EXPECT_FALSE(pump(&exit_code));
     EXPECT_EQ(exit_code, 1);
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].text, u"The skin " + paths().splash_skin + u" has no node \"FormSplash\".");
+    EXPECT_EQ(messages[0].text,
+              u"The skin " + paths().splash_skin + u" has no node \"FormSplash\".");
     EXPECT_TRUE(m_application.form_stack().empty());
 }
 

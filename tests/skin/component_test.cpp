@@ -27,7 +27,8 @@ TEST_F(Components, FindChildPrefersDirectChildrenThenChildOrder) {
     Component* outer = f->children()[0].get();
     EXPECT_EQ(f->find_child(u"deep"), outer->children()[1]->children()[0].get());
     EXPECT_EQ(f->find_child(u"missing"), nullptr);
-    EXPECT_TRUE(f->find_child(u"y")->parent() == f.get() && f->find_child(u"deep")->form() == f.get());
+    EXPECT_TRUE(f->find_child(u"y")->parent() == f.get() &&
+                f->find_child(u"deep")->form() == f.get());
 }
 
 TEST_F(Components, MissingPiecesOfASkinRaiseTheirExceptions) {
@@ -72,7 +73,8 @@ TEST_F(Components, ReloadRebuildsTheTreeOrRaisesWhenTheNodeIsGone) {
     Component* before = f->find_child(u"dup");
     load(R"(node FormFind { type "form" id "frmFind" node { type "node" id "only" } })");
     properties.send_reload_skin();
-    EXPECT_TRUE(f->find_child(u"only") && f->children().size() == 1 && f->find_child(u"dup") != before);
+    EXPECT_TRUE(f->find_child(u"only") && f->children().size() == 1 &&
+                f->find_child(u"dup") != before);
     load(R"(node FormOther { type "form" })");
     EXPECT_THROW(properties.send_reload_skin(), virire::NodeNotFoundInSkin);
 }

@@ -26,10 +26,10 @@ std::vector<Range> table(const std::vector<LayoutItem>& items, int32_t x, int32_
 }
 
 TEST(Layout, AnchorNamesMatchExactly) {
-    EXPECT_EQ(std::vector({anchor_from_name(u"MAX_SIDE_NO_SIZE"), anchor_from_name(u"CENTER"),
-                           anchor_from_name(u"center"), anchor_from_name(u"")}),
-              std::vector({Anchor::MaxSideNoSize, Anchor::Center, Anchor::BothSide,
-                           Anchor::BothSide}));
+    EXPECT_EQ(
+        std::vector({anchor_from_name(u"MAX_SIDE_NO_SIZE"), anchor_from_name(u"CENTER"),
+                     anchor_from_name(u"center"), anchor_from_name(u"")}),
+        std::vector({Anchor::MaxSideNoSize, Anchor::Center, Anchor::BothSide, Anchor::BothSide}));
 }
 
 // One child in a plain slot of 100 at x: where each anchoring puts it.

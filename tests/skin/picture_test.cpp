@@ -115,12 +115,15 @@ TEST(Bitmap, RefusesWhatIsNotA16BitPicture) {
         return copy;
     };
     const std::vector<uint8_t> refused[] = {
-        make_bmp(4, 4, 24), make_bmp(4, 4, 8),
+        make_bmp(4, 4, 24),
+        make_bmp(4, 4, 8),
         make_bmp(3, 2, 16, false, 3), // pixels cut
-        make_bmp(4, 4, 16, false, 40), std::vector<uint8_t>(30, 0),
+        make_bmp(4, 4, 16, false, 40),
+        std::vector<uint8_t>(30, 0),
         patched(18, 100000),     // absurd width
         patched(22, 0x80000000), // absurd height
-        patched(18, 0), patched(22, 0),
+        patched(18, 0),
+        patched(22, 0),
         patched(10, 0xFFFFFF00), // pixels past the end
         patched(30, 1),          // RLE
         patched(0, 'X', 1),      // magic

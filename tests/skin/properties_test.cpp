@@ -175,10 +175,11 @@ TEST_F(PropertiesTest, ReloadReachesListenersInSubscriptionOrder) {
 
 TEST_F(PropertiesTest, TextsFallBackToTheKeyOrTheDefault) {
     properties.texts().assign({{u"Delete", u"Remove all"}}, u"x.lng");
-    EXPECT_EQ(std::vector({properties.text(u"Delete"), properties.text(u"Delete", u"fallback"),
-                           properties.text(u"Missing_key"),
-                           properties.text(u"Missing_key", u"fallback")}),
-              std::vector<std::u16string>({u"Remove all", u"Remove all", u"Missing_key", u"fallback"}));
+    EXPECT_EQ(
+        std::vector({properties.text(u"Delete"), properties.text(u"Delete", u"fallback"),
+                     properties.text(u"Missing_key"),
+                     properties.text(u"Missing_key", u"fallback")}),
+        std::vector<std::u16string>({u"Remove all", u"Remove all", u"Missing_key", u"fallback"}));
 }
 
 } // namespace

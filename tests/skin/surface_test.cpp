@@ -130,7 +130,8 @@ TEST(RenderSurface, CopyScaledStepsTheSourceInFixedPoint) {
     small.recreate(2, 1);
     ClipScope scope(small, 1, 0, 1, 1);
     source.copy_scaled(small, Rect{0, 0, 2, 1}, Rect{0, 0, 4, 2}, Blend::copy());
-    EXPECT_EQ(std::pair(small.surface()->pixel(0, 0), small.surface()->pixel(1, 0)), std::pair(0, 3));
+    EXPECT_EQ(std::pair(small.surface()->pixel(0, 0), small.surface()->pixel(1, 0)),
+              std::pair(0, 3));
 }
 
 // One source pixel over one target pixel.
@@ -153,7 +154,8 @@ TEST(Blend, KeyedLevelsShowOpaqueAndSoftPixelsAsTheyShould) {
         EXPECT_EQ(over(grey, key_color, Blend::keyed(level)), grey);
         EXPECT_EQ(over(grey, opaque, Blend::keyed(level)), opaque);
     }
-    EXPECT_TRUE(over(grey, soft, Blend::keyed(0)) == soft && over(grey, soft, Blend::keyed(4)) == grey);
+    EXPECT_TRUE(over(grey, soft, Blend::keyed(0)) == soft &&
+                over(grey, soft, Blend::keyed(4)) == grey);
     EXPECT_NEAR(red(over(grey, soft, Blend::keyed(1))), red(soft) + red(grey) / 4, 1);
     EXPECT_NEAR(red(over(grey, soft, Blend::keyed(2))), red(soft) + red(grey) / 2, 1);
     const int l2 = red(over(grey, soft, Blend::keyed(2))),

@@ -274,7 +274,8 @@ TEST_F(Text, CutsAndCaretsKeepClustersWhole) {
     const std::u16string word = u"x\u0301\U0001F4DEab";
     font.caret_stops(word, stops);
     ASSERT_EQ(stops.size(), 5u);
-    EXPECT_EQ(std::tuple(stops[1].offset, stops[2].offset, stops[3].offset), std::tuple(2u, 4u, 5u));
+    EXPECT_EQ(std::tuple(stops[1].offset, stops[2].offset, stops[3].offset),
+              std::tuple(2u, 4u, 5u));
     for (size_t i = 1; i < stops.size(); ++i)
         EXPECT_GT(stops[i].x, stops[i - 1].x);
     EXPECT_EQ(stops.back().x, font.text_width(word));
