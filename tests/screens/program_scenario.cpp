@@ -68,7 +68,6 @@ void ProgramScenario::run_all() {
         {"delete_with_confirmation", [&] { delete_with_confirmation(); }},
         {"drag_position_knob", [&] { drag_position_knob(); }},
         {"listen_with_waveform", [&] { listen_with_waveform(); }},
-        {"record_hand_over", [&] { record_hand_over(); }},
         {"call_recording", [&] { call_recording(); }},
     };
     for (const auto& [name, step] : steps) {
@@ -163,10 +162,10 @@ bool ProgramScenario::wait_recording_form() {
     return true;
 }
 
-void ProgramScenario::stop_recording(bool twice) {
+void ProgramScenario::stop_recording() {
     // Taps that come this soon after the recording form are the rest of a double tap on record.
     std::this_thread::sleep_until(m_recording_seen + 700ms);
-    tap("btnClose", twice);
+    tap("btnClose");
 }
 
 fs::path ProgramScenario::only_new_record() const {
@@ -460,35 +459,6 @@ void ProgramScenario::listen_with_waveform() {
     EXPECT_LT(heard, 20.0);
     tap("btnClose");
     ASSERT_TRUE(wait_form("frmMain"));
-}
-
-void ProgramScenario::record_hand_over() {
-    const size_t files = files_in(m_session.records_folder()).size();
-    auto second_start = [&] {
-        testing_support::Process again({(m_session.programs() / "quillory").string(), "record"},
-                                       m_session.env(), m_session.root() / "second.log");
-        EXPECT_EQ(again.wait_exit(40s), 0) << "the second start hands over and ends";
-    };
-    second_start();
-    ASSERT_TRUE(wait_recording_form());
-    ASSERT_TRUE(m_program->running()) << "one program";
-    ASSERT_TRUE(elapsed(1, "the recording to run"));
-    second_start();
-    ASSERT_TRUE(
-        wait([](const Inspection& i) { return i.shown("btnResume") && !i.shown("btnPause"); },
-             "the recording paused"));
-    second_start();
-    ASSERT_TRUE(
-        wait([](const Inspection& i) { return i.shown("btnPause") && !i.shown("btnResume"); },
-             "the recording running again"));
-    // The second tap lands on the main form's record button.
-    stop_recording(true);
-    ASSERT_TRUE(wait_form("frmMain"));
-    // Had the second tap started a recording, its form would come within this time.
-    EXPECT_FALSE(
-        m_session.wait([](const Inspection& i) { return i.top_id() == "frmRecording"; }, 2s))
-        << "a double tap on stop started a new recording";
-    EXPECT_EQ(files_in(m_session.records_folder()).size(), files + 1);
 }
 
 void ProgramScenario::call_recording() {

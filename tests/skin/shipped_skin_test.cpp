@@ -248,53 +248,37 @@ void expect_fits(const Component& c, const std::string& context, const Window* w
             expect_fits(*row, context);
 }
 
-// The menus the screens open, with the items they give, in one language.
+// The menus the screens open, with the items they give, in one language: each item an id, then
+// "=KEY" for a caption from that language key or "@NODE" for a row template of its own.
 class AllMenus final : public MenuProvider {
 public:
     explicit AllMenus(const Properties& properties) : m_properties(properties) {}
     void fill_menu(Menu&, std::u16string_view id, std::vector<MenuItem>& items) override {
-        auto add = [&](std::u16string item_id, std::u16string caption = {},
-                       std::u16string tmpl = {}) {
-            MenuItem item;
-            item.id = std::move(item_id);
-            item.caption = std::move(caption);
-            item.template_name = std::move(tmpl);
-            items.push_back(std::move(item));
-        };
-        auto add_all = [&](std::u16string_view ids) {
-            for (const std::u16string& item : split(ids))
-                add(item);
-        };
-        const std::u16string cancel = m_properties.text(u"Cancel");
-        if (id == u"MainMenu") {
-            add(u"Magic4Buttons", {}, u"MenuElement4Buttons");
-            add_all(u"File Settings Cancel");
-        } else if (id == u"File") {
-            add_all(u"Delete Move Refresh Cancel");
-        } else if (id == u"Settings") {
-            add(u"AutoRecord");
-            add(u"Speaker", {}, u"MenuElementUnchecked");
-            add(u"Format", m_properties.text(u"Mp3Middle"));
-            add(u"Boost", {}, u"MenuElementUnchecked");
-            add_all(u"QuickRecord Language Cancel");
-        } else if (id == u"Format" || id == u"Boost") {
-            add_all(id == u"Format" ? u"Mp3Low Mp3Middle Mp3High"
-                                    : u"BoostOff Boost1 Boost2 Boost3");
-            add(u"Settings", cancel);
-        } else if (id == u"Language") {
+        const std::pair<std::u16string_view, std::u16string_view> menus[] = {
+            {u"MainMenu", u"Magic4Buttons@MenuElement4Buttons File Settings Cancel"},
+            {u"File", u"Delete Move Refresh Cancel"},
+            {u"Settings", u"AutoRecord Speaker@MenuElementUnchecked Format=Mp3Middle "
+                          u"Boost@MenuElementUnchecked QuickRecord Language Cancel"},
+            {u"Format", u"Mp3Low Mp3Middle Mp3High Settings=Cancel"},
+            {u"Boost", u"BoostOff Boost1 Boost2 Boost3 Settings=Cancel"},
+            {u"Menu", u"Delete=Delete_this Append Send Markers Cancel"},
+            {u"Markers", u"Marker:0=Markers No_markers Cancel"},
+            {u"Marker:0", u"Marker=Marker_jump Marker=Marker_rename Marker=Marker_delete Cancel"}};
+        for (const auto& [menu, list] : menus)
+            for (const std::u16string& item : split(menu == id ? list : u"")) {
+                const size_t mark = std::min(item.find(u'='), item.find(u'@'));
+                MenuItem& added = items.emplace_back();
+                added.id = item.substr(0, mark);
+                if (mark != std::u16string::npos && item[mark] == u'=')
+                    added.caption = (added.id == u"Marker:0" ? u"1:02:03  " : u"") +
+                                    m_properties.text(item.substr(mark + 1));
+                else if (mark != std::u16string::npos)
+                    added.template_name = item.substr(mark + 1);
+            }
+        if (id == u"Language") {
             for (const auto& name : language_names)
-                add(u"Language#" + name, name);
-            add(u"Cancel");
-        } else if (id == u"Menu") {
-            add(u"Delete", m_properties.text(u"Delete_this"));
-            add_all(u"Append Send Markers Cancel");
-        } else if (id == u"Markers") {
-            add(u"Marker:0", u"1:02:03  " + m_properties.text(u"Markers"));
-            add_all(u"No_markers Cancel");
-        } else if (id == u"Marker:0") {
-            for (const char16_t* key : {u"Marker_jump", u"Marker_rename", u"Marker_delete"})
-                add(u"Marker", m_properties.text(key));
-            add(u"Cancel");
+                items.push_back(MenuItem{u"Language#" + name, name});
+            items.push_back(MenuItem{u"Cancel"});
         }
     }
     std::vector<std::u16string> language_names;
