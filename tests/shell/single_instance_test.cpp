@@ -34,6 +34,12 @@ fs::path make_private(const fs::path& path) {
     return path;
 }
 
+// The permission bits of a file, or -1 when there is none.
+int mode_of(const fs::path& path) {
+    struct stat info {};
+    return lstat(path.c_str(), &info) == 0 ? int(info.st_mode & 0777) : -1;
+}
+
 // A window on this thread that keeps the command lines it is given.
 struct Receiver {
     std::vector<std::u16string> lines;
@@ -116,17 +122,13 @@ TEST(SingleInstanceFolder, UsesOnlyAPrivateRuntimeFolder) {
         testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", good.string());
         EXPECT_EQ(platform::private_runtime_directory(), good.string());
     }
-    fs::path open = root / "open";
-    fs::create_directories(open);
+    const fs::path open = make_private(root / "open"), link = root / "link";
     chmod(open.c_str(), 0755);
-    fs::path link = root / "link";
     fs::create_directory_symlink(good, link);
     for (const fs::path& bad : {open, link, root / "missing"}) {
         testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", bad.string());
         EXPECT_EQ(platform::private_runtime_directory(), fallback.string()) << bad;
-        struct stat info {};
-        ASSERT_EQ(lstat(fallback.c_str(), &info), 0);
-        EXPECT_EQ(info.st_mode & 0777, 0700u);
+        EXPECT_EQ(mode_of(fallback), 0700);
     }
     // A fallback folder that is not private (another user made it first, or opened it up) is
     // not used: the user's own cache folder serves instead.
@@ -135,9 +137,7 @@ TEST(SingleInstanceFolder, UsesOnlyAPrivateRuntimeFolder) {
     testing_support::ScopedEnv cache("XDG_CACHE_HOME", (root / "cache").string());
     const fs::path in_cache = root / "cache" / ("quillory-" + std::to_string(geteuid()));
     EXPECT_EQ(platform::private_runtime_directory(), in_cache.string());
-    struct stat info {};
-    ASSERT_EQ(lstat(in_cache.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    EXPECT_EQ(mode_of(in_cache), 0700);
     {
         SingleInstance guard(class_name);
         EXPECT_EQ(guard.claim(u"record"), SingleInstance::Claim::Primary);
@@ -151,10 +151,9 @@ TEST(SingleInstanceFolder, UsesOnlyAPrivateRuntimeFolder) {
 }
 
 TEST(SingleInstanceFolder, FileNamesAreSanitised) {
-    EXPECT_EQ(platform::file_name_for("ZuzivirClass_Quillory Vozir"),
-              "ZuzivirClass_Quillory_Vozir");
-    EXPECT_EQ(platform::file_name_for("../x/y"), "_.._x_y");
-    EXPECT_EQ(platform::file_name_for(""), "_");
+    EXPECT_EQ(std::vector({platform::file_name_for(class_name), platform::file_name_for("../x/y"),
+                           platform::file_name_for("")}),
+              std::vector<std::string>({"ZuzivirClass_Quillory_Vozir", "_.._x_y", "_"}));
 }
 
 // A private runtime folder; `primary` listens with `receiver`'s window once listen() ran.
@@ -174,10 +173,8 @@ protected:
 
 TEST_F(SingleInstanceSocket, HandsOverWellFormedTextsAndIgnoresTheRest) {
     listen();
-    struct stat info {};
-    ASSERT_EQ(lstat(primary.socket_path().c_str(), &info), 0);
-    EXPECT_TRUE(S_ISSOCK(info.st_mode));
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_TRUE(fs::is_socket(primary.socket_path()));
+    EXPECT_EQ(mode_of(primary.socket_path()), 0600);
     const std::string path = primary.socket_path();
     const std::string rejected[] = {
         "QVCX" + SingleInstance::frame(u"record").substr(4),        // wrong magic
@@ -344,8 +341,8 @@ TEST(SingleInstanceProgram, LaterStartsHandOverKeepTheLogAndAHangUpCompletesTheR
         })) << program.said();
     }
     const std::string after = program.shared_log();
-    EXPECT_EQ(after.rfind(before, 0), 0u) << "the running instance's lines are kept:\n" << after;
-    EXPECT_NE(after.find("cmd_line=bring-forward"), std::string::npos) << after;
+    EXPECT_TRUE(after.rfind(before, 0) == 0 && after.find("cmd_line=bring-forward") != std::string::npos)
+        << "the running instance's lines are kept:\n" << after;
 
     // "record" started a recording, so a close from the window would be refused; the system's
     // end is not. (A recording that got no audio at all would leave no file.)
@@ -354,8 +351,9 @@ TEST(SingleInstanceProgram, LaterStartsHandOverKeepTheLogAndAHangUpCompletesTheR
     EXPECT_EQ(first->wait_exit(10s), 0) << "the exit status of a TERM";
     EXPECT_FALSE(fs::exists(program.socket()));
     EXPECT_EQ(std::distance(fs::directory_iterator(program.records_folder()), {}), 1);
-    EXPECT_EQ(testing_support::read_whole_file(record).substr(0, 3), "ID3");
-    EXPECT_GT(fs::file_size(record), 1000u) << "the recording was completed";
+    EXPECT_TRUE(testing_support::read_whole_file(record).substr(0, 3) == "ID3" &&
+                fs::file_size(record) > 1000)
+        << "the recording was completed";
 }
 
 TEST(SingleInstanceProgram, AStartWhoseWordIsNotTakenFailsAndSaysSo) {

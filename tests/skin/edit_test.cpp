@@ -18,7 +18,6 @@ namespace {
 class EditTest : public forms_test::FormsTest {
 protected:
     void SetUp() override {
-        FormsTest::SetUp();
         Edit::set_text_input_switch([this](bool on, const Rect& r) {
             switches.push_back(on);
             area = r;
@@ -31,7 +30,6 @@ protected:
     void TearDown() override {
         f.reset();
         Edit::set_text_input_switch(nullptr);
-        FormsTest::TearDown();
     }
     void tap(int32_t x, int32_t y) {
         f->pen_button(pen_at(x, y, true));

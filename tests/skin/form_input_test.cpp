@@ -48,7 +48,6 @@ public:
 class FormInput : public forms_test::FormsTest {
 protected:
     void SetUp() override {
-        FormsTest::SetUp();
         factory().add(u"probe", [](Component* p) { return std::make_unique<Probe>(p); });
         Probe::log = &log;
         load_forms();
@@ -62,7 +61,6 @@ protected:
         f.reset();
         factory().remove(u"probe");
         Probe::log = nullptr;
-        FormsTest::TearDown();
     }
     static PenEvent pen(int32_t x, int32_t y, bool pressed) { return pen_at(x, y, pressed); }
 

@@ -27,7 +27,6 @@ const std::array<const char*, 7> animation_names{"scale", "pop", "right", "botto
 class Stack : public forms_test::FormsTest {
 protected:
     void SetUp() override {
-        FormsTest::SetUp();
         load_forms();
         a = form(u"FormA");
         plain = form(u"FormPlain");

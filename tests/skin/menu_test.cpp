@@ -45,7 +45,6 @@ struct Provider : MenuProvider {
 class MenuTest : public forms_test::FormsTest {
 protected:
     void SetUp() override {
-        FormsTest::SetUp();
         load_forms();
         localisation::TextTable::Entries texts;
         texts.emplace(u"more", u"More...");
@@ -55,10 +54,6 @@ protected:
         stack.set_screen_size(200, 300);
         menu = std::make_unique<Menu>(properties, stack, provider, u"Menu");
         provider.menu = menu.get();
-    }
-    void TearDown() override {
-        menu.reset();
-        FormsTest::TearDown();
     }
     // Taps the middle of item index's row.
     void tap_row(int32_t index, int32_t x = 100) {

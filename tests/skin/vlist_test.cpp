@@ -33,7 +33,6 @@ struct Provider : VListProvider {
 class VListTest : public forms_test::FormsTest {
 protected:
     void SetUp() override {
-        FormsTest::SetUp();
         load_forms();
         f = form(u"LForm");
         provider = std::make_unique<Provider>(properties);
@@ -41,10 +40,6 @@ protected:
         f->place(0, 0, 200, 200);
         list->set_provider(provider.get());
         list->set_item_count(1000);
-    }
-    void TearDown() override {
-        f.reset();
-        FormsTest::TearDown();
     }
     void pen(int32_t y, bool down, uint32_t time, int32_t x = 50) {
         f->pen_button(pen_at(x, y, down, time));

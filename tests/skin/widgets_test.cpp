@@ -42,16 +42,11 @@ struct CheckRecorder : CheckboxListener {
 class Widgets : public forms_test::FormsTest {
 protected:
     void SetUp() override {
-        FormsTest::SetUp();
         load_forms();
         f = form(u"WButtons");
         f->place(0, 0, 100, 90);
         btn = &f->find_control<Button>(u"btn");
         btn->set_listener(&rec);
-    }
-    void TearDown() override {
-        f.reset();
-        FormsTest::TearDown();
     }
     void pen(int32_t x, int32_t y, bool down, bool cancelled = false) {
         PenEvent e = pen_at(x, y, down);
