@@ -59,9 +59,8 @@ constexpr uint16_t blue = (0x30 >> 3) << 11 | (0x60 >> 2) << 5 | (0xC0 >> 3);
 
 TEST_F(Stack, ShowAndCloseWithoutAnimation) {
     // Empty, the stack takes all input and shows its background.
-    EXPECT_TRUE(stack.pen_button(PenEvent{}));
-    EXPECT_TRUE(stack.key(KeyEvent{9, true}));
-    EXPECT_TRUE(stack.command(Command{}));
+    EXPECT_TRUE(stack.pen_button(PenEvent{}) && stack.key(KeyEvent{9, true}) &&
+                stack.command(Command{}));
     stack.set_background(SkinColor{255, 0, 0, 255});
     stack.draw(target);
     EXPECT_EQ(at(10, 10), 0xF800);
@@ -70,12 +69,9 @@ TEST_F(Stack, ShowAndCloseWithoutAnimation) {
     EXPECT_EQ(a->rect(), Rect::of_size(0, 0, W, H));
     // An unknown animation name gives none: the form is there at once.
     stack.show_form(*plain);
-    EXPECT_EQ(stack.transition(), nullptr);
-    EXPECT_FALSE(a->visible());
-    EXPECT_TRUE(stack.is_repaint_needed());
+    EXPECT_TRUE(!stack.transition() && !a->visible() && stack.is_repaint_needed());
     stack.draw(target);
-    EXPECT_EQ(at(0, 0), 0x8410);
-    EXPECT_FALSE(stack.is_repaint_needed());
+    EXPECT_TRUE(at(0, 0) == 0x8410 && !stack.is_repaint_needed());
 
     EXPECT_TRUE(stack.close_form(*plain));
     EXPECT_TRUE(a->visible() && !plain->visible());
@@ -83,8 +79,7 @@ TEST_F(Stack, ShowAndCloseWithoutAnimation) {
     EXPECT_FALSE(stack.close_form(*plain));
     EXPECT_EQ(stack.size(), 1u);
     stack.draw(target);
-    EXPECT_EQ(at(0, 0), white);
-    EXPECT_EQ(at(4, 4), 0x0000);
+    EXPECT_TRUE(at(0, 0) == white && at(4, 4) == 0x0000);
 
     // A form stands on the stack once; closing one below leaves the top.
     stack.show_form(*plain);
@@ -103,9 +98,7 @@ TEST_F(Stack, AFormDestroyedWhileShownLeavesTheStack) {
     stack.show_form(*right);
     ASSERT_NE(stack.transition(), nullptr);
     right.reset();
-    EXPECT_EQ(stack.transition(), nullptr);
-    EXPECT_EQ(stack.top_form(), a.get());
-    EXPECT_TRUE(a->visible());
+    EXPECT_TRUE(!stack.transition() && stack.top_form() == a.get() && a->visible());
     stack.tick(0.05);
     stack.draw(target);
     EXPECT_EQ(at(0, 0), white);
@@ -120,31 +113,29 @@ TEST_F(Stack, ATransitionRunsAndTurnsRoundFromWhereItIs) {
     stack.show_form(*right);
     const VisibilityAnimation* transition = stack.transition();
     ASSERT_NE(transition, nullptr);
-    EXPECT_EQ(stack.transition_form(), right.get());
-    EXPECT_EQ(transition->progress(), 0.0);
+    EXPECT_TRUE(stack.transition_form() == right.get() && transition->progress() == 0.0);
     stack.tick(transition->duration() / 4);
     EXPECT_TRUE(stack.close_form(*right));
     ASSERT_EQ(stack.transition(), transition);
-    EXPECT_EQ(transition->direction(), VisibilityAnimation::Direction::Hiding);
-    EXPECT_DOUBLE_EQ(transition->progress(), 0.25);
+    EXPECT_EQ(std::pair(transition->direction(), transition->progress()),
+              std::pair(VisibilityAnimation::Direction::Hiding, 0.25));
     EXPECT_TRUE(stack.top_form() == a.get() && a->visible() && !right->visible());
     stack.draw(target);
     EXPECT_EQ(at(W - 1, 0), blue); // still a quarter in
     stack.tick(transition->duration() / 8);
     stack.show_form(*right);
     EXPECT_EQ(stack.transition(), transition);
-    EXPECT_EQ(transition->direction(), VisibilityAnimation::Direction::Showing);
-    EXPECT_DOUBLE_EQ(transition->progress(), 0.125);
+    EXPECT_EQ(std::pair(transition->direction(), transition->progress()),
+              std::pair(VisibilityAnimation::Direction::Showing, 0.125));
     EXPECT_TRUE(stack.top_form() == right.get() && !a->visible() && stack.size() == 2);
     stack.tick(1.0);
-    EXPECT_EQ(stack.transition(), nullptr);
     stack.draw(target);
-    EXPECT_EQ(at(0, 0), blue);
+    EXPECT_TRUE(!stack.transition() && at(0, 0) == blue);
     // Closed at rest, it goes out the way it came.
     stack.close_form(*right);
     ASSERT_NE(stack.transition(), nullptr);
-    EXPECT_EQ(stack.transition()->direction(), VisibilityAnimation::Direction::Hiding);
-    EXPECT_EQ(stack.transition()->progress(), 1.0);
+    EXPECT_EQ(std::pair(stack.transition()->direction(), stack.transition()->progress()),
+              std::pair(VisibilityAnimation::Direction::Hiding, 1.0));
 }
 
 // Draws frames until the stack asks for no more, at most limit; each must move the pixel at
@@ -168,39 +159,33 @@ TEST_F(Stack, OverlaysDimWhatLiesBehindThemOverEightFramesAndUndimAfter) {
     stack.show_form(*a);
     stack.draw(target);
     stack.show_form(*overlay1, ShowAs::Overlay);
-    EXPECT_FALSE(a->visible());
-    EXPECT_TRUE(overlay1->visibility_animation()->running());
+    EXPECT_TRUE(!a->visible() && overlay1->visibility_animation()->running());
     EXPECT_EQ(stack.screen_surface().surface()->pixel(0, 0), white);
     stack.tick(0.2);
     EXPECT_FALSE(overlay1->visibility_animation()->running());
     EXPECT_EQ(fade_frames(stack, target, true, 20), 8);
     EXPECT_EQ(stack.dim_level(), FormStack::overlay_dim);
     stack.draw(target);
-    EXPECT_EQ(at(0, 0), dimmed(white, FormStack::overlay_dim));
-    EXPECT_NE(at(0, 0), white);
+    EXPECT_TRUE(at(0, 0) == dimmed(white, FormStack::overlay_dim) && at(0, 0) != white);
     EXPECT_EQ(at(8, 40), 0x07E0); // the overlay itself is not dimmed
     EXPECT_TRUE(testing_support::matches_golden(target, "skin/forms/overlay.png"));
 
     // An overlay over it: the one below stays, the snapshot behind is still the normal form.
     stack.show_form(*overlay2, ShowAs::Overlay);
-    EXPECT_TRUE(overlay1->visible());
-    EXPECT_EQ(stack.screen_surface().surface()->pixel(0, 0), white);
+    EXPECT_TRUE(overlay1->visible() && stack.screen_surface().surface()->pixel(0, 0) == white);
     stack.draw(target);
-    EXPECT_EQ(at(16, 16), 0xF800);
-    EXPECT_EQ(at(0, 0), dimmed(white, FormStack::overlay_dim));
+    EXPECT_TRUE(at(16, 16) == 0xF800 && at(0, 0) == dimmed(white, FormStack::overlay_dim));
     EXPECT_TRUE(stack.close_form(*overlay2));
-    EXPECT_EQ(stack.top_form(), overlay1.get());
-    EXPECT_TRUE(overlay1->visibility_animation()->running());
+    EXPECT_TRUE(stack.top_form() == overlay1.get() &&
+                overlay1->visibility_animation()->running());
     stack.tick(0.2);
 
     EXPECT_TRUE(stack.close_form(*overlay1));
-    EXPECT_EQ(stack.top_form(), a.get());
-    EXPECT_TRUE(a->visible());
-    EXPECT_EQ(stack.screen_surface().width(), 0);
+    EXPECT_TRUE(stack.top_form() == a.get() && a->visible() &&
+                stack.screen_surface().width() == 0);
     EXPECT_EQ(fade_frames(stack, target, false, 20), 8);
-    EXPECT_EQ(stack.dim_level(), FormStack::undimmed);
     stack.draw(target);
-    EXPECT_EQ(at(0, 0), white);
+    EXPECT_TRUE(stack.dim_level() == FormStack::undimmed && at(0, 0) == white);
 }
 
 TEST_F(Stack, ANormalFormOverAnOverlayStartsFromTheDimmedPicture) {
@@ -211,12 +196,10 @@ TEST_F(Stack, ANormalFormOverAnOverlayStartsFromTheDimmedPicture) {
     for (int i = 0; i < 8; ++i)
         stack.draw(target);
     stack.show_form(*right);
-    EXPECT_EQ(stack.dim_level(), FormStack::undimmed);
-    EXPECT_FALSE(overlay1->visible());
+    EXPECT_TRUE(stack.dim_level() == FormStack::undimmed && !overlay1->visible());
     stack.draw(target);
     // At progress 0 the whole frame is the old picture, dimmed, with the overlay over it.
-    EXPECT_EQ(at(0, 0), dimmed(white, FormStack::overlay_dim));
-    EXPECT_EQ(at(8, 40), 0x07E0);
+    EXPECT_TRUE(at(0, 0) == dimmed(white, FormStack::overlay_dim) && at(8, 40) == 0x07E0);
 }
 
 TEST_F(Stack, EveryAnimationDrawsItsHalfWayPicture) {
@@ -243,16 +226,14 @@ TEST_F(Stack, AnOverlaysOwnAnimationDrawsItOverTheSnapshot) {
     stack.show_form(*a);
     stack.show_form(*overlay1, ShowAs::Overlay);
     stack.tick(0.1);
-    EXPECT_DOUBLE_EQ(overlay1->visibility_animation()->progress(), 0.5);
-    EXPECT_TRUE(overlay1->needs_redraw());
+    EXPECT_TRUE(overlay1->visibility_animation()->progress() == 0.5 && overlay1->needs_redraw());
     stack.draw(target);
     // Half of the 64-pixel height lower: the green bar at 40 starts at 72, off the screen;
     // the key background of the overlay lets the snapshot through.
     EXPECT_EQ(at(8, 40), dimmed(white, FormStack::undimmed));
     stack.tick(0.05);
     stack.draw(target);
-    EXPECT_EQ(at(8, 56), 0x07E0);
-    EXPECT_NE(at(8, 55), 0x07E0);
+    EXPECT_TRUE(at(8, 56) == 0x07E0 && at(8, 55) != 0x07E0);
 }
 
 // A frame after a change draws only where it changed, and its picture is the one a whole
@@ -293,8 +274,7 @@ TEST_F(Stack, TheFrameCounterDarkensItsCorner) {
     target.recreate(160, 40);
     stack.draw(target);
     stack.draw(target);
-    EXPECT_NE(at(149, 19), white);
-    EXPECT_EQ(at(150, 20), white);
+    EXPECT_TRUE(at(149, 19) != white && at(150, 20) == white);
 }
 
 // Every kind runs from 0 to 1 showing and back hiding, stopping at the end; a reversal takes
@@ -337,8 +317,7 @@ TEST(Animations, RunToTheirEndsAndReverseFromWhereTheyAre) {
     EXPECT_NEAR(left->progress(), 0.25, 1e-9);
     left->front().recreate(4, 4);
     left->cancel();
-    EXPECT_FALSE(left->running());
-    EXPECT_EQ(left->front().width(), 0);
+    EXPECT_TRUE(!left->running() && left->front().width() == 0);
 
     // The pop curve overshoots before it settles (the half-way goldens show the rest).
     double highest = 0;

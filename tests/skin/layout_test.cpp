@@ -131,16 +131,15 @@ TEST_F(FormLayout, TablesInAFormFollowTheirChildrenAndTheirVisibility) {
         EXPECT_NE(c, nullptr) << "missing";
         return c ? c->rect() : Rect{};
     };
-    // Along the row: 225 after the borders, 135 spare split 1 : 3 as 33 and 102.
-    EXPECT_EQ(range_of(u"row"), Rect::of_size(10, 0, 230, 320));
-    EXPECT_EQ(range_of(u"a"), Rect::of_size(10, 0, 20, 320));
-    EXPECT_EQ(range_of(u"b"), Rect::of_size(30, 0, 63, 320));
-    EXPECT_EQ(range_of(u"c"), Rect::of_size(98, 0, 142, 320));
-    // The column keeps its design width at the right edge; the centred cell is 100 high and
-    // the filler takes the rest.
-    EXPECT_EQ(range_of(u"column"), Rect::of_size(224, 0, 16, 320));
-    EXPECT_EQ(range_of(u"top"), Rect::of_size(224, 0, 16, 100));
-    EXPECT_EQ(range_of(u"fill"), Rect::of_size(224, 100, 16, 220));
+    // Along the row: 225 after the borders, 135 spare split 1 : 3 as 33 and 102. The column
+    // keeps its design width at the right edge; the centred cell is 100 high and the filler
+    // takes the rest.
+    EXPECT_EQ(std::vector({range_of(u"row"), range_of(u"a"), range_of(u"b"), range_of(u"c"),
+                           range_of(u"column"), range_of(u"top"), range_of(u"fill")}),
+              std::vector({Rect::of_size(10, 0, 230, 320), Rect::of_size(10, 0, 20, 320),
+                           Rect::of_size(30, 0, 63, 320), Rect::of_size(98, 0, 142, 320),
+                           Rect::of_size(224, 0, 16, 320), Rect::of_size(224, 0, 16, 100),
+                           Rect::of_size(224, 100, 16, 220)}));
 
     // A hidden child takes no room; the next placement of the form lays the row out anew.
     f->find_child(u"b")->set_visible(false);
