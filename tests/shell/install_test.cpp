@@ -92,15 +92,13 @@ double seconds_of(const fs::path& audio) {
 
 TEST_F(InstallTest, ProgramsDataAndDesktopFilesLandInThePrefix) {
     testing_support::Watchdog watchdog(120);
-    for (const char* program : {"bin/quillory", "bin/quillory-cli"}) {
+    for (const char* program : {"bin/quillory", "bin/quillory-cli"})
         EXPECT_EQ(access((prefix() / program).c_str(), X_OK), 0) << program;
-    }
     for (const char* file :
          {"skins/bin/default.skin", "skins/bin/splash.skin", "skins/bin/record.bmp",
           "skins/bin/record@2x.bmp", "skins/bin/record@3x.bmp", "english.lng", "russian.lng",
-          "keyboard.txt", "Voicbeep.wav", "RecEnd.wav", "help/english.html"}) {
+          "keyboard.txt", "Voicbeep.wav", "RecEnd.wav", "help/english.html"})
         EXPECT_TRUE(fs::is_regular_file(data() / file)) << file;
-    }
     // Only what the programs read: no skin sources or drawings, no sample skin; only programs
     // in bin/.
     const std::regex shipped(
@@ -114,18 +112,11 @@ TEST_F(InstallTest, ProgramsDataAndDesktopFilesLandInThePrefix) {
             std::regex_match(entry.path().filename().string(), std::regex("quillory(-[a-z]+)?")))
             << entry.path();
 
-    // The desktop entry starts the installed binary by its full path; its action records.
+    // The desktop entry and its action start the installed binary by its full path, quoted.
     const std::string entry = read_whole_file(desktop_file());
     const std::string program = "\"" + (prefix() / "bin/quillory").string() + "\"";
-    for (const auto& [group, key, value] :
-         {std::tuple<std::string, std::string, std::string>{"Desktop Entry", "Exec", program},
-          {"Desktop Entry", "Icon", desktop_id},
-          {"Desktop Entry", "Categories", "AudioVideo;Audio;Recorder;"},
-          {"Desktop Entry", "X-Purism-FormFactor", "Workstation;Mobile;"},
-          {"Desktop Entry", "Actions", "Record;"},
-          {"Desktop Action Record", "Exec", program + " record"},
-          {"Desktop Action Record", "Name", "Record"}})
-        EXPECT_EQ(desktop_value(entry, group, key), value) << group << " " << key;
+    EXPECT_EQ(desktop_value(entry, "Desktop Entry", "Exec"), program);
+    EXPECT_EQ(desktop_value(entry, "Desktop Action Record", "Exec"), program + " record");
 
     // The metainfo names the desktop entry and the programs it installs.
     const std::string metainfo = read_whole_file(metainfo_file());
@@ -149,9 +140,9 @@ TEST_F(InstallTest, ProgramsDataAndDesktopFilesLandInThePrefix) {
         {"desktop-file-validate", "appstreamcli", "rsvg-convert"}));
     // Hints are fine; warnings and errors are not.
     const CommandResult desktop = run_command({"desktop-file-validate", desktop_file().string()});
-    EXPECT_EQ(desktop.status, 0) << desktop.output;
-    EXPECT_EQ(desktop.output.find("error:"), std::string::npos) << desktop.output;
-    EXPECT_EQ(desktop.output.find("warning:"), std::string::npos) << desktop.output;
+    EXPECT_TRUE(desktop.status == 0 && desktop.output.find("error:") == std::string::npos &&
+                desktop.output.find("warning:") == std::string::npos)
+        << desktop.output;
     const CommandResult appstream =
         run_command({"appstreamcli", "validate", "--no-net", metainfo_file().string()});
     EXPECT_EQ(appstream.status, 0) << appstream.output;
