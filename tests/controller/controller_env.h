@@ -5,6 +5,7 @@
 
 #include "foundation/paths.h"
 #include "platform/registry_store.h"
+#include "support/glib_dirs.h"
 #include "support/temp_dir.h"
 
 #include <filesystem>
@@ -29,6 +30,7 @@ public:
         std::filesystem::create_directories(m_dir / "home/Documents");
         std::filesystem::create_directories(m_dir / "contacts");
         platform::registry_close();
+        testing_support::glib_follow_home();
     }
     ~IsolatedWorld() {
         foundation::set_free_space_for_testing(u"", -1);
@@ -53,6 +55,10 @@ public:
     }
 
 private:
+    // Gives GLib the folders back once the world's own are gone (it is destroyed last).
+    struct GlibFollowsHome {
+        ~GlibFollowsHome() { testing_support::glib_follow_home(); }
+    } m_glib;
     testing_support::TempDir m_dir;
     testing_support::ScopedEnv m_config;
     testing_support::ScopedEnv m_xdg_config;

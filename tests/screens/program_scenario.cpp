@@ -207,8 +207,8 @@ void ProgramScenario::choose_format_and_boost() {
         wait([&](const Inspection& i) { return i.row_with(caption("Mp3Low")); }, "Settings again"));
     tap_row(caption("Cancel"));
     ASSERT_TRUE(wait_form("frmMain"));
-    EXPECT_EQ(std::pair(m_session.setting("Format"), m_session.setting("Boost")),
-              std::pair<std::string, std::string>("Mp3Low", "Boost2"));
+    EXPECT_EQ(std::tuple(m_session.setting("Format"), m_session.setting("Boost")),
+              std::tuple("Mp3Low", "Boost2"));
 }
 
 void ProgramScenario::record_three_seconds() {

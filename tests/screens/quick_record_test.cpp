@@ -120,8 +120,9 @@ TEST_F(QuickRecordFormTest, TappingARowFlipsItsMarkAndTheStoredCommand) {
                     row->find_child(u"unchecked")->visible() == !checked);
         EXPECT_EQ(command_of(u"40C1"),
                   checked ? program_command(program) : u"\"/usr/bin/mixer\" up");
-        if (checked)
+        if (checked) {
             EXPECT_EQ(m_form->entries()[1].binding.reset_command, "\"/usr/bin/mixer\" up");
+        }
     }
 
     // A change made elsewhere shows when the form opens again.

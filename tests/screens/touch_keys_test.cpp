@@ -118,7 +118,7 @@ TEST_F(ScreensTouchAndKeys, ASecondFingerNeitherTapsNorMoves) {
     input.send("finger 2 down " + at(*menu));
     input.send("finger 2 move " + std::to_string(menu->centre_x()) + " " +
                std::to_string(menu->centre_y() + 200));
-    for (const std::string event : {"finger 2 up " + at(*menu), "finger 1 up " + rest})
+    for (const std::string& event : {"finger 2 up " + at(*menu), "finger 1 up " + rest})
         input.send(event);
     // Input is taken in order: once the filter's keypad shows, the fingers were handled.
     round.tap("btnFilter");

@@ -169,7 +169,7 @@ TEST_F(ApplicationWindow, WindowTimerUpdatesOnlyInWindowedForeground) {
     send(platform::WM_TIMER, GameBase::window_timer_id, 0);
     platform::use_fake_clock(false);
     ASSERT_EQ(forms->steps.size(), 3u);
-    EXPECT_EQ(std::pair(forms->steps[1], forms->steps[2]), std::pair(0.04, 0.1));
+    EXPECT_EQ(std::tuple(forms->steps[1], forms->steps[2]), std::tuple(0.04, 0.1));
 }
 
 TEST(FrameStep, AFrameStepsByTheTimePassedWithinATenthOfASecond) {

@@ -61,7 +61,7 @@ TEST_F(HeadlessDisplay, ScreenshotsHoldTheBackBufferPixelForPixel) {
         skinc::RgbaImage image;
         std::string reason;
         ASSERT_TRUE(skinc::read_png(folder / (bmp ? "bmp.png" : name), image, reason)) << reason;
-        ASSERT_EQ(std::pair(image.width, image.height), std::pair(64, 48));
+        ASSERT_EQ(std::tuple(image.width, image.height), std::tuple(64, 48));
         for (int32_t y = 0; y < 48; y += 7)
             for (int32_t x = 0; x < 64; x += 5) {
                 const uint16_t p = pixel(x, y);

@@ -157,9 +157,9 @@ TEST_F(FormHostTest, ANewWindowSizeLaysOutEveryFormOnTheStack) {
     platform::PixelBuffer buffer{larger.data(), 300, 400, 600};
     forms.paint(buffer);
     // Every form, and the children with their form.
-    for (skin::Component* c :
-         {one.get(), static_cast<skin::Component*>(menu.get()), one->find_child(u"clrInner")})
-        EXPECT_EQ(std::pair(c->width(), c->height()), std::pair(300, 400));
+    for (const skin::Component* c :
+         std::vector<const skin::Component*>{one.get(), menu.get(), one->find_child(u"clrInner")})
+        EXPECT_EQ(std::tuple(c->width(), c->height()), std::tuple(300, 400));
 }
 
 TEST_F(FormHostTest, TheLastStepOfTheDimmingReachesTheScreen) {

@@ -341,8 +341,10 @@ TEST(SingleInstanceProgram, LaterStartsHandOverKeepTheLogAndAHangUpCompletesTheR
         })) << program.said();
     }
     const std::string after = program.shared_log();
-    EXPECT_TRUE(after.rfind(before, 0) == 0 && after.find("cmd_line=bring-forward") != std::string::npos)
-        << "the running instance's lines are kept:\n" << after;
+    EXPECT_TRUE(after.rfind(before, 0) == 0 &&
+                after.find("cmd_line=bring-forward") != std::string::npos)
+        << "the running instance's lines are kept:\n"
+        << after;
 
     // "record" started a recording, so a close from the window would be refused; the system's
     // end is not. (A recording that got no audio at all would leave no file.)

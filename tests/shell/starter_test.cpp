@@ -235,7 +235,7 @@ TEST(StarterProgram, ShowsTheSplashThenTheMainFormAndTellsTheInspector) {
     skinc::RgbaImage image;
     std::string reason;
     ASSERT_TRUE(skinc::read_png(session.screenshot_file(), image, reason)) << reason;
-    EXPECT_EQ(std::pair(image.width, image.height), std::pair(480, 640));
+    EXPECT_EQ(std::tuple(image.width, image.height), std::tuple(480, 640));
     // The shipped main form's background, #F3F4F6, shows through its empty list below the
     // title bar.
     const uint8_t* list = &image.pixels[(size_t(150) * 480 + 240) * 4];

@@ -117,16 +117,16 @@ TEST_F(Stack, ATransitionRunsAndTurnsRoundFromWhereItIs) {
     stack.tick(transition->duration() / 4);
     EXPECT_TRUE(stack.close_form(*right));
     ASSERT_EQ(stack.transition(), transition);
-    EXPECT_EQ(std::pair(transition->direction(), transition->progress()),
-              std::pair(VisibilityAnimation::Direction::Hiding, 0.25));
+    EXPECT_EQ(std::tuple(transition->direction(), transition->progress()),
+              std::tuple(VisibilityAnimation::Direction::Hiding, 0.25));
     EXPECT_TRUE(stack.top_form() == a.get() && a->visible() && !right->visible());
     stack.draw(target);
     EXPECT_EQ(at(W - 1, 0), blue); // still a quarter in
     stack.tick(transition->duration() / 8);
     stack.show_form(*right);
     EXPECT_EQ(stack.transition(), transition);
-    EXPECT_EQ(std::pair(transition->direction(), transition->progress()),
-              std::pair(VisibilityAnimation::Direction::Showing, 0.125));
+    EXPECT_EQ(std::tuple(transition->direction(), transition->progress()),
+              std::tuple(VisibilityAnimation::Direction::Showing, 0.125));
     EXPECT_TRUE(stack.top_form() == right.get() && !a->visible() && stack.size() == 2);
     stack.tick(1.0);
     stack.draw(target);
@@ -134,8 +134,8 @@ TEST_F(Stack, ATransitionRunsAndTurnsRoundFromWhereItIs) {
     // Closed at rest, it goes out the way it came.
     stack.close_form(*right);
     ASSERT_NE(stack.transition(), nullptr);
-    EXPECT_EQ(std::pair(stack.transition()->direction(), stack.transition()->progress()),
-              std::pair(VisibilityAnimation::Direction::Hiding, 1.0));
+    EXPECT_EQ(std::tuple(stack.transition()->direction(), stack.transition()->progress()),
+              std::tuple(VisibilityAnimation::Direction::Hiding, 1.0));
 }
 
 // Draws frames until the stack asks for no more, at most limit; each must move the pixel at
@@ -176,13 +176,11 @@ TEST_F(Stack, OverlaysDimWhatLiesBehindThemOverEightFramesAndUndimAfter) {
     stack.draw(target);
     EXPECT_TRUE(at(16, 16) == 0xF800 && at(0, 0) == dimmed(white, FormStack::overlay_dim));
     EXPECT_TRUE(stack.close_form(*overlay2));
-    EXPECT_TRUE(stack.top_form() == overlay1.get() &&
-                overlay1->visibility_animation()->running());
+    EXPECT_TRUE(stack.top_form() == overlay1.get() && overlay1->visibility_animation()->running());
     stack.tick(0.2);
 
     EXPECT_TRUE(stack.close_form(*overlay1));
-    EXPECT_TRUE(stack.top_form() == a.get() && a->visible() &&
-                stack.screen_surface().width() == 0);
+    EXPECT_TRUE(stack.top_form() == a.get() && a->visible() && stack.screen_surface().width() == 0);
     EXPECT_EQ(fade_frames(stack, target, false, 20), 8);
     stack.draw(target);
     EXPECT_TRUE(stack.dim_level() == FormStack::undimmed && at(0, 0) == white);

@@ -210,8 +210,8 @@ TEST(SkinPicture, DrawsClippedKeyedAndNothingWithoutABitmap) {
     SkinPicture two(std::make_shared<Bitmap>(u"k", std::move(keyed)), {0, 0}, {0, 0}, {2, 1},
                     {2, 1}, false, 0);
     two.draw(target, Rect{0, 0, 2, 1}, Blend::keyed(2));
-    EXPECT_EQ(std::pair(target.surface()->pixel(0, 0), target.surface()->pixel(1, 0)),
-              std::pair<uint16_t, uint16_t>(0x1111, 0x07E0));
+    EXPECT_EQ(std::tuple(target.surface()->pixel(0, 0), target.surface()->pixel(1, 0)),
+              std::tuple(0x1111, 0x07E0));
 
     // A huge destination costs only its visible part.
     SkinPicture thin(grid_bitmap(), {0, 0}, {0, 0}, {1, 1}, {1, 1}, false, 0);

@@ -52,7 +52,7 @@ TEST_F(PropertiesTest, ReadsEveryKindThroughTheTables) {
     ASSERT_TRUE(properties.load_skin(full, 96));
     // Loading the same file again gives the same state.
     ASSERT_TRUE(properties.load_skin(full, 96));
-    EXPECT_EQ(std::pair(properties.picture_count(), properties.font_count()), std::pair(1u, 2u));
+    EXPECT_EQ(std::tuple(properties.picture_count(), properties.font_count()), std::tuple(1u, 2u));
     NodeDir form = properties.find_named_node(u"FormMain");
     ASSERT_TRUE(form.valid());
     EXPECT_EQ(properties.child_count(form), 2u);

@@ -101,8 +101,8 @@ TEST(RenderSurface, NestedClipScopes) {
         }
     }
     EXPECT_TRUE(target.clip_depth() == 0 && count_non_zero(target) == 3 * 2);
-    EXPECT_EQ(std::pair(target.surface()->pixel(5, 2), target.surface()->pixel(7, 3)),
-              std::pair(100 * 2 + 5 + 1, 100 * 3 + 7 + 1));
+    EXPECT_EQ(std::tuple(target.surface()->pixel(5, 2), target.surface()->pixel(7, 3)),
+              std::tuple(100 * 2 + 5 + 1, 100 * 3 + 7 + 1));
 }
 
 TEST(RenderSurfaceDeathTest, ResizingInsideAClipScopeIsFatal) {
@@ -130,8 +130,8 @@ TEST(RenderSurface, CopyScaledStepsTheSourceInFixedPoint) {
     small.recreate(2, 1);
     ClipScope scope(small, 1, 0, 1, 1);
     source.copy_scaled(small, Rect{0, 0, 2, 1}, Rect{0, 0, 4, 2}, Blend::copy());
-    EXPECT_EQ(std::pair(small.surface()->pixel(0, 0), small.surface()->pixel(1, 0)),
-              std::pair(0, 3));
+    EXPECT_EQ(std::tuple(small.surface()->pixel(0, 0), small.surface()->pixel(1, 0)),
+              std::tuple(0, 3));
 }
 
 // One source pixel over one target pixel.

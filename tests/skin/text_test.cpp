@@ -134,12 +134,12 @@ TEST_F(Text, WidthsAreCachedPerText) {
     ASSERT_EQ(widths.size(), 4u);
     EXPECT_TRUE(widths[0] == widths[1] && widths[2] == widths[3] && widths[2] > widths[0]);
     EXPECT_EQ(font.text_width(u"iiWW"), 2 * widths[0] + 2 * widths[2]);
-    EXPECT_EQ(std::pair(first.width, first.height),
-              std::pair(font.text_width(u"Record 12"), font.line_height()));
+    EXPECT_EQ(std::tuple(first.width, first.height),
+              std::tuple(font.text_width(u"Record 12"), font.line_height()));
     EXPECT_EQ(font.measure(u"").width, 0);
     auto two = font.measure(u"short\nlonger line");
-    EXPECT_EQ(std::pair(two.width, two.height),
-              std::pair(font.text_width(u"longer line"), 2 * font.line_height()));
+    EXPECT_EQ(std::tuple(two.width, two.height),
+              std::tuple(font.text_width(u"longer line"), 2 * font.line_height()));
 }
 
 TEST_F(Text, CutsWithAnEllipsisAndStaysInsideTheBox) {
@@ -194,7 +194,7 @@ TEST_F(Text, RightToLeftTextReadsFromTheRight) {
     const std::u16string hebrew = u"\u05D0\u05D1\u05D2";
     font.caret_stops(hebrew, stops);
     ASSERT_EQ(stops.size(), 4u);
-    EXPECT_EQ(std::pair(stops.front().x, stops.back().x), std::pair(font.text_width(hebrew), 0));
+    EXPECT_EQ(std::tuple(stops.front().x, stops.back().x), std::tuple(font.text_width(hebrew), 0));
     for (size_t i = 1; i < stops.size(); ++i)
         EXPECT_LT(stops[i].x, stops[i - 1].x);
 

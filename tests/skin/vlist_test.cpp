@@ -50,12 +50,47 @@ protected:
     VList* list{nullptr};
 };
 
-TEST_F(VListTest, RowsFillTheViewFromTheTopBorder) {
+// Rows fill the view from the top border; scrolling to an item moves the least distance; the
+// wheel scrolls the list under it; a growing list measures all its rows.
+TEST_F(VListTest, RowsFillTheViewAndScrollIntoViewByTheLeastDistance) {
     EXPECT_EQ(list->position(), 5.0);
     ASSERT_TRUE(list->row_of(0) && list->row_of(4));
-    EXPECT_EQ(std::pair(list->row_of(0)->y(), list->row_of(4)->y()), std::pair(5, 85));
+    EXPECT_EQ(std::tuple(list->row_of(0)->y(), list->row_of(4)->y()), std::tuple(5, 85));
     EXPECT_EQ(list->row_of(5), nullptr); // starts at 105, out of view
     EXPECT_EQ(list->max_position(), 5.0 + 20000 + 10 - 100);
+    list->scroll_into_view(2); // already in view
+    EXPECT_EQ(list->position(), 5.0);
+    list->scroll_into_view(20); // below: its bottom comes to the lower border
+    ASSERT_NE(list->row_of(20), nullptr);
+    EXPECT_EQ(list->row_of(20)->y() + 20, 95);
+    list->scroll_into_view(3); // above: its top comes to the upper border
+    ASSERT_NE(list->row_of(3), nullptr);
+    EXPECT_EQ(list->row_of(3)->y(), 5);
+    list->scroll_into_view(999);
+    EXPECT_EQ(list->position(), list->max_position());
+    list->scroll_into_view(0);
+    EXPECT_EQ(list->position(), 5.0);
+    list->scroll_into_view(1000); // no such item
+    EXPECT_EQ(list->position(), 5.0);
+    Command wheel;
+    wheel.code = VList::command_wheel;
+    wheel.x = 50;
+    wheel.y = 50;
+    wheel.amount = 40;
+    EXPECT_TRUE(f->command(wheel));
+    EXPECT_TRUE(list->position() == 45.0 && list->row_of(2)->y() == 5);
+    wheel.amount = -1000; // never past the top
+    f->command(wheel);
+    EXPECT_EQ(list->position(), 5.0);
+    wheel.x = 150; // not over the list
+    EXPECT_FALSE(f->command(wheel));
+    auto& grown = f->find_control<VList>(u"grown");
+    grown.set_provider(provider.get());
+    grown.set_item_count(3);
+    EXPECT_EQ(grown.measure(Axis::Y), (Measure{3 * 20 + 7, 7}));
+    grown.set_item_count(0);
+    grown.tick(0.1);
+    EXPECT_EQ(grown.position(), 3.0);
 }
 
 TEST_F(VListTest, TapReportsTheItemAndShowsPressed) {
@@ -90,7 +125,7 @@ TEST_F(VListTest, AFlingSlowsDownAndStops) {
     for (int i = 1; i <= 4; ++i)
         move(90 - 20 * i, 20 * i);
     pen(10, false, 80);
-    EXPECT_EQ(std::pair(list->position(), list->speed()), std::pair(85.0, 1000.0));
+    EXPECT_EQ(std::tuple(list->position(), list->speed()), std::tuple(85.0, 1000.0));
     double position = list->position(), speed = list->speed();
     int frames = 0;
     while (list->speed() > 0 && frames < 600) {
@@ -118,7 +153,7 @@ TEST_F(VListTest, ContentPulledPastTheTopSpringsBackWithoutOvershooting) {
     move(40, 500);
     move(80, 1000);
     pen(80, false, 1500);
-    EXPECT_EQ(std::pair(list->position(), list->speed()), std::pair(5.0 - 60, 0.0));
+    EXPECT_EQ(std::tuple(list->position(), list->speed()), std::tuple(5.0 - 60, 0.0));
     double position = list->position();
     for (int frame = 0; frame < 30; ++frame) {
         list->tick(1.0 / 60);
@@ -166,31 +201,6 @@ TEST_F(VListTest, RemoveShrinksTheRowAway) {
         EXPECT_GT(row->height(), 0);
 }
 
-TEST_F(VListTest, GrowMeasuresAllRows) {
-    auto& grown = f->find_control<VList>(u"grown");
-    grown.set_provider(provider.get());
-    grown.set_item_count(3);
-    EXPECT_EQ(grown.measure(Axis::Y), (Measure{3 * 20 + 7, 7}));
-    grown.set_item_count(0);
-    grown.tick(0.1);
-    EXPECT_EQ(grown.position(), 3.0);
-}
-
-TEST_F(VListTest, WheelScrollsTheListUnderIt) {
-    Command wheel;
-    wheel.code = VList::command_wheel;
-    wheel.x = 50;
-    wheel.y = 50;
-    wheel.amount = 40;
-    EXPECT_TRUE(f->command(wheel));
-    EXPECT_TRUE(list->position() == 45.0 && list->row_of(2)->y() == 5);
-    wheel.amount = -1000; // never past the top
-    f->command(wheel);
-    EXPECT_EQ(list->position(), 5.0);
-    wheel.x = 150; // not over the list
-    EXPECT_FALSE(f->command(wheel));
-}
-
 // Paints the form so that the next change shows in needs_redraw().
 void settle(Form& form) {
     std::vector<uint16_t> pixels(200 * 200);
@@ -209,7 +219,7 @@ TEST_F(VListTest, InsertInViewGrowsTheNewRowAndMovesTheLaterOnesDown) {
     ASSERT_TRUE(list->row_of(2) && list->row_of(2) != second);
     EXPECT_LE(list->rows_created(), created + 1);
     for (const auto& [height, y] : {std::pair(0, 45), {10, 55}, {20, 65}}) {
-        EXPECT_EQ(std::pair(list->row_of(2)->height(), second->y()), std::pair(height, y));
+        EXPECT_EQ(std::tuple(list->row_of(2)->height(), second->y()), std::tuple(height, y));
         list->tick(0.05); // 10 pixels a tick
     }
     EXPECT_EQ(list->max_position(), 5.0 + 20020 + 10 - 100);
@@ -237,7 +247,8 @@ TEST_F(VListTest, InsertAtTheTopOfAListAtRestGrowsInPlace) {
             bare.tick(0.05);
         EXPECT_EQ(bare.position(), border);
         ASSERT_NE(bare.row_of(0), nullptr);
-        EXPECT_EQ(std::pair(bare.row_of(0)->y(), bare.row_of(0)->height()), std::pair(border, 20));
+        EXPECT_EQ(std::tuple(bare.row_of(0)->y(), bare.row_of(0)->height()),
+                  std::tuple(border, 20));
         bare.set_provider(nullptr);
     }
 }
@@ -268,23 +279,6 @@ TEST_F(VListTest, InsertOutsideTheViewChangesNothingOnScreen) {
     list->insert_item(0);
     EXPECT_EQ(list->item_count(), 1);
     EXPECT_TRUE(list->row_of(0) && list->row_of(0)->y() == 5);
-}
-
-TEST_F(VListTest, ScrollIntoViewMovesTheLeastDistance) {
-    list->scroll_into_view(2); // already in view
-    EXPECT_EQ(list->position(), 5.0);
-    list->scroll_into_view(20); // below: its bottom comes to the lower border
-    ASSERT_NE(list->row_of(20), nullptr);
-    EXPECT_EQ(list->row_of(20)->y() + 20, 95);
-    list->scroll_into_view(3); // above: its top comes to the upper border
-    ASSERT_NE(list->row_of(3), nullptr);
-    EXPECT_EQ(list->row_of(3)->y(), 5);
-    list->scroll_into_view(999);
-    EXPECT_EQ(list->position(), list->max_position());
-    list->scroll_into_view(0);
-    EXPECT_EQ(list->position(), 5.0);
-    list->scroll_into_view(1000); // no such item
-    EXPECT_EQ(list->position(), 5.0);
 }
 
 } // namespace

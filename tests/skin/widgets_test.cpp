@@ -89,7 +89,7 @@ TEST_F(Widgets, BoundKeyPressesAndClicksAtTheCentre) {
     EXPECT_EQ(btn->shown_state()->id(), u"#pressed");
     EXPECT_TRUE(f->key(KeyEvent{9, false}));
     EXPECT_EQ(rec.log, (std::vector<std::string>{"down", "up", "click"}));
-    EXPECT_EQ(std::pair(rec.last.x, rec.last.y), std::pair(30, 20));
+    EXPECT_EQ(std::tuple(rec.last.x, rec.last.y), std::tuple(30, 20));
     // Other keys pass; key names match exactly.
     EXPECT_FALSE(f->key(KeyEvent{10, true}));
     EXPECT_EQ(f->find_control<Button>(u"bare").bound_key(), 0u);
