@@ -5,6 +5,7 @@
 
 #include "foundation/paths.h"
 #include "platform/registry_store.h"
+#include "support/glib_dirs.h"
 #include "support/temp_dir.h"
 
 #include <filesystem>
@@ -34,6 +35,7 @@ public:
         std::filesystem::create_directories(m_dir / "home/Documents");
         std::filesystem::create_directories(m_dir / "contacts");
         platform::registry_close();
+        testing_support::glib_follow_home();
     }
     ~IsolatedWorld() {
         while (!m_env.empty()) // last set, first restored
@@ -60,6 +62,10 @@ public:
     }
 
 private:
+    // Gives GLib the folders back once the world's own are gone (it is destroyed last).
+    struct GlibFollowsHome {
+        ~GlibFollowsHome() { testing_support::glib_follow_home(); }
+    } m_glib;
     testing_support::TempDir m_dir;
     std::vector<std::unique_ptr<testing_support::ScopedEnv>> m_env;
 };

@@ -55,9 +55,9 @@ struct GoldenProgram {
                     return false;
                 seen = session.last_json();
                 std::vector<uint8_t> rgb;
-                for (size_t i = 0; i < picture.pixels.size(); i += 4)
-                    rgb.insert(rgb.end(), picture.pixels.begin() + long(i),
-                               picture.pixels.begin() + long(i) + 3);
+                for (size_t i = 0; i < picture.pixels.size(); ++i)
+                    if (i % 4 != 3)
+                        rgb.push_back(picture.pixels[i]);
                 std::vector<testing_support::Area> masks;
                 for (const auto& id : varying)
                     if (const auto* node = now.shown(id))
@@ -106,10 +106,10 @@ TEST(GoldenScreens, MainKeypadMenuRecordingAndPlaybackLookAsTheyShould) {
     golden.round.tap("btnCloseFilter");
     ASSERT_TRUE(session.wait([](const Inspection& i) { return i.shown("btnFilter"); }));
     golden.round.tap("btnMenu");
-    ASSERT_TRUE(session.wait_form("frmMenu")) << session.last_json();
+    ASSERT_TRUE(golden.round.wait_form("frmMenu"));
     EXPECT_TRUE(golden.screen_is("menu"));
     golden.round.tap_row("Cancel");
-    ASSERT_TRUE(session.wait_form("frmMain"));
+    ASSERT_TRUE(golden.round.wait_form("frmMain"));
 
     // Recording, paused so that the buttons stay put; its title holds the clock's date.
     golden.round.tap("btnRecord");
@@ -128,10 +128,10 @@ TEST(GoldenScreens, MainKeypadMenuRecordingAndPlaybackLookAsTheyShould) {
 
     // Playback of the call, paused (or at its end): the play button shows either way.
     golden.round.tap_row("Anna Petrova");
-    ASSERT_TRUE(session.wait_form("frmView")) << session.last_json();
+    ASSERT_TRUE(golden.round.wait_form("frmView"));
     if (session.inspect().shown("btnPause"))
         golden.round.tap("btnPause");
-    ASSERT_TRUE(session.wait([](const Inspection& i) { return i.shown("btnPlay"); }));
+    ASSERT_TRUE(golden.round.wait_shown("btnPlay", "the play button"));
     EXPECT_TRUE(golden.screen_is(
         "playback", {"frmElapsed", "frmLeft", "pbLevel", "pbPosition", "btnPosition", "waveform"}));
 }
