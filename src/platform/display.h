@@ -28,8 +28,8 @@
 // window's own surface, only where they changed; otherwise (and on Wayland) SDL's renderer
 // shows them.
 
-#include "foundation/rect.h"
 #include "platform/messages.h"
+#include "platform/rect.h"
 
 #include <cstdint>
 #include <memory>
@@ -98,7 +98,7 @@ public:
     virtual void present() = 0;
     // Shows the rectangles of the back buffer that changed since the last present (the window
     // may show more of it).
-    virtual void present(const std::vector<foundation::Rect>& areas) {
+    virtual void present(const std::vector<Rect>& areas) {
         if (!areas.empty())
             present();
     }
