@@ -153,6 +153,7 @@ public:
         : m_format(format), m_target(target), m_source(std::move(source)),
           m_drops(environment_drops()),
           m_pump(format, speed, [this](uint8_t* bytes, size_t) { tick(bytes); }) {
+        m_gaps.set_rate(m_format.samples_per_sec, 1000);
         m_pump.start();
     }
     ~PacedCapture() override { m_pump.stop(); }

@@ -12,7 +12,10 @@ namespace platform {
 namespace {
 
 constexpr pa_usec_t kConnectTimeoutUs = 3'000'000;
-constexpr int64_t kGapToleranceMs = 2;
+// Timing reports come about once a second: a loss is counted once four of them saw it stay.
+constexpr uint32_t kGapWindowMs = 4000;
+// Less than this is not taken for a loss: the server's own timing moves by a little.
+constexpr uint32_t kGapLeastMs = 10;
 constexpr pa_usec_t kTimingEveryUs = 900'000;
 
 pa_sample_format_t sample_format(const WaveFormat& format) {
@@ -343,9 +346,7 @@ std::unique_ptr<PulseCapture> PulseCapture::open(const WaveFormat& format, Sourc
     pa_stream_set_read_callback(s.stream, &State::on_read, &s);
     pa_stream_set_overflow_callback(s.stream, &State::on_overflow, &s);
     pa_stream_set_latency_update_callback(s.stream, &State::on_timing, &s);
-    // Less than this is never taken for a loss: the clocks of the source and of this machine
-    // drift apart by a little.
-    s.gaps.set_least_tolerance(int64_t(format.samples_per_sec) * kGapToleranceMs / 1000);
+    s.gaps.set_rate(format.samples_per_sec, kGapWindowMs, kGapLeastMs);
     pa_buffer_attr attributes{};
     // The server keeps as much as it may for the stream; it hands it over in long fragments.
     attributes.maxlength = uint32_t(-1);
