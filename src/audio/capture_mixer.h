@@ -17,7 +17,7 @@
 //
 // Thread-safe: the microphone and the second source deliver on their own threads.
 
-#include "platform/wave_device.h"
+#include "platform/wave_in_device.h"
 
 #include <cstdint>
 #include <deque>

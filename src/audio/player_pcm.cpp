@@ -5,7 +5,7 @@
 #include "foundation/threads.h"
 #include "platform/clock.h"
 #include "platform/messages.h"
-#include "platform/wave_device.h"
+#include "platform/wave_out_device.h"
 
 #include <algorithm>
 #include <cstring>

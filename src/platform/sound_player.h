@@ -4,7 +4,7 @@
 // device (the one chosen for every device, wave_device.h), read through the WAV coding handed
 // in at start-up (wave_files.h).
 
-#include "platform/wave_device.h"
+#include "platform/wave_out_device.h"
 
 #include <cstdint>
 #include <memory>

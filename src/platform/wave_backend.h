@@ -82,4 +82,7 @@ public:
                                                       PlaybackTarget& target) = 0;
 };
 
+// The backend QUILLORY_AUDIO chooses now (wave_device.h).
+std::unique_ptr<WaveBackend> chosen_wave_backend();
+
 } // namespace platform

@@ -9,9 +9,9 @@
 // there capture that falls behind this machine's clock for good counts as lost. When
 // QUILLORY_AUDIO_CAPTURE=sdl would meet SDL's pipewire driver, which loses audio under load,
 // SDL's pulseaudio driver is taken where a PulseAudio service answers (sdl_audio_driver.h). The
-// streams are named for the sound server: "Quillory Vozir", "Recording", "Playback" or "Call downlink",
-// roles production and music. A call's downlink is the monitor of the default output, opened
-// as a second capture device.
+// streams are named for the sound server: "Quillory Vozir", "Recording", "Playback" or "Call
+// downlink", roles production and music. A call's downlink is the monitor of the default output,
+// opened as a second capture device.
 
 #include "platform/wave_backend.h"
 

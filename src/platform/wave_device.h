@@ -1,7 +1,8 @@
 #pragma once
 
-// Wave input and output as the recorder and the player expect them from the phone: buffers
-// (headers) are queued into an open device and handed back, in the order they were queued, with
+// Wave input and output as the recorder and the player expect them from the phone: what both
+// directions share. The devices are wave_in_device.h and wave_out_device.h: buffers (headers)
+// are queued into an open device and handed back, in the order they were queued, with
 // WHDR_DONE set in their flags; the device's open, data/done and close messages are posted to a
 // window of the owning thread (wparam: the device, lparam: the header for data/done).
 //
@@ -11,11 +12,6 @@
 //   QUILLORY_AUDIO=null  silent devices paced in real time (wave_backend_null.h).
 //   otherwise            the sound server through SDL2 or its own library (wave_backend_sdl.h).
 //
-// Capture opened with WAVE_CALL_MAPPER mixes the call's downlink (the monitor of the default
-// output, or the file backend's QUILLORY_AUDIO_IN_MONITOR) into the microphone, through the
-// mixer its owner hands in. Without a monitor or a mixer, or once the monitor has gone away, the
-// microphone alone is captured; downlink() tells which.
-//
 // A device is used by one owner at a time; its operations may be called from any thread.
 // Between add_buffer/write and the moment WHDR_DONE is seen, a header belongs to the device: its
 // owner reads only `flags` (atomically).
@@ -24,7 +20,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -102,91 +97,5 @@ struct WaveLoss {
 };
 // The name the log gives a kind: "overflow", "discontinuity", "underrun", "gap".
 const char* wave_loss_name(WaveLossKind kind);
-
-enum class WaveDownlink {
-    None,        // not asked for (opened without WAVE_CALL_MAPPER)
-    Mixed,       // the call's downlink is mixed into the captured stream
-    Unavailable, // no monitor of the output could be opened: the microphone alone
-    Lost,        // the monitor went away while capturing: the microphone alone from then on
-};
-
-// Mixes a second capture source into the microphone's stream; the capture device feeds it from
-// both sources' threads (under its own lock) and hands on what it makes ready. The mixing
-// itself lives above this layer (audio::CaptureMixer).
-class CaptureMix {
-public:
-    virtual ~CaptureMix() = default;
-    // Microphone bytes in (whole frames); the mixed bytes that are ready are appended to `ready`.
-    virtual void add_primary(const uint8_t* bytes, size_t size, std::vector<uint8_t>& ready) = 0;
-    // Bytes of the second source (whole frames).
-    virtual void add_secondary(const uint8_t* bytes, size_t size) = 0;
-    // Everything of the microphone still held back, mixed with what the second source has.
-    virtual void flush(std::vector<uint8_t>& ready) = 0;
-    // Drops what is held on both sides.
-    virtual void clear() = 0;
-    // Microphone bytes held back.
-    virtual size_t held_bytes() const = 0;
-};
-
-// Capture. Messages MM_WIM_OPEN, MM_WIM_DATA, MM_WIM_CLOSE go to `window` (0: no messages).
-// Buffers are filled only while started; stop returns the buffer being filled (partly filled)
-// as done; reset stops and returns every queued buffer. Destroying the device closes it.
-class WaveInDevice {
-public:
-    // Only 8- and 16-bit PCM. `mix` mixes the downlink in when `device_id` is WAVE_CALL_MAPPER.
-    [[nodiscard]] static WaveResult open(std::unique_ptr<WaveInDevice>& device, uint32_t device_id,
-                                         const WaveFormat& format, WindowHandle window,
-                                         std::unique_ptr<CaptureMix> mix = nullptr);
-    virtual ~WaveInDevice() = default;
-
-    WaveResult prepare_header(WaveHeader* header);
-    WaveResult unprepare_header(WaveHeader* header);
-    virtual WaveResult add_buffer(WaveHeader* header) = 0;
-    virtual WaveResult start() = 0;
-    virtual WaveResult stop() = 0;
-    virtual WaveResult reset() = 0;
-    // Refused with WAVERR_STILLPLAYING while buffers are queued; posts MM_WIM_CLOSE.
-    virtual WaveResult close() = 0;
-    // True once the device has gone away (unplugged, its sound server ended). A lost device
-    // fills nothing more and takes no new buffers (MMSYSERR_NODRIVER); reset hands back what it
-    // holds, and it is closed as usual. The owner's window gets a data message with no header
-    // when it happens.
-    virtual bool lost() const = 0;
-    virtual WaveDownlink downlink() const = 0;
-    // Since the device was opened.
-    virtual WaveLoss loss() = 0;
-    // How capture runs, for the log: the library and source, how its thread is scheduled.
-    virtual std::string description() const = 0;
-};
-
-// Playback. Messages MM_WOM_OPEN, MM_WOM_DONE, MM_WOM_CLOSE go to `window` (0: none). Headers
-// play in the order written and are done once they have been heard: the device's own buffer
-// behind them has drained too, so closing after the last one cuts nothing. Pause holds the
-// output, restart continues it, reset returns every queued header as done at once and drops
-// what the device still holds; the device stays open. Destroying the device closes it.
-class WaveOutDevice {
-public:
-    [[nodiscard]] static WaveResult open(std::unique_ptr<WaveOutDevice>& device, uint32_t device_id,
-                                         const WaveFormat& format, WindowHandle window);
-    virtual ~WaveOutDevice() = default;
-
-    WaveResult prepare_header(WaveHeader* header);
-    WaveResult unprepare_header(WaveHeader* header);
-    virtual WaveResult write(WaveHeader* header) = 0;
-    virtual WaveResult pause() = 0;
-    virtual WaveResult restart() = 0;
-    virtual WaveResult reset() = 0;
-    // Bytes of the written headers that have been heard since the open or the last reset: what
-    // went out, less what the device's own buffer and the sound server behind it still hold.
-    virtual uint64_t position() = 0;
-    // Low word: left volume, high word: right volume, 0..0xFFFF.
-    virtual void set_volume(uint32_t volume) = 0;
-    virtual uint32_t volume() = 0;
-    // Refused with WAVERR_STILLPLAYING while headers are queued; posts MM_WOM_CLOSE.
-    virtual WaveResult close() = 0;
-    virtual bool lost() const = 0;
-    // Since the device was opened.
-    virtual WaveLoss loss() = 0;
-};
 
 } // namespace platform

@@ -1,6 +1,7 @@
 #include "platform/memory.h"
 #include "platform/messages.h"
-#include "platform/wave_device.h"
+#include "platform/wave_in_device.h"
+#include "platform/wave_out_device.h"
 #include "support/temp_dir.h"
 #include "support/watchdog.h"
 
