@@ -7,8 +7,8 @@ namespace platform {
 void StreamGaps::set_rate(uint32_t samples_per_sec, uint32_t window_ms, uint32_t least_ms) {
     const int64_t window = int64_t(samples_per_sec) * window_ms / 1000;
     m_slot_frames = std::max<int64_t>(1, window / int64_t(kSlotsPerWindow));
-    m_least_tolerance = int64_t(samples_per_sec) * least_ms / 1000 +
-                        2 * window * kDriftPpm / 1'000'000;
+    m_least_tolerance =
+        int64_t(samples_per_sec) * least_ms / 1000 + 2 * window * kDriftPpm / 1'000'000;
     restart();
 }
 
@@ -19,13 +19,20 @@ void StreamGaps::restart() {
 
 StreamGaps::Range StreamGaps::floors(size_t from, size_t count) const {
     Range range;
-    for (size_t i = from; i < from + count; ++i) {
+    int64_t highest = 0;
+    // Oldest first: a drop is a later floor below an earlier one.
+    for (size_t i = from + count; i-- > from;) {
         const Slot& slot = m_slots[(m_newest + m_slots.size() - i) % m_slots.size()];
         if (!slot.seen)
             continue;
-        range.low = range.seen ? std::min(range.low, slot.floor) : slot.floor;
-        range.high = range.seen ? std::max(range.high, slot.floor) : slot.floor;
-        range.seen = true;
+        if (range.seen) {
+            range.low = std::min(range.low, slot.floor);
+            range.drop = std::max(range.drop, highest - slot.floor);
+            highest = std::max(highest, slot.floor);
+        } else {
+            range.low = highest = slot.floor;
+            range.seen = true;
+        }
     }
     return range;
 }
@@ -48,15 +55,14 @@ uint64_t StreamGaps::judge() {
     if (!newer.seen || !older.seen || !before.seen)
         return 0;
     const int64_t last_low = std::min(newer.low, older.low);
-    const int64_t last_high = std::max(newer.high, older.high);
     // The noise before: the older half only, which a loss being judged has not reached yet.
+    const Range last = floors(0, kSlotsPerWindow);
     const Range oldest = floors(kSlotsPerWindow + half, half);
-    // Half as much again: a window's floor is one extreme look, which scatters further.
-    const int64_t tolerance = std::max(
-        m_least_tolerance, std::max(last_high - last_low, oldest.high - oldest.low) * 3 / 2);
+    // Twice as much: a window's floor is one extreme look, which scatters further.
+    const int64_t tolerance = std::max(m_least_tolerance, std::max(last.drop, oldest.drop) * 2);
     const int64_t rise = last_low - before.low;
-    if (rise <= tolerance || newer.low - older.low > tolerance ||
-        older.low - newer.low > tolerance)
+    // A floor still coming down in the last window is a backlog being caught up with.
+    if (rise <= tolerance || older.low - newer.low > tolerance)
         return 0;
     // Counted once: the window before the loss is forgotten.
     m_filled = kSlotsPerWindow;

@@ -9,13 +9,14 @@
 // a loss lifts that floor for good. The clocks of the source and of this machine drift apart,
 // which moves the floor slowly either way. So time (the clock's frames) is cut into slots,
 // each keeping the least lag seen in it; a loss is the floor of the last window (eight slots)
-// standing above the floor of the window before it by more than a tolerance, with both halves
-// of the last window agreeing (a backlog still being caught up with is not a loss yet). The
-// tolerance is the larger of a least one plus what the clocks may drift in two windows, and
-// one and a half times how far the slots' floors spread within the last window or the older
-// half of the one before (how much scheduling moves them there). What the floor rose by is
-// what was lost; the window before a loss is then forgotten, so that it is counted once, a
-// window after it happened.
+// standing above the floor of the window before it by more than a tolerance, unless the floor
+// is still coming down within the last window (a backlog being caught up with). Scheduling
+// makes slot floors fall back as well as rise, while a loss and a source that keeps falling
+// behind only lift them: the tolerance is the larger of a least one plus what the clocks may
+// drift in two windows, and twice the most a slot floor fell below an earlier one within the
+// last window or the older half of the one before. What the floor rose by is what was lost;
+// the window before a loss is then forgotten, so that it is counted once, a window after it
+// happened, and a source that keeps losing is counted window by window.
 //
 // A burst whose looks all fall in one slot counts as its lowest look; a stall with no looks
 // leaves slots empty, and nothing is decided while a half of the last window is empty. Memory
@@ -48,7 +49,7 @@ private:
     };
     struct Range {
         int64_t low{0};
-        int64_t high{0};
+        int64_t drop{0}; // the most a floor fell below an earlier one
         bool seen{false};
     };
     // Slots [from, from + count) counted back from the newest complete slot (0).

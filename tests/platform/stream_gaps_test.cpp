@@ -19,12 +19,19 @@ struct Delivery {
     int stall_at_s; // from here, nothing comes for `stall_ms`, then the backlog at once
     int stall_ms;
     std::vector<std::pair<int, int>> lost; // (second, milliseconds) the source loses unsaid
-    int found_ms; // what must be found, within a few milliseconds
+    int found_ms;                          // what must be found, within a few milliseconds
 };
+
+std::vector<std::pair<int, int>> steady_loss() {
+    std::vector<std::pair<int, int>> lost;
+    for (int second = 20; second < 40; ++second)
+        lost.emplace_back(second, 400);
+    return lost;
+}
 
 int64_t lost_found(const Delivery& delivery, uint32_t seed) {
     StreamGaps gaps;
-    gaps.set_rate(uint32_t(kRate), 3000);
+    gaps.set_rate(uint32_t(kRate), 3000, 20);
     const int64_t period = kRate / 10;
     uint32_t state = seed;
     double last_arrival = 0;
@@ -64,14 +71,15 @@ TEST_P(StreamGapsTest, FindsWhatTheSourceLostAndNothingElse) {
 
 INSTANTIATE_TEST_SUITE_P(
     Deliveries, StreamGapsTest,
-    testing::Values(
-        Delivery{"Steady", 0, 1, 0, 0, {}, 0},
-        Delivery{"JitteryAndDrifting", 400, 80, 0, 0, {}, 0},
-        Delivery{"SlowSource", -400, 80, 0, 0, {}, 0},
-        Delivery{"LateBurst", 100, 20, 20, 2500, {}, 0},
-        Delivery{"SmallLoss", 100, 1, 0, 0, {{20, 10}}, 10},
-        Delivery{"LossesUnderJitter", 300, 80, 0, 0, {{15, 300}, {40, 120}}, 420},
-        Delivery{"LossInAStall", 0, 20, 20, 1000, {{20, 400}}, 400}),
+    testing::Values(Delivery{"Steady", 0, 1, 0, 0, {}, 0},
+                    Delivery{"JitteryAndDrifting", 400, 80, 0, 0, {}, 0},
+                    Delivery{"SlowSource", -400, 80, 0, 0, {}, 0},
+                    Delivery{"LateBurst", 100, 20, 20, 2500, {}, 0},
+                    Delivery{"SmallLoss", 100, 1, 0, 0, {{20, 30}}, 30},
+                    Delivery{"LossesUnderJitter", 300, 80, 0, 0, {{15, 300}, {40, 250}}, 550},
+                    Delivery{"LossInAStall", 0, 20, 20, 1000, {{20, 400}}, 400},
+                    // 40 % of every second for twenty seconds, as a source that cannot keep up.
+                    Delivery{"SteadyLoss", 100, 20, 0, 0, steady_loss(), 8000}),
     [](const testing::TestParamInfo<Delivery>& info) { return std::string(info.param.name); });
 
 } // namespace
