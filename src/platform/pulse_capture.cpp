@@ -133,13 +133,17 @@ struct PulseCapture::State {
     // A timing report: where the stream is, against when. The position counts what the source
     // has handed the server for us, including what the server later drops or skips (reported
     // on their own); what the source lost before it shows as the position falling behind.
+    // "When" is this machine's steady clock as the report arrives: a report only ever arrives
+    // late, which the gap check expects of its looks, while the report's own time stamp (the
+    // wall clock, estimated across the connection) may stand early as well, and jumps with the
+    // wall clock.
     static void on_timing(pa_stream* stream, void* user) {
         auto* state = static_cast<State*>(user);
         const pa_timing_info* info = pa_stream_get_timing_info(stream);
         if (!state->running || !info || info->write_index_corrupt || !info->playing ||
             state->received_frames == state->base_frames)
             return;
-        const int64_t at_us = int64_t(pa_timeval_load(&info->timestamp));
+        const int64_t at_us = int64_t(pa_rtclock_now());
         const int64_t rate = state->format.samples_per_sec;
         const int64_t position = info->write_index / int64_t(state->frame_bytes) +
                                  int64_t(info->source_usec) * rate / int64_t(PA_USEC_PER_SEC);
