@@ -1,11 +1,11 @@
 #include "platform/display.h"
 
-#include "foundation/unicode.h"
 #include "platform/display_shm.h"
 #include "platform/input_script.h"
 #include "platform/number.h"
 #include "platform/png_writer.h"
 #include "platform/system_paths.h"
+#include "platform/utf.h"
 
 #include <SDL2/SDL.h>
 #include <SDL2/SDL_syswm.h>
@@ -307,14 +307,14 @@ public:
         return PixelBuffer{m_pixels.data(), m_width, m_height, m_width * 2};
     }
 
-    void present() override { present({foundation::Rect{0, 0, m_width, m_height}}); }
+    void present() override { present({Rect{0, 0, m_width, m_height}}); }
 
-    void present(const std::vector<foundation::Rect>& areas) override {
+    void present(const std::vector<Rect>& areas) override {
         std::vector<SDL_Rect> rects;
         rects.reserve(areas.size());
-        const foundation::Rect all{0, 0, m_width, m_height};
-        for (const foundation::Rect& area : areas) {
-            const foundation::Rect r = area.intersect(all);
+        const Rect all{0, 0, m_width, m_height};
+        for (const Rect& area : areas) {
+            const Rect r = area.intersect(all);
             if (!r.empty())
                 rects.push_back(SDL_Rect{r.left, r.top, r.width(), r.height()});
         }
@@ -635,8 +635,7 @@ private:
                 SDL_SetWindowSize(m_window, event.x, event.y);
                 break;
             case ScriptEvent::Kind::Text:
-                for (char16_t unit :
-                     foundation::utf8_to_utf16(event.text, foundation::Utf8Errors::Replace))
+                for (char16_t unit : utf8_to_utf16(event.text, Utf8Errors::Replace))
                     post(WM_CHAR, unit, 1);
                 break;
             case ScriptEvent::Kind::Key:
@@ -733,8 +732,7 @@ private:
         }
         case SDL_TEXTINPUT: {
             // Typed text: malformed bytes are shown as U+FFFD.
-            const std::u16string units =
-                foundation::utf8_to_utf16(event.text.text, foundation::Utf8Errors::Replace);
+            const std::u16string units = utf8_to_utf16(event.text.text, Utf8Errors::Replace);
             for (char16_t unit : units)
                 post(WM_CHAR, unit, 1);
             break;

@@ -1,6 +1,5 @@
 #include "support/sound_server.h"
 
-#include "platform/wave_file.h"
 #include "support/process.h"
 
 #include <chrono>
@@ -45,21 +44,13 @@ double tone_amplitude(const std::vector<int16_t>& samples, double hz, int rate) 
     return 2 * std::sqrt(std::max(0.0, power)) / double(samples.size());
 }
 
-bool write_tones(const std::string& path, const std::vector<double>& hz, double seconds_each,
-                 int rate, double level) {
-    platform::WaveFormat format;
-    format.channels = 1;
-    format.samples_per_sec = uint32_t(rate);
-    format.bits_per_sample = 16;
-    format.block_align = 2;
-    format.avg_bytes_per_sec = uint32_t(rate) * 2;
+std::vector<int16_t> tones(const std::vector<double>& hz, double seconds_each, int rate,
+                           double level) {
     const size_t each = size_t(seconds_each * rate);
     std::vector<int16_t> samples(each * hz.size());
     for (size_t i = 0; i < samples.size(); ++i)
         samples[i] = int16_t(level * std::sin(2 * M_PI * hz[i / each] * double(i) / rate));
-    platform::WaveFileWriter writer;
-    return writer.create(path, format) &&
-           writer.write(reinterpret_cast<const uint8_t*>(samples.data()), samples.size() * 2);
+    return samples;
 }
 
 std::string SoundServer::missing_tool(Kind kind) {

@@ -26,9 +26,9 @@ void end(pid_t pid);
 
 // Amplitude (0..1) of the `hz` component of 16-bit samples at `rate` (Goertzel).
 double tone_amplitude(const std::vector<int16_t>& samples, double hz, int rate);
-// A mono 16-bit WAV file of tones one after the other, each `seconds_each` long at `level`.
-bool write_tones(const std::string& path, const std::vector<double>& hz, double seconds_each,
-                 int rate, double level = 8000);
+// Mono 16-bit samples of tones one after the other, each `seconds_each` long at `level`.
+std::vector<int16_t> tones(const std::vector<double>& hz, double seconds_each, int rate,
+                           double level = 8000);
 
 class SoundServer {
 public:
