@@ -1,4 +1,4 @@
-// Pictures drawn at twice the size (NAME@2x.bmp beside NAME.bmp) on hi-res screens.
+// Pictures drawn at the skin's scale (NAME@1.5x.bmp, NAME@2x.bmp, ... beside NAME.bmp).
 
 #include "skin/blend.h"
 #include "skin/properties.h"
@@ -28,7 +28,7 @@ SkinPicture record_picture(const std::u16string& path, int32_t dpi, RenderSurfac
         pending.pop_back();
         SkinPicture p = properties.get_picture(dir, u"src", SkinPicture{});
         if (p.bitmap() && properties.get_string(dir, u"id", u"").empty() &&
-            p.natural_size().x == 64 * properties.scale())
+            p.natural_size().x == properties.scale().apply(64))
             picture = p;
         for (uint32_t i = 0; i < properties.child_count(dir); ++i)
             pending.push_back(properties.child(dir, i));
@@ -50,7 +50,10 @@ int bitmap_width(const std::u16string& path, int32_t dpi) {
 
 TEST(HiresPictures, TheLargeDrawingIsUsedAtFullResolutionAndOnlyOnHiresScreens) {
     const std::u16string path = (shipped / "default.skin").u16string();
-    EXPECT_EQ(bitmap_width(path, 96), 64);
+    // Every scale a window draws at has its drawing: a phone's 1.5 and 3 and 4.5 at output
+    // scales 2 and 3.
+    for (const auto& [dpi, width] : {std::pair{96, 64}, {144, 96}, {288, 192}, {432, 288}})
+        EXPECT_EQ(bitmap_width(path, dpi), width) << dpi;
     RenderSurface target;
     SkinPicture hires = record_picture(path, 192, target);
     ASSERT_TRUE(hires.bitmap());
