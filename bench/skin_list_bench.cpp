@@ -36,8 +36,8 @@ void draw_list(benchmark::State& state, const std::vector<std::u16string>& names
     constexpr int width = 480, height = 640, rows = 20, row_height = height / rows;
     RenderSurface target;
     target.recreate(width, height);
-    SkinPicture background(art(16, true), {0, 0}, {6, 6}, {10, 10}, {16, 16}, false, 1);
-    SkinPicture icon(art(12, true), {0, 0}, {0, 0}, {24, 24}, {24, 24}, false, 1);
+    SkinPicture background(art(16, true), {0, 0}, {6, 6}, {10, 10}, {16, 16}, false, Scale{});
+    SkinPicture icon(art(12, true), {0, 0}, {0, 0}, {24, 24}, {24, 24}, false, Scale{});
     FontSpec name_spec;
     name_spec.size = 8;
     name_spec.scale = Scale::whole(2);
