@@ -280,17 +280,6 @@ std::unique_ptr<PulseCapture> PulseCapture::open(const WaveFormat& format, Sourc
         return nullptr;
     if (pa_threaded_mainloop_start(state->loop) < 0)
         return nullptr;
-    // The library's thread only moves audio: it gets the scheduling of a sound thread.
-    pa_threaded_mainloop_once_unlocked(
-        state->loop,
-        [](pa_threaded_mainloop*, void* user) {
-            const std::string how = make_current_thread_realtime();
-            auto* state = static_cast<State*>(user);
-            std::lock_guard guard(state->scheduling_mutex);
-            state->scheduling = how;
-        },
-        state.get());
-
     State& s = *state;
     pa_threaded_mainloop_lock(s.loop);
     struct Unlock {
@@ -299,6 +288,18 @@ std::unique_ptr<PulseCapture> PulseCapture::open(const WaveFormat& format, Sourc
     };
     // The state's destructor stops the loop: it must run unlocked, after this guard.
     std::unique_ptr<Unlock> unlock(new Unlock{s.loop});
+    // The library's thread only moves audio: it gets the scheduling of a sound thread. Asked
+    // for under the lock: the loop's thread may otherwise run and free the one-off event before
+    // the library has finished setting it up (an assertion in libpulse's main loop).
+    pa_threaded_mainloop_once_unlocked(
+        s.loop,
+        [](pa_threaded_mainloop*, void* user) {
+            const std::string how = make_current_thread_realtime();
+            auto* state = static_cast<State*>(user);
+            std::lock_guard guard(state->scheduling_mutex);
+            state->scheduling = how;
+        },
+        &s);
 
     s.arm_deadline(kConnectTimeoutUs);
     while (pa_context_get_state(s.context) != PA_CONTEXT_READY && !s.timed_out &&

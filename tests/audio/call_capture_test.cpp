@@ -63,8 +63,7 @@ protected:
     void record(audio::RecorderPCM& recorder, size_t samples) {
         audio::connect(recorder, &sink);
         ASSERT_TRUE(recorder.start());
-        while (sink.received() < samples)
-            sleep_ms(5);
+        ASSERT_TRUE(wait_for([&] { return sink.received() >= samples; }, 60000));
     }
     void monitor() { env("QUILLORY_AUDIO_IN_MONITOR", (dir / "downlink.wav").string()); }
     std::vector<int16_t> mic = signal(kRate * 3, 11);

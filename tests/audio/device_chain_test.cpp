@@ -7,6 +7,7 @@
 #include "foundation/text.h"
 #include "platform/wave_device.h"
 
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <mutex>
@@ -52,8 +53,7 @@ protected:
     void record(RecorderPCM& recorder, size_t samples) {
         audio::connect(recorder, &sink);
         ASSERT_TRUE(recorder.start());
-        while (sink.received() < samples)
-            sleep_ms(5);
+        ASSERT_TRUE(wait_for([&] { return sink.received() >= samples; }, 60000));
     }
     Sink sink;
 };
@@ -88,8 +88,7 @@ TEST_F(Recorder, AudioTheDeviceDropsIsCountedAndTheRestKeptInOrder) {
         RecorderPCM recorder(1, 44100, 16);
         record(recorder, in.size());
         // The count is taken at the next look at the device.
-        for (int i = 0; i < 300 && recorder.lost_seconds() < 0.52; ++i)
-            sleep_ms(10);
+        wait_for([&] { return recorder.lost_seconds() >= 0.52; }, 3000);
         lost = recorder.lost_seconds();
     }
     EXPECT_DOUBLE_EQ(lost, (13230 + 5292 + 4410) / 44100.0);
@@ -178,8 +177,7 @@ TEST_F(Recorder, DeviceThatGoesAwayOrFallsSilentIsReported) {
         audio::connect(recorder, &sink);
         ASSERT_TRUE(recorder.start());
         auto started = std::chrono::steady_clock::now();
-        while (!recorder.device_lost())
-            sleep_ms(10);
+        ASSERT_TRUE(wait_for([&] { return recorder.device_lost(); }));
         auto took = std::chrono::steady_clock::now() - started;
         EXPECT_GE(took, std::chrono::milliseconds(450)) << which;
         // A stall is noticed after a second of nothing; a removal at once.
@@ -198,39 +196,57 @@ TEST_F(Recorder, CaptureSlowToDeliverItsFirstAudioIsNotLost) {
     EXPECT_FALSE(recorder.device_lost());
 }
 
-// A reader serving the pattern in blocks of uneven size, counting what it serves.
-class PatternReader : public audio::Outlet {
+// Serves bytes in blocks of uneven size, counting what it served; the format the blocks
+// claim is that of the bytes unless given.
+class BlockReader : public audio::Outlet {
 public:
-    PatternReader(size_t total_samples, int rate)
-        : samples(pattern_samples(total_samples)), m_rate(rate) {}
+    BlockReader(std::vector<uint8_t> bytes, int channels, int bits, int rate,
+                std::array<int, 3> claimed = {})
+        : m_bytes(std::move(bytes)),
+          m_frame(size_t(channels * bits / 8)), m_claimed{claimed[0] ? claimed[0] : channels,
+                                                          claimed[0] ? claimed[1] : bits,
+                                                          claimed[0] ? claimed[2] : rate} {}
     void get_data(AudioBlock& out, int max_bytes) override {
         std::lock_guard guard(m_mutex);
-        const size_t count = std::min<size_t>(
-            {size_t(max_bytes) / 2, 1500 + (m_calls++ % 5) * 1111, samples.size() - m_served});
+        size_t size =
+            std::min<size_t>({size_t(max_bytes), (1500 + (m_calls++ % 5) * 1111) * m_frame,
+                              m_bytes.size() - m_served});
+        size -= size % m_frame;
         out = AudioBlock{};
-        if (count == 0)
+        if (size == 0)
             return;
-        out = byte_block(samples.data() + m_served, count * 2, 1, 16, m_rate);
-        m_served += count;
+        out = byte_block(m_bytes.data() + m_served, size, m_claimed[0], m_claimed[1], m_claimed[2]);
+        m_served += size;
     }
     size_t served() const {
         std::lock_guard guard(m_mutex);
-        return m_served;
+        return m_served / m_frame;
     }
-    const std::vector<int16_t> samples;
 
 private:
-    int m_rate;
+    const std::vector<uint8_t> m_bytes;
+    const size_t m_frame;
+    const int m_claimed[3];
     mutable std::mutex m_mutex;
     size_t m_served = 0;
     size_t m_calls = 0;
 };
 
+// The pattern, mono 16-bit.
+struct PatternReader : BlockReader {
+    PatternReader(size_t count, int rate) : PatternReader(pattern_samples(count), rate) {}
+    PatternReader(std::vector<int16_t> s, int rate)
+        : BlockReader({reinterpret_cast<uint8_t*>(s.data()),
+                       reinterpret_cast<uint8_t*>(s.data() + s.size())},
+                      1, 16, rate),
+          samples(std::move(s)) {}
+    const std::vector<int16_t> samples;
+};
+
 class Player : public FileDevices {
 protected:
     void wait_finished() {
-        while (!player.is_finished())
-            sleep_ms(5);
+        ASSERT_TRUE(wait_for([&] { return player.is_finished(); }, 60000));
     }
     // Plays the whole of `reader` and waits for the end.
     void play(audio::Outlet& reader) {
@@ -249,8 +265,7 @@ TEST_F(Player, PlaysEverythingOnceAcrossPauseAndResume) {
     audio::connect(reader, &player);
     ASSERT_TRUE(player.play());
     EXPECT_FALSE(player.is_finished());
-    while (reader.served() < reader.samples.size() * 2 / 3)
-        sleep_ms(2);
+    ASSERT_TRUE(wait_for([&] { return reader.served() >= reader.samples.size() * 2 / 3; }));
     ASSERT_TRUE(player.pause());
     sleep_ms(100);
     const size_t served_while_paused = reader.served();
@@ -270,14 +285,16 @@ TEST_F(Player, PlaysEverythingOnceAcrossPauseAndResume) {
     EXPECT_EQ(format.channels, 1);
 }
 
-TEST_F(Player, StopEndsPlaybackAndANewPlayStartsAfresh) {
+TEST_F(Player, EmptyReaderOpensNoDeviceStopEndsPlaybackAndANewPlayStartsAfresh) {
     env("QUILLORY_AUDIO_SPEED", "2");
+    PatternReader empty(0, 8000);
+    play(empty);
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.wav"));
     {
         PatternReader reader(44100 * 10, 44100);
         audio::connect(reader, &player);
         player.play();
-        while (reader.served() == 0)
-            sleep_ms(2);
+        ASSERT_TRUE(wait_for([&] { return reader.served() > 0; }));
         player.stop();
         EXPECT_TRUE(player.is_finished());
         audio::connect(reader, nullptr);
@@ -291,12 +308,6 @@ TEST_F(Player, StopEndsPlaybackAndANewPlayStartsAfresh) {
     platform::WaveFormat format;
     EXPECT_EQ(output(&format), second.samples);
     EXPECT_EQ(format.samples_per_sec, 8000u);
-}
-
-TEST_F(Player, EmptyReaderFinishesWithoutOpeningTheDevice) {
-    PatternReader reader(0, 8000);
-    play(reader);
-    EXPECT_FALSE(std::filesystem::exists(dir / "out.wav"));
 }
 
 TEST_F(Player, VolumeIsClampedAndAppliedToTheWholeOutput) {
@@ -323,17 +334,13 @@ TEST_F(Player, StopSilencesThePlaybackAlsoWhileItDrains) {
     PatternReader reader(8000, 8000);
     audio::connect(reader, &player);
     ASSERT_TRUE(player.play());
-    while (reader.served() < reader.samples.size())
-        sleep_ms(2);
+    ASSERT_TRUE(wait_for([&] { return reader.served() == reader.samples.size(); }));
     sleep_ms(150);
     ASSERT_TRUE(player.stop());
     EXPECT_TRUE(player.is_finished());
     // The device closes at once; its file is then complete and grows no more.
     std::vector<int16_t> played;
-    for (int i = 0; i < 100 && played.empty(); ++i) {
-        sleep_ms(10);
-        played = output();
-    }
+    wait_for([&] { return !(played = output()).empty(); }, 1000);
     sleep_ms(500);
     EXPECT_EQ(output(), played);
     EXPECT_LT(played.size(), reader.samples.size() / 2) << "the rest was still heard";
@@ -371,44 +378,18 @@ TEST_F(Player, OutputThatGoesAwayOrCannotOpenEndsWithAFault) {
     }
 }
 
-// Serves a stream of any integer sample width and channel count: a 1 kHz tone at half of
-// full scale in channel 0, the other channels silent; or claims a format its bytes do not have.
-class ToneReader : public audio::Outlet {
-public:
-    ToneReader(int channels, int bits, int rate, int claimed_channels = 0, int claimed_bits = 0,
-               int claimed_rate = -1)
-        : m_channels(channels), m_bits(bits),
-          m_rate(rate), m_claimed{claimed_channels ? claimed_channels : channels,
-                                  claimed_bits ? claimed_bits : bits,
-                                  claimed_rate >= 0 ? claimed_rate : rate} {
-        const size_t frames = size_t(rate);
-        const int bytes = bits / 8;
-        m_bytes.assign(frames * size_t(channels * bytes), 0);
-        for (size_t i = 0; i < frames; ++i) {
-            const double value = 0.5 * std::sin(2 * M_PI * 1000.0 * double(i) / rate);
-            const int64_t sample = int64_t(value * double((int64_t(1) << (bits - 1)) - 1));
-            uint8_t* at = m_bytes.data() + i * size_t(channels * bytes);
-            for (int b = 0; b < bytes; ++b)
-                at[b] = uint8_t(uint64_t(sample) >> (8 * b));
-        }
+// A second of a 1 kHz tone at half of full scale in channel 0, the other channels silent.
+std::vector<uint8_t> tone_bytes(int channels, int bits, int rate) {
+    const size_t frame = size_t(channels * bits / 8);
+    std::vector<uint8_t> bytes(size_t(rate) * frame, 0);
+    for (size_t i = 0; i < size_t(rate); ++i) {
+        const double value = 0.5 * std::sin(2 * M_PI * 1000.0 * double(i) / rate);
+        const int64_t sample = int64_t(value * double((int64_t(1) << (bits - 1)) - 1));
+        for (int b = 0; b < bits / 8; ++b)
+            bytes[i * frame + size_t(b)] = uint8_t(uint64_t(sample) >> (8 * b));
     }
-    void get_data(AudioBlock& out, int max_bytes) override {
-        const size_t frame = size_t(m_channels * m_bits / 8);
-        size_t size = std::min<size_t>(size_t(max_bytes), m_bytes.size() - m_served);
-        size -= size % frame;
-        out = AudioBlock{};
-        if (size == 0)
-            return;
-        out = byte_block(m_bytes.data() + m_served, size, m_claimed[0], m_claimed[1], m_claimed[2]);
-        m_served += size;
-    }
-
-private:
-    int m_channels, m_bits, m_rate;
-    int m_claimed[3];
-    std::vector<uint8_t> m_bytes;
-    size_t m_served = 0;
-};
+    return bytes;
+}
 
 TEST_F(Player, FormatsTheDeviceCannotTakeAreConvertedOrRefused) {
     env("QUILLORY_AUDIO_SPEED", "10");
@@ -421,7 +402,7 @@ TEST_F(Player, FormatsTheDeviceCannotTakeAreConvertedOrRefused) {
         SCOPED_TRACE(std::to_string(c.channels) + " ch " + std::to_string(c.bits) + " bits " +
                      std::to_string(c.rate) + " Hz");
         EXPECT_TRUE(PlayerPCM::can_play(c.channels, c.bits, c.rate));
-        ToneReader reader(c.channels, c.bits, c.rate);
+        BlockReader reader(tone_bytes(c.channels, c.bits, c.rate), c.channels, c.bits, c.rate);
         play(reader);
         EXPECT_EQ(player.fault(), PlayerPCM::Fault::None);
         platform::WaveFormat format;
@@ -441,7 +422,9 @@ TEST_F(Player, FormatsTheDeviceCannotTakeAreConvertedOrRefused) {
     for (Case c : {Case{2, 12, 8000, 0, 0}, Case{9, 16, 8000, 0, 0}, Case{1, 16, 0, 0, 0}}) {
         EXPECT_FALSE(PlayerPCM::can_play(c.channels, c.bits, c.rate));
         std::filesystem::remove(dir / "out.wav");
-        ToneReader reader(std::max(c.channels, 1), 16, 8000, c.channels, c.bits, c.rate);
+        const int channels = std::max(c.channels, 1);
+        BlockReader reader(tone_bytes(channels, 16, 8000), channels, 16, 8000,
+                           {c.channels, c.bits, c.rate});
         play(reader);
         EXPECT_EQ(player.fault(), PlayerPCM::Fault::Format);
         EXPECT_FALSE(std::filesystem::exists(dir / "out.wav"));

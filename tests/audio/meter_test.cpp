@@ -23,7 +23,7 @@ public:
     AudioBlock last;
 };
 
-TEST(LevelMeter, PeakOfTheFirstChannelPassesTheBlockUnchanged) {
+TEST(LevelMeter, PeakOfTheFirstChannelOfAnyWidthPassesTheBlockUnchanged) {
     audio::LevelMeter meter;
     Counter sink;
     audio::connect(meter.output(), &sink);
@@ -36,10 +36,7 @@ TEST(LevelMeter, PeakOfTheFirstChannelPassesTheBlockUnchanged) {
 
     meter.on_data(block_of({-32768}));
     EXPECT_DOUBLE_EQ(meter.level(), 1.0);
-}
-
-TEST(LevelMeter, EightBitSilenceIsLevelZero) {
-    audio::LevelMeter meter;
+    // Eight-bit silence is level zero.
     std::vector<uint8_t> bytes(100, 128);
     meter.on_data(testing_support::byte_block(bytes.data(), bytes.size(), 1, 8, 8000));
     EXPECT_DOUBLE_EQ(meter.level(), 0.0);
@@ -48,15 +45,12 @@ TEST(LevelMeter, EightBitSilenceIsLevelZero) {
     EXPECT_DOUBLE_EQ(meter.level(), 1.0);
 }
 
-TEST(LevelMeter, ThresholdZeroIsNeverSilent) {
+TEST(LevelMeter, VoiceSwitchTiming) {
     audio::LevelMeter meter;
+    // Threshold zero: never silent.
     for (int i = 0; i < 30; ++i)
         meter.on_data(block_of(std::vector<int16_t>(1600, 0)));
     EXPECT_FALSE(meter.is_silent());
-}
-
-TEST(LevelMeter, VoiceSwitchTiming) {
-    audio::LevelMeter meter;
     meter.set_threshold(0.1);
     // 0.1 of full scale is 3276: a sample of 3276 counts as loud, 3275 does not.
     meter.on_data(block_of(std::vector<int16_t>(1600, 3276)));

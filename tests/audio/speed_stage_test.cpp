@@ -1,6 +1,7 @@
 // The listening stage on its own: speed changes in the middle of a tone, and pauses cut short.
 
 #include "audio/speed_stage.h"
+#include "support/audio_data.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -26,10 +27,7 @@ public:
         for (size_t i = 0; i < count; ++i)
             samples[i] = int16_t(std::lround(m_wave(m_at + i) * 32767));
         m_at += count;
-        out.bytes = audio::ByteSlice::copy_of(count * 2, samples.data());
-        out.channels = 1;
-        out.bits_per_sample = 16;
-        out.sample_rate = kRate;
+        out = testing_support::pcm_block(samples, 1, kRate);
     }
 
 private:

@@ -1,4 +1,5 @@
 #include "formats/factory.h"
+#include "formats/mp3_reader.h"
 #include "formats/mpc_reader.h"
 #include "formats/vorbis_reader.h"
 #include "formats_support.h"
@@ -55,7 +56,7 @@ TEST(CompressedFiles, VorbisAndMusepackDecodeWithTheRightDuration) {
     }
 }
 
-TEST(CompressedFiles, HostileWavFilesAreRefusedOrEndCleanly) {
+TEST(CompressedFiles, HostileWavAndMp3FilesAreRefusedOrEndCleanly) {
     TempDir dir;
     shell("sox -n -r 8000 -c 1 -b 16 " + quote(dir / "p.wav") + " synth 1 sine 300");
     shell("sox " + quote(dir / "p.wav") + " -e ms-adpcm " + quote(dir / "a.wav"));
@@ -64,43 +65,77 @@ TEST(CompressedFiles, HostileWavFilesAreRefusedOrEndCleanly) {
     auto adpcm = read_bytes(dir / "a.wav");
     auto gsm = read_bytes(dir / "g.wav");
     ASSERT_GT(adpcm.size(), 600u);
+    formats::Id3Tag tag;
+    tag.set_text(formats::kId3Artist, u"Tester");
+    write_record(dir / "good.mp3", &tag, sine(22050 * 3, 300, 22050), 1, 22050, 32000);
+    auto mp3 = read_bytes(dir / "good.mp3");
     auto with = [](std::vector<uint8_t> b, size_t at, std::vector<uint8_t> bytes) {
         std::copy(bytes.begin(), bytes.end(), b.begin() + std::ptrdiff_t(at));
         return b;
     };
+    auto cut = [](const std::vector<uint8_t>& b, size_t from, size_t to) {
+        return std::vector<uint8_t>(b.begin() + long(from), b.begin() + long(to));
+    };
+    std::vector<uint8_t> noise(300000);
+    uint32_t seed = 12345;
+    for (auto& b : noise) {
+        seed = seed * 1103515245 + 12345;
+        b = uint8_t(seed >> 16);
+    }
+    std::vector<uint8_t> holes = mp3;
+    for (size_t i = 2000; i + 100 < holes.size(); i += 997)
+        std::fill(holes.begin() + std::ptrdiff_t(i), holes.begin() + std::ptrdiff_t(i + 60), 0xFF);
+    const size_t any = SIZE_MAX;
     // sox writes the ADPCM data from offset 90 and the fact count at 78.
-    const size_t adpcm_data = 90;
     struct Case {
         const char* name;
         std::vector<uint8_t> bytes;
         bool readable;
         size_t max_samples;
     } cases[] = {
-        {"empty", {}, false, 0},
-        {"RIFF only", std::vector<uint8_t>(pcm.begin(), pcm.begin() + 12), false, 0},
-        {"data size beyond the file", with(pcm, 40, {0xF0, 0xFF, 0xFF, 0x7F}), true, 8000},
-        {"fmt size beyond the file", with(pcm, 16, {0xFF, 0xFF, 0xFF, 0xFF}), false, 0},
-        {"block align 0", with(pcm, 32, {0, 0}), false, 0},
-        {"cut inside the data", std::vector<uint8_t>(pcm.begin(), pcm.end() - 1001), true, 8000},
-        {"ADPCM 200 coefficient pairs", with(adpcm, 40, {200, 0}), false, 0},
-        {"ADPCM samples per block beyond the block", with(adpcm, 38, {0xFF, 0x7F}), false, 0},
-        {"ADPCM predictor 7 in the first block", with(adpcm, adpcm_data, {7}), true, 0},
-        {"ADPCM fact count huge", with(adpcm, 78, {0xFF, 0xFF, 0xFF, 0xFF}), true, 8192},
-        {"GSM odd block count", std::vector<uint8_t>(gsm.begin(), gsm.end() - 30), true, 8000},
-        {"GSM chunk size wraps", with(gsm, 52, {0xFF, 0xFF, 0xFF, 0xFF}), false, 0},
-        {"GSM claiming 16000 Hz", with(gsm, 24, {0x80, 0x3E, 0, 0}), false, 0},
+        {"empty.wav", {}, false, 0},
+        {"RIFF only.wav", cut(pcm, 0, 12), false, 0},
+        {"data size beyond the file.wav", with(pcm, 40, {0xF0, 0xFF, 0xFF, 0x7F}), true, 8000},
+        {"fmt size beyond the file.wav", with(pcm, 16, {0xFF, 0xFF, 0xFF, 0xFF}), false, 0},
+        {"block align 0.wav", with(pcm, 32, {0, 0}), false, 0},
+        {"cut inside the data.wav", cut(pcm, 0, pcm.size() - 1001), true, 8000},
+        {"ADPCM 200 coefficient pairs.wav", with(adpcm, 40, {200, 0}), false, 0},
+        {"ADPCM samples per block beyond the block.wav", with(adpcm, 38, {0xFF, 0x7F}), false, 0},
+        {"ADPCM predictor 7 in the first block.wav", with(adpcm, 90, {7}), true, 0},
+        {"ADPCM fact count huge.wav", with(adpcm, 78, {0xFF, 0xFF, 0xFF, 0xFF}), true, 8192},
+        {"GSM odd block count.wav", cut(gsm, 0, gsm.size() - 30), true, 8000},
+        {"GSM chunk size wraps.wav", with(gsm, 52, {0xFF, 0xFF, 0xFF, 0xFF}), false, 0},
+        {"GSM claiming 16000 Hz.wav", with(gsm, 24, {0x80, 0x3E, 0, 0}), false, 0},
+        {"empty.mp3", {}, false, 0},
+        {"tag only.mp3", cut(mp3, 0, 1100), false, 0},
+        {"cut in a frame.mp3", cut(mp3, 0, mp3.size() - 37), true, any},
+        {"tag beyond the file.mp3", with(mp3, 6, {0x7F, 0x7F, 0x7F, 0x7F}), false, 0},
+        {"noise.mp3", noise, false, 0},
+        {"damaged frames.mp3", holes, true, any},
+        {"sync bytes everywhere.mp3", std::vector<uint8_t>(50000, 0xFF), false, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        write_bytes(dir / "h.wav", c.bytes);
-        auto reader = formats::open_reader(u16(dir / "h.wav"));
-        EXPECT_EQ(bool(reader), c.readable);
-        if (!reader)
+        const bool is_mp3 = std::string(c.name).ends_with(".mp3");
+        write_bytes(dir / c.name, c.bytes);
+        std::unique_ptr<audio::FileReader> reader;
+        if (is_mp3)
+            reader = std::make_unique<formats::FileReaderMP3>(u16(dir / c.name));
+        else
+            reader = formats::open_reader(u16(dir / c.name));
+        EXPECT_EQ(reader && reader->is_valid(), c.readable);
+        if (!reader || !reader->is_valid())
             continue;
-        Decoded decoded = pull_all(*reader);
-        EXPECT_LE(decoded.samples.size(), c.max_samples);
-        // The duration never claims more than the file's bytes can hold.
-        EXPECT_LE(reader->duration() * reader->sample_rate(), 8192.0);
+        Decoded decoded = pull_all(*reader, 8820, 10000);
+        EXPECT_LT(decoded.blocks, 10000u);
+        if (c.max_samples != any) {
+            EXPECT_LE(decoded.samples.size(), c.max_samples);
+            // The duration never claims more than the file's bytes can hold.
+            EXPECT_LE(reader->duration() * reader->sample_rate(), 8192.0);
+        }
+        // A hostile file may refuse the seek; it must not hang the reading after it.
+        (void)reader->seek(1.5);
+        pull_all(*reader, 8820, 10000);
     }
 }
 

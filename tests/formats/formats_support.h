@@ -1,7 +1,7 @@
 #pragma once
 
-// Shared helpers of the format tests: our readers' and writers' streams in full, and the
-// command-line program.
+// Shared helpers of the format tests: our readers' and writers' streams in full, the
+// command-line program, mutagen, and ID3 tags made by hand.
 
 #include "audio/file_io.h"
 #include "formats/factory.h"
@@ -13,6 +13,7 @@
 #include "support/temp_dir.h"
 
 #include <algorithm>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
@@ -22,6 +23,7 @@
 namespace formats_test {
 
 using namespace testing_support;
+using ::testing::HasSubstr;
 
 inline std::u16string u16(const std::filesystem::path& path) {
     return foundation::from_utf8(path.string());
@@ -94,6 +96,16 @@ struct FakeClock {
     FakeClock& operator=(const FakeClock&) = delete;
 };
 
+// A Python script (with mutagen) run on `file`; what it printed.
+inline std::string python(const std::string& script, const std::filesystem::path& file,
+                          bool* ok = nullptr) {
+    std::string out;
+    const bool done = shell("/usr/bin/python3 -c " + quote(script) + " " + quote(file), &out);
+    if (ok)
+        *ok = done;
+    return out;
+}
+
 inline std::string cli_path() {
     return std::string(QV_BUILD_DIR) + "/bin/quillory-cli";
 }
@@ -114,7 +126,6 @@ inline std::string cli_on_read_only(const std::filesystem::path& file,
     return said;
 }
 
-// A little-endian 32-bit field.
 inline uint32_t le32(const std::vector<uint8_t>& bytes, size_t offset) {
     return uint32_t(bytes[offset]) | uint32_t(bytes[offset + 1]) << 8 |
            uint32_t(bytes[offset + 2]) << 16 | uint32_t(bytes[offset + 3]) << 24;
@@ -162,6 +173,11 @@ inline std::vector<uint8_t> id3_frame(int version, const std::string& id,
     }
     out.insert(out.end(), data.begin(), data.end());
     return out;
+}
+
+// A text frame of encoding 0 (ISO 8859-1).
+inline std::vector<uint8_t> id3_text(int version, const std::string& id, const std::string& text) {
+    return id3_frame(version, id, join({{0}, text_of(text)}));
 }
 
 // A whole file: the tag header of the version and flags, the frames, padding, then `audio`.

@@ -31,15 +31,14 @@ std::string ffprobe_chapters(const std::filesystem::path& path) {
 }
 
 std::string mutagen_chapters(const std::filesystem::path& path) {
-    std::string out;
-    shell("/usr/bin/python3 -c \"import sys\nfrom mutagen.id3 import ID3\nt = ID3(sys.argv[1])\n"
-          "for c in sorted(t.getall('CHAP'), key=lambda c: c.start_time):\n"
-          "  print(c.element_id, c.start_time, c.end_time, c.sub_frames['TIT2'].text[0])\n"
-          "for c in t.getall('CTOC'):\n"
-          "  print('toc', int(c.flags), ','.join(c.child_element_ids))\" " +
-              quote(path),
-          &out);
-    return out;
+    return python(R"(import sys
+from mutagen.id3 import ID3
+t = ID3(sys.argv[1])
+for c in sorted(t.getall('CHAP'), key=lambda c: c.start_time):
+  print(c.element_id, c.start_time, c.end_time, c.sub_frames['TIT2'].text[0])
+for c in t.getall('CTOC'):
+  print('toc', int(c.flags), ','.join(c.child_element_ids)))",
+                  path);
 }
 
 // A raw chapter frame's data: element id, times, offsets, then `sub` bytes.
@@ -89,17 +88,12 @@ TEST(Markers, ChaptersAreReadByFfprobeMutagenAndUs) {
     EXPECT_EQ(parsed_markers(path), expected);
 
     const std::string probe = ffprobe_chapters(path);
-    EXPECT_NE(probe.find("start_time=0.000000|end=2500|end_time=2.500000|tag:title=Marker 1"),
-              std::string::npos)
-        << probe;
-    EXPECT_NE(probe.find("start=2500|start_time=2.500000|end=7250|end_time=7.250000|tag:title="
-                         "\xd0\xa1\xd0\xbb\xd0\xb0\xd0\xb9\xd0\xb4 2"),
-              std::string::npos)
-        << probe;
-    EXPECT_NE(probe.find("start=7250|start_time=7.250000|end=10000|end_time=10.000000|tag:title="
-                         "Questions"),
-              std::string::npos)
-        << probe;
+    EXPECT_THAT(probe,
+                HasSubstr("start_time=0.000000|end=2500|end_time=2.500000|tag:title=Marker 1"));
+    EXPECT_THAT(probe, HasSubstr("start=2500|start_time=2.500000|end=7250|end_time=7.250000|"
+                                 "tag:title=\xd0\xa1\xd0\xbb\xd0\xb0\xd0\xb9\xd0\xb4 2"));
+    EXPECT_THAT(probe, HasSubstr("start=7250|start_time=7.250000|end=10000|end_time=10.000000|"
+                                 "tag:title=Questions"));
 
     EXPECT_EQ(mutagen_chapters(path), "chp0 0 2500 Marker 1\n"
                                       "chp1 2500 7250 \xd0\xa1\xd0\xbb\xd0\xb0\xd0\xb9\xd0\xb4 2\n"
@@ -148,20 +142,12 @@ TEST(Markers, DamagedChapterFramesAreReadAsFarAsSound) {
          {{"CHAP", chap_data("a", 7, {'T', 'I', 'T', '2', 0, 0, 0, 3, 0, 0, 3, 'A', 0xC0})}},
          {{7, u"A\uFFFD"}}},
         {"other sub-frames first",
-         {{"CHAP", chap_data("a", 5,
-                             [] {
-                                 std::vector<uint8_t> sub = {'T', 'I', 'T', '3', 0, 0,
-                                                             0,   2,   0,   0,   0, 'x'};
-                                 auto title = title_sub("Found");
-                                 sub.insert(sub.end(), title.begin(), title.end());
-                                 return sub;
-                             }())}},
+         {{"CHAP", chap_data("a", 5, join({id3_text(3, "TIT3", "x"), title_sub("Found")}))}},
          {{5, u"Found"}}},
     };
     for (const Case& c : cases) {
-        auto path = dir / "damaged.mp3";
-        write_bytes(path, raw_tag(c.frames));
-        EXPECT_EQ(parsed_markers(path), c.expected) << c.what;
+        write_bytes(dir / "damaged.mp3", raw_tag(c.frames));
+        EXPECT_EQ(parsed_markers(dir / "damaged.mp3"), c.expected) << c.what;
     }
 }
 
@@ -169,16 +155,13 @@ TEST(Markers, TwoPointFourTagsKeepSyncsafeSubFrames) {
     TempDir dir;
     auto path = dir / "v24.mp3";
     // mutagen writes a 2.4 tag with a chapter; we change it and mutagen reads ours.
-    ASSERT_TRUE(shell("/usr/bin/python3 -c \"import sys\nfrom mutagen.id3 import ID3, CHAP, CTOC, "
-                      "TIT2, CTOCFlags\nt = ID3()\nt.add(CHAP(element_id='x', start_time=1200, "
-                      "end_time=5000, sub_frames=[TIT2(encoding=3, text=['" +
-                      std::string(200, 'L') + "'])]))\nt.save(sys.argv[1], v2_version=4)\" " +
-                      quote(path)));
-    {
-        std::vector<uint8_t> bytes = read_bytes(path);
-        bytes.resize(bytes.size() + 400, 0x55);
-        write_bytes(path, bytes);
-    }
+    write_bytes(path, std::vector<uint8_t>(400, 0x55));
+    bool ok = false;
+    python("import sys\nfrom mutagen.id3 import ID3, CHAP, TIT2\nt = ID3()\nt.add(CHAP("
+           "element_id='x', start_time=1200, end_time=5000, sub_frames=[TIT2(encoding=3, text=['" +
+               std::string(200, 'L') + "'])]))\nt.save(sys.argv[1], v2_version=4)",
+           path, &ok);
+    ASSERT_TRUE(ok);
     auto markers = parsed_markers(path);
     ASSERT_EQ(markers.size(), 1u);
     EXPECT_EQ(markers[0].time_ms, 1200u);
@@ -214,12 +197,10 @@ protected:
 
 TEST_F(MarkerCommands, AddListRenameRemoveAndExport) {
     bool ok = false;
-    cli("--add 4.5", &ok);
-    ASSERT_TRUE(ok);
-    cli("--add 0:01.25 Intro", &ok);
-    ASSERT_TRUE(ok);
-    cli("--add 0:00:08 'Q & A'", &ok);
-    ASSERT_TRUE(ok);
+    for (const char* add : {"--add 4.5", "--add 0:01.25 Intro", "--add 0:00:08 'Q & A'"}) {
+        cli(add, &ok);
+        ASSERT_TRUE(ok) << add;
+    }
     EXPECT_EQ(cli("", &ok), "1\t0:01.250\tIntro\n2\t0:04.500\tMarker 1\n3\t0:08.000\tQ & A\n");
     cli("--rename 2 \"Main \\\"part\\\"\"", &ok);
     ASSERT_TRUE(ok);
@@ -236,7 +217,7 @@ TEST_F(MarkerCommands, AddListRenameRemoveAndExport) {
     EXPECT_EQ(vtt.substr(0, head.size()), head);
     EXPECT_EQ(vtt.substr(vtt.size() - 7), "\nQ & A\n") << vtt;
     EXPECT_EQ(mutagen_chapters(path).substr(0, 31), "chp0 4500 8000 Main \"part\"\nchp1") << vtt;
-    EXPECT_NE(ffprobe_chapters(path).find("tag:title=Q & A"), std::string::npos);
+    EXPECT_THAT(ffprobe_chapters(path), HasSubstr("tag:title=Q & A"));
 
     // Bad requests change nothing.
     const auto before = read_bytes(path);
@@ -253,8 +234,8 @@ TEST_F(MarkerCommands, FilesWeCannotWriteStayUnchanged) {
     cli("--add 1 Kept", &ok);
     ASSERT_TRUE(ok);
     auto before = read_bytes(path);
-    const std::string said = cli_on_read_only(path, "markers " + quote(path) + " --add 2 Lost");
-    EXPECT_NE(said.find("read-only; left unchanged"), std::string::npos) << said;
+    EXPECT_THAT(cli_on_read_only(path, "markers " + quote(path) + " --add 2 Lost"),
+                HasSubstr("read-only; left unchanged"));
     EXPECT_EQ(read_bytes(path), before);
 
     // A file without a tag says so.
@@ -262,6 +243,6 @@ TEST_F(MarkerCommands, FilesWeCannotWriteStayUnchanged) {
     before = read_bytes(bare);
     std::string err;
     shell("(" + cli_path() + " markers " + quote(bare) + " --add 2 2>&1)", &err);
-    EXPECT_NE(err.find("has no ID3 tag"), std::string::npos) << err;
+    EXPECT_THAT(err, HasSubstr("has no ID3 tag"));
     EXPECT_EQ(read_bytes(bare), before);
 }

@@ -23,9 +23,9 @@ TEST(MutatedFiles, EveryReaderSurvives) {
         auto mp3 = formats::create_writer(u16(dir / "e.mp3"), u"mp3", 1, 16, 8000, 32000, false);
         push_samples(mp3->input(), sox_samples(wav), 1, 8000);
     }
-    shell("/usr/bin/python3 -c \"import sys\nfrom mutagen.id3 import ID3, TIT2\nt = ID3()\n"
-          "t.add(TIT2(encoding=1, text='Mutated'))\nt.save(sys.argv[1], v2_version=3)\" " +
-          quote(dir / "e.mp3"));
+    python("import sys\nfrom mutagen.id3 import ID3, TIT2\nt = ID3()\n"
+           "t.add(TIT2(encoding=1, text='Mutated'))\nt.save(sys.argv[1], v2_version=3)",
+           dir / "e.mp3");
 
     std::mt19937 random(77);
     int opened = 0;

@@ -152,37 +152,26 @@ TEST(WavVariants, ExtensibleFloatAndManyChannelsReadAsTheToolsReadThem) {
 TEST(WavVariants, ChunksBeforeFormatAreSkipped) {
     TempDir dir;
     auto path = dir / "chunks.wav";
-    auto put32 = [](std::vector<uint8_t>& out, uint32_t v) {
-        for (int i = 0; i < 4; ++i)
-            out.push_back(uint8_t(v >> (8 * i)));
-    };
-    auto chunk = [&](std::vector<uint8_t>& out, const char* id, const std::vector<uint8_t>& data) {
-        out.insert(out.end(), id, id + 4);
-        put32(out, uint32_t(data.size()));
-        out.insert(out.end(), data.begin(), data.end());
+    auto chunk = [](const char* id, const std::vector<uint8_t>& data) {
+        std::vector<uint8_t> out = join({text_of(id), {0, 0, 0, 0}, data});
+        set_le32(out, 4, uint32_t(data.size()));
         if (data.size() & 1)
             out.push_back(0);
+        return out;
     };
-    std::vector<uint8_t> body = {'W', 'A', 'V', 'E'};
-    chunk(body, "LIST", {'I', 'N', 'F', 'O', 'x'}); // odd size: one pad byte
-    chunk(body, "bext", std::vector<uint8_t>(602, 'b'));
-    chunk(body, "JUNK", std::vector<uint8_t>(28, 0));
-    // A format of 18 bytes (with an empty extension).
-    std::vector<uint8_t> fmt;
-    for (uint32_t v : {0x00010001u, 8000u, 16000u, 0x00100002u})
-        put32(fmt, v);
-    fmt.insert(fmt.end(), {0, 0});
-    chunk(body, "fmt ", fmt);
     std::vector<uint8_t> samples;
-    for (int i = 0; i < 4000; ++i) {
-        int16_t s = int16_t(std::lround(8000 * std::sin(i * 0.05)));
-        samples.push_back(uint8_t(s));
-        samples.push_back(uint8_t(uint16_t(s) >> 8));
-    }
-    chunk(body, "data", samples);
-    std::vector<uint8_t> file = {'R', 'I', 'F', 'F'};
-    put32(file, uint32_t(body.size()));
-    file.insert(file.end(), body.begin(), body.end());
+    for (int16_t s : sine(4000, 8000 * 0.05 / (2 * M_PI), 8000))
+        samples.insert(samples.end(), {uint8_t(s), uint8_t(uint16_t(s) >> 8)});
+    // A format of 18 bytes (with an empty extension); a LIST of odd size, with its pad byte.
+    std::vector<uint8_t> fmt(18, 0);
+    const uint32_t fields[] = {0x00010001u, 8000u, 16000u, 0x00100002u};
+    for (size_t i = 0; i < 4; ++i)
+        set_le32(fmt, 4 * i, fields[i]);
+    auto file = join({text_of("RIFF0000WAVE"), chunk("LIST", text_of("INFOx")),
+                      chunk("bext", std::vector<uint8_t>(602, 'b')),
+                      chunk("JUNK", std::vector<uint8_t>(28, 0)), chunk("fmt ", fmt),
+                      chunk("data", samples)});
+    set_le32(file, 4, uint32_t(file.size() - 8));
     write_bytes(path, file);
 
     auto reader = formats::open_reader(u16(path));
@@ -193,9 +182,10 @@ TEST(WavVariants, ChunksBeforeFormatAreSkipped) {
     EXPECT_EQ(ours.samples.size(), 4000u);
 
     // A chunk before "fmt " that claims more than the file holds: not a WAV.
-    std::vector<uint8_t> broken = {'R', 'I', 'F', 'F', 30,  0,    0,    0,    'W',  'A', 'V',
-                                   'E', 'J', 'U', 'N', 'K', 0xF0, 0xFF, 0xFF, 0xFF, 0,   0};
-    write_bytes(path, broken);
+    write_bytes(
+        path,
+        join(
+            {text_of("RIFF"), {30, 0, 0, 0}, text_of("WAVEJUNK"), {0xF0, 0xFF, 0xFF, 0xFF, 0, 0}}));
     EXPECT_FALSE(formats::PcmWavReader(u16(path)).is_valid());
     // An extensible header whose sub-format is not of the standard family: refused.
     ASSERT_TRUE(shell("sox -n -r 8000 -b 24 -c 1 " + quote(dir / "x.wav") + " synth 0.1 sine 100"));

@@ -28,13 +28,6 @@ void write_file(const std::filesystem::path& path, const char* codec, bool appen
     EXPECT_TRUE(writer->complete());
 }
 
-double rms(const std::vector<int16_t>& samples, size_t from, size_t count) {
-    double sum = 0;
-    for (size_t i = from; i < from + count && i < samples.size(); ++i)
-        sum += double(samples[i]) * samples[i];
-    return std::sqrt(sum / double(count));
-}
-
 // The sizes in the header agree with the file.
 void expect_consistent_sizes(const std::filesystem::path& path, uint32_t header_size) {
     auto bytes = read_bytes(path);
@@ -53,15 +46,24 @@ struct Coding {
 
 } // namespace
 
-TEST(WavWriter, AppendingContinuesTheDataOfEveryCoding) {
+TEST(WavWriter, EmptyFilesAndAppendsThatContinueTheDataOfEveryCoding) {
     TempDir dir;
     const Coding codings[] = {{"PCM", 44, 2, 1}, {"ADPCM", 90, 256, 500}, {"GSM", 60, 65, 320}};
     const auto first = tone(6000, 440);
     const auto second = tone(7000, 880);
     for (const Coding& coding : codings) {
         SCOPED_TRACE(coding.codec);
+        // Empty input gives a valid empty file.
+        const auto empty = dir / (std::string(coding.codec) + "-empty.wav");
+        write_file(empty, coding.codec, false, {});
+        EXPECT_EQ(soxi(empty, "-s"), 0) << "sox opens it";
+        EXPECT_EQ(soxi(empty, "-r"), 8000);
+        auto reader = formats::open_reader(u16(empty));
+        ASSERT_TRUE(reader);
+        EXPECT_EQ(reader->duration(), 0.0);
+        // Appending to a missing file makes it new.
         const auto path = dir / (std::string(coding.codec) + ".wav");
-        write_file(path, coding.codec, false, first);
+        write_file(path, coding.codec, true, first);
         const std::vector<int16_t> before = sox_samples(path);
         write_file(path, coding.codec, true, second);
         expect_consistent_sizes(path, coding.header_size);
@@ -74,11 +76,11 @@ TEST(WavWriter, AppendingContinuesTheDataOfEveryCoding) {
         ASSERT_GE(after.size(), old_part + second.size());
         EXPECT_LE(after.size(), old_part + second.size() + coding.samples_per_block);
         EXPECT_TRUE(std::equal(before.begin(), before.end(), after.begin()));
-        EXPECT_NEAR(rms(after, old_part + 500, 6000), rms(second, 500, 6000),
-                    0.15 * rms(second, 500, 6000));
+        const double loudness = rms(second.data() + 500, 6000);
+        EXPECT_NEAR(rms(after.data() + old_part + 500, 6000), loudness, 0.15 * loudness);
         EXPECT_NEAR(ffprobe_duration(path), double(old_part + second.size()) / 8000, 0.07);
 
-        auto reader = formats::open_reader(u16(path));
+        reader = formats::open_reader(u16(path));
         ASSERT_TRUE(reader);
         EXPECT_EQ(reader->codec_name(), foundation::widen(coding.codec));
         EXPECT_NEAR(reader->duration(), double(old_part + second.size()) / 8000, 0.07);
@@ -136,12 +138,6 @@ TEST(WavWriter, AppendingRefusesOtherCodingsAndChunksAfterTheData) {
     EXPECT_FALSE(writer->is_valid());
     writer.reset();
     EXPECT_EQ(read_bytes(listed), bytes);
-
-    // A missing file is made new.
-    const auto fresh = dir / "fresh.wav";
-    write_file(fresh, "ADPCM", true, tone(3000, 440));
-    expect_consistent_sizes(fresh, 90);
-    EXPECT_NEAR(ffprobe_duration(fresh), 3000.0 / 8000, 0.07);
 }
 
 TEST(WavWriter, HeaderKeepsUpWhileWriting) {
@@ -154,9 +150,7 @@ TEST(WavWriter, HeaderKeepsUpWhileWriting) {
     const auto samples = tone(16000, 440);
     for (size_t at = 0; at < samples.size(); at += 800) {
         push_samples(writer->input(),
-                     std::vector<int16_t>(samples.begin() + std::ptrdiff_t(at),
-                                          samples.begin() + std::ptrdiff_t(at + 800)),
-                     1, 8000, 800);
+                     {samples.begin() + long(at), samples.begin() + long(at + 800)}, 1, 8000, 800);
         const auto bytes = read_bytes(path);
         const uint32_t written = uint32_t(2 * (at + 800));
         EXPECT_GE(le32(bytes, 40) + 8000, written) << "at " << at;
@@ -223,26 +217,6 @@ TEST(WavWriter, OtherFormatsAreConvertedOrRefused) {
     EXPECT_FALSE(writer->complete());
 }
 
-TEST(WavWriter, EmptyInputGivesAValidEmptyFile) {
-    TempDir dir;
-    for (const char* codec : {"PCM", "ADPCM", "GSM"}) {
-        SCOPED_TRACE(codec);
-        const auto path = dir / (std::string(codec) + ".wav");
-        auto writer =
-            formats::create_writer(u16(path), foundation::widen(codec), 1, 16, 8000, 0, false);
-        EXPECT_TRUE(writer->complete());
-        writer.reset();
-        std::string out;
-        ASSERT_TRUE(shell("soxi -s " + quote(path), &out)) << "sox opens it";
-        EXPECT_EQ(std::atoi(out.c_str()), 0);
-        ASSERT_TRUE(shell("soxi -r " + quote(path), &out));
-        EXPECT_EQ(std::atoi(out.c_str()), 8000);
-        auto reader = formats::open_reader(u16(path));
-        ASSERT_TRUE(reader);
-        EXPECT_EQ(reader->duration(), 0.0);
-    }
-}
-
 TEST(WavWriter, FileThatWouldPassFourGibibytesStopsInsteadOfWrapping) {
     TempDir dir;
     const auto path = dir / "huge.wav";
@@ -265,9 +239,8 @@ TEST(WavWriter, FileThatWouldPassFourGibibytesStopsInsteadOfWrapping) {
     EXPECT_FALSE(writer->complete());
     writer.reset();
     EXPECT_EQ(std::filesystem::file_size(path), 44 + uint64_t(data) + 800);
-    std::ifstream in(path, std::ios::binary);
     std::vector<uint8_t> now(44);
-    in.read(reinterpret_cast<char*>(now.data()), 44);
+    std::ifstream(path, std::ios::binary).read(reinterpret_cast<char*>(now.data()), 44);
     EXPECT_EQ(le32(now, 40), data + 800);
     EXPECT_EQ(le32(now, 4), data + 800 + 36);
 }

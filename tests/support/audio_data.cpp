@@ -45,6 +45,20 @@ std::vector<int16_t> sine(size_t frames, double hz, int rate, double amplitude, 
     return samples;
 }
 
+double rms(const int16_t* samples, size_t count) {
+    double sum = 0;
+    for (size_t i = 0; i < count; ++i)
+        sum += double(samples[i]) * samples[i];
+    return std::sqrt(sum / double(count));
+}
+
+int sign_changes(const int16_t* samples, size_t count, size_t stride) {
+    int changes = 0;
+    for (size_t i = stride; i < count * stride; i += stride)
+        changes += (samples[i - stride] < 0) != (samples[i] < 0);
+    return changes;
+}
+
 std::vector<int16_t> sox_samples(const std::filesystem::path& path) {
     std::string raw;
     if (!shell("sox " + quote(path) + " -t raw -e signed -b 16 -L -", &raw))

@@ -27,6 +27,11 @@ void write_bytes(const std::filesystem::path& path, const std::vector<uint8_t>& 
 std::vector<int16_t> sine(size_t frames, double hz, int rate, double amplitude = 8000,
                           int channels = 1);
 
+// The root mean square of `count` samples, and how often the sign changes among them (every
+// `stride`th sample).
+double rms(const int16_t* samples, size_t count);
+int sign_changes(const int16_t* samples, size_t count, size_t stride = 1);
+
 // Any file sox reads, as 16-bit samples; empty when it cannot.
 std::vector<int16_t> sox_samples(const std::filesystem::path& path);
 // What soxi says with `flag` (-r rate, -c channels, -s samples, -b bits, -D seconds); -1 when it
