@@ -13,18 +13,24 @@ Starts bin/quillory in a private environment with QUILLORY_INSPECT and measures:
 Runs headless (SDL's offscreen driver), when Xvfb is installed on an X server (SDL's x11
 driver; without a GPU the frames go through SDL's software renderer), and when mutter is
 installed as a native client of a headless Wayland compositor (GNOME's mutter without X and
-without a GPU, on a private session bus; the program chooses Wayland itself).
+without a GPU, on a private session bus; the program chooses Wayland itself and how it shows
+its frames, unless --wayland-renderer names an SDL render driver). --wayland-scale sets the
+compositor's output scale; its monitor is made large enough for the window at that scale.
 The load average of the machine is printed with each figure.
 
 With --screen WIDTHxHEIGHT the window has that size in pixels (a phone's 1080x2160 with
---dpi 384, the skin at 4x). Wake-ups are given for the whole program and for its
+--dpi 384, the skin at 4x); on Wayland in points, times the output scale in pixels (a phone's
+1080x2160 pixels at scale 2 is --screen 540x1080 --wayland-scale 2). The resident memory is
+given once idle and at its peak. Wake-ups are given for the whole program and for its
 user-interface thread alone (the loop and the timers it serves).
 
-usage: startup_idle.py BUILD_DIR [--idle SECONDS] [--runs N] [--no-x] [--no-wayland]
+usage: startup_idle.py BUILD_DIR [--idle SECONDS] [--runs N] [--no-headless] [--no-x]
+                        [--no-wayland] [--wayland-scale N] [--wayland-renderer DRIVER]
                         [--record SECONDS] [--screen WxH] [--dpi DPI]
 """
 import argparse
 import os
+import re
 import shutil
 import signal
 import statistics
@@ -56,10 +62,10 @@ def switches(pid, only_main=False):
     return total
 
 
-def rss_mb(pid):
+def rss_mb(pid, field="VmRSS:"):
     with open(f"/proc/{pid}/status") as f:
         for line in f:
-            if line.startswith("VmRSS:"):
+            if line.startswith(field):
                 return int(line.split()[1]) / 1024.0
     return 0.0
 
@@ -126,6 +132,7 @@ def run_once(build, env_extra, idle_seconds, root, record_seconds=0):
                 result["wakeups_per_second"] = wakeups
                 result["main_wakeups_per_second"] = main_wakeups
                 result["rss_mb"] = rss_mb(process.pid)
+                result["peak_mb"] = rss_mb(process.pid, "VmHWM:")
             if record_seconds > 0 and main is not None:
                 # A second start hands "record" to this instance.
                 subprocess.run([os.path.join(build, "bin", "quillory"), "record"], env=env,
@@ -164,7 +171,7 @@ def report(name, runs, idle):
         print(f"  idle {idle:.0f} s: {r['idle_cpu_percent']:.3f} % of one core, "
               f"{r['wakeups_per_second']:.1f} wake-ups/s ({r['main_wakeups_per_second']:.1f} "
               f"on the interface thread), resident {r['rss_mb']:.1f} MB "
-              f"(load {r['load_idle']})")
+              f"(peak {r['peak_mb']:.1f} MB) (load {r['load_idle']})")
     record_runs = [r for r in runs if "record_cpu_percent" in r]
     if record_runs:
         r = record_runs[0]
@@ -184,7 +191,45 @@ def recording_audio(root, seconds):
             "QUILLORY_AUDIO_SPEED": "1", "XDG_DOCUMENTS_DIR": os.path.join(root, "documents")}
 
 
+def display_config(address, method, *args):
+    result = subprocess.run(["gdbus", "call", "--session", "--dest",
+                             "org.gnome.Mutter.DisplayConfig", "--object-path", "/org/gnome/Mutter/DisplayConfig", "--method",
+                             "org.gnome.Mutter.DisplayConfig." + method, *args],
+                            env=dict(os.environ, DBUS_SESSION_BUS_ADDRESS=address),
+                            capture_output=True, text=True, timeout=20)
+    return result.stdout if result.returncode == 0 else None
+
+
+def set_wayland_scale(address, scale):
+    """The monitor's scale through mutter's display configuration (not stored anywhere)."""
+    state = display_config(address, "GetCurrentState")
+    serial = re.search(r"^\(uint32 (\d+),", state or "")
+    monitor = re.search(r"\[\(\('([^']+)'[^)]*\), \[\('([^']+)'", state or "")
+    if not serial or not monitor:
+        return False
+    applied = f"[(0, 0, {scale:.1f},"
+    config = (f"{applied} 0, true, [('{monitor[1]}', '{monitor[2]}', @a{{sv}} {{}})])]")
+    if display_config(address, "ApplyMonitorsConfig", serial[1], "1", config, "@a{sv} {}") is None:
+        return False
+    start = time.monotonic()
+    while time.monotonic() - start < 20:
+        if applied in (display_config(address, "GetCurrentState") or ""):
+            return True
+        time.sleep(0.1)
+    return False
+
+
 def measure_wayland(args):
+    scale = args.wayland_scale
+    width, height = 480, 640
+    if args.screen:
+        width, height = (int(n) for n in args.screen.split("x"))
+    # Room for the window at that scale (mutter maximises a window that nearly fills the
+    # monitor); mutter offers scale 2 from 1600 x 960 pixels of area.
+    monitor_w = max(1600, (width * 13 // 10) * scale)
+    monitor_h = max(1280, (height * 13 // 10) * scale)
+    monitor_w += monitor_w % 2
+    monitor_h += monitor_h % 2
     with tempfile.TemporaryDirectory() as root:
         os.chmod(root, 0o700)
         address = "unix:path=" + os.path.join(root, "bus")
@@ -201,22 +246,32 @@ def measure_wayland(args):
             server_env.pop("WAYLAND_DISPLAY", None)
             server = subprocess.Popen(["mutter", "--wayland", "--headless", "--no-x11",
                                        "--wayland-display=wayland-bench", "--virtual-monitor",
-                                       "1280x1024"], env=server_env,
+                                       f"{monitor_w}x{monitor_h}"], env=server_env,
                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             start = time.monotonic()
-            while not os.path.exists(os.path.join(root, "wayland-bench")):
+            while not os.path.exists(os.path.join(root, "wayland-bench")) or \
+                    display_config(address, "GetCurrentState") is None:
                 if time.monotonic() - start > 30 or server.poll() is not None:
                     print("[Wayland] mutter did not start")
                     return
                 time.sleep(0.05)
+            if scale != 1 and not set_wayland_scale(address, scale):
+                print(f"[Wayland] mutter refused scale {scale}")
+                return
             time.sleep(1.0)
-            env = {"WAYLAND_DISPLAY": "wayland-bench", "DBUS_SESSION_BUS_ADDRESS": address,
+            # The compositor has the private bus; the program none, as in the other runs (with
+            # one it would also start the desktop's address books).
+            env = {"WAYLAND_DISPLAY": "wayland-bench",
+                   "DBUS_SESSION_BUS_ADDRESS": "unix:path=" + os.path.join(root, "no-bus"),
                    **recording_audio(root, args.record)}
+            if args.wayland_renderer:
+                env["SDL_RENDER_DRIVER"] = args.wayland_renderer
             run_once(args.build, env, 0, root)
             runs = [run_once(args.build, env, args.idle if i == 0 else 0, root,
                              args.record if i == 0 else 0)
                     for i in range(args.runs)]
-            report("Wayland", runs, args.idle)
+            how = f", renderer {args.wayland_renderer}" if args.wayland_renderer else ""
+            report(f"Wayland, scale {scale}{how}", runs, args.idle)
         finally:
             for process in (server, bus):
                 if process:
@@ -224,23 +279,7 @@ def measure_wayland(args):
                     process.wait()
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("build")
-    parser.add_argument("--idle", type=float, default=60.0)
-    parser.add_argument("--runs", type=int, default=5)
-    parser.add_argument("--no-x", action="store_true")
-    parser.add_argument("--no-wayland", action="store_true")
-    parser.add_argument("--record", type=float, default=0.0,
-                        help="also measure this many seconds of recording at real time")
-    parser.add_argument("--screen", help="window size in pixels, WIDTHxHEIGHT")
-    parser.add_argument("--dpi", type=int, help="the density the skin is drawn for")
-    args = parser.parse_args()
-    if args.screen:
-        SCREEN["QUILLORY_SCREEN"] = args.screen
-    if args.dpi:
-        SCREEN["QUILLORY_DPI"] = str(args.dpi)
-
+def measure_headless(args):
     # The first start of a user creates the settings store; the later ones are the usual case.
     with tempfile.TemporaryDirectory() as root:
         audio = {}
@@ -259,6 +298,31 @@ def main():
                          args.record if i == 0 else 0)
                 for i in range(args.runs)]
     report("headless", runs, args.idle)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("build")
+    parser.add_argument("--idle", type=float, default=60.0)
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--no-headless", action="store_true")
+    parser.add_argument("--no-x", action="store_true")
+    parser.add_argument("--no-wayland", action="store_true")
+    parser.add_argument("--wayland-scale", type=int, default=1, choices=(1, 2, 3))
+    parser.add_argument("--wayland-renderer",
+                        help="an SDL render driver for the Wayland runs (opengles2: over EGL)")
+    parser.add_argument("--record", type=float, default=0.0,
+                        help="also measure this many seconds of recording at real time")
+    parser.add_argument("--screen", help="window size in pixels, WIDTHxHEIGHT")
+    parser.add_argument("--dpi", type=int, help="the density the skin is drawn for")
+    args = parser.parse_args()
+    if args.screen:
+        SCREEN["QUILLORY_SCREEN"] = args.screen
+    if args.dpi:
+        SCREEN["QUILLORY_DPI"] = str(args.dpi)
+
+    if not args.no_headless:
+        measure_headless(args)
 
     if not args.no_wayland and shutil.which("mutter") and shutil.which("dbus-daemon"):
         measure_wayland(args)

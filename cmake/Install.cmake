@@ -1,6 +1,8 @@
 # What `cmake --install` puts where, and the Debian package CPack makes of it.
 #
 #   bin/quillory, bin/quillory-cli, bin/quillory-phoned
+#   LIBDIR/quillory/         the display's stand-in for the Vulkan loader (Wayland windows
+#                            without EGL; found from bin/ as ../LIBDIR/quillory)
 #   share/quillory/          the program's data: compiled skins, languages, keypad map, sounds,
 #                            help (found from bin/ as ../share/quillory)
 #   share/applications/      the desktop entry          ${QV_DESKTOP_ID}.desktop
@@ -27,6 +29,7 @@ set(QV_PACKAGING_BUILD_DIR ${PROJECT_BINARY_DIR}/packaging)
 # --- the programs and their data ------------------------------------------------------------
 
 install(TARGETS quillory quillory-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS quillory-vulkan-standin LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/quillory)
 
 # The compiled skins with their pictures, as the build makes them; not their sources, nor the
 # sample skin for skin authors.

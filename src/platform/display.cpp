@@ -1,11 +1,15 @@
 #include "platform/display.h"
 
 #include "foundation/unicode.h"
+#include "platform/display_shm.h"
 #include "platform/input_script.h"
 #include "platform/number.h"
 #include "platform/png_writer.h"
+#include "platform/system_paths.h"
 
 #include <SDL2/SDL.h>
+#include <SDL2/SDL_syswm.h>
+#include <SDL2/SDL_vulkan.h>
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -129,6 +133,22 @@ int32_t display_scale() {
     return vertical >= 168.0f ? 2 : 1;
 }
 
+// The display's stand-in for the Vulkan loader: beside the program in the build tree, in the
+// private library folder when installed. Empty when there is none.
+std::string vulkan_standin_path() {
+    const std::filesystem::path program(executable_path());
+    if (program.empty())
+        return {};
+    const std::filesystem::path folder = program.parent_path();
+    std::error_code error;
+    for (const auto& path :
+         {folder / QV_VULKAN_STANDIN, folder / ".." / QV_STANDIN_LIBDIR / QV_VULKAN_STANDIN}) {
+        if (std::filesystem::is_regular_file(path, error))
+            return path.string();
+    }
+    return {};
+}
+
 // A Wayland compositor to talk to.
 bool wayland_session() {
     const char* display = std::getenv("WAYLAND_DISPLAY");
@@ -149,8 +169,12 @@ public:
             SDL_DestroyTexture(m_texture);
         if (m_renderer)
             SDL_DestroyRenderer(m_renderer);
+        const bool standin = m_shm != nullptr;
+        m_shm.reset();
         if (m_window)
             SDL_DestroyWindow(m_window);
+        if (standin)
+            SDL_Vulkan_UnloadLibrary();
         SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
     }
 
@@ -177,9 +201,9 @@ public:
         m_wayland = driver && std::strcmp(driver, "wayland") == 0;
         // Without a screen, or on X without a GPU, the 16-bit frame goes through SDL's software
         // renderer into the X server's shared memory (the user's own SDL_RENDER_DRIVER still
-        // wins). Wayland has no such framebuffer in SDL: its software path is SDL's window
-        // texture over EGL anyway, so there the texture goes straight to SDL's EGL renderer
-        // (Mesa's llvmpipe without a GPU), which saves a whole-frame copy and conversion.
+        // wins). On Wayland it goes into the compositor's shared memory (display_shm.h); where
+        // that cannot be had, or where the user names a render driver, through SDL's renderer
+        // (over EGL: Mesa's llvmpipe without a GPU).
         m_software = m_headless || (!m_wayland && !has_render_node());
         if (m_software && !std::getenv("SDL_RENDER_DRIVER")) {
             SDL_SetHint(SDL_HINT_RENDER_DRIVER, "software");
@@ -219,15 +243,19 @@ public:
         // Mapped iconic from the start, so that it never shows before going down.
         if (minimised)
             flags |= SDL_WINDOW_MINIMIZED;
-        m_window = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
-                                    width, height, flags);
+        if (m_wayland && !std::getenv("SDL_RENDER_DRIVER"))
+            m_window = shared_memory_window(title, width, height, flags);
+        if (!m_window)
+            m_window = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_UNDEFINED,
+                                        SDL_WINDOWPOS_UNDEFINED, width, height, flags);
         if (!m_window)
             return fail(error);
+        m_software = m_software || m_shm;
         // Drawn in software without Wayland, frames go straight into the window's own surface
         // (the X server's shared memory), converted and shown only where they changed.
         m_window_surface = m_software && !m_wayland && !std::getenv("SDL_RENDER_DRIVER") &&
                            SDL_GetWindowSurface(m_window);
-        if (!m_window_surface) {
+        if (!m_window_surface && !m_shm) {
             m_renderer = SDL_CreateRenderer(m_window, -1, m_software ? SDL_RENDERER_SOFTWARE : 0);
             if (!m_renderer)
                 m_renderer = SDL_CreateRenderer(m_window, -1, SDL_RENDERER_SOFTWARE);
@@ -269,11 +297,15 @@ public:
     }
     int32_t orientation() const override { return 0; }
     bool is_ready() const override {
-        return (m_texture || (m_window_surface && !m_pixels.empty())) &&
+        return (m_texture || (m_window_surface && !m_pixels.empty()) || (m_shm && m_width > 0)) &&
                !(SDL_GetWindowFlags(m_window) & SDL_WINDOW_MINIMIZED);
     }
 
     PixelBuffer back_buffer() override {
+        if (m_shm) {
+            const ShmFrame frame = m_shm->back_buffer(m_width, m_height);
+            return PixelBuffer{frame.pixels, frame.width, frame.height, frame.pitch};
+        }
         return PixelBuffer{m_pixels.data(), m_width, m_height, m_width * 2};
     }
 
@@ -290,6 +322,14 @@ public:
         }
         if (rects.empty())
             return;
+        if (m_shm) {
+            std::vector<ShmArea> changed;
+            changed.reserve(rects.size());
+            for (const SDL_Rect& r : rects)
+                changed.push_back(ShmArea{r.x, r.y, r.w, r.h});
+            m_shm->present(changed);
+            return;
+        }
         if (m_window_surface) {
             present_on_surface(rects);
             return;
@@ -306,7 +346,7 @@ public:
     }
 
     bool save_screenshot(const std::string& path) override {
-        if (m_pixels.empty())
+        if (!last_frame().pixels)
             return false;
         // Written beside and renamed over: a reader never sees half a picture.
         const std::string temporary = path + ".part";
@@ -318,11 +358,12 @@ public:
     }
 
     bool write_screenshot(const std::string& path, bool png) {
+        const PixelBuffer frame = last_frame();
         if (png)
-            return save_png(path, back_buffer());
+            return save_png(path, frame);
 
         SDL_Surface* source = SDL_CreateRGBSurfaceWithFormatFrom(
-            m_pixels.data(), m_width, m_height, 16, m_width * 2, SDL_PIXELFORMAT_RGB565);
+            frame.pixels, frame.width, frame.height, 16, frame.pitch, SDL_PIXELFORMAT_RGB565);
         if (!source)
             return false;
         SDL_Surface* wide = SDL_ConvertSurfaceFormat(source, SDL_PIXELFORMAT_BGR24, 0);
@@ -341,6 +382,11 @@ public:
             translate(event);
             any = true;
         }
+        // A frame waiting for the compositor is shown by its time at the latest (and a second
+        // buffer no longer needed given back).
+        const int32_t shm_due = m_shm ? m_shm->flush() : -1;
+        if (shm_due >= 0)
+            timeout_ms = std::min(timeout_ms, uint32_t(shm_due));
         if (any)
             return;
         Message waiting;
@@ -365,6 +411,8 @@ public:
         SDL_Event event;
         while (SDL_PollEvent(&event))
             translate(event);
+        if (m_shm)
+            m_shm->flush();
     }
 
     void minimise() override { SDL_MinimizeWindow(m_window); }
@@ -415,6 +463,44 @@ public:
     }
 
 private:
+    // On Wayland: a window that SDL makes for no graphics API (with the stand-in for the Vulkan
+    // loader, so that it starts no EGL), whose frames go through shared memory. None (and
+    // nothing loaded) where that cannot be had.
+    SDL_Window* shared_memory_window(const std::string& title, int32_t width, int32_t height,
+                                     uint32_t flags) {
+        const std::string standin = vulkan_standin_path();
+        if (standin.empty() || SDL_Vulkan_LoadLibrary(standin.c_str()) != 0)
+            return nullptr;
+        SDL_Window* window =
+            SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, width,
+                             height, flags | SDL_WINDOW_VULKAN);
+        SDL_SysWMinfo info;
+        SDL_VERSION(&info.version);
+        int pixels_wide = 0, pixels_high = 0;
+        if (window)
+            SDL_GetWindowSizeInPixels(window, &pixels_wide, &pixels_high);
+        if (window && SDL_GetWindowWMInfo(window, &info) && info.subsystem == SDL_SYSWM_WAYLAND)
+            m_shm = ShmPresenter::create(info.info.wl.display, info.info.wl.surface, pixels_wide,
+                                         pixels_high);
+        if (m_shm)
+            return window;
+        if (window)
+            SDL_DestroyWindow(window);
+        SDL_Vulkan_UnloadLibrary();
+        return nullptr;
+    }
+
+    // The last frame drawn.
+    PixelBuffer last_frame() {
+        if (m_shm) {
+            const ShmFrame frame = m_shm->last_frame();
+            return PixelBuffer{frame.pixels, frame.width, frame.height, frame.pitch};
+        }
+        if (m_pixels.empty())
+            return {};
+        return PixelBuffer{m_pixels.data(), m_width, m_height, m_width * 2};
+    }
+
     // Converts the rectangles of the back buffer into the window's surface and shows them.
     void present_on_surface(const std::vector<SDL_Rect>& rects) {
         SDL_Surface* surface = SDL_GetWindowSurface(m_window);
@@ -455,7 +541,9 @@ private:
         }
         m_width = width;
         m_height = height;
-        m_pixels.assign(size_t(width) * size_t(height), 0);
+        // Shared memory has its own back buffers.
+        if (!m_shm)
+            m_pixels.assign(size_t(width) * size_t(height), 0);
         SDL_GetWindowSize(m_window, &m_points_width, &m_points_height);
         return true;
     }
@@ -691,7 +779,8 @@ private:
     SDL_Window* m_window{nullptr};
     SDL_Renderer* m_renderer{nullptr};
     SDL_Texture* m_texture{nullptr};
-    bool m_window_surface{false}; // frames go into the window's surface, no renderer
+    std::unique_ptr<ShmPresenter> m_shm; // Wayland's shared memory, when frames go through it
+    bool m_window_surface{false};        // frames go into the window's surface, no renderer
     std::vector<uint16_t> m_pixels;
     int32_t m_width{0};
     bool m_finger_down{false};

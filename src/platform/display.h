@@ -25,8 +25,9 @@
 // that density (480x640 by default) unless QUILLORY_SCREEN=WIDTHxHEIGHT says otherwise;
 // QUILLORY_SCREENSHOT and QUILLORY_INSPECT name the files the application writes when its
 // forms settle. Without a GPU render node (or without a screen) frames are converted into the
-// window's own surface, only where they changed; otherwise (and on Wayland) SDL's renderer
-// shows them.
+// window's own surface, only where they changed; otherwise SDL's renderer shows them. On Wayland
+// they go into the compositor's shared memory, only where they changed (display_shm.h), unless
+// SDL_RENDER_DRIVER names a renderer or that cannot be had (then SDL's renderer, over EGL).
 
 #include "foundation/rect.h"
 #include "platform/messages.h"
@@ -107,7 +108,8 @@ public:
     // A modal message box over the window, answered with OK. False when none can be shown
     // (no screen).
     virtual bool message_box(const std::string& title_utf8, const std::string& text_utf8) = 0;
-    // Whether frames go through SDL's software renderer.
+    // Whether frames are shown without a GPU: SDL's software renderer, the window's own surface
+    // or Wayland's shared memory.
     virtual bool software_renderer() const = 0;
 
     // Turns waiting SDL events into messages; then, if there were none and nothing waits in the

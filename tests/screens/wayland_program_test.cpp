@@ -1,6 +1,6 @@
 // The real program as a native client of a real Wayland compositor (GNOME's mutter, headless,
 // without X and without a GPU) on a private session bus, at output scale 1 and 2: it draws in
-// device pixels, keeps every control on screen and records through its test input file.
+// device pixels, keeps every control on screen, records and turns through its test input file.
 
 #include "png_convert.h"
 #include "screens/program_scenario.h"
@@ -83,6 +83,18 @@ void round_at(int scale, std::map<std::string, InspectNode>& controls) {
     round.choose_format_and_boost();
     ASSERT_FALSE(::testing::Test::HasFailure());
     round.record_three_seconds();
+    ASSERT_FALSE(::testing::Test::HasFailure());
+    // Turned and back: the frames change size with the window (new shared buffers) and the
+    // picture follows.
+    for (const auto& [w, h] : {std::pair{640, 480}, std::pair{480, 640}}) {
+        const std::string size = std::to_string(w) + " " + std::to_string(h);
+        input.send("resize " + size);
+        ASSERT_TRUE(testing_support::wait_for([&, w = w, h = h] {
+            return skinc::read_png(session.screenshot_file(), picture, reason) &&
+                   picture.width == w * scale && picture.height == h * scale;
+        })) << size
+            << ": " << reason;
+    }
 }
 
 } // namespace

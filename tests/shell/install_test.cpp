@@ -113,6 +113,8 @@ TEST_F(InstallTest, ProgramsDataAndDesktopFilesLandInThePrefix) {
         EXPECT_TRUE(
             std::regex_match(entry.path().filename().string(), std::regex("quillory(-[a-z]+)?")))
             << entry.path();
+    // The display's stand-in for the Vulkan loader, where the program looks for it.
+    EXPECT_TRUE(fs::is_regular_file(prefix() / QV_STANDIN_LIBDIR / QV_VULKAN_STANDIN));
 
     // The desktop entry starts the installed binary by its full path; its action records.
     const std::string entry = read_whole_file(desktop_file());
