@@ -3,7 +3,7 @@
 // scale 3, the skin at 4x):
 //   tick        the recording form a tenth of a second on: the clock, the file size and the
 //               level changed; only they are drawn again
-//   tick+wave   the same with a new column of the live waveform (it scrolls: all of it again)
+//   tick+wave   the same with the live waveform's new columns (the older ones move left)
 //   fling       a frame of the main form's record list flung at speed (the list moves by the
 //               frame's distance and is drawn again)
 //   transition  a frame of the recording form's transition over the main form, half way
@@ -110,12 +110,17 @@ void recording_tick(Form& form, int64_t step, bool wave) {
         level->set_value(0.3 + 0.3 * std::sin(double(step)));
     auto* live = wave ? dynamic_cast<Waveform*>(form.find_child(u"liveWave")) : nullptr;
     if (live) {
-        std::vector<Waveform::Column> columns(size_t(std::max(0, live->width())));
+        // Six seconds across the width: a tenth of a second is a sixtieth of it, scrolled in.
+        const size_t width = size_t(std::max(0, live->width()));
+        std::vector<Waveform::Column> columns(step == 1 ? width : std::max<size_t>(1, width / 60));
         for (size_t i = 0; i < columns.size(); ++i) {
             const float peak = float(std::fabs(std::sin(double(i + size_t(step)) * 0.05)));
             columns[i] = {peak, peak / 2};
         }
-        live->set_columns(std::move(columns));
+        if (step == 1)
+            live->set_columns(std::move(columns));
+        else
+            live->scroll_columns(columns);
     }
 }
 
@@ -128,9 +133,11 @@ void recording_ticks(benchmark::State& state, bool wave) {
     }
     screen.stack.show_form(*form);
     screen.stack.tick(1.0);
+    recording_tick(*form, 1, wave);
+    screen.stack.tick(0.1);
     screen.stack.draw(screen.target, true);
     screen.stack.draw(screen.target, true);
-    int64_t step = 0;
+    int64_t step = 1;
     int64_t pixels = 0;
     for (auto _ : state) {
         recording_tick(*form, ++step, wave);

@@ -93,6 +93,9 @@ void ActiveBuffer::Writer::run() {
             std::lock_guard guard(m_owner.lock());
             if (m_owner.m_count > 0)
                 --m_owner.m_count;
+        } else if (m_owner.m_output.peer() == nullptr) {
+            // Nothing to write out to: sleep until a block (or the end) comes.
+            m_owner.m_wake.wait();
         } else if (!m_owner.m_wake.wait_for_ms(kIdleMilliseconds) && !stop_requested()) {
             // Idle: an empty block lets the writer write out what has waited long enough.
             push(m_owner.m_output, AudioBlock{});

@@ -18,7 +18,8 @@ namespace audio {
 //
 // While no block waits, the writer thread pushes an empty block every kIdleMilliseconds, so
 // that the file writer can write out what it holds back even when capture pauses (the
-// voice-operated switch leaves silence out).
+// voice-operated switch leaves silence out); with nothing connected to the output it sleeps
+// until a block comes.
 //
 // Threads: on_data() on the capture thread; the writer thread pushes with the lock released,
 // so capture never waits for encoding; has_pending(), is_valid(), queued_bytes() and reset()

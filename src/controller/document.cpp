@@ -25,9 +25,13 @@ namespace {
 // Milliseconds in each of the player's buffers: six of them queue 90 ms.
 constexpr int listening_buffer_ms = 15;
 
+// The check while a recording or playback runs (or a cue is heard).
 constexpr double check_seconds = 0.2;
-// Checks between two looks at the storage list for the folders to watch.
-constexpr int storage_check_ticks = 10;
+// The check while nothing runs: files, calls and the speaker are told as they change, and only
+// the storage list (a card put in or taken out) and folders still to appear need a look.
+constexpr double idle_check_seconds = 2.0;
+// Between two looks at the storage list for the folders to watch.
+constexpr uint32_t storage_look_ms = 2000;
 // The longest the UI thread spends on files changed by others before it draws again.
 constexpr std::chrono::milliseconds change_step_budget{8};
 // Room a new recording's tag keeps for the markers set while it records (each takes about 60
@@ -84,6 +88,11 @@ Document::Document()
     audio::connect(m_listening.output(), &m_player);
     m_player.set_buffer_ms(listening_buffer_ms);
     fill_format(m_current.format);
+    m_call_monitor->set_after_look([this] { look_at_phone(); });
+    m_watch.set_change_handler([this] {
+        if (m_watching)
+            apply_folder_changes();
+    });
     load_first_things();
     m_timer.after(check_seconds);
 }
@@ -320,6 +329,7 @@ bool Document::record(RecordingKind kind, std::u16string name, std::u16string nu
     m_call_recording = is_call;
     m_new_recording = true;
     write_current_path(m_current.path);
+    m_timer.after(check_seconds);
     const int index = m_records.insert(record_info(m_current.path));
     send(DocumentEvent::RecordingStarted, index);
     return true;
@@ -383,6 +393,7 @@ bool Document::append() {
         return false;
     }
     write_current_path(m_current.path);
+    m_timer.after(check_seconds);
     send(DocumentEvent::AppendStarted);
     return true;
 }
@@ -553,6 +564,7 @@ bool Document::play(const std::u16string& path, int position) {
         stop();
         return false;
     }
+    m_timer.after(check_seconds);
     return true;
 }
 
@@ -827,12 +839,13 @@ void Document::on_timer(foundation::Timer& timer) {
         apply_folder_changes();
         return;
     }
-    m_timer.after(check_seconds);
-    m_tick->poll();
+    const bool cue_heard = m_tick->poll();
+    m_timer.after(m_reader || m_writer || cue_heard ? check_seconds : idle_check_seconds);
     if (m_watching) {
         // A card put in or taken out changes the folders to watch.
-        if (--m_ticks_to_storage_check <= 0) {
-            m_ticks_to_storage_check = storage_check_ticks;
+        const uint32_t now = platform::tick_count();
+        if (now - m_last_storage_look >= storage_look_ms) {
+            m_last_storage_look = now;
             watch_storages();
         }
         apply_folder_changes();
@@ -900,6 +913,10 @@ void Document::on_timer(foundation::Timer& timer) {
             }
         }
     }
+    look_at_phone();
+}
+
+void Document::look_at_phone() {
     const bool call_now = m_call_monitor->in_call();
     if (call_now != m_call_state) {
         m_call_state = call_now;

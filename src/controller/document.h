@@ -257,6 +257,8 @@ private:
     // Brings the list up to what the watched folders now hold: rows for records that appeared
     // (RecordFound), changed their texts (CurrentRenamed) or went (RecordRemoved).
     void apply_folder_changes();
+    // Tells the screens when the call or the hardware speaker changed since the last look.
+    void look_at_phone();
 
     void on_file(const std::u16string& path) override;
     void on_done() override;
@@ -305,7 +307,7 @@ private:
     std::unique_ptr<foundation::DirectoryScanner> m_scanner;
     RecordWatch m_watch;
     bool m_watching{false};
-    int m_ticks_to_storage_check{0};
+    uint32_t m_last_storage_look{0};
     // Files changed by others, not looked at yet (each once), and the step that goes on.
     std::deque<std::u16string> m_queued_changes;
     std::unordered_set<std::u16string> m_queued_paths;

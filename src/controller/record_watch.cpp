@@ -36,8 +36,7 @@ void RecordWatch::set_storage_folders(const std::vector<std::u16string>& folders
         m_folders.push_back(foundation::join(folder, std::u16string(incoming_folder)));
         m_folders.push_back(foundation::join(folder, std::u16string(outgoing_folder)));
     }
-    if (!m_watches)
-        m_watches = platform::FolderWatches::create();
+    have_watches();
     // At the start the scan finds what the folders hold; a folder added later is watched by
     // changes(), which reports its files.
     if (!m_started && m_watches)
@@ -47,6 +46,21 @@ void RecordWatch::set_storage_folders(const std::vector<std::u16string>& folders
     m_started = true;
 }
 
+bool RecordWatch::have_watches() {
+    if (m_watches)
+        return true;
+    m_watches = platform::FolderWatches::create();
+    if (m_watches && m_handler)
+        m_watches->notify_ready(m_handler);
+    return m_watches != nullptr;
+}
+
+void RecordWatch::set_change_handler(std::function<void()> handler) {
+    m_handler = std::move(handler);
+    if (m_watches && m_handler)
+        m_watches->notify_ready(m_handler);
+}
+
 void RecordWatch::add_existing(const std::u16string& folder, std::vector<std::u16string>& out) {
     FileCollector collector(out);
     foundation::find_files(collector, folder, u"*", u"*", false);
@@ -54,9 +68,7 @@ void RecordWatch::add_existing(const std::u16string& folder, std::vector<std::u1
 
 std::vector<std::u16string> RecordWatch::changes() {
     std::vector<std::u16string> paths;
-    if (!m_watches)
-        m_watches = platform::FolderWatches::create();
-    if (!m_watches)
+    if (!have_watches())
         return paths;
     for (const auto& event : m_watches->poll())
         paths.push_back(foundation::join(event.folder, event.name));

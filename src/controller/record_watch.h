@@ -6,6 +6,7 @@
 // they appear, and the files they already hold then count as changed. Not recursive beyond the
 // call folders. UI thread only.
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,12 +34,19 @@ public:
     // have appeared meanwhile and lets go of folders that have gone.
     std::vector<std::u16string> changes();
 
+    // `handler` runs from the loop whenever a watched folder reports something, so that
+    // changes() need not be asked on the off chance. Folders that are still to appear are seen
+    // only by asking.
+    void set_change_handler(std::function<void()> handler);
+
 private:
     void add_existing(const std::u16string& folder, std::vector<std::u16string>& out);
+    bool have_watches();
 
     std::unique_ptr<platform::FolderWatches> m_watches; // null until it can be had
     std::vector<std::u16string> m_folders;
     bool m_started{false};
+    std::function<void()> m_handler;
 };
 
 } // namespace controller

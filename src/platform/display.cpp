@@ -34,9 +34,6 @@ constexpr int32_t design_width = 240;
 constexpr int32_t design_height = 320;
 constexpr int32_t design_dpi = 96;
 constexpr int32_t default_dpi = 192;
-// How long a wait without a display's own wake-up sleeps before looking at SDL again (signals
-// reach the program as SDL events).
-constexpr uint32_t headless_wait_slice_ms = 250;
 // While a test feeds input through a file, the headless wait looks at it this often.
 constexpr uint32_t script_wait_slice_ms = 20;
 
@@ -394,9 +391,9 @@ public:
             return;
         if (m_headless) {
             // These drivers cannot wake a waiting SDL (it would poll every millisecond): wait
-            // on the thread's queue, in slices so that signals turned into SDL events are seen.
-            wait_message(std::min(timeout_ms, !m_input_script.enabled() ? headless_wait_slice_ms
-                                                                        : script_wait_slice_ms));
+            // on the thread's queue, which signals wake too (TerminationWake).
+            wait_message(!m_input_script.enabled() ? timeout_ms
+                                                   : std::min(timeout_ms, script_wait_slice_ms));
             return;
         }
         // A test's input file is looked at as often as the headless wait does.

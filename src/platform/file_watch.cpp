@@ -1,6 +1,7 @@
 #include "platform/file_watch.h"
 
 #include "foundation/unicode.h"
+#include "platform/ready_watch.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -88,8 +89,17 @@ std::unique_ptr<FolderWatches> FolderWatches::create() {
     return std::unique_ptr<FolderWatches>(new FolderWatches(descriptor));
 }
 
+FolderWatches::FolderWatches(int descriptor) : m_descriptor(descriptor) {}
+
 FolderWatches::~FolderWatches() {
+    m_ready.reset();
     close(m_descriptor);
+}
+
+bool FolderWatches::notify_ready(std::function<void()> handler) {
+    m_ready.reset();
+    m_ready = ReadyWatch::create(m_descriptor, std::move(handler));
+    return m_ready != nullptr;
 }
 
 bool FolderWatches::add(const std::u16string& folder) {

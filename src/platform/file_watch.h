@@ -3,12 +3,15 @@
 // Change notifications for the entries of one folder (inotify underneath). Not recursive.
 // One owner thread; poll() never blocks.
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace platform {
+
+class ReadyWatch;
 
 class FileWatch {
 public:
@@ -54,10 +57,14 @@ public:
     bool watching(const std::u16string& folder) const;
     // The changes since the last call, oldest first, as FileWatch::poll gives them.
     std::vector<Event> poll();
+    // From now on `handler` runs from the calling thread's message loop whenever poll() has
+    // something to give; it should call poll(). False when no waiting thread can be had.
+    bool notify_ready(std::function<void()> handler);
 
 private:
-    explicit FolderWatches(int descriptor) : m_descriptor(descriptor) {}
+    explicit FolderWatches(int descriptor);
     int m_descriptor;
+    std::unique_ptr<ReadyWatch> m_ready;
     std::vector<std::pair<int, std::u16string>> m_folders; // watch descriptor, folder
 };
 

@@ -202,8 +202,12 @@ RegistryStamp Database::stamp() {
 void Database::count_write() {
     std::lock_guard lock(m_mutex);
     ++m_local_writes;
-    if (m_counter && m_pid == current_pid())
+    if (m_counter && m_pid == current_pid()) {
         __atomic_add_fetch(m_counter, 1, __ATOMIC_RELEASE);
+        // A write through the mapping is seen by no file watch: the stamp's times tell them,
+        // after the commit, so that a watcher reading then finds the new content.
+        ::utimensat(AT_FDCWD, m_stamp_path.c_str(), nullptr, 0);
+    }
 }
 
 std::vector<std::string> Database::take_diagnostics() {
@@ -328,7 +332,7 @@ int Database::open_database() {
 // A counter shared by every process using the store, raised after each committed write.
 // Reading it costs no system call, unlike asking the database whether it changed.
 void Database::map_change_counter() {
-    std::string path = directory() + "/registry.stamp";
+    std::string path = m_path.substr(0, m_path.rfind('/') + 1) + registry_stamp_name;
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
         return;
@@ -336,8 +340,10 @@ void Database::map_change_counter() {
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
         (info.st_size >= off_t(sizeof(uint64_t)) || ::ftruncate(fd, sizeof(uint64_t)) == 0)) {
         void* mapped = ::mmap(nullptr, sizeof(uint64_t), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-        if (mapped != MAP_FAILED)
+        if (mapped != MAP_FAILED) {
             m_counter = static_cast<uint64_t*>(mapped);
+            m_stamp_path = path;
+        }
     }
     ::close(fd);
 }

@@ -19,6 +19,9 @@
 
 namespace platform::registry {
 
+// The shared change counter's file, beside the database.
+inline constexpr const char* registry_stamp_name = "registry.stamp";
+
 // A value as it is stored. A row of an unknown type or with data of the wrong kind exists with
 // a type that no typed read accepts.
 struct StoredValue {
@@ -134,6 +137,7 @@ private:
     bool m_set_aside_unseen{false}; // a damaged database was set aside; not yet said on screen
     std::chrono::steady_clock::time_point m_last_failure;
     std::string m_path;
+    std::string m_stamp_path; // the shared change counter's file, once mapped
     std::vector<std::string> m_diagnostics;
 };
 

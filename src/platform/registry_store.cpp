@@ -1,6 +1,11 @@
 #include "platform/registry_store.h"
 
+#include "platform/ready_watch.h"
 #include "platform/registry_database.h"
+
+#include <cerrno>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 namespace platform {
 
@@ -294,6 +299,49 @@ bool registry_flush() {
 
 RegistryStamp registry_stamp() {
     return Database::instance().stamp();
+}
+
+std::unique_ptr<RegistryWatch> RegistryWatch::create(std::function<void()> on_change) {
+    // Opening the store makes its folder and the counter's file.
+    if (registry_stamp().connection == 0)
+        return nullptr;
+    const std::string stamp = registry::directory() + "/" + registry::registry_stamp_name;
+    const int descriptor = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (descriptor < 0)
+        return nullptr;
+    if (inotify_add_watch(descriptor, stamp.c_str(), IN_ATTRIB | IN_MODIFY) < 0) {
+        ::close(descriptor);
+        return nullptr;
+    }
+    std::unique_ptr<RegistryWatch> watch(new RegistryWatch(descriptor));
+    watch->m_on_change = std::move(on_change);
+    RegistryWatch* raw = watch.get();
+    watch->m_ready = ReadyWatch::create(descriptor, [raw] {
+        raw->drain();
+        raw->m_on_change();
+    });
+    if (!watch->m_ready)
+        return nullptr;
+    return watch;
+}
+
+RegistryWatch::RegistryWatch(int descriptor) : m_descriptor(descriptor) {}
+
+RegistryWatch::~RegistryWatch() {
+    m_ready.reset();
+    ::close(m_descriptor);
+}
+
+void RegistryWatch::drain() {
+    alignas(inotify_event) char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(m_descriptor, buffer, sizeof buffer);
+        if (got > 0)
+            continue;
+        if (got < 0 && errno == EINTR)
+            continue;
+        return;
+    }
 }
 
 void registry_close() {

@@ -14,6 +14,8 @@
 // without regard to ASCII case, as the phone's registry did.
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -69,6 +71,29 @@ struct RegistryStamp {
     bool operator==(const RegistryStamp&) const = default;
 };
 RegistryStamp registry_stamp();
+
+class ReadyWatch;
+
+// Runs a handler from the calling thread's message loop after each write to the store, by this
+// process or another one (a phone-state provider): for values that need a look only when they
+// may have changed. A burst of writes may come as one call; a write that commits while the
+// handler runs brings another call.
+class RegistryWatch {
+public:
+    // Null when the store cannot be opened or watched.
+    static std::unique_ptr<RegistryWatch> create(std::function<void()> on_change);
+    ~RegistryWatch();
+    RegistryWatch(const RegistryWatch&) = delete;
+    RegistryWatch& operator=(const RegistryWatch&) = delete;
+
+private:
+    explicit RegistryWatch(int descriptor);
+    void drain();
+
+    int m_descriptor;
+    std::function<void()> m_on_change;
+    std::unique_ptr<ReadyWatch> m_ready;
+};
 
 // Closes this process's connection; the next call reopens it, finding the folder again from
 // the environment (tests point QUILLORY_CONFIG_DIR elsewhere and call this).

@@ -165,24 +165,46 @@ void FormRecording::update() {
                  ? controller::lost_audio_text(m_properties.text(u"Audio_lost"), lost)
                  : controller::format_label(record.format.sample_rate,
                                             record.format.bits_per_sample, record.format.bit_rate));
-    if (m_live_wave && m_document.live_wave_columns() != m_live_columns) {
-        m_live_columns = m_document.live_wave_columns();
-        // The newest column at the right edge; the columns scroll to the left as they come.
-        const std::vector<audio::PeakColumn> recent = m_document.live_wave();
-        const int32_t width = m_live_wave->width();
-        const size_t span = audio::LiveWave::kColumns;
-        std::vector<skin::Waveform::Column> columns(size_t(std::max(0, width)));
-        for (int32_t px = 0; px < width; ++px) {
-            const size_t slot = size_t(px) * span / size_t(width);
-            if (slot + recent.size() >= span) {
-                const auto& c = recent[slot + recent.size() - span];
-                columns[size_t(px)] = {c.peak, c.rms};
-            }
-        }
-        m_live_wave->set_columns(std::move(columns));
-    }
+    if (m_live_wave)
+        update_live_wave();
     const foundation::FileInfo info(record.path);
     set_text(u"frmSize", controller::size_text(info.exists() ? info.size() : 0));
+}
+
+// The newest column at the right edge; the columns scroll to the left as they come. Pixels are
+// counted from the start of the recording, so that a column keeps its pixels as it moves: pixel
+// g (from the start) shows column g * span / width, and the right edge lies at pixel
+// finished * width / span.
+void FormRecording::update_live_wave() {
+    const uint64_t finished = m_document.live_wave_columns();
+    const int32_t width = m_live_wave->width();
+    if (finished == m_live_columns && width == m_live_width)
+        return;
+    const uint64_t span = audio::LiveWave::kColumns;
+    const auto edge = [&](uint64_t columns) { return int64_t(columns * uint64_t(width) / span); };
+    const bool continues = width == m_live_width && m_live_columns != ~uint64_t(0) &&
+                           finished > m_live_columns && finished - m_live_columns < span;
+    const int64_t moved = continues ? edge(finished) - edge(m_live_columns) : width;
+    m_live_columns = finished;
+    m_live_width = width;
+    if (width <= 0 || moved <= 0)
+        return;
+    const std::vector<audio::PeakColumn> recent = m_document.live_wave();
+    const uint64_t oldest = finished - recent.size();
+    std::vector<skin::Waveform::Column> columns(size_t(std::min<int64_t>(moved, width)));
+    const int64_t first = edge(finished) - int64_t(columns.size()); // pixel from the start
+    for (size_t i = 0; i < columns.size(); ++i) {
+        const int64_t g = first + int64_t(i);
+        if (g < 0)
+            continue;
+        const uint64_t column = uint64_t(g) * span / uint64_t(width);
+        if (column >= oldest && column < finished)
+            columns[i] = {recent[column - oldest].peak, recent[column - oldest].rms};
+    }
+    if (continues)
+        m_live_wave->scroll_columns(columns);
+    else
+        m_live_wave->set_columns(std::move(columns));
 }
 
 void FormRecording::tick(double seconds) {

@@ -62,6 +62,7 @@ private:
     // Wakes the loop for the next update while the form is shown.
     void on_timer(foundation::Timer& timer) override;
     void update_pause_buttons();
+    void update_live_wave();
     void update_speaker_buttons();
     void set_text(std::u16string_view id, const std::u16string& text);
     void clicked(skin::Component& button, const skin::ClickRecord& click) override;
@@ -89,6 +90,7 @@ private:
     skin::Progress* m_level{nullptr};
     skin::Waveform* m_live_wave{nullptr};  // optional in a skin: the input's last seconds
     uint64_t m_live_columns{~uint64_t(0)}; // the live columns drawn
+    int32_t m_live_width{0};               // the live waveform's width they were drawn at
     skin::Progress* m_vas{nullptr};
     bool m_stopping{false};
     // Since the form was shown: it replaces the main form with its stop button where the record

@@ -24,6 +24,12 @@ GameBase* g_game_base = nullptr; // the base part's singleton and the window pro
 
 const std::u16string corvane_key = u"HKEY_CURRENT_USER\\Software\\Corvane";
 
+// The longest the loop sleeps when no timer is due: input, posted messages and requests to end
+// wake it; this only bounds what a missed wake-up could cost.
+constexpr uint32_t longest_wait_ms = 60000;
+// The same when requests to end cannot wake the loop (they are seen when it looks).
+constexpr uint32_t unwoken_wait_ms = 1000;
+
 // This platform is never a smartphone (the phone shell's platform type text is "PocketPC").
 bool is_smartphone() {
     static const bool smartphone = [] {
@@ -131,6 +137,7 @@ GameBase::GameBase(Application& application, const std::u16string& application_n
     m_window = platform::create_window(static_window_procedure);
     if (m_display) {
         m_display->attach(m_window);
+        m_termination_wake = platform::TerminationWake::create();
         // An edit taking the focus switches text input on with its rectangle as the area: the
         // area first, so that an on-screen keyboard comes up knowing the field to keep clear.
         skin::Edit::set_text_input_switch([this](bool on, const foundation::Rect& area) {
@@ -159,6 +166,7 @@ GameBase::~GameBase() {
     g_game_base = nullptr;
     m_command_lines.clear();
     skin::Edit::set_text_input_switch(nullptr);
+    m_termination_wake.reset();
     m_display.reset();
     m_scheduler.reset();
 }
@@ -186,8 +194,10 @@ bool GameBase::get(platform::Message& message) {
         m_display->poll_events();
         if (platform::peek_message(message))
             return message.message != platform::WM_QUIT;
-        int32_t timer = platform::next_timer_ms();
-        m_display->wait_events(timer < 0 ? 1000u : uint32_t(timer));
+        const int32_t timer = platform::next_timer_ms();
+        m_display->wait_events(timer >= 0           ? uint32_t(timer)
+                               : m_termination_wake ? longest_wait_ms
+                                                    : unwoken_wait_ms);
     }
 }
 
@@ -205,7 +215,9 @@ int GameBase::run() {
                 m_display->poll_events();
             if (!platform::peek_message(message)) {
                 frame_step();
-                platform::sleep_ms(10);
+                // After a frame that leaves nothing moving the loop goes to sleep at once.
+                if (!m_idle_until_input)
+                    platform::sleep_ms(10);
                 continue;
             }
             if (message.message == platform::WM_QUIT)

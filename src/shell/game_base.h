@@ -8,6 +8,7 @@
 #include "foundation/rect.h"
 #include "platform/display.h"
 #include "platform/messages.h"
+#include "platform/signals.h"
 #include "shell/application_listener.h"
 
 #include <cstdint>
@@ -128,6 +129,8 @@ private:
     std::u16string m_application_name;
     std::unique_ptr<foundation::CActiveScheduler> m_scheduler;
     std::unique_ptr<platform::Display> m_display;
+    // Lets the loop sleep with no timer due: a request to end still wakes it.
+    std::unique_ptr<platform::TerminationWake> m_termination_wake;
     std::string m_display_error;
     platform::WindowHandle m_window{0};
 

@@ -300,8 +300,12 @@ void Component::place(int32_t x, int32_t y, int32_t width, int32_t height) {
 }
 
 void Component::invalidate() {
+    invalidate(rect());
+}
+
+void Component::invalidate(const Rect& part) {
     if (m_form)
-        m_form->add_damage(rect());
+        m_form->add_damage(part);
     for (Component* c = this; c; c = c->m_parent)
         c->m_needs_redraw = true;
 }

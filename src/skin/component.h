@@ -129,6 +129,8 @@ public:
     // Marks this component and every ancestor as needing a redraw; the component's rectangle is
     // damaged on its form's screen.
     void invalidate();
+    // The same with only `part` (form coordinates; may be empty) damaged.
+    void invalidate(const Rect& part);
     // Forgets the measured sizes of this component and every ancestor; they lay out their
     // children again at their next placement.
     void clear_measure();

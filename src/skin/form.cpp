@@ -140,6 +140,34 @@ void Form::add_damage(const Rect& rect) {
 void Form::damage_all() {
     m_damage_all = true;
     m_damage.clear();
+    m_scrolls.clear();
+}
+
+void Form::add_scroll(const Rect& area, int32_t dx) {
+    const Rect r = area.intersect(rect());
+    if (r.empty() || dx == 0 || m_damage_all)
+        return;
+    // Two moves of the same area before a frame are one, whose strip is as wide as both.
+    Scroll* same = nullptr;
+    for (Scroll& pending : m_scrolls)
+        if (pending.area == r)
+            same = &pending;
+    if (same)
+        same->dx += dx;
+    else if (m_scrolls.size() < damage_rectangles)
+        same = &m_scrolls.emplace_back(Scroll{r, dx});
+    const int32_t total = same ? same->dx : dx;
+    const int32_t strip = std::min(r.width(), total < 0 ? -total : total);
+    if (!same || strip == r.width()) {
+        add_damage(r);
+        return;
+    }
+    add_damage(total < 0 ? Rect{r.right - strip, r.top, r.right, r.bottom}
+                         : Rect{r.left, r.top, r.left + strip, r.bottom});
+}
+
+std::vector<Form::Scroll> Form::take_scrolls() {
+    return std::exchange(m_scrolls, {});
 }
 
 std::vector<Rect> Form::take_damage() {

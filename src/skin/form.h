@@ -79,6 +79,18 @@ public:
     // The rectangles to draw again (the form's rectangle when all of it is), and forgets them.
     std::vector<Rect> take_damage();
 
+    // The pixels inside `area` (form coordinates) move by dx along the rows on a screen that
+    // keeps the last picture, and the strip they leave is damaged: for a control whose picture
+    // only moves (a live waveform), over a backdrop that looks the same along each row.
+    // Without such a screen the damage alone does the work.
+    struct Scroll {
+        Rect area;
+        int32_t dx{0};
+    };
+    void add_scroll(const Rect& area, int32_t dx);
+    // The moves to make before the damage is drawn, in order, and forgets them.
+    std::vector<Scroll> take_scrolls();
+
 protected:
     // Runs after every rebuild from a reloaded skin: screens look their controls up again here.
     virtual void reloaded() {}
@@ -100,6 +112,7 @@ private:
     FormStack* m_stack{nullptr};
     std::vector<Rect> m_damage;
     bool m_damage_all{false};
+    std::vector<Scroll> m_scrolls;
 };
 
 } // namespace skin

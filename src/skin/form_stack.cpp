@@ -308,6 +308,8 @@ void FormStack::draw(RenderSurface& target, bool target_kept) {
     Form* top = top_form();
     const int32_t settled_dim = top_is_overlay() ? overlay_dim : undimmed;
     std::vector<Rect> damage = top ? top->take_damage() : std::vector<Rect>{};
+    const std::vector<Form::Scroll> scrolls =
+        top ? top->take_scrolls() : std::vector<Form::Scroll>{};
     const bool partial = target_kept && !requested && !m_transition && top &&
                          m_dim_level == settled_dim && m_drawn_dim == settled_dim &&
                          !m_frame_counter;
@@ -315,6 +317,11 @@ void FormStack::draw(RenderSurface& target, bool target_kept) {
     if (!partial)
         damage.assign(1, all);
     m_drawn.clear();
+    if (partial)
+        for (const Form::Scroll& scroll : scrolls) {
+            target.scroll(scroll.area, scroll.dx);
+            m_drawn.push_back(scroll.area.intersect(all));
+        }
     for (const Rect& area : damage) {
         const Rect r = area.intersect(all);
         if (r.empty())

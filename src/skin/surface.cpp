@@ -3,6 +3,7 @@
 #include "foundation/log.h"
 
 #include <atomic>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -130,6 +131,21 @@ bool RenderSurface::recreate(int32_t width, int32_t height) {
         g_total_pixels += int64_t(width) * height;
     m_clip = Rect{0, 0, this->width(), this->height()};
     return true;
+}
+
+void RenderSurface::scroll(const Rect& rect, int32_t dx) {
+    if (!m_target)
+        return;
+    const Rect r = rect.intersect(Rect{0, 0, width(), height()});
+    const int32_t moved = r.width() - (dx < 0 ? -dx : dx);
+    if (r.empty() || dx == 0 || moved <= 0)
+        return;
+    const int32_t from = dx < 0 ? r.left - dx : r.left;
+    const int32_t to = dx < 0 ? r.left : r.left + dx;
+    for (int32_t y = r.top; y < r.bottom; ++y) {
+        uint16_t* row = m_target->row(y);
+        std::memmove(row + to, row + from, size_t(moved) * sizeof(uint16_t));
+    }
 }
 
 void RenderSurface::fill(const Rect& rect, const Blend& blend) {

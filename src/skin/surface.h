@@ -91,6 +91,9 @@ public:
 
     // Applies a fill-kind blend (fill, fade, tint) to the rectangle, clipped.
     void fill(const Rect& rect, const Blend& blend);
+    // Moves the pixels inside the rectangle (limited to the surface) by dx along the rows; what
+    // moves out is lost, and the strip it leaves keeps its old pixels.
+    void scroll(const Rect& rect, int32_t dx);
     // Copies the source rectangle of this surface to (dx, dy) of target, clipped by the
     // target's clip.
     void copy(RenderSurface& target, int32_t dx, int32_t dy, const Rect& source,

@@ -34,6 +34,10 @@ public:
 
     // One column per pixel of the width, from the left; fewer when only part is known.
     void set_columns(std::vector<Column> columns);
+    // A live waveform: the columns move left by as many as come, which join at the right edge.
+    // On a screen that keeps its picture only the new columns are drawn when nothing lies over
+    // the waveform and what lies under it looks the same along each row (the old ones move).
+    void scroll_columns(const std::vector<Column>& fresh);
     const std::vector<Column>& columns() const { return m_columns; }
     // The played share, 0..1.
     void set_played(double fraction);
@@ -44,7 +48,11 @@ public:
     double fraction_at(int32_t pen_x) const;
 
 private:
+    bool can_scroll(size_t count) const;
+    bool covered_by_later_components() const;
+
     std::vector<Column> m_columns;
+    bool m_plain_backdrop{false}; // seen when last drawn whole
     std::vector<int64_t> m_markers;
     int64_t m_duration_ms{0};
     double m_played{0};

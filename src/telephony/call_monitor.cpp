@@ -26,14 +26,22 @@ bool same_notification_stored(const platform::RegistryNotification& wanted) {
 } // namespace
 
 CallMonitorImpl::CallMonitorImpl(CallListener* observer) : m_observer(observer), m_timer(*this) {
+    m_watch = platform::RegistryWatch::create([this] { look(); });
     m_timer.after(poll_seconds);
 }
 
 CallMonitorImpl::~CallMonitorImpl() {
+    m_watch.reset();
     m_timer.cancel();
 }
 
 void CallMonitorImpl::on_timer(foundation::Timer&) {
+    look();
+    if (!m_watch)
+        m_timer.after(poll_seconds);
+}
+
+void CallMonitorImpl::look() {
     if (m_observer) {
         CallInfo call = query_phone_state();
         const bool in_call_now = call.direction != CallDirection::None;
@@ -47,7 +55,8 @@ void CallMonitorImpl::on_timer(foundation::Timer&) {
                 m_observer->on_call_stop();
         }
     }
-    m_timer.after(poll_seconds);
+    if (m_after_look)
+        m_after_look();
 }
 
 bool set_app_notification(const std::u16string& name, const std::u16string& command) {

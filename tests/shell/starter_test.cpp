@@ -18,6 +18,7 @@
 
 #include <fstream>
 #include <gtest/gtest.h>
+#include <thread>
 #include <tuple>
 
 using namespace std::chrono_literals;
@@ -237,11 +238,20 @@ TEST(StarterProgram, AMissingMainSkinEndsTheProgramWithStatusOne) {
     EXPECT_NE(said.find("Quillory Vozir: The skins are gone"), std::string::npos) << said;
 }
 
-TEST(StarterProgram, ShowsTheSplashThenTheMainFormAndTellsTheInspector) {
+// The interface thread's waits so far (each sleep of the loop ends in one).
+long interface_thread_waits(pid_t pid) {
+    const std::string status =
+        testing_support::read_whole_file("/proc/" + std::to_string(pid) + "/status");
+    const size_t at = status.find("voluntary_ctxt_switches:");
+    return at == std::string::npos ? -1 : std::atol(status.c_str() + at + 24);
+}
+
+TEST(StarterProgram, ShowsTheSplashThenTheMainFormAndTellsTheInspectorThenSleeps) {
     testing_support::Watchdog watchdog(60);
     testing_support::TempDir root;
     testing_support::ProgramSession session(root.path());
     session.env()["QUILLORY_AUDIO"] = "null";
+    session.env().erase("QUILLORY_INPUT"); // an input file is looked at every 20 ms
     const auto program = session.start();
     bool saw_splash = false;
     // At rest: the dimming behind the closed splash lifts over eight frames.
@@ -266,6 +276,12 @@ TEST(StarterProgram, ShowsTheSplashThenTheMainFormAndTellsTheInspector) {
     EXPECT_EQ(list[0] >> 3, 0xF3 >> 3);
     EXPECT_EQ(list[1] >> 2, 0xF4 >> 2);
     EXPECT_EQ(list[2] >> 3, 0xF6 >> 3);
+    // Nothing moves and nothing records: the loop sleeps until input, a due timer or a message
+    // (a second now and then for the storages; the old timers woke it 10 times a second).
+    const long before = interface_thread_waits(program->pid());
+    std::this_thread::sleep_for(3s);
+    EXPECT_LE(interface_thread_waits(program->pid()) - before, 6);
+    // A request to end still wakes it.
     EXPECT_EQ(program->terminate(10s), 0);
 }
 

@@ -4,6 +4,7 @@
 #include "forms_fixture.h"
 #include "skin/animations.h"
 #include "skin/form_stack.h"
+#include "skin/waveform.h"
 #include "support/golden_png.h"
 
 #include <algorithm>
@@ -289,6 +290,43 @@ TEST_F(Stack, AFrameDrawsOnlyWhatChangedAndMatchesAWholeFrame) {
         EXPECT_TRUE(r.intersect(kept).empty());
     EXPECT_EQ(at(kept.left + 3, kept.top + 3), 0x07E0);
     target.fill(Rect::of_size(kept.left + 2, kept.top + 2, 4, 4), Blend::fill(0xF800));
+
+    RenderSurface whole;
+    whole.recreate(W, H);
+    stack.draw(whole);
+    for (int32_t y = 0; y < H; ++y)
+        for (int32_t x = 0; x < W; ++x)
+            ASSERT_EQ(at(x, y), whole.surface()->pixel(x, y)) << x << "," << y;
+}
+
+// A live waveform moves its picture and draws only its new columns, two moves before a frame
+// as one; the picture is the one a whole frame gives.
+TEST_F(Stack, AScrollingWaveformDrawsItsNewColumnsAndMatchesAWholeFrame) {
+    auto live = form(u"FormWave");
+    stack.show_form(*live);
+    stack.draw(target, true);
+    auto* wave = dynamic_cast<Waveform*>(live->find_child(u"wave"));
+    ASSERT_NE(wave, nullptr);
+    size_t next = 0;
+    const auto columns = [&](size_t count) {
+        std::vector<Waveform::Column> made(count);
+        for (auto& column : made) {
+            const float peak = float(next++ % 7) / 7.0f;
+            column = {peak, peak / 2};
+        }
+        return made;
+    };
+    wave->set_columns(columns(size_t(wave->width())));
+    stack.draw(target, true);
+    for (const size_t count : {3, 5}) {
+        wave->scroll_columns(columns(count));
+        stack.draw(target, true);
+    }
+    wave->scroll_columns(columns(2));
+    wave->scroll_columns(columns(4));
+    stack.draw(target, true);
+    const Rect strip = Rect::of_size(wave->x() + wave->width() - 6, wave->y(), 6, wave->height());
+    EXPECT_NE(std::find(stack.drawn().begin(), stack.drawn().end(), strip), stack.drawn().end());
 
     RenderSurface whole;
     whole.recreate(W, H);
