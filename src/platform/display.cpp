@@ -280,9 +280,8 @@ public:
     // The density the skin is drawn for, in device pixels: 96 times the skin's scale. The
     // 240 x 320 design fills a phone's window about 360 points wide at 1.5 times and a desktop
     // window at 2 times (points on a desktop's own scale); times the output scale for device
-    // pixels (3 on a phone at scale 2, 4 on a desktop at scale 2). A scale between whole ones
-    // draws at the whole one below, so that everything fits. QUILLORY_DPI says the density of a
-    // point instead.
+    // pixels (3 on a phone at scale 2, 4 on a desktop at scale 2). QUILLORY_DPI says the density
+    // of a point instead.
     int32_t dots_per_inch() const override {
         const int32_t device = device_scale() * m_desktop_scale;
         if (m_dpi_asked)
@@ -291,7 +290,7 @@ public:
             std::min(m_points_width, m_points_height) / std::max(1, m_desktop_scale);
         // Half steps of the design's size: 1, 1.5 or 2.
         const int32_t halves = std::clamp(2 * shorter / design_width, 2, 4);
-        return design_dpi * std::max(1, halves * device / 2);
+        return design_dpi * halves * device / 2;
     }
     int32_t orientation() const override { return 0; }
     bool is_ready() const override {

@@ -139,9 +139,10 @@ TEST(GoldenScreens, MainKeypadMenuRecordingAndPlaybackLookAsTheyShould) {
 TEST(GoldenScreens, TheMainFormAtEverySkinScaleFillsPhoneAndDesktopWindows) {
     testing_support::Watchdog watchdog(280);
     // The skin's scale comes from the density asked (points of an output at scale 1): the
-    // design's own size, a phone at output scale 1 (its 360 points drawn at 1x), the desktop
-    // window turned, a phone at output scale 2 upright and turned, a phone at scale 3 and a
-    // desktop at scale 2. Pictures come from their drawings at each scale, never enlarged.
+    // design's own size, the desktop window turned, a phone at output scale 2 upright and
+    // turned, a phone at scale 3 and a desktop at scale 2; or, asked for none, from the window:
+    // a phone at output scale 1, upright and turned, at 1.5x. Pictures come from their drawings
+    // at each scale, never enlarged.
     struct Case {
         const char* name;
         const char* window;
@@ -149,7 +150,8 @@ TEST(GoldenScreens, TheMainFormAtEverySkinScaleFillsPhoneAndDesktopWindows) {
         int rows; // in view once every record is listed
     };
     const Case cases[] = {{"main_1x", "240x320", "96", 4},
-                          {"main_phone_1x", "360x720", "96", 5},
+                          {"main_phone_1.5x", "360x640", "", 4},
+                          {"main_phone_landscape_1.5x", "640x360", "", 2},
                           {"main_landscape_2x", "640x480", "192", 2},
                           {"main_phone_3x", "720x1440", "288", 5},
                           {"main_phone_landscape_3x", "1440x720", "288", 2},

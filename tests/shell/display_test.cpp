@@ -98,12 +98,13 @@ TEST(DisplaySize, TheSkinFillsPhoneWindowsAndStaysDoubledOnLargerOnes) {
     };
     // The density asked for is that of a point: the window and the skin follow it (a
     // high-density desktop's 384 shows the design at the same size, twice as sharp). Without
-    // one, the scale comes from the shorter side: the design's 240 points fit 1, 1.5 or 2 times
-    // (1.5 draws at 1 while the output has one pixel a point); never more than the desktop's 2.
+    // one, the scale comes from the shorter side: the design's 240 points fit 1, 1.5 or 2 times;
+    // never more than the desktop's 2.
     const Case cases[] = {{"", "", 480, 640, 192},          {"", "96", 240, 320, 96},
                           {"", "384", 960, 1280, 384},      {"240x320", "", 240, 320, 96},
-                          {"479x640", "", 479, 640, 96},    {"360x720", "", 360, 720, 96},
-                          {"480x640", "", 480, 640, 192},   {"720x360", "", 720, 360, 96},
+                          {"359x640", "", 359, 640, 96},    {"479x640", "", 479, 640, 144},
+                          {"360x720", "", 360, 720, 144},   {"", "144", 360, 480, 144},
+                          {"480x640", "", 480, 640, 192},   {"720x360", "", 720, 360, 144},
                           {"480x1000", "", 480, 1000, 192}, {"960x1280", "", 960, 1280, 192},
                           {"200x100", "", 200, 100, 96}};
     for (const Case& c : cases) {

@@ -96,13 +96,14 @@ TEST_F(InstallTest, ProgramsDataAndDesktopFilesLandInThePrefix) {
         EXPECT_EQ(access((prefix() / program).c_str(), X_OK), 0) << program;
     for (const char* file :
          {"skins/bin/default.skin", "skins/bin/splash.skin", "skins/bin/record.bmp",
-          "skins/bin/record@2x.bmp", "skins/bin/record@3x.bmp", "english.lng", "russian.lng",
-          "keyboard.txt", "Voicbeep.wav", "RecEnd.wav", "help/english.html"})
+          "skins/bin/record@1.5x.bmp", "skins/bin/record@2x.bmp", "skins/bin/record@3x.bmp",
+          "english.lng", "russian.lng", "keyboard.txt", "Voicbeep.wav", "RecEnd.wav",
+          "help/english.html"})
         EXPECT_TRUE(fs::is_regular_file(data() / file)) << file;
     // Only what the programs read: no skin sources or drawings, no sample skin; only programs
     // in bin/.
     const std::regex shipped(
-        R"(skins|skins/bin|skins/bin/(?!sample)[a-z_]+\.skin|skins/bin/(?!sample)[a-z_]+(@[2-8]x)?\.bmp|)"
+        R"(skins|skins/bin|skins/bin/(?!sample)[a-z_]+\.skin|skins/bin/(?!sample)[a-z_]+(@[1-8](\.5)?x)?\.bmp|)"
         R"([a-z]+\.lng|keyboard\.txt|Voicbeep\.wav|RecEnd\.wav|MarkTick\.wav|help|help/[a-z]+\.html|help/help\.css)");
     for (const auto& entry : fs::recursive_directory_iterator(data()))
         EXPECT_TRUE(std::regex_match(entry.path().lexically_relative(data()).string(), shipped))

@@ -1,7 +1,7 @@
-// Pictures drawn at twice the size (NAME@2x.bmp beside NAME.bmp) on hi-res screens: found
-// through the program's "%app_path%" macro, and left aside when their size is wrong. (The
-// shipped skin's 2x preview and the program's goldens show them drawn; the picture test shows
-// the small drawing doubled where there is no large one.)
+// Pictures drawn at the skin's scale (NAME@1.5x.bmp, NAME@2x.bmp, ... beside NAME.bmp): one for
+// every scale a window draws at, found through the program's "%app_path%" macro, and left aside
+// when their size is wrong. (The shipped skin's 2x preview and the program's goldens show them
+// drawn; the picture test shows the small drawing enlarged where there is no large one.)
 
 #include "skin/properties.h"
 #include "skin/skin_picture.h"
@@ -18,17 +18,17 @@ namespace fs = std::filesystem;
 const fs::path shipped = fs::path(QV_BUILD_DIR) / "bin/skins/bin";
 
 // The width of the bitmap of the record button's picture (the first unnamed 64-unit picture of
-// the main form) of the skin at path loaded at 192 dots per inch.
-int record_bitmap_width(const std::u16string& path) {
+// the main form) of the skin at path loaded at `dpi` dots per inch.
+int record_bitmap_width(const std::u16string& path, int32_t dpi = 192) {
     Properties properties;
-    EXPECT_TRUE(properties.load_skin(path, 192));
+    EXPECT_TRUE(properties.load_skin(path, dpi));
     std::vector<NodeDir> pending{properties.find_named_node(u"FormMain")};
     while (!pending.empty()) {
         NodeDir dir = pending.back();
         pending.pop_back();
         SkinPicture p = properties.get_picture(dir, u"src", SkinPicture{});
         if (p.bitmap() && properties.get_string(dir, u"id", u"").empty() &&
-            p.natural_size().x == 64 * properties.scale())
+            p.natural_size().x == properties.scale().apply(64))
             return p.bitmap()->width();
         for (uint32_t i = 0; i < properties.child_count(dir); ++i)
             pending.push_back(properties.child(dir, i));
@@ -36,7 +36,11 @@ int record_bitmap_width(const std::u16string& path) {
     return -1;
 }
 
-TEST(HiresPictures, FoundThroughTheProgramsMacroAndIgnoredWhenOfTheWrongSize) {
+TEST(HiresPictures, EveryScaleHasItsDrawingFoundThroughTheMacroAndIgnoredWhenOfTheWrongSize) {
+    // A phone's 1.5 and 3 and 4.5 at output scales 1, 2 and 3 as well as the desktop's.
+    for (const auto& [dpi, width] : {std::pair{96, 64}, {144, 96}, {288, 192}, {432, 288}})
+        EXPECT_EQ(record_bitmap_width((shipped / "default.skin").u16string(), dpi), width) << dpi;
+
     const fs::path folder = fs::path(QV_BUILD_DIR) / "tests" / "hires-macro-skin";
     fs::remove_all(folder);
     fs::create_directories(folder);

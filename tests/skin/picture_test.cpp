@@ -70,7 +70,7 @@ std::shared_ptr<Bitmap> grid_bitmap(int size = 16) {
 
 SkinPicture nine_part(int s = 1) {
     return SkinPicture(grid_bitmap(), {0, 0}, {4 * s, 4 * s}, {12 * s, 12 * s}, {16 * s, 16 * s},
-                       false, s);
+                       false, Scale::whole(s));
 }
 
 // The source columns begin..end-1 of each run, each drawn times times.
@@ -170,12 +170,12 @@ TEST(SkinPicture, NinePartTilesTheMiddleWhenLongerAndCutsThePartsWhenShorter) {
     // A part that is too short gives its share to the other side.
     RenderSurface lopsided;
     lopsided.recreate(6, 1);
-    SkinPicture narrow_left(grid_bitmap(), {0, 0}, {1, 0}, {3, 1}, {16, 1}, false, 1);
+    SkinPicture narrow_left(grid_bitmap(), {0, 0}, {1, 0}, {3, 1}, {16, 1}, false, Scale{});
     narrow_left.draw(lopsided, Rect{0, 0, 6, 1}, Blend::copy());
     EXPECT_EQ(columns_at(lopsided, 0, 6), (std::vector<int>{0, 1, 12, 13, 14, 15}));
 }
 
-TEST(SkinPicture, ScaleTwoDoublesEveryBitmapPixel) {
+TEST(SkinPicture, AScaleAboveOneEnlargesEveryBitmapPixel) {
     RenderSurface target;
     target.recreate(40, 32);
     nine_part(2).draw(target, Rect{0, 0, 40, 32}, Blend::copy());
@@ -184,6 +184,15 @@ TEST(SkinPicture, ScaleTwoDoublesEveryBitmapPixel) {
     EXPECT_EQ(target.surface()->pixel(0, 1) >> 8, 0);
     EXPECT_EQ(target.surface()->pixel(0, 2) >> 8, 1);
     EXPECT_EQ(target.surface()->pixel(0, 31) >> 8, 15);
+
+    // Half as large again: two bitmap pixels cover three screen pixels, none left out.
+    SkinPicture whole(grid_bitmap(), {0, 0}, {0, 0}, {24, 24}, {24, 24}, false,
+                      Scale::from_halves(3));
+    whole.draw(target, Rect{0, 0, 24, 24}, Blend::copy());
+    EXPECT_EQ(columns_at(target, 23, 24),
+              (std::vector<int>{0, 0, 1, 2,  2,  3,  4,  4,  5,  6,  6,  7,
+                                8, 8, 9, 10, 10, 11, 12, 12, 13, 14, 14, 15}));
+    EXPECT_EQ(target.surface()->pixel(0, 23) >> 8, 15);
 }
 
 TEST(SkinPicture, DrawsClippedKeyedAndNothingWithoutABitmap) {
@@ -208,13 +217,13 @@ TEST(SkinPicture, DrawsClippedKeyedAndNothingWithoutABitmap) {
     keyed->set_pixel(0, 0, key_color);
     keyed->set_pixel(1, 0, 0x07E0);
     SkinPicture two(std::make_shared<Bitmap>(u"k", std::move(keyed)), {0, 0}, {0, 0}, {2, 1},
-                    {2, 1}, false, 0);
+                    {2, 1}, false, Scale{});
     two.draw(target, Rect{0, 0, 2, 1}, Blend::keyed(2));
     EXPECT_EQ(std::tuple(target.surface()->pixel(0, 0), target.surface()->pixel(1, 0)),
               std::tuple(0x1111, 0x07E0));
 
     // A huge destination costs only its visible part.
-    SkinPicture thin(grid_bitmap(), {0, 0}, {0, 0}, {1, 1}, {1, 1}, false, 0);
+    SkinPicture thin(grid_bitmap(), {0, 0}, {0, 0}, {1, 1}, {1, 1}, false, Scale{});
     thin.draw(target, Rect{-1000000000, 0, 1000000000, 1}, Blend::copy());
     EXPECT_EQ(target.surface()->pixel(19, 0), 1);
 }

@@ -1,4 +1,4 @@
-// Skin loading: the tables, the hi-res shift, replacing a skin only by one that loaded whole,
+// Skin loading: the tables, the skin's scale, replacing a skin only by one that loaded whole,
 // reload listeners and the language texts.
 
 #include "skin/font_rep.h"
@@ -80,24 +80,32 @@ TEST_F(PropertiesTest, ReadsEveryKindThroughTheTables) {
     EXPECT_EQ(properties.picture_count(), 0u);
     EXPECT_TRUE(picture.bitmap()->surface().pixel(0, 0) == 0x1234 && title->spec().size == 14);
     form = properties.find_named_node(u"FormOther");
-    SkinPicture fallback(nullptr, {1, 1}, {1, 1}, {1, 1}, {1, 1}, true, 0);
+    SkinPicture fallback(nullptr, {1, 1}, {1, 1}, {1, 1}, {1, 1}, true, Scale{});
     EXPECT_TRUE(properties.get_picture(form, u"bg", fallback).flag());
     EXPECT_EQ(properties.get_font(form, u"font", nullptr), nullptr);
 }
 
-TEST_F(PropertiesTest, ScaleStepsUpAtEveryWholeMultipleOf96DotsPerInch) {
-    const std::pair<int32_t, int> cases[] = {
-        {0, 1}, {191, 1}, {192, 2}, {288, 3}, {2000, Properties::max_scale}};
-    for (const auto& [dpi, scale] : cases) {
-        SCOPED_TRACE(dpi);
-        ASSERT_TRUE(properties.load_skin(full, dpi));
-        EXPECT_EQ(properties.scale(), scale);
+// Points, picture corners and fonts follow the density in half steps of 96 dots per inch; a
+// place between pixels lands on the next one up, the same for both edges of a part.
+TEST_F(PropertiesTest, ScaleStepsUpAtEveryHalfMultipleOf96DotsPerInch) {
+    const struct {
+        int32_t dpi;
+        SkinPoint border, corner;
+        int32_t font_height;
+    } cases[] = {{0, {3, -2}, {8, 8}, -18},        {143, {3, -2}, {8, 8}, -18},
+                 {144, {5, -3}, {12, 12}, -27},    {191, {5, -3}, {12, 12}, -27},
+                 {192, {6, -4}, {16, 16}, -37},    {288, {9, -6}, {24, 24}, -56},
+                 {2000, {24, -16}, {64, 64}, -149}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.dpi);
+        ASSERT_TRUE(properties.load_skin(full, c.dpi));
         NodeDir form = properties.find_named_node(u"FormMain");
-        EXPECT_EQ(properties.get_point(form, u"border_min", {}),
-                  (SkinPoint{3 * scale, -2 * scale}));
-        EXPECT_EQ(properties.get_picture(form, u"bg", SkinPicture()).outer_max(),
-                  (SkinPoint{8 * scale, 8 * scale}));
-        EXPECT_EQ(properties.get_font(form, u"font", nullptr)->spec().scale, scale);
+        EXPECT_EQ(properties.get_point(form, u"border_min", {}), c.border);
+        const SkinPicture picture = properties.get_picture(form, u"bg", SkinPicture());
+        EXPECT_EQ(picture.inner_max(), (SkinPoint{c.corner.x * 3 / 4, c.corner.y * 3 / 4}));
+        EXPECT_EQ(picture.outer_max(), c.corner);
+        EXPECT_EQ(properties.get_font(form, u"font", nullptr)->spec().log_font_height(),
+                  c.font_height);
         // Defaults come back as given.
         EXPECT_EQ(properties.get_point(form, u"absent", {3, -2}), (SkinPoint{3, -2}));
     }

@@ -1,4 +1,4 @@
-// The skins the program ships: they load at both pixel densities, hold every form, template,
+// The skins the program ships: they load at every pixel density, hold every form, template,
 // node and control the screens look up in the kind the screens expect, draw as the golden
 // previews show, and give every caption of every language its room.
 
@@ -142,7 +142,7 @@ TEST_P(ShippedSkin, EveryLookedUpIdIsThereInItsKind) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Densities, ShippedSkin, ::testing::Values(96, 192));
+INSTANTIATE_TEST_SUITE_P(Densities, ShippedSkin, ::testing::Values(96, 144, 192));
 
 TEST(ShippedSkinPreview, MainFormAndSplashMatchTheirGoldens) {
     struct Case {
@@ -173,11 +173,11 @@ TEST(ShippedSkinPreview, MainFormAndSplashMatchTheirGoldens) {
 }
 
 // Every caption of every language file in every form, row and menu of the shipped skin, laid
-// out in the window the program opens at 1x (240 x 320 at 96 dpi) and 2x (480 x 640 at 192 dpi)
-// and in that window turned (640 x 480): a one-line text fits its control without an ellipsis;
-// a wrapped one fits its lines; every shown control is inside the window; every menu fits the
-// window with its last row (the way out) in view, or, where the window is too short for its
-// rows, shades the edge they lie beyond.
+// out in the window the program opens at 1x (240 x 320 at 96 dpi), 1.5x (a phone's 360 x 480 at
+// 144 dpi) and 2x (480 x 640 at 192 dpi) and in the larger two turned: a one-line text fits its
+// control without an ellipsis; a wrapped one fits its lines; every shown control is inside the
+// window; every menu fits the window with its last row (the way out) in view, or, where the window
+// is too short for its rows, shades the edge they lie beyond.
 
 struct Window {
     int dpi;
@@ -446,7 +446,8 @@ TEST_F(ShippedCaptionKeys, EveryCaptionTheSkinAsksForIsALanguageKey) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Windows, ShippedCaptions,
-                         ::testing::Values(Window{96, 240, 320}, Window{192, 480, 640},
+                         ::testing::Values(Window{96, 240, 320}, Window{144, 360, 480},
+                                           Window{144, 480, 360}, Window{192, 480, 640},
                                            Window{192, 640, 480}),
                          [](const auto& info) {
                              return std::to_string(info.param.width) + "x" +

@@ -95,7 +95,7 @@ const std::u16string_view ellipsis = u"...";
 
 TEST_F(Text, FontRequestFollowsTheSpecification) {
     FontSpec s = spec(12);
-    s.scale = 2;
+    s.scale = Scale::whole(2);
     s.bold = true;
     FontRep bold(s);
     ASSERT_EQ(requests.size(), 1u);
