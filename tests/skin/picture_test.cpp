@@ -110,8 +110,8 @@ TEST(Bitmap, RefusesWhatIsNotA16BitPicture) {
     const auto bytes = make_bmp(4, 4);
     auto patched = [&](size_t at, uint32_t v, int width = 4) {
         auto copy = bytes;
-        for (int i = 0; i < width; ++i)
-            copy[at + size_t(i)] = uint8_t(v >> (8 * i));
+        for (size_t i = 0; i < size_t(width) && at + i < copy.size(); ++i)
+            copy[at + i] = uint8_t(v >> (8 * i));
         return copy;
     };
     const std::vector<uint8_t> refused[] = {
