@@ -25,13 +25,17 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <type_traits>
 
 namespace {
 
 using namespace skin;
 
 template <typename T> bool is(const Component& c) {
-    return dynamic_cast<const T*>(&c) != nullptr;
+    if constexpr (std::is_same_v<T, Component>)
+        return true;
+    else
+        return dynamic_cast<const T*>(&c) != nullptr;
 }
 
 // What the screens find by id in each form or template, by the kind they expect.
@@ -277,8 +281,8 @@ public:
             }
         if (id == u"Language") {
             for (const auto& name : language_names)
-                items.push_back(MenuItem{u"Language#" + name, name});
-            items.push_back(MenuItem{u"Cancel"});
+                items.push_back(MenuItem{u"Language#" + name, name, {}});
+            items.push_back(MenuItem{u"Cancel", {}, {}});
         }
     }
     std::vector<std::u16string> language_names;
