@@ -9,6 +9,7 @@ namespace audio {
 
 ActiveBuffer::ActiveBuffer() : m_probe([] { return platform::available_physical_memory(); }) {
     // Without its writer thread the buffer takes nothing: the owner sees it invalid.
+    m_writer.set_name("qv-writer");
     if (!m_writer.start())
         m_valid = false;
 }
@@ -39,6 +40,13 @@ void ActiveBuffer::on_data(const AudioBlock& block) {
     m_queue.push_back(block);
     ++m_count;
     m_queued_bytes += int32_t(block.size());
+    if (m_draining || m_queue.size() >= kWakeBlocks)
+        m_wake.set();
+}
+
+void ActiveBuffer::drain() {
+    std::lock_guard guard(lock());
+    m_draining = true;
     m_wake.set();
 }
 
@@ -60,6 +68,7 @@ int32_t ActiveBuffer::queued_bytes() const {
 void ActiveBuffer::reset() {
     std::lock_guard guard(lock());
     m_valid = true;
+    m_draining = false;
     m_count -= uint32_t(m_queue.size());
     m_queue.clear();
     m_queued_bytes = 0;
@@ -94,9 +103,10 @@ void ActiveBuffer::Writer::run() {
             if (m_owner.m_count > 0)
                 --m_owner.m_count;
         } else if (m_owner.m_output.peer() == nullptr) {
-            // Nothing to write out to: sleep until a block (or the end) comes.
+            // Nothing to write out to: sleep until blocks (or the end) come.
             m_owner.m_wake.wait();
-        } else if (!m_owner.m_wake.wait_for_ms(kIdleMilliseconds) && !stop_requested()) {
+        } else if (!m_owner.m_wake.wait_for_ms(kIdleMilliseconds) && !stop_requested() &&
+                   m_owner.has_pending() == 0) {
             // Idle: an empty block lets the writer write out what has waited long enough.
             push(m_owner.m_output, AudioBlock{});
         }

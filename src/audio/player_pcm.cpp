@@ -58,6 +58,7 @@ class PlayerPCMImpl : public foundation::Thread {
 public:
     explicit PlayerPCMImpl(PlayerPCM& owner) : m_owner(owner) {
         set_priority(1);
+        set_name("qv-player");
         m_started = foundation::Thread::start();
         if (!m_started)
             foundation::log() << "player bad thread!!!!!\n";

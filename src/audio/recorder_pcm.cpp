@@ -132,6 +132,7 @@ RecorderPCMImpl::RecorderPCMImpl(int channels_, int rate_, int bits_, RecorderPC
         m_headers[i].buffer_length = m_buffer_size;
     }
     set_priority(1);
+    set_name("qv-recorder");
     if (!foundation::Thread::start()) {
         m_state = Closed;
         foundation::log() << "recorder bad thread!!!!!\n";

@@ -9,6 +9,7 @@ class WaveformLoader::Worker : public foundation::Thread {
 public:
     Worker(WaveformLoader& owner, std::u16string path, uint64_t ticket)
         : m_owner(owner), m_path(std::move(path)), m_ticket(ticket) {
+        set_name("qv-waveform");
         if (!start())
             foundation::log() << "WaveformLoader: no thread to read the waveform\n";
     }
