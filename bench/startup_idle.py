@@ -54,13 +54,14 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / CLOCK_TICKS
 
 
-def switches(pid, only_main=False):
+def switches(pid, only_main=False, kinds=("voluntary_ctxt_switches",
+                                          "nonvoluntary_ctxt_switches")):
     total = 0
     for task in [str(pid)] if only_main else os.listdir(f"/proc/{pid}/task"):
         try:
             with open(f"/proc/{pid}/task/{task}/status") as f:
                 for line in f:
-                    if line.startswith(("voluntary_ctxt_switches", "nonvoluntary_ctxt_switches")):
+                    if line.startswith(kinds):
                         total += int(line.split()[1])
         except FileNotFoundError:
             pass
@@ -81,13 +82,15 @@ def load_average():
 
 
 def thread_switches(pid):
-    """{(thread id, name): context switches} of the threads of pid."""
+    """{(thread id, name): voluntary context switches} of the threads of pid: each is the
+    thread going back to sleep after a wake-up."""
     found = {}
     for task in os.listdir(f"/proc/{pid}/task"):
         try:
             with open(f"/proc/{pid}/task/{task}/comm") as f:
                 name = f.read().strip()
-            found[(int(task), name)] = switches(task, True)  # a thread's own folder
+            # A thread's own folder; only its own waits, not the preemptions of a busy machine.
+            found[(int(task), name)] = switches(task, True, ("voluntary_ctxt_switches",))
         except (FileNotFoundError, ProcessLookupError):
             pass
     return found
@@ -104,7 +107,7 @@ def measure_cpu(pid, seconds):
                           (count - threads0.get((tid, name), 0)) / span)
                          for (tid, name), count in threads1.items()), key=lambda t: -t[1])
     global THREADS
-    THREADS = [t for t in per_thread if t[1] >= 0.5]
+    THREADS = per_thread
     return (100.0 * (cpu1 - cpu0) / span, (sw1 - sw0) / span, (main1 - main0) / span)
 
 
@@ -206,8 +209,11 @@ def report(name, runs, idle):
               f"({r['record_main_wakeups_per_second']:.1f} on the interface thread), resident "
               f"{r['record_rss_mb']:.1f} MB (load {r['load_record']})")
         print(("    window in the background (capture in long steps); " if
-               r["record_background"] else "    window in front; ") + "per thread: " + ", ".join(f"{name} {rate:.1f}/s"
-                                              for name, rate in r["record_threads"]))
+               r["record_background"] else "    window in front; ") +
+              f"wake-ups without preemptions {sum(rate for _, rate in r['record_threads']):.1f}/s, "
+              "per thread: " + ", ".join(f"{name} {rate:.1f}/s"
+                                              for name, rate in r["record_threads"]
+                                              if rate >= 0.5))
 
 
 def recording_audio(root, seconds):

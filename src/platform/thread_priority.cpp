@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <gio/gio.h>
 #include <map>
-#include <pthread.h>
 #include <mutex>
+#include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
