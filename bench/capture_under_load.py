@@ -12,6 +12,10 @@ frequency, from zero crossings). Audio that is missing from ours and present in 
 lost: between two moments of the source both recordings hold, ours spans less time than the
 control. A second of the source is damaged when ours lacks more than 3 ms of it.
 
+The recorder stops after SECONDS of recorded audio, so its wall time (wall_s) less SECONDS
+is what it lost, plus its start (about half a second), even where the recordings are too
+damaged to compare.
+
 Also measured: CPU seconds of each `quillory-cli record` (user + system) against LAME alone
 (ffmpeg's libmp3lame) encoding the same audio, and the wake-ups per second of the recorder
 (voluntary context switches of all its threads: each is a thread going back to sleep after
@@ -19,8 +23,10 @@ a wake-up; between 3 s and SECONDS - 2 s).
 
 usage: bench/capture_under_load.py BUILD_DIR [RUNS] [SECONDS] [DRIVERS]
        DRIVERS: comma-separated SDL_AUDIODRIVER values, default pipewire,pulseaudio; a value
-       ending in "+sdl" captures through SDL's driver itself (QUILLORY_AUDIO_CAPTURE=sdl), the
-       path taken where no PulseAudio service answers
+       ending in "+sdl" captures through SDL itself (QUILLORY_AUDIO_CAPTURE=sdl), and one
+       ending in "+sdl-nopulse" does so with no PulseAudio service for the recorder to find
+       (the control and the player still use it), as on a PipeWire without its PulseAudio
+       service
        QV_BENCH_LOG=1 turns the program's log on and shows what it said about capture and
        losses (the log costs CPU of its own).
 """
@@ -105,9 +111,12 @@ def recording_time_at(points, source):
 
 def compare(ours, control):
     """Milliseconds missing from ours and held by the control, and damaged seconds of the
-    source, over the stretch both hold."""
+    source, over the stretch both hold; and the milliseconds missing over that whole stretch,
+    from its two ends alone (which also counts what fell in seconds too damaged to compare)."""
     a = max(ours[0][1], control[0][1]) + 0.2
     b = min(ours[-1][1], control[-1][1]) - 0.2
+    ends = [recording_time_at(points, x) for points in (ours, control) for x in (a, b)]
+    whole_ms = 0.0 if None in ends else ((ends[3] - ends[2]) - (ends[1] - ends[0])) * 1000
     lost_ms, damaged, seconds = 0.0, 0, 0
     s = a
     while s + 1 <= b:
@@ -119,7 +128,7 @@ def compare(ours, control):
                 damaged += 1
                 lost_ms += missing * 1000
         s += 1
-    return lost_ms, damaged, seconds
+    return lost_ms, damaged, seconds, whole_ms
 
 
 def child_of(pid):
@@ -222,12 +231,16 @@ def main():
                             "--dword", "1"], env=env, check=True)
         sweep = work + "/sweep.wav"
         write_sweep(sweep)
-        print(f"{'driver':<13} {'run':>3} {'lost_ms':>8} {'damaged_s':>9} {'of_s':>4} "
-              f"{'control_gap_s':>13} {'cpu_s':>6} {'lame_s':>6} {'ratio':>5} {'wakeups/s':>9}")
+        print(f"{'driver':<19} {'run':>3} {'lost_ms':>8} {'damaged_s':>9} {'of_s':>4} {'whole_ms':>8} "
+              f"{'control_gap_s':>13} {'wall_s':>6} {'cpu_s':>6} {'lame_s':>6} {'ratio':>5} {'wakeups/s':>9}")
         for driver in drivers:
             for run in range(1, runs + 1):
-                env["SDL_AUDIODRIVER"] = driver.removesuffix("+sdl")
-                env["QUILLORY_AUDIO_CAPTURE"] = "sdl" if driver.endswith("+sdl") else ""
+                name, _, path = driver.partition("+")
+                env["SDL_AUDIODRIVER"] = name
+                env["QUILLORY_AUDIO_CAPTURE"] = "sdl" if path.startswith("sdl") else ""
+                recorder_env = dict(env)
+                if path == "sdl-nopulse":
+                    recorder_env["PULSE_SERVER"] = f"unix:{work}/no-such-server"
                 loops = [subprocess.Popen(["sh", "-c", "while :; do :; done"]) for _ in range(4)]
                 control_path = f"{work}/control-{driver}-{run}.wav"
                 control = start(["parecord", "--latency-msec=20", f"--rate={RATE}",
@@ -236,8 +249,8 @@ def main():
                 player = start(["paplay", "--device=qvbench", sweep], "player.log")
                 time.sleep(0.5)
                 timed = subprocess.Popen(
-                    ["/usr/bin/time", "-f", "%U %S", cli, "record", "--seconds", str(seconds)],
-                    env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                    ["/usr/bin/time", "-f", "%U %S %e", cli, "record", "--seconds", str(seconds)],
+                    env=recorder_env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
                 wait_for(lambda: child_of(timed.pid) is not None, 5)
                 recorder = child_of(timed.pid)
                 time.sleep(3)
@@ -256,19 +269,20 @@ def main():
                 player.terminate()
                 player.wait()
                 path = out.strip().splitlines()[0] if out.strip() else ""
-                cpu = sum(float(x) for x in err.strip().splitlines()[-1].split()[:2])
+                timing = [float(x) for x in err.strip().splitlines()[-1].split()[:3]]
+                cpu, wall = timing[0] + timing[1], timing[2]
                 ours = timeline(read_pcm(path)) if path else []
                 reference = timeline(read_pcm(control_path))
                 if not ours or not reference:
                     # Nothing of the sweep in ours: the whole stretch the control holds is lost.
                     span = (reference[-1][1] - reference[0][1]) if reference else seconds
-                    print(f"{driver:<13} {run:>3} {span * 1000:>8.1f}  (no sweep in the recording)",
+                    print(f"{driver:<19} {run:>3} {span * 1000:>8.1f}  (no sweep in the recording)",
                           flush=True)
                     if path and os.path.exists(path):
                         os.remove(path)
                     os.remove(control_path)
                     continue
-                lost_ms, damaged, of = compare(ours, reference)
+                lost_ms, damaged, of, whole_ms = compare(ours, reference)
                 # Silence the player left in the control (the load slowed it): not ours.
                 gaps = sum(max(0.0, (b[0] - a[0]) - (b[1] - a[1]))
                            for a, b in zip(reference, reference[1:]) if b[0] - a[0] < 5)
@@ -281,8 +295,8 @@ def main():
                     capture_output=True, text=True)
                 lame_cpu = sum(float(x) for x in lame.stderr.strip().splitlines()[-1].split()[:2])
                 lost_note = [line for line in err.splitlines() if "lost" in line.lower()]
-                print(f"{driver:<13} {run:>3} {lost_ms:>8.1f} {damaged:>9} {of:>4} "
-                      f"{gaps:>13.2f} {cpu:>6.2f} {lame_cpu:>6.2f} "
+                print(f"{driver:<19} {run:>3} {lost_ms:>8.1f} {damaged:>9} {of:>4} {whole_ms:>8.1f} "
+                      f"{gaps:>13.2f} {wall:>6.1f} {cpu:>6.2f} {lame_cpu:>6.2f} "
                       f"{cpu / lame_cpu if lame_cpu else 0:>5.2f} {wakeups:>9.1f}"
                       + (f"  ({lost_note[0].strip()})" if lost_note else ""), flush=True)
                 if logging:

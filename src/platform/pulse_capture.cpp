@@ -12,7 +12,10 @@ namespace platform {
 namespace {
 
 constexpr pa_usec_t kConnectTimeoutUs = 3'000'000;
-constexpr int64_t kGapToleranceMs = 2;
+// Timing reports come about once a second: a loss is counted once four of them saw it stay.
+constexpr uint32_t kGapWindowMs = 4000;
+// Less than this is not taken for a loss: the server's own timing moves by a little.
+constexpr uint32_t kGapLeastMs = 10;
 constexpr pa_usec_t kTimingEveryUs = 900'000;
 
 pa_sample_format_t sample_format(const WaveFormat& format) {
@@ -130,13 +133,17 @@ struct PulseCapture::State {
     // A timing report: where the stream is, against when. The position counts what the source
     // has handed the server for us, including what the server later drops or skips (reported
     // on their own); what the source lost before it shows as the position falling behind.
+    // "When" is this machine's steady clock as the report arrives: a report only ever arrives
+    // late, which the gap check expects of its looks, while the report's own time stamp (the
+    // wall clock, estimated across the connection) may stand early as well, and jumps with the
+    // wall clock.
     static void on_timing(pa_stream* stream, void* user) {
         auto* state = static_cast<State*>(user);
         const pa_timing_info* info = pa_stream_get_timing_info(stream);
         if (!state->running || !info || info->write_index_corrupt || !info->playing ||
             state->received_frames == state->base_frames)
             return;
-        const int64_t at_us = int64_t(pa_timeval_load(&info->timestamp));
+        const int64_t at_us = int64_t(pa_rtclock_now());
         const int64_t rate = state->format.samples_per_sec;
         const int64_t position = info->write_index / int64_t(state->frame_bytes) +
                                  int64_t(info->source_usec) * rate / int64_t(PA_USEC_PER_SEC);
@@ -344,9 +351,7 @@ std::unique_ptr<PulseCapture> PulseCapture::open(const WaveFormat& format, Sourc
     pa_stream_set_read_callback(s.stream, &State::on_read, &s);
     pa_stream_set_overflow_callback(s.stream, &State::on_overflow, &s);
     pa_stream_set_latency_update_callback(s.stream, &State::on_timing, &s);
-    // Less than this is never taken for a loss: the clocks of the source and of this machine
-    // drift apart by a little.
-    s.gaps.set_least_tolerance(int64_t(format.samples_per_sec) * kGapToleranceMs / 1000);
+    s.gaps.set_rate(format.samples_per_sec, kGapWindowMs, kGapLeastMs);
     pa_buffer_attr attributes{};
     // The server keeps as much as it may for the stream; it hands it over in long fragments.
     attributes.maxlength = uint32_t(-1);

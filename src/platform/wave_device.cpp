@@ -3,6 +3,7 @@
 #include "foundation/unicode.h"
 #include "platform/capture_mixer.h"
 #include "platform/pulse_capture.h"
+#include "platform/sdl_audio_driver.h"
 #include "platform/stream_gaps.h"
 #include "platform/thread_priority.h"
 #include "platform/wave_file.h"
@@ -180,14 +181,16 @@ public:
         // Monitors are listed only when this is set before the audio subsystem starts, and it
         // may be started already by any device.
         SDL_SetHint(SDL_HINT_AUDIO_INCLUDE_MONITORS, "1");
-        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
+        if (!start_sdl_audio())
             return nullptr;
         std::unique_ptr<SdlPump> pump(new SdlPump(std::move(transfer), std::move(removed)));
         pump->m_capture = capture;
         pump->m_gap = std::move(gap);
         pump->m_rate = format.samples_per_sec;
         pump->m_frame_bytes = frame_bytes(format);
-        pump->m_gaps.set_least_tolerance(int64_t(format.samples_per_sec) / 500);
+        // A server may move its hand-overs by up to a period of its own for good when it changes
+        // its period: less than that is not taken for a loss.
+        pump->m_gaps.set_rate(format.samples_per_sec, 3000, 50);
         const bool monitor = target == Target::OutputMonitor;
         SDL_AudioSpec wanted{};
         wanted.freq = int(format.samples_per_sec);
@@ -775,6 +778,7 @@ private:
                 return false;
         }
         m_drops = environment_drops();
+        m_gaps.set_rate(m_format.samples_per_sec, 1000);
         m_pump =
             std::make_unique<PacedPump>(m_format, m_options.speed, [this](uint8_t* bytes, size_t) {
                 // Device time runs while capture is started.

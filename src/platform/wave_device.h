@@ -29,7 +29,10 @@
 //                        thread, losses reported by the server, and losses it did not report
 //                        found from its timing reports. Otherwise, and for playback, SDL2 (ALSA
 //                        where nothing else runs) with 100 ms capture periods; there capture
-//                        that falls behind this machine's clock for good counts as lost. The
+//                        that falls behind this machine's clock for good counts as lost. When
+//                        QUILLORY_AUDIO_CAPTURE=sdl would meet SDL's pipewire driver, which
+//                        loses audio under load, SDL's pulseaudio driver is taken where a
+//                        PulseAudio service answers (see sdl_audio_driver.h). The
 //                        streams are named for the sound server: "Quillory Vozir", "Recording",
 //                        "Playback" or "Call downlink", roles production and music.
 //

@@ -22,8 +22,10 @@ bool on_path(const std::string& tool) {
 
 pid_t spawn(const std::vector<std::string>& arguments, const std::string& output,
             const Environment& environment) {
+    // A fresh log; never a device such as /dev/null, which root could otherwise remove.
     std::error_code ignored;
-    std::filesystem::remove(output, ignored);
+    if (std::filesystem::is_regular_file(output, ignored))
+        std::filesystem::remove(output, ignored);
     return spawn_process(arguments, EnvChanges(environment.begin(), environment.end()), output);
 }
 
