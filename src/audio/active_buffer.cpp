@@ -2,6 +2,7 @@
 
 #include "foundation/log.h"
 #include "platform/memory.h"
+#include "platform/thread_priority.h"
 
 #include <mutex>
 
@@ -9,7 +10,6 @@ namespace audio {
 
 ActiveBuffer::ActiveBuffer() : m_probe([] { return platform::available_physical_memory(); }) {
     // Without its writer thread the buffer takes nothing: the owner sees it invalid.
-    m_writer.set_name("qv-writer");
     if (!m_writer.start())
         m_valid = false;
 }
@@ -84,6 +84,7 @@ void ActiveBuffer::Output::get_data(AudioBlock& out, int) {
 }
 
 void ActiveBuffer::Writer::run() {
+    platform::set_current_thread_name("qv-writer");
     while (!stop_requested()) {
         AudioBlock block;
         bool taken = false;

@@ -5,6 +5,7 @@
 #include "platform/clock.h"
 #include "platform/messages.h"
 #include "platform/pcm_converter.h"
+#include "platform/thread_priority.h"
 #include "platform/wave_device.h"
 
 #include <algorithm>
@@ -58,7 +59,6 @@ class PlayerPCMImpl : public foundation::Thread {
 public:
     explicit PlayerPCMImpl(PlayerPCM& owner) : m_owner(owner) {
         set_priority(1);
-        set_name("qv-player");
         m_started = foundation::Thread::start();
         if (!m_started)
             foundation::log() << "player bad thread!!!!!\n";
@@ -191,6 +191,7 @@ private:
 constexpr uint32_t kStallTimer = 1;
 
 void PlayerPCMImpl::run() {
+    set_current_thread_name("qv-player");
     m_window = create_window([](WindowHandle, uint32_t, WParam, LParam) -> LResult { return 0; });
     m_ready.set();
     Message message;

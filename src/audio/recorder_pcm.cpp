@@ -4,6 +4,7 @@
 #include "foundation/threads.h"
 #include "platform/clock.h"
 #include "platform/messages.h"
+#include "platform/thread_priority.h"
 
 #include <algorithm>
 #include <atomic>
@@ -132,7 +133,6 @@ RecorderPCMImpl::RecorderPCMImpl(int channels_, int rate_, int bits_, RecorderPC
         m_headers[i].buffer_length = m_buffer_size;
     }
     set_priority(1);
-    set_name("qv-recorder");
     if (!foundation::Thread::start()) {
         m_state = Closed;
         foundation::log() << "recorder bad thread!!!!!\n";
@@ -313,6 +313,7 @@ void RecorderPCMImpl::check_device() {
 }
 
 void RecorderPCMImpl::run() {
+    set_current_thread_name("qv-recorder");
     {
         std::lock_guard guard(m_lock);
         m_window =

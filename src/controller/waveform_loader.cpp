@@ -2,6 +2,7 @@
 
 #include "formats/peak_scan.h"
 #include "foundation/log.h"
+#include "platform/thread_priority.h"
 
 namespace controller {
 
@@ -9,7 +10,6 @@ class WaveformLoader::Worker : public foundation::Thread {
 public:
     Worker(WaveformLoader& owner, std::u16string path, uint64_t ticket)
         : m_owner(owner), m_path(std::move(path)), m_ticket(ticket) {
-        set_name("qv-waveform");
         if (!start())
             foundation::log() << "WaveformLoader: no thread to read the waveform\n";
     }
@@ -21,6 +21,7 @@ public:
 
 protected:
     void run() override {
+        platform::set_current_thread_name("qv-waveform");
         PeakCache cache;
         audio::Peaks peaks;
         if (cache.load(m_path, peaks)) {

@@ -23,8 +23,6 @@ bool Thread::start() {
     try {
         m_thread = std::thread([this] {
             platform::set_current_thread_priority(platform_priority(m_priority));
-            if (!m_name.empty())
-                platform::set_current_thread_name(m_name);
             run();
             m_finished.store(true, std::memory_order_release);
         });

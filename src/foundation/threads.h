@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <string>
 #include <thread>
 
 namespace foundation {
@@ -32,8 +31,6 @@ public:
     // Level -2 (lowest) .. 2 (highest), clamped; returns whether the platform accepted it.
     bool set_priority(int level);
     int priority() const { return m_priority; }
-    // The thread's name for the system's tools; set before start().
-    void set_name(std::string name) { m_name = std::move(name); }
 
 protected:
     virtual void run() = 0;
@@ -43,7 +40,6 @@ private:
     std::atomic<bool> m_stop_requested{false};
     std::atomic<bool> m_finished{true};
     int m_priority{0};
-    std::string m_name;
 };
 
 // Platform priority (5 lowest .. 1 highest) for a level -2 .. 2, clamped.
