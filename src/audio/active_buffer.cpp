@@ -40,7 +40,7 @@ void ActiveBuffer::on_data(const AudioBlock& block) {
     m_queue.push_back(block);
     ++m_count;
     m_queued_bytes += int32_t(block.size());
-    if (m_draining || m_queue.size() >= kWakeBlocks)
+    if (m_draining || m_writer_unlinked || m_queue.size() >= kWakeBlocks)
         m_wake.set();
 }
 
@@ -104,8 +104,18 @@ void ActiveBuffer::Writer::run() {
             if (m_owner.m_count > 0)
                 --m_owner.m_count;
         } else if (m_owner.m_output.peer() == nullptr) {
-            // Nothing to write out to: sleep until blocks (or the end) come.
-            m_owner.m_wake.wait();
+            // Nothing to write out to: sleep, with no deadline, until a block (or the end)
+            // comes; so the first block must wake it.
+            bool sleep;
+            {
+                std::lock_guard guard(m_owner.lock());
+                sleep = m_owner.m_queue.empty();
+                m_owner.m_writer_unlinked = sleep;
+            }
+            if (sleep)
+                m_owner.m_wake.wait();
+            std::lock_guard guard(m_owner.lock());
+            m_owner.m_writer_unlinked = false;
         } else if (!m_owner.m_wake.wait_for_ms(kIdleMilliseconds) && !stop_requested() &&
                    m_owner.has_pending() == 0) {
             // Idle: an empty block lets the writer write out what has waited long enough.

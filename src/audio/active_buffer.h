@@ -78,6 +78,7 @@ private:
     uint32_t m_count{0};
     bool m_valid{true};
     bool m_draining{false};
+    bool m_writer_unlinked{false}; // the writer sleeps without a deadline
     int32_t m_queued_bytes{0};
     foundation::Event m_wake{foundation::Event::Reset::Auto};
     MemoryProbe m_probe;
