@@ -16,8 +16,9 @@ namespace audio {
 // memory is known to be below 1000000 bytes when a block arrives, the buffer turns invalid and
 // drops everything until reset().
 //
-// The writer thread is woken once kWakeBlocks blocks wait, not for every block, and otherwise
-// looks at the queue every kIdleMilliseconds: a recording costs it a wake-up or two a second.
+// The writer thread is woken once kWakeBlocks blocks wait, not for every block (a killed
+// program loses at most one block more), and otherwise looks at the queue every
+// kIdleMilliseconds: a recording costs it a few wake-ups a second, not one per block.
 // drain() wakes it at once and for every block after, until reset(): the end of a recording
 // reaches the file without delay. While no block waits, the writer thread pushes an empty block
 // every kIdleMilliseconds, so that the file writer can write out what it holds back even when
@@ -55,7 +56,7 @@ public:
     static constexpr int32_t kMaxQueuedBytes = 10000000;
     static constexpr uint64_t kMinFreeMemory = 1000000;
     static constexpr uint32_t kIdleMilliseconds = 700;
-    static constexpr size_t kWakeBlocks = 3;
+    static constexpr size_t kWakeBlocks = 2;
 
 private:
     class Output : public Outlet {
