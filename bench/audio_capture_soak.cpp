@@ -9,7 +9,7 @@
 #include "audio/duration_counter.h"
 #include "audio/level_meter.h"
 #include "audio/recorder_pcm.h"
-#include "platform/wave_file.h"
+#include "formats/wave_file.h"
 
 #include <atomic>
 #include <chrono>
@@ -79,18 +79,18 @@ int main(int argc, char** argv) {
         format.channels = 1;
         format.samples_per_sec = kRate;
         format.bits_per_sample = 16;
-        format.block_align = 2;
-        format.avg_bytes_per_sec = kRate * 2;
-        platform::WaveFileWriter writer;
-        writer.create(input.string(), format);
+        auto writer = formats::create_wave_file(input.string(), format);
+        if (!writer)
+            return 1;
         std::vector<int16_t> chunk(kRate);
         for (uint64_t at = 0; at < total; at += chunk.size()) {
             size_t n = size_t(std::min<uint64_t>(chunk.size(), total - at));
             for (size_t i = 0; i < n; ++i)
                 chunk[i] = pattern(at + i);
-            writer.write(reinterpret_cast<const uint8_t*>(chunk.data()), n * 2);
+            writer->write(reinterpret_cast<const uint8_t*>(chunk.data()), n * 2);
         }
     }
+    formats::use_wave_files();
     setenv("QUILLORY_AUDIO", "file", 1);
     setenv("QUILLORY_AUDIO_IN", input.c_str(), 1);
     setenv("QUILLORY_AUDIO_SPEED", speed, 1);

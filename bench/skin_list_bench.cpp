@@ -36,15 +36,15 @@ void draw_list(benchmark::State& state, const std::vector<std::u16string>& names
     constexpr int width = 480, height = 640, rows = 20, row_height = height / rows;
     RenderSurface target;
     target.recreate(width, height);
-    SkinPicture background(art(16, true), {0, 0}, {6, 6}, {10, 10}, {16, 16}, false, 1);
-    SkinPicture icon(art(12, true), {0, 0}, {0, 0}, {24, 24}, {24, 24}, false, 1);
+    SkinPicture background(art(16, true), {0, 0}, {6, 6}, {10, 10}, {16, 16}, false, Scale{});
+    SkinPicture icon(art(12, true), {0, 0}, {0, 0}, {24, 24}, {24, 24}, false, Scale{});
     FontSpec name_spec;
     name_spec.size = 8;
-    name_spec.scale = 2;
+    name_spec.scale = Scale::whole(2);
     name_spec.bold = true;
     FontSpec detail_spec;
     detail_spec.size = 7;
-    detail_spec.scale = 2;
+    detail_spec.scale = Scale::whole(2);
     FontRep name_font(name_spec), detail_font(detail_spec);
     for (auto _ : state) {
         for (int i = 0; i < rows; ++i) {
@@ -105,7 +105,7 @@ BENCHMARK(BM_ListFrameMixedScripts)
 void BM_MeasureNewMixedNames(benchmark::State& state) {
     FontSpec spec;
     spec.size = 8;
-    spec.scale = 2;
+    spec.scale = Scale::whole(2);
     FontRep font(spec);
     const std::u16string callers[] = {
         u"\u674E\u5C0F\u660E", u"\u0645\u062D\u0645\u062F \u0627\u0644\u0639\u0644\u064A",

@@ -95,14 +95,17 @@ install(FILES ${QV_PACKAGING_BUILD_DIR}/${QV_DESKTOP_ID}.metainfo.xml
 
 # The call bridge with its systemd user unit and its autostart entry (for sessions without
 # systemd; under systemd the unit is the one to enable). The unit names the installed binary,
-# so it is written at install time, when the prefix is known.
+# so it is written at install time, when the prefix is known, straight to its place: two
+# installs side by side into different prefixes must not share a file in the build tree.
 install(TARGETS quillory-phoned RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(CODE "
   set(QV_BINDIR \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
-  configure_file(\"${PROJECT_SOURCE_DIR}/data/linux/quillory-phoned.service.in\"
-                 \"${PROJECT_BINARY_DIR}/quillory-phoned.service\" @ONLY)
+  set(unit \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/lib/systemd/user/quillory-phoned.service\")
+  message(STATUS \"Installing: \${unit}\")
+  configure_file(\"${PROJECT_SOURCE_DIR}/data/linux/quillory-phoned.service.in\" \"\${unit}\"
+                 @ONLY)
+  list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${unit}\")
 ")
-install(FILES ${PROJECT_BINARY_DIR}/quillory-phoned.service DESTINATION lib/systemd/user)
 # Autostart entries of a system install (/usr, as the package has it) belong in /etc; any other
 # prefix keeps its own etc/. Decided at install time, as the package's prefix is only known then.
 install(CODE "

@@ -66,7 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto image = skin::SkinImage::from_bytes(std::vector<uint8_t>(data, data + size));
     if (!image)
         return 0;
-    image->set_scale(2);
+    // A half step: every point goes through the rounding.
+    image->set_scale(skin::Scale::from_halves(3));
     g_visited = 0;
     for (const auto& [name, dir] : image->named_nodes()) {
         if (image->find_named_node(name) != dir)

@@ -1,12 +1,12 @@
 #include "audio/player_pcm.h"
 
+#include "audio/pcm_converter.h"
 #include "foundation/log.h"
 #include "foundation/threads.h"
 #include "platform/clock.h"
 #include "platform/messages.h"
-#include "platform/pcm_converter.h"
 #include "platform/thread_priority.h"
-#include "platform/wave_device.h"
+#include "platform/wave_out_device.h"
 
 #include <algorithm>
 #include <cstring>
@@ -20,8 +20,8 @@ using namespace platform;
 namespace {
 
 // Playback that ran dry between two buffers is said, with how long the silence was.
-void log_underruns(platform::WaveOut device, int rate) {
-    const platform::WaveLoss loss = platform::wave_out_loss(device);
+void log_underruns(platform::WaveOutDevice& device, int rate) {
+    const platform::WaveLoss loss = device.loss();
     const int kind = int(platform::WaveLossKind::Underrun);
     if (loss.events[kind] > 0 && rate > 0)
         foundation::log() << "PlayerPCM "
@@ -35,14 +35,14 @@ constexpr int kPullBytes = 16384;
 
 enum State : int32_t { Idle = 0, Playing = 1, Draining = 2 };
 
-platform::PcmLayout layout_of(int channels, int bits, int rate) {
-    return platform::PcmLayout{channels, bits, rate, false};
+PcmLayout layout_of(int channels, int bits, int rate) {
+    return PcmLayout{channels, bits, rate, false};
 }
 
 // What the output device is opened with for a stream: 8- and 16-bit mono or stereo at rates
 // a device takes are played as they are, everything else as 16-bit, at most two channels.
-platform::PcmLayout device_layout_for(const platform::PcmLayout& source) {
-    platform::PcmLayout device = source;
+PcmLayout device_layout_for(const PcmLayout& source) {
+    PcmLayout device = source;
     if (device.bits != 8)
         device.bits = 16;
     device.channels = std::min(device.channels, 2);
@@ -128,9 +128,8 @@ public:
     int32_t frames_heard() {
         std::lock_guard guard(m_owner.lock());
         const int32_t block = m_device_layout.channels * m_device_layout.bits / 8;
-        uint64_t bytes = 0;
-        if (m_device && block > 0 && m_device_layout.rate > 0 &&
-            wave_out_get_position(m_device, &bytes) == MMSYSERR_NOERROR) {
+        if (m_device && block > 0 && m_device_layout.rate > 0) {
+            const uint64_t bytes = m_device->position();
             const double frames = double(bytes / uint64_t(block)) * m_rate / m_device_layout.rate;
             m_frames_heard = std::min(m_frames_pulled, int32_t(frames));
         }
@@ -161,15 +160,15 @@ private:
     void apply_volume();
 
     PlayerPCM& m_owner;
-    WaveOut m_device{nullptr};
+    std::unique_ptr<WaveOutDevice> m_device;
     WaveHeader m_headers[kBuffers];
     std::vector<uint8_t> m_buffers[kBuffers];
     double m_volume{1.0};
     double m_levels[2]{0.0, 0.0};
     int32_t m_channels{0}, m_bits{0}, m_rate{0}; // the stream's format, as the reader gives it
-    std::unique_ptr<platform::PcmConverter> m_converter; // when the device takes another one
+    std::unique_ptr<PcmConverter> m_converter;   // when the device takes another one
     bool m_converter_flushed{false};
-    platform::PcmLayout m_device_layout;
+    PcmLayout m_device_layout;
     int32_t m_buffer_size{0};
     int32_t m_buffer_ms{200};
     int32_t m_frames_pulled{0};
@@ -201,18 +200,18 @@ void PlayerPCMImpl::run() {
         std::lock_guard guard(m_owner.lock());
         switch (message.message) {
         case MM_WOM_OPEN:
-            if (WaveOut(message.wparam) == m_device)
+            if (message.wparam == WParam(m_device.get()))
                 fill_or_close();
             break;
         case MM_WOM_DONE: {
-            if (WaveOut(message.wparam) != m_device)
+            if (message.wparam != WParam(m_device.get()))
                 break;
             auto* header = reinterpret_cast<WaveHeader*>(message.lparam);
             if (header < m_headers || header >= m_headers + kBuffers || header->user == 0)
                 break;
             header->user = 0;
             m_last_done = tick_count();
-            wave_out_unprepare_header(m_device, header);
+            m_device->unprepare_header(header);
             measure(*header);
             fill_or_close();
             break;
@@ -240,19 +239,19 @@ void PlayerPCMImpl::run() {
         default:
             break;
         }
-        if (m_device && wave_out_lost(m_device)) {
+        if (m_device && m_device->lost()) {
             foundation::log() << "PlayerPCM device lost\n";
             fail(PlayerPCM::Fault::DeviceLost);
         }
     }
     std::lock_guard guard(m_owner.lock());
     if (m_device) {
-        wave_out_reset(m_device);
+        m_device->reset();
         for (WaveHeader& header : m_headers)
-            wave_out_unprepare_header(m_device, &header);
-        log_underruns(m_device, m_rate);
-        wave_out_close(m_device);
-        m_device = nullptr;
+            m_device->unprepare_header(&header);
+        log_underruns(*m_device, m_rate);
+        m_device->close();
+        m_device.reset();
     }
     kill_timer(m_window, kStallTimer);
     destroy_window(m_window);
@@ -300,14 +299,14 @@ void PlayerPCMImpl::handle_request() {
         m_pending = AudioBlock{};
         m_converter.reset();
         if (m_device)
-            wave_out_reset(m_device);
+            m_device->reset();
     }
     if (m_device) {
         if (m_pause_requested && !m_device_paused) {
-            wave_out_pause(m_device);
+            m_device->pause();
             m_device_paused = true;
         } else if (!m_pause_requested && m_device_paused) {
-            wave_out_restart(m_device);
+            m_device->restart();
             m_device_paused = false;
             m_last_done = tick_count();
         }
@@ -320,9 +319,9 @@ void PlayerPCMImpl::fill_or_close() {
     if (m_state == Playing && !fill_buffers())
         m_state = Draining;
     if (m_state == Draining && !any_queued() && m_device) {
-        log_underruns(m_device, m_rate);
-        if (wave_out_close(m_device) == MMSYSERR_NOERROR)
-            m_device = nullptr;
+        log_underruns(*m_device, m_rate);
+        if (m_device->close() == MMSYSERR_NOERROR)
+            m_device.reset();
     }
 }
 
@@ -385,8 +384,8 @@ bool PlayerPCMImpl::fill_buffers() {
         if (copied > 0) {
             header.user = 1;
             header.buffer_length = uint32_t(copied);
-            wave_out_prepare_header(m_device, &header);
-            if (wave_out_write(m_device, &header) != MMSYSERR_NOERROR)
+            m_device->prepare_header(&header);
+            if (m_device->write(&header) != MMSYSERR_NOERROR)
                 header.user = 0;
         }
         if (copied < room)
@@ -398,12 +397,12 @@ bool PlayerPCMImpl::fill_buffers() {
 void PlayerPCMImpl::open_device() {
     if (m_device)
         return;
-    const platform::PcmLayout source = layout_of(m_channels, m_bits, m_rate);
+    const PcmLayout source = layout_of(m_channels, m_bits, m_rate);
     m_device_layout = device_layout_for(source);
     m_converter.reset();
     m_converter_flushed = false;
     if (!(m_device_layout == source)) {
-        m_converter = platform::PcmConverter::create(source, m_device_layout);
+        m_converter = PcmConverter::create(source, m_device_layout);
         if (!m_converter) {
             foundation::log() << "PlayerPCM::open_device no conversion from channels:" << m_channels
                               << " bits:" << m_bits << " rate:" << m_rate << "\n";
@@ -418,10 +417,10 @@ void PlayerPCMImpl::open_device() {
     format.bits_per_sample = uint16_t(m_device_layout.bits);
     format.block_align = uint16_t(m_device_layout.channels * m_device_layout.bits / 8);
     format.avg_bytes_per_sec = format.block_align * uint32_t(m_device_layout.rate);
-    WaveResult result = wave_out_open(&m_device, WAVE_MAPPER, format, m_window);
+    WaveResult result = WaveOutDevice::open(m_device, WAVE_MAPPER, format, m_window);
     if (result != MMSYSERR_NOERROR) {
         foundation::log() << "PlayerPCM::open_device waveOutOpen=" << result << "\n";
-        m_device = nullptr;
+        m_device.reset();
         fail(result == WAVERR_BADFORMAT ? PlayerPCM::Fault::Format : PlayerPCM::Fault::NoDevice);
         return;
     }
@@ -458,12 +457,12 @@ void PlayerPCMImpl::fail(PlayerPCM::Fault fault) {
 
 void PlayerPCMImpl::close_down() {
     if (m_device) {
-        wave_out_reset(m_device);
+        m_device->reset();
         for (WaveHeader& header : m_headers)
-            wave_out_unprepare_header(m_device, &header);
-        log_underruns(m_device, m_rate);
-        wave_out_close(m_device);
-        m_device = nullptr;
+            m_device->unprepare_header(&header);
+        log_underruns(*m_device, m_rate);
+        m_device->close();
+        m_device.reset();
         // Whatever the closed device still posted belongs to no stream now.
         Message stale;
         while (peek_message(stale, 0, MM_WOM_OPEN, MM_WOM_DONE)) {
@@ -517,7 +516,7 @@ void PlayerPCMImpl::apply_volume() {
     if (!m_device)
         return;
     uint32_t word = uint32_t(m_volume * 65535);
-    wave_out_set_volume(m_device, word | (word << 16));
+    m_device->set_volume(word | (word << 16));
 }
 
 PlayerPCM::PlayerPCM() : m_impl(std::make_unique<PlayerPCMImpl>(*this)) {}
@@ -547,9 +546,9 @@ PlayerPCM::Fault PlayerPCM::fault() const {
 }
 
 bool PlayerPCM::can_play(int channels, int bits, int rate) {
-    const platform::PcmLayout source = layout_of(channels, bits, rate);
-    const platform::PcmLayout device = device_layout_for(source);
-    return device == source || platform::PcmConverter::create(source, device) != nullptr;
+    const PcmLayout source = layout_of(channels, bits, rate);
+    const PcmLayout device = device_layout_for(source);
+    return device == source || PcmConverter::create(source, device) != nullptr;
 }
 
 void PlayerPCM::set_volume(double volume) {

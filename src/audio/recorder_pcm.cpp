@@ -1,5 +1,6 @@
 #include "audio/recorder_pcm.h"
 
+#include "audio/capture_mixer.h"
 #include "foundation/log.h"
 #include "foundation/threads.h"
 #include "platform/clock.h"
@@ -58,7 +59,7 @@ public:
     }
     WaveDownlink downlink() const {
         std::lock_guard guard(m_lock);
-        return m_device ? wave_in_downlink(m_device) : WaveDownlink::None;
+        return m_device ? m_device->downlink() : WaveDownlink::None;
     }
     void set_lively(bool on) {
         m_lively.store(on);
@@ -87,7 +88,7 @@ private:
     RecorderPCM* m_owner;
     WaveHeader m_headers[kBuffers];
     std::vector<uint8_t> m_buffers[kBuffers];
-    WaveIn m_device{nullptr};
+    std::unique_ptr<WaveInDevice> m_device;
     uint32_t m_buffer_size{0};
     int32_t m_next{0};
     bool m_paused{false};
@@ -141,15 +142,19 @@ RecorderPCMImpl::RecorderPCMImpl(int channels_, int rate_, int bits_, RecorderPC
     // The device's messages go to a window of the capture thread.
     m_window_ready.wait();
     std::lock_guard guard(m_lock);
-    WaveResult result = wave_in_open(&m_device, device_id, format, m_window);
-    foundation::log() << "waveInOpen handle=" << handle_number(m_device) << "\n";
+    // A call's two sides are mixed here, into the one stream a call recording holds.
+    std::unique_ptr<platform::CaptureMix> mix;
+    if (device_id == WAVE_CALL_MAPPER)
+        mix.reset(new CaptureMixer(CaptureMixer::for_devices(format)));
+    WaveResult result = WaveInDevice::open(m_device, device_id, format, m_window, std::move(mix));
+    foundation::log() << "waveInOpen handle=" << handle_number(m_device.get()) << "\n";
     if (result != MMSYSERR_NOERROR) {
-        m_device = nullptr;
+        m_device.reset();
         m_state = Closed;
         foundation::log() << "recorder bad open!!!!! waveInOpen=" << result << "\n";
         return;
     }
-    m_downlink = wave_in_downlink(m_device);
+    m_downlink = m_device->downlink();
     if (m_downlink == WaveDownlink::Mixed)
         foundation::log() << "recorder call downlink mixed in\n";
     else if (m_downlink == WaveDownlink::Unavailable && !g_no_downlink_logged.exchange(true))
@@ -166,10 +171,10 @@ RecorderPCMImpl::~RecorderPCMImpl() {
             // What was captured up to here still goes down the chain: the buffer being
             // filled comes back partly filled, the rest empty, and all are harvested in ring
             // order before the device closes.
-            WaveResult result = wave_in_stop(m_device);
+            WaveResult result = m_device->stop();
             if (result != MMSYSERR_NOERROR)
                 foundation::log() << "recorder bad stop!!!!! waveInStop=" << result << "\n";
-            result = wave_in_reset(m_device);
+            result = m_device->reset();
             if (result != MMSYSERR_NOERROR)
                 foundation::log() << "recorder bad reset!!!!! waveInReset=" << result << "\n";
             if (capturing) {
@@ -177,11 +182,11 @@ RecorderPCMImpl::~RecorderPCMImpl() {
                 check_loss();
             }
             for (WaveHeader& header : m_headers)
-                wave_in_unprepare_header(m_device, &header);
-            result = wave_in_close(m_device);
+                m_device->unprepare_header(&header);
+            result = m_device->close();
             if (result != MMSYSERR_NOERROR)
                 foundation::log() << "recorder bad close!!!!! waveInClose=" << result << "\n";
-            m_device = nullptr;
+            m_device.reset();
         }
     }
     request_stop();
@@ -194,7 +199,7 @@ bool RecorderPCMImpl::pause() {
     if (!m_device)
         return false;
     if (!m_paused) {
-        WaveResult result = wave_in_stop(m_device);
+        WaveResult result = m_device->stop();
         if (result != MMSYSERR_NOERROR)
             foundation::log() << "recorder bad pause!!!!! waveInStop=" << result << "\n";
         m_paused = result == MMSYSERR_NOERROR;
@@ -203,21 +208,21 @@ bool RecorderPCMImpl::pause() {
 }
 
 void RecorderPCMImpl::queue_header(WaveHeader& header) {
-    WaveResult result = wave_in_prepare_header(m_device, &header);
+    WaveResult result = m_device->prepare_header(&header);
     if (result != MMSYSERR_NOERROR)
-        foundation::log() << "recorder bad prepare!!!!! handle=" << handle_number(m_device)
+        foundation::log() << "recorder bad prepare!!!!! handle=" << handle_number(m_device.get())
                           << " waveInPrepareHeader=" << result << "\n";
     foundation::log() << "recorder add " << tick_count() << "\n";
-    result = wave_in_add_buffer(m_device, &header);
+    result = m_device->add_buffer(&header);
     if (result != MMSYSERR_NOERROR)
-        foundation::log() << "recorder bad add!!!!! handle=" << handle_number(m_device)
+        foundation::log() << "recorder bad add!!!!! handle=" << handle_number(m_device.get())
                           << " waveInAddBuffer=" << result << "\n";
 }
 
 void RecorderPCMImpl::start_capture() {
     for (WaveHeader& header : m_headers)
         queue_header(header);
-    WaveResult result = wave_in_start(m_device);
+    WaveResult result = m_device->start();
     if (result == MMSYSERR_NOERROR) {
         m_state = Capturing;
         m_start_requested = false;
@@ -240,9 +245,10 @@ void RecorderPCMImpl::harvest() {
         if (!(header.flags.load(std::memory_order_acquire) & WHDR_DONE))
             break;
         m_next = (index + 1) % kBuffers;
-        WaveResult result = wave_in_unprepare_header(m_device, &header);
+        WaveResult result = m_device->unprepare_header(&header);
         if (result != MMSYSERR_NOERROR) {
-            foundation::log() << "recorder bad unprepare!!!!! handle=" << handle_number(m_device)
+            foundation::log() << "recorder bad unprepare!!!!! handle="
+                              << handle_number(m_device.get())
                               << " waveInUnprepareHeader=" << result << "\n";
             foundation::log() << "MMSYSERR_INVALHANDLE=" << uint32_t(MMSYSERR_INVALHANDLE) << "\n";
         }
@@ -259,8 +265,8 @@ void RecorderPCMImpl::harvest() {
             m_last_done = tick_count();
             if (!m_delivered && !m_described) {
                 m_described = true;
-                foundation::log() << "recorder capture through "
-                                  << wave_in_description(m_device).c_str() << "\n";
+                foundation::log() << "recorder capture through " << m_device->description().c_str()
+                                  << "\n";
             }
             m_delivered = true;
         }
@@ -279,7 +285,7 @@ constexpr uint32_t kStartGraceMs = 4000;
 
 // Every loss the device reports is logged by its kind, with how much audio it cost.
 void RecorderPCMImpl::check_loss() {
-    const WaveLoss now = wave_in_loss(m_device);
+    const WaveLoss now = m_device->loss();
     for (int kind = 0; kind < kWaveLossKinds; ++kind) {
         if (now.events[kind] == m_loss.events[kind])
             continue;
@@ -297,12 +303,12 @@ void RecorderPCMImpl::check_device() {
         return;
     check_loss();
     // The downlink going away costs the other party's voice, not the recording.
-    if (m_downlink == WaveDownlink::Mixed && wave_in_downlink(m_device) == WaveDownlink::Lost) {
+    if (m_downlink == WaveDownlink::Mixed && m_device->downlink() == WaveDownlink::Lost) {
         m_downlink = WaveDownlink::Lost;
         foundation::log() << "recorder call downlink lost, microphone alone " << tick_count()
                           << "\n";
     }
-    if (wave_in_lost(m_device)) {
+    if (m_device->lost()) {
         m_device_lost = true;
         foundation::log() << "recorder device lost " << tick_count() << "\n";
     } else if (m_state == Capturing && !m_paused &&

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "audio/link.h"
-#include "platform/wave_device.h"
+#include "platform/wave_in_device.h"
 
 #include <memory>
 

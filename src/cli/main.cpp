@@ -1,4 +1,5 @@
 #include "cli/command.h"
+#include "formats/wave_file.h"
 
 #include <cstdio>
 #include <cstring>
@@ -43,6 +44,8 @@ int main(int argc, char** argv) {
         cli::print_usage();
         return 2;
     }
+    // The file sound devices read and write WAV through the one WAV coding.
+    formats::use_wave_files();
     cli::Arguments args(argv + 2, argv + argc);
     return it->second.function(args);
 }

@@ -3,6 +3,7 @@
 #include "controller/peak_cache.h"
 #include "formats/factory.h"
 #include "formats/id3_tag.h"
+#include "formats/wave_file.h"
 #include "foundation/date_time.h"
 #include "foundation/file.h"
 #include "foundation/log.h"
@@ -11,8 +12,8 @@
 #include "foundation/text.h"
 #include "platform/clock.h"
 #include "platform/command_line.h"
+#include "platform/sound_player.h"
 #include "platform/timing_trace.h"
-#include "platform/wave_device.h"
 
 #include <algorithm>
 #include <chrono>
@@ -76,6 +77,8 @@ public:
 Document::Document()
     : m_tick(std::make_unique<platform::SoundCue>(foundation::expand(marker_tick))),
       m_timer(*this) {
+    // The beeps and the file sound devices read and write WAV through the one WAV coding.
+    formats::use_wave_files();
     m_call_monitor = std::make_unique<telephony::CallMonitorImpl>(this);
     m_scanner.reset(
         new foundation::DirectoryScanner(static_cast<foundation::DirectorySink&>(*this)));

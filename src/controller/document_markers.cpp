@@ -6,7 +6,7 @@
 #include "formats/trim.h"
 #include "foundation/file.h"
 #include "foundation/log.h"
-#include "platform/wave_device.h"
+#include "platform/sound_player.h"
 
 #include <algorithm>
 #include <cmath>

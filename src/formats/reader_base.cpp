@@ -1,7 +1,7 @@
 #include "formats/reader_base.h"
 
+#include "audio/pcm_converter.h"
 #include "foundation/log.h"
-#include "platform/pcm_converter.h"
 
 namespace formats {
 
@@ -57,10 +57,10 @@ void ReaderBase::next_block(audio::AudioBlock& out, int max_bytes) {
             return;
         }
         if (!m_converter) {
-            const platform::PcmLayout from{m_held.channels, m_held.bits_per_sample,
-                                           m_held.sample_rate, false};
-            const platform::PcmLayout to{m_channels, m_bits, m_rate, false};
-            m_converter = platform::PcmConverter::create(from, to);
+            const audio::PcmLayout from{m_held.channels, m_held.bits_per_sample, m_held.sample_rate,
+                                        false};
+            const audio::PcmLayout to{m_channels, m_bits, m_rate, false};
+            m_converter = audio::PcmConverter::create(from, to);
             m_converter_flushed = false;
             m_converting_channels = m_held.channels;
             m_converting_rate = m_held.sample_rate;

@@ -11,7 +11,7 @@
 #include <memory>
 #include <mutex>
 
-namespace platform {
+namespace audio {
 class PcmConverter;
 }
 
@@ -76,7 +76,7 @@ private:
     Output m_output;
     // A block read but not yet handed on: it waits while the converter gives up the last part.
     audio::AudioBlock m_held;
-    std::unique_ptr<platform::PcmConverter> m_converter; // from the current part's format
+    std::unique_ptr<audio::PcmConverter> m_converter; // from the current part's format
     int m_converting_channels{0};
     int m_converting_rate{0};
     bool m_converter_flushed{false};

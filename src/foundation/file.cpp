@@ -85,19 +85,7 @@ bool File::truncate() {
 }
 
 WholeFile read_whole_file(const std::u16string& path, uint64_t limit, std::vector<uint8_t>& bytes) {
-    bytes.clear();
-    File file(path, File::Read);
-    if (!file.is_open())
-        return WholeFile::CannotOpen;
-    const uint64_t size = file.size();
-    if (size > limit || size > UINT32_MAX)
-        return WholeFile::TooLarge;
-    bytes.resize(size_t(size));
-    const uint32_t got = size == 0 ? 0 : file.read(bytes.data(), uint32_t(size));
-    if (got == size)
-        return WholeFile::Read;
-    bytes.resize(got);
-    return WholeFile::CannotRead;
+    return platform::read_whole_file(to_utf8(expand(path)), limit, bytes);
 }
 
 } // namespace foundation

@@ -3,14 +3,12 @@
 // A file opened by path (path macros expanded first). Not open after a failed open; every
 // operation on a file that is not open returns 0 or false. One object per thread.
 
+#include "platform/file_handle.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
-
-namespace platform {
-class FileHandle;
-}
 
 namespace foundation {
 
@@ -51,9 +49,8 @@ private:
     std::unique_ptr<platform::FileHandle> m_handle;
 };
 
-// The program's one way to read a whole file: its bytes, when it opens and holds at most
-// `limit` bytes. On CannotRead `bytes` keeps what could be read; otherwise it is empty on failure.
-enum class WholeFile { Read, CannotOpen, TooLarge, CannotRead };
+// The program's one way to read a whole file (platform::read_whole_file), the path expanded.
+using platform::WholeFile;
 [[nodiscard]] WholeFile read_whole_file(const std::u16string& path, uint64_t limit,
                                         std::vector<uint8_t>& bytes);
 

@@ -1,12 +1,13 @@
 #include "platform/desktop_entries.h"
 
 #include "platform/command_line.h"
+#include "platform/file_handle.h"
 #include "platform/process.h"
 #include "platform/xdg_folders.h"
 
 #include <algorithm>
 #include <chrono>
-#include <fstream>
+#include <string_view>
 
 namespace platform {
 
@@ -19,16 +20,16 @@ std::string desktop_exec_line(const std::string& id) {
     std::vector<std::string> folders = data_dirs();
     folders.insert(folders.begin(), data_home());
     for (const auto& folder : folders) {
-        std::ifstream entry(folder + "/applications/" + id);
-        if (!entry)
-            continue;
-        std::string line;
+        const std::string entry = read_whole_text(folder + "/applications/" + id, 1 << 20);
+        std::string_view lines = entry;
         bool in_main_group = false;
-        while (std::getline(entry, line)) {
+        while (!lines.empty()) {
+            const std::string_view line = lines.substr(0, lines.find('\n'));
+            lines.remove_prefix(std::min(lines.size(), line.size() + 1));
             if (!line.empty() && line[0] == '[')
                 in_main_group = line == "[Desktop Entry]";
-            else if (in_main_group && line.rfind("Exec=", 0) == 0)
-                return line.substr(5);
+            else if (in_main_group && line.starts_with("Exec="))
+                return std::string(line.substr(5));
         }
     }
     return {};

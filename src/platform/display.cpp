@@ -1,11 +1,11 @@
 #include "platform/display.h"
 
-#include "foundation/unicode.h"
 #include "platform/display_shm.h"
 #include "platform/input_script.h"
 #include "platform/number.h"
 #include "platform/png_writer.h"
 #include "platform/system_paths.h"
+#include "platform/utf.h"
 
 #include <SDL2/SDL.h>
 #include <SDL2/SDL_syswm.h>
@@ -280,9 +280,8 @@ public:
     // The density the skin is drawn for, in device pixels: 96 times the skin's scale. The
     // 240 x 320 design fills a phone's window about 360 points wide at 1.5 times and a desktop
     // window at 2 times (points on a desktop's own scale); times the output scale for device
-    // pixels (3 on a phone at scale 2, 4 on a desktop at scale 2). A scale between whole ones
-    // draws at the whole one below, so that everything fits. QUILLORY_DPI says the density of a
-    // point instead.
+    // pixels (3 on a phone at scale 2, 4 on a desktop at scale 2). QUILLORY_DPI says the density
+    // of a point instead.
     int32_t dots_per_inch() const override {
         const int32_t device = device_scale() * m_desktop_scale;
         if (m_dpi_asked)
@@ -291,7 +290,7 @@ public:
             std::min(m_points_width, m_points_height) / std::max(1, m_desktop_scale);
         // Half steps of the design's size: 1, 1.5 or 2.
         const int32_t halves = std::clamp(2 * shorter / design_width, 2, 4);
-        return design_dpi * std::max(1, halves * device / 2);
+        return design_dpi * halves * device / 2;
     }
     int32_t orientation() const override { return 0; }
     bool is_ready() const override {
@@ -307,14 +306,14 @@ public:
         return PixelBuffer{m_pixels.data(), m_width, m_height, m_width * 2};
     }
 
-    void present() override { present({foundation::Rect{0, 0, m_width, m_height}}); }
+    void present() override { present({Rect{0, 0, m_width, m_height}}); }
 
-    void present(const std::vector<foundation::Rect>& areas) override {
+    void present(const std::vector<Rect>& areas) override {
         std::vector<SDL_Rect> rects;
         rects.reserve(areas.size());
-        const foundation::Rect all{0, 0, m_width, m_height};
-        for (const foundation::Rect& area : areas) {
-            const foundation::Rect r = area.intersect(all);
+        const Rect all{0, 0, m_width, m_height};
+        for (const Rect& area : areas) {
+            const Rect r = area.intersect(all);
             if (!r.empty())
                 rects.push_back(SDL_Rect{r.left, r.top, r.width(), r.height()});
         }
@@ -635,8 +634,7 @@ private:
                 SDL_SetWindowSize(m_window, event.x, event.y);
                 break;
             case ScriptEvent::Kind::Text:
-                for (char16_t unit :
-                     foundation::utf8_to_utf16(event.text, foundation::Utf8Errors::Replace))
+                for (char16_t unit : utf8_to_utf16(event.text, Utf8Errors::Replace))
                     post(WM_CHAR, unit, 1);
                 break;
             case ScriptEvent::Kind::Key:
@@ -733,8 +731,7 @@ private:
         }
         case SDL_TEXTINPUT: {
             // Typed text: malformed bytes are shown as U+FFFD.
-            const std::u16string units =
-                foundation::utf8_to_utf16(event.text.text, foundation::Utf8Errors::Replace);
+            const std::u16string units = utf8_to_utf16(event.text.text, Utf8Errors::Replace);
             for (char16_t unit : units)
                 post(WM_CHAR, unit, 1);
             break;

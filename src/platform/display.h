@@ -29,8 +29,8 @@
 // they go into the compositor's shared memory, only where they changed (display_shm.h), unless
 // SDL_RENDER_DRIVER names a renderer or that cannot be had (then SDL's renderer, over EGL).
 
-#include "foundation/rect.h"
 #include "platform/messages.h"
+#include "platform/rect.h"
 
 #include <cstdint>
 #include <memory>
@@ -99,7 +99,7 @@ public:
     virtual void present() = 0;
     // Shows the rectangles of the back buffer that changed since the last present (the window
     // may show more of it).
-    virtual void present(const std::vector<foundation::Rect>& areas) {
+    virtual void present(const std::vector<Rect>& areas) {
         if (!areas.empty())
             present();
     }

@@ -2,7 +2,10 @@
 
 #include "platform/file_system.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -121,6 +124,42 @@ bool FileHandle::flush() {
 bool FileHandle::truncate_here() {
     off_t here = ::lseek(m_fd, 0, SEEK_CUR);
     return here >= 0 && ::ftruncate(m_fd, here) == 0;
+}
+
+WholeFile read_whole_file(const std::string& path, uint64_t limit, std::vector<uint8_t>& bytes) {
+    bytes.clear();
+    std::unique_ptr<FileHandle> file = FileHandle::open(path, FileHandle::Read);
+    if (!file)
+        return WholeFile::CannotOpen;
+    const int64_t size = file->size();
+    if (size < 0)
+        return WholeFile::CannotRead;
+    if (uint64_t(size) > limit || uint64_t(size) > UINT32_MAX)
+        return WholeFile::TooLarge;
+    constexpr uint32_t kChunk = 64 * 1024;
+    for (;;) {
+        const size_t at = bytes.size();
+        const size_t wanted = size_t(std::max<int64_t>(size - int64_t(at), kChunk));
+        bytes.resize(at + wanted);
+        const uint32_t got = file->read(bytes.data() + at, uint32_t(wanted));
+        bytes.resize(at + got);
+        if (bytes.size() > limit) {
+            bytes.clear();
+            return WholeFile::TooLarge;
+        }
+        if (got < wanted)
+            break;
+    }
+    if (bytes.size() < uint64_t(size))
+        return WholeFile::CannotRead;
+    return WholeFile::Read;
+}
+
+std::string read_whole_text(const std::string& path, uint64_t limit) {
+    std::vector<uint8_t> bytes;
+    if (read_whole_file(path, limit, bytes) != WholeFile::Read)
+        return {};
+    return std::string(bytes.begin(), bytes.end());
 }
 
 } // namespace platform

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -47,5 +48,15 @@ private:
     int m_fd;
     bool m_full_disk{false}; // the test double of a full disk holds this file
 };
+
+// The program's one way to read a whole file (foundation/file.h gives it to the code above):
+// its bytes, when it opens and holds at most `limit` bytes. It is read to its end, so a file
+// whose size the system does not tell (/proc) is read whole too. On CannotRead `bytes` keeps
+// what could be read; otherwise it is empty on failure.
+enum class WholeFile { Read, CannotOpen, TooLarge, CannotRead };
+[[nodiscard]] WholeFile read_whole_file(const std::string& path, uint64_t limit,
+                                        std::vector<uint8_t>& bytes);
+// The same as text; empty when it cannot be read whole.
+std::string read_whole_text(const std::string& path, uint64_t limit);
 
 } // namespace platform

@@ -1,7 +1,7 @@
 #include "platform/file_watch.h"
 
-#include "foundation/unicode.h"
 #include "platform/ready_watch.h"
+#include "platform/utf.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -17,7 +17,7 @@ constexpr uint32_t watch_mask =
     IN_CREATE | IN_MOVED_TO | IN_CLOSE_WRITE | IN_DELETE | IN_MOVED_FROM | IN_ONLYDIR;
 
 int add_watch(int descriptor, const std::u16string& folder) {
-    const std::string path = foundation::utf16_to_utf8(folder);
+    const std::string path = utf16_to_utf8(folder);
     return inotify_add_watch(descriptor, path.c_str(), watch_mask);
 }
 
@@ -47,7 +47,7 @@ template <typename Entry, typename Gone> void read_events(int descriptor, Entry 
                     change = FileWatch::Change::Created;
                 else if (event->mask & (IN_DELETE | IN_MOVED_FROM))
                     change = FileWatch::Change::Deleted;
-                entry(event->wd, change, foundation::utf8_to_utf16(name));
+                entry(event->wd, change, utf8_to_utf16(name));
             }
             offset = next;
         }

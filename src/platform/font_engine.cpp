@@ -1,5 +1,7 @@
 #include "platform/font_engine.h"
 
+#include "platform/utf.h"
+
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -319,19 +321,6 @@ bool is_neutral_script(hb_script_t script) {
            script == HB_SCRIPT_UNKNOWN;
 }
 
-char32_t decode(std::u16string_view text, size_t i, size_t end, size_t& length) {
-    char16_t unit = text[i];
-    length = 1;
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < end && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-        length = 2;
-        return 0x10000 + ((char32_t(unit) - 0xD800) << 10) + (char32_t(text[i + 1]) - 0xDC00);
-    }
-    if (unit >= 0xD800 && unit <= 0xDFFF)
-        return 0xFFFD;
-    return unit;
-}
-
 class FreeTypeFace final : public FontFace {
 public:
     FreeTypeFace(std::unique_ptr<Face> primary, const FontRequest& request) : m_request(request) {
@@ -402,8 +391,9 @@ private:
         m_chars.clear();
         for (size_t i = begin; i < end;) {
             size_t length = 1, next_length = 1;
-            char32_t c = decode(text, i, end, length);
-            char32_t next = i + length < end ? decode(text, i + length, end, next_length) : 0;
+            char32_t c = code_point_at(text.substr(0, end), i, length);
+            char32_t next =
+                i + length < end ? code_point_at(text.substr(0, end), i + length, next_length) : 0;
             // Emoji presentation: by default, or asked for by a variation selector.
             bool emoji = next == 0xFE0F || (next != 0xFE0E && c > 0xFF &&
                                             u_hasBinaryProperty(c, UCHAR_EMOJI_PRESENTATION));

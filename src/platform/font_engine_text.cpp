@@ -1,6 +1,7 @@
 // Bidirectional runs and grapheme clusters through ICU.
 
 #include "platform/font_engine.h"
+#include "platform/utf.h"
 
 #include <algorithm>
 #include <climits>
@@ -118,8 +119,7 @@ void grapheme_boundaries(std::u16string_view text, std::vector<size_t>& boundari
     boundaries.clear();
     // Fallback: code points, never splitting a surrogate pair.
     for (size_t i = 0; i < text.size(); ++i) {
-        bool low_after_high = i > 0 && text[i] >= 0xDC00 && text[i] <= 0xDFFF &&
-                              text[i - 1] >= 0xD800 && text[i - 1] <= 0xDBFF;
+        bool low_after_high = i > 0 && is_pair_at(text, i - 1);
         bool lf_after_cr = i > 0 && text[i] == u'\n' && text[i - 1] == u'\r';
         if (!low_after_high && !lf_after_cr)
             boundaries.push_back(i);

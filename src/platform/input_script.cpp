@@ -1,10 +1,9 @@
 #include "platform/input_script.h"
 
+#include "platform/file_handle.h"
 #include "platform/number.h"
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 
 namespace platform {
 
@@ -115,11 +114,10 @@ std::vector<ScriptEvent> InputScript::read_new() {
     std::vector<ScriptEvent> events;
     if (m_path.empty())
         return events;
-    std::ifstream in(m_path, std::ios::binary);
-    if (!in)
+    const std::string whole = read_whole_text(m_path, 64 << 20);
+    if (whole.size() <= m_offset)
         return events;
-    in.seekg(std::streamoff(m_offset));
-    const std::string chunk((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string_view chunk = std::string_view(whole).substr(m_offset);
     const size_t end = chunk.rfind('\n');
     if (end == std::string::npos)
         return events;

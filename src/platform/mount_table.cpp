@@ -1,10 +1,10 @@
 #include "platform/mount_table.h"
 
+#include "platform/file_handle.h"
 #include "platform/user_name.h"
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
+#include <string_view>
 
 namespace platform {
 
@@ -45,15 +45,23 @@ bool directly_under(const std::string& path, const std::string& base) {
 
 std::vector<std::string> removable_mount_points() {
     std::vector<std::string> result;
-    std::ifstream in("/proc/self/mountinfo");
+    const std::string table = read_whole_text("/proc/self/mountinfo", 16 << 20);
     std::string user = user_name();
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::string id, parent, device, root, mount_point;
-        if (!(fields >> id >> parent >> device >> root >> mount_point))
+    std::string_view lines = table;
+    while (!lines.empty()) {
+        std::string_view line = lines.substr(0, lines.find('\n'));
+        lines.remove_prefix(std::min(lines.size(), line.size() + 1));
+        // Fields: mount id, parent id, major:minor, root, mount point, ...
+        std::string_view field;
+        for (int i = 0; i < 5; ++i) {
+            const size_t start = line.find_first_not_of(" \t");
+            line.remove_prefix(std::min(line.size(), start));
+            field = line.substr(0, line.find_first_of(" \t"));
+            line.remove_prefix(field.size());
+        }
+        if (field.empty())
             continue;
-        mount_point = unescape_mount_path(mount_point);
+        const std::string mount_point = unescape_mount_path(std::string(field));
         bool wanted = directly_under(mount_point, "/media");
         if (!user.empty())
             wanted = wanted || directly_under(mount_point, "/media/" + user) ||

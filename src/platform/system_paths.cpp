@@ -1,9 +1,11 @@
 #include "platform/system_paths.h"
 
+#include "platform/file_handle.h"
 #include "platform/xdg_folders.h"
 
+#include <algorithm>
 #include <cstdlib>
-#include <fstream>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -28,9 +30,11 @@ namespace {
 
 // The value of XDG_DOCUMENTS_DIR in user-dirs.dirs ("$HOME/..." or an absolute path).
 std::string documents_from_user_dirs() {
-    std::ifstream in(config_home() + "/user-dirs.dirs");
-    std::string line;
-    while (std::getline(in, line)) {
+    const std::string text = read_whole_text(config_home() + "/user-dirs.dirs", 1 << 20);
+    std::string_view lines = text;
+    while (!lines.empty()) {
+        const std::string line(lines.substr(0, lines.find('\n')));
+        lines.remove_prefix(std::min(lines.size(), line.size() + 1));
         const std::string key = "XDG_DOCUMENTS_DIR=";
         size_t start = line.find_first_not_of(" \t");
         if (start == std::string::npos || line.compare(start, key.size(), key) != 0)

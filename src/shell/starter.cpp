@@ -132,11 +132,11 @@ void Starter::on_resolution_changed() {
     m_application.game().set_direct_mode(screen.orientation);
     // Another density (a move to an output of another scale, a phone's window grown to a
     // desktop's): the skins are drawn at their new scale, their pictures and fonts made anew.
-    const int scale = skin::Properties::scale_for_dpi(screen.dots_per_inch);
+    const skin::Scale scale = skin::Scale::for_dpi(screen.dots_per_inch);
     for (skin::Properties* skin : {&m_splash_skin, &m_main_skin}) {
         if (!skin->image() || skin->scale() == scale)
             continue;
-        foundation::log() << "Starter::on_resolution_changed scale=" << scale << "\n";
+        foundation::log() << "Starter::on_resolution_changed scale=" << scale.name() << "\n";
         if (skin->load_skin(skin == &m_main_skin ? m_paths.main_skin : m_paths.splash_skin,
                             screen.dots_per_inch))
             skin->send_reload_skin();

@@ -31,7 +31,7 @@ VAlign valign_from_name(std::u16string_view name);
 
 class FontRep {
 public:
-    // Creates the face when the size is non-zero (height -(size * scale * 96) / 72, at most 31
+    // Creates the face when the size is non-zero (height spec.log_font_height(), at most 31
     // characters of the face name). A face that cannot be made is logged and leaves the font
     // without one: it then measures and draws with the fallback face, line height 20.
     explicit FontRep(const FontSpec& spec);

@@ -41,8 +41,12 @@ bool parse_integer(std::u16string_view text, size_t& pos, int32_t& out) {
 } // namespace
 
 int32_t FontSpec::log_font_height() const {
-    int64_t points = static_cast<int64_t>(size) * scale * 96;
-    return static_cast<int32_t>(-(points / 72));
+    auto at_whole = [this](int64_t times) { return static_cast<int64_t>(size) * times * 96 / 72; };
+    // A half step lies halfway between the whole scales on either side: a text that fits its box
+    // at both fits between them too (the box grows by the same half step).
+    const int64_t lower = at_whole(scale.halves() / 2);
+    const int64_t upper = at_whole((scale.halves() + 1) / 2);
+    return static_cast<int32_t>(-((lower + upper) / 2));
 }
 
 void apply_font_spec(std::u16string_view text, FontSpec& spec) {

@@ -1,23 +1,25 @@
 #pragma once
 
+#include "skin/scale.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace skin {
 
-// What a skin font is made from: size in points, scale (1, or 2 on hi-res displays), style
-// flags and face name.
+// What a skin font is made from: size in points, the skin's scale, style flags and face name.
 struct FontSpec {
     int32_t size{12};
-    int32_t scale{1};
+    Scale scale;
     bool bold{false};
     bool italic{false};
     bool underline{false};
     std::u16string face{u"Tahoma"};
 
     // The platform font height: -(size * scale * 96) / 72, truncated toward zero (negative for
-    // a character height, as a LOGFONT has it).
+    // a character height, as a LOGFONT has it); at a half step, the mean of the whole scales'
+    // heights on either side, truncated.
     int32_t log_font_height() const;
 
     bool operator==(const FontSpec&) const = default;

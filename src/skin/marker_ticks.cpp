@@ -11,7 +11,7 @@ namespace skin {
 void MarkerTicks::load(Properties& properties, NodeDir dir) {
     Button::load(properties, dir);
     m_color = properties.get_color(dir, u"color", SkinColor{});
-    m_tick_width = std::max(1, properties.get_int(dir, u"tick_width", 2) * properties.scale());
+    m_tick_width = std::max(1, properties.scale().apply(properties.get_int(dir, u"tick_width", 2)));
 }
 
 void MarkerTicks::set_markers(std::vector<int64_t> times_ms, int64_t duration_ms) {

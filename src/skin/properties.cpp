@@ -2,6 +2,7 @@
 
 #include "foundation/log.h"
 #include "foundation/paths.h"
+#include "foundation/text.h"
 #include "foundation/threads.h"
 #include "skin/font_rep.h"
 #include "skin/font_spec.h"
@@ -16,7 +17,7 @@ struct Properties::Loaded {
     std::vector<uint8_t> native;
     std::vector<std::shared_ptr<FontRep>> fonts;
     std::vector<std::u16string> strings;
-    int scale{1};
+    Scale scale;
 };
 
 ReloadListener::ReloadListener(Properties& properties) : m_properties(&properties) {
@@ -28,10 +29,6 @@ ReloadListener::~ReloadListener() {
         return;
     auto& list = m_properties->m_listeners;
     list.erase(std::remove(list.begin(), list.end(), this), list.end());
-}
-
-int Properties::scale_for_dpi(int32_t vertical_dpi) {
-    return std::clamp(vertical_dpi / design_dpi, 1, max_scale);
 }
 
 Properties::Properties() = default;
@@ -49,7 +46,7 @@ std::unique_ptr<Properties::Loaded> Properties::build(const std::u16string& path
     if (!loaded->image)
         return nullptr;
     SkinImage& image = *loaded->image;
-    loaded->scale = scale_for_dpi(vertical_dpi);
+    loaded->scale = Scale::for_dpi(vertical_dpi);
     image.set_scale(loaded->scale);
 
     foundation::Stopwatch lap;
@@ -64,19 +61,18 @@ std::unique_ptr<Properties::Loaded> Properties::build(const std::u16string& path
                               << "}\n";
             return nullptr;
         }
-        // Above scale 1 a picture drawn at the skin's scale (NAME@2x.bmp, NAME@3x.bmp, ...
-        // beside NAME.bmp) replaces the enlarged pixels; it is used only when it is exactly that
-        // many times as large.
-        if (const int scale = loaded->scale; scale > 1) {
-            // At most max_scale: one digit.
+        // Above scale 1 a picture drawn at the skin's scale (NAME@1.5x.bmp, NAME@2x.bmp, ...
+        // beside NAME.bmp) replaces the enlarged pixels; it is used only when it has exactly the
+        // scaled size.
+        if (const Scale scale = loaded->scale; scale != Scale{}) {
             const std::u16string hires_path =
-                picture_path(folder, name + u"@" + char16_t(u'0' + scale) + u"x");
+                picture_path(folder, name + u"@" + foundation::from_utf8(scale.name()) + u"x");
             std::shared_ptr<const Bitmap> hires;
             // The skin's path may start with a path macro, so the look-up expands it too.
             if (foundation::FileInfo(hires_path + u".bmp").exists())
                 hires = load_565(hires_path);
-            if (hires && hires->width() == scale * bitmap->width() &&
-                hires->height() == scale * bitmap->height()) {
+            if (hires && hires->width() == scale.apply(bitmap->width()) &&
+                hires->height() == scale.apply(bitmap->height())) {
                 bitmap = std::move(hires);
                 loaded->native.resize(image.picture_count(), 0);
                 loaded->native[i] = 1;
@@ -199,7 +195,7 @@ SkinPicture Properties::get_picture(NodeDir dir, std::u16string_view name,
     // A drawing at the skin's scale is sampled pixel for pixel: the record's corners are already
     // in screen pixels.
     if (record->picture < m_native.size() && m_native[record->picture])
-        return SkinPicture(m_bitmaps[record->picture], *record, 1);
+        return SkinPicture(m_bitmaps[record->picture], *record, Scale{});
     return SkinPicture(m_bitmaps[record->picture], *record, m_scale);
 }
 

@@ -8,6 +8,7 @@
 
 #include "localisation/text_table.h"
 #include "skin/bitmap.h"
+#include "skin/scale.h"
 #include "skin/skin_color.h"
 #include "skin/skin_image.h"
 #include "skin/skin_picture.h"
@@ -44,20 +45,15 @@ private:
 
 class Properties {
 public:
-    // The density the skins are designed for: a screen of n times as many dots per inch draws
-    // them at scale n (whole, at least 1; 192 doubles them).
-    static constexpr int32_t design_dpi = 96;
-    static constexpr int32_t max_scale = 8;
-    static int scale_for_dpi(int32_t vertical_dpi);
-
     Properties();
     ~Properties();
     Properties(const Properties&) = delete;
     Properties& operator=(const Properties&) = delete;
 
     // Loads the skin file (path macros allowed) for a screen with this many logical pixels per
-    // inch vertically. True when it became the skin in use; on false the skin in use (if any)
-    // stays as it was. A missing or undecodable picture fails the whole load.
+    // inch vertically, at Scale::for_dpi of them. True when it became the skin in use; on false
+    // the skin in use (if any) stays as it was. A missing or undecodable picture fails the whole
+    // load.
     bool load_skin(const std::u16string& path, int32_t vertical_dpi);
     bool loaded() const { return m_skin != nullptr; }
     // The file of the skin in use (empty before the first load).
@@ -108,7 +104,7 @@ public:
     const std::shared_ptr<FontRep>& font(uint32_t index) const { return m_fonts.at(index); }
     const std::u16string& string_at(uint32_t index) const { return m_strings.at(index); }
     // Screen pixels per design pixel of the skin in use.
-    int scale() const { return m_scale; }
+    Scale scale() const { return m_scale; }
     // The image of the skin in use, or null.
     const SkinImage* image() const { return m_skin.get(); }
 
@@ -124,12 +120,12 @@ private:
     std::u16string m_skin_path;
     std::unique_ptr<SkinImage> m_skin;
     std::vector<std::shared_ptr<const Bitmap>> m_bitmaps;
-    // Per picture: 1 when m_bitmaps holds its drawing at the skin's scale (NAME@Nx.bmp), drawn
-    // pixel for pixel; otherwise the design-size bitmap is enlarged.
+    // Per picture: 1 when m_bitmaps holds its drawing at the skin's scale (NAME@2x.bmp,
+    // NAME@1.5x.bmp, ...), drawn pixel for pixel; otherwise the design-size bitmap is enlarged.
     std::vector<uint8_t> m_native;
     std::vector<std::shared_ptr<FontRep>> m_fonts;
     std::vector<std::u16string> m_strings;
-    int m_scale{1};
+    Scale m_scale;
 };
 
 } // namespace skin

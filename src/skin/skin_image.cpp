@@ -346,7 +346,7 @@ std::optional<SkinPoint> SkinImage::find_point(NodeDir dir, std::u16string_view 
         return std::nullopt;
     int32_t x = static_cast<int16_t>(u16(*at + 4));
     int32_t y = static_cast<int16_t>(u16(*at + 6));
-    return SkinPoint{x * m_scale, y * m_scale};
+    return SkinPoint{m_scale.apply(x), m_scale.apply(y)};
 }
 
 std::optional<uint32_t> SkinImage::find_string(NodeDir dir, std::u16string_view name) const {
@@ -359,8 +359,7 @@ std::optional<PictureRecord> SkinImage::find_picture(NodeDir dir, std::u16string
     if (!at)
         return std::nullopt;
     auto corner = [&](uint32_t offset) {
-        return SkinPoint{int32_t(u16(*at + offset)) * m_scale,
-                         int32_t(u16(*at + offset + 2)) * m_scale};
+        return SkinPoint{m_scale.apply(u16(*at + offset)), m_scale.apply(u16(*at + offset + 2))};
     };
     PictureRecord record;
     record.outer_min = corner(2);

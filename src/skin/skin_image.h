@@ -5,6 +5,7 @@
 // record the lookups can reach is checked once when the image is made, so lookups never read
 // outside the bytes.
 
+#include "skin/scale.h"
 #include "skin/skin_color.h"
 
 #include <cstdint>
@@ -31,8 +32,8 @@ struct SkinPoint {
     bool operator==(const SkinPoint&) const = default;
 };
 
-// A picture attribute as stored: the picture table index, the four corners (already shifted
-// by the hi-res shift when handed out) and the flag byte.
+// A picture attribute as stored: the picture table index, the four corners (already scaled by
+// the skin's scale when handed out) and the flag byte.
 struct PictureRecord {
     uint32_t picture{0};
     SkinPoint outer_min;
@@ -59,10 +60,10 @@ public:
 
     const std::vector<uint8_t>& bytes() const { return m_bytes; }
 
-    // Every point and picture corner is multiplied by this (the skin's scale, 1 or more) when
-    // handed out: the screen's pixels per design pixel.
-    int scale() const { return m_scale; }
-    void set_scale(int scale) { m_scale = scale < 1 ? 1 : scale; }
+    // Every point and picture corner goes through this (the skin's scale) when handed out: the
+    // screen's pixels per design pixel.
+    Scale scale() const { return m_scale; }
+    void set_scale(Scale scale) { m_scale = scale; }
 
     uint32_t picture_count() const { return static_cast<uint32_t>(m_picture_names.size()); }
     uint32_t font_count() const { return static_cast<uint32_t>(m_font_specs.size()); }
@@ -85,15 +86,15 @@ public:
 
     std::optional<uint32_t> find_integer(NodeDir dir, std::u16string_view name) const;
     std::optional<uint32_t> find_font(NodeDir dir, std::u16string_view name) const;
-    // Shifted by the hi-res shift.
+    // Scaled by the skin's scale.
     std::optional<SkinPoint> find_point(NodeDir dir, std::u16string_view name) const;
     std::optional<uint32_t> find_string(NodeDir dir, std::u16string_view name) const;
-    // Corners shifted by the hi-res shift.
+    // Corners scaled by the skin's scale.
     std::optional<PictureRecord> find_picture(NodeDir dir, std::u16string_view name) const;
     std::optional<SkinColor> find_color(NodeDir dir, std::u16string_view name) const;
 
     uint32_t get_integer(NodeDir dir, std::u16string_view name, uint32_t fallback) const;
-    // The fallback comes back unshifted.
+    // The fallback comes back unscaled.
     SkinPoint get_point(NodeDir dir, std::u16string_view name, SkinPoint fallback) const;
     SkinColor get_color(NodeDir dir, std::u16string_view name, SkinColor fallback) const;
 
@@ -117,7 +118,7 @@ private:
     uint32_t u32(uint32_t offset) const;
 
     std::vector<uint8_t> m_bytes;
-    int m_scale{1};
+    Scale m_scale;
     uint32_t m_root{NodeDir::none};
     std::vector<std::u16string> m_picture_names;
     std::vector<std::u16string> m_font_specs;

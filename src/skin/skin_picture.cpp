@@ -64,13 +64,12 @@ void split_axis(int32_t length, int32_t outer_min, int32_t inner_min, int32_t in
 
 SkinPicture::SkinPicture(std::shared_ptr<const Bitmap> bitmap, SkinPoint outer_min,
                          SkinPoint inner_min, SkinPoint inner_max, SkinPoint outer_max, bool flag,
-                         int pixel_scale)
+                         Scale pixel_scale)
     : m_bitmap(std::move(bitmap)), m_outer_min(outer_min), m_inner_min(inner_min),
-      m_inner_max(inner_max), m_outer_max(outer_max), m_flag(flag),
-      m_pixel_scale(pixel_scale < 1 ? 1 : pixel_scale) {}
+      m_inner_max(inner_max), m_outer_max(outer_max), m_flag(flag), m_pixel_scale(pixel_scale) {}
 
 SkinPicture::SkinPicture(std::shared_ptr<const Bitmap> bitmap, const PictureRecord& record,
-                         int pixel_scale)
+                         Scale pixel_scale)
     : SkinPicture(std::move(bitmap), record.outer_min, record.inner_min, record.inner_max,
                   record.outer_max, record.flag, pixel_scale) {}
 

@@ -15,12 +15,14 @@ class SkinPicture {
 public:
     // Refers to no bitmap and draws nothing.
     SkinPicture() = default;
-    // Corners in screen units (already scaled); the bitmap is read at corner / pixel_scale (1:
-    // the bitmap is drawn at the skin's scale, pixel for pixel).
+    // Corners in screen units (already scaled); the bitmap is read at
+    // pixel_scale.design_pixel(corner) (scale 1: the bitmap is drawn at the skin's scale, pixel
+    // for pixel).
     SkinPicture(std::shared_ptr<const Bitmap> bitmap, SkinPoint outer_min, SkinPoint inner_min,
-                SkinPoint inner_max, SkinPoint outer_max, bool flag, int pixel_scale);
+                SkinPoint inner_max, SkinPoint outer_max, bool flag, Scale pixel_scale);
     // From a picture attribute of a skin whose picture table entry is bitmap.
-    SkinPicture(std::shared_ptr<const Bitmap> bitmap, const PictureRecord& record, int pixel_scale);
+    SkinPicture(std::shared_ptr<const Bitmap> bitmap, const PictureRecord& record,
+                Scale pixel_scale);
 
     const std::shared_ptr<const Bitmap>& bitmap() const { return m_bitmap; }
     SkinPoint outer_min() const { return m_outer_min; }
@@ -29,7 +31,7 @@ public:
     SkinPoint outer_max() const { return m_outer_max; }
     bool flag() const { return m_flag; }
     // Screen pixels per bitmap pixel along each axis.
-    int pixel_scale() const { return m_pixel_scale; }
+    Scale pixel_scale() const { return m_pixel_scale; }
 
     // outer_max - outer_min on each axis.
     SkinPoint natural_size() const;
@@ -46,7 +48,7 @@ private:
     SkinPoint m_inner_max;
     SkinPoint m_outer_max;
     bool m_flag{false};
-    int m_pixel_scale{1};
+    Scale m_pixel_scale;
 };
 
 } // namespace skin

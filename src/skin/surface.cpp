@@ -41,13 +41,11 @@ Surface::~Surface() {
 }
 
 void blit(Surface& target, int32_t dx, int32_t dy, int32_t w, int32_t h, const Surface& source,
-          int32_t sx, int32_t sy, const Rect& clip, const Blend& blend, int scale) {
+          int32_t sx, int32_t sy, const Rect& clip, const Blend& blend, Scale scale) {
     if (w < 1 || h < 1 || sx < 0 || sy < 0)
         return;
-    if (scale < 1)
-        scale = 1;
-    if ((int64_t(sx) + w - 1) / scale >= source.width() ||
-        (int64_t(sy) + h - 1) / scale >= source.height())
+    if (scale.design_pixel(int64_t(sx) + w - 1) >= source.width() ||
+        scale.design_pixel(int64_t(sy) + h - 1) >= source.height())
         return;
     int32_t left = std::max(clip.left, 0);
     int32_t top = std::max(clip.top, 0);
@@ -74,7 +72,7 @@ void blit(Surface& target, int32_t dx, int32_t dy, int32_t w, int32_t h, const S
     if (visible_w < 1 || visible_h < 1)
         return;
     Blend::CopySpan span = blend.copy_span();
-    if (scale == 1) {
+    if (scale == Scale{}) {
         for (int32_t j = 0; j < visible_h; ++j)
             span(target.row(dy + j) + dx, source.row(sy + j) + sx, visible_w, blend);
         return;
@@ -82,11 +80,11 @@ void blit(Surface& target, int32_t dx, int32_t dy, int32_t w, int32_t h, const S
     uint16_t* doubled = scratch_row(visible_w);
     int32_t previous_row = -1;
     for (int32_t j = 0; j < visible_h; ++j) {
-        int32_t source_row = (sy + j) / scale;
+        const auto source_row = int32_t(scale.design_pixel(sy + j));
         if (source_row != previous_row) {
             const uint16_t* from = source.row(source_row);
             for (int32_t i = 0; i < visible_w; ++i)
-                doubled[i] = from[(sx + i) / scale];
+                doubled[i] = from[scale.design_pixel(int64_t(sx) + i)];
             previous_row = source_row;
         }
         span(target.row(dy + j) + dx, doubled, visible_w, blend);

@@ -5,6 +5,7 @@
 
 #include "foundation/rect.h"
 #include "skin/blend.h"
+#include "skin/scale.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -58,9 +59,9 @@ private:
 // The copy primitive. Copies w x h pixels from (sx, sy) of source to (dx, dy) of target through
 // blend, clipped to clip and to the target. Does nothing when the size is below 1 or the source
 // rectangle does not lie inside the source. With a scale above 1 the source coordinates are in
-// enlarged units: source pixel (x / scale, y / scale) covers screen pixel (x, y).
+// enlarged units: source pixel scale.design_pixel(x, y) covers screen pixel (x, y).
 void blit(Surface& target, int32_t dx, int32_t dy, int32_t w, int32_t h, const Surface& source,
-          int32_t sx, int32_t sy, const Rect& clip, const Blend& blend, int scale = 1);
+          int32_t sx, int32_t sy, const Rect& clip, const Blend& blend, Scale scale = {});
 
 // A drawing target: a surface (its own, or a borrowed one) and a clip rectangle with nested
 // clip scopes.

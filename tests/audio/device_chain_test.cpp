@@ -5,7 +5,7 @@
 #include "audio/recorder_pcm.h"
 #include "device_support.h"
 #include "foundation/text.h"
-#include "platform/wave_device.h"
+#include "platform/sound_player.h"
 
 #include <array>
 #include <cmath>

@@ -3,7 +3,7 @@
 // The audio tests' sound devices: the file backend reading its input from a WAV file and
 // writing its output to one, and the environment switches that make it misbehave.
 
-#include "platform/wave_file.h"
+#include "formats/wave_file.h"
 #include "support/audio_data.h"
 #include "support/temp_dir.h"
 #include "support/watchdog.h"
@@ -23,29 +23,32 @@ inline void sleep_ms(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
+// The file devices read and write WAV through the program's WAV coding, as the programs do.
+inline const bool wave_files_in_use = (formats::use_wave_files(), true);
+
 inline void write_wav(const std::filesystem::path& path, const std::vector<int16_t>& samples,
                       int rate, int channels = 1) {
     platform::WaveFormat format;
     format.channels = uint16_t(channels);
     format.samples_per_sec = uint32_t(rate);
     format.bits_per_sample = 16;
-    format.block_align = uint16_t(2 * channels);
-    format.avg_bytes_per_sec = uint32_t(rate) * format.block_align;
-    platform::WaveFileWriter writer;
-    ASSERT_TRUE(writer.create(path.string(), format));
-    ASSERT_TRUE(writer.write(reinterpret_cast<const uint8_t*>(samples.data()), samples.size() * 2));
+    auto file = formats::create_wave_file(path.string(), format);
+    ASSERT_TRUE(file);
+    ASSERT_TRUE(file->write(reinterpret_cast<const uint8_t*>(samples.data()), samples.size() * 2));
 }
 
 // The samples of a 16-bit WAV file; its format in `format`.
 inline std::vector<int16_t> read_wav(const std::filesystem::path& path,
                                      platform::WaveFormat* format = nullptr) {
-    platform::WaveFileReader reader;
-    if (!reader.open(path.string()))
+    auto file = formats::open_wave_file(path.string(), nullptr);
+    if (!file)
         return {};
     if (format)
-        *format = reader.format();
-    std::vector<int16_t> samples(reader.data_size() / 2);
-    samples.resize(reader.read(reinterpret_cast<uint8_t*>(samples.data()), samples.size() * 2) / 2);
+        *format = file->format();
+    std::vector<int16_t> samples;
+    int16_t chunk[2048];
+    while (const size_t read = file->read(reinterpret_cast<uint8_t*>(chunk), sizeof chunk))
+        samples.insert(samples.end(), chunk, chunk + read / 2);
     return samples;
 }
 

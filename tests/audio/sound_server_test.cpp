@@ -54,7 +54,7 @@ protected:
     // Plays tones into a sink, ended with the test.
     void play(const std::string& name, const std::vector<double>& hz, double seconds,
               const std::string& sink) {
-        ASSERT_TRUE(write_tones(file(name), hz, seconds, kRate));
+        write_wav(file(name), tones(hz, seconds, kRate), kRate);
         players.push_back(server->play(file(name), sink));
     }
     // Records into `sink` until it holds `samples` or `seconds` have passed.

@@ -1,6 +1,7 @@
 #include "platform/memory.h"
 #include "platform/messages.h"
-#include "platform/wave_device.h"
+#include "platform/wave_in_device.h"
+#include "platform/wave_out_device.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
 #include "support/watchdog.h"
@@ -9,6 +10,7 @@
 #include <chrono>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <memory>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -43,19 +45,19 @@ TEST(WaveDevice, CaptureHandsBuffersBackInOrderWithMessages) {
     ScopedEnv audio_env("QUILLORY_AUDIO", "null");
     WindowHandle window =
         create_window([](WindowHandle, uint32_t, WParam, LParam) -> LResult { return 0; });
-    WaveIn device = nullptr;
-    ASSERT_EQ(wave_in_open(&device, WAVE_MAPPER, mono16(8000), window), MMSYSERR_NOERROR);
+    std::unique_ptr<WaveInDevice> device;
+    ASSERT_EQ(WaveInDevice::open(device, WAVE_MAPPER, mono16(8000), window), MMSYSERR_NOERROR);
     std::vector<uint8_t> storage[3];
     WaveHeader headers[3];
     for (int i = 0; i < 3; ++i) {
         storage[i].assign(320, 0xAB);
         headers[i].data = storage[i].data();
         headers[i].buffer_length = 320;
-        EXPECT_EQ(wave_in_add_buffer(device, &headers[i]), WAVERR_UNPREPARED);
-        ASSERT_EQ(wave_in_prepare_header(device, &headers[i]), MMSYSERR_NOERROR);
-        ASSERT_EQ(wave_in_add_buffer(device, &headers[i]), MMSYSERR_NOERROR);
+        EXPECT_EQ(device->add_buffer(&headers[i]), WAVERR_UNPREPARED);
+        ASSERT_EQ(device->prepare_header(&headers[i]), MMSYSERR_NOERROR);
+        ASSERT_EQ(device->add_buffer(&headers[i]), MMSYSERR_NOERROR);
     }
-    ASSERT_EQ(wave_in_start(device), MMSYSERR_NOERROR);
+    ASSERT_EQ(device->start(), MMSYSERR_NOERROR);
     std::vector<Message> messages = take_messages(window, 4);
     ASSERT_EQ(messages.size(), 4u);
     EXPECT_EQ(messages[0].message, MM_WIM_OPEN);
@@ -67,51 +69,48 @@ TEST(WaveDevice, CaptureHandsBuffersBackInOrderWithMessages) {
         EXPECT_EQ(storage[i][100], 0); // the null device records silence
     }
     // A queued header keeps the device from closing until it is reset.
-    ASSERT_EQ(wave_in_add_buffer(device, &headers[0]), MMSYSERR_NOERROR);
-    EXPECT_EQ(wave_in_unprepare_header(device, &headers[0]), WAVERR_STILLPLAYING);
-    EXPECT_EQ(wave_in_close(device), WAVERR_STILLPLAYING);
-    EXPECT_EQ(wave_in_reset(device), MMSYSERR_NOERROR);
-    EXPECT_EQ(wave_in_close(device), MMSYSERR_NOERROR);
-    EXPECT_EQ(wave_in_start(device), MMSYSERR_INVALHANDLE);
+    ASSERT_EQ(device->add_buffer(&headers[0]), MMSYSERR_NOERROR);
+    EXPECT_EQ(device->unprepare_header(&headers[0]), WAVERR_STILLPLAYING);
+    EXPECT_EQ(device->close(), WAVERR_STILLPLAYING);
+    EXPECT_EQ(device->reset(), MMSYSERR_NOERROR);
+    EXPECT_EQ(device->close(), MMSYSERR_NOERROR);
     destroy_window(window);
 }
 
 TEST(WaveDevice, RefusesFormatsItCannotPlay) {
     ScopedEnv audio_env("QUILLORY_AUDIO", "null");
-    WaveOut device = nullptr;
+    std::unique_ptr<WaveOutDevice> device;
     WaveFormat format = mono16(44100);
     format.bits_per_sample = 24;
-    EXPECT_EQ(wave_out_open(&device, WAVE_MAPPER, format, 0), WAVERR_BADFORMAT);
+    EXPECT_EQ(WaveOutDevice::open(device, WAVE_MAPPER, format, 0), WAVERR_BADFORMAT);
     format = mono16(0);
-    EXPECT_EQ(wave_out_open(&device, WAVE_MAPPER, format, 0), WAVERR_BADFORMAT);
-    EXPECT_EQ(wave_out_open(&device, 7, mono16(8000), 0), MMSYSERR_BADDEVICEID);
+    EXPECT_EQ(WaveOutDevice::open(device, WAVE_MAPPER, format, 0), WAVERR_BADFORMAT);
+    EXPECT_EQ(WaveOutDevice::open(device, 7, mono16(8000), 0), MMSYSERR_BADDEVICEID);
     EXPECT_EQ(device, nullptr);
 }
 
 TEST(WaveDevice, PlaybackPausesAndResetReturnsEveryHeader) {
     Watchdog watchdog(30);
     ScopedEnv audio_env("QUILLORY_AUDIO", "null");
-    WaveOut device = nullptr;
-    ASSERT_EQ(wave_out_open(&device, WAVE_MAPPER, mono16(8000), 0), MMSYSERR_NOERROR);
-    ASSERT_EQ(wave_out_pause(device), MMSYSERR_NOERROR);
+    std::unique_ptr<WaveOutDevice> device;
+    ASSERT_EQ(WaveOutDevice::open(device, WAVE_MAPPER, mono16(8000), 0), MMSYSERR_NOERROR);
+    ASSERT_EQ(device->pause(), MMSYSERR_NOERROR);
     std::vector<uint8_t> storage(1600, 1);
     WaveHeader header;
     header.data = storage.data();
     header.buffer_length = 1600;
-    wave_out_prepare_header(device, &header);
-    ASSERT_EQ(wave_out_write(device, &header), MMSYSERR_NOERROR);
+    device->prepare_header(&header);
+    ASSERT_EQ(device->write(&header), MMSYSERR_NOERROR);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_FALSE(header.flags.load() & WHDR_DONE);
-    ASSERT_EQ(wave_out_restart(device), MMSYSERR_NOERROR);
+    ASSERT_EQ(device->restart(), MMSYSERR_NOERROR);
     ASSERT_TRUE(wait_for([&] { return header.flags.load() & WHDR_DONE; }));
-    ASSERT_EQ(wave_out_write(device, &header), MMSYSERR_NOERROR);
-    ASSERT_EQ(wave_out_reset(device), MMSYSERR_NOERROR);
+    ASSERT_EQ(device->write(&header), MMSYSERR_NOERROR);
+    ASSERT_EQ(device->reset(), MMSYSERR_NOERROR);
     EXPECT_TRUE(header.flags.load() & WHDR_DONE);
-    uint32_t volume = 0;
-    wave_out_set_volume(device, 0x80008000u);
-    wave_out_get_volume(device, &volume);
-    EXPECT_EQ(volume, 0x80008000u);
-    EXPECT_EQ(wave_out_close(device), MMSYSERR_NOERROR);
+    device->set_volume(0x80008000u);
+    EXPECT_EQ(device->volume(), 0x80008000u);
+    EXPECT_EQ(device->close(), MMSYSERR_NOERROR);
 }
 
 TEST(WaveDevice, SdlStreamsAreNamedForTheSoundServer) {
@@ -122,8 +121,8 @@ TEST(WaveDevice, SdlStreamsAreNamedForTheSoundServer) {
         const char* value = SDL_GetHint(name);
         return std::string(value ? value : "");
     };
-    WaveOut out = nullptr;
-    ASSERT_EQ(wave_out_open(&out, WAVE_MAPPER, mono16(22050), 0), MMSYSERR_NOERROR);
+    std::unique_ptr<WaveOutDevice> out;
+    ASSERT_EQ(WaveOutDevice::open(out, WAVE_MAPPER, mono16(22050), 0), MMSYSERR_NOERROR);
     EXPECT_EQ(hint(SDL_HINT_AUDIO_DEVICE_APP_NAME), "Quillory Vozir");
     EXPECT_EQ(hint(SDL_HINT_APP_NAME), "Quillory Vozir");
     EXPECT_EQ(hint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME), "Playback");
@@ -134,18 +133,18 @@ TEST(WaveDevice, SdlStreamsAreNamedForTheSoundServer) {
     WaveHeader header;
     header.data = samples.data();
     header.buffer_length = uint32_t(samples.size());
-    ASSERT_EQ(wave_out_prepare_header(out, &header), MMSYSERR_NOERROR);
-    ASSERT_EQ(wave_out_write(out, &header), MMSYSERR_NOERROR);
+    ASSERT_EQ(out->prepare_header(&header), MMSYSERR_NOERROR);
+    ASSERT_EQ(out->write(&header), MMSYSERR_NOERROR);
     ASSERT_TRUE(wait_for([&] { return header.flags.load() & WHDR_DONE; }));
-    EXPECT_EQ(wave_out_unprepare_header(out, &header), MMSYSERR_NOERROR);
-    EXPECT_FALSE(wave_out_lost(out));
-    EXPECT_EQ(wave_out_close(out), MMSYSERR_NOERROR);
-    WaveIn in = nullptr;
-    ASSERT_EQ(wave_in_open(&in, WAVE_MAPPER, mono16(22050), 0), MMSYSERR_NOERROR);
+    EXPECT_EQ(out->unprepare_header(&header), MMSYSERR_NOERROR);
+    EXPECT_FALSE(out->lost());
+    EXPECT_EQ(out->close(), MMSYSERR_NOERROR);
+    std::unique_ptr<WaveInDevice> in;
+    ASSERT_EQ(WaveInDevice::open(in, WAVE_MAPPER, mono16(22050), 0), MMSYSERR_NOERROR);
     EXPECT_EQ(hint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME), "Recording");
     const std::string recording_role = hint(SDL_HINT_AUDIO_DEVICE_STREAM_ROLE);
     EXPECT_FALSE(recording_role.empty() || recording_role == "Game" || recording_role == "game");
-    EXPECT_EQ(wave_in_close(in), MMSYSERR_NOERROR);
+    EXPECT_EQ(in->close(), MMSYSERR_NOERROR);
 }
 
 TEST(Memory, UnreadableFigureIsUnknownNotZero) {

@@ -13,6 +13,10 @@
 
 namespace controller_test {
 
+using testing_support::ffprobe_duration;
+using testing_support::quote;
+using testing_support::read_whole_file;
+
 inline const std::string cli = std::string(QV_BUILD_DIR) + "/bin/quillory-cli";
 inline const std::string data_dir = std::string(QV_TEST_DATA) + "/controller/";
 
@@ -21,60 +25,31 @@ struct Result {
     std::string out;
 };
 
-// Runs a shell command line; its standard output is captured, and its exit status kept (-1 when
-// it did not exit normally).
+// A shell command line: its standard output, and its exit status (-1 after a signal).
 inline Result run(const std::string& command) {
-    const testing_support::CommandResult result =
+    const auto result =
         testing_support::run_command({"/bin/sh", "-c", command}, {}, std::chrono::minutes(5));
     return {result.status >= 0 && result.status < 128 ? result.status : -1, result.output};
 }
 
-// The text as one word for the shell.
-inline std::string quoted(const std::string& text) {
-    return testing_support::quote(text);
-}
-inline std::string quoted(const char* text) {
-    return quoted(std::string(text));
-}
-inline std::string quoted(const std::filesystem::path& path) {
-    return quoted(path.string());
-}
-
-// quillory-cli with the arguments (already quoted where needed), standard error included: for
-// its status and what it says, not for output read line by line.
+// quillory-cli with the arguments (already quoted where needed), standard error included.
 inline Result cli_run(const std::string& arguments) {
-    return run(quoted(cli) + " " + arguments + " 2>&1");
+    return run(quote(cli) + " " + arguments + " 2>&1");
 }
 
 inline std::string first_line(const std::string& text) {
     return text.substr(0, text.find('\n'));
 }
 
-inline std::string read_all(const std::filesystem::path& path) {
-    return testing_support::read_whole_file(path);
-}
-
-// Seconds of audio as ffprobe finds them; -1 when it finds none.
-inline double duration_of(const std::filesystem::path& path) {
-    return testing_support::ffprobe_duration(path);
-}
-
 // The peak sample (0..1) of the decoded file after the sox effects given; -1 without one.
 inline double peak_of(const std::filesystem::path& path, const std::string& effects = "") {
     const std::string text =
-        run("sox " + quoted(path) + " -n " + effects + " stat 2>&1 | grep 'Maximum amplitude'").out;
+        run("sox " + quote(path) + " -n " + effects + " stat 2>&1 | grep 'Maximum amplitude'").out;
     const auto colon = text.find(':');
     return colon == std::string::npos ? -1 : std::atof(text.c_str() + colon + 1);
 }
 
 // Skips the test where a tool it needs is missing; in CI that is a failure.
-#define QV_REQUIRE_TOOLS(tools)                                                                    \
-    do {                                                                                           \
-        if (run("command -v " tools " >/dev/null 2>&1").status != 0) {                             \
-            if (testing_support::in_ci())                                                          \
-                FAIL() << tools " needed";                                                         \
-            GTEST_SKIP() << tools " missing";                                                      \
-        }                                                                                          \
-    } while (false)
+#define QV_REQUIRE_TOOLS(...) QV_SKIP_IF_MISSING(testing_support::missing_program({__VA_ARGS__}))
 
 } // namespace controller_test

@@ -25,17 +25,14 @@ class CliTest : public ::testing::Test {
 protected:
     // A fresh record of the given seconds; its path.
     fs::path record(double seconds = 0.5) {
-        Result recorded = run(quoted(cli) + " record --seconds " + std::to_string(seconds));
+        Result recorded = run(quote(cli) + " record --seconds " + std::to_string(seconds));
         EXPECT_EQ(recorded.status, 0) << recorded.out;
         return first_line(recorded.out);
     }
     // A stand-in mail program first in PATH that writes its arguments, one per line.
     fs::path fake_mailer() {
         const fs::path bin = m_world.root() / "bin";
-        fs::create_directories(bin);
-        std::ofstream(bin / "xdg-email")
-            << "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$0.args\"\n";
-        fs::permissions(bin / "xdg-email", fs::perms::owner_all);
+        testing_support::write_script(bin / "xdg-email", testing_support::arguments_recorder);
         m_path = std::make_unique<ScopedEnv>("PATH", bin.string() + ":" + std::getenv("PATH"));
         return bin / "xdg-email.args";
     }
@@ -56,19 +53,19 @@ protected:
 } // namespace
 
 TEST_F(CliTest, RecordListRenameAndOptions) {
-    Result recorded = run(quoted(cli) + " record --seconds 1.5 --format Mp3High --boost Boost1");
+    Result recorded = run(quote(cli) + " record --seconds 1.5 --format Mp3High --boost Boost1");
     ASSERT_EQ(recorded.status, 0) << recorded.out;
     const fs::path path = first_line(recorded.out);
     EXPECT_EQ(path.parent_path(), m_world.main_folder());
-    EXPECT_EQ(run("ffprobe -v error -show_entries stream=bit_rate -of csv=p=0 " + quoted(path)).out,
+    EXPECT_EQ(run("ffprobe -v error -show_entries stream=bit_rate -of csv=p=0 " + quote(path)).out,
               "96000\n");
     const std::u16string settings = controller::settings_key();
     EXPECT_EQ(stored(settings, u"Format"), u"<absent>")
         << "options change the stored settings only with --save";
-    ASSERT_EQ(run(quoted(cli) + " record --seconds 0.5 --format Mp3Low --save").status, 0);
+    ASSERT_EQ(run(quote(cli) + " record --seconds 0.5 --format Mp3Low --save").status, 0);
     EXPECT_EQ(stored(settings, u"Format"), u"Mp3Low");
 
-    Result listed = run(quoted(cli) + " list");
+    Result listed = run(quote(cli) + " list");
     ASSERT_EQ(listed.status, 0);
     EXPECT_EQ(std::count(listed.out.begin(), listed.out.end(), '\n'), 2);
     const auto at = listed.out.find(path.string() + "\tRecord\t");
@@ -98,8 +95,8 @@ DiskTrace read_trace(const fs::path& file) {
         R"re(^(write|pwrite64|ftruncate|fsync|fdatasync|close)\((\d+)[,)].*= (-?\d+))re");
     const std::regex renamed(
         R"re(^rename(?:at2?)?\((?:AT_FDCWD, )?"([^"]*)", (?:AT_FDCWD, )?"([^"]*)".*\) = 0)re");
-    std::string line;
-    for (size_t when = 0; std::getline(in, line); ++when) {
+    size_t when = 0;
+    for (std::string line; std::getline(in, line); ++when) {
         const size_t blank = line.find(' ');
         if (blank == std::string::npos)
             continue;
@@ -116,18 +113,17 @@ DiskTrace read_trace(const fs::path& file) {
             open_files[std::stol(match[3])] = match[1];
             if (match[2].str().find("O_CREAT") != std::string::npos)
                 trace.entries.emplace_back(when, match[1]);
-        } else if (std::regex_search(call, match, on_fd)) {
-            const auto file_of = open_files.find(std::stol(match[2]));
-            if (file_of == open_files.end() || std::stol(match[3]) < 0)
-                continue;
-            if (match[1] == "close")
-                open_files.erase(file_of);
-            else if (match[1] == "fsync" || match[1] == "fdatasync")
-                trace.last_sync[file_of->second] = when;
-            else
-                trace.last_write[file_of->second] = when;
         } else if (std::regex_search(call, match, renamed)) {
             trace.entries.emplace_back(when, match[2]);
+        } else if (std::regex_search(call, match, on_fd) && std::stol(match[3]) >= 0 &&
+                   open_files.count(std::stol(match[2]))) {
+            const long fd = std::stol(match[2]);
+            if (match[1] == "close")
+                open_files.erase(fd);
+            else
+                (match[1].str().find("sync") != std::string::npos
+                     ? trace.last_sync
+                     : trace.last_write)[open_files[fd]] = when;
         }
     }
     return trace;
@@ -144,18 +140,18 @@ TEST_F(CliTest, EveryEndOfAWriteReachesTheDiskWithItsFolder) {
         // LeakSanitizer cannot work under ptrace; the leak check runs in the other tests.
         return run("ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0\" "
                    "strace -f -qq -s 4096 -o " +
-                   quoted(trace_file) +
+                   quote(trace_file) +
                    " -e trace=openat,write,pwrite64,ftruncate,fsync,fdatasync,close,rename,"
                    "renameat,renameat2 " +
-                   quoted(cli) + " " + arguments);
+                   quote(cli) + " " + arguments);
     };
     const std::string path = first_line(traced("record --seconds 0.5").out);
     const std::pair<const char*, std::string> cases[] = {
         {"record", ""},
-        {"append", "append " + quoted(path) + " --seconds 0.5"},
-        {"rename in place", "rename " + quoted(path) + " 'Short'"},
+        {"append", "append " + quote(path) + " --seconds 0.5"},
+        {"rename in place", "rename " + quote(path) + " 'Short'"},
         {"rename that rewrites the file",
-         "rename " + quoted(folder / "Record Short.mp3") + " " + quoted(std::string(3000, 'x'))},
+         "rename " + quote(folder / "Record Short.mp3") + " " + quote(std::string(3000, 'x'))},
     };
     for (const auto& [name, arguments] : cases) {
         SCOPED_TRACE(name);
@@ -184,17 +180,16 @@ TEST_F(CliTest, EveryEndOfAWriteReachesTheDiskWithItsFolder) {
 
 TEST_F(CliTest, FullDiskStopsWithTheFileIntact) {
     // A 48 KiB file-size limit stands in for a disk that fills while recording.
-    Result full =
-        run("bash -c " +
-            quoted("trap '' XFSZ; ulimit -f 48; exec " + quoted(cli) + " record --seconds 30") +
-            " 2>&1");
+    Result full = run(
+        "bash -c " +
+        quote("trap '' XFSZ; ulimit -f 48; exec " + quote(cli) + " record --seconds 30") + " 2>&1");
     EXPECT_EQ(full.status, 1);
     EXPECT_NE(full.out.find("there is not enough free space"), std::string::npos) << full.out;
     EXPECT_EQ(full.out.find("Sorry_no_memory"), std::string::npos) << "the text, not the key";
     const fs::path path = first_line(full.out);
     ASSERT_TRUE(fs::exists(path));
     EXPECT_LE(fs::file_size(path), 48u * 1024);
-    EXPECT_GT(duration_of(path), 3.0) << "what fitted is playable";
+    EXPECT_GT(ffprobe_duration(path), 3.0) << "what fitted is playable";
 }
 
 TEST_F(CliTest, PhoneSimulatorWritesThePhoneState) {
@@ -230,11 +225,11 @@ TEST_F(CliTest, PlayReachesTheOutputWhole) {
     const std::string input = data_dir + "speech.wav";
     const std::string out = (m_world.root() / "out.wav").string();
     ScopedEnv output("QUILLORY_AUDIO_OUT", out);
-    Result played = cli_run("play " + quoted(input));
+    Result played = cli_run("play " + quote(input));
     EXPECT_EQ(played.status, 0) << played.out;
     // Every sample, the last ones too, as an independent reader sees both files.
-    EXPECT_EQ(run("bash -c " + quoted("cmp <(sox " + quoted(input) + " -t raw -) <(sox " +
-                                      quoted(out) + " -t raw -) && echo same"))
+    EXPECT_EQ(run("bash -c " + quote("cmp <(sox " + quote(input) + " -t raw -) <(sox " +
+                                     quote(out) + " -t raw -) && echo same"))
                   .out,
               "same\n");
 }
@@ -242,7 +237,7 @@ TEST_F(CliTest, PlayReachesTheOutputWhole) {
 // Each way a sound device fails a command: the status and the reason, and for a recording a
 // complete file.
 TEST_F(CliTest, SoundDeviceFailuresAreSaid) {
-    const std::string input = quoted(data_dir + "speech.wav");
+    const std::string input = quote(data_dir + "speech.wav");
     struct Case {
         const char* what;
         std::vector<std::pair<const char*, std::string>> env;
@@ -273,7 +268,8 @@ TEST_F(CliTest, SoundDeviceFailuresAreSaid) {
         EXPECT_EQ(result.status, 1);
         EXPECT_NE(result.out.find(c.said), std::string::npos) << result.out;
         if (c.arguments.rfind("record", 0) == 0) {
-            EXPECT_NEAR(duration_of(first_line(result.out)), 1.0, 0.3) << "the file is complete";
+            EXPECT_NEAR(ffprobe_duration(first_line(result.out)), 1.0, 0.3)
+                << "the file is complete";
         }
     }
 }
@@ -282,15 +278,16 @@ TEST_F(CliTest, NameThatIsNotUtf8GoesThroughListInfoRenameAndSend) {
     // Latin-1 bytes, as an old card or a copy from another system leaves them.
     const fs::path odd = m_world.main_folder() / "Caf\xE9 \xFF.mp3";
     fs::rename(record(), odd);
-    Result listed = run(quoted(cli) + " list");
+    Result listed = run(quote(cli) + " list");
     ASSERT_EQ(listed.status, 0) << listed.out;
     EXPECT_NE(listed.out.find(odd.string() + "\t"), std::string::npos) << listed.out;
-    Result info = run(quoted(cli) + " info " + quoted(odd));
+    Result info = run(quote(cli) + " info " + quote(odd));
     ASSERT_EQ(info.status, 0) << info.out;
     EXPECT_EQ(first_line(info.out), "path=" + odd.string());
     EXPECT_NE(info.out.find("codec=mp3"), std::string::npos) << info.out;
 
-    Result renamed = run(quoted(cli) + " rename " + quoted(odd) + " " + quoted("Cr\xE8me caf\xE9"));
+    Result renamed =
+        run(quote(cli) + " rename " + quote(odd) + " " + quote(std::string("Cr\xE8me caf\xE9")));
     ASSERT_EQ(renamed.status, 0) << renamed.out;
     const fs::path now = first_line(renamed.out);
     EXPECT_EQ(now, m_world.main_folder() / "Record Cr\xE8me caf\xE9.mp3");
@@ -298,35 +295,34 @@ TEST_F(CliTest, NameThatIsNotUtf8GoesThroughListInfoRenameAndSend) {
     EXPECT_FALSE(fs::exists(odd));
 
     const fs::path arguments = fake_mailer();
-    Result sent = cli_run("send " + quoted(now));
+    Result sent = cli_run("send " + quote(now));
     ASSERT_EQ(sent.status, 0) << sent.out;
-    for (int i = 0; i < 250 && !fs::exists(arguments); ++i)
-        usleep(20000);
+    testing_support::wait_for([&] { return fs::exists(arguments); }, 5000);
     usleep(50000);
     // The link holds the name's own bytes, percent-encoded twice (a file URL inside a mailto link).
-    EXPECT_NE(read_all(arguments).find("%2FRecord%2520Cr%25E8me%2520caf%25E9.mp3\n"),
+    EXPECT_NE(read_whole_file(arguments).find("%2FRecord%2520Cr%25E8me%2520caf%25E9.mp3\n"),
               std::string::npos)
-        << read_all(arguments);
+        << read_whole_file(arguments);
 }
 
 TEST_F(CliTest, ConversionsRefuseToWriteOverTheirInput) {
     const fs::path input = m_world.root() / "in.wav";
     fs::copy_file(data_dir + "quiet.wav", input);
-    const std::string before = read_all(input);
+    const std::string before = read_whole_file(input);
     const fs::path hard = m_world.root() / "hard.wav", soft = m_world.root() / "soft.wav";
     fs::create_hard_link(input, hard);
     fs::create_symlink(input, soft);
     for (const fs::path& output : {input, hard, soft}) {
         SCOPED_TRACE(output);
-        Result decoded = cli_run("decode " + quoted(input) + " " + quoted(output));
+        Result decoded = cli_run("decode " + quote(input) + " " + quote(output));
         EXPECT_EQ(decoded.status, 2);
         EXPECT_NE(decoded.out.find("is the input file"), std::string::npos) << decoded.out;
-        EXPECT_EQ(cli_run("encode " + quoted(input) + " " + quoted(output) + " --codec PCM").status,
+        EXPECT_EQ(cli_run("encode " + quote(input) + " " + quote(output) + " --codec PCM").status,
                   2);
     }
-    EXPECT_EQ(read_all(input), before) << "the input is untouched";
+    EXPECT_EQ(read_whole_file(input), before) << "the input is untouched";
     const fs::path copy = m_world.root() / "copy.wav";
-    EXPECT_EQ(cli_run("decode " + quoted(input) + " " + quoted(copy)).status, 0);
+    EXPECT_EQ(cli_run("decode " + quote(input) + " " + quote(copy)).status, 0);
     EXPECT_GT(fs::file_size(copy), 44u);
 }
 
@@ -342,16 +338,16 @@ TEST_F(CliTest, CommandsOnPathsThatAreNotFilesSayWhy) {
         const std::string tail = command == "rename " ? " title" : "";
         for (const auto& [path, said] :
              {std::pair{missing, "no such file"}, std::pair{folder, "is a folder"}}) {
-            Result result = cli_run(command + quoted(path) + tail);
+            Result result = cli_run(command + quote(path) + tail);
             EXPECT_EQ(result.status, 1);
             EXPECT_NE(result.out.find(said), std::string::npos) << result.out;
         }
     }
-    Result not_audio = cli_run("append " + quoted(text));
+    Result not_audio = cli_run("append " + quote(text));
     EXPECT_EQ(not_audio.status, 1);
     EXPECT_NE(not_audio.out.find("not an audio file this program reads"), std::string::npos)
         << not_audio.out;
-    Result info = cli_run("info " + quoted(text) + " " + quoted(missing));
+    Result info = cli_run("info " + quote(text) + " " + quote(missing));
     EXPECT_EQ(info.status, 1);
     EXPECT_NE(info.out.find("notes.txt: not an audio file this program reads"), std::string::npos)
         << info.out;
@@ -364,11 +360,12 @@ TEST_F(CliTest, HangUpEndsARecordingLikeTerm) {
         SCOPED_TRACE(signal);
         const fs::path out = m_world.root() / (signal + ".out");
         Result ended =
-            run("bash -c " + quoted(quoted(cli) + " record --seconds 600 > " + quoted(out) +
-                                    " & pid=$!; for i in $(seq 200); do [ -s " + quoted(out) +
-                                    " ] && break; sleep 0.05; done; sleep 1.5; kill -" + signal +
-                                    " $pid; wait $pid; echo status=$?"));
+            run("bash -c " + quote(quote(cli) + " record --seconds 600 > " + quote(out) +
+                                   " & pid=$!; for i in $(seq 200); do [ -s " + quote(out) +
+                                   " ] && break; sleep 0.05; done; sleep 1.5; kill -" + signal +
+                                   " $pid; wait $pid; echo status=$?"));
         EXPECT_EQ(ended.out, "status=0\n");
-        EXPECT_GT(duration_of(first_line(read_all(out))), 0.5) << "the file was completed";
+        EXPECT_GT(ffprobe_duration(first_line(read_whole_file(out))), 0.5)
+            << "the file was completed";
     }
 }

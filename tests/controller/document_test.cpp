@@ -6,7 +6,6 @@
 #include "controller/document.h"
 #include "controller_env.h"
 #include "foundation/active_scheduler.h"
-#include "foundation/file.h"
 #include "foundation/registry.h"
 #include "platform/messages.h"
 #include "platform/power.h"
@@ -51,7 +50,7 @@ std::map<std::string, std::string> id3_frames(const fs::path& path) {
         "    elif f.FrameID.startswith('T'): print('%s\\t%s' % (f.FrameID, f.text[0]))\n"
         "print('VERSION\\t%d.%d' % t.version[:2])\n";
     std::istringstream lines(
-        run("/usr/bin/python3 -c " + quoted(script) + " " + quoted(path) + " 2>/dev/null").out);
+        run("/usr/bin/python3 -c " + quote(script) + " " + quote(path) + " 2>/dev/null").out);
     std::map<std::string, std::string> frames;
     for (std::string line; std::getline(lines, line);)
         if (auto tab = line.find('\t'); tab != std::string::npos)
@@ -59,23 +58,19 @@ std::map<std::string, std::string> id3_frames(const fs::path& path) {
     return frames;
 }
 
-class Listener : public DocumentListener {
-public:
+struct Listener : DocumentListener {
     std::vector<std::pair<DocumentEvent, int>> seen;
     void on_document_event(DocumentEvent event, int argument) override {
         seen.emplace_back(event, argument);
     }
-    Events events() const {
-        Events events;
-        for (auto [event, argument] : seen)
-            events.push_back(event);
-        return events;
-    }
     // The last `count` events.
     Events last(size_t count) const {
-        const Events all = events();
-        return Events(all.end() - std::min(count, all.size()), all.end());
+        Events events;
+        for (size_t i = seen.size() - std::min(count, seen.size()); i < seen.size(); ++i)
+            events.push_back(seen[i].first);
+        return events;
     }
+    Events events() const { return last(seen.size()); }
 };
 
 class DocumentTest : public ::testing::Test {
@@ -117,16 +112,22 @@ protected:
         pump(seconds * 3 + 2, [&] { return m_document->recorded_seconds() >= seconds; });
     }
     // A note started now; its path.
-    fs::path started() {
-        EXPECT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
+    fs::path started(const std::u16string& name = u"") {
+        EXPECT_TRUE(doc.record(RecordingKind::Note, name, u"", CallDirection::None));
         return doc.current().path;
     }
     // A note recorded for the given seconds and stopped; its path.
     fs::path note(double seconds, const std::u16string& name = u"") {
-        EXPECT_TRUE(m_document->record(RecordingKind::Note, name, u"", CallDirection::None));
+        const fs::path path = started(name);
         record_for(seconds);
-        m_document->stop();
-        return m_document->current().path;
+        doc.stop();
+        return path;
+    }
+    // The record the settings name as the current one.
+    std::u16string stored_path() {
+        std::u16string stored = u"<absent>";
+        foundation::read_string(settings_key(), u"Path", stored);
+        return stored;
     }
 
     double m_speed_value;
@@ -168,10 +169,8 @@ TEST_F(DocumentTest, RecordingIsFiledTaggedAndTimed) {
     for (const auto& [id, text] : expected)
         EXPECT_EQ(frames[id], text) << id;
     EXPECT_EQ(frames.count("APIC"), 0u);
-    EXPECT_NEAR(duration_of(path), recorded, 0.3);
-    std::u16string stored;
-    EXPECT_TRUE(foundation::read_string(settings_key(), u"Path", stored));
-    EXPECT_EQ(stored, path.u16string());
+    EXPECT_NEAR(ffprobe_duration(path), recorded, 0.3);
+    EXPECT_EQ(stored_path(), path.u16string());
     ASSERT_EQ(doc.records().size(), 1u);
     EXPECT_EQ(doc.records()[0].path, path.u16string());
 }
@@ -193,7 +192,7 @@ TEST_F(DocumentTest, CommandLineRecordTogglesPauseAndPausedAudioIsLeftOut) {
     doc.stop();
     EXPECT_EQ(m_events.events(), (Events{E::Stopped, E::RecordingStarted, E::PauseChanged,
                                          E::PauseChanged, E::Stopped}));
-    EXPECT_NEAR(duration_of(path), recorded, 0.3);
+    EXPECT_NEAR(ffprobe_duration(path), recorded, 0.3);
 }
 
 TEST_F(DocumentTest, RenameRewritesTitleInPlaceAndNumbersClashes) {
@@ -207,9 +206,7 @@ TEST_F(DocumentTest, RenameRewritesTitleInPlaceAndNumbersClashes) {
     EXPECT_EQ(id3_frames(renamed)["TIT2"], "Lunch with a/b?c");
     ASSERT_EQ(m_events.events(), Events{E::CurrentRenamed});
     EXPECT_EQ(doc.records()[std::size_t(m_events.seen[0].second)].path, renamed.u16string());
-    std::u16string stored;
-    EXPECT_TRUE(foundation::read_string(settings_key(), u"Path", stored));
-    EXPECT_EQ(stored, renamed.u16string());
+    EXPECT_EQ(stored_path(), renamed.u16string());
 
     EXPECT_EQ(doc.rename(u"Lunch with a/b?c"), RenameOutcome::Unchanged);
     EXPECT_EQ(doc.rename(u"\r\x1b"), RenameOutcome::Unchanged) << "cleans to nothing";
@@ -258,7 +255,7 @@ TEST_F(DocumentTest, ListIsTrueToTheDiskAfterRemoveAndAFailedMove) {
     EXPECT_EQ(m_events.last(1), Events{E::ListRebuilt});
 }
 
-TEST_F(DocumentTest, RecordsGoToTheLargestCardAndStopWhenItVanishes) {
+TEST_F(DocumentTest, RecordsGoToTheLargestCardAndStopWhenItVanishesOrTheFolderGoes) {
     const auto media = m_world.add_cards({"Small", "Large"});
     foundation::set_free_space_for_testing((media / "Large").u16string(), 8e12);
     const fs::path path = started();
@@ -271,16 +268,14 @@ TEST_F(DocumentTest, RecordsGoToTheLargestCardAndStopWhenItVanishes) {
     EXPECT_EQ(m_events.last(3), (Events{E::Stopped, E::ListRebuilt, E::StorageFailed}));
     EXPECT_EQ(doc.stop_reason(), StopReason::StorageFailed);
     EXPECT_TRUE(doc.records().empty()) << "the list no longer shows the vanished file";
-    EXPECT_GT(duration_of(m_world.root() / "pulled/My Quillory" / path.filename()), 0.8)
+    EXPECT_GT(ffprobe_duration(m_world.root() / "pulled/My Quillory" / path.filename()), 0.8)
         << "what was written is intact";
-}
 
-TEST_F(DocumentTest, FolderDeletedBeforeAStopByHandIsAStorageFailure) {
-    ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
+    // A folder deleted and a stop by hand before the periodic check saw it: the same report.
+    const fs::path again = started();
     record_for(0.5);
-    fs::remove_all(m_world.main_folder());
+    fs::remove_all(again.parent_path());
     m_events.seen.clear();
-    // Stopped before the periodic check saw it: the same report as the check gives.
     doc.stop();
     const Events events = m_events.events();
     ASSERT_GE(events.size(), 2u);
@@ -309,7 +304,7 @@ TEST_F(GapTest, VoiceSwitchLeavesSilenceOut) {
     pump(14.0);
     const fs::path path(doc.current().path);
     doc.stop();
-    const double duration = duration_of(path);
+    const double duration = ffprobe_duration(path);
     EXPECT_GT(duration, 6.0) << "speech and the first two seconds of each silence stay";
     EXPECT_LT(duration, 11.0) << "the rest of the silence is left out";
 }
@@ -367,7 +362,7 @@ TEST_F(DocumentTest, IncomingCallIsRecordedUnderTheContactWithPicture) {
     EXPECT_EQ(frames["TPE1"], "Ada Lovelace");
     EXPECT_EQ(frames["TALB"], "Incoming");
     EXPECT_EQ(frames["APIC"], "image/png 1200");
-    EXPECT_GT(duration_of(path), 0.8);
+    EXPECT_GT(ffprobe_duration(path), 0.8);
     const Events events = m_events.events();
     EXPECT_NE(std::find(events.begin(), events.end(), E::CallStateChanged), events.end());
     EXPECT_EQ(std::count(events.begin(), events.end(), E::RecordingStarted), 1);
@@ -407,11 +402,8 @@ TEST_F(DocumentTest, CallsWithoutAutoRecordAndHandMadeRecordings) {
          {std::pair{u"020 7946 0958", u"Ada Lovelace"}, std::pair{u"555 0199", u"555 0199"}}) {
         ASSERT_TRUE(doc.record(RecordingKind::Call, u"", number, CallDirection::Incoming));
         EXPECT_EQ(doc.current().artist, artist);
-        EXPECT_EQ(fs::path(doc.current().path)
-                      .filename()
-                      .string()
-                      .rfind(fs::path(artist).string() + " ", 0),
-                  0u);
+        const std::string name = fs::path(doc.current().path).filename().string();
+        EXPECT_TRUE(name.starts_with(fs::path(artist).string() + " ")) << name;
         doc.stop();
     }
 }
@@ -420,7 +412,7 @@ TEST_F(DocumentTest, CallRecordingHoldsTheOtherPartyANoteOnlyTheMicrophone) {
     // The microphone says 500 Hz, the other party 1700 Hz, each at 0.27 of full scale.
     auto tone = [&](const char* name, int hz) {
         const fs::path path = m_world.root() / name;
-        EXPECT_EQ(run("sox -n -r 22050 -c 1 -b 16 " + quoted(path) + " synth 6 sine " +
+        EXPECT_EQ(run("sox -n -r 22050 -c 1 -b 16 " + quote(path) + " synth 6 sine " +
                       std::to_string(hz) + " vol 0.27")
                       .status,
                   0);
@@ -445,23 +437,13 @@ TEST_F(DocumentTest, CallRecordingHoldsTheOtherPartyANoteOnlyTheMicrophone) {
     EXPECT_LT(peak_of(mic_only, at1700), 0.05 * note500);
 }
 
-TEST_F(DocumentTest, SoundDeviceThatGoesAwayStopsWithItsOwnEventAndAWholeFile) {
-    for (const char* which : {"QUILLORY_AUDIO_REMOVE_AFTER_MS", "QUILLORY_AUDIO_STALL_AFTER_MS"}) {
-        SCOPED_TRACE(which);
-        ScopedEnv gone(which, "1500");
-        m_events.seen.clear();
-        ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
-        ASSERT_TRUE(pump(100, [&] { return !doc.is_recording(); }));
-        EXPECT_EQ(m_events.events(),
-                  (Events{E::Stopped, E::RecordingStarted, E::Stopped, E::SoundDeviceLost}));
-        EXPECT_EQ(doc.stop_reason(), StopReason::SoundDevice);
-        EXPECT_NEAR(doc.recorded_seconds(), 1.5, 0.25);
-        EXPECT_NEAR(duration_of(doc.current().path), 1.5, 0.3);
-    }
-    // The output going away ends a playback the same way.
+// A recording device that goes away is the recorder's test and, through the Document, the
+// command line's; a playback's output going away is said by the Document alone.
+TEST_F(DocumentTest, PlaybackWhoseOutputGoesAwayStopsWithItsOwnEvent) {
+    const fs::path path = note(1.5);
     ScopedEnv gone("QUILLORY_AUDIO_REMOVE_AFTER_MS", "500");
     m_events.seen.clear();
-    ASSERT_TRUE(doc.play(doc.current().path, 0));
+    ASSERT_TRUE(doc.play(path.u16string(), 0));
     ASSERT_TRUE(pump(40, [&] { return !doc.is_playing(); }));
     EXPECT_EQ(m_events.events(), (Events{E::Stopped, E::Stopped, E::SoundDeviceLost}));
     EXPECT_FALSE(doc.play((m_world.root() / "missing.mp3").u16string(), 0));
@@ -524,23 +506,18 @@ namespace {
 
 // A limit on the size of the files this process writes stands in for a full disk; writes past
 // it fail (SIGXFSZ ignored meanwhile).
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &m_saved);
-        m_previous = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = m_saved;
-        limit.rlim_cur = bytes;
+struct FileSizeLimit {
+    explicit FileSizeLimit(rlim_t bytes) : previous(std::signal(SIGXFSZ, SIG_IGN)) {
+        getrlimit(RLIMIT_FSIZE, &saved);
+        rlimit limit{bytes, saved.rlim_max};
         setrlimit(RLIMIT_FSIZE, &limit);
     }
     ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &m_saved);
-        std::signal(SIGXFSZ, m_previous);
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previous);
     }
-
-private:
-    rlimit m_saved{};
-    void (*m_previous)(int){};
+    rlimit saved{};
+    void (*previous)(int);
 };
 } // namespace
 
@@ -554,7 +531,7 @@ TEST_F(DocumentTest, LastWritesFailingEndTheRecordingAsAFailure) {
     }
     EXPECT_EQ(doc.stop_reason(), StopReason::WritingFailed);
     EXPECT_EQ(m_events.last(2), (Events{E::Stopped, E::WritingFailed}));
-    EXPECT_GT(duration_of(path), 0.5) << "what was written before stays playable";
+    EXPECT_GT(ffprobe_duration(path), 0.5) << "what was written before stays playable";
     ASSERT_EQ(doc.records().size(), 1u) << "the file is kept";
     // A plain stop after that is a plain stop again.
     m_events.seen.clear();
@@ -605,9 +582,9 @@ TEST_F(DocumentTest, AppendingToRecordsOfEveryCodingKeepsTagAndEntry) {
         const bool wav = std::string(name) != "mp3";
         const fs::path path = wav ? m_world.main_folder() / (std::string(name) + ".wav") : mp3;
         if (wav)
-            run("sox " + quoted(data_dir + "speech.wav") + " -r 8000 -c 1 " + options + " " +
-                quoted(path) + " trim 0 2");
-        const double before = duration_of(path);
+            run("sox " + quote(data_dir + "speech.wav") + " -r 8000 -c 1 " + options + " " +
+                quote(path) + " trim 0 2");
+        const double before = ffprobe_duration(path);
         ASSERT_GT(before, 1.4);
         ASSERT_TRUE(doc.select_record(path.u16string()));
         m_events.seen.clear();
@@ -620,7 +597,7 @@ TEST_F(DocumentTest, AppendingToRecordsOfEveryCodingKeepsTagAndEntry) {
         EXPECT_EQ(doc.stop_reason(), StopReason::Requested);
         // Every reader sees the old audio and the new.
         const double within = wav ? 0.15 : 0.4;
-        EXPECT_NEAR(duration_of(path), before + added, within);
+        EXPECT_NEAR(ffprobe_duration(path), before + added, within);
         ASSERT_TRUE(doc.select_record(path.u16string()));
         EXPECT_NEAR(doc.current().format.duration, before + added, within);
     }
@@ -652,7 +629,7 @@ TEST_F(DocumentTest, MarkersFollowFileTimeThroughPauseAppendAndRename) {
     doc.stop();
     const fs::path path(doc.current().path);
 
-    const double before_append = duration_of(path);
+    const double before_append = ffprobe_duration(path);
     ASSERT_TRUE(doc.select_record(path.u16string()));
     ASSERT_TRUE(doc.append());
     record_for(1.0);
@@ -665,22 +642,12 @@ TEST_F(DocumentTest, MarkersFollowFileTimeThroughPauseAppendAndRename) {
     ASSERT_EQ(doc.rename(u"Kept markers"), RenameOutcome::Renamed);
     const fs::path renamed(doc.current().path);
 
-    // What ffprobe finds, in order.
-    const std::string probe =
-        run("ffprobe -v error -show_chapters -of csv=p=0 " + quoted(renamed) + " 2>/dev/null").out;
-    std::istringstream lines(probe);
-    std::vector<std::pair<uint32_t, std::string>> chapters;
-    for (std::string line; std::getline(lines, line);) {
-        std::vector<std::string> fields;
-        std::stringstream split(line);
-        for (std::string field; std::getline(split, field, ',');)
-            fields.push_back(field);
-        ASSERT_GE(fields.size(), 7u) << line;
-        chapters.emplace_back(uint32_t(std::stoul(fields[2])), fields.back());
-    }
-    const std::vector<std::pair<uint32_t, std::string>> expected = {
-        {first, "Marker 1"}, {doc.markers()[1].time_ms, "Marker 2"}, {appended_at, "Appended"}};
-    EXPECT_EQ(chapters, expected) << probe;
+    // What ffprobe finds, in order: start (ms) and title.
+    EXPECT_EQ(run("ffprobe -v error -show_entries chapter=start:chapter_tags=title -of csv=p=0 " +
+                  quote(renamed) + " 2>/dev/null")
+                  .out,
+              std::to_string(first) + ",Marker 1\n" + std::to_string(doc.markers()[1].time_ms) +
+                  ",Marker 2\n" + std::to_string(appended_at) + ",Appended\n");
 
     // Changed while not recording: renamed and removed in the file.
     ASSERT_TRUE(doc.select_record(renamed.u16string()));
@@ -705,16 +672,16 @@ TEST_F(DocumentTest, MarkersBeyondTheTagsRoomGrowItWhileRecording) {
     record_for(doc.recorded_seconds() + 1.0);
     const double recorded = doc.recorded_seconds();
     doc.stop();
-    EXPECT_EQ(run("ffmpeg -nostdin -v warning -i " + quoted(path) +
+    EXPECT_EQ(run("ffmpeg -nostdin -v warning -i " + quote(path) +
                   " -f null - 2>&1 | grep -v 'Estimating duration'")
                   .out,
               "");
-    EXPECT_NEAR(duration_of(path), recorded, 0.3) << "no audio lost or doubled";
+    EXPECT_NEAR(ffprobe_duration(path), recorded, 0.3) << "no audio lost or doubled";
     // The tag grew beyond its first room.
-    const std::string head = read_all(path).substr(0, 10);
+    const std::string head = read_whole_file(path).substr(0, 10);
     EXPECT_GT((head[6] << 21) | (head[7] << 14) | (head[8] << 7) | head[9], 9000);
     EXPECT_EQ(
-        run("ffprobe -v error -show_chapters -of csv=p=0 " + quoted(path) + " 2>/dev/null | wc -l")
+        run("ffprobe -v error -show_chapters -of csv=p=0 " + quote(path) + " 2>/dev/null | wc -l")
             .out,
         "120\n");
 }
@@ -760,13 +727,13 @@ TEST_F(DocumentTest, RecordsMadeElsewhereAreListedAsTheyComeChangeAndGo) {
     };
     // Written under a temporary name, then put in place, as copying programs do.
     const fs::path copied = m_world.main_folder() / "Copied note.wav";
-    run("sox " + quoted(data_dir + "speech.wav") + " -t wav " + quoted(copied.string() + ".part") +
+    run("sox " + quote(data_dir + "speech.wav") + " -t wav " + quote(copied.string() + ".part") +
         " trim 0 1");
     fs::rename(copied.string() + ".part", copied);
     ASSERT_TRUE(listed(copied));
     EXPECT_EQ(doc.records().size(), 1u) << "the temporary file is not listed";
     // A recording by quillory-cli, and a call folder that did not exist before.
-    const fs::path recorded = first_line(run(quoted(cli) + " record --seconds 1 2>/dev/null").out);
+    const fs::path recorded = first_line(run(quote(cli) + " record --seconds 1 2>/dev/null").out);
     ASSERT_TRUE(fs::exists(recorded)) << recorded;
     ASSERT_TRUE(listed(recorded));
     const fs::path call = m_world.main_folder() / "Incoming/Caller.wav";
@@ -780,7 +747,7 @@ TEST_F(DocumentTest, RecordsMadeElsewhereAreListedAsTheyComeChangeAndGo) {
     m_events.seen.clear();
     run("/usr/bin/python3 -c 'import sys, mutagen.id3 as m; t = m.ID3(sys.argv[1]); "
         "t.add(m.TIT2(encoding=3, text=[\"Retitled\"])); t.save(v2_version=3)' " +
-        quoted(recorded));
+        quote(recorded));
     ASSERT_TRUE(pump(400, [&] { return doc.records()[size_t(index)].title == u"Retitled"; }));
     EXPECT_EQ(m_events.seen, (std::vector<std::pair<E, int>>{{E::CurrentRenamed, index}}));
 

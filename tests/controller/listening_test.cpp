@@ -18,16 +18,16 @@ namespace {
 
 class ListeningTest : public ::testing::Test {
 protected:
-    void SetUp() override { QV_REQUIRE_TOOLS("sox soxi"); }
+    void SetUp() override { QV_REQUIRE_TOOLS("sox", "soxi"); }
     // Plays the file with the options; the seconds the output device was given.
     double played(const fs::path& file, const std::string& options) {
         fs::remove(m_out);
-        const Result result = run(quoted(cli) + " play " + quoted(file.string()) + " " + options);
+        const Result result = run(quote(cli) + " play " + quote(file.string()) + " " + options);
         EXPECT_EQ(result.status, 0);
-        return std::stod(run("soxi -D " + quoted(m_out.string())).out);
+        return std::stod(run("soxi -D " + quote(m_out.string())).out);
     }
     double dominant_frequency() {
-        const Result stat = run("sox " + quoted(m_out.string()) + " -n stat 2>&1");
+        const Result stat = run("sox " + quote(m_out.string()) + " -n stat 2>&1");
         const auto at = stat.out.find("Rough   frequency:");
         return at == std::string::npos ? 0 : std::stod(stat.out.substr(at + 18));
     }
@@ -43,7 +43,7 @@ protected:
 TEST_F(ListeningTest, FasterAndSlowerKeepThePitch) {
     const fs::path tone = m_dir / "tone.wav";
     ASSERT_EQ(
-        run("sox -n -r 44100 -c 1 -b 16 " + quoted(tone) + " synth 12 sine 440 vol 0.5").status, 0);
+        run("sox -n -r 44100 -c 1 -b 16 " + quote(tone) + " synth 12 sine 440 vol 0.5").status, 0);
     for (double speed : {1.5, 0.75, 3.0}) {
         SCOPED_TRACE(speed);
         const double seconds = played(tone, "--speed " + std::to_string(speed));
@@ -56,12 +56,12 @@ TEST_F(ListeningTest, FasterAndSlowerKeepThePitch) {
 TEST_F(ListeningTest, PausesAreCutShort) {
     const fs::path parts = m_dir / "parts.wav";
     const fs::path record = m_dir / "pauses.mp3";
-    ASSERT_EQ(run("sox -n -r 44100 -c 1 -b 16 " + quoted(parts) +
+    ASSERT_EQ(run("sox -n -r 44100 -c 1 -b 16 " + quote(parts) +
                   " synth 1 sine 300 vol 0.4 pad 0 3 repeat 2 trim 0 9")
                   .status,
               0);
-    ASSERT_EQ(run(quoted(cli) + " encode " + quoted(parts.string()) + " " +
-                  quoted(record.string()) + " --codec mp3 --bitrate 64000")
+    ASSERT_EQ(run(quote(cli) + " encode " + quote(parts.string()) + " " + quote(record.string()) +
+                  " --codec mp3 --bitrate 64000")
                   .status,
               0);
     const double whole = played(record, "");

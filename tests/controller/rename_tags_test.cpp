@@ -16,8 +16,7 @@ namespace {
 
 std::string python(const fs::path& folder, const std::string& script, const fs::path& file) {
     std::ofstream(folder / "script.py") << script;
-    return run("/usr/bin/python3 " + quoted(folder / "script.py") + " " + quoted(file) + " 2>&1")
-        .out;
+    return run("/usr/bin/python3 " + quote(folder / "script.py") + " " + quote(file) + " 2>&1").out;
 }
 
 const char kDump[] = R"PY(
@@ -44,7 +43,7 @@ TEST_F(RenameTags, TaggedByOthersAreListedAndRenamedWhole) {
     ASSERT_EQ(
         run("ffmpeg -nostdin -v error -f lavfi -i sine=frequency=440:duration=2 -c:a libmp3lame "
             "-b:a 64k " +
-            quoted(v24) + " 2>&1")
+            quote(v24) + " 2>&1")
             .out,
         "");
     // A 2.4 tag without padding, with a picture, a comment, a chapter and a private frame.
@@ -77,7 +76,7 @@ t.save(sys.argv[1], v2_version=4, padding=lambda info: 0)
         frame("TT2", std::string(1, '\0') + "Old one");
         frame("TP1", std::string(1, '\0') + "Ann");
         frame("TAL", std::string(1, '\0') + "Notes");
-        const std::string bytes = read_all(v24);
+        const std::string bytes = read_whole_file(v24);
         std::string header = {
             'I', 'D', '3', 2, 0, 0, 0, 0, char(frames.size() >> 7), char(frames.size() & 0x7F)};
         // The 2.4 tag of the other file is skipped: the same audio follows.
@@ -86,18 +85,18 @@ t.save(sys.argv[1], v2_version=4, padding=lambda info: 0)
         std::ofstream(v22, std::ios::binary) << header << frames << bytes.substr(tag);
     }
 
-    const std::string listed = run(quoted(cli) + " list").out;
+    const std::string listed = run(quote(cli) + " list").out;
     EXPECT_NE(listed.find(v24.string() + "\tZo\u00eb\tMeeting\tWork\t"), std::string::npos)
         << listed;
     EXPECT_NE(listed.find(v22.string() + "\tAnn\tOld one\tNotes\t"), std::string::npos) << listed;
 
     const std::string before = python(folder, kDump, v24);
-    const double duration = duration_of(v24);
+    const double duration = ffprobe_duration(v24);
     const auto date = fs::last_write_time(v24);
     fs::permissions(v24, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     // Far beyond what the tag has room for.
     const std::string title = "A long title " + std::string(900, 'x');
-    const Result renamed = run(quoted(cli) + " rename " + quoted(v24) + " " + quoted(title));
+    const Result renamed = run(quote(cli) + " rename " + quote(v24) + " " + quote(title));
     ASSERT_EQ(renamed.status, 0) << renamed.out;
     const fs::path now(first_line(renamed.out));
     EXPECT_NE(now, v24);
@@ -117,7 +116,7 @@ t.save(sys.argv[1], v2_version=4, padding=lambda info: 0)
     };
     EXPECT_EQ(without_title(after), without_title(before));
     EXPECT_NE(after.find("version 2.4"), std::string::npos);
-    EXPECT_NEAR(duration_of(now), duration, 0.001);
+    EXPECT_NEAR(ffprobe_duration(now), duration, 0.001);
     EXPECT_LE(fs::last_write_time(now), date) << "the record keeps its date";
     EXPECT_EQ(fs::status(now).permissions(),
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
@@ -126,7 +125,7 @@ t.save(sys.argv[1], v2_version=4, padding=lambda info: 0)
             << "no temporary file left behind";
 
     // The 2.2 record: its tag becomes 2.3 with the new title and its other texts.
-    ASSERT_EQ(cli_run("rename " + quoted(v22) + " 'New one'").status, 0);
+    ASSERT_EQ(cli_run("rename " + quote(v22) + " 'New one'").status, 0);
     const std::string upgraded = python(folder, kDump, folder / "Ann New one.mp3");
     EXPECT_NE(upgraded.find("version 2.3"), std::string::npos) << upgraded;
     EXPECT_NE(upgraded.find("text=['New one']"), std::string::npos) << upgraded;

@@ -3,11 +3,13 @@
 #include "controller_env.h"
 #include "foundation/active_scheduler.h"
 #include "foundation/registry.h"
+#include "foundation/text.h"
 #include "platform/messages.h"
 #include "platform/registry_notifications.h"
+#include "support/process.h"
 #include "support/watchdog.h"
 
-#include <chrono>
+#include <algorithm>
 #include <fstream>
 #include <gtest/gtest.h>
 
@@ -59,22 +61,20 @@ TEST(Settings, DocumentAppliesAndSavesThem) {
     EXPECT_FALSE(document.settings().auto_record);
 
     ASSERT_TRUE(document.set_auto_record(true));
-    bool registered = false;
-    for (const auto& notification : platform::registry_notifications())
-        registered =
-            registered || (notification.name == "Quillory Vozir.Call" &&
-                           notification.command.find("quillory\" call") != std::string::npos);
-    EXPECT_TRUE(registered);
+    const auto notifications = platform::registry_notifications();
+    EXPECT_TRUE(std::any_of(notifications.begin(), notifications.end(), [](const auto& n) {
+        return n.name == "Quillory Vozir.Call" &&
+               n.command.find("quillory\" call") != n.command.npos;
+    }));
     document.set_volume(0.5);
     document.set_vas_level(0);
     document.save_settings();
-    uint32_t value = 0;
-    foundation::read_dword(settings_key(), u"Volume", value);
-    EXPECT_EQ(value, 524288u);
-    foundation::read_dword(settings_key(), u"VasLevel", value);
-    EXPECT_EQ(value, 0u);
-    foundation::read_dword(settings_key(), u"AutoRecord", value);
-    EXPECT_EQ(value, 1u);
+    for (const auto& [name, expected] :
+         {std::pair{u"Volume", 524288u}, {u"VasLevel", 0u}, {u"AutoRecord", 1u}}) {
+        uint32_t value = 99;
+        foundation::read_dword(settings_key(), name, value);
+        EXPECT_EQ(value, expected) << foundation::to_utf8(name);
+    }
     ASSERT_TRUE(document.set_auto_record(false));
     EXPECT_TRUE(platform::registry_notifications().empty());
 }
@@ -97,13 +97,11 @@ TEST(Settings, BackgroundScanFindsRecordsOneEventEach) {
     } found;
     document.add_listener(&found);
     document.load_secondary_things();
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (document.scanning() && std::chrono::steady_clock::now() < end) {
-        platform::Message message;
-        while (platform::peek_message(message))
+    testing_support::wait_for([&] {
+        for (platform::Message message; platform::peek_message(message);)
             platform::dispatch_message(message);
-        platform::wait_message(2);
-    }
+        return !document.scanning();
+    });
     EXPECT_EQ(found.events, 3);
     EXPECT_EQ(document.records().size(), 3u);
     document.remove_listener(&found);

@@ -27,11 +27,9 @@ int pump() {
 
 int waiting_wakeups(uint32_t window) {
     int count = 0;
-    platform::Message message;
-    while (platform::peek_message(message, window, CActiveScheduler::wake_message,
-                                  CActiveScheduler::wake_message)) {
+    for (platform::Message message; platform::peek_message(
+             message, window, CActiveScheduler::wake_message, CActiveScheduler::wake_message);)
         ++count;
-    }
     return count;
 }
 
@@ -78,8 +76,7 @@ private:
     std::thread m_thread;
 };
 
-class Bare : public CActive {
-protected:
+struct Bare : CActive {
     void RunL() override {}
     void DoCancel() override {}
 };
@@ -108,13 +105,11 @@ protected:
 TEST_F(ActiveScheduler, RunsNotifiedObjectsInOrderFromOneWakeup) {
     std::vector<int> log;
     Probe first(log, 1), second(log, 2), third(log, 3);
-    first.set_active();
-    second.set_active();
-    third.set_active();
+    for (Probe* probe : {&first, &second, &third})
+        probe->set_active();
     EXPECT_EQ(scheduler.active_count(), 3);
-    second.notify();
-    first.notify();
-    third.notify();
+    for (Probe* probe : {&second, &first, &third})
+        probe->notify();
     platform::Message message;
     ASSERT_TRUE(platform::peek_message(message, scheduler.window()));
     EXPECT_EQ(message.message, CActiveScheduler::wake_message);

@@ -6,11 +6,11 @@
 #include "foundation/registry.h"
 #include "foundation/text.h"
 #include "platform/registry_store.h"
+#include "support/process.h"
 #include "support/temp_dir.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
-#include <iterator>
 #include <string>
 
 class FoundationTest : public ::testing::Test {
@@ -31,10 +31,7 @@ protected:
         ASSERT_TRUE(foundation::write_dword(u"HKEY_CURRENT_USER\\Software\\Corvane", u"Log", on));
     }
     // The log file's bytes, or nothing when it does not exist.
-    std::string log_bytes() const {
-        std::ifstream in(log_path(), std::ios::binary);
-        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    }
+    std::string log_bytes() const { return testing_support::read_whole_file(log_path()); }
     // The log's text after its byte-order mark, as UTF-8.
     std::string log_text() const {
         std::string bytes = log_bytes();

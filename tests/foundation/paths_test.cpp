@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <thread>
 
 using namespace foundation;
 namespace fs = std::filesystem;
@@ -30,13 +29,15 @@ protected:
         fs::create_directories((m_dir.path() / name).parent_path());
         std::ofstream(m_dir.path() / name) << content;
     }
+    void touch(std::initializer_list<const char*> names) {
+        for (const char* name : names)
+            touch(name);
+    }
     // The text a started program writes, once it ends with `end` (or after five seconds).
     static std::string wait_for_text(const fs::path& path, const std::string& end) {
         std::string text;
-        for (int i = 0; i < 500 && !text.ends_with(end); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            text = testing_support::read_whole_file(path.string());
-        }
+        testing_support::wait_for(
+            [&] { return (text = testing_support::read_whole_file(path)).ends_with(end); }, 5000);
         return text;
     }
     // Runs the loop until the scanner has ended `scans` scans.
@@ -200,9 +201,9 @@ TEST_F(PathsTest, FileInfoAndMove) {
 TEST_F(PathsTest, ExecuteFileStartsProgramsWithTheirParameters) {
     testing_support::Watchdog watchdog(20, "execute_file");
     set_logging(true);
-    fs::path out = m_dir.path() / "args.txt";
-    touch("tool.sh", "#!/bin/sh\necho \"$1|$2\" > '" + out.string() + "'\n");
-    fs::permissions(m_dir.path() / "tool.sh", fs::perms::owner_all);
+    const fs::path out = m_dir.path() / "args.txt";
+    testing_support::write_script(m_dir.path() / "tool.sh",
+                                  "echo \"$1|$2\" > " + testing_support::quote(out) + "\n");
     EXPECT_TRUE(execute_file(dir("tool.sh"), u"\"two words\" second"));
     EXPECT_EQ(wait_for_text(out, "\n"), "two words|second\n");
     EXPECT_NE(log_text().find("execute_file(" + m_dir.path().string() +
@@ -213,23 +214,20 @@ TEST_F(PathsTest, ExecuteFileStartsProgramsWithTheirParameters) {
 TEST_F(PathsTest, ExecuteFileGivesADocumentsHandlerTheParameters) {
     testing_support::Watchdog watchdog(20, "execute_file document");
     const fs::path bin = m_dir.path() / "bin";
-    const fs::path out = m_dir.path() / "args.txt";
-    touch("bin/xdg-mime", "#!/bin/sh\n[ \"$2\" = filetype ] && echo text/html && exit 0\n"
-                          "[ \"$2 $3\" = \"default text/html\" ] && echo viewer.desktop\n");
-    touch("bin/viewer",
-          "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" + out.string() + "'\n");
+    testing_support::write_script(bin / "xdg-mime",
+                                  "[ \"$2\" = filetype ] && echo text/html && exit 0\n"
+                                  "[ \"$2 $3\" = \"default text/html\" ] && echo viewer.desktop\n");
+    testing_support::write_script(bin / "viewer", testing_support::arguments_recorder);
     touch("data/applications/viewer.desktop",
           "[Desktop Entry]\nType=Application\nName=Viewer\nExec=viewer --new-tab %u\n"
           "[Desktop Action x]\nExec=viewer --wrong\n");
     touch("help/page one.html", "<p>help</p>");
-    fs::permissions(bin / "xdg-mime", fs::perms::owner_all);
-    fs::permissions(bin / "viewer", fs::perms::owner_all);
     testing_support::ScopedEnv path("PATH", bin.string() + ":" + std::getenv("PATH"));
     testing_support::ScopedEnv data("XDG_DATA_HOME", (m_dir.path() / "data").string());
     EXPECT_TRUE(execute_file(dir("help/page one.html"), u"\"two words\" second"));
-    EXPECT_EQ(wait_for_text(out, "second\n"), "--new-tab\n" +
-                                                  (m_dir.path() / "help/page one.html").string() +
-                                                  "\ntwo words\nsecond\n");
+    EXPECT_EQ(wait_for_text(bin / "viewer.args", "second\n"),
+              "--new-tab\n" + (m_dir.path() / "help/page one.html").string() +
+                  "\ntwo words\nsecond\n");
 }
 
 TEST_F(PathsTest, FreeSpaceSeamAndRealVolume) {
@@ -247,22 +245,22 @@ TEST_F(PathsTest, FreeSpaceSeamAndRealVolume) {
 
 TEST_F(PathsTest, FindDrivesHonoursCardsListAndSkipRules) {
     set_logging(true);
-    fs::create_directories(m_dir.path() / "small");
-    fs::create_directories(m_dir.path() / "exact");
-    fs::create_directories(m_dir.path() / "big");
+    const std::string base = m_dir.path().string();
+    // Cards of a size just below, at and above the smallest taken; "doc" is a name that begins
+    // the documents' path but is not a folder of it.
+    std::string cards;
+    for (const auto& [name, size] : {std::pair{"small", 999999.0},
+                                     {"exact", 1e6},
+                                     {"docs", 5e9},
+                                     {"doc", 5e9},
+                                     {"big", 1000001.0}}) {
+        fs::create_directories(m_dir.path() / name);
+        set_free_space_for_testing(dir(name), 10, size);
+        cards += base + "/" + name + ":";
+    }
     fs::create_directories(m_dir.path() / "docs/Documents");
-    fs::create_directories(m_dir.path() / "doc");
-    std::string base = m_dir.path().string();
-    // "doc" is a name that begins the documents' path but is not a folder of it.
-    testing_support::ScopedEnv cards("QUILLORY_CARDS", base + "/small:" + base + "/exact:" + base +
-                                                           "/docs:" + base + "/doc:" + base +
-                                                           "/big/");
+    testing_support::ScopedEnv card_list("QUILLORY_CARDS", cards.substr(0, cards.size() - 1) + "/");
     testing_support::ScopedEnv docs("XDG_DOCUMENTS_DIR", base + "/docs/Documents");
-    set_free_space_for_testing(dir("small"), 10, 999999);
-    set_free_space_for_testing(dir("exact"), 10, 1000000);
-    set_free_space_for_testing(dir("big"), 10, 1000001);
-    set_free_space_for_testing(dir("docs"), 10, 5e9);
-    set_free_space_for_testing(dir("doc"), 10, 5e9);
     Recorder sink;
     find_drives(sink);
     EXPECT_EQ(sink.seen, (std::vector<std::u16string>{dir("doc"), dir("big")}));
@@ -274,12 +272,8 @@ TEST_F(PathsTest, FindDrivesHonoursCardsListAndSkipRules) {
 }
 
 TEST_F(PathsTest, FindFilesIsDepthFirstAndStopsWhenAsked) {
-    touch("b.mp3");
-    touch("a.wav");
-    touch("notes.txt");
-    touch("Incoming/c.mp3");
-    touch("Incoming/deep/d.mp3");
-    touch("Outgoing/e.MP3");
+    touch(
+        {"b.mp3", "a.wav", "notes.txt", "Incoming/c.mp3", "Incoming/deep/d.mp3", "Outgoing/e.MP3"});
     Recorder all;
     find_files(all, dir(""), u"*.mp3", u"*", true);
     std::u16string root = without_trailing_separator(dir(""));
@@ -301,57 +295,48 @@ TEST_F(PathsTest, FindFilesIsDepthFirstAndStopsWhenAsked) {
     EXPECT_FALSE(matches_pattern(u"abc", u"a?"));
 }
 
-TEST_F(PathsTest, DirectoryScannerIsBreadthFirstInNameOrder) {
-    testing_support::Watchdog watchdog(20, "directory scanner");
-    touch("z.mp3");
-    touch("A/deep/d.mp3");
-    touch("A/a.mp3");
-    touch("B/b.mp3");
-    fs::create_directories(m_dir.path() / "empty");
-    CActiveScheduler scheduler;
+namespace {
+class ScannerTest : public PathsTest {
+protected:
+    // The files one scan of the folder finds, in order.
+    std::vector<std::u16string> scan(const std::u16string& folder, bool recursive) {
+        sink.files.clear();
+        scanner.start(folder, recursive);
+        scan_until(sink, sink.done + 1);
+        return sink.files;
+    }
+    testing_support::Watchdog m_watchdog{20, "directory scanner"};
+    CActiveScheduler m_scheduler;
     ScanSink sink;
-    DirectoryScanner scanner(sink);
-    scanner.start(dir(""), true);
-    scan_until(sink, 1);
-    std::u16string root = without_trailing_separator(dir(""));
-    EXPECT_EQ(sink.files,
+    DirectoryScanner scanner{sink};
+};
+} // namespace
+
+TEST_F(ScannerTest, BreadthFirstInNameOrder) {
+    touch({"z.mp3", "A/deep/d.mp3", "A/a.mp3", "B/b.mp3"});
+    fs::create_directories(m_dir.path() / "empty");
+    const std::u16string root = without_trailing_separator(dir(""));
+    EXPECT_EQ(scan(dir(""), true),
               (std::vector<std::u16string>{root + u"/z.mp3", root + u"/A/a.mp3", root + u"/B/b.mp3",
                                            root + u"/A/deep/d.mp3"}));
-    EXPECT_EQ(sink.done, 1);
+    // An empty folder ends the scan at once.
+    EXPECT_TRUE(scan(dir("empty"), true).empty());
+    EXPECT_EQ(sink.done, 2);
 }
 
-TEST_F(PathsTest, DirectoryScannerRestartDropsTheCurrentFolder) {
-    testing_support::Watchdog watchdog(20, "directory scanner restart");
-    touch("one/1.mp3");
-    touch("one/2.mp3");
-    touch("one/3.mp3");
-    touch("two/x.mp3");
-    touch("empty/.keep");
-    fs::remove(m_dir.path() / "empty/.keep");
-    CActiveScheduler scheduler;
-    ScanSink sink;
-    DirectoryScanner scanner(sink);
+TEST_F(ScannerTest, RestartDropsTheCurrentFolder) {
+    touch({"one/1.mp3", "one/2.mp3", "one/3.mp3", "two/x.mp3"});
     sink.on_each = [&](const std::u16string& path) {
         if (name_of(path) == u"1.mp3")
             scanner.start(dir("two"), false);
     };
-    scanner.start(dir("one"), false);
-    scan_until(sink, 1);
-    EXPECT_EQ(sink.files, (std::vector<std::u16string>{dir("one/1.mp3"), dir("two/x.mp3")}));
-    // An empty folder ends the scan at once.
-    sink.files.clear();
-    sink.on_each = nullptr;
-    scanner.start(dir("empty"), true);
-    scan_until(sink, 2);
-    EXPECT_TRUE(sink.files.empty());
-    EXPECT_EQ(sink.done, 2);
+    EXPECT_EQ(scan(dir("one"), false),
+              (std::vector<std::u16string>{dir("one/1.mp3"), dir("two/x.mp3")}));
+    EXPECT_EQ(sink.done, 1);
 }
 
-TEST_F(PathsTest, LinksBackUpTheTreeAreNotFollowedRound) {
-    testing_support::Watchdog watchdog(20, "directory scanner loops");
-    touch("My Quillory/a.mp3");
-    touch("My Quillory/Incoming/b.mp3");
-    touch("elsewhere/c.mp3");
+TEST_F(ScannerTest, LinksBackUpTheTreeAreNotFollowedRound) {
+    touch({"My Quillory/a.mp3", "My Quillory/Incoming/b.mp3", "elsewhere/c.mp3"});
     const fs::path records = m_dir.path() / "My Quillory";
     fs::create_directory_symlink("..", records / "Incoming" / "loop");
     fs::create_directory_symlink("../Incoming", records / "Incoming" / "again");
@@ -359,32 +344,19 @@ TEST_F(PathsTest, LinksBackUpTheTreeAreNotFollowedRound) {
     // A link to a folder outside the tree is an ordinary folder.
     fs::create_directory_symlink(m_dir.path() / "elsewhere", records / "linked");
     const std::u16string root = dir("My Quillory");
-    const std::vector<std::u16string> expected{root + u"/a.mp3", root + u"/Incoming/b.mp3",
-                                               root + u"/linked/c.mp3"};
-
-    CActiveScheduler scheduler;
-    ScanSink sink;
-    DirectoryScanner scanner(sink);
-    scanner.start(root, true);
-    scan_until(sink, 1);
-    EXPECT_EQ(sink.files, expected);
-
-    // A second scan of the same tree lists it again.
-    sink.files.clear();
-    scanner.start(root, true);
-    scan_until(sink, 2);
-    EXPECT_EQ(sink.files, expected);
+    std::vector<std::u16string> expected{root + u"/a.mp3", root + u"/Incoming/b.mp3",
+                                         root + u"/linked/c.mp3"};
+    EXPECT_EQ(scan(root, true), expected);
+    EXPECT_EQ(scan(root, true), expected) << "a second scan of the same tree lists it again";
 
     Recorder found;
     find_files(found, root, u"*.mp3", u"*", true);
     std::vector<std::u16string> files;
-    for (const auto& seen : found.seen)
-        if (seen.rfind(u"dir ", 0) != 0)
-            files.push_back(seen);
+    std::copy_if(found.seen.begin(), found.seen.end(), std::back_inserter(files),
+                 [](const std::u16string& seen) { return !seen.starts_with(u"dir "); });
     std::sort(files.begin(), files.end());
-    std::vector<std::u16string> sorted = expected;
-    std::sort(sorted.begin(), sorted.end());
-    EXPECT_EQ(files, sorted);
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(files, expected);
 }
 
 TEST_F(PathsTest, InstalledProgramFindsItsDataUnderShare) {

@@ -2,14 +2,12 @@
 // info file that names where they came from; where no trash can be made they are deleted.
 
 #include "foundation/paths.h"
-#include "support/private_bus.h"
+#include "support/process.h"
 #include "support/temp_dir.h"
 
-#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <memory>
-#include <string>
 
 namespace fs = std::filesystem;
 using testing_support::read_whole_file;
@@ -21,20 +19,9 @@ namespace {
 // The Path= value of a .trashinfo file, its %XX escapes undone.
 std::string trashed_path(const std::string& info) {
     const size_t at = info.find("\nPath=");
-    if (at == std::string::npos)
-        return {};
-    const size_t end = info.find('\n', at + 1);
-    const std::string value = info.substr(at + 6, end - at - 6);
-    std::string out;
-    for (size_t i = 0; i < value.size(); ++i) {
-        if (value[i] == '%' && i + 2 < value.size()) {
-            out.push_back(char(std::stoi(value.substr(i + 1, 2), nullptr, 16)));
-            i += 2;
-        } else {
-            out.push_back(value[i]);
-        }
-    }
-    return out;
+    return at == info.npos ? ""
+                           : testing_support::percent_decoded(
+                                 info.substr(at + 6, info.find('\n', at + 1) - at - 6));
 }
 
 // GLib reads HOME and XDG_DATA_HOME once per process: one private home serves every test of
@@ -74,11 +61,9 @@ protected:
     }
     ~TrashTest() override { fs::remove_all(m_trash); }
 
-    fs::path make_record(const fs::path& folder, const std::string& name,
-                         const std::string& bytes) {
-        fs::create_directories(folder);
-        std::ofstream(folder / name, std::ios::binary) << bytes;
-        return folder / name;
+    fs::path make_record(const std::string& name, const std::string& bytes) {
+        std::ofstream(m_folder / name, std::ios::binary) << bytes;
+        return m_folder / name;
     }
 };
 
@@ -86,7 +71,7 @@ protected:
 
 TEST_F(TrashTest, RecordGoesToTheHomeTrashWithItsOrigin) {
     const std::string name = "Ada, 5 May 2026 10:31 %41.mp3";
-    const fs::path record = make_record(m_folder, name, "ID3 audio bytes");
+    const fs::path record = make_record(name, "ID3 audio bytes");
     ASSERT_TRUE(foundation::trash_file(record.u16string()));
     EXPECT_FALSE(fs::exists(record));
     ASSERT_TRUE(fs::exists(m_trash / "files" / name));
@@ -101,7 +86,7 @@ TEST_F(TrashTest, WithoutAnyTrashTheRecordIsDeleted) {
     // A plain file where the trash folder would be: no trash can be made.
     fs::create_directories(m_trash.parent_path());
     std::ofstream(m_trash) << "not a folder";
-    const fs::path record = make_record(m_folder, "Gone.mp3", "bytes");
+    const fs::path record = make_record("Gone.mp3", "bytes");
     ASSERT_TRUE(foundation::trash_file(record.u16string()));
     EXPECT_FALSE(fs::exists(record));
     EXPECT_FALSE(fs::is_directory(m_trash));

@@ -32,6 +32,10 @@ protected:
         std::ofstream(m_dir / "app" / file)
             << "Exit=" << exit_text << "\nCancel=Cancel " << exit_text << "\n";
     }
+    void languages_of(std::initializer_list<std::pair<const char*, const char*>> files) {
+        for (const auto& [file, exit_text] : files)
+            language(file, exit_text);
+    }
     std::u16string folder() const { return (m_dir / "app").u16string(); }
     void store(const std::u16string& name) {
         ASSERT_TRUE(foundation::write_string(languages.registry_key(), u"Language", name));
@@ -97,9 +101,7 @@ TEST_F(LanguagesTest, TheLanguageListComesBeforeTheLocale) {
     platform::set_locale_for_testing("");
     testing_support::ScopedEnv list("LANGUAGE", "tlh:ru_RU:de");
     testing_support::ScopedEnv all("LC_ALL", "de_DE.UTF-8");
-    language("english.lng", "Quit");
-    language("german.lng", "Beenden");
-    language("russian.lng", "Vyhod");
+    languages_of({{"english.lng", "Quit"}, {"german.lng", "Beenden"}, {"russian.lng", "Vyhod"}});
     EXPECT_EQ(platform::user_languages(), (std::vector<std::string>{"tlh", "ru", "de"}));
     ASSERT_TRUE(languages.choose_at_start());
     EXPECT_EQ(table.text(u"Exit"), u"Vyhod");
@@ -114,8 +116,7 @@ TEST_F(LanguagesTest, TheLanguageListComesBeforeTheLocale) {
 TEST_F(LanguagesTest, DatesFollowTheChosenLanguage) {
     platform::set_locale_for_testing("");
     testing_support::ScopedEnv all("LC_ALL", "en_GB.UTF-8");
-    language("english.lng", "Quit");
-    language("russian.lng", "Vyhod");
+    languages_of({{"english.lng", "Quit"}, {"russian.lng", "Vyhod"}});
     foundation::DateTime day;
     day.set_date(2026, 12, 7);
     store(u"russian");
@@ -172,14 +173,13 @@ TEST_F(LanguagesTest, MenuListsTheLanguagesByTheirOwnNames) {
 }
 
 TEST_F(LanguagesTest, ChoosingLoadsAndStoresOnlyARealChange) {
-    language("english.lng", "Quit");
-    language("russian.lng", "Vyhod");
+    languages_of({{"english.lng", "Quit"}, {"russian.lng", "Vyhod"}});
     ASSERT_TRUE(languages.choose_at_start());
-    EXPECT_FALSE(languages.choose(u"Language#english")); // already in force
+    // Already in force, no language, none of the folder's.
+    for (auto item :
+         {u"Language#english", u"Cancel", u"Language#missing", u"Language#../etc/passwd"})
+        EXPECT_FALSE(languages.choose(item));
     EXPECT_EQ(stored(), u"");
-    EXPECT_FALSE(languages.choose(u"Cancel"));
-    EXPECT_FALSE(languages.choose(u"Language#missing"));
-    EXPECT_FALSE(languages.choose(u"Language#../etc/passwd"));
     EXPECT_EQ(table.text(u"Exit"), u"Quit");
     EXPECT_TRUE(languages.choose(u"Language#russian"));
     EXPECT_EQ(table.text(u"Exit"), u"Vyhod");
@@ -188,29 +188,24 @@ TEST_F(LanguagesTest, ChoosingLoadsAndStoresOnlyARealChange) {
 
 TEST(UserLanguage, ComesFromTheMessagesLocale) {
     platform::set_locale_for_testing("");
-    {
-        testing_support::ScopedEnv all("LC_ALL", "");
-        testing_support::ScopedEnv messages("LC_MESSAGES", "ru_RU.UTF-8");
-        testing_support::ScopedEnv lang("LANG", "de_DE.UTF-8");
-        EXPECT_EQ(platform::user_language(), "ru");
-        EXPECT_EQ(localisation::user_language_name(), u"RUSSIAN");
-    }
-    {
-        testing_support::ScopedEnv all("LC_ALL", "pt_BR@latin");
-        EXPECT_EQ(platform::user_language(), "pt");
-    }
-    {
-        testing_support::ScopedEnv all("LC_ALL", "C");
-        EXPECT_EQ(localisation::user_language_name(), u"ENGLISH");
-    }
-    {
-        testing_support::ScopedEnv all("LC_ALL", "tlh_XX");
-        EXPECT_EQ(localisation::user_language_name(), u"");
+    testing_support::ScopedEnv messages("LC_MESSAGES", "ru_RU.UTF-8"), lang("LANG", "de_DE.UTF-8");
+    const struct {
+        const char *all, *language;
+        std::u16string name;
+    } cases[] = {{"", "ru", u"RUSSIAN"},
+                 {"pt_BR@latin", "pt", u"PORTUGUESE"},
+                 {"C", "en", u"ENGLISH"},
+                 {"tlh_XX", "tlh", u""}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.all);
+        testing_support::ScopedEnv all("LC_ALL", c.all);
+        EXPECT_EQ(platform::user_language(), c.language);
+        EXPECT_EQ(localisation::user_language_name(), c.name);
     }
     EXPECT_EQ(localisation::primary_language_of("nb"), localisation::primary_language_of("no"));
+    // Nothing known, or an index past the table: nothing, never a read beyond it.
     EXPECT_EQ(localisation::primary_language_of(""), -1);
-    EXPECT_EQ(localisation::system_language_name(0), u"");
-    EXPECT_EQ(localisation::system_language_name(99), u"");
+    EXPECT_EQ(localisation::system_language_name(0) + localisation::system_language_name(99), u"");
 }
 
 } // namespace

@@ -5,13 +5,13 @@
 #include "localisation/languages.h"
 #include "platform/locale.h"
 #include "platform/registry_store.h"
+#include "support/process.h"
 #include "support/temp_dir.h"
 
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <set>
-#include <sstream>
 
 using localisation::Languages;
 using localisation::TextTable;
@@ -40,20 +40,10 @@ TextTable load(const std::string& stem) {
 std::vector<std::u16string> screen_keys() {
     std::ifstream in(std::string(QV_TEST_DATA) + "/localisation/screen_keys.txt");
     std::vector<std::u16string> keys;
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#')
-            continue;
-        keys.emplace_back(line.begin(), line.end());
-    }
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty() && line[0] != '#')
+            keys.emplace_back(line.begin(), line.end());
     return keys;
-}
-
-std::string read_all(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
 }
 
 TEST(ShippedLanguages, EnglishHasEveryKeyTheScreensUse) {
@@ -62,7 +52,6 @@ TEST(ShippedLanguages, EnglishHasEveryKeyTheScreensUse) {
     ASSERT_GT(keys.size(), 40u);
     for (const auto& key : keys)
         EXPECT_TRUE(english.has(key)) << foundation::to_utf8(key);
-    EXPECT_EQ(english.text(u"skin_ProgramName"), u"Quillory Vozir");
 }
 
 TEST(ShippedLanguages, EveryLanguageHasExactlyEnglishsKeysWithRealTexts) {
@@ -72,24 +61,21 @@ TEST(ShippedLanguages, EveryLanguageHasExactlyEnglishsKeysWithRealTexts) {
         SCOPED_TRACE(language.stem);
         TextTable table = load(language.stem);
         for (const auto& [key, text] : english.entries()) {
-            ASSERT_TRUE(table.has(key)) << foundation::to_utf8(key);
+            SCOPED_TRACE(foundation::to_utf8(key));
+            ASSERT_TRUE(table.has(key));
             const std::u16string value = table.text(key);
-            EXPECT_FALSE(value.empty()) << foundation::to_utf8(key);
+            ASSERT_FALSE(value.empty());
             // A blank after the "=" would be shown; a stray CR or a control character means
             // a broken line.
-            EXPECT_NE(value.front(), u' ') << foundation::to_utf8(key);
-            EXPECT_NE(value.back(), u' ') << foundation::to_utf8(key);
-            for (char16_t c : value) {
-                EXPECT_FALSE(c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0xFFFD)
-                    << foundation::to_utf8(key) << " holds the character " << int(c);
-            }
+            EXPECT_NE(value.front(), u' ');
+            EXPECT_NE(value.back(), u' ');
+            for (char16_t c : value)
+                EXPECT_FALSE(c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0xFFFD) << int(c);
             // Placeholders the screens fill in survive translation.
-            for (std::u16string placeholder :
-                 {u"%count%", u"%version%", u"%number%", u"%seconds%"}) {
-                EXPECT_EQ(text.find(placeholder) != std::u16string::npos,
-                          value.find(placeholder) != std::u16string::npos)
-                    << foundation::to_utf8(key) << " " << foundation::to_utf8(placeholder);
-            }
+            for (std::u16string placeholder : {u"%count%", u"%version%", u"%number%", u"%seconds%"})
+                EXPECT_EQ(text.find(placeholder) != text.npos,
+                          value.find(placeholder) != value.npos)
+                    << foundation::to_utf8(placeholder);
         }
         EXPECT_EQ(table.size(), english.size());
     }
@@ -97,11 +83,10 @@ TEST(ShippedLanguages, EveryLanguageHasExactlyEnglishsKeysWithRealTexts) {
 
 TEST(ShippedLanguages, FilesAreUtf8AndReadAsSuch) {
     for (const auto& language : shipped) {
-        std::string bytes = read_all(data_dir / (std::string(language.stem) + ".lng"));
-        ASSERT_FALSE(bytes.empty()) << language.stem;
+        const std::string bytes =
+            testing_support::read_whole_file(data_dir / (std::string(language.stem) + ".lng"));
         // Neither a byte order mark nor a UTF-16 mark: plain UTF-8 lines.
-        EXPECT_NE(uint8_t(bytes[0]), 0xEF) << language.stem;
-        EXPECT_NE(uint8_t(bytes[0]), 0xFF) << language.stem;
+        EXPECT_TRUE(!bytes.empty() && bytes[0] != '\xEF' && bytes[0] != '\xFF') << language.stem;
     }
     EXPECT_EQ(load("russian").text(u"Exit"), u"\u0412\u044b\u0445\u043e\u0434");
 }
@@ -149,7 +134,7 @@ TEST(ShippedHelp, EachLanguagesHelpLinkNamesASelfContainedPage) {
         const auto page = data_dir / "help" / std::filesystem::path(link);
         ASSERT_TRUE(std::filesystem::is_regular_file(page)) << page;
         pages.insert(link);
-        const std::string html = read_all(page);
+        const std::string html = testing_support::read_whole_file(page);
         EXPECT_NE(html.find("<!DOCTYPE html>"), std::string::npos);
         EXPECT_NE(html.find("<meta charset=\"utf-8\">"), std::string::npos);
         EXPECT_NE(html.find("</html>"), std::string::npos);

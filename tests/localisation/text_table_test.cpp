@@ -93,12 +93,9 @@ TEST(TextTableParse, EncodingsLineFormsAndBadBytes) {
 TEST(TextTableParse, NoiseGivesOnlyWellFormedEntries) {
     std::vector<uint8_t> noise(4096);
     uint32_t state = 12345;
-    for (auto& b : noise) {
-        state = state * 1103515245 + 12345;
-        b = uint8_t(state >> 16);
-    }
-    auto entries = TextTable::parse(noise);
-    for (const auto& [key, text] : entries) {
+    for (auto& b : noise)
+        b = uint8_t((state = state * 1103515245 + 12345) >> 16);
+    for (const auto& [key, text] : TextTable::parse(noise)) {
         EXPECT_FALSE(key.empty());
         EXPECT_EQ(key.find_first_of(u"=\r\n \t"), std::u16string::npos);
         EXPECT_EQ(text.find_first_of(u"\r\n"), std::u16string::npos);
@@ -114,37 +111,22 @@ TEST(TextTableLoad, AFailedLoadKeepsThePreviousTable) {
     EXPECT_EQ(table.text(u"Exit"), u"Quit");
     EXPECT_EQ(table.path(), english);
 
-    EXPECT_FALSE(table.load((dir / "missing.lng").u16string()));
     std::filesystem::create_directory(dir / "folder.lng");
-    EXPECT_FALSE(table.load((dir / "folder.lng").u16string()));
-    // Over a megabyte is refused.
-    {
-        std::ofstream huge(dir / "huge.lng");
-        huge << "Exit=Huge\n" << std::string(TextTable::max_file_size, 'x');
-    }
-    EXPECT_FALSE(table.load((dir / "huge.lng").u16string()));
-    EXPECT_EQ(table.text(u"Exit"), u"Quit");
-    EXPECT_EQ(table.path(), english);
-
-    // Files without a single key are not languages: empty, blank, or keys without lines.
+    // Over the size limit; files without a single key are not languages: empty, blank, or keys
+    // without lines.
+    std::ofstream(dir / "huge.lng") << "Exit=Huge\n" << std::string(TextTable::max_file_size, 'x');
     std::ofstream(dir / "empty.lng").flush();
     std::ofstream(dir / "blank.lng") << "\r\n  \n\t\n";
     std::ofstream(dir / "equals.lng") << "=Exit\n = x\n";
-    for (const char* name : {"empty.lng", "blank.lng", "equals.lng"}) {
-        EXPECT_FALSE(table.load((dir / name).u16string())) << name;
-        EXPECT_EQ(table.text(u"Exit"), u"Quit") << name;
-        EXPECT_EQ(table.path(), english) << name;
+    for (const char* name :
+         {"missing.lng", "folder.lng", "huge.lng", "empty.lng", "blank.lng", "equals.lng"}) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(table.load((dir / name).u16string()));
+        EXPECT_EQ(table.text(u"Exit"), u"Quit");
+        EXPECT_EQ(table.path(), english);
     }
-}
-
-TEST(TextTableLoad, AFileOfExactlyTheLimitIsRead) {
-    testing_support::TempDir dir;
-    {
-        std::ofstream file(dir / "limit.lng");
-        std::string line = "Key=" + std::string(TextTable::max_file_size - 4, 'y');
-        file << line;
-    }
-    TextTable table;
+    // A file of exactly the limit is read.
+    std::ofstream(dir / "limit.lng") << "Key=" << std::string(TextTable::max_file_size - 4, 'y');
     ASSERT_TRUE(table.load((dir / "limit.lng").u16string()));
     EXPECT_EQ(table.text(u"Key").size(), TextTable::max_file_size - 4);
 }

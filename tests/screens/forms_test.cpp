@@ -47,8 +47,7 @@ protected:
 TEST_F(ScreensTest, KeypadFilterListsWordStartsAndStopsGrowingWhenNothingIsListed) {
     ASSERT_EQ(m_main->visible().size(), 3u);
     tap(*m_main->find_child(u"btnFilter"));
-    EXPECT_TRUE(m_main->filtering());
-    EXPECT_FALSE(m_main->find_child(u"btnFilter")->visible());
+    EXPECT_TRUE(m_main->filtering() && !m_main->find_child(u"btnFilter")->visible());
     m_main->place(0, 0, 240, 320);
     tap(*m_main->find_child(u"button2"));
     EXPECT_THAT(listed_titles(), ::testing::UnorderedElementsAre(u"(Anna) call", u"Bob Smith"));
@@ -59,11 +58,9 @@ TEST_F(ScreensTest, KeypadFilterListsWordStartsAndStopsGrowingWhenNothingIsListe
     EXPECT_EQ(m_main->filter(), u"29");
     m_main->keypad_backspace();
     m_main->keypad_backspace();
-    EXPECT_EQ(m_main->visible().size(), 3u);
-    EXPECT_TRUE(m_main->filtering());
+    EXPECT_TRUE(m_main->visible().size() == 3 && m_main->filtering());
     m_main->keypad_backspace();
-    EXPECT_FALSE(m_main->filtering());
-    EXPECT_TRUE(m_main->find_child(u"btnFilter")->visible());
+    EXPECT_TRUE(!m_main->filtering() && m_main->find_child(u"btnFilter")->visible());
 }
 
 TEST_F(ScreensTest, DeleteAsksWithTheCountAndOnlyOkDeletesTheListedRecords) {
@@ -74,21 +71,20 @@ TEST_F(ScreensTest, DeleteAsksWithTheCountAndOnlyOkDeletesTheListedRecords) {
     ASSERT_EQ(m_stack.top_form(), &confirm);
     EXPECT_EQ(text_of(confirm, u"text"), u"Delete 2 records?");
     confirm.cancel();
-    EXPECT_EQ(m_stack.top_form(), m_main.get());
-    EXPECT_EQ(m_document->records().size(), 3u);
+    EXPECT_TRUE(m_stack.top_form() == m_main.get() && m_document->records().size() == 3);
 
     m_main->menu_items(u"Delete");
     confirm.ok();
     confirm.ok(); // a second tap deletes nothing more
     EXPECT_EQ(m_document->records().size(), 1u);
     // Both wait in the trash; the one not listed stays.
-    EXPECT_TRUE(fs::exists(m_world.main_folder() / "Shopping list.wav"));
-    EXPECT_TRUE(fs::exists(m_world.trash() / "files/Bob Smith.wav"));
-    EXPECT_TRUE(fs::exists(m_world.trash() / "files/(Anna) call.wav"));
-    EXPECT_TRUE(fs::exists(m_world.trash() / "info/(Anna) call.wav.trashinfo"));
+    for (const fs::path& kept :
+         {m_world.main_folder() / "Shopping list.wav", m_world.trash() / "files/Bob Smith.wav",
+          m_world.trash() / "files/(Anna) call.wav",
+          m_world.trash() / "info/(Anna) call.wav.trashinfo"})
+        EXPECT_TRUE(fs::exists(kept)) << kept;
     // The filter closes after the delete.
-    EXPECT_FALSE(m_main->filtering());
-    EXPECT_EQ(m_main->visible().size(), 1u);
+    EXPECT_TRUE(!m_main->filtering() && m_main->visible().size() == 1);
 }
 
 TEST_F(ScreensTest, MoveGoesToTheCardAndStopsWithAMessageOnFailure) {
@@ -104,8 +100,8 @@ TEST_F(ScreensTest, MoveGoesToTheCardAndStopsWithAMessageOnFailure) {
     fs::remove(card);
     m_main->menu_items(u"Move");
     EXPECT_EQ(m_messages.size(), 1u);
-    EXPECT_TRUE(fs::exists(card / "Bob Smith.wav"));
-    EXPECT_TRUE(fs::exists(card / "Incoming/(Anna) call.wav"));
+    EXPECT_TRUE(fs::exists(card / "Bob Smith.wav") &&
+                fs::exists(card / "Incoming/(Anna) call.wav"));
     EXPECT_FALSE(fs::exists(m_world.main_folder() / "Shopping list.wav"));
     for (const auto& record : m_document->records())
         EXPECT_TRUE(fs::exists(fs::path(record.path))) << fs::path(record.path);
@@ -136,15 +132,12 @@ TEST_F(ScreensTest, SettingsOfferQuickRecordOnlyWhenThereAreKeysAndKeepTheirTitl
     EXPECT_EQ(menu.caption_text(), settings);
     menu.choose(u"Format");
     EXPECT_EQ(menu.caption_text(), m_properties.text(u"Format"));
-    menu.choose(u"Mp3Low");
-    EXPECT_EQ(m_document->settings().format, u"Mp3Low");
-    EXPECT_EQ(menu.caption_text(), settings);
-    menu.choose(u"Speaker");
-    EXPECT_TRUE(m_document->settings().speaker);
-    EXPECT_EQ(menu.caption_text(), settings);
-    menu.choose(u"Boost");
-    menu.choose(u"Settings");
-    EXPECT_EQ(menu.caption_text(), settings);
+    for (const char16_t* item : {u"Mp3Low", u"Speaker", u"Boost", u"Settings"}) {
+        menu.choose(item);
+        EXPECT_EQ(menu.caption_text(),
+                  item == std::u16string_view(u"Boost") ? m_properties.text(item) : settings);
+    }
+    EXPECT_TRUE(m_document->settings().format == u"Mp3Low" && m_document->settings().speaker);
     EXPECT_TRUE(m_main->menu_items(u"Exit").empty());
     EXPECT_EQ(m_quits, 1);
 }
@@ -227,11 +220,11 @@ TEST_F(ScreensTest, ADoubleTapOnRecordOrStopMakesOneRecordingThatGoesOn) {
     EXPECT_EQ(m_stack.top_form(), &recording);
     EXPECT_FALSE(recording.find_child(u"btnSpeakerOn")->visible());
     EXPECT_FALSE(recording.find_child(u"btnSpeakerOff")->visible());
-    recording.set_paused(true);
-    EXPECT_TRUE(recording.find_child(u"btnResume")->visible());
-    EXPECT_FALSE(recording.find_child(u"btnPause")->visible());
-    recording.set_paused(false);
-    EXPECT_TRUE(recording.find_child(u"btnPause")->visible());
+    for (bool paused : {true, false}) {
+        recording.set_paused(paused);
+        EXPECT_EQ(recording.find_child(u"btnResume")->visible(), paused);
+        EXPECT_EQ(recording.find_child(u"btnPause")->visible(), !paused);
+    }
 
     // The boost menu checks the current boost; a boost chosen lights the boost sign.
     auto boost = recording.boost_menu_items();
@@ -240,8 +233,8 @@ TEST_F(ScreensTest, ADoubleTapOnRecordOrStopMakesOneRecordingThatGoesOn) {
     static_cast<skin::MenuProvider&>(recording).fill_menu(recording.boost_menu(), u"Boost2", none);
     EXPECT_TRUE(none.empty());
     EXPECT_EQ(m_document->settings().boost, u"Boost2");
-    EXPECT_TRUE(recording.find_child(u"BoostOn")->visible());
-    EXPECT_FALSE(recording.find_child(u"BoostOff")->visible());
+    EXPECT_TRUE(recording.find_child(u"BoostOn")->visible() &&
+                !recording.find_child(u"BoostOff")->visible());
 
     // Some audio first: a recording without any is dropped when it stops.
     ASSERT_TRUE(pump_until([&] { return m_document->recorded_seconds() >= 0.5; }));
@@ -249,12 +242,10 @@ TEST_F(ScreensTest, ADoubleTapOnRecordOrStopMakesOneRecordingThatGoesOn) {
     EXPECT_NE(text_of(recording, u"frmSize"), u"");
     recording.stop();
     recording.stop();
-    EXPECT_FALSE(m_document->is_recording());
-    EXPECT_EQ(m_stack.top_form(), m_main.get());
+    EXPECT_TRUE(!m_document->is_recording() && m_stack.top_form() == m_main.get());
     // The second tap of a double tap on stop lands on the record button: it starts nothing.
     m_main->record();
-    EXPECT_FALSE(m_document->is_recording());
-    EXPECT_EQ(m_main->visible().size(), 4u);
+    EXPECT_TRUE(!m_document->is_recording() && m_main->visible().size() == 4);
 }
 
 TEST_F(ScreensTest, AppendShowsTheRecordsOwnFormatAndGoesOnFromItsLength) {
@@ -280,8 +271,8 @@ TEST_F(ScreensTest, SkinReloadFindsEveryControlAgainAndKeepsTitlesAndTheKeypad) 
     FormRecording& recording = m_main->recording_form();
     const std::u16string recorded = recording.name_button().caption();
     m_properties.send_reload_skin();
-    EXPECT_EQ(&recording.name_button(), recording.find_child(u"btnName"));
-    EXPECT_EQ(recording.name_button().caption(), recorded);
+    EXPECT_TRUE(&recording.name_button() == recording.find_child(u"btnName") &&
+                recording.name_button().caption() == recorded);
     m_document->stop();
 
     m_main->open_filter();
@@ -291,10 +282,9 @@ TEST_F(ScreensTest, SkinReloadFindsEveryControlAgainAndKeepsTitlesAndTheKeypad) 
     const std::u16string viewed = view.name_button().caption();
     ASSERT_FALSE(viewed.empty());
     m_properties.send_reload_skin();
-    EXPECT_EQ(&view.name_button(), view.find_child(u"btnName"));
-    EXPECT_EQ(view.name_button().caption(), viewed);
-    EXPECT_EQ(&m_main->list(), m_main->find_child(u"list"));
-    EXPECT_EQ(m_main->filter(), u"2");
+    EXPECT_TRUE(&view.name_button() == view.find_child(u"btnName") &&
+                view.name_button().caption() == viewed);
+    EXPECT_TRUE(&m_main->list() == m_main->find_child(u"list") && m_main->filter() == u"2");
     EXPECT_FALSE(m_main->find_child(u"btnFilter")->visible());
     view.close();
 
@@ -306,8 +296,7 @@ TEST_F(ScreensTest, SkinReloadFindsEveryControlAgainAndKeepsTitlesAndTheKeypad) 
     EXPECT_FALSE(m_main->filtering());
     // A reload with the keypad closed leaves it closed.
     m_properties.send_reload_skin();
-    EXPECT_FALSE(m_main->filtering());
-    EXPECT_TRUE(m_main->find_child(u"btnFilter")->visible());
+    EXPECT_TRUE(!m_main->filtering() && m_main->find_child(u"btnFilter")->visible());
 }
 
 TEST_F(ScreensTest, PlaybackFormJumpsBetweenMarkersAndEditsThem) {

@@ -55,9 +55,9 @@ struct GoldenProgram {
                     return false;
                 seen = session.last_json();
                 std::vector<uint8_t> rgb;
-                for (size_t i = 0; i < picture.pixels.size(); i += 4)
-                    rgb.insert(rgb.end(), picture.pixels.begin() + long(i),
-                               picture.pixels.begin() + long(i) + 3);
+                for (size_t i = 0; i < picture.pixels.size(); ++i)
+                    if (i % 4 != 3)
+                        rgb.push_back(picture.pixels[i]);
                 std::vector<testing_support::Area> masks;
                 for (const auto& id : varying)
                     if (const auto* node = now.shown(id))
@@ -106,10 +106,10 @@ TEST(GoldenScreens, MainKeypadMenuRecordingAndPlaybackLookAsTheyShould) {
     golden.round.tap("btnCloseFilter");
     ASSERT_TRUE(session.wait([](const Inspection& i) { return i.shown("btnFilter"); }));
     golden.round.tap("btnMenu");
-    ASSERT_TRUE(session.wait_form("frmMenu")) << session.last_json();
+    ASSERT_TRUE(golden.round.wait_form("frmMenu"));
     EXPECT_TRUE(golden.screen_is("menu"));
     golden.round.tap_row("Cancel");
-    ASSERT_TRUE(session.wait_form("frmMain"));
+    ASSERT_TRUE(golden.round.wait_form("frmMain"));
 
     // Recording, paused so that the buttons stay put; its title holds the clock's date.
     golden.round.tap("btnRecord");
@@ -128,10 +128,10 @@ TEST(GoldenScreens, MainKeypadMenuRecordingAndPlaybackLookAsTheyShould) {
 
     // Playback of the call, paused (or at its end): the play button shows either way.
     golden.round.tap_row("Anna Petrova");
-    ASSERT_TRUE(session.wait_form("frmView")) << session.last_json();
+    ASSERT_TRUE(golden.round.wait_form("frmView"));
     if (session.inspect().shown("btnPause"))
         golden.round.tap("btnPause");
-    ASSERT_TRUE(session.wait([](const Inspection& i) { return i.shown("btnPlay"); }));
+    ASSERT_TRUE(golden.round.wait_shown("btnPlay", "the play button"));
     EXPECT_TRUE(golden.screen_is(
         "playback", {"frmElapsed", "frmLeft", "pbLevel", "pbPosition", "btnPosition", "waveform"}));
 }
@@ -139,9 +139,10 @@ TEST(GoldenScreens, MainKeypadMenuRecordingAndPlaybackLookAsTheyShould) {
 TEST(GoldenScreens, TheMainFormAtEverySkinScaleFillsPhoneAndDesktopWindows) {
     testing_support::Watchdog watchdog(280);
     // The skin's scale comes from the density asked (points of an output at scale 1): the
-    // design's own size, a phone at output scale 1 (its 360 points drawn at 1x), the desktop
-    // window turned, a phone at output scale 2 upright and turned, a phone at scale 3 and a
-    // desktop at scale 2. Pictures come from their drawings at each scale, never enlarged.
+    // design's own size, the desktop window turned, a phone at output scale 2 upright and
+    // turned, a phone at scale 3 and a desktop at scale 2; or, asked for none, from the window:
+    // a phone at output scale 1, upright and turned, at 1.5x. Pictures come from their drawings
+    // at each scale, never enlarged.
     struct Case {
         const char* name;
         const char* window;
@@ -149,7 +150,8 @@ TEST(GoldenScreens, TheMainFormAtEverySkinScaleFillsPhoneAndDesktopWindows) {
         int rows; // in view once every record is listed
     };
     const Case cases[] = {{"main_1x", "240x320", "96", 4},
-                          {"main_phone_1x", "360x720", "96", 5},
+                          {"main_phone_1.5x", "360x640", "", 4},
+                          {"main_phone_landscape_1.5x", "640x360", "", 2},
                           {"main_landscape_2x", "640x480", "192", 2},
                           {"main_phone_3x", "720x1440", "288", 5},
                           {"main_phone_landscape_3x", "1440x720", "288", 2},

@@ -53,9 +53,6 @@ public:
     void drag_position_knob();
     // Tap the waveform further on and play the rest at 2x.
     void listen_with_waveform();
-    // A second "quillory record" starts a recording, the next ones pause and resume it; a double
-    // tap on stop ends it without starting another.
-    void record_hand_over();
     // A call started with "call" is recorded into Incoming under the contact's name, and the
     // program ends with the call.
     void call_recording();
@@ -79,9 +76,8 @@ public:
 
 private:
     bool wait_recording_form();
-    // Taps stop (twice, as a double tap), not sooner than a user's next tap could be told from a
-    // double tap on record.
-    void stop_recording(bool twice = false);
+    // Taps stop, not sooner than a user's next tap could be told from a double tap on record.
+    void stop_recording();
     std::filesystem::path only_new_record() const;
 
     testing_support::ProgramSession& m_session;

@@ -78,10 +78,9 @@ TEST(FilterMatch, WordStartsOnlyWithTheKeysCharacterSets) {
     }
     // Keys without an entry stand for themselves; blanks are never a start.
     const KeyMap none;
-    EXPECT_EQ(match_filter(u"call 12 May", u"12", none), 5u);
-    EXPECT_FALSE(match_filter(u"call 312", u"12", none));
-    EXPECT_EQ(match_filter(u"#tag", u"#", none), 0u);
-    EXPECT_FALSE(match_filter(u"  ", u" ", none));
+    EXPECT_TRUE(match_filter(u"call 12 May", u"12", none) == 5u &&
+                match_filter(u"#tag", u"#", none) == 0u);
+    EXPECT_FALSE(match_filter(u"call 312", u"12", none) || match_filter(u"  ", u" ", none));
 }
 
 TEST(FilterMatch, AWordAfterAnyPunctuationIsFound) {
@@ -144,8 +143,7 @@ TEST(MainMenus, SettingsFollowTheSettingsAndCheckTheCurrentChoiceOnly) {
     state.format_caption = u"Medium";
     auto items = menu(u"Settings", state);
     EXPECT_EQ(ids(items), (Items{u"AutoRecord", u"Speaker", u"Format", u"Boost", u"Cancel"}));
-    EXPECT_FALSE(items[0].checked);
-    EXPECT_EQ(items[2].caption, u"Medium");
+    EXPECT_TRUE(!items[0].checked && items[2].caption == u"Medium");
     state.auto_record = state.speaker = state.has_quick_record = state.has_languages = true;
     state.boost = u"Boost2";
     items = menu(u"Settings", state);

@@ -132,11 +132,7 @@ protected:
 
     testing_support::Watchdog m_watchdog{120};
     controller_test::IsolatedWorld m_world;
-    testing_support::ScopedEnv m_audio{"QUILLORY_AUDIO", "file"};
-    testing_support::ScopedEnv m_input{
-        "QUILLORY_AUDIO_IN", std::string(QV_SOURCE_DIR) + "/tests/data/controller/speech.wav"};
-    testing_support::ScopedEnv m_output{"QUILLORY_AUDIO_OUT", ""};
-    testing_support::ScopedEnv m_speed{"QUILLORY_AUDIO_SPEED", "20"};
+    testing_support::FileAudio m_audio{20};
     testing_support::TempDir m_dir;
     foundation::CActiveScheduler m_scheduler;
     skin::Properties m_properties;

@@ -83,9 +83,7 @@ TEST_F(ScreensTouchAndKeys, EscCancelsEnterConfirmsAndAHeldRecordOpensItsMenu) {
     // Esc leaves the rename as Cancel does: the title stays, the dialog closes, the keyboard
     // goes.
     input.type("Kestrel");
-    ASSERT_TRUE(round.wait(
-        [](const Inspection& i) { return i.shown("edit") && i.shown("edit")->text == "Kestrel"; },
-        "the typed title"));
+    ASSERT_TRUE(round.wait_text("edit", "Kestrel", "the typed title"));
     input.send(escape);
     ASSERT_TRUE(round.wait_form("frmView"));
     EXPECT_TRUE(session.inspect().shown("btnName")->has_text(held_title));
@@ -97,16 +95,10 @@ TEST_F(ScreensTouchAndKeys, EscCancelsEnterConfirmsAndAHeldRecordOpensItsMenu) {
     input.type("Kestrel");
     input.send(enter);
     ASSERT_TRUE(round.wait_form("frmView"));
-    ASSERT_TRUE(round.wait(
-        [](const Inspection& i) {
-            const InspectNode* name = i.shown("btnName");
-            return name && name->has_text("Kestrel");
-        },
-        "the new title"));
+    ASSERT_TRUE(round.wait_text("btnName", "Kestrel", "the new title"));
 
     // Esc on the confirmation keeps the record.
     round.tap("btnMenu");
-    ASSERT_TRUE(round.wait_form("frmMenu"));
     round.tap_row(round.caption("Delete_this"));
     ASSERT_TRUE(round.wait_form("frmConfirmation"));
     input.send(escape);
@@ -126,12 +118,11 @@ TEST_F(ScreensTouchAndKeys, ASecondFingerNeitherTapsNorMoves) {
     input.send("finger 2 down " + at(*menu));
     input.send("finger 2 move " + std::to_string(menu->centre_x()) + " " +
                std::to_string(menu->centre_y() + 200));
-    input.send("finger 2 up " + at(*menu));
-    input.send("finger 1 up " + rest);
+    for (const std::string& event : {"finger 2 up " + at(*menu), "finger 1 up " + rest})
+        input.send(event);
     // Input is taken in order: once the filter's keypad shows, the fingers were handled.
     round.tap("btnFilter");
-    ASSERT_TRUE(round.wait([](const Inspection& i) { return i.shown("button7") != nullptr; },
-                           "the keypad"));
+    ASSERT_TRUE(round.wait_shown("button7", "the keypad"));
     EXPECT_EQ(session.inspect().top_id(), "frmMain");
 }
 
@@ -150,10 +141,8 @@ TEST_F(ScreensTouchAndKeys, TurningWithTheMenuOpenKeepsTheFormBehindIt) {
         },
         "the menu in landscape, and its screenshot"));
     // The menu's rows are on screen.
-    for (const InspectNode* row : session.inspect().rows()) {
-        EXPECT_GE(row->y, 0);
-        EXPECT_LE(row->y + row->h, 480);
-    }
+    for (const InspectNode* row : session.inspect().rows())
+        EXPECT_TRUE(row->y >= 0 && row->y + row->h <= 480) << row->y;
     // Above the menu the dimmed main form shows, not a black screen.
     size_t lit = 0;
     for (int y = 0; y < 40; ++y)

@@ -30,35 +30,16 @@ namespace {
 // A stand-in program folder/name that writes its arguments, one a line, to folder/name.args and
 // ends with status.
 void fake_program(const fs::path& folder, const std::string& name, int status = 0) {
-    fs::create_directories(folder);
-    std::ofstream(folder / name) << "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > "
-                                    "\"$0.args\"\nexit "
-                                 << status << "\n";
-    fs::permissions(folder / name, fs::perms::owner_all);
+    testing_support::write_script(folder / name, testing_support::arguments_recorder + "exit " +
+                                                     std::to_string(status) + "\n");
 }
 
 // What the stand-in program wrote, once it has.
 std::string arguments_of(const fs::path& program) {
     const fs::path args = program.string() + ".args";
-    for (int i = 0; i < 250 && !fs::exists(args); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    testing_support::wait_for([&] { return fs::exists(args); }, 5000);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    return read_whole_file(args.string());
-}
-
-// The bytes of a path from a file URL.
-std::string path_of_file_url(const std::string& url) {
-    EXPECT_EQ(url.rfind("file://", 0), 0u) << url;
-    std::string out;
-    for (size_t i = 7; i < url.size(); ++i) {
-        if (url[i] == '%' && i + 2 < url.size()) {
-            out.push_back(char(std::stoi(url.substr(i + 1, 2), nullptr, 16)));
-            i += 2;
-        } else {
-            out.push_back(url[i]);
-        }
-    }
-    return out;
+    return read_whole_file(args);
 }
 
 class SendByMail : public ::testing::Test {
@@ -76,8 +57,7 @@ TEST_F(SendByMail, ThunderbirdThroughXdgEmailGetsEveryNameWhole) {
     const fs::path apps = m_dir / "data/applications";
     fs::create_directories(apps);
     fake_program(m_bin, "thunderbird");
-    std::ofstream(m_bin / "xdg-mime") << "#!/bin/sh\necho thunderbird.desktop\n";
-    fs::permissions(m_bin / "xdg-mime", fs::perms::owner_all);
+    testing_support::write_script(m_bin / "xdg-mime", "echo thunderbird.desktop\n");
     std::ofstream(apps / "thunderbird.desktop")
         << "[Desktop Entry]\nType=Application\nName=Thunderbird\nExec=thunderbird %u\n";
     ScopedEnv desktop("XDG_CURRENT_DESKTOP", "MATE");
@@ -102,7 +82,8 @@ TEST_F(SendByMail, ThunderbirdThroughXdgEmailGetsEveryNameWhole) {
         ASSERT_NE(end, std::string::npos) << given;
         const std::string url = given.substr(start.size(), end - start.size());
         EXPECT_EQ(url.find(','), std::string::npos) << "one attachment: " << url;
-        EXPECT_EQ(path_of_file_url(url), record.string()) << given;
+        EXPECT_EQ(url.rfind("file://", 0), 0u) << url;
+        EXPECT_EQ(testing_support::percent_decoded(url.substr(7)), record.string()) << given;
     }
     // No mail program, or no path: a failure.
     ScopedEnv nowhere("PATH", m_dir.path().string());

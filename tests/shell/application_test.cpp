@@ -103,31 +103,26 @@ TEST_F(ApplicationWindow, LosingTheCaptureCancelsThePen) {
     send(platform::WM_LBUTTONDOWN, 1, point(10, 20));
     send(platform::WM_ACTIVATE, platform::WA_INACTIVE, 0);
     ASSERT_EQ(forms->pens.size(), 2u);
-    EXPECT_EQ(forms->pens[1].kind, PenEvent::Kind::Up);
-    EXPECT_TRUE(forms->pens[1].cancelled);
-    EXPECT_EQ(forms->pens[1].x, GameBase::no_point);
-    EXPECT_EQ(forms->pens[1].y, GameBase::no_point);
-    EXPECT_TRUE(application.game().in_background());
-    EXPECT_EQ(delegate.background, 1);
+    const PenEvent& up = forms->pens[1];
+    EXPECT_EQ(std::tuple(up.kind, up.cancelled, up.x, up.y),
+              std::tuple(PenEvent::Kind::Up, true, GameBase::no_point, GameBase::no_point));
+    EXPECT_TRUE(application.game().in_background() && delegate.background == 1);
     send(platform::WM_LBUTTONUP, 0, point(1, 1)); // no capture left: no second up
     send(platform::WM_CANCELMODE, 0, 0);
     EXPECT_EQ(forms->pens.size(), 2u);
     send(platform::WM_ACTIVATE, platform::WA_ACTIVE, 0);
-    EXPECT_FALSE(application.game().in_background());
-    EXPECT_EQ(delegate.foreground, 1);
+    EXPECT_TRUE(!application.game().in_background() && delegate.foreground == 1);
 }
 
 TEST_F(ApplicationWindow, KeysCarryRepeatAndGoToDelegateFirst) {
     send(platform::WM_KEYDOWN, 27, 1);
     send(platform::WM_KEYDOWN, 27, 0x40000001);
     send(platform::WM_KEYUP, 27, LParam(int32_t(0xC0000001u)));
-    ASSERT_EQ(forms->keys.size(), 3u);
-    EXPECT_EQ(forms->keys[0].code, uint32_t(KeyCode::Esc));
-    EXPECT_TRUE(forms->keys[0].pressed);
-    EXPECT_TRUE(forms->keys[0].first_press);
-    EXPECT_FALSE(forms->keys[1].first_press);
-    EXPECT_FALSE(forms->keys[2].pressed);
-    EXPECT_TRUE(forms->keys[2].first_press);
+    std::vector<std::tuple<uint32_t, bool, bool>> seen;
+    for (const KeyEvent& key : forms->keys)
+        seen.emplace_back(key.code, key.pressed, key.first_press);
+    const uint32_t esc = uint32_t(KeyCode::Esc);
+    EXPECT_EQ(seen, (decltype(seen){{esc, true, true}, {esc, true, false}, {esc, false, true}}));
     delegate.consume_keys = true;
     send(platform::WM_KEYDOWN, 'A', 1);
     EXPECT_EQ(forms->keys.size(), 3u);
@@ -159,8 +154,7 @@ TEST_F(ApplicationWindow, CloseAsksTheDelegateAndThenQuits) {
     send(platform::WM_CLOSE, 0, 0);
     EXPECT_FALSE(platform::is_window(window));
     platform::Message message;
-    ASSERT_TRUE(platform::peek_message(message, 0, platform::WM_QUIT, platform::WM_QUIT));
-    EXPECT_EQ(message.message, uint32_t(platform::WM_QUIT));
+    EXPECT_TRUE(platform::peek_message(message, 0, platform::WM_QUIT, platform::WM_QUIT));
 }
 
 TEST_F(ApplicationWindow, WindowTimerUpdatesOnlyInWindowedForeground) {
@@ -175,8 +169,7 @@ TEST_F(ApplicationWindow, WindowTimerUpdatesOnlyInWindowedForeground) {
     send(platform::WM_TIMER, GameBase::window_timer_id, 0);
     platform::use_fake_clock(false);
     ASSERT_EQ(forms->steps.size(), 3u);
-    EXPECT_DOUBLE_EQ(forms->steps[1], 0.04);
-    EXPECT_DOUBLE_EQ(forms->steps[2], 0.1);
+    EXPECT_EQ(std::tuple(forms->steps[1], forms->steps[2]), std::tuple(0.04, 0.1));
 }
 
 TEST(FrameStep, AFrameStepsByTheTimePassedWithinATenthOfASecond) {

@@ -1,5 +1,6 @@
-// The phone's key codes from the desktop's virtual keys, and their names in the log.
+// The phone's key codes from the desktop's keys, and their names in the log.
 
+#include "platform/display.h"
 #include "shell/key_codes.h"
 
 #include <gtest/gtest.h>
@@ -18,11 +19,14 @@ public:
 
 } // namespace
 
-TEST(KeyCodes, OnlyEscapeCancelsAndEveryKeyHasItsOwnName) {
+TEST(KeyCodes, TheDesktopsKeysBecomeThePhonesOnlyEscapeCancelsAndEachHasItsOwnName) {
+    const std::pair<uint32_t, KeyCode> cases[] = {
+        {'a', KeyCode::A},    {'0', KeyCode::Digit0}, {27, KeyCode::Esc},  {8, KeyCode::Backspace},
+        {'#', KeyCode::Hash}, {'*', KeyCode::Star},   {'~', KeyCode::None}};
+    for (const auto& [sdl, code] : cases)
+        EXPECT_EQ(key_from_virtual_key(platform::virtual_key_for(sdl)), uint32_t(code)) << sdl;
     // Escape is the phone's Esc; nothing else is (Backspace must never cancel and lose text),
     // and no key gives the slide, which has a code of its own.
-    EXPECT_EQ(key_from_virtual_key(27), uint32_t(KeyCode::Esc));
-    EXPECT_EQ(key_from_virtual_key(8), uint32_t(KeyCode::Backspace));
     for (uint32_t vk = 0; vk < 256; ++vk) {
         EXPECT_TRUE(vk == 27 || key_from_virtual_key(vk) != uint32_t(KeyCode::Esc)) << vk;
         EXPECT_NE(key_from_virtual_key(vk), uint32_t(KeyCode::Slide)) << vk;

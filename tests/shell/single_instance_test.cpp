@@ -34,6 +34,12 @@ fs::path make_private(const fs::path& path) {
     return path;
 }
 
+// The permission bits of a file, or -1 when there is none.
+int mode_of(const fs::path& path) {
+    struct stat info {};
+    return lstat(path.c_str(), &info) == 0 ? int(info.st_mode & 0777) : -1;
+}
+
 // A window on this thread that keeps the command lines it is given.
 struct Receiver {
     std::vector<std::u16string> lines;
@@ -116,17 +122,13 @@ TEST(SingleInstanceFolder, UsesOnlyAPrivateRuntimeFolder) {
         testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", good.string());
         EXPECT_EQ(platform::private_runtime_directory(), good.string());
     }
-    fs::path open = root / "open";
-    fs::create_directories(open);
+    const fs::path open = make_private(root / "open"), link = root / "link";
     chmod(open.c_str(), 0755);
-    fs::path link = root / "link";
     fs::create_directory_symlink(good, link);
     for (const fs::path& bad : {open, link, root / "missing"}) {
         testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", bad.string());
         EXPECT_EQ(platform::private_runtime_directory(), fallback.string()) << bad;
-        struct stat info {};
-        ASSERT_EQ(lstat(fallback.c_str(), &info), 0);
-        EXPECT_EQ(info.st_mode & 0777, 0700u);
+        EXPECT_EQ(mode_of(fallback), 0700);
     }
     // A fallback folder that is not private (another user made it first, or opened it up) is
     // not used: the user's own cache folder serves instead.
@@ -135,9 +137,7 @@ TEST(SingleInstanceFolder, UsesOnlyAPrivateRuntimeFolder) {
     testing_support::ScopedEnv cache("XDG_CACHE_HOME", (root / "cache").string());
     const fs::path in_cache = root / "cache" / ("quillory-" + std::to_string(geteuid()));
     EXPECT_EQ(platform::private_runtime_directory(), in_cache.string());
-    struct stat info {};
-    ASSERT_EQ(lstat(in_cache.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    EXPECT_EQ(mode_of(in_cache), 0700);
     {
         SingleInstance guard(class_name);
         EXPECT_EQ(guard.claim(u"record"), SingleInstance::Claim::Primary);
@@ -151,26 +151,30 @@ TEST(SingleInstanceFolder, UsesOnlyAPrivateRuntimeFolder) {
 }
 
 TEST(SingleInstanceFolder, FileNamesAreSanitised) {
-    EXPECT_EQ(platform::file_name_for("ZuzivirClass_Quillory Vozir"),
-              "ZuzivirClass_Quillory_Vozir");
-    EXPECT_EQ(platform::file_name_for("../x/y"), "_.._x_y");
-    EXPECT_EQ(platform::file_name_for(""), "_");
+    EXPECT_EQ(std::vector({platform::file_name_for(class_name), platform::file_name_for("../x/y"),
+                           platform::file_name_for("")}),
+              std::vector<std::string>({"ZuzivirClass_Quillory_Vozir", "_.._x_y", "_"}));
 }
 
-TEST(SingleInstanceSocket, HandsOverWellFormedTextsAndIgnoresTheRest) {
-    testing_support::Watchdog watchdog(30);
+// A private runtime folder; `primary` listens with `receiver`'s window once listen() ran.
+class SingleInstanceSocket : public ::testing::Test {
+protected:
+    void listen() {
+        ASSERT_EQ(primary.claim(u""), SingleInstance::Claim::Primary);
+        ASSERT_TRUE(primary.listen(receiver.window));
+        primary.release_lock();
+    }
+    testing_support::Watchdog watchdog{60};
     testing_support::TempDir root;
-    testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", make_private(root / "run").string());
+    testing_support::ScopedEnv runtime{"XDG_RUNTIME_DIR", make_private(root / "run").string()};
     Receiver receiver;
-    SingleInstance primary(class_name);
-    ASSERT_EQ(primary.claim(u""), SingleInstance::Claim::Primary);
-    ASSERT_TRUE(primary.listen(receiver.window));
-    primary.release_lock();
-    struct stat info {};
-    ASSERT_EQ(lstat(primary.socket_path().c_str(), &info), 0);
-    EXPECT_TRUE(S_ISSOCK(info.st_mode));
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    SingleInstance primary{class_name};
+};
 
+TEST_F(SingleInstanceSocket, HandsOverWellFormedTextsAndIgnoresTheRest) {
+    listen();
+    EXPECT_TRUE(fs::is_socket(primary.socket_path()));
+    EXPECT_EQ(mode_of(primary.socket_path()), 0600);
     const std::string path = primary.socket_path();
     const std::string rejected[] = {
         "QVCX" + SingleInstance::frame(u"record").substr(4),        // wrong magic
@@ -183,29 +187,18 @@ TEST(SingleInstanceSocket, HandsOverWellFormedTextsAndIgnoresTheRest) {
     for (const auto& bytes : rejected)
         EXPECT_FALSE(serve_while([&] { return SingleInstance::send_raw(path, bytes, 5000); }));
     EXPECT_TRUE(receiver.lines.empty());
-
     std::u16string longest(SingleInstance::max_message_bytes / 2, u'x');
     EXPECT_TRUE(serve_while(
         [&] { return SingleInstance::send_raw(path, SingleInstance::frame(longest), 5000); }));
     SingleInstance later(class_name);
-    auto claim = serve_while([&] { return later.claim(u"record"); });
-    EXPECT_EQ(claim, SingleInstance::Claim::HandedOver);
+    EXPECT_EQ(serve_while([&] { return later.claim(u"record"); }),
+              SingleInstance::Claim::HandedOver);
     EXPECT_FALSE(later.holds_lock());
-    ASSERT_EQ(receiver.lines.size(), 2u);
-    EXPECT_EQ(receiver.lines[0], longest);
-    EXPECT_EQ(receiver.lines[1], u"record");
+    EXPECT_EQ(receiver.lines, (std::vector<std::u16string>{longest, u"record"}));
 }
 
-TEST(SingleInstanceSocket, AStalledPeerHoldsUpNoOneAndIsCutOff) {
-    testing_support::Watchdog watchdog(60);
-    testing_support::TempDir root;
-    testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", make_private(root / "run").string());
-    Receiver receiver;
-    SingleInstance primary(class_name);
-    ASSERT_EQ(primary.claim(u""), SingleInstance::Claim::Primary);
-    ASSERT_TRUE(primary.listen(receiver.window));
-    primary.release_lock();
-
+TEST_F(SingleInstanceSocket, AStalledPeerHoldsUpNoOneAndIsCutOff) {
+    listen();
     // A peer that sends a header and then a byte every 1.5 s, as long as it is let.
     int stalled = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un address{};
@@ -223,19 +216,14 @@ TEST(SingleInstanceSocket, AStalledPeerHoldsUpNoOneAndIsCutOff) {
                 break;
         }
     });
-
     // Meanwhile another start is served at once: the stalled peer is still connected then.
     SingleInstance later(class_name);
     EXPECT_EQ(serve_while([&] { return later.claim(u"record"); }),
               SingleInstance::Claim::HandedOver);
-    EXPECT_EQ(receiver.lines, (std::vector<std::u16string>{u"record"}));
     pollfd wait{stalled, POLLIN, 0};
     EXPECT_EQ(poll(&wait, 1, 0), 0) << "the stalled peer was dropped before the other was served";
-
     // The stalled peer gets no more than its deadline: the listener closes on it, unserved.
-    wait = {stalled, POLLIN, 0};
-    const bool closed = serve_while([&] { return poll(&wait, 1, 10000) == 1; });
-    EXPECT_TRUE(closed);
+    EXPECT_TRUE(serve_while([&] { return poll(&wait, 1, 10000) == 1; }));
     char answer = 0;
     EXPECT_EQ(recv(stalled, &answer, 1, MSG_DONTWAIT), 0);
     cut_off = true;
@@ -244,32 +232,20 @@ TEST(SingleInstanceSocket, AStalledPeerHoldsUpNoOneAndIsCutOff) {
     EXPECT_EQ(receiver.lines, (std::vector<std::u16string>{u"record"}));
 }
 
-TEST(SingleInstanceSocket, AHandOverThatIsNotAcknowledgedIsNotTaken) {
-    testing_support::Watchdog watchdog(30);
-    testing_support::TempDir root;
-    testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", make_private(root / "run").string());
+TEST_F(SingleInstanceSocket, AHandOverThatIsNotAcknowledgedIsNotTaken) {
     MuteListener mute;
-    SingleInstance later(class_name);
-    EXPECT_EQ(later.claim(u"record"), SingleInstance::Claim::NotTaken);
-    EXPECT_FALSE(later.holds_lock());
+    EXPECT_EQ(primary.claim(u"record"), SingleInstance::Claim::NotTaken);
+    EXPECT_FALSE(primary.holds_lock());
 }
 
-TEST(SingleInstanceSocket, StartDuringStartUpWaitsForTheListener) {
-    testing_support::Watchdog watchdog(30);
-    testing_support::TempDir root;
-    testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", make_private(root / "run").string());
-    Receiver receiver;
-    SingleInstance first(class_name);
-    ASSERT_EQ(first.claim(u""), SingleInstance::Claim::Primary);
+TEST_F(SingleInstanceSocket, StartDuringStartUpWaitsForTheListener) {
+    ASSERT_EQ(primary.claim(u""), SingleInstance::Claim::Primary);
     std::atomic<int> outcome{-1};
-    std::thread second([&] {
-        SingleInstance later(class_name);
-        outcome = int(later.claim(u"record"));
-    });
+    std::thread second([&] { outcome = int(SingleInstance(class_name).claim(u"record")); });
     platform::sleep_ms(100);
     EXPECT_EQ(outcome.load(), -1); // still waiting: the first has no window yet
-    ASSERT_TRUE(first.listen(receiver.window));
-    first.release_lock();
+    ASSERT_TRUE(primary.listen(receiver.window));
+    primary.release_lock();
     while (outcome.load() == -1) {
         platform::Message message;
         while (platform::peek_message(message))
@@ -281,10 +257,7 @@ TEST(SingleInstanceSocket, StartDuringStartUpWaitsForTheListener) {
     EXPECT_EQ(receiver.lines, (std::vector<std::u16string>{u"record"}));
 }
 
-TEST(SingleInstanceSocket, StaleSocketOfAnEndedInstanceIsReplaced) {
-    testing_support::TempDir root;
-    testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", make_private(root / "run").string());
-    Receiver receiver;
+TEST_F(SingleInstanceSocket, StaleSocketOfAnEndedInstanceIsReplaced) {
     std::string path;
     {
         SingleInstance first(class_name);
@@ -293,11 +266,9 @@ TEST(SingleInstanceSocket, StaleSocketOfAnEndedInstanceIsReplaced) {
         path = first.socket_path();
     }
     // A socket file with nobody listening, as a crash leaves it.
-    int fd = open((path).c_str(), O_CREAT | O_WRONLY, 0600);
-    close(fd);
-    SingleInstance second(class_name);
-    EXPECT_EQ(second.claim(u"call"), SingleInstance::Claim::Primary);
-    EXPECT_TRUE(second.listen(receiver.window));
+    close(open(path.c_str(), O_CREAT | O_WRONLY, 0600));
+    EXPECT_EQ(primary.claim(u"call"), SingleInstance::Claim::Primary);
+    EXPECT_TRUE(primary.listen(receiver.window));
 }
 
 namespace {
@@ -370,8 +341,10 @@ TEST(SingleInstanceProgram, LaterStartsHandOverKeepTheLogAndAHangUpCompletesTheR
         })) << program.said();
     }
     const std::string after = program.shared_log();
-    EXPECT_EQ(after.rfind(before, 0), 0u) << "the running instance's lines are kept:\n" << after;
-    EXPECT_NE(after.find("cmd_line=bring-forward"), std::string::npos) << after;
+    EXPECT_TRUE(after.rfind(before, 0) == 0 &&
+                after.find("cmd_line=bring-forward") != std::string::npos)
+        << "the running instance's lines are kept:\n"
+        << after;
 
     // "record" started a recording, so a close from the window would be refused; the system's
     // end is not. (A recording that got no audio at all would leave no file.)
@@ -380,8 +353,9 @@ TEST(SingleInstanceProgram, LaterStartsHandOverKeepTheLogAndAHangUpCompletesTheR
     EXPECT_EQ(first->wait_exit(10s), 0) << "the exit status of a TERM";
     EXPECT_FALSE(fs::exists(program.socket()));
     EXPECT_EQ(std::distance(fs::directory_iterator(program.records_folder()), {}), 1);
-    EXPECT_EQ(testing_support::read_whole_file(record).substr(0, 3), "ID3");
-    EXPECT_GT(fs::file_size(record), 1000u) << "the recording was completed";
+    EXPECT_TRUE(testing_support::read_whole_file(record).substr(0, 3) == "ID3" &&
+                fs::file_size(record) > 1000)
+        << "the recording was completed";
 }
 
 TEST(SingleInstanceProgram, AStartWhoseWordIsNotTakenFailsAndSaysSo) {

@@ -80,10 +80,22 @@ protected:
         }
         return true;
     }
-    // Lets the half second pass.
-    bool wait_start(int* exit_code = nullptr) {
+    // Starts, lets the half second pass and expects the start to end with status 1 and the one
+    // message box saying `text`, with nothing half-built shown.
+    void expect_failed_start(const std::u16string& text) {
+        platform::use_fake_clock(true, 5000);
+        controller::Document document;
+        Starter starter(m_application, document, u"", paths());
         platform::advance_fake_clock(510);
-        return pump(exit_code);
+        int exit_code = -1;
+        EXPECT_FALSE(pump(&exit_code));
+        EXPECT_EQ(exit_code, 1);
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(messages[0].text, text);
+        EXPECT_EQ(messages[0].caption, u"Quillory Vozir");
+        EXPECT_TRUE(starter.failed() && !starter.loaded() && !starter.main_form());
+        // The splash stays until the loop ends.
+        EXPECT_EQ(m_application.form_stack().top_form(), starter.splash_form());
     }
 
     testing_support::Watchdog m_watchdog{60, "Starter test"};
@@ -100,15 +112,12 @@ TEST_F(StarterTest, FirstCommandLineRecordsAndLaterStartsTogglePause) {
         EXPECT_EQ(m_application.delegate(), &starter);
         ASSERT_TRUE(document.is_recording());
         EXPECT_FALSE(starter.may_close());
-
-        starter.on_other_instance_started(u"record");
-        EXPECT_TRUE(document.is_paused());
-        starter.on_other_instance_started(u"record");
-        EXPECT_FALSE(document.is_paused());
-
+        for (bool paused : {true, false}) {
+            starter.on_other_instance_started(u"record");
+            EXPECT_EQ(document.is_paused(), paused);
+        }
         document.stop();
-        EXPECT_FALSE(document.is_recording());
-        EXPECT_TRUE(starter.may_close());
+        EXPECT_TRUE(!document.is_recording() && starter.may_close());
     }
     EXPECT_EQ(m_application.delegate(), nullptr);
 }
@@ -136,19 +145,15 @@ TEST_F(StarterTest, SplashAtOnceMainFormHalfASecondLater) {
 
     platform::advance_fake_clock(450);
     ASSERT_TRUE(pump());
-    EXPECT_FALSE(starter.loaded());
-    EXPECT_EQ(stack.top_form(), starter.splash_form());
+    EXPECT_TRUE(!starter.loaded() && stack.top_form() == starter.splash_form());
 
     platform::advance_fake_clock(60);
     ASSERT_TRUE(pump());
-    EXPECT_TRUE(starter.loaded());
-    ASSERT_NE(starter.main_form(), nullptr);
-    EXPECT_EQ(stack.top_form(), starter.main_form());
-    EXPECT_FALSE(stack.top_is_overlay());
-    EXPECT_FALSE(stack.contains(*starter.splash_form()));
-    EXPECT_EQ(stack.size(), 1u);
-    EXPECT_EQ(starter.main_skin().text(u"NoSkins"), u"No skins, please reinstall");
-    EXPECT_TRUE(messages.empty());
+    ASSERT_TRUE(starter.loaded() && starter.main_form());
+    EXPECT_TRUE(stack.top_form() == starter.main_form() && !stack.top_is_overlay());
+    EXPECT_TRUE(!stack.contains(*starter.splash_form()) && stack.size() == 1);
+    EXPECT_TRUE(starter.main_skin().text(u"NoSkins") == u"No skins, please reinstall" &&
+                messages.empty());
 }
 
 TEST_F(StarterTest, AMissingMainSkinSaysNoSkinsInTheCurrentLanguageAndQuitsWithOne) {
@@ -157,35 +162,17 @@ TEST_F(StarterTest, AMissingMainSkinSaysNoSkinsInTheCurrentLanguageAndQuitsWithO
     ASSERT_TRUE(foundation::write_string(u"HKEY_CURRENT_USER\\Software\\Corvane\\Quillory Vozir",
                                          u"Language", u"russian"));
     fs::remove(app() / "skins" / "default.skin");
-    platform::use_fake_clock(true, 5000);
-    controller::Document document;
-    Starter starter(m_application, document, u"", paths());
-    int exit_code = -1;
-    EXPECT_FALSE(wait_start(&exit_code));
-    EXPECT_EQ(exit_code, 1);
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].text, u"\u041d\u0435\u0442 \u0441\u043a\u0438\u043d\u043e\u0432");
-    EXPECT_EQ(messages[0].caption, u"Quillory Vozir");
-    EXPECT_FALSE(starter.loaded());
-    EXPECT_TRUE(starter.failed());
+    expect_failed_start(u"\u041d\u0435\u0442 \u0441\u043a\u0438\u043d\u043e\u0432");
 }
 
 TEST_F(StarterTest, NoLanguageFileSaysSoInBothLanguagesAndQuitsWithOne) {
     fs::remove(app() / "english.lng");
-    platform::use_fake_clock(true, 5000);
-    controller::Document document;
-    Starter starter(m_application, document, u"", paths());
-    int exit_code = -1;
-    EXPECT_FALSE(wait_start(&exit_code));
-    EXPECT_EQ(exit_code, 1);
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].text, u"No languages, please reinstall\n"
-                                u"\u041d\u0435 \u043d\u0430\u0439\u0434\u0435\u043d\u044b "
-                                u"\u044f\u0437\u044b\u043a\u043e\u0432\u044b\u0435 "
-                                u"\u0444\u0430\u0439\u043b\u044b, \u043d\u0443\u0436\u043d\u0430 "
-                                u"\u043f\u0435\u0440\u0435\u0443\u0441\u0442\u0430\u043d\u043e"
-                                u"\u0432\u043a\u0430\n");
-    EXPECT_EQ(messages[0].caption, u"Quillory Vozir");
+    expect_failed_start(u"No languages, please reinstall\n"
+                        u"\u041d\u0435 \u043d\u0430\u0439\u0434\u0435\u043d\u044b "
+                        u"\u044f\u0437\u044b\u043a\u043e\u0432\u044b\u0435 "
+                        u"\u0444\u0430\u0439\u043b\u044b, \u043d\u0443\u0436\u043d\u0430 "
+                        u"\u043f\u0435\u0440\u0435\u0443\u0441\u0442\u0430\u043d\u043e"
+                        u"\u0432\u043a\u0430\n");
 }
 
 TEST_F(StarterTest, ASplashSkinWithoutItsFormNamesSkinAndNodeAndQuits) {
@@ -197,27 +184,16 @@ TEST_F(StarterTest, ASplashSkinWithoutItsFormNamesSkinAndNodeAndQuits) {
     EXPECT_FALSE(pump(&exit_code));
     EXPECT_EQ(exit_code, 1);
     ASSERT_EQ(messages.size(), 1u);
-    const std::u16string expected =
-        u"The skin " + paths().splash_skin + u" has no node \"FormSplash\".";
-    EXPECT_EQ(messages[0].text, expected);
+    EXPECT_EQ(messages[0].text,
+              u"The skin " + paths().splash_skin + u" has no node \"FormSplash\".");
     EXPECT_TRUE(m_application.form_stack().empty());
 }
 
 TEST_F(StarterTest, AMainSkinWithoutTheMainFormNamesSkinAndNode) {
     testing_support::write_test_skin(app() / "skins", "default.skin",
                                      "node FormMain { node { type \"gadget\" } }");
-    platform::use_fake_clock(true, 5000);
-    controller::Document document;
-    Starter starter(m_application, document, u"", paths());
-    int exit_code = -1;
-    EXPECT_FALSE(wait_start(&exit_code));
-    EXPECT_EQ(exit_code, 1);
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].text,
-              u"The skin " + paths().main_skin + u" has a node of the unknown type \"gadget\".");
-    // The splash stays until the loop ends; nothing half-built is shown.
-    EXPECT_EQ(m_application.form_stack().top_form(), starter.splash_form());
-    EXPECT_EQ(starter.main_form(), nullptr);
+    expect_failed_start(u"The skin " + paths().main_skin +
+                        u" has a node of the unknown type \"gadget\".");
 }
 
 TEST(StarterProgram, AMissingMainSkinEndsTheProgramWithStatusOne) {
@@ -269,7 +245,7 @@ TEST(StarterProgram, ShowsTheSplashThenTheMainFormAndTellsTheInspectorThenSleeps
     skinc::RgbaImage image;
     std::string reason;
     ASSERT_TRUE(skinc::read_png(session.screenshot_file(), image, reason)) << reason;
-    EXPECT_EQ(std::pair(image.width, image.height), std::pair(480, 640));
+    EXPECT_EQ(std::tuple(image.width, image.height), std::tuple(480, 640));
     // The shipped main form's background, #F3F4F6, shows through its empty list below the
     // title bar.
     const uint8_t* list = &image.pixels[(size_t(150) * 480 + 240) * 4];

@@ -20,16 +20,15 @@ TEST_F(Components, FindChildPrefersDirectChildrenThenChildOrder) {
     load_forms();
     auto f = form(u"FormFind");
     ASSERT_EQ(f->children().size(), 3u);
-    EXPECT_EQ(f->id(), u"frmFind");
-    EXPECT_EQ(f->outside_color(), (SkinColor{0x20, 0x40, 0x60, 255}));
+    EXPECT_TRUE(f->id() == u"frmFind" && f->outside_color() == (SkinColor{0x20, 0x40, 0x60, 255}));
     // A direct child wins over an earlier one deeper down.
     EXPECT_EQ(f->find_child(u"dup"), f->children()[1].get());
     // Below that, the first in child order.
     Component* outer = f->children()[0].get();
     EXPECT_EQ(f->find_child(u"deep"), outer->children()[1]->children()[0].get());
     EXPECT_EQ(f->find_child(u"missing"), nullptr);
-    EXPECT_EQ(f->find_child(u"y")->parent(), f.get());
-    EXPECT_EQ(f->find_child(u"deep")->form(), f.get());
+    EXPECT_TRUE(f->find_child(u"y")->parent() == f.get() &&
+                f->find_child(u"deep")->form() == f.get());
 }
 
 TEST_F(Components, MissingPiecesOfASkinRaiseTheirExceptions) {
@@ -64,8 +63,7 @@ TEST_F(Components, FactoryRefusesTwiceAndStaysOpenForMoreKinds) {
     load_forms();
     auto f = form(u"FormUnknown");
     EXPECT_NE(f->find_child(u"g"), nullptr);
-    EXPECT_TRUE(factory().remove(u"gauge"));
-    EXPECT_FALSE(factory().remove(u"gauge"));
+    EXPECT_TRUE(factory().remove(u"gauge") && !factory().remove(u"gauge"));
     EXPECT_THROW(factory().create(u"gauge", nullptr), virire::NodeNotRegistered);
 }
 
@@ -75,9 +73,8 @@ TEST_F(Components, ReloadRebuildsTheTreeOrRaisesWhenTheNodeIsGone) {
     Component* before = f->find_child(u"dup");
     load(R"(node FormFind { type "form" id "frmFind" node { type "node" id "only" } })");
     properties.send_reload_skin();
-    EXPECT_NE(f->find_child(u"only"), nullptr);
-    EXPECT_EQ(f->children().size(), 1u);
-    EXPECT_NE(f->find_child(u"dup"), before);
+    EXPECT_TRUE(f->find_child(u"only") && f->children().size() == 1 &&
+                f->find_child(u"dup") != before);
     load(R"(node FormOther { type "form" })");
     EXPECT_THROW(properties.send_reload_skin(), virire::NodeNotFoundInSkin);
 }
@@ -91,13 +88,10 @@ TEST_F(Components, ShownAndEnabledFollowTheAncestors) {
     EXPECT_TRUE(grandchild->shown());
 
     parent->set_visible(false);
-    EXPECT_TRUE(child->visible());
-    EXPECT_FALSE(child->shown());
-    EXPECT_FALSE(grandchild->shown());
+    EXPECT_TRUE(child->visible() && !child->shown() && !grandchild->shown());
     child->set_visible(false);
     parent->set_visible(true);
-    EXPECT_FALSE(child->shown());
-    EXPECT_FALSE(grandchild->shown());
+    EXPECT_FALSE(child->shown() || grandchild->shown());
     child->set_visible(true);
     EXPECT_TRUE(grandchild->shown());
 
@@ -108,10 +102,8 @@ TEST_F(Components, ShownAndEnabledFollowTheAncestors) {
     f->paint_content(*std::make_unique<RenderSurface>(), SkinPoint{});
     EXPECT_FALSE(f->needs_redraw());
     parent->set_enabled(false);
-    EXPECT_TRUE(child->enabled());
-    EXPECT_FALSE(child->effectively_enabled());
-    EXPECT_FALSE(grandchild->effectively_enabled());
-    EXPECT_TRUE(f->needs_redraw());
+    EXPECT_TRUE(child->enabled() && f->needs_redraw());
+    EXPECT_FALSE(child->effectively_enabled() || grandchild->effectively_enabled());
     parent->set_enabled(true);
     EXPECT_TRUE(grandchild->effectively_enabled());
 }
@@ -123,8 +115,7 @@ TEST_F(Components, SettingTheSameRangeChangesNothing) {
     target.recreate(10, 10);
     f->place(0, 0, 10, 10);
     f->paint(target, SkinPoint{});
-    EXPECT_FALSE(f->needs_redraw());
-    EXPECT_FALSE(f->position_dirty());
+    EXPECT_FALSE(f->needs_redraw() || f->position_dirty());
     f->place(0, 0, 10, 10);
     EXPECT_FALSE(f->needs_redraw());
     f->set_x_range(0, 12);
@@ -142,8 +133,7 @@ TEST_F(Components, CachedComponentsDrawLikeStraightOnesAndKeepTheirKeyTransparen
     const Surface& s = *target.surface();
     // The plain cache keeps the key colour where it did not paint; through the keyed one the
     // blue shows.
-    EXPECT_EQ(s.pixel(17, 7), key_color);
-    EXPECT_EQ(s.pixel(27, 7), 0x001F);
+    EXPECT_TRUE(s.pixel(17, 7) == key_color && s.pixel(27, 7) == 0x001F);
     Component* cached = f->find_child(u"cached");
     EXPECT_EQ(cached->cache_surface().width(), 10);
     EXPECT_TRUE(testing_support::matches_golden(target, "skin/forms/cache.png"));
@@ -153,8 +143,7 @@ TEST_F(Components, CachedComponentsDrawLikeStraightOnesAndKeepTheirKeyTransparen
     red->set_color(SkinColor{0, 255, 0, 255});
     EXPECT_TRUE(cached->needs_redraw());
     f->paint(target, SkinPoint{});
-    EXPECT_EQ(s.pixel(10, 0), 0x07E0);
-    EXPECT_EQ(s.pixel(0, 0), 0xF800);
+    EXPECT_TRUE(s.pixel(10, 0) == 0x07E0 && s.pixel(0, 0) == 0xF800);
 
     // Hidden components give their cache back.
     cached->set_visible(false);
@@ -178,15 +167,14 @@ node FormImage {
     f->place(0, 0, 20, 10);
     auto* grown = &f->find_control<ImageComponent>(u"grown");
     auto* plain = &f->find_control<ImageComponent>(u"plain");
-    EXPECT_EQ(grown->measure(Axis::X), (Measure{4, 4}));
-    EXPECT_EQ(plain->measure(Axis::X), (Measure{0, 0}));
+    EXPECT_TRUE(grown->measure(Axis::X) == (Measure{4, 4}) &&
+                plain->measure(Axis::X) == (Measure{0, 0}));
     EXPECT_EQ(grown->rect(), Rect::of_size(0, 0, 4, 10));
     RenderSurface target;
     target.recreate(20, 10);
     target.fill(Rect{0, 0, 20, 10}, Blend::fill(0));
     f->paint(target, SkinPoint{});
-    EXPECT_EQ(target.surface()->pixel(3, 9), 0x07E0);
-    EXPECT_EQ(target.surface()->pixel(4, 0), 0);
+    EXPECT_TRUE(target.surface()->pixel(3, 9) == 0x07E0 && target.surface()->pixel(4, 0) == 0);
 }
 
 } // namespace

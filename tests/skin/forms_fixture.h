@@ -20,8 +20,8 @@ namespace forms_test {
 
 class FormsTest : public ::testing::Test {
 protected:
-    void SetUp() override { skin::register_framework_components(factory()); }
-    void TearDown() override { skin::unregister_framework_components(factory()); }
+    FormsTest() { skin::register_framework_components(factory()); }
+    ~FormsTest() override { skin::unregister_framework_components(factory()); }
 
     static skin::ComponentFactory& factory() { return skin::ComponentFactory::instance(); }
 

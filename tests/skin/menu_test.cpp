@@ -45,7 +45,6 @@ struct Provider : MenuProvider {
 class MenuTest : public forms_test::FormsTest {
 protected:
     void SetUp() override {
-        FormsTest::SetUp();
         load_forms();
         localisation::TextTable::Entries texts;
         texts.emplace(u"more", u"More...");
@@ -55,10 +54,6 @@ protected:
         stack.set_screen_size(200, 300);
         menu = std::make_unique<Menu>(properties, stack, provider, u"Menu");
         provider.menu = menu.get();
-    }
-    void TearDown() override {
-        menu.reset();
-        FormsTest::TearDown();
     }
     // Taps the middle of item index's row.
     void tap_row(int32_t index, int32_t x = 100) {
@@ -78,16 +73,14 @@ protected:
 
 TEST_F(MenuTest, OpensWithRowsFromTheirTemplates) {
     menu->open(u"main", u"Main");
-    EXPECT_TRUE(menu->is_open());
-    EXPECT_TRUE(stack.top_is_overlay());
+    EXPECT_TRUE(menu->is_open() && stack.top_is_overlay() && menu->panel().visible());
     EXPECT_EQ(menu->caption_text(), u"Main");
-    EXPECT_TRUE(menu->panel().visible());
     EXPECT_EQ(menu->list().item_count(), 4);
     EXPECT_EQ(menu->list().row_of(0)->node_name(), u"Magic");
     EXPECT_EQ(menu->list().row_of(2)->node_name(), u"MenuElementDisabled");
     EXPECT_EQ(row_text(1), u"Sort");
     EXPECT_EQ(row_text(3), u"More..."); // the language text of the id
-    EXPECT_TRUE(menu->list().row_of(1)->find_child(u"separator")->visible() == false);
+    EXPECT_FALSE(menu->list().row_of(1)->find_child(u"separator")->visible());
     for (int i = 0; i < 40; ++i)
         stack.tick(0.05);
     RenderSurface target;
@@ -108,11 +101,8 @@ TEST_F(MenuTest, ChoosingOpensASubMenuUnderItsOwnTitleAndDisabledRowsDoNothing) 
     // "by1" changes the order and fills the sort menu again: still titled "Sort order", not
     // "By date".
     tap_row(1);
-    EXPECT_EQ(provider.checked, 1);
-    EXPECT_TRUE(menu->is_open());
-    auto* caption = dynamic_cast<TextComponent*>(menu->find_child(u"caption"));
-    ASSERT_NE(caption, nullptr);
-    EXPECT_EQ(caption->text(), u"Sort order");
+    EXPECT_TRUE(provider.checked == 1 && menu->is_open());
+    EXPECT_EQ(menu->find_control<TextComponent>(u"caption").text(), u"Sort order");
 }
 
 TEST_F(MenuTest, CheckMarkMovesInPlace) {
@@ -120,8 +110,7 @@ TEST_F(MenuTest, CheckMarkMovesInPlace) {
     VListRow* first = menu->list().row_of(0);
     EXPECT_TRUE(first->find_child(u"checked")->visible());
     tap_row(2);
-    EXPECT_EQ(provider.checked, 2);
-    EXPECT_EQ(menu->list().row_of(0), first); // same rows, refreshed
+    EXPECT_TRUE(provider.checked == 2 && menu->list().row_of(0) == first); // same rows, refreshed
     EXPECT_FALSE(first->find_child(u"checked")->visible());
     EXPECT_TRUE(menu->list().row_of(2)->find_child(u"checked")->visible());
 }
@@ -130,8 +119,7 @@ TEST_F(MenuTest, EmptyListClosesAndBackspaceCancels) {
     provider.close_after_sort = true;
     menu->open(u"sort");
     tap_row(1);
-    EXPECT_FALSE(menu->is_open());
-    EXPECT_EQ(provider.checked, 1);
+    EXPECT_TRUE(!menu->is_open() && provider.checked == 1);
 
     menu->open(u"main");
     EXPECT_TRUE(stack.key(KeyEvent{key_code_from_name(u"Backspace"), true}));

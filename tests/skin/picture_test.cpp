@@ -30,22 +30,15 @@ std::vector<uint8_t> make_bmp(int width, int height, int bits = 16, bool masks =
     uint32_t stride = (uint32_t(bits) * width + 31) / 32 * 4;
     uint32_t offset = 54 + (masks ? 12 : 0);
     std::vector<uint8_t> out{'B', 'M'};
-    put32(out, offset + stride * rows);
-    put32(out, 0);
-    put32(out, offset);
-    put32(out, 40);
-    put32(out, uint32_t(width));
-    put32(out, uint32_t(height));
+    for (uint32_t v : {offset + stride * rows, 0u, offset, 40u, uint32_t(width), uint32_t(height)})
+        put32(out, v);
     put16(out, 1);
     put16(out, uint32_t(bits));
-    put32(out, masks ? 3 : 0);
-    for (int i = 0; i < 5; ++i)
-        put32(out, 0);
-    if (masks) {
-        put32(out, 0xF800);
-        put32(out, 0x07E0);
-        put32(out, 0x001F);
-    }
+    for (uint32_t v : {masks ? 3u : 0u, 0u, 0u, 0u, 0u, 0u})
+        put32(out, v);
+    if (masks)
+        for (uint32_t v : {0xF800u, 0x07E0u, 0x001Fu})
+            put32(out, v);
     for (int i = 0; i < rows; ++i) {
         int y = height < 0 ? i : rows - 1 - i;
         size_t start = out.size();
@@ -77,7 +70,7 @@ std::shared_ptr<Bitmap> grid_bitmap(int size = 16) {
 
 SkinPicture nine_part(int s = 1) {
     return SkinPicture(grid_bitmap(), {0, 0}, {4 * s, 4 * s}, {12 * s, 12 * s}, {16 * s, 16 * s},
-                       false, s);
+                       false, Scale::whole(s));
 }
 
 // The source columns begin..end-1 of each run, each drawn times times.
@@ -100,15 +93,13 @@ std::vector<int> columns_at(const RenderSurface& target, int y, int width) {
 } // namespace
 
 TEST(Bitmap, BottomUpTopDownPaddingAndMasksLoadAlike) {
-    for (int width : {1, 3, 4, 5}) {
-        auto bottom_up = decode_bmp_565(make_bmp(width, 3), u"b");
-        auto top_down = decode_bmp_565(make_bmp(width, -3), u"t");
-        auto with_masks = decode_bmp_565(make_bmp(width, 3, 16, true), u"m");
-        ASSERT_TRUE(bottom_up && top_down && with_masks) << width;
-        expect_pattern(*bottom_up, width, 3);
-        expect_pattern(*top_down, width, 3);
-        expect_pattern(*with_masks, width, 3);
-    }
+    for (int width : {1, 3, 4, 5})
+        for (const auto& bytes :
+             {make_bmp(width, 3), make_bmp(width, -3), make_bmp(width, 3, 16, true)}) {
+            auto bitmap = decode_bmp_565(bytes, u"b");
+            ASSERT_TRUE(bitmap) << width;
+            expect_pattern(*bitmap, width, 3);
+        }
     // The final row's padding may be missing.
     auto unpadded = decode_bmp_565(make_bmp(3, 2, 16, false, 2), u"u");
     ASSERT_TRUE(unpadded);
@@ -116,27 +107,29 @@ TEST(Bitmap, BottomUpTopDownPaddingAndMasksLoadAlike) {
 }
 
 TEST(Bitmap, RefusesWhatIsNotA16BitPicture) {
-    EXPECT_FALSE(decode_bmp_565(make_bmp(4, 4, 24), u"x"));
-    EXPECT_FALSE(decode_bmp_565(make_bmp(4, 4, 8), u"x"));
-    EXPECT_FALSE(decode_bmp_565(make_bmp(3, 2, 16, false, 3), u"x")); // pixels cut
-    EXPECT_FALSE(decode_bmp_565(make_bmp(4, 4, 16, false, 40), u"x"));
-    EXPECT_FALSE(decode_bmp_565(std::vector<uint8_t>(30, 0), u"x"));
-    auto bytes = make_bmp(4, 4);
-    auto patched = [&](size_t at, uint32_t v) {
+    const auto bytes = make_bmp(4, 4);
+    auto patched = [&](size_t at, uint32_t v, int width = 4) {
         auto copy = bytes;
-        for (int i = 0; i < 4; ++i)
+        for (size_t i = 0; i < size_t(width) && at + i < copy.size(); ++i)
             copy[at + i] = uint8_t(v >> (8 * i));
         return copy;
     };
-    EXPECT_FALSE(decode_bmp_565(patched(18, 100000), u"x"));     // absurd width
-    EXPECT_FALSE(decode_bmp_565(patched(22, 0x80000000), u"x")); // absurd height
-    EXPECT_FALSE(decode_bmp_565(patched(18, 0), u"x"));
-    EXPECT_FALSE(decode_bmp_565(patched(22, 0), u"x"));
-    EXPECT_FALSE(decode_bmp_565(patched(10, 0xFFFFFF00), u"x")); // pixels past the end
-    EXPECT_FALSE(decode_bmp_565(patched(30, 1), u"x"));          // RLE
-    auto wrong_magic = bytes;
-    wrong_magic[0] = 'X';
-    EXPECT_FALSE(decode_bmp_565(wrong_magic, u"x"));
+    const std::vector<uint8_t> refused[] = {
+        make_bmp(4, 4, 24),
+        make_bmp(4, 4, 8),
+        make_bmp(3, 2, 16, false, 3), // pixels cut
+        make_bmp(4, 4, 16, false, 40),
+        std::vector<uint8_t>(30, 0),
+        patched(18, 100000),     // absurd width
+        patched(22, 0x80000000), // absurd height
+        patched(18, 0),
+        patched(22, 0),
+        patched(10, 0xFFFFFF00), // pixels past the end
+        patched(30, 1),          // RLE
+        patched(0, 'X', 1),      // magic
+    };
+    for (const auto& bad : refused)
+        EXPECT_FALSE(decode_bmp_565(bad, u"x")) << &bad - refused;
 }
 
 TEST(Bitmap, LoadsFromAPathWithBmpAppended) {
@@ -154,7 +147,7 @@ TEST(Bitmap, LoadsFromAPathWithBmpAppended) {
     EXPECT_EQ(picture_path(u"", u"pic"), u"pic");
 }
 
-TEST(SkinPicture, NinePartTilesTheMiddleWhenLonger) {
+TEST(SkinPicture, NinePartTilesTheMiddleWhenLongerAndCutsThePartsWhenShorter) {
     RenderSurface target;
     target.recreate(40, 16);
     nine_part().draw(target, Rect{0, 0, 40, 16}, Blend::copy());
@@ -162,10 +155,8 @@ TEST(SkinPicture, NinePartTilesTheMiddleWhenLonger) {
               runs({{0, 4}, {4, 12}, {4, 12}, {4, 12}, {4, 12}, {12, 16}}));
     EXPECT_EQ(target.surface()->pixel(39, 15), 0x0F00 + 16);
     EXPECT_EQ(nine_part().natural_size(), (SkinPoint{16, 16}));
-}
 
-TEST(SkinPicture, NinePartCutsThePartsWhenShorter) {
-    RenderSurface target;
+    // Shorter: the parts are cut.
     target.recreate(6, 16);
     nine_part().draw(target, Rect{0, 0, 6, 16}, Blend::copy());
     // The first 3 of the left part, 1 of the middle, the last 2 of the right part.
@@ -179,12 +170,12 @@ TEST(SkinPicture, NinePartCutsThePartsWhenShorter) {
     // A part that is too short gives its share to the other side.
     RenderSurface lopsided;
     lopsided.recreate(6, 1);
-    SkinPicture narrow_left(grid_bitmap(), {0, 0}, {1, 0}, {3, 1}, {16, 1}, false, 1);
+    SkinPicture narrow_left(grid_bitmap(), {0, 0}, {1, 0}, {3, 1}, {16, 1}, false, Scale{});
     narrow_left.draw(lopsided, Rect{0, 0, 6, 1}, Blend::copy());
     EXPECT_EQ(columns_at(lopsided, 0, 6), (std::vector<int>{0, 1, 12, 13, 14, 15}));
 }
 
-TEST(SkinPicture, ScaleTwoDoublesEveryBitmapPixel) {
+TEST(SkinPicture, AScaleAboveOneEnlargesEveryBitmapPixel) {
     RenderSurface target;
     target.recreate(40, 32);
     nine_part(2).draw(target, Rect{0, 0, 40, 32}, Blend::copy());
@@ -193,6 +184,15 @@ TEST(SkinPicture, ScaleTwoDoublesEveryBitmapPixel) {
     EXPECT_EQ(target.surface()->pixel(0, 1) >> 8, 0);
     EXPECT_EQ(target.surface()->pixel(0, 2) >> 8, 1);
     EXPECT_EQ(target.surface()->pixel(0, 31) >> 8, 15);
+
+    // Half as large again: two bitmap pixels cover three screen pixels, none left out.
+    SkinPicture whole(grid_bitmap(), {0, 0}, {0, 0}, {24, 24}, {24, 24}, false,
+                      Scale::from_halves(3));
+    whole.draw(target, Rect{0, 0, 24, 24}, Blend::copy());
+    EXPECT_EQ(columns_at(target, 23, 24),
+              (std::vector<int>{0, 0, 1, 2,  2,  3,  4,  4,  5,  6,  6,  7,
+                                8, 8, 9, 10, 10, 11, 12, 12, 13, 14, 14, 15}));
+    EXPECT_EQ(target.surface()->pixel(0, 23) >> 8, 15);
 }
 
 TEST(SkinPicture, DrawsClippedKeyedAndNothingWithoutABitmap) {
@@ -217,13 +217,13 @@ TEST(SkinPicture, DrawsClippedKeyedAndNothingWithoutABitmap) {
     keyed->set_pixel(0, 0, key_color);
     keyed->set_pixel(1, 0, 0x07E0);
     SkinPicture two(std::make_shared<Bitmap>(u"k", std::move(keyed)), {0, 0}, {0, 0}, {2, 1},
-                    {2, 1}, false, 0);
+                    {2, 1}, false, Scale{});
     two.draw(target, Rect{0, 0, 2, 1}, Blend::keyed(2));
-    EXPECT_EQ(target.surface()->pixel(0, 0), 0x1111);
-    EXPECT_EQ(target.surface()->pixel(1, 0), 0x07E0);
+    EXPECT_EQ(std::tuple(target.surface()->pixel(0, 0), target.surface()->pixel(1, 0)),
+              std::tuple(0x1111, 0x07E0));
 
     // A huge destination costs only its visible part.
-    SkinPicture thin(grid_bitmap(), {0, 0}, {0, 0}, {1, 1}, {1, 1}, false, 0);
+    SkinPicture thin(grid_bitmap(), {0, 0}, {0, 0}, {1, 1}, {1, 1}, false, Scale{});
     thin.draw(target, Rect{-1000000000, 0, 1000000000, 1}, Blend::copy());
     EXPECT_EQ(target.surface()->pixel(19, 0), 1);
 }

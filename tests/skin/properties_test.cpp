@@ -1,4 +1,4 @@
-// Skin loading: the tables, the hi-res shift, replacing a skin only by one that loaded whole,
+// Skin loading: the tables, the skin's scale, replacing a skin only by one that loaded whole,
 // reload listeners and the language texts.
 
 #include "skin/font_rep.h"
@@ -52,8 +52,7 @@ TEST_F(PropertiesTest, ReadsEveryKindThroughTheTables) {
     ASSERT_TRUE(properties.load_skin(full, 96));
     // Loading the same file again gives the same state.
     ASSERT_TRUE(properties.load_skin(full, 96));
-    EXPECT_EQ(properties.picture_count(), 1u);
-    EXPECT_EQ(properties.font_count(), 2u);
+    EXPECT_EQ(std::tuple(properties.picture_count(), properties.font_count()), std::tuple(1u, 2u));
     NodeDir form = properties.find_named_node(u"FormMain");
     ASSERT_TRUE(form.valid());
     EXPECT_EQ(properties.child_count(form), 2u);
@@ -74,33 +73,39 @@ TEST_F(PropertiesTest, ReadsEveryKindThroughTheTables) {
     SkinPicture picture = properties.get_picture(form, u"bg", SkinPicture());
     ASSERT_TRUE(picture.bitmap());
     EXPECT_EQ(picture.bitmap(), properties.picture_bitmap(0));
-    EXPECT_EQ(picture.inner_min(), (SkinPoint{2, 2}));
-    EXPECT_TRUE(picture.flag());
+    EXPECT_TRUE(picture.inner_min() == (SkinPoint{2, 2}) && picture.flag());
 
     // Pictures and fonts given out outlive the skin they came from.
     ASSERT_TRUE(properties.load_skin(other, 96));
     EXPECT_EQ(properties.picture_count(), 0u);
-    EXPECT_EQ(picture.bitmap()->surface().pixel(0, 0), 0x1234);
-    EXPECT_EQ(title->spec().size, 14);
+    EXPECT_TRUE(picture.bitmap()->surface().pixel(0, 0) == 0x1234 && title->spec().size == 14);
     form = properties.find_named_node(u"FormOther");
-    SkinPicture fallback(nullptr, {1, 1}, {1, 1}, {1, 1}, {1, 1}, true, 0);
+    SkinPicture fallback(nullptr, {1, 1}, {1, 1}, {1, 1}, {1, 1}, true, Scale{});
     EXPECT_TRUE(properties.get_picture(form, u"bg", fallback).flag());
     EXPECT_EQ(properties.get_font(form, u"font", nullptr), nullptr);
 }
 
-TEST_F(PropertiesTest, ScaleStepsUpAtEveryWholeMultipleOf96DotsPerInch) {
-    const std::pair<int32_t, int> cases[] = {
-        {0, 1}, {191, 1}, {192, 2}, {288, 3}, {2000, Properties::max_scale}};
-    for (const auto& [dpi, scale] : cases) {
-        SCOPED_TRACE(dpi);
-        ASSERT_TRUE(properties.load_skin(full, dpi));
-        EXPECT_EQ(properties.scale(), scale);
+// Points, picture corners and fonts follow the density in half steps of 96 dots per inch; a
+// place between pixels lands on the next one up, the same for both edges of a part.
+TEST_F(PropertiesTest, ScaleStepsUpAtEveryHalfMultipleOf96DotsPerInch) {
+    const struct {
+        int32_t dpi;
+        SkinPoint border, corner;
+        int32_t font_height;
+    } cases[] = {{0, {3, -2}, {8, 8}, -18},        {143, {3, -2}, {8, 8}, -18},
+                 {144, {5, -3}, {12, 12}, -27},    {191, {5, -3}, {12, 12}, -27},
+                 {192, {6, -4}, {16, 16}, -37},    {288, {9, -6}, {24, 24}, -56},
+                 {2000, {24, -16}, {64, 64}, -149}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.dpi);
+        ASSERT_TRUE(properties.load_skin(full, c.dpi));
         NodeDir form = properties.find_named_node(u"FormMain");
-        EXPECT_EQ(properties.get_point(form, u"border_min", {}),
-                  (SkinPoint{3 * scale, -2 * scale}));
-        EXPECT_EQ(properties.get_picture(form, u"bg", SkinPicture()).outer_max(),
-                  (SkinPoint{8 * scale, 8 * scale}));
-        EXPECT_EQ(properties.get_font(form, u"font", nullptr)->spec().scale, scale);
+        EXPECT_EQ(properties.get_point(form, u"border_min", {}), c.border);
+        const SkinPicture picture = properties.get_picture(form, u"bg", SkinPicture());
+        EXPECT_EQ(picture.inner_max(), (SkinPoint{c.corner.x * 3 / 4, c.corner.y * 3 / 4}));
+        EXPECT_EQ(picture.outer_max(), c.corner);
+        EXPECT_EQ(properties.get_font(form, u"font", nullptr)->spec().log_font_height(),
+                  c.font_height);
         // Defaults come back as given.
         EXPECT_EQ(properties.get_point(form, u"absent", {3, -2}), (SkinPoint{3, -2}));
     }
@@ -134,10 +139,8 @@ TEST_F(PropertiesTest, ABrokenSkinKeepsTheEarlierSkinWhole) {
     }
     // Without a skin every read gives its default.
     Properties empty;
-    EXPECT_FALSE(empty.load_skin((m_dir / "zeros.skin").u16string(), 96));
-    EXPECT_FALSE(empty.loaded());
-    EXPECT_EQ(empty.get_integer(NodeDir{}, u"x", 3), 3u);
-    EXPECT_EQ(empty.child_count(NodeDir{}), 0u);
+    EXPECT_FALSE(empty.load_skin((m_dir / "zeros.skin").u16string(), 96) || empty.loaded());
+    EXPECT_TRUE(empty.get_integer(NodeDir{}, u"x", 3) == 3u && empty.child_count(NodeDir{}) == 0);
 }
 
 class Recorder : public ReloadListener {
@@ -169,8 +172,7 @@ TEST_F(PropertiesTest, ReloadReachesListenersInSubscriptionOrder) {
     calls.clear();
     first.on_reload = [&] { second.reset(); };
     properties.send_reload_skin();
-    EXPECT_EQ(calls, (std::vector<int>{1, 3}));
-    EXPECT_EQ(properties.listener_count(), 2u);
+    EXPECT_TRUE(calls == (std::vector<int>{1, 3}) && properties.listener_count() == 2);
 
     // Listeners outliving their properties let go.
     auto gone = std::make_unique<Properties>();
@@ -181,10 +183,11 @@ TEST_F(PropertiesTest, ReloadReachesListenersInSubscriptionOrder) {
 
 TEST_F(PropertiesTest, TextsFallBackToTheKeyOrTheDefault) {
     properties.texts().assign({{u"Delete", u"Remove all"}}, u"x.lng");
-    EXPECT_EQ(properties.text(u"Delete"), u"Remove all");
-    EXPECT_EQ(properties.text(u"Delete", u"fallback"), u"Remove all");
-    EXPECT_EQ(properties.text(u"Missing_key"), u"Missing_key");
-    EXPECT_EQ(properties.text(u"Missing_key", u"fallback"), u"fallback");
+    EXPECT_EQ(
+        std::vector({properties.text(u"Delete"), properties.text(u"Delete", u"fallback"),
+                     properties.text(u"Missing_key"),
+                     properties.text(u"Missing_key", u"fallback")}),
+        std::vector<std::u16string>({u"Remove all", u"Remove all", u"Missing_key", u"fallback"}));
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-// The skins the program ships: they load at both pixel densities, hold every form, template,
+// The skins the program ships: they load at every pixel density, hold every form, template,
 // node and control the screens look up in the kind the screens expect, draw as the golden
 // previews show, and give every caption of every language its room.
 
@@ -30,56 +30,58 @@ namespace {
 
 using namespace skin;
 
-enum class Kind { Node, Text, Edit, Image, Button, Progress, List };
+template <typename T> bool is(const Component& c) {
+    return dynamic_cast<const T*>(&c) != nullptr;
+}
 
 // What the screens find by id in each form or template, by the kind they expect.
 const struct {
     const char16_t* form;
-    Kind kind;
+    bool (*kind)(const Component&);
     const char* ids;
 } lookups[] = {
-    {u"FormMain", Kind::Button,
+    {u"FormMain", is<Button>,
      "btnRecord btnFilter btnCloseFilter btnMenu button0 button1 button2 button3 button4 button5 "
      "button6 button7 button8 button9 button_hash button_backspace"},
-    {u"FormMain", Kind::List, "list"},
-    {u"FormMain", Kind::Node, "KeyboardContainer"},
-    {u"FormMain", Kind::Image,
+    {u"FormMain", is<VList>, "list"},
+    {u"FormMain", is<Component>, "KeyboardContainer"},
+    {u"FormMain", is<ImageComponent>,
      "main_memory main_memory_incoming main_memory_outgoing card card_incoming card_outgoing"},
-    {u"Record", Kind::Image, "icon"},
-    {u"Record", Kind::Text, "artist name"},
-    {u"FormRecording", Kind::Image, "icon"},
-    {u"FormRecording", Kind::Text, "frmArtist frmElapsed frmLeft frmInfo frmSize"},
-    {u"FormRecording", Kind::Button,
+    {u"Record", is<ImageComponent>, "icon"},
+    {u"Record", is<TextComponent>, "artist name"},
+    {u"FormRecording", is<ImageComponent>, "icon"},
+    {u"FormRecording", is<TextComponent>, "frmArtist frmElapsed frmLeft frmInfo frmSize"},
+    {u"FormRecording", is<Button>,
      "btnName btnClose btnPause btnResume btnMark btnBoost btnSpeakerOn btnSpeakerOff btnVAS"},
-    {u"FormRecording", Kind::Node, "BoostOn BoostOff"},
-    {u"FormRecording", Kind::Progress, "pbLevel pbVAS"},
-    {u"FormView", Kind::Image, "icon"},
-    {u"FormView", Kind::Text, "frmArtist frmElapsed frmLeft frmInfo frmSize"},
-    {u"FormView", Kind::Button,
+    {u"FormRecording", is<Component>, "BoostOn BoostOff"},
+    {u"FormRecording", is<Progress>, "pbLevel pbVAS"},
+    {u"FormView", is<ImageComponent>, "icon"},
+    {u"FormView", is<TextComponent>, "frmArtist frmElapsed frmLeft frmInfo frmSize"},
+    {u"FormView", is<Button>,
      "btnMarkPrev btnMark btnMarkNext btnName btnClose btnPlay btnPause btnMenu btnVolume "
      "btnPosition"},
-    {u"FormView", Kind::Progress, "pbLevel pbVolume pbPosition"},
-    {u"FormEdit", Kind::Edit, "edit"},
-    {u"FormEdit", Kind::Button, "btnOk btnCancel"},
-    {u"FormConfirmation", Kind::Text, "text"},
-    {u"FormConfirmation", Kind::Button, "btnOk btnCancel"},
-    {u"FormError", Kind::Text, "text"},
-    {u"FormError", Kind::Button, "btnClose"},
-    {u"Menu", Kind::Node, "panel"},
-    {u"Menu", Kind::Text, "caption"},
-    {u"Menu", Kind::List, "vlist"},
-    {u"MenuElement", Kind::Text, "#text"},
-    {u"MenuElement", Kind::Node, "separator checked"},
-    {u"MenuElementUnchecked", Kind::Text, "#text"},
-    {u"MenuElementUnchecked", Kind::Node, "separator"},
-    {u"MenuElementDisabled", Kind::Text, "#text"},
-    {u"MenuElement4Buttons", Kind::Button, "About Help Minimize Exit"},
-    {u"QuickRecord", Kind::Button, "btnOk"},
-    {u"QuickRecord", Kind::List, "list"},
-    {u"HardwareKey", Kind::Text, "name"},
-    {u"HardwareKey", Kind::Image, "icon"},
-    {u"HardwareKey", Kind::Node, "checked unchecked"},
-    {u"FormSplash", Kind::Node, ""},
+    {u"FormView", is<Progress>, "pbLevel pbVolume pbPosition"},
+    {u"FormEdit", is<Edit>, "edit"},
+    {u"FormEdit", is<Button>, "btnOk btnCancel"},
+    {u"FormConfirmation", is<TextComponent>, "text"},
+    {u"FormConfirmation", is<Button>, "btnOk btnCancel"},
+    {u"FormError", is<TextComponent>, "text"},
+    {u"FormError", is<Button>, "btnClose"},
+    {u"Menu", is<Component>, "panel"},
+    {u"Menu", is<TextComponent>, "caption"},
+    {u"Menu", is<VList>, "vlist"},
+    {u"MenuElement", is<TextComponent>, "#text"},
+    {u"MenuElement", is<Component>, "separator checked"},
+    {u"MenuElementUnchecked", is<TextComponent>, "#text"},
+    {u"MenuElementUnchecked", is<Component>, "separator"},
+    {u"MenuElementDisabled", is<TextComponent>, "#text"},
+    {u"MenuElement4Buttons", is<Button>, "About Help Minimize Exit"},
+    {u"QuickRecord", is<Button>, "btnOk"},
+    {u"QuickRecord", is<VList>, "list"},
+    {u"HardwareKey", is<TextComponent>, "name"},
+    {u"HardwareKey", is<ImageComponent>, "icon"},
+    {u"HardwareKey", is<Component>, "checked unchecked"},
+    {u"FormSplash", is<Component>, ""},
 };
 
 // The parts of a text between separators; empty parts only where keep_empty.
@@ -93,30 +95,6 @@ std::vector<std::u16string> split(std::u16string_view text, char16_t separator =
         at = end + 1;
     }
     return out;
-}
-
-std::vector<std::u16string> words(std::u16string_view list) {
-    return split(list);
-}
-
-bool is_kind(const Component& c, Kind kind) {
-    switch (kind) {
-    case Kind::Node:
-        return true;
-    case Kind::Text:
-        return dynamic_cast<const TextComponent*>(&c) != nullptr;
-    case Kind::Edit:
-        return dynamic_cast<const Edit*>(&c) != nullptr;
-    case Kind::Image:
-        return dynamic_cast<const ImageComponent*>(&c) != nullptr;
-    case Kind::Button:
-        return dynamic_cast<const Button*>(&c) != nullptr;
-    case Kind::Progress:
-        return dynamic_cast<const Progress*>(&c) != nullptr;
-    case Kind::List:
-        return dynamic_cast<const VList*>(&c) != nullptr;
-    }
-    return false;
 }
 
 std::filesystem::path skins() {
@@ -144,11 +122,11 @@ TEST_P(ShippedSkin, EveryLookedUpIdIsThereInItsKind) {
             lookup.form == std::u16string_view(u"FormSplash") ? splash_skin : main_skin;
         Form form(properties);
         ASSERT_TRUE(form.load_form(properties, lookup.form)) << foundation::to_utf8(lookup.form);
-        for (const std::u16string& id : words(foundation::from_utf8(lookup.ids))) {
+        for (const std::u16string& id : split(foundation::from_utf8(lookup.ids))) {
             SCOPED_TRACE(foundation::to_utf8(lookup.form) + " / " + foundation::to_utf8(id));
             Component* c = form.find_child(id);
             ASSERT_NE(c, nullptr);
-            EXPECT_TRUE(is_kind(*c, lookup.kind));
+            EXPECT_TRUE(lookup.kind(*c));
             // Every location picture has a picture.
             if (auto* image = dynamic_cast<ImageComponent*>(c); image && id != u"icon") {
                 EXPECT_GT(image->picture().natural_size().x, 0);
@@ -164,7 +142,7 @@ TEST_P(ShippedSkin, EveryLookedUpIdIsThereInItsKind) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Densities, ShippedSkin, ::testing::Values(96, 192));
+INSTANTIATE_TEST_SUITE_P(Densities, ShippedSkin, ::testing::Values(96, 144, 192));
 
 TEST(ShippedSkinPreview, MainFormAndSplashMatchTheirGoldens) {
     struct Case {
@@ -195,11 +173,11 @@ TEST(ShippedSkinPreview, MainFormAndSplashMatchTheirGoldens) {
 }
 
 // Every caption of every language file in every form, row and menu of the shipped skin, laid
-// out in the window the program opens at 1x (240 x 320 at 96 dpi) and 2x (480 x 640 at 192 dpi)
-// and in that window turned (640 x 480): a one-line text fits its control without an ellipsis;
-// a wrapped one fits its lines; every shown control is inside the window; every menu fits the
-// window with its last row (the way out) in view, or, where the window is too short for its
-// rows, shades the edge they lie beyond.
+// out in the window the program opens at 1x (240 x 320 at 96 dpi), 1.5x (a phone's 360 x 480 at
+// 144 dpi) and 2x (480 x 640 at 192 dpi) and in the larger two turned: a one-line text fits its
+// control without an ellipsis; a wrapped one fits its lines; every shown control is inside the
+// window; every menu fits the window with its last row (the way out) in view, or, where the window
+// is too short for its rows, shades the edge they lie beyond.
 
 struct Window {
     int dpi;
@@ -270,53 +248,37 @@ void expect_fits(const Component& c, const std::string& context, const Window* w
             expect_fits(*row, context);
 }
 
-// The menus the screens open, with the items they give, in one language.
+// The menus the screens open, with the items they give, in one language: each item an id, then
+// "=KEY" for a caption from that language key or "@NODE" for a row template of its own.
 class AllMenus final : public MenuProvider {
 public:
     explicit AllMenus(const Properties& properties) : m_properties(properties) {}
     void fill_menu(Menu&, std::u16string_view id, std::vector<MenuItem>& items) override {
-        auto add = [&](std::u16string item_id, std::u16string caption = {},
-                       std::u16string tmpl = {}) {
-            MenuItem item;
-            item.id = std::move(item_id);
-            item.caption = std::move(caption);
-            item.template_name = std::move(tmpl);
-            items.push_back(std::move(item));
-        };
-        auto add_all = [&](std::u16string_view ids) {
-            for (const std::u16string& item : words(ids))
-                add(item);
-        };
-        const std::u16string cancel = m_properties.text(u"Cancel");
-        if (id == u"MainMenu") {
-            add(u"Magic4Buttons", {}, u"MenuElement4Buttons");
-            add_all(u"File Settings Cancel");
-        } else if (id == u"File") {
-            add_all(u"Delete Move Refresh Cancel");
-        } else if (id == u"Settings") {
-            add(u"AutoRecord");
-            add(u"Speaker", {}, u"MenuElementUnchecked");
-            add(u"Format", m_properties.text(u"Mp3Middle"));
-            add(u"Boost", {}, u"MenuElementUnchecked");
-            add_all(u"QuickRecord Language Cancel");
-        } else if (id == u"Format" || id == u"Boost") {
-            add_all(id == u"Format" ? u"Mp3Low Mp3Middle Mp3High"
-                                    : u"BoostOff Boost1 Boost2 Boost3");
-            add(u"Settings", cancel);
-        } else if (id == u"Language") {
+        const std::pair<std::u16string_view, std::u16string_view> menus[] = {
+            {u"MainMenu", u"Magic4Buttons@MenuElement4Buttons File Settings Cancel"},
+            {u"File", u"Delete Move Refresh Cancel"},
+            {u"Settings", u"AutoRecord Speaker@MenuElementUnchecked Format=Mp3Middle "
+                          u"Boost@MenuElementUnchecked QuickRecord Language Cancel"},
+            {u"Format", u"Mp3Low Mp3Middle Mp3High Settings=Cancel"},
+            {u"Boost", u"BoostOff Boost1 Boost2 Boost3 Settings=Cancel"},
+            {u"Menu", u"Delete=Delete_this Append Send Markers Cancel"},
+            {u"Markers", u"Marker:0=Markers No_markers Cancel"},
+            {u"Marker:0", u"Marker=Marker_jump Marker=Marker_rename Marker=Marker_delete Cancel"}};
+        for (const auto& [menu, list] : menus)
+            for (const std::u16string& item : split(menu == id ? list : u"")) {
+                const size_t mark = std::min(item.find(u'='), item.find(u'@'));
+                MenuItem& added = items.emplace_back();
+                added.id = item.substr(0, mark);
+                if (mark != std::u16string::npos && item[mark] == u'=')
+                    added.caption = (added.id == u"Marker:0" ? u"1:02:03  " : u"") +
+                                    m_properties.text(item.substr(mark + 1));
+                else if (mark != std::u16string::npos)
+                    added.template_name = item.substr(mark + 1);
+            }
+        if (id == u"Language") {
             for (const auto& name : language_names)
-                add(u"Language#" + name, name);
-            add(u"Cancel");
-        } else if (id == u"Menu") {
-            add(u"Delete", m_properties.text(u"Delete_this"));
-            add_all(u"Append Send Markers Cancel");
-        } else if (id == u"Markers") {
-            add(u"Marker:0", u"1:02:03  " + m_properties.text(u"Markers"));
-            add_all(u"No_markers Cancel");
-        } else if (id == u"Marker:0") {
-            for (const char16_t* key : {u"Marker_jump", u"Marker_rename", u"Marker_delete"})
-                add(u"Marker", m_properties.text(key));
-            add(u"Cancel");
+                items.push_back(MenuItem{u"Language#" + name, name});
+            items.push_back(MenuItem{u"Cancel"});
         }
     }
     std::vector<std::u16string> language_names;
@@ -374,7 +336,7 @@ TEST_P(ShippedCaptions, EveryCaptionOfEveryLanguageFitsEveryForm) {
         FormStack stack;
         stack.set_screen_size(window.width, window.height);
         for (const std::u16string& name :
-             words(u"FormMain FormRecording FormView FormEdit FormConfirmation FormError FormAbout "
+             split(u"FormMain FormRecording FormView FormEdit FormConfirmation FormError FormAbout "
                    u"QuickRecord HardwareKey")) {
             Form form(properties);
             ASSERT_TRUE(form.load_form(properties, name)) << foundation::to_utf8(name);
@@ -401,7 +363,7 @@ TEST_P(ShippedCaptions, EveryCaptionOfEveryLanguageFitsEveryForm) {
             trimming(false);
             settle(stack);
             for (const auto& f : filled)
-                for (const std::u16string& key : words(f.form == name ? f.keys : u"")) {
+                for (const std::u16string& key : split(f.form == name ? f.keys : u"")) {
                     std::u16string text = properties.text(key);
                     // The largest count a list is likely to show; the highest launch key.
                     if (size_t at = text.find(u"%count%"); at != std::u16string::npos)
@@ -462,7 +424,7 @@ TEST_F(ShippedCaptionKeys, EveryCaptionTheSkinAsksForIsALanguageKey) {
     ASSERT_TRUE(properties.load_skin((skins() / "default.skin").u16string(), 96));
     std::vector<std::pair<std::u16string, std::string>> texts;
     for (const std::u16string& name :
-         words(u"FormMain Record FormRecording FormView FormEdit FormConfirmation FormError "
+         split(u"FormMain Record FormRecording FormView FormEdit FormConfirmation FormError "
                u"FormAbout QuickRecord HardwareKey Menu MenuElement MenuElementUnchecked "
                u"MenuElementDisabled MenuElement4Buttons")) {
         Form form(properties);
@@ -484,7 +446,8 @@ TEST_F(ShippedCaptionKeys, EveryCaptionTheSkinAsksForIsALanguageKey) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Windows, ShippedCaptions,
-                         ::testing::Values(Window{96, 240, 320}, Window{192, 480, 640},
+                         ::testing::Values(Window{96, 240, 320}, Window{144, 360, 480},
+                                           Window{144, 480, 360}, Window{192, 480, 640},
                                            Window{192, 640, 480}),
                          [](const auto& info) {
                              return std::to_string(info.param.width) + "x" +

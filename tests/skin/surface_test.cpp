@@ -2,6 +2,7 @@
 #include "skin/surface.h"
 
 #include <gtest/gtest.h>
+#include <tuple>
 
 using namespace skin;
 
@@ -36,13 +37,11 @@ TEST(RenderSurface, RecreateTracksThePixelTotalAndRefusesAbsurdSizes) {
         EXPECT_TRUE(a.recreate(10, 4));
         a.surface()->set_pixel(3, 3, 0x1234);
         EXPECT_FALSE(a.recreate(10, 4)); // same size keeps the pixels
-        EXPECT_EQ(a.surface()->pixel(3, 3), 0x1234);
-        EXPECT_EQ(a.clip(), (Rect{0, 0, 10, 4}));
+        EXPECT_TRUE(a.surface()->pixel(3, 3) == 0x1234 && a.clip() == (Rect{0, 0, 10, 4}));
         b.recreate(5, 5);
         EXPECT_EQ(RenderSurface::total_pixels(), before + 65);
         EXPECT_TRUE(a.recreate(0, 0));
-        EXPECT_EQ(a.width(), 0);
-        EXPECT_EQ(RenderSurface::total_pixels(), before + 25);
+        EXPECT_TRUE(a.width() == 0 && RenderSurface::total_pixels() == before + 25);
         EXPECT_FALSE(a.recreate(-3, 4));
     }
     EXPECT_EQ(RenderSurface::total_pixels(), before);
@@ -55,10 +54,8 @@ TEST(RenderSurface, WrapsAnExternalBuffer) {
     EXPECT_EQ(RenderSurface::total_pixels(), before);
     EXPECT_EQ(screen.clip(), (Rect{0, 0, 6, 3}));
     screen.fill(Rect{-5, 1, 100, 2}, Blend::fill(0xABCD));
-    for (int x = 0; x < 8; ++x)
-        EXPECT_EQ(buffer[8 + x], x < 6 ? 0xABCD : 0) << x;
-    EXPECT_EQ(buffer[0], 0);
-    EXPECT_EQ(buffer[16], 0);
+    for (int i = 0; i < 24; ++i)
+        EXPECT_EQ(buffer[size_t(i)], i >= 8 && i < 14 ? 0xABCD : 0) << i;
 }
 
 TEST(RenderSurface, CopyClipsAgainstTheTargetAndRefusesBadSources) {
@@ -69,10 +66,9 @@ TEST(RenderSurface, CopyClipsAgainstTheTargetAndRefusesBadSources) {
 
     // Bottom-right 5 x 5 of the source lands at (0, 0).
     source.copy(target, -5, -5, Rect{0, 0, 10, 10}, Blend::copy());
-    EXPECT_EQ(target.surface()->pixel(0, 0), 100 * 5 + 5 + 1);
-    EXPECT_EQ(target.surface()->pixel(4, 4), 100 * 9 + 9 + 1);
-    EXPECT_EQ(target.surface()->pixel(5, 0), 0);
-    EXPECT_EQ(count_non_zero(target), 25);
+    EXPECT_EQ(std::tuple(target.surface()->pixel(0, 0), target.surface()->pixel(4, 4),
+                         count_non_zero(target)),
+              std::tuple(100 * 5 + 5 + 1, 100 * 9 + 9 + 1, 25));
 
     RenderSurface fresh;
     fresh.recreate(20, 20);
@@ -80,8 +76,7 @@ TEST(RenderSurface, CopyClipsAgainstTheTargetAndRefusesBadSources) {
     source.copy(fresh, 0, 0, Rect{-1, 0, 9, 10}, Blend::copy());   // negative start
     source.copy(fresh, 0, 0, Rect{0, 0, 0, 10}, Blend::copy());    // empty
     source.copy(fresh, 18, 18, Rect{0, 0, 10, 10}, Blend::copy()); // only 2 x 2 visible
-    EXPECT_EQ(count_non_zero(fresh), 4);
-    EXPECT_EQ(fresh.surface()->pixel(19, 19), 100 + 1 + 1);
+    EXPECT_TRUE(count_non_zero(fresh) == 4 && fresh.surface()->pixel(19, 19) == 100 + 1 + 1);
 }
 
 TEST(RenderSurface, NestedClipScopes) {
@@ -94,23 +89,20 @@ TEST(RenderSurface, NestedClipScopes) {
         EXPECT_EQ(target.clip(), (Rect{2, 2, 8, 8}));
         {
             ClipScope inner(target, 5, 0, 100, 4);
-            EXPECT_EQ(target.clip(), (Rect{5, 2, 8, 4}));
-            EXPECT_EQ(target.clip_depth(), 2);
+            EXPECT_TRUE(target.clip() == (Rect{5, 2, 8, 4}) && target.clip_depth() == 2);
             source.copy(target, 0, 0, Rect{0, 0, 10, 10}, Blend::copy());
         }
         EXPECT_EQ(target.clip(), (Rect{2, 2, 8, 8}));
         {
             ClipScope outside(target, 50, 60, 5, 5);
-            EXPECT_TRUE(target.clip().empty());
-            EXPECT_EQ(target.clip().width(), 0);
+            EXPECT_TRUE(target.clip().empty() && target.clip().width() == 0);
             source.copy(target, 0, 0, Rect{0, 0, 10, 10}, Blend::copy());
             target.fill(Rect{0, 0, 10, 10}, Blend::fill(1));
         }
     }
-    EXPECT_EQ(target.clip_depth(), 0);
-    EXPECT_EQ(count_non_zero(target), 3 * 2);
-    EXPECT_EQ(target.surface()->pixel(5, 2), 100 * 2 + 5 + 1);
-    EXPECT_EQ(target.surface()->pixel(7, 3), 100 * 3 + 7 + 1);
+    EXPECT_TRUE(target.clip_depth() == 0 && count_non_zero(target) == 3 * 2);
+    EXPECT_EQ(std::tuple(target.surface()->pixel(5, 2), target.surface()->pixel(7, 3)),
+              std::tuple(100 * 2 + 5 + 1, 100 * 3 + 7 + 1));
 }
 
 TEST(RenderSurfaceDeathTest, ResizingInsideAClipScopeIsFatal) {
@@ -138,8 +130,8 @@ TEST(RenderSurface, CopyScaledStepsTheSourceInFixedPoint) {
     small.recreate(2, 1);
     ClipScope scope(small, 1, 0, 1, 1);
     source.copy_scaled(small, Rect{0, 0, 2, 1}, Rect{0, 0, 4, 2}, Blend::copy());
-    EXPECT_EQ(small.surface()->pixel(0, 0), 0);
-    EXPECT_EQ(small.surface()->pixel(1, 0), 3);
+    EXPECT_EQ(std::tuple(small.surface()->pixel(0, 0), small.surface()->pixel(1, 0)),
+              std::tuple(0, 3));
 }
 
 // One source pixel over one target pixel.
@@ -162,15 +154,15 @@ TEST(Blend, KeyedLevelsShowOpaqueAndSoftPixelsAsTheyShould) {
         EXPECT_EQ(over(grey, key_color, Blend::keyed(level)), grey);
         EXPECT_EQ(over(grey, opaque, Blend::keyed(level)), opaque);
     }
-    EXPECT_EQ(over(grey, soft, Blend::keyed(0)), soft);
-    EXPECT_EQ(over(grey, soft, Blend::keyed(4)), grey);
+    EXPECT_TRUE(over(grey, soft, Blend::keyed(0)) == soft &&
+                over(grey, soft, Blend::keyed(4)) == grey);
     EXPECT_NEAR(red(over(grey, soft, Blend::keyed(1))), red(soft) + red(grey) / 4, 1);
     EXPECT_NEAR(red(over(grey, soft, Blend::keyed(2))), red(soft) + red(grey) / 2, 1);
     const int l2 = red(over(grey, soft, Blend::keyed(2))),
               l3 = red(over(grey, soft, Blend::keyed(3)));
     EXPECT_TRUE((l2 <= l3 && l3 <= red(grey)) || (red(grey) <= l3 && l3 <= l2));
-    EXPECT_EQ(Blend::keyed_for_alpha(63).level(), 0);
-    EXPECT_EQ(Blend::keyed_for_alpha(0xFFFFFFFF).level(), 4);
+    EXPECT_TRUE(Blend::keyed_for_alpha(63).level() == 0 &&
+                Blend::keyed_for_alpha(0xFFFFFFFF).level() == 4);
 }
 
 // A fade darkens step by step from black to the pixel itself; a tint scales the source; a fill
@@ -182,8 +174,7 @@ TEST(Blend, FadeTintAndFillSpans) {
         b.fill_span()(&t, 1, b);
         return t;
     };
-    EXPECT_EQ(faded(255), 0xFFFF);
-    EXPECT_EQ(faded(0), 0);
+    EXPECT_TRUE(faded(255) == 0xFFFF && faded(0) == 0);
     for (uint32_t alpha = 16; alpha <= 256; alpha += 16)
         EXPECT_GT(red(faded(alpha)), red(faded(alpha - 16))) << alpha;
     EXPECT_NEAR(red(over(0, 0xFFFF, Blend::tint(128))), 15, 1);

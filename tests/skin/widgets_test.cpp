@@ -42,16 +42,11 @@ struct CheckRecorder : CheckboxListener {
 class Widgets : public forms_test::FormsTest {
 protected:
     void SetUp() override {
-        FormsTest::SetUp();
         load_forms();
         f = form(u"WButtons");
         f->place(0, 0, 100, 90);
         btn = &f->find_control<Button>(u"btn");
         btn->set_listener(&rec);
-    }
-    void TearDown() override {
-        f.reset();
-        FormsTest::TearDown();
     }
     void pen(int32_t x, int32_t y, bool down, bool cancelled = false) {
         PenEvent e = pen_at(x, y, down);
@@ -77,18 +72,15 @@ TEST_F(Widgets, ButtonClicksOnlyWhenReleasedInside) {
     pen(25, 18, false);
     EXPECT_EQ(rec.log, (std::vector<std::string>{"down", "up", "click"}));
     EXPECT_EQ(rec.last.x, 25);
-
-    rec.log.clear();
-    pen(20, 15, true);
-    move(90, 80);
-    pen(90, 80, false);
-    EXPECT_EQ(rec.log, (std::vector<std::string>{"down", "up"}));
-
-    rec.log.clear();
-    pen(20, 15, true);
-    pen(20, 15, false, true); // capture lost inside the button
-    EXPECT_EQ(rec.log, (std::vector<std::string>{"down", "up"}));
-    EXPECT_FALSE(btn->pressed());
+    for (bool cancelled : {false, true}) { // released outside; capture lost inside
+        rec.log.clear();
+        pen(20, 15, true);
+        if (!cancelled)
+            move(90, 80);
+        cancelled ? pen(20, 15, false, true) : pen(90, 80, false);
+        EXPECT_EQ(rec.log, (std::vector<std::string>{"down", "up"}));
+        EXPECT_FALSE(btn->pressed());
+    }
 }
 
 TEST_F(Widgets, BoundKeyPressesAndClicksAtTheCentre) {
@@ -97,8 +89,7 @@ TEST_F(Widgets, BoundKeyPressesAndClicksAtTheCentre) {
     EXPECT_EQ(btn->shown_state()->id(), u"#pressed");
     EXPECT_TRUE(f->key(KeyEvent{9, false}));
     EXPECT_EQ(rec.log, (std::vector<std::string>{"down", "up", "click"}));
-    EXPECT_EQ(rec.last.x, 30);
-    EXPECT_EQ(rec.last.y, 20);
+    EXPECT_EQ(std::tuple(rec.last.x, rec.last.y), std::tuple(30, 20));
     // Other keys pass; key names match exactly.
     EXPECT_FALSE(f->key(KeyEvent{10, true}));
     EXPECT_EQ(f->find_control<Button>(u"bare").bound_key(), 0u);
@@ -150,16 +141,14 @@ TEST_F(Widgets, CheckboxCyclesWithoutListenerAndAsksItsListener) {
         seen.push_back(check.state());
     }
     EXPECT_EQ(seen, (std::vector<int32_t>{1, 2, 0, 1}));
-    EXPECT_TRUE(check.state_button(1).visible());
-    EXPECT_FALSE(check.state_button(0).visible());
+    EXPECT_TRUE(check.state_button(1).visible() && !check.state_button(0).visible());
     EXPECT_EQ(draw().surface()->pixel(15, 45), 0xFFFF);
 
     CheckRecorder listener;
     check.set_listener(&listener);
     pen(15, 45, true);
     pen(15, 45, false);
-    EXPECT_EQ(listener.clicks, 1);
-    EXPECT_EQ(check.state(), 1);
+    EXPECT_TRUE(listener.clicks == 1 && check.state() == 1);
     check.set_state(2);
     check.set_state(7); // out of range: ignored
     EXPECT_EQ(listener.states, (std::vector<int32_t>{2}));
@@ -174,14 +163,12 @@ TEST_F(Widgets, ProgressLineTakesItsShareOfTheSpareLength) {
     bar.set_value(0.5);
     EXPECT_EQ(line->width(), 38); // (80 - 2 - 2) / 2
     EXPECT_TRUE(testing_support::matches_golden(draw(), "skin/widgets/progress_half.png"));
-    bar.set_value(1.0);
-    EXPECT_EQ(line->width(), 76);
-    bar.set_value(0.01); // under one pixel
-    EXPECT_EQ(line->width(), 0);
-    bar.set_value(-3.0);
-    EXPECT_EQ(bar.value(), 0.0);
-    bar.set_value(7.0);
-    EXPECT_EQ(line->width(), 76);
+    // Under one pixel, and values beyond either end.
+    for (const auto& [value, width] : {std::pair(1.0, 76), {0.01, 0}, {-3.0, 0}, {7.0, 76}}) {
+        bar.set_value(value);
+        EXPECT_EQ(line->width(), width) << value;
+    }
+    EXPECT_EQ(bar.value(), 1.0);
 }
 
 TEST_F(Widgets, MissingChildrenAndAbsurdValues) {
@@ -195,9 +182,8 @@ TEST_F(Widgets, MissingChildrenAndAbsurdValues) {
     auto absurd = form(u"WAbsurd");
     EXPECT_EQ(absurd->find_control<Checkbox>(u"zero").states(), 1);
     auto& t = absurd->find_control<TextComponent>(u"t");
-    EXPECT_EQ(t.halign(), HAlign::Center); // lower case does not match
-    EXPECT_EQ(t.valign(), VAlign::Top);
-    EXPECT_TRUE(t.grow());
+    // Lower case does not match.
+    EXPECT_TRUE(t.halign() == HAlign::Center && t.valign() == VAlign::Top && t.grow());
 }
 
 } // namespace

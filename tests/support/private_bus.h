@@ -50,7 +50,6 @@ public:
 
     bool ready() const { return m_connection != nullptr; }
     const std::string& address() const { return m_address; }
-    GDBusConnection* connection() const { return m_connection; }
     bool name_owned(const std::string& name) const;
     // Calls a method and returns its reply (the caller unrefs it), or nullptr with the error in
     // `error`.

@@ -190,4 +190,20 @@ std::string read_whole_file(const fs::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+void write_script(const fs::path& file, const std::string& body) {
+    fs::create_directories(file.parent_path());
+    std::ofstream(file) << "#!/bin/sh\n" << body;
+    fs::permissions(file, fs::perms::owner_all);
+}
+
+std::string percent_decoded(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const bool escape = text[i] == '%' && i + 2 < text.size();
+        out += escape ? char(std::stoi(text.substr(i + 1, 2), nullptr, 16)) : text[i];
+        i += escape ? 2 : 0;
+    }
+    return out;
+}
+
 } // namespace testing_support

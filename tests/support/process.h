@@ -67,6 +67,13 @@ inline std::string quote(const std::filesystem::path& path) {
 }
 // A whole file's bytes ("" when there is none).
 std::string read_whole_file(const std::filesystem::path& path);
+// The text with its %XX escapes undone.
+std::string percent_decoded(const std::string& text);
+// An executable shell script of that body (after its "#!/bin/sh" line), its folder made.
+void write_script(const std::filesystem::path& file, const std::string& body);
+// A script body that writes the script's arguments, one a line, to the script's path + ".args".
+inline const std::string arguments_recorder =
+    "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$0.args\"\n";
 
 } // namespace testing_support
 

@@ -433,15 +433,16 @@ WaylandServer::WaylandServer(const fs::path& runtime_dir, std::string bus_addres
 
 bool WaylandServer::display_config(const std::string& method, const std::vector<std::string>& args,
                                    std::string* output) {
+    const std::string config = "org.gnome.Mutter.DisplayConfig";
     std::vector<std::string> argv{"gdbus",
                                   "call",
                                   "--session",
                                   "--dest",
-                                  "org.gnome.Mutter.DisplayConfig",
+                                  config,
                                   "--object-path",
                                   "/org/gnome/Mutter/DisplayConfig",
                                   "--method",
-                                  "org.gnome.Mutter.DisplayConfig." + method};
+                                  config + "." + method};
     argv.insert(argv.end(), args.begin(), args.end());
     const CommandResult result = run_command(argv, {{"DBUS_SESSION_BUS_ADDRESS", m_bus}}, 20s);
     *output = result.output;
@@ -491,37 +492,25 @@ ProgramSession::ProgramSession(fs::path root, fs::path programs)
         fs::create_directories(m_root / folder);
     fs::permissions(m_root / "run", fs::perms::owner_all, fs::perm_options::replace);
     std::ofstream(input_file()).flush();
+    const std::string home = m_root.string();
+    // clang-format off
     m_env = {
-        {"XDG_RUNTIME_DIR", (m_root / "run").string()},
-        {"HOME", m_root.string()},
-        {"XDG_DATA_HOME", (m_root / "data").string()},
-        {"QUILLORY_CONFIG_DIR", (m_root / "config").string()},
-        {"XDG_CONFIG_HOME", (m_root / "config").string()},
-        {"XDG_DOCUMENTS_DIR", (m_root / "documents").string()},
-        {"QUILLORY_CONTACTS", contacts_folder().string()},
-        {"QUILLORY_CARDS", ""},
-        {"SDL_VIDEODRIVER", "offscreen"},
-        {"QUILLORY_SCREEN", "480x640"},
-        {"QUILLORY_DPI", "192"},
-        {"QUILLORY_INPUT", input_file().string()},
-        {"QUILLORY_INSPECT", (m_root / "inspect.json").string()},
-        {"QUILLORY_SCREENSHOT", screenshot_file().string()},
-        {"QUILLORY_AUDIO", "file"},
+        {"XDG_RUNTIME_DIR", home + "/run"}, {"HOME", home}, {"XDG_DATA_HOME", home + "/data"},
+        {"QUILLORY_CONFIG_DIR", home + "/config"}, {"XDG_CONFIG_HOME", home + "/config"},
+        {"XDG_DOCUMENTS_DIR", home + "/documents"}, {"QUILLORY_CONTACTS", home + "/contacts"},
+        {"QUILLORY_CARDS", ""}, {"SDL_VIDEODRIVER", "offscreen"}, {"QUILLORY_SCREEN", "480x640"},
+        {"QUILLORY_DPI", "192"}, {"QUILLORY_INPUT", input_file().string()},
+        {"QUILLORY_INSPECT", home + "/inspect.json"},
+        {"QUILLORY_SCREENSHOT", screenshot_file().string()}, {"QUILLORY_AUDIO", "file"},
         {"QUILLORY_AUDIO_IN", std::string(QV_SOURCE_DIR) + "/tests/data/controller/speech.wav"},
-        {"QUILLORY_AUDIO_OUT", playback_file().string()},
-        {"QUILLORY_AUDIO_SPEED", "4"},
-        // The same machine wherever the test runs: English texts and dates, UTC, the
-        // tests' own fonts, the settings store's key list (never the desktop's schemas,
-        // settings or key bindings).
-        {"LANG", "en_US.UTF-8"},
-        {"LANGUAGE", ""},
-        {"LC_ALL", ""},
-        {"LC_MESSAGES", ""},
-        {"LC_TIME", ""},
-        {"TZ", "UTC"},
-        {"FONTCONFIG_FILE", test_fonts_file()},
-        {"QUILLORY_KEY_BINDINGS", "registry"},
-        {"GSETTINGS_BACKEND", "memory"}};
+        {"QUILLORY_AUDIO_OUT", playback_file().string()}, {"QUILLORY_AUDIO_SPEED", "4"},
+        // The same machine wherever the test runs: English texts and dates, UTC, the tests' own
+        // fonts, the settings store's key list (never the desktop's schemas, settings or key
+        // bindings).
+        {"LANG", "en_US.UTF-8"}, {"LANGUAGE", ""}, {"LC_ALL", ""}, {"LC_MESSAGES", ""},
+        {"LC_TIME", ""}, {"TZ", "UTC"}, {"FONTCONFIG_FILE", test_fonts_file()},
+        {"QUILLORY_KEY_BINDINGS", "registry"}, {"GSETTINGS_BACKEND", "memory"}};
+    // clang-format on
 }
 
 std::unique_ptr<Process> ProgramSession::start(const std::vector<std::string>& args,
@@ -541,12 +530,20 @@ CommandResult ProgramSession::cli(const std::vector<std::string>& args) {
     return run_command(argv, m_env);
 }
 
-std::string ProgramSession::setting(const std::string& name) {
-    CommandResult result =
-        cli({"reg", "get", "HKEY_CURRENT_USER\\Software\\Corvane\\Quillory Vozir", name});
+namespace {
+
+// What a command wrote, without the blanks at its end; empty when it failed.
+std::string trimmed_output(CommandResult result) {
     while (!result.output.empty() && std::isspace(static_cast<unsigned char>(result.output.back())))
         result.output.pop_back();
     return result.status == 0 ? result.output : std::string();
+}
+
+} // namespace
+
+std::string ProgramSession::setting(const std::string& name) {
+    return trimmed_output(
+        cli({"reg", "get", "HKEY_CURRENT_USER\\Software\\Corvane\\Quillory Vozir", name}));
 }
 
 const Inspection& ProgramSession::inspect() {
@@ -587,12 +584,9 @@ void copy_sample_records(const fs::path& folder) {
 namespace {
 
 std::string ffprobe(const fs::path& file, const std::string& entries) {
-    CommandResult result = run_command({"ffprobe", "-v", "error", "-show_entries", entries, "-of",
-                                        "default=noprint_wrappers=1:nokey=1", file},
-                                       {}, 30s);
-    while (!result.output.empty() && std::isspace(static_cast<unsigned char>(result.output.back())))
-        result.output.pop_back();
-    return result.status == 0 ? result.output : std::string();
+    return trimmed_output(run_command({"ffprobe", "-v", "error", "-show_entries", entries, "-of",
+                                       "default=noprint_wrappers=1:nokey=1", file},
+                                      {}, 30s));
 }
 
 } // namespace

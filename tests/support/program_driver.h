@@ -27,7 +27,6 @@ struct InspectNode {
 
     int centre_x() const { return x + w / 2; }
     int centre_y() const { return y + h / 2; }
-    bool contains(int px, int py) const { return px >= x && px < x + w && py >= y && py < y + h; }
     // The first component with this id, depth first through children and rows; null if none.
     const InspectNode* find(const std::string& wanted_id) const;
     // True when this component or one inside it shows exactly this text.

@@ -1,6 +1,5 @@
 #include "support/sound_server.h"
 
-#include "platform/wave_file.h"
 #include "support/process.h"
 
 #include <chrono>
@@ -9,16 +8,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sys/stat.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 namespace testing_support {
-
-bool on_path(const std::string& tool) {
-    return have_program(tool);
-}
 
 pid_t spawn(const std::vector<std::string>& arguments, const std::string& output,
             const Environment& environment) {
@@ -51,35 +44,14 @@ double tone_amplitude(const std::vector<int16_t>& samples, double hz, int rate) 
     return 2 * std::sqrt(std::max(0.0, power)) / double(samples.size());
 }
 
-bool write_tones(const std::string& path, const std::vector<double>& hz, double seconds_each,
-                 int rate, double level) {
-    platform::WaveFormat format;
-    format.channels = 1;
-    format.samples_per_sec = uint32_t(rate);
-    format.bits_per_sample = 16;
-    format.block_align = 2;
-    format.avg_bytes_per_sec = uint32_t(rate) * 2;
+std::vector<int16_t> tones(const std::vector<double>& hz, double seconds_each, int rate,
+                           double level) {
     const size_t each = size_t(seconds_each * rate);
     std::vector<int16_t> samples(each * hz.size());
     for (size_t i = 0; i < samples.size(); ++i)
         samples[i] = int16_t(level * std::sin(2 * M_PI * hz[i / each] * double(i) / rate));
-    platform::WaveFileWriter writer;
-    return writer.create(path, format) &&
-           writer.write(reinterpret_cast<const uint8_t*>(samples.data()), samples.size() * 2);
+    return samples;
 }
-
-namespace {
-
-bool wait_for_path(const std::string& path, int milliseconds) {
-    for (int waited = 0; waited < milliseconds; waited += 50) {
-        if (std::filesystem::exists(path))
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
-}
-
-} // namespace
 
 std::string SoundServer::missing_tool(Kind kind) {
     const std::vector<std::string> tools =
@@ -88,7 +60,7 @@ std::string SoundServer::missing_tool(Kind kind) {
             : std::vector<std::string>{"pipewire",    "wireplumber", "pipewire-pulse",
                                        "dbus-daemon", "pactl",       "paplay"};
     for (const std::string& tool : tools)
-        if (!on_path(tool))
+        if (!have_program(tool))
             return tool;
     return {};
 }
@@ -129,12 +101,12 @@ SoundServer::SoundServer(Kind kind, const std::string& microphone, const std::st
         m_client.emplace_back("XDG_RUNTIME_DIR", m_folder);
         m_processes.push_back(spawn({"dbus-daemon", "--session", "--nofork", "--address=" + bus},
                                     m_folder + "/bus.log", server));
-        if (!wait_for_path(m_folder + "/bus", 5000)) {
+        if (!wait_for([&] { return std::filesystem::exists(m_folder + "/bus"); }, 5000)) {
             m_why = "the session bus did not start:\n" + read_whole_file(m_folder + "/bus.log");
             return;
         }
         m_processes.push_back(spawn({"pipewire"}, m_folder + "/server.log", server));
-        if (!wait_for_path(m_folder + "/pipewire-0", 5000)) {
+        if (!wait_for([&] { return std::filesystem::exists(m_folder + "/pipewire-0"); }, 5000)) {
             m_why = "pipewire did not start:\n" + read_whole_file(m_folder + "/server.log");
             return;
         }
@@ -154,17 +126,14 @@ SoundServer::SoundServer(Kind kind, const std::string& microphone, const std::st
         }
     }
     // The session manager of PipeWire takes a moment to see the new sinks.
-    for (int i = 0; i < 50; ++i) {
-        if (pactl("set-default-source " + microphone + ".monitor") &&
-            pactl("set-default-sink " + output) &&
-            run_command({"/bin/sh", "-c",
-                         "PULSE_SERVER=unix:" + socket + " PULSE_CLIENTCONFIG=" + m_folder +
-                             "/client.conf pactl info 2>/dev/null | grep -q 'Default Source: " +
-                             microphone + ".monitor'"})
-                    .status == 0)
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
+    std::string info;
+    wait_for(
+        [&] {
+            return pactl("set-default-source " + microphone + ".monitor") &&
+                   pactl("set-default-sink " + output) && pactl("info", &info) &&
+                   info.find("Default Source: " + microphone + ".monitor") != std::string::npos;
+        },
+        5000);
     m_ready = true;
 }
 
@@ -191,12 +160,7 @@ pid_t SoundServer::play(const std::string& wav, const std::string& sink) {
 }
 
 bool SoundServer::wait_until_up() {
-    for (int i = 0; i < 100; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        if (pactl("info"))
-            return true;
-    }
-    return false;
+    return wait_for([&] { return pactl("info"); }, 10000);
 }
 
 } // namespace testing_support

@@ -5,6 +5,8 @@
 // the test; the monitor of one is made the default source (the "microphone"), another the
 // default output. Nothing here touches the machine's own servers or buses.
 
+#include "support/process.h"
+
 #include <cstdint>
 #include <string>
 #include <sys/types.h>
@@ -15,9 +17,6 @@ namespace testing_support {
 
 using Environment = std::vector<std::pair<std::string, std::string>>;
 
-bool on_path(const std::string& tool);
-bool in_ci();
-
 // Starts a program with its output in a file and the variables of `environment` set or
 // replaced; everything is prepared before the fork. 0 or less when it cannot be started.
 pid_t spawn(const std::vector<std::string>& arguments, const std::string& output,
@@ -27,9 +26,9 @@ void end(pid_t pid);
 
 // Amplitude (0..1) of the `hz` component of 16-bit samples at `rate` (Goertzel).
 double tone_amplitude(const std::vector<int16_t>& samples, double hz, int rate);
-// A mono 16-bit WAV file of tones one after the other, each `seconds_each` long at `level`.
-bool write_tones(const std::string& path, const std::vector<double>& hz, double seconds_each,
-                 int rate, double level = 8000);
+// Mono 16-bit samples of tones one after the other, each `seconds_each` long at `level`.
+std::vector<int16_t> tones(const std::vector<double>& hz, double seconds_each, int rate,
+                           double level = 8000);
 
 class SoundServer {
 public:

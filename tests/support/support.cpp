@@ -42,6 +42,11 @@ ScopedEnv::~ScopedEnv() {
         unsetenv(m_name.c_str());
 }
 
+FileAudio::FileAudio(int times)
+    : audio("QUILLORY_AUDIO", "file"),
+      input("QUILLORY_AUDIO_IN", std::string(QV_SOURCE_DIR) + "/tests/data/controller/speech.wav"),
+      output("QUILLORY_AUDIO_OUT", ""), speed("QUILLORY_AUDIO_SPEED", std::to_string(times)) {}
+
 Watchdog::Watchdog(int seconds, std::string what) {
     m_thread = std::thread([this, seconds, what = std::move(what)] {
         std::unique_lock lock(m_mutex);

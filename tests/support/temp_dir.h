@@ -34,4 +34,11 @@ private:
     std::string m_old;
 };
 
+// The file sound devices for the object's lifetime: the recorded speech of tests/data as the
+// input, no output file, `speed` times faster than real time.
+struct FileAudio {
+    explicit FileAudio(int speed);
+    ScopedEnv audio, input, output, speed;
+};
+
 } // namespace testing_support

@@ -14,13 +14,7 @@ using testing_support::TempDir;
 namespace {
 
 ModemCall call(int32_t state, int32_t direction, const char* number) {
-    ModemCall made;
-    made.path = std::string("/call/") + number;
-    made.modem = "/modem/0";
-    made.state = state;
-    made.direction = direction;
-    made.number = number;
-    return made;
+    return {std::string("/call/") + number, "/modem/0", state, direction, number};
 }
 
 } // namespace
@@ -62,16 +56,12 @@ TEST(CallStateTest, DirectionFollowsTheStateWhenTheModemDoesNotSay) {
 
 class BridgeTest : public ::testing::Test {
 protected:
-    BridgeTest()
-        : m_config("QUILLORY_CONFIG_DIR", (m_dir / "config").string()),
-          m_contacts("QUILLORY_CONTACTS", (m_dir / "contacts").string()) {
-        platform::registry_close();
-    }
+    BridgeTest() { platform::registry_close(); }
     ~BridgeTest() override { platform::registry_close(); }
 
     TempDir m_dir;
-    ScopedEnv m_config;
-    ScopedEnv m_contacts;
+    ScopedEnv m_config{"QUILLORY_CONFIG_DIR", (m_dir / "config").string()};
+    ScopedEnv m_contacts{"QUILLORY_CONTACTS", (m_dir / "contacts").string()};
 };
 
 TEST_F(BridgeTest, WritesOnlyChangesAndNamesFromTheContacts) {

@@ -4,6 +4,7 @@
 #include "platform/messages.h"
 #include "platform/registry_notifications.h"
 #include "platform/registry_store.h"
+#include "support/process.h"
 #include "support/temp_dir.h"
 #include "support/watchdog.h"
 #include "telephony/call_monitor.h"
@@ -24,27 +25,23 @@ const std::u16string phone_key{phone_state_key};
 
 class PhoneTest : public ::testing::Test {
 protected:
-    PhoneTest() : m_config("QUILLORY_CONFIG_DIR", (m_dir / "config").string()) {
-        platform::registry_close();
-    }
+    PhoneTest() { platform::registry_close(); }
     ~PhoneTest() override { platform::registry_close(); }
 
     TempDir m_dir;
-    ScopedEnv m_config;
+    ScopedEnv m_config{"QUILLORY_CONFIG_DIR", (m_dir / "config").string()};
 };
 
 // Runs the message loop until `done` holds or the time is up.
 bool pump_until(const std::function<bool()>& done, int milliseconds) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    while (std::chrono::steady_clock::now() < end) {
-        platform::Message message;
-        while (platform::peek_message(message))
-            platform::dispatch_message(message);
-        if (done())
-            return true;
-        platform::wait_message(5);
-    }
-    return done();
+    return testing_support::wait_for(
+        [&] {
+            platform::Message message;
+            while (platform::peek_message(message))
+                platform::dispatch_message(message);
+            return done();
+        },
+        milliseconds);
 }
 
 struct Calls : CallListener {
@@ -145,9 +142,7 @@ TEST_F(PhoneTest, NotificationStartsCommandWhenCallBecomesActive) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_FALSE(std::filesystem::exists(marker)) << "ringing alone starts nothing";
     EXPECT_TRUE(provide_connect());
-    for (int i = 0; i < 100 && !std::filesystem::exists(marker); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_TRUE(std::filesystem::exists(marker));
+    EXPECT_TRUE(testing_support::wait_for([&] { return std::filesystem::exists(marker); }, 2000));
 
     EXPECT_TRUE(stop_app_notification(u"Quillory Vozir.Call"));
     std::filesystem::remove(marker);

@@ -9,12 +9,10 @@
 #include "support/watchdog.h"
 #include "telephony/contacts.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <glib.h>
 #include <gtest/gtest.h>
-#include <iterator>
 #include <memory>
 
 using namespace telephony;
@@ -53,11 +51,6 @@ std::string base64(const std::string& bytes) {
     return out;
 }
 
-std::string file_bytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
 // A private home with the folders the address books and the vCard folder live in, and a
 // contact in the vCard folder that only that folder knows.
 class ContactsEnvironment : public ::testing::Test {
@@ -66,21 +59,21 @@ protected:
         for (const char* folder : {"home/data/contacts", "home/config", "home/cache", "run"})
             std::filesystem::create_directories(m_dir / folder);
         std::filesystem::permissions(m_dir / "run", std::filesystem::perms::owner_all);
-        m_env.push_back(std::make_unique<ScopedEnv>("HOME", (m_dir / "home").string()));
-        m_env.push_back(
-            std::make_unique<ScopedEnv>("XDG_DATA_HOME", (m_dir / "home/data").string()));
-        m_env.push_back(
-            std::make_unique<ScopedEnv>("XDG_CONFIG_HOME", (m_dir / "home/config").string()));
-        m_env.push_back(
-            std::make_unique<ScopedEnv>("XDG_CACHE_HOME", (m_dir / "home/cache").string()));
-        m_env.push_back(std::make_unique<ScopedEnv>("XDG_RUNTIME_DIR", (m_dir / "run").string()));
-        m_env.push_back(std::make_unique<ScopedEnv>("GSETTINGS_BACKEND", "memory"));
-        m_env.push_back(std::make_unique<ScopedEnv>("QUILLORY_CONTACTS", ""));
-        m_env.push_back(std::make_unique<ScopedEnv>("DBUS_SESSION_BUS_ADDRESS", ""));
         // The address books (here and in the services) read their own settings schemas and nothing
         // else of the desktop's: only theirs, compiled into a private folder.
         const std::filesystem::path schemas = m_dir / "schemas";
         std::filesystem::create_directories(schemas);
+        const std::string home = (m_dir / "home").string();
+        for (const auto& [name, value] : {std::pair{"HOME", home},
+                                          {"XDG_DATA_HOME", home + "/data"},
+                                          {"XDG_CONFIG_HOME", home + "/config"},
+                                          {"XDG_CACHE_HOME", home + "/cache"},
+                                          {"XDG_RUNTIME_DIR", (m_dir / "run").string()},
+                                          {"GSETTINGS_BACKEND", "memory"},
+                                          {"QUILLORY_CONTACTS", ""},
+                                          {"DBUS_SESSION_BUS_ADDRESS", ""},
+                                          {"GSETTINGS_SCHEMA_DIR", schemas.string()}})
+            m_env.push_back(std::make_unique<ScopedEnv>(name, value));
         std::error_code none;
         for (const auto& entry :
              std::filesystem::directory_iterator("/usr/share/glib-2.0/schemas", none))
@@ -91,7 +84,6 @@ protected:
                 std::filesystem::copy_file(entry.path(), schemas / name);
         ASSERT_EQ(testing_support::run_command({"glib-compile-schemas", schemas.string()}).status,
                   0);
-        m_env.push_back(std::make_unique<ScopedEnv>("GSETTINGS_SCHEMA_DIR", schemas.string()));
         platform::set_locale_for_testing("en_GB");
         write_file(m_dir / "home/data/contacts/folder.vcf",
                    "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Folder Only\r\nN:Only;Folder;;;\r\n"
@@ -145,11 +137,9 @@ protected:
     void SetUp() override {
         ContactsEnvironment::SetUp();
         QV_REQUIRE_DBUS_TOOLS();
-        if (!std::filesystem::exists(kRegistry) || !std::filesystem::exists(kFactory)) {
-            if (const char* ci = std::getenv("CI"); ci && std::string(ci) == "true")
-                FAIL() << "evolution-data-server is needed for this test";
-            GTEST_SKIP() << "evolution-data-server is not installed";
-        }
+        QV_SKIP_IF_MISSING(std::filesystem::exists(kRegistry) && std::filesystem::exists(kFactory)
+                               ? ""
+                               : "evolution-data-server");
         use_private_bus();
         ASSERT_TRUE(m_registry.start(kRegistry, {}));
         ASSERT_TRUE(wait_for([&] { return m_bus->name_owned(m_registry_name); }, 15000));
@@ -176,7 +166,8 @@ protected:
 };
 
 TEST_F(PrivateAddressBook, NamesTheCallerWithPictureInEveryFormatOfTheNumber) {
-    const std::string picture = file_bytes(QV_SOURCE_DIR "/tests/data/skin/shipped_splash.png");
+    const std::string picture =
+        testing_support::read_whole_file(QV_SOURCE_DIR "/tests/data/skin/shipped_splash.png");
     ASSERT_EQ(picture.substr(0, 4), "\x89PNG");
     add_contacts({"BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ada Lovelace\r\nN:Lovelace;Ada;;;\r\n"
                   "ORG:Analytical Engines\r\nTEL;TYPE=CELL:020 7946 0018\r\n"

@@ -1,17 +1,7 @@
-'''A small ModemManager for the bridge's tests (a python-dbusmock template).
-
-It serves the object manager at /org/freedesktop/ModemManager1, modems with or without the
-Voice interface, and calls with State, Direction and Number. The tests drive it through these
-methods on the org.freedesktop.DBus.Mock interface:
-
-  AddModem(s name, b voice) -> o            a modem, announced with InterfacesAdded
-  AddCall(o modem, i direction, i state, s number) -> o
-                                            a call, announced with CallAdded and Calls
-  SetCallState(o call, i state)             StateChanged and PropertiesChanged
-  DeleteCall(o call)                        CallDeleted and Calls
-  SetCallProperty(o call, s name, v value)  any value, of any type, with PropertiesChanged
-  FloodCallState(o call, i state, u count)  the same StateChanged many times over
-'''
+'''A small ModemManager for the bridge's tests (a python-dbusmock template): the object manager,
+modems with or without the Voice interface, and calls, driven through the methods below on the
+org.freedesktop.DBus.Mock interface. SetCallProperty takes values of any type, as a confused
+modem might send them; FloodCallState repeats one StateChanged many times over.'''
 
 import dbus
 

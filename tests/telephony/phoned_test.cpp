@@ -12,22 +12,15 @@
 #include "telephony/phone_state.h"
 
 #include <algorithm>
-#include <chrono>
 #include <csignal>
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <gio/gio.h>
 #include <gtest/gtest.h>
-#include <memory>
 #include <thread>
 
 using namespace telephony;
-using testing_support::Child;
-using testing_support::PrivateBus;
-using testing_support::ScopedEnv;
-using testing_support::TempDir;
-using testing_support::wait_for;
+using namespace testing_support;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -45,10 +38,6 @@ std::u16string text(const char16_t* name) {
     std::u16string value = u"<absent>";
     foundation::read_string(phone_key, name, value);
     return value;
-}
-
-std::string contents(const std::filesystem::path& file) {
-    return testing_support::read_whole_file(file);
 }
 
 class PhonedTest : public ::testing::Test {
@@ -79,10 +68,6 @@ protected:
 
     bool name_owned() { return m_bus->name_owned("org.freedesktop.ModemManager1"); }
 
-    std::vector<std::string> bus_env() const {
-        return {"DBUS_SYSTEM_BUS_ADDRESS=" + m_address, "DBUS_SESSION_BUS_ADDRESS=" + m_address};
-    }
-
     // first_call: the number of the first call's object path.
     void start_mock(int first_call = 1) {
         ASSERT_TRUE(m_bus->start_mock(m_mock, kMock, "org.freedesktop.ModemManager1", true,
@@ -92,9 +77,9 @@ protected:
     }
 
     void start_bridge(const std::string& options = "--grace 3") {
-        m_bridge.start(std::string(kBridge) + " " + options + " 2>>" +
-                           (m_dir / "bridge.log").string(),
-                       bus_env());
+        m_bridge.start(
+            std::string(kBridge) + " " + options + " 2>>" + (m_dir / "bridge.log").string(),
+            {"DBUS_SYSTEM_BUS_ADDRESS=" + m_address, "DBUS_SESSION_BUS_ADDRESS=" + m_address});
     }
 
     // Calls a method of the mock's control interface; the reply's first object path, if any.
@@ -107,15 +92,12 @@ protected:
             ADD_FAILURE() << method << ": " << error;
             return {};
         }
-        std::string path;
-        if (g_variant_n_children(reply) > 0) {
-            GVariant* first = g_variant_get_child_value(reply, 0);
-            if (g_variant_is_of_type(first, G_VARIANT_TYPE_OBJECT_PATH))
-                path = g_variant_get_string(first, nullptr);
-            g_variant_unref(first);
-        }
+        const char* path = "";
+        if (g_variant_is_of_type(reply, G_VARIANT_TYPE("(o)")))
+            g_variant_get(reply, "(&o)", &path);
+        const std::string out = path;
         g_variant_unref(reply);
-        return path;
+        return out;
     }
     // ModemManager with one voice modem, then the bridge; the modem's path.
     std::string start_phone(const std::string& bridge_options = "--grace 3") {
@@ -146,7 +128,7 @@ protected:
         ASSERT_TRUE(set_app_notification(u"Quillory Vozir.Call", foundation::from_utf8(command)));
     }
     std::size_t starts() const {
-        const std::string lines = contents(m_dir / "started");
+        const std::string lines = read_whole_file(m_dir / "started");
         return std::size_t(std::count(lines.begin(), lines.end(), '\n'));
     }
 
@@ -154,7 +136,7 @@ protected:
 
     // The bridge's log says this exactly once.
     void said_once(const std::string& said) {
-        const std::string log = contents(m_dir / "bridge.log");
+        const std::string log = read_whole_file(m_dir / "bridge.log");
         ASSERT_NE(log.find(said), std::string::npos) << log;
         EXPECT_EQ(log.find(said), log.rfind(said)) << "said once";
     }
@@ -198,7 +180,7 @@ TEST_F(PhonedTest, IncomingCallRingsIsAnsweredAndHungUp) {
     EXPECT_EQ(text(u"Caller Number"), u"<absent>");
     EXPECT_EQ(query_phone_state().direction, CallDirection::None);
     mock("DeleteCall", g_variant_new("(o)", call.c_str()));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::this_thread::sleep_for(300ms);
     EXPECT_EQ(starts(), 1u);
     EXPECT_TRUE(m_bridge.alive());
 }
@@ -256,12 +238,12 @@ TEST_F(PhonedTest, FollowsModemManagerRestarting) {
 
     // Killed and back with the call still up: the call is never seen to end.
     kill_mock();
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::this_thread::sleep_for(300ms);
     EXPECT_TRUE(status_is(status_active_call)) << "kept through the restart";
     start_mock();
     modem = add_modem("0", true);
     const std::string call = add_call(modem, 1, 4, "111");
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    std::this_thread::sleep_for(500ms);
     EXPECT_TRUE(status_is(status_active_call));
     EXPECT_EQ(starts(), 1u);
     // The new instance is followed.
@@ -285,7 +267,7 @@ TEST_F(PhonedTest, FollowsModemManagerRestarting) {
     kill_mock();
     start_mock();
     add_modem("0", true);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    std::this_thread::sleep_for(1s);
     EXPECT_TRUE(status_is(status_active_call)) << "the modem may not have loaded its calls yet";
     EXPECT_TRUE(wait_for([&] { return status_is(0); }, 15000));
     EXPECT_EQ(dword(u"Active Call Count"), 0u);
@@ -301,7 +283,7 @@ TEST_F(PhonedTest, ModemWithoutVoiceIsIgnored) {
     const std::string voice = add_modem("voice", true);
     add_call(voice, 2, 1, "222");
     ASSERT_TRUE(wait_for([&] { return dword(u"Active Call Count") == 1; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::this_thread::sleep_for(300ms);
     EXPECT_EQ(dword(u"Active Call Count"), 1u);
     EXPECT_EQ(dword(u"Status"), 0u) << "the call on the modem without Voice is not followed";
     EXPECT_EQ(text(u"Caller Number"), u"222");
@@ -318,7 +300,7 @@ TEST_F(PhonedTest, MalformedValuesAndFloodsAreSurvived) {
         mock("SetCallProperty",
              g_variant_new("(osv)", call.c_str(), "Number", g_variant_new_int32(5)));
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::this_thread::sleep_for(300ms);
     EXPECT_TRUE(status_is(status_incoming_call)) << "a State of the wrong type changes nothing";
     EXPECT_EQ(text(u"Caller Number"), u"111");
     said_once("ignoring a call State that is not a 32-bit integer");
@@ -335,7 +317,7 @@ TEST_F(PhonedTest, MalformedValuesAndFloodsAreSurvived) {
     for (int i = 0; i < 40; ++i)
         add_call(modem, 1, 6, "999");
     ASSERT_TRUE(wait_for([&] { return dword(u"Active Call Count") == 16; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::this_thread::sleep_for(300ms);
     EXPECT_EQ(dword(u"Active Call Count"), 16u);
     EXPECT_TRUE(m_bridge.alive());
 }
@@ -343,7 +325,7 @@ TEST_F(PhonedTest, MalformedValuesAndFloodsAreSurvived) {
 TEST_F(PhonedTest, WaitsQuietlyForTheBusAndForModemManager) {
     // No ModemManager on the bus yet: said once, nothing written, picked up when it comes.
     start_bridge();
-    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    std::this_thread::sleep_for(800ms);
     EXPECT_TRUE(m_bridge.alive());
     EXPECT_EQ(text(u"Provider"), u"<absent>");
     start_mock();
@@ -354,9 +336,10 @@ TEST_F(PhonedTest, WaitsQuietlyForTheBusAndForModemManager) {
     // No system bus at all.
     Child lonely(std::string(kBridge) + " 2>>" + (m_dir / "lonely.log").string(),
                  {"DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + (m_dir / "nothing").string()});
+    std::string log;
     EXPECT_TRUE(wait_for([&] {
-        return contents(m_dir / "lonely.log").find("no system bus") != std::string::npos;
-    })) << contents(m_dir / "lonely.log");
+        return (log = read_whole_file(m_dir / "lonely.log")).find("no system bus") != log.npos;
+    })) << log;
     EXPECT_TRUE(lonely.alive());
 }
 

@@ -278,7 +278,7 @@ TEST(Skinc, SampleSkinCompilesLoadsAndDraws) {
     ASSERT_TRUE(row.valid());
     auto icon = image->find_picture(row, u"icon");
     ASSERT_TRUE(icon);
-    skin::SkinPicture picture(bitmaps[icon->picture], *icon, 0);
+    skin::SkinPicture picture(bitmaps[icon->picture], *icon, skin::Scale{});
     skin::RenderSurface target;
     target.recreate(24, 24);
     target.fill(skin::Rect{0, 0, 24, 24}, skin::Blend::fill(0x1234));

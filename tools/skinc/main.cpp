@@ -3,7 +3,8 @@
 //   skinc SOURCE.skn -o OUT.skin [-P DIR]   compile; pictures go beside OUT.skin as NAME.bmp;
 //                                  picture files missing beside the source are read from DIR
 //   ... -P DIR -H DIR2X             also NAME@2x.bmp from the same files under DIR2X
-//   ... -P DIR -S N:DIRNX           also NAME@Nx.bmp from the same files under DIRNX (repeatable)
+//   ... -P DIR -S N:DIRNX           also NAME@Nx.bmp from the same files under DIRNX (repeatable;
+//                                  N whole or a half step: 1.5, 2, 3, 4.5, ...)
 //   skinc --check SOURCE.skn       parse only
 //   skinc --dump FILE.skin         print a binary skin as source
 
@@ -14,7 +15,9 @@
 
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -46,7 +49,19 @@ int dump(const std::string& path) {
 }
 
 // Pictures drawn at a larger scale: the scale and the folder that holds them.
-using ScaledDirs = std::vector<std::pair<int, std::string>>;
+using ScaledDirs = std::vector<std::pair<skin::Scale, std::string>>;
+
+// "N" or "N.5" above 1, at most the largest scale; none for anything else.
+std::optional<skin::Scale> read_scale(std::string_view text) {
+    const bool half = text.ends_with(".5");
+    const auto whole = foundation::parse_number<int>(half ? text.substr(0, text.size() - 2) : text);
+    if (!whole || *whole < 1 || *whole > skin::Scale::max_halves / 2)
+        return std::nullopt;
+    const int halves = 2 * *whole + (half ? 1 : 0);
+    if (halves < 3 || halves > skin::Scale::max_halves)
+        return std::nullopt;
+    return skin::Scale::from_halves(halves);
+}
 
 int compile(const std::string& source, const std::string& output, bool check_only,
             const std::string& picture_dir, const ScaledDirs& scaled_dirs) {
@@ -93,16 +108,15 @@ int main(int argc, char** argv) {
         if (option == "-P") {
             picture_dir = value;
         } else if (option == "-H") {
-            scaled_dirs.emplace_back(2, value);
+            scaled_dirs.emplace_back(skin::Scale::whole(2), value);
         } else if (option == "-S") {
             const size_t colon = value.find(':');
-            const int scale =
-                colon == std::string::npos || colon > 2
-                    ? 0
-                    : foundation::parse_number<int>(value.substr(0, colon)).value_or(0);
-            if (scale < 2 || colon + 1 >= value.size())
+            const auto scale = colon == std::string::npos
+                                   ? std::nullopt
+                                   : read_scale(std::string_view(value).substr(0, colon));
+            if (!scale || colon + 1 >= value.size())
                 return usage();
-            scaled_dirs.emplace_back(scale, value.substr(colon + 1));
+            scaled_dirs.emplace_back(*scale, value.substr(colon + 1));
         } else {
             break;
         }

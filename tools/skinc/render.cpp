@@ -8,7 +8,7 @@
 // and colour "title_color"; the named node "Record" is one list row: picture "background",
 // picture "icon", fonts "name_font" and "detail_font", colours "name_color" and
 // "detail_color", strings "name" and "detail", integer "height". Rows fill the screen below
-// the title. DPI (default 192) chooses the skin's scale (DPI / 96).
+// the title. DPI (default 192) chooses the skin's scale (DPI / 96, to the half step below).
 
 #include "foundation/number.h"
 #include "foundation/text.h"
@@ -53,7 +53,7 @@ bool load(const std::string& path, int dpi, LoadedSkin& skin) {
         std::cerr << path << ": not a skin: " << SkinImage::last_error() << "\n";
         return false;
     }
-    skin.image->set_scale(Properties::scale_for_dpi(dpi));
+    skin.image->set_scale(Scale::for_dpi(dpi));
     std::u16string folder = std::filesystem::path(path).parent_path().u16string();
     for (uint32_t i = 0; i < skin.image->picture_count(); ++i) {
         auto bitmap = load_565(picture_path(folder, skin.image->picture_name(i)));
@@ -108,8 +108,9 @@ int main(int argc, char** argv) {
                           skin.text(screen, u"title"), 0, 0, width, title_height, HAlign::Center,
                           VAlign::VCenter, false);
 
-    const int32_t scale = skin.image->scale();
-    int32_t row_height = static_cast<int32_t>(skin.image->get_integer(row, u"height", 40)) * scale;
+    const Scale scale = skin.image->scale();
+    int32_t row_height =
+        scale.apply(static_cast<int32_t>(skin.image->get_integer(row, u"height", 40)));
     SkinPicture row_background = skin.picture(row, u"background");
     SkinPicture icon = skin.picture(row, u"icon");
     auto name_font = skin.font(row, u"name_font");
@@ -118,9 +119,9 @@ int main(int argc, char** argv) {
     SkinColor detail_color = skin.image->get_color(row, u"detail_color", SkinColor{});
     std::u16string name = skin.text(row, u"name");
     std::u16string detail = skin.text(row, u"detail");
-    int32_t margin = 4 * scale;
+    int32_t margin = scale.apply(4);
     int32_t y = title_height;
-    for (int i = 0; y + row_height <= height; ++i, y += row_height + 2 * scale) {
+    for (int i = 0; y + row_height <= height; ++i, y += row_height + scale.apply(2)) {
         row_background.draw(target, Rect::of_size(margin, y, width - 2 * margin, row_height),
                             Blend::keyed(2));
         SkinPoint icon_size = icon.natural_size();

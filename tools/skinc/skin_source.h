@@ -2,6 +2,8 @@
 
 // The readable skin source and its compilation into the binary skin format.
 
+#include "skin/scale.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -78,12 +80,12 @@ std::vector<uint8_t> write_skin(const Skin& skin, const std::string& file_name);
 void write_pictures(const Skin& skin, const std::filesystem::path& out_folder,
                     const std::string& file_name);
 
-// Writes name@Nx.bmp (N the scale, 2 and more) for every picture read from picture_dir whose
-// drawing at that scale lies at the same place under hires_dir (the program uses it on screens
-// that draw the skin at that scale).
+// Writes name@Nx.bmp (N the scale's name: 1.5, 2, 3, ...) for every picture read from
+// picture_dir whose drawing at that scale lies at the same place under hires_dir (the program
+// uses it on screens that draw the skin at that scale).
 void write_hires_pictures(const Skin& skin, const std::filesystem::path& out_folder,
                           const std::string& file_name, const std::filesystem::path& picture_dir,
-                          const std::filesystem::path& hires_dir, int scale = 2);
+                          const std::filesystem::path& hires_dir, skin::Scale scale);
 
 // A binary skin printed back as source. Empty with reason set when it is not a skin.
 std::string dump_skin(const std::vector<uint8_t>& bytes, std::string* reason);

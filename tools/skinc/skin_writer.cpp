@@ -228,7 +228,7 @@ void write_pictures(const Skin& skin, const std::filesystem::path& out_folder,
 
 void write_hires_pictures(const Skin& skin, const std::filesystem::path& out_folder,
                           const std::string& file_name, const std::filesystem::path& picture_dir,
-                          const std::filesystem::path& hires_dir, int scale) {
+                          const std::filesystem::path& hires_dir, skin::Scale scale) {
     for (const auto& picture : skin.pictures) {
         if (picture.file.empty() || picture_dir.empty())
             continue;
@@ -246,8 +246,8 @@ void write_hires_pictures(const Skin& skin, const std::filesystem::path& out_fol
         std::vector<uint16_t> pixels = to_skin_pixels(image);
         std::vector<uint8_t> bytes =
             encode_bmp_565(image.width, image.height, pixels.data(), image.width);
-        std::filesystem::path out = out_folder / (foundation::to_utf8(picture.name) + "@" +
-                                                  std::to_string(scale) + "x.bmp");
+        std::filesystem::path out =
+            out_folder / (foundation::to_utf8(picture.name) + "@" + scale.name() + "x.bmp");
         std::ofstream file(out, std::ios::binary | std::ios::trunc);
         file.write(reinterpret_cast<const char*>(bytes.data()),
                    static_cast<std::streamsize>(bytes.size()));

@@ -1,18 +1,18 @@
-#include "platform/capture_mixer.h"
+#include "audio/capture_mixer.h"
 
 #include <algorithm>
 #include <cstring>
 
-namespace platform {
+namespace audio {
 
-CaptureMixer::CaptureMixer(const WaveFormat& format, uint32_t hold_frames,
+CaptureMixer::CaptureMixer(const platform::WaveFormat& format, uint32_t hold_frames,
                            uint32_t tolerance_frames)
     : m_channels(std::max<uint32_t>(1, format.channels)),
       m_sample_bytes(format.bits_per_sample == 8 ? 1 : 2), m_hold(hold_frames),
       m_tolerance(tolerance_frames),
       m_jump(int64_t(std::max<uint32_t>(1, format.samples_per_sec))) {}
 
-CaptureMixer CaptureMixer::for_devices(const WaveFormat& format) {
+CaptureMixer CaptureMixer::for_devices(const platform::WaveFormat& format) {
     return CaptureMixer(format, format.samples_per_sec * 150 / 1000,
                         format.samples_per_sec * 60 / 1000);
 }
@@ -153,4 +153,4 @@ void CaptureMixer::drop_secondary_before(int64_t position) {
     m_secondary_start = m_secondary.empty() ? position : m_secondary_start + dropped;
 }
 
-} // namespace platform
+} // namespace audio

@@ -1,4 +1,4 @@
-#include "platform/capture_mixer.h"
+#include "audio/capture_mixer.h"
 
 #include <algorithm>
 #include <cstring>
@@ -8,7 +8,7 @@
 
 namespace {
 
-using platform::CaptureMixer;
+using audio::CaptureMixer;
 using platform::WaveFormat;
 
 WaveFormat mono(uint32_t rate, uint16_t bits) {

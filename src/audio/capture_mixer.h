@@ -17,34 +17,35 @@
 //
 // Thread-safe: the microphone and the second source deliver on their own threads.
 
-#include "platform/wave_device.h"
+#include "platform/wave_in_device.h"
 
 #include <cstdint>
 #include <deque>
 #include <mutex>
 #include <vector>
 
-namespace platform {
+namespace audio {
 
-class CaptureMixer {
+class CaptureMixer final : public platform::CaptureMix {
 public:
     // Only 8-bit (unsigned) and 16-bit (signed, native order) PCM.
-    CaptureMixer(const WaveFormat& format, uint32_t hold_frames, uint32_t tolerance_frames);
+    CaptureMixer(const platform::WaveFormat& format, uint32_t hold_frames,
+                 uint32_t tolerance_frames);
 
     // The hold and tolerance used for real devices: 150 ms and 60 ms.
-    static CaptureMixer for_devices(const WaveFormat& format);
+    static CaptureMixer for_devices(const platform::WaveFormat& format);
 
     // Microphone bytes in (whole frames); the mixed bytes that are ready are appended to `ready`.
-    void add_primary(const uint8_t* bytes, size_t size, std::vector<uint8_t>& ready);
+    void add_primary(const uint8_t* bytes, size_t size, std::vector<uint8_t>& ready) override;
     // Bytes of the second source (whole frames).
-    void add_secondary(const uint8_t* bytes, size_t size);
+    void add_secondary(const uint8_t* bytes, size_t size) override;
     // Everything of the microphone still held back, mixed with what the second source has.
-    void flush(std::vector<uint8_t>& ready);
+    void flush(std::vector<uint8_t>& ready) override;
     // Drops what is held on both sides; frames are numbered afresh.
-    void clear();
+    void clear() override;
 
     // Microphone bytes held back.
-    size_t held_bytes() const;
+    size_t held_bytes() const override;
     // How often the second source was placed afresh after it had been placed once.
     uint64_t replacements() const;
 
@@ -71,4 +72,4 @@ private:
     uint64_t m_replacements{0};
 };
 
-} // namespace platform
+} // namespace audio

@@ -9,9 +9,11 @@
 #include <memory>
 #include <optional>
 
-struct _SDL_AudioStream;
-
 namespace platform {
+class PcmStream;
+}
+
+namespace audio {
 
 struct PcmLayout {
     int channels{0};
@@ -38,11 +40,12 @@ public:
     size_t get(uint8_t* bytes, size_t size);
 
 private:
-    PcmConverter(const PcmLayout& from, const PcmLayout& to, _SDL_AudioStream* stream);
+    PcmConverter(const PcmLayout& from, const PcmLayout& to,
+                 std::unique_ptr<platform::PcmStream> stream);
 
     PcmLayout m_from;
     PcmLayout m_to;
-    _SDL_AudioStream* m_stream;
+    std::unique_ptr<platform::PcmStream> m_stream;
     uint8_t m_partial[32]{}; // the start of an input frame not yet whole
     size_t m_partial_size{0};
     uint64_t m_frames_in{0};  // whole input frames put
@@ -51,4 +54,4 @@ private:
     std::optional<uint64_t> m_limit; // after a flush with resampling: the output frames due
 };
 
-} // namespace platform
+} // namespace audio

@@ -1,11 +1,12 @@
-#include "platform/pcm_converter.h"
+#include "audio/pcm_converter.h"
 
-#include <SDL.h>
+#include "platform/pcm_stream.h"
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
-namespace platform {
+namespace audio {
 
 namespace {
 
@@ -17,17 +18,17 @@ bool valid(const PcmLayout& layout) {
     return layout.bits == 8 || layout.bits == 16 || layout.bits == 24 || layout.bits == 32;
 }
 
-// What SDL is given: 24-bit samples are widened to 32 bits first.
-SDL_AudioFormat sdl_format(const PcmLayout& layout) {
+// What the engine is given: 24-bit samples are widened to 32 bits first.
+platform::PcmSample sample_of(const PcmLayout& layout) {
     if (layout.is_float)
-        return AUDIO_F32LSB;
+        return platform::PcmSample::F32;
     switch (layout.bits) {
     case 8:
-        return AUDIO_U8;
+        return platform::PcmSample::U8;
     case 16:
-        return AUDIO_S16LSB;
+        return platform::PcmSample::S16;
     default:
-        return AUDIO_S32LSB;
+        return platform::PcmSample::S32;
     }
 }
 
@@ -40,20 +41,18 @@ size_t frame_bytes(const PcmLayout& layout) {
 std::unique_ptr<PcmConverter> PcmConverter::create(const PcmLayout& from, const PcmLayout& to) {
     if (!valid(from) || !valid(to) || to.bits == 24)
         return nullptr;
-    SDL_AudioStream* stream =
-        SDL_NewAudioStream(sdl_format(from), uint8_t(from.channels), from.rate, sdl_format(to),
-                           uint8_t(to.channels), to.rate);
+    auto stream = platform::PcmStream::create(sample_of(from), from.channels, from.rate,
+                                              sample_of(to), to.channels, to.rate);
     if (!stream)
         return nullptr;
-    return std::unique_ptr<PcmConverter>(new PcmConverter(from, to, stream));
+    return std::unique_ptr<PcmConverter>(new PcmConverter(from, to, std::move(stream)));
 }
 
-PcmConverter::PcmConverter(const PcmLayout& from, const PcmLayout& to, SDL_AudioStream* stream)
-    : m_from(from), m_to(to), m_stream(stream) {}
+PcmConverter::PcmConverter(const PcmLayout& from, const PcmLayout& to,
+                           std::unique_ptr<platform::PcmStream> stream)
+    : m_from(from), m_to(to), m_stream(std::move(stream)) {}
 
-PcmConverter::~PcmConverter() {
-    SDL_FreeAudioStream(m_stream);
-}
+PcmConverter::~PcmConverter() = default;
 
 bool PcmConverter::put(const uint8_t* bytes, size_t size) {
     const size_t frame = frame_bytes(m_from);
@@ -77,7 +76,7 @@ bool PcmConverter::put(const uint8_t* bytes, size_t size) {
         return true;
     m_frames_in += whole / frame;
     if (m_from.bits != 24 || m_from.is_float)
-        return SDL_AudioStreamPut(m_stream, bytes, int(whole)) == 0;
+        return m_stream->put(bytes, whole);
     // 24-bit samples go in as the top three bytes of 32-bit ones.
     std::vector<uint8_t> wide(whole / 3 * 4);
     for (size_t in = 0, out = 0; in < whole; in += 3, out += 4) {
@@ -86,7 +85,7 @@ bool PcmConverter::put(const uint8_t* bytes, size_t size) {
         wide[out + 2] = bytes[in + 1];
         wide[out + 3] = bytes[in + 2];
     }
-    return SDL_AudioStreamPut(m_stream, wide.data(), int(wide.size())) == 0;
+    return m_stream->put(wide.data(), wide.size());
 }
 
 void PcmConverter::flush() {
@@ -103,7 +102,7 @@ void PcmConverter::flush() {
         m_limit = (input * uint64_t(m_to.rate) + uint64_t(m_from.rate) / 2) / uint64_t(m_from.rate);
     }
     m_flushed = true;
-    SDL_AudioStreamFlush(m_stream);
+    m_stream->flush();
 }
 
 size_t PcmConverter::get(uint8_t* bytes, size_t size) {
@@ -113,11 +112,9 @@ size_t PcmConverter::get(uint8_t* bytes, size_t size) {
     size -= size % frame;
     if (size == 0)
         return 0;
-    const int got = SDL_AudioStreamGet(m_stream, bytes, int(size));
-    if (got <= 0)
-        return 0;
-    m_frames_out += uint64_t(got) / frame;
-    return size_t(got);
+    const size_t got = m_stream->get(bytes, size);
+    m_frames_out += got / frame;
+    return got;
 }
 
-} // namespace platform
+} // namespace audio

@@ -1,0 +1,20 @@
+#include "support/glib_dirs.h"
+
+#include <cstdlib>
+#include <string>
+
+// GLib's own way for tests to move the user's folders; its header is not installed.
+extern "C" void g_set_user_dirs(const char* first_dir_type, ...);
+
+namespace testing_support {
+
+void glib_follow_home() {
+    const char* home = std::getenv("HOME");
+    if (!home)
+        return;
+    const char* data = std::getenv("XDG_DATA_HOME");
+    const std::string data_home = data ? data : std::string(home) + "/.local/share";
+    g_set_user_dirs("HOME", home, "XDG_DATA_HOME", data_home.c_str(), nullptr);
+}
+
+} // namespace testing_support
