@@ -130,6 +130,7 @@ int main(int argc, char** argv) {
                 break;
         }
     }
+    buffer.drain();
     while (buffer.has_pending())
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();

@@ -150,6 +150,7 @@ double chain(const std::vector<int16_t>& samples, const std::filesystem::path& f
         std::lock_guard guard(boost.lock());
         boost.on_data(pcm);
     }
+    buffer.drain();
     while (buffer.has_pending())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     audio::connect(buffer.output(), nullptr);

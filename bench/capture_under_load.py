@@ -153,6 +153,51 @@ def context_switches(pid):
     return total
 
 
+def wait_for(condition, timeout=10):
+    end = time.time() + timeout
+    while time.time() < end:
+        if condition():
+            return True
+        time.sleep(0.1)
+    return False
+
+
+def process_starter(work, env, processes):
+    """start(arguments, log): a process with env, its output in work/log, kept in processes."""
+    def start(arguments, log):
+        process = subprocess.Popen(arguments, env=env, stdout=open(f"{work}/{log}", "w"),
+                                   stderr=subprocess.STDOUT)
+        processes.append(process)
+        return process
+    return start
+
+
+def pactl(env, *arguments):
+    return subprocess.run(["pactl", *arguments], env=env, capture_output=True).returncode == 0
+
+
+def start_sound_server(work, env, start):
+    """A private session bus, PipeWire, WirePlumber and pipewire-pulse in the folder work, with
+    a mono null sink "qvbench" as the default sink whose monitor is the default source. env
+    gets what leads clients there. False when the server does not answer."""
+    env.update({
+        "XDG_RUNTIME_DIR": work, "PIPEWIRE_RUNTIME_DIR": work,
+        "DBUS_SESSION_BUS_ADDRESS": f"unix:path={work}/bus",
+        "PULSE_SERVER": f"unix:{work}/pulse/native", "DISABLE_RTKIT": "1",
+    })
+    start(["dbus-daemon", "--session", "--nofork", f"--address=unix:path={work}/bus"], "bus.log")
+    wait_for(lambda: os.path.exists(work + "/bus"))
+    start(["pipewire"], "pipewire.log")
+    wait_for(lambda: os.path.exists(work + "/pipewire-0"))
+    start(["wireplumber"], "wireplumber.log")
+    start(["pipewire-pulse"], "pipewire-pulse.log")
+    if not wait_for(lambda: pactl(env, "info")):
+        return False
+    pactl(env, "load-module", "module-null-sink", "sink_name=qvbench", "channel_map=mono")
+    return wait_for(lambda: pactl(env, "set-default-source", "qvbench.monitor") and
+                    pactl(env, "set-default-sink", "qvbench"))
+
+
 def main():
     if len(sys.argv) < 2:
         print(__doc__)
@@ -166,45 +211,18 @@ def main():
     processes = []
     env = dict(os.environ)
     env.update({
-        "HOME": work, "XDG_RUNTIME_DIR": work, "XDG_CONFIG_HOME": work + "/xdg",
+        "HOME": work, "XDG_CONFIG_HOME": work + "/xdg",
         "XDG_STATE_HOME": work + "/state", "XDG_DOCUMENTS_DIR": work + "/Documents",
-        "PIPEWIRE_RUNTIME_DIR": work, "DBUS_SESSION_BUS_ADDRESS": f"unix:path={work}/bus",
-        "PULSE_SERVER": f"unix:{work}/pulse/native", "DISABLE_RTKIT": "1",
         "QUILLORY_CONFIG_DIR": work + "/config", "QUILLORY_CARDS": "",
         "QUILLORY_CONTACTS": work + "/contacts", "QUILLORY_AUDIO": "sdl",
     })
     os.makedirs(work + "/Documents")
-
-    def start(arguments, log):
-        process = subprocess.Popen(arguments, env=env, stdout=open(f"{work}/{log}", "w"),
-                                   stderr=subprocess.STDOUT)
-        processes.append(process)
-        return process
-
-    def wait_for(condition, timeout=10):
-        end = time.time() + timeout
-        while time.time() < end:
-            if condition():
-                return True
-            time.sleep(0.1)
-        return False
-
-    def pactl(*arguments):
-        return subprocess.run(["pactl", *arguments], env=env, capture_output=True).returncode == 0
+    start = process_starter(work, env, processes)
 
     try:
-        start(["dbus-daemon", "--session", "--nofork", f"--address=unix:path={work}/bus"], "bus.log")
-        wait_for(lambda: os.path.exists(work + "/bus"))
-        start(["pipewire"], "pipewire.log")
-        wait_for(lambda: os.path.exists(work + "/pipewire-0"))
-        start(["wireplumber"], "wireplumber.log")
-        start(["pipewire-pulse"], "pipewire-pulse.log")
-        if not wait_for(lambda: pactl("info")):
+        if not start_sound_server(work, env, start):
             print("the PipeWire server did not start", file=sys.stderr)
             return 1
-        pactl("load-module", "module-null-sink", "sink_name=qvbench", "channel_map=mono")
-        wait_for(lambda: pactl("set-default-source", "qvbench.monitor") and
-                 pactl("set-default-sink", "qvbench"))
         logging = os.environ.get("QV_BENCH_LOG") == "1"
         if logging:
             # The program's log, in the scratch folder: what it said about losses is shown.

@@ -26,7 +26,11 @@ user-interface thread alone (the loop and the timers it serves).
 
 usage: startup_idle.py BUILD_DIR [--idle SECONDS] [--runs N] [--no-headless] [--no-x]
                         [--no-wayland] [--wayland-scale N] [--wayland-renderer DRIVER]
-                        [--record SECONDS] [--screen WxH] [--dpi DPI]
+                        [--record SECONDS] [--pulse] [--screen WxH] [--dpi DPI]
+
+--pulse with --record also records through the real capture path: a private PipeWire server
+with its PulseAudio service (as bench/capture_under_load.py starts it), noise played into it.
+The wake-ups of a recording are given per thread too.
 """
 import argparse
 import os
@@ -41,6 +45,7 @@ import time
 
 CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
 SCREEN = {}  # QUILLORY_SCREEN and QUILLORY_DPI when asked
+THREADS = []  # (thread, wake-ups per second) of the last measurement, busiest first
 
 
 def cpu_seconds(pid):
@@ -49,13 +54,14 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / CLOCK_TICKS
 
 
-def switches(pid, only_main=False):
+def switches(pid, only_main=False, kinds=("voluntary_ctxt_switches",
+                                          "nonvoluntary_ctxt_switches")):
     total = 0
     for task in [str(pid)] if only_main else os.listdir(f"/proc/{pid}/task"):
         try:
             with open(f"/proc/{pid}/task/{task}/status") as f:
                 for line in f:
-                    if line.startswith(("voluntary_ctxt_switches", "nonvoluntary_ctxt_switches")):
+                    if line.startswith(kinds):
                         total += int(line.split()[1])
         except FileNotFoundError:
             pass
@@ -75,14 +81,34 @@ def load_average():
         return " ".join(f.read().split()[:3])
 
 
+def thread_switches(pid):
+    """{(thread id, name): voluntary context switches} of the threads of pid: each is the
+    thread going back to sleep after a wake-up."""
+    found = {}
+    for task in os.listdir(f"/proc/{pid}/task"):
+        try:
+            with open(f"/proc/{pid}/task/{task}/comm") as f:
+                name = f.read().strip()
+            # A thread's own folder; only its own waits, not the preemptions of a busy machine.
+            found[(int(task), name)] = switches(task, True, ("voluntary_ctxt_switches",))
+        except (FileNotFoundError, ProcessLookupError):
+            pass
+    return found
+
+
 def measure_cpu(pid, seconds):
     cpu0, sw0, t0 = cpu_seconds(pid), switches(pid), time.monotonic()
-    main0 = switches(pid, True)
+    main0, threads0 = switches(pid, True), thread_switches(pid)
     time.sleep(seconds)
     cpu1, sw1, t1 = cpu_seconds(pid), switches(pid), time.monotonic()
-    main1 = switches(pid, True)
-    return (100.0 * (cpu1 - cpu0) / (t1 - t0), (sw1 - sw0) / (t1 - t0),
-            (main1 - main0) / (t1 - t0))
+    main1, threads1 = switches(pid, True), thread_switches(pid)
+    span = t1 - t0
+    per_thread = sorted(((f"{name}/{tid}" if tid != pid else "interface",
+                          (count - threads0.get((tid, name), 0)) / span)
+                         for (tid, name), count in threads1.items()), key=lambda t: -t[1])
+    global THREADS
+    THREADS = per_thread
+    return (100.0 * (cpu1 - cpu0) / span, (sw1 - sw0) / span, (main1 - main0) / span)
 
 
 def wait_for(path, needle, start, limit=10.0):
@@ -144,6 +170,9 @@ def run_once(build, env_extra, idle_seconds, root, record_seconds=0):
                     result["record_cpu_percent"] = cpu
                     result["record_wakeups_per_second"] = wakeups
                     result["record_main_wakeups_per_second"] = main_wakeups
+                    result["record_threads"] = THREADS
+                    with open(inspect) as f:
+                        result["record_background"] = '"background": true' in f.read()
                     result["record_rss_mb"] = rss_mb(process.pid)
             return result
         finally:
@@ -179,6 +208,12 @@ def report(name, runs, idle):
               f"{r['record_wakeups_per_second']:.1f} wake-ups/s "
               f"({r['record_main_wakeups_per_second']:.1f} on the interface thread), resident "
               f"{r['record_rss_mb']:.1f} MB (load {r['load_record']})")
+        print(("    window in the background (capture in long steps); " if
+               r["record_background"] else "    window in front; ") +
+              f"wake-ups without preemptions {sum(rate for _, rate in r['record_threads']):.1f}/s, "
+              "per thread: " + ", ".join(f"{name} {rate:.1f}/s"
+                                              for name, rate in r["record_threads"]
+                                              if rate >= 0.5))
 
 
 def recording_audio(root, seconds):
@@ -300,6 +335,39 @@ def measure_headless(args):
     report("headless", runs, args.idle)
 
 
+def measure_pulse(args):
+    """Recording through the sound server's own library (the real capture path), headless,
+    against a private PipeWire server with pipewire-pulse; noise is played into the sink whose
+    monitor the program records, so the level moves and every block is encoded."""
+    from capture_under_load import process_starter, start_sound_server
+    processes = []
+    with tempfile.TemporaryDirectory() as root:
+        os.chmod(root, 0o700)
+        env = dict(os.environ)
+        start = process_starter(root, env, processes)
+        try:
+            if not start_sound_server(root, env, start):
+                print("[PulseAudio] the PipeWire server did not start")
+                return
+            noise = os.path.join(root, "noise.wav")
+            subprocess.run(["sox", "-n", "-r", "44100", "-c", "1", "-b", "16", noise, "synth",
+                            "120", "pinknoise", "vol", "0.3"], check=True)
+            start(["paplay", "--device=qvbench", noise], "player.log")
+            audio = {name: env[name] for name in ("PIPEWIRE_RUNTIME_DIR", "PULSE_SERVER",
+                                                  "DBUS_SESSION_BUS_ADDRESS", "DISABLE_RTKIT")}
+            audio.update({"SDL_VIDEODRIVER": "offscreen", "QUILLORY_AUDIO": "sdl",
+                          "SDL_AUDIODRIVER": "pulseaudio",
+                          "XDG_DOCUMENTS_DIR": os.path.join(root, "documents")})
+            run_once(args.build, audio, 0, root)
+            runs = [run_once(args.build, audio, 0, root, args.record)]
+            report("PulseAudio capture, headless", runs, 0)
+
+        finally:
+            for process in reversed(processes):
+                process.terminate()
+                process.wait()
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("build")
@@ -313,6 +381,9 @@ def main():
                         help="an SDL render driver for the Wayland runs (opengles2: over EGL)")
     parser.add_argument("--record", type=float, default=0.0,
                         help="also measure this many seconds of recording at real time")
+    parser.add_argument("--pulse", action="store_true",
+                        help="with --record: record headless from a private PipeWire server "
+                             "through its PulseAudio service instead of the file microphone")
     parser.add_argument("--screen", help="window size in pixels, WIDTHxHEIGHT")
     parser.add_argument("--dpi", type=int, help="the density the skin is drawn for")
     args = parser.parse_args()
@@ -321,6 +392,8 @@ def main():
     if args.dpi:
         SCREEN["QUILLORY_DPI"] = str(args.dpi)
 
+    if args.pulse and args.record > 0:
+        measure_pulse(args)
     if not args.no_headless:
         measure_headless(args)
 

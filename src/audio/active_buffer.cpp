@@ -2,6 +2,7 @@
 
 #include "foundation/log.h"
 #include "platform/memory.h"
+#include "platform/thread_priority.h"
 
 #include <mutex>
 
@@ -39,6 +40,13 @@ void ActiveBuffer::on_data(const AudioBlock& block) {
     m_queue.push_back(block);
     ++m_count;
     m_queued_bytes += int32_t(block.size());
+    if (m_draining || m_writer_unlinked || m_queue.size() >= kWakeBlocks)
+        m_wake.set();
+}
+
+void ActiveBuffer::drain() {
+    std::lock_guard guard(lock());
+    m_draining = true;
     m_wake.set();
 }
 
@@ -60,6 +68,7 @@ int32_t ActiveBuffer::queued_bytes() const {
 void ActiveBuffer::reset() {
     std::lock_guard guard(lock());
     m_valid = true;
+    m_draining = false;
     m_count -= uint32_t(m_queue.size());
     m_queue.clear();
     m_queued_bytes = 0;
@@ -75,6 +84,7 @@ void ActiveBuffer::Output::get_data(AudioBlock& out, int) {
 }
 
 void ActiveBuffer::Writer::run() {
+    platform::set_current_thread_name("qv-writer");
     while (!stop_requested()) {
         AudioBlock block;
         bool taken = false;
@@ -94,9 +104,20 @@ void ActiveBuffer::Writer::run() {
             if (m_owner.m_count > 0)
                 --m_owner.m_count;
         } else if (m_owner.m_output.peer() == nullptr) {
-            // Nothing to write out to: sleep until a block (or the end) comes.
-            m_owner.m_wake.wait();
-        } else if (!m_owner.m_wake.wait_for_ms(kIdleMilliseconds) && !stop_requested()) {
+            // Nothing to write out to: sleep, with no deadline, until a block (or the end)
+            // comes; so the first block must wake it.
+            bool sleep;
+            {
+                std::lock_guard guard(m_owner.lock());
+                sleep = m_owner.m_queue.empty();
+                m_owner.m_writer_unlinked = sleep;
+            }
+            if (sleep)
+                m_owner.m_wake.wait();
+            std::lock_guard guard(m_owner.lock());
+            m_owner.m_writer_unlinked = false;
+        } else if (!m_owner.m_wake.wait_for_ms(kIdleMilliseconds) && !stop_requested() &&
+                   m_owner.has_pending() == 0) {
             // Idle: an empty block lets the writer write out what has waited long enough.
             push(m_owner.m_output, AudioBlock{});
         }

@@ -16,10 +16,14 @@ namespace audio {
 // memory is known to be below 1000000 bytes when a block arrives, the buffer turns invalid and
 // drops everything until reset().
 //
-// While no block waits, the writer thread pushes an empty block every kIdleMilliseconds, so
-// that the file writer can write out what it holds back even when capture pauses (the
-// voice-operated switch leaves silence out); with nothing connected to the output it sleeps
-// until a block comes.
+// The writer thread is woken once kWakeBlocks blocks wait, not for every block (a killed
+// program loses at most one block more), and otherwise looks at the queue every
+// kIdleMilliseconds: a recording costs it a few wake-ups a second, not one per block.
+// drain() wakes it at once and for every block after, until reset(): the end of a recording
+// reaches the file without delay. While no block waits, the writer thread pushes an empty block
+// every kIdleMilliseconds, so that the file writer can write out what it holds back even when
+// capture pauses (the voice-operated switch leaves silence out); with nothing connected to the
+// output it sleeps until a block comes.
 //
 // Threads: on_data() on the capture thread; the writer thread pushes with the lock released,
 // so capture never waits for encoding; has_pending(), is_valid(), queued_bytes() and reset()
@@ -40,7 +44,10 @@ public:
     uint32_t has_pending() const;
     [[nodiscard]] bool is_valid() const;
     int32_t queued_bytes() const;
-    // Valid again, queue emptied.
+    // Everything queued goes to the output now, and every later block at once (the end of a
+    // recording: wait for has_pending() to fall to 0 afterwards).
+    void drain();
+    // Valid again, queue emptied, blocks batched again.
     void reset();
 
     // Test seam; set before blocks flow.
@@ -49,6 +56,7 @@ public:
     static constexpr int32_t kMaxQueuedBytes = 10000000;
     static constexpr uint64_t kMinFreeMemory = 1000000;
     static constexpr uint32_t kIdleMilliseconds = 700;
+    static constexpr size_t kWakeBlocks = 2;
 
 private:
     class Output : public Outlet {
@@ -70,6 +78,8 @@ private:
     std::deque<AudioBlock> m_queue;
     uint32_t m_count{0};
     bool m_valid{true};
+    bool m_draining{false};
+    bool m_writer_unlinked{false}; // the writer sleeps without a deadline
     int32_t m_queued_bytes{0};
     foundation::Event m_wake{foundation::Event::Reset::Auto};
     MemoryProbe m_probe;

@@ -5,6 +5,7 @@
 #include "foundation/threads.h"
 #include "platform/clock.h"
 #include "platform/messages.h"
+#include "platform/thread_priority.h"
 #include "platform/wave_out_device.h"
 
 #include <algorithm>
@@ -189,6 +190,7 @@ private:
 constexpr uint32_t kStallTimer = 1;
 
 void PlayerPCMImpl::run() {
+    set_current_thread_name("qv-player");
     m_window = create_window([](WindowHandle, uint32_t, WParam, LParam) -> LResult { return 0; });
     m_ready.set();
     Message message;

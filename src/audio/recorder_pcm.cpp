@@ -5,6 +5,7 @@
 #include "foundation/threads.h"
 #include "platform/clock.h"
 #include "platform/messages.h"
+#include "platform/thread_priority.h"
 
 #include <algorithm>
 #include <atomic>
@@ -318,6 +319,7 @@ void RecorderPCMImpl::check_device() {
 }
 
 void RecorderPCMImpl::run() {
+    set_current_thread_name("qv-recorder");
     {
         std::lock_guard guard(m_lock);
         m_window =

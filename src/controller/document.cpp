@@ -428,6 +428,7 @@ void Document::finish(StopReason reason) {
             m_boost_stage.flush();
         }
         play_beep(end_beep);
+        m_active_buffer.drain();
         while (m_active_buffer.has_pending())
             platform::sleep_ms(10);
         const bool buffer_valid = m_active_buffer.is_valid();

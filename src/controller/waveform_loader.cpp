@@ -2,6 +2,7 @@
 
 #include "formats/peak_scan.h"
 #include "foundation/log.h"
+#include "platform/thread_priority.h"
 
 namespace controller {
 
@@ -20,6 +21,7 @@ public:
 
 protected:
     void run() override {
+        platform::set_current_thread_name("qv-waveform");
         PeakCache cache;
         audio::Peaks peaks;
         if (cache.load(m_path, peaks)) {

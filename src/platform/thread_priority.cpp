@@ -4,6 +4,7 @@
 #include <gio/gio.h>
 #include <map>
 #include <mutex>
+#include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -143,6 +144,10 @@ std::string make_current_thread_realtime() {
         if (setpriority(PRIO_PROCESS, id_t(tid), nice) == 0)
             return "nice " + std::to_string(nice);
     return "normal";
+}
+
+void set_current_thread_name(const std::string& name) {
+    pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
 }
 
 } // namespace platform

@@ -16,4 +16,7 @@ bool set_thread_priority(std::thread::native_handle_type thread, int priority);
 // "realtime by RealtimeKit", "nice -11", "normal").
 std::string make_current_thread_realtime();
 
+// The name the system shows for the calling thread (in /proc and debuggers), cut to 15 bytes.
+void set_current_thread_name(const std::string& name);
+
 } // namespace platform

@@ -32,9 +32,10 @@ public:
     };
 
     // Refresh of the elapsed time, and how often the window's state is looked at while a
-    // recording runs.
+    // recording runs: a multiple of the recording form's update and the same as the Document's
+    // check, so that the scheduler runs all three in one wake-up of the interface thread.
     static constexpr double refresh_interval = 3.0;
-    static constexpr double watch_interval = 0.25;
+    static constexpr double watch_interval = 0.2;
 
     RecordingNotice(controller::Document& document, skin::Properties& texts, Hooks hooks);
     ~RecordingNotice() override;

@@ -56,6 +56,7 @@ protected:
         audio::connect(buffer.output(), &sink);
     }
     void wait_drained() {
+        buffer.drain();
         ASSERT_TRUE(testing_support::wait_for([&] { return !buffer.has_pending(); }));
     }
     testing_support::Watchdog watchdog{30};
@@ -124,6 +125,21 @@ TEST_F(ActiveBufferQueue, QueueLimitAcceptsOneBlockPastTenMillionBytes) {
     wait_drained();
     std::lock_guard guard(sink.lock());
     EXPECT_EQ(sink.numbers, (std::vector<uint32_t>{0, 14}));
+}
+
+TEST_F(ActiveBufferQueue, BlocksTooFewToWakeTheWriterStillReachTheOutput) {
+    // A stop: fewer blocks than wake the writer, the drain, and a last block after it.
+    for (uint32_t i = 0; i + 1 < ActiveBuffer::kWakeBlocks; ++i)
+        buffer.on_data(numbered(i, 64));
+    buffer.drain();
+    buffer.on_data(numbered(100, 64));
+    ASSERT_TRUE(testing_support::wait_for([&] { return !buffer.has_pending(); }));
+    std::lock_guard guard(sink.lock());
+    std::vector<uint32_t> expected;
+    for (uint32_t i = 0; i + 1 < ActiveBuffer::kWakeBlocks; ++i)
+        expected.push_back(i);
+    expected.push_back(100);
+    EXPECT_EQ(sink.numbers, expected);
 }
 
 TEST_F(ActiveBufferQueue, IdleWriterThreadLetsTheWriterCatchUp) {
