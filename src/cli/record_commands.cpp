@@ -199,13 +199,17 @@ void run_recording(controller::Document& document, double seconds, std::vector<d
     // Nobody watches: capture moves its audio on in larger steps, until the last second, in
     // which every buffer counts at once so that the end comes when it should.
     document.set_capture_lively(false);
+    bool near_end = false;
     while (document.is_recording() && !g_interrupted.load()) {
         if (gated ? elapsed() >= capture_seconds
                   : document.recorded_seconds() >= seconds || elapsed() >= 2 * capture_seconds + 2)
             break;
-        if (gated ? elapsed() >= capture_seconds - 1.0 / platform::audio_device_speed()
-                  : document.recorded_seconds() >= seconds - 1.0)
+        if (!near_end &&
+            (gated ? elapsed() >= capture_seconds - 1.0 / platform::audio_device_speed()
+                   : document.recorded_seconds() >= seconds - 1.0)) {
+            near_end = true;
             document.set_capture_lively(true);
+        }
         // A marker as the recording passes its time: said on standard output once it is in
         // the file.
         if (next_mark < marks.size() && document.recorded_seconds() >= marks[next_mark]) {
@@ -226,8 +230,11 @@ void run_recording(controller::Document& document, double seconds, std::vector<d
         while (platform::peek_message(message))
             platform::dispatch_message(message);
         // Timers and posted messages wake the loop; the timeout only bounds how late an
-        // interrupt or the end of the wanted length is seen.
-        platform::wait_message(wait_ms);
+        // interrupt, a marker or the end of the wanted length is seen. Far from the end and from
+        // the next marker, the Document's own watch of the recording wakes the loop often enough.
+        const bool mark_soon =
+            next_mark < marks.size() && marks[next_mark] - document.recorded_seconds() < 1.0;
+        platform::wait_message(near_end || mark_soon ? wait_ms : 4 * wait_ms);
     }
 }
 
