@@ -18,8 +18,6 @@ namespace fs = std::filesystem;
 
 namespace testing_support {
 
-// --- the inspector's JSON ------------------------------------------------------------------------
-
 namespace {
 
 // Just enough JSON for the inspector's output: objects, arrays, strings, numbers, literals.
@@ -153,6 +151,15 @@ InspectNode to_node(const Json& json) {
     return node;
 }
 
+// Every text shown in this tree, rows included, in order.
+void texts(const InspectNode& node, std::vector<std::string>& out) {
+    if (!node.text.empty())
+        out.push_back(node.text);
+    for (const auto* group : {&node.children, &node.rows})
+        for (const auto& child : *group)
+            texts(child, out);
+}
+
 const InspectNode* first_list(const InspectNode& node) {
     if (node.type == "vlist")
         return &node;
@@ -160,6 +167,41 @@ const InspectNode* first_list(const InspectNode& node) {
         if (const InspectNode* found = first_list(child))
             return found;
     return nullptr;
+}
+
+// The inspector's JSON; valid is false for text that is not one.
+Inspection parse_inspection(const std::string& text) {
+    Inspection out;
+    Json json;
+    const Json* forms = JsonReader(text).read(json) ? json.get("forms") : nullptr;
+    if (!forms)
+        return out;
+    for (const Json& form : forms->items)
+        if (const Json* tree = form.get("tree"))
+            out.forms.push_back(to_node(*tree));
+    out.transition = json.flag("transition");
+    out.moving = json.flag("moving");
+    out.minimised = json.get("window") && json.get("window")->flag("minimised");
+    set_rect(json.get("text_input"), out.text_input);
+    out.valid = true;
+    return out;
+}
+
+// What a command wrote, without the blanks at its end; empty when it failed.
+std::string trimmed_output(CommandResult result) {
+    while (!result.output.empty() && std::isspace(static_cast<unsigned char>(result.output.back())))
+        result.output.pop_back();
+    return result.status == 0 ? result.output : std::string();
+}
+
+std::string ffprobe(const fs::path& file, const std::string& entries) {
+    return trimmed_output(run_command({"ffprobe", "-v", "error", "-show_entries", entries, "-of",
+                                       "default=noprint_wrappers=1:nokey=1", file},
+                                      {}, 30s));
+}
+
+std::string point(int x, int y) {
+    return std::to_string(x) + " " + std::to_string(y);
 }
 
 } // namespace
@@ -176,23 +218,15 @@ const InspectNode* InspectNode::find(const std::string& wanted_id) const {
 
 bool InspectNode::has_text(const std::string& wanted) const {
     std::vector<std::string> all;
-    texts(all);
+    texts(*this, all);
     return std::find(all.begin(), all.end(), wanted) != all.end();
 }
 
 bool InspectNode::mentions(const std::string& part) const {
     std::vector<std::string> all;
-    texts(all);
+    texts(*this, all);
     return std::any_of(all.begin(), all.end(),
                        [&](const std::string& t) { return t.find(part) != std::string::npos; });
-}
-
-void InspectNode::texts(std::vector<std::string>& out) const {
-    if (!text.empty())
-        out.push_back(text);
-    for (const auto* group : {&children, &rows})
-        for (const auto& child : *group)
-            child.texts(out);
 }
 
 const InspectNode* Inspection::shown(const std::string& id) const {
@@ -216,45 +250,14 @@ const InspectNode* Inspection::row_with(const std::string& text) const {
     return nullptr;
 }
 
-Inspection parse_inspection(const std::string& text) {
-    Inspection out;
-    Json json;
-    const Json* forms = JsonReader(text).read(json) ? json.get("forms") : nullptr;
-    if (!forms)
-        return out;
-    for (const Json& form : forms->items)
-        if (const Json* tree = form.get("tree"))
-            out.forms.push_back(to_node(*tree));
-    out.transition = json.flag("transition");
-    out.moving = json.flag("moving");
-    out.minimised = json.get("window") && json.get("window")->flag("minimised");
-    set_rect(json.get("text_input"), out.text_input);
-    out.valid = true;
-    return out;
-}
-
-int parse_clock(const std::string& text) {
+int seconds_shown(const Inspection& inspection, const std::string& id) {
+    const InspectNode* text = inspection.top() ? inspection.top()->find(id) : nullptr;
     int h = 0, m = 0, s = 0;
     char end = 0;
-    if (std::sscanf(text.c_str(), "%d:%d:%d%c", &h, &m, &s, &end) != 3)
+    if (!text || std::sscanf(text->text.c_str(), "%d:%d:%d%c", &h, &m, &s, &end) != 3)
         return -1;
     return h * 3600 + m * 60 + s;
 }
-
-int seconds_shown(const Inspection& inspection, const std::string& id) {
-    const InspectNode* text = inspection.top() ? inspection.top()->find(id) : nullptr;
-    return text ? parse_clock(text->text) : -1;
-}
-
-// --- input ---------------------------------------------------------------------------------------
-
-namespace {
-
-std::string point(int x, int y) {
-    return std::to_string(x) + " " + std::to_string(y);
-}
-
-} // namespace
 
 void ScriptInput::send(const std::string& line) {
     std::ofstream(m_file, std::ios::app) << line << "\n";
@@ -357,8 +360,6 @@ bool XdotoolInput::screenshot(const fs::path& file) {
                        {}, 30s)
                    .status == 0;
 }
-
-// --- display servers -----------------------------------------------------------------------------
 
 XServer::XServer(int width, int height, int dpi) {
     if (!have_program("Xvfb")) {
@@ -483,8 +484,6 @@ bool WaylandServer::set_scale(double scale) {
     return false;
 }
 
-// --- the program ---------------------------------------------------------------------------------
-
 ProgramSession::ProgramSession(fs::path root, fs::path programs)
     : m_root(std::move(root)),
       m_programs(programs.empty() ? fs::path(QV_BUILD_DIR) / "bin" : std::move(programs)) {
@@ -530,17 +529,6 @@ CommandResult ProgramSession::cli(const std::vector<std::string>& args) {
     return run_command(argv, m_env);
 }
 
-namespace {
-
-// What a command wrote, without the blanks at its end; empty when it failed.
-std::string trimmed_output(CommandResult result) {
-    while (!result.output.empty() && std::isspace(static_cast<unsigned char>(result.output.back())))
-        result.output.pop_back();
-    return result.status == 0 ? result.output : std::string();
-}
-
-} // namespace
-
 std::string ProgramSession::setting(const std::string& name) {
     return trimmed_output(
         cli({"reg", "get", "HKEY_CURRENT_USER\\Software\\Corvane\\Quillory Vozir", name}));
@@ -567,8 +555,6 @@ bool ProgramSession::wait_form(const std::string& id, std::chrono::milliseconds 
     return wait([&](const Inspection& i) { return i.at(id); }, deadline);
 }
 
-// --- records -------------------------------------------------------------------------------------
-
 void copy_sample_records(const fs::path& folder) {
     fs::create_directories(folder);
     fs::copy(fs::path(QV_SOURCE_DIR) / "tests/data/screens/records", folder,
@@ -580,16 +566,6 @@ void copy_sample_records(const fs::path& folder) {
         fs::last_write_time(folder / oldest_first[i],
                             now - std::chrono::hours(24 * (std::size(oldest_first) - i)));
 }
-
-namespace {
-
-std::string ffprobe(const fs::path& file, const std::string& entries) {
-    return trimmed_output(run_command({"ffprobe", "-v", "error", "-show_entries", entries, "-of",
-                                       "default=noprint_wrappers=1:nokey=1", file},
-                                      {}, 30s));
-}
-
-} // namespace
 
 double media_duration(const fs::path& file) {
     const std::string text = ffprobe(file, "format=duration");
