@@ -73,20 +73,6 @@ TEST_F(RegistryStoreTest, ValuesKeepTheirTypesAndNamesIgnoreCase) {
     EXPECT_EQ(registry_values(user, "Software\\Corvane").size(), 1u);
 }
 
-TEST_F(RegistryStoreTest, ReadsCreateKeysAndSubkeysListDirectChildren) {
-    uint32_t number = 5;
-    EXPECT_FALSE(registry_key_exists(user, "A\\B\\C"));
-    EXPECT_FALSE(registry_read_dword(user, "A\\B\\C", "missing", number));
-    EXPECT_EQ(number, 5u);
-    EXPECT_TRUE(registry_key_exists(user, "A\\B\\C"));
-    EXPECT_TRUE(registry_key_exists(user, "a\\b"));
-    ASSERT_TRUE(registry_write_dword(user, "A\\Zeta", "v", 1));
-    ASSERT_TRUE(registry_create_key(user, "A\\alpha"));
-    EXPECT_EQ(registry_subkeys(user, "A"), (std::vector<std::string>{"alpha", "B", "Zeta"}));
-    EXPECT_TRUE(registry_subkeys(user, "Nowhere").empty());
-    EXPECT_FALSE(registry_key_exists(user, "Nowhere"));
-}
-
 TEST_F(RegistryStoreTest, KilledWriterLosesNoCommittedValue) {
     testing_support::Watchdog watchdog(120, "killed writer");
     ASSERT_TRUE(registry_create_key(user, "Kill"));
