@@ -31,10 +31,6 @@ protected:
         ASSERT_TRUE(m_bus->ready());
         m_env = std::make_unique<ScopedEnv>("DBUS_SESSION_BUS_ADDRESS", m_bus->address());
     }
-    void TearDown() override {
-        m_mock.stop(15);
-        m_bus.reset();
-    }
 
     void start_mock(const std::string& parameters = "{}") {
         ASSERT_TRUE(m_bus->start_mock(m_mock, kMock, kName, false, parameters));

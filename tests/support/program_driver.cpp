@@ -6,11 +6,11 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <poll.h>
 #include <regex>
 #include <sstream>
+#include <string_view>
 #include <thread>
 #include <unistd.h>
 
@@ -39,90 +39,73 @@ struct Json {
     int integer(const char* key) const { return get(key) ? int(get(key)->number) : 0; }
 };
 
-class JsonReader {
-public:
-    explicit JsonReader(const std::string& text) : m_text(text) {}
-    bool read(Json& out) { return value(out, 0) && (skip(), m_at == m_text.size()); }
+// Skips blanks; the character there, or NUL at the end.
+char next(const std::string& text, size_t& at) {
+    while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at])))
+        ++at;
+    return at < text.size() ? text[at] : '\0';
+}
 
-private:
-    void skip() {
-        while (m_at < m_text.size() && std::isspace(static_cast<unsigned char>(m_text[m_at])))
-            ++m_at;
-    }
-    bool next_is(char c) { return skip(), m_at < m_text.size() && m_text[m_at] == c; }
-
-    bool string(std::string& out) {
-        if (!next_is('"'))
-            return false;
-        for (++m_at; m_at < m_text.size();) {
-            const char c = m_text[m_at++];
-            if (c == '"')
-                return true;
-            if (c != '\\' || m_at >= m_text.size()) {
-                out += c;
+bool read_string(const std::string& text, size_t& at, std::string& out) {
+    if (next(text, at) != '"')
+        return false;
+    for (++at; at < text.size();) {
+        char c = text[at++];
+        if (c == '"')
+            return true;
+        if (c == '\\' && at < text.size()) {
+            c = text[at++];
+            if (c == 'u') { // the inspector escapes only control characters this way
+                out += char(std::strtoul(text.substr(at, 4).c_str(), nullptr, 16));
+                at += 4;
                 continue;
             }
-            const char e = m_text[m_at++];
-            if (e == 'u') { // the inspector escapes only control characters this way
-                out += char(std::strtoul(m_text.substr(m_at, 4).c_str(), nullptr, 16));
-                m_at += 4;
-            } else {
-                const char* from = "nrtbf";
-                const char* to = "\n\r\t\b\f";
-                const char* at = std::strchr(from, e);
-                out += at ? to[at - from] : e;
-            }
+            if (const size_t e = std::string_view("nrtbf").find(c); e != std::string_view::npos)
+                c = "\n\r\t\b\f"[e];
         }
+        out += c;
+    }
+    return false;
+}
+
+// Reads one value at `at`; false for text that is not JSON.
+bool read_json(const std::string& text, size_t& at, Json& out, int depth = 0) {
+    const char c = next(text, at);
+    if (depth > 200)
         return false;
-    }
-
-    // Items separated by commas up to the closing character.
-    template <typename Item> bool sequence(char close, Item item) {
-        ++m_at;
-        if (next_is(close))
-            return ++m_at, true;
+    if (c == '{' || c == '[') {
+        const char close = c == '{' ? '}' : ']';
+        if (++at, next(text, at) == close)
+            return ++at, true;
         for (;;) {
-            if (!item() || !(skip(), m_at < m_text.size()))
-                return false;
-            const char next = m_text[m_at++];
-            if (next != ',')
-                return next == close;
+            bool ok = false;
+            if (c == '[') {
+                ok = read_json(text, at, out.items.emplace_back(), depth + 1);
+            } else {
+                auto& [key, member] = out.members.emplace_back();
+                ok = read_string(text, at, key) && next(text, at) == ':' &&
+                     read_json(text, ++at, member, depth + 1);
+            }
+            const char after = ok ? next(text, at) : '\0';
+            ++at;
+            if (after != ',')
+                return after == close;
         }
     }
-
-    bool value(Json& out, int depth) {
-        if (depth > 200 || (skip(), m_at >= m_text.size()))
-            return false;
-        const char c = m_text[m_at];
-        if (c == '{')
-            return sequence('}', [&] {
-                std::string key;
-                Json member;
-                if (!string(key) || !next_is(':') || (++m_at, !value(member, depth + 1)))
-                    return false;
-                out.members.emplace_back(std::move(key), std::move(member));
-                return true;
-            });
-        if (c == '[')
-            return sequence(']', [&] { return value(out.items.emplace_back(), depth + 1); });
-        if (c == '"')
-            return string(out.string);
-        for (const char* word : {"true", "false", "null"})
-            if (m_text.compare(m_at, std::strlen(word), word) == 0) {
-                out.boolean = word[0] == 't';
-                m_at += std::strlen(word);
-                return true;
-            }
-        char* end = nullptr;
-        out.number = std::strtod(m_text.c_str() + m_at, &end);
-        const size_t used = size_t(end - (m_text.c_str() + m_at));
-        m_at += used;
-        return used > 0;
-    }
-
-    const std::string& m_text;
-    size_t m_at{0};
-};
+    if (c == '"')
+        return read_string(text, at, out.string);
+    for (const std::string_view word : {"true", "false", "null"})
+        if (text.compare(at, word.size(), word) == 0) {
+            out.boolean = word == "true";
+            at += word.size();
+            return true;
+        }
+    char* end = nullptr;
+    out.number = std::strtod(text.c_str() + at, &end);
+    const size_t used = size_t(end - (text.c_str() + at));
+    at += used;
+    return used > 0;
+}
 
 void set_rect(const Json* rect, InspectNode& node) {
     if (rect && rect->items.size() == 4) {
@@ -173,7 +156,9 @@ const InspectNode* first_list(const InspectNode& node) {
 Inspection parse_inspection(const std::string& text) {
     Inspection out;
     Json json;
-    const Json* forms = JsonReader(text).read(json) ? json.get("forms") : nullptr;
+    size_t at = 0;
+    const bool whole = read_json(text, at, json) && next(text, at) == '\0';
+    const Json* forms = whole ? json.get("forms") : nullptr;
     if (!forms)
         return out;
     for (const Json& form : forms->items)
