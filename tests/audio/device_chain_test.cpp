@@ -108,23 +108,6 @@ TEST_F(Recorder, AudioTheDeviceDropsIsCountedAndTheRestKeptInOrder) {
     EXPECT_EQ(gaps, (std::vector<size_t>{13230, 5292, 4410}));
 }
 
-TEST_F(Recorder, InputInAnotherFormatIsConverted) {
-    // One second of a loud stereo signal at half the rate.
-    input(pattern_samples(22050 * 2), 22050, 2);
-    {
-        RecorderPCM recorder(1, 44100, 16);
-        record(recorder, 44100 * 2);
-    }
-    std::lock_guard guard(sink.lock());
-    // The first second holds the converted signal, the next one silence.
-    auto loud = [&](size_t from, size_t to) {
-        return std::count_if(sink.samples.begin() + long(from), sink.samples.begin() + long(to),
-                             [](int16_t s) { return std::abs(s) > 1000; });
-    };
-    EXPECT_GT(loud(0, 44100 - 2000), 20000);
-    EXPECT_EQ(loud(44100 + 2000, 88200), 0);
-}
-
 TEST_F(Recorder, StoppingHandsOnEverythingCapturedUpToTheStop) {
     const auto in = pattern_samples(44100 * 4);
     input(in, 44100, 1, 5);

@@ -89,32 +89,4 @@ TEST(Link, StagePushesProcessedBlocksLeavingTheInputIntactAndPullsFromUpstream) 
     EXPECT_EQ(source.calls, 1);
 }
 
-TEST(Link, ReconnectingMovesTheLinkAndDisconnectStopsDelivery) {
-    Source source;
-    Sink first, second;
-    audio::connect(source, &first);
-    audio::connect(source, &second);
-    EXPECT_EQ(first.peer(), nullptr);
-    audio::push(source, block_of({1}));
-    EXPECT_TRUE(first.received.empty());
-    EXPECT_EQ(second.received.size(), 1u);
-    audio::connect(source, nullptr);
-    audio::push(source, block_of({1}));
-    EXPECT_EQ(second.received.size(), 1u);
-    EXPECT_EQ(second.peer(), nullptr);
-}
-
-TEST(Link, DestroyingAStageUnlinksItsNeighbours) {
-    Source source;
-    Sink sink;
-    {
-        AddOne stage;
-        audio::connect(source, &stage);
-        audio::connect(stage.output(), &sink);
-    }
-    EXPECT_EQ(source.peer(), nullptr);
-    EXPECT_EQ(sink.peer(), nullptr);
-    audio::push(source, block_of({1}));
-}
-
 } // namespace

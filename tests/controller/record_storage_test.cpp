@@ -1,7 +1,5 @@
 #include "controller/record_storage.h"
 #include "controller_env.h"
-#include "formats/id3_tag.h"
-#include "foundation/file.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
@@ -15,17 +13,6 @@ namespace {
 void write_bytes(const fs::path& path, std::size_t size) {
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << std::string(size, 'x');
-}
-
-void write_tagged(const fs::path& path, const std::u16string& artist, const std::u16string& title) {
-    fs::create_directories(path.parent_path());
-    foundation::File file(path.u16string(), foundation::File::WriteNew);
-    formats::Id3Tag tag;
-    tag.set_text(formats::kId3Artist, artist);
-    tag.set_text(formats::kId3Title, title);
-    tag.set_text(formats::kId3Album, u"Record");
-    ASSERT_TRUE(tag.write(file, 0));
-    ASSERT_TRUE(file.write("audio", 5));
 }
 
 } // namespace
@@ -76,29 +63,6 @@ TEST(RecordStorage, FileNameRules) {
     EXPECT_LE(fs::path(path).filename().string().size(), 255u);
 }
 
-TEST(RecordStorage, RecordInfoFromTagOrName) {
-    IsolatedWorld world;
-    write_tagged(world.main_folder() / "x.mp3", u"Ada", u"Monday");
-    RecordInfo tagged = record_info((world.main_folder() / "x.mp3").u16string());
-    EXPECT_EQ(tagged.artist, u"Ada");
-    EXPECT_EQ(tagged.title, u"Monday");
-    EXPECT_EQ(tagged.album, u"Record");
-    EXPECT_TRUE(is_record(tagged));
-
-    write_bytes(world.main_folder() / "Incoming/Old Note.WAV", 2048);
-    RecordInfo plain = record_info((world.main_folder() / "Incoming/Old Note.WAV").u16string());
-    EXPECT_EQ(plain.title, u"Old Note");
-    EXPECT_EQ(plain.album, u"Incoming");
-    EXPECT_EQ(plain.size_text, u"2K");
-    EXPECT_TRUE(is_record(plain)) << "capital .WAV is a record";
-
-    write_bytes(world.main_folder() / "notes.txt", 20);
-    EXPECT_FALSE(is_record(record_info((world.main_folder() / "notes.txt").u16string())));
-    write_bytes(world.main_folder() / "empty.mp3", 0);
-    EXPECT_FALSE(is_record(record_info((world.main_folder() / "empty.mp3").u16string())));
-    EXPECT_FALSE(is_record(record_info((world.main_folder() / "gone.mp3").u16string())));
-}
-
 TEST(RecordStorage, ListIsSortedNewestFirstWithOnePathOnce) {
     RecordList list;
     auto at = [](std::u16string path, int day) {
@@ -121,30 +85,4 @@ TEST(RecordStorage, ListIsSortedNewestFirstWithOnePathOnce) {
     list.assign({at(u"/x", 1), at(u"/y", 2), at(u"/x", 3)});
     ASSERT_EQ(list.size(), 2u);
     EXPECT_EQ(list[0].path, u"/y");
-}
-
-TEST(RecordStorage, StoragesAndChoice) {
-    IsolatedWorld world;
-    auto only = storages();
-    ASSERT_EQ(only.size(), 1u);
-    EXPECT_EQ(only[0].folder, world.main_folder().u16string());
-    EXPECT_EQ(only[0].label, u"Menu_MainMemory");
-    EXPECT_EQ(choose_storage(only).folder, world.main_folder().u16string());
-
-    auto media = world.add_cards({"CardA", "CardB"});
-    foundation::set_free_space_for_testing((media / "CardA").u16string(), 4e12);
-    auto list = storages();
-    ASSERT_EQ(list.size(), 3u);
-    EXPECT_EQ(list[0].label, u"Menu_MainMemory");
-    EXPECT_EQ(list[2].label, u"CardA") << "the larger card last";
-    EXPECT_EQ(choose_storage(list).folder, (media / "CardA/My Quillory").u16string());
-    EXPECT_TRUE(fs::is_directory(media / "CardA/My Quillory"));
-
-    foundation::set_free_space_for_testing((media / "CardA").u16string(), 999999);
-    foundation::set_free_space_for_testing((media / "CardB").u16string(), 2e12);
-    list = storages();
-    EXPECT_EQ(list[2].label, u"CardB");
-    foundation::set_free_space_for_testing((media / "CardB").u16string(), 999999);
-    EXPECT_EQ(choose_storage(storages()).folder, world.main_folder().u16string())
-        << "a nearly full card leaves the record in main memory";
 }
