@@ -88,8 +88,7 @@ TEST(BoostStage, SwitchingToGainOneFlushesTheCarryFirst) {
     boost.set_gain(1);
     boost.on_data(pcm_block(in, 1, 44100));
     audio::connect(boost.output(), nullptr);
-    // Below the first curve point nothing changes, so everything comes out as it went in; at
-    // gain one with no carry left, block for block.
+    // Below the first curve point nothing changes: all comes out as it went in, block for block.
     ASSERT_EQ(sink.samples.size(), in.size() * 2);
     EXPECT_TRUE(std::equal(in.begin() + 200, in.end(), sink.samples.begin() + 200));
     EXPECT_TRUE(std::equal(in.begin(), in.end(), sink.samples.begin() + long(in.size())));

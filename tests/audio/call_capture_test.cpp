@@ -30,39 +30,24 @@ protected:
     SampleSink sink;
 };
 
-TEST_F(CallCapture, DownlinkStartingLaterInOtherChunksIsMixedSampleExactlyWithinABlock) {
+// Starting 370 ms late in chunks of its own, and going away 900 ms later.
+TEST_F(CallCapture, DownlinkIsMixedSampleExactlyWhileThereAndTheMicrophoneRecordsOn) {
     monitor();
     env("QUILLORY_AUDIO_MONITOR_DELAY_MS", "370");
-    {
-        audio::RecorderPCM recorder(1, kRate, 16, platform::WAVE_CALL_MAPPER);
-        EXPECT_EQ(recorder.downlink(), WaveDownlink::Mixed);
-        record(recorder, mic.size() + kRate / 2);
-        EXPECT_EQ(recorder.downlink(), WaveDownlink::Mixed);
-        EXPECT_FALSE(recorder.device_lost());
-    }
-    std::lock_guard guard(sink.lock());
-    const auto offset = offset_of(sink.samples, mic, downlink, 0, sink.samples.size(), 2 * kRate);
-    ASSERT_TRUE(offset.has_value()) << "the exact clipped sum, one offset throughout";
-    RecordProperty("downlink_offset_samples", int(*offset));
-    // One 200 ms capture block.
-    EXPECT_LE(std::abs(*offset - long(kRate) * 370 / 1000), kRate / 5) << *offset;
-}
-
-TEST_F(CallCapture, DownlinkThatGoesAwayMidCallLeavesTheMicrophoneRecording) {
-    monitor();
     env("QUILLORY_AUDIO_MONITOR_REMOVE_AFTER_MS", "900");
     {
         audio::RecorderPCM recorder(1, kRate, 16, platform::WAVE_CALL_MAPPER);
+        EXPECT_EQ(recorder.downlink(), WaveDownlink::Mixed);
         record(recorder, mic.size() + kRate / 2);
         EXPECT_EQ(recorder.downlink(), WaveDownlink::Lost);
         EXPECT_FALSE(recorder.device_lost()) << "the recording goes on";
     }
     std::lock_guard guard(sink.lock());
     ASSERT_GE(sink.samples.size(), mic.size());
-    // Both start together: what the downlink brings before the microphone's first chunk has
-    // nothing to line up with, so the check starts a little later.
-    const auto before = offset_of(sink.samples, mic, downlink, kRate * 3 / 10, kRate * 7 / 10, 2 * kRate);
-    ASSERT_TRUE(before.has_value()) << "mixed while the downlink was there";
+    const auto offset =
+        offset_of(sink.samples, mic, downlink, kRate * 3 / 10, kRate * 11 / 10, 2 * kRate);
+    ASSERT_TRUE(offset.has_value()) << "the exact clipped sum while the downlink was there";
+    EXPECT_LE(std::abs(*offset - long(kRate) * 370 / 1000), kRate / 5) << "within a block";
     EXPECT_TRUE(mixed_at(sink.samples, mic, {}, 0, kRate * 3 / 2, sink.samples.size()))
         << "the microphone alone, every sample, after it went away";
 }

@@ -118,8 +118,7 @@ TEST(CaptureMixer, LinesUpSampleExactlyThroughLateAndLostChunks) {
          8000 * 4,
          8000 * 5,
          240},
-        // A quarter of a second lost: longer than the hold, shorter than a jump; heard again
-        // right after the stall, not a second late.
+        // A quarter of a second lost (more than the hold, less than a jump): heard right after.
         {"short stall",
          {.start = 400, .skip = [](size_t i) { return i >= 33 && i < 41; }},
          1,
@@ -156,8 +155,7 @@ TEST(CaptureMixer, DriftingClockIsFollowed) {
     Result r = simulate(run);
     EXPECT_GE(r.replacements, 1u);
     EXPECT_LE(r.replacements, 6u);
-    // Between placements the source runs on without a gap; wherever it lies, it lies within
-    // tolerance, a chunk and its drift over a second of where it belongs.
+    // Between placements the source runs on without a gap, within a chunk and a second's drift.
     int checked = 0;
     for (size_t at = 8000 * 20; at < 8000 * 28; at += 2000) {
         auto offset = offset_of(r, at, at + 2000);

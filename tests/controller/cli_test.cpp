@@ -1,6 +1,6 @@
 // quillory-cli end to end: its commands and options, what reaches the disk, what it says when a
-// device, a disk or a file fails it, and the files people have (names that are not UTF-8,
-// outputs that are the input, paths that are not files).
+// device, a disk or a file fails it, what a kill leaves, and the files people have (names that
+// are not UTF-8, outputs that are the input, paths that are not files, tags by other programs).
 
 #include "cli_runner.h"
 #include "controller/settings.h"
@@ -9,10 +9,15 @@
 #include "support/watchdog.h"
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
+#include <random>
 #include <regex>
+#include <sstream>
+#include <thread>
 #include <unistd.h>
 
 using namespace controller_test;
@@ -98,7 +103,8 @@ struct DiskTrace {
 DiskTrace read_trace(const fs::path& file) {
     DiskTrace trace;
     std::ifstream in(file);
-    const std::regex made(R"re(^\d+ +(?:openat\(.*, "([^"]*)", [A-Z_|]*O_CREAT|rename.*"([^"]*)"))re");
+    const std::regex made(
+        R"re(^\d+ +(?:openat\(.*, "([^"]*)", [A-Z_|]*O_CREAT|rename.*"([^"]*)"))re");
     const std::regex on_file(R"re(^\d+ +(\w+)\(\d+<([^>]*)>)re");
     size_t when = 0;
     for (std::string line; std::getline(in, line); ++when) {
@@ -107,7 +113,7 @@ DiskTrace read_trace(const fs::path& file) {
             trace.entries.emplace_back(when, match[1].matched ? match[1] : match[2]);
         else if (std::regex_search(line, match, on_file))
             (match[1].str().find("sync") != std::string::npos ? trace.last_sync
-                                                               : trace.last_write)[match[2]] = when;
+                                                              : trace.last_write)[match[2]] = when;
     }
     return trace;
 }
@@ -211,8 +217,7 @@ TEST_F(CliTest, PlayReachesTheOutputWholeOrFasterWithPausesCut) {
     EXPECT_EQ(cli_run("play " + quote(tones) + " --speed 4").status, 2);
 }
 
-// Each way a sound device fails a command: the status and the reason, and for a recording a
-// complete file.
+// Each way a sound device fails a command: the status, the reason, a recording's file complete.
 TEST_F(CliTest, SoundDeviceFailuresAreSaid) {
     const std::string input = quote(data_dir + "speech.wav");
     struct Case {
@@ -345,4 +350,192 @@ TEST_F(CliTest, HangUpEndsARecordingLikeTerm) {
         EXPECT_GT(ffprobe_duration(first_line(read_whole_file(out))), 0.5)
             << "the file was completed";
     }
+}
+
+namespace {
+
+// What two decoders complain about (a broken frame makes them resynchronise).
+std::string decode_errors(const std::string& path) {
+    return run("ffmpeg -nostdin -v warning -i " + quote(path) +
+               " -f null - 2>&1 | grep -v 'Estimating duration'")
+               .out +
+           run("mpg123 -t " + quote(path) + " 2>&1 | grep -iE 'resync|skipped|illegal|error|junk'")
+               .out;
+}
+
+struct Killed {
+    std::string path;
+    double captured{0}; // seconds from the start of capture to the kill
+    std::string marked; // with a marker: what the command said once it was written
+};
+
+// Starts `quillory-cli record` (what it says going to the file `said`) and kills it `after`
+// seconds into the capture, or with `mark_at`, `after` seconds after it said that the marker set
+// at that time was written.
+Killed record_and_kill(const fs::path& said, const std::string& format, double after,
+                       double mark_at = -1) {
+    std::vector<std::string> argv{cli, "record", "--seconds", "600", "--format", format};
+    if (mark_at >= 0)
+        argv.insert(argv.end(), {"--mark-at", std::to_string(mark_at)});
+    testing_support::Process recording(argv, {}, said);
+    // The path is said once capture runs; then the marker, if any.
+    std::string text;
+    const long lines = mark_at < 0 ? 1 : 2;
+    while (std::count(text.begin(), text.end(), '\n') < lines && recording.running()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        text = read_whole_file(said);
+    }
+    const auto start = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::duration<double>(after));
+    Killed result;
+    result.captured =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    recording.signal(SIGKILL);
+    recording.wait_exit(std::chrono::seconds(10));
+    std::istringstream said_lines(text);
+    std::getline(said_lines, result.path);
+    std::getline(said_lines, result.marked);
+    return result;
+}
+
+} // namespace
+
+// A recording killed at a random moment, at real speed: the file keeps all but the last second
+// of what was captured, our reader finds its length, and it takes an append with a clean join.
+TEST_F(CliTest, KilledRecordingLosesAtMostASecondAtEveryQuality) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    // The loss is measured against the wall clock, which a sanitizer's slowdown would skew.
+    GTEST_SKIP() << "real-time test, not meaningful under a sanitizer";
+#endif
+    ScopedEnv real_time("QUILLORY_AUDIO_SPEED", "1");
+    std::random_device device;
+    const unsigned seed = device();
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> moment(1.0, 2.6);
+    for (const std::string format : {"Mp3Low", "Mp3Middle", "Mp3High"}) {
+        const double after = moment(random);
+        SCOPED_TRACE(format + " killed after " + std::to_string(after) + " s, seed " +
+                     std::to_string(seed));
+        const Killed killed = record_and_kill(m_world.root() / format, format, after);
+        ASSERT_TRUE(fs::exists(killed.path)) << killed.path;
+        const double kept = ffprobe_duration(killed.path);
+        EXPECT_GT(kept, 0.0);
+        EXPECT_LE(killed.captured - kept, 1.0) << "captured " << killed.captured;
+        // Our own reader finds the same length.
+        const std::string info = cli_run("info " + quote(killed.path)).out;
+        const auto at = info.find("duration=");
+        ASSERT_NE(at, std::string::npos) << info;
+        EXPECT_NEAR(std::atof(info.c_str() + at + 9), kept, 0.1);
+
+        // An append after the killed end joins cleanly: no broken frame for a decoder (at a
+        // moderate clock: all captured up to the stop is kept, and a fast one would overshoot).
+        ScopedEnv fast("QUILLORY_AUDIO_SPEED", "4");
+        const Result appended = cli_run("append " + quote(killed.path) + " --seconds 1");
+        ASSERT_EQ(appended.status, 0) << appended.out;
+        EXPECT_EQ(decode_errors(killed.path), "");
+        // The second asked for, or a block more when capture ran ahead of the check.
+        const double joined = ffprobe_duration(killed.path);
+        EXPECT_GT(joined, kept + 0.9);
+        EXPECT_LT(joined, kept + 2.0);
+    }
+}
+
+TEST_F(CliTest, MarkerSurvivesAKillASecondLater) {
+    ScopedEnv real_time("QUILLORY_AUDIO_SPEED", "1");
+    const Killed killed = record_and_kill(m_world.root() / "said", "Mp3Low", 1.0, 1.5);
+    ASSERT_TRUE(fs::exists(killed.path));
+    ASSERT_EQ(killed.marked.rfind("marked ", 0), 0u) << killed.marked;
+    const std::string ms = killed.marked.substr(7, killed.marked.find(' ', 7) - 7);
+    // The chapter as an independent reader finds it (the markers' own tests compare readers).
+    EXPECT_EQ(run("ffprobe -v error -show_entries chapter=start:chapter_tags=title -of csv=p=0 " +
+                  quote(killed.path))
+                  .out,
+              ms + ",Marker 1\n");
+    EXPECT_GE(std::atoi(ms.c_str()), 1500);
+    EXPECT_LT(std::atoi(ms.c_str()), 2000);
+}
+
+namespace {
+
+std::string python(const fs::path& folder, const std::string& script, const fs::path& file) {
+    std::ofstream(folder / "script.py") << script;
+    return run("/usr/bin/python3 " + quote(folder / "script.py") + " " + quote(file) + " 2>&1").out;
+}
+
+const char kDump[] = R"PY(
+import sys
+from mutagen.id3 import ID3
+t = ID3(sys.argv[1])
+print('version %d.%d' % t.version[:2])
+for k in sorted(t.keys()):
+    print('%s %r' % (k, t[k]))
+)PY";
+
+} // namespace
+
+// A record tagged by another program: listed with its texts, and renamed without losing
+// anything, judged by mutagen and ffprobe (the tag versions are the tag reader's tests).
+TEST_F(CliTest, TaggedByAnotherProgramIsListedAndRenamedWhole) {
+    const fs::path folder = m_world.main_folder();
+    fs::create_directories(folder);
+    const fs::path v24 = folder / "theirs24.mp3";
+    ASSERT_EQ(
+        run("ffmpeg -nostdin -v error -f lavfi -i sine=frequency=440:duration=2 -c:a libmp3lame "
+            "-b:a 64k " +
+            quote(v24) + " 2>&1")
+            .out,
+        "");
+    // A 2.4 tag without padding, with a picture, a comment, a chapter and a private frame.
+    ASSERT_EQ(python(folder, R"PY(
+import sys
+from mutagen.id3 import ID3, TPE1, TIT2, TALB, APIC, COMM, CHAP, PRIV
+t = ID3()
+t.add(TPE1(encoding=3, text='Zo\u00eb'))
+t.add(TIT2(encoding=3, text='Meeting'))
+t.add(TALB(encoding=3, text='Work'))
+t.add(APIC(encoding=3, mime='image/png', type=3, desc='', data=b'\x89PNG\r\n\x1a\n' + bytes(3000)))
+t.add(COMM(encoding=3, lang='eng', desc='', text='kept'))
+t.add(CHAP(element_id='c', start_time=0, end_time=500, sub_frames=[TIT2(encoding=3, text='One')]))
+t.add(PRIV(owner='org.example', data=b'\x00\x01'))
+t.save(sys.argv[1], v2_version=4, padding=lambda info: 0)
+)PY",
+                     v24),
+              "");
+    const std::string listed = run(quote(cli) + " list").out;
+    EXPECT_NE(listed.find(v24.string() + "\tZo\u00eb\tMeeting\tWork\t"), std::string::npos)
+        << listed;
+
+    const std::string before = python(folder, kDump, v24);
+    const double duration = ffprobe_duration(v24);
+    const auto date = fs::last_write_time(v24);
+    fs::permissions(v24, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    // Far beyond what the tag has room for.
+    const std::string title = "A long title " + std::string(900, 'x');
+    const Result renamed = run(quote(cli) + " rename " + quote(v24) + " " + quote(title));
+    ASSERT_EQ(renamed.status, 0) << renamed.out;
+    const fs::path now(first_line(renamed.out));
+    EXPECT_NE(now, v24);
+    EXPECT_FALSE(fs::exists(v24));
+    ASSERT_TRUE(fs::exists(now));
+    const std::string after = python(folder, kDump, now);
+    EXPECT_NE(after.find("TIT2 TIT2(encoding=<Encoding.LATIN1: 0>, text=['" + title + "'])"),
+              std::string::npos)
+        << after;
+    auto without_title = [](const std::string& dump) {
+        std::istringstream lines(dump);
+        std::string line, rest;
+        while (std::getline(lines, line))
+            if (line.rfind("TIT2 ", 0) != 0)
+                rest += line + "\n";
+        return rest;
+    };
+    EXPECT_EQ(without_title(after), without_title(before));
+    EXPECT_NE(after.find("version 2.4"), std::string::npos);
+    EXPECT_NEAR(ffprobe_duration(now), duration, 0.001);
+    EXPECT_LE(fs::last_write_time(now), date) << "the record keeps its date";
+    EXPECT_EQ(fs::status(now).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    for (const auto& entry : fs::directory_iterator(folder))
+        EXPECT_EQ(entry.path().filename().string().find(".retag"), std::string::npos)
+            << "no temporary file left behind";
 }
