@@ -6,6 +6,7 @@
 #include "device_support.h"
 #include "support/sound_server.h"
 
+#include <algorithm>
 #include <memory>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -138,15 +139,12 @@ TEST_F(SoundServers, PipeWireRecordingUnderLoadKeepsEverySecondOfATonePlayed) {
         for (size_t at = 0; at + window <= sink.samples.size(); at += window) {
             const std::vector<int16_t> part(sink.samples.begin() + long(at),
                                             sink.samples.begin() + long(at + window));
-            size_t best = 0;
-            double best_amplitude = 0;
-            for (size_t i = 0; i < tones.size(); ++i) {
-                if (const double a = amplitude(part, tones[i]); a > best_amplitude) {
-                    best_amplitude = a;
-                    best = i;
-                }
-            }
-            if (best_amplitude < 0.1)
+            std::vector<double> heard;
+            for (double hz : tones)
+                heard.push_back(amplitude(part, hz));
+            const size_t best =
+                size_t(std::max_element(heard.begin(), heard.end()) - heard.begin());
+            if (heard[best] < 0.1)
                 continue;
             ++count[best];
             if (best == 0 && first < 0)
