@@ -2,11 +2,9 @@
 #include "support/audio_data.h"
 #include "support/watchdog.h"
 
-#include <atomic>
-#include <chrono>
+#include <condition_variable>
 #include <gtest/gtest.h>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 namespace {

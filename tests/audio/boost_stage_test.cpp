@@ -2,7 +2,6 @@
 #include "support/audio_data.h"
 
 #include <cmath>
-#include <cstring>
 #include <gtest/gtest.h>
 #include <vector>
 

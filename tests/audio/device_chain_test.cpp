@@ -9,7 +9,6 @@
 
 #include <array>
 #include <cmath>
-#include <cstring>
 #include <mutex>
 
 namespace {

@@ -5,7 +5,6 @@
 #include "support/watchdog.h"
 
 #include <SDL.h>
-#include <chrono>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <memory>

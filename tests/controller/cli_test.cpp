@@ -36,12 +36,6 @@ namespace {
 
 class CliTest : public ::testing::Test {
 protected:
-    // A fresh record of the given seconds; its path.
-    fs::path record(double seconds = 0.5) {
-        Result recorded = run(quote(cli) + " record --seconds " + std::to_string(seconds));
-        EXPECT_EQ(recorded.status, 0) << recorded.out;
-        return first_line(recorded.out);
-    }
     // A stand-in mail program first in PATH that writes its arguments, one per line.
     fs::path fake_mailer() {
         const fs::path bin = m_world.root() / "bin";
@@ -267,7 +261,9 @@ TEST_F(CliTest, SoundDeviceFailuresAreSaid) {
 TEST_F(CliTest, NameThatIsNotUtf8GoesThroughListInfoRenameAndSend) {
     // Latin-1 bytes, as an old card or a copy from another system leaves them.
     const fs::path odd = m_world.main_folder() / "Caf\xE9 \xFF.mp3";
-    fs::rename(record(), odd);
+    const Result recorded = run(quote(cli) + " record --seconds 0.5");
+    ASSERT_EQ(recorded.status, 0) << recorded.out;
+    fs::rename(first_line(recorded.out), odd);
     Result listed = run(quote(cli) + " list");
     ASSERT_EQ(listed.status, 0) << listed.out;
     EXPECT_NE(listed.out.find(odd.string() + "\t"), std::string::npos) << listed.out;
@@ -560,10 +556,6 @@ std::vector<Column> parse(const std::string& text) {
     return out;
 }
 
-std::u16string u16(const fs::path& path) {
-    return foundation::from_utf8(path.string());
-}
-
 // 40 s of a 440 Hz tone whose loudness steps at the middle of every 4 s column (of ten), so a
 // few milliseconds of decoder delay never move a column's peak.
 const double kLevels[] = {0.05, 0.2, 0.6, 0.9, 0.3, 0.1, 0.7, 0.4, 0.8, 0.15, 0.5};
@@ -654,16 +646,16 @@ protected:
             samples[i] = int16_t(std::lround(12000 * std::sin(i * 0.05) * (i % 2000) / 2000.0));
         m_peaks.add_samples(samples.data(), samples.size(), 1);
     }
-    fs::path entry() { return foundation::to_utf8(m_cache.entry_for(u16(m_record))); }
+    fs::path entry() { return foundation::to_utf8(m_cache.entry_for(m_record.u16string())); }
 
     TempDir m_dir;
     fs::path m_record = m_dir / "record.mp3";
-    controller::PeakCache m_cache{u16(m_dir / "cache")};
+    controller::PeakCache m_cache{(m_dir / "cache").u16string()};
     audio::Peaks m_peaks;
 };
 
 TEST_F(PeakCacheTest, DamagedEntryOrChangedRecordIsNeverTrusted) {
-    ASSERT_TRUE(m_cache.store(u16(m_record), m_peaks));
+    ASSERT_TRUE(m_cache.store(m_record.u16string(), m_peaks));
     const std::vector<uint8_t> good = testing_support::read_bytes(entry());
     ASSERT_GT(good.size(), 100u);
     struct Damage {
@@ -682,18 +674,18 @@ TEST_F(PeakCacheTest, DamagedEntryOrChangedRecordIsNeverTrusted) {
         SCOPED_TRACE(damage.what);
         testing_support::write_bytes(entry(), damage.bytes);
         audio::Peaks loaded;
-        EXPECT_FALSE(m_cache.load(u16(m_record), loaded));
+        EXPECT_FALSE(m_cache.load(m_record.u16string(), loaded));
         EXPECT_TRUE(loaded.empty());
         EXPECT_FALSE(fs::exists(entry()));
     }
     // A record changed since: appended to (another size), or rewritten (another time).
     audio::Peaks loaded;
-    ASSERT_TRUE(m_cache.store(u16(m_record), m_peaks));
+    ASSERT_TRUE(m_cache.store(m_record.u16string(), m_peaks));
     std::ofstream(m_record, std::ios::app) << "more";
-    EXPECT_FALSE(m_cache.load(u16(m_record), loaded));
-    ASSERT_TRUE(m_cache.store(u16(m_record), m_peaks));
+    EXPECT_FALSE(m_cache.load(m_record.u16string(), loaded));
+    ASSERT_TRUE(m_cache.store(m_record.u16string(), m_peaks));
     fs::last_write_time(m_record, fs::last_write_time(m_record) - std::chrono::seconds(5));
-    EXPECT_FALSE(m_cache.load(u16(m_record), loaded));
+    EXPECT_FALSE(m_cache.load(m_record.u16string(), loaded));
 }
 
 TEST_F(PeakCacheTest, FolderStaysWithinItsBound) {
@@ -709,14 +701,14 @@ TEST_F(PeakCacheTest, FolderStaysWithinItsBound) {
     for (int i = 0; i < records; ++i) {
         last = m_dir / ("r" + std::to_string(i));
         std::ofstream(last) << i;
-        ASSERT_TRUE(m_cache.store(u16(last), big));
+        ASSERT_TRUE(m_cache.store(last.u16string(), big));
     }
     uint64_t total = 0;
     for (const auto& entry : fs::directory_iterator(m_dir / "cache"))
         total += fs::file_size(entry.path());
     EXPECT_LE(total, controller::PeakCache::kBound);
     audio::Peaks loaded;
-    EXPECT_TRUE(m_cache.load(u16(last), loaded));
+    EXPECT_TRUE(m_cache.load(last.u16string(), loaded));
 }
 
 } // namespace
