@@ -58,17 +58,6 @@ TEST(ByteSlice, SharesUntilWrittenThenCopiesAndClampsSlices) {
     EXPECT_EQ(empty.writable_data(), nullptr);
 }
 
-TEST(Link, PushWithoutPeerDropsAndPullWithoutPeerIsEmpty) {
-    Source source;
-    audio::push(source, block_of({1, 2}));
-    Sink sink;
-    AudioBlock out = block_of({1});
-    audio::pull(sink, out, 100);
-    EXPECT_TRUE(out.empty());
-    EXPECT_EQ(out.channels, 0);
-    EXPECT_EQ(out.sample_rate, 0);
-}
-
 TEST(Link, StagePushesProcessedBlocksLeavingTheInputIntactAndPullsFromUpstream) {
     Source source;
     AddOne stage;

@@ -252,8 +252,7 @@ TEST_F(CliTest, SoundDeviceFailuresAreSaid) {
         EXPECT_EQ(result.status, 1);
         EXPECT_NE(result.out.find(c.said), std::string::npos) << result.out;
         if (c.arguments.rfind("record", 0) == 0) {
-            EXPECT_NEAR(ffprobe_duration(first_line(result.out)), 1.0, 0.3)
-                << "the file is complete";
+            EXPECT_NEAR(ffprobe_duration(first_line(result.out)), 1.0, 0.3) << "file complete";
         }
     }
 }
