@@ -3,9 +3,7 @@
 #include "support/golden_png.h"
 #include "support/test_fonts.h"
 
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <tuple>
 
@@ -47,20 +45,6 @@ Rect ink(const RenderSurface& s, uint16_t background) {
                 r.bottom = std::max(r.bottom, y + 1);
             }
     return r;
-}
-
-// The pixels of one text drawn white on black at the left of a 120 x 30 surface.
-std::vector<uint16_t> pixels(FontRep& font, std::u16string_view text) {
-    RenderSurface target;
-    target.recreate(120, 30);
-    target.fill(Rect{0, 0, 120, 30}, Blend::fill(0));
-    font.draw_text(target, SkinColor{255, 255, 255}, text, 0, 0, 120, 30, HAlign::Left, VAlign::Top,
-                   false);
-    std::vector<uint16_t> out;
-    for (int y = 0; y < 30; ++y)
-        for (int x = 0; x < 120; ++x)
-            out.push_back(target.surface()->pixel(x, y));
-    return out;
 }
 
 const std::u16string_view ellipsis = u"...";
@@ -134,53 +118,6 @@ TEST_F(Text, CutsWithAnEllipsisAndStaysInsideTheBox) {
     EXPECT_LE(ink(target, 0).right, 30);
 }
 
-// Characters the face lacks come from stand-in faces: boxes would all look the same.
-TEST_F(Text, CharactersTheFaceLacksAreDrawnNotBoxed) {
-    FontRep font(spec(12));
-    EXPECT_NE(pixels(font, u"\u674E"), pixels(font, u"\u660E"));
-    // A character outside the basic plane is one character wide, not two missing ones.
-    std::vector<int32_t> widths;
-    font.character_widths(u"\U0001F4DE", widths);
-    ASSERT_EQ(widths.size(), 2u);
-    EXPECT_TRUE(widths[0] > 0 && widths[1] == 0);
-}
-
-TEST_F(Text, RightToLeftTextReadsFromTheRight) {
-    FontRep font(spec(12));
-    std::vector<FontRep::CaretStop> stops;
-    // Hebrew: the first letter at the right edge, the caret moving left as the text goes on.
-    const std::u16string hebrew = u"\u05D0\u05D1\u05D2";
-    font.caret_stops(hebrew, stops);
-    ASSERT_EQ(stops.size(), 4u);
-    EXPECT_EQ(std::tuple(stops.front().x, stops.back().x), std::tuple(font.text_width(hebrew), 0));
-    for (size_t i = 1; i < stops.size(); ++i)
-        EXPECT_LT(stops[i].x, stops[i - 1].x);
-
-    // Latin then Hebrew in a left-to-right line: the Hebrew word's start is the line's right end.
-    const std::u16string mixed = u"abc \u05D0\u05D1\u05D2";
-    font.caret_stops(mixed, stops);
-    ASSERT_EQ(stops.size(), 8u);
-    EXPECT_EQ(std::tuple(stops[0].x, stops[4].x, stops[7].x),
-              std::tuple(0, font.text_width(mixed), font.text_width(u"abc ")));
-
-    // An Arabic name with a number: the paragraph is right to left, the digits left to right.
-    const std::u16string arabic = u"\u0633\u0644\u0627\u0645 12";
-    font.caret_stops(arabic, stops);
-    int32_t width = font.text_width(arabic);
-    EXPECT_EQ(stops.front().x, width);
-    auto at = [&](size_t offset) {
-        for (const auto& s : stops)
-            if (s.offset == offset)
-                return s.x;
-        ADD_FAILURE() << "no stop at " << offset;
-        return -1;
-    };
-    EXPECT_LT(at(6), at(7)); // "1" left of "2"
-    EXPECT_LT(at(7), at(3)); // the number left of the word
-    // The word drawn alone and in the line looks the same: joined letters, right to left.
-    EXPECT_EQ(font.text_width(u"\u0633\u0644\u0627\u0645") + font.text_width(u" 12"), width);
-}
-
 TEST_F(Text, CutsAndCaretsKeepClustersWhole) {
     FontRep font(spec(10));
     const std::u16string texts[] = {
@@ -237,30 +174,6 @@ TEST_F(Text, CutsAndCaretsKeepClustersWhole) {
               std::tuple(0u, 4u, word.size()));
     font.caret_stops(u"", stops);
     EXPECT_EQ(stops, (std::vector<FontRep::CaretStop>{{0, 0}}));
-}
-
-TEST_F(Text, ChineseWrapsBetweenCharacters) {
-    FontRep font(spec(10));
-    const std::u16string sentence = u"\u674E\u5C0F\u660E\u7684\u5F55\u97F3\u5DF2\u7ECF\u4FDD"
-                                    u"\u5B58\u597D\u4E86\u3002";
-    const int32_t one = font.text_width(u"\u674E");
-    const int32_t box = 4 * one + one / 2; // four characters a line
-    RenderSurface target;
-    target.recreate(100, 120);
-    target.fill(Rect{0, 0, 100, 120}, Blend::fill(0));
-    font.draw_text(target, SkinColor{255, 255, 255}, sentence, 0, 0, box, 120, HAlign::Left,
-                   VAlign::Top, true);
-    // Four, four, three characters (the full stop takes the one before it along), then two.
-    const int lh = font.line_height();
-    for (int line = 0; line < 4; ++line) {
-        int right = 0;
-        for (int y = line * lh; y < (line + 1) * lh; ++y)
-            for (int x = 0; x < 100; ++x)
-                if (target.surface()->pixel(x, y) != 0)
-                    right = std::max(right, x + 1);
-        const int characters[] = {4, 4, 3, 2};
-        EXPECT_TRUE(right > (characters[line] - 1) * one + 2 && right <= box) << line << right;
-    }
 }
 
 // Bold, underlined, italic, wrapped and right-aligned text, then a row of each script.
