@@ -31,10 +31,6 @@ protected:
         std::ofstream(m_dir / "app" / file)
             << "Exit=" << exit_text << "\nCancel=Cancel " << exit_text << "\n";
     }
-    void languages_of(std::initializer_list<std::pair<const char*, const char*>> files) {
-        for (const auto& [file, exit_text] : files)
-            language(file, exit_text);
-    }
     std::u16string folder() const { return (m_dir / "app").u16string(); }
     void store(const std::u16string& name) {
         ASSERT_TRUE(foundation::write_string(languages.registry_key(), u"Language", name));
@@ -95,7 +91,9 @@ TEST_F(LanguagesTest, StartUpOrder) {
     EXPECT_FALSE(languages.choose(u"Language#german"));
 }
 
-TEST_F(LanguagesTest, OnlyLanguageFilesInTheFolderCountAndAChoiceNeedsTwo) {
+// Only language files in the folder count, a choice needs two, and only a real change is loaded
+// and stored.
+TEST_F(LanguagesTest, OnlyLanguageFilesCountAndOnlyARealChangeIsStored) {
     std::filesystem::create_directories(m_dir / "app" / "more");
     std::ofstream(m_dir / "app" / "more" / "english.lng") << "Exit=Hidden\n";
     std::ofstream(m_dir / "app" / "english.txt") << "Exit=Text\n";
@@ -106,6 +104,16 @@ TEST_F(LanguagesTest, OnlyLanguageFilesInTheFolderCountAndAChoiceNeedsTwo) {
     EXPECT_FALSE(languages.has_choice());
     language("russian.lng", "Vyhod");
     EXPECT_TRUE(languages.has_choice());
+    ASSERT_TRUE(languages.choose_at_start());
+    // Already in force, no language, none of the folder's.
+    for (auto item :
+         {u"Language#english", u"Cancel", u"Language#missing", u"Language#../etc/passwd"})
+        EXPECT_FALSE(languages.choose(item));
+    EXPECT_EQ(stored(), u"");
+    EXPECT_EQ(table.text(u"Exit"), u"Quit");
+    EXPECT_TRUE(languages.choose(u"Language#russian"));
+    EXPECT_EQ(table.text(u"Exit"), u"Vyhod");
+    EXPECT_EQ(stored(), u"russian");
 }
 
 // The Language menu lists the files by name under their own names, the current one checked.
@@ -131,20 +139,6 @@ TEST_F(LanguagesTest, MenuListsTheLanguagesByTheirOwnNames) {
     EXPECT_EQ(table.text(u"Exit"), u"Beenden");
     EXPECT_TRUE(languages.choose(u"Language#russian"));
     EXPECT_EQ(table.text(u"Exit"), u"Vyhod");
-}
-
-TEST_F(LanguagesTest, ChoosingLoadsAndStoresOnlyARealChange) {
-    languages_of({{"english.lng", "Quit"}, {"russian.lng", "Vyhod"}});
-    ASSERT_TRUE(languages.choose_at_start());
-    // Already in force, no language, none of the folder's.
-    for (auto item :
-         {u"Language#english", u"Cancel", u"Language#missing", u"Language#../etc/passwd"})
-        EXPECT_FALSE(languages.choose(item));
-    EXPECT_EQ(stored(), u"");
-    EXPECT_EQ(table.text(u"Exit"), u"Quit");
-    EXPECT_TRUE(languages.choose(u"Language#russian"));
-    EXPECT_EQ(table.text(u"Exit"), u"Vyhod");
-    EXPECT_EQ(stored(), u"russian");
 }
 
 TEST(UserLanguage, ComesFromTheMessagesLocale) {

@@ -78,7 +78,7 @@ const ParseCase parse_cases[] = {
     {"nothing", {}, {}},
 };
 
-TEST(TextTableParse, EncodingsLineFormsAndBadBytes) {
+TEST(TextTableParse, EncodingsLineFormsBadBytesAndNoise) {
     for (const ParseCase& c : parse_cases) {
         SCOPED_TRACE(c.what);
         const auto entries = TextTable::parse(c.data);
@@ -88,9 +88,7 @@ TEST(TextTableParse, EncodingsLineFormsAndBadBytes) {
             EXPECT_TRUE(entries.at(key) == text);
         }
     }
-}
 
-TEST(TextTableParse, NoiseGivesOnlyWellFormedEntries) {
     std::vector<uint8_t> noise(4096);
     uint32_t state = 12345;
     for (auto& b : noise)

@@ -15,7 +15,8 @@ namespace {
 
 using Components = forms_test::FormsTest;
 
-TEST_F(Components, FindChildPrefersDirectChildrenThenChildOrder) {
+// find_child prefers direct children, then child order; missing pieces raise their exceptions.
+TEST_F(Components, FindingChildrenMissingPiecesAndReload) {
     load_forms();
     auto f = form(u"FormFind");
     ASSERT_EQ(f->children().size(), 3u);
@@ -28,40 +29,30 @@ TEST_F(Components, FindChildPrefersDirectChildrenThenChildOrder) {
     EXPECT_EQ(f->find_child(u"missing"), nullptr);
     EXPECT_TRUE(f->find_child(u"y")->parent() == f.get() &&
                 f->find_child(u"deep")->form() == f.get());
-}
 
-TEST_F(Components, MissingPiecesOfASkinRaiseTheirExceptions) {
-    load_forms();
-    Form f(properties);
-    EXPECT_FALSE(f.load_form(properties, u"FormAbsent"));
-    EXPECT_THROW(f.require_form(properties, u"FormAbsent"), virire::NodeNotFoundInSkin);
-    EXPECT_THROW(f.require_form(properties, u"FormUnknown"), virire::NodeNotRegistered);
+    Form bad(properties);
+    EXPECT_FALSE(bad.load_form(properties, u"FormAbsent"));
+    EXPECT_THROW(bad.require_form(properties, u"FormAbsent"), virire::NodeNotFoundInSkin);
+    EXPECT_THROW(bad.require_form(properties, u"FormUnknown"), virire::NodeNotRegistered);
     // A node without a type asks for the empty name, which nothing registers.
-    EXPECT_THROW(f.require_form(properties, u"FormUntyped"), virire::NodeNotRegistered);
-
-    f.require_form(properties, u"FormFind");
-    EXPECT_EQ(&f.find_control<Container>(u"outer"), f.children()[0].get());
+    EXPECT_THROW(bad.require_form(properties, u"FormUntyped"), virire::NodeNotRegistered);
+    EXPECT_EQ(&f->find_control<Container>(u"outer"), outer);
     // The message names the form and the control.
     try {
-        f.find_control<Container>(u"btnMissing");
+        f->find_control<Container>(u"btnMissing");
         ADD_FAILURE() << "no exception";
     } catch (const virire::NodeNotFound& e) {
         EXPECT_STREQ(e.what(), "NodeNotFound: frmFind / btnMissing");
     }
     // The wrong kind is as missing as no control.
-    EXPECT_THROW(f.find_control<ColorComponent>(u"outer"), virire::NodeNotFound);
-}
+    EXPECT_THROW(f->find_control<ColorComponent>(u"outer"), virire::NodeNotFound);
 
-TEST_F(Components, TheFactoryRefusesAKindTwice) {
     EXPECT_THROW(
         factory().add(u"node", [](Component* p) { return std::make_unique<Container>(p); }),
         virire::NodeAlreadyRegistered);
     EXPECT_TRUE(factory().contains(u"htable") && !factory().remove(u"gauge"));
-}
 
-TEST_F(Components, ReloadRebuildsTheTreeOrRaisesWhenTheNodeIsGone) {
-    load_forms();
-    auto f = form(u"FormFind");
+    // A reload rebuilds the tree, or raises when the node is gone.
     Component* before = f->find_child(u"dup");
     load(R"(node FormFind { type "form" id "frmFind" node { type "node" id "only" } })");
     properties.send_reload_skin();
@@ -73,8 +64,7 @@ TEST_F(Components, ReloadRebuildsTheTreeOrRaisesWhenTheNodeIsGone) {
 
 TEST_F(Components, CachedComponentsDrawLikeStraightOnesAndKeepTheirKeyTransparent) {
     load_forms();
-    auto f = form(u"FormCache");
-    f->place(0, 0, 30, 20);
+    auto f = form(u"FormCache", 30, 20);
     RenderSurface target;
     target.recreate(30, 20);
     f->paint(target, SkinPoint{});
@@ -110,8 +100,7 @@ node FormImage {
     }
 }
 )");
-    auto f = form(u"FormImage");
-    f->place(0, 0, 20, 10);
+    auto f = form(u"FormImage", 20, 10);
     auto* grown = &f->find_control<ImageComponent>(u"grown");
     auto* plain = &f->find_control<ImageComponent>(u"plain");
     EXPECT_TRUE(grown->measure(Axis::X) == (Measure{4, 4}) &&

@@ -22,8 +22,7 @@ protected:
             area = r;
         });
         load_forms();
-        f = form(u"EForm");
-        f->place(0, 0, 200, 160);
+        f = form(u"EForm", 200, 160);
         ed = &f->find_control<Edit>(u"ed");
     }
     void TearDown() override {
@@ -43,7 +42,7 @@ protected:
     Rect area;
 };
 
-TEST_F(EditTest, TapFocusesAndTypedTextGoesInAtTheCaret) {
+TEST_F(EditTest, TypingCaretKeysWrappedLinesAndTheLabelCaption) {
     type(u"ignored");
     EXPECT_EQ(ed->text(), u"");
     tap(15, 20);
@@ -73,6 +72,30 @@ TEST_F(EditTest, TapFocusesAndTypedTextGoesInAtTheCaret) {
     ed->set_edit(false);
     EXPECT_EQ(switches, (std::vector<bool>{true, false}));
     EXPECT_FALSE(key(u"Left"));
+
+    // A wrapped edit moves by lines; a label edit's caption shows only while it is empty.
+    auto& multi = f->find_control<Edit>(u"multi");
+    multi.set_edit(true);
+    EXPECT_FALSE(ed->editing());
+    type(u"ab");
+    key(u"Enter");
+    type(u"cd");
+    EXPECT_EQ(multi.text(), u"ab\ncd");
+    key(u"Up");
+    const size_t up = multi.caret();
+    key(u"Down");
+    EXPECT_TRUE(up <= 2 && multi.caret() >= 3) << up << " " << multi.caret();
+
+    auto& le = f->find_control<LabelEdit>(u"le");
+    std::vector<bool> shown{le.caption().visible()};
+    le.set_edit(true);
+    for (const auto& step : std::vector<std::function<void()>>{
+             [&] { type(u"x"); }, [&] { key(u"Backspace"); }, [&] { le.set_text(u"name"); }}) {
+        step();
+        shown.push_back(le.caption().visible());
+    }
+    EXPECT_EQ(shown, (std::vector<bool>{true, false, true, false}));
+    EXPECT_THROW(form(u"EBad"), virire::NodeNotFound);
 }
 
 TEST_F(EditTest, CaretBlinksWithAOneSecondPeriod) {
@@ -98,33 +121,6 @@ TEST_F(EditTest, CaretBlinksWithAOneSecondPeriod) {
     EXPECT_EQ(target.surface()->pixel(caret.left, caret.top + caret.height() / 2), 0xFFFF);
     EXPECT_EQ(target.surface()->pixel(155, 12), 0x0010);
     EXPECT_TRUE(testing_support::matches_golden(target, "skin/widgets/edit.png", 64));
-}
-
-TEST_F(EditTest, WrappedEditMovesByLinesAndEnterBreaks) {
-    auto& multi = f->find_control<Edit>(u"multi");
-    multi.set_edit(true);
-    EXPECT_FALSE(ed->editing());
-    type(u"ab");
-    key(u"Enter");
-    type(u"cd");
-    EXPECT_EQ(multi.text(), u"ab\ncd");
-    key(u"Up");
-    const size_t up = multi.caret();
-    key(u"Down");
-    EXPECT_TRUE(up <= 2 && multi.caret() >= 3) << up << " " << multi.caret();
-}
-
-TEST_F(EditTest, LabelCaptionShowsOnlyWhileEmpty) {
-    auto& le = f->find_control<LabelEdit>(u"le");
-    std::vector<bool> shown{le.caption().visible()};
-    le.set_edit(true);
-    for (const auto& step : std::vector<std::function<void()>>{
-             [&] { type(u"x"); }, [&] { key(u"Backspace"); }, [&] { le.set_text(u"name"); }}) {
-        step();
-        shown.push_back(le.caption().visible());
-    }
-    EXPECT_EQ(shown, (std::vector<bool>{true, false, true, false}));
-    EXPECT_THROW(form(u"EBad"), virire::NodeNotFound);
 }
 
 } // namespace

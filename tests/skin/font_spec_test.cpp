@@ -1,6 +1,7 @@
 #include "skin/font_spec.h"
 
 #include <gtest/gtest.h>
+#include <tuple>
 
 using skin::FontSpec;
 
@@ -27,10 +28,7 @@ TEST(FontSpec, ReadsTheFieldsUntilTheFirstBadOne) {
         SCOPED_TRACE(&c - cases);
         FontSpec spec;
         skin::apply_font_spec(c.text, spec);
-        EXPECT_EQ(spec.size, c.size);
-        EXPECT_EQ(spec.bold, c.bold);
-        EXPECT_EQ(spec.italic, c.italic);
-        EXPECT_EQ(spec.underline, c.underline);
-        EXPECT_EQ(spec.face, c.face);
+        EXPECT_EQ(std::tie(spec.size, spec.bold, spec.italic, spec.underline, spec.face),
+                  std::tie(c.size, c.bold, c.italic, c.underline, c.face));
     }
 }

@@ -1,6 +1,7 @@
 // The form stack: showing and closing forms, transitions, and overlays over a dimmed snapshot.
 
 #include "forms_fixture.h"
+#include "foundation/text.h"
 #include "skin/animations.h"
 #include "skin/form_stack.h"
 #include "skin/waveform.h"
@@ -8,7 +9,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -35,8 +35,7 @@ protected:
         target.recreate(W, H);
     }
     std::unique_ptr<Form> b(const char* name) {
-        std::string node = std::string("FormB_") + name;
-        return form(std::u16string(node.begin(), node.end()));
+        return form(foundation::widen(std::string("FormB_") + name));
     }
     uint16_t at(int32_t x, int32_t y) const { return target.surface()->pixel(x, y); }
     // The target holds the picture a whole frame gives.
@@ -65,8 +64,8 @@ protected:
 constexpr uint16_t white = 0xFFFF;
 constexpr uint16_t blue = (0x30 >> 3) << 11 | (0x60 >> 2) << 5 | (0xC0 >> 3);
 
-TEST_F(Stack, ShowAndCloseWithoutAnimation) {
-    // Empty, the stack takes all input and shows its background.
+TEST_F(Stack, ShowCloseAndDestroyWithoutAnimation) {
+    // Empty, it takes all input and shows its background.
     EXPECT_TRUE(stack.pen_button(PenEvent{}) && stack.key(KeyEvent{9, true}) &&
                 stack.command(Command{}));
     stack.set_background(SkinColor{255, 0, 0, 255});
@@ -98,18 +97,22 @@ TEST_F(Stack, ShowAndCloseWithoutAnimation) {
     EXPECT_TRUE(stack.close_form(*plain));
     EXPECT_EQ(stack.size(), 1u);
     EXPECT_TRUE(stack.top_form() == a.get() && a->visible());
-}
 
-TEST_F(Stack, AFormDestroyedWhileShownLeavesTheStack) {
+    // A form destroyed while shown leaves the stack, mid-transition too.
     auto right = b("right");
-    stack.show_form(*a);
     stack.show_form(*right);
     ASSERT_NE(stack.transition(), nullptr);
     right.reset();
     EXPECT_TRUE(!stack.transition() && stack.top_form() == a.get() && a->visible());
     stack.tick(0.05);
     stack.draw(target);
-    EXPECT_EQ(at(0, 0), white);
+    EXPECT_TRUE(at(0, 0) == white && at(30, 2) == white);
+    // The frame counter darkens its corner.
+    stack.set_frame_counter(true);
+    target.recreate(160, 40);
+    stack.draw(target);
+    stack.draw(target);
+    EXPECT_TRUE(at(149, 19) != white && at(150, 20) == white);
 }
 
 // A transition closed or shown again half-way turns round from where it is.
@@ -189,25 +192,44 @@ TEST_F(Stack, OverlaysDimWhatLiesBehindThemOverEightFramesAndUndimAfter) {
     EXPECT_EQ(fade_frames(stack, target, false, 20), 8);
     stack.draw(target);
     EXPECT_TRUE(stack.dim_level() == FormStack::undimmed && at(0, 0) == white);
-}
 
-TEST_F(Stack, ANormalFormOverAnOverlayStartsFromTheDimmedPicture) {
+    // A normal form over an overlay starts from the dimmed picture with the overlay over it.
     auto right = b("right");
-    stack.show_form(*a);
     stack.show_form(*overlay1, ShowAs::Overlay);
     stack.tick(0.2);
-    for (int i = 0; i < 8; ++i)
-        stack.draw(target);
+    fade_frames(stack, target, true, 20);
     stack.show_form(*right);
     EXPECT_TRUE(stack.dim_level() == FormStack::undimmed && !overlay1->visible());
     stack.draw(target);
-    // At progress 0 the whole frame is the old picture, dimmed, with the overlay over it.
     EXPECT_TRUE(at(0, 0) == dimmed(white, FormStack::overlay_dim) && at(8, 40) == 0x07E0);
 }
 
-TEST_F(Stack, EveryAnimationDrawsItsHalfWayPicture) {
+// Every kind runs from 0 to 1 showing and back hiding and draws its half-way picture; a reversal
+// goes back from where it is.
+TEST_F(Stack, EveryAnimationRunsToItsEndsAndDrawsItsHalfWayPicture) {
     for (const char* name : animation_names) {
         SCOPED_TRACE(name);
+        auto animation = VisibilityAnimation::create(foundation::widen(name));
+        ASSERT_NE(animation, nullptr);
+        for (auto direction :
+             {VisibilityAnimation::Direction::Showing, VisibilityAnimation::Direction::Hiding}) {
+            animation->start(direction);
+            const bool showing = direction == VisibilityAnimation::Direction::Showing;
+            EXPECT_EQ(animation->progress(), showing ? 0.0 : 1.0);
+            double previous = animation->progress();
+            int ticks = 0;
+            while (animation->running() && ticks < 100) {
+                animation->tick(0.01);
+                ++ticks;
+                EXPECT_TRUE(showing ? animation->progress() > previous
+                                    : animation->progress() < previous);
+                previous = animation->progress();
+            }
+            EXPECT_EQ(animation->progress(), showing ? 1.0 : 0.0);
+            EXPECT_NEAR(ticks * 0.01, animation->duration(), 0.011);
+        }
+        auto copy = animation->clone();
+        EXPECT_TRUE(copy->name() == animation->name() && !copy->running());
         auto form_b = b(name);
         FormStack s;
         s.set_screen_size(W, H);
@@ -223,6 +245,14 @@ TEST_F(Stack, EveryAnimationDrawsItsHalfWayPicture) {
         s.close_form(*form_b);
         s.close_form(*a);
     }
+    EXPECT_FALSE(VisibilityAnimation::create(u"Scale") || VisibilityAnimation::create(u""));
+    auto left = VisibilityAnimation::create(u"left");
+    left->start(VisibilityAnimation::Direction::Showing);
+    left->tick(left->duration() / 2);
+    left->reverse();
+    EXPECT_EQ(left->direction(), VisibilityAnimation::Direction::Hiding);
+    left->tick(left->duration() / 4);
+    EXPECT_NEAR(left->progress(), 0.25, 1e-9);
 }
 
 TEST_F(Stack, AnOverlaysOwnAnimationDrawsItOverTheSnapshot) {
@@ -289,55 +319,6 @@ TEST_F(Stack, AScrollingWaveformDrawsItsNewColumnsAndMatchesAWholeFrame) {
     const Rect strip = Rect::of_size(wave->x() + wave->width() - 6, wave->y(), 6, wave->height());
     EXPECT_NE(std::find(stack.drawn().begin(), stack.drawn().end(), strip), stack.drawn().end());
     expect_whole_frame();
-}
-
-TEST_F(Stack, TheFrameCounterDarkensItsCorner) {
-    stack.show_form(*a);
-    stack.draw(target);
-    EXPECT_EQ(at(30, 2), white);
-    stack.set_frame_counter(true);
-    target.recreate(160, 40);
-    stack.draw(target);
-    stack.draw(target);
-    EXPECT_TRUE(at(149, 19) != white && at(150, 20) == white);
-}
-
-// Every kind runs from 0 to 1 showing and back hiding; a reversal goes back from where it is.
-TEST(Animations, RunToTheirEndsAndReverseFromWhereTheyAre) {
-    for (const char* name : animation_names) {
-        SCOPED_TRACE(name);
-        auto animation =
-            VisibilityAnimation::create(std::u16string(name, name + std::strlen(name)));
-        ASSERT_NE(animation, nullptr);
-        for (auto direction :
-             {VisibilityAnimation::Direction::Showing, VisibilityAnimation::Direction::Hiding}) {
-            animation->start(direction);
-            const bool showing = direction == VisibilityAnimation::Direction::Showing;
-            EXPECT_EQ(animation->progress(), showing ? 0.0 : 1.0);
-            double previous = animation->progress();
-            int ticks = 0;
-            while (animation->running() && ticks < 100) {
-                animation->tick(0.01);
-                ++ticks;
-                EXPECT_TRUE(showing ? animation->progress() > previous
-                                    : animation->progress() < previous);
-                previous = animation->progress();
-            }
-            EXPECT_EQ(animation->progress(), showing ? 1.0 : 0.0);
-            EXPECT_NEAR(ticks * 0.01, animation->duration(), 0.011);
-        }
-        auto copy = animation->clone();
-        EXPECT_TRUE(copy->name() == animation->name() && !copy->running());
-    }
-    EXPECT_FALSE(VisibilityAnimation::create(u"Scale") || VisibilityAnimation::create(u""));
-
-    auto left = VisibilityAnimation::create(u"left");
-    left->start(VisibilityAnimation::Direction::Showing);
-    left->tick(left->duration() / 2);
-    left->reverse();
-    EXPECT_EQ(left->direction(), VisibilityAnimation::Direction::Hiding);
-    left->tick(left->duration() / 4);
-    EXPECT_NEAR(left->progress(), 0.25, 1e-9);
 }
 
 } // namespace

@@ -8,7 +8,6 @@
 #include "support/golden_png.h"
 
 #include <gtest/gtest.h>
-#include <map>
 #include <vector>
 
 using namespace skin;
@@ -45,16 +44,12 @@ class MenuTest : public forms_test::FormsTest {
 protected:
     void SetUp() override {
         load_forms();
-        localisation::TextTable::Entries texts;
-        texts.emplace(u"more", u"More...");
-        texts.emplace(u"sort", u"Sort order");
-        texts.emplace(u"by1", u"By date");
-        properties.texts().assign(std::move(texts), u"");
+        properties.texts().assign(
+            {{u"more", u"More..."}, {u"sort", u"Sort order"}, {u"by1", u"By date"}}, u"");
         stack.set_screen_size(200, 300);
         menu = std::make_unique<Menu>(properties, stack, provider, u"Menu");
         provider.menu = menu.get();
     }
-    // Taps the middle of item index's row.
     void tap_row(int32_t index, int32_t x = 100) {
         VListRow* row = menu->list().row_of(index);
         ASSERT_NE(row, nullptr);
@@ -70,7 +65,7 @@ protected:
     std::unique_ptr<Menu> menu;
 };
 
-TEST_F(MenuTest, OpensWithRowsFromTheirTemplates) {
+TEST_F(MenuTest, OpensWithRowsFromTheirTemplatesAndOpensSubMenus) {
     menu->open(u"main", u"Main");
     EXPECT_TRUE(menu->is_open() && stack.top_is_overlay() && menu->panel().visible());
     EXPECT_EQ(menu->caption_text(), u"Main");
@@ -86,10 +81,8 @@ TEST_F(MenuTest, OpensWithRowsFromTheirTemplates) {
     target.recreate(200, 300);
     stack.draw(target);
     EXPECT_TRUE(testing_support::matches_golden(target, "skin/widgets/menu.png", 64));
-}
 
-TEST_F(MenuTest, ChoosingOpensASubMenuUnderItsOwnTitleAndDisabledRowsDoNothing) {
-    menu->open(u"main", u"Main");
+    // A disabled row does nothing; a sub-menu opens under its own title.
     tap_row(2);
     EXPECT_EQ(provider.asked, (std::vector<std::u16string>{u"main"}));
     tap_row(1);
@@ -103,7 +96,8 @@ TEST_F(MenuTest, ChoosingOpensASubMenuUnderItsOwnTitleAndDisabledRowsDoNothing) 
     EXPECT_EQ(menu->find_control<TextComponent>(u"caption").text(), u"Sort order");
 }
 
-TEST_F(MenuTest, EmptyListClosesAndBackspaceCancels) {
+// An empty list closes, Backspace cancels, a row button chooses its id, missing parts raise.
+TEST_F(MenuTest, EmptyListRowButtonsBackspaceAndMissingParts) {
     provider.close_after_sort = true;
     menu->open(u"sort");
     tap_row(1);
@@ -112,17 +106,11 @@ TEST_F(MenuTest, EmptyListClosesAndBackspaceCancels) {
     menu->open(u"main");
     EXPECT_TRUE(stack.key(KeyEvent{key_code_from_name(u"Backspace"), true}));
     EXPECT_FALSE(menu->is_open());
-}
-
-TEST_F(MenuTest, RowButtonsChooseTheirIds) {
     menu->open(u"main");
     tap_row(0, 5); // "Help"
     stack.tick(0.01);
     EXPECT_EQ(provider.asked.back(), u"Help");
     EXPECT_FALSE(menu->is_open()); // nothing under "Help": closed
-}
-
-TEST_F(MenuTest, MissingPartsRaise) {
     EXPECT_THROW(Menu(properties, stack, provider, u"NoPanel"), virire::NodeNotFound);
     EXPECT_THROW(Menu(properties, stack, provider, u"Nowhere"), virire::NodeNotFoundInSkin);
 }

@@ -1,19 +1,18 @@
+#include "forms_fixture.h"
 #include "skin/bitmap.h"
 #include "skin/skin_picture.h"
 
 #include <gtest/gtest.h>
 
 using namespace skin;
+using forms_test::patched;
 
 namespace {
 
-void put16(std::vector<uint8_t>& out, uint32_t v) {
-    out.push_back(uint8_t(v));
-    out.push_back(uint8_t(v >> 8));
-}
-void put32(std::vector<uint8_t>& out, uint32_t v) {
-    put16(out, v & 0xFFFF);
-    put16(out, v >> 16);
+// v as little-endian bytes.
+void put(std::vector<uint8_t>& out, uint32_t v, int bytes = 4) {
+    for (int i = 0; i < bytes; ++i)
+        out.push_back(uint8_t(v >> (8 * i)));
 }
 
 uint16_t pattern(int x, int y) {
@@ -28,19 +27,19 @@ std::vector<uint8_t> make_bmp(int width, int height, int bits = 16, bool masks =
     uint32_t offset = 54 + (masks ? 12 : 0);
     std::vector<uint8_t> out{'B', 'M'};
     for (uint32_t v : {offset + stride * rows, 0u, offset, 40u, uint32_t(width), uint32_t(height)})
-        put32(out, v);
-    put16(out, 1);
-    put16(out, uint32_t(bits));
+        put(out, v);
+    put(out, 1, 2);
+    put(out, uint32_t(bits), 2);
     for (uint32_t v : {masks ? 3u : 0u, 0u, 0u, 0u, 0u, 0u})
-        put32(out, v);
+        put(out, v);
     if (masks)
         for (uint32_t v : {0xF800u, 0x07E0u, 0x001Fu})
-            put32(out, v);
+            put(out, v);
     for (int i = 0; i < rows; ++i) {
         int y = height < 0 ? i : rows - 1 - i;
         size_t start = out.size();
         for (int x = 0; x < width; ++x)
-            put16(out, pattern(x, y));
+            put(out, pattern(x, y), 2);
         while (out.size() - start < stride)
             out.push_back(0xEE); // padding must be skipped
     }
@@ -89,7 +88,7 @@ std::vector<int> columns_at(const RenderSurface& target, int y, int width) {
 
 } // namespace
 
-TEST(Bitmap, BottomUpTopDownPaddingAndMasksLoadAlike) {
+TEST(Bitmap, LoadsEveryRowOrderAndPaddingAndRefusesWhatIsNot16Bit) {
     for (int width : {1, 3, 4, 5})
         for (const auto& bytes :
              {make_bmp(width, 3), make_bmp(width, -3), make_bmp(width, 3, 16, true)}) {
@@ -101,29 +100,21 @@ TEST(Bitmap, BottomUpTopDownPaddingAndMasksLoadAlike) {
     auto unpadded = decode_bmp_565(make_bmp(3, 2, 16, false, 2), u"u");
     ASSERT_TRUE(unpadded);
     expect_pattern(*unpadded, 3, 2);
-}
 
-TEST(Bitmap, RefusesWhatIsNotA16BitPicture) {
     const auto bytes = make_bmp(4, 4);
-    auto patched = [&](size_t at, uint32_t v, int width = 4) {
-        auto copy = bytes;
-        for (size_t i = 0; i < size_t(width) && at + i < copy.size(); ++i)
-            copy[at + i] = uint8_t(v >> (8 * i));
-        return copy;
-    };
     const std::vector<uint8_t> refused[] = {
         make_bmp(4, 4, 24),
         make_bmp(4, 4, 8),
         make_bmp(3, 2, 16, false, 3), // pixels cut
         make_bmp(4, 4, 16, false, 40),
         std::vector<uint8_t>(30, 0),
-        patched(18, 100000),     // absurd width
-        patched(22, 0x80000000), // absurd height
-        patched(18, 0),
-        patched(22, 0),
-        patched(10, 0xFFFFFF00), // pixels past the end
-        patched(30, 1),          // RLE
-        patched(0, 'X', 1),      // magic
+        patched(bytes, 18, 100000),     // absurd width
+        patched(bytes, 22, 0x80000000), // absurd height
+        patched(bytes, 18, 0),
+        patched(bytes, 22, 0),
+        patched(bytes, 10, 0xFFFFFF00), // pixels past the end
+        patched(bytes, 30, 1),          // RLE
+        patched(bytes, 0, 'X', 1),      // magic
     };
     for (const auto& bad : refused)
         EXPECT_FALSE(decode_bmp_565(bad, u"x")) << &bad - refused;
@@ -138,7 +129,6 @@ TEST(SkinPicture, NinePartTilesTheMiddleWhenLongerAndCutsThePartsWhenShorter) {
     EXPECT_EQ(target.surface()->pixel(39, 15), 0x0F00 + 16);
     EXPECT_EQ(nine_part().natural_size(), (SkinPoint{16, 16}));
 
-    // Shorter: the parts are cut.
     target.recreate(6, 16);
     nine_part().draw(target, Rect{0, 0, 6, 16}, Blend::copy());
     EXPECT_EQ(columns_at(target, 0, 6), (std::vector<int>{0, 1, 2, 4, 14, 15}));
@@ -154,10 +144,8 @@ TEST(SkinPicture, NinePartTilesTheMiddleWhenLongerAndCutsThePartsWhenShorter) {
     SkinPicture narrow_left(grid_bitmap(), {0, 0}, {1, 0}, {3, 1}, {16, 1}, false, Scale{});
     narrow_left.draw(lopsided, Rect{0, 0, 6, 1}, Blend::copy());
     EXPECT_EQ(columns_at(lopsided, 0, 6), (std::vector<int>{0, 1, 12, 13, 14, 15}));
-}
 
-TEST(SkinPicture, AScaleAboveOneEnlargesEveryBitmapPixel) {
-    RenderSurface target;
+    // A scale above one enlarges every bitmap pixel.
     target.recreate(40, 32);
     nine_part(2).draw(target, Rect{0, 0, 40, 32}, Blend::copy());
     // 40 - 16 = 24 doubled-middle pixels: 16 then 8.
@@ -184,11 +172,7 @@ TEST(SkinPicture, DrawsClippedKeyedAndNothingWithoutABitmap) {
         ClipScope clip(target, 2, 2, 3, 3);
         nine_part().draw(target, Rect{0, 0, 20, 20}, Blend::copy());
     }
-    int changed = 0;
-    for (int y = 0; y < 20; ++y)
-        for (int x = 0; x < 20; ++x)
-            changed += target.surface()->pixel(x, y) != 0x1111;
-    EXPECT_EQ(changed, 9);
+    EXPECT_EQ(forms_test::ink(target, 0x1111), (Rect{2, 2, 5, 5}));
     EXPECT_EQ(target.surface()->pixel(2, 2), 0x0200 + 3);
 
     SkinPicture().draw(target, Rect{0, 0, 20, 20}, Blend::copy());

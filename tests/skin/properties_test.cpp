@@ -103,7 +103,6 @@ TEST_F(PropertiesTest, ScaleStepsUpAtEveryHalfMultipleOf96DotsPerInch) {
         EXPECT_EQ(picture.outer_max(), c.corner);
         EXPECT_EQ(properties.get_font(form, u"font", nullptr)->spec().log_font_height(),
                   c.font_height);
-        // Defaults come back as given.
         EXPECT_EQ(properties.get_point(form, u"absent", {3, -2}), (SkinPoint{3, -2}));
     }
 }
@@ -140,40 +139,36 @@ TEST_F(PropertiesTest, ABrokenSkinKeepsTheEarlierSkinWhole) {
     EXPECT_TRUE(empty.get_integer(NodeDir{}, u"x", 3) == 3u && empty.child_count(NodeDir{}) == 0);
 }
 
-class Recorder : public ReloadListener {
-public:
-    Recorder(Properties& properties, std::vector<int>& calls, int tag)
-        : ReloadListener(properties), m_calls(calls), m_tag(tag) {}
-    void reload_skin(Properties& properties) override {
-        EXPECT_EQ(&properties, this->properties());
-        m_calls.push_back(m_tag);
-        if (on_reload)
-            on_reload();
+struct Recorder : ReloadListener {
+    Recorder(Properties& p, std::function<void()> f) : ReloadListener(p), on_reload(std::move(f)) {}
+    void reload_skin(Properties& p) override {
+        EXPECT_EQ(&p, properties());
+        on_reload();
     }
     std::function<void()> on_reload;
-
-private:
-    std::vector<int>& m_calls;
-    int m_tag;
 };
 
 TEST_F(PropertiesTest, ReloadReachesListenersInSubscriptionOrder) {
     std::vector<int> calls;
-    Recorder first(properties, calls, 1);
-    auto second = std::make_unique<Recorder>(properties, calls, 2);
-    Recorder third(properties, calls, 3);
+    auto tag = [&](int n) { return [&calls, n] { calls.push_back(n); }; };
+    Recorder first(properties, tag(1));
+    auto second = std::make_unique<Recorder>(properties, tag(2));
+    Recorder third(properties, tag(3));
     properties.send_reload_skin();
     EXPECT_EQ(calls, (std::vector<int>{1, 2, 3}));
 
     // A listener that goes away during a reload is not called afterwards.
     calls.clear();
-    first.on_reload = [&] { second.reset(); };
+    first.on_reload = [&] {
+        calls.push_back(1);
+        second.reset();
+    };
     properties.send_reload_skin();
     EXPECT_TRUE(calls == (std::vector<int>{1, 3}) && properties.listener_count() == 2);
 
     // Listeners outliving their properties let go.
     auto gone = std::make_unique<Properties>();
-    Recorder orphan(*gone, calls, 4);
+    Recorder orphan(*gone, tag(4));
     gone.reset();
     EXPECT_EQ(orphan.properties(), nullptr);
 }

@@ -1,3 +1,4 @@
+#include "forms_fixture.h"
 #include "skin/blend.h"
 #include "skin/surface.h"
 
@@ -13,14 +14,6 @@ void number_pixels(RenderSurface& surface) {
     for (int y = 0; y < surface.height(); ++y)
         for (int x = 0; x < surface.width(); ++x)
             surface.surface()->set_pixel(x, y, uint16_t(100 * y + x + 1));
-}
-
-int count_non_zero(const RenderSurface& surface) {
-    int n = 0;
-    for (int y = 0; y < surface.height(); ++y)
-        for (int x = 0; x < surface.width(); ++x)
-            n += surface.surface()->pixel(x, y) != 0;
-    return n;
 }
 
 } // namespace
@@ -47,7 +40,7 @@ TEST(RenderSurface, RecreateTracksThePixelTotalAndRefusesAbsurdSizes) {
     EXPECT_EQ(RenderSurface::total_pixels(), before);
 }
 
-TEST(RenderSurface, CopyClipsAgainstTheTargetAndRefusesBadSources) {
+TEST(RenderSurface, CopiesClipAgainstTheTargetAndRefuseBadSources) {
     RenderSurface source, target;
     source.recreate(10, 10);
     number_pixels(source);
@@ -56,8 +49,8 @@ TEST(RenderSurface, CopyClipsAgainstTheTargetAndRefusesBadSources) {
     // Bottom-right 5 x 5 of the source lands at (0, 0).
     source.copy(target, -5, -5, Rect{0, 0, 10, 10}, Blend::copy());
     EXPECT_EQ(std::tuple(target.surface()->pixel(0, 0), target.surface()->pixel(4, 4),
-                         count_non_zero(target)),
-              std::tuple(100 * 5 + 5 + 1, 100 * 9 + 9 + 1, 25));
+                         forms_test::ink(target, 0)),
+              std::tuple(100 * 5 + 5 + 1, 100 * 9 + 9 + 1, Rect{0, 0, 5, 5}));
 
     RenderSurface fresh;
     fresh.recreate(20, 20);
@@ -65,15 +58,14 @@ TEST(RenderSurface, CopyClipsAgainstTheTargetAndRefusesBadSources) {
     source.copy(fresh, 0, 0, Rect{-1, 0, 9, 10}, Blend::copy());   // negative start
     source.copy(fresh, 0, 0, Rect{0, 0, 0, 10}, Blend::copy());    // empty
     source.copy(fresh, 18, 18, Rect{0, 0, 10, 10}, Blend::copy()); // only 2 x 2 visible
-    EXPECT_TRUE(count_non_zero(fresh) == 4 && fresh.surface()->pixel(19, 19) == 100 + 1 + 1);
+    EXPECT_EQ(forms_test::ink(fresh, 0), (Rect{18, 18, 20, 20}));
+    EXPECT_EQ(fresh.surface()->pixel(19, 19), 100 + 1 + 1);
     // A clip wholly outside the target lets nothing through.
     ClipScope outside(fresh, 50, 60, 5, 5);
     source.copy(fresh, 0, 0, Rect{0, 0, 10, 10}, Blend::copy());
-    EXPECT_EQ(count_non_zero(fresh), 4);
-}
+    EXPECT_EQ(forms_test::ink(fresh, 0), (Rect{18, 18, 20, 20}));
 
-TEST(RenderSurface, CopyScaledStepsTheSourceInFixedPoint) {
-    RenderSurface source, target;
+    // A scaled copy steps the source in fixed point.
     source.recreate(4, 2);
     number_pixels(source);
     target.recreate(8, 4);
@@ -101,7 +93,7 @@ int red(uint16_t p) {
 }
 
 // The key never shows; opaque pixels show at every level; soft ones fade out from level 0 to 4.
-TEST(Blend, KeyedLevelsShowOpaqueAndSoftPixelsAsTheyShould) {
+TEST(Blend, KeyedFadeTintAndFillSpans) {
     const uint16_t grey = 0x8410, opaque = 0x07E0, soft = 0x2104;
     for (int level = 0; level <= 4; ++level) {
         SCOPED_TRACE(level);
@@ -117,9 +109,7 @@ TEST(Blend, KeyedLevelsShowOpaqueAndSoftPixelsAsTheyShould) {
     EXPECT_TRUE((l2 <= l3 && l3 <= red(grey)) || (red(grey) <= l3 && l3 <= l2));
     EXPECT_TRUE(Blend::keyed_for_alpha(63).level() == 0 &&
                 Blend::keyed_for_alpha(0xFFFFFFFF).level() == 4);
-}
 
-TEST(Blend, FadeTintAndFillSpans) {
     auto faded = [](uint32_t alpha) {
         uint16_t t = 0xFFFF;
         Blend b = Blend::fade(alpha);

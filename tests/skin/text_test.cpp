@@ -1,3 +1,4 @@
+#include "forms_fixture.h"
 #include "platform/font_engine.h"
 #include "skin/font_rep.h"
 #include "support/golden_png.h"
@@ -23,39 +24,20 @@ protected:
     }
     void TearDown() override { FontRep::set_face_opener_for_testing({}); }
 
-    static FontSpec spec(int size, std::u16string face = u"DejaVu Sans") {
-        FontSpec s;
-        s.size = size;
-        s.face = std::move(face);
-        return s;
+    static FontSpec spec(int size, std::u16string face = dejavu) {
+        return FontSpec{.size = size, .scale = {}, .face = std::move(face)};
     }
+    static inline const std::u16string dejavu = u"DejaVu Sans";
 
     std::vector<platform::FontRequest> requests;
 };
-
-// Where a non-background pixel occurs in a surface.
-Rect ink(const RenderSurface& s, uint16_t background) {
-    Rect r{s.width(), s.height(), -1, -1};
-    for (int y = 0; y < s.height(); ++y)
-        for (int x = 0; x < s.width(); ++x)
-            if (s.surface()->pixel(x, y) != background) {
-                r.left = std::min(r.left, x);
-                r.top = std::min(r.top, y);
-                r.right = std::max(r.right, x + 1);
-                r.bottom = std::max(r.bottom, y + 1);
-            }
-    return r;
-}
 
 const std::u16string_view ellipsis = u"...";
 
 } // namespace
 
-TEST_F(Text, FontRequestFollowsTheSpecification) {
-    FontSpec s = spec(12);
-    s.scale = Scale::whole(2);
-    s.bold = true;
-    FontRep bold(s);
+TEST_F(Text, FontFollowsTheSpecificationAndMeasures) {
+    FontRep bold(FontSpec{.size = 12, .scale = Scale::whole(2), .bold = true, .face = dejavu});
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(std::tuple(requests[0].pixel_height, requests[0].bold, requests[0].italic),
               std::tuple(32, true, false));
@@ -73,9 +55,7 @@ TEST_F(Text, FontRequestFollowsTheSpecification) {
 
     FontRep tahoma(spec(12, u"Tahoma"));
     EXPECT_TRUE(tahoma.has_font() && tahoma.text_width(u"Tahoma") > 0);
-}
 
-TEST_F(Text, MeasuresCharactersAndLines) {
     FontRep font(spec(12));
     std::vector<int32_t> widths;
     font.character_widths(u"iiWW", widths);
@@ -92,30 +72,24 @@ TEST_F(Text, CutsWithAnEllipsisAndStaysInsideTheBox) {
     FontRep font(spec(12));
     RenderSurface target;
     target.recreate(200, 80);
-    target.fill(Rect{0, 0, 200, 80}, Blend::fill(0));
+    // Where text drawn on black in the box lands, the target clipped to clip_width.
+    const auto ink_of = [&](std::u16string_view text, int32_t x, int32_t y, int32_t w, int32_t h,
+                            bool wrap, int32_t clip_width = 200) {
+        target.fill(Rect{0, 0, 200, 80}, Blend::fill(0));
+        ClipScope clip(target, 0, 0, clip_width, 80);
+        font.draw_text(target, SkinColor{255, 255, 255}, text, x, y, w, h, HAlign::Left,
+                       VAlign::Top, wrap);
+        return forms_test::ink(target, 0);
+    };
     const std::u16string long_text = u"A rather long line of text that cannot fit";
-    font.draw_text(target, SkinColor{255, 255, 255}, long_text, 10, 5, 100, 20, HAlign::Left,
-                   VAlign::Top, false);
-    Rect drawn = ink(target, 0);
+    Rect drawn = ink_of(long_text, 10, 5, 100, 20, false);
     EXPECT_TRUE(drawn.left >= 10 && drawn.right <= 110 && drawn.top >= 5 && drawn.bottom <= 25);
     EXPECT_GT(drawn.right, 110 - font.text_width(u"...") - 6);
-
     // Wrapped: the lines that fit, inside the box.
-    target.fill(Rect{0, 0, 200, 80}, Blend::fill(0));
-    int lh = font.line_height();
-    font.draw_text(target, SkinColor{255, 255, 255}, long_text, 0, 0, 120, 2 * lh, HAlign::Left,
-                   VAlign::Top, true);
-    Rect wrapped = ink(target, 0);
+    const int lh = font.line_height();
+    Rect wrapped = ink_of(long_text, 0, 0, 120, 2 * lh, true);
     EXPECT_TRUE(wrapped.bottom > lh && wrapped.bottom <= 2 * lh && wrapped.right <= 120);
-
-    // Clipped by the target's clip.
-    target.fill(Rect{0, 0, 200, 80}, Blend::fill(0));
-    {
-        ClipScope clip(target, 0, 0, 30, 80);
-        font.draw_text(target, SkinColor{255, 255, 255}, u"WWWWWW", 0, 0, 200, 80, HAlign::Left,
-                       VAlign::Top, false);
-    }
-    EXPECT_LE(ink(target, 0).right, 30);
+    EXPECT_LE(ink_of(u"WWWWWW", 0, 0, 200, 80, false, 30).right, 30);
 }
 
 TEST_F(Text, CutsAndCaretsKeepClustersWhole) {
@@ -181,13 +155,9 @@ TEST_F(Text, GoldenImage) {
     RenderSurface target;
     target.recreate(220, 214);
     target.fill(Rect{0, 0, 220, 214}, Blend::fill(SkinColor{20, 40, 80}.to_565()));
-    FontSpec bold_spec = spec(10);
-    bold_spec.bold = true;
-    FontSpec underlined = bold_spec;
-    underlined.underline = true;
-    FontSpec italic = spec(8);
-    italic.italic = true;
-    FontRep font(spec(10)), bold(bold_spec), title(underlined), body(italic);
+    FontRep font(spec(10)), bold(FontSpec{.size = 10, .scale = {}, .bold = true, .face = dejavu}),
+        title(FontSpec{.size = 10, .scale = {}, .bold = true, .underline = true, .face = dejavu}),
+        body(FontSpec{.size = 8, .scale = {}, .italic = true, .face = dejavu});
     const SkinColor white{255, 255, 255}, blue{200, 230, 255};
     title.draw_text(target, SkinColor{255, 220, 120}, u"Quillory", 0, 0, 220, 24, HAlign::Center,
                     VAlign::VCenter, false);

@@ -4,8 +4,6 @@
 #include "forms_fixture.h"
 #include "skin/vlist.h"
 
-#include <algorithm>
-#include <cmath>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -34,12 +32,14 @@ class VListTest : public forms_test::FormsTest {
 protected:
     void SetUp() override {
         load_forms();
-        f = form(u"LForm");
         provider = std::make_unique<Provider>(properties);
+        build(1000);
+    }
+    void build(int32_t items) {
+        f = form(u"LForm", 200, 200);
         list = &f->find_control<VList>(u"list");
-        f->place(0, 0, 200, 200);
         list->set_provider(provider.get());
-        list->set_item_count(1000);
+        list->set_item_count(items);
     }
     void pen(int32_t y, bool down, uint32_t time, int32_t x = 50) {
         f->pen_button(pen_at(x, y, down, time));
@@ -71,11 +71,7 @@ TEST_F(VListTest, RowsFillTheViewAndScrollIntoViewByTheLeastDistance) {
     EXPECT_EQ(list->position(), 5.0);
     list->scroll_into_view(1000); // no such item
     EXPECT_EQ(list->position(), 5.0);
-    Command wheel;
-    wheel.code = VList::command_wheel;
-    wheel.x = 50;
-    wheel.y = 50;
-    wheel.amount = 40;
+    Command wheel{VList::command_wheel, u"", 50, 50, 40};
     EXPECT_TRUE(f->command(wheel));
     EXPECT_TRUE(list->position() == 45.0 && list->row_of(2)->y() == 5);
     wheel.amount = -1000; // never past the top
@@ -118,7 +114,6 @@ TEST_F(VListTest, TapReportsTheItemAndShowsPressed) {
 
 // A fling slows until it rests; a flick too slow to be one leaves the content where it is.
 TEST_F(VListTest, AFlingSlowsDownAndStops) {
-    // 80 pixels up in 80 ms.
     pen(90, true, 0);
     for (int i = 1; i <= 4; ++i)
         move(90 - 20 * i, 20 * i);
@@ -161,18 +156,7 @@ TEST_F(VListTest, ContentPulledPastTheTopSpringsBackWithoutOvershooting) {
     EXPECT_TRUE(list->position() == 5.0 && list->row_of(0)->y() == 5);
 }
 
-TEST_F(VListTest, RowsRecycleForAHugeList) {
-    list->set_item_count(10000);
-    for (double p = 5; p < list->max_position(); p += 37)
-        list->set_position(p);
-    list->set_position(list->max_position());
-    // 6 rows are in view at most; a few spare ones are kept.
-    EXPECT_LE(list->rows_created(), 6 + int(VList::spare_rows) + 1);
-    EXPECT_LE(list->rows().size(), 7u);
-    EXPECT_NE(list->row_of(9999), nullptr);
-}
-
-TEST_F(VListTest, RemoveShrinksTheRowAway) {
+TEST_F(VListTest, RemoveShrinksTheRowAwayAndRowsRecycleForAHugeList) {
     auto* third = static_cast<Row*>(list->row_of(3));
     list->set_selected(2);
     list->remove_item(2);
@@ -184,6 +168,14 @@ TEST_F(VListTest, RemoveShrinksTheRowAway) {
     EXPECT_EQ(third->y(), 45);
     for (const auto& row : list->rows())
         EXPECT_GT(row->height(), 0);
+    list->set_item_count(10000);
+    for (double p = 5; p < list->max_position(); p += 37)
+        list->set_position(p);
+    list->set_position(list->max_position());
+    // 6 rows are in view at most; a few spare ones are kept.
+    EXPECT_LE(list->rows_created(), 6 + int(VList::spare_rows) + 1);
+    EXPECT_LE(list->rows().size(), 7u);
+    EXPECT_NE(list->row_of(9999), nullptr);
 }
 
 // Paints the form so that the next change shows in needs_redraw().
@@ -220,21 +212,15 @@ TEST_F(VListTest, InsertAtTheTopOfAListAtRestGrowsInPlace) {
         source.replace(source.find(key), key.size(),
                        "scroll_border_min = 0, " + std::to_string(border));
         load(source);
-        Provider rows(properties);
-        auto bare_form = form(u"LForm");
-        bare_form->place(0, 0, 200, 200);
-        VList& bare = bare_form->find_control<VList>(u"list");
-        bare.set_provider(&rows);
-        bare.set_item_count(10);
-        settle(*bare_form);
-        bare.insert_item(0);
+        build(10);
+        settle(*f);
+        list->insert_item(0);
         for (int i = 0; i < 10; ++i)
-            bare.tick(0.05);
-        EXPECT_EQ(bare.position(), border);
-        ASSERT_NE(bare.row_of(0), nullptr);
-        EXPECT_EQ(std::tuple(bare.row_of(0)->y(), bare.row_of(0)->height()),
+            list->tick(0.05);
+        EXPECT_EQ(list->position(), border);
+        ASSERT_NE(list->row_of(0), nullptr);
+        EXPECT_EQ(std::tuple(list->row_of(0)->y(), list->row_of(0)->height()),
                   std::tuple(border, 20));
-        bare.set_provider(nullptr);
     }
 }
 

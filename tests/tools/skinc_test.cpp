@@ -83,7 +83,7 @@ std::string error_of(const std::string& text) {
 } // namespace
 
 // What the source says is what the reader finds, in the forms the skin tests do not read.
-TEST(Skinc, EveryAttributeReadsBack) {
+TEST(Skinc, EveryAttributeReadsBackAndDumpsToTheSameBytes) {
     auto image = compile(full_source);
     ASSERT_TRUE(image);
     NodeDir form = image->find_named_node(u"FormMain");
@@ -108,7 +108,7 @@ TEST(Skinc, EveryNamedNodeIsFoundAndNamesLieLow) {
     for (int i = 0; i < 100; ++i)
         source += "node N" + std::to_string(1000 + i * 7 % 100) +
                   " { int v = " + std::to_string(i * 7 % 100) + " }\n";
-    auto image = SkinImage::from_bytes(write_skin(parse(source), "t"));
+    auto image = compile(source);
     ASSERT_TRUE(image);
     for (int k = 0; k < 100; ++k) {
         NodeDir node = image->find_named_node(foundation::widen("N" + std::to_string(1000 + k)));
@@ -121,9 +121,7 @@ TEST(Skinc, EveryNamedNodeIsFoundAndNamesLieLow) {
         crowded += "int name_" + std::string(20, 'x') + std::to_string(i) + " = 1\n";
     crowded += "}\n";
     EXPECT_NE(error_of(crowded).find("65536"), std::string::npos) << error_of(crowded);
-}
 
-TEST(Skinc, DumpCompilesBackToTheSameBytes) {
     auto bytes = write_skin(parse(full_source), "test.skn");
     std::string reason;
     std::string dumped = dump_skin(bytes, &reason);
@@ -196,7 +194,7 @@ TEST(Skinc, ConvertedPixelsBlendCloseToTheirAlpha) {
     }
 }
 
-TEST(Skinc, PicturesBecome16BitBitmaps) {
+TEST(Skinc, PicturesBecome16BitBitmapsAndTheSampleSkinLoads) {
     testing_support::TempDir dir;
     std::vector<uint16_t> pixels(5 * 3);
     for (size_t i = 0; i < pixels.size(); ++i)
@@ -208,9 +206,8 @@ TEST(Skinc, PicturesBecome16BitBitmaps) {
     EXPECT_EQ(image.width, 5);
     EXPECT_EQ(image.pixels[3], 255);
 
-    std::string source = "picture art = \"art.png\"\nnode A {\n picture p = art\n}\n";
-    std::filesystem::path file = dir / "skin.skn";
-    std::ofstream(file) << source;
+    const std::filesystem::path file = dir / "skin.skn";
+    std::ofstream(file) << "picture art = \"art.png\"\nnode A {\n picture p = art\n}\n";
     Skin skin = parse_skin_file(file);
     ASSERT_EQ(skin.pictures[0].width, 5);
     write_pictures(skin, dir / "out", file.string());
@@ -229,27 +226,23 @@ TEST(Skinc, PicturesBecome16BitBitmaps) {
     EXPECT_FALSE(read_png(dir / "not.png", image, reason));
     std::ofstream(dir / "bad.skn") << "picture x = \"not.png\"\n";
     EXPECT_THROW(parse_skin_file(dir / "bad.skn"), SourceError);
-}
 
-TEST(Skinc, SampleSkinCompilesAndLoads) {
-    testing_support::TempDir dir;
-    std::filesystem::path source =
+    // The sample skin compiles, and its pictures load at their sizes.
+    const std::filesystem::path sample =
         std::filesystem::path(QV_SOURCE_DIR) / "data/skins/src/sample.skn";
-    Skin skin = parse_skin_file(source);
-    auto bytes = write_skin(skin, source.string());
-    write_pictures(skin, dir.path(), source.string());
-    std::filesystem::path out = dir / "sample.skin";
-    std::ofstream(out, std::ios::binary)
+    Skin shipped = parse_skin_file(sample);
+    const auto bytes = write_skin(shipped, sample.string());
+    write_pictures(shipped, dir.path(), sample.string());
+    std::ofstream(dir / "sample.skin", std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-
-    auto image = SkinImage::load(out.u16string());
-    ASSERT_TRUE(image) << SkinImage::last_error();
-    for (uint32_t i = 0; i < image->picture_count(); ++i) {
-        auto bitmap =
-            skin::load_565(skin::picture_path(dir.path().u16string(), image->picture_name(i)));
-        ASSERT_TRUE(bitmap) << i;
-        EXPECT_EQ(bitmap->width(), skin.pictures[i].width);
-        EXPECT_EQ(bitmap->height(), skin.pictures[i].height);
+    auto loaded = SkinImage::load((dir / "sample.skin").u16string());
+    ASSERT_TRUE(loaded) << SkinImage::last_error();
+    for (uint32_t i = 0; i < loaded->picture_count(); ++i) {
+        auto picture =
+            skin::load_565(skin::picture_path(dir.path().u16string(), loaded->picture_name(i)));
+        ASSERT_TRUE(picture) << i;
+        EXPECT_EQ(picture->width(), shipped.pictures[i].width);
+        EXPECT_EQ(picture->height(), shipped.pictures[i].height);
     }
-    EXPECT_TRUE(image->find_picture(image->find_named_node(u"Record"), u"icon"));
+    EXPECT_TRUE(loaded->find_picture(loaded->find_named_node(u"Record"), u"icon"));
 }
