@@ -46,10 +46,12 @@ std::vector<std::u16string> screen_keys() {
     return keys;
 }
 
-// English gives every key the screens use; every language exactly English's keys, with real texts.
-TEST(ShippedLanguages, EveryLanguageHasEveryKeyWithARealText) {
+// English gives every key the screens use; every language exactly English's keys, with real texts,
+// and a help link to a self-contained page of its own.
+TEST(ShippedLanguages, EveryLanguageHasEveryKeyWithARealTextAndItsHelpPage) {
     TextTable english = load("english");
     const auto keys = screen_keys();
+    std::set<std::u16string> pages;
     ASSERT_GT(keys.size(), 40u);
     for (const auto& key : keys)
         EXPECT_TRUE(english.has(key)) << foundation::to_utf8(key);
@@ -73,7 +75,25 @@ TEST(ShippedLanguages, EveryLanguageHasEveryKeyWithARealText) {
                     << foundation::to_utf8(placeholder);
         }
         EXPECT_EQ(table.size(), english.size());
+        const std::u16string link = table.text(u"Help_link");
+        // Opened as the program folder's "help/" followed by the link.
+        ASSERT_EQ(link.find_first_of(u"/\\"), std::u16string::npos);
+        const auto page = data_dir / "help" / std::filesystem::path(link);
+        ASSERT_TRUE(std::filesystem::is_regular_file(page)) << page;
+        pages.insert(link);
+        const std::string html = testing_support::read_whole_file(page);
+        EXPECT_NE(html.find("<!DOCTYPE html>"), std::string::npos);
+        EXPECT_NE(html.find("<meta charset=\"utf-8\">"), std::string::npos);
+        EXPECT_NE(html.find("</html>"), std::string::npos);
+        // Nothing is fetched from elsewhere.
+        for (const char* outside : {"http:", "https:", "src=", "@import", "url("})
+            EXPECT_EQ(html.find(outside), std::string::npos) << outside;
+        // The facts the page must give.
+        for (const char* fact :
+             {"My Quillory", "registry.sqlite", "quillory-cli", "contacts", "Incoming"})
+            EXPECT_NE(html.find(fact), std::string::npos) << fact;
     }
+    EXPECT_EQ(pages.size(), std::size(shipped));
     // Read as UTF-8, not as Latin-1.
     EXPECT_EQ(load("russian").text(u"Exit"), u"\u0412\u044b\u0445\u043e\u0434");
 }
@@ -102,31 +122,6 @@ TEST_F(ShippedSelection, TheUsersLocaleChoosesItsFile) {
         EXPECT_EQ(std::filesystem::path(table.path()).stem().string(), language.stem);
         EXPECT_TRUE(languages.has_choice());
     }
-}
-
-TEST(ShippedHelp, EachLanguagesHelpLinkNamesASelfContainedPage) {
-    std::set<std::u16string> pages;
-    for (const auto& language : shipped) {
-        SCOPED_TRACE(language.stem);
-        const std::u16string link = load(language.stem).text(u"Help_link");
-        // Opened as the program folder's "help/" followed by the link.
-        ASSERT_EQ(link.find_first_of(u"/\\"), std::u16string::npos);
-        const auto page = data_dir / "help" / std::filesystem::path(link);
-        ASSERT_TRUE(std::filesystem::is_regular_file(page)) << page;
-        pages.insert(link);
-        const std::string html = testing_support::read_whole_file(page);
-        EXPECT_NE(html.find("<!DOCTYPE html>"), std::string::npos);
-        EXPECT_NE(html.find("<meta charset=\"utf-8\">"), std::string::npos);
-        EXPECT_NE(html.find("</html>"), std::string::npos);
-        // Nothing is fetched from elsewhere.
-        for (const char* outside : {"http:", "https:", "src=", "@import", "url("})
-            EXPECT_EQ(html.find(outside), std::string::npos) << outside;
-        // The facts the page must give.
-        for (const char* fact :
-             {"My Quillory", "registry.sqlite", "quillory-cli", "contacts", "Incoming"})
-            EXPECT_NE(html.find(fact), std::string::npos) << fact;
-    }
-    EXPECT_EQ(pages.size(), std::size(shipped));
 }
 
 } // namespace

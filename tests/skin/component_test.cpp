@@ -21,9 +21,7 @@ TEST_F(Components, FindingChildrenMissingPiecesAndReload) {
     auto f = form(u"FormFind");
     ASSERT_EQ(f->children().size(), 3u);
     EXPECT_TRUE(f->id() == u"frmFind" && f->outside_color() == (SkinColor{0x20, 0x40, 0x60, 255}));
-    // A direct child wins over an earlier one deeper down.
     EXPECT_EQ(f->find_child(u"dup"), f->children()[1].get());
-    // Below that, the first in child order.
     Component* outer = f->children()[0].get();
     EXPECT_EQ(f->find_child(u"deep"), outer->children()[1]->children()[0].get());
     EXPECT_EQ(f->find_child(u"missing"), nullptr);
@@ -36,6 +34,7 @@ TEST_F(Components, FindingChildrenMissingPiecesAndReload) {
     EXPECT_THROW(bad.require_form(properties, u"FormUnknown"), virire::NodeNotRegistered);
     // A node without a type asks for the empty name, which nothing registers.
     EXPECT_THROW(bad.require_form(properties, u"FormUntyped"), virire::NodeNotRegistered);
+    bad.require_form(properties, u"FormFind");
     EXPECT_EQ(&f->find_control<Container>(u"outer"), outer);
     // The message names the form and the control.
     try {

@@ -38,7 +38,6 @@ protected:
         return form(foundation::widen(std::string("FormB_") + name));
     }
     uint16_t at(int32_t x, int32_t y) const { return target.surface()->pixel(x, y); }
-    // The target holds the picture a whole frame gives.
     void expect_whole_frame() {
         RenderSurface whole;
         whole.recreate(W, H);

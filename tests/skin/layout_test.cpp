@@ -52,7 +52,6 @@ TEST(Layout, PlainPlacementPerAnchoring) {
 
 // A table's children: spare room by ratio, grow passes, too little room shared by minimum, none.
 TEST(Layout, TablePlacement) {
-    // A child stretched between no borders.
     auto both = [](int32_t preferred, int32_t minimum, int32_t ratio = 0) {
         return item(Anchor::BothSide, 0, 0, preferred, minimum, ratio);
     };

@@ -9,7 +9,6 @@ using forms_test::patched;
 
 namespace {
 
-// v as little-endian bytes.
 void put(std::vector<uint8_t>& out, uint32_t v, int bytes = 4) {
     for (int i = 0; i < bytes; ++i)
         out.push_back(uint8_t(v >> (8 * i)));
@@ -120,7 +119,7 @@ TEST(Bitmap, LoadsEveryRowOrderAndPaddingAndRefusesWhatIsNot16Bit) {
         EXPECT_FALSE(decode_bmp_565(bad, u"x")) << &bad - refused;
 }
 
-TEST(SkinPicture, NinePartTilesTheMiddleWhenLongerAndCutsThePartsWhenShorter) {
+TEST(SkinPicture, NinePartTilesCutsScalesClipsAndKeys) {
     RenderSurface target;
     target.recreate(40, 16);
     nine_part().draw(target, Rect{0, 0, 40, 16}, Blend::copy());
@@ -162,10 +161,8 @@ TEST(SkinPicture, NinePartTilesTheMiddleWhenLongerAndCutsThePartsWhenShorter) {
               (std::vector<int>{0, 0, 1, 2,  2,  3,  4,  4,  5,  6,  6,  7,
                                 8, 8, 9, 10, 10, 11, 12, 12, 13, 14, 14, 15}));
     EXPECT_EQ(target.surface()->pixel(0, 23) >> 8, 15);
-}
 
-TEST(SkinPicture, DrawsClippedKeyedAndNothingWithoutABitmap) {
-    RenderSurface target;
+    // Clipped, keyed, and nothing without a bitmap.
     target.recreate(20, 20);
     target.fill(Rect{0, 0, 20, 20}, Blend::fill(0x1111));
     {

@@ -47,7 +47,7 @@ protected:
     Properties properties;
 };
 
-TEST_F(PropertiesTest, ReadsEveryKindThroughTheTables) {
+TEST_F(PropertiesTest, ReadsEveryKindThroughTheTablesAtEveryScale) {
     ASSERT_TRUE(properties.load_skin(full, 96));
     ASSERT_TRUE(properties.load_skin(full, 96));
     EXPECT_EQ(std::tuple(properties.picture_count(), properties.font_count()), std::tuple(1u, 2u));
@@ -81,10 +81,8 @@ TEST_F(PropertiesTest, ReadsEveryKindThroughTheTables) {
     SkinPicture fallback(nullptr, {1, 1}, {1, 1}, {1, 1}, {1, 1}, true, Scale{});
     EXPECT_TRUE(properties.get_picture(form, u"bg", fallback).flag());
     EXPECT_EQ(properties.get_font(form, u"font", nullptr), nullptr);
-}
 
-// Points, picture corners and fonts follow the density in half steps of 96 dots per inch.
-TEST_F(PropertiesTest, ScaleStepsUpAtEveryHalfMultipleOf96DotsPerInch) {
+    // Points, picture corners and fonts follow the density in half steps of 96 dots per inch.
     const struct {
         int32_t dpi;
         SkinPoint border, corner;

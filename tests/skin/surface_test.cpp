@@ -18,7 +18,7 @@ void number_pixels(RenderSurface& surface) {
 
 } // namespace
 
-TEST(RenderSurface, RecreateTracksThePixelTotalAndRefusesAbsurdSizes) {
+TEST(RenderSurface, RecreateCopyAndScaledCopy) {
     for (int width : {1, 3, 7})
         EXPECT_EQ(reinterpret_cast<uintptr_t>(Surface::create(width, 3)->row(1)) % 4, 0u);
     EXPECT_FALSE(Surface::create(0, 5));
@@ -38,9 +38,7 @@ TEST(RenderSurface, RecreateTracksThePixelTotalAndRefusesAbsurdSizes) {
         EXPECT_FALSE(a.recreate(-3, 4));
     }
     EXPECT_EQ(RenderSurface::total_pixels(), before);
-}
 
-TEST(RenderSurface, CopiesClipAgainstTheTargetAndRefuseBadSources) {
     RenderSurface source, target;
     source.recreate(10, 10);
     number_pixels(source);
@@ -93,7 +91,7 @@ int red(uint16_t p) {
 }
 
 // The key never shows; opaque pixels show at every level; soft ones fade out from level 0 to 4.
-TEST(Blend, KeyedFadeTintAndFillSpans) {
+TEST(Blend, KeyedFadeTintFillAndWholeSpans) {
     const uint16_t grey = 0x8410, opaque = 0x07E0, soft = 0x2104;
     for (int level = 0; level <= 4; ++level) {
         SCOPED_TRACE(level);
@@ -125,9 +123,8 @@ TEST(Blend, KeyedFadeTintAndFillSpans) {
     fill.copy_span()(row, row, 3, fill);
     EXPECT_EQ(row[2], 0x1234);
     EXPECT_EQ(Blend::copy().fill_span(), nullptr);
-}
 
-TEST(Blend, WholeSpansMatchPixelByPixel) {
+    // Whole spans match pixel by pixel.
     const uint16_t kinds[] = {key_color, 0x07E0, 0x2104, 0xFFFF, 0x07C0, 0x8430};
     std::vector<uint16_t> source(37), background(37);
     for (size_t i = 0; i < source.size(); ++i) {

@@ -36,7 +36,7 @@ const std::u16string_view ellipsis = u"...";
 
 } // namespace
 
-TEST_F(Text, FontFollowsTheSpecificationAndMeasures) {
+TEST_F(Text, FontFollowsTheSpecificationMeasuresAndCuts) {
     FontRep bold(FontSpec{.size = 12, .scale = Scale::whole(2), .bold = true, .face = dejavu});
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(std::tuple(requests[0].pixel_height, requests[0].bold, requests[0].italic),
@@ -66,10 +66,8 @@ TEST_F(Text, FontFollowsTheSpecificationAndMeasures) {
     auto two = font.measure(u"short\nlonger line");
     EXPECT_EQ(std::tuple(two.width, two.height),
               std::tuple(font.text_width(u"longer line"), 2 * font.line_height()));
-}
 
-TEST_F(Text, CutsWithAnEllipsisAndStaysInsideTheBox) {
-    FontRep font(spec(12));
+    // A cut line ends in an ellipsis and stays inside its box.
     RenderSurface target;
     target.recreate(200, 80);
     // Where text drawn on black in the box lands, the target clipped to clip_width.

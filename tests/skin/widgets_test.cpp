@@ -106,7 +106,7 @@ TEST_F(Widgets, DragRemaindersCarryIntoTheNextMove) {
 }
 
 // Pressed and disabled buttons show their pictures (the clip keeps its child inside).
-TEST_F(Widgets, StatePicturesFollowEnabledAndPressed) {
+TEST_F(Widgets, StatePicturesFollowEnabledPressedAndChecked) {
     EXPECT_TRUE(testing_support::matches_golden(draw(), "skin/widgets/normal.png"));
     pen(20, 15, true);
     EXPECT_TRUE(testing_support::matches_golden(draw(), "skin/widgets/button_pressed.png"));
@@ -123,9 +123,8 @@ TEST_F(Widgets, StatePicturesFollowEnabledAndPressed) {
     pen(65, 15, false);
     bare.set_enabled(false);
     EXPECT_EQ(draw().surface()->pixel(65, 15), 0x07E0);
-}
 
-TEST_F(Widgets, CheckboxCyclesWithoutListenerAndAsksItsListener) {
+    // A check box cycles without a listener and asks its listener.
     auto& check = f->find_control<Checkbox>(u"check");
     EXPECT_EQ(check.states(), 3);
     std::vector<int32_t> seen;
