@@ -1,5 +1,5 @@
-// Markers as ID3v2 chapter frames: read back by ffprobe and mutagen, damaged ones read as far as
-// they are sound, and the markers command.
+// Markers as ID3v2 chapter frames: read back by mutagen, damaged ones read as far as they are
+// sound, and the markers command.
 
 #include "formats/id3_tag.h"
 #include "formats_support.h"
@@ -21,12 +21,6 @@ std::filesystem::path tagged_mp3(const TempDir& dir, const std::vector<Marker>& 
     write_record(dir / "marked.mp3", &tag, sine(220500, 440, 22050), 1, 22050, 32000);
     write_record(dir / "plain.mp3", nullptr, sine(220500, 440, 22050), 1, 22050, 32000);
     return dir / "marked.mp3";
-}
-
-std::string ffprobe_chapters(const std::filesystem::path& path) {
-    std::string out;
-    shell("ffprobe -v error -show_chapters -of compact=p=0 " + quote(path), &out);
-    return out;
 }
 
 std::string mutagen_chapters(const std::filesystem::path& path) {
@@ -73,33 +67,6 @@ std::vector<Marker> parsed_markers(const std::filesystem::path& path) {
 }
 
 } // namespace
-
-TEST(Markers, ChaptersAreReadByFfprobeMutagenAndUs) {
-    if (!have_tools({"ffmpeg", "ffprobe"}))
-        GTEST_SKIP();
-    TempDir dir;
-    // Given out of order; a label beyond Latin-1 is stored as UTF-16.
-    const std::vector<Marker> markers = {
-        {7250, u"Questions"}, {0, u"Marker 1"}, {2500, u"\u0421\u043b\u0430\u0439\u0434 2"}};
-    auto path = tagged_mp3(dir, markers);
-
-    const std::vector<Marker> expected = {markers[1], markers[2], markers[0]};
-    EXPECT_EQ(parsed_markers(path), expected);
-
-    const std::string probe = ffprobe_chapters(path);
-    EXPECT_THAT(probe,
-                HasSubstr("start_time=0.000000|end=2500|end_time=2.500000|tag:title=Marker 1"));
-    EXPECT_THAT(probe, HasSubstr("start=2500|start_time=2.500000|end=7250|end_time=7.250000|"
-                                 "tag:title=\xd0\xa1\xd0\xbb\xd0\xb0\xd0\xb9\xd0\xb4 2"));
-    EXPECT_THAT(probe, HasSubstr("start=7250|start_time=7.250000|end=10000|end_time=10.000000|"
-                                 "tag:title=Questions"));
-
-    // Removing every marker leaves no chapter frame and no table.
-    ASSERT_EQ(
-        formats::update_file_tag(u16(path), [](Id3Tag& tag) { return tag.set_markers({}, 10000); }),
-        formats::Id3Update::Written);
-    EXPECT_EQ(ffprobe_chapters(path), "");
-}
 
 TEST(Markers, DamagedChapterFramesAreReadAsFarAsSound) {
     TempDir dir;
@@ -166,12 +133,20 @@ TEST(Markers, TwoPointFourTagsKeepSyncsafeSubFrames) {
     EXPECT_EQ(mutagen_chapters(path), "chp0 1200 3000 " + std::string(200, 'L') +
                                           "\nchp1 3000 5000 " + std::string(130, 'M') +
                                           "\ntoc 3 chp0,chp1\n");
+    // Removing every marker leaves no chapter frame and no table.
+    ASSERT_EQ(formats::update_file_tag(u16(path),
+                                       [](Id3Tag& tag) {
+                                           tag.set_text(formats::kId3Title, u"Kept");
+                                           return tag.set_markers({}, 5000);
+                                       }),
+              formats::Id3Update::Written);
+    EXPECT_EQ(mutagen_chapters(path), "");
 }
 
 // The markers command adds, lists, renames, removes and exports; bad requests change nothing.
 TEST(Markers, CommandEditsAndExports) {
-    if (!std::filesystem::exists(cli_path()) || !have_tools({"ffmpeg", "ffprobe"}))
-        GTEST_SKIP() << "quillory-cli or ffmpeg missing";
+    if (!std::filesystem::exists(cli_path()))
+        GTEST_SKIP() << "quillory-cli is not built";
     TempDir dir;
     const auto path = tagged_mp3(dir, {});
     bool ok = false;

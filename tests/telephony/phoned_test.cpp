@@ -1,6 +1,5 @@
-// quillory-phoned against a mock ModemManager on a private bus: the phone state it writes, read
-// back through the recorder's own phone-state query and the registry store, and the call
-// notification that automatic call recording relies on.
+// quillory-phoned against a mock ModemManager on a private bus: the phone state it writes, as
+// the recorder's query and the registry store read it, and the call notification.
 
 #include "foundation/registry.h"
 #include "foundation/text.h"
@@ -63,10 +62,7 @@ protected:
         ASSERT_TRUE(std::filesystem::exists(kBridge));
         m_bus = std::make_unique<PrivateBus>(m_dir.path().string());
         ASSERT_TRUE(m_bus->ready()) << "private bus did not start";
-        m_address = m_bus->address();
     }
-
-    bool name_owned() { return m_bus->name_owned("org.freedesktop.ModemManager1"); }
 
     // first_call: the number of the first call's object path.
     void start_mock(int first_call = 1) {
@@ -77,9 +73,10 @@ protected:
     }
 
     void start_bridge(const std::string& options = "--grace 3") {
-        m_bridge.start(
-            std::string(kBridge) + " " + options + " 2>>" + (m_dir / "bridge.log").string(),
-            {"DBUS_SYSTEM_BUS_ADDRESS=" + m_address, "DBUS_SESSION_BUS_ADDRESS=" + m_address});
+        m_bridge.start(std::string(kBridge) + " " + options + " 2>>" +
+                           (m_dir / "bridge.log").string(),
+                       {"DBUS_SYSTEM_BUS_ADDRESS=" + m_bus->address(),
+                        "DBUS_SESSION_BUS_ADDRESS=" + m_bus->address()});
     }
 
     // Calls a method of the mock's control interface; the reply's first object path, if any.
@@ -109,7 +106,7 @@ protected:
     // ModemManager killed, and seen gone from the bus.
     void kill_mock() {
         m_mock.stop(SIGKILL);
-        EXPECT_TRUE(wait_for([&] { return !name_owned(); }));
+        EXPECT_TRUE(wait_for([&] { return !m_bus->name_owned("org.freedesktop.ModemManager1"); }));
     }
     std::string add_modem(const char* name, bool voice) {
         return mock("AddModem", g_variant_new("(sb)", name, voice));
@@ -145,7 +142,6 @@ protected:
     ScopedEnv m_config;
     ScopedEnv m_contacts;
     std::unique_ptr<PrivateBus> m_bus;
-    std::string m_address;
     Child m_mock;
     Child m_bridge;
     testing_support::Watchdog m_watchdog{120, "modem bridge test"};
