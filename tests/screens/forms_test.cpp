@@ -123,8 +123,8 @@ TEST_F(ScreensTest, SettingsOfferQuickRecordOnlyWhenThereAreKeysAndKeepTheirTitl
     ASSERT_EQ(m_main->quick_record_form().entries().size(), 1u);
     EXPECT_EQ(m_main->quick_record_form().entries()[0].name, u"Side");
 
-    // A quality chosen, a setting flipped, and the way back ("Cancel") all return to the
-    // settings under their title.
+    // A quality chosen, a setting flipped, a boost chosen and the way back ("Cancel") all
+    // return to the settings under their title.
     skin::Menu& menu = m_main->menu();
     m_main->open_menu();
     menu.choose(u"Settings");
@@ -132,12 +132,14 @@ TEST_F(ScreensTest, SettingsOfferQuickRecordOnlyWhenThereAreKeysAndKeepTheirTitl
     EXPECT_EQ(menu.caption_text(), settings);
     menu.choose(u"Format");
     EXPECT_EQ(menu.caption_text(), m_properties.text(u"Format"));
-    for (const char16_t* item : {u"Mp3Low", u"Speaker", u"Boost", u"Settings"}) {
+    for (const char16_t* item :
+         {u"Mp3Low", u"Speaker", u"Boost", u"Settings", u"Boost", u"Boost2"}) {
         menu.choose(item);
         EXPECT_EQ(menu.caption_text(),
                   item == std::u16string_view(u"Boost") ? m_properties.text(item) : settings);
     }
-    EXPECT_TRUE(m_document->settings().format == u"Mp3Low" && m_document->settings().speaker);
+    EXPECT_TRUE(m_document->settings().format == u"Mp3Low" && m_document->settings().speaker &&
+                m_document->settings().boost == u"Boost2");
     EXPECT_TRUE(m_main->menu_items(u"Exit").empty());
     EXPECT_EQ(m_quits, 1);
 }
@@ -347,6 +349,11 @@ TEST_F(ScreensTest, PlaybackFormJumpsBetweenMarkersAndEditsThem) {
     ASSERT_EQ(tag.markers().size(), 1u);
     EXPECT_EQ(tag.markers()[0].label, u"Proof");
     EXPECT_EQ(ids(view.menu_items(u"Markers")), (Items{u"Marker:0", u"Cancel"}));
+
+    // Deleted from its own menu once confirmed: the record goes to the trash.
+    view.menu_items(u"Delete");
+    m_main->confirmation_form().ok();
+    EXPECT_TRUE(!fs::exists(path) && fs::exists(m_world.trash() / "files/Lecture.mp3"));
 }
 
 } // namespace
