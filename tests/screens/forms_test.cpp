@@ -70,11 +70,12 @@ TEST_F(ScreensTest, DeleteAsksWithTheCountAndOnlyOkDeletesTheListedRecords) {
     FormConfirmation& confirm = m_main->confirmation_form();
     ASSERT_EQ(m_stack.top_form(), &confirm);
     EXPECT_EQ(text_of(confirm, u"text"), u"Delete 2 records?");
-    confirm.cancel();
+    confirm.place(0, 0, 240, 320);
+    tap(*confirm.find_child(u"btnCancel"));
     EXPECT_TRUE(m_stack.top_form() == m_main.get() && m_document->records().size() == 3);
 
     m_main->menu_items(u"Delete");
-    confirm.ok();
+    tap(*confirm.find_child(u"btnOk"));
     confirm.ok(); // a second tap deletes nothing more
     EXPECT_EQ(m_document->records().size(), 1u);
     // Both wait in the trash; the one not listed stays.
@@ -195,7 +196,8 @@ TEST_F(ScreensTest, AFullDiskAndARecordThatCannotPlayShowTheirReasons) {
     m_main->edit_form().open(view, view.name_button().caption());
     m_main->edit_form().edit().command(
         skin::Command{skin::Edit::command_text, std::u16string(1500, u't')});
-    m_main->edit_form().ok();
+    m_main->edit_form().place(0, 0, 240, 320);
+    tap(*m_main->edit_form().find_child(u"btnOk"));
     {
         testing_support::ScopedEnv full("QUILLORY_FULL_DISK",
                                         (m_world.root() / "home/Documents").string());

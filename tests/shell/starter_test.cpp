@@ -195,6 +195,24 @@ TEST_F(StarterTest, AMainSkinWithoutTheMainFormNamesSkinAndNode) {
                         u" has a node of the unknown type \"gadget\".");
 }
 
+TEST(StarterProgram, AMissingMainSkinEndsTheProgramWithStatusOne) {
+    testing_support::Watchdog watchdog(60);
+    testing_support::TempDir root;
+    // The program with the splash skin and its pictures beside it; no main skin.
+    const fs::path app = root / "app";
+    fs::create_directories(app / "skins/bin");
+    fs::copy_file(fs::path(QV_BUILD_DIR) / "bin/quillory", app / "quillory");
+    for (const auto& entry : fs::directory_iterator(fs::path(QV_BUILD_DIR) / "bin/skins/bin"))
+        if (entry.path().filename() != "default.skin")
+            fs::copy_file(entry.path(), app / "skins/bin" / entry.path().filename());
+    std::ofstream(app / "english.lng") << "NoSkins=The skins are gone\n";
+    testing_support::ProgramSession session(root / "home", app);
+    session.env()["QUILLORY_AUDIO"] = "null";
+    EXPECT_EQ(session.start()->wait_exit(30s), 1);
+    const std::string said = testing_support::read_whole_file(session.log_file());
+    EXPECT_NE(said.find("Quillory Vozir: The skins are gone"), std::string::npos) << said;
+}
+
 // The interface thread's waits so far (each sleep of the loop ends in one).
 long interface_thread_waits(pid_t pid) {
     const std::string status =
