@@ -9,6 +9,7 @@ else()
 endif()
 # A relative --prefix is taken from the folder cmake --install runs in.
 get_filename_component(program "${program}" ABSOLUTE BASE_DIR "$ENV{PWD}")
+get_filename_component(QV_OUTPUT "${QV_OUTPUT}" ABSOLUTE BASE_DIR "$ENV{PWD}")
 
 # Exec is a command line: a path with blanks or other special characters goes in double quotes,
 # with \ " ` $ escaped by a backslash, and every backslash doubled again as the file's string

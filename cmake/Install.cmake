@@ -46,16 +46,20 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/data/help DESTINATION ${QV_DATA_DESTINAT
 # --- desktop entry, icon, AppStream metainfo --------------------------------------------------
 
 # The desktop entry starts the installed binary by its full path, so it works whatever the
-# prefix and PATH are; the prefix is known only at install time (`--prefix`, CPack's /usr).
-set(QV_DESKTOP_FILE ${QV_PACKAGING_BUILD_DIR}/${QV_DESKTOP_ID}.desktop)
+# prefix and PATH are; the prefix is known only at install time (`--prefix`, CPack's /usr). It
+# is written then straight to its place: two installs side by side into different prefixes must
+# not share a file in the build tree.
 install(CODE "
   set(QV_TEMPLATE \"${QV_PACKAGING_DIR}/quillory.desktop.in\")
-  set(QV_OUTPUT \"${QV_DESKTOP_FILE}\")
+  set(entry
+      \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/applications/${QV_DESKTOP_ID}.desktop\")
+  set(QV_OUTPUT \"\$ENV{DESTDIR}\${entry}\")
   set(QV_DESKTOP_ID \"${QV_DESKTOP_ID}\")
   set(QV_BINDIR \"${CMAKE_INSTALL_BINDIR}\")
+  message(STATUS \"Installing: \${QV_OUTPUT}\")
   include(\"${PROJECT_SOURCE_DIR}/cmake/DesktopEntry.cmake\")
+  list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${entry}\")
 ")
-install(FILES ${QV_DESKTOP_FILE} DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 
 install(FILES ${QV_PACKAGING_DIR}/quillory.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
@@ -100,10 +104,10 @@ install(FILES ${QV_PACKAGING_BUILD_DIR}/${QV_DESKTOP_ID}.metainfo.xml
 install(TARGETS quillory-phoned RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(CODE "
   set(QV_BINDIR \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
-  set(unit \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/lib/systemd/user/quillory-phoned.service\")
-  message(STATUS \"Installing: \${unit}\")
-  configure_file(\"${PROJECT_SOURCE_DIR}/data/linux/quillory-phoned.service.in\" \"\${unit}\"
-                 @ONLY)
+  set(unit \"\${CMAKE_INSTALL_PREFIX}/lib/systemd/user/quillory-phoned.service\")
+  message(STATUS \"Installing: \$ENV{DESTDIR}\${unit}\")
+  configure_file(\"${PROJECT_SOURCE_DIR}/data/linux/quillory-phoned.service.in\"
+                 \"\$ENV{DESTDIR}\${unit}\" @ONLY)
   list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${unit}\")
 ")
 # Autostart entries of a system install (/usr, as the package has it) belong in /etc; any other

@@ -3,9 +3,7 @@
 
 #include "audio/recorder_pcm.h"
 #include "device_support.h"
-
-#include <algorithm>
-#include <optional>
+#include "mix_check.h"
 
 namespace {
 
@@ -13,45 +11,6 @@ using namespace audio_test;
 using platform::WaveDownlink;
 
 constexpr int kRate = 22050;
-
-std::vector<int16_t> signal(size_t count, uint32_t seed) {
-    std::vector<int16_t> samples(count);
-    uint32_t state = seed;
-    for (int16_t& sample : samples) {
-        state = state * 1664525u + 1013904223u;
-        sample = int16_t(int32_t(state >> 16) - 32768);
-    }
-    return samples;
-}
-
-// Sample n of the expected recording: the microphone with the downlink `offset` samples late,
-// summed and clipped; each is silent beyond its file.
-int16_t expected(const std::vector<int16_t>& mic, const std::vector<int16_t>& downlink, long offset,
-                 size_t n) {
-    const int32_t a = n < mic.size() ? mic[n] : 0;
-    const long j = long(n) - offset;
-    const int32_t b = j >= 0 && j < long(downlink.size()) ? downlink[size_t(j)] : 0;
-    return int16_t(std::clamp(a + b, -32768, 32767));
-}
-
-bool mixed_at(const std::vector<int16_t>& out, const std::vector<int16_t>& mic,
-              const std::vector<int16_t>& downlink, long offset, size_t from, size_t to) {
-    for (size_t n = from; n < to; ++n)
-        if (out[n] != expected(mic, downlink, offset, n))
-            return false;
-    return true;
-}
-
-std::optional<long> offset_of(const std::vector<int16_t>& out, const std::vector<int16_t>& mic,
-                              const std::vector<int16_t>& downlink, size_t from, size_t to) {
-    // First at a stretch in the middle, where the downlink is heard.
-    const size_t middle = from + (to - from) / 2;
-    for (long offset = -2 * kRate; offset <= 2 * kRate; ++offset)
-        if (mixed_at(out, mic, downlink, offset, middle, std::min(to, middle + 64)) &&
-            mixed_at(out, mic, downlink, offset, from, to))
-            return offset;
-    return std::nullopt;
-}
 
 class CallCapture : public FileDevices {
 protected:
@@ -71,39 +30,24 @@ protected:
     SampleSink sink;
 };
 
-TEST_F(CallCapture, DownlinkStartingLaterInOtherChunksIsMixedSampleExactlyWithinABlock) {
+// Starting 370 ms late in chunks of its own, and going away 900 ms later.
+TEST_F(CallCapture, DownlinkIsMixedSampleExactlyWhileThereAndTheMicrophoneRecordsOn) {
     monitor();
     env("QUILLORY_AUDIO_MONITOR_DELAY_MS", "370");
-    {
-        audio::RecorderPCM recorder(1, kRate, 16, platform::WAVE_CALL_MAPPER);
-        EXPECT_EQ(recorder.downlink(), WaveDownlink::Mixed);
-        record(recorder, mic.size() + kRate / 2);
-        EXPECT_EQ(recorder.downlink(), WaveDownlink::Mixed);
-        EXPECT_FALSE(recorder.device_lost());
-    }
-    std::lock_guard guard(sink.lock());
-    const auto offset = offset_of(sink.samples, mic, downlink, 0, sink.samples.size());
-    ASSERT_TRUE(offset.has_value()) << "the exact clipped sum, one offset throughout";
-    RecordProperty("downlink_offset_samples", int(*offset));
-    // One 200 ms capture block.
-    EXPECT_LE(std::abs(*offset - long(kRate) * 370 / 1000), kRate / 5) << *offset;
-}
-
-TEST_F(CallCapture, DownlinkThatGoesAwayMidCallLeavesTheMicrophoneRecording) {
-    monitor();
     env("QUILLORY_AUDIO_MONITOR_REMOVE_AFTER_MS", "900");
     {
         audio::RecorderPCM recorder(1, kRate, 16, platform::WAVE_CALL_MAPPER);
+        EXPECT_EQ(recorder.downlink(), WaveDownlink::Mixed);
         record(recorder, mic.size() + kRate / 2);
         EXPECT_EQ(recorder.downlink(), WaveDownlink::Lost);
         EXPECT_FALSE(recorder.device_lost()) << "the recording goes on";
     }
     std::lock_guard guard(sink.lock());
     ASSERT_GE(sink.samples.size(), mic.size());
-    // Both start together: what the downlink brings before the microphone's first chunk has
-    // nothing to line up with, so the check starts a little later.
-    const auto before = offset_of(sink.samples, mic, downlink, kRate * 3 / 10, kRate * 7 / 10);
-    ASSERT_TRUE(before.has_value()) << "mixed while the downlink was there";
+    const auto offset =
+        offset_of(sink.samples, mic, downlink, kRate * 3 / 10, kRate * 11 / 10, 2 * kRate);
+    ASSERT_TRUE(offset.has_value()) << "the exact clipped sum while the downlink was there";
+    EXPECT_LE(std::abs(*offset - long(kRate) * 370 / 1000), kRate / 5) << "within a block";
     EXPECT_TRUE(mixed_at(sink.samples, mic, {}, 0, kRate * 3 / 2, sink.samples.size()))
         << "the microphone alone, every sample, after it went away";
 }

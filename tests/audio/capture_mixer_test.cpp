@@ -1,4 +1,5 @@
 #include "audio/capture_mixer.h"
+#include "mix_check.h"
 
 #include <algorithm>
 #include <cstring>
@@ -9,6 +10,7 @@
 namespace {
 
 using audio::CaptureMixer;
+using audio_test::signal;
 using platform::WaveFormat;
 
 WaveFormat mono(uint32_t rate, uint16_t bits) {
@@ -31,21 +33,6 @@ std::vector<int16_t> samples_of(const std::vector<uint8_t>& bytes) {
     std::vector<int16_t> samples(bytes.size() / 2);
     std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
     return samples;
-}
-
-// Loud signals whose sum often leaves the sample range.
-std::vector<int16_t> signal(size_t count, uint32_t seed) {
-    std::vector<int16_t> samples(count);
-    uint32_t state = seed;
-    for (int16_t& sample : samples) {
-        state = state * 1664525u + 1013904223u;
-        sample = int16_t(int32_t(state >> 16) - 32768);
-    }
-    return samples;
-}
-
-int16_t clipped(int32_t value) {
-    return int16_t(std::clamp(value, -32768, 32767));
 }
 
 // Two devices at 8000 Hz on one clock: the microphone from time 0 in chunks of `mic_chunk`
@@ -103,28 +90,8 @@ Result simulate(const Timeline& run) {
     return result;
 }
 
-// True when out[from, to) is the microphone with the second source mixed in `offset` frames late
-// (the microphone alone where the second source has nothing there).
-bool mixed_at(const Result& r, long offset, size_t from, size_t to) {
-    for (size_t n = from; n < to; ++n) {
-        const long j = long(n) - offset;
-        const int16_t expected = j >= 0 && j < long(r.second.size())
-                                     ? clipped(int32_t(r.mic[n]) + r.second[size_t(j)])
-                                     : r.mic[n];
-        if (r.out[n] != expected)
-            return false;
-    }
-    return true;
-}
-
-// The one offset at which out[from, to) is the exact mix, searched within two seconds; first
-// at a stretch in the middle, where the second source is heard.
 std::optional<long> offset_of(const Result& r, size_t from, size_t to) {
-    const size_t middle = from + (to - from) / 2;
-    for (long offset = -16000; offset <= 16000; ++offset)
-        if (mixed_at(r, offset, middle, std::min(middle + 64, to)) && mixed_at(r, offset, from, to))
-            return offset;
-    return std::nullopt;
+    return audio_test::offset_of(r.out, r.mic, r.second, from, to, 16000);
 }
 
 TEST(CaptureMixer, LinesUpSampleExactlyThroughLateAndLostChunks) {
@@ -151,8 +118,7 @@ TEST(CaptureMixer, LinesUpSampleExactlyThroughLateAndLostChunks) {
          8000 * 4,
          8000 * 5,
          240},
-        // A quarter of a second lost: longer than the hold, shorter than a jump; heard again
-        // right after the stall, not a second late.
+        // A quarter of a second lost (more than the hold, less than a jump): heard right after.
         {"short stall",
          {.start = 400, .skip = [](size_t i) { return i >= 33 && i < 41; }},
          1,
@@ -189,8 +155,7 @@ TEST(CaptureMixer, DriftingClockIsFollowed) {
     Result r = simulate(run);
     EXPECT_GE(r.replacements, 1u);
     EXPECT_LE(r.replacements, 6u);
-    // Between placements the source runs on without a gap; wherever it lies, it lies within
-    // tolerance, a chunk and its drift over a second of where it belongs.
+    // Between placements the source runs on without a gap, within a chunk and a second's drift.
     int checked = 0;
     for (size_t at = 8000 * 20; at < 8000 * 28; at += 2000) {
         auto offset = offset_of(r, at, at + 2000);

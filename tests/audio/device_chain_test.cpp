@@ -9,7 +9,6 @@
 
 #include <array>
 #include <cmath>
-#include <cstring>
 #include <mutex>
 
 namespace {
@@ -31,8 +30,7 @@ std::vector<int16_t> pattern_samples(size_t count) {
     return samples;
 }
 
-// Keeps what the recorder hands on; a slow consumer now and then if asked, so that several
-// buffers complete behind it.
+// Keeps what the recorder hands on; if asked, slow now and then, so that buffers pile up.
 class Sink : public SampleSink {
 public:
     void on_data(const AudioBlock& block) override {
@@ -108,23 +106,6 @@ TEST_F(Recorder, AudioTheDeviceDropsIsCountedAndTheRestKeptInOrder) {
     EXPECT_EQ(gaps, (std::vector<size_t>{13230, 5292, 4410}));
 }
 
-TEST_F(Recorder, InputInAnotherFormatIsConverted) {
-    // One second of a loud stereo signal at half the rate.
-    input(pattern_samples(22050 * 2), 22050, 2);
-    {
-        RecorderPCM recorder(1, 44100, 16);
-        record(recorder, 44100 * 2);
-    }
-    std::lock_guard guard(sink.lock());
-    // The first second holds the converted signal, the next one silence.
-    auto loud = [&](size_t from, size_t to) {
-        return std::count_if(sink.samples.begin() + long(from), sink.samples.begin() + long(to),
-                             [](int16_t s) { return std::abs(s) > 1000; });
-    };
-    EXPECT_GT(loud(0, 44100 - 2000), 20000);
-    EXPECT_EQ(loud(44100 + 2000, 88200), 0);
-}
-
 TEST_F(Recorder, StoppingHandsOnEverythingCapturedUpToTheStop) {
     const auto in = pattern_samples(44100 * 4);
     input(in, 44100, 1, 5);
@@ -196,8 +177,7 @@ TEST_F(Recorder, CaptureSlowToDeliverItsFirstAudioIsNotLost) {
     EXPECT_FALSE(recorder.device_lost());
 }
 
-// Serves bytes in blocks of uneven size, counting what it served; the format the blocks
-// claim is that of the bytes unless given.
+// Serves bytes in blocks of uneven size, claiming their own format or the one given.
 class BlockReader : public audio::Outlet {
 public:
     BlockReader(std::vector<uint8_t> bytes, int channels, int bits, int rate,
@@ -258,8 +238,13 @@ protected:
     PlayerPCM player;
 };
 
-TEST_F(Player, PlaysEverythingOnceAcrossPauseAndResume) {
+TEST_F(Player, PlaysEverythingOnceAcrossPauseAndResumeAtItsVolume) {
     env("QUILLORY_AUDIO_SPEED", "4");
+    player.set_volume(1.5);
+    EXPECT_DOUBLE_EQ(player.volume(), 1.0);
+    player.set_volume(-1);
+    EXPECT_DOUBLE_EQ(player.volume(), 0.0);
+    player.set_volume(0.5);
     EXPECT_TRUE(player.is_finished());
     PatternReader reader(22050 * 4, 22050);
     audio::connect(reader, &player);
@@ -272,7 +257,7 @@ TEST_F(Player, PlaysEverythingOnceAcrossPauseAndResume) {
     sleep_ms(300);
     EXPECT_EQ(reader.served(), served_while_paused);
     EXPECT_FALSE(player.is_finished());
-    EXPECT_GT(player.level(0), 0.5);
+    EXPECT_GT(player.level(0), 0.2);
     EXPECT_DOUBLE_EQ(player.level(0), player.level(1));
     ASSERT_TRUE(player.play());
     wait_finished();
@@ -280,9 +265,12 @@ TEST_F(Player, PlaysEverythingOnceAcrossPauseAndResume) {
     audio::connect(reader, nullptr);
 
     platform::WaveFormat format;
-    EXPECT_EQ(output(&format), reader.samples);
+    const auto played = output(&format);
     EXPECT_EQ(format.samples_per_sec, 22050u);
     EXPECT_EQ(format.channels, 1);
+    ASSERT_EQ(played.size(), reader.samples.size());
+    for (size_t i = 0; i < played.size(); ++i)
+        ASSERT_NEAR(played[i], reader.samples[i] / 2, 1) << i;
 }
 
 TEST_F(Player, EmptyReaderOpensNoDeviceStopEndsPlaybackAndANewPlayStartsAfresh) {
@@ -300,37 +288,19 @@ TEST_F(Player, EmptyReaderOpensNoDeviceStopEndsPlaybackAndANewPlayStartsAfresh) 
         audio::connect(reader, nullptr);
         EXPECT_LT(reader.served(), reader.samples.size());
     }
-    PatternReader second(8000, 8000);
+    // Shorter than the device's buffers, and of an odd length: finished means heard, the device
+    // closed with its own buffer drained.
+    PatternReader second(8000 * 7 / 10 + 3, 8000);
     play(second);
-    // Both streams start with the same samples: the rate in the header tells which device wrote
-    // the file, the fault tells a playback cut short from one that never started.
+    // The rate in the header tells which playback wrote the file (both start alike).
     EXPECT_EQ(player.fault(), PlayerPCM::Fault::None);
     platform::WaveFormat format;
     EXPECT_EQ(output(&format), second.samples);
     EXPECT_EQ(format.samples_per_sec, 8000u);
 }
 
-TEST_F(Player, VolumeIsClampedAndAppliedToTheWholeOutput) {
-    env("QUILLORY_AUDIO_SPEED", "8");
-    player.set_volume(1.5);
-    EXPECT_DOUBLE_EQ(player.volume(), 1.0);
-    player.set_volume(-1);
-    EXPECT_DOUBLE_EQ(player.volume(), 0.0);
-    player.set_volume(0.5);
-    // Shorter than the device's buffers, and of an odd length: finished means heard, the
-    // device closed with its own buffer drained.
-    PatternReader reader(8000 * 7 / 10 + 3, 8000);
-    play(reader);
-    EXPECT_EQ(player.fault(), PlayerPCM::Fault::None);
-    const auto played = output();
-    ASSERT_EQ(played.size(), reader.samples.size());
-    for (size_t i = 0; i < played.size(); ++i)
-        ASSERT_NEAR(played[i], reader.samples[i] / 2, 1) << i;
-}
-
 TEST_F(Player, StopSilencesThePlaybackAlsoWhileItDrains) {
-    // One second fits the device's buffers whole: the reader is done at once and the player
-    // only drains from then on.
+    // One second fits the device's buffers whole: the player only drains from then on.
     PatternReader reader(8000, 8000);
     audio::connect(reader, &player);
     ASSERT_TRUE(player.play());

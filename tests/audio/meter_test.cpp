@@ -1,5 +1,6 @@
 #include "audio/duration_counter.h"
 #include "audio/level_meter.h"
+#include "audio/peaks.h"
 #include "support/audio_data.h"
 
 #include <gtest/gtest.h>
@@ -13,29 +14,21 @@ AudioBlock block_of(const std::vector<int16_t>& samples, int channels = 1, int r
     return testing_support::pcm_block(samples, channels, rate);
 }
 
-class Counter : public audio::Inlet {
-public:
-    void on_data(const AudioBlock& block) override {
-        ++blocks;
-        last = block;
-    }
-    int blocks = 0;
-    AudioBlock last;
-};
-
 TEST(LevelMeter, PeakOfTheFirstChannelOfAnyWidthPassesTheBlockUnchanged) {
     audio::LevelMeter meter;
-    Counter sink;
+    testing_support::SampleSink sink;
     audio::connect(meter.output(), &sink);
     // Stereo: the loud right channel is not looked at.
     AudioBlock block = block_of({1000, 32000, -16384, 32000}, 2);
     meter.on_data(block);
     EXPECT_DOUBLE_EQ(meter.level(), 0.5);
-    ASSERT_EQ(sink.blocks, 1);
-    EXPECT_EQ(sink.last.bytes.data(), block.bytes.data());
+    ASSERT_EQ(sink.blocks, 1u);
+    EXPECT_EQ(sink.samples, (std::vector<int16_t>{1000, 32000, -16384, 32000}));
 
     meter.on_data(block_of({-32768}));
     EXPECT_DOUBLE_EQ(meter.level(), 1.0);
+    meter.on_data(AudioBlock{});
+    EXPECT_DOUBLE_EQ(meter.level(), 1.0) << "an empty block changes nothing";
     // Eight-bit silence is level zero.
     std::vector<uint8_t> bytes(100, 128);
     meter.on_data(testing_support::byte_block(bytes.data(), bytes.size(), 1, 8, 8000));
@@ -71,15 +64,6 @@ TEST(LevelMeter, VoiceSwitchTiming) {
     EXPECT_TRUE(meter.is_silent());
 }
 
-TEST(LevelMeter, EmptyBlocksChangeNothing) {
-    audio::LevelMeter meter;
-    meter.set_threshold(0.5);
-    meter.on_data(block_of({20000}));
-    meter.on_data(AudioBlock{});
-    EXPECT_GT(meter.level(), 0.6);
-    EXPECT_FALSE(meter.is_silent());
-}
-
 TEST(DurationCounter, CountsFramesOverRateAndResets) {
     audio::DurationCounter counter;
     counter.on_data(block_of(std::vector<int16_t>(8000), 1, 8000));
@@ -88,6 +72,27 @@ TEST(DurationCounter, CountsFramesOverRateAndResets) {
     EXPECT_DOUBLE_EQ(counter.seconds(), 1.25);
     counter.reset();
     EXPECT_DOUBLE_EQ(counter.seconds(), 0.0);
+}
+
+// A minute and a half, quiet then loud: the bins merge as it grows, the columns keep each half.
+TEST(Peaks, LongStreamInFewBinsEncodedWholeAndCutShortRefused) {
+    audio::Peaks peaks;
+    peaks.reset(44100);
+    const std::vector<int16_t> quiet(44100 * 45, 1000), loud(44100 * 45, -16384);
+    peaks.add_samples(quiet.data(), quiet.size(), 1);
+    peaks.add(block_of(loud, 1, 44100));
+    EXPECT_LE(peaks.bin_count(), audio::Peaks::kMaxBins);
+    EXPECT_DOUBLE_EQ(peaks.seconds(), 90.0);
+    const auto columns = peaks.columns(2);
+    ASSERT_EQ(columns.size(), 2u);
+    EXPECT_NEAR(columns[0].peak, 1000 / 32768.0, 1e-4);
+    EXPECT_NEAR(columns[1].rms, 0.5, 1e-4);
+    std::vector<uint8_t> bytes = peaks.encode();
+    audio::Peaks copy;
+    ASSERT_TRUE(copy.decode(bytes.data(), bytes.size()));
+    EXPECT_EQ(copy.frames(), peaks.frames());
+    bytes.pop_back();
+    EXPECT_FALSE(copy.decode(bytes.data(), bytes.size()));
 }
 
 } // namespace

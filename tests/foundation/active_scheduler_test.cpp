@@ -25,14 +25,6 @@ int pump() {
     return count;
 }
 
-int waiting_wakeups(uint32_t window) {
-    int count = 0;
-    for (platform::Message message; platform::peek_message(
-             message, window, CActiveScheduler::wake_message, CActiveScheduler::wake_message);)
-        ++count;
-    return count;
-}
-
 class Probe : public CActive {
 public:
     explicit Probe(std::vector<int>& log, int tag) : m_log(log), m_tag(tag) {}
@@ -134,7 +126,11 @@ TEST_F(ActiveScheduler, CancelDropsQueuedObjectAndKeepsOthersRunning) {
     testing_support::Watchdog watchdog(10);
     slow.cancel();
     EXPECT_FALSE(slow.is_active());
-    EXPECT_EQ(waiting_wakeups(scheduler.window()), 1);
+    const uint32_t wake = CActiveScheduler::wake_message;
+    int wakeups = 0;
+    for (platform::Message m; platform::peek_message(m, scheduler.window(), wake, wake);)
+        ++wakeups;
+    EXPECT_EQ(wakeups, 1);
     scheduler.process_actives();
     EXPECT_EQ(log, (std::vector<int>{1}));
     EXPECT_FALSE(slow.ran);

@@ -16,7 +16,7 @@ DateTime sample() {
 
 } // namespace
 
-TEST(DateTime, FieldsAndFileTimeStayTogether) {
+TEST(DateTime, FieldsFileTimeAndOrderStayTogether) {
     EXPECT_EQ(DateTime().file_time(), 0u);
     DateTime time = sample();
     EXPECT_EQ(time.system_time().milliseconds, 250);
@@ -29,9 +29,7 @@ TEST(DateTime, FieldsAndFileTimeStayTogether) {
     DateTime epoch;
     epoch.set_date(1601, 1, 2);
     EXPECT_EQ(epoch.file_time(), 864000000000ull);
-}
-
-TEST(DateTime, OrderingAndTruncatedMilliseconds) {
+    // Ordering, with milliseconds truncated.
     DateTime a = sample();
     DateTime b = sample();
     EXPECT_FALSE(a.earlier_than(b) || a.later_than(b));

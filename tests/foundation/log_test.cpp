@@ -103,14 +103,3 @@ TEST_F(FoundationTest, DeferredStartAppendsUntilItIsTheInstanceThatRuns) {
     log() << "again\n";
     EXPECT_EQ(log_text(), "again\n");
 }
-
-TEST_F(FoundationTest, DeferredStartWithLoggingOffStartsAnewWhenSwitchedOn) {
-    std::ofstream(log_path()) << "old";
-    set_logging(false);
-    defer_log_start();
-    log() << "nothing\n";
-    start_log_anew();
-    set_logging(true);
-    log() << "fresh\n";
-    EXPECT_EQ(log_text(), "fresh\n");
-}

@@ -2,12 +2,12 @@
 // info file that names where they came from; where no trash can be made they are deleted.
 
 #include "foundation/paths.h"
+#include "support/glib_dirs.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
-#include <memory>
 
 namespace fs = std::filesystem;
 using testing_support::read_whole_file;
@@ -24,47 +24,24 @@ std::string trashed_path(const std::string& info) {
                                  info.substr(at + 6, info.find('\n', at + 1) - at - 6));
 }
 
-// GLib reads HOME and XDG_DATA_HOME once per process: one private home serves every test of
-// the process, its trash emptied before each.
-class PrivateHome final : public ::testing::Environment {
-public:
-    static fs::path path() { return s_dir->path(); }
-    void SetUp() override {
-        s_dir = std::make_unique<TempDir>();
-        m_home = std::make_unique<ScopedEnv>("HOME", (path() / "home").string());
-        m_data =
-            std::make_unique<ScopedEnv>("XDG_DATA_HOME", (path() / "home/.local/share").string());
-    }
-    void TearDown() override {
-        m_data.reset();
-        m_home.reset();
-        s_dir.reset();
-    }
-
-private:
-    static inline std::unique_ptr<TempDir> s_dir;
-    std::unique_ptr<ScopedEnv> m_home;
-    std::unique_ptr<ScopedEnv> m_data;
-};
-
-const auto* const private_home = ::testing::AddGlobalTestEnvironment(new PrivateHome);
-
+// A private home for each test, which GLib is told of.
 class TrashTest : public ::testing::Test {
 protected:
-    fs::path m_folder = PrivateHome::path() / "home/Documents/My Quillory";
-    fs::path m_trash = PrivateHome::path() / "home/.local/share/Trash";
-
     TrashTest() {
-        fs::remove_all(m_trash);
-        fs::remove_all(m_folder);
+        testing_support::glib_follow_home();
         fs::create_directories(m_folder);
     }
-    ~TrashTest() override { fs::remove_all(m_trash); }
 
     fs::path make_record(const std::string& name, const std::string& bytes) {
         std::ofstream(m_folder / name, std::ios::binary) << bytes;
         return m_folder / name;
     }
+
+    TempDir m_home;
+    ScopedEnv m_home_env{"HOME", m_home.path().string()};
+    ScopedEnv m_data_env{"XDG_DATA_HOME", (m_home / ".local/share").string()};
+    fs::path m_folder = m_home / "Documents/My Quillory";
+    fs::path m_trash = m_home / ".local/share/Trash";
 };
 
 } // namespace

@@ -40,7 +40,10 @@ bool exited_cleanly(pid_t child) {
 } // namespace
 
 TEST_F(RegistryStoreTest, ValuesKeepTheirTypesAndNamesIgnoreCase) {
+    const RegistryStamp stamp = registry_stamp();
+    EXPECT_EQ(stamp, registry_stamp());
     ASSERT_TRUE(registry_write_dword(user, "Software\\Corvane", "Log", 7));
+    EXPECT_NE(stamp, registry_stamp());
     ASSERT_TRUE(registry_write_string(user, "Software\\Corvane", "Path", "x"));
     uint32_t number = 0;
     std::string text = "default";
@@ -68,37 +71,6 @@ TEST_F(RegistryStoreTest, ValuesKeepTheirTypesAndNamesIgnoreCase) {
     EXPECT_TRUE(registry_delete_value(user, "Software\\Corvane", "Log"));
     EXPECT_FALSE(registry_delete_value(user, "Software\\Corvane", "Log"));
     EXPECT_EQ(registry_values(user, "Software\\Corvane").size(), 1u);
-}
-
-TEST_F(RegistryStoreTest, ReadsCreateKeysAndSubkeysListDirectChildren) {
-    uint32_t number = 5;
-    EXPECT_FALSE(registry_key_exists(user, "A\\B\\C"));
-    EXPECT_FALSE(registry_read_dword(user, "A\\B\\C", "missing", number));
-    EXPECT_EQ(number, 5u);
-    EXPECT_TRUE(registry_key_exists(user, "A\\B\\C"));
-    EXPECT_TRUE(registry_key_exists(user, "a\\b"));
-    ASSERT_TRUE(registry_write_dword(user, "A\\Zeta", "v", 1));
-    ASSERT_TRUE(registry_create_key(user, "A\\alpha"));
-    EXPECT_EQ(registry_subkeys(user, "A"), (std::vector<std::string>{"alpha", "B", "Zeta"}));
-    EXPECT_TRUE(registry_subkeys(user, "Nowhere").empty());
-    EXPECT_FALSE(registry_key_exists(user, "Nowhere"));
-}
-
-TEST_F(RegistryStoreTest, StampChangesWithWritesFromThisAndOtherProcesses) {
-    RegistryStamp first = registry_stamp();
-    EXPECT_EQ(first, registry_stamp());
-    ASSERT_TRUE(registry_write_dword(user, "K", "v", 1));
-    RegistryStamp second = registry_stamp();
-    EXPECT_NE(first, second);
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0)
-        _exit(registry_write_dword(user, "K", "v", 2) ? 0 : 1);
-    ASSERT_TRUE(exited_cleanly(child));
-    EXPECT_NE(second, registry_stamp());
-    uint32_t number = 0;
-    EXPECT_TRUE(registry_read_dword(user, "K", "v", number));
-    EXPECT_EQ(number, 2u);
 }
 
 TEST_F(RegistryStoreTest, KilledWriterLosesNoCommittedValue) {
@@ -210,8 +182,7 @@ TEST_F(RegistryStoreTest, NotificationLaunchesWhenItsConditionBecomesTrue) {
     ASSERT_TRUE(registry_write_dword(n.root, n.key, "Status", 0x1));        // condition false
     ASSERT_TRUE(registry_write_dword(n.root, n.key, "Other", 0x20000000));  // another value
     ASSERT_TRUE(registry_write_dword(n.root, n.key, "Status", 0x20000001)); // becomes true
-    for (int i = 0; i < 500 && read_whole_file(out).empty(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    testing_support::wait_for([&] { return !read_whole_file(out).empty(); }, 10000);
     EXPECT_EQ(read_whole_file(out), "fired\n");
     ASSERT_TRUE(registry_write_dword(n.root, n.key, "Status", 0x20000003)); // stays true
     ASSERT_TRUE(registry_write_dword(n.root, n.key, "Status", 0));          // false again
@@ -234,8 +205,7 @@ TEST(CommandLineSplit, QuotesGroupAndBlanksSeparate) {
     EXPECT_EQ(split_command_line(quote_command_word(hostile) + " next"), (Words{hostile, "next"}));
 }
 
-// Run only as a child of TwoProgramsWritingAtOnceBothSucceed: writes 100 values under
-// QV_WRITER_KEY.
+// Run only as a child of TwoProgramsWritingAtOnceBothSucceed.
 TEST(RegistryStoreHelper, DISABLED_Writer) {
     const char* key = std::getenv("QV_WRITER_KEY");
     ASSERT_TRUE(key);
@@ -245,6 +215,7 @@ TEST(RegistryStoreHelper, DISABLED_Writer) {
 
 TEST_F(RegistryStoreTest, TwoProgramsWritingAtOnceBothSucceed) {
     testing_support::Watchdog watchdog(120, "two programs");
+    const RegistryStamp stamp = registry_stamp();
     const std::string self = fs::read_symlink("/proc/self/exe").string();
     std::vector<pid_t> children;
     for (const char* key : {"Programs\\One", "Programs\\Two"}) {
@@ -264,4 +235,5 @@ TEST_F(RegistryStoreTest, TwoProgramsWritingAtOnceBothSucceed) {
     EXPECT_EQ(registry_values(user, "Programs\\One").size(), 100u);
     EXPECT_EQ(registry_values(user, "Programs\\Two").size(), 100u);
     EXPECT_EQ(registry_subkeys(user, "Programs"), (std::vector<std::string>{"One", "Two"}));
+    EXPECT_NE(stamp, registry_stamp()) << "other programs' writes change the stamp";
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-// Audio for tests: tones, blocks and sinks to build and catch streams with, whole files, and
-// what the independent tools (sox, ffprobe, mpg123) make of a file.
+// Audio for tests: tones, blocks and sinks, whole files, and what sox, ffprobe and mpg123 make
+// of a file.
 
 #include "audio/link.h"
 #include "support/process.h"
@@ -27,15 +27,13 @@ void write_bytes(const std::filesystem::path& path, const std::vector<uint8_t>& 
 std::vector<int16_t> sine(size_t frames, double hz, int rate, double amplitude = 8000,
                           int channels = 1);
 
-// The root mean square of `count` samples, and how often the sign changes among them (every
-// `stride`th sample).
+// The root mean square of `count` samples; how often the sign changes among every `stride`th.
 double rms(const int16_t* samples, size_t count);
 int sign_changes(const int16_t* samples, size_t count, size_t stride = 1);
 
 // Any file sox reads, as 16-bit samples; empty when it cannot.
 std::vector<int16_t> sox_samples(const std::filesystem::path& path);
-// What soxi says with `flag` (-r rate, -c channels, -s samples, -b bits, -D seconds); -1 when it
-// cannot read the file.
+// What soxi says with `flag` (-r, -c, -s, -b, -D); -1 when it cannot read the file.
 double soxi(const std::filesystem::path& path, const char* flag);
 // The container's duration in seconds as ffprobe sees it; -1 when it cannot read the file.
 double ffprobe_duration(const std::filesystem::path& path);

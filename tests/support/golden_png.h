@@ -1,10 +1,8 @@
 #pragma once
 
-// Pictures compared with golden PNG files under tests/data. On a mismatch the actual picture and
-// a difference picture (differing pixels red, masked ones dark blue, the rest a light grey) are
-// written under the build folder's "golden-failures". QV_UPDATE_GOLDEN=1 in the environment
-// rewrites the goldens instead. Header-only: test programs that include it link the skin
-// compiler library (skinc_lib).
+// Pictures compared with golden PNG files under tests/data; on a mismatch the actual picture and
+// a difference picture (differing pixels red, masked dark blue) go to the build folder's
+// "golden-failures". QV_UPDATE_GOLDEN=1 rewrites the goldens. Needs skinc_lib.
 
 #include "png_convert.h"
 #include "skin/surface.h"
@@ -23,9 +21,8 @@ struct Area {
     int x{0}, y{0}, w{0}, h{0};
 };
 
-// Compares `rgb` (8-bit RGB, rows from the top) with the golden PNG outside the masks: a pixel
-// differs when a channel is off by more than `tolerance`; up to `budget` pixels may differ.
-// `save` writes the actual picture to the path it is given.
+// Compares `rgb` (8-bit RGB) with the golden PNG outside the masks: up to `budget` pixels may
+// have a channel off by more than `tolerance`. `save` writes the actual picture to a path.
 inline ::testing::AssertionResult
 compare_with_golden(const std::vector<uint8_t>& rgb, int width, int height,
                     const std::filesystem::path& golden,
@@ -78,8 +75,7 @@ compare_with_golden(const std::vector<uint8_t>& rgb, int width, int height,
            << "); actual and diff in " << failures;
 }
 
-// Compares surface with QV_TEST_DATA/relative_path (a .png). tolerance is the largest
-// difference allowed per 8-bit channel.
+// Compares surface with QV_TEST_DATA/relative_path (a .png), channels off by up to `tolerance`.
 inline ::testing::AssertionResult matches_golden(const skin::RenderSurface& surface,
                                                  const std::string& relative_path,
                                                  int tolerance = 0) {

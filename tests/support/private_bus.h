@@ -1,9 +1,7 @@
 #pragma once
 
-// A private D-Bus daemon for tests that talk to mocked services (python3-dbusmock), and the
-// child processes (mocks, programs under test) that use it. Nothing here touches the machine's
-// own buses, and no service installed on the machine is started for a name a test leaves
-// unowned on purpose.
+// A private D-Bus daemon for tests that talk to mocked services (python3-dbusmock); it starts
+// no service installed on the machine.
 
 #include "support/process.h"
 #include "support/temp_dir.h"
@@ -21,8 +19,8 @@ namespace testing_support {
 std::string missing_dbus_tools();
 #define QV_REQUIRE_DBUS_TOOLS() QV_SKIP_IF_MISSING(testing_support::missing_dbus_tools())
 
-// A child process started through /bin/sh -c "exec COMMAND" with extra environment entries
-// ("NAME=value"); ended with SIGTERM (and reaped) with the object.
+// /bin/sh -c "exec COMMAND" with extra environment entries ("NAME=value"); ended with SIGTERM
+// (and reaped) with the object.
 class Child {
 public:
     Child() = default;
@@ -51,8 +49,7 @@ public:
     bool ready() const { return m_connection != nullptr; }
     const std::string& address() const { return m_address; }
     bool name_owned(const std::string& name) const;
-    // Calls a method and returns its reply (the caller unrefs it), or nullptr with the error in
-    // `error`.
+    // A method's reply (the caller unrefs it), or nullptr with the error in `error`.
     GVariant* call(const std::string& name, const std::string& path, const std::string& interface,
                    const std::string& method, GVariant* parameters,
                    std::string* error = nullptr) const;
@@ -62,8 +59,8 @@ public:
     bool start_mock(Child& child, const std::string& template_file, const std::string& name,
                     bool system_bus, const std::string& parameters = "{}",
                     const std::string& log_file = "/dev/null") const;
-    // Starts "python3 -m dbusmock" with `arguments` (a template, or a name, path and
-    // interface), logging its calls to `log`; it ends with the bus.
+    // The same with `arguments` (a template, or a name, path and interface), its calls logged
+    // to `log`; it ends with the bus.
     bool start_mock(const std::vector<std::string>& arguments, const std::string& name,
                     const std::string& log);
     // Runs Python with the dbus module and `bus` connected to this bus; its standard output.
@@ -81,8 +78,7 @@ private:
 class MockSessionBus : public PrivateBus {
 public:
     MockSessionBus();
-    // Empty when the bus is up; otherwise what is missing.
-    const std::string& missing() const { return m_missing; }
+    const std::string& missing() const { return m_missing; } // empty when the bus is up
 
 private:
     std::string m_missing;

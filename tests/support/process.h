@@ -1,8 +1,6 @@
 #pragma once
 
-// Child processes for tests: started with an environment of their own, waited for with a
-// deadline, ended at destruction; commands run to their end with their output; what a test
-// needs from the machine, and polling for an outcome.
+// Child processes and commands for tests, what a test needs from the machine, and polling.
 
 #include <chrono>
 #include <filesystem>
@@ -18,8 +16,8 @@ namespace testing_support {
 using namespace std::chrono_literals;
 using EnvChanges = std::map<std::string, std::string>;
 
-// A child process in a process group of its own, with the environment changed by `env`, its
-// standard error (and output) appended to `output` when one is named; killed at destruction.
+// A child in a process group of its own, the environment changed by `env`, its standard error
+// and output appended to `output` when one is named; killed at destruction.
 class Process {
 public:
     Process(const std::vector<std::string>& argv, const EnvChanges& env = {},
@@ -31,8 +29,7 @@ public:
     pid_t pid() const { return m_pid; }
     bool running();
     void signal(int number);
-    // The exit status (128 + the signal's number after a signal) once it ended within the
-    // deadline; nullopt while it still runs.
+    // The exit status (128 + the signal after one) once it ended; nullopt while it runs.
     std::optional<int> wait_exit(std::chrono::milliseconds deadline);
     // SIGTERM, then SIGKILL after the grace time; the exit status as wait_exit gives it.
     std::optional<int> terminate(std::chrono::milliseconds grace);
@@ -46,7 +43,7 @@ private:
 pid_t spawn_process(const std::vector<std::string>& argv, const EnvChanges& env,
                     const std::filesystem::path& output);
 
-// Runs a command to its end (killed at the deadline, status -1 then); its status and output.
+// A command run to its end (killed at the deadline, status -1 then): its status and output.
 struct CommandResult {
     int status{-1};
     std::string output;
@@ -71,14 +68,13 @@ std::string read_whole_file(const std::filesystem::path& path);
 std::string percent_decoded(const std::string& text);
 // An executable shell script of that body (after its "#!/bin/sh" line), its folder made.
 void write_script(const std::filesystem::path& file, const std::string& body);
-// A script body that writes the script's arguments, one a line, to the script's path + ".args".
+// A script body writing its arguments, one a line, to the script's path + ".args".
 inline const std::string arguments_recorder =
     "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$0.args\"\n";
 
 } // namespace testing_support
 
-// Skips the test when `missing` names something it needs, or fails it under CI=true (where
-// scripts/install-deps installed everything).
+// Skips the test when `missing` names something it needs; fails it under CI=true.
 #define QV_SKIP_IF_MISSING(missing)                                                                \
     do {                                                                                           \
         if (const std::string what_is_missing = (missing); !what_is_missing.empty()) {             \

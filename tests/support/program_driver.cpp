@@ -6,19 +6,17 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <poll.h>
 #include <regex>
 #include <sstream>
+#include <string_view>
 #include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
 
 namespace testing_support {
-
-// --- the inspector's JSON ------------------------------------------------------------------------
 
 namespace {
 
@@ -41,90 +39,73 @@ struct Json {
     int integer(const char* key) const { return get(key) ? int(get(key)->number) : 0; }
 };
 
-class JsonReader {
-public:
-    explicit JsonReader(const std::string& text) : m_text(text) {}
-    bool read(Json& out) { return value(out, 0) && (skip(), m_at == m_text.size()); }
+// Skips blanks; the character there, or NUL at the end.
+char next(const std::string& text, size_t& at) {
+    while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at])))
+        ++at;
+    return at < text.size() ? text[at] : '\0';
+}
 
-private:
-    void skip() {
-        while (m_at < m_text.size() && std::isspace(static_cast<unsigned char>(m_text[m_at])))
-            ++m_at;
-    }
-    bool next_is(char c) { return skip(), m_at < m_text.size() && m_text[m_at] == c; }
-
-    bool string(std::string& out) {
-        if (!next_is('"'))
-            return false;
-        for (++m_at; m_at < m_text.size();) {
-            const char c = m_text[m_at++];
-            if (c == '"')
-                return true;
-            if (c != '\\' || m_at >= m_text.size()) {
-                out += c;
+bool read_string(const std::string& text, size_t& at, std::string& out) {
+    if (next(text, at) != '"')
+        return false;
+    for (++at; at < text.size();) {
+        char c = text[at++];
+        if (c == '"')
+            return true;
+        if (c == '\\' && at < text.size()) {
+            c = text[at++];
+            if (c == 'u') { // the inspector escapes only control characters this way
+                out += char(std::strtoul(text.substr(at, 4).c_str(), nullptr, 16));
+                at += 4;
                 continue;
             }
-            const char e = m_text[m_at++];
-            if (e == 'u') { // the inspector escapes only control characters this way
-                out += char(std::strtoul(m_text.substr(m_at, 4).c_str(), nullptr, 16));
-                m_at += 4;
-            } else {
-                const char* from = "nrtbf";
-                const char* to = "\n\r\t\b\f";
-                const char* at = std::strchr(from, e);
-                out += at ? to[at - from] : e;
-            }
+            if (const size_t e = std::string_view("nrtbf").find(c); e != std::string_view::npos)
+                c = "\n\r\t\b\f"[e];
         }
+        out += c;
+    }
+    return false;
+}
+
+// Reads one value at `at`; false for text that is not JSON.
+bool read_json(const std::string& text, size_t& at, Json& out, int depth = 0) {
+    const char c = next(text, at);
+    if (depth > 200)
         return false;
-    }
-
-    // Items separated by commas up to the closing character.
-    template <typename Item> bool sequence(char close, Item item) {
-        ++m_at;
-        if (next_is(close))
-            return ++m_at, true;
+    if (c == '{' || c == '[') {
+        const char close = c == '{' ? '}' : ']';
+        if (++at, next(text, at) == close)
+            return ++at, true;
         for (;;) {
-            if (!item() || !(skip(), m_at < m_text.size()))
-                return false;
-            const char next = m_text[m_at++];
-            if (next != ',')
-                return next == close;
+            bool ok = false;
+            if (c == '[') {
+                ok = read_json(text, at, out.items.emplace_back(), depth + 1);
+            } else {
+                auto& [key, member] = out.members.emplace_back();
+                ok = read_string(text, at, key) && next(text, at) == ':' &&
+                     read_json(text, ++at, member, depth + 1);
+            }
+            const char after = ok ? next(text, at) : '\0';
+            ++at;
+            if (after != ',')
+                return after == close;
         }
     }
-
-    bool value(Json& out, int depth) {
-        if (depth > 200 || (skip(), m_at >= m_text.size()))
-            return false;
-        const char c = m_text[m_at];
-        if (c == '{')
-            return sequence('}', [&] {
-                std::string key;
-                Json member;
-                if (!string(key) || !next_is(':') || (++m_at, !value(member, depth + 1)))
-                    return false;
-                out.members.emplace_back(std::move(key), std::move(member));
-                return true;
-            });
-        if (c == '[')
-            return sequence(']', [&] { return value(out.items.emplace_back(), depth + 1); });
-        if (c == '"')
-            return string(out.string);
-        for (const char* word : {"true", "false", "null"})
-            if (m_text.compare(m_at, std::strlen(word), word) == 0) {
-                out.boolean = word[0] == 't';
-                m_at += std::strlen(word);
-                return true;
-            }
-        char* end = nullptr;
-        out.number = std::strtod(m_text.c_str() + m_at, &end);
-        const size_t used = size_t(end - (m_text.c_str() + m_at));
-        m_at += used;
-        return used > 0;
-    }
-
-    const std::string& m_text;
-    size_t m_at{0};
-};
+    if (c == '"')
+        return read_string(text, at, out.string);
+    for (const std::string_view word : {"true", "false", "null"})
+        if (text.compare(at, word.size(), word) == 0) {
+            out.boolean = word == "true";
+            at += word.size();
+            return true;
+        }
+    char* end = nullptr;
+    out.number = std::strtod(text.c_str() + at, &end);
+    const size_t used = size_t(end - (text.c_str() + at));
+    at += used;
+    return used > 0;
+}
 
 void set_rect(const Json* rect, InspectNode& node) {
     if (rect && rect->items.size() == 4) {
@@ -153,6 +134,15 @@ InspectNode to_node(const Json& json) {
     return node;
 }
 
+// Every text shown in this tree, rows included, in order.
+void texts(const InspectNode& node, std::vector<std::string>& out) {
+    if (!node.text.empty())
+        out.push_back(node.text);
+    for (const auto* group : {&node.children, &node.rows})
+        for (const auto& child : *group)
+            texts(child, out);
+}
+
 const InspectNode* first_list(const InspectNode& node) {
     if (node.type == "vlist")
         return &node;
@@ -160,6 +150,43 @@ const InspectNode* first_list(const InspectNode& node) {
         if (const InspectNode* found = first_list(child))
             return found;
     return nullptr;
+}
+
+// The inspector's JSON; valid is false for text that is not one.
+Inspection parse_inspection(const std::string& text) {
+    Inspection out;
+    Json json;
+    size_t at = 0;
+    const bool whole = read_json(text, at, json) && next(text, at) == '\0';
+    const Json* forms = whole ? json.get("forms") : nullptr;
+    if (!forms)
+        return out;
+    for (const Json& form : forms->items)
+        if (const Json* tree = form.get("tree"))
+            out.forms.push_back(to_node(*tree));
+    out.transition = json.flag("transition");
+    out.moving = json.flag("moving");
+    out.minimised = json.get("window") && json.get("window")->flag("minimised");
+    set_rect(json.get("text_input"), out.text_input);
+    out.valid = true;
+    return out;
+}
+
+// What a command wrote, without the blanks at its end; empty when it failed.
+std::string trimmed_output(CommandResult result) {
+    while (!result.output.empty() && std::isspace(static_cast<unsigned char>(result.output.back())))
+        result.output.pop_back();
+    return result.status == 0 ? result.output : std::string();
+}
+
+std::string ffprobe(const fs::path& file, const std::string& entries) {
+    return trimmed_output(run_command({"ffprobe", "-v", "error", "-show_entries", entries, "-of",
+                                       "default=noprint_wrappers=1:nokey=1", file},
+                                      {}, 30s));
+}
+
+std::string point(int x, int y) {
+    return std::to_string(x) + " " + std::to_string(y);
 }
 
 } // namespace
@@ -176,23 +203,15 @@ const InspectNode* InspectNode::find(const std::string& wanted_id) const {
 
 bool InspectNode::has_text(const std::string& wanted) const {
     std::vector<std::string> all;
-    texts(all);
+    texts(*this, all);
     return std::find(all.begin(), all.end(), wanted) != all.end();
 }
 
 bool InspectNode::mentions(const std::string& part) const {
     std::vector<std::string> all;
-    texts(all);
+    texts(*this, all);
     return std::any_of(all.begin(), all.end(),
                        [&](const std::string& t) { return t.find(part) != std::string::npos; });
-}
-
-void InspectNode::texts(std::vector<std::string>& out) const {
-    if (!text.empty())
-        out.push_back(text);
-    for (const auto* group : {&children, &rows})
-        for (const auto& child : *group)
-            child.texts(out);
 }
 
 const InspectNode* Inspection::shown(const std::string& id) const {
@@ -216,45 +235,14 @@ const InspectNode* Inspection::row_with(const std::string& text) const {
     return nullptr;
 }
 
-Inspection parse_inspection(const std::string& text) {
-    Inspection out;
-    Json json;
-    const Json* forms = JsonReader(text).read(json) ? json.get("forms") : nullptr;
-    if (!forms)
-        return out;
-    for (const Json& form : forms->items)
-        if (const Json* tree = form.get("tree"))
-            out.forms.push_back(to_node(*tree));
-    out.transition = json.flag("transition");
-    out.moving = json.flag("moving");
-    out.minimised = json.get("window") && json.get("window")->flag("minimised");
-    set_rect(json.get("text_input"), out.text_input);
-    out.valid = true;
-    return out;
-}
-
-int parse_clock(const std::string& text) {
+int seconds_shown(const Inspection& inspection, const std::string& id) {
+    const InspectNode* text = inspection.top() ? inspection.top()->find(id) : nullptr;
     int h = 0, m = 0, s = 0;
     char end = 0;
-    if (std::sscanf(text.c_str(), "%d:%d:%d%c", &h, &m, &s, &end) != 3)
+    if (!text || std::sscanf(text->text.c_str(), "%d:%d:%d%c", &h, &m, &s, &end) != 3)
         return -1;
     return h * 3600 + m * 60 + s;
 }
-
-int seconds_shown(const Inspection& inspection, const std::string& id) {
-    const InspectNode* text = inspection.top() ? inspection.top()->find(id) : nullptr;
-    return text ? parse_clock(text->text) : -1;
-}
-
-// --- input ---------------------------------------------------------------------------------------
-
-namespace {
-
-std::string point(int x, int y) {
-    return std::to_string(x) + " " + std::to_string(y);
-}
-
-} // namespace
 
 void ScriptInput::send(const std::string& line) {
     std::ofstream(m_file, std::ios::app) << line << "\n";
@@ -357,8 +345,6 @@ bool XdotoolInput::screenshot(const fs::path& file) {
                        {}, 30s)
                    .status == 0;
 }
-
-// --- display servers -----------------------------------------------------------------------------
 
 XServer::XServer(int width, int height, int dpi) {
     if (!have_program("Xvfb")) {
@@ -483,8 +469,6 @@ bool WaylandServer::set_scale(double scale) {
     return false;
 }
 
-// --- the program ---------------------------------------------------------------------------------
-
 ProgramSession::ProgramSession(fs::path root, fs::path programs)
     : m_root(std::move(root)),
       m_programs(programs.empty() ? fs::path(QV_BUILD_DIR) / "bin" : std::move(programs)) {
@@ -530,17 +514,6 @@ CommandResult ProgramSession::cli(const std::vector<std::string>& args) {
     return run_command(argv, m_env);
 }
 
-namespace {
-
-// What a command wrote, without the blanks at its end; empty when it failed.
-std::string trimmed_output(CommandResult result) {
-    while (!result.output.empty() && std::isspace(static_cast<unsigned char>(result.output.back())))
-        result.output.pop_back();
-    return result.status == 0 ? result.output : std::string();
-}
-
-} // namespace
-
 std::string ProgramSession::setting(const std::string& name) {
     return trimmed_output(
         cli({"reg", "get", "HKEY_CURRENT_USER\\Software\\Corvane\\Quillory Vozir", name}));
@@ -567,8 +540,6 @@ bool ProgramSession::wait_form(const std::string& id, std::chrono::milliseconds 
     return wait([&](const Inspection& i) { return i.at(id); }, deadline);
 }
 
-// --- records -------------------------------------------------------------------------------------
-
 void copy_sample_records(const fs::path& folder) {
     fs::create_directories(folder);
     fs::copy(fs::path(QV_SOURCE_DIR) / "tests/data/screens/records", folder,
@@ -580,16 +551,6 @@ void copy_sample_records(const fs::path& folder) {
         fs::last_write_time(folder / oldest_first[i],
                             now - std::chrono::hours(24 * (std::size(oldest_first) - i)));
 }
-
-namespace {
-
-std::string ffprobe(const fs::path& file, const std::string& entries) {
-    return trimmed_output(run_command({"ffprobe", "-v", "error", "-show_entries", entries, "-of",
-                                       "default=noprint_wrappers=1:nokey=1", file},
-                                      {}, 30s));
-}
-
-} // namespace
 
 double media_duration(const fs::path& file) {
     const std::string text = ffprobe(file, "format=duration");

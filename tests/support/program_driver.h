@@ -1,8 +1,7 @@
 #pragma once
 
-// The one way tests run the real program: its environment and folders, its inspector file read
-// as a tree of components, and input given either through its test input file (headless, or
-// on Wayland) or through an X server (xdotool), so that one scenario can drive every way.
+// The one way tests run the real program: its environment, its inspector file read as a tree
+// of components, input through its test input file or through an X server (xdotool).
 
 #include "support/process.h"
 
@@ -29,12 +28,9 @@ struct InspectNode {
     int centre_y() const { return y + h / 2; }
     // The first component with this id, depth first through children and rows; null if none.
     const InspectNode* find(const std::string& wanted_id) const;
-    // True when this component or one inside it shows exactly this text.
+    // Whether a text in this tree (rows included) is `wanted`, or contains `part`.
     bool has_text(const std::string& wanted) const;
-    // True when a text of this component or one inside it contains `part`.
     bool mentions(const std::string& part) const;
-    // Every text shown in this tree, rows included, in order.
-    void texts(std::vector<std::string>& out) const;
 };
 
 // The forms on screen as the inspector last wrote them, bottom first.
@@ -52,33 +48,27 @@ struct Inspection {
     bool at(const std::string& id) const { return top_id() == id && !transition; }
     // A control of the top form, only when it is shown with a size; null otherwise.
     const InspectNode* shown(const std::string& id) const;
-    // The rows of the top form's list that are in its view (their middle, at least).
+    // The rows of the top form's list whose middle is in its view; the one showing `text`.
     std::vector<const InspectNode*> rows() const;
-    // The row of the top form's list that shows this text; null if none.
     const InspectNode* row_with(const std::string& text) const;
 };
 
-// The inspector's JSON; valid is false for text that is not one.
-Inspection parse_inspection(const std::string& json);
-// "h:mm:ss" in seconds; -1 for any other text.
-int parse_clock(const std::string& text);
-// The seconds a clock text of the top form shows; -1 when there is none.
+// The seconds an "h:mm:ss" text of the top form shows; -1 when there is none.
 int seconds_shown(const Inspection& inspection, const std::string& id);
 
-// How input reaches the program: positions are window pixels as the inspector reports them.
+// How input reaches the program, at window pixels as the inspector reports them.
 class InputDriver {
 public:
     virtual ~InputDriver() = default;
     virtual void tap(int x, int y) = 0;
-    // Two taps at one place, as quickly as a user's double tap.
     virtual void double_tap(int x, int y) = 0;
     // Press at the first point, move through the others, release at the last.
     virtual void drag(const std::vector<std::pair<int, int>>& points) = 0;
     virtual void type(const std::string& utf8) = 0;
     virtual std::string name() const = 0;
-    // Called after the program started: finds its window; false when there is none in time.
+    // Finds the started program's window; false when there is none in time.
     virtual bool attach(std::chrono::milliseconds) { return true; }
-    // Saves a picture of the screen as the user would see it; false when it cannot.
+    // Saves a picture of the screen as the user sees it; false when it cannot.
     virtual bool screenshot(const std::filesystem::path&) { return false; }
 };
 
@@ -91,15 +81,14 @@ public:
     void drag(const std::vector<std::pair<int, int>>& points) override;
     void type(const std::string& utf8) override { send("text " + utf8); }
     std::string name() const override { return "input file"; }
-    // Any line of the input file's language (fingers, keys, a resize), as it stands.
+    // Any line of the input file's language, as it stands.
     void send(const std::string& line);
 
 private:
     std::filesystem::path m_file;
 };
 
-// The real SDL input path: xdotool moves the X pointer, clicks and types into the window whose
-// title is given, at window pixels offset by the window's place on the screen.
+// The real SDL input path: xdotool moves, clicks and types into the window of that title.
 class XdotoolInput final : public InputDriver {
 public:
     XdotoolInput(std::string display, std::string window_title);
@@ -122,7 +111,6 @@ private:
 // A private Xvfb server on a free display, ended at destruction.
 class XServer {
 public:
-    // A screen of that many pixels at that density (the physical size the server reports).
     XServer(int width, int height, int dpi = 96);
     bool ok() const { return !m_display.empty(); }
     const std::string& display() const { return m_display; }
@@ -133,19 +121,17 @@ private:
     std::string m_display, m_error;
 };
 
-// GNOME's mutter as a headless Wayland compositor (no X server, no GPU) with one virtual
-// monitor, on the session bus given, its socket in runtime_dir; ended at destruction.
+// mutter as a headless Wayland compositor with one virtual monitor, on the session bus given,
+// its socket in runtime_dir; ended at destruction.
 class WaylandServer {
 public:
     WaylandServer(const std::filesystem::path& runtime_dir, std::string bus_address, int width,
                   int height, const std::filesystem::path& log);
     bool ok() const { return !m_display.empty(); }
-    // The socket's name, for WAYLAND_DISPLAY.
-    const std::string& display() const { return m_display; }
+    const std::string& display() const { return m_display; } // for WAYLAND_DISPLAY
     const std::string& error() const { return m_error; }
-    // Gives the monitor this scale through org.gnome.Mutter.DisplayConfig and waits until the
-    // compositor reports it; false (with error()) when refused. The compositor offers scale 2
-    // only on monitors of at least 1600 x 960 pixels.
+    // Gives the monitor this scale and waits until the compositor reports it; false (with
+    // error()) when refused (scale 2 needs a monitor of at least 1600 x 960).
     bool set_scale(double scale);
 
 private:
@@ -155,13 +141,11 @@ private:
     std::string m_bus, m_display, m_error;
 };
 
-// The environment, folders and inspector of one program under test. Headless by default: the
-// offscreen video driver, the file sound devices (speech in at four times the speed, the
-// output into a file), input through the input file, a picture written as screen.png.
+// The environment, folders and inspector of one program under test, headless by default: the
+// offscreen video driver, the file sound devices (speech in at four times the speed), input
+// through the input file. The programs are those in `programs` (the build's by default).
 class ProgramSession {
 public:
-    // Folders under root: documents, config, run, contacts, data. The programs are
-    // "quillory" and "quillory-cli" in `programs` (the build's by default).
     explicit ProgramSession(std::filesystem::path root, std::filesystem::path programs = {});
 
     const std::filesystem::path& root() const { return m_root; }
@@ -172,19 +156,17 @@ public:
     std::filesystem::path playback_file() const { return m_root / "played.wav"; }
     std::filesystem::path screenshot_file() const { return m_root / "screen.png"; }
     std::filesystem::path log_file() const { return m_root / "program.log"; }
-    const std::filesystem::path& programs() const { return m_programs; }
     EnvChanges& env() { return m_env; }
 
-    // Starts "quillory" with the arguments, its messages appended to `log` (the session's log
-    // by default); the previous inspector file is removed first.
+    // Starts "quillory", its messages appended to `log` (log_file() by default).
     std::unique_ptr<Process> start(const std::vector<std::string>& args = {},
                                    const std::filesystem::path& log = {});
     // Runs quillory-cli to its end.
     CommandResult cli(const std::vector<std::string>& args);
-    // A registry value of the program's own key, as "quillory-cli reg get" prints it.
+    // A value of the program's registry key, as "quillory-cli reg get" prints it.
     std::string setting(const std::string& name);
 
-    // The inspector file as it is now (parsed again only when it changed).
+    // The inspector file as it is now.
     const Inspection& inspect();
     const std::string& last_json() const { return m_json; }
     // Polls the inspector until the condition holds; false at the deadline.
@@ -199,18 +181,16 @@ private:
     Inspection m_inspection;
 };
 
-// The sample records of tests/data/screens/records (made with quillory-cli from speech) into
-// folder, a day apart, newest first: "Team meeting: launch plan", Anna Petrova's call, the
-// outgoing call, "Idea: garden bench", "Shopping list".
+// The sample records of tests/data/screens/records into folder, a day apart, newest first:
+// "Team meeting: launch plan", Anna Petrova's call, the outgoing call, "Idea: garden bench",
+// "Shopping list".
 void copy_sample_records(const std::filesystem::path& folder);
 
-// Seconds of audio in a file as ffprobe reads it; negative when it cannot.
+// As ffprobe reads the file: its seconds of audio (negative when it cannot), a tag (title,
+// artist...), the audio stream's bit rate, the chapter starts (its markers) in seconds.
 double media_duration(const std::filesystem::path& file);
-// A tag of the file (title, artist, ...) as ffprobe reads it.
 std::string media_tag(const std::filesystem::path& file, const std::string& tag);
-// The audio stream's bit rate as ffprobe reads it.
 long media_bit_rate(const std::filesystem::path& file);
-// The record's chapter starts (its markers) in seconds, as ffprobe reads them.
 std::vector<double> media_chapters(const std::filesystem::path& file);
 
 } // namespace testing_support

@@ -54,11 +54,9 @@ std::vector<int16_t> tones(const std::vector<double>& hz, double seconds_each, i
 }
 
 std::string SoundServer::missing_tool(Kind kind) {
-    const std::vector<std::string> tools =
-        kind == Kind::PulseAudio
-            ? std::vector<std::string>{"pulseaudio", "pactl", "paplay"}
-            : std::vector<std::string>{"pipewire",    "wireplumber", "pipewire-pulse",
-                                       "dbus-daemon", "pactl",       "paplay"};
+    std::vector<std::string> tools{"pulseaudio", "pactl", "paplay"};
+    if (kind == Kind::PipeWire)
+        tools = {"pipewire", "wireplumber", "pipewire-pulse", "dbus-daemon", "pactl", "paplay"};
     for (const std::string& tool : tools)
         if (!have_program(tool))
             return tool;
@@ -113,7 +111,7 @@ SoundServer::SoundServer(Kind kind, const std::string& microphone, const std::st
         m_processes.push_back(spawn({"wireplumber"}, m_folder + "/session.log", server));
         m_processes.push_back(spawn({"pipewire-pulse"}, m_folder + "/pulse.log", server));
     }
-    if (!wait_until_up()) {
+    if (!wait_for([&] { return pactl("info"); }, 10000)) {
         m_why = "the server did not answer:\n" + read_whole_file(m_folder + "/server.log") +
                 read_whole_file(m_folder + "/pulse.log");
         return;
@@ -157,10 +155,6 @@ bool SoundServer::pactl(const std::string& arguments, std::string* output) {
 
 pid_t SoundServer::play(const std::string& wav, const std::string& sink) {
     return spawn({"paplay", "--device=" + sink, wav}, wav + ".log", m_client);
-}
-
-bool SoundServer::wait_until_up() {
-    return wait_for([&] { return pactl("info"); }, 10000);
 }
 
 } // namespace testing_support

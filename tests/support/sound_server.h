@@ -1,9 +1,7 @@
 #pragma once
 
-// Real sound servers of a test's own, on a private runtime folder: PulseAudio, or PipeWire with
-// WirePlumber and its PulseAudio service on a private session bus. Each gets null sinks named by
-// the test; the monitor of one is made the default source (the "microphone"), another the
-// default output. Nothing here touches the machine's own servers or buses.
+// A test's own sound server on a private runtime folder: PulseAudio, or PipeWire with
+// WirePlumber and its PulseAudio service on a private session bus.
 
 #include "support/process.h"
 
@@ -17,11 +15,10 @@ namespace testing_support {
 
 using Environment = std::vector<std::pair<std::string, std::string>>;
 
-// Starts a program with its output in a file and the variables of `environment` set or
-// replaced; everything is prepared before the fork. 0 or less when it cannot be started.
+// Starts a program with its output in a (fresh) file and `environment` set; end() sends
+// SIGTERM and reaps it.
 pid_t spawn(const std::vector<std::string>& arguments, const std::string& output,
             const Environment& environment = {});
-// SIGTERM and reaping.
 void end(pid_t pid);
 
 // Amplitude (0..1) of the `hz` component of 16-bit samples at `rate` (Goertzel).
@@ -35,30 +32,26 @@ public:
     enum class Kind { PulseAudio, PipeWire };
 
     // Starts the server with a null sink `microphone` (its monitor the default source) and a
-    // null sink `output` (the default output). ready() tells whether it came up; why() says
-    // what went wrong when not.
+    // null sink `output` (the default output); why() says what went wrong when not ready().
     SoundServer(Kind kind, const std::string& microphone, const std::string& output);
     ~SoundServer();
     SoundServer(const SoundServer&) = delete;
     SoundServer& operator=(const SoundServer&) = delete;
 
-    // The tools the kind needs, the first missing one; empty when all are there.
+    // The first tool the kind needs that is missing; empty when all are there.
     static std::string missing_tool(Kind kind);
 
     bool ready() const { return m_ready; }
     const std::string& why() const { return m_why; }
-    // The folder of the server's sockets and files.
     const std::string& folder() const { return m_folder; }
     // What a client of this server needs in its environment.
     const Environment& client_environment() const { return m_client; }
     // Plays a WAV file into a sink; ended with end().
     pid_t play(const std::string& wav, const std::string& sink);
-    // Runs pactl against this server; true when it succeeded. `output` receives what it wrote.
+    // Runs pactl against this server; whether it succeeded, what it wrote in `output`.
     bool pactl(const std::string& arguments, std::string* output = nullptr);
 
 private:
-    bool wait_until_up();
-
     Kind m_kind;
     std::string m_folder;
     Environment m_client;

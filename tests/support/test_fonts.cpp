@@ -11,7 +11,8 @@ namespace testing_support {
 
 namespace {
 
-// The package each file comes from is installed by scripts/install-deps.
+// DejaVu Sans for Latin, Greek, Cyrillic, Arabic and Hebrew, FreeSans for Devanagari, WenQuanYi
+// for Chinese, Symbola and Noto Color Emoji for symbols and emoji (scripts/install-deps).
 const char* const font_files[] = {
     "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf",            // fonts-dejavu-core
     "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf",       // fonts-dejavu-core

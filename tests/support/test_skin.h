@@ -1,7 +1,6 @@
 #pragma once
 
-// Skins for tests, written in the skin compiler's source format and compiled on the spot.
-// Header-only: test programs that include it link the compiler library (skinc_lib).
+// Skins for tests in the skin compiler's source format, compiled on the spot (needs skinc_lib).
 
 #include "png_convert.h"
 #include "skin_source.h"

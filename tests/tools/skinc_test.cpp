@@ -5,11 +5,11 @@
 #include "skin/bitmap.h"
 #include "skin/blend.h"
 #include "skin/skin_image.h"
-#include "skin/skin_picture.h"
 #include "skin_source.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
 
+#include <cmath>
 #include <fstream>
 #include <gtest/gtest.h>
 
@@ -71,17 +71,6 @@ std::u16string string_of(const SkinImage& image, NodeDir dir, std::u16string_vie
     return index ? image.string_at(*index) : u"<none>";
 }
 
-uint32_t u32(const std::vector<uint8_t>& b, uint32_t at) {
-    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
-           uint32_t(b[at + 3]) << 24;
-}
-
-int tree_depth(const std::vector<uint8_t>& b, uint32_t record) {
-    if (record == 0xFFFFFFFF)
-        return 0;
-    return 1 + std::max(tree_depth(b, u32(b, record)), tree_depth(b, u32(b, record + 4)));
-}
-
 std::string error_of(const std::string& text) {
     try {
         write_skin(parse(text), "test.skn");
@@ -93,47 +82,34 @@ std::string error_of(const std::string& text) {
 
 } // namespace
 
-// What the source says is what the reader finds (the dump below checks that every record is
-// written as read; this checks the values the source forms mean).
+// What the source says is what the reader finds, in the forms the skin tests do not read.
 TEST(Skinc, EveryAttributeReadsBack) {
     auto image = compile(full_source);
     ASSERT_TRUE(image);
     NodeDir form = image->find_named_node(u"FormMain");
     ASSERT_TRUE(form.valid());
-    EXPECT_EQ(string_of(*image, form, u"id"), u"frmMain");
     EXPECT_EQ(image->get_integer(form, u"cache_alpha", 0), 0xFFFFFFFFu);
-    EXPECT_EQ(int32_t(image->get_integer(form, u"negative", 0)), -5);
     EXPECT_EQ(image->get_point(form, u"border_min", {}), (SkinPoint{3, -2}));
-    EXPECT_EQ(image->get_color(form, u"back", {}), (SkinColor{0x10, 0x20, 0x30, 255}));
     EXPECT_EQ(image->get_color(form, u"fore", {}), (SkinColor{255, 0, 128, 255}));
-    EXPECT_EQ(image->font_spec(*image->find_font(form, u"font")), u"14 1 0 0 Verdana");
     EXPECT_EQ(image->font_spec(*image->find_font(form, u"inline_font")), u"9 0 1 0");
-    EXPECT_EQ(string_of(*image, form, u"text"), u"Hello");
     EXPECT_EQ(string_of(*image, form, u"caption"), u"Caf\u00e9 \"quoted\"\n");
-    auto bg = image->find_picture(form, u"bg");
-    ASSERT_TRUE(bg);
-    EXPECT_EQ(image->picture_name(bg->picture), u"frame");
-    EXPECT_EQ(bg->inner_min, (SkinPoint{4, 4}));
-    EXPECT_TRUE(bg->flag);
     auto other = image->find_picture(form, u"other");
+    ASSERT_TRUE(other);
     EXPECT_EQ(image->picture_name(other->picture), u"odd name");
     EXPECT_EQ(other->inner_min, (SkinPoint{2, 3})); // inner defaults to outer
     EXPECT_FALSE(other->flag);
     ASSERT_EQ(image->child_count(form), 2u);
     EXPECT_EQ(string_of(*image, image->child(image->child(form, 0), 0), u"id"), u"grandchild");
-    EXPECT_EQ(string_of(*image, image->child(form, 1), u"id"), u"second");
     EXPECT_EQ(image->get_integer(image->find_named_node(u"Beta"), u"x", 0), 1u);
 }
 
-TEST(Skinc, NamedTreeIsBalancedAndNamesLieLow) {
+TEST(Skinc, EveryNamedNodeIsFoundAndNamesLieLow) {
     std::string source;
     for (int i = 0; i < 100; ++i)
         source += "node N" + std::to_string(1000 + i * 7 % 100) +
                   " { int v = " + std::to_string(i * 7 % 100) + " }\n";
-    auto bytes = write_skin(parse(source), "t");
-    auto image = SkinImage::from_bytes(bytes);
+    auto image = SkinImage::from_bytes(write_skin(parse(source), "t"));
     ASSERT_TRUE(image);
-    EXPECT_LE(tree_depth(bytes, u32(bytes, 72)), 7); // ceil(log2(101))
     for (int k = 0; k < 100; ++k) {
         NodeDir node = image->find_named_node(foundation::widen("N" + std::to_string(1000 + k)));
         EXPECT_EQ(image->get_integer(node, u"v", 999), uint32_t(k));
@@ -196,25 +172,28 @@ TEST(Skinc, ErrorsNameTheFileLineAndReason) {
     EXPECT_NE(error_of(deep).find("nested too deeply"), std::string::npos);
 }
 
-// Converted pixels: fully transparent ones become the key, opaque ones carry the opaque bit,
-// and soft ones are neither, grow with their alpha and never carry into the next channel when
-// blended over white.
-TEST(Skinc, PixelConventionsOfConvertedPictures) {
-    EXPECT_EQ(skin_pixel(10, 20, 30, 0), skin::key_color);
-    EXPECT_EQ(skin_pixel(255, 255, 255, 15), skin::key_color);
+// A converted pixel drawn over any background at keyed level 2 (what the soft pixels are made
+// for) lands within a quarter of the way from the ideal alpha mix, never carries into the next
+// channel.
+TEST(Skinc, ConvertedPixelsBlendCloseToTheirAlpha) {
     EXPECT_NE(skin_pixel(255, 0, 255, 255), skin::key_color); // opaque magenta
-    EXPECT_TRUE(skin_pixel(0x12, 0x34, 0x56, 255) & skin::opaque_bit);
-    for (int alpha = 16; alpha < 240; alpha += 7) {
-        uint16_t soft = skin_pixel(255, 255, 255, uint8_t(alpha));
-        EXPECT_FALSE(soft & skin::opaque_bit) << alpha;
-        EXPECT_NE(soft, skin::key_color);
-        uint16_t target = 0xFFFF & ~skin::opaque_bit;
-        skin::Blend level2 = skin::Blend::keyed(2);
-        level2.copy_span()(&target, &soft, 1, level2);
-        EXPECT_GE(target >> 11, 0x0F) << alpha;
-        EXPECT_EQ(target >> 11, (soft >> 11) + 15) << alpha;
+    const skin::Blend level2 = skin::Blend::keyed(2);
+    for (int alpha = 0; alpha < 256; alpha += 5) {
+        for (uint8_t colour : {uint8_t(0), uint8_t(90), uint8_t(255)}) {
+            for (uint16_t target_red : {0, 31}) {
+                SCOPED_TRACE(testing::Message()
+                             << alpha << " " << int(colour) << " " << target_red);
+                const uint16_t pixel = skin_pixel(colour, 0, 0, uint8_t(alpha));
+                uint16_t target = uint16_t(target_red << 11);
+                level2.copy_span()(&target, &pixel, 1, level2);
+                const double ideal =
+                    alpha / 255.0 * (colour >> 3) + (1 - alpha / 255.0) * target_red;
+                const double span = std::abs((colour >> 3) - double(target_red));
+                EXPECT_LE(std::abs((target >> 11) - ideal), span / 4 + 1.5);
+                EXPECT_EQ(target & 0x07DF, 0); // nothing carried into green or blue
+            }
+        }
     }
-    EXPECT_LT(skin_pixel(200, 200, 200, 40), skin_pixel(200, 200, 200, 120));
 }
 
 TEST(Skinc, PicturesBecome16BitBitmaps) {
@@ -252,7 +231,7 @@ TEST(Skinc, PicturesBecome16BitBitmaps) {
     EXPECT_THROW(parse_skin_file(dir / "bad.skn"), SourceError);
 }
 
-TEST(Skinc, SampleSkinCompilesLoadsAndDraws) {
+TEST(Skinc, SampleSkinCompilesAndLoads) {
     testing_support::TempDir dir;
     std::filesystem::path source =
         std::filesystem::path(QV_SOURCE_DIR) / "data/skins/src/sample.skn";
@@ -265,26 +244,12 @@ TEST(Skinc, SampleSkinCompilesLoadsAndDraws) {
 
     auto image = SkinImage::load(out.u16string());
     ASSERT_TRUE(image) << SkinImage::last_error();
-    std::vector<std::shared_ptr<skin::Bitmap>> bitmaps;
     for (uint32_t i = 0; i < image->picture_count(); ++i) {
         auto bitmap =
             skin::load_565(skin::picture_path(dir.path().u16string(), image->picture_name(i)));
         ASSERT_TRUE(bitmap) << i;
         EXPECT_EQ(bitmap->width(), skin.pictures[i].width);
         EXPECT_EQ(bitmap->height(), skin.pictures[i].height);
-        bitmaps.push_back(bitmap);
     }
-    NodeDir row = image->find_named_node(u"Record");
-    ASSERT_TRUE(row.valid());
-    auto icon = image->find_picture(row, u"icon");
-    ASSERT_TRUE(icon);
-    skin::SkinPicture picture(bitmaps[icon->picture], *icon, skin::Scale{});
-    skin::RenderSurface target;
-    target.recreate(24, 24);
-    target.fill(skin::Rect{0, 0, 24, 24}, skin::Blend::fill(0x1234));
-    picture.draw(target, skin::Rect{0, 0, 24, 24}, skin::Blend::keyed(2));
-    // The icon's transparent corner keeps the background; its opaque middle replaces it.
-    EXPECT_EQ(target.surface()->pixel(0, 0), 0x1234);
-    EXPECT_EQ(target.surface()->pixel(12, 20), bitmaps[icon->picture]->surface().pixel(12, 20));
-    EXPECT_NE(target.surface()->pixel(12, 20), 0x1234);
+    EXPECT_TRUE(image->find_picture(image->find_named_node(u"Record"), u"icon"));
 }

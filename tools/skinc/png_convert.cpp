@@ -55,15 +55,13 @@ bool read_png(const std::filesystem::path& file, RgbaImage& image, std::string& 
 }
 
 uint16_t skin_pixel(uint8_t red, uint8_t green, uint8_t blue, uint8_t alpha) {
-    if (alpha < 16)
+    if (alpha < 64)
         return 0xF81F;
-    if (alpha >= 240)
+    if (alpha >= 192)
         return static_cast<uint16_t>(((red & 0xF8) << 8) | ((green & 0xFC) << 3) | (blue >> 3) |
                                      0x0020);
-    unsigned r = std::min((red * alpha / 255u) >> 3, 15u);
-    unsigned g = std::min((green * alpha / 255u) >> 2, 31u) & ~1u;
-    unsigned b = std::min((blue * alpha / 255u) >> 3, 15u);
-    return static_cast<uint16_t>((r << 11) | (g << 5) | b);
+    // Half the colour: over half the target (keyed level 2) that is the pixel at half alpha.
+    return static_cast<uint16_t>(((red >> 4) << 11) | (((green >> 3) & ~1u) << 5) | (blue >> 4));
 }
 
 std::vector<uint16_t> to_skin_pixels(const RgbaImage& image) {

@@ -20,9 +20,11 @@ struct RgbaImage {
 // False with reason set when the file is not a readable PNG.
 bool read_png(const std::filesystem::path& file, RgbaImage& image, std::string& reason);
 
-// One 5-6-5 skin pixel for one RGBA pixel: alpha below 16 is the key, 240 and above opaque,
-// between them a soft pixel premultiplied by alpha (each channel at most half its range so the
-// keyed blends cannot carry into the next channel).
+// One 5-6-5 skin pixel for one RGBA pixel. A soft pixel always adds half the target and its
+// own colour, so it can only stand for one alpha: each pixel takes whichever of the key (alpha
+// below 64), the soft pixel at half the colour (64-191) or the opaque colour (192 and above)
+// comes closest to it over any background. Soft channels stay at most half their range, so the
+// keyed blends cannot carry into the next channel.
 uint16_t skin_pixel(uint8_t red, uint8_t green, uint8_t blue, uint8_t alpha);
 
 std::vector<uint16_t> to_skin_pixels(const RgbaImage& image);
