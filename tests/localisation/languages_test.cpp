@@ -1,6 +1,5 @@
 // Choosing the language: start-up order, the menu, the stored choice.
 
-#include "foundation/date_time.h"
 #include "foundation/registry.h"
 #include "localisation/languages.h"
 #include "platform/locale.h"
@@ -52,9 +51,8 @@ protected:
     Languages languages{table, folder()};
 };
 
-// The start-up order: the stored choice, then the user's language whatever its case, then
-// English, then the first file by name; files without a key are skipped at every step. The
-// start-up choice is not stored.
+// The start-up order: the stored choice, the user's language, English, the first file by name;
+// files without a key are skipped. The start-up choice is not stored.
 TEST_F(LanguagesTest, StartUpOrder) {
     struct Case {
         const char* what;
@@ -97,42 +95,6 @@ TEST_F(LanguagesTest, StartUpOrder) {
     EXPECT_FALSE(languages.choose(u"Language#german"));
 }
 
-TEST_F(LanguagesTest, TheLanguageListComesBeforeTheLocale) {
-    platform::set_locale_for_testing("");
-    testing_support::ScopedEnv list("LANGUAGE", "tlh:ru_RU:de");
-    testing_support::ScopedEnv all("LC_ALL", "de_DE.UTF-8");
-    languages_of({{"english.lng", "Quit"}, {"german.lng", "Beenden"}, {"russian.lng", "Vyhod"}});
-    EXPECT_EQ(platform::user_languages(), (std::vector<std::string>{"tlh", "ru", "de"}));
-    ASSERT_TRUE(languages.choose_at_start());
-    EXPECT_EQ(table.text(u"Exit"), u"Vyhod");
-    // Without the list, the locale.
-    testing_support::ScopedEnv none("LANGUAGE", "");
-    TextTable other;
-    Languages by_locale(other, folder());
-    ASSERT_TRUE(by_locale.choose_at_start());
-    EXPECT_EQ(other.text(u"Exit"), u"Beenden");
-}
-
-TEST_F(LanguagesTest, DatesFollowTheChosenLanguage) {
-    platform::set_locale_for_testing("");
-    testing_support::ScopedEnv all("LC_ALL", "en_GB.UTF-8");
-    languages_of({{"english.lng", "Quit"}, {"russian.lng", "Vyhod"}});
-    foundation::DateTime day;
-    day.set_date(2026, 12, 7);
-    store(u"russian");
-    ASSERT_TRUE(languages.choose_at_start());
-    // December in Russian, in the form a date gives it.
-    EXPECT_NE(foundation::format_date(day, {.long_month_names = true, .system_format = true})
-                  .find(u"\u0434\u0435\u043a\u0430\u0431\u0440\u044f"),
-              std::u16string::npos);
-    // English keeps the user's own English forms: the day before the month.
-    ASSERT_TRUE(languages.choose(u"Language#english"));
-    EXPECT_EQ(platform::current_locale(), "en_GB");
-    EXPECT_NE(foundation::format_date(day, {.long_month_names = true, .system_format = true})
-                  .find(u"7 December"),
-              std::u16string::npos);
-}
-
 TEST_F(LanguagesTest, OnlyLanguageFilesInTheFolderCountAndAChoiceNeedsTwo) {
     std::filesystem::create_directories(m_dir / "app" / "more");
     std::ofstream(m_dir / "app" / "more" / "english.lng") << "Exit=Hidden\n";
@@ -146,8 +108,7 @@ TEST_F(LanguagesTest, OnlyLanguageFilesInTheFolderCountAndAChoiceNeedsTwo) {
     EXPECT_TRUE(languages.has_choice());
 }
 
-// The Language menu lists the files by name, each under its language's own name (the file name
-// where it gives none), checks the current one and ends with Cancel.
+// The Language menu lists the files by name under their own names, the current one checked.
 TEST_F(LanguagesTest, MenuListsTheLanguagesByTheirOwnNames) {
     std::ofstream(m_dir / "app" / "russian.lng")
         << "Exit=Vyhod\nLanguage_name=\xd0\xa0\xd1\x83\xd1\x81\xd1\x81\xd0\xba\xd0\xb8\xd0\xb9\n";

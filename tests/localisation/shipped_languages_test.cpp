@@ -1,4 +1,4 @@
-// The language files, keypad map and help pages that ship beside the program.
+// The language files and help pages that ship beside the program.
 
 #include "foundation/registry.h"
 #include "foundation/text.h"
@@ -65,8 +65,7 @@ TEST(ShippedLanguages, EveryLanguageHasExactlyEnglishsKeysWithRealTexts) {
             ASSERT_TRUE(table.has(key));
             const std::u16string value = table.text(key);
             ASSERT_FALSE(value.empty());
-            // A blank after the "=" would be shown; a stray CR or a control character means
-            // a broken line.
+            // No blank at either end, no control character of a broken line.
             EXPECT_NE(value.front(), u' ');
             EXPECT_NE(value.back(), u' ');
             for (char16_t c : value)
@@ -79,15 +78,7 @@ TEST(ShippedLanguages, EveryLanguageHasExactlyEnglishsKeysWithRealTexts) {
         }
         EXPECT_EQ(table.size(), english.size());
     }
-}
-
-TEST(ShippedLanguages, FilesAreUtf8AndReadAsSuch) {
-    for (const auto& language : shipped) {
-        const std::string bytes =
-            testing_support::read_whole_file(data_dir / (std::string(language.stem) + ".lng"));
-        // Neither a byte order mark nor a UTF-16 mark: plain UTF-8 lines.
-        EXPECT_TRUE(!bytes.empty() && bytes[0] != '\xEF' && bytes[0] != '\xFF') << language.stem;
-    }
+    // Read as UTF-8, not as Latin-1.
     EXPECT_EQ(load("russian").text(u"Exit"), u"\u0412\u044b\u0445\u043e\u0434");
 }
 
@@ -104,8 +95,7 @@ protected:
     testing_support::ScopedEnv m_config;
 };
 
-// The file names are the names the system language table gives, so the user's locale picks
-// the right file and the Language menu lists each of them.
+// The file names are those of the system language table: the user's locale picks its file.
 TEST_F(ShippedSelection, TheUsersLocaleChoosesItsFile) {
     for (const auto& language : shipped) {
         SCOPED_TRACE(language.stem);
@@ -147,38 +137,6 @@ TEST(ShippedHelp, EachLanguagesHelpLinkNamesASelfContainedPage) {
             EXPECT_NE(html.find(fact), std::string::npos) << fact;
     }
     EXPECT_EQ(pages.size(), std::size(shipped));
-}
-
-// Every letter of the Latin and Russian alphabets under exactly one digit key, each key also
-// standing for its own digit.
-TEST(ShippedKeypad, DigitsCarryEachLetterOnce) {
-    TextTable keypad;
-    ASSERT_TRUE(keypad.load((data_dir / "keyboard.txt").u16string()));
-    std::u16string letters;
-    for (char16_t c = u'a'; c <= u'z'; ++c)
-        letters.push_back(c);
-    for (char16_t c = u'\u0430'; c <= u'\u044f'; ++c)
-        letters.push_back(c);
-    letters.push_back(u'\u0451'); // yo
-    ASSERT_EQ(letters.size(), 26u + 33u);
-
-    std::map<char16_t, int> seen;
-    for (char16_t digit = u'0'; digit <= u'9'; ++digit) {
-        const std::u16string key(1, digit);
-        ASSERT_TRUE(keypad.has(key)) << char(digit);
-        const std::u16string set = keypad.text(key);
-        EXPECT_NE(set.find(digit), std::u16string::npos) << char(digit);
-        for (char16_t c : set) {
-            ++seen[c];
-            // Matched texts are lower-cased, so an upper-case letter could never match.
-            EXPECT_FALSE((c >= u'A' && c <= u'Z') || (c >= u'\u0410' && c <= u'\u042f'))
-                << char(digit);
-        }
-    }
-    for (char16_t c : letters)
-        EXPECT_EQ(seen[c], 1) << "letter " << int(c);
-    for (const auto& [c, count] : seen)
-        EXPECT_EQ(count, 1) << "character " << int(c);
 }
 
 } // namespace

@@ -112,8 +112,7 @@ TEST(TextTableLoad, AFailedLoadKeepsThePreviousTable) {
     EXPECT_EQ(table.path(), english);
 
     std::filesystem::create_directory(dir / "folder.lng");
-    // Over the size limit; files without a single key are not languages: empty, blank, or keys
-    // without lines.
+    // Over the size limit, or without a single key.
     std::ofstream(dir / "huge.lng") << "Exit=Huge\n" << std::string(TextTable::max_file_size, 'x');
     std::ofstream(dir / "empty.lng").flush();
     std::ofstream(dir / "blank.lng") << "\r\n  \n\t\n";
@@ -129,6 +128,9 @@ TEST(TextTableLoad, AFailedLoadKeepsThePreviousTable) {
     std::ofstream(dir / "limit.lng") << "Key=" << std::string(TextTable::max_file_size - 4, 'y');
     ASSERT_TRUE(table.load((dir / "limit.lng").u16string()));
     EXPECT_EQ(table.text(u"Key").size(), TextTable::max_file_size - 4);
+    // Texts given whole replace the file's; a missing key gives the fallback.
+    table.assign({{u"Exit", u"Gone"}}, u"");
+    EXPECT_EQ(table.text(u"Key", u"none") + table.text(u"Exit", u"none"), u"noneGone");
 }
 
 } // namespace

@@ -1,5 +1,4 @@
-// Editing in place: focus from a tap, typed text, caret keys, the blink, the platform's text
-// input switched with the focus, and the caption of a label edit.
+// Editing in place: focus, typed text, caret keys, the blink, and a label edit's caption.
 
 #include "forms_fixture.h"
 #include "skin/button_listener.h"

@@ -1,6 +1,5 @@
-// Input in a form: pen presses tried on the handlers under the pen in subscription order,
-// captured until the pen is lifted; hidden and disabled handlers skipped; keys and commands
-// walked until one is consumed.
+// Input in a form: pen presses tried on the handlers under the pen in order and captured until
+// the pen is lifted, hidden and disabled handlers skipped.
 
 #include "forms_fixture.h"
 
@@ -73,8 +72,7 @@ protected:
 using Log = std::vector<std::u16string>;
 
 TEST_F(FormInput, PressTriesOverlappingHandlersUntilOneConsumesAndSkipsHiddenOnes) {
-    // Neither consumes: both get the press and both are captured; the hidden one, under the pen
-    // too, gets nothing.
+    // Neither consumes: both are captured; the hidden one under the pen gets nothing.
     EXPECT_FALSE(f->pen_button(pen(50, 50, true)));
     EXPECT_TRUE(log == (Log{u"back down", u"front down"}) && f->captured_handlers().size() == 2);
     // The release goes to the captured ones wherever the pen is lifted.
@@ -131,21 +129,9 @@ TEST_F(FormInput, AHandlerThatGoesAwayLeavesItsCapture) {
     EXPECT_EQ(log, (Log{u"front up"}));
 }
 
-TEST_F(FormInput, KeysAndCommandsStopAtTheFirstThatConsumes) {
-    front->consume = true;
-    EXPECT_TRUE(f->key(KeyEvent{9, true}));
-    EXPECT_FALSE(f->key(KeyEvent{4, true}));
-    EXPECT_EQ(log, (Log{u"back key", u"front key", u"back key", u"front key"}));
-    log.clear();
-    back->consume = true;
-    EXPECT_TRUE(f->command(Command{0, u"a"}));
-    EXPECT_EQ(log, (Log{u"back command"}));
-}
-
 } // namespace
 
-// A press that reloads the skin (as a language chosen in a menu does) would free the control
-// still handling it: the rebuild runs once the press has left the form.
+// A reload asked for by a press (a language chosen in a menu) runs once the press has left.
 TEST_F(FormInput, AReloadAskedForDuringInputWaitsUntilTheInputIsDone) {
     back->consume = true;
     back->on_press = [this] {
@@ -164,8 +150,7 @@ TEST_F(FormInput, AReloadAskedForDuringInputWaitsUntilTheInputIsDone) {
     EXPECT_NE(f->find_child(u"back"), rebuilt);
 }
 
-// A reload that cannot find the form any more raises from the input call that ran it, as any
-// reload does, instead of from a destructor (which would end the program).
+// A reload that cannot find the form raises from the input call, never from a destructor.
 TEST_F(FormInput, AFailedReloadAfterInputRaisesToTheCaller) {
     back->consume = true;
     back->on_press = [this] {

@@ -1,8 +1,6 @@
 #pragma once
 
-// Shared set-up of the forms tests: a skin compiled from source into a temporary folder and
-// loaded (the forms of tests/data/skin/forms.skn unless a test gives its own), and the
-// framework's component kinds in the factory for the test's duration.
+// The forms tests' skin compiled from source and loaded, with the framework's component kinds.
 
 #include "skin/component_factory.h"
 #include "skin/form.h"
@@ -31,21 +29,18 @@ protected:
         ASSERT_TRUE(properties.load_skin(path.u16string(), dpi));
     }
 
-    // The source of the tests' forms.
     static std::string forms_source() {
         std::ifstream in(std::string(QV_TEST_DATA) + "/skin/forms.skn");
         return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
     void load_forms(int32_t dpi = 96) { load(forms_source(), dpi); }
 
-    // A form loaded from the named node.
     std::unique_ptr<skin::Form> form(std::u16string_view node) {
         auto f = std::make_unique<skin::Form>(properties);
         f->require_form(properties, node);
         return f;
     }
 
-    // A pen record at (x, y).
     static skin::PenEvent pen_at(int32_t x, int32_t y, bool pressed, uint32_t time = 0) {
         skin::PenEvent e;
         e.x = x;

@@ -1,7 +1,5 @@
-// Pictures drawn at the skin's scale (NAME@1.5x.bmp, NAME@2x.bmp, ... beside NAME.bmp): one for
-// every scale a window draws at, found through the program's "%app_path%" macro, and left aside
-// when their size is wrong. (The shipped skin's 2x preview and the program's goldens show them
-// drawn; the picture test shows the small drawing enlarged where there is no large one.)
+// Pictures drawn at the skin's scale (NAME@2x.bmp beside NAME.bmp): one for every scale, found
+// through the "%app_path%" macro, and left aside when their size is wrong.
 
 #include "skin/properties.h"
 #include "skin/skin_picture.h"
@@ -17,8 +15,8 @@ namespace fs = std::filesystem;
 
 const fs::path shipped = fs::path(QV_BUILD_DIR) / "bin/skins/bin";
 
-// The width of the bitmap of the record button's picture (the first unnamed 64-unit picture of
-// the main form) of the skin at path loaded at `dpi` dots per inch.
+// The width of the bitmap of the record button's picture (the main form's first unnamed 64-unit
+// picture) at `dpi` dots per inch.
 int record_bitmap_width(const std::u16string& path, int32_t dpi = 192) {
     Properties properties;
     EXPECT_TRUE(properties.load_skin(path, dpi));

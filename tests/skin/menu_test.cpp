@@ -1,5 +1,4 @@
-// The popup menu on a form stack: opening, choosing, sub-menus, disabled rows, check marks
-// moving in place, the row buttons, Backspace and the empty list that closes it.
+// The popup menu on a form stack: opening, choosing, sub-menus, row buttons, closing.
 
 #include "forms_fixture.h"
 #include "skin/button.h"
@@ -98,21 +97,10 @@ TEST_F(MenuTest, ChoosingOpensASubMenuUnderItsOwnTitleAndDisabledRowsDoNothing) 
     // The sub-menu is titled by its own id's text, not by the caption of the row tapped.
     EXPECT_EQ(menu->caption_text(), u"Sort order");
     EXPECT_EQ(menu->list().item_count(), 3);
-    // "by1" changes the order and fills the sort menu again: still titled "Sort order", not
-    // "By date".
+    // Filled again by "by1", it keeps its title.
     tap_row(1);
     EXPECT_TRUE(provider.checked == 1 && menu->is_open());
     EXPECT_EQ(menu->find_control<TextComponent>(u"caption").text(), u"Sort order");
-}
-
-TEST_F(MenuTest, CheckMarkMovesInPlace) {
-    menu->open(u"sort");
-    VListRow* first = menu->list().row_of(0);
-    EXPECT_TRUE(first->find_child(u"checked")->visible());
-    tap_row(2);
-    EXPECT_TRUE(provider.checked == 2 && menu->list().row_of(0) == first); // same rows, refreshed
-    EXPECT_FALSE(first->find_child(u"checked")->visible());
-    EXPECT_TRUE(menu->list().row_of(2)->find_child(u"checked")->visible());
 }
 
 TEST_F(MenuTest, EmptyListClosesAndBackspaceCancels) {

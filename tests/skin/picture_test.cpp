@@ -1,9 +1,6 @@
-#include "foundation/text.h"
 #include "skin/bitmap.h"
 #include "skin/skin_picture.h"
-#include "support/temp_dir.h"
 
-#include <fstream>
 #include <gtest/gtest.h>
 
 using namespace skin;
@@ -132,21 +129,6 @@ TEST(Bitmap, RefusesWhatIsNotA16BitPicture) {
         EXPECT_FALSE(decode_bmp_565(bad, u"x")) << &bad - refused;
 }
 
-TEST(Bitmap, LoadsFromAPathWithBmpAppended) {
-    testing_support::TempDir dir;
-    {
-        auto bytes = make_bmp(5, -2);
-        std::ofstream(dir / "pic.bmp", std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    }
-    std::u16string folder = dir.path().u16string();
-    auto bitmap = load_565(picture_path(folder, u"pic"));
-    ASSERT_TRUE(bitmap);
-    expect_pattern(*bitmap, 5, 2);
-    EXPECT_FALSE(load_565(picture_path(folder, u"missing")));
-    EXPECT_EQ(picture_path(u"", u"pic"), u"pic");
-}
-
 TEST(SkinPicture, NinePartTilesTheMiddleWhenLongerAndCutsThePartsWhenShorter) {
     RenderSurface target;
     target.recreate(40, 16);
@@ -159,7 +141,6 @@ TEST(SkinPicture, NinePartTilesTheMiddleWhenLongerAndCutsThePartsWhenShorter) {
     // Shorter: the parts are cut.
     target.recreate(6, 16);
     nine_part().draw(target, Rect{0, 0, 6, 16}, Blend::copy());
-    // The first 3 of the left part, 1 of the middle, the last 2 of the right part.
     EXPECT_EQ(columns_at(target, 0, 6), (std::vector<int>{0, 1, 2, 4, 14, 15}));
 
     RenderSurface one;

@@ -1,5 +1,4 @@
-// Skin loading: the tables, the skin's scale, replacing a skin only by one that loaded whole,
-// reload listeners and the language texts.
+// Skin loading: the tables, the scale, replacing a skin only by a whole one, reload listeners.
 
 #include "skin/font_rep.h"
 #include "skin/properties.h"
@@ -50,7 +49,6 @@ protected:
 
 TEST_F(PropertiesTest, ReadsEveryKindThroughTheTables) {
     ASSERT_TRUE(properties.load_skin(full, 96));
-    // Loading the same file again gives the same state.
     ASSERT_TRUE(properties.load_skin(full, 96));
     EXPECT_EQ(std::tuple(properties.picture_count(), properties.font_count()), std::tuple(1u, 2u));
     NodeDir form = properties.find_named_node(u"FormMain");
@@ -85,8 +83,7 @@ TEST_F(PropertiesTest, ReadsEveryKindThroughTheTables) {
     EXPECT_EQ(properties.get_font(form, u"font", nullptr), nullptr);
 }
 
-// Points, picture corners and fonts follow the density in half steps of 96 dots per inch; a
-// place between pixels lands on the next one up, the same for both edges of a part.
+// Points, picture corners and fonts follow the density in half steps of 96 dots per inch.
 TEST_F(PropertiesTest, ScaleStepsUpAtEveryHalfMultipleOf96DotsPerInch) {
     const struct {
         int32_t dpi;
@@ -179,15 +176,6 @@ TEST_F(PropertiesTest, ReloadReachesListenersInSubscriptionOrder) {
     Recorder orphan(*gone, calls, 4);
     gone.reset();
     EXPECT_EQ(orphan.properties(), nullptr);
-}
-
-TEST_F(PropertiesTest, TextsFallBackToTheKeyOrTheDefault) {
-    properties.texts().assign({{u"Delete", u"Remove all"}}, u"x.lng");
-    EXPECT_EQ(
-        std::vector({properties.text(u"Delete"), properties.text(u"Delete", u"fallback"),
-                     properties.text(u"Missing_key"),
-                     properties.text(u"Missing_key", u"fallback")}),
-        std::vector<std::u16string>({u"Remove all", u"Remove all", u"Missing_key", u"fallback"}));
 }
 
 } // namespace

@@ -1,5 +1,4 @@
-// The skin image reader against damaged images: a compiled skin patched field by field, each
-// patch one the reader must refuse before any lookup can run past the bytes.
+// The skin image reader refuses damaged images: a compiled skin patched field by field.
 
 #include "skin/skin_image.h"
 #include "skin_source.h"
@@ -12,8 +11,7 @@ using namespace skin;
 
 namespace {
 
-// One named node "Form" with an attribute "a" of every kind ("b" as an integer and a colour)
-// and one child without attributes.
+// One named node "Form" with an attribute "a" of every kind and one child without attributes.
 const char* form_source = R"(
 picture pic
 node Form {
@@ -43,23 +41,6 @@ struct Compiled {
         return copy;
     }
 };
-
-TEST(SkinImage, MissesGiveDefaultsAndEachKindHasItsOwnSection) {
-    Compiled c;
-    auto skin = SkinImage::from_bytes(c.bytes);
-    ASSERT_TRUE(skin) << SkinImage::last_error();
-    NodeDir dir{c.dir};
-    EXPECT_TRUE(skin->has_integers(dir) && !skin->find_point(dir, u"b"));
-    EXPECT_EQ(skin->get_point(dir, u"b", {5, 6}), (SkinPoint{5, 6}));
-    // "a" is a prefix of "aa".
-    EXPECT_TRUE(skin->get_integer(dir, u"", 9) == 9u && skin->get_integer(dir, u"aa", 9) == 9u);
-    EXPECT_FALSE(skin->child(dir, 1).valid());
-    NodeDir empty = skin->child(dir, 0);
-    EXPECT_FALSE(skin->has_integers(empty) || skin->has_points(empty) ||
-                 skin->find_picture(empty, u"a") || skin->find_string(empty, u"a"));
-    EXPECT_EQ(skin->get_color(empty, u"a", SkinColor{1, 2, 3, 4}), (SkinColor{1, 2, 3, 4}));
-    EXPECT_FALSE(skin->find_named_node(u"").valid() || skin->find_named_node(u"For").valid());
-}
 
 TEST(SkinImage, RefusesBrokenImages) {
     const Compiled c;

@@ -3,39 +3,13 @@
 #include "support/golden_png.h"
 #include "support/test_fonts.h"
 
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <tuple>
 
 using namespace skin;
 
 namespace {
-
-// Counts the shaping requests that reach the font engine.
-class CountingFace : public platform::FontFace {
-public:
-    CountingFace(std::unique_ptr<platform::FontFace> real, int& calls)
-        : m_real(std::move(real)), m_calls(calls) {}
-    int32_t ascent() const override { return m_real->ascent(); }
-    int32_t descent() const override { return m_real->descent(); }
-    int32_t underline_position() const override { return m_real->underline_position(); }
-    int32_t underline_thickness() const override { return m_real->underline_thickness(); }
-    void shape(std::u16string_view text, size_t begin, size_t end, bool right_to_left,
-               std::vector<platform::ShapedGlyph>& glyphs) override {
-        ++m_calls;
-        m_real->shape(text, begin, end, right_to_left, glyphs);
-    }
-    const platform::GlyphImage& glyph_image(uint32_t face, uint32_t glyph) override {
-        return m_real->glyph_image(face, glyph);
-    }
-    std::string family(uint32_t face) const override { return m_real->family(face); }
-
-private:
-    std::unique_ptr<platform::FontFace> m_real;
-    int& m_calls;
-};
 
 class Text : public ::testing::Test {
 protected:
@@ -44,8 +18,7 @@ protected:
         ASSERT_EQ(testing_support::use_test_fonts(), "");
         FontRep::set_face_opener_for_testing([this](const platform::FontRequest& request) {
             requests.push_back(request);
-            auto real = platform::open_font_face(request);
-            return real ? std::make_unique<CountingFace>(std::move(real), calls) : nullptr;
+            return platform::open_font_face(request);
         });
     }
     void TearDown() override { FontRep::set_face_opener_for_testing({}); }
@@ -57,7 +30,6 @@ protected:
         return s;
     }
 
-    int calls = 0;
     std::vector<platform::FontRequest> requests;
 };
 
@@ -73,20 +45,6 @@ Rect ink(const RenderSurface& s, uint16_t background) {
                 r.bottom = std::max(r.bottom, y + 1);
             }
     return r;
-}
-
-// The pixels of one text drawn white on black at the left of a 120 x 30 surface.
-std::vector<uint16_t> pixels(FontRep& font, std::u16string_view text) {
-    RenderSurface target;
-    target.recreate(120, 30);
-    target.fill(Rect{0, 0, 120, 30}, Blend::fill(0));
-    font.draw_text(target, SkinColor{255, 255, 255}, text, 0, 0, 120, 30, HAlign::Left, VAlign::Top,
-                   false);
-    std::vector<uint16_t> out;
-    for (int y = 0; y < 30; ++y)
-        for (int x = 0; x < 120; ++x)
-            out.push_back(target.surface()->pixel(x, y));
-    return out;
 }
 
 const std::u16string_view ellipsis = u"...";
@@ -113,29 +71,17 @@ TEST_F(Text, FontRequestFollowsTheSpecification) {
     EXPECT_EQ(std::tuple(zero.has_font(), zero.line_height(), zero.descent()),
               std::tuple(false, 20, 0));
 
-    // "Tahoma" resolves to an installed face.
     FontRep tahoma(spec(12, u"Tahoma"));
     EXPECT_TRUE(tahoma.has_font() && tahoma.text_width(u"Tahoma") > 0);
 }
 
-TEST_F(Text, WidthsAreCachedPerText) {
+TEST_F(Text, MeasuresCharactersAndLines) {
     FontRep font(spec(12));
-    calls = 0;
-    auto first = font.measure(u"Record 12");
-    EXPECT_EQ(first, font.measure(u"Record 12"));
-    EXPECT_EQ(calls, 1);
-    pixels(font, u"Record 12");
-    EXPECT_EQ(calls, 1); // drawing reuses what measuring shaped
-    font.measure(u"xyz");
-    EXPECT_EQ(calls, 2);
-
     std::vector<int32_t> widths;
     font.character_widths(u"iiWW", widths);
     ASSERT_EQ(widths.size(), 4u);
     EXPECT_TRUE(widths[0] == widths[1] && widths[2] == widths[3] && widths[2] > widths[0]);
     EXPECT_EQ(font.text_width(u"iiWW"), 2 * widths[0] + 2 * widths[2]);
-    EXPECT_EQ(std::tuple(first.width, first.height),
-              std::tuple(font.text_width(u"Record 12"), font.line_height()));
     EXPECT_EQ(font.measure(u"").width, 0);
     auto two = font.measure(u"short\nlonger line");
     EXPECT_EQ(std::tuple(two.width, two.height),
@@ -152,10 +98,9 @@ TEST_F(Text, CutsWithAnEllipsisAndStaysInsideTheBox) {
                    VAlign::Top, false);
     Rect drawn = ink(target, 0);
     EXPECT_TRUE(drawn.left >= 10 && drawn.right <= 110 && drawn.top >= 5 && drawn.bottom <= 25);
-    // The ellipsis is drawn: three dots at the right end of the box.
     EXPECT_GT(drawn.right, 110 - font.text_width(u"...") - 6);
 
-    // Wrapped: several lines, the last visible one ends in an ellipsis.
+    // Wrapped: the lines that fit, inside the box.
     target.fill(Rect{0, 0, 200, 80}, Blend::fill(0));
     int lh = font.line_height();
     font.draw_text(target, SkinColor{255, 255, 255}, long_text, 0, 0, 120, 2 * lh, HAlign::Left,
@@ -171,56 +116,6 @@ TEST_F(Text, CutsWithAnEllipsisAndStaysInsideTheBox) {
                        VAlign::Top, false);
     }
     EXPECT_LE(ink(target, 0).right, 30);
-}
-
-// Text in other scripts than Latin: stand-in faces, right-to-left lines, clusters that cuts and
-// carets keep whole.
-// A missing glyph is the same box for every character: different characters drawn the same
-// would mean boxes. (The golden image below shows them drawn.)
-TEST_F(Text, CharactersTheFaceLacksAreDrawnNotBoxed) {
-    FontRep font(spec(12));
-    EXPECT_NE(pixels(font, u"\u674E"), pixels(font, u"\u660E"));
-    // A character outside the basic plane is one character wide, not two missing ones.
-    std::vector<int32_t> widths;
-    font.character_widths(u"\U0001F4DE", widths);
-    ASSERT_EQ(widths.size(), 2u);
-    EXPECT_TRUE(widths[0] > 0 && widths[1] == 0);
-}
-
-TEST_F(Text, RightToLeftTextReadsFromTheRight) {
-    FontRep font(spec(12));
-    std::vector<FontRep::CaretStop> stops;
-    // Hebrew: the first letter at the right edge, the caret moving left as the text goes on.
-    const std::u16string hebrew = u"\u05D0\u05D1\u05D2";
-    font.caret_stops(hebrew, stops);
-    ASSERT_EQ(stops.size(), 4u);
-    EXPECT_EQ(std::tuple(stops.front().x, stops.back().x), std::tuple(font.text_width(hebrew), 0));
-    for (size_t i = 1; i < stops.size(); ++i)
-        EXPECT_LT(stops[i].x, stops[i - 1].x);
-
-    // Latin then Hebrew in a left-to-right line: the Hebrew word's start is the line's right end.
-    const std::u16string mixed = u"abc \u05D0\u05D1\u05D2";
-    font.caret_stops(mixed, stops);
-    ASSERT_EQ(stops.size(), 8u);
-    EXPECT_EQ(std::tuple(stops[0].x, stops[4].x, stops[7].x),
-              std::tuple(0, font.text_width(mixed), font.text_width(u"abc ")));
-
-    // An Arabic name with a number: the paragraph is right to left, the digits left to right.
-    const std::u16string arabic = u"\u0633\u0644\u0627\u0645 12";
-    font.caret_stops(arabic, stops);
-    int32_t width = font.text_width(arabic);
-    EXPECT_EQ(stops.front().x, width);
-    auto at = [&](size_t offset) {
-        for (const auto& s : stops)
-            if (s.offset == offset)
-                return s.x;
-        ADD_FAILURE() << "no stop at " << offset;
-        return -1;
-    };
-    EXPECT_LT(at(6), at(7)); // "1" left of "2"
-    EXPECT_LT(at(7), at(3)); // the number left of the word
-    // The word drawn alone and in the line looks the same: joined letters, right to left.
-    EXPECT_EQ(font.text_width(u"\u0633\u0644\u0627\u0645") + font.text_width(u" 12"), width);
 }
 
 TEST_F(Text, CutsAndCaretsKeepClustersWhole) {
@@ -265,7 +160,7 @@ TEST_F(Text, CutsAndCaretsKeepClustersWhole) {
         EXPECT_GT(cuts, 3);
     }
 
-    // Carets step over a combining mark, a surrogate pair and a ligature-free pair of letters.
+    // Carets step over a combining mark and a surrogate pair.
     const std::u16string word = u"x\u0301\U0001F4DEab";
     font.caret_stops(word, stops);
     ASSERT_EQ(stops.size(), 5u);
@@ -281,49 +176,7 @@ TEST_F(Text, CutsAndCaretsKeepClustersWhole) {
     EXPECT_EQ(stops, (std::vector<FontRep::CaretStop>{{0, 0}}));
 }
 
-TEST_F(Text, WrappedRightToLeftLinesStayInTheirBox) {
-    FontRep font(spec(10));
-    RenderSurface target;
-    target.recreate(100, 80);
-    target.fill(Rect{0, 0, 100, 80}, Blend::fill(0));
-    const std::u16string paragraph =
-        u"\u0645\u0631\u062D\u0628\u0627 \u0628\u0627\u0644\u0639\u0627\u0644\u0645 "
-        u"\u0645\u0631\u062D\u0628\u0627 \u0628\u0627\u0644\u0639\u0627\u0644\u0645";
-    ASSERT_GT(font.text_width(paragraph), 70);
-    font.draw_text(target, SkinColor{255, 255, 255}, paragraph, 10, 0, 70, 80, HAlign::Right,
-                   VAlign::Top, true);
-    const Rect drawn = ink(target, 0);
-    EXPECT_TRUE(drawn.left >= 10 && drawn.right <= 80);
-    EXPECT_GT(drawn.height(), font.line_height()); // more than one line
-}
-
-TEST_F(Text, ChineseWrapsBetweenCharacters) {
-    FontRep font(spec(10));
-    const std::u16string sentence = u"\u674E\u5C0F\u660E\u7684\u5F55\u97F3\u5DF2\u7ECF\u4FDD"
-                                    u"\u5B58\u597D\u4E86\u3002";
-    const int32_t one = font.text_width(u"\u674E");
-    const int32_t box = 4 * one + one / 2; // four characters a line
-    RenderSurface target;
-    target.recreate(100, 120);
-    target.fill(Rect{0, 0, 100, 120}, Blend::fill(0));
-    font.draw_text(target, SkinColor{255, 255, 255}, sentence, 0, 0, box, 120, HAlign::Left,
-                   VAlign::Top, true);
-    // Inked rows per text line: four, four, three characters (the full stop may not begin a
-    // line, so it takes the character before it along), then two; none cut with dots.
-    const int lh = font.line_height();
-    for (int line = 0; line < 4; ++line) {
-        int right = 0;
-        for (int y = line * lh; y < (line + 1) * lh; ++y)
-            for (int x = 0; x < 100; ++x)
-                if (target.surface()->pixel(x, y) != 0)
-                    right = std::max(right, x + 1);
-        const int characters[] = {4, 4, 3, 2};
-        EXPECT_TRUE(right > (characters[line] - 1) * one + 2 && right <= box) << line << right;
-    }
-}
-
-// Bold, underlined, italic, wrapped and right-aligned text, then a row of each script; the last
-// row is cut and ends in an ellipsis.
+// Bold, underlined, italic, wrapped and right-aligned text, then a row of each script.
 TEST_F(Text, GoldenImage) {
     RenderSurface target;
     target.recreate(220, 214);

@@ -1,5 +1,4 @@
-// Buttons, check boxes, progress bars, labels and clipping driven through a form built from a
-// small skin: what the listener hears and what the user sees.
+// Buttons, check boxes, progress bars and labels: what the listener hears and the user sees.
 
 #include "forms_fixture.h"
 #include "skin/button.h"
@@ -110,8 +109,7 @@ TEST_F(Widgets, DragRemaindersCarryIntoTheNextMove) {
     EXPECT_EQ(rec.drags.size(), 3u);
 }
 
-// At rest the form draws as the golden shows (the clip keeps its child inside); pressed and
-// disabled buttons show their pictures.
+// Pressed and disabled buttons show their pictures (the clip keeps its child inside).
 TEST_F(Widgets, StatePicturesFollowEnabledAndPressed) {
     EXPECT_TRUE(testing_support::matches_golden(draw(), "skin/widgets/normal.png"));
     pen(20, 15, true);

@@ -5,7 +5,6 @@
 #include "skin/bitmap.h"
 #include "skin/blend.h"
 #include "skin/skin_image.h"
-#include "skin/skin_picture.h"
 #include "skin_source.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
@@ -72,17 +71,6 @@ std::u16string string_of(const SkinImage& image, NodeDir dir, std::u16string_vie
     return index ? image.string_at(*index) : u"<none>";
 }
 
-uint32_t u32(const std::vector<uint8_t>& b, uint32_t at) {
-    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
-           uint32_t(b[at + 3]) << 24;
-}
-
-int tree_depth(const std::vector<uint8_t>& b, uint32_t record) {
-    if (record == 0xFFFFFFFF)
-        return 0;
-    return 1 + std::max(tree_depth(b, u32(b, record)), tree_depth(b, u32(b, record + 4)));
-}
-
 std::string error_of(const std::string& text) {
     try {
         write_skin(parse(text), "test.skn");
@@ -94,47 +82,34 @@ std::string error_of(const std::string& text) {
 
 } // namespace
 
-// What the source says is what the reader finds (the dump below checks that every record is
-// written as read; this checks the values the source forms mean).
+// What the source says is what the reader finds, in the forms the skin tests do not read.
 TEST(Skinc, EveryAttributeReadsBack) {
     auto image = compile(full_source);
     ASSERT_TRUE(image);
     NodeDir form = image->find_named_node(u"FormMain");
     ASSERT_TRUE(form.valid());
-    EXPECT_EQ(string_of(*image, form, u"id"), u"frmMain");
     EXPECT_EQ(image->get_integer(form, u"cache_alpha", 0), 0xFFFFFFFFu);
-    EXPECT_EQ(int32_t(image->get_integer(form, u"negative", 0)), -5);
     EXPECT_EQ(image->get_point(form, u"border_min", {}), (SkinPoint{3, -2}));
-    EXPECT_EQ(image->get_color(form, u"back", {}), (SkinColor{0x10, 0x20, 0x30, 255}));
     EXPECT_EQ(image->get_color(form, u"fore", {}), (SkinColor{255, 0, 128, 255}));
-    EXPECT_EQ(image->font_spec(*image->find_font(form, u"font")), u"14 1 0 0 Verdana");
     EXPECT_EQ(image->font_spec(*image->find_font(form, u"inline_font")), u"9 0 1 0");
-    EXPECT_EQ(string_of(*image, form, u"text"), u"Hello");
     EXPECT_EQ(string_of(*image, form, u"caption"), u"Caf\u00e9 \"quoted\"\n");
-    auto bg = image->find_picture(form, u"bg");
-    ASSERT_TRUE(bg);
-    EXPECT_EQ(image->picture_name(bg->picture), u"frame");
-    EXPECT_EQ(bg->inner_min, (SkinPoint{4, 4}));
-    EXPECT_TRUE(bg->flag);
     auto other = image->find_picture(form, u"other");
+    ASSERT_TRUE(other);
     EXPECT_EQ(image->picture_name(other->picture), u"odd name");
     EXPECT_EQ(other->inner_min, (SkinPoint{2, 3})); // inner defaults to outer
     EXPECT_FALSE(other->flag);
     ASSERT_EQ(image->child_count(form), 2u);
     EXPECT_EQ(string_of(*image, image->child(image->child(form, 0), 0), u"id"), u"grandchild");
-    EXPECT_EQ(string_of(*image, image->child(form, 1), u"id"), u"second");
     EXPECT_EQ(image->get_integer(image->find_named_node(u"Beta"), u"x", 0), 1u);
 }
 
-TEST(Skinc, NamedTreeIsBalancedAndNamesLieLow) {
+TEST(Skinc, EveryNamedNodeIsFoundAndNamesLieLow) {
     std::string source;
     for (int i = 0; i < 100; ++i)
         source += "node N" + std::to_string(1000 + i * 7 % 100) +
                   " { int v = " + std::to_string(i * 7 % 100) + " }\n";
-    auto bytes = write_skin(parse(source), "t");
-    auto image = SkinImage::from_bytes(bytes);
+    auto image = SkinImage::from_bytes(write_skin(parse(source), "t"));
     ASSERT_TRUE(image);
-    EXPECT_LE(tree_depth(bytes, u32(bytes, 72)), 7); // ceil(log2(101))
     for (int k = 0; k < 100; ++k) {
         NodeDir node = image->find_named_node(foundation::widen("N" + std::to_string(1000 + k)));
         EXPECT_EQ(image->get_integer(node, u"v", 999), uint32_t(k));
@@ -256,7 +231,7 @@ TEST(Skinc, PicturesBecome16BitBitmaps) {
     EXPECT_THROW(parse_skin_file(dir / "bad.skn"), SourceError);
 }
 
-TEST(Skinc, SampleSkinCompilesLoadsAndDraws) {
+TEST(Skinc, SampleSkinCompilesAndLoads) {
     testing_support::TempDir dir;
     std::filesystem::path source =
         std::filesystem::path(QV_SOURCE_DIR) / "data/skins/src/sample.skn";
@@ -269,26 +244,12 @@ TEST(Skinc, SampleSkinCompilesLoadsAndDraws) {
 
     auto image = SkinImage::load(out.u16string());
     ASSERT_TRUE(image) << SkinImage::last_error();
-    std::vector<std::shared_ptr<skin::Bitmap>> bitmaps;
     for (uint32_t i = 0; i < image->picture_count(); ++i) {
         auto bitmap =
             skin::load_565(skin::picture_path(dir.path().u16string(), image->picture_name(i)));
         ASSERT_TRUE(bitmap) << i;
         EXPECT_EQ(bitmap->width(), skin.pictures[i].width);
         EXPECT_EQ(bitmap->height(), skin.pictures[i].height);
-        bitmaps.push_back(bitmap);
     }
-    NodeDir row = image->find_named_node(u"Record");
-    ASSERT_TRUE(row.valid());
-    auto icon = image->find_picture(row, u"icon");
-    ASSERT_TRUE(icon);
-    skin::SkinPicture picture(bitmaps[icon->picture], *icon, skin::Scale{});
-    skin::RenderSurface target;
-    target.recreate(24, 24);
-    target.fill(skin::Rect{0, 0, 24, 24}, skin::Blend::fill(0x1234));
-    picture.draw(target, skin::Rect{0, 0, 24, 24}, skin::Blend::keyed(2));
-    // The icon's transparent corner keeps the background; its opaque middle replaces it.
-    EXPECT_EQ(target.surface()->pixel(0, 0), 0x1234);
-    EXPECT_EQ(target.surface()->pixel(12, 20), bitmaps[icon->picture]->surface().pixel(12, 20));
-    EXPECT_NE(target.surface()->pixel(12, 20), 0x1234);
+    EXPECT_TRUE(image->find_picture(image->find_named_node(u"Record"), u"icon"));
 }
