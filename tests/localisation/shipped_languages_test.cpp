@@ -20,7 +20,6 @@ namespace {
 
 const std::filesystem::path data_dir = std::filesystem::path(QV_SOURCE_DIR) / "data";
 
-// Each shipped language with the locale that selects it.
 struct Shipped {
     const char* stem;
     const char* locale;

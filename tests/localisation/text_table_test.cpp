@@ -27,7 +27,6 @@ std::vector<uint8_t> utf16(const std::u16string& text, bool big_endian) {
     return out;
 }
 
-// A file's bytes and every entry it must give.
 struct ParseCase {
     const char* what;
     std::vector<uint8_t> data;
@@ -78,7 +77,7 @@ const ParseCase parse_cases[] = {
     {"nothing", {}, {}},
 };
 
-TEST(TextTableParse, EncodingsLineFormsBadBytesAndNoise) {
+TEST(TextTable, ParsesEveryEncodingAndKeepsItsTableThroughAFailedLoad) {
     for (const ParseCase& c : parse_cases) {
         SCOPED_TRACE(c.what);
         const auto entries = TextTable::parse(c.data);
@@ -98,9 +97,7 @@ TEST(TextTableParse, EncodingsLineFormsBadBytesAndNoise) {
         EXPECT_EQ(key.find_first_of(u"=\r\n \t"), std::u16string::npos);
         EXPECT_EQ(text.find_first_of(u"\r\n"), std::u16string::npos);
     }
-}
 
-TEST(TextTableLoad, AFailedLoadKeepsThePreviousTable) {
     testing_support::TempDir dir;
     std::ofstream(dir / "english.lng") << "Exit=Quit\n";
     TextTable table;

@@ -46,7 +46,6 @@ protected:
             for (int32_t x = 0; x < W; ++x)
                 ASSERT_EQ(at(x, y), whole.surface()->pixel(x, y)) << x << "," << y;
     }
-    // What a colour becomes behind an overlay at a dim level.
     static uint16_t dimmed(uint16_t colour, int32_t level) {
         RenderSurface s;
         s.recreate(1, 1);
@@ -268,7 +267,7 @@ TEST_F(Stack, AnOverlaysOwnAnimationDrawsItOverTheSnapshot) {
 }
 
 // A frame after a change draws only where it changed, and gives the picture of a whole frame.
-TEST_F(Stack, AFrameDrawsOnlyWhatChangedAndMatchesAWholeFrame) {
+TEST_F(Stack, AFrameDrawsOnlyWhatChangedOrItsNewWaveColumnsAndMatchesAWholeFrame) {
     auto two = form(u"FormTwo");
     stack.show_form(*two);
     stack.draw(target, true);
@@ -288,10 +287,8 @@ TEST_F(Stack, AFrameDrawsOnlyWhatChangedAndMatchesAWholeFrame) {
     EXPECT_EQ(at(kept.left + 3, kept.top + 3), 0x07E0);
     target.fill(Rect::of_size(kept.left + 2, kept.top + 2, 4, 4), Blend::fill(0xF800));
     expect_whole_frame();
-}
 
-// A live waveform draws only its new columns and gives the picture of a whole frame.
-TEST_F(Stack, AScrollingWaveformDrawsItsNewColumnsAndMatchesAWholeFrame) {
+    // A live waveform draws only its new columns and gives the picture of a whole frame.
     auto live = form(u"FormWave");
     stack.show_form(*live);
     stack.draw(target, true);

@@ -77,7 +77,6 @@ std::vector<int> runs(std::initializer_list<std::pair<int, int>> ranges, int tim
     return out;
 }
 
-// The source column drawn at each x of row y.
 std::vector<int> columns_at(const RenderSurface& target, int y, int width) {
     std::vector<int> out;
     for (int x = 0; x < width; ++x)
@@ -87,7 +86,7 @@ std::vector<int> columns_at(const RenderSurface& target, int y, int width) {
 
 } // namespace
 
-TEST(Bitmap, LoadsEveryRowOrderAndPaddingAndRefusesWhatIsNot16Bit) {
+TEST(Pictures, BitmapsLoadOrAreRefusedAndNinePartsTileCutScaleClipAndKey) {
     for (int width : {1, 3, 4, 5})
         for (const auto& bytes :
              {make_bmp(width, 3), make_bmp(width, -3), make_bmp(width, 3, 16, true)}) {
@@ -117,9 +116,7 @@ TEST(Bitmap, LoadsEveryRowOrderAndPaddingAndRefusesWhatIsNot16Bit) {
     };
     for (const auto& bad : refused)
         EXPECT_FALSE(decode_bmp_565(bad, u"x")) << &bad - refused;
-}
 
-TEST(SkinPicture, NinePartTilesCutsScalesClipsAndKeys) {
     RenderSurface target;
     target.recreate(40, 16);
     nine_part().draw(target, Rect{0, 0, 40, 16}, Blend::copy());

@@ -47,7 +47,7 @@ protected:
     Properties properties;
 };
 
-TEST_F(PropertiesTest, ReadsEveryKindThroughTheTablesAtEveryScale) {
+TEST_F(PropertiesTest, ReadsEveryKindAtEveryScaleAndKeepsItThroughABrokenSkin) {
     ASSERT_TRUE(properties.load_skin(full, 96));
     ASSERT_TRUE(properties.load_skin(full, 96));
     EXPECT_EQ(std::tuple(properties.picture_count(), properties.font_count()), std::tuple(1u, 2u));
@@ -103,9 +103,7 @@ TEST_F(PropertiesTest, ReadsEveryKindThroughTheTablesAtEveryScale) {
                   c.font_height);
         EXPECT_EQ(properties.get_point(form, u"absent", {3, -2}), (SkinPoint{3, -2}));
     }
-}
 
-TEST_F(PropertiesTest, ABrokenSkinKeepsTheEarlierSkinWhole) {
     ASSERT_TRUE(properties.load_skin(full, 96));
     auto bitmap = properties.picture_bitmap(0);
     std::filesystem::create_directories(m_dir / "broken");

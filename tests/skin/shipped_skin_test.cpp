@@ -41,11 +41,7 @@ std::vector<std::u16string> split(std::u16string_view text, char16_t separator =
 std::filesystem::path skins() {
     return std::filesystem::path(QV_BUILD_DIR) / "bin/skins/bin";
 }
-std::string english() {
-    return std::string(QV_SOURCE_DIR) + "/data/english.lng";
-}
 
-// The framework's component kinds in the factory for the test's duration.
 template <typename Base> class WithComponents : public Base {
 protected:
     void SetUp() override { register_framework_components(ComponentFactory::instance()); }
@@ -56,12 +52,13 @@ TEST(ShippedSkinPreview, MainFormAndSplashMatchTheirGoldens) {
         std::vector<std::string> args;
         const char* golden;
     };
-    const std::string main_skin = (skins() / "default.skin").string();
+    const std::string main_skin = (skins() / "default.skin").string(),
+                      english = std::string(QV_SOURCE_DIR) + "/data/english.lng";
     const Case cases[] = {
-        {{"FormMain", main_skin, "--lang", english(), "--rows", "8", "--hide",
+        {{"FormMain", main_skin, "--lang", english, "--rows", "8", "--hide",
           "KeyboardContainer,btnCloseFilter,lblEmpty"},
          "skin/shipped_main.png"},
-        {{"FormMain", main_skin, "--lang", english(), "--rows", "8", "--hide", "btnFilter,lblEmpty",
+        {{"FormMain", main_skin, "--lang", english, "--rows", "8", "--hide", "btnFilter,lblEmpty",
           "--size", "480x640", "--dpi", "192"},
          "skin/shipped_keypad_2x.png"},
         {{"FormSplash", (skins() / "splash.skin").string()}, "skin/shipped_splash.png"},

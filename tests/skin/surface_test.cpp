@@ -80,7 +80,6 @@ TEST(RenderSurface, RecreateCopyAndScaledCopy) {
               std::tuple(0, 3));
 }
 
-// One source pixel over one target pixel.
 uint16_t over(uint16_t target, uint16_t source, const Blend& blend) {
     blend.copy_span()(&target, &source, 1, blend);
     return target;

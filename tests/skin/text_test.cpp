@@ -90,7 +90,7 @@ TEST_F(Text, FontFollowsTheSpecificationMeasuresAndCuts) {
     EXPECT_LE(ink_of(u"WWWWWW", 0, 0, 200, 80, false, 30).right, 30);
 }
 
-TEST_F(Text, CutsAndCaretsKeepClustersWhole) {
+TEST_F(Text, CutsAndCaretsKeepClustersWholeAndTheGoldenImage) {
     FontRep font(spec(10));
     const std::u16string texts[] = {
         u"Anna \U0001F600\U0001F44D\U0001F4DE \U0001F469\u200D\U0001F469\u200D\U0001F467 x\u0301y",
@@ -146,14 +146,12 @@ TEST_F(Text, CutsAndCaretsKeepClustersWhole) {
               std::tuple(0u, 4u, word.size()));
     font.caret_stops(u"", stops);
     EXPECT_EQ(stops, (std::vector<FontRep::CaretStop>{{0, 0}}));
-}
 
-// Bold, underlined, italic, wrapped and right-aligned text, then a row of each script.
-TEST_F(Text, GoldenImage) {
+    // Bold, underlined, italic, wrapped and right-aligned text, then a row of each script.
     RenderSurface target;
     target.recreate(220, 214);
     target.fill(Rect{0, 0, 220, 214}, Blend::fill(SkinColor{20, 40, 80}.to_565()));
-    FontRep font(spec(10)), bold(FontSpec{.size = 10, .scale = {}, .bold = true, .face = dejavu}),
+    FontRep bold(FontSpec{.size = 10, .scale = {}, .bold = true, .face = dejavu}),
         title(FontSpec{.size = 10, .scale = {}, .bold = true, .underline = true, .face = dejavu}),
         body(FontSpec{.size = 8, .scale = {}, .italic = true, .face = dejavu});
     const SkinColor white{255, 255, 255}, blue{200, 230, 255};

@@ -185,7 +185,7 @@ void settle(Form& form) {
     form.paint(surface, SkinPoint{0, 0});
 }
 
-TEST_F(VListTest, InsertInViewGrowsTheNewRowAndMovesTheLaterOnesDown) {
+TEST_F(VListTest, InsertInViewOrAtTheTopGrowsTheNewRow) {
     auto* second = static_cast<Row*>(list->row_of(2));
     const int64_t created = list->rows_created();
     list->set_selected(3);
@@ -200,11 +200,9 @@ TEST_F(VListTest, InsertInViewGrowsTheNewRowAndMovesTheLaterOnesDown) {
         list->tick(0.05); // 10 pixels a tick
     }
     EXPECT_EQ(list->max_position(), 5.0 + 20020 + 10 - 100);
-}
 
-// With a top border and without one (the record list's way), a row inserted at the top of a list
-// at rest grows in place.
-TEST_F(VListTest, InsertAtTheTopOfAListAtRestGrowsInPlace) {
+    // With a top border and without one (the record list's way), a row inserted at the top of a
+    // list at rest grows in place.
     for (int border : {5, 0}) {
         SCOPED_TRACE(border);
         std::string source = forms_source();

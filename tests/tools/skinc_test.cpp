@@ -103,7 +103,7 @@ TEST(Skinc, EveryAttributeReadsBackAndDumpsToTheSameBytes) {
     EXPECT_EQ(image->get_integer(image->find_named_node(u"Beta"), u"x", 0), 1u);
 }
 
-TEST(Skinc, EveryNamedNodeIsFoundAndNamesLieLow) {
+TEST(Skinc, EveryNamedNodeIsFoundAndErrorsNameTheFileLineAndReason) {
     std::string source;
     for (int i = 0; i < 100; ++i)
         source += "node N" + std::to_string(1000 + i * 7 % 100) +
@@ -132,9 +132,7 @@ TEST(Skinc, EveryNamedNodeIsFoundAndNamesLieLow) {
     bytes[2] = 0;
     EXPECT_TRUE(dump_skin(bytes, &reason).empty());
     EXPECT_EQ(reason, "wrong magic");
-}
 
-TEST(Skinc, ErrorsNameTheFileLineAndReason) {
     struct Case {
         const char* source;
         const char* expected;
@@ -173,7 +171,7 @@ TEST(Skinc, ErrorsNameTheFileLineAndReason) {
 // A converted pixel drawn over any background at keyed level 2 (what the soft pixels are made
 // for) lands within a quarter of the way from the ideal alpha mix, never carries into the next
 // channel.
-TEST(Skinc, ConvertedPixelsBlendCloseToTheirAlpha) {
+TEST(Skinc, PicturesBecome16BitBitmapsThatBlendCloseToTheirAlpha) {
     EXPECT_NE(skin_pixel(255, 0, 255, 255), skin::key_color); // opaque magenta
     const skin::Blend level2 = skin::Blend::keyed(2);
     for (int alpha = 0; alpha < 256; alpha += 5) {
@@ -192,9 +190,7 @@ TEST(Skinc, ConvertedPixelsBlendCloseToTheirAlpha) {
             }
         }
     }
-}
 
-TEST(Skinc, PicturesBecome16BitBitmapsAndTheSampleSkinLoads) {
     testing_support::TempDir dir;
     std::vector<uint16_t> pixels(5 * 3);
     for (size_t i = 0; i < pixels.size(); ++i)
