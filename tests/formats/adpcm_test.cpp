@@ -23,8 +23,7 @@ TEST(AdpcmCodec, PredictorIndexSevenAndAboveYieldNothing) {
     EXPECT_EQ(adpcm::decode_block(block.data(), 6, 1, 500, out.data()), 0);
 }
 
-// Found by fuzzing: a block that opens with the largest step and keeps coding the largest
-// negative difference grows the step by 3x per sample; it must saturate, not overflow.
+// Found by fuzzing: the largest step and differences over and over saturate, not overflow.
 TEST(AdpcmCodec, HostileStepGrowthSaturates) {
     for (int channels : {1, 2}) {
         std::vector<uint8_t> block(size_t(256 * channels), 0x88);

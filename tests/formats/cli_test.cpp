@@ -1,14 +1,10 @@
 #include "formats_support.h"
 
-#include <gtest/gtest.h>
-
 using namespace formats_test;
 
-// The command-line program's info: one block per file, the tags of MP3 files, and a file nobody
-// reads fails the command but not the others.
+// Info: one block per file, MP3 tags; an unreadable file fails the command, not the others.
 TEST(FormatCommands, InfoPrintsOneBlockPerFile) {
-    if (!std::filesystem::exists(cli_path()))
-        GTEST_SKIP() << "quillory-cli is not built";
+    QV_SKIP_IF_MISSING(std::filesystem::exists(cli_path()) ? "" : "quillory-cli");
     TempDir dir;
     const auto at = [&](const char* name) { return quote(dir / name); };
     std::string out;

@@ -1,7 +1,6 @@
 #pragma once
 
-// Shared helpers of the format tests: our readers' and writers' streams in full, the
-// command-line program, mutagen, and ID3 tags made by hand.
+// Helpers of the format tests: whole streams, the command-line program, mutagen, ID3 by hand.
 
 #include "audio/file_io.h"
 #include "formats/factory.h"
@@ -13,6 +12,8 @@
 #include "support/temp_dir.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <string>
@@ -76,8 +77,7 @@ inline void push_samples(audio::Inlet& input, const std::vector<int16_t>& sample
     }
 }
 
-// An MP3 record as the recorder makes it: the tag first (when there is one), then our encoder
-// appends the samples in 200 ms blocks.
+// An MP3 record as the recorder makes it: the tag (if any), then the samples in 200 ms blocks.
 inline void write_record(const std::filesystem::path& path, const formats::Id3Tag* tag,
                          const std::vector<int16_t>& samples, int channels, int rate,
                          int bit_rate) {
@@ -118,8 +118,7 @@ inline std::string cli_path() {
     return std::string(QV_BUILD_DIR) + "/bin/quillory-cli";
 }
 
-// Runs the command-line program with `arguments` while `file` is read-only (as nobody when this
-// is root, who writes anyway); what it said.
+// What the command-line program said to `arguments` with `file` read-only (to nobody if root).
 inline std::string cli_on_read_only(const std::filesystem::path& file,
                                     const std::string& arguments) {
     chmod(file.c_str(), 0444);

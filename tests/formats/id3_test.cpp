@@ -1,9 +1,6 @@
-// ID3 tags of every version this program reads: what we write is read by mutagen, what others
-// write is read by us, a title change keeps everything else, and damaged tags are bounded.
+// ID3 tags of every version: mutagen reads ours, we read theirs, damaged tags are bounded.
 
-#include "formats/id3_tag.h"
 #include "formats_support.h"
-#include "foundation/file.h"
 
 #include <map>
 #include <sstream>
@@ -64,8 +61,7 @@ bool contains(const std::vector<uint8_t>& bytes, const std::vector<uint8_t>& par
     return std::search(bytes.begin(), bytes.end(), part.begin(), part.end()) != bytes.end();
 }
 
-// Gives the file a new title; what mutagen reads after. The title is the new one, the `kept`
-// frames are as mutagen read them before (and not empty), and the audio follows unchanged.
+// A new title, the `kept` frames and the audio unchanged; what mutagen reads after.
 std::map<std::string, std::string> retitle(const std::filesystem::path& path,
                                            const std::u16string& title,
                                            std::initializer_list<const char*> kept = {}) {
@@ -221,8 +217,7 @@ TEST(Id3Versions, Version22WithFramesThatHaveNo23FormStays22AndKeepsThemAll) {
 TEST(Id3Versions, Version24FrameFlagsAndWholeTagUnsynchronisation) {
     TempDir dir;
     auto path = dir / "flags.mp3";
-    // TPE1 with its own unsynchronisation and data length indicator: UTF-16's FF FE
-    // byte-order mark is stored as FF 00 FE.
+    // TPE1 unsynchronised with a data length indicator: its FF FE stored as FF 00 FE.
     const auto artist =
         id3_frame(4, "TPE1", {0, 0, 0, 7, 1, 0xFF, 0x00, 0xFE, 'Z', 0, 0xFF, 0x00, 0}, 0x0003);
     const auto album = id3_frame(4, "TALB", {7, 2, 0, 'A', 0, 'l'}, 0x0040); // with a group
@@ -242,8 +237,7 @@ TEST(Id3Versions, Version24FrameFlagsAndWholeTagUnsynchronisation) {
     EXPECT_TRUE(contains(read_bytes(path), artist));
     EXPECT_TRUE(contains(read_bytes(path), album));
 
-    // Whole-tag unsynchronisation: 2.3 undoes it over the whole tag (7 bytes once decoded:
-    // 01 FF FE 51 00 E9 00), 2.4 frame by frame.
+    // Whole-tag unsynchronisation: 2.3 undoes it over the whole tag, 2.4 frame by frame.
     write_bytes(path, tagged_file(3, 0x80,
                                   {'T', 'I', 'T', '2', 0, 0, 0, 7, 0, 0, 1, 0xFF, 0x00, 0xFE, 'Q',
                                    0, 0xE9, 0},

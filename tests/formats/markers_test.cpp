@@ -1,11 +1,6 @@
-// Markers as ID3v2 chapter frames: read back by mutagen, damaged ones read as far as they are
-// sound, and the markers command.
+// Markers as ID3v2 chapter frames, damaged ones, and the markers command.
 
-#include "formats/id3_tag.h"
 #include "formats_support.h"
-#include "foundation/file.h"
-
-#include <gtest/gtest.h>
 
 using namespace formats_test;
 using formats::Id3Tag;
@@ -145,8 +140,7 @@ TEST(Markers, TwoPointFourTagsKeepSyncsafeSubFrames) {
 
 // The markers command adds, lists, renames, removes and exports; bad requests change nothing.
 TEST(Markers, CommandEditsAndExports) {
-    if (!std::filesystem::exists(cli_path()))
-        GTEST_SKIP() << "quillory-cli is not built";
+    QV_SKIP_IF_MISSING(std::filesystem::exists(cli_path()) ? "" : "quillory-cli");
     TempDir dir;
     const auto path = tagged_mp3(dir, {});
     bool ok = false;

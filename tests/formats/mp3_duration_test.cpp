@@ -1,12 +1,8 @@
-// MP3 durations from an encoder's information frame (Xing / Info, VBRI), judged against
-// mpg123 and ffmpeg.
+// MP3 durations from information frames (Xing / Info, VBRI), judged by mpg123 and ffmpeg.
 
 #include "formats/mp3_header.h"
 #include "formats/mp3_reader.h"
 #include "formats_support.h"
-
-#include <cstring>
-#include <gtest/gtest.h>
 
 using namespace formats_test;
 
@@ -74,20 +70,17 @@ TEST(Mp3Duration, InformationFramesAreUsedUnlessTheBytesCannotHoldTheirCount) {
         EXPECT_TRUE(reader.has_info_frame());
         EXPECT_EQ(reader.info_frame_trusted(), c.trusted);
         if (c.trusted) {
-            // Gapless, as mpg123 decodes: the encoder's delay and padding are left out, and the
-            // information frame is not played.
+            // Gapless, as mpg123 decodes: no delay, padding or information frame.
             const double frames = mpg123_frames(path, 2, true);
             EXPECT_NEAR(reader.duration() * 44100, frames, 0.05);
             EXPECT_EQ(double(decoded_frames(reader)), frames);
         } else {
-            // Every whole frame after the information frame, as mpg123 decodes them (it skips
-            // the Xing frame too, and drops a frame cut short).
+            // Every whole frame after the information frame, as mpg123 decodes them.
             const double frames = mpg123_frames(path, 2, false);
             EXPECT_NEAR(reader.duration() * 44100, frames, 1152);
             EXPECT_NEAR(double(decoded_frames(reader)), frames, 1152);
         }
-        // The seek table puts the middle at the middle, give or take its one-percent steps;
-        // without it seeking goes by the bytes. Past the end, nothing is left to play.
+        // The middle is at the middle, by the seek table or by the bytes; nothing past the end.
         ASSERT_TRUE(reader.seek(reader.duration() / 2));
         EXPECT_NEAR(double(decoded_frames(reader)) / 44100, reader.duration() / 2,
                     c.trusted ? 0.25 : 0.1 * reader.duration() + 0.06);
@@ -142,8 +135,7 @@ TEST(Mp3Duration, InformationFramesAreUsedUnlessTheBytesCannotHoldTheirCount) {
         EXPECT_EQ(double(decoded_frames(reader)), std::atof(out.c_str()) / 4);
     }
 
-    // Without the information frame (cleared, so it plays as a silent frame), the frames
-    // themselves give the duration, not the first frame's bit rate.
+    // Without the information frame the frames give the duration, not the first bit rate.
     std::fill(bytes.begin() + long(tag) + 36, bytes.begin() + long(tag) + header.frame_length, 0);
     write_bytes(vbri_path, bytes);
     formats::FileReaderMP3 reader(u16(vbri_path));

@@ -1,14 +1,7 @@
-// The MP3 writer's file output: written out every half second of audio or of time, appends
-// that continue after the last whole frame, and what counts as audio.
+// The MP3 writer: written out every half second, appends after the last whole frame.
 
-#include "formats/factory.h"
 #include "formats/mp3_writer.h"
 #include "formats_support.h"
-#include "foundation/file.h"
-#include "platform/clock.h"
-
-#include <cmath>
-#include <gtest/gtest.h>
 
 using namespace formats_test;
 
@@ -36,7 +29,7 @@ const std::vector<uint8_t> kEmptyTag = id3_file(3, 0, {}, 100, {});
 
 } // namespace
 
-TEST(Mp3Writer, CodedAudioReachesTheFileEveryHalfSecond) {
+TEST(Mp3Writer, CodedAudioReachesTheFileEveryHalfSecondOfAudioOrOfTime) {
     TempDir dir;
     const auto path = dir / "live.mp3";
     FakeClock clock; // time stands still: only the amount decides
@@ -56,21 +49,29 @@ TEST(Mp3Writer, CodedAudioReachesTheFileEveryHalfSecond) {
     EXPECT_TRUE(writer->complete());
     EXPECT_TRUE(writer->has_audio());
     EXPECT_NEAR(ffprobe_duration(path), 3.0, 0.1);
-}
 
-TEST(Mp3Writer, TimeAloneWritesOutWhatWaits) {
-    TempDir dir;
-    const auto path = dir / "idle.mp3";
-    FakeClock clock;
-    auto writer = formats::create_writer(u16(path), u"mp3", 1, 16, 44100, 96000, false);
+    // Time alone writes out what waits.
+    const auto idle = dir / "idle.mp3";
+    writer = formats::create_writer(u16(idle), u"mp3", 1, 16, 44100, 96000, false);
     push_samples(writer->input(), tone(44100, 0.2), 1, 44100);
-    EXPECT_EQ(std::filesystem::file_size(path), 0u) << "less than half a second waits";
+    EXPECT_EQ(std::filesystem::file_size(idle), 0u) << "less than half a second waits";
     platform::advance_fake_clock(400);
     push_nothing(writer->input());
-    EXPECT_EQ(std::filesystem::file_size(path), 0u);
+    EXPECT_EQ(std::filesystem::file_size(idle), 0u);
     platform::advance_fake_clock(200);
     push_nothing(writer->input());
-    EXPECT_GT(std::filesystem::file_size(path), 1000u) << "half a second after the last write";
+    EXPECT_GT(std::filesystem::file_size(idle), 1000u) << "half a second after the last write";
+
+    // Less than one frame appended is no audio.
+    const auto blip = dir / "blip.mp3";
+    write_bytes(blip, kEmptyTag);
+    writer = formats::create_writer(u16(blip), u"mp3", 1, 16, 44100, 64000, true);
+    push_samples(writer->input(), tone(44100, 0.01), 1, 44100);
+    EXPECT_TRUE(writer->complete());
+    EXPECT_FALSE(writer->has_audio());
+    EXPECT_TRUE(writer->complete()) << "the same answer again";
+    // Only the tag and what the encoder's flush gave back.
+    EXPECT_LT(std::filesystem::file_size(blip), 110u + 3 * 210u);
 }
 
 TEST(Mp3Writer, AppendCutsAFrameLeftUnfinishedButATailThatIsNoFrameIsKept) {
@@ -110,17 +111,4 @@ TEST(Mp3Writer, AppendCutsAFrameLeftUnfinishedButATailThatIsNoFrameIsKept) {
     EXPECT_EQ(whole_frames_end(path, 110), bytes.size());
     write_bytes(path, std::vector<uint8_t>(300, 0xFF));
     EXPECT_EQ(whole_frames_end(path, 0), 300u);
-}
-
-TEST(Mp3Writer, LessThanOneFrameIsNoAudio) {
-    TempDir dir;
-    const auto path = dir / "blip.mp3";
-    write_bytes(path, kEmptyTag);
-    auto writer = formats::create_writer(u16(path), u"mp3", 1, 16, 44100, 64000, true);
-    push_samples(writer->input(), tone(44100, 0.01), 1, 44100);
-    EXPECT_TRUE(writer->complete());
-    EXPECT_FALSE(writer->has_audio());
-    EXPECT_TRUE(writer->complete()) << "the same answer again";
-    // Only the tag and what the encoder's flush gave back.
-    EXPECT_LT(std::filesystem::file_size(path), 110u + 3 * 210u);
 }

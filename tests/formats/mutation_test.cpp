@@ -1,15 +1,10 @@
-#include "formats/factory.h"
-#include "formats/id3_tag.h"
 #include "formats_support.h"
-#include "foundation/file.h"
 
-#include <gtest/gtest.h>
 #include <random>
 
 using namespace formats_test;
 
-// Small files of every kind with random bytes overwritten, cut, noisy or duplicated: each must open
-// or be refused, then play to its end, without a crash or an endless stream.
+// Files of every kind overwritten, cut, noisy or duplicated: refused or played to their end.
 TEST(MutatedFiles, EveryReaderSurvives) {
     TempDir dir;
     auto wav = dir / "src.wav";

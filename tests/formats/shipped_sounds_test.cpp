@@ -1,21 +1,13 @@
 // The start and end cue sounds that ship beside the program.
 
-#include "formats/factory.h"
 #include "formats_support.h"
 
-#include <cmath>
-#include <gtest/gtest.h>
-
 using namespace formats_test;
-
-namespace {
-
-const std::filesystem::path data_dir = std::filesystem::path(QV_SOURCE_DIR) / "data";
 
 TEST(ShippedSounds, ShortCleanMonoAtTheCdRate) {
     for (const char* name : {"Voicbeep.wav", "RecEnd.wav"}) {
         SCOPED_TRACE(name);
-        const auto path = data_dir / name;
+        const auto path = std::filesystem::path(QV_SOURCE_DIR) / "data" / name;
         auto reader = formats::open_reader(u16(path));
         ASSERT_TRUE(reader);
         EXPECT_EQ(reader->codec_name(), u"PCM");
@@ -38,5 +30,3 @@ TEST(ShippedSounds, ShortCleanMonoAtTheCdRate) {
         EXPECT_LT(std::abs(ours.samples.back()), 330);
     }
 }
-
-} // namespace

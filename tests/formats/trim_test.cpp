@@ -1,15 +1,8 @@
-// Trimming without coding again, judged by ffmpeg, mpg123 and our own reader: no complaints,
-// the length and samples asked for, markers moved or dropped, the original in the trash.
+// Trimming without coding again, judged by ffmpeg, mpg123 and our own reader.
 
-#include "formats/factory.h"
-#include "formats/id3_tag.h"
 #include "formats/trim.h"
 #include "formats_support.h"
-#include "foundation/file.h"
 #include "foundation/paths.h"
-
-#include <cstring>
-#include <gtest/gtest.h>
 
 using namespace formats_test;
 using formats::Marker;
@@ -74,8 +67,7 @@ TEST_F(Trim, DecodersFindTheStretchAskedForWithoutComplaint) {
         int rate, bit_rate;
         double start, end;
     };
-    // MPEG-2 (576 samples a frame) and MPEG-1 (1152); starts on and off frame boundaries; an
-    // end past the record's end is clamped.
+    // MPEG-2 and MPEG-1; starts on and off frame boundaries; an end past the end is clamped.
     const Case cases[] = {
         {22050, 32000, 3.3, 12.71}, {44100, 64000, 3.3, 12.71},    {44100, 96000, 0, 0.5},
         {16000, 32000, 17.9, 30},   {44100, 64000, 0.0261, 19.99},
@@ -191,12 +183,10 @@ TEST_F(Trim, WavRecordsAreCutAtWholeBlocks) {
         auto result = trim(path, 2.0, 6.5);
         ASSERT_TRUE(result.ok) << result.reason;
         const auto trimmed = sox_samples(path);
-        // Whole blocks around the stretch: at most one block (320 samples for GSM, 500 for
-        // ADPCM) more on either side.
+        // Whole blocks around the stretch: at most one block more on either side.
         EXPECT_GE(trimmed.size(), size_t(36000));
         EXPECT_LE(trimmed.size(), size_t(36000 + 2 * 505));
-        // The cut's samples are the original's from a block boundary at or before 2.0 s. (GSM
-        // decoding carries state from frame to frame: there only the length is the same.)
+        // The original's samples from a block boundary (GSM carries state: only the length).
         if (codec[0] == u'G')
             continue;
         bool found = false;

@@ -1,10 +1,6 @@
-#include "formats/factory.h"
 #include "formats/wav_header.h"
 #include "formats/wav_reader.h"
 #include "formats_support.h"
-
-#include <cstring>
-#include <gtest/gtest.h>
 
 using namespace formats_test;
 
@@ -62,10 +58,8 @@ TEST(WavFiles, WriteFailureKeepsWhatWasWritten) {
         push_samples(writer->input(), std::vector<int16_t>(800, 5), 1, 8000);
         EXPECT_FALSE(writer->is_valid());
     }
-    // A file size limit stands in for a full storage card: the file keeps a complete header
-    // and every whole block written before the failure.
-    if (!std::filesystem::exists(cli_path()))
-        GTEST_SKIP() << "quillory-cli is not built";
+    // A file size limit for a full card: a complete header and every whole block written.
+    QV_SKIP_IF_MISSING(std::filesystem::exists(cli_path()) ? "" : "quillory-cli");
     speech(dir, "44100", "2");
     auto big = dir / "speech_44100_2.wav";
     for (const char* codec : {"PCM", "ADPCM", "mp3"}) {

@@ -1,13 +1,7 @@
-// WAV files as other programs write them (WAVE_FORMAT_EXTENSIBLE, floating point, many
-// channels, chunks before "fmt "), read by our reader and judged against sox.
+// WAV files as other programs write them, read by our reader and judged against sox.
 
-#include "formats/factory.h"
 #include "formats/wav_reader.h"
 #include "formats_support.h"
-
-#include <cmath>
-#include <cstring>
-#include <gtest/gtest.h>
 
 using namespace formats_test;
 

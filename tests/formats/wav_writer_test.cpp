@@ -1,13 +1,8 @@
-// The WAV writers: appending, sizes kept current while writing, blocks of other formats, empty
-// input and the 4 GiB limit, judged by sox and our own reader.
+// The WAV writers: appending, live sizes, other formats, the 4 GiB limit; judged by sox.
 
-#include "formats/factory.h"
 #include "formats_support.h"
-#include "platform/clock.h"
 
-#include <cmath>
 #include <fstream>
-#include <gtest/gtest.h>
 
 using namespace formats_test;
 
@@ -95,7 +90,7 @@ TEST(WavWriter, EmptyFilesAndAppendsThatContinueTheDataOfEveryCoding) {
     }
 }
 
-TEST(WavWriter, AppendingToAKilledRecordingKeepsEverythingWritten) {
+TEST(WavWriter, AppendingToAKilledRecordingKeepsEverythingButRefusesWhatItCannotContinue) {
     TempDir dir;
     const auto path = dir / "killed.wav";
     const auto first = tone(8000, 440);
@@ -113,10 +108,8 @@ TEST(WavWriter, AppendingToAKilledRecordingKeepsEverythingWritten) {
     std::vector<int16_t> expected = first;
     expected.insert(expected.end(), second.begin(), second.end());
     EXPECT_EQ(sox_samples(path), expected);
-}
 
-TEST(WavWriter, AppendingRefusesOtherCodingsAndChunksAfterTheData) {
-    TempDir dir;
+    // Appending refuses other codings and chunks after the data, and leaves the file alone.
     const auto gsm = dir / "gsm.wav";
     write_file(gsm, "GSM", false, tone(3200, 440));
     const auto gsm_bytes = read_bytes(gsm);
@@ -127,7 +120,7 @@ TEST(WavWriter, AppendingRefusesOtherCodingsAndChunksAfterTheData) {
 
     const auto listed = dir / "listed.wav";
     write_file(listed, "PCM", false, tone(3000, 440));
-    auto bytes = read_bytes(listed);
+    bytes = read_bytes(listed);
     const char list[] = "LIST\x04\0\0\0abcd";
     bytes.insert(bytes.end(), list, list + 12);
     set_le32(bytes, 4, uint32_t(bytes.size() - 8));
@@ -143,8 +136,7 @@ TEST(WavWriter, HeaderKeepsUpWhileWriting) {
     const auto path = dir / "live.wav";
     FakeClock clock(1000);
     auto writer = formats::create_writer(u16(path), u"PCM", 1, 16, 8000, 0, false);
-    // Two seconds in pieces of a tenth of a second: the file's header counts all but the last
-    // half second at any time.
+    // Pieces of a tenth of a second: the header counts all but the last half second.
     const auto samples = tone(16000, 440);
     for (size_t at = 0; at < samples.size(); at += 800) {
         push_samples(writer->input(),
@@ -154,8 +146,7 @@ TEST(WavWriter, HeaderKeepsUpWhileWriting) {
         EXPECT_GE(le32(bytes, 40) + 8000, written) << "at " << at;
         EXPECT_EQ(le32(bytes, 4), le32(bytes, 40) + 36);
     }
-    // Time alone brings the rest in: a piece too small for the amount, then an empty push
-    // once half a second has passed.
+    // Time alone brings the rest in: an empty push once half a second has passed.
     push_samples(writer->input(), tone(100, 440), 1, 8000);
     const uint32_t counted = le32(read_bytes(path), 40);
     EXPECT_LT(counted, 32200u);
@@ -201,8 +192,7 @@ TEST(WavWriter, OtherFormatsAreConvertedOrRefused) {
     EXPECT_TRUE(writer->complete());
     EXPECT_NEAR(ffprobe_duration(adpcm), 2000.0 / 8000, 0.07);
 
-    // What cannot be coded is refused, not dropped in silence: GSM codes only 8000 Hz, and no
-    // writer takes a second rate.
+    // What cannot be coded is refused: GSM other than 8000 Hz, a second rate.
     writer = formats::create_writer(u16(dir / "gsm.wav"), u"GSM", 1, 16, 22050, 0, false);
     push_samples(writer->input(), tone(2205, 440), 1, 22050);
     EXPECT_FALSE(writer->is_valid());

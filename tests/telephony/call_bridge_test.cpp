@@ -1,15 +1,7 @@
-#include "foundation/registry.h"
-#include "platform/registry_store.h"
-#include "support/temp_dir.h"
-#include "telephony/call_bridge.h"
+#include "telephony_support.h"
 
-#include <fstream>
-#include <gtest/gtest.h>
-
-using namespace telephony;
+using namespace telephony_test;
 using platform::ModemCall;
-using testing_support::ScopedEnv;
-using testing_support::TempDir;
 
 namespace {
 
@@ -19,24 +11,28 @@ ModemCall call(int32_t state, int32_t direction, const char* number) {
 
 } // namespace
 
-TEST(CallStateTest, NoCallsIsNoCall) {
+TEST(CallStateTest, ConnectedCallsAreDescribedFirstAndDirectionFollowsTheState) {
     EXPECT_EQ(phone_state_for_calls({}), ProvidedPhoneState{});
     // Calls not started yet and ended ones do not count.
     const auto state = phone_state_for_calls({call(0, 2, "1"), call(7, 1, "2"), call(99, 1, "3")});
     EXPECT_EQ(state.call_count, 0u);
     EXPECT_EQ(state.direction, CallDirection::None);
-}
+    // Without a direction from the modem, the state gives it.
+    EXPECT_EQ(phone_state_for_calls({call(3, 0, "1")}).direction, CallDirection::Incoming);
+    EXPECT_EQ(phone_state_for_calls({call(2, 0, "1")}).direction, CallDirection::Outgoing);
+    EXPECT_EQ(phone_state_for_calls({call(4, 0, "1")}).direction, CallDirection::Unknown);
+    EXPECT_EQ(phone_state_for_calls({call(4, 9, "1")}).direction, CallDirection::Unknown);
 
-TEST(CallStateTest, ConnectedCallIsDescribedBeforeRingingOrDialling) {
-    const auto state =
+    // A connected call is described before ringing or dialling ones.
+    const auto connected =
         phone_state_for_calls({call(1, 2, "dial"), call(6, 1, "wait"), call(5, 1, "held"),
                                call(4, 2, "active"), call(4, 1, "second")});
-    EXPECT_EQ(state.call_count, 5u);
-    EXPECT_TRUE(state.any_connected);
-    EXPECT_TRUE(state.ringing);
-    EXPECT_TRUE(state.connected);
-    EXPECT_EQ(state.number, u"active") << "active before held, the first among equals";
-    EXPECT_EQ(state.direction, CallDirection::Outgoing);
+    EXPECT_EQ(connected.call_count, 5u);
+    EXPECT_TRUE(connected.any_connected);
+    EXPECT_TRUE(connected.ringing);
+    EXPECT_TRUE(connected.connected);
+    EXPECT_EQ(connected.number, u"active") << "active before held, the first among equals";
+    EXPECT_EQ(connected.direction, CallDirection::Outgoing);
 
     const auto held = phone_state_for_calls({call(3, 1, "ring"), call(5, 1, "held")});
     EXPECT_EQ(held.number, u"held");
@@ -47,27 +43,12 @@ TEST(CallStateTest, ConnectedCallIsDescribedBeforeRingingOrDialling) {
     EXPECT_EQ(ringing.number, u"in");
 }
 
-TEST(CallStateTest, DirectionFollowsTheStateWhenTheModemDoesNotSay) {
-    EXPECT_EQ(phone_state_for_calls({call(3, 0, "1")}).direction, CallDirection::Incoming);
-    EXPECT_EQ(phone_state_for_calls({call(2, 0, "1")}).direction, CallDirection::Outgoing);
-    EXPECT_EQ(phone_state_for_calls({call(4, 0, "1")}).direction, CallDirection::Unknown);
-    EXPECT_EQ(phone_state_for_calls({call(4, 9, "1")}).direction, CallDirection::Unknown);
-}
-
-class BridgeTest : public ::testing::Test {
-protected:
-    BridgeTest() { platform::registry_close(); }
-    ~BridgeTest() override { platform::registry_close(); }
-
-    TempDir m_dir;
-    ScopedEnv m_config{"QUILLORY_CONFIG_DIR", (m_dir / "config").string()};
-    ScopedEnv m_contacts{"QUILLORY_CONTACTS", (m_dir / "contacts").string()};
-};
+using BridgeTest = PhoneStateTest;
 
 TEST_F(BridgeTest, WritesOnlyChangesAndNamesFromTheContacts) {
     std::filesystem::create_directories(m_dir / "contacts");
-    std::ofstream(m_dir / "contacts" / "bob.vcf")
-        << "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Bob\r\nTEL:555 0100\r\nEND:VCARD\r\n";
+    write_file(m_dir / "contacts" / "bob.vcf",
+               "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Bob\r\nTEL:555 0100\r\nEND:VCARD\r\n");
     CallBridge bridge;
     bridge.on_calls({call(4, 1, "5550100")});
     CallInfo info = query_phone_state();
@@ -75,20 +56,19 @@ TEST_F(BridgeTest, WritesOnlyChangesAndNamesFromTheContacts) {
     EXPECT_EQ(info.name, u"Bob");
 
     // Unchanged calls write nothing: a value changed behind the bridge's back stays.
-    const std::u16string key{phone_state_key};
-    foundation::write_string(key, u"Caller Name", u"changed");
+    foundation::write_string(phone_key, u"Caller Name", u"changed");
     bridge.on_calls({call(4, 1, "5550100")});
     std::u16string name;
-    foundation::read_string(key, u"Caller Name", name);
+    foundation::read_string(phone_key, u"Caller Name", name);
     EXPECT_EQ(name, u"changed");
 
     bridge.withdraw();
     EXPECT_EQ(query_phone_state().direction, CallDirection::None) << "stopping ends the call";
     uint32_t count = 9;
-    EXPECT_TRUE(foundation::read_dword(key, u"Active Call Count", count));
+    EXPECT_TRUE(foundation::read_dword(phone_key, u"Active Call Count", count));
     EXPECT_EQ(count, 0u);
-    EXPECT_FALSE(foundation::read_string(key, u"Caller Name", name));
+    EXPECT_FALSE(foundation::read_string(phone_key, u"Caller Name", name));
     std::u16string provider;
-    foundation::read_string(key, u"Provider", provider);
+    foundation::read_string(phone_key, u"Provider", provider);
     EXPECT_EQ(provider, modem_provider_name);
 }

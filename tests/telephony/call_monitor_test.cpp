@@ -1,40 +1,18 @@
 #include "foundation/active_scheduler.h"
-#include "foundation/registry.h"
-#include "foundation/text.h"
 #include "platform/messages.h"
 #include "platform/registry_notifications.h"
-#include "platform/registry_store.h"
-#include "support/process.h"
-#include "support/temp_dir.h"
-#include "support/watchdog.h"
-#include "telephony/call_monitor.h"
+#include "telephony_support.h"
 
-#include <chrono>
-#include <filesystem>
-#include <functional>
-#include <gtest/gtest.h>
 #include <thread>
 
-using namespace telephony;
-using testing_support::ScopedEnv;
-using testing_support::TempDir;
+using namespace telephony_test;
 
 namespace {
 
-const std::u16string phone_key{phone_state_key};
+using PhoneTest = PhoneStateTest;
 
-class PhoneTest : public ::testing::Test {
-protected:
-    PhoneTest() { platform::registry_close(); }
-    ~PhoneTest() override { platform::registry_close(); }
-
-    TempDir m_dir;
-    ScopedEnv m_config{"QUILLORY_CONFIG_DIR", (m_dir / "config").string()};
-};
-
-// Runs the message loop until `done` holds or the time is up.
 bool pump_until(const std::function<bool()>& done, int milliseconds) {
-    return testing_support::wait_for(
+    return wait_for(
         [&] {
             platform::Message message;
             while (platform::peek_message(message))
@@ -57,7 +35,7 @@ struct Calls : CallListener {
 
 } // namespace
 
-TEST_F(PhoneTest, QueryNeedsCountAndActiveBit) {
+TEST_F(PhoneTest, ConnectedCallsNeedCountAndActiveBitAndCarryDirectionAndDetails) {
     EXPECT_EQ(query_phone_state().direction, CallDirection::None);
     // Ringing, or active without a call counted, is no call.
     for (const auto& [count, status] :
@@ -73,12 +51,11 @@ TEST_F(PhoneTest, QueryNeedsCountAndActiveBit) {
     EXPECT_EQ(call.direction, CallDirection::Unknown);
     EXPECT_EQ(call.name, u"Ada");
     EXPECT_EQ(call.number, u"+44 20 7946 0958");
-}
+    provide_hang_up();
 
-TEST_F(PhoneTest, ConnectedCallsCarryDirectionAndDetails) {
     provide_call(CallDirection::Incoming, u"0123456", u"Ada");
     ASSERT_TRUE(provide_connect());
-    CallInfo call = query_phone_state();
+    call = query_phone_state();
     EXPECT_EQ(call.direction, CallDirection::Incoming);
     EXPECT_EQ(call.name, u"Ada");
 
@@ -97,7 +74,7 @@ TEST_F(PhoneTest, ConnectedCallsCarryDirectionAndDetails) {
 }
 
 TEST_F(PhoneTest, MonitorReportsStartOnceAndStop) {
-    testing_support::Watchdog watchdog(30);
+    Watchdog watchdog(30);
     foundation::CActiveScheduler scheduler;
     Calls calls;
     {
@@ -120,10 +97,9 @@ TEST_F(PhoneTest, MonitorReportsStartOnceAndStop) {
 }
 
 TEST_F(PhoneTest, NotificationStartsCommandWhenCallBecomesActive) {
-    testing_support::Watchdog watchdog(30);
+    Watchdog watchdog(30);
     const auto marker = m_dir / "started marker";
-    // One left by a program that has since moved: setting it up again with this program's
-    // command replaces it.
+    // One left by a program that has since moved is replaced by this program's command.
     ASSERT_TRUE(set_app_notification(u"Quillory Vozir.Call", u"\"/usr/bin/true\""));
     const std::u16string command = u"\"/usr/bin/touch\" \"" + marker.u16string() + u"\"";
     ASSERT_TRUE(set_app_notification(u"Quillory Vozir.Call", command));
@@ -135,7 +111,7 @@ TEST_F(PhoneTest, NotificationStartsCommandWhenCallBecomesActive) {
 
     provide_call(CallDirection::Incoming, u"0123456", u"Ada");
     EXPECT_TRUE(provide_connect());
-    EXPECT_TRUE(testing_support::wait_for([&] { return std::filesystem::exists(marker); }, 2000));
+    EXPECT_TRUE(wait_for([&] { return std::filesystem::exists(marker); }, 2000));
 
     EXPECT_TRUE(stop_app_notification(u"Quillory Vozir.Call"));
     std::filesystem::remove(marker);

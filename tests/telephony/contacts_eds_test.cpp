@@ -1,31 +1,14 @@
-// Caller lookup against the desktop's address books: a private Evolution Data Server (its own
-// home, folders and session bus), one that never answers, and none at all.
+// Caller lookup against a private Evolution Data Server, a silent one, and none at all.
 
 #include "platform/address_book.h"
 #include "platform/locale.h"
 #include "support/private_bus.h"
-#include "support/process.h"
-#include "support/temp_dir.h"
-#include "support/watchdog.h"
-#include "telephony/contacts.h"
+#include "telephony_support.h"
 
-#include <filesystem>
-#include <fstream>
-#include <glib.h>
-#include <gtest/gtest.h>
-#include <memory>
+using namespace telephony_test;
 
-using namespace telephony;
-using testing_support::Child;
-using testing_support::PrivateBus;
-using testing_support::ScopedEnv;
-using testing_support::TempDir;
-using testing_support::wait_for;
-using testing_support::Watchdog;
-
-// The address-book client library loses a few bytes in a thread of its own (its source
-// registry's object manager) when it goes. Under LeakSanitizer that library is only seen in the
-// allocation's stack with a full unwind, so this binary asks for one and names the library.
+// The address-book client library leaks a little in a thread of its own when it goes; it is
+// only seen in the allocation's stack with a full unwind, so this binary asks for one.
 extern "C" const char* __lsan_default_suppressions() {
     return "leak:libedataserver-1.2.so\n";
 }
@@ -40,27 +23,14 @@ constexpr char kFactory[] = "/usr/libexec/evolution-addressbook-factory";
 constexpr char kAddContact[] = QV_SOURCE_DIR "/tests/telephony/eds_add_contact.py";
 constexpr char kSilentMock[] = QV_SOURCE_DIR "/tests/telephony/eds_silent_mock.py";
 
-void write_file(const std::filesystem::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string base64(const std::string& bytes) {
-    gchar* text = g_base64_encode(reinterpret_cast<const guchar*>(bytes.data()), bytes.size());
-    const std::string out(text);
-    g_free(text);
-    return out;
-}
-
-// A private home with the folders the address books and the vCard folder live in, and a
-// contact in the vCard folder that only that folder knows.
+// A private home for the address books, and a contact only the vCard folder knows.
 class ContactsEnvironment : public ::testing::Test {
 protected:
     void SetUp() override {
         for (const char* folder : {"home/data/contacts", "home/config", "home/cache", "run"})
             std::filesystem::create_directories(m_dir / folder);
         std::filesystem::permissions(m_dir / "run", std::filesystem::perms::owner_all);
-        // The address books (here and in the services) read their own settings schemas and nothing
-        // else of the desktop's: only theirs, compiled into a private folder.
+        // The address books read only their own settings schemas, compiled into a private folder.
         const std::filesystem::path schemas = m_dir / "schemas";
         std::filesystem::create_directories(schemas);
         const std::string home = (m_dir / "home").string();
@@ -82,8 +52,7 @@ protected:
                  name.rfind("org.gnome.Evolution", 0) == 0) &&
                 name.ends_with(".gschema.xml"))
                 std::filesystem::copy_file(entry.path(), schemas / name);
-        ASSERT_EQ(testing_support::run_command({"glib-compile-schemas", schemas.string()}).status,
-                  0);
+        ASSERT_EQ(run_command({"glib-compile-schemas", schemas.string()}).status, 0);
         platform::set_locale_for_testing("en_GB");
         write_file(m_dir / "home/data/contacts/folder.vcf",
                    "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Folder Only\r\nN:Only;Folder;;;\r\n"
@@ -121,8 +90,7 @@ TEST_F(ContactsEnvironment, ABookThatNeverAnswersFilesTheCallerUnderTheNumber) {
         m_bus->start_mock(registry, kSilentMock, "org.gnome.evolution.dataserver.Sources5", false));
     ContactStore store;
     ASSERT_NE(store.address_book(), nullptr);
-    // The folder knows the number, but the books are the contacts here: a stranger it is, at
-    // once (the UI thread asks), or at the deadline of one that waits.
+    // The books are the contacts here: a stranger at once, or at the deadline of one that waits.
     for (const int deadline_ms : {0, 200}) {
         store.set_address_book_deadline_ms(deadline_ms);
         ContactDetails contact;
@@ -154,8 +122,7 @@ protected:
             write_file(file, vcards[i]);
             command += " " + file.string();
         }
-        ASSERT_EQ(testing_support::run_command({"/bin/sh", "-c", command + " >/dev/null"}).status,
-                  0)
+        ASSERT_EQ(run_command({"/bin/sh", "-c", command + " >/dev/null"}).status, 0)
             << "contacts not added";
     }
 
@@ -167,7 +134,7 @@ protected:
 
 TEST_F(PrivateAddressBook, NamesTheCallerWithPictureInEveryFormatOfTheNumber) {
     const std::string picture =
-        testing_support::read_whole_file(QV_SOURCE_DIR "/tests/data/skin/shipped_splash.png");
+        read_whole_file(QV_SOURCE_DIR "/tests/data/skin/shipped_splash.png");
     ASSERT_EQ(picture.substr(0, 4), "\x89PNG");
     add_contacts({"BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ada Lovelace\r\nN:Lovelace;Ada;;;\r\n"
                   "ORG:Analytical Engines\r\nTEL;TYPE=CELL:020 7946 0018\r\n"
@@ -178,8 +145,7 @@ TEST_F(PrivateAddressBook, NamesTheCallerWithPictureInEveryFormatOfTheNumber) {
 
     ContactStore store;
     ASSERT_NE(store.address_book(), nullptr);
-    // Asked without waiting (as the UI thread asks): the books answer in the background, and
-    // the next lookup of the number has the name.
+    // Asked without waiting, the books answer in the background; the next lookup has the name.
     ContactDetails early;
     ASSERT_TRUE(
         wait_for([&] { return store.find_contact_by_phone(u"020 7946 0018", early); }, 30000));

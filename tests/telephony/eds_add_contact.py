@@ -1,5 +1,4 @@
-'''Adds the contacts in the vCard files named by the arguments to the built-in address book of
-the Evolution Data Server on the session bus, through libebook.'''
+'''Adds the vCard files named to the session's built-in Evolution address book (libebook).'''
 
 import sys
 

@@ -1,5 +1,4 @@
-'''An address-book registry that owns its bus name and never answers (a python-dbusmock
-template): whoever opens it waits until they give up.'''
+'''A python-dbusmock address-book registry that owns its bus name and never answers.'''
 
 BUS_NAME = 'org.gnome.evolution.dataserver.Sources5'
 MAIN_OBJ = '/org/gnome/evolution/dataserver/SourceManager'

@@ -1,7 +1,5 @@
-'''A small ModemManager for the bridge's tests (a python-dbusmock template): the object manager,
-modems with or without the Voice interface, and calls, driven through the methods below on the
-org.freedesktop.DBus.Mock interface. SetCallProperty takes values of any type, as a confused
-modem might send them; FloodCallState repeats one StateChanged many times over.'''
+'''A python-dbusmock ModemManager: modems with or without Voice, and calls, driven by the methods
+below (SetCallProperty takes values of any type; FloodCallState repeats one StateChanged).'''
 
 import dbus
 
@@ -24,13 +22,12 @@ def load(mock, parameters):
 
 
 def _calls_of(modem_path):
-    modem = mockobject.objects[modem_path]
-    return modem.props[VOICE_IFACE]['Calls']
+    return mockobject.objects[modem_path].props[VOICE_IFACE]['Calls']
 
 
 def _set_calls(modem_path, calls):
-    modem = mockobject.objects[modem_path]
-    modem.UpdateProperties(VOICE_IFACE, {'Calls': dbus.Array(calls, signature='o')})
+    calls = dbus.Array(calls, signature='o')
+    mockobject.objects[modem_path].UpdateProperties(VOICE_IFACE, {'Calls': calls})
 
 
 @dbus.service.method(MOCK_IFACE, in_signature='sb', out_signature='o')
@@ -38,8 +35,8 @@ def AddModem(self, name, voice):
     path = '/org/freedesktop/ModemManager1/Modem/' + name
     self.AddObject(path, MODEM_IFACE, {'Manufacturer': dbus.String('Mock', variant_level=1)}, [])
     if voice:
-        modem = mockobject.objects[path]
-        modem.AddProperties(VOICE_IFACE, {'Calls': dbus.Array([], signature='o')})
+        calls = dbus.Array([], signature='o')
+        mockobject.objects[path].AddProperties(VOICE_IFACE, {'Calls': calls})
     self.object_manager_emit_added(path)
     return path
 
@@ -84,8 +81,7 @@ def DeleteCall(self, call_path):
 
 @dbus.service.method(MOCK_IFACE, in_signature='osv', out_signature='')
 def SetCallProperty(self, call_path, name, value):
-    call = mockobject.objects[call_path]
-    call.UpdateProperties(CALL_IFACE, {name: value})
+    mockobject.objects[call_path].UpdateProperties(CALL_IFACE, {name: value})
 
 
 @dbus.service.method(MOCK_IFACE, in_signature='oiu', out_signature='')

@@ -1,21 +1,15 @@
 // The bridge's systemd user unit and autostart entry, checked by the system's own validators.
 
-#include "support/process.h"
-#include "support/temp_dir.h"
+#include "telephony_support.h"
 
-#include <fstream>
-#include <gtest/gtest.h>
-
-using testing_support::missing_program;
-using testing_support::read_whole_file;
-using testing_support::run_command;
+using namespace telephony_test;
 
 TEST(PhonedFilesTest, UserUnitVerifies) {
     QV_SKIP_IF_MISSING(missing_program({"systemd-analyze"}));
     std::string unit = read_whole_file(QV_SOURCE_DIR "/data/linux/quillory-phoned.service.in");
     const auto at = unit.find("@QV_BINDIR@");
     ASSERT_NE(at, std::string::npos);
-    testing_support::TempDir dir;
+    TempDir dir;
     const auto path = (dir / "quillory-phoned.service").string();
     // A unit naming a missing program does not verify: the check can fail.
     for (const auto& [folder, verifies] :

@@ -1,29 +1,17 @@
-// quillory-phoned against a mock ModemManager on a private bus: the phone state it writes, as
-// the recorder's query and the registry store read it, and the call notification.
+// quillory-phoned against a mock ModemManager: the phone state it writes and the notification.
 
-#include "foundation/registry.h"
-#include "foundation/text.h"
-#include "platform/registry_store.h"
 #include "support/private_bus.h"
-#include "support/temp_dir.h"
-#include "support/watchdog.h"
-#include "telephony/call_monitor.h"
-#include "telephony/phone_state.h"
+#include "telephony_support.h"
 
 #include <algorithm>
 #include <csignal>
-#include <fstream>
 #include <gio/gio.h>
-#include <gtest/gtest.h>
 #include <thread>
 
-using namespace telephony;
-using namespace testing_support;
-using namespace std::chrono_literals;
+using namespace telephony_test;
 
 namespace {
 
-const std::u16string phone_key{phone_state_key};
 constexpr char kMock[] = QV_SOURCE_DIR "/tests/telephony/modemmanager_mock.py";
 constexpr char kBridge[] = QV_BUILD_DIR "/bin/quillory-phoned";
 
@@ -39,22 +27,18 @@ std::u16string text(const char16_t* name) {
     return value;
 }
 
-class PhonedTest : public ::testing::Test {
+class PhonedTest : public PhoneStateTest {
 protected:
-    PhonedTest()
-        : m_config("QUILLORY_CONFIG_DIR", (m_dir / "config").string()),
-          m_contacts("QUILLORY_CONTACTS", (m_dir / "contacts").string()) {
-        platform::registry_close();
+    PhonedTest() {
         std::filesystem::create_directories(m_dir / "contacts");
-        std::ofstream(m_dir / "contacts" / "ada.vcf")
-            << "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ada Lovelace\r\nN:Lovelace;Ada;;;\r\n"
-               "TEL;TYPE=CELL:+44 20 7946 0958\r\nEND:VCARD\r\n";
+        write_file(m_dir / "contacts" / "ada.vcf",
+                   "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ada Lovelace\r\nN:Lovelace;Ada;;;\r\n"
+                   "TEL;TYPE=CELL:+44 20 7946 0958\r\nEND:VCARD\r\n");
     }
     ~PhonedTest() override {
         m_bridge.stop(SIGTERM);
         m_mock.stop(SIGTERM);
         m_bus.reset();
-        platform::registry_close();
     }
 
     void SetUp() override {
@@ -138,9 +122,6 @@ protected:
         EXPECT_EQ(log.find(said), log.rfind(said)) << "said once";
     }
 
-    TempDir m_dir;
-    ScopedEnv m_config;
-    ScopedEnv m_contacts;
     std::unique_ptr<PrivateBus> m_bus;
     Child m_mock;
     Child m_bridge;
@@ -232,8 +213,7 @@ TEST_F(PhonedTest, ModemWithoutVoiceIsIgnored) {
     start_bridge();
     ASSERT_TRUE(wait_for([&] { return status_is(0) && dword(u"Active Call Count") == 0; }));
     add_call(plain, 1, 4, "111");
-    // An outgoing call being dialled on the modem with Voice counts, but neither rings nor
-    // connects.
+    // A call dialled on the modem with Voice counts, but neither rings nor connects.
     const std::string voice = add_modem("voice", true);
     const std::string call = add_call(voice, 2, 1, "0207 946 0958");
     ASSERT_TRUE(wait_for([&] { return dword(u"Active Call Count") == 1; }));
