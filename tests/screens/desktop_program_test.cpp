@@ -1,6 +1,4 @@
-// The real program, headless, on a private session bus with a mock notification server:
-// started minimised by "record" it records without coming forward, shows the recording in a
-// notification, and the notification's actions pause and stop it.
+// Started minimised by "record", the program records in a notification whose actions work.
 
 #include "support/private_bus.h"
 #include "support/program_driver.h"
@@ -24,7 +22,6 @@ TEST(DesktopProgram, StartedMinimisedByRecordItRecordsInANotification) {
     testing_support::ProgramSession session(root.path());
     session.env()["QUILLORY_AUDIO_SPEED"] = "2";
     const auto program = session.start({"--minimised", "record"});
-    // The recording form is on top, and the window stayed down.
     ASSERT_TRUE(session.wait([](const Inspection& i) { return i.at("frmRecording"); }))
         << session.last_json();
     EXPECT_TRUE(session.inspect().minimised) << session.last_json();
@@ -32,7 +29,6 @@ TEST(DesktopProgram, StartedMinimisedByRecordItRecordsInANotification) {
         return testing_support::wait_for(
             [&] { return read_whole_file(log).find(text) != std::string::npos; });
     };
-    // The notification shows the elapsed time with Pause and Stop.
     ASSERT_TRUE(notified("Notify \"Quillory Vozir\" 0 \"net.corvane.quillory\" \"Recording\" "
                          "\"0:00:0"))
         << read_whole_file(log);

@@ -1,5 +1,4 @@
-// The screens over a real Document and the compiled test skin, driven through their actions
-// and pen taps.
+// The screens over a real Document and the test skin, driven by their actions and pen taps.
 
 #include "controller/settings.h"
 #include "formats/id3_tag.h"
@@ -42,6 +41,11 @@ protected:
         error.close();
         EXPECT_EQ(m_stack.top_form(), m_main.get());
     }
+    void on_full_disk(const std::function<void()>& act) {
+        testing_support::ScopedEnv full("QUILLORY_FULL_DISK",
+                                        (m_world.root() / "home/Documents").string());
+        act();
+    }
 };
 
 TEST_F(ScreensTest, KeypadFilterListsWordStartsAndStopsGrowingWhenNothingIsListed) {
@@ -78,13 +82,11 @@ TEST_F(ScreensTest, DeleteAsksWithTheCountAndOnlyOkDeletesTheListedRecords) {
     tap(*confirm.find_child(u"btnOk"));
     confirm.ok(); // a second tap deletes nothing more
     EXPECT_EQ(m_document->records().size(), 1u);
-    // Both wait in the trash; the one not listed stays.
     for (const fs::path& kept :
          {m_world.main_folder() / "Shopping list.wav", m_world.trash() / "files/Bob Smith.wav",
           m_world.trash() / "files/(Anna) call.wav",
           m_world.trash() / "info/(Anna) call.wav.trashinfo"})
         EXPECT_TRUE(fs::exists(kept)) << kept;
-    // The filter closes after the delete.
     EXPECT_TRUE(!m_main->filtering() && m_main->visible().size() == 1);
 }
 
@@ -106,7 +108,6 @@ TEST_F(ScreensTest, MoveGoesToTheCardAndStopsWithAMessageOnFailure) {
     EXPECT_FALSE(fs::exists(m_world.main_folder() / "Shopping list.wav"));
     for (const auto& record : m_document->records())
         EXPECT_TRUE(fs::exists(fs::path(record.path))) << fs::path(record.path);
-    // Everything listed is on the card now.
     EXPECT_EQ(ids(m_main->menu_items(u"File")), (Items{u"Delete", u"Refresh", u"Cancel"}));
 }
 
@@ -124,8 +125,7 @@ TEST_F(ScreensTest, SettingsOfferQuickRecordOnlyWhenThereAreKeysAndKeepTheirTitl
     ASSERT_EQ(m_main->quick_record_form().entries().size(), 1u);
     EXPECT_EQ(m_main->quick_record_form().entries()[0].name, u"Side");
 
-    // A quality chosen, a setting flipped, a boost chosen and the way back ("Cancel") all
-    // return to the settings under their title.
+    // A quality, a setting, a boost and "Cancel" chosen all return to the titled settings.
     skin::Menu& menu = m_main->menu();
     m_main->open_menu();
     menu.choose(u"Settings");
@@ -157,7 +157,6 @@ TEST_F(ScreensTest, ASettingsStoreCutShortIsSetAsideAndSaidOnceOnScreen) {
     for (const auto& entry : fs::directory_iterator(database.parent_path()))
         kept |= entry.path().filename().string().rfind("registry.sqlite.corrupt-", 0) == 0;
     EXPECT_TRUE(kept) << "the damaged file is set aside, not overwritten";
-    // Once only.
     m_document->load_secondary_things();
     EXPECT_EQ(m_stack.top_form(), m_main.get());
 }
@@ -165,11 +164,7 @@ TEST_F(ScreensTest, ASettingsStoreCutShortIsSetAsideAndSaidOnceOnScreen) {
 TEST_F(ScreensTest, AFullDiskAndARecordThatCannotPlayShowTheirReasons) {
     m_main->on_document_event(controller::DocumentEvent::WritingFailed, 0);
     expect_error(u"No room");
-    {
-        testing_support::ScopedEnv full("QUILLORY_FULL_DISK",
-                                        (m_world.root() / "home/Documents").string());
-        m_main->record();
-    }
+    on_full_disk([&] { m_main->record(); });
     EXPECT_FALSE(m_document->is_recording());
     expect_error(u"Disk full");
 
@@ -181,8 +176,7 @@ TEST_F(ScreensTest, AFullDiskAndARecordThatCannotPlayShowTheirReasons) {
     EXPECT_FALSE(m_document->is_playing());
     expect_error(u"Cannot play");
 
-    // A title too long for the tag's room needs a copy of the file, which the full disk cannot
-    // take: closing the playback form says so over the main form.
+    // A title too long for the tag's room needs a copy of the file the full disk cannot take.
     const fs::path tagged = m_world.main_folder() / "Tagged.mp3";
     ASSERT_EQ(testing_support::run_command({"ffmpeg", "-v", "error", "-f", "lavfi", "-i",
                                             "sine=duration=1", "-id3v2_version", "3", "-metadata",
@@ -198,11 +192,7 @@ TEST_F(ScreensTest, AFullDiskAndARecordThatCannotPlayShowTheirReasons) {
         skin::Command{skin::Edit::command_text, std::u16string(1500, u't')});
     m_main->edit_form().place(0, 0, 240, 320);
     tap(*m_main->edit_form().find_child(u"btnOk"));
-    {
-        testing_support::ScopedEnv full("QUILLORY_FULL_DISK",
-                                        (m_world.root() / "home/Documents").string());
-        view.close();
-    }
+    on_full_disk([&] { view.close(); });
     expect_error(u"Disk full");
     EXPECT_TRUE(fs::exists(tagged));
 }
@@ -215,8 +205,7 @@ TEST_F(ScreensTest, ADoubleTapOnRecordOrStopMakesOneRecordingThatGoesOn) {
     EXPECT_EQ(recording.name_button().caption(), m_document->current().title);
     const std::u16string first = m_document->current().path;
     recording.place(0, 0, 240, 320);
-    // The second tap of the double tap lands on the stop button; a second record starts
-    // nothing.
+    // The second tap of the double tap lands on stop, or on record: neither does anything.
     tap(*recording.find_child(u"btnClose"));
     m_main->record();
     EXPECT_TRUE(m_document->is_recording());
@@ -247,7 +236,6 @@ TEST_F(ScreensTest, ADoubleTapOnRecordOrStopMakesOneRecordingThatGoesOn) {
     recording.stop();
     recording.stop();
     EXPECT_TRUE(!m_document->is_recording() && m_stack.top_form() == m_main.get());
-    // The second tap of a double tap on stop lands on the record button: it starts nothing.
     m_main->record();
     EXPECT_TRUE(!m_document->is_recording() && m_main->visible().size() == 4);
 }
@@ -268,8 +256,7 @@ TEST_F(ScreensTest, AppendShowsTheRecordsOwnFormatAndGoesOnFromItsLength) {
     recording.stop();
 }
 
-// A skin reload (a language change sends one) rebuilds every form's tree: each screen finds its
-// controls again and keeps what the user had there.
+// A skin reload rebuilds every form's tree: each screen finds its controls and keeps its state.
 TEST_F(ScreensTest, SkinReloadFindsEveryControlAgainAndKeepsTitlesAndTheKeypad) {
     m_main->record();
     FormRecording& recording = m_main->recording_form();
@@ -292,19 +279,16 @@ TEST_F(ScreensTest, SkinReloadFindsEveryControlAgainAndKeepsTitlesAndTheKeypad) 
     EXPECT_FALSE(m_main->find_child(u"btnFilter")->visible());
     view.close();
 
-    // The new controls answer the pen.
     m_main->place(0, 0, 240, 320);
     tap(*m_main->find_child(u"button7"));
     EXPECT_EQ(m_main->filter(), u"27");
     tap(*m_main->find_child(u"btnCloseFilter"));
     EXPECT_FALSE(m_main->filtering());
-    // A reload with the keypad closed leaves it closed.
     m_properties.send_reload_skin();
     EXPECT_TRUE(!m_main->filtering() && m_main->find_child(u"btnFilter")->visible());
 }
 
 TEST_F(ScreensTest, PlaybackFormJumpsBetweenMarkersAndEditsThem) {
-    // An MP3 record with two markers in its tag.
     const fs::path path = m_world.main_folder() / "Lecture.mp3";
     const fs::path coded = m_dir / "coded.mp3";
     ASSERT_EQ(
@@ -333,7 +317,6 @@ TEST_F(ScreensTest, PlaybackFormJumpsBetweenMarkersAndEditsThem) {
               (Items{u"MarkerJump:1", u"MarkerRename:1", u"MarkerDelete:1", u"Cancel"}));
     EXPECT_TRUE(ids(view.menu_items(u"Marker:7")).empty()) << "no such marker";
 
-    // Jump to the second, then back to the first and on again.
     view.menu_items(u"MarkerJump:1");
     ASSERT_TRUE(m_document->is_playing());
     EXPECT_NEAR(m_document->play_position(), 3.0, 0.3);
@@ -343,7 +326,6 @@ TEST_F(ScreensTest, PlaybackFormJumpsBetweenMarkersAndEditsThem) {
     EXPECT_NEAR(m_document->play_position(), 3.0, 0.3);
     EXPECT_FALSE(view.step_marker(true)) << "none after the last";
 
-    // Deleted in the file, not only on the screen.
     view.menu_items(u"MarkerDelete:0");
     foundation::File file(path.u16string(), foundation::File::Read);
     formats::Id3Tag tag;
@@ -352,7 +334,6 @@ TEST_F(ScreensTest, PlaybackFormJumpsBetweenMarkersAndEditsThem) {
     EXPECT_EQ(tag.markers()[0].label, u"Proof");
     EXPECT_EQ(ids(view.menu_items(u"Markers")), (Items{u"Marker:0", u"Cancel"}));
 
-    // Deleted from its own menu once confirmed: the record goes to the trash.
     view.menu_items(u"Delete");
     m_main->confirmation_form().ok();
     EXPECT_TRUE(!fs::exists(path) && fs::exists(m_world.trash() / "files/Lecture.mp3"));

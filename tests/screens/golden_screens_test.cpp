@@ -1,8 +1,4 @@
-// The main screens of the real program, headless, compared with the pictures in
-// tests/data/screens/golden: each channel may differ by a little and a few pixels may differ
-// more (font rendering varies slightly between machines); what changes from run to run
-// (elapsed and remaining times, sizes, levels, positions, titles made from the clock) is masked
-// by the rectangles the inspector gives for those controls.
+// The main screens of the real program against tests/data/screens/golden, varying parts masked.
 
 #include "screens/program_scenario.h"
 #include "support/golden_png.h"
@@ -37,9 +33,7 @@ struct GoldenProgram {
         });
     }
 
-    // Compares the picture each time the screens come to rest (no transition, animation or
-    // dimming under way): a rest on the way (while the record scan still inserts rows, say) is
-    // followed by another, until one matches or the test has clearly failed.
+    // Compares the picture at each rest of the screens until one matches or the time is up.
     ::testing::AssertionResult screen_is(const std::string& name,
                                          const std::vector<std::string>& varying = {}) {
         ::testing::AssertionResult result = ::testing::AssertionFailure() << "no rest for " << name;
@@ -47,7 +41,6 @@ struct GoldenProgram {
         testing_support::wait_for(
             [&] {
                 const Inspection& now = session.inspect();
-                // The picture is written before the inspector file: read it now, as it is.
                 skinc::RgbaImage picture;
                 std::string reason;
                 if (session.last_json() == seen || now.moving || now.transition ||
@@ -92,8 +85,7 @@ TEST(GoldenScreens, MainKeypadMenuRecordingAndPlaybackLookAsTheyShould) {
     GoldenProgram golden(testing_support::EnvChanges{{"QUILLORY_AUDIO_SPEED", "1"}});
     ProgramSession& session = golden.session;
     ASSERT_TRUE(golden.listed(4)) << session.last_json();
-    // Where the list comes to rest while the scan still inserts rows depends on the order the
-    // records are found; the rows themselves are compared on the keypad screen below.
+    // The rows are compared on the keypad screen: where the list rests depends on the scan.
     EXPECT_TRUE(golden.screen_is("main", {"list"}));
 
     // The keypad with 2 typed: "Anna", "bench" and the years are highlighted.
@@ -117,8 +109,7 @@ TEST(GoldenScreens, MainKeypadMenuRecordingAndPlaybackLookAsTheyShould) {
     ASSERT_TRUE(session.wait([](const Inspection& i) { return i.shown("btnResume"); }));
     EXPECT_TRUE(golden.screen_is(
         "recording", {"frmElapsed", "frmLeft", "frmSize", "pbLevel", "btnName", "liveWave"}));
-    // The stop button ignores a tap in the form's first half second (the second tap of a
-    // double tap on the record button): tapped again until the list is back.
+    // Stop ignores taps in the form's first half second: tapped again until the list is back.
     ASSERT_TRUE(testing_support::wait_for([&] {
         if (session.inspect().at("frmRecording"))
             golden.round.tap("btnClose");
@@ -138,11 +129,8 @@ TEST(GoldenScreens, MainKeypadMenuRecordingAndPlaybackLookAsTheyShould) {
 
 TEST(GoldenScreens, TheMainFormAtEverySkinScaleFillsPhoneAndDesktopWindows) {
     testing_support::Watchdog watchdog(280);
-    // The skin's scale comes from the density asked (points of an output at scale 1): the
-    // design's own size, the desktop window turned, a phone at output scale 2 upright and
-    // turned, a phone at scale 3 and a desktop at scale 2; or, asked for none, from the window:
-    // a phone at output scale 1, upright and turned, at 1.5x. Pictures come from their drawings
-    // at each scale, never enlarged.
+    // The skin's scale comes from the density asked or, with none, from the window; pictures
+    // come from their drawings at each scale, never enlarged.
     struct Case {
         const char* name;
         const char* window;
@@ -162,8 +150,6 @@ TEST(GoldenScreens, TheMainFormAtEverySkinScaleFillsPhoneAndDesktopWindows) {
         GoldenProgram golden(
             testing_support::EnvChanges{{"QUILLORY_SCREEN", c.window}, {"QUILLORY_DPI", c.dpi}});
         ASSERT_TRUE(golden.listed(c.rows)) << golden.session.last_json();
-        // Where the list rests depends on the order the scan found the records: its rows are
-        // left out (the rounds above compare them).
         EXPECT_TRUE(golden.screen_is(c.name, {"list"}));
     }
 }

@@ -1,11 +1,11 @@
-// The main form's list over a real Document as records are found, deleted, renamed and
-// recorded: one row changes, the rows of the other records stay as they are.
+// The main form's list as records come and go: one row changes, the others stay as they are.
 
 #include "screens_fixture.h"
 #include "skin/text_component.h"
 
 namespace fs = std::filesystem;
 using namespace screens;
+using Titles = std::vector<std::u16string>;
 
 namespace {
 
@@ -18,7 +18,6 @@ protected:
         make_record(m_world.main_folder() / "Bob Smith.wav", 0.1, std::chrono::hours(1));
     }
 
-    // The background scan of the record folders, run to its end.
     void scan() {
         m_document->load_secondary_things();
         pump_until([&] { return !m_document->scanning(); });
@@ -43,7 +42,6 @@ protected:
         return row && !row->find_child(u"icon")->visible();
     }
 
-    // Whether the row of the list position lies wholly inside the list.
     bool in_view(int32_t position) {
         skin::VList& list = m_main->list();
         skin::VListRow* row = list.row_of(position);
@@ -53,8 +51,7 @@ protected:
 
 TEST_F(ListUpdatesTest, ScanInsertsEachFoundRecordAsOneRow) {
     open();
-    ASSERT_EQ(listed_titles(),
-              (std::vector<std::u16string>{u"Bob Smith", u"(Anna) call", u"Shopping list"}));
+    ASSERT_EQ(listed_titles(), (Titles{u"Bob Smith", u"(Anna) call", u"Shopping list"}));
     std::vector<skin::VListRow*> rows;
     for (int32_t i = 0; i < 3; ++i)
         rows.push_back(marked_row(i));
@@ -64,9 +61,8 @@ TEST_F(ListUpdatesTest, ScanInsertsEachFoundRecordAsOneRow) {
     make_record(m_world.main_folder() / "Outgoing/Middle call.wav", 0.1, std::chrono::minutes(150));
     scan();
 
-    EXPECT_EQ(listed_titles(),
-              (std::vector<std::u16string>{u"Newest note", u"Bob Smith", u"(Anna) call",
-                                           u"Middle call", u"Shopping list"}));
+    EXPECT_EQ(listed_titles(), (Titles{u"Newest note", u"Bob Smith", u"(Anna) call", u"Middle call",
+                                       u"Shopping list"}));
     EXPECT_EQ(m_main->list().item_count(), 5);
     // The rows of the records listed before are the same rows, each moved to its new place.
     EXPECT_EQ(
@@ -74,21 +70,20 @@ TEST_F(ListUpdatesTest, ScanInsertsEachFoundRecordAsOneRow) {
         rows);
     EXPECT_TRUE(is_marked(1) && is_marked(2) && is_marked(4) && !is_marked(0));
     EXPECT_EQ(std::vector({row_title(0), row_title(3), row_title(4)}),
-              (std::vector<std::u16string>{u"Newest note", u"Middle call", u"Shopping list"}));
+              (Titles{u"Newest note", u"Middle call", u"Shopping list"}));
 }
 
 TEST_F(ListUpdatesTest, WhileFilteringOnlyMatchingRecordsAreInserted) {
     open();
     m_main->open_filter();
     m_main->keypad_key(u"2");
-    ASSERT_EQ(listed_titles(), (std::vector<std::u16string>{u"Bob Smith", u"(Anna) call"}));
+    ASSERT_EQ(listed_titles(), (Titles{u"Bob Smith", u"(Anna) call"}));
     make_record(m_world.main_folder() / "Carol idea.wav", 0.1, std::chrono::minutes(90));
     make_record(m_world.main_folder() / "Dora.wav", 0.1, std::chrono::minutes(30));
     make_record(m_world.main_folder() / "x Bert.wav", 0.1, std::chrono::hours(4));
     scan();
     EXPECT_EQ(m_document->records().size(), 6u);
-    EXPECT_EQ(listed_titles(), (std::vector<std::u16string>{u"Bob Smith", u"Carol idea",
-                                                            u"(Anna) call", u"x Bert"}));
+    EXPECT_EQ(listed_titles(), (Titles{u"Bob Smith", u"Carol idea", u"(Anna) call", u"x Bert"}));
     EXPECT_TRUE(m_main->list().item_count() == 4 && row_title(1) == u"Carol idea");
     // Closing the filter lists everything, in Document order.
     m_main->close_filter();
@@ -101,7 +96,7 @@ TEST_F(ListUpdatesTest, DeletingTheCurrentRecordRemovesOnlyItsRow) {
     skin::VListRow* last = marked_row(2);
     ASSERT_TRUE(m_document->select_record(m_document->records()[1].path));
     m_document->remove();
-    EXPECT_EQ(listed_titles(), (std::vector<std::u16string>{u"Bob Smith", u"Shopping list"}));
+    EXPECT_EQ(listed_titles(), (Titles{u"Bob Smith", u"Shopping list"}));
     EXPECT_EQ(m_main->list().item_count(), 2);
     EXPECT_TRUE(m_main->list().row_of(0) == first && m_main->list().row_of(1) == last);
     EXPECT_TRUE(is_marked(0) && is_marked(1) && row_title(1) == u"Shopping list");
@@ -112,10 +107,10 @@ TEST_F(ListUpdatesTest, DeletingTheCurrentRecordRemovesOnlyItsRow) {
     EXPECT_TRUE(m_main->visible().empty());
     m_main->keypad_backspace();
     m_main->keypad_key(u"2");
-    ASSERT_EQ(listed_titles(), (std::vector<std::u16string>{u"Bob Smith"}));
+    ASSERT_EQ(listed_titles(), (Titles{u"Bob Smith"}));
     ASSERT_TRUE(m_document->select_record(m_document->records()[1].path));
     m_document->remove();
-    EXPECT_EQ(listed_titles(), (std::vector<std::u16string>{u"Bob Smith"}));
+    EXPECT_EQ(listed_titles(), (Titles{u"Bob Smith"}));
     EXPECT_EQ(m_main->visible(), (std::vector<uint32_t>{0}));
     // Deleting the one listed record empties the filtered list.
     ASSERT_TRUE(m_document->select_record(m_document->records()[0].path));
@@ -135,13 +130,12 @@ TEST_F(ListUpdatesTest, RenamingRefreshesTheRowOrTakesItOutOfTheFilter) {
 
     m_main->open_filter();
     m_main->keypad_key(u"2");
-    ASSERT_EQ(listed_titles(), (std::vector<std::u16string>{u"Bob Smith", u"Anna again"}));
+    ASSERT_EQ(listed_titles(), (Titles{u"Bob Smith", u"Anna again"}));
     ASSERT_EQ(m_document->rename(u"Zoe"), controller::RenameOutcome::Renamed);
-    EXPECT_TRUE(listed_titles() == std::vector<std::u16string>{u"Bob Smith"} &&
-                m_main->list().item_count() == 1);
+    EXPECT_TRUE(listed_titles() == Titles{u"Bob Smith"} && m_main->list().item_count() == 1);
     m_main->keypad_backspace();
     m_main->keypad_key(u"9");
-    ASSERT_EQ(listed_titles(), (std::vector<std::u16string>{u"Zoe"}));
+    ASSERT_EQ(listed_titles(), (Titles{u"Zoe"}));
     ASSERT_EQ(m_document->rename(u"Wendy"), controller::RenameOutcome::Renamed); // still matches
     EXPECT_EQ(row_title(0), u"Wendy");
     m_main->keypad_backspace();
@@ -151,7 +145,7 @@ TEST_F(ListUpdatesTest, RenamingRefreshesTheRowOrTakesItOutOfTheFilter) {
     m_main->keypad_key(u"2");
     ASSERT_EQ(m_document->rename(u"Abe"),
               controller::RenameOutcome::Renamed); // listed again, at its place
-    EXPECT_EQ(listed_titles(), (std::vector<std::u16string>{u"Bob Smith", u"Abe"}));
+    EXPECT_EQ(listed_titles(), (Titles{u"Bob Smith", u"Abe"}));
 }
 
 TEST_F(ListUpdatesTest, ARecordingStartedScrollsItsRowIntoView) {

@@ -1,8 +1,6 @@
 #pragma once
 
-// The user's round through the real program, step by step, for any way of giving it input
-// (its test input file, or xdotool on an X server). Steps report failures through GoogleTest
-// with the last inspector text, the program's messages and a picture of the screen.
+// The user's round through the real program, step by step, for any input driver.
 
 #include "support/program_driver.h"
 
@@ -34,15 +32,13 @@ public:
     void start(size_t rows);
     // Record (a double tap), a marker, 5 s of speech, stop: a new row and an MP3.
     void record_with_a_marker();
-    // Play the new record, jump back to the marker with a tap on its tick and play on to the
-    // end; trim the record from the marker on: the file keeps the rest, the original goes to
-    // the trash.
+    // Play the new record, jump back to the marker with a tap on its tick, play to the end;
+    // trim it from the marker on, the original to the trash.
     void jump_to_marker_and_trim();
     // Play "Zed other", pause it, drag its position knob far ahead, tap the waveform half way
     // and play the rest at 2x.
     void seek_with_knob_and_waveform();
-    // A call started with "call" is recorded into Incoming under the contact's name, and the
-    // program ends with the call.
+    // "call" records into Incoming under the contact's name, and the program ends with the call.
     void call_recording();
 
     // Taps the middle of a shown control of the top form (twice, as a double tap).
@@ -54,9 +50,7 @@ public:
               std::chrono::milliseconds deadline = 40s);
     bool wait_form(const std::string& id);
     bool wait_shown(const std::string& id, const std::string& what);
-    // Waits until a shown control of the top form shows this text.
     bool wait_text(const std::string& id, const std::string& text, const std::string& what);
-    // Waits until the form's clock shows at least that many seconds.
     bool elapsed(int seconds, const std::string& what);
     void report(const std::string& what);
     // The language text of a key, from the shipped English file.

@@ -1,5 +1,4 @@
-// Quick record: which commands run the program, the key list over the registry store's
-// entries, and the "QuickRecord" form on the test skin driven by pen taps.
+// Quick record: which commands run the program, and the "QuickRecord" form over the registry.
 
 #include "foundation/registry.h"
 #include "platform/key_bindings.h"
@@ -44,7 +43,6 @@ TEST(QuickRecordCommands, TheProgramsCommandCountsWithEitherQuoteOnly) {
     EXPECT_FALSE(runs_program(u"quillory", u""));
 }
 
-// The "QuickRecord" form over a registry store of its own and the test skin.
 class QuickRecordFormTest : public ::testing::Test {
 protected:
     QuickRecordFormTest() : m_config("QUILLORY_CONFIG_DIR", (m_dir / "config").string()) {
@@ -76,16 +74,16 @@ protected:
             std::make_unique<HardwareKeys>(platform::open_registry_key_bindings(), program));
     }
 
-    // Taps the middle of the row that shows item index.
-    void tap_row(int32_t index) {
+    skin::VListRow* row_of(int32_t index) {
         m_form->place(0, 0, 240, 320);
         m_form->tick(0.01);
-        skin::VList& list = m_form->list();
-        skin::VListRow* row = list.row_of(index);
+        return m_form->list().row_of(index);
+    }
+    // Taps the middle of the row of item index (in the form's coordinates, as the pen is).
+    void tap_row(int32_t index) {
+        skin::VListRow* row = row_of(index);
         ASSERT_TRUE(row) << index;
-        // Rows are placed in the form's coordinates, as the pen is.
-        const int32_t x = row->x() + row->width() / 2;
-        const int32_t y = row->y() + row->height() / 2;
+        const int32_t x = row->x() + row->width() / 2, y = row->y() + row->height() / 2;
         m_form->pen_button(skin::PenEvent{x, y, 0, 0, true, false});
         m_form->pen_button(skin::PenEvent{x, y, 10, 0, false, false});
     }
@@ -124,15 +122,12 @@ TEST_F(QuickRecordFormTest, TappingARowFlipsItsMarkAndTheStoredCommand) {
     m_form->close();
     EXPECT_NE(m_stack.top_form(), m_form.get());
     m_form->open();
-    m_form->place(0, 0, 240, 320);
-    m_form->tick(0.01);
-    skin::VListRow* row = m_form->list().row_of(0);
+    skin::VListRow* row = row_of(0);
     ASSERT_TRUE(row);
     EXPECT_EQ(row->find_control<skin::TextComponent>(u"name").text(), u"Another");
     EXPECT_TRUE(row->find_child(u"checked")->visible());
 }
 
-// One desktop key, kept in memory.
 class OneLaunchKey final : public platform::KeyBindings {
 public:
     std::string kind() const override { return "memory"; }

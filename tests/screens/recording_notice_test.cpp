@@ -1,5 +1,4 @@
-// The recording's desktop notification over a real Document and a fake notification service:
-// when it shows, what it says, what its actions do and when it goes.
+// The recording's desktop notification: when it shows, what it says, its actions, its end.
 
 #include "controller/controller_env.h"
 #include "controller/document.h"
@@ -77,6 +76,10 @@ protected:
         }
     }
 
+    void to_back(bool back) {
+        m_background = back;
+        pump(0.5);
+    }
     // A recording with the window in the background: the notification shows.
     void record_in_background() {
         m_background = true;
@@ -103,8 +106,7 @@ protected:
 
 TEST_F(RecordingNoticeTest, ShownOnlyWhileRecordingInTheBackground) {
     pump(0.5);
-    m_background = true;
-    pump(0.5);
+    to_back(true);
     EXPECT_EQ(m_service.made, 0) << "nothing records: no service is even asked";
 
     m_background = false;
@@ -112,9 +114,7 @@ TEST_F(RecordingNoticeTest, ShownOnlyWhileRecordingInTheBackground) {
                                   telephony::CallDirection::None));
     pump(0.5);
     EXPECT_FALSE(m_service.shown) << "the window is in front";
-
-    m_background = true;
-    pump(0.5);
+    to_back(true);
     ASSERT_TRUE(m_service.shown);
     EXPECT_EQ(m_service.last.summary, "Recording");
     EXPECT_EQ(m_service.last.body.rfind("0:00:0", 0), 0u) << m_service.last.body;
@@ -129,11 +129,9 @@ TEST_F(RecordingNoticeTest, ShownOnlyWhileRecordingInTheBackground) {
     EXPECT_LE(m_service.shows, shows + 2);
 
     // The window comes forward: the notification goes; back again: it returns.
-    m_background = false;
-    pump(0.5);
+    to_back(false);
     EXPECT_FALSE(m_service.shown);
-    m_background = true;
-    pump(0.5);
+    to_back(true);
     EXPECT_TRUE(m_service.shown);
     EXPECT_EQ(m_service.made, 1) << "one notifier for the program's life";
 }
@@ -163,8 +161,7 @@ TEST_F(RecordingNoticeTest, ActionsPauseResumeAndStopTheRecording) {
     EXPECT_EQ(m_pauses, 2);
 }
 
-// Dismissed by the user, it stays away until the window was forward; closed by the server, it
-// returns at the next refresh, not at once; without a service nothing is tried again.
+// Dismissed, it stays away until the window was forward; expired, it returns at the next refresh.
 TEST_F(RecordingNoticeTest, ReturnsAfterADismissalOrAnExpiryButNotWithoutAService) {
     ASSERT_NO_FATAL_FAILURE(record_in_background());
     m_service.shown = false;
@@ -172,10 +169,8 @@ TEST_F(RecordingNoticeTest, ReturnsAfterADismissalOrAnExpiryButNotWithoutAServic
     int shows = m_service.shows;
     pump(RecordingNotice::refresh_interval + 0.5);
     EXPECT_EQ(m_service.shows, shows);
-    m_background = false;
-    pump(0.5);
-    m_background = true;
-    pump(0.5);
+    to_back(false);
+    to_back(true);
     EXPECT_TRUE(m_service.shown);
 
     shows = m_service.shows;
@@ -190,10 +185,8 @@ TEST_F(RecordingNoticeTest, ReturnsAfterADismissalOrAnExpiryButNotWithoutAServic
     m_service.listener->notifications_unavailable("no session bus");
     shows = m_service.shows;
     pump(RecordingNotice::refresh_interval + 0.5);
-    m_background = false;
-    pump(0.3);
-    m_background = true;
-    pump(0.5);
+    to_back(false);
+    to_back(true);
     EXPECT_EQ(m_service.shows, shows);
     EXPECT_EQ(m_service.made, 1);
     EXPECT_TRUE(m_document.is_recording()) << "the recording goes on";

@@ -1,6 +1,4 @@
-// A language chosen in the menu reaches every text at once, on the screen shown and on the
-// screens shown later, and the controls still answer after the reload (the real program,
-// headless, driven by id through its inspector).
+// A language chosen in the menu reaches every text at once, and the controls still answer.
 
 #include "foundation/text.h"
 #include "localisation/text_table.h"
@@ -28,8 +26,7 @@ std::string text(const localisation::TextTable& table, const char16_t* key) {
     return foundation::to_utf8(table.text(key));
 }
 
-// The texts of a tree, without the record list's rows and the artist and title of the record
-// shown: those texts are the records' own.
+// The texts of a tree, without the records' own (the list's rows, the artist and title shown).
 void own_texts(const InspectNode& node, std::vector<std::string>& out) {
     if (node.id == "list" || node.id == "frmArtist" || node.id == "btnName")
         return;
@@ -39,7 +36,6 @@ void own_texts(const InspectNode& node, std::vector<std::string>& out) {
         own_texts(child, out);
 }
 
-// The texts of the top form that are English and not Russian.
 std::string left_in_english(const Inspection& shown) {
     static const std::set<std::string> english_only = [] {
         const auto english = shipped("english");

@@ -1,5 +1,4 @@
-// What the screens show and offer, apart from any form: clock texts, the keypad filter, the
-// record's location picture, the main menus.
+// What the screens show and offer, apart from any form.
 
 #include "localisation/text_table.h"
 #include "screens/record_filter.h"

@@ -1,7 +1,6 @@
 #pragma once
 
-// The screens over the small test skin of tests/screens/data, and over a real Document in a
-// world of its own (the file sound devices, records made with sox).
+// The screens over the test skin of tests/screens/data and a real Document in a world of its own.
 
 #include "controller/controller_env.h"
 #include "controller/document.h"
@@ -100,7 +99,6 @@ protected:
         m_main->place(0, 0, 240, 320);
     }
 
-    // Dispatches messages until `done` holds (or a long time has passed).
     static bool pump_until(const std::function<bool()>& done) {
         for (int i = 0; i < 20000 && !done(); ++i) {
             platform::Message message;
@@ -123,7 +121,6 @@ protected:
         const auto at = std::find(titles.begin(), titles.end(), title);
         return at == titles.end() ? -1 : int32_t(at - titles.begin());
     }
-    // A pen tap on the middle of a control.
     void tap(skin::Component& c) {
         const int32_t x = c.x() + c.width() / 2, y = c.y() + c.height() / 2;
         m_stack.pen_button(skin::PenEvent{x, y, 0, 0, true, false});

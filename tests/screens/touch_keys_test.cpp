@@ -1,8 +1,4 @@
-// The real program, headless, answering a phone user's keys and fingers: Esc cancels the menu,
-// the rename and the confirmation (and never deletes text), Enter is the rename's OK, the rename
-// field calls up the on-screen keyboard and stays above it, a second finger neither taps nor
-// moves anything, a record held opens its menu, and a turn with a menu open keeps the form
-// behind it drawn.
+// The real program answering a phone user's keys and fingers.
 
 #include "png_convert.h"
 #include "screens/program_scenario.h"
@@ -34,7 +30,6 @@ protected:
         ASSERT_FALSE(HasFailure());
     }
 
-    // Holds the record's row until its menu comes, then lets go.
     void hold_record() {
         const InspectNode* row = nullptr;
         ASSERT_TRUE(round.wait([&](const Inspection& i) { return (row = i.row_with(held_title)); },
@@ -56,14 +51,13 @@ protected:
 
 TEST_F(ScreensTouchAndKeys, EscCancelsEnterConfirmsAndAHeldRecordOpensItsMenu) {
     hold_record();
-    // The record's own menu, over its playback form; nothing plays.
+    // The record's own menu; nothing plays.
     EXPECT_NE(session.inspect().row_with(round.caption("Delete_this")), nullptr);
     EXPECT_FALSE(fs::exists(session.playback_file()));
     input.send(escape);
     ASSERT_TRUE(round.wait_form("frmView"));
 
-    // The focused field asks for the on-screen keyboard where it is; a window made shorter for
-    // the keyboard keeps the field on screen, and asks again where it is now.
+    // The field asks for the on-screen keyboard where it is, also in a window made shorter.
     round.tap("btnName");
     ASSERT_TRUE(round.wait_form("frmEdit"));
     for (const int height : {640, 300}) {
@@ -80,8 +74,7 @@ TEST_F(ScreensTouchAndKeys, EscCancelsEnterConfirmsAndAHeldRecordOpensItsMenu) {
     }
     input.send("resize 480 640");
 
-    // Esc leaves the rename as Cancel does: the title stays, the dialog closes, the keyboard
-    // goes.
+    // Esc is Cancel: the title stays, the dialog and the keyboard go.
     input.type("Kestrel");
     ASSERT_TRUE(round.wait_text("edit", "Kestrel", "the typed title"));
     input.send(escape);
@@ -97,8 +90,7 @@ TEST_F(ScreensTouchAndKeys, EscCancelsEnterConfirmsAndAHeldRecordOpensItsMenu) {
     ASSERT_TRUE(round.wait_form("frmView"));
     ASSERT_TRUE(round.wait_text("btnName", "Kestrel", "the new title"));
 
-    // The confirmation's OK names the deletion of this record, not of the listed ones; Esc
-    // keeps the record, which takes its new name when the playback form closes.
+    // The confirmation names this record's deletion; Esc keeps it, renamed when the form closes.
     round.tap("btnMenu");
     round.tap_row(round.caption("Delete_this"));
     ASSERT_TRUE(round.wait_form("frmConfirmation"));
@@ -117,8 +109,7 @@ TEST_F(ScreensTouchAndKeys, ASecondFingerNeitherTapsNorMoves) {
     const InspectNode* menu = main.shown("btnMenu");
     const InspectNode* filter = main.shown("btnFilter");
     ASSERT_TRUE(menu && filter);
-    // The first finger rests on the title left of the buttons, where nothing answers; the
-    // second taps the menu button and slides down across the list.
+    // The first finger rests where nothing answers; the second taps menu and slides down.
     const std::string rest = std::to_string(filter->x / 2) + " " + std::to_string(menu->centre_y());
     input.send("finger 1 down " + rest);
     input.send("finger 2 down " + at(*menu));
@@ -126,7 +117,6 @@ TEST_F(ScreensTouchAndKeys, ASecondFingerNeitherTapsNorMoves) {
                std::to_string(menu->centre_y() + 200));
     for (const std::string& event : {"finger 2 up " + at(*menu), "finger 1 up " + rest})
         input.send(event);
-    // Input is taken in order: once the filter's keypad shows, the fingers were handled.
     round.tap("btnFilter");
     ASSERT_TRUE(round.wait_shown("button7", "the keypad"));
     EXPECT_EQ(session.inspect().top_id(), "frmMain");
@@ -135,7 +125,6 @@ TEST_F(ScreensTouchAndKeys, ASecondFingerNeitherTapsNorMoves) {
 TEST_F(ScreensTouchAndKeys, TurningWithTheMenuOpenKeepsTheFormBehindIt) {
     round.tap("btnMenu");
     ASSERT_TRUE(round.wait_form("frmMenu"));
-    // 480 x 640 turned: the design's 2x in landscape.
     input.send("resize 640 480");
     const fs::path shot = session.screenshot_file();
     skinc::RgbaImage image;
@@ -146,10 +135,9 @@ TEST_F(ScreensTouchAndKeys, TurningWithTheMenuOpenKeepsTheFormBehindIt) {
                    skinc::read_png(shot, image, reason) && image.width == 640;
         },
         "the menu in landscape, and its screenshot"));
-    // The menu's rows are on screen.
     for (const InspectNode* row : session.inspect().rows())
         EXPECT_TRUE(row->y >= 0 && row->y + row->h <= 480) << row->y;
-    // Above the menu the dimmed main form shows, not a black screen.
+    // Above the menu the dimmed main form, not black.
     size_t lit = 0;
     for (int y = 0; y < 40; ++y)
         for (int x = 0; x < image.width; ++x) {

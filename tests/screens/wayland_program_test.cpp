@@ -1,6 +1,4 @@
-// The real program as a native client of a real Wayland compositor (GNOME's mutter, headless,
-// without X and without a GPU) on a private session bus, at output scale 1 and 2: it draws in
-// device pixels, keeps every control on screen, records and turns through its test input file.
+// The real program on a headless Wayland compositor, at output scale 1 and 2.
 
 #include "png_convert.h"
 #include "screens/program_scenario.h"
@@ -16,7 +14,6 @@ namespace {
 using screens_e2e::Inspection;
 using screens_e2e::InspectNode;
 
-// Every shown control with a size lies inside width x height.
 void expect_on_screen(const InspectNode& node, int width, int height) {
     if (!node.shown)
         return;
@@ -29,30 +26,24 @@ void expect_on_screen(const InspectNode& node, int width, int height) {
         expect_on_screen(child, width, height);
 }
 
-// The controls every main form shows, as the program laid them out.
 const char* const main_controls[] = {"btnRecord", "btnMenu", "btnFilter", "list"};
 
-// One round at an output scale: the main form on screen, then a recording. The main form's
-// controls are kept for comparing the scales.
+// One round at an output scale, keeping the main form's controls for comparing the scales.
 void round_at(int scale, std::map<std::string, InspectNode>& controls) {
     SCOPED_TRACE("output scale " + std::to_string(scale));
     testing_support::TempDir root;
     testing_support::ProgramSession session(root.path());
     testing_support::PrivateBus bus((root / "run").string());
     ASSERT_TRUE(bus.ready());
-    // Scale 2 is offered on monitors of 1600 x 960 pixels and more.
     testing_support::WaylandServer server(root / "run", bus.address(), 1600, 1280,
                                           root / "mutter.log");
     ASSERT_TRUE(server.ok()) << server.error();
-    if (scale != 1) {
-        ASSERT_TRUE(server.set_scale(scale)) << server.error();
-    }
+    ASSERT_TRUE(scale == 1 || server.set_scale(scale)) << server.error();
     session.env()["WAYLAND_DISPLAY"] = server.display();
     session.env()["SDL_VIDEODRIVER"] = ""; // the program's own choice: Wayland
     session.env()["DISPLAY"] = "";         // no X to fall back on
     session.env()["QUILLORY_DPI"] = "";    // and its own choice of the skin's scale
-    // The compositor has the private bus; the program none (its menus then list only what
-    // every desktop offers).
+    // The compositor has the private bus; the program none.
     session.env()["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=" + (root / "no-bus").string();
     // At real time: a stop that a loaded machine delays adds seconds, not four times as many.
     session.env()["QUILLORY_AUDIO_SPEED"] = "1";
@@ -69,11 +60,9 @@ void round_at(int scale, std::map<std::string, InspectNode>& controls) {
     ASSERT_TRUE(testing_support::wait_for([&] {
         return skinc::read_png(session.screenshot_file(), picture, reason);
     })) << reason;
-    EXPECT_EQ(picture.width, width);
-    EXPECT_EQ(picture.height, height);
+    EXPECT_EQ(std::pair(picture.width, picture.height), std::pair(width, height));
     const Inspection& shown = session.inspect();
-    EXPECT_EQ(shown.top()->w, width);
-    EXPECT_EQ(shown.top()->h, height);
+    EXPECT_EQ(std::pair(shown.top()->w, shown.top()->h), std::pair(width, height));
     expect_on_screen(*shown.top(), width, height);
     for (const char* id : main_controls) {
         const InspectNode* control = shown.shown(id);
@@ -82,8 +71,7 @@ void round_at(int scale, std::map<std::string, InspectNode>& controls) {
     }
     round.record_with_a_marker();
     ASSERT_FALSE(::testing::Test::HasFailure());
-    // Turned and back: the frames change size with the window (new shared buffers) and the
-    // picture follows.
+    // Turned and back: new frames of the window's size, and the picture follows.
     for (const auto& [w, h] : {std::pair{640, 480}, std::pair{480, 640}}) {
         const std::string size = std::to_string(w) + " " + std::to_string(h);
         input.send("resize " + size);
@@ -106,8 +94,7 @@ TEST(ScreensProgramWayland, DevicePixelsSameProportionsAndARecordingAtOutputScal
     ASSERT_FALSE(HasFailure());
     round_at(2, two);
     ASSERT_FALSE(HasFailure());
-    // At output scale 2 the skin is drawn at twice the scale: every control at twice the place
-    // and size (a pixel of rounding either way).
+    // At output scale 2 every control is at twice the place and size (give or take rounding).
     for (const char* id : main_controls) {
         const InspectNode& a = one[id];
         const InspectNode& b = two[id];

@@ -1,5 +1,4 @@
-// The real program on a private X server, given input by xdotool: the pointer and keyboard go
-// through X and SDL as a user's would, through the whole round from recording to a call.
+// The real program on a private X server, its input through X and SDL by xdotool.
 
 #include "screens/program_scenario.h"
 #include "support/temp_dir.h"
@@ -10,7 +9,6 @@
 namespace {
 
 struct X11Program {
-    // A screen of that size and density; input by xdotool into the program's window.
     X11Program(int width, int height, int dpi) : server(width, height, dpi) {
         session.env()["SDL_VIDEODRIVER"] = "x11";
         session.env()["DISPLAY"] = server.display();
@@ -31,9 +29,7 @@ TEST(ScreensProgramX11, XdotoolRoundFromRecordingToACall) {
     screens_e2e::ProgramScenario(x.session, x.input, "x11_program").run_all();
 }
 
-// An X server that only tells its density through its screen's size (SDL finds no monitor
-// sizes on it): a high-density one shows the design twice as large again, as the desktop's own
-// density asks.
+// An X server that tells its density only through its screen's size doubles the window.
 TEST(ScreensProgramX11, AHighDensityServerDoublesTheWindow) {
     QV_SKIP_IF_MISSING(testing_support::missing_program({"Xvfb", "xdotool"}));
     testing_support::Watchdog watchdog(120, "the high-density X server");
@@ -45,6 +41,6 @@ TEST(ScreensProgramX11, AHighDensityServerDoublesTheWindow) {
     round.start(0);
     ASSERT_FALSE(HasFailure());
     // 240 x 320 at 96 dpi, doubled for the skin's look and again for the screen.
-    EXPECT_EQ(x.session.inspect().top()->w, 960);
-    EXPECT_EQ(x.session.inspect().top()->h, 1280);
+    EXPECT_EQ(std::pair(x.session.inspect().top()->w, x.session.inspect().top()->h),
+              std::pair(960, 1280));
 }

@@ -35,7 +35,6 @@ protected:
 } // namespace
 
 TEST_F(HeadlessDisplay, ScreenshotsHoldTheBackBufferPixelForPixel) {
-    // Smaller than the design: drawn at its own size.
     platform::PixelBuffer buffer = display->back_buffer();
     ASSERT_EQ(std::tuple(buffer.width, buffer.height, display->dots_per_inch()),
               std::tuple(64, 48, 96));
@@ -80,10 +79,8 @@ TEST(DisplaySize, TheSkinFillsPhoneWindowsAndStaysDoubledOnLargerOnes) {
         const char* dpi;    // asked for; empty: from the window
         int32_t width, height, density;
     };
-    // The density asked for is that of a point: the window and the skin follow it (a
-    // high-density desktop's 384 shows the design at the same size, twice as sharp). Without
-    // one, the scale comes from the shorter side: the design's 240 points fit 1, 1.5 or 2 times;
-    // never more than the desktop's 2.
+    // The density asked for is that of a point; without one, the shorter side fits the design's
+    // 240 points 1, 1.5 or 2 times, never more.
     const Case cases[] = {{"", "", 480, 640, 192},          {"", "96", 240, 320, 96},
                           {"", "384", 960, 1280, 384},      {"240x320", "", 240, 320, 96},
                           {"359x640", "", 359, 640, 96},    {"479x640", "", 479, 640, 144},

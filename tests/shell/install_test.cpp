@@ -1,6 +1,4 @@
-// The build installed into a prefix of its own, as `cmake --install` does for users and
-// packages: the files land where desktops look for them, the desktop files pass their
-// validators, and the installed programs run from there with the data under share/quillory.
+// The build installed with `cmake --install`: files where desktops look, programs that run.
 
 #include "platform/registry_notifications.h"
 #include "platform/registry_store.h"
@@ -23,7 +21,6 @@ namespace {
 
 const std::string desktop_id = QV_DESKTOP_ID;
 
-// Installs the build tree into a fresh prefix, as a user or a package build would.
 class InstallTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -45,7 +42,6 @@ protected:
     testing_support::TempDir m_root;
 };
 
-// The value of `key` in the desktop entry's group `group`.
 std::string desktop_value(const std::string& text, const std::string& group,
                           const std::string& key) {
     const size_t start = text.find("[" + group + "]\n");
@@ -100,8 +96,7 @@ TEST_F(InstallTest, ProgramsDataAndDesktopFilesLandInThePrefix) {
           "english.lng", "russian.lng", "keyboard.txt", "Voicbeep.wav", "RecEnd.wav",
           "help/english.html"})
         EXPECT_TRUE(fs::is_regular_file(data() / file)) << file;
-    // Only what the programs read: no skin sources or drawings, no sample skin; only programs
-    // in bin/.
+    // Only what the programs read: no skin sources, drawings or sample skin; only programs.
     const std::regex shipped(
         R"(skins|skins/bin|skins/bin/(?!sample)[a-z_]+\.skin|skins/bin/(?!sample)[a-z_]+(@[1-8](\.5)?x)?\.bmp|)"
         R"([a-z]+\.lng|keyboard\.txt|Voicbeep\.wav|RecEnd\.wav|MarkTick\.wav|help|help/[a-z]+\.html|help/help\.css)");
@@ -112,7 +107,6 @@ TEST_F(InstallTest, ProgramsDataAndDesktopFilesLandInThePrefix) {
         EXPECT_TRUE(
             std::regex_match(entry.path().filename().string(), std::regex("quillory(-[a-z]+)?")))
             << entry.path();
-    // The display's stand-in for the Vulkan loader, where the program looks for it.
     EXPECT_TRUE(fs::is_regular_file(prefix() / QV_STANDIN_LIBDIR / QV_VULKAN_STANDIN));
 
     // The desktop entry and its action start the installed binary by its full path, quoted.
@@ -121,7 +115,6 @@ TEST_F(InstallTest, ProgramsDataAndDesktopFilesLandInThePrefix) {
     EXPECT_EQ(desktop_value(entry, "Desktop Entry", "Exec"), program);
     EXPECT_EQ(desktop_value(entry, "Desktop Action Record", "Exec"), program + " record");
 
-    // The metainfo names the desktop entry and the programs it installs.
     const std::string metainfo = read_whole_file(metainfo_file());
     for (const std::string& part :
          {"<id>" + desktop_id + "</id>",
@@ -149,7 +142,6 @@ TEST_F(InstallTest, ProgramsDataAndDesktopFilesLandInThePrefix) {
     const CommandResult appstream =
         run_command({"appstreamcli", "validate", "--no-net", metainfo_file().string()});
     EXPECT_EQ(appstream.status, 0) << appstream.output;
-    // The icon draws: a square picture.
     const fs::path png = m_root / "icon.png";
     const CommandResult icon = run_command(
         {"rsvg-convert", "-w", "64", "-h", "64",
@@ -171,9 +163,8 @@ TEST_F(InstallTest, InstalledProgramsRunWithTheirDataFromThePrefix) {
     EXPECT_NEAR(seconds_of(record), 1.0, 0.3) << recorded.output;
     EXPECT_GT(seconds_of(session.playback_file()), 0.02) << "no chime was played";
 
-    // Started from its desktop entry as a desktop does, the program finds its skins and
-    // languages and shows the main form; with call recording on it registers the installed
-    // binary for calls.
+    // Started from its desktop entry, it finds its skins and languages, and (with call
+    // recording on) registers the installed binary for calls.
     ASSERT_EQ(session
                   .cli({"reg", "set", "HKEY_CURRENT_USER\\Software\\Corvane\\Quillory Vozir",
                         "AutoRecord", "--dword", "1"})

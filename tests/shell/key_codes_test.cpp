@@ -25,8 +25,7 @@ TEST(KeyCodes, TheDesktopsKeysBecomeThePhonesOnlyEscapeCancelsAndEachHasItsOwnNa
         {'#', KeyCode::Hash}, {'*', KeyCode::Star},   {'~', KeyCode::None}};
     for (const auto& [sdl, code] : cases)
         EXPECT_EQ(key_from_virtual_key(platform::virtual_key_for(sdl)), uint32_t(code)) << sdl;
-    // Escape is the phone's Esc; nothing else is (Backspace must never cancel and lose text),
-    // and no key gives the slide, which has a code of its own.
+    // Only Escape is Esc (Backspace must never cancel and lose text); no key gives the slide.
     for (uint32_t vk = 0; vk < 256; ++vk) {
         EXPECT_TRUE(vk == 27 || key_from_virtual_key(vk) != uint32_t(KeyCode::Esc)) << vk;
         EXPECT_NE(key_from_virtual_key(vk), uint32_t(KeyCode::Slide)) << vk;

@@ -34,7 +34,6 @@ fs::path make_private(const fs::path& path) {
     return path;
 }
 
-// The permission bits of a file, or -1 when there is none.
 int mode_of(const fs::path& path) {
     struct stat info {};
     return lstat(path.c_str(), &info) == 0 ? int(info.st_mode & 0777) : -1;
@@ -77,8 +76,7 @@ template <typename Work> auto serve_while(Work work) {
     return result;
 }
 
-// Something that listens on the instance's socket, reads what comes and hangs up without an
-// answer.
+// Listens on the instance's socket, reads what comes and hangs up without an answer.
 struct MuteListener {
     MuteListener() {
         sockaddr_un address{};
@@ -130,8 +128,7 @@ TEST(SingleInstanceFolder, UsesOnlyAPrivateRuntimeFolder) {
         EXPECT_EQ(platform::private_runtime_directory(), fallback.string()) << bad;
         EXPECT_EQ(mode_of(fallback), 0700);
     }
-    // A fallback folder that is not private (another user made it first, or opened it up) is
-    // not used: the user's own cache folder serves instead.
+    // A fallback folder that is not private is not used: the user's cache folder serves.
     chmod(fallback.c_str(), 0755);
     testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", open.string());
     testing_support::ScopedEnv cache("XDG_CACHE_HOME", (root / "cache").string());
@@ -143,7 +140,7 @@ TEST(SingleInstanceFolder, UsesOnlyAPrivateRuntimeFolder) {
         EXPECT_EQ(guard.claim(u"record"), SingleInstance::Claim::Primary);
         EXPECT_EQ(fs::path(guard.lock_path()).parent_path(), in_cache);
     }
-    // With that one not private either, the guard says it cannot work instead of going off.
+    // With that one not private either, the guard says it cannot work.
     chmod(in_cache.c_str(), 0755);
     EXPECT_EQ(platform::private_runtime_directory(), "");
     SingleInstance guard(class_name);
@@ -232,12 +229,6 @@ TEST_F(SingleInstanceSocket, AStalledPeerHoldsUpNoOneAndIsCutOff) {
     EXPECT_EQ(receiver.lines, (std::vector<std::u16string>{u"record"}));
 }
 
-TEST_F(SingleInstanceSocket, AHandOverThatIsNotAcknowledgedIsNotTaken) {
-    MuteListener mute;
-    EXPECT_EQ(primary.claim(u"record"), SingleInstance::Claim::NotTaken);
-    EXPECT_FALSE(primary.holds_lock());
-}
-
 TEST_F(SingleInstanceSocket, StartDuringStartUpWaitsForTheListener) {
     ASSERT_EQ(primary.claim(u""), SingleInstance::Claim::Primary);
     std::atomic<int> outcome{-1};
@@ -288,8 +279,7 @@ struct Program : testing_support::ProgramSession {
             text.push_back(char16_t(uint8_t(bytes[i]) | (uint8_t(bytes[i + 1]) << 8)));
         return foundation::to_utf8(text);
     }
-    // The size of the one record, once its audio has begun after the tag and the room kept
-    // for it; the record's path.
+    // The one record's path, once its audio has begun after the tag and the room kept for it.
     fs::path recording_with_audio() {
         uintmax_t tag = 0;
         fs::path record;
@@ -307,9 +297,8 @@ struct Program : testing_support::ProgramSession {
 
 } // namespace
 
-// A second start hands its word to the running instance and ends at once; the shared log keeps
-// the running instance's lines; a hang-up ends the recording "record" started as TERM does,
-// with its file completed.
+// A second start hands its word over and ends at once; the shared log keeps the running
+// instance's lines; a hang-up ends the recording "record" started as TERM does, completed.
 TEST(SingleInstanceProgram, LaterStartsHandOverKeepTheLogAndAHangUpCompletesTheRecording) {
     testing_support::Watchdog watchdog(90);
     testing_support::TempDir root;
@@ -343,8 +332,7 @@ TEST(SingleInstanceProgram, LaterStartsHandOverKeepTheLogAndAHangUpCompletesTheR
         << "the running instance's lines are kept:\n"
         << after;
 
-    // "record" started a recording, so a close from the window would be refused; the system's
-    // end is not. (A recording that got no audio at all would leave no file.)
+    // A close from the window would be refused while recording; the system's end is not.
     const fs::path record = program.recording_with_audio();
     first->signal(SIGHUP);
     EXPECT_EQ(first->wait_exit(10s), 0) << "the exit status of a TERM";

@@ -1,5 +1,4 @@
-// Start-up: the splash at once, the language and the main form half a second later, and the
-// message boxes that end a start that cannot go on.
+// Start-up: the splash, the main form half a second later, and the boxes that end a start.
 
 #include "controller/controller_env.h"
 #include "controller/document.h"
@@ -66,7 +65,6 @@ protected:
         return p;
     }
 
-    // Dispatches what is queued; false with the exit code when WM_QUIT came.
     bool pump(int* exit_code = nullptr) {
         platform::Message message;
         while (platform::peek_message(message)) {
@@ -79,8 +77,7 @@ protected:
         }
         return true;
     }
-    // Starts, lets the half second pass and expects the start to end with status 1 and the one
-    // message box saying `text`, with nothing half-built shown.
+    // The start half a second on: ended with status 1 and one box saying `text`, the splash kept.
     void expect_failed_start(const std::u16string& text) {
         platform::use_fake_clock(true, 5000);
         controller::Document document;
@@ -93,7 +90,6 @@ protected:
         EXPECT_EQ(messages[0].text, text);
         EXPECT_EQ(messages[0].caption, u"Quillory Vozir");
         EXPECT_TRUE(starter.failed() && !starter.loaded() && !starter.main_form());
-        // The splash stays until the loop ends.
         EXPECT_EQ(m_application.form_stack().top_form(), starter.splash_form());
     }
 
@@ -104,7 +100,7 @@ protected:
     std::vector<Message> messages;
 };
 
-TEST_F(StarterTest, FirstCommandLineRecordsAndLaterStartsTogglePause) {
+TEST_F(StarterTest, RecordTogglesPauseAndCallEndsAfterTheCallUntilAnotherStart) {
     controller::Document document;
     {
         Starter starter(m_application, document, u"record", paths());
@@ -119,10 +115,6 @@ TEST_F(StarterTest, FirstCommandLineRecordsAndLaterStartsTogglePause) {
         EXPECT_TRUE(!document.is_recording() && starter.may_close());
     }
     EXPECT_EQ(m_application.delegate(), nullptr);
-}
-
-TEST_F(StarterTest, StartedForACallEndsAfterItUntilAnotherStartArrives) {
-    controller::Document document;
     Starter starter(m_application, document, u"call", paths());
     EXPECT_TRUE(document.exit_after_call());
     starter.on_other_instance_started(u"call");
@@ -198,7 +190,6 @@ TEST_F(StarterTest, AMainSkinWithoutTheMainFormNamesSkinAndNode) {
 TEST(StarterProgram, AMissingMainSkinEndsTheProgramWithStatusOne) {
     testing_support::Watchdog watchdog(60);
     testing_support::TempDir root;
-    // The program with the splash skin and its pictures beside it; no main skin.
     const fs::path app = root / "app";
     fs::create_directories(app / "skins/bin");
     fs::copy_file(fs::path(QV_BUILD_DIR) / "bin/quillory", app / "quillory");
@@ -213,7 +204,7 @@ TEST(StarterProgram, AMissingMainSkinEndsTheProgramWithStatusOne) {
     EXPECT_NE(said.find("Quillory Vozir: The skins are gone"), std::string::npos) << said;
 }
 
-// The interface thread's waits so far (each sleep of the loop ends in one).
+// The interface thread's waits so far.
 long interface_thread_waits(pid_t pid) {
     const std::string status =
         testing_support::read_whole_file("/proc/" + std::to_string(pid) + "/status");
@@ -229,24 +220,20 @@ TEST(StarterProgram, ShowsTheSplashThenTheMainFormAndTellsTheInspectorThenSleeps
     session.env().erase("QUILLORY_INPUT"); // an input file is looked at every 20 ms
     const auto program = session.start();
     bool saw_splash = false;
-    // At rest: the dimming behind the closed splash lifts over eight frames.
     ASSERT_TRUE(session.wait([&](const Inspection& i) {
         for (const auto& form : i.forms)
             saw_splash |= form.id == "frmSplash";
         return i.at("frmMain") && !i.moving;
     })) << session.last_json();
     EXPECT_TRUE(saw_splash);
-    // The main form alone, over the whole 480 x 640 window.
     const Inspection& shown = session.inspect();
     ASSERT_EQ(shown.forms.size(), 1u) << session.last_json();
     EXPECT_EQ(std::tuple(shown.top()->x, shown.top()->y, shown.top()->w, shown.top()->h),
               std::tuple(0, 0, 480, 640));
-    // Nothing moves and nothing records: the loop sleeps until input, a due timer or a message
-    // (a second now and then for the storages; the old timers woke it 10 times a second).
+    // Nothing moves and nothing records: the loop sleeps until input, a timer or a message.
     const long before = interface_thread_waits(program->pid());
     std::this_thread::sleep_for(3s);
     EXPECT_LE(interface_thread_waits(program->pid()) - before, 6);
-    // A request to end still wakes it.
     EXPECT_EQ(program->terminate(10s), 0);
 }
 
