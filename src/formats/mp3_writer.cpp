@@ -40,11 +40,6 @@ uint64_t Mp3EncoderStage::frames_coded() const {
     return m_frames_coded;
 }
 
-int Mp3EncoderStage::frame_size() const {
-    std::lock_guard guard(lock());
-    return m_frame_size;
-}
-
 void Mp3EncoderStage::process(audio::AudioBlock& out, const audio::AudioBlock&) {
     out = audio::AudioBlock{};
 }

@@ -33,8 +33,6 @@ public:
     // Ends the stream now: the encoder's remaining frames are pushed on. A later block starts
     // a new stream.
     void flush();
-    // Samples per channel in one encoder frame; 0 before the first block.
-    int frame_size() const;
     // Whole frames of PCM coded since construction.
     uint64_t frames_coded() const;
 

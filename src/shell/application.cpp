@@ -23,9 +23,6 @@ std::string text_input_json(const platform::Display* display) {
 
 } // namespace
 
-Application::Application(const std::u16string& application_name)
-    : Application(application_name, Options{}) {}
-
 Application::Application(const std::u16string& application_name, Options options) {
     Application* expected = nullptr;
     if (!g_application.compare_exchange_strong(expected, this))

@@ -22,7 +22,6 @@ public:
     };
 
     // A second Application is fatal.
-    explicit Application(const std::u16string& application_name);
     Application(const std::u16string& application_name, Options options);
     ~Application();
     Application(const Application&) = delete;

@@ -120,7 +120,6 @@ TEST_F(ActiveBufferQueue, DeliversEveryBlockInOrderOnItsThreadTooFewToWakeItToo)
     buffer.drain();
     buffer.on_data(numbered(few, 64));
     ASSERT_TRUE(testing_support::wait_for([&] { return !buffer.has_pending(); }));
-    // Then many more.
     for (uint32_t i = few + 1; i <= few + 2000; ++i) {
         std::lock_guard guard(buffer.lock());
         buffer.on_data(numbered(i, 64));

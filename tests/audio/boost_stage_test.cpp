@@ -11,18 +11,12 @@ using audio::BoostStage;
 using testing_support::pcm_block;
 using testing_support::SampleSink;
 
-// Pushes the samples in 200 ms blocks and returns everything the stage passed on.
-std::vector<int16_t> run(BoostStage& boost, const std::vector<int16_t>& samples, int rate) {
-    SampleSink sink;
-    audio::connect(boost.output(), &sink);
-    size_t block = size_t(rate / 5);
-    for (size_t at = 0; at < samples.size(); at += block) {
-        std::vector<int16_t> part(samples.begin() + long(at),
-                                  samples.begin() + long(std::min(samples.size(), at + block)));
-        boost.on_data(pcm_block(part, 1, rate));
+// Pushes the samples at 44100 Hz in 200 ms blocks.
+void push(BoostStage& boost, const std::vector<int16_t>& samples) {
+    for (size_t at = 0; at < samples.size(); at += 8820) {
+        const auto end = samples.begin() + long(std::min(samples.size(), at + 8820));
+        boost.on_data(pcm_block({samples.begin() + long(at), end}, 1, 44100));
     }
-    audio::connect(boost.output(), nullptr);
-    return sink.samples;
 }
 
 TEST(BoostStage, EverySampleComesOutOnceInOrderAndTheLookaheadIsHeld) {
@@ -34,7 +28,11 @@ TEST(BoostStage, EverySampleComesOutOnceInOrderAndTheLookaheadIsHeld) {
         double envelope = i < 44100 ? 0.1 : (i < 66150 ? 0.0 : 0.6);
         in.push_back(int16_t(std::lround(32000 * envelope * std::sin(i * 0.07))));
     }
-    std::vector<int16_t> out = run(boost, in, 44100);
+    SampleSink sink;
+    audio::connect(boost.output(), &sink);
+    push(boost, in);
+    audio::connect(boost.output(), nullptr);
+    const std::vector<int16_t>& out = sink.samples;
     ASSERT_LE(out.size(), in.size());
     // Held back: at least the 100 ms lookahead, at most about a second.
     EXPECT_GE(in.size() - out.size(), 4410u);
@@ -51,15 +49,13 @@ TEST(BoostStage, EverySampleComesOutOnceInOrderAndTheLookaheadIsHeld) {
 TEST(BoostStage, FlushHandsOnTheLookaheadAtTheLastGain) {
     BoostStage boost;
     boost.set_gain(4);
-    // Quiet speech-like tone to the end: the held tail is raised like what came before it.
+    // A quiet tone to the end: the held tail is raised like what came before it.
     std::vector<int16_t> in;
     for (int i = 0; i < 44100 * 2; ++i)
         in.push_back(int16_t(std::lround(3000 * std::sin(i * 0.07))));
     SampleSink sink;
     audio::connect(boost.output(), &sink);
-    for (size_t at = 0; at < in.size(); at += 8820)
-        boost.on_data(pcm_block(
-            std::vector<int16_t>(in.begin() + long(at), in.begin() + long(at + 8820)), 1, 44100));
+    push(boost, in);
     const size_t before_flush = sink.samples.size();
     ASSERT_LT(before_flush, in.size());
     boost.flush();

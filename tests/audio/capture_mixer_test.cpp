@@ -10,29 +10,14 @@
 namespace {
 
 using audio::CaptureMixer;
+using audio_test::mono;
 using audio_test::signal;
 using platform::WaveFormat;
-
-WaveFormat mono(uint32_t rate, uint16_t bits) {
-    WaveFormat format;
-    format.channels = 1;
-    format.samples_per_sec = rate;
-    format.bits_per_sample = bits;
-    format.block_align = bits / 8;
-    format.avg_bytes_per_sec = rate * format.block_align;
-    return format;
-}
 
 std::vector<uint8_t> bytes_of(const std::vector<int16_t>& samples, size_t from, size_t count) {
     std::vector<uint8_t> bytes(count * 2);
     std::memcpy(bytes.data(), samples.data() + from, count * 2);
     return bytes;
-}
-
-std::vector<int16_t> samples_of(const std::vector<uint8_t>& bytes) {
-    std::vector<int16_t> samples(bytes.size() / 2);
-    std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
-    return samples;
 }
 
 // Two devices at 8000 Hz on one clock: the microphone from time 0 in chunks of `mic_chunk`
@@ -85,7 +70,8 @@ Result simulate(const Timeline& run) {
     }
     mixer.flush(out);
     EXPECT_EQ(mixer.held_bytes(), 0u);
-    result.out = samples_of(out);
+    result.out.resize(out.size() / 2);
+    std::memcpy(result.out.data(), out.data(), out.size());
     result.replacements = mixer.replacements();
     return result;
 }

@@ -3,6 +3,7 @@
 // The audio tests' sound devices: the file backend reading its input from a WAV file and
 // writing its output to one, and the environment switches that make it misbehave.
 
+#include "audio/recorder_pcm.h"
 #include "formats/wave_file.h"
 #include "support/audio_data.h"
 #include "support/temp_dir.h"
@@ -50,6 +51,13 @@ inline std::vector<int16_t> read_wav(const std::filesystem::path& path,
     while (const size_t read = file->read(reinterpret_cast<uint8_t*>(chunk), sizeof chunk))
         samples.insert(samples.end(), chunk, chunk + read / 2);
     return samples;
+}
+
+// Records into `sink` until it holds `samples`.
+inline void record(audio::RecorderPCM& recorder, SampleSink& sink, size_t samples) {
+    audio::connect(recorder, &sink);
+    ASSERT_TRUE(recorder.start());
+    ASSERT_TRUE(wait_for([&] { return sink.received() >= samples; }, 60000));
 }
 
 // A test of the file devices: its own folder, the output in "out.wav", switches set with env().

@@ -1,14 +1,12 @@
 #include "audio/link.h"
 #include "support/audio_data.h"
 
-#include <cstring>
 #include <gtest/gtest.h>
 #include <vector>
 
 namespace {
 
 using audio::AudioBlock;
-using audio::ByteSlice;
 
 AudioBlock block_of(std::vector<uint8_t> bytes, int channels = 1, int bits = 16, int rate = 8000) {
     return testing_support::byte_block(bytes.data(), bytes.size(), channels, bits, rate);
@@ -39,24 +37,6 @@ protected:
             bytes[i] = uint8_t(bytes[i] + 1);
     }
 };
-
-TEST(ByteSlice, SharesUntilWrittenThenCopiesAndClampsSlices) {
-    ByteSlice first = ByteSlice::copy_of(4, "abcd");
-    ByteSlice part = first.slice(1, 2);
-    EXPECT_EQ(first.use_count(), 2);
-    EXPECT_EQ(part.data(), first.data() + 1);
-    part.writable_data()[0] = 'X';
-    EXPECT_EQ(std::memcmp(first.data(), "abcd", 4), 0);
-    EXPECT_EQ(part.data()[0], 'X');
-    EXPECT_EQ(part.data()[1], 'c');
-    EXPECT_EQ(first.use_count(), 1);
-    // Slices are clamped; an empty one holds nothing.
-    EXPECT_EQ(first.slice(3, 10).size(), 1u);
-    EXPECT_TRUE(first.slice(9, 1).empty());
-    ByteSlice empty;
-    EXPECT_EQ(empty.use_count(), 0);
-    EXPECT_EQ(empty.writable_data(), nullptr);
-}
 
 TEST(Link, StagePushesProcessedBlocksLeavingTheInputIntactAndPullsFromUpstream) {
     Source source;

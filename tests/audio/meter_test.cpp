@@ -9,23 +9,20 @@
 namespace {
 
 using audio::AudioBlock;
-
-AudioBlock block_of(const std::vector<int16_t>& samples, int channels = 1, int rate = 8000) {
-    return testing_support::pcm_block(samples, channels, rate);
-}
+using testing_support::pcm_block;
 
 TEST(LevelMeter, PeakOfTheFirstChannelOfAnyWidthPassesTheBlockUnchanged) {
     audio::LevelMeter meter;
     testing_support::SampleSink sink;
     audio::connect(meter.output(), &sink);
     // Stereo: the loud right channel is not looked at.
-    AudioBlock block = block_of({1000, 32000, -16384, 32000}, 2);
+    AudioBlock block = pcm_block({1000, 32000, -16384, 32000}, 2);
     meter.on_data(block);
     EXPECT_DOUBLE_EQ(meter.level(), 0.5);
     ASSERT_EQ(sink.blocks, 1u);
     EXPECT_EQ(sink.samples, (std::vector<int16_t>{1000, 32000, -16384, 32000}));
 
-    meter.on_data(block_of({-32768}));
+    meter.on_data(pcm_block({-32768}));
     EXPECT_DOUBLE_EQ(meter.level(), 1.0);
     meter.on_data(AudioBlock{});
     EXPECT_DOUBLE_EQ(meter.level(), 1.0) << "an empty block changes nothing";
@@ -42,33 +39,33 @@ TEST(LevelMeter, VoiceSwitchTiming) {
     audio::LevelMeter meter;
     // Threshold zero: never silent.
     for (int i = 0; i < 30; ++i)
-        meter.on_data(block_of(std::vector<int16_t>(1600, 0)));
+        meter.on_data(pcm_block(std::vector<int16_t>(1600, 0)));
     EXPECT_FALSE(meter.is_silent());
     meter.set_threshold(0.1);
     // 0.1 of full scale is 3276: a sample of 3276 counts as loud, 3275 does not.
-    meter.on_data(block_of(std::vector<int16_t>(1600, 3276)));
+    meter.on_data(pcm_block(std::vector<int16_t>(1600, 3276)));
     EXPECT_FALSE(meter.is_silent());
     // 200 ms blocks below the threshold: silent only after the block that crosses 2.0 s.
     for (int block = 1; block <= 12; ++block) {
-        meter.on_data(block_of(std::vector<int16_t>(1600, -3275)));
+        meter.on_data(pcm_block(std::vector<int16_t>(1600, -3275)));
         EXPECT_EQ(meter.is_silent(), block >= 11) << block;
     }
     // A loud sample near the end of a block ends the silence at once.
     std::vector<int16_t> samples(1600, 100);
     samples[1590] = -3277;
-    meter.on_data(block_of(samples));
+    meter.on_data(pcm_block(samples));
     EXPECT_FALSE(meter.is_silent());
     // Measured from the last loud sample: 9 samples after it plus 10 blocks is 2.001 s.
     for (int block = 0; block < 10; ++block)
-        meter.on_data(block_of(std::vector<int16_t>(1600, 0)));
+        meter.on_data(pcm_block(std::vector<int16_t>(1600, 0)));
     EXPECT_TRUE(meter.is_silent());
 }
 
 TEST(DurationCounter, CountsFramesOverRateAndResets) {
     audio::DurationCounter counter;
-    counter.on_data(block_of(std::vector<int16_t>(8000), 1, 8000));
-    counter.on_data(block_of(std::vector<int16_t>(4000), 2, 8000));
-    counter.on_data(block_of(std::vector<int16_t>(10), 1, 0));
+    counter.on_data(pcm_block(std::vector<int16_t>(8000), 1, 8000));
+    counter.on_data(pcm_block(std::vector<int16_t>(4000), 2, 8000));
+    counter.on_data(pcm_block(std::vector<int16_t>(10), 1, 0));
     EXPECT_DOUBLE_EQ(counter.seconds(), 1.25);
     counter.reset();
     EXPECT_DOUBLE_EQ(counter.seconds(), 0.0);
@@ -80,7 +77,7 @@ TEST(Peaks, LongStreamInFewBinsEncodedWholeAndCutShortRefused) {
     peaks.reset(44100);
     const std::vector<int16_t> quiet(44100 * 45, 1000), loud(44100 * 45, -16384);
     peaks.add_samples(quiet.data(), quiet.size(), 1);
-    peaks.add(block_of(loud, 1, 44100));
+    peaks.add(pcm_block(loud, 1, 44100));
     EXPECT_LE(peaks.bin_count(), audio::Peaks::kMaxBins);
     EXPECT_DOUBLE_EQ(peaks.seconds(), 90.0);
     const auto columns = peaks.columns(2);

@@ -1,7 +1,9 @@
 #pragma once
 
-// Loud signals whose sum often leaves the sample range, and the check that a stream is their
-// exact clipped mix.
+// Loud signals whose sum often leaves the sample range, the check that a stream is their exact
+// clipped mix, and the format of a mono stream.
+
+#include "platform/wave_device.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -9,6 +11,16 @@
 #include <vector>
 
 namespace audio_test {
+
+inline platform::WaveFormat mono(uint32_t rate, uint16_t bits) {
+    platform::WaveFormat format;
+    format.channels = 1;
+    format.samples_per_sec = rate;
+    format.bits_per_sample = bits;
+    format.block_align = uint16_t(bits / 8);
+    format.avg_bytes_per_sec = rate * format.block_align;
+    return format;
+}
 
 inline std::vector<int16_t> signal(size_t count, uint32_t seed) {
     std::vector<int16_t> samples(count);

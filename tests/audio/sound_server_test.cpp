@@ -1,6 +1,5 @@
-// Recordings through a real sound server of their own: PipeWire with WirePlumber and its
-// PulseAudio service. A null sink whose monitor is the default source stands for the
-// microphone, another null sink is the default output, the other side of a call.
+// Recordings through a PipeWire server of their own: a null sink whose monitor is the default
+// source stands for the microphone, another null sink for the other side of a call.
 
 #include "audio/recorder_pcm.h"
 #include "device_support.h"
@@ -27,48 +26,26 @@ constexpr int kRate = 22050;
 class SoundServers : public ::testing::Test {
 protected:
     // Starts PipeWire with the sinks "qvmic" and "qvcall" and makes this process its client.
-    // Without the tools, or when it does not come up, the test is skipped (failed in CI).
     void SetUp() override {
 #if defined(__SANITIZE_THREAD__)
-        GTEST_SKIP() << "libpipewire, libpulse and SDL are not built for ThreadSanitizer: their "
-                        "own threads would be reported; capture and mixing are checked under it "
-                        "with the file devices";
+        GTEST_SKIP() << "libpipewire, libpulse and SDL are not built for ThreadSanitizer";
 #endif
         const auto kind = SoundServer::Kind::PipeWire;
-        if (const std::string tool = SoundServer::missing_tool(kind); !tool.empty()) {
-            if (in_ci())
-                FAIL() << tool << " is missing";
-            GTEST_SKIP() << tool << " is not installed";
-        }
+        QV_SKIP_IF_MISSING(SoundServer::missing_tool(kind));
         server = std::make_unique<SoundServer>(kind, "qvmic", "qvcall");
-        if (!server->ready()) {
-            if (in_ci())
-                FAIL() << "the sound server did not start: " << server->why();
-            GTEST_SKIP() << "the sound server did not start here: " << server->why();
-        }
+        QV_SKIP_IF_MISSING(server->ready() ? "" : "a sound server that starts: " + server->why());
         for (const auto& [name, value] : server->client_environment())
             client.push_back(std::make_unique<ScopedEnv>(name.c_str(), value));
-    }
-    std::string file(const std::string& name) const {
-        return server->folder() + "/" + name;
     }
     // Plays tones into a sink, ended with the test.
     void play(const std::string& name, const std::vector<double>& hz, double seconds,
               const std::string& sink) {
-        write_wav(file(name), tones(hz, seconds, kRate), kRate);
-        players.push_back(server->play(file(name), sink));
-    }
-    // Records into `sink` until it holds `samples` or `seconds` have passed.
-    static void record(audio::RecorderPCM& recorder, SampleSink& sink, size_t samples,
-                       int seconds) {
-        audio::connect(recorder, &sink);
-        ASSERT_TRUE(recorder.start());
-        wait_for(sink, samples, seconds);
+        const std::string path = server->folder() + "/" + name;
+        write_wav(path, tones(hz, seconds, kRate), kRate);
+        players.push_back(server->play(path, sink));
     }
     static void wait_for(const SampleSink& sink, size_t samples, int seconds) {
-        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-        while (sink.received() < samples && std::chrono::steady_clock::now() < give_up)
-            sleep_ms(20);
+        testing_support::wait_for([&] { return sink.received() >= samples; }, seconds * 1000);
     }
     void TearDown() override {
         for (pid_t player : players)
@@ -84,32 +61,12 @@ protected:
     ScopedEnv audio_env{"QUILLORY_AUDIO", "sdl"};
 };
 
-double amplitude(const std::vector<int16_t>& samples, double hz) {
-    return tone_amplitude(samples, hz, kRate);
-}
-
 std::vector<int16_t> last_second(const SampleSink& sink) {
     std::lock_guard guard(sink.lock());
     if (sink.samples.size() < size_t(kRate))
         return {};
     return std::vector<int16_t>(sink.samples.end() - kRate, sink.samples.end());
 }
-
-// Busy loops on every core, as many as the test machine's other work would make.
-class Load {
-public:
-    explicit Load(int loops) {
-        for (int i = 0; i < loops; ++i)
-            m_loops.push_back(spawn({"sh", "-c", "while :; do :; done"}, "/dev/null"));
-    }
-    ~Load() {
-        for (pid_t loop : m_loops)
-            end(loop);
-    }
-
-private:
-    std::vector<pid_t> m_loops;
-};
 
 // Through the server's library, and through SDL as where that library is not used (asked for
 // its pipewire driver, which cannot keep up under load on its own).
@@ -122,17 +79,19 @@ TEST_F(SoundServers, PipeWireRecordingUnderLoadKeepsEverySecondOfATonePlayed) {
         SampleSink sink;
         double lost = -1;
         {
-            Load load(4);
+            std::vector<std::unique_ptr<Process>> load; // busy loops, as on a loaded machine
+            for (int i = 0; i < 4; ++i)
+                load.push_back(std::make_unique<Process>(
+                    std::vector<std::string>{"sh", "-c", "while :; do :; done"}));
             audio::RecorderPCM recorder(1, kRate, 16);
-            record(recorder, sink, 1, 30);
+            record(recorder, sink, 1);
             play("tones.wav", tones, 1.0, "qvmic");
-            // The tones, and a second after them.
             wait_for(sink, size_t(kRate) * (tones.size() + 2), 30);
             lost = recorder.lost_seconds();
         }
         EXPECT_EQ(lost, 0.0);
         std::lock_guard guard(sink.lock());
-        // Which tone each 50 ms of the recording holds.
+        // Which tone each 50 ms holds.
         const size_t window = kRate / 20;
         std::vector<int> count(tones.size(), 0);
         long first = -1, last = -1;
@@ -141,7 +100,7 @@ TEST_F(SoundServers, PipeWireRecordingUnderLoadKeepsEverySecondOfATonePlayed) {
                                             sink.samples.begin() + long(at + window));
             std::vector<double> heard;
             for (double hz : tones)
-                heard.push_back(amplitude(part, hz));
+                heard.push_back(tone_amplitude(part, hz, kRate));
             const size_t best =
                 size_t(std::max_element(heard.begin(), heard.end()) - heard.begin());
             if (heard[best] < 0.1)
@@ -171,16 +130,15 @@ TEST_F(SoundServers, PipeWireCallDownlinkIsFoundWithEitherDriverAndStreamsAreNam
         std::string streams;
         {
             audio::RecorderPCM recorder(1, kRate, 16, platform::WAVE_CALL_MAPPER);
-            record(recorder, sink, size_t(kRate) / 2, 20);
+            record(recorder, sink, size_t(kRate) / 2);
             EXPECT_EQ(recorder.downlink(), WaveDownlink::Mixed);
-            // How the server shows the two streams while they run.
             server->pactl("list source-outputs", &streams);
             wait_for(sink, size_t(kRate) * 2, 20);
         }
         const auto last = last_second(sink);
         ASSERT_FALSE(last.empty());
-        EXPECT_NEAR(amplitude(last, 440), 0.244, 0.03);
-        EXPECT_NEAR(amplitude(last, 1500), 0.244, 0.03);
+        EXPECT_NEAR(tone_amplitude(last, 440, kRate), 0.244, 0.03);
+        EXPECT_NEAR(tone_amplitude(last, 1500, kRate), 0.244, 0.03);
         for (const char* property :
              {"application.name = \"Quillory Vozir\"", "media.name = \"Recording\"",
               "media.name = \"Call downlink\"", "media.role = \"production\""})

@@ -1,3 +1,4 @@
+#include "mix_check.h"
 #include "platform/memory.h"
 #include "platform/wave_out_device.h"
 #include "support/process.h"
@@ -17,16 +18,6 @@ using testing_support::ScopedEnv;
 using testing_support::wait_for;
 using testing_support::Watchdog;
 
-WaveFormat mono16(uint32_t rate) {
-    WaveFormat format;
-    format.channels = 1;
-    format.samples_per_sec = rate;
-    format.bits_per_sample = 16;
-    format.block_align = 2;
-    format.avg_bytes_per_sec = rate * 2;
-    return format;
-}
-
 // The recording streams' names are checked on a real server with the sound server tests.
 TEST(WaveDevice, SdlPlaybackIsNamedForTheSoundServer) {
     Watchdog watchdog(30);
@@ -37,7 +28,8 @@ TEST(WaveDevice, SdlPlaybackIsNamedForTheSoundServer) {
         return std::string(value ? value : "");
     };
     std::unique_ptr<WaveOutDevice> out;
-    ASSERT_EQ(WaveOutDevice::open(out, WAVE_MAPPER, mono16(22050), 0), MMSYSERR_NOERROR);
+    ASSERT_EQ(WaveOutDevice::open(out, WAVE_MAPPER, audio_test::mono(22050, 16), 0),
+              MMSYSERR_NOERROR);
     EXPECT_EQ(hint(SDL_HINT_AUDIO_DEVICE_APP_NAME), "Quillory Vozir");
     EXPECT_EQ(hint(SDL_HINT_APP_NAME), "Quillory Vozir");
     EXPECT_EQ(hint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME), "Playback");

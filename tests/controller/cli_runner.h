@@ -1,13 +1,11 @@
 #pragma once
 
-// Running quillory-cli and the independent tools (ffprobe, sox, mutagen) the controller tests
-// judge files with.
+// Running quillory-cli and the tools the controller tests judge files with.
 
 #include "support/audio_data.h"
 #include "support/process.h"
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -39,14 +37,6 @@ inline Result cli_run(const std::string& arguments) {
 
 inline std::string first_line(const std::string& text) {
     return text.substr(0, text.find('\n'));
-}
-
-// The peak sample (0..1) of the decoded file after the sox effects given; -1 without one.
-inline double peak_of(const std::filesystem::path& path, const std::string& effects = "") {
-    const std::string text =
-        run("sox " + quote(path) + " -n " + effects + " stat 2>&1 | grep 'Maximum amplitude'").out;
-    const auto colon = text.find(':');
-    return colon == std::string::npos ? -1 : std::atof(text.c_str() + colon + 1);
 }
 
 // Skips the test where a tool it needs is missing; in CI that is a failure.

@@ -1,7 +1,5 @@
-// quillory-cli end to end: its commands and options, what reaches the disk, what it says when a
-// device, a disk or a file fails it, what a kill leaves, and the files people have (names that
-// are not UTF-8, outputs that are the input, paths that are not files, tags by other programs),
-// and the waveforms it gives.
+// quillory-cli end to end: its commands, what reaches the disk, what it says when a device, a
+// disk or a file fails it, what a kill leaves, the files people have, and its waveforms.
 
 #include "cli_runner.h"
 #include "controller/peak_cache.h"
@@ -136,7 +134,6 @@ TEST_F(CliTest, EveryEndOfAWriteReachesTheDiskWithItsFolder) {
                    quote(cli) + " " + arguments);
     };
     const std::string path = first_line(traced("record --seconds 0.5").out);
-    // The log names files by their real paths.
     const fs::path folder = fs::canonical(m_world.main_folder());
     const std::pair<const char*, std::string> cases[] = {
         {"record", ""},
@@ -171,7 +168,7 @@ TEST_F(CliTest, EveryEndOfAWriteReachesTheDiskWithItsFolder) {
 }
 
 TEST_F(CliTest, FullDiskStopsWithTheFileIntact) {
-    // A 48 KiB file-size limit stands in for a disk that fills while recording.
+    // A file-size limit stands in for a disk that fills while recording.
     Result full = run(
         "bash -c " +
         quote("trap '' XFSZ; ulimit -f 48; exec " + quote(cli) + " record --seconds 30") + " 2>&1");
@@ -206,10 +203,7 @@ TEST_F(CliTest, PlayReachesTheOutputWholeOrFasterWithPausesCut) {
     ScopedEnv output("QUILLORY_AUDIO_OUT", out.string());
     Result played = cli_run("play " + quote(input));
     EXPECT_EQ(played.status, 0) << played.out;
-    EXPECT_EQ(run("bash -c " + quote("cmp <(sox " + quote(input) + " -t raw -) <(sox " +
-                                     quote(out) + " -t raw -) && echo same"))
-                  .out,
-              "same\n");
+    EXPECT_EQ(testing_support::sox_samples(out), testing_support::sox_samples(input));
     ASSERT_EQ(run("sox -n -r 44100 -c 1 -b 16 " + quote(tones) +
                   " synth 1 sine 300 vol 0.4 pad 0 3 repeat 2 trim 0 9")
                   .status,
@@ -258,7 +252,6 @@ TEST_F(CliTest, SoundDeviceFailuresAreSaid) {
 }
 
 TEST_F(CliTest, NameThatIsNotUtf8GoesThroughListInfoRenameAndSend) {
-    // Latin-1 bytes, as an old card or a copy from another system leaves them.
     const fs::path odd = m_world.main_folder() / "Caf\xE9 \xFF.mp3";
     const Result recorded = run(quote(cli) + " record --seconds 0.5");
     ASSERT_EQ(recorded.status, 0) << recorded.out;
@@ -381,7 +374,6 @@ Killed record_and_kill(const fs::path& said, const std::string& format, double a
     if (mark_at >= 0)
         argv.insert(argv.end(), {"--mark-at", std::to_string(mark_at)});
     testing_support::Process recording(argv, {}, said);
-    // The path is said once capture runs; then the marker, if any.
     std::string text;
     const long lines = mark_at < 0 ? 1 : 2;
     while (std::count(text.begin(), text.end(), '\n') < lines && recording.running()) {
@@ -424,7 +416,6 @@ TEST_F(CliTest, KilledRecordingLosesAtMostASecondAtEveryQuality) {
         const double kept = ffprobe_duration(killed.path);
         EXPECT_GT(kept, 0.0);
         EXPECT_LE(killed.captured - kept, 1.0) << "captured " << killed.captured;
-        // Our own reader finds the same length.
         const std::string info = cli_run("info " + quote(killed.path)).out;
         const auto at = info.find("duration=");
         ASSERT_NE(at, std::string::npos) << info;
@@ -436,7 +427,6 @@ TEST_F(CliTest, KilledRecordingLosesAtMostASecondAtEveryQuality) {
         const Result appended = cli_run("append " + quote(killed.path) + " --seconds 1");
         ASSERT_EQ(appended.status, 0) << appended.out;
         EXPECT_EQ(decode_errors(killed.path), "");
-        // The second asked for, or a block more when capture ran ahead of the check.
         const double joined = ffprobe_duration(killed.path);
         EXPECT_GT(joined, kept + 0.9);
         EXPECT_LT(joined, kept + 2.0);
@@ -449,7 +439,6 @@ TEST_F(CliTest, MarkerSurvivesAKillASecondLater) {
     ASSERT_TRUE(fs::exists(killed.path));
     ASSERT_EQ(killed.marked.rfind("marked ", 0), 0u) << killed.marked;
     const std::string ms = killed.marked.substr(7, killed.marked.find(' ', 7) - 7);
-    // The chapter as an independent reader finds it (the markers' own tests compare readers).
     EXPECT_EQ(run("ffprobe -v error -show_entries chapter=start:chapter_tags=title -of csv=p=0 " +
                   quote(killed.path))
                   .out,
@@ -460,9 +449,8 @@ TEST_F(CliTest, MarkerSurvivesAKillASecondLater) {
 
 namespace {
 
-std::string python(const fs::path& folder, const std::string& script, const fs::path& file) {
-    std::ofstream(folder / "script.py") << script;
-    return run("/usr/bin/python3 " + quote(folder / "script.py") + " " + quote(file) + " 2>&1").out;
+std::string python(const std::string& script, const fs::path& file) {
+    return run("/usr/bin/python3 -c " + quote(script) + " " + quote(file) + " 2>&1").out;
 }
 
 const char kDump[] = R"PY(
@@ -489,7 +477,7 @@ TEST_F(CliTest, TaggedByAnotherProgramIsListedAndRenamedWhole) {
             .out,
         "");
     // A 2.4 tag without padding, with a picture, a comment, a chapter and a private frame.
-    ASSERT_EQ(python(folder, R"PY(
+    ASSERT_EQ(python(R"PY(
 import sys
 from mutagen.id3 import ID3, TPE1, TIT2, TALB, APIC, COMM, CHAP, PRIV
 t = ID3()
@@ -508,19 +496,17 @@ t.save(sys.argv[1], v2_version=4, padding=lambda info: 0)
     EXPECT_NE(listed.find(v24.string() + "\tZo\u00eb\tMeeting\tWork\t"), std::string::npos)
         << listed;
 
-    const std::string before = python(folder, kDump, v24);
+    const std::string before = python(kDump, v24);
     const double duration = ffprobe_duration(v24);
     const auto date = fs::last_write_time(v24);
     fs::permissions(v24, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-    // Far beyond what the tag has room for.
     const std::string title = "A long title " + std::string(900, 'x');
     const Result renamed = run(quote(cli) + " rename " + quote(v24) + " " + quote(title));
     ASSERT_EQ(renamed.status, 0) << renamed.out;
     const fs::path now(first_line(renamed.out));
-    EXPECT_NE(now, v24);
     EXPECT_FALSE(fs::exists(v24));
     ASSERT_TRUE(fs::exists(now));
-    const std::string after = python(folder, kDump, now);
+    const std::string after = python(kDump, now);
     EXPECT_NE(after.find("TIT2 TIT2(encoding=<Encoding.LATIN1: 0>, text=['" + title + "'])"),
               std::string::npos)
         << after;
@@ -537,8 +523,7 @@ t.save(sys.argv[1], v2_version=4, padding=lambda info: 0)
             << "no temporary file left behind";
 }
 
-// Waveforms: `quillory-cli peaks` against ffmpeg's decode, and the waveform cache (stale and
-// damaged entries, its bound).
+// Waveforms: `quillory-cli peaks` against the sound it is given, and the waveform cache.
 namespace {
 
 struct Column {
@@ -555,49 +540,19 @@ std::vector<Column> parse(const std::string& text) {
     return out;
 }
 
-// 40 s of a 440 Hz tone whose loudness steps at the middle of every 4 s column (of ten), so a
-// few milliseconds of decoder delay never move a column's peak.
-const double kLevels[] = {0.05, 0.2, 0.6, 0.9, 0.3, 0.1, 0.7, 0.4, 0.8, 0.15, 0.5};
-
-void make_steps(const fs::path& wav) {
-    std::string parts;
-    const fs::path dir = wav.parent_path();
-    for (size_t i = 0; i < std::size(kLevels); ++i) {
-        const double seconds = (i == 0 || i + 1 == std::size(kLevels)) ? 2 : 4;
-        const fs::path part = dir / ("part" + std::to_string(i) + ".wav");
-        ASSERT_EQ(run("sox -n -r 44100 -c 1 -b 16 " + quote(part) + " synth " +
-                      std::to_string(seconds) + " sine 440 vol " + std::to_string(kLevels[i]))
-                      .status,
-                  0);
-        parts += " " + quote(part);
-    }
-    ASSERT_EQ(run("sox" + parts + " " + quote(wav)).status, 0);
-}
-
 class PeaksTest : public ::testing::Test {
 protected:
-    void SetUp() override { QV_REQUIRE_TOOLS("sox", "ffmpeg"); }
-    // The steps as a WAV and as a 64 kbit/s MP3 that quillory-cli encoded.
-    std::pair<fs::path, fs::path> steps() {
-        const fs::path wav = m_dir / "steps.wav", mp3 = m_dir / "steps.mp3";
-        make_steps(wav);
-        EXPECT_EQ(
-            cli_run("encode " + quote(wav) + " " + quote(mp3) + " --codec mp3 --bitrate 64000")
-                .status,
-            0);
-        return {wav, mp3};
-    }
+    void SetUp() override { QV_REQUIRE_TOOLS("ffmpeg"); }
     // Peak and RMS of `width` equal columns of ffmpeg's own decode (mono, 16 bits).
     std::vector<Column> reference_columns(const fs::path& file, size_t width) {
         const std::string raw =
             run("ffmpeg -nostdin -v error -i " + quote(file) + " -f s16le -ac 1 -").out;
         std::vector<int16_t> samples(raw.size() / 2);
         std::memcpy(samples.data(), raw.data(), samples.size() * 2);
-        const size_t count = samples.size();
         std::vector<Column> columns;
         for (size_t c = 0; c < width; ++c) {
             double peak = 0, sum = 0;
-            const size_t from = c * count / width, to = (c + 1) * count / width;
+            const size_t from = c * samples.size() / width, to = (c + 1) * samples.size() / width;
             for (size_t i = from; i < to; ++i) {
                 peak = std::max(peak, std::abs(samples[i]) / 32768.0);
                 sum += double(samples[i]) * samples[i];
@@ -612,13 +567,22 @@ protected:
     ScopedEnv m_cache{"XDG_CACHE_HOME", (m_dir / "cache").string()};
 };
 
-// Each column's peak within 1 % of ffmpeg's, its RMS within 2 % (the MP3's own noise).
+// 40 s of a 440 Hz tone whose loudness steps in the middle of every 4 s column (of ten), so that a
+// decoder's delay never moves a column's peak, as a WAV and as the MP3 quillory-cli made of it:
+// each column's peak within 1 % of an independent decode's, its RMS within 2 %.
 TEST_F(PeaksTest, ColumnsMatchAnIndependentDecode) {
-    const auto [wav, mp3] = steps();
+    const fs::path wav = m_dir / "steps.wav", mp3 = m_dir / "steps.mp3";
+    ASSERT_EQ(run("ffmpeg -nostdin -v error -f lavfi -i "
+                  "'aevalsrc=0.08*(1+floor(t/4+0.5))*sin(2*PI*440*t):s=44100:d=40' " +
+                  quote(wav))
+                  .status,
+              0);
+    ASSERT_EQ(
+        cli_run("encode " + quote(wav) + " " + quote(mp3) + " --codec mp3 --bitrate 64000").status,
+        0);
     for (const fs::path& file : {wav, mp3}) {
         SCOPED_TRACE(file.filename().string());
         const Result ours = run(quote(cli) + " peaks " + quote(file) + " --width 10");
-        ASSERT_EQ(ours.status, 0);
         const auto a = parse(ours.out), b = reference_columns(file, 10);
         ASSERT_EQ(a.size(), 10u) << ours.out;
         ASSERT_EQ(b.size(), 10u);
@@ -626,7 +590,7 @@ TEST_F(PeaksTest, ColumnsMatchAnIndependentDecode) {
             EXPECT_NEAR(a[c].peak, b[c].peak, 0.01 * b[c].peak) << "column " << c;
             EXPECT_NEAR(a[c].rms, b[c].rms, 0.02 * b[c].rms) << "column " << c;
         }
-        // A second run answers from the cache with the same columns.
+        // A second run answers from the cache.
         const auto again = parse(run(quote(cli) + " peaks " + quote(file) + " --width 10").out);
         ASSERT_EQ(again.size(), a.size());
         for (size_t i = 0; i < again.size(); ++i)
@@ -640,9 +604,7 @@ protected:
     PeakCacheTest() {
         std::ofstream(m_record, std::ios::binary) << "a record of some bytes";
         m_peaks.reset(8000);
-        std::vector<int16_t> samples(8000);
-        for (size_t i = 0; i < samples.size(); ++i)
-            samples[i] = int16_t(std::lround(12000 * std::sin(i * 0.05) * (i % 2000) / 2000.0));
+        const std::vector<int16_t> samples = testing_support::sine(8000, 400, 8000, 12000);
         m_peaks.add_samples(samples.data(), samples.size(), 1);
     }
     fs::path entry() { return foundation::to_utf8(m_cache.entry_for(m_record.u16string())); }
@@ -688,7 +650,6 @@ TEST_F(PeakCacheTest, DamagedEntryOrChangedRecordIsNeverTrusted) {
 }
 
 TEST_F(PeakCacheTest, FolderStaysWithinItsBound) {
-    // Long waveforms (the largest entries) for more records than the bound holds.
     audio::Peaks big;
     big.reset(8000);
     std::vector<int16_t> samples(8000 * 60, 1000);

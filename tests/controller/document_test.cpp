@@ -1,6 +1,5 @@
 // The Document against the file sound device at a fast clock: what it files, tags, lists and
-// tells the screens, how each fault ends a recording, and its settings. The files are judged by
-// ffprobe, sox and mutagen.
+// tells the screens, how each fault ends a recording, and its settings.
 
 #include "cli_runner.h"
 #include "controller/document.h"
@@ -43,30 +42,17 @@ namespace fs = std::filesystem;
 using E = DocumentEvent;
 using Events = std::vector<DocumentEvent>;
 
-namespace controller {
-void PrintTo(DocumentEvent event, std::ostream* out) {
-    *out << "DocumentEvent " << int(event);
-}
-} // namespace controller
-
 namespace {
 
-// The ID3 frames as mutagen sees them: text frames by id, a picture as its MIME type and size.
-std::map<std::string, std::string> id3_frames(const fs::path& path) {
-    const std::string script =
-        "import sys, mutagen.id3 as m\n"
-        "t = m.ID3(sys.argv[1], translate=False)\n"
-        "for f in t.values():\n"
-        "    if f.FrameID == 'APIC': print('APIC\\t%s %d' % (f.mime, len(f.data)))\n"
-        "    elif f.FrameID.startswith('T'): print('%s\\t%s' % (f.FrameID, f.text[0]))\n"
-        "print('VERSION\\t%d.%d' % t.version[:2])\n";
+// The tags as ffprobe reads them: "title", "artist", "date"...
+std::map<std::string, std::string> tags(const fs::path& path) {
     std::istringstream lines(
-        run("/usr/bin/python3 -c " + quote(script) + " " + quote(path) + " 2>/dev/null").out);
-    std::map<std::string, std::string> frames;
+        run("ffprobe -v error -show_entries format_tags -of default=nw=1 " + quote(path)).out);
+    std::map<std::string, std::string> found;
     for (std::string line; std::getline(lines, line);)
-        if (auto tab = line.find('\t'); tab != std::string::npos)
-            frames[line.substr(0, tab)] = line.substr(tab + 1);
-    return frames;
+        if (auto at = line.find('='); line.starts_with("TAG:") && at != std::string::npos)
+            found[line.substr(4, at - 4)] = line.substr(at + 1);
+    return found;
 }
 
 struct Listener : DocumentListener {
@@ -160,36 +146,35 @@ TEST_F(DocumentTest, RecordingIsFiledTaggedAndTimed) {
         << "one recording at a time";
     const fs::path path(doc.current().path);
     const std::string title = fs::path(doc.current().title).string();
-    // Named by the title (its cleaning is the record storage's test), in the main folder.
     EXPECT_EQ(path.parent_path(), m_world.main_folder());
     EXPECT_EQ(path.filename().string().rfind("Record ", 0), 0u);
     record_for(2.0);
     const double recorded = doc.recorded_seconds();
     doc.stop();
-    // Starting stops whatever ran before, then announces the record.
     EXPECT_EQ(m_events.events(), (Events{E::Stopped, E::RecordingStarted, E::Stopped}));
 
-    auto frames = id3_frames(path);
     const auto now = foundation::DateTime::now();
-    char day_month[8];
-    std::snprintf(day_month, sizeof day_month, "%02d%02d", now.day() % 100, now.month() % 100);
-    const std::map<std::string, std::string> expected = {
-        {"VERSION", "2.3"}, {"TPE1", "Record"},         {"TIT2", title},
-        {"TALB", "Record"}, {"TCON", "Quillory Vozir"}, {"TYER", std::to_string(now.year())},
-        {"TDAT", day_month}};
-    for (const auto& [id, text] : expected)
-        EXPECT_EQ(frames[id], text) << id;
-    EXPECT_EQ(frames.count("APIC"), 0u);
+    char date[16];
+    std::snprintf(date, sizeof date, "%04d-%02d-%02d", now.year() % 10000, now.month() % 100,
+                  now.day() % 100);
+    EXPECT_EQ(tags(path), (std::map<std::string, std::string>{{"artist", "Record"},
+                                                              {"title", title},
+                                                              {"album", "Record"},
+                                                              {"genre", "Quillory Vozir"},
+                                                              {"date", date}}));
+    EXPECT_EQ(read_whole_file(path).substr(0, 4), "ID3\3") << "an ID3 2.3 tag";
     EXPECT_NEAR(ffprobe_duration(path), recorded, 0.3);
     EXPECT_EQ(stored_path(), path.u16string());
-    // Its waveform, made while recording, waits in the cache: no decoding pass.
+    // Its waveform, made while recording, waits in the cache.
     audio::Peaks peaks;
     ASSERT_TRUE(PeakCache().load(path.u16string(), peaks));
     EXPECT_NEAR(peaks.seconds(), ffprobe_duration(path), 0.15);
-    double loudest = 0;
+    double loudest = 0, decoded = 0;
     for (const auto& column : peaks.columns(3))
         loudest = std::max(loudest, double(column.peak));
-    EXPECT_NEAR(loudest, peak_of(path), 0.1 * peak_of(path) + 0.01);
+    for (int16_t sample : testing_support::sox_samples(path))
+        decoded = std::max(decoded, std::abs(sample) / 32768.0);
+    EXPECT_NEAR(loudest, decoded, 0.1 * decoded + 0.01);
     ASSERT_EQ(doc.records().size(), 1u);
     EXPECT_EQ(doc.records()[0].path, path.u16string());
 }
@@ -202,7 +187,7 @@ TEST_F(DocumentTest, RenameRewritesTitleInPlaceAndNumbersClashes) {
     const fs::path renamed = m_world.main_folder() / "Record Lunch with a b c.mp3";
     EXPECT_EQ(doc.current().path, renamed.u16string());
     EXPECT_FALSE(fs::exists(second));
-    EXPECT_EQ(id3_frames(renamed)["TIT2"], "Lunch with a/b?c");
+    EXPECT_EQ(tags(renamed)["title"], "Lunch with a/b?c");
     ASSERT_EQ(m_events.events(), Events{E::CurrentRenamed});
     EXPECT_EQ(doc.records()[std::size_t(m_events.seen[0].second)].path, renamed.u16string());
     EXPECT_EQ(stored_path(), renamed.u16string());
@@ -243,15 +228,6 @@ TEST_F(DocumentTest, ListIsTrueToTheDiskAfterRemoveAndAFailedMove) {
     EXPECT_TRUE(fs::exists(m_world.trash() / "files" / path.filename())) << "to the trash";
     EXPECT_TRUE(doc.records().empty());
     EXPECT_EQ(m_events.seen, (std::vector<std::pair<E, int>>{{E::CurrentDeleted, 0}}));
-
-    // refresh() rebuilds from every storage, sub-folders included.
-    fs::create_directories(m_world.main_folder() / "Incoming");
-    std::ofstream(m_world.main_folder() / "Incoming/Old.WAV") << std::string(100, 'x');
-    std::ofstream(m_world.main_folder() / "note.txt") << "text";
-    doc.refresh();
-    ASSERT_EQ(doc.records().size(), 1u);
-    EXPECT_EQ(doc.records()[0].album, u"Incoming");
-    EXPECT_EQ(m_events.last(1), Events{E::ListRebuilt});
 }
 
 TEST_F(DocumentTest, RecordsGoToTheLargestCardAndStopWhenItVanishesOrTheFolderGoes) {
@@ -260,10 +236,8 @@ TEST_F(DocumentTest, RecordsGoToTheLargestCardAndStopWhenItVanishesOrTheFolderGo
     const fs::path path = started();
     EXPECT_EQ(path.parent_path(), media / "Large/My Quillory");
     record_for(1.0);
-    // The card is taken out: its folder is gone from where it was.
     fs::rename(media / "Large", m_world.root() / "pulled");
     ASSERT_TRUE(pump(20, [&] { return !doc.is_recording(); }));
-    // Stopped, the list rebuilt without the vanished file, then the storage failure.
     EXPECT_EQ(m_events.last(3), (Events{E::Stopped, E::ListRebuilt, E::StorageFailed}));
     EXPECT_EQ(doc.stop_reason(), StopReason::StorageFailed);
     EXPECT_TRUE(doc.records().empty()) << "the list no longer shows the vanished file";
@@ -288,14 +262,10 @@ TEST_F(DocumentTest, RecordsGoToTheLargestCardAndStopWhenItVanishesOrTheFolderGo
 }
 
 namespace {
-class GapTest : public DocumentTest {
-protected:
-    // The check runs every 0.2 s of real time; a slower clock lets it see the silence.
+struct GapTest : DocumentTest {
     GapTest() : DocumentTest("gap.wav", 4) {}
 };
-class RealTimeTest : public DocumentTest {
-protected:
-    // Capture at real speed: the first block comes 0.2 s after the start.
+struct RealTimeTest : DocumentTest {
     RealTimeTest() : DocumentTest("speech.wav", 1) {}
 };
 } // namespace
@@ -303,7 +273,6 @@ protected:
 TEST_F(GapTest, VoiceSwitchLeavesSilenceOut) {
     doc.set_vas_level(0.05);
     ASSERT_TRUE(doc.record(RecordingKind::Note, u"", u"", CallDirection::None));
-    // Two seconds of speech, five of silence, two of speech, then silence.
     pump(14.0);
     const fs::path path(doc.current().path);
     doc.stop();
@@ -351,7 +320,7 @@ TEST_F(DocumentTest, IncomingCallIsRecordedUnderTheContactWithPicture) {
     ASSERT_TRUE(telephony::provide_connect());
     ASSERT_TRUE(pump(20, [&] { return doc.is_recording(); }));
     EXPECT_TRUE(doc.is_call_recording());
-    // The call's other side was asked for (the call device mixes it in; this one has none).
+    // The call's other side was asked for (this device has none).
     EXPECT_TRUE(doc.other_side_missing());
     const fs::path path(doc.current().path);
     EXPECT_EQ(path.parent_path(), m_world.main_folder() / "Incoming");
@@ -363,10 +332,14 @@ TEST_F(DocumentTest, IncomingCallIsRecordedUnderTheContactWithPicture) {
     ASSERT_TRUE(pump(20, [&] { return !doc.is_recording(); }));
     EXPECT_FALSE(m_quit) << "a program not started for the call goes on";
 
-    auto frames = id3_frames(path);
-    EXPECT_EQ(frames["TPE1"], "Ada Lovelace");
-    EXPECT_EQ(frames["TALB"], "Incoming");
-    EXPECT_EQ(frames["APIC"], "image/png 1200");
+    auto found = tags(path);
+    EXPECT_EQ(found["artist"], "Ada Lovelace");
+    EXPECT_EQ(found["album"], "Incoming");
+    EXPECT_EQ(run("ffmpeg -nostdin -v error -i " + quote(path) +
+                  " -map 0:v -c copy -f image2pipe - | wc -c")
+                  .out,
+              "1200\n")
+        << "the contact's picture";
     EXPECT_GT(ffprobe_duration(path), 0.8);
     const Events events = m_events.events();
     EXPECT_NE(std::find(events.begin(), events.end(), E::CallStateChanged), events.end());
@@ -409,16 +382,6 @@ TEST_F(DocumentTest, CallsWithoutAutoRecordAndHandMadeRecordings) {
     EXPECT_FALSE(doc.is_recording());
 }
 
-TEST_F(DocumentTest, PlaybackWhoseOutputGoesAwayStopsWithItsOwnEvent) {
-    const fs::path path = note(1.5);
-    ScopedEnv gone("QUILLORY_AUDIO_REMOVE_AFTER_MS", "500");
-    m_events.seen.clear();
-    ASSERT_TRUE(doc.play(path.u16string(), 0));
-    ASSERT_TRUE(pump(40, [&] { return !doc.is_playing(); }));
-    EXPECT_EQ(m_events.events(), (Events{E::Stopped, E::Stopped, E::SoundDeviceLost}));
-    EXPECT_FALSE(doc.play((m_world.root() / "missing.mp3").u16string(), 0));
-}
-
 namespace {
 
 // A stand-in for logind: each inhibitor is a pipe, its read end sees the end once it is let go.
@@ -459,7 +422,6 @@ TEST_F(DocumentTest, MachineIsKeptAwakeWhileRecordingOrPlaying) {
     EXPECT_TRUE(pump(20, [&] { return inhibitors().second == 0; })) << "let go at the stop";
     ScopedEnv real_time("QUILLORY_AUDIO_SPEED", "1");
     ASSERT_TRUE(doc.play(doc.current().path, 0));
-    // The pump counts at the fixture's pace: 20 is a second here.
     EXPECT_TRUE(pump(20, [&] { return inhibitors().second == 1; }));
     ASSERT_TRUE(pump(100, [&] { return !doc.is_playing(); }));
     EXPECT_TRUE(pump(20, [&] { return inhibitors().second == 0; }));
@@ -493,7 +455,6 @@ TEST_F(DocumentTest, LastWritesFailingEndTheRecordingAsAFailure) {
     const fs::path path = started();
     record_for(1.5);
     {
-        // The disk fills now: what the writer still holds cannot be written at the end.
         FileSizeLimit full(fs::file_size(path));
         doc.stop();
     }
@@ -519,7 +480,7 @@ TEST_F(DocumentTest, AFullDiskIsSaidWhenARecordingCannotStartOrATitleCannotBeSav
             << "no tag-only file is left behind";
     }
     const fs::path path = note(0.5);
-    const std::string title = id3_frames(path)["TIT2"];
+    const std::string title = tags(path)["title"];
     ASSERT_FALSE(title.empty());
     m_events.seen.clear();
     {
@@ -530,29 +491,7 @@ TEST_F(DocumentTest, AFullDiskIsSaidWhenARecordingCannotStartOrATitleCannotBeSav
     }
     EXPECT_EQ(m_events.events(), Events{E::NoSpace});
     EXPECT_TRUE(fs::exists(path));
-    EXPECT_EQ(id3_frames(path)["TIT2"], title);
-}
-
-TEST_F(DocumentTest, AppendingToAWavMadeElsewhereAddsToItsAudio) {
-    // Two seconds of the test speech in MS ADPCM, as another program writes it.
-    const fs::path path = m_world.main_folder() / "adpcm.wav";
-    fs::create_directories(m_world.main_folder());
-    run("sox " + quote(data_dir + "speech.wav") + " -r 8000 -c 1 -e ms-adpcm " + quote(path) +
-        " trim 0 2");
-    const double before = ffprobe_duration(path);
-    ASSERT_GT(before, 1.4);
-    ASSERT_TRUE(doc.select_record(path.u16string()));
-    m_events.seen.clear();
-    ASSERT_TRUE(doc.append());
-    EXPECT_EQ(m_events.events(), (Events{E::Stopped, E::AppendStarted}));
-    record_for(1.0);
-    doc.stop();
-    // What reached the file up to the stop, however late the stop came, as every reader sees it.
-    const double added = doc.recorded_seconds();
-    EXPECT_EQ(doc.stop_reason(), StopReason::Requested);
-    EXPECT_NEAR(ffprobe_duration(path), before + added, 0.15);
-    ASSERT_TRUE(doc.select_record(path.u16string()));
-    EXPECT_NEAR(doc.current().format.duration, before + added, 0.15);
+    EXPECT_EQ(tags(path)["title"], title);
 }
 
 // Through the hand-over's commands: "record" starts, then pauses and resumes; "mark" marks.
@@ -578,8 +517,6 @@ TEST_F(DocumentTest, MarkersFollowFileTimeThroughPauseAppendAndRename) {
     EXPECT_FALSE(doc.is_paused());
     record_for(3.0);
     const double recorded = doc.recorded_seconds();
-    doc.command_line(u"anything else");
-    EXPECT_TRUE(doc.is_recording());
     doc.stop();
     Events events = m_events.events();
     std::erase_if(events, [](E e) { return e == E::MarkersChanged || e == E::CurrentRenamed; });
@@ -588,7 +525,7 @@ TEST_F(DocumentTest, MarkersFollowFileTimeThroughPauseAppendAndRename) {
     const fs::path path(doc.current().path);
     const double before_append = ffprobe_duration(path);
     EXPECT_NEAR(before_append, recorded, 0.3) << "the paused time is left out";
-    const auto frames = id3_frames(path);
+    const auto texts = tags(path);
     ASSERT_TRUE(doc.select_record(path.u16string()));
     ASSERT_TRUE(doc.append());
     record_for(1.0);
@@ -598,7 +535,7 @@ TEST_F(DocumentTest, MarkersFollowFileTimeThroughPauseAppendAndRename) {
     EXPECT_NEAR(appended_at / 1000.0, before_append + appended_for, 0.3);
     record_for(1.5);
     doc.stop();
-    EXPECT_EQ(id3_frames(path), frames) << "the append leaves the tag's texts alone";
+    EXPECT_EQ(tags(path), texts) << "the append leaves the tag's texts alone";
     EXPECT_EQ(std::count_if(doc.records().begin(), doc.records().end(),
                             [&](const RecordInfo& r) { return r.path == path.u16string(); }),
               1)
@@ -606,14 +543,12 @@ TEST_F(DocumentTest, MarkersFollowFileTimeThroughPauseAppendAndRename) {
     ASSERT_EQ(doc.rename(u"Kept markers"), RenameOutcome::Renamed);
     const fs::path renamed(doc.current().path);
 
-    // What ffprobe finds, in order: start (ms) and title.
     EXPECT_EQ(run("ffprobe -v error -show_entries chapter=start:chapter_tags=title -of csv=p=0 " +
                   quote(renamed) + " 2>/dev/null")
                   .out,
               std::to_string(first) + ",Marker 1\n" + std::to_string(doc.markers()[1].time_ms) +
                   ",Marker 2\n" + std::to_string(appended_at) + ",Appended\n");
 
-    // Changed while not recording: renamed and removed in the file.
     ASSERT_TRUE(doc.select_record(renamed.u16string()));
     ASSERT_EQ(doc.markers().size(), 3u);
     EXPECT_TRUE(doc.rename_marker(1, u"Break"));
@@ -627,7 +562,6 @@ TEST_F(DocumentTest, MarkersFollowFileTimeThroughPauseAppendAndRename) {
 TEST_F(DocumentTest, MarkersBeyondTheTagsRoomGrowItWhileRecording) {
     const fs::path path = started();
     record_for(0.5);
-    // About 100 bytes each: the room kept for markers is used up after some 80.
     const std::u16string label(80, u'x');
     for (int i = 0; i < 120; ++i) {
         ASSERT_GE(doc.add_marker(label), 0) << i;
@@ -641,7 +575,6 @@ TEST_F(DocumentTest, MarkersBeyondTheTagsRoomGrowItWhileRecording) {
                   .out,
               "");
     EXPECT_NEAR(ffprobe_duration(path), recorded, 0.3) << "no audio lost or doubled";
-    // The tag grew beyond its first room.
     const std::string head = read_whole_file(path).substr(0, 10);
     EXPECT_GT((head[6] << 21) | (head[7] << 14) | (head[8] << 7) | head[9], 9000);
     EXPECT_EQ(
@@ -726,11 +659,9 @@ TEST_F(DocumentTest, RecordsMadeElsewhereAreListedAsTheyComeChangeAndGo) {
     ASSERT_TRUE(listed(call.parent_path() / "Again.mp3"));
 }
 
-// The settings: damaged values, and the Document applying and saving them.
 TEST(Settings, DamagedValuesGiveTheDefaults) {
     IsolatedWorld world;
     EXPECT_FALSE(hardware_speaker_on());
-    // Values another program or an old version left: what cannot be taken gives the default.
     const auto key = settings_key();
     foundation::write_dword(key, u"Volume", 524288);
     foundation::write_string(key, u"Boost", u"boost1");
@@ -792,13 +723,7 @@ TEST(Settings, BackgroundScanFindsRecordsOneEventEach) {
             << (std::string(name) == "empty.mp3" ? "" : "data");
     foundation::CActiveScheduler scheduler;
     Document document;
-    struct Found : DocumentListener {
-        int events = 0;
-        void on_document_event(DocumentEvent event, int) override {
-            if (event == DocumentEvent::RecordFound)
-                ++events;
-        }
-    } found;
+    Listener found;
     document.add_listener(&found);
     document.load_secondary_things();
     wait_for([&] {
@@ -806,12 +731,12 @@ TEST(Settings, BackgroundScanFindsRecordsOneEventEach) {
             platform::dispatch_message(message);
         return !document.scanning();
     });
-    EXPECT_EQ(found.events, 3);
+    const Events events = found.events();
+    EXPECT_EQ(std::count(events.begin(), events.end(), E::RecordFound), 3);
     EXPECT_EQ(document.records().size(), 3u);
     document.remove_listener(&found);
 }
 
-// The record storage: sizes, titles, file names and the list's order.
 namespace {
 
 void write_bytes(const fs::path& path, std::size_t size) {
@@ -820,21 +745,6 @@ void write_bytes(const fs::path& path, std::size_t size) {
 }
 
 } // namespace
-
-TEST(RecordStorage, SizeTextsAndTitleCleaning) {
-    // Each unit up to just below the next, with one decimal for megabytes.
-    const std::pair<uint64_t, std::u16string> sizes[] = {{0, u""},
-                                                         {1023, u"1023B"},
-                                                         {1024, u"1K"},
-                                                         {1048575, u"1023K"},
-                                                         {3 * 1048576 + 943719, u"3.9M"}};
-    for (const auto& [bytes, text] : sizes)
-        EXPECT_EQ(size_text(bytes), text) << bytes;
-    // Line breaks become a space, other control characters go.
-    EXPECT_EQ(clean_title(u"a\r\nb\x1b"
-                          u"c\u1b0a"),
-              u"a bc");
-}
 
 TEST(RecordStorage, FileNameRules) {
     IsolatedWorld world;
@@ -882,9 +792,6 @@ TEST(RecordStorage, ListIsSortedNewestFirstWithOnePathOnce) {
     EXPECT_EQ(list.insert(at(u"/c", 9), &inserted), 1);
     EXPECT_FALSE(inserted);
     EXPECT_EQ(list.size(), 4u);
-    list.erase(0);
-    EXPECT_EQ(list.find(u"/a"), 2);
-    EXPECT_EQ(list.find(u"/b"), -1);
     list.assign({at(u"/x", 1), at(u"/y", 2), at(u"/x", 3)});
     ASSERT_EQ(list.size(), 2u);
     EXPECT_EQ(list[0].path, u"/y");
@@ -900,7 +807,6 @@ protected:
         ASSERT_TRUE(m_bus.start_mock(m_mock, QV_SOURCE_DIR "/tests/platform/callaudiod_mock.py",
                                      "org.mobian_project.CallAudio", false));
     }
-    // The switch as the service holds it.
     std::string speaker_state() const {
         return m_bus.python("print(bus.get_object('org.mobian_project.CallAudio', "
                             "'/org/mobian_project/CallAudio').Get('org.mobian_project.CallAudio',"
@@ -935,45 +841,26 @@ TEST_F(PhoneSpeakerTest, EndOfARecordingOnlyUndoesItsOwnSwitch) {
 
 } // namespace
 
-namespace {
-
-// Makes every new thread ask for a stack no system can give, for the life of the object.
-class NoNewThreads {
-public:
-    NoNewThreads() {
-        pthread_getattr_default_np(&m_saved);
-        pthread_attr_t huge;
-        pthread_attr_init(&huge);
-        pthread_attr_setstacksize(&huge, size_t(1) << 46);
-        m_applied = pthread_setattr_default_np(&huge) == 0;
-        pthread_attr_destroy(&huge);
-    }
-    ~NoNewThreads() {
-        pthread_setattr_default_np(&m_saved);
-        pthread_attr_destroy(&m_saved);
-    }
-    bool applied() const { return m_applied; }
-
-private:
-    pthread_attr_t m_saved;
-    bool m_applied{false};
-};
-
-} // namespace
-
 // Where the system gives no new threads every start fails cleanly, and nothing hangs.
-TEST(NoThreads, RecordingAndPlaybackFailInsteadOfEndingTheProgram) {
+TEST(NoThreads, RecordingFailsInsteadOfEndingTheProgram) {
     testing_support::Watchdog watchdog(60);
-    controller_test::IsolatedWorld world;
-    testing_support::ScopedEnv audio("QUILLORY_AUDIO", "null");
+    IsolatedWorld world;
+    ScopedEnv audio("QUILLORY_AUDIO", "null");
     foundation::CActiveScheduler scheduler;
-    NoNewThreads limit;
-    if (!limit.applied())
-        GTEST_SKIP() << "the default thread attributes cannot be changed here";
-    {
-        controller::Document document;
-        EXPECT_FALSE(document.record(controller::RecordingKind::Note, u"", u"",
-                                     telephony::CallDirection::None));
+    // Every new thread asks for a stack no system can give.
+    pthread_attr_t saved, huge;
+    pthread_getattr_default_np(&saved);
+    pthread_attr_init(&huge);
+    pthread_attr_setstacksize(&huge, size_t(1) << 46);
+    const bool applied = pthread_setattr_default_np(&huge) == 0;
+    pthread_attr_destroy(&huge);
+    if (applied) {
+        Document document;
+        EXPECT_FALSE(document.record(RecordingKind::Note, u"", u"", CallDirection::None));
         EXPECT_FALSE(document.is_recording());
     }
+    pthread_setattr_default_np(&saved);
+    pthread_attr_destroy(&saved);
+    if (!applied)
+        GTEST_SKIP() << "the default thread attributes cannot be changed here";
 }

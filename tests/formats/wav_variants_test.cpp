@@ -1,5 +1,5 @@
 // WAV files as other programs write them (WAVE_FORMAT_EXTENSIBLE, floating point, many
-// channels, chunks before "fmt "), read by our reader and judged against sox and ffprobe.
+// channels, chunks before "fmt "), read by our reader and judged against sox.
 
 #include "formats/factory.h"
 #include "formats/wav_reader.h"
@@ -43,34 +43,9 @@ std::vector<int32_t> sox_decoded(const std::filesystem::path& path, int bits) {
     return unpack(bytes.data(), bytes.size(), bits);
 }
 
-struct Stream {
-    std::vector<int32_t> samples;
-    int channels{0}, bits{0}, rate{0};
-    bool consistent{true}; // every block of the same format
-};
-
-Stream read_all(audio::FileReader& reader) {
-    Stream stream;
-    SampleSink end;
-    audio::connect(reader.output(), &end);
-    for (;;) {
-        audio::AudioBlock block;
-        audio::pull(end, block, 9000);
-        if (block.empty())
-            break;
-        if (stream.bits != 0 &&
-            (block.bits_per_sample != stream.bits || block.channels != stream.channels ||
-             block.sample_rate != stream.rate))
-            stream.consistent = false;
-        stream.channels = block.channels;
-        stream.bits = block.bits_per_sample;
-        stream.rate = block.sample_rate;
-        EXPECT_EQ(block.size() % size_t(block.bytes_per_frame()), 0u);
-        auto part = unpack(block.bytes.data(), block.size(), block.bits_per_sample);
-        stream.samples.insert(stream.samples.end(), part.begin(), part.end());
-    }
-    audio::connect(reader.output(), nullptr);
-    return stream;
+// The reader's stream as signed integers of its own width.
+std::vector<int32_t> samples_of(const Decoded& decoded) {
+    return unpack(decoded.bytes.data(), decoded.bytes.size(), decoded.bits);
 }
 
 } // namespace
@@ -99,9 +74,6 @@ TEST(WavVariants, ExtensibleFloatAndManyChannelsReadAsTheToolsReadThem) {
          "ffmpeg -nostdin -v error -f lavfi -i sine=f=700:d=0.4 -ac 2 -c:a pcm_f64le $OUT", 2, 32,
          44100, 256},
         {"sox 32-bit integer", "sox -n -r 8000 -b 32 -c 1 $OUT synth 0.5 sine 100", 1, 32, 8000, 0},
-        {"ffmpeg JUNK before fmt",
-         "ffmpeg -nostdin -v error -f lavfi -i sine=f=440:d=0.5 -c:a pcm_s16le -rf64 auto $OUT", 1,
-         16, 44100, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -117,24 +89,22 @@ TEST(WavVariants, ExtensibleFloatAndManyChannelsReadAsTheToolsReadThem) {
         EXPECT_EQ(reader->channels(), c.channels);
         EXPECT_EQ(reader->bits_per_sample(), c.bits);
         EXPECT_EQ(reader->sample_rate(), c.rate);
-        EXPECT_EQ(std::to_string(reader->channels()), ffprobe_stream(path, "channels"));
-        EXPECT_EQ(std::to_string(reader->sample_rate()), ffprobe_stream(path, "sample_rate"));
-        EXPECT_NEAR(reader->duration(), std::atof(ffprobe_stream(path, "duration").c_str()), 0.001);
+        EXPECT_NEAR(reader->duration(), soxi(path, "-D"), 0.001);
 
-        Stream ours = read_all(*reader);
-        EXPECT_TRUE(ours.consistent);
-        EXPECT_EQ(ours.channels, c.channels);
-        EXPECT_EQ(ours.bits, c.bits);
-        EXPECT_EQ(ours.rate, c.rate);
+        const Decoded decoded = pull_all(*reader, 9000);
+        EXPECT_TRUE(decoded.consistent);
+        EXPECT_EQ(decoded.channels, c.channels);
+        EXPECT_EQ(decoded.bits, c.bits);
+        EXPECT_EQ(decoded.rate, c.rate);
+        const auto ours = samples_of(decoded);
         auto theirs = sox_decoded(path, c.bits);
-        ASSERT_EQ(ours.samples.size(), theirs.size());
+        ASSERT_EQ(ours.size(), theirs.size());
         ASSERT_FALSE(theirs.empty());
         int32_t worst = 0;
         double energy = 0;
         for (size_t i = 0; i < theirs.size(); ++i) {
-            worst =
-                std::max(worst, int32_t(std::min<int64_t>(
-                                    std::llabs(int64_t(ours.samples[i]) - theirs[i]), INT32_MAX)));
+            worst = std::max(worst, int32_t(std::min<int64_t>(
+                                        std::llabs(int64_t(ours[i]) - theirs[i]), INT32_MAX)));
             energy += double(theirs[i]) * theirs[i];
         }
         EXPECT_LE(worst, c.tolerance);
@@ -142,10 +112,10 @@ TEST(WavVariants, ExtensibleFloatAndManyChannelsReadAsTheToolsReadThem) {
 
         // Seeking lands on whole frames of the stored format.
         ASSERT_TRUE(reader->seek(0.25));
-        Stream rest = read_all(*reader);
+        const auto rest = samples_of(pull_all(*reader, 9000));
         const size_t skipped = size_t(0.25 * c.rate) * size_t(c.channels);
-        ASSERT_EQ(rest.samples.size(), theirs.size() - skipped);
-        EXPECT_LE(std::llabs(int64_t(rest.samples[0]) - theirs[skipped]), c.tolerance);
+        ASSERT_EQ(rest.size(), theirs.size() - skipped);
+        EXPECT_LE(std::llabs(int64_t(rest[0]) - theirs[skipped]), c.tolerance);
     }
 }
 
@@ -177,9 +147,9 @@ TEST(WavVariants, ChunksBeforeFormatAreSkipped) {
     auto reader = formats::open_reader(u16(path));
     ASSERT_TRUE(reader);
     EXPECT_DOUBLE_EQ(reader->duration(), 0.5);
-    Stream ours = read_all(*reader);
-    EXPECT_EQ(ours.samples, sox_decoded(path, 16));
-    EXPECT_EQ(ours.samples.size(), 4000u);
+    const auto ours = samples_of(pull_all(*reader));
+    EXPECT_EQ(ours, sox_decoded(path, 16));
+    EXPECT_EQ(ours.size(), 4000u);
 
     // A chunk before "fmt " that claims more than the file holds: not a WAV.
     write_bytes(

@@ -1,5 +1,5 @@
 // The WAV writers: appending, sizes kept current while writing, blocks of other formats, empty
-// input and the 4 GiB limit, judged by sox, ffprobe and our own reader.
+// input and the 4 GiB limit, judged by sox and our own reader.
 
 #include "formats/factory.h"
 #include "formats_support.h"
@@ -40,7 +40,6 @@ void expect_consistent_sizes(const std::filesystem::path& path, uint32_t header_
 struct Coding {
     const char* codec;
     uint32_t header_size;
-    uint32_t block_align;
     uint32_t samples_per_block;
 };
 
@@ -48,8 +47,8 @@ struct Coding {
 
 TEST(WavWriter, EmptyFilesAndAppendsThatContinueTheDataOfEveryCoding) {
     TempDir dir;
-    const Coding codings[] = {{"PCM", 44, 2, 1}, {"ADPCM", 90, 256, 500}, {"GSM", 60, 65, 320}};
-    const auto first = tone(6000, 440);
+    const Coding codings[] = {{"PCM", 44, 1}, {"ADPCM", 90, 500}, {"GSM", 60, 320}};
+    const auto first = tone(6100, 440); // ends inside an ADPCM and a GSM block
     const auto second = tone(7000, 880);
     for (const Coding& coding : codings) {
         SCOPED_TRACE(coding.codec);
@@ -78,7 +77,6 @@ TEST(WavWriter, EmptyFilesAndAppendsThatContinueTheDataOfEveryCoding) {
         EXPECT_TRUE(std::equal(before.begin(), before.end(), after.begin()));
         const double loudness = rms(second.data() + 500, 6000);
         EXPECT_NEAR(rms(after.data() + old_part + 500, 6000), loudness, 0.15 * loudness);
-        EXPECT_NEAR(ffprobe_duration(path), double(old_part + second.size()) / 8000, 0.07);
 
         reader = formats::open_reader(u16(path));
         ASSERT_TRUE(reader);

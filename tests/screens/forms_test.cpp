@@ -70,11 +70,12 @@ TEST_F(ScreensTest, DeleteAsksWithTheCountAndOnlyOkDeletesTheListedRecords) {
     FormConfirmation& confirm = m_main->confirmation_form();
     ASSERT_EQ(m_stack.top_form(), &confirm);
     EXPECT_EQ(text_of(confirm, u"text"), u"Delete 2 records?");
-    confirm.cancel();
+    confirm.place(0, 0, 240, 320);
+    tap(*confirm.find_child(u"btnCancel"));
     EXPECT_TRUE(m_stack.top_form() == m_main.get() && m_document->records().size() == 3);
 
     m_main->menu_items(u"Delete");
-    confirm.ok();
+    tap(*confirm.find_child(u"btnOk"));
     confirm.ok(); // a second tap deletes nothing more
     EXPECT_EQ(m_document->records().size(), 1u);
     // Both wait in the trash; the one not listed stays.
@@ -123,8 +124,8 @@ TEST_F(ScreensTest, SettingsOfferQuickRecordOnlyWhenThereAreKeysAndKeepTheirTitl
     ASSERT_EQ(m_main->quick_record_form().entries().size(), 1u);
     EXPECT_EQ(m_main->quick_record_form().entries()[0].name, u"Side");
 
-    // A quality chosen, a setting flipped, and the way back ("Cancel") all return to the
-    // settings under their title.
+    // A quality chosen, a setting flipped, a boost chosen and the way back ("Cancel") all
+    // return to the settings under their title.
     skin::Menu& menu = m_main->menu();
     m_main->open_menu();
     menu.choose(u"Settings");
@@ -132,12 +133,14 @@ TEST_F(ScreensTest, SettingsOfferQuickRecordOnlyWhenThereAreKeysAndKeepTheirTitl
     EXPECT_EQ(menu.caption_text(), settings);
     menu.choose(u"Format");
     EXPECT_EQ(menu.caption_text(), m_properties.text(u"Format"));
-    for (const char16_t* item : {u"Mp3Low", u"Speaker", u"Boost", u"Settings"}) {
+    for (const char16_t* item :
+         {u"Mp3Low", u"Speaker", u"Boost", u"Settings", u"Boost", u"Boost2"}) {
         menu.choose(item);
         EXPECT_EQ(menu.caption_text(),
                   item == std::u16string_view(u"Boost") ? m_properties.text(item) : settings);
     }
-    EXPECT_TRUE(m_document->settings().format == u"Mp3Low" && m_document->settings().speaker);
+    EXPECT_TRUE(m_document->settings().format == u"Mp3Low" && m_document->settings().speaker &&
+                m_document->settings().boost == u"Boost2");
     EXPECT_TRUE(m_main->menu_items(u"Exit").empty());
     EXPECT_EQ(m_quits, 1);
 }
@@ -193,7 +196,8 @@ TEST_F(ScreensTest, AFullDiskAndARecordThatCannotPlayShowTheirReasons) {
     m_main->edit_form().open(view, view.name_button().caption());
     m_main->edit_form().edit().command(
         skin::Command{skin::Edit::command_text, std::u16string(1500, u't')});
-    m_main->edit_form().ok();
+    m_main->edit_form().place(0, 0, 240, 320);
+    tap(*m_main->edit_form().find_child(u"btnOk"));
     {
         testing_support::ScopedEnv full("QUILLORY_FULL_DISK",
                                         (m_world.root() / "home/Documents").string());
@@ -347,6 +351,11 @@ TEST_F(ScreensTest, PlaybackFormJumpsBetweenMarkersAndEditsThem) {
     ASSERT_EQ(tag.markers().size(), 1u);
     EXPECT_EQ(tag.markers()[0].label, u"Proof");
     EXPECT_EQ(ids(view.menu_items(u"Markers")), (Items{u"Marker:0", u"Cancel"}));
+
+    // Deleted from its own menu once confirmed: the record goes to the trash.
+    view.menu_items(u"Delete");
+    m_main->confirmation_form().ok();
+    EXPECT_TRUE(!fs::exists(path) && fs::exists(m_world.trash() / "files/Lecture.mp3"));
 }
 
 } // namespace

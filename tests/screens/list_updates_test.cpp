@@ -49,12 +49,6 @@ protected:
         skin::VListRow* row = list.row_of(position);
         return row && row->y() >= list.y() && row->y() + row->height() <= list.y() + list.height();
     }
-
-    // Lets the list's rows grow and shrink to their end.
-    void settle() {
-        for (int i = 0; i < 20; ++i)
-            m_main->list().tick(0.05);
-    }
 };
 
 TEST_F(ListUpdatesTest, ScanInsertsEachFoundRecordAsOneRow) {
@@ -81,10 +75,6 @@ TEST_F(ListUpdatesTest, ScanInsertsEachFoundRecordAsOneRow) {
     EXPECT_TRUE(is_marked(1) && is_marked(2) && is_marked(4) && !is_marked(0));
     EXPECT_EQ(std::vector({row_title(0), row_title(3), row_title(4)}),
               (std::vector<std::u16string>{u"Newest note", u"Middle call", u"Shopping list"}));
-    // A new row grows from nothing.
-    EXPECT_LT(m_main->list().row_of(0)->height(), rows[0]->height());
-    settle();
-    EXPECT_EQ(m_main->list().row_of(0)->height(), rows[0]->height());
 }
 
 TEST_F(ListUpdatesTest, WhileFilteringOnlyMatchingRecordsAreInserted) {
@@ -115,11 +105,6 @@ TEST_F(ListUpdatesTest, DeletingTheCurrentRecordRemovesOnlyItsRow) {
     EXPECT_EQ(m_main->list().item_count(), 2);
     EXPECT_TRUE(m_main->list().row_of(0) == first && m_main->list().row_of(1) == last);
     EXPECT_TRUE(is_marked(0) && is_marked(1) && row_title(1) == u"Shopping list");
-    // The removed row shrinks away.
-    EXPECT_EQ(m_main->list().rows().size(), 3u);
-    settle();
-    EXPECT_EQ(m_main->list().rows().size(), 2u);
-    EXPECT_EQ(last->y(), first->y() + first->height());
 
     // With a filter, a deleted record that was not listed changes no row.
     m_main->open_filter();
@@ -136,8 +121,6 @@ TEST_F(ListUpdatesTest, DeletingTheCurrentRecordRemovesOnlyItsRow) {
     ASSERT_TRUE(m_document->select_record(m_document->records()[0].path));
     m_document->remove();
     EXPECT_TRUE(m_main->visible().empty() && m_main->list().item_count() == 0);
-    settle();
-    EXPECT_TRUE(m_main->list().rows().empty());
 }
 
 TEST_F(ListUpdatesTest, RenamingRefreshesTheRowOrTakesItOutOfTheFilter) {

@@ -32,27 +32,15 @@ public:
     void prepare();
     // Starts the program and waits for the main form with `rows` rows.
     void start(size_t rows);
-    // Format Low and boost Medium from the Settings menu; both stored in the registry.
-    void choose_format_and_boost();
-    // Record (a double tap), a marker, 3 s of speech, stop: a new row and a 32 kbit/s MP3.
-    void record_three_seconds();
-    // The keypad's 7 (p, q, r, s) keeps "Record" and hides "Zed other".
-    void filter_with_keypad();
-    // Tap the new row: it plays to its end; the played sound has the record's length.
-    void play_to_end();
-    // Rename from the playback form (typed): the file and its ID3 title follow.
-    void rename_from_playback(const std::string& title);
-    // "Record more" from the playback menu: the file grows.
-    void append();
-    // Jump back to the marker with a tap on its tick, and trim the record from it on: the file
-    // keeps the rest, the original goes to the trash.
+    // Record (a double tap), a marker, 5 s of speech, stop: a new row and an MP3.
+    void record_with_a_marker();
+    // Play the new record, jump back to the marker with a tap on its tick and play on to the
+    // end; trim the record from the marker on: the file keeps the rest, the original goes to
+    // the trash.
     void jump_to_marker_and_trim();
-    // Delete from the playback menu: Cancel keeps the file, OK moves it to the trash.
-    void delete_with_confirmation();
-    // Close the filter, play "Zed other", pause it and drag its position knob far ahead.
-    void drag_position_knob();
-    // Tap the waveform further on and play the rest at 2x.
-    void listen_with_waveform();
+    // Play "Zed other", pause it, drag its position knob far ahead, tap the waveform half way
+    // and play the rest at 2x.
+    void seek_with_knob_and_waveform();
     // A call started with "call" is recorded into Incoming under the contact's name, and the
     // program ends with the call.
     void call_recording();
@@ -78,14 +66,12 @@ private:
     bool wait_recording_form();
     // Taps stop, not sooner than a user's next tap could be told from a double tap on record.
     void stop_recording();
-    std::filesystem::path only_new_record() const;
 
     testing_support::ProgramSession& m_session;
     testing_support::InputDriver& m_input;
     std::string m_name;
     std::unique_ptr<testing_support::Process> m_program;
     std::filesystem::path m_record; // the record this round made
-    std::string m_title;            // and its title
     int m_reports{0};
     std::chrono::steady_clock::time_point m_recording_seen;
 };

@@ -44,12 +44,20 @@ TEST(QuickRecordCommands, TheProgramsCommandCountsWithEitherQuoteOnly) {
     EXPECT_FALSE(runs_program(u"quillory", u""));
 }
 
-class QuickRecordTest : public ::testing::Test {
+// The "QuickRecord" form over a registry store of its own and the test skin.
+class QuickRecordFormTest : public ::testing::Test {
 protected:
-    QuickRecordTest() : m_config("QUILLORY_CONFIG_DIR", (m_dir / "config").string()) {
+    QuickRecordFormTest() : m_config("QUILLORY_CONFIG_DIR", (m_dir / "config").string()) {
+        platform::registry_close();
+        EXPECT_TRUE(screens_test::load_screens_skin(m_properties, m_dir.path()));
+        m_properties.texts().assign({{u"Key_launch", u"Taste %number%"}}, u"");
+        m_stack.set_screen_size(240, 320);
+    }
+    ~QuickRecordFormTest() override {
+        m_form.reset();
+        skin::unregister_framework_components(skin::ComponentFactory::instance());
         platform::registry_close();
     }
-    ~QuickRecordTest() override { platform::registry_close(); }
 
     static void add_key(const std::u16string& subkey, const std::u16string& name,
                         const std::u16string& command) {
@@ -60,22 +68,6 @@ protected:
         std::u16string out = u"(none)";
         foundation::read_string(keys_path + subkey, u"", out);
         return out;
-    }
-
-    testing_support::TempDir m_dir;
-    testing_support::ScopedEnv m_config;
-};
-
-class QuickRecordFormTest : public QuickRecordTest {
-protected:
-    QuickRecordFormTest() {
-        EXPECT_TRUE(screens_test::load_screens_skin(m_properties, m_dir.path()));
-        m_properties.texts().assign({{u"Key_launch", u"Taste %number%"}}, u"");
-        m_stack.set_screen_size(240, 320);
-    }
-    ~QuickRecordFormTest() override {
-        m_form.reset();
-        skin::unregister_framework_components(skin::ComponentFactory::instance());
     }
 
     void make_form() {
@@ -98,6 +90,8 @@ protected:
         m_form->pen_button(skin::PenEvent{x, y, 10, 0, false, false});
     }
 
+    testing_support::TempDir m_dir;
+    testing_support::ScopedEnv m_config;
     skin::Properties m_properties;
     skin::FormStack m_stack;
     std::unique_ptr<FormQuickRecord> m_form;

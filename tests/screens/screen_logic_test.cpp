@@ -5,12 +5,14 @@
 #include "screens/record_filter.h"
 #include "screens/screen_formats.h"
 #include "screens/screen_menus.h"
+#include "screens_fixture.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
 #include <optional>
 
 using namespace screens;
+using screens_test::ids;
 using Items = std::vector<std::u16string>;
 
 namespace {
@@ -27,13 +29,6 @@ controller::RecordInfo record(std::u16string artist, std::u16string title) {
     info.artist = std::move(artist);
     info.title = std::move(title);
     return info;
-}
-
-Items ids(const std::vector<skin::MenuItem>& items) {
-    Items out;
-    for (const auto& item : items)
-        out.push_back(item.id);
-    return out;
 }
 
 std::vector<skin::MenuItem> menu(std::u16string_view id, const MainMenuState& state) {
@@ -83,14 +78,6 @@ TEST(FilterMatch, WordStartsOnlyWithTheKeysCharacterSets) {
     EXPECT_FALSE(match_filter(u"call 312", u"12", none) || match_filter(u"  ", u" ", none));
 }
 
-TEST(FilterMatch, AWordAfterAnyPunctuationIsFound) {
-    for (char16_t c : std::u16string_view(u" /:-.,;!?#*_=\\|(){}[]<>~`@$%^&\"'")) {
-        const std::u16string text = std::u16string(u"x") + c + u"b";
-        EXPECT_EQ(match_filter(text, u"2", phone_keys()), 2u) << char(c);
-    }
-    EXPECT_FALSE(match_filter(u"xab0b", u"2", phone_keys()));
-}
-
 TEST(VisibleList, ArtistTitleOrMarkerLabelsMatchInListOrder) {
     std::vector<controller::RecordInfo> records{
         record(u"Bob Smith", u"Lunch"), record(u"Record", u"Shopping"),
@@ -115,27 +102,6 @@ TEST(LocationPictures, MainMemoryOrCardAndTheCallFolders) {
                           std::u16string(base) + u"/My Quillory/" + folder + u"a.mp3", docs),
                       std::u16string(picture) + suffix);
     EXPECT_FALSE(lies_under(u"/x", u""));
-}
-
-TEST(MainMenus, TheFileMenuOffersOnlyWhatCanBeDone) {
-    struct Case {
-        uint32_t listed;
-        bool card, in_main_memory;
-        Items offered;
-    };
-    const Case cases[] = {
-        {0, false, false, {u"Refresh", u"Cancel"}},
-        {3, true, false, {u"Delete", u"Refresh", u"Cancel"}}, // all on the card already
-        {3, true, true, {u"Delete", u"Move", u"Refresh", u"Cancel"}},
-        {3, false, true, {u"Delete", u"Refresh", u"Cancel"}},
-    };
-    for (const Case& c : cases) {
-        MainMenuState state;
-        state.listed = c.listed;
-        state.card_present = c.card;
-        state.listed_in_main_memory = c.in_main_memory;
-        EXPECT_EQ(ids(menu(u"File", state)), c.offered) << c.listed << c.card << c.in_main_memory;
-    }
 }
 
 TEST(MainMenus, SettingsFollowTheSettingsAndCheckTheCurrentChoiceOnly) {

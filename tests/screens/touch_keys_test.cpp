@@ -97,13 +97,19 @@ TEST_F(ScreensTouchAndKeys, EscCancelsEnterConfirmsAndAHeldRecordOpensItsMenu) {
     ASSERT_TRUE(round.wait_form("frmView"));
     ASSERT_TRUE(round.wait_text("btnName", "Kestrel", "the new title"));
 
-    // Esc on the confirmation keeps the record.
+    // The confirmation's OK names the deletion of this record, not of the listed ones; Esc
+    // keeps the record, which takes its new name when the playback form closes.
     round.tap("btnMenu");
     round.tap_row(round.caption("Delete_this"));
     ASSERT_TRUE(round.wait_form("frmConfirmation"));
+    const InspectNode* ok = session.inspect().shown("btnOk");
+    EXPECT_TRUE(ok && ok->has_text(round.caption("Delete_this")) &&
+                !ok->has_text(round.caption("Delete")));
     input.send(escape);
     ASSERT_TRUE(round.wait_form("frmView"));
-    EXPECT_TRUE(fs::exists(session.records_folder() / (held_title + ".wav")));
+    round.tap("btnClose");
+    ASSERT_TRUE(round.wait_form("frmMain"));
+    EXPECT_TRUE(fs::exists(session.records_folder() / "Kestrel.wav"));
 }
 
 TEST_F(ScreensTouchAndKeys, ASecondFingerNeitherTapsNorMoves) {

@@ -80,9 +80,7 @@ void round_at(int scale, std::map<std::string, InspectNode>& controls) {
         ASSERT_NE(control, nullptr) << id;
         controls[id] = *control;
     }
-    round.choose_format_and_boost();
-    ASSERT_FALSE(::testing::Test::HasFailure());
-    round.record_three_seconds();
+    round.record_with_a_marker();
     ASSERT_FALSE(::testing::Test::HasFailure());
     // Turned and back: the frames change size with the window (new shared buffers) and the
     // picture follows.

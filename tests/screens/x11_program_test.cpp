@@ -1,5 +1,5 @@
 // The real program on a private X server, given input by xdotool: the pointer and keyboard go
-// through X and SDL as a user's would. The round is the headless one's.
+// through X and SDL as a user's would, through the whole round from recording to a call.
 
 #include "screens/program_scenario.h"
 #include "support/temp_dir.h"

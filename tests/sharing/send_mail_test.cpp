@@ -66,16 +66,15 @@ TEST_F(SendByMail, ThunderbirdThroughXdgEmailGetsEveryNameWhole) {
     ScopedEnv mailer("MAILER", "");
     unsetenv("MAILER");
 
+    // Commas, blanks, quotes, shell and URL characters, and a name that is not UTF-8.
     for (const std::string name :
-         {"Record 5 May, 2026, 10_31.mp3", "Ada  two  blanks, and 'quotes'.mp3",
-          "semi;colon &amp *star? [x] $HOME.mp3", "Caf\xC3\xA9 \xE9 %41.mp3",
-          "Ada \"x\" 5 May.mp3"}) {
+         {"Ada  two, 'quotes' \"x\".mp3", "semi;colon &amp *star? [x] $HOME.mp3",
+          "Caf\xC3\xA9 \xE9 %41.mp3"}) {
         const fs::path record = m_dir / name;
         std::ofstream(record) << "ID3";
         fs::remove(m_bin / "thunderbird.args");
         ASSERT_TRUE(sharing::send_by_mail(foundation::from_utf8(record.string())));
         const std::string given = arguments_of(m_bin / "thunderbird");
-        // thunderbird -compose "attachment='URL'"
         const std::string start = "-compose\nattachment='";
         ASSERT_EQ(given.rfind(start, 0), 0u) << given;
         const size_t end = given.find('\'', start.size());

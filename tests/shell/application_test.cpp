@@ -1,6 +1,5 @@
 #include "platform/clock.h"
 #include "platform/messages.h"
-#include "platform/single_instance.h"
 #include "shell/application.h"
 #include "shell/key_codes.h"
 #include "support/temp_dir.h"
@@ -38,13 +37,10 @@ struct RecordingForms : FormHost {
 };
 
 struct RecordingDelegate : ApplicationListener {
-    std::vector<std::u16string> command_lines;
     bool allow_close{false};
     bool consume_keys{false};
     int background{0}, foreground{0};
-    void on_other_instance_started(const std::u16string& line) override {
-        command_lines.push_back(line);
-    }
+    void on_other_instance_started(const std::u16string&) override {}
     bool may_close() override { return allow_close; }
     void on_went_to_background() override { ++background; }
     void on_came_to_foreground() override { ++foreground; }
@@ -69,13 +65,6 @@ protected:
     platform::LResult send(uint32_t message, platform::WParam wparam, LParam lparam) {
         return platform::send_message(application.game().window(), message, wparam, lparam);
     }
-    void pump() {
-        platform::Message message;
-        while (
-            platform::peek_message(message, application.game().window(), platform::WM_USER, 0xFFFF))
-            platform::dispatch_message(message);
-    }
-
     testing_support::TempDir folder;
     testing_support::ScopedEnv config;
     RecordingDelegate delegate;
@@ -131,21 +120,6 @@ TEST_F(ApplicationWindow, KeysCarryRepeatAndGoToDelegateFirst) {
     EXPECT_EQ(forms->typed, u"\u00e9");
 }
 
-TEST_F(ApplicationWindow, CopiedCommandLinesArriveInOrderThroughThePostedMessage) {
-    auto copy = [&](const std::u16string& text) {
-        std::string bytes = platform::SingleInstance::frame(text).substr(8);
-        platform::CopyData data{0, uint32_t(bytes.size()), bytes.data()};
-        return send(platform::WM_COPYDATA, 0, LParam(reinterpret_cast<intptr_t>(&data)));
-    };
-    EXPECT_EQ(copy(u"call"), 1);
-    EXPECT_EQ(copy(u"%CommandLineEmpty%"), 1);
-    EXPECT_EQ(copy(u"record \u00e9"), 1);
-    EXPECT_TRUE(delegate.command_lines.empty()); // handled later, from the loop
-    pump();
-    EXPECT_EQ(delegate.command_lines,
-              (std::vector<std::u16string>{u"call", u"", u"record \u00e9"}));
-}
-
 TEST_F(ApplicationWindow, CloseAsksTheDelegateAndThenQuits) {
     send(platform::WM_CLOSE, 0, 0);
     EXPECT_TRUE(platform::is_window(application.game().window()));
@@ -198,17 +172,4 @@ TEST(ClientRectangle, HeaderAndReserveFollowTheScreen) {
         EXPECT_EQ(client_rect_for(screen, c.windowed, c.task_bar, c.smartphone, 480, 640), c.client)
             << c.width << "x" << c.height << " " << c.dpi << c.windowed << c.task_bar;
     }
-}
-
-TEST(ApplicationDeathTest, SecondApplicationIsFatal) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    testing_support::TempDir folder;
-    testing_support::ScopedEnv config("XDG_CONFIG_HOME", folder.path().string());
-    EXPECT_EXIT(
-        {
-            Application first(u"A", Application::Options{false});
-            Application second(u"B", Application::Options{false});
-        },
-        ::testing::ExitedWithCode(0),
-        "Gluck: Singleton is already instantiated @ Singleton::Singleton\\(\\)");
 }

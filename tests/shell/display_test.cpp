@@ -1,15 +1,12 @@
-// The headless window: its size and density, screenshots, waking from another thread.
+// The headless window: its size and density, and its screenshots.
 
-#include "platform/clock.h"
 #include "platform/display.h"
 #include "platform/messages.h"
 #include "png_convert.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
-#include "support/watchdog.h"
 
 #include <gtest/gtest.h>
-#include <thread>
 #include <tuple>
 
 namespace {
@@ -74,19 +71,6 @@ TEST_F(HeadlessDisplay, ScreenshotsHoldTheBackBufferPixelForPixel) {
     EXPECT_FALSE(display->save_screenshot((folder / "missing" / "x.png").string()));
     // No screen: no box, and the caller learns it.
     EXPECT_TRUE(!display->message_box("title", "text") && display->software_renderer());
-}
-
-TEST_F(HeadlessDisplay, PostFromAnotherThreadEndsTheWait) {
-    testing_support::Watchdog watchdog(20);
-    std::thread poster([w = window] { platform::post_message(w, platform::WM_USER + 3, 0, 0); });
-    const uint32_t start = platform::tick_count();
-    platform::Message message;
-    while (!platform::peek_message(message, window, platform::WM_USER + 3, platform::WM_USER + 3) &&
-           platform::tick_count() - start < 10000)
-        display->wait_events(10000);
-    poster.join();
-    EXPECT_EQ(message.message, uint32_t(platform::WM_USER + 3));
-    EXPECT_LT(platform::tick_count() - start, 5000u);
 }
 
 TEST(DisplaySize, TheSkinFillsPhoneWindowsAndStaysDoubledOnLargerOnes) {

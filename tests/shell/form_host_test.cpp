@@ -1,5 +1,5 @@
 // The form stack in the application window: pen points into form coordinates, the inspector's
-// tree, the settled hook, and whether the loop may sleep.
+// tree, the settled hook, new sizes and the dimming.
 
 #include "platform/messages.h"
 #include "shell/application.h"
@@ -180,32 +180,6 @@ TEST_F(FormHostTest, TheLastStepOfTheDimmingReachesTheScreen) {
     forms.stack().close_form(*menu);
     settle();
     EXPECT_TRUE(forms.stack().dim_level() == skin::FormStack::undimmed && pixels[0] == 0x07E0);
-}
-
-TEST(FormHostLoop, TheLoopSleepsWhenNothingMoves) {
-    testing_support::ScopedEnv screen("QUILLORY_SCREEN", "48x64");
-    testing_support::TempDir dir;
-    testing_support::ScopedEnv runtime("XDG_RUNTIME_DIR", dir.path().string());
-    shell::Application application(u"Quillory Vozir");
-    ASSERT_NE(application.game().display(), nullptr);
-    application.game().set_direct_mode(0);
-    skin::Properties properties;
-    auto path = testing_support::write_test_skin(dir.path(), "test.skin", skin_source);
-    ASSERT_TRUE(properties.load_skin(path.u16string(), 96));
-    skin::Form one(properties);
-    one.require_form(properties, u"FormOne");
-    // The first frames size the stack to the screen; then nothing moves.
-    for (int i = 0; i < 3 && !application.game().idle_until_input(); ++i)
-        application.game().frame_step();
-    EXPECT_TRUE(application.game().idle_until_input());
-    application.form_stack().show_form(one);
-    EXPECT_TRUE(application.needs_frame());
-    for (int i = 0; i < 20 && application.needs_frame(); ++i)
-        application.game().frame_step();
-    EXPECT_TRUE(!application.needs_frame() && application.game().idle_until_input());
-    // What was painted is the form: clrInner covers it.
-    EXPECT_EQ(application.game().display()->back_buffer().pixels[0], 0x07E0);
-    application.form_stack().close_form(one);
 }
 
 } // namespace

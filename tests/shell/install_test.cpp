@@ -226,20 +226,3 @@ TEST_F(InstallTest, InstalledProgramsRunWithTheirDataFromThePrefix) {
         return i.at("frmRecording") && testing_support::seconds_shown(i, "frmElapsed") >= 1;
     })) << session.last_json();
 }
-
-// Every environment variable of the program's own that the sources read has its row in the
-// README's table, so that a user (or a test written later) can find what it does.
-TEST(Readme, TheTableNamesEveryQuilloryVariableTheProgramReads) {
-    const fs::path source = QV_SOURCE_DIR;
-    const std::string readme = read_whole_file(source / "README.md");
-    ASSERT_FALSE(readme.empty());
-    const std::regex name("\"(QUILLORY_[A-Z0-9_]+)\"");
-    size_t seen = 0;
-    for (const auto& entry : fs::recursive_directory_iterator(source / "src")) {
-        const std::string text = entry.is_regular_file() ? read_whole_file(entry.path()) : "";
-        for (std::sregex_iterator it(text.begin(), text.end(), name), end; it != end; ++it, ++seen)
-            EXPECT_NE(readme.find("| `" + (*it)[1].str() + "`"), std::string::npos)
-                << (*it)[1].str() << " (read in " << entry.path().filename().string() << ")";
-    }
-    EXPECT_GT(seen, 0u);
-}

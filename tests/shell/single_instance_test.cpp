@@ -246,13 +246,10 @@ TEST_F(SingleInstanceSocket, StartDuringStartUpWaitsForTheListener) {
     EXPECT_EQ(outcome.load(), -1); // still waiting: the first has no window yet
     ASSERT_TRUE(primary.listen(receiver.window));
     primary.release_lock();
-    while (outcome.load() == -1) {
-        platform::Message message;
-        while (platform::peek_message(message))
-            platform::dispatch_message(message);
-        platform::sleep_ms(1);
-    }
-    second.join();
+    serve_while([&] {
+        second.join();
+        return true;
+    });
     EXPECT_EQ(outcome.load(), int(SingleInstance::Claim::HandedOver));
     EXPECT_EQ(receiver.lines, (std::vector<std::u16string>{u"record"}));
 }
