@@ -5,9 +5,7 @@
 #include "support/watchdog.h"
 
 #include <algorithm>
-#include <functional>
 #include <gtest/gtest.h>
-#include <thread>
 #include <vector>
 
 using namespace foundation;
@@ -114,15 +112,14 @@ TEST_F(ActiveScheduler, RunsNotifiedObjectsInOrderFromOneWakeup) {
     EXPECT_TRUE(log.empty());
 }
 
-TEST_F(ActiveScheduler, CancelDropsQueuedObjectAndKeepsOthersRunning) {
+TEST_F(ActiveScheduler, CancelDropsQueuedObjectKeepsOthersRunningAndGivesBackAQuit) {
     std::vector<int> log;
     Probe other(log, 1);
     SlowCancel slow;
     other.set_active();
     slow.set_active();
     other.notify();
-    // The cancel waits for the slow completion and swallows the other object's wake-up meanwhile;
-    // it must post one again.
+    // The cancel waits for the slow completion, swallowing the other's wake-up: it posts it again.
     testing_support::Watchdog watchdog(10);
     slow.cancel();
     EXPECT_FALSE(slow.is_active());
@@ -135,6 +132,15 @@ TEST_F(ActiveScheduler, CancelDropsQueuedObjectAndKeepsOthersRunning) {
     EXPECT_EQ(log, (std::vector<int>{1}));
     EXPECT_FALSE(slow.ran);
     EXPECT_EQ(scheduler.active_count(), 0);
+    // A quit met while cancelling is given back.
+    SlowCancel quitting;
+    quitting.set_active();
+    platform::post_quit_message(3);
+    quitting.cancel();
+    platform::Message message;
+    EXPECT_FALSE(platform::get_message(message));
+    EXPECT_EQ(message.wparam, 3u);
+    EXPECT_TRUE(quitting.is_active()); // still waiting for its completion; the destructor cancels
 }
 
 TEST_F(ActiveScheduler, CancelledDueTimerNeverCallsItsListener) {
@@ -226,18 +232,6 @@ TEST_F(ActiveScheduler, NotifyFromAnotherThreadRunsOnTheLoopThread) {
     worker.join();
     EXPECT_EQ(probe.ran_on, std::this_thread::get_id());
     EXPECT_EQ(log, (std::vector<int>{5}));
-}
-
-TEST_F(ActiveScheduler, CancelGivesBackAQuitItMeets) {
-    testing_support::Watchdog watchdog(10);
-    SlowCancel slow;
-    slow.set_active();
-    platform::post_quit_message(3);
-    slow.cancel();
-    platform::Message message;
-    EXPECT_FALSE(platform::get_message(message));
-    EXPECT_EQ(message.wparam, 3u);
-    EXPECT_TRUE(slow.is_active()); // still waiting for its completion; the destructor cancels
 }
 
 using ActiveSchedulerDeathTest = ActiveScheduler;

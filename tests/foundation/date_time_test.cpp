@@ -45,7 +45,7 @@ TEST(DateTime, FieldsFileTimeAndOrderStayTogether) {
     EXPECT_EQ(leap.file_time(), 0u);
 }
 
-TEST(DateFormat, DayMonthOrderFollowsTheLocale) {
+TEST(DateFormat, DayMonthOrderFollowsTheLocaleGivenOrFromTheEnvironment) {
     const struct {
         const char* locale;
         std::u16string picture, long_day_month, short_date, time;
@@ -70,10 +70,7 @@ TEST(DateFormat, DayMonthOrderFollowsTheLocale) {
     platform::set_locale_for_testing("ru_RU");
     EXPECT_EQ(format_date(sample(), {.long_month_names = true, .with_day = false}),
               u"\u043c\u0430\u0440\u0442");
-    platform::set_locale_for_testing("");
-}
-
-TEST(DateFormat, LocaleComesFromTheEnvironment) {
+    // Without one set, the locale comes from the environment.
     platform::set_locale_for_testing("");
     setenv("LC_ALL", "de_DE.UTF-8", 1);
     EXPECT_EQ(platform::current_locale(), "de_DE");

@@ -11,7 +11,6 @@
 
 #include <fstream>
 #include <gtest/gtest.h>
-#include <string>
 
 class FoundationTest : public ::testing::Test {
 protected:

@@ -1,6 +1,5 @@
 #include "foundation_fixture.h"
 
-#include <filesystem>
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
@@ -8,25 +7,25 @@
 
 using namespace foundation;
 
-TEST_F(FoundationTest, LogOffCreatesNoFileEvenForAFatalError) {
+TEST_F(FoundationTest, FatalErrorEndsWithCodeZeroAndIsLoggedOnlyWithTheLogOn) {
     set_logging(false);
     log() << "nothing " << 1 << "\n";
     EXPECT_EXIT(fatal_error(u"place", u"message"), ::testing::ExitedWithCode(0), "Gluck");
     EXPECT_FALSE(std::ifstream(log_path()).good());
+    set_logging(true);
+    EXPECT_EXIT(fatal_error(u"Singleton::Singleton()", u"Singleton is already instantiated"),
+                ::testing::ExitedWithCode(0),
+                "Gluck: Singleton is already instantiated @ Singleton::Singleton\\(\\)");
+    EXPECT_EQ(log_text(), "Gluck: Singleton is already instantiated @ Singleton::Singleton()\n");
 }
 
-TEST_F(FoundationTest, LogWritesUtf16WithByteOrderMark) {
+TEST_F(FoundationTest, LogWritesUtf16WithByteOrderMarkAndNoHoleAfterATruncation) {
     set_logging(true);
     log() << "Thread::resume() result=" << -5 << " " << true << " " << false << " " << 2.5 << " "
           << u"\u00e9t\u00e9" << std::u16string(u" x") << "\n";
     EXPECT_EQ(log_bytes().substr(0, 4), std::string("\xFF\xFET\0", 4));
     EXPECT_EQ(log_text(), "Thread::resume() result=-5 true false 2.500000 \u00e9t\u00e9 x\n");
-}
-
-TEST_F(FoundationTest, LogTruncatedByASecondStartGetsNoHoleOfZeros) {
-    // A second start of the program makes the shared log file anew while the first instance
-    // keeps writing to it.
-    set_logging(true);
+    // A second start empties the shared log while the first instance keeps writing to it.
     log() << "running instance, a long first line\n";
     std::filesystem::resize_file(log_path(), 0);
     log() << "after\n";
@@ -69,14 +68,6 @@ TEST_F(FoundationTest, ThreadsLoggingWhileTheSwitchFlipsWriteWholeLines) {
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);)
         EXPECT_TRUE(line == "line" || line == "end") << line;
-}
-
-TEST_F(FoundationTest, FatalErrorWritesGluckLineAndEndsWithCodeZero) {
-    set_logging(true);
-    EXPECT_EXIT(fatal_error(u"Singleton::Singleton()", u"Singleton is already instantiated"),
-                ::testing::ExitedWithCode(0),
-                "Gluck: Singleton is already instantiated @ Singleton::Singleton\\(\\)");
-    EXPECT_EQ(log_text(), "Gluck: Singleton is already instantiated @ Singleton::Singleton()\n");
 }
 
 TEST_F(FoundationTest, DeferredStartAppendsUntilItIsTheInstanceThatRuns) {

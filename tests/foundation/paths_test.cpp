@@ -8,9 +8,9 @@
 #include "support/watchdog.h"
 
 #include <algorithm>
-#include <filesystem>
 
 using namespace foundation;
+using namespace testing_support;
 namespace fs = std::filesystem;
 
 namespace {
@@ -36,8 +36,7 @@ protected:
     // The text a started program writes, once it ends with `end` (or after five seconds).
     static std::string wait_for_text(const fs::path& path, const std::string& end) {
         std::string text;
-        testing_support::wait_for(
-            [&] { return (text = testing_support::read_whole_file(path)).ends_with(end); }, 5000);
+        wait_for([&] { return (text = read_whole_file(path)).ends_with(end); }, 5000);
         return text;
     }
 };
@@ -68,7 +67,7 @@ struct ScanSink : DirectorySink {
 
 } // namespace
 
-TEST_F(PathsTest, MacrosExpandOnlyAtTheStart) {
+TEST_F(PathsTest, MacrosExpandOnlyAtTheStartAndFindTheData) {
     EXPECT_EQ(expand(u"%app_path%/skins/bin/splash.skin"),
               u"/opt/Program Files/X/skins/bin/splash.skin");
     EXPECT_EQ(expand(u"%app_name%.txt"), u"X.exe.txt");
@@ -76,19 +75,37 @@ TEST_F(PathsTest, MacrosExpandOnlyAtTheStart) {
     EXPECT_EQ(expand(u"skins/%app_path%"), u"skins/%app_path%");
     EXPECT_EQ(expand(u"a\\b\\c"), u"a/b/c");
     EXPECT_EQ(expand(u"%windows%"), u"/usr/bin");
-    testing_support::ScopedEnv docs("XDG_DOCUMENTS_DIR", "/home/u/Dokumente");
+    ScopedEnv docs("XDG_DOCUMENTS_DIR", "/home/u/Dokumente");
     EXPECT_EQ(expand(u"%my_documents%/My Quillory"), u"/home/u/Dokumente/My Quillory");
-}
-
-// Without XDG_DOCUMENTS_DIR, the user's folder list names it.
-TEST_F(PathsTest, DocumentsFolderComesFromUserDirs) {
-    testing_support::ScopedEnv no_docs("XDG_DOCUMENTS_DIR", "");
-    testing_support::ScopedEnv home("HOME", "/home/tester");
-    testing_support::ScopedEnv config("XDG_CONFIG_HOME", m_dir.path().string());
+    // Without XDG_DOCUMENTS_DIR, the user's folder list names it.
+    ScopedEnv no_docs("XDG_DOCUMENTS_DIR", "");
+    ScopedEnv home("HOME", "/home/tester");
+    ScopedEnv config("XDG_CONFIG_HOME", m_dir.path().string());
     EXPECT_EQ(expand(u"%my_documents%"), u"/home/tester/Documents");
     touch("user-dirs.dirs", "# comment\nXDG_DESKTOP_DIR=\"$HOME/Desk\"\n"
                             "XDG_DOCUMENTS_DIR=\"$HOME/Papiere\"\n");
     EXPECT_EQ(expand(u"%my_documents%"), u"/home/tester/Papiere");
+    // An installed program finds its data under share/.
+    fs::create_directories(m_dir.path() / "prefix/bin");
+    fs::create_directories(m_dir.path() / "prefix/share/quillory");
+    set_program_file_for_testing(dir("prefix/bin/quillory"));
+    EXPECT_EQ(expand(u"%app_path%/skins/bin/default.skin"),
+              dir("prefix/share/quillory/skins/bin/default.skin"));
+    EXPECT_EQ(expand(u"%app_full_name%"), dir("prefix/bin/quillory"));
+    EXPECT_EQ(expand(u"%app_name%.txt"), u"quillory.txt");
+    // Commands registered with the system name the binary, not the data folder.
+    EXPECT_EQ(sibling_program(u"quillory"), dir("prefix/bin/quillory"));
+
+    // A build tree keeps its data beside the program, even with a share/ folder above it.
+    fs::create_directories(m_dir.path() / "prefix/bin/skins");
+    set_program_file_for_testing(dir("prefix/bin/quillory"));
+    EXPECT_EQ(expand(u"%app_path%"), dir("prefix/bin"));
+
+    // Neither: the program's own folder.
+    fs::create_directories(m_dir.path() / "lone/bin");
+    set_program_file_for_testing(dir("lone/bin/quillory"));
+    EXPECT_EQ(expand(u"%app_path%"), dir("lone/bin"));
+    EXPECT_EQ(sibling_program(u"quillory-cli"), dir("lone/bin/quillory-cli"));
 }
 
 TEST_F(PathsTest, OverlongProgramPathIsFatal) {
@@ -139,7 +156,7 @@ TEST_F(PathsTest, CreateDirectoryMakesParentsAndLogsEachAttempt) {
     EXPECT_TRUE(fs::exists(m_dir.path() / "a/b/keep.txt"));
 }
 
-TEST_F(PathsTest, FileModesAndBoundaries) {
+TEST_F(PathsTest, FileModesBoundariesInfoAndMove) {
     File file;
     EXPECT_FALSE(file.open(dir("missing"), File::Read));
     EXPECT_EQ(file.read(nullptr, 0), 0u);
@@ -171,9 +188,6 @@ TEST_F(PathsTest, FileModesAndBoundaries) {
     EXPECT_EQ(read_whole_file(dir("f.bin"), 1, bytes), WholeFile::TooLarge);
     EXPECT_EQ(read_whole_file(dir("missing"), 10, bytes), WholeFile::CannotOpen);
     EXPECT_TRUE(bytes.empty());
-}
-
-TEST_F(PathsTest, FileInfoAndMove) {
     touch("one.mp3", "12345");
     FileInfo info(dir("one.mp3"));
     EXPECT_TRUE(info.exists());
@@ -193,32 +207,28 @@ TEST_F(PathsTest, FileInfoAndMove) {
     EXPECT_FALSE(delete_file(dir("three.mp3")));
 }
 
-TEST_F(PathsTest, ExecuteFileStartsProgramsWithTheirParameters) {
-    testing_support::Watchdog watchdog(20, "execute_file");
+// A program is started with the parameters; a document's handler gets them after the file.
+TEST_F(PathsTest, ExecuteFileStartsProgramsAndDocumentsWithTheirParameters) {
+    Watchdog watchdog(20, "execute_file");
     set_logging(true);
     const fs::path out = m_dir.path() / "args.txt";
-    testing_support::write_script(m_dir.path() / "tool.sh",
-                                  "echo \"$1|$2\" > " + testing_support::quote(out) + "\n");
+    write_script(m_dir.path() / "tool.sh", "echo \"$1|$2\" > " + quote(out) + "\n");
     EXPECT_TRUE(execute_file(dir("tool.sh"), u"\"two words\" second"));
     EXPECT_EQ(wait_for_text(out, "\n"), "two words|second\n");
     EXPECT_NE(log_text().find("execute_file(" + m_dir.path().string() +
                               "/tool.sh} {\"two words\" second)\n"),
               std::string::npos);
-}
-
-TEST_F(PathsTest, ExecuteFileGivesADocumentsHandlerTheParameters) {
-    testing_support::Watchdog watchdog(20, "execute_file document");
     const fs::path bin = m_dir.path() / "bin";
-    testing_support::write_script(bin / "xdg-mime",
-                                  "[ \"$2\" = filetype ] && echo text/html && exit 0\n"
-                                  "[ \"$2 $3\" = \"default text/html\" ] && echo viewer.desktop\n");
-    testing_support::write_script(bin / "viewer", testing_support::arguments_recorder);
+    write_script(bin / "xdg-mime",
+                 "[ \"$2\" = filetype ] && echo text/html && exit 0\n"
+                 "[ \"$2 $3\" = \"default text/html\" ] && echo viewer.desktop\n");
+    write_script(bin / "viewer", arguments_recorder);
     touch("data/applications/viewer.desktop",
           "[Desktop Entry]\nType=Application\nName=Viewer\nExec=viewer --new-tab %u\n"
           "[Desktop Action x]\nExec=viewer --wrong\n");
     touch("help/page one.html", "<p>help</p>");
-    testing_support::ScopedEnv path("PATH", bin.string() + ":" + std::getenv("PATH"));
-    testing_support::ScopedEnv data("XDG_DATA_HOME", (m_dir.path() / "data").string());
+    ScopedEnv path("PATH", bin.string() + ":" + std::getenv("PATH"));
+    ScopedEnv data("XDG_DATA_HOME", (m_dir.path() / "data").string());
     EXPECT_TRUE(execute_file(dir("help/page one.html"), u"\"two words\" second"));
     EXPECT_EQ(wait_for_text(bin / "viewer.args", "second\n"),
               "--new-tab\n" + (m_dir.path() / "help/page one.html").string() +
@@ -241,8 +251,7 @@ TEST_F(PathsTest, FreeSpaceSeamAndRealVolume) {
 TEST_F(PathsTest, FindDrivesHonoursCardsListAndSkipRules) {
     set_logging(true);
     const std::string base = m_dir.path().string();
-    // Cards of a size just below, at and above the smallest taken; "doc" is a name that begins
-    // the documents' path but is not a folder of it.
+    // Cards just below, at and above the smallest size taken; "doc" begins the documents' path.
     std::string cards;
     for (const auto& [name, size] : {std::pair{"small", 999999.0},
                                      {"exact", 1e6},
@@ -254,16 +263,16 @@ TEST_F(PathsTest, FindDrivesHonoursCardsListAndSkipRules) {
         cards += base + "/" + name + ":";
     }
     fs::create_directories(m_dir.path() / "docs/Documents");
-    testing_support::ScopedEnv card_list("QUILLORY_CARDS", cards.substr(0, cards.size() - 1) + "/");
-    testing_support::ScopedEnv docs("XDG_DOCUMENTS_DIR", base + "/docs/Documents");
+    ScopedEnv card_list("QUILLORY_CARDS", cards.substr(0, cards.size() - 1) + "/");
+    ScopedEnv docs("XDG_DOCUMENTS_DIR", base + "/docs/Documents");
     Recorder sink;
     find_drives(sink);
     EXPECT_EQ(sink.seen, (std::vector<std::u16string>{dir("doc"), dir("big")}));
-    std::string text = log_text();
-    EXPECT_NE(text.find("find_drives: mydoc={" + base + "/docs/Documents}\n"), std::string::npos);
-    EXPECT_NE(text.find("skipping result={" + base + "/exact}\n"), std::string::npos);
-    EXPECT_NE(text.find("skipping result={" + base + "/docs}\n"), std::string::npos);
-    EXPECT_NE(text.find("returning result={" + base + "/big}\n"), std::string::npos);
+    for (const std::string& line :
+         {"find_drives: mydoc={" + base + "/docs/Documents}",
+          "skipping result={" + base + "/exact}", "skipping result={" + base + "/docs}",
+          "returning result={" + base + "/big}"})
+        EXPECT_NE(log_text().find(line + "\n"), std::string::npos) << line;
 }
 
 TEST_F(PathsTest, FindFilesIsDepthFirstAndStopsWhenAsked) {
@@ -303,7 +312,7 @@ protected:
             platform::dispatch_message(message);
         return sink.files;
     }
-    testing_support::Watchdog m_watchdog{20, "directory scanner"};
+    Watchdog m_watchdog{20, "directory scanner"};
     CActiveScheduler m_scheduler;
     ScanSink sink;
     DirectoryScanner scanner{sink};
@@ -343,27 +352,4 @@ TEST_F(ScannerTest, LinksBackUpTheTreeAreNotFollowedRound) {
     std::sort(files.begin(), files.end());
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(files, expected);
-}
-
-TEST_F(PathsTest, InstalledProgramFindsItsDataUnderShare) {
-    fs::create_directories(m_dir.path() / "prefix/bin");
-    fs::create_directories(m_dir.path() / "prefix/share/quillory");
-    set_program_file_for_testing(dir("prefix/bin/quillory"));
-    EXPECT_EQ(expand(u"%app_path%/skins/bin/default.skin"),
-              dir("prefix/share/quillory/skins/bin/default.skin"));
-    EXPECT_EQ(expand(u"%app_full_name%"), dir("prefix/bin/quillory"));
-    EXPECT_EQ(expand(u"%app_name%.txt"), u"quillory.txt");
-    // Commands registered with the system name the binary, not the data folder.
-    EXPECT_EQ(sibling_program(u"quillory"), dir("prefix/bin/quillory"));
-
-    // A build tree keeps its data beside the program, even with a share/ folder above it.
-    fs::create_directories(m_dir.path() / "prefix/bin/skins");
-    set_program_file_for_testing(dir("prefix/bin/quillory"));
-    EXPECT_EQ(expand(u"%app_path%"), dir("prefix/bin"));
-
-    // Neither: the program's own folder.
-    fs::create_directories(m_dir.path() / "lone/bin");
-    set_program_file_for_testing(dir("lone/bin/quillory"));
-    EXPECT_EQ(expand(u"%app_path%"), dir("lone/bin"));
-    EXPECT_EQ(sibling_program(u"quillory-cli"), dir("lone/bin/quillory-cli"));
 }

@@ -7,8 +7,7 @@ namespace {
 const std::u16string corvane = u"HKEY_CURRENT_USER\\Software\\Corvane";
 }
 
-// Types and absent values are the store's; here the wide texts and the flag view of a number,
-// and a missing value that keeps the caller's default.
+// Wide texts, the flag view of a number, and a missing value keeping the caller's default.
 TEST_F(FoundationTest, ValuesRoundTripThroughTheStore) {
     const std::u16string key = corvane + u"\\Quillory Vozir";
     bool flag = true;
@@ -29,7 +28,7 @@ TEST_F(FoundationTest, ValuesRoundTripThroughTheStore) {
     flush();
 }
 
-TEST_F(FoundationTest, PathWithoutKnownRootFailsAndCreatesNothing) {
+TEST_F(FoundationTest, PathWithoutKnownRootFailsAndListingCreatesNothing) {
     for (const std::u16string prefix : {u"", u"hkey_current_user\\", u"HKEY_CURRENT_USERS\\"}) {
         SCOPED_TRACE(to_utf8(prefix));
         uint32_t number = 1;
@@ -39,9 +38,7 @@ TEST_F(FoundationTest, PathWithoutKnownRootFailsAndCreatesNothing) {
     }
     EXPECT_TRUE(subkey_names(u"Software").empty());
     EXPECT_FALSE(platform::registry_key_exists(RegistryRoot::CurrentUser, "Software\\Corvane"));
-}
-
-TEST_F(FoundationTest, SubkeyNamesListOnlyDirectChildrenAndDoNotCreate) {
+    // Subkey names list only direct children and create nothing.
     const std::u16string keys = u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Shell\\Keys";
     ASSERT_TRUE(write_dword(keys + u"\\40C1", u"a", 1));
     ASSERT_TRUE(write_dword(keys + u"\\40C2\\x", u"a", 1));

@@ -1,6 +1,5 @@
 #include "foundation/threads.h"
 
-#include <atomic>
 #include <gtest/gtest.h>
 #include <pthread.h>
 

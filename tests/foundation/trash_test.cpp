@@ -1,5 +1,4 @@
-// Records deleted through trash_file land in the desktop's trash of a private home, with the
-// info file that names where they came from; where no trash can be made they are deleted.
+// Records trashed land in a private home's trash with their origin, or are deleted without one.
 
 #include "foundation/paths.h"
 #include "support/glib_dirs.h"
@@ -10,9 +9,7 @@
 #include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
-using testing_support::read_whole_file;
-using testing_support::ScopedEnv;
-using testing_support::TempDir;
+using namespace testing_support;
 
 namespace {
 
@@ -20,15 +17,14 @@ namespace {
 std::string trashed_path(const std::string& info) {
     const size_t at = info.find("\nPath=");
     return at == info.npos ? ""
-                           : testing_support::percent_decoded(
-                                 info.substr(at + 6, info.find('\n', at + 1) - at - 6));
+                           : percent_decoded(info.substr(at + 6, info.find('\n', at + 1) - at - 6));
 }
 
 // A private home for each test, which GLib is told of.
 class TrashTest : public ::testing::Test {
 protected:
     TrashTest() {
-        testing_support::glib_follow_home();
+        glib_follow_home();
         fs::create_directories(m_folder);
     }
 
@@ -59,7 +55,7 @@ TEST_F(TrashTest, RecordGoesToTheHomeTrashWithItsOrigin) {
     EXPECT_NE(info.find("\nDeletionDate="), std::string::npos) << info;
 }
 
-TEST_F(TrashTest, WithoutAnyTrashTheRecordIsDeleted) {
+TEST_F(TrashTest, WithoutAnyTrashTheRecordIsDeletedAndAMissingOneIsNotGone) {
     // A plain file where the trash folder would be: no trash can be made.
     fs::create_directories(m_trash.parent_path());
     std::ofstream(m_trash) << "not a folder";
@@ -67,8 +63,5 @@ TEST_F(TrashTest, WithoutAnyTrashTheRecordIsDeleted) {
     ASSERT_TRUE(foundation::trash_file(record.u16string()));
     EXPECT_FALSE(fs::exists(record));
     EXPECT_FALSE(fs::is_directory(m_trash));
-}
-
-TEST_F(TrashTest, MissingFileIsNotReportedGone) {
     EXPECT_FALSE(foundation::trash_file((m_folder / "never.mp3").u16string()));
 }

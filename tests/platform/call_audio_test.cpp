@@ -6,17 +6,10 @@
 #include "support/watchdog.h"
 
 #include <algorithm>
-#include <chrono>
 #include <gtest/gtest.h>
-#include <memory>
-#include <thread>
 
 using platform::CallAudio;
-using testing_support::Child;
-using testing_support::PrivateBus;
-using testing_support::ScopedEnv;
-using testing_support::TempDir;
-using testing_support::wait_for;
+using namespace testing_support;
 
 namespace {
 
@@ -54,7 +47,7 @@ protected:
     std::unique_ptr<PrivateBus> m_bus;
     std::unique_ptr<ScopedEnv> m_env;
     Child m_mock;
-    testing_support::Watchdog m_watchdog{60, "call audio test"};
+    Watchdog m_watchdog{60, "call audio test"};
 };
 
 TEST_F(CallAudioTest, NeverWaitsAndTheNewestRequestWins) {
@@ -69,8 +62,7 @@ TEST_F(CallAudioTest, NeverWaitsAndTheNewestRequestWins) {
     EXPECT_EQ(audio.completed(), 0u);
     EXPECT_TRUE(audio.pending());
     ASSERT_TRUE(wait_for([&] { return !audio.pending(); }, 15000));
-    // The false was replaced before it was sent (the first true may have been sent already, or
-    // been joined by the second).
+    // The false was replaced before it was sent; the first true may have been joined by the second.
     const auto calls = speaker_calls();
     EXPECT_EQ(std::count(calls.begin(), calls.end(), false), 0) << "the false was replaced";
     EXPECT_EQ(calls.size(), audio.completed());

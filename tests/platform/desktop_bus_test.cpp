@@ -1,23 +1,14 @@
-// The desktop's notification service and file manager, reached over a private session bus
-// with mock services: what goes out, what comes back, and a bus or service that is not there.
+// The desktop's notifications and file manager over a private session bus with mock services.
 
 #include "platform/desktop_bus.h"
 #include "support/private_bus.h"
 #include "support/temp_dir.h"
 #include "support/watchdog.h"
 
-#include <filesystem>
 #include <fstream>
-#include <functional>
 #include <gtest/gtest.h>
-#include <memory>
-#include <string>
-#include <vector>
 
-using testing_support::MockSessionBus;
-using testing_support::read_whole_file;
-using testing_support::ScopedEnv;
-using testing_support::TempDir;
+using namespace testing_support;
 namespace fs = std::filesystem;
 
 namespace {
@@ -35,13 +26,13 @@ struct Heard final : platform::NotificationListener {
 
 // Dispatches until `done` or five seconds have passed.
 bool until(const std::function<void()>& dispatch, const std::function<bool()>& done) {
-    return testing_support::wait_for([&] { return dispatch(), done(); }, 5000);
+    return wait_for([&] { return dispatch(), done(); }, 5000);
 }
 
 const char* notifications = "org.freedesktop.Notifications";
 
-std::string emit(const MockSessionBus& bus, const std::string& member, const std::string& signature,
-                 const std::string& arguments) {
+bool emit(const MockSessionBus& bus, const std::string& member, const std::string& signature,
+          const std::string& arguments) {
     bool ok = false;
     bus.python("o = bus.get_object('org.freedesktop.Notifications', "
                "'/org/freedesktop/Notifications')\n"
@@ -49,25 +40,20 @@ std::string emit(const MockSessionBus& bus, const std::string& member, const std
                    member + "', '" + signature + "', [" + arguments +
                    "], dbus_interface='org.freedesktop.DBus.Mock')\n",
                &ok);
-    return ok ? "" : "emit failed";
+    return ok;
 }
 
 platform::NotificationContent content(const std::string& body) {
-    platform::NotificationContent c;
-    c.app_name = "Quillory Vozir";
-    c.icon = "quillory";
-    c.summary = "Recording";
-    c.body = body;
+    platform::NotificationContent c{"Quillory Vozir", "quillory", "Recording", body, {}, ""};
     c.actions = {{"pause", "Pause"}, {"stop", "Stop"}};
     return c;
 }
 
 } // namespace
 
-// What goes out is witnessed with the whole program (its notification while recording); here,
-// what comes back.
+// What goes out is witnessed with the whole program while recording; here, what comes back.
 TEST(DesktopNotifications, OnlyOurOwnSignalsAreHeard) {
-    testing_support::Watchdog watchdog(60);
+    Watchdog watchdog(60);
     MockSessionBus bus;
     QV_REQUIRE_SESSION_MOCKS(bus);
     TempDir dir;
@@ -86,9 +72,9 @@ TEST(DesktopNotifications, OnlyOurOwnSignalsAreHeard) {
         << read_whole_file(log);
 
     // Another notification's action and a malformed signal change nothing; ours arrives.
-    EXPECT_EQ(emit(bus, "ActionInvoked", "us", "dbus.UInt32(7), 'pause'"), "");
-    EXPECT_EQ(emit(bus, "ActionInvoked", "ss", "'1', 'pause'"), "");
-    EXPECT_EQ(emit(bus, "ActionInvoked", "us", "dbus.UInt32(1), 'stop'"), "");
+    EXPECT_TRUE(emit(bus, "ActionInvoked", "us", "dbus.UInt32(7), 'pause'"));
+    EXPECT_TRUE(emit(bus, "ActionInvoked", "ss", "'1', 'pause'"));
+    EXPECT_TRUE(emit(bus, "ActionInvoked", "us", "dbus.UInt32(1), 'stop'"));
     ASSERT_TRUE(until(dispatch, [&] { return !heard.actions.empty(); }));
     dispatch();
     EXPECT_EQ(heard.actions, std::vector<std::string>{"stop"});
@@ -100,9 +86,8 @@ TEST(DesktopNotifications, OnlyOurOwnSignalsAreHeard) {
     // Shown again, then dismissed by the user.
     notifier->show(content("0:00:09"));
     ASSERT_TRUE(until(dispatch, [&] { return notifier->id() != 0; }));
-    EXPECT_EQ(emit(bus, "NotificationClosed", "uu",
-                   "dbus.UInt32(" + std::to_string(notifier->id()) + "), dbus.UInt32(2)"),
-              "");
+    EXPECT_TRUE(emit(bus, "NotificationClosed", "uu",
+                     "dbus.UInt32(" + std::to_string(notifier->id()) + "), dbus.UInt32(2)"));
     ASSERT_TRUE(until(dispatch, [&] { return !heard.closed.empty(); }));
     EXPECT_EQ(heard.closed, std::vector<uint32_t>{2});
     EXPECT_EQ(notifier->id(), 0u);
@@ -111,7 +96,7 @@ TEST(DesktopNotifications, OnlyOurOwnSignalsAreHeard) {
 
 // Without a session bus, or without the service on it, the listener is told once.
 TEST(DesktopNotifications, NoBusOrNoServiceIsToldOnce) {
-    testing_support::Watchdog watchdog(60);
+    Watchdog watchdog(60);
     for (const bool with_bus : {false, true}) {
         SCOPED_TRACE(with_bus);
         TempDir dir;
@@ -159,7 +144,7 @@ TEST(DesktopItemShower, FileManagerOrElseThePortalShowsTheFile) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        testing_support::Watchdog watchdog(60);
+        Watchdog watchdog(60);
         MockSessionBus bus;
         QV_REQUIRE_SESSION_MOCKS(bus);
         TempDir dir;

@@ -12,8 +12,7 @@ namespace {
 class FontEngine : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string problem = testing_support::use_test_fonts();
-        ASSERT_EQ(problem, "");
+        ASSERT_EQ(testing_support::use_test_fonts(), "");
         face = open_font_face(FontRequest{"DejaVu Sans", 20, false, false});
         ASSERT_TRUE(face);
     }
@@ -29,9 +28,8 @@ protected:
 
 } // namespace
 
-// Characters the face lacks come from a face that has them; emoji in colour even where the face
-// or a monochrome face has them, symbols shown as text by default only when a variation
-// selector asks for the emoji.
+// Characters the face lacks come from a face that has them; emoji in colour even where another
+// face has them, text-style symbols as emoji only when a variation selector asks.
 TEST_F(FontEngine, CharactersTheFaceLacksComeFromAFaceThatHasThem) {
     EXPECT_EQ(face->family(0), "DejaVu Sans");
     const struct {
@@ -70,19 +68,6 @@ TEST_F(FontEngine, CharactersTheFaceLacksComeFromAFaceThatHasThem) {
     EXPECT_EQ(mixed[1].face, mixed[3].face);
     EXPECT_EQ(std::set<size_t>({0, mixed[1].face, mixed[2].face}).size(), 3u);
     EXPECT_EQ(face->family(5), "");
-}
-
-TEST_F(FontEngine, ACharacterOutsideTheBasicPlaneIsOneGlyph) {
-    auto glyphs = shape(u"a\U0001F600b");
-    ASSERT_EQ(glyphs.size(), 3u);
-    EXPECT_EQ(glyphs[0].cluster, 0u);
-    EXPECT_EQ(glyphs[1].cluster, 1u);
-    EXPECT_EQ(glyphs[2].cluster, 3u); // after both halves of the pair
-    EXPECT_NE(glyphs[1].glyph, 0u);
-    // A lone surrogate is one missing character, not a crash.
-    auto lone = shape(u"a\xD83D"
-                      u"b");
-    EXPECT_EQ(lone.size(), 3u);
 }
 
 TEST_F(FontEngine, BidirectionalRunsInVisualOrder) {
@@ -134,8 +119,7 @@ TEST_F(FontEngine, GraphemeAndLineBoundaries) {
     }
 }
 
-TEST_F(FontEngine, EmojiComeInColourAtTheTextSize) {
-    // Smiling face with tear.
+TEST_F(FontEngine, EmojiAreOneGlyphInColourAtTheTextSize) {
     auto glyphs = shape(u"a\U0001F972");
     ASSERT_EQ(glyphs.size(), 2u);
     const ShapedGlyph& emoji = glyphs[1];
@@ -155,4 +139,15 @@ TEST_F(FontEngine, EmojiComeInColourAtTheTextSize) {
     EXPECT_GT(yellow, image.width * image.rows / 4);
     // A monochrome glyph has no colours of its own.
     EXPECT_TRUE(face->glyph_image(glyphs[0].face, glyphs[0].glyph).color.empty());
+    // A character outside the basic plane is one glyph.
+    glyphs = shape(u"a\U0001F600b");
+    ASSERT_EQ(glyphs.size(), 3u);
+    EXPECT_EQ(glyphs[0].cluster, 0u);
+    EXPECT_EQ(glyphs[1].cluster, 1u);
+    EXPECT_EQ(glyphs[2].cluster, 3u); // after both halves of the pair
+    EXPECT_NE(glyphs[1].glyph, 0u);
+    // A lone surrogate is one missing character, not a crash.
+    auto lone = shape(u"a\xD83D"
+                      u"b");
+    EXPECT_EQ(lone.size(), 3u);
 }

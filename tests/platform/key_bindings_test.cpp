@@ -1,17 +1,16 @@
-// The desktop's custom key bindings over a private copy of the media-keys schema and a key-file
-// settings store in a temporary folder, checked with the gsettings tool. (The registry's own
-// entries are driven through the quick-record keys.)
+// The desktop's custom key bindings over a private media-keys schema and key-file store, checked
+// with the gsettings tool (the registry's own entries are driven through the quick-record keys).
 
 #include "platform/key_bindings.h"
 #include "platform/registry_store.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
 
-#include <filesystem>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 using namespace platform;
-using testing_support::quote;
+using namespace testing_support;
 namespace fs = std::filesystem;
 
 namespace {
@@ -37,27 +36,24 @@ protected:
     ~DesktopBindingsTest() override { registry_close(); }
 
     void SetUp() override {
-        QV_SKIP_IF_MISSING(testing_support::missing_program({"glib-compile-schemas", "gsettings"}));
+        QV_SKIP_IF_MISSING(missing_program({"glib-compile-schemas", "gsettings"}));
         fs::create_directories(m_dir / "schemas");
         fs::create_directories(m_dir / "config/glib-2.0/settings");
         fs::copy_file(fs::path(QV_TEST_DATA) / "platform" / (schema + ".gschema.xml"),
                       m_dir / "schemas" / (schema + ".gschema.xml"));
-        ASSERT_EQ(testing_support::run_command(
-                      {"glib-compile-schemas", "--strict", (m_dir / "schemas").string()})
-                      .status,
-                  0);
         m_options.schema_dir = (m_dir / "schemas").string();
+        ASSERT_EQ(run_command({"glib-compile-schemas", "--strict", m_options.schema_dir}).status,
+                  0);
         m_options.settings_file = (m_dir / "config/glib-2.0/settings/keyfile").string();
     }
 
     // The gsettings tool on the same private schemas and key file; what it wrote.
     std::string gsettings(const std::string& arguments) {
         std::string out =
-            testing_support::run_command(
-                {"/bin/sh", "-c",
-                 "GSETTINGS_SCHEMA_DIR=" + quote(m_dir / "schemas") +
-                     " GSETTINGS_BACKEND=keyfile XDG_CONFIG_HOME=" + quote(m_dir / "config") +
-                     " gsettings " + arguments + " 2>&1"})
+            run_command({"/bin/sh", "-c",
+                         "GSETTINGS_SCHEMA_DIR=" + quote(m_dir / "schemas") +
+                             " GSETTINGS_BACKEND=keyfile XDG_CONFIG_HOME=" +
+                             quote(m_dir / "config") + " gsettings " + arguments + " 2>&1"})
                 .output;
         if (!out.empty() && out.back() == '\n')
             out.pop_back();
@@ -74,16 +70,14 @@ protected:
         gsettings("set " + at + "command " + quote(literal(command)));
     }
 
-    testing_support::TempDir m_dir;
-    testing_support::ScopedEnv m_config;
+    TempDir m_dir;
+    ScopedEnv m_config;
     KeyBindingOptions m_options;
 };
 
 const KeyBinding* find_slot(const std::vector<KeyBinding>& entries, int slot) {
-    for (const auto& entry : entries)
-        if (entry.slot == slot)
-            return &entry;
-    return nullptr;
+    auto it = std::find_if(entries.begin(), entries.end(), [&](auto& e) { return e.slot == slot; });
+    return it == entries.end() ? nullptr : &*it;
 }
 
 TEST_F(DesktopBindingsTest, ListsTheFixedKeysAndTheBindingsThatRunTheProgram) {
@@ -109,8 +103,7 @@ TEST_F(DesktopBindingsTest, ListsTheFixedKeysAndTheBindingsThatRunTheProgram) {
               std::vector<std::string>({"Mine", ours, "<Super>r"}));
 }
 
-// A key with a binding is rewritten, its command kept for the reset, across starts; a key
-// without one gets a binding made, which the reset removes.
+// A binding is rewritten (its command kept for the reset across starts) or made (reset removes it).
 TEST_F(DesktopBindingsTest, AssignRewritesOrMakesABindingAndResetPutsTheEarlierStateBack) {
     make_binding("custom0", "Calculator", "XF86Launch1", "gnome-calculator");
     gsettings("set " + schema + " custom-keybindings \"['" + folder + "custom0/']\"");
@@ -157,7 +150,7 @@ TEST_F(DesktopBindingsTest, WithoutTheSchemaTheRegistryEntriesAreUsed) {
     EXPECT_EQ(bindings->kind(), "registry");
     EXPECT_EQ(bindings->count(runs_ours), 0u);
     // The schema is there, but the registry is asked for.
-    testing_support::ScopedEnv choice("QUILLORY_KEY_BINDINGS", "registry");
+    ScopedEnv choice("QUILLORY_KEY_BINDINGS", "registry");
     EXPECT_EQ(open_key_bindings(m_options)->kind(), "registry");
 }
 

@@ -6,10 +6,8 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,8 +19,7 @@ using testing_support::read_whole_file;
 TEST(MoveAcrossVolumes, CopiesWholeKeepsDateAndModeRemovesTheOriginalAndNeverReplaces) {
     testing_support::TempDir dir;
     // A folder on another volume, where this machine has one to offer.
-    struct stat here {
-    }, shm{};
+    struct stat here = {}, shm = {};
     if (::stat(dir.path().c_str(), &here) != 0 || ::stat("/dev/shm", &shm) != 0 ||
         here.st_dev == shm.st_dev || ::access("/dev/shm", W_OK) != 0)
         GTEST_SKIP() << "no second volume here";

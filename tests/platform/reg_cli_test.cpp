@@ -4,7 +4,6 @@
 #include "support/program_driver.h"
 #include "support/temp_dir.h"
 
-#include <filesystem>
 #include <gtest/gtest.h>
 
 using namespace platform;

@@ -10,8 +10,7 @@ using platform::StreamGaps;
 
 constexpr int64_t kRate = 44100;
 
-// A source handing over 100 ms periods for a minute, watched at every hand-over against the
-// clock of this machine, as the capture devices watch theirs.
+// A source handing over 100 ms periods for a minute, watched against this machine's clock.
 struct Delivery {
     const char* name;
     int drift_ppm;  // the source's clock against this machine's

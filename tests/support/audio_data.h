@@ -1,17 +1,11 @@
 #pragma once
 
-// Audio for tests: tones, blocks and sinks, whole files, and what sox, ffprobe and mpg123 make
-// of a file.
+// Audio for tests: tones, blocks, sinks, files, and what sox, ffprobe and mpg123 make of one.
 
 #include "audio/link.h"
 #include "support/process.h"
 
-#include <cstdint>
-#include <filesystem>
 #include <initializer_list>
-#include <mutex>
-#include <string>
-#include <vector>
 
 namespace testing_support {
 

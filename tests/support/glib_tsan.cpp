@@ -10,10 +10,7 @@ void use_glib_tsan_suppressions() {}
 // ThreadSanitizer cannot see; what they share among themselves is not ours to report. Our code
 // touches GLib objects from the thread that made them only.
 extern "C" const char* __tsan_default_suppressions() {
-    return "race:libglib-2.0.so\n"
-           "race:libgio-2.0.so\n"
-           "race:libgobject-2.0.so\n"
-           "called_from_lib:libglib-2.0.so\n"
-           "called_from_lib:libgio-2.0.so\n"
+    return "race:libglib-2.0.so\nrace:libgio-2.0.so\nrace:libgobject-2.0.so\n"
+           "called_from_lib:libglib-2.0.so\ncalled_from_lib:libgio-2.0.so\n"
            "called_from_lib:libgobject-2.0.so\n";
 }

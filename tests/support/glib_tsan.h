@@ -2,8 +2,7 @@
 
 namespace testing_support {
 
-// Links the ThreadSanitizer suppressions for GLib's own threads into a test that talks to a
-// bus (the helpers for private buses call it); does nothing at run time.
+// Links in the ThreadSanitizer suppressions for GLib's threads (the private bus calls it).
 void use_glib_tsan_suppressions();
 
 } // namespace testing_support

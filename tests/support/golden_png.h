@@ -8,11 +8,8 @@
 #include "skin/surface.h"
 
 #include <cstdlib>
-#include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
-#include <string>
-#include <vector>
 
 namespace testing_support {
 

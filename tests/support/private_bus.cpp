@@ -2,7 +2,6 @@
 
 #include "support/glib_tsan.h"
 
-#include <filesystem>
 #include <fstream>
 #include <gio/gio.h>
 

@@ -1,14 +1,11 @@
 #pragma once
 
-// A private D-Bus daemon for tests that talk to mocked services (python3-dbusmock); it starts
-// no service installed on the machine.
+// A private D-Bus daemon for mocked services (python3-dbusmock); no installed service starts.
 
 #include "support/process.h"
 #include "support/temp_dir.h"
 
 #include <memory>
-#include <string>
-#include <vector>
 
 typedef struct _GDBusConnection GDBusConnection;
 typedef struct _GVariant GVariant;

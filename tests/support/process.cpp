@@ -24,12 +24,10 @@ namespace {
 // it is not negative, its standard error (and output otherwise) to the file when one is named.
 pid_t start(const std::vector<std::string>& argv, const EnvChanges& env, int stdout_fd,
             const fs::path& output) {
-    std::map<std::string, std::string> all;
+    EnvChanges all = env; // the changes win over what this process has
     for (char** e = environ; *e; ++e)
         if (const char* eq = std::strchr(*e, '='))
-            all[std::string(*e, size_t(eq - *e))] = eq + 1;
-    for (const auto& [name, value] : env)
-        all[name] = value;
+            all.emplace(std::string(*e, size_t(eq - *e)), eq + 1);
     std::vector<std::string> entries;
     for (const auto& [name, value] : all)
         entries.push_back(name + "=" + value);

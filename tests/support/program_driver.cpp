@@ -2,7 +2,6 @@
 
 #include "support/test_fonts.h"
 
-#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -134,13 +133,15 @@ InspectNode to_node(const Json& json) {
     return node;
 }
 
-// Every text shown in this tree, rows included, in order.
-void texts(const InspectNode& node, std::vector<std::string>& out) {
-    if (!node.text.empty())
-        out.push_back(node.text);
+// Whether a text shown in this tree, rows included, passes the test.
+bool any_text(const InspectNode& node, const std::function<bool(const std::string&)>& test) {
+    if (!node.text.empty() && test(node.text))
+        return true;
     for (const auto* group : {&node.children, &node.rows})
         for (const auto& child : *group)
-            texts(child, out);
+            if (any_text(child, test))
+                return true;
+    return false;
 }
 
 const InspectNode* first_list(const InspectNode& node) {
@@ -202,16 +203,12 @@ const InspectNode* InspectNode::find(const std::string& wanted_id) const {
 }
 
 bool InspectNode::has_text(const std::string& wanted) const {
-    std::vector<std::string> all;
-    texts(*this, all);
-    return std::find(all.begin(), all.end(), wanted) != all.end();
+    return any_text(*this, [&](const std::string& text) { return text == wanted; });
 }
 
 bool InspectNode::mentions(const std::string& part) const {
-    std::vector<std::string> all;
-    texts(*this, all);
-    return std::any_of(all.begin(), all.end(),
-                       [&](const std::string& t) { return t.find(part) != std::string::npos; });
+    return any_text(*this,
+                    [&](const std::string& text) { return text.find(part) != std::string::npos; });
 }
 
 const InspectNode* Inspection::shown(const std::string& id) const {
@@ -420,15 +417,9 @@ WaylandServer::WaylandServer(const fs::path& runtime_dir, std::string bus_addres
 bool WaylandServer::display_config(const std::string& method, const std::vector<std::string>& args,
                                    std::string* output) {
     const std::string config = "org.gnome.Mutter.DisplayConfig";
-    std::vector<std::string> argv{"gdbus",
-                                  "call",
-                                  "--session",
-                                  "--dest",
-                                  config,
-                                  "--object-path",
-                                  "/org/gnome/Mutter/DisplayConfig",
-                                  "--method",
-                                  config + "." + method};
+    std::vector<std::string> argv({"gdbus", "call", "--session", "--dest", config, "--object-path",
+                                   "/org/gnome/Mutter/DisplayConfig", "--method",
+                                   config + "." + method});
     argv.insert(argv.end(), args.begin(), args.end());
     const CommandResult result = run_command(argv, {{"DBUS_SESSION_BUS_ADDRESS", m_bus}}, 20s);
     *output = result.output;

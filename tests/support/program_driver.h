@@ -1,17 +1,11 @@
 #pragma once
 
-// The one way tests run the real program: its environment, its inspector file read as a tree
-// of components, input through its test input file or through an X server (xdotool).
+// The one way tests run the real program: environment, inspector tree, input file or xdotool.
 
 #include "support/process.h"
 
-#include <chrono>
-#include <filesystem>
-#include <functional>
 #include <memory>
-#include <string>
 #include <utility>
-#include <vector>
 
 namespace testing_support {
 
@@ -121,8 +115,7 @@ private:
     std::string m_display, m_error;
 };
 
-// mutter as a headless Wayland compositor with one virtual monitor, on the session bus given,
-// its socket in runtime_dir; ended at destruction.
+// Headless mutter with one virtual monitor on the given session bus; ended at destruction.
 class WaylandServer {
 public:
     WaylandServer(const std::filesystem::path& runtime_dir, std::string bus_address, int width,
@@ -141,9 +134,8 @@ private:
     std::string m_bus, m_display, m_error;
 };
 
-// The environment, folders and inspector of one program under test, headless by default: the
-// offscreen video driver, the file sound devices (speech in at four times the speed), input
-// through the input file. The programs are those in `programs` (the build's by default).
+// One program under test, headless by default (offscreen video, file sound devices with speech
+// in at four times the speed, the input file); `programs` is the build's by default.
 class ProgramSession {
 public:
     explicit ProgramSession(std::filesystem::path root, std::filesystem::path programs = {});
@@ -181,9 +173,8 @@ private:
     Inspection m_inspection;
 };
 
-// The sample records of tests/data/screens/records into folder, a day apart, newest first:
-// "Team meeting: launch plan", Anna Petrova's call, the outgoing call, "Idea: garden bench",
-// "Shopping list".
+// tests/data/screens/records into folder, a day apart, newest first: "Team meeting: launch
+// plan", Anna Petrova's call, the outgoing call, "Idea: garden bench", "Shopping list".
 void copy_sample_records(const std::filesystem::path& folder);
 
 // As ffprobe reads the file: its seconds of audio (negative when it cannot), a tag (title,

@@ -2,11 +2,9 @@
 
 #include "support/process.h"
 
-#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -53,18 +51,15 @@ std::vector<int16_t> tones(const std::vector<double>& hz, double seconds_each, i
     return samples;
 }
 
-std::string SoundServer::missing_tool(Kind kind) {
-    std::vector<std::string> tools{"pulseaudio", "pactl", "paplay"};
-    if (kind == Kind::PipeWire)
-        tools = {"pipewire", "wireplumber", "pipewire-pulse", "dbus-daemon", "pactl", "paplay"};
-    for (const std::string& tool : tools)
+std::string SoundServer::missing_tool(Kind) {
+    for (const char* tool :
+         {"pipewire", "wireplumber", "pipewire-pulse", "dbus-daemon", "pactl", "paplay"})
         if (!have_program(tool))
             return tool;
     return {};
 }
 
-SoundServer::SoundServer(Kind kind, const std::string& microphone, const std::string& output)
-    : m_kind(kind) {
+SoundServer::SoundServer(Kind, const std::string& microphone, const std::string& output) {
     // A short folder: the sockets' paths have a small limit.
     char folder[] = "/tmp/qv-sound-XXXXXX";
     if (!mkdtemp(folder)) {
@@ -75,42 +70,34 @@ SoundServer::SoundServer(Kind kind, const std::string& microphone, const std::st
     const std::string socket = m_folder + "/pulse/native";
     std::filesystem::create_directories(m_folder + "/pulse");
     std::ofstream(m_folder + "/client.conf") << "autospawn = no\n";
-    m_client = {{"PULSE_SERVER", "unix:" + socket},
-                {"PULSE_CLIENTCONFIG", m_folder + "/client.conf"}};
-    Environment server = {{"HOME", m_folder},
-                          {"XDG_RUNTIME_DIR", m_folder},
-                          {"XDG_CONFIG_HOME", m_folder + "/config"},
-                          {"XDG_STATE_HOME", m_folder + "/state"},
-                          {"PULSE_RUNTIME_PATH", m_folder + "/pulse"},
-                          {"PULSE_STATE_PATH", m_folder + "/state"},
-                          {"PULSE_CLIENTCONFIG", m_folder + "/client.conf"}};
-    if (kind == Kind::PulseAudio) {
-        m_processes.push_back(
-            spawn({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--system=false",
-                   "--use-pid-file=no", "--disallow-exit", "--log-target=stderr", "-L",
-                   "module-native-protocol-unix auth-anonymous=1 socket=" + socket},
-                  m_folder + "/server.log", server));
-    } else {
-        const std::string bus = "unix:path=" + m_folder + "/bus";
-        server.emplace_back("DBUS_SESSION_BUS_ADDRESS", bus);
-        server.emplace_back("PIPEWIRE_RUNTIME_DIR", m_folder);
-        server.emplace_back("DISABLE_RTKIT", "1");
-        m_client.emplace_back("PIPEWIRE_RUNTIME_DIR", m_folder);
-        m_client.emplace_back("XDG_RUNTIME_DIR", m_folder);
-        m_processes.push_back(spawn({"dbus-daemon", "--session", "--nofork", "--address=" + bus},
-                                    m_folder + "/bus.log", server));
-        if (!wait_for([&] { return std::filesystem::exists(m_folder + "/bus"); }, 5000)) {
-            m_why = "the session bus did not start:\n" + read_whole_file(m_folder + "/bus.log");
-            return;
-        }
-        m_processes.push_back(spawn({"pipewire"}, m_folder + "/server.log", server));
-        if (!wait_for([&] { return std::filesystem::exists(m_folder + "/pipewire-0"); }, 5000)) {
-            m_why = "pipewire did not start:\n" + read_whole_file(m_folder + "/server.log");
-            return;
-        }
-        m_processes.push_back(spawn({"wireplumber"}, m_folder + "/session.log", server));
-        m_processes.push_back(spawn({"pipewire-pulse"}, m_folder + "/pulse.log", server));
+    const std::string bus = "unix:path=" + m_folder + "/bus";
+    m_client = Environment({{"PULSE_SERVER", "unix:" + socket},
+                            {"PULSE_CLIENTCONFIG", m_folder + "/client.conf"},
+                            {"PIPEWIRE_RUNTIME_DIR", m_folder},
+                            {"XDG_RUNTIME_DIR", m_folder}});
+    const Environment server({{"HOME", m_folder},
+                              {"XDG_RUNTIME_DIR", m_folder},
+                              {"XDG_CONFIG_HOME", m_folder + "/config"},
+                              {"XDG_STATE_HOME", m_folder + "/state"},
+                              {"PULSE_RUNTIME_PATH", m_folder + "/pulse"},
+                              {"PULSE_STATE_PATH", m_folder + "/state"},
+                              {"PULSE_CLIENTCONFIG", m_folder + "/client.conf"},
+                              {"DBUS_SESSION_BUS_ADDRESS", bus},
+                              {"PIPEWIRE_RUNTIME_DIR", m_folder},
+                              {"DISABLE_RTKIT", "1"}});
+    m_processes.push_back(spawn({"dbus-daemon", "--session", "--nofork", "--address=" + bus},
+                                m_folder + "/bus.log", server));
+    if (!wait_for([&] { return std::filesystem::exists(m_folder + "/bus"); }, 5000)) {
+        m_why = "the session bus did not start:\n" + read_whole_file(m_folder + "/bus.log");
+        return;
     }
+    m_processes.push_back(spawn({"pipewire"}, m_folder + "/server.log", server));
+    if (!wait_for([&] { return std::filesystem::exists(m_folder + "/pipewire-0"); }, 5000)) {
+        m_why = "pipewire did not start:\n" + read_whole_file(m_folder + "/server.log");
+        return;
+    }
+    m_processes.push_back(spawn({"wireplumber"}, m_folder + "/session.log", server));
+    m_processes.push_back(spawn({"pipewire-pulse"}, m_folder + "/pulse.log", server));
     if (!wait_for([&] { return pactl("info"); }, 10000)) {
         m_why = "the server did not answer:\n" + read_whole_file(m_folder + "/server.log") +
                 read_whole_file(m_folder + "/pulse.log");

@@ -1,22 +1,18 @@
 #pragma once
 
-// A test's own sound server on a private runtime folder: PulseAudio, or PipeWire with
-// WirePlumber and its PulseAudio service on a private session bus.
+// A test's own sound server on a private runtime folder: PipeWire with WirePlumber and its
+// PulseAudio service on a private session bus.
 
 #include "support/process.h"
 
 #include <cstdint>
-#include <string>
-#include <sys/types.h>
 #include <utility>
-#include <vector>
 
 namespace testing_support {
 
 using Environment = std::vector<std::pair<std::string, std::string>>;
 
-// Starts a program with its output in a (fresh) file and `environment` set; end() sends
-// SIGTERM and reaps it.
+// Starts a program, its output in a fresh file, `environment` set; end() stops and reaps it.
 pid_t spawn(const std::vector<std::string>& arguments, const std::string& output,
             const Environment& environment = {});
 void end(pid_t pid);
@@ -29,7 +25,7 @@ std::vector<int16_t> tones(const std::vector<double>& hz, double seconds_each, i
 
 class SoundServer {
 public:
-    enum class Kind { PulseAudio, PipeWire };
+    enum class Kind { PipeWire };
 
     // Starts the server with a null sink `microphone` (its monitor the default source) and a
     // null sink `output` (the default output); why() says what went wrong when not ready().
@@ -52,7 +48,6 @@ public:
     bool pactl(const std::string& arguments, std::string* output = nullptr);
 
 private:
-    Kind m_kind;
     std::string m_folder;
     Environment m_client;
     std::vector<pid_t> m_processes; // in start order

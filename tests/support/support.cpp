@@ -28,16 +28,14 @@ TempDir::~TempDir() {
 }
 
 ScopedEnv::ScopedEnv(const char* name, const std::string& value) : m_name(name) {
-    if (const char* old = std::getenv(name)) {
-        m_had_old = true;
+    if (const char* old = std::getenv(name))
         m_old = old;
-    }
     setenv(name, value.c_str(), 1);
 }
 
 ScopedEnv::~ScopedEnv() {
-    if (m_had_old)
-        setenv(m_name.c_str(), m_old.c_str(), 1);
+    if (m_old)
+        setenv(m_name.c_str(), m_old->c_str(), 1);
     else
         unsetenv(m_name.c_str());
 }
@@ -61,10 +59,9 @@ Watchdog::Watchdog(int seconds, std::string what) {
 }
 
 Watchdog::~Watchdog() {
-    {
-        std::lock_guard lock(m_mutex);
-        m_done = true;
-    }
+    std::unique_lock lock(m_mutex);
+    m_done = true;
+    lock.unlock();
     m_done_changed.notify_all();
     m_thread.join();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace testing_support {
@@ -30,12 +31,10 @@ public:
 
 private:
     std::string m_name;
-    bool m_had_old{false};
-    std::string m_old;
+    std::optional<std::string> m_old;
 };
 
-// The file sound devices for the object's lifetime: the recorded speech of tests/data as the
-// input, no output file, `speed` times faster than real time.
+// The file sound devices while it lives: tests/data's speech in, no output, `speed` times fast.
 struct FileAudio {
     explicit FileAudio(int speed);
     ScopedEnv audio, input, output, speed;

@@ -3,9 +3,7 @@
 #include "platform/font_engine.h"
 #include "support/temp_dir.h"
 
-#include <filesystem>
 #include <fstream>
-#include <memory>
 
 namespace testing_support {
 

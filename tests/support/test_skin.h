@@ -5,11 +5,7 @@
 #include "png_convert.h"
 #include "skin_source.h"
 
-#include <cstdint>
-#include <filesystem>
 #include <fstream>
-#include <string>
-#include <vector>
 
 namespace testing_support {
 

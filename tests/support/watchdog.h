@@ -7,8 +7,7 @@
 
 namespace testing_support {
 
-// Fails the running test and ends the process if it is still alive after the given time,
-// so that an asynchronous test that would hang fails instead.
+// Ends the process, failing the test, if it still runs after `seconds`: a hang fails.
 class Watchdog {
 public:
     explicit Watchdog(int seconds, std::string what = "test");
