@@ -1,5 +1,6 @@
 #include "mix_check.h"
 #include "platform/memory.h"
+#include "platform/wave_in_device.h"
 #include "platform/wave_out_device.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
@@ -18,8 +19,7 @@ using testing_support::ScopedEnv;
 using testing_support::wait_for;
 using testing_support::Watchdog;
 
-// The recording streams' names are checked on a real server with the sound server tests.
-TEST(WaveDevice, SdlPlaybackIsNamedForTheSoundServer) {
+TEST(WaveDevice, SdlStreamsAreNamedForTheSoundServer) {
     Watchdog watchdog(30);
     ScopedEnv audio_env("QUILLORY_AUDIO", "sdl");
     ScopedEnv driver_env("SDL_AUDIODRIVER", "dummy");
@@ -46,6 +46,13 @@ TEST(WaveDevice, SdlPlaybackIsNamedForTheSoundServer) {
     EXPECT_EQ(out->unprepare_header(&header), MMSYSERR_NOERROR);
     EXPECT_FALSE(out->lost());
     EXPECT_EQ(out->close(), MMSYSERR_NOERROR);
+    std::unique_ptr<WaveInDevice> in;
+    ASSERT_EQ(WaveInDevice::open(in, WAVE_MAPPER, audio_test::mono(22050, 16), 0),
+              MMSYSERR_NOERROR);
+    EXPECT_EQ(hint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME), "Recording");
+    const std::string recording_role = hint(SDL_HINT_AUDIO_DEVICE_STREAM_ROLE);
+    EXPECT_FALSE(recording_role.empty() || recording_role == "Game" || recording_role == "game");
+    EXPECT_EQ(in->close(), MMSYSERR_NOERROR);
 }
 
 TEST(Memory, UnreadableFigureIsUnknownNotZero) {

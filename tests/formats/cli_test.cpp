@@ -32,3 +32,24 @@ TEST(FormatCommands, InfoPrintsOneBlockPerFile) {
     EXPECT_EQ(out.find("title="), std::string::npos);
     EXPECT_EQ(out.find("junk"), std::string::npos);
 }
+
+// Encode and decode through the codec factories; 8-bit PCM widens; bad requests are refused.
+TEST(FormatCommands, EncodeAndDecodeThroughTheFactories) {
+    QV_SKIP_IF_MISSING(std::filesystem::exists(cli_path()) ? "" : "quillory-cli");
+    TempDir dir;
+    const auto at = [&](const char* name) { return " " + quote(dir / name); };
+    const auto runs = [&](const std::string& arguments) { return shell(cli_path() + arguments); };
+    ASSERT_TRUE(shell("sox -n -r 8000 -c 1 -b 16" + at("tone.wav") + " synth 2.5 sine 300"));
+    ASSERT_TRUE(runs(" encode" + at("tone.wav") + at("a.wav") + " --codec ADPCM"));
+    ASSERT_TRUE(runs(" decode" + at("a.wav") + at("back.wav")));
+    EXPECT_EQ(soxi(dir / "back.wav", "-s"), 20000);
+    ASSERT_TRUE(shell("sox" + at("tone.wav") + " -b 8" + at("t8.wav")));
+    ASSERT_TRUE(runs(" decode" + at("t8.wav") + at("b8.wav")));
+    EXPECT_EQ(soxi(dir / "b8.wav", "-b"), 16);
+    ASSERT_TRUE(shell("sox" + at("tone.wav") + " -r 16000" + at("t16.wav")));
+    EXPECT_FALSE(runs(" encode" + at("t16.wav") + at("g.wav") + " --codec GSM")); // 8 kHz only
+    EXPECT_FALSE(std::filesystem::exists(dir / "g.wav"));
+    for (const char* bad : {" --codec FLAC", " --codec mp3 --bitrate x"})
+        EXPECT_FALSE(runs(" encode" + at("tone.wav") + at("x") + bad)) << bad;
+    EXPECT_FALSE(runs(" decode" + at("missing.wav") + at("x.wav")));
+}
