@@ -144,6 +144,16 @@ struct Switches {
     uint64_t remove_after_ms{environment_ms("QUILLORY_AUDIO_REMOVE_AFTER_MS")};
     uint64_t stall_after_ms{environment_ms("QUILLORY_AUDIO_STALL_AFTER_MS")};
     uint64_t capture_start_after_ms{environment_ms("QUILLORY_AUDIO_CAPTURE_START_AFTER_MS")};
+
+    // True while a device `ticks` 20 ms periods old moves nothing: taken away (its target is
+    // told, once per tick) or stalled.
+    template <typename Target> bool silenced(uint64_t ticks, Target& target) const {
+        if (remove_after_ms && ticks * 20 > remove_after_ms) {
+            target.mark_lost();
+            return true;
+        }
+        return stall_after_ms && ticks * 20 > stall_after_ms;
+    }
 };
 
 class PacedCapture final : public WaveStream {
@@ -164,11 +174,7 @@ private:
         // Device time runs while capture is started.
         if (m_target.room() > 0)
             ++m_ticks;
-        if (m_switches.remove_after_ms && m_ticks * 20 > m_switches.remove_after_ms) {
-            m_target.mark_lost();
-            return;
-        }
-        if (m_switches.stall_after_ms && m_ticks * 20 > m_switches.stall_after_ms)
+        if (m_switches.silenced(m_ticks, m_target))
             return;
         // A sound server slow to start delivers nothing at first.
         if (m_ticks * 20 <= m_switches.capture_start_after_ms)
@@ -277,11 +283,7 @@ public:
 private:
     void tick(uint8_t* bytes, size_t size) {
         ++m_ticks;
-        if (m_switches.remove_after_ms && m_ticks * 20 > m_switches.remove_after_ms) {
-            m_target.mark_lost();
-            return;
-        }
-        if (m_switches.stall_after_ms && m_ticks * 20 > m_switches.stall_after_ms)
+        if (m_switches.silenced(m_ticks, m_target))
             return;
         uint64_t resets = 0;
         size_t played = m_target.consume(bytes, size, &resets);

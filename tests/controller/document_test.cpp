@@ -14,6 +14,7 @@
 #include "platform/messages.h"
 #include "platform/power.h"
 #include "platform/registry_notifications.h"
+#include "support/no_threads.h"
 #include "support/private_bus.h"
 #include "support/watchdog.h"
 #include "telephony/phone_state.h"
@@ -27,7 +28,6 @@
 #include <map>
 #include <mutex>
 #include <poll.h>
-#include <pthread.h>
 #include <sstream>
 #include <sys/resource.h>
 #include <thread>
@@ -847,20 +847,10 @@ TEST(NoThreads, RecordingFailsInsteadOfEndingTheProgram) {
     IsolatedWorld world;
     ScopedEnv audio("QUILLORY_AUDIO", "null");
     foundation::CActiveScheduler scheduler;
-    // Every new thread asks for a stack no system can give.
-    pthread_attr_t saved, huge;
-    pthread_getattr_default_np(&saved);
-    pthread_attr_init(&huge);
-    pthread_attr_setstacksize(&huge, size_t(1) << 46);
-    const bool applied = pthread_setattr_default_np(&huge) == 0;
-    pthread_attr_destroy(&huge);
-    if (applied) {
-        Document document;
-        EXPECT_FALSE(document.record(RecordingKind::Note, u"", u"", CallDirection::None));
-        EXPECT_FALSE(document.is_recording());
-    }
-    pthread_setattr_default_np(&saved);
-    pthread_attr_destroy(&saved);
-    if (!applied)
+    testing_support::NoNewThreads no_threads;
+    if (!no_threads.applied())
         GTEST_SKIP() << "the default thread attributes cannot be changed here";
+    Document document;
+    EXPECT_FALSE(document.record(RecordingKind::Note, u"", u"", CallDirection::None));
+    EXPECT_FALSE(document.is_recording());
 }

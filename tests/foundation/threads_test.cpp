@@ -1,7 +1,7 @@
 #include "foundation/threads.h"
+#include "support/no_threads.h"
 
 #include <gtest/gtest.h>
-#include <pthread.h>
 
 using namespace foundation;
 
@@ -19,19 +19,12 @@ protected:
 
 TEST(Thread, StartThatCannotMakeAThreadReturnsFalse) {
     Counting thread;
-    // Every new thread asks for a stack no system can give.
-    pthread_attr_t saved, huge;
-    pthread_getattr_default_np(&saved);
-    pthread_attr_init(&huge);
-    pthread_attr_setstacksize(&huge, size_t(1) << 46);
-    const bool applied = pthread_setattr_default_np(&huge) == 0;
-    pthread_attr_destroy(&huge);
-    const bool started = applied && thread.start();
+    testing_support::NoNewThreads no_threads;
+    const bool started = no_threads.applied() && thread.start();
     const bool running = thread.running();
     thread.join();
-    pthread_setattr_default_np(&saved);
-    pthread_attr_destroy(&saved);
-    if (!applied)
+    no_threads.lift();
+    if (!no_threads.applied())
         GTEST_SKIP() << "the default thread attributes cannot be changed here";
     EXPECT_FALSE(started);
     EXPECT_FALSE(running);
